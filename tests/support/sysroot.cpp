@@ -1,0 +1,25 @@
+#include "testsupport/sysroot.h"
+
+#include <stdlib.h>
+
+#include "win32/sysroot.h"
+
+namespace tavrin::test {
+
+std::filesystem::path MakeTempDir(const char* prefix) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  return tmpl;
+}
+
+void SysrootTest::SetUp() {
+  root_ = MakeTempDir("tavrin-sysroot-");
+  sysroot::SetRoot(root_);
+}
+
+void SysrootTest::TearDown() {
+  std::error_code ec;
+  std::filesystem::remove_all(root_, ec);
+}
+
+}  // namespace tavrin::test
