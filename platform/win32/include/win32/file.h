@@ -1,0 +1,125 @@
+// Files, folders and the Windows directory. Windows-form paths ("C:\\WINDOWS\\x.log", "\\x", relative names)
+// are mapped into the sysroot (win32/sysroot.h). File handles live in the process's handle table.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "win32/handle.h"
+#include "win32/sync.h"
+#include "win32/types.h"
+
+// Access rights.
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD GENERIC_EXECUTE = 0x20000000;
+constexpr DWORD GENERIC_ALL = 0x10000000;
+constexpr DWORD FILE_READ_DATA = 0x0001;
+constexpr DWORD FILE_WRITE_DATA = 0x0002;
+constexpr DWORD FILE_APPEND_DATA = 0x0004;
+
+// Share modes (accepted; files are not locked against other openers).
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
+
+// Creation dispositions.
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+// Attributes. READONLY and DIRECTORY are kept; a plain file reports ARCHIVE as a fresh file does on Windows.
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x001;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x002;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x004;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x010;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x020;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x080;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x800;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+
+// SetFilePointer.
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+
+// MoveFileEx.
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+constexpr DWORD MOVEFILE_DELAY_UNTIL_REBOOT = 0x4;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+
+struct WIN32_FIND_DATA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+};
+using PWIN32_FIND_DATA = WIN32_FIND_DATA*;
+using LPWIN32_FIND_DATA = WIN32_FIND_DATA*;
+
+HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                  LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                  DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+// With an OVERLAPPED, a file is read or written at its offset; the call completes at once and sets hEvent.
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped);
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh, DWORD dwMoveMethod);
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+BOOL FlushFileBuffers(HANDLE hFile);
+
+BOOL DeleteFile(LPCSTR lpFileName);
+BOOL CopyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+BOOL MoveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+// MOVEFILE_DELAY_UNTIL_REBOOT is refused (ERROR_NOT_SUPPORTED): nothing here ever reboots.
+BOOL MoveFileEx(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL CreateDirectory(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL RemoveDirectory(LPCSTR lpPathName);
+DWORD GetFileAttributes(LPCSTR lpFileName);
+BOOL SetFileAttributes(LPCSTR lpFileName, DWORD dwFileAttributes);
+
+// Wildcards * and ?, case-insensitive; "*.*" also matches names without a dot. "." and ".." are listed
+// for folders other than a drive's root, as Windows does.
+HANDLE FindFirstFile(LPCSTR lpFileName, LPWIN32_FIND_DATA lpFindFileData);
+BOOL FindNextFile(HANDLE hFindFile, LPWIN32_FIND_DATA lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+
+// "C:\\WINDOWS", "C:\\WINDOWS\\system32", "C:\\WINDOWS\\Temp\\" (each created on use). The result's length
+// without the NUL, or the size needed with the NUL when the buffer is too small.
+UINT GetWindowsDirectory(LPSTR lpBuffer, UINT uSize);
+UINT GetSystemDirectory(LPSTR lpBuffer, UINT uSize);
+DWORD GetTempPath(DWORD nBufferLength, LPSTR lpBuffer);
+
+namespace tavrin {
+
+// A handle that ReadFile, WriteFile and FlushFileBuffers can serve besides plain files: device layers
+// derive from it. Each call sets the last error itself when it fails.
+class IoObject : public KernelObject {
+ public:
+  virtual BOOL Read(void* buffer, DWORD size, DWORD* done, OVERLAPPED* overlapped) = 0;
+  virtual BOOL Write(const void* buffer, DWORD size, DWORD* done, OVERLAPPED* overlapped) = 0;
+  virtual BOOL Flush() { return TRUE; }
+};
+
+// CreateFile hands "\\\\.\\name" and "\\\\?\\name" device paths (all but "\\\\?\\C:\\..." file paths) to
+// this opener; it answers a handle or INVALID_HANDLE_VALUE with the last error set. Without one, such
+// paths fail with ERROR_FILE_NOT_FOUND. A null function removes the opener.
+using DevicePathOpener = std::function<HANDLE(const std::string& path, DWORD access)>;
+void RegisterDevicePathOpener(DevicePathOpener opener);
+
+}  // namespace tavrin

@@ -1,0 +1,87 @@
+// Threads, events, waits, critical sections, interlocked operations, the last-error value and the tick
+// count. Named events are shared by every process of the sysroot; unnamed ones are local to the process.
+#pragma once
+#include <cstddef>
+#include <mutex>
+
+#include "win32/handle.h"  // CloseHandle
+#include "win32/types.h"
+
+using SIZE_T = size_t;
+using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
+
+constexpr DWORD STILL_ACTIVE = 259;
+constexpr DWORD CREATE_SUSPENDED = 0x00000004;
+
+// Access rights of OpenEvent (accepted; every handle may wait, set and reset).
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
+constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003;
+
+// The last-error value is per thread.
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+DWORD GetCurrentProcessId();
+DWORD GetCurrentThreadId();
+void Sleep(DWORD milliseconds);
+// Milliseconds since an arbitrary start; the 32-bit count wraps after 49.7 days. Its low 32 bits are
+// GetTickCount.
+DWORD GetTickCount();
+ULONGLONG GetTickCount64();
+
+// Events. A name that exists already gives a handle to the same event with ERROR_ALREADY_EXISTS; its
+// mode and state stay as its first creator set them. OpenEvent fails with ERROR_FILE_NOT_FOUND when no
+// process holds an event of that name.
+HANDLE CreateEvent(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+HANDLE OpenEvent(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+
+// Threads. The handle is signalled when the thread ends; the thread runs on after CloseHandle.
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+// Starts a thread created with CREATE_SUSPENDED; returns the previous suspend count (0xFFFFFFFF on error).
+DWORD ResumeThread(HANDLE thread);
+// STILL_ACTIVE while the thread runs, then the value its start routine returned.
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+// waitAll FALSE: WAIT_OBJECT_0 + the lowest index of a signalled object; TRUE: every object at once.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+
+// Critical sections: recursive locks of the process.
+struct CRITICAL_SECTION {
+  alignas(std::recursive_mutex) unsigned char lock[sizeof(std::recursive_mutex)];
+};
+using LPCRITICAL_SECTION = CRITICAL_SECTION*;
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+// Interlocked operations (sequentially consistent).
+inline LONG InterlockedIncrement(volatile LONG* target) { return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedDecrement(volatile LONG* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
+// Returns the previous value.
+inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
+  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(volatile LONG* target, LONG value) {
+  return __atomic_fetch_add(target, value, __ATOMIC_SEQ_CST);
+}
+// Stores `exchange` when the target equals `comparand`; returns the previous value either way.
+inline LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand) {
+  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return comparand;
+}
+
+namespace tavrin {
+
+// Adds `offset` milliseconds to GetTickCount and GetTickCount64 of this process, so that tests can run
+// code across the 32-bit wrap-around.
+void SetTickCountOffsetForTest(ULONGLONG offset);
+
+}  // namespace tavrin

@@ -1,0 +1,342 @@
+// Top-level windows across the processes of one sysroot. Each top-level window has a small record in
+// <run>/windows (creating process, its start time, class and title), so FindWindow of any process finds
+// it. Each process that has top-level windows serves a Unix socket (abstract name by process id) on a
+// background thread, through which other processes query its windows' state, show them and bring them
+// to the front; the thread runs while the process has top-level windows.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "user_internal.h"
+#include "win32/sysroot.h"
+
+namespace fs = std::filesystem;
+
+namespace tavrin::win::detail {
+namespace {
+
+constexpr uint32_t kRequestMagic = 0x54565752;  // "TVWR"
+enum class Op : uint32_t { kQuery = 1, kShow = 2, kActivate = 3 };
+
+struct Request {
+  uint32_t magic;
+  uint32_t op;
+  uint64_t hwnd;
+  int32_t argument;
+  uint32_t reserved;
+};
+
+struct Reply {
+  int32_t found;
+  int32_t result;
+  uint32_t visible;
+  uint32_t iconic;
+  uint64_t lastActivePopup;
+  uint64_t owner;
+  uint32_t threadId;
+  uint32_t reserved;
+};
+
+constexpr int kReplyTimeoutMs = 2000;  // a peer that hangs does not hang us
+
+// The kernel's start time of a process (clock ticks since boot): with the id it names one process even
+// after the id is reused. 0 when the process does not exist.
+unsigned long long ProcessStartTime(long pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
+  auto close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i)  // the start time is field 22
+    if (i == 22) return strtoull(field.c_str(), nullptr, 10);
+  return 0;
+}
+
+unsigned long long OwnStartTime() {
+  static const unsigned long long start = ProcessStartTime(getpid());
+  return start;
+}
+
+sockaddr_un ServiceAddress(DWORD pid, socklen_t& length) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string name = "tavrin-win-" + std::to_string(pid);
+  memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: leading NUL, nothing on disk
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return address;
+}
+
+// ---- the records ----
+
+struct Record {
+  long pid = 0;
+  unsigned long long startTime = 0;
+  std::string className;
+  std::string title;
+};
+
+fs::path WindowsDir() { return sysroot::RunDir() / "windows"; }
+
+std::string HandleName(HWND hwnd) {
+  char name[24];
+  snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)));
+  return name;
+}
+
+// "pid start classLength titleLength\n" then the class and the title, so that any text survives.
+bool ReadRecord(const fs::path& path, Record& record) {
+  std::ifstream in(path, std::ios::binary);
+  size_t classLength = 0, titleLength = 0;
+  if (!(in >> record.pid >> record.startTime >> classLength >> titleLength) || in.get() != '\n') return false;
+  if (classLength > 4096 || titleLength > 65536) return false;
+  record.className.resize(classLength);
+  record.title.resize(titleLength);
+  in.read(record.className.data(), static_cast<std::streamsize>(classLength));
+  in.read(record.title.data(), static_cast<std::streamsize>(titleLength));
+  return static_cast<bool>(in);
+}
+
+bool Alive(const Record& record) { return record.startTime != 0 && ProcessStartTime(record.pid) == record.startTime; }
+
+// The live record of a foreign window; a record whose process is gone is removed.
+bool LiveRecord(HWND hwnd, Record& record) {
+  fs::path path = WindowsDir() / HandleName(hwnd);
+  if (!ReadRecord(path, record)) return false;
+  if (Alive(record) && static_cast<DWORD>(record.pid) == ProcessOfWindow(hwnd)) return true;
+  std::error_code ec;
+  fs::remove(path, ec);
+  return false;
+}
+
+// ---- the service ----
+
+bool HandleRequest(const Request& request, Reply& reply) {
+  if (request.magic != kRequestMagic) return false;
+  HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(request.hwnd));
+  if (IsForeign(hwnd)) return false;  // only our own windows are served
+  switch (static_cast<Op>(request.op)) {
+    case Op::kQuery:
+      break;
+    case Op::kShow:
+      reply.result = ShowLocal(hwnd, request.argument);
+      break;
+    case Op::kActivate:
+      reply.result = ActivateLocal(hwnd);
+      break;
+    default:
+      return false;
+  }
+  WindowState state;
+  if (!QueryLocal(hwnd, state)) return false;
+  reply.found = 1;
+  reply.visible = state.visible;
+  reply.iconic = state.iconic;
+  reply.lastActivePopup = reinterpret_cast<uintptr_t>(state.lastActivePopup);
+  reply.owner = reinterpret_cast<uintptr_t>(state.owner);
+  reply.threadId = state.threadId;
+  return true;
+}
+
+void Serve(int client) {
+  timeval timeout{kReplyTimeoutMs / 1000, 0};
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  ucred peer{};
+  socklen_t peerLength = sizeof peer;
+  // The socket has no file permissions: only processes of our own user may act on our windows.
+  if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != getuid()) return;
+  Request request{};
+  if (recv(client, &request, sizeof request, MSG_WAITALL) != static_cast<ssize_t>(sizeof request)) return;
+  Reply reply{};
+  HandleRequest(request, reply);
+  send(client, &reply, sizeof reply, MSG_NOSIGNAL);
+}
+
+class Service {
+ public:
+  // Counts a published window; the first one starts the service.
+  void Acquire() {
+    std::lock_guard guard(lock_);
+    if (users_++ > 0) return;
+    socklen_t length;
+    sockaddr_un address = ServiceAddress(static_cast<DWORD>(getpid()), length);
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 16) != 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+      CloseAll();  // other processes then cannot reach our windows; local use goes on
+      return;
+    }
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  // The last published window gone stops the service.
+  void Release() {
+    std::lock_guard guard(lock_);
+    if (users_ == 0 || --users_ > 0) return;
+    if (thread_.joinable()) {
+      char stop = 1;
+      (void)!write(wake_[1], &stop, 1);
+      thread_.join();
+    }
+    CloseAll();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      pollfd fds[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[1].revents) return;
+      int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      Serve(client);
+      close(client);
+    }
+  }
+
+  void CloseAll() {
+    for (int* fd : {&listener_, &wake_[0], &wake_[1]}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+  }
+
+  std::mutex lock_;
+  int users_ = 0;
+  int listener_ = -1;
+  int wake_[2] = {-1, -1};
+  std::thread thread_;
+};
+
+Service& TheService() {
+  static auto* service = new Service;  // never destroyed: windows may outlive static destruction
+  return *service;
+}
+
+// Sends one request to the process that owns `hwnd` and reads its reply.
+bool Ask(HWND hwnd, Op op, int argument, Reply& reply) {
+  Record record;
+  if (!LiveRecord(hwnd, record)) return false;
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  timeval timeout{kReplyTimeoutMs / 1000, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  socklen_t length;
+  sockaddr_un address = ServiceAddress(ProcessOfWindow(hwnd), length);
+  Request request{kRequestMagic, static_cast<uint32_t>(op), reinterpret_cast<uintptr_t>(hwnd), argument, 0};
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            send(fd, &request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
+            recv(fd, &reply, sizeof reply, MSG_WAITALL) == static_cast<ssize_t>(sizeof reply) && reply.found;
+  close(fd);
+  return ok;
+}
+
+void StateFromReply(const Reply& reply, WindowState& state) {
+  state.visible = reply.visible;
+  state.iconic = reply.iconic;
+  state.lastActivePopup = reinterpret_cast<HWND>(static_cast<uintptr_t>(reply.lastActivePopup));
+  state.owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(reply.owner));
+  state.threadId = reply.threadId;
+}
+
+}  // namespace
+
+fs::path Publish(HWND hwnd, const std::string& className, const std::string& title, const fs::path& existing) {
+  fs::path path = existing;
+  if (path.empty()) {
+    std::error_code ec;
+    fs::create_directories(WindowsDir(), ec);
+    path = WindowsDir() / HandleName(hwnd);
+  }
+  // Written whole and renamed into place, so that a reader never sees half a record.
+  fs::path temporary = path;
+  temporary += ".tmp" + std::to_string(GetCurrentThreadId());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << getpid() << ' ' << OwnStartTime() << ' ' << className.size() << ' ' << title.size() << '\n'
+        << className << title;
+    if (!out) return existing;
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) return existing;
+  if (existing.empty()) TheService().Acquire();
+  return path;
+}
+
+void Unpublish(const fs::path& record) {
+  std::error_code ec;
+  fs::remove(record, ec);
+  TheService().Release();
+}
+
+HWND FindForeign(LPCSTR className, LPCSTR windowName) {
+  std::vector<fs::path> paths;
+  std::error_code ec;
+  for (auto& entry : fs::directory_iterator(WindowsDir(), ec))
+    if (entry.path().extension().empty()) paths.push_back(entry.path());
+  std::sort(paths.begin(), paths.end());  // by handle: each process's windows in creation order
+  for (auto& path : paths) {
+    Record record;
+    if (!ReadRecord(path, record) || record.pid == getpid()) continue;
+    if (!Alive(record)) {
+      fs::remove(path, ec);
+      continue;
+    }
+    if (className && !EqualsNoCase(record.className, className)) continue;
+    if (windowName && !EqualsNoCase(record.title, windowName)) continue;
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(path.filename().c_str(), nullptr, 16)));
+  }
+  return nullptr;
+}
+
+bool ForeignAlive(HWND hwnd) {
+  Record record;
+  return LiveRecord(hwnd, record);
+}
+
+bool ForeignText(HWND hwnd, std::string& className, std::string& title) {
+  Record record;
+  if (!LiveRecord(hwnd, record)) return false;
+  className = std::move(record.className);
+  title = std::move(record.title);
+  return true;
+}
+
+bool ForeignQuery(HWND hwnd, WindowState& state) {
+  Reply reply{};
+  if (!Ask(hwnd, Op::kQuery, 0, reply)) return false;
+  StateFromReply(reply, state);
+  return true;
+}
+
+bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible) {
+  Reply reply{};
+  if (!Ask(hwnd, Op::kShow, command, reply)) return false;
+  wasVisible = reply.result;
+  return true;
+}
+
+bool ForeignActivate(HWND hwnd) {
+  Reply reply{};
+  return Ask(hwnd, Op::kActivate, 0, reply) && reply.result;
+}
+
+}  // namespace tavrin::win::detail

@@ -1,0 +1,416 @@
+// Per-thread message queues: posted and sent messages, WM_QUIT, WM_PAINT and timers, and the calls that
+// read them. All queue state is guarded by WaitLock(), so waits on objects and on input share one wake-up.
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "user_internal.h"
+
+namespace tavrin::core {
+
+using Clock = std::chrono::steady_clock;
+
+struct SentMessage {
+  MSG msg{};
+  LRESULT result = 0;
+  bool done = false;
+};
+
+struct Timer {
+  HWND hwnd;
+  UINT_PTR id;
+  std::chrono::milliseconds interval;
+  Clock::time_point due;
+  TIMERPROC proc;
+};
+
+class MessageQueue {
+ public:
+  explicit MessageQueue(DWORD thread) : threadId(thread) {}
+
+  const DWORD threadId;
+  bool alive = true;
+  std::deque<MSG> posted;
+  std::deque<std::shared_ptr<SentMessage>> sent;
+  bool quitPosted = false;
+  int quitCode = 0;
+  std::vector<Timer> timers;
+  std::vector<HWND> needsPaint;
+  UINT_PTR nextThreadTimerId = 1;
+};
+
+namespace {
+
+std::map<DWORD, std::shared_ptr<MessageQueue>>& Queues() {  // guarded by WaitLock()
+  static auto* queues = new std::map<DWORD, std::shared_ptr<MessageQueue>>;  // never destroyed
+  return *queues;
+}
+
+// Ends the thread's queue when the thread ends.
+struct QueueHolder {
+  std::shared_ptr<MessageQueue> queue;
+  ~QueueHolder() { ReleaseCurrentQueue(); }
+};
+thread_local QueueHolder t_queue;
+
+std::shared_ptr<MessageQueue> FindQueue(DWORD threadId) {
+  auto it = Queues().find(threadId);
+  return it == Queues().end() ? nullptr : it->second;
+}
+
+MSG MakeMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  MSG msg{};
+  msg.hwnd = hwnd;
+  msg.message = message;
+  msg.wParam = wParam;
+  msg.lParam = lParam;
+  msg.time = GetTickCount();
+  return msg;
+}
+
+// The filters of GetMessage and PeekMessage: a null window takes every message of the thread, -1 only
+// the thread's own messages, a window itself and its descendants.
+struct Filter {
+  HWND hwnd;
+  UINT min;
+  UINT max;
+
+  bool TakesWindow(HWND target) const {
+    if (!hwnd) return true;
+    if (hwnd == reinterpret_cast<HWND>(-1)) return target == nullptr;
+    return target && win::detail::IsSelfOrDescendant(hwnd, target);
+  }
+  bool TakesMessage(UINT message) const { return (min == 0 && max == 0) || (message >= min && message <= max); }
+  bool Takes(HWND target, UINT message) const { return TakesWindow(target) && TakesMessage(message); }
+};
+
+DWORD InputKind(UINT message) {
+  if (message >= WM_KEYFIRST && message <= WM_KEYLAST) return QS_KEY;
+  if (message == WM_MOUSEMOVE || message == WM_NCMOUSEMOVE) return QS_MOUSEMOVE;
+  if ((message > WM_MOUSEMOVE && message <= WM_MOUSELAST) || (message >= WM_NCLBUTTONDOWN && message <= 0x00A9))
+    return QS_MOUSEBUTTON;
+  return QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
+}
+
+// The next message that the filter takes, in the order posted messages, WM_QUIT, WM_PAINT, timers.
+// Called with WaitLock() held.
+bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) {
+  for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
+    if (!filter.Takes(it->hwnd, it->message)) continue;
+    out = *it;
+    if (remove) queue.posted.erase(it);
+    return true;
+  }
+  if (queue.quitPosted && filter.TakesWindow(nullptr)) {
+    out = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0);
+    if (remove) queue.quitPosted = false;
+    return true;
+  }
+  for (HWND hwnd : queue.needsPaint) {
+    if (!filter.Takes(hwnd, WM_PAINT)) continue;
+    out = MakeMessage(hwnd, WM_PAINT, 0, 0);  // stays until the window is validated
+    return true;
+  }
+  const auto now = Clock::now();
+  Timer* next = nullptr;
+  for (auto& timer : queue.timers)
+    if (timer.due <= now && filter.Takes(timer.hwnd, WM_TIMER) && (!next || timer.due < next->due)) next = &timer;
+  if (!next) return false;
+  out = MakeMessage(next->hwnd, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->proc));
+  if (remove) next->due = now + next->interval;  // no catching up: one WM_TIMER however late
+  return true;
+}
+
+// Handles the messages sent to this thread by other threads, each without the lock.
+void DispatchSent(MessageQueue& queue) {
+  std::unique_lock lock(WaitLock());
+  while (!queue.sent.empty()) {
+    auto sent = queue.sent.front();
+    queue.sent.pop_front();
+    lock.unlock();
+    LRESULT result = win::detail::CallProc(sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam);
+    lock.lock();
+    sent->result = result;
+    sent->done = true;
+    NotifyWaiters();
+  }
+}
+
+Clock::time_point NextDue(const MessageQueue& queue, const Filter& filter) {
+  auto next = Clock::time_point::max();
+  for (auto& timer : queue.timers)
+    if (filter.Takes(timer.hwnd, WM_TIMER)) next = std::min(next, timer.due);
+  return next;
+}
+
+std::shared_ptr<MessageQueue> QueueOfWindow(HWND hwnd) {
+  win::detail::Target target;
+  if (!win::detail::FindTarget(hwnd, target)) return nullptr;
+  return target.queue;
+}
+
+}  // namespace
+
+std::shared_ptr<MessageQueue> CurrentQueue() {
+  if (!t_queue.queue) {
+    auto queue = std::make_shared<MessageQueue>(GetCurrentThreadId());
+    std::lock_guard guard(WaitLock());
+    Queues()[queue->threadId] = queue;
+    t_queue.queue = std::move(queue);
+  }
+  return t_queue.queue;
+}
+
+void ReleaseCurrentQueue() {
+  auto queue = std::move(t_queue.queue);
+  if (!queue) return;
+  {
+    std::lock_guard guard(WaitLock());
+    queue->alive = false;
+    for (auto& sent : queue->sent) sent->done = true;  // their senders get 0
+    queue->sent.clear();
+    Queues().erase(queue->threadId);
+    NotifyWaiters();
+  }
+  win::detail::DropThreadWindows(queue->threadId);
+}
+
+bool QueueHasInput(MessageQueue& queue, DWORD wakeMask) {
+  if ((wakeMask & QS_SENDMESSAGE) && !queue.sent.empty()) return true;
+  for (auto& msg : queue.posted)
+    if (wakeMask & InputKind(msg.message)) return true;
+  if ((wakeMask & QS_POSTMESSAGE) && queue.quitPosted) return true;
+  if ((wakeMask & QS_PAINT) && !queue.needsPaint.empty()) return true;
+  if (wakeMask & QS_TIMER) {
+    const auto now = Clock::now();
+    for (auto& timer : queue.timers)
+      if (timer.due <= now) return true;
+  }
+  return false;
+}
+
+Clock::time_point NextTimerDue(MessageQueue& queue) { return NextDue(queue, Filter{nullptr, 0, 0}); }
+
+bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg) {
+  std::lock_guard guard(WaitLock());
+  if (!queue->alive) return false;
+  queue->posted.push_back(msg);
+  NotifyWaiters();
+  return true;
+}
+
+void ForgetWindow(const std::shared_ptr<MessageQueue>& queue, HWND hwnd) {
+  std::lock_guard guard(WaitLock());
+  std::erase_if(queue->timers, [&](const Timer& timer) { return timer.hwnd == hwnd; });
+  std::erase(queue->needsPaint, hwnd);
+}
+
+void SetNeedsPaint(const std::shared_ptr<MessageQueue>& queue, HWND hwnd, bool needsPaint) {
+  std::lock_guard guard(WaitLock());
+  bool listed = std::find(queue->needsPaint.begin(), queue->needsPaint.end(), hwnd) != queue->needsPaint.end();
+  if (needsPaint && !listed) {
+    queue->needsPaint.push_back(hwnd);
+    NotifyWaiters();
+  } else if (!needsPaint && listed) {
+    std::erase(queue->needsPaint, hwnd);
+  }
+}
+
+}  // namespace tavrin::core
+
+using tavrin::core::Clock;
+using tavrin::core::MessageQueue;
+
+BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<MessageQueue> queue;
+  {
+    std::lock_guard guard(tavrin::WaitLock());
+    queue = tavrin::core::FindQueue(threadId);
+  }
+  if (!queue || !tavrin::core::PostToQueue(queue, tavrin::core::MakeMessage(nullptr, message, wParam, lParam))) {
+    SetLastError(ERROR_INVALID_THREAD_ID);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!hwnd) return PostThreadMessage(GetCurrentThreadId(), message, wParam, lParam);
+  auto queue = tavrin::core::QueueOfWindow(hwnd);
+  if (!queue || !tavrin::core::PostToQueue(queue, tavrin::core::MakeMessage(hwnd, message, wParam, lParam))) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  tavrin::win::detail::Target target;
+  if (!tavrin::win::detail::FindTarget(hwnd, target)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (target.threadId == GetCurrentThreadId()) return tavrin::win::detail::CallProc(hwnd, message, wParam, lParam);
+
+  auto sent = std::make_shared<tavrin::core::SentMessage>();
+  sent->msg = tavrin::core::MakeMessage(hwnd, message, wParam, lParam);
+  auto own = tavrin::core::CurrentQueue();
+  std::unique_lock lock(tavrin::WaitLock());
+  if (!target.queue->alive) return 0;
+  target.queue->sent.push_back(sent);
+  tavrin::NotifyWaiters();
+  while (!sent->done) {
+    if (!own->sent.empty()) {  // the other thread may be sending to us meanwhile
+      lock.unlock();
+      tavrin::core::DispatchSent(*own);
+      lock.lock();
+      continue;
+    }
+    tavrin::core::WaitChanged().wait(lock);
+  }
+  return sent->result;
+}
+
+BOOL PeekMessage(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  auto queue = tavrin::core::CurrentQueue();
+  tavrin::core::DispatchSent(*queue);
+  std::lock_guard guard(tavrin::WaitLock());
+  MSG found{};
+  if (!tavrin::core::Retrieve(*queue, {hwnd, filterMin, filterMax}, removeFlags & PM_REMOVE, found)) return FALSE;
+  if (msg) *msg = found;
+  return TRUE;
+}
+
+BOOL GetMessage(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
+  if (!msg || (hwnd && hwnd != reinterpret_cast<HWND>(-1) && !IsWindow(hwnd))) {
+    SetLastError(msg ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  auto queue = tavrin::core::CurrentQueue();
+  const tavrin::core::Filter filter{hwnd, filterMin, filterMax};
+  for (;;) {
+    tavrin::core::DispatchSent(*queue);
+    std::unique_lock lock(tavrin::WaitLock());
+    if (!queue->sent.empty()) continue;
+    if (tavrin::core::Retrieve(*queue, filter, true, *msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
+    auto due = tavrin::core::NextDue(*queue, filter);
+    if (due == Clock::time_point::max())
+      tavrin::core::WaitChanged().wait(lock);
+    else
+      tavrin::core::WaitChanged().wait_until(lock, due);
+  }
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }  // no keyboard: nothing to translate
+
+LRESULT DispatchMessage(const MSG* msg) {
+  if (!msg) return 0;
+  if (msg->message == WM_TIMER && msg->lParam) {
+    // Only the procedure of one of our own timers is called: a posted WM_TIMER could carry any address.
+    auto proc = reinterpret_cast<TIMERPROC>(msg->lParam);
+    auto queue = tavrin::core::CurrentQueue();
+    bool registered;
+    {
+      std::lock_guard guard(tavrin::WaitLock());
+      registered = std::any_of(queue->timers.begin(), queue->timers.end(), [&](const tavrin::core::Timer& timer) {
+        return timer.hwnd == msg->hwnd && timer.id == msg->wParam && timer.proc == proc;
+      });
+    }
+    if (registered) proc(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+    return 0;
+  }
+  if (!msg->hwnd) return 0;
+  return tavrin::win::detail::CallProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+void PostQuitMessage(int exitCode) {
+  auto queue = tavrin::core::CurrentQueue();
+  std::lock_guard guard(tavrin::WaitLock());
+  queue->quitPosted = true;
+  queue->quitCode = exitCode;
+  tavrin::NotifyWaiters();
+}
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {
+  std::shared_ptr<MessageQueue> queue = hwnd ? tavrin::core::QueueOfWindow(hwnd) : tavrin::core::CurrentQueue();
+  if (!queue) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  constexpr UINT kMinimumElapse = 10;
+  const auto interval = std::chrono::milliseconds(std::max(elapse, kMinimumElapse));
+  std::lock_guard guard(tavrin::WaitLock());
+  auto& timers = queue->timers;
+  auto same = [&](UINT_PTR candidate) {
+    return std::find_if(timers.begin(), timers.end(), [&](const tavrin::core::Timer& timer) {
+      return timer.hwnd == hwnd && timer.id == candidate;
+    });
+  };
+  if (!hwnd) {  // a thread timer: an existing id is reset, otherwise the id is ours to choose
+    if (id == 0 || same(id) == timers.end()) {
+      do id = queue->nextThreadTimerId++;
+      while (id == 0 || same(id) != timers.end());
+    }
+  }
+  tavrin::core::Timer timer{hwnd, id, interval, Clock::now() + interval, timerProc};
+  if (auto it = same(id); it != timers.end())
+    *it = timer;
+  else
+    timers.push_back(timer);
+  tavrin::NotifyWaiters();
+  return hwnd && id == 0 ? 1 : id;
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  std::shared_ptr<MessageQueue> queue = hwnd ? tavrin::core::QueueOfWindow(hwnd) : tavrin::core::CurrentQueue();
+  if (queue) {
+    std::lock_guard guard(tavrin::WaitLock());
+    auto erased = std::erase_if(queue->timers, [&](const tavrin::core::Timer& timer) {
+      return timer.hwnd == hwnd && timer.id == id;
+    });
+    if (erased) return TRUE;
+  }
+  SetLastError(hwnd && !queue ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                                DWORD wakeMask) {
+  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, true, wakeMask);
+}
+
+BOOL InvalidateRect(HWND hwnd, LPCRECT, BOOL) {
+  auto queue = tavrin::core::QueueOfWindow(hwnd);
+  if (!queue) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  tavrin::core::SetNeedsPaint(queue, hwnd, true);
+  return TRUE;
+}
+
+BOOL ValidateRect(HWND hwnd, LPCRECT) {
+  auto queue = tavrin::core::QueueOfWindow(hwnd);
+  if (!queue) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  tavrin::core::SetNeedsPaint(queue, hwnd, false);
+  return TRUE;
+}
+
+BOOL UpdateWindow(HWND hwnd) {
+  auto queue = tavrin::core::QueueOfWindow(hwnd);
+  if (!queue) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  bool pending;
+  {
+    std::lock_guard guard(tavrin::WaitLock());
+    pending = std::find(queue->needsPaint.begin(), queue->needsPaint.end(), hwnd) != queue->needsPaint.end();
+  }
+  if (pending) SendMessage(hwnd, WM_PAINT, 0, 0);
+  return TRUE;
+}

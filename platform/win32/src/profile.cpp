@@ -1,0 +1,227 @@
+#include "win32/profile.h"
+
+#include <errno.h>
+
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "storage_internal.h"
+#include "win32/sync.h"
+#include "win32/sysroot.h"
+
+namespace fs = std::filesystem;
+
+namespace tavrin::ini {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  const char* blanks = " \t\r\v\f";
+  size_t first = s.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
+Line MakeLine(std::string_view text) {
+  Line line{std::string(text), {}, {}};
+  std::string_view t = Trim(text);
+  if (t.empty() || t[0] == ';') return line;
+  size_t equals = t.find('=');
+  if (equals == std::string_view::npos) return line;
+  line.key = Trim(t.substr(0, equals));
+  line.value = Trim(t.substr(equals + 1));
+  return line;
+}
+
+}  // namespace
+
+Document Parse(std::string_view bytes) {
+  Document doc;
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  while (!bytes.empty()) {
+    size_t end = bytes.find('\n');
+    std::string_view text = bytes.substr(0, end);
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    std::string_view t = Trim(text);
+    if (!t.empty() && t[0] == '[') {
+      t.remove_prefix(1);
+      doc.sections.push_back(Section{std::string(Trim(t.substr(0, t.find(']')))), std::string(text), {}});
+    } else {
+      (doc.sections.empty() ? doc.preamble : doc.sections.back().lines).push_back(MakeLine(text));
+    }
+  }
+  return doc;
+}
+
+std::string Serialize(const Document& document) {
+  std::string out;
+  for (const Line& line : document.preamble) out += line.text + "\r\n";
+  for (const Section& section : document.sections) {
+    out += section.header + "\r\n";
+    for (const Line& line : section.lines) out += line.text + "\r\n";
+  }
+  return out;
+}
+
+}  // namespace tavrin::ini
+
+namespace tavrin {
+namespace {
+
+using ini::Document;
+using ini::Line;
+using ini::Section;
+
+std::mutex g_writeLock;  // orders this process's read-modify-write cycles
+
+fs::path ProfilePath(LPCSTR fileName) {
+  std::string name = fileName ? fileName : "win.ini";
+  if (name.find_first_of("\\/:") == std::string::npos) name = "C:\\WINDOWS\\" + name;
+  return sysroot::MapPath(name);
+}
+
+Document Load(const fs::path& path) {
+  std::string bytes;
+  storage::ReadWholeFile(path, bytes);  // a missing file reads as empty
+  return ini::Parse(bytes);
+}
+
+Section* FindSection(Document& doc, std::string_view name) {
+  for (Section& s : doc.sections)
+    if (storage::EqualsNoCase(s.name, name)) return &s;
+  return nullptr;
+}
+
+Line* FindKey(Section& section, std::string_view key) {
+  for (Line& line : section.lines)
+    if (!line.key.empty() && storage::EqualsNoCase(line.key, key)) return &line;
+  return nullptr;
+}
+
+std::string Unquote(const std::string& value) {
+  if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+DWORD CopyString(const std::string& text, LPSTR out, DWORD size) {
+  DWORD length = static_cast<DWORD>(std::min<size_t>(text.size(), size - 1));
+  memcpy(out, text.data(), length);
+  out[length] = '\0';
+  return length;
+}
+
+// names each ended by NUL, the list by one more NUL.
+DWORD CopyList(const std::vector<std::string>& names, LPSTR out, DWORD size) {
+  std::string list;
+  for (const std::string& name : names) list += name + '\0';
+  if (list.size() < size) {
+    memcpy(out, list.data(), list.size());
+    out[list.size()] = '\0';
+    if (list.empty() && size > 1) out[1] = '\0';
+    return static_cast<DWORD>(list.size());
+  }
+  if (size < 2) {
+    out[0] = '\0';
+    return 0;
+  }
+  memcpy(out, list.data(), size - 2);
+  out[size - 2] = out[size - 1] = '\0';
+  return size - 2;
+}
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+bool IsBlank(const Line& line) { return line.text.find_first_not_of(" \t\r") == std::string::npos; }
+
+// Inserts after the section's last non-blank line, so that blank lines before the next section stay there.
+void AddKey(Section& section, const std::string& key, const std::string& value) {
+  size_t at = section.lines.size();
+  while (at > 0 && IsBlank(section.lines[at - 1])) --at;
+  section.lines.insert(section.lines.begin() + static_cast<long>(at), Line{key + "=" + value, key, value});
+}
+
+}  // namespace
+}  // namespace tavrin
+
+using namespace tavrin;
+
+DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
+                              DWORD nSize, LPCSTR lpFileName) {
+  if (!lpReturnedString || nSize == 0) return 0;
+  Document doc = Load(ProfilePath(lpFileName));
+  std::vector<std::string> names;
+  if (!lpAppName) {
+    for (const Section& s : doc.sections) names.push_back(s.name);
+    return CopyList(names, lpReturnedString, nSize);
+  }
+  Section* section = FindSection(doc, lpAppName);
+  if (!lpKeyName) {
+    if (section)
+      for (const Line& line : section->lines)
+        if (!line.key.empty()) names.push_back(line.key);
+    return CopyList(names, lpReturnedString, nSize);
+  }
+  if (Line* line = section ? FindKey(*section, lpKeyName) : nullptr)
+    return CopyString(Unquote(line->value), lpReturnedString, nSize);
+  std::string fallback = lpDefault ? lpDefault : "";
+  fallback.erase(fallback.find_last_not_of(' ') + 1);
+  return CopyString(fallback, lpReturnedString, nSize);
+}
+
+UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
+  if (!lpAppName || !lpKeyName) return static_cast<UINT>(nDefault);
+  Document doc = Load(ProfilePath(lpFileName));
+  Section* section = FindSection(doc, lpAppName);
+  Line* line = section ? FindKey(*section, lpKeyName) : nullptr;
+  if (!line) return static_cast<UINT>(nDefault);
+  std::string_view text = line->value;
+  bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    number = std::min<uint64_t>(number * 10 + static_cast<uint64_t>(c - '0'), 0xFFFFFFFFull);
+  }
+  return negative ? 0u - static_cast<UINT>(number) : static_cast<UINT>(number);
+}
+
+BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
+  if (!lpAppName) return lpKeyName || lpString ? Fail(ERROR_INVALID_PARAMETER) : TRUE;  // all NULL: a flush
+  const fs::path path = ProfilePath(lpFileName);
+  std::lock_guard guard(g_writeLock);
+  if (storage::IsReadOnlyFile(path)) return Fail(ERROR_ACCESS_DENIED);
+  std::string bytes;
+  if (!storage::ReadWholeFile(path, bytes) && errno != ENOENT) return Fail(storage::ErrorFromErrno(errno));
+  Document doc = ini::Parse(bytes);
+  Section* section = FindSection(doc, lpAppName);
+
+  if (!lpKeyName) {
+    if (!section) return TRUE;
+    doc.sections.erase(doc.sections.begin() + (section - doc.sections.data()));
+  } else if (!lpString) {
+    Line* line = section ? FindKey(*section, lpKeyName) : nullptr;
+    if (!line) return TRUE;
+    section->lines.erase(section->lines.begin() + (line - section->lines.data()));
+  } else if (Line* line = section ? FindKey(*section, lpKeyName) : nullptr) {
+    line->value = lpString;
+    line->text = line->key + "=" + lpString;
+  } else {
+    if (!section) {
+      auto& last = doc.sections.empty() ? doc.preamble : doc.sections.back().lines;
+      if (!(doc.sections.empty() && doc.preamble.empty()) && (last.empty() || !IsBlank(last.back())))
+        last.push_back(Line{});  // a blank line between sections
+      doc.sections.push_back(Section{lpAppName, std::string("[") + lpAppName + "]", {}});
+      section = &doc.sections.back();
+    }
+    AddKey(*section, lpKeyName, lpString);
+  }
+
+  if (int error = storage::ReplaceFileContents(path, ini::Serialize(doc)))
+    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : storage::ErrorFromErrno(error));
+  return TRUE;
+}

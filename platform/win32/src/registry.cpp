@@ -1,0 +1,570 @@
+#include "win32/registry.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "storage_internal.h"
+#include "win32/handle.h"
+#include "win32/sysroot.h"
+
+namespace fs = std::filesystem;
+
+namespace tavrin {
+namespace {
+
+struct NoCaseLess {
+  bool operator()(const std::string& a, const std::string& b) const { return storage::LessNoCase(a, b); }
+};
+
+struct Value {
+  std::string name;
+  DWORD type;
+  std::string data;
+};
+
+struct Key {
+  std::vector<Value> values;  // in the order they were first set
+  std::map<std::string, std::unique_ptr<Key>, NoCaseLess> subkeys;
+
+  Key* Child(const std::string& name) const {
+    auto it = subkeys.find(name);
+    return it == subkeys.end() ? nullptr : it->second.get();
+  }
+  Key& EnsureChild(const std::string& name) {
+    auto& child = subkeys[name];
+    if (!child) child = std::make_unique<Key>();
+    return *child;
+  }
+  Value* FindValue(std::string_view name) {
+    for (Value& v : values)
+      if (storage::EqualsNoCase(v.name, name)) return &v;
+    return nullptr;
+  }
+  void SetValue(const std::string& name, DWORD type, std::string data) {
+    if (Value* v = FindValue(name)) {
+      v->type = type;
+      v->data = std::move(data);
+    } else {
+      values.push_back(Value{name, type, std::move(data)});
+    }
+  }
+};
+
+using KeyPath = std::vector<std::string>;
+
+constexpr const char* kMachine = "HKEY_LOCAL_MACHINE";
+constexpr const char* kCurrentUser = "HKEY_CURRENT_USER";
+constexpr const char* kUsers = "HKEY_USERS";
+constexpr REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000, kGenericAll = 0x10000000;
+
+class RegKeyObject : public KernelObject {
+ public:
+  RegKeyObject(KeyPath p, REGSAM a) : path(std::move(p)), access(a) {}
+  const KeyPath path;
+  const REGSAM access;
+};
+
+// ---- The hive's text form ----------------------------------------------------------------------------
+// "TAVRIN-REGISTRY 1", then per key (parents first) "K <name>\<name>..." followed by its values as
+// "V <type> <name>=<data>". Names and data escape %, =, \ and every byte outside printable ASCII as %XX.
+
+std::string Escape(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '%' && c != '=' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string Unescape(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    int high, low;
+    if (text[i] == '%' && i + 2 < text.size() && (high = HexDigit(text[i + 1])) >= 0 &&
+        (low = HexDigit(text[i + 2])) >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void SerializeKey(const Key& key, const std::string& path, std::string& out) {
+  for (const auto& [name, child] : key.subkeys) {
+    std::string childPath = path.empty() ? Escape(name) : path + "\\" + Escape(name);
+    out += "K " + childPath + "\n";
+    for (const Value& v : child->values)
+      out += "V " + std::to_string(v.type) + " " + Escape(v.name) + "=" + Escape(v.data) + "\n";
+    SerializeKey(*child, childPath, out);
+  }
+}
+
+std::string SerializeHive(const Key& root) {
+  std::string out = "TAVRIN-REGISTRY 1\n";
+  SerializeKey(root, "", out);
+  return out;
+}
+
+// Malformed lines are skipped: a damaged hive loses those lines, never the rest.
+Key ParseHive(std::string_view text) {
+  Key root;
+  Key* current = nullptr;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.substr(0, 2) == "K ") {
+      current = nullptr;
+      std::string_view rest = line.substr(2);
+      while (!rest.empty()) {
+        size_t sep = rest.find('\\');
+        std::string_view name = rest.substr(0, sep);
+        rest.remove_prefix(sep == std::string_view::npos ? rest.size() : sep + 1);
+        if (!name.empty()) current = &(current ? current : &root)->EnsureChild(Unescape(name));
+      }
+    } else if (line.substr(0, 2) == "V " && current) {
+      std::string_view rest = line.substr(2);
+      size_t space = rest.find(' ');
+      size_t equals = rest.find('=', space == std::string_view::npos ? rest.size() : space);
+      if (space == 0 || space > 10 || equals == std::string_view::npos) continue;
+      uint64_t type = 0;
+      bool numeric = true;
+      for (char c : rest.substr(0, space)) {
+        numeric = numeric && c >= '0' && c <= '9';
+        type = type * 10 + static_cast<uint64_t>(c - '0');
+      }
+      if (!numeric || type > 0xFFFFFFFF) continue;
+      current->SetValue(Unescape(rest.substr(space + 1, equals - space - 1)), static_cast<DWORD>(type),
+                        Unescape(rest.substr(equals + 1)));
+    }
+  }
+  return root;
+}
+
+// ---- The hive held in memory -----------------------------------------------------------------------
+
+struct FileIdentity {
+  dev_t dev;
+  ino_t ino;
+  off_t size;
+  timespec mtime;
+  bool operator==(const FileIdentity& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
+std::optional<FileIdentity> Identify(const fs::path& file) {
+  struct stat st;
+  if (stat(file.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+struct HiveCache {
+  std::mutex lock;  // guards the members and orders this process's changes
+  bool loaded = false;
+  fs::path file;
+  std::optional<FileIdentity> identity;
+  Key root;
+};
+
+HiveCache& Cache() {
+  static auto* cache = new HiveCache;  // never destroyed: keys may be closed during static teardown
+  return *cache;
+}
+
+// Reloads the hive when the file is not the one held (another process replaced it, or the sysroot moved).
+void LoadLocked(HiveCache& c, bool force) {
+  fs::path file = sysroot::Root() / "registry.hive";
+  std::optional<FileIdentity> identity = Identify(file);
+  if (!force && c.loaded && c.file == file && c.identity == identity) return;
+  std::string text;
+  c.root = identity && storage::ReadWholeFile(file, text) ? ParseHive(text) : Key{};
+  c.file = file;
+  c.identity = identity;
+  c.loaded = true;
+  c.root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Classes");
+  c.root.EnsureChild(kCurrentUser);
+  c.root.EnsureChild(kUsers);
+}
+
+template <class Fn>
+LONG ReadHive(Fn&& read) {
+  HiveCache& c = Cache();
+  std::lock_guard guard(c.lock);
+  LoadLocked(c, false);
+  return read(c.root);
+}
+
+// change(root, changed) -> LONG. The hive is re-read under the lock, so no other process's change is lost.
+template <class Fn>
+LONG ChangeHive(Fn&& change) {
+  HiveCache& c = Cache();
+  std::lock_guard guard(c.lock);
+  fs::path lockFile = sysroot::Root() / "registry.lock";
+  int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return static_cast<LONG>(storage::ErrorFromErrno(errno));
+  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  LoadLocked(c, true);
+  bool changed = false;
+  LONG result = change(c.root, changed);
+  if (result == ERROR_SUCCESS && changed) {
+    if (storage::ReplaceFileContents(c.file, SerializeHive(c.root)) != 0) {
+      result = ERROR_CANTWRITE;
+      c.loaded = false;  // memory must not claim what the file lacks
+    } else {
+      c.identity = Identify(c.file);
+    }
+  }
+  close(fd);  // releases the lock
+  return result;
+}
+
+Key* FindKey(Key& root, const KeyPath& path) {
+  Key* key = &root;
+  for (const std::string& name : path)
+    if (!(key = key->Child(name))) return nullptr;
+  return key;
+}
+
+// ---- Handles -----------------------------------------------------------------------------------------
+
+struct Target {
+  KeyPath path;
+  REGSAM access;
+};
+
+LONG Resolve(HKEY hKey, Target& out) {
+  switch (reinterpret_cast<uintptr_t>(hKey)) {
+    case 0x80000000: out = {{kMachine, "SOFTWARE", "Classes"}, KEY_ALL_ACCESS}; return ERROR_SUCCESS;
+    case 0x80000001: out = {{kCurrentUser}, KEY_ALL_ACCESS}; return ERROR_SUCCESS;
+    case 0x80000002: out = {{kMachine}, KEY_ALL_ACCESS}; return ERROR_SUCCESS;
+    case 0x80000003: out = {{kUsers}, KEY_ALL_ACCESS}; return ERROR_SUCCESS;
+  }
+  auto key = LookupHandleAs<RegKeyObject>(reinterpret_cast<HANDLE>(hKey));
+  if (!key) return ERROR_INVALID_HANDLE;
+  out = {key->path, key->access};
+  return ERROR_SUCCESS;
+}
+
+// Resolves hKey plus a relative "a\\b" path.
+LONG Resolve(HKEY hKey, LPCSTR subKey, Target& out) {
+  if (LONG error = Resolve(hKey, out)) return error;
+  std::string_view rest = subKey ? subKey : "";
+  while (!rest.empty()) {
+    size_t sep = rest.find('\\');
+    if (sep != 0) out.path.emplace_back(rest.substr(0, sep));
+    rest.remove_prefix(sep == std::string_view::npos ? rest.size() : sep + 1);
+  }
+  return ERROR_SUCCESS;
+}
+
+REGSAM EffectiveAccess(REGSAM sam) {
+  sam &= ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+  if (sam & (MAXIMUM_ALLOWED | kGenericAll)) sam |= KEY_ALL_ACCESS;
+  if (sam & kGenericRead) sam |= KEY_READ;
+  if (sam & kGenericWrite) sam |= KEY_WRITE;
+  return sam;
+}
+
+bool IsPredefined(HKEY hKey) {
+  uintptr_t value = reinterpret_cast<uintptr_t>(hKey);
+  return value >= 0x80000000 && value <= 0x80000003;
+}
+
+HKEY NewHandle(KeyPath path, REGSAM access) {
+  return reinterpret_cast<HKEY>(InsertHandle(std::make_shared<RegKeyObject>(std::move(path), EffectiveAccess(access))));
+}
+
+// ---- Values out -------------------------------------------------------------------------------------
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// A value's bytes as callers get them: strings stored without their terminator get it.
+std::string AnsweredData(const Value& v) {
+  std::string data = v.data;
+  if (v.type == REG_SZ || v.type == REG_EXPAND_SZ) {
+    if (data.empty() || data.back() != '\0') data.push_back('\0');
+  } else if (v.type == REG_MULTI_SZ && data != std::string(1, '\0')) {
+    while (data.size() < 2 || data[data.size() - 1] != '\0' || data[data.size() - 2] != '\0') data.push_back('\0');
+  }
+  return data;
+}
+
+LONG CopyData(const Value& v, LPDWORD type, LPBYTE data, LPDWORD cbData) {
+  if (type) *type = v.type;
+  if (data && !cbData) return ERROR_INVALID_PARAMETER;
+  if (!cbData) return ERROR_SUCCESS;
+  const std::string bytes = IsStringType(v.type) ? AnsweredData(v) : v.data;
+  const DWORD needed = static_cast<DWORD>(bytes.size());
+  if (data && *cbData < needed) {
+    *cbData = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (data) memcpy(data, bytes.data(), bytes.size());
+  *cbData = needed;
+  return ERROR_SUCCESS;
+}
+
+LONG CopyName(const std::string& name, LPSTR buffer, LPDWORD cchBuffer) {
+  if (!buffer || !cchBuffer) return ERROR_INVALID_PARAMETER;
+  if (name.size() >= *cchBuffer) return ERROR_MORE_DATA;
+  memcpy(buffer, name.c_str(), name.size() + 1);
+  *cchBuffer = static_cast<DWORD>(name.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+namespace storage {
+void DropRegistryCache() {
+  HiveCache& c = Cache();
+  std::lock_guard guard(c.lock);
+  c.loaded = false;
+  c.root = Key{};
+}
+}  // namespace storage
+
+}  // namespace tavrin
+
+using namespace tavrin;
+
+LONG RegOpenKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired, PHKEY phkResult) {
+  if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  Target target;
+  if (LONG error = Resolve(hKey, lpSubKey, target)) return error;
+  LONG result = ReadHive([&](Key& root) -> LONG { return FindKey(root, target.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND; });
+  if (result == ERROR_SUCCESS) *phkResult = NewHandle(std::move(target.path), samDesired);
+  return result;
+}
+
+LONG RegOpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return RegOpenKeyEx(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
+}
+
+LONG RegCreateKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/, DWORD /*dwOptions*/,
+                    REGSAM samDesired, const LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                    LPDWORD lpdwDisposition) {
+  if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  Target base, target;
+  if (LONG error = Resolve(hKey, base)) return error;
+  if (LONG error = Resolve(hKey, lpSubKey, target)) return error;
+  DWORD disposition = REG_OPENED_EXISTING_KEY;
+  LONG result = ChangeHive([&](Key& root, bool& changed) -> LONG {
+    Key* key = FindKey(root, base.path);
+    if (!key) return ERROR_KEY_DELETED;
+    if (FindKey(root, target.path)) return ERROR_SUCCESS;
+    if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    for (size_t i = base.path.size(); i < target.path.size(); ++i) key = &key->EnsureChild(target.path[i]);
+    disposition = REG_CREATED_NEW_KEY;
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+  if (result != ERROR_SUCCESS) return result;
+  if (lpdwDisposition) *lpdwDisposition = disposition;
+  *phkResult = NewHandle(std::move(target.path), samDesired);
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueEx(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/, LPDWORD lpType, LPBYTE lpData,
+                     LPDWORD lpcbData) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  return ReadHive([&](Key& root) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    const Value* value = key->FindValue(lpValueName ? lpValueName : "");
+    if (!value) return ERROR_FILE_NOT_FOUND;
+    return CopyData(*value, lpType, lpData, lpcbData);
+  });
+}
+
+LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  if (!lpData && cbData) return ERROR_NOACCESS;
+  std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
+  return ChangeHive([&](Key& root, bool& changed) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    key->SetValue(lpValueName ? lpValueName : "", dwType, std::move(data));
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD /*lpReserved*/, LPSTR lpClass,
+                  LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  return ReadHive([&](Key& root) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    if (LONG error = CopyName(std::next(key->subkeys.begin(), dwIndex)->first, lpName, lpcchName)) return error;
+    if (lpClass && lpcchClass && *lpcchClass) *lpClass = '\0';
+    if (lpcchClass) *lpcchClass = 0;
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD /*lpReserved*/,
+                  LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  return ReadHive([&](Key& root) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
+    const Value& value = key->values[dwIndex];
+    if (LONG error = CopyName(value.name, lpValueName, lpcchValueName)) return error;
+    return CopyData(value, lpType, lpData, lpcbData);
+  });
+}
+
+LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey) {
+  if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+  Target target;
+  if (LONG error = Resolve(hKey, lpSubKey, target)) return error;
+  Target base;
+  Resolve(hKey, base);
+  // A hive's root and the keys the predefined handles stand for stay.
+  if (target.path.size() < 2 || (IsPredefined(hKey) && target.path.size() == base.path.size()))
+    return ERROR_ACCESS_DENIED;
+  return ChangeHive([&](Key& root, bool& changed) -> LONG {
+    KeyPath parentPath(target.path.begin(), target.path.end() - 1);
+    Key* parent = FindKey(root, parentPath);
+    Key* key = parent ? parent->Child(target.path.back()) : nullptr;
+    if (!key) return ERROR_FILE_NOT_FOUND;
+    if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    parent->subkeys.erase(target.path.back());
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  std::string name = lpValueName ? lpValueName : "";
+  return ChangeHive([&](Key& root, bool& changed) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    Value* value = key->FindValue(name);
+    if (!value) return ERROR_FILE_NOT_FOUND;
+    key->values.erase(key->values.begin() + (value - key->values.data()));
+    changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegCloseKey(HKEY hKey) {
+  if (IsPredefined(hKey)) return ERROR_SUCCESS;
+  HANDLE handle = reinterpret_cast<HANDLE>(hKey);
+  if (!LookupHandleAs<RegKeyObject>(handle) || !RemoveHandle(handle)) return ERROR_INVALID_HANDLE;
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD /*lpReserved*/, LPDWORD lpcSubKeys,
+                     LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                     LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                     PFILETIME lpftLastWriteTime) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  return ReadHive([&](Key& root) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    DWORD maxSubKey = 0, maxName = 0, maxData = 0;
+    for (const auto& entry : key->subkeys) maxSubKey = std::max(maxSubKey, static_cast<DWORD>(entry.first.size()));
+    for (const Value& v : key->values) {
+      maxName = std::max(maxName, static_cast<DWORD>(v.name.size()));
+      maxData = std::max(maxData, static_cast<DWORD>(AnsweredData(v).size()));
+    }
+    if (lpClass && lpcchClass && *lpcchClass) *lpClass = '\0';
+    if (lpcchClass) *lpcchClass = 0;
+    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key->subkeys.size());
+    if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSubKey;
+    if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+    if (lpcValues) *lpcValues = static_cast<DWORD>(key->values.size());
+    if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
+    if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
+    if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
+  });
+}
+
+namespace tavrin::registry {
+
+LONG SetValue(HKEY root, const std::string& keyPath, const std::string& name, DWORD type, const void* data,
+              DWORD size) {
+  HKEY key;
+  LONG result = RegCreateKeyEx(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                               &key, nullptr);
+  if (result != ERROR_SUCCESS) return result;
+  result = RegSetValueEx(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+  return result;
+}
+
+LONG SetString(HKEY root, const std::string& keyPath, const std::string& name, const std::string& text) {
+  return SetValue(root, keyPath, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+LONG SetDword(HKEY root, const std::string& keyPath, const std::string& name, DWORD value) {
+  return SetValue(root, keyPath, name, REG_DWORD, &value, sizeof value);
+}
+
+std::optional<std::string> ReadValue(HKEY root, const std::string& keyPath, const std::string& name, DWORD* type) {
+  Target target;
+  if (Resolve(root, keyPath.c_str(), target) != ERROR_SUCCESS) return std::nullopt;
+  std::optional<std::string> bytes;
+  ReadHive([&](Key& hive) -> LONG {
+    Key* key = FindKey(hive, target.path);
+    const Value* value = key ? key->FindValue(name) : nullptr;
+    if (value) {
+      bytes = value->data;
+      if (type) *type = value->type;
+    }
+    return ERROR_SUCCESS;
+  });
+  return bytes;
+}
+
+}  // namespace tavrin::registry

@@ -1,0 +1,32 @@
+// Pieces shared by the storage side of the platform layer (files, CRT streams, registry, profiles).
+#pragma once
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "win32/types.h"
+
+namespace tavrin::storage {
+
+// The Win32 error code for an errno value of a failed file call.
+DWORD ErrorFromErrno(int error);
+// A missing path is ERROR_PATH_NOT_FOUND when its folder is missing too, else ERROR_FILE_NOT_FOUND.
+DWORD NotFoundError(const std::filesystem::path& path);
+
+// FILE_ATTRIBUTE_READONLY is kept as the absence of the owner's write bit. We check it ourselves: the
+// permission bits do not stop root, and CI runs as root.
+bool IsReadOnlyFile(const std::filesystem::path& path);
+
+// Reads a whole file; false (errno set) when it cannot be read.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
+// Replaces a file's contents at once: a temporary file in the same folder, then rename. Returns 0 or errno.
+int ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes);
+
+// ASCII case folding for Windows names.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool LessNoCase(std::string_view a, std::string_view b);
+
+// Forgets the registry hive held in memory (the sysroot changed).
+void DropRegistryCache();
+
+}  // namespace tavrin::storage

@@ -1,0 +1,68 @@
+// Internal pieces shared by the files of the message queues and the windows.
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core_internal.h"
+#include "win32/user.h"
+
+namespace tavrin::core {
+
+// message_queue.cpp. Posts to a queue; false when its thread has ended.
+bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg);
+// A window is gone: its timers and paint request go with it.
+void ForgetWindow(const std::shared_ptr<MessageQueue>& queue, HWND hwnd);
+void SetNeedsPaint(const std::shared_ptr<MessageQueue>& queue, HWND hwnd, bool needsPaint);
+
+}  // namespace tavrin::core
+
+namespace tavrin::win::detail {
+
+// window.cpp: the windows of this process.
+struct Target {
+  DWORD threadId = 0;
+  std::shared_ptr<core::MessageQueue> queue;
+};
+// False when the handle is no window of this process (or its thread has ended).
+bool FindTarget(HWND hwnd, Target& target);
+// True when `hwnd` is `ancestor` or one of its descendants.
+bool IsSelfOrDescendant(HWND ancestor, HWND hwnd);
+// Calls the window's current procedure; 0 when the window is gone.
+LRESULT CallProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The end of a thread: its windows go, without messages.
+void DropThreadWindows(DWORD threadId);
+// Delivers a notice to a window: called at once on its own thread, posted from any other.
+void Notify(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// What another process may ask about one of our top-level windows, and what it may do to it.
+struct WindowState {
+  bool visible = false;
+  bool iconic = false;
+  HWND lastActivePopup = nullptr;
+  HWND owner = nullptr;
+  DWORD threadId = 0;
+};
+bool QueryLocal(HWND hwnd, WindowState& state);
+BOOL ShowLocal(HWND hwnd, int command);
+BOOL ActivateLocal(HWND hwnd);
+
+// Handles carry the process that made the window.
+DWORD ProcessOfWindow(HWND hwnd);
+bool IsForeign(HWND hwnd);
+
+// foreign_window.cpp: the run directory's list of top-level windows and the service that lets other
+// processes act on ours. Publish returns the record's path (empty when it could not be written).
+std::filesystem::path Publish(HWND hwnd, const std::string& className, const std::string& title,
+                              const std::filesystem::path& existing = {});
+void Unpublish(const std::filesystem::path& record);
+HWND FindForeign(LPCSTR className, LPCSTR windowName);
+bool ForeignAlive(HWND hwnd);
+bool ForeignText(HWND hwnd, std::string& className, std::string& title);
+bool ForeignQuery(HWND hwnd, WindowState& state);
+bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible);
+bool ForeignActivate(HWND hwnd);
+
+bool EqualsNoCase(const std::string& a, const char* b);
+
+}  // namespace tavrin::win::detail

@@ -1,0 +1,81 @@
+// Top-level windows of another process: found by title, queried, restored, shown and brought forward,
+// as a second copy of the admin program does with the first copy's window.
+#include "peer_process.h"
+#include "testsupport/sysroot.h"
+#include "win32/user.h"
+
+namespace {
+
+using tavrin::test::PeerProcess;
+using tavrin::test::SysrootTest;
+
+class CrossProcessWindowTest : public SysrootTest {};
+
+TEST_F(CrossProcessWindowTest, SecondCopyBringsTheFirstCopysWindowForward) {
+  PeerProcess first({"window", "Pelko Admin", "peer-quit"});
+  ASSERT_TRUE(first.WaitForLine("ready"));
+
+  HWND frame = FindWindow(nullptr, "Pelko Admin");
+  ASSERT_NE(frame, nullptr);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(frame, &pid);
+  EXPECT_EQ(pid, static_cast<DWORD>(first.pid()));
+  EXPECT_EQ(FindWindow("peerframe", nullptr), frame);
+  char title[32];
+  EXPECT_EQ(GetWindowText(frame, title, sizeof title), 11);
+  EXPECT_STREQ(title, "Pelko Admin");
+  EXPECT_TRUE(IsWindow(frame));
+  EXPECT_TRUE(IsIconic(frame));
+  EXPECT_FALSE(IsWindowVisible(frame));
+  HWND popup = GetLastActivePopup(frame);
+  ASSERT_NE(popup, frame);
+  EXPECT_EQ(GetParent(popup), frame);
+
+  // What the second copy does before it ends.
+  if (IsIconic(frame)) ShowWindow(frame, SW_RESTORE);
+  ShowWindow(frame, SW_SHOW);
+  EXPECT_TRUE(SetForegroundWindow(popup));
+
+  EXPECT_FALSE(IsIconic(frame));
+  EXPECT_TRUE(IsWindowVisible(frame));
+  EXPECT_EQ(GetForegroundWindow(), popup);
+  EXPECT_TRUE(first.WaitForLine("frame WM_SHOWWINDOW 1"));
+  EXPECT_TRUE(first.WaitForLine("popup WM_ACTIVATE 1"));
+
+  HANDLE quit = OpenEvent(EVENT_MODIFY_STATE, FALSE, "peer-quit");
+  ASSERT_NE(quit, nullptr);
+  SetEvent(quit);
+  EXPECT_TRUE(first.WaitForLine("bye"));
+  EXPECT_EQ(first.Wait(), 0);
+  CloseHandle(quit);
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_EQ(FindWindow(nullptr, "Pelko Admin"), nullptr);
+  EXPECT_FALSE(ShowWindow(frame, SW_SHOW));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+TEST_F(CrossProcessWindowTest, WindowsOfAKilledProcessAreNotFound) {
+  PeerProcess peer({"window", "Doomed", "doomed-quit"});
+  ASSERT_TRUE(peer.WaitForLine("ready"));
+  HWND frame = FindWindow(nullptr, "Doomed");
+  ASSERT_NE(frame, nullptr);
+  peer.Kill();
+  EXPECT_EQ(FindWindow(nullptr, "Doomed"), nullptr);
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_FALSE(IsIconic(frame));
+}
+
+TEST_F(CrossProcessWindowTest, OwnWindowsAreFoundBeforeOtherProcesses) {
+  PeerProcess peer({"window", "Shared Title", "shared-quit"});
+  ASSERT_TRUE(peer.WaitForLine("ready"));
+  tavrin::win::WindowSpec spec;
+  spec.className = "Local";
+  spec.title = "Shared Title";
+  HWND mine = tavrin::win::CreateWindowObject(spec);
+  EXPECT_EQ(FindWindow(nullptr, "Shared Title"), mine);
+  EXPECT_NE(FindWindow("PeerFrame", "Shared Title"), nullptr);
+  EXPECT_FALSE(DestroyWindow(FindWindow("PeerFrame", nullptr))) << "another process's window is not ours to end";
+  DestroyWindow(mine);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// A second process for the cross-process tests of the platform layer. Its commands:
+//   event-wait NAME MS            open the named event, wait; exit 0 when signalled, 1 on time-out
+//   event-set NAME                open the named event and set it
+//   event-create NAME MANUAL INITIAL RELEASE
+//                                 create the event, print "created <GetLastError()>", then hold it until the
+//                                 named event RELEASE is set
+//   window TITLE QUIT             a hidden, minimised top-level window with an owned pop-up that was
+//                                 active last; prints the messages they get, ends when QUIT is set
+// Every line goes to stdout at once; "ready"-type lines tell the test when to go on.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "win32/sync.h"
+#include "win32/user.h"
+
+namespace {
+
+LRESULT CALLBACK PrintingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  const char* label = reinterpret_cast<const char*>(GetWindowLongPtr(hwnd, GWLP_USERDATA));
+  if (message == WM_SHOWWINDOW) printf("%s WM_SHOWWINDOW %d\n", label, static_cast<int>(wParam));
+  if (message == WM_ACTIVATE) printf("%s WM_ACTIVATE %d\n", label, static_cast<int>(wParam));
+  fflush(stdout);
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+int EventWait(const char* name, DWORD ms) {
+  HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name);
+  if (!event) return 3;
+  printf("opened\n");
+  fflush(stdout);
+  return WaitForSingleObject(event, ms) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+int EventSet(const char* name) {
+  HANDLE event = OpenEvent(EVENT_MODIFY_STATE, FALSE, name);
+  return event && SetEvent(event) ? 0 : 3;
+}
+
+int EventCreate(const char* name, bool manual, bool initial, const char* release) {
+  HANDLE releaseEvent = CreateEvent(nullptr, TRUE, FALSE, release);
+  HANDLE event = CreateEvent(nullptr, manual, initial, name);
+  printf("created %u\n", static_cast<unsigned>(GetLastError()));
+  fflush(stdout);
+  if (!event || !releaseEvent) return 3;
+  return WaitForSingleObject(releaseEvent, 20000) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+int Window(const char* title, const char* quitName) {
+  HANDLE quit = CreateEvent(nullptr, TRUE, FALSE, quitName);
+  tavrin::win::WindowSpec frameSpec;
+  frameSpec.className = "PeerFrame";
+  frameSpec.title = title;
+  frameSpec.proc = PrintingProc;
+  frameSpec.userData = reinterpret_cast<LONG_PTR>("frame");
+  HWND frame = tavrin::win::CreateWindowObject(frameSpec);
+  ShowWindow(frame, SW_SHOWMINNOACTIVE);
+  ShowWindow(frame, SW_HIDE);  // minimised and hidden, as a program that lives in the notification area
+
+  tavrin::win::WindowSpec popupSpec;
+  popupSpec.className = "PeerPopup";
+  popupSpec.title = "Peer pop-up";
+  popupSpec.proc = PrintingProc;
+  popupSpec.userData = reinterpret_cast<LONG_PTR>("popup");
+  popupSpec.parent = frame;  // its owner
+  HWND popup = tavrin::win::CreateWindowObject(popupSpec);
+  ShowWindow(popup, SW_SHOW);
+  if (!quit || !frame || !popup) return 3;
+  printf("ready\n");
+  fflush(stdout);
+
+  for (;;) {
+    DWORD result = MsgWaitForMultipleObjects(1, &quit, FALSE, 20000, QS_ALLINPUT);
+    if (result != WAIT_OBJECT_0 + 1) break;
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessage(&msg);
+    }
+  }
+  DestroyWindow(frame);
+  printf("bye\n");
+  fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && strcmp(argv[1], "event-wait") == 0) return EventWait(argv[2], static_cast<DWORD>(atoi(argv[3])));
+  if (argc == 3 && strcmp(argv[1], "event-set") == 0) return EventSet(argv[2]);
+  if (argc == 6 && strcmp(argv[1], "event-create") == 0)
+    return EventCreate(argv[2], atoi(argv[3]) != 0, atoi(argv[4]) != 0, argv[5]);
+  if (argc == 4 && strcmp(argv[1], "window") == 0) return Window(argv[2], argv[3]);
+  fprintf(stderr, "usage: %s event-wait|event-set|event-create|window ...\n", argv[0]);
+  return 2;
+}

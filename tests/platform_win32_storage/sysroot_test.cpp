@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "testsupport/sysroot.h"
+#include "win32/sysroot.h"
+
+namespace fs = std::filesystem;
+using tavrin::sysroot::MapPath;
+
+namespace {
+
+class SysrootPathTest : public tavrin::test::SysrootTest {};
+
+TEST_F(SysrootPathTest, MapsDrivesRootsAndTheWindowsDirectory) {
+  EXPECT_EQ(tavrin::sysroot::Root(), root());
+  EXPECT_EQ(tavrin::sysroot::WindowsDir(), root() / "C" / "WINDOWS");
+  EXPECT_EQ(tavrin::sysroot::RunDir(), root() / "run");
+  EXPECT_TRUE(fs::is_directory(root() / "C" / "WINDOWS"));
+  EXPECT_EQ(MapPath("C:\\X\\y.txt"), root() / "C" / "X" / "y.txt");
+  EXPECT_EQ(MapPath("c:/WINDOWS/TavrinAdmin.log"), root() / "C" / "WINDOWS" / "TavrinAdmin.log");
+  EXPECT_EQ(MapPath("\\TavrinSetup.log"), root() / "C" / "TavrinSetup.log");
+  EXPECT_EQ(MapPath("D:\\data\\..\\a\\.\\b"), root() / "D" / "a" / "b");
+  EXPECT_EQ(MapPath("C:\\..\\..\\x"), root() / "C" / "x");  // never above the drive
+  EXPECT_EQ(MapPath("rel\\name.txt"), fs::current_path() / "rel" / "name.txt");
+}
+
+TEST_F(SysrootPathTest, ResolvesExistingComponentsIgnoringCase) {
+  fs::create_directories(root() / "C" / "WINDOWS" / "inf");
+  std::ofstream(root() / "C" / "WINDOWS" / "inf" / "OemBus.INF") << "x";
+  EXPECT_EQ(MapPath("c:\\windows\\INF\\oembus.inf"), root() / "C" / "WINDOWS" / "inf" / "OemBus.INF");
+  EXPECT_EQ(MapPath("C:\\Windows\\System32\\Drivers\\new.sys"),
+            root() / "C" / "WINDOWS" / "System32" / "Drivers" / "new.sys");  // new parts keep their spelling
+  EXPECT_EQ(MapPath("C:\\windows\\inf\\oembus.inf\\below"), root() / "C" / "WINDOWS" / "inf" / "OemBus.INF" / "below");
+}
+
+TEST_F(SysrootPathTest, SetRootReachesChildProcessesThroughTheEnvironment) {
+  fs::path other = root() / "nested-root";
+  tavrin::sysroot::SetRoot(other);
+  EXPECT_EQ(std::string(getenv("TAVRIN_SYSROOT")), other.string());
+  EXPECT_EQ(tavrin::sysroot::WindowsDir(), other / "C" / "WINDOWS");
+  tavrin::sysroot::SetRoot(root());
+}
+
+}  // namespace
