@@ -1,0 +1,31 @@
+// Services over the document's lists that the communication threads and the panes use. Each takes the
+// list and the lock that guards it, holds the lock for the whole search and update, and so never uses a
+// position after the lock is left.
+#pragma once
+#include "admin/DeviceEntry.h"
+#include "admin/comm/Discovery.h"
+#include "mfc/collections.h"
+#include "mfc/string.h"
+#include "win32/sync.h"
+#include "zarnet/command.h"
+
+using DeviceList = CList<DeviceEntry>;
+
+// Sets ProductStringState of the first device of that server and port; FALSE when none is listed.
+BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                           DWORD state);
+// Gives the device its product string (a malloc'ed, NUL-terminated copy of at most 255 bytes, owned by the
+// entry from then on; null for an empty string) and state 2, but only while its state is 1. TRUE when the
+// device is listed.
+BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                        const zarnet::iproduct_string* productString);
+// FALSE while a device of that server is connecting, connected, or has its disconnect pending.
+BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP);
+// Copies the first discovered server with that address text (the caller's thread owns the list).
+BOOL FindDiscoveredServer(const ServerDiscoveryList& servers, const CString& strIP, ServerDiscoveryRecord* out);
+// The device with the key's server, port, vendor, product and release; null when none. The caller holds
+// the list's lock.
+DeviceEntry* FindDeviceByIdentity(DeviceList& devices, const DeviceEntry& key);
+// After the last failed try of the product-string thread: the device (found by server, port, vendor,
+// product and release) is finished without a product string.
+void MarkProductStringFailed(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& request);

@@ -1,0 +1,128 @@
+#include "admin/comm/DocServices.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "admin/Trace.h"
+
+namespace {
+
+// ARRM_STATUS_PENDING: a request for the device is queued for the bus driver.
+constexpr DWORD kRequestPending = 0x10;
+
+bool SameServer(const DeviceEntry& device, const CString& strIP) {
+  return strncmp(device.ServerIp, strIP, sizeof(device.ServerIp)) == 0;
+}
+
+DeviceEntry* FindByPort(DeviceList& devices, const CString& strIP, WORD wPort) {
+  for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
+    DeviceEntry& device = devices.GetNext(position);
+    if (SameServer(device, strIP) && device.PortNum == wPort) return &device;
+  }
+  return nullptr;
+}
+
+class ListLock {
+ public:
+  explicit ListLock(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
+  ~ListLock() { LeaveCriticalSection(lock_); }
+  ListLock(const ListLock&) = delete;
+  ListLock& operator=(const ListLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* lock_;
+};
+
+}  // namespace
+
+DeviceEntry* FindDeviceByIdentity(DeviceList& devices, const DeviceEntry& key) {
+  for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
+    DeviceEntry& device = devices.GetNext(position);
+    if (strncmp(device.ServerIp, key.ServerIp, sizeof(device.ServerIp)) == 0 && device.PortNum == key.PortNum &&
+        device.Vid == key.Vid && device.Pid == key.Pid && device.Rev == key.Rev) {
+      return &device;
+    }
+  }
+  return nullptr;
+}
+
+BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                           DWORD state) {
+  ListLock hold(lock);
+  DeviceEntry* device = FindByPort(devices, strIP, wPort);
+  if (device == nullptr) {
+    TraceInfo("Device not present in the list control!!\n");
+    return FALSE;
+  }
+  TraceInfo("Device found\n");
+  device->ProductStringState = state;
+  return TRUE;
+}
+
+BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                        const zarnet::iproduct_string* productString) {
+  DWORD length = productString != nullptr ? productString->length : 0;  // packed: read by value
+  if (length > zarnet::kMaxProductString) length = zarnet::kMaxProductString;
+  char* copy = nullptr;
+  if (length > 0) {
+    copy = static_cast<char*>(malloc(length + 1));
+    if (copy == nullptr) {
+      TraceError("StoreProductString() :: out of memory\n");
+      length = 0;
+    } else {
+      memcpy(copy, productString->text, length);
+      copy[length] = '\0';
+    }
+  }
+  ListLock hold(lock);
+  DeviceEntry* device = FindByPort(devices, strIP, wPort);
+  if (device == nullptr) {
+    TraceInfo("Device not present in the list control!!, Server-%s\n", static_cast<LPCSTR>(strIP));
+    free(copy);
+    return FALSE;
+  }
+  TraceInfo("Device found with specified IP & Port\n");
+  if (device->ProductStringState != 1) {
+    free(copy);
+    return TRUE;
+  }
+  free(device->ProductString);
+  device->ProductString = copy;
+  device->ProductStringLength = copy != nullptr ? length : 0;
+  device->ProductStringState = 2;
+  return TRUE;
+}
+
+BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP) {
+  ListLock hold(lock);
+  for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
+    const DeviceEntry& device = devices.GetNext(position);
+    if (!SameServer(device, strIP)) continue;
+    if (device.State == DEVICE_STATE_CONNECT_REQUESTED || device.State == DEVICE_STATE_CONNECTED) return FALSE;
+    if (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus == kRequestPending) return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FindDiscoveredServer(const ServerDiscoveryList& servers, const CString& strIP, ServerDiscoveryRecord* out) {
+  for (POSITION position = servers.GetHeadPosition(); position != nullptr;) {
+    const ServerDiscoveryRecord& record = servers.GetNext(position);
+    if (strncmp(record.ServerIp, strIP, sizeof(record.ServerIp)) == 0) {
+      *out = record;
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+void MarkProductStringFailed(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& request) {
+  ListLock hold(lock);
+  DeviceEntry* device = FindDeviceByIdentity(devices, request);
+  if (device == nullptr) return;
+  TraceError("GetIProdStringDescTh >>Error for Server:%.*s, USBPort:%d\n", static_cast<int>(sizeof(request.ServerIp)),
+             request.ServerIp, request.PortNum);
+  device->ProductStringState = 2;
+  device->ProductStringLength = 0;
+  free(device->ProductString);
+  device->ProductString = nullptr;
+}

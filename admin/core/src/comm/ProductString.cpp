@@ -1,0 +1,141 @@
+#include "admin/comm/ProductString.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "Receive.h"
+#include "admin/TavrinAdminApp.h"
+#include "admin/TavrinAdminDoc.h"
+#include "admin/Trace.h"
+#include "admin/comm/DocServices.h"
+#include "admin/comm/ResponseReader.h"
+#include "admin/comm/ServerComm.h"
+
+namespace {
+
+bool Stopped(volatile LONG* flag) { return __atomic_load_n(flag, __ATOMIC_SEQ_CST) != 0; }
+
+// One try on a new connection; the response (malloc) is handed back also after a failure.
+DWORD TryOnce(CServerComm& comm, const DeviceEntry& device, const CString& serverIp, char** response,
+              DWORD* received) {
+  *response = nullptr;
+  *received = 0;
+  const ServerCommSettings& settings = comm.Settings();
+  SOCKET socket = INVALID_SOCKET;
+  DWORD result = CommunicationInit(serverIp, settings.commandPort, &socket, settings.commandRecvTimeoutMs);
+  if (result != CMD_RESULT_SUCCESS) {
+    TraceError("GetIProdStringDescTh() :: Error in CommunicationInit() %d for Server:%s\n", static_cast<int>(result),
+               static_cast<LPCSTR>(serverIp));
+    CommunicationClose(socket);
+    return result;
+  }
+  TraceInfo("Sending the command out...\n");
+  std::string port = std::to_string(device.PortNum);
+  char* request = nullptr;
+  DWORD requestLength = 0;
+  if (!comm.BuildRequest(&request, &requestLength, CMD_GET_IPRODUCT_STRING, reinterpret_cast<const BYTE*>(port.data()),
+                         static_cast<DWORD>(port.size()), SCMD_GET_IPRODUCT_STRING)) {
+    CommunicationClose(socket);
+    return CMD_RESULT_SEND_FAILED;
+  }
+  if (!tavrin::comm::SendAll(socket, request, requestLength)) {
+    TraceError("GetIProdStringDescTh()::send error:%d\n", WSAGetLastError());
+    result = CMD_RESULT_SEND_FAILED;
+  } else {
+    static const tavrin::comm::ReceiveTexts kTexts = {
+        "GetIProdStringDescTh() :: recv has timedout Error: %d \n",
+        "GetIProdStringDescTh() :: recv socket Error:%d\n",
+        "GetIProdStringDescTh :: received 0 bytes. Connection has closed.\n",
+    };
+    result = tavrin::comm::ReceiveResponse(socket, settings, nullptr, kTexts, response, received);
+  }
+  free(request);
+  CommunicationClose(socket);
+  return result;
+}
+
+}  // namespace
+
+DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
+                         const DeviceEntry& request) {
+  const DeviceEntry* device = &request;
+  auto comm = std::make_unique<CServerComm>();
+  const CString serverIp(device->ServerIp, static_cast<int>(strnlen(device->ServerIp, sizeof(device->ServerIp))));
+  if (Stopped(mappingStopped)) {
+    TraceError("Device mapping is stoped..Not required to go further..\n");
+    return CMD_RESULT_NOT_DONE;
+  }
+  if (!SetProductStringState(devices, lock, serverIp, device->PortNum, 1)) {
+    TraceError("ServerIP: %s, Portno: %d are not found in DeviceInfoList.", static_cast<LPCSTR>(serverIp),
+               device->PortNum);
+    return CMD_RESULT_NOT_DONE;
+  }
+  TraceInfo("GetIProdStringDescTh() >> GetIProdStringDescTh() Started... Threadid:%d\n",
+            static_cast<int>(GetCurrentThreadId()));
+  TraceInfo("GetIProdStringDescTh >> ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device->PortNum);
+
+  const DWORD attempts = comm->Settings().productStringAttempts > 0 ? comm->Settings().productStringAttempts : 1;
+  DWORD result = CMD_RESULT_NOT_DONE;
+  char* response = nullptr;
+  DWORD received = 0;
+  for (DWORD attempt = 1;; ++attempt) {
+    result = TryOnce(*comm, *device, serverIp, &response, &received);
+    if (Stopped(mappingStopped) || result == CMD_RESULT_SUCCESS || attempt >= attempts) break;
+    EnterCriticalSection(lock);
+    bool listed = FindDeviceByIdentity(devices, *device) != nullptr;
+    if (listed) TraceInfo("Trying again... RetryCount=%d\n", static_cast<int>(attempts - attempt));
+    LeaveCriticalSection(lock);
+    free(response);
+    response = nullptr;
+  }
+
+  const char* data = nullptr;
+  DWORD dataLength = 0;
+  if (Stopped(mappingStopped)) {
+    // nothing more to do for a device list that is going away
+  } else if (result != CMD_RESULT_SUCCESS) {
+    MarkProductStringFailed(devices, lock, *device);
+  } else if (DWORD status = ProcessIProdStrDescRsp(response, received); status != CMD_RESULT_SUCCESS) {
+    TraceError("ProcessIProdStrDescRsp FAILED - status=%x\n", static_cast<unsigned>(status));
+    MarkProductStringFailed(devices, lock, *device);
+    result = status;
+  } else if (!GetDataFromRspBuff(response, received, &data, &dataLength)) {
+    TraceError("GetDataFromRspBuff FAILED - status=%x\n", static_cast<unsigned>(CMD_RESULT_INVALID_RESPONSE));
+    MarkProductStringFailed(devices, lock, *device);
+    result = CMD_RESULT_INVALID_RESPONSE;
+  } else {
+    // Only bytes inside the DATA are taken, at most 255 (a length word that says more is cut).
+    std::optional<std::string> text = zarnet::DecodeProductString(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data), dataLength));
+    if (!text) {
+      TraceError("GetDataFromRspBuff FAILED - status=%x\n", static_cast<unsigned>(CMD_RESULT_INVALID_RESPONSE));
+      MarkProductStringFailed(devices, lock, *device);
+      result = CMD_RESULT_INVALID_RESPONSE;
+    } else {
+      zarnet::iproduct_string productString{};
+      productString.length = static_cast<uint32_t>(text->size());
+      memcpy(productString.text, text->data(), text->size());
+      StoreProductString(devices, lock, serverIp, device->PortNum,
+                         &productString);
+    }
+  }
+  free(response);
+  TraceInfo("GetIProdStringDescTh >>Stoped ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device->PortNum);
+  TraceInfo("GetIProdStringDescTh() >> GetIProdStringDescTh() Stoped... Threadid:%d\n",
+            static_cast<int>(GetCurrentThreadId()));
+  return result;
+}
+
+DWORD WINAPI GetIProdStringDescTh(LPVOID parameter) {
+  std::unique_ptr<DeviceEntry> device(static_cast<DeviceEntry*>(parameter));
+  CTavrinAdminApp* app = GetAdminApp();
+  CTavrinAdminDoc* document = app != nullptr ? app->GetDocument() : nullptr;
+  if (document == nullptr) {
+    TraceError("GetIProdStringDescTh() :: no document\n");
+    return CMD_RESULT_NOT_DONE;
+  }
+  return FetchProductString(document->m_DeviceList, &document->m_csDeviceList, &document->m_lStop, *device);
+}

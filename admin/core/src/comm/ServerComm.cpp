@@ -1,0 +1,195 @@
+// CServerComm's life and the seven operations of the command protocol.
+#include "admin/comm/ServerComm.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "admin/Trace.h"
+#include "admin/comm/ConfFile.h"
+#include "win32/file.h"
+#include "zarnet/command.h"
+
+namespace {
+
+std::mutex g_defaultsLock;
+ServerCommSettings g_defaults;  // guarded by g_defaultsLock
+
+// Size of the first read of the configuration file, which only learns the file's length.
+constexpr DWORD kConfProbeSize = 100;
+
+}  // namespace
+
+ServerCommSettings GetDefaultServerCommSettings() {
+  std::lock_guard<std::mutex> lock(g_defaultsLock);
+  return g_defaults;
+}
+
+void SetDefaultServerCommSettings(const ServerCommSettings& settings) {
+  std::lock_guard<std::mutex> lock(g_defaultsLock);
+  g_defaults = settings;
+}
+
+CServerComm::CServerComm() : m_Settings(GetDefaultServerCommSettings()) {
+  memset(&m_TavrinConfInfo, 0, sizeof(m_TavrinConfInfo));
+  memset(&m_ConnectedClientsInfo, 0, sizeof(m_ConnectedClientsInfo));
+  memset(&m_CommandContext, 0, sizeof(m_CommandContext));
+  m_hEnumThread = nullptr;
+  m_pDiscoveryContext = nullptr;
+  char windowsDir[MAX_PATH] = "";
+  GetWindowsDirectory(windowsDir, sizeof(windowsDir));
+  SetConfFilePath((std::string(windowsDir) + "\\" + kConfFileName).c_str());
+}
+
+CServerComm::~CServerComm() {
+  if (m_hCommandThread != nullptr) {
+    WaitForSingleObject(m_hCommandThread, INFINITE);
+    CloseHandle(m_hCommandThread);
+  }
+  BroadcastClose();
+  FreeConnectedClients();
+}
+
+BOOL CServerComm::BuildRequest(char** request, DWORD* length, DWORD command, const BYTE* data, DWORD dataLength,
+                               DWORD subCommand) {
+  *request = nullptr;
+  *length = 0;
+  std::string payload;
+  if (command == CMD_SET_CONFIG_INFO) {
+    // The whole configuration file is the DATA; learn its size first, then read it.
+    ConfFileLock lock(m_szConfFilePath);
+    char probe[kConfProbeSize];
+    DWORD size = sizeof(probe);
+    if (ReadConfFile(probe, &size) == 0) {
+      payload.assign(probe, size);
+    } else {
+      payload.resize(size);
+      DWORD capacity = size;
+      if (ReadConfFile(payload.data(), &capacity) != 0) {
+        TraceError("BuildRequest() :: %s changed while it was read\n", m_szConfFilePath);
+        return FALSE;
+      }
+    }
+  } else if (data != nullptr) {
+    payload.assign(reinterpret_cast<const char*>(data), dataLength);
+  }
+  std::string text = zarnet::EncodeCommandRequest(command, payload, subCommand);
+  char* buffer = static_cast<char*>(malloc(text.size() > 0 ? text.size() : 1));
+  if (buffer == nullptr) {
+    TraceError("BuildRequest() :: out of memory\n");
+    return FALSE;
+  }
+  memcpy(buffer, text.data(), text.size());
+  *request = buffer;
+  *length = static_cast<DWORD>(text.size());
+  return TRUE;
+}
+
+BOOL CServerComm::BeginCommand(LPCSTR operation) {
+  bool idle = false;
+  if (!m_CommandBusy.compare_exchange_strong(idle, true, std::memory_order_acq_rel)) {
+    TraceError("%s() :: another command is still running on this object\n", operation);
+    return FALSE;
+  }
+  // The previous command has finished its work; its thread is at most returning.
+  if (m_hCommandThread != nullptr) {
+    WaitForSingleObject(m_hCommandThread, INFINITE);
+    CloseHandle(m_hCommandThread);
+    m_hCommandThread = nullptr;
+  }
+  return TRUE;
+}
+
+DWORD CServerComm::RunCommand(LPCSTR operation, LPCSTR serverIp, DWORD command, const BYTE* data,
+                              DWORD dataLength, DWORD* cancel, HWND window, DWORD message, bool wait) {
+  if (!BeginCommand(operation)) return CMD_RESULT_THREAD_NOT_STARTED;
+  char* request = nullptr;
+  DWORD requestLength = 0;
+  BOOL built;
+  if (command == CMD_SET_CONFIG_INFO) {
+    // The file holds only the edited sections while the request is made from it.
+    ConfFileLock lock(m_szConfFilePath);
+    WriteRspToFile(nullptr, 0);
+    WriteConfInfo();
+    built = BuildRequest(&request, &requestLength, command, data, dataLength, 0);
+  } else {
+    built = BuildRequest(&request, &requestLength, command, data, dataLength, 0);
+  }
+  if (!built) {
+    EndCommand();
+    TraceError("%s() :: Error in ExecuteCmd() %d\n", operation, static_cast<int>(CMD_RESULT_THREAD_NOT_STARTED));
+    return CMD_RESULT_THREAD_NOT_STARTED;
+  }
+
+  CommandContext& context = m_CommandContext;
+  memset(&context, 0, sizeof(context));
+  snprintf(context.ServerIp, sizeof(context.ServerIp), "%s", serverIp != nullptr ? serverIp : "");
+  context.Port = m_Settings.commandPort;
+  context.Result = CMD_RESULT_NOT_DONE;
+  context.Command = command;
+  context.Request = request;
+  context.RequestLength = requestLength;
+  context.Cancel = cancel;
+  context.Window = window;
+  context.Message = message;
+  context.Owner = this;
+
+  HANDLE thread = nullptr;
+  DWORD started = ExecuteCmd(&context, &thread);
+  if (started != CMD_RESULT_SUCCESS) {
+    free(context.Request);
+    context.Request = nullptr;
+    EndCommand();
+    TraceError("%s() :: Error in ExecuteCmd() %d\n", operation, static_cast<int>(started));
+    return started;
+  }
+  m_hCommandThread = thread;
+  if (!wait) return CMD_RESULT_SUCCESS;
+  WaitForSingleObject(thread, INFINITE);
+  DWORD result = CMD_RESULT_THREAD_NOT_STARTED;
+  GetExitCodeThread(thread, &result);
+  return result;
+}
+
+namespace {
+
+bool Notifies(HWND window, DWORD message) { return window != nullptr && message != 0; }
+
+}  // namespace
+
+DWORD CServerComm::RestoreFactoryDefaults(LPCSTR serverIp, DWORD* cancel, HWND window, DWORD message) {
+  return RunCommand("RestoreFactoryDefaults", serverIp, CMD_RESTORE_FACTORY_DEFAULTS, nullptr, 0, cancel, window,
+                    message, false);
+}
+
+DWORD CServerComm::ResetServer(LPCSTR serverIp, DWORD* cancel, HWND window, DWORD message) {
+  return RunCommand("ResetServer", serverIp, CMD_RESET_SERVER, nullptr, 0, cancel, window, message,
+                    !Notifies(window, message));
+}
+
+DWORD CServerComm::UnLockServer(LPCSTR serverIp, const BYTE* password, DWORD length, DWORD* cancel, HWND window,
+                                DWORD message) {
+  return RunCommand("UnLockServer", serverIp, CMD_UNLOCK_SERVER, password, length, cancel, window, message, false);
+}
+
+DWORD CServerComm::GetConfigInfo(LPCSTR serverIp, DWORD* cancel, HWND window, DWORD message) {
+  return RunCommand("GetConfigInfo", serverIp, CMD_GET_CONFIG_INFO, nullptr, 0, cancel, window, message,
+                    !Notifies(window, message));
+}
+
+DWORD CServerComm::SetConfigInfo(LPCSTR serverIp, DWORD* cancel, HWND window, DWORD message) {
+  return RunCommand("SetConfigInfo", serverIp, CMD_SET_CONFIG_INFO, nullptr, 0, cancel, window, message, false);
+}
+
+DWORD CServerComm::GetConnectedClientDetails(LPCSTR serverIp, DWORD* cancel, HWND window, DWORD message) {
+  return RunCommand("GetConnectedClientDetails", serverIp, CMD_GET_CONNECTED_CLIENTS, nullptr, 0, cancel, window,
+                    message, !Notifies(window, message));
+}
+
+DWORD CServerComm::UpGradeFirmware(LPCSTR serverIp, const BYTE* fileName, DWORD length, DWORD* cancel,
+                                   HWND window, DWORD message) {
+  return RunCommand("UpGradeFirmware", serverIp, CMD_UPGRADE_FIRMWARE, fileName, length, cancel, window, message,
+                    !Notifies(window, message));
+}

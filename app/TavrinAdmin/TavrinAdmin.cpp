@@ -1,0 +1,8 @@
+// TavrinAdmin: the administration program. It runs headless: its windows are objects of the platform
+// layer, found and driven by other processes through it.
+#include "admin/TavrinAdminApp.h"
+
+// The one application object.
+CTavrinAdminApp theApp;
+
+int main(int argc, char** argv) { return AfxWinMain(argc, argv); }

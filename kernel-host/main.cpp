@@ -1,0 +1,52 @@
+// kernel-host [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS]
+// Runs the kernel stand-in with its drivers for the sysroot (TAVRIN_SYSROOT, or --sysroot) until SIGTERM
+// or SIGINT. Prints "kernel-host ready <socket path>" once it accepts connections.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "kernel_host/fake_control_device.h"
+#include "kernel_host/kernel_host.h"
+#include "win32/sysroot.h"
+
+int main(int argc, char** argv) {
+  tavrin::kernel_host::Options options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--sysroot" && i + 1 < argc) {
+      tavrin::sysroot::SetRoot(argv[++i]);
+    } else if (arg == "--no-fake-control-device") {
+      options.fakeControlDevice = false;
+    } else if (arg == "--fake-answer" && i + 1 < argc) {
+      tavrin::kernel_host::fake_control_device::SetAnswerStatus(
+          static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0)));
+    } else {
+      std::fprintf(stderr, "usage: %s [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS]\n", argv[0]);
+      return 2;
+    }
+  }
+
+  // Every thread inherits this mask, so the signals wait for sigwait below.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  tavrin::kernel_host::KernelHost host(options);
+  std::string error;
+  if (!host.Start(&error)) {
+    std::fprintf(stderr, "kernel-host: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("kernel-host ready %s\n", host.socketPath().c_str());
+  std::fflush(stdout);
+
+  int signal = 0;
+  sigwait(&signals, &signal);
+  host.Stop();
+  return 0;
+}

@@ -1,0 +1,303 @@
+// The kernel host's socket service: one thread per connection; a connection is an enumeration, an open
+// device handle (whose I/O controls run on that thread, in that process's context) or a subscription to
+// interface notices.
+#include "kernel_host/kernel_host.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "kernel_host/fake_control_device.h"
+#include "kernel_host/root_devices.h"
+#include "pelkobus/busenum.h"
+#include "vizorido/vizorido.h"
+#include "win32/devices/kernel_link.h"
+
+namespace tavrin::kernel_host {
+namespace {
+
+namespace link = tavrin::kernel_link;
+using link::Message;
+
+// A connection's socket, shared with the event sinks that may outlive the connection: the descriptor is
+// closed only when the last user is gone, so it is never reused under a sink's feet.
+class Channel {
+ public:
+  explicit Channel(int fd) : fd_(fd) {}
+  ~Channel() { close(fd_); }
+  int fd() const { return fd_; }
+  bool Send(Message type, const link::Writer& payload) {
+    std::lock_guard guard(writeLock_);
+    return link::Send(fd_, type, payload);
+  }
+  void Shutdown() { shutdown(fd_, SHUT_RDWR); }
+
+ private:
+  int fd_;
+  std::mutex writeLock_;
+};
+
+class EventSink : public wdk::UserEventSink {
+ public:
+  EventSink(std::shared_ptr<Channel> channel, uint64_t ref) : channel_(std::move(channel)), ref_(ref) {}
+  ~EventSink() override { channel_->Send(Message::ReleaseEvent, link::Writer().U64(ref_)); }
+  void Set() override { channel_->Send(Message::SetEvent, link::Writer().U64(ref_).U8(1)); }
+  void Reset() override { channel_->Send(Message::SetEvent, link::Writer().U64(ref_).U8(0)); }
+
+ private:
+  std::shared_ptr<Channel> channel_;
+  uint64_t ref_;
+};
+
+class Connection : public wdk::Requestor, public wdk::InterfaceListener {
+ public:
+  Connection(wdk::Kernel& kernel, int fd) : kernel_(kernel), channel_(std::make_shared<Channel>(fd)) {}
+
+  void Start() {
+    thread_ = std::thread([this] {
+      Serve();
+      done_ = true;
+    });
+  }
+  void Shutdown() { channel_->Shutdown(); }
+  void Join() { thread_.join(); }
+  bool done() const { return done_; }
+
+  // Runs on this connection's thread, inside a request of its process: asks the process about the handle.
+  NTSTATUS ReferenceEvent(HANDLE handle, std::shared_ptr<wdk::UserEventSink>* sink) override {
+    uint64_t ref = ++nextRef_;
+    if (!channel_->Send(Message::ReferenceEvent,
+                        link::Writer().U64(ref).U64(reinterpret_cast<uintptr_t>(handle))))
+      return STATUS_INVALID_HANDLE;
+    Message type;
+    std::vector<uint8_t> payload;
+    if (!link::Receive(channel_->fd(), &type, &payload) || type != Message::EventAnswer) return STATUS_INVALID_HANDLE;
+    link::Reader reader(payload);
+    auto status = static_cast<NTSTATUS>(reader.U32());
+    if (reader.failed()) return STATUS_INVALID_HANDLE;
+    if (NT_SUCCESS(status)) *sink = std::make_shared<EventSink>(channel_, ref);
+    return status;
+  }
+
+  void OnInterfaceChange(const GUID& interfaceClass, const std::string& path, bool arrival) override {
+    if (!allClasses_ && !(interfaceClass == filter_)) return;
+    channel_->Send(Message::InterfaceChange, link::Writer().U8(arrival ? 1 : 0).Guid(interfaceClass).String(path));
+  }
+
+ private:
+  void Serve() {
+    Message type;
+    std::vector<uint8_t> payload;
+    if (!link::Receive(channel_->fd(), &type, &payload)) return;
+    link::Reader reader(payload);
+    switch (type) {
+      case Message::Enumerate:
+        return Enumerate(reader);
+      case Message::Open:
+        return ServeFile(reader);
+      case Message::Subscribe:
+        return ServeSubscription(reader);
+      default:
+        return;
+    }
+  }
+
+  void Enumerate(link::Reader& reader) {
+    GUID interfaceClass = reader.Guid();
+    bool presentOnly = reader.U8() != 0;
+    if (reader.failed()) return;
+    auto interfaces = kernel_.Interfaces(interfaceClass, presentOnly);
+    link::Writer answer;
+    answer.U32(static_cast<uint32_t>(interfaces.size()));
+    for (const auto& i : interfaces) answer.U8(i.enabled ? 1 : 0).String(i.path);
+    channel_->Send(Message::Interfaces, answer);
+  }
+
+  void ServeFile(link::Reader& reader) {
+    ACCESS_MASK access = reader.U32();
+    std::string path = reader.String();
+    if (reader.failed()) return;
+    PFILE_OBJECT file = nullptr;
+    NTSTATUS status;
+    {
+      wdk::ScopedRequestor context(this);
+      status = kernel_.OpenFile(path, access, &file);
+    }
+    if (!channel_->Send(Message::Opened, link::Writer().U32(static_cast<uint32_t>(status))) || !NT_SUCCESS(status)) {
+      if (NT_SUCCESS(status)) CloseFile(file);
+      return;
+    }
+    Message type;
+    std::vector<uint8_t> payload;
+    while (link::Receive(channel_->fd(), &type, &payload)) {
+      if (type != Message::Ioctl) break;
+      link::Reader request(payload);
+      ULONG code = request.U32();
+      ULONG outLength = request.U32();
+      std::vector<uint8_t> in = request.Rest();
+      if (request.failed() || outLength > link::kMaxPayload) break;
+      std::vector<uint8_t> out(outLength);
+      ULONG_PTR information = 0;
+      {
+        wdk::ScopedRequestor context(this);
+        status = kernel_.DeviceControl(file, code, in.data(), static_cast<ULONG>(in.size()), out.data(), outLength,
+                                       &information);
+      }
+      size_t returned = NT_ERROR(status) ? 0 : std::min<ULONG_PTR>(information, outLength);
+      link::Writer answer;
+      answer.U32(static_cast<uint32_t>(status)).U64(information).Bytes(out.data(), returned);
+      if (!channel_->Send(Message::IoctlDone, answer)) break;
+    }
+    CloseFile(file);
+  }
+
+  void CloseFile(PFILE_OBJECT file) {
+    wdk::ScopedRequestor context(this);
+    kernel_.CloseFile(file);
+  }
+
+  void ServeSubscription(link::Reader& reader) {
+    allClasses_ = reader.U8() != 0;
+    filter_ = reader.Guid();
+    if (reader.failed()) return;
+    kernel_.AddInterfaceListener(this);
+    if (channel_->Send(Message::Subscribed, link::Writer().U32(STATUS_SUCCESS))) {
+      Message type;
+      std::vector<uint8_t> payload;
+      while (link::Receive(channel_->fd(), &type, &payload)) {
+      }  // nothing is expected: the client ends the subscription by closing
+    }
+    kernel_.RemoveInterfaceListener(this);
+  }
+
+  wdk::Kernel& kernel_;
+  std::shared_ptr<Channel> channel_;
+  std::thread thread_;
+  std::atomic<bool> done_{false};
+  uint64_t nextRef_ = 0;
+  bool allClasses_ = false;
+  GUID filter_{};
+};
+
+}  // namespace
+
+struct KernelHost::Impl {
+  Options options;
+  std::unique_ptr<wdk::Kernel> kernel;
+  std::filesystem::path socketPath;
+  int listenFd = -1;
+  std::thread acceptThread;
+  std::mutex connectionsLock;
+  std::list<std::unique_ptr<Connection>> connections;
+  bool stopping = false;
+
+  void ReapFinished() {
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+      std::lock_guard guard(connectionsLock);
+      for (auto it = connections.begin(); it != connections.end();) {
+        auto next = std::next(it);
+        if ((*it)->done()) finished.splice(finished.end(), connections, it);
+        it = next;
+      }
+    }
+    for (auto& c : finished) c->Join();
+  }
+
+  void AcceptLoop() {
+    for (;;) {
+      int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        return;  // the listening socket was shut down
+      }
+      ReapFinished();
+      std::lock_guard guard(connectionsLock);
+      if (stopping) {
+        close(fd);
+        return;
+      }
+      connections.push_back(std::make_unique<Connection>(*kernel, fd));
+      connections.back()->Start();
+    }
+  }
+};
+
+KernelHost::KernelHost(Options options) : impl_(std::make_unique<Impl>()) { impl_->options = std::move(options); }
+
+KernelHost::~KernelHost() { Stop(); }
+
+wdk::Kernel& KernelHost::kernel() { return *impl_->kernel; }
+std::filesystem::path KernelHost::socketPath() const { return impl_->socketPath; }
+
+bool KernelHost::Start(std::string* error) {
+  Impl& h = *impl_;
+  auto fail = [&](const std::string& what) {
+    if (error) *error = what + ": " + std::strerror(errno);
+    Stop();
+    return false;
+  };
+  h.socketPath = link::SocketPath();
+  int probe = link::Connect();
+  if (probe >= 0) {
+    close(probe);
+    errno = EADDRINUSE;
+    return fail("a kernel host already serves " + h.socketPath.string());
+  }
+
+  h.kernel = std::make_unique<wdk::Kernel>();
+  h.kernel->RegisterDriver(vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry);
+  if (h.options.fakeControlDevice)
+    h.kernel->RegisterDriver(VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry);
+  for (const auto& d : h.options.drivers) h.kernel->RegisterDriver(d.hardwareId, d.service, d.entry);
+  for (const auto& id : LoadRootDevices()) h.kernel->CreateRootDevice(id);
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = h.socketPath.string();
+  if (path.size() >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return fail("socket path too long");
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  unlink(path.c_str());  // a stale socket of a host that ended without cleaning up
+  h.listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (h.listenFd < 0) return fail("socket");
+  if (bind(h.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail("bind " + path);
+  if (listen(h.listenFd, 64) != 0) return fail("listen");
+  h.acceptThread = std::thread([&h] { h.AcceptLoop(); });
+  return true;
+}
+
+void KernelHost::Stop() {
+  Impl& h = *impl_;
+  if (h.listenFd >= 0) {
+    {
+      std::lock_guard guard(h.connectionsLock);
+      h.stopping = true;
+    }
+    shutdown(h.listenFd, SHUT_RDWR);
+    if (h.acceptThread.joinable()) h.acceptThread.join();
+    close(h.listenFd);
+    h.listenFd = -1;
+    unlink(h.socketPath.c_str());
+  }
+  std::list<std::unique_ptr<Connection>> connections;
+  {
+    std::lock_guard guard(h.connectionsLock);
+    connections.swap(h.connections);
+  }
+  for (auto& c : connections) c->Shutdown();
+  for (auto& c : connections) c->Join();
+  connections.clear();
+  h.kernel.reset();
+}
+
+}  // namespace tavrin::kernel_host

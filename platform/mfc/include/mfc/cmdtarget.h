@@ -1,0 +1,75 @@
+// CCmdTarget and the message maps.
+//
+// A class that handles messages or commands overrides GetMessageMap and returns a MessageMap: its own
+// entries plus a link to its base class's map. Dispatch walks the chain from the most derived class to
+// CCmdTarget and runs the first entry that matches. Entries are made with OnMessage and OnCommand:
+//
+//   const mfc::MessageMap* CMainFrame::GetMessageMap() const {
+//     static const mfc::MessageEntry entries[] = {
+//         mfc::OnMessage<&CMainFrame::OnCloseProgram>(WM_USER + 16),   // LRESULT (WPARAM, LPARAM)
+//         mfc::OnCommand<&CMainFrame::OnAppAbout>(ID_APP_ABOUT),       // void ()
+//     };
+//     static const mfc::MessageMap map{CFrameWnd::GetMessageMap(), entries};
+//     return &map;
+//   }
+#pragma once
+#include <span>
+
+#include "mfc/object.h"
+
+class CCmdTarget;
+
+namespace mfc {
+
+constexpr UINT kCommandMessage = 0x0111;  // WM_COMMAND
+
+struct MessageEntry {
+  UINT message;  // the window message; kCommandMessage for a command entry
+  UINT id;       // the command id of a command entry; 0 otherwise
+  LRESULT (*invoke)(CCmdTarget* target, WPARAM wParam, LPARAM lParam);
+};
+
+struct MessageMap {
+  const MessageMap* base;  // the base class's map, or null at the root
+  std::span<const MessageEntry> entries;
+};
+
+template <class Method>
+struct MethodClass;
+template <class T, class R, class... Args>
+struct MethodClass<R (T::*)(Args...)> {
+  using type = T;
+};
+
+// An entry for a window message; the handler is LRESULT Class::Handler(WPARAM, LPARAM).
+template <auto Method>
+constexpr MessageEntry OnMessage(UINT message) {
+  using T = typename MethodClass<decltype(Method)>::type;
+  return {message, 0, [](CCmdTarget* target, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            return (static_cast<T*>(target)->*Method)(wParam, lParam);
+          }};
+}
+
+// An entry for a menu or control command; the handler is void Class::Handler().
+template <auto Method>
+constexpr MessageEntry OnCommand(UINT id) {
+  using T = typename MethodClass<decltype(Method)>::type;
+  return {kCommandMessage, id, [](CCmdTarget* target, WPARAM, LPARAM) -> LRESULT {
+            (static_cast<T*>(target)->*Method)();
+            return 0;
+          }};
+}
+
+// The first entry of the chain that handles message (and id, for commands), or null.
+const MessageEntry* FindEntry(const MessageMap* map, UINT message, UINT id);
+
+}  // namespace mfc
+
+class CCmdTarget : public CObject {
+  DECLARE_DYNAMIC(CCmdTarget)
+
+ public:
+  virtual const mfc::MessageMap* GetMessageMap() const;
+  // Runs the command handler of this object's map; FALSE when it has none for id.
+  virtual BOOL OnCmdMsg(UINT id);
+};

@@ -1,0 +1,171 @@
+#include "mfc/app.h"
+
+#include <strings.h>
+
+#include <filesystem>
+
+IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
+
+namespace mfc {
+void SetCurrentThreadObject(CWinThread* thread);
+}
+
+namespace {
+CWinApp* g_app = nullptr;
+}
+
+CWinApp* AfxGetApp() { return g_app; }
+
+CWnd* AfxGetMainWnd() {
+  CWinThread* thread = AfxGetThread();
+  if (thread && thread->m_pMainWnd) return thread->m_pMainWnd;
+  return g_app ? g_app->m_pMainWnd : nullptr;
+}
+
+void AfxEnableControlContainer() {}
+
+int AfxMessageBox(LPCSTR text, UINT type, UINT helpId) {
+  if (CWinApp* app = AfxGetApp()) return app->DoMessageBox(text, type, helpId);
+  return ::MessageBox(nullptr, text, "", type);
+}
+
+int AfxMessageBox(UINT idPrompt, UINT type, UINT helpId) {
+  CString text;
+  text.LoadString(idPrompt);
+  return AfxMessageBox(text, type, helpId);
+}
+
+// --- CCommandLineInfo
+
+void CCommandLineInfo::ParseParam(LPCSTR param, BOOL isFlag, BOOL) {
+  if (isFlag) {
+    if (strcasecmp(param, "Embedding") == 0) {
+      m_bRunEmbedded = TRUE;
+      m_bShowSplash = FALSE;
+    } else if (strcasecmp(param, "Automation") == 0) {
+      m_bRunAutomated = TRUE;
+      m_bShowSplash = FALSE;
+    } else if (strcasecmp(param, "nosplash") == 0) {
+      m_bShowSplash = FALSE;
+    } else if (strcasecmp(param, "p") == 0) {
+      m_nShellCommand = FilePrint;
+    } else if (strcasecmp(param, "pt") == 0) {
+      m_nShellCommand = FilePrintTo;
+    } else if (strcasecmp(param, "dde") == 0) {
+      m_nShellCommand = FileDDE;
+    } else if (strcasecmp(param, "Register") == 0 || strcasecmp(param, "Regserver") == 0) {
+      m_nShellCommand = AppRegister;
+    } else if (strcasecmp(param, "Unregister") == 0 || strcasecmp(param, "Unregserver") == 0) {
+      m_nShellCommand = AppUnregister;
+    }
+    return;
+  }
+  if (m_strFileName.IsEmpty()) {
+    m_strFileName = param;
+    if (m_nShellCommand == FileNew) m_nShellCommand = FileOpen;
+  } else if (m_nShellCommand == FilePrintTo && m_strPrinterName.IsEmpty()) {
+    m_strPrinterName = param;
+  }
+}
+
+// --- CWinApp
+
+CWinApp::CWinApp(LPCSTR appName) {
+  if (appName) {
+    m_appName = appName;
+    m_pszAppName = m_appName.c_str();
+  }
+  g_app = this;
+}
+
+CWinApp::~CWinApp() {
+  while (!m_templates.IsEmpty()) delete m_templates.RemoveHead();
+  if (g_app == this) g_app = nullptr;
+}
+
+void CWinApp::SetCommandLine(int argc, char** argv) {
+  m_args.assign(argv, argv + argc);
+  m_exeName = argc > 0 ? std::filesystem::path(argv[0]).stem().string() : "";
+  m_pszExeName = m_exeName.c_str();
+  if (!m_pszAppName) {
+    const char* title = mfc::FindString(AFX_IDS_APP_TITLE);
+    m_appName = title ? title : m_exeName;
+    m_pszAppName = m_appName.c_str();
+  }
+}
+
+void CWinApp::ParseCommandLine(CCommandLineInfo& info) {
+  const size_t count = m_args.size();
+  for (size_t i = 1; i < count; ++i) {
+    const std::string& arg = m_args[i];
+    const bool isFlag = arg.size() > 1 && (arg[0] == '/' || arg[0] == '-');
+    info.ParseParam(arg.c_str() + (isFlag ? 1 : 0), isFlag, i + 1 == count);
+  }
+}
+
+BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& info) {
+  switch (info.m_nShellCommand) {
+    case CCommandLineInfo::FileNothing:
+      return TRUE;
+    case CCommandLineInfo::FileNew:
+      OnFileNew();
+      return m_pMainWnd != nullptr;
+    case CCommandLineInfo::FileOpen:
+      return OpenDocumentFile(info.m_strFileName) != nullptr;
+    default:  // printing, DDE and registration are not offered by these programs
+      return FALSE;
+  }
+}
+
+void CWinApp::AddDocTemplate(CDocTemplate* docTemplate) { m_templates.AddTail(docTemplate); }
+
+void CWinApp::OnFileNew() {
+  if (!m_templates.IsEmpty()) m_templates.GetHead()->OpenDocumentFile(nullptr);
+}
+
+CDocument* CWinApp::OpenDocumentFile(LPCSTR path) {
+  return m_templates.IsEmpty() ? nullptr : m_templates.GetHead()->OpenDocumentFile(path);
+}
+
+void CWinApp::CloseAllDocuments(BOOL endSession) {
+  POSITION position = m_templates.GetHeadPosition();
+  while (position) m_templates.GetNext(position)->CloseAllDocuments(endSession);
+}
+
+void CWinApp::SetRegistryKey(LPCSTR company) {
+  m_registryKey = company ? company : "";
+  m_pszRegistryKey = m_registryKey.c_str();
+}
+
+void CWinApp::LoadStdProfileSettings(UINT maxMru) { m_nMaxMru = maxMru; }
+
+void CWinApp::SetDialogBkColor(COLORREF background, COLORREF text) {
+  m_clrDialogBkDefault = background;
+  m_clrDialogText = text;
+}
+
+int CWinApp::DoMessageBox(LPCSTR prompt, UINT type, UINT) {
+  CWnd* owner = AfxGetMainWnd();
+  return ::MessageBox(owner ? owner->GetSafeHwnd() : nullptr, prompt, m_pszAppName ? m_pszAppName : "", type);
+}
+
+int CWinApp::Run() { return CWinThread::Run(); }
+
+int CWinApp::ExitInstance() { return m_nExitCode; }
+
+int AfxWinMain(int argc, char** argv) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return -1;
+  mfc::SetCurrentThreadObject(app);
+  app->m_nThreadID = GetCurrentThreadId();
+  app->SetCommandLine(argc, argv);
+  int result;
+  if (!app->InitInstance()) {
+    if (app->m_pMainWnd) app->m_pMainWnd->DestroyWindow();
+    result = app->ExitInstance();
+  } else {
+    result = app->Run();
+  }
+  mfc::SetCurrentThreadObject(nullptr);
+  return result;
+}

@@ -1,0 +1,41 @@
+// Pieces shared by the kernel stand-in's own sources.
+#pragma once
+#include <atomic>
+#include <memory>
+
+#include "wdk/kernel.h"
+#include "wdk/wdm.h"
+
+namespace tavrin::wdk::internal {
+
+// Dispatcher type of an event that stands for a user process's event.
+constexpr UCHAR kUserEventType = 0x7E;
+
+// ---- Object manager: kernel objects (devices, files, referenced user events) carry a header with a
+// reference count in front of their body.
+enum class ObjectKind : uint32_t { Device = 1, File = 2, UserEvent = 3 };
+
+struct alignas(16) ObjectHeader {
+  uint32_t magic;
+  ObjectKind kind;
+  std::atomic<long> references;
+  void (*destroy)(void* body);
+};
+
+// A zeroed body of `size` bytes with one reference; `destroy` runs when the last reference goes.
+void* NewObject(ObjectKind kind, size_t size, void (*destroy)(void* body));
+ObjectHeader* HeaderOf(const void* body);  // stops the kernel when body is no kernel object
+
+struct UserEventObject {
+  KEVENT event;  // first, so a PKEVENT to it is the object
+  std::shared_ptr<UserEventSink> sink;
+};
+
+// ---- I/O manager
+// A request for `device` (its stack size) that the host sends itself; PnP ones start as STATUS_NOT_SUPPORTED.
+PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor);
+// Sends a request built by the host to `device` and waits for its completion.
+IO_STATUS_BLOCK SendAndWait(PDEVICE_OBJECT device, PIRP irp);
+void FreeDeviceObjectMemory(void* body);
+
+}  // namespace tavrin::wdk::internal

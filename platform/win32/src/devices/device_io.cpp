@@ -1,0 +1,224 @@
+// Device handles: CreateFile of an interface path opens a connection to the kernel host that stands for the
+// handle; DeviceIoControl sends METHOD_BUFFERED requests over it. A reader thread per handle takes the
+// answers and serves the host's requests about this process's events (a driver that was handed an event
+// handle sets the event through it).
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "../core_internal.h"
+#include "devices_internal.h"
+#include "win32/devices/kernel_link.h"
+#include "win32/file.h"
+#include "win32/handle.h"
+#include "win32/ioctl.h"
+#include "win32/sync.h"
+
+namespace tavrin::devices {
+namespace {
+
+namespace link = tavrin::kernel_link;
+using link::Message;
+
+// NTSTATUS values the mapping below names (the platform layer has no kernel header).
+constexpr uint32_t kStatusBufferOverflow = 0x80000005;
+constexpr uint32_t kStatusUnsuccessful = 0xC0000001;
+constexpr uint32_t kStatusInvalidHandle = 0xC0000008;
+constexpr uint32_t kStatusInvalidParameter = 0xC000000D;
+constexpr uint32_t kStatusNoSuchDevice = 0xC000000E;
+constexpr uint32_t kStatusInvalidDeviceRequest = 0xC0000010;
+constexpr uint32_t kStatusNoMemory = 0xC0000017;
+constexpr uint32_t kStatusAccessDenied = 0xC0000022;
+constexpr uint32_t kStatusBufferTooSmall = 0xC0000023;
+constexpr uint32_t kStatusObjectTypeMismatch = 0xC0000024;
+constexpr uint32_t kStatusObjectNameNotFound = 0xC0000034;
+constexpr uint32_t kStatusDeletePending = 0xC0000056;
+constexpr uint32_t kStatusInsufficientResources = 0xC000009A;
+constexpr uint32_t kStatusDeviceNotConnected = 0xC000009D;
+constexpr uint32_t kStatusNotSupported = 0xC00000BB;
+constexpr uint32_t kStatusCancelled = 0xC0000120;
+constexpr DWORD kErrorOperationAborted = 995;
+constexpr DWORD kErrorNoSystemResources = 1450;
+constexpr DWORD kErrorDevNotExist = 55;
+
+class DeviceFile : public KernelObject {
+ public:
+  explicit DeviceFile(int fd) : fd_(fd) {}
+  ~DeviceFile() override {
+    shutdown(fd_, SHUT_RDWR);
+    if (reader_.joinable()) reader_.join();
+    close(fd_);
+  }
+
+  void StartReader() {
+    reader_ = std::thread([this] { Read(); });
+  }
+
+  BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
+    std::lock_guard call(callLock_);  // one request in flight per handle
+    {
+      std::lock_guard guard(lock_);
+      answer_.reset();
+    }
+    link::Writer request;
+    request.U32(code).U32(outSize).Bytes(in, in ? inSize : 0);
+    if (!Send(Message::Ioctl, request)) return Fail(ERROR_DEVICE_NOT_CONNECTED, returned);
+    std::unique_lock guard(lock_);
+    answered_.wait(guard, [&] { return answer_ || broken_; });
+    if (!answer_) return Fail(ERROR_DEVICE_NOT_CONNECTED, returned);
+    link::Reader reader(*answer_);
+    uint32_t status = reader.U32();
+    uint64_t information = reader.U64();
+    std::vector<uint8_t> data = reader.Rest();
+    if (reader.failed() || data.size() > outSize) return Fail(ERROR_GEN_FAILURE, returned);
+    if (!data.empty()) std::memcpy(out, data.data(), data.size());
+    bool success = static_cast<int32_t>(status) >= 0 && status != kStatusBufferOverflow;
+    if (returned) *returned = static_cast<DWORD>(success ? data.size() : std::min<uint64_t>(information, 0xFFFFFFFF));
+    if (success) return TRUE;
+    SetLastError(ErrorFromNtStatus(static_cast<int32_t>(status)));
+    return FALSE;
+  }
+
+ private:
+  static BOOL Fail(DWORD error, DWORD* returned) {
+    if (returned) *returned = 0;
+    SetLastError(error);
+    return FALSE;
+  }
+
+  bool Send(Message type, const link::Writer& payload) {
+    std::lock_guard guard(writeLock_);
+    return link::Send(fd_, type, payload);
+  }
+
+  void Read() {
+    Message type;
+    std::vector<uint8_t> payload;
+    while (link::Receive(fd_, &type, &payload)) {
+      link::Reader reader(payload);
+      switch (type) {
+        case Message::IoctlDone: {
+          std::lock_guard guard(lock_);
+          answer_ = std::move(payload);
+          answered_.notify_all();
+          break;
+        }
+        case Message::ReferenceEvent: {
+          uint64_t ref = reader.U64();
+          auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(reader.U64()));
+          uint32_t status = kStatusInvalidHandle;
+          if (auto event = LookupHandleAs<core::Event>(handle)) {
+            events_[ref] = std::move(event);
+            status = 0;
+          } else if (LookupHandle(handle)) {
+            status = kStatusObjectTypeMismatch;
+          }
+          Send(Message::EventAnswer, link::Writer().U32(status));
+          break;
+        }
+        case Message::SetEvent: {
+          uint64_t ref = reader.U64();
+          bool set = reader.U8() != 0;
+          if (auto it = events_.find(ref); it != events_.end()) set ? it->second->Set() : it->second->Reset();
+          break;
+        }
+        case Message::ReleaseEvent:
+          events_.erase(reader.U64());
+          break;
+        default:
+          break;
+      }
+    }
+    std::lock_guard guard(lock_);
+    broken_ = true;
+    answered_.notify_all();
+  }
+
+  const int fd_;
+  std::thread reader_;
+  std::mutex callLock_;
+  std::mutex writeLock_;
+  std::mutex lock_;  // guards answer_ and broken_
+  std::condition_variable answered_;
+  std::optional<std::vector<uint8_t>> answer_;
+  bool broken_ = false;
+  // Events referenced by drivers, kept alive as the kernel keeps a referenced object (reader thread only).
+  std::map<uint64_t, std::shared_ptr<core::Event>> events_;
+};
+
+HANDLE OpenDevicePath(const std::string& path, DWORD access) {
+  int fd = link::Connect();
+  if (fd < 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto file = std::make_shared<DeviceFile>(fd);  // owns fd from here on
+  Message type;
+  std::vector<uint8_t> payload;
+  if (!link::Send(fd, Message::Open, link::Writer().U32(access).String(path)) ||
+      !link::Receive(fd, &type, &payload) || type != Message::Opened) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  link::Reader reader(payload);
+  auto status = static_cast<int32_t>(reader.U32());
+  if (reader.failed() || status < 0) {
+    SetLastError(reader.failed() ? ERROR_GEN_FAILURE : ErrorFromNtStatus(status));
+    return INVALID_HANDLE_VALUE;
+  }
+  file->StartReader();
+  return InsertHandle(file);
+}
+
+}  // namespace
+
+DWORD ErrorFromNtStatus(int32_t status) {
+  switch (static_cast<uint32_t>(status)) {
+    case 0: return ERROR_SUCCESS;
+    case kStatusBufferOverflow: return ERROR_MORE_DATA;
+    case kStatusBufferTooSmall: return ERROR_INSUFFICIENT_BUFFER;
+    case kStatusUnsuccessful: return ERROR_GEN_FAILURE;
+    case kStatusInvalidParameter: return ERROR_INVALID_PARAMETER;
+    case kStatusInvalidDeviceRequest: return ERROR_INVALID_FUNCTION;
+    case kStatusInvalidHandle:
+    case kStatusObjectTypeMismatch: return ERROR_INVALID_HANDLE;
+    case kStatusAccessDenied:
+    case kStatusDeletePending: return ERROR_ACCESS_DENIED;
+    case kStatusObjectNameNotFound: return ERROR_FILE_NOT_FOUND;
+    case kStatusNoSuchDevice: return kErrorDevNotExist;
+    case kStatusNoMemory: return ERROR_NOT_ENOUGH_MEMORY;
+    case kStatusInsufficientResources: return kErrorNoSystemResources;
+    case kStatusDeviceNotConnected: return ERROR_DEVICE_NOT_CONNECTED;
+    case kStatusNotSupported: return ERROR_NOT_SUPPORTED;
+    case kStatusCancelled: return kErrorOperationAborted;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+void InstallDeviceOpener() {
+  static std::once_flag once;
+  std::call_once(once, [] { RegisterDevicePathOpener(OpenDevicePath); });
+}
+
+}  // namespace tavrin::devices
+
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+  auto file = tavrin::LookupHandleAs<tavrin::devices::DeviceFile>(hDevice);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (lpOverlapped || (nInBufferSize && !lpInBuffer) || (nOutBufferSize && !lpOutBuffer) ||
+      METHOD_FROM_CTL_CODE(dwIoControlCode) != METHOD_BUFFERED) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return file->Control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, lpBytesReturned);
+}

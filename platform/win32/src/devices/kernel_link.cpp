@@ -1,0 +1,153 @@
+#include "win32/devices/kernel_link.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "win32/sysroot.h"
+
+namespace tavrin::kernel_link {
+
+std::filesystem::path SocketPath() { return sysroot::RunDir() / "kernel-host.sock"; }
+
+Writer& Writer::U8(uint8_t v) { return Bytes(&v, 1); }
+Writer& Writer::U32(uint32_t v) {
+  uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  return Bytes(b, 4);
+}
+Writer& Writer::U64(uint64_t v) {
+  U32(static_cast<uint32_t>(v));
+  return U32(static_cast<uint32_t>(v >> 32));
+}
+Writer& Writer::Guid(const GUID& g) {
+  U32(g.Data1);
+  U8(uint8_t(g.Data2)).U8(uint8_t(g.Data2 >> 8));
+  U8(uint8_t(g.Data3)).U8(uint8_t(g.Data3 >> 8));
+  return Bytes(g.Data4, 8);
+}
+Writer& Writer::String(const std::string& s) {
+  U32(static_cast<uint32_t>(s.size()));
+  return Bytes(s.data(), s.size());
+}
+Writer& Writer::Bytes(const void* data, size_t size) {
+  auto* p = static_cast<const uint8_t*>(data);
+  data_.insert(data_.end(), p, p + size);
+  return *this;
+}
+
+bool Reader::Take(void* out, size_t size) {
+  if (failed_ || data_.size() - at_ < size) {
+    failed_ = true;
+    std::memset(out, 0, size);
+    return false;
+  }
+  std::memcpy(out, data_.data() + at_, size);
+  at_ += size;
+  return true;
+}
+uint8_t Reader::U8() {
+  uint8_t v;
+  Take(&v, 1);
+  return v;
+}
+uint32_t Reader::U32() {
+  uint8_t b[4];
+  Take(b, 4);
+  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+uint64_t Reader::U64() {
+  uint64_t low = U32();
+  return low | uint64_t(U32()) << 32;
+}
+GUID Reader::Guid() {
+  GUID g{};
+  g.Data1 = U32();
+  g.Data2 = static_cast<WORD>(U8() | U8() << 8);
+  g.Data3 = static_cast<WORD>(U8() | U8() << 8);
+  Take(g.Data4, 8);
+  return g;
+}
+std::string Reader::String() {
+  uint32_t size = U32();
+  if (failed_ || data_.size() - at_ < size) {
+    failed_ = true;
+    return {};
+  }
+  std::string s(reinterpret_cast<const char*>(data_.data() + at_), size);
+  at_ += size;
+  return s;
+}
+std::vector<uint8_t> Reader::Rest() {
+  std::vector<uint8_t> rest(data_.begin() + static_cast<ptrdiff_t>(at_), data_.end());
+  at_ = data_.size();
+  return rest;
+}
+
+int Connect() {
+  std::string path = SocketPath().string();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+namespace {
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size) {
+    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, uint8_t* data, size_t size) {
+  while (size) {
+    ssize_t n = recv(fd, data, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Send(int fd, Message type, const Writer& payload) {
+  const auto& data = payload.Data();
+  if (data.size() > kMaxPayload) return false;
+  Writer frame;
+  frame.U32(static_cast<uint32_t>(data.size())).U8(static_cast<uint8_t>(type)).Bytes(data.data(), data.size());
+  return WriteAll(fd, frame.Data().data(), frame.Data().size());
+}
+
+bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
+  uint8_t head[5];
+  if (!ReadAll(fd, head, sizeof head)) return false;
+  uint32_t size = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24;
+  if (size > kMaxPayload) return false;
+  *type = static_cast<Message>(head[4]);
+  payload->resize(size);
+  return ReadAll(fd, payload->data(), size);
+}
+
+}  // namespace tavrin::kernel_link

@@ -1,0 +1,82 @@
+// The services of a simulated server.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "net.h"
+#include "server_core.h"
+
+namespace zarnet::sim {
+
+// Answers each DISCOVERY_REQUEST with a DISCOVERY_REPLY from the command port.
+class DiscoveryResponder : public Service {
+ public:
+  explicit DiscoveryResponder(ServerCore& core) : core_(core) {}
+  ~DiscoveryResponder() override { Stop(); }
+  const char* name() const override { return "discovery"; }
+  bool Start(std::string* error) override;
+  void Stop() override;
+
+ private:
+  void Run();
+  ServerCore& core_;
+  net::Fd socket_;
+  net::StopSignal stop_;
+  std::thread thread_;
+};
+
+// The command protocol: one request and one response per connection, each on its own thread.
+class CommandService : public Service {
+ public:
+  explicit CommandService(ServerCore& core) : core_(core) {}
+  ~CommandService() override { Stop(); }
+  const char* name() const override { return "commands"; }
+  bool Start(std::string* error) override;
+  void Stop() override;
+
+ private:
+  struct Connection {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  void AcceptLoop();
+  void Serve(net::Fd connection, std::string peer_ip);
+  void ReapFinished();
+  ServerCore& core_;
+  net::Fd listener_;
+  net::StopSignal stop_;
+  std::thread acceptor_;
+  std::mutex connections_mutex_;
+  std::list<Connection> connections_;
+};
+
+// Sends SERVER_DEVICE_LIST every period to the destination of the moment.
+class Broadcaster : public Service {
+ public:
+  explicit Broadcaster(ServerCore& core) : core_(core) {}
+  ~Broadcaster() override { Stop(); }
+  const char* name() const override { return "device list"; }
+  bool Start(std::string* error) override;
+  void Stop() override;
+  void SendNow();        // the next datagram at once
+  void PeriodChanged();  // the next datagram one new period after the last
+
+ private:
+  void Run();
+  void SendOne();
+  ServerCore& core_;
+  net::Fd socket_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  bool send_now_ = false;
+  bool recheck_ = false;
+  bool warned_ = false;
+};
+
+}  // namespace zarnet::sim

@@ -1,0 +1,112 @@
+#include "host_fixture.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "wdk/kernel.h"
+
+namespace kernel_host_test {
+
+std::string FirstInterfacePath(const GUID& interfaceClass) {
+  HDEVINFO set = SetupDiGetClassDevs(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return "";
+  std::string path;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  if (SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, 0, &data)) {
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetail(set, &data, nullptr, 0, &required, nullptr);
+    std::vector<char> buffer(required);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
+    if (SetupDiGetDeviceInterfaceDetail(set, &data, detail, required, nullptr, nullptr))
+      path = buffer.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA, DevicePath);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return path;
+}
+
+HANDLE OpenFirstInterface(const GUID& interfaceClass) {
+  std::string path = FirstInterfacePath(interfaceClass);
+  if (path.empty()) return INVALID_HANDLE_VALUE;
+  return CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+Result Ioctl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize) {
+  DWORD bytes = 0xDEAD;
+  SetLastError(0);
+  BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), inSize, out, outSize, &bytes, nullptr);
+  return {ok, ok ? 0 : GetLastError(), bytes};
+}
+
+SERVER_ARRIVALREMOVAL_INFO ServerRequest(uint32_t requestId, bool arrival, uint32_t serverIp) {
+  SERVER_ARRIVALREMOVAL_INFO r{};
+  r.RequestId = requestId;
+  r.Taken = 1;
+  r.Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
+  r.Arrival = arrival ? 1 : 0;
+  r.ServerId = requestId == SPECIAL_SERVER_REQUEST_ID ? 0 : 0x1000 + requestId;
+  r.ServerIp = serverIp;
+  r.DataPort = serverIp ? 3240 : 0;
+  r.Status = serverIp ? ARRM_STATUS_PENDING : 0;
+  return r;
+}
+
+DEVICE_ARRIVALREMOVAL_INFO DeviceRequest(uint32_t requestId, bool arrival, uint32_t serverIp, uint16_t port) {
+  DEVICE_ARRIVALREMOVAL_INFO r{};
+  r.RequestId = requestId;
+  r.Taken = 1;
+  r.Length = DEVICE_ARRIVALREMOVAL_INFO_LENGTH;
+  r.Arrival = arrival ? 1 : 0;
+  r.DeviceInfoLength = DEVICE_INFO_LENGTH;
+  r.PortNum = port;
+  r.Pid = 0x1234;
+  r.Vid = 0x5678;
+  r.ServerIp = serverIp;
+  r.DataPort = 0xA80C;  // 3240, network order
+  r.ArRmStatus = ARRM_STATUS_PENDING;
+  return r;
+}
+
+SERVER_ARRIVALREMOVAL_INFO ServerRoundTrip(HANDLE busEnum, const SERVER_ARRIVALREMOVAL_INFO& request) {
+  EXPECT_TRUE(Ioctl(busEnum, IOCTL_BUSENUM_SERVER_ARRIVALREMOVAL, &request, sizeof request, nullptr, 0).ok);
+  SERVER_ARRIVALREMOVAL_INFO answer{};
+  for (;;) {
+    Result r = Ioctl(busEnum, IOCTL_BUSENUM_GETSTATUS, &answer, sizeof answer, &answer, sizeof answer);
+    EXPECT_TRUE(r.ok);
+    if (!r.ok || !(answer.Status & ARRM_STATUS_MORE)) return answer;
+  }
+}
+
+HWND MakeWindow() {
+  tavrin::win::WindowSpec spec;
+  spec.className = "KernelHostTestWindow";
+  spec.title = "notices";
+  return tavrin::win::CreateWindowObject(spec);
+}
+
+bool WaitForDeviceChange(HWND window, DWORD milliseconds, MSG* message) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    if (PeekMessage(message, window, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE)) return true;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_POSTMESSAGE);
+  }
+}
+
+void KernelHostTest::StartHost(tavrin::kernel_host::Options options) {
+  host_ = std::make_unique<tavrin::kernel_host::KernelHost>(std::move(options));
+  std::string error;
+  ASSERT_TRUE(host_->Start(&error)) << error;
+}
+
+void KernelHostTest::TearDown() {
+  host_.reset();
+  tavrin::kernel_host::fake_control_device::SetAnswerStatus(ARRM_STATUS_SUCCESS);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(), 0u) << "the kernel leaked pool";
+  SysrootTest::TearDown();
+}
+
+}  // namespace kernel_host_test

@@ -1,0 +1,49 @@
+// A fresh sysroot with a kernel host in the test process, and the user-side calls the tests repeat.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "kernel_host/fake_control_device.h"
+#include "kernel_host/kernel_host.h"
+#include "pelkobus/busenum.h"
+#include "pelkobus/records.h"
+#include "testsupport/sysroot.h"
+#include "win32/file.h"
+#include "win32/ioctl.h"
+#include "win32/setupapi.h"
+#include "win32/sync.h"
+#include "win32/user.h"
+
+namespace kernel_host_test {
+
+// The path of the first interface of the class, or "" when there is none.
+std::string FirstInterfacePath(const GUID& interfaceClass);
+HANDLE OpenFirstInterface(const GUID& interfaceClass);
+
+struct Result {
+  BOOL ok;
+  DWORD error;  // GetLastError when !ok
+  DWORD bytes;
+};
+Result Ioctl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize);
+
+SERVER_ARRIVALREMOVAL_INFO ServerRequest(uint32_t requestId, bool arrival, uint32_t serverIp);
+DEVICE_ARRIVALREMOVAL_INFO DeviceRequest(uint32_t requestId, bool arrival, uint32_t serverIp, uint16_t port);
+// Sends a server request and fetches its answer (with any other queued ones in front of it discarded).
+SERVER_ARRIVALREMOVAL_INFO ServerRoundTrip(HANDLE busEnum, const SERVER_ARRIVALREMOVAL_INFO& request);
+
+// A window of the calling thread, and the wait for a WM_DEVICECHANGE posted to it.
+HWND MakeWindow();
+bool WaitForDeviceChange(HWND window, DWORD milliseconds, MSG* message);
+
+class KernelHostTest : public tavrin::test::SysrootTest {
+ protected:
+  void StartHost(tavrin::kernel_host::Options options = {});
+  void TearDown() override;
+
+  std::unique_ptr<tavrin::kernel_host::KernelHost> host_;
+};
+
+}  // namespace kernel_host_test

@@ -1,0 +1,150 @@
+// Spin locks with the per-thread IRQL, events, pool tags and object references.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "wdk/kernel.h"
+#include "wdk/wdm.h"
+
+namespace {
+
+TEST(SpinLockTest, RaisesIrqlPerThreadAndExcludesOtherThreads) {
+  KSPIN_LOCK lock;
+  KeInitializeSpinLock(&lock);
+  long counter = 0;
+  auto work = [&] {
+    for (int i = 0; i < 20000; ++i) {
+      KIRQL old;
+      KeAcquireSpinLock(&lock, &old);
+      EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
+      ++counter;
+      KeReleaseSpinLock(&lock, old);
+      ASSERT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) threads.emplace_back(work);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 80000);
+  EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+}
+
+TEST(SpinLockDeathTest, WaitingAtDispatchLevelStopsTheKernel) {
+  EXPECT_DEATH(
+      {
+        KSPIN_LOCK lock;
+        KeInitializeSpinLock(&lock);
+        KEVENT event;
+        KeInitializeEvent(&event, NotificationEvent, FALSE);
+        KIRQL old;
+        KeAcquireSpinLock(&lock, &old);
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+      },
+      "STOP: 0x0000000A");
+}
+
+TEST(EventTest, SynchronizationEventsReleaseOneWaiterNotificationEventsStaySet) {
+  KEVENT sync, notification;
+  KeInitializeEvent(&sync, SynchronizationEvent, TRUE);
+  KeInitializeEvent(&notification, NotificationEvent, TRUE);
+  LARGE_INTEGER poll{};
+  EXPECT_EQ(KeWaitForSingleObject(&sync, Executive, KernelMode, FALSE, &poll), STATUS_SUCCESS);
+  EXPECT_EQ(KeWaitForSingleObject(&sync, Executive, KernelMode, FALSE, &poll), STATUS_TIMEOUT);
+  EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, &poll), STATUS_SUCCESS);
+  EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, &poll), STATUS_SUCCESS);
+  EXPECT_EQ(KeSetEvent(&sync, IO_NO_INCREMENT, FALSE), 0);
+  EXPECT_EQ(KeResetEvent(&notification), 1);
+
+  LARGE_INTEGER shortWait;
+  shortWait.QuadPart = -10 * 1000 * 20;  // 20 ms, relative
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, &shortWait), STATUS_TIMEOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
+
+  std::thread setter([&] { KeSetEvent(&notification, IO_NO_INCREMENT, FALSE); });
+  EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+  setter.join();
+}
+
+TEST(PoolTest, TracksBlocksByTagAndFailsOnRequest) {
+  const ULONG tag = PoolTag("Tst1");
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(tag), 0u);
+  void* a = ExAllocatePoolWithTag(NonPagedPool, 10, tag);
+  void* b = ExAllocatePoolWithTag(PagedPool, 0, tag);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(tag), 2u);
+  ExFreePoolWithTag(a, tag);
+  ExFreePool(b);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(tag), 0u);
+
+  tavrin::wdk::FailPoolAllocations(tag, 1);
+  EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 8, tag), nullptr);
+  void* c = ExAllocatePoolWithTag(NonPagedPool, 8, tag);
+  EXPECT_NE(c, nullptr);
+  ExFreePoolWithTag(c, tag);
+}
+
+TEST(PoolDeathTest, FreeingWithAnotherTagOrPagedAtDispatchStopsTheKernel) {
+  EXPECT_DEATH(
+      {
+        void* p = ExAllocatePoolWithTag(NonPagedPool, 8, PoolTag("Tst2"));
+        ExFreePoolWithTag(p, PoolTag("Tst3"));
+      },
+      "STOP: 0x000000C2");
+  EXPECT_DEATH(
+      {
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        ExAllocatePoolWithTag(PagedPool, 8, PoolTag("Tst2"));
+      },
+      "STOP: 0x0000000A");
+}
+
+// A process context that knows one event handle.
+class FakeRequestor : public tavrin::wdk::Requestor {
+ public:
+  struct Sink : tavrin::wdk::UserEventSink {
+    explicit Sink(FakeRequestor& r) : owner(r) {}
+    ~Sink() override { ++owner.released; }
+    void Set() override { ++owner.sets; }
+    void Reset() override {}
+    FakeRequestor& owner;
+  };
+  NTSTATUS ReferenceEvent(HANDLE handle, std::shared_ptr<tavrin::wdk::UserEventSink>* sink) override {
+    if (handle != reinterpret_cast<HANDLE>(0x104)) return STATUS_INVALID_HANDLE;
+    *sink = std::make_shared<Sink>(*this);
+    return STATUS_SUCCESS;
+  }
+  int sets = 0, released = 0;
+};
+
+TEST(ObjectTest, UserEventHandlesResolveInTheRequestorsContextOnly) {
+  PVOID object = nullptr;
+  auto handle = reinterpret_cast<HANDLE>(0x104);
+  EXPECT_EQ(ObReferenceObjectByHandle(handle, SYNCHRONIZE, *ExEventObjectType, UserMode, &object, nullptr),
+            STATUS_INVALID_HANDLE);  // no process context on this thread
+  FakeRequestor requestor;
+  {
+    tavrin::wdk::ScopedRequestor context(&requestor);
+    EXPECT_EQ(ObReferenceObjectByHandle(reinterpret_cast<HANDLE>(0x108), SYNCHRONIZE, *ExEventObjectType, UserMode,
+                                        &object, nullptr),
+              STATUS_INVALID_HANDLE);
+    EXPECT_EQ(ObReferenceObjectByHandle(handle, SYNCHRONIZE, *IoFileObjectType, UserMode, &object, nullptr),
+              STATUS_OBJECT_TYPE_MISMATCH);
+    ASSERT_EQ(ObReferenceObjectByHandle(handle, SYNCHRONIZE, *ExEventObjectType, UserMode, &object, nullptr),
+              STATUS_SUCCESS);
+  }
+  // Set from any thread, later: the object outlives the request that referenced it.
+  std::thread([&] { KeSetEvent(static_cast<PKEVENT>(object), IO_NO_INCREMENT, FALSE); }).join();
+  EXPECT_EQ(requestor.sets, 1);
+  ObReferenceObject(object);
+  ObDereferenceObject(object);
+  EXPECT_EQ(requestor.released, 0);
+  ObDereferenceObject(object);
+  EXPECT_EQ(requestor.released, 1);
+}
+
+}  // namespace
