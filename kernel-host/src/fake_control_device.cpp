@@ -98,10 +98,10 @@ void QueueAnswer(const DEVICE_ARRIVALREMOVAL_INFO& answer) {
 
 void RecordPlugState(const DEVICE_ARRIVALREMOVAL_INFO& request) {
   auto& devices = g_state->devices;
-  auto sameDevice = [&](const BUS_DEVICE_INFO& d) {
-    return d.IP == request.ServerIp && (request.PortNum == 0 && !request.Arrival ? true : d.Port == request.PortNum);
-  };
-  std::erase_if(devices, sameDevice);
+  const bool wholeServer = !request.Arrival && request.PortNum == 0;  // unplug port 0: every device of it
+  std::erase_if(devices, [&](const BUS_DEVICE_INFO& d) {
+    return d.IP == request.ServerIp && (wholeServer || d.Port == request.PortNum);
+  });
   if (request.Arrival)
     devices.push_back({request.ServerIp, request.PortNum, request.Rev, request.Pid, request.Vid, ARRM_STATUS_SUCCESS,
                        2 /* started */, 2 /* connected */});
@@ -113,7 +113,8 @@ NTSTATUS ArrivalRemoval(PIRP irp, void* buffer, ULONG inLength) {
   {
     std::lock_guard guard(g_state->lock);
     auto& servers = g_state->startedServers;
-    bool known = std::find(servers.begin(), servers.end(), record.ServerIp) != servers.end();
+    const ULONG serverIp = record.ServerIp;  // a copy: the record is packed
+    bool known = std::find(servers.begin(), servers.end(), serverIp) != servers.end();
     record.ArRmStatus = known ? g_answerStatus.load() : ARRM_STATUS_SERVER_NOT_FOUND;
     if (known && (record.ArRmStatus & ARRM_STATUS_SUCCESS)) RecordPlugState(record);
   }
@@ -122,14 +123,23 @@ NTSTATUS ArrivalRemoval(PIRP irp, void* buffer, ULONG inLength) {
 }
 
 NTSTATUS GetStatus(PIRP irp, void* buffer, ULONG inLength, ULONG outLength) {
-  std::unique_lock guard(g_state->lock);
-  if (g_state->answers.empty()) return guard.unlock(), Complete(irp, STATUS_UNSUCCESSFUL, 0);
   const ULONG length = sizeof(DEVICE_ARRIVALREMOVAL_INFO);  // never more than the record, whatever Length says
-  if (std::min(inLength, outLength) < length) return guard.unlock(), Complete(irp, STATUS_BUFFER_TOO_SMALL, length);
-  DEVICE_ARRIVALREMOVAL_INFO answer = g_state->answers.front();
-  g_state->answers.pop_front();
-  if (!g_state->answers.empty()) answer.ArRmStatus |= ARRM_STATUS_MORE;
-  guard.unlock();
+  NTSTATUS status = STATUS_SUCCESS;
+  DEVICE_ARRIVALREMOVAL_INFO answer{};
+  {
+    std::lock_guard guard(g_state->lock);
+    if (g_state->answers.empty()) {
+      status = STATUS_UNSUCCESSFUL;
+    } else if (std::min(inLength, outLength) < length) {
+      status = STATUS_BUFFER_TOO_SMALL;  // the answer stays first in the queue
+    } else {
+      answer = g_state->answers.front();
+      g_state->answers.pop_front();
+      if (!g_state->answers.empty()) answer.ArRmStatus |= ARRM_STATUS_MORE;
+    }
+  }
+  if (status == STATUS_UNSUCCESSFUL) return Complete(irp, status, 0);
+  if (status == STATUS_BUFFER_TOO_SMALL) return Complete(irp, status, length);
   pelkobus::Store(buffer, answer);
   return Complete(irp, STATUS_SUCCESS, length);
 }
@@ -142,22 +152,25 @@ NTSTATUS ReferenceInto(PIRP irp, PKEVENT State::*slot, uint64_t handle, ULONG in
   return Complete(irp, status, information);
 }
 
+// The count, or the count and the list, taken under one hold of the lock.
 NTSTATUS DeviceCount(PIRP irp, void* buffer, ULONG inLength, ULONG outLength) {
   if (inLength == 0) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-  std::unique_lock guard(g_state->lock);
-  const auto& devices = g_state->devices;
+  std::vector<BUS_DEVICE_INFO> devices;
+  {
+    std::lock_guard guard(g_state->lock);
+    devices = g_state->devices;
+  }
   const ULONG count = static_cast<ULONG>(devices.size());
   const ULONG listLength = 4 + static_cast<ULONG>(sizeof(BUS_DEVICE_INFO)) * count;
-  if (inLength < 28) {
-    if (outLength < 4) return guard.unlock(), Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-    pelkobus::Store(buffer, count);
-    return guard.unlock(), Complete(irp, STATUS_SUCCESS, 4);
-  }
-  if (inLength < listLength || outLength < listLength) return guard.unlock(), Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
   auto* out = static_cast<uint8_t*>(buffer);
+  if (inLength < 28) {
+    if (outLength < 4) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    pelkobus::Store(out, count);
+    return Complete(irp, STATUS_SUCCESS, 4);
+  }
+  if (inLength < listLength || outLength < listLength) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
   pelkobus::Store(out, count);
   for (ULONG i = 0; i < count; ++i) pelkobus::Store(out + 4 + i * sizeof(BUS_DEVICE_INFO), devices[i]);
-  guard.unlock();
   return Complete(irp, STATUS_SUCCESS, listLength);
 }
 

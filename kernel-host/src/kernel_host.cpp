@@ -86,6 +86,22 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     return status;
   }
 
+  NTSTATUS ReadMemory(uint64_t address, void* buffer, size_t length) override {
+    if (length > link::kMaxPayload ||
+        !channel_->Send(Message::ReadMemory, link::Writer().U64(address).U32(static_cast<uint32_t>(length))))
+      return STATUS_ACCESS_VIOLATION;
+    Message type;
+    std::vector<uint8_t> payload;
+    if (!link::Receive(channel_->fd(), &type, &payload) || type != Message::MemoryAnswer)
+      return STATUS_ACCESS_VIOLATION;
+    link::Reader reader(payload);
+    auto status = static_cast<NTSTATUS>(reader.U32());
+    std::vector<uint8_t> bytes = reader.Rest();
+    if (reader.failed() || !NT_SUCCESS(status) || bytes.size() != length) return STATUS_ACCESS_VIOLATION;
+    std::memcpy(buffer, bytes.data(), length);
+    return STATUS_SUCCESS;
+  }
+
   void OnInterfaceChange(const GUID& interfaceClass, const std::string& path, bool arrival) override {
     if (!allClasses_ && !(interfaceClass == filter_)) return;
     channel_->Send(Message::InterfaceChange, link::Writer().U8(arrival ? 1 : 0).Guid(interfaceClass).String(path));
@@ -252,6 +268,10 @@ bool KernelHost::Start(std::string* error) {
     return fail("a kernel host already serves " + h.socketPath.string());
   }
 
+  if (wdk::Kernel::Current()) {
+    errno = EBUSY;
+    return fail("this process runs a kernel already");
+  }
   h.kernel = std::make_unique<wdk::Kernel>();
   h.kernel->RegisterDriver(vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry);
   if (h.options.fakeControlDevice)

@@ -209,7 +209,7 @@ TEST_F(CommandTest, CancelEndsASilentCommandWithinOneReceive) {
   __atomic_store_n(&cancel, 1, __ATOMIC_SEQ_CST);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(PostedResult(), CMD_RESULT_CANCELLED);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);  // ten time-outs would end it with 12
 }
 
 TEST_F(CommandTest, ResponsesInPiecesLongOnesAndSmallLettersAreAssembled) {

@@ -163,7 +163,7 @@ TEST_F(DiscoveryRunTest, CancelEndsAQuietRunWithinItsReceiveTimeOut) {
   Open(1341);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Finish(), DISCOVERY_STATE_CANCELLED);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
   EXPECT_EQ(DWORD{comm_.m_pDiscoveryContext->State}, DISCOVERY_STATE_CANCELLED);
 }
 

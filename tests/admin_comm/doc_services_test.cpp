@@ -24,7 +24,9 @@ class DocServicesTest : public ::testing::Test {
  protected:
   void SetUp() override { InitializeCriticalSection(&lock_); }
   void TearDown() override {
-    for (POSITION position = devices_.GetHeadPosition(); position != nullptr;) free(devices_.GetNext(position).ProductString);
+    for (POSITION position = devices_.GetHeadPosition(); position != nullptr;) {
+      free(devices_.GetNext(position).ProductString);
+    }
     DeleteCriticalSection(&lock_);
   }
   DeviceEntry& At(int index) { return devices_.GetAt(devices_.FindIndex(index)); }

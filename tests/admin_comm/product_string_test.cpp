@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "admin/comm/ProductString.h"
 #include "admin/comm/ServerComm.h"
@@ -30,7 +32,9 @@ class ProductStringTest : public CommTest {
     SetDefaultServerCommSettings(settings);
   }
   void TearDown() override {
-    for (POSITION position = devices_.GetHeadPosition(); position != nullptr;) free(devices_.GetNext(position).ProductString);
+    for (POSITION position = devices_.GetHeadPosition(); position != nullptr;) {
+      free(devices_.GetNext(position).ProductString);
+    }
     server_.reset();
     deviceLists_.reset();
     DeleteCriticalSection(&lock_);
@@ -109,6 +113,59 @@ TEST_F(ProductStringTest, NothingIsAskedForAnUnlistedDeviceOrAfterMappingStopped
   EXPECT_EQ(Fetch(device), CMD_RESULT_NOT_DONE);
   EXPECT_EQ(device.ProductStringState, 0u);
   EXPECT_EQ(server_->commands_answered(), 0);
+}
+
+// A server that answers one connection with the given bytes, whatever it is asked.
+class ScriptedServer {
+ public:
+  ScriptedServer(const char* address, std::string response) : response_(std::move(response)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = inet_addr(address);
+    EXPECT_EQ(bind(listener_, reinterpret_cast<const sockaddr*>(&local), sizeof(local)), 0);
+    EXPECT_EQ(listen(listener_, 1), 0);
+    thread_ = std::thread([this] {
+      SOCKET connection = accept(listener_, nullptr, nullptr);
+      if (connection == INVALID_SOCKET) return;
+      std::string request;
+      char buffer[256];
+      int got;
+      while (request.find("</CMD>") == std::string::npos && (got = recv(connection, buffer, sizeof(buffer), 0)) > 0) {
+        request.append(buffer, static_cast<size_t>(got));
+      }
+      send(connection, response_.data(), static_cast<int>(response_.size()), 0);
+      CloseSocket(connection);
+    });
+  }
+  ~ScriptedServer() {
+    thread_.join();
+    closesocket(listener_);
+  }
+  WORD port() const { return LocalPort(listener_); }
+
+ private:
+  std::string response_;
+  SOCKET listener_;
+  std::thread thread_;
+};
+
+TEST_F(ProductStringTest, ALengthWordPastTheDataTakesOnlyTheDataBytes) {
+  // The length word says 200; the DATA carries three bytes.
+  std::string data = std::string("\xC8\x00\x00\x00", 4) + "abc";
+  ScriptedServer liar("127.0.0.4", "<RSP=7>\n<SCMD=3>\n</SCMD>\n<STATUS=0>\n</STATUS>\n<DATA>\n" + data +
+                                       "\n</DATA>\n</RSP>");
+  ServerCommSettings settings = TestSettings();
+  settings.commandPort = liar.port();
+  SetDefaultServerCommSettings(settings);
+  DeviceEntry device{};
+  strcpy(device.ServerIp, "127.0.0.4");
+  device.PortNum = 1;
+  devices_.AddTail(device);
+  DeviceEntry& listed = devices_.GetTail();
+  EXPECT_EQ(Fetch(listed), CMD_RESULT_SUCCESS);
+  EXPECT_EQ(listed.ProductStringLength, 3u);
+  EXPECT_STREQ(listed.ProductString, "abc");
 }
 
 }  // namespace

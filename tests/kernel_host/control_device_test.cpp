@@ -71,9 +71,9 @@ TEST_F(ControlDeviceTest, AnswersComeBackInOrderAndSetTheRegisteredEvent) {
     auto answer = Fetch(&r);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.bytes, 64u);
-    EXPECT_EQ(answer.RequestId, id);
-    EXPECT_EQ(answer.PortNum, id);
-    EXPECT_EQ(answer.ArRmStatus, expected[id - 1]);
+    EXPECT_EQ(+answer.RequestId, id);
+    EXPECT_EQ(+answer.PortNum, id);
+    EXPECT_EQ(+answer.ArRmStatus, expected[id - 1]);
   }
   Result empty;
   Fetch(&empty);
@@ -99,7 +99,7 @@ TEST_F(ControlDeviceTest, WrongLengthsGetTheContractsAnswers) {
   EXPECT_EQ(tooSmall.error, ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(tooSmall.bytes, 64u);
   Result r;
-  EXPECT_EQ(Fetch(&r).RequestId, 1u);  // still first in the queue
+  EXPECT_EQ(+Fetch(&r).RequestId, 1u);  // still first in the queue
 
   unsigned char redirect[21] = {};
   Result redir = Ioctl(control_, IOCTL_BUS_REDIR_READ, redirect, 21, redirect, 21);
@@ -136,9 +136,9 @@ TEST_F(ControlDeviceTest, DeviceListCountsThenListsThePluggedDevices) {
   ASSERT_TRUE(listed.ok);
   EXPECT_EQ(listed.bytes, 52u);
   auto second = pelkobus::Load<BUS_DEVICE_INFO>(list.data() + 4 + 24);
-  EXPECT_EQ(second.IP, kServer);
-  EXPECT_EQ(second.Port, 2);
-  EXPECT_EQ(second.Vid, 0x5678);
+  EXPECT_EQ(+second.IP, kServer);
+  EXPECT_EQ(+second.Port, 2);
+  EXPECT_EQ(+second.Vid, 0x5678);
   std::vector<unsigned char> tooShort(24 * count);
   EXPECT_EQ(Ioctl(control_, IOCTL_BUS_GET_DEVCOUNT, tooShort.data(), tooShort.size(), tooShort.data(), tooShort.size())
                 .error,

@@ -62,10 +62,10 @@ TEST_F(KernelHostTest, ServerRequestsAreAnsweredInOrderWithTheMoreBit) {
     Result r = Ioctl(busEnum, IOCTL_BUSENUM_GETSTATUS, &answer, sizeof answer, &answer, sizeof answer);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.bytes, 24u);
-    EXPECT_EQ(answer.RequestId, id);
-    EXPECT_EQ(answer.ServerIp, kServerA + (id << 24));
-    EXPECT_EQ(answer.Arrival, 1);
-    EXPECT_EQ(answer.Status, id < 3 ? (ARRM_STATUS_SUCCESS | ARRM_STATUS_MORE) : ARRM_STATUS_SUCCESS);
+    EXPECT_EQ(+answer.RequestId, id);
+    EXPECT_EQ(+answer.ServerIp, kServerA + (id << 24));
+    EXPECT_EQ(+answer.Arrival, 1);
+    EXPECT_EQ(+answer.Status, id < 3 ? (ARRM_STATUS_SUCCESS | ARRM_STATUS_MORE) : ARRM_STATUS_SUCCESS);
   }
   SERVER_ARRIVALREMOVAL_INFO answer{};
   Result empty = Ioctl(busEnum, IOCTL_BUSENUM_GETSTATUS, &answer, sizeof answer, &answer, sizeof answer);
@@ -109,7 +109,7 @@ TEST_F(KernelHostTest, MalformedRequestsAreRefusedAndShortFetchesKeepTheAnswer) 
   EXPECT_EQ(tooSmall.bytes, 24u);
   SERVER_ARRIVALREMOVAL_INFO answer{};
   ASSERT_TRUE(Ioctl(busEnum, IOCTL_BUSENUM_GETSTATUS, &answer, sizeof answer, &answer, sizeof answer).ok);
-  EXPECT_EQ(answer.RequestId, 7u);
+  EXPECT_EQ(+answer.RequestId, 7u);
 
   EXPECT_EQ(Ioctl(reinterpret_cast<HANDLE>(0x12345), IOCTL_BUSENUM_GETSTATUS, &answer, 24, &answer, 24).error,
             ERROR_INVALID_HANDLE);
@@ -170,8 +170,8 @@ TEST_F(KernelHostTest, SpecialServerBringsTheControlDeviceAndItsNoticesReachTheW
   EXPECT_EQ(FirstInterfacePath(GUID_DEVINTERFACE_BUSDRIVER), "");
 
   auto answer = ServerRoundTrip(busEnum, ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0));
-  EXPECT_EQ(answer.Status, ARRM_STATUS_ALREADY_PRESENT);
-  EXPECT_EQ(answer.RequestId, SPECIAL_SERVER_REQUEST_ID);
+  EXPECT_EQ(+answer.Status, ARRM_STATUS_ALREADY_PRESENT);
+  EXPECT_EQ(+answer.RequestId, SPECIAL_SERVER_REQUEST_ID);
   MSG message{};
   ASSERT_TRUE(WaitForDeviceChange(window, 5000, &message));
   EXPECT_EQ(message.wParam, DBT_DEVICEARRIVAL);

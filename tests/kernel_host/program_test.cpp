@@ -88,7 +88,7 @@ TEST_F(KernelHostTest, ProgramServesAnotherProcessAndSetsItsEvent) {
   EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
   SERVER_ARRIVALREMOVAL_INFO answer{};
   ASSERT_TRUE(Ioctl(busEnum, IOCTL_BUSENUM_GETSTATUS, &answer, sizeof answer, &answer, sizeof answer).ok);
-  EXPECT_EQ(answer.Status, ARRM_STATUS_ALREADY_PRESENT);
+  EXPECT_EQ(+answer.Status, ARRM_STATUS_ALREADY_PRESENT);
 
   MSG message{};
   ASSERT_TRUE(WaitForDeviceChange(window, 10000, &message));

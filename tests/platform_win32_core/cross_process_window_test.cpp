@@ -54,6 +54,23 @@ TEST_F(CrossProcessWindowTest, SecondCopyBringsTheFirstCopysWindowForward) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
 }
 
+TEST_F(CrossProcessWindowTest, MessagesPostedToAnotherProcesssWindowReachItsQueue) {
+  PeerProcess peer({"window", "Commanded", "commanded-quit"});
+  ASSERT_TRUE(peer.WaitForLine("ready"));
+  HWND frame = FindWindow(nullptr, "Commanded");
+  ASSERT_NE(frame, nullptr);
+  EXPECT_TRUE(PostMessage(frame, WM_COMMAND, 32866, 7));
+  EXPECT_TRUE(peer.WaitForLine("frame WM_COMMAND 32866 7"));
+
+  HANDLE quit = OpenEvent(EVENT_MODIFY_STATE, FALSE, "commanded-quit");
+  ASSERT_NE(quit, nullptr);
+  SetEvent(quit);
+  EXPECT_EQ(peer.Wait(), 0);
+  CloseHandle(quit);
+  EXPECT_FALSE(PostMessage(frame, WM_COMMAND, 32866, 0)) << "the window is gone with its process";
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
 TEST_F(CrossProcessWindowTest, WindowsOfAKilledProcessAreNotFound) {
   PeerProcess peer({"window", "Doomed", "doomed-quit"});
   ASSERT_TRUE(peer.WaitForLine("ready"));

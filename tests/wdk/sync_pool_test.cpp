@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -118,6 +119,12 @@ class FakeRequestor : public tavrin::wdk::Requestor {
     *sink = std::make_shared<Sink>(*this);
     return STATUS_SUCCESS;
   }
+  NTSTATUS ReadMemory(uint64_t address, void* buffer, size_t length) override {
+    if (address != 0x5000 || length > sizeof memory) return STATUS_ACCESS_VIOLATION;
+    std::memcpy(buffer, memory, length);
+    return STATUS_SUCCESS;
+  }
+  char memory[4] = {'a', 'b', 'c', 'd'};
   int sets = 0, released = 0;
 };
 
@@ -137,6 +144,14 @@ TEST(ObjectTest, UserEventHandlesResolveInTheRequestorsContextOnly) {
     ASSERT_EQ(ObReferenceObjectByHandle(handle, SYNCHRONIZE, *ExEventObjectType, UserMode, &object, nullptr),
               STATUS_SUCCESS);
   }
+  char copy[4] = {};
+  EXPECT_EQ(tavrin::wdk::ReadRequestorMemory(0x5000, copy, 4), STATUS_ACCESS_VIOLATION);  // no process context
+  {
+    tavrin::wdk::ScopedRequestor context(&requestor);
+    EXPECT_EQ(tavrin::wdk::ReadRequestorMemory(0x5000, copy, 4), STATUS_SUCCESS);
+    EXPECT_EQ(tavrin::wdk::ReadRequestorMemory(0x6000, copy, 4), STATUS_ACCESS_VIOLATION);
+  }
+  EXPECT_EQ(std::string(copy, 4), "abcd");
   // Set from any thread, later: the object outlives the request that referenced it.
   std::thread([&] { KeSetEvent(static_cast<PKEVENT>(object), IO_NO_INCREMENT, FALSE); }).join();
   EXPECT_EQ(requestor.sets, 1);

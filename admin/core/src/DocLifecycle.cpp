@@ -1,29 +1,306 @@
-// Device mapping's start and stop. For now only the stop that the exit monitor and the command need
-// while nothing can be started: it confirms (when asked to), reports the stop and tells the installer
-// programs through TavrinAdminCleanUpDone that the clean-up is done.
+// Device mapping's start and stop: the events and locks of a mapping run, the two driver links, the special
+// server that brings up the bus driver's control device, and the clean-up that tells the installer
+// programs (TavrinAdminCleanUpDone) that everything was released.
+#include <cstdlib>
+#include <cstring>
+
 #include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
+#include "admin/Trace.h"
+#include "admin/WinSecurity.h"
+#include "admin/ui/DetailsFormView.h"
+#include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
+#include "admin/ui/UIThread.h"
+#include "admin/util/Utilities.h"
+
+namespace {
+
+CMainFrame* MainFrame() {
+  CTavrinAdminApp* app = GetAdminApp();
+  return app ? app->GetMainFrame() : nullptr;
+}
+
+void SetStatus(LPCSTR text) {
+  if (CMainFrame* frame = MainFrame()) frame->SetStatusText(text);
+}
+
+int AskUser(LPCSTR text, UINT style) {
+  CMainFrame* frame = MainFrame();
+  return frame ? frame->ShowMessageBox(text, style, 0) : ::MessageBox(nullptr, text, kAdminAppTitle, style);
+}
+
+// An event of the mapping run, or null when it cannot be made (only logged: the start goes on).
+HANDLE CreateRunEvent(const char* failureLine) {
+  HANDLE event = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  if (!event) TraceError("%s", failureLine);
+  return event;
+}
+
+void CloseRunEvent(HANDLE* event) {
+  if (*event && *event != INVALID_HANDLE_VALUE) CloseHandle(*event);
+  *event = INVALID_HANDLE_VALUE;
+}
+
+bool IsLiveHandle(HANDLE handle) { return handle && handle != INVALID_HANDLE_VALUE; }
+
+}  // namespace
+
+void CTavrinAdminDoc::StartDeviceMapping() {
+  if (m_bStopRunning) return;  // the stop in progress owns the events and locks
+  CString text;
+  text.LoadString(IDS_STARTED_MAPPING);
+  AddDeviceMappingLog(text);
+  SetStatus(text);
+  TraceAlways("%s\n\n", text.GetString());
+  // A second start while mapping runs must not remake the events and locks the threads are using.
+  if (!IsDeviceMappingStarted()) CreateEventsAndLocks();
+  if (!InitDeviceMapping()) StopDeviceMapping(FALSE);
+}
+
+BOOL CTavrinAdminDoc::CreateEventsAndLocks() {
+  ServerArRmEvent = BusEnumRspEvent = BusRspEvent = m_hDeviceArRmEvent = nullptr;
+  InterlockedExchange(&m_nPendingDeviceRsp, 0);
+  InterlockedExchange(&m_nPendingServerRsp, 0);
+  InterlockedExchange(&m_lStop, 0);
+  InterlockedExchange(&m_lSuspend, 0);
+  InterlockedExchange(&m_lResume, 0);
+  InterlockedExchange(&m_lDisconnectAll, 0);
+  std::memset(m_ArrSereverArRmInfo, 0, sizeof m_ArrSereverArRmInfo);
+  std::memset(m_ArrDeviceArRmInfo, 0, sizeof m_ArrDeviceArRmInfo);
+  m_pUnloadFailureNotice = nullptr;
+
+  CLEANUP_DONE_EVENT = CreateEvent(nullptr, FALSE, FALSE, kCleanUpDoneEventName);
+  if (!CLEANUP_DONE_EVENT) TraceError("CreateEvent() CLEANUP_DONE_EVENT failed.\n");
+  ServerArRmEvent = CreateRunEvent("CreateEvent() to SereerArrivalDepature signaling  is Failed.\n");
+  BusEnumRspEvent = CreateRunEvent("CreateEvent() to BusEnumDriver Status Notification Failed. \n");
+  m_hDeviceArRmEvent = CreateRunEvent("CreateEvent() to m_hDeviceArRmEvent Failed. \n");
+  BusRspEvent = CreateRunEvent("CreateEvent() to BusRspEvent Failed. \n");
+  BusDrvrCloseEvent = CreateRunEvent("CreateEvent() to BusDrvrCloseEvent Failed. \n");
+  BusEnumDrvrCloseEvent = CreateRunEvent("CreateEvent() to BusEnumDrvrCloseEvent Failed. \n");
+
+  InitializeCriticalSection(&m_csDeviceList);
+  InitializeCriticalSection(&m_csServerPresence);
+  InitializeCriticalSection(&m_csDeviceArRm);
+  InitializeCriticalSection(&m_csServerArRm);
+  m_bLocksReady = TRUE;
+  return TRUE;
+}
+
+BOOL CTavrinAdminDoc::InitDeviceMapping() {
+  if (IsDeviceMappingStarted()) return TRUE;
+  LoadAutoConnectPrinters();
+
+  BOOL result = TRUE;
+  auto fail = [&result](const char* text) {
+    TraceError("%s", text);
+    AskUser(text, MB_ICONSTOP);
+    result = FALSE;
+  };
+  if (!m_objBusEnum.Open()) {
+    fail("OpenBusEnumDriver Failed!! \n");
+  } else {
+    m_nBusInterfaceArrivals = 0;
+    HWND paneWindow = m_pFunctionView ? m_pFunctionView->GetSafeHwnd() : nullptr;
+    if (!m_objBus.RegisterInterface(paneWindow)) TraceInfo("Bus RegisterInterface failed...\n");
+    if (!InitBusEnumDriver()) {
+      fail("InitBusEnumDriver Failed!! \n");
+    } else if (!SpecialServerArrivalRemoval(TRUE)) {
+      fail("SpecialServerArrivalRemoval Failed!! \n");
+    }
+  }
+  __atomic_store_n(&m_bMappingStarted, 1u, __ATOMIC_SEQ_CST);  // a failed start is undone by the stop
+  return result;
+}
+
+BOOL CTavrinAdminDoc::SpecialServerArrivalRemoval(BOOL bArrival) {
+  auto* record = static_cast<SERVER_ARRIVALREMOVAL_INFO*>(std::calloc(1, sizeof(SERVER_ARRIVALREMOVAL_INFO)));
+  if (!record) {
+    TraceError("Couldn't allocate %d bytes for SERVER_ARRIVALREMOVAL_INFO structure.\n",
+               static_cast<int>(sizeof(SERVER_ARRIVALREMOVAL_INFO)));
+    return FALSE;
+  }
+  record->RequestId = SPECIAL_SERVER_REQUEST_ID;
+  record->Taken = 1;
+  record->Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
+  record->Arrival = bArrival ? 1 : 0;
+  const DWORD serverId = record->ServerId;
+  if (bArrival) {
+    TraceInfo("Reporting Special Server Arrival to BUSEnum Driver. ServerID : %d\n", serverId);
+  } else {
+    TraceInfo("Reporting Special Server Removal to BUSEnum Driver. ServerID : %d\n", serverId);
+  }
+  BOOL result = TRUE;
+  if (!m_objBusEnum.NotifyServerPresence(record)) {
+    TraceError("Server Arrival Depature intimation failed\n");
+    result = FALSE;
+  }
+  std::free(record);
+  return result;
+}
 
 void CTavrinAdminDoc::StopDeviceMapping(BOOL bAskUser) {
+  // The stop works on the panes and the lists that the pane's handlers use: it runs on the pane's thread.
+  HWND paneWindow = m_pFunctionView ? m_pFunctionView->GetSafeHwnd() : nullptr;
+  if (paneWindow && GetWindowThreadProcessId(paneWindow, nullptr) != GetCurrentThreadId()) {
+    ::SendMessage(paneWindow, WM_RUN_STOP_DEVICE_MAPPING, bAskUser, 0);
+    return;
+  }
+  // One stop at a time: the stop pumps messages, and a command or the exit monitor may ask again meanwhile.
+  if (m_bStopRunning || !IsDeviceMappingStarted()) return;
+  m_bStopRunning = TRUE;
+  RunStop(bAskUser);
+  m_bStopRunning = FALSE;
+  if (m_bCloseAfterStop) {
+    m_bCloseAfterStop = FALSE;
+    if (CMainFrame* frame = MainFrame()) frame->PostMessage(WM_CLOSE_PROGRAM);
+  }
+}
+
+void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   CTavrinAdminApp* app = GetAdminApp();
-  CMainFrame* frame = app ? app->GetMainFrame() : nullptr;
   CString text;
+  const BOOL mayOfferReboot = bAskUser;
   if (bAskUser) {
     text.LoadString(IDS_STOP_MAPPING_QUESTION);
-    if (!frame || frame->ShowMessageBox(text, MB_OKCANCEL | MB_ICONINFORMATION, 0) != IDOK) return;
+    if (AskUser(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) return;
   }
   text.LoadString(IDS_STOPPED_MAPPING);
-  if (frame) frame->SetStatusText(text);
-  if (app) app->WriteLog(text + "\n\n");
+  AddDeviceMappingLog(text);
+  SetStatus(text);
+  TraceAlways("%s\n\n", text.GetString());
 
-  m_bMappingStarted = 0;
-  if (CLEANUP_DONE_EVENT && CLEANUP_DONE_EVENT != INVALID_HANDLE_VALUE) {
-    SetEvent(CLEANUP_DONE_EVENT);
-    Sleep(100);
-    CloseHandle(CLEANUP_DONE_EVENT);
+  auto* waitThread = new CUIThread(CUIThread::kModeAnimation, "Please Wait...");
+  if (app) app->m_pWaitThread = waitThread;
+
+  // m_lStop, and the broadcast listener woken; it closes its socket itself once it no longer uses it.
+  StopBroadcastListener();
+  if (m_pFunctionView) {
+    m_pFunctionView->KillTimer(kRefreshTimer);
+    m_pFunctionView->KillTimer(kBusUpTimer);  // a bus side that came up just now starts nothing more
+  }
+  if (m_pUnloadFailureNotice) {
+    if (m_pUnloadFailureNotice->GetSafeHwnd()) m_pUnloadFailureNotice->DestroyWindow();
+    delete m_pUnloadFailureNotice;
+    m_pUnloadFailureNotice = nullptr;
+  }
+  // The broadcast listener, the printer monitors and the product-string fetches end on m_lStop; they
+  // queue requests and use the lists, so they are gone before the final removals are counted.
+  JoinThread(&m_hDetectServerThread);
+  WaitForPrinterMonitors();
+  StopProductStringFetches();
+
+  BOOL timedOut = ReleaseDevicesAndDrivers();
+  if (m_pFunctionView) m_pFunctionView->DeleteAllTreeItems();
+  if (m_pDetailsFormView) m_pDetailsFormView->ClearDeviceDetails();
+
+  SleepPumping(2);
+  if (HWND dialog = waitThread->GetDialogHandle()) ::PostMessage(dialog, WM_CLOSE_WAIT_ANIMATION, 0, 0);
+  if (waitThread->m_hThread) WaitWithMessageLoop(&waitThread->m_hThread, 1);
+  if (app) app->m_pWaitThread = nullptr;
+  delete waitThread;
+
+  // Both notification threads ended in ReleaseDevicesAndDrivers; their close events are set again for
+  // any thread that a late arrival of the control device started.
+  SetBusDrvrCloseEvent();
+  JoinThread(&m_hDeviceNotifyThread);
+  SetBusEnumDrvrCloseEvent();
+  JoinThread(&m_hServerNotifyThread);
+  CleanUp();
+
+  if (InterlockedCompareExchange(&m_nPendingDeviceRsp, 0, 0) == 0 &&
+      InterlockedCompareExchange(&m_nPendingServerRsp, 0, 0) == 0) {
+    timedOut = FALSE;
+  }
+  if (timedOut && mayOfferReboot) {
+    text.LoadString(IDS_REBOOT_QUESTION);
+    if (AskUser(text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
+      EnablePrivilege("SeShutdownPrivilege");
+      ExitWindowsEx(EWX_SHUTDOWN | EWX_REBOOT, 0xFFFFFFFF);
+    }
+  }
+  SetStatus("");
+}
+
+BOOL CTavrinAdminDoc::ReleaseDevicesAndDrivers() {
+  const BOOL result = DisconnectAll(TRUE, TRUE, TRUE);
+
+  EnterCriticalSection(&m_csDeviceList);
+  while (!m_DeviceList.IsEmpty()) std::free(m_DeviceList.RemoveHead().ProductString);
+  LeaveCriticalSection(&m_csDeviceList);
+  EnterCriticalSection(&m_csServerPresence);
+  m_ServerPresenceList.RemoveAll();
+  LeaveCriticalSection(&m_csServerPresence);
+
+  // The device thread uses the control device link: it ends before the link is closed.
+  m_objBus.DeRegisterInterface();
+  StopBusDriverThread();
+  m_objBus.Close();
+  m_nBusInterfaceArrivals = 0;
+  SpecialServerArrivalRemoval(FALSE);
+  // Likewise the server thread and the enumerator link (its answer to the removal is only logged).
+  SetBusEnumDrvrCloseEvent();
+  JoinThread(&m_hServerNotifyThread);
+  m_objBusEnum.Close();
+
+  __atomic_store_n(&m_bMappingStarted, 0u, __ATOMIC_SEQ_CST);
+  return result;
+}
+
+BOOL CTavrinAdminDoc::CleanUp() {
+  // Every thread of the run has been joined: nothing uses the tables, locks or events any more. Requests
+  // that were never answered still own their identifier blocks.
+  for (DEVICE_ARRIVALREMOVAL_INFO& slot : m_ArrDeviceArRmInfo) {
+    if (slot.RequestId != 0) std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(slot.Ids)));
+  }
+  std::memset(m_ArrDeviceArRmInfo, 0, sizeof m_ArrDeviceArRmInfo);
+  std::memset(m_ArrSereverArRmInfo, 0, sizeof m_ArrSereverArRmInfo);
+
+  if (m_bLocksReady) {
+    m_bLocksReady = FALSE;
+    DeleteCriticalSection(&m_csDeviceList);
+    DeleteCriticalSection(&m_csServerPresence);
+    DeleteCriticalSection(&m_csDeviceArRm);
+    DeleteCriticalSection(&m_csServerArRm);
+  }
+  CloseRunEvent(&ServerArRmEvent);
+  CloseRunEvent(&BusEnumRspEvent);
+  CloseRunEvent(&m_hDeviceArRmEvent);
+  CloseRunEvent(&BusRspEvent);
+  CloseRunEvent(&BusDrvrCloseEvent);
+  CloseRunEvent(&BusEnumDrvrCloseEvent);
+  if (CLEANUP_DONE_EVENT != INVALID_HANDLE_VALUE) {
+    if (CLEANUP_DONE_EVENT) {
+      SetEvent(CLEANUP_DONE_EVENT);
+      Sleep(100);  // the installer that waits for it by name gets it before the handle goes
+      CloseHandle(CLEANUP_DONE_EVENT);
+    }
     CLEANUP_DONE_EVENT = INVALID_HANDLE_VALUE;
   }
-  if (frame) frame->SetStatusText("");
+  return TRUE;
+}
+
+BOOL CTavrinAdminDoc::SetBusDrvrCloseEvent() {
+  if (IsLiveHandle(BusDrvrCloseEvent)) SetEvent(BusDrvrCloseEvent);
+  return TRUE;
+}
+
+BOOL CTavrinAdminDoc::SetBusEnumDrvrCloseEvent() {
+  if (IsLiveHandle(BusEnumDrvrCloseEvent)) SetEvent(BusEnumDrvrCloseEvent);
+  return TRUE;
+}
+
+void CTavrinAdminDoc::StopBusDriverThread() {
+  if (!m_hDeviceNotifyThread) return;
+  SetBusDrvrCloseEvent();
+  JoinThread(&m_hDeviceNotifyThread);
+}
+
+void CTavrinAdminDoc::JoinThread(HANDLE* thread) {
+  if (!*thread) return;
+  // The pane's thread keeps its windows alive meanwhile; the thread may be waiting for a posted answer.
+  WaitWithMessageLoop(thread, 1);
+  CloseHandle(*thread);
+  *thread = nullptr;
 }

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "admin/Resource.h"
+#include "admin/TavrinAdminDoc.h"
 #include "admin/Trace.h"
 #include "win32/registry.h"
 #include "win32/winsock.h"
@@ -373,4 +375,47 @@ BOOL CRegistryStore::FindSpoolerPrinter(const CString& prefix, CString& printerN
     }
   }
   return FALSE;
+}
+
+void CRegistryStore::LoadAutoConnectPrinters(CTavrinAdminDoc& doc) {
+  RegKey printers(HKEY_LOCAL_MACHINE, kPrintersKey, KEY_ALL_ACCESS);
+  if (!printers) return;
+  CString name;
+  for (DWORD index = 0; printers.EnumSubKey(index, name); ++index) {
+    PrinterInfo printer{};
+    if (GetPrinterInfo(name, printer)) doc.OfferAutoConnectPrinter(printer);
+  }
+}
+
+BOOL CRegistryStore::AddAutoConnectPrinter(CTavrinAdminDoc& doc, const DeviceEntry& device) {
+  CString printerName;
+  if (!GetPrinterName(device, printerName) || printerName.IsEmpty()) {
+    CString text;
+    text.LoadString(IDS_PRINTER_NAME_PROBLEM);
+    TraceError("%s", static_cast<LPCSTR>(text));
+    return FALSE;
+  }
+  PrinterKeyRecord record{};
+  record.DevicePort = device.PortNum;
+  record.Class = device.Class;
+  record.SubClass = device.SubClass;
+  record.Protocol = device.Protocol;
+  record.Rev = device.Rev;
+  record.Pid = device.Pid;
+  record.Vid = device.Vid;
+  record.DeviceIP = ServerAddress(device);
+  if (!WritePrinterKey(record, printerName)) return FALSE;
+  PrinterInfo printer{};
+  std::strncpy(printer.PrinterName, printerName, sizeof printer.PrinterName - 1);
+  printer.AutoReconnect = 0;
+  printer.Vid = device.Vid;
+  printer.Pid = device.Pid;
+  printer.Rev = device.Rev;
+  printer.DeviceIP = record.DeviceIP;
+  printer.DevicePort = device.PortNum;
+  doc.OfferAutoConnectPrinter(printer);
+  CString text;
+  text.LoadString(IDS_PRINTER_ADDED);
+  TraceInfo("%s", static_cast<LPCSTR>(text));
+  return TRUE;
 }

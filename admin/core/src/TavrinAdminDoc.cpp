@@ -1,9 +1,27 @@
 #include "admin/TavrinAdminDoc.h"
 
+#include <cstring>
+
+#include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
+#include "admin/WinSecurity.h"
+#include "admin/comm/DocServices.h"
+#include "admin/ui/BottemFormView.h"
+#include "admin/ui/DetailsFormView.h"
+#include "admin/ui/MainFrame.h"
 #include "admin/util/Utilities.h"
+#include "win32/user.h"
 
 IMPLEMENT_DYNCREATE(CTavrinAdminDoc, CDocument)
+
+const mfc::MessageMap* CTavrinAdminDoc::GetMessageMap() const {
+  static const mfc::MessageEntry entries[] = {
+      mfc::OnCommand<&CTavrinAdminDoc::StartDeviceMapping>(ID_START_DEVICE_MAPPING),
+      mfc::OnCommand<&CTavrinAdminDoc::OnStopDeviceMapping>(ID_STOP_DEVICE_MAPPING),
+  };
+  static const mfc::MessageMap map{CDocument::GetMessageMap(), entries};
+  return &map;
+}
 
 CTavrinAdminDoc::CTavrinAdminDoc() {
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetDocument(this);
@@ -18,6 +36,107 @@ CTavrinAdminDoc::~CTavrinAdminDoc() {
 BOOL CTavrinAdminDoc::OnNewDocument() {
   if (!CDocument::OnNewDocument()) return FALSE;
   for (DWORD& flag : m_ViewModeFlags) flag = 0;
-  m_bMappingStarted = 0;
+  __atomic_store_n(&m_bMappingStarted, 0u, __ATOMIC_SEQ_CST);
   return TRUE;
+}
+
+void CTavrinAdminDoc::OnStopDeviceMapping() { StopDeviceMapping(TRUE); }
+
+void CTavrinAdminDoc::AddDeviceMappingLog(CString text) {
+  if (m_pBottemFormView) m_pBottemFormView->AddDeviceMappingLog(text);
+}
+
+void CTavrinAdminDoc::AddServerManagerLog(CString text) {
+  if (m_pBottemFormView) m_pBottemFormView->AddServerManagerLog(text);
+}
+
+void CTavrinAdminDoc::ClearServerDetails() {
+  if (m_pDetailsFormView) m_pDetailsFormView->ClearServerDetails();
+}
+
+void CTavrinAdminDoc::ShowDeviceDetails(CString strIP, WORD wPort) {
+  if (m_pDetailsFormView) m_pDetailsFormView->ShowDeviceDetails(strIP, wPort);
+}
+
+void CTavrinAdminDoc::ShowServerManagerDetails(CString strIP) {
+  if (m_pDetailsFormView) m_pDetailsFormView->ShowServerManagerDetails(strIP);
+}
+
+BOOL CTavrinAdminDoc::SetProductStringState(CString strIP, WORD wPort, DWORD state) {
+  return ::SetProductStringState(m_DeviceList, &m_csDeviceList, strIP, wPort, state);
+}
+
+BOOL CTavrinAdminDoc::StoreProductString(CString strIP, WORD wPort, const zarnet::iproduct_string* productString) {
+  return ::StoreProductString(m_DeviceList, &m_csDeviceList, strIP, wPort, productString);
+}
+
+BOOL CTavrinAdminDoc::CanRemoveServer(CString strIP) { return ::CanRemoveServer(m_DeviceList, &m_csDeviceList, strIP); }
+
+BOOL CTavrinAdminDoc::FindServerPresence(CString strIP, ServerPresenceEntry* out) {
+  EnterCriticalSection(&m_csServerPresence);
+  BOOL found = FALSE;
+  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position && !found;) {
+    const ServerPresenceEntry& entry = m_ServerPresenceList.GetNext(position);
+    if (std::strncmp(entry.ServerIp, strIP, sizeof entry.ServerIp) == 0) {
+      *out = entry;
+      found = TRUE;
+    }
+  }
+  LeaveCriticalSection(&m_csServerPresence);
+  return found;
+}
+
+BOOL CTavrinAdminDoc::FindDiscoveredServer(CString strIP, ServerDiscoveryRecord* out) {
+  return ::FindDiscoveredServer(m_DiscoveredServers, strIP, out);
+}
+
+BOOL CTavrinAdminDoc::EnablePrivilege(LPCSTR name) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;  // a system without security
+  }
+  TOKEN_PRIVILEGES privileges{};
+  if (!LookupPrivilegeValue(nullptr, name, &privileges.Privileges[0].Luid)) {
+    CloseHandle(token);
+    return FALSE;
+  }
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  const BOOL result = AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  CloseHandle(token);
+  return result;
+}
+
+namespace {
+
+// Dispatches the waiting messages of one window (or, with null, of the thread). A WM_QUIT is put back for
+// the message loop that owns it; FALSE then.
+BOOL DispatchWaiting(HWND window) {
+  MSG msg;
+  while (PeekMessage(&msg, window, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return FALSE;
+    }
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void CTavrinAdminDoc::PumpMessages() {
+  CTavrinAdminApp* app = GetAdminApp();
+  CMainFrame* frame = app ? app->GetMainFrame() : nullptr;
+  HWND mainWindow = frame ? frame->GetSafeHwnd() : nullptr;
+  if (mainWindow && !DispatchWaiting(mainWindow)) return;
+  DispatchWaiting(nullptr);
+}
+
+void CTavrinAdminDoc::SleepPumping(int seconds) {
+  for (int step = 0; step < seconds * 10; ++step) {
+    Sleep(100);
+    PumpMessages();
+  }
 }

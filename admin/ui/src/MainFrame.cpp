@@ -3,6 +3,9 @@
 #include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
+#include "admin/ui/BottemFormView.h"
+#include "admin/ui/DetailsFormView.h"
+#include "admin/ui/FunctionView.h"
 #include "admin/ui/ShellTray.h"
 #include "admin/ui/SplashScreenWnd.h"
 
@@ -42,8 +45,28 @@ void CMainFrame::OnClose() {
   CFrameWnd::OnClose();
 }
 
+BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context) {
+  if (!CFrameWnd::OnCreateClient(createStruct, context)) return FALSE;
+  if (!context) return TRUE;
+  UINT paneId = 0xE901;  // after the document's own view
+  for (const CRuntimeClass* pane :
+       {RUNTIME_CLASS(CFunctionView), RUNTIME_CLASS(CBottemFormView), RUNTIME_CLASS(CDetailsFormView)}) {
+    CCreateContext paneContext = *context;
+    paneContext.m_pNewViewClass = pane;
+    if (!CreateView(&paneContext, paneId++)) return FALSE;
+  }
+  return TRUE;
+}
+
 LRESULT CMainFrame::OnCloseProgram(WPARAM, LPARAM) {
-  // The exit monitor has stopped device mapping already: close without asking.
+  CTavrinAdminApp* app = GetAdminApp();
+  CTavrinAdminDoc* doc = app ? app->GetDocument() : nullptr;
+  if (doc && doc->IsStopRunning()) {
+    doc->CloseProgramAfterStop();  // this message came from inside the stop's message pumping
+    return 0;
+  }
+  // The exit monitor has stopped device mapping already; a stop the user cancelled meanwhile is done now.
+  if (doc && doc->IsDeviceMappingStarted()) doc->StopDeviceMapping(FALSE);
   CFrameWnd::OnClose();
   return 0;
 }

@@ -37,7 +37,7 @@ class KernelHost {
   // Closes every connection (their files are closed), stops listening and tears the kernel down.
   void Stop();
 
-  wdk::Kernel& kernel();
+  wdk::Kernel& kernel();  // while started
   std::filesystem::path socketPath() const;
 
   struct Impl;

@@ -1,6 +1,8 @@
 // The bus enumerator: one function device on the root node "root\vizorido", one child device per server.
 #include "vizorido/vizorido.h"
 
+#include <cstdio>
+
 #include "pelkobus/busenum.h"
 
 namespace vizorido {
@@ -173,18 +175,7 @@ NTSTATUS ChildQueryId(ChildExtension* child, PIRP irp) {
       break;
     case BusQueryInstanceID: {
       char text[16];
-      ULONG n = child->common.head.Identifier;
-      int length = 0;
-      do {
-        text[length++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-      } while (n);
-      for (int i = 0; i < length / 2; ++i) {
-        char c = text[i];
-        text[i] = text[length - 1 - i];
-        text[length - 1 - i] = c;
-      }
-      text[length] = 0;
+      std::snprintf(text, sizeof text, "%u", child->common.head.Identifier);
       id = PoolWideString(text, false);
       break;
     }

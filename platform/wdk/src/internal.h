@@ -37,5 +37,9 @@ PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor);
 // Sends a request built by the host to `device` and waits for its completion.
 IO_STATUS_BLOCK SendAndWait(PDEVICE_OBJECT device, PIRP irp);
 void FreeDeviceObjectMemory(void* body);
+// IoDeleteDevice marks a device while requests of other threads may be looking.
+inline bool IsDeletePending(PDEVICE_OBJECT device) {
+  return std::atomic_ref<BOOLEAN>(device->DeviceObjectExtension->DeletePending).load() != 0;
+}
 
 }  // namespace tavrin::wdk::internal

@@ -99,7 +99,7 @@ void IoDeleteDevice(PDEVICE_OBJECT deviceObject) {
       }
     }
     deviceObject->NextDevice = nullptr;
-    deviceObject->DeviceObjectExtension->DeletePending = TRUE;
+    std::atomic_ref<BOOLEAN>(deviceObject->DeviceObjectExtension->DeletePending).store(TRUE);
   }
   ObDereferenceObject(deviceObject);  // the creation reference
 }
@@ -108,7 +108,7 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevice, PDEVICE_
   std::lock_guard guard(StackLock());
   PDEVICE_OBJECT top = targetDevice;
   while (top->AttachedDevice) top = top->AttachedDevice;
-  if (top->DeviceObjectExtension->DeletePending) return nullptr;
+  if (IsDeletePending(top)) return nullptr;
   top->AttachedDevice = sourceDevice;
   sourceDevice->DeviceObjectExtension->AttachedTo = top;
   sourceDevice->StackSize = static_cast<CCHAR>(top->StackSize + 1);

@@ -81,6 +81,12 @@ ScopedRequestor::ScopedRequestor(Requestor* requestor) : previous_(t_requestor) 
 ScopedRequestor::~ScopedRequestor() { t_requestor = previous_; }
 Requestor* CurrentRequestor() { return t_requestor; }
 
+NTSTATUS ReadRequestorMemory(uint64_t address, void* buffer, size_t length) {
+  if (length == 0) return STATUS_SUCCESS;
+  if (!t_requestor || address == 0) return STATUS_ACCESS_VIOLATION;
+  return t_requestor->ReadMemory(address, buffer, length);
+}
+
 std::string Narrow(const WCHAR* text, size_t length) {
   std::string out;
   out.reserve(length);

@@ -207,7 +207,15 @@ struct Kernel::Impl {
     IO_STATUS_BLOCK result = SendPnp(pdo, IRP_MN_QUERY_ID, [&](PIO_STACK_LOCATION s) { s->Parameters.QueryId.IdType = type; });
     if (!NT_SUCCESS(result.Status) || !result.Information) return false;
     auto* text = reinterpret_cast<const WCHAR*>(result.Information);
-    *out = SplitMultiString(text);
+    // Hardware and compatible IDs are lists; the device and instance IDs are single strings.
+    bool list = type == BusQueryHardwareIDs || type == BusQueryCompatibleIDs;
+    if (list) {
+      *out = SplitMultiString(text);
+    } else {
+      size_t length = 0;
+      while (text[length]) ++length;
+      *out = {Narrow(text, length)};
+    }
     ExFreePool(reinterpret_cast<PVOID>(result.Information));
     return !out->empty();
   }
@@ -499,20 +507,30 @@ NTSTATUS Kernel::OpenFile(const std::string& path, ACCESS_MASK access, PFILE_OBJ
     ObDereferenceObject(target);
     ObDereferenceObject(physical);
   };
-  if (target->DeviceObjectExtension->DeletePending) {
+  if (IsDeletePending(target)) {
     release();
     return STATUS_DELETE_PENDING;
   }
-  if ((target->Flags & DO_EXCLUSIVE) && target->DeviceObjectExtension->OpenCount > 0) {
-    release();
-    return STATUS_ACCESS_DENIED;
+  {
+    // The open is counted from here, so a second open of an exclusive device is refused meanwhile.
+    std::lock_guard guard(k.lock);
+    if ((target->Flags & DO_EXCLUSIVE) && target->DeviceObjectExtension->OpenCount > 0) {
+      release();
+      return STATUS_ACCESS_DENIED;
+    }
+    target->DeviceObjectExtension->OpenCount++;
   }
+  auto unreserve = [&] {
+    std::lock_guard guard(k.lock);
+    target->DeviceObjectExtension->OpenCount--;
+  };
   void* body = NewObject(ObjectKind::File, sizeof(HostFile), [](void* p) {
     auto* host = static_cast<HostFile*>(p);
     ObDereferenceObject(host->target);
     ObDereferenceObject(host->physical);
   });
   if (!body) {
+    unreserve();
     release();
     return STATUS_INSUFFICIENT_RESOURCES;
   }
@@ -526,6 +544,7 @@ NTSTATUS Kernel::OpenFile(const std::string& path, ACCESS_MASK access, PFILE_OBJ
 
   PIRP irp = BuildIrp(target, IRP_MJ_CREATE, 0);
   if (!irp) {
+    unreserve();
     ObDereferenceObject(&host->file);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
@@ -536,10 +555,10 @@ NTSTATUS Kernel::OpenFile(const std::string& path, ACCESS_MASK access, PFILE_OBJ
   next->Parameters.Create.DesiredAccess = access;
   NTSTATUS status = SendAndWait(target, irp).Status;
   if (!NT_SUCCESS(status)) {
+    unreserve();
     ObDereferenceObject(&host->file);
     return status;
   }
-  target->DeviceObjectExtension->OpenCount++;
   *file = &host->file;
   return STATUS_SUCCESS;
 }
@@ -549,7 +568,7 @@ NTSTATUS Kernel::DeviceControl(PFILE_OBJECT file, ULONG code, const void* in, UL
   *information = 0;
   auto* host = reinterpret_cast<HostFile*>(file);
   if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED) return STATUS_NOT_SUPPORTED;
-  if (host->target->DeviceObjectExtension->DeletePending) return STATUS_NO_SUCH_DEVICE;
+  if (IsDeletePending(host->target)) return STATUS_NO_SUCH_DEVICE;
   KEVENT done;
   IO_STATUS_BLOCK status{};
   KeInitializeEvent(&done, NotificationEvent, FALSE);
@@ -567,7 +586,7 @@ NTSTATUS Kernel::DeviceControl(PFILE_OBJECT file, ULONG code, const void* in, UL
 
 void Kernel::CloseFile(PFILE_OBJECT file) {
   auto* host = reinterpret_cast<HostFile*>(file);
-  if (!host->target->DeviceObjectExtension->DeletePending) {
+  if (!IsDeletePending(host->target)) {
     for (UCHAR major : {IRP_MJ_CLEANUP, IRP_MJ_CLOSE}) {
       if (PIRP irp = BuildIrp(host->target, major, 0)) {
         irp->RequestorMode = UserMode;
@@ -577,7 +596,10 @@ void Kernel::CloseFile(PFILE_OBJECT file) {
       }
     }
   }
-  host->target->DeviceObjectExtension->OpenCount--;
+  {
+    std::lock_guard guard(impl_->lock);
+    host->target->DeviceObjectExtension->OpenCount--;
+  }
   ObDereferenceObject(file);
 }
 

@@ -27,14 +27,16 @@ namespace tavrin::win::detail {
 namespace {
 
 constexpr uint32_t kRequestMagic = 0x54565752;  // "TVWR"
-enum class Op : uint32_t { kQuery = 1, kShow = 2, kActivate = 3 };
+enum class Op : uint32_t { kQuery = 1, kShow = 2, kActivate = 3, kPost = 4 };
 
 struct Request {
-  uint32_t magic;
-  uint32_t op;
-  uint64_t hwnd;
-  int32_t argument;
-  uint32_t reserved;
+  uint32_t magic = 0;
+  uint32_t op = 0;
+  uint64_t hwnd = 0;
+  int32_t argument = 0;
+  uint32_t message = 0;  // kPost: the message and its parameters
+  uint64_t wParam = 0;
+  int64_t lParam = 0;
 };
 
 struct Reply {
@@ -136,6 +138,10 @@ bool HandleRequest(const Request& request, Reply& reply) {
     case Op::kActivate:
       reply.result = ActivateLocal(hwnd);
       break;
+    case Op::kPost:
+      reply.result = PostMessage(hwnd, request.message, static_cast<WPARAM>(request.wParam),
+                                 static_cast<LPARAM>(request.lParam));
+      break;
     default:
       return false;
   }
@@ -230,7 +236,7 @@ Service& TheService() {
 }
 
 // Sends one request to the process that owns `hwnd` and reads its reply.
-bool Ask(HWND hwnd, Op op, int argument, Reply& reply) {
+bool Ask(HWND hwnd, Request request, Reply& reply) {
   Record record;
   if (!LiveRecord(hwnd, record)) return false;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -240,7 +246,8 @@ bool Ask(HWND hwnd, Op op, int argument, Reply& reply) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   socklen_t length;
   sockaddr_un address = ServiceAddress(ProcessOfWindow(hwnd), length);
-  Request request{kRequestMagic, static_cast<uint32_t>(op), reinterpret_cast<uintptr_t>(hwnd), argument, 0};
+  request.magic = kRequestMagic;
+  request.hwnd = reinterpret_cast<uintptr_t>(hwnd);
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
             send(fd, &request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
             recv(fd, &reply, sizeof reply, MSG_WAITALL) == static_cast<ssize_t>(sizeof reply) && reply.found;
@@ -322,21 +329,27 @@ bool ForeignText(HWND hwnd, std::string& className, std::string& title) {
 
 bool ForeignQuery(HWND hwnd, WindowState& state) {
   Reply reply{};
-  if (!Ask(hwnd, Op::kQuery, 0, reply)) return false;
+  if (!Ask(hwnd, {.op = static_cast<uint32_t>(Op::kQuery)}, reply)) return false;
   StateFromReply(reply, state);
   return true;
 }
 
 bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible) {
   Reply reply{};
-  if (!Ask(hwnd, Op::kShow, command, reply)) return false;
+  if (!Ask(hwnd, {.op = static_cast<uint32_t>(Op::kShow), .argument = command}, reply)) return false;
   wasVisible = reply.result;
   return true;
 }
 
 bool ForeignActivate(HWND hwnd) {
   Reply reply{};
-  return Ask(hwnd, Op::kActivate, 0, reply) && reply.result;
+  return Ask(hwnd, {.op = static_cast<uint32_t>(Op::kActivate)}, reply) && reply.result;
+}
+
+bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  Reply reply{};
+  Request request{.op = static_cast<uint32_t>(Op::kPost), .message = message, .wParam = wParam, .lParam = lParam};
+  return Ask(hwnd, request, reply) && reply.result;
 }
 
 }  // namespace tavrin::win::detail

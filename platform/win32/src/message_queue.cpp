@@ -237,6 +237,13 @@ BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPara
 
 BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!hwnd) return PostThreadMessage(GetCurrentThreadId(), message, wParam, lParam);
+  // Another process's window: its process posts the message for us (plain values only, as on Windows
+  // where pointers in a posted message mean nothing to the receiver).
+  if (tavrin::win::detail::IsForeign(hwnd)) {
+    if (tavrin::win::detail::ForeignPost(hwnd, message, wParam, lParam)) return TRUE;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
   auto queue = tavrin::core::QueueOfWindow(hwnd);
   if (!queue || !tavrin::core::PostToQueue(queue, tavrin::core::MakeMessage(hwnd, message, wParam, lParam))) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -62,6 +62,7 @@ bool ForeignText(HWND hwnd, std::string& className, std::string& title);
 bool ForeignQuery(HWND hwnd, WindowState& state);
 bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible);
 bool ForeignActivate(HWND hwnd);
+bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 bool EqualsNoCase(const std::string& a, const char* b);
 

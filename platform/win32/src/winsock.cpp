@@ -4,6 +4,8 @@
 #define TAVRIN_WINSOCK_IMPLEMENTATION
 #include "win32/winsock.h"
 
+#include "win32/sync.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -35,7 +37,6 @@ static_assert(sizeof(::sockaddr_in) == sizeof(tavrin::winsock::sockaddr_in));
 constexpr WORD kHighestVersion = MAKEWORD(2, 2);
 
 std::atomic<int> g_startups{0};
-thread_local int t_last_error = 0;
 
 // What Winsock knows of a socket that the descriptor alone does not tell.
 struct SocketState {
@@ -51,13 +52,13 @@ std::mutex g_sockets_lock;
 std::unordered_map<int, SocketState> g_sockets;
 
 int Fail(int error) {
-  t_last_error = error;
+  SetLastError(static_cast<DWORD>(error));
   return SOCKET_ERROR;
 }
 
 bool Started() {
   if (g_startups.load() > 0) return true;
-  t_last_error = WSANOTINITIALISED;
+  SetLastError(static_cast<DWORD>(WSANOTINITIALISED));
   return false;
 }
 
@@ -65,14 +66,14 @@ bool Started() {
 int Lookup(SOCKET s, SocketState* state = nullptr) {
   if (!Started()) return -1;
   if (s > static_cast<SOCKET>(INT32_MAX)) {
-    t_last_error = WSAENOTSOCK;
+    SetLastError(static_cast<DWORD>(WSAENOTSOCK));
     return -1;
   }
   int fd = static_cast<int>(s);
   std::lock_guard lock(g_sockets_lock);
   auto it = g_sockets.find(fd);
   if (it == g_sockets.end()) {
-    t_last_error = WSAENOTSOCK;
+    SetLastError(static_cast<DWORD>(WSAENOTSOCK));
     return -1;
   }
   if (state) *state = it->second;
@@ -178,8 +179,9 @@ int WSACleanup() {
   return 0;
 }
 
-int WSAGetLastError() { return t_last_error; }
-void WSASetLastError(int error) { t_last_error = error; }
+// As on Windows, the Winsock error is the thread's last error.
+int WSAGetLastError() { return static_cast<int>(GetLastError()); }
+void WSASetLastError(int error) { SetLastError(static_cast<DWORD>(error)); }
 
 SOCKET socket(int af, int type, int protocol) {
   if (!Started()) return INVALID_SOCKET;

@@ -20,6 +20,7 @@ LRESULT CALLBACK PrintingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   const char* label = reinterpret_cast<const char*>(GetWindowLongPtr(hwnd, GWLP_USERDATA));
   if (message == WM_SHOWWINDOW) printf("%s WM_SHOWWINDOW %d\n", label, static_cast<int>(wParam));
   if (message == WM_ACTIVATE) printf("%s WM_ACTIVATE %d\n", label, static_cast<int>(wParam));
+  if (message == WM_COMMAND) printf("%s WM_COMMAND %d %d\n", label, static_cast<int>(wParam), static_cast<int>(lParam));
   fflush(stdout);
   return DefWindowProc(hwnd, message, wParam, lParam);
 }

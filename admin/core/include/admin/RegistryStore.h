@@ -6,6 +6,8 @@
 #include "admin/PrinterInfo.h"
 #include "mfc/string.h"
 
+class CTavrinAdminDoc;
+
 // What WritePrinterKey stores for a printer.
 struct PrinterKeyRecord {
   WORD DevicePort;
@@ -44,6 +46,13 @@ class CRegistryStore {
   BYTE IsAutoConnectDevice(const DeviceEntry& device);
   // The Windows printer that the spooler made for the device's node; FALSE with an empty name.
   BOOL GetPrinterName(const DeviceEntry& device, CString& printerName);
+
+  // Printer auto-connect. Offers every complete printer key of SOFTWARE\Tavrin\Printers to the document's
+  // monitors and lists those that have none yet.
+  void LoadAutoConnectPrinters(CTavrinAdminDoc& doc);
+  // Writes the key of the device's Windows printer (auto-connect off) and lists the printer; FALSE when
+  // the device has no Windows printer or its key exists already.
+  BOOL AddAutoConnectPrinter(CTavrinAdminDoc& doc, const DeviceEntry& device);
 
   // The port a plug-and-play instance key name designates: the decimal number after its last "&"
   // ("...&07" is port 7, never port 0 or 70), or -1 when that part is not a number. The device nodes

@@ -48,7 +48,8 @@ BOOL AddDiscoveredServer(const DISCOVERY_DATAGRAM& datagram, DiscoveryContext* c
   ServerDiscoveryRecord record;
   memset(&record, 0, sizeof(record));
   record.CommandPort = context->CommandPort;
-  memcpy(record.ServerIp, datagram.SenderIp, sizeof(record.ServerIp) - 1);
+  snprintf(record.ServerIp, sizeof(record.ServerIp), "%.*s", static_cast<int>(sizeof(record.ServerIp) - 1),
+           datagram.SenderIp);
   // The reply bytes past what arrived are zero, so the decoder sees the whole 30-byte reply.
   std::optional<zarnet::DiscoveryInfo> reply =
       zarnet::DecodeDiscoveryReply(std::span<const uint8_t>(datagram.Reply, sizeof(datagram.Reply)));

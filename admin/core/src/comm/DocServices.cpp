@@ -4,11 +4,9 @@
 #include <cstring>
 
 #include "admin/Trace.h"
+#include "pelkobus/records.h"
 
 namespace {
-
-// ARRM_STATUS_PENDING: a request for the device is queued for the bus driver.
-constexpr DWORD kRequestPending = 0x10;
 
 bool SameServer(const DeviceEntry& device, const CString& strIP) {
   return strncmp(device.ServerIp, strIP, sizeof(device.ServerIp)) == 0;
@@ -99,7 +97,7 @@ BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString&
     const DeviceEntry& device = devices.GetNext(position);
     if (!SameServer(device, strIP)) continue;
     if (device.State == DEVICE_STATE_CONNECT_REQUESTED || device.State == DEVICE_STATE_CONNECTED) return FALSE;
-    if (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus == kRequestPending) return FALSE;
+    if (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus == ARRM_STATUS_PENDING) return FALSE;
   }
   return TRUE;
 }
@@ -126,3 +124,4 @@ void MarkProductStringFailed(DeviceList& devices, CRITICAL_SECTION* lock, const 
   free(device->ProductString);
   device->ProductString = nullptr;
 }
+

@@ -1,8 +1,10 @@
 #include "admin/comm/ProductString.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -57,73 +59,73 @@ DWORD TryOnce(CServerComm& comm, const DeviceEntry& device, const CString& serve
   return result;
 }
 
+// The product string in the DATA of a response: only bytes inside the DATA, at most 255 (a length word
+// that says more is cut); none without DATA or a whole length word.
+std::optional<std::string> ReadProductString(const char* response, DWORD received) {
+  const char* data = nullptr;
+  DWORD dataLength = 0;
+  if (!GetDataFromRspBuff(response, received, &data, &dataLength)) return std::nullopt;
+  return zarnet::DecodeProductString(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data), dataLength));
+}
+
 }  // namespace
 
 DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
-                         const DeviceEntry& request) {
-  const DeviceEntry* device = &request;
+                         const DeviceEntry& device) {
   auto comm = std::make_unique<CServerComm>();
-  const CString serverIp(device->ServerIp, static_cast<int>(strnlen(device->ServerIp, sizeof(device->ServerIp))));
+  const CString serverIp(device.ServerIp, static_cast<int>(strnlen(device.ServerIp, sizeof(device.ServerIp))));
   if (Stopped(mappingStopped)) {
     TraceError("Device mapping is stoped..Not required to go further..\n");
     return CMD_RESULT_NOT_DONE;
   }
-  if (!SetProductStringState(devices, lock, serverIp, device->PortNum, 1)) {
+  if (!SetProductStringState(devices, lock, serverIp, device.PortNum, 1)) {
     TraceError("ServerIP: %s, Portno: %d are not found in DeviceInfoList.", static_cast<LPCSTR>(serverIp),
-               device->PortNum);
+               device.PortNum);
     return CMD_RESULT_NOT_DONE;
   }
   TraceInfo("GetIProdStringDescTh() >> GetIProdStringDescTh() Started... Threadid:%d\n",
             static_cast<int>(GetCurrentThreadId()));
-  TraceInfo("GetIProdStringDescTh >> ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device->PortNum);
+  TraceInfo("GetIProdStringDescTh >> ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device.PortNum);
 
-  const DWORD attempts = comm->Settings().productStringAttempts > 0 ? comm->Settings().productStringAttempts : 1;
+  const DWORD attempts = std::max<DWORD>(comm->Settings().productStringAttempts, 1);
   DWORD result = CMD_RESULT_NOT_DONE;
   char* response = nullptr;
   DWORD received = 0;
   for (DWORD attempt = 1;; ++attempt) {
-    result = TryOnce(*comm, *device, serverIp, &response, &received);
+    result = TryOnce(*comm, device, serverIp, &response, &received);
     if (Stopped(mappingStopped) || result == CMD_RESULT_SUCCESS || attempt >= attempts) break;
     EnterCriticalSection(lock);
-    bool listed = FindDeviceByIdentity(devices, *device) != nullptr;
-    if (listed) TraceInfo("Trying again... RetryCount=%d\n", static_cast<int>(attempts - attempt));
+    if (FindDeviceByIdentity(devices, device) != nullptr) {
+      TraceInfo("Trying again... RetryCount=%d\n", static_cast<int>(attempts - attempt));
+    }
     LeaveCriticalSection(lock);
     free(response);
     response = nullptr;
   }
 
-  const char* data = nullptr;
-  DWORD dataLength = 0;
-  if (Stopped(mappingStopped)) {
-    // nothing more to do for a device list that is going away
-  } else if (result != CMD_RESULT_SUCCESS) {
-    MarkProductStringFailed(devices, lock, *device);
-  } else if (DWORD status = ProcessIProdStrDescRsp(response, received); status != CMD_RESULT_SUCCESS) {
-    TraceError("ProcessIProdStrDescRsp FAILED - status=%x\n", static_cast<unsigned>(status));
-    MarkProductStringFailed(devices, lock, *device);
-    result = status;
-  } else if (!GetDataFromRspBuff(response, received, &data, &dataLength)) {
-    TraceError("GetDataFromRspBuff FAILED - status=%x\n", static_cast<unsigned>(CMD_RESULT_INVALID_RESPONSE));
-    MarkProductStringFailed(devices, lock, *device);
-    result = CMD_RESULT_INVALID_RESPONSE;
-  } else {
-    // Only bytes inside the DATA are taken, at most 255 (a length word that says more is cut).
-    std::optional<std::string> text = zarnet::DecodeProductString(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data), dataLength));
-    if (!text) {
-      TraceError("GetDataFromRspBuff FAILED - status=%x\n", static_cast<unsigned>(CMD_RESULT_INVALID_RESPONSE));
-      MarkProductStringFailed(devices, lock, *device);
+  const bool stopped = Stopped(mappingStopped);
+  std::optional<std::string> text;
+  if (!stopped && result == CMD_RESULT_SUCCESS) {
+    result = ProcessIProdStrDescRsp(response, received);
+    if (result != CMD_RESULT_SUCCESS) {
+      TraceError("ProcessIProdStrDescRsp FAILED - status=%x\n", static_cast<unsigned>(result));
+    } else if (!(text = ReadProductString(response, received))) {
       result = CMD_RESULT_INVALID_RESPONSE;
-    } else {
-      zarnet::iproduct_string productString{};
-      productString.length = static_cast<uint32_t>(text->size());
-      memcpy(productString.text, text->data(), text->size());
-      StoreProductString(devices, lock, serverIp, device->PortNum,
-                         &productString);
+      TraceError("GetDataFromRspBuff FAILED - status=%x\n", static_cast<unsigned>(result));
     }
   }
+  if (stopped) {
+    // the device list is going away: nothing more to record
+  } else if (!text) {
+    MarkProductStringFailed(devices, lock, device);
+  } else {
+    zarnet::iproduct_string productString{};
+    productString.length = static_cast<uint32_t>(text->size());
+    memcpy(productString.text, text->data(), text->size());
+    StoreProductString(devices, lock, serverIp, device.PortNum, &productString);
+  }
   free(response);
-  TraceInfo("GetIProdStringDescTh >>Stoped ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device->PortNum);
+  TraceInfo("GetIProdStringDescTh >>Stoped ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device.PortNum);
   TraceInfo("GetIProdStringDescTh() >> GetIProdStringDescTh() Stoped... Threadid:%d\n",
             static_cast<int>(GetCurrentThreadId()));
   return result;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "admin/Trace.h"
@@ -50,6 +51,15 @@ CServerComm::~CServerComm() {
   }
   BroadcastClose();
   FreeConnectedClients();
+}
+
+BOOL CServerComm::SetSettings(const ServerCommSettings& settings) {
+  if (m_CommandBusy.load(std::memory_order_acquire)) {
+    TraceError("SetSettings() :: a command is running\n");
+    return FALSE;
+  }
+  m_Settings = settings;
+  return TRUE;
 }
 
 BOOL CServerComm::BuildRequest(char** request, DWORD* length, DWORD command, const BYTE* data, DWORD dataLength,
@@ -107,16 +117,15 @@ DWORD CServerComm::RunCommand(LPCSTR operation, LPCSTR serverIp, DWORD command, 
   if (!BeginCommand(operation)) return CMD_RESULT_THREAD_NOT_STARTED;
   char* request = nullptr;
   DWORD requestLength = 0;
-  BOOL built;
+  std::optional<ConfFileLock> fileLock;
   if (command == CMD_SET_CONFIG_INFO) {
     // The file holds only the edited sections while the request is made from it.
-    ConfFileLock lock(m_szConfFilePath);
+    fileLock.emplace(m_szConfFilePath);
     WriteRspToFile(nullptr, 0);
     WriteConfInfo();
-    built = BuildRequest(&request, &requestLength, command, data, dataLength, 0);
-  } else {
-    built = BuildRequest(&request, &requestLength, command, data, dataLength, 0);
   }
+  BOOL built = BuildRequest(&request, &requestLength, command, data, dataLength, 0);
+  fileLock.reset();
   if (!built) {
     EndCommand();
     TraceError("%s() :: Error in ExecuteCmd() %d\n", operation, static_cast<int>(CMD_RESULT_THREAD_NOT_STARTED));

@@ -27,6 +27,8 @@ class Requestor {
   // Resolves a handle of that process that must name an event; STATUS_INVALID_HANDLE or
   // STATUS_OBJECT_TYPE_MISMATCH when it does not.
   virtual NTSTATUS ReferenceEvent(HANDLE handle, std::shared_ptr<UserEventSink>* sink) = 0;
+  // Copies bytes from an address of that process; STATUS_ACCESS_VIOLATION when they are not readable.
+  virtual NTSTATUS ReadMemory(uint64_t address, void* buffer, size_t length) = 0;
 };
 
 // Makes `requestor` the current thread's process context for its lifetime.
@@ -41,6 +43,11 @@ class ScopedRequestor {
   Requestor* previous_;
 };
 Requestor* CurrentRequestor();
+
+// What a driver does to read a buffer that a user request points it at (an address inside a record), in
+// the requesting process's context: there is no shared address space here. STATUS_ACCESS_VIOLATION when the
+// range is not readable in that process or the thread runs no user request.
+NTSTATUS ReadRequestorMemory(uint64_t address, void* buffer, size_t length);
 
 // ---- Plug and play and device interfaces -------------------------------------------------------------------
 

@@ -86,6 +86,7 @@ using PDEV_BROADCAST_DEVICEINTERFACE = DEV_BROADCAST_DEVICEINTERFACE*;
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE) == 32);
 
 // Asks for WM_DEVICECHANGE (posted to hRecipient, lParam a DEV_BROADCAST_DEVICEINTERFACE that stays valid
-// until the registration ends) when an interface of the filter's class arrives or leaves. Null on failure.
+// for the next 64 notices of the process) when an interface of the filter's class arrives or leaves; with
+// DEVICE_NOTIFY_ALL_INTERFACE_CLASSES for every class. Null on failure (also when no kernel host runs).
 HDEVNOTIFY RegisterDeviceNotification(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags);
 BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle);

@@ -3,6 +3,7 @@
 // answers and serves the host's requests about this process's events (a driver that was handed an event
 // handle sets the event through it).
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -28,6 +29,7 @@ using link::Message;
 
 // NTSTATUS values the mapping below names (the platform layer has no kernel header).
 constexpr uint32_t kStatusBufferOverflow = 0x80000005;
+constexpr uint32_t kStatusAccessViolation = 0xC0000005;
 constexpr uint32_t kStatusUnsuccessful = 0xC0000001;
 constexpr uint32_t kStatusInvalidHandle = 0xC0000008;
 constexpr uint32_t kStatusInvalidParameter = 0xC000000D;
@@ -131,6 +133,18 @@ class DeviceFile : public KernelObject {
         case Message::ReleaseEvent:
           events_.erase(reader.U64());
           break;
+        case Message::ReadMemory: {
+          uint64_t address = reader.U64();
+          uint32_t length = reader.U32();
+          link::Writer answer;
+          std::vector<uint8_t> bytes;
+          if (!reader.failed() && length <= link::kMaxPayload && ReadOwnMemory(address, length, &bytes))
+            answer.U32(0).Bytes(bytes.data(), bytes.size());
+          else
+            answer.U32(kStatusAccessViolation);
+          Send(Message::MemoryAnswer, answer);
+          break;
+        }
         default:
           break;
       }
@@ -138,6 +152,16 @@ class DeviceFile : public KernelObject {
     std::lock_guard guard(lock_);
     broken_ = true;
     answered_.notify_all();
+  }
+
+  // A driver reads a buffer of this process by its address: through the kernel, so that an address that
+  // is not mapped fails instead of faulting.
+  static bool ReadOwnMemory(uint64_t address, uint32_t length, std::vector<uint8_t>* out) {
+    out->resize(length);
+    if (length == 0) return true;
+    iovec local{out->data(), length};
+    iovec remote{reinterpret_cast<void*>(static_cast<uintptr_t>(address)), length};
+    return process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(length);
   }
 
   const int fd_;
@@ -183,6 +207,7 @@ DWORD ErrorFromNtStatus(int32_t status) {
     case 0: return ERROR_SUCCESS;
     case kStatusBufferOverflow: return ERROR_MORE_DATA;
     case kStatusBufferTooSmall: return ERROR_INSUFFICIENT_BUFFER;
+    case kStatusAccessViolation: return ERROR_NOACCESS;
     case kStatusUnsuccessful: return ERROR_GEN_FAILURE;
     case kStatusInvalidParameter: return ERROR_INVALID_PARAMETER;
     case kStatusInvalidDeviceRequest: return ERROR_INVALID_FUNCTION;

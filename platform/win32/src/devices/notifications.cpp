@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "devices_internal.h"
@@ -21,12 +22,32 @@ namespace {
 
 namespace link = tavrin::kernel_link;
 
-// A posted message's lParam must outlive the post: the last records stay with the registration.
-constexpr size_t kKeptRecords = 64;
-
 struct BroadcastRecord {
   alignas(DEV_BROADCAST_DEVICEINTERFACE) unsigned char bytes[sizeof(DEV_BROADCAST_DEVICEINTERFACE) + MAX_PATH];
 };
+
+// A posted message's lParam must outlive the post, also past the end of its registration: the process keeps
+// the last records of all registrations.
+class RecentRecords {
+ public:
+  LPARAM Keep(std::unique_ptr<BroadcastRecord> record) {
+    std::lock_guard guard(lock_);
+    LPARAM lParam = reinterpret_cast<LPARAM>(record->bytes);
+    records_.push_back(std::move(record));
+    if (records_.size() > kKept) records_.pop_front();
+    return lParam;
+  }
+
+ private:
+  static constexpr size_t kKept = 64;
+  std::mutex lock_;
+  std::deque<std::unique_ptr<BroadcastRecord>> records_;
+};
+
+RecentRecords& Recent() {
+  static auto* recent = new RecentRecords;  // never destroyed: a message may still be handled at exit
+  return *recent;
+}
 
 class Notification : public KernelObject {
  public:
@@ -64,16 +85,13 @@ class Notification : public KernelObject {
     head.dbcc_classguid = interfaceClass;
     std::memcpy(record->bytes, &head, offsetof(DEV_BROADCAST_DEVICEINTERFACE, dbcc_name));
     std::memcpy(record->bytes + offsetof(DEV_BROADCAST_DEVICEINTERFACE, dbcc_name), path.c_str(), path.size() + 1);
-    LPARAM lParam = reinterpret_cast<LPARAM>(record->bytes);
-    records_.push_back(std::move(record));
-    if (records_.size() > kKeptRecords) records_.pop_front();
+    LPARAM lParam = Recent().Keep(std::move(record));
     PostMessage(window_, WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, lParam);
   }
 
   const int fd_;
   const HWND window_;
   std::thread reader_;
-  std::deque<std::unique_ptr<BroadcastRecord>> records_;  // reader thread only, until it is joined
 };
 
 }  // namespace

@@ -7,15 +7,15 @@
 #include "zarnet/ports.h"
 
 struct ServerCommSettings {
-  WORD commandPort = zarnet::kCommandPort;                          // TCP port of a server's command service
-  WORD discoveryPort = zarnet::kDiscoveryPort;                         // UDP port of the discovery responders
+  WORD commandPort = zarnet::kCommandPort;                    // TCP port of a server's command service
+  WORD discoveryPort = zarnet::kDiscoveryPort;                // UDP port of the discovery responders
   std::string discoveryAddress = zarnet::kBroadcastAddress;  // where the discovery request goes
-  DWORD discoveryRecvTimeoutMs = 10;                 // one receive of the discovery thread
-  DWORD commandRecvTimeoutMs = 1000;                 // one receive of a command
-  DWORD commandRecvTimeoutLimit = 10;                // time-outs that end a command with "no response"
-  DWORD processDelayMs = 500;                        // pause between the exchange and its processing
-  DWORD productStringAttempts = 3;                   // connections tried for one product string
-  DWORD maxResponseSize = 1024 * 1024;               // a longer response is refused as invalid
+  DWORD discoveryRecvTimeoutMs = 10;                          // one receive of the discovery thread
+  DWORD commandRecvTimeoutMs = 1000;                          // one receive of a command
+  DWORD commandRecvTimeoutLimit = 10;    // receive time-outs that end a command with "no response"
+  DWORD processDelayMs = 500;            // pause between the exchange and its processing
+  DWORD productStringAttempts = 3;       // connections tried for one product string
+  DWORD maxResponseSize = 1024 * 1024;   // a longer response is refused as invalid
 };
 
 // The settings every new CServerComm starts with. Thread-safe.

@@ -52,9 +52,10 @@ class CServerComm {
   CServerComm(const CServerComm&) = delete;
   CServerComm& operator=(const CServerComm&) = delete;
 
-  // Addresses, ports and time-outs; a new object takes the process defaults (CommSettings.h).
+  // Addresses, ports and time-outs; a new object takes the process defaults (CommSettings.h). The command
+  // thread reads them: FALSE (unchanged) while a command runs.
   const ServerCommSettings& Settings() const { return m_Settings; }
-  void SetSettings(const ServerCommSettings& settings) { m_Settings = settings; }
+  BOOL SetSettings(const ServerCommSettings& settings);
 
   // The commands. With a window and a message both non-zero each returns at once (0 started, 10 not
   // started) and posts (window, message, result, 0) when done. Otherwise RestoreFactoryDefaults,

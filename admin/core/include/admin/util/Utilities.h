@@ -1,10 +1,8 @@
 // Small free functions that many parts of the program use: Windows Sockets start and stop, closing a
-// socket, waiting while dispatching window messages, the text of a system error code, the byte-pattern
-// search and the USB vendor names.
+// socket, waiting while dispatching window messages, the byte-pattern search and the USB vendor names.
 #pragma once
 #include "admin/util/FindPattern.h"
 #include "admin/util/UsbVendors.h"
-#include "mfc/string.h"
 #include "win32/types.h"
 #include "win32/winsock.h"
 
@@ -17,5 +15,3 @@ int WinsockStop();
 void CloseSocket(SOCKET s);
 // Waits until every handle is signalled, dispatching the calling thread's window messages meanwhile.
 void WaitWithMessageLoop(HANDLE* handles, DWORD count);
-// The system's text of a Windows error code (empty when it has none).
-void GetSystemErrorText(DWORD code, CString& out);

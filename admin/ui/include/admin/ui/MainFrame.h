@@ -1,6 +1,6 @@
 // CMainFrame: the main window of TavrinAdmin. It lives hidden behind its notification-area icon; it
 // shows the status text, asks the user through message boxes over itself, and closes the program on
-// the exit monitor's message. (The panes, toolbars and status bar grow here.)
+// the exit monitor's message. It holds the panes: the functional pane, the log pane and the details pane.
 #pragma once
 #include <mutex>
 
@@ -19,6 +19,8 @@ class CMainFrame : public CFrameWnd {
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
   int OnCreate(LPCREATESTRUCT createStruct) override;
+  // The document's view, then the panes: functional, log and details (each tells the document itself).
+  BOOL OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context) override;
   void OnDestroy() override;
   // The user's close: refused while device mapping runs.
   void OnClose() override;

@@ -7,6 +7,8 @@
 //   ioctl:      client Ioctl{u32 code, u32 outLength, bytes in} -> host IoctlDone{i32, u64 info, bytes out}
 //   events:     while handling a request the host may ask ReferenceEvent{u64 ref, u64 handle} -> client
 //               EventAnswer{i32 ntstatus}; later SetEvent{u64 ref, u8 set} and ReleaseEvent{u64 ref}
+//   memory:     while handling a request the host may ask ReadMemory{u64 address, u32 length} -> client
+//               MemoryAnswer{i32 ntstatus, bytes} (a driver reading a buffer the caller points it at)
 //   notices:    client Subscribe{u8 allClasses, guid} -> host Subscribed{i32}; then InterfaceChange{u8
 //               arrival, guid, string path} whenever an interface of the class is enabled or disabled
 // Strings are a u32 length and the bytes.
@@ -34,6 +36,8 @@ enum class Message : uint8_t {
   Subscribe,
   Subscribed,
   InterfaceChange,
+  ReadMemory,
+  MemoryAnswer,
 };
 
 constexpr uint32_t kMaxPayload = 1u << 20;

@@ -1,0 +1,273 @@
+// The two driver notification threads: each sends the requests queued in its table to its driver and
+// collects the driver's answers into the slots, announcing each final status to the functional pane.
+//   NotifyServerArRmToDriver: m_ArrSereverArRmInfo -> the bus enumerator (WM_USER+2, WM_USER+15)
+//   NotifyDeviceArRmToDriver: m_ArrDeviceArRmInfo  -> the bus driver's control device (WM_USER+3)
+#include <cstdlib>
+
+#include "admin/TavrinAdminDoc.h"
+#include "admin/Trace.h"
+#include "admin/ui/FunctionView.h"
+
+namespace {
+
+// The texts that tell the two threads apart in the trace log.
+struct ThreadTexts {
+  const char* waiting;
+  const char* signalled;
+  const char* requests;
+  const char* responses;
+  const char* closing;
+};
+
+constexpr ThreadTexts kServerTexts = {
+    "Waiting for NotifyServerArRmToDriver Thread to be signalled.\n",
+    "NotifyServerArRmToDriver Thread  >> Signalled...\n",
+    "NotifyServerArRmToDriver Thread: >> Server Arrival/removal occured..\n",
+    "NotifyServerArRmToDriver Thread: >> Driver Response Ready.. Collect it\n",
+    "NotifyServerArRmToDriver Thread: >> BusEnumDriver Close Event..\n",
+};
+
+constexpr ThreadTexts kDeviceTexts = {
+    "Waiting for NotifyDeviceArRmToDriver Thread to be signalled.\n",
+    "NotifyDeviceArRmToDriver Thread  >> Signalled...\n",
+    "NotifyDeviceArRmToDriver Thread: >> Device Arrival/removal occured..\n",
+    "NotifyDeviceArRmToDriver Thread: >> Driver Response Ready.. Collect it\n",
+    "NotifyDeviceArRmToDriver Thread: >> Close Bus Drvr Close..\n",
+};
+
+class TableLock {
+ public:
+  explicit TableLock(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
+  ~TableLock() { LeaveCriticalSection(lock_); }
+  TableLock(const TableLock&) = delete;
+  TableLock& operator=(const TableLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* lock_;
+};
+
+bool IsSlotRequestId(uint32_t requestId) { return requestId >= 1 && requestId <= kRequestTableSlots; }
+
+void Announce(HWND pane, UINT message, WPARAM wParam) {
+  if (pane) ::PostMessage(pane, message, wParam, 0);
+}
+
+// Counts one awaited answer off while DisconnectAll waits for them.
+void CountAnswer(const volatile LONG* disconnectAll, LONG* pending) {
+  if (__atomic_load_n(disconnectAll, __ATOMIC_SEQ_CST) && InterlockedCompareExchange(pending, 0, 0) > 0) {
+    InterlockedDecrement(pending);
+  }
+}
+
+// The thread's main loop: index 0 requests, 1 answers, 2 the end.
+template <class SendPass, class CollectCycle>
+DWORD RunNotifyLoop(const ThreadTexts& texts, HANDLE requests, HANDLE responses, HANDLE close, SendPass send,
+                    CollectCycle collect) {
+  const HANDLE events[3] = {requests, responses, close};
+  for (;;) {
+    TraceInfo("%s", texts.waiting);
+    const DWORD result = WaitForMultipleObjects(3, events, FALSE, INFINITE);
+    TraceInfo("%s", texts.signalled);
+    if (result == WAIT_OBJECT_0) {
+      ResetEvent(requests);
+      TraceInfo("%s", texts.requests);
+      send();
+    } else if (result == WAIT_OBJECT_0 + 1) {
+      ResetEvent(responses);
+      TraceInfo("%s", texts.responses);
+      collect();
+    } else if (result == WAIT_OBJECT_0 + 2) {
+      ResetEvent(close);
+      TraceInfo("%s", texts.closing);
+      return 1;
+    } else if (result == WAIT_FAILED) {
+      // An event of the run is missing: waiting again would spin for ever and the thread could never end.
+      TraceError("%s", texts.closing);
+      return 1;
+    }
+  }
+}
+
+}  // namespace
+
+BOOL CTavrinAdminDoc::InitBusEnumDriver() {
+  m_hServerNotifyThread = CreateThread(nullptr, 0, NotifyServerArRmToDriver, this, 0, nullptr);
+  if (!m_hServerNotifyThread) {
+    TraceError("CreateThread() func for ServerArRmNotifyThread failed:%d\n", GetLastError());
+    return FALSE;
+  }
+  return m_objBusEnum.SetBusSharedEvents(BusEnumRspEvent);
+}
+
+BOOL CTavrinAdminDoc::InitBusDriver() {
+  StopBusDriverThread();  // the thread of a control device that left before this one came
+  m_hDeviceNotifyThread = CreateThread(nullptr, 0, NotifyDeviceArRmToDriver, this, 0, nullptr);
+  if (!m_hDeviceNotifyThread) {
+    TraceError("CreateThread() func for ServerArRmNotifyThread failed\n");
+    return FALSE;
+  }
+  return m_objBus.SetSharedEvents(BusRspEvent);
+}
+
+DWORD WINAPI CTavrinAdminDoc::NotifyServerArRmToDriver(LPVOID param) {
+  auto* doc = static_cast<CTavrinAdminDoc*>(param);
+  CFunctionView* view = doc->GetFunctionView();
+  const HWND pane = view ? view->GetSafeHwnd() : nullptr;
+  SERVER_ARRIVALREMOVAL_INFO* table = doc->m_ArrSereverArRmInfo;
+
+  auto sendPass = [&] {
+    for (int index = 0; index < kRequestTableSlots; ++index) {
+      TableLock hold(&doc->m_csServerArRm);
+      SERVER_ARRIVALREMOVAL_INFO& slot = table[index];
+      if (slot.RequestId == 0 || slot.Taken != 0) continue;
+      slot.Taken = 1;
+      auto* record = static_cast<SERVER_ARRIVALREMOVAL_INFO*>(std::malloc(sizeof(SERVER_ARRIVALREMOVAL_INFO)));
+      bool sent = false;
+      if (!record) {
+        TraceError("Couldn't allocate %d bytes for SERVER_ARRIVALREMOVAL_INFO structure.\n",
+                   static_cast<int>(sizeof(SERVER_ARRIVALREMOVAL_INFO)));
+      } else {
+        *record = slot;
+        record->Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
+        const DWORD serverId = record->ServerId;
+        if (record->Arrival) {
+          TraceInfo("Reporting Server Arrival to BUSEnum Driver ServerID : %d\n", serverId);
+        } else {
+          TraceInfo("Reporting Server Removal to BUSEnum Driver rServerID : %d\n", serverId);
+        }
+        sent = doc->m_objBusEnum.NotifyServerPresence(record);
+        if (!sent) TraceError("Server Arrival Depature intimation failed:%d\n", GetLastError());
+        std::free(record);
+      }
+      // A request that did not reach the driver is answered here, so that its slot is released.
+      if (!sent) {
+        slot.Status = ARRM_STATUS_FAILED;
+        Announce(pane, WM_SERVER_ARRM_ANSWER, slot.RequestId);
+      }
+    }
+  };
+
+  auto collectCycle = [&] {
+    for (;;) {
+      SERVER_ARRIVALREMOVAL_INFO* buffer = nullptr;
+      if (!doc->m_objBusEnum.GetStatus(&buffer) || !buffer) {
+        TraceError("Failed to get Server Arrival/Depature RSP:%d\n", GetLastError());
+        std::free(buffer);
+        return;
+      }
+      const SERVER_ARRIVALREMOVAL_INFO answer = *buffer;  // the fetch checked its length
+      std::free(buffer);
+      if (answer.RequestId == SPECIAL_SERVER_REQUEST_ID) {
+        if (answer.Arrival && (answer.Status & ARRM_STATUS_ALREADY_PRESENT)) {
+          TraceInfo("Special server arrival intimation success.\n");
+          Announce(pane, WM_SPECIAL_SERVER_ARRIVED, DBT_DEVICEARRIVAL);
+        }
+      } else {
+        bool matched = false;
+        DWORD slotServerIp = 0;
+        if (IsSlotRequestId(answer.RequestId)) {
+          TableLock hold(&doc->m_csServerArRm);
+          SERVER_ARRIVALREMOVAL_INFO& slot = table[answer.RequestId - 1];
+          slotServerIp = slot.ServerIp;
+          matched = slot.RequestId == answer.RequestId && slot.ServerIp == answer.ServerIp;
+          if (matched) slot.Status = answer.Status;
+        }
+        if (matched) {
+          TraceInfo(
+              "NotifyServerArRmToDriver: Collecting response - Serverip=%x, pServerARInfo_IP=%x, Status=%x, Index:%x\n",
+              slotServerIp, static_cast<DWORD>(answer.ServerIp), static_cast<DWORD>(answer.Status),
+              static_cast<DWORD>(answer.RequestId));
+          Announce(pane, WM_SERVER_ARRM_ANSWER, answer.RequestId);
+        } else {
+          TraceError("NotifyServerArRmToDriver:ERROR Updating response for other Server\n");
+        }
+      }
+      CountAnswer(&doc->m_lDisconnectAll, &doc->m_nPendingServerRsp);
+      if (!(answer.Status & ARRM_STATUS_MORE)) return;
+    }
+  };
+
+  return RunNotifyLoop(kServerTexts, doc->ServerArRmEvent, doc->BusEnumRspEvent, doc->BusEnumDrvrCloseEvent, sendPass,
+                       collectCycle);
+}
+
+DWORD WINAPI CTavrinAdminDoc::NotifyDeviceArRmToDriver(LPVOID param) {
+  auto* doc = static_cast<CTavrinAdminDoc*>(param);
+  CFunctionView* view = doc->GetFunctionView();
+  const HWND pane = view ? view->GetSafeHwnd() : nullptr;
+  DEVICE_ARRIVALREMOVAL_INFO* table = doc->m_ArrDeviceArRmInfo;
+
+  auto sendPass = [&] {
+    for (int index = 0; index < kRequestTableSlots; ++index) {
+      TableLock hold(&doc->m_csDeviceArRm);
+      DEVICE_ARRIVALREMOVAL_INFO& slot = table[index];
+      if (slot.RequestId == 0 || slot.Taken != 0) continue;
+      slot.Taken = 1;
+      bool sent = false;
+      if (slot.Length != DEVICE_ARRIVALREMOVAL_INFO_LENGTH) {
+        // The record is sent as long as its Length says: any other length than the record's own is refused.
+        if (slot.Length == 0) {
+          TraceError("NotifyDeviceArRmToDriver: dwBytes==0\n");
+        } else {
+          TraceError("NotifyDeviceArRmToDriver: dwBytes==%d\n", static_cast<int>(slot.Length));
+        }
+      } else if (auto* record = static_cast<DEVICE_ARRIVALREMOVAL_INFO*>(std::malloc(slot.Length)); !record) {
+        TraceError("Couldn't allocate %d bytes for DEVICE_ARRIVALREMOVAL_INFO structure.\n",
+                   static_cast<int>(slot.Length));
+      } else {
+        *record = slot;
+        record->DeviceInfoLength = DEVICE_INFO_LENGTH;
+        record->UserHandle = 0;
+        const int port = record->PortNum;
+        if (record->Arrival) {
+          TraceInfo("Reporting Device Connect to Bus Driver Port : %d\n", port);
+        } else {
+          TraceInfo("Reporting Device Disconnect to Bus Driver Port : %d\n", port);
+        }
+        sent = doc->m_objBus.NotifyDevicePresence(record);
+        if (!sent) TraceInfo("Device Connect Disconnect intimation failed:%d\n", GetLastError());
+        std::free(record);
+      }
+      if (!sent) {
+        slot.ArRmStatus = ARRM_STATUS_FAILED;
+        Announce(pane, WM_DEVICE_ARRM_ANSWER, slot.RequestId);
+      }
+    }
+  };
+
+  auto collectCycle = [&] {
+    for (;;) {
+      DEVICE_ARRIVALREMOVAL_INFO* buffer = nullptr;
+      if (!doc->m_objBus.GetStatus(&buffer) || !buffer) {
+        TraceError("Device status collecting failed\n");
+        std::free(buffer);
+        return;
+      }
+      const DEVICE_ARRIVALREMOVAL_INFO answer = *buffer;  // the fetch checked its length
+      std::free(buffer);
+      bool matched = false;
+      int slotPort = 0;
+      if (IsSlotRequestId(answer.RequestId)) {
+        TableLock hold(&doc->m_csDeviceArRm);
+        DEVICE_ARRIVALREMOVAL_INFO& slot = table[answer.RequestId - 1];
+        slotPort = slot.PortNum;
+        matched = slot.RequestId == answer.RequestId && slot.ServerIp == answer.ServerIp &&
+                  slot.PortNum == answer.PortNum;
+        if (matched) slot.ArRmStatus = answer.ArRmStatus;
+      }
+      if (matched) {
+        Announce(pane, WM_DEVICE_ARRM_ANSWER, answer.RequestId);
+        CountAnswer(&doc->m_lDisconnectAll, &doc->m_nPendingDeviceRsp);
+      } else {
+        // Dropped; the answers queued behind it are still fetched.
+        TraceError("NotifyDeviceArRmToDriver :Response for wrongDeviceArrivalRemoval Index %d\n",
+                   static_cast<int>(answer.RequestId));
+        TraceError("Port:%d Reponse for port no:%d\n", slotPort, static_cast<int>(answer.PortNum));
+      }
+      if (!(answer.ArRmStatus & ARRM_STATUS_MORE)) return;
+    }
+  };
+
+  return RunNotifyLoop(kDeviceTexts, doc->m_hDeviceArRmEvent, doc->BusRspEvent, doc->BusDrvrCloseEvent, sendPass,
+                       collectCycle);
+}

@@ -1,0 +1,111 @@
+// The broadcast listener: receives the servers' device lists and, after the computer resumes from
+// standby or hibernation, disconnects everything.
+#include <cstring>
+
+#include "Presence.h"
+#include "admin/TavrinAdminApp.h"
+#include "admin/Trace.h"
+#include "admin/WinSecurity.h"
+#include "admin/ui/FunctionView.h"
+#include "admin/ui/MainFrame.h"
+#include "admin/util/Utilities.h"
+#include "zarnet/device_list.h"
+
+using presence::Load;
+
+namespace {
+
+int AskUser(LPCSTR text, UINT style) {
+  CTavrinAdminApp* app = GetAdminApp();
+  CMainFrame* frame = app ? app->GetMainFrame() : nullptr;
+  return frame ? frame->ShowMessageBox(text, style, 0) : IDCANCEL;
+}
+
+}  // namespace
+
+DWORD WINAPI CTavrinAdminDoc::DetectServer(LPVOID functionView) {
+  CTavrinAdminDoc* doc = static_cast<CFunctionView*>(functionView)->GetDocument();
+  return doc ? doc->ListenForDeviceLists() : 0;
+}
+
+void CTavrinAdminDoc::StopBroadcastListener() {
+  // The stop flag first, so that a listener woken here never receives again. The socket is only shut
+  // down (which wakes a blocked receive): the listener closes it itself once it no longer uses it.
+  InterlockedExchange(&m_lStop, 1);
+  std::lock_guard guard(m_BroadcastSocketLock);
+  if (m_BroadcastSocket != INVALID_SOCKET) shutdown(m_BroadcastSocket, SD_BOTH);
+}
+
+void CTavrinAdminDoc::DisconnectAllAfterResume() {
+  TraceInfo("DisConnecting all the devices & Servers...!\n");
+  BOOL timedOut = DisconnectAll(TRUE, TRUE, TRUE);
+  if (Load(m_nPendingDeviceRsp) != 0 || Load(m_nPendingServerRsp) != 0) Sleep(m_dwResumeSettlePeriod);
+  if (Load(m_nPendingDeviceRsp) == 0 && Load(m_nPendingServerRsp) == 0) timedOut = FALSE;
+  TraceInfo("DisConnected all the devices & Servers\n");
+  InterlockedExchange(&m_lSuspend, 0);
+  InterlockedExchange(&m_lResume, 0);
+  if (!timedOut) return;
+  if (AskUser("One of the device/server is not unloaded properly.It is recommended to reboot the PC.\n Press OK to "
+              "Reboot the System (OR)CANCEL to Reboot Later.",
+              MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
+    EnablePrivilege("SeShutdownPrivilege");
+    ExitWindowsEx(3, 0xFFFFFFFF);
+  } else {
+    AskUser("Some of the devices may not work properly.\n Press 'OK' to proceed further.", MB_ICONINFORMATION);
+  }
+}
+
+DWORD CTavrinAdminDoc::ListenForDeviceLists() {
+  SOCKET listener = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (listener == INVALID_SOCKET) {
+    TraceError("DetectServer >> socket() error:%d\n", WSAGetLastError());
+    return 0;
+  }
+  {
+    std::lock_guard guard(m_BroadcastSocketLock);
+    m_BroadcastSocket = listener;
+  }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = m_ulDeviceListAddress;
+  local.sin_port = htons(m_wDeviceListPort);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    TraceError("DetectServer >> bind() error:%d\n", WSAGetLastError());
+  } else {
+    BYTE buffer[zarnet::kDeviceListBufferSize];
+    while (!Load(m_lStop)) {
+      if (Load(m_lSuspend) && !Load(m_lResume)) {
+        Sleep(100);  // nothing is received while the computer sleeps
+        continue;
+      }
+      if (Load(m_lSuspend) && Load(m_lResume)) DisconnectAllAfterResume();
+      TraceInfo("Detecting Servers.....\n");
+      memset(buffer, 0, sizeof buffer);
+      sockaddr_in sender{};
+      int senderLength = sizeof sender;
+      int received = recvfrom(listener, reinterpret_cast<char*>(buffer), sizeof buffer, 0,
+                              reinterpret_cast<sockaddr*>(&sender), &senderLength);
+      if (received == SOCKET_ERROR) {
+        TraceError("DetectServer: >> recvfrom() func failed  error = %d\n", WSAGetLastError());
+        Sleep(0);
+        continue;
+      }
+      if (Load(m_lResume)) continue;
+      char address[28] = {};
+      strncpy(address, inet_ntoa(sender.sin_addr), sizeof address - 1);
+      if (received >= static_cast<int>(zarnet::kDeviceListHeaderSize)) {
+        uint32_t serverId;
+        memcpy(&serverId, buffer + 4, sizeof serverId);
+        UpdateServerPresence(address, serverId);
+        UpdateDeviceInfo(address, buffer, received);
+      }
+      Sleep(0);
+    }
+  }
+  std::lock_guard guard(m_BroadcastSocketLock);
+  if (m_BroadcastSocket == listener) {  // not yet closed by someone else
+    CloseSocket(listener);
+    m_BroadcastSocket = INVALID_SOCKET;
+  }
+  return 0;
+}

@@ -1,0 +1,144 @@
+// The server presence list: servers heard on the device-list port, their ageing by the refresh timer,
+// and the arrival and departure requests queued for the bus enumerator.
+#include <vector>
+
+#include "Presence.h"
+#include "admin/Trace.h"
+#include "admin/ui/FunctionView.h"
+
+using presence::Load;
+using presence::Lock;
+
+namespace {
+
+constexpr DWORD kPresenceWrap = 99;  // a count that reaches it starts again at 1, never reaching "new"
+
+}  // namespace
+
+void CTavrinAdminDoc::UpdateServerPresence(LPCSTR address, DWORD serverId) {
+  if (Load(m_lStop)) return;
+  Lock hold(m_csServerPresence);
+  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
+    ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
+    if (!presence::SameAddress(server.ServerIp, address)) continue;
+    if (server.Active == 0) return;  // its departure is under way: nothing changes
+    if (server.PresenceCount != SERVER_PRESENCE_NEW)
+      server.PresenceCount = server.PresenceCount < kPresenceWrap ? server.PresenceCount + 1 : 1;
+    TraceInfo("server exists already %s  %u\n", address, server.PresenceCount);
+    return;
+  }
+  ServerPresenceEntry server{};
+  strncpy(server.ServerIp, address, sizeof server.ServerIp - 1);
+  server.ServerId = serverId;
+  server.PresenceCount = SERVER_PRESENCE_NEW;
+  server.Active = 1;
+  server.RequestStatus = 0;
+  m_ServerPresenceList.AddTail(server);
+  TraceInfo("New server %s   %u\n", address, SERVER_PRESENCE_NEW);
+}
+
+int CTavrinAdminDoc::QueueServerRequest(const ServerPresenceEntry& server, BOOL arrival) {
+  const int index = FillServerSlot(server, arrival);
+  // Set after the table's lock is left, with the slot complete.
+  if (index >= 0 && ServerArRmEvent) SetEvent(ServerArRmEvent);
+  return index;
+}
+
+int CTavrinAdminDoc::FillServerSlot(const ServerPresenceEntry& server, BOOL arrival) {
+  Lock hold(m_csServerArRm);
+  for (int index = 0; index < kRequestTableSlots; ++index) {
+    SERVER_ARRIVALREMOVAL_INFO& slot = m_ArrSereverArRmInfo[index];
+    if (slot.RequestId != 0) continue;
+    if (arrival)
+      TraceInfo("Filling m_ArrSereverArRmInfo :%d for server Arrival\n", index);
+    else
+      TraceInfo("Filling m_ArrSereverArRmInfo :%d for server depature \n", index);
+    slot = {};
+    slot.RequestId = static_cast<uint32_t>(index + 1);
+    slot.Taken = 0;
+    slot.Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
+    slot.Arrival = arrival ? 1 : 0;
+    slot.ServerId = server.ServerId;
+    slot.ServerIp = inet_addr(presence::AddressOf(server.ServerIp));
+    slot.DataPort = m_wServerDataPort;
+    slot.Status = ARRM_STATUS_PENDING;
+    return index;
+  }
+  return -1;
+}
+
+void CTavrinAdminDoc::CheckServerArrivalRemoval() {
+  std::vector<CString> removable;  // servers whose departure was answered with success
+  const bool sleeping = Load(m_lSuspend) || Load(m_lResume);
+  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
+    ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
+    const CString address = presence::AddressOf(server.ServerIp);
+    if (server.Active == 0 && (server.RequestStatus & ARRM_STATUS_SUCCESS)) {
+      if (CanRemoveServer(address)) removable.push_back(address);
+      continue;
+    }
+    if (server.RequestStatus & (ARRM_STATUS_FAILED | ARRM_STATUS_PENDING)) {
+      TraceInfo("Previous Req is Under processing \n");
+      continue;
+    }
+    if (sleeping) continue;
+    if (server.PresenceCount == SERVER_PRESENCE_NEW) {
+      server.PresenceCount = 0;
+      server.RequestStatus = ARRM_STATUS_PENDING;
+      TraceInfo("Informing New Server Arrival to BusEnumerator...>> \n");
+      if (QueueServerRequest(server, TRUE) >= 0) {
+        CString text;
+        text.Format("Informed New Server %s Arrival", static_cast<LPCSTR>(address));
+        presence::ReportMappingStatus(*this, text);
+      } else {
+        TraceInfo("No free elements in m_ArrSereverArRmInfo, for Server Arrival intimation\n");
+      }
+    } else if (server.PresenceCount != 0) {
+      server.PresenceCount = 0;
+    } else {
+      TraceInfo("Informing Server Departure...\n");
+      server.Active = 0;
+      server.RequestStatus = ARRM_STATUS_PENDING;
+      if (QueueServerRequest(server, FALSE) >= 0) {
+        CString text;
+        text.Format("Informed Server %s Departure", static_cast<LPCSTR>(address));
+        presence::ReportMappingStatus(*this, text);
+      } else {
+        TraceInfo("No free elements in m_ArrSereverArRmInfo, for severe Departure intimation\n");
+      }
+    }
+  }
+  for (const CString& address : removable) {
+    if (m_pFunctionView) m_pFunctionView->DeleteServerItem(address);
+    for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
+      POSITION current = position;
+      if (presence::SameAddress(m_ServerPresenceList.GetNext(position).ServerIp, address)) {
+        m_ServerPresenceList.RemoveAt(current);
+        break;
+      }
+    }
+    TraceInfo("Deleted and intimate server departure\n");
+  }
+}
+
+BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
+  Lock hold(m_csServerPresence);
+  // Only answers that will come count: a server with a request still pending, and each departure queued.
+  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
+    ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
+    const bool pending = (server.RequestStatus & ARRM_STATUS_PENDING) != 0;
+    if (server.Active == 0) {
+      if (pending) InterlockedIncrement(&m_nPendingServerRsp);
+      continue;
+    }
+    if (!pending && !(server.RequestStatus & ARRM_STATUS_SUCCESS)) continue;
+    server.Active = 0;
+    server.RequestStatus = ARRM_STATUS_PENDING;
+    TraceInfo("Informing to Driver Server Departure >> \n");
+    if (QueueServerRequest(server, FALSE) >= 0)
+      InterlockedIncrement(&m_nPendingServerRsp);
+    else
+      TraceInfo(" No free Index in m_ArrSereverArRmInfo aray for severe Arrival intimation\n");
+  }
+  return TRUE;
+}

@@ -1,0 +1,76 @@
+// CFunctionView: the functional pane. It shows the device tree (servers and their USB devices), hears
+// the drivers' answers that the notification threads announce, brings the bus side up when the bus
+// driver's control device arrives, and runs the refresh timer of device mapping.
+#pragma once
+#include <vector>
+
+#include "admin/DeviceEntry.h"
+#include "mfc/mfc.h"
+
+class CTavrinAdminDoc;
+
+// Messages of the functional pane.
+constexpr UINT WM_SERVER_ARRM_ANSWER = WM_USER + 2;       // wParam: server request slot + 1
+constexpr UINT WM_DEVICE_ARRM_ANSWER = WM_USER + 3;       // wParam: device request slot + 1
+constexpr UINT WM_STATUS_TEXT_ID = WM_USER + 4;           // wParam: string id for the status line
+constexpr UINT WM_SPECIAL_SERVER_ARRIVED = WM_USER + 15;  // wParam: DBT_DEVICEARRIVAL
+constexpr UINT WM_RUN_STOP_DEVICE_MAPPING = WM_APP + 1;   // wParam: bAskUser; a stop asked for on another thread
+
+// Timers of the functional pane.
+constexpr UINT_PTR kBusUpTimer = 1;         // one shot, 1000 ms after the bus driver was opened
+constexpr UINT_PTR kStartMappingTimer = 2;  // one shot: starts device mapping
+constexpr UINT_PTR kRefreshTimer = 3;       // every AppGuiRefreshPeriod ms while mapping runs
+
+// The device tree: a row per server with a row per device under it.
+struct TreeDeviceItem {
+  CString Name;       // column 0
+  CString Port;       // column 1: the USB port as "%d", the row's key under its server
+  CString ClassName;  // column 2
+  CString State;      // column 3
+  int Image = 1;                 // the row's picture: 1 free, 2 in use or changing, 3 busy
+  COLORREF StateColor = 0x7FDC7F;  // colour of column 3
+  int StateFont = 0;             // font of column 3 (font-set number; 0 the tree's own)
+  int BusyRefreshes = 0;         // refreshes that found the device busy after its disconnect
+};
+struct TreeServerItem {
+  CString Text;  // "<ip> ( <state> )"
+  std::vector<TreeDeviceItem> Devices;
+};
+
+class CFunctionView : public CView {
+  DECLARE_DYNCREATE(CFunctionView)
+
+ public:
+  CTavrinAdminDoc* GetDocument() const;
+  void OnInitialUpdate() override;
+  void OnDraw(CDC*) override {}
+
+  // The device tree (FunctionViewTree.cpp). The caller holds the document's m_csDeviceList.
+  void RefreshDeviceTree();
+  void DeleteDeviceItem(const DeviceEntry& device);
+  void DeleteServerItem(LPCSTR serverIp);
+  // The server rows. The caller holds the document's m_csServerPresence.
+  void RefreshServerList();
+  // The server address of a server row: its text up to the blank before "(".
+  BOOL GetServerIPFromItem(const TreeServerItem* item, CString& serverIp) const;
+  void DeleteAllTreeItems() { m_DeviceTree.clear(); }
+
+  std::vector<TreeServerItem> m_DeviceTree;
+  // The selected row: a server row (device -1) or one of its device rows; server -1 when none.
+  int m_nSelectedServer = -1;
+  int m_nSelectedDevice = -1;
+
+ protected:
+  const mfc::MessageMap* GetMessageMap() const override;
+  void OnTimer(UINT_PTR id) override;
+  void OnDestroy() override;
+
+ private:
+  LRESULT OnUpdateServerListStatus(WPARAM requestId, LPARAM);
+  LRESULT OnDeviceArRmResponse(WPARAM requestId, LPARAM);
+  LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
+  LRESULT OnStatusTextId(WPARAM stringId, LPARAM);
+  LRESULT OnRunStopDeviceMapping(WPARAM askUser, LPARAM);
+  void OnBusDriverArrival();
+  void OnBusDriverRemoval();
+};

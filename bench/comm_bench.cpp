@@ -1,0 +1,135 @@
+// The server command protocol and discovery against simulated servers on loopback:
+//   BM_GetConfigInfo          commands per second against one server (each on its own connection and
+//                             thread, the answer through the configuration file);
+//   BM_DiscoverServers/64     time until discovery has listed 64 servers at 127.0.0.2 to 127.0.0.65.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "admin/comm/ServerComm.h"
+#include "admin/util/Utilities.h"
+#include "win32/sysroot.h"
+#include "zarnet/sim/simulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A sysroot of its own, Windows Sockets started, no pause before a response is processed.
+class Environment {
+ public:
+  Environment() {
+    char pattern[] = "/tmp/tavrin-bench-XXXXXX";
+    root_ = mkdtemp(pattern);
+    tavrin::sysroot::SetRoot(root_);
+    WinsockStart();
+    ServerCommSettings settings;
+    settings.processDelayMs = 0;
+    settings.commandRecvTimeoutMs = 200;
+    SetDefaultServerCommSettings(settings);
+  }
+  ~Environment() {
+    WinsockStop();
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+ private:
+  std::filesystem::path root_;
+};
+
+// A free port on 127.0.0.2 (the servers all take the same port on their own addresses).
+WORD FreePort() {
+  SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = inet_addr("127.0.0.2");
+  bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof(local));
+  int length = sizeof(local);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length);
+  closesocket(probe);
+  return ntohs(local.sin_port);
+}
+
+zarnet::sim::ServerOptions Options(int n, WORD port) {
+  // Device lists go to the discard port of 127.0.0.1, rarely.
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, 9);
+  options.command_port = port;
+  options.broadcast_period = 1h;
+  return options;
+}
+
+void BM_GetConfigInfo(benchmark::State& state) {
+  Environment environment;
+  zarnet::sim::Server server(Options(2, 0));
+  if (!server.Start()) {
+    state.SkipWithError("the simulated server did not start");
+    return;
+  }
+  CServerComm comm;
+  ServerCommSettings settings = comm.Settings();
+  settings.commandPort = server.command_port();
+  comm.SetSettings(settings);
+  for (auto _ : state) {
+    if (comm.GetConfigInfo("127.0.0.2", nullptr, nullptr, 0) != CMD_RESULT_SUCCESS) {
+      state.SkipWithError("command failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GetConfigInfo)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BM_DiscoverServers(benchmark::State& state) {
+  Environment environment;
+  const int count = static_cast<int>(state.range(0));
+  const WORD port = FreePort();
+  zarnet::sim::Simulator simulator;
+  for (int n = 2; n < 2 + count; ++n) simulator.AddServer(Options(n, port));
+  std::string error;
+  if (!simulator.Start(&error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  CServerComm comm;
+  ServerCommSettings settings = comm.Settings();
+  settings.commandPort = port;
+  settings.discoveryPort = port;
+  CRITICAL_SECTION lock;
+  InitializeCriticalSection(&lock);
+  for (auto _ : state) {
+    ServerDiscoveryList list;
+    DWORD cancel = 0;
+    comm.SetSettings(settings);
+    comm.BroadcastInit(&list, &lock, &cancel);
+    comm.StartEnumerationForServers();
+    // Loopback has no broadcast: the request goes to each address in turn.
+    for (int n = 2; n < 2 + count; ++n) {
+      ServerCommSettings target = settings;
+      target.discoveryAddress = "127.0.0." + std::to_string(n);
+      comm.SetSettings(target);
+      comm.SendBroadcastPacket();
+    }
+    for (;;) {
+      EnterCriticalSection(&lock);
+      int listed = list.GetCount();
+      LeaveCriticalSection(&lock);
+      if (listed >= count) break;
+      std::this_thread::yield();
+    }
+    __atomic_store_n(&cancel, 1, __ATOMIC_SEQ_CST);
+    WaitForSingleObject(comm.GetEnumThreadHandle(), INFINITE);
+    comm.BroadcastClose();
+  }
+  DeleteCriticalSection(&lock);
+  state.counters["servers"] = count;
+}
+BENCHMARK(BM_DiscoverServers)->Arg(64)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,264 @@
+#include "doc_fixture.h"
+
+#include "admin/Resource.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "win32/registry.h"
+#include "win32/sysroot.h"
+#include "win32/windows.h"
+
+extern char** environ;
+
+namespace mfc {
+void SetCurrentThreadObject(CWinThread* thread);
+}
+
+namespace admin_doc_test {
+
+HostProcess::HostProcess(const std::string& sysroot) {
+  int out[2];
+  if (pipe(out) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string program = KERNEL_HOST_PROGRAM;
+  char* argv[] = {program.data(), const_cast<char*>("--sysroot"), const_cast<char*>(sysroot.c_str()), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) == 0) pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  output_ = out[0];
+}
+
+HostProcess::~HostProcess() {
+  Kill();
+  if (output_ >= 0) close(output_);
+}
+
+bool HostProcess::WaitReady(int milliseconds) {
+  std::string line;
+  while (line.find('\n') == std::string::npos) {
+    pollfd p{output_, POLLIN, 0};
+    if (poll(&p, 1, milliseconds) <= 0) return false;
+    char buffer[256];
+    ssize_t n = read(output_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  return line.rfind("kernel-host ready ", 0) == 0;
+}
+
+void HostProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+uint32_t ServerAddress(int last) { return 0x0000007Fu | (static_cast<uint32_t>(last) << 24); }
+
+std::string ServerText(int last) { return "127.0.0." + std::to_string(last); }
+
+void DocTest::SetUp() {
+  SysrootTest::SetUp();
+  const char* parameters = "SOFTWARE\\Tavrin\\Parameters";
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppTraceLevel", 1), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppGuiRefreshPeriod", 200), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppStopDeviceMappingPeriod", 3000),
+            ERROR_SUCCESS);
+  tavrin::SetMessageBoxSink([this](const std::string& text, const std::string&, UINT type) {
+    boxes_.push_back({text, type});
+    return answer_ ? answer_(boxes_.back()) : IDOK;
+  });
+  app_ = std::make_unique<CTavrinAdminApp>();
+  char arg0[] = "TavrinAdmin";
+  char arg1[] = "-nosplash";
+  char* argv[] = {arg0, arg1};
+  app_->SetCommandLine(2, argv);
+  mfc::SetCurrentThreadObject(app_.get());  // this thread is the program's user-interface thread
+  app_->m_nThreadID = GetCurrentThreadId();
+  ASSERT_TRUE(app_->InitInstance());
+  doc_ = app_->GetDocument();
+  frame_ = app_->GetMainFrame();
+  ASSERT_NE(doc_, nullptr);
+  ASSERT_NE(doc_->GetFunctionView(), nullptr);
+  ASSERT_NE(doc_->GetBottemFormView(), nullptr);
+  ASSERT_NE(doc_->GetDetailsFormView(), nullptr);
+}
+
+void DocTest::TearDown() {
+  if (app_) {
+    if (app_->GetDocument()) {
+      if (app_->GetDocument()->IsDeviceMappingStarted()) app_->GetDocument()->StopDeviceMapping(FALSE);
+      app_->CloseAllDocuments(FALSE);
+    }
+    app_->ExitInstance();
+    mfc::SetCurrentThreadObject(nullptr);
+    app_.reset();
+  }
+  // The closed main window left its WM_QUIT in this thread's queue: the next test starts without it.
+  MSG msg;
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  host_.reset();
+  tavrin::SetMessageBoxSink({});
+  SysrootTest::TearDown();
+}
+
+void DocTest::StartHost() {
+  host_ = std::make_unique<HostProcess>(root().string());
+  ASSERT_TRUE(host_->WaitReady(10000));
+}
+
+void DocTest::StartMappingWithBus() {
+  Command(ID_START_DEVICE_MAPPING);
+  ASSERT_TRUE(doc_->IsDeviceMappingStarted());
+  ASSERT_TRUE(PumpUntil([&] { return doc_->m_hDetectServerThread != nullptr; })) << ReadLog();
+  EXPECT_NE(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_NE(doc_->m_hDeviceNotifyThread, nullptr);
+  EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+}
+
+bool DocTest::PumpUntil(const std::function<bool()>& done, int milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!done()) {
+    if (quit_ || std::chrono::steady_clock::now() > deadline) return false;
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit_ = true;
+        break;
+      }
+      if (!app_->PreTranslateMessage(&msg)) {
+        TranslateMessage(&msg);
+        DispatchMessage(&msg);
+      }
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+void DocTest::PumpFor(int milliseconds) {
+  PumpUntil([] { return false; }, milliseconds);
+}
+
+void DocTest::Command(UINT id) { frame_->SendMessage(WM_COMMAND, id, 0); }
+
+std::string DocTest::ReadLog() const {
+  std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::vector<std::string> DocTest::MappingLogTexts() const {
+  std::vector<std::string> texts;
+  CBottemFormView* log = doc_ ? doc_->GetBottemFormView() : nullptr;
+  if (!log) return texts;
+  for (const LogRow& row : log->GetDeviceMappingLog()) texts.push_back(row.Text.str());
+  return texts;
+}
+
+bool DocTest::MappingLogHas(const std::string& text) const {
+  for (const std::string& row : MappingLogTexts())
+    if (row == text) return true;
+  return false;
+}
+
+void DocTest::QueueServerRequest(int slot, bool arrival, int serverLast) {
+  EnterCriticalSection(&doc_->m_csServerArRm);
+  SERVER_ARRIVALREMOVAL_INFO& s = doc_->m_ArrSereverArRmInfo[slot];
+  s = {};
+  s.RequestId = static_cast<uint32_t>(slot + 1);
+  s.Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
+  s.Arrival = arrival ? 1 : 0;
+  s.ServerId = 0x5000u + static_cast<uint32_t>(serverLast);
+  s.ServerIp = ServerAddress(serverLast);
+  s.DataPort = 3240;
+  s.Status = ARRM_STATUS_PENDING;
+  LeaveCriticalSection(&doc_->m_csServerArRm);
+}
+
+void DocTest::QueueDeviceRequest(int slot, bool arrival, int serverLast, WORD port, DWORD length) {
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  DEVICE_ARRIVALREMOVAL_INFO& s = doc_->m_ArrDeviceArRmInfo[slot];
+  s = {};
+  s.RequestId = static_cast<uint32_t>(slot + 1);
+  s.Length = length;
+  s.Arrival = arrival ? 1 : 0;
+  s.DeviceInfoLength = DEVICE_INFO_LENGTH;
+  s.PortNum = port;
+  s.Vid = 0x1A2B;
+  s.Pid = 0x3C4D;
+  // The identifier block belongs to the slot until the answer handler frees it.
+  void* ids = arrival ? std::calloc(1, 252) : nullptr;
+  s.Ids = reinterpret_cast<uintptr_t>(ids);
+  s.TotalSize = arrival ? 252 : 0;
+  s.HardwareIdSize = arrival ? 108 : 0;
+  s.ServerIp = ServerAddress(serverLast);
+  s.DataPort = 0xA80C;
+  s.ArRmStatus = ARRM_STATUS_PENDING;
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+}
+
+void DocTest::AddPresence(int serverLast) {
+  ServerPresenceEntry entry{};
+  std::strncpy(entry.ServerIp, ServerText(serverLast).c_str(), sizeof entry.ServerIp - 1);
+  entry.Active = 1;
+  entry.RequestStatus = ARRM_STATUS_PENDING;
+  EnterCriticalSection(&doc_->m_csServerPresence);
+  doc_->m_ServerPresenceList.AddTail(entry);
+  LeaveCriticalSection(&doc_->m_csServerPresence);
+}
+
+void DocTest::AddDevice(int serverLast, WORD port, DWORD state) {
+  DeviceEntry device{};
+  std::strncpy(device.ServerIp, ServerText(serverLast).c_str(), sizeof device.ServerIp - 1);
+  device.PortNum = port;
+  device.State = state;
+  device.RequestStatus = ARRM_STATUS_PENDING;
+  device.ConnectionLost = 1;
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  doc_->m_DeviceList.AddTail(device);
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+}
+
+DeviceEntry DocTest::FindDevice(int serverLast, WORD port) {
+  DeviceEntry found{};
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
+    const DeviceEntry& device = doc_->m_DeviceList.GetNext(position);
+    if (ServerText(serverLast) == device.ServerIp && device.PortNum == port) found = device;
+  }
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+  return found;
+}
+
+SERVER_ARRIVALREMOVAL_INFO DocTest::ServerSlot(int slot) {
+  EnterCriticalSection(&doc_->m_csServerArRm);
+  SERVER_ARRIVALREMOVAL_INFO copy = doc_->m_ArrSereverArRmInfo[slot];
+  LeaveCriticalSection(&doc_->m_csServerArRm);
+  return copy;
+}
+
+DEVICE_ARRIVALREMOVAL_INFO DocTest::DeviceSlot(int slot) {
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  DEVICE_ARRIVALREMOVAL_INFO copy = doc_->m_ArrDeviceArRmInfo[slot];
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  return copy;
+}
+
+}  // namespace admin_doc_test

@@ -1,0 +1,199 @@
+// Device mapping's start and stop through the commands, with the drivers up and down, and the shut-down
+// that the installers ask for through TavrinAdminShutDownEvent.
+#include <algorithm>
+
+#include "admin/Resource.h"
+#include "admin/WinSecurity.h"
+#include "doc_fixture.h"
+#include "win32/setupapi.h"
+
+namespace admin_doc_test {
+namespace {
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The installers' view of the clean-up: the named event, opened while the run has it.
+HANDLE OpenCleanUpDone() { return OpenEvent(SYNCHRONIZE, FALSE, "TavrinAdminCleanUpDone"); }
+
+TEST_F(DocTest, WithoutTheDriversTheStartShowsTheBoxAndEndsIdleWithOneCleanUpSignal) {
+  HANDLE cleanUpDone = nullptr;
+  answer_ = [&](const Box&) {
+    cleanUpDone = OpenCleanUpDone();  // exists from the start of the run to its clean-up
+    return IDOK;
+  };
+  Command(ID_START_DEVICE_MAPPING);
+
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "OpenBusEnumDriver Failed!! \n");
+  EXPECT_EQ(boxes_[0].type, MB_ICONSTOP);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+  EXPECT_FALSE(doc_->AreLocksReady());
+  EXPECT_EQ(doc_->CLEANUP_DONE_EVENT, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(doc_->ServerArRmEvent, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(doc_->m_hServerNotifyThread, nullptr);
+  EXPECT_EQ(app_->m_pWaitThread, nullptr);
+  ASSERT_NE(cleanUpDone, nullptr);
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_TIMEOUT);  // auto-reset: set exactly once
+  CloseHandle(cleanUpDone);
+  EXPECT_EQ(MappingLogTexts(), (std::vector<std::string>{"Started Device Mapping Functionality.",
+                                                         "Stopped the Device Mapping functionality."}));
+  EXPECT_EQ(frame_->GetStatusText(), "");
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("Started Device Mapping Functionality.\r\n\r\n"), std::string::npos);
+  EXPECT_NE(log.find("OpenBusEnumDriver Failed!! \r\n"), std::string::npos);
+
+  // The stop command while nothing runs does nothing.
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_EQ(boxes_.size(), 1u);
+}
+
+TEST_F(DocTest, StartBringsTheBusSideUpAndAConfirmedStopReleasesEverything) {
+  StartHost();
+  StartMappingWithBus();
+  EXPECT_EQ(frame_->GetStatusText(), "Started Device Mapping Functionality.");
+  const std::string controlPath = [] {
+    HDEVINFO set = SetupDiGetClassDevs(&GUID_DEVINTERFACE_BUSDRIVER, nullptr, nullptr,
+                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    const bool present = SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_BUSDRIVER, 0, &data);
+    SetupDiDestroyDeviceInfoList(set);
+    return present ? std::string("present") : std::string();
+  }();
+  EXPECT_EQ(controlPath, "present");
+
+  // A second start while mapping runs reopens nothing and keeps the run's events and threads.
+  HANDLE requests = doc_->ServerArRmEvent;
+  HANDLE serverThread = doc_->m_hServerNotifyThread;
+  Command(ID_START_DEVICE_MAPPING);
+  EXPECT_EQ(doc_->ServerArRmEvent, requests);
+  EXPECT_EQ(doc_->m_hServerNotifyThread, serverThread);
+  EXPECT_TRUE(boxes_.empty());
+
+  // Cancelled: nothing changes.
+  answer_ = [](const Box&) { return IDCANCEL; };
+  Command(ID_STOP_DEVICE_MAPPING);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Stopping the Device Mapping functionality. Do you want to continue?");
+  EXPECT_EQ(boxes_[0].type, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
+  EXPECT_TRUE(doc_->IsDeviceMappingStarted());
+
+  HANDLE cleanUpDone = OpenCleanUpDone();
+  ASSERT_NE(cleanUpDone, nullptr);
+  answer_ = nullptr;
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_EQ(boxes_.size(), 2u);  // the question only: nothing timed out, so no reboot is offered
+  EXPECT_EQ(tavrin::shutdown::RequestCount(), 0);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+  EXPECT_EQ(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(doc_->m_objBusEnum.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(doc_->m_hServerNotifyThread, nullptr);
+  EXPECT_EQ(doc_->m_hDeviceNotifyThread, nullptr);
+  EXPECT_EQ(doc_->m_hDetectServerThread, nullptr);
+  EXPECT_EQ(doc_->m_lStop, 1);
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
+  CloseHandle(cleanUpDone);
+  EXPECT_EQ(frame_->GetStatusText(), "");
+  EXPECT_TRUE(MappingLogHas("Stopped the Device Mapping functionality."));
+  // Both notification threads had ended before the clean-up.
+  const std::string log = ReadLog();
+  EXPECT_EQ(Count(log, "NotifyDeviceArRmToDriver Thread: >> Close Bus Drvr Close..\r\n"), 1) << log;
+  EXPECT_EQ(Count(log, "NotifyServerArRmToDriver Thread: >> BusEnumDriver Close Event..\r\n"), 1) << log;
+
+  // Mapping starts again after a stop.
+  boxes_.clear();
+  StartMappingWithBus();
+}
+
+TEST_F(DocTest, TheControlDeviceLeavingEndsTheDeviceThreadAndClosesTheLink) {
+  StartHost();
+  StartMappingWithBus();
+  // The special server reported gone: the enumerator removes the control device's node.
+  ASSERT_TRUE(doc_->SpecialServerArrivalRemoval(FALSE));
+  ASSERT_TRUE(PumpUntil([&] { return doc_->m_objBus.GetHandle() == INVALID_HANDLE_VALUE; })) << ReadLog();
+  EXPECT_EQ(doc_->m_hDeviceNotifyThread, nullptr);
+  EXPECT_EQ(doc_->m_nBusInterfaceArrivals, 0u);
+  PumpFor(300);  // the removal's answer is not a confirmation: nothing is reopened
+  EXPECT_EQ(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(boxes_.empty());
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+}
+
+TEST_F(DocTest, AStopSurvivesTheDriversGoingAway) {
+  StartHost();
+  StartMappingWithBus();
+  host_->Kill();
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+  EXPECT_EQ(doc_->m_hDeviceNotifyThread, nullptr);
+  EXPECT_EQ(doc_->m_hServerNotifyThread, nullptr);
+  EXPECT_EQ(doc_->CLEANUP_DONE_EVENT, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(DocTest, ShutDownEventDuringMappingStopsWithoutAQuestionAndEndsTheProgram) {
+  StartHost();
+  StartMappingWithBus();
+  HANDLE cleanUpDone = OpenCleanUpDone();
+  ASSERT_NE(cleanUpDone, nullptr);
+  HANDLE shutDown = OpenEvent(EVENT_MODIFY_STATE, FALSE, "TavrinAdminShutDownEvent");  // as the installer does
+  ASSERT_NE(shutDown, nullptr);
+  SetEvent(shutDown);
+  CloseHandle(shutDown);
+
+  EXPECT_TRUE(PumpUntil([&] { return app_->GetDocument() == nullptr; }, 20000)) << ReadLog();
+  doc_ = nullptr;
+  EXPECT_TRUE(boxes_.empty());  // no question, no reboot offer
+  EXPECT_EQ(app_->m_pMainWnd, nullptr);
+  PumpFor(50);
+  EXPECT_TRUE(quit_);  // the program's message loop ends
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
+  CloseHandle(cleanUpDone);
+  EXPECT_EQ(Count(ReadLog(), "Stopped the Device Mapping functionality.\r\n"), 1);
+}
+
+TEST_F(DocTest, OnlyOneStopRunsWhenTheUserAndTheShutDownEventAskTogether) {
+  StartHost();
+  StartMappingWithBus();
+  HANDLE cleanUpDone = OpenCleanUpDone();
+  int questions = 0;
+  answer_ = [&](const Box& box) {
+    if (box.text.rfind("Stopping the Device Mapping", 0) == 0) {
+      ++questions;
+      // Asked again from inside the stop: the command is refused, and so is a second start.
+      Command(ID_STOP_DEVICE_MAPPING);
+      Command(ID_START_DEVICE_MAPPING);
+      SetEvent(doc_->AppExitEvent);  // the installer asks while the user's stop runs
+    }
+    return IDOK;
+  };
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_TRUE(PumpUntil([&] { return app_->GetDocument() == nullptr; }, 20000)) << ReadLog();
+  doc_ = nullptr;
+  EXPECT_EQ(questions, 1);
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_TIMEOUT);
+  CloseHandle(cleanUpDone);
+  const std::string log = ReadLog();
+  EXPECT_EQ(Count(log, "Stopped the Device Mapping functionality.\r\n"), 1) << log;
+  EXPECT_EQ(Count(log, "Started Device Mapping Functionality.\r\n"), 1) << log;
+}
+
+TEST_F(DocTest, AfterAUserStopTheShutDownEventStillEndsTheProgram) {
+  StartHost();
+  StartMappingWithBus();
+  Command(ID_STOP_DEVICE_MAPPING);
+  ASSERT_FALSE(doc_->IsDeviceMappingStarted());
+  SetEvent(doc_->AppExitEvent);
+  EXPECT_TRUE(PumpUntil([&] { return app_->GetDocument() == nullptr; })) << ReadLog();
+  doc_ = nullptr;
+  EXPECT_EQ(boxes_.size(), 1u);  // the user's question only
+}
+
+}  // namespace
+}  // namespace admin_doc_test

@@ -1,0 +1,384 @@
+#include "presence_fixture.h"
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "admin/Resource.h"
+#include "admin/comm/CommSettings.h"
+#include "admin/util/Utilities.h"
+#include "win32/registry.h"
+#include "win32/sysroot.h"
+#include "win32/windows.h"
+#include "win32/winsock.h"
+
+namespace mfc {
+void SetCurrentThreadObject(CWinThread* thread);
+}
+
+namespace presence_test {
+namespace {
+
+void SetParameters() {
+  const char* parameters = "SOFTWARE\\Tavrin\\Parameters";
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppTraceLevel", 1), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppGuiRefreshPeriod", 150), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppStopDeviceMappingPeriod", 3000),
+            ERROR_SUCCESS);
+}
+
+// Product strings are asked for on one command port shared by every simulated server; quick time-outs.
+void SetCommSettings(uint16_t commandPort) {
+  ServerCommSettings settings;
+  settings.commandPort = commandPort;
+  settings.commandRecvTimeoutMs = 100;
+  settings.commandRecvTimeoutLimit = 20;
+  settings.processDelayMs = 0;
+  settings.productStringAttempts = 1;
+  SetDefaultServerCommSettings(settings);
+}
+
+}  // namespace
+
+uint16_t FreePort(int type) {
+  SOCKET s = socket(AF_INET, type, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = inet_addr("127.0.0.1");
+  bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  int length = sizeof local;
+  getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
+  closesocket(s);
+  return ntohs(local.sin_port);
+}
+
+std::string Ip(int last) { return "127.0.0." + std::to_string(last); }
+ULONG NetIp(int last) { return inet_addr(Ip(last).c_str()); }
+
+zarnet::__dev_info__ DevInfo(uint16_t port, uint8_t cls, uint16_t vid, uint16_t pid, uint16_t rev, uint8_t busy,
+                             uint8_t interfaces) {
+  zarnet::__dev_info__ info{};
+  info.cid[0] = cls;
+  info.cid[1] = 1;
+  info.cid[2] = 2;
+  info.rev = rev;
+  info.pid = pid;
+  info.vid = vid;
+  info.b_f = busy;
+  info.portnum = port;
+  info.speed = 2;
+  info.numINT = interfaces;
+  return info;
+}
+
+zarnet::sim::Device SimDevice(uint16_t port, uint8_t cls, uint16_t vid, uint16_t pid, uint16_t rev,
+                              const std::string& product) {
+  zarnet::sim::Device device;
+  device.port = port;
+  device.device_class = cls;
+  device.vid = vid;
+  device.pid = pid;
+  device.rev = rev;
+  device.product = product;
+  return device;
+}
+
+std::string ReadTraceLog() {
+  std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+int ThreadCount() {
+  int count = 0;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(tasks))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(tasks);
+  }
+  return count;
+}
+
+void InstallWindowsPrinter(const std::string& name, const DeviceEntry& device, int autoReconnect) {
+  char deviceKey[64];
+  snprintf(deviceKey, sizeof deviceKey, "Vid_%.4x&Pid_%.4x", device.Vid, device.Pid);
+  const std::string prefix = "7&1a2b3c&" + std::to_string(device.PortNum);
+  const std::string node = std::string("System\\CurrentControlSet\\Enum\\USB\\") + deviceKey + "\\5&77&0&" +
+                           std::to_string(device.PortNum);
+  const DWORD address = inet_addr(device.ServerIp);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, node, "UINumber", address), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, node, "ParentIdPrefix", prefix), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, node, "Service", "usbprint"), ERROR_SUCCESS);
+  const std::string spooler = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers\\" + name;
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, spooler, "Name", name), ERROR_SUCCESS);
+  std::string upper = prefix;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, spooler + "\\PnPData", "DeviceInstanceID",
+                                        "USBPRINT\\MAKER_MODEL\\" + upper + "&0"),
+            ERROR_SUCCESS);
+  if (autoReconnect < 0) return;
+  const std::string key = "SOFTWARE\\Tavrin\\Printers\\" + name;
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, key, "DeviceIP", address), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, key, "DevicePort", device.PortNum), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetValue(HKEY_LOCAL_MACHINE, key, "Rev", REG_BINARY, &device.Rev, 2), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetValue(HKEY_LOCAL_MACHINE, key, "Pid", REG_BINARY, &device.Pid, 2), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetValue(HKEY_LOCAL_MACHINE, key, "Vid", REG_BINARY, &device.Vid, 2), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, key, "AutoReconnect", static_cast<DWORD>(autoReconnect)),
+            ERROR_SUCCESS);
+}
+
+// ---- DocUnitTest ----
+
+void DocUnitTest::SetUp() {
+  SysrootTest::SetUp();
+  SetParameters();
+  SetCommSettings(FreePort(SOCK_STREAM));  // nobody answers there: fetches fail at once
+  app_ = std::make_unique<CTavrinAdminApp>();
+  ASSERT_TRUE(app_->InitLogAndParameters());
+  app_->AppTraceLevel = 0;
+  doc_ = std::make_unique<CTavrinAdminDoc>();
+  doc_->CreateEventsAndLocks();
+}
+
+void DocUnitTest::TearDown() {
+  if (doc_) {
+    InterlockedExchange(&doc_->m_lStop, 1);
+    doc_->StopProductStringFetches();
+    doc_->WaitForPrinterMonitors();
+    for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
+      DeviceEntry& device = doc_->m_DeviceList.GetNext(position);
+      free(device.ProductString);
+    }
+    doc_->m_DeviceList.RemoveAll();
+    doc_->CleanUp();
+    doc_.reset();
+  }
+  app_.reset();
+  SysrootTest::TearDown();
+}
+
+void DocUnitTest::Receive(int serverLast, uint32_t serverId, const std::vector<zarnet::__dev_info__>& devices) {
+  std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(serverId, devices);
+  doc_->UpdateServerPresence(Ip(serverLast).c_str(), serverId);
+  doc_->UpdateDeviceInfo(Ip(serverLast).c_str(), datagram.data(), static_cast<int>(datagram.size()));
+}
+
+DeviceEntry DocUnitTest::Device(int serverLast, WORD port) {
+  DeviceEntry found{};
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  if (POSITION position = doc_->GetDevicePosition(Ip(serverLast).c_str(), port))
+    found = doc_->m_DeviceList.GetAt(position);
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+  return found;
+}
+
+int DocUnitTest::DeviceCount() {
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  int count = doc_->m_DeviceList.GetCount();
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+  return count;
+}
+
+ServerPresenceEntry DocUnitTest::Server(int serverLast) {
+  ServerPresenceEntry found{};
+  doc_->FindServerPresence(Ip(serverLast).c_str(), &found);
+  return found;
+}
+
+int DocUnitTest::ServerCount() {
+  EnterCriticalSection(&doc_->m_csServerPresence);
+  int count = doc_->m_ServerPresenceList.GetCount();
+  LeaveCriticalSection(&doc_->m_csServerPresence);
+  return count;
+}
+
+POSITION DocUnitTest::AddDevice(int serverLast, const zarnet::__dev_info__& info, DWORD state) {
+  DeviceEntry device{};
+  strncpy(device.ServerIp, Ip(serverLast).c_str(), sizeof device.ServerIp - 1);
+  device.Class = info.cid[0];
+  device.SubClass = info.cid[1];
+  device.Protocol = info.cid[2];
+  device.Rev = info.rev;
+  device.Pid = info.pid;
+  device.Vid = info.vid;
+  device.BusyFlag = info.b_f;
+  device.PortNum = info.portnum;
+  device.NumInterfaces = info.numINT;
+  device.ServerId = 0x5A000000u + static_cast<uint32_t>(serverLast);
+  device.State = state;
+  device.RequestStatus = 1;
+  device.SeenCount = 1;
+  device.ProductStringState = 2;
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  POSITION position = doc_->m_DeviceList.AddTail(device);
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+  return position;
+}
+
+std::vector<DEVICE_ARRIVALREMOVAL_INFO> DocUnitTest::QueuedDeviceRequests() {
+  std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued;
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  for (const DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo)
+    if (slot.RequestId != 0) queued.push_back(slot);
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  return queued;
+}
+
+void DocUnitTest::ReleaseDeviceSlots() {
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) {
+    if (slot.RequestId == 0) continue;
+    free(reinterpret_cast<void*>(static_cast<uintptr_t>(slot.Ids)));
+    slot = {};
+  }
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+}
+
+void DocUnitTest::FillAllDeviceSlots() {
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i)
+    if (doc_->m_ArrDeviceArRmInfo[i].RequestId == 0) doc_->m_ArrDeviceArRmInfo[i].RequestId = i + 1;
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+}
+
+// ---- MappingTest ----
+
+void MappingTest::SetUp() {
+  SysrootTest::SetUp();
+  SetParameters();
+  listenPort_ = FreePort(SOCK_DGRAM);
+  commandPort_ = FreePort(SOCK_STREAM);
+  SetCommSettings(commandPort_);
+  tavrin::SetMessageBoxSink([this](const std::string& text, const std::string&, UINT type) {
+    boxes_.push_back({text, type});
+    return answer_ ? answer_(boxes_.back()) : IDOK;
+  });
+  host_ = std::make_unique<tavrin::kernel_host::KernelHost>();
+  std::string error;
+  ASSERT_TRUE(host_->Start(&error)) << error;
+
+  app_ = std::make_unique<CTavrinAdminApp>();
+  char arg0[] = "TavrinAdmin";
+  char arg1[] = "-nosplash";
+  char* argv[] = {arg0, arg1};
+  app_->SetCommandLine(2, argv);
+  mfc::SetCurrentThreadObject(app_.get());  // this thread is the program's user-interface thread
+  app_->m_nThreadID = GetCurrentThreadId();
+  ASSERT_TRUE(app_->InitInstance());
+  doc_ = app_->GetDocument();
+  ASSERT_NE(doc_, nullptr);
+  pane_ = doc_->GetFunctionView();
+  ASSERT_NE(pane_, nullptr);
+  doc_->m_ulDeviceListAddress = inet_addr("127.0.0.1");
+  doc_->m_wDeviceListPort = listenPort_;
+  doc_->m_dwPrinterPollPeriod = 20;
+}
+
+void MappingTest::TearDown() {
+  if (app_) {
+    if (CTavrinAdminDoc* doc = app_->GetDocument()) {
+      if (doc->IsDeviceMappingStarted()) doc->StopDeviceMapping(FALSE);
+      app_->CloseAllDocuments(FALSE);
+    }
+    app_->ExitInstance();
+    mfc::SetCurrentThreadObject(nullptr);
+    app_.reset();
+  }
+  sim_.Stop();
+  host_.reset();
+  tavrin::SetMessageBoxSink({});
+  SysrootTest::TearDown();
+}
+
+void MappingTest::StartMapping() {
+  app_->GetMainFrame()->SendMessage(WM_COMMAND, ID_START_DEVICE_MAPPING, 0);
+  ASSERT_TRUE(doc_->IsDeviceMappingStarted());
+  ASSERT_TRUE(PumpUntil([&] { return doc_->m_hDetectServerThread != nullptr; })) << ReadTraceLog();
+}
+
+zarnet::sim::Server& MappingTest::AddServer(int last, std::vector<zarnet::sim::Device> devices) {
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(last, listenPort_);
+  options.command_port = commandPort_;
+  options.devices = std::move(devices);
+  return sim_.AddServer(options);
+}
+
+void MappingTest::StartServers() {
+  std::string error;
+  ASSERT_TRUE(sim_.Start(&error)) << error;
+}
+
+bool MappingTest::PumpUntil(const std::function<bool()>& done, int milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (!app_->PreTranslateMessage(&msg)) {
+        TranslateMessage(&msg);
+        DispatchMessage(&msg);
+      }
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+const TreeServerItem* MappingTest::ServerRow(int last) {
+  for (const TreeServerItem& row : pane_->m_DeviceTree) {
+    CString ip;
+    pane_->GetServerIPFromItem(&row, ip);
+    if (ip == Ip(last).c_str()) return &row;
+  }
+  return nullptr;
+}
+
+const TreeDeviceItem* MappingTest::DeviceRow(int last, WORD port) {
+  const TreeServerItem* server = ServerRow(last);
+  if (!server) return nullptr;
+  for (const TreeDeviceItem& row : server->Devices)
+    if (row.Port == std::to_string(port).c_str()) return &row;
+  return nullptr;
+}
+
+bool MappingTest::Select(int last, WORD port) {
+  for (size_t s = 0; s < pane_->m_DeviceTree.size(); ++s) {
+    const TreeServerItem& server = pane_->m_DeviceTree[s];
+    CString ip;
+    pane_->GetServerIPFromItem(&server, ip);
+    if (!(ip == Ip(last).c_str())) continue;
+    for (size_t d = 0; d < server.Devices.size(); ++d) {
+      if (!(server.Devices[d].Port == std::to_string(port).c_str())) continue;
+      pane_->m_nSelectedServer = static_cast<int>(s);
+      pane_->m_nSelectedDevice = static_cast<int>(d);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<BUS_DEVICE_INFO> MappingTest::PluggedDevices() {
+  std::vector<BUS_DEVICE_INFO> devices;
+  void* answer = nullptr;
+  if (doc_->m_objBus.GetDeviceInfo(&answer) && answer) {
+    uint32_t count = 0;
+    memcpy(&count, answer, sizeof count);
+    const auto* records = static_cast<const uint8_t*>(answer) + sizeof count;
+    for (uint32_t i = 0; i < count; ++i) devices.push_back(pelkobus::Load<BUS_DEVICE_INFO>(records + i * sizeof(BUS_DEVICE_INFO)));
+  }
+  free(answer);
+  return devices;
+}
+
+bool MappingTest::IsPlugged(int last, WORD port) {
+  for (const BUS_DEVICE_INFO& device : PluggedDevices())
+    if (device.IP == NetIp(last) && device.Port == port) return true;
+  return false;
+}
+
+}  // namespace presence_test

@@ -1,0 +1,242 @@
+// The server presence list and the device list driven directly: datagrams as the listener hands them
+// over, then the refresh timer's checks.
+#include <cstdlib>
+#include <cstring>
+
+#include "presence_fixture.h"
+
+namespace presence_test {
+namespace {
+
+SERVER_ARRIVALREMOVAL_INFO ServerSlot(CTavrinAdminDoc& doc, int index) {
+  EnterCriticalSection(&doc.m_csServerArRm);
+  SERVER_ARRIVALREMOVAL_INFO slot = doc.m_ArrSereverArRmInfo[index];
+  LeaveCriticalSection(&doc.m_csServerArRm);
+  return slot;
+}
+
+void AnswerServerSlot(CTavrinAdminDoc& doc, int index, DWORD status) {
+  SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(doc, index);
+  EnterCriticalSection(&doc.m_csServerPresence);
+  for (POSITION position = doc.m_ServerPresenceList.GetHeadPosition(); position;) {
+    ServerPresenceEntry& server = doc.m_ServerPresenceList.GetNext(position);
+    if (inet_addr(server.ServerIp) == slot.ServerIp) server.RequestStatus = status;
+  }
+  LeaveCriticalSection(&doc.m_csServerPresence);
+  EnterCriticalSection(&doc.m_csServerArRm);
+  doc.m_ArrSereverArRmInfo[index] = {};
+  LeaveCriticalSection(&doc.m_csServerArRm);
+}
+
+void CheckServers(CTavrinAdminDoc& doc) {
+  EnterCriticalSection(&doc.m_csServerPresence);
+  doc.CheckServerArrivalRemoval();
+  LeaveCriticalSection(&doc.m_csServerPresence);
+}
+
+// The refresh timer's device half, with the device tree's reset of the broadcast counts.
+void CheckDevices(CTavrinAdminDoc& doc) {
+  EnterCriticalSection(&doc.m_csDeviceList);
+  doc.CheckDeviceDeparture();
+  for (POSITION position = doc.m_DeviceList.GetHeadPosition(); position;) doc.m_DeviceList.GetNext(position).SeenCount = 0;
+  LeaveCriticalSection(&doc.m_csDeviceList);
+}
+
+// A datagram in a buffer of exactly its size, so that a read beyond it is caught.
+void ReceiveRaw(CTavrinAdminDoc& doc, int serverLast, const std::vector<uint8_t>& bytes) {
+  auto* exact = static_cast<BYTE*>(malloc(bytes.size() ? bytes.size() : 1));
+  memcpy(exact, bytes.data(), bytes.size());
+  doc.UpdateDeviceInfo(Ip(serverLast).c_str(), exact, static_cast<int>(bytes.size()));
+  free(exact);
+}
+
+TEST_F(DocUnitTest, DatagramsAreReadOnlyAsFarAsBothInfolenAndTheBytesReceivedReach) {
+  const std::vector<zarnet::__dev_info__> three = {DevInfo(1, 3, 0x1111, 1, 1), DevInfo(2, 3, 0x2222, 2, 2),
+                                                   DevInfo(3, 3, 0x3333, 3, 3)};
+  std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(7, three);
+
+  // infolen names five entries, three arrived: the three whole ones are taken.
+  std::vector<uint8_t> longer = datagram;
+  uint32_t infolen = 8 + 5 * 14;
+  memcpy(longer.data(), &infolen, 4);
+  ReceiveRaw(*doc_, 2, longer);
+  EXPECT_EQ(DeviceCount(), 3);
+
+  // infolen says one entry though three arrived: only that one.
+  std::vector<uint8_t> shorter = zarnet::EncodeServerDeviceList(7, three);
+  infolen = 8 + 14;
+  memcpy(shorter.data(), &infolen, 4);
+  ReceiveRaw(*doc_, 3, shorter);
+  EXPECT_EQ(DeviceCount(), 4);
+
+  // infolen below the header, a header cut short, a half entry: nothing is listed from them.
+  std::vector<uint8_t> tiny = datagram;
+  infolen = 4;
+  memcpy(tiny.data(), &infolen, 4);
+  ReceiveRaw(*doc_, 4, tiny);
+  ReceiveRaw(*doc_, 4, std::vector<uint8_t>(datagram.begin(), datagram.begin() + 6));
+  ReceiveRaw(*doc_, 4, std::vector<uint8_t>(datagram.begin(), datagram.begin() + 8 + 13));
+  EXPECT_EQ(DeviceCount(), 4);
+
+  // infolen 8: the server is heard and no device listed.
+  Receive(5, 9, {});
+  EXPECT_EQ(Server(5).ServerId, 9u);
+  EXPECT_EQ(DeviceCount(), 4);
+}
+
+TEST_F(DocUnitTest, ANewServerIsReportedAtTheFirstCheckAndDepartsAfterAWholeSilentPeriod) {
+  Receive(2, 0x5A000002, {});
+  Receive(2, 0x77, {});  // another identifier from the same address: the first one stays
+  ServerPresenceEntry server = Server(2);
+  EXPECT_EQ(server.ServerId, 0x5A000002u);
+  EXPECT_EQ(server.PresenceCount, SERVER_PRESENCE_NEW);
+  EXPECT_EQ(server.Active, 1u);
+
+  ResetEvent(doc_->ServerArRmEvent);
+  CheckServers(*doc_);
+  SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(*doc_, 0);
+  EXPECT_EQ(slot.RequestId, 1u);
+  EXPECT_EQ(slot.Taken, 0);
+  EXPECT_EQ(slot.Length, 24u);
+  EXPECT_EQ(slot.Arrival, 1);
+  EXPECT_EQ(slot.ServerId, 0x5A000002u);
+  EXPECT_EQ(slot.ServerIp, NetIp(2));
+  EXPECT_EQ(slot.DataPort, 3240);  // host order in the server record
+  EXPECT_EQ(slot.Status, ARRM_STATUS_PENDING);
+  EXPECT_EQ(WaitForSingleObject(doc_->ServerArRmEvent, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(Server(2).PresenceCount, 0u);
+
+  // While the arrival is unanswered nothing more is queued.
+  CheckServers(*doc_);
+  EXPECT_EQ(ServerSlot(*doc_, 1).RequestId, 0u);
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
+
+  // Heard between two checks: alive. The count wraps from 99 to 1, never reaching "new".
+  for (int i = 0; i < 150; ++i) Receive(2, 0x5A000002, {});
+  EXPECT_EQ(Server(2).PresenceCount, 51u);
+  CheckServers(*doc_);
+  EXPECT_EQ(ServerSlot(*doc_, 0).RequestId, 0u);
+
+  // Silent for a whole period: departure queued; its datagrams are ignored from then on.
+  CheckServers(*doc_);
+  slot = ServerSlot(*doc_, 0);
+  EXPECT_EQ(slot.RequestId, 1u);
+  EXPECT_EQ(slot.Arrival, 0);
+  EXPECT_EQ(Server(2).Active, 0u);
+  Receive(2, 0x5A000002, {DevInfo(1, 3, 1, 2, 3)});
+  EXPECT_EQ(DeviceCount(), 0);
+
+  // Answered with success and no device in use: dropped at the next check.
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
+  CheckServers(*doc_);
+  EXPECT_EQ(ServerCount(), 0);
+}
+
+TEST_F(DocUnitTest, AServerWithADeviceInUseStaysListedAfterItsDeparture) {
+  Receive(2, 1, {});
+  CheckServers(*doc_);
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
+  AddDevice(2, DevInfo(4, 3, 1, 2, 3), DEVICE_STATE_CONNECTED);
+  CheckServers(*doc_);
+  CheckServers(*doc_);  // departure queued
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
+  CheckServers(*doc_);
+  EXPECT_EQ(ServerCount(), 1);
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  doc_->m_DeviceList.GetHead().State = DEVICE_STATE_DISCONNECTED;
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+  CheckServers(*doc_);
+  EXPECT_EQ(ServerCount(), 0);
+}
+
+TEST_F(DocUnitTest, DevicesAreMergedByServerPortAndNumbersAndDepartWhenNoLongerListed) {
+  Receive(2, 0x10, {DevInfo(1, 7, 0x03F0, 0x1234, 0x0100), DevInfo(2, 8, 0x8086, 0x5678, 0x0200)});
+  DeviceEntry printer = Device(2, 1);
+  EXPECT_EQ(printer.State, DEVICE_STATE_FREE);
+  EXPECT_EQ(printer.SeenCount, 1u);
+  EXPECT_EQ(printer.RequestStatus, 1u);
+  EXPECT_EQ(printer.Class, 7);
+  EXPECT_STREQ(printer.VendorName, "Hewlett Packard");
+  EXPECT_EQ(printer.ServerId, 0x10u);
+
+  Receive(2, 0x11, {DevInfo(1, 7, 0x03F0, 0x1234, 0x0100), DevInfo(2, 8, 0x8086, 0x5678, 0x0200)});
+  printer = Device(2, 1);
+  EXPECT_EQ(printer.SeenCount, 2u);
+  EXPECT_EQ(printer.ServerId, 0x11u);  // the device takes the newer identifier
+  EXPECT_EQ(DeviceCount(), 2);
+
+  // The same port with another release: a second entry; the first departs at the next check.
+  CheckDevices(*doc_);
+  Receive(2, 0x11, {DevInfo(1, 7, 0x03F0, 0x1234, 0x0101), DevInfo(2, 8, 0x8086, 0x5678, 0x0200)});
+  EXPECT_EQ(DeviceCount(), 3);
+  CheckDevices(*doc_);
+  EXPECT_EQ(DeviceCount(), 2);
+  EXPECT_EQ(Device(2, 1).Rev, 0x0101);
+}
+
+TEST_F(DocUnitTest, EveryDepartedDeviceOfOneCheckIsRemovedHoweverMany) {
+  std::vector<zarnet::__dev_info__> devices;
+  for (uint16_t port = 1; port <= 72; ++port) devices.push_back(DevInfo(port, 3, 0x1000, port, 1));
+  Receive(2, 1, devices);
+  Receive(3, 1, devices);
+  ASSERT_EQ(DeviceCount(), 144);
+  CheckDevices(*doc_);  // the refresh's reset
+  CheckDevices(*doc_);  // nobody listed them since
+  EXPECT_EQ(DeviceCount(), 0);
+}
+
+TEST_F(DocUnitTest, AConnectedDeviceThatTheServerGaveUpIsReportedRemovedAndStaysListed) {
+  Receive(2, 1, {DevInfo(5, 3, 0x1A2B, 0x3C4D, 0x0102, 1)});
+  EnterCriticalSection(&doc_->m_csDeviceList);
+  doc_->m_DeviceList.GetHead().State = DEVICE_STATE_CONNECTED;
+  LeaveCriticalSection(&doc_->m_csDeviceList);
+  Receive(2, 1, {DevInfo(5, 3, 0x1A2B, 0x3C4D, 0x0102, 0)});
+  EXPECT_EQ(Device(2, 5).ConnectionLost, 1u);
+
+  CheckDevices(*doc_);
+  DeviceEntry device = Device(2, 5);
+  EXPECT_EQ(DeviceCount(), 1);
+  EXPECT_EQ(device.State, DEVICE_STATE_DISCONNECT_REQUESTED);
+  EXPECT_EQ(device.RequestStatus, ARRM_STATUS_PENDING);
+  EXPECT_EQ(device.ConnectionLost, 0u);
+  EXPECT_NE(device.UnloadStartTick, 0u);
+  std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued = QueuedDeviceRequests();
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0].Arrival, 0);
+  EXPECT_EQ(queued[0].PortNum, 5);
+}
+
+TEST_F(DocUnitTest, WithTheDeviceTableFullNothingIsCountedAsAwaitedAndTheWaitEndsAtOnce) {
+  AddDevice(2, DevInfo(1, 3, 1, 1, 1), DEVICE_STATE_CONNECTED);
+  AddDevice(2, DevInfo(2, 3, 1, 2, 1), DEVICE_STATE_CONNECTED);
+  FillAllDeviceSlots();
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(doc_->DisconnectAll(TRUE, TRUE, FALSE), 0);
+  EXPECT_LT(GetTickCount() - start, 1000u);  // not the whole AppStopDeviceMappingPeriod
+  EXPECT_EQ(doc_->m_nPendingDeviceRsp, 0);
+  EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_CONNECTED);
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+
+  // Queued removals count one answer each; the disconnect-everything flag is down again afterwards.
+  EXPECT_EQ(doc_->DisconnectAll(FALSE, TRUE, FALSE), 0);
+  EXPECT_EQ(doc_->m_nPendingDeviceRsp, 2);
+  EXPECT_EQ(QueuedDeviceRequests().size(), 2u);
+  EXPECT_EQ(doc_->m_lDisconnectAll, 0);
+}
+
+TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted) {
+  Receive(2, 1, {});
+  Receive(3, 1, {});
+  Receive(4, 1, {});
+  CheckServers(*doc_);                                 // three arrivals queued (slots 0..2)
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);     // 2: arrived
+  AnswerServerSlot(*doc_, 1, ARRM_STATUS_FAILED);      // 3: its arrival failed: nothing to remove
+  doc_->ReportAllServersDeparted();                    // 2: departure queued; 4: still pending, departure queued
+  EXPECT_EQ(doc_->m_nPendingServerRsp, 2);
+  EXPECT_EQ(Server(3).Active, 1u);
+}
+
+}  // namespace
+}  // namespace presence_test
