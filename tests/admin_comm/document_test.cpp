@@ -22,15 +22,13 @@ class DocumentTest : public CommTest {
     CommTest::SetUp();
     trace_ = std::make_unique<TraceCapture>();  // also the application object the thread finds
     document_ = std::make_unique<CTavrinAdminDoc>();
-    InitializeCriticalSection(&document_->m_csDeviceList);
-    InitializeCriticalSection(&document_->m_csServerPresence);
+    document_->CreateEventsAndLocks();
   }
   void TearDown() override {
     for (POSITION position = document_->m_DeviceList.GetHeadPosition(); position != nullptr;) {
       free(document_->m_DeviceList.GetNext(position).ProductString);
     }
-    DeleteCriticalSection(&document_->m_csDeviceList);
-    DeleteCriticalSection(&document_->m_csServerPresence);
+    document_->CleanUp();
     document_.reset();
     trace_.reset();
     CommTest::TearDown();

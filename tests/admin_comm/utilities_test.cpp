@@ -95,4 +95,14 @@ TEST_F(UtilitiesTest, WaitDispatchesMessagesUntilEveryHandleIsSignalled) {
   CloseHandle(second);
 }
 
+TEST(SystemErrorText, KnownCodesHaveTheirTextAndUnknownOnesNone) {
+  CString text;
+  GetSystemErrorText(ERROR_FILE_NOT_FOUND, text);
+  EXPECT_STREQ((LPCSTR)text, "The system cannot find the file specified.\r\n");
+  GetSystemErrorText(10060, text);
+  EXPECT_NE(text.Find("did not properly respond"), -1);
+  GetSystemErrorText(0xDEADBEEF, text);
+  EXPECT_TRUE(text.IsEmpty());
+}
+
 }  // namespace

@@ -96,6 +96,9 @@ void DocTest::SetUp() {
   ASSERT_NE(doc_->GetFunctionView(), nullptr);
   ASSERT_NE(doc_->GetBottemFormView(), nullptr);
   ASSERT_NE(doc_->GetDetailsFormView(), nullptr);
+  // The broadcast listener hears only this machine, on a port of its own.
+  doc_->m_ulDeviceListAddress = inet_addr("127.0.0.1");
+  doc_->m_wDeviceListPort = 0;
 }
 
 void DocTest::TearDown() {

@@ -1,9 +1,11 @@
 // Device mapping's start and stop through the commands, with the drivers up and down, and the shut-down
 // that the installers ask for through TavrinAdminShutDownEvent.
 #include <algorithm>
+#include <cstring>
+#include <regex>
 
 #include "admin/Resource.h"
-#include "admin/WinSecurity.h"
+#include "win32/security.h"
 #include "doc_fixture.h"
 #include "win32/setupapi.h"
 
@@ -42,6 +44,11 @@ TEST_F(DocTest, WithoutTheDriversTheStartShowsTheBoxAndEndsIdleWithOneCleanUpSig
   CloseHandle(cleanUpDone);
   EXPECT_EQ(MappingLogTexts(), (std::vector<std::string>{"Started Device Mapping Functionality.",
                                                          "Stopped the Device Mapping functionality."}));
+  const std::vector<LogRow> rows = doc_->GetBottemFormView()->GetDeviceMappingLog();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].Serial, 2);
+  EXPECT_TRUE(std::regex_match(rows[1].Time.str(), std::regex(R"(\d\d-\d\d-\d{4} : \d\d:\d\d:\d\d)")))
+      << rows[1].Time.str();
   EXPECT_EQ(frame_->GetStatusText(), "");
   const std::string log = ReadLog();
   EXPECT_NE(log.find("Started Device Mapping Functionality.\r\n\r\n"), std::string::npos);
@@ -121,8 +128,54 @@ TEST_F(DocTest, TheControlDeviceLeavingEndsTheDeviceThreadAndClosesTheLink) {
   PumpFor(300);  // the removal's answer is not a confirmation: nothing is reopened
   EXPECT_EQ(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
   EXPECT_TRUE(boxes_.empty());
+
+  // A confirmation that comes before the bus driver has started on the node is no failure: the
+  // interface notice that follows opens it.
+  doc_->GetFunctionView()->SendMessage(WM_SPECIAL_SERVER_ARRIVED, DBT_DEVICEARRIVAL, 0);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(doc_->m_nBusInterfaceArrivals, 0u);
+  // The special server back: the bus side comes up again with a new device thread.
+  ASSERT_TRUE(doc_->SpecialServerArrivalRemoval(TRUE));
+  ASSERT_TRUE(PumpUntil([&] { return doc_->m_hDeviceNotifyThread != nullptr; })) << ReadLog();
+  EXPECT_NE(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(boxes_.empty());
   Command(ID_STOP_DEVICE_MAPPING);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+}
+
+TEST_F(DocTest, AStopWhoseAnswersTimeOutOffersARebootOnlyWhenTheUserAskedForIt) {
+  StartHost();
+  StartMappingWithBus();
+  // A server whose departure can no longer reach a driver: its answer never comes.
+  ServerPresenceEntry server{};
+  std::strncpy(server.ServerIp, "127.0.0.5", sizeof server.ServerIp - 1);
+  server.Active = 1;
+  server.RequestStatus = ARRM_STATUS_SUCCESS;
+  EnterCriticalSection(&doc_->m_csServerPresence);
+  doc_->m_ServerPresenceList.AddTail(server);
+  LeaveCriticalSection(&doc_->m_csServerPresence);
+  host_->Kill();
+  const int reboots = tavrin::shutdown::RequestCount();
+  Command(ID_STOP_DEVICE_MAPPING);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[1].text, "Press OK to Reboot the System OR CANCEL to Reboot Later.");
+  EXPECT_EQ(boxes_[1].type, static_cast<UINT>(MB_OKCANCEL | MB_ICONINFORMATION));
+  ASSERT_EQ(tavrin::shutdown::RequestCount(), reboots + 1);
+  EXPECT_EQ(tavrin::shutdown::LastRequest().flags, EWX_SHUTDOWN | EWX_REBOOT);
+  EXPECT_EQ(tavrin::shutdown::LastRequest().reason, 0xFFFFFFFFu);
+
+  // The same on the exit monitor's road: no question, no reboot.
+  boxes_.clear();
+  StartHost();
+  StartMappingWithBus();
+  EnterCriticalSection(&doc_->m_csServerPresence);
+  doc_->m_ServerPresenceList.AddTail(server);
+  LeaveCriticalSection(&doc_->m_csServerPresence);
+  host_->Kill();
+  doc_->StopDeviceMapping(FALSE);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(tavrin::shutdown::RequestCount(), reboots + 1);
 }
 
 TEST_F(DocTest, AStopSurvivesTheDriversGoingAway) {
@@ -193,6 +246,25 @@ TEST_F(DocTest, AfterAUserStopTheShutDownEventStillEndsTheProgram) {
   EXPECT_TRUE(PumpUntil([&] { return app_->GetDocument() == nullptr; })) << ReadLog();
   doc_ = nullptr;
   EXPECT_EQ(boxes_.size(), 1u);  // the user's question only
+}
+
+}  // namespace
+}  // namespace admin_doc_test
+
+namespace admin_doc_test {
+namespace {
+
+TEST_F(DocTest, ClosingTheDocumentWhileMappingRunsEndsItsThreadsFirst) {
+  StartHost();
+  StartMappingWithBus();
+  HANDLE cleanUpDone = OpenEvent(SYNCHRONIZE, FALSE, "TavrinAdminCleanUpDone");
+  ASSERT_NE(cleanUpDone, nullptr);
+  app_->CloseAllDocuments(FALSE);
+  doc_ = nullptr;
+  EXPECT_EQ(app_->GetDocument(), nullptr);
+  EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
+  CloseHandle(cleanUpDone);
+  EXPECT_TRUE(boxes_.empty());
 }
 
 }  // namespace

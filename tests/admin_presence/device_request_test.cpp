@@ -36,9 +36,9 @@ Ids ReadIds(const DEVICE_ARRIVALREMOVAL_INFO& slot) {
   size_t at = 0;
   Ids ids;
   ids.hardware = ReadList(block, slot.TotalSize, at);
-  EXPECT_EQ(at, slot.HardwareIdSize);
+  EXPECT_EQ(at, +slot.HardwareIdSize);
   ids.compatible = ReadList(block, slot.TotalSize, at);
-  EXPECT_EQ(at, slot.TotalSize);
+  EXPECT_EQ(at, +slot.TotalSize);
   return ids;
 }
 
@@ -53,26 +53,26 @@ TEST_F(DocUnitTest, ASimpleDeviceGetsItsIdentifiersInA252ByteBlock) {
   std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued = QueuedDeviceRequests();
   ASSERT_EQ(queued.size(), 1u);
   const DEVICE_ARRIVALREMOVAL_INFO& slot = queued[0];
-  EXPECT_EQ(slot.RequestId, 1u);
-  EXPECT_EQ(slot.Taken, 0);
-  EXPECT_EQ(slot.Length, 64u);
-  EXPECT_EQ(slot.Arrival, 1);
-  EXPECT_EQ(slot.DeviceInfoLength, 42u);
-  EXPECT_EQ(slot.AutoConnect, 0);
-  EXPECT_EQ(slot.PortNum, 9);
-  EXPECT_EQ(slot.Class, 3);
-  EXPECT_EQ(slot.SubClass, 1);
-  EXPECT_EQ(slot.Protocol, 2);
-  EXPECT_EQ(slot.Rev, 0x0102);
-  EXPECT_EQ(slot.Pid, 0x3C4D);
-  EXPECT_EQ(slot.Vid, 0x1A2B);
-  EXPECT_EQ(slot.ServerId, 0x5A000002u);
-  EXPECT_EQ(slot.ServerIp, NetIp(2));
-  EXPECT_EQ(slot.DataPort, htons(3240));
-  EXPECT_EQ(slot.ArRmStatus, ARRM_STATUS_PENDING);
-  EXPECT_EQ(slot.UserHandle, 0u);
-  EXPECT_EQ(slot.HardwareIdSize, 108u);
-  EXPECT_EQ(slot.TotalSize, 252u);
+  EXPECT_EQ(+slot.RequestId, 1u);
+  EXPECT_EQ(+slot.Taken, 0);
+  EXPECT_EQ(+slot.Length, 64u);
+  EXPECT_EQ(+slot.Arrival, 1);
+  EXPECT_EQ(+slot.DeviceInfoLength, 42u);
+  EXPECT_EQ(+slot.AutoConnect, 0);
+  EXPECT_EQ(+slot.PortNum, 9);
+  EXPECT_EQ(+slot.Class, 3);
+  EXPECT_EQ(+slot.SubClass, 1);
+  EXPECT_EQ(+slot.Protocol, 2);
+  EXPECT_EQ(+slot.Rev, 0x0102);
+  EXPECT_EQ(+slot.Pid, 0x3C4D);
+  EXPECT_EQ(+slot.Vid, 0x1A2B);
+  EXPECT_EQ(+slot.ServerId, 0x5A000002u);
+  EXPECT_EQ(+slot.ServerIp, NetIp(2));
+  EXPECT_EQ(+slot.DataPort, htons(3240));
+  EXPECT_EQ(+slot.ArRmStatus, ARRM_STATUS_PENDING);
+  EXPECT_EQ(+slot.UserHandle, 0u);
+  EXPECT_EQ(+slot.HardwareIdSize, 108u);
+  EXPECT_EQ(+slot.TotalSize, 252u);
   Ids ids = ReadIds(slot);
   EXPECT_EQ(ids.hardware, (std::vector<std::string>{"USB\\VID_1A2B&PID_3C4D&REV_0102", "USB\\VID_1A2B&PID_3C4D"}));
   EXPECT_EQ(ids.compatible,
@@ -86,12 +86,12 @@ TEST_F(DocUnitTest, ACompositeDeviceGetsGenericCompatibleIdentifiersInA298ByteBl
   LeaveCriticalSection(&doc_->m_csDeviceList);
   std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued = QueuedDeviceRequests();
   ASSERT_EQ(queued.size(), 1u);
-  EXPECT_EQ(queued[0].Arrival, 0);
-  EXPECT_EQ(queued[0].Class, 3);
-  EXPECT_EQ(queued[0].SubClass, 1);
-  EXPECT_EQ(queued[0].Protocol, 2);
-  EXPECT_EQ(queued[0].HardwareIdSize, 108u);
-  EXPECT_EQ(queued[0].TotalSize, 298u);
+  EXPECT_EQ(+queued[0].Arrival, 0);
+  EXPECT_EQ(+queued[0].Class, 3);
+  EXPECT_EQ(+queued[0].SubClass, 1);
+  EXPECT_EQ(+queued[0].Protocol, 2);
+  EXPECT_EQ(+queued[0].HardwareIdSize, 108u);
+  EXPECT_EQ(+queued[0].TotalSize, 298u);
   Ids ids = ReadIds(queued[0]);
   EXPECT_EQ(ids.hardware, (std::vector<std::string>{"USB\\VID_ABCD&PID_00EF&REV_0A0B", "USB\\VID_ABCD&PID_00EF"}));
   EXPECT_EQ(ids.compatible, (std::vector<std::string>{"usb\\devclass_00&subclass_00&prot_00",
@@ -107,7 +107,7 @@ TEST_F(DocUnitTest, WithEverySlotBusyNoRequestIsQueued) {
   LeaveCriticalSection(&doc_->m_csDeviceList);
   EnterCriticalSection(&doc_->m_csDeviceArRm);
   for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) {
-    EXPECT_EQ(slot.Ids, 0u);
+    EXPECT_EQ(+slot.Ids, 0u);
     slot = {};
   }
   LeaveCriticalSection(&doc_->m_csDeviceArRm);
@@ -120,7 +120,7 @@ TEST_F(DocUnitTest, APrinterSetToAutoConnectIsMarkedSoInItsRequest) {
   EnterCriticalSection(&doc_->m_csDeviceList);
   ASSERT_TRUE(doc_->FillAndSendReqToBusDriver(position, TRUE));
   LeaveCriticalSection(&doc_->m_csDeviceList);
-  EXPECT_EQ(QueuedDeviceRequests().at(0).AutoConnect, 1);
+  EXPECT_EQ(+QueuedDeviceRequests().at(0).AutoConnect, 1);
 }
 
 }  // namespace

@@ -72,17 +72,33 @@ TEST_F(MappingTest, ConnectAndDisconnectReachTheControlDevice) {
   ASSERT_TRUE(PumpUntil([&] { return ShowsState(DeviceRow(2, 3), "Connected"); })) << ReadTraceLog();
   std::vector<BUS_DEVICE_INFO> plugged = PluggedDevices();
   ASSERT_EQ(plugged.size(), 1u);
-  EXPECT_EQ(plugged[0].IP, NetIp(2));
-  EXPECT_EQ(plugged[0].Port, 3);
-  EXPECT_EQ(plugged[0].Vid, 0x0781);
-  EXPECT_EQ(plugged[0].Pid, 0x5567);
-  EXPECT_EQ(plugged[0].Rev, 0x0100);
+  EXPECT_EQ(+plugged[0].IP, NetIp(2));
+  EXPECT_EQ(+plugged[0].Port, 3);
+  EXPECT_EQ(+plugged[0].Vid, 0x0781);
+  EXPECT_EQ(+plugged[0].Pid, 0x5567);
+  EXPECT_EQ(+plugged[0].Rev, 0x0100);
 
   ASSERT_TRUE(Select(2, 3));
   doc_->OnConnectDisconnect();
   EXPECT_EQ(DeviceRow(2, 3)->State, "Unloading...");
   ASSERT_TRUE(PumpUntil([&] { return ShowsState(DeviceRow(2, 3), "Free"); })) << ReadTraceLog();
   EXPECT_FALSE(IsPlugged(2, 3));
+
+  // With every request slot taken the command changes nothing.
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) {
+    doc_->m_ArrDeviceArRmInfo[i].RequestId = i + 1;
+    doc_->m_ArrDeviceArRmInfo[i].Taken = 1;  // as if sent: the notification thread leaves them
+  }
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  const CString statusBefore = app_->GetMainFrame()->GetStatusText();
+  ASSERT_TRUE(Select(2, 3));
+  doc_->OnConnectDisconnect();
+  EXPECT_EQ(DeviceRow(2, 3)->State, "Free");
+  EXPECT_EQ(app_->GetMainFrame()->GetStatusText(), statusBefore);
+  EnterCriticalSection(&doc_->m_csDeviceArRm);
+  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
+  LeaveCriticalSection(&doc_->m_csDeviceArRm);
 
   // A busy device is neither connected nor disconnected by the command.
   sim_.server(0).SetBusy(4, true, "127.0.0.9");

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "admin/comm/CommSettings.h"
 #include "admin/util/Utilities.h"
 #include "win32/registry.h"
+#include "win32/ioctl.h"
 #include "win32/sysroot.h"
 #include "win32/windows.h"
 #include "win32/winsock.h"
@@ -45,6 +47,8 @@ void SetCommSettings(uint16_t commandPort) {
 }  // namespace
 
 uint16_t FreePort(int type) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET s = socket(AF_INET, type, 0);
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -53,6 +57,7 @@ uint16_t FreePort(int type) {
   int length = sizeof local;
   getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
   closesocket(s);
+  WSACleanup();
   return ntohs(local.sin_port);
 }
 
@@ -363,15 +368,19 @@ bool MappingTest::Select(int last, WORD port) {
 }
 
 std::vector<BUS_DEVICE_INFO> MappingTest::PluggedDevices() {
+  // One request with room for many: the answer says how much of it was written.
+  std::vector<uint8_t> answer(4 + 64 * sizeof(BUS_DEVICE_INFO));
+  DWORD returned = 0;
   std::vector<BUS_DEVICE_INFO> devices;
-  void* answer = nullptr;
-  if (doc_->m_objBus.GetDeviceInfo(&answer) && answer) {
-    uint32_t count = 0;
-    memcpy(&count, answer, sizeof count);
-    const auto* records = static_cast<const uint8_t*>(answer) + sizeof count;
-    for (uint32_t i = 0; i < count; ++i) devices.push_back(pelkobus::Load<BUS_DEVICE_INFO>(records + i * sizeof(BUS_DEVICE_INFO)));
-  }
-  free(answer);
+  if (!DeviceIoControl(doc_->m_objBus.GetHandle(), IOCTL_BUS_GET_DEVCOUNT, answer.data(),
+                       static_cast<DWORD>(answer.size()), answer.data(), static_cast<DWORD>(answer.size()), &returned,
+                       nullptr) ||
+      returned < 4)
+    return devices;
+  const uint32_t count = std::min<uint32_t>(pelkobus::Load<uint32_t>(answer.data()),
+                                            static_cast<uint32_t>((returned - 4) / sizeof(BUS_DEVICE_INFO)));
+  for (uint32_t i = 0; i < count; ++i)
+    devices.push_back(pelkobus::Load<BUS_DEVICE_INFO>(answer.data() + 4 + i * sizeof(BUS_DEVICE_INFO)));
   return devices;
 }
 

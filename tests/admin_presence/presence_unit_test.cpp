@@ -95,33 +95,33 @@ TEST_F(DocUnitTest, ANewServerIsReportedAtTheFirstCheckAndDepartsAfterAWholeSile
   ResetEvent(doc_->ServerArRmEvent);
   CheckServers(*doc_);
   SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(*doc_, 0);
-  EXPECT_EQ(slot.RequestId, 1u);
-  EXPECT_EQ(slot.Taken, 0);
-  EXPECT_EQ(slot.Length, 24u);
-  EXPECT_EQ(slot.Arrival, 1);
-  EXPECT_EQ(slot.ServerId, 0x5A000002u);
-  EXPECT_EQ(slot.ServerIp, NetIp(2));
-  EXPECT_EQ(slot.DataPort, 3240);  // host order in the server record
-  EXPECT_EQ(slot.Status, ARRM_STATUS_PENDING);
+  EXPECT_EQ(+slot.RequestId, 1u);
+  EXPECT_EQ(+slot.Taken, 0);
+  EXPECT_EQ(+slot.Length, 24u);
+  EXPECT_EQ(+slot.Arrival, 1);
+  EXPECT_EQ(+slot.ServerId, 0x5A000002u);
+  EXPECT_EQ(+slot.ServerIp, NetIp(2));
+  EXPECT_EQ(+slot.DataPort, 3240);  // host order in the server record
+  EXPECT_EQ(+slot.Status, ARRM_STATUS_PENDING);
   EXPECT_EQ(WaitForSingleObject(doc_->ServerArRmEvent, 0), WAIT_OBJECT_0);
   EXPECT_EQ(Server(2).PresenceCount, 0u);
 
   // While the arrival is unanswered nothing more is queued.
   CheckServers(*doc_);
-  EXPECT_EQ(ServerSlot(*doc_, 1).RequestId, 0u);
+  EXPECT_EQ(+ServerSlot(*doc_, 1).RequestId, 0u);
   AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
 
   // Heard between two checks: alive. The count wraps from 99 to 1, never reaching "new".
   for (int i = 0; i < 150; ++i) Receive(2, 0x5A000002, {});
   EXPECT_EQ(Server(2).PresenceCount, 51u);
   CheckServers(*doc_);
-  EXPECT_EQ(ServerSlot(*doc_, 0).RequestId, 0u);
+  EXPECT_EQ(+ServerSlot(*doc_, 0).RequestId, 0u);
 
   // Silent for a whole period: departure queued; its datagrams are ignored from then on.
   CheckServers(*doc_);
   slot = ServerSlot(*doc_, 0);
-  EXPECT_EQ(slot.RequestId, 1u);
-  EXPECT_EQ(slot.Arrival, 0);
+  EXPECT_EQ(+slot.RequestId, 1u);
+  EXPECT_EQ(+slot.Arrival, 0);
   EXPECT_EQ(Server(2).Active, 0u);
   Receive(2, 0x5A000002, {DevInfo(1, 3, 1, 2, 3)});
   EXPECT_EQ(DeviceCount(), 0);
@@ -202,8 +202,8 @@ TEST_F(DocUnitTest, AConnectedDeviceThatTheServerGaveUpIsReportedRemovedAndStays
   EXPECT_NE(device.UnloadStartTick, 0u);
   std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued = QueuedDeviceRequests();
   ASSERT_EQ(queued.size(), 1u);
-  EXPECT_EQ(queued[0].Arrival, 0);
-  EXPECT_EQ(queued[0].PortNum, 5);
+  EXPECT_EQ(+queued[0].Arrival, 0);
+  EXPECT_EQ(+queued[0].PortNum, 5);
 }
 
 TEST_F(DocUnitTest, WithTheDeviceTableFullNothingIsCountedAsAwaitedAndTheWaitEndsAtOnce) {

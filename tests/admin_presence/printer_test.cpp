@@ -157,6 +157,7 @@ TEST_F(PrinterMonitorTest, OneMonitorPerNameAndNoneForAPrinterThatIsGone) {
   EXPECT_FALSE(doc_->OfferAutoConnectPrinter(Printer(1)));  // a monitor carries the name
   PrinterInfo other = Printer(1);
   strcpy(other.PrinterName, "office laser");  // another name: case matters
+  ASSERT_TRUE(tavrin::spool::AddPrinter("office laser"));
   EXPECT_TRUE(doc_->OfferAutoConnectPrinter(other));
   doc_->StartPrinterMonitors();
   {
@@ -164,7 +165,8 @@ TEST_F(PrinterMonitorTest, OneMonitorPerNameAndNoneForAPrinterThatIsGone) {
     EXPECT_STREQ(doc_->m_PrinterMonitors[1].PrinterName, "office laser");
     EXPECT_EQ(doc_->m_PrinterMonitors[2].PrinterName[0], '\0');
   }
-  // "office laser" has no Windows printer: its monitor ends at its first poll and frees its slot.
+  // Deleting a Windows printer ends its monitor at its next poll, which frees its slot.
+  tavrin::spool::DeletePrinter("office laser");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (;;) {
     {
@@ -174,13 +176,12 @@ TEST_F(PrinterMonitorTest, OneMonitorPerNameAndNoneForAPrinterThatIsGone) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  // Deleting the Windows printer ends its monitor without a disconnect.
   tavrin::spool::DeletePrinter(kName);
   while (MonitorRunning()) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  EXPECT_TRUE(QueuedDeviceRequests().empty());
+  EXPECT_TRUE(QueuedDeviceRequests().empty());  // and queues nothing
 }
 
 TEST_F(PrinterMonitorTest, PrintersOfTheRegistryAreLoadedAndANewOneIsAddedSwitchedOff) {

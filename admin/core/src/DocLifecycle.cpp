@@ -8,7 +8,7 @@
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
 #include "admin/Trace.h"
-#include "admin/WinSecurity.h"
+#include "win32/security.h"
 #include "admin/ui/DetailsFormView.h"
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
@@ -201,12 +201,8 @@ void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   if (app) app->m_pWaitThread = nullptr;
   delete waitThread;
 
-  // Both notification threads ended in ReleaseDevicesAndDrivers; their close events are set again for
-  // any thread that a late arrival of the control device started.
-  SetBusDrvrCloseEvent();
-  JoinThread(&m_hDeviceNotifyThread);
-  SetBusEnumDrvrCloseEvent();
-  JoinThread(&m_hServerNotifyThread);
+  // Both notification threads were ended and joined in ReleaseDevicesAndDrivers, each before its link
+  // closed, and none can have started since (the pane ignores the control device while a stop runs).
   CleanUp();
 
   if (InterlockedCompareExchange(&m_nPendingDeviceRsp, 0, 0) == 0 &&

@@ -4,7 +4,7 @@
 
 #include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
-#include "admin/WinSecurity.h"
+#include "win32/security.h"
 #include "admin/comm/DocServices.h"
 #include "admin/ui/BottemFormView.h"
 #include "admin/ui/DetailsFormView.h"
@@ -29,6 +29,8 @@ CTavrinAdminDoc::CTavrinAdminDoc() {
 }
 
 CTavrinAdminDoc::~CTavrinAdminDoc() {
+  // A document closed while mapping runs (the program's end without a stop) still ends its threads first.
+  if (IsDeviceMappingStarted()) StopDeviceMapping(FALSE);
   if (m_bWinsockStarted) WinsockStop();
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetDocument(nullptr);
 }
@@ -38,6 +40,12 @@ BOOL CTavrinAdminDoc::OnNewDocument() {
   for (DWORD& flag : m_ViewModeFlags) flag = 0;
   __atomic_store_n(&m_bMappingStarted, 0u, __ATOMIC_SEQ_CST);
   return TRUE;
+}
+
+void CTavrinAdminDoc::OnCloseDocument() {
+  // The threads of a mapping run use the panes (the broadcast listener holds the functional pane).
+  if (IsDeviceMappingStarted()) StopDeviceMapping(FALSE);
+  CDocument::OnCloseDocument();
 }
 
 void CTavrinAdminDoc::OnStopDeviceMapping() { StopDeviceMapping(TRUE); }
@@ -62,17 +70,24 @@ void CTavrinAdminDoc::ShowServerManagerDetails(CString strIP) {
   if (m_pDetailsFormView) m_pDetailsFormView->ShowServerManagerDetails(strIP);
 }
 
+// The list services below find nothing while mapping is off: the lists and their locks exist only while it runs.
+
 BOOL CTavrinAdminDoc::SetProductStringState(CString strIP, WORD wPort, DWORD state) {
+  if (!m_bLocksReady) return FALSE;
   return ::SetProductStringState(m_DeviceList, &m_csDeviceList, strIP, wPort, state);
 }
 
 BOOL CTavrinAdminDoc::StoreProductString(CString strIP, WORD wPort, const zarnet::iproduct_string* productString) {
+  if (!m_bLocksReady) return FALSE;
   return ::StoreProductString(m_DeviceList, &m_csDeviceList, strIP, wPort, productString);
 }
 
-BOOL CTavrinAdminDoc::CanRemoveServer(CString strIP) { return ::CanRemoveServer(m_DeviceList, &m_csDeviceList, strIP); }
+BOOL CTavrinAdminDoc::CanRemoveServer(CString strIP) {
+  return !m_bLocksReady || ::CanRemoveServer(m_DeviceList, &m_csDeviceList, strIP);
+}
 
 BOOL CTavrinAdminDoc::FindServerPresence(CString strIP, ServerPresenceEntry* out) {
+  if (!m_bLocksReady) return FALSE;
   EnterCriticalSection(&m_csServerPresence);
   BOOL found = FALSE;
   for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position && !found;) {

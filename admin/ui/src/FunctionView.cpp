@@ -178,7 +178,7 @@ LRESULT CFunctionView::OnDeviceChange(WPARAM event, LPARAM broadcast) {
   if (!doc || !doc->IsDeviceMappingStarted() || doc->IsStopRunning()) return TRUE;
   if (event == DBT_DEVICEARRIVAL && IsBusDriverNotice(broadcast)) {
     TraceInfo("OnDeviceChange() : DBT_DEVICEARRIVAL ==>\n");
-    OnBusDriverArrival();
+    OnBusDriverArrival(broadcast == 0);
     TraceInfo("OnDeviceChange() DBT_DEVICEARRIVAL <==\n");
   } else if (event == DBT_DEVICEREMOVECOMPLETE && IsBusDriverNotice(broadcast)) {
     TraceInfo("OnDeviceChange() : DBT_DEVICEREMOVECOMPLETE ==>\n");
@@ -188,12 +188,19 @@ LRESULT CFunctionView::OnDeviceChange(WPARAM event, LPARAM broadcast) {
   return TRUE;
 }
 
-void CFunctionView::OnBusDriverArrival() {
+void CFunctionView::OnBusDriverArrival(BOOL confirmation) {
   CTavrinAdminDoc* doc = GetDocument();
   // The control device is announced twice (the enumerator's confirmation and the interface notice): the
-  // first one opens it.
-  if (doc->m_nBusInterfaceArrivals++ != 0) return;
+  // first one that finds it opens it.
+  if (doc->m_nBusInterfaceArrivals != 0) return;
   if (!doc->m_objBus.Open()) {
+    if (confirmation) {
+      // The enumerator confirms when it has made the node; the bus driver may not have started on it
+      // yet. Its interface notice follows and opens it then.
+      TraceInfo("OnDeviceChange() >> control device not started yet\n");
+      return;
+    }
+    ++doc->m_nBusInterfaceArrivals;
     const char* text = "OnDeviceChange() >> OpenBusDriver Failed!! \n";
     TraceError("%s", text);
     if (CMainFrame* frame = MainFrame()) frame->ShowMessageBox(text, MB_ICONSTOP, 0);
@@ -202,6 +209,7 @@ void CFunctionView::OnBusDriverArrival() {
     }
     return;
   }
+  ++doc->m_nBusInterfaceArrivals;
   if (doc->InitBusDriver()) {
     SetTimer(kBusUpTimer, 1000);
   } else {

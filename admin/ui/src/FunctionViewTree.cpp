@@ -1,6 +1,8 @@
 // The device tree of the functional pane: a row per server heard on the network, a row per USB device
 // under it, each showing the state of its requests to the drivers.
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include "admin/TavrinAdminDoc.h"
 #include "admin/Trace.h"
@@ -85,20 +87,28 @@ BOOL CFunctionView::GetServerIPFromItem(const TreeServerItem* item, CString& ser
   return TRUE;
 }
 
+// The server rows by address, built once per refresh (a refresh walks every server and device).
+std::unordered_map<std::string, size_t> CFunctionView::ServerRowsByIp() const {
+  std::unordered_map<std::string, size_t> rows;
+  for (size_t index = 0; index < m_DeviceTree.size(); ++index)
+    rows.emplace(ParsedServerIp(m_DeviceTree[index].Text).str(), index);
+  return rows;
+}
+
 void CFunctionView::RefreshServerList() {
   CTavrinAdminDoc* doc = GetDocument();
   if (!doc) return;
+  std::unordered_map<std::string, size_t> rows = ServerRowsByIp();
   for (POSITION position = doc->m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
     const ServerPresenceEntry& server = doc->m_ServerPresenceList.GetNext(position);
-    const CString ip(server.ServerIp, static_cast<int>(strnlen(server.ServerIp, sizeof server.ServerIp)));
-    const CString text = ip + " ( " + ServerStateText(*doc, server) + " )";
-    TreeServerItem* row = nullptr;
-    for (TreeServerItem& candidate : m_DeviceTree)
-      if (ParsedServerIp(candidate.Text) == ip) row = &candidate;
-    if (row == nullptr) {
+    const std::string ip(server.ServerIp, strnlen(server.ServerIp, sizeof server.ServerIp));
+    const CString text = CString(ip) + " ( " + ServerStateText(*doc, server) + " )";
+    auto row = rows.find(ip);
+    if (row == rows.end()) {
+      rows.emplace(ip, m_DeviceTree.size());
       m_DeviceTree.push_back(TreeServerItem{text, {}});
-    } else if (!(row->Text == text)) {
-      row->Text = text;
+    } else if (!(m_DeviceTree[row->second].Text == text)) {
+      m_DeviceTree[row->second].Text = text;
     }
   }
 }
@@ -106,22 +116,22 @@ void CFunctionView::RefreshServerList() {
 void CFunctionView::RefreshDeviceTree() {
   CTavrinAdminDoc* doc = GetDocument();
   if (!doc) return;
+  const std::unordered_map<std::string, size_t> rows = ServerRowsByIp();
   for (POSITION position = doc->m_DeviceList.GetHeadPosition(); position != nullptr;) {
     DeviceEntry& device = doc->m_DeviceList.GetNext(position);
-    const CString ip(device.ServerIp, static_cast<int>(strnlen(device.ServerIp, sizeof device.ServerIp)));
+    const std::string ip(device.ServerIp, strnlen(device.ServerIp, sizeof device.ServerIp));
     TreeServerItem* server = nullptr;
-    for (TreeServerItem& candidate : m_DeviceTree) {
-      if (!(ParsedServerIp(candidate.Text) == ip)) continue;
+    if (auto row = rows.find(ip); row != rows.end()) {
+      TreeServerItem& candidate = m_DeviceTree[row->second];
       if (candidate.Text.Find("( Loaded Successfully )") >= 0 || candidate.Text.Find("( Unloading... )") >= 0)
         server = &candidate;
-      break;
     }
     if (server == nullptr) {
       TraceInfo("Error : Element not deleted even though it is not alive\n");
       continue;
     }
     if (device.ProductStringState != 2) {
-      TraceInfo("Could not get iProduct for Serer:%s\n", static_cast<LPCSTR>(ip));
+      TraceInfo("Could not get iProduct for Serer:%s\n", ip.c_str());
       continue;
     }
     CString name;

@@ -37,6 +37,8 @@ class CTavrinAdminDoc : public CDocument {
   ~CTavrinAdminDoc() override;
 
   BOOL OnNewDocument() override;
+  // A document closed while mapping runs stops it before its panes go.
+  void OnCloseDocument() override;
 
   void SetBottemFormView(CBottemFormView* view) { m_pBottemFormView = view; }
   void SetLeftTreeView(CLeftTreeView* view) { m_pLeftTreeView = view; }

@@ -5,7 +5,7 @@
 #include "Presence.h"
 #include "admin/TavrinAdminApp.h"
 #include "admin/Trace.h"
-#include "admin/WinSecurity.h"
+#include "win32/security.h"
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
 #include "admin/util/Utilities.h"
@@ -86,7 +86,14 @@ DWORD CTavrinAdminDoc::ListenForDeviceLists() {
       int received = recvfrom(listener, reinterpret_cast<char*>(buffer), sizeof buffer, 0,
                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
       if (received == SOCKET_ERROR) {
-        TraceError("DetectServer: >> recvfrom() func failed  error = %d\n", WSAGetLastError());
+        const int error = WSAGetLastError();
+        TraceError("DetectServer: >> recvfrom() func failed  error = %d\n", error);
+        if (error == WSAESHUTDOWN || error == WSAENOTSOCK) {
+          // Only the stop shuts the socket down (or closes it) and it sets m_lStop right after; the
+          // descriptor is not received on again, as it may already belong to another socket.
+          while (!Load(m_lStop)) Sleep(1);
+          break;
+        }
         Sleep(0);
         continue;
       }

@@ -97,13 +97,15 @@ void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int
 }
 
 BOOL CTavrinAdminDoc::SubmitProductStringFetch(const DeviceEntry& device) {
+  std::shared_ptr<ProductStringPool> pool;
   {
     std::lock_guard guard(m_PresenceWorkersLock);
     if (!m_pProductStrings)
       m_pProductStrings =
           std::make_shared<ProductStringPool>(m_DeviceList, &m_csDeviceList, &m_lStop, kProductStringWorkers);
+    pool = m_pProductStrings;
   }
-  return m_pProductStrings->Submit(device);
+  return pool->Submit(device);
 }
 
 void CTavrinAdminDoc::StopProductStringFetches() {
@@ -116,17 +118,11 @@ void CTavrinAdminDoc::StopProductStringFetches() {
 }
 
 POSITION CTavrinAdminDoc::FindDevice(LPCSTR address, WORD port, WORD vid, WORD pid, WORD rev) {
-  DeviceEntry key{};
-  strncpy(key.ServerIp, address, sizeof key.ServerIp - 1);
-  key.PortNum = port;
-  key.Vid = vid;
-  key.Pid = pid;
-  key.Rev = rev;
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     POSITION current = position;
     const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (presence::SameAddress(device.ServerIp, key.ServerIp) && device.PortNum == port && device.Vid == vid &&
-        device.Pid == pid && device.Rev == rev)
+    if (device.PortNum == port && device.Vid == vid && device.Pid == pid && device.Rev == rev &&
+        presence::SameAddress(device.ServerIp, address))
       return current;
   }
   return nullptr;

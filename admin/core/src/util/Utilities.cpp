@@ -1,6 +1,7 @@
 #include "admin/util/Utilities.h"
 
 #include "admin/Trace.h"
+#include "win32/error_text.h"
 #include "win32/user.h"
 
 namespace {
@@ -48,4 +49,12 @@ void WaitWithMessageLoop(HANDLE* handles, DWORD count) {
       return;  // a handle that cannot be waited on: waiting on would never end
     }
   }
+}
+
+void GetSystemErrorText(DWORD code, CString& out) {
+  LPSTR text = nullptr;
+  FormatMessage(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  out = text ? text : "";
+  LocalFree(text);
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include "admin/util/FindPattern.h"
 #include "admin/util/UsbVendors.h"
+#include "mfc/string.h"
 #include "win32/types.h"
 #include "win32/winsock.h"
 
@@ -15,3 +16,5 @@ int WinsockStop();
 void CloseSocket(SOCKET s);
 // Waits until every handle is signalled, dispatching the calling thread's window messages meanwhile.
 void WaitWithMessageLoop(HANDLE* handles, DWORD count);
+// The system's text of an error code (empty when it has none).
+void GetSystemErrorText(DWORD code, CString& out);

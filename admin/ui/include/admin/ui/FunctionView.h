@@ -2,6 +2,8 @@
 // the drivers' answers that the notification threads announce, brings the bus side up when the bus
 // driver's control device arrives, and runs the refresh timer of device mapping.
 #pragma once
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "admin/DeviceEntry.h"
@@ -53,6 +55,8 @@ class CFunctionView : public CView {
   void RefreshServerList();
   // The server address of a server row: its text up to the blank before "(".
   BOOL GetServerIPFromItem(const TreeServerItem* item, CString& serverIp) const;
+  // The index of each server row by its address.
+  std::unordered_map<std::string, size_t> ServerRowsByIp() const;
   void DeleteAllTreeItems() { m_DeviceTree.clear(); }
 
   std::vector<TreeServerItem> m_DeviceTree;
@@ -71,6 +75,7 @@ class CFunctionView : public CView {
   LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
   LRESULT OnStatusTextId(WPARAM stringId, LPARAM);
   LRESULT OnRunStopDeviceMapping(WPARAM askUser, LPARAM);
-  void OnBusDriverArrival();
+  // confirmation: the special server's WM_USER+15, which carries no interface record.
+  void OnBusDriverArrival(BOOL confirmation);
   void OnBusDriverRemoval();
 };

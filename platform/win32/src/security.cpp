@@ -1,4 +1,4 @@
-#include "admin/WinSecurity.h"
+#include "win32/security.h"
 
 #include <strings.h>
 #include <mutex>
