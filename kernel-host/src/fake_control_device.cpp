@@ -9,9 +9,14 @@
 
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
+#include "wdk/irp_helpers.h"
 
 namespace tavrin::kernel_host::fake_control_device {
 namespace {
+
+using tavrin::wdk::CompleteIrp;
+using tavrin::wdk::ForwardIrpAndWait;
+using tavrin::wdk::PassIrpDown;
 
 std::atomic<uint32_t> g_answerStatus{ARRM_STATUS_SUCCESS};
 
@@ -36,33 +41,6 @@ struct State {
 State* g_state = nullptr;
 
 Extension* Ext(PDEVICE_OBJECT device) { return static_cast<Extension*>(device->DeviceExtension); }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
-NTSTATUS PassDown(Extension* ext, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(ext->lower, irp);
-}
-
-NTSTATUS SignalOnCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-NTSTATUS ForwardAndWait(Extension* ext, PIRP irp) {
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IoCopyCurrentIrpStackLocationToNext(irp);
-  IoSetCompletionRoutine(irp, SignalOnCompletion, &done, TRUE, TRUE, TRUE);
-  if (IoCallDriver(ext->lower, irp) == STATUS_PENDING)
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-  return irp->IoStatus.Status;
-}
 
 // Swaps a registered event slot; the old event is released outside the lock.
 void ReplaceEvent(PKEVENT State::*slot, PKEVENT event) {
@@ -108,7 +86,7 @@ void RecordPlugState(const DEVICE_ARRIVALREMOVAL_INFO& request) {
 }
 
 NTSTATUS ArrivalRemoval(PIRP irp, void* buffer, ULONG inLength) {
-  if (inLength != sizeof(DEVICE_ARRIVALREMOVAL_INFO)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, sizeof(DEVICE_ARRIVALREMOVAL_INFO));
+  if (inLength != sizeof(DEVICE_ARRIVALREMOVAL_INFO)) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, sizeof(DEVICE_ARRIVALREMOVAL_INFO));
   auto record = pelkobus::Load<DEVICE_ARRIVALREMOVAL_INFO>(buffer);
   {
     std::lock_guard guard(g_state->lock);
@@ -119,7 +97,7 @@ NTSTATUS ArrivalRemoval(PIRP irp, void* buffer, ULONG inLength) {
     if (known && (record.ArRmStatus & ARRM_STATUS_SUCCESS)) RecordPlugState(record);
   }
   QueueAnswer(record);
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS GetStatus(PIRP irp, void* buffer, ULONG inLength, ULONG outLength) {
@@ -138,10 +116,10 @@ NTSTATUS GetStatus(PIRP irp, void* buffer, ULONG inLength, ULONG outLength) {
       if (!g_state->answers.empty()) answer.ArRmStatus |= ARRM_STATUS_MORE;
     }
   }
-  if (status == STATUS_UNSUCCESSFUL) return Complete(irp, status, 0);
-  if (status == STATUS_BUFFER_TOO_SMALL) return Complete(irp, status, length);
+  if (status == STATUS_UNSUCCESSFUL) return CompleteIrp(irp, status, 0);
+  if (status == STATUS_BUFFER_TOO_SMALL) return CompleteIrp(irp, status, length);
   pelkobus::Store(buffer, answer);
-  return Complete(irp, STATUS_SUCCESS, length);
+  return CompleteIrp(irp, STATUS_SUCCESS, length);
 }
 
 NTSTATUS ReferenceInto(PIRP irp, PKEVENT State::*slot, uint64_t handle, ULONG information) {
@@ -149,12 +127,12 @@ NTSTATUS ReferenceInto(PIRP irp, PKEVENT State::*slot, uint64_t handle, ULONG in
   NTSTATUS status = ObReferenceObjectByHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), SYNCHRONIZE,
                                               *ExEventObjectType, irp->RequestorMode, &object, nullptr);
   if (NT_SUCCESS(status)) ReplaceEvent(slot, static_cast<PKEVENT>(object));
-  return Complete(irp, status, information);
+  return CompleteIrp(irp, status, information);
 }
 
 // The count, or the count and the list, taken under one hold of the lock.
 NTSTATUS DeviceCount(PIRP irp, void* buffer, ULONG inLength, ULONG outLength) {
-  if (inLength == 0) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  if (inLength == 0) return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
   std::vector<BUS_DEVICE_INFO> devices;
   {
     std::lock_guard guard(g_state->lock);
@@ -164,14 +142,14 @@ NTSTATUS DeviceCount(PIRP irp, void* buffer, ULONG inLength, ULONG outLength) {
   const ULONG listLength = 4 + static_cast<ULONG>(sizeof(BUS_DEVICE_INFO)) * count;
   auto* out = static_cast<uint8_t*>(buffer);
   if (inLength < 28) {
-    if (outLength < 4) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    if (outLength < 4) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
     pelkobus::Store(out, count);
-    return Complete(irp, STATUS_SUCCESS, 4);
+    return CompleteIrp(irp, STATUS_SUCCESS, 4);
   }
-  if (inLength < listLength || outLength < listLength) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (inLength < listLength || outLength < listLength) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
   pelkobus::Store(out, count);
   for (ULONG i = 0; i < count; ++i) pelkobus::Store(out + 4 + i * sizeof(BUS_DEVICE_INFO), devices[i]);
-  return Complete(irp, STATUS_SUCCESS, listLength);
+  return CompleteIrp(irp, STATUS_SUCCESS, listLength);
 }
 
 NTSTATUS ControlIoctl(PIRP irp) {
@@ -185,29 +163,29 @@ NTSTATUS ControlIoctl(PIRP irp) {
     case IOCTL_BUS_GETSTATUS:
       return GetStatus(irp, buffer, inLength, outLength);
     case IOCTL_BUS_SET_SHARED_EVENT:
-      if (inLength < 8) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 8);
+      if (inLength < 8) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 8);
       return ReferenceInto(irp, &State::responseEvent, pelkobus::Load<uint64_t>(buffer), 8);
     case IOCTL_BUS_SETRESET_PNPEVENT: {
-      if (inLength < sizeof(BUS_PNP_EVENT_REGISTRATION)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 9);
+      if (inLength < sizeof(BUS_PNP_EVENT_REGISTRATION)) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 9);
       auto registration = pelkobus::Load<BUS_PNP_EVENT_REGISTRATION>(buffer);
       if (registration.Register) return ReferenceInto(irp, &State::pnpEvent, registration.Event, 9);
       ReplaceEvent(&State::pnpEvent, nullptr);
-      return Complete(irp, STATUS_INVALID_PARAMETER, 9);
+      return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 9);
     }
     case IOCTL_BUS_GET_PNPNOTIFICATION:
-      if (inLength < sizeof(BUS_PNP_NOTIFICATION)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 37);
-      return Complete(irp, STATUS_UNSUCCESSFUL, 37);  // no event is ever recorded
+      if (inLength < sizeof(BUS_PNP_NOTIFICATION)) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 37);
+      return CompleteIrp(irp, STATUS_UNSUCCESSFUL, 37);  // no event is ever recorded
     case IOCTL_BUS_REDIR_READ:
     case IOCTL_BUS_REDIR_WRITE:
-      if (inLength < 21) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 37);
-      return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      if (inLength < 21) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 37);
+      return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
     case IOCTL_BUS_CANCEL_PENDING_REQUESTS:
-      if (inLength < 4) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 4);
-      return Complete(irp, STATUS_SUCCESS, 0);
+      if (inLength < 4) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 4);
+      return CompleteIrp(irp, STATUS_SUCCESS, 0);
     case IOCTL_BUS_GET_DEVCOUNT:
       return DeviceCount(irp, buffer, inLength, outLength);
     default:
-      return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
   }
 }
 
@@ -216,15 +194,15 @@ NTSTATUS ControlIoctl(PIRP irp) {
 NTSTATUS DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
   if (Ext(device)->isControl && IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CLOSE)
     ForgetAnswersAndEvents();
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS DispatchIoctl(PDEVICE_OBJECT device, PIRP irp) {
-  if (!Ext(device)->isControl) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (!Ext(device)->isControl) return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   return ControlIoctl(irp);
 }
 
-NTSTATUS DispatchOther(PDEVICE_OBJECT device, PIRP irp) { return PassDown(Ext(device), irp); }
+NTSTATUS DispatchOther(PDEVICE_OBJECT device, PIRP irp) { return PassIrpDown(Ext(device)->lower, irp); }
 
 void DisableInterface(Extension* ext) {
   if (!ext->interfaceName.Buffer) return;
@@ -236,8 +214,8 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   Extension* ext = Ext(device);
   switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
     case IRP_MN_START_DEVICE: {
-      NTSTATUS status = ForwardAndWait(ext, irp);
-      if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+      NTSTATUS status = ForwardIrpAndWait(ext->lower, irp);
+      if (!NT_SUCCESS(status)) return CompleteIrp(irp, status, 0);
       if (ext->isControl) {
         status = IoSetDeviceInterfaceState(&ext->interfaceName, TRUE);
       } else {
@@ -245,7 +223,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         if (!g_state->control) status = STATUS_UNSUCCESSFUL;  // servers need the control device first
         else g_state->startedServers.push_back(ext->serverIp);
       }
-      return Complete(irp, status, 0);
+      return CompleteIrp(irp, status, 0);
     }
     case IRP_MN_SURPRISE_REMOVAL:
     case IRP_MN_REMOVE_DEVICE: {
@@ -259,7 +237,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         std::erase_if(g_state->devices, [&](const BUS_DEVICE_INFO& d) { return d.IP == ext->serverIp; });
       }
       irp->IoStatus.Status = STATUS_SUCCESS;
-      NTSTATUS status = PassDown(ext, irp);
+      NTSTATUS status = PassIrpDown(ext->lower, irp);
       if (remove) {
         if (ext->isControl) {
           ForgetAnswersAndEvents();
@@ -272,7 +250,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
       return status;
     }
     default:
-      return PassDown(ext, irp);
+      return PassIrpDown(ext->lower, irp);
   }
 }
 

@@ -172,6 +172,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       if (!channel_->Send(Message::IoctlDone, answer)) break;
     }
     CloseFile(file);
+    channel_->Send(Message::Closed, link::Writer());
   }
 
   void CloseFile(PFILE_OBJECT file) {

@@ -9,9 +9,9 @@
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
 #include "admin/ui/MainFrame.h"
-#include "admin/ui/ShellTray.h"
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
+#include "win32/shell.h"
 #include "win32/sysroot.h"
 #include "win32/windows.h"
 

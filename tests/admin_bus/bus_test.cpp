@@ -2,10 +2,7 @@
 // notices, the trace lines, and drivers that answer with sizes they should not.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "admin/TavrinAdminApp.h"
 #include "admin/bus/Bus.h"
@@ -13,31 +10,17 @@
 #include "kernel_host/kernel_host.h"
 #include "kernel_host/root_devices.h"
 #include "lying_driver.h"
+#include "testsupport/admin_helpers.h"
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
-#include "win32/sysroot.h"
 #include "win32/windows.h"
 
 namespace {
 
+using tavrin::test::ReadAdminLog;
+using tavrin::test::WaitForDeviceChange;
+
 constexpr uint32_t kServer = 0x1E01A8C0;  // 192.168.1.30
-
-std::string ReadLog() {
-  std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-bool WaitForDeviceChange(HWND window, DWORD milliseconds, MSG* message) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  for (;;) {
-    if (PeekMessage(message, window, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE)) return true;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_POSTMESSAGE);
-  }
-}
 
 SERVER_ARRIVALREMOVAL_INFO ServerRecord(uint32_t requestId, bool arrival, uint32_t serverIp) {
   SERVER_ARRIVALREMOVAL_INFO r{};
@@ -90,7 +73,7 @@ class BusLinkTest : public tavrin::test::SysrootTest {
   }
   std::string Log() {
     app_.CloseLog();
-    return ReadLog();
+    return ReadAdminLog();
   }
 
   CTavrinAdminApp app_;

@@ -4,6 +4,7 @@
 
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
+#include "wdk/irp_helpers.h"
 
 namespace lying_driver {
 
@@ -11,38 +12,34 @@ std::atomic<Mode> g_mode{Mode::AsksForLessThanTheRecord};
 
 namespace {
 
+using tavrin::wdk::CompleteIrp;
+using tavrin::wdk::PassIrpDown;
+
 struct Extension {
   PDEVICE_OBJECT lower;
   UNICODE_STRING links[2];
 };
 Extension* Ext(PDEVICE_OBJECT d) { return static_cast<Extension*>(d->DeviceExtension); }
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
 NTSTATUS Answer(PIRP irp, ULONG inLength) {
   auto* bytes = static_cast<unsigned char*>(irp->AssociatedIrp.SystemBuffer);
   switch (g_mode.load()) {
     case Mode::AsksForLessThanTheRecord:
-      return Complete(irp, STATUS_BUFFER_TOO_SMALL, 8);
+      return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 8);
     case Mode::AsksForHugeBuffer:
-      return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0x7FFFFFFF);
+      return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0x7FFFFFFF);
     case Mode::ShortAnswer:
       std::memset(bytes, 0x11, 10);
-      return Complete(irp, STATUS_SUCCESS, 10);
+      return CompleteIrp(irp, STATUS_SUCCESS, 10);
     case Mode::AsksForMoreOnce:
-      if (inLength < 100) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 100);
+      if (inLength < 100) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 100);
       std::memset(bytes, 0, 100);
       bytes[0] = 7;  // RequestId 7
       bytes[20] = ARRM_STATUS_SUCCESS;  // a server answer's Status
       bytes[52] = ARRM_STATUS_SUCCESS;  // a device answer's ArRmStatus
-      return Complete(irp, STATUS_SUCCESS, 100);
+      return CompleteIrp(irp, STATUS_SUCCESS, 100);
     default:
-      return Complete(irp, STATUS_UNSUCCESSFUL, 0);
+      return CompleteIrp(irp, STATUS_UNSUCCESSFUL, 0);
   }
 }
 
@@ -50,20 +47,20 @@ NTSTATUS DeviceCount(PIRP irp, ULONG inLength) {
   auto* bytes = static_cast<unsigned char*>(irp->AssociatedIrp.SystemBuffer);
   switch (g_mode.load()) {
     case Mode::CountNotWritten:
-      return Complete(irp, STATUS_SUCCESS, 0);
+      return CompleteIrp(irp, STATUS_SUCCESS, 0);
     case Mode::CountTooLarge:
       pelkobus::Store(bytes, uint32_t{0xFFFFFFFF});
-      return Complete(irp, STATUS_SUCCESS, 4);
+      return CompleteIrp(irp, STATUS_SUCCESS, 4);
     case Mode::ListCountGrows:
       if (inLength < 28) {
         pelkobus::Store(bytes, uint32_t{3});
-        return Complete(irp, STATUS_SUCCESS, 4);
+        return CompleteIrp(irp, STATUS_SUCCESS, 4);
       }
       std::memset(bytes, 0, inLength);
       pelkobus::Store(bytes, uint32_t{50});
-      return Complete(irp, STATUS_SUCCESS, inLength);
+      return CompleteIrp(irp, STATUS_SUCCESS, inLength);
     default:
-      return Complete(irp, STATUS_UNSUCCESSFUL, 0);
+      return CompleteIrp(irp, STATUS_UNSUCCESSFUL, 0);
   }
 }
 
@@ -77,7 +74,7 @@ NTSTATUS Ioctl(PDEVICE_OBJECT, PIRP irp) {
     case IOCTL_BUS_GET_DEVCOUNT:
       return DeviceCount(irp, inLength);
     default:
-      return Complete(irp, STATUS_SUCCESS, 0);
+      return CompleteIrp(irp, STATUS_SUCCESS, 0);
   }
 }
 
@@ -86,25 +83,23 @@ NTSTATUS Pnp(PDEVICE_OBJECT device, PIRP irp) {
   switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
     case IRP_MN_START_DEVICE:
       for (auto& link : ext->links) IoSetDeviceInterfaceState(&link, TRUE);
-      return Complete(irp, STATUS_SUCCESS, 0);
+      return CompleteIrp(irp, STATUS_SUCCESS, 0);
     case IRP_MN_REMOVE_DEVICE: {
       for (auto& link : ext->links) {
         IoSetDeviceInterfaceState(&link, FALSE);
         RtlFreeUnicodeString(&link);
       }
-      IoSkipCurrentIrpStackLocation(irp);
-      NTSTATUS status = IoCallDriver(ext->lower, irp);
+      NTSTATUS status = PassIrpDown(ext->lower, irp);
       IoDetachDevice(ext->lower);
       IoDeleteDevice(device);
       return status;
     }
     default:
-      IoSkipCurrentIrpStackLocation(irp);
-      return IoCallDriver(ext->lower, irp);
+      return PassIrpDown(ext->lower, irp);
   }
 }
 
-NTSTATUS CreateClose(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
+NTSTATUS CreateClose(PDEVICE_OBJECT, PIRP irp) { return CompleteIrp(irp, STATUS_SUCCESS, 0); }
 
 NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   PDEVICE_OBJECT device;

@@ -2,70 +2,15 @@
 
 #include "admin/Resource.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
-#include "win32/registry.h"
-#include "win32/sysroot.h"
+#include "testsupport/admin_app.h"
+#include "testsupport/admin_helpers.h"
 #include "win32/windows.h"
 
-extern char** environ;
-
-namespace mfc {
-void SetCurrentThreadObject(CWinThread* thread);
-}
-
 namespace admin_doc_test {
-
-HostProcess::HostProcess(const std::string& sysroot) {
-  int out[2];
-  if (pipe(out) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  std::string program = KERNEL_HOST_PROGRAM;
-  char* argv[] = {program.data(), const_cast<char*>("--sysroot"), const_cast<char*>(sysroot.c_str()), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) == 0) pid_ = pid;
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  output_ = out[0];
-}
-
-HostProcess::~HostProcess() {
-  Kill();
-  if (output_ >= 0) close(output_);
-}
-
-bool HostProcess::WaitReady(int milliseconds) {
-  std::string line;
-  while (line.find('\n') == std::string::npos) {
-    pollfd p{output_, POLLIN, 0};
-    if (poll(&p, 1, milliseconds) <= 0) return false;
-    char buffer[256];
-    ssize_t n = read(output_, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    line.append(buffer, static_cast<size_t>(n));
-  }
-  return line.rfind("kernel-host ready ", 0) == 0;
-}
-
-void HostProcess::Kill() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
-}
 
 uint32_t ServerAddress(int last) { return 0x0000007Fu | (static_cast<uint32_t>(last) << 24); }
 
@@ -73,23 +18,14 @@ std::string ServerText(int last) { return "127.0.0." + std::to_string(last); }
 
 void DocTest::SetUp() {
   SysrootTest::SetUp();
-  const char* parameters = "SOFTWARE\\Tavrin\\Parameters";
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppTraceLevel", 1), ERROR_SUCCESS);
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppGuiRefreshPeriod", 200), ERROR_SUCCESS);
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppStopDeviceMappingPeriod", 3000),
-            ERROR_SUCCESS);
+  tavrin::test::SetAdminTestParameters(200);
+  if (HasFatalFailure()) return;
   tavrin::SetMessageBoxSink([this](const std::string& text, const std::string&, UINT type) {
     boxes_.push_back({text, type});
     return answer_ ? answer_(boxes_.back()) : IDOK;
   });
-  app_ = std::make_unique<CTavrinAdminApp>();
-  char arg0[] = "TavrinAdmin";
-  char arg1[] = "-nosplash";
-  char* argv[] = {arg0, arg1};
-  app_->SetCommandLine(2, argv);
-  mfc::SetCurrentThreadObject(app_.get());  // this thread is the program's user-interface thread
-  app_->m_nThreadID = GetCurrentThreadId();
-  ASSERT_TRUE(app_->InitInstance());
+  tavrin::test::StartAdminApp(app_);
+  if (HasFatalFailure()) return;
   doc_ = app_->GetDocument();
   frame_ = app_->GetMainFrame();
   ASSERT_NE(doc_, nullptr);
@@ -102,15 +38,7 @@ void DocTest::SetUp() {
 }
 
 void DocTest::TearDown() {
-  if (app_) {
-    if (app_->GetDocument()) {
-      if (app_->GetDocument()->IsDeviceMappingStarted()) app_->GetDocument()->StopDeviceMapping(FALSE);
-      app_->CloseAllDocuments(FALSE);
-    }
-    app_->ExitInstance();
-    mfc::SetCurrentThreadObject(nullptr);
-    app_.reset();
-  }
+  tavrin::test::StopAdminApp(app_);
   // The closed main window left its WM_QUIT in this thread's queue: the next test starts without it.
   MSG msg;
   while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -121,7 +49,7 @@ void DocTest::TearDown() {
 }
 
 void DocTest::StartHost() {
-  host_ = std::make_unique<HostProcess>(root().string());
+  host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
   ASSERT_TRUE(host_->WaitReady(10000));
 }
 
@@ -160,12 +88,7 @@ void DocTest::PumpFor(int milliseconds) {
 
 void DocTest::Command(UINT id) { frame_->SendMessage(WM_COMMAND, id, 0); }
 
-std::string DocTest::ReadLog() const {
-  std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+std::string DocTest::ReadLog() const { return tavrin::test::ReadAdminLog(); }
 
 std::vector<std::string> DocTest::MappingLogTexts() const {
   std::vector<std::string> texts;

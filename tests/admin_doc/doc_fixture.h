@@ -13,22 +13,10 @@
 #include "admin/ui/BottemFormView.h"
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
+#include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
 
 namespace admin_doc_test {
-
-// The kernel-host program for the test's sysroot; killed when the object goes.
-class HostProcess {
- public:
-  explicit HostProcess(const std::string& sysroot);
-  ~HostProcess();
-  bool WaitReady(int milliseconds);
-  void Kill();
-
- private:
-  int pid_ = -1;
-  int output_ = -1;
-};
 
 struct Box {
   std::string text;
@@ -69,7 +57,7 @@ class DocTest : public tavrin::test::SysrootTest {
   std::unique_ptr<CTavrinAdminApp> app_;
   CTavrinAdminDoc* doc_ = nullptr;
   CMainFrame* frame_ = nullptr;
-  std::unique_ptr<HostProcess> host_;
+  std::unique_ptr<tavrin::test::KernelHostProcess> host_;  // the drivers
   std::vector<Box> boxes_;
   std::function<int(const Box&)> answer_;  // null: IDOK
   bool quit_ = false;

@@ -6,32 +6,19 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "admin/Resource.h"
 #include "admin/comm/CommSettings.h"
 #include "admin/util/Utilities.h"
+#include "testsupport/admin_app.h"
+#include "testsupport/admin_helpers.h"
 #include "win32/registry.h"
 #include "win32/ioctl.h"
-#include "win32/sysroot.h"
 #include "win32/windows.h"
 #include "win32/winsock.h"
 
-namespace mfc {
-void SetCurrentThreadObject(CWinThread* thread);
-}
-
 namespace presence_test {
 namespace {
-
-void SetParameters() {
-  const char* parameters = "SOFTWARE\\Tavrin\\Parameters";
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppTraceLevel", 1), ERROR_SUCCESS);
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppGuiRefreshPeriod", 150), ERROR_SUCCESS);
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, parameters, "AppStopDeviceMappingPeriod", 3000),
-            ERROR_SUCCESS);
-}
 
 // Product strings are asked for on one command port shared by every simulated server; quick time-outs.
 void SetCommSettings(uint16_t commandPort) {
@@ -92,12 +79,7 @@ zarnet::sim::Device SimDevice(uint16_t port, uint8_t cls, uint16_t vid, uint16_t
   return device;
 }
 
-std::string ReadTraceLog() {
-  std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+std::string ReadTraceLog() { return tavrin::test::ReadAdminLog(); }
 
 int ThreadCount() {
   int count = 0;
@@ -141,7 +123,7 @@ void InstallWindowsPrinter(const std::string& name, const DeviceEntry& device, i
 
 void DocUnitTest::SetUp() {
   SysrootTest::SetUp();
-  SetParameters();
+  tavrin::test::SetAdminTestParameters(150);
   SetCommSettings(FreePort(SOCK_STREAM));  // nobody answers there: fetches fail at once
   app_ = std::make_unique<CTavrinAdminApp>();
   ASSERT_TRUE(app_->InitLogAndParameters());
@@ -203,20 +185,8 @@ int DocUnitTest::ServerCount() {
 }
 
 POSITION DocUnitTest::AddDevice(int serverLast, const zarnet::__dev_info__& info, DWORD state) {
-  DeviceEntry device{};
-  strncpy(device.ServerIp, Ip(serverLast).c_str(), sizeof device.ServerIp - 1);
-  device.Class = info.cid[0];
-  device.SubClass = info.cid[1];
-  device.Protocol = info.cid[2];
-  device.Rev = info.rev;
-  device.Pid = info.pid;
-  device.Vid = info.vid;
-  device.BusyFlag = info.b_f;
-  device.PortNum = info.portnum;
-  device.NumInterfaces = info.numINT;
-  device.ServerId = 0x5A000000u + static_cast<uint32_t>(serverLast);
+  DeviceEntry device = MakeDeviceEntry(Ip(serverLast).c_str(), 0x5A000000u + static_cast<uint32_t>(serverLast), info);
   device.State = state;
-  device.RequestStatus = 1;
   device.SeenCount = 1;
   device.ProductStringState = 2;
   EnterCriticalSection(&doc_->m_csDeviceList);
@@ -255,7 +225,7 @@ void DocUnitTest::FillAllDeviceSlots() {
 
 void MappingTest::SetUp() {
   SysrootTest::SetUp();
-  SetParameters();
+  tavrin::test::SetAdminTestParameters(150);
   listenPort_ = FreePort(SOCK_DGRAM);
   commandPort_ = FreePort(SOCK_STREAM);
   SetCommSettings(commandPort_);
@@ -267,14 +237,8 @@ void MappingTest::SetUp() {
   std::string error;
   ASSERT_TRUE(host_->Start(&error)) << error;
 
-  app_ = std::make_unique<CTavrinAdminApp>();
-  char arg0[] = "TavrinAdmin";
-  char arg1[] = "-nosplash";
-  char* argv[] = {arg0, arg1};
-  app_->SetCommandLine(2, argv);
-  mfc::SetCurrentThreadObject(app_.get());  // this thread is the program's user-interface thread
-  app_->m_nThreadID = GetCurrentThreadId();
-  ASSERT_TRUE(app_->InitInstance());
+  tavrin::test::StartAdminApp(app_);
+  if (HasFatalFailure()) return;
   doc_ = app_->GetDocument();
   ASSERT_NE(doc_, nullptr);
   pane_ = doc_->GetFunctionView();
@@ -285,15 +249,7 @@ void MappingTest::SetUp() {
 }
 
 void MappingTest::TearDown() {
-  if (app_) {
-    if (CTavrinAdminDoc* doc = app_->GetDocument()) {
-      if (doc->IsDeviceMappingStarted()) doc->StopDeviceMapping(FALSE);
-      app_->CloseAllDocuments(FALSE);
-    }
-    app_->ExitInstance();
-    mfc::SetCurrentThreadObject(nullptr);
-    app_.reset();
-  }
+  tavrin::test::StopAdminApp(app_);
   sim_.Stop();
   host_.reset();
   tavrin::SetMessageBoxSink({});

@@ -26,11 +26,7 @@ TEST_F(KernelHostTest, WithoutAKernelHostThereIsNoInterfaceNoDeviceAndNoNotice) 
   EXPECT_EQ(device, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   HWND window = MakeWindow();
-  DEV_BROADCAST_DEVICEINTERFACE filter{};
-  filter.dbcc_size = sizeof filter;
-  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_classguid = GUID_DEVINTERFACE_BUSDRIVER;
-  EXPECT_EQ(RegisterDeviceNotification(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE), nullptr);
+  EXPECT_EQ(RegisterInterfaceNotices(window, GUID_DEVINTERFACE_BUSDRIVER), nullptr);
   DestroyWindow(window);
 }
 
@@ -159,11 +155,7 @@ TEST_F(KernelHostTest, TheRegisteredEventOfTheCallingProcessIsSetForEveryAnswer)
 TEST_F(KernelHostTest, SpecialServerBringsTheControlDeviceAndItsNoticesReachTheWindow) {
   StartHost();
   HWND window = MakeWindow();
-  DEV_BROADCAST_DEVICEINTERFACE filter{};
-  filter.dbcc_size = sizeof filter;
-  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_classguid = GUID_DEVINTERFACE_BUSDRIVER;
-  HDEVNOTIFY notify = RegisterDeviceNotification(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  HDEVNOTIFY notify = RegisterInterfaceNotices(window, GUID_DEVINTERFACE_BUSDRIVER);
   ASSERT_NE(notify, nullptr);
   HANDLE busEnum = OpenFirstInterface(GUID_DEVINTERFACE_BUSENUM);
   ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);

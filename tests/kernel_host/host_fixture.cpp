@@ -1,6 +1,5 @@
 #include "host_fixture.h"
 
-#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -86,14 +85,12 @@ HWND MakeWindow() {
   return tavrin::win::CreateWindowObject(spec);
 }
 
-bool WaitForDeviceChange(HWND window, DWORD milliseconds, MSG* message) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  for (;;) {
-    if (PeekMessage(message, window, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE)) return true;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_POSTMESSAGE);
-  }
+HDEVNOTIFY RegisterInterfaceNotices(HWND window, const GUID& interfaceClass) {
+  DEV_BROADCAST_DEVICEINTERFACE filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = interfaceClass;
+  return RegisterDeviceNotification(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 void KernelHostTest::StartHost(tavrin::kernel_host::Options options) {

@@ -9,6 +9,7 @@
 #include "kernel_host/kernel_host.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
+#include "testsupport/admin_helpers.h"
 #include "testsupport/sysroot.h"
 #include "win32/file.h"
 #include "win32/ioctl.h"
@@ -34,9 +35,11 @@ DEVICE_ARRIVALREMOVAL_INFO DeviceRequest(uint32_t requestId, bool arrival, uint3
 // Sends a server request and fetches its answer (with any other queued ones in front of it discarded).
 SERVER_ARRIVALREMOVAL_INFO ServerRoundTrip(HANDLE busEnum, const SERVER_ARRIVALREMOVAL_INFO& request);
 
-// A window of the calling thread, and the wait for a WM_DEVICECHANGE posted to it.
+// A window of the calling thread (WaitForDeviceChange takes the notices posted to it).
 HWND MakeWindow();
-bool WaitForDeviceChange(HWND window, DWORD milliseconds, MSG* message);
+// Asks for the arrival and removal notices of an interface class at the window.
+HDEVNOTIFY RegisterInterfaceNotices(HWND window, const GUID& interfaceClass);
+using tavrin::test::WaitForDeviceChange;
 
 class KernelHostTest : public tavrin::test::SysrootTest {
  protected:

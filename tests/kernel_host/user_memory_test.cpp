@@ -4,9 +4,13 @@
 #include "host_fixture.h"
 #include "kernel_host/root_devices.h"
 #include "wdk/kernel.h"
+#include "wdk/irp_helpers.h"
 
 namespace kernel_host_test {
 namespace {
+
+using tavrin::wdk::CompleteIrp;
+using tavrin::wdk::PassIrpDown;
 
 // {0F0F0F0F-1111-2222-3333-444444444444}
 DEFINE_GUID(GUID_PROBE, 0x0F0F0F0F, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44);
@@ -24,30 +28,22 @@ struct ProbeExtension {
   UNICODE_STRING link;
 };
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
 // Reads what the request points at, as a driver reads an identifier block through a record's address.
 NTSTATUS ProbeIoctl(PDEVICE_OBJECT, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(ProbeRequest)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(ProbeRequest)) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
   ProbeRequest request;
   std::memcpy(&request, irp->AssociatedIrp.SystemBuffer, sizeof request);
-  if (request.length > stack->Parameters.DeviceIoControl.OutputBufferLength) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (request.length > stack->Parameters.DeviceIoControl.OutputBufferLength) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
   NTSTATUS status = tavrin::wdk::ReadRequestorMemory(request.address, irp->AssociatedIrp.SystemBuffer, request.length);
-  return Complete(irp, status, NT_SUCCESS(status) ? request.length : 0);
+  return CompleteIrp(irp, status, NT_SUCCESS(status) ? request.length : 0);
 }
 
 NTSTATUS ProbePnp(PDEVICE_OBJECT device, PIRP irp) {
   auto* ext = static_cast<ProbeExtension*>(device->DeviceExtension);
   UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
-  if (minor == IRP_MN_START_DEVICE) return Complete(irp, IoSetDeviceInterfaceState(&ext->link, TRUE), 0);
-  IoSkipCurrentIrpStackLocation(irp);
-  NTSTATUS status = IoCallDriver(ext->lower, irp);
+  if (minor == IRP_MN_START_DEVICE) return CompleteIrp(irp, IoSetDeviceInterfaceState(&ext->link, TRUE), 0);
+  NTSTATUS status = PassIrpDown(ext->lower, irp);
   if (minor == IRP_MN_REMOVE_DEVICE) {
     IoSetDeviceInterfaceState(&ext->link, FALSE);
     RtlFreeUnicodeString(&ext->link);
@@ -57,7 +53,7 @@ NTSTATUS ProbePnp(PDEVICE_OBJECT device, PIRP irp) {
   return status;
 }
 
-NTSTATUS ProbeCreateClose(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
+NTSTATUS ProbeCreateClose(PDEVICE_OBJECT, PIRP irp) { return CompleteIrp(irp, STATUS_SUCCESS, 0); }
 
 NTSTATUS ProbeAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   PDEVICE_OBJECT device;

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "wdk/kernel.h"
+#include "wdk/irp_helpers.h"
 #include "wdk/wdm.h"
 
 namespace {
+
+using tavrin::wdk::CompleteIrp;
 
 // {11111111-2222-3333-4444-555555555555}
 DEFINE_GUID(GUID_TOY, 0x11111111, 0x2222, 0x3333, 0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55);
@@ -20,18 +23,11 @@ struct ToyExtension {
 };
 ToyExtension* Toy(PDEVICE_OBJECT d) { return static_cast<ToyExtension*>(d->DeviceExtension); }
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
 NTSTATUS ToyPnp(PDEVICE_OBJECT device, PIRP irp) {
   ToyExtension* ext = Toy(device);
   switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
     case IRP_MN_START_DEVICE:
-      return Complete(irp, IoSetDeviceInterfaceState(&ext->link, TRUE), 0);
+      return CompleteIrp(irp, IoSetDeviceInterfaceState(&ext->link, TRUE), 0);
     case IRP_MN_REMOVE_DEVICE: {
       IoSetDeviceInterfaceState(&ext->link, FALSE);
       RtlFreeUnicodeString(&ext->link);
@@ -51,7 +47,7 @@ NTSTATUS ToyCreateClose(PDEVICE_OBJECT device, PIRP irp) {
   UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
   if (major == IRP_MJ_CREATE) ++Toy(device)->creates;
   if (major == IRP_MJ_CLOSE) ++Toy(device)->closes;
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
 // Echoes the input reversed, and claims more bytes than the output holds.
@@ -61,7 +57,7 @@ NTSTATUS ToyIoctl(PDEVICE_OBJECT, PIRP irp) {
   auto* bytes = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
   for (ULONG i = 0; i < in / 2; ++i) std::swap(bytes[i], bytes[in - 1 - i]);
   EXPECT_EQ(irp->RequestorMode, UserMode);
-  return Complete(irp, STATUS_SUCCESS, 1000);
+  return CompleteIrp(irp, STATUS_SUCCESS, 1000);
 }
 
 NTSTATUS ToyAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {

@@ -9,8 +9,8 @@
 #include "admin/Trace.h"
 #include "admin/menus/NewMenu.h"
 #include "admin/ui/MainFrame.h"
-#include "admin/ui/ShellTray.h"
 #include "admin/ui/SplashScreenWnd.h"
+#include "win32/shell.h"
 
 IMPLEMENT_DYNAMIC(CTavrinAdminApp, CWinApp)
 

@@ -6,8 +6,8 @@
 #include "admin/ui/BottemFormView.h"
 #include "admin/ui/DetailsFormView.h"
 #include "admin/ui/FunctionView.h"
-#include "admin/ui/ShellTray.h"
 #include "admin/ui/SplashScreenWnd.h"
+#include "win32/shell.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CFrameWnd)
 

@@ -4,9 +4,14 @@
 #include <cstdio>
 
 #include "pelkobus/busenum.h"
+#include "wdk/irp_helpers.h"
 
 namespace vizorido {
 namespace {
+
+using tavrin::wdk::CompleteIrp;
+using tavrin::wdk::ForwardIrpAndWait;
+using tavrin::wdk::PassIrpDown;
 
 const ULONG kTag = PoolTag("Vizo");
 enum class Kind : ULONG { Bus = 1, Child = 2 };
@@ -54,13 +59,6 @@ ChildExtension* ChildOfLink(PLIST_ENTRY link) { return CONTAINING_RECORD(link, C
 
 void LockChildren(BusExtension* bus) { KeWaitForSingleObject(&bus->childLock, Executive, KernelMode, FALSE, nullptr); }
 void UnlockChildren(BusExtension* bus) { KeSetEvent(&bus->childLock, IO_NO_INCREMENT, FALSE); }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
 
 // ---- Responses -----------------------------------------------------------------------------------------
 
@@ -180,10 +178,10 @@ NTSTATUS ChildQueryId(ChildExtension* child, PIRP irp) {
       break;
     }
     default:
-      return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+      return CompleteIrp(irp, irp->IoStatus.Status, irp->IoStatus.Information);
   }
-  if (!id) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-  return Complete(irp, STATUS_SUCCESS, reinterpret_cast<ULONG_PTR>(id));
+  if (!id) return CompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  return CompleteIrp(irp, STATUS_SUCCESS, reinterpret_cast<ULONG_PTR>(id));
 }
 
 NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
@@ -197,7 +195,7 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
       bool deleteNow = child->reportedMissing;
       if (deleteNow) RemoveEntryList(&child->link);
       UnlockChildren(bus);
-      Complete(irp, STATUS_SUCCESS, 0);
+      CompleteIrp(irp, STATUS_SUCCESS, 0);
       if (deleteNow) IoDeleteDevice(device);
       return STATUS_SUCCESS;
     }
@@ -210,33 +208,13 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_SURPRISE_REMOVAL:
     case IRP_MN_QUERY_CAPABILITIES:
     case IRP_MN_QUERY_PNP_DEVICE_STATE:
-      return Complete(irp, STATUS_SUCCESS, irp->IoStatus.Information);
+      return CompleteIrp(irp, STATUS_SUCCESS, irp->IoStatus.Information);
     default:
-      return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+      return CompleteIrp(irp, irp->IoStatus.Status, irp->IoStatus.Information);
   }
 }
 
 // ---- The bus device ------------------------------------------------------------------------------------
-
-NTSTATUS SignalOnCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-NTSTATUS ForwardAndWait(BusExtension* bus, PIRP irp) {
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IoCopyCurrentIrpStackLocationToNext(irp);
-  IoSetCompletionRoutine(irp, SignalOnCompletion, &done, TRUE, TRUE, TRUE);
-  if (IoCallDriver(bus->lower, irp) == STATUS_PENDING)
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-  return irp->IoStatus.Status;
-}
-
-NTSTATUS PassDown(BusExtension* bus, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(bus->lower, irp);
-}
 
 NTSTATUS BusRelationsQuery(BusExtension* bus, PIRP irp) {
   auto* old = reinterpret_cast<PDEVICE_RELATIONS>(irp->IoStatus.Information);
@@ -249,7 +227,7 @@ NTSTATUS BusRelationsQuery(BusExtension* bus, PIRP irp) {
   auto* relations = static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, size, kTag));
   if (!relations) {
     UnlockChildren(bus);
-    return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, irp->IoStatus.Information);
+    return CompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES, irp->IoStatus.Information);
   }
   ULONG n = 0;
   for (; n < oldCount; ++n) relations->Objects[n] = old->Objects[n];
@@ -267,7 +245,7 @@ NTSTATUS BusRelationsQuery(BusExtension* bus, PIRP irp) {
   if (old) ExFreePool(old);
   irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
   irp->IoStatus.Status = STATUS_SUCCESS;
-  return PassDown(bus, irp);
+  return PassIrpDown(bus->lower, irp);
 }
 
 void DisableInterface(BusExtension* bus) {
@@ -296,31 +274,31 @@ NTSTATUS BusPnp(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE: {
-      NTSTATUS status = ForwardAndWait(bus, irp);
+      NTSTATUS status = ForwardIrpAndWait(bus->lower, irp);
       if (NT_SUCCESS(status)) {
         status = IoRegisterDeviceInterface(bus->physical, &GUID_DEVINTERFACE_BUSENUM, nullptr, &bus->interfaceName);
         if (NT_SUCCESS(status)) status = IoSetDeviceInterfaceState(&bus->interfaceName, TRUE);
       }
-      return Complete(irp, status, 0);
+      return CompleteIrp(irp, status, 0);
     }
     case IRP_MN_QUERY_DEVICE_RELATIONS:
-      if (stack->Parameters.QueryDeviceRelations.Type != BusRelations) return PassDown(bus, irp);
+      if (stack->Parameters.QueryDeviceRelations.Type != BusRelations) return PassIrpDown(bus->lower, irp);
       return BusRelationsQuery(bus, irp);
     case IRP_MN_SURPRISE_REMOVAL:
       DisableInterface(bus);
       irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(bus, irp);
+      return PassIrpDown(bus->lower, irp);
     case IRP_MN_REMOVE_DEVICE: {
       DisableInterface(bus);
       DeleteChildrenAndResponses(bus);
       irp->IoStatus.Status = STATUS_SUCCESS;
-      NTSTATUS status = PassDown(bus, irp);
+      NTSTATUS status = PassIrpDown(bus->lower, irp);
       IoDetachDevice(bus->lower);
       IoDeleteDevice(device);
       return status;
     }
     default:
-      return PassDown(bus, irp);
+      return PassIrpDown(bus->lower, irp);
   }
 }
 
@@ -333,23 +311,23 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_BUSENUM_SERVER_ARRIVALREMOVAL: {
       if (inLength < SERVER_ARRIVALREMOVAL_INFO_LENGTH)
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, SERVER_ARRIVALREMOVAL_INFO_LENGTH);
+        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, SERVER_ARRIVALREMOVAL_INFO_LENGTH);
       auto request = pelkobus::Load<SERVER_ARRIVALREMOVAL_INFO>(buffer);
-      if (request.Length != SERVER_ARRIVALREMOVAL_INFO_LENGTH) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      if (request.Length != SERVER_ARRIVALREMOVAL_INFO_LENGTH) return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
       ULONG status = request.Arrival ? ServerArrival(device, request) : ServerRemoval(bus, request);
       QueueResponse(bus, request, status);
-      return Complete(irp, STATUS_SUCCESS, 0);
+      return CompleteIrp(irp, STATUS_SUCCESS, 0);
     }
     case IOCTL_BUSENUM_GETSTATUS: {
       KIRQL irql;
       KeAcquireSpinLock(&bus->responseLock, &irql);
       if (IsListEmpty(&bus->responses)) {
         KeReleaseSpinLock(&bus->responseLock, irql);
-        return Complete(irp, STATUS_UNSUCCESSFUL, 0);
+        return CompleteIrp(irp, STATUS_UNSUCCESSFUL, 0);
       }
       if (outLength < SERVER_ARRIVALREMOVAL_INFO_LENGTH) {
         KeReleaseSpinLock(&bus->responseLock, irql);
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, SERVER_ARRIVALREMOVAL_INFO_LENGTH);
+        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, SERVER_ARRIVALREMOVAL_INFO_LENGTH);
       }
       auto* entry = CONTAINING_RECORD(RemoveHeadList(&bus->responses), QueuedResponse, link);
       bool more = !IsListEmpty(&bus->responses);
@@ -358,15 +336,15 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       if (more) answer.Status |= ARRM_STATUS_MORE;
       ExFreePoolWithTag(entry, kTag);
       pelkobus::Store(buffer, answer);
-      return Complete(irp, STATUS_SUCCESS, SERVER_ARRIVALREMOVAL_INFO_LENGTH);
+      return CompleteIrp(irp, STATUS_SUCCESS, SERVER_ARRIVALREMOVAL_INFO_LENGTH);
     }
     case IOCTL_BUSENUM_SET_SHARED_EVENT: {
-      if (inLength < sizeof(uint64_t)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, sizeof(uint64_t));
+      if (inLength < sizeof(uint64_t)) return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, sizeof(uint64_t));
       auto handle = pelkobus::Load<uint64_t>(buffer);
       PVOID object = nullptr;
       NTSTATUS status = ObReferenceObjectByHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), SYNCHRONIZE,
                                                   *ExEventObjectType, irp->RequestorMode, &object, nullptr);
-      if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+      if (!NT_SUCCESS(status)) return CompleteIrp(irp, status, 0);
       KIRQL irql;
       KeAcquireSpinLock(&bus->responseLock, &irql);
       PKEVENT previous = bus->sharedEvent;
@@ -374,10 +352,10 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       bus->eventOwner = stack->FileObject;
       KeReleaseSpinLock(&bus->responseLock, irql);
       if (previous) ObDereferenceObject(previous);
-      return Complete(irp, STATUS_SUCCESS, 0);
+      return CompleteIrp(irp, STATUS_SUCCESS, 0);
     }
     default:
-      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+      return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
 }
 
@@ -388,7 +366,7 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
-  if (Common(device)->kind != Kind::Bus) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (Common(device)->kind != Kind::Bus) return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   return BusDeviceControl(device, irp);
 }
 
@@ -397,12 +375,12 @@ NTSTATUS DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
   // The event belongs to the process of the handle that registered it: it goes with that handle.
   if (stack->MajorFunction == IRP_MJ_CLEANUP && Common(device)->kind == Kind::Bus)
     ReleaseSharedEvent(Bus(device), stack->FileObject);
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS DispatchOther(PDEVICE_OBJECT device, PIRP irp) {
-  if (Common(device)->kind == Kind::Bus) return PassDown(Bus(device), irp);
-  return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+  if (Common(device)->kind == Kind::Bus) return PassIrpDown(Bus(device)->lower, irp);
+  return CompleteIrp(irp, irp->IoStatus.Status, irp->IoStatus.Information);
 }
 
 NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physical) {

@@ -341,6 +341,33 @@ LONG CopyName(const std::string& name, LPSTR buffer, LPDWORD cchBuffer) {
   return ERROR_SUCCESS;
 }
 
+// Runs read(key) on the key a handle names, once the handle is known to carry the access asked for.
+template <class Fn>
+LONG ReadOpenKey(HKEY hKey, REGSAM needed, Fn&& read) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & needed)) return ERROR_ACCESS_DENIED;
+  return ReadHive([&](Key& root) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    return read(*key);
+  });
+}
+
+// As ReadOpenKey, for a change(key) that alters the key whenever it succeeds.
+template <class Fn>
+LONG ChangeOpenKey(HKEY hKey, REGSAM needed, Fn&& change) {
+  Target target;
+  if (LONG error = Resolve(hKey, target)) return error;
+  if (!(target.access & needed)) return ERROR_ACCESS_DENIED;
+  return ChangeHive([&](Key& root, bool& changed) -> LONG {
+    Key* key = FindKey(root, target.path);
+    if (!key) return ERROR_KEY_DELETED;
+    changed = true;
+    return change(*key);
+  });
+}
+
 }  // namespace
 
 namespace storage {
@@ -397,13 +424,8 @@ LONG RegCreateKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpCl
 
 LONG RegQueryValueEx(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/, LPDWORD lpType, LPBYTE lpData,
                      LPDWORD lpcbData) {
-  Target target;
-  if (LONG error = Resolve(hKey, target)) return error;
-  if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  return ReadHive([&](Key& root) -> LONG {
-    Key* key = FindKey(root, target.path);
-    if (!key) return ERROR_KEY_DELETED;
-    const Value* value = key->FindValue(lpValueName ? lpValueName : "");
+  return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](Key& key) -> LONG {
+    const Value* value = key.FindValue(lpValueName ? lpValueName : "");
     if (!value) return ERROR_FILE_NOT_FOUND;
     return CopyData(*value, lpType, lpData, lpcbData);
   });
@@ -426,14 +448,9 @@ LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwTy
 
 LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD /*lpReserved*/, LPSTR lpClass,
                   LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  Target target;
-  if (LONG error = Resolve(hKey, target)) return error;
-  if (!(target.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-  return ReadHive([&](Key& root) -> LONG {
-    Key* key = FindKey(root, target.path);
-    if (!key) return ERROR_KEY_DELETED;
-    if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    if (LONG error = CopyName(std::next(key->subkeys.begin(), dwIndex)->first, lpName, lpcchName)) return error;
+  return ReadOpenKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Key& key) -> LONG {
+    if (dwIndex >= key.subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    if (LONG error = CopyName(std::next(key.subkeys.begin(), dwIndex)->first, lpName, lpcchName)) return error;
     if (lpClass && lpcchClass && *lpcchClass) *lpClass = '\0';
     if (lpcchClass) *lpcchClass = 0;
     if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
@@ -443,14 +460,9 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPD
 
 LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD /*lpReserved*/,
                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  Target target;
-  if (LONG error = Resolve(hKey, target)) return error;
-  if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  return ReadHive([&](Key& root) -> LONG {
-    Key* key = FindKey(root, target.path);
-    if (!key) return ERROR_KEY_DELETED;
-    if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
-    const Value& value = key->values[dwIndex];
+  return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](Key& key) -> LONG {
+    if (dwIndex >= key.values.size()) return ERROR_NO_MORE_ITEMS;
+    const Value& value = key.values[dwIndex];
     if (LONG error = CopyName(value.name, lpValueName, lpcchValueName)) return error;
     return CopyData(value, lpType, lpData, lpcbData);
   });
@@ -478,17 +490,11 @@ LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName) {
-  Target target;
-  if (LONG error = Resolve(hKey, target)) return error;
-  if (!(target.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   std::string name = lpValueName ? lpValueName : "";
-  return ChangeHive([&](Key& root, bool& changed) -> LONG {
-    Key* key = FindKey(root, target.path);
-    if (!key) return ERROR_KEY_DELETED;
-    Value* value = key->FindValue(name);
+  return ChangeOpenKey(hKey, KEY_SET_VALUE, [&](Key& key) -> LONG {
+    Value* value = key.FindValue(name);
     if (!value) return ERROR_FILE_NOT_FOUND;
-    key->values.erase(key->values.begin() + (value - key->values.data()));
-    changed = true;
+    key.values.erase(key.values.begin() + (value - key.values.data()));
     return ERROR_SUCCESS;
   });
 }
@@ -504,24 +510,19 @@ LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD /*lpR
                      LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                      LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                      PFILETIME lpftLastWriteTime) {
-  Target target;
-  if (LONG error = Resolve(hKey, target)) return error;
-  if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  return ReadHive([&](Key& root) -> LONG {
-    Key* key = FindKey(root, target.path);
-    if (!key) return ERROR_KEY_DELETED;
+  return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](Key& key) -> LONG {
     DWORD maxSubKey = 0, maxName = 0, maxData = 0;
-    for (const auto& entry : key->subkeys) maxSubKey = std::max(maxSubKey, static_cast<DWORD>(entry.first.size()));
-    for (const Value& v : key->values) {
+    for (const auto& entry : key.subkeys) maxSubKey = std::max(maxSubKey, static_cast<DWORD>(entry.first.size()));
+    for (const Value& v : key.values) {
       maxName = std::max(maxName, static_cast<DWORD>(v.name.size()));
       maxData = std::max(maxData, static_cast<DWORD>(AnsweredData(v).size()));
     }
     if (lpClass && lpcchClass && *lpcchClass) *lpClass = '\0';
     if (lpcchClass) *lpcchClass = 0;
-    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key->subkeys.size());
+    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
     if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSubKey;
     if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
-    if (lpcValues) *lpcValues = static_cast<DWORD>(key->values.size());
+    if (lpcValues) *lpcValues = static_cast<DWORD>(key.values.size());
     if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
     if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
     if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;

@@ -375,16 +375,27 @@ BOOL SetWindowText(HWND hwnd, LPCSTR text) {
   return TRUE;
 }
 
+namespace {
+
+// The title and class name of a window of this process or of another; false (error set) for no window.
+bool WindowTexts(HWND hwnd, std::string& className, std::string& title) {
+  if (IsForeign(hwnd)) {
+    if (!ForeignText(hwnd, className, title)) return InvalidWindow(), false;
+    return true;
+  }
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  if (!window) return InvalidWindow(), false;
+  className = window->className;
+  title = window->title;
+  return true;
+}
+
+}  // namespace
+
 int GetWindowText(HWND hwnd, LPSTR buffer, int bufferSize) {
   std::string title, className;
-  if (IsForeign(hwnd)) {
-    if (!ForeignText(hwnd, className, title)) return InvalidWindow(), 0;
-  } else {
-    std::lock_guard guard(Table().lock);
-    auto window = Find(hwnd);
-    if (!window) return InvalidWindow(), 0;
-    title = window->title;
-  }
+  if (!WindowTexts(hwnd, className, title)) return 0;
   int copied;
   CopyText(title, buffer, bufferSize, copied);
   return copied;
@@ -392,26 +403,13 @@ int GetWindowText(HWND hwnd, LPSTR buffer, int bufferSize) {
 
 int GetWindowTextLength(HWND hwnd) {
   std::string title, className;
-  if (IsForeign(hwnd)) {
-    if (!ForeignText(hwnd, className, title)) return InvalidWindow(), 0;
-    return static_cast<int>(title.size());
-  }
-  std::lock_guard guard(Table().lock);
-  auto window = Find(hwnd);
-  if (!window) return InvalidWindow(), 0;
-  return static_cast<int>(window->title.size());
+  if (!WindowTexts(hwnd, className, title)) return 0;
+  return static_cast<int>(title.size());
 }
 
 int GetClassName(HWND hwnd, LPSTR buffer, int bufferSize) {
   std::string title, className;
-  if (IsForeign(hwnd)) {
-    if (!ForeignText(hwnd, className, title)) return InvalidWindow(), 0;
-  } else {
-    std::lock_guard guard(Table().lock);
-    auto window = Find(hwnd);
-    if (!window) return InvalidWindow(), 0;
-    className = window->className;
-  }
+  if (!WindowTexts(hwnd, className, title)) return 0;
   int copied;
   CopyText(className, buffer, bufferSize, copied);
   return copied;

@@ -34,3 +34,10 @@ struct DeviceEntry {
   DWORD ProductStringState;    // 0 new, 1 or 3 being fetched, 2 finished
   DWORD UnloadStartTick;       // GetTickCount when a disconnect was requested
 };
+
+namespace zarnet {
+struct __dev_info__;
+}
+
+// The entry for a device that a server's broadcast lists, as the device list first records it.
+DeviceEntry MakeDeviceEntry(LPCSTR serverIp, uint32_t serverId, const zarnet::__dev_info__& info);

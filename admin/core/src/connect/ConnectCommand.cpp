@@ -56,33 +56,21 @@ void CTavrinAdminDoc::OnConnectDisconnect() {
     if (state == "Free") refusedPrinter = AutoConnectPrinterOf(device);
     if (!refusedPrinter.IsEmpty()) {
       // the printer monitor connects and disconnects it; told below, once the list is free again
-    } else if (state == "Free") {
+    } else if (state == "Free" || IsOneOf(state, {"Connected", "Loading...", "Unload Failed", "Loading Failed"})) {
+      const bool connecting = state == "Free";  // otherwise a disconnect
       CString text;
-      text.LoadString(IDS_CONNECTING_DEVICE);
+      text.LoadString(connecting ? IDS_CONNECTING_DEVICE : IDS_DISCONNECTING_DEVICE);
       TraceInfo("%s", static_cast<LPCSTR>(text));
-      if (FillAndSendReqToBusDriver(position, TRUE)) {
-        presence::ReportMappingStatus(
-            *this, presence::LoadFormatted(IDS_DEVICE_ARRIVAL_INFORMED, static_cast<LPCSTR>(serverIp), port));
-        row.State = "Loading...";
+      if (FillAndSendReqToBusDriver(position, connecting ? TRUE : FALSE)) {
+        presence::ReportMappingStatus(*this, presence::LoadFormatted(connecting ? IDS_DEVICE_ARRIVAL_INFORMED
+                                                                             : IDS_DEVICE_REMOVAL_INFORMED,
+                                                                     static_cast<LPCSTR>(serverIp), port));
+        row.State = connecting ? "Loading..." : "Unloading...";
         row.Image = 2;
-        row.StateColor = kColourLoading;
-        device.State = DEVICE_STATE_CONNECT_REQUESTED;
+        row.StateColor = connecting ? kColourLoading : kColourUnloading;
+        device.State = connecting ? DEVICE_STATE_CONNECT_REQUESTED : DEVICE_STATE_DISCONNECT_REQUESTED;
         device.RequestStatus = ARRM_STATUS_PENDING;
-        device.UnloadStartTick = 0;
-      }
-    } else if (IsOneOf(state, {"Connected", "Loading...", "Unload Failed", "Loading Failed"})) {
-      CString text;
-      text.LoadString(IDS_DISCONNECTING_DEVICE);
-      TraceInfo("%s", static_cast<LPCSTR>(text));
-      if (FillAndSendReqToBusDriver(position, FALSE)) {
-        presence::ReportMappingStatus(
-            *this, presence::LoadFormatted(IDS_DEVICE_REMOVAL_INFORMED, static_cast<LPCSTR>(serverIp), port));
-        row.State = "Unloading...";
-        row.Image = 2;
-        row.StateColor = kColourUnloading;
-        device.State = DEVICE_STATE_DISCONNECT_REQUESTED;
-        device.RequestStatus = ARRM_STATUS_PENDING;
-        device.UnloadStartTick = GetTickCount();
+        device.UnloadStartTick = connecting ? 0 : GetTickCount();
       }
     }
   }

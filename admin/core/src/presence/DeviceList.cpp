@@ -22,9 +22,15 @@ namespace {
 
 constexpr size_t kProductStringWorkers = 4;
 
-DeviceEntry FreshEntry(LPCSTR address, uint32_t serverId, const zarnet::__dev_info__& info) {
+bool InUse(const DeviceEntry& device) {
+  return device.State == DEVICE_STATE_CONNECT_REQUESTED || device.State == DEVICE_STATE_CONNECTED;
+}
+
+}  // namespace
+
+DeviceEntry MakeDeviceEntry(LPCSTR serverIp, uint32_t serverId, const zarnet::__dev_info__& info) {
   DeviceEntry device{};
-  strncpy(device.ServerIp, address, sizeof device.ServerIp - 1);
+  strncpy(device.ServerIp, serverIp, sizeof device.ServerIp - 1);
   device.ServerId = serverId;
   device.Class = info.cid[0];
   device.SubClass = info.cid[1];
@@ -40,12 +46,6 @@ DeviceEntry FreshEntry(LPCSTR address, uint32_t serverId, const zarnet::__dev_in
   return device;
 }
 
-bool InUse(const DeviceEntry& device) {
-  return device.State == DEVICE_STATE_CONNECT_REQUESTED || device.State == DEVICE_STATE_CONNECTED;
-}
-
-}  // namespace
-
 void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length) {
   // Entries are read only as far as both infolen and the bytes received reach.
   std::optional<zarnet::DeviceListView> list =
@@ -60,7 +60,7 @@ void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int
 
   for (const zarnet::__dev_info__& info : list->devices) {
     Lock hold(m_csDeviceList);
-    DeviceEntry fresh = FreshEntry(address, list->server_id, info);
+    DeviceEntry fresh = MakeDeviceEntry(address, list->server_id, info);
     if (POSITION position = FindDevice(address, fresh.PortNum, fresh.Vid, fresh.Pid, fresh.Rev)) {
       DeviceEntry& stored = m_DeviceList.GetAt(position);
       fresh.State = stored.State;

@@ -6,6 +6,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -52,7 +53,14 @@ constexpr DWORD kErrorDevNotExist = 55;
 class DeviceFile : public KernelObject {
  public:
   explicit DeviceFile(int fd) : fd_(fd) {}
+  // As CloseHandle on a device does, returns once the driver has run the close: the kernel host sees the
+  // end of our requests, closes the file and says so. A host that does not answer is not waited for long.
   ~DeviceFile() override {
+    shutdown(fd_, SHUT_WR);
+    {
+      std::unique_lock guard(lock_);
+      answered_.wait_for(guard, kCloseTimeout, [&] { return closed_ || broken_; });
+    }
     shutdown(fd_, SHUT_RDWR);
     if (reader_.joinable()) reader_.join();
     close(fd_);
@@ -105,6 +113,12 @@ class DeviceFile : public KernelObject {
     while (link::Receive(fd_, &type, &payload)) {
       link::Reader reader(payload);
       switch (type) {
+        case Message::Closed: {
+          std::lock_guard guard(lock_);
+          closed_ = true;
+          answered_.notify_all();
+          break;
+        }
         case Message::IoctlDone: {
           std::lock_guard guard(lock_);
           answer_ = std::move(payload);
@@ -168,10 +182,12 @@ class DeviceFile : public KernelObject {
   std::thread reader_;
   std::mutex callLock_;
   std::mutex writeLock_;
-  std::mutex lock_;  // guards answer_ and broken_
+  static constexpr std::chrono::seconds kCloseTimeout{10};
+  std::mutex lock_;  // guards answer_, broken_ and closed_
   std::condition_variable answered_;
   std::optional<std::vector<uint8_t>> answer_;
   bool broken_ = false;
+  bool closed_ = false;
   // Events referenced by drivers, kept alive as the kernel keeps a referenced object (reader thread only).
   std::map<uint64_t, std::shared_ptr<core::Event>> events_;
 };

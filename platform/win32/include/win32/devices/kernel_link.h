@@ -38,6 +38,7 @@ enum class Message : uint8_t {
   InterfaceChange,
   ReadMemory,
   MemoryAnswer,
+  Closed,  // the kernel has run the close of a file: the user's CloseHandle may return
 };
 
 constexpr uint32_t kMaxPayload = 1u << 20;

@@ -1,4 +1,4 @@
-#include "admin/ui/ShellTray.h"
+#include "win32/shell.h"
 
 #include <algorithm>
 #include <cstring>

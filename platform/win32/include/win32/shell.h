@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "win32/windows.h"
+#include "win32/types.h"
 
 struct HICON__;
 using HICON = HICON__*;

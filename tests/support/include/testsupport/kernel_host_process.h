@@ -1,0 +1,29 @@
+// The kernel-host program run as a process of its own for a test's sysroot.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+
+namespace tavrin::test {
+
+class KernelHostProcess {
+ public:
+  // Starts `program` (the built kernel-host) with "--sysroot <sysroot>"; killed when the object goes.
+  KernelHostProcess(const std::string& program, const std::string& sysroot);
+  ~KernelHostProcess();
+  KernelHostProcess(const KernelHostProcess&) = delete;
+  KernelHostProcess& operator=(const KernelHostProcess&) = delete;
+
+  // Waits for the program's ready line; false on time-out, early exit or another first line.
+  bool WaitReady(int milliseconds);
+  // SIGKILL and reaping; nothing when it has already gone.
+  void Kill();
+  // SIGTERM and the exit status (-1 when it did not end normally).
+  int Terminate();
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+};
+
+}  // namespace tavrin::test

@@ -1,0 +1,62 @@
+#include "testsupport/kernel_host_process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tavrin::test {
+
+KernelHostProcess::KernelHostProcess(const std::string& program, const std::string& sysroot) {
+  int out[2];
+  if (pipe(out) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string path = program;
+  char* argv[] = {path.data(), const_cast<char*>("--sysroot"), const_cast<char*>(sysroot.c_str()), nullptr};
+  if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  output_ = out[0];
+}
+
+KernelHostProcess::~KernelHostProcess() {
+  Kill();
+  if (output_ >= 0) close(output_);
+}
+
+bool KernelHostProcess::WaitReady(int milliseconds) {
+  std::string line;
+  while (line.find('\n') == std::string::npos) {
+    pollfd p{output_, POLLIN, 0};
+    if (poll(&p, 1, milliseconds) <= 0) return false;
+    char buffer[256];
+    ssize_t n = read(output_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  return line.rfind("kernel-host ready ", 0) == 0;
+}
+
+void KernelHostProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+int KernelHostProcess::Terminate() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace tavrin::test
