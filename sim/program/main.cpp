@@ -94,9 +94,11 @@ int main(int argc, char** argv) {
     if (restart_delay >= 0) o.restart_delay = std::chrono::milliseconds(restart_delay);
     if (tftp_port >= 0) o.tftp_port = static_cast<uint16_t>(tftp_port);
   }
-  for (const auto& [server, spec] : faults) {
+  for (const auto& entry : faults) {
+    const auto& [server, spec] = entry;
     auto fault = zarnet::sim::ParseFault(spec, &error);
-    auto it = std::find_if(config->servers.begin(), config->servers.end(), [&](auto& o) { return o.name == server; });
+    auto it = std::find_if(config->servers.begin(), config->servers.end(),
+                           [&](auto& o) { return o.name == entry.first; });
     if (!fault || it == config->servers.end()) {
       std::cerr << "zarnet-sim: --fault " << server << ":" << spec << ": " << (fault ? "no such server" : error)
                 << "\n";
