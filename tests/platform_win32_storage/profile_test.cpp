@@ -113,4 +113,16 @@ TEST(IniParser, HandlesUnendedLongAndOddLinesWithinTheBytes) {
   EXPECT_EQ(tavrin::ini::Serialize(cut), "[S]\r\nk=v\r\n");
 }
 
+TEST(IniParser, AByteOrderMarkIsKeptAndTheTextAfterItReadsTheSameWhenWrittenBack) {
+  // A second mark is text: the line it starts is no section header, before or after a rewrite.
+  const std::string text = "\xEF\xBB\xBF\xEF\xBB\xBF[\v\r\n[S]\r\nk=v\r\n";
+  auto doc = tavrin::ini::Parse(text);
+  EXPECT_TRUE(doc.byteOrderMark);
+  ASSERT_EQ(doc.sections.size(), 1u);
+  EXPECT_EQ(tavrin::ini::Serialize(doc), text);
+  auto reread = tavrin::ini::Parse(tavrin::ini::Serialize(doc));
+  ASSERT_EQ(reread.sections.size(), 1u);
+  EXPECT_EQ(reread.sections[0].name, "S");
+}
+
 }  // namespace

@@ -15,6 +15,8 @@ namespace fs = std::filesystem;
 namespace tavrin::ini {
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 std::string_view Trim(std::string_view s) {
   const char* blanks = " \t\r\v\f";
   size_t first = s.find_first_not_of(blanks);
@@ -37,7 +39,10 @@ Line MakeLine(std::string_view text) {
 
 Document Parse(std::string_view bytes) {
   Document doc;
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (bytes.substr(0, 3) == kByteOrderMark) {
+    doc.byteOrderMark = true;
+    bytes.remove_prefix(3);
+  }
   while (!bytes.empty()) {
     size_t end = bytes.find('\n');
     std::string_view text = bytes.substr(0, end);
@@ -55,7 +60,7 @@ Document Parse(std::string_view bytes) {
 }
 
 std::string Serialize(const Document& document) {
-  std::string out;
+  std::string out = document.byteOrderMark ? std::string(kByteOrderMark) : std::string();
   for (const Line& line : document.preamble) out += line.text + "\r\n";
   for (const Section& section : document.sections) {
     out += section.header + "\r\n";

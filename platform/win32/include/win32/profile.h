@@ -36,6 +36,7 @@ struct Section {
 };
 
 struct Document {
+  bool byteOrderMark = false;  // the text began with a UTF-8 byte-order mark; written back as it was
   std::vector<Line> preamble;  // lines before the first section
   std::vector<Section> sections;
 };
