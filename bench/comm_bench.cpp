@@ -44,19 +44,6 @@ class Environment {
   std::filesystem::path root_;
 };
 
-// A free port on 127.0.0.2 (the servers all take the same port on their own addresses).
-WORD FreePort() {
-  SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = inet_addr("127.0.0.2");
-  bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof(local));
-  int length = sizeof(local);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length);
-  closesocket(probe);
-  return ntohs(local.sin_port);
-}
-
 zarnet::sim::ServerOptions Options(int n, WORD port) {
   // Device lists go to the discard port of 127.0.0.1, rarely.
   zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, 9);
@@ -89,7 +76,8 @@ BENCHMARK(BM_GetConfigInfo)->UseRealTime()->Unit(benchmark::kMicrosecond);
 void BM_DiscoverServers(benchmark::State& state) {
   Environment environment;
   const int count = static_cast<int>(state.range(0));
-  const WORD port = FreePort();
+  // the servers all take the same port on their own addresses
+  const WORD port = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM, "127.0.0.2");
   zarnet::sim::Simulator simulator;
   for (int n = 2; n < 2 + count; ++n) simulator.AddServer(Options(n, port));
   std::string error;

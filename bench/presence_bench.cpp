@@ -67,18 +67,6 @@ long StatusKb(const char* field) {
   return 0;
 }
 
-uint16_t FreePort(int type) {
-  SOCKET s = socket(AF_INET, type, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = inet_addr("127.0.0.1");
-  bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  int length = sizeof local;
-  getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
-  closesocket(s);
-  return ntohs(local.sin_port);
-}
-
 // Server n (0-based) at 127.0.1+n/250.2+n%250.
 std::string ServerAddress(int n) { return "127.0." + std::to_string(1 + n / 250) + "." + std::to_string(2 + n % 250); }
 
@@ -129,9 +117,9 @@ int main(int argc, char** argv) {
   tavrin::sysroot::SetRoot(root);
   WinsockStart();
 
-  const uint16_t listenPort = FreePort(SOCK_DGRAM);
+  const uint16_t listenPort = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);
   ServerCommSettings settings;
-  settings.commandPort = FreePort(SOCK_STREAM);  // every server on its own address, the same port
+  settings.commandPort = zarnet::sim::FreeLoopbackPort(SOCK_STREAM);  // every server on its own address, the same port
   settings.processDelayMs = 0;
   settings.commandRecvTimeoutMs = 200;
   settings.productStringAttempts = 1;

@@ -1,5 +1,10 @@
 #include "zarnet/sim/simulator.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace zarnet::sim {
 
 ServerOptions LoopbackServerOptions(int n, uint16_t broadcast_port) {
@@ -17,6 +22,21 @@ ServerOptions LoopbackServerOptions(int n, uint16_t broadcast_port) {
   o.request_timeout = std::chrono::milliseconds(2000);
   o.tftp_timeout = std::chrono::milliseconds(200);
   return o;
+}
+
+uint16_t FreeLoopbackPort(int type, const char* address) {
+  int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = ::inet_addr(address);
+  socklen_t length = sizeof local;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
+    port = ntohs(local.sin_port);
+  ::close(fd);
+  return port;
 }
 
 Simulator::Simulator(LogFunction log) : log_(std::move(log)) {}

@@ -19,7 +19,7 @@ class ListenerTest : public DocUnitTest {
  protected:
   void SetUp() override {
     DocUnitTest::SetUp();
-    port_ = FreePort(SOCK_DGRAM);
+    port_ = FreeLoopbackPort(SOCK_DGRAM);
     doc_->m_ulDeviceListAddress = inet_addr("127.0.0.1");
     doc_->m_wDeviceListPort = port_;
   }
@@ -139,8 +139,8 @@ TEST_F(ListenerTest, APortThatIsTakenEndsTheListenerWithTheBindError) {
 
 TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   // A server that answers product-string requests slowly.
-  const uint16_t commandPort = FreePort(SOCK_STREAM);
-  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(2, FreePort(SOCK_DGRAM));
+  const uint16_t commandPort = FreeLoopbackPort(SOCK_STREAM);
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(2, FreeLoopbackPort(SOCK_DGRAM));
   options.command_port = commandPort;
   options.broadcast_period = std::chrono::hours(1);
   for (uint16_t port = 1; port <= 72; ++port)

@@ -33,21 +33,6 @@ void SetCommSettings(uint16_t commandPort) {
 
 }  // namespace
 
-uint16_t FreePort(int type) {
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
-  SOCKET s = socket(AF_INET, type, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = inet_addr("127.0.0.1");
-  bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  int length = sizeof local;
-  getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
-  closesocket(s);
-  WSACleanup();
-  return ntohs(local.sin_port);
-}
-
 std::string Ip(int last) { return "127.0.0." + std::to_string(last); }
 ULONG NetIp(int last) { return inet_addr(Ip(last).c_str()); }
 
@@ -124,7 +109,7 @@ void InstallWindowsPrinter(const std::string& name, const DeviceEntry& device, i
 void DocUnitTest::SetUp() {
   SysrootTest::SetUp();
   tavrin::test::SetAdminTestParameters(150);
-  SetCommSettings(FreePort(SOCK_STREAM));  // nobody answers there: fetches fail at once
+  SetCommSettings(FreeLoopbackPort(SOCK_STREAM));  // nobody answers there: fetches fail at once
   app_ = std::make_unique<CTavrinAdminApp>();
   ASSERT_TRUE(app_->InitLogAndParameters());
   app_->AppTraceLevel = 0;
@@ -226,8 +211,8 @@ void DocUnitTest::FillAllDeviceSlots() {
 void MappingTest::SetUp() {
   SysrootTest::SetUp();
   tavrin::test::SetAdminTestParameters(150);
-  listenPort_ = FreePort(SOCK_DGRAM);
-  commandPort_ = FreePort(SOCK_STREAM);
+  listenPort_ = FreeLoopbackPort(SOCK_DGRAM);
+  commandPort_ = FreeLoopbackPort(SOCK_STREAM);
   SetCommSettings(commandPort_);
   tavrin::SetMessageBoxSink([this](const std::string& text, const std::string&, UINT type) {
     boxes_.push_back({text, type});

@@ -20,8 +20,7 @@
 
 namespace presence_test {
 
-// A port of 127.0.0.1 that nothing uses right now (UDP or TCP).
-uint16_t FreePort(int type);
+using zarnet::sim::FreeLoopbackPort;
 std::string Ip(int last);  // "127.0.0.<last>"
 ULONG NetIp(int last);     // the same, network order
 

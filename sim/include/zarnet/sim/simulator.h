@@ -14,6 +14,10 @@ namespace zarnet::sim {
 // (server identifier 0x5A000000 + n, MAC 00:1B:5A:00:00:n, serial number n).
 ServerOptions LoopbackServerOptions(int n, uint16_t broadcast_port);
 
+// A port that is free at the moment on `address` for sockets of `type` (SOCK_STREAM or SOCK_DGRAM), for a
+// test or benchmark to hand to servers and listeners; 0 when none could be had.
+uint16_t FreeLoopbackPort(int type, const char* address = "127.0.0.1");
+
 class Simulator {
  public:
   explicit Simulator(LogFunction log = {});
