@@ -43,7 +43,7 @@ class UtilitiesTest : public CommTest {
   HWND window_ = nullptr;
 };
 
-TEST_F(UtilitiesTest, CloseSocketIgnoresTheInvalidSocketAndWakesABlockedReceiver) {
+TEST_F(UtilitiesTest, CloseSocketIgnoresTheInvalidSocketAndClosesAWokenOne) {
   TraceCapture trace;
   CloseSocket(INVALID_SOCKET);
   EXPECT_EQ(trace.Text().find("Closing the socket"), std::string::npos);
@@ -59,10 +59,15 @@ TEST_F(UtilitiesTest, CloseSocketIgnoresTheInvalidSocketAndWakesABlockedReceiver
     received = recv(socket, buffer, sizeof(buffer), 0);
   });
   std::this_thread::sleep_for(20ms);
-  CloseSocket(socket);  // shut down first, so the receiver returns before the socket goes
+  // As the broadcast listener's stop does: wake the receiver and let it go before the socket is closed
+  // (closing a descriptor another thread still uses is a race).
+  shutdown(socket, SD_BOTH);
   receiver.join();
   EXPECT_LE(received.load(), 0);  // woken: no datagram ever came
+  CloseSocket(socket);
   EXPECT_TRUE(trace.Contains("Closing the socket...\n"));
+  char buffer[8];
+  EXPECT_EQ(recv(socket, buffer, sizeof(buffer), 0), SOCKET_ERROR);  // closed
 }
 
 TEST_F(UtilitiesTest, WaitOnASignalledHandleReturnsWithoutDispatching) {

@@ -11,8 +11,9 @@
 int WinsockStart();
 // WSACleanup; its result.
 int WinsockStop();
-// Nothing for INVALID_SOCKET; else shut down both ways (which also wakes a thread blocked in a receive
-// on it) and close. The caller sets its own copy to INVALID_SOCKET.
+// Nothing for INVALID_SOCKET; else shut down both ways and close. A thread blocked in a receive on the
+// socket must have been woken (shutdown) and be done with it first. The caller sets its own copy to
+// INVALID_SOCKET.
 void CloseSocket(SOCKET s);
 // Waits until every handle is signalled, dispatching the calling thread's window messages meanwhile.
 void WaitWithMessageLoop(HANDLE* handles, DWORD count);
