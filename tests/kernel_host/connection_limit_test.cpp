@@ -1,12 +1,15 @@
 // The kernel host's connections are bounded: the excess is refused, silent ones are dropped, and the host
 // goes on serving.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <vector>
 
 #include "host_fixture.h"
+#include "testsupport/kernel_host_process.h"
 #include "win32/devices/kernel_link.h"
 
 namespace kernel_host_test {
@@ -83,6 +86,47 @@ TEST_F(KernelHostTest, AConnectionThatSaysNothingIsClosed) {
   UnregisterDeviceNotification(notify);
   CloseHandle(busEnum);
   DestroyWindow(window);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TAVRIN_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TAVRIN_SANITIZED 1
+#endif
+#endif
+
+// The address space a process has mapped, in bytes.
+rlim_t AddressSpace(pid_t pid) {
+  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+  rlim_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(KernelHostTest, AConnectionWithoutAThreadIsRefusedAndTheHostLivesOn) {
+#ifdef TAVRIN_SANITIZED
+  GTEST_SKIP() << "the sanitizers' own address space cannot be limited";
+#else
+  tavrin::test::KernelHostProcess process(KERNEL_HOST_PROGRAM, root().string());
+  ASSERT_TRUE(process.WaitReady(10000));
+  int first = link::Connect();  // its thread lives on while the limit holds
+  ASSERT_GE(first, 0);
+  ASSERT_FALSE(ClosedByHost(first, 100));
+  // No room for another thread's stack.
+  rlimit old{};
+  ASSERT_EQ(prlimit(process.pid(), RLIMIT_AS, nullptr, &old), 0);
+  rlimit tight{AddressSpace(process.pid()) + 2 * 1024 * 1024, old.rlim_max};
+  ASSERT_EQ(prlimit(process.pid(), RLIMIT_AS, &tight, nullptr), 0);
+  int refused = link::Connect();
+  ASSERT_GE(refused, 0);
+  EXPECT_TRUE(ClosedByHost(refused, 10000));
+  close(refused);
+  ASSERT_EQ(prlimit(process.pid(), RLIMIT_AS, &old, nullptr), 0);
+  close(first);
+  EXPECT_NE(FirstInterfacePath(GUID_DEVINTERFACE_BUSENUM), "");
+  EXPECT_EQ(process.Terminate(), 0);
+#endif
 }
 
 }  // namespace

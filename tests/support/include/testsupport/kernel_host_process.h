@@ -20,6 +20,7 @@ class KernelHostProcess {
   void Kill();
   // SIGTERM and the exit status (-1 when it did not end normally).
   int Terminate();
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
