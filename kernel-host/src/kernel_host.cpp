@@ -248,12 +248,13 @@ struct KernelHost::Impl {
     for (;;) {
       int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
+        const int error = errno;
+        if (error == EINTR || error == ECONNABORTED) continue;
         {
           std::lock_guard guard(connectionsLock);
           if (stopping) return;
         }
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
           // Out of descriptors: finished connections give theirs back; meanwhile do not spin.
           ReapFinished();
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
