@@ -16,6 +16,7 @@ constexpr uint16_t kRrq = 1, kWrq = 2, kData = 3, kAck = 4, kError = 5;
 constexpr size_t kBlockSize = 512;
 constexpr DWORD kReceiveSliceMs = 100;  // how soon a transfer sees the stop
 constexpr uint32_t kAborted = 995;      // the system's "operation aborted"
+constexpr DWORD kLockWaitMs = 5000;     // a reader that holds the table longer loses this update
 
 uint16_t LoadBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 void StoreBe16(uint8_t* p, uint16_t v) {
@@ -51,11 +52,12 @@ bool ReadNumber(const char* name, uint32_t limit, uint32_t& out) {
   return true;
 }
 
-// Takes the table's lock; an owner that died leaves the lock to us (WAIT_ABANDONED), still owned.
+// Takes the table's lock; an owner that died leaves the lock to us (WAIT_ABANDONED), still owned. A lock
+// held for longer than the wait is not waited for further: the transfer must go on.
 class TableLock {
  public:
   explicit TableLock(HANDLE lock) : lock_(lock) {
-    DWORD wait = WaitForSingleObject(lock_, INFINITE);
+    DWORD wait = WaitForSingleObject(lock_, kLockWaitMs);
     owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
   }
   ~TableLock() {
@@ -221,6 +223,7 @@ int Server::ClaimRecord(const sockaddr_in& client) {
   char ip[kIpSize] = {};
   snprintf(ip, sizeof ip, "%s", inet_ntoa(client.sin_addr));
   TableLock guard(lock_);
+  if (!guard.owned()) return -1;
   int chosen = -1, free = -1, ended = -1;
   for (size_t i = 0; i < kRecordCount; ++i) {
     SharedRecord& record = records_[i];
@@ -245,6 +248,7 @@ int Server::ClaimRecord(const sockaddr_in& client) {
 void Server::UpdateRecord(int index, uint32_t blocks, std::optional<uint32_t> result) {
   if (index < 0 || !records_) return;
   TableLock guard(lock_);
+  if (!guard.owned()) return;
   SharedRecord& record = records_[index];
   record.blocks = blocks;
   if (result) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -54,11 +55,25 @@ class MutexObject : public Waitable {
   // A named one, in its file.
   explicit MutexObject(SharedName name) : name_(std::move(name)), state_(static_cast<MutexState*>(name_.memory)) {}
   ~MutexObject() override {
+    if (HeldInThisProcess()) {
+      // The owning thread's robust list points into this memory, and the kernel writes there when that
+      // thread ends: the memory stays, so the mutex is marked abandoned then and nothing else is hit.
+      name_.memory = nullptr;
+      (void)local_.release();
+    }
     if (local_) pthread_mutex_destroy(&local_->mutex);
     DetachSharedName(name_);
   }
 
   bool Valid() const { return state_->magic == kMutexMagic; }
+
+  bool HeldInThisProcess() const {
+    const int owner = state_->mutex.__data.__owner;  // the owner's thread id (0: free)
+    if (owner <= 0) return false;
+    char task[64];
+    snprintf(task, sizeof task, "/proc/self/task/%d", owner);
+    return access(task, F_OK) == 0;
+  }
 
   bool IsSignalled() override { return true; }  // TryAcquire tells
   bool TryAcquire() override {
