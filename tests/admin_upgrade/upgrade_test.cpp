@@ -39,9 +39,9 @@ TEST_F(UpgradeTest, ServerFetchesTheImageAndRunsItsVersion_TenRunsInARow) {
     }
     tftp::SharedRecord record{};
     ASSERT_TRUE(FindRecord("127.0.0.12", record));
-    EXPECT_EQ(record.state, tftp::kStateEnded);
-    EXPECT_EQ(record.result, tftp::kResultSuccess);
-    EXPECT_EQ(record.blocks, 201u);
+    EXPECT_EQ(+record.state, tftp::kStateEnded);
+    EXPECT_EQ(+record.result, tftp::kResultSuccess);
+    EXPECT_EQ(+record.blocks, 201u);
     auto fetched = server.upgrade();
     EXPECT_EQ(fetched.state, zarnet::sim::UpgradeStatus::State::kSucceeded);
     EXPECT_TRUE(std::string(fetched.image.begin(), fetched.image.end()) == image) << "image differs";
@@ -107,7 +107,7 @@ TEST_F(UpgradeTest, MissingImageIsATftpErrorAndAFailure) {
   EXPECT_STREQ(UpgradeResultText(result), "Upgrade Fail");
   tftp::SharedRecord record{};
   ASSERT_TRUE(FindRecord("127.0.0.12", record));
-  EXPECT_EQ(record.result, 1u);
+  EXPECT_EQ(+record.result, 1u);
   EXPECT_EQ(servers_[0]->upgrade().tftp_error, 1);
   EXPECT_TRUE(control.StopTftpServer());
 }
@@ -149,7 +149,7 @@ TEST_F(UpgradeTest, NoAnswerOrAnotherVersionAfterTheTransferIsAFailure) {
     EXPECT_STREQ(UpgradeResultText(result), "Upgrade Fail");
     tftp::SharedRecord record{};
     ASSERT_TRUE(FindRecord(ip, record));
-    EXPECT_EQ(record.result, tftp::kResultSuccess) << "the transfer itself went well";
+    EXPECT_EQ(+record.result, tftp::kResultSuccess) << "the transfer itself went well";
   }
   EXPECT_EQ(stays.configuration().fw_version, "1.0.0.12");
   EXPECT_TRUE(control.StopTftpServer());

@@ -196,17 +196,17 @@ TEST_F(TftpProgramTest, ServesARealClientAndRecordsTheTransfer) {
   EXPECT_TRUE(ReadLocal("fetched.bin") == image) << "the file differs";
   tftp::SharedRecord record{};
   ASSERT_TRUE(FindRecord("127.0.0.1", record));
-  EXPECT_EQ(record.state, tftp::kStateEnded);
-  EXPECT_EQ(record.result, tftp::kResultSuccess);
-  EXPECT_EQ(record.blocks, 2049u);  // 2048 full blocks and the empty one that ends the file
-  EXPECT_NE(record.port, 0);
+  EXPECT_EQ(+record.state, tftp::kStateEnded);
+  EXPECT_EQ(+record.result, tftp::kResultSuccess);
+  EXPECT_EQ(+record.blocks, 2049u);  // 2048 full blocks and the empty one that ends the file
+  EXPECT_NE(+record.port, 0);
 
   std::string output = RunClient("get missing.bin missing.bin");
   EXPECT_NE(output.find("Error code 1"), std::string::npos) << output;
   ASSERT_TRUE(FindRecord("127.0.0.1", record));  // the same client's record, reset by the new request
-  EXPECT_EQ(record.state, tftp::kStateEnded);
-  EXPECT_EQ(record.result, 1u);
-  EXPECT_EQ(record.blocks, 0u);
+  EXPECT_EQ(+record.state, tftp::kStateEnded);
+  EXPECT_EQ(+record.result, 1u);
+  EXPECT_EQ(+record.blocks, 0u);
 
   EXPECT_EQ(StopServer(), 0u);
   EXPECT_EQ(OpenEvent(SYNCHRONIZE, FALSE, tftp::kShutDownEventName), nullptr);
@@ -230,8 +230,8 @@ TEST_F(TftpProgramTest, RefusesWhatItDoesNotServe) {
   EXPECT_EQ(ErrorCodeOf(client.Receive()), 4) << "malformed";
   tftp::SharedRecord record{};
   ASSERT_TRUE(FindRecord("127.0.0.1", record));
-  EXPECT_EQ(record.state, tftp::kStateEnded);
-  EXPECT_EQ(record.result, 0u);  // the last read request: the mode it refused
+  EXPECT_EQ(+record.state, tftp::kStateEnded);
+  EXPECT_EQ(+record.result, 0u);  // the last read request: the mode it refused
   EXPECT_EQ(StopServer(), 0u);
 }
 
@@ -253,10 +253,10 @@ TEST_F(TftpProgramTest, ResendsALimitedNumberOfTimes) {
     if (record.state == tftp::kStateEnded) break;
     usleep(10000);
   }
-  EXPECT_EQ(record.state, tftp::kStateEnded);
-  EXPECT_EQ(record.result, tftp::kResultSystemBase + 10060);  // timed out
-  EXPECT_EQ(record.blocks, 0u);
-  EXPECT_EQ(record.port, client.port());
+  EXPECT_EQ(+record.state, tftp::kStateEnded);
+  EXPECT_EQ(+record.result, tftp::kResultSystemBase + 10060);  // timed out
+  EXPECT_EQ(+record.blocks, 0u);
+  EXPECT_EQ(+record.port, client.port());
 
   // A stranger's packet to the transfer's port is told off; the transfer goes on.
   client.Request(1, "image.bin", "octet", port_);

@@ -8,6 +8,7 @@
 //   map-byte NAME OFFSET    exits with the byte at OFFSET of the named mapping (read-only view)
 //   map-write-readonly NAME writes through a read-only view of the named mapping (which must fault)
 //   plain-child FILE        starts "write-cmdline FILE" without CreateProcess and waits for it
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     HANDLE mapping = OpenFileMapping(FILE_MAP_READ, FALSE, argv[2]);
     auto* view = mapping ? static_cast<volatile unsigned char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
     if (!view) return 3;
+    signal(SIGSEGV, SIG_DFL);  // no sanitizer's handler: the fault ends the process as it would
     view[0] = 0x5A;  // faults
     return 0;
   }

@@ -263,6 +263,7 @@ BOOL CreateProcess(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBU
   std::string imageName;
   if (applicationName) {
     imageName = applicationName;
+    if (!commandLine) words.clear();  // the line is only the image's name then
   } else if (!words.empty()) {
     imageName = words.front();
     words.erase(words.begin());
