@@ -289,3 +289,89 @@ TEST_F(UpgradeTest, MoreThanTwentyFiveServersStartNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpgradeTest, ImageSizeAndEmptyImage) {
+  WriteImage("empty.bin", 0);
+  WriteImage(kImage, kImageSize);
+  ULONGLONG size = 1;
+  ASSERT_TRUE(GetImageFileSize("C:\\fw images\\empty.bin", &size));
+  EXPECT_EQ(size, 0u);
+  ASSERT_TRUE(GetImageFileSize("C:\\fw images\\zarnet-update-1.0.0.13.bin", &size));
+  EXPECT_EQ(size, kImageSize);
+  EXPECT_FALSE(GetImageFileSize("C:\\fw images\\missing.bin", &size));
+  CFirmwareUpgradeRun upgrade;
+  upgrade.SetImageSize(0);
+  EXPECT_EQ(upgrade.GetRowPercent(0), 0);
+}
+
+// The test plays the TFTP server: it owns the lock and the table and writes the records itself.
+TEST_F(UpgradeTest, RecordIpIsComparedWithinItsField) {
+  UpgradeSettings settings = GetUpgradeSettings();
+  settings.configTimeoutMs = 300;
+  SetUpgradeSettings(settings);
+  HANDLE lock = CreateMutex(nullptr, FALSE, tftp::kLockName);
+  HANDLE table = CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, tftp::kTableSize, tftp::kTableName);
+  auto* records = static_cast<tftp::SharedRecord*>(MapViewOfFile(table, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  ASSERT_NE(records, nullptr);
+  // Record 0: the address with more text after it and no end inside the field.
+  records[0].port = 5;
+  memcpy(records[0].ip, "127.0.0.12XXXXXXXXXXXXXXX", tftp::kIpSize);
+  records[0].state = tftp::kStateEnded;
+  records[0].result = 1;
+  records[1].port = 6;
+  strcpy(records[1].ip, "127.0.0.12");
+  records[1].blocks = 7;
+  records[1].state = tftp::kStateEnded;
+  records[1].result = tftp::kResultSuccess;
+
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(12, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  options.command_port = commandPort_;
+  options.fw_major = 1;
+  options.fw_minor = 12;
+  options.tftp_port = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);  // its own fetch goes nowhere
+  servers_.push_back(std::make_unique<zarnet::sim::Server>(options));
+  ASSERT_TRUE(servers_.back()->Start());
+  Select("127.0.0.12", 1, 12);
+  CFirmwareUpgradeRun upgrade;
+  upgrade.SetUp(1, kImage, "C:\\fw images");
+  upgrade.SetImageSize(kImageSize);
+  upgrade.SetSelectedServers(&selected_);
+  ASSERT_TRUE(upgrade.OpenSharedInfo());
+  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_TRUE(upgrade.WaitForWorkers(30000));
+  EXPECT_EQ(upgrade.GetRowBlocks(0), 7u) << "record 1, not the longer address of record 0";
+  DWORD result = 0;
+  ASSERT_TRUE(upgrade.GetRowResult(0, &result));
+  EXPECT_EQ(result, UPGRADE_RESULT_VERSION_MISMATCH);  // the server never took an image
+  UnmapViewOfFile(records);
+  CloseHandle(table);
+  CloseHandle(lock);
+}
+
+TEST_F(UpgradeTest, CancelWhileWaitingForTheNewVersion) {
+  WriteImage("zarnet-update-257.0.0.13.bin", 3000);  // taken, but the server stays at its version
+  AddServer(12, 1, 12);
+  Select("127.0.0.12", 1, 12);
+  CTftpServerControl control;
+  ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
+  CFirmwareUpgradeRun upgrade;
+  upgrade.SetUp(1, "zarnet-update-257.0.0.13.bin", "C:\\fw images");
+  upgrade.SetImageSize(3000);
+  upgrade.SetSelectedServers(&selected_);
+  ASSERT_TRUE(upgrade.OpenSharedInfo());
+  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_TRUE(servers_[0]->WaitUntil(
+      [&] { return servers_[0]->upgrade().state == zarnet::sim::UpgradeStatus::State::kSucceeded; },
+      std::chrono::seconds(10)));
+  EXPECT_FALSE(upgrade.WaitForWorkers(50)) << "still asking for the new version";
+  upgrade.Cancel();
+  ASSERT_TRUE(upgrade.WaitForWorkers(5000));
+  DWORD result = 0;
+  ASSERT_TRUE(upgrade.GetRowResult(0, &result));
+  EXPECT_EQ(result, UPGRADE_RESULT_CANCELLED);
+  EXPECT_TRUE(control.StopTftpServer());
+}
+
+}  // namespace

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "win32/file.h"
+
 namespace {
 
 // atoi's reading (blanks, a sign, digits up to the first other character) without its overflow: the
@@ -71,4 +73,15 @@ void SplitImagePath(const CString& path, CString& folder, CString& fileName) {
   int slash = path.ReverseFind('\\');
   folder = slash < 0 ? CString() : path.Left(slash);
   fileName = slash < 0 ? path : path.Mid(slash + 1);
+}
+
+BOOL GetImageFileSize(const CString& path, ULONGLONG* size) {
+  HANDLE file = CreateFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  const BOOL ok = !(low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS);
+  CloseHandle(file);
+  if (ok && size) *size = (static_cast<ULONGLONG>(high) << 32) | low;
+  return ok;
 }

@@ -33,6 +33,9 @@ CString FirmwareCheckMessage(DWORD code);
 // to the servers).
 void SplitImagePath(const CString& path, CString& folder, CString& fileName);
 
+// The image's length in bytes (64 bits: images past 4 GB do not wrap). FALSE when it cannot be opened.
+BOOL GetImageFileSize(const CString& path, ULONGLONG* size);
+
 // Texts of the "Select File" step.
 constexpr char UPGRADE_MSG_ENTER_PATH[] = "Enter the path & press Transfer button.";
 constexpr char UPGRADE_MSG_START_FAILED[] = "Fail to start TFTP Server Application.!!";
