@@ -1,5 +1,7 @@
 // The firmware upgrade end to end: TftpServer.exe as a process, simulated servers fetching the image
 // over TFTP on loopback, the run's workers, results and progress.
+#include <signal.h>
+
 #include <cstdlib>
 #include <thread>
 
@@ -372,6 +374,27 @@ TEST_F(UpgradeTest, CancelWhileWaitingForTheNewVersion) {
   ASSERT_TRUE(upgrade.GetRowResult(0, &result));
   EXPECT_EQ(result, UPGRADE_RESULT_CANCELLED);
   EXPECT_TRUE(control.StopTftpServer());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpgradeTest, ProgramWithoutItsEventIsNotLeftRunning) {
+  UpgradeSettings settings = GetUpgradeSettings();
+  settings.startWaitMs = 200;
+  SetUpgradeSettings(settings);
+  const auto program = tavrin::sysroot::WindowsDir() / "TftpServer.exe";
+  std::filesystem::remove(program);
+  std::ofstream(program) << "#!/bin/sh\necho $$ > \"$TAVRIN_SYSROOT/pid\"\nexec sleep 30\n";
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  CTftpServerControl control;
+  EXPECT_FALSE(control.StartTftpServer("C:\\fw images"));
+  EXPECT_EQ(control.GetCreateProcessError(), 0u);
+  int pid = 0;
+  std::ifstream(root() / "pid") >> pid;
+  ASSERT_GT(pid, 0);
+  EXPECT_NE(kill(pid, 0), 0) << "the program still runs";
 }
 
 }  // namespace

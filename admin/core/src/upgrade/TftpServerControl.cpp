@@ -67,6 +67,12 @@ BOOL CTftpServerControl::StartTftpServer(const CString& folder) {
   m_hProcess = info.hProcess;
   WaitForServerEvent();
   BOOL running = IsTftpServerRunning();
+  if (!running && WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT) {
+    // It counts as not started: a program that shows no event in time is not left running unseen.
+    TerminateProcess(m_hProcess, 1);
+    WaitForSingleObject(m_hProcess, m_Settings.stopWaitMs);
+  }
+  if (!running) ReleaseProcess();
   TraceInfo("CUpgradeFirmwareDlg::StartTftpServer <=\n");
   return running;
 }

@@ -15,8 +15,8 @@ class CTftpServerControl {
 
   // Runs "<Windows directory>\TftpServer.exe" with the command line "TFTP_ROOT=<folder>" in a process
   // group of its own. A server that still runs (serving some older folder) is stopped first. TRUE once
-  // the new server shows its event. When the program could not be started at all, GetCreateProcessError
-  // gives the system's code (else 0).
+  // the new server shows its event; a program that shows none within the start wait is ended. When the
+  // program could not be started at all, GetCreateProcessError gives the system's code (else 0).
   BOOL StartTftpServer(const CString& folder);
   // Sets the server's event and waits for it to end. FALSE when it did not run or does not end.
   BOOL StopTftpServer();
