@@ -398,3 +398,39 @@ TEST_F(UpgradeTest, ProgramWithoutItsEventIsNotLeftRunning) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpgradeTest, TwoServersUpgradeTogether) {
+  const std::string image = WriteImage(kImage, 30000, 4);
+  auto& first = AddServer(12, 1, 12);
+  auto& second = AddServer(16, 1, 10);
+  Select("127.0.0.12", 1, 12);
+  Select("127.0.0.16", 1, 10);
+  ASSERT_EQ(CheckUpgradeRun(selected_, kImage), FW_CHECK_GO);
+  CTftpServerControl control;
+  ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
+  CFirmwareUpgradeRun upgrade;
+  upgrade.SetUp(1, kImage, "C:\\fw images");
+  upgrade.SetImageSize(30000);
+  upgrade.SetSelectedServers(&selected_);
+  ASSERT_TRUE(upgrade.OpenSharedInfo());
+  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_TRUE(upgrade.WaitForWorkers(30000));
+  ASSERT_EQ(upgrade.GetRowCount(), 2);
+  for (int row = 0; row < 2; ++row) {
+    DWORD result = 0;
+    ASSERT_TRUE(upgrade.GetRowResult(row, &result));
+    EXPECT_EQ(result, UPGRADE_RESULT_SUCCESS) << row;
+    EXPECT_EQ(upgrade.GetRowBlocks(row), 59u) << row;  // 58 full blocks and a part
+  }
+  EXPECT_EQ(upgrade.GetRowIp(1), CString("127.0.0.16"));
+  for (auto* server : {&first, &second}) {
+    auto fetched = server->upgrade();
+    EXPECT_TRUE(std::string(fetched.image.begin(), fetched.image.end()) == image);
+    EXPECT_EQ(server->configuration().fw_version, "1.0.0.13");
+  }
+  EXPECT_TRUE(control.StopTftpServer());
+}
+
+}  // namespace

@@ -269,6 +269,26 @@ TEST_F(TftpProgramTest, ResendsALimitedNumberOfTimes) {
   EXPECT_EQ(StopServer(), 0u);
 }
 
+TEST_F(TftpProgramTest, StopEndsATransferInProgress) {
+  setenv("TAVRIN_TFTP_TIMEOUT_MS", "10000", 1);  // the transfer would wait long for its acknowledgement
+  WriteImage("image.bin", RandomBytes(5000, 9));
+  ASSERT_TRUE(StartServer());
+  RawClient client;
+  client.Request(1, "image.bin", "octet", port_);
+  ASSERT_EQ(client.Receive().size(), 516u);
+  HANDLE lock = OpenMutex(SYNCHRONIZE, FALSE, tftp::kLockName);  // keeps the table to read it afterwards
+  HANDLE mapping = OpenFileMapping(FILE_MAP_READ, FALSE, tftp::kTableName);
+  ASSERT_NE(mapping, nullptr);
+  EXPECT_EQ(StopServer(), 0u);  // within the wait, not after the transfer's ten seconds
+  auto* records = static_cast<const tftp::SharedRecord*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(records, nullptr);
+  EXPECT_EQ(+records[0].state, tftp::kStateEnded);
+  EXPECT_EQ(+records[0].result, tftp::kResultSystemBase + 995);  // aborted
+  UnmapViewOfFile(records);
+  CloseHandle(mapping);
+  CloseHandle(lock);
+}
+
 TEST_F(TftpProgramTest, PortTakenMeansNoServer) {
   RawClient holder;
   setenv("TAVRIN_TFTP_PORT", std::to_string(holder.port()).c_str(), 1);
