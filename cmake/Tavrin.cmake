@@ -21,3 +21,39 @@ function(tavrin_test name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} tavrin_testsupport GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
+
+# tavrin_module_host(target): a program that loads DLLs (LoadLibrary). It links the platform layer whole
+# and exports its symbols, so a DLL, built without the layer (tavrin_dll), binds to this one copy.
+function(tavrin_module_host target)
+  target_link_libraries(${target} PRIVATE win32 ${CMAKE_DL_LIBS})
+  target_link_options(${target} PRIVATE "LINKER:--whole-archive" "$<TARGET_FILE:win32>" "LINKER:--no-whole-archive")
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+endfunction()
+
+# tavrin_dll(name OUTPUT file SOURCES ...): a DLL of the sysroot: a shared object with the platform's
+# headers and none of its code; its platform calls resolve against the program that loads it.
+function(tavrin_dll name)
+  cmake_parse_arguments(ARG "" "OUTPUT" "SOURCES" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:win32,INTERFACE_INCLUDE_DIRECTORIES>)
+  set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${ARG_OUTPUT} SUFFIX "")
+endfunction()
+
+# tavrin_version_info(target NAME VALUE ...): the version resource GetFileVersionInfo reads, e.g.
+# tavrin_version_info(TavrinAdmin FileVersion 1.0.0.1 ProductName "Pelko Admin"), language 040904B0.
+function(tavrin_version_info target)
+  set(text "")
+  set(args ${ARGN})
+  list(LENGTH args count)
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE 0 ${last} 2)
+    math(EXPR j "${i} + 1")
+    list(GET args ${i} key)
+    list(GET args ${j} value)
+    string(APPEND text "\\\\StringFileInfo\\\\040904B0\\\\${key}=${value}\\n")
+  endforeach()
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_info.c)
+  file(GENERATE OUTPUT ${file} CONTENT
+    "__attribute__((section(\".tavrin_version\"), used)) static const char tavrin_version_info[] = \"${text}\";\n")
+  target_sources(${target} PRIVATE ${file})
+endfunction()

@@ -1,14 +1,18 @@
 // tavrin-ctl: drives the programs of a sysroot from outside, as a user or an installer would.
 //   install [--trace-level N] [--refresh MS] [--stop-period MS]
-//                          the registry keys an installation leaves behind (product key and parameters)
+//                          the registry keys an installation leaves behind (product key and parameters),
+//                          and the outside programs TavrinAdmin uses (TftpServer.exe, PelkoSettings.dll)
+//                          copied into the Windows directory
 //   command ID             posts the menu command ID to the running TavrinAdmin ("Pelko Admin" window)
 //   set-event NAME         sets a named event (TavrinAdminShutDownEvent asks TavrinAdmin to end)
 //   wait-event NAME MS     waits for a named event; exit 0 when it was set, 1 on time-out
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "win32/sysroot.h"
 #include "win32/windows.h"
 
 namespace {
@@ -40,6 +44,16 @@ int Install(int argc, char** argv) {
   if (parameters) RegCloseKey(parameters);
   if (product) RegCloseKey(product);
   if (!ok) fprintf(stderr, "tavrin-ctl: cannot write the registry\n");
+  for (auto [built, installed] : {std::pair{TAVRIN_TFTPSERVER_FILE, "TftpServer.exe"},
+                                  std::pair{TAVRIN_PELKOSETTINGS_FILE, "PelkoSettings.dll"}}) {
+    std::error_code ec;
+    std::filesystem::copy_file(built, tavrin::sysroot::WindowsDir() / installed,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) {
+      fprintf(stderr, "tavrin-ctl: cannot install %s: %s\n", installed, ec.message().c_str());
+      ok = false;
+    }
+  }
   return ok ? 0 : 1;
 }
 

@@ -160,10 +160,13 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
     const uint32_t stamp = lone ? objects[0]->ChangeStamp() : 0;
     if (!waitAll) {
       for (DWORD i = 0; i < count; ++i)
-        if (objects[i]->TryAcquire()) return WAIT_OBJECT_0 + i;
+        if (objects[i]->TryAcquire()) return (objects[i]->TakeAbandoned() ? WAIT_ABANDONED : WAIT_OBJECT_0) + i;
       if (queue && QueueHasInput(*queue, wakeMask)) return WAIT_OBJECT_0 + count;
     } else if ((!queue || QueueHasInput(*queue, wakeMask)) && AcquireAll(objects)) {
-      return WAIT_OBJECT_0;
+      DWORD result = WAIT_OBJECT_0;  // or WAIT_ABANDONED + the first abandoned one; each is asked once
+      for (DWORD i = count; i-- > 0;)
+        if (objects[i]->TakeAbandoned()) result = WAIT_ABANDONED + i;
+      return result;
     }
     if (milliseconds == 0 || deadline.Passed()) return WAIT_TIMEOUT;
 

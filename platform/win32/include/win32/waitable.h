@@ -21,6 +21,9 @@ class Waitable : public KernelObject {
   virtual bool TryAcquire() { return IsSignalled(); }
   // Gives back a signal taken by TryAcquire when a wait-all could not take every other object.
   virtual void Unacquire() {}
+  // Asked right after a TryAcquire that succeeded: true when the object came to the waiter from an owner
+  // that ended without giving it back (a mutex), so the wait reports WAIT_ABANDONED.
+  virtual bool TakeAbandoned() { return false; }
 
   // True when other processes change this object's state.
   virtual bool ChangesElsewhere() const { return false; }

@@ -1,0 +1,133 @@
+// A sysroot with TftpServer.exe installed and serving on a free loopback port, simulated servers on
+// 127.0.0.N whose upgrades fetch from it, and the product's pauses shortened.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "admin/comm/CommSettings.h"
+#include "admin/upgrade/FirmwareUpgrade.h"
+#include "admin/upgrade/TftpServerControl.h"
+#include "admin/util/Utilities.h"
+#include "testsupport/sysroot.h"
+#include "win32/sysroot.h"
+#include "win32/windows.h"
+#include "zarnet/sim/server.h"
+#include "zarnet/sim/simulator.h"
+
+class UpgradeTest : public tavrin::test::SysrootTest {
+ protected:
+  void SetUp() override {
+    SysrootTest::SetUp();
+    ASSERT_EQ(WinsockStart(), 0);
+    std::filesystem::copy_file(TFTPSERVER_PROGRAM, tavrin::sysroot::WindowsDir() / "TftpServer.exe");
+    images_ = tavrin::sysroot::MapPath("C:\\fw images");
+    std::filesystem::create_directories(images_);
+    tftpPort_ = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);
+    commandPort_ = zarnet::sim::FreeLoopbackPort(SOCK_STREAM);
+    setenv("TAVRIN_TFTP_ADDRESS", "127.0.0.1", 1);
+    setenv("TAVRIN_TFTP_PORT", std::to_string(tftpPort_).c_str(), 1);
+    setenv("TAVRIN_TFTP_TIMEOUT_MS", "200", 1);
+
+    savedComm_ = GetDefaultServerCommSettings();
+    ServerCommSettings comm;
+    comm.commandPort = commandPort_;
+    comm.commandRecvTimeoutMs = 50;
+    comm.commandRecvTimeoutLimit = 40;
+    comm.processDelayMs = 0;
+    SetDefaultServerCommSettings(comm);
+
+    savedUpgrade_ = GetUpgradeSettings();
+    UpgradeSettings fast;
+    fast.startWaitMs = 5000;
+    fast.stopWaitMs = 3000;
+    fast.lockWaitMs = 1000;
+    fast.statusPollMs = 20;
+    fast.transferTimeoutMs = 20000;
+    fast.configRetryMs = 20;
+    fast.configTimeoutMs = 20000;
+    SetUpgradeSettings(fast);
+  }
+  void TearDown() override {
+    servers_.clear();
+    SetUpgradeSettings(savedUpgrade_);
+    SetDefaultServerCommSettings(savedComm_);
+    for (const char* name : {"TAVRIN_TFTP_ADDRESS", "TAVRIN_TFTP_PORT", "TAVRIN_TFTP_TIMEOUT_MS"}) unsetenv(name);
+    WinsockStop();
+    SysrootTest::TearDown();
+  }
+
+  static std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random());
+    return bytes;
+  }
+
+  std::string WriteImage(const std::string& name, size_t size, unsigned seed = 1) {
+    std::string bytes = RandomBytes(size, seed);
+    std::ofstream(images_ / name, std::ios::binary) << bytes;
+    return bytes;
+  }
+
+  // A simulated server on 127.0.0.n at firmware major.0.0.minor, fetching upgrades from our TFTP port.
+  zarnet::sim::Server& AddServer(int n, uint8_t major, uint8_t minor) {
+    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+    options.command_port = commandPort_;
+    options.fw_major = major;
+    options.fw_minor = minor;
+    options.tftp_port = tftpPort_;
+    options.restart_delay = std::chrono::milliseconds(20);
+    options.broadcast_period = std::chrono::seconds(60);
+    servers_.push_back(std::make_unique<zarnet::sim::Server>(options));
+    std::string error;
+    EXPECT_TRUE(servers_.back()->Start(&error)) << error;
+    return *servers_.back();
+  }
+
+  void Select(const std::string& ip, uint8_t major, uint8_t minor) {
+    SelectedServerEntry entry{};
+    entry.CommandPort = 1341;
+    strncpy(entry.ServerIp, ip.c_str(), sizeof entry.ServerIp - 1);
+    strncpy(entry.Server.ServerIp, ip.c_str(), sizeof entry.Server.ServerIp - 1);
+    entry.Server.FwVersionMajor = major;
+    entry.Server.FwVersionMinor = minor;
+    selected_.AddTail(entry);
+  }
+
+  // The record of a client address in the TFTP server's table.
+  static bool FindRecord(const char* ip, tftp::SharedRecord& out) {
+    HANDLE mapping = OpenFileMapping(FILE_MAP_READ, FALSE, tftp::kTableName);
+    if (!mapping) return false;
+    auto* records = static_cast<const tftp::SharedRecord*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    bool found = false;
+    for (size_t i = 0; records && i < tftp::kRecordCount && !found; ++i) {
+      if (records[i].port != 0 && strncmp(records[i].ip, ip, tftp::kIpSize) == 0) {
+        out = records[i];
+        found = true;
+      }
+    }
+    if (records) UnmapViewOfFile(records);
+    CloseHandle(mapping);
+    return found;
+  }
+
+  static bool ServerEventExists() {
+    HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, tftp::kShutDownEventName);
+    if (event) CloseHandle(event);
+    return event != nullptr;
+  }
+
+  std::filesystem::path images_;
+  uint16_t tftpPort_ = 0;
+  uint16_t commandPort_ = 0;
+  SelectedServerList selected_;
+  std::vector<std::unique_ptr<zarnet::sim::Server>> servers_;
+  ServerCommSettings savedComm_;
+  UpgradeSettings savedUpgrade_;
+};
