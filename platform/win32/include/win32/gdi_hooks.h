@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "draw/region.h"
+#include "draw/text.h"
 #include "draw/surface.h"
 #include "win32/user_draw.h"
 
@@ -40,6 +41,9 @@ std::shared_ptr<draw::Surface> SurfaceOfDC(HDC hdc, draw::Point* origin = nullpt
 std::shared_ptr<draw::Surface> SurfaceOfBitmap(HBITMAP bitmap);
 // A bitmap made from a surface (32 bits per pixel), e.g. for a picture drawn by code or read from PNG.
 HBITMAP CreateBitmapFromSurface(const draw::Surface& surface);
+
+// The file a font object resolved to (family and style as the file names them); empty for an unknown font.
+draw::ResolvedFace ResolvedFaceOf(HFONT font);
 
 // The screen's size (GetSystemMetrics, GetDeviceCaps, GetDC(NULL) without a provider).
 void SetScreenSize(int width, int height);
