@@ -91,3 +91,21 @@ TEST(MfcGdiTest, TemporaryWrappersOwnNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MfcGdiTest, ImageListOwnsItsList) {
+  size_t baseline = tavrin::gdi::LiveObjectCount();
+  {
+    CImageList list;
+    ASSERT_TRUE(list.Create(16, 16, ILC_COLOR32 | ILC_MASK, 4, 4));
+    CBitmap strip;
+    strip.Attach(tavrin::gdi::CreateBitmapFromSurface(tavrin::draw::Surface(48, 16, 0x808080)));
+    EXPECT_EQ(list.Add(&strip, RGB(255, 0, 255)), 0);
+    EXPECT_EQ(list.GetImageCount(), 3);
+    EXPECT_EQ(CImageList::FromHandle(list.m_hImageList)->GetImageCount(), 3);
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), baseline);
+}
+
+}  // namespace

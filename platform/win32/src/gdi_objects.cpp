@@ -490,7 +490,7 @@ HGDIOBJ GetStockObject(int index) {
 
 DWORD GetObjectType(HGDIOBJ object) {
   auto o = Lookup(object);
-  if (!o || o->type == tavrin::gdi::kIconObjects) {
+  if (!o || o->type >= tavrin::gdi::kIconObjects) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
@@ -557,7 +557,7 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
 
 BOOL DeleteObject(HGDIOBJ object) {
   auto o = Lookup(object);
-  if (!o || o->type == OBJ_DC || o->type == tavrin::gdi::kIconObjects) {
+  if (!o || o->type == OBJ_DC || o->type >= tavrin::gdi::kIconObjects) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

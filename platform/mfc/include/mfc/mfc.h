@@ -5,6 +5,7 @@
 #include "mfc/collections.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
+#include "mfc/imagelist.h"
 #include "mfc/object.h"
 #include "mfc/resource.h"
 #include "mfc/string.h"

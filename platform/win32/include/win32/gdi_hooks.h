@@ -52,8 +52,10 @@ void SetScreenSize(int width, int height);
 void SetSysColorChangeListener(std::function<void()> listener);
 
 // Live objects made by the process of each OBJ_xxx type (stock objects and system-colour brushes not
-// counted; icons and cursors counted under kIconObjects); the sum with type 0.
+// counted; icons and cursors counted under kIconObjects, image lists under kImageListObjects); the sum
+// with type 0.
 constexpr DWORD kIconObjects = 100;
+constexpr DWORD kImageListObjects = 101;
 size_t LiveObjectCount(DWORD type = 0);
 
 }  // namespace tavrin::gdi
