@@ -40,26 +40,26 @@ TEST(ImageListTest, MaskedImagesDrawTransparentlyAndBlend) {
   EXPECT_EQ(cx, 4);
 
   {
-  Target t;
-  ASSERT_TRUE(ImageList_Draw(list, 0, t.dc, 1, 1, ILD_TRANSPARENT));
-  EXPECT_EQ(GetPixel(t.dc, 1, 1), RGB(0, 255, 0));  // the masked corner shows the background
-  EXPECT_EQ(GetPixel(t.dc, 2, 1), RGB(255, 0, 0));
-  EXPECT_EQ(GetPixel(t.dc, 5, 5), RGB(0, 255, 0));  // nothing past the image
-  ImageList_SetBkColor(list, RGB(1, 2, 3));
-  ImageList_Draw(list, 0, t.dc, 1, 1, ILD_NORMAL);
-  EXPECT_EQ(GetPixel(t.dc, 1, 1), RGB(1, 2, 3));
-  ImageList_DrawEx(list, 1, t.dc, 0, 0, 0, 0, CLR_NONE, RGB(255, 255, 255), ILD_BLEND50);
-  EXPECT_EQ(GetPixel(t.dc, 0, 0), RGB(127, 127, 255));
-  EXPECT_FALSE(ImageList_Draw(list, 2, t.dc, 0, 0, ILD_NORMAL));
+    Target t;
+    ASSERT_TRUE(ImageList_Draw(list, 0, t.dc, 1, 1, ILD_TRANSPARENT));
+    EXPECT_EQ(GetPixel(t.dc, 1, 1), RGB(0, 255, 0));  // the masked corner shows the background
+    EXPECT_EQ(GetPixel(t.dc, 2, 1), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(t.dc, 5, 5), RGB(0, 255, 0));  // nothing past the image
+    ImageList_SetBkColor(list, RGB(1, 2, 3));
+    ImageList_Draw(list, 0, t.dc, 1, 1, ILD_NORMAL);
+    EXPECT_EQ(GetPixel(t.dc, 1, 1), RGB(1, 2, 3));
+    ImageList_DrawEx(list, 1, t.dc, 0, 0, 0, 0, CLR_NONE, RGB(255, 255, 255), ILD_BLEND50);
+    EXPECT_EQ(GetPixel(t.dc, 0, 0), RGB(127, 127, 255));
+    EXPECT_FALSE(ImageList_Draw(list, 2, t.dc, 0, 0, ILD_NORMAL));
 
-  // Round trip through an icon.
-  HICON icon = ImageList_GetIcon(list, 0, 0);
-  ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(ImageList_ReplaceIcon(list, -1, icon), 2);
-  ImageList_Draw(list, 2, t.dc, 5, 5, ILD_TRANSPARENT);
-  EXPECT_EQ(GetPixel(t.dc, 5, 5), RGB(0, 255, 0));
-  EXPECT_EQ(GetPixel(t.dc, 6, 5), RGB(255, 0, 0));
-  DestroyIcon(icon);
+    // Round trip through an icon.
+    HICON icon = ImageList_GetIcon(list, 0, 0);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(ImageList_ReplaceIcon(list, -1, icon), 2);
+    ImageList_Draw(list, 2, t.dc, 5, 5, ILD_TRANSPARENT);
+    EXPECT_EQ(GetPixel(t.dc, 5, 5), RGB(0, 255, 0));
+    EXPECT_EQ(GetPixel(t.dc, 6, 5), RGB(255, 0, 0));
+    DestroyIcon(icon);
   }
 
   EXPECT_TRUE(ImageList_Remove(list, 0));

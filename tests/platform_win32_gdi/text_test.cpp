@@ -62,18 +62,18 @@ TEST(TextTest, FaceNamesMapToTheDejaVuFiles) {
 
   // The DC reports what was asked for, with metrics of the real file.
   {
-  TextCanvas c(10, 10, tahoma);
-  char face[LF_FACESIZE];
-  GetTextFace(c.dc, sizeof(face), face);
-  EXPECT_STREQ(face, "Tahoma");
-  TEXTMETRIC tm;
-  ASSERT_TRUE(GetTextMetrics(c.dc, &tm));
-  EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, 12);
-  EXPECT_EQ(tm.tmWeight, 700);
-  EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
-  LOGFONT lf;
-  ASSERT_EQ(GetObject(tahoma, sizeof(lf), &lf), static_cast<int>(sizeof(LOGFONT)));
-  EXPECT_EQ(lf.lfHeight, -12);
+    TextCanvas c(10, 10, tahoma);
+    char face[LF_FACESIZE];
+    GetTextFace(c.dc, sizeof(face), face);
+    EXPECT_STREQ(face, "Tahoma");
+    TEXTMETRIC tm;
+    ASSERT_TRUE(GetTextMetrics(c.dc, &tm));
+    EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, 12);
+    EXPECT_EQ(tm.tmWeight, 700);
+    EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
+    LOGFONT lf;
+    ASSERT_EQ(GetObject(tahoma, sizeof(lf), &lf), static_cast<int>(sizeof(LOGFONT)));
+    EXPECT_EQ(lf.lfHeight, -12);
   }
   for (HFONT f : {tahoma, courier, semibold, arial}) EXPECT_TRUE(DeleteObject(f));
 }
