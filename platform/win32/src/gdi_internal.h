@@ -1,5 +1,6 @@
 // GDI objects and device contexts as the GDI files share them.
 #pragma once
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,10 +19,13 @@ inline RECT ToRECT(const draw::Rect& r) { return {r.left, r.top, r.right, r.bott
 
 struct Object {
   explicit Object(DWORD t) : type(t) {}
+  // A copy is a new object: selected nowhere.
+  Object(const Object& o) : type(o.type), stock(o.stock) {}
+  Object& operator=(const Object&) = delete;
   virtual ~Object() = default;
   DWORD type;
   bool stock = false;
-  int selections = 0;  // DCs holding it selected
+  std::atomic<int> selections{0};  // DCs holding it selected (stock objects on several threads at once)
 };
 
 struct Pen : Object {
