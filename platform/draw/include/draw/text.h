@@ -51,6 +51,7 @@ class Font {
  public:
   static std::shared_ptr<Font> Open(const FontSpec& spec);
   ~Font();
+  struct Impl;
 
   const FontSpec& spec() const { return spec_; }
   const ResolvedFace& resolved() const { return resolved_; }
@@ -66,8 +67,8 @@ class Font {
 
  private:
   Font() = default;
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  static std::shared_ptr<Impl> MakeImpl(const FontSpec& spec, const ResolvedFace& resolved);
+  std::shared_ptr<Impl> impl_;
   FontSpec spec_;
   ResolvedFace resolved_;
   FontMetrics metrics_;
