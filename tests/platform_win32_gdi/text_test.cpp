@@ -238,3 +238,30 @@ TEST(TextTest, WordBreakingEditControlAndPathEllipsis) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TextTest, EditControlEllipsisMarksTextCutOffBelow) {
+  HFONT font = MakeFont("Tahoma", -12, 400);
+  TextCanvas c(200, 100, font, true);
+  TEXTMETRIC tm;
+  GetTextMetrics(c.dc, &tm);
+  char text[128] = "one two three four five six seven eight nine ten eleven twelve";
+  RECT r{0, 0, 70, tm.tmHeight * 2};
+  DrawText(c.dc, text, -1, &r, DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS | DT_NOCLIP);
+  RECT ink = c.Ink();
+  EXPECT_LE(ink.bottom, tm.tmHeight * 2);
+  EXPECT_LE(ink.right, 70);
+  // The second line differs from the same text without the ellipsis.
+  tavrin::draw::Surface with = *tavrin::gdi::SurfaceOfDC(c.dc);
+  RECT clear{0, 0, 200, 100};
+  FillRect(c.dc, &clear, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  DrawText(c.dc, text, -1, &r, DT_WORDBREAK | DT_EDITCONTROL | DT_NOCLIP);
+  EXPECT_FALSE(with.SamePixels(*tavrin::gdi::SurfaceOfDC(c.dc)));
+  // All of it fits: no ellipsis, the text drawn as it is.
+  RECT all{0, 0, 200, 100};
+  EXPECT_EQ(DrawText(c.dc, "one two", -1, &all, DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS | DT_CALCRECT),
+            tm.tmHeight);
+}
+
+}  // namespace
