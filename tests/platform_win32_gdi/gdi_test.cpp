@@ -397,3 +397,31 @@ TEST(GdiTest, DottedPenFillsItsGapsWhenOpaque) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GdiTest, SixteenBitSectionsKeepTheirChannelMasks) {
+  struct {
+    BITMAPINFOHEADER h;
+    DWORD masks[3];
+  } info{{sizeof(BITMAPINFOHEADER), 2, 1, 1, 16, BI_BITFIELDS, 0, 0, 0, 0, 0}, {0xF800, 0x07E0, 0x001F}};
+  void* raw = nullptr;
+  HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &raw, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, dib);
+  SetPixel(dc, 0, 0, RGB(255, 0, 0));
+  SetPixel(dc, 1, 0, RGB(0, 255, 0));
+  auto* words = static_cast<uint16_t*>(raw);
+  EXPECT_EQ(words[0], 0xF800);
+  EXPECT_EQ(words[1], 0x07E0);
+  words[0] = 0x001F;  // the caller writes blue
+  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 0, 255));
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(dib);
+  info.masks[1] = 0;
+  EXPECT_EQ(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &raw, nullptr, 0), nullptr);
+}
+
+}  // namespace

@@ -69,6 +69,7 @@ struct Bitmap : Object {
   std::vector<uint8_t> bits;
   std::vector<RGBQUAD> colors;
   BITMAPINFOHEADER header{};
+  DWORD masks[3] = {0x7C00, 0x03E0, 0x001F};  // channel masks of 16-bit rows
   int stride() const { return ((width * bpp + 31) / 32) * 4; }
   bool Mirrored() const { return dib && bpp != 32; }
   void LoadFromBits();  // bits -> surface
