@@ -291,9 +291,14 @@ int Font::Measure(std::string_view text) const {
   return w;
 }
 
+int Font::Turn() const {
+  int angle = ((spec_.escapement % 3600) + 3600) % 3600;
+  return ((angle + 450) / 900 * 900) % 3600;
+}
+
 Rect Font::CellBox(int x, int y, std::string_view text) const {
   int w = Measure(text), h = metrics_.height;
-  switch (((spec_.escapement % 3600) + 3600) % 3600) {
+  switch (Turn()) {
     case 900: return {x, y - w, x + h, y};
     case 1800: return {x - w, y - h, x, y};
     case 2700: return {x - h, y, x, y + w};
@@ -332,7 +337,7 @@ int Font::Draw(Surface& dst, const Region& clip, int x, int y, std::string_view 
   };
   if (spec_.underline) bar(std::min(h - thick, metrics_.ascent + 1));
   if (spec_.strikeOut) bar(metrics_.ascent - metrics_.ascent / 3);
-  int turn = ((spec_.escapement % 3600) + 3600) % 3600;
+  int turn = Turn();
   for (int v = 0; v < h; ++v) {
     for (int u = 0; u < w; ++u) {
       int a = mask[static_cast<size_t>(v) * w + u];

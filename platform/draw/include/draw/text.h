@@ -20,7 +20,7 @@ struct FontSpec {
   bool italic = false;
   bool underline = false;
   bool strikeOut = false;
-  int escapement = 0;  // tenths of a degree, counter-clockwise; 0, 900, 1800 and 2700 are drawn
+  int escapement = 0;  // tenths of a degree, counter-clockwise; drawn turned to the nearest quarter
 };
 
 struct FontMetrics {
@@ -64,6 +64,8 @@ class Font {
   int Draw(Surface& dst, const Region& clip, int x, int y, std::string_view text, Pixel color) const;
   // The rectangle Draw would touch (cell box, turned with the text).
   Rect CellBox(int x, int y, std::string_view text) const;
+  // The turn the text is drawn with: 0, 900, 1800 or 2700.
+  int Turn() const;
 
  private:
   Font() = default;
