@@ -284,6 +284,8 @@ bool DecodeDib(const BITMAPINFO* info, const void* bits, UINT usage, const Palet
   if (!info || !bits) return false;
   const BITMAPINFOHEADER& h = info->bmiHeader;
   int bpp = h.biBitCount;
+  // Header sizes of the known versions only (the colour table follows the header).
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 124) return false;
   if (h.biWidth <= 0 || h.biHeight == 0 || h.biWidth > 32768 || std::abs(h.biHeight) > 32768) return false;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
   if (h.biCompression != BI_RGB && !(h.biCompression == BI_BITFIELDS && (bpp == 16 || bpp == 32))) return false;
