@@ -6,6 +6,8 @@
 #include "win32/registry.h"
 #include "win32/profile.h"
 #include "win32/user.h"
+#include "win32/gdi.h"
+#include "win32/user_draw.h"
 #include "win32/error_text.h"
 #include "win32/mutex.h"
 #include "win32/file_mapping.h"
