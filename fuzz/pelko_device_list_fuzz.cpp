@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exactly the bytes received, so that the sanitizer sees any read beyond them.
   std::vector<uint8_t> datagram(data, data + size);
   int count = DeviceListEntryCount(datagram.data(), static_cast<long>(datagram.size()));
-  if (count < 0 || 8 + static_cast<size_t>(count) * sizeof(__dev_info__) > datagram.size()) __builtin_trap();
+  if (count < 0 || (count > 0 && 8 + static_cast<size_t>(count) * sizeof(__dev_info__) > datagram.size()))
+    __builtin_trap();
   unsigned sum = 0;
   for (int i = 0; i < count; ++i) {
     __dev_info__ entry;
