@@ -36,7 +36,7 @@ TEST_F(NodeTest, AFreshNodeIsAnEmptyFreeServer) {
   EXPECT_STREQ(n->itemName()->UTF8String(), "");
   EXPECT_EQ(n->sum(), 0);
   ASSERT_NE(n->deviceInformation(), nullptr);
-  EXPECT_EQ(n->deviceInformation()->portnum, 0);  // the placeholder reads as an empty record
+  EXPECT_EQ(int{n->deviceInformation()->portnum}, 0);  // the placeholder reads as an empty record
   n->release();
   EXPECT_EQ(Live(), 0);
 }
@@ -83,7 +83,7 @@ TEST_F(NodeTest, ChildrenByIndexAndTheirSum) {
   }
   ASSERT_EQ(server->childrenCount(), 2);
   EXPECT_EQ(server->expandableNode(), 1);
-  EXPECT_EQ(server->childAtIndexNode(1)->deviceInformation()->portnum, 2);
+  EXPECT_EQ(int{server->childAtIndexNode(1)->deviceInformation()->portnum}, 2);
   EXPECT_EQ(server->sum(), 11 + 20 + 20);
   EXPECT_EQ(server->childAtIndexNode(1)->sum(), 20);
   // Indexes outside the children give nothing and change nothing.
@@ -111,7 +111,7 @@ TEST_F(NodeTest, ANewDeviceRecordReplacesAndFreesTheOldOne) {
   n->setDeviceInformation(Record(1));
   n->setDeviceInformation(Record(2));
   n->setDeviceInformation(n->deviceInformation());  // the block it holds: kept
-  EXPECT_EQ(n->deviceInformation()->portnum, 2);
+  EXPECT_EQ(int{n->deviceInformation()->portnum}, 2);
   n->release();
   EXPECT_EQ(Live(), 0);
 }

@@ -70,11 +70,11 @@ TEST_F(SocketsTest, ReceivesTheSimulatorsDeviceListThroughAFreshObject) {
   pelko_dev_info* list = receiver->recvMsg();
   ASSERT_NE(list, nullptr);
   EXPECT_STREQ(receiver->devAddrs(), "127.0.0.2");
-  EXPECT_EQ(list->infolen, 22u);
+  EXPECT_EQ(uint32_t{list->infolen}, 22u);
   EXPECT_EQ(receiver->deviceCount(), 1);
   EXPECT_EQ(list->dev[0].cid[0], 7);
-  EXPECT_EQ(list->dev[0].vid, 0x04b8);
-  EXPECT_EQ(list->dev[0].portnum, 3);
+  EXPECT_EQ(int{list->dev[0].vid}, 0x04b8);  // packed: read as a value
+  EXPECT_EQ(int{list->dev[0].portnum}, 3);
   receiver->release();
   free(list);  // the caller's once the receiver is gone
   sim.Stop();
@@ -111,7 +111,7 @@ TEST_F(SocketsTest, LengthsThatLieAreNotBelievedAndBrokenListsAreDropped) {
   Send(List(8, 0));               // header only: a server without devices
   list = receiver->recvMsg();     // the first buffer goes with this call
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->infolen, 8u);
+  EXPECT_EQ(uint32_t{list->infolen}, 8u);
   EXPECT_EQ(receiver->deviceCount(), 0);
 
   Send(List(3000, 250, 3000));    // longer than the buffer: cut to it

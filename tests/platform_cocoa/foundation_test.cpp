@@ -17,9 +17,10 @@ class Probe : public NSObject {
   static inline std::atomic<int> freed{0};
   int calls = 0;
   NSObject* lastArgument = nullptr;
+  std::string lastText;
   void ping(NSString* argument) {
     ++calls;
-    lastArgument = argument;
+    lastText = argument->str();
   }
   void noArgument() { ++calls; }
   void onNote(NSNotification* n) {
@@ -127,7 +128,7 @@ TEST(FoundationRunLoop, DelayedAndMainThreadMessagesRunOnTheMainLoop) {
   cocoa::JoinDetachedThreads();
   EXPECT_GE(worker->ranAfterWait, 1);  // the wait returned after the message ran
   EXPECT_EQ(p->calls, 2);
-  EXPECT_STREQ(static_cast<NSString*>(p->lastArgument)->UTF8String(), "a");
+  EXPECT_EQ(p->lastText, "a");
   worker->release();
   p->release();
   pool->drain();

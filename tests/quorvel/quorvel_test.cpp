@@ -136,13 +136,15 @@ TEST_F(QuorvelTest, ConnectTakesTheDeviceAndDisconnectGivesItBack) {
   // The server's next device list reports the printer in use.
   server_->BroadcastNow();
   bool reportedBusy = false;
+  pelko_dev_info* list = nullptr;
   for (int i = 0; i < 50 && !reportedBusy; ++i) {
-    pelko_dev_info* list = listener->recvMsg();
+    list = listener->recvMsg();  // frees the one before
     ASSERT_NE(list, nullptr);
     for (int e = 0; e < listener->deviceCount(); ++e)
       if (list->dev[e].portnum == 3 && list->dev[e].b_f == 1) reportedBusy = true;
   }
   EXPECT_TRUE(reportedBusy);
+  free(list);  // the last buffer is the caller's
 
   EXPECT_EQ(client->SendRquest(connect.data()), 0);  // the slot is taken
   auto other = Request(1, 2, 3);
