@@ -86,7 +86,7 @@ TEST(PropertyList, ReaderRejectsBrokenAndTooDeepText) {
   EXPECT_EQ(cocoa::ReadPropertyList(deep), nullptr);
   CFPropertyListRef ok = cocoa::ReadPropertyList(
       "<?xml version=\"1.0\"?><!-- c --><plist version=\"1.0\"><dict><key>n</key><real>1.5</real>"
-      "<key>d</key><data>YWJj</data><key>e</key><array/></dict></plist>");
+      "<key>d</key><data>YWJj</data><key>e</key><array/><key>x</key><real>nan</real></dict></plist>");
   ASSERT_NE(ok, nullptr);
   // What is read writes back to the same values.
   CFPropertyListRef again = cocoa::ReadPropertyList(cocoa::WritePropertyList(ok));

@@ -2,6 +2,7 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -335,7 +336,10 @@ NSNumber* NSNumber::numberWithBool(BOOL value) {
 
 BOOL NSNumber::isEqualToNumber(NSNumber* other) const {
   if (!other) return NO;
-  if (kind_ == Kind::kReal || other->kind_ == Kind::kReal) return doubleValue() == other->doubleValue();
+  if (kind_ == Kind::kReal || other->kind_ == Kind::kReal) {
+    double a = doubleValue(), b = other->doubleValue();
+    return a == b || (std::isnan(a) && std::isnan(b));  // a value read back equals itself
+  }
   return integer_ == other->integer_;
 }
 
