@@ -164,6 +164,52 @@ TEST(FoundationNotifications, ObserversGetMatchingNotificationsUntilRemoved) {
   pool->drain();
 }
 
+// Counts its ticks and stops its timer at the third.
+class Ticker : public NSObject {
+ public:
+  int ticks = 0;
+  void tick(NSTimer* timer) {
+    if (++ticks == 3) {
+      timer->invalidate();
+      NSRunLoop::currentRunLoop()->stop();
+    }
+  }
+};
+
+TEST(FoundationRunLoop, TimersRepeatUntilInvalidatedAndLetGoOfTheirTarget) {
+  NSRunLoop::mainRunLoop();
+  const long before = cocoa::LiveObjectCount();
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  Ticker* ticker = alloc<Ticker>();
+  NSTimer* timer = NSTimer::scheduledTimerWithTimeInterval_target_selector_userInfo_repeats(
+      0.001, ticker, &Ticker::tick, NSString::stringWithUTF8String("info"), YES);
+  EXPECT_STREQ(static_cast<NSString*>(timer->userInfo())->UTF8String(), "info");
+  EXPECT_EQ(ticker->retainCount(), 2u);  // the timer holds its target
+  NSRunLoop::mainRunLoop()->runUntilDate(NSDate::dateWithTimeIntervalSinceNow(30));
+  EXPECT_EQ(ticker->ticks, 3);
+  EXPECT_FALSE(timer->isValid());
+  EXPECT_EQ(ticker->retainCount(), 1u);
+  ticker->release();
+  pool->drain();
+  EXPECT_EQ(cocoa::LiveObjectCount(), before);
+}
+
+TEST(FoundationString, TrimmingTakesTheSetsCharactersFromBothEnds) {
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  NSString* s = NSString::stringWithUTF8String(" \t pass word \t");
+  EXPECT_STREQ(s->stringByTrimmingCharactersInSet(NSCharacterSet::whitespaceCharacterSet())->UTF8String(),
+               "pass word");
+  EXPECT_EQ(NSString::stringWithUTF8String(" \t ")
+                ->stringByTrimmingCharactersInSet(NSCharacterSet::whitespaceCharacterSet())
+                ->length(),
+            0u);
+  EXPECT_STREQ(NSString::stringWithUTF8String("a\n")
+                   ->stringByTrimmingCharactersInSet(NSCharacterSet::whitespaceCharacterSet())
+                   ->UTF8String(),
+               "a\n");
+  pool->drain();
+}
+
 class FoundationFiles : public tavrin::test::SysrootTest {};
 
 TEST_F(FoundationFiles, MacPathsLiveUnderTheMacRoot) {

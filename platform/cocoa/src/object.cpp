@@ -295,6 +295,34 @@ BOOL NSString::hasPrefix(NSString* prefix) const {
   return prefix && text_.compare(0, prefix->text_.size(), prefix->text_) == 0 ? YES : NO;
 }
 
+NSString* NSString::stringByTrimmingCharactersInSet(NSCharacterSet* set) const {
+  if (!set) return stringWithStd(text_);
+  size_t begin = 0, end = text_.size();
+  while (begin < end && set->characterIsMember(text_[begin])) ++begin;
+  while (end > begin && set->characterIsMember(text_[end - 1])) --end;
+  return stringWithStd(text_.substr(begin, end - begin));
+}
+
+NSCharacterSet* NSCharacterSet::whitespaceCharacterSet() {
+  static NSCharacterSet* set = [] {
+    NSCharacterSet* s = alloc<NSCharacterSet>();
+    s->members_ = " \t";
+    return s;
+  }();
+  return set;
+}
+
+NSCharacterSet* NSCharacterSet::whitespaceAndNewlineCharacterSet() {
+  static NSCharacterSet* set = [] {
+    NSCharacterSet* s = alloc<NSCharacterSet>();
+    s->members_ = " \t\n\r\v\f";
+    return s;
+  }();
+  return set;
+}
+
+bool NSCharacterSet::characterIsMember(char c) const { return c && members_.find(c) != std::string::npos; }
+
 bool NSString::isEqual(NSObject* other) {
   auto* s = dynamic_cast<NSString*>(other);
   return s && s->text_ == text_;

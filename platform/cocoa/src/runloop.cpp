@@ -193,6 +193,52 @@ void NSObject::RunOnMain(std::function<void()> call, NSObject* argument, BOOL wa
   release();
 }
 
+// ---- NSTimer
+
+NSTimer* NSTimer::Schedule(NSTimeInterval interval, NSObject* target, std::function<void(NSTimer*)> call,
+                           id userInfo, BOOL repeats) {
+  NSTimer* timer = alloc<NSTimer>();
+  timer->call_ = std::move(call);
+  timer->target_ = target ? target->retain() : nullptr;
+  timer->userInfo_ = userInfo ? userInfo->retain() : nullptr;
+  timer->interval_ = interval > 0 ? interval : 0.0001;
+  timer->repeats_ = repeats;
+  timer->valid_ = true;
+  NSRunLoop* loop = NSRunLoop::currentRunLoop();
+  timer->retain();  // the run loop's reference
+  loop->Enqueue([timer, loop] { timer->Fire(loop); }, timer->interval_);
+  return static_cast<NSTimer*>(timer->autorelease());
+}
+
+void NSTimer::Fire(NSRunLoop* loop) {
+  if (valid_) {
+    NSObject* target = target_ ? target_->retain() : nullptr;  // a callback may invalidate the timer
+    call_(this);
+    if (target) target->release();
+    if (repeats_ && valid_) {
+      loop->Enqueue([this, loop] { Fire(loop); }, interval_);
+      return;
+    }
+    invalidate();
+  }
+  release();  // the run loop lets it go
+}
+
+void NSTimer::invalidate() {
+  if (!valid_.exchange(false)) return;
+  NSObject* target = target_;
+  NSObject* info = userInfo_;
+  target_ = nullptr;
+  userInfo_ = nullptr;
+  if (target) target->release();
+  if (info) info->release();
+}
+
+void NSTimer::dealloc() {
+  invalidate();
+  NSObject::dealloc();
+}
+
 // ---- NSThread
 
 void NSThread::Detach(std::function<void()> body, NSObject* target, NSObject* argument) {

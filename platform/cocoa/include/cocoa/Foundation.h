@@ -26,6 +26,7 @@ class NSString;
 class NSArray;
 class NSMutableArray;
 class NSDate;
+class NSCharacterSet;
 
 using id = NSObject*;
 using BOOL = signed char;
@@ -161,6 +162,8 @@ class NSString : public NSObject {
   int intValue() const;
   NSString* stringByAppendingString(NSString* other) const;
   BOOL hasPrefix(NSString* prefix) const;
+  // Without the set's characters at either end (autoreleased).
+  NSString* stringByTrimmingCharactersInSet(NSCharacterSet* set) const;
 
   NSString* description() override { return this; }
   bool isEqual(NSObject* other) override;
@@ -168,6 +171,17 @@ class NSString : public NSObject {
 
  private:
   std::string text_;
+};
+
+class NSCharacterSet : public NSObject {
+ public:
+  static NSCharacterSet* whitespaceCharacterSet();            // blank and tab
+  static NSCharacterSet* whitespaceAndNewlineCharacterSet();  // those and line ends
+  bool characterIsMember(char c) const;
+  const char* className() const override { return "NSCharacterSet"; }
+
+ private:
+  std::string members_;
 };
 
 // A number or a boolean (booleans stay booleans through the preferences).
@@ -376,6 +390,37 @@ class NSRunLoop : public NSObject {
   struct Impl;
   Impl* impl();
   std::atomic<Impl*> impl_{nullptr};
+};
+
+// A message sent by the run loop of the thread that scheduled it, once or every interval until
+// invalidated. The run loop keeps the timer, the timer keeps its target and user info until it is
+// invalidated (a one-shot timer is invalidated once it fired).
+class NSTimer : public NSObject {
+ public:
+  template <class T>
+  static NSTimer* scheduledTimerWithTimeInterval_target_selector_userInfo_repeats(
+      NSTimeInterval interval, T* target, void (T::*selector)(NSTimer*), id userInfo, BOOL repeats) {
+    return Schedule(interval, target, [target, selector](NSTimer* t) { (target->*selector)(t); }, userInfo, repeats);
+  }
+  void invalidate();
+  BOOL isValid() const { return valid_.load() ? YES : NO; }
+  id userInfo() const { return userInfo_; }
+  NSTimeInterval timeInterval() const { return interval_; }
+  const char* className() const override { return "NSTimer"; }
+
+ protected:
+  void dealloc() override;
+
+ private:
+  static NSTimer* Schedule(NSTimeInterval interval, NSObject* target, std::function<void(NSTimer*)> call,
+                           id userInfo, BOOL repeats);
+  void Fire(NSRunLoop* loop);
+  std::function<void(NSTimer*)> call_;
+  NSObject* target_ = nullptr;
+  id userInfo_ = nullptr;
+  NSTimeInterval interval_ = 0;
+  bool repeats_ = false;
+  std::atomic<bool> valid_{false};
 };
 
 class NSNotification : public NSObject {
