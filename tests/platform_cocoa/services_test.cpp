@@ -159,7 +159,16 @@ TEST_F(PrintCoreTest, PrintersHaveNamesStatesAndOneDefault) {
 }
 
 TEST(SocketSeam, ProductionAddressesGoWhereTheSettingsSay) {
-  const uint16_t port = 40000 + static_cast<uint16_t>(getpid() % 20000);
+  // A port free at the moment on loopback.
+  int probe = bsd::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in loopback{};
+  loopback.sin_family = AF_INET;
+  loopback.sin_addr.s_addr = bsd::inet_addr("127.0.0.1");
+  socklen_t probeLength = sizeof loopback;
+  ASSERT_EQ(bsd::bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+  bsd::getsockname(probe, reinterpret_cast<sockaddr*>(&loopback), &probeLength);
+  bsd::close(probe);
+  const uint16_t port = ntohs(loopback.sin_port);
   bsd::ResetNetwork();
   bsd::SetBindAddress("127.0.0.1");
   bsd::SetBroadcastAddress("127.0.0.1");
