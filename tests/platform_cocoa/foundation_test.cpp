@@ -88,6 +88,7 @@ TEST(FoundationString, FormatTakesPrintfDirectivesAndObjects) {
                    ->UTF8String(),
                "-3  2.50 ab z ff % 1099511627776 7");
   EXPECT_STREQ(NSString::stringWithFormat("%*d|%-4s|", 4, 7, "a")->UTF8String(), "   7|a   |");
+  EXPECT_STREQ(NSString::stringWithFormat("Vid_%p - Pid_%p", (void*)1133, (void*)0)->UTF8String(), "Vid_0x46d - Pid_0x0");
   std::string big(2000, 'q');
   EXPECT_EQ(NSString::stringWithFormat("<%s>", big.c_str())->length(), 2002u);
   char out[4];

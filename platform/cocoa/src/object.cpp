@@ -118,9 +118,12 @@ std::string FormatV(const char* format, va_list args) {
         continue;
       }
       case 'p': {
+        // Always 0x and hexadecimal digits, null included ("0x0"), as the Mac prints pointers.
         void* v = va_arg(ap, void*);
-        full += 'p';
-        snprintf(buffer, sizeof buffer, full.c_str(), v);
+        char hex[32];
+        snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(v)));
+        full += 's';
+        snprintf(buffer, sizeof buffer, full.c_str(), hex);
         break;
       }
       default:
