@@ -13,6 +13,7 @@ enum class FaultTarget {
   kCommand,    // responses of the command service
   kDiscovery,  // discovery replies
   kBroadcast,  // device-list datagrams
+  kData,       // replies of the device-data service (access negotiation)
 };
 
 enum class FaultKind {
@@ -30,6 +31,8 @@ enum class FaultKind {
   kEarlyClose,     // command: close without answering: at once after accepting when `command` is 0,
                    // else after reading a request of that command
   kInfoLen,        // broadcast: infolen written as `number`
+  kWrongSignature, // data: the signature reply carries another version
+  kBusy,           // data: the free test and the claim answer "busy"
 };
 
 struct Fault {
@@ -41,13 +44,15 @@ struct Fault {
   size_t size = 0;
   int64_t number = 0;
   int times = -1;  // how many responses or datagrams it hits; -1 until cleared
+  int step = -1;   // data faults: only replies to this negotiation record id (0 signature, 1 free test,
+                   // 2 claim); -1 any
 };
 
 // Text form, used by the configuration file and the command line:
-//   KIND [target=command|discovery|broadcast] [command=N] [chunk=N] [delay_ms=N] [size=N] [number=N]
-//        [times=N]
+//   KIND [target=command|discovery|broadcast|data] [command=N] [chunk=N] [delay_ms=N] [size=N] [number=N]
+//        [times=N] [step=signature|free|claim]
 // KIND: split, delay, oversize, truncate, wrong-rsp, missing-end, missing-status, lower-case, status,
-// silence, early-close, infolen. Example: "split chunk=3 delay_ms=20 command=4".
+// silence, early-close, infolen, wrong-signature, busy (the last two always target data). Example: "split chunk=3 delay_ms=20 command=4".
 std::optional<Fault> ParseFault(std::string_view text, std::string* error = nullptr);
 
 }  // namespace zarnet::sim

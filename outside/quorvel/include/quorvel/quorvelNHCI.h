@@ -1,0 +1,94 @@
+// The stand-in for the Mac kernel driver whose IOKit class is quorvelNHCI: a service of an IOKit host
+// that connects remote USB devices into driver slots 1 to 14.
+//
+// User client type 0, selectors 0 (open), 1 (close) and 5 (a 108-byte request beginning with
+// devReqStruct: ReqType 1 connect, 0 disconnect). A connect takes a free slot, negotiates with the
+// server on its device-data port (signature, is-device-free, claim; one connection each, the claimed
+// one kept) and publishes a device nub (class "IOUSBDevice": idVendor, idProduct, bDeviceClass,
+// locationID = the slot). A disconnect, or the server closing the claimed connection, frees the slot and
+// the nub. Transfers to the device travel on the claimed connection (DeviceSession below).
+#pragma once
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cocoa/iokit_host.h"
+
+namespace quorvel {
+
+inline constexpr int kFirstSlot = 1;
+inline constexpr int kLastSlot = 14;
+inline constexpr uint32_t kRequestSize = 108;
+inline constexpr const char* kNubClass = "IOUSBDevice";
+
+// One connected device: the claimed connection to its server and the nub that stands for it.
+class DeviceSession {
+ public:
+  DeviceSession(int slot, std::string serverIp, uint16_t port, int socket);
+  ~DeviceSession();  // closes the connection and joins the watcher
+  DeviceSession(const DeviceSession&) = delete;
+  DeviceSession& operator=(const DeviceSession&) = delete;
+
+  int slot() const { return slot_; }
+  const std::string& serverIp() const { return serverIp_; }
+  uint16_t port() const { return port_; }
+  uint32_t nub = 0;
+
+  // A control transfer to the device. Transfers travel over the claimed connection in the 56-byte
+  // message form of the device-data protocol, which this stand-in does not speak yet: unsupported.
+  IOReturn ControlTransfer(const uint8_t setup[8], std::vector<uint8_t>& data);
+
+  // Watches the connection; `lost` runs (on the watcher thread) when the server closes it.
+  void Watch(std::function<void(DeviceSession*)> lost);
+  // Ends the session: the watcher returns without reporting a loss.
+  void Close();
+
+ private:
+  int slot_;
+  std::string serverIp_;
+  uint16_t port_;
+  int socket_;
+  int wake_[2] = {-1, -1};
+  std::thread watcher_;
+};
+
+class Driver : public cocoa::iokit::Service, public std::enable_shared_from_this<Driver> {
+ public:
+  explicit Driver(cocoa::iokit::Host& host);
+  ~Driver() override;
+
+  std::unique_ptr<cocoa::iokit::UserClient> NewUserClient(uint32_t type) override;
+
+  // The request selector's work (also for tests): an IOKit result.
+  IOReturn Request(const std::vector<uint8_t>& block, std::string* reply);
+  // Slots in use, for tests and the demo.
+  std::vector<int> slotsInUse() const;
+  // Disconnects every device (the host going down); call while the host exists.
+  void DisconnectAll();
+
+  // How long one negotiation step may take (connect, then the reply).
+  void SetStepTimeout(std::chrono::milliseconds timeout) { stepTimeout_ = timeout; }
+
+ private:
+  IOReturn Connect(int slot, const std::string& ip, uint16_t port, const uint8_t* device);
+  IOReturn Disconnect(int slot, const std::string& ip, uint16_t port);
+  void Lost(DeviceSession* session);
+  // One negotiation step on a connection of its own; the connection when it is to be kept (claim).
+  IOReturn Step(const std::string& ip, uint8_t id, uint16_t port, int* keep);
+
+  cocoa::iokit::Host& host_;
+  mutable std::mutex mutex_;
+  std::array<std::unique_ptr<DeviceSession>, kLastSlot + 1> slots_;
+  std::array<bool, kLastSlot + 1> connecting_{};  // slots whose negotiation runs
+  // Sessions whose connection was lost, ended by the next call (their watcher cannot join itself).
+  std::vector<std::unique_ptr<DeviceSession>> ended_;
+  std::chrono::milliseconds stepTimeout_{5000};
+};
+
+}  // namespace quorvel

@@ -1,0 +1,35 @@
+// quorvelNHCI: the Mac kernel driver stand-in as a process of its own. It serves the driver's IOKit
+// service on run/iokit.sock of the sysroot until SIGINT or SIGTERM. Network settings come from
+// TAVRIN_MAC_NET (see cocoa/bsd.h).
+#include <signal.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "quorvel/quorvelNHCI.h"
+
+int main() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread starts
+
+  cocoa::iokit::Host host;
+  auto driver = std::make_shared<quorvel::Driver>(host);
+  host.Register(driver);
+  std::string error;
+  if (!host.Start(&error)) {
+    fprintf(stderr, "quorvelNHCI: %s\n", error.c_str());
+    return 1;
+  }
+  printf("quorvelNHCI: running\n");
+  fflush(stdout);
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  host.Stop();
+  driver->DisconnectAll();
+  printf("quorvelNHCI: stopped\n");
+  return 0;
+}
