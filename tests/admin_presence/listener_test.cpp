@@ -9,7 +9,6 @@
 namespace presence_test {
 namespace {
 
-LONG Flag(const volatile LONG& flag) { return __atomic_load_n(&flag, __ATOMIC_SEQ_CST); }
 
 std::vector<uint8_t> List(uint32_t serverId, const std::vector<zarnet::__dev_info__>& devices) {
   return zarnet::EncodeServerDeviceList(serverId, devices);
@@ -31,7 +30,7 @@ class ListenerTest : public DocUnitTest {
   // Returns once the listener waits for its first datagram (unless the computer sleeps).
   void StartListener() {
     listener_ = std::thread([this] { doc_->ListenForDeviceLists(); });
-    if (doc_->m_lSuspend) return;
+    if (doc_->IsSuspended()) return;
     ASSERT_TRUE(WaitFor([] { return ReadTraceLog().find("Detecting Servers") != std::string::npos; }));
   }
   void StopListener() {
@@ -85,11 +84,11 @@ TEST_F(ListenerTest, DatagramsFromServersFillTheListsAndTheStopEndsTheListener) 
   EXPECT_FALSE(doc_->FindServerPresence(Ip(4).c_str(), &none));
 
   StopListener();
-  EXPECT_EQ(doc_->m_BroadcastSocket, INVALID_SOCKET);
+  EXPECT_FALSE(doc_->IsBroadcastSocketOpen());
 }
 
 TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
-  InterlockedExchange(&doc_->m_lResume, 1);
+  doc_->SetResume(TRUE);
   StartListener();
   Send(2, List(1, {DevInfo(1, 3, 1, 2, 3)}));
   // Received and dropped once the listener waits for the next datagram.
@@ -97,7 +96,7 @@ TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
     const std::string log = ReadTraceLog();
     return log.find("Detecting Servers") != log.rfind("Detecting Servers");
   }));
-  InterlockedExchange(&doc_->m_lResume, 0);
+  doc_->SetResume(FALSE);
   Send(3, zarnet::EncodeServerDeviceList(1, {}));  // behind the first in the socket's queue
   ASSERT_TRUE(WaitFor([&] { return ServerCount() == 1; }));
   EXPECT_EQ(Server(3).Active, 1u);
@@ -110,17 +109,17 @@ TEST_F(ListenerTest, AfterResumeEverythingIsReportedGoneAndBothFlagsAreCleared) 
   doc_->m_ServerPresenceList.GetHead().RequestStatus = ARRM_STATUS_SUCCESS;
   LeaveCriticalSection(&doc_->m_csServerPresence);
   AddDevice(2, DevInfo(1, 3, 1, 2, 3), DEVICE_STATE_CONNECTED);
-  InterlockedExchange(&doc_->m_lSuspend, 1);
+  doc_->SetSuspend(TRUE);
   StartListener();
-  InterlockedExchange(&doc_->m_lResume, 1);
+  doc_->SetResume(TRUE);
   // The drivers answer: the notification threads count the answers off.
   ASSERT_TRUE(WaitFor([&] { return QueuedDeviceRequests().size() == 1; }));
-  InterlockedDecrement(&doc_->m_nPendingDeviceRsp);
-  InterlockedDecrement(&doc_->m_nPendingServerRsp);
-  ASSERT_TRUE(WaitFor([&] { return Flag(doc_->m_lSuspend) == 0 && Flag(doc_->m_lResume) == 0; }));
+  doc_->CountAnswerOff(TRUE);
+  doc_->CountAnswerOff(FALSE);
+  ASSERT_TRUE(WaitFor([&] { return !doc_->IsSuspended() && !doc_->IsResuming(); }));
   EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_DISCONNECT_REQUESTED);
   EXPECT_EQ(Server(2).Active, 0u);
-  EXPECT_EQ(Flag(doc_->m_lDisconnectAll), 0);
+  EXPECT_FALSE(doc_->IsDisconnectingAll());
   EXPECT_EQ(+QueuedDeviceRequests().at(0).Arrival, 0);
 }
 
@@ -133,7 +132,7 @@ TEST_F(ListenerTest, APortThatIsTakenEndsTheListenerWithTheBindError) {
   ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
   EXPECT_EQ(doc_->ListenForDeviceLists(), 0u);
   EXPECT_NE(ReadTraceLog().find("DetectServer >> bind() error:"), std::string::npos);
-  EXPECT_EQ(doc_->m_BroadcastSocket, INVALID_SOCKET);
+  EXPECT_FALSE(doc_->IsBroadcastSocketOpen());
   closesocket(taken);
 }
 

@@ -9,10 +9,7 @@ namespace presence_test {
 namespace {
 
 SERVER_ARRIVALREMOVAL_INFO ServerSlot(CTavrinAdminDoc& doc, int index) {
-  EnterCriticalSection(&doc.m_csServerArRm);
-  SERVER_ARRIVALREMOVAL_INFO slot = doc.m_ArrSereverArRmInfo[index];
-  LeaveCriticalSection(&doc.m_csServerArRm);
-  return slot;
+  return doc.ServerRequests().At(index);
 }
 
 void AnswerServerSlot(CTavrinAdminDoc& doc, int index, DWORD status) {
@@ -23,9 +20,7 @@ void AnswerServerSlot(CTavrinAdminDoc& doc, int index, DWORD status) {
     if (inet_addr(server.ServerIp) == slot.ServerIp) server.RequestStatus = status;
   }
   LeaveCriticalSection(&doc.m_csServerPresence);
-  EnterCriticalSection(&doc.m_csServerArRm);
-  doc.m_ArrSereverArRmInfo[index] = {};
-  LeaveCriticalSection(&doc.m_csServerArRm);
+  doc.ServerRequests().Release(index + 1);
 }
 
 void CheckServers(CTavrinAdminDoc& doc) {
@@ -92,7 +87,7 @@ TEST_F(DocUnitTest, ANewServerIsReportedAtTheFirstCheckAndDepartsAfterAWholeSile
   EXPECT_EQ(server.PresenceCount, SERVER_PRESENCE_NEW);
   EXPECT_EQ(server.Active, 1u);
 
-  ResetEvent(doc_->ServerArRmEvent);
+  ResetEvent(doc_->ServerRequests().Event());
   CheckServers(*doc_);
   SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(*doc_, 0);
   EXPECT_EQ(+slot.RequestId, 1u);
@@ -103,7 +98,7 @@ TEST_F(DocUnitTest, ANewServerIsReportedAtTheFirstCheckAndDepartsAfterAWholeSile
   EXPECT_EQ(+slot.ServerIp, NetIp(2));
   EXPECT_EQ(+slot.DataPort, 3240);  // host order in the server record
   EXPECT_EQ(+slot.Status, ARRM_STATUS_PENDING);
-  EXPECT_EQ(WaitForSingleObject(doc_->ServerArRmEvent, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(doc_->ServerRequests().Event(), 0), WAIT_OBJECT_0);
   EXPECT_EQ(Server(2).PresenceCount, 0u);
 
   // While the arrival is unanswered nothing more is queued.
@@ -213,17 +208,15 @@ TEST_F(DocUnitTest, WithTheDeviceTableFullNothingIsCountedAsAwaitedAndTheWaitEnd
   const DWORD start = GetTickCount();
   EXPECT_EQ(doc_->DisconnectAll(TRUE, TRUE, FALSE), 0);
   EXPECT_LT(GetTickCount() - start, 1000u);  // not the whole AppStopDeviceMappingPeriod
-  EXPECT_EQ(doc_->m_nPendingDeviceRsp, 0);
+  EXPECT_EQ(doc_->PendingDeviceAnswers(), 0);
   EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_CONNECTED);
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
 
   // Queued removals count one answer each; the disconnect-everything flag is down again afterwards.
   EXPECT_EQ(doc_->DisconnectAll(FALSE, TRUE, FALSE), 0);
-  EXPECT_EQ(doc_->m_nPendingDeviceRsp, 2);
+  EXPECT_EQ(doc_->PendingDeviceAnswers(), 2);
   EXPECT_EQ(QueuedDeviceRequests().size(), 2u);
-  EXPECT_EQ(doc_->m_lDisconnectAll, 0);
+  EXPECT_FALSE(doc_->IsDisconnectingAll());
 }
 
 TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted) {
@@ -234,7 +227,7 @@ TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted
   AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);     // 2: arrived
   AnswerServerSlot(*doc_, 1, ARRM_STATUS_FAILED);      // 3: its arrival failed: nothing to remove
   doc_->ReportAllServersDeparted();                    // 2: departure queued; 4: still pending, departure queued
-  EXPECT_EQ(doc_->m_nPendingServerRsp, 2);
+  EXPECT_EQ(doc_->PendingServerAnswers(), 2);
   EXPECT_EQ(Server(3).Active, 1u);
 }
 

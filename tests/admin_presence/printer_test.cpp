@@ -116,7 +116,7 @@ TEST_F(PrinterMonitorTest, ThePrinterIsConnectedWhileJobsWaitAndDisconnectedWhen
   ASSERT_TRUE(NextRequest(true));
 
   // Stopping mapping disconnects a connected printer and ends its monitor.
-  InterlockedExchange(&doc_->m_lStop, 1);
+  doc_->StopBroadcastListener();  // sets the stop flag
   doc_->WaitForPrinterMonitors();
   EXPECT_TRUE(NextRequest(false));
   EXPECT_FALSE(MonitorRunning());
@@ -133,9 +133,7 @@ TEST_F(PrinterMonitorTest, AConnectThatCouldNotBeQueuedIsTriedAgainAtTheNextPoll
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
   EXPECT_TRUE(NextRequest(true));
 }
 

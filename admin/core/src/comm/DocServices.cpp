@@ -1,5 +1,7 @@
 #include "admin/comm/DocServices.h"
 
+#include "win32/sync.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -20,17 +22,6 @@ DeviceEntry* FindByPort(DeviceList& devices, const CString& strIP, WORD wPort) {
   return nullptr;
 }
 
-class ListLock {
- public:
-  explicit ListLock(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
-  ~ListLock() { LeaveCriticalSection(lock_); }
-  ListLock(const ListLock&) = delete;
-  ListLock& operator=(const ListLock&) = delete;
-
- private:
-  CRITICAL_SECTION* lock_;
-};
-
 }  // namespace
 
 DeviceEntry* FindDeviceByIdentity(DeviceList& devices, const DeviceEntry& key) {
@@ -46,7 +37,7 @@ DeviceEntry* FindDeviceByIdentity(DeviceList& devices, const DeviceEntry& key) {
 
 BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
                            DWORD state) {
-  ListLock hold(lock);
+  tavrin::CriticalSectionGuard hold(lock);
   DeviceEntry* device = FindByPort(devices, strIP, wPort);
   if (device == nullptr) {
     TraceInfo("Device not present in the list control!!\n");
@@ -72,7 +63,7 @@ BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CStri
       copy[length] = '\0';
     }
   }
-  ListLock hold(lock);
+  tavrin::CriticalSectionGuard hold(lock);
   DeviceEntry* device = FindByPort(devices, strIP, wPort);
   if (device == nullptr) {
     TraceInfo("Device not present in the list control!!, Server-%s\n", static_cast<LPCSTR>(strIP));
@@ -92,7 +83,7 @@ BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CStri
 }
 
 BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP) {
-  ListLock hold(lock);
+  tavrin::CriticalSectionGuard hold(lock);
   for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
     const DeviceEntry& device = devices.GetNext(position);
     if (!SameServer(device, strIP)) continue;
@@ -114,7 +105,7 @@ BOOL FindDiscoveredServer(const ServerDiscoveryList& servers, const CString& str
 }
 
 void MarkProductStringFailed(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& request) {
-  ListLock hold(lock);
+  tavrin::CriticalSectionGuard hold(lock);
   DeviceEntry* device = FindDeviceByIdentity(devices, request);
   if (device == nullptr) return;
   TraceError("GetIProdStringDescTh >>Error for Server:%.*s, USBPort:%d\n", static_cast<int>(sizeof(request.ServerIp)),

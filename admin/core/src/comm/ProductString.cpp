@@ -18,7 +18,7 @@
 
 namespace {
 
-bool Stopped(volatile LONG* flag) { return __atomic_load_n(flag, __ATOMIC_SEQ_CST) != 0; }
+bool Stopped(const volatile LONG* flag) { return __atomic_load_n(flag, __ATOMIC_SEQ_CST) != 0; }
 
 // One try on a new connection; the response (malloc) is handed back also after a failure.
 DWORD TryOnce(CServerComm& comm, const DeviceEntry& device, const CString& serverIp, char** response,
@@ -70,7 +70,7 @@ std::optional<std::string> ReadProductString(const char* response, DWORD receive
 
 }  // namespace
 
-DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
+DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, const volatile LONG* mappingStopped,
                          const DeviceEntry& device) {
   auto comm = std::make_unique<CServerComm>();
   const CString serverIp(device.ServerIp, static_cast<int>(strnlen(device.ServerIp, sizeof(device.ServerIp))));
@@ -139,5 +139,5 @@ DWORD WINAPI GetIProdStringDescTh(LPVOID parameter) {
     TraceError("GetIProdStringDescTh() :: no document\n");
     return CMD_RESULT_NOT_DONE;
   }
-  return FetchProductString(document->m_DeviceList, &document->m_csDeviceList, &document->m_lStop, *device);
+  return FetchProductString(document->m_DeviceList, &document->m_csDeviceList, document->StopFlag(), *device);
 }

@@ -11,12 +11,10 @@
 #include "admin/TavrinAdminApp.h"
 #include "admin/Trace.h"
 #include "admin/comm/DocServices.h"
-#include "admin/ui/FunctionView.h"
 #include "admin/util/UsbVendors.h"
 #include "zarnet/device_list.h"
 
 using presence::Load;
-using presence::Lock;
 
 namespace {
 
@@ -59,7 +57,7 @@ void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int
   if (FindServerPresence(address, &server) && server.Active == 0) return;  // departing: ignored
 
   for (const zarnet::__dev_info__& info : list->devices) {
-    Lock hold(m_csDeviceList);
+    tavrin::CriticalSectionGuard hold(m_csDeviceList);
     DeviceEntry fresh = MakeDeviceEntry(address, list->server_id, info);
     if (POSITION position = FindDevice(address, fresh.PortNum, fresh.Vid, fresh.Pid, fresh.Rev)) {
       DeviceEntry& stored = m_DeviceList.GetAt(position);
@@ -200,7 +198,7 @@ void CTavrinAdminDoc::CheckDeviceDeparture() {
     if (InUse(device) ||
         (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus != ARRM_STATUS_FAILED))
       continue;
-    if (m_pFunctionView) m_pFunctionView->DeleteDeviceItem(device);
+    if (m_pPanes) m_pPanes->DeleteDeviceItem(device);
     if (device.ProductStringState == 2) free(device.ProductString);
     m_DeviceList.RemoveAt(position);
     TraceInfo("Deleted & Intimate Device departure...\n");
@@ -208,7 +206,7 @@ void CTavrinAdminDoc::CheckDeviceDeparture() {
 }
 
 BOOL CTavrinAdminDoc::ReportAllDevicesDeparted() {
-  Lock hold(m_csDeviceList);
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     POSITION current = position;
     DeviceEntry& device = m_DeviceList.GetNext(position);
@@ -247,7 +245,7 @@ BOOL CTavrinAdminDoc::DisconnectAll(BOOL wait, BOOL devices, BOOL servers) {
     CString text;
     text.LoadString(IDS_DISCONNECTING_ALL);
     TraceInfo("%s", static_cast<LPCSTR>(text));
-    if (m_pFunctionView) m_pFunctionView->PostMessage(WM_USER + 4, IDS_DISCONNECTING_ALL, 0);
+    if (HWND pane = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr) ::PostMessage(pane, WM_STATUS_TEXT_ID, IDS_DISCONNECTING_ALL, 0);
     PumpMessages();
     Sleep(100);
   }
@@ -255,7 +253,7 @@ BOOL CTavrinAdminDoc::DisconnectAll(BOOL wait, BOOL devices, BOOL servers) {
     CString text;
     text.LoadString(IDS_DISCONNECT_TIMEOUT);
     TraceInfo("%s", static_cast<LPCSTR>(text));
-    if (m_pFunctionView) m_pFunctionView->PostMessage(WM_USER + 4, IDS_DISCONNECT_TIMEOUT, 0);
+    if (HWND pane = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr) ::PostMessage(pane, WM_STATUS_TEXT_ID, IDS_DISCONNECT_TIMEOUT, 0);
   }
   InterlockedExchange(&m_lDisconnectAll, 0);
   return timedOut;

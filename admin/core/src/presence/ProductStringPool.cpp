@@ -2,7 +2,7 @@
 
 #include "admin/comm/ProductString.h"
 
-ProductStringPool::ProductStringPool(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
+ProductStringPool::ProductStringPool(DeviceList& devices, CRITICAL_SECTION* lock, const volatile LONG* mappingStopped,
                                      size_t workers)
     : devices_(devices), lock_(lock), mappingStopped_(mappingStopped), maxWorkers_(workers > 0 ? workers : 1) {}
 

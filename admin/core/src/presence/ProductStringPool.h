@@ -12,7 +12,7 @@
 class ProductStringPool {
  public:
   // The device list, its lock and the mapping's stop flag the fetches work on; workers start on demand.
-  ProductStringPool(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped, size_t workers);
+  ProductStringPool(DeviceList& devices, CRITICAL_SECTION* lock, const volatile LONG* mappingStopped, size_t workers);
   ~ProductStringPool();  // Stop
   ProductStringPool(const ProductStringPool&) = delete;
   ProductStringPool& operator=(const ProductStringPool&) = delete;
@@ -27,7 +27,7 @@ class ProductStringPool {
 
   DeviceList& devices_;
   CRITICAL_SECTION* lock_;
-  volatile LONG* mappingStopped_;
+  const volatile LONG* mappingStopped_;
   const size_t maxWorkers_;
 
   std::mutex mutex_;

@@ -4,10 +4,8 @@
 
 #include "Presence.h"
 #include "admin/Trace.h"
-#include "admin/ui/FunctionView.h"
 
 using presence::Load;
-using presence::Lock;
 
 namespace {
 
@@ -17,7 +15,7 @@ constexpr DWORD kPresenceWrap = 99;  // a count that reaches it starts again at 
 
 void CTavrinAdminDoc::UpdateServerPresence(LPCSTR address, DWORD serverId) {
   if (Load(m_lStop)) return;
-  Lock hold(m_csServerPresence);
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
   for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
     ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
     if (!presence::SameAddress(server.ServerIp, address)) continue;
@@ -38,33 +36,18 @@ void CTavrinAdminDoc::UpdateServerPresence(LPCSTR address, DWORD serverId) {
 }
 
 int CTavrinAdminDoc::QueueServerRequest(const ServerPresenceEntry& server, BOOL arrival) {
-  const int index = FillServerSlot(server, arrival);
-  // Set after the table's lock is left, with the slot complete.
-  if (index >= 0 && ServerArRmEvent) SetEvent(ServerArRmEvent);
-  return index;
-}
-
-int CTavrinAdminDoc::FillServerSlot(const ServerPresenceEntry& server, BOOL arrival) {
-  Lock hold(m_csServerArRm);
-  for (int index = 0; index < kRequestTableSlots; ++index) {
-    SERVER_ARRIVALREMOVAL_INFO& slot = m_ArrSereverArRmInfo[index];
-    if (slot.RequestId != 0) continue;
+  const uint32_t serverIp = inet_addr(presence::AddressOf(server.ServerIp));
+  return m_ServerRequests.Queue([&](SERVER_ARRIVALREMOVAL_INFO& slot, int index) {
     if (arrival)
       TraceInfo("Filling m_ArrSereverArRmInfo :%d for server Arrival\n", index);
     else
       TraceInfo("Filling m_ArrSereverArRmInfo :%d for server depature \n", index);
-    slot = {};
-    slot.RequestId = static_cast<uint32_t>(index + 1);
-    slot.Taken = 0;
     slot.Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
     slot.Arrival = arrival ? 1 : 0;
     slot.ServerId = server.ServerId;
-    slot.ServerIp = inet_addr(presence::AddressOf(server.ServerIp));
+    slot.ServerIp = serverIp;
     slot.DataPort = m_wServerDataPort;
-    slot.Status = ARRM_STATUS_PENDING;
-    return index;
-  }
-  return -1;
+  });
 }
 
 void CTavrinAdminDoc::CheckServerArrivalRemoval() {
@@ -109,7 +92,7 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
     }
   }
   for (const CString& address : removable) {
-    if (m_pFunctionView) m_pFunctionView->DeleteServerItem(address);
+    if (m_pPanes) m_pPanes->DeleteServerItem(address);
     for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
       POSITION current = position;
       if (presence::SameAddress(m_ServerPresenceList.GetNext(position).ServerIp, address)) {
@@ -122,7 +105,7 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
 }
 
 BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
-  Lock hold(m_csServerPresence);
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
   // Only answers that will come count: a server with a request still pending, and each departure queued.
   for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
     ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);

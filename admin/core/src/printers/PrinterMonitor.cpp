@@ -118,7 +118,7 @@ POSITION CTavrinAdminDoc::FindPrinterDevice(ULONG address, WORD port, WORD vid, 
 }
 
 BOOL CTavrinAdminDoc::IsPrinterConnected(LPCSTR printerName) {
-  presence::Lock hold(m_csDeviceList);
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     const DeviceEntry& device = m_DeviceList.GetNext(position);
     if (device.Class != 7 && device.Class != 255) continue;
@@ -139,7 +139,7 @@ DWORD WINAPI CTavrinAdminDoc::PrinterMonitor(LPVOID parameter) {
 }
 
 BOOL CTavrinAdminDoc::QueuePrinterRequest(const PrinterInfo& printer, BOOL arrival, LPCSTR foundLine, BOOL* found) {
-  presence::Lock hold(m_csDeviceList);
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
   POSITION position = FindPrinterDevice(printer.DeviceIP, printer.DevicePort, printer.Vid, printer.Pid, printer.Rev);
   *found = position != nullptr;
   if (!position) {

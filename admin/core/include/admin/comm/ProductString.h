@@ -10,5 +10,5 @@ DWORD WINAPI GetIProdStringDescTh(LPVOID device);
 
 // The thread routine's body, on the calling thread, over the document's device list, its lock and its
 // device-mapping stop flag.
-DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
+DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, const volatile LONG* mappingStopped,
                          const DeviceEntry& device);
