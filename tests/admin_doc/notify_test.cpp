@@ -196,5 +196,61 @@ TEST_F(NotifyTest, AnswersStillInTheTablesAtTheStopAreReleasedWithTheirBlocks) {
   frame_->GetFunctionView()->SendMessage(WM_SERVER_ARRM_ANSWER, 1, 0);
 }
 
+// With the kernel host gone, requests that cannot be sent count as answered: the stop does not wait out
+// AppStopDeviceMappingPeriod for them and offers no reboot.
+TEST_F(NotifyTest, RequestsThatCannotReachTheDriversCountAsAnsweredSoTheStopDoesNotWait) {
+  ReportServer(0, 5);  // known to the drivers, with a connected device
+  host_->Kill();
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+  ASSERT_EQ(boxes_.size(), 1u);  // the question only
+  const std::string log = ReadLog();
+  EXPECT_EQ(log.find("Time Out!! Couldn't unload all the Devices/Servers!!"), std::string::npos);
+  EXPECT_NE(log.find("Device Connect Disconnect intimation failed:"), std::string::npos);
+  EXPECT_NE(log.find("Server Arrival Depature intimation failed:"), std::string::npos);
+}
+
+// The control device's removal because the kernel host died: the notification threads end, what was
+// sent counts as failed, and when the kernel host is back the special server and the servers are
+// announced again and the control device is opened again.
+TEST_F(NotifyTest, AfterTheKernelHostDiesAndReturnsTheServersAreAnnouncedAgain) {
+  const std::string ip = ServerText(5);
+  auto heard = [&] { doc_->UpdateServerPresence(ip.c_str(), 0x5005); };  // its broadcasts
+  auto announced = [&] {
+    int count = 0;
+    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(5) ? 1 : 0;
+    return count;
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 1;
+  })) << ReadLog();
+
+  host_->Kill();
+  DEV_BROADCAST_DEVICEINTERFACE notice{};
+  notice.dbcc_size = sizeof notice;
+  notice.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  notice.dbcc_classguid = GUID_DEVINTERFACE_BUSDRIVER;
+  frame_->GetFunctionView()->SendMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&notice));
+  EXPECT_TRUE(doc_->IsKernelHostLost());
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+  EXPECT_FALSE(doc_->IsServerThreadRunning());
+  EXPECT_EQ(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  PumpFor(300);  // refreshes without the kernel host change nothing
+  EXPECT_TRUE(doc_->IsKernelHostLost());
+
+  StartHost();
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 2 && doc_->IsDeviceThreadRunning();
+  })) << ReadLog();
+  EXPECT_FALSE(doc_->IsKernelHostLost());
+  EXPECT_NE(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  WaitServerKnown(5);  // the new control device knows the server
+  EXPECT_TRUE(boxes_.empty());
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_EQ(boxes_.size(), 1u);  // the question only: every answer came
+}
+
 }  // namespace
 }  // namespace admin_doc_test

@@ -212,14 +212,15 @@ TEST_F(DocUnitTest, WithTheDeviceTableFullNothingIsCountedAsAwaitedAndTheWaitEnd
   EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_CONNECTED);
   for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
 
-  // Queued removals count one answer each; the disconnect-everything flag is down again afterwards.
+  // Removals are queued; without a device thread (no control device) no answer will come, so none is
+  // awaited. The disconnect-everything flag is down again afterwards.
   EXPECT_EQ(doc_->DisconnectAll(FALSE, TRUE, FALSE), 0);
-  EXPECT_EQ(doc_->PendingDeviceAnswers(), 2);
+  EXPECT_EQ(doc_->PendingDeviceAnswers(), 0);
   EXPECT_EQ(QueuedDeviceRequests().size(), 2u);
   EXPECT_FALSE(doc_->IsDisconnectingAll());
 }
 
-TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted) {
+TEST_F(DocUnitTest, WithoutTheServerThreadDeparturesAreQueuedButNoneIsAwaited) {
   Receive(2, 1, {});
   Receive(3, 1, {});
   Receive(4, 1, {});
@@ -227,8 +228,12 @@ TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted
   AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);     // 2: arrived
   AnswerServerSlot(*doc_, 1, ARRM_STATUS_FAILED);      // 3: its arrival failed: nothing to remove
   doc_->ReportAllServersDeparted();                    // 2: departure queued; 4: still pending, departure queued
-  EXPECT_EQ(doc_->PendingServerAnswers(), 2);
+  EXPECT_EQ(doc_->PendingServerAnswers(), 0);
+  EXPECT_EQ(Server(2).Active, 0u);
+  EXPECT_EQ(Server(4).Active, 0u);
   EXPECT_EQ(Server(3).Active, 1u);
+  EXPECT_EQ(ServerSlot(*doc_, 0).Arrival, 0);  // the freed slots take the two departures
+  EXPECT_EQ(ServerSlot(*doc_, 1).Arrival, 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // result reported, the slot freed) and the control device's arrival and removal.
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "admin/Resource.h"
 #include "admin/TavrinAdminDoc.h"
@@ -126,8 +127,87 @@ BOOL CTavrinAdminDoc::OnControlDeviceArrival(BOOL confirmation) {
 void CTavrinAdminDoc::OnControlDeviceRemoval() {
   if (m_nBusInterfaceArrivals == 0) return;  // never opened
   m_nBusInterfaceArrivals = 0;
-  // The device thread uses the link: it ends before the link is closed.
+  // The device thread uses the link: it ends before the link is closed. Requests it sent are never
+  // answered by a control device that is gone: they fail now, so that no one waits for them.
   StopBusDriverThread();
+  FailUnansweredRequests(m_DeviceRequests, WM_DEVICE_ARRM_ANSWER, TRUE);
   m_objBus.Close();
   TraceInfo("OnDeviceChange() >> DBT_DEVICEREMOVAL Count %d\n", m_nBusInterfaceArrivals);
+  // The special server reported gone. When that cannot reach the enumerator either, the kernel host
+  // itself has gone: the enumerator's side is closed too and looked for at each refresh, so that mapping
+  // comes back with the kernel host.
+  if (!SpecialServerArrivalRemoval(FALSE)) {
+    TraceError("OnDeviceChange() >> SpecialServerArrivalRemoval Failed!! \n");
+    OnKernelHostLost();
+  }
+}
+
+template <class Table>
+void CTavrinAdminDoc::FailUnansweredRequests(Table& table, UINT message, BOOL device) {
+  const HWND pane = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr;
+  for (int index = 0; index < kRequestTableSlots; ++index) {
+    BOOL failed = FALSE;
+    table.Edit(index, [&](auto& slot) {
+      if (slot.RequestId == 0) return;
+      SetSlotStatus(slot, ARRM_STATUS_FAILED);
+      failed = TRUE;
+    });
+    if (!failed) continue;
+    if (pane) ::PostMessage(pane, message, static_cast<WPARAM>(index + 1), 0);
+    CountAnswerOff(device);
+  }
+}
+
+void CTavrinAdminDoc::OnKernelHostLost() {
+  TraceError("The kernel host is gone: waiting for it to come back\n");
+  SetBusEnumDrvrCloseEvent();
+  JoinThread(&m_hServerNotifyThread);
+  FailUnansweredRequests(m_ServerRequests, WM_SERVER_ARRM_ANSWER, FALSE);
+  m_objBus.DeRegisterInterface();
+  m_objBusEnum.Close();
+  m_bKernelHostLost = TRUE;
+}
+
+BOOL CTavrinAdminDoc::LookForKernelHost() {
+  if (!m_objBusEnum.Open()) return FALSE;
+  TraceInfo("The kernel host is back: announcing the servers again\n");
+  m_bKernelHostLost = FALSE;
+  // What the old kernel host knew is gone with it: every server is announced again as new, and no
+  // device is connected any more.
+  std::vector<CString> gone;
+  {
+    tavrin::CriticalSectionGuard hold(m_csServerPresence);
+    for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
+      POSITION current = position;
+      ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
+      if (server.Active == 0) {
+        gone.emplace_back(server.ServerIp, static_cast<int>(strnlen(server.ServerIp, sizeof server.ServerIp)));
+        m_ServerPresenceList.RemoveAt(current);
+        continue;
+      }
+      server.PresenceCount = SERVER_PRESENCE_NEW;
+      server.RequestStatus = 0;
+    }
+  }
+  for (const CString& address : gone) {
+    if (m_pPanes) m_pPanes->DeleteServerItem(address);
+  }
+  {
+    tavrin::CriticalSectionGuard hold(m_csDeviceList);
+    for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
+      DeviceEntry& device = m_DeviceList.GetNext(position);
+      device.State = DEVICE_STATE_FREE;
+      device.RequestStatus = 1;
+      device.ConnectionLost = 0;
+      device.UnloadStartTick = 0;
+    }
+  }
+  HWND paneWindow = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr;
+  if (!m_objBus.RegisterInterface(paneWindow)) TraceInfo("Bus RegisterInterface failed...\n");
+  if (!InitBusEnumDriver()) {
+    TraceError("InitBusEnumDriver Failed!! \n");
+  } else if (!SpecialServerArrivalRemoval(TRUE)) {
+    TraceError("SpecialServerArrivalRemoval Failed!! \n");
+  }
+  return TRUE;
 }

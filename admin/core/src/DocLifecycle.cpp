@@ -207,6 +207,7 @@ BOOL CTavrinAdminDoc::ReleaseDevicesAndDrivers() {
   JoinThread(&m_hServerNotifyThread);
   m_objBusEnum.Close();
 
+  m_bKernelHostLost = FALSE;
   __atomic_store_n(&m_bMappingStarted, 0u, __ATOMIC_SEQ_CST);
   return result;
 }

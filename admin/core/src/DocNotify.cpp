@@ -119,10 +119,12 @@ DWORD WINAPI CTavrinAdminDoc::NotifyServerArRmToDriver(LPVOID param) {
         if (!sent) TraceError("Server Arrival Depature intimation failed:%d\n", GetLastError());
         std::free(record);
       }
-      // A request that did not reach the driver is answered here, so that its slot is released.
+      // A request that did not reach the driver is answered here, so that its slot is released and a
+      // disconnect-everything does not wait for it.
       if (!sent) {
         slot.Status = ARRM_STATUS_FAILED;
         Announce(pane, WM_SERVER_ARRM_ANSWER, slot.RequestId);
+        doc->CountAnswerOff(FALSE);
       }
     });
   };
@@ -200,6 +202,7 @@ DWORD WINAPI CTavrinAdminDoc::NotifyDeviceArRmToDriver(LPVOID param) {
       if (!sent) {
         slot.ArRmStatus = ARRM_STATUS_FAILED;
         Announce(pane, WM_DEVICE_ARRM_ANSWER, slot.RequestId);
+        doc->CountAnswerOff(TRUE);
       }
     });
   };

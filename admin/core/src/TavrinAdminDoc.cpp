@@ -110,6 +110,8 @@ BOOL CTavrinAdminDoc::GetDevice(LPCSTR address, WORD port, DeviceEntry* out) {
 
 void CTavrinAdminDoc::Refresh(const std::function<void()>& showServers, const std::function<void()>& showDevices) {
   if (!m_bLocksReady) return;
+  // Without the kernel host nothing can be announced: the lists wait for it as they are.
+  if (m_bKernelHostLost && !LookForKernelHost()) return;
   {
     tavrin::CriticalSectionGuard hold(m_csServerPresence);
     if (!m_ServerPresenceList.IsEmpty()) {

@@ -105,6 +105,8 @@ class CTavrinAdminDoc : public CDocument {
   BOOL OnControlDeviceArrival(BOOL confirmation);
   // The control device left (its interface notice, or the kernel host is gone).
   void OnControlDeviceRemoval();
+  // The kernel host went away with the control device: mapping waits for it to come back.
+  BOOL IsKernelHostLost() const { return m_bKernelHostLost; }
   // The bus side is up: the broadcast listener and the printer monitors start.
   void OnBusUp();
   // The refresh timer: server and device ageing, each list's showing run with its lock held.
@@ -229,6 +231,14 @@ class CTavrinAdminDoc : public CDocument {
   void OnStopDeviceMapping();
 
  private:
+  // Every request still in the table counted as failed and announced to the functional pane.
+  template <class Table>
+  void FailUnansweredRequests(Table& table, UINT message, BOOL device);
+  // The enumerator's side closed (its thread ended) until LookForKernelHost finds it again.
+  void OnKernelHostLost();
+  // At each refresh while the kernel host is lost; TRUE when it is back (the special server is announced
+  // again, the servers are announced again as new).
+  BOOL LookForKernelHost();
   int QueueServerRequest(const ServerPresenceEntry& server, BOOL arrival);  // the slot index, or -1
   BOOL SubmitProductStringFetch(const DeviceEntry& device);
   void DisconnectAllAfterResume();
@@ -272,4 +282,5 @@ class CTavrinAdminDoc : public CDocument {
   BOOL m_bStopRunning = FALSE;       // written and read on the functional pane's thread only
   BOOL m_bLocksReady = FALSE;        // the critical sections exist (CreateEventsAndLocks .. CleanUp)
   BOOL m_bCloseAfterStop = FALSE;
+  BOOL m_bKernelHostLost = FALSE;    // user-interface thread only
 };

@@ -207,17 +207,24 @@ void CTavrinAdminDoc::CheckDeviceDeparture() {
 
 BOOL CTavrinAdminDoc::ReportAllDevicesDeparted() {
   tavrin::CriticalSectionGuard hold(m_csDeviceList);
+  const bool deviceThreadRuns = m_hDeviceNotifyThread != nullptr;
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     POSITION current = position;
     DeviceEntry& device = m_DeviceList.GetNext(position);
-    // Only answers that will come count: a disconnect still pending, and each removal queued now.
+    // Only answers that will come count: a disconnect still pending, and each removal queued now, and
+    // only while the device thread runs (without the control device nothing is sent or answered). A
+    // removal is counted before it is queued: the thread may count it off (a failed send) at once.
     if (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus == ARRM_STATUS_PENDING) {
-      InterlockedIncrement(&m_nPendingDeviceRsp);
-    } else if (InUse(device) && FillAndSendReqToBusDriver(current, FALSE)) {
-      InterlockedIncrement(&m_nPendingDeviceRsp);
-      device.State = DEVICE_STATE_DISCONNECT_REQUESTED;
-      device.RequestStatus = ARRM_STATUS_PENDING;
-      TraceInfo("delete array incremented\n");
+      if (deviceThreadRuns) InterlockedIncrement(&m_nPendingDeviceRsp);
+    } else if (InUse(device)) {
+      if (deviceThreadRuns) InterlockedIncrement(&m_nPendingDeviceRsp);
+      if (FillAndSendReqToBusDriver(current, FALSE)) {
+        device.State = DEVICE_STATE_DISCONNECT_REQUESTED;
+        device.RequestStatus = ARRM_STATUS_PENDING;
+        TraceInfo("delete array incremented\n");
+      } else if (deviceThreadRuns) {
+        InterlockedDecrement(&m_nPendingDeviceRsp);
+      }
     }
     free(device.ProductString);
     device.ProductString = nullptr;

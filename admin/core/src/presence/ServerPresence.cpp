@@ -106,22 +106,26 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
 
 BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
   tavrin::CriticalSectionGuard hold(m_csServerPresence);
-  // Only answers that will come count: a server with a request still pending, and each departure queued.
+  // Only answers that will come count: a server with a request still pending, and each departure queued,
+  // and only while the server thread runs. A departure is counted before it is queued: the thread may
+  // count it off (a failed send) at once.
+  const bool serverThreadRuns = m_hServerNotifyThread != nullptr;
   for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
     ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
     const bool pending = (server.RequestStatus & ARRM_STATUS_PENDING) != 0;
     if (server.Active == 0) {
-      if (pending) InterlockedIncrement(&m_nPendingServerRsp);
+      if (pending && serverThreadRuns) InterlockedIncrement(&m_nPendingServerRsp);
       continue;
     }
     if (!pending && !(server.RequestStatus & ARRM_STATUS_SUCCESS)) continue;
     server.Active = 0;
     server.RequestStatus = ARRM_STATUS_PENDING;
     TraceInfo("Informing to Driver Server Departure >> \n");
-    if (QueueServerRequest(server, FALSE) >= 0)
-      InterlockedIncrement(&m_nPendingServerRsp);
-    else
+    if (serverThreadRuns) InterlockedIncrement(&m_nPendingServerRsp);
+    if (QueueServerRequest(server, FALSE) < 0) {
+      if (serverThreadRuns) InterlockedDecrement(&m_nPendingServerRsp);
       TraceInfo(" No free Index in m_ArrSereverArRmInfo aray for severe Arrival intimation\n");
+    }
   }
   return TRUE;
 }
