@@ -1,4 +1,4 @@
-// kernel-host [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS]
+// kernel-host [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS] [--max-connections N]
 // Runs the kernel stand-in with its drivers for the sysroot (TAVRIN_SYSROOT, or --sysroot) until SIGTERM
 // or SIGINT. Prints "kernel-host ready <socket path>" once it accepts connections.
 #include <signal.h>
@@ -23,8 +23,13 @@ int main(int argc, char** argv) {
     } else if (arg == "--fake-answer" && i + 1 < argc) {
       tavrin::kernel_host::fake_control_device::SetAnswerStatus(
           static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0)));
+    } else if (arg == "--max-connections" && i + 1 < argc) {
+      options.maxConnections = std::strtoul(argv[++i], nullptr, 0);
     } else {
-      std::fprintf(stderr, "usage: %s [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS]"
+                   " [--max-connections N]\n",
+                   argv[0]);
       return 2;
     }
   }

@@ -1,17 +1,21 @@
 // The kernel host's socket service: one thread per connection; a connection is an enumeration, an open
 // device handle (whose I/O controls run on that thread, in that process's context) or a subscription to
-// interface notices.
+// interface notices. The connections are bounded: beyond the limit, or when no thread can be had, a new
+// connection is closed at once, and one that does not say what it is for in time is closed too.
 #include "kernel_host/kernel_host.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "kernel_host/fake_control_device.h"
@@ -58,11 +62,14 @@ class EventSink : public wdk::UserEventSink {
 
 class Connection : public wdk::Requestor, public wdk::InterfaceListener {
  public:
-  Connection(wdk::Kernel& kernel, int fd) : kernel_(kernel), channel_(std::make_shared<Channel>(fd)) {}
+  Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout)
+      : kernel_(kernel), channel_(std::make_shared<Channel>(fd)), firstRequestTimeout_(firstRequestTimeout) {}
 
+  // Throws std::system_error when no thread can be had.
   void Start() {
     thread_ = std::thread([this] {
       Serve();
+      channel_->Shutdown();  // the client learns at once, not when the connection is reaped
       done_ = true;
     });
   }
@@ -111,7 +118,9 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
   void Serve() {
     Message type;
     std::vector<uint8_t> payload;
-    if (!link::Receive(channel_->fd(), &type, &payload)) return;
+    if (!SetReceiveTimeout(firstRequestTimeout_) || !link::Receive(channel_->fd(), &type, &payload) ||
+        !SetReceiveTimeout(std::chrono::milliseconds(0)))
+      return;
     link::Reader reader(payload);
     switch (type) {
       case Message::Enumerate:
@@ -175,6 +184,11 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     channel_->Send(Message::Closed, link::Writer());
   }
 
+  bool SetReceiveTimeout(std::chrono::milliseconds timeout) {
+    timeval tv{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    return setsockopt(channel_->fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+  }
+
   void CloseFile(PFILE_OBJECT file) {
     wdk::ScopedRequestor context(this);
     kernel_.CloseFile(file);
@@ -196,6 +210,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
 
   wdk::Kernel& kernel_;
   std::shared_ptr<Channel> channel_;
+  const std::chrono::milliseconds firstRequestTimeout_;
   std::thread thread_;
   std::atomic<bool> done_{false};
   uint64_t nextRef_ = 0;
@@ -214,6 +229,7 @@ struct KernelHost::Impl {
   std::mutex connectionsLock;
   std::list<std::unique_ptr<Connection>> connections;
   bool stopping = false;
+  bool refusing = false;  // said once while at the limit
 
   void ReapFinished() {
     std::list<std::unique_ptr<Connection>> finished;
@@ -233,6 +249,16 @@ struct KernelHost::Impl {
       int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
+        {
+          std::lock_guard guard(connectionsLock);
+          if (stopping) return;
+        }
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          // Out of descriptors: finished connections give theirs back; meanwhile do not spin.
+          ReapFinished();
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          continue;
+        }
         return;  // the listening socket was shut down
       }
       ReapFinished();
@@ -241,8 +267,21 @@ struct KernelHost::Impl {
         close(fd);
         return;
       }
-      connections.push_back(std::make_unique<Connection>(*kernel, fd));
-      connections.back()->Start();
+      if (connections.size() >= options.maxConnections) {
+        if (!refusing)
+          std::fprintf(stderr, "kernel-host: %zu connections served, further ones are refused\n", connections.size());
+        refusing = true;
+        close(fd);
+        continue;
+      }
+      refusing = false;
+      connections.push_back(std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout));
+      try {
+        connections.back()->Start();
+      } catch (const std::system_error& e) {
+        std::fprintf(stderr, "kernel-host: no thread for a connection (%s), it is refused\n", e.what());
+        connections.pop_back();  // closes the socket; its thread never ran
+      }
     }
   }
 };

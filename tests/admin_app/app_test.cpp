@@ -70,6 +70,17 @@ TEST_F(AdminAppTest, MissingProductKeyShowsTheBoxAndLogsTheTextAtEveryLevel) {
   EXPECT_TRUE(log.size() >= line.size() && log.compare(log.size() - line.size(), line.size(), line) == 0) << log;
 }
 
+TEST_F(AdminAppTest, ADamagedRegistryIsNamedInTheBoxAndTheLog) {
+  std::ofstream(root() / "registry.hive") << "TAVRIN-REGISTRY 9 0000000000000001\nK 1 HKEY_LOCAL_MACHINE\n";
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_FALSE(app.InitLogAndParameters());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text.rfind("Client software is not installed !!\n\nThe registry hive ", 0), 0u) << boxes[0].text;
+  EXPECT_TRUE(Contains(boxes[0].text, "has version 9")) << boxes[0].text;
+  app.CloseLog();
+  EXPECT_TRUE(Contains(ReadLog(), "has version 9")) << ReadLog();
+}
+
 TEST_F(AdminAppTest, MissingParametersKeyKeepsTheDefaults) {
   InstallProduct();
   EXPECT_TRUE(app.InitLogAndParameters());

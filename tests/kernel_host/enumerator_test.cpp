@@ -1,5 +1,6 @@
 // The bus enumerator stand-in, reached from user mode through the kernel host's socket.
 #include <algorithm>
+#include <chrono>
 
 #include "host_fixture.h"
 #include "kernel_host/root_devices.h"
@@ -188,6 +189,30 @@ TEST_F(KernelHostTest, SpecialServerBringsTheControlDeviceAndItsNoticesReachTheW
   EXPECT_FALSE(UnregisterDeviceNotification(notify));
   CloseHandle(busEnum);
   DestroyWindow(window);
+}
+
+// A refused open has no file behind it, so nothing waits for its close (that wait is seconds long).
+TEST_F(KernelHostTest, RefusedOpensFailAtOnce) {
+  StartHost();
+  HANDLE busEnum = OpenFirstInterface(GUID_DEVINTERFACE_BUSENUM);
+  ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(ServerRoundTrip(busEnum, ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0)).Status,
+            ARRM_STATUS_ALREADY_PRESENT);
+  std::string path = FirstInterfacePath(GUID_DEVINTERFACE_BUSDRIVER);
+  HANDLE control = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(control, INVALID_HANDLE_VALUE);
+
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(CreateFile((path + "x").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  CloseHandle(control);
+  CloseHandle(busEnum);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // The kernel-host program as a process of its own: the user side reaches it and its events cross over.
+#include <chrono>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include "host_fixture.h"
 #include "testsupport/kernel_host_process.h"
+#include "win32/devices/kernel_link.h"
 
 namespace kernel_host_test {
 namespace {
@@ -42,6 +46,76 @@ TEST_F(KernelHostTest, ProgramServesAnotherProcessAndSetsItsEvent) {
   EXPECT_FALSE(std::filesystem::exists(root() / "run" / "kernel-host.sock"));
   CloseHandle(event);
   DestroyWindow(window);
+}
+
+struct Notice {
+  WPARAM event;
+  GUID interfaceClass;
+  std::string path;
+};
+
+// The next notice posted to the window; event 0 when none comes.
+Notice NextNotice(HWND window) {
+  MSG message{};
+  if (!WaitForDeviceChange(window, 10000, &message)) return {0, {}, ""};
+  auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE*>(message.lParam);
+  return {message.wParam, record->dbcc_classguid, record->dbcc_name};
+}
+
+TEST_F(KernelHostTest, LostHostRemovesTheInterfacesAndItsReturnBringsThemBack) {
+  tavrin::kernel_link::SetReconnectInterval(std::chrono::milliseconds(5));
+  auto first = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
+  ASSERT_TRUE(first->WaitReady(10000));
+  const std::string enumeratorPath = FirstInterfacePath(GUID_DEVINTERFACE_BUSENUM);
+  ASSERT_NE(enumeratorPath, "");
+
+  HWND window = MakeWindow();
+  HDEVNOTIFY enumeratorNotices = RegisterInterfaceNotices(window, GUID_DEVINTERFACE_BUSENUM);
+  HDEVNOTIFY controlNotices = RegisterInterfaceNotices(window, GUID_DEVINTERFACE_BUSDRIVER);
+  ASSERT_NE(enumeratorNotices, nullptr);
+  ASSERT_NE(controlNotices, nullptr);
+  HANDLE busEnum = OpenFirstInterface(GUID_DEVINTERFACE_BUSENUM);
+  ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);
+  auto special = ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0);
+  ASSERT_TRUE(Ioctl(busEnum, IOCTL_BUSENUM_SERVER_ARRIVALREMOVAL, &special, sizeof special, nullptr, 0).ok);
+  Notice control = NextNotice(window);
+  ASSERT_EQ(control.event, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(control.interfaceClass, GUID_DEVINTERFACE_BUSDRIVER);
+
+  // Killed: both registrations see their interfaces go, and the open handle fails at once.
+  first->Kill();
+  std::map<std::string, WPARAM> seen;
+  for (int i = 0; i < 2; ++i) {
+    Notice notice = NextNotice(window);
+    seen[notice.path] = notice.event;
+  }
+  EXPECT_EQ(seen[enumeratorPath], DBT_DEVICEREMOVECOMPLETE);
+  EXPECT_EQ(seen[control.path], DBT_DEVICEREMOVECOMPLETE);
+  Result result = Ioctl(busEnum, IOCTL_BUSENUM_GETSTATUS, nullptr, 0, nullptr, 0);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, ERROR_DEVICE_NOT_CONNECTED);
+  CloseHandle(busEnum);
+
+  // Back: the enumerator arrives again, and notices flow as before.
+  tavrin::test::KernelHostProcess second(KERNEL_HOST_PROGRAM, root().string());
+  ASSERT_TRUE(second.WaitReady(10000));
+  Notice back = NextNotice(window);
+  EXPECT_EQ(back.event, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(back.interfaceClass, GUID_DEVINTERFACE_BUSENUM);
+  EXPECT_EQ(back.path, enumeratorPath);
+  busEnum = OpenFirstInterface(GUID_DEVINTERFACE_BUSENUM);
+  ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Ioctl(busEnum, IOCTL_BUSENUM_SERVER_ARRIVALREMOVAL, &special, sizeof special, nullptr, 0).ok);
+  Notice again = NextNotice(window);
+  EXPECT_EQ(again.event, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(again.path, control.path);
+
+  CloseHandle(busEnum);
+  UnregisterDeviceNotification(enumeratorNotices);
+  UnregisterDeviceNotification(controlNotices);
+  EXPECT_EQ(second.Terminate(), 0);
+  DestroyWindow(window);
+  tavrin::kernel_link::SetReconnectInterval(std::chrono::seconds(1));
 }
 
 }  // namespace

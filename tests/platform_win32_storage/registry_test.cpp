@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
+#include "win32/registry_hive.h"
 #include "win32/sysroot.h"
 
 namespace {
@@ -260,6 +267,205 @@ TEST_F(RegistryTest, OtherProcessesSeeChangesAndConcurrentWritersLoseNothing) {
             ERROR_SUCCESS);
   EXPECT_EQ(values, 2u * kValuesPerWriter);
   RegCloseKey(shared);
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string DeepPath(size_t levels) {
+  std::string path = "SOFTWARE";
+  for (size_t i = 1; i < levels; ++i) path += "\\k";
+  return path;
+}
+
+TEST_F(RegistryTest, KeyDepthIsBoundedAndTheFileGrowsWithTheNamesNotThePaths) {
+  // HKEY_LOCAL_MACHINE is the first name of the path.
+  HKEY deepest = Create(DeepPath(tavrin::registry::hive::kMaxDepth - 1).c_str());
+  ASSERT_NE(deepest, nullptr);
+  DWORD one = 1;
+  EXPECT_EQ(RegSetValueEx(deepest, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+  RegCloseKey(deepest);
+  HKEY tooDeep = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, DeepPath(tavrin::registry::hive::kMaxDepth).c_str(), 0, nullptr, 0,
+                           KEY_ALL_ACCESS, nullptr, &tooDeep, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_LT(std::filesystem::file_size(root() / "registry.hive"), 8u * 1024);
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, DeepPath(tavrin::registry::hive::kMaxDepth - 1), "v"),
+            std::string("\1\0\0\0", 4));
+  EXPECT_EQ(tavrin::registry::HiveProblem(), "");
+}
+
+TEST_F(RegistryTest, HiveTreesOfAnyDepthAreWrittenAndTakenApartWithoutRecursing) {
+  namespace hive = tavrin::registry::hive;
+  {
+    hive::Key root;
+    hive::Key* key = &root;
+    for (int i = 0; i < 200000; ++i) key = &key->EnsureChild("k");
+    key->SetValue("deepest", REG_DWORD, "x");
+    std::string text = hive::Serialize(root, 1);
+    // Written down to the bound, no further.
+    hive::Parsed parsed = hive::Parse(text);
+    EXPECT_EQ(parsed.state, hive::Parsed::State::kGood);
+    size_t depth = 0;
+    for (const hive::Key* k = &parsed.root; !k->subkeys.empty(); k = k->subkeys.begin()->second.get()) ++depth;
+    EXPECT_EQ(depth, hive::kMaxDepth);
+  }
+  // A file claiming deeper keys loses those lines only.
+  std::string text = "TAVRIN-REGISTRY 2 0000000000000001\n";
+  for (size_t i = 1; i <= hive::kMaxDepth + 10; ++i) text += "K " + std::to_string(i) + " k\n";
+  text += "K 1 other\nV 4 n=1\n";
+  hive::Parsed parsed = hive::Parse(text);
+  EXPECT_EQ(parsed.state, hive::Parsed::State::kDamaged);
+  EXPECT_EQ(parsed.badLines, 10u);
+  ASSERT_NE(parsed.root.Child("OTHER"), nullptr);
+  EXPECT_NE(parsed.root.Child("other")->FindValue("N"), nullptr);
+}
+
+TEST_F(RegistryTest, ManyValuesOfOneKeyKeepTheirOrderThroughLookupsAndDeletes) {
+  namespace hive = tavrin::registry::hive;
+  hive::Key key;
+  constexpr int kValues = 20000;
+  for (int i = 0; i < kValues; ++i) key.SetValue("Value" + std::to_string(i), REG_DWORD, std::to_string(i));
+  key.SetValue("VALUE7", REG_SZ, "again");  // the same name, other case: replaced in place
+  ASSERT_EQ(key.values().size(), static_cast<size_t>(kValues));
+  EXPECT_EQ(key.values()[7].data, "again");
+  EXPECT_TRUE(key.DeleteValue("value3"));
+  EXPECT_FALSE(key.DeleteValue("value3"));
+  ASSERT_NE(key.FindValue("value19999"), nullptr);
+  EXPECT_EQ(key.FindValue("value19999")->data, "19999");
+  EXPECT_EQ(key.values()[3].name, "Value4");
+  EXPECT_EQ(key.FindValue("value4"), &key.values()[3]);
+
+  // Through the file form and back, in the same order.
+  hive::Key root;
+  root.EnsureChild("HKEY_CURRENT_USER") = std::move(key);
+  hive::Parsed parsed = hive::Parse(hive::Serialize(root, 1));
+  EXPECT_EQ(parsed.state, hive::Parsed::State::kGood);
+  const hive::Key* again = parsed.root.Child("hkey_current_user");
+  ASSERT_NE(again, nullptr);
+  ASSERT_EQ(again->values().size(), static_cast<size_t>(kValues - 1));
+  EXPECT_EQ(again->values()[3].name, "Value4");
+  EXPECT_EQ(again->values()[6].data, "again");
+}
+
+TEST_F(RegistryTest, TheOldFileFormIsReadAndWrittenAnewInTheCompactOne) {
+  WriteFile(root() / "registry.hive",
+            "TAVRIN-REGISTRY 1\nK HKEY_LOCAL_MACHINE\nK HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\nV 4 n=%07%00%00%00\n"
+            "K HKEY_CURRENT_USER\\Software\\a%5Cb\nV 1 s=text\n");
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n"), std::string("\7\0\0\0", 4));
+  EXPECT_EQ(tavrin::registry::HiveProblem(), "");
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "m", 1), ERROR_SUCCESS);
+  std::string written = ReadFile(root() / "registry.hive");
+  EXPECT_EQ(written.rfind("TAVRIN-REGISTRY 2 ", 0), 0u) << written;
+  EXPECT_NE(written.find("\nK 3 Tavrin\n"), std::string::npos) << written;
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_CURRENT_USER, "Software\\a\\b", "s"), std::nullopt);
+  HKEY software = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &software), ERROR_SUCCESS);
+  char name[16];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyEx(software, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "a\\b");  // an escaped backslash stays in the name
+  RegCloseKey(software);
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n"), std::string("\7\0\0\0", 4));
+}
+
+// A change reads the file again only when it is not the one held: same inode, size, time and stamp mean
+// the same hive.
+TEST_F(RegistryTest, AChangeDoesNotReparseAnUnchangedFile) {
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "s", "aaaa"), ERROR_SUCCESS);
+  const auto hive = root() / "registry.hive";
+  struct stat before;
+  ASSERT_EQ(stat(hive.c_str(), &before), 0);
+  std::string bytes = ReadFile(hive);
+  size_t at = bytes.find("aaaa");
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, 4, "bbbb");
+  {
+    std::fstream file(hive, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at));
+    file.write("bbbb", 4);
+  }
+  timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, hive.c_str(), times, 0), 0);
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n", 1), ERROR_SUCCESS);
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "s"), std::string("aaaa\0", 5));
+  EXPECT_NE(ReadFile(hive).find("aaaa"), std::string::npos);
+}
+
+TEST_F(RegistryTest, ADamagedHiveIsReportedAndKeptBeforeItIsWrittenOver) {
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n", 7), ERROR_SUCCESS);
+  const auto hive = root() / "registry.hive";
+  std::string damaged = ReadFile(hive) + "K x y\nrubbish\n";
+  WriteFile(hive, damaged);
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n"), std::string("\7\0\0\0", 4));
+  std::string problem = tavrin::registry::HiveProblem();
+  EXPECT_NE(problem.find("is damaged: 2 lines could not be read"), std::string::npos) << problem;
+  EXPECT_NE(problem.find("registry.hive.damaged"), std::string::npos) << problem;
+  EXPECT_FALSE(std::filesystem::exists(root() / "registry.hive.damaged"));  // reading changes nothing
+
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "m", 1), ERROR_SUCCESS);
+  EXPECT_EQ(ReadFile(root() / "registry.hive.damaged"), damaged);
+  EXPECT_EQ(ReadFile(hive).find("rubbish"), std::string::npos);
+
+  // A hive of a version this system does not read is taken as empty, and kept as well.
+  const std::string newer = "TAVRIN-REGISTRY 7 0000000000000001\nK 1 HKEY_LOCAL_MACHINE\n";
+  WriteFile(hive, newer);
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n"), std::nullopt);
+  problem = tavrin::registry::HiveProblem();
+  EXPECT_NE(problem.find("has version 7, which this system cannot read"), std::string::npos) << problem;
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "m", 2), ERROR_SUCCESS);
+  EXPECT_EQ(ReadFile(root() / "registry.hive.damaged"), damaged);
+  EXPECT_EQ(ReadFile(root() / "registry.hive.damaged.1"), newer);
+
+  // Without its header nothing is taken.
+  WriteFile(hive, "K 1 HKEY_LOCAL_MACHINE\n");
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_NE(tavrin::registry::HiveProblem().find("its header is missing"), std::string::npos);
+}
+
+TEST_F(RegistryTest, StaleTemporariesOfKilledWritersAreRemoved) {
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n", 1), ERROR_SUCCESS);
+  WriteFile(root() / "registry.hive.a1B2c3", "TAVRIN-REGISTRY 2 0000000000000001\nK 1 HKEY_LOC");
+  WriteFile(root() / "registry.hive.keepme1", "not ours");
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n", 2), ERROR_SUCCESS);
+  EXPECT_FALSE(std::filesystem::exists(root() / "registry.hive.a1B2c3"));
+  EXPECT_TRUE(std::filesystem::exists(root() / "registry.hive.keepme1"));
+}
+
+TEST_F(RegistryTest, AFailedWriteKeepsTheOldHive) {
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n", 1), ERROR_SUCCESS);
+  const auto hive = root() / "registry.hive";
+  const std::string before = ReadFile(hive);
+  // A child whose files may not grow past the hive's size cannot write a bigger one (root or not).
+  pid_t child = Spawn([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{before.size() + 64, before.size() + 64};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+    std::string big(4096, 'x');
+    if (tavrin::registry::SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "big", REG_BINARY, big.data(),
+                                   static_cast<DWORD>(big.size())) != ERROR_CANTWRITE)
+      return false;
+    // Memory holds the file's hive, not the change that failed.
+    return !tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "big") &&
+           tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n") == std::string("\1\0\0\0", 4);
+  });
+  ASSERT_TRUE(Succeeded(child));
+  EXPECT_EQ(ReadFile(hive), before);
+  for (const auto& entry : std::filesystem::directory_iterator(root()))
+    EXPECT_EQ(entry.path().filename().string().rfind("registry.hive.", 0), std::string::npos) << entry.path();
 }
 
 }  // namespace

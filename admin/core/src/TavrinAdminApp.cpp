@@ -8,6 +8,7 @@
 #include "admin/TavrinAdminView.h"
 #include "admin/Trace.h"
 #include "admin/menus/NewMenu.h"
+#include "win32/registry.h"
 #include "win32/shell.h"
 
 IMPLEMENT_DYNAMIC(CTavrinAdminApp, CWinApp)
@@ -120,7 +121,11 @@ BOOL CTavrinAdminApp::InitLogAndParameters() {
   m_LogFile.Open(kAdminAppTitle, logPath, TRUE, TRUE);
 
   CRegistryStore store;
-  if (store.IsProductInstalled()) {
+  const BOOL installed = store.IsProductInstalled();
+  // A damaged hive reads as an empty one: the log and the message say which it is.
+  const CString hiveProblem = tavrin::registry::HiveProblem().c_str();
+  if (!hiveProblem.IsEmpty()) m_LogFile.Write(hiveProblem + "\n");
+  if (installed) {
     TraceInfo("Reading application specific configurable parameters from registry...\n");
     store.ReadParameters(AppTraceLevel, AppGuiRefreshPeriod, AppStopDeviceMappingPeriod);
     TraceInfo("AppTraceLevel=%d\n", AppTraceLevel);
@@ -131,6 +136,7 @@ BOOL CTavrinAdminApp::InitLogAndParameters() {
 
   CString text;
   text.LoadString(IDS_NOT_INSTALLED);
+  if (!hiveProblem.IsEmpty()) text += "\n\n" + hiveProblem;
   AfxMessageBox(text, MB_ICONSTOP);
   TraceInfo("%s", text.GetString());
   m_LogFile.Write(text + "\n");

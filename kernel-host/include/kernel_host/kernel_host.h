@@ -1,6 +1,7 @@
 // The kernel host: a Kernel with its driver modules, served to user-mode programs over the socket of
 // win32/devices/kernel_link.h. The kernel-host program runs one; tests may run one in their own process.
 #pragma once
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -21,6 +22,11 @@ struct Options {
   bool fakeControlDevice = true;
   // Further driver modules, e.g. the real bus driver in place of the fake.
   std::vector<DriverSpec> drivers;
+  // Connections served at once (each has a thread); further ones are closed as soon as they are accepted.
+  size_t maxConnections = 512;
+  // A connection that has not sent its request by then is closed (open handles and subscriptions then
+  // stay as long as their clients want).
+  std::chrono::milliseconds firstRequestTimeout{10000};
 };
 
 class KernelHost {

@@ -6,15 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string_view>
 #include <vector>
 
 #include "storage_internal.h"
 #include "win32/handle.h"
+#include "win32/registry_hive.h"
 #include "win32/sysroot.h"
 
 namespace fs = std::filesystem;
@@ -22,43 +26,9 @@ namespace fs = std::filesystem;
 namespace tavrin {
 namespace {
 
-struct NoCaseLess {
-  bool operator()(const std::string& a, const std::string& b) const { return storage::LessNoCase(a, b); }
-};
-
-struct Value {
-  std::string name;
-  DWORD type;
-  std::string data;
-};
-
-struct Key {
-  std::vector<Value> values;  // in the order they were first set
-  std::map<std::string, std::unique_ptr<Key>, NoCaseLess> subkeys;
-
-  Key* Child(const std::string& name) const {
-    auto it = subkeys.find(name);
-    return it == subkeys.end() ? nullptr : it->second.get();
-  }
-  Key& EnsureChild(const std::string& name) {
-    auto& child = subkeys[name];
-    if (!child) child = std::make_unique<Key>();
-    return *child;
-  }
-  Value* FindValue(std::string_view name) {
-    for (Value& v : values)
-      if (storage::EqualsNoCase(v.name, name)) return &v;
-    return nullptr;
-  }
-  void SetValue(const std::string& name, DWORD type, std::string data) {
-    if (Value* v = FindValue(name)) {
-      v->type = type;
-      v->data = std::move(data);
-    } else {
-      values.push_back(Value{name, type, std::move(data)});
-    }
-  }
-};
+namespace hive = registry::hive;
+using hive::Key;
+using hive::Value;
 
 using KeyPath = std::vector<std::string>;
 
@@ -74,99 +44,6 @@ class RegKeyObject : public KernelObject {
   const REGSAM access;
 };
 
-// ---- The hive's text form ----------------------------------------------------------------------------
-// "TAVRIN-REGISTRY 1", then per key (parents first) "K <name>\<name>..." followed by its values as
-// "V <type> <name>=<data>". Names and data escape %, =, \ and every byte outside printable ASCII as %XX.
-
-std::string Escape(std::string_view bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F && c != '%' && c != '=' && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string Unescape(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    int high, low;
-    if (text[i] == '%' && i + 2 < text.size() && (high = HexDigit(text[i + 1])) >= 0 &&
-        (low = HexDigit(text[i + 2])) >= 0) {
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-void SerializeKey(const Key& key, const std::string& path, std::string& out) {
-  for (const auto& [name, child] : key.subkeys) {
-    std::string childPath = path.empty() ? Escape(name) : path + "\\" + Escape(name);
-    out += "K " + childPath + "\n";
-    for (const Value& v : child->values)
-      out += "V " + std::to_string(v.type) + " " + Escape(v.name) + "=" + Escape(v.data) + "\n";
-    SerializeKey(*child, childPath, out);
-  }
-}
-
-std::string SerializeHive(const Key& root) {
-  std::string out = "TAVRIN-REGISTRY 1\n";
-  SerializeKey(root, "", out);
-  return out;
-}
-
-// Malformed lines are skipped: a damaged hive loses those lines, never the rest.
-Key ParseHive(std::string_view text) {
-  Key root;
-  Key* current = nullptr;
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (line.substr(0, 2) == "K ") {
-      current = nullptr;
-      std::string_view rest = line.substr(2);
-      while (!rest.empty()) {
-        size_t sep = rest.find('\\');
-        std::string_view name = rest.substr(0, sep);
-        rest.remove_prefix(sep == std::string_view::npos ? rest.size() : sep + 1);
-        if (!name.empty()) current = &(current ? current : &root)->EnsureChild(Unescape(name));
-      }
-    } else if (line.substr(0, 2) == "V " && current) {
-      std::string_view rest = line.substr(2);
-      size_t space = rest.find(' ');
-      size_t equals = rest.find('=', space == std::string_view::npos ? rest.size() : space);
-      if (space == 0 || space > 10 || equals == std::string_view::npos) continue;
-      uint64_t type = 0;
-      bool numeric = true;
-      for (char c : rest.substr(0, space)) {
-        numeric = numeric && c >= '0' && c <= '9';
-        type = type * 10 + static_cast<uint64_t>(c - '0');
-      }
-      if (!numeric || type > 0xFFFFFFFF) continue;
-      current->SetValue(Unescape(rest.substr(space + 1, equals - space - 1)), static_cast<DWORD>(type),
-                        Unescape(rest.substr(equals + 1)));
-    }
-  }
-  return root;
-}
-
 // ---- The hive held in memory -----------------------------------------------------------------------
 
 struct FileIdentity {
@@ -174,16 +51,24 @@ struct FileIdentity {
   ino_t ino;
   off_t size;
   timespec mtime;
+  uint64_t stamp;  // a replaced file of the same size, in the same clock tick, still differs by its stamp
   bool operator==(const FileIdentity& o) const {
     return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec;
+           mtime.tv_nsec == o.mtime.tv_nsec && stamp == o.stamp;
   }
 };
 
 std::optional<FileIdentity> Identify(const fs::path& file) {
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
   struct stat st;
-  if (stat(file.c_str(), &st) != 0) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  char head[64] = {};
+  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? pread(fd, head, sizeof head - 1, 0) : -1;
+  close(fd);
+  if (n < 0) return std::nullopt;
+  std::string_view first(head, static_cast<size_t>(n));
+  first = first.substr(0, first.find('\n'));
+  return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, hive::StampOf(first)};
 }
 
 struct HiveCache {
@@ -192,6 +77,8 @@ struct HiveCache {
   fs::path file;
   std::optional<FileIdentity> identity;
   Key root;
+  std::string problem;      // what is wrong with the file last read, "" when nothing
+  bool copyPending = false;  // the damaged file is to be copied before it is written over
 };
 
 HiveCache& Cache() {
@@ -199,16 +86,65 @@ HiveCache& Cache() {
   return *cache;
 }
 
+uint64_t NewStamp() {
+  static std::mt19937_64 random{std::random_device{}()};
+  uint64_t stamp;
+  do stamp = random();
+  while (stamp == 0);
+  return stamp;
+}
+
+// Where a damaged hive is kept: registry.hive.damaged, or .damaged.N beside an earlier, different one.
+fs::path DamagedCopyName(const fs::path& file, const std::string& bytes) {
+  fs::path chosen;
+  for (int n = 0; n < 100; ++n) {
+    fs::path candidate = file.string() + ".damaged" + (n ? "." + std::to_string(n) : "");
+    std::string existing;
+    std::error_code ec;
+    if (!fs::exists(candidate, ec)) return chosen.empty() ? candidate : chosen;
+    if (storage::ReadWholeFile(candidate, existing) && existing == bytes) return candidate;  // kept already
+    if (chosen.empty() && n == 99) chosen = candidate;
+  }
+  return chosen;
+}
+
+void SayProblem(HiveCache& c, const std::string& what) {
+  c.problem = "The registry hive " + c.file.string() + " " + what;
+  std::fprintf(stderr, "%s\n", c.problem.c_str());
+}
+
 // Reloads the hive when the file is not the one held (another process replaced it, or the sysroot moved).
-void LoadLocked(HiveCache& c, bool force) {
+void LoadLocked(HiveCache& c) {
   fs::path file = sysroot::Root() / "registry.hive";
   std::optional<FileIdentity> identity = Identify(file);
-  if (!force && c.loaded && c.file == file && c.identity == identity) return;
-  std::string text;
-  c.root = identity && storage::ReadWholeFile(file, text) ? ParseHive(text) : Key{};
+  if (c.loaded && c.file == file && c.identity == identity) return;
   c.file = file;
   c.identity = identity;
   c.loaded = true;
+  c.problem.clear();
+  c.copyPending = false;
+  std::string text;
+  std::error_code ec;
+  if (!identity) {
+    c.root = Key{};
+    if (fs::exists(file, ec)) SayProblem(c, "cannot be read.");
+  } else if (!storage::ReadWholeFile(file, text)) {
+    c.root = Key{};
+    SayProblem(c, "cannot be read.");
+  } else {
+    hive::Parsed parsed = hive::Parse(text);
+    c.root = std::move(parsed.root);
+    if (parsed.state != hive::Parsed::State::kGood) {
+      c.copyPending = true;
+      fs::path copy = DamagedCopyName(file, text);
+      std::string why = parsed.state == hive::Parsed::State::kUnknownVersion
+                            ? "has version " + std::to_string(parsed.version) + ", which this system cannot read"
+                        : parsed.version == 0 ? "is damaged: its header is missing"
+                                              : "is damaged: " + std::to_string(parsed.badLines) +
+                                                    " lines could not be read";
+      SayProblem(c, why + "; it is kept as " + copy.filename().string() + " before it is written again.");
+    }
+  }
   c.root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Classes");
   c.root.EnsureChild(kCurrentUser);
   c.root.EnsureChild(kUsers);
@@ -218,33 +154,79 @@ template <class Fn>
 LONG ReadHive(Fn&& read) {
   HiveCache& c = Cache();
   std::lock_guard guard(c.lock);
-  LoadLocked(c, false);
+  LoadLocked(c);
   return read(c.root);
 }
 
-// change(root, changed) -> LONG. The hive is re-read under the lock, so no other process's change is lost.
+// The registry's file lock, held while a change reads and replaces the hive.
+class HiveLock {
+ public:
+  explicit HiveLock(const fs::path& lockFile) : fd_(open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    error_ = fd_ < 0 ? errno : 0;
+    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~HiveLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  HiveLock(const HiveLock&) = delete;
+  HiveLock& operator=(const HiveLock&) = delete;
+  int error() const { return error_; }
+
+ private:
+  int fd_;
+  int error_;
+};
+
+// Temporary files of writers killed before their rename: under the lock no writer is at work, so every one
+// left is stale.
+void RemoveStaleTemporaries(const fs::path& file) {
+  const std::string prefix = file.filename().string() + ".";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(file.parent_path(), ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
+        !std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(),
+                     [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)); }))
+      continue;
+    std::error_code ignored;
+    fs::remove(entry.path(), ignored);
+  }
+}
+
+// change(root, changed) -> LONG. The hive is re-read under the lock when another process changed it, so no
+// other process's change is lost.
 template <class Fn>
 LONG ChangeHive(Fn&& change) {
   HiveCache& c = Cache();
   std::lock_guard guard(c.lock);
-  fs::path lockFile = sysroot::Root() / "registry.lock";
-  int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return static_cast<LONG>(storage::ErrorFromErrno(errno));
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
-  LoadLocked(c, true);
+  HiveLock fileLock(sysroot::Root() / "registry.lock");
+  if (fileLock.error()) return static_cast<LONG>(storage::ErrorFromErrno(fileLock.error()));
+  LoadLocked(c);
   bool changed = false;
   LONG result = change(c.root, changed);
-  if (result == ERROR_SUCCESS && changed) {
-    if (storage::ReplaceFileContents(c.file, SerializeHive(c.root)) != 0) {
-      result = ERROR_CANTWRITE;
-      c.loaded = false;  // memory must not claim what the file lacks
-    } else {
-      c.identity = Identify(c.file);
+  if (result != ERROR_SUCCESS || !changed) return result;
+  RemoveStaleTemporaries(c.file);
+  if (c.copyPending) {
+    std::string bytes;
+    fs::path copy = storage::ReadWholeFile(c.file, bytes) ? DamagedCopyName(c.file, bytes) : fs::path();
+    if (copy.empty() || storage::ReplaceFileContents(copy, bytes) != 0) {
+      c.loaded = false;
+      return ERROR_CANTWRITE;  // the damaged hive is not written over before it is kept
     }
+    c.copyPending = false;
   }
-  close(fd);  // releases the lock
-  return result;
+  const uint64_t stamp = NewStamp();
+  if (storage::ReplaceFileContents(c.file, hive::Serialize(c.root, stamp)) != 0) {
+    c.loaded = false;  // memory must not claim what the file lacks
+    return ERROR_CANTWRITE;
+  }
+  c.identity = Identify(c.file);
+  return ERROR_SUCCESS;
 }
 
 Key* FindKey(Key& root, const KeyPath& path) {
@@ -376,6 +358,7 @@ void DropRegistryCache() {
   std::lock_guard guard(c.lock);
   c.loaded = false;
   c.root = Key{};
+  c.problem.clear();
 }
 }  // namespace storage
 
@@ -405,6 +388,7 @@ LONG RegCreateKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpCl
   Target base, target;
   if (LONG error = Resolve(hKey, base)) return error;
   if (LONG error = Resolve(hKey, lpSubKey, target)) return error;
+  if (target.path.size() > hive::kMaxDepth) return ERROR_INVALID_PARAMETER;
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   LONG result = ChangeHive([&](Key& root, bool& changed) -> LONG {
     Key* key = FindKey(root, base.path);
@@ -461,8 +445,8 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPD
 LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD /*lpReserved*/,
                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](Key& key) -> LONG {
-    if (dwIndex >= key.values.size()) return ERROR_NO_MORE_ITEMS;
-    const Value& value = key.values[dwIndex];
+    if (dwIndex >= key.values().size()) return ERROR_NO_MORE_ITEMS;
+    const Value& value = key.values()[dwIndex];
     if (LONG error = CopyName(value.name, lpValueName, lpcchValueName)) return error;
     return CopyData(value, lpType, lpData, lpcbData);
   });
@@ -492,10 +476,7 @@ LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey) {
 LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName) {
   std::string name = lpValueName ? lpValueName : "";
   return ChangeOpenKey(hKey, KEY_SET_VALUE, [&](Key& key) -> LONG {
-    Value* value = key.FindValue(name);
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    key.values.erase(key.values.begin() + (value - key.values.data()));
-    return ERROR_SUCCESS;
+    return key.DeleteValue(name) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
 }
 
@@ -513,7 +494,7 @@ LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD /*lpR
   return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](Key& key) -> LONG {
     DWORD maxSubKey = 0, maxName = 0, maxData = 0;
     for (const auto& entry : key.subkeys) maxSubKey = std::max(maxSubKey, static_cast<DWORD>(entry.first.size()));
-    for (const Value& v : key.values) {
+    for (const Value& v : key.values()) {
       maxName = std::max(maxName, static_cast<DWORD>(v.name.size()));
       maxData = std::max(maxData, static_cast<DWORD>(AnsweredData(v).size()));
     }
@@ -522,7 +503,7 @@ LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD /*lpR
     if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
     if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSubKey;
     if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
-    if (lpcValues) *lpcValues = static_cast<DWORD>(key.values.size());
+    if (lpcValues) *lpcValues = static_cast<DWORD>(key.values().size());
     if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
     if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
     if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
@@ -566,6 +547,13 @@ std::optional<std::string> ReadValue(HKEY root, const std::string& keyPath, cons
     return ERROR_SUCCESS;
   });
   return bytes;
+}
+
+std::string HiveProblem() {
+  HiveCache& c = Cache();
+  std::lock_guard guard(c.lock);
+  LoadLocked(c);
+  return c.problem;
 }
 
 }  // namespace tavrin::registry

@@ -90,6 +90,13 @@ int ReplaceFileContents(const fs::path& path, std::string_view bytes) {
     unlink(tmpl.c_str());
     return saved;
   }
+  // The rename lives in the folder: it survives a crash only once the folder is on disk too.
+  fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
   return 0;
 }
 

@@ -82,4 +82,8 @@ LONG SetDword(HKEY root, const std::string& keyPath, const std::string& name, DW
 std::optional<std::string> ReadValue(HKEY root, const std::string& keyPath, const std::string& name,
                                      DWORD* type = nullptr);
 
+// What is wrong with the hive file as last read ("" when nothing): damaged, of a version this system does
+// not read, or unreadable. A damaged file is kept beside the hive before it is written over.
+std::string HiveProblem();
+
 }  // namespace tavrin::registry

@@ -198,20 +198,21 @@ HANDLE OpenDevicePath(const std::string& path, DWORD access) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  auto file = std::make_shared<DeviceFile>(fd);  // owns fd from here on
+  // Until the host has opened the file there is no file to close: a refused open just drops the socket.
+  auto refuse = [fd](DWORD error) {
+    close(fd);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  };
   Message type;
   std::vector<uint8_t> payload;
   if (!link::Send(fd, Message::Open, link::Writer().U32(access).String(path)) ||
-      !link::Receive(fd, &type, &payload) || type != Message::Opened) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
+      !link::Receive(fd, &type, &payload) || type != Message::Opened)
+    return refuse(ERROR_FILE_NOT_FOUND);
   link::Reader reader(payload);
   auto status = static_cast<int32_t>(reader.U32());
-  if (reader.failed() || status < 0) {
-    SetLastError(reader.failed() ? ERROR_GEN_FAILURE : ErrorFromNtStatus(status));
-    return INVALID_HANDLE_VALUE;
-  }
+  if (reader.failed() || status < 0) return refuse(reader.failed() ? ERROR_GEN_FAILURE : ErrorFromNtStatus(status));
+  auto file = std::make_shared<DeviceFile>(fd);  // owns fd from here on
   file->StartReader();
   return InsertHandle(file);
 }

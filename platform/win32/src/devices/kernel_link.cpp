@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -146,8 +147,16 @@ bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
   uint32_t size = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24;
   if (size > kMaxPayload) return false;
   *type = static_cast<Message>(head[4]);
-  payload->resize(size);
-  return ReadAll(fd, payload->data(), size);
+  // Grown as the bytes come, so a length the peer never sends costs nothing.
+  constexpr size_t kChunk = 64 * 1024;
+  payload->clear();
+  while (payload->size() < size) {
+    size_t at = payload->size();
+    size_t chunk = std::min<size_t>(size - at, kChunk);
+    payload->resize(at + chunk);
+    if (!ReadAll(fd, payload->data() + at, chunk)) return false;
+  }
+  return true;
 }
 
 }  // namespace tavrin::kernel_link

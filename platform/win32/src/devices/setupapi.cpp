@@ -16,21 +16,21 @@
 namespace tavrin::devices {
 namespace {
 
-namespace link = tavrin::kernel_link;
-
-struct InterfaceMember {
-  GUID interfaceClass;
-  std::string path;
-  bool enabled;
-};
-
 class DeviceInfoSet : public KernelObject {
  public:
   std::vector<InterfaceMember> members;
 };
 
-// The host's interfaces of a class; none when no kernel host runs.
+template <class T>
+T Fail(DWORD error, T result) {
+  SetLastError(error);
+  return result;
+}
+
+}  // namespace
+
 std::vector<InterfaceMember> QueryInterfaces(const GUID& interfaceClass, bool presentOnly) {
+  namespace link = tavrin::kernel_link;
   std::vector<InterfaceMember> members;
   int fd = link::Connect();
   if (fd < 0) return members;
@@ -50,13 +50,6 @@ std::vector<InterfaceMember> QueryInterfaces(const GUID& interfaceClass, bool pr
   return members;
 }
 
-template <class T>
-T Fail(DWORD error, T result) {
-  SetLastError(error);
-  return result;
-}
-
-}  // namespace
 }  // namespace tavrin::devices
 
 using tavrin::devices::DeviceInfoSet;

@@ -13,6 +13,7 @@
 //               arrival, guid, string path} whenever an interface of the class is enabled or disabled
 // Strings are a u32 length and the bytes.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -78,6 +79,11 @@ class Reader {
   size_t at_ = 0;
   bool failed_ = false;
 };
+
+// How often a device-notification registration whose kernel host went away tries to reach it again
+// (1 s unless set).
+void SetReconnectInterval(std::chrono::milliseconds interval);
+std::chrono::milliseconds ReconnectInterval();
 
 // Connects to the kernel host of the current sysroot; -1 (errno set) when none listens.
 int Connect();
