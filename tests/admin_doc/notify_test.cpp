@@ -5,6 +5,7 @@
 
 #include "admin/Resource.h"
 #include "doc_fixture.h"
+#include "win32/devices/kernel_link.h"
 
 namespace admin_doc_test {
 namespace {
@@ -250,6 +251,40 @@ TEST_F(NotifyTest, AfterTheKernelHostDiesAndReturnsTheServersAreAnnouncedAgain) 
   EXPECT_TRUE(boxes_.empty());
   Command(ID_STOP_DEVICE_MAPPING);
   EXPECT_EQ(boxes_.size(), 1u);  // the question only: every answer came
+}
+
+// End to end: the kernel host is killed; the device layer tells the functional pane that the control
+// device is gone, mapping waits, and when the kernel host is started again the servers are announced again.
+TEST_F(NotifyTest, KillingAndRestartingTheKernelHostBringsMappingBack) {
+  tavrin::kernel_link::SetReconnectInterval(std::chrono::milliseconds(20));
+  const std::string ip = ServerText(6);
+  auto heard = [&] { doc_->UpdateServerPresence(ip.c_str(), 0x5006); };
+  auto announced = [&] {
+    int count = 0;
+    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(6) ? 1 : 0;
+    return count;
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 1;
+  })) << ReadLog();
+
+  host_->Kill();
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return doc_->IsKernelHostLost();
+  })) << ReadLog();
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+
+  StartHost();
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 2 && doc_->IsDeviceThreadRunning();
+  })) << ReadLog();
+  WaitServerKnown(6);
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_EQ(boxes_.size(), 1u);
+  tavrin::kernel_link::SetReconnectInterval(std::chrono::milliseconds(1000));
 }
 
 }  // namespace
