@@ -236,5 +236,46 @@ TEST_F(DocUnitTest, WithoutTheServerThreadDeparturesAreQueuedButNoneIsAwaited) {
   EXPECT_EQ(ServerSlot(*doc_, 1).Arrival, 0);
 }
 
+// More servers than the request table has slots: those left out are announced at a later check, and
+// every server ends announced.
+TEST_F(DocUnitTest, ServersThatFoundNoFreeSlotAreAnnouncedAtALaterCheck) {
+  constexpr int kServers = 300;
+  auto address = [](int n) { return "127.0." + std::to_string(1 + n / 200) + "." + std::to_string(1 + n % 200); };
+  for (int n = 0; n < kServers; ++n) doc_->UpdateServerPresence(address(n).c_str(), 0x7000u + n);
+  for (int check = 0; check < 3; ++check) {
+    CheckServers(*doc_);
+    for (int n = 0; n < kServers; ++n) doc_->UpdateServerPresence(address(n).c_str(), 0x7000u + n);  // still heard
+    for (int slot = 0; slot < kRequestTableSlots; ++slot) {
+      if (ServerSlot(*doc_, slot).RequestId != 0) AnswerServerSlot(*doc_, slot, ARRM_STATUS_SUCCESS);
+    }
+  }
+  int announced = 0;
+  for (int n = 0; n < kServers; ++n) {
+    ServerPresenceEntry server{};
+    ASSERT_TRUE(doc_->FindServerPresence(address(n).c_str(), &server));
+    EXPECT_EQ(server.Active, 1u) << address(n);
+    announced += server.RequestStatus == ARRM_STATUS_SUCCESS ? 1 : 0;
+  }
+  EXPECT_EQ(announced, kServers);
+  EXPECT_NE(ReadTraceLog().find("No free elements in m_ArrSereverArRmInfo, for Server Arrival intimation"),
+            std::string::npos);
+}
+
+// A departure that finds no free slot is tried again at the next check.
+TEST_F(DocUnitTest, ADepartureThatFoundNoFreeSlotIsQueuedAtTheNextCheck) {
+  Receive(2, 1, {});
+  CheckServers(*doc_);
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
+  for (int slot = 0; slot < kRequestTableSlots; ++slot)
+    doc_->ServerRequests().Edit(slot, [slot](SERVER_ARRIVALREMOVAL_INFO& s) { s.RequestId = slot + 1; });
+  CheckServers(*doc_);  // silent: departure, but the table is full
+  EXPECT_EQ(Server(2).Active, 1u);
+  for (int slot = 0; slot < kRequestTableSlots; ++slot) doc_->ServerRequests().Release(slot + 1);
+  CheckServers(*doc_);
+  EXPECT_EQ(Server(2).Active, 0u);
+  EXPECT_EQ(Server(2).RequestStatus, ARRM_STATUS_PENDING);
+  EXPECT_EQ(ServerSlot(*doc_, 0).Arrival, 0);
+}
+
 }  // namespace
 }  // namespace presence_test

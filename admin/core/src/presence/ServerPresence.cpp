@@ -75,11 +75,15 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
         presence::ReportMappingStatus(*this, text);
       } else {
         TraceInfo("No free elements in m_ArrSereverArRmInfo, for Server Arrival intimation\n");
+        // Still new: the next check tries again.
+        server.PresenceCount = SERVER_PRESENCE_NEW;
+        server.RequestStatus = 0;
       }
     } else if (server.PresenceCount != 0) {
       server.PresenceCount = 0;
     } else {
       TraceInfo("Informing Server Departure...\n");
+      const DWORD answered = server.RequestStatus;
       server.Active = 0;
       server.RequestStatus = ARRM_STATUS_PENDING;
       if (QueueServerRequest(server, FALSE) >= 0) {
@@ -88,6 +92,9 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
         presence::ReportMappingStatus(*this, text);
       } else {
         TraceInfo("No free elements in m_ArrSereverArRmInfo, for severe Departure intimation\n");
+        // Still silent and present: the next check tries again.
+        server.Active = 1;
+        server.RequestStatus = answered;
       }
     }
   }
@@ -118,6 +125,7 @@ BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
       continue;
     }
     if (!pending && !(server.RequestStatus & ARRM_STATUS_SUCCESS)) continue;
+    const DWORD before = server.RequestStatus;
     server.Active = 0;
     server.RequestStatus = ARRM_STATUS_PENDING;
     TraceInfo("Informing to Driver Server Departure >> \n");
@@ -125,6 +133,8 @@ BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
     if (QueueServerRequest(server, FALSE) < 0) {
       if (serverThreadRuns) InterlockedDecrement(&m_nPendingServerRsp);
       TraceInfo(" No free Index in m_ArrSereverArRmInfo aray for severe Arrival intimation\n");
+      server.Active = 1;  // not reported: a later report tries again
+      server.RequestStatus = before;
     }
   }
   return TRUE;
