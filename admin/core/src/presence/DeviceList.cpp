@@ -18,7 +18,7 @@ using presence::Load;
 
 namespace {
 
-constexpr size_t kProductStringWorkers = 4;
+constexpr size_t kProductStringWorkers = 8;
 
 bool InUse(const DeviceEntry& device) {
   return device.State == DEVICE_STATE_CONNECT_REQUESTED || device.State == DEVICE_STATE_CONNECTED;
