@@ -1,5 +1,6 @@
 // The broadcast listener on a real socket, and the bounded product-string fetches behind it.
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "admin/comm/CommSettings.h"
@@ -181,6 +182,40 @@ TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   DeviceEntry last = Device(2, 72);
   ASSERT_NE(last.ProductString, nullptr);
   EXPECT_STREQ(last.ProductString, "Device 72");
+}
+
+// A datagram whose header names fewer bytes than a header (infolen below 8) is refused whole: its sender
+// is not taken for a present server.
+TEST_F(ListenerTest, ADatagramThatCannotBeReadDoesNotMarkItsSenderPresent) {
+  StartListener();
+  std::vector<uint8_t> broken = List(0x46, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)});
+  broken[0] = 4;  // infolen 4
+  broken[1] = broken[2] = broken[3] = 0;
+  Send(6, broken);
+  Send(7, zarnet::EncodeServerDeviceList(0x47, {}));  // behind it in the socket's queue
+  ASSERT_TRUE(WaitFor([&] { return ServerCount() == 1; }));
+  ServerPresenceEntry none{};
+  EXPECT_FALSE(doc_->FindServerPresence(Ip(6).c_str(), &none));
+  EXPECT_EQ(DeviceCount(), 0);
+}
+
+// A datagram longer than the 1,024-byte buffer arrives cut to it: the entries that fit are read.
+TEST_F(ListenerTest, ADatagramLongerThanTheBufferIsReadAsFarAsItFits) {
+  StartListener();
+  std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(0x48, {});
+  for (uint16_t port = 1; port <= 80; ++port) {
+    uint8_t entry[zarnet::kDevInfoSize];
+    zarnet::EncodeDevInfo(DevInfo(port, 8, 0x0781, 0x5567, 0x0100), entry);
+    datagram.insert(datagram.end(), entry, entry + sizeof entry);
+  }
+  const uint32_t infolen = static_cast<uint32_t>(datagram.size());  // 1,128 bytes
+  std::memcpy(datagram.data(), &infolen, sizeof infolen);
+  Send(8, datagram);
+  ASSERT_TRUE(WaitFor([&] { return DeviceCount() == static_cast<int>(zarnet::kMaxDevicesPerList); }))
+      << DeviceCount();
+  EXPECT_EQ(Server(8).ServerId, 0x48u);
+  EXPECT_EQ(Device(8, 72).Vid, 0x0781);
+  EXPECT_EQ(Device(8, 73).Vid, 0);  // past the buffer
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The server presence list and the device list driven directly: datagrams as the listener hands them
 // over, then the refresh timer's checks.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "admin/ui/FunctionView.h"
 #include "presence_fixture.h"
 
 namespace presence_test {
@@ -275,6 +278,59 @@ TEST_F(DocUnitTest, ADepartureThatFoundNoFreeSlotIsQueuedAtTheNextCheck) {
   EXPECT_EQ(Server(2).Active, 0u);
   EXPECT_EQ(Server(2).RequestStatus, ARRM_STATUS_PENDING);
   EXPECT_EQ(ServerSlot(*doc_, 0).Arrival, 0);
+}
+
+// Anyone may broadcast device lists: the lists stop growing at their limits (settable), and the refusal
+// is written once, not at every datagram.
+TEST_F(DocUnitTest, TheListsStopGrowingAtTheirLimits) {
+  ListLimits limits;
+  limits.MaxServers = 3;
+  limits.MaxDevices = 5;
+  doc_->SetListLimits(limits);
+  for (int last = 2; last <= 6; ++last) {
+    Receive(last, 0x100 + last, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100), DevInfo(2, 3, 0x046D, 0xC077, 0x0100)});
+  }
+  EXPECT_EQ(ServerCount(), 3);
+  EXPECT_EQ(DeviceCount(), 5);
+  ServerPresenceEntry none{};
+  EXPECT_FALSE(doc_->FindServerPresence(Ip(5).c_str(), &none));
+  EXPECT_EQ(Device(5, 1).Vid, 0);  // the devices of a server that was not taken are not taken either
+  // Known devices are still merged.
+  Receive(2, 0x102, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100, 1)});
+  EXPECT_EQ(Device(2, 1).BusyFlag, 1);
+  const std::string log = ReadTraceLog();
+  const std::string refused = "servers listed already";
+  EXPECT_NE(log.find(refused), std::string::npos);
+  EXPECT_EQ(log.find(refused), log.rfind(refused));
+}
+
+// "Element not deleted even though it is not alive" is written for a device that outlives its server, not
+// for the devices of a server whose arrival is still under way.
+TEST_F(DocUnitTest, TheNotDeletedLineIsWrittenOnlyForADeviceWithoutItsServer) {
+  CFunctionView pane;  // without a window: the tree model only
+  doc_->AddView(&pane);
+  auto refresh = [&] { doc_->Refresh([&] { pane.RefreshServerList(); }, [&] { pane.RefreshDeviceTree(); }); };
+  const std::string line = "Error : Element not deleted even though it is not alive";
+  Receive(2, 0x102, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Device(2, 1).ProductStringState != 2) {  // nobody answers: the fetch fails at once
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  for (int i = 0; i < 3; ++i) refresh();  // the arrival is queued and never answered here
+  EXPECT_EQ(ReadTraceLog().find(line), std::string::npos);
+
+  // A device listed for a sender that is not in the server list at all.
+  const std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(0x109, std::vector<zarnet::__dev_info__>{
+                                                                                  DevInfo(4, 3, 0x046D, 0xC077, 0x0100)});
+  doc_->UpdateDeviceInfo(Ip(9).c_str(), datagram.data(), static_cast<int>(datagram.size()));
+  while (Device(9, 4).ProductStringState != 2) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  refresh();
+  EXPECT_NE(ReadTraceLog().find(line), std::string::npos);
+  doc_->RemoveView(&pane);
 }
 
 }  // namespace

@@ -32,12 +32,9 @@ void CTavrinAdminDoc::OnServerAnswer(DWORD requestId) {
   DWORD status = slot.Status & ~ARRM_STATUS_MORE;
   {
     tavrin::CriticalSectionGuard hold(m_csServerPresence);
-    for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position;) {
-      ServerPresenceEntry& entry = m_ServerPresenceList.GetNext(position);
-      if (std::strncmp(entry.ServerIp, serverIp, sizeof entry.ServerIp) != 0) continue;
+    if (POSITION position = m_ServerPresenceList.Find(serverIp.str())) {
       status = Fold(status, ARRM_STATUS_ALREADY_PRESENT | ARRM_STATUS_NOT_PRESENT, ARRM_STATUS_SUCCESS);
-      entry.RequestStatus = status;
-      break;
+      m_ServerPresenceList.GetAt(position).RequestStatus = status;
     }
   }
   UINT textId = 0;

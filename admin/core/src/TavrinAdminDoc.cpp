@@ -144,17 +144,11 @@ BOOL CTavrinAdminDoc::CanRemoveServer(CString strIP) {
 
 BOOL CTavrinAdminDoc::FindServerPresence(CString strIP, ServerPresenceEntry* out) {
   if (!m_bLocksReady) return FALSE;
-  EnterCriticalSection(&m_csServerPresence);
-  BOOL found = FALSE;
-  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position && !found;) {
-    const ServerPresenceEntry& entry = m_ServerPresenceList.GetNext(position);
-    if (std::strncmp(entry.ServerIp, strIP, sizeof entry.ServerIp) == 0) {
-      *out = entry;
-      found = TRUE;
-    }
-  }
-  LeaveCriticalSection(&m_csServerPresence);
-  return found;
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
+  POSITION position = m_ServerPresenceList.Find(strIP.str());
+  if (!position) return FALSE;
+  *out = m_ServerPresenceList.GetAt(position);
+  return TRUE;
 }
 
 BOOL CTavrinAdminDoc::FindDiscoveredServer(CString strIP, ServerDiscoveryRecord* out) {

@@ -119,13 +119,17 @@ void CFunctionView::RefreshDeviceTree() {
   doc->ForEachDevice([&](DeviceEntry& device) {
     const std::string ip(device.ServerIp, strnlen(device.ServerIp, sizeof device.ServerIp));
     TreeServerItem* server = nullptr;
+    bool serverGone = true;  // no row, or its departure was answered
     if (auto row = rows.find(ip); row != rows.end()) {
       TreeServerItem& candidate = m_DeviceTree[row->second];
       if (candidate.Text.Find("( Loaded Successfully )") >= 0 || candidate.Text.Find("( Unloading... )") >= 0)
         server = &candidate;
+      serverGone = candidate.Text.Find("( Unload Success )") >= 0 || candidate.Text.Find("( Unload Failed )") >= 0;
     }
     if (server == nullptr) {
-      TraceInfo("Error : Element not deleted even though it is not alive\n");
+      // A server whose arrival is still under way shows its devices later; only a device that outlives
+      // its server is an error.
+      if (serverGone) TraceInfo("Error : Element not deleted even though it is not alive\n");
       return;
     }
     if (device.ProductStringState != 2) {

@@ -10,11 +10,15 @@
 #include "admin/bus/Bus.h"
 #include "admin/bus/BusEnum.h"
 #include "admin/comm/Discovery.h"
+#include "admin/comm/DocServices.h"
 #include "zarnet/command.h"
+#include "zarnet/device_list.h"
 #include "mfc/mfc.h"
 #include "win32/winsock.h"
 // Server presence, device list, connect and printers
 #include <condition_variable>
+#include <cstring>
+#include <string>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,6 +28,22 @@
 class ProductStringPool;
 
 constexpr int kPrinterMonitorSlots = 255;
+
+// A server is found by its address text.
+struct ServerKeys {
+  static std::string Key(const ServerPresenceEntry& server) {
+    return std::string(server.ServerIp, strnlen(server.ServerIp, sizeof server.ServerIp));
+  }
+  static std::string Group(const ServerPresenceEntry& server) { return Key(server); }
+};
+using ServerPresenceList = IndexedList<ServerPresenceEntry, ServerKeys>;
+
+// How many servers and devices the lists keep: anyone on the network can broadcast device lists, so
+// they are bounded (well above the largest installation: 256 servers of 14 devices).
+struct ListLimits {
+  DWORD MaxServers = 1024;
+  DWORD MaxDevices = 16384;
+};
 constexpr char kCleanUpDoneEventName[] = "TavrinAdminCleanUpDone";
 
 // The pauses of device mapping, settable so that tests need not wait them out.
@@ -189,8 +209,12 @@ class CTavrinAdminDoc : public CDocument {
   // Sets m_lStop and wakes the broadcast listener, which then closes its socket itself.
   void StopBroadcastListener();
   void UpdateServerPresence(LPCSTR address, DWORD serverId);
-  // Merges the entries of one received datagram (length: the bytes received).
-  void UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length);
+  // Merges the entries of one received datagram (length: the bytes received); a datagram that cannot be
+  // read is dropped (FALSE).
+  BOOL UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length);
+  // The listener's road: the datagram read first, then its server marked present and its devices merged;
+  // a datagram that cannot be read changes nothing.
+  BOOL OnDeviceListDatagram(LPCSTR address, const BYTE* datagram, int length);
   // Lookups in the device list; the caller holds m_csDeviceList.
   POSITION FindDevice(LPCSTR address, WORD port, WORD vid, WORD pid, WORD rev);
   POSITION GetDevicePosition(LPCSTR address, WORD port);
@@ -220,8 +244,9 @@ class CTavrinAdminDoc : public CDocument {
   PrinterInfo m_PrinterMonitors[kPrinterMonitorSlots] = {};
 
   // The lists and their locks (the lookups above need them held).
-  CList<DeviceEntry> m_DeviceList{10};
-  CList<ServerPresenceEntry> m_ServerPresenceList{10};
+  DeviceList m_DeviceList{10};
+  ServerPresenceList m_ServerPresenceList{10};
+  void SetListLimits(const ListLimits& limits) { m_Limits = limits; }
   CRITICAL_SECTION m_csDeviceList{};
   CRITICAL_SECTION m_csServerPresence{};
 
@@ -231,6 +256,7 @@ class CTavrinAdminDoc : public CDocument {
   void OnStopDeviceMapping();
 
  private:
+  void MergeDeviceList(LPCSTR address, const zarnet::DeviceListView& list);
   // Every request still in the table counted as failed and announced to the functional pane.
   template <class Table>
   void FailUnansweredRequests(Table& table, UINT message, BOOL device);
@@ -250,6 +276,9 @@ class CTavrinAdminDoc : public CDocument {
 
   IDocPanes* m_pPanes = nullptr;
   DocPauses m_Pauses;
+  ListLimits m_Limits;
+  bool m_bServerLimitReported = false;  // the full lists are reported once, not at every datagram
+  bool m_bDeviceLimitReported = false;
   DWORD m_bMappingStarted = 0;
   volatile LONG m_lStop = 0;
   LONG m_nPendingDeviceRsp = 0;

@@ -82,6 +82,8 @@ DWORD CTavrinAdminDoc::ListenForDeviceLists() {
       int senderLength = sizeof sender;
       int received = recvfrom(listener, reinterpret_cast<char*>(buffer), sizeof buffer, 0,
                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
+      // A datagram longer than the buffer arrives cut to it: its whole entries are read.
+      if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) received = sizeof buffer;
       if (received == SOCKET_ERROR) {
         const int error = WSAGetLastError();
         TraceError("DetectServer: >> recvfrom() func failed  error = %d\n", error);
@@ -97,12 +99,7 @@ DWORD CTavrinAdminDoc::ListenForDeviceLists() {
       if (Load(m_lResume)) continue;
       char address[28] = {};
       strncpy(address, inet_ntoa(sender.sin_addr), sizeof address - 1);
-      if (received >= static_cast<int>(zarnet::kDeviceListHeaderSize)) {
-        uint32_t serverId;
-        memcpy(&serverId, buffer + 4, sizeof serverId);
-        UpdateServerPresence(address, serverId);
-        UpdateDeviceInfo(address, buffer, received);
-      }
+      OnDeviceListDatagram(address, buffer, received);
       Sleep(0);
     }
   }

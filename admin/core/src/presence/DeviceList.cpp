@@ -2,6 +2,7 @@
 // refresh timer, and the removal of every device when mapping stops or the computer resumes.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -44,17 +45,42 @@ DeviceEntry MakeDeviceEntry(LPCSTR serverIp, uint32_t serverId, const zarnet::__
   return device;
 }
 
-void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length) {
+namespace {
+
+std::optional<zarnet::DeviceListView> Decode(LPCSTR address, const BYTE* datagram, int length) {
   // Entries are read only as far as both infolen and the bytes received reach.
   std::optional<zarnet::DeviceListView> list =
       zarnet::DecodeServerDeviceList(std::span<const uint8_t>(datagram, length > 0 ? static_cast<size_t>(length) : 0));
-  if (!list) {
-    TraceError("UpdateDeviceInfo(): datagram of %d bytes from %s dropped\n", length, address);
-    return;
-  }
+  if (!list) TraceError("UpdateDeviceInfo(): datagram of %d bytes from %s dropped\n", length, address);
+  return list;
+}
+
+}  // namespace
+
+BOOL CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length) {
+  std::optional<zarnet::DeviceListView> list = Decode(address, datagram, length);
+  if (!list) return FALSE;
+  MergeDeviceList(address, *list);
+  return TRUE;
+}
+
+BOOL CTavrinAdminDoc::OnDeviceListDatagram(LPCSTR address, const BYTE* datagram, int length) {
+  // Read first: a datagram that cannot be read does not keep its sender present.
+  std::optional<zarnet::DeviceListView> list = Decode(address, datagram, length);
+  if (!list) return FALSE;
+  UpdateServerPresence(address, list->server_id);
+  MergeDeviceList(address, *list);
+  return TRUE;
+}
+
+void CTavrinAdminDoc::MergeDeviceList(LPCSTR address, const zarnet::DeviceListView& view) {
+  const zarnet::DeviceListView* list = &view;
   if (Load(m_lStop)) return;
   ServerPresenceEntry server{};
-  if (FindServerPresence(address, &server) && server.Active == 0) return;  // departing: ignored
+  const BOOL listed = FindServerPresence(address, &server);
+  if (listed && server.Active == 0) return;  // departing: ignored
+  // A sender the full server list could not take: its devices are not taken either.
+  if (!listed && GetServerCount() >= static_cast<int>(m_Limits.MaxServers)) return;
 
   for (const zarnet::__dev_info__& info : list->devices) {
     tavrin::CriticalSectionGuard hold(m_csDeviceList);
@@ -79,6 +105,15 @@ void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int
       TraceInfo("Already in list. PortNo %x  Mode = %d ServerID = %u\n", fresh.PortNum, fresh.Mode, fresh.ServerId);
       continue;
     }
+    if (static_cast<DWORD>(m_DeviceList.GetCount()) >= m_Limits.MaxDevices) {
+      if (!m_bDeviceLimitReported) {
+        TraceError("UpdateDeviceInfo(): %u devices listed already: new ones of %s and others are ignored\n",
+                   m_Limits.MaxDevices, address);
+        m_bDeviceLimitReported = true;
+      }
+      return;
+    }
+    m_bDeviceLimitReported = false;
     fresh.State = DEVICE_STATE_FREE;
     fresh.SeenCount = 1;
     fresh.VendorName = GetUsbVendorName(fresh.Vid);
@@ -116,33 +151,19 @@ void CTavrinAdminDoc::StopProductStringFetches() {
 }
 
 POSITION CTavrinAdminDoc::FindDevice(LPCSTR address, WORD port, WORD vid, WORD pid, WORD rev) {
-  for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    POSITION current = position;
-    const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (device.PortNum == port && device.Vid == vid && device.Pid == pid && device.Rev == rev &&
-        presence::SameAddress(device.ServerIp, address))
-      return current;
-  }
-  return nullptr;
+  return m_DeviceList.Find(DeviceKeys::Key(address, port, vid, pid, rev));
 }
 
 POSITION CTavrinAdminDoc::GetDevicePosition(LPCSTR address, WORD port) {
-  for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    POSITION current = position;
-    const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (presence::SameAddress(device.ServerIp, address) && device.PortNum == port) return current;
-  }
-  return nullptr;
+  return m_DeviceList.FindInGroup(DeviceKeys::Group(address, port));
 }
 
 POSITION CTavrinAdminDoc::FindDeviceByAddress(ULONG address, WORD port) {
-  for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    POSITION current = position;
-    const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (inet_addr(presence::AddressOf(device.ServerIp)) == address && device.PortNum == port) {
-      TraceInfo("Device found with specified IP & Port\n");
-      return current;
-    }
+  in_addr server{};
+  server.s_addr = address;
+  if (POSITION position = m_DeviceList.FindInGroup(DeviceKeys::Group(inet_ntoa(server), port))) {
+    TraceInfo("Device found with specified IP & Port\n");
+    return position;
   }
   TraceInfo("Device not present in the list control!!\n");
   return nullptr;

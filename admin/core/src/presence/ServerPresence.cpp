@@ -16,15 +16,23 @@ constexpr DWORD kPresenceWrap = 99;  // a count that reaches it starts again at 
 void CTavrinAdminDoc::UpdateServerPresence(LPCSTR address, DWORD serverId) {
   if (Load(m_lStop)) return;
   tavrin::CriticalSectionGuard hold(m_csServerPresence);
-  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
-    ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
-    if (!presence::SameAddress(server.ServerIp, address)) continue;
+  if (POSITION position = m_ServerPresenceList.Find(address)) {
+    ServerPresenceEntry& server = m_ServerPresenceList.GetAt(position);
     if (server.Active == 0) return;  // its departure is under way: nothing changes
     if (server.PresenceCount != SERVER_PRESENCE_NEW)
       server.PresenceCount = server.PresenceCount < kPresenceWrap ? server.PresenceCount + 1 : 1;
     TraceInfo("server exists already %s  %u\n", address, server.PresenceCount);
     return;
   }
+  if (static_cast<DWORD>(m_ServerPresenceList.GetCount()) >= m_Limits.MaxServers) {
+    if (!m_bServerLimitReported) {
+      TraceError("UpdateServerPresence(): %u servers listed already: %s and further new ones are ignored\n",
+                 m_Limits.MaxServers, address);
+      m_bServerLimitReported = true;
+    }
+    return;
+  }
+  m_bServerLimitReported = false;
   ServerPresenceEntry server{};
   strncpy(server.ServerIp, address, sizeof server.ServerIp - 1);
   server.ServerId = serverId;
@@ -100,13 +108,7 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
   }
   for (const CString& address : removable) {
     if (m_pPanes) m_pPanes->DeleteServerItem(address);
-    for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
-      POSITION current = position;
-      if (presence::SameAddress(m_ServerPresenceList.GetNext(position).ServerIp, address)) {
-        m_ServerPresenceList.RemoveAt(current);
-        break;
-      }
-    }
+    if (POSITION position = m_ServerPresenceList.Find(address.str())) m_ServerPresenceList.RemoveAt(position);
     TraceInfo("Deleted and intimate server departure\n");
   }
 }

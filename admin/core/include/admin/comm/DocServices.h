@@ -2,22 +2,50 @@
 // list and the lock that guards it, holds the lock for the whole search and update, and so never uses a
 // position after the lock is left.
 #pragma once
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "admin/DeviceEntry.h"
+#include "admin/IndexedList.h"
 #include "admin/comm/Discovery.h"
 #include "mfc/collections.h"
 #include "mfc/string.h"
 #include "win32/sync.h"
 #include "zarnet/command.h"
 
-using DeviceList = CList<DeviceEntry>;
+// A device is one (server, port, vendor, product, release); the user interface and the answers find it by
+// (server, port).
+struct DeviceKeys {
+  static std::string Key(const DeviceEntry& device) {
+    return Key(device.ServerIp, device.PortNum, device.Vid, device.Pid, device.Rev);
+  }
+  static std::string Key(const char* serverIp, WORD port, WORD vid, WORD pid, WORD rev) {
+    char text[64];
+    snprintf(text, sizeof text, "%.27s/%u/%04x/%04x/%04x", serverIp, port, vid, pid, rev);
+    return text;
+  }
+  static std::string Group(const DeviceEntry& device) { return Group(device.ServerIp, device.PortNum); }
+  static std::string Group(const char* serverIp, WORD port) {
+    char text[48];
+    snprintf(text, sizeof text, "%.27s/%u", serverIp, port);
+    return text;
+  }
+};
+using DeviceList = IndexedList<DeviceEntry, DeviceKeys>;
 
 // Sets ProductStringState of the first device of that server and port; FALSE when none is listed.
 BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
                            DWORD state);
+// The same for the device with the key's server, port, vendor, product and release.
+BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& key, DWORD state);
 // Gives the device its product string (a malloc'ed, NUL-terminated copy of at most 255 bytes, owned by the
 // entry from then on; null for an empty string) and state 2, but only while its state is 1. TRUE when the
-// device is listed.
+// device is listed. The first form finds the first device of that server and port; the second the device
+// with the key's server, port, vendor, product and release (the one the string was fetched for).
 BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                        const zarnet::iproduct_string* productString);
+BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& key,
                         const zarnet::iproduct_string* productString);
 // FALSE while a device of that server is connecting, connected, or has its disconnect pending.
 BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP);
