@@ -84,7 +84,7 @@ DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, const vola
     TraceError("Device mapping is stoped..Not required to go further..\n");
     return CMD_RESULT_NOT_DONE;
   }
-  if (!SetProductStringState(devices, lock, serverIp, device.PortNum, 1)) {
+  if (!SetProductStringState(devices, lock, device, 1)) {
     TraceError("ServerIP: %s, Portno: %d are not found in DeviceInfoList.", static_cast<LPCSTR>(serverIp),
                device.PortNum);
     return CMD_RESULT_NOT_DONE;
@@ -130,7 +130,7 @@ DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, const vola
     zarnet::iproduct_string productString{};
     productString.length = static_cast<uint32_t>(text->size());
     memcpy(productString.text, text->data(), text->size());
-    StoreProductString(devices, lock, serverIp, device.PortNum, &productString);
+    StoreProductString(devices, lock, device, &productString);
   }
   free(response);
   TraceInfo("GetIProdStringDescTh >>Stoped ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device.PortNum);
