@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     printf("%d servers x %d devices, broadcasts every %d ms, refresh every %d ms, measured %.1f s\n",
            options.servers, options.devices, options.periodMs, options.refreshMs, wallS);
     printf("listed: %d servers, %d devices, %zu devices in the tree\n", servers, devices, ShownDevices(*pane));
-    printf("listener: %.2f ms CPU per s of wall time (%.2f %% of one core), %.0f datagrams/s expected\n",
+    printf("listener: %.2f ms CPU per s of wall time (%.2f %% of one core; goal < 2 %%), %.0f datagrams/s expected\n",
            listenerCpu / wallS, listenerCpu / wallS / 10.0, options.servers * 1000.0 / options.periodMs);
     printf("refresh: %.2f ms CPU each (%d), %.2f ms CPU per s of wall time\n", refreshes ? refreshCpu / refreshes : 0.0,
            refreshes, refreshCpu / wallS);

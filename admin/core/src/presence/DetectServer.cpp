@@ -100,7 +100,8 @@ DWORD CTavrinAdminDoc::ListenForDeviceLists() {
       char address[28] = {};
       strncpy(address, inet_ntoa(sender.sin_addr), sizeof address - 1);
       OnDeviceListDatagram(address, buffer, received);
-      Sleep(0);
+      // No yield here: the next receive gives the processor up while nothing waits, and a yield at every
+      // datagram cost the listener half its time under load.
     }
   }
   std::lock_guard guard(m_BroadcastSocketLock);

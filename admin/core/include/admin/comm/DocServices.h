@@ -20,16 +20,20 @@ struct DeviceKeys {
   static std::string Key(const DeviceEntry& device) {
     return Key(device.ServerIp, device.PortNum, device.Vid, device.Pid, device.Rev);
   }
+  // The address text, a NUL, then the numbers' bytes: made without formatting, as it is made for every
+  // entry of every datagram.
   static std::string Key(const char* serverIp, WORD port, WORD vid, WORD pid, WORD rev) {
-    char text[64];
-    snprintf(text, sizeof text, "%.27s/%u/%04x/%04x/%04x", serverIp, port, vid, pid, rev);
-    return text;
+    std::string key = Group(serverIp, port);
+    const WORD numbers[3] = {vid, pid, rev};
+    key.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+    return key;
   }
   static std::string Group(const DeviceEntry& device) { return Group(device.ServerIp, device.PortNum); }
   static std::string Group(const char* serverIp, WORD port) {
-    char text[48];
-    snprintf(text, sizeof text, "%.27s/%u", serverIp, port);
-    return text;
+    std::string key(serverIp, strnlen(serverIp, 28));
+    key.push_back('\0');
+    key.append(reinterpret_cast<const char*>(&port), sizeof port);
+    return key;
   }
 };
 using DeviceList = IndexedList<DeviceEntry, DeviceKeys>;
