@@ -167,12 +167,9 @@ void DocTest::AddDevice(int serverLast, WORD port, DWORD state) {
 
 DeviceEntry DocTest::FindDevice(int serverLast, WORD port) {
   DeviceEntry found{};
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
-    const DeviceEntry& device = doc_->m_DeviceList.GetNext(position);
+  doc_->ForEachDevice([&](const DeviceEntry& device) {
     if (ServerText(serverLast) == device.ServerIp && device.PortNum == port) found = device;
-  }
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  });
   return found;
 }
 

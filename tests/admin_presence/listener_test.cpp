@@ -106,9 +106,7 @@ TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
 
 TEST_F(ListenerTest, AfterResumeEverythingIsReportedGoneAndBothFlagsAreCleared) {
   Receive(2, 1, {});
-  EnterCriticalSection(&doc_->m_csServerPresence);
-  doc_->m_ServerPresenceList.GetHead().RequestStatus = ARRM_STATUS_SUCCESS;
-  LeaveCriticalSection(&doc_->m_csServerPresence);
+  doc_->ForEachServer([](ServerPresenceEntry& server) { server.RequestStatus = ARRM_STATUS_SUCCESS; });
   AddDevice(2, DevInfo(1, 3, 1, 2, 3), DEVICE_STATE_CONNECTED);
   doc_->SetSuspend(TRUE);
   StartListener();
@@ -161,14 +159,11 @@ TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   Receive(2, 1, devices);
   int busiest = 0;  // fetches under way at once
   auto fetched = [&] {
-    EnterCriticalSection(&doc_->m_csDeviceList);
     int done = 0, working = 0;
-    for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
-      const DWORD state = doc_->m_DeviceList.GetNext(position).ProductStringState;
-      done += state == 2;
-      working += state == 1;
-    }
-    LeaveCriticalSection(&doc_->m_csDeviceList);
+    doc_->ForEachDevice([&](const DeviceEntry& device) {
+      done += device.ProductStringState == 2;
+      working += device.ProductStringState == 1;
+    });
     busiest = std::max(busiest, working);
     return done == 72;
   };

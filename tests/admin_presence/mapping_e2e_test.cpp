@@ -179,8 +179,8 @@ TEST_F(MappingTest, StoppingMappingUnplugsWhatIsConnectedAndEndsTheListener) {
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
   EXPECT_FALSE(doc_->IsListenerRunning());
   EXPECT_FALSE(doc_->IsBroadcastSocketOpen());
-  EXPECT_TRUE(doc_->m_DeviceList.IsEmpty());
-  EXPECT_TRUE(doc_->m_ServerPresenceList.IsEmpty());
+  EXPECT_EQ(doc_->GetDeviceCount(), 0);
+  EXPECT_EQ(doc_->GetServerCount(), 0);
   const std::string log = ReadTraceLog();
   EXPECT_EQ(log.find("Time Out!! Couldn't unload"), std::string::npos);
 }

@@ -142,18 +142,12 @@ void DocUnitTest::Receive(int serverLast, uint32_t serverId, const std::vector<z
 
 DeviceEntry DocUnitTest::Device(int serverLast, WORD port) {
   DeviceEntry found{};
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  if (POSITION position = doc_->GetDevicePosition(Ip(serverLast).c_str(), port))
-    found = doc_->m_DeviceList.GetAt(position);
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  doc_->GetDevice(Ip(serverLast).c_str(), port, &found);
   return found;
 }
 
 int DocUnitTest::DeviceCount() {
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  int count = doc_->m_DeviceList.GetCount();
-  LeaveCriticalSection(&doc_->m_csDeviceList);
-  return count;
+  return doc_->GetDeviceCount();
 }
 
 ServerPresenceEntry DocUnitTest::Server(int serverLast) {
@@ -163,10 +157,7 @@ ServerPresenceEntry DocUnitTest::Server(int serverLast) {
 }
 
 int DocUnitTest::ServerCount() {
-  EnterCriticalSection(&doc_->m_csServerPresence);
-  int count = doc_->m_ServerPresenceList.GetCount();
-  LeaveCriticalSection(&doc_->m_csServerPresence);
-  return count;
+  return doc_->GetServerCount();
 }
 
 POSITION DocUnitTest::AddDevice(int serverLast, const zarnet::__dev_info__& info, DWORD state) {
