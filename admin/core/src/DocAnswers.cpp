@@ -159,6 +159,7 @@ void CTavrinAdminDoc::OnKernelHostLost() {
   TraceError("The kernel host is gone: waiting for it to come back\n");
   SetBusEnumDrvrCloseEvent();
   JoinThread(&m_hServerNotifyThread);
+  m_bServerThreadUp = false;
   FailUnansweredRequests(m_ServerRequests, WM_SERVER_ARRM_ANSWER, FALSE);
   m_objBus.DeRegisterInterface();
   m_objBusEnum.Close();

@@ -205,6 +205,7 @@ BOOL CTavrinAdminDoc::ReleaseDevicesAndDrivers() {
   // Likewise the server thread and the enumerator link (its answer to the removal is only logged).
   SetBusEnumDrvrCloseEvent();
   JoinThread(&m_hServerNotifyThread);
+  m_bServerThreadUp = false;
   m_objBusEnum.Close();
 
   m_bKernelHostLost = FALSE;
@@ -252,6 +253,7 @@ void CTavrinAdminDoc::StopBusDriverThread() {
   if (!m_hDeviceNotifyThread) return;
   SetBusDrvrCloseEvent();
   JoinThread(&m_hDeviceNotifyThread);
+  m_bDeviceThreadUp = false;
 }
 
 void CTavrinAdminDoc::JoinThread(HANDLE* thread) {

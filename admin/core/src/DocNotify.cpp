@@ -77,6 +77,7 @@ void CTavrinAdminDoc::CountAnswerOff(BOOL device) {
 
 BOOL CTavrinAdminDoc::InitBusEnumDriver() {
   m_hServerNotifyThread = CreateThread(nullptr, 0, NotifyServerArRmToDriver, this, 0, nullptr);
+  m_bServerThreadUp = m_hServerNotifyThread != nullptr;
   if (!m_hServerNotifyThread) {
     TraceError("CreateThread() func for ServerArRmNotifyThread failed:%d\n", GetLastError());
     return FALSE;
@@ -87,6 +88,7 @@ BOOL CTavrinAdminDoc::InitBusEnumDriver() {
 BOOL CTavrinAdminDoc::InitBusDriver() {
   StopBusDriverThread();  // the thread of a control device that left before this one came
   m_hDeviceNotifyThread = CreateThread(nullptr, 0, NotifyDeviceArRmToDriver, this, 0, nullptr);
+  m_bDeviceThreadUp = m_hDeviceNotifyThread != nullptr;
   if (!m_hDeviceNotifyThread) {
     TraceError("CreateThread() func for ServerArRmNotifyThread failed\n");
     return FALSE;

@@ -16,6 +16,7 @@
 #include "mfc/mfc.h"
 #include "win32/winsock.h"
 // Server presence, device list, connect and printers
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <string>
@@ -106,8 +107,9 @@ class CTavrinAdminDoc : public CDocument {
   void StopBusDriverThread();
   static DWORD WINAPI NotifyServerArRmToDriver(LPVOID document);
   static DWORD WINAPI NotifyDeviceArRmToDriver(LPVOID document);
-  BOOL IsServerThreadRunning() const { return m_hServerNotifyThread != nullptr; }
-  BOOL IsDeviceThreadRunning() const { return m_hDeviceNotifyThread != nullptr; }
+  // Read by the broadcast listener too (the disconnect after a resume).
+  BOOL IsServerThreadRunning() const { return m_bServerThreadUp.load(); }
+  BOOL IsDeviceThreadRunning() const { return m_bDeviceThreadUp.load(); }
   BOOL IsListenerRunning() const { return m_hDetectServerThread != nullptr; }
   CBus& Bus() { return m_objBus; }
   CBusEnum& BusEnum() { return m_objBusEnum; }
@@ -301,6 +303,8 @@ class CTavrinAdminDoc : public CDocument {
   // Threads of a mapping run, each joined before the events and locks it uses go.
   HANDLE m_hServerNotifyThread = nullptr;
   HANDLE m_hDeviceNotifyThread = nullptr;
+  std::atomic<bool> m_bServerThreadUp{false};  // the two handles above are set (user-interface thread)
+  std::atomic<bool> m_bDeviceThreadUp{false};
   HANDLE m_hDetectServerThread = nullptr;
 
   std::mutex m_BroadcastSocketLock;  // hands m_BroadcastSocket between the listener and the stop

@@ -228,7 +228,7 @@ void CTavrinAdminDoc::CheckDeviceDeparture() {
 
 BOOL CTavrinAdminDoc::ReportAllDevicesDeparted() {
   tavrin::CriticalSectionGuard hold(m_csDeviceList);
-  const bool deviceThreadRuns = m_hDeviceNotifyThread != nullptr;
+  const bool deviceThreadRuns = IsDeviceThreadRunning();
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     POSITION current = position;
     DeviceEntry& device = m_DeviceList.GetNext(position);

@@ -118,7 +118,7 @@ BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
   // Only answers that will come count: a server with a request still pending, and each departure queued,
   // and only while the server thread runs. A departure is counted before it is queued: the thread may
   // count it off (a failed send) at once.
-  const bool serverThreadRuns = m_hServerNotifyThread != nullptr;
+  const bool serverThreadRuns = IsServerThreadRunning();
   for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
     ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
     const bool pending = (server.RequestStatus & ARRM_STATUS_PENDING) != 0;
