@@ -95,8 +95,9 @@ void CTavrinAdminDoc::OnDeviceAnswer(DWORD requestId) {
 
 BOOL CTavrinAdminDoc::OnControlDeviceArrival(BOOL confirmation) {
   // The control device is announced twice (the enumerator's confirmation and the interface notice): the
-  // first one that finds it opens it.
-  if (m_nBusInterfaceArrivals != 0) return FALSE;
+  // first one that finds it opens it. While the kernel host is lost only the enumerator's return (at a
+  // refresh) brings the control device back.
+  if (m_nBusInterfaceArrivals != 0 || m_bKernelHostLost) return FALSE;
   if (!m_objBus.Open()) {
     if (confirmation) {
       // The enumerator confirms when it has made the node; the bus driver may not have started on it
