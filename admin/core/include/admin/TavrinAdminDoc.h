@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -239,11 +240,9 @@ class CTavrinAdminDoc : public CDocument {
   BOOL IsPrinterConnected(LPCSTR printerName);
   static DWORD WINAPI PrinterMonitor(LPVOID start);
 
-  std::mutex m_PrinterLock;
-  std::condition_variable m_PrinterWake;  // ends a monitor's pause early when it must stop
-  HANDLE m_hPrinterMonitorThreads[kPrinterMonitorSlots] = {};
-  CList<PrinterInfo> m_PrinterList{10};
-  PrinterInfo m_PrinterMonitors[kPrinterMonitorSlots] = {};
+  // Copies, under the printer lock: a monitor slot, and the printer list.
+  PrinterInfo GetPrinterMonitor(int slot);
+  std::vector<PrinterInfo> GetPrinters();
 
   // The lists and their locks (the lookups above need them held).
   DeviceList m_DeviceList{10};
@@ -316,4 +315,10 @@ class CTavrinAdminDoc : public CDocument {
   BOOL m_bLocksReady = FALSE;        // the critical sections exist (CreateEventsAndLocks .. CleanUp)
   BOOL m_bCloseAfterStop = FALSE;
   BOOL m_bKernelHostLost = FALSE;    // user-interface thread only
+
+  std::mutex m_PrinterLock;
+  std::condition_variable m_PrinterWake;  // ends a monitor's pause early when it must stop
+  HANDLE m_hPrinterMonitorThreads[kPrinterMonitorSlots] = {};
+  CList<PrinterInfo> m_PrinterList{10};
+  PrinterInfo m_PrinterMonitors[kPrinterMonitorSlots] = {};
 };

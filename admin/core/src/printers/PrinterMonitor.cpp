@@ -229,3 +229,16 @@ void CTavrinAdminDoc::RunPrinterMonitor(int slot) {
   }
   TraceInfo("PrinterMonitor Thread >> for %s Exitting...\n", name);
 }
+
+PrinterInfo CTavrinAdminDoc::GetPrinterMonitor(int slot) {
+  std::lock_guard guard(m_PrinterLock);
+  return slot >= 0 && slot < kPrinterMonitorSlots ? m_PrinterMonitors[slot] : PrinterInfo{};
+}
+
+std::vector<PrinterInfo> CTavrinAdminDoc::GetPrinters() {
+  std::lock_guard guard(m_PrinterLock);
+  std::vector<PrinterInfo> printers;
+  for (POSITION position = m_PrinterList.GetHeadPosition(); position != nullptr;)
+    printers.push_back(m_PrinterList.GetNext(position));
+  return printers;
+}
