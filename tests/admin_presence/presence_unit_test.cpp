@@ -17,12 +17,9 @@ SERVER_ARRIVALREMOVAL_INFO ServerSlot(CTavrinAdminDoc& doc, int index) {
 
 void AnswerServerSlot(CTavrinAdminDoc& doc, int index, DWORD status) {
   SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(doc, index);
-  EnterCriticalSection(&doc.m_csServerPresence);
-  for (POSITION position = doc.m_ServerPresenceList.GetHeadPosition(); position;) {
-    ServerPresenceEntry& server = doc.m_ServerPresenceList.GetNext(position);
+  doc.ForEachServer([&](ServerPresenceEntry& server) {
     if (inet_addr(server.ServerIp) == slot.ServerIp) server.RequestStatus = status;
-  }
-  LeaveCriticalSection(&doc.m_csServerPresence);
+  });
   doc.ServerRequests().Release(index + 1);
 }
 
@@ -140,9 +137,7 @@ TEST_F(DocUnitTest, AServerWithADeviceInUseStaysListedAfterItsDeparture) {
   AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
   CheckServers(*doc_);
   EXPECT_EQ(ServerCount(), 1);
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  doc_->m_DeviceList.GetHead().State = DEVICE_STATE_DISCONNECTED;
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  doc_->ForEachDevice([](DeviceEntry& device) { device.State = DEVICE_STATE_DISCONNECTED; });
   CheckServers(*doc_);
   EXPECT_EQ(ServerCount(), 0);
 }
@@ -185,9 +180,7 @@ TEST_F(DocUnitTest, EveryDepartedDeviceOfOneCheckIsRemovedHoweverMany) {
 
 TEST_F(DocUnitTest, AConnectedDeviceThatTheServerGaveUpIsReportedRemovedAndStaysListed) {
   Receive(2, 1, {DevInfo(5, 3, 0x1A2B, 0x3C4D, 0x0102, 1)});
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  doc_->m_DeviceList.GetHead().State = DEVICE_STATE_CONNECTED;
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  doc_->ForEachDevice([](DeviceEntry& device) { device.State = DEVICE_STATE_CONNECTED; });
   Receive(2, 1, {DevInfo(5, 3, 0x1A2B, 0x3C4D, 0x0102, 0)});
   EXPECT_EQ(Device(2, 5).ConnectionLost, 1u);
 
