@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -52,6 +53,31 @@ zarnet::sim::ServerOptions Options(int n, WORD port) {
   return options;
 }
 
+// The same exchange without the client: connect, send the command's bytes, receive up to "</RSP>",
+// close. Microseconds per exchange, over `rounds` exchanges.
+double RawExchangeUs(WORD port, int rounds) {
+  const std::string request = "<CMD=4>\n</CMD>";
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < rounds; ++i) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = inet_addr("127.0.0.2");
+    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return -1;
+    send(s, request.data(), static_cast<int>(request.size()), 0);
+    std::string response;
+    char buffer[1024];
+    while (response.find("</RSP>") == std::string::npos) {
+      const int got = recv(s, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      response.append(buffer, static_cast<size_t>(got));
+    }
+    closesocket(s);
+  }
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / rounds;
+}
+
 void BM_GetConfigInfo(benchmark::State& state) {
   Environment environment;
   zarnet::sim::Server server(Options(2, 0));
@@ -63,13 +89,26 @@ void BM_GetConfigInfo(benchmark::State& state) {
   ServerCommSettings settings = comm.Settings();
   settings.commandPort = server.command_port();
   comm.SetSettings(settings);
+  // The baseline in the same run, before and after, so that both see the same machine.
+  const double rawBefore = RawExchangeUs(server.command_port(), 200);
+  const auto start = std::chrono::steady_clock::now();
+  int64_t commands = 0;
   for (auto _ : state) {
     if (comm.GetConfigInfo("127.0.0.2", nullptr, nullptr, 0) != CMD_RESULT_SUCCESS) {
       state.SkipWithError("command failed");
       break;
     }
+    ++commands;
   }
+  const double commandUs =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
+      static_cast<double>(commands ? commands : 1);
+  const double rawUs = (rawBefore + RawExchangeUs(server.command_port(), 200)) / 2;
   state.SetItemsProcessed(state.iterations());
+  state.counters["raw_tcp_us"] = rawUs;
+  state.counters["ratio_to_raw_tcp"] = rawUs > 0 ? commandUs / rawUs : 0;
+  printf("GetConfigInfo %.0f us, raw TCP exchange of the same bytes %.0f us: %.2fx (goal <= 2x)\n", commandUs, rawUs,
+         rawUs > 0 ? commandUs / rawUs : 0.0);
 }
 BENCHMARK(BM_GetConfigInfo)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

@@ -154,4 +154,23 @@ TEST_F(LogFileTest, LongModuleNameAndPathAreCutToTheirFields) {
   EXPECT_EQ(bytes.find(longName.substr(0, 260)), std::string::npos);
 }
 
+// The file keeps to its size bound: a write that would pass it starts a new file as a program start does
+// (same header and start banner), and the text goes into the new file.
+TEST_F(LogFileTest, AFileAtItsSizeBoundStartsAgainWithTheHeader) {
+  CLogFile log;
+  log.SetMaxSize(1000);
+  log.Open("Pelko Admin", kLogPath, TRUE, TRUE);
+  std::string last;
+  for (int line = 0; line < 200; ++line) {
+    last = "Detecting Servers..... " + std::to_string(line) + "\n";
+    log.Write(last.c_str());
+    ASSERT_LE(std::filesystem::file_size(LogFile()), 1000u) << line;
+  }
+  log.Close();
+  const std::string bytes = ReadBytes(LogFile());
+  EXPECT_EQ(bytes.compare(0, kHeader.size(), kHeader), 0) << bytes;
+  EXPECT_NE(bytes.find("Detecting Servers..... 199\r\n"), std::string::npos);
+  EXPECT_EQ(bytes.find("Detecting Servers..... 0\r\n"), std::string::npos);  // in an earlier file
+}
+
 }  // namespace

@@ -31,7 +31,7 @@ class RunTest : public tavrin::test::SysrootTest {};
 TEST_F(RunTest, StartsHiddenWithItsTrayIconAndEndsOnTheShutDownEvent) {
   ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin\\Parameters", "AppTraceLevel", 3),
             ERROR_SUCCESS);
-  CTavrinAdminApp app;
+  CTavrinAdminApp app(GetAdminUiShell());
   std::vector<tavrin::tray::TrayIcon> iconsWhileRunning;
   bool sawDocumentEvent = false;
 

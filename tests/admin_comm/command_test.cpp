@@ -212,6 +212,22 @@ TEST_F(CommandTest, CancelEndsASilentCommandWithinOneReceive) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);  // ten time-outs would end it with 12
 }
 
+// A server that answers a byte now and then, never long enough apart for one receive to time out, is
+// given up at the whole response's deadline.
+TEST_F(CommandTest, AResponseThatTricklesInEndsAtItsDeadline) {
+  TraceCapture trace;
+  Fault drip = CommandFault(FaultKind::kSplit);
+  drip.chunk = 1;
+  drip.delay = 20ms;  // below the receive time-out of 50 ms; the whole answer takes seconds
+  server_->AddFault(drip);
+  CServerComm comm;
+  ServerCommSettings settings = comm.Settings();
+  settings.commandResponseTimeoutMs = 300;
+  comm.SetSettings(settings);
+  EXPECT_EQ(comm.GetConfigInfo(kServerIp, nullptr, nullptr, 0), CMD_RESULT_NO_RESPONSE);
+  EXPECT_TRUE(trace.Contains("No whole response within 300 ms\n"));
+}
+
 TEST_F(CommandTest, ResponsesInPiecesLongOnesAndSmallLettersAreAssembled) {
   CServerComm comm;
   Fault split = CommandFault(FaultKind::kSplit);

@@ -16,6 +16,7 @@
 #include "admin/comm/ConfFile.h"
 #include "admin/comm/ServerComm.h"
 #include "testsupport/sysroot.h"
+#include "win32/file.h"
 #include "win32/sysroot.h"
 
 namespace {
@@ -216,24 +217,28 @@ TEST_F(ConfFileTest, WriteAndReadBackUnderTheLockDoNotInterleave) {
   EXPECT_TRUE(consistentB);
 }
 
-// The lock file keeps other processes out while a command uses the file (flock conflicts between two
-// opens of the file, as between two processes).
+// The lock file keeps other processes out while a command uses the file: another opener of the product's
+// own lock file (as another process would open it) cannot lock it until the command is done.
 TEST_F(ConfFileTest, TheLockFileKeepsOtherOpenersOut) {
   CServerComm comm;
-  std::string lockPath = tavrin::sysroot::MapPath(std::string(comm.GetConfFilePath()) + ".lock").string();
+  const std::string lockPath = std::string(comm.GetConfFilePath()) + ".lock";
+  auto tryLock = [&lockPath] {
+    HANDLE file = CreateFile(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    OVERLAPPED whole{};
+    const BOOL locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole);
+    const DWORD error = GetLastError();
+    if (locked) UnlockFileEx(file, 0, 1, 0, &whole);
+    CloseHandle(file);
+    return locked ? ERROR_SUCCESS : error;
+  };
   {
     ConfFileLock lock(comm.GetConfFilePath());
     ConfFileLock nested(comm.GetConfFilePath());  // the same thread may take it again
-    int fd = open(lockPath.c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1);
-    EXPECT_EQ(errno, EWOULDBLOCK);
-    close(fd);
+    EXPECT_EQ(tryLock(), ERROR_LOCK_VIOLATION);
   }
-  int fd = open(lockPath.c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  close(fd);
+  EXPECT_EQ(tryLock(), ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -27,11 +27,16 @@ void DocTest::SetUp() {
   tavrin::test::StartAdminApp(app_);
   if (HasFatalFailure()) return;
   doc_ = app_->GetDocument();
-  frame_ = app_->GetMainFrame();
+  frame_ = GetAdminMainFrame();
   ASSERT_NE(doc_, nullptr);
-  ASSERT_NE(doc_->GetFunctionView(), nullptr);
-  ASSERT_NE(doc_->GetBottemFormView(), nullptr);
-  ASSERT_NE(doc_->GetDetailsFormView(), nullptr);
+  ASSERT_NE(frame_->GetFunctionView(), nullptr);
+  ASSERT_NE(frame_->GetBottemFormView(), nullptr);
+  ASSERT_NE(frame_->GetDetailsFormView(), nullptr);
+  // The suite does not wait out the product's pauses.
+  DocPauses pauses;
+  pauses.StopPumpMs = 0;
+  pauses.BusUpDelayMs = 1;
+  doc_->SetPauses(pauses);
   // The broadcast listener hears only this machine, on a port of its own.
   doc_->m_ulDeviceListAddress = inet_addr("127.0.0.1");
   doc_->m_wDeviceListPort = 0;
@@ -56,9 +61,9 @@ void DocTest::StartHost() {
 void DocTest::StartMappingWithBus() {
   Command(ID_START_DEVICE_MAPPING);
   ASSERT_TRUE(doc_->IsDeviceMappingStarted());
-  ASSERT_TRUE(PumpUntil([&] { return doc_->m_hDetectServerThread != nullptr; })) << ReadLog();
-  EXPECT_NE(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
-  EXPECT_NE(doc_->m_hDeviceNotifyThread, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return doc_->IsListenerRunning(); })) << ReadLog();
+  EXPECT_NE(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(doc_->IsDeviceThreadRunning());
   EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
 }
 
@@ -92,7 +97,7 @@ std::string DocTest::ReadLog() const { return tavrin::test::ReadAdminLog(); }
 
 std::vector<std::string> DocTest::MappingLogTexts() const {
   std::vector<std::string> texts;
-  CBottemFormView* log = doc_ ? doc_->GetBottemFormView() : nullptr;
+  CBottemFormView* log = doc_ ? frame_->GetBottemFormView() : nullptr;
   if (!log) return texts;
   for (const LogRow& row : log->GetDeviceMappingLog()) texts.push_back(row.Text.str());
   return texts;
@@ -105,8 +110,7 @@ bool DocTest::MappingLogHas(const std::string& text) const {
 }
 
 void DocTest::QueueServerRequest(int slot, bool arrival, int serverLast) {
-  EnterCriticalSection(&doc_->m_csServerArRm);
-  SERVER_ARRIVALREMOVAL_INFO& s = doc_->m_ArrSereverArRmInfo[slot];
+  doc_->ServerRequests().Edit(slot, [&](SERVER_ARRIVALREMOVAL_INFO& s) {
   s = {};
   s.RequestId = static_cast<uint32_t>(slot + 1);
   s.Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
@@ -115,12 +119,11 @@ void DocTest::QueueServerRequest(int slot, bool arrival, int serverLast) {
   s.ServerIp = ServerAddress(serverLast);
   s.DataPort = 3240;
   s.Status = ARRM_STATUS_PENDING;
-  LeaveCriticalSection(&doc_->m_csServerArRm);
+  });
 }
 
 void DocTest::QueueDeviceRequest(int slot, bool arrival, int serverLast, WORD port, DWORD length) {
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  DEVICE_ARRIVALREMOVAL_INFO& s = doc_->m_ArrDeviceArRmInfo[slot];
+  doc_->DeviceRequests().Edit(slot, [&](DEVICE_ARRIVALREMOVAL_INFO& s) {
   s = {};
   s.RequestId = static_cast<uint32_t>(slot + 1);
   s.Length = length;
@@ -137,7 +140,7 @@ void DocTest::QueueDeviceRequest(int slot, bool arrival, int serverLast, WORD po
   s.ServerIp = ServerAddress(serverLast);
   s.DataPort = 0xA80C;
   s.ArRmStatus = ARRM_STATUS_PENDING;
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  });
 }
 
 void DocTest::AddPresence(int serverLast) {
@@ -164,26 +167,23 @@ void DocTest::AddDevice(int serverLast, WORD port, DWORD state) {
 
 DeviceEntry DocTest::FindDevice(int serverLast, WORD port) {
   DeviceEntry found{};
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
-    const DeviceEntry& device = doc_->m_DeviceList.GetNext(position);
+  doc_->ForEachDevice([&](const DeviceEntry& device) {
     if (ServerText(serverLast) == device.ServerIp && device.PortNum == port) found = device;
-  }
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  });
   return found;
 }
 
 SERVER_ARRIVALREMOVAL_INFO DocTest::ServerSlot(int slot) {
-  EnterCriticalSection(&doc_->m_csServerArRm);
-  SERVER_ARRIVALREMOVAL_INFO copy = doc_->m_ArrSereverArRmInfo[slot];
-  LeaveCriticalSection(&doc_->m_csServerArRm);
+  EnterCriticalSection(&doc_->ServerRequests().Lock());
+  SERVER_ARRIVALREMOVAL_INFO copy = doc_->ServerRequests().At(slot);
+  LeaveCriticalSection(&doc_->ServerRequests().Lock());
   return copy;
 }
 
 DEVICE_ARRIVALREMOVAL_INFO DocTest::DeviceSlot(int slot) {
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  DEVICE_ARRIVALREMOVAL_INFO copy = doc_->m_ArrDeviceArRmInfo[slot];
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  EnterCriticalSection(&doc_->DeviceRequests().Lock());
+  DEVICE_ARRIVALREMOVAL_INFO copy = doc_->DeviceRequests().At(slot);
+  LeaveCriticalSection(&doc_->DeviceRequests().Lock());
   return copy;
 }
 

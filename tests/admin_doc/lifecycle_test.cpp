@@ -34,9 +34,9 @@ TEST_F(DocTest, WithoutTheDriversTheStartShowsTheBoxAndEndsIdleWithOneCleanUpSig
   EXPECT_EQ(boxes_[0].type, MB_ICONSTOP);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
   EXPECT_FALSE(doc_->AreLocksReady());
-  EXPECT_EQ(doc_->CLEANUP_DONE_EVENT, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(doc_->ServerArRmEvent, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(doc_->m_hServerNotifyThread, nullptr);
+  EXPECT_EQ(doc_->GetCleanUpDoneEvent(), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(doc_->ServerRequests().IsOpen());
+  EXPECT_FALSE(doc_->IsServerThreadRunning());
   EXPECT_EQ(app_->m_pWaitThread, nullptr);
   ASSERT_NE(cleanUpDone, nullptr);
   EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
@@ -44,7 +44,7 @@ TEST_F(DocTest, WithoutTheDriversTheStartShowsTheBoxAndEndsIdleWithOneCleanUpSig
   CloseHandle(cleanUpDone);
   EXPECT_EQ(MappingLogTexts(), (std::vector<std::string>{"Started Device Mapping Functionality.",
                                                          "Stopped the Device Mapping functionality."}));
-  const std::vector<LogRow> rows = doc_->GetBottemFormView()->GetDeviceMappingLog();
+  const std::vector<LogRow> rows = frame_->GetBottemFormView()->GetDeviceMappingLog();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].Serial, 2);
   EXPECT_TRUE(std::regex_match(rows[1].Time.str(), std::regex(R"(\d\d-\d\d-\d{4} : \d\d:\d\d:\d\d)")))
@@ -75,11 +75,15 @@ TEST_F(DocTest, StartBringsTheBusSideUpAndAConfirmedStopReleasesEverything) {
   EXPECT_EQ(controlPath, "present");
 
   // A second start while mapping runs reopens nothing and keeps the run's events and threads.
-  HANDLE requests = doc_->ServerArRmEvent;
-  HANDLE serverThread = doc_->m_hServerNotifyThread;
+  HANDLE requests = doc_->ServerRequests().Event();
+  const std::string logBefore = ReadLog();
   Command(ID_START_DEVICE_MAPPING);
-  EXPECT_EQ(doc_->ServerArRmEvent, requests);
-  EXPECT_EQ(doc_->m_hServerNotifyThread, serverThread);
+  EXPECT_EQ(doc_->ServerRequests().Event(), requests);
+  EXPECT_TRUE(doc_->IsServerThreadRunning());
+  // No second server thread: it would say it waits a second time.
+  const std::string waiting = "Waiting for NotifyServerArRmToDriver Thread";
+  const std::string logAfter = ReadLog();
+  EXPECT_EQ(logAfter.find(waiting, logBefore.size()), std::string::npos);
   EXPECT_TRUE(boxes_.empty());
 
   // Cancelled: nothing changes.
@@ -97,12 +101,12 @@ TEST_F(DocTest, StartBringsTheBusSideUpAndAConfirmedStopReleasesEverything) {
   EXPECT_EQ(boxes_.size(), 2u);  // the question only: nothing timed out, so no reboot is offered
   EXPECT_EQ(tavrin::shutdown::RequestCount(), 0);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
-  EXPECT_EQ(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(doc_->m_objBusEnum.GetHandle(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(doc_->m_hServerNotifyThread, nullptr);
-  EXPECT_EQ(doc_->m_hDeviceNotifyThread, nullptr);
-  EXPECT_EQ(doc_->m_hDetectServerThread, nullptr);
-  EXPECT_EQ(doc_->m_lStop, 1);
+  EXPECT_EQ(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(doc_->BusEnum().GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(doc_->IsServerThreadRunning());
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+  EXPECT_FALSE(doc_->IsListenerRunning());
+  EXPECT_TRUE(doc_->IsStopping());
   EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
   CloseHandle(cleanUpDone);
   EXPECT_EQ(frame_->GetStatusText(), "");
@@ -122,22 +126,22 @@ TEST_F(DocTest, TheControlDeviceLeavingEndsTheDeviceThreadAndClosesTheLink) {
   StartMappingWithBus();
   // The special server reported gone: the enumerator removes the control device's node.
   ASSERT_TRUE(doc_->SpecialServerArrivalRemoval(FALSE));
-  ASSERT_TRUE(PumpUntil([&] { return doc_->m_objBus.GetHandle() == INVALID_HANDLE_VALUE; })) << ReadLog();
-  EXPECT_EQ(doc_->m_hDeviceNotifyThread, nullptr);
-  EXPECT_EQ(doc_->m_nBusInterfaceArrivals, 0u);
+  ASSERT_TRUE(PumpUntil([&] { return doc_->Bus().GetHandle() == INVALID_HANDLE_VALUE; })) << ReadLog();
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+  EXPECT_EQ(doc_->GetBusInterfaceArrivals(), 0u);
   PumpFor(300);  // the removal's answer is not a confirmation: nothing is reopened
-  EXPECT_EQ(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
   EXPECT_TRUE(boxes_.empty());
 
   // A confirmation that comes before the bus driver has started on the node is no failure: the
   // interface notice that follows opens it.
-  doc_->GetFunctionView()->SendMessage(WM_SPECIAL_SERVER_ARRIVED, DBT_DEVICEARRIVAL, 0);
+  frame_->GetFunctionView()->SendMessage(WM_SPECIAL_SERVER_ARRIVED, DBT_DEVICEARRIVAL, 0);
   EXPECT_TRUE(boxes_.empty());
-  EXPECT_EQ(doc_->m_nBusInterfaceArrivals, 0u);
+  EXPECT_EQ(doc_->GetBusInterfaceArrivals(), 0u);
   // The special server back: the bus side comes up again with a new device thread.
   ASSERT_TRUE(doc_->SpecialServerArrivalRemoval(TRUE));
-  ASSERT_TRUE(PumpUntil([&] { return doc_->m_hDeviceNotifyThread != nullptr; })) << ReadLog();
-  EXPECT_NE(doc_->m_objBus.GetHandle(), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(PumpUntil([&] { return doc_->IsDeviceThreadRunning(); })) << ReadLog();
+  EXPECT_NE(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
   EXPECT_TRUE(boxes_.empty());
   Command(ID_STOP_DEVICE_MAPPING);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
@@ -146,15 +150,14 @@ TEST_F(DocTest, TheControlDeviceLeavingEndsTheDeviceThreadAndClosesTheLink) {
 TEST_F(DocTest, AStopWhoseAnswersTimeOutOffersARebootOnlyWhenTheUserAskedForIt) {
   StartHost();
   StartMappingWithBus();
-  // A server whose departure can no longer reach a driver: its answer never comes.
+  // A server whose departure is under way and was never sent: its answer never comes.
   ServerPresenceEntry server{};
   std::strncpy(server.ServerIp, "127.0.0.5", sizeof server.ServerIp - 1);
-  server.Active = 1;
-  server.RequestStatus = ARRM_STATUS_SUCCESS;
+  server.Active = 0;
+  server.RequestStatus = ARRM_STATUS_PENDING;
   EnterCriticalSection(&doc_->m_csServerPresence);
   doc_->m_ServerPresenceList.AddTail(server);
   LeaveCriticalSection(&doc_->m_csServerPresence);
-  host_->Kill();
   const int reboots = tavrin::shutdown::RequestCount();
   Command(ID_STOP_DEVICE_MAPPING);
   ASSERT_EQ(boxes_.size(), 2u);
@@ -171,7 +174,6 @@ TEST_F(DocTest, AStopWhoseAnswersTimeOutOffersARebootOnlyWhenTheUserAskedForIt) 
   EnterCriticalSection(&doc_->m_csServerPresence);
   doc_->m_ServerPresenceList.AddTail(server);
   LeaveCriticalSection(&doc_->m_csServerPresence);
-  host_->Kill();
   doc_->StopDeviceMapping(FALSE);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
   EXPECT_TRUE(boxes_.empty());
@@ -184,9 +186,9 @@ TEST_F(DocTest, AStopSurvivesTheDriversGoingAway) {
   host_->Kill();
   Command(ID_STOP_DEVICE_MAPPING);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
-  EXPECT_EQ(doc_->m_hDeviceNotifyThread, nullptr);
-  EXPECT_EQ(doc_->m_hServerNotifyThread, nullptr);
-  EXPECT_EQ(doc_->CLEANUP_DONE_EVENT, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+  EXPECT_FALSE(doc_->IsServerThreadRunning());
+  EXPECT_EQ(doc_->GetCleanUpDoneEvent(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(DocTest, ShutDownEventDuringMappingStopsWithoutAQuestionAndEndsTheProgram) {
@@ -221,7 +223,7 @@ TEST_F(DocTest, OnlyOneStopRunsWhenTheUserAndTheShutDownEventAskTogether) {
       // Asked again from inside the stop: the command is refused, and so is a second start.
       Command(ID_STOP_DEVICE_MAPPING);
       Command(ID_START_DEVICE_MAPPING);
-      SetEvent(doc_->AppExitEvent);  // the installer asks while the user's stop runs
+      SetEvent(doc_->GetAppExitEvent());  // the installer asks while the user's stop runs
     }
     return IDOK;
   };
@@ -242,7 +244,7 @@ TEST_F(DocTest, AfterAUserStopTheShutDownEventStillEndsTheProgram) {
   StartMappingWithBus();
   Command(ID_STOP_DEVICE_MAPPING);
   ASSERT_FALSE(doc_->IsDeviceMappingStarted());
-  SetEvent(doc_->AppExitEvent);
+  SetEvent(doc_->GetAppExitEvent());
   EXPECT_TRUE(PumpUntil([&] { return app_->GetDocument() == nullptr; })) << ReadLog();
   doc_ = nullptr;
   EXPECT_EQ(boxes_.size(), 1u);  // the user's question only

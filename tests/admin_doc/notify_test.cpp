@@ -5,6 +5,7 @@
 
 #include "admin/Resource.h"
 #include "doc_fixture.h"
+#include "win32/devices/kernel_link.h"
 
 namespace admin_doc_test {
 namespace {
@@ -27,7 +28,7 @@ class NotifyTest : public DocTest {
   void ReportServer(int slot, int serverLast) {
     AddPresence(serverLast);
     QueueServerRequest(slot, true, serverLast);
-    SetEvent(doc_->ServerArRmEvent);
+    SetEvent(doc_->ServerRequests().Event());
     ASSERT_TRUE(WaitServerSlotFree(slot)) << ReadLog();
     WaitServerKnown(serverLast);
   }
@@ -39,7 +40,7 @@ class NotifyTest : public DocTest {
     AddDevice(serverLast, kProbePort, DEVICE_STATE_CONNECT_REQUESTED);
     for (int attempt = 0; attempt < 200; ++attempt) {
       QueueDeviceRequest(kProbeSlot, true, serverLast, kProbePort);
-      SetEvent(doc_->m_hDeviceArRmEvent);
+      SetEvent(doc_->DeviceRequests().Event());
       ASSERT_TRUE(WaitDeviceSlotFree(kProbeSlot)) << ReadLog();
       if (FindDevice(serverLast, kProbePort).RequestStatus == ARRM_STATUS_SUCCESS) return;
       PumpFor(20);
@@ -62,7 +63,7 @@ TEST_F(NotifyTest, ServerRequestsAreSentInSlotOrderAndAnswersReleaseTheirSlots) 
   // Queued in reverse order before the thread wakes: one pass sends them in slot order.
   QueueServerRequest(7, true, 6);
   QueueServerRequest(2, true, 5);
-  SetEvent(doc_->ServerArRmEvent);
+  SetEvent(doc_->ServerRequests().Event());
   ASSERT_TRUE(WaitServerSlotFree(2) && WaitServerSlotFree(7)) << ReadLog();
   EXPECT_EQ(Presence(5).RequestStatus, ARRM_STATUS_SUCCESS);
   EXPECT_EQ(Presence(6).RequestStatus, ARRM_STATUS_SUCCESS);
@@ -76,14 +77,14 @@ TEST_F(NotifyTest, ServerRequestsAreSentInSlotOrderAndAnswersReleaseTheirSlots) 
   // success in one collection.
   QueueServerRequest(0, true, 5);
   QueueServerRequest(1, true, 5);
-  SetEvent(doc_->ServerArRmEvent);
+  SetEvent(doc_->ServerRequests().Event());
   ASSERT_TRUE(WaitServerSlotFree(0) && WaitServerSlotFree(1)) << ReadLog();
   EXPECT_EQ(Presence(5).RequestStatus, ARRM_STATUS_SUCCESS);
 
   // A departure of a server the enumerator does not know: "not present" folds into success.
   AddPresence(9);
   QueueServerRequest(3, false, 9);
-  SetEvent(doc_->ServerArRmEvent);
+  SetEvent(doc_->ServerRequests().Event());
   ASSERT_TRUE(WaitServerSlotFree(3)) << ReadLog();
   EXPECT_EQ(Presence(9).RequestStatus, ARRM_STATUS_SUCCESS);
   EXPECT_TRUE(MappingLogHas("Server (127.0.0.9) Depature Notification Successful.!!"));
@@ -95,7 +96,7 @@ TEST_F(NotifyTest, DeviceRequestsGoToTheControlDeviceAndTheirAnswersUpdateTheDev
   AddDevice(8, 4, DEVICE_STATE_CONNECT_REQUESTED);
   QueueDeviceRequest(10, true, 5, 2);
   QueueDeviceRequest(11, true, 8, 4);  // a server the control device does not know: 0x20
-  SetEvent(doc_->m_hDeviceArRmEvent);
+  SetEvent(doc_->DeviceRequests().Event());
   ASSERT_TRUE(WaitDeviceSlotFree(10) && WaitDeviceSlotFree(11)) << ReadLog();
   DeviceEntry connected = FindDevice(5, 2);
   EXPECT_EQ(connected.State, DEVICE_STATE_CONNECTED);
@@ -107,7 +108,7 @@ TEST_F(NotifyTest, DeviceRequestsGoToTheControlDeviceAndTheirAnswersUpdateTheDev
   EXPECT_TRUE(MappingLogHas("Device 127.0.0.8 : 4 Connect Intimation Failed!"));
 
   QueueDeviceRequest(12, false, 5, 2);
-  SetEvent(doc_->m_hDeviceArRmEvent);
+  SetEvent(doc_->DeviceRequests().Event());
   ASSERT_TRUE(WaitDeviceSlotFree(12)) << ReadLog();
   EXPECT_EQ(FindDevice(5, 2).State, DEVICE_STATE_DISCONNECTED);
   EXPECT_TRUE(MappingLogHas("Device 127.0.0.5 : 2 Disconnect Intimation Successful"));
@@ -117,14 +118,14 @@ TEST_F(NotifyTest, ASlotThatCannotBeSentIsAnsweredAsFailedAndReleased) {
   ReportServer(0, 5);
   AddDevice(5, 3, DEVICE_STATE_CONNECT_REQUESTED);
   QueueDeviceRequest(4, true, 5, 3, 0);  // no length: nothing to send
-  SetEvent(doc_->m_hDeviceArRmEvent);
+  SetEvent(doc_->DeviceRequests().Event());
   ASSERT_TRUE(WaitDeviceSlotFree(4)) << ReadLog();
   EXPECT_EQ(FindDevice(5, 3).RequestStatus, ARRM_STATUS_FAILED);
   EXPECT_TRUE(MappingLogHas("Device 127.0.0.5 : 3 Connect Intimation Failed!"));
   EXPECT_NE(ReadLog().find("NotifyDeviceArRmToDriver: dwBytes==0\r\n"), std::string::npos);
 
   QueueDeviceRequest(5, true, 5, 3, 65);  // longer than the record
-  SetEvent(doc_->m_hDeviceArRmEvent);
+  SetEvent(doc_->DeviceRequests().Event());
   ASSERT_TRUE(WaitDeviceSlotFree(5)) << ReadLog();
 }
 
@@ -135,18 +136,18 @@ TEST_F(NotifyTest, AMismatchedDeviceAnswerIsDroppedAndTheAnswersBehindItAreStill
   // (the slot was reused meanwhile) and for slot 5.
   QueueDeviceRequest(3, true, 5, 2);
   QueueDeviceRequest(4, true, 5, 3);
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  doc_->m_ArrDeviceArRmInfo[3].Taken = 1;
-  doc_->m_ArrDeviceArRmInfo[4].Taken = 1;
+  EnterCriticalSection(&doc_->DeviceRequests().Lock());
+  doc_->DeviceRequests().Edit(3, [](DEVICE_ARRIVALREMOVAL_INFO& s) { s.Taken = 1; });
+  doc_->DeviceRequests().Edit(4, [](DEVICE_ARRIVALREMOVAL_INFO& s) { s.Taken = 1; });
   // The thread is held in a send pass, so both answers are queued before it collects: 0x81 then 0x01.
-  SetEvent(doc_->m_hDeviceArRmEvent);
+  SetEvent(doc_->DeviceRequests().Event());
   for (auto [slot, port] : {std::pair{4, WORD{9}}, std::pair{5, WORD{3}}}) {
-    DEVICE_ARRIVALREMOVAL_INFO request = doc_->m_ArrDeviceArRmInfo[slot - 1];
+    DEVICE_ARRIVALREMOVAL_INFO request = doc_->DeviceRequests().At(slot - 1);
     request.PortNum = port;
     request.Ids = 0;
-    ASSERT_TRUE(doc_->m_objBus.NotifyDevicePresence(&request));
+    ASSERT_TRUE(doc_->Bus().NotifyDevicePresence(&request));
   }
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  LeaveCriticalSection(&doc_->DeviceRequests().Lock());
 
   ASSERT_TRUE(WaitDeviceSlotFree(4)) << ReadLog();
   EXPECT_EQ(FindDevice(5, 3).State, DEVICE_STATE_CONNECTED);
@@ -163,16 +164,16 @@ TEST_F(NotifyTest, AServerAnswerForAReusedSlotOnlyWritesTheErrorLine) {
   QueueServerRequest(2, true, 5);  // sent already, answered for another server
   QueueServerRequest(3, true, 6);  // sent already, answered in the same collection
   AddPresence(6);
-  EnterCriticalSection(&doc_->m_csServerArRm);
-  doc_->m_ArrSereverArRmInfo[2].Taken = 1;
-  doc_->m_ArrSereverArRmInfo[3].Taken = 1;
-  SetEvent(doc_->ServerArRmEvent);
-  SERVER_ARRIVALREMOVAL_INFO other = doc_->m_ArrSereverArRmInfo[2];
+  EnterCriticalSection(&doc_->ServerRequests().Lock());
+  doc_->ServerRequests().Edit(2, [](SERVER_ARRIVALREMOVAL_INFO& s) { s.Taken = 1; });
+  doc_->ServerRequests().Edit(3, [](SERVER_ARRIVALREMOVAL_INFO& s) { s.Taken = 1; });
+  SetEvent(doc_->ServerRequests().Event());
+  SERVER_ARRIVALREMOVAL_INFO other = doc_->ServerRequests().At(2);
   other.ServerIp = ServerAddress(7);
-  ASSERT_TRUE(doc_->m_objBusEnum.NotifyServerPresence(&other));
-  SERVER_ARRIVALREMOVAL_INFO same = doc_->m_ArrSereverArRmInfo[3];
-  ASSERT_TRUE(doc_->m_objBusEnum.NotifyServerPresence(&same));
-  LeaveCriticalSection(&doc_->m_csServerArRm);
+  ASSERT_TRUE(doc_->BusEnum().NotifyServerPresence(&other));
+  SERVER_ARRIVALREMOVAL_INFO same = doc_->ServerRequests().At(3);
+  ASSERT_TRUE(doc_->BusEnum().NotifyServerPresence(&same));
+  LeaveCriticalSection(&doc_->ServerRequests().Lock());
 
   ASSERT_TRUE(WaitServerSlotFree(3)) << ReadLog();
   EXPECT_EQ(ServerSlot(2).Status, ARRM_STATUS_PENDING);
@@ -185,15 +186,105 @@ TEST_F(NotifyTest, AnswersStillInTheTablesAtTheStopAreReleasedWithTheirBlocks) {
   ReportServer(0, 5);
   // Queued but never woken for: the stop's clean-up frees the identifier block (ASan would see a leak).
   QueueDeviceRequest(20, true, 5, 7);
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  doc_->m_ArrDeviceArRmInfo[20].Taken = 1;
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  EnterCriticalSection(&doc_->DeviceRequests().Lock());
+  doc_->DeviceRequests().Edit(20, [](DEVICE_ARRIVALREMOVAL_INFO& s) { s.Taken = 1; });
+  LeaveCriticalSection(&doc_->DeviceRequests().Lock());
   Command(ID_STOP_DEVICE_MAPPING);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
-  EXPECT_EQ(doc_->m_ArrDeviceArRmInfo[20].RequestId, 0u);
+  EXPECT_EQ(doc_->DeviceRequests().At(20).RequestId, 0u);
   // An answer message that arrives after the clean-up finds no table and changes nothing.
-  doc_->GetFunctionView()->SendMessage(WM_DEVICE_ARRM_ANSWER, 21, 0);
-  doc_->GetFunctionView()->SendMessage(WM_SERVER_ARRM_ANSWER, 1, 0);
+  frame_->GetFunctionView()->SendMessage(WM_DEVICE_ARRM_ANSWER, 21, 0);
+  frame_->GetFunctionView()->SendMessage(WM_SERVER_ARRM_ANSWER, 1, 0);
+}
+
+// With the kernel host gone, requests that cannot be sent count as answered: the stop does not wait out
+// AppStopDeviceMappingPeriod for them and offers no reboot.
+TEST_F(NotifyTest, RequestsThatCannotReachTheDriversCountAsAnsweredSoTheStopDoesNotWait) {
+  ReportServer(0, 5);  // known to the drivers, with a connected device
+  host_->Kill();
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_FALSE(doc_->IsDeviceMappingStarted());
+  ASSERT_EQ(boxes_.size(), 1u);  // the question only
+  const std::string log = ReadLog();
+  EXPECT_EQ(log.find("Time Out!! Couldn't unload all the Devices/Servers!!"), std::string::npos);
+  EXPECT_NE(log.find("Device Connect Disconnect intimation failed:"), std::string::npos);
+  EXPECT_NE(log.find("Server Arrival Depature intimation failed:"), std::string::npos);
+}
+
+// The control device's removal because the kernel host died: the notification threads end, what was
+// sent counts as failed, and when the kernel host is back the special server and the servers are
+// announced again and the control device is opened again.
+TEST_F(NotifyTest, AfterTheKernelHostDiesAndReturnsTheServersAreAnnouncedAgain) {
+  const std::string ip = ServerText(5);
+  auto heard = [&] { doc_->UpdateServerPresence(ip.c_str(), 0x5005); };  // its broadcasts
+  auto announced = [&] {
+    int count = 0;
+    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(5) ? 1 : 0;
+    return count;
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 1;
+  })) << ReadLog();
+
+  host_->Kill();
+  DEV_BROADCAST_DEVICEINTERFACE notice{};
+  notice.dbcc_size = sizeof notice;
+  notice.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  notice.dbcc_classguid = GUID_DEVINTERFACE_BUSDRIVER;
+  frame_->GetFunctionView()->SendMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&notice));
+  EXPECT_TRUE(doc_->IsKernelHostLost());
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+  EXPECT_FALSE(doc_->IsServerThreadRunning());
+  EXPECT_EQ(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  PumpFor(300);  // refreshes without the kernel host change nothing
+  EXPECT_TRUE(doc_->IsKernelHostLost());
+
+  StartHost();
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 2 && doc_->IsDeviceThreadRunning();
+  })) << ReadLog();
+  EXPECT_FALSE(doc_->IsKernelHostLost());
+  EXPECT_NE(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  WaitServerKnown(5);  // the new control device knows the server
+  EXPECT_TRUE(boxes_.empty());
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_EQ(boxes_.size(), 1u);  // the question only: every answer came
+}
+
+// End to end: the kernel host is killed; the device layer tells the functional pane that the control
+// device is gone, mapping waits, and when the kernel host is started again the servers are announced again.
+TEST_F(NotifyTest, KillingAndRestartingTheKernelHostBringsMappingBack) {
+  tavrin::kernel_link::SetReconnectInterval(std::chrono::milliseconds(20));
+  const std::string ip = ServerText(6);
+  auto heard = [&] { doc_->UpdateServerPresence(ip.c_str(), 0x5006); };
+  auto announced = [&] {
+    int count = 0;
+    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(6) ? 1 : 0;
+    return count;
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 1;
+  })) << ReadLog();
+
+  host_->Kill();
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return doc_->IsKernelHostLost();
+  })) << ReadLog();
+  EXPECT_FALSE(doc_->IsDeviceThreadRunning());
+
+  StartHost();
+  ASSERT_TRUE(PumpUntil([&] {
+    heard();
+    return announced() == 2 && doc_->IsDeviceThreadRunning();
+  })) << ReadLog();
+  WaitServerKnown(6);
+  Command(ID_STOP_DEVICE_MAPPING);
+  EXPECT_EQ(boxes_.size(), 1u);
+  tavrin::kernel_link::SetReconnectInterval(std::chrono::milliseconds(1000));
 }
 
 }  // namespace

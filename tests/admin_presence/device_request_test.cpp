@@ -44,11 +44,11 @@ Ids ReadIds(const DEVICE_ARRIVALREMOVAL_INFO& slot) {
 
 TEST_F(DocUnitTest, ASimpleDeviceGetsItsIdentifiersInA252ByteBlock) {
   POSITION position = AddDevice(2, DevInfo(9, 3, 0x1A2B, 0x3C4D, 0x0102), DEVICE_STATE_FREE);
-  ResetEvent(doc_->m_hDeviceArRmEvent);
+  ResetEvent(doc_->DeviceRequests().Event());
   EnterCriticalSection(&doc_->m_csDeviceList);
   ASSERT_TRUE(doc_->FillAndSendReqToBusDriver(position, TRUE));
   LeaveCriticalSection(&doc_->m_csDeviceList);
-  EXPECT_EQ(WaitForSingleObject(doc_->m_hDeviceArRmEvent, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(doc_->DeviceRequests().Event(), 0), WAIT_OBJECT_0);
 
   std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued = QueuedDeviceRequests();
   ASSERT_EQ(queued.size(), 1u);
@@ -105,12 +105,12 @@ TEST_F(DocUnitTest, WithEverySlotBusyNoRequestIsQueued) {
   EnterCriticalSection(&doc_->m_csDeviceList);
   EXPECT_FALSE(doc_->FillAndSendReqToBusDriver(position, TRUE));
   LeaveCriticalSection(&doc_->m_csDeviceList);
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) {
-    EXPECT_EQ(+slot.Ids, 0u);
-    slot = {};
+  for (int index = 0; index < kRequestTableSlots; ++index) {
+    doc_->DeviceRequests().Edit(index, [](DEVICE_ARRIVALREMOVAL_INFO& slot) {
+      EXPECT_EQ(+slot.Ids, 0u);
+      slot = {};
+    });
   }
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
 }
 
 TEST_F(DocUnitTest, APrinterSetToAutoConnectIsMarkedSoInItsRequest) {

@@ -1,5 +1,6 @@
 // The broadcast listener on a real socket, and the bounded product-string fetches behind it.
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "admin/comm/CommSettings.h"
@@ -9,7 +10,6 @@
 namespace presence_test {
 namespace {
 
-LONG Flag(const volatile LONG& flag) { return __atomic_load_n(&flag, __ATOMIC_SEQ_CST); }
 
 std::vector<uint8_t> List(uint32_t serverId, const std::vector<zarnet::__dev_info__>& devices) {
   return zarnet::EncodeServerDeviceList(serverId, devices);
@@ -31,7 +31,7 @@ class ListenerTest : public DocUnitTest {
   // Returns once the listener waits for its first datagram (unless the computer sleeps).
   void StartListener() {
     listener_ = std::thread([this] { doc_->ListenForDeviceLists(); });
-    if (doc_->m_lSuspend) return;
+    if (doc_->IsSuspended()) return;
     ASSERT_TRUE(WaitFor([] { return ReadTraceLog().find("Detecting Servers") != std::string::npos; }));
   }
   void StopListener() {
@@ -85,11 +85,11 @@ TEST_F(ListenerTest, DatagramsFromServersFillTheListsAndTheStopEndsTheListener) 
   EXPECT_FALSE(doc_->FindServerPresence(Ip(4).c_str(), &none));
 
   StopListener();
-  EXPECT_EQ(doc_->m_BroadcastSocket, INVALID_SOCKET);
+  EXPECT_FALSE(doc_->IsBroadcastSocketOpen());
 }
 
 TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
-  InterlockedExchange(&doc_->m_lResume, 1);
+  doc_->SetResume(TRUE);
   StartListener();
   Send(2, List(1, {DevInfo(1, 3, 1, 2, 3)}));
   // Received and dropped once the listener waits for the next datagram.
@@ -97,7 +97,7 @@ TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
     const std::string log = ReadTraceLog();
     return log.find("Detecting Servers") != log.rfind("Detecting Servers");
   }));
-  InterlockedExchange(&doc_->m_lResume, 0);
+  doc_->SetResume(FALSE);
   Send(3, zarnet::EncodeServerDeviceList(1, {}));  // behind the first in the socket's queue
   ASSERT_TRUE(WaitFor([&] { return ServerCount() == 1; }));
   EXPECT_EQ(Server(3).Active, 1u);
@@ -106,21 +106,19 @@ TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
 
 TEST_F(ListenerTest, AfterResumeEverythingIsReportedGoneAndBothFlagsAreCleared) {
   Receive(2, 1, {});
-  EnterCriticalSection(&doc_->m_csServerPresence);
-  doc_->m_ServerPresenceList.GetHead().RequestStatus = ARRM_STATUS_SUCCESS;
-  LeaveCriticalSection(&doc_->m_csServerPresence);
+  doc_->ForEachServer([](ServerPresenceEntry& server) { server.RequestStatus = ARRM_STATUS_SUCCESS; });
   AddDevice(2, DevInfo(1, 3, 1, 2, 3), DEVICE_STATE_CONNECTED);
-  InterlockedExchange(&doc_->m_lSuspend, 1);
+  doc_->SetSuspend(TRUE);
   StartListener();
-  InterlockedExchange(&doc_->m_lResume, 1);
+  doc_->SetResume(TRUE);
   // The drivers answer: the notification threads count the answers off.
   ASSERT_TRUE(WaitFor([&] { return QueuedDeviceRequests().size() == 1; }));
-  InterlockedDecrement(&doc_->m_nPendingDeviceRsp);
-  InterlockedDecrement(&doc_->m_nPendingServerRsp);
-  ASSERT_TRUE(WaitFor([&] { return Flag(doc_->m_lSuspend) == 0 && Flag(doc_->m_lResume) == 0; }));
+  doc_->CountAnswerOff(TRUE);
+  doc_->CountAnswerOff(FALSE);
+  ASSERT_TRUE(WaitFor([&] { return !doc_->IsSuspended() && !doc_->IsResuming(); }));
   EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_DISCONNECT_REQUESTED);
   EXPECT_EQ(Server(2).Active, 0u);
-  EXPECT_EQ(Flag(doc_->m_lDisconnectAll), 0);
+  EXPECT_FALSE(doc_->IsDisconnectingAll());
   EXPECT_EQ(+QueuedDeviceRequests().at(0).Arrival, 0);
 }
 
@@ -133,7 +131,7 @@ TEST_F(ListenerTest, APortThatIsTakenEndsTheListenerWithTheBindError) {
   ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
   EXPECT_EQ(doc_->ListenForDeviceLists(), 0u);
   EXPECT_NE(ReadTraceLog().find("DetectServer >> bind() error:"), std::string::npos);
-  EXPECT_EQ(doc_->m_BroadcastSocket, INVALID_SOCKET);
+  EXPECT_FALSE(doc_->IsBroadcastSocketOpen());
   closesocket(taken);
 }
 
@@ -161,14 +159,11 @@ TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   Receive(2, 1, devices);
   int busiest = 0;  // fetches under way at once
   auto fetched = [&] {
-    EnterCriticalSection(&doc_->m_csDeviceList);
     int done = 0, working = 0;
-    for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
-      const DWORD state = doc_->m_DeviceList.GetNext(position).ProductStringState;
-      done += state == 2;
-      working += state == 1;
-    }
-    LeaveCriticalSection(&doc_->m_csDeviceList);
+    doc_->ForEachDevice([&](const DeviceEntry& device) {
+      done += device.ProductStringState == 2;
+      working += device.ProductStringState == 1;
+    });
     busiest = std::max(busiest, working);
     return done == 72;
   };
@@ -182,6 +177,40 @@ TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   DeviceEntry last = Device(2, 72);
   ASSERT_NE(last.ProductString, nullptr);
   EXPECT_STREQ(last.ProductString, "Device 72");
+}
+
+// A datagram whose header names fewer bytes than a header (infolen below 8) is refused whole: its sender
+// is not taken for a present server.
+TEST_F(ListenerTest, ADatagramThatCannotBeReadDoesNotMarkItsSenderPresent) {
+  StartListener();
+  std::vector<uint8_t> broken = List(0x46, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)});
+  broken[0] = 4;  // infolen 4
+  broken[1] = broken[2] = broken[3] = 0;
+  Send(6, broken);
+  Send(7, zarnet::EncodeServerDeviceList(0x47, {}));  // behind it in the socket's queue
+  ASSERT_TRUE(WaitFor([&] { return ServerCount() == 1; }));
+  ServerPresenceEntry none{};
+  EXPECT_FALSE(doc_->FindServerPresence(Ip(6).c_str(), &none));
+  EXPECT_EQ(DeviceCount(), 0);
+}
+
+// A datagram longer than the 1,024-byte buffer arrives cut to it: the entries that fit are read.
+TEST_F(ListenerTest, ADatagramLongerThanTheBufferIsReadAsFarAsItFits) {
+  StartListener();
+  std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(0x48, {});
+  for (uint16_t port = 1; port <= 80; ++port) {
+    uint8_t entry[zarnet::kDevInfoSize];
+    zarnet::EncodeDevInfo(DevInfo(port, 8, 0x0781, 0x5567, 0x0100), entry);
+    datagram.insert(datagram.end(), entry, entry + sizeof entry);
+  }
+  const uint32_t infolen = static_cast<uint32_t>(datagram.size());  // 1,128 bytes
+  std::memcpy(datagram.data(), &infolen, sizeof infolen);
+  Send(8, datagram);
+  ASSERT_TRUE(WaitFor([&] { return DeviceCount() == static_cast<int>(zarnet::kMaxDevicesPerList); }))
+      << DeviceCount();
+  EXPECT_EQ(Server(8).ServerId, 0x48u);
+  EXPECT_EQ(Device(8, 72).Vid, 0x0781);
+  EXPECT_EQ(Device(8, 73).Vid, 0);  // past the buffer
 }
 
 }  // namespace

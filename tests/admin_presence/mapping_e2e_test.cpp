@@ -68,7 +68,7 @@ TEST_F(MappingTest, ConnectAndDisconnectReachTheControlDevice) {
   ASSERT_TRUE(Select(2, 3));
   doc_->OnConnectDisconnect();
   EXPECT_EQ(DeviceRow(2, 3)->State, "Loading...");
-  EXPECT_EQ(app_->GetMainFrame()->GetStatusText(), "Informed Device (127.0.0.2 : 3) Arrival Notification.");
+  EXPECT_EQ(GetAdminMainFrame()->GetStatusText(), "Informed Device (127.0.0.2 : 3) Arrival Notification.");
   ASSERT_TRUE(PumpUntil([&] { return ShowsState(DeviceRow(2, 3), "Connected"); })) << ReadTraceLog();
   std::vector<BUS_DEVICE_INFO> plugged = PluggedDevices();
   ASSERT_EQ(plugged.size(), 1u);
@@ -85,20 +85,18 @@ TEST_F(MappingTest, ConnectAndDisconnectReachTheControlDevice) {
   EXPECT_FALSE(IsPlugged(2, 3));
 
   // With every request slot taken the command changes nothing.
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
   for (int i = 0; i < kRequestTableSlots; ++i) {
-    doc_->m_ArrDeviceArRmInfo[i].RequestId = i + 1;
-    doc_->m_ArrDeviceArRmInfo[i].Taken = 1;  // as if sent: the notification thread leaves them
+    doc_->DeviceRequests().Edit(i, [i](DEVICE_ARRIVALREMOVAL_INFO& s) {
+      s.RequestId = i + 1;
+      s.Taken = 1;  // as if sent: the notification thread leaves them
+    });
   }
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
-  const CString statusBefore = app_->GetMainFrame()->GetStatusText();
+  const CString statusBefore = GetAdminMainFrame()->GetStatusText();
   ASSERT_TRUE(Select(2, 3));
   doc_->OnConnectDisconnect();
   EXPECT_EQ(DeviceRow(2, 3)->State, "Free");
-  EXPECT_EQ(app_->GetMainFrame()->GetStatusText(), statusBefore);
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  EXPECT_EQ(GetAdminMainFrame()->GetStatusText(), statusBefore);
+  for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
 
   // A busy device is neither connected nor disconnected by the command.
   sim_.server(0).SetBusy(4, true, "127.0.0.9");
@@ -179,10 +177,10 @@ TEST_F(MappingTest, StoppingMappingUnplugsWhatIsConnectedAndEndsTheListener) {
 
   doc_->StopDeviceMapping(FALSE);
   EXPECT_FALSE(doc_->IsDeviceMappingStarted());
-  EXPECT_EQ(doc_->m_hDetectServerThread, nullptr);
-  EXPECT_EQ(doc_->m_BroadcastSocket, INVALID_SOCKET);
-  EXPECT_TRUE(doc_->m_DeviceList.IsEmpty());
-  EXPECT_TRUE(doc_->m_ServerPresenceList.IsEmpty());
+  EXPECT_FALSE(doc_->IsListenerRunning());
+  EXPECT_FALSE(doc_->IsBroadcastSocketOpen());
+  EXPECT_EQ(doc_->GetDeviceCount(), 0);
+  EXPECT_EQ(doc_->GetServerCount(), 0);
   const std::string log = ReadTraceLog();
   EXPECT_EQ(log.find("Time Out!! Couldn't unload"), std::string::npos);
 }

@@ -110,7 +110,7 @@ void DocUnitTest::SetUp() {
   SysrootTest::SetUp();
   tavrin::test::SetAdminTestParameters(150);
   SetCommSettings(FreeLoopbackPort(SOCK_STREAM));  // nobody answers there: fetches fail at once
-  app_ = std::make_unique<CTavrinAdminApp>();
+  app_ = std::make_unique<CTavrinAdminApp>();  // log and parameters only
   ASSERT_TRUE(app_->InitLogAndParameters());
   app_->AppTraceLevel = 0;
   doc_ = std::make_unique<CTavrinAdminDoc>();
@@ -119,7 +119,7 @@ void DocUnitTest::SetUp() {
 
 void DocUnitTest::TearDown() {
   if (doc_) {
-    InterlockedExchange(&doc_->m_lStop, 1);
+    doc_->StopBroadcastListener();  // sets the stop flag
     doc_->StopProductStringFetches();
     doc_->WaitForPrinterMonitors();
     for (POSITION position = doc_->m_DeviceList.GetHeadPosition(); position;) {
@@ -142,18 +142,12 @@ void DocUnitTest::Receive(int serverLast, uint32_t serverId, const std::vector<z
 
 DeviceEntry DocUnitTest::Device(int serverLast, WORD port) {
   DeviceEntry found{};
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  if (POSITION position = doc_->GetDevicePosition(Ip(serverLast).c_str(), port))
-    found = doc_->m_DeviceList.GetAt(position);
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  doc_->GetDevice(Ip(serverLast).c_str(), port, &found);
   return found;
 }
 
 int DocUnitTest::DeviceCount() {
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  int count = doc_->m_DeviceList.GetCount();
-  LeaveCriticalSection(&doc_->m_csDeviceList);
-  return count;
+  return doc_->GetDeviceCount();
 }
 
 ServerPresenceEntry DocUnitTest::Server(int serverLast) {
@@ -163,10 +157,7 @@ ServerPresenceEntry DocUnitTest::Server(int serverLast) {
 }
 
 int DocUnitTest::ServerCount() {
-  EnterCriticalSection(&doc_->m_csServerPresence);
-  int count = doc_->m_ServerPresenceList.GetCount();
-  LeaveCriticalSection(&doc_->m_csServerPresence);
-  return count;
+  return doc_->GetServerCount();
 }
 
 POSITION DocUnitTest::AddDevice(int serverLast, const zarnet::__dev_info__& info, DWORD state) {
@@ -182,28 +173,23 @@ POSITION DocUnitTest::AddDevice(int serverLast, const zarnet::__dev_info__& info
 
 std::vector<DEVICE_ARRIVALREMOVAL_INFO> DocUnitTest::QueuedDeviceRequests() {
   std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued;
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (const DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo)
+  for (int i = 0; i < kRequestTableSlots; ++i) {
+    const DEVICE_ARRIVALREMOVAL_INFO slot = doc_->DeviceRequests().At(i);
     if (slot.RequestId != 0) queued.push_back(slot);
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  }
   return queued;
 }
 
 void DocUnitTest::ReleaseDeviceSlots() {
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) {
-    if (slot.RequestId == 0) continue;
-    free(reinterpret_cast<void*>(static_cast<uintptr_t>(slot.Ids)));
-    slot = {};
-  }
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Release(i + 1);
 }
 
 void DocUnitTest::FillAllDeviceSlots() {
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (int i = 0; i < kRequestTableSlots; ++i)
-    if (doc_->m_ArrDeviceArRmInfo[i].RequestId == 0) doc_->m_ArrDeviceArRmInfo[i].RequestId = i + 1;
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) {
+    doc_->DeviceRequests().Edit(i, [i](DEVICE_ARRIVALREMOVAL_INFO& slot) {
+      if (slot.RequestId == 0) slot.RequestId = i + 1;
+    });
+  }
 }
 
 // ---- MappingTest ----
@@ -226,11 +212,15 @@ void MappingTest::SetUp() {
   if (HasFatalFailure()) return;
   doc_ = app_->GetDocument();
   ASSERT_NE(doc_, nullptr);
-  pane_ = doc_->GetFunctionView();
+  pane_ = GetAdminMainFrame()->GetFunctionView();
   ASSERT_NE(pane_, nullptr);
   doc_->m_ulDeviceListAddress = inet_addr("127.0.0.1");
   doc_->m_wDeviceListPort = listenPort_;
   doc_->m_dwPrinterPollPeriod = 20;
+  DocPauses pauses;  // the suite does not wait out the product's pauses
+  pauses.StopPumpMs = 0;
+  pauses.BusUpDelayMs = 1;
+  doc_->SetPauses(pauses);
 }
 
 void MappingTest::TearDown() {
@@ -242,9 +232,9 @@ void MappingTest::TearDown() {
 }
 
 void MappingTest::StartMapping() {
-  app_->GetMainFrame()->SendMessage(WM_COMMAND, ID_START_DEVICE_MAPPING, 0);
+  GetAdminMainFrame()->SendMessage(WM_COMMAND, ID_START_DEVICE_MAPPING, 0);
   ASSERT_TRUE(doc_->IsDeviceMappingStarted());
-  ASSERT_TRUE(PumpUntil([&] { return doc_->m_hDetectServerThread != nullptr; })) << ReadTraceLog();
+  ASSERT_TRUE(PumpUntil([&] { return doc_->IsListenerRunning(); })) << ReadTraceLog();
 }
 
 zarnet::sim::Server& MappingTest::AddServer(int last, std::vector<zarnet::sim::Device> devices) {
@@ -313,7 +303,7 @@ std::vector<BUS_DEVICE_INFO> MappingTest::PluggedDevices() {
   std::vector<uint8_t> answer(4 + 64 * sizeof(BUS_DEVICE_INFO));
   DWORD returned = 0;
   std::vector<BUS_DEVICE_INFO> devices;
-  if (!DeviceIoControl(doc_->m_objBus.GetHandle(), IOCTL_BUS_GET_DEVCOUNT, answer.data(),
+  if (!DeviceIoControl(doc_->Bus().GetHandle(), IOCTL_BUS_GET_DEVCOUNT, answer.data(),
                        static_cast<DWORD>(answer.size()), answer.data(), static_cast<DWORD>(answer.size()), &returned,
                        nullptr) ||
       returned < 4)

@@ -1,31 +1,26 @@
 // The server presence list and the device list driven directly: datagrams as the listener hands them
 // over, then the refresh timer's checks.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "admin/ui/FunctionView.h"
 #include "presence_fixture.h"
 
 namespace presence_test {
 namespace {
 
 SERVER_ARRIVALREMOVAL_INFO ServerSlot(CTavrinAdminDoc& doc, int index) {
-  EnterCriticalSection(&doc.m_csServerArRm);
-  SERVER_ARRIVALREMOVAL_INFO slot = doc.m_ArrSereverArRmInfo[index];
-  LeaveCriticalSection(&doc.m_csServerArRm);
-  return slot;
+  return doc.ServerRequests().At(index);
 }
 
 void AnswerServerSlot(CTavrinAdminDoc& doc, int index, DWORD status) {
   SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(doc, index);
-  EnterCriticalSection(&doc.m_csServerPresence);
-  for (POSITION position = doc.m_ServerPresenceList.GetHeadPosition(); position;) {
-    ServerPresenceEntry& server = doc.m_ServerPresenceList.GetNext(position);
+  doc.ForEachServer([&](ServerPresenceEntry& server) {
     if (inet_addr(server.ServerIp) == slot.ServerIp) server.RequestStatus = status;
-  }
-  LeaveCriticalSection(&doc.m_csServerPresence);
-  EnterCriticalSection(&doc.m_csServerArRm);
-  doc.m_ArrSereverArRmInfo[index] = {};
-  LeaveCriticalSection(&doc.m_csServerArRm);
+  });
+  doc.ServerRequests().Release(index + 1);
 }
 
 void CheckServers(CTavrinAdminDoc& doc) {
@@ -92,7 +87,7 @@ TEST_F(DocUnitTest, ANewServerIsReportedAtTheFirstCheckAndDepartsAfterAWholeSile
   EXPECT_EQ(server.PresenceCount, SERVER_PRESENCE_NEW);
   EXPECT_EQ(server.Active, 1u);
 
-  ResetEvent(doc_->ServerArRmEvent);
+  ResetEvent(doc_->ServerRequests().Event());
   CheckServers(*doc_);
   SERVER_ARRIVALREMOVAL_INFO slot = ServerSlot(*doc_, 0);
   EXPECT_EQ(+slot.RequestId, 1u);
@@ -103,7 +98,7 @@ TEST_F(DocUnitTest, ANewServerIsReportedAtTheFirstCheckAndDepartsAfterAWholeSile
   EXPECT_EQ(+slot.ServerIp, NetIp(2));
   EXPECT_EQ(+slot.DataPort, 3240);  // host order in the server record
   EXPECT_EQ(+slot.Status, ARRM_STATUS_PENDING);
-  EXPECT_EQ(WaitForSingleObject(doc_->ServerArRmEvent, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(doc_->ServerRequests().Event(), 0), WAIT_OBJECT_0);
   EXPECT_EQ(Server(2).PresenceCount, 0u);
 
   // While the arrival is unanswered nothing more is queued.
@@ -142,9 +137,7 @@ TEST_F(DocUnitTest, AServerWithADeviceInUseStaysListedAfterItsDeparture) {
   AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
   CheckServers(*doc_);
   EXPECT_EQ(ServerCount(), 1);
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  doc_->m_DeviceList.GetHead().State = DEVICE_STATE_DISCONNECTED;
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  doc_->ForEachDevice([](DeviceEntry& device) { device.State = DEVICE_STATE_DISCONNECTED; });
   CheckServers(*doc_);
   EXPECT_EQ(ServerCount(), 0);
 }
@@ -187,9 +180,7 @@ TEST_F(DocUnitTest, EveryDepartedDeviceOfOneCheckIsRemovedHoweverMany) {
 
 TEST_F(DocUnitTest, AConnectedDeviceThatTheServerGaveUpIsReportedRemovedAndStaysListed) {
   Receive(2, 1, {DevInfo(5, 3, 0x1A2B, 0x3C4D, 0x0102, 1)});
-  EnterCriticalSection(&doc_->m_csDeviceList);
-  doc_->m_DeviceList.GetHead().State = DEVICE_STATE_CONNECTED;
-  LeaveCriticalSection(&doc_->m_csDeviceList);
+  doc_->ForEachDevice([](DeviceEntry& device) { device.State = DEVICE_STATE_CONNECTED; });
   Receive(2, 1, {DevInfo(5, 3, 0x1A2B, 0x3C4D, 0x0102, 0)});
   EXPECT_EQ(Device(2, 5).ConnectionLost, 1u);
 
@@ -213,20 +204,19 @@ TEST_F(DocUnitTest, WithTheDeviceTableFullNothingIsCountedAsAwaitedAndTheWaitEnd
   const DWORD start = GetTickCount();
   EXPECT_EQ(doc_->DisconnectAll(TRUE, TRUE, FALSE), 0);
   EXPECT_LT(GetTickCount() - start, 1000u);  // not the whole AppStopDeviceMappingPeriod
-  EXPECT_EQ(doc_->m_nPendingDeviceRsp, 0);
+  EXPECT_EQ(doc_->PendingDeviceAnswers(), 0);
   EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_CONNECTED);
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
 
-  // Queued removals count one answer each; the disconnect-everything flag is down again afterwards.
+  // Removals are queued; without a device thread (no control device) no answer will come, so none is
+  // awaited. The disconnect-everything flag is down again afterwards.
   EXPECT_EQ(doc_->DisconnectAll(FALSE, TRUE, FALSE), 0);
-  EXPECT_EQ(doc_->m_nPendingDeviceRsp, 2);
+  EXPECT_EQ(doc_->PendingDeviceAnswers(), 0);
   EXPECT_EQ(QueuedDeviceRequests().size(), 2u);
-  EXPECT_EQ(doc_->m_lDisconnectAll, 0);
+  EXPECT_FALSE(doc_->IsDisconnectingAll());
 }
 
-TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted) {
+TEST_F(DocUnitTest, WithoutTheServerThreadDeparturesAreQueuedButNoneIsAwaited) {
   Receive(2, 1, {});
   Receive(3, 1, {});
   Receive(4, 1, {});
@@ -234,8 +224,106 @@ TEST_F(DocUnitTest, ServersStillAwaitingAnAnswerOrQueuedNowAreTheOnlyOnesCounted
   AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);     // 2: arrived
   AnswerServerSlot(*doc_, 1, ARRM_STATUS_FAILED);      // 3: its arrival failed: nothing to remove
   doc_->ReportAllServersDeparted();                    // 2: departure queued; 4: still pending, departure queued
-  EXPECT_EQ(doc_->m_nPendingServerRsp, 2);
+  EXPECT_EQ(doc_->PendingServerAnswers(), 0);
+  EXPECT_EQ(Server(2).Active, 0u);
+  EXPECT_EQ(Server(4).Active, 0u);
   EXPECT_EQ(Server(3).Active, 1u);
+  EXPECT_EQ(ServerSlot(*doc_, 0).Arrival, 0);  // the freed slots take the two departures
+  EXPECT_EQ(ServerSlot(*doc_, 1).Arrival, 0);
+}
+
+// More servers than the request table has slots: those left out are announced at a later check, and
+// every server ends announced.
+TEST_F(DocUnitTest, ServersThatFoundNoFreeSlotAreAnnouncedAtALaterCheck) {
+  constexpr int kServers = 300;
+  auto address = [](int n) { return "127.0." + std::to_string(1 + n / 200) + "." + std::to_string(1 + n % 200); };
+  for (int n = 0; n < kServers; ++n) doc_->UpdateServerPresence(address(n).c_str(), 0x7000u + n);
+  for (int check = 0; check < 3; ++check) {
+    CheckServers(*doc_);
+    for (int n = 0; n < kServers; ++n) doc_->UpdateServerPresence(address(n).c_str(), 0x7000u + n);  // still heard
+    for (int slot = 0; slot < kRequestTableSlots; ++slot) {
+      if (ServerSlot(*doc_, slot).RequestId != 0) AnswerServerSlot(*doc_, slot, ARRM_STATUS_SUCCESS);
+    }
+  }
+  int announced = 0;
+  for (int n = 0; n < kServers; ++n) {
+    ServerPresenceEntry server{};
+    ASSERT_TRUE(doc_->FindServerPresence(address(n).c_str(), &server));
+    EXPECT_EQ(server.Active, 1u) << address(n);
+    announced += server.RequestStatus == ARRM_STATUS_SUCCESS ? 1 : 0;
+  }
+  EXPECT_EQ(announced, kServers);
+  EXPECT_NE(ReadTraceLog().find("No free elements in m_ArrSereverArRmInfo, for Server Arrival intimation"),
+            std::string::npos);
+}
+
+// A departure that finds no free slot is tried again at the next check.
+TEST_F(DocUnitTest, ADepartureThatFoundNoFreeSlotIsQueuedAtTheNextCheck) {
+  Receive(2, 1, {});
+  CheckServers(*doc_);
+  AnswerServerSlot(*doc_, 0, ARRM_STATUS_SUCCESS);
+  for (int slot = 0; slot < kRequestTableSlots; ++slot)
+    doc_->ServerRequests().Edit(slot, [slot](SERVER_ARRIVALREMOVAL_INFO& s) { s.RequestId = slot + 1; });
+  CheckServers(*doc_);  // silent: departure, but the table is full
+  EXPECT_EQ(Server(2).Active, 1u);
+  for (int slot = 0; slot < kRequestTableSlots; ++slot) doc_->ServerRequests().Release(slot + 1);
+  CheckServers(*doc_);
+  EXPECT_EQ(Server(2).Active, 0u);
+  EXPECT_EQ(Server(2).RequestStatus, ARRM_STATUS_PENDING);
+  EXPECT_EQ(ServerSlot(*doc_, 0).Arrival, 0);
+}
+
+// Anyone may broadcast device lists: the lists stop growing at their limits (settable), and the refusal
+// is written once, not at every datagram.
+TEST_F(DocUnitTest, TheListsStopGrowingAtTheirLimits) {
+  ListLimits limits;
+  limits.MaxServers = 3;
+  limits.MaxDevices = 5;
+  doc_->SetListLimits(limits);
+  for (int last = 2; last <= 6; ++last) {
+    Receive(last, 0x100 + last, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100), DevInfo(2, 3, 0x046D, 0xC077, 0x0100)});
+  }
+  EXPECT_EQ(ServerCount(), 3);
+  EXPECT_EQ(DeviceCount(), 5);
+  ServerPresenceEntry none{};
+  EXPECT_FALSE(doc_->FindServerPresence(Ip(5).c_str(), &none));
+  EXPECT_EQ(Device(5, 1).Vid, 0);  // the devices of a server that was not taken are not taken either
+  // Known devices are still merged.
+  Receive(2, 0x102, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100, 1)});
+  EXPECT_EQ(Device(2, 1).BusyFlag, 1);
+  const std::string log = ReadTraceLog();
+  const std::string refused = "servers listed already";
+  EXPECT_NE(log.find(refused), std::string::npos);
+  EXPECT_EQ(log.find(refused), log.rfind(refused));
+}
+
+// "Element not deleted even though it is not alive" is written for a device that outlives its server, not
+// for the devices of a server whose arrival is still under way.
+TEST_F(DocUnitTest, TheNotDeletedLineIsWrittenOnlyForADeviceWithoutItsServer) {
+  CFunctionView pane;  // without a window: the tree model only
+  doc_->AddView(&pane);
+  auto refresh = [&] { doc_->Refresh([&] { pane.RefreshServerList(); }, [&] { pane.RefreshDeviceTree(); }); };
+  const std::string line = "Error : Element not deleted even though it is not alive";
+  Receive(2, 0x102, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (Device(2, 1).ProductStringState != 2) {  // nobody answers: the fetch fails at once
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  for (int i = 0; i < 3; ++i) refresh();  // the arrival is queued and never answered here
+  EXPECT_EQ(ReadTraceLog().find(line), std::string::npos);
+
+  // A device listed for a sender that is not in the server list at all.
+  const std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(0x109, std::vector<zarnet::__dev_info__>{
+                                                                                  DevInfo(4, 3, 0x046D, 0xC077, 0x0100)});
+  doc_->UpdateDeviceInfo(Ip(9).c_str(), datagram.data(), static_cast<int>(datagram.size()));
+  while (Device(9, 4).ProductStringState != 2) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  refresh();
+  EXPECT_NE(ReadTraceLog().find(line), std::string::npos);
+  doc_->RemoveView(&pane);
 }
 
 }  // namespace

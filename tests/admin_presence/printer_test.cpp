@@ -94,8 +94,7 @@ class PrinterMonitorTest : public DocUnitTest {
   }
 
   bool MonitorRunning() {
-    std::lock_guard guard(doc_->m_PrinterLock);
-    return strcmp(doc_->m_PrinterMonitors[0].PrinterName, kName) == 0;
+    return strcmp(doc_->GetPrinterMonitor(0).PrinterName, kName) == 0;
   }
 
   static constexpr char kName[] = "Office Laser";
@@ -116,7 +115,7 @@ TEST_F(PrinterMonitorTest, ThePrinterIsConnectedWhileJobsWaitAndDisconnectedWhen
   ASSERT_TRUE(NextRequest(true));
 
   // Stopping mapping disconnects a connected printer and ends its monitor.
-  InterlockedExchange(&doc_->m_lStop, 1);
+  doc_->StopBroadcastListener();  // sets the stop flag
   doc_->WaitForPrinterMonitors();
   EXPECT_TRUE(NextRequest(false));
   EXPECT_FALSE(MonitorRunning());
@@ -133,9 +132,7 @@ TEST_F(PrinterMonitorTest, AConnectThatCouldNotBeQueuedIsTriedAgainAtTheNextPoll
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  EnterCriticalSection(&doc_->m_csDeviceArRm);
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : doc_->m_ArrDeviceArRmInfo) slot = {};
-  LeaveCriticalSection(&doc_->m_csDeviceArRm);
+  for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
   EXPECT_TRUE(NextRequest(true));
 }
 
@@ -160,19 +157,13 @@ TEST_F(PrinterMonitorTest, OneMonitorPerNameAndNoneForAPrinterThatIsGone) {
   ASSERT_TRUE(tavrin::spool::AddPrinter("office laser"));
   EXPECT_TRUE(doc_->OfferAutoConnectPrinter(other));
   doc_->StartPrinterMonitors();
-  {
-    std::lock_guard guard(doc_->m_PrinterLock);
-    EXPECT_STREQ(doc_->m_PrinterMonitors[1].PrinterName, "office laser");
-    EXPECT_EQ(doc_->m_PrinterMonitors[2].PrinterName[0], '\0');
-  }
+  EXPECT_STREQ(doc_->GetPrinterMonitor(1).PrinterName, "office laser");
+  EXPECT_EQ(doc_->GetPrinterMonitor(2).PrinterName[0], '\0');
   // Deleting a Windows printer ends its monitor at its next poll, which frees its slot.
   tavrin::spool::DeletePrinter("office laser");
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (;;) {
-    {
-      std::lock_guard guard(doc_->m_PrinterLock);
-      if (doc_->m_PrinterMonitors[1].PrinterName[0] == '\0') break;
-    }
+    if (doc_->GetPrinterMonitor(1).PrinterName[0] == '\0') break;
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -195,14 +186,14 @@ TEST_F(PrinterMonitorTest, PrintersOfTheRegistryAreLoadedAndANewOneIsAddedSwitch
   doc_->LoadAutoConnectPrinters();
   EXPECT_TRUE(registry.AddAutoConnectPrinter(*doc_, second));
   EXPECT_FALSE(registry.AddAutoConnectPrinter(*doc_, second));  // its key exists now
-  std::lock_guard guard(doc_->m_PrinterLock);
-  ASSERT_EQ(doc_->m_PrinterList.GetCount(), 2);
-  const PrinterInfo& loaded = doc_->m_PrinterList.GetHead();
+  const std::vector<PrinterInfo> printers = doc_->GetPrinters();
+  ASSERT_EQ(printers.size(), 2u);
+  const PrinterInfo& loaded = printers.front();
   EXPECT_STREQ(loaded.PrinterName, kName);
   EXPECT_EQ(loaded.AutoReconnect, 1u);
   EXPECT_EQ(loaded.DeviceIP, NetIp(2));
   EXPECT_EQ(loaded.DevicePort, 3);
-  const PrinterInfo& added = doc_->m_PrinterList.GetTail();
+  const PrinterInfo& added = printers.back();
   EXPECT_STREQ(added.PrinterName, "Photo");
   EXPECT_EQ(added.AutoReconnect, 0u);
   EXPECT_EQ(added.Vid, 0x04B8);

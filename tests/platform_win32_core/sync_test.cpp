@@ -205,6 +205,16 @@ TEST_F(SyncTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
     LeaveCriticalSection(&section);
   });
   free.join();
+  {
+    tavrin::CriticalSectionGuard hold(section);  // held for the scope only
+    std::thread guarded([&] { EXPECT_FALSE(TryEnterCriticalSection(&section)); });
+    guarded.join();
+  }
+  std::thread released([&] {
+    EXPECT_TRUE(TryEnterCriticalSection(&section));
+    LeaveCriticalSection(&section);
+  });
+  released.join();
   DeleteCriticalSection(&section);
 }
 

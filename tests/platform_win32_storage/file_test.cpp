@@ -284,4 +284,33 @@ TEST_F(FileTest, CrtTextModeStoresCrLfAndReadsLf) {
   EXPECT_EQ(tavrin::OpenCrtFile("C:\\missing\\x.txt", "w"), nullptr);
 }
 
+// Whole-file locks: an exclusive lock keeps every other handle out (as another process would be kept out),
+// waits or fails at once as asked, and is gone with its unlock or its handle.
+TEST_F(FileTest, LockFileExExcludesOtherHandlesUntilUnlockedOrClosed) {
+  auto open = [] {
+    return CreateFile("C:\\WINDOWS\\x.lock", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE first = open();
+  HANDLE second = open();
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(LockFileEx(first, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole));
+  EXPECT_FALSE(LockFileEx(second, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole));
+  EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+  ASSERT_TRUE(UnlockFileEx(first, 0, 1, 0, &whole));
+  // Shared locks go together; an exclusive one waits for them.
+  EXPECT_TRUE(LockFileEx(first, 0, 0, 1, 0, &whole));
+  EXPECT_TRUE(LockFileEx(second, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole));
+  EXPECT_TRUE(UnlockFileEx(second, 0, 1, 0, &whole));
+  EXPECT_TRUE(UnlockFileEx(first, 0, 1, 0, &whole));
+  ASSERT_TRUE(LockFileEx(first, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole));
+  CloseHandle(first);  // a closed handle holds nothing
+  EXPECT_TRUE(LockFileEx(second, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole));
+  CloseHandle(second);
+  EXPECT_FALSE(LockFileEx(nullptr, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "admin/TavrinAdminDoc.h"
+#include "admin/ui/MainFrame.h"
 #include "win32/registry.h"
 
 namespace mfc {
@@ -20,7 +21,7 @@ void SetAdminTestParameters(DWORD guiRefreshPeriodMs) {
 }
 
 void StartAdminApp(std::unique_ptr<CTavrinAdminApp>& app) {
-  app = std::make_unique<CTavrinAdminApp>();
+  app = std::make_unique<CTavrinAdminApp>(GetAdminUiShell());
   char arg0[] = "TavrinAdmin";
   char arg1[] = "-nosplash";
   char* argv[] = {arg0, arg1};

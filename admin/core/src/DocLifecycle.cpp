@@ -9,27 +9,9 @@
 #include "admin/TavrinAdminDoc.h"
 #include "admin/Trace.h"
 #include "win32/security.h"
-#include "admin/ui/DetailsFormView.h"
-#include "admin/ui/FunctionView.h"
-#include "admin/ui/MainFrame.h"
-#include "admin/ui/UIThread.h"
 #include "admin/util/Utilities.h"
 
 namespace {
-
-CMainFrame* MainFrame() {
-  CTavrinAdminApp* app = GetAdminApp();
-  return app ? app->GetMainFrame() : nullptr;
-}
-
-void SetStatus(LPCSTR text) {
-  if (CMainFrame* frame = MainFrame()) frame->SetStatusText(text);
-}
-
-int AskUser(LPCSTR text, UINT style) {
-  CMainFrame* frame = MainFrame();
-  return frame ? frame->ShowMessageBox(text, style, 0) : ::MessageBox(nullptr, text, kAdminAppTitle, style);
-}
 
 // An event of the mapping run, or null when it cannot be made (only logged: the start goes on).
 HANDLE CreateRunEvent(const char* failureLine) {
@@ -52,7 +34,7 @@ void CTavrinAdminDoc::StartDeviceMapping() {
   CString text;
   text.LoadString(IDS_STARTED_MAPPING);
   AddDeviceMappingLog(text);
-  SetStatus(text);
+  SetStatusText(text);
   TraceAlways("%s\n\n", text.GetString());
   // A second start while mapping runs must not remake the events and locks the threads are using.
   if (!IsDeviceMappingStarted()) CreateEventsAndLocks();
@@ -60,30 +42,25 @@ void CTavrinAdminDoc::StartDeviceMapping() {
 }
 
 BOOL CTavrinAdminDoc::CreateEventsAndLocks() {
-  ServerArRmEvent = BusEnumRspEvent = BusRspEvent = m_hDeviceArRmEvent = nullptr;
+  BusEnumRspEvent = BusRspEvent = nullptr;
   InterlockedExchange(&m_nPendingDeviceRsp, 0);
   InterlockedExchange(&m_nPendingServerRsp, 0);
   InterlockedExchange(&m_lStop, 0);
   InterlockedExchange(&m_lSuspend, 0);
   InterlockedExchange(&m_lResume, 0);
   InterlockedExchange(&m_lDisconnectAll, 0);
-  std::memset(m_ArrSereverArRmInfo, 0, sizeof m_ArrSereverArRmInfo);
-  std::memset(m_ArrDeviceArRmInfo, 0, sizeof m_ArrDeviceArRmInfo);
-  m_pUnloadFailureNotice = nullptr;
 
   CLEANUP_DONE_EVENT = CreateEvent(nullptr, FALSE, FALSE, kCleanUpDoneEventName);
   if (!CLEANUP_DONE_EVENT) TraceError("CreateEvent() CLEANUP_DONE_EVENT failed.\n");
-  ServerArRmEvent = CreateRunEvent("CreateEvent() to SereerArrivalDepature signaling  is Failed.\n");
+  if (!m_ServerRequests.Open()) TraceError("CreateEvent() to SereerArrivalDepature signaling  is Failed.\n");
   BusEnumRspEvent = CreateRunEvent("CreateEvent() to BusEnumDriver Status Notification Failed. \n");
-  m_hDeviceArRmEvent = CreateRunEvent("CreateEvent() to m_hDeviceArRmEvent Failed. \n");
+  if (!m_DeviceRequests.Open()) TraceError("CreateEvent() to m_hDeviceArRmEvent Failed. \n");
   BusRspEvent = CreateRunEvent("CreateEvent() to BusRspEvent Failed. \n");
   BusDrvrCloseEvent = CreateRunEvent("CreateEvent() to BusDrvrCloseEvent Failed. \n");
   BusEnumDrvrCloseEvent = CreateRunEvent("CreateEvent() to BusEnumDrvrCloseEvent Failed. \n");
 
   InitializeCriticalSection(&m_csDeviceList);
   InitializeCriticalSection(&m_csServerPresence);
-  InitializeCriticalSection(&m_csDeviceArRm);
-  InitializeCriticalSection(&m_csServerArRm);
   m_bLocksReady = TRUE;
   return TRUE;
 }
@@ -93,16 +70,16 @@ BOOL CTavrinAdminDoc::InitDeviceMapping() {
   LoadAutoConnectPrinters();
 
   BOOL result = TRUE;
-  auto fail = [&result](const char* text) {
+  auto fail = [this, &result](const char* text) {
     TraceError("%s", text);
-    AskUser(text, MB_ICONSTOP);
+    ShowMessageBox(text, MB_ICONSTOP);
     result = FALSE;
   };
   if (!m_objBusEnum.Open()) {
     fail("OpenBusEnumDriver Failed!! \n");
   } else {
     m_nBusInterfaceArrivals = 0;
-    HWND paneWindow = m_pFunctionView ? m_pFunctionView->GetSafeHwnd() : nullptr;
+    HWND paneWindow = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr;
     if (!m_objBus.RegisterInterface(paneWindow)) TraceInfo("Bus RegisterInterface failed...\n");
     if (!InitBusEnumDriver()) {
       fail("InitBusEnumDriver Failed!! \n");
@@ -142,7 +119,7 @@ BOOL CTavrinAdminDoc::SpecialServerArrivalRemoval(BOOL bArrival) {
 
 void CTavrinAdminDoc::StopDeviceMapping(BOOL bAskUser) {
   // The stop works on the panes and the lists that the pane's handlers use: it runs on the pane's thread.
-  HWND paneWindow = m_pFunctionView ? m_pFunctionView->GetSafeHwnd() : nullptr;
+  HWND paneWindow = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr;
   if (paneWindow && GetWindowThreadProcessId(paneWindow, nullptr) != GetCurrentThreadId()) {
     ::SendMessage(paneWindow, WM_RUN_STOP_DEVICE_MAPPING, bAskUser, 0);
     return;
@@ -154,37 +131,28 @@ void CTavrinAdminDoc::StopDeviceMapping(BOOL bAskUser) {
   m_bStopRunning = FALSE;
   if (m_bCloseAfterStop) {
     m_bCloseAfterStop = FALSE;
-    if (CMainFrame* frame = MainFrame()) frame->PostMessage(WM_CLOSE_PROGRAM);
+    if (HWND mainWindow = m_pPanes ? m_pPanes->GetMainWindow() : nullptr) ::PostMessage(mainWindow, WM_CLOSE_PROGRAM, 0, 0);
   }
 }
 
 void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
-  CTavrinAdminApp* app = GetAdminApp();
   CString text;
   const BOOL mayOfferReboot = bAskUser;
   if (bAskUser) {
     text.LoadString(IDS_STOP_MAPPING_QUESTION);
-    if (AskUser(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) return;
+    if (ShowMessageBox(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) return;
   }
   text.LoadString(IDS_STOPPED_MAPPING);
   AddDeviceMappingLog(text);
-  SetStatus(text);
+  SetStatusText(text);
   TraceAlways("%s\n\n", text.GetString());
 
-  auto* waitThread = new CUIThread(CUIThread::kModeAnimation, "Please Wait...");
-  if (app) app->m_pWaitThread = waitThread;
+  if (m_pPanes) m_pPanes->OpenWaitWindow("Please Wait...");
 
   // m_lStop, and the broadcast listener woken; it closes its socket itself once it no longer uses it.
   StopBroadcastListener();
-  if (m_pFunctionView) {
-    m_pFunctionView->KillTimer(kRefreshTimer);
-    m_pFunctionView->KillTimer(kBusUpTimer);  // a bus side that came up just now starts nothing more
-  }
-  if (m_pUnloadFailureNotice) {
-    if (m_pUnloadFailureNotice->GetSafeHwnd()) m_pUnloadFailureNotice->DestroyWindow();
-    delete m_pUnloadFailureNotice;
-    m_pUnloadFailureNotice = nullptr;
-  }
+  // The refresh, and a bus side that came up just now starts nothing more.
+  if (m_pPanes) m_pPanes->KillMappingTimers();
   // The broadcast listener, the printer monitors and the product-string fetches end on m_lStop; they
   // queue requests and use the lists, so they are gone before the final removals are counted.
   JoinThread(&m_hDetectServerThread);
@@ -192,14 +160,13 @@ void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   StopProductStringFetches();
 
   BOOL timedOut = ReleaseDevicesAndDrivers();
-  if (m_pFunctionView) m_pFunctionView->DeleteAllTreeItems();
-  if (m_pDetailsFormView) m_pDetailsFormView->ClearDeviceDetails();
+  if (m_pPanes) {
+    m_pPanes->DeleteAllTreeItems();
+    m_pPanes->ClearDeviceDetails();
+  }
 
-  SleepPumping(2);
-  if (HWND dialog = waitThread->GetDialogHandle()) ::PostMessage(dialog, WM_CLOSE_WAIT_ANIMATION, 0, 0);
-  if (waitThread->m_hThread) WaitWithMessageLoop(&waitThread->m_hThread, 1);
-  if (app) app->m_pWaitThread = nullptr;
-  delete waitThread;
+  SleepPumping(m_Pauses.StopPumpMs);
+  if (m_pPanes) m_pPanes->CloseWaitWindow();
 
   // Both notification threads were ended and joined in ReleaseDevicesAndDrivers, each before its link
   // closed, and none can have started since (the pane ignores the control device while a stop runs).
@@ -211,12 +178,12 @@ void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   }
   if (timedOut && mayOfferReboot) {
     text.LoadString(IDS_REBOOT_QUESTION);
-    if (AskUser(text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
+    if (ShowMessageBox(text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
       EnablePrivilege("SeShutdownPrivilege");
       ExitWindowsEx(EWX_SHUTDOWN | EWX_REBOOT, 0xFFFFFFFF);
     }
   }
-  SetStatus("");
+  SetStatusText("");
 }
 
 BOOL CTavrinAdminDoc::ReleaseDevicesAndDrivers() {
@@ -238,38 +205,33 @@ BOOL CTavrinAdminDoc::ReleaseDevicesAndDrivers() {
   // Likewise the server thread and the enumerator link (its answer to the removal is only logged).
   SetBusEnumDrvrCloseEvent();
   JoinThread(&m_hServerNotifyThread);
+  m_bServerThreadUp = false;
   m_objBusEnum.Close();
 
+  m_bKernelHostLost = FALSE;
   __atomic_store_n(&m_bMappingStarted, 0u, __ATOMIC_SEQ_CST);
   return result;
 }
 
 BOOL CTavrinAdminDoc::CleanUp() {
   // Every thread of the run has been joined: nothing uses the tables, locks or events any more. Requests
-  // that were never answered still own their identifier blocks.
-  for (DEVICE_ARRIVALREMOVAL_INFO& slot : m_ArrDeviceArRmInfo) {
-    if (slot.RequestId != 0) std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(slot.Ids)));
-  }
-  std::memset(m_ArrDeviceArRmInfo, 0, sizeof m_ArrDeviceArRmInfo);
-  std::memset(m_ArrSereverArRmInfo, 0, sizeof m_ArrSereverArRmInfo);
+  // that were never answered still own their identifier blocks: the tables free them.
+  m_DeviceRequests.Close();
+  m_ServerRequests.Close();
 
   if (m_bLocksReady) {
     m_bLocksReady = FALSE;
     DeleteCriticalSection(&m_csDeviceList);
     DeleteCriticalSection(&m_csServerPresence);
-    DeleteCriticalSection(&m_csDeviceArRm);
-    DeleteCriticalSection(&m_csServerArRm);
   }
-  CloseRunEvent(&ServerArRmEvent);
   CloseRunEvent(&BusEnumRspEvent);
-  CloseRunEvent(&m_hDeviceArRmEvent);
   CloseRunEvent(&BusRspEvent);
   CloseRunEvent(&BusDrvrCloseEvent);
   CloseRunEvent(&BusEnumDrvrCloseEvent);
   if (CLEANUP_DONE_EVENT != INVALID_HANDLE_VALUE) {
     if (CLEANUP_DONE_EVENT) {
       SetEvent(CLEANUP_DONE_EVENT);
-      Sleep(100);  // the installer that waits for it by name gets it before the handle goes
+      Sleep(m_Pauses.CleanUpDoneHoldMs);  // the installer that waits for it by name gets it before the handle goes
       CloseHandle(CLEANUP_DONE_EVENT);
     }
     CLEANUP_DONE_EVENT = INVALID_HANDLE_VALUE;
@@ -291,6 +253,7 @@ void CTavrinAdminDoc::StopBusDriverThread() {
   if (!m_hDeviceNotifyThread) return;
   SetBusDrvrCloseEvent();
   JoinThread(&m_hDeviceNotifyThread);
+  m_bDeviceThreadUp = false;
 }
 
 void CTavrinAdminDoc::JoinThread(HANDLE* thread) {

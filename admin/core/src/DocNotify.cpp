@@ -6,7 +6,6 @@
 
 #include "admin/TavrinAdminDoc.h"
 #include "admin/Trace.h"
-#include "admin/ui/FunctionView.h"
 
 namespace {
 
@@ -35,29 +34,10 @@ constexpr ThreadTexts kDeviceTexts = {
     "NotifyDeviceArRmToDriver Thread: >> Close Bus Drvr Close..\n",
 };
 
-class TableLock {
- public:
-  explicit TableLock(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
-  ~TableLock() { LeaveCriticalSection(lock_); }
-  TableLock(const TableLock&) = delete;
-  TableLock& operator=(const TableLock&) = delete;
-
- private:
-  CRITICAL_SECTION* lock_;
-};
-
-bool IsSlotRequestId(uint32_t requestId) { return requestId >= 1 && requestId <= kRequestTableSlots; }
-
 void Announce(HWND pane, UINT message, WPARAM wParam) {
   if (pane) ::PostMessage(pane, message, wParam, 0);
 }
 
-// Counts one awaited answer off while DisconnectAll waits for them.
-void CountAnswer(const volatile LONG* disconnectAll, LONG* pending) {
-  if (__atomic_load_n(disconnectAll, __ATOMIC_SEQ_CST) && InterlockedCompareExchange(pending, 0, 0) > 0) {
-    InterlockedDecrement(pending);
-  }
-}
 
 // The thread's main loop: index 0 requests, 1 answers, 2 the end.
 template <class SendPass, class CollectCycle>
@@ -90,8 +70,14 @@ DWORD RunNotifyLoop(const ThreadTexts& texts, HANDLE requests, HANDLE responses,
 
 }  // namespace
 
+void CTavrinAdminDoc::CountAnswerOff(BOOL device) {
+  LONG* pending = device ? &m_nPendingDeviceRsp : &m_nPendingServerRsp;
+  if (IsDisconnectingAll() && InterlockedCompareExchange(pending, 0, 0) > 0) InterlockedDecrement(pending);
+}
+
 BOOL CTavrinAdminDoc::InitBusEnumDriver() {
   m_hServerNotifyThread = CreateThread(nullptr, 0, NotifyServerArRmToDriver, this, 0, nullptr);
+  m_bServerThreadUp = m_hServerNotifyThread != nullptr;
   if (!m_hServerNotifyThread) {
     TraceError("CreateThread() func for ServerArRmNotifyThread failed:%d\n", GetLastError());
     return FALSE;
@@ -102,6 +88,7 @@ BOOL CTavrinAdminDoc::InitBusEnumDriver() {
 BOOL CTavrinAdminDoc::InitBusDriver() {
   StopBusDriverThread();  // the thread of a control device that left before this one came
   m_hDeviceNotifyThread = CreateThread(nullptr, 0, NotifyDeviceArRmToDriver, this, 0, nullptr);
+  m_bDeviceThreadUp = m_hDeviceNotifyThread != nullptr;
   if (!m_hDeviceNotifyThread) {
     TraceError("CreateThread() func for ServerArRmNotifyThread failed\n");
     return FALSE;
@@ -111,16 +98,11 @@ BOOL CTavrinAdminDoc::InitBusDriver() {
 
 DWORD WINAPI CTavrinAdminDoc::NotifyServerArRmToDriver(LPVOID param) {
   auto* doc = static_cast<CTavrinAdminDoc*>(param);
-  CFunctionView* view = doc->GetFunctionView();
-  const HWND pane = view ? view->GetSafeHwnd() : nullptr;
-  SERVER_ARRIVALREMOVAL_INFO* table = doc->m_ArrSereverArRmInfo;
+  const HWND pane = doc->m_pPanes ? doc->m_pPanes->GetFunctionWindow() : nullptr;
+  ServerRequestTable& table = doc->m_ServerRequests;
 
   auto sendPass = [&] {
-    for (int index = 0; index < kRequestTableSlots; ++index) {
-      TableLock hold(&doc->m_csServerArRm);
-      SERVER_ARRIVALREMOVAL_INFO& slot = table[index];
-      if (slot.RequestId == 0 || slot.Taken != 0) continue;
-      slot.Taken = 1;
+    table.SendQueued([&](SERVER_ARRIVALREMOVAL_INFO& slot) {
       auto* record = static_cast<SERVER_ARRIVALREMOVAL_INFO*>(std::malloc(sizeof(SERVER_ARRIVALREMOVAL_INFO)));
       bool sent = false;
       if (!record) {
@@ -139,12 +121,14 @@ DWORD WINAPI CTavrinAdminDoc::NotifyServerArRmToDriver(LPVOID param) {
         if (!sent) TraceError("Server Arrival Depature intimation failed:%d\n", GetLastError());
         std::free(record);
       }
-      // A request that did not reach the driver is answered here, so that its slot is released.
+      // A request that did not reach the driver is answered here, so that its slot is released and a
+      // disconnect-everything does not wait for it.
       if (!sent) {
         slot.Status = ARRM_STATUS_FAILED;
         Announce(pane, WM_SERVER_ARRM_ANSWER, slot.RequestId);
+        doc->CountAnswerOff(FALSE);
       }
-    }
+    });
   };
 
   auto collectCycle = [&] {
@@ -163,46 +147,35 @@ DWORD WINAPI CTavrinAdminDoc::NotifyServerArRmToDriver(LPVOID param) {
           Announce(pane, WM_SPECIAL_SERVER_ARRIVED, DBT_DEVICEARRIVAL);
         }
       } else {
-        bool matched = false;
-        DWORD slotServerIp = 0;
-        if (IsSlotRequestId(answer.RequestId)) {
-          TableLock hold(&doc->m_csServerArRm);
-          SERVER_ARRIVALREMOVAL_INFO& slot = table[answer.RequestId - 1];
-          slotServerIp = slot.ServerIp;
-          matched = slot.RequestId == answer.RequestId && slot.ServerIp == answer.ServerIp;
-          if (matched) slot.Status = answer.Status;
-        }
-        if (matched) {
+        SERVER_ARRIVALREMOVAL_INFO slot{};
+        const uint32_t answerIp = answer.ServerIp;
+        if (table.Answer(answer.RequestId, answer.Status,
+                         [answerIp](const SERVER_ARRIVALREMOVAL_INFO& s) { return s.ServerIp == answerIp; }, &slot)) {
           TraceInfo(
               "NotifyServerArRmToDriver: Collecting response - Serverip=%x, pServerARInfo_IP=%x, Status=%x, Index:%x\n",
-              slotServerIp, static_cast<DWORD>(answer.ServerIp), static_cast<DWORD>(answer.Status),
-              static_cast<DWORD>(answer.RequestId));
+              static_cast<DWORD>(slot.ServerIp), static_cast<DWORD>(answer.ServerIp),
+              static_cast<DWORD>(answer.Status), static_cast<DWORD>(answer.RequestId));
           Announce(pane, WM_SERVER_ARRM_ANSWER, answer.RequestId);
         } else {
           TraceError("NotifyServerArRmToDriver:ERROR Updating response for other Server\n");
         }
       }
-      CountAnswer(&doc->m_lDisconnectAll, &doc->m_nPendingServerRsp);
+      doc->CountAnswerOff(FALSE);
       if (!(answer.Status & ARRM_STATUS_MORE)) return;
     }
   };
 
-  return RunNotifyLoop(kServerTexts, doc->ServerArRmEvent, doc->BusEnumRspEvent, doc->BusEnumDrvrCloseEvent, sendPass,
+  return RunNotifyLoop(kServerTexts, table.Event(), doc->BusEnumRspEvent, doc->BusEnumDrvrCloseEvent, sendPass,
                        collectCycle);
 }
 
 DWORD WINAPI CTavrinAdminDoc::NotifyDeviceArRmToDriver(LPVOID param) {
   auto* doc = static_cast<CTavrinAdminDoc*>(param);
-  CFunctionView* view = doc->GetFunctionView();
-  const HWND pane = view ? view->GetSafeHwnd() : nullptr;
-  DEVICE_ARRIVALREMOVAL_INFO* table = doc->m_ArrDeviceArRmInfo;
+  const HWND pane = doc->m_pPanes ? doc->m_pPanes->GetFunctionWindow() : nullptr;
+  DeviceRequestTable& table = doc->m_DeviceRequests;
 
   auto sendPass = [&] {
-    for (int index = 0; index < kRequestTableSlots; ++index) {
-      TableLock hold(&doc->m_csDeviceArRm);
-      DEVICE_ARRIVALREMOVAL_INFO& slot = table[index];
-      if (slot.RequestId == 0 || slot.Taken != 0) continue;
-      slot.Taken = 1;
+    table.SendQueued([&](DEVICE_ARRIVALREMOVAL_INFO& slot) {
       bool sent = false;
       if (slot.Length != DEVICE_ARRIVALREMOVAL_INFO_LENGTH) {
         // The record is sent as long as its Length says: any other length than the record's own is refused.
@@ -231,8 +204,9 @@ DWORD WINAPI CTavrinAdminDoc::NotifyDeviceArRmToDriver(LPVOID param) {
       if (!sent) {
         slot.ArRmStatus = ARRM_STATUS_FAILED;
         Announce(pane, WM_DEVICE_ARRM_ANSWER, slot.RequestId);
+        doc->CountAnswerOff(TRUE);
       }
-    }
+    });
   };
 
   auto collectCycle = [&] {
@@ -245,29 +219,26 @@ DWORD WINAPI CTavrinAdminDoc::NotifyDeviceArRmToDriver(LPVOID param) {
       }
       const DEVICE_ARRIVALREMOVAL_INFO answer = *buffer;  // the fetch checked its length
       std::free(buffer);
-      bool matched = false;
-      int slotPort = 0;
-      if (IsSlotRequestId(answer.RequestId)) {
-        TableLock hold(&doc->m_csDeviceArRm);
-        DEVICE_ARRIVALREMOVAL_INFO& slot = table[answer.RequestId - 1];
-        slotPort = slot.PortNum;
-        matched = slot.RequestId == answer.RequestId && slot.ServerIp == answer.ServerIp &&
-                  slot.PortNum == answer.PortNum;
-        if (matched) slot.ArRmStatus = answer.ArRmStatus;
-      }
-      if (matched) {
+      DEVICE_ARRIVALREMOVAL_INFO slot{};
+      const uint32_t answerIp = answer.ServerIp;
+      const uint16_t answerPort = answer.PortNum;
+      if (table.Answer(answer.RequestId, answer.ArRmStatus,
+                       [answerIp, answerPort](const DEVICE_ARRIVALREMOVAL_INFO& s) {
+                         return s.ServerIp == answerIp && s.PortNum == answerPort;
+                       },
+                       &slot)) {
         Announce(pane, WM_DEVICE_ARRM_ANSWER, answer.RequestId);
-        CountAnswer(&doc->m_lDisconnectAll, &doc->m_nPendingDeviceRsp);
+        doc->CountAnswerOff(TRUE);
       } else {
         // Dropped; the answers queued behind it are still fetched.
         TraceError("NotifyDeviceArRmToDriver :Response for wrongDeviceArrivalRemoval Index %d\n",
                    static_cast<int>(answer.RequestId));
-        TraceError("Port:%d Reponse for port no:%d\n", slotPort, static_cast<int>(answer.PortNum));
+        TraceError("Port:%d Reponse for port no:%d\n", static_cast<int>(slot.PortNum), static_cast<int>(answer.PortNum));
       }
       if (!(answer.ArRmStatus & ARRM_STATUS_MORE)) return;
     }
   };
 
-  return RunNotifyLoop(kDeviceTexts, doc->m_hDeviceArRmEvent, doc->BusRspEvent, doc->BusDrvrCloseEvent, sendPass,
+  return RunNotifyLoop(kDeviceTexts, table.Event(), doc->BusRspEvent, doc->BusDrvrCloseEvent, sendPass,
                        collectCycle);
 }

@@ -54,8 +54,31 @@ void CLogFile::Open(const char* moduleName, const char* path, BOOL truncate, BOO
   WriteStartBanner();
 }
 
+void CLogFile::StartNewFile() {
+  std::fclose(m_pFile);
+  m_pFile = nullptr;
+  SetFileAttributes(m_szPath, FILE_ATTRIBUTE_NORMAL);
+  DeleteFile(m_szPath);
+  m_pFile = tavrin::OpenCrtFile(m_szPath, "a+");
+  if (!m_pFile) return;
+  m_bStarting = true;
+  WriteHeader();
+  WriteStartBanner();
+  m_bStarting = false;
+}
+
 void CLogFile::Write(const char* text) {
   if (!m_bEnabled || !m_pFile) return;
+  if (m_dwMaxSize != 0 && !m_bStarting) {
+    // Each "\n" takes two bytes in the file.
+    size_t bytes = 0;
+    for (const char* c = text; *c; ++c) bytes += *c == '\n' ? 2 : 1;
+    const long size = std::ftell(m_pFile);
+    if (size > 0 && static_cast<unsigned long>(size) + bytes > m_dwMaxSize) {
+      StartNewFile();
+      if (!m_pFile) return;
+    }
+  }
   // With buffered output a failure may show only at the flush: both count as a failed write.
   bool failed = std::fprintf(m_pFile, "%s", text) < 0;
   failed = std::fflush(m_pFile) != 0 || failed;

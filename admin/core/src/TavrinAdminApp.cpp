@@ -8,8 +8,6 @@
 #include "admin/TavrinAdminView.h"
 #include "admin/Trace.h"
 #include "admin/menus/NewMenu.h"
-#include "admin/ui/MainFrame.h"
-#include "admin/ui/SplashScreenWnd.h"
 #include "win32/registry.h"
 #include "win32/shell.h"
 
@@ -21,7 +19,7 @@ CTavrinAdminApp* g_adminApp = nullptr;
 
 CTavrinAdminApp* GetAdminApp() { return g_adminApp; }
 
-CTavrinAdminApp::CTavrinAdminApp() {
+CTavrinAdminApp::CTavrinAdminApp(IAdminShell* shell) : m_pShell(shell) {
   RegisterAdminStrings();
   g_adminApp = this;
 }
@@ -55,14 +53,16 @@ BOOL CTavrinAdminApp::InitInstance() {
 
   CCommandLineInfo splashInfo;
   ParseCommandLine(splashInfo);
-  CSplashScreenWnd::SetEnabled(splashInfo.m_bShowSplash);
+  if (m_pShell) m_pShell->EnableSplashScreen(splashInfo.m_bShowSplash);
 
   if (!InitLogAndParameters()) return FALSE;
 
   SetRegistryKey("Local AppWizard-Generated Applications");
   LoadStdProfileSettings(4);
 
-  AddDocTemplate(new CSingleDocTemplate(IDR_MAINFRAME, RUNTIME_CLASS(CTavrinAdminDoc), RUNTIME_CLASS(CMainFrame),
+  // The main frame (and its panes) come from the user interface; without one there is nothing to show.
+  if (!m_pShell) return FALSE;
+  AddDocTemplate(new CSingleDocTemplate(IDR_MAINFRAME, RUNTIME_CLASS(CTavrinAdminDoc), m_pShell->GetMainFrameClass(),
                                         RUNTIME_CLASS(CTavrinAdminView)));
 
   CCommandLineInfo cmdInfo;
@@ -81,7 +81,7 @@ BOOL CTavrinAdminApp::InitInstance() {
   CTavrinAdminDoc* document = GetDocument();
   HANDLE shutDownEvent = CreateEvent(nullptr, TRUE, FALSE, kShutDownEventName);
   if (!shutDownEvent) TraceError("CreateEvent() Shutdown event failed.\n");
-  if (document) document->AppExitEvent = shutDownEvent;
+  if (document) document->SetAppExitEvent(shutDownEvent);
 
   StartExitMonitorThread(document);
   return TRUE;
@@ -95,11 +95,9 @@ int CTavrinAdminApp::ExitInstance() {
 }
 
 BOOL CTavrinAdminApp::PreTranslateMessage(MSG* msg) {
-  if (CSplashScreenWnd::HideOnInput(msg)) return TRUE;
+  if (m_pShell && m_pShell->PreTranslateMessage(msg)) return TRUE;
   return CWinApp::PreTranslateMessage(msg);
 }
-
-CMainFrame* CTavrinAdminApp::GetMainFrame() const { return static_cast<CMainFrame*>(m_pMainWnd); }
 
 void CTavrinAdminApp::SetDocument(CTavrinAdminDoc* document) {
   if (!document) StopExitMonitor();
@@ -196,7 +194,7 @@ DWORD WINAPI CTavrinAdminApp::ExitMonitorTh(LPVOID param) {
   CTavrinAdminApp* app = GetAdminApp();
   TraceInfo("ExitMonitorTh ==>\n");
   // A null document or shutdown event makes the wait fail: the thread then ends at once.
-  const HANDLE handles[2] = {document ? document->AppExitEvent : nullptr, app->m_hExitMonitorStop};
+  const HANDLE handles[2] = {document ? document->GetAppExitEvent() : nullptr, app->m_hExitMonitorStop};
   if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) {
     TraceInfo("ExitMonitorTh >> AppExitEvent signalled...\n");
     if (document->IsDeviceMappingStarted()) document->StopDeviceMapping(FALSE);

@@ -6,9 +6,6 @@
 #include "admin/TavrinAdminApp.h"
 #include "win32/security.h"
 #include "admin/comm/DocServices.h"
-#include "admin/ui/BottemFormView.h"
-#include "admin/ui/DetailsFormView.h"
-#include "admin/ui/MainFrame.h"
 #include "admin/util/Utilities.h"
 #include "win32/user.h"
 
@@ -51,23 +48,82 @@ void CTavrinAdminDoc::OnCloseDocument() {
 void CTavrinAdminDoc::OnStopDeviceMapping() { StopDeviceMapping(TRUE); }
 
 void CTavrinAdminDoc::AddDeviceMappingLog(CString text) {
-  if (m_pBottemFormView) m_pBottemFormView->AddDeviceMappingLog(text);
+  if (m_pPanes) m_pPanes->AddDeviceMappingLog(text);
 }
 
 void CTavrinAdminDoc::AddServerManagerLog(CString text) {
-  if (m_pBottemFormView) m_pBottemFormView->AddServerManagerLog(text);
+  if (m_pPanes) m_pPanes->AddServerManagerLog(text);
 }
 
 void CTavrinAdminDoc::ClearServerDetails() {
-  if (m_pDetailsFormView) m_pDetailsFormView->ClearServerDetails();
+  if (m_pPanes) m_pPanes->ClearServerDetails();
 }
 
 void CTavrinAdminDoc::ShowDeviceDetails(CString strIP, WORD wPort) {
-  if (m_pDetailsFormView) m_pDetailsFormView->ShowDeviceDetails(strIP, wPort);
+  if (m_pPanes) m_pPanes->ShowDeviceDetails(strIP, wPort);
 }
 
 void CTavrinAdminDoc::ShowServerManagerDetails(CString strIP) {
-  if (m_pDetailsFormView) m_pDetailsFormView->ShowServerManagerDetails(strIP);
+  if (m_pPanes) m_pPanes->ShowServerManagerDetails(strIP);
+}
+
+void CTavrinAdminDoc::SetStatusText(LPCSTR text) {
+  if (m_pPanes) m_pPanes->SetStatusText(text);
+}
+
+int CTavrinAdminDoc::ShowMessageBox(LPCSTR text, UINT style) {
+  return m_pPanes ? m_pPanes->ShowMessageBox(text, style) : ::MessageBox(nullptr, text, kAdminAppTitle, style);
+}
+
+void CTavrinAdminDoc::ForEachServer(const std::function<void(ServerPresenceEntry&)>& visit) {
+  if (!m_bLocksReady) return;
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
+  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position;) visit(m_ServerPresenceList.GetNext(position));
+}
+
+void CTavrinAdminDoc::ForEachDevice(const std::function<void(DeviceEntry&)>& visit) {
+  if (!m_bLocksReady) return;
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
+  for (POSITION position = m_DeviceList.GetHeadPosition(); position;) visit(m_DeviceList.GetNext(position));
+}
+
+int CTavrinAdminDoc::GetServerCount() {
+  if (!m_bLocksReady) return 0;
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
+  return m_ServerPresenceList.GetCount();
+}
+
+int CTavrinAdminDoc::GetDeviceCount() {
+  if (!m_bLocksReady) return 0;
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
+  return m_DeviceList.GetCount();
+}
+
+BOOL CTavrinAdminDoc::GetDevice(LPCSTR address, WORD port, DeviceEntry* out) {
+  if (!m_bLocksReady) return FALSE;
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
+  POSITION position = GetDevicePosition(address, port);
+  if (!position) return FALSE;
+  *out = m_DeviceList.GetAt(position);
+  return TRUE;
+}
+
+void CTavrinAdminDoc::Refresh(const std::function<void()>& showServers, const std::function<void()>& showDevices) {
+  if (!m_bLocksReady) return;
+  // Without the kernel host nothing can be announced: the lists wait for it as they are.
+  if (m_bKernelHostLost && !LookForKernelHost()) return;
+  {
+    tavrin::CriticalSectionGuard hold(m_csServerPresence);
+    if (!m_ServerPresenceList.IsEmpty()) {
+      CheckServerArrivalRemoval();
+      if (showServers) showServers();
+    }
+  }
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
+  if (!m_DeviceList.IsEmpty()) {
+    CheckDeviceDeparture();
+    if (showDevices) showDevices();
+  }
 }
 
 // The list services below find nothing while mapping is off: the lists and their locks exist only while it runs.
@@ -88,17 +144,11 @@ BOOL CTavrinAdminDoc::CanRemoveServer(CString strIP) {
 
 BOOL CTavrinAdminDoc::FindServerPresence(CString strIP, ServerPresenceEntry* out) {
   if (!m_bLocksReady) return FALSE;
-  EnterCriticalSection(&m_csServerPresence);
-  BOOL found = FALSE;
-  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position && !found;) {
-    const ServerPresenceEntry& entry = m_ServerPresenceList.GetNext(position);
-    if (std::strncmp(entry.ServerIp, strIP, sizeof entry.ServerIp) == 0) {
-      *out = entry;
-      found = TRUE;
-    }
-  }
-  LeaveCriticalSection(&m_csServerPresence);
-  return found;
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
+  POSITION position = m_ServerPresenceList.Find(strIP.str());
+  if (!position) return FALSE;
+  *out = m_ServerPresenceList.GetAt(position);
+  return TRUE;
 }
 
 BOOL CTavrinAdminDoc::FindDiscoveredServer(CString strIP, ServerDiscoveryRecord* out) {
@@ -142,16 +192,14 @@ BOOL DispatchWaiting(HWND window) {
 }  // namespace
 
 void CTavrinAdminDoc::PumpMessages() {
-  CTavrinAdminApp* app = GetAdminApp();
-  CMainFrame* frame = app ? app->GetMainFrame() : nullptr;
-  HWND mainWindow = frame ? frame->GetSafeHwnd() : nullptr;
+  HWND mainWindow = m_pPanes ? m_pPanes->GetMainWindow() : nullptr;
   if (mainWindow && !DispatchWaiting(mainWindow)) return;
   DispatchWaiting(nullptr);
 }
 
-void CTavrinAdminDoc::SleepPumping(int seconds) {
-  for (int step = 0; step < seconds * 10; ++step) {
-    Sleep(100);
+void CTavrinAdminDoc::SleepPumping(DWORD milliseconds) {
+  for (DWORD slept = 0; slept < milliseconds; slept += 100) {
+    Sleep(milliseconds - slept < 100 ? milliseconds - slept : 100);
     PumpMessages();
   }
 }

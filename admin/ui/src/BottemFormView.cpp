@@ -7,7 +7,6 @@
 IMPLEMENT_DYNCREATE(CBottemFormView, CView)
 
 void CBottemFormView::OnDestroy() {
-  if (auto* doc = static_cast<CTavrinAdminDoc*>(GetDocument())) doc->SetBottemFormView(nullptr);
   CView::OnDestroy();
 }
 
@@ -30,7 +29,6 @@ void AddRow(std::vector<LogRow>& rows, const char* timeFormat, LPCSTR text) {
 
 void CBottemFormView::OnInitialUpdate() {
   CView::OnInitialUpdate();
-  if (auto* doc = static_cast<CTavrinAdminDoc*>(GetDocument())) doc->SetBottemFormView(this);
 }
 
 void CBottemFormView::AddDeviceMappingLog(LPCSTR text) {

@@ -7,13 +7,11 @@
 IMPLEMENT_DYNCREATE(CDetailsFormView, CView)
 
 void CDetailsFormView::OnDestroy() {
-  if (auto* doc = static_cast<CTavrinAdminDoc*>(GetDocument())) doc->SetDetailsFormView(nullptr);
   CView::OnDestroy();
 }
 
 void CDetailsFormView::OnInitialUpdate() {
   CView::OnInitialUpdate();
-  if (auto* doc = static_cast<CTavrinAdminDoc*>(GetDocument())) doc->SetDetailsFormView(this);
 }
 
 void CDetailsFormView::ShowDeviceDetails(LPCSTR serverIp, WORD port) {
@@ -24,11 +22,12 @@ void CDetailsFormView::ShowDeviceDetails(LPCSTR serverIp, WORD port) {
   row.Format("USB Port: %d", port);
   rows.push_back(row);
   auto* doc = static_cast<CTavrinAdminDoc*>(GetDocument());
-  if (doc && doc->AreLocksReady()) {
-    EnterCriticalSection(&doc->m_csDeviceList);
-    for (POSITION position = doc->m_DeviceList.GetHeadPosition(); position;) {
-      const DeviceEntry& device = doc->m_DeviceList.GetNext(position);
-      if (device.PortNum != port || std::strncmp(device.ServerIp, serverIp, sizeof device.ServerIp) != 0) continue;
+  bool found = false;
+  if (doc) {
+    doc->ForEachDevice([&](const DeviceEntry& device) {
+      if (found || device.PortNum != port || std::strncmp(device.ServerIp, serverIp, sizeof device.ServerIp) != 0)
+        return;
+      found = true;
       row.Format("Vendor ID: 0x%04X", device.Vid);
       rows.push_back(row);
       row.Format("Product ID: 0x%04X", device.Pid);
@@ -37,9 +36,7 @@ void CDetailsFormView::ShowDeviceDetails(LPCSTR serverIp, WORD port) {
         row.Format("Product: %s", device.ProductString);
         rows.push_back(row);
       }
-      break;
-    }
-    LeaveCriticalSection(&doc->m_csDeviceList);
+    });
   }
   std::lock_guard hold(m_lock);
   m_DeviceDetails = std::move(rows);

@@ -12,46 +12,11 @@
 
 IMPLEMENT_DYNCREATE(CFunctionView, CView)
 
-void CFunctionView::OnDestroy() {
-  if (auto* doc = static_cast<CTavrinAdminDoc*>(GetDocument())) doc->SetFunctionView(nullptr);
-  CView::OnDestroy();
-}
-
 namespace {
 
-// A network-order IPv4 address as dotted text.
-CString DottedIp(uint32_t networkOrder) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&networkOrder);
-  CString text;
-  text.Format("%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-  return text;
-}
-
-CMainFrame* MainFrame() {
-  CTavrinAdminApp* app = GetAdminApp();
-  return app ? app->GetMainFrame() : nullptr;
-}
-
-// A result text: the status line, the Device Mapping log and the trace log.
-void ReportResult(CTavrinAdminDoc* doc, const CString& text) {
-  if (CMainFrame* frame = MainFrame()) frame->SetStatusText(text);
-  doc->AddDeviceMappingLog(text);
-  TraceInfo("%s\n", text.GetString());
-}
-
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
-  ~Lock() { LeaveCriticalSection(lock_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CRITICAL_SECTION* lock_;
-};
-
-// Replaces the bits `from` of a status by `to`.
-DWORD Fold(DWORD status, DWORD from, DWORD to) { return (status & from) ? ((status & ~from) | to) : status; }
+constexpr COLORREF kColourLoading = 0xB59300;    // RGB(0x00, 0x93, 0xB5)
+constexpr COLORREF kColourUnloading = 0x2DB155;  // RGB(0x55, 0xB1, 0x2D)
+constexpr int kStateFont = 2;
 
 bool IsBusDriverNotice(LPARAM broadcast) {
   if (broadcast == 0) return true;  // WM_USER+15: the special server's confirmation carries no record
@@ -76,99 +41,18 @@ const mfc::MessageMap* CFunctionView::GetMessageMap() const {
 
 CTavrinAdminDoc* CFunctionView::GetDocument() const { return static_cast<CTavrinAdminDoc*>(m_pDocument); }
 
-void CFunctionView::OnInitialUpdate() {
-  CView::OnInitialUpdate();
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->SetFunctionView(this);
-}
+void CFunctionView::OnInitialUpdate() { CView::OnInitialUpdate(); }
 
 LRESULT CFunctionView::OnUpdateServerListStatus(WPARAM requestId, LPARAM) {
   CTavrinAdminDoc* doc = GetDocument();
-  // An answer that arrives after the stop's clean-up has no table left to read.
-  if (!doc || !doc->AreLocksReady() || requestId < 1 || requestId > kRequestTableSlots) return 1;
-  SERVER_ARRIVALREMOVAL_INFO slot;
-  {
-    Lock hold(&doc->m_csServerArRm);
-    slot = doc->m_ArrSereverArRmInfo[requestId - 1];
-  }
-  if (slot.RequestId != requestId) return 1;  // released already
-  const CString serverIp = DottedIp(slot.ServerIp);
-  DWORD status = slot.Status & ~ARRM_STATUS_MORE;
-  {
-    Lock hold(&doc->m_csServerPresence);
-    for (POSITION position = doc->m_ServerPresenceList.GetHeadPosition(); position;) {
-      ServerPresenceEntry& entry = doc->m_ServerPresenceList.GetNext(position);
-      if (std::strncmp(entry.ServerIp, serverIp, sizeof entry.ServerIp) != 0) continue;
-      status = Fold(status, ARRM_STATUS_ALREADY_PRESENT | ARRM_STATUS_NOT_PRESENT, ARRM_STATUS_SUCCESS);
-      entry.RequestStatus = status;
-      break;
-    }
-    RefreshServerList();
-  }
-  UINT textId = 0;
-  if (status & ARRM_STATUS_FAILED) {
-    textId = slot.Arrival ? IDS_SERVER_ARRIVAL_FAILED : IDS_SERVER_DEPARTURE_FAILED;
-  } else if (status & ARRM_STATUS_SUCCESS) {
-    textId = slot.Arrival ? IDS_SERVER_ARRIVAL_DONE : IDS_SERVER_DEPARTURE_DONE;
-  }
-  if (textId) {
-    CString format, text;
-    format.LoadString(textId);
-    text.Format(format, serverIp.GetString());
-    ReportResult(doc, text);
-  }
-  Lock hold(&doc->m_csServerArRm);
-  SERVER_ARRIVALREMOVAL_INFO& live = doc->m_ArrSereverArRmInfo[requestId - 1];
-  if (live.RequestId == requestId) std::memset(&live, 0, sizeof live);
+  if (!doc) return 1;
+  doc->OnServerAnswer(static_cast<DWORD>(requestId));
+  RefreshServerList();
   return 1;
 }
 
 LRESULT CFunctionView::OnDeviceArRmResponse(WPARAM requestId, LPARAM) {
-  CTavrinAdminDoc* doc = GetDocument();
-  if (!doc || !doc->AreLocksReady() || requestId < 1 || requestId > kRequestTableSlots) return 1;
-  DEVICE_ARRIVALREMOVAL_INFO slot;
-  {
-    Lock hold(&doc->m_csDeviceArRm);
-    slot = doc->m_ArrDeviceArRmInfo[requestId - 1];
-  }
-  if (slot.RequestId != requestId) return 1;
-  const CString serverIp = DottedIp(slot.ServerIp);
-  const WORD port = slot.PortNum;
-  DWORD status = slot.ArRmStatus & ~ARRM_STATUS_MORE;
-  if (slot.Arrival) {
-    status = (status & ARRM_STATUS_ALREADY_PRESENT)
-                 ? Fold(status, ARRM_STATUS_ALREADY_PRESENT, ARRM_STATUS_SUCCESS)
-                 : Fold(status, ARRM_STATUS_SERVER_NOT_FOUND, ARRM_STATUS_FAILED);
-  } else {
-    status = Fold(status, ARRM_STATUS_NOT_PRESENT | ARRM_STATUS_SERVER_NOT_FOUND, ARRM_STATUS_SUCCESS);
-  }
-  {
-    Lock hold(&doc->m_csDeviceList);
-    for (POSITION position = doc->m_DeviceList.GetHeadPosition(); position;) {
-      DeviceEntry& device = doc->m_DeviceList.GetNext(position);
-      if (device.PortNum != port || std::strncmp(device.ServerIp, serverIp, sizeof device.ServerIp) != 0) continue;
-      device.State = slot.Arrival ? DEVICE_STATE_CONNECTED : DEVICE_STATE_DISCONNECTED;
-      device.RequestStatus = status;
-      device.ConnectionLost = 0;
-      break;
-    }
-  }
-  const char* format = nullptr;
-  if (status & ARRM_STATUS_FAILED) {
-    format = slot.Arrival ? "Device %s : %d Connect Intimation Failed!" : "Device %s : %d DisconnectIntimation Failed!";
-  } else if (status & ARRM_STATUS_SUCCESS) {
-    format = slot.Arrival ? "Device %s : %d Connect Intimation Successful" : "Device %s : %d Disconnect Intimation Successful";
-  }
-  if (format) {
-    CString text;
-    text.Format(format, serverIp.GetString(), port);
-    ReportResult(doc, text);
-  }
-  Lock hold(&doc->m_csDeviceArRm);
-  DEVICE_ARRIVALREMOVAL_INFO& live = doc->m_ArrDeviceArRmInfo[requestId - 1];
-  if (live.RequestId == requestId) {
-    std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(live.Ids)));
-    std::memset(&live, 0, sizeof live);
-  }
+  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnDeviceAnswer(static_cast<DWORD>(requestId));
   return 1;
 }
 
@@ -178,53 +62,14 @@ LRESULT CFunctionView::OnDeviceChange(WPARAM event, LPARAM broadcast) {
   if (!doc || !doc->IsDeviceMappingStarted() || doc->IsStopRunning()) return TRUE;
   if (event == DBT_DEVICEARRIVAL && IsBusDriverNotice(broadcast)) {
     TraceInfo("OnDeviceChange() : DBT_DEVICEARRIVAL ==>\n");
-    OnBusDriverArrival(broadcast == 0);
+    if (doc->OnControlDeviceArrival(broadcast == 0)) SetTimer(kBusUpTimer, doc->GetPauses().BusUpDelayMs);
     TraceInfo("OnDeviceChange() DBT_DEVICEARRIVAL <==\n");
   } else if (event == DBT_DEVICEREMOVECOMPLETE && IsBusDriverNotice(broadcast)) {
     TraceInfo("OnDeviceChange() : DBT_DEVICEREMOVECOMPLETE ==>\n");
-    OnBusDriverRemoval();
+    doc->OnControlDeviceRemoval();
     TraceInfo("OnDeviceChange() : DBT_DEVICEREMOVECOMPLETE <==\n");
   }
   return TRUE;
-}
-
-void CFunctionView::OnBusDriverArrival(BOOL confirmation) {
-  CTavrinAdminDoc* doc = GetDocument();
-  // The control device is announced twice (the enumerator's confirmation and the interface notice): the
-  // first one that finds it opens it.
-  if (doc->m_nBusInterfaceArrivals != 0) return;
-  if (!doc->m_objBus.Open()) {
-    if (confirmation) {
-      // The enumerator confirms when it has made the node; the bus driver may not have started on it
-      // yet. Its interface notice follows and opens it then.
-      TraceInfo("OnDeviceChange() >> control device not started yet\n");
-      return;
-    }
-    ++doc->m_nBusInterfaceArrivals;
-    const char* text = "OnDeviceChange() >> OpenBusDriver Failed!! \n";
-    TraceError("%s", text);
-    if (CMainFrame* frame = MainFrame()) frame->ShowMessageBox(text, MB_ICONSTOP, 0);
-    if (!doc->SpecialServerArrivalRemoval(FALSE)) {
-      TraceError("OnDeviceChange() >> SpecialServerArrivalRemoval Failed!! \n");
-    }
-    return;
-  }
-  ++doc->m_nBusInterfaceArrivals;
-  if (doc->InitBusDriver()) {
-    SetTimer(kBusUpTimer, 1000);
-  } else {
-    TraceError("OnDeviceChange() >> InitBusDriver Failed!! \n");
-  }
-}
-
-void CFunctionView::OnBusDriverRemoval() {
-  CTavrinAdminDoc* doc = GetDocument();
-  if (doc->m_nBusInterfaceArrivals == 0) return;  // never opened
-  doc->m_nBusInterfaceArrivals = 0;
-  // The device thread uses the link: it ends before the link is closed.
-  doc->StopBusDriverThread();
-  doc->m_objBus.Close();
-  TraceInfo("OnDeviceChange() >> DBT_DEVICEREMOVAL Count %d\n", doc->m_nBusInterfaceArrivals);
 }
 
 void CFunctionView::OnTimer(UINT_PTR id) {
@@ -232,27 +77,11 @@ void CFunctionView::OnTimer(UINT_PTR id) {
   if (!doc) return;
   if (id == kBusUpTimer) {
     KillTimer(kBusUpTimer);
-    if (!doc->m_hDetectServerThread) {
-      doc->m_hDetectServerThread = CreateThread(nullptr, 0, &CTavrinAdminDoc::DetectServer, this, 0, nullptr);
-      if (!doc->m_hDetectServerThread) TraceInfo("CreateThread() func failed\n");
-    }
-    doc->StartPrinterMonitors();
+    doc->OnBusUp();
     CTavrinAdminApp* app = GetAdminApp();
     SetTimer(kRefreshTimer, app ? app->AppGuiRefreshPeriod : 5000);
   } else if (id == kRefreshTimer) {
-    if (!doc->AreLocksReady()) return;
-    {
-      Lock hold(&doc->m_csServerPresence);
-      if (!doc->m_ServerPresenceList.IsEmpty()) {
-        doc->CheckServerArrivalRemoval();
-        RefreshServerList();
-      }
-    }
-    Lock hold(&doc->m_csDeviceList);
-    if (!doc->m_DeviceList.IsEmpty()) {
-      doc->CheckDeviceDeparture();
-      RefreshDeviceTree();
-    }
+    doc->Refresh([this] { RefreshServerList(); }, [this] { RefreshDeviceTree(); });
   } else if (id == kStartMappingTimer) {
     KillTimer(kStartMappingTimer);
     doc->StartDeviceMapping();
@@ -262,11 +91,37 @@ void CFunctionView::OnTimer(UINT_PTR id) {
 LRESULT CFunctionView::OnStatusTextId(WPARAM stringId, LPARAM) {
   CString text;
   text.LoadString(static_cast<UINT>(stringId));
-  if (CMainFrame* frame = MainFrame()) frame->SetStatusText(text);
+  if (CTavrinAdminDoc* doc = GetDocument()) doc->SetStatusText(text);
   return 1;
 }
 
 LRESULT CFunctionView::OnRunStopDeviceMapping(WPARAM askUser, LPARAM) {
   if (CTavrinAdminDoc* doc = GetDocument()) doc->StopDeviceMapping(static_cast<BOOL>(askUser));
   return 0;
+}
+
+BOOL CFunctionView::GetSelectedDevice(CString* serverIp, WORD* port, CString* state) {
+  if (m_nSelectedServer < 0 || m_nSelectedDevice < 0 || m_nSelectedServer >= static_cast<int>(m_DeviceTree.size()))
+    return FALSE;
+  const TreeServerItem& serverRow = m_DeviceTree[m_nSelectedServer];
+  if (m_nSelectedDevice >= static_cast<int>(serverRow.Devices.size())) return FALSE;
+  const TreeDeviceItem& row = serverRow.Devices[m_nSelectedDevice];
+  GetServerIPFromItem(&serverRow, *serverIp);
+  *port = static_cast<WORD>(atoi(row.Port));
+  *state = row.State;
+  return TRUE;
+}
+
+void CFunctionView::MarkSelectedDevice(BOOL requestQueued, BOOL connecting) {
+  if (m_nSelectedServer < 0 || m_nSelectedDevice < 0 || m_nSelectedServer >= static_cast<int>(m_DeviceTree.size()))
+    return;
+  TreeServerItem& serverRow = m_DeviceTree[m_nSelectedServer];
+  if (m_nSelectedDevice >= static_cast<int>(serverRow.Devices.size())) return;
+  TreeDeviceItem& row = serverRow.Devices[m_nSelectedDevice];
+  if (requestQueued) {
+    row.State = connecting ? "Loading..." : "Unloading...";
+    row.Image = 2;
+    row.StateColor = connecting ? kColourLoading : kColourUnloading;
+  }
+  row.StateFont = kStateFont;
 }

@@ -99,8 +99,7 @@ void CFunctionView::RefreshServerList() {
   CTavrinAdminDoc* doc = GetDocument();
   if (!doc) return;
   std::unordered_map<std::string, size_t> rows = ServerRowsByIp();
-  for (POSITION position = doc->m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
-    const ServerPresenceEntry& server = doc->m_ServerPresenceList.GetNext(position);
+  doc->ForEachServer([&](const ServerPresenceEntry& server) {
     const std::string ip(server.ServerIp, strnlen(server.ServerIp, sizeof server.ServerIp));
     const CString text = CString(ip) + " ( " + ServerStateText(*doc, server) + " )";
     auto row = rows.find(ip);
@@ -110,29 +109,32 @@ void CFunctionView::RefreshServerList() {
     } else if (!(m_DeviceTree[row->second].Text == text)) {
       m_DeviceTree[row->second].Text = text;
     }
-  }
+  });
 }
 
 void CFunctionView::RefreshDeviceTree() {
   CTavrinAdminDoc* doc = GetDocument();
   if (!doc) return;
   const std::unordered_map<std::string, size_t> rows = ServerRowsByIp();
-  for (POSITION position = doc->m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    DeviceEntry& device = doc->m_DeviceList.GetNext(position);
+  doc->ForEachDevice([&](DeviceEntry& device) {
     const std::string ip(device.ServerIp, strnlen(device.ServerIp, sizeof device.ServerIp));
     TreeServerItem* server = nullptr;
+    bool serverGone = true;  // no row, or its departure was answered
     if (auto row = rows.find(ip); row != rows.end()) {
       TreeServerItem& candidate = m_DeviceTree[row->second];
       if (candidate.Text.Find("( Loaded Successfully )") >= 0 || candidate.Text.Find("( Unloading... )") >= 0)
         server = &candidate;
+      serverGone = candidate.Text.Find("( Unload Success )") >= 0 || candidate.Text.Find("( Unload Failed )") >= 0;
     }
     if (server == nullptr) {
-      TraceInfo("Error : Element not deleted even though it is not alive\n");
-      continue;
+      // A server whose arrival is still under way shows its devices later; only a device that outlives
+      // its server is an error.
+      if (serverGone) TraceInfo("Error : Element not deleted even though it is not alive\n");
+      return;
     }
     if (device.ProductStringState != 2) {
       TraceInfo("Could not get iProduct for Serer:%s\n", ip.c_str());
-      continue;
+      return;
     }
     CString name;
     if (device.ProductStringLength != 0 && device.ProductString != nullptr)
@@ -172,7 +174,7 @@ void CFunctionView::RefreshDeviceTree() {
     }
     row->StateFont = kDeviceRowFont;
     device.SeenCount = 0;  // the next broadcasts count it up again
-  }
+  });
 }
 
 void CFunctionView::DeleteDeviceItem(const DeviceEntry& device) {

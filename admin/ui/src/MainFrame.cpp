@@ -7,6 +7,8 @@
 #include "admin/ui/DetailsFormView.h"
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/SplashScreenWnd.h"
+#include "admin/ui/UIThread.h"
+#include "admin/util/Utilities.h"
 #include "win32/shell.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CFrameWnd)
@@ -28,6 +30,9 @@ int CMainFrame::OnCreate(LPCREATESTRUCT createStruct) {
 }
 
 void CMainFrame::OnDestroy() {
+  // The panes go after this: the document stops reporting to them first.
+  if (m_pDocument && m_pDocument->GetPanes() == this) m_pDocument->SetPanes(nullptr);
+  m_pDocument = nullptr;
   CSplashScreenWnd::HideSplashScreen();
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_DELETE);
   CFrameWnd::OnDestroy();
@@ -49,12 +54,20 @@ BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* con
   if (!CFrameWnd::OnCreateClient(createStruct, context)) return FALSE;
   if (!context) return TRUE;
   UINT paneId = 0xE901;  // after the document's own view
+  CWnd* panes[3] = {};
+  int made = 0;
   for (const CRuntimeClass* pane :
        {RUNTIME_CLASS(CFunctionView), RUNTIME_CLASS(CBottemFormView), RUNTIME_CLASS(CDetailsFormView)}) {
     CCreateContext paneContext = *context;
     paneContext.m_pNewViewClass = pane;
-    if (!CreateView(&paneContext, paneId++)) return FALSE;
+    panes[made] = CreateView(&paneContext, paneId++);
+    if (!panes[made++]) return FALSE;
   }
+  m_pFunctionView = static_cast<CFunctionView*>(panes[0]);
+  m_pBottemFormView = static_cast<CBottemFormView*>(panes[1]);
+  m_pDetailsFormView = static_cast<CDetailsFormView*>(panes[2]);
+  m_pDocument = dynamic_cast<CTavrinAdminDoc*>(context->m_pCurrentDoc);
+  if (m_pDocument) m_pDocument->SetPanes(this);
   return TRUE;
 }
 
@@ -87,4 +100,93 @@ int CMainFrame::ShowMessageBox(LPCSTR text, UINT style, UINT) {
   ShowWindow(SW_SHOW);
   CWinApp* app = AfxGetApp();
   return ::MessageBox(m_hWnd, text, app && app->m_pszAppName ? app->m_pszAppName : kAdminAppTitle, style);
+}
+
+void CMainFrame::AddDeviceMappingLog(LPCSTR text) {
+  if (m_pBottemFormView) m_pBottemFormView->AddDeviceMappingLog(text);
+}
+
+void CMainFrame::AddServerManagerLog(LPCSTR text) {
+  if (m_pBottemFormView) m_pBottemFormView->AddServerManagerLog(text);
+}
+
+void CMainFrame::ShowDeviceDetails(LPCSTR serverIp, WORD port) {
+  if (m_pDetailsFormView) m_pDetailsFormView->ShowDeviceDetails(serverIp, port);
+}
+
+void CMainFrame::ClearDeviceDetails() {
+  if (m_pDetailsFormView) m_pDetailsFormView->ClearDeviceDetails();
+}
+
+void CMainFrame::ShowServerManagerDetails(LPCSTR serverIp) {
+  if (m_pDetailsFormView) m_pDetailsFormView->ShowServerManagerDetails(serverIp);
+}
+
+void CMainFrame::ClearServerDetails() {
+  if (m_pDetailsFormView) m_pDetailsFormView->ClearServerDetails();
+}
+
+HWND CMainFrame::GetFunctionWindow() const { return m_pFunctionView ? m_pFunctionView->GetSafeHwnd() : nullptr; }
+
+void CMainFrame::DeleteServerItem(LPCSTR serverIp) {
+  if (m_pFunctionView) m_pFunctionView->DeleteServerItem(serverIp);
+}
+
+void CMainFrame::DeleteDeviceItem(const DeviceEntry& device) {
+  if (m_pFunctionView) m_pFunctionView->DeleteDeviceItem(device);
+}
+
+void CMainFrame::DeleteAllTreeItems() {
+  if (m_pFunctionView) m_pFunctionView->DeleteAllTreeItems();
+}
+
+BOOL CMainFrame::GetSelectedDevice(CString* serverIp, WORD* port, CString* state) {
+  return m_pFunctionView ? m_pFunctionView->GetSelectedDevice(serverIp, port, state) : FALSE;
+}
+
+void CMainFrame::MarkSelectedDevice(BOOL requestQueued, BOOL connecting) {
+  if (m_pFunctionView) m_pFunctionView->MarkSelectedDevice(requestQueued, connecting);
+}
+
+void CMainFrame::KillMappingTimers() {
+  if (!m_pFunctionView) return;
+  m_pFunctionView->KillTimer(kRefreshTimer);
+  m_pFunctionView->KillTimer(kBusUpTimer);
+}
+
+void CMainFrame::OpenWaitWindow(LPCSTR text) {
+  CTavrinAdminApp* app = GetAdminApp();
+  if (!app || app->m_pWaitThread) return;
+  app->m_pWaitThread = new CUIThread(CUIThread::kModeAnimation, text);
+}
+
+void CMainFrame::CloseWaitWindow() {
+  CTavrinAdminApp* app = GetAdminApp();
+  auto* waitThread = app ? static_cast<CUIThread*>(app->m_pWaitThread) : nullptr;
+  if (!waitThread) return;
+  if (HWND dialog = waitThread->GetDialogHandle()) ::PostMessage(dialog, WM_CLOSE_WAIT_ANIMATION, 0, 0);
+  if (waitThread->m_hThread) WaitWithMessageLoop(&waitThread->m_hThread, 1);
+  app->m_pWaitThread = nullptr;
+  delete waitThread;
+}
+
+CMainFrame* GetAdminMainFrame() {
+  CTavrinAdminApp* app = GetAdminApp();
+  return app ? static_cast<CMainFrame*>(app->m_pMainWnd) : nullptr;
+}
+
+namespace {
+
+class CAdminUiShell : public IAdminShell {
+ public:
+  const CRuntimeClass* GetMainFrameClass() const override { return RUNTIME_CLASS(CMainFrame); }
+  void EnableSplashScreen(BOOL enabled) override { CSplashScreenWnd::SetEnabled(enabled); }
+  BOOL PreTranslateMessage(const MSG* msg) override { return CSplashScreenWnd::HideOnInput(msg); }
+};
+
+}  // namespace
+
+IAdminShell* GetAdminUiShell() {
+  static CAdminUiShell shell;
+  return &shell;
 }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -254,6 +255,27 @@ BOOL FlushFileBuffers(HANDLE hFile) {
   auto object = LookupHandleAs<IoObject>(hFile);
   if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
   return object->Flush();
+}
+
+BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD /*dwReserved*/, DWORD /*nNumberOfBytesToLockLow*/,
+                DWORD /*nNumberOfBytesToLockHigh*/, LPOVERLAPPED /*lpOverlapped*/) {
+  auto file = LookupHandleAs<FileObject>(hFile);
+  if (!file) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  int operation = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) ? LOCK_EX : LOCK_SH;
+  if (dwFlags & LOCKFILE_FAIL_IMMEDIATELY) operation |= LOCK_NB;
+  // Each CreateFile opens its own description, so two handles of one process exclude each other too.
+  while (flock(file->fd(), operation) != 0) {
+    if (errno == EINTR) continue;
+    return Fail(errno == EWOULDBLOCK ? ERROR_LOCK_VIOLATION : ErrorFromErrno(errno), FALSE);
+  }
+  return TRUE;
+}
+
+BOOL UnlockFileEx(HANDLE hFile, DWORD /*dwReserved*/, DWORD /*nNumberOfBytesToUnlockLow*/,
+                  DWORD /*nNumberOfBytesToUnlockHigh*/, LPOVERLAPPED /*lpOverlapped*/) {
+  auto file = LookupHandleAs<FileObject>(hFile);
+  if (!file) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  return flock(file->fd(), LOCK_UN) == 0 ? TRUE : Fail(ErrorFromErrno(errno), FALSE);
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh, DWORD dwMoveMethod) {

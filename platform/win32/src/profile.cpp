@@ -1,10 +1,13 @@
 #include "win32/profile.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include "storage_internal.h"
 #include "win32/sync.h"
@@ -83,13 +86,67 @@ std::mutex g_writeLock;  // orders this process's read-modify-write cycles
 fs::path ProfilePath(LPCSTR fileName) {
   std::string name = fileName ? fileName : "win.ini";
   if (name.find_first_of("\\/:") == std::string::npos) name = "C:\\WINDOWS\\" + name;
-  return sysroot::MapPath(name);
+  // Mapping a name walks the folders case-insensitively: the file found last time (in the same sysroot) is
+  // taken again while it is there.
+  static std::mutex lock;
+  static std::unordered_map<std::string, fs::path>* mapped = new std::unordered_map<std::string, fs::path>;
+  const std::string key = sysroot::Root().string() + '|' + name;
+  {
+    std::lock_guard guard(lock);
+    auto found = mapped->find(key);
+    struct stat st{};
+    if (found != mapped->end() && stat(found->second.c_str(), &st) == 0) return found->second;
+  }
+  fs::path path = sysroot::MapPath(name);
+  struct stat st{};
+  if (stat(path.c_str(), &st) == 0) {  // only a file that exists: one made later may take another case
+    std::lock_guard guard(lock);
+    if (mapped->size() >= 64) mapped->clear();
+    (*mapped)[key] = path;
+  }
+  return path;
 }
 
-Document Load(const fs::path& path) {
+// The last files read, parsed, kept with their bytes: reading many keys of one file parses it once (a
+// file whose bytes are the same is the same document, whatever its times say).
+struct CachedProfile {
+  std::string bytes;
+  std::shared_ptr<const Document> document;
+};
+
+std::mutex g_cacheLock;
+std::unordered_map<std::string, CachedProfile>& Cache() {
+  static auto* cache = new std::unordered_map<std::string, CachedProfile>;
+  return *cache;
+}
+constexpr size_t kCachedProfiles = 16;
+
+std::shared_ptr<const Document> Load(const fs::path& path) {
   std::string bytes;
   storage::ReadWholeFile(path, bytes);  // a missing file reads as empty
-  return ini::Parse(bytes);
+  std::lock_guard guard(g_cacheLock);
+  CachedProfile& cached = Cache()[path.string()];
+  if (!cached.document || cached.bytes != bytes) {
+    if (Cache().size() > kCachedProfiles) {
+      Cache().clear();
+      return std::make_shared<const Document>(ini::Parse(bytes));
+    }
+    cached.document = std::make_shared<const Document>(ini::Parse(bytes));
+    cached.bytes = std::move(bytes);
+  }
+  return cached.document;
+}
+
+const Section* FindSection(const Document& doc, std::string_view name) {
+  for (const Section& s : doc.sections)
+    if (storage::EqualsNoCase(s.name, name)) return &s;
+  return nullptr;
+}
+
+const Line* FindKey(const Section& section, std::string_view key) {
+  for (const Line& line : section.lines)
+    if (!line.key.empty() && storage::EqualsNoCase(line.key, key)) return &line;
+  return nullptr;
 }
 
 Section* FindSection(Document& doc, std::string_view name) {
@@ -158,20 +215,21 @@ using namespace tavrin;
 DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                               DWORD nSize, LPCSTR lpFileName) {
   if (!lpReturnedString || nSize == 0) return 0;
-  Document doc = Load(ProfilePath(lpFileName));
+  const std::shared_ptr<const Document> loaded = Load(ProfilePath(lpFileName));
+  const Document& doc = *loaded;
   std::vector<std::string> names;
   if (!lpAppName) {
     for (const Section& s : doc.sections) names.push_back(s.name);
     return CopyList(names, lpReturnedString, nSize);
   }
-  Section* section = FindSection(doc, lpAppName);
+  const Section* section = FindSection(doc, lpAppName);
   if (!lpKeyName) {
     if (section)
       for (const Line& line : section->lines)
         if (!line.key.empty()) names.push_back(line.key);
     return CopyList(names, lpReturnedString, nSize);
   }
-  if (Line* line = section ? FindKey(*section, lpKeyName) : nullptr)
+  if (const Line* line = section ? FindKey(*section, lpKeyName) : nullptr)
     return CopyString(Unquote(line->value), lpReturnedString, nSize);
   std::string fallback = lpDefault ? lpDefault : "";
   fallback.erase(fallback.find_last_not_of(' ') + 1);
@@ -180,9 +238,9 @@ DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefau
 
 UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
   if (!lpAppName || !lpKeyName) return static_cast<UINT>(nDefault);
-  Document doc = Load(ProfilePath(lpFileName));
-  Section* section = FindSection(doc, lpAppName);
-  Line* line = section ? FindKey(*section, lpKeyName) : nullptr;
+  const std::shared_ptr<const Document> loaded = Load(ProfilePath(lpFileName));
+  const Section* section = FindSection(*loaded, lpAppName);
+  const Line* line = section ? FindKey(*section, lpKeyName) : nullptr;
   if (!line) return static_cast<UINT>(nDefault);
   std::string_view text = line->value;
   bool negative = !text.empty() && text[0] == '-';

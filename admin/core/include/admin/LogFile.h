@@ -19,8 +19,13 @@ class CLogFile {
   // truncate (read-only or not), opens it for appending and writes the header block and start banner.
   // A file that cannot be opened leaves the object without a file.
   void Open(const char* moduleName, const char* path, BOOL truncate, BOOL enabled);
-  // Writes the text as it is and flushes; a failed write closes the file for good.
+  // Writes the text as it is and flushes; a failed write closes the file for good. A text that would take
+  // the file past its size bound starts a new file first, as a program start does (header block and start
+  // banner), so the file never grows without end.
   void Write(const char* text);
+  // The size bound in bytes (0: none). Default kDefaultMaxSize.
+  void SetMaxSize(DWORD bytes) { m_dwMaxSize = bytes; }
+  static constexpr DWORD kDefaultMaxSize = 16 * 1024 * 1024;
   // The end banner (when enabled), then the file is closed. A second Close does nothing.
   void Close();
 
@@ -36,6 +41,10 @@ class CLogFile {
   static void SetLocalTimeSourceForTest(LocalTimeSource source);
 
  private:
+  void StartNewFile();
+
+  DWORD m_dwMaxSize = kDefaultMaxSize;
+  bool m_bStarting = false;  // the header of a new file is being written
   BOOL m_bEnabled;
   FILE* m_pFile;
   char m_szModuleName[260];

@@ -4,12 +4,11 @@
 #pragma once
 #include <atomic>
 
+#include "admin/DocPanes.h"
 #include "admin/LogFile.h"
 #include "mfc/mfc.h"
 
-class CMainFrame;
 class CTavrinAdminDoc;
-class CUIThread;
 
 // The program's trace log module name and its title (string AFX_IDS_APP_TITLE).
 constexpr char kAdminAppTitle[] = "Pelko Admin";
@@ -24,14 +23,15 @@ class CTavrinAdminApp : public CWinApp {
   DECLARE_DYNAMIC(CTavrinAdminApp)
 
  public:
-  CTavrinAdminApp();
+  // The user interface supplies the main frame; without it InitInstance fails (tests of single parts
+  // use the application object for its log and parameters only).
+  explicit CTavrinAdminApp(IAdminShell* shell = nullptr);
   ~CTavrinAdminApp() override;  // closes the log file if it is still open
 
   BOOL InitInstance() override;
   int ExitInstance() override;
   BOOL PreTranslateMessage(MSG* msg) override;
 
-  CMainFrame* GetMainFrame() const;
   CTavrinAdminDoc* GetDocument() const { return m_pDocument; }
   // The document registers itself at construction and unregisters at destruction; unregistering first
   // ends the exit monitor, which works on the document.
@@ -55,7 +55,7 @@ class CTavrinAdminApp : public CWinApp {
   COLORREF m_clrDialogBk = 0xF7FFFF;
   COLORREF m_clrTabBk = 0xB3AEB3;
   COLORREF m_clrButtonText = 0x800000;
-  CUIThread* m_pWaitThread = nullptr;
+  CWinThread* m_pWaitThread = nullptr;  // the stop's wait window while it shows
   DWORD AppTraceLevel = 3;
   DWORD AppGuiRefreshPeriod = 5000;
   DWORD AppStopDeviceMappingPeriod = 180000;
@@ -64,6 +64,7 @@ class CTavrinAdminApp : public CWinApp {
   CRITICAL_SECTION m_csLog{};
 
  private:
+  IAdminShell* m_pShell = nullptr;
   // Ends the exit monitor (if it still waits) and waits for its thread.
   void StopExitMonitor();
 

@@ -3,16 +3,25 @@
 // device-mapping state. The device-mapping start and stop live in DocLifecycle.cpp.
 #pragma once
 #include "admin/DeviceEntry.h"
+#include "admin/DocPanes.h"
 #include "admin/PrinterInfo.h"
+#include "admin/RequestTable.h"
 #include "admin/ServerPresenceEntry.h"
 #include "admin/bus/Bus.h"
 #include "admin/bus/BusEnum.h"
 #include "admin/comm/Discovery.h"
+#include "admin/comm/DocServices.h"
 #include "zarnet/command.h"
+#include "zarnet/device_list.h"
 #include "mfc/mfc.h"
 #include "win32/winsock.h"
 // Server presence, device list, connect and printers
+#include <atomic>
 #include <condition_variable>
+#include <cstring>
+#include <string>
+#include <vector>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -20,14 +29,31 @@
 
 class ProductStringPool;
 
-class CBottemFormView;
-class CLeftTreeView;
-class CDetailsFormView;
-class CFunctionView;
-
 constexpr int kPrinterMonitorSlots = 255;
-constexpr int kRequestTableSlots = 260;
+
+// A server is found by its address text.
+struct ServerKeys {
+  static std::string Key(const ServerPresenceEntry& server) {
+    return std::string(server.ServerIp, strnlen(server.ServerIp, sizeof server.ServerIp));
+  }
+  static std::string Group(const ServerPresenceEntry& server) { return Key(server); }
+};
+using ServerPresenceList = IndexedList<ServerPresenceEntry, ServerKeys>;
+
+// How many servers and devices the lists keep: anyone on the network can broadcast device lists, so
+// they are bounded (well above the largest installation: 256 servers of 14 devices).
+struct ListLimits {
+  DWORD MaxServers = 1024;
+  DWORD MaxDevices = 16384;
+};
 constexpr char kCleanUpDoneEventName[] = "TavrinAdminCleanUpDone";
+
+// The pauses of device mapping, settable so that tests need not wait them out.
+struct DocPauses {
+  DWORD StopPumpMs = 2000;        // the stop pumps messages this long before its wait window closes
+  DWORD BusUpDelayMs = 1000;      // from the control device's opening to the broadcast listener's start
+  DWORD CleanUpDoneHoldMs = 100;  // TavrinAdminCleanUpDone stays open this long after it is set
+};
 
 class CTavrinAdminDoc : public CDocument {
   DECLARE_DYNCREATE(CTavrinAdminDoc)
@@ -40,14 +66,12 @@ class CTavrinAdminDoc : public CDocument {
   // A document closed while mapping runs stops it before its panes go.
   void OnCloseDocument() override;
 
-  void SetBottemFormView(CBottemFormView* view) { m_pBottemFormView = view; }
-  void SetLeftTreeView(CLeftTreeView* view) { m_pLeftTreeView = view; }
-  void SetDetailsFormView(CDetailsFormView* view) { m_pDetailsFormView = view; }
-  void SetFunctionView(CFunctionView* view) { m_pFunctionView = view; }
-  CBottemFormView* GetBottemFormView() const { return m_pBottemFormView; }
-  CLeftTreeView* GetLeftTreeView() const { return m_pLeftTreeView; }
-  CDetailsFormView* GetDetailsFormView() const { return m_pDetailsFormView; }
-  CFunctionView* GetFunctionView() const { return m_pFunctionView; }
+  // The user interface the document reports to; null while there is none (the worker threads read the
+  // functional pane's window once when they start).
+  void SetPanes(IDocPanes* panes) { m_pPanes = panes; }
+  IDocPanes* GetPanes() const { return m_pPanes; }
+  void SetPauses(const DocPauses& pauses) { m_Pauses = pauses; }
+  const DocPauses& GetPauses() const { return m_Pauses; }
 
   // Read by the exit monitor too.
   DWORD IsDeviceMappingStarted() const { return __atomic_load_n(&m_bMappingStarted, __ATOMIC_SEQ_CST); }
@@ -70,6 +94,12 @@ class CTavrinAdminDoc : public CDocument {
   BOOL CleanUp();
   BOOL SetBusDrvrCloseEvent();
   BOOL SetBusEnumDrvrCloseEvent();
+  void SetAppExitEvent(HANDLE event) { AppExitEvent = event; }
+  // TavrinAdminCleanUpDone while a mapping run has it open; INVALID_HANDLE_VALUE after the clean-up.
+  HANDLE GetCleanUpDoneEvent() const { return CLEANUP_DONE_EVENT; }
+  // Control device arrivals the functional pane acted on since the start (0 or 1).
+  DWORD GetBusInterfaceArrivals() const { return m_nBusInterfaceArrivals; }
+  HANDLE GetAppExitEvent() const { return AppExitEvent; }
 
   // The driver notification threads (DocNotify.cpp).
   BOOL InitBusEnumDriver();
@@ -78,6 +108,39 @@ class CTavrinAdminDoc : public CDocument {
   void StopBusDriverThread();
   static DWORD WINAPI NotifyServerArRmToDriver(LPVOID document);
   static DWORD WINAPI NotifyDeviceArRmToDriver(LPVOID document);
+  // Read by the broadcast listener too (the disconnect after a resume).
+  BOOL IsServerThreadRunning() const { return m_bServerThreadUp.load(); }
+  BOOL IsDeviceThreadRunning() const { return m_bDeviceThreadUp.load(); }
+  BOOL IsListenerRunning() const { return m_hDetectServerThread != nullptr; }
+  CBus& Bus() { return m_objBus; }
+  CBusEnum& BusEnum() { return m_objBusEnum; }
+  ServerRequestTable& ServerRequests() { return m_ServerRequests; }
+  DeviceRequestTable& DeviceRequests() { return m_DeviceRequests; }
+
+  // What the functional pane hands over (its messages and timers). Each runs on its thread.
+  // A server request's final status (WM_USER+2): the entry updated, the result reported, the slot freed.
+  void OnServerAnswer(DWORD requestId);
+  // A device request's final status (WM_USER+3).
+  void OnDeviceAnswer(DWORD requestId);
+  // The control device arrived (an interface notice, or the enumerator's confirmation): opened and its
+  // thread started. TRUE when the bus side came up now (the pane then waits GetPauses().BusUpDelayMs and
+  // calls OnBusUp).
+  BOOL OnControlDeviceArrival(BOOL confirmation);
+  // The control device left (its interface notice, or the kernel host is gone).
+  void OnControlDeviceRemoval();
+  // The kernel host went away with the control device: mapping waits for it to come back.
+  BOOL IsKernelHostLost() const { return m_bKernelHostLost; }
+  // The bus side is up: the broadcast listener and the printer monitors start.
+  void OnBusUp();
+  // The refresh timer: server and device ageing, each list's showing run with its lock held.
+  void Refresh(const std::function<void()>& showServers, const std::function<void()>& showDevices);
+  // Each entry of a list, with the list's lock held (nothing while mapping is off).
+  void ForEachServer(const std::function<void(ServerPresenceEntry&)>& visit);
+  void ForEachDevice(const std::function<void(DeviceEntry&)>& visit);
+  int GetServerCount();
+  int GetDeviceCount();
+  // A copy of the device entry of (address, port); FALSE when there is none.
+  BOOL GetDevice(LPCSTR address, WORD port, DeviceEntry* out);
 
   // Services for the panes and the worker threads.
   void AddDeviceMappingLog(CString text);
@@ -85,6 +148,10 @@ class CTavrinAdminDoc : public CDocument {
   void ClearServerDetails();
   void ShowDeviceDetails(CString strIP, WORD wPort);
   void ShowServerManagerDetails(CString strIP);
+  // The status line (when there is a user interface).
+  void SetStatusText(LPCSTR text);
+  // A message box of the main frame; without a user interface, IDCANCEL.
+  int ShowMessageBox(LPCSTR text, UINT style);
   BOOL SetProductStringState(CString strIP, WORD wPort, DWORD state);
   BOOL StoreProductString(CString strIP, WORD wPort, const zarnet::iproduct_string* productString);
   BOOL CanRemoveServer(CString strIP);
@@ -93,12 +160,12 @@ class CTavrinAdminDoc : public CDocument {
   BOOL EnablePrivilege(LPCSTR name);
   // Dispatches the waiting messages of the main window, then of the calling thread.
   void PumpMessages();
-  // seconds x 1000 ms in steps of 100 ms, pumping messages after each step.
-  void SleepPumping(int seconds);
+  // milliseconds in steps of 100 ms, pumping messages after each step.
+  void SleepPumping(DWORD milliseconds);
 
   // Server presence, device departure and printer monitors: the broadcast listener's side.
-  // DetectServer's argument is the functional pane; its thread handle is kept in m_hDetectServerThread.
-  static DWORD WINAPI DetectServer(LPVOID functionView);
+  // DetectServer's argument is the document; OnBusUp starts it, its thread handle is kept.
+  static DWORD WINAPI DetectServer(LPVOID document);
   // Fills the printer list with the registry's auto-connect printers (at each start).
   void LoadAutoConnectPrinters();
   void StartPrinterMonitors();
@@ -111,49 +178,9 @@ class CTavrinAdminDoc : public CDocument {
   // 1 when the wait for the drivers' answers timed out, else 0.
   BOOL DisconnectAll(BOOL wait, BOOL devices, BOOL servers);
 
-  CBottemFormView* m_pBottemFormView = nullptr;
-  CLeftTreeView* m_pLeftTreeView = nullptr;
-  CDetailsFormView* m_pDetailsFormView = nullptr;
-  CFunctionView* m_pFunctionView = nullptr;
-  DWORD m_bMappingStarted = 0;
-  ServerDiscoveryList m_DiscoveredServers;
   DWORD m_ViewModeFlags[6] = {};
-  volatile LONG m_lStop = 0;
-  LONG m_nPendingDeviceRsp = 0;
-  LONG m_nPendingServerRsp = 0;
-  volatile LONG m_lSuspend = 0;
-  volatile LONG m_lResume = 0;
-  volatile LONG m_lDisconnectAll = 0;
-  SOCKET m_BroadcastSocket = INVALID_SOCKET;
-  CList<DeviceEntry> m_DeviceList{10};
-  CList<ServerPresenceEntry> m_ServerPresenceList{10};
-  SERVER_ARRIVALREMOVAL_INFO m_ArrSereverArRmInfo[kRequestTableSlots] = {};
-  DEVICE_ARRIVALREMOVAL_INFO m_ArrDeviceArRmInfo[kRequestTableSlots] = {};
-  CList<PrinterInfo> m_PrinterList{10};
-  PrinterInfo m_PrinterMonitors[kPrinterMonitorSlots] = {};
-  HANDLE AppExitEvent = nullptr;
-  HANDLE CLEANUP_DONE_EVENT = nullptr;
-  HANDLE ServerArRmEvent = nullptr;
-  HANDLE BusEnumRspEvent = nullptr;
-  HANDLE BusRspEvent = nullptr;
-  HANDLE m_hDeviceArRmEvent = nullptr;
-  HANDLE BusDrvrCloseEvent = nullptr;
-  HANDLE BusEnumDrvrCloseEvent = nullptr;
-  CRITICAL_SECTION m_csDeviceList{};
-  CRITICAL_SECTION m_csServerPresence{};
-  CRITICAL_SECTION m_csServerArRm{};
-  CRITICAL_SECTION m_csDeviceArRm{};
-  CBus m_objBus;
-  CBusEnum m_objBusEnum;
-  DWORD m_nBusInterfaceArrivals = 0;
-  // (selected servers: list of 89-byte records, with the user interface)
-  CWnd* m_pUnloadFailureNotice = nullptr;
-  // Threads of a mapping run, each joined before the events and locks it uses go.
-  HANDLE m_hServerNotifyThread = nullptr;
-  HANDLE m_hDeviceNotifyThread = nullptr;
-  HANDLE m_hDetectServerThread = nullptr;
+  ServerDiscoveryList m_DiscoveredServers;
 
-  // Server presence, device list, connect and printers
   // Where the broadcast listener listens (production: INADDR_ANY, port 6000) and the servers' device-data
   // port given to the drivers; tests point them elsewhere before mapping starts.
   ULONG m_ulDeviceListAddress = INADDR_ANY;  // network order
@@ -162,13 +189,35 @@ class CTavrinAdminDoc : public CDocument {
   DWORD m_dwPrinterPollPeriod = 1000;   // ms between two looks at a monitored printer's queue
   DWORD m_dwResumeSettlePeriod = 5000;  // ms granted to late answers after the disconnect on resume
 
+  // The power-broadcast handler's flags (interlocked).
+  void SetSuspend(BOOL on) { InterlockedExchange(&m_lSuspend, on ? 1 : 0); }
+  void SetResume(BOOL on) { InterlockedExchange(&m_lResume, on ? 1 : 0); }
+  BOOL IsStopping() const { return __atomic_load_n(&m_lStop, __ATOMIC_SEQ_CST) != 0; }
+  // The stop flag itself, for workers that poll it.
+  const volatile LONG* StopFlag() const { return &m_lStop; }
+  BOOL IsSuspended() const { return __atomic_load_n(&m_lSuspend, __ATOMIC_SEQ_CST) != 0; }
+  BOOL IsResuming() const { return __atomic_load_n(&m_lResume, __ATOMIC_SEQ_CST) != 0; }
+  BOOL IsDisconnectingAll() const { return __atomic_load_n(&m_lDisconnectAll, __ATOMIC_SEQ_CST) != 0; }
+  BOOL IsBroadcastSocketOpen() {
+    std::lock_guard guard(m_BroadcastSocketLock);
+    return m_BroadcastSocket != INVALID_SOCKET;
+  }
+  // One awaited answer (of a device request, or of a server request) came while DisconnectAll waits.
+  void CountAnswerOff(BOOL device);
+  LONG PendingDeviceAnswers() { return InterlockedCompareExchange(&m_nPendingDeviceRsp, 0, 0); }
+  LONG PendingServerAnswers() { return InterlockedCompareExchange(&m_nPendingServerRsp, 0, 0); }
+
   // DetectServer's loop on this document.
   DWORD ListenForDeviceLists();
   // Sets m_lStop and wakes the broadcast listener, which then closes its socket itself.
   void StopBroadcastListener();
   void UpdateServerPresence(LPCSTR address, DWORD serverId);
-  // Merges the entries of one received datagram (length: the bytes received).
-  void UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length);
+  // Merges the entries of one received datagram (length: the bytes received); a datagram that cannot be
+  // read is dropped (FALSE).
+  BOOL UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length);
+  // The listener's road: the datagram read first, then its server marked present and its devices merged;
+  // a datagram that cannot be read changes nothing.
+  BOOL OnDeviceListDatagram(LPCSTR address, const BYTE* datagram, int length);
   // Lookups in the device list; the caller holds m_csDeviceList.
   POSITION FindDevice(LPCSTR address, WORD port, WORD vid, WORD pid, WORD rev);
   POSITION GetDevicePosition(LPCSTR address, WORD port);
@@ -191,23 +240,16 @@ class CTavrinAdminDoc : public CDocument {
   BOOL IsPrinterConnected(LPCSTR printerName);
   static DWORD WINAPI PrinterMonitor(LPVOID start);
 
-  std::mutex m_PrinterLock;
-  std::condition_variable m_PrinterWake;  // ends a monitor's pause early when it must stop
-  HANDLE m_hPrinterMonitorThreads[kPrinterMonitorSlots] = {};
+  // Copies, under the printer lock: a monitor slot, and the printer list.
+  PrinterInfo GetPrinterMonitor(int slot);
+  std::vector<PrinterInfo> GetPrinters();
 
- private:
-  int QueueServerRequest(const ServerPresenceEntry& server, BOOL arrival);  // the slot index, or -1
-  int FillServerSlot(const ServerPresenceEntry& server, BOOL arrival);
-  BOOL SubmitProductStringFetch(const DeviceEntry& device);
-  void DisconnectAllAfterResume();
-  BOOL UpdatePrinterMonitorEntryLocked(const PrinterInfo& printer);
-  BOOL QueuePrinterRequest(const PrinterInfo& printer, BOOL arrival, LPCSTR foundLine, BOOL* found);
-  void RunPrinterMonitor(int slot);
-
-  std::mutex m_BroadcastSocketLock;  // hands m_BroadcastSocket between the listener and the stop
-  std::mutex m_PresenceWorkersLock;
-  std::shared_ptr<ProductStringPool> m_pProductStrings;
-  // End of server presence, device list, connect and printers
+  // The lists and their locks (the lookups above need them held).
+  DeviceList m_DeviceList{10};
+  ServerPresenceList m_ServerPresenceList{10};
+  void SetListLimits(const ListLimits& limits) { m_Limits = limits; }
+  CRITICAL_SECTION m_csDeviceList{};
+  CRITICAL_SECTION m_csServerPresence{};
 
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
@@ -215,10 +257,68 @@ class CTavrinAdminDoc : public CDocument {
   void OnStopDeviceMapping();
 
  private:
+  void MergeDeviceList(LPCSTR address, const zarnet::DeviceListView& list);
+  // Every request still in the table counted as failed and announced to the functional pane.
+  template <class Table>
+  void FailUnansweredRequests(Table& table, UINT message, BOOL device);
+  // The enumerator's side closed (its thread ended) until LookForKernelHost finds it again.
+  void OnKernelHostLost();
+  // At each refresh while the kernel host is lost; TRUE when it is back (the special server is announced
+  // again, the servers are announced again as new).
+  BOOL LookForKernelHost();
+  int QueueServerRequest(const ServerPresenceEntry& server, BOOL arrival);  // the slot index, or -1
+  BOOL SubmitProductStringFetch(const DeviceEntry& device);
+  void DisconnectAllAfterResume();
+  BOOL UpdatePrinterMonitorEntryLocked(const PrinterInfo& printer);
+  BOOL QueuePrinterRequest(const PrinterInfo& printer, BOOL arrival, LPCSTR foundLine, BOOL* found);
+  void RunPrinterMonitor(int slot);
+  void RunStop(BOOL bAskUser);
+  void JoinThread(HANDLE* thread);
+
+  IDocPanes* m_pPanes = nullptr;
+  DocPauses m_Pauses;
+  ListLimits m_Limits;
+  bool m_bServerLimitReported = false;  // the full lists are reported once, not at every datagram
+  bool m_bDeviceLimitReported = false;
+  DWORD m_bMappingStarted = 0;
+  volatile LONG m_lStop = 0;
+  LONG m_nPendingDeviceRsp = 0;
+  LONG m_nPendingServerRsp = 0;
+  volatile LONG m_lSuspend = 0;
+  volatile LONG m_lResume = 0;
+  volatile LONG m_lDisconnectAll = 0;
+  SOCKET m_BroadcastSocket = INVALID_SOCKET;
+  ServerRequestTable m_ServerRequests;  // m_ArrSereverArRmInfo, m_csServerArRm and ServerArRmEvent
+  DeviceRequestTable m_DeviceRequests;  // m_ArrDeviceArRmInfo, m_csDeviceArRm and m_hDeviceArRmEvent
+  HANDLE AppExitEvent = nullptr;
+  HANDLE CLEANUP_DONE_EVENT = nullptr;
+  HANDLE BusEnumRspEvent = nullptr;
+  HANDLE BusRspEvent = nullptr;
+  HANDLE BusDrvrCloseEvent = nullptr;
+  HANDLE BusEnumDrvrCloseEvent = nullptr;
+  CBus m_objBus;
+  CBusEnum m_objBusEnum;
+  DWORD m_nBusInterfaceArrivals = 0;
+  // Threads of a mapping run, each joined before the events and locks it uses go.
+  HANDLE m_hServerNotifyThread = nullptr;
+  HANDLE m_hDeviceNotifyThread = nullptr;
+  std::atomic<bool> m_bServerThreadUp{false};  // the two handles above are set (user-interface thread)
+  std::atomic<bool> m_bDeviceThreadUp{false};
+  HANDLE m_hDetectServerThread = nullptr;
+
+  std::mutex m_BroadcastSocketLock;  // hands m_BroadcastSocket between the listener and the stop
+  std::mutex m_PresenceWorkersLock;
+  std::shared_ptr<ProductStringPool> m_pProductStrings;
+
   BOOL m_bWinsockStarted = FALSE;
   BOOL m_bStopRunning = FALSE;       // written and read on the functional pane's thread only
   BOOL m_bLocksReady = FALSE;        // the critical sections exist (CreateEventsAndLocks .. CleanUp)
   BOOL m_bCloseAfterStop = FALSE;
-  void RunStop(BOOL bAskUser);
-  void JoinThread(HANDLE* thread);
+  BOOL m_bKernelHostLost = FALSE;    // user-interface thread only
+
+  std::mutex m_PrinterLock;
+  std::condition_variable m_PrinterWake;  // ends a monitor's pause early when it must stop
+  HANDLE m_hPrinterMonitorThreads[kPrinterMonitorSlots] = {};
+  CList<PrinterInfo> m_PrinterList{10};
+  PrinterInfo m_PrinterMonitors[kPrinterMonitorSlots] = {};
 };

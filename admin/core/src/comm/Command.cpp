@@ -38,7 +38,7 @@ bool SendAll(SOCKET socket, const char* data, DWORD length) {
 }
 
 DWORD ReceiveResponse(SOCKET socket, const ServerCommSettings& settings, DWORD* cancel,
-                      const ReceiveTexts& texts, char** response, DWORD* received) {
+                      const ReceiveTexts& texts, char** response, DWORD* received, const volatile LONG* stopped) {
   *response = nullptr;
   *received = 0;
   DWORD size = kResponseBufferStep;
@@ -53,7 +53,19 @@ DWORD ReceiveResponse(SOCKET socket, const ServerCommSettings& settings, DWORD* 
   DWORD room = size;
   DWORD timeouts = 0;
   DWORD result = CMD_RESULT_NOT_DONE;
+  const DWORD start = GetTickCount();
+  auto isStopped = [stopped] { return stopped != nullptr && __atomic_load_n(stopped, __ATOMIC_SEQ_CST) != 0; };
   for (;;) {
+    if (isStopped()) {
+      result = CMD_RESULT_CANCELLED;
+      break;
+    }
+    // A server that answers a byte now and then must not hold the caller for ever.
+    if (GetTickCount() - start >= settings.commandResponseTimeoutMs) {
+      TraceError("No whole response within %u ms\n", settings.commandResponseTimeoutMs);
+      result = CMD_RESULT_NO_RESPONSE;
+      break;
+    }
     if (IsCancelled(cancel)) {
       TraceInfo("ExecuteCmdTh()::Cancel has been signalled...\n");
       result = CMD_RESULT_CANCELLED;

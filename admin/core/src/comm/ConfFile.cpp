@@ -2,32 +2,33 @@
 // passes through it, and the private-profile functions move it into and out of the records.
 #include "admin/comm/ConfFile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
+#include <string>
 
 #include "admin/Trace.h"
 #include "admin/comm/ServerComm.h"
 #include "win32/crt.h"
 #include "win32/file.h"
 #include "win32/profile.h"
-#include "win32/sysroot.h"
+#include "win32/sync.h"
 
 
 namespace {
 
-std::recursive_mutex& ConfMutex() {
-  static std::recursive_mutex mutex;
-  return mutex;
+// The process-wide lock: a critical section (recursive), made on first use and kept for the process.
+CRITICAL_SECTION& ConfSection() {
+  static CRITICAL_SECTION* section = [] {
+    auto* made = new CRITICAL_SECTION;
+    InitializeCriticalSection(made);
+    return made;
+  }();
+  return *section;
 }
-int g_lockDepth = 0;  // guarded by ConfMutex()
-int g_lockFd = -1;
+int g_lockDepth = 0;                      // guarded by ConfSection()
+HANDLE g_lockFile = INVALID_HANDLE_VALUE;  // likewise
 
 constexpr DWORD kFilePiece = 260;
 // A server has a few USB ports; a longer table is cut here.
@@ -43,25 +44,29 @@ void CopyField(char (&dest)[CONF_TEXT_SIZE], const char* source) {
 }  // namespace
 
 ConfFileLock::ConfFileLock(const char* confFilePath) {
-  ConfMutex().lock();
+  EnterCriticalSection(&ConfSection());
   if (g_lockDepth++ > 0) return;
-  std::string lockPath = tavrin::sysroot::MapPath(std::string(confFilePath) + ".lock").string();
-  g_lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (g_lockFd < 0) {
+  const std::string lockPath = std::string(confFilePath) + ".lock";
+  g_lockFile = CreateFile(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (g_lockFile == INVALID_HANDLE_VALUE) {
     TraceError("ConfFileLock: cannot open %s\n", lockPath.c_str());
     return;
   }
-  while (flock(g_lockFd, LOCK_EX) != 0 && errno == EINTR) {
+  OVERLAPPED whole{};
+  if (!LockFileEx(g_lockFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFF, 0xFFFFFFFF, &whole)) {
+    TraceError("ConfFileLock: cannot lock %s\n", lockPath.c_str());
   }
 }
 
 ConfFileLock::~ConfFileLock() {
-  if (--g_lockDepth == 0 && g_lockFd >= 0) {
-    flock(g_lockFd, LOCK_UN);
-    close(g_lockFd);
-    g_lockFd = -1;
+  if (--g_lockDepth == 0 && g_lockFile != INVALID_HANDLE_VALUE) {
+    OVERLAPPED whole{};
+    UnlockFileEx(g_lockFile, 0, 0xFFFFFFFF, 0xFFFFFFFF, &whole);
+    CloseHandle(g_lockFile);
+    g_lockFile = INVALID_HANDLE_VALUE;
   }
-  ConfMutex().unlock();
+  LeaveCriticalSection(&ConfSection());
 }
 
 void CServerComm::SetConfFilePath(LPCSTR path) {

@@ -1,5 +1,7 @@
 #include "admin/comm/DocServices.h"
 
+#include "win32/sync.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -13,41 +15,20 @@ bool SameServer(const DeviceEntry& device, const CString& strIP) {
 }
 
 DeviceEntry* FindByPort(DeviceList& devices, const CString& strIP, WORD wPort) {
-  for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
-    DeviceEntry& device = devices.GetNext(position);
-    if (SameServer(device, strIP) && device.PortNum == wPort) return &device;
-  }
-  return nullptr;
+  POSITION position = devices.FindInGroup(DeviceKeys::Group(strIP, wPort));
+  return position ? &devices.GetAt(position) : nullptr;
 }
-
-class ListLock {
- public:
-  explicit ListLock(CRITICAL_SECTION* lock) : lock_(lock) { EnterCriticalSection(lock_); }
-  ~ListLock() { LeaveCriticalSection(lock_); }
-  ListLock(const ListLock&) = delete;
-  ListLock& operator=(const ListLock&) = delete;
-
- private:
-  CRITICAL_SECTION* lock_;
-};
 
 }  // namespace
 
 DeviceEntry* FindDeviceByIdentity(DeviceList& devices, const DeviceEntry& key) {
-  for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
-    DeviceEntry& device = devices.GetNext(position);
-    if (strncmp(device.ServerIp, key.ServerIp, sizeof(device.ServerIp)) == 0 && device.PortNum == key.PortNum &&
-        device.Vid == key.Vid && device.Pid == key.Pid && device.Rev == key.Rev) {
-      return &device;
-    }
-  }
-  return nullptr;
+  POSITION position = devices.Find(DeviceKeys::Key(key));
+  return position ? &devices.GetAt(position) : nullptr;
 }
 
-BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
-                           DWORD state) {
-  ListLock hold(lock);
-  DeviceEntry* device = FindByPort(devices, strIP, wPort);
+namespace {
+
+BOOL SetState(DeviceEntry* device, DWORD state) {
   if (device == nullptr) {
     TraceInfo("Device not present in the list control!!\n");
     return FALSE;
@@ -57,8 +38,7 @@ BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CS
   return TRUE;
 }
 
-BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
-                        const zarnet::iproduct_string* productString) {
+char* CopyProductString(const zarnet::iproduct_string* productString, DWORD* lengthOut) {
   DWORD length = productString != nullptr ? productString->length : 0;  // packed: read by value
   if (length > zarnet::kMaxProductString) length = zarnet::kMaxProductString;
   char* copy = nullptr;
@@ -72,10 +52,13 @@ BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CStri
       copy[length] = '\0';
     }
   }
-  ListLock hold(lock);
-  DeviceEntry* device = FindByPort(devices, strIP, wPort);
+  *lengthOut = length;
+  return copy;
+}
+
+BOOL Store(DeviceEntry* device, const char* serverIp, char* copy, DWORD length) {
   if (device == nullptr) {
-    TraceInfo("Device not present in the list control!!, Server-%s\n", static_cast<LPCSTR>(strIP));
+    TraceInfo("Device not present in the list control!!, Server-%.*s\n", 28, serverIp);
     free(copy);
     return FALSE;
   }
@@ -91,8 +74,37 @@ BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CStri
   return TRUE;
 }
 
+}  // namespace
+
+BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                           DWORD state) {
+  tavrin::CriticalSectionGuard hold(lock);
+  return SetState(FindByPort(devices, strIP, wPort), state);
+}
+
+BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& key, DWORD state) {
+  tavrin::CriticalSectionGuard hold(lock);
+  return SetState(FindDeviceByIdentity(devices, key), state);
+}
+
+BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                        const zarnet::iproduct_string* productString) {
+  DWORD length = 0;
+  char* copy = CopyProductString(productString, &length);
+  tavrin::CriticalSectionGuard hold(lock);
+  return Store(FindByPort(devices, strIP, wPort), strIP, copy, length);
+}
+
+BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& key,
+                        const zarnet::iproduct_string* productString) {
+  DWORD length = 0;
+  char* copy = CopyProductString(productString, &length);
+  tavrin::CriticalSectionGuard hold(lock);
+  return Store(FindDeviceByIdentity(devices, key), key.ServerIp, copy, length);
+}
+
 BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP) {
-  ListLock hold(lock);
+  tavrin::CriticalSectionGuard hold(lock);
   for (POSITION position = devices.GetHeadPosition(); position != nullptr;) {
     const DeviceEntry& device = devices.GetNext(position);
     if (!SameServer(device, strIP)) continue;
@@ -114,7 +126,7 @@ BOOL FindDiscoveredServer(const ServerDiscoveryList& servers, const CString& str
 }
 
 void MarkProductStringFailed(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& request) {
-  ListLock hold(lock);
+  tavrin::CriticalSectionGuard hold(lock);
   DeviceEntry* device = FindDeviceByIdentity(devices, request);
   if (device == nullptr) return;
   TraceError("GetIProdStringDescTh >>Error for Server:%.*s, USBPort:%d\n", static_cast<int>(sizeof(request.ServerIp)),

@@ -18,11 +18,11 @@
 
 namespace {
 
-bool Stopped(volatile LONG* flag) { return __atomic_load_n(flag, __ATOMIC_SEQ_CST) != 0; }
+bool Stopped(const volatile LONG* flag) { return __atomic_load_n(flag, __ATOMIC_SEQ_CST) != 0; }
 
 // One try on a new connection; the response (malloc) is handed back also after a failure.
 DWORD TryOnce(CServerComm& comm, const DeviceEntry& device, const CString& serverIp, char** response,
-              DWORD* received) {
+              DWORD* received, const volatile LONG* mappingStopped, FetchWatch* watch) {
   *response = nullptr;
   *received = 0;
   const ServerCommSettings& settings = comm.Settings();
@@ -34,12 +34,17 @@ DWORD TryOnce(CServerComm& comm, const DeviceEntry& device, const CString& serve
     CommunicationClose(socket);
     return result;
   }
+  if (watch != nullptr && !watch->Begin(socket)) {
+    CommunicationClose(socket);
+    return CMD_RESULT_CANCELLED;
+  }
   TraceInfo("Sending the command out...\n");
   std::string port = std::to_string(device.PortNum);
   char* request = nullptr;
   DWORD requestLength = 0;
   if (!comm.BuildRequest(&request, &requestLength, CMD_GET_IPRODUCT_STRING, reinterpret_cast<const BYTE*>(port.data()),
                          static_cast<DWORD>(port.size()), SCMD_GET_IPRODUCT_STRING)) {
+    if (watch != nullptr) watch->End(socket);
     CommunicationClose(socket);
     return CMD_RESULT_SEND_FAILED;
   }
@@ -52,9 +57,10 @@ DWORD TryOnce(CServerComm& comm, const DeviceEntry& device, const CString& serve
         "GetIProdStringDescTh() :: recv socket Error:%d\n",
         "GetIProdStringDescTh :: received 0 bytes. Connection has closed.\n",
     };
-    result = tavrin::comm::ReceiveResponse(socket, settings, nullptr, kTexts, response, received);
+    result = tavrin::comm::ReceiveResponse(socket, settings, nullptr, kTexts, response, received, mappingStopped);
   }
   free(request);
+  if (watch != nullptr) watch->End(socket);
   CommunicationClose(socket);
   return result;
 }
@@ -70,15 +76,15 @@ std::optional<std::string> ReadProductString(const char* response, DWORD receive
 
 }  // namespace
 
-DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
-                         const DeviceEntry& device) {
+DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, const volatile LONG* mappingStopped,
+                         const DeviceEntry& device, FetchWatch* watch) {
   auto comm = std::make_unique<CServerComm>();
   const CString serverIp(device.ServerIp, static_cast<int>(strnlen(device.ServerIp, sizeof(device.ServerIp))));
   if (Stopped(mappingStopped)) {
     TraceError("Device mapping is stoped..Not required to go further..\n");
     return CMD_RESULT_NOT_DONE;
   }
-  if (!SetProductStringState(devices, lock, serverIp, device.PortNum, 1)) {
+  if (!SetProductStringState(devices, lock, device, 1)) {
     TraceError("ServerIP: %s, Portno: %d are not found in DeviceInfoList.", static_cast<LPCSTR>(serverIp),
                device.PortNum);
     return CMD_RESULT_NOT_DONE;
@@ -92,8 +98,10 @@ DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile L
   char* response = nullptr;
   DWORD received = 0;
   for (DWORD attempt = 1;; ++attempt) {
-    result = TryOnce(*comm, device, serverIp, &response, &received);
-    if (Stopped(mappingStopped) || result == CMD_RESULT_SUCCESS || attempt >= attempts) break;
+    result = TryOnce(*comm, device, serverIp, &response, &received, mappingStopped, watch);
+    if (Stopped(mappingStopped) || result == CMD_RESULT_SUCCESS || result == CMD_RESULT_CANCELLED ||
+        attempt >= attempts)
+      break;
     EnterCriticalSection(lock);
     if (FindDeviceByIdentity(devices, device) != nullptr) {
       TraceInfo("Trying again... RetryCount=%d\n", static_cast<int>(attempts - attempt));
@@ -103,7 +111,7 @@ DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile L
     response = nullptr;
   }
 
-  const bool stopped = Stopped(mappingStopped);
+  const bool stopped = Stopped(mappingStopped) || result == CMD_RESULT_CANCELLED;
   std::optional<std::string> text;
   if (!stopped && result == CMD_RESULT_SUCCESS) {
     result = ProcessIProdStrDescRsp(response, received);
@@ -122,7 +130,7 @@ DWORD FetchProductString(DeviceList& devices, CRITICAL_SECTION* lock, volatile L
     zarnet::iproduct_string productString{};
     productString.length = static_cast<uint32_t>(text->size());
     memcpy(productString.text, text->data(), text->size());
-    StoreProductString(devices, lock, serverIp, device.PortNum, &productString);
+    StoreProductString(devices, lock, device, &productString);
   }
   free(response);
   TraceInfo("GetIProdStringDescTh >>Stoped ServerIP %s, USBPort %d\n", static_cast<LPCSTR>(serverIp), device.PortNum);
@@ -139,5 +147,5 @@ DWORD WINAPI GetIProdStringDescTh(LPVOID parameter) {
     TraceError("GetIProdStringDescTh() :: no document\n");
     return CMD_RESULT_NOT_DONE;
   }
-  return FetchProductString(document->m_DeviceList, &document->m_csDeviceList, &document->m_lStop, *device);
+  return FetchProductString(document->m_DeviceList, &document->m_csDeviceList, document->StopFlag(), *device);
 }

@@ -18,9 +18,11 @@ bool IsCancelled(DWORD* cancel);
 // Sends all the bytes; false on a socket error.
 bool SendAll(SOCKET socket, const char* data, DWORD length);
 // Receives until "</RSP>" into a buffer that starts at 1024 bytes and grows by 1024 when full, up to
-// settings.maxResponseSize. Returns the result code; *response (malloc, the caller frees it, also after a
-// failure) and *received hold what arrived. `cancel` may be null.
+// settings.maxResponseSize, within settings.commandResponseTimeoutMs in all. Returns the result code;
+// *response (malloc, the caller frees it, also after a failure) and *received hold what arrived. `cancel`
+// (set to 1) and `stopped` (nonzero) end it early; either may be null.
 DWORD ReceiveResponse(SOCKET socket, const ServerCommSettings& settings, DWORD* cancel,
-                      const ReceiveTexts& texts, char** response, DWORD* received);
+                      const ReceiveTexts& texts, char** response, DWORD* received,
+                      const volatile LONG* stopped = nullptr);
 
 }  // namespace tavrin::comm

@@ -49,60 +49,55 @@ void BuildIdLists(const DeviceEntry& device, IdList& hardware, IdList& compatibl
   }
 }
 
-// Fills the first free slot under the table's lock; false when none is free or the identifier block
-// cannot be allocated (the slot then stays free).
+// Fills the first free slot of the device request table (which wakes the device thread); false when none
+// is free or the identifier block cannot be allocated.
 bool QueueDeviceRequest(CTavrinAdminDoc& doc, const DeviceEntry& device, BOOL arrival, BYTE autoConnect,
                         const IdList& hardware, const IdList& compatible) {
-  presence::Lock hold(doc.m_csDeviceArRm);
-  int index = 0;
-  while (index < kRequestTableSlots && doc.m_ArrDeviceArRmInfo[index].RequestId != 0) ++index;
-  if (index == kRequestTableSlots) {
+  const DWORD hardwareBytes = hardware.Bytes();
+  const DWORD totalBytes = hardwareBytes + compatible.Bytes();
+  auto* ids = static_cast<BYTE*>(malloc(totalBytes));
+  if (ids == nullptr) {
+    TraceError("NotifyDeviceARInfo() >> malloc() Failed\n");
+    return false;
+  }
+  memcpy(ids, hardware.Data(), hardwareBytes);
+  memcpy(ids + hardwareBytes, compatible.Data(), compatible.Bytes());
+  const uint32_t serverIp = inet_addr(presence::AddressOf(device.ServerIp));
+  const uint16_t dataPort = htons(doc.m_wServerDataPort);
+  const int index = doc.DeviceRequests().Queue([&](DEVICE_ARRIVALREMOVAL_INFO& slot, int) {
+    slot.Arrival = arrival ? 1 : 0;
+    slot.DeviceInfoLength = DEVICE_INFO_LENGTH;
+    slot.AutoConnect = autoConnect;
+    slot.PortNum = device.PortNum;
+    slot.Class = device.Class;
+    slot.SubClass = device.SubClass;
+    slot.Protocol = device.Protocol;
+    slot.Rev = device.Rev;
+    slot.Pid = device.Pid;
+    slot.Vid = device.Vid;
+    slot.ServerId = device.ServerId;
+    slot.ServerIp = serverIp;
+    slot.DataPort = dataPort;
+    TraceInfo("HardwareIdLen %x,length %x\n", hardwareBytes, totalBytes);
+    slot.HardwareIdSize = hardwareBytes;
+    TraceInfo("HardwareIdSize %x\n", hardwareBytes);
+    slot.TotalSize = totalBytes;
+    TraceInfo("TotalSize %x\n", totalBytes);
+    slot.Ids = reinterpret_cast<uintptr_t>(ids);
+    slot.Length = DEVICE_ARRIVALREMOVAL_INFO_LENGTH;
+    if (arrival)
+      TraceInfo("m_hDeviceArRmEvent Set to intimate DeviceArrival\n");
+    else
+      TraceInfo("m_hDeviceArRmEvent Set to intimate DeviceRemoval\n");
+  });
+  if (index < 0) {
+    free(ids);
     if (arrival)
       TraceInfo("No free Index in m_ArrDeviceArRmInfo aray for Device Arrival intimation\n");
     else
       TraceInfo("No free Index in m_ArrDeviceArRmInfo aray for Device Removal intimation\n");
     return false;
   }
-  DEVICE_ARRIVALREMOVAL_INFO& slot = doc.m_ArrDeviceArRmInfo[index];
-  slot = {};
-  slot.RequestId = static_cast<uint32_t>(index + 1);
-  slot.Taken = 0;
-  slot.Arrival = arrival ? 1 : 0;
-  slot.DeviceInfoLength = DEVICE_INFO_LENGTH;
-  slot.AutoConnect = autoConnect;
-  slot.PortNum = device.PortNum;
-  slot.Class = device.Class;
-  slot.SubClass = device.SubClass;
-  slot.Protocol = device.Protocol;
-  slot.Rev = device.Rev;
-  slot.Pid = device.Pid;
-  slot.Vid = device.Vid;
-  slot.ServerId = device.ServerId;
-  slot.ServerIp = inet_addr(presence::AddressOf(device.ServerIp));
-  slot.DataPort = htons(doc.m_wServerDataPort);
-  slot.ArRmStatus = ARRM_STATUS_PENDING;
-
-  const DWORD hardwareBytes = hardware.Bytes();
-  const DWORD totalBytes = hardwareBytes + compatible.Bytes();
-  TraceInfo("HardwareIdLen %x,length %x\n", hardwareBytes, totalBytes);
-  auto* ids = static_cast<BYTE*>(malloc(totalBytes));
-  if (ids == nullptr) {
-    TraceError("NotifyDeviceARInfo() >> malloc() Failed\n");
-    slot.RequestId = 0;
-    return false;
-  }
-  memcpy(ids, hardware.Data(), hardwareBytes);
-  memcpy(ids + hardwareBytes, compatible.Data(), compatible.Bytes());
-  slot.HardwareIdSize = hardwareBytes;
-  TraceInfo("HardwareIdSize %x\n", hardwareBytes);
-  slot.TotalSize = totalBytes;
-  TraceInfo("TotalSize %x\n", totalBytes);
-  slot.Ids = reinterpret_cast<uintptr_t>(ids);
-  slot.Length = DEVICE_ARRIVALREMOVAL_INFO_LENGTH;
-  if (arrival)
-    TraceInfo("m_hDeviceArRmEvent Set to intimate DeviceArrival\n");
-  else
-    TraceInfo("m_hDeviceArRmEvent Set to intimate DeviceRemoval\n");
   return true;
 }
 
@@ -121,8 +116,6 @@ BOOL CTavrinAdminDoc::FillAndSendReqToBusDriver(POSITION position, BOOL arrival)
     TraceInfo("FillAndSendReqToBusDriver() <== \n");
     return FALSE;
   }
-  // Set after the table's lock is left, with the slot complete.
-  if (m_hDeviceArRmEvent) SetEvent(m_hDeviceArRmEvent);
   TraceInfo("FillAndSendReqToBusDriver() <== \n");
   return TRUE;
 }

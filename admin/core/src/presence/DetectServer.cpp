@@ -6,26 +6,21 @@
 #include "admin/TavrinAdminApp.h"
 #include "admin/Trace.h"
 #include "win32/security.h"
-#include "admin/ui/FunctionView.h"
-#include "admin/ui/MainFrame.h"
 #include "admin/util/Utilities.h"
 #include "zarnet/device_list.h"
 
 using presence::Load;
 
-namespace {
-
-int AskUser(LPCSTR text, UINT style) {
-  CTavrinAdminApp* app = GetAdminApp();
-  CMainFrame* frame = app ? app->GetMainFrame() : nullptr;
-  return frame ? frame->ShowMessageBox(text, style, 0) : IDCANCEL;
+DWORD WINAPI CTavrinAdminDoc::DetectServer(LPVOID document) {
+  return static_cast<CTavrinAdminDoc*>(document)->ListenForDeviceLists();
 }
 
-}  // namespace
-
-DWORD WINAPI CTavrinAdminDoc::DetectServer(LPVOID functionView) {
-  CTavrinAdminDoc* doc = static_cast<CFunctionView*>(functionView)->GetDocument();
-  return doc ? doc->ListenForDeviceLists() : 0;
+void CTavrinAdminDoc::OnBusUp() {
+  if (!m_hDetectServerThread) {
+    m_hDetectServerThread = CreateThread(nullptr, 0, &CTavrinAdminDoc::DetectServer, this, 0, nullptr);
+    if (!m_hDetectServerThread) TraceInfo("CreateThread() func failed\n");
+  }
+  StartPrinterMonitors();
 }
 
 void CTavrinAdminDoc::StopBroadcastListener() {
@@ -45,13 +40,15 @@ void CTavrinAdminDoc::DisconnectAllAfterResume() {
   InterlockedExchange(&m_lSuspend, 0);
   InterlockedExchange(&m_lResume, 0);
   if (!timedOut) return;
-  if (AskUser("One of the device/server is not unloaded properly.It is recommended to reboot the PC.\n Press OK to "
+  // Without a user interface nobody answers: as a Cancel.
+  auto AskUserFromListener = [this](LPCSTR text, UINT style) { return m_pPanes ? m_pPanes->ShowMessageBox(text, style) : IDCANCEL; };
+  if (AskUserFromListener("One of the device/server is not unloaded properly.It is recommended to reboot the PC.\n Press OK to "
               "Reboot the System (OR)CANCEL to Reboot Later.",
               MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
     EnablePrivilege("SeShutdownPrivilege");
     ExitWindowsEx(3, 0xFFFFFFFF);
   } else {
-    AskUser("Some of the devices may not work properly.\n Press 'OK' to proceed further.", MB_ICONINFORMATION);
+    AskUserFromListener("Some of the devices may not work properly.\n Press 'OK' to proceed further.", MB_ICONINFORMATION);
   }
 }
 
@@ -85,6 +82,8 @@ DWORD CTavrinAdminDoc::ListenForDeviceLists() {
       int senderLength = sizeof sender;
       int received = recvfrom(listener, reinterpret_cast<char*>(buffer), sizeof buffer, 0,
                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
+      // A datagram longer than the buffer arrives cut to it: its whole entries are read.
+      if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) received = sizeof buffer;
       if (received == SOCKET_ERROR) {
         const int error = WSAGetLastError();
         TraceError("DetectServer: >> recvfrom() func failed  error = %d\n", error);
@@ -100,13 +99,9 @@ DWORD CTavrinAdminDoc::ListenForDeviceLists() {
       if (Load(m_lResume)) continue;
       char address[28] = {};
       strncpy(address, inet_ntoa(sender.sin_addr), sizeof address - 1);
-      if (received >= static_cast<int>(zarnet::kDeviceListHeaderSize)) {
-        uint32_t serverId;
-        memcpy(&serverId, buffer + 4, sizeof serverId);
-        UpdateServerPresence(address, serverId);
-        UpdateDeviceInfo(address, buffer, received);
-      }
-      Sleep(0);
+      OnDeviceListDatagram(address, buffer, received);
+      // No yield here: the next receive gives the processor up while nothing waits, and a yield at every
+      // datagram cost the listener half its time under load.
     }
   }
   std::lock_guard guard(m_BroadcastSocketLock);

@@ -2,6 +2,7 @@
 // refresh timer, and the removal of every device when mapping stops or the computer resumes.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -11,16 +12,14 @@
 #include "admin/TavrinAdminApp.h"
 #include "admin/Trace.h"
 #include "admin/comm/DocServices.h"
-#include "admin/ui/FunctionView.h"
 #include "admin/util/UsbVendors.h"
 #include "zarnet/device_list.h"
 
 using presence::Load;
-using presence::Lock;
 
 namespace {
 
-constexpr size_t kProductStringWorkers = 4;
+constexpr size_t kProductStringWorkers = 8;
 
 bool InUse(const DeviceEntry& device) {
   return device.State == DEVICE_STATE_CONNECT_REQUESTED || device.State == DEVICE_STATE_CONNECTED;
@@ -46,20 +45,45 @@ DeviceEntry MakeDeviceEntry(LPCSTR serverIp, uint32_t serverId, const zarnet::__
   return device;
 }
 
-void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length) {
+namespace {
+
+std::optional<zarnet::DeviceListView> Decode(LPCSTR address, const BYTE* datagram, int length) {
   // Entries are read only as far as both infolen and the bytes received reach.
   std::optional<zarnet::DeviceListView> list =
       zarnet::DecodeServerDeviceList(std::span<const uint8_t>(datagram, length > 0 ? static_cast<size_t>(length) : 0));
-  if (!list) {
-    TraceError("UpdateDeviceInfo(): datagram of %d bytes from %s dropped\n", length, address);
-    return;
-  }
+  if (!list) TraceError("UpdateDeviceInfo(): datagram of %d bytes from %s dropped\n", length, address);
+  return list;
+}
+
+}  // namespace
+
+BOOL CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int length) {
+  std::optional<zarnet::DeviceListView> list = Decode(address, datagram, length);
+  if (!list) return FALSE;
+  MergeDeviceList(address, *list);
+  return TRUE;
+}
+
+BOOL CTavrinAdminDoc::OnDeviceListDatagram(LPCSTR address, const BYTE* datagram, int length) {
+  // Read first: a datagram that cannot be read does not keep its sender present.
+  std::optional<zarnet::DeviceListView> list = Decode(address, datagram, length);
+  if (!list) return FALSE;
+  UpdateServerPresence(address, list->server_id);
+  MergeDeviceList(address, *list);
+  return TRUE;
+}
+
+void CTavrinAdminDoc::MergeDeviceList(LPCSTR address, const zarnet::DeviceListView& view) {
+  const zarnet::DeviceListView* list = &view;
   if (Load(m_lStop)) return;
   ServerPresenceEntry server{};
-  if (FindServerPresence(address, &server) && server.Active == 0) return;  // departing: ignored
+  const BOOL listed = FindServerPresence(address, &server);
+  if (listed && server.Active == 0) return;  // departing: ignored
+  // A sender the full server list could not take: its devices are not taken either.
+  if (!listed && GetServerCount() >= static_cast<int>(m_Limits.MaxServers)) return;
 
   for (const zarnet::__dev_info__& info : list->devices) {
-    Lock hold(m_csDeviceList);
+    tavrin::CriticalSectionGuard hold(m_csDeviceList);
     DeviceEntry fresh = MakeDeviceEntry(address, list->server_id, info);
     if (POSITION position = FindDevice(address, fresh.PortNum, fresh.Vid, fresh.Pid, fresh.Rev)) {
       DeviceEntry& stored = m_DeviceList.GetAt(position);
@@ -81,6 +105,15 @@ void CTavrinAdminDoc::UpdateDeviceInfo(LPCSTR address, const BYTE* datagram, int
       TraceInfo("Already in list. PortNo %x  Mode = %d ServerID = %u\n", fresh.PortNum, fresh.Mode, fresh.ServerId);
       continue;
     }
+    if (static_cast<DWORD>(m_DeviceList.GetCount()) >= m_Limits.MaxDevices) {
+      if (!m_bDeviceLimitReported) {
+        TraceError("UpdateDeviceInfo(): %u devices listed already: new ones of %s and others are ignored\n",
+                   m_Limits.MaxDevices, address);
+        m_bDeviceLimitReported = true;
+      }
+      return;
+    }
+    m_bDeviceLimitReported = false;
     fresh.State = DEVICE_STATE_FREE;
     fresh.SeenCount = 1;
     fresh.VendorName = GetUsbVendorName(fresh.Vid);
@@ -118,33 +151,19 @@ void CTavrinAdminDoc::StopProductStringFetches() {
 }
 
 POSITION CTavrinAdminDoc::FindDevice(LPCSTR address, WORD port, WORD vid, WORD pid, WORD rev) {
-  for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    POSITION current = position;
-    const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (device.PortNum == port && device.Vid == vid && device.Pid == pid && device.Rev == rev &&
-        presence::SameAddress(device.ServerIp, address))
-      return current;
-  }
-  return nullptr;
+  return m_DeviceList.Find(DeviceKeys::Key(address, port, vid, pid, rev));
 }
 
 POSITION CTavrinAdminDoc::GetDevicePosition(LPCSTR address, WORD port) {
-  for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    POSITION current = position;
-    const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (presence::SameAddress(device.ServerIp, address) && device.PortNum == port) return current;
-  }
-  return nullptr;
+  return m_DeviceList.FindInGroup(DeviceKeys::Group(address, port));
 }
 
 POSITION CTavrinAdminDoc::FindDeviceByAddress(ULONG address, WORD port) {
-  for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
-    POSITION current = position;
-    const DeviceEntry& device = m_DeviceList.GetNext(position);
-    if (inet_addr(presence::AddressOf(device.ServerIp)) == address && device.PortNum == port) {
-      TraceInfo("Device found with specified IP & Port\n");
-      return current;
-    }
+  in_addr server{};
+  server.s_addr = address;
+  if (POSITION position = m_DeviceList.FindInGroup(DeviceKeys::Group(inet_ntoa(server), port))) {
+    TraceInfo("Device found with specified IP & Port\n");
+    return position;
   }
   TraceInfo("Device not present in the list control!!\n");
   return nullptr;
@@ -200,7 +219,7 @@ void CTavrinAdminDoc::CheckDeviceDeparture() {
     if (InUse(device) ||
         (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus != ARRM_STATUS_FAILED))
       continue;
-    if (m_pFunctionView) m_pFunctionView->DeleteDeviceItem(device);
+    if (m_pPanes) m_pPanes->DeleteDeviceItem(device);
     if (device.ProductStringState == 2) free(device.ProductString);
     m_DeviceList.RemoveAt(position);
     TraceInfo("Deleted & Intimate Device departure...\n");
@@ -208,18 +227,25 @@ void CTavrinAdminDoc::CheckDeviceDeparture() {
 }
 
 BOOL CTavrinAdminDoc::ReportAllDevicesDeparted() {
-  Lock hold(m_csDeviceList);
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
+  const bool deviceThreadRuns = IsDeviceThreadRunning();
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     POSITION current = position;
     DeviceEntry& device = m_DeviceList.GetNext(position);
-    // Only answers that will come count: a disconnect still pending, and each removal queued now.
+    // Only answers that will come count: a disconnect still pending, and each removal queued now, and
+    // only while the device thread runs (without the control device nothing is sent or answered). A
+    // removal is counted before it is queued: the thread may count it off (a failed send) at once.
     if (device.State == DEVICE_STATE_DISCONNECT_REQUESTED && device.RequestStatus == ARRM_STATUS_PENDING) {
-      InterlockedIncrement(&m_nPendingDeviceRsp);
-    } else if (InUse(device) && FillAndSendReqToBusDriver(current, FALSE)) {
-      InterlockedIncrement(&m_nPendingDeviceRsp);
-      device.State = DEVICE_STATE_DISCONNECT_REQUESTED;
-      device.RequestStatus = ARRM_STATUS_PENDING;
-      TraceInfo("delete array incremented\n");
+      if (deviceThreadRuns) InterlockedIncrement(&m_nPendingDeviceRsp);
+    } else if (InUse(device)) {
+      if (deviceThreadRuns) InterlockedIncrement(&m_nPendingDeviceRsp);
+      if (FillAndSendReqToBusDriver(current, FALSE)) {
+        device.State = DEVICE_STATE_DISCONNECT_REQUESTED;
+        device.RequestStatus = ARRM_STATUS_PENDING;
+        TraceInfo("delete array incremented\n");
+      } else if (deviceThreadRuns) {
+        InterlockedDecrement(&m_nPendingDeviceRsp);
+      }
     }
     free(device.ProductString);
     device.ProductString = nullptr;
@@ -247,7 +273,7 @@ BOOL CTavrinAdminDoc::DisconnectAll(BOOL wait, BOOL devices, BOOL servers) {
     CString text;
     text.LoadString(IDS_DISCONNECTING_ALL);
     TraceInfo("%s", static_cast<LPCSTR>(text));
-    if (m_pFunctionView) m_pFunctionView->PostMessage(WM_USER + 4, IDS_DISCONNECTING_ALL, 0);
+    if (HWND pane = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr) ::PostMessage(pane, WM_STATUS_TEXT_ID, IDS_DISCONNECTING_ALL, 0);
     PumpMessages();
     Sleep(100);
   }
@@ -255,7 +281,7 @@ BOOL CTavrinAdminDoc::DisconnectAll(BOOL wait, BOOL devices, BOOL servers) {
     CString text;
     text.LoadString(IDS_DISCONNECT_TIMEOUT);
     TraceInfo("%s", static_cast<LPCSTR>(text));
-    if (m_pFunctionView) m_pFunctionView->PostMessage(WM_USER + 4, IDS_DISCONNECT_TIMEOUT, 0);
+    if (HWND pane = m_pPanes ? m_pPanes->GetFunctionWindow() : nullptr) ::PostMessage(pane, WM_STATUS_TEXT_ID, IDS_DISCONNECT_TIMEOUT, 0);
   }
   InterlockedExchange(&m_lDisconnectAll, 0);
   return timedOut;

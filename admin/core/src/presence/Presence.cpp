@@ -3,8 +3,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "admin/TavrinAdminApp.h"
-#include "admin/ui/MainFrame.h"
 
 namespace presence {
 
@@ -17,8 +15,7 @@ bool SameAddress(const char (&serverIp)[28], LPCSTR address) {
 }
 
 void ReportMappingStatus(CTavrinAdminDoc& doc, const CString& text) {
-  CTavrinAdminApp* app = GetAdminApp();
-  if (CMainFrame* frame = app ? app->GetMainFrame() : nullptr) frame->SetStatusText(text);
+  doc.SetStatusText(text);
   doc.AddDeviceMappingLog(text);
 }
 

@@ -8,18 +8,6 @@ namespace presence {
 // The interlocked flags and counters of the document are read from several threads.
 inline LONG Load(const volatile LONG& value) { return __atomic_load_n(&value, __ATOMIC_SEQ_CST); }
 
-// Holds a critical section for a scope.
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~Lock() { LeaveCriticalSection(&section_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CRITICAL_SECTION& section_;
-};
-
 // The address text of a list entry (its buffer is not always NUL-terminated by the sender of a copy).
 CString AddressOf(const char (&serverIp)[28]);
 bool SameAddress(const char (&serverIp)[28], LPCSTR address);

@@ -1,8 +1,16 @@
 #include "ProductStringPool.h"
 
-#include "admin/comm/ProductString.h"
+#include <cstring>
 
-ProductStringPool::ProductStringPool(DeviceList& devices, CRITICAL_SECTION* lock, volatile LONG* mappingStopped,
+namespace {
+
+std::string ServerOf(const DeviceEntry& device) {
+  return std::string(device.ServerIp, strnlen(device.ServerIp, sizeof device.ServerIp));
+}
+
+}  // namespace
+
+ProductStringPool::ProductStringPool(DeviceList& devices, CRITICAL_SECTION* lock, const volatile LONG* mappingStopped,
                                      size_t workers)
     : devices_(devices), lock_(lock), mappingStopped_(mappingStopped), maxWorkers_(workers > 0 ? workers : 1) {}
 
@@ -22,7 +30,7 @@ bool ProductStringPool::Submit(const DeviceEntry& device) {
       }
     }
   }
-  wake_.notify_one();
+  wake_.notify_all();
   return true;
 }
 
@@ -33,25 +41,52 @@ void ProductStringPool::Stop() {
     stopping_ = true;
     queue_.clear();
     workers.swap(workers_);
+    // A fetch waiting for a slow server ends now (its receive fails); it closes the socket itself.
+    for (SOCKET socket : sockets_) shutdown(socket, SD_BOTH);
   }
   wake_.notify_all();
   for (std::thread& worker : workers) worker.join();
   std::lock_guard guard(mutex_);
   idle_ = 0;
+  busyServers_.clear();
   stopping_ = false;
+}
+
+bool ProductStringPool::Begin(SOCKET socket) {
+  std::lock_guard guard(mutex_);
+  if (stopping_) return false;
+  sockets_.insert(socket);
+  return true;
+}
+
+void ProductStringPool::End(SOCKET socket) {
+  std::lock_guard guard(mutex_);
+  sockets_.erase(socket);
+}
+
+std::deque<DeviceEntry>::iterator ProductStringPool::NextFetchable() {
+  for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+    if (busyServers_.count(ServerOf(*it)) == 0) return it;
+  }
+  return queue_.end();
 }
 
 void ProductStringPool::Work() {
   std::unique_lock guard(mutex_);
   for (;;) {
     ++idle_;
-    wake_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+    wake_.wait(guard, [this] { return stopping_ || NextFetchable() != queue_.end(); });
     --idle_;
     if (stopping_) return;
-    DeviceEntry device = queue_.front();
-    queue_.pop_front();
+    auto next = NextFetchable();
+    DeviceEntry device = *next;
+    queue_.erase(next);
+    const std::string server = ServerOf(device);
+    busyServers_.insert(server);
     guard.unlock();
-    FetchProductString(devices_, lock_, mappingStopped_, device);
+    FetchProductString(devices_, lock_, mappingStopped_, device, this);
     guard.lock();
+    busyServers_.erase(server);
+    wake_.notify_all();  // the server's next device may be fetched now
   }
 }

@@ -4,10 +4,8 @@
 
 #include "Presence.h"
 #include "admin/Trace.h"
-#include "admin/ui/FunctionView.h"
 
 using presence::Load;
-using presence::Lock;
 
 namespace {
 
@@ -17,16 +15,24 @@ constexpr DWORD kPresenceWrap = 99;  // a count that reaches it starts again at 
 
 void CTavrinAdminDoc::UpdateServerPresence(LPCSTR address, DWORD serverId) {
   if (Load(m_lStop)) return;
-  Lock hold(m_csServerPresence);
-  for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
-    ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
-    if (!presence::SameAddress(server.ServerIp, address)) continue;
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
+  if (POSITION position = m_ServerPresenceList.Find(address)) {
+    ServerPresenceEntry& server = m_ServerPresenceList.GetAt(position);
     if (server.Active == 0) return;  // its departure is under way: nothing changes
     if (server.PresenceCount != SERVER_PRESENCE_NEW)
       server.PresenceCount = server.PresenceCount < kPresenceWrap ? server.PresenceCount + 1 : 1;
     TraceInfo("server exists already %s  %u\n", address, server.PresenceCount);
     return;
   }
+  if (static_cast<DWORD>(m_ServerPresenceList.GetCount()) >= m_Limits.MaxServers) {
+    if (!m_bServerLimitReported) {
+      TraceError("UpdateServerPresence(): %u servers listed already: %s and further new ones are ignored\n",
+                 m_Limits.MaxServers, address);
+      m_bServerLimitReported = true;
+    }
+    return;
+  }
+  m_bServerLimitReported = false;
   ServerPresenceEntry server{};
   strncpy(server.ServerIp, address, sizeof server.ServerIp - 1);
   server.ServerId = serverId;
@@ -38,33 +44,18 @@ void CTavrinAdminDoc::UpdateServerPresence(LPCSTR address, DWORD serverId) {
 }
 
 int CTavrinAdminDoc::QueueServerRequest(const ServerPresenceEntry& server, BOOL arrival) {
-  const int index = FillServerSlot(server, arrival);
-  // Set after the table's lock is left, with the slot complete.
-  if (index >= 0 && ServerArRmEvent) SetEvent(ServerArRmEvent);
-  return index;
-}
-
-int CTavrinAdminDoc::FillServerSlot(const ServerPresenceEntry& server, BOOL arrival) {
-  Lock hold(m_csServerArRm);
-  for (int index = 0; index < kRequestTableSlots; ++index) {
-    SERVER_ARRIVALREMOVAL_INFO& slot = m_ArrSereverArRmInfo[index];
-    if (slot.RequestId != 0) continue;
+  const uint32_t serverIp = inet_addr(presence::AddressOf(server.ServerIp));
+  return m_ServerRequests.Queue([&](SERVER_ARRIVALREMOVAL_INFO& slot, int index) {
     if (arrival)
       TraceInfo("Filling m_ArrSereverArRmInfo :%d for server Arrival\n", index);
     else
       TraceInfo("Filling m_ArrSereverArRmInfo :%d for server depature \n", index);
-    slot = {};
-    slot.RequestId = static_cast<uint32_t>(index + 1);
-    slot.Taken = 0;
     slot.Length = SERVER_ARRIVALREMOVAL_INFO_LENGTH;
     slot.Arrival = arrival ? 1 : 0;
     slot.ServerId = server.ServerId;
-    slot.ServerIp = inet_addr(presence::AddressOf(server.ServerIp));
+    slot.ServerIp = serverIp;
     slot.DataPort = m_wServerDataPort;
-    slot.Status = ARRM_STATUS_PENDING;
-    return index;
-  }
-  return -1;
+  });
 }
 
 void CTavrinAdminDoc::CheckServerArrivalRemoval() {
@@ -92,11 +83,15 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
         presence::ReportMappingStatus(*this, text);
       } else {
         TraceInfo("No free elements in m_ArrSereverArRmInfo, for Server Arrival intimation\n");
+        // Still new: the next check tries again.
+        server.PresenceCount = SERVER_PRESENCE_NEW;
+        server.RequestStatus = 0;
       }
     } else if (server.PresenceCount != 0) {
       server.PresenceCount = 0;
     } else {
       TraceInfo("Informing Server Departure...\n");
+      const DWORD answered = server.RequestStatus;
       server.Active = 0;
       server.RequestStatus = ARRM_STATUS_PENDING;
       if (QueueServerRequest(server, FALSE) >= 0) {
@@ -105,40 +100,44 @@ void CTavrinAdminDoc::CheckServerArrivalRemoval() {
         presence::ReportMappingStatus(*this, text);
       } else {
         TraceInfo("No free elements in m_ArrSereverArRmInfo, for severe Departure intimation\n");
+        // Still silent and present: the next check tries again.
+        server.Active = 1;
+        server.RequestStatus = answered;
       }
     }
   }
   for (const CString& address : removable) {
-    if (m_pFunctionView) m_pFunctionView->DeleteServerItem(address);
-    for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
-      POSITION current = position;
-      if (presence::SameAddress(m_ServerPresenceList.GetNext(position).ServerIp, address)) {
-        m_ServerPresenceList.RemoveAt(current);
-        break;
-      }
-    }
+    if (m_pPanes) m_pPanes->DeleteServerItem(address);
+    if (POSITION position = m_ServerPresenceList.Find(address.str())) m_ServerPresenceList.RemoveAt(position);
     TraceInfo("Deleted and intimate server departure\n");
   }
 }
 
 BOOL CTavrinAdminDoc::ReportAllServersDeparted() {
-  Lock hold(m_csServerPresence);
-  // Only answers that will come count: a server with a request still pending, and each departure queued.
+  tavrin::CriticalSectionGuard hold(m_csServerPresence);
+  // Only answers that will come count: a server with a request still pending, and each departure queued,
+  // and only while the server thread runs. A departure is counted before it is queued: the thread may
+  // count it off (a failed send) at once.
+  const bool serverThreadRuns = IsServerThreadRunning();
   for (POSITION position = m_ServerPresenceList.GetHeadPosition(); position != nullptr;) {
     ServerPresenceEntry& server = m_ServerPresenceList.GetNext(position);
     const bool pending = (server.RequestStatus & ARRM_STATUS_PENDING) != 0;
     if (server.Active == 0) {
-      if (pending) InterlockedIncrement(&m_nPendingServerRsp);
+      if (pending && serverThreadRuns) InterlockedIncrement(&m_nPendingServerRsp);
       continue;
     }
     if (!pending && !(server.RequestStatus & ARRM_STATUS_SUCCESS)) continue;
+    const DWORD before = server.RequestStatus;
     server.Active = 0;
     server.RequestStatus = ARRM_STATUS_PENDING;
     TraceInfo("Informing to Driver Server Departure >> \n");
-    if (QueueServerRequest(server, FALSE) >= 0)
-      InterlockedIncrement(&m_nPendingServerRsp);
-    else
+    if (serverThreadRuns) InterlockedIncrement(&m_nPendingServerRsp);
+    if (QueueServerRequest(server, FALSE) < 0) {
+      if (serverThreadRuns) InterlockedDecrement(&m_nPendingServerRsp);
       TraceInfo(" No free Index in m_ArrSereverArRmInfo aray for severe Arrival intimation\n");
+      server.Active = 1;  // not reported: a later report tries again
+      server.RequestStatus = before;
+    }
   }
   return TRUE;
 }

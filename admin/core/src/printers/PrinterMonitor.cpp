@@ -118,7 +118,7 @@ POSITION CTavrinAdminDoc::FindPrinterDevice(ULONG address, WORD port, WORD vid, 
 }
 
 BOOL CTavrinAdminDoc::IsPrinterConnected(LPCSTR printerName) {
-  presence::Lock hold(m_csDeviceList);
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
   for (POSITION position = m_DeviceList.GetHeadPosition(); position != nullptr;) {
     const DeviceEntry& device = m_DeviceList.GetNext(position);
     if (device.Class != 7 && device.Class != 255) continue;
@@ -139,7 +139,7 @@ DWORD WINAPI CTavrinAdminDoc::PrinterMonitor(LPVOID parameter) {
 }
 
 BOOL CTavrinAdminDoc::QueuePrinterRequest(const PrinterInfo& printer, BOOL arrival, LPCSTR foundLine, BOOL* found) {
-  presence::Lock hold(m_csDeviceList);
+  tavrin::CriticalSectionGuard hold(m_csDeviceList);
   POSITION position = FindPrinterDevice(printer.DeviceIP, printer.DevicePort, printer.Vid, printer.Pid, printer.Rev);
   *found = position != nullptr;
   if (!position) {
@@ -228,4 +228,17 @@ void CTavrinAdminDoc::RunPrinterMonitor(int slot) {
     m_PrinterMonitors[slot].PrinterName[0] = '\0';  // frees the slot
   }
   TraceInfo("PrinterMonitor Thread >> for %s Exitting...\n", name);
+}
+
+PrinterInfo CTavrinAdminDoc::GetPrinterMonitor(int slot) {
+  std::lock_guard guard(m_PrinterLock);
+  return slot >= 0 && slot < kPrinterMonitorSlots ? m_PrinterMonitors[slot] : PrinterInfo{};
+}
+
+std::vector<PrinterInfo> CTavrinAdminDoc::GetPrinters() {
+  std::lock_guard guard(m_PrinterLock);
+  std::vector<PrinterInfo> printers;
+  for (POSITION position = m_PrinterList.GetHeadPosition(); position != nullptr;)
+    printers.push_back(m_PrinterList.GetNext(position));
+  return printers;
 }

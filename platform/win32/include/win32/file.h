@@ -83,6 +83,16 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 BOOL FlushFileBuffers(HANDLE hFile);
 
+// LockFileEx: only whole-file locks are kept (the byte range is accepted and not looked at); an exclusive
+// lock excludes every other lock on the file, in this process (another handle) and in others. The call
+// waits unless LOCKFILE_FAIL_IMMEDIATELY is given (then ERROR_LOCK_VIOLATION).
+constexpr DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+constexpr DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
+                DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped);
+BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh,
+                  LPOVERLAPPED lpOverlapped);
+
 BOOL DeleteFile(LPCSTR lpFileName);
 BOOL CopyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL MoveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);

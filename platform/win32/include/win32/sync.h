@@ -80,6 +80,19 @@ inline LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LON
 
 namespace tavrin {
 
+// Holds a critical section for a scope.
+class CriticalSectionGuard {
+ public:
+  explicit CriticalSectionGuard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+  explicit CriticalSectionGuard(CRITICAL_SECTION* section) : CriticalSectionGuard(*section) {}
+  ~CriticalSectionGuard() { LeaveCriticalSection(&section_); }
+  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION& section_;
+};
+
 // Adds `offset` milliseconds to GetTickCount and GetTickCount64 of this process, so that tests can run
 // code across the 32-bit wrap-around.
 void SetTickCountOffsetForTest(ULONGLONG offset);

@@ -13,6 +13,7 @@ struct ServerCommSettings {
   DWORD discoveryRecvTimeoutMs = 10;                          // one receive of the discovery thread
   DWORD commandRecvTimeoutMs = 1000;                          // one receive of a command
   DWORD commandRecvTimeoutLimit = 10;    // receive time-outs that end a command with "no response"
+  DWORD commandResponseTimeoutMs = 10000;  // a whole response, however it trickles in; then "no response"
   DWORD processDelayMs = 500;            // pause between the exchange and its processing
   DWORD productStringAttempts = 3;       // connections tried for one product string
   DWORD maxResponseSize = 1024 * 1024;   // a longer response is refused as invalid

@@ -2,22 +2,54 @@
 // list and the lock that guards it, holds the lock for the whole search and update, and so never uses a
 // position after the lock is left.
 #pragma once
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "admin/DeviceEntry.h"
+#include "admin/IndexedList.h"
 #include "admin/comm/Discovery.h"
 #include "mfc/collections.h"
 #include "mfc/string.h"
 #include "win32/sync.h"
 #include "zarnet/command.h"
 
-using DeviceList = CList<DeviceEntry>;
+// A device is one (server, port, vendor, product, release); the user interface and the answers find it by
+// (server, port).
+struct DeviceKeys {
+  static std::string Key(const DeviceEntry& device) {
+    return Key(device.ServerIp, device.PortNum, device.Vid, device.Pid, device.Rev);
+  }
+  // The address text, a NUL, then the numbers' bytes: made without formatting, as it is made for every
+  // entry of every datagram.
+  static std::string Key(const char* serverIp, WORD port, WORD vid, WORD pid, WORD rev) {
+    std::string key = Group(serverIp, port);
+    const WORD numbers[3] = {vid, pid, rev};
+    key.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+    return key;
+  }
+  static std::string Group(const DeviceEntry& device) { return Group(device.ServerIp, device.PortNum); }
+  static std::string Group(const char* serverIp, WORD port) {
+    std::string key(serverIp, strnlen(serverIp, 28));
+    key.push_back('\0');
+    key.append(reinterpret_cast<const char*>(&port), sizeof port);
+    return key;
+  }
+};
+using DeviceList = IndexedList<DeviceEntry, DeviceKeys>;
 
 // Sets ProductStringState of the first device of that server and port; FALSE when none is listed.
 BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
                            DWORD state);
+// The same for the device with the key's server, port, vendor, product and release.
+BOOL SetProductStringState(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& key, DWORD state);
 // Gives the device its product string (a malloc'ed, NUL-terminated copy of at most 255 bytes, owned by the
 // entry from then on; null for an empty string) and state 2, but only while its state is 1. TRUE when the
-// device is listed.
+// device is listed. The first form finds the first device of that server and port; the second the device
+// with the key's server, port, vendor, product and release (the one the string was fetched for).
 BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP, WORD wPort,
+                        const zarnet::iproduct_string* productString);
+BOOL StoreProductString(DeviceList& devices, CRITICAL_SECTION* lock, const DeviceEntry& key,
                         const zarnet::iproduct_string* productString);
 // FALSE while a device of that server is connecting, connected, or has its disconnect pending.
 BOOL CanRemoveServer(DeviceList& devices, CRITICAL_SECTION* lock, const CString& strIP);

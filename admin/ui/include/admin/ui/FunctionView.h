@@ -7,19 +7,14 @@
 #include <vector>
 
 #include "admin/DeviceEntry.h"
+#include "admin/DocPanes.h"
 #include "mfc/mfc.h"
 
 class CTavrinAdminDoc;
 
 // Messages of the functional pane.
-constexpr UINT WM_SERVER_ARRM_ANSWER = WM_USER + 2;       // wParam: server request slot + 1
-constexpr UINT WM_DEVICE_ARRM_ANSWER = WM_USER + 3;       // wParam: device request slot + 1
-constexpr UINT WM_STATUS_TEXT_ID = WM_USER + 4;           // wParam: string id for the status line
-constexpr UINT WM_SPECIAL_SERVER_ARRIVED = WM_USER + 15;  // wParam: DBT_DEVICEARRIVAL
-constexpr UINT WM_RUN_STOP_DEVICE_MAPPING = WM_APP + 1;   // wParam: bAskUser; a stop asked for on another thread
-
 // Timers of the functional pane.
-constexpr UINT_PTR kBusUpTimer = 1;         // one shot, 1000 ms after the bus driver was opened
+constexpr UINT_PTR kBusUpTimer = 1;         // one shot, the document's bus-up delay after the bus driver was opened
 constexpr UINT_PTR kStartMappingTimer = 2;  // one shot: starts device mapping
 constexpr UINT_PTR kRefreshTimer = 3;       // every AppGuiRefreshPeriod ms while mapping runs
 
@@ -58,6 +53,9 @@ class CFunctionView : public CView {
   // The index of each server row by its address.
   std::unordered_map<std::string, size_t> ServerRowsByIp() const;
   void DeleteAllTreeItems() { m_DeviceTree.clear(); }
+  // The device selected in the tree (see IDocPanes).
+  BOOL GetSelectedDevice(CString* serverIp, WORD* port, CString* state);
+  void MarkSelectedDevice(BOOL requestQueued, BOOL connecting);
 
   std::vector<TreeServerItem> m_DeviceTree;
   // The selected row: a server row (device -1) or one of its device rows; server -1 when none.
@@ -67,7 +65,6 @@ class CFunctionView : public CView {
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
   void OnTimer(UINT_PTR id) override;
-  void OnDestroy() override;
 
  private:
   LRESULT OnUpdateServerListStatus(WPARAM requestId, LPARAM);
@@ -76,6 +73,4 @@ class CFunctionView : public CView {
   LRESULT OnStatusTextId(WPARAM stringId, LPARAM);
   LRESULT OnRunStopDeviceMapping(WPARAM askUser, LPARAM);
   // confirmation: the special server's WM_USER+15, which carries no interface record.
-  void OnBusDriverArrival(BOOL confirmation);
-  void OnBusDriverRemoval();
 };

@@ -4,25 +4,51 @@
 #pragma once
 #include <mutex>
 
+#include "admin/DocPanes.h"
 #include "mfc/mfc.h"
 
-class CMainFrame : public CFrameWnd {
+class CBottemFormView;
+class CDetailsFormView;
+class CFunctionView;
+class CTavrinAdminDoc;
+
+// The frame reports for the document (IDocPanes) from the creation of its panes until it is destroyed.
+class CMainFrame : public CFrameWnd, public IDocPanes {
   DECLARE_DYNCREATE(CMainFrame)
 
  public:
-  // The message pane of the status bar. Any thread.
-  void SetStatusText(LPCSTR text);
+  void SetStatusText(LPCSTR text) override;
   CString GetStatusText() const;
-  // Shows the main window, then a modal box with the application title; the button pressed.
   int ShowMessageBox(LPCSTR text, UINT style, UINT helpContext);
+  int ShowMessageBox(LPCSTR text, UINT style) override { return ShowMessageBox(text, style, 0); }
+
+  CFunctionView* GetFunctionView() const { return m_pFunctionView; }
+  CBottemFormView* GetBottemFormView() const { return m_pBottemFormView; }
+  CDetailsFormView* GetDetailsFormView() const { return m_pDetailsFormView; }
+
+  // IDocPanes
+  HWND GetMainWindow() const override { return m_hWnd; }
+  void AddDeviceMappingLog(LPCSTR text) override;
+  void AddServerManagerLog(LPCSTR text) override;
+  void ShowDeviceDetails(LPCSTR serverIp, WORD port) override;
+  void ClearDeviceDetails() override;
+  void ShowServerManagerDetails(LPCSTR serverIp) override;
+  void ClearServerDetails() override;
+  HWND GetFunctionWindow() const override;
+  void DeleteServerItem(LPCSTR serverIp) override;
+  void DeleteDeviceItem(const DeviceEntry& device) override;
+  void DeleteAllTreeItems() override;
+  BOOL GetSelectedDevice(CString* serverIp, WORD* port, CString* state) override;
+  void MarkSelectedDevice(BOOL requestQueued, BOOL connecting) override;
+  void KillMappingTimers() override;
+  void OpenWaitWindow(LPCSTR text) override;
+  void CloseWaitWindow() override;
 
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
   int OnCreate(LPCREATESTRUCT createStruct) override;
-  // The document's view, then the panes: functional, log and details (each tells the document itself).
   BOOL OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context) override;
   void OnDestroy() override;
-  // The user's close: refused while device mapping runs.
   void OnClose() override;
 
  private:
@@ -31,4 +57,14 @@ class CMainFrame : public CFrameWnd {
 
   mutable std::mutex m_statusMutex;
   CString m_strStatusText;
+  CTavrinAdminDoc* m_pDocument = nullptr;  // the document this frame reports for
+  CFunctionView* m_pFunctionView = nullptr;
+  CBottemFormView* m_pBottemFormView = nullptr;
+  CDetailsFormView* m_pDetailsFormView = nullptr;
 };
+
+// The main frame of the program, or null before it is made.
+CMainFrame* GetAdminMainFrame();
+
+// The user interface the application object builds its document template with.
+IAdminShell* GetAdminUiShell();
