@@ -198,7 +198,8 @@ NTSTATUS RedirectorIoCtl(PDEVICE_OBJECT device, PIRP irp) {
       }
       entry = CONTAINING_RECORD(control->DeviceArRmReqsList.Flink, AnswerEntry, Link);
       // The record is 64 bytes whatever its Length says; only those are ever returned.
-      ULONG length = std::min<ULONG>(entry->Record->Length, sizeof(DEVICE_ARRIVALREMOVAL_INFO));
+      const ULONG recordLength = entry->Record->Length;  // packed: read by value
+      ULONG length = std::min<ULONG>(recordLength, sizeof(DEVICE_ARRIVALREMOVAL_INFO));
       if (inLength < length) {
         KeReleaseSpinLock(&control->DeviceArRmReqsLock, irql);
         status = STATUS_BUFFER_TOO_SMALL;

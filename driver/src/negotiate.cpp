@@ -64,11 +64,12 @@ void TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
     return;
   }
   pdo->Fbk->DefaultPipe = pipe;
-  AnswerKeptRecord(pdo, ARRM_STATUS_SUCCESS);
   pdo->PortStatus |= 2;
   pdo->Present = 1;
   pdo->ReportedMissing = 0;
   if (FDO_DEVICE_DATA* parent = pdo->ParentFdo) IoInvalidateDeviceRelations(parent->UnderlyingPDO, BusRelations);
+  // Answered last: whoever hears of the success finds the child shown.
+  AnswerKeptRecord(pdo, ARRM_STATUS_SUCCESS);
 }
 
 struct RetryItem {

@@ -12,19 +12,23 @@ namespace {
 
 constexpr LONGLONG kConnectTimeout = -1800000000LL;  // 180 s, relative
 
+// The size sits in front of the block; the header is 16 bytes so that the block keeps the pool's alignment.
+constexpr SIZE_T kMemHeader = 16;
+
 PVOID KMem_AllocateNonPagedMemory(SIZE_T size, ULONG tag) {
-  auto* block = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, size + 4, tag));
+  auto* block = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, size + kMemHeader, tag));
   if (!block) return nullptr;
   ULONG stored = static_cast<ULONG>(size);
   std::memcpy(block, &stored, 4);
-  return block + 4;
+  return block + kMemHeader;
 }
 
+// Filled with 0xDA before it goes, so a late use shows.
 void KMem_FreeNonPagedMemory(PVOID address, ULONG tag) {
-  PUCHAR block = static_cast<PUCHAR>(address) - 4;
+  PUCHAR block = static_cast<PUCHAR>(address) - kMemHeader;
   ULONG size;
   std::memcpy(&size, block, 4);
-  std::memset(block, 0xDA, size + 4);
+  std::memset(block, 0xDA, size + kMemHeader);
   ExFreePoolWithTag(block, tag);
 }
 
