@@ -393,7 +393,7 @@ SOCK_CONTEXT* TdiNetwork_InitializeTdiContext(PDO_DEVICE_DATA* pdo) {
   KeInitializeEvent(&sock->kExitTdiRecvThread, NotificationEvent, FALSE);
   sock->StartStatus = STATUS_UNSUCCESSFUL;
   sock->Reserved = 1;
-  sock->RecvThreadRunning = 1;
+  InterlockedExchange(&sock->RecvThreadRunning, 1);
   sock->Pdo = pdo;
   sock->Timeouts[0] = sock->Timeouts[1] = sock->Timeouts[2] = 0xFFFFFFFF;
   return sock;
@@ -510,7 +510,7 @@ NTSTATUS TdiNetwork_CloseThreads(PDO_DEVICE_DATA* pdo) {
   if (!pdo->Fbk || !sock) return STATUS_UNSUCCESSFUL;
   PETHREAD thread = static_cast<PETHREAD>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&sock->RecvThread), nullptr));
   if (!thread) return STATUS_SUCCESS;
-  sock->RecvThreadRunning = 0;
+  InterlockedExchange(&sock->RecvThreadRunning, 0);
   TRACE_MASK(0x4000, "TdiNetwork_CloseThreads : Signal kExitTdiRecvThread event\n");
   KeSetEvent(&sock->kExitTdiRecvThread, IO_NO_INCREMENT, FALSE);
   NTSTATUS status = KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
@@ -610,7 +610,7 @@ NTSTATUS TdiNetwork_StartReceiving(SOCK_CONTEXT* sock) {
   }
   HANDLE thread = nullptr;
   KeClearEvent(&sock->kExitTdiRecvThread);
-  sock->RecvThreadRunning = 1;
+  InterlockedExchange(&sock->RecvThreadRunning, 1);
   NTSTATUS status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, RecvThreadProc, sock);
   if (!NT_SUCCESS(status)) {
     TRACE_LEVEL(0x2, "RecvThreadProc Failed\n");

@@ -293,9 +293,9 @@ void NetworkLoop(Connection* c) {
     if (n > 0) {
       Finish(irp, STATUS_SUCCESS, static_cast<ULONG_PTR>(n));
     } else {
-      // The peer closed (0) or the connection broke: the receive ends, the owner hears of it.
-      Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
+      // The peer closed (0) or the connection broke: the owner hears of it, then the receive ends.
       TellDisconnect(c, n == 0 ? TDI_DISCONNECT_RELEASE : TDI_DISCONNECT_ABORT);
+      Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
     }
     guard.lock();
   }
