@@ -12,6 +12,7 @@
 #include "host_fixture.h"
 #include "pelkobus/pelkobus.h"
 #include "wdk/kernel.h"
+#include "win32/registry.h"
 #include "zarnet/sim/faults.h"
 #include "zarnet/sim/simulator.h"
 
@@ -425,7 +426,73 @@ TEST_P(PelkobusTest, ManyPlugAndUnplugCyclesLeaveNothingBehind) {
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
 
+TEST_P(PrinterRetryTest, ARetryWhoseClaimIsRefusedAnswersFailed) {
+  server_->AddFault(*zarnet::sim::ParseFault("busy step=free times=2"));
+  server_->AddFault(*zarnet::sim::ParseFault("busy step=claim"));
+  auto request = Plug(1, 2);
+  request.AutoConnect = 1;
+  ASSERT_TRUE(Send(request).ok);
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);  // the plug-in is not left pending for ever
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_EQ(ChildNodes(), 0u);
+  EXPECT_FALSE(server_->devices()[1].busy);
+  ASSERT_TRUE(Send(Plug(2, 2, false)).ok);  // still there, waiting for its unplug
+  EXPECT_EQ(+Answer(2)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  EXPECT_EQ(DeviceCount(), 0u);
+}
+
+TEST_P(PelkobusTest, IdentifierBlocksAreBoundedAndTheirListsEnded) {
+  auto tooLarge = Plug(1, 1);
+  tooLarge.TotalSize = 1 << 20;
+  EXPECT_FALSE(Send(tooLarge).ok);
+  auto inverted = Plug(2, 1);
+  inverted.HardwareIdSize = inverted.TotalSize + 2;
+  EXPECT_FALSE(Send(inverted).ok);
+  EXPECT_EQ(server_->negotiation().connections, 0);  // refused before any connection
+  EXPECT_EQ(DeviceCount(), 0u);
+
+  // Lists without their NULs: each ends where its part of the block ends.
+  std::u16string hardware = u"USB\\VID_5678&PID_1234&REV_0100";
+  std::u16string compatible = u"USB\\Class_07";
+  ids_ = hardware + compatible;
+  hardwareBytes_ = hardware.size() * 2;
+  ASSERT_TRUE(Send(Plug(3, 1)).ok);
+  EXPECT_EQ(+Answer(3)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  host_->kernel().WaitForPnpIdle();
+  bool found = false;
+  for (const auto& node : host_->kernel().DeviceNodes()) {
+    if (node.instanceId != "USB\\VID_5678&PID_1234&REV_0100\\01") continue;
+    found = true;
+    EXPECT_EQ(node.hardwareIds, std::vector<std::string>{"USB\\VID_5678&PID_1234&REV_0100"});
+    EXPECT_EQ(node.compatibleIds, std::vector<std::string>{"USB\\Class_07"});
+    EXPECT_EQ(node.service, "usbfunc");
+  }
+  EXPECT_TRUE(found);
+}
+
+class NoPipesTest : public BusDriverTest {
+  // A count stored with the wrong type reads as 0: the child gets no pipes.
+  void Configure() override {
+    ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters",
+                                          "MaxPipeCount", "16"),
+              ERROR_SUCCESS);
+  }
+};
+
+TEST_P(NoPipesTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) {
+  ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_TRUE(Drain().empty());  // no success went out before
+  EXPECT_EQ(DeviceCount(), 0u);
+  EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[0].busy; }, 2000ms));
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
+}
+
 INSTANTIATE_TEST_SUITE_P(BusDriver, PelkobusTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, NoPipesTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, NegotiationFaultTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, PrinterRetryTest, ::testing::Values(BusDriver::kPelkobus));
 
