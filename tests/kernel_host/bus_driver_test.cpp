@@ -491,6 +491,18 @@ TEST_P(NoPipesTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) {
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
 
+TEST_P(PelkobusTest, NoSendBufferFailsTheStart) {
+  tavrin::wdk::FailPoolAllocationsOfSize(kBusTag, 56 + 65536, 1);
+  ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
+  auto answer = Answer(1);
+  tavrin::wdk::FailPoolAllocations(kBusTag, 0);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_EQ(server_->negotiation().connections, 0);  // nothing was connected for a child that could not send
+  EXPECT_EQ(DeviceCount(), 0u);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
+}
+
 INSTANTIATE_TEST_SUITE_P(BusDriver, PelkobusTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, NoPipesTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, NegotiationFaultTest, ::testing::Values(BusDriver::kPelkobus));

@@ -118,8 +118,9 @@ class Kernel {
 // Blocks allocated and not yet freed: with a tag, or all of them.
 size_t PoolBlocksOutstanding(ULONG tag);
 size_t PoolBlocksOutstanding();
-// Makes the next `count` allocations with `tag` fail (0 ends it).
+// Makes the next `count` allocations with `tag` fail (0 ends it); the second form only those of `size` bytes.
 void FailPoolAllocations(ULONG tag, int count);
+void FailPoolAllocationsOfSize(ULONG tag, size_t size, int count);
 
 // ---- Debug output ------------------------------------------------------------------------------------------
 
