@@ -95,6 +95,8 @@ class Kernel {
   void SetSystemPowerState(SYSTEM_POWER_STATE state);
 
   std::vector<DeviceNodeInfo> DeviceNodes();
+  // The top of a node's device stack, referenced (ObDereferenceObject it); null when there is no such node.
+  PDEVICE_OBJECT ReferenceDeviceStack(const std::string& instanceId);
   std::vector<DeviceInterfaceInfo> Interfaces(const GUID& interfaceClass, bool enabledOnly);
   void AddInterfaceListener(InterfaceListener* listener);
   void RemoveInterfaceListener(InterfaceListener* listener);
