@@ -281,9 +281,6 @@ NTSTATUS Bus_InitializePdo(DEVICE_ARRIVALREMOVAL_INFO* request, PDEVICE_OBJECT d
   TRACE_LEVEL(0x2, "Bus_InitializePdo : Port UserHandle 0x%llx\n", static_cast<unsigned long long>(request->UserHandle));
   *pdo->KeptRecord = *request;
   pdo->PrinterDue.QuadPart = -static_cast<LONGLONG>(g.PrinterRetryMs.load()) * 10000;
-  KeInitializeTimer(&pdo->PrinterTimer);
-  KeInitializeDpc(&pdo->PrinterDpc, PrinterTimerRoutine, pdo);
-  KeInitializeEvent(&pdo->RetryIdle, NotificationEvent, TRUE);
   pdo->PortStatus = 1;
   pdo->Common.PrevDevicePowerState = pdo->Common.DevicePowerState;
   pdo->Common.DevicePowerState = PowerDeviceD3;
@@ -487,6 +484,10 @@ NTSTATUS Bus_PlugInDevice(DEVICE_ARRIVALREMOVAL_INFO* request, FDO_DEVICE_DATA* 
   g.LiveChildren.fetch_add(1);
   PDO_DEVICE_DATA* pdo = PdoData(device);
   RtlZeroMemory(pdo, sizeof *pdo);
+  // What destruction waits on exists from the start, whatever fails next.
+  KeInitializeTimer(&pdo->PrinterTimer);
+  KeInitializeDpc(&pdo->PrinterDpc, PrinterTimerRoutine, pdo);
+  KeInitializeEvent(&pdo->RetryIdle, NotificationEvent, TRUE);
   pdo->Ids = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, (request->TotalSize & ~1u) + 4, BUS_POOL_TAG));
   pdo->KeptRecord = static_cast<DEVICE_ARRIVALREMOVAL_INFO*>(
       ExAllocatePoolWithTag(NonPagedPool, sizeof(DEVICE_ARRIVALREMOVAL_INFO), BUS_POOL_TAG));

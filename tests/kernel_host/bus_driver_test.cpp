@@ -452,16 +452,20 @@ TEST_P(PelkobusTest, IdentifierBlocksAreBoundedAndTheirListsEnded) {
   auto inverted = Plug(2, 1);
   inverted.HardwareIdSize = inverted.TotalSize + 2;
   EXPECT_FALSE(Send(inverted).ok);
+  auto unreadable = Plug(3, 1);
+  unreadable.Ids = 0x10;  // not an address of this process
+  EXPECT_FALSE(Send(unreadable).ok);
   EXPECT_EQ(server_->negotiation().connections, 0);  // refused before any connection
   EXPECT_EQ(DeviceCount(), 0u);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 
   // Lists without their NULs: each ends where its part of the block ends.
   std::u16string hardware = u"USB\\VID_5678&PID_1234&REV_0100";
   std::u16string compatible = u"USB\\Class_07";
   ids_ = hardware + compatible;
   hardwareBytes_ = hardware.size() * 2;
-  ASSERT_TRUE(Send(Plug(3, 1)).ok);
-  EXPECT_EQ(+Answer(3)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  ASSERT_TRUE(Send(Plug(4, 1)).ok);
+  EXPECT_EQ(+Answer(4)->ArRmStatus, ARRM_STATUS_SUCCESS);
   host_->kernel().WaitForPnpIdle();
   bool found = false;
   for (const auto& node : host_->kernel().DeviceNodes()) {
