@@ -170,7 +170,8 @@ void CommandService::Serve(net::Fd connection, std::string peer_ip) {
       case FaultKind::kStatus: status = static_cast<uint32_t>(f.number); break;
       case FaultKind::kSilence: silent = true; break;
       case FaultKind::kEarlyClose: close_at_once = true; break;
-      case FaultKind::kInfoLen: break;
+      case FaultKind::kInfoLen:
+      case FaultKind::kWrongSeqNo: break;
     }
   }
   if (close_at_once) {

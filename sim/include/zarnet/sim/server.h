@@ -31,6 +31,11 @@ struct Device {
   bool busy = false;      // some computer holds it
   std::string client_ip;  // that computer, listed by the connection table
   std::string product;    // its product string (command 7)
+  // The virtual device that answers its USB data (usb_device.h): loopback, printer, keyboard or composite;
+  // empty: chosen by its class.
+  std::string usb_device;
+  std::string manufacturer;  // its manufacturer string
+  std::string print_file;    // a printer's jobs; relative to the server's folder
 };
 
 struct ServerOptions {
@@ -60,6 +65,8 @@ struct ServerOptions {
   std::chrono::milliseconds tftp_timeout{1000};
   int tftp_retries = 5;
   size_t max_image_size = 16 * 1024 * 1024;
+
+  std::string folder = ".";  // where the devices keep their files (printer jobs)
 
   std::vector<Device> devices;
   std::vector<Fault> faults;
