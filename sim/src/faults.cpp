@@ -45,7 +45,7 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
         }
       if (!have_kind) return Refuse(error, "unknown fault \"" + std::string(word) + "\"");
       if (fault.kind == FaultKind::kInfoLen) fault.target = FaultTarget::kBroadcast;
-      if (fault.kind == FaultKind::kWrongSeqNo) fault.target = FaultTarget::kData;
+      if (fault.kind == FaultKind::kWrongSeqNo) fault.target = FaultTarget::kUsb;
       continue;
     }
     size_t eq = word.find('=');
@@ -57,7 +57,7 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
       if (value == "command") fault.target = FaultTarget::kCommand;
       else if (value == "discovery") fault.target = FaultTarget::kDiscovery;
       else if (value == "broadcast") fault.target = FaultTarget::kBroadcast;
-      else if (value == "data") fault.target = FaultTarget::kData;
+      else if (value == "usb") fault.target = FaultTarget::kUsb;
       else ok = false;
     } else if (key == "times" && value == "-1") {
       fault.times = -1;

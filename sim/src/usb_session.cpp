@@ -39,6 +39,11 @@ class Session {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
   }
+  bool Stopped() const {
+    if (stop_.stop_requested()) return true;
+    pollfd p{options_.stop_fd, POLLIN, 0};
+    return options_.stop_fd >= 0 && ::poll(&p, 1, 0) > 0;
+  }
   void DrainWake() const {
     uint64_t value;
     while (::read(wake_.get(), &value, sizeof value) > 0) {
@@ -57,7 +62,7 @@ class Session {
     ended_ = true;
   }
 
-  net::Fd socket_;
+  const int socket_;
   net::Fd wake_;
   VirtualUsbDevice& device_;
   std::stop_token stop_;
@@ -74,9 +79,9 @@ class Session {
 };
 
 UsbSessionResult Session::Run() {
-  ::fcntl(socket_.get(), F_SETFL, ::fcntl(socket_.get(), F_GETFL) | O_NONBLOCK);
+  ::fcntl(socket_, F_SETFL, ::fcntl(socket_, F_GETFL) | O_NONBLOCK);
   int on = 1;  // every response goes out at once: the client waits for it
-  ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   std::stop_callback on_stop(stop_, [this] { Wake(); });
   device_.Attach([this] { Wake(); });
   std::vector<uint8_t> buffer(64 * 1024);
@@ -85,15 +90,19 @@ UsbSessionResult Session::Run() {
       End(UsbSessionResult::End::kStopped);
       break;
     }
-    pollfd p[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-    if (::poll(p, 2, -1) < 0) {
+    pollfd p[3] = {{socket_, POLLIN, 0}, {wake_.get(), POLLIN, 0}, {options_.stop_fd, POLLIN, 0}};
+    if (::poll(p, options_.stop_fd >= 0 ? 3 : 2, -1) < 0) {
       if (errno == EINTR) continue;
       End(UsbSessionResult::End::kSocketError);
       break;
     }
     if (p[1].revents) DrainWake();
+    if (options_.stop_fd >= 0 && p[2].revents) {
+      End(UsbSessionResult::End::kStopped);
+      break;
+    }
     if (p[0].revents) {
-      ssize_t n = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
+      ssize_t n = ::recv(socket_, buffer.data(), buffer.size(), 0);
       if (n == 0) {
         End(UsbSessionResult::End::kPeerClosed);
         break;
@@ -276,6 +285,7 @@ void Session::Emit(RFC_RESPONSE_HEADER header, std::vector<uint8_t> data, std::s
     silent_ = true;
   } else if (cut) {
     Log("data connection: closing in the middle of a response");
+    ::shutdown(socket_, SHUT_RDWR);
     End(UsbSessionResult::End::kFaultClosed);
   }
 }
@@ -283,11 +293,11 @@ void Session::Emit(RFC_RESPONSE_HEADER header, std::vector<uint8_t> data, std::s
 bool Session::Pause(std::chrono::milliseconds time) {
   if (time.count() <= 0) return true;
   const Clock::time_point until = Clock::now() + time;
-  while (!stop_.stop_requested()) {
+  while (!Stopped()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
     if (left <= 0) return true;
-    pollfd p{wake_.get(), POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(left));
+    pollfd p[2] = {{wake_.get(), POLLIN, 0}, {options_.stop_fd, POLLIN, 0}};
+    ::poll(p, options_.stop_fd >= 0 ? 2 : 1, static_cast<int>(left));
     DrainWake();
   }
   return false;
@@ -295,16 +305,16 @@ bool Session::Pause(std::chrono::milliseconds time) {
 
 bool Session::WriteAll(std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
-    ssize_t n = ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ssize_t n = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n > 0) {
       bytes = bytes.subspan(static_cast<size_t>(n));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (stop_.stop_requested()) return false;
-      pollfd p[2] = {{socket_.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
-      if (::poll(p, 2, -1) < 0 && errno != EINTR) return false;
+      if (Stopped()) return false;
+      pollfd p[3] = {{socket_, POLLOUT, 0}, {wake_.get(), POLLIN, 0}, {options_.stop_fd, POLLIN, 0}};
+      if (::poll(p, options_.stop_fd >= 0 ? 3 : 2, -1) < 0 && errno != EINTR) return false;
       // A device change wakes this wait too; the loop serves the pipes again once the writing is done.
       if (p[1].revents) DrainWake();
       continue;
@@ -334,7 +344,7 @@ DataFaultSource DataFaultList(std::vector<Fault> faults) {
     std::lock_guard lock(shared->mutex);
     std::vector<Fault> taken;
     for (auto it = shared->faults.begin(); it != shared->faults.end();) {
-      if (it->target != FaultTarget::kData || (it->command != 0 && it->command != command)) {
+      if (it->target != FaultTarget::kUsb || (it->command != 0 && it->command != command)) {
         ++it;
         continue;
       }

@@ -40,7 +40,7 @@ void Configure(DataLink& link) {
 
 TEST(UsbFaults, SplitHeaderStillDecodes) {
   sim::LoopbackDevice device(Loopback());
-  DataLink link(device, WithFaults({"split target=data command=143 chunk=20 times=1"}));
+  DataLink link(device, WithFaults({"split target=usb command=143 chunk=20 times=1"}));
   link.Control(GetDescriptor(1, 0, 18));
   auto r = link.Answer();
   EXPECT_EQ(r.data.size(), 18u);
@@ -49,7 +49,7 @@ TEST(UsbFaults, SplitHeaderStillDecodes) {
 
 TEST(UsbFaults, WrongSeqNoAndStatusWords) {
   sim::LoopbackDevice device(Loopback());
-  DataLink link(device, WithFaults({"wrong-seqno command=143 times=1", "status target=data number=-71 command=144 times=1"}));
+  DataLink link(device, WithFaults({"wrong-seqno command=143 times=1", "status target=usb number=-71 command=144 times=1"}));
   uint32_t seq = link.Control(GetDescriptor(1, 0, 18));
   EXPECT_EQ(link.Answer().header.SeqNo, seq + 1);
   seq = link.Control(GetDescriptor(1, 0, 18));
@@ -63,7 +63,7 @@ TEST(UsbFaults, OversizedLengthIs65537BytesFor65536) {
   sim::Device d = Loopback();
   d.interfaces = 2;
   sim::CompositeDevice device(d);
-  DataLink link(device, WithFaults({"oversize target=data command=144 size=1 times=1"}));
+  DataLink link(device, WithFaults({"oversize target=usb command=144 size=1 times=1"}));
   Configure(link);
   link.Control(SetInterface(1, 2));
   ASSERT_EQ(link.Answer().header.Status, 0);
@@ -78,7 +78,7 @@ TEST(UsbFaults, OversizedLengthIs65537BytesFor65536) {
 
 TEST(UsbFaults, SilenceInTheMiddleOfAResponse) {
   sim::LoopbackDevice device(Loopback());
-  DataLink link(device, WithFaults({"silence target=data command=143"}));
+  DataLink link(device, WithFaults({"silence target=usb command=143"}));
   link.Control(GetDescriptor(1, 0, 18));
   EXPECT_FALSE(link.Receive(100ms));
   EXPECT_EQ(link.received(), 56u + 9u) << "the header and half the data";
@@ -91,7 +91,7 @@ TEST(UsbFaults, SilenceInTheMiddleOfAResponse) {
 
 TEST(UsbFaults, CloseInTheMiddleOfAResponse) {
   sim::LoopbackDevice device(Loopback());
-  DataLink link(device, WithFaults({"early-close target=data command=143 size=30"}));
+  DataLink link(device, WithFaults({"early-close target=usb command=143 size=30"}));
   link.Control(GetDescriptor(1, 0, 18));
   EXPECT_FALSE(link.Receive());
   EXPECT_TRUE(link.closed());
@@ -145,7 +145,7 @@ TEST(UsbFaults, StopEndsAnIdleSession) {
 TEST(UsbConfig, DeviceKindsFolderAndDataFaults) {
   std::string error;
   auto config = sim::ParseConfig(
-      "[sim]\nfolder = /tmp/sim-files\n[server a]\nfault = silence target=data command=144\n"
+      "[sim]\nfolder = /tmp/sim-files\n[server a]\nfault = silence target=usb command=144\n"
       "[device]\nport = 1\nclass = 7\nprint_file = job.prn\n"
       "[device]\nport = 2\nusb_device = composite\nmanufacturer = Tavrin\n[device]\nport = 3\nclass = 3\n",
       &error);
@@ -153,7 +153,7 @@ TEST(UsbConfig, DeviceKindsFolderAndDataFaults) {
   const sim::ServerOptions& s = config->servers.at(0);
   EXPECT_EQ(s.folder, "/tmp/sim-files");
   ASSERT_EQ(s.faults.size(), 1u);
-  EXPECT_EQ(s.faults[0].target, sim::FaultTarget::kData);
+  EXPECT_EQ(s.faults[0].target, sim::FaultTarget::kUsb);
   EXPECT_EQ(sim::DefaultUsbDeviceKind(s.devices[0]), sim::UsbDeviceKind::kPrinter);
   EXPECT_EQ(sim::DefaultUsbDeviceKind(s.devices[1]), sim::UsbDeviceKind::kComposite);
   EXPECT_EQ(sim::DefaultUsbDeviceKind(s.devices[2]), sim::UsbDeviceKind::kKeyboard);

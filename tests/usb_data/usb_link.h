@@ -44,6 +44,7 @@ class DataLink {
     ::close(listener);
     server_ = std::jthread([this, served, &device](std::stop_token stop) {
       result_ = sim::ServeUsbDataConnection(served, device, stop, options_);
+      ::close(served);
     });
   }
   ~DataLink() {

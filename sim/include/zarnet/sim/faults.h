@@ -13,7 +13,8 @@ enum class FaultTarget {
   kCommand,    // responses of the command service
   kDiscovery,  // discovery replies
   kBroadcast,  // device-list datagrams
-  kData,       // responses on a device's data connection; `command` is the response's (request's + 100)
+  kUsb,        // USB responses on a claimed device's data connection; `command` is the response's
+               // (the request's + 100)
 };
 
 enum class FaultKind {
@@ -31,9 +32,9 @@ enum class FaultKind {
   kEarlyClose,     // command: close without answering: at once after accepting when `command` is 0,
                    // else after reading a request of that command
   kInfoLen,        // broadcast: infolen written as `number`
-  kWrongSeqNo,     // data: SeqNo answered as the request's + `number` (0: + 1)
+  kWrongSeqNo,     // usb: SeqNo answered as the request's + `number` (0: + 1)
 };
-// On the data connection: kSplit writes the response in pieces of `chunk` bytes, `delay` apart; kDelay
+// On a USB data connection (target usb): kSplit writes the response in pieces of `chunk` bytes, `delay` apart; kDelay
 // waits before answering; kStatus answers status `number` (-71: the device has gone); kOversize returns
 // `size` data bytes more than asked for; kSilence and kEarlyClose cut the response after `size` bytes (0:
 // the header and half the data), then answer nothing more, or close the connection.
@@ -50,7 +51,7 @@ struct Fault {
 };
 
 // Text form, used by the configuration file and the command line:
-//   KIND [target=command|discovery|broadcast|data] [command=N] [chunk=N] [delay_ms=N] [size=N] [number=N]
+//   KIND [target=command|discovery|broadcast|usb] [command=N] [chunk=N] [delay_ms=N] [size=N] [number=N]
 //        [times=N]
 // KIND: split, delay, oversize, truncate, wrong-rsp, missing-end, missing-status, lower-case, status,
 // silence, early-close, infolen, wrong-seqno. Example: "split chunk=3 delay_ms=20 command=4".

@@ -16,13 +16,14 @@ namespace zarnet::sim {
 
 // Faults for the response about to be written (its Command); each fault handed out is used up once.
 using DataFaultSource = std::function<std::vector<Fault>(uint32_t response_command)>;
-// A source over a fixed list: the faults of target data whose command is 0 or the response's, each for
+// A source over a fixed list: the faults of target usb whose command is 0 or the response's, each for
 // its `times`.
 DataFaultSource DataFaultList(std::vector<Fault> faults);
 
 struct UsbSessionOptions {
   LogFunction log;
   DataFaultSource faults;
+  int stop_fd = -1;                      // besides the stop token: ends the session once readable
   size_t max_waiting = 1024;             // requests waiting for the device; more ends the connection
   uint32_t max_in_length = 16u << 20;    // longest IN transfer served
 };
@@ -34,8 +35,9 @@ struct UsbSessionResult {
   uint64_t responses = 0;
 };
 
-// Serves one connected socket (taken over and closed at the end) for `device` until the peer closes it,
-// the stream goes out of frame, or `stop` is requested. The device is attached for the duration.
+// Serves one connected socket for `device` until the peer closes it, the stream goes out of frame, or
+// `stop` is requested. The device is attached for the duration. The caller closes the socket afterwards;
+// a close fault shuts it down here.
 UsbSessionResult ServeUsbDataConnection(int socket, VirtualUsbDevice& device, std::stop_token stop,
                                         const UsbSessionOptions& options = {});
 
