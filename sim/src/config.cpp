@@ -76,6 +76,7 @@ std::string ApplyServerKey(ServerOptions& o, const std::string& key, const std::
     o.address = value;
   }
   else if (key == "command_port") ok = text::ParseAs(value, &o.command_port);
+  else if (key == "data_port") ok = text::ParseAs(value, &o.data_port);
   else if (key == "server_id") ok = text::ParseAs(value, &o.server_id);
   else if (key == "model") ok = text::ParseAs(value, &o.model);
   else if (key == "mac") ok = ParseMac(value, &o.mac);

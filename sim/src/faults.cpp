@@ -21,6 +21,8 @@ constexpr std::pair<const char*, FaultKind> kKinds[] = {
     {"early-close", FaultKind::kEarlyClose},
     {"infolen", FaultKind::kInfoLen},
     {"wrong-seqno", FaultKind::kWrongSeqNo},
+    {"wrong-signature", FaultKind::kWrongSignature},
+    {"busy", FaultKind::kBusy},
 };
 
 std::optional<Fault> Refuse(std::string* error, std::string why) {
@@ -46,6 +48,7 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
       if (!have_kind) return Refuse(error, "unknown fault \"" + std::string(word) + "\"");
       if (fault.kind == FaultKind::kInfoLen) fault.target = FaultTarget::kBroadcast;
       if (fault.kind == FaultKind::kWrongSeqNo) fault.target = FaultTarget::kUsb;
+      if (fault.kind == FaultKind::kWrongSignature || fault.kind == FaultKind::kBusy) fault.target = FaultTarget::kData;
       continue;
     }
     size_t eq = word.find('=');
@@ -58,7 +61,13 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
       else if (value == "discovery") fault.target = FaultTarget::kDiscovery;
       else if (value == "broadcast") fault.target = FaultTarget::kBroadcast;
       else if (value == "usb") fault.target = FaultTarget::kUsb;
+      else if (value == "data") fault.target = FaultTarget::kData;
       else ok = false;
+    } else if (key == "step") {
+      if (value == "signature") fault.step = 0;
+      else if (value == "free") fault.step = 1;
+      else if (value == "claim") fault.step = 2;
+      else ok = text::ParseNumber(value, 255, &n) && (fault.step = static_cast<int>(n), true);
     } else if (key == "times" && value == "-1") {
       fault.times = -1;
     } else if (key == "number" && !value.empty() && value[0] == '-') {

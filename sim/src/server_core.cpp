@@ -63,6 +63,7 @@ ServerCore::ServerCore(ServerOptions options, LogFunction log)
   auto broadcaster = std::make_unique<Broadcaster>(*this);
   broadcaster_ = broadcaster.get();
   services_.push_back(std::move(broadcaster));
+  services_.push_back(std::make_unique<DeviceDataService>(*this));
 }
 
 ServerCore::~ServerCore() { Stop(); }
@@ -98,6 +99,7 @@ bool ServerCore::Start(std::string* error) {
     stopping_ = false;
     restart_requested_ = false;
     restarts_ = 0;
+    negotiation_ = {};
     locked_ = config_.password_enable;
   }
   stop_.Reset();
@@ -410,6 +412,75 @@ std::vector<Fault> ServerCore::TakeResponseFaults(uint32_t command) {
   });
 }
 
+std::vector<Fault> ServerCore::TakeDataFaults(uint8_t id) {
+  return TakeFaults([id](const Fault& f) { return f.target == FaultTarget::kData && (f.step < 0 || f.step == id); });
+}
+
+sockaddr_in ServerCore::data_address() const {
+  sockaddr_in address = bind_address_;
+  address.sin_port = htons(factory_.data_port);
+  return address;
+}
+
+void ServerCore::SetBoundDataPort(uint16_t port) {
+  std::lock_guard lock(mutex_);
+  data_port_ = port;
+}
+
+uint16_t ServerCore::data_port() const {
+  std::lock_guard lock(mutex_);
+  return data_port_;
+}
+
+bool ServerCore::IsDeviceFree(uint16_t port) const {
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.port == port; });
+  return it != devices_.end() && !it->busy;
+}
+
+std::optional<Device> ServerCore::ClaimDevice(uint16_t port, const std::string& client_ip) {
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.port == port; });
+  if (it == devices_.end() || it->busy) return std::nullopt;
+  it->busy = true;
+  it->client_ip = client_ip;
+  ++negotiation_.granted;
+  ChangedLocked();
+  return *it;
+}
+
+void ServerCore::ReleaseDevice(uint16_t port) {
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.port == port; });
+  if (it != devices_.end()) {
+    it->busy = false;
+    it->client_ip.clear();
+  }
+  ++negotiation_.sessions_ended;
+  ChangedLocked();
+}
+
+void ServerCore::CountNegotiation(const std::function<void(NegotiationStats&)>& change) {
+  std::lock_guard lock(mutex_);
+  change(negotiation_);
+  ChangedLocked();
+}
+
+NegotiationStats ServerCore::negotiation() const {
+  std::lock_guard lock(mutex_);
+  return negotiation_;
+}
+
+void ServerCore::SetDataSessionHandler(DataSessionHandler handler) {
+  std::lock_guard lock(mutex_);
+  data_handler_ = std::move(handler);
+}
+
+DataSessionHandler ServerCore::data_session_handler() const {
+  std::lock_guard lock(mutex_);
+  return data_handler_;
+}
+
 std::vector<Fault> ServerCore::TakeDatagramFaults(FaultTarget target) {
   return TakeFaults([target](const Fault& f) { return f.target == target; });
 }
@@ -437,6 +508,10 @@ void ServerCore::Plug(const Device& device) {
   } else {
     devices_.push_back(device);
   }
+  if (auto usb = usb_devices_.find(device.port); usb != usb_devices_.end()) {
+    usb->second->Unplug();  // a session still serving the old one sees it gone
+    usb_devices_.erase(usb);
+  }
   ChangedLocked();
 }
 
@@ -445,6 +520,10 @@ bool ServerCore::Unplug(uint16_t port) {
   auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.port == port; });
   if (it == devices_.end()) return false;
   devices_.erase(it);
+  if (auto usb = usb_devices_.find(port); usb != usb_devices_.end()) {
+    usb->second->Unplug();
+    usb_devices_.erase(usb);
+  }
   ChangedLocked();
   return true;
 }

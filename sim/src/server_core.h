@@ -4,8 +4,10 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "zarnet/config_text.h"
 #include "zarnet/discovery.h"
 #include "zarnet/sim/server.h"
+#include "zarnet/sim/usb_device.h"
 
 namespace zarnet::sim {
 
@@ -51,6 +54,20 @@ class ServerCore {
   // For the services.
   void Log(const std::string& line) const;
   sockaddr_in command_address() const;  // bound address, actual port
+  sockaddr_in data_address() const;     // bound address, data port as configured (0: any)
+  void SetBoundDataPort(uint16_t port);
+  // Device data: the free test, the claim (marks the device busy for client_ip; false when it is
+  // missing or busy), the release at the end of the claimed connection, the counters.
+  bool IsDeviceFree(uint16_t port) const;
+  std::optional<Device> ClaimDevice(uint16_t port, const std::string& client_ip);
+  void ReleaseDevice(uint16_t port);
+  void CountNegotiation(const std::function<void(NegotiationStats&)>& change);
+  DataSessionHandler data_session_handler() const;
+  // USB data of a claimed connection, served by the port's virtual device (the default handler).
+  void ServeUsbData(const DataSession& session);
+  std::shared_ptr<VirtualUsbDevice> UsbDevice(uint16_t port);  // made on first use; none without a device
+  std::vector<Fault> TakeUsbFaults(uint32_t response_command);
+  std::vector<Fault> TakeDataFaults(uint8_t id);
   std::chrono::milliseconds request_timeout() const;
   DiscoveryInfo discovery_info() const;
   std::vector<uint8_t> device_list_datagram() const;
@@ -67,6 +84,9 @@ class ServerCore {
   // For Server's public face.
   const ServerOptions& options() const { return factory_; }
   uint16_t command_port() const;
+  uint16_t data_port() const;
+  void SetDataSessionHandler(DataSessionHandler handler);
+  NegotiationStats negotiation() const;
   bool running() const;
   int restarts() const;
   void Plug(const Device& device);
@@ -111,6 +131,10 @@ class ServerCore {
   sockaddr_in broadcast_to_{};
   std::chrono::milliseconds broadcast_period_;
   uint16_t port_ = 0;
+  uint16_t data_port_ = 0;
+  DataSessionHandler data_handler_;
+  std::map<uint16_t, std::shared_ptr<VirtualUsbDevice>> usb_devices_;  // by port, as long as plugged
+  NegotiationStats negotiation_;
   bool running_ = false;
   bool started_ = false;
   bool stopping_ = false;

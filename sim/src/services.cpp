@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "zarnet/device_list.h"
+#include "zarnet/negotiation.h"
 #include "zarnet/wire.h"
 
 namespace zarnet::sim {
@@ -171,7 +172,10 @@ void CommandService::Serve(net::Fd connection, std::string peer_ip) {
       case FaultKind::kSilence: silent = true; break;
       case FaultKind::kEarlyClose: close_at_once = true; break;
       case FaultKind::kInfoLen:
-      case FaultKind::kWrongSeqNo: break;
+      case FaultKind::kWrongSeqNo:
+      case FaultKind::kWrongSignature:
+      case FaultKind::kBusy:
+        break;
     }
   }
   if (close_at_once) {
@@ -287,6 +291,171 @@ void Broadcaster::SendOne() {
     if (wake_.wait_for(lock, delay, [&] { return stop_; })) return;
   }
   SendDatagram(socket_.get(), datagram, to);
+}
+
+}  // namespace zarnet::sim
+
+// ---- device data -----------------------------------------------------------------------------------
+
+namespace zarnet::sim {
+
+bool DeviceDataService::Start(std::string* error) {
+  listener_ = net::ListenTcp(core_.data_address(), error);
+  if (!listener_.valid()) return false;
+  core_.SetBoundDataPort(net::LocalPort(listener_.get()));
+  stop_.Reset();
+  acceptor_ = std::thread(&DeviceDataService::AcceptLoop, this);
+  return true;
+}
+
+void DeviceDataService::Stop() {
+  stop_.Set();
+  if (acceptor_.joinable()) acceptor_.join();
+  std::list<Connection> all;
+  {
+    std::lock_guard lock(connections_mutex_);
+    all.swap(connections_);
+  }
+  for (Connection& c : all) c.thread.join();
+  listener_.reset();
+}
+
+void DeviceDataService::ReapFinished() {
+  std::list<Connection> finished;
+  {
+    std::lock_guard lock(connections_mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      auto next = std::next(it);
+      if (it->done->load()) finished.splice(finished.end(), connections_, it);
+      it = next;
+    }
+  }
+  for (Connection& c : finished) c.thread.join();
+}
+
+void DeviceDataService::AcceptLoop() {
+  while (net::WaitReadable(listener_.get(), stop_, milliseconds(-1)) == net::WaitResult::kReady) {
+    sockaddr_in peer{};
+    socklen_t peer_len = sizeof(peer);
+    int fd = ::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED && !net::SleepFor(stop_, milliseconds(10)))
+        return;
+      continue;
+    }
+    ReapFinished();
+    core_.CountNegotiation([](NegotiationStats& s) { ++s.connections; });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::lock_guard lock(connections_mutex_);
+    connections_.push_back({std::thread([this, fd, peer, done] {
+                              Serve(net::Fd(fd), net::AddressText(peer));
+                              done->store(true);
+                            }),
+                            done});
+  }
+}
+
+// Reads and drops whatever comes until the peer closes or the server stops.
+void DeviceDataService::DrainUntilClosed(int fd) {
+  char sink[4096];
+  while (net::WaitReadable(fd, stop_, milliseconds(-1)) == net::WaitResult::kReady) {
+    ssize_t n = ::recv(fd, sink, sizeof(sink), 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+  }
+}
+
+void DeviceDataService::Serve(net::Fd connection, std::string peer_ip) {
+  NegRecordReader reader;
+  auto deadline = std::chrono::steady_clock::now() + core_.request_timeout();
+  while (reader.state() == NegRecordReader::State::kNeedMore) {
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || net::WaitReadable(connection.get(), stop_, left) != net::WaitResult::kReady) return;
+    uint8_t buffer[kNegRecordMax];
+    ssize_t n = ::recv(connection.get(), buffer, reader.wanted(), 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return;
+    reader.Feed(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+  }
+  std::optional<NegRequest> request;
+  if (reader.state() == NegRecordReader::State::kComplete) request = DecodeNegRequest(reader.record());
+  if (!request) {
+    core_.Log("data: malformed negotiation record from " + peer_ip);
+    return;
+  }
+  core_.CountNegotiation([&](NegotiationStats& s) {
+    if (request->id == NEGCMD_SIGNATURE) ++s.signatures;
+    else if (request->id == NEGCMD_IS_DEVICE_FREE) ++s.free_tests;
+    else if (request->id == NEGCMD_CLAIM_DEVICE) ++s.claims;
+  });
+
+  bool busy = false, wrong_signature = false, silent = false, close_at_once = false;
+  size_t chunk = 0, keep = SIZE_MAX;
+  milliseconds delay{0}, pause{0};
+  for (const Fault& f : core_.TakeDataFaults(request->id)) {
+    switch (f.kind) {
+      case FaultKind::kBusy: busy = true; break;
+      case FaultKind::kWrongSignature: wrong_signature = true; break;
+      case FaultKind::kSilence: silent = true; break;
+      case FaultKind::kEarlyClose: close_at_once = true; break;
+      case FaultKind::kSplit: chunk = std::max<size_t>(f.chunk, 1); pause = f.delay; break;
+      case FaultKind::kDelay: delay = f.delay; break;
+      case FaultKind::kTruncate: keep = f.size; break;
+      default: break;
+    }
+  }
+  std::string what = "record " + std::to_string(request->id) + " from " + peer_ip;
+  if (close_at_once) {
+    core_.Log("fault: data " + what + " not answered, connection closed");
+    return;
+  }
+  if (silent) {
+    core_.Log("fault: data " + what + " not answered");
+    DrainUntilClosed(connection.get());
+    return;
+  }
+
+  std::vector<uint8_t> reply;
+  std::optional<Device> claimed;
+  switch (request->id) {
+    case NEGCMD_SIGNATURE:
+      reply = EncodeNegSignatureReply();
+      if (wrong_signature || !request->signature_ok) reply[8] = '2';  // "Ver2.0": another version
+      break;
+    case NEGCMD_IS_DEVICE_FREE:
+      reply = EncodeNegPortReply(request->id, request->port, !busy && core_.IsDeviceFree(request->port));
+      break;
+    case NEGCMD_CLAIM_DEVICE:
+      if (!busy) claimed = core_.ClaimDevice(request->port, peer_ip);
+      reply = EncodeNegPortReply(request->id, request->port, claimed.has_value());
+      break;
+    default:
+      reply = EncodeNegPortReply(request->id, request->port, false);
+      break;
+  }
+  if (keep < reply.size()) reply.resize(keep);
+  bool sent = net::SleepFor(stop_, delay);
+  size_t piece = chunk ? chunk : reply.size();
+  for (size_t at = 0; sent && at < reply.size(); at += piece) {
+    if (at > 0 && !net::SleepFor(stop_, pause)) sent = false;
+    if (sent && !net::SendAll(connection.get(), reply.data() + at, std::min(piece, reply.size() - at), stop_))
+      sent = false;
+  }
+  if (!claimed) {
+    if (sent && keep == SIZE_MAX) DrainUntilClosed(connection.get());  // the client closes each step
+    return;
+  }
+  core_.Log("data: port " + std::to_string(request->port) + " claimed by " + peer_ip);
+  if (sent) {
+    DataSession session{connection.get(), stop_.fd(), *claimed, peer_ip};
+    if (DataSessionHandler handler = core_.data_session_handler()) {
+      handler(session);
+    } else {
+      core_.ServeUsbData(session);
+    }
+  }
+  connection.reset();
+  core_.ReleaseDevice(request->port);
+  core_.Log("data: port " + std::to_string(request->port) + " freed");
 }
 
 }  // namespace zarnet::sim

@@ -79,4 +79,31 @@ class Broadcaster : public Service {
   bool warned_ = false;
 };
 
+// The device-data port: one negotiation record and its reply per connection; a granted claim hands
+// the connection to the data-session handler and frees the device when it ends.
+class DeviceDataService : public Service {
+ public:
+  explicit DeviceDataService(ServerCore& core) : core_(core) {}
+  ~DeviceDataService() override { Stop(); }
+  const char* name() const override { return "device data"; }
+  bool Start(std::string* error) override;
+  void Stop() override;
+
+ private:
+  struct Connection {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  void AcceptLoop();
+  void Serve(net::Fd connection, std::string peer_ip);
+  void DrainUntilClosed(int fd);
+  void ReapFinished();
+  ServerCore& core_;
+  net::Fd listener_;
+  net::StopSignal stop_;
+  std::thread acceptor_;
+  std::mutex connections_mutex_;
+  std::list<Connection> connections_;
+};
+
 }  // namespace zarnet::sim

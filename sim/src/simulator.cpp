@@ -12,6 +12,7 @@ ServerOptions LoopbackServerOptions(int n, uint16_t broadcast_port) {
   o.name = "zarnet-" + std::to_string(n);
   o.address = "127.0.0." + std::to_string(n);
   o.command_port = 0;
+  o.data_port = 0;
   o.server_id = 0x5A000000u + static_cast<uint32_t>(n);
   o.mac = {0x00, 0x1B, 0x5A, 0x00, 0x00, static_cast<uint8_t>(n)};
   o.serial_no = static_cast<uint32_t>(n);

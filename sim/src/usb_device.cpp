@@ -55,6 +55,12 @@ void VirtualUsbDevice::Changed() {
   if (changed_) changed_();
 }
 
+UsbAnswer VirtualUsbDevice::Gone() {
+  UsbAnswer a;
+  a.status = kWireStatusDeviceGone;
+  return a;
+}
+
 UsbAnswer VirtualUsbDevice::Stall() {
   UsbAnswer a;
   a.status = kWireStatusStall;
@@ -78,6 +84,17 @@ uint8_t VirtualUsbDevice::configuration() const {
 uint8_t VirtualUsbDevice::alternate_setting(uint8_t interface) const {
   std::lock_guard lock(mutex_);
   return interface < alternates_.size() ? alternates_[interface] : 0;
+}
+
+void VirtualUsbDevice::Unplug() {
+  std::lock_guard lock(mutex_);
+  gone_ = true;
+  Changed();  // waiting transfers fail now
+}
+
+bool VirtualUsbDevice::gone() const {
+  std::lock_guard lock(mutex_);
+  return gone_;
 }
 
 void VirtualUsbDevice::ResetPipe(uint8_t endpoint) {
@@ -148,6 +165,7 @@ std::vector<uint8_t> VirtualUsbDevice::StringDescriptor(uint8_t index, uint16_t)
 
 UsbAnswer VirtualUsbDevice::Control(const UsbSetupPacket& setup, std::span<const uint8_t> out) {
   std::lock_guard lock(mutex_);
+  if (gone_) return Gone();
   UsbAnswer answer = ((setup.bmRequestType >> 5) & 3) == 0 ? Standard(setup, out) : OnClassOrVendor(setup, out);
   if (answer.data.size() > setup.wLength) answer.data.resize(setup.wLength);
   return answer;
@@ -226,6 +244,7 @@ UsbAnswer VirtualUsbDevice::Standard(const UsbSetupPacket& setup, std::span<cons
 
 UsbAnswer VirtualUsbDevice::Transfer(uint8_t endpoint, std::span<const uint8_t> out, uint32_t in_length) {
   std::lock_guard lock(mutex_);
+  if (gone_) return Gone();
   const UsbEndpoint* ep = ActiveEndpoint(endpoint);
   if (!ep || ep->type() == 0 || ep->type() == 1) return Stall();
   if (std::find(halted_.begin(), halted_.end(), endpoint) != halted_.end()) return Stall();
@@ -239,6 +258,13 @@ UsbIsoAnswer VirtualUsbDevice::Isochronous(uint8_t endpoint, std::span<const RFC
   std::lock_guard lock(mutex_);
   UsbIsoAnswer answer;
   const UsbEndpoint* ep = ActiveEndpoint(endpoint);
+  if (gone_) {
+    answer.status = kWireStatusDeviceGone;
+    answer.packets.assign(packets.begin(), packets.end());
+    for (RFC_ISO_DESC& p : answer.packets) p.ActualLength = 0, p.Status = kWireStatusDeviceGone;
+    answer.error_count = static_cast<uint32_t>(packets.size());
+    return answer;
+  }
   bool good = ep && ep->type() == 1 && !packets.empty() &&
               std::find(halted_.begin(), halted_.end(), endpoint) == halted_.end();
   // Every packet must lie within the transfer (and within the data sent with an OUT transfer).

@@ -363,3 +363,13 @@ UsbSessionResult ServeUsbDataConnection(int socket, VirtualUsbDevice& device, st
 }
 
 }  // namespace zarnet::sim
+
+namespace zarnet::sim {
+
+void ServeUsbDataSession(const DataSession& session, VirtualUsbDevice& device, const UsbSessionOptions& options) {
+  UsbSessionOptions o = options;
+  o.stop_fd = session.stop_fd;
+  ServeUsbDataConnection(session.socket, device, {}, o);
+}
+
+}  // namespace zarnet::sim

@@ -228,3 +228,68 @@ TEST(ConfigText, IniReadingLikeTheProfileFunctions) {
 }
 
 }  // namespace
+
+// ---- negotiation records ----
+
+#include "zarnet/negotiation.h"
+
+namespace {
+
+using namespace zarnet;
+
+TEST(NegotiationRecords, RequestsHaveTheirLengths) {
+  auto signature = EncodeNegRequest(NEGCMD_SIGNATURE, 0);
+  ASSERT_EQ(signature.size(), 12u);
+  EXPECT_EQ(signature[0], 12);
+  EXPECT_EQ(signature[4], 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(signature.data() + 5), 7), std::string("Ver1.0\0", 7));
+  auto free_test = EncodeNegRequest(NEGCMD_IS_DEVICE_FREE, 0x0203);
+  EXPECT_EQ(free_test, (std::vector<uint8_t>{7, 0, 0, 0, 1, 3, 2}));
+  EXPECT_EQ(EncodeNegRequest(NEGCMD_PORT_MODE, 5), (std::vector<uint8_t>{8, 0, 0, 0, 4, 5, 0, 1}));
+  auto request = DecodeNegRequest(free_test);
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->port, 0x0203);
+  EXPECT_TRUE(DecodeNegRequest(signature)->signature_ok);
+}
+
+TEST(NegotiationRecords, ReaderCompletesARecordFedByteByByte) {
+  auto reply = EncodeNegPortReply(NEGCMD_CLAIM_DEVICE, 4, true);
+  reply.push_back(0xEE);  // what follows on the connection is not taken
+  NegRecordReader reader;
+  size_t used = 0, total = 0;
+  for (uint8_t byte : reply) {
+    if (reader.state() != NegRecordReader::State::kNeedMore) break;
+    reader.Feed(std::span<const uint8_t>(&byte, 1), &used);
+    total += used;
+  }
+  EXPECT_EQ(reader.state(), NegRecordReader::State::kComplete);
+  EXPECT_EQ(total, 8u);
+  EXPECT_EQ(JudgeNegReply(NEGCMD_CLAIM_DEVICE, reader.record()), NegVerdict::kAccepted);
+}
+
+TEST(NegotiationRecords, ReaderRefusesLengthsOutsideTheRecordBounds) {
+  for (uint32_t length : {0u, 4u, 134u, 0xFFFFFFFFu}) {
+    uint8_t bytes[8] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                        static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24), 1, 0, 0, 1};
+    NegRecordReader reader;
+    size_t used = 0;
+    EXPECT_EQ(reader.Feed(bytes, &used), NegRecordReader::State::kMalformed) << length;
+    EXPECT_EQ(used, 4u);
+  }
+}
+
+TEST(NegotiationRecords, RepliesTooShortForTheirVerdictAreMalformed) {
+  auto free_reply = EncodeNegPortReply(NEGCMD_IS_DEVICE_FREE, 1, false);
+  EXPECT_EQ(JudgeNegReply(NEGCMD_IS_DEVICE_FREE, free_reply), NegVerdict::kRefused);
+  EXPECT_EQ(JudgeNegReply(NEGCMD_SIGNATURE, free_reply), NegVerdict::kMalformed);  // 8 bytes, needs 12
+  std::vector<uint8_t> short_reply = {7, 0, 0, 0, 1, 1, 0};
+  EXPECT_EQ(JudgeNegReply(NEGCMD_IS_DEVICE_FREE, short_reply), NegVerdict::kMalformed);
+  auto signature = EncodeNegSignatureReply();
+  for (size_t i = 5; i < 12; ++i) {
+    auto changed = signature;
+    changed[i] ^= 0x20;
+    EXPECT_EQ(JudgeNegReply(NEGCMD_SIGNATURE, changed), NegVerdict::kRefused) << i;
+  }
+}
+
+}  // namespace

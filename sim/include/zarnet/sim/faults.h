@@ -15,6 +15,7 @@ enum class FaultTarget {
   kBroadcast,  // device-list datagrams
   kUsb,        // USB responses on a claimed device's data connection; `command` is the response's
                // (the request's + 100)
+  kData,       // replies of the device-data service (access negotiation)
 };
 
 enum class FaultKind {
@@ -33,6 +34,8 @@ enum class FaultKind {
                    // else after reading a request of that command
   kInfoLen,        // broadcast: infolen written as `number`
   kWrongSeqNo,     // usb: SeqNo answered as the request's + `number` (0: + 1)
+  kWrongSignature, // data: the signature reply carries another version
+  kBusy,           // data: the free test and the claim answer "busy"
 };
 // On a USB data connection (target usb): kSplit writes the response in pieces of `chunk` bytes, `delay` apart; kDelay
 // waits before answering; kStatus answers status `number` (-71: the device has gone); kOversize returns
@@ -48,13 +51,16 @@ struct Fault {
   size_t size = 0;
   int64_t number = 0;
   int times = -1;  // how many responses or datagrams it hits; -1 until cleared
+  int step = -1;   // data faults: only replies to this negotiation record id (0 signature, 1 free test,
+                   // 2 claim); -1 any
 };
 
 // Text form, used by the configuration file and the command line:
-//   KIND [target=command|discovery|broadcast|usb] [command=N] [chunk=N] [delay_ms=N] [size=N] [number=N]
-//        [times=N]
+//   KIND [target=command|discovery|broadcast|data|usb] [command=N] [chunk=N] [delay_ms=N] [size=N]
+//        [number=N] [times=N] [step=signature|free|claim]
 // KIND: split, delay, oversize, truncate, wrong-rsp, missing-end, missing-status, lower-case, status,
-// silence, early-close, infolen, wrong-seqno. Example: "split chunk=3 delay_ms=20 command=4".
+// silence, early-close, infolen, wrong-signature, busy (the last two always target data), wrong-seqno
+// (always usb). Example: "split chunk=3 delay_ms=20 command=4".
 std::optional<Fault> ParseFault(std::string_view text, std::string* error = nullptr);
 
 }  // namespace zarnet::sim

@@ -42,6 +42,7 @@ struct ServerOptions {
   std::string name = "Zarnet";
   std::string address = "0.0.0.0";           // every service binds here
   uint16_t command_port = kCommandPort;      // TCP commands and UDP discovery; 0: a free port
+  uint16_t data_port = kDataPort;            // TCP device data (negotiation, then USB); 0: a free port
   uint32_t server_id = 0;
   uint8_t model = 0;
   std::array<uint8_t, 6> mac{};
@@ -84,7 +85,28 @@ struct UpgradeStatus {
   std::vector<uint8_t> image;
 };
 
+// A connection that claimed a device: from here on it carries that device's USB data. The service
+// owns the socket and closes it after the handler returns, then frees the device.
+struct DataSession {
+  int socket = -1;        // connected, non-blocking
+  int stop_fd = -1;       // becomes readable when the server stops: the handler must then return
+  Device device;          // as it was when claimed
+  std::string client_ip;  // the claiming computer
+};
+using DataSessionHandler = std::function<void(const DataSession& session)>;
+
+// What the device-data service has seen since Start.
+struct NegotiationStats {
+  int connections = 0;  // accepted
+  int signatures = 0;   // records by id
+  int free_tests = 0;
+  int claims = 0;       // claim records, granted or not
+  int granted = 0;      // claims granted
+  int sessions_ended = 0;  // claimed connections closed (device freed)
+};
+
 class ServerCore;
+class VirtualUsbDevice;
 
 class Server {
  public:
@@ -102,6 +124,7 @@ class Server {
   const std::string& name() const;
   std::string address() const;
   uint16_t command_port() const;  // the port bound, also when options asked for a free one
+  uint16_t data_port() const;     // the same for the device-data port
   bool running() const;           // services up (false during a reset)
   int restarts() const;           // resets and upgrades completed since Start
 
@@ -115,6 +138,12 @@ class Server {
   void SetBroadcastDestination(const std::string& address, uint16_t port);
   void SetBroadcastPeriod(std::chrono::milliseconds period);
   void BroadcastNow();
+
+  // Device data: who serves a claimed connection (default: the port's virtual USB device, usb_session.h).
+  void SetDataSessionHandler(DataSessionHandler handler);
+  NegotiationStats negotiation() const;
+  // The virtual device that answers the USB data of a port (usb_device.h); none without a device there.
+  std::shared_ptr<VirtualUsbDevice> usb_device(uint16_t port);
 
   // Faults.
   void AddFault(const Fault& fault);

@@ -82,6 +82,9 @@ class VirtualUsbDevice {
                            uint32_t transfer_length);
   // Clears the endpoint's halt (a reset pipe).
   void ResetPipe(uint8_t endpoint);
+  // The device has left its port: from now on every transfer fails with kWireStatusDeviceGone.
+  void Unplug();
+  bool gone() const;
 
   const UsbDeviceLayout& layout() const { return layout_; }
   std::vector<uint8_t> DeviceDescriptor() const;
@@ -103,6 +106,7 @@ class VirtualUsbDevice {
   void Halt(uint8_t endpoint);
   void Changed();  // lock held
   static UsbAnswer Stall();
+  static UsbAnswer Gone();
 
   mutable std::mutex mutex_;
 
@@ -118,6 +122,7 @@ class VirtualUsbDevice {
   std::vector<uint8_t> alternates_;  // per interface
   std::vector<uint8_t> halted_;      // endpoint addresses
   uint16_t device_status_ = 0;
+  bool gone_ = false;
 };
 
 // The kinds of device a port can hold (key `usb_device` of a [device] section).

@@ -40,5 +40,8 @@ struct UsbSessionResult {
 // a close fault shuts it down here.
 UsbSessionResult ServeUsbDataConnection(int socket, VirtualUsbDevice& device, std::stop_token stop,
                                         const UsbSessionOptions& options = {});
+// The same for a connection that a simulated server's data service hands over after a claim; it ends
+// also when the server stops.
+void ServeUsbDataSession(const DataSession& session, VirtualUsbDevice& device, const UsbSessionOptions& options);
 
 }  // namespace zarnet::sim
