@@ -24,45 +24,18 @@ namespace usbtest {
 using namespace std::chrono_literals;
 using namespace zarnet;
 
-class DataLink {
+// The client's end of a data connection: requests framed by the codec, responses decoded by it.
+class UsbClient {
  public:
-  explicit DataLink(sim::VirtualUsbDevice& device, sim::UsbSessionOptions options = {})
-      : options_(std::move(options)) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  explicit UsbClient(int fd = -1) : fd_(fd) {
     int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    int served = ::accept(listener, nullptr, nullptr);
-    ::close(listener);
-    server_ = std::jthread([this, served, &device](std::stop_token stop) {
-      result_ = sim::ServeUsbDataConnection(served, device, stop, options_);
-      ::close(served);
-    });
+    if (fd_ >= 0) ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   }
-  ~DataLink() {
-    server_.request_stop();
-    if (server_.joinable()) server_.join();
-    ::close(fd_);
+  virtual ~UsbClient() {
+    if (fd_ >= 0) ::close(fd_);
   }
-
-  // Ends the session from the client side and waits for it.
-  sim::UsbSessionResult CloseAndWait() {
-    ::shutdown(fd_, SHUT_WR);
-    server_.join();
-    return result_;
-  }
-  sim::UsbSessionResult Wait() {
-    server_.join();
-    return result_;
-  }
+  UsbClient(const UsbClient&) = delete;
+  UsbClient& operator=(const UsbClient&) = delete;
 
   // A request on `endpoint`'s pipe, with that pipe's next SeqNo (unless given); returns the SeqNo.
   uint32_t Send(uint32_t command, uint32_t endpoint, uint32_t transfer_length, std::vector<uint8_t> data = {},
@@ -143,16 +116,59 @@ class DataLink {
   size_t received() const { return received_; }
   const UsbStreamDecoder& decoder() const { return decoder_; }
 
- private:
-  sim::UsbSessionOptions options_;
+ protected:
   int fd_ = -1;
-  std::jthread server_;
-  sim::UsbSessionResult result_;
   std::map<uint32_t, uint32_t> seq_;
   UsbStreamDecoder decoder_{UsbStreamDecoder::Direction::kResponses};
   UsbResponseCollector collector_;
   size_t received_ = 0;
   bool closed_ = false;
+};
+
+// A virtual device served on one end of a loopback TCP connection, the client on the other.
+class DataLink : public UsbClient {
+ public:
+  explicit DataLink(sim::VirtualUsbDevice& device, sim::UsbSessionOptions options = {})
+      : options_(std::move(options)) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    int served = ::accept(listener, nullptr, nullptr);
+    ::close(listener);
+    server_ = std::jthread([this, served, &device](std::stop_token stop) {
+      result_ = sim::ServeUsbDataConnection(served, device, stop, options_);
+      ::close(served);
+    });
+  }
+  ~DataLink() override {
+    server_.request_stop();
+    if (server_.joinable()) server_.join();
+  }
+
+  // Ends the session from the client side and waits for it.
+  sim::UsbSessionResult CloseAndWait() {
+    ::shutdown(fd_, SHUT_WR);
+    server_.join();
+    return result_;
+  }
+  sim::UsbSessionResult Wait() {
+    server_.join();
+    return result_;
+  }
+
+ private:
+  sim::UsbSessionOptions options_;
+  std::jthread server_;
+  sim::UsbSessionResult result_;
 };
 
 // Standard requests.
