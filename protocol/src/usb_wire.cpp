@@ -77,6 +77,11 @@ void SetSetup(RFC_HEADER& header, const UsbSetupPacket& setup) {
   wire::StoreLe16(s + 6, setup.wLength);
 }
 
+uint32_t RequestCommandLength(uint32_t command, uint32_t out_data_length, uint32_t packets) {
+  if (command == RFC_CMD_UNLINK) return kUnlinkCommandLength;
+  return RFC_HEADER_SIZE + out_data_length + RFC_ISO_DESC_SIZE * packets;
+}
+
 std::optional<UsbFrame> FrameOfRequest(const RFC_HEADER& header) {
   UsbFrame frame;
   frame.stream_length = RFC_HEADER_SIZE;
@@ -131,13 +136,11 @@ bool SetIsoPacketLengths(std::span<RFC_ISO_DESC> packets, uint32_t transfer_leng
 void AppendRequest(std::vector<uint8_t>& out, RFC_HEADER header, std::span<const uint8_t> data,
                    std::span<const RFC_ISO_DESC> packets) {
   if (header.Command == RFC_CMD_UNLINK) {
-    header.CommandLength = kUnlinkCommandLength;
     data = {};
     packets = {};
-  } else {
-    header.CommandLength =
-        static_cast<uint32_t>(RFC_HEADER_SIZE + data.size() + RFC_ISO_DESC_SIZE * packets.size());
   }
+  header.CommandLength = RequestCommandLength(header.Command, static_cast<uint32_t>(data.size()),
+                                              static_cast<uint32_t>(packets.size()));
   const size_t at = out.size();
   out.resize(at + RFC_HEADER_SIZE + data.size() + RFC_ISO_DESC_SIZE * packets.size());
   EncodeHeader(header, out.data() + at);

@@ -193,6 +193,12 @@ void Session::Pump() {
 
 bool Session::TryServe(const UsbRequestMessage& request) {
   const RFC_HEADER& h = request.header;
+  const bool endpoint_transfer =
+      h.Command == RFC_CMD_BULK || h.Command == RFC_CMD_INTERRUPT || h.Command == RFC_CMD_ISOCH;
+  if (endpoint_transfer && h.EndPoint > 0xFF) {  // no such endpoint address
+    Emit(ResponseTo(h, kWireStatusStall));
+    return true;
+  }
   switch (h.Command) {
     case RFC_CMD_CONTROL: {
       const UsbSetupPacket setup = SetupOf(h);

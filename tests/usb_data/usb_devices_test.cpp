@@ -390,6 +390,10 @@ TEST(UsbDevices, UnknownRequestsAndTheSessionsEnd) {
   EXPECT_EQ(r.header.Status, kWireStatusUnknown);
   link.Send(RFC_CMD_BULK, 0x81, 64);
   EXPECT_EQ(link.Answer().header.Status, kWireStatusStall) << "not configured";
+  link.Control(SetConfiguration(1));
+  link.Answer();
+  link.Send(RFC_CMD_BULK, 0x181, 64);
+  EXPECT_EQ(link.Answer().header.Status, kWireStatusStall) << "not endpoint 0x81";
   link.Send(RFC_CMD_CURRENT_FRAME, 0, 0);
   EXPECT_EQ(link.Answer().header.Command, 151u);
   EXPECT_EQ(link.CloseAndWait().end, sim::UsbSessionResult::End::kPeerClosed);

@@ -64,6 +64,9 @@ TEST(UsbWire, UnlinkSaysTwentyEightButTakesFiftySix) {
   auto frame = FrameOfRequest(DecodeHeader(bytes.data()));
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->stream_length, 56u);
+  EXPECT_EQ(RequestCommandLength(RFC_CMD_UNLINK, 0, 0), 28u);
+  EXPECT_EQ(RequestCommandLength(RFC_CMD_ISOCH, 0, 8), 56u + 128u) << "an isochronous IN of 8 packets";
+  EXPECT_EQ(RequestCommandLength(RFC_CMD_BULK, 65536, 0), kSendBufferSize);
 }
 
 TEST(UsbWire, RequestFramingBounds) {

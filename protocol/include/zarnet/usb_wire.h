@@ -130,6 +130,9 @@ struct UsbFrame {
   uint64_t stream_length = 0; // header included
 };
 
+// CommandLength of a request: 56 + its OUT data + 16 per descriptor; 28 for an unlink.
+uint32_t RequestCommandLength(uint32_t command, uint32_t out_data_length, uint32_t packets);
+
 // Framing of a request header; none when its lengths disagree (data other than TransferLength, more than
 // kMaxIsoPackets descriptors, a message larger than kSendBufferSize).
 std::optional<UsbFrame> FrameOfRequest(const RFC_HEADER& header);
