@@ -165,5 +165,16 @@ TEST(UsbConfig, DeviceKindsFolderAndDataFaults) {
   EXPECT_NE(error.find("usb_device"), std::string::npos);
 }
 
+TEST(UsbConfig, BundledServersHoldOneDeviceOfEachKind) {
+  std::string error;
+  auto config = sim::LoadConfigFile(ZARNET_SIM_DEFAULT_CONF, &error);
+  ASSERT_TRUE(config) << error;
+  std::vector<sim::UsbDeviceKind> kinds;
+  for (const sim::ServerOptions& s : config->servers)
+    for (const sim::Device& d : s.devices) kinds.push_back(sim::DefaultUsbDeviceKind(d));
+  EXPECT_EQ(kinds, (std::vector<sim::UsbDeviceKind>{sim::UsbDeviceKind::kPrinter, sim::UsbDeviceKind::kLoopback,
+                                                    sim::UsbDeviceKind::kKeyboard, sim::UsbDeviceKind::kComposite}));
+}
+
 }  // namespace
 }  // namespace usbtest
