@@ -11,7 +11,7 @@ namespace {
 constexpr uint8_t kGetStatus = 0, kClearFeature = 1, kSetFeature = 3, kSetAddress = 5, kGetDescriptor = 6,
                   kGetConfiguration = 8, kSetConfiguration = 9, kGetInterface = 10, kSetInterface = 11;
 constexpr uint8_t kDescDevice = 1, kDescConfiguration = 2, kDescString = 3, kDescInterface = 4,
-                  kDescEndpoint = 5;
+                  kDescEndpoint = 5, kDescQualifier = 6;
 constexpr uint16_t kFeatureEndpointHalt = 0;
 constexpr uint16_t kLanguageEnglishUs = 0x0409;
 
@@ -209,6 +209,11 @@ UsbAnswer VirtualUsbDevice::Standard(const UsbSetupPacket& setup, std::span<cons
       else if (type == kDescDevice) a.data = DeviceDescriptor();
       else if (type == kDescConfiguration && index == 0) a.data = ConfigurationDescriptor();
       else if (type == kDescString) a.data = StringDescriptor(index, setup.wIndex);
+      else if (type == kDescQualifier && layout_.bcd_usb >= 0x0200) {
+        // A high-speed device tells what it would be at the other speed: the same.
+        a.data = DeviceDescriptor();
+        a.data = {10, kDescQualifier, a.data[2], a.data[3], a.data[4], a.data[5], a.data[6], a.data[7], 1, 0};
+      }
       if (a.data.empty()) return Stall();
       return a;
     }

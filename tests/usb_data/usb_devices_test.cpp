@@ -77,6 +77,12 @@ TEST(UsbDevices, StandardRequestsOnTheDefaultPipe) {
   EXPECT_EQ(product.data[2], 'L');
   EXPECT_EQ(product.data[4], 'o');
 
+  link.Control(GetDescriptor(6, 0, 10));
+  auto qualifier = link.Answer();
+  ASSERT_EQ(qualifier.data.size(), 10u);
+  EXPECT_EQ(qualifier.data[1], 6);
+  EXPECT_EQ(qualifier.data[8], 1) << "one configuration";
+
   link.Control(GetDescriptor(3, 9, 255, 0x0409));
   EXPECT_EQ(link.Answer().header.Status, kWireStatusStall) << "no such string";
 
