@@ -62,6 +62,7 @@ struct DeviceNodeInfo {
   std::vector<std::string> hardwareIds;
   std::string service;  // the function driver's service name, empty when none loaded
   bool started;
+  std::vector<std::string> compatibleIds;
 };
 
 class InterfaceListener {
@@ -81,14 +82,17 @@ class Kernel {
 
   static Kernel* Current();
 
-  // Driver modules: the driver loaded on a device node whose hardware IDs include `hardwareId`
-  // (compared case-insensitively). A service's entry runs once, when its first node needs it.
+  // Driver modules: the driver loaded on a device node whose hardware or compatible IDs include
+  // `hardwareId` (compared case-insensitively; hardware IDs first). A service's entry runs once, when its first node needs it.
   void RegisterDriver(const std::string& hardwareId, const std::string& service, PDRIVER_INITIALIZE entry);
 
   // A root-enumerated node ("root\vizorido" gives "ROOT\VIZORIDO\0000"), started at once.
   NTSTATUS CreateRootDevice(const std::string& hardwareId);
   // Waits until plug and play has handled every relations change requested so far.
   void WaitForPnpIdle();
+  // The machine goes to sleep (any state above PowerSystemWorking) or wakes: every started device stack
+  // gets the system power request, then the device power request (D3 asleep, D0 awake). Returns when done.
+  void SetSystemPowerState(SYSTEM_POWER_STATE state);
 
   std::vector<DeviceNodeInfo> DeviceNodes();
   std::vector<DeviceInterfaceInfo> Interfaces(const GUID& interfaceClass, bool enabledOnly);
@@ -126,4 +130,9 @@ void SetDebugOutput(std::function<void(const std::string& text)> sink);
 std::string Narrow(const WCHAR* text, size_t length);
 std::u16string Widen(const std::string& text);
 
+}  // namespace tavrin::wdk
+
+namespace tavrin::wdk {
+// Sockets of the stand-in TCP transport open now (leak checks in tests).
+long TransportSocketsOpen();
 }  // namespace tavrin::wdk
