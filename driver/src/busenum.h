@@ -71,8 +71,9 @@ enum QUEUE_STATE : ULONG { HoldRequests = 0, AllowRequests = 1, FailRequests = 2
 struct COMMON_DEVICE_DATA {
   PDEVICE_OBJECT Self;
   UCHAR IsFDO;
-  ULONG DevicePnPState;
-  ULONG PreviousPnPState;
+  // Changed by plug and play, the sender's unplug and the start work item alike.
+  std::atomic<ULONG> DevicePnPState;
+  std::atomic<ULONG> PreviousPnPState;
   ULONG DebugLevel;
   ULONG SystemPowerState;
   ULONG PrevSystemPowerState;
@@ -81,10 +82,10 @@ struct COMMON_DEVICE_DATA {
 };
 
 inline void SetNewPnpState(COMMON_DEVICE_DATA* c, ULONG state) {
-  c->PreviousPnPState = c->DevicePnPState;
+  c->PreviousPnPState = c->DevicePnPState.load();
   c->DevicePnPState = state;
 }
-inline void RestorePreviousPnpState(COMMON_DEVICE_DATA* c) { c->DevicePnPState = c->PreviousPnPState; }
+inline void RestorePreviousPnpState(COMMON_DEVICE_DATA* c) { c->DevicePnPState = c->PreviousPnPState.load(); }
 
 struct BUS_WMI_STD_DATA {
   ULONG ErrorCount;
@@ -236,7 +237,7 @@ struct SOCK_CONTEXT {
   HANDLE ConnectionHandle;
   PFILE_OBJECT AddressObject;
   PFILE_OBJECT ConnectionObject;
-  volatile ULONG ConnState;
+  std::atomic<ULONG> ConnState;  // changed under the connect mutex, read anywhere
   LIST_ENTRY SendFree, SendBusy;
   LIST_ENTRY RecvFree, RecvBusy;
   KMUTEX ConnectMutex;
@@ -263,8 +264,8 @@ struct PDO_DEVICE_DATA {
   ULONG HardwareIdSize;
   ULONG TotalSize;
   LIST_ENTRY Link;
-  UCHAR Present;
-  UCHAR ReportedMissing;
+  std::atomic<UCHAR> Present;
+  std::atomic<UCHAR> ReportedMissing;
   ULONG PortNum;
   volatile LONG InterfaceRefCount;
   ULONG ServerId;
@@ -290,14 +291,14 @@ struct PDO_DEVICE_DATA {
   BOOLEAN PoolsBuilt;
   DEVICE_ARRIVALREMOVAL_INFO* KeptRecord;
   UCHAR OldSystem;
-  UCHAR PortStatus;
+  std::atomic<UCHAR> PortStatus;
   KTIMER PrinterTimer;
   LARGE_INTEGER PrinterDue;
   KDPC PrinterDpc;
   // A queued or running printer retry; destroy waits until it is done.
   volatile LONG RetryActive;
   KEVENT RetryIdle;
-  UCHAR SeenByPnp;  // listed in a bus-relations answer: its removal is plug and play's
+  std::atomic<UCHAR> SeenByPnp;  // listed in a bus-relations answer: its removal is plug and play's
 };
 
 inline FDO_DEVICE_DATA* FdoData(PDEVICE_OBJECT d) { return static_cast<FDO_DEVICE_DATA*>(d->DeviceExtension); }
@@ -340,6 +341,8 @@ NTSTATUS Bus_PDO_PnP(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack, 
 NTSTATUS Bus_PDO_Power(PDO_DEVICE_DATA* pdo, PIRP irp);
 void Bus_DestroyPdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo);
 void AnswerKeptRecord(PDO_DEVICE_DATA* pdo, uint32_t status);
+void SetKeptRecord(PDO_DEVICE_DATA* pdo, const DEVICE_ARRIVALREMOVAL_INFO& request);
+DEVICE_ARRIVALREMOVAL_INFO ReadKeptRecord(PDO_DEVICE_DATA* pdo);
 
 // Negotiation and printer retry (negotiate.cpp).
 NTSTATUS NegotiatePelkoDeviceAccess(PDO_DEVICE_DATA* pdo);

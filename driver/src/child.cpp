@@ -281,9 +281,6 @@ NTSTATUS Bus_InitializePdo(DEVICE_ARRIVALREMOVAL_INFO* request, PDEVICE_OBJECT d
   TRACE_LEVEL(0x2, "Bus_InitializePdo : Port UserHandle 0x%llx\n", static_cast<unsigned long long>(request->UserHandle));
   *pdo->KeptRecord = *request;
   pdo->PrinterDue.QuadPart = -static_cast<LONGLONG>(g.PrinterRetryMs.load()) * 10000;
-  KeInitializeTimer(&pdo->PrinterTimer);
-  KeInitializeDpc(&pdo->PrinterDpc, PrinterTimerRoutine, pdo);
-  KeInitializeEvent(&pdo->RetryIdle, NotificationEvent, TRUE);
   pdo->PortStatus = 1;
   pdo->Common.PrevDevicePowerState = pdo->Common.DevicePowerState;
   pdo->Common.DevicePowerState = PowerDeviceD3;
@@ -365,7 +362,7 @@ NTSTATUS Bus_PDO_StartDevice(PDO_DEVICE_DATA* pdo) {
 void Bus_DisconnectDevice(PDO_DEVICE_DATA* pdo) {
   TRACE_MASK(0x8000, "Bus_DisconnectDevice==> Port: %d\n", pdo->PortNum);
   SOCK_CONTEXT* sock = pdo->SockContext;
-  if (sock && sock->StartStatus != STATUS_UNSUCCESSFUL && sock->RecvThreadRunning)
+  if (sock && sock->StartStatus != STATUS_UNSUCCESSFUL && __atomic_load_n(&sock->RecvThreadRunning, __ATOMIC_SEQ_CST))
     KeSetEvent(&sock->kExitTdiRecvThread, IO_NO_INCREMENT, FALSE);
   KeCancelTimer(&pdo->PrinterTimer);
   KeRemoveQueueDpc(&pdo->PrinterDpc);
@@ -392,10 +389,33 @@ NTSTATUS Bus_RemovePdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo) {
 
 }  // namespace
 
+// The kept record is written by the sender's unplug while a start or a retry may answer from it: every
+// access goes under the child's lock, and an answer is queued from a copy.
 void AnswerKeptRecord(PDO_DEVICE_DATA* pdo, uint32_t status) {
   if (!pdo->KeptRecord) return;
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
   pdo->KeptRecord->ArRmStatus = status;
-  UpdateRspOfDeviceArRmReqsList(pdo->KeptRecord);
+  DEVICE_ARRIVALREMOVAL_INFO answer = *pdo->KeptRecord;
+  KeReleaseSpinLock(&pdo->Lock, irql);
+  UpdateRspOfDeviceArRmReqsList(&answer);
+}
+
+void SetKeptRecord(PDO_DEVICE_DATA* pdo, const DEVICE_ARRIVALREMOVAL_INFO& request) {
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
+  *pdo->KeptRecord = request;
+  KeReleaseSpinLock(&pdo->Lock, irql);
+}
+
+DEVICE_ARRIVALREMOVAL_INFO ReadKeptRecord(PDO_DEVICE_DATA* pdo) {
+  DEVICE_ARRIVALREMOVAL_INFO copy{};
+  if (!pdo->KeptRecord) return copy;
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
+  copy = *pdo->KeptRecord;
+  KeReleaseSpinLock(&pdo->Lock, irql);
+  return copy;
 }
 
 void Bus_DestroyPdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo) {
@@ -440,7 +460,7 @@ NTSTATUS Bus_PlugInDevice(DEVICE_ARRIVALREMOVAL_INFO* request, FDO_DEVICE_DATA* 
     if (existing->PortNum != request->PortNum) continue;
     TRACE_LEVEL(0x2, "Bus_PlugInDevice >> Device with Server:%d, Port:%d number already exist\n", request->ServerIp,
                 request->PortNum);
-    *existing->KeptRecord = *request;
+    SetKeptRecord(existing, *request);
     AnswerKeptRecord(existing, ARRM_STATUS_ALREADY_PRESENT);
     ExReleaseFastMutex(&fdo->Mutex);
     return STATUS_SUCCESS;
@@ -464,6 +484,10 @@ NTSTATUS Bus_PlugInDevice(DEVICE_ARRIVALREMOVAL_INFO* request, FDO_DEVICE_DATA* 
   g.LiveChildren.fetch_add(1);
   PDO_DEVICE_DATA* pdo = PdoData(device);
   RtlZeroMemory(pdo, sizeof *pdo);
+  // What destruction waits on exists from the start, whatever fails next.
+  KeInitializeTimer(&pdo->PrinterTimer);
+  KeInitializeDpc(&pdo->PrinterDpc, PrinterTimerRoutine, pdo);
+  KeInitializeEvent(&pdo->RetryIdle, NotificationEvent, TRUE);
   pdo->Ids = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, (request->TotalSize & ~1u) + 4, BUS_POOL_TAG));
   pdo->KeptRecord = static_cast<DEVICE_ARRIVALREMOVAL_INFO*>(
       ExAllocatePoolWithTag(NonPagedPool, sizeof(DEVICE_ARRIVALREMOVAL_INFO), BUS_POOL_TAG));
@@ -544,7 +568,7 @@ NTSTATUS Bus_UnPlugDevice(DEVICE_ARRIVALREMOVAL_INFO* request, FDO_DEVICE_DATA* 
     UpdateRspOfDeviceArRmReqsList(request);
     return STATUS_SUCCESS;
   }
-  *last->KeptRecord = *request;
+  SetKeptRecord(last, *request);
   TRACE_MASK(0x8000, "Unplugging Device with Server:%d, Port:%d...\n", request->ServerIp, request->PortNum);
   last->PortStatus &= ~2;
   // Plug and play removes what it has seen; only a child it never saw goes at once.

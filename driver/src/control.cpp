@@ -65,14 +65,13 @@ ULONG CountAndCopyDevices(PUCHAR out, ULONG outLength, bool* listed) {
         BUS_DEVICE_INFO info{};
         info.IP = pdo->ServerIp;
         info.Port = static_cast<uint16_t>(pdo->PortNum);
-        if (pdo->KeptRecord) {
-          info.Rev = pdo->KeptRecord->Rev;
-          info.Pid = pdo->KeptRecord->Pid;
-          info.Vid = pdo->KeptRecord->Vid;
-          info.Status = pdo->KeptRecord->ArRmStatus;
-        }
+        const DEVICE_ARRIVALREMOVAL_INFO kept = ReadKeptRecord(pdo);
+        info.Rev = kept.Rev;
+        info.Pid = kept.Pid;
+        info.Vid = kept.Vid;
+        info.Status = kept.ArRmStatus;
         info.PnPStatus = pdo->Common.DevicePnPState;
-        info.ConnState = pdo->SockContext ? pdo->SockContext->ConnState : 0;
+        info.ConnState = pdo->SockContext ? pdo->SockContext->ConnState.load() : 0;
         TRACE_DEVICE(&fdo->Common, 0x200, "CopyDevicesInfo: Device with IP:%d, Port:%d\n", info.IP, info.Port);
         Store(out + 4 + sizeof(BUS_DEVICE_INFO) * at++, info);
       }
@@ -105,18 +104,19 @@ NTSTATUS UpdateRspOfDeviceArRmReqsList(const DEVICE_ARRIVALREMOVAL_INFO* record)
   }
   *copy = *record;
   entry->Record = copy;
+  // Logged from the caller's record: once queued, the copy is the reader's to take and free.
+  const char* what = record->ArRmStatus == ARRM_STATUS_SUCCESS
+                         ? (record->Arrival ? "Device with Server:%d, Port:%d Arrival Successful\n"
+                                            : "Device with Server:%d, Port:%d Removal Successful\n")
+                         : (record->Arrival ? "Device with Server:%d, Port:%d Arrival Failed\n"
+                                            : "Device with Server:%d, Port:%d Removal Failed\n");
+  TRACE_DEVICE(&fdo->Common, 0x200, what, record->ServerIp, record->PortNum);
   KIRQL irql;
   KeAcquireSpinLock(&fdo->DeviceArRmReqsLock, &irql);
   InsertTailList(&fdo->DeviceArRmReqsList, &entry->Link);
   PKEVENT event = fdo->hDevArRmRspEvent;
   if (event) ObReferenceObject(event);
   KeReleaseSpinLock(&fdo->DeviceArRmReqsLock, irql);
-  const char* what = copy->ArRmStatus == ARRM_STATUS_SUCCESS
-                         ? (copy->Arrival ? "Device with Server:%d, Port:%d Arrival Successful\n"
-                                          : "Device with Server:%d, Port:%d Removal Successful\n")
-                         : (copy->Arrival ? "Device with Server:%d, Port:%d Arrival Failed\n"
-                                          : "Device with Server:%d, Port:%d Removal Failed\n");
-  TRACE_DEVICE(&fdo->Common, 0x200, what, copy->ServerIp, copy->PortNum);
   if (event) {
     TRACE_DEVICE(&fdo->Common, 0x200, "UpdateRspOfDeviceArRmReqsList >> Signalling hDevArRmRspEvent\n");
     KeSetEvent(event, IO_NO_INCREMENT, FALSE);

@@ -44,7 +44,7 @@ void TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
     failure = "TdiNegPrinter_ThreadWorkItem : TdiNetwork_Reconnect failed - 2!!\n";
   } else if (!NT_SUCCESS(IsDeviceFree(sock))) {
     TRACE_MASK(0x10000, "TdiNegPrinter_ThreadWorkItem : IsDeviceFree failed. DeviceBusy!!\n");
-    if (pdo->KeptRecord && pdo->KeptRecord->AutoConnect && pdo->Common.DevicePnPState == AccessPending)
+    if (ReadKeptRecord(pdo).AutoConnect && pdo->Common.DevicePnPState == AccessPending)
       ArmRetry(pdo, "TdiNegPrinter_ThreadWorkItem: KeSetTimerEx Already in Timer Queue\n");
     return;
   } else if (!NT_SUCCESS(TdiNetwork_Reconnect(sock))) {
@@ -127,7 +127,7 @@ NTSTATUS NegotiatePelkoDeviceAccess(PDO_DEVICE_DATA* pdo) {
   }
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   const char* failure = nullptr;
-  bool autoConnect = pdo->KeptRecord && pdo->KeptRecord->AutoConnect;
+  bool autoConnect = ReadKeptRecord(pdo).AutoConnect != 0;
   if (!NT_SUCCESS(TdiNetwork_Reconnect(sock))) {
     failure = "NegotiatePelkoDeviceAccess : TdiNetwork_Reconnect failed - 1!!\n";
   } else if (!NT_SUCCESS(ValidateSignature(sock))) {

@@ -117,9 +117,7 @@ NTSTATUS CreateSocket(SOCK_CONTEXT* sock) {
     return status;
   }
   status = TdiRequest(connectionObject, TDI_ASSOCIATE_ADDRESS, [&](PIRP irp) {
-    auto* p = TdiRequestParameters<TDI_REQUEST_KERNEL_ASSOCIATE>(irp);
-    p->AddressHandle = addressHandle;
-    p->AddressObject = addressObject;
+    TdiSetParameters(irp, TDI_REQUEST_KERNEL_ASSOCIATE{addressHandle, addressObject});
   });
   if (!NT_SUCCESS(status)) {
     TdiFuncs_CloseTdiOpenHandle(connectionHandle, connectionObject);
@@ -171,9 +169,9 @@ NTSTATUS TdiFuncs_Transfer(PFILE_OBJECT connection, TDI_IRP_RECORD* record, UCHA
   KeClearEvent(&record->Event);
   TdiBuildRequest(irp, device, connection, minor, record->Synchronous ? SyncCompletion : record->Routine, record);
   if (minor == TDI_SEND) {
-    *TdiRequestParameters<TDI_REQUEST_KERNEL_SEND>(irp) = {record->ulBufflen, 0};
+    TdiSetParameters(irp, TDI_REQUEST_KERNEL_SEND{record->ulBufflen, 0});
   } else {
-    *TdiRequestParameters<TDI_REQUEST_KERNEL_RECEIVE>(irp) = {record->ulBufflen, TDI_RECEIVE_NORMAL};
+    TdiSetParameters(irp, TDI_REQUEST_KERNEL_RECEIVE{record->ulBufflen, TDI_RECEIVE_NORMAL});
   }
   irp->MdlAddress = record->Mdl;
   NTSTATUS status = IoCallDriver(device, irp);
@@ -393,7 +391,7 @@ SOCK_CONTEXT* TdiNetwork_InitializeTdiContext(PDO_DEVICE_DATA* pdo) {
   KeInitializeEvent(&sock->kExitTdiRecvThread, NotificationEvent, FALSE);
   sock->StartStatus = STATUS_UNSUCCESSFUL;
   sock->Reserved = 1;
-  sock->RecvThreadRunning = 1;
+  InterlockedExchange(&sock->RecvThreadRunning, 1);
   sock->Pdo = pdo;
   sock->Timeouts[0] = sock->Timeouts[1] = sock->Timeouts[2] = 0xFFFFFFFF;
   return sock;
@@ -414,9 +412,7 @@ NTSTATUS TdiNetwork_Disconnect(SOCK_CONTEXT* sock) {
   LARGE_INTEGER timeout;
   timeout.QuadPart = kConnectTimeout;
   NTSTATUS status = TdiRequest(connection, TDI_DISCONNECT, [&](PIRP irp) {
-    auto* p = TdiRequestParameters<TDI_REQUEST_KERNEL_DISCONNECT>(irp);
-    p->RequestFlags = TDI_DISCONNECT_ABORT;
-    p->RequestSpecific = &timeout;
+    TdiSetParameters(irp, TDI_REQUEST_KERNEL_DISCONNECT{TDI_DISCONNECT_ABORT, nullptr, nullptr, &timeout});
   });
   ObDereferenceObject(connection);
   LockSock(sock);
@@ -454,9 +450,7 @@ NTSTATUS TdiNetwork_Reconnect(SOCK_CONTEXT* sock) {
     LARGE_INTEGER timeout;
     timeout.QuadPart = kConnectTimeout;
     status = TdiRequest(connection, TDI_CONNECT, [&](PIRP irp) {
-      auto* p = TdiRequestParameters<TDI_REQUEST_KERNEL_CONNECT>(irp);
-      p->RequestConnectionInformation = &info;
-      p->RequestSpecific = &timeout;
+      TdiSetParameters(irp, TDI_REQUEST_KERNEL_CONNECT{0, &info, nullptr, &timeout});
     });
     ObDereferenceObject(connection);
     LockSock(sock);
@@ -489,9 +483,7 @@ NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock) {
       LARGE_INTEGER timeout;
       timeout.QuadPart = kConnectTimeout;
       TdiRequest(connectionObject, TDI_DISCONNECT, [&](PIRP irp) {
-        auto* p = TdiRequestParameters<TDI_REQUEST_KERNEL_DISCONNECT>(irp);
-        p->RequestFlags = TDI_DISCONNECT_ABORT;
-        p->RequestSpecific = &timeout;
+        TdiSetParameters(irp, TDI_REQUEST_KERNEL_DISCONNECT{TDI_DISCONNECT_ABORT, nullptr, nullptr, &timeout});
       });
     }
     NTSTATUS status = TdiRequest(connectionObject, TDI_DISASSOCIATE_ADDRESS, [](PIRP) {});
@@ -510,7 +502,7 @@ NTSTATUS TdiNetwork_CloseThreads(PDO_DEVICE_DATA* pdo) {
   if (!pdo->Fbk || !sock) return STATUS_UNSUCCESSFUL;
   PETHREAD thread = static_cast<PETHREAD>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&sock->RecvThread), nullptr));
   if (!thread) return STATUS_SUCCESS;
-  sock->RecvThreadRunning = 0;
+  InterlockedExchange(&sock->RecvThreadRunning, 0);
   TRACE_MASK(0x4000, "TdiNetwork_CloseThreads : Signal kExitTdiRecvThread event\n");
   KeSetEvent(&sock->kExitTdiRecvThread, IO_NO_INCREMENT, FALSE);
   NTSTATUS status = KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
@@ -610,7 +602,7 @@ NTSTATUS TdiNetwork_StartReceiving(SOCK_CONTEXT* sock) {
   }
   HANDLE thread = nullptr;
   KeClearEvent(&sock->kExitTdiRecvThread);
-  sock->RecvThreadRunning = 1;
+  InterlockedExchange(&sock->RecvThreadRunning, 1);
   NTSTATUS status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, RecvThreadProc, sock);
   if (!NT_SUCCESS(status)) {
     TRACE_LEVEL(0x2, "RecvThreadProc Failed\n");
@@ -623,10 +615,8 @@ NTSTATUS TdiNetwork_StartReceiving(SOCK_CONTEXT* sock) {
   PFILE_OBJECT address = sock->AddressObject;
   if (address) {
     status = TdiRequest(address, TDI_SET_EVENT_HANDLER, [&](PIRP irp) {
-      auto* p = TdiRequestParameters<TDI_REQUEST_KERNEL_SET_EVENT>(irp);
-      p->EventType = TDI_EVENT_DISCONNECT;
-      p->EventHandler = reinterpret_cast<PVOID>(&TdiNetwork_ClientEventDisconnect);
-      p->EventContext = sock;
+      TdiSetParameters(irp, TDI_REQUEST_KERNEL_SET_EVENT{TDI_EVENT_DISCONNECT,
+                                                         reinterpret_cast<PVOID>(&TdiNetwork_ClientEventDisconnect), sock});
     });
     if (!NT_SUCCESS(status))
       TRACE_MASK(0x10000, "TdiNegPrinter_ThreadWorkItem: TdiFuncs_SetEventHandler Failed!! Status=%x\n", status);

@@ -6,12 +6,16 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host_fixture.h"
 #include "pelkobus/pelkobus.h"
 #include "wdk/kernel.h"
+#include "wdk/ntddk.h"
+#include "wdk/wmilib.h"
+#include "win32/registry.h"
 #include "zarnet/sim/faults.h"
 #include "zarnet/sim/simulator.h"
 
@@ -425,7 +429,165 @@ TEST_P(PelkobusTest, ManyPlugAndUnplugCyclesLeaveNothingBehind) {
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
 
+TEST_P(PrinterRetryTest, ARetryWhoseClaimIsRefusedAnswersFailed) {
+  server_->AddFault(*zarnet::sim::ParseFault("busy step=free times=2"));
+  server_->AddFault(*zarnet::sim::ParseFault("busy step=claim"));
+  auto request = Plug(1, 2);
+  request.AutoConnect = 1;
+  ASSERT_TRUE(Send(request).ok);
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);  // the plug-in is not left pending for ever
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_EQ(ChildNodes(), 0u);
+  EXPECT_FALSE(server_->devices()[1].busy);
+  ASSERT_TRUE(Send(Plug(2, 2, false)).ok);  // still there, waiting for its unplug
+  EXPECT_EQ(+Answer(2)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  EXPECT_EQ(DeviceCount(), 0u);
+}
+
+TEST_P(PelkobusTest, IdentifierBlocksAreBoundedAndTheirListsEnded) {
+  auto tooLarge = Plug(1, 1);
+  tooLarge.TotalSize = 1 << 20;
+  EXPECT_FALSE(Send(tooLarge).ok);
+  auto inverted = Plug(2, 1);
+  inverted.HardwareIdSize = inverted.TotalSize + 2;
+  EXPECT_FALSE(Send(inverted).ok);
+  auto unreadable = Plug(3, 1);
+  unreadable.Ids = 0x10;  // not an address of this process
+  EXPECT_FALSE(Send(unreadable).ok);
+  EXPECT_EQ(server_->negotiation().connections, 0);  // refused before any connection
+  EXPECT_EQ(DeviceCount(), 0u);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
+
+  // Lists without their NULs: each ends where its part of the block ends.
+  std::u16string hardware = u"USB\\VID_5678&PID_1234&REV_0100";
+  std::u16string compatible = u"USB\\Class_07";
+  ids_ = hardware + compatible;
+  hardwareBytes_ = hardware.size() * 2;
+  ASSERT_TRUE(Send(Plug(4, 1)).ok);
+  EXPECT_EQ(+Answer(4)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  host_->kernel().WaitForPnpIdle();
+  bool found = false;
+  for (const auto& node : host_->kernel().DeviceNodes()) {
+    if (node.instanceId != "USB\\VID_5678&PID_1234&REV_0100\\01") continue;
+    found = true;
+    EXPECT_EQ(node.hardwareIds, std::vector<std::string>{"USB\\VID_5678&PID_1234&REV_0100"});
+    EXPECT_EQ(node.compatibleIds, std::vector<std::string>{"USB\\Class_07"});
+    EXPECT_EQ(node.service, "usbfunc");
+  }
+  EXPECT_TRUE(found);
+}
+
+class NoPipesTest : public BusDriverTest {
+  // A count stored with the wrong type reads as 0: the child gets no pipes.
+  void Configure() override {
+    ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters",
+                                          "MaxPipeCount", "16"),
+              ERROR_SUCCESS);
+  }
+};
+
+TEST_P(NoPipesTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) {
+  ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_TRUE(Drain().empty());  // no success went out before
+  EXPECT_EQ(DeviceCount(), 0u);
+  EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[0].busy; }, 2000ms));
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
+}
+
+TEST_P(PelkobusTest, NoSendBufferFailsTheStart) {
+  tavrin::wdk::FailPoolAllocationsOfSize(kBusTag, 56 + 65536, 1);
+  ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
+  auto answer = Answer(1);
+  tavrin::wdk::FailPoolAllocations(kBusTag, 0);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_EQ(server_->negotiation().connections, 0);  // nothing was connected for a child that could not send
+  EXPECT_EQ(DeviceCount(), 0u);
+  EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
+}
+
+// The device-node identifier behind an interface path (its four-character prefix off, "#" for "\\").
+std::string NodeOfInterface(const std::string& path) {
+  std::string id = path.substr(4, path.rfind('#') - 4);
+  for (char& c : id)
+    if (c == '#') c = '\\';
+  return id;
+}
+
+IO_STATUS_BLOCK SendTo(PDEVICE_OBJECT device, UCHAR major, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)>& fill) {
+  KEVENT done;
+  IO_STATUS_BLOCK iosb{};
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  PIRP irp = IoBuildSynchronousFsdRequest(major, device, nullptr, 0, nullptr, &done, &iosb);
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  next->MinorFunction = minor;
+  fill(next);
+  IoCallDriver(device, irp);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);  // set when the request is done
+  return iosb;
+}
+
+TEST_P(PelkobusTest, LeavingD0OnTheControlDeviceClosesTheConnectionsOnAServerDeviceNothing) {
+  for (uint16_t port : {1, 2}) {
+    ASSERT_TRUE(Send(Plug(port, port)).ok);
+    ASSERT_EQ(+Answer(port)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  }
+  std::string controlNode = NodeOfInterface(FirstInterfacePath(GUID_DEVINTERFACE_BUSDRIVER));
+  std::string serverNode;
+  for (const auto& node : host_->kernel().DeviceNodes())
+    if (node.service == pelkobus::kService && node.instanceId != controlNode) serverNode = node.instanceId;
+  auto toD3 = [](PIO_STACK_LOCATION s) {
+    s->Parameters.Power.Type = DevicePowerState;
+    s->Parameters.Power.State.DeviceState = PowerDeviceD3;
+  };
+  PDEVICE_OBJECT server = host_->kernel().ReferenceDeviceStack(serverNode);
+  ASSERT_NE(server, nullptr);
+  EXPECT_EQ(SendTo(server, IRP_MJ_POWER, IRP_MN_SET_POWER, toD3).Status, STATUS_SUCCESS);
+  ObDereferenceObject(server);
+  EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 2);
+  PDEVICE_OBJECT control = host_->kernel().ReferenceDeviceStack(controlNode);
+  ASSERT_NE(control, nullptr);
+  EXPECT_EQ(SendTo(control, IRP_MJ_POWER, IRP_MN_SET_POWER, toD3).Status, STATUS_SUCCESS);
+  ObDereferenceObject(control);
+  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == 2; }, 2000ms));
+  EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0);
+}
+
+TEST_P(PelkobusTest, WmiChangesOnlyTheTraceLevelItem) {
+  static const GUID kWmiBlock = {0xBBA21300, 0x6DD3, 0x11D2, {0xB8, 0x44, 0x00, 0xC0, 0x4F, 0xAD, 0x51, 0x71}};
+  PDEVICE_OBJECT control =
+      host_->kernel().ReferenceDeviceStack(NodeOfInterface(FirstInterfacePath(GUID_DEVINTERFACE_BUSDRIVER)));
+  ASSERT_NE(control, nullptr);
+  auto wmi = [&](UCHAR minor, void* buffer, ULONG size) {
+    return SendTo(control, IRP_MJ_SYSTEM_CONTROL, minor, [&](PIO_STACK_LOCATION s) {
+      s->Parameters.WMI.ProviderId = reinterpret_cast<ULONG_PTR>(control);
+      s->Parameters.WMI.DataPath = const_cast<GUID*>(&kWmiBlock);
+      s->Parameters.WMI.Buffer = buffer;
+      s->Parameters.WMI.BufferSize = size;
+    });
+  };
+  ULONG item[2] = {1, 0x1234};
+  EXPECT_EQ(wmi(IRP_MN_CHANGE_SINGLE_ITEM, item, sizeof item).Status, STATUS_WMI_READ_ONLY);
+  item[0] = 2;
+  EXPECT_EQ(wmi(IRP_MN_CHANGE_SINGLE_ITEM, item, sizeof item).Status, STATUS_SUCCESS);
+  ULONG block[2] = {0xFFFF, 0};
+  IO_STATUS_BLOCK read = wmi(IRP_MN_QUERY_SINGLE_INSTANCE, block, sizeof block);
+  EXPECT_EQ(read.Status, STATUS_SUCCESS);
+  EXPECT_EQ(read.Information, 8u);
+  EXPECT_EQ(block[0], 0u);       // error count
+  EXPECT_EQ(block[1], 0x1234u);  // the trace level just written
+  EXPECT_EQ(wmi(IRP_MN_QUERY_SINGLE_INSTANCE, block, 4).Status, STATUS_BUFFER_TOO_SMALL);
+  ULONG restore[2] = {2, 0x888888};
+  wmi(IRP_MN_CHANGE_SINGLE_ITEM, restore, sizeof restore);
+  ObDereferenceObject(control);
+}
+
 INSTANTIATE_TEST_SUITE_P(BusDriver, PelkobusTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, NoPipesTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, NegotiationFaultTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, PrinterRetryTest, ::testing::Values(BusDriver::kPelkobus));
 

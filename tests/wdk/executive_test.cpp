@@ -262,13 +262,13 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
   ASSERT_EQ(Open(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &t.addressHandle, &t.address), STATUS_SUCCESS);
   ASSERT_EQ(Open(TdiConnectionContext, 8, &t.connectionHandle, &t.connection), STATUS_SUCCESS);
   ASSERT_EQ(Request(t.connection, TDI_ASSOCIATE_ADDRESS,
-                    [&](PIRP irp) { TdiRequestParameters<TDI_REQUEST_KERNEL_ASSOCIATE>(irp)->AddressHandle = t.addressHandle; }),
+                    [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_ASSOCIATE{t.addressHandle, nullptr}); }),
             STATUS_SUCCESS);
   Disconnects disconnects;
   ASSERT_EQ(Request(t.address, TDI_SET_EVENT_HANDLER,
                     [&](PIRP irp) {
-                      *TdiRequestParameters<TDI_REQUEST_KERNEL_SET_EVENT>(irp) = {
-                          TDI_EVENT_DISCONNECT, reinterpret_cast<PVOID>(&OnDisconnect), &disconnects};
+                      TdiSetParameters(irp, TDI_REQUEST_KERNEL_SET_EVENT{
+                                                TDI_EVENT_DISCONNECT, reinterpret_cast<PVOID>(&OnDisconnect), &disconnects});
                     }),
             STATUS_SUCCESS);
   TA_IP_ADDRESS remote{};
@@ -281,7 +281,7 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
   info.RemoteAddressLength = sizeof remote;
   info.RemoteAddress = &remote;
   ASSERT_EQ(Request(t.connection, TDI_CONNECT,
-                    [&](PIRP irp) { TdiRequestParameters<TDI_REQUEST_KERNEL_CONNECT>(irp)->RequestConnectionInformation = &info; }),
+                    [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_CONNECT{0, &info, nullptr, nullptr}); }),
             STATUS_SUCCESS);
   EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 1);
   int peer = ::accept(listener, nullptr, nullptr);
@@ -291,7 +291,7 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
   PMDL mdl = IoAllocateMdl(hello, 5, FALSE, FALSE, nullptr);
   ASSERT_EQ(Request(t.connection, TDI_SEND,
                     [&](PIRP irp) {
-                      *TdiRequestParameters<TDI_REQUEST_KERNEL_SEND>(irp) = {5, 0};
+                      TdiSetParameters(irp, TDI_REQUEST_KERNEL_SEND{5, 0});
                       irp->MdlAddress = mdl;
                     }),
             STATUS_SUCCESS);
@@ -309,7 +309,7 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
   EXPECT_EQ(Request(
                 t.connection, TDI_RECEIVE,
                 [&](PIRP irp) {
-                  *TdiRequestParameters<TDI_REQUEST_KERNEL_RECEIVE>(irp) = {sizeof room, TDI_RECEIVE_NORMAL};
+                  TdiSetParameters(irp, TDI_REQUEST_KERNEL_RECEIVE{sizeof room, TDI_RECEIVE_NORMAL});
                   irp->MdlAddress = mdl;
                 },
                 &pending, &done, &result),
@@ -325,7 +325,7 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
   EXPECT_EQ(Request(
                 t.connection, TDI_RECEIVE,
                 [&](PIRP irp) {
-                  *TdiRequestParameters<TDI_REQUEST_KERNEL_RECEIVE>(irp) = {sizeof room, TDI_RECEIVE_NORMAL};
+                  TdiSetParameters(irp, TDI_REQUEST_KERNEL_RECEIVE{sizeof room, TDI_RECEIVE_NORMAL});
                   irp->MdlAddress = mdl;
                 },
                 &pending, &done, &last),

@@ -241,19 +241,21 @@ void ExInitializeFastMutex(PFAST_MUTEX mutex) {
 
 void ExAcquireFastMutex(PFAST_MUTEX mutex) {
   if (t_irql > APC_LEVEL) KeBugCheckEx(IRQL_NOT_LESS_OR_EQUAL, t_irql, 0, 0, 4);
-  if (mutex->Owner == &t_waitToken) KeBugCheckEx(0xC4 /* DRIVER_VERIFIER_DETECTED_VIOLATION */, 0x3E, 0, 0, 0);
+  // Taking it twice on one thread would hang for ever: stop instead.
+  if (__atomic_load_n(&mutex->Owner, __ATOMIC_RELAXED) == &t_waitToken)
+    KeBugCheckEx(0xC4 /* DRIVER_VERIFIER_DETECTED_VIOLATION */, 0x3E, 0, 0, 0);
   KeWaitForSingleObject(&mutex->Event, Executive, KernelMode, FALSE, nullptr);
   KIRQL old;
   KeRaiseIrql(APC_LEVEL, &old);
   mutex->OldIrql = old;
-  mutex->Owner = &t_waitToken;
-  mutex->Count = 0;
+  __atomic_store_n(&mutex->Owner, static_cast<PVOID>(&t_waitToken), __ATOMIC_RELAXED);
+  __atomic_store_n(&mutex->Count, 0, __ATOMIC_RELAXED);
 }
 
 void ExReleaseFastMutex(PFAST_MUTEX mutex) {
   KIRQL old = mutex->OldIrql;
-  mutex->Owner = nullptr;
-  mutex->Count = 1;
+  __atomic_store_n(&mutex->Owner, nullptr, __ATOMIC_RELAXED);
+  __atomic_store_n(&mutex->Count, 1, __ATOMIC_RELAXED);
   KeLowerIrql(old);
   KeSetEvent(&mutex->Event, IO_NO_INCREMENT, FALSE);
 }

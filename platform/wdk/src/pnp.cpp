@@ -509,6 +509,24 @@ std::vector<DeviceNodeInfo> Kernel::DeviceNodes() {
   return out;
 }
 
+PDEVICE_OBJECT Kernel::ReferenceDeviceStack(const std::string& instanceId) {
+  PDEVICE_OBJECT pdo = nullptr;
+  {
+    std::lock_guard guard(impl_->lock);
+    for (auto& n : impl_->nodes) {
+      if (EqualNoCase(n->instanceId, instanceId)) {
+        pdo = n->pdo;
+        ObReferenceObject(pdo);
+        break;
+      }
+    }
+  }
+  if (!pdo) return nullptr;
+  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
+  ObDereferenceObject(pdo);
+  return top;
+}
+
 std::vector<DeviceInterfaceInfo> Kernel::Interfaces(const GUID& interfaceClass, bool enabledOnly) {
   std::lock_guard guard(impl_->lock);
   std::vector<DeviceInterfaceInfo> out;

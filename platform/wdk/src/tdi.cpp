@@ -141,15 +141,15 @@ PIRP TakeReceiveLocked(Connection* c) {
 
 NTSTATUS DoConnect(Connection* c, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  auto* request = reinterpret_cast<TDI_REQUEST_KERNEL_CONNECT*>(&stack->Parameters);
-  PTDI_CONNECTION_INFORMATION info = request->RequestConnectionInformation;
+  const auto request = TdiGetParameters<TDI_REQUEST_KERNEL_CONNECT>(stack);
+  PTDI_CONNECTION_INFORMATION info = request.RequestConnectionInformation;
   if (!info || !info->RemoteAddress || info->RemoteAddressLength < static_cast<LONG>(sizeof(TA_IP_ADDRESS)))
     return STATUS_INVALID_ADDRESS;
   TA_IP_ADDRESS remote;
   std::memcpy(&remote, info->RemoteAddress, sizeof remote);
   if (remote.TAAddressCount < 1 || remote.Address[0].AddressType != TDI_ADDRESS_TYPE_IP) return STATUS_INVALID_ADDRESS;
   int timeoutMs = -1;
-  if (auto* timeout = static_cast<PLARGE_INTEGER>(request->RequestSpecific); timeout && timeout->QuadPart < 0)
+  if (auto* timeout = static_cast<PLARGE_INTEGER>(request.RequestSpecific); timeout && timeout->QuadPart < 0)
     timeoutMs = static_cast<int>(-timeout->QuadPart / 10000);
   {
     std::lock_guard guard(c->lock);
@@ -195,7 +195,7 @@ NTSTATUS DoConnect(Connection* c, PIRP irp) {
 
 NTSTATUS DoSend(Connection* c, PIRP irp, ULONG_PTR* sent) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  ULONG length = reinterpret_cast<TDI_REQUEST_KERNEL_SEND*>(&stack->Parameters)->SendLength;
+  ULONG length = TdiGetParameters<TDI_REQUEST_KERNEL_SEND>(stack).SendLength;
   auto* data = static_cast<const uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
   if (irp->MdlAddress) length = std::min(length, MmGetMdlByteCount(irp->MdlAddress));
   *sent = 0;
@@ -280,7 +280,7 @@ void NetworkLoop(Connection* c) {
     if (!irp) continue;
     guard.unlock();
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    ULONG room = reinterpret_cast<TDI_REQUEST_KERNEL_RECEIVE*>(&stack->Parameters)->ReceiveLength;
+    ULONG room = TdiGetParameters<TDI_REQUEST_KERNEL_RECEIVE>(stack).ReceiveLength;
     if (irp->MdlAddress) room = std::min(room, MmGetMdlByteCount(irp->MdlAddress));
     auto* buffer = static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
     ssize_t n = buffer && room ? ::recv(fd, buffer, room, 0) : -1;
@@ -293,9 +293,9 @@ void NetworkLoop(Connection* c) {
     if (n > 0) {
       Finish(irp, STATUS_SUCCESS, static_cast<ULONG_PTR>(n));
     } else {
-      // The peer closed (0) or the connection broke: the receive ends, the owner hears of it.
-      Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
+      // The peer closed (0) or the connection broke: the owner hears of it, then the receive ends.
       TellDisconnect(c, n == 0 ? TDI_DISCONNECT_RELEASE : TDI_DISCONNECT_ABORT);
+      Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
     }
     guard.lock();
   }
@@ -343,19 +343,19 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
   if (stack->MajorFunction != IRP_MJ_INTERNAL_DEVICE_CONTROL || !f) return complete(STATUS_INVALID_DEVICE_REQUEST);
   switch (stack->MinorFunction) {
     case TDI_SET_EVENT_HANDLER: {
-      auto* request = reinterpret_cast<TDI_REQUEST_KERNEL_SET_EVENT*>(&stack->Parameters);
+      const auto request = TdiGetParameters<TDI_REQUEST_KERNEL_SET_EVENT>(stack);
       if (!f->address) return complete(STATUS_INVALID_DEVICE_REQUEST);
-      if (request->EventType != TDI_EVENT_DISCONNECT) return complete(STATUS_NOT_SUPPORTED);
+      if (request.EventType != TDI_EVENT_DISCONNECT) return complete(STATUS_NOT_SUPPORTED);
       std::lock_guard guard(f->address->lock);
-      f->address->disconnectHandler = reinterpret_cast<PTDI_IND_DISCONNECT>(request->EventHandler);
-      f->address->disconnectContext = request->EventContext;
+      f->address->disconnectHandler = reinterpret_cast<PTDI_IND_DISCONNECT>(request.EventHandler);
+      f->address->disconnectContext = request.EventContext;
       return complete(STATUS_SUCCESS);
     }
     case TDI_ASSOCIATE_ADDRESS: {
-      auto* request = reinterpret_cast<TDI_REQUEST_KERNEL_ASSOCIATE*>(&stack->Parameters);
+      const auto request = TdiGetParameters<TDI_REQUEST_KERNEL_ASSOCIATE>(stack);
       PVOID object = nullptr;
       if (!f->connection) return complete(STATUS_INVALID_DEVICE_REQUEST);
-      NTSTATUS status = ObReferenceObjectByHandle(request->AddressHandle, 0, *IoFileObjectType, KernelMode, &object, nullptr);
+      NTSTATUS status = ObReferenceObjectByHandle(request.AddressHandle, 0, *IoFileObjectType, KernelMode, &object, nullptr);
       if (!NT_SUCCESS(status)) return complete(status);
       TransportFile* a = AsTransport(static_cast<PFILE_OBJECT>(object));
       std::lock_guard guard(f->connection->lock);

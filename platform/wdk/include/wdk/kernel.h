@@ -95,6 +95,8 @@ class Kernel {
   void SetSystemPowerState(SYSTEM_POWER_STATE state);
 
   std::vector<DeviceNodeInfo> DeviceNodes();
+  // The top of a node's device stack, referenced (ObDereferenceObject it); null when there is no such node.
+  PDEVICE_OBJECT ReferenceDeviceStack(const std::string& instanceId);
   std::vector<DeviceInterfaceInfo> Interfaces(const GUID& interfaceClass, bool enabledOnly);
   void AddInterfaceListener(InterfaceListener* listener);
   void RemoveInterfaceListener(InterfaceListener* listener);
@@ -118,8 +120,9 @@ class Kernel {
 // Blocks allocated and not yet freed: with a tag, or all of them.
 size_t PoolBlocksOutstanding(ULONG tag);
 size_t PoolBlocksOutstanding();
-// Makes the next `count` allocations with `tag` fail (0 ends it).
+// Makes the next `count` allocations with `tag` fail (0 ends it); the second form only those of `size` bytes.
 void FailPoolAllocations(ULONG tag, int count);
+void FailPoolAllocationsOfSize(ULONG tag, size_t size, int count);
 
 // ---- Debug output ------------------------------------------------------------------------------------------
 

@@ -124,8 +124,16 @@ inline void TdiBuildRequest(PIRP irp, PDEVICE_OBJECT device, PFILE_OBJECT file, 
   next->Control = 0;
   if (routine) IoSetCompletionRoutine(irp, routine, context, TRUE, TRUE, TRUE);
 }
+// The parameters of a request are copied in and out of the stack location's bytes (no type punning).
 template <class Parameters>
-Parameters* TdiRequestParameters(PIRP irp) {
+void TdiSetParameters(PIRP irp, const Parameters& parameters) {
   static_assert(sizeof(Parameters) <= sizeof(IO_STACK_LOCATION::Parameters));
-  return reinterpret_cast<Parameters*>(&IoGetNextIrpStackLocation(irp)->Parameters);
+  __builtin_memcpy(&IoGetNextIrpStackLocation(irp)->Parameters, &parameters, sizeof parameters);
+}
+template <class Parameters>
+Parameters TdiGetParameters(PIO_STACK_LOCATION stack) {
+  static_assert(sizeof(Parameters) <= sizeof(IO_STACK_LOCATION::Parameters));
+  Parameters parameters;
+  __builtin_memcpy(&parameters, &stack->Parameters, sizeof parameters);
+  return parameters;
 }
