@@ -411,7 +411,8 @@ TEST_P(PelkobusTest, ManyPlugAndUnplugCyclesLeaveNothingBehind) {
   constexpr int kCycles = 200;
   for (int i = 0; i < kCycles; ++i) {
     uint16_t port = static_cast<uint16_t>(1 + i % 3);
-    ASSERT_TRUE(Send(Plug(2 * i + 1, port)).ok);
+    Result sent = Send(Plug(2 * i + 1, port));
+    ASSERT_TRUE(sent.ok) << i << " error " << sent.error;
     auto plugged = Answer(2 * i + 1);
     ASSERT_TRUE(plugged) << i;
     ASSERT_EQ(+plugged->ArRmStatus, ARRM_STATUS_SUCCESS) << i;
@@ -421,6 +422,9 @@ TEST_P(PelkobusTest, ManyPlugAndUnplugCyclesLeaveNothingBehind) {
     auto unplugged = Answer(2 * i + 2);
     ASSERT_TRUE(unplugged) << i;
     ASSERT_EQ(+unplugged->ArRmStatus, ARRM_STATUS_SUCCESS) << i;
+    // The server frees the device when it sees the connection close, on its own thread: a plug-in before
+    // that would be answered "busy".
+    ASSERT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == i + 1; }, 5000ms)) << i;
   }
   EXPECT_EQ(ChildNodes(), 0u);
   EXPECT_EQ(DeviceCount(), 0u);
