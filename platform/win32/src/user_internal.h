@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core_internal.h"
 #include "win32/user.h"
@@ -65,5 +66,14 @@ bool ForeignActivate(HWND hwnd);
 bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 bool EqualsNoCase(const std::string& a, const char* b);
+
+// For the queues: the cursor position stamped on messages, the message a thread read last (for
+// GetMessagePos), the WH_MOUSE hooks, and which pending-paint window goes first (a parent before its
+// children).
+POINT CursorPosition();
+void NoteRetrieved(const MSG& msg);
+bool HasMouseHooks();
+bool RunMouseHooks(const MSG& msg);  // true: the message is dropped
+HWND PickPaint(const std::vector<HWND>& candidates);
 
 }  // namespace tavrin::win::detail
