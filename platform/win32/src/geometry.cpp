@@ -298,7 +298,8 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
       Invalidate(parent, &exposed, true, false, false);
     }
   }
-  pos.flags = flags;
+  // What did not change is not announced as changed.
+  pos.flags = flags | (moved ? 0 : SWP_NOMOVE) | (resized ? 0 : SWP_NOSIZE);
   SendNow(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
   if (topLevel) NotifyDisplayChanged(hwnd);
   return TRUE;

@@ -20,7 +20,6 @@ struct InputState {
   std::mutex lock;
   POINT cursor{0, 0};
   bool keys[256] = {};
-  bool toggled[256] = {};
   HWND tracked = nullptr;
   DWORD trackFlags = 0;
   // The last button press, for double clicks.
@@ -67,7 +66,23 @@ POINT CursorPosition() {
   return State().cursor;
 }
 
-void NoteRetrieved(const MSG& msg) { t_lastMessage = msg; }
+// The key state a thread sees follows the input messages it has read, as GetKeyState promises.
+thread_local bool t_keys[256];
+thread_local bool t_toggled[256];
+
+void NoteRetrieved(const MSG& msg) {
+  t_lastMessage = msg;
+  if (msg.message >= WM_KEYDOWN && msg.message <= WM_SYSKEYUP && msg.message != WM_CHAR && msg.message != WM_DEADCHAR) {
+    auto vk = static_cast<size_t>(msg.wParam & 0xFF);
+    bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+    if (down && !t_keys[vk]) t_toggled[vk] = !t_toggled[vk];
+    t_keys[vk] = down;
+  } else if (msg.message >= WM_LBUTTONDOWN && msg.message <= WM_MBUTTONDBLCLK) {
+    t_keys[VK_LBUTTON] = msg.wParam & MK_LBUTTON;
+    t_keys[VK_RBUTTON] = msg.wParam & MK_RBUTTON;
+    t_keys[VK_MBUTTON] = msg.wParam & MK_MBUTTON;
+  }
+}
 
 bool HasMouseHooks() {
   auto& s = State();
@@ -244,12 +259,15 @@ LONG GetMessageTime() { return static_cast<LONG>(t_lastMessage.time); }
 
 short GetKeyState(int virtualKey) {
   if (virtualKey < 0 || virtualKey > 255) return 0;
-  auto& s = State();
-  std::lock_guard guard(s.lock);
-  return static_cast<short>((s.keys[virtualKey] ? 0x8000 : 0) | (s.toggled[virtualKey] ? 1 : 0));
+  return static_cast<short>((t_keys[virtualKey] ? 0x8000 : 0) | (t_toggled[virtualKey] ? 1 : 0));
 }
 
-short GetAsyncKeyState(int virtualKey) { return static_cast<short>(GetKeyState(virtualKey) & 0x8000); }
+short GetAsyncKeyState(int virtualKey) {
+  if (virtualKey < 0 || virtualKey > 255) return 0;
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  return static_cast<short>(s.keys[virtualKey] ? 0x8000 : 0);
+}
 
 UINT GetDoubleClickTime() { return kDoubleClickMs; }
 
@@ -601,7 +619,6 @@ void InjectKey(int virtualKey, bool down) {
     std::lock_guard guard(s.lock);
     wasDown = s.keys[virtualKey];
     s.keys[virtualKey] = down;
-    if (down && !wasDown) s.toggled[virtualKey] = !s.toggled[virtualKey];
     alt = s.keys[VK_MENU];
   }
   HWND target = GetFocus();

@@ -397,7 +397,7 @@ HWND CreateWindowObject(const WindowSpec& spec) {
   cls->style = spec.classStyle;
   cls->proc = spec.proc;
   cls->background = spec.background;
-  return detail::CreateInternal(spec.exStyle, spec.className, std::move(cls), spec.title, spec.proc, spec.userData,
+  return detail::CreateInternal(spec.exStyle, spec.className, cls, spec.title, spec.proc, spec.userData,
                                 spec.style, spec.x, spec.y, spec.width, spec.height, spec.parent, spec.id,
                                 spec.createParam);
 }
@@ -492,7 +492,8 @@ HWND CreateWindowEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD st
     return nullptr;
   }
   WNDPROC proc = cls->proc;
-  return CreateInternal(exStyle, cls->name, std::move(cls), windowName ? windowName : "", proc, 0, style, x, y,
+  std::string name = cls->name;
+  return CreateInternal(exStyle, name, std::move(cls), windowName ? windowName : "", proc, 0, style, x, y,
                         width, height, parent, (style & WS_CHILD) ? reinterpret_cast<UINT_PTR>(menu) : 0, param);
 }
 
