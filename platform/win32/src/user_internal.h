@@ -64,6 +64,15 @@ bool ForeignQuery(HWND hwnd, WindowState& state);
 bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible);
 bool ForeignActivate(HWND hwnd);
 bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The window list, a screenshot (PNG of the window, or of the screen when `screen`) and injected input
+// of the process that owns a window; the top-level windows of the other processes.
+bool ForeignList(HWND anyWindow, std::string& lines);
+bool ForeignScreenshot(HWND hwnd, bool screen, std::string& png);
+bool ForeignInput(HWND hwnd, const std::string& command);
+std::vector<HWND> ForeignTopLevels();
+// What a process serves for those requests (tools.cpp).
+bool ServeScreenshot(HWND hwnd, std::string& png);
+bool ServeInput(HWND hwnd, const std::string& command);
 
 bool EqualsNoCase(const std::string& a, const char* b);
 

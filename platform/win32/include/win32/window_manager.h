@@ -78,4 +78,17 @@ void InjectText(const std::string& text);
 // One line per window of this process (class, id, text, rectangle, visible, enabled), children indented.
 std::vector<std::string> ListWindows();
 
+// The same of the other processes of the sysroot, over their window service: each process's list
+// after a line "process PID".
+std::vector<std::string> ListAllWindows();
+// A PNG of a top-level window of another process, or (null) of the screen of the first process that
+// has windows.
+bool RemoteScreenshot(HWND hwnd, std::vector<uint8_t>& png);
+// Input for the process owning a top-level window, coordinates relative to that window's top-left:
+//   "click X Y [left|right|middle] [COUNT]", "move X Y", "text STRING", "key VK down|up"
+// Keys go to the window's focus, the window brought to the front first.
+bool RemoteInput(HWND hwnd, const std::string& command);
+// Runs such a command in this process.
+bool RunInputCommand(HWND hwnd, const std::string& command);
+
 }  // namespace tavrin::win

@@ -1,0 +1,103 @@
+// What the outside tools ask of a process's windows: lists, screenshots and input.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "window_internal.h"
+
+namespace tavrin::win::detail {
+
+bool ServeInput(HWND hwnd, const std::string& command) { return RunInputCommand(hwnd, command); }
+
+}  // namespace tavrin::win::detail
+
+namespace tavrin::win {
+
+bool RunInputCommand(HWND hwnd, const std::string& command) {
+  RECT rect{};
+  if (!GetWindowRect(hwnd, &rect)) return false;
+  std::istringstream in(command);
+  std::string verb;
+  in >> verb;
+  if (verb == "click" || verb == "move") {
+    int x, y;
+    if (!(in >> x >> y)) return false;
+    x += rect.left;
+    y += rect.top;
+    if (verb == "move") {
+      InjectMouseMove(x, y);
+      return true;
+    }
+    std::string buttonName = "left";
+    int count = 1;
+    in >> buttonName >> count;
+    MouseButton button = buttonName == "right" ? MouseButton::kRight
+                         : buttonName == "middle" ? MouseButton::kMiddle
+                                                  : MouseButton::kLeft;
+    for (int i = 0; i < std::clamp(count, 1, 3); ++i) InjectClick(x, y, button);
+    return true;
+  }
+  if (verb == "text" || verb == "key") {
+    HWND top = GetAncestor(hwnd, GA_ROOT);
+    if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
+    if (verb == "text") {
+      std::string text;
+      std::getline(in, text);
+      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      InjectText(text);
+      return true;
+    }
+    int vk = 0;
+    std::string state = "press";
+    if (!(in >> vk)) return false;
+    in >> state;
+    if (state != "up") InjectKey(vk, true);
+    if (state != "down") InjectKey(vk, false);
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ListAllWindows() {
+  std::vector<std::string> lines;
+  std::vector<DWORD> seen;
+  for (HWND hwnd : detail::ForeignTopLevels()) {
+    DWORD pid = detail::ProcessOfWindow(hwnd);
+    if (std::find(seen.begin(), seen.end(), pid) != seen.end()) continue;
+    seen.push_back(pid);
+    std::string text;
+    if (!detail::ForeignList(hwnd, text)) continue;
+    lines.push_back("process " + std::to_string(pid));
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  return lines;
+}
+
+bool RemoteScreenshot(HWND hwnd, std::vector<uint8_t>& png) {
+  bool screen = hwnd == nullptr;
+  if (screen) {
+    auto tops = detail::ForeignTopLevels();
+    if (tops.empty()) return false;
+    hwnd = tops.front();
+  }
+  std::string bytes;
+  if (!detail::ForeignScreenshot(hwnd, screen, bytes)) return false;
+  png.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool RemoteInput(HWND hwnd, const std::string& command) {
+  if (!detail::IsForeign(hwnd)) return RunInputCommand(hwnd, command);
+  return detail::ForeignInput(hwnd, command);
+}
+
+}  // namespace tavrin::win
+
+namespace tavrin::win::detail {
+
+bool ServeScreenshot(HWND, std::string&) { return false; }
+
+}  // namespace tavrin::win::detail
