@@ -1,5 +1,7 @@
 #include "win32/crt.h"
 
+#include "draw/classic_rand.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -143,4 +145,9 @@ FILE* OpenCrtFile(const char* windowsPath, const char* mode) {
   return file;
 }
 
+}  // namespace tavrin
+
+namespace tavrin {
+int CrtRand() { return draw::ClassicRand(); }
+void CrtSrand(unsigned seed) { draw::ClassicSrand(seed); }
 }  // namespace tavrin

@@ -9,4 +9,9 @@ namespace tavrin {
 // SetFileAttributes) refuses every writing mode with EACCES. Close the stream with fclose.
 FILE* OpenCrtFile(const char* windowsPath, const char* mode);
 
+// The classic runtime's rand(): 15-bit results (0..CRT_RAND_MAX), the same sequence on every run.
+constexpr int CRT_RAND_MAX = 0x7FFF;
+int CrtRand();
+void CrtSrand(unsigned seed);
+
 }  // namespace tavrin

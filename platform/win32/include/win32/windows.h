@@ -6,4 +6,6 @@
 #include "win32/registry.h"
 #include "win32/profile.h"
 #include "win32/user.h"
+#include "win32/gdi.h"
+#include "win32/user_draw.h"
 #include "win32/error_text.h"
