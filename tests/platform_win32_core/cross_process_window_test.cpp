@@ -2,6 +2,7 @@
 // as a second copy of the admin program does with the first copy's window.
 #include <algorithm>
 
+#include "draw/png.h"
 #include "peer_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/user.h"
@@ -91,6 +92,12 @@ TEST_F(CrossProcessWindowTest, ToolsListAnotherProcesssWindowsAndInjectItsInput)
   EXPECT_TRUE(peer.WaitForLine("popup WM_CHAR o"));
   EXPECT_TRUE(peer.WaitForLine("popup WM_CHAR k"));
   EXPECT_FALSE(tavrin::win::RemoteInput(popup, "dance"));
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(tavrin::win::RemoteScreenshot(popup, png));
+  auto picture = tavrin::draw::DecodePng(png.data(), png.size());
+  ASSERT_TRUE(picture.has_value());
+  EXPECT_EQ(picture->width(), 1024 * 3 / 4) << "a window placed by default";
+  EXPECT_TRUE(tavrin::win::RemoteScreenshot(nullptr, png)) << "the other process's screen";
 
   HANDLE quit = OpenEvent(EVENT_MODIFY_STATE, FALSE, "listed-quit");
   ASSERT_NE(quit, nullptr);

@@ -5,12 +5,16 @@
 #include <vector>
 
 #include "testsupport/sysroot.h"
+#include "draw/png.h"
+#include "draw/surface.h"
+#include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
+#include "win32/windows.h"
 
 namespace {
 
 using tavrin::test::SysrootTest;
-using tavrin::win::Image;
+using tavrin::draw::Surface;
 
 struct Seen {
   UINT message;
@@ -34,32 +38,10 @@ struct Recorder {
 };
 Recorder* g_recorder = nullptr;
 
-// A stand-in GDI that fills rectangles inside a DC's clip, so clipping shows in the pixels.
-struct TestDc {
-  tavrin::win::DcTarget target;
-};
-int g_liveTestDcs = 0;
-HDC OpenTestDc(const tavrin::win::DcTarget& target) {
-  ++g_liveTestDcs;
-  return reinterpret_cast<HDC>(new TestDc{target});
-}
-void CloseTestDc(HDC dc) {
-  --g_liveTestDcs;
-  delete reinterpret_cast<TestDc*>(dc);
-}
-void FillTestDc(HDC dc, const RECT& rect, HBRUSH brush) {
-  auto* test = reinterpret_cast<TestDc*>(dc);
-  auto& t = test->target;
-  RECT r = rect;
-  OffsetRect(&r, t.origin.x, t.origin.y);
-  for (auto& clip : t.clip) {
-    RECT part;
-    if (!IntersectRect(&part, &r, &clip)) continue;
-    for (int y = part.top; y < part.bottom; ++y)
-      for (int x = part.left; x < part.right; ++x)
-        t.pixels[static_cast<size_t>(y) * static_cast<size_t>(t.width) + static_cast<size_t>(x)] =
-            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(brush));
-  }
+// Surface pixels are 0x00RRGGBB; COLORREF is 0x00BBGGRR.
+uint32_t PixelOf(COLORREF colour) {
+  return (static_cast<uint32_t>(GetRValue(colour)) << 16) | (static_cast<uint32_t>(GetGValue(colour)) << 8) |
+         GetBValue(colour);
 }
 
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -72,7 +54,9 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     g_recorder->order.push_back(name + ":paint");
     RECT client;
     GetClientRect(hwnd, &client);
-    FillTestDc(dc, client, reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(g_recorder->paintColour[hwnd])));
+    HBRUSH brush = CreateSolidBrush(g_recorder->paintColour[hwnd]);
+    FillRect(dc, &client, brush);
+    DeleteObject(brush);
     EndPaint(hwnd, &paint);
     g_recorder->seen[hwnd].push_back(seen);
     return 0;
@@ -87,15 +71,10 @@ class WindowManagerTest : public SysrootTest {
   void SetUp() override {
     SysrootTest::SetUp();
     g_recorder = &recorder;
-    tavrin::win::DcProvider provider;
-    provider.open = OpenTestDc;
-    provider.close = CloseTestDc;
-    provider.fill = FillTestDc;
-    tavrin::win::SetDcProvider(provider);
     WNDCLASS wc{};
     wc.style = CS_DBLCLKS;
     wc.lpfnWndProc = RecordingProc;
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(0x00808080));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1));
     wc.lpszClassName = "WmTest";
     RegisterClass(&wc);
   }
@@ -106,14 +85,13 @@ class WindowManagerTest : public SysrootTest {
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
     UnregisterClass("WmTest", nullptr);
-    tavrin::win::SetDcProvider({});
     ReleaseCapture();
     SetFocus(nullptr);
     g_recorder = nullptr;
     SysrootTest::TearDown();
   }
 
-  HWND Make(const char* name, DWORD style, RECT rect, HWND parent = nullptr, UINT id = 0, COLORREF colour = 0x00FF0000) {
+  HWND Make(const char* name, DWORD style, RECT rect, HWND parent = nullptr, UINT id = 0, COLORREF colour = RGB(0, 0, 255)) {
     HWND hwnd = CreateWindowEx(0, "WmTest", name, style, rect.left, rect.top, rect.right - rect.left,
                                rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)),
                                nullptr, nullptr);
@@ -132,9 +110,7 @@ class WindowManagerTest : public SysrootTest {
     }
   }
 
-  static uint32_t Pixel(const Image& image, int x, int y) {
-    return image.pixels[static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)];
-  }
+  static uint32_t Pixel(const Surface& image, int x, int y) { return image.at(x, y) & 0x00FFFFFF; }
 
   Recorder recorder;
   std::vector<HWND> windows_;
@@ -232,22 +208,22 @@ TEST_F(WindowManagerTest, InvalidatedRectangleGetsOneEraseThenOnePaintOfExactlyI
 }
 
 TEST_F(WindowManagerTest, ParentPaintSparesAClipChildrenChildAndPaintsParentsFirst) {
-  HWND parent = Make("parent", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, {0, 0, 100, 100}, nullptr, 0, 0x000000FF);
-  HWND child = Make("child", WS_CHILD | WS_VISIBLE, {20, 20, 60, 60}, parent, 1, 0x0000FF00);
+  HWND parent = Make("parent", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, {0, 0, 100, 100}, nullptr, 0, RGB(255, 0, 0));
+  HWND child = Make("child", WS_CHILD | WS_VISIBLE, {20, 20, 60, 60}, parent, 1, RGB(0, 255, 0));
   recorder.order.clear();
   tavrin::win::PaintPending();
   EXPECT_EQ(recorder.order.front(), "parent:erase");
-  Image image;
+  Surface image;
   ASSERT_TRUE(tavrin::win::CaptureWindow(parent, image));
-  EXPECT_EQ(Pixel(image, 5, 5), 0x000000FFu);
-  EXPECT_EQ(Pixel(image, 30, 30), 0x0000FF00u);
+  EXPECT_EQ(Pixel(image, 5, 5), PixelOf(RGB(255, 0, 0)));
+  EXPECT_EQ(Pixel(image, 30, 30), PixelOf(RGB(0, 255, 0)));
   // The parent repaints alone: the child's pixels stay and the child gets no paint.
   recorder.order.clear();
   RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   EXPECT_EQ(recorder.order, (std::vector<std::string>{"parent:erase", "parent:paint"}));
   tavrin::win::CaptureWindow(parent, image);
-  EXPECT_EQ(Pixel(image, 30, 30), 0x0000FF00u);
-  EXPECT_EQ(Pixel(image, 19, 30), 0x000000FFu);
+  EXPECT_EQ(Pixel(image, 30, 30), PixelOf(RGB(0, 255, 0)));
+  EXPECT_EQ(Pixel(image, 19, 30), PixelOf(RGB(255, 0, 0)));
 
   // Without WS_CLIPCHILDREN the parent paints over the child, which is invalidated and paints again.
   SetWindowLongPtr(parent, GWL_STYLE, GetWindowLongPtr(parent, GWL_STYLE) & ~WS_CLIPCHILDREN);
@@ -256,29 +232,71 @@ TEST_F(WindowManagerTest, ParentPaintSparesAClipChildrenChildAndPaintsParentsFir
   tavrin::win::PaintPending();
   EXPECT_EQ(recorder.order, (std::vector<std::string>{"parent:erase", "parent:paint", "child:erase", "child:paint"}));
   tavrin::win::CaptureWindow(parent, image);
-  EXPECT_EQ(Pixel(image, 30, 30), 0x0000FF00u);
+  EXPECT_EQ(Pixel(image, 30, 30), PixelOf(RGB(0, 255, 0)));
   (void)child;
 }
 
-TEST_F(WindowManagerTest, RepaintsReleaseEveryDc) {
-  HWND hwnd = Make("w", WS_POPUP | WS_VISIBLE | WS_BORDER, {0, 0, 60, 60});
+TEST_F(WindowManagerTest, RepaintsLeaveNoGdiObjectsBehind) {
+  HWND hwnd = Make("w", WS_OVERLAPPEDWINDOW | WS_VISIBLE, {0, 0, 160, 120});
+  HWND child = Make("c", WS_CHILD | WS_VISIBLE | WS_BORDER, {10, 10, 60, 60}, hwnd);
   tavrin::win::PaintPending();
-  const int baseline = g_liveTestDcs;
+  const size_t baseline = tavrin::gdi::LiveObjectCount();
   for (int i = 0; i < 100; ++i) {
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
-    HDC dc = GetDC(hwnd);
-    ReleaseDC(hwnd, dc);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    HDC dc = GetDC(child);
+    ReleaseDC(child, dc);
   }
-  EXPECT_EQ(g_liveTestDcs, baseline);
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), baseline);
+}
+
+TEST_F(WindowManagerTest, FramesAreDrawnAroundTheClientArea) {
+  HWND hwnd = Make("Framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, {0, 0, 200, 120});
+  SetForegroundWindow(hwnd);
+  tavrin::win::PaintPending();
+  Surface image;
+  ASSERT_TRUE(tavrin::win::CaptureWindow(hwnd, image));
+  EXPECT_EQ(Pixel(image, 100, 12), PixelOf(GetSysColor(COLOR_ACTIVECAPTION))) << "the caption bar";
+  EXPECT_EQ(Pixel(image, 100, 80), PixelOf(RGB(0, 0, 255))) << "the client area";
+  // Some caption pixels carry the title's text colour.
+  int textPixels = 0;
+  for (int x = 4; x < 100; ++x)
+    for (int y = 4; y < 22; ++y) textPixels += Pixel(image, x, y) == PixelOf(GetSysColor(COLOR_CAPTIONTEXT));
+  EXPECT_GT(textPixels, 10);
+}
+
+TEST_F(WindowManagerTest, ScreenshotPngDecodesToTheWindowsSurface) {
+  HWND hwnd = Make("Shot", WS_OVERLAPPEDWINDOW | WS_VISIBLE, {5, 5, 125, 95}, nullptr, 0, RGB(200, 100, 50));
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(tavrin::win::RemoteScreenshot(hwnd, png));
+  auto decoded = tavrin::draw::DecodePng(png.data(), png.size());
+  ASSERT_TRUE(decoded.has_value());
+  Surface image;
+  ASSERT_TRUE(tavrin::win::CaptureWindow(hwnd, image));
+  ASSERT_EQ(decoded->width(), 120);
+  ASSERT_EQ(decoded->height(), 90);
+  bool same = true;
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x) same = same && Pixel(*decoded, x, y) == Pixel(image, x, y);
+  EXPECT_TRUE(same);
+  EXPECT_EQ(Pixel(image, 60, 60), PixelOf(RGB(200, 100, 50))) << "painted before the picture was taken";
+}
+
+TEST_F(WindowManagerTest, ScreenDcReadsTheComposedScreen) {
+  HWND hwnd = Make("w", WS_POPUP | WS_VISIBLE, {10, 10, 50, 50}, nullptr, 0, RGB(1, 2, 3));
+  tavrin::win::PaintPending();
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetPixel(screen, 20, 20), RGB(1, 2, 3));
+  ReleaseDC(nullptr, screen);
+  (void)hwnd;
 }
 
 TEST_F(WindowManagerTest, ScreenIsComposedFromTheVisibleWindowsInZOrder) {
   tavrin::win::SetScreenSize(320, 240);
-  HWND back = Make("back", WS_POPUP | WS_VISIBLE, {0, 0, 100, 100}, nullptr, 0, 0x00111111);
-  HWND front = Make("front", WS_POPUP | WS_VISIBLE, {50, 50, 150, 150}, nullptr, 0, 0x00222222);
+  HWND back = Make("back", WS_POPUP | WS_VISIBLE, {0, 0, 100, 100}, nullptr, 0, RGB(17, 17, 17));
+  HWND front = Make("front", WS_POPUP | WS_VISIBLE, {50, 50, 150, 150}, nullptr, 0, RGB(34, 34, 34));
   tavrin::win::PaintPending();
-  Image screen = tavrin::win::ComposeScreen();
-  ASSERT_EQ(screen.width, 320);
+  Surface screen = tavrin::win::ComposeScreen();
+  ASSERT_EQ(screen.width(), 320);
   EXPECT_EQ(Pixel(screen, 10, 10), 0x00111111u);
   EXPECT_EQ(Pixel(screen, 60, 60), 0x00222222u);
   SetWindowPos(back, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);

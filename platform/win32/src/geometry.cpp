@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <string>
+
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -15,65 +17,6 @@ bool RectEmpty(const RECT& rect) { return rect.right <= rect.left || rect.bottom
 RECT Intersection(const RECT& a, const RECT& b) {
   RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
   return RectEmpty(r) ? RECT{0, 0, 0, 0} : r;
-}
-
-RECT RectSet::Bounds() const {
-  if (rects.empty()) return RECT{0, 0, 0, 0};
-  RECT bounds = rects.front();
-  for (auto& r : rects) {
-    bounds.left = std::min(bounds.left, r.left);
-    bounds.top = std::min(bounds.top, r.top);
-    bounds.right = std::max(bounds.right, r.right);
-    bounds.bottom = std::max(bounds.bottom, r.bottom);
-  }
-  return bounds;
-}
-
-namespace {
-// The parts of `a` outside `cut`: up to four rectangles.
-void Difference(const RECT& a, const RECT& cut, std::vector<RECT>& out) {
-  RECT overlap = Intersection(a, cut);
-  if (RectEmpty(overlap)) {
-    out.push_back(a);
-    return;
-  }
-  if (a.top < overlap.top) out.push_back(RECT{a.left, a.top, a.right, overlap.top});
-  if (overlap.bottom < a.bottom) out.push_back(RECT{a.left, overlap.bottom, a.right, a.bottom});
-  if (a.left < overlap.left) out.push_back(RECT{a.left, overlap.top, overlap.left, overlap.bottom});
-  if (overlap.right < a.right) out.push_back(RECT{overlap.right, overlap.top, a.right, overlap.bottom});
-}
-}  // namespace
-
-void RectSet::Add(const RECT& rect) {
-  if (RectEmpty(rect)) return;
-  std::vector<RECT> pieces{rect};
-  for (auto& existing : rects) {
-    std::vector<RECT> next;
-    for (auto& piece : pieces) Difference(piece, existing, next);
-    pieces = std::move(next);
-    if (pieces.empty()) return;
-  }
-  rects.insert(rects.end(), pieces.begin(), pieces.end());
-}
-
-void RectSet::Subtract(const RECT& rect) {
-  if (RectEmpty(rect)) return;
-  std::vector<RECT> next;
-  for (auto& r : rects) Difference(r, rect, next);
-  rects = std::move(next);
-}
-
-void RectSet::Intersect(const RECT& rect) {
-  std::vector<RECT> next;
-  for (auto& r : rects) {
-    RECT overlap = Intersection(r, rect);
-    if (!RectEmpty(overlap)) next.push_back(overlap);
-  }
-  rects = std::move(next);
-}
-
-void RectSet::Offset(int dx, int dy) {
-  for (auto& r : rects) OffsetRect(&r, dx, dy);
 }
 
 RECT FrameInsets(DWORD style, DWORD exStyle) {
@@ -176,25 +119,27 @@ HWND WindowAt(POINT screen) {
 namespace tavrin::win {
 
 namespace {
-SIZE g_screen{0, 0};
+RECT g_screen{0, 0, 0, 0};
 std::mutex g_screenLock;
 }  // namespace
 
-SIZE ScreenSize() {
+RECT ScreenRect() {
   std::lock_guard guard(g_screenLock);
-  if (g_screen.cx == 0) {
-    g_screen = SIZE{1024, 768};
+  if (g_screen.right == 0) {
+    g_screen = RECT{0, 0, 1024, 768};
     if (const char* text = getenv("TAVRIN_SCREEN")) {
       int w = 0, h = 0;
-      if (sscanf(text, "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 16384 && h <= 16384) g_screen = SIZE{w, h};
+      if (sscanf(text, "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 16384 && h <= 16384) g_screen = RECT{0, 0, w, h};
     }
+    gdi::SetScreenSize(g_screen.right, g_screen.bottom);
   }
   return g_screen;
 }
 
 void SetScreenSize(int width, int height) {
   std::lock_guard guard(g_screenLock);
-  g_screen = SIZE{std::clamp(width, 1, 16384), std::clamp(height, 1, 16384)};
+  g_screen = RECT{0, 0, std::clamp(width, 1, 16384), std::clamp(height, 1, 16384)};
+  gdi::SetScreenSize(g_screen.right, g_screen.bottom);
 }
 
 }  // namespace tavrin::win
@@ -313,8 +258,7 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
 BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
   if (!rect) return FALSE;
   if (!hwnd || IsDesktop(hwnd)) {
-    SIZE screen = tavrin::win::ScreenSize();
-    *rect = RECT{0, 0, screen.cx, screen.cy};
+    *rect = tavrin::win::ScreenRect();
     return TRUE;
   }
   std::lock_guard guard(Table().lock);
@@ -530,76 +474,6 @@ BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam) {
   return TRUE;
 }
 
-// ---- rectangles ----
-
-BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom) {
-  if (!rect) return FALSE;
-  *rect = RECT{left, top, right, bottom};
-  return TRUE;
-}
-BOOL SetRectEmpty(LPRECT rect) { return SetRect(rect, 0, 0, 0, 0); }
-BOOL CopyRect(LPRECT to, const RECT* from) {
-  if (!to || !from) return FALSE;
-  *to = *from;
-  return TRUE;
-}
-BOOL IsRectEmpty(const RECT* rect) { return !rect || RectEmpty(*rect); }
-BOOL EqualRect(const RECT* a, const RECT* b) {
-  return a && b && a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
-}
-BOOL PtInRect(const RECT* rect, POINT point) {
-  return rect && point.x >= rect->left && point.x < rect->right && point.y >= rect->top && point.y < rect->bottom;
-}
-BOOL OffsetRect(LPRECT rect, int dx, int dy) {
-  if (!rect) return FALSE;
-  rect->left += dx;
-  rect->right += dx;
-  rect->top += dy;
-  rect->bottom += dy;
-  return TRUE;
-}
-BOOL InflateRect(LPRECT rect, int dx, int dy) {
-  if (!rect) return FALSE;
-  rect->left -= dx;
-  rect->right += dx;
-  rect->top -= dy;
-  rect->bottom += dy;
-  return TRUE;
-}
-BOOL IntersectRect(LPRECT out, const RECT* a, const RECT* b) {
-  if (!out || !a || !b) return FALSE;
-  *out = Intersection(*a, *b);
-  return !RectEmpty(*out);
-}
-BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b) {
-  if (!out || !a || !b) return FALSE;
-  if (RectEmpty(*a)) *out = RectEmpty(*b) ? RECT{0, 0, 0, 0} : *b;
-  else if (RectEmpty(*b)) *out = *a;
-  else *out = RECT{std::min(a->left, b->left), std::min(a->top, b->top), std::max(a->right, b->right),
-                   std::max(a->bottom, b->bottom)};
-  return !RectEmpty(*out);
-}
-BOOL SubtractRect(LPRECT out, const RECT* a, const RECT* b) {
-  if (!out || !a || !b) return FALSE;
-  *out = *a;
-  RECT overlap = Intersection(*a, *b);
-  if (!RectEmpty(overlap)) {
-    // Only a cut across a whole side shrinks the rectangle.
-    if (overlap.left == a->left && overlap.right == a->right) {
-      if (overlap.top == a->top) out->top = overlap.bottom;
-      else if (overlap.bottom == a->bottom) out->bottom = overlap.top;
-    } else if (overlap.top == a->top && overlap.bottom == a->bottom) {
-      if (overlap.left == a->left) out->left = overlap.right;
-      else if (overlap.right == a->right) out->right = overlap.left;
-    }
-  }
-  if (RectEmpty(*out)) {
-    *out = RECT{0, 0, 0, 0};
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // ---- the default window procedure ----
 
 namespace {
@@ -644,39 +518,101 @@ LRESULT HitTest(HWND hwnd, POINT screen) {
 
 LRESULT EraseBackground(HWND hwnd, HDC dc) {
   HBRUSH brush = nullptr;
-  RECT client{};
   {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
     if (!window || !window->cls) return 0;
     brush = window->cls->background;
   }
-  if (!brush) return 0;
+  if (!brush || !dc) return 0;
+  RECT client{};
   GetClientRect(hwnd, &client);
-  if (auto fill = tavrin::win::CurrentDcProvider().fill) fill(dc, client, brush);
+  FillRect(dc, &client, brush);
   return 1;
 }
 
+// The frame and caption of a window, drawn on a whole-window DC: border lines, the sizing or dialog
+// frame in the border colour, the caption bar with the title and a close box.
 void PaintFrame(HWND hwnd, HDC dc) {
-  auto frame = tavrin::win::CurrentDcProvider().frame;
-  if (!frame || !dc) return;
+  if (!dc) return;
   RECT window{}, client{};
+  DWORD style, exStyle;
   bool active;
+  std::string title;
   {
     std::lock_guard guard(Table().lock);
     auto w = Find(hwnd);
     if (!w) return;
     window = RECT{0, 0, w->Width(), w->Height()};
     client = w->client;
-    HWND top = hwnd;
-    for (auto c = w; c && !c->TopLevel();) {
-      top = c->parent;
-      c = Find(top);
-    }
-    active = Table().foreground == top;
+    style = w->style;
+    exStyle = w->exStyle;
+    title = w->title;
+    active = Table().foreground == RootLocked(hwnd);
   }
   if (RectEmpty(window) || EqualRect(&window, &client)) return;
-  frame(dc, hwnd, window, client, active);
+  // Everything outside the client area first, in the frame's colour.
+  HBRUSH face = GetSysColorBrush(active ? COLOR_ACTIVEBORDER : COLOR_INACTIVEBORDER);
+  RECT part;
+  SetRect(&part, 0, 0, window.right, client.top);
+  FillRect(dc, &part, face);
+  SetRect(&part, 0, client.bottom, window.right, window.bottom);
+  FillRect(dc, &part, face);
+  SetRect(&part, 0, client.top, client.left, client.bottom);
+  FillRect(dc, &part, face);
+  SetRect(&part, client.right, client.top, window.right, client.bottom);
+  FillRect(dc, &part, face);
+  RECT outer = window;
+  if (style & (WS_THICKFRAME | WS_DLGFRAME)) DrawEdge(dc, &outer, EDGE_RAISED, BF_RECT);
+  else if (style & WS_BORDER) FrameRect(dc, &outer, GetSysColorBrush(COLOR_WINDOWFRAME));
+  if (exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) {
+    RECT edge = client;
+    int width = ((exStyle & WS_EX_CLIENTEDGE) ? 2 : 0) + ((exStyle & WS_EX_STATICEDGE) ? 1 : 0);
+    InflateRect(&edge, width, width);
+    DrawEdge(dc, &edge, (exStyle & WS_EX_CLIENTEDGE) ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT);
+  }
+  int caption = CaptionHeight(style, exStyle);
+  if (!caption) return;
+  int edge = FrameInsets(style, exStyle).left;
+  RECT bar{edge, edge, window.right - edge, edge + caption - 1};
+  FillRect(dc, &bar, GetSysColorBrush(active ? COLOR_ACTIVECAPTION : COLOR_INACTIVECAPTION));
+  HFONT font = CreateFont(-((exStyle & WS_EX_TOOLWINDOW) ? 11 : 12), 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(active ? COLOR_CAPTIONTEXT : COLOR_INACTIVECAPTIONTEXT));
+  RECT text = bar;
+  text.left += 4;
+  if (style & WS_SYSMENU) text.right -= caption;
+  DrawText(dc, title.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_END_ELLIPSIS | DT_NOPREFIX);
+  SelectObject(dc, oldFont);
+  DeleteObject(font);
+  if (style & WS_SYSMENU) {  // the close box: a raised button with a cross
+    RECT box{bar.right - caption + 2, bar.top + 2, bar.right - 2, bar.bottom - 2};
+    FillRect(dc, &box, GetSysColorBrush(COLOR_BTNFACE));
+    DrawEdge(dc, &box, EDGE_RAISED, BF_RECT);
+    HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNTEXT));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    int inset = 4;
+    for (int d = 0; d < 2; ++d) {
+      MoveToEx(dc, box.left + inset + d, box.top + inset, nullptr);
+      LineTo(dc, box.right - inset + d, box.bottom - inset);
+      MoveToEx(dc, box.right - inset - 1 + d, box.top + inset, nullptr);
+      LineTo(dc, box.left + inset - 1 + d, box.bottom - inset);
+    }
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+  }
+}
+
+// A control's colours by default: the text and background of its kind, and the brush behind it.
+LRESULT ControlColour(UINT message, HDC dc) {
+  int background = (message == WM_CTLCOLOREDIT || message == WM_CTLCOLORLISTBOX) ? COLOR_WINDOW : COLOR_3DFACE;
+  if (message == WM_CTLCOLORSCROLLBAR) background = COLOR_SCROLLBAR;
+  if (dc) {
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(dc, GetSysColor(background));
+  }
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
 }
 
 // WM_PRINT: the window drawn on the given DC in window coordinates, as its flags ask.
@@ -761,6 +697,14 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return GetWindowTextLength(hwnd);
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+      return ControlColour(message, reinterpret_cast<HDC>(wParam));
     case WM_CONTEXTMENU:
     case WM_MOUSEWHEEL:
       // Unhandled by a child: its parent may take it.

@@ -1,4 +1,5 @@
-// Update regions, painting and window DCs, the top-level surfaces and the composed screen.
+// Update regions, painting, the window DCs GDI draws through, the top-level surfaces and the composed
+// screen.
 #include <algorithm>
 #include <atomic>
 
@@ -7,78 +8,12 @@
 namespace tavrin::win {
 namespace {
 
-std::mutex g_providerLock;
-DcProvider g_provider;
 std::atomic<DisplaySink*> g_sink{nullptr};
-
-// Every DC handed out here, with what it draws on.
-struct DcRecord {
-  HWND hwnd = nullptr;
-  HWND topLevel = nullptr;
-  RECT damage{};  // surface coordinates
-  std::unique_ptr<Image> screen;  // GetDC(nullptr): a copy of the screen, owned by the DC
-  std::unique_ptr<char> cookie;   // the handle itself when no GDI provider is installed
-};
-std::mutex g_dcLock;
-std::map<HDC, DcRecord>& Dcs() {
-  static auto* dcs = new std::map<HDC, DcRecord>;  // never destroyed
-  return *dcs;
-}
-
-HDC OpenTarget(const DcTarget& target, DcRecord record) {
-  DcProvider provider = CurrentDcProvider();
-  HDC dc = nullptr;
-  if (provider.open) dc = provider.open(target);
-  if (!dc) {
-    record.cookie = std::make_unique<char>();
-    dc = reinterpret_cast<HDC>(record.cookie.get());
-  }
-  std::lock_guard guard(g_dcLock);
-  Dcs()[dc] = std::move(record);
-  return dc;
-}
-
-// Closes a DC made here; false when the handle is none of ours.
-bool CloseTarget(HDC dc) {
-  DcRecord record;
-  {
-    std::lock_guard guard(g_dcLock);
-    auto it = Dcs().find(dc);
-    if (it == Dcs().end()) return false;
-    record = std::move(it->second);
-    Dcs().erase(it);
-  }
-  if (!record.cookie) {
-    if (auto close = CurrentDcProvider().close) close(dc);
-  }
-  if (record.topLevel && !detail::RectEmpty(record.damage)) detail::NotifyDamage(record.topLevel, record.damage);
-  return true;
-}
+constexpr draw::Pixel kDesktopColour = 0x003A6EA5;
 
 }  // namespace
 
-void SetDcProvider(const DcProvider& provider) {
-  std::lock_guard guard(g_providerLock);
-  g_provider = provider;
-}
-
-const DcProvider& CurrentDcProvider() {
-  std::lock_guard guard(g_providerLock);
-  return g_provider;
-}
-
 void SetDisplaySink(DisplaySink* sink) { g_sink = sink; }
-
-HDC OpenImageDc(Image& image) {
-  DcTarget target;
-  target.pixels = image.pixels.data();
-  target.width = image.width;
-  target.height = image.height;
-  target.clip.push_back(RECT{0, 0, image.width, image.height});
-  return OpenTarget(target, DcRecord{});
-}
-
-void CloseImageDc(HDC dc) { CloseTarget(dc); }
 
 }  // namespace tavrin::win
 
@@ -96,10 +31,9 @@ void NotifyDamage(HWND topLevel, const RECT& rect) {
 
 void SurfaceResized(Window& window) {
   int w = std::max(window.Width(), 0), h = std::max(window.Height(), 0);
-  if (window.surface.width == w && window.surface.height == h) return;
-  window.surface.width = w;
-  window.surface.height = h;
-  window.surface.pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0x00FFFFFF);
+  if (window.surface && window.surface->width() == w && window.surface->height() == h) return;
+  // A new surface each time: DCs still open on the old one keep it alive and draw nowhere visible.
+  window.surface = std::make_shared<draw::Surface>(w, h, draw::Rgb(255, 255, 255));
 }
 
 void SyncPaintFlag(HWND hwnd) {
@@ -109,7 +43,7 @@ void SyncPaintFlag(HWND hwnd) {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
     if (!window) return;
-    needs = !window->update.Empty() || window->framePending || window->internalPaint;
+    needs = !window->update.empty() || window->framePending || window->internalPaint;
     queue = window->queue.lock();
   }
   if (queue) core::SetNeedsPaint(queue, hwnd, needs);
@@ -119,15 +53,21 @@ namespace {
 
 enum class Children { kNone, kDefault, kAll };
 
+RECT ClientArea(const Window& window) {
+  return RECT{0, 0, std::max(0, window.client.right - window.client.left),
+              std::max(0, window.client.bottom - window.client.top)};
+}
+
 // With the lock held: adds to the update state of a window and, as asked, of the children under the area.
 void InvalidateLocked(Window& window, const RECT* rect, bool erase, bool frame, Children children,
                       std::vector<HWND>& touched) {
-  RECT client{0, 0, window.client.right - window.client.left, window.client.bottom - window.client.top};
+  RECT client = ClientArea(window);
   RECT area = rect ? Intersection(*rect, client) : client;
-  window.update.Add(area);
+  if (!RectEmpty(area)) window.update |= draw::Region(ToDraw(area));
   window.erasePending = window.erasePending || (erase && !RectEmpty(area));
   window.framePending = window.framePending || frame;
   touched.push_back(window.hwnd);
+  // Without WS_CLIPCHILDREN the parent paints over its children, so they paint again after it.
   bool descend = children == Children::kAll || (children == Children::kDefault && !(window.style & WS_CLIPCHILDREN));
   if (!descend) return;
   for (HWND childHandle : window.children) {
@@ -155,33 +95,33 @@ void InvalidateWith(HWND hwnd, const RECT* rect, bool erase, bool frame, Childre
 bool NeedsPaint(HWND hwnd) {
   std::lock_guard guard(Table().lock);
   auto window = Find(hwnd);
-  return window && (!window->update.Empty() || window->framePending || window->internalPaint);
+  return window && (!window->update.empty() || window->framePending || window->internalPaint);
 }
 
-// The visible part of a window (its client area, or all of it) in surface coordinates.
-void VisibleArea(const Window& window, bool clientOnly, POINT offset, RectSet& clip) {
+// With the lock held: the visible part of a window (its client area, or all of it) in surface
+// coordinates, `offset` being the window's top-left on the surface.
+draw::Region VisibleArea(const Window& window, bool clientOnly, POINT offset) {
   RECT base = clientOnly ? window.client : RECT{0, 0, window.Width(), window.Height()};
   OffsetRect(&base, offset.x, offset.y);
-  clip.rects.clear();
-  clip.Add(base);
-  // Parents' client areas bound the window.
+  draw::Region visible{ToDraw(base)};
+  // Parents' client areas bound the window; siblings above a WS_CLIPSIBLINGS window are cut out.
   POINT childOffset = offset;
   const Window* current = &window;
   for (int depth = 0; !current->TopLevel() && depth < 64; ++depth) {
     auto parent = Find(current->parent);
     if (!parent) break;
     POINT parentClient{childOffset.x - current->rect.left, childOffset.y - current->rect.top};
-    RECT parentArea{parentClient.x, parentClient.y, parentClient.x + parent->client.right - parent->client.left,
-                    parentClient.y + parent->client.bottom - parent->client.top};
-    clip.Intersect(parentArea);
-    if (current->style & WS_CLIPSIBLINGS) {  // siblings above it are cut out
+    RECT parentArea = ClientArea(*parent);
+    OffsetRect(&parentArea, parentClient.x, parentClient.y);
+    visible &= draw::Region(ToDraw(parentArea));
+    if (current->style & WS_CLIPSIBLINGS) {
       for (HWND sibling : parent->children) {
         if (sibling == current->hwnd) break;
         auto s = Find(sibling);
         if (!s || !s->Visible()) continue;
         RECT r = s->rect;
         OffsetRect(&r, parentClient.x, parentClient.y);
-        clip.Subtract(r);
+        visible -= draw::Region(ToDraw(r));
       }
     }
     childOffset = POINT{parentClient.x - parent->client.left, parentClient.y - parent->client.top};
@@ -193,48 +133,131 @@ void VisibleArea(const Window& window, bool clientOnly, POINT offset, RectSet& c
       if (!child || !child->Visible()) continue;
       RECT r = child->rect;
       OffsetRect(&r, offset.x + window.client.left, offset.y + window.client.top);
-      clip.Subtract(r);
+      visible -= draw::Region(ToDraw(r));
     }
   }
+  return visible;
 }
 
-// A DC on a window's part of its surface; `update` (client coordinates) narrows it when given.
-HDC OpenWindowDc(HWND hwnd, bool clientOnly, const RectSet* update) {
-  DcTarget target;
-  DcRecord record;
+// A DC target on a window's part of its top-level surface; `update` (client coordinates) narrows it.
+bool WindowTarget(HWND hwnd, bool whole, const draw::Region* update, gdi::WindowDcTarget& target) {
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  if (!window) return false;
+  POINT offset;
+  auto top = SurfaceOf(*window, offset);
+  if (!top || !top->surface) return false;
+  draw::Region visible = VisibleArea(*window, !whole, offset);
+  POINT origin = whole ? offset : POINT{offset.x + window->client.left, offset.y + window->client.top};
+  visible.offset(-origin.x, -origin.y);  // DC coordinates
+  if (update) visible &= *update;
+  target.surface = top->surface;
+  target.origin = draw::Point{origin.x, origin.y};
+  target.visible = std::move(visible);
+  return true;
+}
+
+draw::Surface Screen();
+
+bool Acquire(HWND hwnd, bool whole, gdi::WindowDcTarget& target) {
+  if (!hwnd) {  // the screen: a copy, composed now
+    target.surface = std::make_shared<draw::Surface>(Screen());
+    target.origin = draw::Point{};
+    target.visible = draw::Region(target.surface->bounds());
+    return true;
+  }
+  return WindowTarget(hwnd, whole, nullptr, target);
+}
+
+bool BeginPaintTarget(HWND hwnd, gdi::WindowDcTarget& target, PAINTSTRUCT& paint) {
+  bool frame;
   {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
-    if (!window) return nullptr;
-    POINT offset;
-    auto top = SurfaceOf(*window, offset);
-    if (!top) return nullptr;
-    RectSet clip;
-    VisibleArea(*window, clientOnly, offset, clip);
-    POINT origin = clientOnly ? POINT{offset.x + window->client.left, offset.y + window->client.top} : offset;
-    if (update) {
-      RectSet area = *update;
-      area.Offset(origin.x, origin.y);
-      RectSet narrowed;
-      for (auto& r : area.rects)
-        for (auto& c : clip.rects) narrowed.Add(Intersection(r, c));
-      clip = std::move(narrowed);
-    }
-    clip.Intersect(RECT{0, 0, top->surface.width, top->surface.height});
-    target.hwnd = hwnd;
-    target.pixels = top->surface.pixels.data();
-    target.width = top->surface.width;
-    target.height = top->surface.height;
-    target.origin = origin;
-    target.clip = clip.rects;
-    record.hwnd = hwnd;
-    record.topLevel = top->hwnd;
-    record.damage = clip.Bounds();
+    if (!window) return false;
+    frame = window->framePending;
+    window->framePending = false;
   }
-  return OpenTarget(target, std::move(record));
+  if (frame) SendNow(hwnd, WM_NCPAINT, 1, 0);
+  draw::Region update;
+  bool erase;
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(hwnd);
+    if (!window) return false;
+    update = std::move(window->update);
+    window->update = draw::Region();
+    update &= draw::Region(ToDraw(ClientArea(*window)));
+    erase = window->erasePending;
+    window->erasePending = false;
+    window->internalPaint = false;
+  }
+  SyncPaintFlag(hwnd);
+  if (!WindowTarget(hwnd, false, &update, target)) return false;
+  paint.rcPaint = FromDraw(update.bounds());
+  if (erase) {  // the background goes first, on a DC of the same area
+    HDC dc = gdi::CreateSurfaceDC(target, hwnd);
+    paint.fErase = SendNow(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0) == 0;
+    ReleaseDC(hwnd, dc);
+  }
+  return true;
+}
+
+void Released(HWND hwnd, const draw::Rect& touched) {
+  if (!hwnd || touched.empty()) return;
+  HWND top;
+  {
+    std::lock_guard guard(Table().lock);
+    top = RootLocked(hwnd);
+  }
+  if (top) NotifyDamage(top, FromDraw(touched));
+}
+
+draw::Surface Screen() {
+  RECT size = ScreenRect();
+  draw::Surface screen(size.right, size.bottom, kDesktopColour);
+  std::lock_guard guard(Table().lock);
+  auto& order = Table().topLevels;
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    auto window = Find(*it);
+    if (!window || !window->Visible() || (window->style & WS_MINIMIZE) || !window->surface) continue;
+    const draw::Surface& surface = *window->surface;
+    for (int y = 0; y < surface.height(); ++y) {
+      int sy = window->rect.top + y;
+      if (sy < 0 || sy >= screen.height()) continue;
+      for (int x = 0; x < surface.width(); ++x) {
+        int sx = window->rect.left + x;
+        if (sx >= 0 && sx < screen.width()) screen.set(sx, sy, surface.at(x, y));
+      }
+    }
+  }
+  return screen;
 }
 
 }  // namespace
+
+void EnsureDcProvider() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    gdi::WindowDcProvider provider;
+    provider.acquire = Acquire;
+    provider.beginPaint = BeginPaintTarget;
+    provider.released = Released;
+    gdi::SetWindowDcProvider(std::move(provider));
+    // New system colours repaint every top-level window after telling it.
+    gdi::SetSysColorChangeListener([] {
+      std::vector<HWND> tops;
+      {
+        std::lock_guard guard(Table().lock);
+        tops = Table().topLevels;
+      }
+      for (HWND top : tops) {
+        Notify(top, WM_SYSCOLORCHANGE, 0, 0);
+        RedrawWindow(top, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+      }
+    });
+  });
+}
 
 void Invalidate(HWND hwnd, const RECT* rect, bool erase, bool frame, bool children) {
   InvalidateWith(hwnd, rect, erase, frame, children ? Children::kAll : Children::kDefault);
@@ -258,54 +281,20 @@ HWND PickPaint(const std::vector<HWND>& candidates) {
 
 namespace tavrin::win {
 
-bool CaptureWindow(HWND hwnd, Image& image) {
+bool CaptureWindow(HWND hwnd, draw::Surface& image) {
   std::lock_guard guard(detail::Table().lock);
   auto window = detail::Find(hwnd);
   if (!window) return false;
   POINT offset;
   auto top = detail::SurfaceOf(*window, offset);
-  if (!top) return false;
-  image.width = window->Width();
-  image.height = window->Height();
-  image.pixels.assign(static_cast<size_t>(image.width) * static_cast<size_t>(image.height), 0);
-  for (int y = 0; y < image.height; ++y) {
-    int sy = y + offset.y;
-    if (sy < 0 || sy >= top->surface.height) continue;
-    for (int x = 0; x < image.width; ++x) {
-      int sx = x + offset.x;
-      if (sx < 0 || sx >= top->surface.width) continue;
-      image.pixels[static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)] =
-          top->surface.pixels[static_cast<size_t>(sy) * static_cast<size_t>(top->surface.width) + static_cast<size_t>(sx)];
-    }
-  }
+  if (!top || !top->surface) return false;
+  image.Reset(std::max(window->Width(), 0), std::max(window->Height(), 0), 0);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) image.set(x, y, top->surface->get(x + offset.x, y + offset.y));
   return true;
 }
 
-Image ComposeScreen() {
-  SIZE size = ScreenSize();
-  Image screen;
-  screen.width = size.cx;
-  screen.height = size.cy;
-  screen.pixels.assign(static_cast<size_t>(size.cx) * static_cast<size_t>(size.cy), 0x003A6EA5);
-  std::lock_guard guard(detail::Table().lock);
-  auto& order = detail::Table().topLevels;
-  for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    auto window = detail::Find(*it);
-    if (!window || !window->Visible() || (window->style & WS_MINIMIZE)) continue;
-    auto& surface = window->surface;
-    for (int y = 0; y < surface.height; ++y) {
-      int sy = window->rect.top + y;
-      if (sy < 0 || sy >= screen.height) continue;
-      for (int x = 0; x < surface.width; ++x) {
-        int sx = window->rect.left + x;
-        if (sx < 0 || sx >= screen.width) continue;
-        screen.pixels[static_cast<size_t>(sy) * static_cast<size_t>(screen.width) + static_cast<size_t>(sx)] =
-            surface.pixels[static_cast<size_t>(y) * static_cast<size_t>(surface.width) + static_cast<size_t>(x)];
-      }
-    }
-  }
-  return screen;
-}
+draw::Surface ComposeScreen() { return detail::Screen(); }
 
 void PaintPending() {
   MSG msg;
@@ -342,7 +331,8 @@ BOOL UpdateWindow(HWND hwnd) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  if (NeedsPaint(hwnd)) SendNow(hwnd, WM_PAINT, 0, 0);
+  // Sent, not called: from another thread the window's own thread paints.
+  if (NeedsPaint(hwnd)) SendMessage(hwnd, WM_PAINT, 0, 0);
   return TRUE;
 }
 
@@ -377,14 +367,15 @@ BOOL RedrawWindow(HWND hwnd, LPCRECT rect, HRGN, UINT flags) {
         auto window = stack.back();
         stack.pop_back();
         if (!window) continue;
-        if (rect && window->hwnd == hwnd) window->update.Subtract(*rect);
-        else window->update.rects.clear();
+        if (rect && window->hwnd == hwnd) window->update -= tavrin::draw::Region(ToDraw(*rect));
+        else window->update = tavrin::draw::Region();
         if (flags & RDW_NOFRAME) window->framePending = false;
-        if ((flags & RDW_NOERASE) || window->update.Empty()) window->erasePending = false;
+        if ((flags & RDW_NOERASE) || window->update.empty()) window->erasePending = false;
         if (flags & RDW_NOINTERNALPAINT) window->internalPaint = false;
-        if (!rect && !(flags & RDW_NOFRAME) && window->update.Empty()) window->internalPaint = false;
+        if (!rect && !(flags & RDW_NOFRAME) && window->update.empty()) window->internalPaint = false;
         touched.push_back(window->hwnd);
-        if (children == Children::kAll) for (HWND c : window->children) stack.push_back(Find(c));
+        if (children == Children::kAll)
+          for (HWND c : window->children) stack.push_back(Find(c));
       }
     }
     for (HWND h : touched) SyncPaintFlag(h);
@@ -396,9 +387,6 @@ BOOL RedrawWindow(HWND hwnd, LPCRECT rect, HRGN, UINT flags) {
       for (size_t i = 0; i < order.size(); ++i) {
         auto window = Find(order[i]);
         if (!window) continue;
-        if (children == Children::kDefault && (window->style & WS_CLIPCHILDREN) && i == 0) {
-          // Children with their own update regions still paint now.
-        }
         for (auto it = window->children.rbegin(); it != window->children.rend(); ++it) order.push_back(*it);
       }
     }
@@ -411,74 +399,9 @@ BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL) {
   std::lock_guard guard(Table().lock);
   auto window = Find(hwnd);
   if (!window) return FALSE;
-  RECT bounds = window->update.Bounds();
+  RECT bounds = FromDraw(window->update.bounds());
   if (rect) *rect = bounds;
   return !RectEmpty(bounds);
-}
-
-HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
-  if (!paint) return nullptr;
-  *paint = PAINTSTRUCT{};
-  bool frame;
-  {
-    std::lock_guard guard(Table().lock);
-    auto window = Find(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
-    frame = window->framePending;
-    window->framePending = false;
-  }
-  if (frame) SendNow(hwnd, WM_NCPAINT, 1, 0);
-  RectSet update;
-  bool erase;
-  {
-    std::lock_guard guard(Table().lock);
-    auto window = Find(hwnd);
-    if (!window) return nullptr;
-    update = std::move(window->update);
-    window->update.rects.clear();
-    erase = window->erasePending;
-    window->erasePending = false;
-    window->internalPaint = false;
-  }
-  SyncPaintFlag(hwnd);
-  HDC dc = OpenWindowDc(hwnd, true, &update);
-  paint->hdc = dc;
-  paint->rcPaint = update.Bounds();
-  if (erase) paint->fErase = SendNow(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0) == 0;
-  return dc;
-}
-
-BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
-  if (paint && paint->hdc) tavrin::win::CloseTarget(paint->hdc);
-  return TRUE;
-}
-
-HDC GetDC(HWND hwnd) {
-  if (!hwnd) {
-    auto screen = std::make_unique<tavrin::win::Image>(tavrin::win::ComposeScreen());
-    tavrin::win::DcTarget target;
-    target.pixels = screen->pixels.data();
-    target.width = screen->width;
-    target.height = screen->height;
-    target.clip.push_back(RECT{0, 0, screen->width, screen->height});
-    tavrin::win::DcRecord record;
-    record.screen = std::move(screen);
-    return tavrin::win::OpenTarget(target, std::move(record));
-  }
-  return OpenWindowDc(hwnd, true, nullptr);
-}
-
-HDC GetWindowDC(HWND hwnd) { return hwnd ? OpenWindowDc(hwnd, false, nullptr) : GetDC(nullptr); }
-
-int ReleaseDC(HWND, HDC dc) { return tavrin::win::CloseTarget(dc) ? 1 : 0; }
-
-HWND WindowFromDC(HDC dc) {
-  std::lock_guard guard(tavrin::win::g_dcLock);
-  auto it = tavrin::win::Dcs().find(dc);
-  return it == tavrin::win::Dcs().end() ? nullptr : it->second.hwnd;
 }
 
 BOOL LockWindowUpdate(HWND) { return TRUE; }

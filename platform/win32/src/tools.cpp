@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "draw/png.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -84,7 +85,9 @@ bool RemoteScreenshot(HWND hwnd, std::vector<uint8_t>& png) {
     hwnd = tops.front();
   }
   std::string bytes;
-  if (!detail::ForeignScreenshot(hwnd, screen, bytes)) return false;
+  bool ok = detail::IsForeign(hwnd) ? detail::ForeignScreenshot(hwnd, screen, bytes)
+                                    : detail::ServeScreenshot(screen ? nullptr : hwnd, bytes);
+  if (!ok) return false;
   png.assign(bytes.begin(), bytes.end());
   return true;
 }
@@ -98,6 +101,20 @@ bool RemoteInput(HWND hwnd, const std::string& command) {
 
 namespace tavrin::win::detail {
 
-bool ServeScreenshot(HWND, std::string&) { return false; }
+bool ServeScreenshot(HWND hwnd, std::string& png) {
+  draw::Surface image;
+  if (hwnd) {
+    // What is due is painted first, by the window's own thread.
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (!CaptureWindow(hwnd, image)) return false;
+  } else {
+    RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    image = ComposeScreen();
+  }
+  std::vector<uint8_t> bytes;
+  if (!draw::EncodePng(image, bytes)) return false;
+  png.assign(bytes.begin(), bytes.end());
+  return true;
+}
 
 }  // namespace tavrin::win::detail

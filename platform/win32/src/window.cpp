@@ -317,10 +317,11 @@ HWND CreateInternal(DWORD exStyle, const std::string& className, std::shared_ptr
   window->id = id;
   (child ? window->parent : window->owner) = parent;
   // Top-level windows without a place get one, as the desktop would give them.
-  SIZE screen = ScreenSize();
-  if (x == CW_USEDEFAULT) x = child ? 0 : screen.cx / 16, y = child ? 0 : screen.cy / 16;
+  EnsureDcProvider();
+  RECT screen = ScreenRect();
+  if (x == CW_USEDEFAULT) x = child ? 0 : screen.right / 16, y = child ? 0 : screen.bottom / 16;
   if (width == CW_USEDEFAULT || (!child && width == 0 && height == 0 && !(style & WS_POPUP)))
-    width = child ? 0 : screen.cx * 3 / 4, height = child ? 0 : screen.cy * 3 / 4;
+    width = child ? 0 : screen.right * 3 / 4, height = child ? 0 : screen.bottom * 3 / 4;
   width = std::max(width, 0);
   height = std::max(height, 0);
   window->rect = RECT{x, y, x + width, y + height};

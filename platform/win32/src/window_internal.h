@@ -8,24 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "draw/region.h"
+#include "draw/surface.h"
 #include "user_internal.h"
+#include "win32/gdi_hooks.h"
+#include "win32/user_draw.h"
 #include "win32/window_manager.h"
 
 namespace tavrin::win::detail {
 
-// A set of rectangles without overlaps: update regions and clip lists.
-struct RectSet {
-  std::vector<RECT> rects;
-
-  bool Empty() const { return rects.empty(); }
-  RECT Bounds() const;
-  void Add(const RECT& rect);
-  void Subtract(const RECT& rect);
-  void Intersect(const RECT& rect);
-  void Offset(int dx, int dy);
-};
 bool RectEmpty(const RECT& rect);
 RECT Intersection(const RECT& a, const RECT& b);
+inline draw::Rect ToDraw(const RECT& r) { return draw::Rect{r.left, r.top, r.right, r.bottom}; }
+inline RECT FromDraw(const draw::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
 struct WindowClass {
   std::string name;
@@ -58,12 +53,12 @@ struct Window {
   RECT rect{};    // in the parent's client coordinates (the screen's for a top-level window)
   RECT client{};  // in window coordinates
   std::vector<HWND> children;  // z-order, top first
-  RectSet update;              // client coordinates
+  draw::Region update;         // client coordinates
   bool erasePending = false;
   bool framePending = false;
   bool internalPaint = false;
   std::map<std::string, HANDLE> props;  // by upper-case name
-  Image surface;  // top-level windows: the whole window's pixels
+  std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
 
   bool TopLevel() const { return !(style & WS_CHILD); }
   bool Visible() const { return style & WS_VISIBLE; }
@@ -110,6 +105,8 @@ void Invalidate(HWND hwnd, const RECT* rect, bool erase, bool frame, bool childr
 // Keeps the queue's paint list in step with the window's update state.
 void SyncPaintFlag(HWND hwnd);
 void SurfaceResized(Window& window);
+// Installs the window manager as GDI's source of window DCs (once).
+void EnsureDcProvider();
 void NotifyDisplayChanged(HWND hwnd);
 void NotifyDisplayDestroyed(HWND hwnd);
 void NotifyDamage(HWND topLevel, const RECT& rect);

@@ -74,7 +74,6 @@ constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_ERASEBKGND = 0x0014;
-constexpr UINT WM_SYSCOLORCHANGE = 0x0015;
 constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_SETCURSOR = 0x0020;
 constexpr UINT WM_MOUSEACTIVATE = 0x0021;
@@ -368,12 +367,6 @@ using HHOOK = HHOOK__*;
 using ATOM = WORD;
 using HOOKPROC = LRESULT(CALLBACK*)(int code, WPARAM wParam, LPARAM lParam);
 
-struct SIZE {
-  LONG cx;
-  LONG cy;
-};
-using LPSIZE = SIZE*;
-
 struct WNDCLASS {
   UINT style;
   WNDPROC lpfnWndProc;
@@ -402,16 +395,6 @@ struct WNDCLASSEX {
   LPCSTR lpszClassName;
   HICON hIconSm;
 };
-
-struct PAINTSTRUCT {
-  HDC hdc;
-  BOOL fErase;
-  RECT rcPaint;
-  BOOL fRestore;
-  BOOL fIncUpdate;
-  BYTE rgbReserved[32];
-};
-using LPPAINTSTRUCT = PAINTSTRUCT*;
 
 struct WINDOWPOS {
   HWND hwnd;
@@ -688,14 +671,8 @@ BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam);
 // message. BeginPaint sends WM_NCPAINT and WM_ERASEBKGND when they are due and validates the region.
 BOOL RedrawWindow(HWND hwnd, LPCRECT rect, HRGN region, UINT flags);
 BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL erase);
-HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT paint);
-BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* paint);
-// The client area (GetDC) or the whole window (GetWindowDC); GetDC(nullptr) draws on a copy of the
-// composed screen.
-HDC GetDC(HWND hwnd);
-HDC GetWindowDC(HWND hwnd);
-int ReleaseDC(HWND hwnd, HDC dc);
-HWND WindowFromDC(HDC dc);
+// BeginPaint, EndPaint, GetDC, GetWindowDC and ReleaseDC are GDI's (win32/user_draw.h); the window
+// manager gives them the window's surface and visible area.
 BOOL LockWindowUpdate(HWND hwnd);
 
 // Focus, capture and mouse tracking (of this process).
@@ -746,19 +723,6 @@ inline LPARAM MAKELPARAM(int low, int high) {
   return static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(low)) | (static_cast<DWORD>(static_cast<WORD>(high)) << 16)));
 }
 inline WPARAM MAKEWPARAM(int low, int high) { return static_cast<WPARAM>(static_cast<DWORD>(MAKELPARAM(low, high))); }
-
-// Rectangles.
-BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom);
-BOOL SetRectEmpty(LPRECT rect);
-BOOL CopyRect(LPRECT to, const RECT* from);
-BOOL IsRectEmpty(const RECT* rect);
-BOOL EqualRect(const RECT* a, const RECT* b);
-BOOL PtInRect(const RECT* rect, POINT point);
-BOOL OffsetRect(LPRECT rect, int dx, int dy);
-BOOL InflateRect(LPRECT rect, int dx, int dy);
-BOOL IntersectRect(LPRECT out, const RECT* a, const RECT* b);
-BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b);
-BOOL SubtractRect(LPRECT out, const RECT* a, const RECT* b);
 
 // Message boxes: answered by the sink that tests install; else printed to stderr as one line and answered
 // with TAVRIN_MSGBOX_ANSWER when that variable holds a number, or with the default button.
