@@ -254,6 +254,9 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       OnPaint();
       return 0;
+    case WM_SIZE:
+      OnSize(static_cast<UINT>(wParam), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      break;
     case WM_COMMAND:
       if (OnCommand(wParam, lParam)) return 0;
       break;
@@ -296,6 +299,7 @@ int CWnd::OnCreate(LPCREATESTRUCT) { return 0; }
 void CWnd::OnClose() { DestroyWindow(); }
 void CWnd::OnDestroy() {}
 void CWnd::OnTimer(UINT_PTR) {}
+void CWnd::OnSize(UINT, int, int) {}
 
 void CWnd::OnNcDestroy() {
   if (m_pfnSuper) ::CallWindowProc(m_pfnSuper, m_hWnd, WM_NCDESTROY, 0, 0);  // the window's own last word
@@ -342,7 +346,7 @@ CView* CFrameWnd::CreateView(CCreateContext* context, UINT id) {
     return nullptr;
   }
   if (context->m_pCurrentDoc) context->m_pCurrentDoc->AddView(view);
-  if (!view->CreateEx(0, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, id)) {
+  if (!view->CreateEx(WS_EX_CLIENTEDGE, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, id)) {
     delete view;  // not a window yet: the view deletes itself only after its window is gone
     return nullptr;
   }
@@ -371,7 +375,19 @@ void CFrameWnd::InitialUpdateFrame(CDocument* doc, BOOL makeVisible) {
       if (view->GetParentFrame() == this) view->OnInitialUpdate();
     }
   }
+  RecalcLayout();
   if (makeVisible) ActivateFrame();
+}
+
+void CFrameWnd::OnSize(UINT type, int, int) {
+  if (type != SIZE_MINIMIZED) RecalcLayout();
+}
+
+void CFrameWnd::RecalcLayout() {
+  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
+  RECT client;
+  GetClientRect(&client);
+  m_pViewActive->MoveWindow(&client);
 }
 
 void CFrameWnd::ActivateFrame(int cmdShow) {

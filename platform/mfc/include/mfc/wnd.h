@@ -147,6 +147,8 @@ class CWnd : public CCmdTarget {
   virtual void OnClose();
   virtual void OnDestroy();
   virtual void OnTimer(UINT_PTR id);
+  // WM_SIZE: the new client size.
+  virtual void OnSize(UINT type, int cx, int cy);
   // Last message of a window: detaches the object; ends the program's message loop when this was the
   // application's main window; then PostNcDestroy.
   virtual void OnNcDestroy();
@@ -180,6 +182,8 @@ class CFrameWnd : public CWnd {
   // command when makeVisible).
   virtual void InitialUpdateFrame(CDocument* doc, BOOL makeVisible);
   virtual void ActivateFrame(int cmdShow = -1);
+  // Places the frame's children in its client area: by default the active view fills it.
+  virtual void RecalcLayout();
 
   // Commands go to the active view (and its document), then the frame itself, then the application.
   BOOL OnCmdMsg(UINT id) override;
@@ -191,6 +195,7 @@ class CFrameWnd : public CWnd {
   CView* CreateView(CCreateContext* context, UINT id = 0xE900);
   // The main frame closes the documents (which destroys it); any other frame destroys itself.
   void OnClose() override;
+  void OnSize(UINT type, int cx, int cy) override;
   void PostNcDestroy() override { delete this; }
 
   CView* m_pViewActive = nullptr;
