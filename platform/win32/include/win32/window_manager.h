@@ -34,6 +34,13 @@ struct DisplaySink {
 };
 void SetDisplaySink(DisplaySink* sink);
 
+// The X11 display: every visible top-level window becomes an X window of the display `name` (DISPLAY's
+// when empty) and X input comes back through the injection calls below; until StopDisplay.
+bool StartX11Display(const std::string& name = {});
+void StopDisplay();
+// The X11 display when TAVRIN_DISPLAY=x11, or when DISPLAY is set and TAVRIN_DISPLAY is not "headless".
+bool StartDisplayFromEnvironment();
+
 // Input injection, screen coordinates: the mouse goes to the capture or to the window under the point
 // (hit-tested through WM_NCHITTEST), keys to the focus window; messages are posted to the window's
 // thread as real input would be.
