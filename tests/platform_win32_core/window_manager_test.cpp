@@ -62,6 +62,14 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     return 0;
   }
   if (message == WM_ERASEBKGND) g_recorder->order.push_back(name + ":erase");
+  if (message == WM_PRINTCLIENT) {  // what WM_PAINT draws, on the DC given
+    RECT client;
+    GetClientRect(hwnd, &client);
+    HBRUSH brush = CreateSolidBrush(g_recorder->paintColour[hwnd]);
+    FillRect(reinterpret_cast<HDC>(wParam), &client, brush);
+    DeleteObject(brush);
+    return 0;
+  }
   g_recorder->seen[hwnd].push_back(seen);
   return DefWindowProc(hwnd, message, wParam, lParam);
 }
@@ -279,6 +287,20 @@ TEST_F(WindowManagerTest, ScreenshotPngDecodesToTheWindowsSurface) {
     for (int x = 0; x < 120; ++x) same = same && Pixel(*decoded, x, y) == Pixel(image, x, y);
   EXPECT_TRUE(same);
   EXPECT_EQ(Pixel(image, 60, 60), PixelOf(RGB(200, 100, 50))) << "painted before the picture was taken";
+}
+
+TEST_F(WindowManagerTest, PrintDrawsFrameClientAndChildrenOnAnyDc) {
+  HWND frame = Make("Printed", WS_OVERLAPPEDWINDOW, {0, 0, 200, 150}, nullptr, 0, RGB(10, 20, 30));
+  Make("child", WS_CHILD | WS_VISIBLE, {20, 30, 70, 60}, frame, 1, RGB(40, 50, 60));
+  auto surface = std::make_shared<Surface>(200, 150, 0);
+  tavrin::gdi::WindowDcTarget target{surface, {}, tavrin::draw::Region(surface->bounds())};
+  HDC dc = tavrin::gdi::CreateSurfaceDC(target);
+  SendMessage(frame, WM_PRINT, reinterpret_cast<WPARAM>(dc), PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
+  DeleteDC(dc);
+  EXPECT_EQ(Pixel(*surface, 100, 10), PixelOf(GetSysColor(COLOR_INACTIVECAPTION))) << "a hidden window prints too";
+  EXPECT_EQ(Pixel(*surface, 150, 120), PixelOf(RGB(10, 20, 30)));
+  EXPECT_EQ(Pixel(*surface, 4 + 20 + 5, 4 + 19 + 30 + 5), PixelOf(RGB(40, 50, 60))) << "the child at its place";
+  EXPECT_EQ(Pixel(*surface, 4 + 20 - 1, 4 + 19 + 30 + 5), PixelOf(RGB(10, 20, 30)));
 }
 
 TEST_F(WindowManagerTest, ScreenDcReadsTheComposedScreen) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "window_internal.h"
 
@@ -615,12 +617,35 @@ LRESULT ControlColour(UINT message, HDC dc) {
   return reinterpret_cast<LRESULT>(GetSysColorBrush(background));
 }
 
-// WM_PRINT: the window drawn on the given DC in window coordinates, as its flags ask.
+// WM_PRINT: the window drawn on the given DC in window coordinates, as its flags ask; children at their
+// places on top.
 void Print(HWND hwnd, HDC dc, LPARAM flags) {
   if ((flags & PRF_CHECKVISIBLE) && !IsWindowVisible(hwnd)) return;
   if (flags & PRF_NONCLIENT) PaintFrame(hwnd, dc);
+  RECT client{};
+  std::vector<std::pair<HWND, POINT>> children;  // bottom first, with their window positions
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(hwnd);
+    if (!window) return;
+    client = window->client;
+    for (auto it = window->children.rbegin(); it != window->children.rend(); ++it) {
+      auto child = Find(*it);
+      if (child && child->Visible())
+        children.emplace_back(*it, POINT{client.left + child->rect.left, client.top + child->rect.top});
+    }
+  }
+  POINT saved;
+  OffsetViewportOrgEx(dc, client.left, client.top, &saved);
   if (flags & PRF_ERASEBKGND) SendNow(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
   if (flags & PRF_CLIENT) SendNow(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), flags);
+  SetViewportOrgEx(dc, saved.x, saved.y, nullptr);
+  if (!(flags & PRF_CHILDREN)) return;
+  for (auto& [child, at] : children) {
+    OffsetViewportOrgEx(dc, at.x, at.y, &saved);
+    SendNow(child, WM_PRINT, reinterpret_cast<WPARAM>(dc), flags & ~PRF_CHECKVISIBLE);
+    SetViewportOrgEx(dc, saved.x, saved.y, nullptr);
+  }
 }
 
 }  // namespace
