@@ -231,27 +231,23 @@ TEST(GdiTest, GradientFillEndsAndBuiltInLibrary) {
   Canvas c(50, 4);
   TRIVERTEX v[2] = {{0, 0, 0xFF00, 0x0000, 0x0000, 0}, {50, 4, 0x0000, 0x0000, 0xFF00, 0}};
   GRADIENT_RECT g{0, 1};
-  HMODULE lib = LoadLibrary("Msimg32.dll");
-  ASSERT_NE(lib, nullptr);
   using Fill = BOOL (*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
-  auto fill = reinterpret_cast<Fill>(reinterpret_cast<void*>(GetProcAddress(lib, "GradientFill")));
+  auto fill = reinterpret_cast<Fill>(tavrin::modules::BuiltinExport("C:\\WINDOWS\\system32\\Msimg32.dll", "GradientFill"));
   ASSERT_NE(fill, nullptr);
   EXPECT_TRUE(fill(c.dc, v, 2, &g, 1, GRADIENT_FILL_RECT_H));
   EXPECT_EQ(c.at(0, 1), RGB(255, 0, 0));
   EXPECT_EQ(c.at(49, 1), RGB(0, 0, 255));
   GRADIENT_RECT bad{0, 7};
   EXPECT_FALSE(GradientFill(c.dc, v, 2, &bad, 1, GRADIENT_FILL_RECT_H));
-  EXPECT_TRUE(FreeLibrary(lib));
 
   tavrin::modules::SetBuiltinModuleEnabled("msimg32.dll", false);
-  EXPECT_EQ(LoadLibrary("msimg32"), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_FALSE(tavrin::modules::IsBuiltinModule("msimg32"));
+  EXPECT_EQ(tavrin::modules::BuiltinExport("msimg32", "GradientFill"), nullptr);
   tavrin::modules::SetBuiltinModuleEnabled("msimg32.dll", true);
-  HMODULE theme = LoadLibrary("C:\\WINDOWS\\system32\\UxTheme.dll");
-  ASSERT_NE(theme, nullptr);
-  EXPECT_NE(GetProcAddress(theme, "IsThemeActive"), nullptr);
-  EXPECT_EQ(GetProcAddress(theme, "NoSuchExport"), nullptr);
-  FreeLibrary(theme);
+  EXPECT_TRUE(tavrin::modules::IsBuiltinModule("UxTheme.DLL"));
+  EXPECT_NE(tavrin::modules::BuiltinExport("uxtheme", "IsThemeActive"), nullptr);
+  EXPECT_EQ(tavrin::modules::BuiltinExport("uxtheme", "NoSuchExport"), nullptr);
+  EXPECT_FALSE(tavrin::modules::IsBuiltinModule("kernel32.dll"));
 }
 
 TEST(GdiTest, IconsDrawThroughTheirMaskAndGiveTheirParts) {

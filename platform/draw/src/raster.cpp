@@ -18,6 +18,14 @@ void ForEachClipped(const Surface& dst, const Region& clip, const Rect& r, F&& f
   });
 }
 
+// Eight pixels a step so the compiler can use wide stores.
+void FillPixels(Pixel* d, size_t n, Pixel color) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; ++k) d[i + k] = color;
+  for (; i < n; ++i) d[i] = color;
+}
+
 }  // namespace
 
 uint8_t Rop3FromRop2(int rop2) {
@@ -53,8 +61,18 @@ Pixel ApplyRop(uint8_t rop, Pixel p, Pixel s, Pixel d) {
 void FillRect(Surface& dst, const Region& clip, const Rect& r, Pixel color) {
   Rect area = r.normalized().intersect(dst.bounds());
   if (area.empty()) return;
+  bool bytesEqual = (color & 0xFF) == ((color >> 8) & 0xFF) && (color & 0xFF) == ((color >> 16) & 0xFF) &&
+                    (color & 0xFF) == (color >> 24);
   clip.ForEachRect(area, [&](const Rect& piece) {
-    for (int y = piece.top; y < piece.bottom; ++y) std::fill_n(dst.row(y) + piece.left, piece.width(), color);
+    // Whole rows of a packed surface: one run.
+    bool packed = piece.left == 0 && piece.width() == dst.width() && dst.strideBytes() == dst.width() * 4;
+    int rows = packed ? 1 : piece.height();
+    size_t count = packed ? static_cast<size_t>(piece.width()) * piece.height() : piece.width();
+    for (int i = 0; i < rows; ++i) {
+      Pixel* d = dst.row(piece.top + i) + piece.left;
+      if (bytesEqual) std::memset(d, static_cast<int>(color & 0xFF), count * sizeof(Pixel));
+      else FillPixels(d, count, color);
+    }
   });
 }
 

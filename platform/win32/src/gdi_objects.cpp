@@ -457,6 +457,12 @@ std::shared_ptr<draw::Surface> SurfaceOfBitmap(HBITMAP bitmap) {
   return b->surface;
 }
 
+draw::ResolvedFace ResolvedFaceOf(HFONT font) {
+  auto f = LookupAs<Font>(font);
+  if (!f || !f->font) return {};
+  return f->font->resolved();
+}
+
 HBITMAP CreateBitmapFromSurface(const draw::Surface& surface) {
   auto b = std::make_shared<Bitmap>();
   b->width = surface.width();
@@ -467,6 +473,16 @@ HBITMAP CreateBitmapFromSurface(const draw::Surface& surface) {
 
 }  // namespace tavrin::gdi
 
+int MulDiv(int a, int b, int c) {
+  if (c == 0) return -1;
+  int64_t p = static_cast<int64_t>(a) * b;
+  bool negative = (p < 0) != (c < 0);
+  uint64_t up = static_cast<uint64_t>(p < 0 ? -p : p), uc = static_cast<uint64_t>(c < 0 ? -static_cast<int64_t>(c) : c);
+  uint64_t q = (up + uc / 2) / uc;
+  if (q > 0x7FFFFFFFu + (negative ? 1u : 0u)) return -1;
+  return negative ? static_cast<int>(-static_cast<int64_t>(q)) : static_cast<int>(q);
+}
+
 HGDIOBJ GetStockObject(int index) {
   if (index < 0 || index >= 20) return nullptr;
   return Stocks().objects[index];
@@ -474,7 +490,7 @@ HGDIOBJ GetStockObject(int index) {
 
 DWORD GetObjectType(HGDIOBJ object) {
   auto o = Lookup(object);
-  if (!o || o->type == tavrin::gdi::kIconObjects) {
+  if (!o || o->type >= tavrin::gdi::kIconObjects) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
@@ -541,7 +557,7 @@ HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
 
 BOOL DeleteObject(HGDIOBJ object) {
   auto o = Lookup(object);
-  if (!o || o->type == OBJ_DC || o->type == tavrin::gdi::kIconObjects) {
+  if (!o || o->type == OBJ_DC || o->type >= tavrin::gdi::kIconObjects) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

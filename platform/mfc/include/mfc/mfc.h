@@ -4,6 +4,8 @@
 #include "mfc/cmdtarget.h"
 #include "mfc/collections.h"
 #include "mfc/doc.h"
+#include "mfc/gdi.h"
+#include "mfc/imagelist.h"
 #include "mfc/object.h"
 #include "mfc/resource.h"
 #include "mfc/string.h"

@@ -427,6 +427,9 @@ struct BLENDFUNCTION {
   BYTE AlphaFormat;
 };
 
+// a * b / c with a 64-bit product, rounded half away from zero; -1 when c is 0 or the result overflows.
+int MulDiv(int a, int b, int c);
+
 // Objects.
 HGDIOBJ GetStockObject(int index);
 // The old object of that kind; a region selects as the clip region and returns its kind. Fails (null)

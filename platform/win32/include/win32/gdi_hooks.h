@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "draw/region.h"
+#include "draw/text.h"
 #include "draw/surface.h"
 #include "win32/user_draw.h"
 
@@ -41,6 +42,9 @@ std::shared_ptr<draw::Surface> SurfaceOfBitmap(HBITMAP bitmap);
 // A bitmap made from a surface (32 bits per pixel), e.g. for a picture drawn by code or read from PNG.
 HBITMAP CreateBitmapFromSurface(const draw::Surface& surface);
 
+// The file a font object resolved to (family and style as the file names them); empty for an unknown font.
+draw::ResolvedFace ResolvedFaceOf(HFONT font);
+
 // The screen's size (GetSystemMetrics, GetDeviceCaps, GetDC(NULL) without a provider).
 void SetScreenSize(int width, int height);
 
@@ -48,8 +52,10 @@ void SetScreenSize(int width, int height);
 void SetSysColorChangeListener(std::function<void()> listener);
 
 // Live objects made by the process of each OBJ_xxx type (stock objects and system-colour brushes not
-// counted; icons and cursors counted under kIconObjects); the sum with type 0.
+// counted; icons and cursors counted under kIconObjects, image lists under kImageListObjects); the sum
+// with type 0.
 constexpr DWORD kIconObjects = 100;
+constexpr DWORD kImageListObjects = 101;
 size_t LiveObjectCount(DWORD type = 0);
 
 }  // namespace tavrin::gdi

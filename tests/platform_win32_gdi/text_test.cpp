@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "win32/gdi_hooks.h"
+
+namespace {
+
+// A white memory canvas with a font selected, black text.
+struct TextCanvas {
+  HDC dc;
+  HBITMAP bitmap;
+  HGDIOBJ oldBitmap, oldFont;
+  HFONT font;
+  int w, h;
+  TextCanvas(int width, int height, HFONT f) : font(f), w(width), h(height) {
+    dc = CreateCompatibleDC(nullptr);
+    bitmap = tavrin::gdi::CreateBitmapFromSurface(tavrin::draw::Surface(w, h, 0xFFFFFF));
+    oldBitmap = SelectObject(dc, bitmap);
+    oldFont = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+  }
+  ~TextCanvas() {
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+  }
+  // The box of every non-white pixel; empty when none.
+  RECT Ink() const {
+    RECT r{w, h, 0, 0};
+    const tavrin::draw::Surface& s = *tavrin::gdi::SurfaceOfDC(dc);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if ((s.at(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+          r.left = std::min<LONG>(r.left, x);
+          r.top = std::min<LONG>(r.top, y);
+          r.right = std::max<LONG>(r.right, x + 1);
+          r.bottom = std::max<LONG>(r.bottom, y + 1);
+        }
+    return r.right == 0 ? RECT{0, 0, 0, 0} : r;
+  }
+};
+
+HFONT MakeFont(const char* face, int height, int weight, int escapement = 0) {
+  return CreateFont(height, 0, escapement, escapement, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH, face);
+}
+
+TEST(TextTest, FaceNamesMapToTheDejaVuFiles) {
+  HFONT tahoma = MakeFont("Tahoma", -12, 700);
+  tavrin::draw::ResolvedFace f = tavrin::gdi::ResolvedFaceOf(tahoma);
+  EXPECT_EQ(f.family, "DejaVu Sans");
+  EXPECT_EQ(f.style, "Bold");
+  HFONT courier = MakeFont("Courier New", -12, 400);
+  EXPECT_EQ(tavrin::gdi::ResolvedFaceOf(courier).family, "DejaVu Sans Mono");
+  HFONT semibold = MakeFont("MS Sans Serif", 0, 600);
+  EXPECT_EQ(tavrin::gdi::ResolvedFaceOf(semibold).style, "Bold");
+  HFONT arial = MakeFont("Arial", 16, 400);
+  EXPECT_EQ(tavrin::gdi::ResolvedFaceOf(arial).style, "Book");
+
+  // The DC reports what was asked for, with metrics of the real file.
+  {
+    TextCanvas c(10, 10, tahoma);
+    char face[LF_FACESIZE];
+    GetTextFace(c.dc, sizeof(face), face);
+    EXPECT_STREQ(face, "Tahoma");
+    TEXTMETRIC tm;
+    ASSERT_TRUE(GetTextMetrics(c.dc, &tm));
+    EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, 12);
+    EXPECT_EQ(tm.tmWeight, 700);
+    EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
+    LOGFONT lf;
+    ASSERT_EQ(GetObject(tahoma, sizeof(lf), &lf), static_cast<int>(sizeof(LOGFONT)));
+    EXPECT_EQ(lf.lfHeight, -12);
+  }
+  for (HFONT f : {tahoma, courier, semibold, arial}) EXPECT_TRUE(DeleteObject(f));
+}
+
+TEST(TextTest, CalcRectBoundsEveryPixelDrawn) {
+  HFONT font = MakeFont("Tahoma", -13, 400);
+  const char* texts[] = {"Hello, World", "gjpqy |[]{} WAVE", "Several words that wrap over a few lines here",
+                         "Tab\tand &prefix"};
+  UINT formats[] = {DT_SINGLELINE, DT_WORDBREAK, DT_WORDBREAK | DT_CENTER, DT_SINGLELINE | DT_RIGHT | DT_EXPANDTABS,
+                    DT_WORDBREAK | DT_EDITCONTROL};
+  for (const char* text : texts)
+    for (UINT format : formats) {
+      TextCanvas c(220, 120, font);
+      RECT r{10, 10, 110, 10};
+      int height = DrawText(c.dc, text, -1, &r, format | DT_CALCRECT);
+      ASSERT_GT(height, 0);
+      EXPECT_EQ(r.bottom - r.top, height);
+      DrawText(c.dc, text, -1, &r, format | DT_NOCLIP);
+      RECT ink = c.Ink();
+      ASSERT_FALSE(IsRectEmpty(&ink)) << text;
+      EXPECT_GE(ink.left, r.left) << text << " " << format;
+      EXPECT_GE(ink.top, r.top) << text << " " << format;
+      EXPECT_LE(ink.right, r.right) << text << " " << format;
+      EXPECT_LE(ink.bottom, r.bottom) << text << " " << format;
+    }
+  DeleteObject(font);
+}
+
+TEST(TextTest, EndEllipsisFitsAndModifiesTheBuffer) {
+  HFONT font = MakeFont("Tahoma", -12, 700);
+  TextCanvas c(200, 30, font);
+  const char* original = "A caption far too long for its column";
+  char buffer[64];
+  std::strcpy(buffer, original);
+  RECT r{0, 0, 80, 20};
+  DrawText(c.dc, buffer, -1, &r, DT_CALCRECT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_MODIFYSTRING);
+  EXPECT_LE(r.right, 80);
+  std::string shown = buffer;
+  ASSERT_GE(shown.size(), 3u);
+  EXPECT_EQ(shown.substr(shown.size() - 3), "...");
+  EXPECT_EQ(std::string(original).rfind(shown.substr(0, shown.size() - 3), 0), 0u);
+  SIZE size;
+  GetTextExtentPoint32(c.dc, buffer, static_cast<int>(shown.size()), &size);
+  EXPECT_LE(size.cx, 80);
+  // Drawn into the narrow rectangle, nothing passes its right edge.
+  RECT narrow{0, 0, 80, 20};
+  std::strcpy(buffer, original);
+  DrawText(c.dc, buffer, -1, &narrow, DT_SINGLELINE | DT_END_ELLIPSIS);
+  EXPECT_STREQ(buffer, original);  // without DT_MODIFYSTRING the text is left alone
+  EXPECT_LE(c.Ink().right, 80);
+  DeleteObject(font);
+}
+
+TEST(TextTest, EscapementNineHundredDrawsUpward) {
+  HFONT font = MakeFont("Arial", 16, 700, 900);
+  TextCanvas c(40, 200, font);
+  SIZE size;
+  GetTextExtentPoint32(c.dc, "Vertical", 8, &size);
+  TextOut(c.dc, 5, 190, "Vertical", 8);
+  RECT ink = c.Ink();
+  ASSERT_FALSE(IsRectEmpty(&ink));
+  // Taller than wide, above the reference point, to its right.
+  EXPECT_GT(ink.bottom - ink.top, 2 * (ink.right - ink.left));
+  EXPECT_LE(ink.bottom, 190);
+  EXPECT_GE(ink.top, 190 - size.cx);
+  EXPECT_GE(ink.left, 5);
+  EXPECT_LE(ink.right, 5 + size.cy);
+  DeleteObject(font);
+}
+
+TEST(TextTest, DrawnSymbolFaceAndAlignment) {
+  HFONT marlett = MakeFont("Marlett", -16, 400);
+  EXPECT_EQ(tavrin::gdi::ResolvedFaceOf(marlett).family, "Marlett");
+  TextCanvas c(20, 20, marlett);
+  RECT r{0, 0, 20, 20};
+  DrawText(c.dc, "r", 1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  RECT ink = c.Ink();
+  EXPECT_FALSE(IsRectEmpty(&ink));  // the close glyph is drawn
+  DeleteObject(marlett);
+
+  HFONT font = MakeFont("Tahoma", -12, 400);
+  TextCanvas t(100, 30, font);
+  SetTextAlign(t.dc, TA_RIGHT | TA_BOTTOM);
+  TextOut(t.dc, 90, 25, "right", 5);
+  RECT right = t.Ink();
+  EXPECT_LE(right.right, 90);
+  EXPECT_LE(right.bottom, 25);
+  DeleteObject(font);
+}
+
+TEST(TextTest, LiveObjectCountReturnsToBaseline) {
+  size_t baseline = tavrin::gdi::LiveObjectCount();
+  for (int i = 0; i < 100; ++i) {
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bm = CreateCompatibleBitmap(screen, 16, 16);
+    HGDIOBJ oldBm = SelectObject(mem, bm);
+    HPEN pen = CreatePen(PS_DOT, 1, RGB(1, 1, 1));
+    HBRUSH brush = CreateHatchBrush(HS_CROSS, RGB(2, 2, 2));
+    HFONT font = MakeFont("Tahoma", -11, 400);
+    HRGN rgn = CreateEllipticRgn(0, 0, 10, 10);
+    HGDIOBJ oldPen = SelectObject(mem, pen), oldBrush = SelectObject(mem, brush), oldFont = SelectObject(mem, font);
+    SelectClipRgn(mem, rgn);
+    Ellipse(mem, 0, 0, 16, 16);
+    TextOut(mem, 0, 0, "x", 1);
+    RECT r{0, 0, 16, 16};
+    DrawState(mem, nullptr, nullptr, reinterpret_cast<LPARAM>("ab"), 2, 0, 0, 0, 0, DST_TEXT | DSS_DISABLED);
+    DrawText(mem, "&Menu", -1, &r, DT_SINGLELINE);
+    SelectObject(mem, oldPen);
+    SelectObject(mem, oldBrush);
+    SelectObject(mem, oldFont);
+    SelectObject(mem, oldBm);
+    for (HGDIOBJ o : {static_cast<HGDIOBJ>(pen), static_cast<HGDIOBJ>(brush), static_cast<HGDIOBJ>(font),
+                      static_cast<HGDIOBJ>(rgn), static_cast<HGDIOBJ>(bm)})
+      ASSERT_TRUE(DeleteObject(o));
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), baseline);
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(OBJ_DC), 0u);
+}
+
+}  // namespace
