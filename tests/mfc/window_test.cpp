@@ -6,6 +6,7 @@
 
 #include "mfc/mfc.h"
 #include "testsupport/sysroot.h"
+#include "win32/window_manager.h"
 
 namespace {
 
@@ -60,6 +61,19 @@ class ParentWnd : public CWnd {
     g_log.push_back("parent notify");
     return 1;
   }
+};
+
+class DrawingView : public CView {
+ public:
+  void OnDraw(CDC* dc) override {
+    ++draws;
+    RECT client;
+    GetClientRect(&client);
+    CBrush brush;
+    brush.CreateSolidBrush(RGB(0, 128, 255));
+    dc->FillRect(&client, &brush);
+  }
+  int draws = 0;
 };
 
 class MfcWindowTest : public tavrin::test::SysrootTest {
@@ -149,6 +163,24 @@ TEST_F(MfcWindowTest, ParentReflectsControlNotificationsBackToTheControl) {
   EXPECT_EQ(parent.SendMessage(WM_DRAWITEM, 42, reinterpret_cast<LPARAM>(&item)), TRUE);
   EXPECT_EQ(g_log, (std::vector<std::string>{"reflected click", "reflected notify 42", "parent notify",
                                               "reflected draw 42"}));
+}
+
+TEST_F(MfcWindowTest, ViewsDrawThroughOnDrawOnAPaintDc) {
+  CWnd host;
+  ASSERT_TRUE(host.CreateEx(0, "host", WS_POPUP | WS_VISIBLE, 0, 0, 100, 80, nullptr, 0));
+  auto* view = new DrawingView;  // deletes itself with its window
+  ASSERT_TRUE(view->CreateEx(0, "", WS_CHILD | WS_VISIBLE, 10, 10, 40, 30, host.m_hWnd, 1));
+  host.UpdateWindow();
+  view->UpdateWindow();
+  EXPECT_EQ(view->draws, 1);
+  tavrin::draw::Surface pixels;
+  ASSERT_TRUE(tavrin::win::CaptureWindow(host.m_hWnd, pixels));
+  EXPECT_EQ(pixels.at(20, 20) & 0xFFFFFF, 0x0080FFu);
+  EXPECT_EQ(pixels.at(5, 5) & 0xFFFFFF, 0xFFFFFFu) << "the host's own background";
+  CDC* dc = view->GetDC();
+  ASSERT_NE(dc, nullptr);
+  EXPECT_NE(dc->GetSafeHdc(), nullptr);
+  EXPECT_EQ(view->ReleaseDC(dc), 1);
 }
 
 }  // namespace

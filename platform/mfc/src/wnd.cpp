@@ -6,6 +6,7 @@
 
 #include "mfc/app.h"
 #include "mfc/doc.h"
+#include "mfc/gdi.h"
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
@@ -428,6 +429,11 @@ CView::~CView() {
 
 void CView::OnUpdate(CView*, LPARAM, CObject*) {}
 
+void CView::OnPaint() {
+  CPaintDC dc(this);
+  OnDraw(&dc);
+}
+
 BOOL CView::OnCmdMsg(UINT id) {
   if (CWnd::OnCmdMsg(id)) return TRUE;
   return m_pDocument && m_pDocument->OnCmdMsg(id);
@@ -472,6 +478,25 @@ void CWnd::InvalidateRect(LPCRECT rect, BOOL erase) { ::InvalidateRect(m_hWnd, r
 void CWnd::ValidateRect(LPCRECT rect) { ::ValidateRect(m_hWnd, rect); }
 void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
 BOOL CWnd::RedrawWindow(LPCRECT rect, HRGN region, UINT flags) { return ::RedrawWindow(m_hWnd, rect, region, flags); }
+CDC* CWnd::GetDC() {
+  auto* dc = new CDC;
+  dc->Attach(::GetDC(m_hWnd));
+  return dc;
+}
+
+CDC* CWnd::GetWindowDC() {
+  auto* dc = new CDC;
+  dc->Attach(::GetWindowDC(m_hWnd));
+  return dc;
+}
+
+int CWnd::ReleaseDC(CDC* dc) {
+  if (!dc) return 0;
+  int released = ::ReleaseDC(m_hWnd, dc->Detach());
+  delete dc;
+  return released;
+}
+
 void CWnd::SetRedraw(BOOL redraw) { ::SendMessage(m_hWnd, WM_SETREDRAW, redraw, 0); }
 
 DWORD CWnd::GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtr(m_hWnd, GWL_STYLE)); }

@@ -101,6 +101,10 @@ class CWnd : public CCmdTarget {
   BOOL RedrawWindow(LPCRECT rect = nullptr, HRGN region = nullptr,
                     UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
   void SetRedraw(BOOL redraw = TRUE);
+  // DCs of the client area and of the whole window, each an object of its own until ReleaseDC.
+  CDC* GetDC();
+  CDC* GetWindowDC();
+  int ReleaseDC(CDC* dc);
 
   // Styles: ModifyStyle(Ex) returns FALSE when nothing changes; with flags, SetWindowPos follows
   // (SWP_FRAMECHANGED among them recomputes the frame).
@@ -214,11 +218,13 @@ class CView : public CWnd {
   virtual void OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
   virtual void OnUpdate(CView* sender, LPARAM hint, CObject* hintObject);
   virtual void OnDraw(CDC* dc) = 0;
+  // WM_PAINT: OnDraw on a paint DC.
   // Takes the document's commands after the view's own.
   BOOL OnCmdMsg(UINT id) override;
 
  protected:
   void OnDestroy() override;
+  void OnPaint() override;
   void PostNcDestroy() override { delete this; }
 
   CDocument* m_pDocument = nullptr;
