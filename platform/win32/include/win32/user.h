@@ -1,4 +1,4 @@
-// Windows, message queues, timers and message boxes, headless. Every thread has its own message queue
+// Windows, message queues, timers and message boxes. Every thread has its own message queue
 // (made on first use); a window belongs to the thread that created it, and PostMessage, SendMessage and
 // timers reach that thread. Top-level windows are listed in the sysroot's run directory, so FindWindow
 // finds those of other processes, and ShowWindow, SetForegroundWindow and the state queries reach them.
