@@ -17,6 +17,8 @@
 //   toolbar ID WIDTH HEIGHT ITEM...         0 items are separators
 //   bitmap ID PICTURE WIDTH HEIGHT          PICTURE: icon-strip (WIDTH/HEIGHT square pictograms on
 //                                           RGB(192,192,192))
+//   icon ID PICTURE SIZE...                 an icon with an image of each size; PICTURE: pictogram
+//                                           (the first of the strip, its grey background transparent)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -196,6 +198,29 @@ Bytes IconStrip(int width, int height) {
   return packed;
 }
 
+// An RT_ICON image (32-bit colour rows, then the AND mask, both bottom-up) from a pictogram drawn on grey.
+Bytes IconImage(int size) {
+  Bytes strip = IconStrip(size, size);
+  const uint8_t* rows = strip.data() + sizeof(BITMAPINFOHEADER);
+  size_t stride = ((static_cast<size_t>(size) * 24 + 31) / 32) * 4;
+  size_t maskStride = ((static_cast<size_t>(size) + 31) / 32) * 4;
+  BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0};
+  Bytes image(reinterpret_cast<uint8_t*>(&header), reinterpret_cast<uint8_t*>(&header) + sizeof header);
+  Bytes mask(maskStride * static_cast<size_t>(size), 0);
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      const uint8_t* p = rows + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
+      bool clear = p[0] == 192 && p[1] == 192 && p[2] == 192;
+      for (uint8_t byte : {clear ? uint8_t{0} : p[0], clear ? uint8_t{0} : p[1], clear ? uint8_t{0} : p[2],
+                           clear ? uint8_t{0} : uint8_t{0xFF}})
+        image.push_back(byte);
+      if (clear) mask[static_cast<size_t>(y) * maskStride + static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+  }
+  image.insert(image.end(), mask.begin(), mask.end());
+  return image;
+}
+
 // ---- menus ----
 
 struct MenuItem {
@@ -251,6 +276,7 @@ std::string Generate(const std::string& manifestPath) {
   uint32_t fileMs = 0, fileLs = 0, productMs = 0, productLs = 0;
   bool version = false;
   std::vector<std::pair<std::string, std::string>> versionStrings;
+  int nextIconId = 1;
 
   for (size_t i = 0; i < lines.size(); ++i) {
     auto& t = lines[i];
@@ -283,6 +309,28 @@ std::string Generate(const std::string& manifestPath) {
       long w = Number(t[3], line), h = Number(t[4], line);
       if (w <= 0 || h <= 0 || w > 4096 || h > 4096) Fail(line, "bad picture size");
       resources.push_back({kRtBitmap, static_cast<int>(Number(t[1], line)), IconStrip(static_cast<int>(w), static_cast<int>(h))});
+    } else if (verb == "icon" && t.size() >= 4) {
+      if (t[2] != "pictogram") Fail(line, "unknown picture " + t[2]);
+      Bytes group;
+      Word(group, 0);
+      Word(group, 1);
+      Word(group, static_cast<uint32_t>(t.size() - 3));
+      for (size_t k = 3; k < t.size(); ++k) {
+        long size = Number(t[k], line);
+        if (size <= 0 || size > 255) Fail(line, "icon sizes are 1..255");
+        Bytes image = IconImage(static_cast<int>(size));
+        int imageId = nextIconId++;
+        group.push_back(static_cast<uint8_t>(size));
+        group.push_back(static_cast<uint8_t>(size));
+        group.push_back(0);
+        group.push_back(0);
+        Word(group, 1);
+        Word(group, 32);
+        Dword(group, static_cast<uint32_t>(image.size()));
+        Word(group, static_cast<uint32_t>(imageId));
+        resources.push_back({kRtIcon, imageId, image});
+      }
+      resources.push_back({kRtGroupIcon, static_cast<int>(Number(t[1], line)), group});
     } else if (verb == "accelerators" && t.size() == 2) {
       Bytes data;
       size_t start = data.size();

@@ -8,6 +8,8 @@
 #include "win32/window_manager.h"
 #include "win32/windows.h"
 
+void RegisterTavrinAdminResources();
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -185,6 +187,56 @@ TEST_F(ResourcesTest, AcceleratorsTurnKeysIntoCommands) {
   EXPECT_EQ(command, MAKEWPARAM(200, 1));
   DestroyAcceleratorTable(table);
   DestroyWindow(hwnd);
+}
+
+TEST_F(ResourcesTest, GeneratedTableOfTheAdminProgramReadsBack) {
+  RegisterTavrinAdminResources();
+  HICON icon = LoadIcon(nullptr, MAKEINTRESOURCE(128));
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  BITMAP bitmap{};
+  GetObject(info.hbmColor, sizeof bitmap, &bitmap);
+  EXPECT_EQ(bitmap.bmWidth, 32);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(icon);
+  HICON small = static_cast<HICON>(LoadImage(nullptr, MAKEINTRESOURCE(128), IMAGE_ICON, 16, 16, 0));
+  ASSERT_NE(small, nullptr);
+  ASSERT_TRUE(GetIconInfo(small, &info));
+  GetObject(info.hbmColor, sizeof bitmap, &bitmap);
+  EXPECT_EQ(bitmap.bmWidth, 16);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(small);
+
+  HBITMAP strip = LoadBitmap(nullptr, MAKEINTRESOURCE(130));
+  ASSERT_NE(strip, nullptr);
+  GetObject(strip, sizeof bitmap, &bitmap);
+  EXPECT_EQ(bitmap.bmWidth, 400);
+  EXPECT_EQ(bitmap.bmHeight, 20);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, strip);
+  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(192, 192, 192)) << "the mask colour around each pictogram";
+  EXPECT_NE(GetPixel(dc, 10, 10), RGB(192, 192, 192));
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(strip);
+
+  HRSRC menu = FindResource(nullptr, MAKEINTRESOURCE(128), RT_MENU);
+  ASSERT_NE(menu, nullptr);
+  auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(nullptr, menu)));
+  EXPECT_EQ(bytes[4], 0x10) << "the first item is a pop-up";
+  EXPECT_EQ(bytes[6], '&');
+  EXPECT_EQ(bytes[8], 'F');
+
+  DWORD size = GetFileVersionInfoSize("TavrinAdmin.exe", nullptr);
+  std::vector<uint8_t> block(size);
+  ASSERT_TRUE(GetFileVersionInfo("TavrinAdmin.exe", 0, size, block.data()));
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValue(block.data(), "\\StringFileInfo\\040904B0\\ProductName", &value, &length));
+  EXPECT_STREQ(static_cast<const char*>(value), "Pelko Admin");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -71,7 +72,20 @@ std::string Base(const std::string& path) {
 void Register(std::span<const Entry> entries) {
   auto& registry = TheRegistry();
   std::lock_guard guard(registry.lock);
-  registry.entries.insert(registry.entries.end(), entries.begin(), entries.end());
+  for (const Entry& entry : entries) {
+    // A later entry of the same type and name takes the earlier one's place.
+    bool replaced = false;
+    for (auto& existing : registry.entries) {
+      bool sameName = entry.name ? (existing.name && strcasecmp(existing.name, entry.name) == 0)
+                                 : (!existing.name && existing.id == entry.id);
+      if (existing.type == entry.type && sameName) {
+        existing = entry;
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) registry.entries.push_back(entry);
+  }
 }
 
 void SetProgramFileName(const char* name) {
@@ -174,6 +188,77 @@ HBITMAP LoadBitmap(HINSTANCE, LPCSTR name) {
                                     nullptr, 0);
   if (bitmap && pixels) memcpy(pixels, entry->data + offset, static_cast<size_t>(stride * height));
   return bitmap;
+}
+
+namespace {
+
+// One RT_ICON image as an icon: colour and mask bitmaps built from its rows, handed to GDI.
+HICON IconFromImage(const Entry& image) {
+  if (image.size < sizeof(BITMAPINFOHEADER)) return nullptr;
+  BITMAPINFOHEADER header;
+  memcpy(&header, image.data, sizeof header);
+  const int64_t width = header.biWidth, height = header.biHeight / 2;
+  if (header.biSize != sizeof header || header.biBitCount != 32 || width <= 0 || height <= 0 || width > 256 ||
+      height > 256 || header.biCompression != 0)
+    return nullptr;
+  const size_t colourBytes = static_cast<size_t>(width * height * 4);
+  const size_t maskStride = static_cast<size_t>(((width + 31) / 32) * 4);
+  if (header.biSize + colourBytes + maskStride * static_cast<size_t>(height) > image.size) return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader = header;
+  info.bmiHeader.biHeight = static_cast<LONG>(height);
+  void* bits = nullptr;
+  HBITMAP colour = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!colour || !bits) {
+    if (colour) DeleteObject(colour);
+    return nullptr;
+  }
+  memcpy(bits, image.data + header.biSize, colourBytes);
+  // The mask rows are bottom-up like the colour rows; CreateBitmap wants them top-down, words aligned.
+  const size_t wordStride = static_cast<size_t>(((width + 15) / 16) * 2);
+  std::vector<uint8_t> mask(wordStride * static_cast<size_t>(height), 0);
+  for (int64_t y = 0; y < height; ++y)
+    memcpy(mask.data() + static_cast<size_t>(y) * wordStride,
+           image.data + header.biSize + colourBytes + static_cast<size_t>(height - 1 - y) * maskStride, wordStride);
+  HBITMAP monochrome = CreateBitmap(static_cast<int>(width), static_cast<int>(height), 1, 1, mask.data());
+  ICONINFO icon{TRUE, 0, 0, monochrome, colour};
+  HICON made = monochrome ? CreateIconIndirect(&icon) : nullptr;
+  if (monochrome) DeleteObject(monochrome);
+  DeleteObject(colour);
+  return made;
+}
+
+HICON LoadIconSized(LPCSTR name, int size) {
+  const Entry* group = tavrin::res::Lookup(name, RT_GROUP_ICON);
+  if (!group || group->size < 6) return nullptr;
+  WORD count;
+  memcpy(&count, group->data + 4, 2);
+  int best = -1, bestDistance = 1 << 30;
+  WORD bestId = 0;
+  for (WORD i = 0; i < count && 6u + 14u * (i + 1u) <= group->size; ++i) {
+    const uint8_t* entry = group->data + 6 + 14 * i;
+    int width = entry[0] ? entry[0] : 256;
+    int distance = std::abs(width - size);
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = i;
+      memcpy(&bestId, entry + 12, 2);
+    }
+  }
+  if (best < 0) return nullptr;
+  const Entry* image = tavrin::res::Lookup(MAKEINTRESOURCE(bestId), RT_ICON);
+  return image ? IconFromImage(*image) : nullptr;
+}
+
+}  // namespace
+
+HICON LoadIcon(HINSTANCE, LPCSTR name) { return LoadIconSized(name, 32); }
+
+HANDLE LoadImage(HINSTANCE instance, LPCSTR name, UINT type, int cx, int, UINT) {
+  if (type == IMAGE_BITMAP) return LoadBitmap(instance, name);
+  if (type == IMAGE_ICON) return LoadIconSized(name, cx > 0 ? cx : 32);
+  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
 }
 
 namespace {

@@ -51,6 +51,18 @@ int LoadString(HINSTANCE instance, UINT id, LPSTR buffer, int bufferSize);
 // A bitmap resource (a packed DIB) as a DIB section of its own size and depth.
 HBITMAP LoadBitmap(HINSTANCE instance, LPCSTR name);
 
+// Icons: RT_GROUP_ICON directories (GRPICONDIR, 14-byte entries) naming RT_ICON images (a DIB of double
+// height, colour rows then the AND mask). The entry nearest the asked size is taken (32 x 32 by default).
+HICON LoadIcon(HINSTANCE instance, LPCSTR name);
+constexpr UINT IMAGE_BITMAP = 0;
+constexpr UINT IMAGE_ICON = 1;
+constexpr UINT LR_DEFAULTCOLOR = 0x0000;
+constexpr UINT LR_DEFAULTSIZE = 0x0040;
+constexpr UINT LR_CREATEDIBSECTION = 0x2000;
+constexpr UINT LR_SHARED = 0x8000;
+// Bitmaps (always DIB sections here) and icons of the program's resources.
+HANDLE LoadImage(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
+
 // Accelerator tables: ACCEL records; TranslateAccelerator turns a matching WM_KEYDOWN/WM_SYSKEYDOWN into
 // WM_COMMAND (HIWORD 1) sent to the window.
 constexpr BYTE FVIRTKEY = 0x01;
@@ -101,7 +113,8 @@ struct Entry {
   size_t size;
 };
 
-// Adds a program's table (the data stays the caller's: generated tables are static).
+// Adds a program's table (the data stays the caller's: generated tables are static). An entry of a type
+// and name already known replaces the earlier one.
 void Register(std::span<const Entry> entries);
 // The file name (without folder) whose version block the table's RT_VERSION 1 is.
 void SetProgramFileName(const char* name);
