@@ -15,6 +15,11 @@
 //   menu ID ... end                         lines: popup "text" ... end | item "text" ID [GRAYED CHECKED]
 //                                           | separator
 //   toolbar ID WIDTH HEIGHT ITEM...         0 items are separators
+//   dialog ID X Y CX CY "title" [style STYLE] [font SIZE "face"] ... end
+//                                           lines: control "text" ID CLASS X Y CX CY [STYLE]; CLASS is
+//                                           Button, Edit, Static, ListBox, ScrollBar, ComboBox or a name.
+//                                           Dialog style default WS_POPUP|WS_CAPTION|WS_SYSMENU|DS_MODALFRAME,
+//                                           font 8 "MS Sans Serif"; controls are WS_CHILD|WS_VISIBLE|STYLE
 //   bitmap ID PICTURE WIDTH HEIGHT          PICTURE: icon-strip (WIDTH/HEIGHT square pictograms on
 //                                           RGB(192,192,192))
 //   icon ID PICTURE SIZE...                 an icon with an image of each size; PICTURE: pictogram
@@ -360,6 +365,54 @@ std::string Generate(const std::string& manifestPath) {
       }
       (void)start;
       resources.push_back({kRtAccelerator, id, data});
+    } else if (verb == "dialog" && t.size() >= 7) {
+      uint32_t style = 0x80C80080;  // WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
+      int fontSize = 8;
+      std::string face = "MS Sans Serif";
+      for (size_t k = 7; k < t.size(); ++k) {
+        if (t[k] == "style" && k + 1 < t.size()) style = static_cast<uint32_t>(Number(t[++k], line));
+        else if (t[k] == "font" && k + 2 < t.size()) fontSize = static_cast<int>(Number(t[k + 1], line)), face = Text(t[k + 2], line), k += 2;
+        else Fail(line, "dialog options are style and font");
+      }
+      style |= 0x40;  // DS_SETFONT: the font follows the title
+      std::vector<Bytes> items;
+      for (++i; i < lines.size() && lines[i][0] != "end"; ++i) {
+        auto& c = lines[i];
+        int at = numbers[i];
+        if (c[0] != "control" || (c.size() != 8 && c.size() != 9)) Fail(at, "control \"text\" ID CLASS X Y CX CY [STYLE]");
+        Bytes item;
+        Dword(item, 0x50000000u | (c.size() == 9 ? static_cast<uint32_t>(Number(c[8], at)) : 0u));
+        Dword(item, 0);
+        for (int k = 4; k < 8; ++k) Word(item, static_cast<uint32_t>(Number(c[static_cast<size_t>(k)], at)));
+        Word(item, static_cast<uint32_t>(Number(c[2], at)));
+        static const std::map<std::string, uint32_t> atoms = {{"Button", 0x80}, {"Edit", 0x81}, {"Static", 0x82},
+                                                              {"ListBox", 0x83}, {"ScrollBar", 0x84}, {"ComboBox", 0x85}};
+        if (auto atom = atoms.find(c[3]); atom != atoms.end()) {
+          Word(item, 0xFFFF);
+          Word(item, atom->second);
+        } else {
+          Utf16z(item, c[3]);
+        }
+        Utf16z(item, Text(c[1], at));
+        Word(item, 0);  // no creation data
+        items.push_back(item);
+      }
+      if (i >= lines.size()) Fail(line, "dialog without end");
+      Bytes data;
+      Dword(data, style);
+      Dword(data, 0);
+      Word(data, static_cast<uint32_t>(items.size()));
+      for (int k = 2; k < 6; ++k) Word(data, static_cast<uint32_t>(Number(t[static_cast<size_t>(k)], line)));
+      Word(data, 0);  // no menu
+      Word(data, 0);  // the standard dialog class
+      Utf16z(data, Text(t[6], line));
+      Word(data, static_cast<uint32_t>(fontSize));
+      Utf16z(data, face);
+      for (auto& item : items) {
+        Pad4(data);
+        data.insert(data.end(), item.begin(), item.end());
+      }
+      resources.push_back({kRtDialog, static_cast<int>(Number(t[1], line)), data});
     } else if (verb == "menu" && t.size() == 2) {
       int id = static_cast<int>(Number(t[1], line));
       std::vector<std::vector<MenuItem>*> stack;

@@ -9,6 +9,7 @@
 #include "win32/windows.h"
 
 void RegisterTavrinAdminResources();
+void RegisterSampleResources();
 
 namespace {
 
@@ -237,6 +238,65 @@ TEST_F(ResourcesTest, GeneratedTableOfTheAdminProgramReadsBack) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValue(block.data(), "\\StringFileInfo\\040904B0\\ProductName", &value, &length));
   EXPECT_STREQ(static_cast<const char*>(value), "Pelko Admin");
+}
+
+// Reads what the resource compiler wrote for a dialog template, field by field.
+TEST_F(ResourcesTest, DialogTemplatesFollowTheTemplateLayout) {
+  RegisterSampleResources();
+  char text[16];
+  EXPECT_EQ(LoadString(nullptr, 5, text, sizeof text), 4);
+  HRSRC found = FindResource(nullptr, MAKEINTRESOURCE(190), RT_DIALOG);
+  ASSERT_NE(found, nullptr);
+  auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(nullptr, found)));
+  const size_t size = SizeofResource(nullptr, found);
+  size_t at = 0;
+  auto word = [&] {
+    EXPECT_LE(at + 2, size);
+    uint16_t v;
+    memcpy(&v, data + at, 2);
+    at += 2;
+    return v;
+  };
+  auto dword = [&] { uint32_t low = word(); return low | (static_cast<uint32_t>(word()) << 16); };
+  auto text16 = [&] {
+    std::string out;
+    for (uint16_t c = word(); c; c = word()) out += static_cast<char>(c);
+    return out;
+  };
+  uint32_t style = dword();
+  EXPECT_EQ(style & 0x40u, 0x40u) << "DS_SETFONT";
+  EXPECT_EQ(style & WS_POPUP, WS_POPUP);
+  EXPECT_EQ(dword(), 0u);
+  EXPECT_EQ(word(), 2) << "two controls";
+  EXPECT_EQ(word(), 0);
+  EXPECT_EQ(word(), 0);
+  EXPECT_EQ(word(), 200);
+  EXPECT_EQ(word(), 100);
+  EXPECT_EQ(word(), 0) << "no menu";
+  EXPECT_EQ(word(), 0) << "the standard class";
+  EXPECT_EQ(text16(), "Select File");
+  EXPECT_EQ(word(), 8);
+  EXPECT_EQ(text16(), "Tahoma");
+  at = (at + 3) & ~size_t{3};
+  EXPECT_EQ(dword(), WS_CHILD | WS_VISIBLE | 0x00010001u);
+  EXPECT_EQ(dword(), 0u);
+  EXPECT_EQ(word(), 10);
+  EXPECT_EQ(word(), 70);
+  EXPECT_EQ(word(), 50);
+  EXPECT_EQ(word(), 14);
+  EXPECT_EQ(word(), 1);
+  EXPECT_EQ(word(), 0xFFFF);
+  EXPECT_EQ(word(), 0x80) << "Button";
+  EXPECT_EQ(text16(), "&Transfer");
+  EXPECT_EQ(word(), 0);
+  at = (at + 3) & ~size_t{3};
+  EXPECT_EQ(dword(), WS_CHILD | WS_VISIBLE);
+  at += 4 + 8;
+  EXPECT_EQ(word(), 1001);
+  EXPECT_EQ(text16(), "SysListView32");
+  EXPECT_EQ(text16(), "");
+  EXPECT_EQ(word(), 0);
+  EXPECT_EQ(at, size);
 }
 
 }  // namespace
