@@ -650,7 +650,19 @@ void Print(HWND hwnd, HDC dc, LPARAM flags) {
 
 }  // namespace
 
+namespace tavrin::win::detail {
+UINT CaptureMessage() {
+  static const UINT message = RegisterWindowMessage("TavrinCaptureWindow");
+  return message;
+}
+}  // namespace tavrin::win::detail
+
 LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == CaptureMessage() && lParam) {
+    auto* request = reinterpret_cast<CaptureRequest*>(lParam);
+    request->done = tavrin::win::CaptureWindow(hwnd, *request->image);
+    return 0;
+  }
   switch (message) {
     case WM_NCCREATE:
       return TRUE;

@@ -101,15 +101,43 @@ bool RemoteInput(HWND hwnd, const std::string& command) {
 
 namespace tavrin::win::detail {
 
+namespace {
+
+// A copy of a window's pixels made by the window's own thread, where nothing draws meanwhile.
+bool CaptureOnOwnThread(HWND hwnd, draw::Surface& image) {
+  Target target;
+  if (!FindTarget(hwnd, target)) return false;
+  if (target.threadId == GetCurrentThreadId()) return CaptureWindow(hwnd, image);
+  CaptureRequest request{&image, false};
+  SendMessage(hwnd, CaptureMessage(), 0, reinterpret_cast<LPARAM>(&request));
+  return request.done || CaptureWindow(hwnd, image);  // a procedure that keeps the message to itself
+}
+
+}  // namespace
+
 bool ServeScreenshot(HWND hwnd, std::string& png) {
   draw::Surface image;
   if (hwnd) {
     // What is due is painted first, by the window's own thread.
     RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    if (!CaptureWindow(hwnd, image)) return false;
+    if (!CaptureOnOwnThread(hwnd, image)) return false;
   } else {
     RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    image = ComposeScreen();
+    RECT screen = ScreenRect();
+    image.Reset(screen.right, screen.bottom, 0x003A6EA5);
+    std::vector<HWND> tops;
+    {
+      std::lock_guard guard(Table().lock);
+      tops = Table().topLevels;
+    }
+    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {  // bottom first
+      RECT rect;
+      draw::Surface window;
+      if (!IsWindowVisible(*it) || IsIconic(*it) || !GetWindowRect(*it, &rect) || !CaptureOnOwnThread(*it, window))
+        continue;
+      for (int y = 0; y < window.height(); ++y)
+        for (int x = 0; x < window.width(); ++x) image.put(rect.left + x, rect.top + y, window.at(x, y));
+    }
   }
   std::vector<uint8_t> bytes;
   if (!draw::EncodePng(image, bytes)) return false;

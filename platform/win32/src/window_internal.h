@@ -115,6 +115,14 @@ void NotifyDamage(HWND topLevel, const RECT& rect);
 void ForgetInput(HWND hwnd);
 void ForgetProps(Window& window);
 
+// A private message that DefWindowProc answers with a copy of the window's pixels, so that another
+// thread of the process can have them copied where nothing draws meanwhile.
+struct CaptureRequest {
+  draw::Surface* image;
+  bool done;
+};
+UINT CaptureMessage();
+
 // The frame sizes that WM_NCCALCSIZE's default takes off a window of these styles.
 RECT FrameInsets(DWORD style, DWORD exStyle);
 int CaptionHeight(DWORD style, DWORD exStyle);

@@ -91,8 +91,24 @@ class X11Display : public DisplaySink {
   }
 
   void WindowChanged(HWND hwnd) override { Note(hwnd, false); }
-  void WindowDestroyed(HWND hwnd) override { Note(hwnd, false); }
-  void SurfaceDamaged(HWND hwnd, const RECT&) override { Note(hwnd, true); }
+  void WindowDestroyed(HWND hwnd) override {
+    {
+      std::lock_guard guard(lock_);
+      snapshots_.erase(hwnd);
+    }
+    Note(hwnd, false);
+  }
+  // Called on the thread that drew, right after it drew: the pixels are copied here, where nothing
+  // draws on them meanwhile, and the display thread puts the copy.
+  void SurfaceDamaged(HWND hwnd, const RECT&) override {
+    auto image = std::make_shared<draw::Surface>();
+    if (!CaptureWindow(hwnd, *image)) return;
+    {
+      std::lock_guard guard(lock_);
+      snapshots_[hwnd] = std::move(image);
+    }
+    Note(hwnd, true);
+  }
 
  private:
   struct Shown {
@@ -220,10 +236,16 @@ class X11Display : public DisplaySink {
     if (damaged && shown.mapped) Put(hwnd, shown);
   }
 
-  // The window's surface onto its X window.
+  // The window's last drawn pixels onto its X window.
   void Put(HWND hwnd, const Shown& shown) {
-    draw::Surface image;
-    if (!CaptureWindow(hwnd, image) || image.empty()) return;
+    std::shared_ptr<draw::Surface> snapshot;
+    {
+      std::lock_guard guard(lock_);
+      auto it = snapshots_.find(hwnd);
+      if (it != snapshots_.end()) snapshot = it->second;
+    }
+    if (!snapshot || snapshot->empty()) return;
+    const draw::Surface& image = *snapshot;
     int screen = DefaultScreen(display_);
     Visual* visual = DefaultVisual(display_, screen);
     int depth = DefaultDepth(display_, screen);
@@ -287,6 +309,7 @@ class X11Display : public DisplaySink {
   std::mutex lock_;
   bool stopping_ = false;
   std::set<HWND> changed_, damaged_;
+  std::map<HWND, std::shared_ptr<draw::Surface>> snapshots_;  // guarded by lock_
   std::map<HWND, Shown> shown_;     // display thread only
   std::map<::Window, HWND> byXid_;  // display thread only
 };
