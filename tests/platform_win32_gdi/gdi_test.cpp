@@ -330,3 +330,98 @@ TEST(GdiTest, SystemColoursBrushesAndParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GdiTest, FourAndTwentyFourBitDibsAndGetDIBits) {
+  struct {
+    BITMAPINFOHEADER h;
+    RGBQUAD colors[16];
+  } info{};
+  info.h = {sizeof(BITMAPINFOHEADER), 3, -2, 1, 4, BI_RGB, 0, 0, 0, 0, 0};  // top-down
+  info.colors[5] = {0, 255, 0, 0};
+  info.colors[10] = {255, 0, 0, 0};
+  uint8_t bits[2][4] = {{0x5A, 0x50, 0, 0}, {0xA0, 0x00, 0, 0}};  // rows padded to 4 bytes
+  Canvas c(3, 2);
+  ASSERT_EQ(SetDIBitsToDevice(c.dc, 0, 0, 3, 2, 0, 0, 0, 2, bits, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS), 2);
+  EXPECT_EQ(c.at(0, 0), RGB(0, 255, 0));
+  EXPECT_EQ(c.at(1, 0), RGB(0, 0, 255));
+  EXPECT_EQ(c.at(2, 0), RGB(0, 255, 0));
+  EXPECT_EQ(c.at(0, 1), RGB(0, 0, 255));
+  EXPECT_EQ(c.at(1, 1), RGB(0, 0, 0));
+
+  // A 24-bit top-down section: drawing writes B, G, R bytes into the caller's rows.
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 2, -2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* raw = nullptr;
+  HBITMAP dib = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &raw, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, dib);
+  SetPixel(dc, 1, 1, RGB(10, 20, 30));
+  auto* p = static_cast<uint8_t*>(raw);
+  EXPECT_EQ(p[8 + 3], 30);  // row 1 starts at byte 8 (6 bytes padded to 8), pixel 1 at +3: blue first
+  EXPECT_EQ(p[8 + 5], 10);
+  DIBSECTION ds{};
+  ASSERT_EQ(GetObject(dib, sizeof(ds), &ds), static_cast<int>(sizeof(ds)));
+  EXPECT_EQ(ds.dsBm.bmBitsPixel, 24);
+  EXPECT_EQ(ds.dsBm.bmWidthBytes, 8);
+  EXPECT_EQ(ds.dsBm.bmBits, raw);
+  SelectObject(dc, old);
+
+  // Read back as 32-bit bottom-up rows.
+  BITMAPINFO out{};
+  out.bmiHeader = {sizeof(BITMAPINFOHEADER), 2, 2, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  uint32_t pixels[4] = {};
+  EXPECT_EQ(GetDIBits(dc, dib, 0, 2, pixels, &out, DIB_RGB_COLORS), 2);
+  EXPECT_EQ(pixels[1] & 0xFFFFFF, 0x0A141Eu);  // bottom row first: (1, 1)
+  DeleteDC(dc);
+  DeleteObject(dib);
+}
+
+TEST(GdiTest, DottedPenFillsItsGapsWhenOpaque) {
+  Canvas c(12, 1);
+  HPEN dot = CreatePen(PS_DOT, 1, RGB(0, 0, 0));
+  HGDIOBJ old = SelectObject(c.dc, dot);
+  SetBkColor(c.dc, RGB(255, 0, 0));
+  MoveToEx(c.dc, 0, 0, nullptr);
+  LineTo(c.dc, 12, 0);
+  for (int x = 0; x < 12; ++x) EXPECT_EQ(c.at(x, 0), (x / 3) % 2 ? RGB(255, 0, 0) : RGB(0, 0, 0)) << x;
+  SetBkMode(c.dc, TRANSPARENT);
+  PatBlt(c.dc, 0, 0, 12, 1, WHITENESS);
+  MoveToEx(c.dc, 0, 0, nullptr);
+  LineTo(c.dc, 12, 0);
+  EXPECT_EQ(c.at(4, 0), RGB(255, 255, 255));
+  SelectObject(c.dc, old);
+  DeleteObject(dot);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GdiTest, SixteenBitSectionsKeepTheirChannelMasks) {
+  struct {
+    BITMAPINFOHEADER h;
+    DWORD masks[3];
+  } info{{sizeof(BITMAPINFOHEADER), 2, 1, 1, 16, BI_BITFIELDS, 0, 0, 0, 0, 0}, {0xF800, 0x07E0, 0x001F}};
+  void* raw = nullptr;
+  HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &raw, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, dib);
+  SetPixel(dc, 0, 0, RGB(255, 0, 0));
+  SetPixel(dc, 1, 0, RGB(0, 255, 0));
+  auto* words = static_cast<uint16_t*>(raw);
+  EXPECT_EQ(words[0], 0xF800);
+  EXPECT_EQ(words[1], 0x07E0);
+  words[0] = 0x001F;  // the caller writes blue
+  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 0, 255));
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(dib);
+  info.masks[1] = 0;
+  EXPECT_EQ(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &raw, nullptr, 0), nullptr);
+}
+
+}  // namespace

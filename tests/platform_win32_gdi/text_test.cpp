@@ -7,14 +7,15 @@
 
 namespace {
 
-// A white memory canvas with a font selected, black text.
+// A white memory canvas with a font selected, black text; an owned font is deleted with the canvas.
 struct TextCanvas {
   HDC dc;
   HBITMAP bitmap;
   HGDIOBJ oldBitmap, oldFont;
   HFONT font;
   int w, h;
-  TextCanvas(int width, int height, HFONT f) : font(f), w(width), h(height) {
+  bool ownsFont;
+  TextCanvas(int width, int height, HFONT f, bool own = false) : font(f), w(width), h(height), ownsFont(own) {
     dc = CreateCompatibleDC(nullptr);
     bitmap = tavrin::gdi::CreateBitmapFromSurface(tavrin::draw::Surface(w, h, 0xFFFFFF));
     oldBitmap = SelectObject(dc, bitmap);
@@ -26,6 +27,9 @@ struct TextCanvas {
     SelectObject(dc, oldBitmap);
     DeleteObject(bitmap);
     DeleteDC(dc);
+    if (ownsFont) {
+      EXPECT_TRUE(DeleteObject(font));
+    }
   }
   // The box of every non-white pixel; empty when none.
   RECT Ink() const {
@@ -104,7 +108,7 @@ TEST(TextTest, CalcRectBoundsEveryPixelDrawn) {
 
 TEST(TextTest, EndEllipsisFitsAndModifiesTheBuffer) {
   HFONT font = MakeFont("Tahoma", -12, 700);
-  TextCanvas c(200, 30, font);
+  TextCanvas c(200, 30, font, true);
   const char* original = "A caption far too long for its column";
   char buffer[64];
   std::strcpy(buffer, original);
@@ -124,12 +128,11 @@ TEST(TextTest, EndEllipsisFitsAndModifiesTheBuffer) {
   DrawText(c.dc, buffer, -1, &narrow, DT_SINGLELINE | DT_END_ELLIPSIS);
   EXPECT_STREQ(buffer, original);  // without DT_MODIFYSTRING the text is left alone
   EXPECT_LE(c.Ink().right, 80);
-  DeleteObject(font);
 }
 
 TEST(TextTest, EscapementNineHundredDrawsUpward) {
   HFONT font = MakeFont("Arial", 16, 700, 900);
-  TextCanvas c(40, 200, font);
+  TextCanvas c(40, 200, font, true);
   SIZE size;
   GetTextExtentPoint32(c.dc, "Vertical", 8, &size);
   TextOut(c.dc, 5, 190, "Vertical", 8);
@@ -141,27 +144,24 @@ TEST(TextTest, EscapementNineHundredDrawsUpward) {
   EXPECT_GE(ink.top, 190 - size.cx);
   EXPECT_GE(ink.left, 5);
   EXPECT_LE(ink.right, 5 + size.cy);
-  DeleteObject(font);
 }
 
 TEST(TextTest, DrawnSymbolFaceAndAlignment) {
   HFONT marlett = MakeFont("Marlett", -16, 400);
   EXPECT_EQ(tavrin::gdi::ResolvedFaceOf(marlett).family, "Marlett");
-  TextCanvas c(20, 20, marlett);
+  TextCanvas c(20, 20, marlett, true);
   RECT r{0, 0, 20, 20};
   DrawText(c.dc, "r", 1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   RECT ink = c.Ink();
   EXPECT_FALSE(IsRectEmpty(&ink));  // the close glyph is drawn
-  DeleteObject(marlett);
 
   HFONT font = MakeFont("Tahoma", -12, 400);
-  TextCanvas t(100, 30, font);
+  TextCanvas t(100, 30, font, true);
   SetTextAlign(t.dc, TA_RIGHT | TA_BOTTOM);
   TextOut(t.dc, 90, 25, "right", 5);
   RECT right = t.Ink();
   EXPECT_LE(right.right, 90);
   EXPECT_LE(right.bottom, 25);
-  DeleteObject(font);
 }
 
 TEST(TextTest, LiveObjectCountReturnsToBaseline) {
@@ -194,6 +194,74 @@ TEST(TextTest, LiveObjectCountReturnsToBaseline) {
   }
   EXPECT_EQ(tavrin::gdi::LiveObjectCount(), baseline);
   EXPECT_EQ(tavrin::gdi::LiveObjectCount(OBJ_DC), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TextTest, WordBreakingEditControlAndPathEllipsis) {
+  HFONT font = MakeFont("Tahoma", -12, 400);
+  TextCanvas c(300, 200, font, true);
+  TEXTMETRIC tm;
+  GetTextMetrics(c.dc, &tm);
+  // A word wider than the box overflows unless in the edit-control manner, which cuts it.
+  const char* word = "Unbreakablewordthatislong";
+  RECT plain{0, 0, 40, 0};
+  EXPECT_EQ(DrawText(c.dc, word, -1, &plain, DT_WORDBREAK | DT_CALCRECT), tm.tmHeight);
+  EXPECT_GT(plain.right, 40);
+  RECT edit{0, 0, 40, 0};
+  EXPECT_GT(DrawText(c.dc, word, -1, &edit, DT_WORDBREAK | DT_EDITCONTROL | DT_CALCRECT), tm.tmHeight);
+  EXPECT_LE(edit.right, 40);
+  // The edit-control manner shows no partly visible last line.
+  RECT box{0, 0, 40, tm.tmHeight * 2 - 1};
+  DrawText(c.dc, word, -1, &box, DT_WORDBREAK | DT_EDITCONTROL | DT_NOCLIP);
+  EXPECT_LE(c.Ink().bottom, tm.tmHeight);
+
+  char path[80] = "C:\\Program Files\\Tavrin\\Firmware\\image.bin";
+  RECT narrow{0, 0, 120, 20};
+  DrawText(c.dc, path, -1, &narrow, DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING | DT_CALCRECT);
+  std::string shown = path;
+  EXPECT_NE(shown.find("..."), std::string::npos);
+  EXPECT_EQ(shown.substr(shown.size() - 10), "\\image.bin");
+  EXPECT_LE(narrow.right, 120);
+
+  // Prefix characters: "&&" shows one ampersand, "&x" underlines x and is measured without the "&".
+  SIZE plainSize;
+  GetTextExtentPoint32(c.dc, "AB", 2, &plainSize);
+  RECT prefix{0, 0, 200, 0};
+  DrawText(c.dc, "A&B", -1, &prefix, DT_SINGLELINE | DT_CALCRECT);
+  EXPECT_EQ(prefix.right, plainSize.cx);
+  RECT literal{0, 0, 200, 0};
+  DrawText(c.dc, "A&B", -1, &literal, DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
+  EXPECT_GT(literal.right, plainSize.cx);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TextTest, EditControlEllipsisMarksTextCutOffBelow) {
+  HFONT font = MakeFont("Tahoma", -12, 400);
+  TextCanvas c(200, 100, font, true);
+  TEXTMETRIC tm;
+  GetTextMetrics(c.dc, &tm);
+  char text[128] = "one two three four five six seven eight nine ten eleven twelve";
+  RECT r{0, 0, 70, tm.tmHeight * 2};
+  DrawText(c.dc, text, -1, &r, DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS | DT_NOCLIP);
+  RECT ink = c.Ink();
+  EXPECT_LE(ink.bottom, tm.tmHeight * 2);
+  EXPECT_LE(ink.right, 70);
+  // The second line differs from the same text without the ellipsis.
+  tavrin::draw::Surface with = *tavrin::gdi::SurfaceOfDC(c.dc);
+  RECT clear{0, 0, 200, 100};
+  FillRect(c.dc, &clear, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  DrawText(c.dc, text, -1, &r, DT_WORDBREAK | DT_EDITCONTROL | DT_NOCLIP);
+  EXPECT_FALSE(with.SamePixels(*tavrin::gdi::SurfaceOfDC(c.dc)));
+  // All of it fits: no ellipsis, the text drawn as it is.
+  RECT all{0, 0, 200, 100};
+  EXPECT_EQ(DrawText(c.dc, "one two", -1, &all, DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS | DT_CALCRECT),
+            tm.tmHeight);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include "draw/raster.h"
@@ -151,7 +152,12 @@ ResolvedFace ResolveFace(const std::string& face, int weight, bool italic) {
 }
 
 struct Font::Impl {
+  ~Impl() {
+    if (face) FT_Done_Face(face);
+  }
   FT_Face face = nullptr;
+  ResolvedFace resolved;
+  FontMetrics metrics;
   bool drawn = false;
   bool synthesizeSlant = false;
   int em = 12;
@@ -186,38 +192,44 @@ struct Font::Impl {
   }
 };
 
-std::shared_ptr<Font> Font::Open(const FontSpec& spec) {
-  std::lock_guard<std::mutex> lock(g_engineLock);
-  std::shared_ptr<Font> font(new Font());
-  font->spec_ = spec;
-  font->impl_ = std::make_unique<Impl>();
-  font->resolved_ = ResolveFace(spec.face, spec.weight, spec.italic);
-  Impl& impl = *font->impl_;
-  FontMetrics& m = font->metrics_;
-  m.weight = spec.weight <= 0 ? 400 : spec.weight;
-  if (font->resolved_.path.empty()) {
-    impl.drawn = true;
-    impl.em = spec.height < 0 ? -spec.height : (spec.height > 0 ? spec.height : 12);
-    impl.em = std::clamp(impl.em, 1, 1000);
-    m.ascent = impl.em;
-    m.height = impl.em;
-    m.averageCharWidth = m.maxCharWidth = impl.em;
+namespace {
+
+// Faces at one size, shared by the fonts that ask for them and kept for later ones (a program may make
+// the same font on every paint); entries only the cache holds are dropped once it grows large.
+using FaceKey = std::tuple<std::string, int, int, bool>;
+std::map<FaceKey, std::shared_ptr<Font::Impl>>& FaceCache() {
+  static auto* cache = new std::map<FaceKey, std::shared_ptr<Font::Impl>>();
+  return *cache;
+}
+
+}  // namespace
+
+std::shared_ptr<Font::Impl> Font::MakeImpl(const FontSpec& spec, const ResolvedFace& resolved) {
+  auto impl = std::make_shared<Impl>();
+  impl->resolved = resolved;
+  FontMetrics& m = impl->metrics;
+  if (resolved.path.empty()) {
+    impl->drawn = true;
+    impl->em = std::clamp(spec.height < 0 ? -spec.height : (spec.height > 0 ? spec.height : 12), 1, 1000);
+    m.ascent = impl->em;
+    m.height = impl->em;
+    m.averageCharWidth = m.maxCharWidth = impl->em;
     m.fixedPitch = true;
-    return font;
+    return impl;
   }
   FT_Library lib = Library();
-  if (!lib || FT_New_Face(lib, font->resolved_.path.c_str(), 0, &impl.face) != 0) return nullptr;
-  FT_Face face = impl.face;
-  if (face->family_name) font->resolved_.family = face->family_name;
-  if (face->style_name) font->resolved_.style = face->style_name;
-  impl.synthesizeSlant = spec.italic && !(face->style_flags & FT_STYLE_FLAG_ITALIC);
+  if (!lib || FT_New_Face(lib, resolved.path.c_str(), 0, &impl->face) != 0) return nullptr;
+  FT_Face face = impl->face;
+  if (face->family_name) impl->resolved.family = face->family_name;
+  if (face->style_name) impl->resolved.style = face->style_name;
+  impl->synthesizeSlant = spec.italic && !(face->style_flags & FT_STYLE_FLAG_ITALIC);
   int em;
   if (spec.height < 0) em = -spec.height;
   else if (spec.height > 0)
     em = static_cast<int>(std::lround(static_cast<double>(spec.height) * face->units_per_EM /
                                       (face->ascender - face->descender)));
   else em = 12;
-  impl.em = em = std::clamp(em, 1, 1000);
+  impl->em = em = std::clamp(em, 1, 1000);
   FT_Set_Pixel_Sizes(face, 0, em);
   if (spec.width > 0) {
     // Stretch so the average width (that of 'x') becomes the asked one.
@@ -234,13 +246,37 @@ std::shared_ptr<Font> Font::Open(const FontSpec& spec) {
   m.externalLeading = 0;
   m.maxCharWidth = static_cast<int>((sm.max_advance + 63) >> 6);
   m.fixedPitch = FT_IS_FIXED_WIDTH(face);
-  m.averageCharWidth = impl.GlyphOf('x').advance;
+  m.averageCharWidth = impl->GlyphOf('x').advance;
+  return impl;
+}
+
+std::shared_ptr<Font> Font::Open(const FontSpec& spec) {
+  std::lock_guard<std::mutex> lock(g_engineLock);
+  ResolvedFace resolved = ResolveFace(spec.face, spec.weight, spec.italic);
+  FaceKey key{resolved.path.empty() ? resolved.family : resolved.path, spec.height, spec.width, spec.italic};
+  auto& cache = FaceCache();
+  std::shared_ptr<Impl> impl;
+  if (auto it = cache.find(key); it != cache.end()) {
+    impl = it->second;
+  } else {
+    impl = MakeImpl(spec, resolved);
+    if (!impl) return nullptr;
+    if (cache.size() >= 64)
+      for (auto e = cache.begin(); e != cache.end();) e = e->second.use_count() == 1 ? cache.erase(e) : std::next(e);
+    cache[key] = impl;
+  }
+  std::shared_ptr<Font> font(new Font());
+  font->spec_ = spec;
+  font->impl_ = impl;
+  font->resolved_ = impl->resolved;
+  font->metrics_ = impl->metrics;
+  font->metrics_.weight = spec.weight <= 0 ? 400 : spec.weight;
   return font;
 }
 
 Font::~Font() {
   std::lock_guard<std::mutex> lock(g_engineLock);
-  if (impl_ && impl_->face) FT_Done_Face(impl_->face);
+  impl_.reset();  // a face is closed under the engine's lock
 }
 
 int Font::Advance(unsigned char c) const {
@@ -255,9 +291,14 @@ int Font::Measure(std::string_view text) const {
   return w;
 }
 
+int Font::Turn() const {
+  int angle = ((spec_.escapement % 3600) + 3600) % 3600;
+  return ((angle + 450) / 900 * 900) % 3600;
+}
+
 Rect Font::CellBox(int x, int y, std::string_view text) const {
   int w = Measure(text), h = metrics_.height;
-  switch (((spec_.escapement % 3600) + 3600) % 3600) {
+  switch (Turn()) {
     case 900: return {x, y - w, x + h, y};
     case 1800: return {x - w, y - h, x, y};
     case 2700: return {x - h, y, x, y + w};
@@ -296,7 +337,7 @@ int Font::Draw(Surface& dst, const Region& clip, int x, int y, std::string_view 
   };
   if (spec_.underline) bar(std::min(h - thick, metrics_.ascent + 1));
   if (spec_.strikeOut) bar(metrics_.ascent - metrics_.ascent / 3);
-  int turn = ((spec_.escapement % 3600) + 3600) % 3600;
+  int turn = Turn();
   for (int v = 0; v < h; ++v) {
     for (int u = 0; u < w; ++u) {
       int a = mask[static_cast<size_t>(v) * w + u];

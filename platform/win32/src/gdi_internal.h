@@ -1,5 +1,6 @@
 // GDI objects and device contexts as the GDI files share them.
 #pragma once
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,10 +19,13 @@ inline RECT ToRECT(const draw::Rect& r) { return {r.left, r.top, r.right, r.bott
 
 struct Object {
   explicit Object(DWORD t) : type(t) {}
+  // A copy is a new object: selected nowhere.
+  Object(const Object& o) : type(o.type), stock(o.stock) {}
+  Object& operator=(const Object&) = delete;
   virtual ~Object() = default;
   DWORD type;
   bool stock = false;
-  int selections = 0;  // DCs holding it selected
+  std::atomic<int> selections{0};  // DCs holding it selected (stock objects on several threads at once)
 };
 
 struct Pen : Object {
@@ -65,6 +69,7 @@ struct Bitmap : Object {
   std::vector<uint8_t> bits;
   std::vector<RGBQUAD> colors;
   BITMAPINFOHEADER header{};
+  DWORD masks[3] = {0x7C00, 0x03E0, 0x001F};  // channel masks of 16-bit rows
   int stride() const { return ((width * bpp + 31) / 32) * 4; }
   bool Mirrored() const { return dib && bpp != 32; }
   void LoadFromBits();  // bits -> surface

@@ -284,6 +284,8 @@ bool DecodeDib(const BITMAPINFO* info, const void* bits, UINT usage, const Palet
   if (!info || !bits) return false;
   const BITMAPINFOHEADER& h = info->bmiHeader;
   int bpp = h.biBitCount;
+  // Header sizes of the known versions only (the colour table follows the header).
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 124) return false;
   if (h.biWidth <= 0 || h.biHeight == 0 || h.biWidth > 32768 || std::abs(h.biHeight) > 32768) return false;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
   if (h.biCompression != BI_RGB && !(h.biCompression == BI_BITFIELDS && (bpp == 16 || bpp == 32))) return false;
@@ -359,12 +361,17 @@ bool DecodeDib(const BITMAPINFO* info, const void* bits, UINT usage, const Palet
 
 void Bitmap::LoadFromBits() {
   if (!Mirrored()) return;
-  std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + colors.size() * sizeof(RGBQUAD));
+  size_t tableBytes = bpp == 16 ? sizeof(masks) : colors.size() * sizeof(RGBQUAD);
+  std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + tableBytes);
   std::memcpy(info.data(), &header, sizeof(header));
-  if (!colors.empty()) std::memcpy(info.data() + sizeof(header), colors.data(), colors.size() * sizeof(RGBQUAD));
   auto* bi = reinterpret_cast<BITMAPINFO*>(info.data());
+  if (bpp == 16) {
+    bi->bmiHeader.biCompression = BI_BITFIELDS;
+    std::memcpy(info.data() + sizeof(header), masks, sizeof(masks));
+  } else if (!colors.empty()) {
+    std::memcpy(info.data() + sizeof(header), colors.data(), tableBytes);
+  }
   bi->bmiHeader.biClrUsed = static_cast<DWORD>(colors.size());
-  bi->bmiHeader.biCompression = bpp == 16 ? BI_RGB : header.biCompression;
   DecodeDib(bi, bits.data(), DIB_RGB_COLORS, nullptr, *surface, 0, static_cast<UINT>(height));
 }
 
@@ -406,9 +413,16 @@ void Bitmap::StoreToBits() {
         }
         case 8: row[x] = static_cast<uint8_t>(indexOf(p)); break;
         case 16: {
-          uint16_t v = static_cast<uint16_t>(((draw::RedOf(p) >> 3) << 10) | ((draw::GreenOf(p) >> 3) << 5) | (draw::BlueOf(p) >> 3));
+          auto channel = [](int value, DWORD mask) -> DWORD {
+            if (!mask) return 0;
+            int shift = 0;
+            while (!((mask >> shift) & 1)) ++shift;
+            DWORD top = mask >> shift;
+            return ((static_cast<DWORD>(value) * top + 127) / 255) << shift;
+          };
+          DWORD v = channel(draw::RedOf(p), masks[0]) | channel(draw::GreenOf(p), masks[1]) | channel(draw::BlueOf(p), masks[2]);
           row[x * 2] = static_cast<uint8_t>(v & 0xFF);
-          row[x * 2 + 1] = static_cast<uint8_t>(v >> 8);
+          row[x * 2 + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
           break;
         }
         case 24:
@@ -792,6 +806,13 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bit
   b->header.biSize = sizeof(BITMAPINFOHEADER);
   b->header.biSizeImage = static_cast<DWORD>(b->stride() * b->height);
   b->bits.assign(static_cast<size_t>(b->stride()) * b->height, 0);
+  if (bpp == 16 && h.biCompression == BI_BITFIELDS) {
+    std::memcpy(b->masks, reinterpret_cast<const uint8_t*>(info) + h.biSize, sizeof(b->masks));
+    if (!b->masks[0] || !b->masks[1] || !b->masks[2]) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+  }
   if (bpp <= 8) {
     std::shared_ptr<Palette> pal;
     if (auto dc = LookupDc(hdc)) pal = dc->palette;

@@ -15,7 +15,7 @@ std::string_view TextOf(LPCSTR text, int length) {
   return std::string_view(text, static_cast<size_t>(length));
 }
 
-int Turn(const draw::Font& f) { return ((f.spec().escapement % 3600) + 3600) % 3600; }
+int Turn(const draw::Font& f) { return f.Turn(); }
 
 // (u, v) of the text's own frame to device offsets.
 draw::Point Rotate(int turn, int u, int v) {

@@ -541,7 +541,17 @@ int DrawText(HDC hdc, LPCSTR text, int length, LPRECT rect, UINT format) {
   // The edit-control manner shows no partly visible last line.
   if ((format & DT_EDITCONTROL) && !(format & DT_CALCRECT) && lineHeight > 0) {
     size_t fit = static_cast<size_t>(std::max(1, (rect->bottom - rect->top) / lineHeight));
-    if (lines.size() > fit) lines.resize(fit);
+    if (lines.size() > fit) {
+      lines.resize(fit);
+      // The last line shown ends in an ellipsis when text was cut off after it.
+      if (format & DT_END_ELLIPSIS) {
+        TextLine& last = lines.back();
+        std::string candidate = last.text + "...";
+        last.text = Width(f, candidate, tabWidth, tabs) <= width ? candidate
+                                                                  : EndEllipsis(f, last.text + " ", width, tabWidth, tabs, false);
+        modified = true;
+      }
+    }
   }
   if (modified && (format & DT_MODIFYSTRING) && lines.size() == 1) {
     // The caller's buffer holds the text plus room for the ellipsis.

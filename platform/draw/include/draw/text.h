@@ -20,7 +20,7 @@ struct FontSpec {
   bool italic = false;
   bool underline = false;
   bool strikeOut = false;
-  int escapement = 0;  // tenths of a degree, counter-clockwise; 0, 900, 1800 and 2700 are drawn
+  int escapement = 0;  // tenths of a degree, counter-clockwise; drawn turned to the nearest quarter
 };
 
 struct FontMetrics {
@@ -51,6 +51,7 @@ class Font {
  public:
   static std::shared_ptr<Font> Open(const FontSpec& spec);
   ~Font();
+  struct Impl;
 
   const FontSpec& spec() const { return spec_; }
   const ResolvedFace& resolved() const { return resolved_; }
@@ -63,11 +64,13 @@ class Font {
   int Draw(Surface& dst, const Region& clip, int x, int y, std::string_view text, Pixel color) const;
   // The rectangle Draw would touch (cell box, turned with the text).
   Rect CellBox(int x, int y, std::string_view text) const;
+  // The turn the text is drawn with: 0, 900, 1800 or 2700.
+  int Turn() const;
 
  private:
   Font() = default;
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  static std::shared_ptr<Impl> MakeImpl(const FontSpec& spec, const ResolvedFace& resolved);
+  std::shared_ptr<Impl> impl_;
   FontSpec spec_;
   ResolvedFace resolved_;
   FontMetrics metrics_;
