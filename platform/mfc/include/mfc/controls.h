@@ -1,0 +1,65 @@
+// Wrappers of the standard controls: CButton and CStatic over the "Button" and "Static" classes, and
+// CToolTipCtrl, which keeps the tools and texts of a tip window (the tip itself is not drawn).
+#pragma once
+#include <map>
+
+#include "mfc/gdi.h"
+#include "mfc/wnd.h"
+#include "win32/controls.h"
+
+class CButton : public CWnd {
+  DECLARE_DYNAMIC(CButton)
+
+ public:
+  BOOL Create(LPCSTR caption, DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  UINT GetState() const;
+  void SetState(BOOL highlight);
+  int GetCheck() const;
+  void SetCheck(int check);
+  UINT GetButtonStyle() const;
+  void SetButtonStyle(UINT style, BOOL redraw = TRUE);
+  // Called for each paint of an owner-drawn button (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+class CStatic : public CWnd {
+  DECLARE_DYNAMIC(CStatic)
+
+ public:
+  BOOL Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id = 0xFFFF);
+};
+
+// Tool-tip messages the controls send to their tip.
+constexpr UINT TTM_ACTIVATE = 0x0401;
+constexpr UINT TTM_RELAYEVENT = 0x0407;
+constexpr UINT TTM_SETMAXTIPWIDTH = 0x0418;
+constexpr UINT TTM_POP = 0x041C;
+
+class CToolTipCtrl : public CWnd {
+  DECLARE_DYNAMIC(CToolTipCtrl)
+
+ public:
+  BOOL Create(CWnd* parent, DWORD style = 0);
+  BOOL AddTool(CWnd* tool, LPCSTR text);
+  void UpdateTipText(LPCSTR text, CWnd* tool);
+  CString GetToolText(CWnd* tool) const;
+  void Activate(BOOL activate) { active_ = activate != FALSE; }
+  BOOL IsActive() const { return active_; }
+  int SetMaxTipWidth(int width) { int old = maxWidth_; maxWidth_ = width; return old; }
+  int GetMaxTipWidth() const { return maxWidth_; }
+  void Pop() { ++pops_; shown_ = false; }
+  void RelayEvent(LPMSG msg);
+  int PopCount() const { return pops_; }
+  int RelayedCount() const { return relayed_; }
+
+ private:
+  std::map<HWND, CString> tools_;
+  bool active_ = false;
+  bool shown_ = false;
+  int maxWidth_ = -1;
+  int pops_ = 0;
+  int relayed_ = 0;
+};
