@@ -3,11 +3,15 @@
 IMPLEMENT_DYNAMIC(CButton, CWnd)
 IMPLEMENT_DYNAMIC(CStatic, CWnd)
 IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CTabCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CPropertyPage, CWnd)
+IMPLEMENT_DYNAMIC(CPropertySheet, CWnd)
 
 namespace {
 
 HWND MakeControl(LPCSTR className, LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
   tavrin::controls::RegisterStandardControls();
+  tavrin::controls::RegisterTabControl();
   return ::CreateWindowEx(0, className, text, style, rect.left, rect.top, rect.right - rect.left,
                           rect.bottom - rect.top, parent ? parent->GetSafeHwnd() : nullptr,
                           reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), nullptr, nullptr);
@@ -67,4 +71,90 @@ void CToolTipCtrl::RelayEvent(LPMSG msg) {
   if (!msg) return;
   ++relayed_;
   if (msg->message == WM_LBUTTONDOWN) shown_ = false;
+}
+
+BOOL CTabCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  HWND hwnd = MakeControl(WC_TABCONTROL, "", style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+
+int CTabCtrl::InsertItem(int item, LPCSTR text, int image) {
+  TCITEM tc{};
+  tc.mask = TCIF_TEXT | (image >= 0 ? TCIF_IMAGE : 0);
+  tc.pszText = const_cast<LPSTR>(text ? text : "");
+  tc.iImage = image;
+  return static_cast<int>(::SendMessage(m_hWnd, TCM_INSERTITEM, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&tc)));
+}
+BOOL CTabCtrl::GetItem(int item, TCITEM* tcItem) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, TCM_GETITEM, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(tcItem)));
+}
+int CTabCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, TCM_GETITEMCOUNT, 0, 0)); }
+BOOL CTabCtrl::GetItemRect(int item, LPRECT rect) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, TCM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(rect)));
+}
+int CTabCtrl::GetCurSel() const { return static_cast<int>(::SendMessage(m_hWnd, TCM_GETCURSEL, 0, 0)); }
+int CTabCtrl::SetCurSel(int item) {
+  return static_cast<int>(::SendMessage(m_hWnd, TCM_SETCURSEL, static_cast<WPARAM>(item), 0));
+}
+void CTabCtrl::AdjustRect(BOOL larger, LPRECT rect) {
+  ::SendMessage(m_hWnd, TCM_ADJUSTRECT, static_cast<WPARAM>(larger), reinterpret_cast<LPARAM>(rect));
+}
+CImageList* CTabCtrl::GetImageList() const {
+  auto list = reinterpret_cast<HIMAGELIST>(::SendMessage(m_hWnd, TCM_GETIMAGELIST, 0, 0));
+  return list ? CImageList::FromHandle(list) : nullptr;
+}
+CImageList* CTabCtrl::SetImageList(CImageList* images) {
+  auto old = reinterpret_cast<HIMAGELIST>(::SendMessage(
+      m_hWnd, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images ? images->GetSafeHandle() : nullptr)));
+  return old ? CImageList::FromHandle(old) : nullptr;
+}
+DWORD CTabCtrl::SetExtendedStyle(DWORD newStyle, DWORD exMask) {
+  return static_cast<DWORD>(::SendMessage(m_hWnd, TCM_SETEXTENDEDSTYLE, exMask, static_cast<LPARAM>(newStyle)));
+}
+BOOL CTabCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd, TCM_DELETEALLITEMS, 0, 0)); }
+void CTabCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
+
+BOOL CTabCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}
+
+CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage) : parent_(parent), startPage_(selectPage) {
+  m_strCaption.LoadString(captionId);
+}
+CPropertySheet::CPropertySheet(LPCSTR caption, CWnd* parent, UINT selectPage)
+    : m_strCaption(caption), parent_(parent), startPage_(selectPage) {}
+
+void CPropertySheet::AddPage(CPropertyPage* page) {
+  if (!page) return;
+  pages_.push_back(page);
+  if (tabs_) {
+    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(page->m_strCaption)), 0, -1, 0};
+    ::SendMessage(tabs_, TCM_INSERTITEM, pages_.size() - 1, reinterpret_cast<LPARAM>(&tc));
+  }
+}
+
+BOOL CPropertySheet::Create(CWnd* parent, DWORD style, int width, int height) {
+  if (parent) parent_ = parent;
+  if (!CreateEx(0, m_strCaption, style, 0, 0, width, height, parent_ ? parent_->GetSafeHwnd() : nullptr, 0)) return FALSE;
+  tavrin::controls::RegisterTabControl();
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  tabs_ = ::CreateWindowEx(0, WC_TABCONTROL, "", WS_CHILD | WS_VISIBLE, 4, 4, client.right - 8, client.bottom - 8, m_hWnd,
+                           reinterpret_cast<HMENU>(static_cast<uintptr_t>(0x3020)), nullptr, nullptr);
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(pages_[i]->m_strCaption)), 0, -1, 0};
+    ::SendMessage(tabs_, TCM_INSERTITEM, i, reinterpret_cast<LPARAM>(&tc));
+  }
+  if (startPage_ < pages_.size()) ::SendMessage(tabs_, TCM_SETCURSEL, startPage_, 0);
+  return tabs_ != nullptr;
+}
+
+LRESULT CPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == PSM_GETTABCONTROL) return reinterpret_cast<LRESULT>(tabs_);
+  return CWnd::WindowProc(message, wParam, lParam);
 }

@@ -1,9 +1,12 @@
-// Wrappers of the standard controls: CButton and CStatic over the "Button" and "Static" classes, and
-// CToolTipCtrl, which keeps the tools and texts of a tip window (the tip itself is not drawn).
+// Wrappers of the standard controls: CButton, CStatic and CTabCtrl over their window classes;
+// CToolTipCtrl, which keeps the tools and texts of a tip window (the tip itself is not drawn); and a
+// modeless property sheet whose tab control selects among its pages.
 #pragma once
 #include <map>
+#include <vector>
 
 #include "mfc/gdi.h"
+#include "mfc/imagelist.h"
 #include "mfc/wnd.h"
 #include "win32/controls.h"
 
@@ -62,4 +65,61 @@ class CToolTipCtrl : public CWnd {
   int maxWidth_ = -1;
   int pops_ = 0;
   int relayed_ = 0;
+};
+
+class CTabCtrl : public CWnd {
+  DECLARE_DYNAMIC(CTabCtrl)
+
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  int InsertItem(int item, LPCSTR text, int image = -1);
+  BOOL GetItem(int item, TCITEM* tcItem) const;
+  int GetItemCount() const;
+  BOOL GetItemRect(int item, LPRECT rect) const;
+  int GetCurSel() const;
+  int SetCurSel(int item);
+  void AdjustRect(BOOL larger, LPRECT rect);
+  CImageList* GetImageList() const;
+  CImageList* SetImageList(CImageList* images);
+  DWORD SetExtendedStyle(DWORD newStyle, DWORD exMask = 0);
+  BOOL DeleteAllItems();
+  // Called for each tab of an owner-drawn control (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+constexpr UINT PSM_GETTABCONTROL = WM_USER + 116;
+
+class CPropertyPage : public CWnd {
+  DECLARE_DYNAMIC(CPropertyPage)
+
+ public:
+  explicit CPropertyPage(LPCSTR caption = "") : m_strCaption(caption) {}
+  CString m_strCaption;
+};
+
+// The sheet's tab control is a child with this id; pages are shown in its display area.
+class CPropertySheet : public CWnd {
+  DECLARE_DYNAMIC(CPropertySheet)
+
+ public:
+  CPropertySheet() = default;
+  CPropertySheet(UINT captionId, CWnd* parent = nullptr, UINT selectPage = 0);
+  CPropertySheet(LPCSTR caption, CWnd* parent = nullptr, UINT selectPage = 0);
+  void AddPage(CPropertyPage* page);
+  int GetPageCount() const { return static_cast<int>(pages_.size()); }
+  // Makes the sheet window (a popup of the parent given at construction) and its tab control.
+  BOOL Create(CWnd* parent = nullptr, DWORD style = WS_POPUP | WS_VISIBLE, int width = 360, int height = 260);
+  HWND GetTabControlWindow() const { return tabs_; }
+  CString m_strCaption;
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  std::vector<CPropertyPage*> pages_;
+  CWnd* parent_ = nullptr;
+  UINT startPage_ = 0;
+  HWND tabs_ = nullptr;
 };

@@ -46,3 +46,46 @@ namespace tavrin::controls {
 // Registers "Button" and "Static" (idempotent, thread-safe).
 void RegisterStandardControls();
 }  // namespace tavrin::controls
+
+// ---- Tab control ("SysTabControl32"): tabs along the top, 20 pixels high, each as wide as its caption
+// (and image) plus padding; the display area below. TCS_OWNERDRAWFIXED hands each tab to the parent as
+// WM_DRAWITEM (ODT_TAB); the control paints the frame.
+inline constexpr char WC_TABCONTROL[] = "SysTabControl32";
+constexpr DWORD TCS_OWNERDRAWFIXED = 0x2000;
+constexpr DWORD TCS_EX_FLATSEPARATORS = 0x0001;
+constexpr UINT ODT_TAB = 101;
+constexpr UINT TCIF_TEXT = 0x0001;
+constexpr UINT TCIF_IMAGE = 0x0002;
+constexpr UINT TCIF_PARAM = 0x0008;
+constexpr UINT TCM_FIRST = 0x1300;
+constexpr UINT TCM_GETIMAGELIST = TCM_FIRST + 2;
+constexpr UINT TCM_SETIMAGELIST = TCM_FIRST + 3;
+constexpr UINT TCM_GETITEMCOUNT = TCM_FIRST + 4;
+constexpr UINT TCM_GETITEM = TCM_FIRST + 5;
+constexpr UINT TCM_SETITEM = TCM_FIRST + 6;
+constexpr UINT TCM_INSERTITEM = TCM_FIRST + 7;
+constexpr UINT TCM_DELETEITEM = TCM_FIRST + 8;
+constexpr UINT TCM_DELETEALLITEMS = TCM_FIRST + 9;
+constexpr UINT TCM_GETITEMRECT = TCM_FIRST + 10;
+constexpr UINT TCM_GETCURSEL = TCM_FIRST + 11;
+constexpr UINT TCM_SETCURSEL = TCM_FIRST + 12;
+constexpr UINT TCM_ADJUSTRECT = TCM_FIRST + 40;
+constexpr UINT TCM_SETEXTENDEDSTYLE = TCM_FIRST + 52;
+constexpr UINT TCM_GETEXTENDEDSTYLE = TCM_FIRST + 53;
+constexpr UINT TCN_SELCHANGE = static_cast<UINT>(-551);
+constexpr UINT TCN_SELCHANGING = static_cast<UINT>(-552);
+
+struct TCITEM {
+  UINT mask;
+  DWORD dwState;
+  DWORD dwStateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  LPARAM lParam;
+};
+
+namespace tavrin::controls {
+// Registers "SysTabControl32" (idempotent, thread-safe).
+void RegisterTabControl();
+}  // namespace tavrin::controls
