@@ -201,7 +201,10 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
   }
   if (flags & SWP_NOMOVE) pos.x = oldRect.left, pos.y = oldRect.top;
   if (flags & SWP_NOSIZE) pos.cx = oldRect.right - oldRect.left, pos.cy = oldRect.bottom - oldRect.top;
-  if (!(flags & SWP_NOSENDCHANGING)) SendNow(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&pos));
+  if (!(flags & SWP_NOSENDCHANGING)) {
+    SendNow(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&pos));
+    flags = pos.flags;  // the window may have changed what happens (taken SWP_SHOWWINDOW away...)
+  }
   pos.cx = std::max(pos.cx, 0);
   pos.cy = std::max(pos.cy, 0);
   RECT newRect{pos.x, pos.y, pos.x + pos.cx, pos.y + pos.cy};
