@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "controls/note_panel.h"
+#include "controls/shared_colors.h"
 #include "controls/small_widgets.h"
 #include "test_util.h"
 #include "win32/window_manager.h"
@@ -138,6 +139,42 @@ TEST(NotePanel, TheTitleStartsAfterAnIcon) {
   panel.SetAlign(1);
   EXPECT_EQ(panel.TitleRect(client).right, 300 - 5 - 1 - 42);
   DestroyIcon(icon);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HeaderListCtrl, TheListsHeaderPaintsInTheSharedColours) {
+  CWnd host;
+  ASSERT_TRUE(host.CreateEx(0, "host", WS_POPUP | WS_VISIBLE, 0, 0, 300, 160, nullptr, 0));
+  CHeaderListCtrl list;
+  ASSERT_TRUE(list.Create(WS_CHILD | WS_VISIBLE, CRect(0, 0, 300, 160), &host, 9));
+  ASSERT_NE(list.m_header.GetSafeHwnd(), nullptr);
+  EXPECT_EQ(list.GetHeaderCtrl()->GetSafeHwnd(), list.m_header.GetSafeHwnd());
+  list.InsertColumn(0, "Name", 0, 120);
+  list.InsertColumn(1, "Address", 0, 120);
+  list.InsertItem(0, "server");
+  list.SetItemText(0, 1, "10.0.0.2");
+  EXPECT_EQ(list.GetItemText(0, 1), CString("10.0.0.2"));
+  EXPECT_EQ(list.m_header.GetItemCount(), 2);
+  host.UpdateWindow();
+  list.UpdateWindow();
+  list.m_header.UpdateWindow();
+  tavrin::draw::Surface pixels;
+  ASSERT_TRUE(tavrin::win::CaptureWindow(host.m_hWnd, pixels));
+  auto at = [&](int x, int y) {
+    uint32_t p = pixels.at(x, y);
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+  };
+  EXPECT_EQ(at(280, 10), g_clrControlBack) << "beyond the items";
+  EXPECT_EQ(at(100, 10), g_clrControlBack) << "inside an item";
+  const size_t before = tavrin::gdi::LiveObjectCount();
+  for (int i = 0; i < 100; ++i) {
+    list.m_header.Invalidate();
+    list.m_header.UpdateWindow();
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before);
 }
 
 }  // namespace

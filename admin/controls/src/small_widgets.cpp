@@ -87,3 +87,55 @@ BOOL CCellBuffer::SetCell(int row, int col, void* value) {
   m_pCells[static_cast<size_t>(row) * static_cast<size_t>(m_nCols) + static_cast<size_t>(col)] = value;
   return TRUE;
 }
+
+// ---- CColorHeaderCtrl, CHeaderListCtrl ----
+
+#include "controls/shared_colors.h"
+
+IMPLEMENT_DYNAMIC(CColorHeaderCtrl, CHeaderCtrl)
+IMPLEMENT_DYNAMIC(CHeaderListCtrl, CListCtrl)
+
+const mfc::MessageMap* CColorHeaderCtrl::GetMessageMap() const {
+  static const mfc::MessageEntry entries[] = {
+      mfc::OnMessage<&CColorHeaderCtrl::OnEraseBkgnd>(WM_ERASEBKGND),
+      mfc::OnNotifyReflect<&CColorHeaderCtrl::OnCustomDraw>(NM_CUSTOMDRAW),
+  };
+  static const mfc::MessageMap map{CHeaderCtrl::GetMessageMap(), entries};
+  return &map;
+}
+
+LRESULT CColorHeaderCtrl::OnEraseBkgnd(WPARAM wParam, LPARAM) {
+  CRect client;
+  GetClientRect(&client);
+  HBRUSH brush = ::CreateSolidBrush(g_clrControlBack);
+  ::FillRect(reinterpret_cast<HDC>(wParam), &client, brush);
+  ::DeleteObject(brush);
+  return TRUE;
+}
+
+void CColorHeaderCtrl::OnCustomDraw(NMHDR* header, LRESULT* result) {
+  auto* draw = reinterpret_cast<NMCUSTOMDRAW*>(header);
+  switch (draw->dwDrawStage) {
+    case CDDS_PREPAINT:
+      *result = CDRF_NOTIFYITEMDRAW;
+      break;
+    case CDDS_ITEMPREPAINT:
+      ::SetTextColor(draw->hdc, g_clrControlText);
+      ::SetBkColor(draw->hdc, g_clrControlBack);
+      *result = CDRF_NEWFONT;
+      break;
+    default:
+      *result = CDRF_DODEFAULT;
+      break;
+  }
+}
+
+CHeaderListCtrl::~CHeaderListCtrl() {
+  // The header window goes with the list; it must not outlive its object attached.
+  if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
+}
+
+void CHeaderListCtrl::PreSubclassWindow() {
+  if (auto header = reinterpret_cast<HWND>(::SendMessage(m_hWnd, LVM_GETHEADER, 0, 0))) m_header.SubclassWindow(header);
+  CListCtrl::PreSubclassWindow();
+}

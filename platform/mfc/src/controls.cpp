@@ -158,3 +158,76 @@ LRESULT CPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == PSM_GETTABCONTROL) return reinterpret_cast<LRESULT>(tabs_);
   return CWnd::WindowProc(message, wParam, lParam);
 }
+
+IMPLEMENT_DYNAMIC(CHeaderCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CListCtrl, CWnd)
+
+BOOL CHeaderCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  tavrin::controls::RegisterListControls();
+  HWND hwnd = MakeControl(WC_HEADER, "", style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+int CHeaderCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, HDM_GETITEMCOUNT, 0, 0)); }
+int CHeaderCtrl::InsertItem(int pos, HDITEM* item) {
+  return static_cast<int>(::SendMessage(m_hWnd, HDM_INSERTITEM, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(item)));
+}
+BOOL CHeaderCtrl::GetItem(int pos, HDITEM* item) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, HDM_GETITEM, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(item)));
+}
+BOOL CHeaderCtrl::SetItem(int pos, HDITEM* item) {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, HDM_SETITEM, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(item)));
+}
+BOOL CHeaderCtrl::GetItemRect(int pos, LPRECT rect) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, HDM_GETITEMRECT, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(rect)));
+}
+void CHeaderCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
+BOOL CHeaderCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}
+
+BOOL CListCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  tavrin::controls::RegisterListControls();
+  HWND hwnd = MakeControl(WC_LISTVIEW, "", style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+int CListCtrl::InsertColumn(int col, LPCSTR heading, int format, int width) {
+  LVCOLUMN column{};
+  column.mask = LVCF_FMT | LVCF_TEXT | (width >= 0 ? LVCF_WIDTH : 0);
+  column.fmt = format;
+  column.cx = width;
+  column.pszText = const_cast<LPSTR>(heading ? heading : "");
+  return static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTCOLUMNA, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&column)));
+}
+int CListCtrl::InsertItem(int item, LPCSTR text) {
+  LVITEM lv{};
+  lv.mask = LVIF_TEXT;
+  lv.iItem = item;
+  lv.pszText = const_cast<LPSTR>(text ? text : "");
+  return static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lv)));
+}
+BOOL CListCtrl::SetItemText(int item, int subItem, LPCSTR text) {
+  LVITEM lv{};
+  lv.iSubItem = subItem;
+  lv.pszText = const_cast<LPSTR>(text);
+  return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv)));
+}
+CString CListCtrl::GetItemText(int item, int subItem) const {
+  char buffer[512] = {};
+  LVITEM lv{};
+  lv.iSubItem = subItem;
+  lv.pszText = buffer;
+  lv.cchTextMax = sizeof buffer;
+  ::SendMessage(m_hWnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
+  return CString(buffer);
+}
+int CListCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
+BOOL CListCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_DELETEALLITEMS, 0, 0)); }
+CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
+  auto header = reinterpret_cast<HWND>(::SendMessage(m_hWnd, LVM_GETHEADER, 0, 0));
+  return header ? static_cast<CHeaderCtrl*>(CWnd::FromHandle(header)) : nullptr;
+}

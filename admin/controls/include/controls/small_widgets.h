@@ -58,3 +58,28 @@ class CCellBuffer {
   int m_nRows = 0;
   int m_nCols = 0;
 };
+
+// A header painted in the program's shared control colours.
+class CColorHeaderCtrl : public CHeaderCtrl {
+  DECLARE_DYNAMIC(CColorHeaderCtrl)
+
+ public:
+  const mfc::MessageMap* GetMessageMap() const override;
+
+ private:
+  LRESULT OnEraseBkgnd(WPARAM wParam, LPARAM lParam);
+  void OnCustomDraw(NMHDR* header, LRESULT* result);
+};
+
+// A list control whose header becomes a CColorHeaderCtrl when its window is attached.
+class CHeaderListCtrl : public CListCtrl {
+  DECLARE_DYNAMIC(CHeaderListCtrl)
+
+ public:
+  CHeaderListCtrl() = default;
+  ~CHeaderListCtrl() override;
+  CColorHeaderCtrl m_header;
+
+ protected:
+  void PreSubclassWindow() override;
+};

@@ -123,3 +123,34 @@ class CPropertySheet : public CWnd {
   UINT startPage_ = 0;
   HWND tabs_ = nullptr;
 };
+
+class CHeaderCtrl : public CWnd {
+  DECLARE_DYNAMIC(CHeaderCtrl)
+
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  int GetItemCount() const;
+  int InsertItem(int pos, HDITEM* item);
+  BOOL GetItem(int pos, HDITEM* item) const;
+  BOOL SetItem(int pos, HDITEM* item);
+  BOOL GetItemRect(int pos, LPRECT rect) const;
+  // Owner-drawn items (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+class CListCtrl : public CWnd {
+  DECLARE_DYNAMIC(CListCtrl)
+
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  int InsertColumn(int col, LPCSTR heading, int format = 0, int width = -1);
+  int InsertItem(int item, LPCSTR text);
+  BOOL SetItemText(int item, int subItem, LPCSTR text);
+  CString GetItemText(int item, int subItem) const;
+  int GetItemCount() const;
+  BOOL DeleteAllItems();
+  CHeaderCtrl* GetHeaderCtrl() const;
+};

@@ -1,6 +1,7 @@
 // The standard control classes the programs' windows use: "Button" and "Static", registered once per
 // process by RegisterStandardControls (the framework's control wrappers call it before creating one).
 #pragma once
+#include "win32/gdi.h"
 #include "win32/user.h"
 
 // Button styles (the low four bits are the type).
@@ -88,4 +89,104 @@ struct TCITEM {
 namespace tavrin::controls {
 // Registers "SysTabControl32" (idempotent, thread-safe).
 void RegisterTabControl();
+}  // namespace tavrin::controls
+
+// ---- Header ("SysHeader32"): one row of column items. Each paint asks the parent for custom drawing
+// (NM_CUSTOMDRAW, prepaint then per item); HDF_OWNERDRAW items go to the parent as WM_DRAWITEM.
+inline constexpr char WC_HEADER[] = "SysHeader32";
+constexpr UINT ODT_HEADER = 100;
+constexpr UINT HDI_WIDTH = 0x0001;
+constexpr UINT HDI_TEXT = 0x0002;
+constexpr UINT HDI_FORMAT = 0x0004;
+constexpr UINT HDI_LPARAM = 0x0008;
+constexpr int HDF_LEFT = 0x0000;
+constexpr int HDF_RIGHT = 0x0001;
+constexpr int HDF_CENTER = 0x0002;
+constexpr int HDF_STRING = 0x4000;
+constexpr int HDF_OWNERDRAW = 0x8000;
+constexpr UINT HDM_FIRST = 0x1200;
+constexpr UINT HDM_GETITEMCOUNT = HDM_FIRST + 0;
+constexpr UINT HDM_INSERTITEM = HDM_FIRST + 1;
+constexpr UINT HDM_DELETEITEM = HDM_FIRST + 2;
+constexpr UINT HDM_GETITEM = HDM_FIRST + 3;
+constexpr UINT HDM_SETITEM = HDM_FIRST + 4;
+constexpr UINT HDM_HITTEST = HDM_FIRST + 6;
+constexpr UINT HDM_GETITEMRECT = HDM_FIRST + 7;
+constexpr UINT HHT_NOWHERE = 0x0001;
+constexpr UINT HHT_ONHEADER = 0x0002;
+constexpr UINT HHT_ONDIVIDER = 0x0004;
+constexpr int kHeaderHeight = 20;
+
+struct HDITEM {
+  UINT mask;
+  int cxy;
+  LPSTR pszText;
+  HBITMAP hbm;
+  int cchTextMax;
+  int fmt;
+  LPARAM lParam;
+};
+struct HDHITTESTINFO {
+  POINT pt;
+  UINT flags;
+  int iItem;
+};
+
+// Custom drawing.
+constexpr UINT NM_CUSTOMDRAW = static_cast<UINT>(-12);
+constexpr DWORD CDDS_PREPAINT = 0x00000001;
+constexpr DWORD CDDS_ITEM = 0x00010000;
+constexpr DWORD CDDS_ITEMPREPAINT = CDDS_ITEM | CDDS_PREPAINT;
+constexpr LRESULT CDRF_DODEFAULT = 0x00;
+constexpr LRESULT CDRF_NEWFONT = 0x02;
+constexpr LRESULT CDRF_SKIPDEFAULT = 0x04;
+constexpr LRESULT CDRF_NOTIFYITEMDRAW = 0x20;
+struct NMCUSTOMDRAW {
+  NMHDR hdr;
+  DWORD dwDrawStage;
+  HDC hdc;
+  RECT rc;
+  DWORD_PTR dwItemSpec;
+  UINT uItemState;
+  LPARAM lItemlParam;
+};
+
+// ---- List view ("SysListView32") in report view: a header child along the top and one text line per
+// item below it, columns as wide as the header's items.
+inline constexpr char WC_LISTVIEW[] = "SysListView32";
+constexpr UINT LVM_FIRST = 0x1000;
+constexpr UINT LVM_GETITEMCOUNT = LVM_FIRST + 4;
+constexpr UINT LVM_DELETEALLITEMS = LVM_FIRST + 9;
+constexpr UINT LVM_GETHEADER = LVM_FIRST + 31;
+constexpr UINT LVM_INSERTITEMA = LVM_FIRST + 7;
+constexpr UINT LVM_INSERTCOLUMNA = LVM_FIRST + 27;
+constexpr UINT LVM_GETITEMTEXTA = LVM_FIRST + 45;
+constexpr UINT LVM_SETITEMTEXTA = LVM_FIRST + 46;
+constexpr UINT LVIF_TEXT = 0x0001;
+constexpr UINT LVCF_FMT = 0x0001;
+constexpr UINT LVCF_WIDTH = 0x0002;
+constexpr UINT LVCF_TEXT = 0x0004;
+struct LVITEM {
+  UINT mask;
+  int iItem;
+  int iSubItem;
+  UINT state;
+  UINT stateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  LPARAM lParam;
+};
+struct LVCOLUMN {
+  UINT mask;
+  int fmt;
+  int cx;
+  LPSTR pszText;
+  int cchTextMax;
+  int iSubItem;
+};
+
+namespace tavrin::controls {
+// Registers "SysHeader32" and "SysListView32" (idempotent, thread-safe).
+void RegisterListControls();
 }  // namespace tavrin::controls
