@@ -1,7 +1,9 @@
 // "Button" and "Static": the two standard controls the custom controls build on. A button keeps its
 // check and push state in a window property; an owner-drawn one hands each paint to its parent as
 // WM_DRAWITEM, the others draw in the classic look.
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "win32/controls.h"
@@ -211,3 +213,11 @@ void RegisterStandardControls() {
 }
 
 }  // namespace tavrin::controls
+
+int CompareString(DWORD, DWORD, LPCSTR a, int lengthA, LPCSTR b, int lengthB) {
+  if (!a || !b) return 0;
+  std::string left = lengthA < 0 ? std::string(a) : std::string(a, static_cast<size_t>(lengthA));
+  std::string right = lengthB < 0 ? std::string(b) : std::string(b, static_cast<size_t>(lengthB));
+  int c = std::strcoll(left.c_str(), right.c_str());
+  return c < 0 ? CSTR_LESS_THAN : c > 0 ? CSTR_GREATER_THAN : CSTR_EQUAL;
+}

@@ -190,3 +190,43 @@ namespace tavrin::controls {
 // Registers "SysHeader32" and "SysListView32" (idempotent, thread-safe).
 void RegisterListControls();
 }  // namespace tavrin::controls
+
+// ---- Tree-control vocabulary (the tree list speaks it over its rows).
+struct _TREEITEM;
+using HTREEITEM = _TREEITEM*;
+inline HTREEITEM const TVI_ROOT = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x10000));
+inline HTREEITEM const TVI_FIRST = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x0FFFF));
+inline HTREEITEM const TVI_LAST = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x0FFFE));
+inline HTREEITEM const TVI_SORT = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x0FFFD));
+inline LPSTR const LPSTR_TEXTCALLBACK = reinterpret_cast<LPSTR>(static_cast<intptr_t>(-1));
+constexpr UINT TVIF_TEXT = 0x0001;
+constexpr UINT TVIF_IMAGE = 0x0002;
+constexpr UINT TVIF_PARAM = 0x0004;
+constexpr UINT TVIF_STATE = 0x0008;
+constexpr UINT TVIF_HANDLE = 0x0010;
+constexpr UINT TVIF_SELECTEDIMAGE = 0x0020;
+constexpr UINT TVIF_CHILDREN = 0x0040;
+constexpr UINT TVE_COLLAPSE = 0x0001;
+constexpr UINT TVE_EXPAND = 0x0002;
+constexpr UINT TVE_TOGGLE = 0x0003;
+constexpr UINT TVE_COLLAPSERESET = 0x8000;
+struct TVITEM {
+  UINT mask;
+  HTREEITEM hItem;
+  UINT state;
+  UINT stateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  int iSelectedImage;
+  int cChildren;
+  LPARAM lParam;
+};
+
+// Text collation in the manner of the multibyte code page (case-sensitive): CSTR_LESS_THAN (1),
+// CSTR_EQUAL (2), CSTR_GREATER_THAN (3); 0 on bad arguments.
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
+constexpr DWORD LOCALE_USER_DEFAULT = 0x0400;
+int CompareString(DWORD locale, DWORD flags, LPCSTR a, int lengthA, LPCSTR b, int lengthB);
