@@ -202,6 +202,7 @@ struct ListState {
   HWND header = nullptr;
   bool making = false;  // the header is being made (its creation notifies this window)
   std::vector<std::vector<std::string>> rows;  // each row's texts by column
+  std::vector<LPARAM> params;                   // each row's application value
   HFONT font = nullptr;
 };
 
@@ -263,8 +264,9 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       if (!item || item->iItem < 0) return -1;
       size_t at = std::min(static_cast<size_t>(item->iItem), s->rows.size());
       std::vector<std::string> row(1);
-      if ((item->mask & LVIF_TEXT) && item->pszText) row[0] = item->pszText;
+      if ((item->mask & LVIF_TEXT) && item->pszText && item->pszText != reinterpret_cast<LPSTR>(-1)) row[0] = item->pszText;
       s->rows.insert(s->rows.begin() + static_cast<ptrdiff_t>(at), row);
+      s->params.insert(s->params.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_PARAM) ? item->lParam : 0);
       InvalidateRect(hwnd, nullptr, TRUE);
       return static_cast<LRESULT>(at);
     }
@@ -285,7 +287,29 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       CopyText(text, item->pszText, item->cchTextMax);
       return static_cast<LRESULT>(std::min(text.size(), static_cast<size_t>(std::max(item->cchTextMax - 1, 0))));
     }
+    case LVM_GETITEMA: {
+      auto* item = reinterpret_cast<LVITEM*>(lParam);
+      if (!item || item->iItem < 0 || static_cast<size_t>(item->iItem) >= s->rows.size()) return FALSE;
+      if (item->mask & LVIF_PARAM) item->lParam = s->params[static_cast<size_t>(item->iItem)];
+      return TRUE;
+    }
+    case LVM_FINDITEMA: {
+      auto* find = reinterpret_cast<const LVFINDINFO*>(lParam);
+      if (!find || !(find->flags & LVFI_PARAM)) return -1;
+      size_t start = static_cast<int>(wParam) < 0 ? 0 : static_cast<size_t>(wParam) + 1;
+      for (size_t i = start; i < s->params.size(); ++i) {
+        if (s->params[i] == find->lParam) return static_cast<LRESULT>(i);
+      }
+      return -1;
+    }
+    case LVM_DELETEITEM:
+      if (wParam >= s->rows.size()) return FALSE;
+      s->rows.erase(s->rows.begin() + static_cast<ptrdiff_t>(wParam));
+      s->params.erase(s->params.begin() + static_cast<ptrdiff_t>(wParam));
+      InvalidateRect(hwnd, nullptr, TRUE);
+      return TRUE;
     case LVM_DELETEALLITEMS:
+      s->params.clear();
       s->rows.clear();
       InvalidateRect(hwnd, nullptr, TRUE);
       return TRUE;

@@ -162,7 +162,19 @@ constexpr UINT LVM_INSERTITEMA = LVM_FIRST + 7;
 constexpr UINT LVM_INSERTCOLUMNA = LVM_FIRST + 27;
 constexpr UINT LVM_GETITEMTEXTA = LVM_FIRST + 45;
 constexpr UINT LVM_SETITEMTEXTA = LVM_FIRST + 46;
+constexpr UINT LVM_GETITEMA = LVM_FIRST + 5;
+constexpr UINT LVM_DELETEITEM = LVM_FIRST + 8;
+constexpr UINT LVM_FINDITEMA = LVM_FIRST + 13;
 constexpr UINT LVIF_TEXT = 0x0001;
+constexpr UINT LVIF_PARAM = 0x0004;
+constexpr UINT LVFI_PARAM = 0x0001;
+struct LVFINDINFO {
+  UINT flags;
+  LPCSTR psz;
+  LPARAM lParam;
+  POINT pt;
+  UINT vkDirection;
+};
 constexpr UINT LVCF_FMT = 0x0001;
 constexpr UINT LVCF_WIDTH = 0x0002;
 constexpr UINT LVCF_TEXT = 0x0004;
@@ -230,3 +242,17 @@ constexpr int CSTR_EQUAL = 2;
 constexpr int CSTR_GREATER_THAN = 3;
 constexpr DWORD LOCALE_USER_DEFAULT = 0x0400;
 int CompareString(DWORD locale, DWORD flags, LPCSTR a, int lengthA, LPCSTR b, int lengthB);
+
+constexpr UINT TVN_ITEMEXPANDING = static_cast<UINT>(-405);
+constexpr UINT TVN_ITEMEXPANDED = static_cast<UINT>(-406);
+constexpr UINT TVN_DELETEITEM = static_cast<UINT>(-409);
+constexpr DWORD TVS_HASBUTTONS = 0x0001;
+constexpr DWORD TVS_HASLINES = 0x0002;
+constexpr DWORD TVS_LINESATROOT = 0x0004;
+struct NMTREEVIEW {
+  NMHDR hdr;
+  UINT action;
+  TVITEM itemOld;
+  TVITEM itemNew;
+  POINT ptDrag;
+};

@@ -1,0 +1,77 @@
+// The multi-column tree list: a report list with one row per shown item, column 0 the tree and
+// columns 1 and up the items' cells. Handles are item addresses; only live items resolve.
+#pragma once
+#include <set>
+
+#include "controls/small_widgets.h"
+#include "controls/tree_header.h"
+#include "controls/tree_item.h"
+
+class COXTreeCtrl : public CListCtrl, public COXTreeRows {
+  DECLARE_DYNAMIC(COXTreeCtrl)
+
+ public:
+  COXTreeCtrl();
+  ~COXTreeCtrl() override;
+
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  virtual BOOL Init();
+
+  int InsertColumn(int col, LPCSTR heading, int format = 0, int width = -1);
+  HTREEITEM InsertItem(LPCSTR text, HTREEITEM parent = TVI_ROOT, HTREEITEM after = TVI_LAST);
+  BOOL DeleteItem(HTREEITEM item);
+  BOOL DeleteAllItems();
+  virtual BOOL Expand(HTREEITEM item, UINT code);
+  virtual BOOL SortChildren(HTREEITEM item, int col = 0, BOOL ascending = TRUE, PFNOXTVCOMPARE compare = nullptr,
+                            LPARAM sortParam = 0);
+  BOOL HideItem(HTREEITEM item, BOOL hide = TRUE);
+
+  CString GetItemText(HTREEITEM item, int col = 0) const;
+  BOOL SetItemText(HTREEITEM item, LPCSTR text, int col = 0);
+  BOOL SetSubItem(HTREEITEM item, int col, UINT mask, LPCSTR text, int image = -1, CFont* font = nullptr,
+                  COLORREF textColor = 0, COLORREF backColor = 0);
+  BOOL SetItemColor(HTREEITEM item, COLORREF color, int col = 0);
+  LPARAM GetItemData(HTREEITEM item) const;
+  BOOL SetItemData(HTREEITEM item, LPARAM data);
+
+  HTREEITEM GetRootItem() const { return m_root.Handle(); }
+  HTREEITEM GetChildItem(HTREEITEM item) const;
+  HTREEITEM GetNextSiblingItem(HTREEITEM item) const;
+  HTREEITEM GetPrevSiblingItem(HTREEITEM item) const;
+  HTREEITEM GetParentItem(HTREEITEM item) const;
+  UINT GetCount() const { return m_nItemCount; }
+  int GetRowCount() const { return CListCtrl::GetItemCount(); }
+  HTREEITEM GetItemAtRow(int row) const;
+  int GetIndent() const { return m_nIndent; }
+  void SetIndent(int indent) { m_nIndent = indent < 15 ? 15 : indent; }
+  BOOL IsInitialized() const { return m_bInit; }
+
+  // Rows of the list.
+  int RowOf(const COXTreeItem* item) const override;
+  void InsertRowAt(COXTreeItem* item, int index) override;
+  void DeleteRow(COXTreeItem* item) override;
+
+  // The item behind a handle: the root for TVI_ROOT, a live item, or null.
+  COXTreeItem* Resolve(HTREEITEM item) const;
+
+ protected:
+  void PreSubclassWindow() override;
+  void OnDestroy() override;
+
+ private:
+  void Track(COXTreeItem* item);
+  void Forget(COXTreeItem* item);
+  void ShowNewItem(COXTreeItem* item);
+  LRESULT Notify(UINT code, UINT action, COXTreeItem* item, bool old);
+
+  COXTreeItem m_root;
+  DWORD m_dwStyle = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT;
+  DWORD m_dwExStyle = 0;
+  int m_nIndent = 15;
+  BOOL m_bInit = FALSE;
+  CPen m_linesPen;
+  CColorHeaderCtrl m_colorHeader;
+  COXTreeHeader m_header;
+  UINT m_nItemCount = 0;
+  std::set<const COXTreeItem*> m_live;
+};
