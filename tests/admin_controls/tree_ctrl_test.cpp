@@ -128,3 +128,66 @@ TEST(TreeCtrl, AControlMadeAgainKeepsOnePen) {
 }
 
 }  // namespace
+
+#include "test_util.h"
+
+namespace {
+
+using controls_test::SurfaceDc;
+
+TEST(TreeCtrlDrawing, LinesButtonsAndGridAtTheirPixels) {
+  Fixture f;
+  f.tree.InsertItem("a");
+  HTREEITEM b = f.tree.InsertItem("b");
+  f.tree.InsertItem("b1", b);
+  HTREEITEM c = f.tree.InsertItem("c");
+  f.tree.InsertItem("d");
+  f.tree.SetExStyle(0x00400000);
+  f.tree.SetHorizontalGridColor(RGB(255, 0, 0));
+  const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), text = GetSysColor(COLOR_WINDOWTEXT),
+                 window = GetSysColor(COLOR_WINDOW);
+  // Row of c: a line through the cell and one to the right (shape 3), no button.
+  SurfaceDc line(400, 16), button(400, 16), open(400, 16);
+  DRAWITEMSTRUCT dis{ODT_LISTVIEW, 7, 2, ODA_DRAWENTIRE, 0, f.tree.m_hWnd, line.hdc, {0, 0, 400, 16},
+                     reinterpret_cast<ULONG_PTR>(c)};
+  const size_t before = tavrin::gdi::LiveObjectCount();
+  f.tree.DrawItem(&dis);
+  int onVertical = 0, onHorizontal = 0;
+  for (int y = 0; y < 15; ++y) onVertical += line.At(7, y) == shadow;
+  for (int x = 8; x < 15; ++x) onHorizontal += line.At(x, 8) == shadow;
+  EXPECT_GE(onVertical, 7) << "a dotted line down the whole cell";
+  EXPECT_GE(onHorizontal, 3) << "and one to the right";
+  EXPECT_EQ(line.At(3, 3), window);
+  EXPECT_EQ(line.At(200, 15), RGB(255, 0, 0)) << "grid line at the row's bottom - 1";
+  EXPECT_EQ(line.At(200, 14), window);
+  EXPECT_EQ(line.At(5, 15), window) << "the grid starts after the tree part";
+  // Row of b: the collapsed button with both bars.
+  dis.hDC = button.hdc;
+  dis.itemData = reinterpret_cast<ULONG_PTR>(b);
+  f.tree.DrawItem(&dis);
+  EXPECT_EQ(button.At(3, 4), shadow) << "the button's frame";
+  EXPECT_EQ(button.At(4, 5), window);
+  EXPECT_EQ(button.At(5, 8), text) << "minus bar";
+  EXPECT_EQ(button.At(7, 6), text) << "plus bar";
+  f.tree.Expand(b, TVE_EXPAND);
+  dis.hDC = open.hdc;
+  f.tree.DrawItem(&dis);
+  EXPECT_EQ(open.At(5, 8), text);
+  EXPECT_EQ(open.At(7, 6), window) << "no plus bar when expanded";
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before);
+  for (int i = 0; i < 100; ++i) {
+    f.tree.Invalidate();
+    f.tree.UpdateWindow();
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before);
+}
+
+TEST(TreeCtrlDrawing, EditLabelRefusesColumnsOutsideTheList) {
+  Fixture f;
+  HTREEITEM a = f.tree.InsertItem("a");
+  EXPECT_EQ(f.tree.EditLabel(a, -1), nullptr);
+  EXPECT_EQ(f.tree.EditLabel(a, 5), nullptr);
+  EXPECT_EQ(f.tree.GetItemIndent(f.tree.Resolve(a)), 15);
+}
+
+}  // namespace

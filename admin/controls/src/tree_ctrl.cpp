@@ -1,5 +1,6 @@
 #include "controls/tree_ctrl.h"
 
+#include <algorithm>
 #include <functional>
 
 IMPLEMENT_DYNAMIC(COXTreeCtrl, CListCtrl)
@@ -13,7 +14,7 @@ COXTreeCtrl::~COXTreeCtrl() {
 }
 
 BOOL COXTreeCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  if (!CListCtrl::Create(style, rect, parent, id)) return FALSE;
+  if (!CListCtrl::Create(style | LVS_OWNERDRAWFIXED, rect, parent, id)) return FALSE;
   m_dwStyle = (m_dwStyle & 0xFFFF) | (style & 0xFFFF0000);
   return Init();
 }
@@ -280,4 +281,175 @@ HTREEITEM COXTreeCtrl::GetPrevSiblingItem(HTREEITEM handle) const {
 HTREEITEM COXTreeCtrl::GetParentItem(HTREEITEM handle) const {
   const COXTreeItem* item = Resolve(handle);
   return item && item->GetParent() ? item->GetParent()->Handle() : nullptr;
+}
+
+// ---- Drawing ----
+
+int COXTreeCtrl::GetItemIndent(const COXTreeItem* item) const {
+  if (!item) return 0;
+  const int level = item->GetLevel();
+  const bool marks = (m_dwStyle & (TVS_HASLINES | TVS_HASBUTTONS)) != 0;
+  return marks && (m_dwStyle & TVS_LINESATROOT) ? m_nIndent * level : m_nIndent * (level - 1);
+}
+
+CRect COXTreeCtrl::GetButtonRect(const CRect& cell) {
+  int side = std::max(cell.Height() * 5 / 10, 9);
+  int left = cell.left + (cell.Width() - side + 1) / 2;
+  int top = cell.top + (cell.Height() - side + 1) / 2;
+  return CRect(left, top, left + side, top + side);
+}
+
+void COXTreeCtrl::DrawLines(HDC hdc, const CRect& c, int shape) {
+  HGDIOBJ old = m_linesPen.GetSafeHandle() ? ::SelectObject(hdc, m_linesPen.GetSafeHandle()) : nullptr;
+  const int cx = c.left + c.Width() / 2, cy = c.top + c.Height() / 2;
+  switch (shape) {
+    case 0:
+      ::MoveToEx(hdc, c.left + c.Width() / 2 - 1, cy, nullptr);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    case 1:
+      ::MoveToEx(hdc, cx, c.top - 1, nullptr);
+      ::LineTo(hdc, cx, c.bottom);
+      break;
+    case 2:
+      ::MoveToEx(hdc, cx, c.top - 1, nullptr);
+      ::LineTo(hdc, cx, cy);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    case 3:
+      ::MoveToEx(hdc, cx, c.top - 1, nullptr);
+      ::LineTo(hdc, cx, c.bottom);
+      ::MoveToEx(hdc, cx, cy, nullptr);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    case 4:
+      ::MoveToEx(hdc, cx, c.bottom + 1, nullptr);
+      ::LineTo(hdc, cx, cy);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    default:
+      break;
+  }
+  if (old) ::SelectObject(hdc, old);
+}
+
+void COXTreeCtrl::DrawExpandButton(CDC* dc, const CRect& r, BOOL expanded) {
+  HDC hdc = dc->GetSafeHdc();
+  ::Rectangle(hdc, r.left, r.top, r.right, r.bottom);
+  CRect inner(r);
+  inner.DeflateRect(1, 1);
+  HBRUSH back = ::CreateSolidBrush(IsWindowEnabled() ? ::GetSysColor(COLOR_WINDOW) : ::GetSysColor(COLOR_BTNFACE));
+  ::FillRect(hdc, &inner, back);
+  ::DeleteObject(back);
+  HPEN pen = ::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT));
+  HGDIOBJ old = ::SelectObject(hdc, pen);
+  ::MoveToEx(hdc, r.left + 2, r.top + r.Height() / 2, nullptr);
+  ::LineTo(hdc, r.right - 2, r.top + r.Height() / 2);
+  if (!expanded) {
+    ::MoveToEx(hdc, r.left + r.Width() / 2, r.top + 2, nullptr);
+    ::LineTo(hdc, r.left + r.Width() / 2, r.bottom - 2);
+  }
+  ::SelectObject(hdc, old);
+  ::DeleteObject(pen);
+}
+
+void COXTreeCtrl::DrawTreePart(HDC hdc, const CRect& part, COXTreeItem* item) {
+  COLORREF fill = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : ::GetSysColor(COLOR_WINDOW);
+  if (!IsWindowEnabled()) fill = ::GetSysColor(COLOR_BTNFACE);
+  HBRUSH brush = ::CreateSolidBrush(fill);
+  ::FillRect(hdc, &part, brush);
+  ::DeleteObject(brush);
+  if (part.Width() < m_nIndent) return;
+  CRect cell(part.right - m_nIndent, part.top, part.right, part.bottom);
+  if (m_dwStyle & TVS_HASLINES) {
+    const bool first = RowOf(item) == 0;
+    const bool next = item->HasVisibleNextSibling();
+    DrawLines(hdc, cell, first ? (next ? 4 : 0) : (next ? 3 : 2));
+  }
+  if ((m_dwStyle & TVS_HASBUTTONS) && item->HasChildren()) {
+    HPEN pen = ::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW));
+    HGDIOBJ old = ::SelectObject(hdc, pen);
+    DrawExpandButton(CDC::FromHandle(hdc), GetButtonRect(cell), item->IsExpanded());
+    ::SelectObject(hdc, old);
+    ::DeleteObject(pen);
+  }
+  if (m_dwStyle & TVS_HASLINES) {
+    for (const COXTreeItem* a = item->GetParent(); a && a != &m_root && cell.left - m_nIndent >= part.left;
+         a = a->GetParent()) {
+      cell.OffsetRect(-m_nIndent, 0);
+      if (a->HasVisibleNextSibling()) DrawLines(hdc, cell, 1);
+    }
+  }
+}
+
+void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
+  if (!dis || dis->itemID == 0xFFFFFFFE || dis->itemID == 0xFFFFFFFF) return;
+  if (!(dis->itemAction & (ODA_DRAWENTIRE | ODA_SELECT))) return;
+  COXTreeItem* item = Resolve(reinterpret_cast<HTREEITEM>(dis->itemData));
+  if (!item || item == &m_root) return;
+  HDC hdc = dis->hDC;
+  const int saved = ::SaveDC(hdc);
+  CRect row(dis->rcItem);
+  const int indent = GetItemIndent(item);
+  DrawTreePart(hdc, CRect(row.left, row.top, row.left + indent, row.bottom), item);
+  CHeaderCtrl* header = GetHeaderCtrl();
+  const int columns = header ? header->GetItemCount() : 1;
+  int x = row.left;
+  for (int col = 0; col < columns; ++col) {
+    CRect colRect;
+    header->GetItemRect(col, &colRect);
+    CRect cellRect(x, row.top, x + colRect.Width(), row.bottom);
+    x = cellRect.right;
+    CRect text(cellRect);
+    if (col == 0) text.left += indent;
+    if (text.Width() <= 0) continue;
+    COLORREF color = (col == 0 ? (item->GetFlags() & COXTreeItem::kOwnTextColor) : item->GetTextColor(col) != 0)
+                         ? item->GetTextColor(col)
+                         : ::GetSysColor(COLOR_WINDOWTEXT);
+    if (item->GetFlags() & COXTreeItem::kDisabled) color = ::GetSysColor(COLOR_BTNSHADOW);
+    COLORREF back = col == 0 ? ((item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : ::GetSysColor(COLOR_WINDOW))
+                             : (item->GetBackColor(col) ? item->GetBackColor(col) : ::GetSysColor(COLOR_WINDOW));
+    if (!IsWindowEnabled()) back = ::GetSysColor(COLOR_BTNFACE);
+    HBRUSH brush = ::CreateSolidBrush(back);
+    ::FillRect(hdc, &text, brush);
+    ::DeleteObject(brush);
+    if (col > 0) text.left += 1;
+    CFont* font = item->GetFont(col);
+    HGDIOBJ oldFont = font ? ::SelectObject(hdc, font->GetSafeHandle()) : nullptr;
+    ::SetBkMode(hdc, TRANSPARENT);
+    ::SetTextColor(hdc, color);
+    CRect label(text);
+    label.left += 2;
+    ::DrawText(hdc, item->GetText(col), -1, &label, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | item->GetTextFormat(col));
+    if (oldFont) ::SelectObject(hdc, oldFont);
+    if (m_dwExStyle & 0x00800000) {
+      HPEN pen = ::CreatePen(PS_SOLID, 1, m_clrVGrid);
+      HGDIOBJ old = ::SelectObject(hdc, pen);
+      ::MoveToEx(hdc, cellRect.right - 1, row.top, nullptr);
+      ::LineTo(hdc, cellRect.right - 1, row.bottom);
+      ::SelectObject(hdc, old);
+      ::DeleteObject(pen);
+    }
+  }
+  if (m_dwExStyle & 0x00400000) {
+    CRect client;
+    GetClientRect(&client);
+    HPEN pen = ::CreatePen(PS_SOLID, 1, m_clrHGrid);
+    HGDIOBJ old = ::SelectObject(hdc, pen);
+    const bool across = (m_dwExStyle & 0x01000000) != 0;
+    ::MoveToEx(hdc, across ? client.left : row.left + indent, row.bottom - 1, nullptr);
+    ::LineTo(hdc, across ? client.right : row.right, row.bottom - 1);
+    ::SelectObject(hdc, old);
+    ::DeleteObject(pen);
+  }
+  ::RestoreDC(hdc, saved);
+}
+
+CWnd* COXTreeCtrl::EditLabel(HTREEITEM handle, int col) {
+  COXTreeItem* item = Resolve(handle);
+  CHeaderCtrl* header = GetHeaderCtrl();
+  // A column outside the list would index past the columns.
+  if (!item || item == &m_root || col < 0 || !header || col >= header->GetItemCount()) return nullptr;
+  if (item->GetEditMode(col) == 3) return nullptr;
+  return nullptr;  // no cell editor in this control
 }

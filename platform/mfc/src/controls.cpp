@@ -231,3 +231,13 @@ CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
   auto header = reinterpret_cast<HWND>(::SendMessage(m_hWnd, LVM_GETHEADER, 0, 0));
   return header ? static_cast<CHeaderCtrl*>(CWnd::FromHandle(header)) : nullptr;
 }
+
+void CListCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
+BOOL CListCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}

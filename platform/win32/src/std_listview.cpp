@@ -14,7 +14,7 @@ namespace {
 constexpr char kHeaderProp[] = "TavrinHeaderState";
 constexpr char kListProp[] = "TavrinListState";
 constexpr int kDivider = 4;  // half-width of the zone around a divider that counts as on it
-constexpr int kRowHeight = 16;
+constexpr int kRowHeight = kListRowHeight;
 
 struct Column {
   std::string text;
@@ -216,8 +216,22 @@ void PaintList(HWND hwnd, ListState& s) {
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
   int columns = static_cast<int>(SendMessage(s.header, HDM_GETITEMCOUNT, 0, 0));
+  const bool owner = (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_OWNERDRAWFIXED) != 0;
   for (size_t r = 0; r < s.rows.size(); ++r) {
     int y = kHeaderHeight + static_cast<int>(r) * kRowHeight;
+    if (owner) {
+      DRAWITEMSTRUCT item{};
+      item.CtlType = ODT_LISTVIEW;
+      item.CtlID = static_cast<UINT>(GetDlgCtrlID(hwnd));
+      item.itemID = static_cast<UINT>(r);
+      item.itemAction = ODA_DRAWENTIRE;
+      item.hwndItem = hwnd;
+      item.hDC = hdc;
+      item.rcItem = RECT{0, y, client.right, y + kRowHeight};
+      item.itemData = static_cast<ULONG_PTR>(s.params[r]);
+      if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+      continue;
+    }
     for (int c = 0; c < columns && c < static_cast<int>(s.rows[r].size()); ++c) {
       RECT cell;
       SendMessage(s.header, HDM_GETITEMRECT, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&cell));

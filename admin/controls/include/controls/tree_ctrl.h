@@ -45,6 +45,18 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   int GetIndent() const { return m_nIndent; }
   void SetIndent(int indent) { m_nIndent = indent < 15 ? 15 : indent; }
   BOOL IsInitialized() const { return m_bInit; }
+  DWORD GetExStyle() const { return m_dwExStyle; }
+  void SetExStyle(DWORD exStyle) { m_dwExStyle = exStyle; }
+  void SetHorizontalGridColor(COLORREF color) { m_clrHGrid = color; }
+  void SetVerticalGridColor(COLORREF color) { m_clrVGrid = color; }
+
+  // Drawing.
+  void DrawItem(LPDRAWITEMSTRUCT drawItem) override;
+  virtual void DrawExpandButton(CDC* dc, const CRect& button, BOOL expanded);
+  int GetItemIndent(const COXTreeItem* item) const;
+  static CRect GetButtonRect(const CRect& cell);
+  // The cell editor of (item, col); none here, and refused for a column outside the list.
+  CWnd* EditLabel(HTREEITEM item, int col);
 
   // Rows of the list.
   int RowOf(const COXTreeItem* item) const override;
@@ -73,5 +85,9 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   CColorHeaderCtrl m_colorHeader;
   COXTreeHeader m_header;
   UINT m_nItemCount = 0;
+  COLORREF m_clrHGrid = 0;
+  COLORREF m_clrVGrid = 0;
+  void DrawLines(HDC hdc, const CRect& cell, int shape);
+  void DrawTreePart(HDC hdc, const CRect& part, COXTreeItem* item);
   std::set<const COXTreeItem*> m_live;
 };

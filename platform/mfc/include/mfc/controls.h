@@ -153,4 +153,9 @@ class CListCtrl : public CWnd {
   int GetItemCount() const;
   BOOL DeleteAllItems();
   CHeaderCtrl* GetHeaderCtrl() const;
+  // Called for each row of an owner-drawn list (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 };
