@@ -322,7 +322,7 @@ BOOL DestroyAcceleratorTable(HACCEL handle) {
 
 // A version block as handed out: the resource's bytes, then as much room again, where VerQueryValue
 // leaves the 8-bit copies of the texts (each at half its UTF-16 offset, so they never overlap).
-DWORD GetFileVersionInfoSize(LPCSTR file, LPDWORD handle) {
+DWORD tavrin::res::OwnVersionInfoSize(LPCSTR file, LPDWORD handle) {
   if (handle) *handle = 0;
   const Entry* entry = tavrin::res::VersionOf(file);
   if (!entry) {
@@ -332,7 +332,7 @@ DWORD GetFileVersionInfoSize(LPCSTR file, LPDWORD handle) {
   return static_cast<DWORD>(entry->size * 2);
 }
 
-BOOL GetFileVersionInfo(LPCSTR file, DWORD, DWORD size, LPVOID data) {
+BOOL tavrin::res::OwnVersionInfo(LPCSTR file, DWORD, DWORD size, LPVOID data) {
   const Entry* entry = tavrin::res::VersionOf(file);
   if (!entry || !data) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -399,7 +399,7 @@ bool SameKey(const std::u16string& key, const std::string& part) {
 
 }  // namespace
 
-BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
+BOOL tavrin::res::QueryOwnVersionValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
   if (!block || !subBlock || !buffer || !length) return FALSE;
   auto* bytes = static_cast<const uint8_t*>(block);
   WORD rootLength;

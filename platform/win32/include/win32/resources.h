@@ -9,6 +9,7 @@
 
 #include "win32/gdi.h"
 #include "win32/user.h"
+#include "win32/version.h"
 
 struct HRSRC__;
 using HRSRC = HRSRC__*;
@@ -34,8 +35,6 @@ inline const LPCSTR RT_GROUP_ICON = MAKEINTRESOURCE(kRtGroupIcon);
 inline const LPCSTR RT_VERSION = MAKEINTRESOURCE(kRtVersion);
 inline const LPCSTR RT_TOOLBAR = MAKEINTRESOURCE(kRtToolbar);
 
-constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
-constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 // Names are numbers (MAKEINTRESOURCE), "#123", or text (case ignored). The module is ignored: a program
@@ -81,26 +80,13 @@ BOOL DestroyAcceleratorTable(HACCEL table);
 
 // The version block (VS_VERSIONINFO) of a program file: the registered RT_VERSION resource 1 answers
 // for the running program's own file (its name, with or without folder and case).
-struct VS_FIXEDFILEINFO {
-  DWORD dwSignature;  // 0xFEEF04BD
-  DWORD dwStrucVersion;
-  DWORD dwFileVersionMS;
-  DWORD dwFileVersionLS;
-  DWORD dwProductVersionMS;
-  DWORD dwProductVersionLS;
-  DWORD dwFileFlagsMask;
-  DWORD dwFileFlags;
-  DWORD dwFileOS;
-  DWORD dwFileType;
-  DWORD dwFileSubtype;
-  DWORD dwFileDateMS;
-  DWORD dwFileDateLS;
-};
-static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
-DWORD GetFileVersionInfoSize(LPCSTR file, LPDWORD handle);
-BOOL GetFileVersionInfo(LPCSTR file, DWORD handle, DWORD size, LPVOID data);
-// "\\" gives the VS_FIXEDFILEINFO; "\\StringFileInfo\\<lang><codepage>\\<name>" a NUL-ended text.
-BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length);
+// GetFileVersionInfo and VerQueryValue (win32/version.h) answer from this block first; the same in the
+// block's own layout (VS_VERSIONINFO nodes) for those calls.
+namespace tavrin::res {
+DWORD OwnVersionInfoSize(LPCSTR file, LPDWORD handle);
+BOOL OwnVersionInfo(LPCSTR file, DWORD handle, DWORD size, LPVOID data);
+BOOL QueryOwnVersionValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length);
+}  // namespace tavrin::res
 
 namespace tavrin::res {
 
