@@ -191,3 +191,31 @@ TEST(TreeCtrlDrawing, EditLabelRefusesColumnsOutsideTheList) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TreeCtrl, CopyAndMoveCountWholeSubtreesAcrossControls) {
+  Fixture f, g;
+  HTREEITEM a = f.tree.InsertItem("a");
+  HTREEITEM a1 = f.tree.InsertItem("a1", a);
+  f.tree.InsertItem("a11", a1);
+  HTREEITEM b = f.tree.InsertItem("b");
+  ASSERT_EQ(f.tree.GetCount(), 4u);
+  EXPECT_FALSE(f.tree.CopyItem(a, a1, TVI_LAST, TRUE)) << "into its own subtree";
+  HTREEITEM copy = nullptr;
+  ASSERT_TRUE(f.tree.CopyItem(a, b, TVI_LAST, TRUE, &copy));
+  EXPECT_EQ(f.tree.GetCount(), 7u);
+  EXPECT_EQ(f.tree.GetItemText(copy), CString("a"));
+  EXPECT_FALSE(f.tree.MoveItem(a, a1));
+  ASSERT_TRUE(f.tree.MoveItem(a, TVI_ROOT, TVI_LAST, &g.tree));
+  EXPECT_EQ(f.tree.GetCount(), 4u);
+  EXPECT_EQ(g.tree.GetCount(), 3u);
+  EXPECT_EQ(f.tree.GetItemText(a), CString("")) << "no longer this control's item";
+  EXPECT_EQ(g.tree.GetItemText(a), CString("a"));
+  EXPECT_EQ(g.Rows(), "a ");
+  EXPECT_EQ(f.Rows(), "b ");
+  EXPECT_TRUE(g.tree.DeleteItem(a));
+  EXPECT_EQ(g.tree.GetCount(), 0u);
+}
+
+}  // namespace

@@ -453,3 +453,61 @@ CWnd* COXTreeCtrl::EditLabel(HTREEITEM handle, int col) {
   if (item->GetEditMode(col) == 3) return nullptr;
   return nullptr;  // no cell editor in this control
 }
+
+// ---- Copy and move ----
+
+namespace {
+bool InSubtree(const COXTreeItem* root, const COXTreeItem* item) {
+  for (const COXTreeItem* p = item; p; p = p->GetParent()) {
+    if (p == root) return true;
+  }
+  return false;
+}
+}  // namespace
+
+void COXTreeCtrl::ShowWithSubtree(COXTreeItem* item) {
+  ShowNewItem(item);
+  int row = RowOf(item);
+  if (row >= 0) item->AddChildrenToCtrl(*this, row + 1);
+}
+
+BOOL COXTreeCtrl::CopyItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITEM after, BOOL withSubtree,
+                           HTREEITEM* newItem) {
+  COXTreeItem* item = Resolve(handle);
+  COXTreeItem* newParent = Resolve(newParentHandle ? newParentHandle : TVI_ROOT);
+  if (!item || item == &m_root || !newParent) return FALSE;
+  if (withSubtree && InSubtree(item, newParent)) return FALSE;
+  COXTreeItem* copy = COXTreeItem::CloneTree(newParent, item, after ? after : TVI_LAST, withSubtree);
+  if (!copy) return FALSE;
+  if (newParent->m_tvi.cChildren == 0) newParent->m_tvi.cChildren = 1;
+  Track(copy);
+  // The count grows by every item copied, not by one.
+  m_nItemCount += static_cast<UINT>(copy->CountSubtree());
+  if (copy->IsVisible()) ShowWithSubtree(copy);
+  if (newItem) *newItem = copy->Handle();
+  return TRUE;
+}
+
+BOOL COXTreeCtrl::MoveItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITEM after, COXTreeCtrl* otherControl) {
+  COXTreeCtrl* target = otherControl ? otherControl : this;
+  COXTreeItem* item = Resolve(handle);
+  COXTreeItem* newParent = target->Resolve(newParentHandle ? newParentHandle : TVI_ROOT);
+  if (!item || item == &m_root || !newParent || InSubtree(item, newParent)) return FALSE;
+  const bool wasHidden = item->IsHidden();
+  if (!wasHidden) HideItem(handle, TRUE);
+  const UINT moved = static_cast<UINT>(item->CountSubtree());
+  Forget(item);
+  m_nItemCount -= moved;
+  COXTreeItem* oldParent = item->GetParent();
+  item->Unlink();
+  if (oldParent && oldParent != &m_root && !oldParent->GetFirstChild()) oldParent->Expand(TVE_COLLAPSERESET, *this);
+  if (newParent->m_tvi.cChildren == 0) newParent->m_tvi.cChildren = 1;
+  newParent->AddChild(item, after ? after : TVI_LAST);
+  target->Track(item);
+  target->m_nItemCount += moved;
+  if (!wasHidden) {
+    item->SetHidden(FALSE);
+    if (item->IsVisible()) target->ShowWithSubtree(item);
+  }
+  return TRUE;
+}

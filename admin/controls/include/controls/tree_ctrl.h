@@ -25,6 +25,10 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   virtual BOOL SortChildren(HTREEITEM item, int col = 0, BOOL ascending = TRUE, PFNOXTVCOMPARE compare = nullptr,
                             LPARAM sortParam = 0);
   BOOL HideItem(HTREEITEM item, BOOL hide = TRUE);
+  // Copies item (with its subtree) under newParent; refused into its own subtree.
+  BOOL CopyItem(HTREEITEM item, HTREEITEM newParent, HTREEITEM after, BOOL withSubtree, HTREEITEM* newItem = nullptr);
+  // Moves item and its subtree under newParent, of otherControl when given.
+  BOOL MoveItem(HTREEITEM item, HTREEITEM newParent, HTREEITEM after = TVI_LAST, COXTreeCtrl* otherControl = nullptr);
 
   CString GetItemText(HTREEITEM item, int col = 0) const;
   BOOL SetItemText(HTREEITEM item, LPCSTR text, int col = 0);
@@ -74,6 +78,7 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   void Track(COXTreeItem* item);
   void Forget(COXTreeItem* item);
   void ShowNewItem(COXTreeItem* item);
+  void ShowWithSubtree(COXTreeItem* item);
   LRESULT Notify(UINT code, UINT action, COXTreeItem* item, bool old);
 
   COXTreeItem m_root;
