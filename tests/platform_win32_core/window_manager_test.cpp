@@ -493,6 +493,26 @@ TEST_F(WindowManagerTest, WindowPosChangingCanKeepAWindowHidden) {
   EXPECT_EQ(recorder.Messages(hwnd, {WM_SHOWWINDOW}).size(), 2u) << "told each time, shown once";
 }
 
+TEST_F(WindowManagerTest, RedrawOffStopsPaintingUntilItIsOnAgain) {
+  HWND parent = Make("parent", WS_POPUP | WS_VISIBLE, {0, 0, 100, 100}, nullptr, 0, RGB(1, 1, 1));
+  HWND child = Make("child", WS_CHILD | WS_VISIBLE, {10, 10, 50, 50}, parent, 1, RGB(2, 2, 2));
+  tavrin::win::PaintPending();
+  SendMessage(child, WM_SETREDRAW, FALSE, 0);
+  EXPECT_FALSE(IsWindowVisible(child));
+  recorder.order.clear();
+  InvalidateRect(parent, nullptr, TRUE);  // the parent paints where the child was
+  InvalidateRect(child, nullptr, TRUE);
+  tavrin::win::PaintPending();
+  Surface image;
+  tavrin::win::CaptureWindow(parent, image);
+  EXPECT_EQ(Pixel(image, 20, 20), PixelOf(RGB(1, 1, 1)));
+  SendMessage(child, WM_SETREDRAW, TRUE, 0);
+  EXPECT_TRUE(IsWindowVisible(child));
+  RedrawWindow(child, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  tavrin::win::CaptureWindow(parent, image);
+  EXPECT_EQ(Pixel(image, 20, 20), PixelOf(RGB(2, 2, 2)));
+}
+
 TEST_F(WindowManagerTest, ParentsHearOfChildrenMadeAndGone) {
   HWND parent = Make("parent", WS_POPUP, {0, 0, 100, 100});
   HWND child = Make("child", WS_CHILD, {0, 0, 10, 10}, parent, 33);

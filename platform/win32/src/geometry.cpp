@@ -737,6 +737,21 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return GetWindowTextLength(hwnd);
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_SETREDRAW: {
+      // Redrawing off: the window counts as hidden (nothing paints it) until redrawing is back on; what
+      // was invalidated meanwhile stays for the next paint.
+      std::lock_guard guard(Table().lock);
+      auto window = Find(hwnd);
+      if (!window) return 0;
+      if (!wParam && window->Visible()) {
+        window->style &= ~WS_VISIBLE;
+        window->redrawOff = true;
+      } else if (wParam && window->redrawOff) {
+        window->style |= WS_VISIBLE;
+        window->redrawOff = false;
+      }
+      return 0;
+    }
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
