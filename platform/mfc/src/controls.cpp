@@ -227,9 +227,17 @@ CString CListCtrl::GetItemText(int item, int subItem) const {
 }
 int CListCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
 BOOL CListCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_DELETEALLITEMS, 0, 0)); }
+CListCtrl::~CListCtrl() {
+  if (defaultHeader_.GetSafeHwnd()) defaultHeader_.UnsubclassWindow();
+}
+
 CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
   auto header = reinterpret_cast<HWND>(::SendMessage(m_hWnd, LVM_GETHEADER, 0, 0));
-  return header ? static_cast<CHeaderCtrl*>(CWnd::FromHandle(header)) : nullptr;
+  if (!header) return nullptr;
+  CWnd* attached = CWnd::FromHandlePermanent(header);
+  if (auto* object = dynamic_cast<CHeaderCtrl*>(attached)) return object;
+  if (attached) return nullptr;  // taken by an object of another kind
+  return defaultHeader_.SubclassWindow(header) ? &defaultHeader_ : nullptr;
 }
 
 void CListCtrl::DrawItem(LPDRAWITEMSTRUCT) {}

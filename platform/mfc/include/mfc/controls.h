@@ -145,6 +145,7 @@ class CListCtrl : public CWnd {
   DECLARE_DYNAMIC(CListCtrl)
 
  public:
+  ~CListCtrl() override;
   BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
   int InsertColumn(int col, LPCSTR heading, int format = 0, int width = -1);
   int InsertItem(int item, LPCSTR text);
@@ -158,4 +159,8 @@ class CListCtrl : public CWnd {
 
  protected:
   BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ private:
+  // Wraps the header when no header object has taken it.
+  mutable CHeaderCtrl defaultHeader_;
 };
