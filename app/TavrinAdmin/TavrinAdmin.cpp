@@ -6,4 +6,9 @@
 // The one application object.
 CTavrinAdminApp theApp(GetAdminUiShell());
 
-int main(int argc, char** argv) { return AfxWinMain(argc, argv); }
+void RegisterTavrinAdminResources();  // TavrinAdminResources.cpp, made from TavrinAdmin.res
+
+int main(int argc, char** argv) {
+  RegisterTavrinAdminResources();
+  return AfxWinMain(argc, argv);
+}

@@ -1,5 +1,6 @@
 // Version blocks: the ".tavrin_version" section of an ELF file, read with bounds on every offset, turned
 // into a block of a fixed part followed by the "name=value" strings.
+#include "win32/resources.h"
 #include "win32/version.h"
 
 #include <fcntl.h>
@@ -153,12 +154,15 @@ bool ReadBlock(LPCSTR fileName, std::string& block) {
 
 DWORD GetFileVersionInfoSize(LPCSTR fileName, LPDWORD handle) {
   if (handle) *handle = 0;
+  // The running program's registered version block answers for its own file.
+  if (DWORD own = tavrin::res::OwnVersionInfoSize(fileName, handle)) return own;
   std::string block;
   if (!tavrin::procs::ReadBlock(fileName, block)) return 0;
   return static_cast<DWORD>(block.size());
 }
 
-BOOL GetFileVersionInfo(LPCSTR fileName, DWORD, DWORD length, LPVOID data) {
+BOOL GetFileVersionInfo(LPCSTR fileName, DWORD handle, DWORD length, LPVOID data) {
+  if (tavrin::res::OwnVersionInfoSize(fileName, nullptr)) return tavrin::res::OwnVersionInfo(fileName, handle, length, data);
   std::string block;
   if (!data) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -175,7 +179,8 @@ BOOL GetFileVersionInfo(LPCSTR fileName, DWORD, DWORD length, LPVOID data) {
 
 BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, UINT* length) {
   using namespace tavrin::procs;
-  if (!block || !subBlock || !buffer || !length || memcmp(block, kBlockMagic, 4) != 0) {
+  if (block && memcmp(block, kBlockMagic, 4) != 0) return tavrin::res::QueryOwnVersionValue(block, subBlock, buffer, length);
+  if (!block || !subBlock || !buffer || !length) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

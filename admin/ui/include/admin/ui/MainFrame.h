@@ -50,6 +50,8 @@ class CMainFrame : public CFrameWnd, public IDocPanes {
   BOOL OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context) override;
   void OnDestroy() override;
   void OnClose() override;
+  // The panes side by side (navigation, functional, details) over the log pane.
+  void RecalcLayout() override;
 
  private:
   LRESULT OnCloseProgram(WPARAM, LPARAM);

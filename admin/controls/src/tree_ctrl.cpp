@@ -1,0 +1,513 @@
+#include "controls/tree_ctrl.h"
+
+#include <algorithm>
+#include <functional>
+
+IMPLEMENT_DYNAMIC(COXTreeCtrl, CListCtrl)
+
+COXTreeCtrl::COXTreeCtrl() { m_root.MakeRoot(); }
+
+COXTreeCtrl::~COXTreeCtrl() {
+  m_root.DeleteChildren();
+  if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
+  if (m_colorHeader.GetSafeHwnd()) m_colorHeader.UnsubclassWindow();
+}
+
+BOOL COXTreeCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  if (!CListCtrl::Create(style | LVS_OWNERDRAWFIXED, rect, parent, id)) return FALSE;
+  m_dwStyle = (m_dwStyle & 0xFFFF) | (style & 0xFFFF0000);
+  return Init();
+}
+
+BOOL COXTreeCtrl::Init() {
+  if (m_bInit) return TRUE;
+  // A control made again gets a new pen; the one of its last window goes first.
+  m_linesPen.DeleteObject();
+  LOGBRUSH brush{BS_SOLID, ::GetSysColor(COLOR_BTNSHADOW), 0};
+  if (!m_linesPen.CreatePen(PS_COSMETIC | PS_ALTERNATE, 1, &brush) && !m_linesPen.CreatePen(PS_COSMETIC | PS_SOLID, 1, &brush)) {
+    return FALSE;
+  }
+  CRect client;
+  GetClientRect(&client);
+  if (CListCtrl::InsertColumn(0, "", 0, client.Width()) < 0) return FALSE;
+  HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
+  if (header && !m_header.GetSafeHwnd() && m_colorHeader.GetSafeHwnd() != header) m_header.SubclassWindow(header);
+  m_bInit = TRUE;
+  return TRUE;
+}
+
+void COXTreeCtrl::PreSubclassWindow() {
+  CListCtrl::PreSubclassWindow();
+  HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
+  if (header && !CWnd::FromHandlePermanent(header)) m_colorHeader.SubclassWindow(header);
+}
+
+void COXTreeCtrl::OnDestroy() {
+  CListCtrl::OnDestroy();
+  if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
+  if (m_colorHeader.GetSafeHwnd()) m_colorHeader.UnsubclassWindow();
+  m_bInit = FALSE;
+}
+
+int COXTreeCtrl::InsertColumn(int col, LPCSTR heading, int format, int width) {
+  return CListCtrl::InsertColumn(col, heading, format, width);
+}
+
+COXTreeItem* COXTreeCtrl::Resolve(HTREEITEM item) const {
+  if (item == TVI_ROOT) return const_cast<COXTreeItem*>(&m_root);
+  if (!item || item == TVI_FIRST || item == TVI_LAST || item == TVI_SORT) return nullptr;
+  // Only items of this tree that still exist: a freed or foreign handle resolves to none.
+  auto* candidate = reinterpret_cast<const COXTreeItem*>(item);
+  if (candidate == &m_root) return const_cast<COXTreeItem*>(&m_root);
+  return m_live.count(candidate) ? const_cast<COXTreeItem*>(candidate) : nullptr;
+}
+
+void COXTreeCtrl::Track(COXTreeItem* item) {
+  std::function<void(COXTreeItem*)> walk = [&](COXTreeItem* i) {
+    m_live.insert(i);
+    for (COXTreeItem* c = i->GetFirstChild(); c; c = c->GetNextSibling()) walk(c);
+  };
+  walk(item);
+}
+
+void COXTreeCtrl::Forget(COXTreeItem* item) {
+  std::function<void(COXTreeItem*)> walk = [&](COXTreeItem* i) {
+    m_live.erase(i);
+    for (COXTreeItem* c = i->GetFirstChild(); c; c = c->GetNextSibling()) walk(c);
+  };
+  walk(item);
+}
+
+int COXTreeCtrl::RowOf(const COXTreeItem* item) const {
+  if (!m_hWnd || !item || item == &m_root) return -1;
+  LVFINDINFO find{LVFI_PARAM, nullptr, reinterpret_cast<LPARAM>(item), {0, 0}, 0};
+  return static_cast<int>(::SendMessage(m_hWnd, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+}
+
+void COXTreeCtrl::InsertRowAt(COXTreeItem* item, int index) {
+  if (!m_hWnd || !item) return;
+  LVITEM lv{};
+  lv.mask = LVIF_TEXT | LVIF_PARAM;
+  lv.iItem = index;
+  lv.pszText = const_cast<LPSTR>(item->GetText());
+  lv.lParam = reinterpret_cast<LPARAM>(item);
+  ::SendMessage(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lv));
+}
+
+void COXTreeCtrl::DeleteRow(COXTreeItem* item) {
+  int row = RowOf(item);
+  if (row >= 0) ::SendMessage(m_hWnd, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+}
+
+HTREEITEM COXTreeCtrl::GetItemAtRow(int row) const {
+  LVITEM lv{};
+  lv.mask = LVIF_PARAM;
+  lv.iItem = row;
+  if (!::SendMessage(m_hWnd, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&lv))) return nullptr;
+  return reinterpret_cast<HTREEITEM>(lv.lParam);
+}
+
+void COXTreeCtrl::ShowNewItem(COXTreeItem* item) {
+  if (!item->IsVisible()) return;
+  COXTreeItem* prev = item->GetPrevInOrder();
+  while (prev && prev != &m_root && RowOf(prev) < 0) prev = prev->GetPrevInOrder();
+  InsertRowAt(item, !prev || prev == &m_root ? 0 : RowOf(prev) + 1);
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(LPCSTR text, HTREEITEM parent, HTREEITEM after) {
+  COXTreeItem* p = Resolve(parent ? parent : TVI_ROOT);
+  if (!p) return nullptr;
+  if (after == TVI_SORT) {
+    after = p->FindSortedPosition(text == LPSTR_TEXTCALLBACK ? "" : text, TRUE);
+  } else if (after && after != TVI_FIRST && after != TVI_LAST) {
+    COXTreeItem* sibling = Resolve(after);
+    if (!sibling || sibling->GetParent() != p) after = TVI_LAST;
+  }
+  auto* item = new COXTreeItem(text);
+  p->AddChild(item, after ? after : TVI_LAST);
+  if (p->m_tvi.cChildren == 0) p->m_tvi.cChildren = 1;
+  Track(item);
+  ShowNewItem(item);
+  ++m_nItemCount;
+  return item->Handle();
+}
+
+LRESULT COXTreeCtrl::Notify(UINT code, UINT action, COXTreeItem* item, bool old) {
+  CWnd* parent = GetParent();
+  if (!parent || !item) return 0;
+  NMTREEVIEW nm{};
+  nm.hdr = NMHDR{m_hWnd, static_cast<UINT_PTR>(GetDlgCtrlID()), code};
+  nm.action = action;
+  TVITEM tvi = item->m_tvi;
+  tvi.mask |= TVIF_HANDLE;
+  (old ? nm.itemOld : nm.itemNew) = tvi;
+  return parent->SendMessage(WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
+}
+
+BOOL COXTreeCtrl::DeleteItem(HTREEITEM handle) {
+  COXTreeItem* item = Resolve(handle);
+  if (!item) return FALSE;
+  if (item == &m_root) {
+    Notify(TVN_DELETEITEM, 0, &m_root, true);
+    for (COXTreeItem* c = m_root.GetFirstChild(); c; c = c->GetNextSibling()) Forget(c);
+    m_root.DeleteChildren();
+    m_nItemCount = 0;
+    if (m_hWnd) CListCtrl::DeleteAllItems();
+    return TRUE;
+  }
+  if (!HideItem(handle, TRUE) && !item->IsHidden()) return FALSE;
+  COXTreeItem* parent = item->GetParent();
+  const bool lastChild = parent && parent->CountChildren(TRUE) < 2 && parent->m_tvi.cChildren == 1;
+  if (lastChild) parent->m_tvi.cChildren = 0;
+  Notify(TVN_DELETEITEM, 0, item, true);
+  item->RemoveChildrenFromCtrl(*this);
+  // The count drops by the whole subtree, not by one.
+  const int gone = item->CountSubtree();
+  Forget(item);
+  delete item;
+  m_nItemCount -= static_cast<UINT>(gone);
+  if (lastChild && parent != &m_root) {
+    // No children left: the parent returns to never expanded (a reset with nothing left to destroy).
+    parent->Expand(TVE_COLLAPSERESET, *this);
+    if (RowOf(parent) >= 0) Invalidate();
+  }
+  return TRUE;
+}
+
+BOOL COXTreeCtrl::DeleteAllItems() { return DeleteItem(TVI_ROOT); }
+
+BOOL COXTreeCtrl::Expand(HTREEITEM handle, UINT code) {
+  COXTreeItem* item = Resolve(handle);
+  if (!item) return FALSE;
+  if (Notify(TVN_ITEMEXPANDING, code, item, false)) return FALSE;
+  if (code == TVE_COLLAPSERESET) {
+    const int before = item->CountSubtree();
+    for (COXTreeItem* c = item->GetFirstChild(); c; c = c->GetNextSibling()) Forget(c);
+    if (!item->Expand(code, *this)) return FALSE;
+    m_nItemCount -= static_cast<UINT>(before - 1);
+  } else if (!item->Expand(code, *this)) {
+    return FALSE;
+  }
+  if (m_hWnd) Invalidate(FALSE);
+  Notify(TVN_ITEMEXPANDED, code, item, false);
+  return TRUE;
+}
+
+BOOL COXTreeCtrl::HideItem(HTREEITEM handle, BOOL hide) {
+  COXTreeItem* item = Resolve(handle);
+  if (!item || item == &m_root) return FALSE;
+  if (!!item->IsHidden() == !!hide) return TRUE;
+  if (hide) {
+    item->RemoveChildrenFromCtrl(*this);
+    DeleteRow(item);
+    item->SetHidden(TRUE);
+  } else {
+    item->SetHidden(FALSE);
+    ShowNewItem(item);
+    if (RowOf(item) >= 0) item->AddChildrenToCtrl(*this, RowOf(item) + 1);
+  }
+  return TRUE;
+}
+
+BOOL COXTreeCtrl::SortChildren(HTREEITEM handle, int col, BOOL ascending, PFNOXTVCOMPARE compare, LPARAM sortParam) {
+  COXTreeItem* item = Resolve(handle ? handle : TVI_ROOT);
+  if (!item) return FALSE;
+  if (m_header.GetSafeHwnd()) m_header.SortColumn(col, ascending ? 1 : -1);
+  const bool wasExpanded = item->IsExpanded();
+  if (wasExpanded) item->RemoveChildrenFromCtrl(*this);
+  item->SortChildren(col, item != &m_root, ascending, compare, sortParam);
+  if (wasExpanded) {
+    int start = item == &m_root ? 0 : RowOf(item) + 1;
+    if (item == &m_root || RowOf(item) >= 0) item->AddChildrenToCtrl(*this, start);
+  }
+  return TRUE;
+}
+
+CString COXTreeCtrl::GetItemText(HTREEITEM handle, int col) const {
+  // No shared buffer: an unresolvable handle gives an empty text, never another call's text.
+  const COXTreeItem* item = Resolve(handle);
+  if (!item || item == &m_root || col < 0) return CString();
+  return CString(item->GetText(col));
+}
+
+BOOL COXTreeCtrl::SetItemText(HTREEITEM handle, LPCSTR text, int col) {
+  COXTreeItem* item = Resolve(handle);
+  if (!item || item == &m_root) return FALSE;
+  BOOL ok = item->SetText(text, col);
+  int row = RowOf(item);
+  if (ok && row >= 0) CListCtrl::SetItemText(row, col, item->GetText(col));
+  return ok;
+}
+
+BOOL COXTreeCtrl::SetSubItem(HTREEITEM handle, int col, UINT mask, LPCSTR text, int image, CFont* font,
+                             COLORREF textColor, COLORREF backColor) {
+  COXTreeItem* item = Resolve(handle);
+  if (!item || item == &m_root || col < 1) return FALSE;
+  BOOL ok = item->SetSubItem(col, mask, text, image, font, textColor, backColor);
+  int row = RowOf(item);
+  if (ok && row >= 0 && (mask & COXTreeCell::kText)) CListCtrl::SetItemText(row, col, item->GetText(col));
+  return ok;
+}
+
+BOOL COXTreeCtrl::SetItemColor(HTREEITEM handle, COLORREF color, int col) {
+  COXTreeItem* item = Resolve(handle);
+  return item && item != &m_root ? item->SetTextColor(color, col) : FALSE;
+}
+
+LPARAM COXTreeCtrl::GetItemData(HTREEITEM handle) const {
+  const COXTreeItem* item = Resolve(handle);
+  return item ? item->m_tvi.lParam : 0;
+}
+
+BOOL COXTreeCtrl::SetItemData(HTREEITEM handle, LPARAM data) {
+  COXTreeItem* item = Resolve(handle);
+  if (!item) return FALSE;
+  item->m_tvi.lParam = data;
+  return TRUE;
+}
+
+HTREEITEM COXTreeCtrl::GetChildItem(HTREEITEM handle) const {
+  const COXTreeItem* item = Resolve(handle);
+  return item && item->GetFirstChild() ? item->GetFirstChild()->Handle() : nullptr;
+}
+HTREEITEM COXTreeCtrl::GetNextSiblingItem(HTREEITEM handle) const {
+  const COXTreeItem* item = Resolve(handle);
+  return item && item->GetNextSibling() ? item->GetNextSibling()->Handle() : nullptr;
+}
+HTREEITEM COXTreeCtrl::GetPrevSiblingItem(HTREEITEM handle) const {
+  const COXTreeItem* item = Resolve(handle);
+  return item && item->GetPrevSibling() ? item->GetPrevSibling()->Handle() : nullptr;
+}
+HTREEITEM COXTreeCtrl::GetParentItem(HTREEITEM handle) const {
+  const COXTreeItem* item = Resolve(handle);
+  return item && item->GetParent() ? item->GetParent()->Handle() : nullptr;
+}
+
+// ---- Drawing ----
+
+int COXTreeCtrl::GetItemIndent(const COXTreeItem* item) const {
+  if (!item) return 0;
+  const int level = item->GetLevel();
+  const bool marks = (m_dwStyle & (TVS_HASLINES | TVS_HASBUTTONS)) != 0;
+  return marks && (m_dwStyle & TVS_LINESATROOT) ? m_nIndent * level : m_nIndent * (level - 1);
+}
+
+CRect COXTreeCtrl::GetButtonRect(const CRect& cell) {
+  int side = std::max(cell.Height() * 5 / 10, 9);
+  int left = cell.left + (cell.Width() - side + 1) / 2;
+  int top = cell.top + (cell.Height() - side + 1) / 2;
+  return CRect(left, top, left + side, top + side);
+}
+
+void COXTreeCtrl::DrawLines(HDC hdc, const CRect& c, int shape) {
+  HGDIOBJ old = m_linesPen.GetSafeHandle() ? ::SelectObject(hdc, m_linesPen.GetSafeHandle()) : nullptr;
+  const int cx = c.left + c.Width() / 2, cy = c.top + c.Height() / 2;
+  switch (shape) {
+    case 0:
+      ::MoveToEx(hdc, c.left + c.Width() / 2 - 1, cy, nullptr);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    case 1:
+      ::MoveToEx(hdc, cx, c.top - 1, nullptr);
+      ::LineTo(hdc, cx, c.bottom);
+      break;
+    case 2:
+      ::MoveToEx(hdc, cx, c.top - 1, nullptr);
+      ::LineTo(hdc, cx, cy);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    case 3:
+      ::MoveToEx(hdc, cx, c.top - 1, nullptr);
+      ::LineTo(hdc, cx, c.bottom);
+      ::MoveToEx(hdc, cx, cy, nullptr);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    case 4:
+      ::MoveToEx(hdc, cx, c.bottom + 1, nullptr);
+      ::LineTo(hdc, cx, cy);
+      ::LineTo(hdc, c.right, cy);
+      break;
+    default:
+      break;
+  }
+  if (old) ::SelectObject(hdc, old);
+}
+
+void COXTreeCtrl::DrawExpandButton(CDC* dc, const CRect& r, BOOL expanded) {
+  HDC hdc = dc->GetSafeHdc();
+  ::Rectangle(hdc, r.left, r.top, r.right, r.bottom);
+  CRect inner(r);
+  inner.DeflateRect(1, 1);
+  HBRUSH back = ::CreateSolidBrush(IsWindowEnabled() ? ::GetSysColor(COLOR_WINDOW) : ::GetSysColor(COLOR_BTNFACE));
+  ::FillRect(hdc, &inner, back);
+  ::DeleteObject(back);
+  HPEN pen = ::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT));
+  HGDIOBJ old = ::SelectObject(hdc, pen);
+  ::MoveToEx(hdc, r.left + 2, r.top + r.Height() / 2, nullptr);
+  ::LineTo(hdc, r.right - 2, r.top + r.Height() / 2);
+  if (!expanded) {
+    ::MoveToEx(hdc, r.left + r.Width() / 2, r.top + 2, nullptr);
+    ::LineTo(hdc, r.left + r.Width() / 2, r.bottom - 2);
+  }
+  ::SelectObject(hdc, old);
+  ::DeleteObject(pen);
+}
+
+void COXTreeCtrl::DrawTreePart(HDC hdc, const CRect& part, COXTreeItem* item) {
+  COLORREF fill = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : ::GetSysColor(COLOR_WINDOW);
+  if (!IsWindowEnabled()) fill = ::GetSysColor(COLOR_BTNFACE);
+  HBRUSH brush = ::CreateSolidBrush(fill);
+  ::FillRect(hdc, &part, brush);
+  ::DeleteObject(brush);
+  if (part.Width() < m_nIndent) return;
+  CRect cell(part.right - m_nIndent, part.top, part.right, part.bottom);
+  if (m_dwStyle & TVS_HASLINES) {
+    const bool first = RowOf(item) == 0;
+    const bool next = item->HasVisibleNextSibling();
+    DrawLines(hdc, cell, first ? (next ? 4 : 0) : (next ? 3 : 2));
+  }
+  if ((m_dwStyle & TVS_HASBUTTONS) && item->HasChildren()) {
+    HPEN pen = ::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW));
+    HGDIOBJ old = ::SelectObject(hdc, pen);
+    DrawExpandButton(CDC::FromHandle(hdc), GetButtonRect(cell), item->IsExpanded());
+    ::SelectObject(hdc, old);
+    ::DeleteObject(pen);
+  }
+  if (m_dwStyle & TVS_HASLINES) {
+    for (const COXTreeItem* a = item->GetParent(); a && a != &m_root && cell.left - m_nIndent >= part.left;
+         a = a->GetParent()) {
+      cell.OffsetRect(-m_nIndent, 0);
+      if (a->HasVisibleNextSibling()) DrawLines(hdc, cell, 1);
+    }
+  }
+}
+
+void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
+  if (!dis || dis->itemID == 0xFFFFFFFE || dis->itemID == 0xFFFFFFFF) return;
+  if (!(dis->itemAction & (ODA_DRAWENTIRE | ODA_SELECT))) return;
+  COXTreeItem* item = Resolve(reinterpret_cast<HTREEITEM>(dis->itemData));
+  if (!item || item == &m_root) return;
+  HDC hdc = dis->hDC;
+  const int saved = ::SaveDC(hdc);
+  CRect row(dis->rcItem);
+  const int indent = GetItemIndent(item);
+  DrawTreePart(hdc, CRect(row.left, row.top, row.left + indent, row.bottom), item);
+  CHeaderCtrl* header = GetHeaderCtrl();
+  const int columns = header ? header->GetItemCount() : 1;
+  int x = row.left;
+  for (int col = 0; col < columns; ++col) {
+    CRect colRect;
+    header->GetItemRect(col, &colRect);
+    CRect cellRect(x, row.top, x + colRect.Width(), row.bottom);
+    x = cellRect.right;
+    CRect text(cellRect);
+    if (col == 0) text.left += indent;
+    if (text.Width() <= 0) continue;
+    COLORREF color = (col == 0 ? (item->GetFlags() & COXTreeItem::kOwnTextColor) : item->GetTextColor(col) != 0)
+                         ? item->GetTextColor(col)
+                         : ::GetSysColor(COLOR_WINDOWTEXT);
+    if (item->GetFlags() & COXTreeItem::kDisabled) color = ::GetSysColor(COLOR_BTNSHADOW);
+    COLORREF back = col == 0 ? ((item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : ::GetSysColor(COLOR_WINDOW))
+                             : (item->GetBackColor(col) ? item->GetBackColor(col) : ::GetSysColor(COLOR_WINDOW));
+    if (!IsWindowEnabled()) back = ::GetSysColor(COLOR_BTNFACE);
+    HBRUSH brush = ::CreateSolidBrush(back);
+    ::FillRect(hdc, &text, brush);
+    ::DeleteObject(brush);
+    if (col > 0) text.left += 1;
+    CFont* font = item->GetFont(col);
+    HGDIOBJ oldFont = font ? ::SelectObject(hdc, font->GetSafeHandle()) : nullptr;
+    ::SetBkMode(hdc, TRANSPARENT);
+    ::SetTextColor(hdc, color);
+    CRect label(text);
+    label.left += 2;
+    ::DrawText(hdc, item->GetText(col), -1, &label, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | item->GetTextFormat(col));
+    if (oldFont) ::SelectObject(hdc, oldFont);
+    if (m_dwExStyle & 0x00800000) {
+      HPEN pen = ::CreatePen(PS_SOLID, 1, m_clrVGrid);
+      HGDIOBJ old = ::SelectObject(hdc, pen);
+      ::MoveToEx(hdc, cellRect.right - 1, row.top, nullptr);
+      ::LineTo(hdc, cellRect.right - 1, row.bottom);
+      ::SelectObject(hdc, old);
+      ::DeleteObject(pen);
+    }
+  }
+  if (m_dwExStyle & 0x00400000) {
+    CRect client;
+    GetClientRect(&client);
+    HPEN pen = ::CreatePen(PS_SOLID, 1, m_clrHGrid);
+    HGDIOBJ old = ::SelectObject(hdc, pen);
+    const bool across = (m_dwExStyle & 0x01000000) != 0;
+    ::MoveToEx(hdc, across ? client.left : row.left + indent, row.bottom - 1, nullptr);
+    ::LineTo(hdc, across ? client.right : row.right, row.bottom - 1);
+    ::SelectObject(hdc, old);
+    ::DeleteObject(pen);
+  }
+  ::RestoreDC(hdc, saved);
+}
+
+CWnd* COXTreeCtrl::EditLabel(HTREEITEM handle, int col) {
+  COXTreeItem* item = Resolve(handle);
+  CHeaderCtrl* header = GetHeaderCtrl();
+  // A column outside the list would index past the columns.
+  if (!item || item == &m_root || col < 0 || !header || col >= header->GetItemCount()) return nullptr;
+  if (item->GetEditMode(col) == 3) return nullptr;
+  return nullptr;  // no cell editor in this control
+}
+
+// ---- Copy and move ----
+
+namespace {
+bool InSubtree(const COXTreeItem* root, const COXTreeItem* item) {
+  for (const COXTreeItem* p = item; p; p = p->GetParent()) {
+    if (p == root) return true;
+  }
+  return false;
+}
+}  // namespace
+
+void COXTreeCtrl::ShowWithSubtree(COXTreeItem* item) {
+  ShowNewItem(item);
+  int row = RowOf(item);
+  if (row >= 0) item->AddChildrenToCtrl(*this, row + 1);
+}
+
+BOOL COXTreeCtrl::CopyItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITEM after, BOOL withSubtree,
+                           HTREEITEM* newItem) {
+  COXTreeItem* item = Resolve(handle);
+  COXTreeItem* newParent = Resolve(newParentHandle ? newParentHandle : TVI_ROOT);
+  if (!item || item == &m_root || !newParent) return FALSE;
+  if (withSubtree && InSubtree(item, newParent)) return FALSE;
+  COXTreeItem* copy = COXTreeItem::CloneTree(newParent, item, after ? after : TVI_LAST, withSubtree);
+  if (!copy) return FALSE;
+  if (newParent->m_tvi.cChildren == 0) newParent->m_tvi.cChildren = 1;
+  Track(copy);
+  // The count grows by every item copied, not by one.
+  m_nItemCount += static_cast<UINT>(copy->CountSubtree());
+  if (copy->IsVisible()) ShowWithSubtree(copy);
+  if (newItem) *newItem = copy->Handle();
+  return TRUE;
+}
+
+BOOL COXTreeCtrl::MoveItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITEM after, COXTreeCtrl* otherControl) {
+  COXTreeCtrl* target = otherControl ? otherControl : this;
+  COXTreeItem* item = Resolve(handle);
+  COXTreeItem* newParent = target->Resolve(newParentHandle ? newParentHandle : TVI_ROOT);
+  if (!item || item == &m_root || !newParent || InSubtree(item, newParent)) return FALSE;
+  const bool wasHidden = item->IsHidden();
+  if (!wasHidden) HideItem(handle, TRUE);
+  const UINT moved = static_cast<UINT>(item->CountSubtree());
+  Forget(item);
+  m_nItemCount -= moved;
+  COXTreeItem* oldParent = item->GetParent();
+  item->Unlink();
+  if (oldParent && oldParent != &m_root && !oldParent->GetFirstChild()) oldParent->Expand(TVE_COLLAPSERESET, *this);
+  if (newParent->m_tvi.cChildren == 0) newParent->m_tvi.cChildren = 1;
+  newParent->AddChild(item, after ? after : TVI_LAST);
+  target->Track(item);
+  target->m_nItemCount += moved;
+  if (!wasHidden) {
+    item->SetHidden(FALSE);
+    if (item->IsVisible()) target->ShowWithSubtree(item);
+  }
+  return TRUE;
+}

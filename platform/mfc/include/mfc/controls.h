@@ -1,0 +1,166 @@
+// Wrappers of the standard controls: CButton, CStatic and CTabCtrl over their window classes;
+// CToolTipCtrl, which keeps the tools and texts of a tip window (the tip itself is not drawn); and a
+// modeless property sheet whose tab control selects among its pages.
+#pragma once
+#include <map>
+#include <vector>
+
+#include "mfc/gdi.h"
+#include "mfc/imagelist.h"
+#include "mfc/wnd.h"
+#include "win32/controls.h"
+
+class CButton : public CWnd {
+  DECLARE_DYNAMIC(CButton)
+
+ public:
+  BOOL Create(LPCSTR caption, DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  UINT GetState() const;
+  void SetState(BOOL highlight);
+  int GetCheck() const;
+  void SetCheck(int check);
+  UINT GetButtonStyle() const;
+  void SetButtonStyle(UINT style, BOOL redraw = TRUE);
+  // Called for each paint of an owner-drawn button (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+class CStatic : public CWnd {
+  DECLARE_DYNAMIC(CStatic)
+
+ public:
+  BOOL Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id = 0xFFFF);
+};
+
+// Tool-tip messages the controls send to their tip.
+constexpr UINT TTM_ACTIVATE = 0x0401;
+constexpr UINT TTM_RELAYEVENT = 0x0407;
+constexpr UINT TTM_SETMAXTIPWIDTH = 0x0418;
+constexpr UINT TTM_POP = 0x041C;
+
+class CToolTipCtrl : public CWnd {
+  DECLARE_DYNAMIC(CToolTipCtrl)
+
+ public:
+  BOOL Create(CWnd* parent, DWORD style = 0);
+  BOOL AddTool(CWnd* tool, LPCSTR text);
+  void UpdateTipText(LPCSTR text, CWnd* tool);
+  CString GetToolText(CWnd* tool) const;
+  void Activate(BOOL activate) { active_ = activate != FALSE; }
+  BOOL IsActive() const { return active_; }
+  int SetMaxTipWidth(int width) { int old = maxWidth_; maxWidth_ = width; return old; }
+  int GetMaxTipWidth() const { return maxWidth_; }
+  void Pop() { ++pops_; shown_ = false; }
+  void RelayEvent(LPMSG msg);
+  int PopCount() const { return pops_; }
+  int RelayedCount() const { return relayed_; }
+
+ private:
+  std::map<HWND, CString> tools_;
+  bool active_ = false;
+  bool shown_ = false;
+  int maxWidth_ = -1;
+  int pops_ = 0;
+  int relayed_ = 0;
+};
+
+class CTabCtrl : public CWnd {
+  DECLARE_DYNAMIC(CTabCtrl)
+
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  int InsertItem(int item, LPCSTR text, int image = -1);
+  BOOL GetItem(int item, TCITEM* tcItem) const;
+  int GetItemCount() const;
+  BOOL GetItemRect(int item, LPRECT rect) const;
+  int GetCurSel() const;
+  int SetCurSel(int item);
+  void AdjustRect(BOOL larger, LPRECT rect);
+  CImageList* GetImageList() const;
+  CImageList* SetImageList(CImageList* images);
+  DWORD SetExtendedStyle(DWORD newStyle, DWORD exMask = 0);
+  BOOL DeleteAllItems();
+  // Called for each tab of an owner-drawn control (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+constexpr UINT PSM_GETTABCONTROL = WM_USER + 116;
+
+class CPropertyPage : public CWnd {
+  DECLARE_DYNAMIC(CPropertyPage)
+
+ public:
+  explicit CPropertyPage(LPCSTR caption = "") : m_strCaption(caption) {}
+  CString m_strCaption;
+};
+
+// The sheet's tab control is a child with this id; pages are shown in its display area.
+class CPropertySheet : public CWnd {
+  DECLARE_DYNAMIC(CPropertySheet)
+
+ public:
+  CPropertySheet() = default;
+  CPropertySheet(UINT captionId, CWnd* parent = nullptr, UINT selectPage = 0);
+  CPropertySheet(LPCSTR caption, CWnd* parent = nullptr, UINT selectPage = 0);
+  void AddPage(CPropertyPage* page);
+  int GetPageCount() const { return static_cast<int>(pages_.size()); }
+  // Makes the sheet window (a popup of the parent given at construction) and its tab control.
+  BOOL Create(CWnd* parent = nullptr, DWORD style = WS_POPUP | WS_VISIBLE, int width = 360, int height = 260);
+  HWND GetTabControlWindow() const { return tabs_; }
+  CString m_strCaption;
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  std::vector<CPropertyPage*> pages_;
+  CWnd* parent_ = nullptr;
+  UINT startPage_ = 0;
+  HWND tabs_ = nullptr;
+};
+
+class CHeaderCtrl : public CWnd {
+  DECLARE_DYNAMIC(CHeaderCtrl)
+
+ public:
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  int GetItemCount() const;
+  int InsertItem(int pos, HDITEM* item);
+  BOOL GetItem(int pos, HDITEM* item) const;
+  BOOL SetItem(int pos, HDITEM* item);
+  BOOL GetItemRect(int pos, LPRECT rect) const;
+  // Owner-drawn items (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+};
+
+class CListCtrl : public CWnd {
+  DECLARE_DYNAMIC(CListCtrl)
+
+ public:
+  ~CListCtrl() override;
+  BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
+  int InsertColumn(int col, LPCSTR heading, int format = 0, int width = -1);
+  int InsertItem(int item, LPCSTR text);
+  BOOL SetItemText(int item, int subItem, LPCSTR text);
+  CString GetItemText(int item, int subItem) const;
+  int GetItemCount() const;
+  BOOL DeleteAllItems();
+  CHeaderCtrl* GetHeaderCtrl() const;
+  // Called for each row of an owner-drawn list (WM_DRAWITEM reflected by the parent).
+  virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
+
+ protected:
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ private:
+  // Wraps the header when no header object has taken it.
+  mutable CHeaderCtrl defaultHeader_;
+};

@@ -1,0 +1,251 @@
+#include "mfc/controls.h"
+
+IMPLEMENT_DYNAMIC(CButton, CWnd)
+IMPLEMENT_DYNAMIC(CStatic, CWnd)
+IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CTabCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CPropertyPage, CWnd)
+IMPLEMENT_DYNAMIC(CPropertySheet, CWnd)
+
+namespace {
+
+HWND MakeControl(LPCSTR className, LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  tavrin::controls::RegisterStandardControls();
+  tavrin::controls::RegisterTabControl();
+  return ::CreateWindowEx(0, className, text, style, rect.left, rect.top, rect.right - rect.left,
+                          rect.bottom - rect.top, parent ? parent->GetSafeHwnd() : nullptr,
+                          reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), nullptr, nullptr);
+}
+
+}  // namespace
+
+BOOL CButton::Create(LPCSTR caption, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  HWND hwnd = MakeControl("Button", caption, style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+UINT CButton::GetState() const { return static_cast<UINT>(::SendMessage(m_hWnd, BM_GETSTATE, 0, 0)); }
+void CButton::SetState(BOOL highlight) { ::SendMessage(m_hWnd, BM_SETSTATE, highlight, 0); }
+int CButton::GetCheck() const { return static_cast<int>(::SendMessage(m_hWnd, BM_GETCHECK, 0, 0)); }
+void CButton::SetCheck(int check) { ::SendMessage(m_hWnd, BM_SETCHECK, static_cast<WPARAM>(check), 0); }
+UINT CButton::GetButtonStyle() const { return static_cast<UINT>(GetStyle() & 0xFFFF); }
+void CButton::SetButtonStyle(UINT style, BOOL redraw) { ::SendMessage(m_hWnd, BM_SETSTYLE, style, redraw); }
+void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
+
+BOOL CButton::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}
+
+BOOL CStatic::Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  HWND hwnd = MakeControl("Static", text, style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+
+BOOL CToolTipCtrl::Create(CWnd* parent, DWORD style) {
+  return CreateEx(0, "", WS_POPUP | style, 0, 0, 0, 0, parent ? parent->GetSafeHwnd() : nullptr, 0);
+}
+
+BOOL CToolTipCtrl::AddTool(CWnd* tool, LPCSTR text) {
+  if (!m_hWnd || !tool) return FALSE;
+  tools_[tool->GetSafeHwnd()] = CString(text ? text : "");
+  return TRUE;
+}
+
+void CToolTipCtrl::UpdateTipText(LPCSTR text, CWnd* tool) {
+  if (!tool) return;
+  auto it = tools_.find(tool->GetSafeHwnd());
+  if (it != tools_.end()) it->second = CString(text ? text : "");
+}
+
+CString CToolTipCtrl::GetToolText(CWnd* tool) const {
+  if (!tool) return CString();
+  auto it = tools_.find(tool->GetSafeHwnd());
+  return it == tools_.end() ? CString() : it->second;
+}
+
+void CToolTipCtrl::RelayEvent(LPMSG msg) {
+  if (!msg) return;
+  ++relayed_;
+  if (msg->message == WM_LBUTTONDOWN) shown_ = false;
+}
+
+BOOL CTabCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  HWND hwnd = MakeControl(WC_TABCONTROL, "", style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+
+int CTabCtrl::InsertItem(int item, LPCSTR text, int image) {
+  TCITEM tc{};
+  tc.mask = TCIF_TEXT | (image >= 0 ? TCIF_IMAGE : 0);
+  tc.pszText = const_cast<LPSTR>(text ? text : "");
+  tc.iImage = image;
+  return static_cast<int>(::SendMessage(m_hWnd, TCM_INSERTITEM, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&tc)));
+}
+BOOL CTabCtrl::GetItem(int item, TCITEM* tcItem) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, TCM_GETITEM, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(tcItem)));
+}
+int CTabCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, TCM_GETITEMCOUNT, 0, 0)); }
+BOOL CTabCtrl::GetItemRect(int item, LPRECT rect) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, TCM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(rect)));
+}
+int CTabCtrl::GetCurSel() const { return static_cast<int>(::SendMessage(m_hWnd, TCM_GETCURSEL, 0, 0)); }
+int CTabCtrl::SetCurSel(int item) {
+  return static_cast<int>(::SendMessage(m_hWnd, TCM_SETCURSEL, static_cast<WPARAM>(item), 0));
+}
+void CTabCtrl::AdjustRect(BOOL larger, LPRECT rect) {
+  ::SendMessage(m_hWnd, TCM_ADJUSTRECT, static_cast<WPARAM>(larger), reinterpret_cast<LPARAM>(rect));
+}
+CImageList* CTabCtrl::GetImageList() const {
+  auto list = reinterpret_cast<HIMAGELIST>(::SendMessage(m_hWnd, TCM_GETIMAGELIST, 0, 0));
+  return list ? CImageList::FromHandle(list) : nullptr;
+}
+CImageList* CTabCtrl::SetImageList(CImageList* images) {
+  auto old = reinterpret_cast<HIMAGELIST>(::SendMessage(
+      m_hWnd, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images ? images->GetSafeHandle() : nullptr)));
+  return old ? CImageList::FromHandle(old) : nullptr;
+}
+DWORD CTabCtrl::SetExtendedStyle(DWORD newStyle, DWORD exMask) {
+  return static_cast<DWORD>(::SendMessage(m_hWnd, TCM_SETEXTENDEDSTYLE, exMask, static_cast<LPARAM>(newStyle)));
+}
+BOOL CTabCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd, TCM_DELETEALLITEMS, 0, 0)); }
+void CTabCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
+
+BOOL CTabCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}
+
+CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage) : parent_(parent), startPage_(selectPage) {
+  m_strCaption.LoadString(captionId);
+}
+CPropertySheet::CPropertySheet(LPCSTR caption, CWnd* parent, UINT selectPage)
+    : m_strCaption(caption), parent_(parent), startPage_(selectPage) {}
+
+void CPropertySheet::AddPage(CPropertyPage* page) {
+  if (!page) return;
+  pages_.push_back(page);
+  if (tabs_) {
+    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(page->m_strCaption)), 0, -1, 0};
+    ::SendMessage(tabs_, TCM_INSERTITEM, pages_.size() - 1, reinterpret_cast<LPARAM>(&tc));
+  }
+}
+
+BOOL CPropertySheet::Create(CWnd* parent, DWORD style, int width, int height) {
+  if (parent) parent_ = parent;
+  if (!CreateEx(0, m_strCaption, style, 0, 0, width, height, parent_ ? parent_->GetSafeHwnd() : nullptr, 0)) return FALSE;
+  tavrin::controls::RegisterTabControl();
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  tabs_ = ::CreateWindowEx(0, WC_TABCONTROL, "", WS_CHILD | WS_VISIBLE, 4, 4, client.right - 8, client.bottom - 8, m_hWnd,
+                           reinterpret_cast<HMENU>(static_cast<uintptr_t>(0x3020)), nullptr, nullptr);
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(pages_[i]->m_strCaption)), 0, -1, 0};
+    ::SendMessage(tabs_, TCM_INSERTITEM, i, reinterpret_cast<LPARAM>(&tc));
+  }
+  if (startPage_ < pages_.size()) ::SendMessage(tabs_, TCM_SETCURSEL, startPage_, 0);
+  return tabs_ != nullptr;
+}
+
+LRESULT CPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == PSM_GETTABCONTROL) return reinterpret_cast<LRESULT>(tabs_);
+  return CWnd::WindowProc(message, wParam, lParam);
+}
+
+IMPLEMENT_DYNAMIC(CHeaderCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CListCtrl, CWnd)
+
+BOOL CHeaderCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  tavrin::controls::RegisterListControls();
+  HWND hwnd = MakeControl(WC_HEADER, "", style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+int CHeaderCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, HDM_GETITEMCOUNT, 0, 0)); }
+int CHeaderCtrl::InsertItem(int pos, HDITEM* item) {
+  return static_cast<int>(::SendMessage(m_hWnd, HDM_INSERTITEM, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(item)));
+}
+BOOL CHeaderCtrl::GetItem(int pos, HDITEM* item) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, HDM_GETITEM, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(item)));
+}
+BOOL CHeaderCtrl::SetItem(int pos, HDITEM* item) {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, HDM_SETITEM, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(item)));
+}
+BOOL CHeaderCtrl::GetItemRect(int pos, LPRECT rect) const {
+  return static_cast<BOOL>(::SendMessage(m_hWnd, HDM_GETITEMRECT, static_cast<WPARAM>(pos), reinterpret_cast<LPARAM>(rect)));
+}
+void CHeaderCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
+BOOL CHeaderCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}
+
+BOOL CListCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+  tavrin::controls::RegisterListControls();
+  HWND hwnd = MakeControl(WC_LISTVIEW, "", style, rect, parent, id);
+  return hwnd && SubclassWindow(hwnd);
+}
+int CListCtrl::InsertColumn(int col, LPCSTR heading, int format, int width) {
+  LVCOLUMN column{};
+  column.mask = LVCF_FMT | LVCF_TEXT | (width >= 0 ? LVCF_WIDTH : 0);
+  column.fmt = format;
+  column.cx = width;
+  column.pszText = const_cast<LPSTR>(heading ? heading : "");
+  return static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTCOLUMNA, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&column)));
+}
+int CListCtrl::InsertItem(int item, LPCSTR text) {
+  LVITEM lv{};
+  lv.mask = LVIF_TEXT;
+  lv.iItem = item;
+  lv.pszText = const_cast<LPSTR>(text ? text : "");
+  return static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lv)));
+}
+BOOL CListCtrl::SetItemText(int item, int subItem, LPCSTR text) {
+  LVITEM lv{};
+  lv.iSubItem = subItem;
+  lv.pszText = const_cast<LPSTR>(text);
+  return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv)));
+}
+CString CListCtrl::GetItemText(int item, int subItem) const {
+  char buffer[512] = {};
+  LVITEM lv{};
+  lv.iSubItem = subItem;
+  lv.pszText = buffer;
+  lv.cchTextMax = sizeof buffer;
+  ::SendMessage(m_hWnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
+  return CString(buffer);
+}
+int CListCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
+BOOL CListCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_DELETEALLITEMS, 0, 0)); }
+CListCtrl::~CListCtrl() {
+  if (defaultHeader_.GetSafeHwnd()) defaultHeader_.UnsubclassWindow();
+}
+
+CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
+  auto header = reinterpret_cast<HWND>(::SendMessage(m_hWnd, LVM_GETHEADER, 0, 0));
+  if (!header) return nullptr;
+  CWnd* attached = CWnd::FromHandlePermanent(header);
+  if (auto* object = dynamic_cast<CHeaderCtrl*>(attached)) return object;
+  if (attached) return nullptr;  // taken by an object of another kind
+  return defaultHeader_.SubclassWindow(header) ? &defaultHeader_ : nullptr;
+}
+
+void CListCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
+BOOL CListCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  return CWnd::OnChildNotify(message, wParam, lParam, result);
+}

@@ -1,0 +1,261 @@
+// The standard control classes the programs' windows use: "Button" and "Static", registered once per
+// process by RegisterStandardControls (the framework's control wrappers call it before creating one).
+#pragma once
+#include "win32/gdi.h"
+#include "win32/user.h"
+
+// Button styles (the low four bits are the type).
+constexpr DWORD BS_PUSHBUTTON = 0x0000;
+constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
+constexpr DWORD BS_CHECKBOX = 0x0002;
+constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
+constexpr DWORD BS_RADIOBUTTON = 0x0004;
+constexpr DWORD BS_3STATE = 0x0005;
+constexpr DWORD BS_AUTO3STATE = 0x0006;
+constexpr DWORD BS_GROUPBOX = 0x0007;
+constexpr DWORD BS_AUTORADIOBUTTON = 0x0009;
+constexpr DWORD BS_OWNERDRAW = 0x000B;
+constexpr DWORD BS_TYPEMASK = 0x000F;
+constexpr DWORD BS_LEFT = 0x0100;
+constexpr DWORD BS_RIGHT = 0x0200;
+constexpr DWORD BS_CENTER = 0x0300;
+constexpr DWORD BS_PUSHLIKE = 0x1000;
+constexpr DWORD BS_FLAT = 0x8000;
+
+constexpr UINT BM_GETCHECK = 0x00F0;
+constexpr UINT BM_SETCHECK = 0x00F1;
+constexpr UINT BM_GETSTATE = 0x00F2;
+constexpr UINT BM_SETSTATE = 0x00F3;
+constexpr UINT BM_SETSTYLE = 0x00F4;
+constexpr UINT BM_CLICK = 0x00F5;
+constexpr WPARAM BST_UNCHECKED = 0;
+constexpr WPARAM BST_CHECKED = 1;
+constexpr WPARAM BST_PUSHED = 4;
+constexpr WPARAM BST_FOCUS = 8;
+constexpr UINT BN_CLICKED = 0;
+
+// Static styles.
+constexpr DWORD SS_LEFT = 0x0000;
+constexpr DWORD SS_CENTER = 0x0001;
+constexpr DWORD SS_RIGHT = 0x0002;
+
+// The next (or previous) control of the dialog group of `control` within `dialog`: groups start at a
+// WS_GROUP control; hidden and disabled controls are skipped. The control itself when it is alone.
+HWND GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous);
+
+namespace tavrin::controls {
+// Registers "Button" and "Static" (idempotent, thread-safe).
+void RegisterStandardControls();
+}  // namespace tavrin::controls
+
+// ---- Tab control ("SysTabControl32"): tabs along the top, 20 pixels high, each as wide as its caption
+// (and image) plus padding; the display area below. TCS_OWNERDRAWFIXED hands each tab to the parent as
+// WM_DRAWITEM (ODT_TAB); the control paints the frame.
+inline constexpr char WC_TABCONTROL[] = "SysTabControl32";
+constexpr DWORD TCS_OWNERDRAWFIXED = 0x2000;
+constexpr DWORD TCS_EX_FLATSEPARATORS = 0x0001;
+constexpr UINT ODT_TAB = 101;
+constexpr UINT TCIF_TEXT = 0x0001;
+constexpr UINT TCIF_IMAGE = 0x0002;
+constexpr UINT TCIF_PARAM = 0x0008;
+constexpr UINT TCM_FIRST = 0x1300;
+constexpr UINT TCM_GETIMAGELIST = TCM_FIRST + 2;
+constexpr UINT TCM_SETIMAGELIST = TCM_FIRST + 3;
+constexpr UINT TCM_GETITEMCOUNT = TCM_FIRST + 4;
+constexpr UINT TCM_GETITEM = TCM_FIRST + 5;
+constexpr UINT TCM_SETITEM = TCM_FIRST + 6;
+constexpr UINT TCM_INSERTITEM = TCM_FIRST + 7;
+constexpr UINT TCM_DELETEITEM = TCM_FIRST + 8;
+constexpr UINT TCM_DELETEALLITEMS = TCM_FIRST + 9;
+constexpr UINT TCM_GETITEMRECT = TCM_FIRST + 10;
+constexpr UINT TCM_GETCURSEL = TCM_FIRST + 11;
+constexpr UINT TCM_SETCURSEL = TCM_FIRST + 12;
+constexpr UINT TCM_ADJUSTRECT = TCM_FIRST + 40;
+constexpr UINT TCM_SETEXTENDEDSTYLE = TCM_FIRST + 52;
+constexpr UINT TCM_GETEXTENDEDSTYLE = TCM_FIRST + 53;
+constexpr UINT TCN_SELCHANGE = static_cast<UINT>(-551);
+constexpr UINT TCN_SELCHANGING = static_cast<UINT>(-552);
+
+struct TCITEM {
+  UINT mask;
+  DWORD dwState;
+  DWORD dwStateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  LPARAM lParam;
+};
+
+namespace tavrin::controls {
+// Registers "SysTabControl32" (idempotent, thread-safe).
+void RegisterTabControl();
+}  // namespace tavrin::controls
+
+// ---- Header ("SysHeader32"): one row of column items. Each paint asks the parent for custom drawing
+// (NM_CUSTOMDRAW, prepaint then per item); HDF_OWNERDRAW items go to the parent as WM_DRAWITEM.
+inline constexpr char WC_HEADER[] = "SysHeader32";
+constexpr UINT ODT_HEADER = 100;
+constexpr UINT HDI_WIDTH = 0x0001;
+constexpr UINT HDI_TEXT = 0x0002;
+constexpr UINT HDI_FORMAT = 0x0004;
+constexpr UINT HDI_LPARAM = 0x0008;
+constexpr int HDF_LEFT = 0x0000;
+constexpr int HDF_RIGHT = 0x0001;
+constexpr int HDF_CENTER = 0x0002;
+constexpr int HDF_STRING = 0x4000;
+constexpr int HDF_OWNERDRAW = 0x8000;
+constexpr UINT HDM_FIRST = 0x1200;
+constexpr UINT HDM_GETITEMCOUNT = HDM_FIRST + 0;
+constexpr UINT HDM_INSERTITEM = HDM_FIRST + 1;
+constexpr UINT HDM_DELETEITEM = HDM_FIRST + 2;
+constexpr UINT HDM_GETITEM = HDM_FIRST + 3;
+constexpr UINT HDM_SETITEM = HDM_FIRST + 4;
+constexpr UINT HDM_HITTEST = HDM_FIRST + 6;
+constexpr UINT HDM_GETITEMRECT = HDM_FIRST + 7;
+constexpr UINT HHT_NOWHERE = 0x0001;
+constexpr UINT HHT_ONHEADER = 0x0002;
+constexpr UINT HHT_ONDIVIDER = 0x0004;
+constexpr int kHeaderHeight = 20;
+
+struct HDITEM {
+  UINT mask;
+  int cxy;
+  LPSTR pszText;
+  HBITMAP hbm;
+  int cchTextMax;
+  int fmt;
+  LPARAM lParam;
+};
+struct HDHITTESTINFO {
+  POINT pt;
+  UINT flags;
+  int iItem;
+};
+
+// Custom drawing.
+constexpr UINT NM_CUSTOMDRAW = static_cast<UINT>(-12);
+constexpr DWORD CDDS_PREPAINT = 0x00000001;
+constexpr DWORD CDDS_ITEM = 0x00010000;
+constexpr DWORD CDDS_ITEMPREPAINT = CDDS_ITEM | CDDS_PREPAINT;
+constexpr LRESULT CDRF_DODEFAULT = 0x00;
+constexpr LRESULT CDRF_NEWFONT = 0x02;
+constexpr LRESULT CDRF_SKIPDEFAULT = 0x04;
+constexpr LRESULT CDRF_NOTIFYITEMDRAW = 0x20;
+struct NMCUSTOMDRAW {
+  NMHDR hdr;
+  DWORD dwDrawStage;
+  HDC hdc;
+  RECT rc;
+  DWORD_PTR dwItemSpec;
+  UINT uItemState;
+  LPARAM lItemlParam;
+};
+
+// ---- List view ("SysListView32") in report view: a header child along the top and one text line per
+// item below it, columns as wide as the header's items.
+inline constexpr char WC_LISTVIEW[] = "SysListView32";
+constexpr UINT LVM_FIRST = 0x1000;
+constexpr UINT LVM_GETITEMCOUNT = LVM_FIRST + 4;
+constexpr UINT LVM_DELETEALLITEMS = LVM_FIRST + 9;
+constexpr UINT LVM_GETHEADER = LVM_FIRST + 31;
+constexpr UINT LVM_INSERTITEMA = LVM_FIRST + 7;
+constexpr UINT LVM_INSERTCOLUMNA = LVM_FIRST + 27;
+constexpr UINT LVM_GETITEMTEXTA = LVM_FIRST + 45;
+constexpr UINT LVM_SETITEMTEXTA = LVM_FIRST + 46;
+constexpr DWORD LVS_OWNERDRAWFIXED = 0x0400;
+constexpr UINT ODT_LISTVIEW = 102;
+constexpr int kListRowHeight = 16;
+constexpr UINT LVM_GETITEMA = LVM_FIRST + 5;
+constexpr UINT LVM_DELETEITEM = LVM_FIRST + 8;
+constexpr UINT LVM_FINDITEMA = LVM_FIRST + 13;
+constexpr UINT LVIF_TEXT = 0x0001;
+constexpr UINT LVIF_PARAM = 0x0004;
+constexpr UINT LVFI_PARAM = 0x0001;
+struct LVFINDINFO {
+  UINT flags;
+  LPCSTR psz;
+  LPARAM lParam;
+  POINT pt;
+  UINT vkDirection;
+};
+constexpr UINT LVCF_FMT = 0x0001;
+constexpr UINT LVCF_WIDTH = 0x0002;
+constexpr UINT LVCF_TEXT = 0x0004;
+struct LVITEM {
+  UINT mask;
+  int iItem;
+  int iSubItem;
+  UINT state;
+  UINT stateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  LPARAM lParam;
+};
+struct LVCOLUMN {
+  UINT mask;
+  int fmt;
+  int cx;
+  LPSTR pszText;
+  int cchTextMax;
+  int iSubItem;
+};
+
+namespace tavrin::controls {
+// Registers "SysHeader32" and "SysListView32" (idempotent, thread-safe).
+void RegisterListControls();
+}  // namespace tavrin::controls
+
+// ---- Tree-control vocabulary (the tree list speaks it over its rows).
+struct _TREEITEM;
+using HTREEITEM = _TREEITEM*;
+inline HTREEITEM const TVI_ROOT = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x10000));
+inline HTREEITEM const TVI_FIRST = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x0FFFF));
+inline HTREEITEM const TVI_LAST = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x0FFFE));
+inline HTREEITEM const TVI_SORT = reinterpret_cast<HTREEITEM>(static_cast<intptr_t>(-0x0FFFD));
+inline LPSTR const LPSTR_TEXTCALLBACK = reinterpret_cast<LPSTR>(static_cast<intptr_t>(-1));
+constexpr UINT TVIF_TEXT = 0x0001;
+constexpr UINT TVIF_IMAGE = 0x0002;
+constexpr UINT TVIF_PARAM = 0x0004;
+constexpr UINT TVIF_STATE = 0x0008;
+constexpr UINT TVIF_HANDLE = 0x0010;
+constexpr UINT TVIF_SELECTEDIMAGE = 0x0020;
+constexpr UINT TVIF_CHILDREN = 0x0040;
+constexpr UINT TVE_COLLAPSE = 0x0001;
+constexpr UINT TVE_EXPAND = 0x0002;
+constexpr UINT TVE_TOGGLE = 0x0003;
+constexpr UINT TVE_COLLAPSERESET = 0x8000;
+struct TVITEM {
+  UINT mask;
+  HTREEITEM hItem;
+  UINT state;
+  UINT stateMask;
+  LPSTR pszText;
+  int cchTextMax;
+  int iImage;
+  int iSelectedImage;
+  int cChildren;
+  LPARAM lParam;
+};
+
+// Text collation in the manner of the multibyte code page (case-sensitive): CSTR_LESS_THAN (1),
+// CSTR_EQUAL (2), CSTR_GREATER_THAN (3); 0 on bad arguments.
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
+constexpr DWORD LOCALE_USER_DEFAULT = 0x0400;
+int CompareString(DWORD locale, DWORD flags, LPCSTR a, int lengthA, LPCSTR b, int lengthB);
+
+constexpr UINT TVN_ITEMEXPANDING = static_cast<UINT>(-405);
+constexpr UINT TVN_ITEMEXPANDED = static_cast<UINT>(-406);
+constexpr UINT TVN_DELETEITEM = static_cast<UINT>(-409);
+constexpr DWORD TVS_HASBUTTONS = 0x0001;
+constexpr DWORD TVS_HASLINES = 0x0002;
+constexpr DWORD TVS_LINESATROOT = 0x0004;
+struct NMTREEVIEW {
+  NMHDR hdr;
+  UINT action;
+  TVITEM itemOld;
+  TVITEM itemNew;
+  POINT ptDrag;
+};

@@ -1,0 +1,223 @@
+// "Button" and "Static": the two standard controls the custom controls build on. A button keeps its
+// check and push state in a window property; an owner-drawn one hands each paint to its parent as
+// WM_DRAWITEM, the others draw in the classic look.
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "win32/controls.h"
+#include "win32/gdi.h"
+#include "win32/user_draw.h"
+
+namespace {
+
+constexpr char kStateProp[] = "TavrinButtonState";
+constexpr uintptr_t kCheckMask = 3;
+
+uintptr_t ButtonState(HWND hwnd) { return reinterpret_cast<uintptr_t>(GetProp(hwnd, kStateProp)); }
+void SetButtonState(HWND hwnd, uintptr_t state) {
+  SetProp(hwnd, kStateProp, reinterpret_cast<HANDLE>(state | 0x100));  // never null: the property stays
+}
+DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)) & BS_TYPEMASK; }
+bool IsCheckType(DWORD type) {
+  return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON || type == BS_3STATE ||
+         type == BS_AUTO3STATE || type == BS_AUTORADIOBUTTON;
+}
+
+void PaintButton(HWND hwnd) {
+  PAINTSTRUCT ps;
+  HDC hdc = BeginPaint(hwnd, &ps);
+  RECT rc;
+  GetClientRect(hwnd, &rc);
+  uintptr_t state = ButtonState(hwnd);
+  DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+  if ((style & BS_TYPEMASK) == BS_OWNERDRAW) {
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_BUTTON;
+    item.CtlID = static_cast<UINT>(GetDlgCtrlID(hwnd));
+    item.itemAction = ODA_DRAWENTIRE;
+    if (state & BST_PUSHED) item.itemState |= ODS_SELECTED;
+    if (GetFocus() == hwnd) item.itemState |= ODS_FOCUS;
+    if (!IsWindowEnabled(hwnd)) item.itemState |= ODS_DISABLED;
+    item.hwndItem = hwnd;
+    item.hDC = hdc;
+    item.rcItem = rc;
+    if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+  } else {
+    FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+    bool down = (state & BST_PUSHED) || (IsCheckType(style & BS_TYPEMASK) && (state & kCheckMask));
+    DrawEdge(hdc, &rc, down ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+    char text[256] = {};
+    GetWindowText(hwnd, text, sizeof text);
+    SetBkMode(hdc, TRANSPARENT);
+    SetTextColor(hdc, GetSysColor(IsWindowEnabled(hwnd) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    HGDIOBJ old = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+    DrawText(hdc, text, -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(hdc, old);
+  }
+  EndPaint(hwnd, &ps);
+}
+
+LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case BM_GETCHECK:
+      return static_cast<LRESULT>(ButtonState(hwnd) & kCheckMask);
+    case BM_SETCHECK:
+      SetButtonState(hwnd, (ButtonState(hwnd) & ~kCheckMask) | (wParam & kCheckMask));
+      InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case BM_GETSTATE:
+      return static_cast<LRESULT>(ButtonState(hwnd) & 0xFF);
+    case BM_SETSTATE: {
+      uintptr_t state = ButtonState(hwnd);
+      SetButtonState(hwnd, wParam ? (state | BST_PUSHED) : (state & ~static_cast<uintptr_t>(BST_PUSHED)));
+      InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    }
+    case BM_SETSTYLE: {
+      DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+      SetWindowLongPtr(hwnd, GWL_STYLE, static_cast<LONG_PTR>((style & ~0xFFFFul) | (wParam & 0xFFFF)));
+      if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    }
+    case WM_PAINT:
+      PaintButton(hwnd);
+      return 0;
+    case WM_ERASEBKGND:
+      return TRUE;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      SetFocus(hwnd);
+      SetCapture(hwnd);
+      SendMessage(hwnd, BM_SETSTATE, TRUE, 0);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (GetCapture() == hwnd) {
+        RECT rc;
+        GetClientRect(hwnd, &rc);
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        bool over = PtInRect(&rc, p);
+        if (over != ((ButtonState(hwnd) & BST_PUSHED) != 0)) SendMessage(hwnd, BM_SETSTATE, over, 0);
+      }
+      return 0;
+    case WM_LBUTTONUP:
+      if (GetCapture() == hwnd) {
+        ReleaseCapture();
+        bool pushed = (ButtonState(hwnd) & BST_PUSHED) != 0;
+        SendMessage(hwnd, BM_SETSTATE, FALSE, 0);
+        RECT rc;
+        GetClientRect(hwnd, &rc);
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        if (pushed && PtInRect(&rc, p)) {
+          DWORD type = TypeOf(hwnd);
+          if (type == BS_AUTOCHECKBOX) SendMessage(hwnd, BM_SETCHECK, (ButtonState(hwnd) & kCheckMask) ? 0 : 1, 0);
+          if (type == BS_AUTORADIOBUTTON) SendMessage(hwnd, BM_SETCHECK, 1, 0);
+          if (HWND parent = GetParent(hwnd)) {
+            SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
+          }
+        }
+      }
+      return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_ENABLE:
+      InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_NCDESTROY:
+      RemoveProp(hwnd, kStateProp);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ERASEBKGND) return TRUE;
+  if (message == WM_SETTEXT) {
+    LRESULT r = DefWindowProc(hwnd, message, wParam, lParam);
+    InvalidateRect(hwnd, nullptr, TRUE);
+    return r;
+  }
+  if (message != WM_PAINT) return DefWindowProc(hwnd, message, wParam, lParam);
+  PAINTSTRUCT ps;
+  HDC hdc = BeginPaint(hwnd, &ps);
+  RECT rc;
+  GetClientRect(hwnd, &rc);
+  SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
+  SetBkColor(hdc, GetSysColor(COLOR_BTNFACE));
+  HBRUSH brush = nullptr;
+  if (HWND parent = GetParent(hwnd)) {
+    brush = reinterpret_cast<HBRUSH>(
+        SendMessage(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(hdc), reinterpret_cast<LPARAM>(hwnd)));
+  }
+  FillRect(hdc, &rc, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+  char text[512] = {};
+  GetWindowText(hwnd, text, sizeof text);
+  DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+  UINT align = (style & 3) == SS_CENTER ? DT_CENTER : (style & 3) == SS_RIGHT ? DT_RIGHT : DT_LEFT;
+  HFONT font = reinterpret_cast<HFONT>(SendMessage(hwnd, WM_GETFONT, 0, 0));
+  HGDIOBJ old = SelectObject(hdc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+  SetBkMode(hdc, TRANSPARENT);
+  DrawText(hdc, text, -1, &rc, align | DT_WORDBREAK);
+  SelectObject(hdc, old);
+  EndPaint(hwnd, &ps);
+  return 0;
+}
+
+bool Visible(HWND hwnd) { return IsWindowVisible(hwnd) && IsWindowEnabled(hwnd); }
+bool StartsGroup(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & WS_GROUP) != 0; }
+
+}  // namespace
+
+HWND GetNextDlgGroupItem(HWND dialog, HWND control, BOOL previous) {
+  if (!dialog || !control || GetParent(control) != dialog) return nullptr;
+  // The group: from its WS_GROUP start up to the next start.
+  HWND start = control;
+  while (!StartsGroup(start)) {
+    HWND prev = GetWindow(start, GW_HWNDPREV);
+    if (!prev) break;
+    start = prev;
+  }
+  std::vector<HWND> group;
+  for (HWND h = start; h; h = GetWindow(h, GW_HWNDNEXT)) {
+    if (h != start && StartsGroup(h)) break;
+    group.push_back(h);
+  }
+  size_t at = 0;
+  while (at < group.size() && group[at] != control) ++at;
+  if (at == group.size()) return control;
+  for (size_t step = 1; step < group.size(); ++step) {
+    size_t i = previous ? (at + group.size() - step) % group.size() : (at + step) % group.size();
+    if (Visible(group[i])) return group[i];
+  }
+  return control;
+}
+
+namespace tavrin::controls {
+
+void RegisterStandardControls() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    WNDCLASS button{};
+    button.style = CS_DBLCLKS;
+    button.lpfnWndProc = ButtonProc;
+    button.lpszClassName = "Button";
+    RegisterClass(&button);
+    WNDCLASS stat{};
+    stat.lpfnWndProc = StaticProc;
+    stat.lpszClassName = "Static";
+    RegisterClass(&stat);
+  });
+}
+
+}  // namespace tavrin::controls
+
+int CompareString(DWORD, DWORD, LPCSTR a, int lengthA, LPCSTR b, int lengthB) {
+  if (!a || !b) return 0;
+  std::string left = lengthA < 0 ? std::string(a) : std::string(a, static_cast<size_t>(lengthA));
+  std::string right = lengthB < 0 ? std::string(b) : std::string(b, static_cast<size_t>(lengthB));
+  int c = std::strcoll(left.c_str(), right.c_str());
+  return c < 0 ? CSTR_LESS_THAN : c > 0 ? CSTR_GREATER_THAN : CSTR_EQUAL;
+}
