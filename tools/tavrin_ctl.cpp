@@ -6,13 +6,23 @@
 //   command ID             posts the menu command ID to the running TavrinAdmin ("Pelko Admin" window)
 //   set-event NAME         sets a named event (TavrinAdminShutDownEvent asks TavrinAdmin to end)
 //   wait-event NAME MS     waits for a named event; exit 0 when it was set, 1 on time-out
+//   windows                the windows of the running programs (class, id, text, rectangle, visible, enabled)
+//   show TITLE             shows a program's top-level window and brings it to the front
+//   screenshot [--window TITLE] FILE
+//                          a PNG of a window, or of the screen of the running program
+//   click [--window TITLE] X Y [left|right|middle] [COUNT]
+//                          a mouse click at X Y of the window (of the program's first window without --window)
+//   key [--window TITLE] TEXT
+//                          types TEXT into the window's focus
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "win32/sysroot.h"
+#include "win32/window_manager.h"
 #include "win32/windows.h"
 
 namespace {
@@ -85,6 +95,71 @@ int WaitNamedEvent(const char* name, const char* ms) {
   return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+// --window TITLE (optional) at args[i]: the window; else the first top-level window of another program.
+HWND TargetWindow(int argc, char** argv, int& i) {
+  if (i + 1 < argc && !strcmp(argv[i], "--window")) {
+    HWND hwnd = FindWindow(nullptr, argv[i + 1]);
+    i += 2;
+    if (!hwnd) fprintf(stderr, "tavrin-ctl: no window \"%s\"\n", argv[i - 1]);
+    return hwnd;
+  }
+  auto lines = tavrin::win::ListAllWindows();
+  for (auto& line : lines) {
+    if (line.rfind("0x", 0) == 0) return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(line.c_str(), nullptr, 16)));
+  }
+  fprintf(stderr, "tavrin-ctl: no program has windows\n");
+  return nullptr;
+}
+
+int Windows() {
+  for (auto& line : tavrin::win::ListAllWindows()) printf("%s\n", line.c_str());
+  return 0;
+}
+
+int Show(const char* title) {
+  HWND hwnd = FindWindow(nullptr, title);
+  if (!hwnd) {
+    fprintf(stderr, "tavrin-ctl: no window \"%s\"\n", title);
+    return 1;
+  }
+  ShowWindow(hwnd, SW_SHOW);
+  return SetForegroundWindow(hwnd) ? 0 : 1;
+}
+
+int Screenshot(int argc, char** argv) {
+  int i = 0;
+  HWND hwnd = nullptr;
+  if (argc > 2 && !strcmp(argv[0], "--window")) {
+    hwnd = TargetWindow(argc, argv, i);
+    if (!hwnd) return 1;
+  }
+  if (i + 1 != argc) return 2;
+  std::vector<uint8_t> png;
+  if (!tavrin::win::RemoteScreenshot(hwnd, png)) {
+    fprintf(stderr, "tavrin-ctl: no screenshot\n");
+    return 1;
+  }
+  FILE* out = fopen(argv[i], "wb");
+  bool ok = out && fwrite(png.data(), 1, png.size(), out) == png.size();
+  if (out) ok = fclose(out) == 0 && ok;
+  if (!ok) fprintf(stderr, "tavrin-ctl: cannot write %s\n", argv[i]);
+  return ok ? 0 : 1;
+}
+
+int Input(const char* verb, int argc, char** argv) {
+  int i = 0;
+  HWND hwnd = TargetWindow(argc, argv, i);
+  if (!hwnd) return 1;
+  if (i >= argc) return 2;
+  std::string command = verb;
+  for (; i < argc; ++i) command += std::string(" ") + argv[i];
+  if (!tavrin::win::RemoteInput(hwnd, command)) {
+    fprintf(stderr, "tavrin-ctl: the input was not taken\n");
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,7 +168,15 @@ int main(int argc, char** argv) {
   if (verb == "command" && argc == 3) return Command(argv[2]);
   if (verb == "set-event" && argc == 3) return SetNamedEvent(argv[2]);
   if (verb == "wait-event" && argc == 4) return WaitNamedEvent(argv[2], argv[3]);
+  if (verb == "windows" && argc == 2) return Windows();
+  if (verb == "show" && argc == 3) return Show(argv[2]);
+  if (verb == "screenshot" && argc >= 3) return Screenshot(argc - 2, argv + 2);
+  if ((verb == "click" || verb == "key") && argc >= 3) {
+    int result = Input(verb == "click" ? "click" : "text", argc - 2, argv + 2);
+    if (result != 2) return result;
+  }
   fprintf(stderr, "usage: %s install [--trace-level N] [--refresh MS] [--stop-period MS] | command ID | "
-                  "set-event NAME | wait-event NAME MS\n", argv[0]);
+                  "set-event NAME | wait-event NAME MS | windows | show TITLE | screenshot [--window TITLE] FILE | "
+                  "click [--window TITLE] X Y [BUTTON] [COUNT] | key [--window TITLE] TEXT\n", argv[0]);
   return 2;
 }

@@ -5,4 +5,9 @@
 // The one application object.
 CTavrinAdminApp theApp;
 
-int main(int argc, char** argv) { return AfxWinMain(argc, argv); }
+void RegisterTavrinAdminResources();  // TavrinAdminResources.cpp, made from TavrinAdmin.res
+
+int main(int argc, char** argv) {
+  RegisterTavrinAdminResources();
+  return AfxWinMain(argc, argv);
+}

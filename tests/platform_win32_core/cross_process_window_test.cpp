@@ -1,8 +1,12 @@
 // Top-level windows of another process: found by title, queried, restored, shown and brought forward,
 // as a second copy of the admin program does with the first copy's window.
+#include <algorithm>
+
+#include "draw/png.h"
 #include "peer_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/user.h"
+#include "win32/window_manager.h"
 
 namespace {
 
@@ -69,6 +73,37 @@ TEST_F(CrossProcessWindowTest, MessagesPostedToAnotherProcesssWindowReachItsQueu
   CloseHandle(quit);
   EXPECT_FALSE(PostMessage(frame, WM_COMMAND, 32866, 0)) << "the window is gone with its process";
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+TEST_F(CrossProcessWindowTest, ToolsListAnotherProcesssWindowsAndInjectItsInput) {
+  PeerProcess peer({"window", "Listed", "listed-quit"});
+  ASSERT_TRUE(peer.WaitForLine("ready"));
+  auto lines = tavrin::win::ListAllWindows();
+  auto has = [&](const std::string& part) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(has("class=\"PeerFrame\""));
+  EXPECT_TRUE(has("text=\"Peer pop-up\"") && has("visible=1 enabled=1"));
+  HWND popup = FindWindow("PeerPopup", nullptr);
+  ASSERT_NE(popup, nullptr);
+  EXPECT_TRUE(tavrin::win::RemoteInput(popup, "click 30 40"));
+  EXPECT_TRUE(peer.WaitForLine("popup WM_LBUTTONDOWN 30 40"));
+  EXPECT_TRUE(tavrin::win::RemoteInput(popup, "text ok"));
+  EXPECT_TRUE(peer.WaitForLine("popup WM_CHAR o"));
+  EXPECT_TRUE(peer.WaitForLine("popup WM_CHAR k"));
+  EXPECT_FALSE(tavrin::win::RemoteInput(popup, "dance"));
+  std::vector<uint8_t> png;
+  ASSERT_TRUE(tavrin::win::RemoteScreenshot(popup, png));
+  auto picture = tavrin::draw::DecodePng(png.data(), png.size());
+  ASSERT_TRUE(picture.has_value());
+  EXPECT_EQ(picture->width(), 1024 * 3 / 4) << "a window placed by default";
+  EXPECT_TRUE(tavrin::win::RemoteScreenshot(nullptr, png)) << "the other process's screen";
+
+  HANDLE quit = OpenEvent(EVENT_MODIFY_STATE, FALSE, "listed-quit");
+  ASSERT_NE(quit, nullptr);
+  SetEvent(quit);
+  EXPECT_EQ(peer.Wait(), 0);
+  CloseHandle(quit);
 }
 
 TEST_F(CrossProcessWindowTest, WindowsOfAKilledProcessAreNotFound) {

@@ -58,6 +58,26 @@ BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* con
   return TRUE;
 }
 
+void CMainFrame::RecalcLayout() {
+  RECT client;
+  GetClientRect(&client);
+  const int width = client.right, height = client.bottom;
+  const int top = height * 2 / 3, navigation = width / 5, details = width * 3 / 4;
+  struct Pane {
+    UINT id;
+    RECT rect;
+  };
+  const Pane panes[] = {
+      {0xE900, {0, 0, navigation, top}},        // the document's view: navigation
+      {0xE901, {navigation, 0, details, top}},  // functional panel
+      {0xE903, {details, 0, width, top}},       // details panel
+      {0xE902, {0, top, width, height}},        // log panel
+  };
+  for (const Pane& pane : panes) {
+    if (CWnd* view = GetDlgItem(static_cast<int>(pane.id))) view->MoveWindow(&pane.rect);
+  }
+}
+
 LRESULT CMainFrame::OnCloseProgram(WPARAM, LPARAM) {
   CTavrinAdminApp* app = GetAdminApp();
   CTavrinAdminDoc* doc = app ? app->GetDocument() : nullptr;

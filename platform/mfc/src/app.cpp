@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "win32/window_manager.h"
+
 IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
 
 namespace mfc {
@@ -159,6 +161,7 @@ int AfxWinMain(int argc, char** argv) {
   mfc::SetCurrentThreadObject(app);
   app->m_nThreadID = GetCurrentThreadId();
   app->SetCommandLine(argc, argv);
+  tavrin::win::StartDisplayFromEnvironment();  // real windows when the environment names a display
   int result;
   if (!app->InitInstance()) {
     if (app->m_pMainWnd) app->m_pMainWnd->DestroyWindow();
@@ -166,6 +169,7 @@ int AfxWinMain(int argc, char** argv) {
   } else {
     result = app->Run();
   }
+  tavrin::win::StopDisplay();
   mfc::SetCurrentThreadObject(nullptr);
   return result;
 }

@@ -20,7 +20,8 @@ namespace mfc {
 const MessageEntry* FindEntry(const MessageMap* map, UINT message, UINT id) {
   for (; map; map = map->base) {
     for (const MessageEntry& entry : map->entries) {
-      if (entry.message == message && (message != kCommandMessage || entry.id == id)) return &entry;
+      bool keyed = message == kCommandMessage || message == kReflectedCommand || message == kReflectedNotify;
+      if (entry.message == message && (!keyed || entry.id == id)) return &entry;
     }
   }
   return nullptr;

@@ -1,7 +1,12 @@
 #include "mfc/wnd.h"
 
+#include <map>
+#include <memory>
+#include <mutex>
+
 #include "mfc/app.h"
 #include "mfc/doc.h"
+#include "mfc/gdi.h"
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
@@ -9,59 +14,137 @@ IMPLEMENT_DYNAMIC(CView, CWnd)
 
 namespace {
 constexpr char kWindowClassName[] = "TavrinMfcWnd";
+constexpr UINT_PTR kColorWindowBrush = 5 + 1;  // COLOR_WINDOW + 1
+
+// The objects attached to windows, by handle (the process's handle map).
+std::mutex g_mapLock;
+std::map<HWND, CWnd*>& Permanent() {
+  static auto* map = new std::map<HWND, CWnd*>;  // never destroyed: windows may outlive static destruction
+  return *map;
 }
 
-// The procedure of every framework window: the object is kept in GWLP_USERDATA from the creation on.
+// CWnd objects made by FromHandle for windows no object owns; they go with their window or thread.
+thread_local std::map<HWND, std::unique_ptr<CWnd>> t_temporary;
+
+// The object being created on this thread: it joins its window at the window's first message.
+thread_local CWnd* t_creating = nullptr;
+}  // namespace
+
+const CWnd CWnd::wndTop(HWND_TOP);
+const CWnd CWnd::wndBottom(HWND_BOTTOM);
+const CWnd CWnd::wndTopMost(HWND_TOPMOST);
+const CWnd CWnd::wndNoTopMost(HWND_NOTOPMOST);
+
+// The procedure of every framework window.
 LRESULT CALLBACK MfcWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWnd* wnd = CWnd::FromHandlePermanent(hWnd);
+  if (!wnd && t_creating) {  // WM_NCCREATE (or a hook's message) arrives before CreateWindowObject returns
+    wnd = t_creating;
+    t_creating = nullptr;
+    wnd->Attach(hWnd);
+    wnd->PreSubclassWindow();
+  }
   if (!wnd) return ::DefWindowProc(hWnd, message, wParam, lParam);
-  if (!wnd->m_hWnd) wnd->m_hWnd = hWnd;  // WM_CREATE arrives before CreateWindowObject returns
   // The object may delete itself in the handler (PostNcDestroy): nothing touches it afterwards.
   return wnd->WindowProc(message, wParam, lParam);
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
-  if (!hWnd || !IsWindow(hWnd)) return nullptr;
-  char className[sizeof kWindowClassName + 1] = {};
-  GetClassName(hWnd, className, sizeof className);
-  if (std::string_view(className) != kWindowClassName) return nullptr;
-  return reinterpret_cast<CWnd*>(GetWindowLongPtr(hWnd, GWLP_USERDATA));
+  if (!hWnd) return nullptr;
+  std::lock_guard guard(g_mapLock);
+  auto it = Permanent().find(hWnd);
+  return it == Permanent().end() ? nullptr : it->second;
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd) {
+  if (!hWnd) return nullptr;
+  if (CWnd* wnd = FromHandlePermanent(hWnd)) return wnd;
+  if (!IsWindow(hWnd)) return nullptr;
+  std::erase_if(t_temporary, [](auto& entry) { return !IsWindow(entry.first); });
+  auto& slot = t_temporary[hWnd];
+  if (!slot) {
+    slot = std::make_unique<CWnd>();
+    slot->m_hWnd = hWnd;
+    slot->temporary_ = true;
+  }
+  return slot.get();
 }
 
 CWnd::~CWnd() {
+  if (marker_ || temporary_) return;  // neither owns its window
   if (m_hWnd) {
     HWND hWnd = m_hWnd;
+    bool subclassed = m_pfnSuper != nullptr;
     Detach();
-    ::DestroyWindow(hWnd);
+    if (!subclassed) ::DestroyWindow(hWnd);
   }
 }
 
-void CWnd::Attach(HWND hWnd) { m_hWnd = hWnd; }
+void CWnd::Attach(HWND hWnd) {
+  m_hWnd = hWnd;
+  std::lock_guard guard(g_mapLock);
+  Permanent()[hWnd] = this;
+}
 
 void CWnd::Detach() {
-  if (m_hWnd && IsWindow(m_hWnd)) SetWindowLongPtr(m_hWnd, GWLP_USERDATA, 0);
+  if (m_hWnd) {
+    if (m_pfnSuper && IsWindow(m_hWnd)) SetWindowLongPtr(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    std::lock_guard guard(g_mapLock);
+    auto it = Permanent().find(m_hWnd);
+    if (it != Permanent().end() && it->second == this) Permanent().erase(it);
+  }
+  m_pfnSuper = nullptr;
   m_hWnd = nullptr;
 }
 
-BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int, int, int, int, HWND parent, UINT_PTR id,
-                    LPVOID param) {
+BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y, int width, int height,
+                    HWND parent, UINT_PTR id, LPVOID param) {
   tavrin::win::WindowSpec spec;
   spec.className = kWindowClassName;
   spec.title = windowName ? windowName : "";
   spec.proc = MfcWindowProc;
-  spec.userData = reinterpret_cast<LONG_PTR>(this);
+  spec.classStyle = CS_DBLCLKS;
+  spec.background = reinterpret_cast<HBRUSH>(kColorWindowBrush);
   spec.style = style;
   spec.exStyle = exStyle;
   spec.parent = parent;
   spec.id = id;
   spec.createParam = param;
+  spec.x = x;
+  spec.y = y;
+  spec.width = width;
+  spec.height = height;
+  CWnd* outer = t_creating;
+  t_creating = this;
   HWND hWnd = tavrin::win::CreateWindowObject(spec);
+  t_creating = outer;
   if (!hWnd) {
-    m_hWnd = nullptr;
+    if (m_hWnd) Detach();
     return FALSE;
   }
-  Attach(hWnd);
+  if (!m_hWnd) Attach(hWnd);
   return TRUE;
+}
+
+BOOL CWnd::SubclassWindow(HWND hWnd) {
+  if (!hWnd || !IsWindow(hWnd) || FromHandlePermanent(hWnd) || m_hWnd) return FALSE;
+  Attach(hWnd);
+  PreSubclassWindow();
+  auto previous = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtr(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MfcWindowProc)));
+  if (previous != &MfcWindowProc) m_pfnSuper = previous;
+  return TRUE;
+}
+
+BOOL CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
+  HWND item = parent ? ::GetDlgItem(parent->m_hWnd, static_cast<int>(id)) : nullptr;
+  return item ? SubclassWindow(item) : FALSE;
+}
+
+HWND CWnd::UnsubclassWindow() {
+  HWND hWnd = m_hWnd;
+  Detach();
+  return hWnd;
 }
 
 BOOL CWnd::DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
@@ -92,7 +175,7 @@ int CWnd::MessageBox(LPCSTR text, LPCSTR caption, UINT type) {
   return ::MessageBox(m_hWnd, text, caption, type);
 }
 
-CWnd* CWnd::GetParent() const { return FromHandlePermanent(::GetParent(m_hWnd)); }
+CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
 
 CFrameWnd* CWnd::GetParentFrame() const {
   for (CWnd* parent = GetParent(); parent; parent = parent->GetParent()) {
@@ -103,11 +186,56 @@ CFrameWnd* CWnd::GetParentFrame() const {
 
 BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
 
+namespace {
+
+// The child control a message from it concerns, for reflection; null when it names none.
+HWND ChildOfMessage(HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      return reinterpret_cast<HWND>(lParam);
+    case WM_NOTIFY:
+      return lParam ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
+    case WM_DRAWITEM: {
+      auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      return item && item->CtlType != ODT_MENU ? item->hwndItem : nullptr;
+    }
+    case WM_MEASUREITEM: {
+      auto* item = reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam);
+      return item && item->CtlType != ODT_MENU ? ::GetDlgItem(parent, static_cast<int>(item->CtlID)) : nullptr;
+    }
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      return reinterpret_cast<HWND>(lParam);
+    default:
+      (void)wParam;
+      return nullptr;
+  }
+}
+
+}  // namespace
+
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  // A control's own notifications go back to it first.
+  if (message == WM_COMMAND || message == WM_NOTIFY) {
+    HWND child = ChildOfMessage(m_hWnd, message, wParam, lParam);
+    if (child && child != m_hWnd && ReflectToChild(child, message, wParam, lParam, &result)) return result;
+  }
   if (message != WM_COMMAND) {
     if (const mfc::MessageEntry* entry = mfc::FindEntry(GetMessageMap(), message, 0)) {
       return entry->invoke(this, wParam, lParam);
     }
+  }
+  if (message != WM_COMMAND && message != WM_NOTIFY) {
+    HWND child = ChildOfMessage(m_hWnd, message, wParam, lParam);
+    if (child && child != m_hWnd && ReflectToChild(child, message, wParam, lParam, &result)) return result;
   }
   switch (message) {
     case WM_CREATE:
@@ -124,6 +252,12 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       OnTimer(wParam);
       return 0;
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_SIZE:
+      OnSize(static_cast<UINT>(wParam), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      break;
     case WM_COMMAND:
       if (OnCommand(wParam, lParam)) return 0;
       break;
@@ -134,7 +268,30 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (m_pfnSuper) return ::CallWindowProc(m_pfnSuper, m_hWnd, message, wParam, lParam);
   return ::DefWindowProc(m_hWnd, message, wParam, lParam);
+}
+
+void CWnd::OnPaint() { DefWindowProc(WM_PAINT, 0, 0); }
+
+BOOL CWnd::ReflectToChild(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  CWnd* wnd = FromHandlePermanent(child);
+  return wnd ? wnd->OnChildNotify(message, wParam, lParam, result) : FALSE;
+}
+
+BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  return ReflectChildNotify(message, wParam, lParam, result);
+}
+
+BOOL CWnd::ReflectChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  UINT id = 0;
+  if (message == WM_COMMAND) id = HIWORD(wParam);
+  else if (message == WM_NOTIFY) id = reinterpret_cast<const NMHDR*>(lParam)->code;
+  const mfc::MessageEntry* entry = mfc::FindEntry(GetMessageMap(), mfc::kReflectBase + message, id);
+  if (!entry) return FALSE;
+  LRESULT value = entry->invoke(this, wParam, lParam);
+  if (result) *result = value;
+  return TRUE;
 }
 
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) { return OnCmdMsg(static_cast<UINT>(wParam & 0xFFFF)); }
@@ -143,8 +300,10 @@ int CWnd::OnCreate(LPCREATESTRUCT) { return 0; }
 void CWnd::OnClose() { DestroyWindow(); }
 void CWnd::OnDestroy() {}
 void CWnd::OnTimer(UINT_PTR) {}
+void CWnd::OnSize(UINT, int, int) {}
 
 void CWnd::OnNcDestroy() {
+  if (m_pfnSuper) ::CallWindowProc(m_pfnSuper, m_hWnd, WM_NCDESTROY, 0, 0);  // the window's own last word
   CWinThread* thread = AfxGetThread();
   if (thread && thread->m_pMainWnd == this) {
     thread->m_pMainWnd = nullptr;
@@ -164,7 +323,8 @@ BOOL CFrameWnd::LoadFrame(UINT idResource, DWORD style, CWnd* parent, CCreateCon
     if (end >= 0) title = title.Left(end);
   }
   pendingContext_ = context;
-  BOOL created = CreateEx(0, title, style, 0, 0, 0, 0, parent ? parent->GetSafeHwnd() : nullptr, 0);
+  BOOL created = CreateEx(0, title, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                          parent ? parent->GetSafeHwnd() : nullptr, 0);
   pendingContext_ = nullptr;
   return created;
 }
@@ -187,7 +347,7 @@ CView* CFrameWnd::CreateView(CCreateContext* context, UINT id) {
     return nullptr;
   }
   if (context->m_pCurrentDoc) context->m_pCurrentDoc->AddView(view);
-  if (!view->CreateEx(0, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, id)) {
+  if (!view->CreateEx(WS_EX_CLIENTEDGE, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, id)) {
     delete view;  // not a window yet: the view deletes itself only after its window is gone
     return nullptr;
   }
@@ -216,7 +376,19 @@ void CFrameWnd::InitialUpdateFrame(CDocument* doc, BOOL makeVisible) {
       if (view->GetParentFrame() == this) view->OnInitialUpdate();
     }
   }
+  RecalcLayout();
   if (makeVisible) ActivateFrame();
+}
+
+void CFrameWnd::OnSize(UINT type, int, int) {
+  if (type != SIZE_MINIMIZED) RecalcLayout();
+}
+
+void CFrameWnd::RecalcLayout() {
+  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
+  RECT client;
+  GetClientRect(&client);
+  m_pViewActive->MoveWindow(&client);
 }
 
 void CFrameWnd::ActivateFrame(int cmdShow) {
@@ -257,6 +429,11 @@ CView::~CView() {
 
 void CView::OnUpdate(CView*, LPARAM, CObject*) {}
 
+void CView::OnPaint() {
+  CPaintDC dc(this);
+  OnDraw(&dc);
+}
+
 BOOL CView::OnCmdMsg(UINT id) {
   if (CWnd::OnCmdMsg(id)) return TRUE;
   return m_pDocument && m_pDocument->OnCmdMsg(id);
@@ -268,3 +445,91 @@ void CView::OnDestroy() {
   if (m_pDocument) m_pDocument->RemoveView(this);
   CWnd::OnDestroy();
 }
+
+// --- geometry, painting, styles and input
+
+CWnd* CWnd::GetTopLevelParent() const { return FromHandle(::GetAncestor(m_hWnd, GA_ROOT)); }
+BOOL CWnd::IsChild(const CWnd* wnd) const { return wnd && ::IsChild(m_hWnd, wnd->m_hWnd); }
+void CWnd::GetWindowRect(LPRECT rect) const { ::GetWindowRect(m_hWnd, rect); }
+void CWnd::GetClientRect(LPRECT rect) const { ::GetClientRect(m_hWnd, rect); }
+void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
+  ::MoveWindow(m_hWnd, x, y, width, height, repaint);
+}
+void CWnd::MoveWindow(LPCRECT rect, BOOL repaint) {
+  ::MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, repaint);
+}
+BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  return ::SetWindowPos(m_hWnd, insertAfter ? insertAfter->m_hWnd : nullptr, x, y, cx, cy, flags);
+}
+void CWnd::ClientToScreen(LPPOINT point) const { ::ClientToScreen(m_hWnd, point); }
+void CWnd::ClientToScreen(LPRECT rect) const { ::MapWindowPoints(m_hWnd, nullptr, reinterpret_cast<LPPOINT>(rect), 2); }
+void CWnd::ScreenToClient(LPPOINT point) const { ::ScreenToClient(m_hWnd, point); }
+void CWnd::ScreenToClient(LPRECT rect) const { ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<LPPOINT>(rect), 2); }
+void CWnd::MapWindowPoints(CWnd* to, LPPOINT points, UINT count) const {
+  ::MapWindowPoints(m_hWnd, to ? to->m_hWnd : nullptr, points, count);
+}
+void CWnd::MapWindowPoints(CWnd* to, LPRECT rect) const {
+  ::MapWindowPoints(m_hWnd, to ? to->m_hWnd : nullptr, reinterpret_cast<LPPOINT>(rect), 2);
+}
+CWnd* CWnd::ChildWindowFromPoint(POINT point) const { return FromHandle(::ChildWindowFromPoint(m_hWnd, point)); }
+
+void CWnd::Invalidate(BOOL erase) { ::InvalidateRect(m_hWnd, nullptr, erase); }
+void CWnd::InvalidateRect(LPCRECT rect, BOOL erase) { ::InvalidateRect(m_hWnd, rect, erase); }
+void CWnd::ValidateRect(LPCRECT rect) { ::ValidateRect(m_hWnd, rect); }
+void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
+BOOL CWnd::RedrawWindow(LPCRECT rect, HRGN region, UINT flags) { return ::RedrawWindow(m_hWnd, rect, region, flags); }
+CDC* CWnd::GetDC() {
+  auto* dc = new CDC;
+  dc->Attach(::GetDC(m_hWnd));
+  return dc;
+}
+
+CDC* CWnd::GetWindowDC() {
+  auto* dc = new CDC;
+  dc->Attach(::GetWindowDC(m_hWnd));
+  return dc;
+}
+
+int CWnd::ReleaseDC(CDC* dc) {
+  if (!dc) return 0;
+  int released = ::ReleaseDC(m_hWnd, dc->Detach());
+  delete dc;
+  return released;
+}
+
+void CWnd::SetRedraw(BOOL redraw) { ::SendMessage(m_hWnd, WM_SETREDRAW, redraw, 0); }
+
+DWORD CWnd::GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtr(m_hWnd, GWL_STYLE)); }
+DWORD CWnd::GetExStyle() const { return static_cast<DWORD>(::GetWindowLongPtr(m_hWnd, GWL_EXSTYLE)); }
+
+namespace {
+BOOL ModifyLong(HWND hWnd, int index, DWORD remove, DWORD add, UINT flags) {
+  DWORD style = static_cast<DWORD>(::GetWindowLongPtr(hWnd, index));
+  DWORD changed = (style & ~remove) | add;
+  if (changed == style) return FALSE;
+  ::SetWindowLongPtr(hWnd, index, static_cast<LONG_PTR>(changed));
+  if (flags) ::SetWindowPos(hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
+  return TRUE;
+}
+}  // namespace
+
+BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags) { return ModifyLong(m_hWnd, GWL_STYLE, remove, add, flags); }
+BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT flags) {
+  return ModifyLong(m_hWnd, GWL_EXSTYLE, remove, add, flags);
+}
+BOOL CWnd::ModifyStyle(HWND hWnd, DWORD remove, DWORD add, UINT flags) {
+  return ModifyLong(hWnd, GWL_STYLE, remove, add, flags);
+}
+BOOL CWnd::ModifyStyleEx(HWND hWnd, DWORD remove, DWORD add, UINT flags) {
+  return ModifyLong(hWnd, GWL_EXSTYLE, remove, add, flags);
+}
+
+BOOL CWnd::EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
+BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
+CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
+CWnd* CWnd::GetFocus() { return FromHandle(::GetFocus()); }
+CWnd* CWnd::SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
+CWnd* CWnd::GetCapture() { return FromHandle(::GetCapture()); }
+CWnd* CWnd::GetDlgItem(int id) const { return FromHandle(::GetDlgItem(m_hWnd, id)); }
+int CWnd::GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
+int CWnd::SetDlgCtrlID(int id) { return static_cast<int>(::SetWindowLongPtr(m_hWnd, GWLP_ID, id)); }

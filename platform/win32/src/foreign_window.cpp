@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "user_internal.h"
+#include "win32/window_manager.h"
 #include "win32/sysroot.h"
 
 namespace fs = std::filesystem;
@@ -27,7 +28,9 @@ namespace tavrin::win::detail {
 namespace {
 
 constexpr uint32_t kRequestMagic = 0x54565752;  // "TVWR"
-enum class Op : uint32_t { kQuery = 1, kShow = 2, kActivate = 3, kPost = 4 };
+// kList and kScreenshot answer with a payload after the reply (its length in `payloadLength`);
+// kInput's command text follows the request (its length in `argument`).
+enum class Op : uint32_t { kQuery = 1, kShow = 2, kActivate = 3, kPost = 4, kList = 5, kScreenshot = 6, kInput = 7 };
 
 struct Request {
   uint32_t magic = 0;
@@ -39,6 +42,9 @@ struct Request {
   int64_t lParam = 0;
 };
 
+constexpr int32_t kMaxCommand = 4096;
+constexpr size_t kMaxPayload = 256u << 20;
+
 struct Reply {
   int32_t found;
   int32_t result;
@@ -47,7 +53,7 @@ struct Reply {
   uint64_t lastActivePopup;
   uint64_t owner;
   uint32_t threadId;
-  uint32_t reserved;
+  uint32_t payloadLength;  // the bytes that follow the reply
 };
 
 constexpr int kReplyTimeoutMs = 2000;  // a peer that hangs does not hang us
@@ -125,11 +131,21 @@ bool LiveRecord(HWND hwnd, Record& record) {
 
 // ---- the service ----
 
-bool HandleRequest(const Request& request, Reply& reply) {
+bool HandleRequest(const Request& request, const std::string& command, Reply& reply, std::string& payload) {
   if (request.magic != kRequestMagic) return false;
   HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(request.hwnd));
   if (IsForeign(hwnd)) return false;  // only our own windows are served
   switch (static_cast<Op>(request.op)) {
+    case Op::kList:
+      for (auto& line : tavrin::win::ListWindows()) payload += line + "\n";
+      reply.found = 1;
+      return true;
+    case Op::kScreenshot:
+      reply.found = ServeScreenshot(request.argument ? nullptr : hwnd, payload) ? 1 : 0;
+      return reply.found;
+    case Op::kInput:
+      reply.found = ServeInput(hwnd, command) ? 1 : 0;
+      return reply.found;
     case Op::kQuery:
       break;
     case Op::kShow:
@@ -166,9 +182,24 @@ void Serve(int client) {
   if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != getuid()) return;
   Request request{};
   if (recv(client, &request, sizeof request, MSG_WAITALL) != static_cast<ssize_t>(sizeof request)) return;
+  std::string command;
+  if (request.op == static_cast<uint32_t>(Op::kInput)) {
+    if (request.argument < 0 || request.argument > kMaxCommand) return;
+    command.resize(static_cast<size_t>(request.argument));
+    if (!command.empty() && recv(client, command.data(), command.size(), MSG_WAITALL) != request.argument) return;
+  }
   Reply reply{};
-  HandleRequest(request, reply);
-  send(client, &reply, sizeof reply, MSG_NOSIGNAL);
+  std::string payload;
+  HandleRequest(request, command, reply, payload);
+  if (payload.size() > kMaxPayload) payload.clear();
+  reply.payloadLength = static_cast<uint32_t>(payload.size());
+  if (send(client, &reply, sizeof reply, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof reply)) return;
+  size_t sent = 0;
+  while (sent < payload.size()) {
+    ssize_t n = send(client, payload.data() + sent, payload.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
 }
 
 class Service {
@@ -235,8 +266,12 @@ Service& TheService() {
   return *service;
 }
 
+bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command, std::string* payload);
+
 // Sends one request to the process that owns `hwnd` and reads its reply.
-bool Ask(HWND hwnd, Request request, Reply& reply) {
+bool Ask(HWND hwnd, Request request, Reply& reply) { return Ask(hwnd, request, reply, {}, nullptr); }
+
+bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command, std::string* payload) {
   Record record;
   if (!LiveRecord(hwnd, record)) return false;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -248,9 +283,26 @@ bool Ask(HWND hwnd, Request request, Reply& reply) {
   sockaddr_un address = ServiceAddress(ProcessOfWindow(hwnd), length);
   request.magic = kRequestMagic;
   request.hwnd = reinterpret_cast<uintptr_t>(hwnd);
+  request.argument = command.empty() ? request.argument : static_cast<int32_t>(command.size());
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
             send(fd, &request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
+            (command.empty() ||
+             send(fd, command.data(), command.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(command.size())) &&
             recv(fd, &reply, sizeof reply, MSG_WAITALL) == static_cast<ssize_t>(sizeof reply) && reply.found;
+  if (ok && payload) {
+    // The payload's length comes from the peer: bounded before anything is allocated.
+    if (reply.payloadLength > kMaxPayload) {
+      ok = false;
+    } else {
+      payload->resize(reply.payloadLength);
+      size_t got = 0;
+      while (ok && got < payload->size()) {
+        ssize_t n = recv(fd, payload->data() + got, payload->size() - got, 0);
+        if (n <= 0) ok = false;
+        else got += static_cast<size_t>(n);
+      }
+    }
+  }
   close(fd);
   return ok;
 }
@@ -344,6 +396,37 @@ bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible) {
 bool ForeignActivate(HWND hwnd) {
   Reply reply{};
   return Ask(hwnd, {.op = static_cast<uint32_t>(Op::kActivate)}, reply) && reply.result;
+}
+
+bool ForeignList(HWND anyWindow, std::string& lines) {
+  Reply reply{};
+  return Ask(anyWindow, {.op = static_cast<uint32_t>(Op::kList)}, reply, {}, &lines);
+}
+
+bool ForeignScreenshot(HWND hwnd, bool screen, std::string& png) {
+  Reply reply{};
+  return Ask(hwnd, {.op = static_cast<uint32_t>(Op::kScreenshot), .argument = screen ? 1 : 0}, reply, {}, &png);
+}
+
+bool ForeignInput(HWND hwnd, const std::string& command) {
+  if (command.empty() || command.size() > static_cast<size_t>(kMaxCommand)) return false;
+  Reply reply{};
+  return Ask(hwnd, {.op = static_cast<uint32_t>(Op::kInput)}, reply, command, nullptr);
+}
+
+std::vector<HWND> ForeignTopLevels() {
+  std::vector<HWND> found;
+  std::vector<fs::path> paths;
+  std::error_code ec;
+  for (auto& entry : fs::directory_iterator(WindowsDir(), ec))
+    if (entry.path().extension().empty()) paths.push_back(entry.path());
+  std::sort(paths.begin(), paths.end());
+  for (auto& path : paths) {
+    Record record;
+    if (!ReadRecord(path, record) || record.pid == getpid() || !Alive(record)) continue;
+    found.push_back(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(path.filename().c_str(), nullptr, 16))));
+  }
+  return found;
 }
 
 bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "user_internal.h"
+#include "window_internal.h"
 
 namespace tavrin::core {
 
@@ -66,6 +66,7 @@ MSG MakeMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   msg.wParam = wParam;
   msg.lParam = lParam;
   msg.time = GetTickCount();
+  msg.pt = win::detail::CursorPosition();
   return msg;
 }
 
@@ -107,9 +108,11 @@ bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) 
     if (remove) queue.quitPosted = false;
     return true;
   }
-  for (HWND hwnd : queue.needsPaint) {
-    if (!filter.Takes(hwnd, WM_PAINT)) continue;
-    out = MakeMessage(hwnd, WM_PAINT, 0, 0);  // stays until the window is validated
+  std::vector<HWND> painting;
+  for (HWND hwnd : queue.needsPaint)
+    if (filter.Takes(hwnd, WM_PAINT)) painting.push_back(hwnd);
+  if (!painting.empty()) {
+    out = MakeMessage(win::detail::PickPaint(painting), WM_PAINT, 0, 0);  // stays until the window is validated
     return true;
   }
   const auto now = Clock::now();
@@ -129,6 +132,7 @@ void DispatchSent(MessageQueue& queue) {
     auto sent = queue.sent.front();
     queue.sent.pop_front();
     lock.unlock();
+    win::detail::RunCallWndProcHooks(sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam, false);
     LRESULT result = win::detail::CallProc(sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam);
     lock.lock();
     sent->result = result;
@@ -258,7 +262,7 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
-  if (target.threadId == GetCurrentThreadId()) return tavrin::win::detail::CallProc(hwnd, message, wParam, lParam);
+  if (target.threadId == GetCurrentThreadId()) return tavrin::win::detail::SendNow(hwnd, message, wParam, lParam);
 
   auto sent = std::make_shared<tavrin::core::SentMessage>();
   sent->msg = tavrin::core::MakeMessage(hwnd, message, wParam, lParam);
@@ -279,14 +283,34 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return sent->result;
 }
 
+namespace tavrin::core {
+namespace {
+bool IsMouseMessage(UINT message) {
+  return (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || (message >= WM_NCMOUSEMOVE && message <= WM_NCMBUTTONUP);
+}
+// A message taken from the queue: remembered for GetMessagePos; a mouse message goes past the WH_MOUSE
+// hooks first, which may drop it (false).
+bool Taken(const MSG& msg) {
+  win::detail::NoteRetrieved(msg);
+  if (!IsMouseMessage(msg.message) || !win::detail::HasMouseHooks()) return true;
+  return !win::detail::RunMouseHooks(msg);
+}
+}  // namespace
+}  // namespace tavrin::core
+
 BOOL PeekMessage(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
   auto queue = tavrin::core::CurrentQueue();
-  tavrin::core::DispatchSent(*queue);
-  std::lock_guard guard(tavrin::WaitLock());
-  MSG found{};
-  if (!tavrin::core::Retrieve(*queue, {hwnd, filterMin, filterMax}, removeFlags & PM_REMOVE, found)) return FALSE;
-  if (msg) *msg = found;
-  return TRUE;
+  for (;;) {
+    tavrin::core::DispatchSent(*queue);
+    MSG found{};
+    {
+      std::lock_guard guard(tavrin::WaitLock());
+      if (!tavrin::core::Retrieve(*queue, {hwnd, filterMin, filterMax}, removeFlags & PM_REMOVE, found)) return FALSE;
+    }
+    if ((removeFlags & PM_REMOVE) && !tavrin::core::Taken(found)) continue;
+    if (msg) *msg = found;
+    return TRUE;
+  }
 }
 
 BOOL GetMessage(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
@@ -300,7 +324,11 @@ BOOL GetMessage(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     tavrin::core::DispatchSent(*queue);
     std::unique_lock lock(tavrin::WaitLock());
     if (!queue->sent.empty()) continue;
-    if (tavrin::core::Retrieve(*queue, filter, true, *msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
+    if (tavrin::core::Retrieve(*queue, filter, true, *msg)) {
+      lock.unlock();
+      if (!tavrin::core::Taken(*msg)) continue;
+      return msg->message == WM_QUIT ? FALSE : TRUE;
+    }
     auto due = tavrin::core::NextDue(*queue, filter);
     if (due == Clock::time_point::max())
       tavrin::core::WaitChanged().wait(lock);
@@ -308,8 +336,6 @@ BOOL GetMessage(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       tavrin::core::WaitChanged().wait_until(lock, due);
   }
 }
-
-BOOL TranslateMessage(const MSG*) { return FALSE; }  // no keyboard: nothing to translate
 
 LRESULT DispatchMessage(const MSG* msg) {
   if (!msg) return 0;
@@ -387,37 +413,3 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
   return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, true, wakeMask);
 }
 
-BOOL InvalidateRect(HWND hwnd, LPCRECT, BOOL) {
-  auto queue = tavrin::core::QueueOfWindow(hwnd);
-  if (!queue) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  tavrin::core::SetNeedsPaint(queue, hwnd, true);
-  return TRUE;
-}
-
-BOOL ValidateRect(HWND hwnd, LPCRECT) {
-  auto queue = tavrin::core::QueueOfWindow(hwnd);
-  if (!queue) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  tavrin::core::SetNeedsPaint(queue, hwnd, false);
-  return TRUE;
-}
-
-BOOL UpdateWindow(HWND hwnd) {
-  auto queue = tavrin::core::QueueOfWindow(hwnd);
-  if (!queue) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  bool pending;
-  {
-    std::lock_guard guard(tavrin::WaitLock());
-    pending = std::find(queue->needsPaint.begin(), queue->needsPaint.end(), hwnd) != queue->needsPaint.end();
-  }
-  if (pending) SendMessage(hwnd, WM_PAINT, 0, 0);
-  return TRUE;
-}

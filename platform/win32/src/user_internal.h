@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core_internal.h"
 #include "win32/user.h"
@@ -63,7 +64,25 @@ bool ForeignQuery(HWND hwnd, WindowState& state);
 bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible);
 bool ForeignActivate(HWND hwnd);
 bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The window list, a screenshot (PNG of the window, or of the screen when `screen`) and injected input
+// of the process that owns a window; the top-level windows of the other processes.
+bool ForeignList(HWND anyWindow, std::string& lines);
+bool ForeignScreenshot(HWND hwnd, bool screen, std::string& png);
+bool ForeignInput(HWND hwnd, const std::string& command);
+std::vector<HWND> ForeignTopLevels();
+// What a process serves for those requests (tools.cpp).
+bool ServeScreenshot(HWND hwnd, std::string& png);
+bool ServeInput(HWND hwnd, const std::string& command);
 
 bool EqualsNoCase(const std::string& a, const char* b);
+
+// For the queues: the cursor position stamped on messages, the message a thread read last (for
+// GetMessagePos), the WH_MOUSE hooks, and which pending-paint window goes first (a parent before its
+// children).
+POINT CursorPosition();
+void NoteRetrieved(const MSG& msg);
+bool HasMouseHooks();
+bool RunMouseHooks(const MSG& msg);  // true: the message is dropped
+HWND PickPaint(const std::vector<HWND>& candidates);
 
 }  // namespace tavrin::win::detail

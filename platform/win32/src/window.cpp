@@ -1,59 +1,23 @@
-// Window objects of this process: creation and destruction, text, long values, visibility, activation and
-// the owner/parent links. Calls on windows of other processes go to foreign_window.cpp.
+// Window objects of this process: classes, creation and destruction, text, long values, styles,
+// visibility, activation and the owner/parent links. Calls on windows of other processes go to
+// foreign_window.cpp; geometry, painting and input have files of their own.
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
-#include <map>
-#include <vector>
 
-#include "user_internal.h"
+#include "window_internal.h"
 
 namespace tavrin::win::detail {
-namespace {
-
-struct Window {
-  HWND hwnd = nullptr;
-  DWORD threadId = 0;
-  std::weak_ptr<core::MessageQueue> queue;
-  std::string className;
-  std::string title;
-  WNDPROC proc = nullptr;
-  LONG_PTR userData = 0;
-  DWORD style = 0;
-  DWORD exStyle = 0;
-  UINT_PTR id = 0;
-  HWND parent = nullptr;  // child windows
-  HWND owner = nullptr;   // top-level windows
-  bool visible = false;
-  bool iconic = false;
-  HWND lastActivePopup = nullptr;
-  bool destroying = false;
-  std::filesystem::path record;  // the run directory's entry of a top-level window
-
-  bool TopLevel() const { return !(style & WS_CHILD); }
-};
-
-// Guarded by its lock, which is never held while taking WaitLock() (the queues take it the other way).
-struct WindowTable {
-  std::mutex lock;
-  std::map<HWND, std::shared_ptr<Window>> windows;  // by handle: creation order
-  uint32_t nextSerial = 1;
-  HWND foreground = nullptr;
-};
 
 WindowTable& Table() {
   static auto* table = new WindowTable;  // never destroyed: threads may end after exit starts
   return *table;
 }
 
-// A handle holds the creating process in its upper half, so any process can tell whose window it names.
-HWND MakeHandle(uint32_t serial) {
-  return reinterpret_cast<HWND>((static_cast<uintptr_t>(getpid()) << 32) | serial);
-}
-
-std::shared_ptr<Window> Find(HWND hwnd) {  // with the table lock held
+std::shared_ptr<Window> Find(HWND hwnd) {
   auto& windows = Table().windows;
   auto it = windows.find(hwnd);
   return it == windows.end() ? nullptr : it->second;
@@ -62,6 +26,19 @@ std::shared_ptr<Window> Find(HWND hwnd) {  // with the table lock held
 std::shared_ptr<Window> FindLocked(HWND hwnd) {
   std::lock_guard guard(Table().lock);
   return Find(hwnd);
+}
+
+std::string UpperName(const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+namespace {
+
+// A handle holds the creating process in its upper half, so any process can tell whose window it names.
+HWND MakeHandle(uint32_t serial) {
+  return reinterpret_cast<HWND>((static_cast<uintptr_t>(getpid()) << 32) | serial);
 }
 
 // Removes the window from the table and from everything that refers to it.
@@ -74,56 +51,78 @@ void Remove(HWND hwnd) {
     if (!window) return;
     table.windows.erase(hwnd);
     if (table.foreground == hwnd) table.foreground = nullptr;
+    std::erase(table.topLevels, hwnd);
+    if (auto parent = Find(window->parent)) std::erase(parent->children, hwnd);
     for (auto& [handle, other] : table.windows)
       if (other->lastActivePopup == hwnd) other->lastActivePopup = nullptr;
   }
+  ForgetInput(hwnd);
   if (auto queue = window->queue.lock()) core::ForgetWindow(queue, hwnd);
-  if (!window->record.empty()) Unpublish(window->record);
+  if (!window->record.empty()) {
+    Unpublish(window->record);
+    NotifyDisplayDestroyed(hwnd);
+  }
 }
 
 void Destroy(HWND hwnd) {
   std::vector<HWND> owned, children;
+  RECT area{};
+  HWND parent = nullptr;
+  bool wasVisible = false;
   {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
     if (!window || window->destroying) return;
     window->destroying = true;
-    for (auto& [handle, other] : Table().windows) {
+    for (auto& [handle, other] : Table().windows)
       if (other->owner == hwnd) owned.push_back(handle);
-      if (other->parent == hwnd) children.push_back(handle);
-    }
+    children = window->children;
+    area = window->rect;
+    parent = window->parent;
+    wasVisible = window->Visible();
   }
   for (HWND o : owned) Destroy(o);
-  CallProc(hwnd, WM_DESTROY, 0, 0);
+  SendNow(hwnd, WM_DESTROY, 0, 0);
   for (HWND c : children) Destroy(c);
-  CallProc(hwnd, WM_NCDESTROY, 0, 0);
+  SendNow(hwnd, WM_NCDESTROY, 0, 0);
   Remove(hwnd);
+  if (parent && wasVisible) {  // what the child covered shows its parent again
+    std::lock_guard guard(Table().lock);
+    if (auto p = Find(parent)) OffsetRect(&area, -p->client.left, -p->client.top);
+  }
+  if (parent && wasVisible && IsWindow(parent)) Invalidate(parent, &area, true, false, false);
 }
 
 // What a ShowWindow command does to visibility and the minimised state.
 void ApplyShow(Window& window, int command) {
+  auto set = [&](DWORD bit, bool on) { window.style = on ? window.style | bit : window.style & ~bit; };
   switch (command) {
     case SW_HIDE:
-      window.visible = false;
+      set(WS_VISIBLE, false);
       break;
     case SW_SHOWNORMAL:
-    case SW_SHOWMAXIMIZED:
     case SW_RESTORE:
     case SW_SHOWDEFAULT:
-      window.visible = true;
-      window.iconic = false;
+      set(WS_VISIBLE, true);
+      set(WS_MINIMIZE, false);
+      set(WS_MAXIMIZE, false);
+      break;
+    case SW_SHOWMAXIMIZED:
+      set(WS_VISIBLE, true);
+      set(WS_MINIMIZE, false);
+      set(WS_MAXIMIZE, true);
       break;
     case SW_SHOWMINIMIZED:
     case SW_MINIMIZE:
     case SW_SHOWMINNOACTIVE:
-      window.visible = true;
-      window.iconic = true;
+      set(WS_VISIBLE, true);
+      set(WS_MINIMIZE, true);
       break;
     case SW_FORCEMINIMIZE:
-      window.iconic = true;
+      set(WS_MINIMIZE, true);
       break;
     default:  // SW_SHOW, SW_SHOWNOACTIVATE, SW_SHOWNA
-      window.visible = true;
+      set(WS_VISIBLE, true);
       break;
   }
 }
@@ -150,6 +149,11 @@ void CopyText(const std::string& text, LPSTR buffer, int bufferSize, int& copied
   copied = static_cast<int>(std::min<size_t>(text.size(), static_cast<size_t>(bufferSize - 1)));
   memcpy(buffer, text.data(), static_cast<size_t>(copied));
   buffer[copied] = '\0';
+}
+
+bool InvalidWindow() {
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return false;
 }
 
 }  // namespace
@@ -179,14 +183,19 @@ bool IsSelfOrDescendant(HWND ancestor, HWND hwnd) {
 }
 
 LRESULT CallProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto window = FindLocked(hwnd);
-  if (!window) return 0;
   WNDPROC proc;
   {
     std::lock_guard guard(Table().lock);
+    auto window = Find(hwnd);
+    if (!window) return 0;
     proc = window->proc;
   }
   return proc ? proc(hwnd, message, wParam, lParam) : DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+LRESULT SendNow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  RunCallWndProcHooks(hwnd, message, wParam, lParam, true);
+  return CallProc(hwnd, message, wParam, lParam);
 }
 
 void DropThreadWindows(DWORD threadId) {
@@ -203,7 +212,7 @@ void Notify(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Target target;
   if (!FindTarget(hwnd, target)) return;
   if (target.threadId == GetCurrentThreadId())
-    CallProc(hwnd, message, wParam, lParam);
+    SendNow(hwnd, message, wParam, lParam);
   else
     PostMessage(hwnd, message, wParam, lParam);
 }
@@ -212,8 +221,8 @@ bool QueryLocal(HWND hwnd, WindowState& state) {
   std::lock_guard guard(Table().lock);
   auto window = Find(hwnd);
   if (!window) return false;
-  state.visible = window->visible;
-  state.iconic = window->iconic;
+  state.visible = window->Visible();
+  state.iconic = window->style & WS_MINIMIZE;
   state.lastActivePopup = window->lastActivePopup && Find(window->lastActivePopup) ? window->lastActivePopup : hwnd;
   state.owner = window->TopLevel() ? window->owner : window->parent;
   state.threadId = window->threadId;
@@ -221,7 +230,9 @@ bool QueryLocal(HWND hwnd, WindowState& state) {
 }
 
 BOOL ShowLocal(HWND hwnd, int command) {
-  bool wasVisible, isVisible;
+  bool wasVisible, isVisible, topLevel;
+  RECT area{};
+  HWND parent = nullptr;
   {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
@@ -229,13 +240,28 @@ BOOL ShowLocal(HWND hwnd, int command) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return FALSE;
     }
-    wasVisible = window->visible;
+    wasVisible = window->Visible();
     ApplyShow(*window, command);
-    isVisible = window->visible;
+    isVisible = window->Visible();
+    topLevel = window->TopLevel();
+    parent = window->parent;
+    area = window->rect;
+    if (auto p = Find(parent)) OffsetRect(&area, -p->client.left, -p->client.top);
     if (!isVisible && Table().foreground == hwnd) Table().foreground = nullptr;
     if (isVisible && Activates(command)) NoteActivePopup(*window);
+    if (isVisible && !wasVisible && topLevel) {  // a shown top-level window comes to the front
+      auto& order = Table().topLevels;
+      std::erase(order, hwnd);
+      order.insert(order.begin(), hwnd);
+    }
   }
-  if (wasVisible != isVisible) Notify(hwnd, WM_SHOWWINDOW, isVisible ? TRUE : FALSE, 0);
+  if (wasVisible != isVisible) {
+    Notify(hwnd, WM_SHOWWINDOW, isVisible ? TRUE : FALSE, 0);
+    if (isVisible) Invalidate(hwnd, nullptr, true, true, true);
+    else if (parent) Invalidate(parent, &area, true, false, false);
+    if (!isVisible) ForgetInput(hwnd);
+    if (topLevel) NotifyDisplayChanged(hwnd);
+  }
   return wasVisible ? TRUE : FALSE;
 }
 
@@ -252,12 +278,114 @@ BOOL ActivateLocal(HWND hwnd) {
     previous = table.foreground;
     table.foreground = hwnd;
     NoteActivePopup(*window);
+    if (window->TopLevel()) {
+      auto& order = table.topLevels;
+      std::erase(order, hwnd);
+      order.insert(order.begin(), hwnd);
+    }
   }
   if (previous != hwnd) {
-    if (previous && !IsForeign(previous)) Notify(previous, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(hwnd));
+    if (previous && !IsForeign(previous)) {
+      Notify(previous, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(hwnd));
+      if (IsWindow(previous)) Invalidate(previous, nullptr, false, true, false);  // the caption dims
+    }
     Notify(hwnd, WM_ACTIVATE, WA_ACTIVE, reinterpret_cast<LPARAM>(previous));
+    Invalidate(hwnd, nullptr, false, true, false);
+    NotifyDisplayChanged(hwnd);
   }
   return TRUE;
+}
+
+HWND CreateInternal(DWORD exStyle, const std::string& className, std::shared_ptr<WindowClass> cls,
+                    const std::string& title, WNDPROC proc, LONG_PTR userData, DWORD style, int x, int y,
+                    int width, int height, HWND parent, UINT_PTR id, LPVOID param) {
+  const bool child = style & WS_CHILD;
+  if ((child && !parent) || (parent && !FindLocked(parent))) {
+    SetLastError(child && !parent ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  auto window = std::make_shared<Window>();
+  window->threadId = GetCurrentThreadId();
+  window->queue = core::CurrentQueue();
+  window->className = className;
+  window->cls = std::move(cls);
+  window->title = title;
+  window->proc = proc;
+  window->userData = userData;
+  window->style = style & ~WS_VISIBLE;  // WS_VISIBLE is shown below, with its WM_SHOWWINDOW
+  window->exStyle = exStyle;
+  window->id = id;
+  (child ? window->parent : window->owner) = parent;
+  // Top-level windows without a place get one, as the desktop would give them.
+  EnsureDcProvider();
+  RECT screen = ScreenRect();
+  if (x == CW_USEDEFAULT) x = child ? 0 : screen.right / 16, y = child ? 0 : screen.bottom / 16;
+  if (width == CW_USEDEFAULT || (!child && width == 0 && height == 0 && !(style & WS_POPUP)))
+    width = child ? 0 : screen.right * 3 / 4, height = child ? 0 : screen.bottom * 3 / 4;
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  window->rect = RECT{x, y, x + width, y + height};
+  window->client = RECT{0, 0, width, height};
+  HWND hwnd;
+  {
+    auto& table = Table();
+    std::lock_guard guard(table.lock);
+    hwnd = window->hwnd = MakeHandle(table.nextSerial++);
+    table.windows.emplace(hwnd, window);
+    if (child) {
+      Find(parent)->children.push_back(hwnd);  // a new child goes to the bottom
+    } else {
+      table.topLevels.push_back(hwnd);
+      SurfaceResized(*window);
+    }
+  }
+  if (!child) {
+    auto record = Publish(hwnd, className, title);
+    std::lock_guard guard(Table().lock);
+    window->record = std::move(record);
+  }
+  CREATESTRUCT create{};
+  create.lpCreateParams = param;
+  create.hwndParent = parent;
+  create.hMenu = child ? reinterpret_cast<HMENU>(id) : nullptr;
+  create.style = static_cast<LONG>(style);
+  create.lpszName = title.c_str();
+  create.lpszClass = className.c_str();
+  create.dwExStyle = exStyle;
+  create.x = x;
+  create.y = y;
+  create.cx = width;
+  create.cy = height;
+  if (!SendNow(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
+    DestroyWindow(hwnd);
+    SetLastError(ERROR_GEN_FAILURE);
+    return nullptr;
+  }
+  // The frame: WM_NCCALCSIZE turns the window rectangle into the client rectangle.
+  NCCALCSIZE_PARAMS calc{};
+  calc.rgrc[0] = RECT{0, 0, width, height};
+  SendNow(hwnd, WM_NCCALCSIZE, FALSE, reinterpret_cast<LPARAM>(&calc.rgrc[0]));
+  {
+    std::lock_guard guard(Table().lock);
+    if (auto w = Find(hwnd)) w->client = calc.rgrc[0];
+  }
+  if (SendNow(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+    DestroyWindow(hwnd);
+    SetLastError(ERROR_GEN_FAILURE);
+    return nullptr;
+  }
+  if (!IsWindow(hwnd)) return nullptr;
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  SendNow(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+  POINT origin{0, 0};
+  {
+    std::lock_guard guard(Table().lock);
+    if (auto w = Find(hwnd)) origin = POINT{w->rect.left + w->client.left, w->rect.top + w->client.top};
+  }
+  SendNow(hwnd, WM_MOVE, 0, MAKELPARAM(origin.x, origin.y));
+  if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
+  return hwnd;
 }
 
 }  // namespace tavrin::win::detail
@@ -265,50 +393,14 @@ BOOL ActivateLocal(HWND hwnd) {
 namespace tavrin::win {
 
 HWND CreateWindowObject(const WindowSpec& spec) {
-  using namespace detail;
-  const bool child = spec.style & WS_CHILD;
-  if ((child && !spec.parent) || (spec.parent && !FindLocked(spec.parent))) {
-    SetLastError(child && !spec.parent ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  auto window = std::make_shared<Window>();
-  window->threadId = GetCurrentThreadId();
-  window->queue = core::CurrentQueue();
-  window->className = spec.className;
-  window->title = spec.title;
-  window->proc = spec.proc;
-  window->userData = spec.userData;
-  window->style = spec.style & ~WS_VISIBLE;  // WS_VISIBLE is shown below, with its WM_SHOWWINDOW
-  window->exStyle = spec.exStyle;
-  window->id = spec.id;
-  (child ? window->parent : window->owner) = spec.parent;
-  window->iconic = spec.style & WS_MINIMIZE;
-  HWND hwnd;
-  {
-    auto& table = Table();
-    std::lock_guard guard(table.lock);
-    hwnd = window->hwnd = MakeHandle(table.nextSerial++);
-    table.windows.emplace(hwnd, window);
-  }
-  if (!child) {
-    auto record = Publish(hwnd, spec.className, spec.title);
-    std::lock_guard guard(Table().lock);
-    window->record = std::move(record);
-  }
-  CREATESTRUCT create{};
-  create.lpCreateParams = spec.createParam;
-  create.hwndParent = spec.parent;
-  create.style = static_cast<LONG>(spec.style);
-  create.lpszName = spec.title.c_str();
-  create.lpszClass = spec.className.c_str();
-  create.dwExStyle = spec.exStyle;
-  if (CallProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
-    DestroyWindow(hwnd);
-    SetLastError(ERROR_GEN_FAILURE);
-    return nullptr;
-  }
-  if (spec.style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
-  return hwnd;
+  auto cls = std::make_shared<detail::WindowClass>();  // a class of the window's own
+  cls->name = spec.className;
+  cls->style = spec.classStyle;
+  cls->proc = spec.proc;
+  cls->background = spec.background;
+  return detail::CreateInternal(spec.exStyle, spec.className, cls, spec.title, spec.proc, spec.userData,
+                                spec.style, spec.x, spec.y, spec.width, spec.height, spec.parent, spec.id,
+                                spec.createParam);
 }
 
 }  // namespace tavrin::win
@@ -316,23 +408,99 @@ HWND CreateWindowObject(const WindowSpec& spec) {
 using namespace tavrin::win::detail;
 
 namespace {
-bool InvalidWindow() {
-  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-  return false;
+ATOM g_nextClassAtom = 0xC000;
 }
-}  // namespace
 
-LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
-  switch (message) {
-    case WM_CLOSE:
-      DestroyWindow(hwnd);
-      return 0;
-    case WM_PAINT:
-      ValidateRect(hwnd, nullptr);
-      return 0;
-    default:
-      return 0;
+ATOM RegisterClass(const WNDCLASS* wndClass) {
+  if (!wndClass || !wndClass->lpszClassName || IS_INTRESOURCE(wndClass->lpszClassName)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
   }
+  auto cls = std::make_shared<WindowClass>();
+  cls->name = wndClass->lpszClassName;
+  cls->style = wndClass->style;
+  cls->proc = wndClass->lpfnWndProc;
+  cls->background = wndClass->hbrBackground;
+  cls->cursor = wndClass->hCursor;
+  cls->icon = wndClass->hIcon;
+  std::lock_guard guard(Table().lock);
+  auto& classes = Table().classes;
+  auto key = UpperName(cls->name);
+  if (classes.count(key)) {
+    SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+    return 0;
+  }
+  cls->atom = g_nextClassAtom++;
+  classes.emplace(key, cls);
+  return cls->atom;
+}
+
+ATOM RegisterClassEx(const WNDCLASSEX* wndClass) {
+  if (!wndClass) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  WNDCLASS plain{wndClass->style, wndClass->lpfnWndProc, wndClass->cbClsExtra, wndClass->cbWndExtra,
+                 wndClass->hInstance, wndClass->hIcon, wndClass->hCursor, wndClass->hbrBackground,
+                 wndClass->lpszMenuName, wndClass->lpszClassName};
+  return RegisterClass(&plain);
+}
+
+BOOL UnregisterClass(LPCSTR className, HINSTANCE) {
+  if (!className || IS_INTRESOURCE(className)) return FALSE;
+  std::lock_guard guard(Table().lock);
+  auto key = UpperName(className);
+  for (auto& [handle, window] : Table().windows)
+    if (window->cls && window->cls->atom && UpperName(window->cls->name) == key) {
+      SetLastError(ERROR_CLASS_ALREADY_EXISTS);  // the class still has windows
+      return FALSE;
+    }
+  if (!Table().classes.erase(key)) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL GetClassInfo(HINSTANCE, LPCSTR className, LPWNDCLASS wndClass) {
+  if (!className || IS_INTRESOURCE(className) || !wndClass) return FALSE;
+  std::lock_guard guard(Table().lock);
+  auto it = Table().classes.find(UpperName(className));
+  if (it == Table().classes.end()) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return FALSE;
+  }
+  auto& cls = *it->second;
+  *wndClass = WNDCLASS{cls.style, cls.proc, 0, 0, nullptr, cls.icon, cls.cursor, cls.background, nullptr,
+                       className};
+  return TRUE;
+}
+
+HWND CreateWindowEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                    int height, HWND parent, HMENU menu, HINSTANCE, LPVOID param) {
+  if (!className || IS_INTRESOURCE(className)) {
+    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+    return nullptr;
+  }
+  std::shared_ptr<WindowClass> cls;
+  {
+    std::lock_guard guard(Table().lock);
+    auto it = Table().classes.find(UpperName(className));
+    if (it != Table().classes.end()) cls = it->second;
+  }
+  if (!cls) {
+    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+    return nullptr;
+  }
+  WNDPROC proc = cls->proc;
+  std::string name = cls->name;
+  return CreateInternal(exStyle, name, std::move(cls), windowName ? windowName : "", proc, 0, style, x, y,
+                        width, height, parent, (style & WS_CHILD) ? reinterpret_cast<UINT_PTR>(menu) : 0, param);
+}
+
+HWND CreateWindow(LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width, int height,
+                  HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+  return CreateWindowEx(0, className, windowName, style, x, y, width, height, parent, menu, instance, param);
 }
 
 LRESULT CallWindowProc(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -363,6 +531,7 @@ BOOL IsWindow(HWND hwnd) {
 BOOL SetWindowText(HWND hwnd, LPCSTR text) {
   std::filesystem::path record;
   std::string className, title = text ? text : "";
+  bool caption;
   {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
@@ -370,8 +539,11 @@ BOOL SetWindowText(HWND hwnd, LPCSTR text) {
     window->title = title;
     record = window->record;
     className = window->className;
+    caption = (window->style & WS_CAPTION) == WS_CAPTION;
   }
   if (!record.empty()) Publish(hwnd, className, title, record);
+  if (caption) Invalidate(hwnd, nullptr, false, true, false);
+  if (!record.empty()) NotifyDisplayChanged(hwnd);
   return TRUE;
 }
 
@@ -423,8 +595,7 @@ LONG_PTR GetWindowLongPtr(HWND hwnd, int index) {
     case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(window->proc);
     case GWLP_USERDATA: return window->userData;
     case GWLP_ID: return static_cast<LONG_PTR>(window->id);
-    case GWL_STYLE: return static_cast<LONG_PTR>(window->style | (window->visible ? WS_VISIBLE : 0) |
-                                                 (window->iconic ? WS_MINIMIZE : 0));
+    case GWL_STYLE: return static_cast<LONG_PTR>(window->style);
     case GWL_EXSTYLE: return window->exStyle;
     case GWLP_HWNDPARENT: return reinterpret_cast<LONG_PTR>(window->TopLevel() ? window->owner : window->parent);
     case GWLP_HINSTANCE: return 0;
@@ -433,6 +604,39 @@ LONG_PTR GetWindowLongPtr(HWND hwnd, int index) {
 }
 
 LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value) {
+  if (index == GWL_STYLE || index == GWL_EXSTYLE) {
+    // Style changes are announced before and after (WM_STYLECHANGING may adjust the new value). A change
+    // of WS_VISIBLE takes effect without WM_SHOWWINDOW; the frame is recomputed by SWP_FRAMECHANGED.
+    STYLESTRUCT change{};
+    {
+      std::lock_guard guard(Table().lock);
+      auto window = Find(hwnd);
+      if (!window) return InvalidWindow(), 0;
+      change.styleOld = index == GWL_STYLE ? window->style : window->exStyle;
+    }
+    change.styleNew = static_cast<DWORD>(value);
+    if (index == GWL_STYLE) change.styleNew = (change.styleNew & ~WS_CHILD) | (change.styleOld & WS_CHILD);
+    SendNow(hwnd, WM_STYLECHANGING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&change));
+    bool visibilityChanged = false;
+    {
+      std::lock_guard guard(Table().lock);
+      auto window = Find(hwnd);
+      if (!window) return 0;
+      if (index == GWL_STYLE) {
+        if (window->TopLevel() == bool(change.styleNew & WS_CHILD)) change.styleNew ^= WS_CHILD;
+        visibilityChanged = (window->style ^ change.styleNew) & WS_VISIBLE;
+        window->style = change.styleNew;
+      } else {
+        window->exStyle = change.styleNew;
+      }
+    }
+    SendNow(hwnd, WM_STYLECHANGED, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&change));
+    if (visibilityChanged) {
+      Invalidate(hwnd, nullptr, true, true, true);
+      NotifyDisplayChanged(hwnd);
+    }
+    return static_cast<LONG_PTR>(change.styleOld);
+  }
   std::lock_guard guard(Table().lock);
   auto window = Find(hwnd);
   if (!window) return InvalidWindow(), 0;
@@ -450,13 +654,10 @@ LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value) {
       previous = static_cast<LONG_PTR>(window->id);
       window->id = static_cast<UINT_PTR>(value);
       return previous;
-    case GWL_STYLE:
-      previous = static_cast<LONG_PTR>(window->style);
-      window->style = (static_cast<DWORD>(value) & ~(WS_VISIBLE | WS_MINIMIZE)) | (window->style & WS_CHILD);
-      return previous;
-    case GWL_EXSTYLE:
-      previous = window->exStyle;
-      window->exStyle = static_cast<DWORD>(value);
+    case GWLP_HWNDPARENT:
+      if (!window->TopLevel()) return SetLastError(ERROR_INVALID_PARAMETER), 0;
+      previous = reinterpret_cast<LONG_PTR>(window->owner);
+      window->owner = reinterpret_cast<HWND>(value);
       return previous;
     default:
       SetLastError(ERROR_INVALID_INDEX);
@@ -479,14 +680,8 @@ BOOL IsWindowVisible(HWND hwnd) {
     return ForeignQuery(hwnd, state) && state.visible;
   }
   std::lock_guard guard(Table().lock);
-  // Visible when the window and every parent up the chain are.
-  for (int depth = 0; depth < 64; ++depth) {
-    auto window = Find(hwnd);
-    if (!window || !window->visible) return FALSE;
-    if (window->TopLevel()) return TRUE;
-    hwnd = window->parent;
-  }
-  return FALSE;
+  auto window = Find(hwnd);
+  return window && ReallyVisible(*window);
 }
 
 BOOL IsIconic(HWND hwnd) {
@@ -494,6 +689,8 @@ BOOL IsIconic(HWND hwnd) {
   bool found = IsForeign(hwnd) ? ForeignQuery(hwnd, state) : QueryLocal(hwnd, state);
   return found && state.iconic;
 }
+
+BOOL IsZoomed(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & WS_MAXIMIZE) != 0; }
 
 BOOL SetForegroundWindow(HWND hwnd) {
   if (!IsForeign(hwnd)) return ActivateLocal(hwnd);
@@ -506,6 +703,18 @@ BOOL SetForegroundWindow(HWND hwnd) {
 HWND GetForegroundWindow() {
   std::lock_guard guard(Table().lock);
   return Table().foreground;
+}
+
+HWND GetActiveWindow() {
+  std::lock_guard guard(Table().lock);
+  HWND foreground = Table().foreground;
+  return foreground && !IsForeign(foreground) ? foreground : nullptr;
+}
+
+HWND SetActiveWindow(HWND hwnd) {
+  HWND previous = GetActiveWindow();
+  if (!ActivateLocal(hwnd)) return nullptr;
+  return previous;
 }
 
 HWND GetLastActivePopup(HWND hwnd) {
@@ -541,4 +750,25 @@ DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
   if (!found) return InvalidWindow(), 0;
   if (processId) *processId = ProcessOfWindow(hwnd);
   return state.threadId;
+}
+
+BOOL EnableWindow(HWND hwnd, BOOL enable) {
+  bool wasDisabled;
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(hwnd);
+    if (!window) return InvalidWindow();
+    wasDisabled = window->style & WS_DISABLED;
+    if (wasDisabled == !enable) return wasDisabled;
+    window->style = enable ? window->style & ~WS_DISABLED : window->style | WS_DISABLED;
+  }
+  if (!enable) ForgetInput(hwnd);
+  SendNow(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
+  return wasDisabled;
+}
+
+BOOL IsWindowEnabled(HWND hwnd) {
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  return window && !(window->style & WS_DISABLED);
 }

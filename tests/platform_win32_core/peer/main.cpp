@@ -5,7 +5,8 @@
 //                                 create the event, print "created <GetLastError()>", then hold it until the
 //                                 named event RELEASE is set
 //   window TITLE QUIT             a hidden, minimised top-level window with an owned pop-up that was
-//                                 active last; prints the messages they get, ends when QUIT is set
+//                                 active last; prints the messages they get (input included), ends when
+//                                 QUIT is set
 // Every line goes to stdout at once; "ready"-type lines tell the test when to go on.
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,8 @@ LRESULT CALLBACK PrintingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   if (message == WM_SHOWWINDOW) printf("%s WM_SHOWWINDOW %d\n", label, static_cast<int>(wParam));
   if (message == WM_ACTIVATE) printf("%s WM_ACTIVATE %d\n", label, static_cast<int>(wParam));
   if (message == WM_COMMAND) printf("%s WM_COMMAND %d %d\n", label, static_cast<int>(wParam), static_cast<int>(lParam));
+  if (message == WM_LBUTTONDOWN) printf("%s WM_LBUTTONDOWN %d %d\n", label, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+  if (message == WM_CHAR) printf("%s WM_CHAR %c\n", label, static_cast<char>(wParam));
   fflush(stdout);
   return DefWindowProc(hwnd, message, wParam, lParam);
 }

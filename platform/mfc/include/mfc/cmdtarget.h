@@ -17,11 +17,17 @@
 
 #include "mfc/object.h"
 
+struct NMHDR;
+
 class CCmdTarget;
 
 namespace mfc {
 
 constexpr UINT kCommandMessage = 0x0111;  // WM_COMMAND
+// A message a parent reflects back to the child control that sent it is WM_REFLECT_BASE + the message.
+constexpr UINT kReflectBase = 0xBC00;
+constexpr UINT kReflectedCommand = kReflectBase + 0x0111;  // entries keyed by notification code
+constexpr UINT kReflectedNotify = kReflectBase + 0x004E;   // WM_NOTIFY, keyed by NMHDR::code
 
 struct MessageEntry {
   UINT message;  // the window message; kCommandMessage for a command entry
@@ -60,7 +66,38 @@ constexpr MessageEntry OnCommand(UINT id) {
           }};
 }
 
-// The first entry of the chain that handles message (and id, for commands), or null.
+// An entry for a message reflected back to the control that sent it; the handler is
+// LRESULT Class::Handler(WPARAM, LPARAM) with the parameters the parent got.
+template <auto Method>
+constexpr MessageEntry OnReflect(UINT message) {
+  return OnMessage<Method>(kReflectBase + message);
+}
+
+// A control's own handler of one of its notifications (WM_COMMAND code) reflected by its parent;
+// the handler is void Class::Handler().
+template <auto Method>
+constexpr MessageEntry OnControlReflect(UINT code) {
+  using T = typename MethodClass<decltype(Method)>::type;
+  return {kReflectedCommand, code, [](CCmdTarget* target, WPARAM, LPARAM) -> LRESULT {
+            (static_cast<T*>(target)->*Method)();
+            return 0;
+          }};
+}
+
+// A control's own handler of a WM_NOTIFY code reflected by its parent; the handler is
+// void Class::Handler(NMHDR*, LRESULT*).
+template <auto Method>
+constexpr MessageEntry OnNotifyReflect(UINT code) {
+  using T = typename MethodClass<decltype(Method)>::type;
+  return {kReflectedNotify, code, [](CCmdTarget* target, WPARAM, LPARAM lParam) -> LRESULT {
+            LRESULT result = 0;
+            (static_cast<T*>(target)->*Method)(reinterpret_cast<NMHDR*>(lParam), &result);
+            return result;
+          }};
+}
+
+// The first entry of the chain that handles message (and id, for commands and reflected
+// notifications), or null.
 const MessageEntry* FindEntry(const MessageMap* map, UINT message, UINT id);
 
 }  // namespace mfc

@@ -1,10 +1,14 @@
-// Windows as C++ objects: CWnd wraps one HWND of the platform layer. All CWnd windows share one window
-// class whose procedure finds the object by handle and calls CWnd::WindowProc, which runs, in order:
-//   1. the class's message map (GetMessageMap, see cmdtarget.h) for any message but WM_COMMAND;
-//   2. the virtual handlers of the framework messages (OnCreate, OnClose, OnDestroy, OnTimer,
+// Windows as C++ objects: CWnd wraps one HWND of the platform layer. Windows made by CreateEx share one
+// window class; a window made elsewhere joins through SubclassWindow. Either way the procedure finds the
+// object by handle and calls CWnd::WindowProc, which runs, in order:
+//   1. reflection of a control's WM_COMMAND or WM_NOTIFY back to the control (OnChildNotify);
+//   2. the class's message map (GetMessageMap, see cmdtarget.h) for any message but WM_COMMAND;
+//   3. reflection of WM_DRAWITEM, WM_MEASUREITEM, WM_CTLCOLOR* and scroll messages to the control;
+//   4. the virtual handlers of the framework messages (OnCreate, OnClose, OnDestroy, OnTimer, OnPaint,
 //      OnCommand -> OnCmdMsg command routing);
-//   3. DefWindowProc.
-// A derived window adds entries to its message map or overrides the virtual handlers.
+//   5. DefWindowProc (the subclassed window's own procedure, if any).
+// A derived window adds entries to its message map or overrides the virtual handlers; a control handles
+// what its parent reflects with mfc::OnReflect / OnControlReflect / OnNotifyReflect entries.
 #pragma once
 #include "mfc/cmdtarget.h"
 #include "mfc/string.h"
@@ -35,8 +39,23 @@ class CWnd : public CCmdTarget {
   HWND m_hWnd = nullptr;
 
   HWND GetSafeHwnd() const { return m_hWnd; }
-  // The object of a window created through CWnd, or null for any other window.
+  operator HWND() const { return m_hWnd; }
+  // The object attached to a window (created through CWnd or subclassed), or null.
   static CWnd* FromHandlePermanent(HWND hWnd);
+  // The attached object, or a temporary one of this thread that lasts until the window goes.
+  static CWnd* FromHandle(HWND hWnd);
+
+  // Insert-after markers of SetWindowPos.
+  static const CWnd wndTop;
+  static const CWnd wndBottom;
+  static const CWnd wndTopMost;
+  static const CWnd wndNoTopMost;
+
+  // Attaches this object to an existing window and routes its messages through WindowProc; the
+  // window's own procedure becomes this object's DefWindowProc.
+  BOOL SubclassWindow(HWND hWnd);
+  BOOL SubclassDlgItem(UINT id, CWnd* parent);
+  HWND UnsubclassWindow();
 
   // Creates the window as an object of the framework's window class. FALSE when the platform refuses or
   // OnCreate returns -1.
@@ -57,6 +76,58 @@ class CWnd : public CCmdTarget {
   CWnd* GetParent() const;
   // The nearest frame window among the parents (not this window itself).
   CFrameWnd* GetParentFrame() const;
+  CWnd* GetTopLevelParent() const;
+  BOOL IsChild(const CWnd* wnd) const;
+
+  // Geometry.
+  void GetWindowRect(LPRECT rect) const;
+  void GetClientRect(LPRECT rect) const;
+  void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
+  void MoveWindow(LPCRECT rect, BOOL repaint = TRUE);
+  BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags);
+  void ClientToScreen(LPPOINT point) const;
+  void ClientToScreen(LPRECT rect) const;
+  void ScreenToClient(LPPOINT point) const;
+  void ScreenToClient(LPRECT rect) const;
+  void MapWindowPoints(CWnd* to, LPPOINT points, UINT count) const;
+  void MapWindowPoints(CWnd* to, LPRECT rect) const;
+  CWnd* ChildWindowFromPoint(POINT point) const;
+
+  // Painting.
+  void Invalidate(BOOL erase = TRUE);
+  void InvalidateRect(LPCRECT rect, BOOL erase = TRUE);
+  void ValidateRect(LPCRECT rect);
+  void UpdateWindow();
+  BOOL RedrawWindow(LPCRECT rect = nullptr, HRGN region = nullptr,
+                    UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+  void SetRedraw(BOOL redraw = TRUE);
+  // DCs of the client area and of the whole window, each an object of its own until ReleaseDC.
+  CDC* GetDC();
+  CDC* GetWindowDC();
+  int ReleaseDC(CDC* dc);
+
+  // Styles: ModifyStyle(Ex) returns FALSE when nothing changes; with flags, SetWindowPos follows
+  // (SWP_FRAMECHANGED among them recomputes the frame).
+  DWORD GetStyle() const;
+  DWORD GetExStyle() const;
+  BOOL ModifyStyle(DWORD remove, DWORD add, UINT flags = 0);
+  BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT flags = 0);
+  static BOOL ModifyStyle(HWND hWnd, DWORD remove, DWORD add, UINT flags);
+  static BOOL ModifyStyleEx(HWND hWnd, DWORD remove, DWORD add, UINT flags);
+
+  // State and input.
+  BOOL EnableWindow(BOOL enable = TRUE);
+  BOOL IsWindowEnabled() const;
+  CWnd* SetFocus();
+  static CWnd* GetFocus();
+  CWnd* SetCapture();
+  static CWnd* GetCapture();
+  CWnd* GetDlgItem(int id) const;
+  int GetDlgCtrlID() const;
+  int SetDlgCtrlID(int id);
+  BOOL SetProp(LPCSTR name, HANDLE data) { return ::SetProp(m_hWnd, name, data); }
+  HANDLE GetProp(LPCSTR name) const { return ::GetProp(m_hWnd, name); }
+  HANDLE RemoveProp(LPCSTR name) { return ::RemoveProp(m_hWnd, name); }
 
   // Called by the message loop before the message is dispatched; TRUE when the message was used.
   virtual BOOL PreTranslateMessage(MSG* msg);
@@ -64,12 +135,24 @@ class CWnd : public CCmdTarget {
 
  protected:
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // Before a window joins its object (creation or SubclassWindow).
+  virtual void PreSubclassWindow() {}
+  // A message the parent reflected to this control; TRUE (with the result) when handled here.
+  virtual BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // Runs the reflected-message entries of this object's map.
+  BOOL ReflectChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // Sends a message on to the child control it concerns; TRUE when the child took it.
+  static BOOL ReflectToChild(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // WM_PAINT without a message-map entry: validates (views draw through OnDraw).
+  virtual void OnPaint();
   // WM_COMMAND: routes the command id through OnCmdMsg; TRUE when some target took it.
   virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
   virtual int OnCreate(LPCREATESTRUCT createStruct);
   virtual void OnClose();
   virtual void OnDestroy();
   virtual void OnTimer(UINT_PTR id);
+  // WM_SIZE: the new client size.
+  virtual void OnSize(UINT type, int cx, int cy);
   // Last message of a window: detaches the object; ends the program's message loop when this was the
   // application's main window; then PostNcDestroy.
   virtual void OnNcDestroy();
@@ -78,8 +161,13 @@ class CWnd : public CCmdTarget {
 
  private:
   friend LRESULT CALLBACK MfcWindowProc(HWND, UINT, WPARAM, LPARAM);
+  explicit CWnd(HWND marker) : m_hWnd(marker), marker_(true) {}
   void Attach(HWND hWnd);
   void Detach();
+  // The procedure the window had before SubclassWindow.
+  WNDPROC m_pfnSuper = nullptr;
+  bool marker_ = false;
+  bool temporary_ = false;
 };
 
 class CView;
@@ -98,6 +186,8 @@ class CFrameWnd : public CWnd {
   // command when makeVisible).
   virtual void InitialUpdateFrame(CDocument* doc, BOOL makeVisible);
   virtual void ActivateFrame(int cmdShow = -1);
+  // Places the frame's children in its client area: by default the active view fills it.
+  virtual void RecalcLayout();
 
   // Commands go to the active view (and its document), then the frame itself, then the application.
   BOOL OnCmdMsg(UINT id) override;
@@ -109,6 +199,7 @@ class CFrameWnd : public CWnd {
   CView* CreateView(CCreateContext* context, UINT id = 0xE900);
   // The main frame closes the documents (which destroys it); any other frame destroys itself.
   void OnClose() override;
+  void OnSize(UINT type, int cx, int cy) override;
   void PostNcDestroy() override { delete this; }
 
   CView* m_pViewActive = nullptr;
@@ -127,11 +218,13 @@ class CView : public CWnd {
   virtual void OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
   virtual void OnUpdate(CView* sender, LPARAM hint, CObject* hintObject);
   virtual void OnDraw(CDC* dc) = 0;
+  // WM_PAINT: OnDraw on a paint DC.
   // Takes the document's commands after the view's own.
   BOOL OnCmdMsg(UINT id) override;
 
  protected:
   void OnDestroy() override;
+  void OnPaint() override;
   void PostNcDestroy() override { delete this; }
 
   CDocument* m_pDocument = nullptr;

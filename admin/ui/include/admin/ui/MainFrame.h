@@ -24,6 +24,8 @@ class CMainFrame : public CFrameWnd {
   void OnDestroy() override;
   // The user's close: refused while device mapping runs.
   void OnClose() override;
+  // The panes side by side (navigation, functional, details) over the log pane.
+  void RecalcLayout() override;
 
  private:
   LRESULT OnCloseProgram(WPARAM, LPARAM);

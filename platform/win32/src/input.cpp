@@ -1,0 +1,682 @@
+// Focus, capture, mouse tracking, hooks, key state, window properties and atoms, and the injection of
+// mouse and keyboard input.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "window_internal.h"
+
+namespace tavrin::win::detail {
+namespace {
+
+struct Hook {
+  int id;
+  HOOKPROC proc;
+  DWORD threadId;  // 0: every thread of the process
+  HHOOK handle;
+};
+
+struct InputState {
+  std::mutex lock;
+  POINT cursor{0, 0};
+  bool keys[256] = {};
+  HWND tracked = nullptr;
+  DWORD trackFlags = 0;
+  // The last button press, for double clicks.
+  HWND lastDownWindow = nullptr;
+  UINT lastDownMessage = 0;
+  DWORD lastDownTime = 0;
+  POINT lastDownPoint{0, 0};
+  std::vector<Hook> hooks;  // most recent first
+  uintptr_t nextHook = 1;
+};
+
+InputState& State() {
+  static auto* state = new InputState;  // never destroyed
+  return *state;
+}
+
+thread_local MSG t_lastMessage{};
+
+constexpr UINT kDoubleClickMs = 500;
+
+WPARAM MouseKeys() {  // with the state lock held
+  auto& s = State();
+  return (s.keys[VK_LBUTTON] ? MK_LBUTTON : 0) | (s.keys[VK_RBUTTON] ? MK_RBUTTON : 0) |
+         (s.keys[VK_MBUTTON] ? MK_MBUTTON : 0) | (s.keys[VK_SHIFT] ? MK_SHIFT : 0) |
+         (s.keys[VK_CONTROL] ? MK_CONTROL : 0);
+}
+
+std::vector<Hook> HooksFor(int id) {
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  std::vector<Hook> chain;
+  DWORD thread = GetCurrentThreadId();
+  for (auto& hook : s.hooks)
+    if (hook.id == id && (hook.threadId == 0 || hook.threadId == thread)) chain.push_back(hook);
+  return chain;
+}
+
+void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) { PostMessage(hwnd, message, wParam, lParam); }
+
+}  // namespace
+
+POINT CursorPosition() {
+  std::lock_guard guard(State().lock);
+  return State().cursor;
+}
+
+// The key state a thread sees follows the input messages it has read, as GetKeyState promises.
+thread_local bool t_keys[256];
+thread_local bool t_toggled[256];
+
+void NoteRetrieved(const MSG& msg) {
+  t_lastMessage = msg;
+  if (msg.message >= WM_KEYDOWN && msg.message <= WM_SYSKEYUP && msg.message != WM_CHAR && msg.message != WM_DEADCHAR) {
+    auto vk = static_cast<size_t>(msg.wParam & 0xFF);
+    bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+    if (down && !t_keys[vk]) t_toggled[vk] = !t_toggled[vk];
+    t_keys[vk] = down;
+  } else if (msg.message >= WM_LBUTTONDOWN && msg.message <= WM_MBUTTONDBLCLK) {
+    t_keys[VK_LBUTTON] = msg.wParam & MK_LBUTTON;
+    t_keys[VK_RBUTTON] = msg.wParam & MK_RBUTTON;
+    t_keys[VK_MBUTTON] = msg.wParam & MK_MBUTTON;
+  }
+}
+
+bool HasMouseHooks() {
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  return std::any_of(s.hooks.begin(), s.hooks.end(), [](const Hook& h) { return h.id == WH_MOUSE; });
+}
+
+bool RunMouseHooks(const MSG& msg) {
+  auto chain = HooksFor(WH_MOUSE);
+  if (chain.empty()) return false;
+  MOUSEHOOKSTRUCT info{msg.pt, msg.hwnd, static_cast<UINT>(HTCLIENT), 0};
+  if (msg.message >= WM_NCMOUSEMOVE && msg.message <= WM_NCMBUTTONUP) info.wHitTestCode = static_cast<UINT>(msg.wParam);
+  return chain.front().proc(HC_ACTION, msg.message, reinterpret_cast<LPARAM>(&info)) != 0;
+}
+
+void RunCallWndProcHooks(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool fromThisThread) {
+  {
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    if (s.hooks.empty()) return;
+  }
+  auto chain = HooksFor(WH_CALLWNDPROC);
+  if (chain.empty()) return;
+  CWPSTRUCT info{lParam, wParam, message, hwnd};
+  chain.front().proc(HC_ACTION, fromThisThread ? 1 : 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void ForgetInput(HWND hwnd) {
+  {
+    auto& table = Table();
+    std::lock_guard guard(table.lock);
+    if (table.focus && IsSelfOrDescendantLocked(hwnd, table.focus)) table.focus = nullptr;
+    if (table.capture && IsSelfOrDescendantLocked(hwnd, table.capture)) table.capture = nullptr;
+  }
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  if (s.tracked == hwnd) s.tracked = nullptr;
+  if (s.lastDownWindow == hwnd) s.lastDownWindow = nullptr;
+}
+
+bool IsSelfOrDescendantLocked(HWND ancestor, HWND hwnd) {
+  for (int depth = 0; hwnd && depth < 64; ++depth) {
+    if (hwnd == ancestor) return true;
+    auto window = Find(hwnd);
+    hwnd = window ? window->parent : nullptr;
+  }
+  return false;
+}
+
+}  // namespace tavrin::win::detail
+
+using namespace tavrin::win::detail;
+
+// ---- focus and capture ----
+
+HWND SetFocus(HWND hwnd) {
+  HWND previous, top = nullptr;
+  {
+    auto& table = Table();
+    std::lock_guard guard(table.lock);
+    previous = table.focus;
+    if (hwnd) {
+      auto window = Find(hwnd);
+      if (!window) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), nullptr;
+      if (window->style & WS_DISABLED) return nullptr;
+      top = RootLocked(hwnd);
+    }
+    if (previous == hwnd) return previous;
+    table.focus = hwnd;
+  }
+  if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
+  if (previous && IsWindow(previous)) SendNow(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
+  if (hwnd && IsWindow(hwnd)) SendNow(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
+  return previous;
+}
+
+HWND GetFocus() {
+  std::lock_guard guard(Table().lock);
+  return Table().focus;
+}
+
+HWND SetCapture(HWND hwnd) {
+  HWND previous;
+  {
+    auto& table = Table();
+    std::lock_guard guard(table.lock);
+    if (!Find(hwnd)) return nullptr;
+    previous = table.capture;
+    table.capture = hwnd;
+  }
+  if (previous && previous != hwnd && IsWindow(previous))
+    SendNow(previous, WM_CAPTURECHANGED, 0, reinterpret_cast<LPARAM>(hwnd));
+  return previous;
+}
+
+BOOL ReleaseCapture() {
+  HWND previous;
+  {
+    auto& table = Table();
+    std::lock_guard guard(table.lock);
+    previous = table.capture;
+    table.capture = nullptr;
+  }
+  if (previous && IsWindow(previous)) SendNow(previous, WM_CAPTURECHANGED, 0, 0);
+  return TRUE;
+}
+
+HWND GetCapture() {
+  std::lock_guard guard(Table().lock);
+  return Table().capture;
+}
+
+BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) {
+  if (!track || track->cbSize < sizeof(TRACKMOUSEEVENT)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto& s = State();
+  if (track->dwFlags & TME_QUERY) {
+    std::lock_guard guard(s.lock);
+    track->dwFlags = s.tracked ? s.trackFlags : 0;
+    track->hwndTrack = s.tracked;
+    return TRUE;
+  }
+  if (track->dwFlags & TME_CANCEL) {
+    std::lock_guard guard(s.lock);
+    if (s.tracked == track->hwndTrack) s.tracked = nullptr;
+    return TRUE;
+  }
+  if (!IsWindow(track->hwndTrack)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (!(track->dwFlags & TME_LEAVE)) return TRUE;
+  POINT cursor = CursorPosition();
+  HWND under = WindowFromPoint(cursor);
+  bool inside = under == track->hwndTrack;
+  if (inside) {
+    POINT p = cursor;
+    ScreenToClient(under, &p);
+    RECT client;
+    GetClientRect(under, &client);
+    inside = PtInRect(&client, p);
+  }
+  if (!inside) {  // not over the window: the leave comes at once
+    PostMessage(track->hwndTrack, WM_MOUSELEAVE, 0, 0);
+    return TRUE;
+  }
+  std::lock_guard guard(s.lock);
+  s.tracked = track->hwndTrack;
+  s.trackFlags = track->dwFlags & (TME_LEAVE | TME_HOVER | TME_NONCLIENT);
+  return TRUE;
+}
+
+BOOL TrackMouseEvent(LPTRACKMOUSEEVENT track) { return _TrackMouseEvent(track); }
+
+BOOL GetCursorPos(LPPOINT point) {
+  if (!point) return FALSE;
+  *point = CursorPosition();
+  return TRUE;
+}
+
+BOOL SetCursorPos(int x, int y) {
+  std::lock_guard guard(State().lock);
+  State().cursor = POINT{x, y};
+  return TRUE;
+}
+
+DWORD GetMessagePos() {
+  return static_cast<DWORD>(MAKELPARAM(t_lastMessage.pt.x, t_lastMessage.pt.y));
+}
+
+LONG GetMessageTime() { return static_cast<LONG>(t_lastMessage.time); }
+
+short GetKeyState(int virtualKey) {
+  if (virtualKey < 0 || virtualKey > 255) return 0;
+  return static_cast<short>((t_keys[virtualKey] ? 0x8000 : 0) | (t_toggled[virtualKey] ? 1 : 0));
+}
+
+short GetAsyncKeyState(int virtualKey) {
+  if (virtualKey < 0 || virtualKey > 255) return 0;
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  return static_cast<short>(s.keys[virtualKey] ? 0x8000 : 0);
+}
+
+UINT GetDoubleClickTime() { return kDoubleClickMs; }
+
+// ---- hooks ----
+
+HHOOK SetWindowsHookEx(int idHook, HOOKPROC proc, HINSTANCE, DWORD threadId) {
+  if (!proc || (idHook != WH_CALLWNDPROC && idHook != WH_MOUSE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  HHOOK handle = reinterpret_cast<HHOOK>(s.nextHook++);
+  s.hooks.insert(s.hooks.begin(), Hook{idHook, proc, threadId, handle});
+  return handle;
+}
+
+BOOL UnhookWindowsHookEx(HHOOK hook) {
+  auto& s = State();
+  std::lock_guard guard(s.lock);
+  auto erased = std::erase_if(s.hooks, [&](const Hook& h) { return h.handle == hook; });
+  if (!erased) SetLastError(ERROR_INVALID_PARAMETER);
+  return erased ? TRUE : FALSE;
+}
+
+LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam) {
+  int id = 0;
+  {
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    for (auto& h : s.hooks)
+      if (h.handle == hook) id = h.id;
+  }
+  if (!id) return 0;
+  auto chain = HooksFor(id);
+  for (size_t i = 0; i + 1 < chain.size(); ++i)
+    if (chain[i].handle == hook) return chain[i + 1].proc(code, wParam, lParam);
+  return 0;
+}
+
+// ---- properties and atoms ----
+
+namespace {
+
+struct AtomEntry {
+  std::string name;
+  int references = 0;
+};
+struct AtomTable {
+  std::mutex lock;
+  std::map<ATOM, AtomEntry> byAtom;
+  std::map<std::string, ATOM> byName;  // upper case
+  ATOM next = 0xC000;
+};
+AtomTable& Atoms() {
+  static auto* atoms = new AtomTable;  // never destroyed
+  return *atoms;
+}
+
+// "#123" names the integer atom 123.
+ATOM IntegerAtom(LPCSTR name) {
+  if (IS_INTRESOURCE(name)) return static_cast<ATOM>(reinterpret_cast<uintptr_t>(name));
+  if (name[0] != '#') return 0;
+  char* end = nullptr;
+  unsigned long value = strtoul(name + 1, &end, 10);
+  return (*end == '\0' && value > 0 && value < 0xC000) ? static_cast<ATOM>(value) : 0;
+}
+
+ATOM AddAtomName(LPCSTR name, bool reference) {
+  if (!name) return 0;
+  if (ATOM atom = IntegerAtom(name)) return atom;
+  if (!*name || strlen(name) > 255) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto& atoms = Atoms();
+  std::lock_guard guard(atoms.lock);
+  std::string key = UpperName(name);
+  auto it = atoms.byName.find(key);
+  if (it != atoms.byName.end()) {
+    if (reference) ++atoms.byAtom[it->second].references;
+    return it->second;
+  }
+  if (atoms.next == 0) {  // the table is full
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  ATOM atom = atoms.next++;
+  atoms.byName[key] = atom;
+  atoms.byAtom[atom] = AtomEntry{name, 1};
+  return atom;
+}
+
+ATOM FindAtomName(LPCSTR name) {
+  if (!name) return 0;
+  if (ATOM atom = IntegerAtom(name)) return atom;
+  auto& atoms = Atoms();
+  std::lock_guard guard(atoms.lock);
+  auto it = atoms.byName.find(UpperName(name));
+  if (it == atoms.byName.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  return it->second;
+}
+
+// The key of a property: its name, whether given as text or as an atom.
+std::string PropKey(LPCSTR name) {
+  if (!name) return {};
+  if (!IS_INTRESOURCE(name)) return UpperName(name);
+  ATOM atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(name));
+  auto& atoms = Atoms();
+  std::lock_guard guard(atoms.lock);
+  auto it = atoms.byAtom.find(atom);
+  return it == atoms.byAtom.end() ? "#" + std::to_string(atom) : UpperName(it->second.name);
+}
+
+}  // namespace
+
+BOOL SetProp(HWND hwnd, LPCSTR name, HANDLE data) {
+  std::string key = PropKey(name);
+  if (key.empty()) return FALSE;
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  if (!window) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), FALSE;
+  window->props[key] = data;
+  return TRUE;
+}
+
+HANDLE GetProp(HWND hwnd, LPCSTR name) {
+  std::string key = PropKey(name);
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  if (!window) return nullptr;
+  auto it = window->props.find(key);
+  return it == window->props.end() ? nullptr : it->second;
+}
+
+HANDLE RemoveProp(HWND hwnd, LPCSTR name) {
+  std::string key = PropKey(name);
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  if (!window) return nullptr;
+  auto it = window->props.find(key);
+  if (it == window->props.end()) return nullptr;
+  HANDLE data = it->second;
+  window->props.erase(it);
+  return data;
+}
+
+ATOM GlobalAddAtom(LPCSTR name) { return AddAtomName(name, true); }
+ATOM GlobalFindAtom(LPCSTR name) { return FindAtomName(name); }
+ATOM GlobalDeleteAtom(ATOM atom) {
+  if (atom < 0xC000) return 0;
+  auto& atoms = Atoms();
+  std::lock_guard guard(atoms.lock);
+  auto it = atoms.byAtom.find(atom);
+  if (it == atoms.byAtom.end()) return atom;  // failure returns the atom
+  if (--it->second.references <= 0) {
+    atoms.byName.erase(UpperName(it->second.name));
+    atoms.byAtom.erase(it);
+  }
+  return 0;
+}
+UINT GlobalGetAtomName(ATOM atom, LPSTR buffer, int size) {
+  if (!buffer || size <= 0) return 0;
+  std::string name;
+  if (atom > 0 && atom < 0xC000) {
+    name = "#" + std::to_string(atom);
+  } else {
+    auto& atoms = Atoms();
+    std::lock_guard guard(atoms.lock);
+    auto it = atoms.byAtom.find(atom);
+    if (it == atoms.byAtom.end()) return 0;
+    name = it->second.name;
+  }
+  size_t copied = std::min(name.size(), static_cast<size_t>(size - 1));
+  memcpy(buffer, name.data(), copied);
+  buffer[copied] = '\0';
+  return static_cast<UINT>(copied);
+}
+ATOM AddAtom(LPCSTR name) { return GlobalAddAtom(name); }
+ATOM FindAtom(LPCSTR name) { return GlobalFindAtom(name); }
+ATOM DeleteAtom(ATOM atom) { return GlobalDeleteAtom(atom); }
+UINT GetAtomName(ATOM atom, LPSTR buffer, int size) { return GlobalGetAtomName(atom, buffer, size); }
+UINT RegisterWindowMessage(LPCSTR name) { return name && !IntegerAtom(name) ? AddAtomName(name, false) : 0; }
+
+// ---- keyboard translation ----
+
+namespace {
+// The character a key makes, 0 for none.
+char KeyChar(int vk, bool shift) {
+  if (vk >= 'A' && vk <= 'Z') return static_cast<char>(shift ? vk : vk - 'A' + 'a');
+  if (vk >= '0' && vk <= '9' && !shift) return static_cast<char>(vk);
+  switch (vk) {
+    case VK_SPACE: return ' ';
+    case VK_RETURN: return '\r';
+    case VK_TAB: return '\t';
+    case VK_ESCAPE: return 0x1B;
+    case VK_BACK: return 0x08;
+    default: return 0;
+  }
+}
+}  // namespace
+
+BOOL TranslateMessage(const MSG* msg) {
+  if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN)) return FALSE;
+  char c = KeyChar(static_cast<int>(msg->wParam), GetKeyState(VK_SHIFT) < 0);
+  if (!c || GetKeyState(VK_CONTROL) < 0) return FALSE;
+  PostMessage(msg->hwnd, msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, static_cast<WPARAM>(static_cast<BYTE>(c)),
+              msg->lParam);
+  return TRUE;
+}
+
+// ---- injection ----
+
+namespace tavrin::win {
+
+namespace {
+
+// The window that takes mouse input at a screen point and its hit-test code.
+HWND MouseTarget(POINT point, LRESULT& hit) {
+  HWND capture = GetCapture();
+  if (capture) {
+    hit = HTCLIENT;
+    return capture;
+  }
+  HWND target = WindowFromPoint(point);
+  if (!target) return nullptr;
+  hit = SendMessage(target, WM_NCHITTEST, 0, MAKELPARAM(point.x, point.y));
+  return target;
+}
+
+// Leaving the tracked window's client area ends the tracking with WM_MOUSELEAVE.
+void CheckLeave(POINT point) {
+  auto& s = State();
+  HWND tracked;
+  {
+    std::lock_guard guard(s.lock);
+    tracked = s.tracked;
+  }
+  if (!tracked) return;
+  bool inside = WindowFromPoint(point) == tracked;
+  if (inside) {
+    POINT p = point;
+    ScreenToClient(tracked, &p);
+    RECT client;
+    GetClientRect(tracked, &client);
+    inside = PtInRect(&client, p);
+  }
+  if (inside) return;
+  {
+    std::lock_guard guard(s.lock);
+    if (s.tracked != tracked) return;
+    s.tracked = nullptr;
+  }
+  PostMessage(tracked, WM_MOUSELEAVE, 0, 0);
+}
+
+void PostMouse(HWND target, LRESULT hit, UINT clientMessage, POINT point, WPARAM keys) {
+  if (hit == HTCLIENT) {
+    POINT p = point;
+    ScreenToClient(target, &p);
+    PostInput(target, clientMessage, keys, MAKELPARAM(p.x, p.y));
+  } else if (hit != HTNOWHERE && hit != HTERROR && hit != HTTRANSPARENT) {
+    PostInput(target, clientMessage - WM_MOUSEMOVE + WM_NCMOUSEMOVE, static_cast<WPARAM>(hit),
+              MAKELPARAM(point.x, point.y));
+  }
+}
+
+bool ClassHasDoubleClicks(HWND hwnd) {
+  std::lock_guard guard(Table().lock);
+  auto window = Find(hwnd);
+  return window && window->cls && (window->cls->style & CS_DBLCLKS);
+}
+
+}  // namespace
+
+void InjectMouseMove(int x, int y) {
+  POINT point{x, y};
+  {
+    std::lock_guard guard(State().lock);
+    State().cursor = point;
+  }
+  CheckLeave(point);
+  LRESULT hit;
+  HWND target = MouseTarget(point, hit);
+  if (!target) return;
+  WPARAM keys;
+  {
+    std::lock_guard guard(State().lock);
+    keys = MouseKeys();
+  }
+  PostMouse(target, hit, WM_MOUSEMOVE, point, keys);
+}
+
+void InjectMouseButton(MouseButton button, bool down, int x, int y) {
+  POINT point{x, y};
+  POINT cursor = CursorPosition();
+  if (cursor.x != x || cursor.y != y) InjectMouseMove(x, y);
+  int vk = button == MouseButton::kLeft ? VK_LBUTTON : button == MouseButton::kRight ? VK_RBUTTON : VK_MBUTTON;
+  UINT downMessage = button == MouseButton::kLeft    ? WM_LBUTTONDOWN
+                     : button == MouseButton::kRight ? WM_RBUTTONDOWN
+                                                     : WM_MBUTTONDOWN;
+  LRESULT hit;
+  HWND target = MouseTarget(point, hit);
+  WPARAM keys;
+  {
+    std::lock_guard guard(State().lock);
+    State().keys[vk] = down;
+    keys = MouseKeys();
+  }
+  if (!target) return;
+  if (!IsWindowEnabled(target)) return;
+  UINT message = down ? downMessage : downMessage + 1;
+  const bool doubleClicks = ClassHasDoubleClicks(target);
+  if (down) {
+    HWND top = GetAncestor(target, GA_ROOT);
+    if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
+    DWORD now = GetTickCount();
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    bool twice = s.lastDownWindow == target && s.lastDownMessage == downMessage &&
+                 now - s.lastDownTime <= kDoubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
+                 std::abs(s.lastDownPoint.y - y) <= 2;
+    if (twice) {
+      s.lastDownWindow = nullptr;
+    } else {
+      s.lastDownWindow = target;
+      s.lastDownMessage = downMessage;
+      s.lastDownTime = now;
+      s.lastDownPoint = point;
+    }
+    if (twice && (hit != HTCLIENT || doubleClicks)) message = downMessage + 2;
+  }
+  PostMouse(target, hit, message, point, keys);
+}
+
+void InjectClick(int x, int y, MouseButton button) {
+  InjectMouseButton(button, true, x, y);
+  InjectMouseButton(button, false, x, y);
+}
+
+void InjectKey(int virtualKey, bool down) {
+  if (virtualKey <= 0 || virtualKey > 255) return;
+  bool wasDown, alt;
+  {
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    wasDown = s.keys[virtualKey];
+    s.keys[virtualKey] = down;
+    alt = s.keys[VK_MENU];
+  }
+  HWND target = GetFocus();
+  if (!target) target = GetActiveWindow();
+  if (!target) return;
+  bool system = alt || virtualKey == VK_F10 || virtualKey == VK_MENU;
+  UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  LPARAM lParam = 1 | (static_cast<LPARAM>(virtualKey & 0xFF) << 16);
+  if (alt) lParam |= 1L << 29;
+  if (wasDown) lParam |= 1L << 30;
+  if (!down) lParam |= (1L << 30) | (1L << 31);
+  PostInput(target, message, static_cast<WPARAM>(virtualKey), lParam);
+}
+
+void InjectText(const std::string& text) {
+  for (char c : text) {
+    int vk = 0;
+    bool shift = false;
+    if (c >= 'a' && c <= 'z') vk = c - 'a' + 'A';
+    else if (c >= 'A' && c <= 'Z') vk = c, shift = true;
+    else if (c >= '0' && c <= '9') vk = c;
+    else if (c == ' ') vk = VK_SPACE;
+    else if (c == '\n' || c == '\r') vk = VK_RETURN;
+    else if (c == '\t') vk = VK_TAB;
+    else if (c == 0x1B) vk = VK_ESCAPE;
+    else if (c == '\b') vk = VK_BACK;
+    if (!vk) {  // no key of ours makes it: the character alone
+      HWND target = GetFocus();
+      if (!target) target = GetActiveWindow();
+      if (target) PostMessage(target, WM_CHAR, static_cast<WPARAM>(static_cast<BYTE>(c)), 1);
+      continue;
+    }
+    if (shift) InjectKey(VK_SHIFT, true);
+    InjectKey(vk, true);
+    InjectKey(vk, false);
+    if (shift) InjectKey(VK_SHIFT, false);
+  }
+}
+
+std::vector<std::string> ListWindows() {
+  std::vector<std::string> lines;
+  std::lock_guard guard(Table().lock);
+  auto describe = [&](auto& self, HWND hwnd, int depth) -> void {
+    auto window = Find(hwnd);
+    if (!window) return;
+    POINT origin = ScreenOrigin(*window);
+    char line[512];
+    snprintf(line, sizeof line, "%*s0x%llx class=\"%s\" id=%llu text=\"%s\" rect=%d,%d,%d,%d visible=%d enabled=%d",
+             depth * 2, "", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)),
+             window->className.c_str(), static_cast<unsigned long long>(window->id), window->title.c_str(),
+             static_cast<int>(origin.x), static_cast<int>(origin.y), static_cast<int>(origin.x + window->Width()),
+             static_cast<int>(origin.y + window->Height()), ReallyVisible(*window) ? 1 : 0,
+             (window->style & WS_DISABLED) ? 0 : 1);
+    lines.push_back(line);
+    for (HWND child : window->children) self(self, child, depth + 1);
+  };
+  for (HWND top : Table().topLevels) describe(describe, top, 0);
+  return lines;
+}
+
+}  // namespace tavrin::win

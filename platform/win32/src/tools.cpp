@@ -1,0 +1,148 @@
+// What the outside tools ask of a process's windows: lists, screenshots and input.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "draw/png.h"
+#include "window_internal.h"
+
+namespace tavrin::win::detail {
+
+bool ServeInput(HWND hwnd, const std::string& command) { return RunInputCommand(hwnd, command); }
+
+}  // namespace tavrin::win::detail
+
+namespace tavrin::win {
+
+bool RunInputCommand(HWND hwnd, const std::string& command) {
+  RECT rect{};
+  if (!GetWindowRect(hwnd, &rect)) return false;
+  std::istringstream in(command);
+  std::string verb;
+  in >> verb;
+  if (verb == "click" || verb == "move") {
+    int x, y;
+    if (!(in >> x >> y)) return false;
+    x += rect.left;
+    y += rect.top;
+    if (verb == "move") {
+      InjectMouseMove(x, y);
+      return true;
+    }
+    std::string buttonName = "left";
+    int count = 1;
+    in >> buttonName >> count;
+    MouseButton button = buttonName == "right" ? MouseButton::kRight
+                         : buttonName == "middle" ? MouseButton::kMiddle
+                                                  : MouseButton::kLeft;
+    for (int i = 0; i < std::clamp(count, 1, 3); ++i) InjectClick(x, y, button);
+    return true;
+  }
+  if (verb == "text" || verb == "key") {
+    HWND top = GetAncestor(hwnd, GA_ROOT);
+    if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
+    if (verb == "text") {
+      std::string text;
+      std::getline(in, text);
+      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+      InjectText(text);
+      return true;
+    }
+    int vk = 0;
+    std::string state = "press";
+    if (!(in >> vk)) return false;
+    in >> state;
+    if (state != "up") InjectKey(vk, true);
+    if (state != "down") InjectKey(vk, false);
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ListAllWindows() {
+  std::vector<std::string> lines;
+  std::vector<DWORD> seen;
+  for (HWND hwnd : detail::ForeignTopLevels()) {
+    DWORD pid = detail::ProcessOfWindow(hwnd);
+    if (std::find(seen.begin(), seen.end(), pid) != seen.end()) continue;
+    seen.push_back(pid);
+    std::string text;
+    if (!detail::ForeignList(hwnd, text)) continue;
+    lines.push_back("process " + std::to_string(pid));
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  return lines;
+}
+
+bool RemoteScreenshot(HWND hwnd, std::vector<uint8_t>& png) {
+  bool screen = hwnd == nullptr;
+  if (screen) {
+    auto tops = detail::ForeignTopLevels();
+    if (tops.empty()) return false;
+    hwnd = tops.front();
+  }
+  std::string bytes;
+  bool ok = detail::IsForeign(hwnd) ? detail::ForeignScreenshot(hwnd, screen, bytes)
+                                    : detail::ServeScreenshot(screen ? nullptr : hwnd, bytes);
+  if (!ok) return false;
+  png.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool RemoteInput(HWND hwnd, const std::string& command) {
+  if (!detail::IsForeign(hwnd)) return RunInputCommand(hwnd, command);
+  return detail::ForeignInput(hwnd, command);
+}
+
+}  // namespace tavrin::win
+
+namespace tavrin::win::detail {
+
+namespace {
+
+// A copy of a window's pixels made by the window's own thread, where nothing draws meanwhile.
+bool CaptureOnOwnThread(HWND hwnd, draw::Surface& image) {
+  Target target;
+  if (!FindTarget(hwnd, target)) return false;
+  if (target.threadId == GetCurrentThreadId()) return CaptureWindow(hwnd, image);
+  CaptureRequest request{&image, false};
+  SendMessage(hwnd, CaptureMessage(), 0, reinterpret_cast<LPARAM>(&request));
+  return request.done || CaptureWindow(hwnd, image);  // a procedure that keeps the message to itself
+}
+
+}  // namespace
+
+bool ServeScreenshot(HWND hwnd, std::string& png) {
+  draw::Surface image;
+  if (hwnd) {
+    // What is due is painted first, by the window's own thread.
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (!CaptureOnOwnThread(hwnd, image)) return false;
+  } else {
+    RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT screen = ScreenRect();
+    image.Reset(screen.right, screen.bottom, 0x003A6EA5);
+    std::vector<HWND> tops;
+    {
+      std::lock_guard guard(Table().lock);
+      tops = Table().topLevels;
+    }
+    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {  // bottom first
+      RECT rect;
+      draw::Surface window;
+      if (!IsWindowVisible(*it) || IsIconic(*it) || !GetWindowRect(*it, &rect) || !CaptureOnOwnThread(*it, window))
+        continue;
+      for (int y = 0; y < window.height(); ++y)
+        for (int x = 0; x < window.width(); ++x) image.put(rect.left + x, rect.top + y, window.at(x, y));
+    }
+  }
+  std::vector<uint8_t> bytes;
+  if (!draw::EncodePng(image, bytes)) return false;
+  png.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+}  // namespace tavrin::win::detail

@@ -1,0 +1,130 @@
+// The window table shared by the files of the window manager. Its lock guards every field of every
+// window; it is never held while a window procedure runs, nor while taking WaitLock() (the queues take
+// the two the other way round).
+#pragma once
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "draw/region.h"
+#include "draw/surface.h"
+#include "user_internal.h"
+#include "win32/gdi_hooks.h"
+#include "win32/user_draw.h"
+#include "win32/window_manager.h"
+
+namespace tavrin::win::detail {
+
+bool RectEmpty(const RECT& rect);
+RECT Intersection(const RECT& a, const RECT& b);
+inline draw::Rect ToDraw(const RECT& r) { return draw::Rect{r.left, r.top, r.right, r.bottom}; }
+inline RECT FromDraw(const draw::Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+struct WindowClass {
+  std::string name;
+  UINT style = 0;
+  WNDPROC proc = nullptr;
+  HBRUSH background = nullptr;
+  HCURSOR cursor = nullptr;
+  HICON icon = nullptr;
+  ATOM atom = 0;
+};
+
+struct Window {
+  HWND hwnd = nullptr;
+  DWORD threadId = 0;
+  std::weak_ptr<core::MessageQueue> queue;
+  std::string className;
+  std::shared_ptr<WindowClass> cls;
+  std::string title;
+  WNDPROC proc = nullptr;
+  LONG_PTR userData = 0;
+  DWORD style = 0;  // WS_VISIBLE, WS_DISABLED and WS_MINIMIZE included
+  DWORD exStyle = 0;
+  UINT_PTR id = 0;
+  HWND parent = nullptr;  // child windows
+  HWND owner = nullptr;   // top-level windows
+  HWND lastActivePopup = nullptr;
+  bool destroying = false;
+  std::filesystem::path record;  // the run directory's entry of a top-level window
+
+  RECT rect{};    // in the parent's client coordinates (the screen's for a top-level window)
+  RECT client{};  // in window coordinates
+  std::vector<HWND> children;  // z-order, top first
+  draw::Region update;         // client coordinates
+  bool erasePending = false;
+  bool framePending = false;
+  bool internalPaint = false;
+  std::map<std::string, HANDLE> props;  // by upper-case name
+  std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
+
+  bool TopLevel() const { return !(style & WS_CHILD); }
+  bool Visible() const { return style & WS_VISIBLE; }
+  int Width() const { return rect.right - rect.left; }
+  int Height() const { return rect.bottom - rect.top; }
+};
+
+struct WindowTable {
+  std::mutex lock;
+  std::map<HWND, std::shared_ptr<Window>> windows;  // by handle: creation order
+  std::vector<HWND> topLevels;                      // z-order, top first
+  std::map<std::string, std::shared_ptr<WindowClass>> classes;  // by upper-case name
+  uint32_t nextSerial = 1;
+  HWND foreground = nullptr;
+  HWND focus = nullptr;
+  HWND capture = nullptr;
+};
+
+WindowTable& Table();
+std::shared_ptr<Window> Find(HWND hwnd);        // with the table lock held
+std::shared_ptr<Window> FindLocked(HWND hwnd);  // takes the lock
+std::string UpperName(const std::string& name);
+
+// With the table lock held: the screen position of a window's top-left corner, of its client area's,
+// and the top-level window that holds its pixels with the window's offset on that surface.
+POINT ScreenOrigin(const Window& window);
+POINT ClientScreenOrigin(const Window& window);
+std::shared_ptr<Window> SurfaceOf(const Window& window, POINT& offset);
+// With the lock held: whether the window and all its parents are visible.
+bool ReallyVisible(const Window& window);
+// With the lock held: ancestry and the top-level window of a window.
+bool IsSelfOrDescendantLocked(HWND ancestor, HWND hwnd);
+HWND RootLocked(HWND hwnd);
+// With the lock held: the deepest enabled visible window under a screen point.
+HWND WindowAt(POINT screen);
+
+// Calls the window's procedure after the WH_CALLWNDPROC hooks: the way of every sent message.
+LRESULT SendNow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Hooks (input.cpp).
+void RunCallWndProcHooks(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool fromThisThread);
+
+// Painting (paint.cpp): marks part of a window invalid (client coordinates; null for all of it).
+void Invalidate(HWND hwnd, const RECT* rect, bool erase, bool frame, bool children);
+// Keeps the queue's paint list in step with the window's update state.
+void SyncPaintFlag(HWND hwnd);
+void SurfaceResized(Window& window);
+// Installs the window manager as GDI's source of window DCs (once).
+void EnsureDcProvider();
+void NotifyDisplayChanged(HWND hwnd);
+void NotifyDisplayDestroyed(HWND hwnd);
+void NotifyDamage(HWND topLevel, const RECT& rect);
+
+// Input (input.cpp): a window is going; focus, capture and tracking let go of it.
+void ForgetInput(HWND hwnd);
+void ForgetProps(Window& window);
+
+// A private message that DefWindowProc answers with a copy of the window's pixels, so that another
+// thread of the process can have them copied where nothing draws meanwhile.
+struct CaptureRequest {
+  draw::Surface* image;
+  bool done;
+};
+UINT CaptureMessage();
+
+// The frame sizes that WM_NCCALCSIZE's default takes off a window of these styles.
+RECT FrameInsets(DWORD style, DWORD exStyle);
+int CaptionHeight(DWORD style, DWORD exStyle);
+
+}  // namespace tavrin::win::detail

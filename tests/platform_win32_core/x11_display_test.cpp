@@ -1,0 +1,176 @@
+// The X11 display on a private Xvfb server, driven with real X input through XTest.
+#include <gtest/gtest.h>
+// Xlib's macros meet gtest's names: the X headers come after it, their clashing macros undone.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#undef None
+#undef Bool
+#undef Status
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "draw/surface.h"
+#include "testsupport/sysroot.h"
+#include "win32/window_manager.h"
+#include "win32/windows.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool g_clicked = false;
+POINT g_click{};
+
+LRESULT CALLBACK ClickProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_LBUTTONDOWN) {
+    g_clicked = true;
+    g_click = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  }
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+// Polls a condition of another process until it holds or the time is up.
+bool Eventually(const std::function<bool()>& condition, int ms = 10000) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return condition();
+}
+
+std::string FindXvfb() {
+  for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+    std::string path = std::string(dir) + "/Xvfb";
+    if (access(path.c_str(), X_OK) == 0) return path;
+  }
+  return {};
+}
+
+class X11DisplayTest : public tavrin::test::SysrootTest {
+ protected:
+  void SetUp() override {
+    SysrootTest::SetUp();
+    std::string xvfb = FindXvfb();
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: the X11 display is not tested";
+    // A display number of our own, free of lock files.
+    for (int n = 100 + getpid() % 400;; ++n) {
+      if (!std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
+        name_ = ":" + std::to_string(n);
+        break;
+      }
+    }
+    const char* argv[] = {xvfb.c_str(), name_.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    int spawned = posix_spawn(&server_, xvfb.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(name_.c_str())) != nullptr; })) << "Xvfb did not start";
+    tavrin::win::SetScreenSize(1024, 768);
+    ASSERT_TRUE(tavrin::win::StartX11Display(name_));
+  }
+
+  void TearDown() override {
+    tavrin::win::StopDisplay();
+    if (hwnd_) DestroyWindow(hwnd_);
+    if (x_) XCloseDisplay(x_);
+    if (server_ > 0) {
+      kill(server_, SIGTERM);
+      waitpid(server_, nullptr, 0);
+    }
+    SysrootTest::TearDown();
+  }
+
+  // The X window whose name is `title`.
+  ::Window FindXWindow(const char* title) {
+    ::Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    ::Window found = 0;
+    if (!XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count)) return 0;
+    for (unsigned i = 0; i < count && !found; ++i) {
+      char* name = nullptr;
+      if (XFetchName(x_, children[i], &name) && name) {
+        if (std::string(name) == title) found = children[i];
+        XFree(name);
+      }
+    }
+    if (children) XFree(children);
+    return found;
+  }
+
+  std::string name_;
+  pid_t server_ = 0;
+  Display* x_ = nullptr;
+  HWND hwnd_ = nullptr;
+};
+
+TEST_F(X11DisplayTest, WindowAppearsWithItsTitleSizeAndPixelsAndTakesXTestClicks) {
+  WNDCLASS wc{};
+  wc.lpfnWndProc = ClickProc;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1));
+  wc.lpszClassName = "XvfbTest";
+  RegisterClass(&wc);
+  hwnd_ = CreateWindowEx(0, "XvfbTest", "On Xvfb", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 80, 240, 160, nullptr,
+                         nullptr, nullptr, nullptr);
+  ASSERT_NE(hwnd_, nullptr);
+  tavrin::win::PaintPending();
+
+  ::Window xid = 0;
+  ASSERT_TRUE(Eventually([&] { return (xid = FindXWindow("On Xvfb")) != 0; }));
+  XWindowAttributes attributes{};
+  ASSERT_TRUE(Eventually([&] {
+    XGetWindowAttributes(x_, xid, &attributes);
+    return attributes.map_state == IsViewable;
+  }));
+  EXPECT_EQ(attributes.width, 240);
+  EXPECT_EQ(attributes.height, 160);
+  EXPECT_EQ(attributes.x, 100);
+  EXPECT_EQ(attributes.y, 80);
+
+  tavrin::draw::Surface surface;
+  ASSERT_TRUE(tavrin::win::CaptureWindow(hwnd_, surface));
+  auto same = [&] {
+    XImage* image = XGetImage(x_, xid, 0, 0, 240, 160, AllPlanes, ZPixmap);
+    if (!image) return false;
+    bool equal = true;
+    for (int y = 0; y < 160 && equal; ++y)
+      for (int x = 0; x < 240 && equal; ++x)
+        equal = (XGetPixel(image, x, y) & 0xFFFFFF) == (surface.at(x, y) & 0xFFFFFF);
+    XDestroyImage(image);
+    return equal;
+  };
+  EXPECT_TRUE(Eventually(same)) << "XGetImage shows the window's surface";
+
+  // A real X click in the client area: 4 pixels of frame and a 19-pixel caption above it.
+  XTestFakeMotionEvent(x_, -1, 100 + 50, 80 + 60, 0);
+  XTestFakeButtonEvent(x_, 1, True, 0);
+  XTestFakeButtonEvent(x_, 1, False, 0);
+  XFlush(x_);
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (!g_clicked && Clock::now() < deadline) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+  }
+  ASSERT_TRUE(g_clicked) << "the XTest click came back as WM_LBUTTONDOWN";
+  EXPECT_EQ(g_click.x, 50 - 4);
+  EXPECT_EQ(g_click.y, 60 - 4 - 19);
+}
+
+}  // namespace
