@@ -292,7 +292,7 @@ TEST_F(MenuTest, MnemonicsKeysAndMenuCharChooseItems) {
     RECT rect;
     GetMenuItemRect(nullptr, drawn, 1, &rect);
     EXPECT_EQ(rect.bottom - rect.top, 22);
-    EXPECT_EQ(rect.right - rect.left, 120);
+    EXPECT_EQ(rect.right - rect.left, 120 + GetSystemMetrics(SM_CXMENUCHECK) - 1) << "with room for a check mark";
     PostMessage(popup, WM_CHAR, 'q', 0);
   };
   EXPECT_EQ(TrackPopupMenu(drawn, TPM_RETURNCMD, 100, 100, 0, hwnd, nullptr), 302);

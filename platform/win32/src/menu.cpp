@@ -641,7 +641,8 @@ SIZE Layout(Tracker& tracker, Level& level) {
     if (item.type & MF_OWNERDRAW) {
       MEASUREITEMSTRUCT measure{ODT_MENU, 0, item.id, 0, 0, item.data};
       Notify(tracker, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&measure));
-      size = {static_cast<LONG>(measure.itemWidth), static_cast<LONG>(measure.itemHeight)};
+      // As for every popup item, room for a check mark is added to what the owner asks for.
+      size = {static_cast<LONG>(measure.itemWidth) + check - 1, static_cast<LONG>(measure.itemHeight)};
     } else if (item.type & MF_SEPARATOR) {
       size = {0, 8};
     } else {

@@ -111,6 +111,8 @@ const Entry* VersionOf(LPCSTR file) {
   return Lookup(MAKEINTRESOURCE(1), RT_VERSION);
 }
 
+bool HasVersionOf(LPCSTR file) { return VersionOf(file) != nullptr; }
+
 }  // namespace tavrin::res
 
 using tavrin::res::Entry;
@@ -322,7 +324,7 @@ BOOL DestroyAcceleratorTable(HACCEL handle) {
 
 // A version block as handed out: the resource's bytes, then as much room again, where VerQueryValue
 // leaves the 8-bit copies of the texts (each at half its UTF-16 offset, so they never overlap).
-DWORD GetFileVersionInfoSize(LPCSTR file, LPDWORD handle) {
+DWORD tavrin::res::ResourceVersionInfoSize(LPCSTR file, LPDWORD handle) {
   if (handle) *handle = 0;
   const Entry* entry = tavrin::res::VersionOf(file);
   if (!entry) {
@@ -332,7 +334,7 @@ DWORD GetFileVersionInfoSize(LPCSTR file, LPDWORD handle) {
   return static_cast<DWORD>(entry->size * 2);
 }
 
-BOOL GetFileVersionInfo(LPCSTR file, DWORD, DWORD size, LPVOID data) {
+BOOL tavrin::res::ResourceVersionInfo(LPCSTR file, DWORD, DWORD size, LPVOID data) {
   const Entry* entry = tavrin::res::VersionOf(file);
   if (!entry || !data) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -399,7 +401,7 @@ bool SameKey(const std::u16string& key, const std::string& part) {
 
 }  // namespace
 
-BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
+BOOL tavrin::res::ResourceVerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
   if (!block || !subBlock || !buffer || !length) return FALSE;
   auto* bytes = static_cast<const uint8_t*>(block);
   WORD rootLength;

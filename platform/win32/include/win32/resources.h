@@ -3,6 +3,7 @@
 // calls that read it (FindResource and friends, LoadString, LoadBitmap, LoadAccelerators, the version
 // block).
 #pragma once
+#include "win32/version.h"
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,8 +35,6 @@ inline const LPCSTR RT_GROUP_ICON = MAKEINTRESOURCE(kRtGroupIcon);
 inline const LPCSTR RT_VERSION = MAKEINTRESOURCE(kRtVersion);
 inline const LPCSTR RT_TOOLBAR = MAKEINTRESOURCE(kRtToolbar);
 
-constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
-constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 // Names are numbers (MAKEINTRESOURCE), "#123", or text (case ignored). The module is ignored: a program
@@ -81,26 +80,16 @@ BOOL DestroyAcceleratorTable(HACCEL table);
 
 // The version block (VS_VERSIONINFO) of a program file: the registered RT_VERSION resource 1 answers
 // for the running program's own file (its name, with or without folder and case).
-struct VS_FIXEDFILEINFO {
-  DWORD dwSignature;  // 0xFEEF04BD
-  DWORD dwStrucVersion;
-  DWORD dwFileVersionMS;
-  DWORD dwFileVersionLS;
-  DWORD dwProductVersionMS;
-  DWORD dwProductVersionLS;
-  DWORD dwFileFlagsMask;
-  DWORD dwFileFlags;
-  DWORD dwFileOS;
-  DWORD dwFileType;
-  DWORD dwFileSubtype;
-  DWORD dwFileDateMS;
-  DWORD dwFileDateLS;
-};
-static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
-DWORD GetFileVersionInfoSize(LPCSTR file, LPDWORD handle);
-BOOL GetFileVersionInfo(LPCSTR file, DWORD handle, DWORD size, LPVOID data);
-// "\\" gives the VS_FIXEDFILEINFO; "\\StringFileInfo\\<lang><codepage>\\<name>" a NUL-ended text.
-BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length);
+// GetFileVersionInfoSize, GetFileVersionInfo and VerQueryValue (win32/version.h) answer from it.
+
+namespace tavrin::res {
+// The registered version block of the program's own file, in its resource layout.
+DWORD ResourceVersionInfoSize(LPCSTR file, LPDWORD handle);
+BOOL ResourceVersionInfo(LPCSTR file, DWORD handle, DWORD size, LPVOID data);
+BOOL ResourceVerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length);
+// Whether a file name is that of the program whose version block is registered.
+bool HasVersionOf(LPCSTR file);
+}  // namespace tavrin::res
 
 namespace tavrin::res {
 

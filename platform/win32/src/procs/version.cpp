@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/resources.h"
 #include "win32/sync.h"
 #include "win32/sysroot.h"
 
@@ -151,14 +152,18 @@ bool ReadBlock(LPCSTR fileName, std::string& block) {
 }  // namespace
 }  // namespace tavrin::procs
 
+// The running program's registered version resource answers for its own file; other files carry theirs
+// in an ELF section.
 DWORD GetFileVersionInfoSize(LPCSTR fileName, LPDWORD handle) {
+  if (tavrin::res::HasVersionOf(fileName)) return tavrin::res::ResourceVersionInfoSize(fileName, handle);
   if (handle) *handle = 0;
   std::string block;
   if (!tavrin::procs::ReadBlock(fileName, block)) return 0;
   return static_cast<DWORD>(block.size());
 }
 
-BOOL GetFileVersionInfo(LPCSTR fileName, DWORD, DWORD length, LPVOID data) {
+BOOL GetFileVersionInfo(LPCSTR fileName, DWORD handle, DWORD length, LPVOID data) {
+  if (tavrin::res::HasVersionOf(fileName)) return tavrin::res::ResourceVersionInfo(fileName, handle, length, data);
   std::string block;
   if (!data) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -175,7 +180,8 @@ BOOL GetFileVersionInfo(LPCSTR fileName, DWORD, DWORD length, LPVOID data) {
 
 BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, UINT* length) {
   using namespace tavrin::procs;
-  if (!block || !subBlock || !buffer || !length || memcmp(block, kBlockMagic, 4) != 0) {
+  if (block && memcmp(block, kBlockMagic, 4) != 0) return tavrin::res::ResourceVerQueryValue(block, subBlock, buffer, length);
+  if (!block || !subBlock || !buffer || !length) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
