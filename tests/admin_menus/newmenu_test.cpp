@@ -358,3 +358,46 @@ TEST_F(NewMenuTest, ToolbarIconsAttachByCommandAndBoundTheirCount) {
 }
 
 }  // namespace
+
+namespace {
+
+class HostFrame : public CNewFrameWnd {
+ public:
+  std::function<void(HWND)> onIdle;
+  int idles = 0;
+  const mfc::MessageMap* GetMessageMap() const override {
+    static const mfc::MessageEntry entries[] = {mfc::OnMessage<&HostFrame::OnEnterIdle>(WM_ENTERIDLE)};
+    static const mfc::MessageMap map{CNewFrameWnd::GetMessageMap(), entries};
+    return &map;
+  }
+  LRESULT OnEnterIdle(WPARAM, LPARAM lParam) {
+    if (idles++ == 0 && onIdle) onIdle(reinterpret_cast<HWND>(lParam));
+    return 0;
+  }
+};
+
+TEST_F(NewMenuTest, HostFrameRoutesMeasuringMnemonicsAndPopupSetUpToTheLibrary) {
+  auto* host = new HostFrame;  // a frame deletes itself when its window goes
+  HostFrame& frame = *host;
+  ASSERT_TRUE(frame.CreateEx(0, "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 60, 60, 300, 200, nullptr, 0));
+  EXPECT_EQ(frame.m_SystemNewMenu.m_hMenu, GetSystemMenu(frame.m_hWnd, FALSE));
+  CNewMenu bar;
+  bar.CreateMenu();
+  CNewMenu* popup = bar.AppendPopup("&Device");
+  ASSERT_NE(popup, nullptr);
+  popup->AppendMenu(MF_STRING, 301, "&Start");
+  popup->AppendMenu(MF_STRING, 302, "S&top");
+  RECT item{};
+  frame.onIdle = [&](HWND window) {
+    GetMenuItemRect(frame.m_hWnd, popup->m_hMenu, 1, &item);
+    PostMessage(window, WM_CHAR, 't', 0);
+  };
+  EXPECT_EQ(popup->TrackPopupMenu(TPM_RETURNCMD, 120, 120, &frame), 302);
+  EXPECT_GT(item.bottom - item.top, 0) << "measured by the style through the frame";
+  EXPECT_GT(item.right - item.left, 0);
+  EXPECT_EQ(popup->m_hOwner, frame.m_hWnd) << "popup set-up ran";
+  EXPECT_FALSE(frame.m_bInMenuLoop);
+  frame.DestroyWindow();
+}
+
+}  // namespace

@@ -42,7 +42,13 @@ void DetachMenuWindow(HWND hwnd) {
 LRESULT CALLBACK MenuWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // The window's own procedure is read before a detach can remove it.
   auto old = reinterpret_cast<WNDPROC>(GetProp(hwnd, kOldMenuProc));
-  if (message == WM_NCDESTROY) DetachMenuWindow(hwnd);
+  if (message == WM_NCDESTROY) {
+    // The popup that closes with its window gets its tear-down.
+    void* value = nullptr;
+    if (GetNewMenuWindowMap().m_map.Lookup(hwnd, value))
+      if (CNewMenu* popup = static_cast<CNewMenuWindowRecord*>(value)->popup) popup->OnUnInitPopupMenu();
+    DetachMenuWindow(hwnd);
+  }
   if (!old) return DefWindowProc(hwnd, message, wParam, lParam);
   return CallWindowProc(old, hwnd, message, wParam, lParam);
 }

@@ -659,3 +659,27 @@ BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, i
   }
   return any && ok;
 }
+
+BOOL CNewFrameWnd::LoadFrame(UINT idResource, DWORD style, CWnd* parent, CCreateContext* context) {
+  if (!m_DefaultNewMenu.m_hMenu) m_DefaultNewMenu.LoadMenu(idResource);
+  if (!CFrameWnd::LoadFrame(idResource, style, parent, context)) return FALSE;
+  if (m_DefaultNewMenu.m_hMenu) ::SetMenu(m_hWnd, m_DefaultNewMenu.m_hMenu);
+  return TRUE;
+}
+
+CNewMenuMemDC::CNewMenuMemDC(HDC target, const RECT& rect) : m_rect(rect), m_target(target) {
+  m_hDC = ::CreateCompatibleDC(target);
+  m_bitmap = ::CreateCompatibleBitmap(target, rect.right - rect.left, rect.bottom - rect.top);
+  m_oldBitmap = ::SelectObject(m_hDC, m_bitmap);
+  ::SetWindowOrgEx(m_hDC, rect.left, rect.top, nullptr);
+}
+
+CNewMenuMemDC::~CNewMenuMemDC() {
+  if (!m_bCancel)
+    ::BitBlt(m_target, m_rect.left, m_rect.top, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top, m_hDC,
+           m_rect.left, m_rect.top, SRCCOPY);
+  ::SelectObject(m_hDC, m_oldBitmap);
+  ::DeleteObject(m_bitmap);
+  ::DeleteDC(m_hDC);
+  m_hDC = nullptr;
+}

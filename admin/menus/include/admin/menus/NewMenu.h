@@ -298,14 +298,107 @@ class CNewMenu : public CMenu {
   BOOL FinishAdd(UINT position, CNewMenuItemData* record, UINT flags, UINT_PTR id, bool appended);
 };
 
-// The library's frame template: a window class with the menu handling added to its message map.
+// The library's frame template: a window class with owner-drawn menus: its menu bar and system menu
+// are CNewMenu objects, and the menu messages are routed to the library.
 template <class TBase>
 class CMenuHostFrame : public TBase {
  public:
+  CNewMenu m_DefaultNewMenu;
+  CNewMenu m_SystemNewMenu;
+  BOOL m_bInMenuLoop = FALSE;
+  UINT m_TimerID = 0;
+  int m_menubarItemIndex = -1;
+
+  // The template's own message entries (its map links them after the base's).
   static const mfc::MessageMap* GetMessageEntries() {
-    static const mfc::MessageMap map{nullptr, {}};
+    static const mfc::MessageEntry entries[] = {
+        mfc::OnMessage<&CMenuHostFrame::OnMeasureItemMessage>(WM_MEASUREITEM),
+        mfc::OnMessage<&CMenuHostFrame::OnMenuCharMessage>(WM_MENUCHAR),
+        mfc::OnMessage<&CMenuHostFrame::OnInitMenuPopupMessage>(WM_INITMENUPOPUP),
+        mfc::OnMessage<&CMenuHostFrame::OnEnterMenuLoopMessage>(WM_ENTERMENULOOP),
+        mfc::OnMessage<&CMenuHostFrame::OnExitMenuLoopMessage>(WM_EXITMENULOOP),
+        mfc::OnMessage<&CMenuHostFrame::OnSysColorChangeMessage>(WM_SYSCOLORCHANGE),
+    };
+    static const mfc::MessageMap map{nullptr, entries};
     return &map;
   }
+  const mfc::MessageMap* GetMessageMap() const override {
+    static const mfc::MessageMap map{TBase::GetMessageMap(), GetMessageEntries()->entries};
+    return &map;
+  }
+
+ protected:
+  int OnCreate(LPCREATESTRUCT createStruct) override {
+    if (TBase::OnCreate(createStruct) == -1) return -1;
+    if (m_SystemNewMenu.m_hMenu) m_SystemNewMenu.Detach();
+    m_SystemNewMenu.Attach(::GetSystemMenu(this->m_hWnd, FALSE));
+    return 0;
+  }
+  void OnDestroy() override {
+    if (m_TimerID) {
+      ::KillTimer(this->m_hWnd, m_TimerID);
+      m_TimerID = 0;
+    }
+    // The system menu belongs to the window.
+    m_SystemNewMenu.Detach();
+    TBase::OnDestroy();
+  }
+  LRESULT OnMeasureItemMessage(WPARAM wParam, LPARAM lParam) {
+    MSG msg{this->m_hWnd, WM_MEASUREITEM, wParam, lParam, 0, {0, 0}};
+    if (CNewMenu::OnMeasureItem(&msg)) return TRUE;
+    return this->DefWindowProc(WM_MEASUREITEM, wParam, lParam);
+  }
+  LRESULT OnMenuCharMessage(WPARAM wParam, LPARAM lParam) {
+    CMenu* menu = CMenu::FromHandle(reinterpret_cast<HMENU>(lParam));
+    if (dynamic_cast<CNewMenu*>(menu)) return CNewMenu::OnMenuChar(LOWORD(wParam), HIWORD(wParam), menu);
+    return this->DefWindowProc(WM_MENUCHAR, wParam, lParam);
+  }
+  LRESULT OnInitMenuPopupMessage(WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = this->DefWindowProc(WM_INITMENUPOPUP, wParam, lParam);
+    CNewMenu::OnInitMenuPopup(this->m_hWnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam),
+                              HIWORD(lParam));
+    return result;
+  }
+  LRESULT OnEnterMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
+    m_bInMenuLoop = TRUE;
+    if (m_TimerID) {
+      ::KillTimer(this->m_hWnd, m_TimerID);
+      m_TimerID = 0;
+    }
+    m_menubarItemIndex = -1;
+    return this->DefWindowProc(WM_ENTERMENULOOP, wParam, lParam);
+  }
+  LRESULT OnExitMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
+    m_bInMenuLoop = FALSE;
+    return this->DefWindowProc(WM_EXITMENULOOP, wParam, lParam);
+  }
+  LRESULT OnSysColorChangeMessage(WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = this->DefWindowProc(WM_SYSCOLORCHANGE, wParam, lParam);
+    CNewMenu::RefreshIconColors();
+    return result;
+  }
+};
+
+// The main frame's base: its menu bar is loaded as a CNewMenu.
+class CNewFrameWnd : public CMenuHostFrame<CFrameWnd> {
+ public:
+  BOOL LoadFrame(UINT idResource, DWORD style = WS_OVERLAPPEDWINDOW, CWnd* parent = nullptr,
+                 CCreateContext* context = nullptr) override;
+};
+
+// An off-screen context: painting goes to a bitmap that is copied to the target when it ends.
+class CNewMenuMemDC : public CDC {
+ public:
+  CNewMenuMemDC(HDC target, const RECT& rect);
+  ~CNewMenuMemDC() override;
+  void DoCancel() { m_bCancel = TRUE; }
+
+ private:
+  RECT m_rect;
+  HGDIOBJ m_oldBitmap = nullptr;
+  HBITMAP m_bitmap = nullptr;
+  BOOL m_bCancel = FALSE;
+  HDC m_target;
 };
 
 class CMenuHostFrame2 : public CMenuHostFrame<CFrameWnd> {
