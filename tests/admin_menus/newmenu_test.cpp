@@ -401,3 +401,56 @@ TEST_F(NewMenuTest, HostFrameRoutesMeasuringMnemonicsAndPopupSetUpToTheLibrary) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NewMenuTest, GlyphsAndFramedBitmapsFreeTheirPaintingTools) {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP target = CreateCompatibleBitmap(screen, 40, 40);
+  HGDIOBJ old = SelectObject(dc, target);
+  const size_t before = tavrin::gdi::LiveObjectCount();
+  for (int i = 0; i < 10; ++i) {
+    RECT rect{0, 0, 20, 20};
+    CNewMenu::DrawMarlettGlyph(dc, rect, 'r', i % 2);
+    CBitmap bitmap;
+    ASSERT_TRUE(CNewMenu::CreateFramedBitmap(dc, bitmap, CSize(16, 15), RGB(255, 0, 0), RGB(0, 0, 255)));
+    EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before + 1) << "only the bitmap handed out";
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before);
+  SelectObject(dc, old);
+  DeleteObject(target);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+}
+
+}  // namespace
+
+namespace {
+
+LRESULT CALLBACK PlainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(NewMenuTest, DialogsAreTakenOverOnlyWhenAskedAndLetGoWhenTheyGo) {
+  WNDCLASS wc{};
+  if (!GetClassInfo(nullptr, "#32770", &wc)) {
+    wc.lpfnWndProc = PlainDialogProc;
+    wc.lpszClassName = "#32770";
+    RegisterClass(&wc);
+  }
+  HWND plain = CreateWindowEx(0, "#32770", "d", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(CNewMenuTempHandler::FromWindow(plain), nullptr);
+  DestroyWindow(plain);
+
+  GetNewMenuGlobalState().m_dwDialogOptions = 1;
+  HWND taken = CreateWindowEx(0, "#32770", "d", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
+  GetNewMenuGlobalState().m_dwDialogOptions = 0;
+  CNewMenuTempHandler* handler = CNewMenuTempHandler::FromWindow(taken);
+  ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(GetWindowLongPtr(taken, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(handler->m_oldWndProc), true);
+  DestroyWindow(taken);
+  EXPECT_FALSE(IsWindow(taken));
+}
+
+}  // namespace

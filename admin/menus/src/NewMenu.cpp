@@ -87,7 +87,11 @@ LRESULT CALLBACK NewMenuHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION && call && (call->message == WM_CREATE || call->message == 0x01E2)) {
     char name[32] = {};
     GetClassName(call->hwnd, name, sizeof name);
-    if (std::string(name) == kPopupMenuClass) AttachMenuWindow(call->hwnd, call->message);
+    if (std::string(name) == kPopupMenuClass)
+      AttachMenuWindow(call->hwnd, call->message);
+    else if ((GetNewMenuGlobalState().m_dwDialogOptions & 1) && call->message == WM_CREATE &&
+             std::string(name) == "#32770" && !CNewMenuTempHandler::FromWindow(call->hwnd))
+      new CNewMenuTempHandler(call->hwnd);  // deletes itself at WM_DESTROY
   }
   return CallNextHookEx(GetNewMenuGlobalState().m_hHook, code, wParam, lParam);
 }

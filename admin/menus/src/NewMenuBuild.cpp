@@ -683,3 +683,74 @@ CNewMenuMemDC::~CNewMenuMemDC() {
   ::DeleteDC(m_hDC);
   m_hDC = nullptr;
 }
+
+namespace {
+constexpr char kTempHandlerProp[] = "CNewMenuTempHandler";
+}
+
+CNewMenuTempHandler::CNewMenuTempHandler(HWND hwnd) : m_hWnd(hwnd) {
+  SetProp(hwnd, kTempHandlerProp, this);
+  m_oldWndProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtr(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CNewMenuTempHandler::WindowProc)));
+}
+
+CNewMenuTempHandler::~CNewMenuTempHandler() {
+  if (m_oldWndProc && IsWindow(m_hWnd))
+    SetWindowLongPtr(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_oldWndProc));
+  RemoveProp(m_hWnd, kTempHandlerProp);
+  m_SystemNewMenu.Detach();  // the system menu is the window's
+}
+
+CNewMenuTempHandler* CNewMenuTempHandler::FromWindow(HWND hwnd) {
+  return static_cast<CNewMenuTempHandler*>(GetProp(hwnd, kTempHandlerProp));
+}
+
+LRESULT CALLBACK CNewMenuTempHandler::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CNewMenuTempHandler* handler = FromWindow(hwnd);
+  if (!handler) return DefWindowProc(hwnd, message, wParam, lParam);
+  const WNDPROC previous = handler->m_oldWndProc;
+  switch (message) {
+    case WM_INITMENUPOPUP: {
+      const LRESULT result = CallWindowProc(previous, hwnd, message, wParam, lParam);
+      CNewMenu::OnInitMenuPopup(hwnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam),
+                                HIWORD(lParam));
+      return result;
+    }
+    case WM_MENUCHAR: {
+      CMenu* menu = CMenu::FromHandle(reinterpret_cast<HMENU>(lParam));
+      if (dynamic_cast<CNewMenu*>(menu)) return CNewMenu::OnMenuChar(LOWORD(wParam), HIWORD(wParam), menu);
+      break;
+    }
+    case WM_DRAWITEM: {
+      auto* draw = reinterpret_cast<LPDRAWITEMSTRUCT>(lParam);
+      if (handler->m_SystemNewMenu.m_hMenu && draw && draw->CtlType == ODT_MENU)
+        if (auto* menu = dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(reinterpret_cast<HMENU>(draw->hwndItem)))) {
+          menu->DrawItem(draw);
+          return 1;
+        }
+      break;
+    }
+    case WM_MEASUREITEM: {
+      MSG msg{hwnd, message, wParam, lParam, 0, {0, 0}};
+      if (CNewMenu::OnMeasureItem(&msg)) return 1;
+      break;
+    }
+    case 0x0110:  // WM_INITDIALOG
+      if (GetNewMenuGlobalState().m_dwDialogOptions & 2) {
+        const LRESULT result = CallWindowProc(previous, hwnd, message, wParam, lParam);
+        HMENU system = GetSystemMenu(hwnd, FALSE);
+        if (system && !dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(system)))
+          handler->m_SystemNewMenu.Attach(system);
+        return result;
+      }
+      break;
+    case WM_DESTROY: {
+      const LRESULT result = CallWindowProc(previous, hwnd, message, wParam, lParam);
+      delete handler;
+      return result;
+    }
+    default:
+      break;
+  }
+  return CallWindowProc(previous, hwnd, message, wParam, lParam);
+}

@@ -386,6 +386,22 @@ class CNewFrameWnd : public CMenuHostFrame<CFrameWnd> {
                  CCreateContext* context = nullptr) override;
 };
 
+// Owner-drawn menus for a dialog window the library did not create: made by the hook for every new
+// dialog when dialog option bit 0 is set; it deletes itself when its window goes.
+class CNewMenuTempHandler : public CObject {
+ public:
+  explicit CNewMenuTempHandler(HWND hwnd);
+  ~CNewMenuTempHandler() override;  // puts the previous procedure back
+  static CNewMenuTempHandler* FromWindow(HWND hwnd);
+
+  CNewMenu m_SystemNewMenu;
+  WNDPROC m_oldWndProc = nullptr;
+  HWND m_hWnd = nullptr;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
 // An off-screen context: painting goes to a bitmap that is copied to the target when it ends.
 class CNewMenuMemDC : public CDC {
  public:
