@@ -454,3 +454,36 @@ TEST_F(NewMenuTest, DialogsAreTakenOverOnlyWhenAskedAndLetGoWhenTheyGo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NewMenuTest, HighContrastFramesTheSelectionInButtonText) {
+  CNewMenu menu;
+  menu.CreatePopupMenu();
+  menu.AppendMenu(MF_STRING, 101, "&Open");
+  menu.AppendMenu(MF_STRING, 102, "&Close");
+  CNewMenuGlobalState& state = GetNewMenuGlobalState();
+  const BOOL saved = state.m_bHighContrast;
+  state.m_bHighContrast = TRUE;
+  uint32_t frame = 0, fill = 0;
+  Track(menu, [&](HWND popup, int idle) {
+    if (idle == 0) {
+      PostMessage(popup, WM_KEYDOWN, VK_DOWN, 0);
+      return;
+    }
+    tavrin::win::PaintPending();
+    tavrin::draw::Surface image;
+    ASSERT_TRUE(tavrin::win::CaptureWindow(popup, image));
+    RECT window, item;
+    GetWindowRect(popup, &window);
+    GetMenuItemRect(hwnd, menu.m_hMenu, 0, &item);
+    frame = image.at(item.left - window.left, item.top + 3 - window.top) & 0xFFFFFF;
+    fill = image.at(item.left + 2 - window.left, item.top + 2 - window.top) & 0xFFFFFF;
+    PostMessage(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+  });
+  state.m_bHighContrast = saved;
+  EXPECT_EQ(frame, Px(GetSysColor(COLOR_BTNTEXT)));
+  EXPECT_EQ(fill, Px(GetSysColor(COLOR_HIGHLIGHT))) << "the selection colour under high contrast";
+}
+
+}  // namespace
