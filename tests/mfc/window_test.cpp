@@ -76,6 +76,17 @@ class DrawingView : public CView {
   int draws = 0;
 };
 
+// Asks for a border and a wider window than its creator did; refuses a window titled "no".
+class AdjustingWnd : public CWnd {
+ public:
+  BOOL PreCreateWindow(CREATESTRUCT& cs) override {
+    if (cs.lpszName && std::string(cs.lpszName) == "no") return FALSE;
+    cs.style |= WS_BORDER;
+    cs.cx += 10;
+    return TRUE;
+  }
+};
+
 class MfcWindowTest : public tavrin::test::SysrootTest {
  protected:
   void SetUp() override {
@@ -163,6 +174,18 @@ TEST_F(MfcWindowTest, ParentReflectsControlNotificationsBackToTheControl) {
   EXPECT_EQ(parent.SendMessage(WM_DRAWITEM, 42, reinterpret_cast<LPARAM>(&item)), TRUE);
   EXPECT_EQ(g_log, (std::vector<std::string>{"reflected click", "reflected notify 42", "parent notify",
                                               "reflected draw 42"}));
+}
+
+TEST_F(MfcWindowTest, PreCreateWindowAdjustsOrRefusesTheCreation) {
+  AdjustingWnd wnd;
+  ASSERT_TRUE(wnd.CreateEx(0, "yes", WS_POPUP, 0, 0, 50, 40, nullptr, 0));
+  RECT rect;
+  wnd.GetWindowRect(&rect);
+  EXPECT_EQ(rect.right - rect.left, 60);
+  EXPECT_TRUE(wnd.GetStyle() & WS_BORDER);
+  AdjustingWnd refused;
+  EXPECT_FALSE(refused.CreateEx(0, "no", WS_POPUP, 0, 0, 50, 40, nullptr, 0));
+  EXPECT_EQ(refused.m_hWnd, nullptr);
 }
 
 TEST_F(MfcWindowTest, ViewsDrawThroughOnDrawOnAPaintDc) {

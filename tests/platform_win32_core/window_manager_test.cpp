@@ -37,6 +37,7 @@ struct Recorder {
   }
 };
 Recorder* g_recorder = nullptr;
+bool g_refuseShow = false;  // WM_WINDOWPOSCHANGING takes SWP_SHOWWINDOW away
 
 // Surface pixels are 0x00RRGGBB; COLORREF is 0x00BBGGRR.
 uint32_t PixelOf(COLORREF colour) {
@@ -62,6 +63,7 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     return 0;
   }
   if (message == WM_ERASEBKGND) g_recorder->order.push_back(name + ":erase");
+  if (message == WM_WINDOWPOSCHANGING && g_refuseShow) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
   if (message == WM_PRINTCLIENT) {  // what WM_PAINT draws, on the DC given
     RECT client;
     GetClientRect(hwnd, &client);
@@ -336,6 +338,7 @@ TEST_F(WindowManagerTest, ScreenIsComposedFromTheVisibleWindowsInZOrder) {
 TEST_F(WindowManagerTest, InjectedClicksArriveInClientCoordinatesAndDoubleClicksNeedTheClassStyle) {
   HWND frame = Make("frame", WS_POPUP | WS_VISIBLE, {100, 100, 300, 300});
   HWND child = Make("child", WS_CHILD | WS_VISIBLE, {10, 10, 60, 60}, frame);
+  SetDoubleClickTime(5000);  // a loaded machine still clicks twice in time
   Pump();
   recorder.seen.clear();
   tavrin::win::InjectClick(125, 130);
@@ -352,6 +355,7 @@ TEST_F(WindowManagerTest, InjectedClicksArriveInClientCoordinatesAndDoubleClicks
   tavrin::win::InjectClick(125, 130);
   Pump();
   EXPECT_EQ(recorder.Messages(child, {WM_LBUTTONDBLCLK}).size(), 1u);
+  SetDoubleClickTime(0);
 
   // A disabled child lets its parent take the click.
   EnableWindow(child, FALSE);
@@ -474,6 +478,53 @@ TEST_F(WindowManagerTest, StyleChangesAreAnnouncedAndWsVisibleTakesEffect) {
   EXPECT_FALSE(EnableWindow(hwnd, FALSE));
   EXPECT_FALSE(IsWindowEnabled(hwnd));
   EXPECT_TRUE(EnableWindow(hwnd, TRUE));
+}
+
+TEST_F(WindowManagerTest, WindowPosChangingCanKeepAWindowHidden) {
+  HWND hwnd = Make("shy", WS_POPUP, {0, 0, 40, 40});
+  g_refuseShow = true;
+  ShowWindow(hwnd, SW_SHOW);
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  g_refuseShow = false;
+  ShowWindow(hwnd, SW_SHOW);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_EQ(recorder.Messages(hwnd, {WM_SHOWWINDOW}).size(), 2u) << "told each time, shown once";
+}
+
+TEST_F(WindowManagerTest, RedrawOffStopsPaintingUntilItIsOnAgain) {
+  HWND parent = Make("parent", WS_POPUP | WS_VISIBLE, {0, 0, 100, 100}, nullptr, 0, RGB(1, 1, 1));
+  HWND child = Make("child", WS_CHILD | WS_VISIBLE, {10, 10, 50, 50}, parent, 1, RGB(2, 2, 2));
+  tavrin::win::PaintPending();
+  SendMessage(child, WM_SETREDRAW, FALSE, 0);
+  EXPECT_FALSE(IsWindowVisible(child));
+  recorder.order.clear();
+  InvalidateRect(parent, nullptr, TRUE);  // the parent paints where the child was
+  InvalidateRect(child, nullptr, TRUE);
+  tavrin::win::PaintPending();
+  Surface image;
+  tavrin::win::CaptureWindow(parent, image);
+  EXPECT_EQ(Pixel(image, 20, 20), PixelOf(RGB(1, 1, 1)));
+  SendMessage(child, WM_SETREDRAW, TRUE, 0);
+  EXPECT_TRUE(IsWindowVisible(child));
+  RedrawWindow(child, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  tavrin::win::CaptureWindow(parent, image);
+  EXPECT_EQ(Pixel(image, 20, 20), PixelOf(RGB(2, 2, 2)));
+}
+
+TEST_F(WindowManagerTest, ParentsHearOfChildrenMadeAndGone) {
+  HWND parent = Make("parent", WS_POPUP, {0, 0, 100, 100});
+  HWND child = Make("child", WS_CHILD, {0, 0, 10, 10}, parent, 33);
+  Make("quiet", WS_CHILD, {0, 0, 10, 10}, parent, 34);
+  DestroyWindow(child);
+  std::vector<std::pair<WPARAM, LPARAM>> notes;
+  for (auto& seen : recorder.seen[parent])
+    if (seen.message == WM_PARENTNOTIFY) notes.emplace_back(seen.wParam, seen.lParam);
+  ASSERT_EQ(notes.size(), 3u);
+  EXPECT_EQ(notes[0], std::make_pair(MAKEWPARAM(WM_CREATE, 33), reinterpret_cast<LPARAM>(child)));
+  EXPECT_EQ(LOWORD(notes[1].first), WM_CREATE);
+  EXPECT_EQ(notes[2], std::make_pair(MAKEWPARAM(WM_DESTROY, 33), reinterpret_cast<LPARAM>(child)));
 }
 
 TEST_F(WindowManagerTest, PropertiesAndAtomsShareNames) {

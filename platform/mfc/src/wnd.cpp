@@ -100,21 +100,34 @@ void CWnd::Detach() {
 
 BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y, int width, int height,
                     HWND parent, UINT_PTR id, LPVOID param) {
+  CREATESTRUCT cs{};
+  cs.lpCreateParams = param;
+  cs.hMenu = reinterpret_cast<HMENU>(id);
+  cs.hwndParent = parent;
+  cs.cy = height;
+  cs.cx = width;
+  cs.y = y;
+  cs.x = x;
+  cs.style = static_cast<LONG>(style);
+  cs.lpszName = windowName;
+  cs.lpszClass = kWindowClassName;
+  cs.dwExStyle = exStyle;
+  if (!PreCreateWindow(cs)) return FALSE;
   tavrin::win::WindowSpec spec;
   spec.className = kWindowClassName;
-  spec.title = windowName ? windowName : "";
+  spec.title = cs.lpszName ? cs.lpszName : "";
   spec.proc = MfcWindowProc;
   spec.classStyle = CS_DBLCLKS;
   spec.background = reinterpret_cast<HBRUSH>(kColorWindowBrush);
-  spec.style = style;
-  spec.exStyle = exStyle;
-  spec.parent = parent;
-  spec.id = id;
-  spec.createParam = param;
-  spec.x = x;
-  spec.y = y;
-  spec.width = width;
-  spec.height = height;
+  spec.style = static_cast<DWORD>(cs.style);
+  spec.exStyle = cs.dwExStyle;
+  spec.parent = cs.hwndParent;
+  spec.id = reinterpret_cast<UINT_PTR>(cs.hMenu);
+  spec.createParam = cs.lpCreateParams;
+  spec.x = cs.x;
+  spec.y = cs.y;
+  spec.width = cs.cx;
+  spec.height = cs.cy;
   CWnd* outer = t_creating;
   t_creating = this;
   HWND hWnd = tavrin::win::CreateWindowObject(spec);
@@ -186,6 +199,7 @@ CFrameWnd* CWnd::GetParentFrame() const {
 }
 
 BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreCreateWindow(CREATESTRUCT&) { return TRUE; }
 
 namespace {
 

@@ -201,7 +201,10 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
   }
   if (flags & SWP_NOMOVE) pos.x = oldRect.left, pos.y = oldRect.top;
   if (flags & SWP_NOSIZE) pos.cx = oldRect.right - oldRect.left, pos.cy = oldRect.bottom - oldRect.top;
-  if (!(flags & SWP_NOSENDCHANGING)) SendNow(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&pos));
+  if (!(flags & SWP_NOSENDCHANGING)) {
+    SendNow(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&pos));
+    flags = pos.flags;  // the window may have changed what happens (taken SWP_SHOWWINDOW away...)
+  }
   pos.cx = std::max(pos.cx, 0);
   pos.cy = std::max(pos.cy, 0);
   RECT newRect{pos.x, pos.y, pos.x + pos.cx, pos.y + pos.cy};
@@ -734,6 +737,21 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return GetWindowTextLength(hwnd);
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_SETREDRAW: {
+      // Redrawing off: the window counts as hidden (nothing paints it) until redrawing is back on; what
+      // was invalidated meanwhile stays for the next paint.
+      std::lock_guard guard(Table().lock);
+      auto window = Find(hwnd);
+      if (!window) return 0;
+      if (!wParam && window->Visible()) {
+        window->style &= ~WS_VISIBLE;
+        window->redrawOff = true;
+      } else if (wParam && window->redrawOff) {
+        window->style |= WS_VISIBLE;
+        window->redrawOff = false;
+      }
+      return 0;
+    }
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:

@@ -1,6 +1,7 @@
 // Focus, capture, mouse tracking, hooks, key state, window properties and atoms, and the injection of
 // mouse and keyboard input.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -38,7 +39,7 @@ InputState& State() {
 
 thread_local MSG t_lastMessage{};
 
-constexpr UINT kDoubleClickMs = 500;
+std::atomic<UINT> g_doubleClickMs{500};
 
 WPARAM MouseKeys() {  // with the state lock held
   auto& s = State();
@@ -269,7 +270,12 @@ short GetAsyncKeyState(int virtualKey) {
   return static_cast<short>(s.keys[virtualKey] ? 0x8000 : 0);
 }
 
-UINT GetDoubleClickTime() { return kDoubleClickMs; }
+UINT GetDoubleClickTime() { return g_doubleClickMs; }
+
+BOOL SetDoubleClickTime(UINT ms) {
+  g_doubleClickMs = ms ? std::min<UINT>(ms, 5000) : 500;  // 0 asks for the default; 5 s at most
+  return TRUE;
+}
 
 // ---- hooks ----
 
@@ -591,7 +597,7 @@ void InjectMouseButton(MouseButton button, bool down, int x, int y) {
     auto& s = State();
     std::lock_guard guard(s.lock);
     bool twice = s.lastDownWindow == target && s.lastDownMessage == downMessage &&
-                 now - s.lastDownTime <= kDoubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
+                 now - s.lastDownTime <= g_doubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
                  std::abs(s.lastDownPoint.y - y) <= 2;
     if (twice) {
       s.lastDownWindow = nullptr;

@@ -108,6 +108,8 @@ draw::Region VisibleArea(const Window& window, bool clientOnly, POINT offset) {
   POINT childOffset = offset;
   const Window* current = &window;
   for (int depth = 0; !current->TopLevel() && depth < 64; ++depth) {
+    // A hidden child (or a child of a hidden one) has no pixels on its top-level window's surface.
+    if (!current->Visible()) return draw::Region();
     auto parent = Find(current->parent);
     if (!parent) break;
     POINT parentClient{childOffset.x - current->rect.left, childOffset.y - current->rect.top};

@@ -64,6 +64,25 @@ void Remove(HWND hwnd) {
   }
 }
 
+// WM_PARENTNOTIFY up the parent chain: a child was made or is going.
+void NotifyParents(HWND child, UINT event, UINT_PTR id) {
+  std::vector<HWND> parents;
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(child);
+    for (int depth = 0; window && !window->TopLevel() && depth < 64; ++depth) {
+      auto parent = Find(window->parent);
+      if (!parent) break;
+      parents.push_back(parent->hwnd);
+      if (parent->exStyle & WS_EX_NOPARENTNOTIFY) break;
+      window = parent;
+    }
+  }
+  for (HWND parent : parents)
+    SendNow(parent, WM_PARENTNOTIFY, MAKEWPARAM(static_cast<int>(event), static_cast<int>(id)),
+            reinterpret_cast<LPARAM>(child));
+}
+
 void Destroy(HWND hwnd) {
   std::vector<HWND> owned, children;
   RECT area{};
@@ -82,6 +101,10 @@ void Destroy(HWND hwnd) {
     wasVisible = window->Visible();
   }
   for (HWND o : owned) Destroy(o);
+  if (parent) {
+    auto window = FindLocked(hwnd);
+    if (window && !(window->exStyle & WS_EX_NOPARENTNOTIFY)) NotifyParents(hwnd, WM_DESTROY, window->id);
+  }
   SendNow(hwnd, WM_DESTROY, 0, 0);
   for (HWND c : children) Destroy(c);
   SendNow(hwnd, WM_NCDESTROY, 0, 0);
@@ -231,6 +254,7 @@ bool QueryLocal(HWND hwnd, WindowState& state) {
 
 BOOL ShowLocal(HWND hwnd, int command) {
   bool wasVisible, isVisible, topLevel;
+  DWORD style;
   RECT area{};
   HWND parent = nullptr;
   {
@@ -241,12 +265,30 @@ BOOL ShowLocal(HWND hwnd, int command) {
       return FALSE;
     }
     wasVisible = window->Visible();
+    const DWORD before = window->style;
     ApplyShow(*window, command);
+    style = window->style;
+    window->style = before;  // committed below, after the window has had its say
+  }
+  // As on Windows, the change goes through WM_WINDOWPOSCHANGING, which may take SWP_SHOWWINDOW away.
+  WINDOWPOS pos{hwnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE};
+  const bool changes = wasVisible != bool(style & WS_VISIBLE);
+  if (changes) {
+    const UINT showFlag = (style & WS_VISIBLE) ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
+    pos.flags |= showFlag;
+    Notify(hwnd, WM_SHOWWINDOW, (style & WS_VISIBLE) ? TRUE : FALSE, 0);
+    SendMessage(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&pos));
+    if (!(pos.flags & showFlag)) style = (style & ~WS_VISIBLE) | (wasVisible ? WS_VISIBLE : 0);
+  }
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(hwnd);
+    if (!window) return wasVisible ? TRUE : FALSE;
+    window->style = style;
     isVisible = window->Visible();
     topLevel = window->TopLevel();
     parent = window->parent;
     area = window->rect;
-    if (auto p = Find(parent)) OffsetRect(&area, -p->client.left, -p->client.top);
     if (!isVisible && Table().foreground == hwnd) Table().foreground = nullptr;
     if (isVisible && Activates(command)) NoteActivePopup(*window);
     if (isVisible && !wasVisible && topLevel) {  // a shown top-level window comes to the front
@@ -256,10 +298,10 @@ BOOL ShowLocal(HWND hwnd, int command) {
     }
   }
   if (wasVisible != isVisible) {
-    Notify(hwnd, WM_SHOWWINDOW, isVisible ? TRUE : FALSE, 0);
     if (isVisible) Invalidate(hwnd, nullptr, true, true, true);
     else if (parent) Invalidate(parent, &area, true, false, false);
     if (!isVisible) ForgetInput(hwnd);
+    SendMessage(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
     if (topLevel) NotifyDisplayChanged(hwnd);
   }
   return wasVisible ? TRUE : FALSE;
@@ -375,6 +417,7 @@ HWND CreateInternal(DWORD exStyle, const std::string& className, std::shared_ptr
     return nullptr;
   }
   if (!IsWindow(hwnd)) return nullptr;
+  if (child && !(exStyle & WS_EX_NOPARENTNOTIFY)) NotifyParents(hwnd, WM_CREATE, id);
   RECT client{};
   GetClientRect(hwnd, &client);
   SendNow(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));

@@ -57,6 +57,7 @@ struct Window {
   bool erasePending = false;
   bool framePending = false;
   bool internalPaint = false;
+  bool redrawOff = false;  // WM_SETREDRAW FALSE took WS_VISIBLE away for a while
   std::map<std::string, HANDLE> props;  // by upper-case name
   std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
 

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -81,6 +82,13 @@ class X11Display : public DisplaySink {
       stopping_ = true;
     }
     Wake();
+    // The display thread may be sending a hit test to this very thread: sent messages are answered
+    // while it finishes.
+    while (thread_.joinable() && !finished_) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+      MSG msg;
+      PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
     if (thread_.joinable()) thread_.join();
     if (display_) XCloseDisplay(display_);
     display_ = nullptr;
@@ -159,6 +167,7 @@ class X11Display : public DisplaySink {
     for (auto& [hwnd, shown] : shown_) XDestroyWindow(display_, shown.xid);
     shown_.clear();
     XFlush(display_);
+    finished_ = true;
   }
 
   // Brings the X window of a top-level window in step with it.
@@ -306,6 +315,7 @@ class X11Display : public DisplaySink {
   Display* display_ = nullptr;
   int wake_[2] = {-1, -1};
   std::thread thread_;
+  std::atomic<bool> finished_{false};
   std::mutex lock_;
   bool stopping_ = false;
   std::set<HWND> changed_, damaged_;

@@ -27,6 +27,9 @@ struct CCreateContext {
   CDocTemplate* m_pNewDocTemplate = nullptr;
 };
 
+// Frame styles (the low word of a frame's style).
+constexpr DWORD FWS_ADDTOTITLE = 0x00008000;
+
 class CWnd : public CCmdTarget {
   DECLARE_DYNCREATE(CWnd)
 
@@ -61,6 +64,8 @@ class CWnd : public CCmdTarget {
   // OnCreate returns -1.
   virtual BOOL CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y, int width, int height,
                         HWND parent, UINT_PTR id, LPVOID param = nullptr);
+  // Called by CreateEx before the window is made: the override may change what is asked (styles,
+  // place, size); FALSE refuses the creation.
   virtual BOOL DestroyWindow();
 
   BOOL ShowWindow(int cmdShow);
@@ -131,6 +136,7 @@ class CWnd : public CCmdTarget {
 
   // Called by the message loop before the message is dispatched; TRUE when the message was used.
   virtual BOOL PreTranslateMessage(MSG* msg);
+  virtual BOOL PreCreateWindow(CREATESTRUCT& cs);
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
  protected:

@@ -692,6 +692,7 @@ LONG GetMessageTime();
 short GetKeyState(int virtualKey);
 short GetAsyncKeyState(int virtualKey);
 UINT GetDoubleClickTime();
+BOOL SetDoubleClickTime(UINT ms);
 
 // Hooks: WH_CALLWNDPROC sees every sent message before its window does; WH_MOUSE every mouse message
 // taken from the queue (a non-zero answer drops it).
