@@ -1,4 +1,4 @@
-// Resource reads for the icon sets, kept apart from the headers that declare the version calls too.
+// Resource reads for the icon sets (toolbar and bitmap resources by numeric id).
 #pragma once
 #include <cstdint>
 
