@@ -487,3 +487,50 @@ TEST_F(NewMenuTest, HighContrastFramesTheSelectionInButtonText) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> IconBitmap(uint8_t blue) {
+  const int width = 16, height = 15, stride = width * 3;
+  std::vector<uint8_t> bytes(40 + stride * height, 0);
+  const uint32_t header[3] = {40, static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
+  std::memcpy(bytes.data(), header, sizeof header);
+  const uint16_t planesAndBits[2] = {1, 24};
+  std::memcpy(bytes.data() + 12, planesAndBits, sizeof planesAndBits);
+  for (int i = 0; i < stride * height; i += 3) bytes[40 + i] = blue;
+  return bytes;
+}
+
+TEST_F(NewMenuTest, CheckMarkImagesNeedBothBitmaps) {
+  static const std::vector<uint8_t> normal = IconBitmap(10), selected = IconBitmap(250);
+  static const tavrin::res::Entry entries[] = {{2, 911, nullptr, normal.data(), normal.size()},
+                                               {2, 912, nullptr, selected.data(), selected.size()}};
+  tavrin::res::Register(entries);
+  CNewMenu menu;
+  menu.CreatePopupMenu();
+  menu.AppendMenu(MF_STRING | MF_CHECKED, 101, "Checked");
+  menu.SetCheckMarkImages(0, 912);
+  EXPECT_EQ(menu.m_pCheckMarkImages, nullptr) << "an id below 1 changes nothing";
+  menu.SetCheckMarkImages(911, 912);
+  ASSERT_NE(menu.m_pCheckMarkImages, nullptr);
+  EXPECT_EQ(menu.m_pCheckMarkImages->GetImageCount(), 2);
+  const size_t before = tavrin::gdi::LiveObjectCount();
+  menu.SetCheckMarkImages(911, 999);
+  EXPECT_EQ(menu.m_pCheckMarkImages, nullptr) << "a missing bitmap leaves glyphs";
+  EXPECT_LT(tavrin::gdi::LiveObjectCount(), before) << "the list went, nothing else stayed";
+  menu.SetCheckMarkImages(911, 912);
+  uint32_t pixel = 0;
+  Track(menu, [&](HWND popup, int) {
+    tavrin::win::PaintPending();
+    tavrin::draw::Surface image;
+    ASSERT_TRUE(tavrin::win::CaptureWindow(popup, image));
+    RECT window, item;
+    GetWindowRect(popup, &window);
+    GetMenuItemRect(hwnd, menu.m_hMenu, 0, &item);
+    pixel = image.at(item.left + 8 - window.left, item.top + 8 - window.top) & 0xFFFFFF;
+    PostMessage(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+  });
+  EXPECT_EQ(pixel, 0x00000Au) << "the normal check image, not a glyph";
+}
+
+}  // namespace

@@ -424,6 +424,11 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
         --y;
       }
       ImageList_Draw(icons->m_imageList.m_hImageList, index, dc, x, y, ILD_TRANSPARENT);
+    } else if (checked && menu->m_pCheckMarkImages &&
+               (selectedItem ? (static_cast<int>(menu->m_selectedCheckId) > 0 || static_cast<int>(menu->m_normalCheckId) > 0)
+                             : static_cast<int>(menu->m_normalCheckId) > 0)) {
+      ImageList_Draw(menu->m_pCheckMarkImages->m_hImageList, selectedItem ? 1 : 0, dc, item.left + 3, item.top + 4,
+                     ILD_TRANSPARENT);
     } else if (checked) {
       RECT box{iconColumn.left + 1, iconColumn.top + 1, iconColumn.right - 2, iconColumn.bottom - 1};
       Fill(dc, box, selectedItem ? (manyColours ? MixColors86(S, GetSysColor(COLOR_HIGHLIGHT)) : S)

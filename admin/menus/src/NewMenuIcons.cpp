@@ -197,3 +197,30 @@ BOOL CNewMenu::LoadToolBar(UINT resourceId, HINSTANCE instance) {
   set->Release();
   return TRUE;
 }
+
+BOOL CNewMenu::AddBitmapResource(CImageList* list, UINT_PTR id) {
+  if (!list || !list->m_hImageList) return FALSE;
+  if (m_bIconHandles) return ImageList_ReplaceIcon(list->m_hImageList, -1, reinterpret_cast<HICON>(id)) >= 0;
+  HBITMAP bitmap = newmenu_res::LoadBitmapById(AfxGetApp() ? AfxGetApp()->m_hInstance : nullptr,
+                                               static_cast<unsigned>(id));
+  if (!bitmap) return FALSE;
+  const int index = ImageList_AddMasked(list->m_hImageList, bitmap, GetBitmapBackgroundColor());
+  DeleteObject(bitmap);
+  return index >= 0;
+}
+
+void CNewMenu::SetCheckMarkImages(UINT normalId, UINT selectedId) {
+  if (static_cast<int>(normalId) < 1 || static_cast<int>(selectedId) < 1) return;
+  m_normalCheckId = normalId;
+  m_selectedCheckId = selectedId;
+  if (!m_pCheckMarkImages || m_bSharedCheckMarks) {
+    m_pCheckMarkImages = new CImageList;
+    m_bSharedCheckMarks = FALSE;
+  }
+  m_pCheckMarkImages->DeleteImageList();
+  m_pCheckMarkImages->Create(m_iconX, m_iconY, ILC_COLORDDB | ILC_MASK, 2, 1);
+  if (!AddBitmapResource(m_pCheckMarkImages, normalId) || !AddBitmapResource(m_pCheckMarkImages, selectedId)) {
+    delete m_pCheckMarkImages;
+    m_pCheckMarkImages = nullptr;
+  }
+}

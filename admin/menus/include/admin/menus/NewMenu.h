@@ -259,6 +259,10 @@ class CNewMenu : public CMenu {
     m_iconX = width;
     m_iconY = height;
   }
+  // Check marks drawn from two bitmap resources (image 0 normal, 1 selected); both ids must be 1 or more.
+  void SetCheckMarkImages(UINT normalId, UINT selectedId);
+  // Adds a bitmap resource (or, with the icon-handle flag, an icon handle) to an image list; 1 when taken.
+  BOOL AddBitmapResource(CImageList* list, UINT_PTR id);
   COLORREF SetBitmapBackgroundColor(COLORREF colour);
   COLORREF GetBitmapBackgroundColor() const;
   BOOL SetItemUserData(UINT item, void* data, BOOL byPosition);
