@@ -1,24 +1,117 @@
 #include "admin/menus/NewMenu.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <new>
+#include <utility>
+#include <set>
+#include <string>
+
+#include "win32/windows.h"
 
 namespace {
-
-// The drawing styles the library registers: the modes below this value.
-constexpr UINT kDrawModeCount = 3;
 
 const mfc::MessageMap* EmptyMap() {
   static const mfc::MessageMap map{nullptr, {}};
   return &map;
 }
 
+// Set once the global state has gone at exit: icon sets are deleted then, and later releases are no-ops.
+bool g_stateGone = false;
+
+constexpr char kOldMenuProc[] = "OldMenuProc";
+
+LRESULT CALLBACK MenuWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+void DetachMenuWindow(HWND hwnd) {
+  auto old = reinterpret_cast<LONG_PTR>(GetProp(hwnd, kOldMenuProc));
+  if (old && !SetWindowLongPtr(hwnd, GWLP_WNDPROC, old)) CNewMenuGlobalState::ShowLastError();
+  RemoveProp(hwnd, kOldMenuProc);
+  if (ATOM atom = GlobalFindAtom(kOldMenuProc)) GlobalDeleteAtom(atom);
+  void* value = nullptr;
+  if (GetNewMenuWindowMap().m_map.Lookup(hwnd, value)) {
+    if (CNewMenuStyle* style = GetNewMenuGlobalState().m_pCurrentStyle) style->ReleaseWindow(hwnd);
+    GetNewMenuWindowMap().m_map.RemoveKey(hwnd);
+    delete static_cast<CNewMenuWindowRecord*>(value);
+  }
+}
+
+LRESULT CALLBACK MenuWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The window's own procedure is read before a detach can remove it.
+  auto old = reinterpret_cast<WNDPROC>(GetProp(hwnd, kOldMenuProc));
+  if (message == WM_NCDESTROY) {
+    // The popup that closes with its window gets its tear-down.
+    void* value = nullptr;
+    if (GetNewMenuWindowMap().m_map.Lookup(hwnd, value))
+      if (CNewMenu* popup = static_cast<CNewMenuWindowRecord*>(value)->popup) popup->OnUnInitPopupMenu();
+    DetachMenuWindow(hwnd);
+  }
+  if (!old) return DefWindowProc(hwnd, message, wParam, lParam);
+  return CallWindowProc(old, hwnd, message, wParam, lParam);
+}
+
+void AttachMenuWindow(HWND hwnd, UINT message) {
+  CNewMenuGlobalState& state = GetNewMenuGlobalState();
+  void* value = nullptr;
+  CNewMenuWindowMap& map = GetNewMenuWindowMap();
+  if (!map.m_map.Lookup(hwnd, value)) {
+    const LONG_PTR proc = GetWindowLongPtr(hwnd, GWLP_WNDPROC);
+    if (proc && !GetProp(hwnd, kOldMenuProc)) {
+      if (!SetProp(hwnd, kOldMenuProc, reinterpret_cast<HANDLE>(proc))) CNewMenuGlobalState::ShowLastError();
+      if (reinterpret_cast<LONG_PTR>(GetProp(hwnd, kOldMenuProc)) == proc) {
+        GlobalAddAtom(kOldMenuProc);
+        auto* record = new CNewMenuWindowRecord;
+        record->hwnd = hwnd;
+        record->style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+        record->exStyle = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_EXSTYLE));
+        (void)message;
+        record->popup = state.m_pPendingPopup;
+        map.m_map.SetAt(hwnd, record);
+        SetWindowLongPtr(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MenuWindowProc));
+        if (state.m_pCurrentStyle) state.m_pCurrentStyle->PrepareWindow(hwnd);
+      }
+    }
+  }
+  if (state.m_pPendingPopup && map.m_map.Lookup(hwnd, value)) {
+    static_cast<CNewMenuWindowRecord*>(value)->popup = state.m_pPendingPopup;
+    state.m_pPendingPopup = nullptr;
+    if (state.m_pCurrentStyle) state.m_pCurrentStyle->PrepareWindow(hwnd);
+  }
+}
+
+LRESULT CALLBACK NewMenuHook(int code, WPARAM wParam, LPARAM lParam) {
+  auto* call = reinterpret_cast<CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && call && (call->message == WM_CREATE || call->message == 0x01E2)) {
+    char name[32] = {};
+    GetClassName(call->hwnd, name, sizeof name);
+    if (std::string(name) == kPopupMenuClass)
+      AttachMenuWindow(call->hwnd, call->message);
+    else if ((GetNewMenuGlobalState().m_dwDialogOptions & 1) && call->message == WM_CREATE &&
+             std::string(name) == "#32770" && !CNewMenuTempHandler::FromWindow(call->hwnd))
+      new CNewMenuTempHandler(call->hwnd);  // deletes itself at WM_DESTROY
+  }
+  return CallNextHookEx(GetNewMenuGlobalState().m_hHook, code, wParam, lParam);
+}
+
+// Timer identifiers the library handed out, by window (SetTimer would silently take one in use).
+std::map<HWND, std::set<UINT>>& TakenTimers() {
+  static auto* timers = new std::map<HWND, std::set<UINT>>;
+  return *timers;
+}
+
+int Channel(long value) { return static_cast<int>(std::clamp<long>(value, 0, 255)); }
+
 }  // namespace
 
+// The library's static objects, in the order a program built with it constructs them (and destroys
+// them the other way round).
 const mfc::MessageMap* CMenuHostFrame2::GetMessageEntries() { return EmptyMap(); }
 const mfc::MessageMap* CMenuHostFrame3::GetMessageEntries() { return EmptyMap(); }
 const mfc::MessageMap* CMenuHostFrame4::GetMessageEntries() { return EmptyMap(); }
 
-// The library's static objects, in the order a program built with it constructs them (and destroys
-// them the other way round).
 static const mfc::MessageMap* const g_hostFrameLinks[kMenuHostFrameLinkCount] = {
     CMenuHostFrame<CFrameWnd>::GetMessageEntries(), CMenuHostFrame<CWnd>::GetMessageEntries(),
     CMenuHostFrame2::GetMessageEntries(), CMenuHostFrame3::GetMessageEntries(),
@@ -29,27 +122,295 @@ static CNewMenuWindowMap g_windowMap;
 
 const mfc::MessageMap* const* GetMenuHostFrameLinks() { return g_hostFrameLinks; }
 CNewMenuWindowMap& GetNewMenuWindowMap() { return g_windowMap; }
+CNewMenuGlobalState& GetNewMenuGlobalState() { return g_globalState; }
 
-CNewMenuGlobalState::CNewMenuGlobalState() : m_nDrawMode(1) {}
-CNewMenuGlobalState::~CNewMenuGlobalState() = default;
+// Colours.
+COLORREF DarkenColor(long amount, COLORREF c) {
+  return RGB(Channel(GetRValue(c) * (255 - amount) / 255), Channel(GetGValue(c) * (255 - amount) / 255),
+             Channel(GetBValue(c) * (255 - amount) / 255));
+}
+COLORREF LightenColor(long amount, COLORREF c) {
+  auto up = [&](long v) { return Channel(v + (255 - v) * amount / 255); };
+  return RGB(up(GetRValue(c)), up(GetGValue(c)), up(GetBValue(c)));
+}
+COLORREF BrightenColor(long amount, COLORREF c) {
+  return RGB(Channel(GetRValue(c) + amount), Channel(GetGValue(c) + amount), Channel(GetBValue(c) + amount));
+}
+COLORREF DimColor(COLORREF c) {
+  return RGB(Channel(GetRValue(c) * 7 / 10), Channel(GetGValue(c) * 7 / 10), Channel((GetBValue(c) + 55) * 7 / 10));
+}
+COLORREF MixColors86(COLORREF a, COLORREF b) {
+  auto mix = [](long x, long y) { return Channel((x * 86 + y * 14) / 100); };
+  return RGB(mix(GetRValue(a), GetRValue(b)), mix(GetGValue(a), GetGValue(b)), mix(GetBValue(a), GetBValue(b)));
+}
+COLORREF MixColors70(COLORREF a, COLORREF b) {
+  auto mix = [](long x, long y) { return Channel((x * 70 + y * 30) / 100); };
+  return RGB(mix(GetRValue(a), GetRValue(b)), mix(GetGValue(a), GetGValue(b)), mix(GetBValue(a), GetBValue(b)));
+}
+COLORREF GrayColor(COLORREF c) {
+  const int mean = (GetRValue(c) + GetGValue(c) + GetBValue(c)) / 3;
+  return RGB(mean, mean, mean);
+}
+BOOL IsLightColor(COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c) > 384; }
 
-CNewMenuBrushCache::~CNewMenuBrushCache() { m_nBrushes = 0; }
+int GetScreenColorCount() {
+  static int count = [] {
+    HDC dc = GetDC(nullptr);
+    int n = GetDeviceCaps(dc, NUMCOLORS);
+    ReleaseDC(nullptr, dc);
+    return n == -1 ? 64000 : n;
+  }();
+  return count;
+}
+
+COLORREF GetSelectionColor() {
+  if (g_globalState.m_bHighContrast) return GetSysColor(COLOR_HIGHLIGHT);
+  if (GetScreenColorCount() > 256) return MixColors70(GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_HIGHLIGHT));
+  return GetSysColor(COLOR_WINDOW);
+}
+COLORREF GetDimmedSelectionColor() { return DimColor(GetSelectionColor()); }
+
+void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL horizontal, BOOL) {
+  // No gradient entry point here: the rectangle is filled with the end colour, then painted in 2-pixel bands.
+  HBRUSH endBrush = CreateSolidBrush(end);
+  FillRect(dc, &rect, endBrush);
+  DeleteObject(endBrush);
+  const int length = horizontal ? rect.right - rect.left : rect.bottom - rect.top;
+  for (int pos = 0; pos < length; pos += 2) {
+    const int span = std::max(length - 2, 1);
+    auto lerp = [&](int a, int b) { return a + MulDiv(b - a, pos, span); };
+    const COLORREF colour = RGB(Channel(lerp(GetRValue(start), GetRValue(end))),
+                                Channel(lerp(GetGValue(start), GetGValue(end))),
+                                Channel(lerp(GetBValue(start), GetBValue(end))));
+    RECT band = rect;
+    if (horizontal) {
+      band.left = rect.left + pos;
+      band.right = std::min<LONG>(band.left + 2, rect.right);
+    } else {
+      band.top = rect.top + pos;
+      band.bottom = std::min<LONG>(band.top + 2, rect.bottom);
+    }
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &band, brush);
+    DeleteObject(brush);
+  }
+}
+
+// Global state.
+CNewMenuGlobalState::CNewMenuGlobalState() {
+  if (CNewMenu::GetWindowsVersion() >= 6 && GetSystemMetrics(SM_REMOTESESSION)) m_bRemoteSession = TRUE;
+  HIGHCONTRAST contrast{};
+  contrast.cbSize = sizeof contrast;
+  if (SystemParametersInfo(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0))
+    m_bHighContrast = (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  m_titleFont.lfHeight = 16;
+  m_titleFont.lfWeight = FW_BOLD;
+  m_titleFont.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(m_titleFont.lfFaceName, "Arial");
+  using L = CNewMenuStyle;
+  RegisterStyle(new CNewMenuStyle(6, L::kTinted, TRUE));
+  RegisterStyle(new CNewMenuStyle(7, L::kTinted, FALSE));
+  RegisterStyle(new CNewMenuStyle(0, L::kClassic, TRUE));
+  RegisterStyle(new CNewMenuStyle(1, L::kClassic, FALSE));
+  RegisterStyle(new CNewMenuFlatStyle(2, L::kFlat, TRUE));
+  RegisterStyle(new CNewMenuFlatStyle(3, L::kFlat, FALSE));
+  RegisterStyle(new CNewMenuFlatStyle(8, L::kWarm, TRUE));
+  RegisterStyle(new CNewMenuFlatStyle(9, L::kWarm, FALSE));
+  RegisterStyle(new CNewMenuStyle(4, L::kHighlightedBar, TRUE));
+  RegisterStyle(new CNewMenuStyle(5, L::kHighlightedBar, FALSE));
+  m_pCurrentStyle = FindStyle(2);
+  m_hHook = SetWindowsHookEx(WH_CALLWNDPROC, NewMenuHook, nullptr, GetCurrentThreadId());
+  if (!m_hHook) {
+    ShowLastError();
+    throw std::bad_alloc();  // the memory exception of the framework
+  }
+}
+
+CNewMenuGlobalState::~CNewMenuGlobalState() {
+  if (m_hHook && !UnhookWindowsHookEx(m_hHook)) ShowLastError();
+  m_hHook = nullptr;
+  for (CNewMenuStyle* style : m_styles) delete style;
+  m_styles.clear();
+  m_pCurrentStyle = nullptr;
+  // The icon sets still listed are freed with the list.
+  g_stateGone = true;
+  std::vector<CNewMenuIcons*> sets;
+  sets.swap(m_iconSets);
+  for (CNewMenuIcons* set : sets) delete set;
+}
+
+void CNewMenuGlobalState::RegisterStyle(CNewMenuStyle* style) {
+  if (std::find(m_styles.begin(), m_styles.end(), style) == m_styles.end()) m_styles.push_back(style);
+}
+
+CNewMenuStyle* CNewMenuGlobalState::FindStyle(UINT id) const {
+  for (CNewMenuStyle* style : m_styles)
+    if (style->GetId() == id) return style;
+  return nullptr;
+}
+
+CNewMenuStyle* CNewMenuGlobalState::UnregisterStyle(UINT id) {
+  auto it = std::find_if(m_styles.begin(), m_styles.end(), [&](CNewMenuStyle* s) { return s->GetId() == id; });
+  if (it == m_styles.end()) return nullptr;
+  CNewMenuStyle* style = *it;
+  m_styles.erase(it);
+  if (m_pCurrentStyle == style) m_pCurrentStyle = nullptr;
+  return style;
+}
+
+UINT CNewMenuGlobalState::SetFreeTimer(HWND hwnd, UINT milliseconds) {
+  if (!IsWindow(hwnd)) return 0;
+  std::set<UINT>& taken = TakenTimers()[hwnd];
+  for (UINT id = 31; id <= 99; ++id) {
+    if (taken.count(id)) continue;
+    if (SetTimer(hwnd, id, milliseconds, nullptr)) {
+      taken.insert(id);
+      return id;
+    }
+  }
+  return 0;
+}
+
+void CNewMenuGlobalState::ShowLastError() {
+  const DWORD error = GetLastError();
+  if (!error) return;
+  char text[512] = {};
+  if (!FormatMessage(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, text, sizeof text, nullptr)) {
+    std::snprintf(text, sizeof text, "Error message 0x%lx not found", static_cast<unsigned long>(error));
+  }
+  MessageBox(nullptr, text, "Error", MB_ICONINFORMATION);
+}
+
+// Brush cache.
+CNewMenuBrushCache::~CNewMenuBrushCache() {
+  for (Entry& entry : m_brushes) DeleteObject(entry.brush);
+  m_brushes.clear();
+}
 
 CNewMenuBrushCache& CNewMenuBrushCache::Instance() {
   static CNewMenuBrushCache cache;  // destroyed at exit
   return cache;
 }
 
+HBRUSH CNewMenuBrushCache::GetBrush(int kind, COLORREF colour) {
+  if (m_last < m_brushes.size() && m_brushes[m_last].kind == kind && m_brushes[m_last].colour == colour)
+    return m_brushes[m_last].brush;
+  for (size_t i = 0; i < m_brushes.size(); ++i)
+    if (m_brushes[i].kind == kind && m_brushes[i].colour == colour) {
+      m_last = i;
+      return m_brushes[i].brush;
+    }
+  m_brushes.push_back({kind, colour, CreateSolidBrush(colour)});
+  m_last = m_brushes.size() - 1;
+  return m_brushes.back().brush;
+}
+
+// Icon set and item record lifetimes.
+int CNewMenuIcons::AddRef() { return ++m_nRef; }
+
+int CNewMenuIcons::Release() {
+  if (g_stateGone) return 0;
+  const int count = --m_nRef;
+  if (count <= 0) {
+    auto& sets = g_globalState.m_iconSets;
+    sets.erase(std::remove(sets.begin(), sets.end(), this), sets.end());
+    delete this;
+  }
+  return count;
+}
+
+CNewMenuIcons::~CNewMenuIcons() = default;
+
+CNewMenuItemData::~CNewMenuItemData() { SetIcons(nullptr); }
+
+void CNewMenuItemData::SetIcons(CNewMenuIcons* icons) {
+  if (icons) icons->AddRef();
+  if (m_pMenuIcon) m_pMenuIcon->Release();
+  m_pMenuIcon = icons;
+}
+
+// Static operations of CNewMenu.
 UINT CNewMenu::SetMenuDrawMode(UINT mode) {
-  if (mode >= kDrawModeCount) return 0xFFFFFFFF;
-  UINT previous = g_globalState.m_nDrawMode;
-  g_globalState.m_nDrawMode = mode;
+  CNewMenuStyle* style = g_globalState.FindStyle(mode);
+  if (!style) return 0xFFFFFFFF;
+  const UINT previous = g_globalState.m_pCurrentStyle ? g_globalState.m_pCurrentStyle->GetId() : 0xFFFFFFFF;
+  g_globalState.m_pCurrentStyle = style;
   return previous;
 }
 
+UINT CNewMenu::GetMenuDrawMode() { return g_globalState.m_pCurrentStyle->GetId(); }
+
 UINT CNewMenu::GetWindowsVersion() {
-  // This machine reports itself as the newest version the library knows.
-  return 7;
+  // The platform presents itself as the NT family, version 6 or later.
+  constexpr DWORD kVersion = 0x0000'0106;  // low byte major, next byte minor; high bit clear: NT
+  if (!(kVersion & 0x80000000)) {
+    const DWORD major = kVersion & 0xFF, minor = (kVersion >> 8) & 0xFF;
+    if (major == 4) return 5;
+    if (major == 5 && minor == 0) return 6;
+    if (major < 4) return 1;
+    return 7;
+  }
+  return (kVersion & 0xFF) < 4 ? 0 : 2;
 }
 
 UINT CNewMenu::GetProgramWindowsVersion() { return g_windowsVersion; }
+
+BOOL CNewMenu::SetHighlightGrayedItems(BOOL on) { return std::exchange(g_globalState.m_bHighlightGrayed, on); }
+BOOL CNewMenu::GetHighlightGrayedItems() { return g_globalState.m_bHighlightGrayed; }
+BOOL CNewMenu::SetIconVariantsMode(BOOL on) { return std::exchange(g_globalState.m_bIconVariants, on); }
+BOOL CNewMenu::GetIconVariantsMode() { return g_globalState.m_bIconVariants; }
+BOOL CNewMenu::SetSubclassAllMenuWindows(BOOL on) { return std::exchange(g_globalState.m_bSubclassAllMenus, on); }
+BOOL CNewMenu::GetSubclassAllMenuWindows() { return g_globalState.m_bSubclassAllMenus; }
+void CNewMenu::SetMenuTitleFont(const LOGFONT* font) {
+  if (font) g_globalState.m_titleFont = *font;
+}
+void CNewMenu::GetMenuTitleFont(LOGFONT* font) {
+  if (font) *font = g_globalState.m_titleFont;
+}
+
+BOOL CNewMenu::RefreshIconColors() {
+  const DWORD now = GetTickCount();
+  if (g_globalState.m_bColorRefreshed && now - g_globalState.m_dwLastColorRefresh <= 2000) return FALSE;
+  g_globalState.m_bColorRefreshed = TRUE;
+  g_globalState.m_dwLastColorRefresh = now;
+  for (CNewMenuIcons* set : std::vector<CNewMenuIcons*>(g_globalState.m_iconSets)) set->RefreshColors();
+  return TRUE;
+}
+
+COLORREF CNewMenu::GetMenuColor(HMENU menu) {
+  if (menu) {
+    MENUINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIM_BACKGROUND;
+    LOGBRUSH logBrush{};
+    if (::GetMenuInfo(menu, &info) && info.hbrBack && GetObject(info.hbrBack, sizeof logBrush, &logBrush))
+      return logBrush.lbColor;
+  }
+  BOOL flat = FALSE;
+  if (GetWindowsVersion() >= 7 && SystemParametersInfo(SPI_GETFLATMENU, 0, &flat, 0) && flat)
+    return GetSysColor(COLOR_MENUBAR);
+  return GetSysColor(COLOR_MENU);
+}
+
+COLORREF CNewMenu::GetMenuBarColor(HMENU menu) {
+  // No visual-style library here: the bar colour is the menu colour.
+  return GetMenuColor(menu);
+}
+
+COLORREF CNewMenu::GetFaceColor() {
+  const UINT v = GetWindowsVersion();
+  return GetSysColor(v == 2 || v == 5 ? COLOR_MENU : COLOR_BTNFACE);
+}
+
+COLORREF CNewMenu::GetBlendBarColor() {
+  const UINT v = GetWindowsVersion();
+  if (v == 2 || v == 5) return GetSysColor(COLOR_MENU);
+  COLORREF colour = MixColors70(DarkenColor(10, GetSysColor(COLOR_WINDOW)), GetSysColor(COLOR_ACTIVECAPTION));
+  HDC dc = GetDC(nullptr);
+  colour = GetNearestColor(dc, colour);
+  ReleaseDC(nullptr, dc);
+  if (colour == 0xF0C5AC) return 0xF5C2A3;
+  if (colour == 0xE6E6E6) return 0xE5D7D7;
+  if (colour == 0xCCDCD6) return 0xAADADA;
+  return colour;
+}

@@ -7,6 +7,7 @@
 #include "mfc/app.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
+#include "mfc/menu.h"
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
@@ -275,6 +276,32 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (OnCommand(wParam, lParam)) return 0;
       break;
+    case WM_DRAWITEM: {
+      // Owner-drawn menu items are drawn by the menu's own object.
+      auto* draw = reinterpret_cast<LPDRAWITEMSTRUCT>(lParam);
+      if (draw && draw->CtlType == ODT_MENU) {
+        if (CMenu* menu = CMenu::FromHandlePermanent(reinterpret_cast<HMENU>(draw->hwndItem))) {
+          menu->DrawItem(draw);
+          return TRUE;
+        }
+      }
+      break;
+    }
+    case WM_MEASUREITEM: {
+      auto* measure = reinterpret_cast<LPMEASUREITEMSTRUCT>(lParam);
+      if (measure && measure->CtlType == ODT_MENU) {
+        CMenu* owner = nullptr;
+        if (CMenu::GetTrackingWindow() == m_hWnd)
+          owner = CMenu::FindOwnerOfItem(CMenu::GetTrackingMenu(), measure->itemID, measure->itemData);
+        if (!owner && ::GetMenu(m_hWnd))
+          owner = CMenu::FindOwnerOfItem(::GetMenu(m_hWnd), measure->itemID, measure->itemData);
+        if (owner) {
+          owner->MeasureItem(measure);
+          return TRUE;
+        }
+      }
+      break;
+    }
     default:
       break;
   }

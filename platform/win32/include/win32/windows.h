@@ -15,3 +15,4 @@
 #include "win32/module.h"
 #include "win32/global_memory.h"
 #include "win32/version.h"
+#include "win32/menu.h"

@@ -1,40 +1,132 @@
-// The owned-drawn menu library: the operations and static objects the application uses at start-up
-// and exit. The drawing itself comes with the menus; these are the entry points callers rely on.
+// The owner-drawn menu library: menus whose items are painted by a library-wide drawing style, carry
+// icons taken from toolbar bitmaps and own their item records; the global state that holds the styles,
+// the options and the hook that catches popup menu windows; and the frame template that hosts the menus.
 #pragma once
+#include <vector>
+
 #include "mfc/mfc.h"
 
-class CNewMenu {
+class CNewMenu;
+class CNewMenuIcons;
+
+// Colour arithmetic shared by the drawing styles (every channel kept within 0..255).
+COLORREF DarkenColor(long amount, COLORREF colour);
+COLORREF LightenColor(long amount, COLORREF colour);
+COLORREF BrightenColor(long amount, COLORREF colour);
+COLORREF DimColor(COLORREF colour);
+COLORREF MixColors86(COLORREF a, COLORREF b);
+COLORREF MixColors70(COLORREF a, COLORREF b);
+COLORREF GrayColor(COLORREF colour);
+BOOL IsLightColor(COLORREF colour);
+// The selection fill and its dimmed form.
+COLORREF GetSelectionColor();
+COLORREF GetDimmedSelectionColor();
+// The number of screen colours (NUMCOLORS; -1 counts as 64000).
+int GetScreenColorCount();
+// Fills a rectangle from one colour to another (2-pixel bands when no gradient entry point is present).
+void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL horizontal, BOOL palette);
+
+// One drawing style: an identifier, whether popups get a painted border, and the look's routines.
+class CNewMenuStyle {
  public:
-  // Makes the drawing style registered for mode the global one; the previous mode, or 0xFFFFFFFF
-  // (global style unchanged) when no style is registered for mode.
-  static UINT SetMenuDrawMode(UINT mode);
-  // A small code (0 to 7) of the running Windows version.
-  static UINT GetWindowsVersion();
-  // The Windows version code, set once by a static initialiser of the library.
-  static UINT GetProgramWindowsVersion();
+  enum Look { kClassic, kFlat, kHighlightedBar, kTinted, kWarm };
+  CNewMenuStyle(UINT id, Look look, BOOL bordered) : m_nId(id), m_look(look), m_bBordered(bordered) {}
+  virtual ~CNewMenuStyle() = default;
+  UINT GetId() const { return m_nId; }
+  Look GetLook() const { return m_look; }
+  BOOL IsBordered() const { return m_bBordered; }
+
+  virtual void MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOOL barItem);
+  virtual void DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+  void DrawTitle(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+  // Menu windows: made ready when the hook catches one, released when it goes.
+  virtual void PrepareWindow(HWND) {}
+  virtual void ReleaseWindow(HWND) {}
+
+ protected:
+  void DrawClassic(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+
+ private:
+  UINT m_nId;
+  Look m_look;
+  BOOL m_bBordered;
 };
 
-// The library's global state (the current drawing style).
+class CNewMenuFlatStyle : public CNewMenuStyle {
+ public:
+  using CNewMenuStyle::CNewMenuStyle;
+  void DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) override;
+
+ private:
+  void DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+};
+
+// What every menu of the library shares; one object made by static initialisation.
 class CNewMenuGlobalState {
  public:
   CNewMenuGlobalState();
   ~CNewMenuGlobalState();
-  UINT m_nDrawMode;
+  CNewMenuGlobalState(const CNewMenuGlobalState&) = delete;
+  CNewMenuGlobalState& operator=(const CNewMenuGlobalState&) = delete;
+
+  // Adds a style unless that object is listed already.
+  void RegisterStyle(CNewMenuStyle* style);
+  CNewMenuStyle* FindStyle(UINT id) const;
+  // Takes the style out of the registry (not deleted).
+  CNewMenuStyle* UnregisterStyle(UINT id);
+  // The first free timer identifier from 31 to 99 (each one tried is left set only when taken), or 0.
+  static UINT SetFreeTimer(HWND hwnd, UINT milliseconds);
+  // Shows the text of the last error in a box titled "Error".
+  static void ShowLastError();
+
+  BOOL m_bRemoteSession = FALSE;
+  BOOL m_bHighContrast = FALSE;
+  std::vector<CNewMenuStyle*> m_styles;
+  CNewMenuStyle* m_pCurrentStyle = nullptr;
+  HHOOK m_hHook = nullptr;
+  CNewMenu* m_pPendingPopup = nullptr;
+  DWORD m_dwDialogOptions = 0;
+  std::vector<CNewMenuIcons*> m_iconSets;  // every icon set a menu loaded
+  DWORD m_dwLastColorRefresh = 0;
+  BOOL m_bColorRefreshed = FALSE;
+  LOGFONT m_titleFont{};
+  void* m_pHotBarItem = nullptr;
+  BOOL m_bHighlightGrayed = TRUE;
+  BOOL m_bIconVariants = TRUE;
+  BOOL m_bSubclassAllMenus = TRUE;
+  DWORD m_lastMessagePos = 0;
 };
+CNewMenuGlobalState& GetNewMenuGlobalState();
 
 // The cache of the brushes the menus paint with; the library makes one on first use and frees it at exit.
 class CNewMenuBrushCache {
  public:
   ~CNewMenuBrushCache();
   static CNewMenuBrushCache& Instance();
-  int GetCount() const { return m_nBrushes; }
+  int GetCount() const { return static_cast<int>(m_brushes.size()); }
+  // The brush of (kind, colour), made on first request and kept.
+  HBRUSH GetBrush(int kind, COLORREF colour);
 
  private:
   CNewMenuBrushCache() = default;
-  int m_nBrushes = 0;
+  struct Entry {
+    int kind;
+    COLORREF colour;
+    HBRUSH brush;
+  };
+  std::vector<Entry> m_brushes;
+  size_t m_last = 0;
 };
 
-// The menu windows' hook records, by window handle.
+// The state the library keeps for a popup menu window it subclassed.
+struct CNewMenuWindowRecord {
+  HWND hwnd = nullptr;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  CNewMenu* popup = nullptr;
+};
+
+// The menu windows' records, by window handle.
 class CNewMenuWindowMap {
  public:
   CNewMenuWindowMap() : m_map(10) {}
@@ -43,14 +135,290 @@ class CNewMenuWindowMap {
 };
 CNewMenuWindowMap& GetNewMenuWindowMap();
 
-// The library's frame template: a window class with the menu handling added to its message map.
+// One toolbar bitmap as an image list: icon k is image 3k, its darkened variant 3k + 1, its faded one 3k + 2.
+class CNewMenuIcons : public CObject {
+ public:
+  CNewMenuIcons() = default;
+  ~CNewMenuIcons() override;
+  int AddRef();
+  // At 0 the set leaves the process-wide list and is deleted.
+  int Release();
+  int GetRefCount() const { return m_nRef; }
+  CSize GetIconSize() const;
+
+  virtual UINT FindIndex(UINT id) const;
+  virtual void RefreshColors();
+  // Table: bitmap id, icon width, icon height, command ids..., 0.
+  virtual BOOL LoadFromTable(const WORD* table, COLORREF transparent);
+  // Whether the set was loaded from exactly this table with this colour.
+  virtual BOOL MatchesTable(const WORD* table, COLORREF transparent) const;
+  // A toolbar resource (RT_TOOLBAR) with its bitmap of the same id.
+  virtual BOOL LoadToolBar(HINSTANCE instance, UINT resourceId);
+  virtual BOOL LoadImageList(HINSTANCE instance, UINT bitmapId, int width, int height);
+  virtual UINT AddDarkenedVariant(HICON icon, int index);
+  virtual UINT AddFadedVariant(HICON icon, int index);
+  virtual BOOL BuildVariants();
+
+  UINT m_nResourceId = 0;
+  HINSTANCE m_hInstance = nullptr;
+  COLORREF m_crTransparent = 0xFFFFFFFF;
+  CImageList m_imageList;
+  std::vector<UINT> m_keys;
+  int m_nRef = 0;
+
+ protected:
+  UINT AddVariant(HICON icon, int index, bool faded);
+};
+
+// A record of one owner-drawn item.
+class CNewMenuItemData : public CObject {
+ public:
+  CNewMenuItemData() = default;
+  ~CNewMenuItemData() override;
+  void SetIcons(CNewMenuIcons* icons);
+
+  CString m_szMenuText;
+  UINT m_nTitleFlags = 0;
+  UINT m_nFlags = 0;
+  UINT m_nID = 0;
+  CNewMenuIcons* m_pMenuIcon = nullptr;
+  int m_nMenuIconOffset = -1;
+  void* m_pData = nullptr;
+  BOOL m_bMatched = FALSE;
+};
+
+class CNewMenu : public CMenu {
+ public:
+  explicit CNewMenu(HMENU parent = nullptr);
+  ~CNewMenu() override;
+
+  void DrawItem(LPDRAWITEMSTRUCT draw) override;
+  void MeasureItem(LPMEASUREITEMSTRUCT measure) override;
+  BOOL LoadMenu(UINT idResource) override;
+  BOOL LoadMenu(LPCSTR resourceName) override;
+  virtual BOOL LoadMenu(HMENU menu);
+  BOOL DestroyMenu() override;
+  virtual void DrawTitle(LPDRAWITEMSTRUCT draw, BOOL barItem);
+  virtual BOOL EraseBkgnd(HWND hwnd, HDC dc);
+  virtual void OnInitMenuPopup();
+  virtual BOOL OnUnInitPopupMenu();
+
+  static UINT SetMenuDrawMode(UINT mode);
+  static UINT GetMenuDrawMode();
+  static UINT GetWindowsVersion();
+  static UINT GetProgramWindowsVersion();
+  static BOOL IsNewShell() { return GetWindowsVersion() >= 2; }
+  static BOOL SetHighlightGrayedItems(BOOL on);
+  static BOOL GetHighlightGrayedItems();
+  static BOOL SetIconVariantsMode(BOOL on);
+  static BOOL GetIconVariantsMode();
+  static BOOL SetSubclassAllMenuWindows(BOOL on);
+  static BOOL GetSubclassAllMenuWindows();
+  static void SetMenuTitleFont(const LOGFONT* font);
+  static void GetMenuTitleFont(LOGFONT* font);
+  // Rebuilds every icon set's variants, at most once every 2000 ms; whether it ran.
+  static BOOL RefreshIconColors();
+  // Routing of WM_MEASUREITEM; 1 when a menu measured the item.
+  static LRESULT OnMeasureItem(const MSG* msg);
+  static LRESULT OnMenuChar(UINT ch, UINT flags, CMenu* menu);
+  static void OnInitMenuPopup(HWND hwnd, CMenu* popup, UINT index, BOOL sysMenu);
+  static CNewMenu* FindMenuByCommand(HMENU root, UINT id);
+
+  static COLORREF GetMenuColor(HMENU menu = nullptr);
+  static COLORREF GetMenuBarColor(HMENU menu = nullptr);
+  static COLORREF GetFaceColor();
+  static COLORREF GetBlendBarColor();
+
+  // Building.
+  void RebuildItemRecords();
+  CNewMenuItemData* CreateItemRecord(UINT position, UINT flags, UINT_PTR id, LPCSTR text);
+  BOOL AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CNewMenuIcons* icons, int index);
+  BOOL InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CNewMenuIcons* icons, int index);
+  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, int index);
+  BOOL AppendMenu(UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
+  CNewMenu* AppendPopup(LPCSTR text);
+  BOOL RemoveMenu(UINT position, UINT flags);
+  BOOL DeleteMenu(UINT position, UINT flags);
+  // Removes by the record text: mode 0 the item, 1 the one before, 2 the one after, 3 after then before.
+  // The found position, or 0xFFFFFFFF when no item has the text or a neighbour asked for does not exist.
+  UINT RemoveMenuByText(LPCSTR text, int mode);
+  CNewMenu* GetSubMenu(int position) const;
+  CNewMenu* GetSubMenuByText(LPCSTR text) const;
+  UINT GetMenuItemIndexByText(LPCSTR text) const;
+  BOOL SetMenuText(UINT item, LPCSTR text, UINT flags);
+  BOOL GetItemText(UINT item, CString& text, UINT flags) const;
+  BOOL SetMenuTitle(LPCSTR text, UINT titleFlags);
+  BOOL RemoveMenuTitle();
+  CNewMenu* FindCommand(UINT id, int* position);
+  CNewMenuItemData* FindItemRecordById(UINT_PTR id) const;
+
+  BOOL LoadToolBar(const WORD* table, COLORREF transparent = 0xFFFFFFFF);
+  BOOL LoadToolBar(UINT resourceId, HINSTANCE instance = nullptr);
+  void SetIconSize(int width, int height) {
+    m_iconX = width;
+    m_iconY = height;
+  }
+  // Check marks drawn from two bitmap resources (image 0 normal, 1 selected); both ids must be 1 or more.
+  void SetCheckMarkImages(UINT normalId, UINT selectedId);
+  // Adds a bitmap resource (or, with the icon-handle flag, an icon handle) to an image list; 1 when taken.
+  BOOL AddBitmapResource(CImageList* list, UINT_PTR id);
+  COLORREF SetBitmapBackgroundColor(COLORREF colour);
+  COLORREF GetBitmapBackgroundColor() const;
+  BOOL SetItemUserData(UINT item, void* data, BOOL byPosition);
+  void* GetItemUserData(UINT item, BOOL byPosition) const;
+  BOOL SetUserValue(ULONG_PTR value) {
+    m_userValue = value;
+    return TRUE;
+  }
+  ULONG_PTR GetUserValue() const { return m_userValue; }
+  void StoreBarItemRect(HDC dc, const RECT* rect);
+
+  // Painting services of the styles.
+  static void DrawMarlettGlyph(HDC dc, RECT rect, char ch, BOOL bold);
+  static void DrawFlatSystemGlyph(CNewMenu* menu, HDC dc, RECT rect, UINT command, UINT state);
+  static BOOL CreateFramedBitmap(HDC dc, CBitmap& bitmap, CSize size, COLORREF fill, COLORREF frame,
+                                 DWORD hatch = 0xFFFFFFFF);
+
+  std::vector<CNewMenuItemData*> m_items;
+  std::vector<HMENU> m_subMenus;
+  std::vector<CNewMenu*> m_detachedPopups;  // popups taken out by RemoveMenu, still owned
+  int m_iconX = 16;
+  int m_iconY = 15;
+  HWND m_hOwner = nullptr;
+  COLORREF m_bitmapBackground = 0xFF000000;
+  CImageList* m_pCheckMarkImages = nullptr;
+  BOOL m_bSharedCheckMarks = FALSE;
+  UINT m_selectedCheckId = 0xFFFFFFFF;
+  UINT m_normalCheckId = 0xFFFFFFFF;
+  BOOL m_bIconHandles = FALSE;
+  HMENU m_hParent = nullptr;
+  BOOL m_bPopup = TRUE;
+  RECT m_lastBarItem{};
+  int m_openPopups = 0;
+  ULONG_PTR m_userValue = 0;
+
+ private:
+  BOOL FinishAdd(UINT position, CNewMenuItemData* record, UINT flags, UINT_PTR id, bool appended);
+};
+
+// The library's frame template: a window class with owner-drawn menus: its menu bar and system menu
+// are CNewMenu objects, and the menu messages are routed to the library.
 template <class TBase>
 class CMenuHostFrame : public TBase {
  public:
+  CNewMenu m_DefaultNewMenu;
+  CNewMenu m_SystemNewMenu;
+  BOOL m_bInMenuLoop = FALSE;
+  UINT m_TimerID = 0;
+  int m_menubarItemIndex = -1;
+
+  // The template's own message entries (its map links them after the base's).
   static const mfc::MessageMap* GetMessageEntries() {
-    static const mfc::MessageMap map{nullptr, {}};
+    static const mfc::MessageEntry entries[] = {
+        mfc::OnMessage<&CMenuHostFrame::OnMeasureItemMessage>(WM_MEASUREITEM),
+        mfc::OnMessage<&CMenuHostFrame::OnMenuCharMessage>(WM_MENUCHAR),
+        mfc::OnMessage<&CMenuHostFrame::OnInitMenuPopupMessage>(WM_INITMENUPOPUP),
+        mfc::OnMessage<&CMenuHostFrame::OnEnterMenuLoopMessage>(WM_ENTERMENULOOP),
+        mfc::OnMessage<&CMenuHostFrame::OnExitMenuLoopMessage>(WM_EXITMENULOOP),
+        mfc::OnMessage<&CMenuHostFrame::OnSysColorChangeMessage>(WM_SYSCOLORCHANGE),
+    };
+    static const mfc::MessageMap map{nullptr, entries};
     return &map;
   }
+  const mfc::MessageMap* GetMessageMap() const override {
+    static const mfc::MessageMap map{TBase::GetMessageMap(), GetMessageEntries()->entries};
+    return &map;
+  }
+
+ protected:
+  int OnCreate(LPCREATESTRUCT createStruct) override {
+    if (TBase::OnCreate(createStruct) == -1) return -1;
+    if (m_SystemNewMenu.m_hMenu) m_SystemNewMenu.Detach();
+    m_SystemNewMenu.Attach(::GetSystemMenu(this->m_hWnd, FALSE));
+    return 0;
+  }
+  void OnDestroy() override {
+    if (m_TimerID) {
+      ::KillTimer(this->m_hWnd, m_TimerID);
+      m_TimerID = 0;
+    }
+    // The system menu belongs to the window.
+    m_SystemNewMenu.Detach();
+    TBase::OnDestroy();
+  }
+  LRESULT OnMeasureItemMessage(WPARAM wParam, LPARAM lParam) {
+    MSG msg{this->m_hWnd, WM_MEASUREITEM, wParam, lParam, 0, {0, 0}};
+    if (CNewMenu::OnMeasureItem(&msg)) return TRUE;
+    return this->DefWindowProc(WM_MEASUREITEM, wParam, lParam);
+  }
+  LRESULT OnMenuCharMessage(WPARAM wParam, LPARAM lParam) {
+    CMenu* menu = CMenu::FromHandle(reinterpret_cast<HMENU>(lParam));
+    if (dynamic_cast<CNewMenu*>(menu)) return CNewMenu::OnMenuChar(LOWORD(wParam), HIWORD(wParam), menu);
+    return this->DefWindowProc(WM_MENUCHAR, wParam, lParam);
+  }
+  LRESULT OnInitMenuPopupMessage(WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = this->DefWindowProc(WM_INITMENUPOPUP, wParam, lParam);
+    CNewMenu::OnInitMenuPopup(this->m_hWnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam),
+                              HIWORD(lParam));
+    return result;
+  }
+  LRESULT OnEnterMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
+    m_bInMenuLoop = TRUE;
+    if (m_TimerID) {
+      ::KillTimer(this->m_hWnd, m_TimerID);
+      m_TimerID = 0;
+    }
+    m_menubarItemIndex = -1;
+    return this->DefWindowProc(WM_ENTERMENULOOP, wParam, lParam);
+  }
+  LRESULT OnExitMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
+    m_bInMenuLoop = FALSE;
+    return this->DefWindowProc(WM_EXITMENULOOP, wParam, lParam);
+  }
+  LRESULT OnSysColorChangeMessage(WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = this->DefWindowProc(WM_SYSCOLORCHANGE, wParam, lParam);
+    CNewMenu::RefreshIconColors();
+    return result;
+  }
+};
+
+// The main frame's base: its menu bar is loaded as a CNewMenu.
+class CNewFrameWnd : public CMenuHostFrame<CFrameWnd> {
+ public:
+  BOOL LoadFrame(UINT idResource, DWORD style = WS_OVERLAPPEDWINDOW, CWnd* parent = nullptr,
+                 CCreateContext* context = nullptr) override;
+};
+
+// Owner-drawn menus for a dialog window the library did not create: made by the hook for every new
+// dialog when dialog option bit 0 is set; it deletes itself when its window goes.
+class CNewMenuTempHandler : public CObject {
+ public:
+  explicit CNewMenuTempHandler(HWND hwnd);
+  ~CNewMenuTempHandler() override;  // puts the previous procedure back
+  static CNewMenuTempHandler* FromWindow(HWND hwnd);
+
+  CNewMenu m_SystemNewMenu;
+  WNDPROC m_oldWndProc = nullptr;
+  HWND m_hWnd = nullptr;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// An off-screen context: painting goes to a bitmap that is copied to the target when it ends.
+class CNewMenuMemDC : public CDC {
+ public:
+  CNewMenuMemDC(HDC target, const RECT& rect);
+  ~CNewMenuMemDC() override;
+  void DoCancel() { m_bCancel = TRUE; }
+
+ private:
+  RECT m_rect;
+  HGDIOBJ m_oldBitmap = nullptr;
+  HBITMAP m_bitmap = nullptr;
+  BOOL m_bCancel = FALSE;
+  HDC m_target;
 };
 
 class CMenuHostFrame2 : public CMenuHostFrame<CFrameWnd> {

@@ -1,0 +1,454 @@
+// The drawing styles: measuring and painting owner-drawn items and menu titles, and the glyph painters.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "admin/menus/NewMenu.h"
+#include "win32/windows.h"
+
+namespace {
+
+constexpr UINT kOdsInactive = 0x0080;
+
+bool IsSystemCommand(UINT id) { return id >= 0xF000 && id <= 0xF150; }
+
+CNewMenuItemData* RecordOf(const CNewMenu* menu, ULONG_PTR data) {
+  for (CNewMenuItemData* record : menu->m_items)
+    if (reinterpret_cast<ULONG_PTR>(record) == data) return record;
+  return nullptr;
+}
+
+HFONT CreateMenuFont(bool bold) {
+  NONCLIENTMETRICS metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfo(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  LOGFONT font = metrics.lfMenuFont;
+  if (bold) font.lfWeight = FW_BOLD;
+  return CreateFontIndirect(&font);
+}
+
+SIZE TextSize(HDC dc, const std::string& text) {
+  SIZE size{0, 0};
+  GetTextExtentPoint32(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  if (text.empty()) {
+    TEXTMETRIC metric{};
+    GetTextMetrics(dc, &metric);
+    size.cy = metric.tmHeight;
+  }
+  return size;
+}
+
+void Fill(HDC dc, const RECT& rect, COLORREF colour) {
+  HBRUSH brush = CreateSolidBrush(colour);
+  FillRect(dc, &rect, brush);
+  DeleteObject(brush);
+}
+
+// A rectangle outlined with a pen and no fill.
+void Frame(HDC dc, const RECT& rect, COLORREF colour) {
+  HPEN pen = CreatePen(PS_SOLID, 0, colour);
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(HOLLOW_BRUSH));
+  Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
+  SelectObject(dc, oldBrush);
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+}
+
+void DrawItemText(HDC dc, const std::string& text, RECT rect, bool bar, bool bold, COLORREF colour) {
+  if (text.empty()) return;
+  HFONT font = CreateMenuFont(bold);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  const COLORREF oldColour = SetTextColor(dc, colour);
+  const int oldMode = SetBkMode(dc, TRANSPARENT);
+  if (bar) {
+    DrawText(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+  } else {
+    const size_t tab = text.find('\t');
+    const std::string left = text.substr(0, tab);
+    if (!left.empty()) DrawText(dc, left.c_str(), static_cast<int>(left.size()), &rect, DT_SINGLELINE | DT_VCENTER);
+    if (tab != std::string::npos) {
+      const std::string right = text.substr(tab + 1);
+      DrawText(dc, right.c_str(), static_cast<int>(right.size()), &rect, DT_SINGLELINE | DT_VCENTER | DT_RIGHT);
+    }
+  }
+  SetBkMode(dc, oldMode);
+  SetTextColor(dc, oldColour);
+  SelectObject(dc, oldFont);
+  DeleteObject(font);
+}
+
+char SystemGlyph(UINT command) {
+  switch (command & 0xFFF0) {
+    case SC_MINIMIZE: return '0';
+    case SC_MAXIMIZE: return '1';
+    case SC_CLOSE: return 'r';
+    case SC_RESTORE: return '2';
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+// Glyphs and bitmaps.
+void CNewMenu::DrawMarlettGlyph(HDC dc, RECT rect, char ch, BOOL bold) {
+  InflateRect(&rect, -2, -2);
+  LOGFONT logFont{};
+  logFont.lfHeight = -(rect.bottom - rect.top);
+  logFont.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  logFont.lfCharSet = DEFAULT_CHARSET;
+  std::strcpy(logFont.lfFaceName, "Marlett");
+  HFONT font = CreateFontIndirect(&logFont);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  const int oldMode = SetBkMode(dc, TRANSPARENT);
+  char text[2] = {ch, 0};
+  DrawText(dc, text, 1, &rect, DT_CENTER | DT_SINGLELINE);
+  SetBkMode(dc, oldMode);
+  SelectObject(dc, oldFont);
+  DeleteObject(font);  // made for this one glyph
+}
+
+void CNewMenu::DrawFlatSystemGlyph(CNewMenu* menu, HDC dc, RECT rect, UINT command, UINT state) {
+  const char glyph = SystemGlyph(command);
+  if (!glyph) return;
+  const int grow = menu ? (menu->m_iconY - (rect.bottom - rect.top)) / 2 : 0;
+  if (grow > 0) InflateRect(&rect, 0, grow);
+  const bool bold = (state & ODS_DEFAULT) != 0;
+  if (state & ODS_GRAYED) {
+    const COLORREF old = SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+    DrawMarlettGlyph(dc, rect, glyph, bold);
+    SetTextColor(dc, old);
+    return;
+  }
+  if (state & ODS_SELECTED) {
+    RECT shadow = rect;
+    OffsetRect(&shadow, 1, 1);
+    COLORREF old = SetTextColor(dc, GetDimmedSelectionColor());
+    DrawMarlettGlyph(dc, shadow, glyph, bold);
+    OffsetRect(&rect, -1, -1);
+    SetTextColor(dc, GetSysColor(COLOR_MENUTEXT));
+    DrawMarlettGlyph(dc, rect, glyph, bold);
+    SetTextColor(dc, old);
+    return;
+  }
+  const COLORREF old = SetTextColor(dc, GetSysColor(COLOR_MENUTEXT));
+  DrawMarlettGlyph(dc, rect, glyph, bold);
+  SetTextColor(dc, old);
+}
+
+BOOL CNewMenu::CreateFramedBitmap(HDC dc, CBitmap& bitmap, CSize size, COLORREF fill, COLORREF frame, DWORD hatch) {
+  HBITMAP made = CreateCompatibleBitmap(dc, size.cx, size.cy);
+  if (!made) return FALSE;
+  HDC memory = CreateCompatibleDC(dc);
+  HGDIOBJ oldBitmap = SelectObject(memory, made);
+  HPEN pen = CreatePen(PS_SOLID, 1, frame);
+  HBRUSH brush = hatch == 0xFFFFFFFF ? CreateSolidBrush(fill) : CreateHatchBrush(static_cast<int>(hatch), fill);
+  HGDIOBJ oldPen = SelectObject(memory, pen);
+  HGDIOBJ oldBrush = SelectObject(memory, brush);
+  Rectangle(memory, 0, 0, size.cx, size.cy);
+  SelectObject(memory, oldBrush);
+  SelectObject(memory, oldPen);
+  SelectObject(memory, oldBitmap);
+  // The painting tools go with the painting; only the bitmap is handed out.
+  DeleteObject(brush);
+  DeleteObject(pen);
+  DeleteDC(memory);
+  bitmap.DeleteObject();
+  return bitmap.Attach(made);
+}
+
+// Measuring.
+void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOOL barItem) {
+  CNewMenuItemData* record = RecordOf(menu, measure->itemData);
+  if (!record) {
+    measure->itemWidth = 10;
+    measure->itemHeight = static_cast<UINT>(GetSystemMetrics(SM_CYMENU));
+    return;
+  }
+  HDC dc = GetDC(nullptr);
+  if ((record->m_nFlags & MF_SEPARATOR) && (record->m_nTitleFlags & 1)) {
+    LOGFONT logFont = GetNewMenuGlobalState().m_titleFont;
+    HFONT font = CreateFontIndirect(&logFont);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    const SIZE text = TextSize(dc, record->m_szMenuText.GetString());
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    if (record->m_nTitleFlags & 2) {
+      // A short text must not give a negative width.
+      long width = std::max<long>(0, text.cy - GetSystemMetrics(SM_CXMENUCHECK));
+      if (record->m_nTitleFlags & 0x10)
+        width += 8;
+      else if (record->m_nTitleFlags & 0x20)
+        width += 4;
+      measure->itemWidth = static_cast<UINT>(width);
+      measure->itemHeight = 0;
+    } else {
+      measure->itemWidth = static_cast<UINT>(text.cx);
+      measure->itemHeight = static_cast<UINT>(text.cy + ((record->m_nTitleFlags & 0x10) ? 8 : 0));
+    }
+    ReleaseDC(nullptr, dc);
+    return;
+  }
+  if (record->m_nFlags & MF_SEPARATOR) {
+    measure->itemWidth = 3;
+    measure->itemHeight = 3;
+    ReleaseDC(nullptr, dc);
+    return;
+  }
+  const bool isDefault = ::GetMenuDefaultItem(menu->m_hMenu, FALSE, 0) == record->m_nID;
+  HFONT font = CreateMenuFont(isDefault);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  std::string text = record->m_szMenuText.GetString();
+  const bool wide = m_look == kFlat || m_look == kWarm || m_look == kTinted;
+  if (wide) {
+    const size_t tab = text.find('\t');
+    if (tab != std::string::npos) text.replace(tab, 1, "nnn");
+  }
+  const SIZE size = TextSize(dc, text);
+  SelectObject(dc, oldFont);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  const bool amp = text.find('&') != std::string::npos;
+  const int cyMenu = GetSystemMetrics(SM_CYMENU);
+  long width, height;
+  if (m_look == kFlat || m_look == kWarm) {
+    width = barItem ? size.cx - (amp ? 6 : 0) : menu->m_iconX + size.cx + 6 + cyMenu / 2;
+    height = cyMenu > menu->m_iconY + 8 ? cyMenu : menu->m_iconY + 7;
+  } else {
+    width = barItem ? size.cx - (amp ? GetSystemMetrics(SM_CXMENUCHECK) / 2 : 0) : size.cx + 2 * menu->m_iconX + 2;
+    height = std::max<long>(cyMenu, menu->m_iconY + (m_look == kTinted ? 6 : 4));
+  }
+  if (IsSystemCommand(record->m_nID)) height = cyMenu;
+  height = std::max<long>(height, size.cy);
+  measure->itemWidth = static_cast<UINT>(std::max<long>(width, 0));
+  measure->itemHeight = static_cast<UINT>(height);
+}
+
+// Titles.
+void CNewMenuStyle::DrawTitle(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL) {
+  CNewMenuItemData* record = RecordOf(menu, draw->itemData);
+  if (!record) return;
+  HDC dc = draw->hDC;
+  const UINT flags = record->m_nTitleFlags;
+  const bool vertical = (flags & 2) != 0;
+  LOGFONT logFont = GetNewMenuGlobalState().m_titleFont;
+  if (vertical) logFont.lfEscapement = logFont.lfOrientation = 900;
+  HFONT font = CreateFontIndirect(&logFont);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  const int oldMode = SetBkMode(dc, TRANSPARENT);
+  const COLORREF oldColour = SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
+  const std::string text = record->m_szMenuText.GetString();
+  const SIZE size = TextSize(dc, text);
+  RECT rect = draw->rcItem;
+  if (vertical) {
+    RECT clip;
+    GetClipBox(dc, &clip);
+    rect.top = clip.top;
+    rect.bottom = clip.bottom;
+    rect.right += GetSystemMetrics(SM_CXMENUCHECK);
+  }
+  POINT origin = vertical ? POINT{rect.left + 2, rect.bottom - 4} : POINT{rect.left + 2, rect.top};
+  const COLORREF back = MixColors86(GetSysColor(COLOR_WINDOW), CNewMenu::GetMenuColor(nullptr));
+  if (flags & 4) {
+    if (vertical)
+      DrawGradient(dc, rect, back, GetSysColor(COLOR_ACTIVECAPTION), FALSE, TRUE);
+    else
+      DrawGradient(dc, rect, GetSysColor(COLOR_ACTIVECAPTION), back, TRUE, TRUE);
+  } else {
+    Fill(dc, rect, GetSysColor(COLOR_ACTIVECAPTION));
+  }
+  if (flags & 0x40) {
+    if (vertical)
+      origin.y = rect.bottom - ((rect.bottom - rect.top) - size.cx) / 2;
+    else
+      origin.x = rect.left + ((rect.right - rect.left) - size.cx) / 2;
+  }
+  TextOut(dc, origin.x, origin.y, text.c_str(), static_cast<int>(text.size()));
+  SetTextColor(dc, oldColour);
+  SetBkMode(dc, oldMode);
+  SelectObject(dc, oldFont);
+  DeleteObject(font);
+}
+
+// The classic look (also standing in for the highlighted bar and tinted looks).
+void CNewMenuStyle::DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) { DrawClassic(menu, draw, barItem); }
+
+void CNewMenuStyle::DrawClassic(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) {
+  CNewMenuItemData* record = RecordOf(menu, draw->itemData);
+  HDC dc = draw->hDC;
+  const RECT item = draw->rcItem;
+  UINT state = draw->itemState;
+  if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED)) state &= ~ODS_SELECTED;
+  Fill(dc, item, barItem ? CNewMenu::GetMenuBarColor(nullptr) : GetSysColor(COLOR_MENU));
+  if (!record) return;
+  if (record->m_nFlags & MF_SEPARATOR) {
+    if (record->m_nTitleFlags & 1) {
+      menu->DrawTitle(draw, barItem);
+      return;
+    }
+    RECT line = item;
+    line.top = (item.top + item.bottom) / 2 + 1;
+    DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
+    return;
+  }
+  const bool selected = (state & ODS_SELECTED) != 0;
+  RECT text = item;
+  text.left += barItem ? 6 : menu->m_iconX + 12;
+  if (selected) {
+    RECT fill = item;
+    if (!barItem && record->m_nMenuIconOffset >= 0) fill.left += menu->m_iconX + 6;
+    Fill(dc, fill, GetSysColor(COLOR_HIGHLIGHT));
+    if (barItem) menu->StoreBarItemRect(dc, &item);
+  }
+  const COLORREF colour = (state & ODS_GRAYED) ? GetSysColor(COLOR_GRAYTEXT)
+                          : selected           ? GetSysColor(COLOR_HIGHLIGHTTEXT)
+                                               : GetSysColor(COLOR_MENUTEXT);
+  DrawItemText(dc, record->m_szMenuText.GetString(), text, barItem, (state & ODS_DEFAULT) != 0, colour);
+}
+
+// The flat look (and the warm look, which differs in its colours).
+void CNewMenuFlatStyle::DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) { DrawFlat(menu, draw, barItem); }
+
+void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) {
+  CNewMenuGlobalState& global = GetNewMenuGlobalState();
+  CNewMenuItemData* record = RecordOf(menu, draw->itemData);
+  HDC dc = draw->hDC;
+  const RECT item = draw->rcItem;
+  UINT state = draw->itemState;
+  if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED) && (state & ODS_SELECTED)) {
+    state &= ~ODS_SELECTED;
+    const DWORD pos = GetMessagePos();
+    if (pos != global.m_lastMessagePos) global.m_lastMessagePos = pos;
+  }
+  if (barItem && (state & ODS_SELECTED) && menu->m_openPopups == 0) state = (state & ~ODS_SELECTED) | ODS_HOTLIGHT;
+  const bool filledSelected = (state & (ODS_SELECTED | ODS_HOTLIGHT | kOdsInactive)) != 0;
+  const bool hot = (state & ODS_HOTLIGHT) != 0;
+
+  const bool warm = GetLook() == kWarm;
+  const bool highContrast = global.m_bHighContrast != FALSE;
+  const bool manyColours = GetScreenColorCount() > 256;
+  const COLORREF W = warm ? DarkenColor(10, GetSysColor(COLOR_WINDOW)) : GetSysColor(COLOR_WINDOW);
+  const COLORREF M = CNewMenu::GetMenuBarColor(menu->m_hMenu);
+  COLORREF T = MixColors86(W, M);
+  COLORREF G = manyColours ? MixColors86(M, W) : GetSysColor(COLOR_BTNFACE);
+  if (warm) G = CNewMenu::GetBlendBarColor();
+  if (GetNearestColor(dc, T) == GetNearestColor(dc, G)) {
+    T = W;
+    G = M;
+  }
+  COLORREF S = warm ? RGB(0xFF, 0xEE, 0xC2) : GetSelectionColor();
+  COLORREF B = highContrast ? GetSysColor(COLOR_BTNTEXT) : GetSysColor(COLOR_HIGHLIGHT);
+  if (barItem) {
+    if (!hot) S = G;
+    T = M;
+  }
+
+  RECT iconColumn = item;
+  iconColumn.right = item.left + menu->m_iconX + 8;
+  RECT textArea = item;
+  textArea.left = iconColumn.right;
+  RECT selection = item;
+  if (!barItem) {
+    Fill(dc, iconColumn, G);
+    Fill(dc, textArea, T);
+    textArea.left += 4;
+    textArea.right -= 15;
+  } else {
+    Fill(dc, item, T);
+    selection.right -= 4;
+  }
+
+  // A bar item with its popup open: a darker frame and a shadow to its right.
+  if (barItem && (state & ODS_SELECTED)) {
+    B = highContrast ? GetSysColor(COLOR_BTNTEXT) : DarkenColor(128, CNewMenu::GetMenuBarColor(nullptr));
+    const int height = selection.bottom - selection.top;
+    for (int k = 1; k <= 4; ++k) {
+      const int x = selection.right - 1 + k;
+      for (int row = 0; row < height; ++row) {
+        COLORREF colour = M;
+        if (manyColours) {
+          if (row >= 4 && row <= 7) colour = DarkenColor(k * 6 * (row - 3), M);
+          if (row >= 8) colour = DarkenColor(k * 30, M);
+        } else if (k >= 3 && row >= 4) {
+          colour = GetSysColor(COLOR_BTNSHADOW);
+        }
+        SetPixel(dc, x, selection.top + row, colour);
+      }
+    }
+  }
+
+  if (filledSelected && !(state & kOdsInactive)) {
+    Fill(dc, selection, S);
+    Frame(dc, selection, B);
+    if (barItem) menu->StoreBarItemRect(dc, &item);
+  }
+  if (!record) return;
+
+  if (record->m_nFlags & MF_SEPARATOR) {
+    if (record->m_nTitleFlags & 1) {
+      menu->DrawTitle(draw, barItem);
+      return;
+    }
+    RECT line{textArea.left, (item.top + item.bottom) / 2, item.right, (item.top + item.bottom) / 2 + 1};
+    Fill(dc, line, GetSysColor(COLOR_GRAYTEXT));
+    return;
+  }
+
+  COLORREF textColour = GetSysColor(COLOR_MENUTEXT);
+  if (state & (ODS_GRAYED | ODS_DISABLED)) textColour = GetSysColor(COLOR_GRAYTEXT);
+  else if (barItem && (state & kOdsInactive)) textColour = GetSysColor(COLOR_GRAYTEXT);
+  else if (highContrast && !barItem && !(state & ODS_SELECTED)) textColour = GetSysColor(COLOR_WINDOWTEXT);
+  const bool selectedItem = (state & ODS_SELECTED) != 0;
+
+  if (!barItem) {
+    const bool checked = (state & ODS_CHECKED) != 0;
+    CNewMenuIcons* icons = record->m_pMenuIcon;
+    if (icons && record->m_nMenuIconOffset >= 0) {
+      const CSize size = icons->GetIconSize();
+      int x = item.left + 3 + (size.cx < menu->m_iconX ? (menu->m_iconX - size.cx) / 2 : 0);
+      int y = item.top + ((item.bottom - item.top) - size.cy) / 2;
+      if (checked) {
+        RECT box{iconColumn.left + 1, iconColumn.top + 1, iconColumn.right - 2, iconColumn.bottom - 1};
+        Fill(dc, box, selectedItem ? (manyColours ? MixColors86(S, GetSysColor(COLOR_HIGHLIGHT)) : S)
+                                   : MixColors86(G, GetSysColor(COLOR_HIGHLIGHT)));
+        Frame(dc, box, B);
+      }
+      int index = record->m_nMenuIconOffset;
+      const bool disabled = (state & (ODS_DISABLED | ODS_GRAYED)) != 0;
+      if (CNewMenu::GetIconVariantsMode()) {
+        if (disabled) index += 2;
+        else if (!selectedItem) index += 1;
+      }
+      if (selectedItem && !checked && !disabled) {
+        --x;
+        --y;
+      }
+      ImageList_Draw(icons->m_imageList.m_hImageList, index, dc, x, y, ILD_TRANSPARENT);
+    } else if (checked && menu->m_pCheckMarkImages &&
+               (selectedItem ? (static_cast<int>(menu->m_selectedCheckId) > 0 || static_cast<int>(menu->m_normalCheckId) > 0)
+                             : static_cast<int>(menu->m_normalCheckId) > 0)) {
+      ImageList_Draw(menu->m_pCheckMarkImages->m_hImageList, selectedItem ? 1 : 0, dc, item.left + 3, item.top + 4,
+                     ILD_TRANSPARENT);
+    } else if (checked) {
+      RECT box{iconColumn.left + 1, iconColumn.top + 1, iconColumn.right - 2, iconColumn.bottom - 1};
+      Fill(dc, box, selectedItem ? (manyColours ? MixColors86(S, GetSysColor(COLOR_HIGHLIGHT)) : S)
+                                 : MixColors86(G, GetSysColor(COLOR_HIGHLIGHT)));
+      Frame(dc, box, B);
+      RECT glyph = iconColumn;
+      const int grow = ((menu->m_iconY - (item.bottom - item.top)) >> 1) + 2;
+      InflateRect(&glyph, 2, grow);
+      const COLORREF old = SetTextColor(dc, textColour);
+      MENUITEMINFO info{};
+      info.cbSize = sizeof info;
+      info.fMask = MIIM_CHECKMARKS | MIIM_FTYPE;
+      ::GetMenuItemInfo(menu->m_hMenu, draw->itemID, FALSE, &info);
+      CNewMenu::DrawMarlettGlyph(dc, glyph, (info.fType & MFT_RADIOCHECK) || (info.hbmpChecked && !info.hbmpUnchecked) ? 'i' : 'b',
+                                 FALSE);
+      SetTextColor(dc, old);
+    } else if (IsSystemCommand(draw->itemID)) {
+      CNewMenu::DrawFlatSystemGlyph(menu, dc, iconColumn, draw->itemID, state);
+    }
+  }
+  DrawItemText(dc, record->m_szMenuText.GetString(), barItem ? selection : textArea, barItem != FALSE,
+               (state & ODS_DEFAULT) != 0, textColour);
+}

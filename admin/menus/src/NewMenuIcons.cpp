@@ -1,0 +1,226 @@
+// Icon sets: toolbar bitmaps as image lists with their darkened and faded variants, and the menu's
+// routines that attach them to items.
+#include <algorithm>
+#include <cstring>
+
+#include "admin/menus/NewMenu.h"
+#include "ResourceAccess.h"
+#include "win32/windows.h"
+
+namespace {
+
+HINSTANCE ResourceModule(HINSTANCE instance) {
+  if (instance) return instance;
+  CWinApp* app = AfxGetApp();
+  return app ? app->m_hInstance : nullptr;
+}
+
+}  // namespace
+
+CSize CNewMenuIcons::GetIconSize() const {
+  int cx = 0, cy = 0;
+  if (!m_imageList.m_hImageList || !ImageList_GetIconSize(m_imageList.m_hImageList, &cx, &cy)) return CSize(0, 0);
+  return CSize(cx, cy);
+}
+
+UINT CNewMenuIcons::FindIndex(UINT id) const {
+  for (size_t i = m_keys.size(); i-- > 0;)
+    if (m_keys[i] == id) return static_cast<UINT>(3 * i);
+  return 0xFFFFFFFF;
+}
+
+BOOL CNewMenuIcons::LoadImageList(HINSTANCE instance, UINT bitmapId, int width, int height) {
+  HBITMAP bitmap = newmenu_res::LoadBitmapById(ResourceModule(instance), bitmapId);
+  if (!bitmap) return FALSE;
+  m_imageList.DeleteImageList();
+  m_imageList.Create(width, height, ILC_COLORDDB | ILC_MASK, 0, 10);
+  ImageList_AddMasked(m_imageList.m_hImageList, bitmap, m_crTransparent);
+  DeleteObject(bitmap);
+  return TRUE;
+}
+
+BOOL CNewMenuIcons::LoadFromTable(const WORD* table, COLORREF transparent) {
+  if (!table || !table[0]) return FALSE;
+  m_crTransparent = transparent;
+  if (!LoadImageList(nullptr, table[0], table[1], table[2])) return FALSE;
+  m_nResourceId = table[0];
+  bool appended = false;
+  for (const WORD* id = table + 3; *id; ++id) {
+    m_keys.push_back(*id);
+    appended = true;
+  }
+  BuildVariants();
+  return appended;
+}
+
+BOOL CNewMenuIcons::MatchesTable(const WORD* table, COLORREF transparent) const {
+  if (!table || !table[0] || transparent != m_crTransparent || m_nResourceId != table[0]) return FALSE;
+  size_t i = 0;
+  for (; i < m_keys.size(); ++i)
+    if (table[3 + i] == 0 || table[3 + i] != m_keys[i]) return FALSE;
+  // A table with further commands is another table.
+  return table[3 + i] == 0;
+}
+
+BOOL CNewMenuIcons::LoadToolBar(HINSTANCE instance, UINT resourceId) {
+  HINSTANCE module = ResourceModule(instance);
+  m_hInstance = instance;
+  m_nResourceId = resourceId;
+  const uint8_t* bytes = nullptr;
+  DWORD size = 0;
+  if (!newmenu_res::Read(module, newmenu_res::kToolbarType, resourceId, &bytes, &size) || size < 8) return FALSE;
+  auto word = [&](size_t i) {
+    WORD w;
+    std::memcpy(&w, bytes + 2 * i, 2);
+    return w;
+  };
+  // The item count is trusted only as far as the resource reaches.
+  const size_t count = std::min<size_t>(word(3), (size - 8) / 2);
+  if (!LoadImageList(module, resourceId, word(1), word(2))) return FALSE;
+  m_keys.clear();
+  for (size_t i = 0; i < count; ++i)
+    if (word(4 + i)) m_keys.push_back(word(4 + i));
+  BuildVariants();
+  return !m_keys.empty();
+}
+
+UINT CNewMenuIcons::AddVariant(HICON icon, int index, bool faded) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info)) return 0xFFFFFFFF;
+  BITMAP bm{};
+  GetObject(info.hbmColor, sizeof bm, &bm);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(memory, info.hbmColor);
+  const COLORREF bar = CNewMenu::GetMenuBarColor(nullptr);
+  for (int y = 0; y < bm.bmHeight; ++y)
+    for (int x = 0; x < bm.bmWidth; ++x) {
+      const COLORREF pixel = GetPixel(memory, x, y);
+      SetPixel(memory, x, y, faded ? MixColors86(LightenColor(100, GrayColor(pixel)), bar) : DarkenColor(50, pixel));
+    }
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  UINT result;
+  if (index == -1) {
+    const int added = ImageList_Add(m_imageList.m_hImageList, info.hbmColor, info.hbmMask);
+    result = added < 0 ? 0xFFFFFFFF : static_cast<UINT>(added);
+  } else {
+    result = ImageList_Replace(m_imageList.m_hImageList, index, info.hbmColor, info.hbmMask)
+                 ? static_cast<UINT>(index)
+                 : 0xFFFFFFFF;
+  }
+  // The two bitmaps are copies made for us: freed with every variant.
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return result;
+}
+
+UINT CNewMenuIcons::AddDarkenedVariant(HICON icon, int index) { return AddVariant(icon, index, false); }
+UINT CNewMenuIcons::AddFadedVariant(HICON icon, int index) { return AddVariant(icon, index, true); }
+
+BOOL CNewMenuIcons::BuildVariants() {
+  if (!m_imageList.m_hImageList || m_imageList.GetImageCount() == 0) return FALSE;
+  const CSize size = GetIconSize();
+  HIMAGELIST old = m_imageList.Detach();
+  m_imageList.Create(size.cx, size.cy, ILC_COLORDDB | ILC_MASK, 0, 10);
+  const int count = ImageList_GetImageCount(old);
+  for (int i = 0; i < count; ++i) {
+    HICON icon = ImageList_GetIcon(old, i, ILD_NORMAL);
+    ImageList_ReplaceIcon(m_imageList.m_hImageList, -1, icon);
+    AddDarkenedVariant(icon, -1);
+    AddFadedVariant(icon, -1);
+    DestroyIcon(icon);
+  }
+  ImageList_Destroy(old);
+  return TRUE;
+}
+
+void CNewMenuIcons::RefreshColors() {
+  if (!m_nResourceId) return;
+  const CSize size = GetIconSize();
+  if (size.cx == 0) return;
+  // Only the normal images are kept; the variants are made again from them.
+  const int count = m_imageList.GetImageCount();
+  for (int i = 0; i + 2 < count; i += 3) {
+    HICON icon = ImageList_GetIcon(m_imageList.m_hImageList, i, ILD_NORMAL);
+    AddDarkenedVariant(icon, i + 1);
+    AddFadedVariant(icon, i + 2);
+    DestroyIcon(icon);
+  }
+}
+
+BOOL CNewMenu::LoadToolBar(const WORD* table, COLORREF transparent) {
+  if (transparent == 0xFFFFFFFF) transparent = m_bitmapBackground;
+  CNewMenuGlobalState& state = GetNewMenuGlobalState();
+  CNewMenuIcons* set = nullptr;
+  for (CNewMenuIcons* candidate : state.m_iconSets)
+    if (candidate->MatchesTable(table, transparent)) {
+      set = candidate;
+      break;
+    }
+  if (!set) {
+    set = new CNewMenuIcons;
+    if (!set->LoadFromTable(table, transparent)) {
+      delete set;
+      return FALSE;
+    }
+    state.m_iconSets.push_back(set);
+  }
+  set->AddRef();  // held while its icons are attached
+  for (size_t i = set->m_keys.size(); i-- > 0;)
+    ModifyOwnerDrawItem(nullptr, set->m_keys[i], set, static_cast<int>(3 * i));
+  set->Release();
+  return TRUE;
+}
+
+BOOL CNewMenu::LoadToolBar(UINT resourceId, HINSTANCE instance) {
+  CNewMenuGlobalState& state = GetNewMenuGlobalState();
+  CNewMenuIcons* set = nullptr;
+  for (CNewMenuIcons* candidate : state.m_iconSets)
+    if (candidate->m_nResourceId == resourceId && candidate->m_hInstance == instance && candidate->m_keys.size()) {
+      set = candidate;
+      break;
+    }
+  if (!set) {
+    set = new CNewMenuIcons;
+    set->m_crTransparent = m_bitmapBackground;
+    if (!set->LoadToolBar(instance, resourceId)) {
+      delete set;
+      return FALSE;
+    }
+    state.m_iconSets.push_back(set);
+  }
+  set->AddRef();
+  for (size_t i = set->m_keys.size(); i-- > 0;)
+    ModifyOwnerDrawItem(nullptr, set->m_keys[i], set, static_cast<int>(3 * i));
+  set->Release();
+  return TRUE;
+}
+
+BOOL CNewMenu::AddBitmapResource(CImageList* list, UINT_PTR id) {
+  if (!list || !list->m_hImageList) return FALSE;
+  if (m_bIconHandles) return ImageList_ReplaceIcon(list->m_hImageList, -1, reinterpret_cast<HICON>(id)) >= 0;
+  HBITMAP bitmap = newmenu_res::LoadBitmapById(AfxGetApp() ? AfxGetApp()->m_hInstance : nullptr,
+                                               static_cast<unsigned>(id));
+  if (!bitmap) return FALSE;
+  const int index = ImageList_AddMasked(list->m_hImageList, bitmap, GetBitmapBackgroundColor());
+  DeleteObject(bitmap);
+  return index >= 0;
+}
+
+void CNewMenu::SetCheckMarkImages(UINT normalId, UINT selectedId) {
+  if (static_cast<int>(normalId) < 1 || static_cast<int>(selectedId) < 1) return;
+  m_normalCheckId = normalId;
+  m_selectedCheckId = selectedId;
+  if (!m_pCheckMarkImages || m_bSharedCheckMarks) {
+    m_pCheckMarkImages = new CImageList;
+    m_bSharedCheckMarks = FALSE;
+  }
+  m_pCheckMarkImages->DeleteImageList();
+  m_pCheckMarkImages->Create(m_iconX, m_iconY, ILC_COLORDDB | ILC_MASK, 2, 1);
+  if (!AddBitmapResource(m_pCheckMarkImages, normalId) || !AddBitmapResource(m_pCheckMarkImages, selectedId)) {
+    delete m_pCheckMarkImages;
+    m_pCheckMarkImages = nullptr;
+  }
+}
