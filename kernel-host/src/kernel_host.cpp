@@ -18,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/root_devices.h"
 #include "pelkobus/busenum.h"
@@ -62,8 +63,13 @@ class EventSink : public wdk::UserEventSink {
 
 class Connection : public wdk::Requestor, public wdk::InterfaceListener {
  public:
-  Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout)
-      : kernel_(kernel), channel_(std::make_shared<Channel>(fd)), firstRequestTimeout_(firstRequestTimeout) {}
+  Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout, DeviceStore& store,
+             std::atomic<int>& openFiles)
+      : kernel_(kernel),
+        channel_(std::make_shared<Channel>(fd)),
+        firstRequestTimeout_(firstRequestTimeout),
+        store_(store),
+        openFiles_(openFiles) {}
 
   // Throws std::system_error when no thread can be had.
   void Start() {
@@ -129,6 +135,12 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
         return ServeFile(reader);
       case Message::Subscribe:
         return ServeSubscription(reader);
+      case Message::ListNodes:
+        channel_->Send(Message::Nodes, DeviceStore::List(kernel_));
+        return;
+      case Message::ReloadNodes:
+        channel_->Send(Message::Reloaded, link::Writer().U32(store_.Reload(kernel_)));
+        return;
       default:
         return;
     }
@@ -159,6 +171,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       if (NT_SUCCESS(status)) CloseFile(file);
       return;
     }
+    ++openFiles_;
     Message type;
     std::vector<uint8_t> payload;
     while (link::Receive(channel_->fd(), &type, &payload)) {
@@ -181,6 +194,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       if (!channel_->Send(Message::IoctlDone, answer)) break;
     }
     CloseFile(file);
+    --openFiles_;
     channel_->Send(Message::Closed, link::Writer());
   }
 
@@ -211,6 +225,8 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
   wdk::Kernel& kernel_;
   std::shared_ptr<Channel> channel_;
   const std::chrono::milliseconds firstRequestTimeout_;
+  DeviceStore& store_;
+  std::atomic<int>& openFiles_;
   std::thread thread_;
   std::atomic<bool> done_{false};
   uint64_t nextRef_ = 0;
@@ -230,6 +246,8 @@ struct KernelHost::Impl {
   std::list<std::unique_ptr<Connection>> connections;
   bool stopping = false;
   bool refusing = false;  // said once while at the limit
+  std::atomic<int> openFiles{0};
+  std::unique_ptr<DeviceStore> store;
 
   void ReapFinished() {
     std::list<std::unique_ptr<Connection>> finished;
@@ -276,7 +294,7 @@ struct KernelHost::Impl {
         continue;
       }
       refusing = false;
-      connections.push_back(std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout));
+      connections.push_back(std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout, *store, openFiles));
       try {
         connections.back()->Start();
       } catch (const std::system_error& e) {
@@ -314,11 +332,12 @@ bool KernelHost::Start(std::string* error) {
     return fail("this process runs a kernel already");
   }
   h.kernel = std::make_unique<wdk::Kernel>();
-  h.kernel->RegisterDriver(vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry);
+  std::vector<DriverSpec> drivers{{vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry}};
   if (h.options.fakeControlDevice)
-    h.kernel->RegisterDriver(VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry);
-  for (const auto& d : h.options.drivers) h.kernel->RegisterDriver(d.hardwareId, d.service, d.entry);
-  for (const auto& id : LoadRootDevices()) h.kernel->CreateRootDevice(id);
+    drivers.push_back({VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry});
+  drivers.insert(drivers.end(), h.options.drivers.begin(), h.options.drivers.end());
+  h.store = std::make_unique<DeviceStore>(std::move(drivers), [&h] { return h.openFiles.load(); });
+  h.store->Start(*h.kernel);
 
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
