@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -134,7 +135,10 @@ class ShellLink final : public IShellLinkA, public IPersistFile {
     if (!workingDir_.empty()) PutString(out, workingDir_);
     if (!arguments_.empty()) PutString(out, arguments_);
     Put32(out, 0);  // no extra data blocks
-    std::ofstream file(tavrin::sysroot::MapPath(name), std::ios::binary | std::ios::trunc);
+    const auto target = tavrin::sysroot::MapPath(name);
+    std::error_code ec;
+    std::filesystem::create_directories(target.parent_path(), ec);  // the user's folders exist on a real machine
+    std::ofstream file(target, std::ios::binary | std::ios::trunc);
     file << out;
     return file ? S_OK : E_FAIL;
   }

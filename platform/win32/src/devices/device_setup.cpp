@@ -392,6 +392,8 @@ DWORD CM_Get_Device_ID_Ex(DWORD dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG, 
   return CR_SUCCESS;
 }
 
+BOOL InstallDriverPackage(const tavrin::inf::DriverEntry& entry, const std::string& sourceFolder);
+
 BOOL SetupCopyOEMInf(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD, PSTR DestinationInfFileName,
                      DWORD DestinationInfFileNameSize, PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent) {
   if (!SourceInfFileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -420,6 +422,13 @@ BOOL SetupCopyOEMInf(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD, PSTR Destinat
     }
   }
   if (name.empty() || !WritePnf(hostFolder / name)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  // The package is staged for its devices: driver files and services are in place, and a running kernel host
+  // loads the drivers on the nodes that have their ids.
+  if (auto file = tavrin::inf::Read(source.string())) {
+    for (const auto& d : tavrin::inf::Drivers(*file))
+      if (!d.service.empty() && !InstallDriverPackage(d, FolderOf(SourceInfFileName))) return FALSE;
+    store::RequestReload();
+  }
   std::string destination = infFolder + "\\" + name;
   if (RequiredSize) *RequiredSize = static_cast<DWORD>(destination.size() + 1);
   if (DestinationInfFileName) {
@@ -427,6 +436,36 @@ BOOL SetupCopyOEMInf(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD, PSTR Destinat
     std::memcpy(DestinationInfFileName, destination.c_str(), destination.size() + 1);
     if (DestinationInfFileNameComponent) *DestinationInfFileNameComponent = DestinationInfFileName + infFolder.size() + 1;
   }
+  return TRUE;
+}
+
+// The driver's files (from the INF's folder) in System32\drivers and its service key with Parameters.
+BOOL InstallDriverPackage(const tavrin::inf::DriverEntry& entry, const std::string& sourceFolder) {
+  const std::string windows = WindowsDir();
+  const tavrin::inf::DriverEntry* driver = &entry;
+  // The driver files, from the INF's folder.
+  const std::string drivers32 = windows + "\\System32\\drivers";
+  CreateDirectory((windows + "\\System32").c_str(), nullptr);
+  CreateDirectory(drivers32.c_str(), nullptr);
+  for (const auto& f : driver->files) {
+    std::string from = sourceFolder + "\\" + f;
+    if (!CopyFile(from.c_str(), (drivers32 + "\\" + f).c_str(), FALSE)) return FALSE;
+  }
+
+  // The service key and its Parameters.
+  const std::string serviceKey = "SYSTEM\\CurrentControlSet\\Services\\" + driver->service;
+  std::string image = "System32\\DRIVERS\\" + (driver->files.empty() ? driver->service + ".sys" : driver->files[0]);
+  LONG status = tavrin::registry::SetString(HKEY_LOCAL_MACHINE, serviceKey, "ImagePath", image);
+  if (status == ERROR_SUCCESS) status = tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, serviceKey, "Type", 1);
+  if (status == ERROR_SUCCESS) status = tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, serviceKey, "Start", 3);
+  if (status == ERROR_SUCCESS) status = tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, serviceKey, "ErrorControl", 1);
+  HKEY parameters = nullptr;
+  if (status == ERROR_SUCCESS)
+    status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, (serviceKey + "\\Parameters").c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &parameters, nullptr);
+  if (parameters) RegCloseKey(parameters);
+  if (status != ERROR_SUCCESS) return Fail(static_cast<DWORD>(status), FALSE);
+
   return TRUE;
 }
 
@@ -455,28 +494,7 @@ BOOL UpdateDriverForPlugAndPlayDevices(HWND, PCSTR HardwareId, PCSTR FullInfPath
     return FALSE;
   WritePnf(HostPath(installedInf));
 
-  // The driver files, from the INF's folder.
-  const std::string drivers32 = windows + "\\System32\\drivers";
-  CreateDirectory((windows + "\\System32").c_str(), nullptr);
-  CreateDirectory(drivers32.c_str(), nullptr);
-  for (const auto& f : driver->files) {
-    std::string from = FolderOf(FullInfPath) + "\\" + f;
-    if (!CopyFile(from.c_str(), (drivers32 + "\\" + f).c_str(), FALSE)) return FALSE;
-  }
-
-  // The service key and its Parameters.
-  const std::string serviceKey = "SYSTEM\\CurrentControlSet\\Services\\" + driver->service;
-  std::string image = "System32\\DRIVERS\\" + (driver->files.empty() ? driver->service + ".sys" : driver->files[0]);
-  LONG status = tavrin::registry::SetString(HKEY_LOCAL_MACHINE, serviceKey, "ImagePath", image);
-  if (status == ERROR_SUCCESS) status = tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, serviceKey, "Type", 1);
-  if (status == ERROR_SUCCESS) status = tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, serviceKey, "Start", 3);
-  if (status == ERROR_SUCCESS) status = tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, serviceKey, "ErrorControl", 1);
-  HKEY parameters = nullptr;
-  if (status == ERROR_SUCCESS)
-    status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, (serviceKey + "\\Parameters").c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &parameters, nullptr);
-  if (parameters) RegCloseKey(parameters);
-  if (status != ERROR_SUCCESS) return Fail(static_cast<DWORD>(status), FALSE);
+  if (!InstallDriverPackage(*driver, FolderOf(FullInfPath))) return FALSE;
 
   const std::string service = driver->service;
   const std::string id = HardwareId;
