@@ -7,10 +7,15 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
+#include "pelkobus/busenum.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/devices/device_nodes.h"
+#include "win32/file.h"
+#include "win32/setupapi.h"
+#include "win32/sync.h"
 #include "win32/registry.h"
 #include "win32/sysroot.h"
 
@@ -135,6 +140,59 @@ TEST_F(ProgramsTest, RefusalsChangeNothing) {
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(tavrin::device_nodes::StoreExists());
   EXPECT_FALSE(Exists("C:\\WINDOWS\\inf\\vizorido.inf"));
+}
+
+TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart) {
+  StartHost();
+  ASSERT_EQ(Setup(), 0);
+  KillAdmin();
+  // Declined: nothing changes.
+  setenv("TAVRIN_MSGBOX_ANSWER", "2", 1);
+  EXPECT_EQ(Setup(), 0);
+  EXPECT_EQ(Text("C:\\TavrinSetup.log").find("UnInstallSoftware"), std::string::npos);
+  EXPECT_EQ(AdminPid(), -1);
+  setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
+
+  // A TavrinAdmin with device mapping holds both events and answers the shut-down.
+  HANDLE shutDown = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
+  HANDLE cleanUp = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminCleanUpDone");
+  std::thread admin([&] {
+    WaitForSingleObject(shutDown, INFINITE);
+    SetEvent(cleanUp);
+    CloseHandle(shutDown);
+    CloseHandle(cleanUp);
+  });
+  EXPECT_EQ(Setup(), 0);
+  admin.join();
+  const std::string log = Text("C:\\TavrinSetup.log");
+  EXPECT_NE(log.find("StopClientApplication : WAIT_OBJECT_0 "), std::string::npos);
+  EXPECT_NE(log.find("Launch the Tavrin Admin  application"), std::string::npos);
+  EXPECT_GT(AdminPid(), 0);
+  KillAdmin();
+
+  // A program holding the enumerator open: the root node goes at the next start, and a reboot is asked for.
+  HDEVINFO set = SetupDiGetClassDevs(&GUID_DEVINTERFACE_BUSENUM, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_BUSENUM, 0, &data));
+  char buffer[512];
+  auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer);
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
+  ASSERT_TRUE(SetupDiGetDeviceInterfaceDetail(set, &data, detail, sizeof buffer, nullptr, nullptr));
+  SetupDiDestroyDeviceInfoList(set);
+  HANDLE held = CreateFile(detail->DevicePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(Run("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
+  EXPECT_NE(Text("C:\\TavrinUninstall.log").find("cmdRemove: Reboot Required..."), std::string::npos);
+  DWORD value = 0, size = sizeof value, type = 0;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                         KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueEx(key, "RebootRequired", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(value, 1u);
+  CloseHandle(held);
 }
 
 }  // namespace
