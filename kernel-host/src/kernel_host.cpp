@@ -20,7 +20,6 @@
 
 #include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
-#include "kernel_host/root_devices.h"
 #include "pelkobus/busenum.h"
 #include "vizorido/vizorido.h"
 #include "win32/devices/kernel_link.h"

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "installer/FileSearcher.h"
 #include "win32/shlwapi.h"

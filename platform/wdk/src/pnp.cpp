@@ -95,7 +95,6 @@ struct Kernel::Impl {
   DRIVER_OBJECT rootDriver{};
   DRIVER_EXTENSION rootExtension{};
   std::vector<std::unique_ptr<Node>> nodes;
-  std::map<std::string, int> rootInstances;
   std::vector<InterfaceEntry> interfaces;
 
   std::mutex listenersLock;  // held while listeners run, so removal waits for a running call
