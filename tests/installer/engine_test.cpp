@@ -10,6 +10,7 @@
 #include "installer/InstallPath.h"
 #include "installer/Installer.h"
 #include "testsupport/sysroot.h"
+#include "win32/osversion.h"
 #include "win32/process.h"
 #include "win32/registry.h"
 #include "win32/shlwapi.h"
@@ -249,6 +250,55 @@ TEST_F(InstallerStepsTest, ARunningProgramsImageIsDeletedOnceItHasEnded) {
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MachineSupport, VersionRecordsOfBothSizes) {
+  OSVERSIONINFOEX ex{};
+  ex.dwOSVersionInfoSize = sizeof ex;
+  ASSERT_TRUE(GetVersionEx(reinterpret_cast<OSVERSIONINFO*>(&ex)));
+  EXPECT_EQ(ex.dwMajorVersion, 5u);
+  EXPECT_EQ(ex.dwMinorVersion, 1u);
+  EXPECT_EQ(ex.dwPlatformId, VER_PLATFORM_WIN32_NT);
+  EXPECT_EQ(ex.wServicePackMajor, 2);
+  OSVERSIONINFO plain{};
+  plain.dwOSVersionInfoSize = 100;
+  EXPECT_FALSE(GetVersionEx(&plain));
+  plain.dwOSVersionInfoSize = sizeof plain;
+  tavrin::os::SetVersionForTest(4, 10, VER_PLATFORM_WIN32_WINDOWS);
+  ASSERT_TRUE(GetVersionEx(&plain));
+  EXPECT_EQ(plain.dwMajorVersion, 4u);
+  EXPECT_EQ(plain.dwPlatformId, VER_PLATFORM_WIN32_WINDOWS);
+  tavrin::os::SetVersionForTest(0, 0, 0);
+  ASSERT_TRUE(GetVersionEx(&plain));
+  EXPECT_EQ(plain.dwMajorVersion, 5u);
+}
+
+class ShellSupportTest : public tavrin::test::SysrootTest {};
+
+TEST_F(ShellSupportTest, DeleteKeyTakesTheWholeTree) {
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin\\A\\B", "x", "1"), ERROR_SUCCESS);
+  ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin\\C", "y", "2"), ERROR_SUCCESS);
+  HKEY software = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software), ERROR_SUCCESS);
+  EXPECT_EQ(SHDeleteKey(software, "Tavrin"), ERROR_SUCCESS);
+  EXPECT_EQ(SHDeleteKey(software, "Tavrin"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(software);
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+TEST(ShellPaths, ArgumentsAndQuotes) {
+  char line[] = "\"C:\\Program Files\\x.exe\" -a -b";
+  EXPECT_STREQ(PathGetArgs(line), "-a -b");
+  PathRemoveArgs(line);
+  EXPECT_STREQ(line, "\"C:\\Program Files\\x.exe\"");
+  EXPECT_TRUE(PathUnquoteSpaces(line));
+  EXPECT_STREQ(line, "C:\\Program Files\\x.exe");
+  EXPECT_FALSE(PathUnquoteSpaces(line));
 }
 
 }  // namespace
