@@ -19,6 +19,9 @@
 //                          a mouse click at X Y of the window (of the program's first window without --window)
 //   key [--window TITLE] TEXT
 //                          types TEXT into the window's focus
+//   stage-media FOLDER     an install medium in FOLDER (e.g. D:\\Setup\\): the programs, the INFs and the
+//                          driver files that TavrinSetup "PATH=FOLDER" installs
+//   logon                  starts what the Run keys list, as a user's logon does
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -208,6 +211,60 @@ int Input(const char* verb, int argc, char** argv) {
   return 0;
 }
 
+int StageMedia(const char* folder) {
+  const std::filesystem::path target = tavrin::sysroot::MapPath(folder);
+  std::error_code ec;
+  std::filesystem::create_directories(target, ec);
+  bool ok = !ec;
+  for (auto [built, staged] : {std::pair{TAVRIN_ADMIN_FILE, "TavrinAdmin.exe"},
+                               std::pair{TAVRIN_TFTPSERVER_FILE, "TftpServer.exe"},
+                               std::pair{TAVRIN_PELKOSETTINGS_FILE, "PelkoSettings.dll"},
+                               std::pair{TAVRIN_SETUP_FILE, "TavrinSetup.exe"},
+                               std::pair{TAVRIN_UNINSTALL_FILE, "TavrinUninstall.exe"},
+                               std::pair{TAVRIN_MEDIA_DIR "/vizorido.inf", "vizorido.inf"},
+                               std::pair{TAVRIN_MEDIA_DIR "/pelkobus.inf", "pelkobus.inf"},
+                               std::pair{TAVRIN_MEDIA_DIR "/vizorido.sys", "vizorido.sys"},
+                               std::pair{TAVRIN_MEDIA_DIR "/pelkobus.sys", "pelkobus.sys"}}) {
+    std::filesystem::copy_file(built, target / staged, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) {
+      fprintf(stderr, "tavrin-ctl: cannot stage %s: %s\n", staged, ec.message().c_str());
+      ok = false;
+    }
+  }
+  return ok ? 0 : 1;
+}
+
+int Logon() {
+  int failed = 0;
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    HKEY run = nullptr;
+    if (RegOpenKeyEx(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS)
+      continue;
+    for (DWORD i = 0;; ++i) {
+      char name[256], command[1024];
+      DWORD nameSize = sizeof name, commandSize = sizeof command, type = 0;
+      if (RegEnumValue(run, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(command), &commandSize) !=
+          ERROR_SUCCESS)
+        break;
+      if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+      STARTUPINFO startup{};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION process{};
+      if (!CreateProcess(nullptr, command, nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
+                         &process)) {
+        fprintf(stderr, "tavrin-ctl: cannot start %s (%s): %u\n", name, command, static_cast<unsigned>(GetLastError()));
+        ++failed;
+        continue;
+      }
+      printf("started %s: %s\n", name, command);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+    RegCloseKey(run);
+  }
+  return failed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,9 +283,12 @@ int main(int argc, char** argv) {
     int result = Input(verb == "click" ? "click" : "text", argc - 2, argv + 2);
     if (result != 2) return result;
   }
+  if (verb == "stage-media" && argc == 3) return StageMedia(argv[2]);
+  if (verb == "logon" && argc == 2) return Logon();
   fprintf(stderr, "usage: %s install [--trace-level N] [--refresh MS] [--stop-period MS] | command ID | "
                   "set-event NAME | wait-event NAME MS | add-printer NAME IP PORT VID PID REV | print NAME | "
                   "print-done NAME | windows | show TITLE | screenshot [--window TITLE] FILE | "
-                  "click [--window TITLE] X Y [BUTTON] [COUNT] | key [--window TITLE] TEXT\n", argv[0]);
+                  "click [--window TITLE] X Y [BUTTON] [COUNT] | key [--window TITLE] TEXT | stage-media FOLDER | "
+                  "logon\n", argv[0]);
   return 2;
 }

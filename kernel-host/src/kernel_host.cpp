@@ -18,8 +18,8 @@
 #include <system_error>
 #include <thread>
 
+#include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
-#include "kernel_host/root_devices.h"
 #include "kernel_host/usb_function.h"
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/busenum.h"
@@ -64,8 +64,13 @@ class EventSink : public wdk::UserEventSink {
 
 class Connection : public wdk::Requestor, public wdk::InterfaceListener {
  public:
-  Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout)
-      : kernel_(kernel), channel_(std::make_shared<Channel>(fd)), firstRequestTimeout_(firstRequestTimeout) {}
+  Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout, DeviceStore& store,
+             std::atomic<int>& openFiles)
+      : kernel_(kernel),
+        channel_(std::make_shared<Channel>(fd)),
+        firstRequestTimeout_(firstRequestTimeout),
+        store_(store),
+        openFiles_(openFiles) {}
 
   // Throws std::system_error when no thread can be had.
   void Start() {
@@ -131,6 +136,12 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
         return ServeFile(reader);
       case Message::Subscribe:
         return ServeSubscription(reader);
+      case Message::ListNodes:
+        channel_->Send(Message::Nodes, DeviceStore::List(kernel_));
+        return;
+      case Message::ReloadNodes:
+        channel_->Send(Message::Reloaded, link::Writer().U32(store_.Reload(kernel_)));
+        return;
       default:
         return;
     }
@@ -161,6 +172,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       if (NT_SUCCESS(status)) CloseFile(file);
       return;
     }
+    ++openFiles_;
     Message type;
     std::vector<uint8_t> payload;
     while (link::Receive(channel_->fd(), &type, &payload)) {
@@ -183,6 +195,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       if (!channel_->Send(Message::IoctlDone, answer)) break;
     }
     CloseFile(file);
+    --openFiles_;
     channel_->Send(Message::Closed, link::Writer());
   }
 
@@ -213,6 +226,8 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
   wdk::Kernel& kernel_;
   std::shared_ptr<Channel> channel_;
   const std::chrono::milliseconds firstRequestTimeout_;
+  DeviceStore& store_;
+  std::atomic<int>& openFiles_;
   std::thread thread_;
   std::atomic<bool> done_{false};
   uint64_t nextRef_ = 0;
@@ -232,6 +247,8 @@ struct KernelHost::Impl {
   std::list<std::unique_ptr<Connection>> connections;
   bool stopping = false;
   bool refusing = false;  // said once while at the limit
+  std::atomic<int> openFiles{0};
+  std::unique_ptr<DeviceStore> store;
 
   void ReapFinished() {
     std::list<std::unique_ptr<Connection>> finished;
@@ -278,7 +295,7 @@ struct KernelHost::Impl {
         continue;
       }
       refusing = false;
-      connections.push_back(std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout));
+      connections.push_back(std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout, *store, openFiles));
       try {
         connections.back()->Start();
       } catch (const std::system_error& e) {
@@ -316,15 +333,17 @@ bool KernelHost::Start(std::string* error) {
     return fail("this process runs a kernel already");
   }
   h.kernel = std::make_unique<wdk::Kernel>();
-  h.kernel->RegisterDriver(vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry);
+  std::vector<DriverSpec> drivers{{vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry}};
   if (h.options.busDriver == BusDriver::kPelkobus) {
-    h.kernel->RegisterDriver(VIRTUAL_USB_HARDWARE_ID, pelkobus::kService, pelkobus::DriverEntry);
+    drivers.push_back({VIRTUAL_USB_HARDWARE_ID, pelkobus::kService, pelkobus::DriverEntry});
   } else if (h.options.busDriver == BusDriver::kFake && h.options.fakeControlDevice) {
-    h.kernel->RegisterDriver(VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry);
+    drivers.push_back({VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry});
   }
+  drivers.insert(drivers.end(), h.options.drivers.begin(), h.options.drivers.end());
+  // The stand-in function driver matches the bus driver's children by class, installed or not.
   usb_function::Register(*h.kernel);
-  for (const auto& d : h.options.drivers) h.kernel->RegisterDriver(d.hardwareId, d.service, d.entry);
-  for (const auto& id : LoadRootDevices()) h.kernel->CreateRootDevice(id);
+  h.store = std::make_unique<DeviceStore>(std::move(drivers), [&h] { return h.openFiles.load(); });
+  h.store->Start(*h.kernel);
 
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

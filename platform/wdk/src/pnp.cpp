@@ -96,7 +96,6 @@ struct Kernel::Impl {
   DRIVER_OBJECT rootDriver{};
   DRIVER_EXTENSION rootExtension{};
   std::vector<std::unique_ptr<Node>> nodes;
-  std::map<std::string, int> rootInstances;
   std::vector<InterfaceEntry> interfaces;
 
   std::mutex listenersLock;  // held while listeners run, so removal waits for a running call
@@ -452,7 +451,12 @@ NTSTATUS Kernel::CreateRootDevice(const std::string& hardwareId) {
   {
     std::lock_guard guard(k.lock);
     char instance[16];
-    std::snprintf(instance, sizeof instance, "\\%04d", k.rootInstances[name]++);
+    // The lowest number no node of the id holds, so a node removed and made again keeps its instance id.
+    for (int n = 0;; ++n) {
+      std::snprintf(instance, sizeof instance, "\\%04d", n);
+      const std::string candidate = name + instance;
+      if (std::none_of(k.nodes.begin(), k.nodes.end(), [&](const auto& x) { return x->instanceId == candidate; })) break;
+    }
     node->instanceId = name + instance;
     node->hardwareIds = {hardwareId};
     node->rootEnumerated = true;
@@ -462,6 +466,26 @@ NTSTATUS Kernel::CreateRootDevice(const std::string& hardwareId) {
   }
   ObReferenceObject(pdo);  // the node's; the creation reference goes with IoDeleteDevice
   k.Queue([&k, node] { k.StartNode(node); });
+  k.WaitIdle();
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS Kernel::RemoveRootDevice(const std::string& instanceId) {
+  Impl& k = *impl_;
+  Node* target = nullptr;
+  {
+    std::lock_guard guard(k.lock);
+    for (auto& n : k.nodes)
+      if (n->rootEnumerated && Upper(n->instanceId) == Upper(instanceId)) target = n.get();
+  }
+  if (!target) return STATUS_NO_SUCH_DEVICE;
+  k.Queue([&k, target] {
+    PDEVICE_OBJECT pdo = target->pdo;
+    ObReferenceObject(pdo);
+    k.RemoveNode(target, false);
+    IoDeleteDevice(pdo);  // the root bus's own device
+    ObDereferenceObject(pdo);
+  });
   k.WaitIdle();
   return STATUS_SUCCESS;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "win32/gdi.h"
+#include "win32/setupapi.h"
 
 namespace tavrin::modules {
 namespace {
@@ -29,6 +30,8 @@ std::map<std::string, Module>& Modules() {
                                   {"AlphaBlend", Proc(&::AlphaBlend)},
                                   {"TransparentBlt", Proc(&::TransparentBlt)}}};
     (*m)["uxtheme.dll"] = Module{{{"IsThemeActive", Proc(&::IsThemeActive)}, {"SetWindowTheme", Proc(&::SetWindowTheme)}}};
+    (*m)["setupapi.dll"] = Module{{{"SetupCopyOEMInfA", Proc(&::SetupCopyOEMInf)}}};
+    (*m)["newdev.dll"] = Module{{{"UpdateDriverForPlugAndPlayDevicesA", Proc(&::UpdateDriverForPlugAndPlayDevices)}}};
     if (const char* off = std::getenv("TAVRIN_NO_BUILTIN")) {
       std::string list(off);
       size_t start = 0;

@@ -305,12 +305,32 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   return static_cast<DWORD>(st.st_size);
 }
 
+namespace {
+
+// Whether a process of this machine runs the file (its /proc/<pid>/exe is the same inode).
+bool IsRunningImage(const struct stat& image) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    struct stat running;
+    if (stat((entry.path() / "exe").c_str(), &running) == 0 && running.st_dev == image.st_dev &&
+        running.st_ino == image.st_ino)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 BOOL DeleteFile(LPCSTR lpFileName) {
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   const fs::path target = Map(lpFileName);
   struct stat st;
   if (lstat(target.c_str(), &st) != 0) return Fail(NotFoundError(target), FALSE);
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  // The image of a running program is in use, as on Windows.
+  if (S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) && IsRunningImage(st)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (unlink(target.c_str()) != 0) return Fail(ErrorFromErrno(errno), FALSE);
   return TRUE;
 }

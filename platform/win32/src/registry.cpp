@@ -148,6 +148,16 @@ void LoadLocked(HiveCache& c) {
   c.root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Classes");
   c.root.EnsureChild(kCurrentUser);
   c.root.EnsureChild(kUsers);
+  // What every installed Windows has: the program folder, the Run key and the user's desktop folder.
+  Key& currentVersion = c.root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Microsoft")
+                            .EnsureChild("Windows").EnsureChild("CurrentVersion");
+  if (!currentVersion.FindValue("ProgramFilesDir")) currentVersion.SetValue("ProgramFilesDir", REG_SZ, "C:\\Program Files");
+  currentVersion.EnsureChild("Run");
+  Key& shellFolders = c.root.EnsureChild(kCurrentUser).EnsureChild("Software").EnsureChild("Microsoft")
+                          .EnsureChild("Windows").EnsureChild("CurrentVersion").EnsureChild("Explorer")
+                          .EnsureChild("Shell Folders");
+  if (!shellFolders.FindValue("Desktop"))
+    shellFolders.SetValue("Desktop", REG_SZ, "C:\\Documents and Settings\\User\\Desktop");
 }
 
 template <class Fn>

@@ -88,6 +88,8 @@ class Kernel {
 
   // A root-enumerated node ("root\vizorido" gives "ROOT\VIZORIDO\0000"), started at once.
   NTSTATUS CreateRootDevice(const std::string& hardwareId);
+  // Removes a root-enumerated node and its children (the caller makes sure no file is open on them).
+  NTSTATUS RemoveRootDevice(const std::string& instanceId);
   // Waits until plug and play has handled every relations change requested so far.
   void WaitForPnpIdle();
   // The machine goes to sleep (any state above PowerSystemWorking) or wakes: every started device stack

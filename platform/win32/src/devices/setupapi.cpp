@@ -16,11 +16,6 @@
 namespace tavrin::devices {
 namespace {
 
-class DeviceInfoSet : public KernelObject {
- public:
-  std::vector<InterfaceMember> members;
-};
-
 template <class T>
 T Fail(DWORD error, T result) {
   SetLastError(error);

@@ -2,6 +2,8 @@
 // module record, counted by its loads.
 #include "win32/module.h"
 
+#include "win32/builtin_modules.h"
+
 #include <dlfcn.h>
 
 #include <cstring>
@@ -86,6 +88,17 @@ ModuleSource FindModule(std::string name) {
       return source;
     }
   }
+  // The modules registered with win32/builtin_modules.h; their exports are asked for there.
+  if (tavrin::modules::IsBuiltinModule(lower)) {
+    static std::mutex registeredLock;
+    static auto* registered = new std::map<std::string, BuiltinModule>;
+    std::lock_guard guard(registeredLock);
+    const std::string key = tavrin::modules::BuiltinKey(lower);
+    auto it = registered->find(key);
+    if (it == registered->end()) it = registered->emplace(key, BuiltinModule{strdup(key.c_str()), {}}).first;
+    source.builtin = &it->second;
+    return source;
+  }
   char dir[MAX_PATH];
   std::vector<std::string> dirs;
   if (UINT n = GetSystemDirectory(dir, sizeof dir); n && n < sizeof dir) dirs.emplace_back(dir);
@@ -167,6 +180,8 @@ FARPROC GetProcAddress(HMODULE handle, LPCSTR name) {
   if (module->builtin) {
     for (const auto& entry : module->builtin->exports)
       if (strcmp(entry.name, name) == 0) return entry.function;
+    if (void* symbol = tavrin::modules::BuiltinExport(module->builtin->fileName, name))
+      return reinterpret_cast<FARPROC>(symbol);
   } else if (void* symbol = dlsym(module->library, name)) {
     return reinterpret_cast<FARPROC>(symbol);
   }

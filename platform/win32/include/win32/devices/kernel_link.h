@@ -40,6 +40,10 @@ enum class Message : uint8_t {
   ReadMemory,
   MemoryAnswer,
   Closed,  // the kernel has run the close of a file: the user's CloseHandle may return
+  ListNodes,     // client: {} -> host Nodes{u32 n, n x {string instance, u32 ids, ids x string, string service, u8 started}}
+  Nodes,
+  ReloadNodes,   // client: {} -> host Reloaded{u32 0 done, 1 a removal waits for the next start}
+  Reloaded,
 };
 
 constexpr uint32_t kMaxPayload = 1u << 20;

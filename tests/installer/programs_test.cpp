@@ -1,0 +1,198 @@
+// TavrinSetup and TavrinUninstall run as a user runs them: real processes on a fresh sysroot with an install
+// medium staged under D:\Setup.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "pelkobus/busenum.h"
+#include "testsupport/kernel_host_process.h"
+#include "testsupport/sysroot.h"
+#include "win32/devices/device_nodes.h"
+#include "win32/file.h"
+#include "win32/setupapi.h"
+#include "win32/sync.h"
+#include "win32/registry.h"
+#include "win32/sysroot.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProgramsTest : public tavrin::test::SysrootTest {
+ protected:
+  void SetUp() override {
+    SysrootTest::SetUp();
+    setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
+    setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
+    ASSERT_EQ(Run(std::string("'") + TAVRIN_CTL_PROGRAM + "' stage-media 'D:\\Setup\\'"), 0);
+  }
+  void TearDown() override {
+    KillAdmin();
+    host_.reset();
+    unsetenv("TAVRIN_SETUP_PAUSE_MS");
+    unsetenv("TAVRIN_MSGBOX_ANSWER");
+    unsetenv("TAVRIN_WINDOWS_VERSION");
+    SysrootTest::TearDown();
+  }
+  static int Run(const std::string& command) {
+    int status = std::system((command + " 2>/dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  int Setup(const std::string& arguments = "'PATH=D:\\Setup\\'") {
+    return Run("'" + tavrin::sysroot::MapPath("D:\\Setup\\TavrinSetup.exe").string() + "' " + arguments);
+  }
+  void StartHost() {
+    host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
+    ASSERT_TRUE(host_->WaitReady(10000));
+  }
+  static bool Exists(const std::string& windowsPath) { return fs::exists(tavrin::sysroot::MapPath(windowsPath)); }
+  static bool KeyExists(const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+  }
+  static std::string Text(const std::string& windowsPath) {
+    std::ifstream in(tavrin::sysroot::MapPath(windowsPath));
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  // The TavrinAdmin that setup started from this sysroot's Windows directory.
+  pid_t AdminPid() {
+    std::error_code ec;
+    auto image = fs::canonical(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.exe"), ec);
+    if (ec) return -1;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::error_code e;
+      if (fs::read_symlink(entry.path() / "exe", e) == image) return static_cast<pid_t>(std::stoi(name));
+    }
+    return -1;
+  }
+  void KillAdmin() {
+    pid_t pid = AdminPid();
+    if (pid > 0) kill(pid, SIGKILL);
+    for (int i = 0; i < 500 && AdminPid() > 0; ++i) usleep(10000);
+  }
+  std::unique_ptr<tavrin::test::KernelHostProcess> host_;
+};
+
+TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
+  StartHost();
+  ASSERT_EQ(Setup(), 0);
+  EXPECT_TRUE(KeyExists("SOFTWARE\\Tavrin"));
+  EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- Start of Pelko Setup Application"), std::string::npos);
+  EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- End of Pelko Setup Application"), std::string::npos);
+  for (const char* f : {"TavrinAdmin.exe", "TftpServer.exe", "PelkoSettings.dll", "TavrinUninstall.exe"})
+    EXPECT_TRUE(Exists(std::string("C:\\WINDOWS\\") + f)) << f;
+  EXPECT_NE(Text("C:\\WINDOWS\\inf\\oem0.inf").find("Virtual Pelko Bus"), std::string::npos);
+  EXPECT_TRUE(Exists("C:\\Documents and Settings\\User\\Desktop\\USB Server Admin Utility.LNK"));
+  bool started = false;
+  for (const auto& n : tavrin::device_nodes::QueryLiveNodes())
+    if (n.instanceId == "ROOT\\VIZORIDO\\0000") started = n.started;
+  EXPECT_TRUE(started);
+  EXPECT_GT(AdminPid(), 0);
+
+  KillAdmin();
+  const std::string uninstall = tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string();
+  ASSERT_EQ(Run("'" + uninstall + "'"), 0);
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
+  EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\vizorido\\Parameters"));
+  EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters"));
+  for (const char* f : {"C:\\WINDOWS\\TavrinAdmin.exe", "C:\\WINDOWS\\TftpServer.exe", "C:\\WINDOWS\\PelkoSettings.dll",
+                        "C:\\WINDOWS\\inf\\oem0.inf", "C:\\WINDOWS\\inf\\oem0.PNF", "C:\\WINDOWS\\inf\\vizorido.inf",
+                        "C:\\WINDOWS\\System32\\drivers\\vizorido.sys", "C:\\WINDOWS\\System32\\drivers\\pelkobus.sys",
+                        "C:\\Documents and Settings\\User\\Desktop\\USB Server Admin Utility.LNK"})
+    EXPECT_FALSE(Exists(f)) << f;
+  EXPECT_TRUE(Exists("C:\\WINDOWS\\TavrinUninstall.exe"));  // it cannot delete itself while it runs
+  EXPECT_NE(Text("C:\\TavrinUninstall.log").find("Error DeleteFile C:\\WINDOWS\\TavrinUninstall.exe"), std::string::npos);
+  EXPECT_TRUE(tavrin::device_nodes::Load().empty());
+  for (const auto& n : tavrin::device_nodes::QueryLiveNodes()) EXPECT_NE(n.instanceId, "ROOT\\VIZORIDO\\0000");
+}
+
+TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted) {
+  ASSERT_EQ(Setup(), 0);
+  DWORD value = 0, size = sizeof value, type = 0;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                         KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueEx(key, "RebootRequired", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(value, 1u);
+  EXPECT_TRUE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
+  EXPECT_EQ(AdminPid(), -1);
+}
+
+TEST_F(ProgramsTest, RefusalsChangeNothing) {
+  setenv("TAVRIN_WINDOWS_VERSION", "4.10.1", 1);  // Windows 98
+  EXPECT_NE(Setup(), 0);
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
+  EXPECT_FALSE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
+  unsetenv("TAVRIN_WINDOWS_VERSION");
+  // No "PATH=": refused before anything is changed.
+  EXPECT_NE(Setup(""), 0);
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
+  EXPECT_FALSE(tavrin::device_nodes::StoreExists());
+  EXPECT_FALSE(Exists("C:\\WINDOWS\\inf\\vizorido.inf"));
+}
+
+TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart) {
+  StartHost();
+  ASSERT_EQ(Setup(), 0);
+  KillAdmin();
+  // Declined: nothing changes.
+  setenv("TAVRIN_MSGBOX_ANSWER", "2", 1);
+  EXPECT_EQ(Setup(), 0);
+  EXPECT_EQ(Text("C:\\TavrinSetup.log").find("UnInstallSoftware"), std::string::npos);
+  EXPECT_EQ(AdminPid(), -1);
+  setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
+
+  // A TavrinAdmin with device mapping holds both events and answers the shut-down.
+  HANDLE shutDown = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
+  HANDLE cleanUp = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminCleanUpDone");
+  std::thread admin([&] {
+    WaitForSingleObject(shutDown, INFINITE);
+    SetEvent(cleanUp);
+    CloseHandle(shutDown);
+    CloseHandle(cleanUp);
+  });
+  EXPECT_EQ(Setup(), 0);
+  admin.join();
+  const std::string log = Text("C:\\TavrinSetup.log");
+  EXPECT_NE(log.find("StopClientApplication : WAIT_OBJECT_0 "), std::string::npos);
+  EXPECT_NE(log.find("Launch the Tavrin Admin  application"), std::string::npos);
+  EXPECT_GT(AdminPid(), 0);
+  KillAdmin();
+
+  // A program holding the enumerator open: the root node goes at the next start, and a reboot is asked for.
+  HDEVINFO set = SetupDiGetClassDevs(&GUID_DEVINTERFACE_BUSENUM, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_BUSENUM, 0, &data));
+  char buffer[512];
+  auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer);
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
+  ASSERT_TRUE(SetupDiGetDeviceInterfaceDetail(set, &data, detail, sizeof buffer, nullptr, nullptr));
+  SetupDiDestroyDeviceInfoList(set);
+  HANDLE held = CreateFile(detail->DevicePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(Run("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
+  EXPECT_NE(Text("C:\\TavrinUninstall.log").find("cmdRemove: Reboot Required..."), std::string::npos);
+  DWORD value = 0, size = sizeof value, type = 0;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                         KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueEx(key, "RebootRequired", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(value, 1u);
+  CloseHandle(held);
+}
+
+}  // namespace
