@@ -1,6 +1,9 @@
-// kernel-host [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS] [--max-connections N]
+// kernel-host [--sysroot DIR] [--fake-control-device [--fake-answer STATUS]] [--no-fake-control-device]
+//             [--negotiation-timeout MS] [--max-connections N]
 // Runs the kernel stand-in with its drivers for the sysroot (TAVRIN_SYSROOT, or --sysroot) until SIGTERM
-// or SIGINT. Prints "kernel-host ready <socket path>" once it accepts connections.
+// or SIGINT: the bus driver pelkobus on the enumerator's server nodes, or with --fake-control-device the
+// stand-in control device that answers without connecting anything (--no-fake-control-device: neither).
+// Prints "kernel-host ready <socket path>" once it accepts connections.
 #include <signal.h>
 
 #include <cstdio>
@@ -10,16 +13,23 @@
 
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/kernel_host.h"
+#include "pelkobus/pelkobus.h"
 #include "win32/sysroot.h"
 
 int main(int argc, char** argv) {
   tavrin::kernel_host::Options options;
+  options.busDriver = tavrin::kernel_host::BusDriver::kPelkobus;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--sysroot" && i + 1 < argc) {
       tavrin::sysroot::SetRoot(argv[++i]);
+    } else if (arg == "--fake-control-device") {
+      options.busDriver = tavrin::kernel_host::BusDriver::kFake;
     } else if (arg == "--no-fake-control-device") {
+      options.busDriver = tavrin::kernel_host::BusDriver::kFake;
       options.fakeControlDevice = false;
+    } else if (arg == "--negotiation-timeout" && i + 1 < argc) {
+      pelkobus::SetNegotiationTimeout(static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0)));
     } else if (arg == "--fake-answer" && i + 1 < argc) {
       tavrin::kernel_host::fake_control_device::SetAnswerStatus(
           static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0)));
@@ -27,8 +37,8 @@ int main(int argc, char** argv) {
       options.maxConnections = std::strtoul(argv[++i], nullptr, 0);
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--sysroot DIR] [--no-fake-control-device] [--fake-answer STATUS]"
-                   " [--max-connections N]\n",
+                   "usage: %s [--sysroot DIR] [--fake-control-device [--fake-answer STATUS]] "
+                   "[--no-fake-control-device] [--negotiation-timeout MS] [--max-connections N]\n",
                    argv[0]);
       return 2;
     }

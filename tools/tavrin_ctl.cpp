@@ -6,6 +6,11 @@
 //   command ID             posts the menu command ID to the running TavrinAdmin ("Pelko Admin" window)
 //   set-event NAME         sets a named event (TavrinAdminShutDownEvent asks TavrinAdmin to end)
 //   wait-event NAME MS     waits for a named event; exit 0 when it was set, 1 on time-out
+//   add-printer NAME IP PORT VID PID REV
+//                          a Windows printer on the USB printer at port PORT of server IP, as installing it
+//                          once leaves it, set to connect automatically while it has print jobs
+//   print NAME | print-done NAME
+//                          one more / one less job in the printer's queue
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +19,8 @@
 
 #include "win32/sysroot.h"
 #include "win32/windows.h"
+#include "win32/winsock.h"
+#include "win32/winspool.h"
 
 namespace {
 
@@ -85,6 +92,47 @@ int WaitNamedEvent(const char* name, const char* ms) {
   return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+// The keys that Windows keeps for a printer installed on a USB device of a server, and TavrinAdmin's own
+// auto-connect key for it.
+int AddPrinter(char** argv) {
+  const std::string name = argv[0];
+  const DWORD address = inet_addr(argv[1]);
+  const DWORD port = static_cast<DWORD>(strtoul(argv[2], nullptr, 0));
+  const WORD vid = static_cast<WORD>(strtoul(argv[3], nullptr, 0));
+  const WORD pid = static_cast<WORD>(strtoul(argv[4], nullptr, 0));
+  const WORD rev = static_cast<WORD>(strtoul(argv[5], nullptr, 0));
+  char deviceKey[64];
+  snprintf(deviceKey, sizeof deviceKey, "Vid_%.4x&Pid_%.4x", vid, pid);
+  const std::string prefix = "7&1a2b3c&" + std::to_string(port);
+  const std::string node =
+      std::string("System\\CurrentControlSet\\Enum\\USB\\") + deviceKey + "\\5&77&0&" + std::to_string(port);
+  std::string upper = prefix;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  const std::string spooler = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers\\" + name;
+  const std::string own = "SOFTWARE\\Tavrin\\Printers\\" + name;
+  namespace reg = tavrin::registry;
+  bool ok = reg::SetDword(HKEY_LOCAL_MACHINE, node, "UINumber", address) == ERROR_SUCCESS &&
+            reg::SetString(HKEY_LOCAL_MACHINE, node, "ParentIdPrefix", prefix) == ERROR_SUCCESS &&
+            reg::SetString(HKEY_LOCAL_MACHINE, node, "Service", "usbprint") == ERROR_SUCCESS &&
+            reg::SetString(HKEY_LOCAL_MACHINE, spooler, "Name", name) == ERROR_SUCCESS &&
+            reg::SetString(HKEY_LOCAL_MACHINE, spooler + "\\PnPData", "DeviceInstanceID",
+                           "USBPRINT\\MAKER_MODEL\\" + upper + "&0") == ERROR_SUCCESS &&
+            reg::SetDword(HKEY_LOCAL_MACHINE, own, "DeviceIP", address) == ERROR_SUCCESS &&
+            reg::SetDword(HKEY_LOCAL_MACHINE, own, "DevicePort", port) == ERROR_SUCCESS &&
+            reg::SetValue(HKEY_LOCAL_MACHINE, own, "Rev", REG_BINARY, &rev, 2) == ERROR_SUCCESS &&
+            reg::SetValue(HKEY_LOCAL_MACHINE, own, "Pid", REG_BINARY, &pid, 2) == ERROR_SUCCESS &&
+            reg::SetValue(HKEY_LOCAL_MACHINE, own, "Vid", REG_BINARY, &vid, 2) == ERROR_SUCCESS &&
+            reg::SetDword(HKEY_LOCAL_MACHINE, own, "AutoReconnect", 1) == ERROR_SUCCESS && tavrin::spool::AddPrinter(name);
+  if (!ok) fprintf(stderr, "tavrin-ctl: cannot install the printer\n");
+  return ok ? 0 : 1;
+}
+
+int PrintJob(const char* name, bool add) {
+  bool ok = add ? tavrin::spool::AddJob(name) : tavrin::spool::RemoveJob(name);
+  if (!ok) fprintf(stderr, "tavrin-ctl: no printer %s\n", name);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,7 +141,11 @@ int main(int argc, char** argv) {
   if (verb == "command" && argc == 3) return Command(argv[2]);
   if (verb == "set-event" && argc == 3) return SetNamedEvent(argv[2]);
   if (verb == "wait-event" && argc == 4) return WaitNamedEvent(argv[2], argv[3]);
+  if (verb == "add-printer" && argc == 8) return AddPrinter(argv + 2);
+  if (verb == "print" && argc == 3) return PrintJob(argv[2], true);
+  if (verb == "print-done" && argc == 3) return PrintJob(argv[2], false);
   fprintf(stderr, "usage: %s install [--trace-level N] [--refresh MS] [--stop-period MS] | command ID | "
-                  "set-event NAME | wait-event NAME MS\n", argv[0]);
+                  "set-event NAME | wait-event NAME MS | add-printer NAME IP PORT VID PID REV | print NAME | "
+                  "print-done NAME\n", argv[0]);
   return 2;
 }

@@ -20,6 +20,8 @@
 
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/root_devices.h"
+#include "kernel_host/usb_function.h"
+#include "pelkobus/pelkobus.h"
 #include "pelkobus/busenum.h"
 #include "vizorido/vizorido.h"
 #include "win32/devices/kernel_link.h"
@@ -315,8 +317,12 @@ bool KernelHost::Start(std::string* error) {
   }
   h.kernel = std::make_unique<wdk::Kernel>();
   h.kernel->RegisterDriver(vizorido::kHardwareId, vizorido::kService, vizorido::DriverEntry);
-  if (h.options.fakeControlDevice)
+  if (h.options.busDriver == BusDriver::kPelkobus) {
+    h.kernel->RegisterDriver(VIRTUAL_USB_HARDWARE_ID, pelkobus::kService, pelkobus::DriverEntry);
+  } else if (h.options.busDriver == BusDriver::kFake && h.options.fakeControlDevice) {
     h.kernel->RegisterDriver(VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry);
+  }
+  usb_function::Register(*h.kernel);
   for (const auto& d : h.options.drivers) h.kernel->RegisterDriver(d.hardwareId, d.service, d.entry);
   for (const auto& id : LoadRootDevices()) h.kernel->CreateRootDevice(id);
 

@@ -402,7 +402,10 @@ void DeviceDataService::Serve(net::Fd connection, std::string peer_ip) {
       default: break;
     }
   }
-  std::string what = "record " + std::to_string(request->id) + " from " + peer_ip;
+  static const char* const kNames[] = {"signature", "is-device-free", "claim", "record 3", "record 4"};
+  std::string what = std::string(request->id < 5 ? kNames[request->id] : "unknown record") + " for port " +
+                     std::to_string(request->port) + " from " + peer_ip;
+  core_.Log("data: " + what);
   if (close_at_once) {
     core_.Log("fault: data " + what + " not answered, connection closed");
     return;

@@ -218,7 +218,7 @@ void MappingTest::SetUp() {
     boxes_.push_back({text, type});
     return answer_ ? answer_(boxes_.back()) : IDOK;
   });
-  host_ = std::make_unique<tavrin::kernel_host::KernelHost>();
+  host_ = std::make_unique<tavrin::kernel_host::KernelHost>(HostOptions());
   std::string error;
   ASSERT_TRUE(host_->Start(&error)) << error;
 

@@ -64,6 +64,8 @@ class MappingTest : public tavrin::test::SysrootTest {
   void SetUp() override;
   void TearDown() override;
 
+  // The kernel host's drivers: by default the stand-in control device.
+  virtual tavrin::kernel_host::Options HostOptions() { return {}; }
   // Starts device mapping and waits until the listener runs.
   void StartMapping();
   zarnet::sim::Server& AddServer(int last, std::vector<zarnet::sim::Device> devices);

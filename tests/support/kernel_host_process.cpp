@@ -10,7 +10,8 @@ extern char** environ;
 
 namespace tavrin::test {
 
-KernelHostProcess::KernelHostProcess(const std::string& program, const std::string& sysroot) {
+KernelHostProcess::KernelHostProcess(const std::string& program, const std::string& sysroot,
+                                     const std::vector<std::string>& options) {
   int out[2];
   if (pipe(out) != 0) return;
   posix_spawn_file_actions_t actions;
@@ -18,8 +19,10 @@ KernelHostProcess::KernelHostProcess(const std::string& program, const std::stri
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   std::string path = program;
-  char* argv[] = {path.data(), const_cast<char*>("--sysroot"), const_cast<char*>(sysroot.c_str()), nullptr};
-  if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+  std::vector<char*> argv = {path.data(), const_cast<char*>("--sysroot"), const_cast<char*>(sysroot.c_str())};
+  for (const std::string& option : options) argv.push_back(const_cast<char*>(option.c_str()));
+  argv.push_back(nullptr);
+  if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   output_ = out[0];

@@ -17,8 +17,13 @@ struct DriverSpec {
   PDRIVER_INITIALIZE entry;
 };
 
+// The driver of the enumerator's server nodes: the bus driver pelkobus, or the stand-in control device
+// (fake_control_device.h), which answers without connecting anything.
+enum class BusDriver { kFake, kPelkobus };
+
 struct Options {
-  // Loads the stand-in control device (fake_control_device.h) on the enumerator's server nodes.
+  BusDriver busDriver = BusDriver::kFake;
+  // With the stand-in: whether it is loaded at all.
   bool fakeControlDevice = true;
   // Further driver modules, e.g. the real bus driver in place of the fake.
   std::vector<DriverSpec> drivers;

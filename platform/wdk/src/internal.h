@@ -13,7 +13,7 @@ constexpr UCHAR kUserEventType = 0x7E;
 
 // ---- Object manager: kernel objects (devices, files, referenced user events) carry a header with a
 // reference count in front of their body.
-enum class ObjectKind : uint32_t { Device = 1, File = 2, UserEvent = 3 };
+enum class ObjectKind : uint32_t { Device = 1, File = 2, UserEvent = 3, Thread = 4, Key = 5, WorkItem = 6 };
 
 struct alignas(16) ObjectHeader {
   uint32_t magic;
@@ -41,5 +41,17 @@ void FreeDeviceObjectMemory(void* body);
 inline bool IsDeletePending(PDEVICE_OBJECT device) {
   return std::atomic_ref<BOOLEAN>(device->DeviceObjectExtension->DeletePending).load() != 0;
 }
+
+// Resolves a kernel handle (a thread or a transport file) to its object, referenced.
+NTSTATUS ReferenceKernelHandle(HANDLE handle, POBJECT_TYPE type, PVOID* object);
+// Sets a dispatcher object's state under the dispatcher lock and wakes its waiters.
+void SignalObject(DISPATCHER_HEADER* header, LONG state);
+// The executive's worker, timer and DPC threads: started with the first use, stopped with the kernel.
+void StopExecutive();
+// The stand-in TCP transport: closes every socket and joins its threads (with the kernel).
+void StopTransport();
+// What an IRP of a transport file object is for (address or connection, stand-in TCP).
+bool IsTransportFile(PFILE_OBJECT file);
+PDEVICE_OBJECT TransportDevice();
 
 }  // namespace tavrin::wdk::internal

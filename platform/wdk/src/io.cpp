@@ -268,3 +268,49 @@ IO_STATUS_BLOCK SendAndWait(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 }  // namespace tavrin::wdk::internal
+
+// ---- Further requests and devices ----------------------------------------------------------------------
+
+#include "wdk/ntddk.h"
+
+PIRP IoBuildSynchronousFsdRequest(ULONG majorFunction, PDEVICE_OBJECT deviceObject, PVOID buffer, ULONG length,
+                                  PLARGE_INTEGER startingOffset, PKEVENT event, PIO_STATUS_BLOCK ioStatusBlock) {
+  PIRP irp = IoBuildDeviceIoControlRequest(0, deviceObject, nullptr, 0, nullptr, 0, FALSE, event, ioStatusBlock);
+  if (!irp) return nullptr;
+  irp->HostData->buffered = false;
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  RtlZeroMemory(&next->Parameters, sizeof next->Parameters);
+  next->MajorFunction = static_cast<UCHAR>(majorFunction);
+  if (majorFunction == IRP_MJ_READ || majorFunction == IRP_MJ_WRITE) {
+    irp->UserBuffer = buffer;
+    next->Parameters.Read.Length = length;
+    if (startingOffset) next->Parameters.Read.ByteOffset = *startingOffset;
+  }
+  return irp;
+}
+
+void IoReuseIrp(PIRP irp, NTSTATUS status) {
+  RtlZeroMemory(irp->Stack, sizeof(IO_STACK_LOCATION) * irp->StackCount);
+  irp->CurrentLocation = static_cast<CCHAR>(irp->StackCount + 1);
+  irp->Tail.Overlay.CurrentStackLocation = irp->Stack + irp->StackCount;
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = 0;
+  irp->PendingReturned = FALSE;
+  irp->Cancel = FALSE;
+  irp->CancelRoutine = nullptr;
+  irp->MdlAddress = nullptr;
+}
+
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject) {
+  if (tavrin::wdk::internal::IsTransportFile(fileObject)) return tavrin::wdk::internal::TransportDevice();
+  return IoGetAttachedDevice(fileObject->DeviceObject);
+}
+
+NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, PUNICODE_STRING deviceName,
+                              DEVICE_TYPE deviceType, ULONG deviceCharacteristics, BOOLEAN exclusive,
+                              PCUNICODE_STRING defaultSddlString, const GUID*, PDEVICE_OBJECT* deviceObject) {
+  // No security here: the descriptor must still be given, as the platform insists.
+  if (!defaultSddlString || !defaultSddlString->Buffer) return STATUS_INVALID_PARAMETER;
+  return IoCreateDevice(driverObject, deviceExtensionSize, deviceName, deviceType, deviceCharacteristics, exclusive,
+                        deviceObject);
+}

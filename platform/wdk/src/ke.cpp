@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "internal.h"
+#include "wdk/ntddk.h"
 
 namespace {
 
@@ -19,10 +20,10 @@ struct WaitStripe {
   std::mutex lock;
   std::condition_variable changed;
 };
-constexpr size_t kStripes = 64;
-WaitStripe& StripeOf(const void* object) {
-  static auto* stripes = new WaitStripe[kStripes];  // never destroyed: waits may run during static teardown
-  return stripes[(reinterpret_cast<uintptr_t>(object) >> 4) % kStripes];
+// One lock for every dispatcher object, so that a wait can watch several objects at once.
+WaitStripe& StripeOf(const void*) {
+  static auto* stripe = new WaitStripe;  // never destroyed: waits may run during static teardown
+  return *stripe;
 }
 
 tavrin::wdk::internal::UserEventObject* AsUserEvent(PRKEVENT event) {
@@ -126,37 +127,150 @@ LONG KeReadStateEvent(PRKEVENT event) {
   return event->Header.SignalState;
 }
 
-NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER timeout) {
-  auto* event = static_cast<PRKEVENT>(object);
+namespace {
+
+thread_local char t_waitToken;  // who owns a kernel mutex
+
+bool Signalled(DISPATCHER_HEADER* h) {
+  if (h->Type == kDispatcherMutex)
+    return h->SignalState > 0 || reinterpret_cast<KMUTEX*>(h)->OwnerThread == &t_waitToken;
+  return h->SignalState > 0;
+}
+
+void Acquire(DISPATCHER_HEADER* h) {
+  if (h->Type == SynchronizationEvent) {
+    h->SignalState = 0;
+  } else if (h->Type == kDispatcherMutex) {
+    auto* mutex = reinterpret_cast<KMUTEX*>(h);
+    mutex->OwnerThread = &t_waitToken;
+    mutex->Recursion++;
+    h->SignalState = 0;
+  } else if (h->Type == kDispatcherTimer && reinterpret_cast<KTIMER*>(h)->TimerType == SynchronizationTimer) {
+    h->SignalState = 0;
+  }
+}
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point DeadlineOf(PLARGE_INTEGER timeout) {
+  if (!timeout) return Clock::time_point::max();
+  if (timeout->QuadPart <= 0) return Clock::now() + std::chrono::nanoseconds(-timeout->QuadPart * 100);
+  // Absolute: 100 ns units since 1601.
+  constexpr int64_t k1601To1970 = 116444736000000000LL;
+  auto untilEpoch = std::chrono::nanoseconds((timeout->QuadPart - k1601To1970) * 100);
+  return Clock::now() + (untilEpoch - std::chrono::system_clock::now().time_since_epoch());
+}
+
+}  // namespace
+
+NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitType, KWAIT_REASON, KPROCESSOR_MODE,
+                                  BOOLEAN, PLARGE_INTEGER timeout, PKWAIT_BLOCK) {
   bool testOnly = timeout && timeout->QuadPart == 0;
   if (!testOnly && t_irql > APC_LEVEL) KeBugCheckEx(IRQL_NOT_LESS_OR_EQUAL, t_irql, 0, 0, 2);
-  if (AsUserEvent(event)) return STATUS_INVALID_PARAMETER;  // drivers only set user events
-
-  using Clock = std::chrono::steady_clock;
-  Clock::time_point deadline = Clock::time_point::max();
-  if (timeout && timeout->QuadPart < 0) {
-    deadline = Clock::now() + std::chrono::nanoseconds(-timeout->QuadPart * 100);
-  } else if (timeout && timeout->QuadPart > 0) {
-    // Absolute: 100 ns units since 1601.
-    constexpr int64_t k1601To1970 = 116444736000000000LL;
-    auto untilEpoch = std::chrono::nanoseconds((timeout->QuadPart - k1601To1970) * 100);
-    deadline = Clock::now() + (untilEpoch - std::chrono::system_clock::now().time_since_epoch());
-  }
-
-  auto& stripe = StripeOf(event);
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) return STATUS_INVALID_PARAMETER;
+  for (ULONG i = 0; i < count; ++i)
+    if (AsUserEvent(static_cast<PRKEVENT>(objects[i]))) return STATUS_INVALID_PARAMETER;  // drivers only set those
+  Clock::time_point deadline = DeadlineOf(timeout);
+  auto& stripe = StripeOf(nullptr);
   std::unique_lock guard(stripe.lock);
-  while (event->Header.SignalState == 0) {
+  for (;;) {
+    if (waitType == WaitAny) {
+      for (ULONG i = 0; i < count; ++i) {
+        auto* h = static_cast<DISPATCHER_HEADER*>(objects[i]);
+        if (Signalled(h)) {
+          Acquire(h);
+          return STATUS_WAIT_0 + static_cast<NTSTATUS>(i);
+        }
+      }
+    } else {
+      bool all = true;
+      for (ULONG i = 0; i < count && all; ++i) all = Signalled(static_cast<DISPATCHER_HEADER*>(objects[i]));
+      if (all) {
+        for (ULONG i = 0; i < count; ++i) Acquire(static_cast<DISPATCHER_HEADER*>(objects[i]));
+        return STATUS_WAIT_0;
+      }
+    }
     if (testOnly) return STATUS_TIMEOUT;
     if (deadline == Clock::time_point::max()) {
       stripe.changed.wait(guard);
-    } else if (stripe.changed.wait_until(guard, deadline) == std::cv_status::timeout &&
-               event->Header.SignalState == 0) {
-      return STATUS_TIMEOUT;
+    } else if (stripe.changed.wait_until(guard, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
+      testOnly = true;  // one last look
     }
   }
-  if (event->Header.Type == SynchronizationEvent) event->Header.SignalState = 0;
+}
+
+NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON reason, KPROCESSOR_MODE mode, BOOLEAN alertable,
+                               PLARGE_INTEGER timeout) {
+  PVOID objects[1] = {object};
+  return KeWaitForMultipleObjects(1, objects, WaitAny, reason, mode, alertable, timeout, nullptr);
+}
+
+NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interval) {
+  if (t_irql > APC_LEVEL) KeBugCheckEx(IRQL_NOT_LESS_OR_EQUAL, t_irql, 0, 0, 3);
+  std::this_thread::sleep_until(DeadlineOf(interval));
   return STATUS_SUCCESS;
 }
+
+void KeInitializeMutex(PRKMUTEX mutex, ULONG) {
+  auto& stripe = StripeOf(nullptr);
+  std::lock_guard guard(stripe.lock);
+  *mutex = KMUTEX{};
+  mutex->Header.Type = kDispatcherMutex;
+  mutex->Header.SignalState = 1;
+}
+
+LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
+  auto& stripe = StripeOf(nullptr);
+  std::lock_guard guard(stripe.lock);
+  if (mutex->OwnerThread != &t_waitToken) KeBugCheckEx(0x39 /* THREAD_NOT_MUTEX_OWNER */, 0, 0, 0, 0);
+  LONG previous = mutex->Header.SignalState;
+  if (--mutex->Recursion == 0) {
+    mutex->OwnerThread = nullptr;
+    mutex->Header.SignalState = 1;
+    stripe.changed.notify_all();
+  }
+  return previous;
+}
+
+void ExInitializeFastMutex(PFAST_MUTEX mutex) {
+  mutex->Count = 1;
+  mutex->Owner = nullptr;
+  mutex->OldIrql = PASSIVE_LEVEL;
+  KeInitializeEvent(&mutex->Event, SynchronizationEvent, TRUE);
+}
+
+void ExAcquireFastMutex(PFAST_MUTEX mutex) {
+  if (t_irql > APC_LEVEL) KeBugCheckEx(IRQL_NOT_LESS_OR_EQUAL, t_irql, 0, 0, 4);
+  // Taking it twice on one thread would hang for ever: stop instead.
+  if (__atomic_load_n(&mutex->Owner, __ATOMIC_RELAXED) == &t_waitToken)
+    KeBugCheckEx(0xC4 /* DRIVER_VERIFIER_DETECTED_VIOLATION */, 0x3E, 0, 0, 0);
+  KeWaitForSingleObject(&mutex->Event, Executive, KernelMode, FALSE, nullptr);
+  KIRQL old;
+  KeRaiseIrql(APC_LEVEL, &old);
+  mutex->OldIrql = old;
+  __atomic_store_n(&mutex->Owner, static_cast<PVOID>(&t_waitToken), __ATOMIC_RELAXED);
+  __atomic_store_n(&mutex->Count, 0, __ATOMIC_RELAXED);
+}
+
+void ExReleaseFastMutex(PFAST_MUTEX mutex) {
+  KIRQL old = mutex->OldIrql;
+  __atomic_store_n(&mutex->Owner, nullptr, __ATOMIC_RELAXED);
+  __atomic_store_n(&mutex->Count, 1, __ATOMIC_RELAXED);
+  KeLowerIrql(old);
+  KeSetEvent(&mutex->Event, IO_NO_INCREMENT, FALSE);
+}
+
+namespace tavrin::wdk::internal {
+
+// Sets a dispatcher object's state and wakes its waiters (timers and threads).
+void SignalObject(DISPATCHER_HEADER* header, LONG state) {
+  auto& stripe = StripeOf(nullptr);
+  std::lock_guard guard(stripe.lock);
+  header->SignalState = state;
+  if (state) stripe.changed.notify_all();
+}
+
+}  // namespace tavrin::wdk::internal
 
 ULONG DbgPrint(PCSTR format, ...) {
   char text[1024];

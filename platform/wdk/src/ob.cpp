@@ -4,6 +4,7 @@
 #include <new>
 
 #include "internal.h"
+#include "wdk/ntddk.h"
 
 namespace tavrin::wdk::internal {
 namespace {
@@ -54,9 +55,12 @@ void ObDereferenceObject(PVOID object) {
   std::free(header);
 }
 
-NTSTATUS ObReferenceObjectByHandle(HANDLE handle, ACCESS_MASK, POBJECT_TYPE objectType, KPROCESSOR_MODE,
+NTSTATUS ObReferenceObjectByHandle(HANDLE handle, ACCESS_MASK, POBJECT_TYPE objectType, KPROCESSOR_MODE accessMode,
                                    PVOID* object, POBJECT_HANDLE_INFORMATION handleInformation) {
-  // Only events of the requesting process are ever handed to the drivers this kernel hosts.
+  // Kernel handles (threads, transport files) belong to the drivers themselves.
+  if (accessMode == KernelMode && (objectType == *IoFileObjectType || objectType == *PsThreadType))
+    return ReferenceKernelHandle(handle, objectType, object);
+  // The only user handles handed to the drivers this kernel hosts are events of the requesting process.
   if (objectType != kEventType) return STATUS_OBJECT_TYPE_MISMATCH;
   tavrin::wdk::Requestor* requestor = t_requestor;
   if (!requestor) return STATUS_INVALID_HANDLE;

@@ -68,6 +68,7 @@ struct HostFile {
 struct Node {
   std::string instanceId;
   std::vector<std::string> hardwareIds;
+  std::vector<std::string> compatibleIds;
   PDEVICE_OBJECT pdo = nullptr;  // referenced by the node
   PDRIVER_OBJECT driver = nullptr;
   std::string service;
@@ -224,17 +225,22 @@ struct Kernel::Impl {
 
   void StartNode(Node* node) {
     if (!node->rootEnumerated) {
-      std::vector<std::string> deviceId, instance, hardwareIds;
+      std::vector<std::string> deviceId, instance, hardwareIds, compatibleIds;
       QueryId(node->pdo, BusQueryHardwareIDs, &hardwareIds);
+      QueryId(node->pdo, BusQueryCompatibleIDs, &compatibleIds);
       if (!QueryId(node->pdo, BusQueryDeviceID, &deviceId)) deviceId = hardwareIds;
       QueryId(node->pdo, BusQueryInstanceID, &instance);
       std::lock_guard guard(lock);
       node->hardwareIds = hardwareIds;
+      node->compatibleIds = compatibleIds;
       node->instanceId = Upper((deviceId.empty() ? std::string("UNKNOWN") : deviceId[0]) + "\\" +
                                (instance.empty() ? std::to_string(nodes.size()) : instance[0]));
     }
     std::string service;
-    PDRIVER_OBJECT driver = LoadDriverFor(node->hardwareIds, &service);
+    // Hardware identifiers first, then the compatible ones, each list in its order of preference.
+    std::vector<std::string> ids = node->hardwareIds;
+    ids.insert(ids.end(), node->compatibleIds.begin(), node->compatibleIds.end());
+    PDRIVER_OBJECT driver = LoadDriverFor(ids, &service);
     if (!driver || !driver->DriverExtension->AddDevice) {
       DbgPrint("PnP: no driver for %s\n", node->instanceId.c_str());
       return;
@@ -415,6 +421,8 @@ Kernel::~Kernel() {
   k.worker.join();
   g_current = nullptr;
   g_impl = nullptr;
+  StopTransport();
+  StopExecutive();  // every work item, DPC and timer of the drivers is done
   for (auto& [service, driver] : k.loaded) {
     if (driver->DriverUnload) driver->DriverUnload(driver);
     RtlFreeUnicodeString(&driver->DriverName);
@@ -460,11 +468,63 @@ NTSTATUS Kernel::CreateRootDevice(const std::string& hardwareId) {
 
 void Kernel::WaitForPnpIdle() { impl_->WaitIdle(); }
 
+void Kernel::SetSystemPowerState(SYSTEM_POWER_STATE state) {
+  Impl& k = *impl_;
+  k.Queue([&k, state] {
+    // Leaves first on the way down, the roots first on the way up.
+    std::vector<Node*> order;
+    std::function<void(Node*)> walk = [&](Node* n) {
+      if (state == PowerSystemWorking) order.push_back(n);
+      for (Node* c : n->children) walk(c);
+      if (state != PowerSystemWorking) order.push_back(n);
+    };
+    for (Node* root : k.RootNodes()) walk(root);
+    DEVICE_POWER_STATE device = state == PowerSystemWorking ? PowerDeviceD0 : PowerDeviceD3;
+    for (Node* n : order) {
+      if (!n->started) continue;
+      PDEVICE_OBJECT top = IoGetAttachedDeviceReference(n->pdo);
+      for (POWER_STATE_TYPE type : {SystemPowerState, DevicePowerState}) {
+        if (PIRP irp = BuildIrp(top, IRP_MJ_POWER, IRP_MN_SET_POWER)) {
+          PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+          next->Parameters.Power.Type = type;
+          if (type == SystemPowerState) {
+            next->Parameters.Power.State.SystemState = state;
+          } else {
+            next->Parameters.Power.State.DeviceState = device;
+          }
+          next->Parameters.Power.ShutdownType = state == PowerSystemWorking ? PowerActionNone : PowerActionSleep;
+          SendAndWait(top, irp);
+        }
+      }
+      ObDereferenceObject(top);
+    }
+  });
+  k.WaitIdle();
+}
+
 std::vector<DeviceNodeInfo> Kernel::DeviceNodes() {
   std::lock_guard guard(impl_->lock);
   std::vector<DeviceNodeInfo> out;
-  for (auto& n : impl_->nodes) out.push_back({n->instanceId, n->hardwareIds, n->service, n->started});
+  for (auto& n : impl_->nodes) out.push_back({n->instanceId, n->hardwareIds, n->service, n->started, n->compatibleIds});
   return out;
+}
+
+PDEVICE_OBJECT Kernel::ReferenceDeviceStack(const std::string& instanceId) {
+  PDEVICE_OBJECT pdo = nullptr;
+  {
+    std::lock_guard guard(impl_->lock);
+    for (auto& n : impl_->nodes) {
+      if (EqualNoCase(n->instanceId, instanceId)) {
+        pdo = n->pdo;
+        ObReferenceObject(pdo);
+        break;
+      }
+    }
+  }
+  if (!pdo) return nullptr;
+  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
+  ObDereferenceObject(pdo);
+  return top;
 }
 
 std::vector<DeviceInterfaceInfo> Kernel::Interfaces(const GUID& interfaceClass, bool enabledOnly) {

@@ -24,6 +24,7 @@ struct PoolBook {
   size_t total = 0;
   ULONG failTag = 0;
   int failCount = 0;
+  size_t failSize = 0;  // 0: any size
 };
 
 PoolBook& Book() {
@@ -41,7 +42,7 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE poolType, SIZE_T numberOfBytes, ULONG tag)
   auto& book = Book();
   {
     std::lock_guard guard(book.lock);
-    if (book.failCount > 0 && book.failTag == tag) {
+    if (book.failCount > 0 && book.failTag == tag && (book.failSize == 0 || book.failSize == numberOfBytes)) {
       --book.failCount;
       return nullptr;
     }
@@ -96,10 +97,13 @@ size_t PoolBlocksOutstanding() {
   return book.total;
 }
 
-void FailPoolAllocations(ULONG tag, int count) {
+void FailPoolAllocations(ULONG tag, int count) { FailPoolAllocationsOfSize(tag, 0, count); }
+
+void FailPoolAllocationsOfSize(ULONG tag, size_t size, int count) {
   auto& book = Book();
   std::lock_guard guard(book.lock);
   book.failTag = tag;
+  book.failSize = size;
   book.failCount = count;
 }
 

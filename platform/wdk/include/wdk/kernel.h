@@ -62,6 +62,7 @@ struct DeviceNodeInfo {
   std::vector<std::string> hardwareIds;
   std::string service;  // the function driver's service name, empty when none loaded
   bool started;
+  std::vector<std::string> compatibleIds;
 };
 
 class InterfaceListener {
@@ -81,16 +82,21 @@ class Kernel {
 
   static Kernel* Current();
 
-  // Driver modules: the driver loaded on a device node whose hardware IDs include `hardwareId`
-  // (compared case-insensitively). A service's entry runs once, when its first node needs it.
+  // Driver modules: the driver loaded on a device node whose hardware or compatible IDs include
+  // `hardwareId` (compared case-insensitively; hardware IDs first). A service's entry runs once, when its first node needs it.
   void RegisterDriver(const std::string& hardwareId, const std::string& service, PDRIVER_INITIALIZE entry);
 
   // A root-enumerated node ("root\vizorido" gives "ROOT\VIZORIDO\0000"), started at once.
   NTSTATUS CreateRootDevice(const std::string& hardwareId);
   // Waits until plug and play has handled every relations change requested so far.
   void WaitForPnpIdle();
+  // The machine goes to sleep (any state above PowerSystemWorking) or wakes: every started device stack
+  // gets the system power request, then the device power request (D3 asleep, D0 awake). Returns when done.
+  void SetSystemPowerState(SYSTEM_POWER_STATE state);
 
   std::vector<DeviceNodeInfo> DeviceNodes();
+  // The top of a node's device stack, referenced (ObDereferenceObject it); null when there is no such node.
+  PDEVICE_OBJECT ReferenceDeviceStack(const std::string& instanceId);
   std::vector<DeviceInterfaceInfo> Interfaces(const GUID& interfaceClass, bool enabledOnly);
   void AddInterfaceListener(InterfaceListener* listener);
   void RemoveInterfaceListener(InterfaceListener* listener);
@@ -114,8 +120,9 @@ class Kernel {
 // Blocks allocated and not yet freed: with a tag, or all of them.
 size_t PoolBlocksOutstanding(ULONG tag);
 size_t PoolBlocksOutstanding();
-// Makes the next `count` allocations with `tag` fail (0 ends it).
+// Makes the next `count` allocations with `tag` fail (0 ends it); the second form only those of `size` bytes.
 void FailPoolAllocations(ULONG tag, int count);
+void FailPoolAllocationsOfSize(ULONG tag, size_t size, int count);
 
 // ---- Debug output ------------------------------------------------------------------------------------------
 
@@ -126,4 +133,9 @@ void SetDebugOutput(std::function<void(const std::string& text)> sink);
 std::string Narrow(const WCHAR* text, size_t length);
 std::u16string Widen(const std::string& text);
 
+}  // namespace tavrin::wdk
+
+namespace tavrin::wdk {
+// Sockets of the stand-in TCP transport open now (leak checks in tests).
+long TransportSocketsOpen();
 }  // namespace tavrin::wdk

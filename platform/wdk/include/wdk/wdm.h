@@ -359,6 +359,43 @@ struct FILE_OBJECT {
   ACCESS_MASK DesiredAccess;
 };
 
+// ---- Power -------------------------------------------------------------------------------------------------
+
+enum SYSTEM_POWER_STATE {
+  PowerSystemUnspecified = 0,
+  PowerSystemWorking = 1,
+  PowerSystemSleeping1 = 2,
+  PowerSystemSleeping2 = 3,
+  PowerSystemSleeping3 = 4,
+  PowerSystemHibernate = 5,
+  PowerSystemShutdown = 6,
+  PowerSystemMaximum = 7,
+};
+enum DEVICE_POWER_STATE {
+  PowerDeviceUnspecified = 0,
+  PowerDeviceD0 = 1,
+  PowerDeviceD1 = 2,
+  PowerDeviceD2 = 3,
+  PowerDeviceD3 = 4,
+  PowerDeviceMaximum = 5,
+};
+enum POWER_STATE_TYPE { SystemPowerState = 0, DevicePowerState = 1 };
+union POWER_STATE {
+  SYSTEM_POWER_STATE SystemState;
+  DEVICE_POWER_STATE DeviceState;
+};
+enum POWER_ACTION { PowerActionNone = 0, PowerActionSleep = 2, PowerActionHibernate = 3, PowerActionShutdown = 4 };
+
+constexpr UCHAR IRP_MN_WAIT_WAKE = 0x00;
+constexpr UCHAR IRP_MN_POWER_SEQUENCE = 0x01;
+constexpr UCHAR IRP_MN_SET_POWER = 0x02;
+constexpr UCHAR IRP_MN_QUERY_POWER = 0x03;
+
+enum DEVICE_TEXT_TYPE { DeviceTextDescription = 0, DeviceTextLocationInformation = 1 };
+
+struct INTERFACE;
+struct DEVICE_CAPABILITIES;
+
 // ---- IRPs --------------------------------------------------------------------------------------------------
 
 struct IO_STATUS_BLOCK {
@@ -409,6 +446,32 @@ struct IO_STACK_LOCATION {
       BUS_QUERY_ID_TYPE IdType;
     } QueryId;
     struct {
+      const GUID* InterfaceType;
+      USHORT Size;
+      USHORT Version;
+      INTERFACE* Interface;
+      PVOID InterfaceSpecificData;
+    } QueryInterface;
+    struct {
+      DEVICE_CAPABILITIES* Capabilities;
+    } DeviceCapabilities;
+    struct {
+      DEVICE_TEXT_TYPE DeviceTextType;
+      ULONG LocaleId;
+    } QueryDeviceText;
+    struct {
+      ULONG SystemContext;
+      POWER_STATE_TYPE Type;
+      POWER_STATE State;
+      POWER_ACTION ShutdownType;
+    } Power;
+    struct {
+      ULONG_PTR ProviderId;
+      PVOID DataPath;
+      ULONG BufferSize;
+      PVOID Buffer;
+    } WMI;
+    struct {
       PVOID Argument1;
       PVOID Argument2;
       PVOID Argument3;
@@ -450,6 +513,9 @@ struct IRP {
     } Overlay;
   } Tail;
   IrpHostData* HostData;
+  struct MDL* MdlAddress;
+  void (*CancelRoutine)(PDEVICE_OBJECT deviceObject, IRP* irp);
+  KIRQL CancelIrql;
   IO_STACK_LOCATION* Stack;  // StackCount locations, index 0 is the lowest driver's
 };
 

@@ -3,13 +3,16 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace tavrin::test {
 
 class KernelHostProcess {
  public:
-  // Starts `program` (the built kernel-host) with "--sysroot <sysroot>"; killed when the object goes.
-  KernelHostProcess(const std::string& program, const std::string& sysroot);
+  // Starts `program` (the built kernel-host) with "--sysroot <sysroot>" and the options; killed when the
+  // object goes. Without options the host runs the stand-in control device, which connects nothing.
+  KernelHostProcess(const std::string& program, const std::string& sysroot,
+                    const std::vector<std::string>& options = {"--fake-control-device"});
   ~KernelHostProcess();
   KernelHostProcess(const KernelHostProcess&) = delete;
   KernelHostProcess& operator=(const KernelHostProcess&) = delete;

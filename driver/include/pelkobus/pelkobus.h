@@ -1,0 +1,22 @@
+// pelkobus, the virtual USB bus driver: its entry for the kernel host and the few settings the host
+// (or a test) may change before the first device node needs it.
+#pragma once
+#include <cstdint>
+
+#include "wdk/wdm.h"
+
+namespace pelkobus {
+
+inline constexpr char kService[] = "VUSB";
+
+NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
+
+// How long one negotiation step waits for the server's whole reply (default 10 s).
+void SetNegotiationTimeout(uint32_t milliseconds);
+// The printer retry delay (default 5 s).
+void SetPrinterRetryDelay(uint32_t milliseconds);
+
+// Counts for leak checks: live child devices and open negotiation or data connections of them.
+long LiveChildren();
+
+}  // namespace pelkobus

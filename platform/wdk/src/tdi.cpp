@@ -1,0 +1,504 @@
+// The stand-in TCP transport behind "\Device\Tcp" (see wdk/tdi.h).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "internal.h"
+#include "wdk/tdi.h"
+
+using namespace tavrin::wdk::internal;
+
+namespace {
+
+int g_transportMarker;  // FsContext of every transport file object
+std::atomic<long> g_openSockets{0};
+
+struct Address;
+
+struct Connection {
+  std::mutex lock;
+  std::deque<PIRP> requests;  // connect, send, disconnect: in order
+  std::deque<PIRP> receives;
+  int fd = -1;
+  int wake = -1;  // eventfd: new requests, cancel, close
+  bool closing = false;
+  Address* address = nullptr;  // associated
+  PFILE_OBJECT addressFile = nullptr;  // referenced while associated
+  PVOID context = nullptr;  // the ConnectionContext attribute
+  std::thread thread;
+};
+
+struct Address {
+  std::mutex lock;
+  PTDI_IND_DISCONNECT disconnectHandler = nullptr;
+  PVOID disconnectContext = nullptr;
+};
+
+struct TransportFile {
+  FILE_OBJECT file;  // first: a PFILE_OBJECT is the TransportFile
+  Connection* connection;
+  Address* address;
+};
+
+TransportFile* AsTransport(PFILE_OBJECT file) {
+  return file && file->FsContext == &g_transportMarker ? reinterpret_cast<TransportFile*>(file) : nullptr;
+}
+
+// The transport's driver and device, made with the first open and kept for the process.
+DRIVER_OBJECT g_driver{};
+PDEVICE_OBJECT g_device = nullptr;
+std::mutex g_deviceLock;
+std::mutex g_connectionsLock;
+std::set<Connection*> g_connections;
+
+void Wake(Connection* c) {
+  uint64_t one = 1;
+  if (::write(c->wake, &one, sizeof one) < 0) {
+  }
+}
+
+void CloseSocketLocked(Connection* c, bool abort) {
+  if (c->fd < 0) return;
+  if (abort) {
+    linger l{1, 0};
+    ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  }
+  ::close(c->fd);
+  c->fd = -1;
+  g_openSockets.fetch_sub(1);
+}
+
+// Completes a request from the network thread, at DISPATCH_LEVEL as the transport's completions are.
+void Finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  KeLowerIrql(old);
+}
+
+void TellDisconnect(Connection* c, ULONG flags) {
+  PTDI_IND_DISCONNECT handler = nullptr;
+  PVOID context = nullptr;
+  {
+    std::lock_guard guard(c->lock);
+    if (c->address) {
+      std::lock_guard addressGuard(c->address->lock);
+      handler = c->address->disconnectHandler;
+      context = c->address->disconnectContext;
+    }
+  }
+  if (!handler) return;
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  handler(context, c->context, 0, nullptr, 0, nullptr, flags);
+  KeLowerIrql(old);
+}
+
+void CancelReceive(PDEVICE_OBJECT, PIRP irp) {
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  auto* c = static_cast<Connection*>(irp->Tail.Overlay.DriverContext[0]);
+  bool found = false;
+  {
+    std::lock_guard guard(c->lock);
+    for (auto it = c->receives.begin(); it != c->receives.end(); ++it) {
+      if (*it == irp) {
+        c->receives.erase(it);
+        found = true;
+        break;
+      }
+    }
+  }
+  if (found) Finish(irp, STATUS_CANCELLED, 0);  // else the network thread has it and finishes it
+}
+
+// Takes the first pending receive for completion; null when none or when a cancel is finishing it.
+PIRP TakeReceiveLocked(Connection* c) {
+  while (!c->receives.empty()) {
+    PIRP irp = c->receives.front();
+    c->receives.pop_front();
+    if (IoSetCancelRoutine(irp, nullptr)) return irp;
+    // The cancel routine runs and will not find it: finish it as cancelled.
+    c->lock.unlock();
+    Finish(irp, STATUS_CANCELLED, 0);
+    c->lock.lock();
+  }
+  return nullptr;
+}
+
+NTSTATUS DoConnect(Connection* c, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const auto request = TdiGetParameters<TDI_REQUEST_KERNEL_CONNECT>(stack);
+  PTDI_CONNECTION_INFORMATION info = request.RequestConnectionInformation;
+  if (!info || !info->RemoteAddress || info->RemoteAddressLength < static_cast<LONG>(sizeof(TA_IP_ADDRESS)))
+    return STATUS_INVALID_ADDRESS;
+  TA_IP_ADDRESS remote;
+  std::memcpy(&remote, info->RemoteAddress, sizeof remote);
+  if (remote.TAAddressCount < 1 || remote.Address[0].AddressType != TDI_ADDRESS_TYPE_IP) return STATUS_INVALID_ADDRESS;
+  int timeoutMs = -1;
+  if (auto* timeout = static_cast<PLARGE_INTEGER>(request.RequestSpecific); timeout && timeout->QuadPart < 0)
+    timeoutMs = static_cast<int>(-timeout->QuadPart / 10000);
+  {
+    std::lock_guard guard(c->lock);
+    if (c->fd >= 0) return STATUS_INVALID_CONNECTION;  // connected already
+    if (!c->address) return STATUS_INVALID_ADDRESS;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return STATUS_INSUFFICIENT_RESOURCES;
+  g_openSockets.fetch_add(1);
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = remote.Address[0].Address[0].sin_port;
+  to.sin_addr.s_addr = remote.Address[0].Address[0].in_addr;
+  NTSTATUS status = STATUS_SUCCESS;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    if (errno != EINPROGRESS) {
+      status = errno == ECONNREFUSED ? STATUS_CONNECTION_REFUSED : STATUS_UNSUCCESSFUL;
+    } else {
+      pollfd p[2] = {{fd, POLLOUT, 0}, {c->wake, POLLIN, 0}};
+      int n = ::poll(p, 2, timeoutMs);
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (n == 0) {
+        status = STATUS_IO_TIMEOUT;
+      } else if (n < 0 || !(p[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+        status = STATUS_CANCELLED;  // the connection object is closing
+      } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        status = error == ECONNREFUSED ? STATUS_CONNECTION_REFUSED : STATUS_UNSUCCESSFUL;
+      }
+    }
+  }
+  if (status != STATUS_SUCCESS) {
+    ::close(fd);
+    g_openSockets.fetch_sub(1);
+    return status;
+  }
+  std::lock_guard guard(c->lock);
+  c->fd = fd;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS DoSend(Connection* c, PIRP irp, ULONG_PTR* sent) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG length = TdiGetParameters<TDI_REQUEST_KERNEL_SEND>(stack).SendLength;
+  auto* data = static_cast<const uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  if (irp->MdlAddress) length = std::min(length, MmGetMdlByteCount(irp->MdlAddress));
+  *sent = 0;
+  int fd;
+  {
+    std::lock_guard guard(c->lock);
+    fd = c->fd;
+  }
+  if (fd < 0) return STATUS_INVALID_CONNECTION;
+  while (*sent < length) {
+    ssize_t n = ::send(fd, data + *sent, length - *sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      *sent += static_cast<ULONG_PTR>(n);
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p[2] = {{fd, POLLOUT, 0}, {c->wake, POLLIN, 0}};
+      if (::poll(p, 2, -1) < 0 && errno != EINTR) return STATUS_CONNECTION_RESET;
+      std::lock_guard guard(c->lock);
+      if (c->closing || c->fd != fd) return STATUS_CONNECTION_ABORTED;
+      continue;
+    }
+    return STATUS_CONNECTION_RESET;
+  }
+  return STATUS_SUCCESS;
+}
+
+void FailReceivesLocked(Connection* c, NTSTATUS status) {
+  while (PIRP irp = TakeReceiveLocked(c)) {
+    c->lock.unlock();
+    Finish(irp, status, 0);
+    c->lock.lock();
+  }
+}
+
+void NetworkLoop(Connection* c) {
+  std::unique_lock guard(c->lock);
+  for (;;) {
+    if (c->closing) break;
+    if (!c->requests.empty()) {
+      PIRP irp = c->requests.front();
+      c->requests.pop_front();
+      UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+      guard.unlock();
+      NTSTATUS status = STATUS_SUCCESS;
+      ULONG_PTR information = 0;
+      if (minor == TDI_CONNECT) {
+        status = DoConnect(c, irp);
+      } else if (minor == TDI_SEND) {
+        status = DoSend(c, irp, &information);
+        if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
+      } else if (minor == TDI_DISCONNECT) {
+        guard.lock();
+        bool connected = c->fd >= 0;
+        CloseSocketLocked(c, true);
+        FailReceivesLocked(c, STATUS_CONNECTION_ABORTED);
+        guard.unlock();
+        if (!connected) status = STATUS_INVALID_CONNECTION;
+      }
+      Finish(irp, status, information);
+      guard.lock();
+      continue;
+    }
+    // Nothing to start: wait for data (when a receive waits), a new request or a wake-up.
+    int fd = c->fd;
+    bool wantData = fd >= 0 && !c->receives.empty();
+    if (!c->receives.empty() && fd < 0) {
+      FailReceivesLocked(c, STATUS_INVALID_CONNECTION);
+      continue;
+    }
+    guard.unlock();
+    pollfd p[2] = {{c->wake, POLLIN, 0}, {wantData ? fd : -1, POLLIN, 0}};
+    ::poll(p, 2, -1);
+    if (p[0].revents & POLLIN) {
+      uint64_t count;
+      if (::read(c->wake, &count, sizeof count) < 0) {
+      }
+    }
+    guard.lock();
+    if (!wantData || !(p[1].revents & (POLLIN | POLLHUP | POLLERR)) || c->fd != fd) continue;
+    PIRP irp = TakeReceiveLocked(c);
+    if (!irp) continue;
+    guard.unlock();
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG room = TdiGetParameters<TDI_REQUEST_KERNEL_RECEIVE>(stack).ReceiveLength;
+    if (irp->MdlAddress) room = std::min(room, MmGetMdlByteCount(irp->MdlAddress));
+    auto* buffer = static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+    ssize_t n = buffer && room ? ::recv(fd, buffer, room, 0) : -1;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      guard.lock();
+      c->receives.push_front(irp);  // not ready after all
+      IoSetCancelRoutine(irp, CancelReceive);
+      continue;
+    }
+    if (n > 0) {
+      Finish(irp, STATUS_SUCCESS, static_cast<ULONG_PTR>(n));
+    } else {
+      // The peer closed (0) or the connection broke: the owner hears of it, then the receive ends.
+      TellDisconnect(c, n == 0 ? TDI_DISCONNECT_RELEASE : TDI_DISCONNECT_ABORT);
+      Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
+    }
+    guard.lock();
+  }
+  // Closing: fail what is left.
+  while (!c->requests.empty()) {
+    PIRP irp = c->requests.front();
+    c->requests.pop_front();
+    guard.unlock();
+    Finish(irp, STATUS_CANCELLED, 0);
+    guard.lock();
+  }
+  FailReceivesLocked(c, STATUS_CANCELLED);
+  CloseSocketLocked(c, true);
+}
+
+void DestroyTransportFile(void* body) {
+  auto* f = static_cast<TransportFile*>(body);
+  if (Connection* c = f->connection) {
+    {
+      std::lock_guard guard(c->lock);
+      c->closing = true;
+    }
+    Wake(c);
+    if (c->thread.joinable()) c->thread.join();
+    {
+      std::lock_guard guard(g_connectionsLock);
+      g_connections.erase(c);
+    }
+    if (c->addressFile) ObDereferenceObject(c->addressFile);
+    ::close(c->wake);
+    delete c;
+  }
+  delete f->address;
+}
+
+NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  TransportFile* f = AsTransport(stack->FileObject);
+  auto complete = [&](NTSTATUS status) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+  };
+  if (stack->MajorFunction != IRP_MJ_INTERNAL_DEVICE_CONTROL || !f) return complete(STATUS_INVALID_DEVICE_REQUEST);
+  switch (stack->MinorFunction) {
+    case TDI_SET_EVENT_HANDLER: {
+      const auto request = TdiGetParameters<TDI_REQUEST_KERNEL_SET_EVENT>(stack);
+      if (!f->address) return complete(STATUS_INVALID_DEVICE_REQUEST);
+      if (request.EventType != TDI_EVENT_DISCONNECT) return complete(STATUS_NOT_SUPPORTED);
+      std::lock_guard guard(f->address->lock);
+      f->address->disconnectHandler = reinterpret_cast<PTDI_IND_DISCONNECT>(request.EventHandler);
+      f->address->disconnectContext = request.EventContext;
+      return complete(STATUS_SUCCESS);
+    }
+    case TDI_ASSOCIATE_ADDRESS: {
+      const auto request = TdiGetParameters<TDI_REQUEST_KERNEL_ASSOCIATE>(stack);
+      PVOID object = nullptr;
+      if (!f->connection) return complete(STATUS_INVALID_DEVICE_REQUEST);
+      NTSTATUS status = ObReferenceObjectByHandle(request.AddressHandle, 0, *IoFileObjectType, KernelMode, &object, nullptr);
+      if (!NT_SUCCESS(status)) return complete(status);
+      TransportFile* a = AsTransport(static_cast<PFILE_OBJECT>(object));
+      std::lock_guard guard(f->connection->lock);
+      if (!a || !a->address || f->connection->address) {
+        ObDereferenceObject(object);
+        return complete(STATUS_INVALID_ADDRESS);
+      }
+      f->connection->address = a->address;
+      f->connection->addressFile = &a->file;
+      return complete(STATUS_SUCCESS);
+    }
+    case TDI_DISASSOCIATE_ADDRESS: {
+      if (!f->connection) return complete(STATUS_INVALID_DEVICE_REQUEST);
+      PFILE_OBJECT addressFile;
+      {
+        std::lock_guard guard(f->connection->lock);
+        if (!f->connection->address) return complete(STATUS_INVALID_ADDRESS);
+        addressFile = f->connection->addressFile;
+        f->connection->address = nullptr;
+        f->connection->addressFile = nullptr;
+      }
+      ObDereferenceObject(addressFile);
+      return complete(STATUS_SUCCESS);
+    }
+    case TDI_CONNECT:
+    case TDI_SEND:
+    case TDI_DISCONNECT:
+    case TDI_RECEIVE: {
+      Connection* c = f->connection;
+      if (!c) return complete(STATUS_INVALID_DEVICE_REQUEST);
+      IoMarkIrpPending(irp);
+      std::lock_guard guard(c->lock);
+      if (stack->MinorFunction == TDI_RECEIVE) {
+        irp->Tail.Overlay.DriverContext[0] = c;
+        IoSetCancelRoutine(irp, CancelReceive);
+        c->receives.push_back(irp);
+        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {  // cancelled before it was queued
+          c->receives.pop_back();
+          c->lock.unlock();
+          Finish(irp, STATUS_CANCELLED, 0);
+          c->lock.lock();
+          return STATUS_PENDING;
+        }
+      } else {
+        c->requests.push_back(irp);
+      }
+      Wake(c);
+      return STATUS_PENDING;
+    }
+    default:
+      return complete(STATUS_NOT_SUPPORTED);
+  }
+}
+
+PDEVICE_OBJECT Device() {
+  std::lock_guard guard(g_deviceLock);
+  if (!g_device) {
+    for (auto& d : g_driver.MajorFunction) d = Dispatch;
+    PDEVICE_OBJECT device = nullptr;
+    if (!NT_SUCCESS(IoCreateDevice(&g_driver, 0, nullptr, 0x12 /* FILE_DEVICE_NETWORK */, 0, FALSE, &device)))
+      return nullptr;
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    g_device = device;  // lives as long as the process
+  }
+  return g_device;
+}
+
+// The first extended attribute of a buffer, within its length.
+bool ReadEa(PVOID buffer, ULONG length, std::string* name, const UCHAR** value, USHORT* valueLength) {
+  if (!buffer || length < offsetof(FILE_FULL_EA_INFORMATION, EaName)) return false;
+  auto* ea = static_cast<PFILE_FULL_EA_INFORMATION>(buffer);
+  size_t need = offsetof(FILE_FULL_EA_INFORMATION, EaName) + ea->EaNameLength + 1u + ea->EaValueLength;
+  if (need > length) return false;
+  name->assign(ea->EaName, ea->EaNameLength);
+  *value = reinterpret_cast<const UCHAR*>(ea->EaName) + ea->EaNameLength + 1;
+  *valueLength = ea->EaValueLength;
+  return true;
+}
+
+}  // namespace
+
+namespace tavrin::wdk::internal {
+
+bool IsTransportFile(PFILE_OBJECT file) { return AsTransport(file) != nullptr; }
+PDEVICE_OBJECT TransportDevice() { return Device(); }
+
+void StopTransport() {
+  std::lock_guard guard(g_connectionsLock);
+  for (Connection* c : g_connections) {
+    std::lock_guard connectionGuard(c->lock);
+    CloseSocketLocked(c, true);
+    Wake(c);
+  }
+}
+
+}  // namespace tavrin::wdk::internal
+
+namespace tavrin::wdk {
+long TransportSocketsOpen() { return g_openSockets.load(); }
+}  // namespace tavrin::wdk
+
+NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATTRIBUTES attributes,
+                      PIO_STATUS_BLOCK ioStatusBlock, PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID eaBuffer,
+                      ULONG eaLength) {
+  if (!fileHandle || !attributes || !attributes->ObjectName || !attributes->ObjectName->Buffer)
+    return STATUS_INVALID_PARAMETER;
+  std::string path = tavrin::wdk::Narrow(attributes->ObjectName->Buffer, attributes->ObjectName->Length / sizeof(WCHAR));
+  for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (path != "\\device\\tcp") return STATUS_OBJECT_NAME_NOT_FOUND;
+  std::string name;
+  const UCHAR* value = nullptr;
+  USHORT valueLength = 0;
+  if (!ReadEa(eaBuffer, eaLength, &name, &value, &valueLength)) return STATUS_INVALID_PARAMETER;
+  bool isAddress = name == TdiTransportAddress, isConnection = name == TdiConnectionContext;
+  if (!isAddress && !isConnection) return STATUS_INVALID_PARAMETER;
+  if (isAddress && valueLength < sizeof(TA_IP_ADDRESS)) return STATUS_INVALID_ADDRESS;
+  PDEVICE_OBJECT device = Device();
+  if (!device) return STATUS_INSUFFICIENT_RESOURCES;
+  void* body = NewObject(ObjectKind::File, sizeof(TransportFile), DestroyTransportFile);
+  if (!body) return STATUS_INSUFFICIENT_RESOURCES;
+  auto* f = new (body) TransportFile{};
+  f->file.Type = 5;
+  f->file.Size = sizeof(FILE_OBJECT);
+  f->file.DeviceObject = device;
+  f->file.FsContext = &g_transportMarker;
+  f->file.DesiredAccess = desiredAccess;
+  if (isAddress) {
+    f->address = new Address;
+  } else {
+    auto* c = new Connection;
+    c->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (valueLength >= sizeof(PVOID)) std::memcpy(&c->context, value, sizeof(PVOID));
+    f->connection = c;
+    {
+      std::lock_guard guard(g_connectionsLock);
+      g_connections.insert(c);
+    }
+    c->thread = std::thread(NetworkLoop, c);
+  }
+  if (ioStatusBlock) {
+    ioStatusBlock->Status = STATUS_SUCCESS;
+    ioStatusBlock->Information = 0;
+  }
+  *fileHandle = body;
+  return STATUS_SUCCESS;
+}
