@@ -5,6 +5,7 @@
 
 #include "net.h"
 #include "text_util.h"
+#include "zarnet/sim/usb_device.h"
 
 namespace zarnet::sim {
 namespace {
@@ -98,6 +99,10 @@ std::string ApplyServerKey(ServerOptions& o, const std::string& key, const std::
   else if (key == "tftp_port") ok = text::ParseAs(value, &o.tftp_port);
   else if (key == "tftp_timeout_ms") ok = Millis(value, &o.tftp_timeout);
   else if (key == "tftp_retries") ok = text::ParseAs(value, &o.tftp_retries, 1000);
+  else if (key == "folder") {
+    ok = !value.empty();
+    o.folder = value;
+  }
   else if (key == "fault") {
     std::string error;
     auto fault = ParseFault(value, &error);
@@ -126,6 +131,13 @@ std::string ApplyDeviceKey(Device& d, const std::string& key, const std::string&
     d.client_ip = value;
   }
   else if (key == "product") d.product = value;
+  else if (key == "usb_device") {
+    UsbDeviceKind kind;
+    ok = ParseUsbDeviceKind(value, &kind);
+    d.usb_device = value;
+  }
+  else if (key == "manufacturer") d.manufacturer = value;
+  else if (key == "print_file") d.print_file = value;
   else return "unknown key \"" + key + "\"";
   return ok ? std::string() : "bad value \"" + value + "\" for " + key;
 }

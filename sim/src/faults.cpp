@@ -20,6 +20,7 @@ constexpr std::pair<const char*, FaultKind> kKinds[] = {
     {"silence", FaultKind::kSilence},
     {"early-close", FaultKind::kEarlyClose},
     {"infolen", FaultKind::kInfoLen},
+    {"wrong-seqno", FaultKind::kWrongSeqNo},
     {"wrong-signature", FaultKind::kWrongSignature},
     {"busy", FaultKind::kBusy},
 };
@@ -46,6 +47,7 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
         }
       if (!have_kind) return Refuse(error, "unknown fault \"" + std::string(word) + "\"");
       if (fault.kind == FaultKind::kInfoLen) fault.target = FaultTarget::kBroadcast;
+      if (fault.kind == FaultKind::kWrongSeqNo) fault.target = FaultTarget::kUsb;
       if (fault.kind == FaultKind::kWrongSignature || fault.kind == FaultKind::kBusy) fault.target = FaultTarget::kData;
       continue;
     }
@@ -58,6 +60,7 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
       if (value == "command") fault.target = FaultTarget::kCommand;
       else if (value == "discovery") fault.target = FaultTarget::kDiscovery;
       else if (value == "broadcast") fault.target = FaultTarget::kBroadcast;
+      else if (value == "usb") fault.target = FaultTarget::kUsb;
       else if (value == "data") fault.target = FaultTarget::kData;
       else ok = false;
     } else if (key == "step") {

@@ -17,6 +17,7 @@ uint16_t Server::command_port() const { return core_->command_port(); }
 uint16_t Server::data_port() const { return core_->data_port(); }
 void Server::SetDataSessionHandler(DataSessionHandler handler) { core_->SetDataSessionHandler(std::move(handler)); }
 NegotiationStats Server::negotiation() const { return core_->negotiation(); }
+std::shared_ptr<VirtualUsbDevice> Server::usb_device(uint16_t port) { return core_->UsbDevice(port); }
 bool Server::running() const { return core_->running(); }
 int Server::restarts() const { return core_->restarts(); }
 void Server::Plug(const Device& device) { core_->Plug(device); }

@@ -508,6 +508,10 @@ void ServerCore::Plug(const Device& device) {
   } else {
     devices_.push_back(device);
   }
+  if (auto usb = usb_devices_.find(device.port); usb != usb_devices_.end()) {
+    usb->second->Unplug();  // a session still serving the old one sees it gone
+    usb_devices_.erase(usb);
+  }
   ChangedLocked();
 }
 
@@ -516,6 +520,10 @@ bool ServerCore::Unplug(uint16_t port) {
   auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.port == port; });
   if (it == devices_.end()) return false;
   devices_.erase(it);
+  if (auto usb = usb_devices_.find(port); usb != usb_devices_.end()) {
+    usb->second->Unplug();
+    usb_devices_.erase(usb);
+  }
   ChangedLocked();
   return true;
 }

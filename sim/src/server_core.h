@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "zarnet/config_text.h"
 #include "zarnet/discovery.h"
 #include "zarnet/sim/server.h"
+#include "zarnet/sim/usb_device.h"
 
 namespace zarnet::sim {
 
@@ -61,6 +63,10 @@ class ServerCore {
   void ReleaseDevice(uint16_t port);
   void CountNegotiation(const std::function<void(NegotiationStats&)>& change);
   DataSessionHandler data_session_handler() const;
+  // USB data of a claimed connection, served by the port's virtual device (the default handler).
+  void ServeUsbData(const DataSession& session);
+  std::shared_ptr<VirtualUsbDevice> UsbDevice(uint16_t port);  // made on first use; none without a device
+  std::vector<Fault> TakeUsbFaults(uint32_t response_command);
   std::vector<Fault> TakeDataFaults(uint8_t id);
   std::chrono::milliseconds request_timeout() const;
   DiscoveryInfo discovery_info() const;
@@ -127,6 +133,7 @@ class ServerCore {
   uint16_t port_ = 0;
   uint16_t data_port_ = 0;
   DataSessionHandler data_handler_;
+  std::map<uint16_t, std::shared_ptr<VirtualUsbDevice>> usb_devices_;  // by port, as long as plugged
   NegotiationStats negotiation_;
   bool running_ = false;
   bool started_ = false;

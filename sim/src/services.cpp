@@ -172,6 +172,7 @@ void CommandService::Serve(net::Fd connection, std::string peer_ip) {
       case FaultKind::kSilence: silent = true; break;
       case FaultKind::kEarlyClose: close_at_once = true; break;
       case FaultKind::kInfoLen:
+      case FaultKind::kWrongSeqNo:
       case FaultKind::kWrongSignature:
       case FaultKind::kBusy:
         break;
@@ -452,7 +453,7 @@ void DeviceDataService::Serve(net::Fd connection, std::string peer_ip) {
     if (DataSessionHandler handler = core_.data_session_handler()) {
       handler(session);
     } else {
-      DrainUntilClosed(connection.get());
+      core_.ServeUsbData(session);
     }
   }
   connection.reset();

@@ -13,6 +13,8 @@ enum class FaultTarget {
   kCommand,    // responses of the command service
   kDiscovery,  // discovery replies
   kBroadcast,  // device-list datagrams
+  kUsb,        // USB responses on a claimed device's data connection; `command` is the response's
+               // (the request's + 100)
   kData,       // replies of the device-data service (access negotiation)
 };
 
@@ -31,9 +33,14 @@ enum class FaultKind {
   kEarlyClose,     // command: close without answering: at once after accepting when `command` is 0,
                    // else after reading a request of that command
   kInfoLen,        // broadcast: infolen written as `number`
+  kWrongSeqNo,     // usb: SeqNo answered as the request's + `number` (0: + 1)
   kWrongSignature, // data: the signature reply carries another version
   kBusy,           // data: the free test and the claim answer "busy"
 };
+// On a USB data connection (target usb): kSplit writes the response in pieces of `chunk` bytes, `delay` apart; kDelay
+// waits before answering; kStatus answers status `number` (-71: the device has gone); kOversize returns
+// `size` data bytes more than asked for; kSilence and kEarlyClose cut the response after `size` bytes (0:
+// the header and half the data), then answer nothing more, or close the connection.
 
 struct Fault {
   FaultKind kind = FaultKind::kSilence;
@@ -49,10 +56,11 @@ struct Fault {
 };
 
 // Text form, used by the configuration file and the command line:
-//   KIND [target=command|discovery|broadcast|data] [command=N] [chunk=N] [delay_ms=N] [size=N] [number=N]
-//        [times=N] [step=signature|free|claim]
+//   KIND [target=command|discovery|broadcast|data|usb] [command=N] [chunk=N] [delay_ms=N] [size=N]
+//        [number=N] [times=N] [step=signature|free|claim]
 // KIND: split, delay, oversize, truncate, wrong-rsp, missing-end, missing-status, lower-case, status,
-// silence, early-close, infolen, wrong-signature, busy (the last two always target data). Example: "split chunk=3 delay_ms=20 command=4".
+// silence, early-close, infolen, wrong-signature, busy (the last two always target data), wrong-seqno
+// (always usb). Example: "split chunk=3 delay_ms=20 command=4".
 std::optional<Fault> ParseFault(std::string_view text, std::string* error = nullptr);
 
 }  // namespace zarnet::sim

@@ -31,6 +31,11 @@ struct Device {
   bool busy = false;      // some computer holds it
   std::string client_ip;  // that computer, listed by the connection table
   std::string product;    // its product string (command 7)
+  // The virtual device that answers its USB data (usb_device.h): loopback, printer, keyboard or composite;
+  // empty: chosen by its class.
+  std::string usb_device;
+  std::string manufacturer;  // its manufacturer string
+  std::string print_file;    // a printer's jobs; relative to the server's folder
 };
 
 struct ServerOptions {
@@ -61,6 +66,8 @@ struct ServerOptions {
   std::chrono::milliseconds tftp_timeout{1000};
   int tftp_retries = 5;
   size_t max_image_size = 16 * 1024 * 1024;
+
+  std::string folder = ".";  // where the devices keep their files (printer jobs)
 
   std::vector<Device> devices;
   std::vector<Fault> faults;
@@ -99,6 +106,7 @@ struct NegotiationStats {
 };
 
 class ServerCore;
+class VirtualUsbDevice;
 
 class Server {
  public:
@@ -131,9 +139,11 @@ class Server {
   void SetBroadcastPeriod(std::chrono::milliseconds period);
   void BroadcastNow();
 
-  // Device data: who serves a claimed connection (default: reads and discards until the peer closes).
+  // Device data: who serves a claimed connection (default: the port's virtual USB device, usb_session.h).
   void SetDataSessionHandler(DataSessionHandler handler);
   NegotiationStats negotiation() const;
+  // The virtual device that answers the USB data of a port (usb_device.h); none without a device there.
+  std::shared_ptr<VirtualUsbDevice> usb_device(uint16_t port);
 
   // Faults.
   void AddFault(const Fault& fault);
