@@ -1,0 +1,260 @@
+// URBs through pelkobus's child to a simulated loopback device and back, in process.
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "host_fixture.h"
+#include "pelkobus/pelkobus.h"
+#include "wdk/kernel.h"
+#include "wdk/usb.h"
+#include "zarnet/sim/simulator.h"
+#include "zarnet/sim/usb_device.h"
+#include "win32/registry.h"
+
+namespace kernel_host_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Loop = zarnet::sim::LoopbackDevice;
+constexpr int kServerHost = 11;
+
+uint32_t ServerAddress(int host) { return htonl(0x7F000000u | static_cast<uint32_t>(host)); }
+
+class UsbPathTest : public KernelHostTest {
+ protected:
+  void SetUp() override {
+    KernelHostTest::SetUp();
+    pelkobus::SetAbortPipeDelay(0);
+    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+    zarnet::sim::Device d;
+    d.port = 1;
+    d.device_class = 0xFF;
+    d.vid = 0x5678;
+    d.pid = 0x4321;
+    d.usb_device = "loopback";
+    o.devices.push_back(d);
+    server_ = std::make_unique<zarnet::sim::Server>(o);
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+    if (const char* mask = std::getenv("PELKO_TRACE"))
+      tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters", "BusTraceMask", std::strtoul(mask, nullptr, 0));
+    tavrin::kernel_host::Options options;
+    options.busDriver = tavrin::kernel_host::BusDriver::kPelkobus;
+    StartHost(options);
+    HANDLE busEnum = OpenFirstInterface(GUID_DEVINTERFACE_BUSENUM);
+    ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);
+    ServerRoundTrip(busEnum, ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0));
+    ASSERT_EQ(ServerRoundTrip(busEnum, ServerRequest(1, true, ServerAddress(kServerHost))).Status, ARRM_STATUS_SUCCESS);
+    CloseHandle(busEnum);
+    host_->kernel().WaitForPnpIdle();
+    control_ = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
+    ASSERT_NE(control_, INVALID_HANDLE_VALUE);
+    std::u16string hardware = u"USB\\VID_5678&PID_4321";
+    hardware.push_back(0);
+    hardware.push_back(0);
+    std::u16string compatible = u"USB\\Class_FF";
+    compatible.push_back(0);
+    compatible.push_back(0);
+    ids_ = hardware + compatible;
+    DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(1, true, ServerAddress(kServerHost), 1);
+    r.DataPort = htons(server_->data_port());
+    r.Class = 0xFF;
+    r.Rev = 0x0100;
+    r.TotalSize = static_cast<uint32_t>(ids_.size() * 2);
+    r.HardwareIdSize = static_cast<uint32_t>(hardware.size() * 2);
+    r.Ids = reinterpret_cast<uintptr_t>(ids_.data());
+    ASSERT_TRUE(Ioctl(control_, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
+    for (int i = 0; i < 500 && !stack_; ++i) {
+      host_->kernel().WaitForPnpIdle();
+      for (const auto& node : host_->kernel().DeviceNodes())
+        if (node.instanceId.rfind("USB\\VID_5678&PID_4321\\", 0) == 0 && node.started)
+          stack_ = host_->kernel().ReferenceDeviceStack(node.instanceId);
+      if (!stack_) std::this_thread::sleep_for(10ms);  // polling plug and play's progress, not ordering threads
+    }
+    ASSERT_NE(stack_, nullptr);
+  }
+  void TearDown() override {
+    if (stack_) ObDereferenceObject(stack_);
+    if (control_ != INVALID_HANDLE_VALUE) CloseHandle(control_);
+    host_.reset();
+    server_.reset();
+    EXPECT_EQ(pelkobus::LiveChildren(), 0);
+    KernelHostTest::TearDown();
+  }
+
+  // Submits a URB and waits for its completion; the IRP's status.
+  NTSTATUS Submit(void* urb) {
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb{};
+    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
+    IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
+    if (IoCallDriver(stack_, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    return iosb.Status;
+  }
+  NTSTATUS GetDescriptor(UCHAR type, std::vector<uint8_t>& out, ULONG length) {
+    out.assign(length, 0);
+    URB urb{};
+    auto& d = urb.UrbControlDescriptorRequest;
+    d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
+    d.T.TransferBuffer = out.data();
+    d.T.TransferBufferLength = length;
+    d.DescriptorType = type;
+    NTSTATUS s = Submit(&urb);
+    out.resize(d.T.TransferBufferLength);
+    return s;
+  }
+  // Reads the configuration and selects it; the pipe handles by endpoint address.
+  void Configure() {
+    std::vector<uint8_t> head, config;
+    ASSERT_EQ(GetDescriptor(2, head, 9), STATUS_SUCCESS);
+    ASSERT_EQ(head.size(), 9u);
+    ULONG total = head[2] | head[3] << 8;
+    ASSERT_EQ(GetDescriptor(2, config, total), STATUS_SUCCESS);
+    ASSERT_EQ(config.size(), total);
+    config_ = config;
+    constexpr ULONG kPipes = 8;
+    std::vector<uint8_t> memory(offsetof(URB_SELECT_CONFIGURATION, Interface) + InterfaceInformationSize(kPipes));
+    auto* sel = reinterpret_cast<URB_SELECT_CONFIGURATION*>(memory.data());
+    sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
+    sel->ConfigurationDescriptor = config_.data();
+    sel->Interface.Length = InterfaceInformationSize(kPipes);
+    ASSERT_EQ(Submit(sel), STATUS_SUCCESS);
+    EXPECT_NE(sel->ConfigurationHandle, nullptr);
+    for (ULONG i = 0; i < sel->Interface.NumberOfPipes; ++i) {
+      pipes_[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeHandle;
+      types_[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeType;
+    }
+  }
+  NTSTATUS Transfer(UCHAR endpoint, void* data, ULONG* length, URB* keep = nullptr) {
+    URB local{};
+    URB& urb = keep ? *keep : local;
+    auto& b = urb.UrbBulkOrInterruptTransfer;
+    b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
+    b.PipeHandle = pipes_[endpoint];
+    b.T.TransferFlags = endpoint & 0x80 ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
+    b.T.TransferBuffer = data;
+    b.T.TransferBufferLength = *length;
+    NTSTATUS s = Submit(&urb);
+    *length = b.T.TransferBufferLength;
+    return s;
+  }
+
+  std::unique_ptr<zarnet::sim::Server> server_;
+  HANDLE control_ = INVALID_HANDLE_VALUE;
+  std::u16string ids_;
+  PDEVICE_OBJECT stack_ = nullptr;
+  std::vector<uint8_t> config_;
+  std::map<UCHAR, PVOID> pipes_;
+  std::map<UCHAR, ULONG> types_;
+};
+
+TEST_F(UsbPathTest, SelectsTheConfigurationAndLoopsSixteenBlocksOf64KiB) {
+  Configure();
+  ASSERT_TRUE(pipes_.count(Loop::kBulkOut) && pipes_.count(Loop::kBulkIn));
+  EXPECT_EQ(types_[Loop::kBulkOut], 2u);  // bmAttributes & 3
+  EXPECT_EQ(types_[Loop::kIsoIn], 1u);
+  std::vector<uint8_t> sent(16 * 65536);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 7 + i / 65536);
+  for (int block = 0; block < 16; ++block) {
+    ULONG length = 65536;
+    ASSERT_EQ(Transfer(Loop::kBulkOut, sent.data() + block * 65536, &length), STATUS_SUCCESS);
+    EXPECT_EQ(length, 65536u);  // an OUT keeps the length the client gave
+  }
+  std::vector<uint8_t> back(sent.size());
+  size_t got = 0;
+  while (got < back.size()) {
+    ULONG length = 65536;
+    ASSERT_EQ(Transfer(Loop::kBulkIn, back.data() + got, &length), STATUS_SUCCESS);
+    ASSERT_GT(length, 0u);
+    got += length;
+  }
+  EXPECT_EQ(back, sent);
+}
+
+TEST_F(UsbPathTest, RequestsTheBufferCannotCarryOrThatNameNoPipeAreRefused) {
+  Configure();
+  std::vector<uint8_t> data(65537);
+  ULONG length = 65537;
+  // A bulk OUT above 64 KiB keeps its old answer: refused, and the connection reset.
+  URB urb{};
+  EXPECT_EQ(Transfer(Loop::kInterruptOut, data.data(), &length, &urb), STATUS_INVALID_PARAMETER);  // refused, not stuck
+  URB bogus{};
+  auto& b = bogus.UrbBulkOrInterruptTransfer;
+  b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
+  b.PipeHandle = reinterpret_cast<PVOID>(0x1234);
+  b.T.TransferBuffer = data.data();
+  b.T.TransferBufferLength = 8;
+  EXPECT_EQ(Submit(&bogus), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(b.Hdr.Status, USBD_STATUS_INVALID_PIPE_HANDLE);
+  // Isochronous packet counts outside 1..256 are refused before anything is framed.
+  std::vector<uint8_t> isoMemory(offsetof(URB_ISOCH_TRANSFER, IsoPacket) + 300 * sizeof(USBD_ISO_PACKET_DESCRIPTOR));
+  auto* iso = reinterpret_cast<URB_ISOCH_TRANSFER*>(isoMemory.data());
+  iso->Hdr = {static_cast<USHORT>(isoMemory.size()), URB_FUNCTION_ISOCH_TRANSFER, 0, nullptr, 0};
+  iso->PipeHandle = pipes_[Loop::kIsoIn];
+  iso->T.TransferBuffer = data.data();
+  iso->T.TransferBufferLength = 300 * 8;
+  for (ULONG n : {0u, 257u}) {
+    iso->NumberOfPackets = n;
+    EXPECT_EQ(Submit(iso), STATUS_INVALID_PARAMETER) << n;
+  }
+  iso->NumberOfPackets = 4;
+  iso->Hdr.Length = sizeof(URB_ISOCH_TRANSFER);  // room for one packet only
+  EXPECT_EQ(Submit(iso), STATUS_INVALID_PARAMETER);
+  // The connection still carries requests.
+  length = 4;
+  EXPECT_EQ(Transfer(Loop::kBulkOut, data.data(), &length), STATUS_SUCCESS);
+}
+
+TEST_F(UsbPathTest, AStallIsAnsweredAsAStallAndResetPipeClearsIt) {
+  Configure();
+  std::vector<uint8_t> data(512);
+  ULONG length = 512;  // more than its packet: the endpoint halts
+  EXPECT_EQ(Transfer(Loop::kStallIn, data.data(), &length), STATUS_UNSUCCESSFUL);
+  URB reset{};
+  reset.UrbPipeRequest.Hdr = {sizeof(URB_PIPE_REQUEST), URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL, 0, nullptr, 0};
+  reset.UrbPipeRequest.PipeHandle = pipes_[Loop::kStallIn];
+  EXPECT_EQ(Submit(&reset), STATUS_SUCCESS);
+  length = 64;
+  EXPECT_EQ(Transfer(Loop::kStallIn, data.data(), &length), STATUS_SUCCESS);
+}
+
+TEST_F(UsbPathTest, CancelOfASentReadCompletesItOnceAndUnlinksIt) {
+  Configure();
+  // A read with nothing to echo waits at the server; cancelling it completes the IRP once.
+  std::vector<uint8_t> data(64);
+  URB urb{};
+  auto& b = urb.UrbBulkOrInterruptTransfer;
+  b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
+  b.PipeHandle = pipes_[Loop::kBulkIn];
+  b.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+  b.T.TransferBuffer = data.data();
+  b.T.TransferBufferLength = 64;
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IO_STATUS_BLOCK iosb{};
+  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
+  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = &urb;
+  ASSERT_EQ(IoCallDriver(stack_, irp), STATUS_PENDING);
+  IoCancelIrp(irp);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  EXPECT_EQ(iosb.Status, STATUS_CANCELLED);
+  EXPECT_EQ(b.Hdr.Status, USBD_STATUS_CANCELED);
+  // The server dropped the unlinked read: data written now comes back to the next read, not the old one.
+  std::vector<uint8_t> out = {1, 2, 3, 4};
+  ULONG length = 4;
+  ASSERT_EQ(Transfer(Loop::kBulkOut, out.data(), &length), STATUS_SUCCESS);
+  std::vector<uint8_t> in(64);
+  length = 64;
+  ASSERT_EQ(Transfer(Loop::kBulkIn, in.data(), &length), STATUS_SUCCESS);
+  ASSERT_EQ(length, 4u);
+  EXPECT_EQ(std::vector<uint8_t>(in.begin(), in.begin() + 4), out);
+}
+
+}  // namespace
+}  // namespace kernel_host_test
