@@ -182,27 +182,39 @@ void ForEachPipe(PDO_DEVICE_DATA* pdo, F f) {
 // Client IRPs go onto `done` to be completed once the lock is released.
 void FailQueued(PDO_DEVICE_DATA* pdo, PIPE* p, bool unlinkSent, LIST_ENTRY* done) {
   Path* path = PathOf(pdo);
+  // Off the pipe first, so the unlinks queued below start a fresh queue.
+  LIST_ENTRY taken;
+  InitializeListHead(&taken);
+  LIST_ENTRY sent;
+  InitializeListHead(&sent);
   while (!IsListEmpty(&p->RequestQueue)) {
     IRP_CONTEXT* c = ContextOfLink(p->RequestQueue.Flink);
-    bool sent = IsSent(p, c);
+    bool wasSent = IsSent(p, c);
     QRemove(p, c);
-    if (path && path->recvCtx == c) path->recvCtx = nullptr;
-    if (c->Local) {
-      ReleaseContext(pdo, c);
-      continue;
-    }
-    if (sent && unlinkSent) QueueUnlink(pdo, p, HeaderOf(c));
-    if (__atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) continue;  // the cancel has it
-    PIRP irp = c->Irp;
-    IoSetCancelRoutine(irp, nullptr);
-    irp->Tail.Overlay.DriverContext[0] = nullptr;
-    if (PURB urb = UrbOf(irp)) urb->UrbHeader.Status = MakeNtStatus(0xC0000004);
-    irp->IoStatus.Status = STATUS_UNSUCCESSFUL;
-    irp->IoStatus.Information = 0;
-    InsertTailList(done, &irp->Tail.Overlay.ListEntry);
-    ReleaseContext(pdo, c);
+    InsertTailList(wasSent ? &sent : &taken, &c->PipeLink);
   }
   p->NextToSend = nullptr;
+  for (LIST_ENTRY* list : {&sent, &taken}) {
+    while (!IsListEmpty(list)) {
+      IRP_CONTEXT* c = ContextOfLink(RemoveHeadList(list));
+      InitializeListHead(&c->PipeLink);
+      if (path && path->recvCtx == c) path->recvCtx = nullptr;
+      if (c->Local) {
+        ReleaseContext(pdo, c);
+        continue;
+      }
+      if (list == &sent && unlinkSent) QueueUnlink(pdo, p, HeaderOf(c));
+      if (__atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) continue;  // the cancel has it
+      PIRP irp = c->Irp;
+      IoSetCancelRoutine(irp, nullptr);
+      irp->Tail.Overlay.DriverContext[0] = nullptr;
+      if (PURB urb = UrbOf(irp)) urb->UrbHeader.Status = MakeNtStatus(0xC0000004);
+      irp->IoStatus.Status = STATUS_UNSUCCESSFUL;
+      irp->IoStatus.Information = 0;
+      InsertTailList(done, &irp->Tail.Overlay.ListEntry);
+      ReleaseContext(pdo, c);
+    }
+  }
 }
 
 void CompleteAll(LIST_ENTRY* done) {

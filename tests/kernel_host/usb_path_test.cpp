@@ -1,5 +1,11 @@
 // URBs through pelkobus's child to a simulated loopback device and back, in process.
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
 #include <chrono>
 #include <cstring>
@@ -14,6 +20,7 @@
 #include "wdk/usb.h"
 #include "zarnet/sim/simulator.h"
 #include "zarnet/sim/usb_device.h"
+#include "zarnet/usb_wire.h"
 #include "win32/registry.h"
 
 namespace kernel_host_test {
@@ -41,6 +48,7 @@ class UsbPathTest : public KernelHostTest {
     server_ = std::make_unique<zarnet::sim::Server>(o);
     std::string error;
     ASSERT_TRUE(server_->Start(&error)) << error;
+    InstallHandler();
     if (const char* mask = std::getenv("PELKO_TRACE"))
       tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters", "BusTraceMask", std::strtoul(mask, nullptr, 0));
     tavrin::kernel_host::Options options;
@@ -78,6 +86,7 @@ class UsbPathTest : public KernelHostTest {
     }
     ASSERT_NE(stack_, nullptr);
   }
+  virtual void InstallHandler() {}
   void TearDown() override {
     if (stack_) ObDereferenceObject(stack_);
     if (control_ != INVALID_HANDLE_VALUE) CloseHandle(control_);
@@ -96,6 +105,39 @@ class UsbPathTest : public KernelHostTest {
     IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
     if (IoCallDriver(stack_, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
     return iosb.Status;
+  }
+  // A submission left running.
+  struct Pending {
+    KEVENT done;
+    IO_STATUS_BLOCK iosb{};
+    PIRP irp = nullptr;
+    URB urb{};
+    std::vector<uint8_t> buffer;
+  };
+  std::unique_ptr<Pending> Start(UCHAR endpoint, ULONG length, uint8_t fill = 0xEE) {
+    auto p = std::make_unique<Pending>();
+    KeInitializeEvent(&p->done, NotificationEvent, FALSE);
+    p->buffer.assign(length * 2, fill);
+    auto& b = p->urb.UrbBulkOrInterruptTransfer;
+    b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
+    b.PipeHandle = pipes_[endpoint];
+    b.T.TransferFlags = endpoint & 0x80 ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
+    b.T.TransferBuffer = p->buffer.data();
+    b.T.TransferBufferLength = length;
+    p->irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &p->done, &p->iosb);
+    IoGetNextIrpStackLocation(p->irp)->Parameters.Others.Argument1 = &p->urb;
+    if (IoCallDriver(stack_, p->irp) != STATUS_PENDING) KeSetEvent(&p->done, IO_NO_INCREMENT, FALSE);
+    return p;
+  }
+  static NTSTATUS Wait(Pending& p) {
+    KeWaitForSingleObject(&p.done, Executive, KernelMode, FALSE, nullptr);
+    return p.iosb.Status;
+  }
+  NTSTATUS AbortPipe(UCHAR endpoint) {
+    URB urb{};
+    urb.UrbPipeRequest.Hdr = {sizeof(URB_PIPE_REQUEST), URB_FUNCTION_ABORT_PIPE, 0, nullptr, 0};
+    urb.UrbPipeRequest.PipeHandle = pipes_[endpoint];
+    return Submit(&urb);
   }
   NTSTATUS GetDescriptor(UCHAR type, std::vector<uint8_t>& out, ULONG length) {
     out.assign(length, 0);
@@ -254,6 +296,189 @@ TEST_F(UsbPathTest, CancelOfASentReadCompletesItOnceAndUnlinksIt) {
   ASSERT_EQ(Transfer(Loop::kBulkIn, in.data(), &length), STATUS_SUCCESS);
   ASSERT_EQ(length, 4u);
   EXPECT_EQ(std::vector<uint8_t>(in.begin(), in.begin() + 4), out);
+}
+
+// A server whose answers the test writes: control requests get the loopback device's configuration (or an
+// empty success), every other request waits in a queue for the test.
+class ScriptedUsbTest : public UsbPathTest {
+ protected:
+  void InstallHandler() override {
+    zarnet::sim::Device d;
+    d.port = 1;
+    d.vid = 0x5678;
+    d.pid = 0x4321;
+    configuration_ = Loop(d).ConfigurationDescriptor();
+    server_->SetDataSessionHandler([this](const zarnet::sim::DataSession& session) { Serve(session); });
+  }
+  void TearDown() override {
+    UsbPathTest::TearDown();
+  }
+  void Serve(const zarnet::sim::DataSession& session) {
+    {
+      std::lock_guard lock(mutex_);
+      socket_ = session.socket;
+    }
+    zarnet::UsbStreamDecoder decoder(zarnet::UsbStreamDecoder::Direction::kRequests);
+    zarnet::UsbRequestCollector collector;
+    uint8_t bytes[70000];
+    for (;;) {
+      pollfd fds[2] = {{session.socket, POLLIN, 0}, {session.stop_fd, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
+      ssize_t n = recv(session.socket, bytes, sizeof bytes, 0);
+      if (n == 0 || (n < 0 && errno != EAGAIN)) break;
+      if (n < 0) continue;
+      if (!decoder.Feed(std::span(bytes, static_cast<size_t>(n)), collector)) break;
+      while (!collector.messages().empty()) {
+        zarnet::UsbRequestMessage m = std::move(collector.messages().front());
+        collector.messages().pop_front();
+        if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
+          zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
+          std::vector<uint8_t> data;
+          if (setup.bRequest == 6 && (setup.wValue >> 8) == 2)
+            data.assign(configuration_.begin(), configuration_.begin() + std::min<size_t>(setup.wLength, configuration_.size()));
+          std::vector<uint8_t> out;
+          zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, 0), data);
+          Write(out);
+          continue;
+        }
+        std::lock_guard lock(mutex_);
+        requests_.push_back(m.header);
+        arrived_.notify_all();
+      }
+    }
+    std::lock_guard lock(mutex_);
+    socket_ = -1;
+  }
+  void Write(const std::vector<uint8_t>& out) {
+    int s;
+    {
+      std::lock_guard lock(mutex_);
+      s = socket_;
+    }
+    size_t at = 0;
+    while (s >= 0 && at < out.size()) {
+      ssize_t n = send(s, out.data() + at, out.size() - at, MSG_NOSIGNAL);
+      if (n > 0) at += static_cast<size_t>(n);
+      else if (n < 0 && errno == EAGAIN) {
+        pollfd fd{s, POLLOUT, 0};
+        poll(&fd, 1, 1000);
+      } else break;
+    }
+  }
+  // The next request the test has to answer.
+  zarnet::RFC_HEADER NextRequest() {
+    std::unique_lock lock(mutex_);
+    EXPECT_TRUE(arrived_.wait_for(lock, 5s, [&] { return !requests_.empty(); }));
+    if (requests_.empty()) return {};
+    zarnet::RFC_HEADER h = requests_.front();
+    requests_.pop_front();
+    return h;
+  }
+  void Answer(const zarnet::RFC_HEADER& request, std::vector<uint8_t> data, int32_t status = 0) {
+    std::vector<uint8_t> out;
+    zarnet::AppendResponse(out, zarnet::ResponseTo(request, status), data);
+    Write(out);
+  }
+
+  std::vector<uint8_t> configuration_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<zarnet::RFC_HEADER> requests_;
+  int socket_ = -1;
+};
+
+TEST_F(ScriptedUsbTest, ReturnedDataIsBoundedByTheRequestAndUnmatchedResponsesAreSkipped) {
+  Configure();
+  auto read = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER request = NextRequest();
+  EXPECT_EQ(request.TransferLength, 64u);
+  // More than asked for: the excess is discarded and the request fails; the stream stays in frame.
+  Answer(request, std::vector<uint8_t>(100, 0x11));
+  EXPECT_EQ(Wait(*read), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(read->urb.UrbHeader.Status, USBD_STATUS_BUFFER_OVERRUN);
+  EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin() + 64, read->buffer.end()), std::vector<uint8_t>(64, 0xEE));
+
+  read = Start(Loop::kBulkIn, 64);
+  request = NextRequest();
+  zarnet::RFC_HEADER noPipe = request;
+  noPipe.EndPoint = 0x8F;
+  Answer(noPipe, std::vector<uint8_t>(10, 0x22));  // an endpoint the child has no pipe for
+  zarnet::RFC_HEADER stale = request;
+  stale.SeqNo += 5;
+  Answer(stale, std::vector<uint8_t>(7, 0x33));  // not the pipe's oldest request
+  zarnet::RFC_HEADER unlinkAnswer = request;
+  unlinkAnswer.Command = zarnet::RFC_CMD_UNLINK;
+  Answer(unlinkAnswer, {});
+  // The right answer, its header split over two writes.
+  std::vector<uint8_t> out;
+  zarnet::AppendResponse(out, zarnet::ResponseTo(request, 0), std::vector<uint8_t>(5, 0x44));
+  Write(std::vector<uint8_t>(out.begin(), out.begin() + 20));
+  Write(std::vector<uint8_t>(out.begin() + 20, out.end()));
+  EXPECT_EQ(Wait(*read), STATUS_SUCCESS);
+  EXPECT_EQ(read->urb.UrbBulkOrInterruptTransfer.T.TransferBufferLength, 5u);
+  EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin(), read->buffer.begin() + 5), std::vector<uint8_t>(5, 0x44));
+}
+
+TEST_F(ScriptedUsbTest, AbortFailsQueuedRequestsAndUnlinksThoseAlreadySent) {
+  Configure();
+  auto first = Start(Loop::kBulkIn, 64);
+  auto second = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER a = NextRequest();
+  zarnet::RFC_HEADER b = NextRequest();
+  EXPECT_EQ(b.SeqNo, a.SeqNo + 1);
+  EXPECT_EQ(AbortPipe(Loop::kBulkIn), STATUS_SUCCESS);
+  EXPECT_EQ(Wait(*first), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(Wait(*second), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(first->urb.UrbHeader.Status, USBD_STATUS_REQUEST_FAILED);
+  for (const auto& sent : {a, b}) {
+    zarnet::RFC_HEADER unlink = NextRequest();
+    EXPECT_EQ(unlink.Command, zarnet::RFC_CMD_UNLINK);
+    EXPECT_EQ(unlink.CommandLength, 28u);
+    EXPECT_EQ(unlink.EndPoint, Loop::kBulkIn);
+    EXPECT_EQ(unlink.TransferFlags, sent.SeqNo);
+  }
+  // A late answer to an aborted request completes nothing; the pipe goes on.
+  Answer(a, std::vector<uint8_t>(3, 1));
+  auto third = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER c = NextRequest();
+  Answer(c, std::vector<uint8_t>(2, 9));
+  EXPECT_EQ(Wait(*third), STATUS_SUCCESS);
+  EXPECT_EQ(third->urb.UrbBulkOrInterruptTransfer.T.TransferBufferLength, 2u);
+}
+
+TEST_F(ScriptedUsbTest, CancelRacingTheAnswerCompletesEachRequestOnce) {
+  Configure();
+  for (int i = 0; i < 40; ++i) {
+    auto read = Start(Loop::kBulkIn, 16);
+    zarnet::RFC_HEADER request = NextRequest();
+    std::thread answer([&] { Answer(request, std::vector<uint8_t>(16, 5)); });
+    IoCancelIrp(read->irp);
+    NTSTATUS status = Wait(*read);
+    answer.join();
+    EXPECT_TRUE(status == STATUS_SUCCESS || status == STATUS_CANCELLED) << std::hex << status;
+    // Whatever an unlink the cancel sent, take it off the queue.
+    std::unique_lock lock(mutex_);
+    requests_.clear();
+  }
+  auto last = Start(Loop::kBulkIn, 16);
+  zarnet::RFC_HEADER request;
+  do request = NextRequest(); while (request.Command == zarnet::RFC_CMD_UNLINK);
+  Answer(request, std::vector<uint8_t>(16, 6));
+  EXPECT_EQ(Wait(*last), STATUS_SUCCESS);
+}
+
+TEST_F(ScriptedUsbTest, ADeviceGoneFailsItsRequestAndEveryLaterOneAtOnce) {
+  Configure();
+  auto read = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER request = NextRequest();
+  Answer(request, {}, zarnet::kWireStatusDeviceGone);
+  EXPECT_EQ(Wait(*read), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(read->urb.UrbHeader.Status, USBD_STATUS_REQUEST_FAILED);
+  auto next = Start(Loop::kBulkIn, 64);
+  EXPECT_EQ(Wait(*next), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(next->urb.UrbHeader.Status, USBD_STATUS_REQUEST_FAILED);
+  std::lock_guard lock(mutex_);
+  EXPECT_TRUE(requests_.empty());  // never sent
 }
 
 }  // namespace
