@@ -146,6 +146,8 @@ void QRemove(PIPE* p, IRP_CONTEXT* c) {
 
 // An unlink for a request the server already has: it goes out with the next send.
 void QueueUnlink(PDO_DEVICE_DATA* pdo, PIPE* p, const RFC_HEADER& cancelled) {
+  // A pipe on its way back to the pool sends nothing more: its unlinks go with the control traffic.
+  if (!p->Endpoint && p != pdo->Fbk->DefaultPipe) p = pdo->Fbk->DefaultPipe;
   IRP_CONTEXT* u = nullptr;
   if (!NT_SUCCESS(AllocateIRPCONTEXT(pdo, &u))) {
     TRACE_MASK(0x20000, "HandleUnlinkRequest: AllocateIRPCONTEXT Failed\n");
@@ -741,11 +743,11 @@ NTSTATUS CopyDESC(PDO_DEVICE_DATA* pdo, PURB urb, ULONG length) {
 void FreeINTERFACE(PDO_DEVICE_DATA* pdo, INTF* intf, LIST_ENTRY* done) {
   while (!IsListEmpty(&intf->Lists[0])) {
     PIPE* p = CONTAINING_RECORD(RemoveHeadList(&intf->Lists[0]), PIPE, Head);
-    FailQueued(pdo, p, false, done);
     KeCancelTimer(&p->IsoTimer);
     RemoveEntryList(&p->TypeLink);
     InitializeListHead(&p->TypeLink);
     p->Endpoint = nullptr;
+    FailQueued(pdo, p, true, done);
     Give(p, &pdo->PipeFree);
   }
   RemoveEntryList(&intf->Lists[1]);
@@ -956,6 +958,10 @@ void Path::OnMessageEnd() {
   // Completed with the lock released: the caller's completion routine may submit again at once.
   KeReleaseSpinLockFromDpcLevel(&pdo->Lock);
   CompleteAll(&done);
+  // Unlinks for the pipes of a replaced interface wait for a send.
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
+  DoSendIrp(this, irql);
   KeAcquireSpinLockAtDpcLevel(&pdo->Lock);
 }
 

@@ -223,9 +223,8 @@ TEST_F(UsbPathTest, RequestsTheBufferCannotCarryOrThatNameNoPipeAreRefused) {
   Configure();
   std::vector<uint8_t> data(65537);
   ULONG length = 65537;
-  // A bulk OUT above 64 KiB keeps its old answer: refused, and the connection reset.
-  URB urb{};
-  EXPECT_EQ(Transfer(Loop::kInterruptOut, data.data(), &length, &urb), STATUS_INVALID_PARAMETER);  // refused, not stuck
+  // An interrupt OUT larger than one send is refused at once instead of waiting for ever.
+  EXPECT_EQ(Transfer(Loop::kInterruptOut, data.data(), &length), STATUS_INVALID_PARAMETER);
   URB bogus{};
   auto& b = bogus.UrbBulkOrInterruptTransfer;
   b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
@@ -296,6 +295,103 @@ TEST_F(UsbPathTest, CancelOfASentReadCompletesItOnceAndUnlinksIt) {
   ASSERT_EQ(Transfer(Loop::kBulkIn, in.data(), &length), STATUS_SUCCESS);
   ASSERT_EQ(length, 4u);
   EXPECT_EQ(std::vector<uint8_t>(in.begin(), in.begin() + 4), out);
+}
+
+TEST_F(UsbPathTest, ControlInterruptAndIsochronousTransfersOfTheLoopbackDevice) {
+  Configure();
+  // Vendor request 1: OUT keeps the bytes, IN gives them back.
+  std::vector<uint8_t> out = {9, 8, 7, 6, 5};
+  URB v{};
+  auto& vc = v.UrbControlVendorClassRequest;
+  vc.Hdr = {sizeof vc, URB_FUNCTION_VENDOR_DEVICE, 0, nullptr, 0};
+  vc.Request = 1;
+  vc.T.TransferBuffer = out.data();
+  vc.T.TransferBufferLength = 5;
+  ASSERT_EQ(Submit(&v), STATUS_SUCCESS);
+  std::vector<uint8_t> in(16);
+  vc.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+  vc.T.TransferBuffer = in.data();
+  vc.T.TransferBufferLength = 16;
+  ASSERT_EQ(Submit(&v), STATUS_SUCCESS);
+  ASSERT_EQ(vc.T.TransferBufferLength, 5u);
+  EXPECT_EQ(std::vector<uint8_t>(in.begin(), in.begin() + 5), out);
+
+  // Interrupt echo.
+  ULONG length = 8;
+  std::vector<uint8_t> report = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_EQ(Transfer(Loop::kInterruptOut, report.data(), &length), STATUS_SUCCESS);
+  std::vector<uint8_t> echo(8);
+  length = 8;
+  ASSERT_EQ(Transfer(Loop::kInterruptIn, echo.data(), &length), STATUS_SUCCESS);
+  EXPECT_EQ(echo, report);
+
+  // Isochronous IN, held back briefly on its new pipe: even packets come back whole, odd ones half, each at
+  // its own offset; then a single-packet transfer.
+  for (ULONG packets : {4u, 1u}) {
+    std::vector<uint8_t> memory(offsetof(URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR));
+    auto* iso = reinterpret_cast<URB_ISOCH_TRANSFER*>(memory.data());
+    std::vector<uint8_t> buffer(packets * 32, 0xEE);
+    iso->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_ISOCH_TRANSFER, 0, nullptr, 0};
+    iso->PipeHandle = pipes_[Loop::kIsoIn];
+    iso->T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+    iso->T.TransferBuffer = buffer.data();
+    iso->T.TransferBufferLength = packets * 32;
+    iso->NumberOfPackets = packets;
+    for (ULONG i = 0; i < packets; ++i) iso->IsoPacket[i].Offset = i * 32;
+    ASSERT_EQ(Submit(iso), STATUS_SUCCESS) << packets;
+    EXPECT_EQ(iso->Hdr.Status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(iso->ErrorCount, 0u);
+    for (ULONG i = 0; i < packets; ++i) {
+      EXPECT_EQ(iso->IsoPacket[i].Length, i % 2 ? 16u : 32u) << i;
+      EXPECT_EQ(iso->IsoPacket[i].Status, 0);
+    }
+  }
+}
+
+TEST_F(UsbPathTest, SelectingAnInterfaceAgainFailsWhatWaitedOnItsOldPipes) {
+  Configure();
+  std::vector<uint8_t> data(64);
+  URB read{};
+  auto& b = read.UrbBulkOrInterruptTransfer;
+  b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
+  b.PipeHandle = pipes_[Loop::kBulkIn];
+  b.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+  b.T.TransferBuffer = data.data();
+  b.T.TransferBufferLength = 64;
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IO_STATUS_BLOCK iosb{};
+  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
+  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = &read;
+  ASSERT_EQ(IoCallDriver(stack_, irp), STATUS_PENDING);  // nothing to echo yet: it waits
+
+  constexpr ULONG kPipes = 8;
+  std::vector<uint8_t> memory(offsetof(URB_SELECT_INTERFACE, Interface) + InterfaceInformationSize(kPipes));
+  auto* sel = reinterpret_cast<URB_SELECT_INTERFACE*>(memory.data());
+  sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_INTERFACE, 0, nullptr, 0};
+  sel->Interface.Length = InterfaceInformationSize(kPipes);
+  ASSERT_EQ(Submit(sel), STATUS_SUCCESS);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  EXPECT_EQ(iosb.Status, STATUS_UNSUCCESSFUL);
+  // The old handle names no pipe any more; the new ones carry data.
+  ULONG length = 4;
+  EXPECT_EQ(Transfer(Loop::kBulkOut, data.data(), &length), STATUS_UNSUCCESSFUL);
+  for (ULONG i = 0; i < sel->Interface.NumberOfPipes; ++i) pipes_[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeHandle;
+  std::vector<uint8_t> out = {4, 3, 2, 1};
+  length = 4;
+  ASSERT_EQ(Transfer(Loop::kBulkOut, out.data(), &length), STATUS_SUCCESS);
+  length = 64;
+  ASSERT_EQ(Transfer(Loop::kBulkIn, data.data(), &length), STATUS_SUCCESS);
+  ASSERT_EQ(length, 4u);
+  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 4), out);
+
+  // A client record too small for the interface's pipes is refused, not overrun.
+  std::vector<uint8_t> small(offsetof(URB_SELECT_INTERFACE, Interface) + InterfaceInformationSize(1));
+  auto* tight = reinterpret_cast<URB_SELECT_INTERFACE*>(small.data());
+  tight->Hdr = {static_cast<USHORT>(small.size()), URB_FUNCTION_SELECT_INTERFACE, 0, nullptr, 0};
+  tight->Interface.Length = InterfaceInformationSize(1);
+  EXPECT_EQ(Submit(tight), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(tight->Hdr.Status, USBD_STATUS_ERROR);
 }
 
 // A server whose answers the test writes: control requests get the loopback device's configuration (or an
