@@ -577,5 +577,38 @@ TEST_F(ScriptedUsbTest, ADeviceGoneFailsItsRequestAndEveryLaterOneAtOnce) {
   EXPECT_TRUE(requests_.empty());  // never sent
 }
 
+TEST_F(ScriptedUsbTest, TheSixtyFifthRequestResetsTheConnectionAndEveryRequestInFlightFails) {
+  Configure();
+  std::vector<std::unique_ptr<Pending>> reads;
+  for (int i = 0; i < 64; ++i) reads.push_back(Start(Loop::kBulkIn, 16));
+  for (int i = 0; i < 64; ++i) NextRequest();
+  // The request pool is spent: the next request resets the connection, which fails all that waited.
+  auto extra = Start(Loop::kBulkIn, 16);
+  EXPECT_EQ(Wait(*extra), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(extra->urb.UrbHeader.Status, USBD_STATUS_INSUFFICIENT_RESOURCES);
+  for (auto& read : reads) {
+    EXPECT_EQ(Wait(*read), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(read->urb.UrbHeader.Status, USBD_STATUS_REQUEST_FAILED);
+  }
+}
+
+TEST_F(ScriptedUsbTest, AServerThatGoesAwayFailsEveryRequestInFlight) {
+  Configure();
+  std::vector<std::unique_ptr<Pending>> reads;
+  for (int i = 0; i < 63; ++i) reads.push_back(Start(Loop::kBulkIn, 16));
+  for (int i = 0; i < 63; ++i) NextRequest();
+  {
+    std::lock_guard lock(mutex_);
+    ::shutdown(socket_, SHUT_RDWR);
+  }
+  for (auto& read : reads) {
+    EXPECT_EQ(Wait(*read), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(read->urb.UrbHeader.Status, USBD_STATUS_REQUEST_FAILED);
+  }
+  // Nothing more is sent on a connection that ended.
+  auto late = Start(Loop::kBulkIn, 16);
+  EXPECT_EQ(Wait(*late), STATUS_UNSUCCESSFUL);
+}
+
 }  // namespace
 }  // namespace kernel_host_test
