@@ -47,6 +47,9 @@ bool UsesDefaultPipe(USHORT f) {
   return f == 0 || f == 1 || f == 7 || f == 8 || (f >= 11 && f <= 21) || (f >= 23 && f <= 28) || (f >= 31 && f <= 41);
 }
 ULONG MinimumLength(USHORT f) {
+  // A selection is read up to its first interface record's fixed part.
+  if (f == 0) return offsetof(URB_SELECT_CONFIGURATION, Interface) + offsetof(USBD_INTERFACE_INFORMATION, InterfaceHandle);
+  if (f == 1) return offsetof(URB_SELECT_INTERFACE, Interface) + offsetof(USBD_INTERFACE_INFORMATION, InterfaceHandle);
   if (f == 2 || f == 30) return 40;
   if (f == 7) return 32;
   if (f == 9) return 128;
@@ -940,7 +943,7 @@ void Path::OnMessageEnd() {
     bool ok = true;
     if (f == 0) ok = HandleSelectConfigResponse(pdo, urb, &done);
     else if (f == 1) ok = HandleSelectInterfaceResponse(pdo, urb, &done);
-    else if (f == 11 || f == 12 || f == 36 || f == 37 || f == 40 || f == 41) ok = NT_SUCCESS(CopyDESC(pdo, urb, resp.ActualLength));
+    else if (f == 11 || f == 36 || f == 40) ok = NT_SUCCESS(CopyDESC(pdo, urb, resp.ActualLength));  // reads only: a set returns nothing
     if (!ok) {
       irpStatus = STATUS_UNSUCCESSFUL;
       urbStatus = USBD_STATUS_ERROR;
