@@ -129,7 +129,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
       (in ? request.Length > outLength - sizeof result : request.Length > inLength - sizeof request))
     return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
   std::vector<uint8_t> data(request.Length);
-  if (!in) std::memcpy(data.data(), buffer + sizeof request, request.Length);
+  if (!in && request.Length) std::memcpy(data.data(), buffer + sizeof request, request.Length);
   URB urb{};
   NTSTATUS status;
   if (code != IOCTL_USBFUNC_TRANSFER) {
@@ -164,7 +164,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
   std::memcpy(buffer, &result, sizeof result);
   ULONG_PTR information = sizeof result;
   if (in && NT_SUCCESS(status)) {
-    std::memcpy(buffer + sizeof result, data.data(), result.Actual);
+    if (result.Actual) std::memcpy(buffer + sizeof result, data.data(), result.Actual);
     information += result.Actual;
   }
   // The transfer's own outcome is in the result record; the request itself succeeded.

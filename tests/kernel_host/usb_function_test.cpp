@@ -98,13 +98,13 @@ TEST_F(KernelHostTest, AUserProgramLoopsDataThroughTheFunctionDriverAndClearsASt
     Outcome w = UsbRecord(usb, IOCTL_USBFUNC_TRANSFER, Loop::kBulkOut,
                     std::vector<uint8_t>(sent.begin() + block * 65536, sent.begin() + (block + 1) * 65536));
     ASSERT_TRUE(w.ok);
-    ASSERT_EQ(w.result.IrpStatus, 0) << block;
+    ASSERT_EQ(+w.result.IrpStatus, 0) << block;
   }
   std::vector<uint8_t> back;
   while (back.size() < sent.size()) {
     Outcome rd = UsbRecord(usb, IOCTL_USBFUNC_TRANSFER, Loop::kBulkIn, {}, 65536);
     ASSERT_TRUE(rd.ok);
-    ASSERT_EQ(rd.result.IrpStatus, 0);
+    ASSERT_EQ(+rd.result.IrpStatus, 0);
     ASSERT_GT(rd.data.size(), 0u);
     back.insert(back.end(), rd.data.begin(), rd.data.end());
   }
@@ -113,12 +113,12 @@ TEST_F(KernelHostTest, AUserProgramLoopsDataThroughTheFunctionDriverAndClearsASt
   // Asked for more than its packet the endpoint stalls, and stays stalled until its pipe is reset.
   Outcome stall = UsbRecord(usb, IOCTL_USBFUNC_TRANSFER, Loop::kStallIn, {}, 512);
   ASSERT_TRUE(stall.ok);
-  EXPECT_NE(stall.result.IrpStatus, 0);
-  EXPECT_EQ(stall.result.UrbStatus, static_cast<int32_t>(0xC0000004));
-  EXPECT_NE(UsbRecord(usb, IOCTL_USBFUNC_TRANSFER, Loop::kStallIn, {}, 64).result.IrpStatus, 0);
-  EXPECT_EQ(UsbRecord(usb, IOCTL_USBFUNC_RESET_PIPE, Loop::kStallIn, {}).result.IrpStatus, 0);
+  EXPECT_NE(+stall.result.IrpStatus, 0);
+  EXPECT_EQ(+stall.result.UrbStatus, static_cast<int32_t>(0xC0000004));
+  EXPECT_NE(+UsbRecord(usb, IOCTL_USBFUNC_TRANSFER, Loop::kStallIn, {}, 64).result.IrpStatus, 0);
+  EXPECT_EQ(+UsbRecord(usb, IOCTL_USBFUNC_RESET_PIPE, Loop::kStallIn, {}).result.IrpStatus, 0);
   Outcome clear = UsbRecord(usb, IOCTL_USBFUNC_TRANSFER, Loop::kStallIn, {}, 64);
-  EXPECT_EQ(clear.result.IrpStatus, 0);
+  EXPECT_EQ(+clear.result.IrpStatus, 0);
 
   CloseHandle(usb);
   CloseHandle(control);
