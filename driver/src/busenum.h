@@ -375,4 +375,13 @@ NTSTATUS FreeRecvIrp(TDI_IRP_RECORD* record);
 // within the negotiation time-out.
 NTSTATUS TdiNetwork_Exchange(SOCK_CONTEXT* sock, NEGCOMMAND* command);
 
+// USB data path (urb.cpp): created once the default pipe exists, gone before the pools.
+NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo);
+void UsbPath_Destroy(PDO_DEVICE_DATA* pdo);
+void UsbPath_ConnectionEnded(PDO_DEVICE_DATA* pdo);  // fails every queued request
+void UsbPath_SendDone(PDO_DEVICE_DATA* pdo, ULONG transferred, NTSTATUS status);
+NTSTATUS Bus_InternalCtl(PDEVICE_OBJECT device, PIRP irp);
+// Starts one send of `length` bytes at `buffer`; its completion reports to UsbPath_SendDone.
+NTSTATUS TdiNetwork_IssueSend(SOCK_CONTEXT* sock, PUCHAR buffer, ULONG length);
+
 }  // namespace pelkobus

@@ -354,6 +354,11 @@ NTSTATUS Bus_PDO_StartDevice(PDO_DEVICE_DATA* pdo) {
     return status;
   }
   pdo->Fbk->DefaultPipe = pipe;
+  status = UsbPath_Create(pdo);
+  if (!NT_SUCCESS(status)) {
+    AnswerKeptRecord(pdo, ARRM_STATUS_FAILED);
+    return status;
+  }
   AnswerKeptRecord(pdo, ARRM_STATUS_SUCCESS);
   TRACE_LEVEL(0x2, "Bus_PDO_StartDevice %x<==\n", status);
   return STATUS_SUCCESS;
@@ -441,6 +446,7 @@ void Bus_DestroyPdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo) {
     TdiNetwork_FreeTdiContext(sock);
     pdo->SockContext = nullptr;
   }
+  UsbPath_Destroy(pdo);
   FreePOOL(pdo);
   if (pdo->Fbk) ExFreePoolWithTag(pdo->Fbk, BUS_POOL_TAG);
   pdo->Fbk = nullptr;

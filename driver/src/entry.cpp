@@ -125,7 +125,7 @@ NTSTATUS DispatchIoCtl(PDEVICE_OBJECT device, PIRP irp) {
 // that is not there.
 NTSTATUS DispatchInternalIoCtl(PDEVICE_OBJECT device, PIRP irp) {
   if (CommonData(device)->IsFDO) return CompleteWith(irp, STATUS_INVALID_DEVICE_REQUEST);
-  return CompleteWith(irp, STATUS_DEVICE_NOT_CONNECTED);
+  return Bus_InternalCtl(device, irp);
 }
 
 NTSTATUS DispatchPnP(PDEVICE_OBJECT device, PIRP irp) {

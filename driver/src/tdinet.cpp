@@ -270,11 +270,10 @@ NTSTATUS TdiFuncs_SendCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
     KeSetEvent(&sock->kExitTdiRecvThread, IO_NO_INCREMENT, FALSE);
   } else if (record->Transferred < record->ulBufflen) {
     TRACE_MASK(0x10000, "TdiFuncs_SendCompletion : Partial Send over the Network\n");
-  } else if (pdo->SendBuffer) {
-    RtlZeroMemory(pdo->SendBuffer, pdo->SendBufferCapacity);
-    pdo->SendBufferFill = 0;
   }
   KeReleaseSpinLock(&pdo->Lock, irql);
+  // The data path sends the rest of a partial send, or what waits next.
+  UsbPath_SendDone(pdo, record->Transferred, record->Status);
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
@@ -351,11 +350,33 @@ void RecvThreadProc(PVOID context) {
     KeClearEvent(static_cast<PKEVENT>(objects[waited - STATUS_WAIT_0]));
   }
   TdiNetwork_CloseSocket(sock);
-  // Requests still queued on the child would be failed here by the request path.
+  UsbPath_ConnectionEnded(sock->Pdo);
   InterlockedExchange(&sock->RecvThreadRunning, 0);
 }
 
 }  // namespace
+
+NTSTATUS TdiNetwork_IssueSend(SOCK_CONTEXT* sock, PUCHAR buffer, ULONG length) {
+  PDO_DEVICE_DATA* pdo = sock->Pdo;
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
+  if (IsListEmpty(&sock->SendFree) || !sock->ConnectionObject) {
+    KeReleaseSpinLock(&pdo->Lock, irql);
+    TRACE_MASK(0x20000, "DoSendIrp: pSendIrp2==NULL\n");
+    return STATUS_UNSUCCESSFUL;
+  }
+  PLIST_ENTRY entry = RemoveHeadList(&sock->SendFree);
+  InsertTailList(&sock->SendBusy, entry);
+  TDI_IRP_RECORD* record = CONTAINING_RECORD(entry, TDI_IRP_RECORD, Link);
+  record->Synchronous = 0;
+  RtlZeroMemory(record->IoStatus, sizeof(IO_STATUS_BLOCK));
+  record->Buffer = buffer;
+  record->ulBufflen = length;
+  record->Transferred = 0;
+  record->Status = STATUS_SUCCESS;
+  KeReleaseSpinLock(&pdo->Lock, irql);
+  return TdiFuncs_Transfer(sock->ConnectionObject, record, TDI_SEND, nullptr);
+}
 
 NTSTATUS CreateSendIrp(SOCK_CONTEXT* sock, TDI_IRP_RECORD** record) { return CreateIrpRecord(sock, record, false); }
 NTSTATUS CreateRecvIrp(SOCK_CONTEXT* sock, TDI_IRP_RECORD** record) { return CreateIrpRecord(sock, record, true); }

@@ -1,7 +1,7 @@
 // The kernel-host program as a process of its own: the user side reaches it and its events cross over.
-#include <chrono>
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>

@@ -16,6 +16,9 @@ void SetNegotiationTimeout(uint32_t milliseconds);
 // The printer retry delay (default 5 s).
 void SetPrinterRetryDelay(uint32_t milliseconds);
 
+// How long an abort pipe waits after failing the pipe's requests (default 200 ms).
+void SetAbortPipeDelay(uint32_t milliseconds);
+
 // Counts for leak checks: live child devices and open negotiation or data connections of them.
 long LiveChildren();
 
