@@ -80,15 +80,15 @@ void DiscoveryResponder::Run() {
 
 // ---- commands --------------------------------------------------------------------------------------
 
-bool CommandService::Start(std::string* error) {
-  listener_ = net::ListenTcp(core_.command_address(), error);
+bool ConnectionService::Listen(const sockaddr_in& address, std::string* error) {
+  listener_ = net::ListenTcp(address, error);
   if (!listener_.valid()) return false;
   stop_.Reset();
-  acceptor_ = std::thread(&CommandService::AcceptLoop, this);
+  acceptor_ = std::thread(&ConnectionService::AcceptLoop, this);
   return true;
 }
 
-void CommandService::Stop() {
+void ConnectionService::Stop() {
   stop_.Set();
   if (acceptor_.joinable()) acceptor_.join();
   std::list<Connection> all;
@@ -100,7 +100,7 @@ void CommandService::Stop() {
   listener_.reset();
 }
 
-void CommandService::ReapFinished() {
+void ConnectionService::ReapFinished() {
   std::list<Connection> finished;
   {
     std::lock_guard lock(connections_mutex_);
@@ -113,7 +113,7 @@ void CommandService::ReapFinished() {
   for (Connection& c : finished) c.thread.join();
 }
 
-void CommandService::AcceptLoop() {
+void ConnectionService::AcceptLoop() {
   while (net::WaitReadable(listener_.get(), stop_, milliseconds(-1)) == net::WaitResult::kReady) {
     sockaddr_in peer{};
     socklen_t peer_len = sizeof(peer);
@@ -124,6 +124,7 @@ void CommandService::AcceptLoop() {
       continue;
     }
     ReapFinished();
+    Accepted();
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard lock(connections_mutex_);
     connections_.push_back({std::thread([this, fd, peer, done] {
@@ -133,6 +134,8 @@ void CommandService::AcceptLoop() {
                             done});
   }
 }
+
+bool CommandService::Start(std::string* error) { return Listen(core_.command_address(), error); }
 
 void CommandService::Serve(net::Fd connection, std::string peer_ip) {
   if (!core_.TakeAcceptFaults().empty()) {
@@ -300,59 +303,13 @@ void Broadcaster::SendOne() {
 namespace zarnet::sim {
 
 bool DeviceDataService::Start(std::string* error) {
-  listener_ = net::ListenTcp(core_.data_address(), error);
-  if (!listener_.valid()) return false;
+  if (!Listen(core_.data_address(), error)) return false;
   core_.SetBoundDataPort(net::LocalPort(listener_.get()));
-  stop_.Reset();
-  acceptor_ = std::thread(&DeviceDataService::AcceptLoop, this);
   return true;
 }
 
-void DeviceDataService::Stop() {
-  stop_.Set();
-  if (acceptor_.joinable()) acceptor_.join();
-  std::list<Connection> all;
-  {
-    std::lock_guard lock(connections_mutex_);
-    all.swap(connections_);
-  }
-  for (Connection& c : all) c.thread.join();
-  listener_.reset();
-}
-
-void DeviceDataService::ReapFinished() {
-  std::list<Connection> finished;
-  {
-    std::lock_guard lock(connections_mutex_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      auto next = std::next(it);
-      if (it->done->load()) finished.splice(finished.end(), connections_, it);
-      it = next;
-    }
-  }
-  for (Connection& c : finished) c.thread.join();
-}
-
-void DeviceDataService::AcceptLoop() {
-  while (net::WaitReadable(listener_.get(), stop_, milliseconds(-1)) == net::WaitResult::kReady) {
-    sockaddr_in peer{};
-    socklen_t peer_len = sizeof(peer);
-    int fd = ::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED && !net::SleepFor(stop_, milliseconds(10)))
-        return;
-      continue;
-    }
-    ReapFinished();
-    core_.CountNegotiation([](NegotiationStats& s) { ++s.connections; });
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard lock(connections_mutex_);
-    connections_.push_back({std::thread([this, fd, peer, done] {
-                              Serve(net::Fd(fd), net::AddressText(peer));
-                              done->store(true);
-                            }),
-                            done});
-  }
+void DeviceDataService::Accepted() {
+  core_.CountNegotiation([](NegotiationStats& s) { ++s.connections; });
 }
 
 // Reads and drops whatever comes until the peer closes or the server stops.

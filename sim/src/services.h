@@ -29,14 +29,22 @@ class DiscoveryResponder : public Service {
   std::thread thread_;
 };
 
-// The command protocol: one request and one response per connection, each on its own thread.
-class CommandService : public Service {
+// A TCP service that serves each accepted connection on a thread of its own; finished threads are joined
+// as new connections come, the rest when the service stops.
+class ConnectionService : public Service {
  public:
-  explicit CommandService(ServerCore& core) : core_(core) {}
-  ~CommandService() override { Stop(); }
-  const char* name() const override { return "commands"; }
-  bool Start(std::string* error) override;
   void Stop() override;
+
+ protected:
+  explicit ConnectionService(ServerCore& core) : core_(core) {}
+  // Listens on `address` and starts accepting.
+  bool Listen(const sockaddr_in& address, std::string* error);
+  virtual void Serve(net::Fd connection, std::string peer_ip) = 0;
+  // Called on the accepting thread for each connection, before it is served.
+  virtual void Accepted() {}
+  ServerCore& core_;
+  net::Fd listener_;
+  net::StopSignal stop_;
 
  private:
   struct Connection {
@@ -44,14 +52,22 @@ class CommandService : public Service {
     std::shared_ptr<std::atomic<bool>> done;
   };
   void AcceptLoop();
-  void Serve(net::Fd connection, std::string peer_ip);
   void ReapFinished();
-  ServerCore& core_;
-  net::Fd listener_;
-  net::StopSignal stop_;
   std::thread acceptor_;
   std::mutex connections_mutex_;
   std::list<Connection> connections_;
+};
+
+// The command protocol: one request and one response per connection, each on its own thread.
+class CommandService : public ConnectionService {
+ public:
+  explicit CommandService(ServerCore& core) : ConnectionService(core) {}
+  ~CommandService() override { Stop(); }
+  const char* name() const override { return "commands"; }
+  bool Start(std::string* error) override;
+
+ private:
+  void Serve(net::Fd connection, std::string peer_ip) override;
 };
 
 // Sends SERVER_DEVICE_LIST every period to the destination of the moment.
@@ -81,29 +97,17 @@ class Broadcaster : public Service {
 
 // The device-data port: one negotiation record and its reply per connection; a granted claim hands
 // the connection to the data-session handler and frees the device when it ends.
-class DeviceDataService : public Service {
+class DeviceDataService : public ConnectionService {
  public:
-  explicit DeviceDataService(ServerCore& core) : core_(core) {}
+  explicit DeviceDataService(ServerCore& core) : ConnectionService(core) {}
   ~DeviceDataService() override { Stop(); }
   const char* name() const override { return "device data"; }
   bool Start(std::string* error) override;
-  void Stop() override;
 
  private:
-  struct Connection {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  void AcceptLoop();
-  void Serve(net::Fd connection, std::string peer_ip);
+  void Serve(net::Fd connection, std::string peer_ip) override;
+  void Accepted() override;
   void DrainUntilClosed(int fd);
-  void ReapFinished();
-  ServerCore& core_;
-  net::Fd listener_;
-  net::StopSignal stop_;
-  std::thread acceptor_;
-  std::mutex connections_mutex_;
-  std::list<Connection> connections_;
 };
 
 }  // namespace zarnet::sim
