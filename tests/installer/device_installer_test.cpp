@@ -11,6 +11,7 @@
 #include "vizorido/vizorido.h"
 #include "win32/file.h"
 #include "win32/module.h"
+#include "testsupport/interfaces.h"
 #include "testsupport/sysroot.h"
 #include "win32/builtin_modules.h"
 #include "win32/devices/device_nodes.h"
@@ -64,23 +65,6 @@ class DeviceInstallerTest : public tavrin::test::SysrootTest {
         return true;
       }
     return false;
-  }
-  static std::string InterfacePath(const GUID& interfaceClass) {
-    HDEVINFO set = SetupDiGetClassDevs(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    std::string path;
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    if (SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, 0, &data)) {
-      DWORD required = 0;
-      SetupDiGetDeviceInterfaceDetail(set, &data, nullptr, 0, &required, nullptr);
-      std::vector<char> buffer(required);
-      auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer.data());
-      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
-      if (SetupDiGetDeviceInterfaceDetail(set, &data, detail, required, nullptr, nullptr))
-        path = buffer.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA, DevicePath);
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return path;
   }
   fs::path media_;
   DeviceInstaller installer_;
@@ -161,7 +145,7 @@ TEST_F(DeviceInstallerTest, RemovalOfANodeInUseWaitsForTheNextStart) {
   DWORD reboot = 0;
   ASSERT_EQ(installer_.cmdInstall("D:\\Setup\\vizorido.inf", "root\\vizorido", &reboot), installer::kInstallOk);
   // A program holds the enumerator open.
-  std::string path = InterfacePath(GUID_DEVINTERFACE_BUSENUM);
+  std::string path = tavrin::test::FirstInterfacePath(GUID_DEVINTERFACE_BUSENUM);
   ASSERT_FALSE(path.empty());
   HANDLE held = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -180,7 +164,7 @@ TEST_F(DeviceInstallerTest, WithoutAStoreTheMachineKeepsItsDefaults) {
   StartHost();
   host_->kernel().WaitForPnpIdle();
   EXPECT_TRUE(LiveNode("ROOT\\VIZORIDO\\0000"));
-  EXPECT_FALSE(InterfacePath(GUID_DEVINTERFACE_BUSENUM).empty());
+  EXPECT_FALSE(tavrin::test::FirstInterfacePath(GUID_DEVINTERFACE_BUSENUM).empty());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
 #include "testsupport/admin_helpers.h"
+#include "testsupport/interfaces.h"
 #include "testsupport/sysroot.h"
 #include "win32/file.h"
 #include "win32/ioctl.h"
@@ -19,8 +20,7 @@
 
 namespace kernel_host_test {
 
-// The path of the first interface of the class, or "" when there is none.
-std::string FirstInterfacePath(const GUID& interfaceClass);
+using tavrin::test::FirstInterfacePath;
 HANDLE OpenFirstInterface(const GUID& interfaceClass);
 
 struct Result {
