@@ -57,3 +57,12 @@ function(tavrin_version_info target)
     "__attribute__((section(\".tavrin_version\"), used)) static const char tavrin_version_info[] = \"${text}\";\n")
   target_sources(${target} PRIVATE ${file})
 endfunction()
+
+# tavrin_tsan_test(program ARGS...): the test program once more under the "tsan" label, which the
+# ThreadSanitizer build of CI runs; registered only in that build.
+function(tavrin_tsan_test program)
+  if(TAVRIN_TSAN)
+    add_test(NAME ${program}_tsan COMMAND ${program} ${ARGN})
+    set_tests_properties(${program}_tsan PROPERTIES LABELS tsan TIMEOUT 300)
+  endif()
+endfunction()
