@@ -198,6 +198,7 @@ TEST_F(KernelHostTest, RefusedOpensFailAtOnce) {
   ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);
   ASSERT_EQ(ServerRoundTrip(busEnum, ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0)).Status,
             ARRM_STATUS_ALREADY_PRESENT);
+  host_->kernel().WaitForPnpIdle();  // the control device's start, and its interface, may still be under way
   std::string path = FirstInterfacePath(GUID_DEVINTERFACE_BUSDRIVER);
   HANDLE control = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
