@@ -445,12 +445,10 @@ class ScriptedUsbTest : public UsbPathTest {
     std::lock_guard lock(mutex_);
     socket_ = -1;
   }
+  // Under the lock, so the session cannot end and have its socket closed while an answer is being sent.
   void Write(const std::vector<uint8_t>& out) {
-    int s;
-    {
-      std::lock_guard lock(mutex_);
-      s = socket_;
-    }
+    std::lock_guard lock(mutex_);
+    const int s = socket_;
     size_t at = 0;
     while (s >= 0 && at < out.size()) {
       ssize_t n = send(s, out.data() + at, out.size() - at, MSG_NOSIGNAL);
