@@ -495,8 +495,12 @@ NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock) {
   bool connected = sock->ConnState == ConnConnected;
   HANDLE addressHandle = sock->AddressHandle, connectionHandle = sock->ConnectionHandle;
   PFILE_OBJECT addressObject = sock->AddressObject, connectionObject = sock->ConnectionObject;
+  // The receive completion looks at ConnectionObject under the child's spin lock.
+  KIRQL irql;
+  KeAcquireSpinLock(&sock->Pdo->Lock, &irql);
   sock->AddressHandle = sock->ConnectionHandle = nullptr;
   sock->AddressObject = sock->ConnectionObject = nullptr;
+  KeReleaseSpinLock(&sock->Pdo->Lock, irql);
   if (connected) sock->ConnState = ConnDisconnecting;
   UnlockSock(sock);
   if (connectionObject) {
