@@ -221,7 +221,12 @@ NTSTATUS IssueRECVIRP(SOCK_CONTEXT* sock, TDI_IRP_RECORD* record) {
   record->Status = STATUS_SUCCESS;
   record->Mdl = nullptr;
   record->ulBufflen = RECV_BUFFER_SIZE;
-  return TdiFuncs_Transfer(sock->ConnectionObject, record, TDI_RECEIVE, nullptr);
+  // A close clears the connection object under the child's spin lock.
+  KIRQL irql;
+  KeAcquireSpinLock(&sock->Pdo->Lock, &irql);
+  PFILE_OBJECT connection = sock->ConnectionObject;
+  KeReleaseSpinLock(&sock->Pdo->Lock, irql);
+  return TdiFuncs_Transfer(connection, record, TDI_RECEIVE, nullptr);
 }
 
 NTSTATUS TdiFuncs_RecvCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
