@@ -379,8 +379,9 @@ NTSTATUS TdiNetwork_IssueSend(SOCK_CONTEXT* sock, PUCHAR buffer, ULONG length) {
   record->ulBufflen = length;
   record->Transferred = 0;
   record->Status = STATUS_SUCCESS;
+  PFILE_OBJECT connection = sock->ConnectionObject;  // a close clears it under this lock
   KeReleaseSpinLock(&pdo->Lock, irql);
-  return TdiFuncs_Transfer(sock->ConnectionObject, record, TDI_SEND, nullptr);
+  return TdiFuncs_Transfer(connection, record, TDI_SEND, nullptr);
 }
 
 NTSTATUS CreateSendIrp(SOCK_CONTEXT* sock, TDI_IRP_RECORD** record) { return CreateIrpRecord(sock, record, false); }
