@@ -294,6 +294,26 @@ CNewMenuItemData* CNewMenu::FindItemRecordById(UINT_PTR id) const {
   return nullptr;
 }
 
+// Drops the records a popup has in this menu: its place among the owned submenus (true when it was owned)
+// and its item record.
+bool CNewMenu::ForgetPopupRecords(HMENU sub) {
+  bool owned = false;
+  for (auto it = m_subMenus.rbegin(); it != m_subMenus.rend();)
+    if (*it == sub) {
+      it = std::make_reverse_iterator(m_subMenus.erase(std::next(it).base()));
+      owned = true;
+    } else {
+      ++it;
+    }
+  for (auto it = m_items.rbegin(); it != m_items.rend(); ++it)
+    if ((*it)->m_nID == static_cast<UINT>(reinterpret_cast<UINT_PTR>(sub))) {
+      delete *it;
+      m_items.erase(std::next(it).base());
+      break;
+    }
+  return owned;
+}
+
 BOOL CNewMenu::RemoveMenu(UINT position, UINT flags) {
   if (!(flags & MF_BYPOSITION)) {
     int found = -1;
@@ -305,20 +325,7 @@ BOOL CNewMenu::RemoveMenu(UINT position, UINT flags) {
   if (state == 0xFFFFFFFF) return FALSE;
   if (state & MF_POPUP) {
     HMENU sub = ::GetSubMenu(m_hMenu, static_cast<int>(position));
-    bool owned = false;
-    for (auto it = m_subMenus.rbegin(); it != m_subMenus.rend();)
-      if (*it == sub) {
-        it = std::make_reverse_iterator(m_subMenus.erase(std::next(it).base()));
-        owned = true;
-      } else {
-        ++it;
-      }
-    for (auto it = m_items.rbegin(); it != m_items.rend(); ++it)
-      if ((*it)->m_nID == static_cast<UINT>(reinterpret_cast<UINT_PTR>(sub))) {
-        delete *it;
-        m_items.erase(std::next(it).base());
-        break;
-      }
+    const bool owned = ForgetPopupRecords(sub);
     // The popup leaves the menu but stays owned by it, so it is freed with the menu.
     if (owned)
       if (CNewMenu* object = AsNewMenu(sub)) m_detachedPopups.push_back(object);
@@ -348,20 +355,7 @@ BOOL CNewMenu::DeleteMenu(UINT position, UINT flags) {
   if (state == 0xFFFFFFFF) return FALSE;
   if (state & MF_POPUP) {
     HMENU sub = ::GetSubMenu(m_hMenu, static_cast<int>(position));
-    bool owned = false;
-    for (auto it = m_subMenus.rbegin(); it != m_subMenus.rend();)
-      if (*it == sub) {
-        it = std::make_reverse_iterator(m_subMenus.erase(std::next(it).base()));
-        owned = true;
-      } else {
-        ++it;
-      }
-    for (auto it = m_items.rbegin(); it != m_items.rend(); ++it)
-      if ((*it)->m_nID == static_cast<UINT>(reinterpret_cast<UINT_PTR>(sub))) {
-        delete *it;
-        m_items.erase(std::next(it).base());
-        break;
-      }
+    const bool owned = ForgetPopupRecords(sub);
     if (owned) {
       CNewMenu* object = AsNewMenu(sub);
       if (object) object->Detach();  // the Windows delete below destroys the handle

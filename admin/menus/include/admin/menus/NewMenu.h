@@ -280,6 +280,8 @@ class CNewMenu : public CMenu {
   static BOOL CreateFramedBitmap(HDC dc, CBitmap& bitmap, CSize size, COLORREF fill, COLORREF frame,
                                  DWORD hatch = 0xFFFFFFFF);
 
+  bool ForgetPopupRecords(HMENU sub);
+
   std::vector<CNewMenuItemData*> m_items;
   std::vector<HMENU> m_subMenus;
   std::vector<CNewMenu*> m_detachedPopups;  // popups taken out by RemoveMenu, still owned
