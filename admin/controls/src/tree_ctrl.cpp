@@ -25,7 +25,11 @@ BOOL COXTreeCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
   else list |= WS_HSCROLL | WS_VSCROLL;
   if (m_dwExStyle & 0x08000000) list |= LVS_NOSORTHEADER;
   if (m_dwExStyle & 0x10000000) list |= LVS_SHAREIMAGELISTS;
-  if (!CListCtrl::Create(list, rect, parent, id)) return FALSE;
+  // A list made here gets the tree header (Init); only an attached list keeps the coloured one.
+  m_bCreating = true;
+  const BOOL made = CListCtrl::Create(list, rect, parent, id);
+  m_bCreating = false;
+  if (!made) return FALSE;
   m_dwStyle = (m_dwStyle & 0xFFFF) | (style & 0xFFFF0000);
   return Init();
 }
@@ -52,7 +56,7 @@ BOOL COXTreeCtrl::Init() {
 void COXTreeCtrl::PreSubclassWindow() {
   CListCtrl::PreSubclassWindow();
   HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
-  if (header && !CWnd::FromHandlePermanent(header)) m_colorHeader.SubclassWindow(header);
+  if (header && !m_bCreating && !CWnd::FromHandlePermanent(header)) m_colorHeader.SubclassWindow(header);
 }
 
 void COXTreeCtrl::AttachTreeHeader() {

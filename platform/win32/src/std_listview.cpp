@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "win32/controls.h"
+#include "win32/dialog.h"
 #include "win32/gdi.h"
 #include "win32/imagelist.h"
 #include "win32/user_draw.h"
@@ -16,11 +17,6 @@ constexpr char kHeaderProp[] = "TavrinHeaderState";
 constexpr char kListProp[] = "TavrinListState";
 constexpr int kDivider = 4;  // half-width of the zone around a divider that counts as on it
 constexpr int kRowHeight = kListRowHeight;
-// Codes of the edit control and scroll requests the list uses.
-constexpr UINT kEditSetSel = 0x00B1;
-constexpr DWORD kEditAutoHScroll = 0x0080;
-constexpr LRESULT kWantArrows = 0x0001, kWantAllKeys = 0x0004, kWantChars = 0x0080;
-constexpr int kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3;
 
 struct Column {
   std::string text;
@@ -327,7 +323,7 @@ LRESULT CALLBACK LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lP
       return 0;
     }
     if (message == WM_CHAR && (wParam == '\r' || wParam == 0x1B)) return 0;
-    if (message == WM_GETDLGCODE) return kWantAllKeys | CallWindowProc(base, edit, message, wParam, lParam);
+    if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS | CallWindowProc(base, edit, message, wParam, lParam);
     if (message == WM_KILLFOCUS) {
       LRESULT r = CallWindowProc(base, edit, message, wParam, lParam);
       EndEdit(list, *s, true);
@@ -375,14 +371,15 @@ HWND BeginEdit(HWND hwnd, ListState& s, int row) {
   RECT r = RowRect(hwnd, s, row);
   RECT first{0, 0, 0, 0};
   if (SendMessage(s.header, HDM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first))) r.right = first.right;
-  HWND edit = CreateWindowEx(0, "Edit", s.rows[static_cast<size_t>(row)][0].c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | kEditAutoHScroll,
+  tavrin::controls::RegisterDialogControls();
+  HWND edit = CreateWindowEx(0, "Edit", s.rows[static_cast<size_t>(row)][0].c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL,
                              r.left, r.top, r.right - r.left, r.bottom - r.top, hwnd, nullptr, nullptr, nullptr);
   if (!edit) return nullptr;
   if (s.font) SendMessage(edit, WM_SETFONT, reinterpret_cast<WPARAM>(s.font), FALSE);
   s.edit = edit;
   s.editRow = row;
   s.editProc = reinterpret_cast<WNDPROC>(SetWindowLongPtr(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LabelEditProc)));
-  SendMessage(edit, kEditSetSel, 0, -1);
+  SendMessage(edit, EM_SETSEL, 0, -1);
   SetFocus(edit);
   return edit;
 }
@@ -686,10 +683,10 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_VSCROLL: {
       int delta = 0;
       switch (LOWORD(wParam)) {
-        case kLineUp: delta = -1; break;
-        case kLineDown: delta = 1; break;
-        case kPageUp: delta = -PerPage(hwnd, *s); break;
-        case kPageDown: delta = PerPage(hwnd, *s); break;
+        case SB_LINEUP: delta = -1; break;
+        case SB_LINEDOWN: delta = 1; break;
+        case SB_PAGEUP: delta = -PerPage(hwnd, *s); break;
+        case SB_PAGEDOWN: delta = PerPage(hwnd, *s); break;
         default: break;
       }
       SendMessage(hwnd, LVM_SCROLL, 0, delta * RowHeight(hwnd, *s));
@@ -700,7 +697,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       InvalidateRect(hwnd, nullptr, FALSE);
       break;
     case WM_GETDLGCODE:
-      return kWantArrows | kWantChars;
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case LVM_FINDITEMA: {
       auto* find = reinterpret_cast<const LVFINDINFO*>(lParam);
       if (!find || !(find->flags & LVFI_PARAM)) return -1;

@@ -204,6 +204,7 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   CImageList* m_pNormalImages = nullptr;
   CImageList* m_pStateImages = nullptr;
   bool m_bDrawingDragImage = false;
+  bool m_bCreating = false;
   void DrawLines(HDC hdc, const CRect& cell, int shape);
   void DrawTreePart(HDC hdc, const CRect& part, COXTreeItem* item);
   std::set<const COXTreeItem*> m_live;
