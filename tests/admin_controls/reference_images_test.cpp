@@ -1,11 +1,16 @@
 // Whole controls against reference pictures (TAVRIN_UPDATE_REFERENCE=1 rewrites them): the tree list with
 // grid and selection, coloured tabs in both drawn modes, shaded buttons in their states, a note panel.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
 
 #include "controls/colored_tabs.h"
 #include "controls/note_panel.h"
 #include "controls/shaded_button.h"
 #include "controls/tree_ctrl.h"
+#include "draw/png.h"
 #include "reference_image.h"
 
 namespace {
@@ -105,6 +110,35 @@ TEST(ReferenceImages, NotePanel) {
   panel.AttachToWindow(&host.wnd);
   panel.SetBkColor(0xF7FFFF);
   EXPECT_TRUE(tavrin::test::MatchesReference(host.Render(), TAVRIN_REFERENCE_DIR "/note_panel.png"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReferenceImages, AMismatchBeyondTheToleranceFailsAndLeavesADiff) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("tavrin-reference-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  tavrin::draw::Surface reference(8, 4, 0xFF808080);
+  const std::string path = (folder / "probe.png").string();
+  ASSERT_TRUE(tavrin::draw::WritePngFile(reference, path));
+  tavrin::draw::Surface near = reference;
+  near.set(1, 1, 0xFF828080);
+  EXPECT_TRUE(tavrin::test::MatchesReference(near, path, 2));
+  near.set(2, 2, 0xFF808090);
+  auto result = tavrin::test::MatchesReference(near, path, 2);
+  EXPECT_FALSE(result);
+  EXPECT_NE(std::string(result.message()).find("1 pixels differ"), std::string::npos) << result.message();
+  const fs::path diff = fs::read_symlink("/proc/self/exe").parent_path() / "probe.diff.png";
+  auto pixels = tavrin::draw::ReadPngFile(diff.string());
+  ASSERT_TRUE(pixels.has_value());
+  EXPECT_EQ(pixels->at(2, 2) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_NE(pixels->at(1, 1) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_FALSE(tavrin::test::MatchesReference(tavrin::draw::Surface(4, 4), path)) << "another size";
+  fs::remove(diff);
+  fs::remove(diff.parent_path() / "probe.actual.png");
+  fs::remove_all(folder);
 }
 
 }  // namespace
