@@ -160,12 +160,38 @@ HTREEITEM COXTreeCtrl::InsertItem(LPCSTR text, HTREEITEM parent, HTREEITEM after
     if (!sibling || sibling->GetParent() != p) after = TVI_LAST;
   }
   auto* item = new COXTreeItem(text);
+  const BOOL hadChildren = p->HasChildren();
   p->AddChild(item, after ? after : TVI_LAST);
   if (p->m_tvi.cChildren == 0) p->m_tvi.cChildren = 1;
   Track(item);
   ShowNewItem(item);
   ++m_nItemCount;
+  // The parent's button comes with its first child.
+  if (!hadChildren && (m_dwStyle & TVS_HASBUTTONS) && p != &m_root) RedrawTreeItems(p->Handle(), p->Handle());
   return item->Handle();
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(const TVINSERTSTRUCT* insert) {
+  if (!insert) return nullptr;
+  const TVITEM& fields = insert->item;
+  HTREEITEM item = InsertItem((fields.mask & TVIF_TEXT) ? fields.pszText : "", insert->hParent, insert->hInsertAfter);
+  if (!item) return nullptr;
+  TVITEM rest = fields;
+  rest.mask &= ~(TVIF_TEXT | TVIF_HANDLE);
+  rest.hItem = item;
+  if (rest.mask) SetItem(&rest);
+  return item;
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(UINT mask, LPCSTR text, int image, int selectedImage, UINT state, UINT stateMask,
+                                  LPARAM param, HTREEITEM parent, HTREEITEM after) {
+  TVINSERTSTRUCT insert{parent, after, {}};
+  insert.item = TVITEM{mask, nullptr, state, stateMask, const_cast<LPSTR>(text), 0, image, selectedImage, 0, param};
+  return InsertItem(&insert);
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(LPCSTR text, int image, int selectedImage, HTREEITEM parent, HTREEITEM after) {
+  return InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE, text, image, selectedImage, 0, 0, 0, parent, after);
 }
 
 LRESULT COXTreeCtrl::Notify(UINT code, UINT action, COXTreeItem* item, bool old) {
@@ -216,14 +242,18 @@ BOOL COXTreeCtrl::Expand(HTREEITEM handle, UINT code) {
   COXTreeItem* item = Resolve(handle);
   if (!item) return FALSE;
   if (Notify(TVN_ITEMEXPANDING, code, item, false)) return FALSE;
+  SetRedraw(FALSE);
+  BOOL done = TRUE;
   if (code == TVE_COLLAPSERESET) {
     const int before = item->CountSubtree();
     for (COXTreeItem* c = item->GetFirstChild(); c; c = c->GetNextSibling()) Forget(c);
-    if (!item->Expand(code, *this)) return FALSE;
-    m_nItemCount -= static_cast<UINT>(before - 1);
-  } else if (!item->Expand(code, *this)) {
-    return FALSE;
+    done = item->Expand(code, *this);
+    if (done) m_nItemCount -= static_cast<UINT>(before - 1);
+  } else {
+    done = item->Expand(code, *this);
   }
+  SetRedraw(TRUE);
+  if (!done) return FALSE;
   if (m_hWnd) Invalidate(FALSE);
   Notify(TVN_ITEMEXPANDED, code, item, false);
   return TRUE;
@@ -233,6 +263,7 @@ BOOL COXTreeCtrl::HideItem(HTREEITEM handle, BOOL hide) {
   COXTreeItem* item = Resolve(handle);
   if (!item || item == &m_root) return FALSE;
   if (!!item->IsHidden() == !!hide) return TRUE;
+  SetRedraw(FALSE);
   if (hide) {
     item->RemoveChildrenFromCtrl(*this);
     DeleteRow(item);
@@ -242,6 +273,13 @@ BOOL COXTreeCtrl::HideItem(HTREEITEM handle, BOOL hide) {
     ShowNewItem(item);
     if (RowOf(item) >= 0) item->AddChildrenToCtrl(*this, RowOf(item) + 1);
   }
+  SetRedraw(TRUE);
+  // The line shapes of the rows above may have changed.
+  if (COXTreeItem* sibling = item->GetPrevSibling()) {
+    COXTreeItem* shown = item->GetPrevInOrder();
+    while (shown && shown != &m_root && RowOf(shown) < 0) shown = shown->GetPrevInOrder();
+    if (shown && shown != &m_root) RedrawTreeItems(sibling->Handle(), shown->Handle());
+  }
   return TRUE;
 }
 
@@ -249,13 +287,19 @@ BOOL COXTreeCtrl::SortChildren(HTREEITEM handle, int col, BOOL ascending, PFNOXT
   COXTreeItem* item = Resolve(handle ? handle : TVI_ROOT);
   if (!item) return FALSE;
   if (m_header.GetSafeHwnd()) m_header.SortColumn(col, ascending ? 1 : -1);
+  SetRedraw(FALSE);
   const bool wasExpanded = item->IsExpanded();
   if (wasExpanded) item->RemoveChildrenFromCtrl(*this);
+  if (!compare) {
+    auto registered = m_columnCompare.find(col);
+    compare = registered != m_columnCompare.end() ? registered->second : m_defaultCompare;
+  }
   item->SortChildren(col, item != &m_root, ascending, compare, sortParam);
   if (wasExpanded) {
     int start = item == &m_root ? 0 : RowOf(item) + 1;
     if (item == &m_root || RowOf(item) >= 0) item->AddChildrenToCtrl(*this, start);
   }
+  SetRedraw(TRUE);
   return TRUE;
 }
 
@@ -263,6 +307,16 @@ CString COXTreeCtrl::GetItemText(HTREEITEM handle, int col) const {
   // No shared buffer: an unresolvable handle gives an empty text, never another call's text.
   const COXTreeItem* item = Resolve(handle);
   if (!item || item == &m_root || col < 0) return CString();
+  if (col == 0 && item->m_tvi.pszText == LPSTR_TEXTCALLBACK) {
+    // The parent supplies a callback text.
+    char buffer[300] = {};
+    TVITEM tvi{};
+    tvi.mask = TVIF_TEXT;
+    tvi.hItem = handle;
+    tvi.pszText = buffer;
+    tvi.cchTextMax = static_cast<int>(sizeof buffer);
+    return GetItem(&tvi) ? CString(buffer) : CString();
+  }
   return CString(item->GetText(col));
 }
 
@@ -644,6 +698,7 @@ BOOL COXTreeCtrl::MoveItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITE
   COXTreeItem* newParent = target->Resolve(newParentHandle ? newParentHandle : TVI_ROOT);
   if (!item || item == &m_root || !newParent || InSubtree(item, newParent)) return FALSE;
   const bool wasHidden = item->IsHidden();
+  SetRedraw(FALSE);
   if (!wasHidden) HideItem(handle, TRUE);
   const UINT moved = static_cast<UINT>(item->CountSubtree());
   Forget(item);
@@ -659,5 +714,7 @@ BOOL COXTreeCtrl::MoveItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITE
     item->SetHidden(FALSE);
     if (item->IsVisible()) target->ShowWithSubtree(item);
   }
+  SetRedraw(TRUE);
+  if (target != this && target->m_hWnd) target->Invalidate();
   return TRUE;
 }

@@ -31,6 +31,10 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   CImageList* SetImageList(CImageList* list, int type);
   CImageList* GetImageList(int type) const;
   HTREEITEM InsertItem(LPCSTR text, HTREEITEM parent = TVI_ROOT, HTREEITEM after = TVI_LAST);
+  HTREEITEM InsertItem(const TVINSERTSTRUCT* insert);
+  HTREEITEM InsertItem(UINT mask, LPCSTR text, int image, int selectedImage, UINT state, UINT stateMask, LPARAM param,
+                       HTREEITEM parent, HTREEITEM after);
+  HTREEITEM InsertItem(LPCSTR text, int image, int selectedImage, HTREEITEM parent = TVI_ROOT, HTREEITEM after = TVI_LAST);
   BOOL DeleteItem(HTREEITEM item);
   BOOL DeleteAllItems();
   virtual BOOL Expand(HTREEITEM item, UINT code);

@@ -373,6 +373,11 @@ constexpr int TVSIL_STATE = 2;
 constexpr UINT TVN_GETDISPINFOA = static_cast<UINT>(-403);
 constexpr UINT TVN_SETDISPINFOA = static_cast<UINT>(-404);
 constexpr UINT TVN_BEGINLABELEDITA = static_cast<UINT>(-410);
+struct TVINSERTSTRUCT {
+  HTREEITEM hParent;
+  HTREEITEM hInsertAfter;
+  TVITEM item;
+};
 struct NMTVDISPINFO {
   NMHDR hdr;
   TVITEM item;
