@@ -122,6 +122,8 @@ TEST(TreeState, StylesReachTheListWindow) {
   EXPECT_TRUE(t.ListStyle() & LVS_EDITLABELS);
   EXPECT_TRUE(t.ListStyle() & LVS_SHOWSELALWAYS);
   EXPECT_TRUE(t.tree.GetTreeStyle() & TVS_EDITLABELS);
+  ASSERT_NE(t.tree.GetHeaderCtrlHandle(), nullptr);
+  EXPECT_EQ(t.tree.GetHeaderCtrlHandle(), t.tree.GetHeaderCtrl()->GetSafeHwnd());
 
   CImageList images;
   ASSERT_TRUE(images.Create(16, 16, ILC_COLOR32 | ILC_MASK, 0, 1));
@@ -257,4 +259,7 @@ TEST(TreeState, SortingUsesTheColumnsRegisteredComparison) {
   EXPECT_EQ(t.tree.GetItemAtRow(0), y) << "larger values first by that comparison";
   EXPECT_TRUE(t.tree.SortChildren(nullptr, 0));
   EXPECT_EQ(t.tree.GetItemAtRow(0), x) << "column 0 compares texts";
+  TVSORTCB sort{TVI_ROOT, [](LPARAM a, LPARAM b, LPARAM order) { return static_cast<int>((b - a) * order); }, 1};
+  EXPECT_TRUE(t.tree.SortChildrenCB(&sort));
+  EXPECT_EQ(t.tree.GetItemAtRow(0), y) << "the record's comparison, ascending";
 }

@@ -303,6 +303,11 @@ BOOL COXTreeCtrl::SortChildren(HTREEITEM handle, int col, BOOL ascending, PFNOXT
   return TRUE;
 }
 
+BOOL COXTreeCtrl::SortChildrenCB(const TVSORTCB* sort, int col) {
+  if (!sort) return FALSE;
+  return SortChildren(sort->hParent, col, TRUE, sort->lpfnCompare, sort->lParam);
+}
+
 CString COXTreeCtrl::GetItemText(HTREEITEM handle, int col) const {
   // No shared buffer: an unresolvable handle gives an empty text, never another call's text.
   const COXTreeItem* item = Resolve(handle);
@@ -325,7 +330,10 @@ BOOL COXTreeCtrl::SetItemText(HTREEITEM handle, LPCSTR text, int col) {
   if (!item || item == &m_root) return FALSE;
   BOOL ok = item->SetText(text, col);
   int row = RowOf(item);
-  if (ok && row >= 0) CListCtrl::SetItemText(row, col, item->GetText(col));
+  if (ok && row >= 0) {
+    CListCtrl::SetItemText(row, col, item->GetText(col));
+    RedrawTreeItems(handle, handle);
+  }
   return ok;
 }
 
@@ -336,12 +344,15 @@ BOOL COXTreeCtrl::SetSubItem(HTREEITEM handle, int col, UINT mask, LPCSTR text, 
   BOOL ok = item->SetSubItem(col, mask, text, image, font, textColor, backColor);
   int row = RowOf(item);
   if (ok && row >= 0 && (mask & COXTreeCell::kText)) CListCtrl::SetItemText(row, col, item->GetText(col));
+  if (ok) RedrawTreeItems(handle, handle);
   return ok;
 }
 
 BOOL COXTreeCtrl::SetItemColor(HTREEITEM handle, COLORREF color, int col) {
   COXTreeItem* item = Resolve(handle);
-  return item && item != &m_root ? item->SetTextColor(color, col) : FALSE;
+  if (!item || item == &m_root || !item->SetTextColor(color, col)) return FALSE;
+  RedrawTreeItems(handle, handle);
+  return TRUE;
 }
 
 LPARAM COXTreeCtrl::GetItemData(HTREEITEM handle) const {

@@ -40,6 +40,7 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   virtual BOOL Expand(HTREEITEM item, UINT code);
   virtual BOOL SortChildren(HTREEITEM item, int col = 0, BOOL ascending = TRUE, PFNOXTVCOMPARE compare = nullptr,
                             LPARAM sortParam = 0);
+  BOOL SortChildrenCB(const TVSORTCB* sort, int col = 0);
   BOOL HideItem(HTREEITEM item, BOOL hide = TRUE);
   // Copies item (with its subtree) under newParent; refused into its own subtree.
   BOOL CopyItem(HTREEITEM item, HTREEITEM newParent, HTREEITEM after, BOOL withSubtree, HTREEITEM* newItem = nullptr);
@@ -74,6 +75,8 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   BOOL SetItemData(HTREEITEM item, LPARAM data);
 
   HTREEITEM GetRootItem() const { return m_root.Handle(); }
+  // The list's header window (its child with id 0), or null.
+  HWND GetHeaderCtrlHandle() const { return m_hWnd ? ::GetDlgItem(m_hWnd, 0) : nullptr; }
   HTREEITEM GetChildItem(HTREEITEM item) const;
   HTREEITEM GetNextSiblingItem(HTREEITEM item) const;
   HTREEITEM GetPrevSiblingItem(HTREEITEM item) const;

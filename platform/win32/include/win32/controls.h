@@ -373,6 +373,11 @@ constexpr int TVSIL_STATE = 2;
 constexpr UINT TVN_GETDISPINFOA = static_cast<UINT>(-403);
 constexpr UINT TVN_SETDISPINFOA = static_cast<UINT>(-404);
 constexpr UINT TVN_BEGINLABELEDITA = static_cast<UINT>(-410);
+struct TVSORTCB {
+  HTREEITEM hParent;
+  int (*lpfnCompare)(LPARAM, LPARAM, LPARAM);
+  LPARAM lParam;
+};
 struct TVINSERTSTRUCT {
   HTREEITEM hParent;
   HTREEITEM hInsertAfter;
