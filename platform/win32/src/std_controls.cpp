@@ -209,6 +209,7 @@ void RegisterStandardControls() {
     stat.lpfnWndProc = StaticProc;
     stat.lpszClassName = "Static";
     RegisterClass(&stat);
+    RegisterDialogControls();
   });
 }
 
