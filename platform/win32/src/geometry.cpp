@@ -683,7 +683,8 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       rect->top += insets.top;
       rect->right = std::max(rect->left, rect->right - insets.right);
       rect->bottom = std::max(rect->top, rect->bottom - insets.bottom);
-      if (!(style & WS_CHILD)) rect->top = std::min(rect->bottom, rect->top + tavrin::win::menus::LayoutBar(hwnd, *rect));
+      if (!(style & WS_CHILD))  // a top-level window's menu bar sits under its caption
+        rect->top = std::min(rect->bottom, rect->top + tavrin::win::menus::LayoutBar(hwnd, *rect));
       return 0;
     }
     case WM_NCHITTEST:
