@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "testsupport/sysroot.h"
+#include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
 
@@ -335,6 +336,30 @@ TEST_F(MenuBarTest, AltSpaceOpensTheSystemMenuWhoseChoiceComesAsASystemCommand) 
   EXPECT_EQ(owner.systemCommand, SC_CLOSE);
   ASSERT_EQ(Of(WM_INITMENUPOPUP).size(), 1u);
   EXPECT_EQ(HIWORD(Of(WM_INITMENUPOPUP)[0].lParam), 1) << "the system menu";
+}
+
+TEST_F(MenuBarTest, OpeningAndClosingBarPopupsLeavesNoGdiObjectOrMenuBehind) {
+  const size_t before = tavrin::win::LiveMenuCount();
+  HMENU bar = MakeBar();
+  Create(bar);
+  const POINT at = ItemCentre(bar, 1);
+  auto once = [&] {
+    owner.exited = false;
+    owner.idles = 0;
+    owner.onIdle = [&](HWND) {
+      if (owner.idles == 0) Keys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
+    };
+    tavrin::win::InjectClick(at.x, at.y);
+    return PumpUntil([&] { return owner.exited; });
+  };
+  ASSERT_TRUE(once());
+  const size_t objects = tavrin::gdi::LiveObjectCount();
+  const size_t menus = tavrin::win::LiveMenuCount();
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(once());
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), objects);
+  EXPECT_EQ(tavrin::win::LiveMenuCount(), menus);
+  DestroyWindow(hwnd);
+  EXPECT_EQ(tavrin::win::LiveMenuCount(), before) << "the window's menus went with it";
 }
 
 }  // namespace

@@ -669,6 +669,7 @@ bool BarDefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRE
         ClearHot();
       return false;
     case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:  // a second click soon after the first is a click on the bar again
       if (wParam != HTMENU) return false;
       SendMessage(hwnd, WM_SYSCOMMAND, SC_MOUSEMENU | HTMENU, lParam);
       *result = 0;
