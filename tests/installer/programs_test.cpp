@@ -1,7 +1,10 @@
 // TavrinSetup and TavrinUninstall run as a user runs them: real processes on a fresh sysroot with an install
 // medium staged under D:\Setup.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include "win32/file.h"
 #include "win32/setupapi.h"
 #include "win32/sync.h"
+#include "win32/user.h"
 #include "win32/registry.h"
 #include "win32/sysroot.h"
 
@@ -78,6 +82,36 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     pid_t pid = AdminPid();
     if (pid > 0) kill(pid, SIGKILL);
     for (int i = 0; i < 500 && AdminPid() > 0; ++i) usleep(10000);
+  }
+  // Asks the running TavrinAdmin to start device mapping, as its menu command does.
+  static void StartMappingIn() {
+    HWND frame = nullptr;
+    for (int i = 0; i < 1000 && !(frame = FindWindow(nullptr, "Pelko Admin")); ++i) usleep(10000);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(PostMessage(frame, WM_COMMAND, 32866, 0));  // "Start Device Mapping"
+  }
+  // Whether a named event comes to exist within 10 s.
+  static bool WaitForNamedEvent(const char* name) {
+    for (int i = 0; i < 1000; ++i) {
+      if (HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name)) {
+        CloseHandle(event);
+        return true;
+      }
+      usleep(10000);
+    }
+    return false;
+  }
+  // A descriptor that becomes readable when the process ends (any process, not only a child).
+  static int WatchProcess(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+  static bool Exited(int watch, int milliseconds) {
+    pollfd p{watch, POLLIN, 0};
+    return poll(&p, 1, milliseconds) > 0;
+  }
+  // How long a TavrinAdmin started by an update must stay: 10 s as a user would see it, shorter in the
+  // suite (it ends within milliseconds when it finds its shut-down event signalled).
+  static int AliveWaitMs() {
+    const char* text = getenv("TAVRIN_TEST_ALIVE_WAIT_MS");
+    return text && *text ? atoi(text) : 1500;
   }
   std::unique_ptr<tavrin::test::KernelHostProcess> host_;
 };
@@ -153,21 +187,34 @@ TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart
   EXPECT_EQ(AdminPid(), -1);
   setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
 
-  // A TavrinAdmin with device mapping holds both events and answers the shut-down.
-  HANDLE shutDown = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
-  HANDLE cleanUp = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminCleanUpDone");
-  std::thread admin([&] {
-    WaitForSingleObject(shutDown, INFINITE);
-    SetEvent(cleanUp);
-    CloseHandle(shutDown);
-    CloseHandle(cleanUp);
-  });
+  // The installed TavrinAdmin, with device mapping started, holds both events and answers the shut-down.
+  ASSERT_EQ(Setup(), 0);
+  const pid_t old = AdminPid();
+  ASSERT_GT(old, 0);
+  StartMappingIn();
+  ASSERT_TRUE(WaitForNamedEvent("TavrinAdminCleanUpDone")) << Text("C:\\WINDOWS\\TavrinAdmin.log");
+  const int oldExit = WatchProcess(old);
+  ASSERT_GE(oldExit, 0);
   EXPECT_EQ(Setup(), 0);
-  admin.join();
+  EXPECT_TRUE(Exited(oldExit, 0));  // gone before setup ended: its image was replaced
+  close(oldExit);
   const std::string log = Text("C:\\TavrinSetup.log");
-  EXPECT_NE(log.find("StopClientApplication : WAIT_OBJECT_0 "), std::string::npos);
+  // The log is a text-mode file: each line ends in CR LF.
+  EXPECT_NE(log.find("StopClientApplication : WAIT_OBJECT_0 \r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Launch the Tavrin Admin  application"), std::string::npos);
-  EXPECT_GT(AdminPid(), 0);
+  // The new TavrinAdmin finds its shut-down event unsignalled and stays.
+  const pid_t renewed = AdminPid();
+  ASSERT_GT(renewed, 0);
+  EXPECT_NE(renewed, old);
+  ASSERT_TRUE(WaitForNamedEvent("TavrinAdminShutDownEvent"));
+  HANDLE shutDown = OpenEvent(SYNCHRONIZE, FALSE, "TavrinAdminShutDownEvent");
+  ASSERT_NE(shutDown, nullptr);
+  EXPECT_EQ(WaitForSingleObject(shutDown, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(shutDown);
+  const int renewedExit = WatchProcess(renewed);
+  ASSERT_GE(renewedExit, 0);
+  EXPECT_FALSE(Exited(renewedExit, AliveWaitMs()));
+  close(renewedExit);
   KillAdmin();
 
   // A program holding the enumerator open: the root node goes at the next start, and a reboot is asked for.
