@@ -1,17 +1,12 @@
 // TavrinSetup and TavrinUninstall run as a user runs them: real processes on a fresh sysroot with an install
 // medium staged under D:\Setup.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 
+#include "installed_programs.h"
 #include "pelkobus/busenum.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
@@ -26,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace installed;
 
 class ProgramsTest : public tavrin::test::SysrootTest {
  protected:
@@ -33,7 +29,7 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     SysrootTest::SetUp();
     setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
     setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
-    ASSERT_EQ(Run(std::string("'") + TAVRIN_CTL_PROGRAM + "' stage-media 'D:\\Setup\\'"), 0);
+    ASSERT_EQ(StageMedia(), 0);
   }
   void TearDown() override {
     KillAdmin();
@@ -42,13 +38,6 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     unsetenv("TAVRIN_MSGBOX_ANSWER");
     unsetenv("TAVRIN_WINDOWS_VERSION");
     SysrootTest::TearDown();
-  }
-  static int Run(const std::string& command) {
-    int status = std::system((command + " 2>/dev/null").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  int Setup(const std::string& arguments = "'PATH=D:\\Setup\\'") {
-    return Run("'" + tavrin::sysroot::MapPath("D:\\Setup\\TavrinSetup.exe").string() + "' " + arguments);
   }
   void StartHost() {
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
@@ -60,28 +49,6 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
-  }
-  static std::string Text(const std::string& windowsPath) {
-    std::ifstream in(tavrin::sysroot::MapPath(windowsPath));
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  // The TavrinAdmin that setup started from this sysroot's Windows directory.
-  pid_t AdminPid() {
-    std::error_code ec;
-    auto image = fs::canonical(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.exe"), ec);
-    if (ec) return -1;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-      const std::string name = entry.path().filename().string();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::error_code e;
-      if (fs::read_symlink(entry.path() / "exe", e) == image) return static_cast<pid_t>(std::stoi(name));
-    }
-    return -1;
-  }
-  void KillAdmin() {
-    pid_t pid = AdminPid();
-    if (pid > 0) kill(pid, SIGKILL);
-    for (int i = 0; i < 500 && AdminPid() > 0; ++i) usleep(10000);
   }
   // Asks the running TavrinAdmin to start device mapping, as its menu command does.
   static void StartMappingIn() {
@@ -101,12 +68,6 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     }
     return false;
   }
-  // A descriptor that becomes readable when the process ends (any process, not only a child).
-  static int WatchProcess(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
-  static bool Exited(int watch, int milliseconds) {
-    pollfd p{watch, POLLIN, 0};
-    return poll(&p, 1, milliseconds) > 0;
-  }
   // How long a TavrinAdmin started by an update must stay: 10 s as a user would see it, shorter in the
   // suite (it ends within milliseconds when it finds its shut-down event signalled).
   static int AliveWaitMs() {
@@ -118,7 +79,7 @@ class ProgramsTest : public tavrin::test::SysrootTest {
 
 TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
   StartHost();
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   EXPECT_TRUE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- Start of Pelko Setup Application"), std::string::npos);
   EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- End of Pelko Setup Application"), std::string::npos);
@@ -134,7 +95,7 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
 
   KillAdmin();
   const std::string uninstall = tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string();
-  ASSERT_EQ(Run("'" + uninstall + "'"), 0);
+  ASSERT_EQ(RunCommand("'" + uninstall + "'"), 0);
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\vizorido\\Parameters"));
   EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters"));
@@ -150,7 +111,7 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
 }
 
 TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted) {
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   DWORD value = 0, size = sizeof value, type = 0;
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
@@ -165,12 +126,12 @@ TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted)
 
 TEST_F(ProgramsTest, RefusalsChangeNothing) {
   setenv("TAVRIN_WINDOWS_VERSION", "4.10.1", 1);  // Windows 98
-  EXPECT_NE(Setup(), 0);
+  EXPECT_NE(RunSetup(), 0);
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
   unsetenv("TAVRIN_WINDOWS_VERSION");
   // No "PATH=": refused before anything is changed.
-  EXPECT_NE(Setup(""), 0);
+  EXPECT_NE(RunSetup(""), 0);
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(tavrin::device_nodes::StoreExists());
   EXPECT_FALSE(Exists("C:\\WINDOWS\\inf\\vizorido.inf"));
@@ -178,24 +139,24 @@ TEST_F(ProgramsTest, RefusalsChangeNothing) {
 
 TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart) {
   StartHost();
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   KillAdmin();
   // Declined: nothing changes.
   setenv("TAVRIN_MSGBOX_ANSWER", "2", 1);
-  EXPECT_EQ(Setup(), 0);
+  EXPECT_EQ(RunSetup(), 0);
   EXPECT_EQ(Text("C:\\TavrinSetup.log").find("UnInstallSoftware"), std::string::npos);
   EXPECT_EQ(AdminPid(), -1);
   setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
 
   // The installed TavrinAdmin, with device mapping started, holds both events and answers the shut-down.
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   const pid_t old = AdminPid();
   ASSERT_GT(old, 0);
   StartMappingIn();
   ASSERT_TRUE(WaitForNamedEvent("TavrinAdminCleanUpDone")) << Text("C:\\WINDOWS\\TavrinAdmin.log");
   const int oldExit = WatchProcess(old);
   ASSERT_GE(oldExit, 0);
-  EXPECT_EQ(Setup(), 0);
+  EXPECT_EQ(RunSetup(), 0);
   EXPECT_TRUE(Exited(oldExit, 0));  // gone before setup ended: its image was replaced
   close(oldExit);
   const std::string log = Text("C:\\TavrinSetup.log");
@@ -229,7 +190,7 @@ TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart
   SetupDiDestroyDeviceInfoList(set);
   HANDLE held = CreateFile(detail->DevicePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  ASSERT_EQ(Run("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
+  ASSERT_EQ(RunCommand("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
   EXPECT_NE(Text("C:\\TavrinUninstall.log").find("cmdRemove: Reboot Required..."), std::string::npos);
   DWORD value = 0, size = sizeof value, type = 0;
   HKEY key = nullptr;
