@@ -211,12 +211,13 @@ void FailQueued(PDO_DEVICE_DATA* pdo, PIPE* p, bool unlinkSent, LIST_ENTRY* done
       if (list == &sent && unlinkSent) QueueUnlink(pdo, p, HeaderOf(c));
       if (__atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) continue;  // the cancel has it
       PIRP irp = c->Irp;
-      IoSetCancelRoutine(irp, nullptr);
+      // No routine left: a cancel has taken the IRP and its routine completes it (it finds no context).
+      bool cancelling = !IoSetCancelRoutine(irp, nullptr);
       irp->Tail.Overlay.DriverContext[0] = nullptr;
       if (PURB urb = UrbOf(irp)) urb->UrbHeader.Status = MakeNtStatus(0xC0000004);
       irp->IoStatus.Status = STATUS_UNSUCCESSFUL;
       irp->IoStatus.Information = 0;
-      InsertTailList(done, &irp->Tail.Overlay.ListEntry);
+      if (!cancelling) InsertTailList(done, &irp->Tail.Overlay.ListEntry);
       ReleaseContext(pdo, c);
     }
   }
@@ -650,7 +651,13 @@ void CancelClientRequest(PDEVICE_OBJECT device, PIRP irp) {
   KIRQL irql;
   KeAcquireSpinLock(&pdo->Lock, &irql);
   auto* c = static_cast<IRP_CONTEXT*>(irp->Tail.Overlay.DriverContext[0]);
-  if (!c || c->Irp != irp || !c->Pipe || __atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) {
+  if (!c) {
+    // The response path finished the request after this cancel took the IRP: completing it is left here.
+    KeReleaseSpinLock(&pdo->Lock, irql);
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return;
+  }
+  if (c->Irp != irp || !c->Pipe || __atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) {
     KeReleaseSpinLock(&pdo->Lock, irql);
     return;  // the response path owns it
   }
@@ -918,7 +925,7 @@ void Path::OnMessageEnd() {
   }
   if (__atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) return;  // the cancel routine has it
   PIRP irp = c->Irp;
-  IoSetCancelRoutine(irp, nullptr);
+  bool cancelling = !IoSetCancelRoutine(irp, nullptr);  // then the cancel routine completes it
   irp->Tail.Overlay.DriverContext[0] = nullptr;
   PURB urb = UrbOf(irp);
   LIST_ENTRY done;
@@ -957,7 +964,7 @@ void Path::OnMessageEnd() {
   irp->IoStatus.Status = irpStatus;
   irp->IoStatus.Information = 0;
   ReleaseContext(pdo, c);
-  InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
+  if (!cancelling) InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
   // Completed with the lock released: the caller's completion routine may submit again at once.
   KeReleaseSpinLockFromDpcLevel(&pdo->Lock);
   CompleteAll(&done);
