@@ -313,6 +313,55 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   EXPECT_FALSE(Ioctl(usb, IOCTL_USBFUNC_ISOCH, &iso, sizeof iso, answer.data(), static_cast<DWORD>(answer.size())).ok);
 }
 
+// tavrin-usb run on the test's sysroot: its exit status and what it printed.
+std::pair<int, std::string> RunTool(const std::filesystem::path& sysroot, const std::string& arguments) {
+  std::string command = std::string(TAVRIN_USB_PROGRAM) + " --sysroot '" + sysroot.string() + "' " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return {-1, ""};
+  std::string out;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+TEST_F(UsbKindsTest, TheToolListsDevicesPrintsFilesAndLoopsData) {
+  zarnet::sim::Device printer = Port(3, 7, "printer");
+  printer.vid = 0x03E8;
+  printer.subclass = 1;
+  printer.protocol = 2;
+  StartServer({printer, Port(5, 0xFF, "loopback")});
+  StartProgram();
+  ASSERT_NE(Connect(3, 7), INVALID_HANDLE_VALUE);
+  auto [status, listed] = RunTool(root(), "list");
+  EXPECT_EQ(status, 0) << listed;
+  EXPECT_NE(listed.find("device 0: VID_03E8 PID_4321"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("EndPoints Inc."), std::string::npos) << listed;  // from the vendor table
+  EXPECT_NE(listed.find("interface 0 setting 0: class 07/01/02"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("endpoint 0x01 OUT bulk"), std::string::npos) << listed;
+
+  const std::vector<uint8_t> job = Pattern(1500000, 8);  // more than one request carries
+  const std::filesystem::path file = root() / "job.prn";
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(job.data()), job.size());
+  auto [printed, said] = RunTool(root(), "print " + file.string());
+  EXPECT_EQ(printed, 0) << said;
+  for (HANDLE h : opened_) CloseHandle(h);
+  opened_.clear();
+  ASSERT_TRUE(Disconnect(3, 7));
+  auto device = std::dynamic_pointer_cast<zarnet::sim::PrinterDevice>(server_->usb_device(3));
+  ASSERT_NE(device, nullptr);
+  for (int i = 0; i < 500 && device->jobs() == 0; ++i) std::this_thread::sleep_for(10ms);  // polling the server
+  ASSERT_EQ(device->jobs(), 1);
+  std::ifstream landed(device->file(), std::ios::binary);
+  EXPECT_TRUE(std::vector<uint8_t>((std::istreambuf_iterator<char>(landed)), std::istreambuf_iterator<char>()) == job);
+
+  ASSERT_NE(Connect(5, 0xFF), INVALID_HANDLE_VALUE);
+  auto [looped, loopSaid] = RunTool(root(), "loop --depth 8 0x01 0x81 65536 16");
+  EXPECT_EQ(looped, 0) << loopSaid;
+  EXPECT_NE(loopSaid.find("1048576 bytes looped, identical"), std::string::npos) << loopSaid;
+  EXPECT_EQ(RunTool(root(), "print " + file.string()).first, 1) << "a loopback device is no printer";
+}
+
 // A server whose data connection the test watches: control requests are answered by a loopback device,
 // every other request is only recorded (reads wait for ever).
 class UnlinkWatchTest : public UsbKindsTest {
