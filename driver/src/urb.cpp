@@ -624,7 +624,7 @@ NTSTATUS HandleSubmitUrb(PDO_DEVICE_DATA* pdo, PIRP irp) {
   QAdd(pipe, c);
   if (f == 0) HandleSelectIntfCommandsLocally(pdo, urb, HeaderOf(c));
   IoSetCancelRoutine(irp, CancelClientRequest);
-  if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+  if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr)) {
     // Cancelled before the routine was in place: nobody else will complete it.
     QRemove(pipe, c);
     irp->Tail.Overlay.DriverContext[0] = nullptr;
