@@ -19,6 +19,7 @@ constexpr ULONG kMaxPipes = 32;
 constexpr ULONG kMaxQueueDepth = 64;
 constexpr ULONG kMaxIsoPackets = 256;
 constexpr ULONG kMaxIsoBytes = 512 * 1024;
+constexpr ULONG kMaxStreamLength = 1024 * 1024;  // one URB of a stream
 constexpr LONGLONG kStartReadTimeout = -50'000'000;  // 5 s: a start never waits for ever on a silent server
 
 struct Extension {
@@ -158,7 +159,7 @@ NTSTATUS Stream(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
   const bool in = request.Endpoint & 0x80;
   const ULONG outData = inLength - sizeof request;
   ULONG count = in ? request.Count : (outData + request.Length - 1) / std::max<ULONG>(request.Length, 1);
-  if (!request.Length || !count || !request.QueueDepth || request.QueueDepth > kMaxQueueDepth ||
+  if (!request.Length || request.Length > kMaxStreamLength || !count || !request.QueueDepth || request.QueueDepth > kMaxQueueDepth ||
       (!in && outData == 0))
     return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
   const ULONG depth = std::min(request.QueueDepth, count);

@@ -308,6 +308,10 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   auto device = std::dynamic_pointer_cast<Loop>(server_->usb_device(5));
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->iso_out_received(), samples);
+  // Queue depths outside 1..64 and transfers above 1 MiB are refused before anything is sent.
+  EXPECT_FALSE(Stream(usb, Loop::kBulkIn, 64, 1, 0).ok);
+  EXPECT_FALSE(Stream(usb, Loop::kBulkIn, 64, 65, 65).ok);
+  EXPECT_FALSE(Stream(usb, Loop::kBulkIn, (1u << 20) + 1, 1, 1).ok);
   // A packet count outside 1..256 is refused before anything is sent.
   iso = {Loop::kIsoIn, {}, 257, 1};
   EXPECT_FALSE(Ioctl(usb, IOCTL_USBFUNC_ISOCH, &iso, sizeof iso, answer.data(), static_cast<DWORD>(answer.size())).ok);
