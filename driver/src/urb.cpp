@@ -990,6 +990,16 @@ void OnResponseBytes(PDO_DEVICE_DATA* pdo, const UCHAR* data, ULONG length) {
 
 void SetAbortPipeDelay(uint32_t milliseconds) { gAbortDelayMs = milliseconds; }
 
+void FeedResponseBytes(PDEVICE_OBJECT device, const uint8_t* data, size_t length) {
+  while (device->DeviceObjectExtension && device->DeviceObjectExtension->AttachedTo)
+    device = device->DeviceObjectExtension->AttachedTo;
+  PDO_DEVICE_DATA* pdo = PdoData(device);
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
+  if (pdo->OnResponse) pdo->OnResponse(pdo, data, static_cast<ULONG>(length));
+  KeReleaseSpinLock(&pdo->Lock, irql);
+}
+
 NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo) {
   void* memory = ExAllocatePoolWithTag(NonPagedPool, sizeof(Path), BUS_POOL_TAG);
   if (!memory) return STATUS_INSUFFICIENT_RESOURCES;

@@ -529,6 +529,19 @@ TEST_F(ScriptedUsbTest, ReturnedDataIsBoundedByTheRequestAndUnmatchedResponsesAr
   EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin(), read->buffer.begin() + 5), std::vector<uint8_t>(5, 0x44));
 }
 
+TEST_F(ScriptedUsbTest, AnAnswerHandedOverByteByByteCompletesItsRead) {
+  Configure();
+  auto read = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER request = NextRequest();
+  std::vector<uint8_t> out;
+  zarnet::AppendResponse(out, zarnet::ResponseTo(request, 0), std::vector<uint8_t>(9, 0x5A));
+  for (uint8_t byte : out) pelkobus::FeedResponseBytes(stack_, &byte, 1);
+  EXPECT_EQ(Wait(*read), STATUS_SUCCESS);
+  EXPECT_EQ(read->urb.UrbBulkOrInterruptTransfer.T.TransferBufferLength, 9u);
+  EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin(), read->buffer.begin() + 10),
+            (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0xEE}));
+}
+
 TEST_F(ScriptedUsbTest, AbortFailsQueuedRequestsAndUnlinksThoseAlreadySent) {
   Configure();
   auto first = Start(Loop::kBulkIn, 64);
