@@ -1,6 +1,8 @@
 // The bus driver's response handling with requests in flight: a child is connected to a scripted server
-// and configured, reads of every kind go out, then the input is handed to the child's response path as
-// its receive would, split at points the input chooses. The child then leaves, which fails whatever is
+// and configured, reads of every kind go out, then a byte stream is handed to the child's response path as
+// its receive would, split at points the input chooses. The stream is the input laid over well-formed
+// answers to those reads (byte for byte exclusive-or), so that short inputs already reach the matching
+// and every stream is still some input. The child then leaves, which fails whatever is
 // still pending. Each request must complete exactly once (a second completion stops the kernel), within
 // its own buffer, with no more than it asked for.
 #include <arpa/inet.h>
@@ -118,6 +120,7 @@ struct Server {
         }
         std::lock_guard lock(mutex);
         ++requests;
+        headers.push_back(m.header);
         arrived.notify_all();
       }
     }
@@ -132,7 +135,24 @@ struct Server {
   std::mutex mutex;
   std::condition_variable arrived;
   uint64_t requests = 0;
+  std::vector<zarnet::RFC_HEADER> headers;  // of the requests counted
 };
+
+// Well-formed answers to the requests, in the order they arrived; some longer than asked for.
+std::vector<uint8_t> Answers(const std::vector<zarnet::RFC_HEADER>& requests) {
+  std::vector<uint8_t> out;
+  for (const zarnet::RFC_HEADER& r : requests) {
+    std::vector<uint8_t> data(r.TransferLength / 2 + 3, static_cast<uint8_t>(r.SeqNo + r.EndPoint));
+    std::vector<zarnet::RFC_ISO_DESC> packets;
+    if (r.Command == zarnet::RFC_CMD_ISOCH) {
+      data.assign(r.TransferLength, 0x1F);
+      for (uint32_t i = 0; i < r.NumberOfPackets; ++i)
+        packets.push_back({i * 32, 32, i % 2 ? 16u : 32u, 0});
+    }
+    zarnet::AppendResponse(out, zarnet::ResponseTo(r, 0), data, packets);
+  }
+  return out;
+}
 
 // One URB sent down with its buffer between two guard areas.
 struct Pending {
@@ -283,10 +303,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!stack) __builtin_trap();
   PVOID pipes[256] = {};
   if (!Configure(stack, pipes)) __builtin_trap();
-  const uint64_t before = [] {
+  {
     std::lock_guard lock(env->server->mutex);
-    return env->server->requests;
-  }();
+    env->server->requests = 0;
+    env->server->headers.clear();
+  }
 
   // Reads of every kind: bulk (two on one pipe), interrupt, isochronous, a vendor control request.
   std::vector<std::unique_ptr<Pending>> reads;
@@ -326,14 +347,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reads.push_back(std::move(p));
   }
   for (auto& p : reads) Environment::Send(stack, *p);
-  env->server->WaitRequests(before + reads.size());  // all on the wire: each may be answered
+  env->server->WaitRequests(reads.size());  // all on the wire: each may be answered
+  std::vector<uint8_t> stream;
+  {
+    std::lock_guard lock(env->server->mutex);
+    stream = Answers(env->server->headers);
+  }
 
-  // The input after its first two bytes, in pieces whose sizes follow from those two.
+  // The input after its first two bytes over the answers (the whole answers, or cut at the input's end
+  // when bit 0 of the first byte is clear), fed in pieces whose sizes follow from those two bytes.
+  const size_t body = size - 2;
+  stream.resize(data[0] & 1 ? std::max(stream.size(), body) : body, 0);
+  for (size_t i = 0; i < body; ++i) stream[i] ^= data[2 + i];
   uint32_t seed = data[0] | data[1] << 8;
-  for (size_t at = 2; at < size;) {
+  for (size_t at = 0; at < stream.size();) {
     seed = seed * 1103515245u + 12345u;
-    size_t piece = std::min<size_t>(size - at, 1 + (seed >> 16) % (seed & 1 ? 8 : 200));
-    pelkobus::FeedResponseBytes(stack, data + at, piece);
+    size_t piece = std::min<size_t>(stream.size() - at, 1 + (seed >> 16) % (seed & 2 ? 8 : 200));
+    pelkobus::FeedResponseBytes(stack, stream.data() + at, piece);
     at += piece;
   }
 
