@@ -840,6 +840,10 @@ void RegisterDialogControls() {
     };
     add(WC_DIALOG, DefDlgProc, CS_DBLCLKS | CS_SAVEBITS, COLOR_3DFACE);
     add("Edit", detail::EditProcedure(), CS_DBLCLKS, -1);
+    add("ListBox", detail::ListBoxProcedure(), CS_DBLCLKS, -1);
+    add("ComboLBox", detail::ListBoxProcedure(), CS_SAVEBITS, -1);
+    add("ComboBox", detail::ComboProcedure(), CS_DBLCLKS, -1);
+    add("ScrollBar", detail::ScrollBarProcedure(), CS_DBLCLKS, -1);
   });
 }
 

@@ -6,7 +6,6 @@
 namespace tavrin::controls::detail {
 WNDPROC EditProcedure();
 WNDPROC ComboProcedure();
-WNDPROC ComboListProcedure();
 WNDPROC ListBoxProcedure();
 WNDPROC ScrollBarProcedure();
 // A dialog's word at `index` (DWLP_MSGRESULT, DWLP_DLGPROC, DWLP_USER): read into `value`, or, with
