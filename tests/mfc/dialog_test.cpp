@@ -8,6 +8,7 @@
 #include "../platform_win32_dialogs/template_builder.h"
 #include "mfc/dialog.h"
 #include "mfc/gdi.h"
+#include "mfc/propsheet.h"
 #include "win32/resources.h"
 #include "win32/window_manager.h"
 
@@ -283,6 +284,114 @@ TEST(MfcDialog, ControlWrappersAndStringList) {
   EXPECT_EQ(names.GetAt(at), "b");
   EXPECT_EQ(names.Find("q"), nullptr);
   parent.DestroyWindow();
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kServerName = 1071, kModify = 1074, kGateway = 1043;
+
+class BasicPage : public CPropertyPage {
+ public:
+  BasicPage() : CPropertyPage(309) {}
+  CString m_strServerName;
+  int m_nModify = 0;
+  int inits = 0;
+  void DoDataExchange(CDataExchange* dx) override {
+    DDX_Check(dx, kModify, m_nModify);
+    DDX_Text(dx, kServerName, m_strServerName);
+    DDV_MaxChars(dx, m_strServerName, 15);
+  }
+  BOOL OnInitDialog() override {
+    ++inits;
+    return CPropertyPage::OnInitDialog();
+  }
+};
+
+class NetworkPage : public CPropertyPage {
+ public:
+  NetworkPage() : CPropertyPage(310, 0) {}
+  CString m_strGateway;
+  void DoDataExchange(CDataExchange* dx) override { DDX_Text(dx, kGateway, m_strGateway); }
+};
+
+void RegisterPages() {
+  static std::vector<uint8_t> basic, network;
+  TemplateBuilder b(WS_CHILD | DS_CONTROL, 0, 0, 234, 138, "Basic Settings");
+  b.Control("Modify", kModify, kButton, 7, 7, 60, 10, WS_TABSTOP | BS_AUTOCHECKBOX)
+      .Control("", kServerName, kEdit, 7, 25, 120, 14, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL);
+  TemplateBuilder n(WS_CHILD | DS_CONTROL, 0, 0, 234, 138, "IP Settings");
+  n.Control("", kGateway, kEdit, 7, 7, 120, 14, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL);
+  basic = b.Bytes();
+  network = n.Bytes();
+  tavrin::res::Entry entries[] = {{kRtDialog, 309, nullptr, basic.data(), basic.size()},
+                                  {kRtDialog, 310, nullptr, network.data(), network.size()}};
+  tavrin::res::Register(entries);
+}
+
+TEST(MfcPropertySheet, TemplatePagesAreMadeWhenActivatedAndCheckedWhenLeft) {
+  RegisterPages();
+  std::vector<std::string> told;
+  tavrin::SetMessageBoxSink([&](const std::string& text, const std::string&, UINT) {
+    told.push_back(text);
+    return IDOK;
+  });
+  CWnd host;
+  ASSERT_TRUE(host.CreateEx(0, "host", WS_POPUP | WS_VISIBLE, 0, 0, 500, 400, nullptr, 0));
+  BasicPage basic;
+  NetworkPage network;
+  EXPECT_EQ(basic.m_strCaption, "Basic Settings") << "the template's title names the tab";
+  EXPECT_EQ(network.m_strCaption, "IP Settings");
+  basic.m_strServerName = "zarnet-1";
+  network.m_strGateway = "10.0.0.1";
+  CPropertySheet sheet;
+  sheet.AddPage(&basic);
+  sheet.AddPage(&network);
+  ASSERT_TRUE(sheet.Create(&host, WS_CHILD | WS_VISIBLE, 420, 300));
+  EXPECT_EQ(sheet.GetActiveIndex(), 0);
+  ASSERT_NE(basic.GetSafeHwnd(), nullptr);
+  EXPECT_EQ(network.GetSafeHwnd(), nullptr) << "made on first activation";
+  EXPECT_EQ(basic.inits, 1);
+  char text[32];
+  ::GetDlgItemText(basic.m_hWnd, kServerName, text, sizeof text);
+  EXPECT_STREQ(text, "zarnet-1");
+  EXPECT_TRUE(basic.GetStyle() & WS_CHILD);
+  EXPECT_TRUE(basic.GetExStyle() & WS_EX_CONTROLPARENT);
+  // The page lies inside the tab control's display area.
+  RECT page, tabs;
+  ::GetWindowRect(basic.m_hWnd, &page);
+  ::GetWindowRect(sheet.GetTabControlWindow(), &tabs);
+  EXPECT_GT(page.top, tabs.top + 10);
+  EXPECT_LE(page.bottom, tabs.bottom);
+
+  // Leaving a page whose data fail the check keeps it in front.
+  ::SetWindowText(::GetDlgItem(basic.m_hWnd, kServerName), "a name far too long for it");
+  EXPECT_FALSE(sheet.SetActivePage(1));
+  EXPECT_EQ(sheet.GetActiveIndex(), 0);
+  EXPECT_EQ(told.size(), 1u);
+  ::SetDlgItemText(basic.m_hWnd, kServerName, "zarnet-2");
+  EXPECT_TRUE(sheet.SetActivePage(&network));
+  EXPECT_EQ(basic.m_strServerName, "zarnet-2");
+  EXPECT_FALSE(::IsWindowVisible(basic.m_hWnd));
+  EXPECT_TRUE(::IsWindowVisible(network.m_hWnd));
+  ::GetDlgItemText(network.m_hWnd, kGateway, text, sizeof text);
+  EXPECT_STREQ(text, "10.0.0.1");
+  // The tab control's own selection change switches pages too.
+  ::SendMessage(sheet.GetTabControlWindow(), TCM_SETCURSEL, 0, 0);
+  NMHDR change{sheet.GetTabControlWindow(), 0x3020, TCN_SELCHANGE};
+  sheet.SendMessage(WM_NOTIFY, 0x3020, reinterpret_cast<LPARAM>(&change));
+  EXPECT_EQ(sheet.GetActivePage(), &basic);
+  EXPECT_EQ(basic.inits, 1) << "made once";
+  // Tab order runs into the page in front.
+  EXPECT_EQ(GetNextDlgTabItem(host.m_hWnd, nullptr, FALSE), sheet.GetTabControlWindow());
+  HWND modify = ::GetDlgItem(basic.m_hWnd, kModify);
+  EXPECT_EQ(GetNextDlgTabItem(host.m_hWnd, sheet.GetTabControlWindow(), FALSE), modify);
+  sheet.DestroyWindow();
+  EXPECT_EQ(basic.GetSafeHwnd(), nullptr);
+  EXPECT_EQ(network.GetSafeHwnd(), nullptr);
+  host.DestroyWindow();
+  tavrin::SetMessageBoxSink({});
 }
 
 }  // namespace

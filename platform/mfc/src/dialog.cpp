@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_internal.h"
 #include "mfc/app.h"
 #include "win32/resources.h"
 
@@ -402,14 +403,15 @@ int CDialog::GetDlgItemText(int id, CString& text) const {
 CFormView::CFormView(UINT idTemplate) : m_lpszTemplateName(MAKEINTRESOURCE(static_cast<WORD>(idTemplate))) {}
 CFormView::CFormView(LPCSTR templateName) : m_lpszTemplateName(templateName) {}
 
-BOOL CFormView::CreateEx(DWORD exStyle, LPCSTR, DWORD style, int x, int y, int width, int height, HWND parent,
-                         UINT_PTR id, LPVOID) {
-  HRSRC found = ::FindResource(nullptr, m_lpszTemplateName, RT_DIALOG);
-  if (!found || m_hWnd) return FALSE;
+namespace mfc::detail {
+
+HWND CreateChildDialog(CWnd* object, LPCSTR templateName, HWND parent, DWORD style, DWORD exStyle) {
+  HRSRC found = ::FindResource(nullptr, templateName, RT_DIALOG);
+  if (!found || object->GetSafeHwnd()) return nullptr;
   auto* data = static_cast<const uint8_t*>(::LockResource(::LoadResource(nullptr, found)));
   DWORD size = ::SizeofResource(nullptr, found);
-  if (!data || size < sizeof(DLGTEMPLATE)) return FALSE;
-  // A copy made into a child of the frame: whatever frame the template asks for goes.
+  if (!data || size < sizeof(DLGTEMPLATE)) return nullptr;
+  // A copy made into a child of the parent: whatever frame the template asks for goes.
   std::vector<uint8_t> copy(data, data + size);
   bool extended = size >= 16 && copy[0] == 1 && copy[1] == 0 && copy[2] == 0xFF && copy[3] == 0xFF;
   size_t styleAt = extended ? 12 : 0, exStyleAt = extended ? 8 : 4;
@@ -417,12 +419,46 @@ BOOL CFormView::CreateEx(DWORD exStyle, LPCSTR, DWORD style, int x, int y, int w
   std::memcpy(&templateStyle, &copy[styleAt], 4);
   std::memcpy(&templateExStyle, &copy[exStyleAt], 4);
   templateStyle &= ~(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_MODALFRAME | WS_VISIBLE | DS_CENTER);
-  templateStyle |= WS_CHILD | DS_CONTROL | (style & (WS_VISIBLE | WS_BORDER));
+  templateStyle |= WS_CHILD | DS_CONTROL | style;
   templateExStyle |= exStyle | WS_EX_CONTROLPARENT;
   std::memcpy(&copy[styleAt], &templateStyle, 4);
   std::memcpy(&copy[exStyleAt], &templateExStyle, 4);
-  HWND hwnd = CreateFor(this, nullptr, reinterpret_cast<LPCDLGTEMPLATE>(copy.data()), parent);
-  if (!hwnd || m_hWnd != hwnd) return FALSE;
+  HWND hwnd = CreateFor(object, nullptr, reinterpret_cast<LPCDLGTEMPLATE>(copy.data()), parent);
+  return hwnd && object->GetSafeHwnd() == hwnd ? hwnd : nullptr;
+}
+
+std::string DialogTemplateTitle(LPCSTR templateName) {
+  HRSRC found = ::FindResource(nullptr, templateName, RT_DIALOG);
+  if (!found) return {};
+  auto* data = static_cast<const uint8_t*>(::LockResource(::LoadResource(nullptr, found)));
+  size_t size = ::SizeofResource(nullptr, found);
+  if (!data) return {};
+  bool extended = size >= 4 && data[0] == 1 && data[1] == 0 && data[2] == 0xFF && data[3] == 0xFF;
+  size_t at = extended ? 26 : 18;
+  auto skip = [&]() {  // a name or an ordinal
+    if (at + 2 <= size && data[at] == 0xFF && data[at + 1] == 0xFF) {
+      at += 4;
+      return;
+    }
+    while (at + 2 <= size && (data[at] || data[at + 1])) at += 2;
+    at += 2;
+  };
+  skip();  // menu
+  skip();  // class
+  std::string title;
+  while (at + 2 <= size && (data[at] || data[at + 1]) && title.size() < 256) {
+    title += data[at + 1] ? '?' : static_cast<char>(data[at]);
+    at += 2;
+  }
+  return title;
+}
+
+}  // namespace mfc::detail
+
+BOOL CFormView::CreateEx(DWORD exStyle, LPCSTR, DWORD style, int x, int y, int width, int height, HWND parent,
+                         UINT_PTR id, LPVOID) {
+  HWND hwnd = mfc::detail::CreateChildDialog(this, m_lpszTemplateName, parent, style & (WS_VISIBLE | WS_BORDER), exStyle);
+  if (!hwnd) return FALSE;
   ::SetWindowLongPtr(hwnd, GWLP_ID, static_cast<LONG_PTR>(id));
   if (width > 0 && height > 0) ::MoveWindow(hwnd, x, y, width, height, TRUE);
   return TRUE;
