@@ -269,6 +269,14 @@ TEST_F(Dialogs, RadioGroupsMoveWithArrowsAndCheckOneAtATime) {
   SendDlgItemMessage(dialog, 13, BM_CLICK, 0, 0);
   EXPECT_EQ(IsDlgButtonChecked(dialog, 11), BST_UNCHECKED);
   EXPECT_EQ(IsDlgButtonChecked(dialog, 13), BST_CHECKED);
+  // Round radio buttons draw with pens of their own: none stays behind.
+  tavrin::win::PaintPending();
+  size_t before = tavrin::gdi::LiveObjectCount();
+  for (int i = 0; i < 100; ++i) {
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    tavrin::win::PaintPending();
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before);
   DestroyWindow(dialog);
 }
 
