@@ -15,8 +15,10 @@
 //   menu ID ... end                         lines: popup "text" ... end | item "text" ID [GRAYED CHECKED]
 //                                           | separator
 //   toolbar ID WIDTH HEIGHT ITEM...         0 items are separators
-//   dialog ID X Y CX CY "title" [style STYLE] [font SIZE "face"] ... end
-//                                           lines: control "text" ID CLASS X Y CX CY [STYLE]; CLASS is
+//   dialog ID X Y CX CY "title" [style STYLE] [exstyle STYLE] [font SIZE "face"] ... end
+//                                           lines: control "text" ID CLASS X Y CX CY [STYLE [EXSTYLE]];
+//                                           STYLE: numbers or WS_/DS_/BS_/ES_/SS_/CBS_/LBS_/SBS_ names
+//                                           joined by |. CLASS is
 //                                           Button, Edit, Static, ListBox, ScrollBar, ComboBox or a name.
 //                                           Dialog style default WS_POPUP|WS_CAPTION|WS_SYSMENU|DS_MODALFRAME,
 //                                           font 8 "MS Sans Serif"; controls are WS_CHILD|WS_VISIBLE|STYLE
@@ -34,6 +36,8 @@
 #include <string>
 #include <vector>
 
+#include "win32/controls.h"
+#include "win32/dialog.h"
 #include "win32/resources.h"
 #include "win32/windows.h"
 
@@ -88,6 +92,43 @@ long Number(const std::string& token, int line) {
   char* end = nullptr;
   long value = strtol(token.c_str(), &end, 0);
   if (token.empty() || *end) Fail(line, "a number expected: " + token);
+  return value;
+}
+
+// Window and control styles: numbers or the platform's names, joined by '|'.
+uint32_t Style(const std::string& token, int line) {
+  static const std::map<std::string, uint32_t> names = {
+      {"WS_POPUP", WS_POPUP}, {"WS_CHILD", WS_CHILD}, {"WS_VISIBLE", WS_VISIBLE}, {"WS_DISABLED", WS_DISABLED},
+      {"WS_CLIPSIBLINGS", WS_CLIPSIBLINGS}, {"WS_CLIPCHILDREN", WS_CLIPCHILDREN}, {"WS_CAPTION", WS_CAPTION},
+      {"WS_BORDER", WS_BORDER}, {"WS_DLGFRAME", WS_DLGFRAME}, {"WS_VSCROLL", WS_VSCROLL}, {"WS_HSCROLL", WS_HSCROLL},
+      {"WS_SYSMENU", WS_SYSMENU}, {"WS_THICKFRAME", WS_THICKFRAME}, {"WS_GROUP", WS_GROUP}, {"WS_TABSTOP", WS_TABSTOP},
+      {"WS_EX_CLIENTEDGE", WS_EX_CLIENTEDGE}, {"WS_EX_STATICEDGE", WS_EX_STATICEDGE},
+      {"WS_EX_TRANSPARENT", WS_EX_TRANSPARENT}, {"WS_EX_TOOLWINDOW", WS_EX_TOOLWINDOW},
+      {"WS_EX_CONTROLPARENT", WS_EX_CONTROLPARENT}, {"WS_EX_DLGMODALFRAME", WS_EX_DLGMODALFRAME},
+      {"DS_MODALFRAME", DS_MODALFRAME}, {"DS_SETFOREGROUND", DS_SETFOREGROUND}, {"DS_CONTROL", DS_CONTROL},
+      {"DS_CENTER", DS_CENTER}, {"DS_3DLOOK", DS_3DLOOK}, {"DS_ABSALIGN", DS_ABSALIGN},
+      {"BS_PUSHBUTTON", BS_PUSHBUTTON}, {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON}, {"BS_CHECKBOX", BS_CHECKBOX},
+      {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX}, {"BS_RADIOBUTTON", BS_RADIOBUTTON}, {"BS_3STATE", BS_3STATE},
+      {"BS_AUTO3STATE", BS_AUTO3STATE}, {"BS_GROUPBOX", BS_GROUPBOX}, {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON},
+      {"BS_OWNERDRAW", BS_OWNERDRAW}, {"BS_LEFT", BS_LEFT}, {"BS_RIGHT", BS_RIGHT}, {"BS_CENTER", BS_CENTER},
+      {"BS_PUSHLIKE", BS_PUSHLIKE}, {"BS_FLAT", BS_FLAT}, {"SS_LEFT", SS_LEFT}, {"SS_CENTER", SS_CENTER},
+      {"SS_RIGHT", SS_RIGHT}, {"ES_LEFT", ES_LEFT}, {"ES_CENTER", ES_CENTER}, {"ES_RIGHT", ES_RIGHT},
+      {"ES_UPPERCASE", ES_UPPERCASE}, {"ES_LOWERCASE", ES_LOWERCASE}, {"ES_PASSWORD", ES_PASSWORD},
+      {"ES_AUTOHSCROLL", ES_AUTOHSCROLL}, {"ES_NOHIDESEL", ES_NOHIDESEL}, {"ES_READONLY", ES_READONLY},
+      {"ES_NUMBER", ES_NUMBER}, {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST}, {"CBS_SORT", CBS_SORT},
+      {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL}, {"LBS_NOTIFY", LBS_NOTIFY}, {"LBS_SORT", LBS_SORT},
+      {"LBS_NOINTEGRALHEIGHT", LBS_NOINTEGRALHEIGHT}, {"SBS_HORZ", SBS_HORZ}, {"SBS_VERT", SBS_VERT},
+  };
+  uint32_t value = 0;
+  size_t start = 0;
+  while (start <= token.size()) {
+    size_t bar = token.find('|', start);
+    std::string part = token.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    if (auto named = names.find(part); named != names.end()) value |= named->second;
+    else value |= static_cast<uint32_t>(Number(part, line));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
   return value;
 }
 
@@ -369,20 +410,23 @@ std::string Generate(const std::string& manifestPath) {
       uint32_t style = 0x80C80080;  // WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
       int fontSize = 8;
       std::string face = "MS Sans Serif";
+      uint32_t exStyle = 0;
       for (size_t k = 7; k < t.size(); ++k) {
-        if (t[k] == "style" && k + 1 < t.size()) style = static_cast<uint32_t>(Number(t[++k], line));
+        if (t[k] == "style" && k + 1 < t.size()) style = Style(t[++k], line);
+        else if (t[k] == "exstyle" && k + 1 < t.size()) exStyle = Style(t[++k], line);
         else if (t[k] == "font" && k + 2 < t.size()) fontSize = static_cast<int>(Number(t[k + 1], line)), face = Text(t[k + 2], line), k += 2;
-        else Fail(line, "dialog options are style and font");
+        else Fail(line, "dialog options are style, exstyle and font");
       }
       style |= 0x40;  // DS_SETFONT: the font follows the title
       std::vector<Bytes> items;
       for (++i; i < lines.size() && lines[i][0] != "end"; ++i) {
         auto& c = lines[i];
         int at = numbers[i];
-        if (c[0] != "control" || (c.size() != 8 && c.size() != 9)) Fail(at, "control \"text\" ID CLASS X Y CX CY [STYLE]");
+        if (c[0] != "control" || c.size() < 8 || c.size() > 10)
+          Fail(at, "control \"text\" ID CLASS X Y CX CY [STYLE [EXSTYLE]]");
         Bytes item;
-        Dword(item, 0x50000000u | (c.size() == 9 ? static_cast<uint32_t>(Number(c[8], at)) : 0u));
-        Dword(item, 0);
+        Dword(item, 0x50000000u | (c.size() >= 9 ? Style(c[8], at) : 0u));
+        Dword(item, c.size() == 10 ? Style(c[9], at) : 0u);
         for (int k = 4; k < 8; ++k) Word(item, static_cast<uint32_t>(Number(c[static_cast<size_t>(k)], at)));
         Word(item, static_cast<uint32_t>(Number(c[2], at)));
         static const std::map<std::string, uint32_t> atoms = {{"Button", 0x80}, {"Edit", 0x81}, {"Static", 0x82},
@@ -400,7 +444,7 @@ std::string Generate(const std::string& manifestPath) {
       if (i >= lines.size()) Fail(line, "dialog without end");
       Bytes data;
       Dword(data, style);
-      Dword(data, 0);
+      Dword(data, exStyle);
       Word(data, static_cast<uint32_t>(items.size()));
       for (int k = 2; k < 6; ++k) Word(data, static_cast<uint32_t>(Number(t[static_cast<size_t>(k)], line)));
       Word(data, 0);  // no menu

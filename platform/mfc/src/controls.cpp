@@ -4,8 +4,6 @@ IMPLEMENT_DYNAMIC(CButton, CWnd)
 IMPLEMENT_DYNAMIC(CStatic, CWnd)
 IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CTabCtrl, CWnd)
-IMPLEMENT_DYNAMIC(CPropertyPage, CWnd)
-IMPLEMENT_DYNAMIC(CPropertySheet, CWnd)
 
 namespace {
 
@@ -121,42 +119,6 @@ BOOL CTabCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     return TRUE;
   }
   return CWnd::OnChildNotify(message, wParam, lParam, result);
-}
-
-CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage) : parent_(parent), startPage_(selectPage) {
-  m_strCaption.LoadString(captionId);
-}
-CPropertySheet::CPropertySheet(LPCSTR caption, CWnd* parent, UINT selectPage)
-    : m_strCaption(caption), parent_(parent), startPage_(selectPage) {}
-
-void CPropertySheet::AddPage(CPropertyPage* page) {
-  if (!page) return;
-  pages_.push_back(page);
-  if (tabs_) {
-    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(page->m_strCaption)), 0, -1, 0};
-    ::SendMessage(tabs_, TCM_INSERTITEM, pages_.size() - 1, reinterpret_cast<LPARAM>(&tc));
-  }
-}
-
-BOOL CPropertySheet::Create(CWnd* parent, DWORD style, int width, int height) {
-  if (parent) parent_ = parent;
-  if (!CreateEx(0, m_strCaption, style, 0, 0, width, height, parent_ ? parent_->GetSafeHwnd() : nullptr, 0)) return FALSE;
-  tavrin::controls::RegisterTabControl();
-  RECT client;
-  ::GetClientRect(m_hWnd, &client);
-  tabs_ = ::CreateWindowEx(0, WC_TABCONTROL, "", WS_CHILD | WS_VISIBLE, 4, 4, client.right - 8, client.bottom - 8, m_hWnd,
-                           reinterpret_cast<HMENU>(static_cast<uintptr_t>(0x3020)), nullptr, nullptr);
-  for (size_t i = 0; i < pages_.size(); ++i) {
-    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(pages_[i]->m_strCaption)), 0, -1, 0};
-    ::SendMessage(tabs_, TCM_INSERTITEM, i, reinterpret_cast<LPARAM>(&tc));
-  }
-  if (startPage_ < pages_.size()) ::SendMessage(tabs_, TCM_SETCURSEL, startPage_, 0);
-  return tabs_ != nullptr;
-}
-
-LRESULT CPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == PSM_GETTABCONTROL) return reinterpret_cast<LRESULT>(tabs_);
-  return CWnd::WindowProc(message, wParam, lParam);
 }
 
 IMPLEMENT_DYNAMIC(CHeaderCtrl, CWnd)

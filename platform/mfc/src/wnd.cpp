@@ -335,7 +335,13 @@ BOOL CWnd::ReflectChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
   return TRUE;
 }
 
-BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) { return OnCmdMsg(static_cast<UINT>(wParam & 0xFFFF)); }
+// Menu items, accelerators and clicks are commands of their id; a control's other notifications are
+// keyed by id and code (mfc::OnControl), so that a command handler never runs for them.
+BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
+  UINT id = LOWORD(wParam), code = HIWORD(wParam);
+  bool command = code == 0 || (code == 1 && lParam == 0);
+  return OnCmdMsg(command ? id : mfc::ControlKey(id, code));
+}
 
 int CWnd::OnCreate(LPCREATESTRUCT) { return 0; }
 void CWnd::OnClose() { DestroyWindow(); }

@@ -90,40 +90,6 @@ class CTabCtrl : public CWnd {
   BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 };
 
-constexpr UINT PSM_GETTABCONTROL = WM_USER + 116;
-
-class CPropertyPage : public CWnd {
-  DECLARE_DYNAMIC(CPropertyPage)
-
- public:
-  explicit CPropertyPage(LPCSTR caption = "") : m_strCaption(caption) {}
-  CString m_strCaption;
-};
-
-// The sheet's tab control is a child with this id; pages are shown in its display area.
-class CPropertySheet : public CWnd {
-  DECLARE_DYNAMIC(CPropertySheet)
-
- public:
-  CPropertySheet() = default;
-  CPropertySheet(UINT captionId, CWnd* parent = nullptr, UINT selectPage = 0);
-  CPropertySheet(LPCSTR caption, CWnd* parent = nullptr, UINT selectPage = 0);
-  void AddPage(CPropertyPage* page);
-  int GetPageCount() const { return static_cast<int>(pages_.size()); }
-  // Makes the sheet window (a popup of the parent given at construction) and its tab control.
-  BOOL Create(CWnd* parent = nullptr, DWORD style = WS_POPUP | WS_VISIBLE, int width = 360, int height = 260);
-  HWND GetTabControlWindow() const { return tabs_; }
-  CString m_strCaption;
-
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-
- private:
-  std::vector<CPropertyPage*> pages_;
-  CWnd* parent_ = nullptr;
-  UINT startPage_ = 0;
-  HWND tabs_ = nullptr;
-};
-
 class CHeaderCtrl : public CWnd {
   DECLARE_DYNAMIC(CHeaderCtrl)
 
@@ -164,3 +130,6 @@ class CListCtrl : public CWnd {
   // Wraps the header when no header object has taken it.
   mutable CHeaderCtrl defaultHeader_;
 };
+
+// The property sheet and its pages.
+#include "mfc/propsheet.h"  // NOLINT(build/include_order)

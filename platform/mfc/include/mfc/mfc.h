@@ -3,6 +3,7 @@
 #include "mfc/app.h"
 #include "mfc/cmdtarget.h"
 #include "mfc/collections.h"
+#include "mfc/dialog.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/imagelist.h"

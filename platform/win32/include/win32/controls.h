@@ -1,6 +1,7 @@
 // The standard control classes the programs' windows use: "Button" and "Static", registered once per
 // process by RegisterStandardControls (the framework's control wrappers call it before creating one).
 #pragma once
+#include "win32/dialog.h"
 #include "win32/gdi.h"
 #include "win32/user.h"
 
