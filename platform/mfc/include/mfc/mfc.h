@@ -1,6 +1,8 @@
 // Umbrella header of the application framework.
 #pragma once
 #include "mfc/app.h"
+#include "mfc/bars.h"
+#include "mfc/comctl.h"
 #include "mfc/cmdtarget.h"
 #include "mfc/collections.h"
 #include "mfc/doc.h"
