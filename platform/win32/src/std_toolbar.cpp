@@ -554,11 +554,8 @@ LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_PAINT:
       Paint(hwnd, *s);
       return 0;
-    case WM_DESTROY:
-      if (s->ownTips && s->tips && IsWindow(s->tips)) DestroyWindow(s->tips);
-      s->tips = nullptr;
-      break;
     case WM_NCDESTROY:
+      if (s->ownTips && s->tips && IsWindow(s->tips)) DestroyWindow(s->tips);
       if (s->ownImages) ImageList_Destroy(s->ownImages);
       RemoveProp(hwnd, kProp);
       delete s;

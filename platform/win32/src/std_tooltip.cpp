@@ -94,11 +94,15 @@ bool Hits(const Tool& tool, HWND window, POINT p) {
   return tool.hwnd == window && PtInRect(&tool.rect, p);
 }
 
+// A rectangle of a window is nearer than the whole window: it wins.
 int ToolAt(const State& s, HWND window, POINT p) {
+  int whole = -1;
   for (size_t i = 0; i < s.tools.size(); ++i) {
-    if (Hits(s.tools[i], window, p)) return static_cast<int>(i);
+    if (!Hits(s.tools[i], window, p)) continue;
+    if (!(s.tools[i].flags & TTF_IDISHWND)) return static_cast<int>(i);
+    if (whole < 0) whole = static_cast<int>(i);
   }
-  return -1;
+  return whole;
 }
 
 std::string TextOf(HWND tip, const Tool& tool) {
