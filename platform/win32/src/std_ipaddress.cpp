@@ -25,7 +25,14 @@ struct State {
 
 int ValueOf(const std::string& text) { return text.empty() ? -1 : std::atoi(text.c_str()); }
 
+std::string Joined(const State& s) { return s.text[0] + "." + s.text[1] + "." + s.text[2] + "." + s.text[3]; }
+
+// The window's own text follows the fields, so that reading it without a message gives the address.
 void Changed(HWND hwnd) {
+  if (auto* s = static_cast<State*>(GetProp(hwnd, kProp))) {
+    std::string text = Joined(*s);
+    DefWindowProc(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
   InvalidateRect(hwnd, nullptr, FALSE);
   CommandToParent(hwnd, EN_CHANGE_IP);
 }
@@ -95,8 +102,6 @@ void Backspace(HWND hwnd, State& s) {
     MoveTo(hwnd, s, s.field - 1, false);
   }
 }
-
-std::string Joined(const State& s) { return s.text[0] + "." + s.text[1] + "." + s.text[2] + "." + s.text[3]; }
 
 // Sets the fields from "a.b.c.d" (missing or empty parts blank).
 void SetFromText(State& s, const char* text) {
