@@ -22,6 +22,9 @@ constexpr DWORD CCS_NODIVIDER = 0x0040;
 constexpr UINT CCM_FIRST = 0x2000;
 constexpr UINT CCM_SETBKCOLOR = CCM_FIRST + 1;
 
+// ---- Tab control: tabs along the bottom edge.
+constexpr DWORD TCS_BOTTOM = 0x0002;
+
 // ---- Progress bar: a sunken well filled with blocks (or one smooth bar with PBS_SMOOTH).
 inline constexpr char PROGRESS_CLASS[] = "msctls_progress32";
 constexpr DWORD PBS_SMOOTH = 0x01;
