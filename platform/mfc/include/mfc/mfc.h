@@ -8,6 +8,7 @@
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/imagelist.h"
+#include "mfc/listview.h"
 #include "mfc/menu.h"
 #include "mfc/object.h"
 #include "mfc/resource.h"
