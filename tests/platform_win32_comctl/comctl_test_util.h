@@ -27,8 +27,8 @@ struct Host : CWnd {
     if (message == WM_NOTIFY) {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       notes.push_back(header->code);
-      if (onNotify) return onNotify(header);
-      return 0;
+      LRESULT result = CWnd::WindowProc(message, wParam, lParam);  // reflected to the control first
+      return onNotify ? onNotify(header) : result;
     }
     if (message == WM_CTLCOLORSTATIC && ctlColor) return reinterpret_cast<LRESULT>(ctlColor);
     return CWnd::WindowProc(message, wParam, lParam);

@@ -4,6 +4,7 @@
 
 #include "comctl_test_util.h"
 #include "mfc/bars.h"
+#include "mfc/resource.h"
 #include "win32/resources.h"
 
 namespace {
@@ -41,6 +42,12 @@ void RegisterToolbarResources() {
       {kRtBitmap, kToolbarId, nullptr, bitmap.data(), bitmap.size()},
   };
   tavrin::res::Register(entries);
+}
+
+// The prompts (before "\n") and tips (after it) of two commands.
+void RegisterCommandStrings() {
+  mfc::RegisterStrings({{32866, "Start the Device Mapping functionality \nStart Device Mapping"},
+                        {32867, "Stop the Device Mapping functionality \nStop Device Mapping"}});
 }
 
 TBBUTTON Button(int image, int id, BYTE style = TBSTYLE_BUTTON, BYTE state = TBSTATE_ENABLED) {
@@ -274,9 +281,13 @@ TEST(ToolBar, LoadsItsResourceAndTakesItsPlace) {
   EXPECT_GE(first.left, 8) << "room for the gripper";
   // Tips: the part of the command's string after "\n"; none without a string.
   NMTTDISPINFO info{};
-  info.hdr = NMHDR{bar.GetToolBarCtrl().GetToolTips(), 32866, TTN_GETDISPINFOA};
+  info.hdr = NMHDR{bar.GetToolBarCtrl().GetToolTips(), 32779, TTN_GETDISPINFOA};
   bar.SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
   EXPECT_STREQ(info.szText, "");
+  RegisterCommandStrings();
+  info.hdr.idFrom = 32866;
+  bar.SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_STREQ(info.lpszText, "Start Device Mapping");
   // A second toolbar replaces the buttons and images.
   ASSERT_TRUE(bar.LoadToolBar(kToolbarId));
   EXPECT_EQ(bar.GetCount(), 4);
@@ -288,6 +299,27 @@ TEST(ToolBar, LoadsItsResourceAndTakesItsPlace) {
   bar.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, Point(rc.left + 3, rc.top + 3));
   bar.SendMessage(WM_LBUTTONUP, 0, Point(rc.left + 3, rc.top + 3));
   EXPECT_EQ(host.CountCommands(32779, BN_CLICKED), 1) << "the frame gets the command";
+}
+
+TEST(ToolBar, FlyByPromptsGoToTheStatusBar) {
+  RegisterToolbarResources();
+  RegisterCommandStrings();
+  Host host;
+  ASSERT_TRUE(MakeHost(host, 320, 240));
+  CToolBar bar;
+  ASSERT_TRUE(bar.CreateEx(&host, TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE | CBRS_TOP | CBRS_TOOLTIPS | CBRS_FLYBY));
+  ASSERT_TRUE(bar.LoadToolBar(kToolbarId));
+  CStatusBar status;
+  ASSERT_TRUE(status.Create(&host));
+  const UINT indicators[] = {ID_SEPARATOR, ID_SEPARATOR, ID_SEPARATOR};
+  ASSERT_TRUE(status.SetIndicators(indicators, 3));
+  status.SetPaneText(0, "Ready");
+  CRect rc;
+  bar.GetItemRect(2, &rc);  // 32867
+  bar.SendMessage(WM_MOUSEMOVE, 0, Point(rc.left + 3, rc.top + 3));
+  EXPECT_EQ(status.GetPaneText(0), CString("Stop the Device Mapping functionality "));
+  bar.SendMessage(WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(status.GetPaneText(0), CString("Ready"));
 }
 
 }  // namespace

@@ -205,6 +205,21 @@ CSize CToolBar::CalcFixedLayout(BOOL, BOOL horizontal) {
   return horizontal ? CSize(parent.right, thickness) : CSize(button.cx + 4, parent.bottom);
 }
 
+BOOL CToolBar::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  auto* note = reinterpret_cast<const NMTBHOTITEM*>(lParam);
+  if (message == WM_NOTIFY && note && note->hdr.code == TBN_HOTITEMCHANGE && (m_dwStyle & CBRS_FLYBY)) {
+    HWND parent = ::GetParent(m_hWnd);
+    HWND line = parent ? ::GetDlgItem(parent, static_cast<int>(AFX_IDW_STATUS_BAR)) : nullptr;
+    if (auto* status = dynamic_cast<CStatusBar*>(CWnd::FromHandlePermanent(line)); status && status->GetCount() > 0) {
+      CString text;
+      if (note->idNew > 0) text = StringPart(static_cast<UINT>(note->idNew), 0);
+      else if (!text.LoadString(AFX_IDS_IDLEMESSAGE)) text = "Ready";
+      status->SetPaneText(0, text);
+    }
+  }
+  return CControlBar::OnChildNotify(message, wParam, lParam, result);
+}
+
 LRESULT CToolBar::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NOTIFY) {
     // The tip asks for a button's text: the part of the command's string after "\n".

@@ -88,6 +88,8 @@ class CToolBar : public CControlBar {
 
  protected:
   void OnNcDestroy() override;
+  // CBRS_FLYBY: the hot button's prompt in pane 0 of the frame's status bar, "Ready" again after.
+  BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
   mutable CToolBarCtrl ctrl_;  // the same window, for the control's own calls (never attached)
