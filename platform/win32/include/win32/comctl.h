@@ -22,6 +22,38 @@ constexpr DWORD CCS_NODIVIDER = 0x0040;
 constexpr UINT CCM_FIRST = 0x2000;
 constexpr UINT CCM_SETBKCOLOR = CCM_FIRST + 1;
 
+// ---- Header: the mouse on its items and dividers. Dragging a divider sends HDN_BEGINTRACK (a non-zero
+// answer refuses), HDN_TRACK and HDN_ITEMCHANGING / HDN_ITEMCHANGED as the width follows, and HDN_ENDTRACK;
+// with HDS_BUTTONS a click on an item sends HDN_ITEMCLICK; double clicks HDN_DIVIDERDBLCLICK or
+// HDN_ITEMDBLCLICK.
+constexpr DWORD HDS_BUTTONS = 0x0002;
+constexpr UINT HDN_ITEMCHANGINGA = static_cast<UINT>(-300);
+constexpr UINT HDN_ITEMCHANGEDA = static_cast<UINT>(-301);
+constexpr UINT HDN_ITEMCLICKA = static_cast<UINT>(-302);
+constexpr UINT HDN_ITEMDBLCLICKA = static_cast<UINT>(-303);
+constexpr UINT HDN_DIVIDERDBLCLICKA = static_cast<UINT>(-305);
+constexpr UINT HDN_BEGINTRACKA = static_cast<UINT>(-306);
+constexpr UINT HDN_ENDTRACKA = static_cast<UINT>(-307);
+constexpr UINT HDN_TRACKA = static_cast<UINT>(-308);
+constexpr UINT HDN_ITEMCHANGING = HDN_ITEMCHANGINGA;
+constexpr UINT HDN_ITEMCHANGED = HDN_ITEMCHANGEDA;
+constexpr UINT HDN_ITEMCLICK = HDN_ITEMCLICKA;
+constexpr UINT HDN_ITEMDBLCLICK = HDN_ITEMDBLCLICKA;
+constexpr UINT HDN_DIVIDERDBLCLICK = HDN_DIVIDERDBLCLICKA;
+constexpr UINT HDN_BEGINTRACK = HDN_BEGINTRACKA;
+constexpr UINT HDN_ENDTRACK = HDN_ENDTRACKA;
+constexpr UINT HDN_TRACK = HDN_TRACKA;
+struct NMHEADER {
+  NMHDR hdr;
+  int iItem;
+  int iButton;  // 0 left
+  HDITEM* pitem;
+};
+namespace tavrin::controls::detail {
+// The header's mouse handling; true when the message was taken (its result in `result`).
+bool HeaderMouse(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+}  // namespace tavrin::controls::detail
+
 // ---- Tab control: tabs along the bottom edge.
 constexpr DWORD TCS_BOTTOM = 0x0002;
 
