@@ -192,3 +192,34 @@ TEST_F(AnimateFixture, CentredTransparentAndFromAFile) {
 }
 
 }  // namespace
+
+void RegisterTavrinAdminResources();
+
+namespace {
+
+TEST(ProgramClip, TheWaitWindowClipIsAnUncompressedSpinner) {
+  RegisterTavrinAdminResources();
+  HRSRC res = FindResource(nullptr, MAKEINTRESOURCE(306), "AVI");
+  ASSERT_NE(res, nullptr);
+  const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(nullptr, res)));
+  std::span<const uint8_t> data(bytes, SizeofResource(nullptr, res));
+  avi::Clip clip;
+  ASSERT_TRUE(avi::Parse(data, clip));
+  EXPECT_EQ(clip.frames.size(), 8u);
+  EXPECT_EQ(clip.microSecPerFrame, 100000u);
+  std::vector<uint32_t> first, second;
+  ASSERT_TRUE(avi::DecodeFrame(data, clip, 0, first));
+  ASSERT_TRUE(avi::DecodeFrame(data, clip, 1, second));
+  EXPECT_NE(first, second) << "the lit dot moves on";
+  EXPECT_EQ(first[0], 0xC0C0C0u) << "the corner is the grey a transparent control leaves out";
+  Host host;
+  ASSERT_TRUE(MakeHost(host));
+  CAnimateCtrl anim;
+  ASSERT_TRUE(anim.Create(WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT, CRect(0, 0, 10, 10), &host, 1063));
+  ASSERT_TRUE(anim.Open(306));
+  EXPECT_TRUE(anim.Play(0, 0xFFFF, static_cast<UINT>(-1)));
+  EXPECT_TRUE(anim.IsPlaying());
+  anim.Stop();
+}
+
+}  // namespace
