@@ -340,9 +340,8 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) { return OnCmdMsg(static_cast<UINT>(
 
 int CWnd::OnCreate(LPCREATESTRUCT) { return 0; }
 void CWnd::OnClose() { DestroyWindow(); }
-// A subclassed control's own procedure hears these too.
-void CWnd::OnDestroy() { DefWindowProc(WM_DESTROY, 0, 0); }
-void CWnd::OnTimer(UINT_PTR id) { DefWindowProc(WM_TIMER, id, 0); }
+void CWnd::OnDestroy() {}
+void CWnd::OnTimer(UINT_PTR) {}
 void CWnd::OnSize(UINT, int, int) {}
 
 void CWnd::OnNcDestroy() {

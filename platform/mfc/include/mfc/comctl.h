@@ -41,6 +41,9 @@ class CAnimateCtrl : public CWnd {
   BOOL Stop();
   BOOL Close();
   BOOL IsPlaying() const;
+
+ protected:
+  void OnTimer(UINT_PTR id) override { DefWindowProc(WM_TIMER, id, 0); }  // the frame timer
 };
 
 class CIPAddressCtrl : public CWnd {

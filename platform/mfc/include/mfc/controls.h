@@ -69,6 +69,9 @@ class CToolTipCtrl : public CWnd {
   int PopCount() const { return pops_; }
   int RelayedCount() const { return relayed_; }
 
+ protected:
+  void OnTimer(UINT_PTR id) override { DefWindowProc(WM_TIMER, id, 0); }  // the tip's delays
+
  private:
   TOOLINFO ToolInfo(CWnd* tool, UINT_PTR id) const;
   bool active_ = true;

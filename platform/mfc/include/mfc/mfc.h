@@ -1,14 +1,11 @@
 // Umbrella header of the application framework.
 #pragma once
 #include "mfc/app.h"
-#include "mfc/bars.h"
-#include "mfc/comctl.h"
 #include "mfc/cmdtarget.h"
 #include "mfc/collections.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/imagelist.h"
-#include "mfc/listview.h"
 #include "mfc/menu.h"
 #include "mfc/object.h"
 #include "mfc/resource.h"
