@@ -129,6 +129,35 @@ TEST(StatusBar, DrawsSunkenPartsAndTheGrip) {
   ExpectNoGdiGrowth(bar.m_hWnd);
 }
 
+TEST(StatusBar, OwnerDrawnPartsGoToTheParent) {
+  struct Owner : Host {
+    int drawn = 0;
+    ULONG_PTR data = 0;
+    RECT rect{};
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+      if (message == WM_DRAWITEM) {
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+        ++drawn;
+        data = item->itemData;
+        rect = item->rcItem;
+        return TRUE;
+      }
+      return Host::WindowProc(message, wParam, lParam);
+    }
+  } owner;
+  ASSERT_TRUE(MakeHost(owner));
+  CStatusBarCtrl bar;
+  ASSERT_TRUE(bar.Create(WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), &owner, 9));
+  const int edges[] = {120, -1};
+  bar.SetParts(2, edges);
+  bar.SendMessage(SB_SETTEXTA, 1 | SBT_OWNERDRAW, 0x1234);
+  EXPECT_EQ(bar.SendMessage(SB_GETTEXTA, 1, 0), 0x1234) << "the part's value comes back";
+  Capture(bar.m_hWnd);
+  EXPECT_GE(owner.drawn, 1);
+  EXPECT_EQ(owner.data, 0x1234u);
+  EXPECT_EQ(owner.rect.left, 123);
+}
+
 TEST(StatusBar, TheFrameBarPanesStretchAndLayOut) {
   Host host;
   ASSERT_TRUE(MakeHost(host, 400, 300, WS_POPUP | WS_VISIBLE | WS_THICKFRAME));

@@ -250,6 +250,30 @@ TEST_F(ToolbarFixture, DrawsImagesHotAndCheckedStates) {
   ExpectNoGdiGrowth(bar.m_hWnd);
 }
 
+TEST(ToolbarImages, AddedBitmapsGoIntoTheToolbarsOwnListWhichGoesWithIt) {
+  RegisterToolbarResources();
+  Host host;
+  ASSERT_TRUE(MakeHost(host));
+  const size_t before = tavrin::gdi::LiveObjectCount();
+  {
+    CToolBarCtrl bar;
+    ASSERT_TRUE(bar.Create(WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), &host, 1));
+    EXPECT_EQ(bar.AddBitmap(3, kToolbarId), 0);
+    HDC screen = GetDC(nullptr);
+    CBitmap strip;
+    strip.Attach(CreateCompatibleBitmap(screen, 32, 15));
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(bar.AddBitmap(2, &strip), 3) << "appended after the resource's three";
+    EXPECT_EQ(ImageList_GetImageCount(bar.GetImageList()), 5);
+    const TBBUTTON one = Button(4, 7);
+    bar.AddButtons(1, &one);
+    Capture(bar.m_hWnd);
+    strip.DeleteObject();
+    bar.DestroyWindow();
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before) << "the toolbar's own list is destroyed with it";
+}
+
 TEST(ToolBar, LoadsItsResourceAndTakesItsPlace) {
   RegisterToolbarResources();
   Host host;
