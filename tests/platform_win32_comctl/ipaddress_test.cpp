@@ -55,6 +55,12 @@ TEST_F(IpFixture, AddressMessages) {
   ip.GetAddress(address);
   EXPECT_EQ(FIRST_IPADDRESS(address), 1) << "set into the field's range";
   EXPECT_GT(host.CountCommands(1041, EN_CHANGE_IP), 0);
+  // A dialog fills and reads the control as text.
+  ip.SetWindowText("172.16.0.9");
+  EXPECT_EQ(ip.GetAddress(address), 4);
+  EXPECT_EQ(address, MAKEIPADDRESS(172, 16, 0, 9));
+  ip.SetWindowText("");
+  EXPECT_TRUE(ip.IsBlank());
 }
 
 TEST_F(IpFixture, TypingMovesOnAndClamps) {

@@ -21,6 +21,7 @@ struct State {
   bool selectAll = false;  // the next digit replaces the field (entered by moving on)
   bool focused = false;
   HFONT font = nullptr;
+  std::string title;  // the window text the fields were last in step with
 };
 
 int ValueOf(const std::string& text) { return text.empty() ? -1 : std::atoi(text.c_str()); }
@@ -30,8 +31,8 @@ std::string Joined(const State& s) { return s.text[0] + "." + s.text[1] + "." + 
 // The window's own text follows the fields, so that reading it without a message gives the address.
 void Changed(HWND hwnd) {
   if (auto* s = static_cast<State*>(GetProp(hwnd, kProp))) {
-    std::string text = Joined(*s);
-    DefWindowProc(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    s->title = Joined(*s);
+    DefWindowProc(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(s->title.c_str()));
   }
   InvalidateRect(hwnd, nullptr, FALSE);
   CommandToParent(hwnd, EN_CHANGE_IP);
@@ -175,9 +176,20 @@ void Paint(HWND hwnd, const State& s) {
   EndPaint(hwnd, &ps);
 }
 
+// SetWindowText changes the window's text without a message: the fields take it up at the next one.
+void FollowTitle(HWND hwnd, State& s) {
+  char title[64] = {};
+  GetWindowText(hwnd, title, sizeof title);
+  if (s.title == title) return;
+  SetFromText(s, title);
+  s.title = title;
+  s.selectAll = false;
+}
+
 LRESULT CALLBACK IpProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   State* s = StateOf<State>(hwnd, kProp, message);
   if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+  if (message != WM_NCDESTROY && message != WM_SETTEXT && message != WM_NCCREATE) FollowTitle(hwnd, *s);
   switch (message) {
     case IPM_CLEARADDRESS:
       for (auto& t : s->text) t.clear();
