@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "mfc/app.h"
+#include "mfc/bars.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/menu.h"
@@ -432,9 +433,10 @@ void CFrameWnd::OnSize(UINT type, int, int) {
 }
 
 void CFrameWnd::RecalcLayout() {
-  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
   RECT client;
   GetClientRect(&client);
+  mfc::RepositionBars(this, client);  // toolbars and status bars take their edges first
+  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
   m_pViewActive->MoveWindow(&client);
 }
 

@@ -8,6 +8,7 @@
 #include "win32/controls.h"
 #include "win32/gdi.h"
 #include "win32/user_draw.h"
+#include "win32/comctl.h"  // the header's mouse
 
 namespace {
 
@@ -110,6 +111,7 @@ LRESULT CALLBACK HeaderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     s = new HeaderState;
     SetProp(hwnd, kHeaderProp, s);
   }
+  if (LRESULT mouse = 0; tavrin::controls::detail::HeaderMouse(hwnd, message, wParam, lParam, mouse)) return mouse;
   switch (message) {
     case HDM_GETITEMCOUNT:
       return static_cast<LRESULT>(s->items.size());
