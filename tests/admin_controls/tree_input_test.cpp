@@ -261,6 +261,14 @@ TEST(TreeInput, LabelEditingCommitsToTheEditedColumnOrCancels) {
   t.host.beginAnswer = 1;
   EXPECT_EQ(t.tree.EditLabel(t.other, 0), nullptr) << "the parent refused";
   EXPECT_EQ(t.tree.EditLabel(t.server, 1), nullptr) << "no cell in that column";
+
+  // A tree destroyed while an editor is open takes the editor along.
+  t.host.beginAnswer = 0;
+  edit = t.tree.EditLabel(t.other, 0);
+  ASSERT_NE(edit, nullptr);
+  editWindow = edit->GetSafeHwnd();
+  t.tree.DestroyWindow();
+  EXPECT_FALSE(::IsWindow(editWindow));
 }
 
 TEST(TreeInput, ADividerDoubleClickSizesTheColumnToItsContent) {
