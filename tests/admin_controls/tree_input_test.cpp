@@ -157,6 +157,8 @@ TEST(TreeInput, ThePlusBoxTogglesWithoutSelectingAndADoubleClickToggles) {
   t.tree.GetItemPartRect(3, t.disk, &text);
   t.Click(text.CenterPoint());
   EXPECT_EQ(t.Selected(), "disk ") << "a click on the label selects the row alone";
+  t.tree.SetItemImage(t.other, 1, 2);
+  EXPECT_EQ(t.Selected(), "disk ") << "changing another field leaves the row's selection";
   CRect row = t.RowRect(t.printer);
   t.Click(CPoint(row.right - 5, row.top + 3), WM_LBUTTONDBLCLK);
   EXPECT_EQ(t.Rows(), "server disk printer tray other ") << "anywhere on the row";

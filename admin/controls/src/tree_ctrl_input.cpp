@@ -296,16 +296,16 @@ BOOL COXTreeCtrl::GetItem(TVITEM* tvi) const {
   return TRUE;
 }
 
-void COXTreeCtrl::ApplyRowState(COXTreeItem* item) {
+void COXTreeCtrl::ApplyRowState(COXTreeItem* item, UINT selected, UINT selectedMask) {
   const int row = RowOf(item);
   if (row < 0) return;
   LVITEM lv{};
   lv.mask = LVIF_STATE | LVIF_IMAGE;
   lv.iItem = row;
   lv.iImage = item->m_tvi.iImage;
-  lv.state = item->m_tvi.state & (TVIS_STATEIMAGEMASK | TVIS_OVERLAYMASK | TVIS_CUT | TVIS_DROPHILITED);
-  if (item->m_tvi.state & TVIS_SELECTED) lv.state |= LVIS_SELECTED;
-  lv.stateMask = LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK | LVIS_CUT | LVIS_DROPHILITED | LVIS_SELECTED;
+  lv.state = (item->m_tvi.state & (TVIS_STATEIMAGEMASK | TVIS_OVERLAYMASK | TVIS_CUT | TVIS_DROPHILITED)) | (selected & LVIS_SELECTED);
+  // The selection lives on the row (the list's clicks and keys change it there); it changes only when asked.
+  lv.stateMask = LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK | LVIS_CUT | LVIS_DROPHILITED | (selectedMask & LVIS_SELECTED);
   ::SendMessage(m_hWnd, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&lv));
 }
 
@@ -332,13 +332,18 @@ BOOL COXTreeCtrl::SetItem(TVITEM* tvi) {
   if (tvi->mask & TVIF_PARAM) own.lParam = tvi->lParam;
   if (tvi->mask & TVIF_CHILDREN) own.cChildren = tvi->cChildren;
   int expand = 0;
+  UINT selected = 0, selectedMask = 0;
   if (tvi->mask & TVIF_STATE) {
     const UINT mask = tvi->stateMask;
     UINT state = own.state;
     if (mask & TVIS_STATEIMAGEMASK) state = (state & ~TVIS_STATEIMAGEMASK) | (tvi->state & TVIS_STATEIMAGEMASK);
     if (mask & TVIS_OVERLAYMASK) state = (state & ~TVIS_OVERLAYMASK) | (tvi->state & TVIS_OVERLAYMASK);
-    for (UINT bit : {TVIS_SELECTED, TVIS_CUT, TVIS_DROPHILITED}) {
+    for (UINT bit : {TVIS_CUT, TVIS_DROPHILITED}) {
       if (mask & bit) state = (state & ~bit) | (tvi->state & bit);
+    }
+    if (mask & TVIS_SELECTED) {
+      selected = (tvi->state & TVIS_SELECTED) ? LVIS_SELECTED : 0;
+      selectedMask = LVIS_SELECTED;
     }
     if ((mask & TVIS_DROPHILITED) && (tvi->state & TVIS_DROPHILITED) && m_pDropItem != item) {
       // One drop target at a time.
@@ -353,7 +358,7 @@ BOOL COXTreeCtrl::SetItem(TVITEM* tvi) {
     own.state = state;
     if (mask & TVIS_EXPANDED) expand = (tvi->state & TVIS_EXPANDED) ? TVE_EXPAND : TVE_COLLAPSE;
   }
-  ApplyRowState(item);
+  ApplyRowState(item, selected, selectedMask);
   if (callback) Notify(TVN_SETDISPINFOA, 0, item, false);
   if (expand && !!item->IsExpanded() != (expand == TVE_EXPAND)) Expand(item->Handle(), static_cast<UINT>(expand));
   if (m_hWnd) {
