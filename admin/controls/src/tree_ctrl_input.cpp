@@ -19,6 +19,16 @@ constexpr DWORD kExNoScroll = 0x04000000;
 constexpr DWORD kExNoSortHeader = 0x08000000;
 constexpr DWORD kExShareImages = 0x10000000;
 constexpr DWORD kExFitLastColumn = 0x40000000;
+// Header notifications, both character forms.
+constexpr UINT kHeaderItemChanging[] = {static_cast<UINT>(-300), static_cast<UINT>(-320)};
+constexpr UINT kHeaderTrack[] = {static_cast<UINT>(-308), static_cast<UINT>(-328)};
+constexpr UINT kHeaderBeginTrack[] = {static_cast<UINT>(-306), static_cast<UINT>(-326)};
+struct HeaderNotify {  // the start of NMHEADER
+  NMHDR hdr;
+  int iItem;
+  int iButton;
+};
+bool IsOneOf(UINT code, const UINT (&codes)[2]) { return code == codes[0] || code == codes[1]; }
 
 CSize ImageSizeOf(const CImageList* list) {
   int cx = 0, cy = 0;
@@ -41,6 +51,7 @@ const mfc::MessageMap* COXTreeCtrl::GetMessageMap() const {
       mfc::OnMessage<&COXTreeCtrl::OnParentNotify>(WM_PARENTNOTIFY),
       mfc::OnMessage<&COXTreeCtrl::OnOptimalWidth>(WM_OXTREE_OPTIMALWIDTH),
       mfc::OnMessage<&COXTreeCtrl::OnFitColumns>(WM_OXTREE_FITCOLUMNS),
+      mfc::OnMessage<&COXTreeCtrl::OnHeaderNotify>(WM_NOTIFY),
   };
   static const mfc::MessageMap map{CListCtrl::GetMessageMap(), entries};
   return &map;
@@ -708,6 +719,18 @@ LRESULT COXTreeCtrl::OnFitColumns(WPARAM, LPARAM) {
   }
   if (CWnd* parent = GetParent()) parent->SendMessage(WM_OXTREE_FITCOLUMNS);
   return 0;
+}
+
+LRESULT COXTreeCtrl::OnHeaderNotify(WPARAM wParam, LPARAM lParam) {
+  auto* notify = reinterpret_cast<const HeaderNotify*>(lParam);
+  if (notify && (m_dwExStyle & kExFitLastColumn) && notify->hdr.hwndFrom == GetHeaderCtrlHandle()) {
+    if (IsOneOf(notify->hdr.code, kHeaderItemChanging) || IsOneOf(notify->hdr.code, kHeaderTrack)) {
+      PostMessage(WM_OXTREE_FITCOLUMNS);
+    } else if (IsOneOf(notify->hdr.code, kHeaderBeginTrack) && notify->iItem == GetColumnCount() - 1) {
+      return TRUE;  // the last column's divider stays where the client's edge puts it
+    }
+  }
+  return DefWindowProc(WM_NOTIFY, wParam, lParam);
 }
 
 LRESULT COXTreeCtrl::OnStyleChanged(WPARAM wParam, LPARAM lParam) {

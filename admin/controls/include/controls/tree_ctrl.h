@@ -173,6 +173,7 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   LRESULT OnParentNotify(WPARAM, LPARAM);
   LRESULT OnOptimalWidth(WPARAM, LPARAM);
   LRESULT OnFitColumns(WPARAM, LPARAM);
+  LRESULT OnHeaderNotify(WPARAM, LPARAM);
   LRESULT OnBeginLabelEdit(NMHDR* hdr);
   LRESULT OnEndLabelEdit(NMHDR* hdr);
   void RedrawSelectedRows();
