@@ -165,7 +165,7 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
     measure->itemHeight = static_cast<UINT>(GetSystemMetrics(SM_CYMENU));
     return;
   }
-  HDC dc = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);  // the screen's metrics, without composing the screen
   if ((record->m_nFlags & MF_SEPARATOR) && (record->m_nTitleFlags & 1)) {
     LOGFONT logFont = GetNewMenuGlobalState().m_titleFont;
     HFONT font = CreateFontIndirect(&logFont);
@@ -186,13 +186,13 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
       measure->itemWidth = static_cast<UINT>(text.cx);
       measure->itemHeight = static_cast<UINT>(text.cy + ((record->m_nTitleFlags & 0x10) ? 8 : 0));
     }
-    ReleaseDC(nullptr, dc);
+    DeleteDC(dc);
     return;
   }
   if (record->m_nFlags & MF_SEPARATOR) {
     measure->itemWidth = 3;
     measure->itemHeight = 3;
-    ReleaseDC(nullptr, dc);
+    DeleteDC(dc);
     return;
   }
   const bool isDefault = ::GetMenuDefaultItem(menu->m_hMenu, FALSE, 0) == record->m_nID;
@@ -207,7 +207,7 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
   const SIZE size = TextSize(dc, text);
   SelectObject(dc, oldFont);
   DeleteObject(font);
-  ReleaseDC(nullptr, dc);
+  DeleteDC(dc);
   const bool amp = text.find('&') != std::string::npos;
   const int cyMenu = GetSystemMetrics(SM_CYMENU);
   long width, height;
