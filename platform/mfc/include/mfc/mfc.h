@@ -2,6 +2,7 @@
 #pragma once
 #include "mfc/app.h"
 #include "mfc/cmdtarget.h"
+#include "mfc/cmdui.h"
 #include "mfc/collections.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"

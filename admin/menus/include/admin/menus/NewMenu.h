@@ -418,10 +418,11 @@ class CMenuHostFrame : public TBase {
     return this->DefWindowProc(WM_MENUCHAR, wParam, lParam);
   }
   LRESULT OnInitMenuPopupMessage(WPARAM wParam, LPARAM lParam) {
-    const LRESULT result = this->DefWindowProc(WM_INITMENUPOPUP, wParam, lParam);
+    // The base's handler first (a frame's command update pass), then the popup set-up.
+    TBase::OnInitMenuPopup(CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam), HIWORD(lParam));
     CNewMenu::OnInitMenuPopup(this->m_hWnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam),
                               HIWORD(lParam));
-    return result;
+    return 0;
   }
   LRESULT OnEnterMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
     m_bInMenuLoop = TRUE;
