@@ -296,6 +296,11 @@ class CNewMenu : public CMenu {
   BOOL AppendMenu(UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
   BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
   CNewMenu* AppendPopup(LPCSTR text);
+  // Items with a picture of their own (an image list's icon or a bitmap), kept in the shared icon sets.
+  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index);
+  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap);
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index);
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap);
   BOOL RemoveMenu(UINT position, UINT flags);
   BOOL DeleteMenu(UINT position, UINT flags);
   // Removes by the record text: mode 0 the item, 1 the one before, 2 the one after, 3 after then before.
