@@ -294,6 +294,8 @@ BOOL ShowLocal(HWND hwnd, int command) {
     area = window->rect;
     if (!isVisible && Table().foreground == hwnd) Table().foreground = nullptr;
     if (isVisible && Activates(command)) NoteActivePopup(*window);
+    if (isVisible && !wasVisible && window->cls && (window->cls->style & CS_SAVEBITS))
+      window->savedBitsShowing = true;
     if (isVisible && !wasVisible && topLevel) {  // a shown top-level window comes to the front
       auto& order = Table().topLevels;
       std::erase(order, hwnd);
