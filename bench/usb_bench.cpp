@@ -310,8 +310,11 @@ void Print(const char* name, int depth, const Result& r) {
 
 int main(int argc, char** argv) {
   double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
+  std::string only;  // "bulk" or "control": one part alone, for profiling
+  for (int i = 1; i + 1 < argc; ++i) {
     if (std::string(argv[i]) == "--seconds") seconds = std::stod(argv[++i]);
+    else if (std::string(argv[i]) == "--only") only = argv[++i];
+  }
   std::string dir = (std::filesystem::temp_directory_path() / "bench-usb-XXXXXX").string();
   if (!mkdtemp(dir.data())) return 1;
   tavrin::sysroot::SetRoot(dir);
@@ -410,6 +413,7 @@ int main(int argc, char** argv) {
 
   std::printf("%-40s %10s %10s %10s\n", "64 KiB bulk OUT+IN pairs", "MB/s", "p50 us", "p99 us");
   for (int depth : {1, 8}) {
+    if (only == "control") break;
     Result a = RawPairs(raw, depth, seconds);
     Print("(a) raw framed TCP", depth, a);
     // (c) first: the function driver's own pipe handles are replaced by (b)'s selection.
@@ -424,10 +428,12 @@ int main(int argc, char** argv) {
     Print("(b) URBs through pelkobus", depth, b);
     std::printf("depth %d  (b)/(a) throughput %.2f\n", depth, a.mb_per_s > 0 ? b.mb_per_s / a.mb_per_s : 0);
   }
+  if (only != "bulk") {
   Result a = RawControl(raw, seconds);
   Result b = UrbControl(stack, seconds);
   std::printf("8-byte control round trip: (a) p50 %.0f us p99 %.0f us; (b) p50 %.0f us p99 %.0f us; (b)/(a) p50 %.2f\n",
               a.p50_us, a.p99_us, b.p50_us, b.p99_us, a.p50_us > 0 ? b.p50_us / a.p50_us : 0);
+  }
 
   ObDereferenceObject(stack);
   if (usb != INVALID_HANDLE_VALUE) CloseHandle(usb);
