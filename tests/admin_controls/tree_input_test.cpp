@@ -157,6 +157,8 @@ TEST(TreeInput, ThePlusBoxTogglesWithoutSelectingAndADoubleClickToggles) {
   t.tree.GetItemPartRect(3, t.disk, &text);
   t.Click(text.CenterPoint());
   EXPECT_EQ(t.Selected(), "disk ") << "a click on the label selects the row alone";
+  t.tree.SetItemImage(t.other, 1, 2);
+  EXPECT_EQ(t.Selected(), "disk ") << "changing another field leaves the row's selection";
   CRect row = t.RowRect(t.printer);
   t.Click(CPoint(row.right - 5, row.top + 3), WM_LBUTTONDBLCLK);
   EXPECT_EQ(t.Rows(), "server disk printer tray other ") << "anywhere on the row";
@@ -261,6 +263,14 @@ TEST(TreeInput, LabelEditingCommitsToTheEditedColumnOrCancels) {
   t.host.beginAnswer = 1;
   EXPECT_EQ(t.tree.EditLabel(t.other, 0), nullptr) << "the parent refused";
   EXPECT_EQ(t.tree.EditLabel(t.server, 1), nullptr) << "no cell in that column";
+
+  // A tree destroyed while an editor is open takes the editor along.
+  t.host.beginAnswer = 0;
+  edit = t.tree.EditLabel(t.other, 0);
+  ASSERT_NE(edit, nullptr);
+  editWindow = edit->GetSafeHwnd();
+  t.tree.DestroyWindow();
+  EXPECT_FALSE(::IsWindow(editWindow));
 }
 
 TEST(TreeInput, ADividerDoubleClickSizesTheColumnToItsContent) {

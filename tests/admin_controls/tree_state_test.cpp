@@ -157,6 +157,20 @@ TEST(TreeState, ColumnsGoWithTheirCellsAndTheLastOneCanFillTheWidth) {
   EXPECT_EQ(t.ColumnWidth(0), 250) << "a column past the right edge is narrowed";
   EXPECT_EQ(t.ColumnWidth(1), 0);
 
+  // The header's tracking: the last divider is not to be dragged, a changed column fits again.
+  struct {
+    NMHDR hdr;
+    int iItem, iButton;
+  } track{{t.tree.GetHeaderCtrlHandle(), 0, static_cast<UINT>(-306)}, 1, 0};
+  EXPECT_EQ(t.tree.SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&track)), TRUE);
+  track.iItem = 0;
+  EXPECT_EQ(t.tree.SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&track)), FALSE);
+  t.tree.SendMessage(LVM_SETCOLUMNWIDTH, 0, 100);
+  track.hdr.code = static_cast<UINT>(-320);
+  t.tree.SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&track));
+  controls_test::Pump();
+  EXPECT_EQ(t.ColumnWidth(1), 150);
+
   EXPECT_TRUE(t.tree.DeleteColumn(0));
   EXPECT_EQ(t.tree.GetColumnCount(), 0);
   EXPECT_EQ(t.tree.GetCount(), 0u);

@@ -507,7 +507,8 @@ CSize ImageSize(const CImageList* list) {
 }
 }  // namespace
 
-void COXTreeCtrl::DrawItemImages(HDC hdc, COXTreeItem* item, CRect& cell, int col, bool selectedLook, bool focus) {
+void COXTreeCtrl::DrawItemImages(HDC hdc, COXTreeItem* item, CRect& cell, int col, bool selectedLook, bool focus,
+                                 bool rowSelected) {
   auto place = [&](const CImageList* list, int index, UINT style, COLORREF under) {
     const CSize size = ImageSize(list);
     if (!list || index < 0 || size.cx <= 0) return;
@@ -523,7 +524,7 @@ void COXTreeCtrl::DrawItemImages(HDC hdc, COXTreeItem* item, CRect& cell, int co
     COLORREF back = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : TextBackground();
     if (!enabled) back = ::GetSysColor(COLOR_BTNFACE);
     if (state >= 0) place(m_pStateImages, state, ILD_TRANSPARENT, back);
-    const int image = (item->m_tvi.state & TVIS_SELECTED) ? item->m_tvi.iSelectedImage : item->m_tvi.iImage;
+    const int image = rowSelected ? item->m_tvi.iSelectedImage : item->m_tvi.iImage;
     place(m_pNormalImages, image, ILD_TRANSPARENT, back);
     return;
   }
@@ -586,7 +587,7 @@ void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
   if (m_bDrawingDragImage) {
     // The drag picture: column 0 alone from x = 0, in the item's own colours.
     CRect cell(0, row.top, static_cast<int>(::SendMessage(m_hWnd, LVM_GETCOLUMNWIDTH, 0, 0)), row.bottom);
-    DrawItemImages(hdc, item, cell, 0, false, false);
+    DrawItemImages(hdc, item, cell, 0, false, false, false);
     COLORREF back = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : TextBackground();
     ::SetBkColor(hdc, back);
     ::SetTextColor(hdc, disabledItem ? ::GetSysColor(COLOR_BTNSHADOW)
@@ -618,7 +619,7 @@ void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
     if (cell.Width() <= 0 || !::RectVisible(hdc, &cell)) continue;
     const int cellSaved = ::SaveDC(hdc);
     const bool labelSelected = selectedLook && (col == 0 || fullRow);
-    DrawItemImages(hdc, item, cell, col, labelSelected, focus);
+    DrawItemImages(hdc, item, cell, col, labelSelected, focus, (dis->itemState & ODS_SELECTED) != 0);
     if (col == 0) labelStart = cell.left;
     const COXTreeCell* c = col > 0 ? item->GetCell(col) : nullptr;
     const bool ownText = col == 0 ? (item->GetFlags() & COXTreeItem::kOwnTextColor) != 0

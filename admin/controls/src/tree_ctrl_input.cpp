@@ -19,6 +19,16 @@ constexpr DWORD kExNoScroll = 0x04000000;
 constexpr DWORD kExNoSortHeader = 0x08000000;
 constexpr DWORD kExShareImages = 0x10000000;
 constexpr DWORD kExFitLastColumn = 0x40000000;
+// Header notifications, both character forms.
+constexpr UINT kHeaderItemChanging[] = {static_cast<UINT>(-300), static_cast<UINT>(-320)};
+constexpr UINT kHeaderTrack[] = {static_cast<UINT>(-308), static_cast<UINT>(-328)};
+constexpr UINT kHeaderBeginTrack[] = {static_cast<UINT>(-306), static_cast<UINT>(-326)};
+struct HeaderNotify {  // the start of NMHEADER
+  NMHDR hdr;
+  int iItem;
+  int iButton;
+};
+bool IsOneOf(UINT code, const UINT (&codes)[2]) { return code == codes[0] || code == codes[1]; }
 
 CSize ImageSizeOf(const CImageList* list) {
   int cx = 0, cy = 0;
@@ -41,6 +51,7 @@ const mfc::MessageMap* COXTreeCtrl::GetMessageMap() const {
       mfc::OnMessage<&COXTreeCtrl::OnParentNotify>(WM_PARENTNOTIFY),
       mfc::OnMessage<&COXTreeCtrl::OnOptimalWidth>(WM_OXTREE_OPTIMALWIDTH),
       mfc::OnMessage<&COXTreeCtrl::OnFitColumns>(WM_OXTREE_FITCOLUMNS),
+      mfc::OnMessage<&COXTreeCtrl::OnHeaderNotify>(WM_NOTIFY),
   };
   static const mfc::MessageMap map{CListCtrl::GetMessageMap(), entries};
   return &map;
@@ -296,16 +307,16 @@ BOOL COXTreeCtrl::GetItem(TVITEM* tvi) const {
   return TRUE;
 }
 
-void COXTreeCtrl::ApplyRowState(COXTreeItem* item) {
+void COXTreeCtrl::ApplyRowState(COXTreeItem* item, UINT selected, UINT selectedMask) {
   const int row = RowOf(item);
   if (row < 0) return;
   LVITEM lv{};
   lv.mask = LVIF_STATE | LVIF_IMAGE;
   lv.iItem = row;
   lv.iImage = item->m_tvi.iImage;
-  lv.state = item->m_tvi.state & (TVIS_STATEIMAGEMASK | TVIS_OVERLAYMASK | TVIS_CUT | TVIS_DROPHILITED);
-  if (item->m_tvi.state & TVIS_SELECTED) lv.state |= LVIS_SELECTED;
-  lv.stateMask = LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK | LVIS_CUT | LVIS_DROPHILITED | LVIS_SELECTED;
+  lv.state = (item->m_tvi.state & (TVIS_STATEIMAGEMASK | TVIS_OVERLAYMASK | TVIS_CUT | TVIS_DROPHILITED)) | (selected & LVIS_SELECTED);
+  // The selection lives on the row (the list's clicks and keys change it there); it changes only when asked.
+  lv.stateMask = LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK | LVIS_CUT | LVIS_DROPHILITED | (selectedMask & LVIS_SELECTED);
   ::SendMessage(m_hWnd, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&lv));
 }
 
@@ -332,13 +343,18 @@ BOOL COXTreeCtrl::SetItem(TVITEM* tvi) {
   if (tvi->mask & TVIF_PARAM) own.lParam = tvi->lParam;
   if (tvi->mask & TVIF_CHILDREN) own.cChildren = tvi->cChildren;
   int expand = 0;
+  UINT selected = 0, selectedMask = 0;
   if (tvi->mask & TVIF_STATE) {
     const UINT mask = tvi->stateMask;
     UINT state = own.state;
     if (mask & TVIS_STATEIMAGEMASK) state = (state & ~TVIS_STATEIMAGEMASK) | (tvi->state & TVIS_STATEIMAGEMASK);
     if (mask & TVIS_OVERLAYMASK) state = (state & ~TVIS_OVERLAYMASK) | (tvi->state & TVIS_OVERLAYMASK);
-    for (UINT bit : {TVIS_SELECTED, TVIS_CUT, TVIS_DROPHILITED}) {
+    for (UINT bit : {TVIS_CUT, TVIS_DROPHILITED}) {
       if (mask & bit) state = (state & ~bit) | (tvi->state & bit);
+    }
+    if (mask & TVIS_SELECTED) {
+      selected = (tvi->state & TVIS_SELECTED) ? LVIS_SELECTED : 0;
+      selectedMask = LVIS_SELECTED;
     }
     if ((mask & TVIS_DROPHILITED) && (tvi->state & TVIS_DROPHILITED) && m_pDropItem != item) {
       // One drop target at a time.
@@ -353,7 +369,7 @@ BOOL COXTreeCtrl::SetItem(TVITEM* tvi) {
     own.state = state;
     if (mask & TVIS_EXPANDED) expand = (tvi->state & TVIS_EXPANDED) ? TVE_EXPAND : TVE_COLLAPSE;
   }
-  ApplyRowState(item);
+  ApplyRowState(item, selected, selectedMask);
   if (callback) Notify(TVN_SETDISPINFOA, 0, item, false);
   if (expand && !!item->IsExpanded() != (expand == TVE_EXPAND)) Expand(item->Handle(), static_cast<UINT>(expand));
   if (m_hWnd) {
@@ -703,6 +719,18 @@ LRESULT COXTreeCtrl::OnFitColumns(WPARAM, LPARAM) {
   }
   if (CWnd* parent = GetParent()) parent->SendMessage(WM_OXTREE_FITCOLUMNS);
   return 0;
+}
+
+LRESULT COXTreeCtrl::OnHeaderNotify(WPARAM wParam, LPARAM lParam) {
+  auto* notify = reinterpret_cast<const HeaderNotify*>(lParam);
+  if (notify && (m_dwExStyle & kExFitLastColumn) && notify->hdr.hwndFrom == GetHeaderCtrlHandle()) {
+    if (IsOneOf(notify->hdr.code, kHeaderItemChanging) || IsOneOf(notify->hdr.code, kHeaderTrack)) {
+      PostMessage(WM_OXTREE_FITCOLUMNS);
+    } else if (IsOneOf(notify->hdr.code, kHeaderBeginTrack) && notify->iItem == GetColumnCount() - 1) {
+      return TRUE;  // the last column's divider stays where the client's edge puts it
+    }
+  }
+  return DefWindowProc(WM_NOTIFY, wParam, lParam);
 }
 
 LRESULT COXTreeCtrl::OnStyleChanged(WPARAM wParam, LPARAM lParam) {

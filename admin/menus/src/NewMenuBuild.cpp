@@ -562,6 +562,7 @@ void CNewMenu::OnInitMenuPopup(HWND hwnd, CMenu* popup, UINT, BOOL) {
   if (!popup) return;
   auto* object = dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(popup->m_hMenu));
   GetNewMenuGlobalState().m_pPendingPopup = object;
+  GetNewMenuGlobalState().m_hPendingPopup = popup->m_hMenu;
   if (object) {
     object->m_hOwner = hwnd;
     object->OnInitMenuPopup();

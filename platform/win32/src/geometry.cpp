@@ -691,6 +691,16 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return HitTest(hwnd, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
     case WM_NCPAINT: {
       HDC dc = GetWindowDC(hwnd);
+      if (wParam > 1) {  // only the update region (screen coordinates) is painted
+        RECT window{};
+        GetWindowRect(hwnd, &window);
+        HRGN clip = CreateRectRgn(0, 0, 0, 0);
+        if (CombineRgn(clip, reinterpret_cast<HRGN>(wParam), nullptr, RGN_COPY) != ERROR) {
+          OffsetRgn(clip, -window.left, -window.top);
+          ExtSelectClipRgn(dc, clip, RGN_AND);
+        }
+        DeleteObject(clip);
+      }
       PaintFrame(hwnd, dc);
       ReleaseDC(hwnd, dc);
       return 0;

@@ -661,7 +661,7 @@ LRESULT Notify(Tracker& tracker, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Sizes every item and lays them out one under the other; returns the client size.
 SIZE Layout(Tracker& tracker, Level& level) {
-  HDC dc = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);  // text metrics only: the screen need not be composed
   HGDIOBJ oldFont = SelectObject(dc, MenuFont());
   const int check = GetSystemMetrics(SM_CXMENUCHECK);
   int width = 0, y = 0;
@@ -689,7 +689,7 @@ SIZE Layout(Tracker& tracker, Level& level) {
   }
   for (Item& item : level.items) item.rect.right = width;
   SelectObject(dc, oldFont);
-  ReleaseDC(nullptr, dc);
+  DeleteDC(dc);
   return {width, y};
 }
 
@@ -777,13 +777,15 @@ void RegisterPopupClass() {
   });
 }
 
+constexpr DWORD kPopupExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+
 bool OpenLevel(Tracker& tracker, HMENU menu, int x, int y, UINT flags, const RECT* exclude) {
   Level level;
   level.menu = menu;
   if (!Snapshot(menu, &level.items, &level.background)) return false;
   const SIZE size = Layout(tracker, level);
   RECT frame{0, 0, std::max<LONG>(size.cx, 1), std::max<LONG>(size.cy, 1)};
-  AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
+  AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, kPopupExStyle);
   const int w = frame.right - frame.left, h = frame.bottom - frame.top;
   if (flags & TPM_RIGHTALIGN) x -= w;
   else if (flags & TPM_CENTERALIGN) x -= w / 2;
@@ -796,14 +798,16 @@ bool OpenLevel(Tracker& tracker, HMENU menu, int x, int y, UINT flags, const REC
   y = std::max<int>(y, screen.top);
   RegisterPopupClass();
   tracker.levels.push_back(std::move(level));
-  HWND hwnd = CreateWindowEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kPopupMenuClass, "", WS_POPUP | WS_BORDER, x, y, w, h,
-                             tracker.owner, nullptr, nullptr, nullptr);
+  HWND hwnd = CreateWindowEx(kPopupExStyle, kPopupMenuClass, "", WS_POPUP | WS_BORDER, x, y, w, h, tracker.owner,
+                             nullptr, nullptr, nullptr);
   if (!hwnd) {
     tracker.levels.pop_back();
     return false;
   }
   tracker.levels.back().hwnd = hwnd;
   SetWindow(menu, hwnd);
+  // Placed once more before it shows, so that a window that changed its frame at creation gets it computed.
+  SetWindowPos(hwnd, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE);
   ShowWindow(hwnd, SW_SHOWNOACTIVATE);
   return true;
 }

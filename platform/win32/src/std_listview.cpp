@@ -10,6 +10,7 @@
 #include "win32/gdi.h"
 #include "win32/imagelist.h"
 #include "win32/user_draw.h"
+#include "win32/comctl.h"  // the header's mouse
 
 namespace {
 
@@ -112,6 +113,7 @@ LRESULT CALLBACK HeaderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     s = new HeaderState;
     SetProp(hwnd, kHeaderProp, s);
   }
+  if (LRESULT mouse = 0; tavrin::controls::detail::HeaderMouse(hwnd, message, wParam, lParam, mouse)) return mouse;
   switch (message) {
     case HDM_GETITEMCOUNT:
       return static_cast<LRESULT>(s->items.size());
@@ -244,7 +246,7 @@ RECT RowRect(HWND hwnd, ListState& s, int row) {
   if (columns > 0) {
     RECT last;
     SendMessage(s.header, HDM_GETITEMRECT, static_cast<WPARAM>(columns - 1), reinterpret_cast<LPARAM>(&last));
-    right = std::max(right, static_cast<int>(last.right));
+    right = last.right;  // a row is as wide as its columns
   }
   return RECT{0, y, right, y + h};
 }
@@ -417,6 +419,13 @@ void PaintList(HWND hwnd, ListState& s) {
       if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
       continue;
     }
+    // A selected row in the highlight colours while the list has the focus (or always shows it).
+    const bool lit = (s.states[r] & LVIS_SELECTED) && (focused || (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_SHOWSELALWAYS));
+    if (lit) {
+      RECT band = RowRect(hwnd, s, static_cast<int>(r));
+      FillRect(hdc, &band, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
+    }
+    SetTextColor(hdc, lit && focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : s.text);
     for (int c = 0; c < columns && c < static_cast<int>(s.rows[r].size()); ++c) {
       RECT cell;
       SendMessage(s.header, HDM_GETITEMRECT, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&cell));
@@ -741,6 +750,14 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT:
       PaintList(hwnd, *s);
       return 0;
+    case WM_DESTROY:
+      // An open editor goes with the list, unannounced.
+      if (s->edit) {
+        SetWindowLongPtr(s->edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s->editProc));
+        s->edit = nullptr;
+        s->editRow = -1;
+      }
+      break;
     case WM_NCDESTROY:
       RemoveProp(hwnd, kListProp);
       delete s;

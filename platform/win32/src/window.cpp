@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "dialog_internal.h"
 #include "menu_internal.h"
 #include "window_internal.h"
 
@@ -293,6 +294,8 @@ BOOL ShowLocal(HWND hwnd, int command) {
     area = window->rect;
     if (!isVisible && Table().foreground == hwnd) Table().foreground = nullptr;
     if (isVisible && Activates(command)) NoteActivePopup(*window);
+    if (isVisible && !wasVisible && window->cls && (window->cls->style & CS_SAVEBITS))
+      window->savedBitsShowing = true;
     if (isVisible && !wasVisible && topLevel) {  // a shown top-level window comes to the front
       auto& order = Table().topLevels;
       std::erase(order, hwnd);
@@ -645,7 +648,12 @@ LONG_PTR GetWindowLongPtr(HWND hwnd, int index) {
     case GWL_EXSTYLE: return window->exStyle;
     case GWLP_HWNDPARENT: return reinterpret_cast<LONG_PTR>(window->TopLevel() ? window->owner : window->parent);
     case GWLP_HINSTANCE: return 0;
-    default: SetLastError(ERROR_INVALID_INDEX); return 0;
+    default: {
+      LONG_PTR value = 0;
+      if (index >= 0 && tavrin::controls::detail::DialogLong(hwnd, index, nullptr, value)) return value;
+      SetLastError(ERROR_INVALID_INDEX);
+      return 0;
+    }
   }
 }
 
@@ -706,6 +714,7 @@ LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value) {
       window->owner = reinterpret_cast<HWND>(value);
       return previous;
     default:
+      if (index >= 0 && tavrin::controls::detail::DialogLong(hwnd, index, &value, previous)) return previous;
       SetLastError(ERROR_INVALID_INDEX);
       return 0;
   }
@@ -809,6 +818,12 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
     window->style = enable ? window->style & ~WS_DISABLED : window->style | WS_DISABLED;
   }
   if (!enable) ForgetInput(hwnd);
+  // Another thread's window hears of it through its queue: that thread may be waiting on this one (a
+  // modal dialog's owner).
+  if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) {
+    PostMessage(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
+    return wasDisabled;
+  }
   SendNow(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
   return wasDisabled;
 }

@@ -173,6 +173,7 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   LRESULT OnParentNotify(WPARAM, LPARAM);
   LRESULT OnOptimalWidth(WPARAM, LPARAM);
   LRESULT OnFitColumns(WPARAM, LPARAM);
+  LRESULT OnHeaderNotify(WPARAM, LPARAM);
   LRESULT OnBeginLabelEdit(NMHDR* hdr);
   LRESULT OnEndLabelEdit(NMHDR* hdr);
   void RedrawSelectedRows();
@@ -182,8 +183,8 @@ class COXTreeCtrl : public CListCtrl, public COXTreeRows {
   BOOL FlatList() const;
   COLORREF TextBackground() const;
   HTREEITEM ItemOfRow(int row) const { return row >= 0 ? GetItemAtRow(row) : nullptr; }
-  void ApplyRowState(COXTreeItem* item);
-  void DrawItemImages(HDC hdc, COXTreeItem* item, CRect& cell, int col, bool selectedLook, bool focus);
+  void ApplyRowState(COXTreeItem* item, UINT selected = 0, UINT selectedMask = 0);
+  void DrawItemImages(HDC hdc, COXTreeItem* item, CRect& cell, int col, bool selectedLook, bool focus, bool rowSelected);
   void DrawCellText(HDC hdc, LPCSTR text, const CRect& cell, int format, bool focusLabel, COLORREF rest, UINT textFormat);
   int TextWidth(COXTreeItem* item, int col) const;
 
