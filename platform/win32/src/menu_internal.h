@@ -52,6 +52,8 @@ struct BarLink {
   // The bar item under a screen point outside the popups: an index, -1 on the bar but on no item,
   // -2 off the bar.
   virtual int ItemAt(POINT screen) = 0;
+  // The popup's WM_INITMENUPOPUP has been answered (an owner may draw the bar item's open look now).
+  virtual void PopupInitialised() {}
   virtual ~BarLink() = default;
   int current = 0;      // the bar item whose popup is open
   bool sysMenu = false;  // the popup is the window's system menu
