@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "mfc/multidoc.h"
 #include "win32/windows.h"
 
 IMPLEMENT_DYNCREATE(CNewFrameWnd, CFrameWnd)
@@ -50,12 +51,18 @@ HBRUSH GetMenuBackgroundBrush() {
 
 void SetMenuBarBackground(HMENU menu) {
   HBRUSH brush = GetMenuBackgroundBrush();
-  if (!brush || !AsNewMenu(menu)) return;
+  if (!brush) return;
   MENUINFO info{};
   info.cbSize = sizeof info;
   info.fMask = MIM_BACKGROUND;
   info.hbrBack = brush;
-  ::SetMenuInfo(menu, &info);
+  if (AsNewMenu(menu)) ::SetMenuInfo(menu, &info);
+  // The shared menus of the multi-document templates are bars too.
+  CWinApp* app = AfxGetApp();
+  if (!app) return;
+  for (POSITION at = app->GetFirstDocTemplatePosition(); at;)
+    if (auto* multi = dynamic_cast<CMultiDocTemplate*>(app->GetNextDocTemplate(at)))
+      if (AsNewMenu(multi->m_hMenuShared)) ::SetMenuInfo(multi->m_hMenuShared, &info);
 }
 
 BOOL DrawMenuBarItem(HWND hwnd, int position, UINT state) {
