@@ -240,6 +240,11 @@ TEST(TreeInput, LabelEditingCommitsToTheEditedColumnOrCancels) {
   EXPECT_EQ(t.host.begunItem, t.other);
   EXPECT_EQ(t.tree.GetEditColumn(), 1);
   HWND editWindow = edit->GetSafeHwnd();
+  CRect editRect, row = t.RowRect(t.other);
+  ::GetWindowRect(editWindow, &editRect);
+  t.tree.ScreenToClient(&editRect);
+  EXPECT_EQ(editRect.left, row.left + static_cast<int>(t.tree.SendMessage(LVM_GETCOLUMNWIDTH, 0))) << "over the edited cell";
+  EXPECT_EQ(editRect.top, row.top);
   ::SetWindowText(editWindow, "port 9");
   ::SendMessage(editWindow, WM_KEYDOWN, VK_RETURN, 0);
   EXPECT_FALSE(::IsWindow(editWindow));
