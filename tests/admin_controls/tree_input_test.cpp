@@ -8,6 +8,7 @@
 #include "controls/tree_ctrl.h"
 #include "test_util.h"
 #include "win32/dialog.h"
+#include "win32/window_manager.h"
 
 namespace {
 
@@ -302,4 +303,25 @@ TEST(TreeInput, ADividerDoubleClickSizesTheColumnToItsContent) {
 
   t.tree.DeleteAllItems();
   EXPECT_EQ(t.tree.GetOptimalColumnWidth(0), 6) << "no rows";
+}
+
+TEST(TreeInput, InjectedInputReachesTheTreeThroughTheQueue) {
+  Tree t;
+  CRect screen;
+  t.tree.GetWindowRect(&screen);
+  CRect button;
+  ASSERT_TRUE(t.tree.GetItemPartRect(0, t.server, &button));
+  // A real click on the plus box, then keys typed into the focused tree.
+  tavrin::win::InjectClick(screen.left + button.CenterPoint().x, screen.top + button.CenterPoint().y);
+  controls_test::Pump();
+  EXPECT_EQ(t.Rows(), "server disk printer other ");
+  EXPECT_EQ(::GetFocus(), t.tree.m_hWnd) << "a click gives the tree the focus";
+  tavrin::win::InjectKey('P', true);
+  tavrin::win::InjectKey('P', false);
+  controls_test::Pump();
+  EXPECT_EQ(t.Selected(), "printer ");
+  tavrin::win::InjectKey(VK_RIGHT, true);
+  tavrin::win::InjectKey(VK_RIGHT, false);
+  controls_test::Pump();
+  EXPECT_EQ(t.Rows(), "server disk printer tray other ");
 }
