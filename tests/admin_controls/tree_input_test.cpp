@@ -131,6 +131,13 @@ TEST(TreeInput, HitTestFlagsFollowTheParts) {
   EXPECT_EQ(flags, 0x46u);
   EXPECT_EQ(t.tree.HitTest(CPoint(text.right + 40, row.top + 2), &flags), 0);
   EXPECT_EQ(flags, 0x446u) << "in the row, on none of its parts";
+  t.tree.SendMessage(LVM_SETCOLUMNWIDTH, 0, 150);
+  t.tree.InsertColumn(1, "Port", 0, 80);
+  t.tree.SetSubItem(t.server, 1, COXTreeCell::kText, "port 1");
+  EXPECT_EQ(t.tree.HitTest(CPoint(160, row.top + 2), &flags), 0);
+  EXPECT_EQ(flags, 0x446u) << "a cell of another column is on the row, right of the item's parts";
+  EXPECT_EQ(t.tree.HitTest(CPoint(300, row.top + 2), &flags), -1);
+  EXPECT_EQ(flags, TVHT_NOWHERE) << "right of the last column";
   TVHITTESTINFO info{{text.left + 1, t.RowRect(t.other).top + 1}, 0, nullptr};
   EXPECT_EQ(t.tree.HitTest(&info), t.other);
   EXPECT_EQ(t.tree.HitTest(CPoint(20, 5), &flags), -1);
