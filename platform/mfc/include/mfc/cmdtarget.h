@@ -20,6 +20,7 @@
 struct NMHDR;
 
 class CCmdTarget;
+class CCmdUI;
 
 namespace mfc {
 
@@ -28,6 +29,8 @@ constexpr UINT kCommandMessage = 0x0111;  // WM_COMMAND
 constexpr UINT kReflectBase = 0xBC00;
 constexpr UINT kReflectedCommand = kReflectBase + 0x0111;  // entries keyed by notification code
 constexpr UINT kReflectedNotify = kReflectBase + 0x004E;   // WM_NOTIFY, keyed by NMHDR::code
+// Update handlers of commands (cmdui.h), keyed by command id; beyond every window message.
+constexpr UINT kUpdateCommandMessage = 0x10000;
 
 struct MessageEntry {
   UINT message;  // the window message; kCommandMessage for a command entry
@@ -61,6 +64,20 @@ template <auto Method>
 constexpr MessageEntry OnCommand(UINT id) {
   using T = typename MethodClass<decltype(Method)>::type;
   return {kCommandMessage, id, [](CCmdTarget* target, WPARAM, LPARAM) -> LRESULT {
+            (static_cast<T*>(target)->*Method)();
+            return 0;
+          }};
+}
+
+// The key of a control notification in command routing: id and notification code.
+constexpr UINT ControlKey(UINT id, UINT code) { return (id & 0xFFFF) | (code << 16); }
+
+// An entry for one notification code of a control (EN_CHANGE, CBN_SELCHANGE...) sent to its parent;
+// the handler is void Class::Handler().
+template <auto Method>
+constexpr MessageEntry OnControl(UINT code, UINT id) {
+  using T = typename MethodClass<decltype(Method)>::type;
+  return {kCommandMessage, ControlKey(id, code), [](CCmdTarget* target, WPARAM, LPARAM) -> LRESULT {
             (static_cast<T*>(target)->*Method)();
             return 0;
           }};
@@ -109,4 +126,9 @@ class CCmdTarget : public CObject {
   virtual const mfc::MessageMap* GetMessageMap() const;
   // Runs the command handler of this object's map; FALSE when it has none for id.
   virtual BOOL OnCmdMsg(UINT id);
+  // Runs the update handler for the item's command along the same route; FALSE when none ran (or every
+  // one that ran asked to continue routing).
+  virtual BOOL OnUpdateCommand(CCmdUI* ui);
+  // Whether the command has a handler along the route (nothing runs).
+  virtual BOOL HasCommandHandler(UINT id);
 };
