@@ -204,6 +204,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 int Run(const std::string& verb, Options& o) {
   const auto& a = o.rest;
   if (verb == "read" && (a.size() == 2 || a.size() == 3)) {
+    if (Number(a[1]) == 0 || Number(a[1]) > kChunk) return 2;
     HANDLE device = OpenDevice(o.device);
     if (device == INVALID_HANDLE_VALUE) return 1;
     std::vector<uint8_t> data;

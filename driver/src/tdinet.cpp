@@ -225,8 +225,11 @@ NTSTATUS IssueRECVIRP(SOCK_CONTEXT* sock, TDI_IRP_RECORD* record) {
   KIRQL irql;
   KeAcquireSpinLock(&sock->Pdo->Lock, &irql);
   PFILE_OBJECT connection = sock->ConnectionObject;
+  if (connection) ObReferenceObject(connection);  // a close on the receive thread may drop its own at once
   KeReleaseSpinLock(&sock->Pdo->Lock, irql);
-  return TdiFuncs_Transfer(connection, record, TDI_RECEIVE, nullptr);
+  NTSTATUS status = TdiFuncs_Transfer(connection, record, TDI_RECEIVE, nullptr);
+  if (connection) ObDereferenceObject(connection);
+  return status;
 }
 
 NTSTATUS TdiFuncs_RecvCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
@@ -380,8 +383,11 @@ NTSTATUS TdiNetwork_IssueSend(SOCK_CONTEXT* sock, PUCHAR buffer, ULONG length) {
   record->Transferred = 0;
   record->Status = STATUS_SUCCESS;
   PFILE_OBJECT connection = sock->ConnectionObject;  // a close clears it under this lock
+  ObReferenceObject(connection);  // and drops its own reference at once
   KeReleaseSpinLock(&pdo->Lock, irql);
-  return TdiFuncs_Transfer(connection, record, TDI_SEND, nullptr);
+  NTSTATUS status = TdiFuncs_Transfer(connection, record, TDI_SEND, nullptr);
+  ObDereferenceObject(connection);
+  return status;
 }
 
 NTSTATUS CreateSendIrp(SOCK_CONTEXT* sock, TDI_IRP_RECORD** record) { return CreateIrpRecord(sock, record, false); }

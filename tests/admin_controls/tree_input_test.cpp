@@ -8,6 +8,7 @@
 #include "controls/tree_ctrl.h"
 #include "test_util.h"
 #include "win32/dialog.h"
+#include "win32/window_manager.h"
 
 namespace {
 
@@ -130,6 +131,13 @@ TEST(TreeInput, HitTestFlagsFollowTheParts) {
   EXPECT_EQ(flags, 0x46u);
   EXPECT_EQ(t.tree.HitTest(CPoint(text.right + 40, row.top + 2), &flags), 0);
   EXPECT_EQ(flags, 0x446u) << "in the row, on none of its parts";
+  t.tree.SendMessage(LVM_SETCOLUMNWIDTH, 0, 150);
+  t.tree.InsertColumn(1, "Port", 0, 80);
+  t.tree.SetSubItem(t.server, 1, COXTreeCell::kText, "port 1");
+  EXPECT_EQ(t.tree.HitTest(CPoint(160, row.top + 2), &flags), 0);
+  EXPECT_EQ(flags, 0x446u) << "a cell of another column is on the row, right of the item's parts";
+  EXPECT_EQ(t.tree.HitTest(CPoint(300, row.top + 2), &flags), -1);
+  EXPECT_EQ(flags, TVHT_NOWHERE) << "right of the last column";
   TVHITTESTINFO info{{text.left + 1, t.RowRect(t.other).top + 1}, 0, nullptr};
   EXPECT_EQ(t.tree.HitTest(&info), t.other);
   EXPECT_EQ(t.tree.HitTest(CPoint(20, 5), &flags), -1);
@@ -240,6 +248,11 @@ TEST(TreeInput, LabelEditingCommitsToTheEditedColumnOrCancels) {
   EXPECT_EQ(t.host.begunItem, t.other);
   EXPECT_EQ(t.tree.GetEditColumn(), 1);
   HWND editWindow = edit->GetSafeHwnd();
+  CRect editRect, row = t.RowRect(t.other);
+  ::GetWindowRect(editWindow, &editRect);
+  t.tree.ScreenToClient(&editRect);
+  EXPECT_EQ(editRect.left, row.left + static_cast<int>(t.tree.SendMessage(LVM_GETCOLUMNWIDTH, 0))) << "over the edited cell";
+  EXPECT_EQ(editRect.top, row.top);
   ::SetWindowText(editWindow, "port 9");
   ::SendMessage(editWindow, WM_KEYDOWN, VK_RETURN, 0);
   EXPECT_FALSE(::IsWindow(editWindow));
@@ -297,4 +310,25 @@ TEST(TreeInput, ADividerDoubleClickSizesTheColumnToItsContent) {
 
   t.tree.DeleteAllItems();
   EXPECT_EQ(t.tree.GetOptimalColumnWidth(0), 6) << "no rows";
+}
+
+TEST(TreeInput, InjectedInputReachesTheTreeThroughTheQueue) {
+  Tree t;
+  CRect screen;
+  t.tree.GetWindowRect(&screen);
+  CRect button;
+  ASSERT_TRUE(t.tree.GetItemPartRect(0, t.server, &button));
+  // A real click on the plus box, then keys typed into the focused tree.
+  tavrin::win::InjectClick(screen.left + button.CenterPoint().x, screen.top + button.CenterPoint().y);
+  controls_test::Pump();
+  EXPECT_EQ(t.Rows(), "server disk printer other ");
+  EXPECT_EQ(::GetFocus(), t.tree.m_hWnd) << "a click gives the tree the focus";
+  tavrin::win::InjectKey('P', true);
+  tavrin::win::InjectKey('P', false);
+  controls_test::Pump();
+  EXPECT_EQ(t.Selected(), "printer ");
+  tavrin::win::InjectKey(VK_RIGHT, true);
+  tavrin::win::InjectKey(VK_RIGHT, false);
+  controls_test::Pump();
+  EXPECT_EQ(t.Rows(), "server disk printer tray other ");
 }

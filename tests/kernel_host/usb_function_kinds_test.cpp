@@ -126,7 +126,7 @@ class UsbKindsTest : public KernelHostTest {
     busEnum_ = OpenFirstInterface(GUID_DEVINTERFACE_BUSENUM);
     ASSERT_NE(busEnum_, INVALID_HANDLE_VALUE);
     ServerRoundTrip(busEnum_, ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0));
-    ASSERT_EQ(ServerRoundTrip(busEnum_, ServerRequest(1, true, Address())).Status, ARRM_STATUS_SUCCESS);
+    ASSERT_EQ(+ServerRoundTrip(busEnum_, ServerRequest(1, true, Address())).Status, ARRM_STATUS_SUCCESS);
     MSG message{};
     ASSERT_TRUE(WaitForDeviceChange(window_, 10000, &message));
     control_ = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
@@ -214,16 +214,16 @@ TEST_F(UsbKindsTest, APrintJobLandsByteIdenticalInThePrintersFile) {
   ASSERT_NE(usb, INVALID_HANDLE_VALUE);
   // The class request for the 1284 identifier.
   std::vector<uint8_t> id;
-  ASSERT_EQ(Control(usb, {0xA1, 0, 0, 0, 0, 0, 0x00, 0x04}, &id).IrpStatus, 0);
+  ASSERT_EQ(+Control(usb, {0xA1, 0, 0, 0, 0, 0, 0x00, 0x04}, &id).IrpStatus, 0);
   ASSERT_GE(id.size(), 2u);
   EXPECT_NE(std::string(id.begin() + 2, id.end()).find("CLS:PRINTER;"), std::string::npos);
 
   const std::vector<uint8_t> job = Pattern(700000, 3);
   StreamOutcome sent = Stream(usb, 0x01, 65536, 0, 4, job);
   ASSERT_TRUE(sent.ok);
-  EXPECT_EQ(sent.result.IrpStatus, 0);
-  EXPECT_EQ(sent.result.Completed, 11u);
-  EXPECT_EQ(sent.result.Actual, job.size());
+  EXPECT_EQ(+sent.result.IrpStatus, 0);
+  EXPECT_EQ(+sent.result.Completed, 11u);
+  EXPECT_EQ(+sent.result.Actual, job.size());
   // The job ends with the data connection.
   ASSERT_TRUE(Disconnect(3, 7));
   auto device = std::dynamic_pointer_cast<zarnet::sim::PrinterDevice>(server_->usb_device(3));
@@ -241,24 +241,24 @@ TEST_F(UsbKindsTest, CompositeDeviceSelectsAlternateSettings) {
   HANDLE usb = Connect(4, 0xEF);
   ASSERT_NE(usb, INVALID_HANDLE_VALUE);
   // Setting 0 of interface 1 has no endpoints.
-  EXPECT_NE(Stream(usb, 0x82, 64, 1, 1).result.IrpStatus, 0);
-  ASSERT_EQ(SelectInterface(usb, 1, 1).IrpStatus, 0);
+  EXPECT_NE(+Stream(usb, 0x82, 64, 1, 1).result.IrpStatus, 0);
+  ASSERT_EQ(+SelectInterface(usb, 1, 1).IrpStatus, 0);
   StreamOutcome report = Stream(usb, 0x82, 64, 1, 1);
-  ASSERT_EQ(report.result.IrpStatus, 0);
+  ASSERT_EQ(+report.result.IrpStatus, 0);
   EXPECT_EQ(report.data, std::vector<uint8_t>(8, 1));
-  ASSERT_EQ(SelectInterface(usb, 1, 2).IrpStatus, 0);
+  ASSERT_EQ(+SelectInterface(usb, 1, 2).IrpStatus, 0);
   report = Stream(usb, 0x82, 64, 1, 1);
-  ASSERT_EQ(report.result.IrpStatus, 0);
+  ASSERT_EQ(+report.result.IrpStatus, 0);
   EXPECT_EQ(report.data, std::vector<uint8_t>(64, 2));
   StreamOutcome bulk = Stream(usb, 0x83, 100, 1, 1);
-  EXPECT_EQ(bulk.result.IrpStatus, 0);
+  EXPECT_EQ(+bulk.result.IrpStatus, 0);
   EXPECT_EQ(bulk.data.size(), 100u);
   // A setting the interface does not have is refused; the one selected stays.
-  EXPECT_NE(SelectInterface(usb, 1, 3).IrpStatus, 0);
+  EXPECT_NE(+SelectInterface(usb, 1, 3).IrpStatus, 0);
   EXPECT_EQ(Stream(usb, 0x82, 64, 1, 1).data, std::vector<uint8_t>(64, 2));
   // Interface 0 echoes all along.
   const std::vector<uint8_t> out = {1, 2, 3, 4, 5};
-  EXPECT_EQ(Stream(usb, 0x01, 5, 1, 1, out).result.IrpStatus, 0);
+  EXPECT_EQ(+Stream(usb, 0x01, 5, 1, 1, out).result.IrpStatus, 0);
   EXPECT_EQ(Stream(usb, 0x81, 512, 1, 1).data, out);
 }
 
@@ -270,10 +270,10 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   // Interrupt messages, eight in flight each way.
   const std::vector<uint8_t> reports = Pattern(8 * 8, 9);
   StreamOutcome sent = Stream(usb, Loop::kInterruptOut, 8, 0, 8, reports);
-  ASSERT_EQ(sent.result.IrpStatus, 0);
-  EXPECT_EQ(sent.result.Completed, 8u);
+  ASSERT_EQ(+sent.result.IrpStatus, 0);
+  EXPECT_EQ(+sent.result.Completed, 8u);
   StreamOutcome back = Stream(usb, Loop::kInterruptIn, 8, 8, 8);
-  ASSERT_EQ(back.result.IrpStatus, 0);
+  ASSERT_EQ(+back.result.IrpStatus, 0);
   EXPECT_EQ(back.data, reports);
 
   // Isochronous IN: odd packets come back half full, each at its own offset.
@@ -284,13 +284,13 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   ASSERT_EQ(r.bytes, answer.size());
   USBFUNC_RESULT result;
   std::memcpy(&result, answer.data(), sizeof result);
-  ASSERT_EQ(result.IrpStatus, 0);
+  ASSERT_EQ(+result.IrpStatus, 0);
   const uint8_t* buffer = answer.data() + sizeof result + 4 * sizeof(USBFUNC_ISO_PACKET);
   for (uint32_t i = 0; i < 4; ++i) {
     USBFUNC_ISO_PACKET packet;
     std::memcpy(&packet, answer.data() + sizeof result + i * sizeof packet, sizeof packet);
-    EXPECT_EQ(packet.Length, i % 2 ? 16u : 32u) << i;
-    EXPECT_EQ(packet.Status, 0);
+    EXPECT_EQ(+packet.Length, i % 2 ? 16u : 32u) << i;
+    EXPECT_EQ(+packet.Status, 0);
     for (uint32_t j = 0; j < packet.Length; ++j) ASSERT_EQ(buffer[i * 32 + j], Loop::IsoInByte(i, j)) << i << " " << j;
   }
   // Isochronous OUT: the device takes every packet.
@@ -304,7 +304,7 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
             static_cast<DWORD>(answer.size()));
   ASSERT_TRUE(r.ok);
   std::memcpy(&result, answer.data(), sizeof result);
-  EXPECT_EQ(result.IrpStatus, 0);
+  EXPECT_EQ(+result.IrpStatus, 0);
   auto device = std::dynamic_pointer_cast<Loop>(server_->usb_device(5));
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->iso_out_received(), samples);
@@ -436,9 +436,9 @@ TEST_F(UnlinkWatchTest, CancelAndAbortSendUnlinksAndCompleteEachRequestOnce) {
   // A read the server never answers, cancelled when its time is up.
   StreamOutcome cancelled = Stream(usb, Loop::kBulkIn, 64, 1, 1, {}, 50);
   ASSERT_TRUE(cancelled.ok);
-  EXPECT_EQ(cancelled.result.IrpStatus, kStatusCancelled);
-  EXPECT_EQ(cancelled.result.Failed, 1u);
-  EXPECT_EQ(cancelled.result.Completed, 0u);
+  EXPECT_EQ(+cancelled.result.IrpStatus, kStatusCancelled);
+  EXPECT_EQ(+cancelled.result.Failed, 1u);
+  EXPECT_EQ(+cancelled.result.Completed, 0u);
   std::vector<zarnet::RFC_HEADER> seen = Requests(2);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].Command, zarnet::RFC_CMD_BULK);
@@ -456,11 +456,11 @@ TEST_F(UnlinkWatchTest, CancelAndAbortSendUnlinksAndCompleteEachRequestOnce) {
   Requests(5);
   USBFUNC_TRANSFER abort{};
   abort.Endpoint = Loop::kBulkIn;
-  EXPECT_EQ(Simple(second, IOCTL_USBFUNC_ABORT_PIPE, &abort, sizeof abort).IrpStatus, 0);
+  EXPECT_EQ(+Simple(second, IOCTL_USBFUNC_ABORT_PIPE, &abort, sizeof abort).IrpStatus, 0);
   reader.join();
   ASSERT_TRUE(aborted.ok);
-  EXPECT_EQ(aborted.result.Failed, 3u);
-  EXPECT_EQ(aborted.result.Completed, 0u);
+  EXPECT_EQ(+aborted.result.Failed, 3u);
+  EXPECT_EQ(+aborted.result.Completed, 0u);
   seen = Requests(8);
   ASSERT_EQ(seen.size(), 8u);
   for (int i = 0; i < 3; ++i) {
@@ -514,7 +514,7 @@ TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
   ASSERT_NE(busEnum, INVALID_HANDLE_VALUE);
   const uint32_t address = htonl(0x7F00000F);
   ServerRoundTrip(busEnum, ServerRequest(SPECIAL_SERVER_REQUEST_ID, true, 0));
-  ASSERT_EQ(ServerRoundTrip(busEnum, ServerRequest(1, true, address)).Status, ARRM_STATUS_SUCCESS);
+  ASSERT_EQ(+ServerRoundTrip(busEnum, ServerRequest(1, true, address)).Status, ARRM_STATUS_SUCCESS);
   host_->kernel().WaitForPnpIdle();
   HANDLE control = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
@@ -555,9 +555,9 @@ TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
   reader.join();
   EXPECT_LT(returned - killed, 1s);
   ASSERT_TRUE(reads.ok);
-  EXPECT_EQ(reads.result.Failed, 64u);
-  EXPECT_EQ(reads.result.Completed, 0u);
-  EXPECT_NE(reads.result.IrpStatus, 0);
+  EXPECT_EQ(+reads.result.Failed, 64u);
+  EXPECT_EQ(+reads.result.Completed, 0u);
+  EXPECT_NE(+reads.result.IrpStatus, 0);
   // The administration program's removal of the dead server's device: the child leaves at once, its
   // function driver's interface with it.
   DEVICE_ARRIVALREMOVAL_INFO removal = DeviceRequest(3, false, address, 1);

@@ -29,9 +29,6 @@ std::vector<std::vector<uint32_t>> Frames() {
   return frames;
 }
 
-uint32_t Get32(const std::vector<uint8_t>& d, size_t at) {
-  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (static_cast<uint32_t>(d[at + 3]) << 24);
-}
 void Put32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }

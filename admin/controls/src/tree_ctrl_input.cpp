@@ -1013,11 +1013,8 @@ CWnd* COXTreeCtrl::EditLabel(HTREEITEM handle, int col) {
   SetFocus();
   HWND edit = reinterpret_cast<HWND>(SendMessage(LVM_EDITLABELA, static_cast<WPARAM>(row)));
   if (!edit) return nullptr;
-  // The list opens its editor over column 0; it goes over the edited cell.
-  if (m_nEditColumn > 0) {
-    CRect at(area);
-    ::MoveWindow(edit, at.left, at.top, std::max(at.Width(), 8), at.Height(), TRUE);
-  }
+  // The list opens its editor over column 0; it goes over the edited cell's text.
+  ::MoveWindow(edit, area.left, area.top, std::max(area.Width(), 8), area.Height(), TRUE);
   return CWnd::FromHandle(edit);
 }
 

@@ -24,16 +24,47 @@ struct WaitBlock {
   ULONG count;
   WaitBlock* next;
   WaitBlock* previous;
+  std::atomic<int> notifying{0};  // wakers that chose this block and have not notified it yet
 };
+
+// The threads a signal wakes, chosen under the lock and notified once it is released, so that a woken
+// thread does not run into the lock its waker still holds. A block stays until its wakers are done.
+class Wakes {
+ public:
+  Wakes() = default;
+  Wakes(const Wakes&) = delete;
+  ~Wakes() { Notify(); }
+  void Add(WaitBlock* w) {
+    if (count_ == kMax) {
+      w->wake.notify_one();  // still under the lock
+      return;
+    }
+    w->notifying.fetch_add(1, std::memory_order_relaxed);
+    blocks_[count_++] = w;
+  }
+  void Notify() {
+    for (int i = 0; i < count_; ++i) {
+      blocks_[i]->wake.notify_one();
+      blocks_[i]->notifying.fetch_sub(1, std::memory_order_release);
+    }
+    count_ = 0;
+  }
+
+ private:
+  static constexpr int kMax = 8;
+  WaitBlock* blocks_[kMax];
+  int count_ = 0;
+};
+
 struct Dispatcher {
   std::mutex lock;
   WaitBlock* waiters = nullptr;  // threads sleeping in a wait
 
-  void WakeWatchersLocked(const DISPATCHER_HEADER* object) {
+  void WakeWatchersLocked(const DISPATCHER_HEADER* object, Wakes& wakes) {
     for (WaitBlock* w = waiters; w; w = w->next)
       for (ULONG i = 0; i < w->count; ++i)
         if (w->objects[i] == object) {
-          w->wake.notify_one();
+          wakes.Add(w);
           break;
         }
   }
@@ -116,10 +147,11 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
     return 0;
   }
   Dispatcher& d = TheDispatcher();
+  Wakes wakes;  // notified once the lock is released
   std::lock_guard guard(d.lock);
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 1;
-  if (!previous) d.WakeWatchersLocked(&event->Header);
+  if (!previous) d.WakeWatchersLocked(&event->Header, wakes);
   return previous;
 }
 
@@ -187,7 +219,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   Clock::time_point deadline = DeadlineOf(timeout);
   Dispatcher& d = TheDispatcher();
   std::unique_lock guard(d.lock);
-  WaitBlock block{{}, objects, count, nullptr, nullptr};
+  WaitBlock block{{}, objects, count, nullptr, nullptr, {}};
   bool listed = false;
   // Off the list however the wait ends.
   struct Unlist {
@@ -198,6 +230,8 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
       if (!listed) return;
       (block.previous ? block.previous->next : d.waiters) = block.next;
       if (block.next) block.next->previous = block.previous;
+      // A waker that chose this block notifies it outside the lock: the block lives until it has.
+      while (block.notifying.load(std::memory_order_acquire) != 0) std::this_thread::yield();
     }
   } unlist{d, block, listed};
   for (;;) {
@@ -253,13 +287,14 @@ void KeInitializeMutex(PRKMUTEX mutex, ULONG) {
 
 LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
   Dispatcher& d = TheDispatcher();
+  Wakes wakes;
   std::lock_guard guard(d.lock);
   if (mutex->OwnerThread != &t_waitToken) KeBugCheckEx(0x39 /* THREAD_NOT_MUTEX_OWNER */, 0, 0, 0, 0);
   LONG previous = mutex->Header.SignalState;
   if (--mutex->Recursion == 0) {
     mutex->OwnerThread = nullptr;
     mutex->Header.SignalState = 1;
-    d.WakeWatchersLocked(&mutex->Header);
+    d.WakeWatchersLocked(&mutex->Header, wakes);
   }
   return previous;
 }
@@ -297,9 +332,10 @@ namespace tavrin::wdk::internal {
 // Sets a dispatcher object's state and wakes its waiters (timers and threads).
 void SignalObject(DISPATCHER_HEADER* header, LONG state) {
   Dispatcher& d = TheDispatcher();
+  Wakes wakes;
   std::lock_guard guard(d.lock);
   header->SignalState = state;
-  if (state) d.WakeWatchersLocked(header);
+  if (state) d.WakeWatchersLocked(header, wakes);
 }
 
 }  // namespace tavrin::wdk::internal

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialog_internal.h"
+#include "win32/comctl.h"
 #include "win32/controls.h"
 #include "win32/dialog.h"
 #include "win32/resources.h"
@@ -357,6 +358,9 @@ void CenterOver(HWND hwnd, HWND over) {
 
 HWND CreateFromTemplate(const Template& t, HWND parent, DLGPROC proc, LPARAM initParam, bool modal) {
   tavrin::controls::RegisterStandardControls();
+  tavrin::controls::RegisterCommonControls();  // templates name them by class
+  tavrin::controls::RegisterListControls();
+  tavrin::controls::RegisterTabControl();
   auto info = std::make_shared<DialogInfo>();
   info->proc = proc;
   info->modal = modal;
