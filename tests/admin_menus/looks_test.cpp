@@ -182,6 +182,21 @@ TEST_F(LooksTest, TitlesMeasureAndPaintTheirOptions) {
   EXPECT_EQ(At(rect.left + 12, rect.bottom - 4), GetSysColor(COLOR_BTNSHADOW)) << "sunken line";
 }
 
+TEST_F(LooksTest, SystemCommandsTakeTheMenuHeightAndTheNextCommandsWidth) {
+  for (UINT style : {2u, 0u, 6u}) {
+    SCOPED_TRACE(style);
+    CNewMenu::SetMenuDrawMode(style);
+    auto measure = [&](int position) {
+      MEASUREITEMSTRUCT item{ODT_MENU, 0, 0, 0, 0, reinterpret_cast<ULONG_PTR>(popup.m_items[static_cast<size_t>(position)])};
+      popup.MeasureItem(&item);
+      return item;
+    };
+    const MEASUREITEMSTRUCT close = measure(2), grayed = measure(3);
+    EXPECT_EQ(close.itemHeight, static_cast<UINT>(GetSystemMetrics(SM_CYMENU)));
+    EXPECT_EQ(close.itemWidth, grayed.itemWidth) << "its own text is empty: the next command is wider";
+  }
+}
+
 TEST_F(LooksTest, EveryLookFreesWhatItPaintsWith) {
   const size_t before = tavrin::gdi::LiveObjectCount();
   for (UINT style = 0; style < 10; ++style) {
