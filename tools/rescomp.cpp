@@ -15,15 +15,20 @@
 //   menu ID ... end                         lines: popup "text" ... end | item "text" ID [GRAYED CHECKED]
 //                                           | separator
 //   toolbar ID WIDTH HEIGHT ITEM...         0 items are separators
-//   dialog ID X Y CX CY "title" [style STYLE] [font SIZE "face"] ... end
-//                                           lines: control "text" ID CLASS X Y CX CY [STYLE]; CLASS is
+//   dialog ID X Y CX CY "title" [style STYLE] [exstyle STYLE] [font SIZE "face"] ... end
+//                                           lines: control "text" ID CLASS X Y CX CY [STYLE [EXSTYLE]];
+//                                           STYLE: numbers or WS_/DS_/BS_/ES_/SS_/CBS_/LBS_/SBS_ names
+//                                           joined by |. CLASS is
 //                                           Button, Edit, Static, ListBox, ScrollBar, ComboBox or a name.
 //                                           Dialog style default WS_POPUP|WS_CAPTION|WS_SYSMENU|DS_MODALFRAME,
 //                                           font 8 "MS Sans Serif"; controls are WS_CHILD|WS_VISIBLE|STYLE
 //   bitmap ID PICTURE WIDTH HEIGHT          PICTURE: icon-strip (WIDTH/HEIGHT square pictograms on
 //                                           RGB(192,192,192))
+//   avi ID PICTURE WIDTH HEIGHT FRAMES MS    an uncompressed clip of FRAMES pictures, MS milliseconds each;
+//                                           PICTURE: spinner (a ring of dots going round on RGB(192,192,192))
 //   icon ID PICTURE SIZE...                 an icon with an image of each size; PICTURE: pictogram
 //                                           (the first of the strip, its grey background transparent)
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +39,9 @@
 #include <string>
 #include <vector>
 
+#include "win32/avi.h"
+#include "win32/controls.h"
+#include "win32/dialog.h"
 #include "win32/resources.h"
 #include "win32/windows.h"
 
@@ -88,6 +96,43 @@ long Number(const std::string& token, int line) {
   char* end = nullptr;
   long value = strtol(token.c_str(), &end, 0);
   if (token.empty() || *end) Fail(line, "a number expected: " + token);
+  return value;
+}
+
+// Window and control styles: numbers or the platform's names, joined by '|'.
+uint32_t Style(const std::string& token, int line) {
+  static const std::map<std::string, uint32_t> names = {
+      {"WS_POPUP", WS_POPUP}, {"WS_CHILD", WS_CHILD}, {"WS_VISIBLE", WS_VISIBLE}, {"WS_DISABLED", WS_DISABLED},
+      {"WS_CLIPSIBLINGS", WS_CLIPSIBLINGS}, {"WS_CLIPCHILDREN", WS_CLIPCHILDREN}, {"WS_CAPTION", WS_CAPTION},
+      {"WS_BORDER", WS_BORDER}, {"WS_DLGFRAME", WS_DLGFRAME}, {"WS_VSCROLL", WS_VSCROLL}, {"WS_HSCROLL", WS_HSCROLL},
+      {"WS_SYSMENU", WS_SYSMENU}, {"WS_THICKFRAME", WS_THICKFRAME}, {"WS_GROUP", WS_GROUP}, {"WS_TABSTOP", WS_TABSTOP},
+      {"WS_EX_CLIENTEDGE", WS_EX_CLIENTEDGE}, {"WS_EX_STATICEDGE", WS_EX_STATICEDGE},
+      {"WS_EX_TRANSPARENT", WS_EX_TRANSPARENT}, {"WS_EX_TOOLWINDOW", WS_EX_TOOLWINDOW},
+      {"WS_EX_CONTROLPARENT", WS_EX_CONTROLPARENT}, {"WS_EX_DLGMODALFRAME", WS_EX_DLGMODALFRAME},
+      {"DS_MODALFRAME", DS_MODALFRAME}, {"DS_SETFOREGROUND", DS_SETFOREGROUND}, {"DS_CONTROL", DS_CONTROL},
+      {"DS_CENTER", DS_CENTER}, {"DS_3DLOOK", DS_3DLOOK}, {"DS_ABSALIGN", DS_ABSALIGN},
+      {"BS_PUSHBUTTON", BS_PUSHBUTTON}, {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON}, {"BS_CHECKBOX", BS_CHECKBOX},
+      {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX}, {"BS_RADIOBUTTON", BS_RADIOBUTTON}, {"BS_3STATE", BS_3STATE},
+      {"BS_AUTO3STATE", BS_AUTO3STATE}, {"BS_GROUPBOX", BS_GROUPBOX}, {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON},
+      {"BS_OWNERDRAW", BS_OWNERDRAW}, {"BS_LEFT", BS_LEFT}, {"BS_RIGHT", BS_RIGHT}, {"BS_CENTER", BS_CENTER},
+      {"BS_PUSHLIKE", BS_PUSHLIKE}, {"BS_FLAT", BS_FLAT}, {"SS_LEFT", SS_LEFT}, {"SS_CENTER", SS_CENTER},
+      {"SS_RIGHT", SS_RIGHT}, {"ES_LEFT", ES_LEFT}, {"ES_CENTER", ES_CENTER}, {"ES_RIGHT", ES_RIGHT},
+      {"ES_UPPERCASE", ES_UPPERCASE}, {"ES_LOWERCASE", ES_LOWERCASE}, {"ES_PASSWORD", ES_PASSWORD},
+      {"ES_AUTOHSCROLL", ES_AUTOHSCROLL}, {"ES_NOHIDESEL", ES_NOHIDESEL}, {"ES_READONLY", ES_READONLY},
+      {"ES_NUMBER", ES_NUMBER}, {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST}, {"CBS_SORT", CBS_SORT},
+      {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL}, {"LBS_NOTIFY", LBS_NOTIFY}, {"LBS_SORT", LBS_SORT},
+      {"LBS_NOINTEGRALHEIGHT", LBS_NOINTEGRALHEIGHT}, {"SBS_HORZ", SBS_HORZ}, {"SBS_VERT", SBS_VERT},
+  };
+  uint32_t value = 0;
+  size_t start = 0;
+  while (start <= token.size()) {
+    size_t bar = token.find('|', start);
+    std::string part = token.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    if (auto named = names.find(part); named != names.end()) value |= named->second;
+    else value |= static_cast<uint32_t>(Number(part, line));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
   return value;
 }
 
@@ -256,6 +301,49 @@ int VirtualKey(const std::string& name) {
   return 0;
 }
 
+// A ring of eight dots, the lit one moving on by one a frame, drawn with our GDI.
+Bytes Spinner(int width, int height, int frames, int ms) {
+  std::vector<std::vector<uint32_t>> pictures;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  const int cx = width / 2, cy = height / 2, radius = std::min(width, height) / 2 - 6, dot = 4;
+  for (int f = 0; f < frames; ++f) {
+    RECT all{0, 0, width, height};
+    HBRUSH back = CreateSolidBrush(RGB(192, 192, 192));
+    FillRect(dc, &all, back);
+    DeleteObject(back);
+    for (int d = 0; d < 8; ++d) {
+      const double angle = d * 3.14159265358979 / 4;
+      const int x = cx + static_cast<int>(radius * std::cos(angle)), y = cy + static_cast<int>(radius * std::sin(angle));
+      const bool lit = d == f % 8;
+      HBRUSH fill = CreateSolidBrush(lit ? RGB(0, 64, 160) : RGB(128, 144, 176));
+      HGDIOBJ oldBrush = SelectObject(dc, fill);
+      HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+      Ellipse(dc, x - dot, y - dot, x + dot + 1, y + dot + 1);
+      SelectObject(dc, oldPen);
+      SelectObject(dc, oldBrush);
+      DeleteObject(fill);
+    }
+    GdiFlush();
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    std::vector<uint32_t> picture(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (auto& p : picture) p &= 0xFFFFFF;
+    pictures.push_back(std::move(picture));
+  }
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
+  return tavrin::avi::Build(width, height, static_cast<uint32_t>(ms) * 1000, pictures, 8);
+}
+
 struct Resource {
   int type;
   int id;
@@ -309,6 +397,13 @@ std::string Generate(const std::string& manifestPath) {
       Word(data, static_cast<uint32_t>(t.size() - 4));
       for (size_t k = 4; k < t.size(); ++k) Word(data, static_cast<uint32_t>(Number(t[k], line)));
       resources.push_back({kRtToolbar, static_cast<int>(Number(t[1], line)), data});
+    } else if (verb == "avi" && t.size() == 7) {
+      if (t[2] != "spinner") Fail(line, "unknown picture " + t[2]);
+      const long w = Number(t[3], line), h = Number(t[4], line), frames = Number(t[5], line), ms = Number(t[6], line);
+      if (w < 16 || h < 16 || w > 512 || h > 512 || frames < 1 || frames > 64 || ms < 1) Fail(line, "bad clip size");
+      Bytes clip = Spinner(static_cast<int>(w), static_cast<int>(h), static_cast<int>(frames), static_cast<int>(ms));
+      if (clip.empty()) Fail(line, "the clip has too many colours");
+      resources.push_back({kRtNamedAvi, static_cast<int>(Number(t[1], line)), clip});
     } else if (verb == "bitmap" && t.size() == 5) {
       if (t[2] != "icon-strip") Fail(line, "unknown picture " + t[2]);
       long w = Number(t[3], line), h = Number(t[4], line);
@@ -369,20 +464,23 @@ std::string Generate(const std::string& manifestPath) {
       uint32_t style = 0x80C80080;  // WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
       int fontSize = 8;
       std::string face = "MS Sans Serif";
+      uint32_t exStyle = 0;
       for (size_t k = 7; k < t.size(); ++k) {
-        if (t[k] == "style" && k + 1 < t.size()) style = static_cast<uint32_t>(Number(t[++k], line));
+        if (t[k] == "style" && k + 1 < t.size()) style = Style(t[++k], line);
+        else if (t[k] == "exstyle" && k + 1 < t.size()) exStyle = Style(t[++k], line);
         else if (t[k] == "font" && k + 2 < t.size()) fontSize = static_cast<int>(Number(t[k + 1], line)), face = Text(t[k + 2], line), k += 2;
-        else Fail(line, "dialog options are style and font");
+        else Fail(line, "dialog options are style, exstyle and font");
       }
       style |= 0x40;  // DS_SETFONT: the font follows the title
       std::vector<Bytes> items;
       for (++i; i < lines.size() && lines[i][0] != "end"; ++i) {
         auto& c = lines[i];
         int at = numbers[i];
-        if (c[0] != "control" || (c.size() != 8 && c.size() != 9)) Fail(at, "control \"text\" ID CLASS X Y CX CY [STYLE]");
+        if (c[0] != "control" || c.size() < 8 || c.size() > 10)
+          Fail(at, "control \"text\" ID CLASS X Y CX CY [STYLE [EXSTYLE]]");
         Bytes item;
-        Dword(item, 0x50000000u | (c.size() == 9 ? static_cast<uint32_t>(Number(c[8], at)) : 0u));
-        Dword(item, 0);
+        Dword(item, 0x50000000u | (c.size() >= 9 ? Style(c[8], at) : 0u));
+        Dword(item, c.size() == 10 ? Style(c[9], at) : 0u);
         for (int k = 4; k < 8; ++k) Word(item, static_cast<uint32_t>(Number(c[static_cast<size_t>(k)], at)));
         Word(item, static_cast<uint32_t>(Number(c[2], at)));
         static const std::map<std::string, uint32_t> atoms = {{"Button", 0x80}, {"Edit", 0x81}, {"Static", 0x82},
@@ -400,7 +498,7 @@ std::string Generate(const std::string& manifestPath) {
       if (i >= lines.size()) Fail(line, "dialog without end");
       Bytes data;
       Dword(data, style);
-      Dword(data, 0);
+      Dword(data, exStyle);
       Word(data, static_cast<uint32_t>(items.size()));
       for (int k = 2; k < 6; ++k) Word(data, static_cast<uint32_t>(Number(t[static_cast<size_t>(k)], line)));
       Word(data, 0);  // no menu

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
 #include "testsupport/sysroot.h"

@@ -267,6 +267,15 @@ UINT CNewMenuGlobalState::SetFreeTimer(HWND hwnd, UINT milliseconds) {
   return 0;
 }
 
+void CNewMenuGlobalState::KillFreeTimer(HWND hwnd, UINT id) {
+  if (!id) return;
+  KillTimer(hwnd, id);
+  auto it = TakenTimers().find(hwnd);
+  if (it == TakenTimers().end()) return;
+  it->second.erase(id);
+  if (it->second.empty()) TakenTimers().erase(it);
+}
+
 void CNewMenuGlobalState::ShowLastError() {
   const DWORD error = GetLastError();
   if (!error) return;
@@ -296,7 +305,7 @@ HBRUSH CNewMenuBrushCache::GetBrush(int kind, COLORREF colour) {
       m_last = i;
       return m_brushes[i].brush;
     }
-  m_brushes.push_back({kind, colour, CreateSolidBrush(colour)});
+  m_brushes.push_back({kind, colour, kind == 8 ? CreateMenuPatternBrush(colour) : CreateSolidBrush(colour)});
   m_last = m_brushes.size() - 1;
   return m_brushes.back().brush;
 }

@@ -655,13 +655,6 @@ BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, i
   return any && ok;
 }
 
-BOOL CNewFrameWnd::LoadFrame(UINT idResource, DWORD style, CWnd* parent, CCreateContext* context) {
-  if (!m_DefaultNewMenu.m_hMenu) m_DefaultNewMenu.LoadMenu(idResource);
-  if (!CFrameWnd::LoadFrame(idResource, style, parent, context)) return FALSE;
-  if (m_DefaultNewMenu.m_hMenu) ::SetMenu(m_hWnd, m_DefaultNewMenu.m_hMenu);
-  return TRUE;
-}
-
 CNewMenuMemDC::CNewMenuMemDC(HDC target, const RECT& rect) : m_rect(rect), m_target(target) {
   m_hDC = ::CreateCompatibleDC(target);
   m_bitmap = ::CreateCompatibleBitmap(target, rect.right - rect.left, rect.bottom - rect.top);

@@ -29,6 +29,10 @@ bool IsSystemCommand(UINT id) { return id >= 0xF000 && id <= 0xF150; }
 CNewMenuItemData* RecordOf(const CNewMenu* menu, ULONG_PTR data) {
   for (CNewMenuItemData* record : menu->m_items)
     if (reinterpret_cast<ULONG_PTR>(record) == data) return record;
+  // A bar item is measured by its popup's menu: its record is the bar's.
+  if (auto* parent = menu->m_hParent ? dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(menu->m_hParent)) : nullptr)
+    for (CNewMenuItemData* record : parent->m_items)
+      if (reinterpret_cast<ULONG_PTR>(record) == data) return record;
   return nullptr;
 }
 

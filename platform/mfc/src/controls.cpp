@@ -4,8 +4,6 @@ IMPLEMENT_DYNAMIC(CButton, CWnd)
 IMPLEMENT_DYNAMIC(CStatic, CWnd)
 IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CTabCtrl, CWnd)
-IMPLEMENT_DYNAMIC(CPropertyPage, CWnd)
-IMPLEMENT_DYNAMIC(CPropertySheet, CWnd)
 
 namespace {
 
@@ -46,31 +44,103 @@ BOOL CStatic::Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, U
 }
 
 BOOL CToolTipCtrl::Create(CWnd* parent, DWORD style) {
-  return CreateEx(0, "", WS_POPUP | style, 0, 0, 0, 0, parent ? parent->GetSafeHwnd() : nullptr, 0);
+  tavrin::controls::RegisterCommonControls();
+  HWND hwnd = ::CreateWindowEx(WS_EX_TOPMOST, TOOLTIPS_CLASS, "", WS_POPUP | style, 0, 0, 0, 0,
+                               parent ? parent->GetSafeHwnd() : nullptr, nullptr, nullptr, nullptr);
+  active_ = true;
+  return hwnd && SubclassWindow(hwnd);
 }
 
-BOOL CToolTipCtrl::AddTool(CWnd* tool, LPCSTR text) {
+TOOLINFO CToolTipCtrl::ToolInfo(CWnd* tool, UINT_PTR id) const {
+  TOOLINFO info{};
+  info.cbSize = sizeof info;
+  HWND window = tool ? tool->GetSafeHwnd() : nullptr;
+  if (id == 0) {
+    HWND parent = window ? ::GetParent(window) : nullptr;
+    info.hwnd = parent ? parent : window;
+    info.uFlags = TTF_IDISHWND;
+    info.uId = reinterpret_cast<UINT_PTR>(window);
+  } else {
+    info.hwnd = window;
+    info.uId = id;
+  }
+  return info;
+}
+
+BOOL CToolTipCtrl::AddTool(CWnd* tool, LPCSTR text, LPCRECT rect, UINT_PTR id) {
   if (!m_hWnd || !tool) return FALSE;
-  tools_[tool->GetSafeHwnd()] = CString(text ? text : "");
-  return TRUE;
+  TOOLINFO info = ToolInfo(tool, id);
+  if (rect) info.rect = *rect;
+  else if (id != 0) ::GetClientRect(tool->GetSafeHwnd(), &info.rect);
+  info.lpszText = const_cast<LPSTR>(text ? text : "");
+  return static_cast<BOOL>(::SendMessage(m_hWnd, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info)));
 }
 
-void CToolTipCtrl::UpdateTipText(LPCSTR text, CWnd* tool) {
-  if (!tool) return;
-  auto it = tools_.find(tool->GetSafeHwnd());
-  if (it != tools_.end()) it->second = CString(text ? text : "");
+BOOL CToolTipCtrl::AddTool(CWnd* tool, UINT textId, LPCRECT rect, UINT_PTR id) {
+  CString text;
+  text.LoadString(textId);
+  return AddTool(tool, static_cast<LPCSTR>(text), rect, id);
 }
 
-CString CToolTipCtrl::GetToolText(CWnd* tool) const {
-  if (!tool) return CString();
-  auto it = tools_.find(tool->GetSafeHwnd());
-  return it == tools_.end() ? CString() : it->second;
+void CToolTipCtrl::DelTool(CWnd* tool, UINT_PTR id) {
+  if (!m_hWnd || !tool) return;
+  TOOLINFO info = ToolInfo(tool, id);
+  ::SendMessage(m_hWnd, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTipCtrl::UpdateTipText(LPCSTR text, CWnd* tool, UINT_PTR id) {
+  if (!m_hWnd || !tool) return;
+  TOOLINFO info = ToolInfo(tool, id);
+  info.lpszText = const_cast<LPSTR>(text ? text : "");
+  ::SendMessage(m_hWnd, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTipCtrl::SetToolRect(CWnd* tool, UINT_PTR id, LPCRECT rect) {
+  if (!m_hWnd || !tool || !rect) return;
+  TOOLINFO info = ToolInfo(tool, id);
+  info.rect = *rect;
+  ::SendMessage(m_hWnd, TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+CString CToolTipCtrl::GetToolText(CWnd* tool, UINT_PTR id) const {
+  if (!m_hWnd || !tool) return CString();
+  char buffer[1024] = {};
+  TOOLINFO info = ToolInfo(tool, id);
+  info.lpszText = buffer;
+  ::SendMessage(m_hWnd, TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&info));
+  return CString(buffer);
+}
+
+int CToolTipCtrl::GetToolCount() const { return static_cast<int>(::SendMessage(m_hWnd, TTM_GETTOOLCOUNT, 0, 0)); }
+
+void CToolTipCtrl::Activate(BOOL activate) {
+  active_ = activate != FALSE;
+  if (m_hWnd) ::SendMessage(m_hWnd, TTM_ACTIVATE, activate, 0);
+}
+
+int CToolTipCtrl::SetMaxTipWidth(int width) {
+  return static_cast<int>(::SendMessage(m_hWnd, TTM_SETMAXTIPWIDTH, 0, width));
+}
+int CToolTipCtrl::GetMaxTipWidth() const { return static_cast<int>(::SendMessage(m_hWnd, TTM_GETMAXTIPWIDTH, 0, 0)); }
+void CToolTipCtrl::SetDelayTime(UINT delay) { ::SendMessage(m_hWnd, TTM_SETDELAYTIME, TTDT_AUTOMATIC, MAKELPARAM(static_cast<int>(delay), 0)); }
+void CToolTipCtrl::SetDelayTime(DWORD which, int delay) {
+  ::SendMessage(m_hWnd, TTM_SETDELAYTIME, which, MAKELPARAM(delay, 0));
+}
+int CToolTipCtrl::GetDelayTime(DWORD which) const {
+  return static_cast<int>(::SendMessage(m_hWnd, TTM_GETDELAYTIME, which, 0));
+}
+void CToolTipCtrl::SetTipBkColor(COLORREF color) { ::SendMessage(m_hWnd, TTM_SETTIPBKCOLOR, color, 0); }
+void CToolTipCtrl::SetTipTextColor(COLORREF color) { ::SendMessage(m_hWnd, TTM_SETTIPTEXTCOLOR, color, 0); }
+
+void CToolTipCtrl::Pop() {
+  ++pops_;
+  if (m_hWnd) ::SendMessage(m_hWnd, TTM_POP, 0, 0);
 }
 
 void CToolTipCtrl::RelayEvent(LPMSG msg) {
   if (!msg) return;
   ++relayed_;
-  if (msg->message == WM_LBUTTONDOWN) shown_ = false;
+  if (m_hWnd) ::SendMessage(m_hWnd, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
 }
 
 BOOL CTabCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
@@ -121,42 +191,6 @@ BOOL CTabCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     return TRUE;
   }
   return CWnd::OnChildNotify(message, wParam, lParam, result);
-}
-
-CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage) : parent_(parent), startPage_(selectPage) {
-  m_strCaption.LoadString(captionId);
-}
-CPropertySheet::CPropertySheet(LPCSTR caption, CWnd* parent, UINT selectPage)
-    : m_strCaption(caption), parent_(parent), startPage_(selectPage) {}
-
-void CPropertySheet::AddPage(CPropertyPage* page) {
-  if (!page) return;
-  pages_.push_back(page);
-  if (tabs_) {
-    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(page->m_strCaption)), 0, -1, 0};
-    ::SendMessage(tabs_, TCM_INSERTITEM, pages_.size() - 1, reinterpret_cast<LPARAM>(&tc));
-  }
-}
-
-BOOL CPropertySheet::Create(CWnd* parent, DWORD style, int width, int height) {
-  if (parent) parent_ = parent;
-  if (!CreateEx(0, m_strCaption, style, 0, 0, width, height, parent_ ? parent_->GetSafeHwnd() : nullptr, 0)) return FALSE;
-  tavrin::controls::RegisterTabControl();
-  RECT client;
-  ::GetClientRect(m_hWnd, &client);
-  tabs_ = ::CreateWindowEx(0, WC_TABCONTROL, "", WS_CHILD | WS_VISIBLE, 4, 4, client.right - 8, client.bottom - 8, m_hWnd,
-                           reinterpret_cast<HMENU>(static_cast<uintptr_t>(0x3020)), nullptr, nullptr);
-  for (size_t i = 0; i < pages_.size(); ++i) {
-    TCITEM tc{TCIF_TEXT, 0, 0, const_cast<LPSTR>(static_cast<LPCSTR>(pages_[i]->m_strCaption)), 0, -1, 0};
-    ::SendMessage(tabs_, TCM_INSERTITEM, i, reinterpret_cast<LPARAM>(&tc));
-  }
-  if (startPage_ < pages_.size()) ::SendMessage(tabs_, TCM_SETCURSEL, startPage_, 0);
-  return tabs_ != nullptr;
-}
-
-LRESULT CPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == PSM_GETTABCONTROL) return reinterpret_cast<LRESULT>(tabs_);
-  return CWnd::WindowProc(message, wParam, lParam);
 }
 
 IMPLEMENT_DYNAMIC(CHeaderCtrl, CWnd)

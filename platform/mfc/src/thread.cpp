@@ -60,8 +60,13 @@ int CWinThread::Run() {
 int CWinThread::ExitInstance() { return m_nExitCode; }
 
 BOOL CWinThread::PreTranslateMessage(MSG* msg) {
-  for (CWnd* wnd = CWnd::FromHandlePermanent(msg->hwnd); wnd; wnd = wnd->GetParent()) {
-    if (wnd->PreTranslateMessage(msg)) return TRUE;
+  // Every window from the message's up through its parents, also past windows no object owns (the
+  // plain controls of a dialog).
+  HWND hwnd = msg->hwnd;
+  for (int depth = 0; hwnd && depth < 64; ++depth) {
+    CWnd* wnd = CWnd::FromHandlePermanent(hwnd);
+    if (wnd && wnd->PreTranslateMessage(msg)) return TRUE;
+    hwnd = ::GetParent(hwnd);
   }
   return FALSE;
 }

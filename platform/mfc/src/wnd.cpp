@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "mfc/app.h"
+#include "mfc/bars.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/menu.h"
@@ -339,7 +340,13 @@ BOOL CWnd::ReflectChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
   return TRUE;
 }
 
-BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) { return OnCmdMsg(static_cast<UINT>(wParam & 0xFFFF)); }
+// Menu items, accelerators and clicks are commands of their id; a control's other notifications are
+// keyed by id and code (mfc::OnControl), so that a command handler never runs for them.
+BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
+  UINT id = LOWORD(wParam), code = HIWORD(wParam);
+  bool command = code == 0 || (code == 1 && lParam == 0);
+  return OnCmdMsg(command ? id : mfc::ControlKey(id, code));
+}
 
 int CWnd::OnCreate(LPCREATESTRUCT) { return 0; }
 void CWnd::OnClose() { DestroyWindow(); }
@@ -431,9 +438,10 @@ void CFrameWnd::OnSize(UINT type, int, int) {
 }
 
 void CFrameWnd::RecalcLayout() {
-  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
   RECT client;
   GetClientRect(&client);
+  mfc::RepositionBars(this, client);  // toolbars and status bars take their edges first
+  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
   m_pViewActive->MoveWindow(&client);
 }
 

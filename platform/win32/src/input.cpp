@@ -483,8 +483,17 @@ BOOL TranslateMessage(const MSG* msg) {
   if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN)) return FALSE;
   char c = KeyChar(static_cast<int>(msg->wParam), GetKeyState(VK_SHIFT) < 0);
   if (!c || GetKeyState(VK_CONTROL) < 0) return FALSE;
-  PostMessage(msg->hwnd, msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, static_cast<WPARAM>(static_cast<BYTE>(c)),
-              msg->lParam);
+  UINT charMessage = msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
+  auto wParam = static_cast<WPARAM>(static_cast<BYTE>(c));
+  // The character comes next, before keys pressed after it (typed text and Enter keep their order).
+  if (GetWindowThreadProcessId(msg->hwnd, nullptr) == GetCurrentThreadId()) {
+    MSG character = *msg;
+    character.message = charMessage;
+    character.wParam = wParam;
+    tavrin::core::PostFirstToOwnQueue(character);
+    return TRUE;
+  }
+  PostMessage(msg->hwnd, charMessage, wParam, msg->lParam);
   return TRUE;
 }
 

@@ -204,6 +204,13 @@ bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg) {
   return true;
 }
 
+void PostFirstToOwnQueue(const MSG& msg) {
+  auto queue = CurrentQueue();
+  std::lock_guard guard(WaitLock());
+  queue->posted.push_front(msg);
+  NotifyWaiters();
+}
+
 void ForgetWindow(const std::shared_ptr<MessageQueue>& queue, HWND hwnd) {
   std::lock_guard guard(WaitLock());
   std::erase_if(queue->timers, [&](const Timer& timer) { return timer.hwnd == hwnd; });

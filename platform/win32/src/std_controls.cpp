@@ -13,6 +13,7 @@
 namespace {
 
 constexpr char kStateProp[] = "TavrinButtonState";
+constexpr char kFontProp[] = "TavrinControlFont";
 constexpr uintptr_t kCheckMask = 3;
 
 uintptr_t ButtonState(HWND hwnd) { return reinterpret_cast<uintptr_t>(GetProp(hwnd, kStateProp)); }
@@ -23,6 +24,113 @@ DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_S
 bool IsCheckType(DWORD type) {
   return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON || type == BS_3STATE ||
          type == BS_AUTO3STATE || type == BS_AUTORADIOBUTTON;
+}
+
+HFONT FontOf(HWND hwnd) {
+  auto font = reinterpret_cast<HFONT>(SendMessage(hwnd, WM_GETFONT, 0, 0));
+  return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+// Check boxes and radio buttons: a 13-pixel box (round for radios) left of the text; group boxes: an
+// etched frame with the caption in its top edge.
+void PaintCheckOrGroup(HWND hwnd, HDC hdc, RECT rc, DWORD style, uintptr_t state) {
+  HBRUSH face = nullptr;
+  if (HWND parent = GetParent(hwnd)) {
+    face = reinterpret_cast<HBRUSH>(
+        SendMessage(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(hdc), reinterpret_cast<LPARAM>(hwnd)));
+  }
+  FillRect(hdc, &rc, face ? face : GetSysColorBrush(COLOR_BTNFACE));
+  char text[256] = {};
+  GetWindowText(hwnd, text, sizeof text);
+  HGDIOBJ oldFont = SelectObject(hdc, FontOf(hwnd));
+  SetBkMode(hdc, TRANSPARENT);
+  SetTextColor(hdc, GetSysColor(IsWindowEnabled(hwnd) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+  DWORD type = style & BS_TYPEMASK;
+  if (type == BS_GROUPBOX) {
+    TEXTMETRIC tm{};
+    GetTextMetrics(hdc, &tm);
+    RECT frame{rc.left, rc.top + tm.tmHeight / 2, rc.right, rc.bottom};
+    DrawEdge(hdc, &frame, EDGE_ETCHED, BF_RECT);
+    if (text[0]) {
+      SIZE size{};
+      GetTextExtentPoint32(hdc, text, static_cast<int>(std::strlen(text)), &size);
+      RECT label{rc.left + 8, rc.top, rc.left + 12 + size.cx, rc.top + tm.tmHeight};
+      FillRect(hdc, &label, face ? face : GetSysColorBrush(COLOR_BTNFACE));
+      TextOut(hdc, rc.left + 10, rc.top, text, static_cast<int>(std::strlen(text)));
+    }
+    SelectObject(hdc, oldFont);
+    return;
+  }
+  constexpr int kBox = 13;
+  int top = rc.top + (rc.bottom - rc.top - kBox) / 2;
+  RECT box{rc.left, top, rc.left + kBox, top + kBox};
+  bool radio = type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+  bool pushed = (state & BST_PUSHED) != 0;
+  HBRUSH inside = GetSysColorBrush(pushed || !IsWindowEnabled(hwnd) ? COLOR_BTNFACE : COLOR_WINDOW);
+  if (radio) {
+    HGDIOBJ oldBrush = SelectObject(hdc, inside);
+    HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
+    HGDIOBJ oldPen = SelectObject(hdc, pen);
+    Ellipse(hdc, box.left, box.top, box.right, box.bottom);
+    if (state & kCheckMask) {
+      SelectObject(hdc, GetSysColorBrush(COLOR_WINDOWTEXT));
+      SelectObject(hdc, GetStockObject(NULL_PEN));
+      Ellipse(hdc, box.left + 4, box.top + 4, box.right - 3, box.bottom - 3);
+    }
+    SelectObject(hdc, oldPen);
+    SelectObject(hdc, oldBrush);
+    DeleteObject(pen);
+  } else {
+    FillRect(hdc, &box, inside);
+    RECT edge = box;
+    DrawEdge(hdc, &edge, EDGE_SUNKEN, BF_RECT);
+    if ((state & kCheckMask) == BST_CHECKED || (state & kCheckMask) == 2) {
+      COLORREF ink = GetSysColor((state & kCheckMask) == 2 ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
+      for (int i = 0; i < 7; ++i) {  // the tick: down three, then up four, three pixels thick
+        int x = box.left + 3 + i;
+        int y = box.top + (i < 3 ? 5 + i : 9 - (i - 2));
+        for (int t = 0; t < 3; ++t) SetPixel(hdc, x, y + t, ink);
+      }
+    }
+  }
+  RECT label{box.right + 4, rc.top, rc.right, rc.bottom};
+  DrawText(hdc, text, -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  if (GetFocus() == hwnd && text[0]) {
+    RECT focus = label;
+    DrawText(hdc, text, -1, &focus, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_CALCRECT);
+    int h = focus.bottom - focus.top;
+    focus.top = rc.top + (rc.bottom - rc.top - h) / 2;
+    focus.bottom = focus.top + h;
+    InflateRect(&focus, 1, 0);
+    DrawFocusRect(hdc, &focus);
+  }
+  SelectObject(hdc, oldFont);
+}
+
+// An automatic radio button that gets checked takes the check from the others of its group.
+void UncheckGroup(HWND hwnd) {
+  HWND parent = GetParent(hwnd);
+  if (!parent) return;
+  HWND h = hwnd;
+  for (int n = 0; n < 256; ++n) {
+    h = GetNextDlgGroupItem(parent, h, FALSE);
+    if (!h || h == hwnd) break;
+    if (TypeOf(h) == BS_AUTORADIOBUTTON) SendMessage(h, BM_SETCHECK, BST_UNCHECKED, 0);
+  }
+}
+
+// What a click does: automatic boxes change their check, then the parent hears BN_CLICKED.
+void Clicked(HWND hwnd) {
+  DWORD type = TypeOf(hwnd);
+  if (type == BS_AUTOCHECKBOX) SendMessage(hwnd, BM_SETCHECK, (ButtonState(hwnd) & kCheckMask) ? 0 : 1, 0);
+  if (type == BS_AUTO3STATE) SendMessage(hwnd, BM_SETCHECK, ((ButtonState(hwnd) & kCheckMask) + 1) % 3, 0);
+  if (type == BS_AUTORADIOBUTTON) {
+    SendMessage(hwnd, BM_SETCHECK, 1, 0);
+    UncheckGroup(hwnd);
+  }
+  if (HWND parent = GetParent(hwnd)) {
+    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
+  }
 }
 
 void PaintButton(HWND hwnd) {
@@ -44,16 +152,27 @@ void PaintButton(HWND hwnd) {
     item.hDC = hdc;
     item.rcItem = rc;
     if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+  } else if ((IsCheckType(style & BS_TYPEMASK) && !(style & BS_PUSHLIKE)) || (style & BS_TYPEMASK) == BS_GROUPBOX) {
+    PaintCheckOrGroup(hwnd, hdc, rc, style, state);
   } else {
     FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+    if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+      FrameRect(hdc, &rc, GetSysColorBrush(COLOR_WINDOWFRAME));
+      InflateRect(&rc, -1, -1);
+    }
     bool down = (state & BST_PUSHED) || (IsCheckType(style & BS_TYPEMASK) && (state & kCheckMask));
     DrawEdge(hdc, &rc, down ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
     char text[256] = {};
     GetWindowText(hwnd, text, sizeof text);
     SetBkMode(hdc, TRANSPARENT);
     SetTextColor(hdc, GetSysColor(IsWindowEnabled(hwnd) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-    HGDIOBJ old = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+    HGDIOBJ old = SelectObject(hdc, FontOf(hwnd));
     DrawText(hdc, text, -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    if (GetFocus() == hwnd) {
+      RECT focus = rc;
+      InflateRect(&focus, -3, -3);
+      DrawFocusRect(hdc, &focus);
+    }
     SelectObject(hdc, old);
   }
   EndPaint(hwnd, &ps);
@@ -109,16 +228,41 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         RECT rc;
         GetClientRect(hwnd, &rc);
         POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (pushed && PtInRect(&rc, p)) {
-          DWORD type = TypeOf(hwnd);
-          if (type == BS_AUTOCHECKBOX) SendMessage(hwnd, BM_SETCHECK, (ButtonState(hwnd) & kCheckMask) ? 0 : 1, 0);
-          if (type == BS_AUTORADIOBUTTON) SendMessage(hwnd, BM_SETCHECK, 1, 0);
-          if (HWND parent = GetParent(hwnd)) {
-            SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
-          }
-        }
+        if (pushed && PtInRect(&rc, p)) Clicked(hwnd);
       }
       return 0;
+    case BM_CLICK:
+      if (IsWindowEnabled(hwnd)) Clicked(hwnd);
+      return 0;
+    case WM_GETDLGCODE:
+      switch (TypeOf(hwnd)) {
+        case BS_DEFPUSHBUTTON: return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+        case BS_PUSHBUTTON:
+        case BS_OWNERDRAW: return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON: return DLGC_BUTTON | DLGC_RADIOBUTTON;
+        case BS_GROUPBOX: return DLGC_STATIC;
+        default: return DLGC_BUTTON;
+      }
+    case WM_KEYDOWN:
+      if (wParam == VK_SPACE) {
+        SendMessage(hwnd, BM_SETSTATE, TRUE, 0);
+        return 0;
+      }
+      break;
+    case WM_KEYUP:
+      if (wParam == VK_SPACE && (ButtonState(hwnd) & BST_PUSHED)) {
+        SendMessage(hwnd, BM_SETSTATE, FALSE, 0);
+        Clicked(hwnd);
+        return 0;
+      }
+      break;
+    case WM_SETFONT:
+      SetProp(hwnd, kFontProp, reinterpret_cast<HANDLE>(wParam));
+      if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(GetProp(hwnd, kFontProp));
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
     case WM_ENABLE:
@@ -126,6 +270,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_NCDESTROY:
       RemoveProp(hwnd, kStateProp);
+      RemoveProp(hwnd, kFontProp);
       break;
     default:
       break;
@@ -135,6 +280,14 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_ERASEBKGND) return TRUE;
+  if (message == WM_GETDLGCODE) return DLGC_STATIC;
+  if (message == WM_SETFONT) {
+    SetProp(hwnd, kFontProp, reinterpret_cast<HANDLE>(wParam));
+    if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);
+    return 0;
+  }
+  if (message == WM_GETFONT) return reinterpret_cast<LRESULT>(GetProp(hwnd, kFontProp));
+  if (message == WM_NCDESTROY) RemoveProp(hwnd, kFontProp);
   if (message == WM_SETTEXT) {
     LRESULT r = DefWindowProc(hwnd, message, wParam, lParam);
     InvalidateRect(hwnd, nullptr, TRUE);
@@ -209,6 +362,7 @@ void RegisterStandardControls() {
     stat.lpfnWndProc = StaticProc;
     stat.lpszClassName = "Static";
     RegisterClass(&stat);
+    RegisterDialogControls();
   });
 }
 

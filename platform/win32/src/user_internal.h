@@ -12,6 +12,9 @@ namespace tavrin::core {
 
 // message_queue.cpp. Posts to a queue; false when its thread has ended.
 bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg);
+// Puts a message ahead of everything posted to the calling thread (what TranslateMessage makes comes
+// before the next key).
+void PostFirstToOwnQueue(const MSG& msg);
 // A window is gone: its timers and paint request go with it.
 void ForgetWindow(const std::shared_ptr<MessageQueue>& queue, HWND hwnd);
 void SetNeedsPaint(const std::shared_ptr<MessageQueue>& queue, HWND hwnd, bool needsPaint);

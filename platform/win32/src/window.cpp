@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "dialog_internal.h"
+#include "menu_internal.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -109,6 +111,7 @@ void Destroy(HWND hwnd) {
   for (HWND c : children) Destroy(c);
   SendNow(hwnd, WM_NCDESTROY, 0, 0);
   Remove(hwnd);
+  tavrin::win::menus::ForgetWindowMenus(hwnd);
   if (parent && wasVisible) {  // what the child covered shows its parent again
     std::lock_guard guard(Table().lock);
     if (auto p = Find(parent)) OffsetRect(&area, -p->client.left, -p->client.top);
@@ -391,7 +394,8 @@ HWND CreateInternal(DWORD exStyle, const std::string& className, std::shared_ptr
   CREATESTRUCT create{};
   create.lpCreateParams = param;
   create.hwndParent = parent;
-  create.hMenu = child ? reinterpret_cast<HMENU>(id) : nullptr;
+  create.hMenu = reinterpret_cast<HMENU>(id);
+  if (!child && id) tavrin::win::menus::AttachBarAtCreation(hwnd, create.hMenu);  // a top-level window's menu bar
   create.style = static_cast<LONG>(style);
   create.lpszName = title.c_str();
   create.lpszClass = className.c_str();
@@ -540,7 +544,7 @@ HWND CreateWindowEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD st
   WNDPROC proc = cls->proc;
   std::string name = cls->name;
   return CreateInternal(exStyle, name, std::move(cls), windowName ? windowName : "", proc, 0, style, x, y,
-                        width, height, parent, (style & WS_CHILD) ? reinterpret_cast<UINT_PTR>(menu) : 0, param);
+                        width, height, parent, reinterpret_cast<UINT_PTR>(menu), param);
 }
 
 HWND CreateWindow(LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width, int height,
@@ -644,7 +648,12 @@ LONG_PTR GetWindowLongPtr(HWND hwnd, int index) {
     case GWL_EXSTYLE: return window->exStyle;
     case GWLP_HWNDPARENT: return reinterpret_cast<LONG_PTR>(window->TopLevel() ? window->owner : window->parent);
     case GWLP_HINSTANCE: return 0;
-    default: SetLastError(ERROR_INVALID_INDEX); return 0;
+    default: {
+      LONG_PTR value = 0;
+      if (index >= 0 && tavrin::controls::detail::DialogLong(hwnd, index, nullptr, value)) return value;
+      SetLastError(ERROR_INVALID_INDEX);
+      return 0;
+    }
   }
 }
 
@@ -705,6 +714,7 @@ LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value) {
       window->owner = reinterpret_cast<HWND>(value);
       return previous;
     default:
+      if (index >= 0 && tavrin::controls::detail::DialogLong(hwnd, index, &value, previous)) return previous;
       SetLastError(ERROR_INVALID_INDEX);
       return 0;
   }
@@ -808,6 +818,12 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
     window->style = enable ? window->style & ~WS_DISABLED : window->style | WS_DISABLED;
   }
   if (!enable) ForgetInput(hwnd);
+  // Another thread's window hears of it through its queue: that thread may be waiting on this one (a
+  // modal dialog's owner).
+  if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) {
+    PostMessage(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
+    return wasDisabled;
+  }
   SendNow(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
   return wasDisabled;
 }

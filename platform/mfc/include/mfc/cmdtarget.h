@@ -69,6 +69,20 @@ constexpr MessageEntry OnCommand(UINT id) {
           }};
 }
 
+// The key of a control notification in command routing: id and notification code.
+constexpr UINT ControlKey(UINT id, UINT code) { return (id & 0xFFFF) | (code << 16); }
+
+// An entry for one notification code of a control (EN_CHANGE, CBN_SELCHANGE...) sent to its parent;
+// the handler is void Class::Handler().
+template <auto Method>
+constexpr MessageEntry OnControl(UINT code, UINT id) {
+  using T = typename MethodClass<decltype(Method)>::type;
+  return {kCommandMessage, ControlKey(id, code), [](CCmdTarget* target, WPARAM, LPARAM) -> LRESULT {
+            (static_cast<T*>(target)->*Method)();
+            return 0;
+          }};
+}
+
 // An entry for a message reflected back to the control that sent it; the handler is
 // LRESULT Class::Handler(WPARAM, LPARAM) with the parameters the parent got.
 template <auto Method>

@@ -4,6 +4,7 @@
 #include "mfc/cmdtarget.h"
 #include "mfc/cmdui.h"
 #include "mfc/collections.h"
+#include "mfc/dialog.h"
 #include "mfc/doc.h"
 #include "mfc/dockbar.h"
 #include "mfc/gdi.h"

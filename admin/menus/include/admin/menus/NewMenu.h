@@ -25,6 +25,9 @@ COLORREF GetDimmedSelectionColor();
 int GetScreenColorCount();
 // Fills a rectangle from one colour to another (2-pixel bands when no gradient entry point is present).
 void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL horizontal, BOOL palette);
+// A pattern brush of a bar-wide gradient from the colour to the colour lightened by 110 (the warm look's
+// menu background).
+HBRUSH CreateMenuPatternBrush(COLORREF colour);
 
 struct CNewMenuWindowRecord;
 
@@ -110,6 +113,8 @@ class CNewMenuGlobalState {
   CNewMenuStyle* UnregisterStyle(UINT id);
   // The first free timer identifier from 31 to 99 (each one tried is left set only when taken), or 0.
   static UINT SetFreeTimer(HWND hwnd, UINT milliseconds);
+  // Kills a timer SetFreeTimer handed out, which makes its identifier free again.
+  static void KillFreeTimer(HWND hwnd, UINT id);
   // Shows the text of the last error in a box titled "Error".
   static void ShowLastError();
 
@@ -367,6 +372,16 @@ class CNewMenu : public CMenu {
   BOOL FinishAdd(UINT position, CNewMenuItemData* record, UINT flags, UINT_PTR id, bool appended);
 };
 
+// Menu-bar services of the host frames (NewFrameWnd.cpp).
+// Hot tracking of a host frame's bar items on WM_NCHITTEST; returns `hit`, the base result. The timer and
+// the hot item are the frame's.
+LRESULT TrackMenuBarHotItem(HWND hwnd, LRESULT hit, POINT screen, BOOL inMenuLoop, UINT* timerId, int* hotItem);
+// Ends a frame's hot tracking: a hot item is drawn again with state 0 (unless `redraw` is false) and
+// forgotten, the timer killed.
+void EndMenuBarHotTracking(HWND hwnd, BOOL redraw, UINT* timerId, int* hotItem);
+// Gives a menu bar the current style's background (MENUINFO MIM_BACKGROUND) when it is a CNewMenu.
+void SetMenuBarBackground(HMENU menu);
+
 // The library's frame template: a window class with owner-drawn menus: its menu bar and system menu
 // are CNewMenu objects, and the menu messages are routed to the library.
 template <class TBase>
@@ -387,6 +402,7 @@ class CMenuHostFrame : public TBase {
         mfc::OnMessage<&CMenuHostFrame::OnEnterMenuLoopMessage>(WM_ENTERMENULOOP),
         mfc::OnMessage<&CMenuHostFrame::OnExitMenuLoopMessage>(WM_EXITMENULOOP),
         mfc::OnMessage<&CMenuHostFrame::OnSysColorChangeMessage>(WM_SYSCOLORCHANGE),
+        mfc::OnMessage<&CMenuHostFrame::OnNcHitTestMessage>(WM_NCHITTEST),
     };
     static const mfc::MessageMap map{nullptr, entries};
     return &map;
@@ -399,15 +415,24 @@ class CMenuHostFrame : public TBase {
  protected:
   int OnCreate(LPCREATESTRUCT createStruct) override {
     if (TBase::OnCreate(createStruct) == -1) return -1;
-    if (m_SystemNewMenu.m_hMenu) m_SystemNewMenu.Detach();
+    if (m_SystemNewMenu.m_hMenu) ::DestroyMenu(m_SystemNewMenu.Detach());
     m_SystemNewMenu.Attach(::GetSystemMenu(this->m_hWnd, FALSE));
     return 0;
   }
+  void OnTimer(UINT_PTR id) override {
+    TBase::OnTimer(id);
+    if (!m_TimerID || id != m_TimerID) return;
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    this->SendMessage(WM_NCHITTEST, 0, MAKELPARAM(cursor.x, cursor.y));
+  }
+  LRESULT OnNcHitTestMessage(WPARAM wParam, LPARAM lParam) {
+    const LRESULT hit = this->DefWindowProc(WM_NCHITTEST, wParam, lParam);
+    return TrackMenuBarHotItem(this->m_hWnd, hit, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, m_bInMenuLoop,
+                               &m_TimerID, &m_menubarItemIndex);
+  }
   void OnDestroy() override {
-    if (m_TimerID) {
-      ::KillTimer(this->m_hWnd, m_TimerID);
-      m_TimerID = 0;
-    }
+    EndMenuBarHotTracking(this->m_hWnd, FALSE, &m_TimerID, &m_menubarItemIndex);
     // The system menu belongs to the window.
     m_SystemNewMenu.Detach();
     TBase::OnDestroy();
@@ -431,11 +456,7 @@ class CMenuHostFrame : public TBase {
   }
   LRESULT OnEnterMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
     m_bInMenuLoop = TRUE;
-    if (m_TimerID) {
-      ::KillTimer(this->m_hWnd, m_TimerID);
-      m_TimerID = 0;
-    }
-    m_menubarItemIndex = -1;
+    EndMenuBarHotTracking(this->m_hWnd, TRUE, &m_TimerID, &m_menubarItemIndex);
     return this->DefWindowProc(WM_ENTERMENULOOP, wParam, lParam);
   }
   LRESULT OnExitMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
@@ -445,15 +466,9 @@ class CMenuHostFrame : public TBase {
   LRESULT OnSysColorChangeMessage(WPARAM wParam, LPARAM lParam) {
     const LRESULT result = this->DefWindowProc(WM_SYSCOLORCHANGE, wParam, lParam);
     CNewMenu::RefreshIconColors();
+    SetMenuBarBackground(m_DefaultNewMenu.m_hMenu);
     return result;
   }
-};
-
-// The main frame's base: its menu bar is loaded as a CNewMenu.
-class CNewFrameWnd : public CMenuHostFrame<CFrameWnd> {
- public:
-  BOOL LoadFrame(UINT idResource, DWORD style = WS_OVERLAPPEDWINDOW, CWnd* parent = nullptr,
-                 CCreateContext* context = nullptr) override;
 };
 
 // Owner-drawn menus for a dialog window the library did not create: made by the hook for every new

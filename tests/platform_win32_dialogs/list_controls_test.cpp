@@ -1,0 +1,296 @@
+// Combo boxes (drop lists), list boxes and scroll bars: their lines, selections and notifications.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "win32/controls.h"
+#include "win32/gdi_hooks.h"
+#include "win32/user_draw.h"
+#include "win32/window_manager.h"
+
+namespace {
+
+struct Event {
+  UINT message;
+  int id;
+  UINT code;
+  int pos;
+};
+std::vector<Event>* g_events = nullptr;
+
+LRESULT CALLBACK Recorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_events && message == WM_COMMAND) g_events->push_back({message, LOWORD(wParam), HIWORD(wParam), 0});
+  if (g_events && (message == WM_VSCROLL || message == WM_HSCROLL))
+    g_events->push_back({message, GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), LOWORD(wParam),
+                         static_cast<short>(HIWORD(wParam))});
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  }
+}
+
+struct ListControls : ::testing::Test {
+  void SetUp() override {
+    tavrin::controls::RegisterStandardControls();
+    g_events = &events;
+    tavrin::win::WindowSpec spec;
+    spec.className = "ListControlsParent";
+    spec.proc = Recorder;
+    spec.style = WS_POPUP | WS_VISIBLE;
+    spec.x = 100, spec.y = 100, spec.width = 300, spec.height = 250;
+    parent = tavrin::win::CreateWindowObject(spec);
+    ASSERT_NE(parent, nullptr);
+  }
+  void TearDown() override {
+    DestroyWindow(parent);
+    g_events = nullptr;
+  }
+  HWND Make(const char* cls, DWORD style, int x, int y, int w, int h, int id) {
+    return CreateWindowEx(0, cls, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, x, y, w, h, parent,
+                          reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), nullptr, nullptr);
+  }
+  int Count(UINT code, int id) const {
+    int n = 0;
+    for (auto& e : events) n += (e.message == WM_COMMAND && e.code == code && e.id == id);
+    return n;
+  }
+  std::vector<Event> events;
+  HWND parent = nullptr;
+};
+
+std::string WindowText(HWND hwnd) {
+  char text[128] = {};
+  GetWindowText(hwnd, text, sizeof text);
+  return text;
+}
+
+TEST_F(ListControls, DropListKeepsSortedLinesAndReportsUserChangesOnly) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWNLIST | CBS_SORT, 10, 10, 120, 150, 7);
+  ASSERT_NE(combo, nullptr);
+  RECT rc;
+  GetWindowRect(combo, &rc);
+  EXPECT_LT(rc.bottom - rc.top, 40) << "the made height is the dropped list's";
+  EXPECT_EQ(SendMessage(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Static")), 0);
+  EXPECT_EQ(SendMessage(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("DHCP")), 0);
+  EXPECT_EQ(SendMessage(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Manual")), 1);
+  EXPECT_EQ(SendMessage(combo, CB_GETCOUNT, 0, 0), 3);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(SendMessage(combo, CB_SETCURSEL, 2, 0), 2);
+  EXPECT_EQ(WindowText(combo), "Static");
+  char line[32];
+  EXPECT_EQ(SendMessage(combo, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(line)), 6);
+  EXPECT_STREQ(line, "Manual");
+  EXPECT_EQ(SendMessage(combo, CB_GETLBTEXT, 5, reinterpret_cast<LPARAM>(line)), CB_ERR);
+  EXPECT_EQ(SendMessage(combo, CB_GETLBTEXTLEN, 0, 0), 4);
+  EXPECT_EQ(SendMessage(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("dhcp")), 0);
+  EXPECT_EQ(SendMessage(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("Ma")), 1);
+  EXPECT_EQ(Count(CBN_SELCHANGE, 7), 0) << "changes by the program are not reported";
+
+  // Keys move the selection and report it; past the end nothing changes.
+  SendMessage(combo, WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 2);
+  SendMessage(combo, WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(Count(CBN_SELCHANGE, 7), 1);
+  SendMessage(combo, WM_CHAR, 'd', 0);  // type-ahead
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(Count(CBN_SELCHANGE, 7), 2);
+
+  // Items carry data; deleting the selected line clears the selection.
+  SendMessage(combo, CB_SETITEMDATA, 1, 77);
+  EXPECT_EQ(SendMessage(combo, CB_GETITEMDATA, 1, 0), 77);
+  EXPECT_EQ(SendMessage(combo, CB_DELETESTRING, 0, 0), 2);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(WindowText(combo), "");
+  EXPECT_EQ(SendMessage(combo, CB_GETITEMDATA, 0, 0), 77) << "data moves with its line";
+  EXPECT_EQ(SendMessage(combo, CB_SETCURSEL, 9, 0), CB_ERR);
+  SendMessage(combo, CB_RESETCONTENT, 0, 0);
+  EXPECT_EQ(SendMessage(combo, CB_GETCOUNT, 0, 0), 0);
+  DestroyWindow(combo);
+}
+
+TEST_F(ListControls, DroppedListPicksWithTheMouseAndCancelsOutside) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWNLIST, 10, 10, 120, 150, 8);
+  for (const char* s : {"Static", "DHCP", "Other"}) SendMessage(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  SendMessage(combo, CB_SETCURSEL, 0, 0);
+  SetFocus(combo);
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  ASSERT_TRUE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(Count(CBN_DROPDOWN, 8), 1);
+  RECT dropped;
+  SendMessage(combo, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+  RECT field;
+  GetWindowRect(combo, &field);
+  EXPECT_EQ(dropped.top, field.bottom);
+  int line = (dropped.bottom - dropped.top - 2) / 3;
+  ASSERT_GT(line, 5);
+  // A click on the second line picks it.
+  tavrin::win::InjectClick(dropped.left + 10, dropped.top + 1 + line + line / 2);
+  Pump();
+  EXPECT_FALSE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(Count(CBN_SELCHANGE, 8), 1);
+  EXPECT_EQ(Count(CBN_SELENDOK, 8), 1);
+  EXPECT_EQ(Count(CBN_CLOSEUP, 8), 1);
+
+  // A click elsewhere closes it unchosen.
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  tavrin::win::InjectClick(field.right + 50, field.top);
+  Pump();
+  EXPECT_FALSE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(Count(CBN_SELENDCANCEL, 8), 1);
+  EXPECT_EQ(GetCapture(), nullptr);
+
+  // Keys: the arrow moves within the dropped list; Enter takes it, Escape would not.
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessage(combo, WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(Count(CBN_SELCHANGE, 8), 1) << "not while the list is down";
+  MSG enter{combo, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
+  EXPECT_TRUE(SendMessage(combo, WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&enter)) & DLGC_WANTALLKEYS);
+  SendMessage(combo, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(Count(CBN_SELCHANGE, 8), 2);
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessage(combo, WM_KEYDOWN, VK_UP, 0);
+  SendMessage(combo, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 2);
+  // Losing the focus closes the list.
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  SetFocus(parent);
+  EXPECT_FALSE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  DestroyWindow(combo);
+}
+
+TEST_F(ListControls, ListBoxLinesSelectionAndNotifications) {
+  HWND quiet = Make("ListBox", WS_BORDER, 10, 10, 100, 100, 20);
+  HWND list = Make("ListBox", LBS_NOTIFY | WS_BORDER, 150, 10, 100, 100, 21);
+  for (const char* s : {"alpha", "beta", "gamma", "beach"}) {
+    SendMessage(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+    SendMessage(quiet, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  }
+  EXPECT_EQ(SendMessage(list, LB_INSERTSTRING, 1, reinterpret_cast<LPARAM>("first")), 1);
+  EXPECT_EQ(SendMessage(list, LB_INSERTSTRING, 99, reinterpret_cast<LPARAM>("x")), LB_ERR);
+  EXPECT_EQ(SendMessage(list, LB_GETCOUNT, 0, 0), 5);
+  EXPECT_EQ(SendMessage(list, LB_FINDSTRING, 2, reinterpret_cast<LPARAM>("be")), 4) << "searches after the start";
+  EXPECT_EQ(SendMessage(list, LB_FINDSTRING, 4, reinterpret_cast<LPARAM>("be")), 2) << "and wraps";
+  EXPECT_EQ(SendMessage(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("be")), LB_ERR);
+  char text[32];
+  EXPECT_EQ(SendMessage(list, LB_GETTEXT, 3, reinterpret_cast<LPARAM>(text)), 5);
+  EXPECT_STREQ(text, "gamma");
+  EXPECT_EQ(SendMessage(list, LB_GETTEXT, 7, reinterpret_cast<LPARAM>(text)), LB_ERR);
+
+  // Clicks and keys change the selection and, with LBS_NOTIFY, report it.
+  RECT item;
+  SendMessage(list, LB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&item));
+  SendMessage(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, (item.top + item.bottom) / 2));
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(GetFocus(), list);
+  SendMessage(list, WM_KEYDOWN, VK_DOWN, 0);
+  SendMessage(list, WM_KEYDOWN, VK_END, 0);
+  SendMessage(list, WM_KEYDOWN, VK_END, 0);  // no change, no report
+  EXPECT_EQ(Count(LBN_SELCHANGE, 21), 3);
+  SendMessage(list, LB_SETCURSEL, 0, 0);
+  EXPECT_EQ(Count(LBN_SELCHANGE, 21), 3) << "not for the program's own change";
+  SendMessage(quiet, WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(SendMessage(quiet, LB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(Count(LBN_SELCHANGE, 20), 0);
+  // Deleting lines above the selection keeps it on its line.
+  SendMessage(list, LB_SETCURSEL, 3, 0);
+  EXPECT_EQ(SendMessage(list, LB_DELETESTRING, 0, 0), 4);
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(SendMessage(list, LB_DELETESTRING, 9, 0), LB_ERR);
+  DestroyWindow(list);
+  DestroyWindow(quiet);
+}
+
+TEST_F(ListControls, ScrollBarClampsItsPositionAndTellsItsOwner) {
+  HWND bar = Make("ScrollBar", SBS_VERT, 10, 10, 16, 200, 30);
+  SCROLLINFO info{sizeof info, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 99, 10, 500, 0};
+  EXPECT_EQ(SetScrollInfo(bar, SB_CTL, &info, TRUE), 90) << "max - page + 1";
+  SCROLLINFO got{sizeof got, SIF_ALL, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(GetScrollInfo(bar, SB_CTL, &got));
+  EXPECT_EQ(got.nMax, 99);
+  EXPECT_EQ(got.nPage, 10u);
+  EXPECT_EQ(SetScrollPos(bar, SB_CTL, -5, TRUE), 90);
+  EXPECT_EQ(GetScrollPos(bar, SB_CTL), 0);
+
+  // The arrows and the track page; the bar itself does not move.
+  SendMessage(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 195));
+  SendMessage(bar, WM_LBUTTONUP, 0, MAKELPARAM(8, 195));
+  SendMessage(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 150));
+  SendMessage(bar, WM_LBUTTONUP, 0, MAKELPARAM(8, 150));
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events[0].message, WM_VSCROLL);
+  EXPECT_EQ(events[0].id, 30);
+  EXPECT_EQ(events[0].code, SB_LINEDOWN);
+  EXPECT_EQ(events[1].code, SB_ENDSCROLL);
+  EXPECT_EQ(events[2].code, SB_PAGEDOWN);
+  EXPECT_EQ(GetScrollPos(bar, SB_CTL), 0);
+
+  // Dragging the thumb tracks, then gives the final position.
+  events.clear();
+  SendMessage(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 20));
+  SendMessage(bar, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(8, 400));
+  SendMessage(bar, WM_LBUTTONUP, 0, MAKELPARAM(8, 400));
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].code, SB_THUMBTRACK);
+  EXPECT_EQ(events[0].pos, 90);
+  EXPECT_EQ(events[1].code, SB_THUMBPOSITION);
+  EXPECT_EQ(events[1].pos, 90);
+  EXPECT_EQ(events[2].code, SB_ENDSCROLL);
+
+  // A window's own bars keep their values per bar.
+  EXPECT_EQ(SetScrollRange(parent, SB_VERT, 0, 50, FALSE), TRUE);
+  EXPECT_EQ(SetScrollPos(parent, SB_VERT, 70, FALSE), 0);
+  EXPECT_EQ(GetScrollPos(parent, SB_VERT), 50);
+  EXPECT_EQ(GetScrollPos(parent, SB_HORZ), 0);
+  SCROLLINFO page{sizeof page, SIF_PAGE, 0, 0, 20, 0, 0};
+  EXPECT_EQ(SetScrollInfo(parent, SB_VERT, &page, FALSE), 31);
+  int low = -1, high = -1;
+  EXPECT_TRUE(GetScrollRange(parent, SB_VERT, &low, &high));
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 50);
+  DestroyWindow(bar);
+}
+
+TEST_F(ListControls, RepaintingEachControlLeavesNoGdiObjects) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWNLIST, 10, 10, 120, 150, 1);
+  HWND list = Make("ListBox", LBS_NOTIFY, 10, 50, 120, 80, 2);
+  HWND bar = Make("ScrollBar", SBS_HORZ, 10, 140, 150, 16, 3);
+  for (const char* s : {"one", "two", "three"}) {
+    SendMessage(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+    SendMessage(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  }
+  SendMessage(combo, CB_SETCURSEL, 1, 0);
+  SendMessage(list, LB_SETCURSEL, 1, 0);
+  SCROLLINFO info{sizeof info, SIF_ALL, 0, 10, 3, 4, 0};
+  SetScrollInfo(bar, SB_CTL, &info, TRUE);
+  SetFocus(combo);
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  tavrin::win::PaintPending();
+  size_t before = tavrin::gdi::LiveObjectCount();
+  for (int i = 0; i < 100; ++i) {
+    RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    tavrin::win::PaintPending();
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before);
+  // The selected line of the list is drawn in the highlight colour.
+  tavrin::draw::Surface image(1, 1);
+  ASSERT_TRUE(tavrin::win::CaptureWindow(list, image));
+  RECT item;
+  SendMessage(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+  COLORREF h = GetSysColor(COLOR_HIGHLIGHT);
+  EXPECT_EQ(image.at(item.right - 3, (item.top + item.bottom) / 2) & 0xFFFFFF,
+            static_cast<uint32_t>((GetRValue(h) << 16) | (GetGValue(h) << 8) | GetBValue(h)));
+  DestroyWindow(combo);
+  DestroyWindow(list);
+  DestroyWindow(bar);
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// Builds dialog templates in memory, in the layout the resource compiler writes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "win32/dialog.h"
+
+namespace dialog_test {
+
+class TemplateBuilder {
+ public:
+  TemplateBuilder(DWORD style, short x, short y, short cx, short cy, const std::string& title, int pointSize = 8,
+                  const std::string& face = "MS Sans Serif") {
+    Dword(style | DS_SETFONT);
+    Dword(0);
+    countAt_ = bytes_.size();
+    Word(0);
+    Word(static_cast<uint16_t>(x));
+    Word(static_cast<uint16_t>(y));
+    Word(static_cast<uint16_t>(cx));
+    Word(static_cast<uint16_t>(cy));
+    Word(0);  // no menu
+    Word(0);  // the dialog class
+    String(title);
+    Word(static_cast<uint16_t>(pointSize));
+    String(face);
+  }
+  // classAtom: 0x80 Button, 0x81 Edit, 0x82 Static, 0x83 ListBox, 0x84 ScrollBar, 0x85 ComboBox.
+  TemplateBuilder& Control(const std::string& text, uint16_t id, uint16_t classAtom, short x, short y, short cx,
+                           short cy, DWORD style) {
+    while (bytes_.size() % 4) bytes_.push_back(0);
+    Dword(WS_CHILD | WS_VISIBLE | style);
+    Dword(0);
+    Word(static_cast<uint16_t>(x));
+    Word(static_cast<uint16_t>(y));
+    Word(static_cast<uint16_t>(cx));
+    Word(static_cast<uint16_t>(cy));
+    Word(id);
+    Word(0xFFFF);
+    Word(classAtom);
+    String(text);
+    Word(0);
+    ++count_;
+    bytes_[countAt_] = static_cast<uint8_t>(count_);
+    bytes_[countAt_ + 1] = static_cast<uint8_t>(count_ >> 8);
+    return *this;
+  }
+  LPCDLGTEMPLATE Get() const { return reinterpret_cast<LPCDLGTEMPLATE>(bytes_.data()); }
+  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+ private:
+  void Word(uint16_t v) {
+    bytes_.push_back(static_cast<uint8_t>(v));
+    bytes_.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  void Dword(uint32_t v) {
+    Word(static_cast<uint16_t>(v));
+    Word(static_cast<uint16_t>(v >> 16));
+  }
+  void String(const std::string& s) {
+    for (char c : s) Word(static_cast<uint8_t>(c));
+    Word(0);
+  }
+  std::vector<uint8_t> bytes_;
+  size_t countAt_ = 0;
+  uint16_t count_ = 0;
+};
+
+}  // namespace dialog_test
