@@ -45,6 +45,7 @@ class NewFrameTest : public SysrootTest {
   void SetUp() override {
     SysrootTest::SetUp();
     frame = new BarFrame;  // deletes itself when its window goes
+    frame->m_bAutoMenuEnable = FALSE;  // its commands come through OnCommand, not through handler entries
     // File (Open, Exit), Device (Start, Stop): loaded as an owner-drawn bar.
     HMENU bar = CreateMenu();
     HMENU file = CreatePopupMenu();

@@ -466,7 +466,8 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
     }
     Frame(dc, selection, B);
   }
-  if (barItem && (state & ODS_SELECTED) && !inactive) menu->StoreBarItemRect(dc, &item);
+  // Selected as the system asked (also when shown hot because no popup is open yet).
+  if (barItem && (draw->itemState & ODS_SELECTED) && !inactive) menu->StoreBarItemRect(dc, &item);
   if (keyboardFrame) {
     Fill(dc, selection, T);
     Frame(dc, selection, B);
