@@ -287,6 +287,31 @@ TEST_F(MenuBorderTest, AMoveWithoutResizeRetakesTheBackgroundAndAResizeDetaches)
   });
 }
 
+TEST_F(MenuBorderTest, PrintingPaintsTheFrameAndTheClientIntoTheTarget) {
+  SetShadow(TRUE);
+  Track(menu, [&](HWND popup, int) {
+    const Shot shot = Take(popup);
+    HDC screen = GetDC(nullptr);
+    HDC target = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, shot.w, shot.h);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(target, bitmap);
+    const size_t objects = tavrin::gdi::LiveObjectCount();
+    SendMessage(popup, WM_PRINT, reinterpret_cast<WPARAM>(target), PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND);
+    EXPECT_EQ(tavrin::gdi::LiveObjectCount(), objects);
+    const COLORREF c = CNewMenu::GetMenuColor(menu.m_hMenu);
+    EXPECT_EQ(GetPixel(target, 0, shot.h / 2), DarkenColor(128, c)) << "the frame";
+    EXPECT_EQ(GetPixel(target, shot.client.left + 5, shot.client.top + 1), CNewMenu::GetMenuBarColor(menu.m_hMenu))
+        << "the erased client";
+    CNewMenuWindowRecord* record = FindMenuWindowRecord(popup);
+    EXPECT_TRUE(record && !(record->flags & CNewMenuWindowRecord::kPrinting));
+    SelectObject(target, old);
+    DeleteObject(bitmap);
+    DeleteDC(target);
+    return false;
+  });
+}
+
 TEST_F(MenuBorderTest, FiftyPopupsOfEveryStyleLeaveNoGdiObjectBehind) {
   for (BOOL shadow : {FALSE, TRUE}) {
     SetShadow(shadow);

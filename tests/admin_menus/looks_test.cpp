@@ -182,6 +182,37 @@ TEST_F(LooksTest, TitlesMeasureAndPaintTheirOptions) {
   EXPECT_EQ(At(rect.left + 12, rect.bottom - 4), GetSysColor(COLOR_BTNSHADOW)) << "sunken line";
 }
 
+TEST_F(LooksTest, SystemCommandsTakeTheMenuHeightAndTheNextCommandsWidth) {
+  for (UINT style : {2u, 0u, 6u}) {
+    SCOPED_TRACE(style);
+    CNewMenu::SetMenuDrawMode(style);
+    auto measure = [&](int position) {
+      MEASUREITEMSTRUCT item{ODT_MENU, 0, 0, 0, 0, reinterpret_cast<ULONG_PTR>(popup.m_items[static_cast<size_t>(position)])};
+      popup.MeasureItem(&item);
+      return item;
+    };
+    const MEASUREITEMSTRUCT close = measure(2), grayed = measure(3);
+    EXPECT_EQ(close.itemHeight, static_cast<UINT>(GetSystemMetrics(SM_CYMENU)));
+    EXPECT_EQ(close.itemWidth, grayed.itemWidth) << "its own text is empty: the next command is wider";
+  }
+}
+
+TEST_F(LooksTest, AGrayedItemReachedByKeyboardIsFramedNotFilled) {
+  CNewMenu::SetMenuDrawMode(2);
+  const BOOL saved = CNewMenu::SetHighlightGrayedItems(FALSE);
+  GetNewMenuGlobalState().m_lastMessagePos = GetMessagePos() + 1;
+  const COLORREF W = GetSysColor(COLOR_WINDOW), M = CNewMenu::GetMenuBarColor(popup.m_hMenu);
+  COLORREF T = MixColors86(W, M), G = MixColors86(M, W);
+  if (T == G) T = W, G = M;
+  Draw(popup, 3, ODS_GRAYED | ODS_SELECTED);  // the mouse moved: no selection at all
+  const int middle = (rect.top + rect.bottom) / 2;
+  EXPECT_EQ(At(rect.left, middle), G);
+  Draw(popup, 3, ODS_GRAYED | ODS_SELECTED);  // the same place: the keyboard moved the selection
+  EXPECT_EQ(At(rect.left, middle), GetSysColor(COLOR_HIGHLIGHT)) << "framed";
+  EXPECT_EQ(At(rect.left + 2, rect.top + 2), T) << "over the text-area colour";
+  CNewMenu::SetHighlightGrayedItems(saved);
+}
+
 TEST_F(LooksTest, EveryLookFreesWhatItPaintsWith) {
   const size_t before = tavrin::gdi::LiveObjectCount();
   for (UINT style = 0; style < 10; ++style) {

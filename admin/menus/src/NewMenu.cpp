@@ -92,7 +92,7 @@ const mfc::MessageMap* CMenuHostFrame3::GetMessageEntries() { return EmptyMap();
 const mfc::MessageMap* CMenuHostFrame4::GetMessageEntries() { return EmptyMap(); }
 
 static const mfc::MessageMap* const g_hostFrameLinks[kMenuHostFrameLinkCount] = {
-    CMenuHostFrame<CFrameWnd>::GetMessageEntries(), CMenuHostFrame<CWnd>::GetMessageEntries(),
+    CMenuHostFrame<CFrameWnd>::GetMessageEntries(), CMenuHostFrame<CDialog>::GetMessageEntries(),
     CMenuHostFrame2::GetMessageEntries(), CMenuHostFrame3::GetMessageEntries(),
     CMenuHostFrame4::GetMessageEntries()};
 static const UINT g_windowsVersion = CNewMenu::GetWindowsVersion();

@@ -244,7 +244,20 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
     width = barItem ? size.cx - (amp ? GetSystemMetrics(SM_CXMENUCHECK) / 2 : 0) : size.cx + 2 * menu->m_iconX + 2;
     height = std::max<long>(cyMenu, menu->m_iconY + (m_look == kTinted ? 6 : 4));
   }
-  if (IsSystemCommand(record->m_nID)) height = cyMenu;
+  if (IsSystemCommand(record->m_nID)) {
+    height = cyMenu;
+    // As wide as the first command after it, when that one is wider.
+    auto it = std::find(menu->m_items.begin(), menu->m_items.end(), record);
+    if (it != menu->m_items.end()) {
+      for (++it; it != menu->m_items.end(); ++it) {
+        if (!(*it)->m_nID || ((*it)->m_nFlags & MF_SEPARATOR)) continue;
+        MEASUREITEMSTRUCT next{ODT_MENU, 0, (*it)->m_nID, 0, 0, reinterpret_cast<ULONG_PTR>(*it)};
+        MeasureItem(menu, &next, barItem);
+        width = std::max<long>(width, static_cast<long>(next.itemWidth));
+        break;
+      }
+    }
+  }
   height = std::max<long>(height, size.cy);
   measure->itemWidth = static_cast<UINT>(std::max<long>(width, 0));
   measure->itemHeight = static_cast<UINT>(height);
@@ -453,7 +466,8 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
     }
     Frame(dc, selection, B);
   }
-  if (barItem && (state & ODS_SELECTED) && !inactive) menu->StoreBarItemRect(dc, &item);
+  // Selected as the system asked (also when shown hot because no popup is open yet).
+  if (barItem && (draw->itemState & ODS_SELECTED) && !inactive) menu->StoreBarItemRect(dc, &item);
   if (keyboardFrame) {
     Fill(dc, selection, T);
     Frame(dc, selection, B);
