@@ -4,9 +4,11 @@
 //   (b) URBs submitted inside the kernel stand-in to pelkobus's child, through the transport to the server;
 //   (c) the same through the function driver's interface by DeviceIoControl (depth 1 only: one call at a time).
 // Reported: MB/s and p50/p99 latency of 64 KiB bulk OUT+IN pairs at queue depth 1 and 8, and the round trip
-// of an 8-byte control transfer; then the ratios to (a).
+// of an 8-byte control transfer; then the ratios to (a) and whether the goals are met: (b) at depth 8 at
+// least 70% of (a) and 213 MB/s, (b)'s control round trip at most 1.5 times (a)'s.
+// Each round measures a baseline and the path under test back to back; medians over the rounds are printed.
 //
-//   bench_usb [--seconds 2]
+//   bench_usb [--seconds 0.5] [--rounds 5] [--only bulk|bulk8|control]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -302,16 +304,49 @@ Result IoctlPairs(HANDLE usb, double seconds) {
   return Summary(latencies, bytes, start);
 }
 
-void Print(const char* name, int depth, const Result& r) {
-  std::printf("depth %d  %-30s %10.0f %10.0f %10.0f\n", depth, name, r.mb_per_s, r.p50_us, r.p99_us);
+// One measurement's results over the rounds, with each round's ratio to its baseline.
+struct Series {
+  std::vector<Result> results;
+  std::vector<double> ratios;
+  void Add(const Result& r, double ratio = 0) {
+    results.push_back(r);
+    ratios.push_back(ratio);
+  }
+  static double MedianOf(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  }
+  double Median(double Result::*field) const {
+    std::vector<double> v;
+    for (const Result& r : results) v.push_back(r.*field);
+    return MedianOf(v);
+  }
+  double MedianRatio() const { return MedianOf(ratios); }
+};
+
+void Print(const char* name, int depth, const Series& s) {
+  char label[16] = "control";
+  if (depth) std::snprintf(label, sizeof label, "depth %d", depth);
+  if (depth) {
+    std::printf("%-8s %-33s %10.0f %10.0f %10.0f\n", label, name, s.Median(&Result::mb_per_s), s.Median(&Result::p50_us),
+                s.Median(&Result::p99_us));
+  } else {
+    std::printf("%-8s %-33s %10s %10.0f %10.0f\n", label, name, "", s.Median(&Result::p50_us), s.Median(&Result::p99_us));
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
+  double seconds = 0.5;
+  int rounds = 5;
+  std::string only;  // "bulk", "bulk8" or "control": one part alone, for profiling
+  for (int i = 1; i + 1 < argc; ++i) {
     if (std::string(argv[i]) == "--seconds") seconds = std::stod(argv[++i]);
+    else if (std::string(argv[i]) == "--rounds") rounds = std::max(1, std::stoi(argv[++i]));
+    else if (std::string(argv[i]) == "--only") only = argv[++i];
+  }
   std::string dir = (std::filesystem::temp_directory_path() / "bench-usb-XXXXXX").string();
   if (!mkdtemp(dir.data())) return 1;
   tavrin::sysroot::SetRoot(dir);
@@ -408,26 +443,59 @@ int main(int argc, char** argv) {
   }
   HANDLE usb = OpenInterface(GUID_DEVINTERFACE_USBFUNC);
 
-  std::printf("%-40s %10s %10s %10s\n", "64 KiB bulk OUT+IN pairs", "MB/s", "p50 us", "p99 us");
-  for (int depth : {1, 8}) {
-    Result a = RawPairs(raw, depth, seconds);
-    Print("(a) raw framed TCP", depth, a);
-    // (c) first: the function driver's own pipe handles are replaced by (b)'s selection.
-    if (depth == 1 && usb != INVALID_HANDLE_VALUE) {
-      Result c = IoctlPairs(usb, seconds);
-      Print("(c) DeviceIoControl, function drv", depth, c);
-      std::printf("depth %d  (c)/(a) throughput %.2f\n", depth, a.mb_per_s > 0 ? c.mb_per_s / a.mb_per_s : 0);
+  // Rounds, each measuring the baseline and the driver's path one after the other, so that a load
+  // change on the machine touches both; medians over the rounds are reported.
+  const bool bulk = only.empty() || only.rfind("bulk", 0) == 0, controlToo = only.empty() || only == "control";
+  std::map<std::string, Series> series;
+  // (c) first: the function driver's own pipe handles are replaced by (b)'s selection.
+  if (bulk && only != "bulk8" && usb != INVALID_HANDLE_VALUE) {
+    for (int round = 0; round < rounds; ++round) {
+      Result a = RawPairs(raw, 1, seconds), c = IoctlPairs(usb, seconds);
+      series["a1"].Add(a);
+      series["c1"].Add(c, a.mb_per_s > 0 ? c.mb_per_s / a.mb_per_s : 0);
     }
-    static std::vector<uint8_t> config;
-    static std::map<UCHAR, PVOID> pipes = SelectConfiguration(stack, config);
-    Result b = UrbPairs(stack, pipes, depth, seconds);
-    Print("(b) URBs through pelkobus", depth, b);
-    std::printf("depth %d  (b)/(a) throughput %.2f\n", depth, a.mb_per_s > 0 ? b.mb_per_s / a.mb_per_s : 0);
   }
-  Result a = RawControl(raw, seconds);
-  Result b = UrbControl(stack, seconds);
-  std::printf("8-byte control round trip: (a) p50 %.0f us p99 %.0f us; (b) p50 %.0f us p99 %.0f us; (b)/(a) p50 %.2f\n",
-              a.p50_us, a.p99_us, b.p50_us, b.p99_us, a.p50_us > 0 ? b.p50_us / a.p50_us : 0);
+  std::vector<uint8_t> config;
+  std::map<UCHAR, PVOID> pipes = SelectConfiguration(stack, config);
+  for (int round = 0; round < rounds; ++round) {
+    for (int depth : {1, 8}) {
+      if (!bulk || (only == "bulk8" && depth != 8)) continue;
+      Result a = RawPairs(raw, depth, seconds), b = UrbPairs(stack, pipes, depth, seconds);
+      series["a" + std::to_string(depth)].Add(a);
+      series["b" + std::to_string(depth)].Add(b, a.mb_per_s > 0 ? b.mb_per_s / a.mb_per_s : 0);
+    }
+    if (controlToo) {
+      Result a = RawControl(raw, seconds), b = UrbControl(stack, seconds);
+      series["aC"].Add(a);
+      series["bC"].Add(b, a.p50_us > 0 ? b.p50_us / a.p50_us : 0);
+    }
+  }
+
+  std::printf("medians of %d rounds of %.2f s each\n", rounds, seconds);
+  std::printf("%-42s %10s %10s %10s\n", "64 KiB bulk OUT+IN pairs", "MB/s", "p50 us", "p99 us");
+  for (int depth : {1, 8}) {
+    const std::string d = std::to_string(depth);
+    if (series.count("a" + d)) Print("(a) raw framed TCP", depth, series["a" + d]);
+    if (series.count("b" + d)) Print("(b) URBs through pelkobus", depth, series["b" + d]);
+    if (series.count("c" + d)) Print("(c) DeviceIoControl, function driver", depth, series["c" + d]);
+  }
+  if (series.count("aC")) {
+    std::printf("%-42s %10s %10s %10s\n", "8-byte control round trip", "", "p50 us", "p99 us");
+    Print("(a) raw framed TCP", 0, series["aC"]);
+    Print("(b) URBs through pelkobus", 0, series["bC"]);
+  }
+  std::printf("ratios (median of the rounds' ratios):\n");
+  if (series.count("b1")) std::printf("  depth 1  (b)/(a) throughput %.2f\n", series["b1"].MedianRatio());
+  if (series.count("c1")) std::printf("  depth 1  (c)/(a) throughput %.2f\n", series["c1"].MedianRatio());
+  if (series.count("b8")) {
+    double ratio = series["b8"].MedianRatio(), rate = series["b8"].Median(&Result::mb_per_s);
+    std::printf("  depth 8  (b)/(a) throughput %.2f   goal >= 0.70: %s\n", ratio, ratio >= 0.70 ? "met" : "NOT met");
+    std::printf("  depth 8  (b) throughput %.0f MB/s   goal >= 213 MB/s: %s\n", rate, rate >= 213 ? "met" : "NOT met");
+  }
+  if (series.count("bC")) {
+    double ratio = series["bC"].MedianRatio();
+    std::printf("  control  (b)/(a) round trip p50 %.2f   goal <= 1.50: %s\n", ratio, ratio <= 1.5 ? "met" : "NOT met");
+  }
 
   ObDereferenceObject(stack);
   if (usb != INVALID_HANDLE_VALUE) CloseHandle(usb);

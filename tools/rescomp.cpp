@@ -24,8 +24,11 @@
 //                                           font 8 "MS Sans Serif"; controls are WS_CHILD|WS_VISIBLE|STYLE
 //   bitmap ID PICTURE WIDTH HEIGHT          PICTURE: icon-strip (WIDTH/HEIGHT square pictograms on
 //                                           RGB(192,192,192))
+//   avi ID PICTURE WIDTH HEIGHT FRAMES MS    an uncompressed clip of FRAMES pictures, MS milliseconds each;
+//                                           PICTURE: spinner (a ring of dots going round on RGB(192,192,192))
 //   icon ID PICTURE SIZE...                 an icon with an image of each size; PICTURE: pictogram
 //                                           (the first of the strip, its grey background transparent)
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/avi.h"
 #include "win32/controls.h"
 #include "win32/dialog.h"
 #include "win32/resources.h"
@@ -297,6 +301,49 @@ int VirtualKey(const std::string& name) {
   return 0;
 }
 
+// A ring of eight dots, the lit one moving on by one a frame, drawn with our GDI.
+Bytes Spinner(int width, int height, int frames, int ms) {
+  std::vector<std::vector<uint32_t>> pictures;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  const int cx = width / 2, cy = height / 2, radius = std::min(width, height) / 2 - 6, dot = 4;
+  for (int f = 0; f < frames; ++f) {
+    RECT all{0, 0, width, height};
+    HBRUSH back = CreateSolidBrush(RGB(192, 192, 192));
+    FillRect(dc, &all, back);
+    DeleteObject(back);
+    for (int d = 0; d < 8; ++d) {
+      const double angle = d * 3.14159265358979 / 4;
+      const int x = cx + static_cast<int>(radius * std::cos(angle)), y = cy + static_cast<int>(radius * std::sin(angle));
+      const bool lit = d == f % 8;
+      HBRUSH fill = CreateSolidBrush(lit ? RGB(0, 64, 160) : RGB(128, 144, 176));
+      HGDIOBJ oldBrush = SelectObject(dc, fill);
+      HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+      Ellipse(dc, x - dot, y - dot, x + dot + 1, y + dot + 1);
+      SelectObject(dc, oldPen);
+      SelectObject(dc, oldBrush);
+      DeleteObject(fill);
+    }
+    GdiFlush();
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    std::vector<uint32_t> picture(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (auto& p : picture) p &= 0xFFFFFF;
+    pictures.push_back(std::move(picture));
+  }
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
+  return tavrin::avi::Build(width, height, static_cast<uint32_t>(ms) * 1000, pictures, 8);
+}
+
 struct Resource {
   int type;
   int id;
@@ -350,6 +397,13 @@ std::string Generate(const std::string& manifestPath) {
       Word(data, static_cast<uint32_t>(t.size() - 4));
       for (size_t k = 4; k < t.size(); ++k) Word(data, static_cast<uint32_t>(Number(t[k], line)));
       resources.push_back({kRtToolbar, static_cast<int>(Number(t[1], line)), data});
+    } else if (verb == "avi" && t.size() == 7) {
+      if (t[2] != "spinner") Fail(line, "unknown picture " + t[2]);
+      const long w = Number(t[3], line), h = Number(t[4], line), frames = Number(t[5], line), ms = Number(t[6], line);
+      if (w < 16 || h < 16 || w > 512 || h > 512 || frames < 1 || frames > 64 || ms < 1) Fail(line, "bad clip size");
+      Bytes clip = Spinner(static_cast<int>(w), static_cast<int>(h), static_cast<int>(frames), static_cast<int>(ms));
+      if (clip.empty()) Fail(line, "the clip has too many colours");
+      resources.push_back({kRtNamedAvi, static_cast<int>(Number(t[1], line)), clip});
     } else if (verb == "bitmap" && t.size() == 5) {
       if (t[2] != "icon-strip") Fail(line, "unknown picture " + t[2]);
       long w = Number(t[3], line), h = Number(t[4], line);

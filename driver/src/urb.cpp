@@ -211,12 +211,13 @@ void FailQueued(PDO_DEVICE_DATA* pdo, PIPE* p, bool unlinkSent, LIST_ENTRY* done
       if (list == &sent && unlinkSent) QueueUnlink(pdo, p, HeaderOf(c));
       if (__atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) continue;  // the cancel has it
       PIRP irp = c->Irp;
-      IoSetCancelRoutine(irp, nullptr);
+      // No routine left: a cancel has taken the IRP and its routine completes it (it finds no context).
+      bool cancelling = !IoSetCancelRoutine(irp, nullptr);
       irp->Tail.Overlay.DriverContext[0] = nullptr;
       if (PURB urb = UrbOf(irp)) urb->UrbHeader.Status = MakeNtStatus(0xC0000004);
       irp->IoStatus.Status = STATUS_UNSUCCESSFUL;
       irp->IoStatus.Information = 0;
-      InsertTailList(done, &irp->Tail.Overlay.ListEntry);
+      if (!cancelling) InsertTailList(done, &irp->Tail.Overlay.ListEntry);
       ReleaseContext(pdo, c);
     }
   }
@@ -623,7 +624,7 @@ NTSTATUS HandleSubmitUrb(PDO_DEVICE_DATA* pdo, PIRP irp) {
   QAdd(pipe, c);
   if (f == 0) HandleSelectIntfCommandsLocally(pdo, urb, HeaderOf(c));
   IoSetCancelRoutine(irp, CancelClientRequest);
-  if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+  if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr)) {
     // Cancelled before the routine was in place: nobody else will complete it.
     QRemove(pipe, c);
     irp->Tail.Overlay.DriverContext[0] = nullptr;
@@ -650,7 +651,13 @@ void CancelClientRequest(PDEVICE_OBJECT device, PIRP irp) {
   KIRQL irql;
   KeAcquireSpinLock(&pdo->Lock, &irql);
   auto* c = static_cast<IRP_CONTEXT*>(irp->Tail.Overlay.DriverContext[0]);
-  if (!c || c->Irp != irp || !c->Pipe || __atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) {
+  if (!c) {
+    // The response path finished the request after this cancel took the IRP: completing it is left here.
+    KeReleaseSpinLock(&pdo->Lock, irql);
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return;
+  }
+  if (c->Irp != irp || !c->Pipe || __atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) {
     KeReleaseSpinLock(&pdo->Lock, irql);
     return;  // the response path owns it
   }
@@ -918,7 +925,7 @@ void Path::OnMessageEnd() {
   }
   if (__atomic_exchange_n(&c->CompletionState, 1, __ATOMIC_SEQ_CST) != 0) return;  // the cancel routine has it
   PIRP irp = c->Irp;
-  IoSetCancelRoutine(irp, nullptr);
+  bool cancelling = !IoSetCancelRoutine(irp, nullptr);  // then the cancel routine completes it
   irp->Tail.Overlay.DriverContext[0] = nullptr;
   PURB urb = UrbOf(irp);
   LIST_ENTRY done;
@@ -957,7 +964,7 @@ void Path::OnMessageEnd() {
   irp->IoStatus.Status = irpStatus;
   irp->IoStatus.Information = 0;
   ReleaseContext(pdo, c);
-  InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
+  if (!cancelling) InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
   // Completed with the lock released: the caller's completion routine may submit again at once.
   KeReleaseSpinLockFromDpcLevel(&pdo->Lock);
   CompleteAll(&done);
@@ -982,6 +989,16 @@ void OnResponseBytes(PDO_DEVICE_DATA* pdo, const UCHAR* data, ULONG length) {
 }  // namespace
 
 void SetAbortPipeDelay(uint32_t milliseconds) { gAbortDelayMs = milliseconds; }
+
+void FeedResponseBytes(PDEVICE_OBJECT device, const uint8_t* data, size_t length) {
+  while (device->DeviceObjectExtension && device->DeviceObjectExtension->AttachedTo)
+    device = device->DeviceObjectExtension->AttachedTo;
+  PDO_DEVICE_DATA* pdo = PdoData(device);
+  KIRQL irql;
+  KeAcquireSpinLock(&pdo->Lock, &irql);
+  if (pdo->OnResponse) pdo->OnResponse(pdo, data, static_cast<ULONG>(length));
+  KeReleaseSpinLock(&pdo->Lock, irql);
+}
 
 NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo) {
   void* memory = ExAllocatePoolWithTag(NonPagedPool, sizeof(Path), BUS_POOL_TAG);

@@ -1,8 +1,11 @@
 // See usb_function.h.
 #include "kernel_host/usb_function.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "kernel_host/usb_function_records.h"
@@ -13,6 +16,10 @@ namespace tavrin::kernel_host::usb_function {
 namespace {
 
 constexpr ULONG kMaxPipes = 32;
+constexpr ULONG kMaxQueueDepth = 64;
+constexpr ULONG kMaxIsoPackets = 256;
+constexpr ULONG kMaxIsoBytes = 512 * 1024;
+constexpr ULONG kMaxStreamLength = 1024 * 1024;  // one URB of a stream
 constexpr LONGLONG kStartReadTimeout = -50'000'000;  // 5 s: a start never waits for ever on a silent server
 
 struct Extension {
@@ -23,29 +30,59 @@ struct Extension {
   std::vector<uint8_t>* descriptors;  // device descriptor, then the selected configuration
   struct Pipe {
     UCHAR address;
+    UCHAR interfaceNumber;
     USBD_PIPE_HANDLE handle;
   } pipes[kMaxPipes];
   ULONG pipeCount;
+  KSPIN_LOCK pipeLock;  // the pipe table: handles of one device run on their own threads
+  USBD_CONFIGURATION_HANDLE configuration;
 };
+
+// A URB on its way down. The completion routine keeps the IRP from the I/O manager, so a cancel can still
+// reach it after the bus driver has completed it; Finish hands it back and gives its status.
+struct Submission {
+  KEVENT completed;
+  IO_STATUS_BLOCK iosb{};
+  PIRP irp = nullptr;
+};
+
+NTSTATUS HoldIrp(PDEVICE_OBJECT, PIRP, PVOID context) {
+  KeSetEvent(&static_cast<Submission*>(context)->completed, IO_NO_INCREMENT, FALSE);
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+bool Begin(Extension* ext, Submission* s, void* urb) {
+  KeInitializeEvent(&s->completed, NotificationEvent, FALSE);
+  s->iosb = {};
+  s->irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, ext->lower, nullptr, 0, nullptr, 0, TRUE,
+                                         nullptr, &s->iosb);
+  if (!s->irp) return false;
+  IoGetNextIrpStackLocation(s->irp)->Parameters.Others.Argument1 = urb;
+  IoSetCompletionRoutine(s->irp, HoldIrp, s, TRUE, TRUE, TRUE);
+  IoCallDriver(ext->lower, s->irp);
+  return true;
+}
+
+// Waits for the completion, up to `timeout` (100 ns units, negative: relative) when one is given.
+bool WaitCompleted(Submission* s, LARGE_INTEGER* timeout = nullptr) {
+  return KeWaitForSingleObject(&s->completed, Executive, KernelMode, FALSE, timeout) != STATUS_TIMEOUT;
+}
+
+NTSTATUS Finish(Submission* s) {
+  WaitCompleted(s);
+  IoCompleteRequest(s->irp, IO_NO_INCREMENT);  // the I/O manager's part: the status out, the IRP freed
+  s->irp = nullptr;
+  return s->iosb.Status;
+}
 
 // Sends a URB down and waits for it; the IRP's status. With a time-out a request still running is cancelled.
 NTSTATUS SubmitUrb(Extension* ext, void* urb, bool timed = false) {
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, ext->lower, nullptr, 0, nullptr, 0, TRUE,
-                                           &done, &iosb);
-  if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
-  if (IoCallDriver(ext->lower, irp) == STATUS_PENDING) {
-    LARGE_INTEGER timeout;
-    timeout.QuadPart = kStartReadTimeout;
-    if (KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, timed ? &timeout : nullptr) == STATUS_TIMEOUT) {
-      IoCancelIrp(irp);
-      KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    }
-  }
-  return iosb.Status;
+  Submission s;
+  if (!Begin(ext, &s, urb)) return STATUS_INSUFFICIENT_RESOURCES;
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = kStartReadTimeout;
+  if (timed && !WaitCompleted(&s, &timeout)) IoCancelIrp(s.irp);
+  return Finish(&s);
 }
 
 NTSTATUS ReadDescriptor(Extension* ext, UCHAR type, std::vector<uint8_t>& out, ULONG length) {
@@ -87,21 +124,192 @@ NTSTATUS Configure(Extension* ext) {
   }
   status = SubmitUrb(ext, select, true);
   if (!NT_SUCCESS(status)) return status;
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->pipeLock, &irql);
+  ext->configuration = select->ConfigurationHandle;
   ext->pipeCount = 0;
   for (size_t i = 0; i < interfaces.size(); ++i) {
     auto* info = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(memory.data() + offsetof(URB_SELECT_CONFIGURATION, Interface) + i * entry);
     for (ULONG p = 0; p < info->NumberOfPipes && p < kMaxPipes && ext->pipeCount < kMaxPipes; ++p)
-      ext->pipes[ext->pipeCount++] = {info->Pipes[p].EndpointAddress, info->Pipes[p].PipeHandle};
+      ext->pipes[ext->pipeCount++] = {info->Pipes[p].EndpointAddress, info->InterfaceNumber, info->Pipes[p].PipeHandle};
   }
+  KeReleaseSpinLock(&ext->pipeLock, irql);
   *ext->descriptors = device;
   ext->descriptors->insert(ext->descriptors->end(), config.begin(), config.end());
   return STATUS_SUCCESS;
 }
 
 USBD_PIPE_HANDLE PipeOf(Extension* ext, UCHAR address) {
-  for (ULONG i = 0; i < ext->pipeCount; ++i)
-    if (ext->pipes[i].address == address) return ext->pipes[i].handle;
-  return nullptr;
+  USBD_PIPE_HANDLE handle = nullptr;
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->pipeLock, &irql);
+  for (ULONG i = 0; i < ext->pipeCount && !handle; ++i)
+    if (ext->pipes[i].address == address) handle = ext->pipes[i].handle;
+  KeReleaseSpinLock(&ext->pipeLock, irql);
+  return handle;
+}
+
+// Bulk or interrupt URBs on one pipe with up to QueueDepth in flight; they are harvested in order.
+NTSTATUS Stream(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
+  auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+  USBFUNC_STREAM request;
+  USBFUNC_STREAM_RESULT result{};
+  if (inLength < sizeof request || outLength < sizeof result) return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  std::memcpy(&request, buffer, sizeof request);
+  const bool in = request.Endpoint & 0x80;
+  const ULONG outData = inLength - sizeof request;
+  ULONG count = in ? request.Count : (outData + request.Length - 1) / std::max<ULONG>(request.Length, 1);
+  if (!request.Length || request.Length > kMaxStreamLength || !count || !request.QueueDepth || request.QueueDepth > kMaxQueueDepth ||
+      (!in && outData == 0))
+    return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+  const ULONG depth = std::min(request.QueueDepth, count);
+  // OUT data stays where the request brought it until the stream is done.
+  std::vector<uint8_t> outBytes(buffer + sizeof request, buffer + inLength);
+  struct Slot {
+    Submission submission;
+    URB urb{};
+    std::vector<uint8_t> data;
+  };
+  std::vector<Slot> slots(depth);
+  const USBD_PIPE_HANDLE pipe = PipeOf(ext, request.Endpoint);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(request.TimeoutMs);
+  ULONG next = 0, harvested = 0;
+  bool stop = false, cancelled = false;
+  ULONG_PTR returned = sizeof result;
+  while (harvested < count) {
+    while (!stop && next < count && next - harvested < depth) {
+      Slot& slot = slots[next % depth];
+      ULONG length = in ? request.Length : std::min<ULONG>(request.Length, outData - next * request.Length);
+      if (in) slot.data.assign(length, 0);
+      else slot.data.assign(outBytes.begin() + next * request.Length, outBytes.begin() + next * request.Length + length);
+      slot.urb = URB{};
+      auto& b = slot.urb.UrbBulkOrInterruptTransfer;
+      b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
+      b.PipeHandle = pipe;
+      b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
+      b.T.TransferBuffer = slot.data.data();
+      b.T.TransferBufferLength = length;
+      if (!Begin(ext, &slot.submission, &slot.urb)) {
+        result.IrpStatus = STATUS_INSUFFICIENT_RESOURCES;
+        stop = true;
+        break;
+      }
+      ++next;
+    }
+    if (harvested == next) break;
+    Slot& slot = slots[harvested % depth];
+    if (request.TimeoutMs && !cancelled) {
+      auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+      LARGE_INTEGER timeout;
+      timeout.QuadPart = -std::max<LONGLONG>(left.count(), 0) * 10;
+      if (!WaitCompleted(&slot.submission, &timeout)) {
+        // Time is up: every URB still running is cancelled, and nothing more goes down.
+        cancelled = stop = true;
+        for (ULONG i = harvested; i < next; ++i) IoCancelIrp(slots[i % depth].submission.irp);
+      }
+    }
+    NTSTATUS status = Finish(&slot.submission);
+    const auto& b = slot.urb.UrbBulkOrInterruptTransfer;
+    if (NT_SUCCESS(status)) {
+      ++result.Completed;
+      ULONG actual = std::min<ULONG>(b.T.TransferBufferLength, static_cast<ULONG>(slot.data.size()));
+      result.Actual += actual;
+      if (in) {
+        ULONG room = static_cast<ULONG>(std::min<ULONG_PTR>(actual, outLength - returned));
+        std::memcpy(buffer + returned, slot.data.data(), room);
+        returned += room;
+      }
+    } else {
+      if (!result.Failed && NT_SUCCESS(result.IrpStatus)) {
+        result.IrpStatus = status;
+        result.UrbStatus = b.Hdr.Status;
+      }
+      ++result.Failed;
+      stop = true;
+    }
+    ++harvested;
+  }
+  result.Returned = static_cast<uint32_t>(returned - sizeof result);
+  std::memcpy(buffer, &result, sizeof result);
+  return wdk::CompleteIrp(irp, STATUS_SUCCESS, returned);
+}
+
+// One isochronous URB; packet i at i * PacketSize of the buffer.
+NTSTATUS Isochronous(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
+  auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+  USBFUNC_ISOCH request;
+  if (inLength < sizeof request) return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  std::memcpy(&request, buffer, sizeof request);
+  const bool in = request.Endpoint & 0x80;
+  if (request.Packets < 1 || request.Packets > kMaxIsoPackets || request.PacketSize == 0 ||
+      request.PacketSize > kMaxIsoBytes / request.Packets)
+    return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+  const ULONG total = request.Packets * request.PacketSize;
+  const ULONG head = sizeof(USBFUNC_RESULT) + request.Packets * sizeof(USBFUNC_ISO_PACKET);
+  if (outLength < head + (in ? total : 0) || (!in && inLength - sizeof request < total))
+    return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  std::vector<uint8_t> data(total);
+  if (!in) std::memcpy(data.data(), buffer + sizeof request, total);
+  std::vector<uint8_t> memory(offsetof(URB_ISOCH_TRANSFER, IsoPacket) + request.Packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR));
+  auto* iso = reinterpret_cast<URB_ISOCH_TRANSFER*>(memory.data());
+  iso->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_ISOCH_TRANSFER, 0, nullptr, 0};
+  iso->PipeHandle = PipeOf(ext, request.Endpoint);
+  iso->T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
+  iso->T.TransferBuffer = data.data();
+  iso->T.TransferBufferLength = total;
+  iso->NumberOfPackets = request.Packets;
+  for (ULONG i = 0; i < request.Packets; ++i) iso->IsoPacket[i].Offset = i * request.PacketSize;
+  USBFUNC_RESULT result{};
+  result.IrpStatus = SubmitUrb(ext, iso);
+  result.UrbStatus = iso->Hdr.Status;
+  result.Actual = std::min(iso->T.TransferBufferLength, total);
+  std::memcpy(buffer, &result, sizeof result);
+  for (ULONG i = 0; i < request.Packets; ++i) {
+    USBFUNC_ISO_PACKET packet{std::min(iso->IsoPacket[i].Length, request.PacketSize), iso->IsoPacket[i].Status};
+    std::memcpy(buffer + sizeof result + i * sizeof packet, &packet, sizeof packet);
+  }
+  ULONG_PTR information = head;
+  if (in && NT_SUCCESS(result.IrpStatus)) {
+    std::memcpy(buffer + head, data.data(), total);
+    information += total;
+  }
+  return wdk::CompleteIrp(irp, STATUS_SUCCESS, information);
+}
+
+// An alternate setting of an interface; the interface's pipes in the table become the new setting's.
+NTSTATUS SelectInterface(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
+  auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+  USBFUNC_SELECT request;
+  if (inLength < sizeof request || outLength < sizeof(USBFUNC_RESULT))
+    return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  std::memcpy(&request, buffer, sizeof request);
+  const USHORT entry = InterfaceInformationSize(kMaxPipes);
+  std::vector<uint8_t> memory(offsetof(URB_SELECT_INTERFACE, Interface) + entry);
+  auto* select = reinterpret_cast<URB_SELECT_INTERFACE*>(memory.data());
+  select->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_INTERFACE, 0, nullptr, 0};
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->pipeLock, &irql);
+  select->ConfigurationHandle = ext->configuration;
+  KeReleaseSpinLock(&ext->pipeLock, irql);
+  select->Interface.Length = entry;
+  select->Interface.InterfaceNumber = request.Interface;
+  select->Interface.AlternateSetting = request.AlternateSetting;
+  USBFUNC_RESULT result{};
+  result.IrpStatus = SubmitUrb(ext, select);
+  result.UrbStatus = select->Hdr.Status;
+  if (NT_SUCCESS(result.IrpStatus)) {
+    KeAcquireSpinLock(&ext->pipeLock, &irql);
+    ULONG kept = 0;
+    for (ULONG i = 0; i < ext->pipeCount; ++i)
+      if (ext->pipes[i].interfaceNumber != request.Interface) ext->pipes[kept++] = ext->pipes[i];
+    ext->pipeCount = kept;
+    const auto& info = select->Interface;
+    for (ULONG p = 0; p < info.NumberOfPipes && p < kMaxPipes && ext->pipeCount < kMaxPipes; ++p)
+      ext->pipes[ext->pipeCount++] = {info.Pipes[p].EndpointAddress, info.InterfaceNumber, info.Pipes[p].PipeHandle};
+    KeReleaseSpinLock(&ext->pipeLock, irql);
+  }
+  std::memcpy(buffer, &result, sizeof result);
+  return wdk::CompleteIrp(irp, STATUS_SUCCESS, sizeof result);
 }
 
 // One record of the device interface.
@@ -116,6 +324,9 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
     std::memcpy(buffer, d.data(), d.size());
     return wdk::CompleteIrp(irp, STATUS_SUCCESS, d.size());
   }
+  if (code == IOCTL_USBFUNC_STREAM) return Stream(ext, irp, inLength, outLength);
+  if (code == IOCTL_USBFUNC_ISOCH) return Isochronous(ext, irp, inLength, outLength);
+  if (code == IOCTL_USBFUNC_SELECT_INTERFACE) return SelectInterface(ext, irp, inLength, outLength);
   if (code != IOCTL_USBFUNC_TRANSFER && code != IOCTL_USBFUNC_RESET_PIPE && code != IOCTL_USBFUNC_ABORT_PIPE)
     return wdk::CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   if (inLength < sizeof(USBFUNC_TRANSFER) || outLength < sizeof(USBFUNC_RESULT))
@@ -217,6 +428,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physical) {
   std::memset(static_cast<void*>(ext), 0, sizeof *ext);
   ext->physical = physical;
   ext->descriptors = new std::vector<uint8_t>();
+  KeInitializeSpinLock(&ext->pipeLock);
   ext->lower = IoAttachDeviceToDeviceStack(device, physical);
   if (!ext->lower) {
     delete ext->descriptors;

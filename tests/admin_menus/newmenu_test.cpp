@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
 #include "testsupport/sysroot.h"
@@ -381,6 +382,7 @@ TEST_F(NewMenuTest, HostFrameRoutesMeasuringMnemonicsAndPopupSetUpToTheLibrary) 
   HostFrame& frame = *host;
   ASSERT_TRUE(frame.CreateEx(0, "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 60, 60, 300, 200, nullptr, 0));
   EXPECT_EQ(frame.m_SystemNewMenu.m_hMenu, GetSystemMenu(frame.m_hWnd, FALSE));
+  frame.m_bAutoMenuEnable = FALSE;  // no handlers for the commands below
   CNewMenu bar;
   bar.CreateMenu();
   CNewMenu* popup = bar.AppendPopup("&Device");

@@ -1,14 +1,12 @@
 // TavrinSetup and TavrinUninstall run as a user runs them: real processes on a fresh sysroot with an install
 // medium staged under D:\Setup.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 
+#include "installed_programs.h"
 #include "pelkobus/busenum.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
@@ -16,12 +14,14 @@
 #include "win32/file.h"
 #include "win32/setupapi.h"
 #include "win32/sync.h"
+#include "win32/user.h"
 #include "win32/registry.h"
 #include "win32/sysroot.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace installed;
 
 class ProgramsTest : public tavrin::test::SysrootTest {
  protected:
@@ -29,7 +29,7 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     SysrootTest::SetUp();
     setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
     setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
-    ASSERT_EQ(Run(std::string("'") + TAVRIN_CTL_PROGRAM + "' stage-media 'D:\\Setup\\'"), 0);
+    ASSERT_EQ(StageMedia(), 0);
   }
   void TearDown() override {
     KillAdmin();
@@ -38,13 +38,6 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     unsetenv("TAVRIN_MSGBOX_ANSWER");
     unsetenv("TAVRIN_WINDOWS_VERSION");
     SysrootTest::TearDown();
-  }
-  static int Run(const std::string& command) {
-    int status = std::system((command + " 2>/dev/null").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  int Setup(const std::string& arguments = "'PATH=D:\\Setup\\'") {
-    return Run("'" + tavrin::sysroot::MapPath("D:\\Setup\\TavrinSetup.exe").string() + "' " + arguments);
   }
   void StartHost() {
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
@@ -57,34 +50,36 @@ class ProgramsTest : public tavrin::test::SysrootTest {
     RegCloseKey(key);
     return true;
   }
-  static std::string Text(const std::string& windowsPath) {
-    std::ifstream in(tavrin::sysroot::MapPath(windowsPath));
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Asks the running TavrinAdmin to start device mapping, as its menu command does.
+  static void StartMappingIn() {
+    HWND frame = nullptr;
+    for (int i = 0; i < 1000 && !(frame = FindWindow(nullptr, "Pelko Admin")); ++i) usleep(10000);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(PostMessage(frame, WM_COMMAND, 32866, 0));  // "Start Device Mapping"
   }
-  // The TavrinAdmin that setup started from this sysroot's Windows directory.
-  pid_t AdminPid() {
-    std::error_code ec;
-    auto image = fs::canonical(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.exe"), ec);
-    if (ec) return -1;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-      const std::string name = entry.path().filename().string();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::error_code e;
-      if (fs::read_symlink(entry.path() / "exe", e) == image) return static_cast<pid_t>(std::stoi(name));
+  // Whether a named event comes to exist within 10 s.
+  static bool WaitForNamedEvent(const char* name) {
+    for (int i = 0; i < 1000; ++i) {
+      if (HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name)) {
+        CloseHandle(event);
+        return true;
+      }
+      usleep(10000);
     }
-    return -1;
+    return false;
   }
-  void KillAdmin() {
-    pid_t pid = AdminPid();
-    if (pid > 0) kill(pid, SIGKILL);
-    for (int i = 0; i < 500 && AdminPid() > 0; ++i) usleep(10000);
+  // How long a TavrinAdmin started by an update must stay: 10 s as a user would see it, shorter in the
+  // suite (it ends within milliseconds when it finds its shut-down event signalled).
+  static int AliveWaitMs() {
+    const char* text = getenv("TAVRIN_TEST_ALIVE_WAIT_MS");
+    return text && *text ? atoi(text) : 1500;
   }
   std::unique_ptr<tavrin::test::KernelHostProcess> host_;
 };
 
 TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
   StartHost();
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   EXPECT_TRUE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- Start of Pelko Setup Application"), std::string::npos);
   EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- End of Pelko Setup Application"), std::string::npos);
@@ -100,7 +95,7 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
 
   KillAdmin();
   const std::string uninstall = tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string();
-  ASSERT_EQ(Run("'" + uninstall + "'"), 0);
+  ASSERT_EQ(RunCommand("'" + uninstall + "'"), 0);
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\vizorido\\Parameters"));
   EXPECT_FALSE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters"));
@@ -116,7 +111,7 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
 }
 
 TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted) {
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   DWORD value = 0, size = sizeof value, type = 0;
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
@@ -131,12 +126,12 @@ TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted)
 
 TEST_F(ProgramsTest, RefusalsChangeNothing) {
   setenv("TAVRIN_WINDOWS_VERSION", "4.10.1", 1);  // Windows 98
-  EXPECT_NE(Setup(), 0);
+  EXPECT_NE(RunSetup(), 0);
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
   unsetenv("TAVRIN_WINDOWS_VERSION");
   // No "PATH=": refused before anything is changed.
-  EXPECT_NE(Setup(""), 0);
+  EXPECT_NE(RunSetup(""), 0);
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(tavrin::device_nodes::StoreExists());
   EXPECT_FALSE(Exists("C:\\WINDOWS\\inf\\vizorido.inf"));
@@ -144,30 +139,43 @@ TEST_F(ProgramsTest, RefusalsChangeNothing) {
 
 TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart) {
   StartHost();
-  ASSERT_EQ(Setup(), 0);
+  ASSERT_EQ(RunSetup(), 0);
   KillAdmin();
   // Declined: nothing changes.
   setenv("TAVRIN_MSGBOX_ANSWER", "2", 1);
-  EXPECT_EQ(Setup(), 0);
+  EXPECT_EQ(RunSetup(), 0);
   EXPECT_EQ(Text("C:\\TavrinSetup.log").find("UnInstallSoftware"), std::string::npos);
   EXPECT_EQ(AdminPid(), -1);
   setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
 
-  // A TavrinAdmin with device mapping holds both events and answers the shut-down.
-  HANDLE shutDown = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
-  HANDLE cleanUp = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminCleanUpDone");
-  std::thread admin([&] {
-    WaitForSingleObject(shutDown, INFINITE);
-    SetEvent(cleanUp);
-    CloseHandle(shutDown);
-    CloseHandle(cleanUp);
-  });
-  EXPECT_EQ(Setup(), 0);
-  admin.join();
+  // The installed TavrinAdmin, with device mapping started, holds both events and answers the shut-down.
+  ASSERT_EQ(RunSetup(), 0);
+  const pid_t old = AdminPid();
+  ASSERT_GT(old, 0);
+  StartMappingIn();
+  ASSERT_TRUE(WaitForNamedEvent("TavrinAdminCleanUpDone")) << Text("C:\\WINDOWS\\TavrinAdmin.log");
+  const int oldExit = WatchProcess(old);
+  ASSERT_GE(oldExit, 0);
+  EXPECT_EQ(RunSetup(), 0);
+  EXPECT_TRUE(Exited(oldExit, 0));  // gone before setup ended: its image was replaced
+  close(oldExit);
   const std::string log = Text("C:\\TavrinSetup.log");
-  EXPECT_NE(log.find("StopClientApplication : WAIT_OBJECT_0 "), std::string::npos);
+  // The log is a text-mode file: each line ends in CR LF.
+  EXPECT_NE(log.find("StopClientApplication : WAIT_OBJECT_0 \r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Launch the Tavrin Admin  application"), std::string::npos);
-  EXPECT_GT(AdminPid(), 0);
+  // The new TavrinAdmin finds its shut-down event unsignalled and stays.
+  const pid_t renewed = AdminPid();
+  ASSERT_GT(renewed, 0);
+  EXPECT_NE(renewed, old);
+  ASSERT_TRUE(WaitForNamedEvent("TavrinAdminShutDownEvent"));
+  HANDLE shutDown = OpenEvent(SYNCHRONIZE, FALSE, "TavrinAdminShutDownEvent");
+  ASSERT_NE(shutDown, nullptr);
+  EXPECT_EQ(WaitForSingleObject(shutDown, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(shutDown);
+  const int renewedExit = WatchProcess(renewed);
+  ASSERT_GE(renewedExit, 0);
+  EXPECT_FALSE(Exited(renewedExit, AliveWaitMs()));
+  close(renewedExit);
   KillAdmin();
 
   // A program holding the enumerator open: the root node goes at the next start, and a reboot is asked for.
@@ -182,7 +190,7 @@ TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart
   SetupDiDestroyDeviceInfoList(set);
   HANDLE held = CreateFile(detail->DevicePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  ASSERT_EQ(Run("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
+  ASSERT_EQ(RunCommand("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
   EXPECT_NE(Text("C:\\TavrinUninstall.log").find("cmdRemove: Reboot Required..."), std::string::npos);
   DWORD value = 0, size = sizeof value, type = 0;
   HKEY key = nullptr;

@@ -106,17 +106,26 @@ class UsbPathTest : public KernelHostTest {
     if (IoCallDriver(stack_, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
     return iosb.Status;
   }
-  // A submission left running.
+  // A submission left running. A held one keeps its IRP after the driver completes it (the completion
+  // routine stops the I/O manager from freeing it), so the test may still cancel it; Wait finishes it.
   struct Pending {
     KEVENT done;
+    KEVENT completed;
     IO_STATUS_BLOCK iosb{};
     PIRP irp = nullptr;
+    bool held = false;
     URB urb{};
     std::vector<uint8_t> buffer;
   };
-  std::unique_ptr<Pending> Start(UCHAR endpoint, ULONG length, uint8_t fill = 0xEE) {
+  static NTSTATUS HoldIrp(PDEVICE_OBJECT, PIRP, PVOID context) {
+    KeSetEvent(&static_cast<Pending*>(context)->completed, IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+  }
+  std::unique_ptr<Pending> Start(UCHAR endpoint, ULONG length, uint8_t fill = 0xEE, bool hold = false) {
     auto p = std::make_unique<Pending>();
     KeInitializeEvent(&p->done, NotificationEvent, FALSE);
+    KeInitializeEvent(&p->completed, NotificationEvent, FALSE);
+    p->held = hold;
     p->buffer.assign(length * 2, fill);
     auto& b = p->urb.UrbBulkOrInterruptTransfer;
     b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
@@ -126,10 +135,17 @@ class UsbPathTest : public KernelHostTest {
     b.T.TransferBufferLength = length;
     p->irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &p->done, &p->iosb);
     IoGetNextIrpStackLocation(p->irp)->Parameters.Others.Argument1 = &p->urb;
-    if (IoCallDriver(stack_, p->irp) != STATUS_PENDING) KeSetEvent(&p->done, IO_NO_INCREMENT, FALSE);
+    if (hold) IoSetCompletionRoutine(p->irp, HoldIrp, p.get(), TRUE, TRUE, TRUE);
+    if (IoCallDriver(stack_, p->irp) != STATUS_PENDING && !hold) KeSetEvent(&p->done, IO_NO_INCREMENT, FALSE);
     return p;
   }
   static NTSTATUS Wait(Pending& p) {
+    if (p.held) {
+      KeWaitForSingleObject(&p.completed, Executive, KernelMode, FALSE, nullptr);
+      p.held = false;
+      IoCompleteRequest(p.irp, IO_NO_INCREMENT);  // the I/O manager's part: status out, IRP freed
+      p.irp = nullptr;
+    }
     KeWaitForSingleObject(&p.done, Executive, KernelMode, FALSE, nullptr);
     return p.iosb.Status;
   }
@@ -513,6 +529,19 @@ TEST_F(ScriptedUsbTest, ReturnedDataIsBoundedByTheRequestAndUnmatchedResponsesAr
   EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin(), read->buffer.begin() + 5), std::vector<uint8_t>(5, 0x44));
 }
 
+TEST_F(ScriptedUsbTest, AnAnswerHandedOverByteByByteCompletesItsRead) {
+  Configure();
+  auto read = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER request = NextRequest();
+  std::vector<uint8_t> out;
+  zarnet::AppendResponse(out, zarnet::ResponseTo(request, 0), std::vector<uint8_t>(9, 0x5A));
+  for (uint8_t byte : out) pelkobus::FeedResponseBytes(stack_, &byte, 1);
+  EXPECT_EQ(Wait(*read), STATUS_SUCCESS);
+  EXPECT_EQ(read->urb.UrbBulkOrInterruptTransfer.T.TransferBufferLength, 9u);
+  EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin(), read->buffer.begin() + 10),
+            (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0xEE}));
+}
+
 TEST_F(ScriptedUsbTest, AbortFailsQueuedRequestsAndUnlinksThoseAlreadySent) {
   Configure();
   auto first = Start(Loop::kBulkIn, 64);
@@ -543,7 +572,8 @@ TEST_F(ScriptedUsbTest, AbortFailsQueuedRequestsAndUnlinksThoseAlreadySent) {
 TEST_F(ScriptedUsbTest, CancelRacingTheAnswerCompletesEachRequestOnce) {
   Configure();
   for (int i = 0; i < 40; ++i) {
-    auto read = Start(Loop::kBulkIn, 16);
+    // Held: the answer may complete the IRP before the cancel reaches it, and it must still be there.
+    auto read = Start(Loop::kBulkIn, 16, 0xEE, true);
     zarnet::RFC_HEADER request = NextRequest();
     std::thread answer([&] { Answer(request, std::vector<uint8_t>(16, 5)); });
     IoCancelIrp(read->irp);

@@ -1,5 +1,7 @@
 #include "controls/tree_ctrl.h"
 
+#include "win32/user_draw.h"
+
 #include <algorithm>
 #include <functional>
 
@@ -14,7 +16,20 @@ COXTreeCtrl::~COXTreeCtrl() {
 }
 
 BOOL COXTreeCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  if (!CListCtrl::Create(style | LVS_OWNERDRAWFIXED, rect, parent, id)) return FALSE;
+  DWORD list = (style & 0xFFFF0000) | LVS_REPORT | LVS_OWNERDRAWFIXED;
+  if (m_dwStyle & TVS_SHOWSELALWAYS) list |= LVS_SHOWSELALWAYS;
+  if (m_dwStyle & TVS_EDITLABELS) list |= LVS_EDITLABELS;
+  if (!(m_dwExStyle & 0x00080000)) list |= LVS_SINGLESEL;
+  if (!(m_dwExStyle & 0x00100000)) list |= LVS_NOCOLUMNHEADER;
+  if (m_dwExStyle & 0x04000000) list |= LVS_NOSCROLL;
+  else list |= WS_HSCROLL | WS_VSCROLL;
+  if (m_dwExStyle & 0x08000000) list |= LVS_NOSORTHEADER;
+  if (m_dwExStyle & 0x10000000) list |= LVS_SHAREIMAGELISTS;
+  // A list made here gets the tree header (Init); only an attached list keeps the coloured one.
+  m_bCreating = true;
+  const BOOL made = CListCtrl::Create(list, rect, parent, id);
+  m_bCreating = false;
+  if (!made) return FALSE;
   m_dwStyle = (m_dwStyle & 0xFFFF) | (style & 0xFFFF0000);
   return Init();
 }
@@ -30,8 +45,10 @@ BOOL COXTreeCtrl::Init() {
   CRect client;
   GetClientRect(&client);
   if (CListCtrl::InsertColumn(0, "", 0, client.Width()) < 0) return FALSE;
-  HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
-  if (header && !m_header.GetSafeHwnd() && m_colorHeader.GetSafeHwnd() != header) m_header.SubclassWindow(header);
+  SendMessage(LVM_SETBKCOLOR, 0, static_cast<LPARAM>(::GetSysColor(COLOR_WINDOW)));
+  SendMessage(LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(::GetSysColor(COLOR_WINDOW)));
+  SendMessage(LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(::GetSysColor(COLOR_WINDOWTEXT)));
+  AttachTreeHeader();
   m_bInit = TRUE;
   return TRUE;
 }
@@ -39,10 +56,18 @@ BOOL COXTreeCtrl::Init() {
 void COXTreeCtrl::PreSubclassWindow() {
   CListCtrl::PreSubclassWindow();
   HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
-  if (header && !CWnd::FromHandlePermanent(header)) m_colorHeader.SubclassWindow(header);
+  if (header && !m_bCreating && !CWnd::FromHandlePermanent(header)) m_colorHeader.SubclassWindow(header);
+}
+
+void COXTreeCtrl::AttachTreeHeader() {
+  // A header window belongs to one header object.
+  HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
+  if (header && !m_header.GetSafeHwnd() && m_colorHeader.GetSafeHwnd() != header) m_header.SubclassWindow(header);
 }
 
 void COXTreeCtrl::OnDestroy() {
+  if (m_nTypeAheadTimer) KillTimer(m_nTypeAheadTimer);
+  m_nTypeAheadTimer = 0;
   CListCtrl::OnDestroy();
   if (m_header.GetSafeHwnd()) m_header.UnsubclassWindow();
   if (m_colorHeader.GetSafeHwnd()) m_colorHeader.UnsubclassWindow();
@@ -91,7 +116,18 @@ void COXTreeCtrl::InsertRowAt(COXTreeItem* item, int index) {
   lv.iItem = index;
   lv.pszText = const_cast<LPSTR>(item->GetText());
   lv.lParam = reinterpret_cast<LPARAM>(item);
-  ::SendMessage(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lv));
+  int row = static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lv)));
+  if (row < 0) return;
+  LVITEM look{};
+  look.mask = LVIF_STATE;
+  look.iItem = row;
+  look.state = item->m_tvi.state & TVIS_STATEIMAGEMASK;
+  look.stateMask = LVIS_STATEIMAGEMASK;
+  if (item->m_tvi.iImage >= 0) {
+    look.mask |= LVIF_IMAGE;
+    look.iImage = item->m_tvi.iImage;
+  }
+  ::SendMessage(m_hWnd, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&look));
 }
 
 void COXTreeCtrl::DeleteRow(COXTreeItem* item) {
@@ -124,12 +160,38 @@ HTREEITEM COXTreeCtrl::InsertItem(LPCSTR text, HTREEITEM parent, HTREEITEM after
     if (!sibling || sibling->GetParent() != p) after = TVI_LAST;
   }
   auto* item = new COXTreeItem(text);
+  const BOOL hadChildren = p->HasChildren();
   p->AddChild(item, after ? after : TVI_LAST);
   if (p->m_tvi.cChildren == 0) p->m_tvi.cChildren = 1;
   Track(item);
   ShowNewItem(item);
   ++m_nItemCount;
+  // The parent's button comes with its first child.
+  if (!hadChildren && (m_dwStyle & TVS_HASBUTTONS) && p != &m_root) RedrawTreeItems(p->Handle(), p->Handle());
   return item->Handle();
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(const TVINSERTSTRUCT* insert) {
+  if (!insert) return nullptr;
+  const TVITEM& fields = insert->item;
+  HTREEITEM item = InsertItem((fields.mask & TVIF_TEXT) ? fields.pszText : "", insert->hParent, insert->hInsertAfter);
+  if (!item) return nullptr;
+  TVITEM rest = fields;
+  rest.mask &= ~(TVIF_TEXT | TVIF_HANDLE);
+  rest.hItem = item;
+  if (rest.mask) SetItem(&rest);
+  return item;
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(UINT mask, LPCSTR text, int image, int selectedImage, UINT state, UINT stateMask,
+                                  LPARAM param, HTREEITEM parent, HTREEITEM after) {
+  TVINSERTSTRUCT insert{parent, after, {}};
+  insert.item = TVITEM{mask, nullptr, state, stateMask, const_cast<LPSTR>(text), 0, image, selectedImage, 0, param};
+  return InsertItem(&insert);
+}
+
+HTREEITEM COXTreeCtrl::InsertItem(LPCSTR text, int image, int selectedImage, HTREEITEM parent, HTREEITEM after) {
+  return InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE, text, image, selectedImage, 0, 0, 0, parent, after);
 }
 
 LRESULT COXTreeCtrl::Notify(UINT code, UINT action, COXTreeItem* item, bool old) {
@@ -180,14 +242,18 @@ BOOL COXTreeCtrl::Expand(HTREEITEM handle, UINT code) {
   COXTreeItem* item = Resolve(handle);
   if (!item) return FALSE;
   if (Notify(TVN_ITEMEXPANDING, code, item, false)) return FALSE;
+  SetRedraw(FALSE);
+  BOOL done = TRUE;
   if (code == TVE_COLLAPSERESET) {
     const int before = item->CountSubtree();
     for (COXTreeItem* c = item->GetFirstChild(); c; c = c->GetNextSibling()) Forget(c);
-    if (!item->Expand(code, *this)) return FALSE;
-    m_nItemCount -= static_cast<UINT>(before - 1);
-  } else if (!item->Expand(code, *this)) {
-    return FALSE;
+    done = item->Expand(code, *this);
+    if (done) m_nItemCount -= static_cast<UINT>(before - 1);
+  } else {
+    done = item->Expand(code, *this);
   }
+  SetRedraw(TRUE);
+  if (!done) return FALSE;
   if (m_hWnd) Invalidate(FALSE);
   Notify(TVN_ITEMEXPANDED, code, item, false);
   return TRUE;
@@ -197,6 +263,7 @@ BOOL COXTreeCtrl::HideItem(HTREEITEM handle, BOOL hide) {
   COXTreeItem* item = Resolve(handle);
   if (!item || item == &m_root) return FALSE;
   if (!!item->IsHidden() == !!hide) return TRUE;
+  SetRedraw(FALSE);
   if (hide) {
     item->RemoveChildrenFromCtrl(*this);
     DeleteRow(item);
@@ -206,6 +273,13 @@ BOOL COXTreeCtrl::HideItem(HTREEITEM handle, BOOL hide) {
     ShowNewItem(item);
     if (RowOf(item) >= 0) item->AddChildrenToCtrl(*this, RowOf(item) + 1);
   }
+  SetRedraw(TRUE);
+  // The line shapes of the rows above may have changed.
+  if (COXTreeItem* sibling = item->GetPrevSibling()) {
+    COXTreeItem* shown = item->GetPrevInOrder();
+    while (shown && shown != &m_root && RowOf(shown) < 0) shown = shown->GetPrevInOrder();
+    if (shown && shown != &m_root) RedrawTreeItems(sibling->Handle(), shown->Handle());
+  }
   return TRUE;
 }
 
@@ -213,20 +287,41 @@ BOOL COXTreeCtrl::SortChildren(HTREEITEM handle, int col, BOOL ascending, PFNOXT
   COXTreeItem* item = Resolve(handle ? handle : TVI_ROOT);
   if (!item) return FALSE;
   if (m_header.GetSafeHwnd()) m_header.SortColumn(col, ascending ? 1 : -1);
+  SetRedraw(FALSE);
   const bool wasExpanded = item->IsExpanded();
   if (wasExpanded) item->RemoveChildrenFromCtrl(*this);
+  if (!compare) {
+    auto registered = m_columnCompare.find(col);
+    compare = registered != m_columnCompare.end() ? registered->second : m_defaultCompare;
+  }
   item->SortChildren(col, item != &m_root, ascending, compare, sortParam);
   if (wasExpanded) {
     int start = item == &m_root ? 0 : RowOf(item) + 1;
     if (item == &m_root || RowOf(item) >= 0) item->AddChildrenToCtrl(*this, start);
   }
+  SetRedraw(TRUE);
   return TRUE;
+}
+
+BOOL COXTreeCtrl::SortChildrenCB(const TVSORTCB* sort, int col) {
+  if (!sort) return FALSE;
+  return SortChildren(sort->hParent, col, TRUE, sort->lpfnCompare, sort->lParam);
 }
 
 CString COXTreeCtrl::GetItemText(HTREEITEM handle, int col) const {
   // No shared buffer: an unresolvable handle gives an empty text, never another call's text.
   const COXTreeItem* item = Resolve(handle);
   if (!item || item == &m_root || col < 0) return CString();
+  if (col == 0 && item->m_tvi.pszText == LPSTR_TEXTCALLBACK) {
+    // The parent supplies a callback text.
+    char buffer[300] = {};
+    TVITEM tvi{};
+    tvi.mask = TVIF_TEXT;
+    tvi.hItem = handle;
+    tvi.pszText = buffer;
+    tvi.cchTextMax = static_cast<int>(sizeof buffer);
+    return GetItem(&tvi) ? CString(buffer) : CString();
+  }
   return CString(item->GetText(col));
 }
 
@@ -235,7 +330,10 @@ BOOL COXTreeCtrl::SetItemText(HTREEITEM handle, LPCSTR text, int col) {
   if (!item || item == &m_root) return FALSE;
   BOOL ok = item->SetText(text, col);
   int row = RowOf(item);
-  if (ok && row >= 0) CListCtrl::SetItemText(row, col, item->GetText(col));
+  if (ok && row >= 0) {
+    CListCtrl::SetItemText(row, col, item->GetText(col));
+    RedrawTreeItems(handle, handle);
+  }
   return ok;
 }
 
@@ -246,12 +344,15 @@ BOOL COXTreeCtrl::SetSubItem(HTREEITEM handle, int col, UINT mask, LPCSTR text, 
   BOOL ok = item->SetSubItem(col, mask, text, image, font, textColor, backColor);
   int row = RowOf(item);
   if (ok && row >= 0 && (mask & COXTreeCell::kText)) CListCtrl::SetItemText(row, col, item->GetText(col));
+  if (ok) RedrawTreeItems(handle, handle);
   return ok;
 }
 
 BOOL COXTreeCtrl::SetItemColor(HTREEITEM handle, COLORREF color, int col) {
   COXTreeItem* item = Resolve(handle);
-  return item && item != &m_root ? item->SetTextColor(color, col) : FALSE;
+  if (!item || item == &m_root || !item->SetTextColor(color, col)) return FALSE;
+  RedrawTreeItems(handle, handle);
+  return TRUE;
 }
 
 LPARAM COXTreeCtrl::GetItemData(HTREEITEM handle) const {
@@ -338,7 +439,7 @@ void COXTreeCtrl::DrawExpandButton(CDC* dc, const CRect& r, BOOL expanded) {
   ::Rectangle(hdc, r.left, r.top, r.right, r.bottom);
   CRect inner(r);
   inner.DeflateRect(1, 1);
-  HBRUSH back = ::CreateSolidBrush(IsWindowEnabled() ? ::GetSysColor(COLOR_WINDOW) : ::GetSysColor(COLOR_BTNFACE));
+  HBRUSH back = ::CreateSolidBrush(TextBackground());
   ::FillRect(hdc, &inner, back);
   ::DeleteObject(back);
   HPEN pen = ::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT));
@@ -354,8 +455,8 @@ void COXTreeCtrl::DrawExpandButton(CDC* dc, const CRect& r, BOOL expanded) {
 }
 
 void COXTreeCtrl::DrawTreePart(HDC hdc, const CRect& part, COXTreeItem* item) {
-  COLORREF fill = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : ::GetSysColor(COLOR_WINDOW);
-  if (!IsWindowEnabled()) fill = ::GetSysColor(COLOR_BTNFACE);
+  COLORREF fill = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : TextBackground();
+  if (!IsWindowEnabled() || (!(item->GetFlags() & COXTreeItem::kOwnBackColor) && FlatList())) fill = ::GetSysColor(COLOR_BTNFACE);
   HBRUSH brush = ::CreateSolidBrush(fill);
   ::FillRect(hdc, &part, brush);
   ::DeleteObject(brush);
@@ -382,6 +483,97 @@ void COXTreeCtrl::DrawTreePart(HDC hdc, const CRect& part, COXTreeItem* item) {
   }
 }
 
+COLORREF COXTreeCtrl::TextBackground() const {
+  if (!IsWindowEnabled()) return ::GetSysColor(COLOR_BTNFACE);
+  return m_hWnd ? static_cast<COLORREF>(::SendMessage(m_hWnd, LVM_GETTEXTBKCOLOR, 0, 0)) : ::GetSysColor(COLOR_WINDOW);
+}
+
+BOOL COXTreeCtrl::FlatList() const {
+  CWnd* parent = m_hWnd ? GetParent() : nullptr;
+  return parent && parent->SendMessage(WM_USER + 92) != 0;
+}
+
+namespace {
+void FillSolid(HDC hdc, const CRect& r, COLORREF color) {
+  HBRUSH brush = ::CreateSolidBrush(color);
+  ::FillRect(hdc, &r, brush);
+  ::DeleteObject(brush);
+}
+
+CSize ImageSize(const CImageList* list) {
+  int cx = 0, cy = 0;
+  if (list && list->GetSafeHandle()) ::ImageList_GetIconSize(list->GetSafeHandle(), &cx, &cy);
+  return CSize(cx, cy);
+}
+}  // namespace
+
+void COXTreeCtrl::DrawItemImages(HDC hdc, COXTreeItem* item, CRect& cell, int col, bool selectedLook, bool focus,
+                                 bool rowSelected) {
+  auto place = [&](const CImageList* list, int index, UINT style, COLORREF under) {
+    const CSize size = ImageSize(list);
+    if (!list || index < 0 || size.cx <= 0) return;
+    CRect area(cell.left, cell.top, cell.left + size.cx, cell.bottom);
+    FillSolid(hdc, area, under);
+    const int y = cell.top + std::max(0, (cell.Height() - size.cy) / 2);
+    ::ImageList_Draw(list->GetSafeHandle(), index, hdc, cell.left, y, style);
+    cell.left += size.cx;
+  };
+  const bool enabled = IsWindowEnabled();
+  if (col == 0) {
+    const int state = static_cast<int>((item->m_tvi.state & TVIS_STATEIMAGEMASK) >> 12) - 1;
+    COLORREF back = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : TextBackground();
+    if (!enabled) back = ::GetSysColor(COLOR_BTNFACE);
+    if (state >= 0) place(m_pStateImages, state, ILD_TRANSPARENT, back);
+    const int image = rowSelected ? item->m_tvi.iSelectedImage : item->m_tvi.iImage;
+    place(m_pNormalImages, image, ILD_TRANSPARENT, back);
+    return;
+  }
+  const COXTreeCell* c = item->GetCell(col);
+  if (!c || !(c->m_uFlags & COXTreeCell::kImage) || !m_pNormalImages) return;
+  if (selectedLook) {
+    COLORREF under = focus && enabled ? ((c->m_uFlags & COXTreeCell::kBackColor) ? c->m_clrBack : ::GetSysColor(COLOR_HIGHLIGHT))
+                                      : ::GetSysColor(COLOR_BTNFACE);
+    COLORREF old = ::ImageList_SetBkColor(m_pNormalImages->GetSafeHandle(), under);
+    place(m_pNormalImages, c->m_nImage, ILD_BLEND25, under);
+    ::ImageList_SetBkColor(m_pNormalImages->GetSafeHandle(), old);
+  } else {
+    COLORREF under = enabled ? ((c->m_uFlags & COXTreeCell::kBackColor) ? c->m_clrBack : TextBackground()) : ::GetSysColor(COLOR_BTNFACE);
+    place(m_pNormalImages, c->m_nImage, ILD_TRANSPARENT, under);
+  }
+}
+
+void COXTreeCtrl::DrawCellText(HDC hdc, LPCSTR text, const CRect& cell, int format, bool focusLabel, COLORREF rest,
+                               UINT textFormat) {
+  const COLORREF labelColor = ::GetBkColor(hdc);
+  FillSolid(hdc, cell, rest);
+  UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | textFormat;
+  CRect textRect(cell);
+  textRect.DeflateRect(2, 0);
+  CRect measured(textRect);
+  ::DrawText(hdc, text, -1, &measured, flags | DT_CALCRECT);
+  const int width = std::min(measured.Width(), std::max(textRect.Width(), 0)) + 4;
+  CRect label(cell.left, cell.top, cell.left + width, cell.bottom);
+  switch (format & 3) {
+    case 1:
+      flags |= DT_RIGHT;
+      label.right = cell.right;
+      label.left = std::max(cell.right - width, cell.left);
+      break;
+    case 2:
+      flags |= DT_CENTER;
+      label.left = cell.left + (cell.Width() - width + 1) / 2;
+      label.right = label.left + width;
+      break;
+    default:
+      break;
+  }
+  label.IntersectRect(label, cell);
+  FillSolid(hdc, label, labelColor);
+  ::SetBkMode(hdc, TRANSPARENT);
+  ::DrawText(hdc, text, -1, &textRect, flags);
+  if (focusLabel && !(m_dwExStyle & 0x80000000)) ::DrawFocusRect(hdc, &label);
+}
+
 void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
   if (!dis || dis->itemID == 0xFFFFFFFE || dis->itemID == 0xFFFFFFFF) return;
   if (!(dis->itemAction & (ODA_DRAWENTIRE | ODA_SELECT))) return;
@@ -390,43 +582,72 @@ void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
   HDC hdc = dis->hDC;
   const int saved = ::SaveDC(hdc);
   CRect row(dis->rcItem);
+  const bool enabled = IsWindowEnabled();
+  const bool disabledItem = (item->GetFlags() & COXTreeItem::kDisabled) != 0;
+  if (m_bDrawingDragImage) {
+    // The drag picture: column 0 alone from x = 0, in the item's own colours.
+    CRect cell(0, row.top, static_cast<int>(::SendMessage(m_hWnd, LVM_GETCOLUMNWIDTH, 0, 0)), row.bottom);
+    DrawItemImages(hdc, item, cell, 0, false, false, false);
+    COLORREF back = (item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : TextBackground();
+    ::SetBkColor(hdc, back);
+    ::SetTextColor(hdc, disabledItem ? ::GetSysColor(COLOR_BTNSHADOW)
+                                     : (item->GetFlags() & COXTreeItem::kOwnTextColor) ? item->GetTextColor()
+                                                                                       : ::GetSysColor(COLOR_WINDOWTEXT));
+    CFont* font = item->GetFont(0);
+    if (font && font->GetSafeHandle()) ::SelectObject(hdc, font->GetSafeHandle());
+    DrawCellText(hdc, item->GetText(0), cell, 0, false, back, item->GetTextFormat(0));
+    ::RestoreDC(hdc, saved);
+    return;
+  }
+  const bool focus = ::GetFocus() == m_hWnd;
+  const bool active = (m_dwStyle & TVS_SHOWSELALWAYS) || focus;
+  const bool selectedLook = active && ((dis->itemState & ODS_SELECTED) || (item->m_tvi.state & TVIS_DROPHILITED));
+  const bool fullRow = (m_dwExStyle & 0x00200000) != 0;
   const int indent = GetItemIndent(item);
   DrawTreePart(hdc, CRect(row.left, row.top, row.left + indent, row.bottom), item);
-  CHeaderCtrl* header = GetHeaderCtrl();
-  const int columns = header ? header->GetItemCount() : 1;
+  const int columns = GetColumnCount();
+  const COLORREF listText = static_cast<COLORREF>(::SendMessage(m_hWnd, LVM_GETTEXTCOLOR, 0, 0));
   int x = row.left;
+  int labelStart = row.left + indent;
   for (int col = 0; col < columns; ++col) {
-    CRect colRect;
-    header->GetItemRect(col, &colRect);
-    CRect cellRect(x, row.top, x + colRect.Width(), row.bottom);
-    x = cellRect.right;
-    CRect text(cellRect);
-    if (col == 0) text.left += indent;
-    if (text.Width() <= 0) continue;
-    COLORREF color = (col == 0 ? (item->GetFlags() & COXTreeItem::kOwnTextColor) : item->GetTextColor(col) != 0)
-                         ? item->GetTextColor(col)
-                         : ::GetSysColor(COLOR_WINDOWTEXT);
-    if (item->GetFlags() & COXTreeItem::kDisabled) color = ::GetSysColor(COLOR_BTNSHADOW);
-    COLORREF back = col == 0 ? ((item->GetFlags() & COXTreeItem::kOwnBackColor) ? item->GetBackColor() : ::GetSysColor(COLOR_WINDOW))
-                             : (item->GetBackColor(col) ? item->GetBackColor(col) : ::GetSysColor(COLOR_WINDOW));
-    if (!IsWindowEnabled()) back = ::GetSysColor(COLOR_BTNFACE);
-    HBRUSH brush = ::CreateSolidBrush(back);
-    ::FillRect(hdc, &text, brush);
-    ::DeleteObject(brush);
-    if (col > 0) text.left += 1;
+    LVCOLUMN column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH;
+    ::SendMessage(m_hWnd, LVM_GETCOLUMNA, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&column));
+    CRect cell(x, row.top, x + column.cx, row.bottom);
+    x = cell.right;
+    if (col == 0) cell.left += indent;
+    if (cell.Width() <= 0 || !::RectVisible(hdc, &cell)) continue;
+    const int cellSaved = ::SaveDC(hdc);
+    const bool labelSelected = selectedLook && (col == 0 || fullRow);
+    DrawItemImages(hdc, item, cell, col, labelSelected, focus, (dis->itemState & ODS_SELECTED) != 0);
+    if (col == 0) labelStart = cell.left;
+    const COXTreeCell* c = col > 0 ? item->GetCell(col) : nullptr;
+    const bool ownText = col == 0 ? (item->GetFlags() & COXTreeItem::kOwnTextColor) != 0
+                                  : c && (c->m_uFlags & COXTreeCell::kTextColor);
+    COLORREF textColor = listText;
+    if (labelSelected && focus) textColor = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
+    else if (disabledItem) textColor = ::GetSysColor(COLOR_BTNSHADOW);
+    else if (ownText) textColor = item->GetTextColor(col);
+    const bool ownBack = col == 0 ? (item->GetFlags() & COXTreeItem::kOwnBackColor) != 0
+                                  : c && (c->m_uFlags & COXTreeCell::kBackColor);
+    COLORREF normal = !enabled ? ::GetSysColor(COLOR_BTNFACE) : ownBack ? item->GetBackColor(col) : TextBackground();
+    const COLORREF selection = ::GetSysColor(focus ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+    const COLORREF labelColor = labelSelected ? selection : normal;
+    const COLORREF rest = fullRow && selectedLook ? selection : normal;
+    FillSolid(hdc, cell, labelColor);
+    ::SetBkColor(hdc, labelColor);
+    if (col > 0) cell.left += 1;
     CFont* font = item->GetFont(col);
-    HGDIOBJ oldFont = font ? ::SelectObject(hdc, font->GetSafeHandle()) : nullptr;
-    ::SetBkMode(hdc, TRANSPARENT);
-    ::SetTextColor(hdc, color);
-    CRect label(text);
-    label.left += 2;
-    ::DrawText(hdc, item->GetText(col), -1, &label, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | item->GetTextFormat(col));
-    if (oldFont) ::SelectObject(hdc, oldFont);
+    if (font && font->GetSafeHandle()) ::SelectObject(hdc, font->GetSafeHandle());
+    ::SetTextColor(hdc, textColor);
+    const bool focusLabel = (dis->itemState & ODS_FOCUS) && focus && col == 0 && !fullRow;
+    DrawCellText(hdc, item->GetText(col), cell, column.fmt, focusLabel, rest, item->GetTextFormat(col));
+    ::RestoreDC(hdc, cellSaved);
     if (m_dwExStyle & 0x00800000) {
       HPEN pen = ::CreatePen(PS_SOLID, 1, m_clrVGrid);
       HGDIOBJ old = ::SelectObject(hdc, pen);
-      ::MoveToEx(hdc, cellRect.right - 1, row.top, nullptr);
-      ::LineTo(hdc, cellRect.right - 1, row.bottom);
+      ::MoveToEx(hdc, cell.right - 1, row.top, nullptr);
+      ::LineTo(hdc, cell.right - 1, row.bottom);
       ::SelectObject(hdc, old);
       ::DeleteObject(pen);
     }
@@ -442,16 +663,11 @@ void COXTreeCtrl::DrawItem(LPDRAWITEMSTRUCT dis) {
     ::SelectObject(hdc, old);
     ::DeleteObject(pen);
   }
+  if ((dis->itemState & ODS_FOCUS) && focus && fullRow && !(m_dwExStyle & 0x80000000)) {
+    CRect focusRect(labelStart, row.top, row.right, row.bottom);
+    ::DrawFocusRect(hdc, &focusRect);
+  }
   ::RestoreDC(hdc, saved);
-}
-
-CWnd* COXTreeCtrl::EditLabel(HTREEITEM handle, int col) {
-  COXTreeItem* item = Resolve(handle);
-  CHeaderCtrl* header = GetHeaderCtrl();
-  // A column outside the list would index past the columns.
-  if (!item || item == &m_root || col < 0 || !header || col >= header->GetItemCount()) return nullptr;
-  if (item->GetEditMode(col) == 3) return nullptr;
-  return nullptr;  // no cell editor in this control
 }
 
 // ---- Copy and move ----
@@ -494,6 +710,7 @@ BOOL COXTreeCtrl::MoveItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITE
   COXTreeItem* newParent = target->Resolve(newParentHandle ? newParentHandle : TVI_ROOT);
   if (!item || item == &m_root || !newParent || InSubtree(item, newParent)) return FALSE;
   const bool wasHidden = item->IsHidden();
+  SetRedraw(FALSE);
   if (!wasHidden) HideItem(handle, TRUE);
   const UINT moved = static_cast<UINT>(item->CountSubtree());
   Forget(item);
@@ -509,5 +726,7 @@ BOOL COXTreeCtrl::MoveItem(HTREEITEM handle, HTREEITEM newParentHandle, HTREEITE
     item->SetHidden(FALSE);
     if (item->IsVisible()) target->ShowWithSubtree(item);
   }
+  SetRedraw(TRUE);
+  if (target != this && target->m_hWnd) target->Invalidate();
   return TRUE;
 }

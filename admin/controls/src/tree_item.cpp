@@ -503,6 +503,12 @@ BOOL COXTreeItem::SetTextFormat(UINT format, int col) {
   return TRUE;
 }
 
+std::vector<CString> COXTreeItem::GetOptions(int col) const {
+  if (col == 0) return m_options;
+  const COXTreeCell* cell = GetCell(col);
+  return cell ? cell->m_options : std::vector<CString>{};
+}
+
 UINT COXTreeItem::GetEditMode(int col) const {
   if (col == 0) return m_nEditMode;
   const COXTreeCell* cell = GetCell(col);

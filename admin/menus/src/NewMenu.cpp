@@ -24,40 +24,18 @@ bool g_stateGone = false;
 
 constexpr char kOldMenuProc[] = "OldMenuProc";
 
-LRESULT CALLBACK MenuWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
-void DetachMenuWindow(HWND hwnd) {
-  auto old = reinterpret_cast<LONG_PTR>(GetProp(hwnd, kOldMenuProc));
-  if (old && !SetWindowLongPtr(hwnd, GWLP_WNDPROC, old)) CNewMenuGlobalState::ShowLastError();
-  RemoveProp(hwnd, kOldMenuProc);
-  if (ATOM atom = GlobalFindAtom(kOldMenuProc)) GlobalDeleteAtom(atom);
-  void* value = nullptr;
-  if (GetNewMenuWindowMap().m_map.Lookup(hwnd, value)) {
-    if (CNewMenuStyle* style = GetNewMenuGlobalState().m_pCurrentStyle) style->ReleaseWindow(hwnd);
-    GetNewMenuWindowMap().m_map.RemoveKey(hwnd);
-    delete static_cast<CNewMenuWindowRecord*>(value);
-  }
-}
-
-LRESULT CALLBACK MenuWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  // The window's own procedure is read before a detach can remove it.
-  auto old = reinterpret_cast<WNDPROC>(GetProp(hwnd, kOldMenuProc));
-  if (message == WM_NCDESTROY) {
-    // The popup that closes with its window gets its tear-down.
-    void* value = nullptr;
-    if (GetNewMenuWindowMap().m_map.Lookup(hwnd, value))
-      if (CNewMenu* popup = static_cast<CNewMenuWindowRecord*>(value)->popup) popup->OnUnInitPopupMenu();
-    DetachMenuWindow(hwnd);
-  }
-  if (!old) return DefWindowProc(hwnd, message, wParam, lParam);
-  return CallWindowProc(old, hwnd, message, wParam, lParam);
+void TakePendingPopup(CNewMenuWindowRecord* record) {
+  CNewMenuGlobalState& state = GetNewMenuGlobalState();
+  record->popup = state.m_pPendingPopup;
+  record->menu = state.m_hPendingPopup ? state.m_hPendingPopup
+                                       : (state.m_pPendingPopup ? state.m_pPendingPopup->m_hMenu : nullptr);
+  record->draw = state.m_pPendingPopup || state.m_bSubclassAllMenus;
 }
 
 void AttachMenuWindow(HWND hwnd, UINT message) {
   CNewMenuGlobalState& state = GetNewMenuGlobalState();
-  void* value = nullptr;
   CNewMenuWindowMap& map = GetNewMenuWindowMap();
-  if (!map.m_map.Lookup(hwnd, value)) {
+  if (!FindMenuWindowRecord(hwnd)) {
     const LONG_PTR proc = GetWindowLongPtr(hwnd, GWLP_WNDPROC);
     if (proc && !GetProp(hwnd, kOldMenuProc)) {
       if (!SetProp(hwnd, kOldMenuProc, reinterpret_cast<HANDLE>(proc))) CNewMenuGlobalState::ShowLastError();
@@ -67,17 +45,18 @@ void AttachMenuWindow(HWND hwnd, UINT message) {
         record->hwnd = hwnd;
         record->style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
         record->exStyle = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_EXSTYLE));
-        (void)message;
-        record->popup = state.m_pPendingPopup;
+        if (message == 0x01E2) record->flags |= CNewMenuWindowRecord::kMadeOnSize;
+        TakePendingPopup(record);
         map.m_map.SetAt(hwnd, record);
-        SetWindowLongPtr(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MenuWindowProc));
+        SetWindowLongPtr(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NewMenuWindowProc));
         if (state.m_pCurrentStyle) state.m_pCurrentStyle->PrepareWindow(hwnd);
       }
     }
   }
-  if (state.m_pPendingPopup && map.m_map.Lookup(hwnd, value)) {
-    static_cast<CNewMenuWindowRecord*>(value)->popup = state.m_pPendingPopup;
+  if ((state.m_pPendingPopup || state.m_hPendingPopup) && FindMenuWindowRecord(hwnd)) {
+    TakePendingPopup(FindMenuWindowRecord(hwnd));
     state.m_pPendingPopup = nullptr;
+    state.m_hPendingPopup = nullptr;
     if (state.m_pCurrentStyle) state.m_pCurrentStyle->PrepareWindow(hwnd);
   }
 }
@@ -121,6 +100,23 @@ static CNewMenuGlobalState g_globalState;
 static CNewMenuWindowMap g_windowMap;
 
 const mfc::MessageMap* const* GetMenuHostFrameLinks() { return g_hostFrameLinks; }
+
+CNewMenuWindowRecord* FindMenuWindowRecord(HWND hwnd) {
+  void* value = nullptr;
+  return g_windowMap.m_map.Lookup(hwnd, value) ? static_cast<CNewMenuWindowRecord*>(value) : nullptr;
+}
+
+void DetachMenuWindow(HWND hwnd) {
+  if (auto old = reinterpret_cast<LONG_PTR>(GetProp(hwnd, kOldMenuProc)))
+    if (!SetWindowLongPtr(hwnd, GWLP_WNDPROC, old)) CNewMenuGlobalState::ShowLastError();
+  RemoveProp(hwnd, kOldMenuProc);
+  if (ATOM atom = GlobalFindAtom(kOldMenuProc)) GlobalDeleteAtom(atom);
+  if (CNewMenuWindowRecord* record = FindMenuWindowRecord(hwnd)) {
+    if (CNewMenuStyle* style = g_globalState.m_pCurrentStyle) style->ReleaseWindow(hwnd);
+    g_windowMap.m_map.RemoveKey(hwnd);
+    delete record;
+  }
+}
 CNewMenuWindowMap& GetNewMenuWindowMap() { return g_windowMap; }
 CNewMenuGlobalState& GetNewMenuGlobalState() { return g_globalState; }
 
@@ -271,6 +267,15 @@ UINT CNewMenuGlobalState::SetFreeTimer(HWND hwnd, UINT milliseconds) {
   return 0;
 }
 
+void CNewMenuGlobalState::KillFreeTimer(HWND hwnd, UINT id) {
+  if (!id) return;
+  KillTimer(hwnd, id);
+  auto it = TakenTimers().find(hwnd);
+  if (it == TakenTimers().end()) return;
+  it->second.erase(id);
+  if (it->second.empty()) TakenTimers().erase(it);
+}
+
 void CNewMenuGlobalState::ShowLastError() {
   const DWORD error = GetLastError();
   if (!error) return;
@@ -300,7 +305,7 @@ HBRUSH CNewMenuBrushCache::GetBrush(int kind, COLORREF colour) {
       m_last = i;
       return m_brushes[i].brush;
     }
-  m_brushes.push_back({kind, colour, CreateSolidBrush(colour)});
+  m_brushes.push_back({kind, colour, kind == 8 ? CreateMenuPatternBrush(colour) : CreateSolidBrush(colour)});
   m_last = m_brushes.size() - 1;
   return m_brushes.back().brush;
 }
@@ -406,9 +411,9 @@ COLORREF CNewMenu::GetBlendBarColor() {
   const UINT v = GetWindowsVersion();
   if (v == 2 || v == 5) return GetSysColor(COLOR_MENU);
   COLORREF colour = MixColors70(DarkenColor(10, GetSysColor(COLOR_WINDOW)), GetSysColor(COLOR_ACTIVECAPTION));
-  HDC dc = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);  // the screen's colours, without composing the screen
   colour = GetNearestColor(dc, colour);
-  ReleaseDC(nullptr, dc);
+  DeleteDC(dc);
   if (colour == 0xF0C5AC) return 0xF5C2A3;
   if (colour == 0xE6E6E6) return 0xE5D7D7;
   if (colour == 0xCCDCD6) return 0xAADADA;

@@ -562,6 +562,7 @@ void CNewMenu::OnInitMenuPopup(HWND hwnd, CMenu* popup, UINT, BOOL) {
   if (!popup) return;
   auto* object = dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(popup->m_hMenu));
   GetNewMenuGlobalState().m_pPendingPopup = object;
+  GetNewMenuGlobalState().m_hPendingPopup = popup->m_hMenu;
   if (object) {
     object->m_hOwner = hwnd;
     object->OnInitMenuPopup();
@@ -652,13 +653,6 @@ BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, i
     }
   }
   return any && ok;
-}
-
-BOOL CNewFrameWnd::LoadFrame(UINT idResource, DWORD style, CWnd* parent, CCreateContext* context) {
-  if (!m_DefaultNewMenu.m_hMenu) m_DefaultNewMenu.LoadMenu(idResource);
-  if (!CFrameWnd::LoadFrame(idResource, style, parent, context)) return FALSE;
-  if (m_DefaultNewMenu.m_hMenu) ::SetMenu(m_hWnd, m_DefaultNewMenu.m_hMenu);
-  return TRUE;
 }
 
 CNewMenuMemDC::CNewMenuMemDC(HDC target, const RECT& rect) : m_rect(rect), m_target(target) {

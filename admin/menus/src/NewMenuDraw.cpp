@@ -9,12 +9,30 @@
 namespace {
 
 constexpr UINT kOdsInactive = 0x0080;
+// The warm look's fixed colours.
+constexpr COLORREF kWarmSelection = 0xC2EEFF;
+constexpr COLORREF kWarmCheckedSelected = 0x3E80FE;
+constexpr COLORREF kWarmChecked = 0x6FC0FF;
+
+// A monochrome bitmap centred in the rectangle.
+void DrawBitmapCentred(HDC dc, const RECT& rect, HBITMAP bitmap, UINT extra) {
+  BITMAP info{};
+  if (!bitmap || !GetObject(bitmap, sizeof info, &info)) return;
+  const int x = rect.left + ((rect.right - rect.left) - info.bmWidth) / 2;
+  const int y = rect.top + ((rect.bottom - rect.top) - info.bmHeight) / 2;
+  DrawState(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(bitmap), 0, x, y, info.bmWidth, info.bmHeight,
+            DST_BITMAP | DSS_MONO | extra);
+}
 
 bool IsSystemCommand(UINT id) { return id >= 0xF000 && id <= 0xF150; }
 
 CNewMenuItemData* RecordOf(const CNewMenu* menu, ULONG_PTR data) {
   for (CNewMenuItemData* record : menu->m_items)
     if (reinterpret_cast<ULONG_PTR>(record) == data) return record;
+  // A bar item is measured by its popup's menu: its record is the bar's.
+  if (auto* parent = menu->m_hParent ? dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(menu->m_hParent)) : nullptr)
+    for (CNewMenuItemData* record : parent->m_items)
+      if (reinterpret_cast<ULONG_PTR>(record) == data) return record;
   return nullptr;
 }
 
@@ -42,6 +60,14 @@ void Fill(HDC dc, const RECT& rect, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
   FillRect(dc, &rect, brush);
   DeleteObject(brush);
+}
+
+// A one-pixel 3D outline: top and left in one colour, bottom and right in the other.
+void Draw3dRect(HDC dc, const RECT& rect, COLORREF topLeft, COLORREF bottomRight) {
+  Fill(dc, RECT{rect.left, rect.top, rect.right - 1, rect.top + 1}, topLeft);
+  Fill(dc, RECT{rect.left, rect.top, rect.left + 1, rect.bottom - 1}, topLeft);
+  Fill(dc, RECT{rect.right - 1, rect.top, rect.right, rect.bottom}, bottomRight);
+  Fill(dc, RECT{rect.left, rect.bottom - 1, rect.right, rect.bottom}, bottomRight);
 }
 
 // A rectangle outlined with a pen and no fill.
@@ -165,7 +191,7 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
     measure->itemHeight = static_cast<UINT>(GetSystemMetrics(SM_CYMENU));
     return;
   }
-  HDC dc = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);  // the screen's metrics, without composing the screen
   if ((record->m_nFlags & MF_SEPARATOR) && (record->m_nTitleFlags & 1)) {
     LOGFONT logFont = GetNewMenuGlobalState().m_titleFont;
     HFONT font = CreateFontIndirect(&logFont);
@@ -186,13 +212,13 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
       measure->itemWidth = static_cast<UINT>(text.cx);
       measure->itemHeight = static_cast<UINT>(text.cy + ((record->m_nTitleFlags & 0x10) ? 8 : 0));
     }
-    ReleaseDC(nullptr, dc);
+    DeleteDC(dc);
     return;
   }
   if (record->m_nFlags & MF_SEPARATOR) {
     measure->itemWidth = 3;
     measure->itemHeight = 3;
-    ReleaseDC(nullptr, dc);
+    DeleteDC(dc);
     return;
   }
   const bool isDefault = ::GetMenuDefaultItem(menu->m_hMenu, FALSE, 0) == record->m_nID;
@@ -207,7 +233,7 @@ void CNewMenuStyle::MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOO
   const SIZE size = TextSize(dc, text);
   SelectObject(dc, oldFont);
   DeleteObject(font);
-  ReleaseDC(nullptr, dc);
+  DeleteDC(dc);
   const bool amp = text.find('&') != std::string::npos;
   const int cyMenu = GetSystemMetrics(SM_CYMENU);
   long width, height;
@@ -254,9 +280,24 @@ void CNewMenuStyle::DrawTitle(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL) {
       DrawGradient(dc, rect, back, GetSysColor(COLOR_ACTIVECAPTION), FALSE, TRUE);
     else
       DrawGradient(dc, rect, GetSysColor(COLOR_ACTIVECAPTION), back, TRUE, TRUE);
+  } else if (flags & 0x20) {
+    if (vertical) {
+      origin.y -= 2;
+      rect.right = rect.left + size.cy + 4;
+    } else {
+      origin.x += std::min<LONG>(10, ((rect.right - rect.left) - size.cx) / 2);
+    }
+    HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
+    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(WHITE_PEN));
+    RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 10, 10);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(brush);
   } else {
     Fill(dc, rect, GetSysColor(COLOR_ACTIVECAPTION));
   }
+  if (flags & 8) Draw3dRect(dc, rect, GetSysColor(COLOR_BTNSHADOW), GetSysColor(COLOR_3DHILIGHT));
   if (flags & 0x40) {
     if (vertical)
       origin.y = rect.bottom - ((rect.bottom - rect.top) - size.cx) / 2;
@@ -264,50 +305,52 @@ void CNewMenuStyle::DrawTitle(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL) {
       origin.x = rect.left + ((rect.right - rect.left) - size.cx) / 2;
   }
   TextOut(dc, origin.x, origin.y, text.c_str(), static_cast<int>(text.size()));
+  if (flags & 0x10) {
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_3DHILIGHT);
+    if (vertical) {
+      Draw3dRect(dc, RECT{rect.left + 20, rect.top + 5, rect.left + 22, rect.bottom - 5}, shadow, light);
+      Draw3dRect(dc, RECT{rect.left + 23, rect.top + 15, rect.left + 25, rect.bottom - 15}, shadow, light);
+    } else {
+      Draw3dRect(dc, RECT{rect.left + 2, rect.bottom - 7, rect.right - 2, rect.bottom - 5}, light, shadow);
+      Draw3dRect(dc, RECT{rect.left + 12, rect.bottom - 4, rect.right - 12, rect.bottom - 2}, shadow, light);
+    }
+  }
   SetTextColor(dc, oldColour);
   SetBkMode(dc, oldMode);
   SelectObject(dc, oldFont);
   DeleteObject(font);
 }
 
-// The classic look (also standing in for the highlighted bar and tinted looks).
-void CNewMenuStyle::DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) { DrawClassic(menu, draw, barItem); }
-
-void CNewMenuStyle::DrawClassic(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) {
+// The flat look (and the warm look, which differs in its colours).
+void CNewMenuFlatStyle::DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) {
   CNewMenuItemData* record = RecordOf(menu, draw->itemData);
-  HDC dc = draw->hDC;
-  const RECT item = draw->rcItem;
-  UINT state = draw->itemState;
-  if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED)) state &= ~ODS_SELECTED;
-  Fill(dc, item, barItem ? CNewMenu::GetMenuBarColor(nullptr) : GetSysColor(COLOR_MENU));
-  if (!record) return;
-  if (record->m_nFlags & MF_SEPARATOR) {
-    if (record->m_nTitleFlags & 1) {
-      menu->DrawTitle(draw, barItem);
-      return;
-    }
-    RECT line = item;
-    line.top = (item.top + item.bottom) / 2 + 1;
-    DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
+  if (barItem || !record || (record->m_nFlags & MF_SEPARATOR)) {
+    DrawFlat(menu, draw, barItem);
     return;
   }
-  const bool selected = (state & ODS_SELECTED) != 0;
-  RECT text = item;
-  text.left += barItem ? 6 : menu->m_iconX + 12;
-  if (selected) {
-    RECT fill = item;
-    if (!barItem && record->m_nMenuIconOffset >= 0) fill.left += menu->m_iconX + 6;
-    Fill(dc, fill, GetSysColor(COLOR_HIGHLIGHT));
-    if (barItem) menu->StoreBarItemRect(dc, &item);
-  }
-  const COLORREF colour = (state & ODS_GRAYED) ? GetSysColor(COLOR_GRAYTEXT)
-                          : selected           ? GetSysColor(COLOR_HIGHLIGHTTEXT)
-                                               : GetSysColor(COLOR_MENUTEXT);
-  DrawItemText(dc, record->m_szMenuText.GetString(), text, barItem, (state & ODS_DEFAULT) != 0, colour);
+  // Popup items are painted off screen and copied in one go.
+  CNewMenuMemDC memory(draw->hDC, draw->rcItem);
+  DRAWITEMSTRUCT offScreen = *draw;
+  offScreen.hDC = memory.m_hDC;
+  DrawFlat(menu, &offScreen, barItem);
 }
 
-// The flat look (and the warm look, which differs in its colours).
-void CNewMenuFlatStyle::DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) { DrawFlat(menu, draw, barItem); }
+namespace {
+
+// Fills with the menu's own background brush, lined up with the item, when it has one.
+bool FillWithMenuBrush(HDC dc, HMENU menu, const RECT& rect) {
+  MENUINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = MIM_BACKGROUND;
+  if (!::GetMenuInfo(menu, &info) || !info.hbrBack) return false;
+  POINT old;
+  SetBrushOrgEx(dc, rect.left, rect.top, &old);
+  FillRect(dc, &rect, info.hbrBack);
+  SetBrushOrgEx(dc, old.x, old.y, nullptr);
+  return true;
+}
+
+}  // namespace
 
 void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) {
   CNewMenuGlobalState& global = GetNewMenuGlobalState();
@@ -315,30 +358,41 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
   HDC dc = draw->hDC;
   const RECT item = draw->rcItem;
   UINT state = draw->itemState;
+  bool keyboardFrame = false;
   if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED) && (state & ODS_SELECTED)) {
     state &= ~ODS_SELECTED;
     const DWORD pos = GetMessagePos();
-    if (pos != global.m_lastMessagePos) global.m_lastMessagePos = pos;
+    if (pos != global.m_lastMessagePos)
+      global.m_lastMessagePos = pos;
+    else
+      keyboardFrame = true;  // the selection came by keyboard
   }
   if (barItem && (state & ODS_SELECTED) && menu->m_openPopups == 0) state = (state & ~ODS_SELECTED) | ODS_HOTLIGHT;
   const bool filledSelected = (state & (ODS_SELECTED | ODS_HOTLIGHT | kOdsInactive)) != 0;
   const bool hot = (state & ODS_HOTLIGHT) != 0;
+  const bool inactive = (state & kOdsInactive) != 0;
 
   const bool warm = GetLook() == kWarm;
   const bool highContrast = global.m_bHighContrast != FALSE;
   const bool manyColours = GetScreenColorCount() > 256;
-  const COLORREF W = warm ? DarkenColor(10, GetSysColor(COLOR_WINDOW)) : GetSysColor(COLOR_WINDOW);
+  const COLORREF W = GetSysColor(COLOR_WINDOW);
+  const COLORREF W10 = DarkenColor(10, W);
   const COLORREF M = CNewMenu::GetMenuBarColor(menu->m_hMenu);
-  COLORREF T = MixColors86(W, M);
-  COLORREF G = manyColours ? MixColors86(M, W) : GetSysColor(COLOR_BTNFACE);
-  if (warm) G = CNewMenu::GetBlendBarColor();
-  if (GetNearestColor(dc, T) == GetNearestColor(dc, G)) {
-    T = W;
-    G = M;
+  COLORREF T, G;
+  if (warm) {
+    T = MixColors86(W10, barItem ? CNewMenu::GetMenuBarColor(nullptr) : CNewMenu::GetMenuColor(nullptr));
+    G = CNewMenu::GetBlendBarColor();
+  } else {
+    T = MixColors86(W, M);
+    G = manyColours ? MixColors86(M, W) : GetSysColor(COLOR_BTNFACE);
+    if (GetNearestColor(dc, T) == GetNearestColor(dc, G)) {
+      T = W;
+      G = M;
+    }
   }
-  COLORREF S = warm ? RGB(0xFF, 0xEE, 0xC2) : GetSelectionColor();
+  COLORREF S = warm ? kWarmSelection : GetSelectionColor();
   COLORREF B = highContrast ? GetSysColor(COLOR_BTNTEXT) : GetSysColor(COLOR_HIGHLIGHT);
-  if (barItem) {
+  if (barItem && !warm) {
     if (!hot) S = G;
     T = M;
   }
@@ -349,38 +403,60 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
   textArea.left = iconColumn.right;
   RECT selection = item;
   if (!barItem) {
-    Fill(dc, iconColumn, G);
+    if (warm)
+      DrawGradient(dc, iconColumn, T, G, TRUE, TRUE);
+    else
+      Fill(dc, iconColumn, G);
     Fill(dc, textArea, T);
     textArea.left += 4;
     textArea.right -= 15;
   } else {
-    Fill(dc, item, T);
     selection.right -= 4;
+    if (warm && (state & ODS_SELECTED)) {
+      if (manyColours)
+        DrawGradient(dc, item, T, G, FALSE, TRUE);
+      else
+        Fill(dc, item, T);
+    } else if (!(warm && FillWithMenuBrush(dc, menu->m_hMenu, item))) {
+      Fill(dc, item, T);
+    }
   }
 
-  // A bar item with its popup open: a darker frame and a shadow to its right.
+  // A bar item with its popup open: a darker frame and a shadow in the 4 columns to its right.
   if (barItem && (state & ODS_SELECTED)) {
     B = highContrast ? GetSysColor(COLOR_BTNTEXT) : DarkenColor(128, CNewMenu::GetMenuBarColor(nullptr));
-    const int height = selection.bottom - selection.top;
+    const COLORREF base = warm ? GetPixel(dc, item.right - 1, item.top) : M;
+    const int height = item.bottom - item.top;
     for (int k = 1; k <= 4; ++k) {
-      const int x = selection.right - 1 + k;
+      const int x = item.right - k;
       for (int row = 0; row < height; ++row) {
-        COLORREF colour = M;
+        COLORREF colour = base;
         if (manyColours) {
-          if (row >= 4 && row <= 7) colour = DarkenColor(k * 6 * (row - 3), M);
-          if (row >= 8) colour = DarkenColor(k * 30, M);
+          if (row >= 4 && row <= 7) colour = DarkenColor(k * 6 * (row - 3), base);
+          if (row >= 8) colour = DarkenColor(k * 30, base);
         } else if (k >= 3 && row >= 4) {
           colour = GetSysColor(COLOR_BTNSHADOW);
         }
-        SetPixel(dc, x, selection.top + row, colour);
+        SetPixel(dc, x, item.top + row, colour);
       }
     }
   }
 
-  if (filledSelected && !(state & kOdsInactive)) {
-    Fill(dc, selection, S);
+  if (filledSelected && !inactive) {
+    if (warm && barItem) {
+      if (manyColours)
+        DrawGradient(dc, selection, W10, kWarmSelection, FALSE, TRUE);
+      else
+        Fill(dc, selection, W10);
+    } else {
+      Fill(dc, selection, S);
+    }
     Frame(dc, selection, B);
-    if (barItem) menu->StoreBarItemRect(dc, &item);
+  }
+  if (barItem && (state & ODS_SELECTED) && !inactive) menu->StoreBarItemRect(dc, &item);
+  if (keyboardFrame) {
+    Fill(dc, selection, T);
+    Frame(dc, selection, B);
   }
   if (!record) return;
 
@@ -396,57 +472,81 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
 
   COLORREF textColour = GetSysColor(COLOR_MENUTEXT);
   if (state & (ODS_GRAYED | ODS_DISABLED)) textColour = GetSysColor(COLOR_GRAYTEXT);
-  else if (barItem && (state & kOdsInactive)) textColour = GetSysColor(COLOR_GRAYTEXT);
+  else if (barItem && inactive) textColour = GetSysColor(COLOR_GRAYTEXT);
   else if (highContrast && !barItem && !(state & ODS_SELECTED)) textColour = GetSysColor(COLOR_WINDOWTEXT);
   const bool selectedItem = (state & ODS_SELECTED) != 0;
 
   if (!barItem) {
     const bool checked = (state & ODS_CHECKED) != 0;
+    const bool disabled = (state & (ODS_DISABLED | ODS_GRAYED)) != 0;
+    RECT box{iconColumn.left + 1, iconColumn.top + 1, iconColumn.right - 2, iconColumn.bottom - 1};
+    const COLORREF boxFill = warm ? (selectedItem ? kWarmCheckedSelected : kWarmChecked)
+                             : selectedItem ? (manyColours ? MixColors86(S, GetSysColor(COLOR_HIGHLIGHT)) : S)
+                                            : MixColors86(G, GetSysColor(COLOR_HIGHLIGHT));
     CNewMenuIcons* icons = record->m_pMenuIcon;
     if (icons && record->m_nMenuIconOffset >= 0) {
       const CSize size = icons->GetIconSize();
       int x = item.left + 3 + (size.cx < menu->m_iconX ? (menu->m_iconX - size.cx) / 2 : 0);
       int y = item.top + ((item.bottom - item.top) - size.cy) / 2;
       if (checked) {
-        RECT box{iconColumn.left + 1, iconColumn.top + 1, iconColumn.right - 2, iconColumn.bottom - 1};
-        Fill(dc, box, selectedItem ? (manyColours ? MixColors86(S, GetSysColor(COLOR_HIGHLIGHT)) : S)
-                                   : MixColors86(G, GetSysColor(COLOR_HIGHLIGHT)));
+        Fill(dc, box, boxFill);
         Frame(dc, box, B);
       }
-      int index = record->m_nMenuIconOffset;
-      const bool disabled = (state & (ODS_DISABLED | ODS_GRAYED)) != 0;
-      if (CNewMenu::GetIconVariantsMode()) {
-        if (disabled) index += 2;
-        else if (!selectedItem) index += 1;
+      HIMAGELIST list = icons->m_imageList.m_hImageList;
+      const int index = record->m_nMenuIconOffset;
+      if (disabled) {
+        if (CNewMenu::GetIconVariantsMode()) {
+          ImageList_Draw(list, index + 2, dc, x, y, ILD_TRANSPARENT);
+        } else {
+          HICON icon = ImageList_GetIcon(list, index, 0);
+          HBRUSH brush = CreateSolidBrush(DarkenColor(70, G));
+          DrawState(dc, brush, nullptr, reinterpret_cast<LPARAM>(icon), 0, x, y, size.cx, size.cy, DST_ICON | DSS_MONO);
+          DeleteObject(brush);
+          if (icon) DestroyIcon(icon);
+        }
+      } else if (!selectedItem) {
+        ImageList_Draw(list, CNewMenu::GetIconVariantsMode() ? index + 1 : index, dc, x, y, ILD_TRANSPARENT);
+      } else if (!checked) {
+        // Raised: a shadow copy down and right, the icon up and left.
+        HICON icon = ImageList_GetIcon(list, index, 0);
+        HBRUSH brush = CreateSolidBrush(DimColor(S));
+        DrawState(dc, brush, nullptr, reinterpret_cast<LPARAM>(icon), 0, x + 1, y + 1, size.cx, size.cy,
+                  DST_ICON | DSS_MONO);
+        DeleteObject(brush);
+        if (icon) DestroyIcon(icon);
+        ImageList_Draw(list, index, dc, x - 1, y - 1, ILD_TRANSPARENT);
+      } else {
+        ImageList_Draw(list, index, dc, x, y, ILD_TRANSPARENT);
       }
-      if (selectedItem && !checked && !disabled) {
-        --x;
-        --y;
-      }
-      ImageList_Draw(icons->m_imageList.m_hImageList, index, dc, x, y, ILD_TRANSPARENT);
     } else if (checked && menu->m_pCheckMarkImages &&
                (selectedItem ? (static_cast<int>(menu->m_selectedCheckId) > 0 || static_cast<int>(menu->m_normalCheckId) > 0)
                              : static_cast<int>(menu->m_normalCheckId) > 0)) {
       ImageList_Draw(menu->m_pCheckMarkImages->m_hImageList, selectedItem ? 1 : 0, dc, item.left + 3, item.top + 4,
                      ILD_TRANSPARENT);
-    } else if (checked) {
-      RECT box{iconColumn.left + 1, iconColumn.top + 1, iconColumn.right - 2, iconColumn.bottom - 1};
-      Fill(dc, box, selectedItem ? (manyColours ? MixColors86(S, GetSysColor(COLOR_HIGHLIGHT)) : S)
-                                 : MixColors86(G, GetSysColor(COLOR_HIGHLIGHT)));
-      Frame(dc, box, B);
-      RECT glyph = iconColumn;
-      const int grow = ((menu->m_iconY - (item.bottom - item.top)) >> 1) + 2;
-      InflateRect(&glyph, 2, grow);
-      const COLORREF old = SetTextColor(dc, textColour);
+    } else {
       MENUITEMINFO info{};
       info.cbSize = sizeof info;
       info.fMask = MIIM_CHECKMARKS | MIIM_FTYPE;
       ::GetMenuItemInfo(menu->m_hMenu, draw->itemID, FALSE, &info);
-      CNewMenu::DrawMarlettGlyph(dc, glyph, (info.fType & MFT_RADIOCHECK) || (info.hbmpChecked && !info.hbmpUnchecked) ? 'i' : 'b',
-                                 FALSE);
-      SetTextColor(dc, old);
-    } else if (IsSystemCommand(draw->itemID)) {
-      CNewMenu::DrawFlatSystemGlyph(menu, dc, iconColumn, draw->itemID, state);
+      if (checked || info.hbmpUnchecked) {
+        Fill(dc, box, boxFill);
+        Frame(dc, box, B);
+        RECT glyph = iconColumn;
+        const int grow = ((menu->m_iconY - (item.bottom - item.top)) >> 1) + 2;
+        InflateRect(&glyph, 2, grow);
+        if (!checked) {
+          DrawBitmapCentred(dc, glyph, info.hbmpUnchecked, disabled ? DSS_DISABLED : 0);
+        } else if (info.hbmpChecked && info.hbmpUnchecked) {
+          DrawBitmapCentred(dc, glyph, info.hbmpChecked, 0);
+        } else {
+          const COLORREF old = SetTextColor(dc, textColour);
+          const bool bullet = info.hbmpChecked || (info.fType & MFT_RADIOCHECK);
+          CNewMenu::DrawMarlettGlyph(dc, glyph, bullet ? 'i' : 'b', FALSE);
+          SetTextColor(dc, old);
+        }
+      } else if (IsSystemCommand(draw->itemID)) {
+        CNewMenu::DrawFlatSystemGlyph(menu, dc, iconColumn, draw->itemID, state);
+      }
     }
   }
   DrawItemText(dc, record->m_szMenuText.GetString(), barItem ? selection : textArea, barItem != FALSE,

@@ -89,8 +89,7 @@ UINT CNewMenuIcons::AddVariant(HICON icon, int index, bool faded) {
   if (!icon || !GetIconInfo(icon, &info)) return 0xFFFFFFFF;
   BITMAP bm{};
   GetObject(info.hbmColor, sizeof bm, &bm);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
+  HDC memory = CreateCompatibleDC(nullptr);  // the screen's format, without composing the screen
   HGDIOBJ old = SelectObject(memory, info.hbmColor);
   const COLORREF bar = CNewMenu::GetMenuBarColor(nullptr);
   for (int y = 0; y < bm.bmHeight; ++y)
@@ -100,7 +99,6 @@ UINT CNewMenuIcons::AddVariant(HICON icon, int index, bool faded) {
     }
   SelectObject(memory, old);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   UINT result;
   if (index == -1) {
     const int added = ImageList_Add(m_imageList.m_hImageList, info.hbmColor, info.hbmMask);

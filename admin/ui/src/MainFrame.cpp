@@ -11,19 +11,30 @@
 #include "admin/util/Utilities.h"
 #include "win32/shell.h"
 
-IMPLEMENT_DYNCREATE(CMainFrame, CFrameWnd)
+IMPLEMENT_DYNCREATE(CMainFrame, CNewFrameWnd)
+
+const WORD kMainMenuIcons[] = {130,   20,    20,    32772, 32771, 32773, 32774, 32818, 32775, 32776, 32777, 32778,
+                               32866, 32867, 32779, 32780, 32781, 32782, 32784, 32783, 32785, 32787, 57664, 0};
 
 const mfc::MessageMap* CMainFrame::GetMessageMap() const {
   static const mfc::MessageEntry entries[] = {
       mfc::OnMessage<&CMainFrame::OnCloseProgram>(WM_CLOSE_PROGRAM),
       mfc::OnMessage<&CMainFrame::OnTrayNotify>(WM_TRAY_NOTIFY),
   };
-  static const mfc::MessageMap map{CFrameWnd::GetMessageMap(), entries};
+  static const mfc::MessageMap map{CNewFrameWnd::GetMessageMap(), entries};
   return &map;
 }
 
 int CMainFrame::OnCreate(LPCREATESTRUCT createStruct) {
-  if (CFrameWnd::OnCreate(createStruct) == -1) return -1;
+  if (CNewFrameWnd::OnCreate(createStruct) == -1) return -1;
+  // The menu bar with its icons; the Server Manager popup leaves the bar (the navigation pane puts one of
+  // the two function popups there) but stays the frame's.
+  m_DefaultNewMenu.LoadToolBar(kMainMenuIcons, RGB(192, 192, 192));
+  m_pMainMenu = &m_DefaultNewMenu;
+  m_pServerManagerPopup = m_DefaultNewMenu.GetSubMenu(2);
+  m_pDeviceMappingPopup = m_DefaultNewMenu.GetSubMenu(3);
+  m_DefaultNewMenu.RemoveMenu(2, MF_BYPOSITION);
+  ::DrawMenuBar(m_hWnd);
   CSplashScreenWnd::ShowSplashScreen(this);
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_ADD);
   return 0;
@@ -35,7 +46,7 @@ void CMainFrame::OnDestroy() {
   m_pDocument = nullptr;
   CSplashScreenWnd::HideSplashScreen();
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_DELETE);
-  CFrameWnd::OnDestroy();
+  CNewFrameWnd::OnDestroy();
 }
 
 void CMainFrame::OnClose() {
@@ -47,11 +58,11 @@ void CMainFrame::OnClose() {
     ShowMessageBox(text, MB_ICONINFORMATION, 0);
     return;
   }
-  CFrameWnd::OnClose();
+  CNewFrameWnd::OnClose();
 }
 
 BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context) {
-  if (!CFrameWnd::OnCreateClient(createStruct, context)) return FALSE;
+  if (!CNewFrameWnd::OnCreateClient(createStruct, context)) return FALSE;
   if (!context) return TRUE;
   UINT paneId = 0xE901;  // after the document's own view
   CWnd* panes[3] = {};
@@ -100,7 +111,7 @@ LRESULT CMainFrame::OnCloseProgram(WPARAM, LPARAM) {
   }
   // The exit monitor has stopped device mapping already; a stop the user cancelled meanwhile is done now.
   if (doc && doc->IsDeviceMappingStarted()) doc->StopDeviceMapping(FALSE);
-  CFrameWnd::OnClose();
+  CNewFrameWnd::OnClose();
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // pelkobus, the virtual USB bus driver: its entry for the kernel host and the few settings the host
 // (or a test) may change before the first device node needs it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "wdk/wdm.h"
@@ -18,6 +19,10 @@ void SetPrinterRetryDelay(uint32_t milliseconds);
 
 // How long an abort pipe waits after failing the pipe's requests (default 200 ms).
 void SetAbortPipeDelay(uint32_t milliseconds);
+
+// Hands bytes to a child's response path as its connection's receive does (for fuzzing the response
+// handling without a network in between); `device` is any device object of the child's stack.
+void FeedResponseBytes(PDEVICE_OBJECT device, const uint8_t* data, size_t length);
 
 // Counts for leak checks: live child devices and open negotiation or data connections of them.
 long LiveChildren();

@@ -28,8 +28,10 @@ int main() {
   fflush(stdout);
   int signal = 0;
   sigwait(&stopSignals, &signal);
-  host.Stop();
+  // Devices first: that fails the transfers the host's connection threads may be waiting on.
   driver->DisconnectAll();
+  host.Stop();
+  driver->DisconnectAll();  // any connected meanwhile
   printf("quorvelNHCI: stopped\n");
   return 0;
 }

@@ -44,31 +44,103 @@ BOOL CStatic::Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, U
 }
 
 BOOL CToolTipCtrl::Create(CWnd* parent, DWORD style) {
-  return CreateEx(0, "", WS_POPUP | style, 0, 0, 0, 0, parent ? parent->GetSafeHwnd() : nullptr, 0);
+  tavrin::controls::RegisterCommonControls();
+  HWND hwnd = ::CreateWindowEx(WS_EX_TOPMOST, TOOLTIPS_CLASS, "", WS_POPUP | style, 0, 0, 0, 0,
+                               parent ? parent->GetSafeHwnd() : nullptr, nullptr, nullptr, nullptr);
+  active_ = true;
+  return hwnd && SubclassWindow(hwnd);
 }
 
-BOOL CToolTipCtrl::AddTool(CWnd* tool, LPCSTR text) {
+TOOLINFO CToolTipCtrl::ToolInfo(CWnd* tool, UINT_PTR id) const {
+  TOOLINFO info{};
+  info.cbSize = sizeof info;
+  HWND window = tool ? tool->GetSafeHwnd() : nullptr;
+  if (id == 0) {
+    HWND parent = window ? ::GetParent(window) : nullptr;
+    info.hwnd = parent ? parent : window;
+    info.uFlags = TTF_IDISHWND;
+    info.uId = reinterpret_cast<UINT_PTR>(window);
+  } else {
+    info.hwnd = window;
+    info.uId = id;
+  }
+  return info;
+}
+
+BOOL CToolTipCtrl::AddTool(CWnd* tool, LPCSTR text, LPCRECT rect, UINT_PTR id) {
   if (!m_hWnd || !tool) return FALSE;
-  tools_[tool->GetSafeHwnd()] = CString(text ? text : "");
-  return TRUE;
+  TOOLINFO info = ToolInfo(tool, id);
+  if (rect) info.rect = *rect;
+  else if (id != 0) ::GetClientRect(tool->GetSafeHwnd(), &info.rect);
+  info.lpszText = const_cast<LPSTR>(text ? text : "");
+  return static_cast<BOOL>(::SendMessage(m_hWnd, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info)));
 }
 
-void CToolTipCtrl::UpdateTipText(LPCSTR text, CWnd* tool) {
-  if (!tool) return;
-  auto it = tools_.find(tool->GetSafeHwnd());
-  if (it != tools_.end()) it->second = CString(text ? text : "");
+BOOL CToolTipCtrl::AddTool(CWnd* tool, UINT textId, LPCRECT rect, UINT_PTR id) {
+  CString text;
+  text.LoadString(textId);
+  return AddTool(tool, static_cast<LPCSTR>(text), rect, id);
 }
 
-CString CToolTipCtrl::GetToolText(CWnd* tool) const {
-  if (!tool) return CString();
-  auto it = tools_.find(tool->GetSafeHwnd());
-  return it == tools_.end() ? CString() : it->second;
+void CToolTipCtrl::DelTool(CWnd* tool, UINT_PTR id) {
+  if (!m_hWnd || !tool) return;
+  TOOLINFO info = ToolInfo(tool, id);
+  ::SendMessage(m_hWnd, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTipCtrl::UpdateTipText(LPCSTR text, CWnd* tool, UINT_PTR id) {
+  if (!m_hWnd || !tool) return;
+  TOOLINFO info = ToolInfo(tool, id);
+  info.lpszText = const_cast<LPSTR>(text ? text : "");
+  ::SendMessage(m_hWnd, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTipCtrl::SetToolRect(CWnd* tool, UINT_PTR id, LPCRECT rect) {
+  if (!m_hWnd || !tool || !rect) return;
+  TOOLINFO info = ToolInfo(tool, id);
+  info.rect = *rect;
+  ::SendMessage(m_hWnd, TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+CString CToolTipCtrl::GetToolText(CWnd* tool, UINT_PTR id) const {
+  if (!m_hWnd || !tool) return CString();
+  char buffer[1024] = {};
+  TOOLINFO info = ToolInfo(tool, id);
+  info.lpszText = buffer;
+  ::SendMessage(m_hWnd, TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&info));
+  return CString(buffer);
+}
+
+int CToolTipCtrl::GetToolCount() const { return static_cast<int>(::SendMessage(m_hWnd, TTM_GETTOOLCOUNT, 0, 0)); }
+
+void CToolTipCtrl::Activate(BOOL activate) {
+  active_ = activate != FALSE;
+  if (m_hWnd) ::SendMessage(m_hWnd, TTM_ACTIVATE, activate, 0);
+}
+
+int CToolTipCtrl::SetMaxTipWidth(int width) {
+  return static_cast<int>(::SendMessage(m_hWnd, TTM_SETMAXTIPWIDTH, 0, width));
+}
+int CToolTipCtrl::GetMaxTipWidth() const { return static_cast<int>(::SendMessage(m_hWnd, TTM_GETMAXTIPWIDTH, 0, 0)); }
+void CToolTipCtrl::SetDelayTime(UINT delay) { ::SendMessage(m_hWnd, TTM_SETDELAYTIME, TTDT_AUTOMATIC, MAKELPARAM(static_cast<int>(delay), 0)); }
+void CToolTipCtrl::SetDelayTime(DWORD which, int delay) {
+  ::SendMessage(m_hWnd, TTM_SETDELAYTIME, which, MAKELPARAM(delay, 0));
+}
+int CToolTipCtrl::GetDelayTime(DWORD which) const {
+  return static_cast<int>(::SendMessage(m_hWnd, TTM_GETDELAYTIME, which, 0));
+}
+void CToolTipCtrl::SetTipBkColor(COLORREF color) { ::SendMessage(m_hWnd, TTM_SETTIPBKCOLOR, color, 0); }
+void CToolTipCtrl::SetTipTextColor(COLORREF color) { ::SendMessage(m_hWnd, TTM_SETTIPTEXTCOLOR, color, 0); }
+
+void CToolTipCtrl::Pop() {
+  ++pops_;
+  if (m_hWnd) ::SendMessage(m_hWnd, TTM_POP, 0, 0);
 }
 
 void CToolTipCtrl::RelayEvent(LPMSG msg) {
   if (!msg) return;
   ++relayed_;
-  if (msg->message == WM_LBUTTONDOWN) shown_ = false;
+  if (m_hWnd) ::SendMessage(m_hWnd, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
 }
 
 BOOL CTabCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {

@@ -1,10 +1,12 @@
 #include "mfc/wnd.h"
+#include "mfc/cmdui.h"
 
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "mfc/app.h"
+#include "mfc/bars.h"
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/menu.h"
@@ -267,6 +269,9 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       OnTimer(wParam);
       return 0;
+    case WM_INITMENUPOPUP:
+      OnInitMenuPopup(CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam), HIWORD(lParam));
+      return 0;
     case WM_PAINT:
       OnPaint();
       return 0;
@@ -347,6 +352,7 @@ int CWnd::OnCreate(LPCREATESTRUCT) { return 0; }
 void CWnd::OnClose() { DestroyWindow(); }
 void CWnd::OnDestroy() {}
 void CWnd::OnTimer(UINT_PTR) {}
+void CWnd::OnInitMenuPopup(CMenu*, UINT, BOOL) {}
 void CWnd::OnSize(UINT, int, int) {}
 
 void CWnd::OnNcDestroy() {
@@ -432,9 +438,10 @@ void CFrameWnd::OnSize(UINT type, int, int) {
 }
 
 void CFrameWnd::RecalcLayout() {
-  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
   RECT client;
   GetClientRect(&client);
+  mfc::RepositionBars(this, client);  // toolbars and status bars take their edges first
+  if (!m_pViewActive || !m_pViewActive->m_hWnd) return;
   m_pViewActive->MoveWindow(&client);
 }
 
@@ -479,6 +486,35 @@ void CView::OnUpdate(CView*, LPARAM, CObject*) {}
 void CView::OnPaint() {
   CPaintDC dc(this);
   OnDraw(&dc);
+}
+
+BOOL CFrameWnd::OnUpdateCommand(CCmdUI* ui) {
+  if (m_pViewActive && m_pViewActive->OnUpdateCommand(ui)) return TRUE;
+  if (CWnd::OnUpdateCommand(ui)) return TRUE;
+  CWinApp* app = AfxGetApp();
+  return app && app->OnUpdateCommand(ui);
+}
+
+BOOL CFrameWnd::HasCommandHandler(UINT id) {
+  if (m_pViewActive && m_pViewActive->HasCommandHandler(id)) return TRUE;
+  if (CWnd::HasCommandHandler(id)) return TRUE;
+  CWinApp* app = AfxGetApp();
+  return app && app->HasCommandHandler(id);
+}
+
+void CFrameWnd::OnInitMenuPopup(CMenu* popup, UINT, BOOL sysMenu) {
+  if (sysMenu || !popup) return;
+  AfxUpdateMenuPopup(this, popup, m_bAutoMenuEnable);
+}
+
+BOOL CView::OnUpdateCommand(CCmdUI* ui) {
+  if (CWnd::OnUpdateCommand(ui)) return TRUE;
+  return m_pDocument && m_pDocument->OnUpdateCommand(ui);
+}
+
+BOOL CView::HasCommandHandler(UINT id) {
+  if (CWnd::HasCommandHandler(id)) return TRUE;
+  return m_pDocument && m_pDocument->HasCommandHandler(id);
 }
 
 BOOL CView::OnCmdMsg(UINT id) {

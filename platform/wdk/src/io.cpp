@@ -50,7 +50,7 @@ void FinishIrp(PIRP irp) {
 }
 
 bool RoutineApplies(PIRP irp, UCHAR control) {
-  if (irp->Cancel && (control & SL_INVOKE_ON_CANCEL)) return true;
+  if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && (control & SL_INVOKE_ON_CANCEL)) return true;
   return NT_SUCCESS(irp->IoStatus.Status) ? (control & SL_INVOKE_ON_SUCCESS) : (control & SL_INVOKE_ON_ERROR);
 }
 

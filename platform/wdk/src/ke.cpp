@@ -15,15 +15,32 @@ namespace {
 thread_local KIRQL t_irql = PASSIVE_LEVEL;
 
 // Events keep their state in the driver's own memory (KEVENT is plain data that drivers zero, copy the
-// address of and never destroy); the waiting happens on a few shared mutex/condition pairs picked by address.
-struct WaitStripe {
-  std::mutex lock;
-  std::condition_variable changed;
+// address of and never destroy). One lock guards every dispatcher object, so that a wait can watch several
+// objects at once; each sleeping thread has its own wait block, and a signal wakes only the threads
+// watching that object (not every thread waiting anywhere in the kernel).
+struct WaitBlock {
+  std::condition_variable wake;
+  PVOID* objects;
+  ULONG count;
+  WaitBlock* next;
+  WaitBlock* previous;
 };
-// One lock for every dispatcher object, so that a wait can watch several objects at once.
-WaitStripe& StripeOf(const void*) {
-  static auto* stripe = new WaitStripe;  // never destroyed: waits may run during static teardown
-  return *stripe;
+struct Dispatcher {
+  std::mutex lock;
+  WaitBlock* waiters = nullptr;  // threads sleeping in a wait
+
+  void WakeWatchersLocked(const DISPATCHER_HEADER* object) {
+    for (WaitBlock* w = waiters; w; w = w->next)
+      for (ULONG i = 0; i < w->count; ++i)
+        if (w->objects[i] == object) {
+          w->wake.notify_one();
+          break;
+        }
+  }
+};
+Dispatcher& TheDispatcher() {
+  static auto* dispatcher = new Dispatcher;  // never destroyed: waits may run during static teardown
+  return *dispatcher;
 }
 
 tavrin::wdk::internal::UserEventObject* AsUserEvent(PRKEVENT event) {
@@ -87,8 +104,7 @@ void KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql) {
 }
 
 void KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
-  auto& stripe = StripeOf(event);
-  std::lock_guard guard(stripe.lock);
+  std::lock_guard guard(TheDispatcher().lock);
   event->Header = DISPATCHER_HEADER{};
   event->Header.Type = static_cast<UCHAR>(type);
   event->Header.SignalState = state ? 1 : 0;
@@ -99,11 +115,11 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
     user->sink->Set();
     return 0;
   }
-  auto& stripe = StripeOf(event);
-  std::lock_guard guard(stripe.lock);
+  Dispatcher& d = TheDispatcher();
+  std::lock_guard guard(d.lock);
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 1;
-  stripe.changed.notify_all();
+  if (!previous) d.WakeWatchersLocked(&event->Header);
   return previous;
 }
 
@@ -112,8 +128,7 @@ LONG KeResetEvent(PRKEVENT event) {
     user->sink->Reset();
     return 0;
   }
-  auto& stripe = StripeOf(event);
-  std::lock_guard guard(stripe.lock);
+  std::lock_guard guard(TheDispatcher().lock);
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 0;
   return previous;
@@ -122,8 +137,7 @@ LONG KeResetEvent(PRKEVENT event) {
 void KeClearEvent(PRKEVENT event) { KeResetEvent(event); }
 
 LONG KeReadStateEvent(PRKEVENT event) {
-  auto& stripe = StripeOf(event);
-  std::lock_guard guard(stripe.lock);
+  std::lock_guard guard(TheDispatcher().lock);
   return event->Header.SignalState;
 }
 
@@ -171,8 +185,21 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   for (ULONG i = 0; i < count; ++i)
     if (AsUserEvent(static_cast<PRKEVENT>(objects[i]))) return STATUS_INVALID_PARAMETER;  // drivers only set those
   Clock::time_point deadline = DeadlineOf(timeout);
-  auto& stripe = StripeOf(nullptr);
-  std::unique_lock guard(stripe.lock);
+  Dispatcher& d = TheDispatcher();
+  std::unique_lock guard(d.lock);
+  WaitBlock block{{}, objects, count, nullptr, nullptr};
+  bool listed = false;
+  // Off the list however the wait ends.
+  struct Unlist {
+    Dispatcher& d;
+    WaitBlock& block;
+    bool& listed;
+    ~Unlist() {
+      if (!listed) return;
+      (block.previous ? block.previous->next : d.waiters) = block.next;
+      if (block.next) block.next->previous = block.previous;
+    }
+  } unlist{d, block, listed};
   for (;;) {
     if (waitType == WaitAny) {
       for (ULONG i = 0; i < count; ++i) {
@@ -191,9 +218,15 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
       }
     }
     if (testOnly) return STATUS_TIMEOUT;
+    if (!listed) {
+      block.next = d.waiters;
+      if (d.waiters) d.waiters->previous = &block;
+      d.waiters = &block;
+      listed = true;
+    }
     if (deadline == Clock::time_point::max()) {
-      stripe.changed.wait(guard);
-    } else if (stripe.changed.wait_until(guard, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
+      block.wake.wait(guard);
+    } else if (block.wake.wait_until(guard, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
       testOnly = true;  // one last look
     }
   }
@@ -212,22 +245,21 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interva
 }
 
 void KeInitializeMutex(PRKMUTEX mutex, ULONG) {
-  auto& stripe = StripeOf(nullptr);
-  std::lock_guard guard(stripe.lock);
+  std::lock_guard guard(TheDispatcher().lock);
   *mutex = KMUTEX{};
   mutex->Header.Type = kDispatcherMutex;
   mutex->Header.SignalState = 1;
 }
 
 LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
-  auto& stripe = StripeOf(nullptr);
-  std::lock_guard guard(stripe.lock);
+  Dispatcher& d = TheDispatcher();
+  std::lock_guard guard(d.lock);
   if (mutex->OwnerThread != &t_waitToken) KeBugCheckEx(0x39 /* THREAD_NOT_MUTEX_OWNER */, 0, 0, 0, 0);
   LONG previous = mutex->Header.SignalState;
   if (--mutex->Recursion == 0) {
     mutex->OwnerThread = nullptr;
     mutex->Header.SignalState = 1;
-    stripe.changed.notify_all();
+    d.WakeWatchersLocked(&mutex->Header);
   }
   return previous;
 }
@@ -264,10 +296,10 @@ namespace tavrin::wdk::internal {
 
 // Sets a dispatcher object's state and wakes its waiters (timers and threads).
 void SignalObject(DISPATCHER_HEADER* header, LONG state) {
-  auto& stripe = StripeOf(nullptr);
-  std::lock_guard guard(stripe.lock);
+  Dispatcher& d = TheDispatcher();
+  std::lock_guard guard(d.lock);
   header->SignalState = state;
-  if (state) stripe.changed.notify_all();
+  if (state) d.WakeWatchersLocked(header);
 }
 
 }  // namespace tavrin::wdk::internal

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "internal.h"
 #include "wdk/tdi.h"
@@ -31,6 +32,7 @@ struct Connection {
   std::mutex lock;
   std::deque<PIRP> requests;  // connect, send, disconnect: in order
   std::deque<PIRP> receives;
+  bool busy = false;  // a request of `requests` is being carried out (by the network thread or in line)
   int fd = -1;
   int wake = -1;  // eventfd: new requests, cancel, close
   bool closing = false;
@@ -63,7 +65,12 @@ std::mutex g_deviceLock;
 std::mutex g_connectionsLock;
 std::set<Connection*> g_connections;
 
+// The connection whose network thread this is, and whether this thread is completing an in-line send.
+thread_local Connection* t_networkOf = nullptr;
+thread_local bool t_inlineCompletion = false;
+
 void Wake(Connection* c) {
+  if (t_networkOf == c) return;  // it looks at its queues before it sleeps again
   uint64_t one = 1;
   if (::write(c->wake, &one, sizeof one) < 0) {
   }
@@ -193,35 +200,31 @@ NTSTATUS DoConnect(Connection* c, PIRP irp) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS DoSend(Connection* c, PIRP irp, ULONG_PTR* sent) {
+// Puts on the socket what it takes of a send without blocking; the bytes sent so far are kept in the
+// IRP's DriverContext[1]. STATUS_PENDING while a rest waits for room, else the send's outcome.
+NTSTATUS SendSome(int fd, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG length = TdiGetParameters<TDI_REQUEST_KERNEL_SEND>(stack).SendLength;
   auto* data = static_cast<const uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
   if (irp->MdlAddress) length = std::min(length, MmGetMdlByteCount(irp->MdlAddress));
-  *sent = 0;
-  int fd;
-  {
-    std::lock_guard guard(c->lock);
-    fd = c->fd;
-  }
-  if (fd < 0) return STATUS_INVALID_CONNECTION;
-  while (*sent < length) {
-    ssize_t n = ::send(fd, data + *sent, length - *sent, MSG_NOSIGNAL);
+  auto sent = reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[1]);
+  NTSTATUS status = STATUS_SUCCESS;
+  while (sent < length) {
+    ssize_t n = ::send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
-      *sent += static_cast<ULONG_PTR>(n);
+      sent += static_cast<ULONG_PTR>(n);
+    } else if (n < 0 && errno == EINTR) {
       continue;
+    } else {
+      status = n < 0 && errno == EAGAIN ? STATUS_PENDING : STATUS_CONNECTION_RESET;
+      break;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p[2] = {{fd, POLLOUT, 0}, {c->wake, POLLIN, 0}};
-      if (::poll(p, 2, -1) < 0 && errno != EINTR) return STATUS_CONNECTION_RESET;
-      std::lock_guard guard(c->lock);
-      if (c->closing || c->fd != fd) return STATUS_CONNECTION_ABORTED;
-      continue;
-    }
-    return STATUS_CONNECTION_RESET;
   }
-  return STATUS_SUCCESS;
+  irp->Tail.Overlay.DriverContext[1] = reinterpret_cast<PVOID>(sent);
+  return status;
 }
+
+ULONG_PTR SentSoFar(PIRP irp) { return reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[1]); }
 
 void FailReceivesLocked(Connection* c, NTSTATUS status) {
   while (PIRP irp = TakeReceiveLocked(c)) {
@@ -231,22 +234,36 @@ void FailReceivesLocked(Connection* c, NTSTATUS status) {
   }
 }
 
+// The connection's own thread: carries out connect, send and disconnect requests in order and serves
+// receives meanwhile, also while a send waits for room (a peer that answers while it reads must not find
+// both sides waiting to send).
 void NetworkLoop(Connection* c) {
+  t_networkOf = c;
   std::unique_lock guard(c->lock);
+  bool readable = false;  // the last receive filled its buffer: more may be waiting
+  PIRP sending = nullptr;  // a send waiting for room on the socket
   for (;;) {
     if (c->closing) break;
-    if (!c->requests.empty()) {
+    if (!sending && !c->requests.empty() && !c->busy) {
       PIRP irp = c->requests.front();
       c->requests.pop_front();
+      c->busy = true;
       UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+      if (minor == TDI_SEND) {
+        if (c->fd < 0) {
+          guard.unlock();
+          Finish(irp, STATUS_INVALID_CONNECTION, 0);
+          guard.lock();
+          c->busy = false;
+        } else {
+          sending = irp;  // tried below
+        }
+        continue;
+      }
       guard.unlock();
       NTSTATUS status = STATUS_SUCCESS;
-      ULONG_PTR information = 0;
       if (minor == TDI_CONNECT) {
         status = DoConnect(c, irp);
-      } else if (minor == TDI_SEND) {
-        status = DoSend(c, irp, &information);
-        if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
       } else if (minor == TDI_DISCONNECT) {
         guard.lock();
         bool connected = c->fd >= 0;
@@ -255,20 +272,41 @@ void NetworkLoop(Connection* c) {
         guard.unlock();
         if (!connected) status = STATUS_INVALID_CONNECTION;
       }
-      Finish(irp, status, information);
+      Finish(irp, status, 0);
       guard.lock();
+      c->busy = false;
       continue;
     }
-    // Nothing to start: wait for data (when a receive waits), a new request or a wake-up.
     int fd = c->fd;
+    if (sending) {
+      // Only a disconnect closes the socket, and it waits behind this send: a change means the transport stopped.
+      NTSTATUS status = fd < 0 ? STATUS_CONNECTION_ABORTED : SendSome(fd, sending);
+      if (status != STATUS_PENDING) {
+        PIRP irp = std::exchange(sending, nullptr);
+        guard.unlock();
+        if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
+        Finish(irp, status, SentSoFar(irp));
+        guard.lock();
+        c->busy = false;
+        continue;
+      }
+    }
+    // Wait for data (when a receive waits), room for a send, a new request or a wake-up.
     bool wantData = fd >= 0 && !c->receives.empty();
     if (!c->receives.empty() && fd < 0) {
       FailReceivesLocked(c, STATUS_INVALID_CONNECTION);
       continue;
     }
     guard.unlock();
-    pollfd p[2] = {{c->wake, POLLIN, 0}, {wantData ? fd : -1, POLLIN, 0}};
-    ::poll(p, 2, -1);
+    pollfd p[2] = {{c->wake, POLLIN, 0}, {wantData || sending ? fd : -1, 0, 0}};
+    if (wantData) p[1].events |= POLLIN;
+    if (sending) p[1].events |= POLLOUT;
+    if (wantData && readable) {
+      p[1].revents = POLLIN;  // try it before sleeping
+    } else {
+      ::poll(p, 2, -1);
+    }
+    readable = false;
     if (p[0].revents & POLLIN) {
       uint64_t count;
       if (::read(c->wake, &count, sizeof count) < 0) {
@@ -283,7 +321,7 @@ void NetworkLoop(Connection* c) {
     ULONG room = TdiGetParameters<TDI_REQUEST_KERNEL_RECEIVE>(stack).ReceiveLength;
     if (irp->MdlAddress) room = std::min(room, MmGetMdlByteCount(irp->MdlAddress));
     auto* buffer = static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
-    ssize_t n = buffer && room ? ::recv(fd, buffer, room, 0) : -1;
+    ssize_t n = buffer && room ? ::recv(fd, buffer, room, MSG_DONTWAIT) : -1;
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
       guard.lock();
       c->receives.push_front(irp);  // not ready after all
@@ -291,12 +329,18 @@ void NetworkLoop(Connection* c) {
       continue;
     }
     if (n > 0) {
+      readable = static_cast<ULONG>(n) == room;
       Finish(irp, STATUS_SUCCESS, static_cast<ULONG_PTR>(n));
     } else {
       // The peer closed (0) or the connection broke: the owner hears of it, then the receive ends.
       TellDisconnect(c, n == 0 ? TDI_DISCONNECT_RELEASE : TDI_DISCONNECT_ABORT);
       Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
     }
+    guard.lock();
+  }
+  if (sending) {
+    guard.unlock();
+    Finish(sending, STATUS_CANCELLED, SentSoFar(sending));
     guard.lock();
   }
   // Closing: fail what is left.
@@ -387,19 +431,41 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
       Connection* c = f->connection;
       if (!c) return complete(STATUS_INVALID_DEVICE_REQUEST);
       IoMarkIrpPending(irp);
-      std::lock_guard guard(c->lock);
+      // Once a request is completed here, the connection may already be gone (its owner closes it from a
+      // completion): nothing touches it after Finish.
+      std::unique_lock guard(c->lock);
       if (stack->MinorFunction == TDI_RECEIVE) {
         irp->Tail.Overlay.DriverContext[0] = c;
         IoSetCancelRoutine(irp, CancelReceive);
         c->receives.push_back(irp);
         if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {  // cancelled before it was queued
           c->receives.pop_back();
-          c->lock.unlock();
+          guard.unlock();
           Finish(irp, STATUS_CANCELLED, 0);
-          c->lock.lock();
           return STATUS_PENDING;
         }
+      } else if (stack->MinorFunction == TDI_SEND && !t_inlineCompletion && c->requests.empty() && !c->busy &&
+                 !c->closing && c->fd >= 0) {
+        // Nothing ahead of it: the caller's thread puts on the socket what it takes at once (under the
+        // connection's lock, so the socket cannot close under it) and hands only a rest to the network
+        // thread, which saves a thread switch per send.
+        irp->Tail.Overlay.DriverContext[1] = nullptr;
+        NTSTATUS status = SendSome(c->fd, irp);
+        if (status == STATUS_PENDING) {  // the network thread sends the rest
+          c->requests.push_back(irp);
+          Wake(c);
+          return STATUS_PENDING;
+        }
+        guard.unlock();
+        if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
+        // Completed as the network thread would, at DISPATCH_LEVEL; a send its completion routine issues
+        // goes to the network thread, so completions never nest.
+        t_inlineCompletion = true;
+        Finish(irp, status, SentSoFar(irp));
+        t_inlineCompletion = false;
+        return STATUS_PENDING;
       } else {
+        if (stack->MinorFunction == TDI_SEND) irp->Tail.Overlay.DriverContext[1] = nullptr;
         c->requests.push_back(irp);
       }
       Wake(c);

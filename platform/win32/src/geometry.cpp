@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "menu_internal.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -501,6 +502,7 @@ LRESULT HitTest(HWND hwnd, POINT screen) {
   POINT p{screen.x - origin.x, screen.y - origin.y};
   if (!PtInRect(&rect, p)) return HTNOWHERE;
   if (PtInRect(&client, p)) return HTCLIENT;
+  if (tavrin::win::menus::BarContains(hwnd, p)) return HTMENU;
   int caption = CaptionHeight(style, exStyle);
   int edge = insets.left;
   if (caption && p.y >= edge && p.y < edge + caption && p.x >= edge && p.x < rect.right - edge) {
@@ -576,6 +578,7 @@ void PaintFrame(HWND hwnd, HDC dc) {
     InflateRect(&edge, width, width);
     DrawEdge(dc, &edge, (exStyle & WS_EX_CLIENTEDGE) ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT);
   }
+  tavrin::win::menus::PaintBar(hwnd, dc);
   int caption = CaptionHeight(style, exStyle);
   if (!caption) return;
   int edge = FrameInsets(style, exStyle).left;
@@ -666,6 +669,7 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     request->done = tavrin::win::CaptureWindow(hwnd, *request->image);
     return 0;
   }
+  if (LRESULT result; tavrin::win::menus::BarDefWindowProc(hwnd, message, wParam, lParam, &result)) return result;
   switch (message) {
     case WM_NCCREATE:
       return TRUE;
@@ -679,12 +683,24 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       rect->top += insets.top;
       rect->right = std::max(rect->left, rect->right - insets.right);
       rect->bottom = std::max(rect->top, rect->bottom - insets.bottom);
+      if (!(style & WS_CHILD))  // a top-level window's menu bar sits under its caption
+        rect->top = std::min(rect->bottom, rect->top + tavrin::win::menus::LayoutBar(hwnd, *rect));
       return 0;
     }
     case WM_NCHITTEST:
       return HitTest(hwnd, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
     case WM_NCPAINT: {
       HDC dc = GetWindowDC(hwnd);
+      if (wParam > 1) {  // only the update region (screen coordinates) is painted
+        RECT window{};
+        GetWindowRect(hwnd, &window);
+        HRGN clip = CreateRectRgn(0, 0, 0, 0);
+        if (CombineRgn(clip, reinterpret_cast<HRGN>(wParam), nullptr, RGN_COPY) != ERROR) {
+          OffsetRgn(clip, -window.left, -window.top);
+          ExtSelectClipRgn(dc, clip, RGN_AND);
+        }
+        DeleteObject(clip);
+      }
       PaintFrame(hwnd, dc);
       ReleaseDC(hwnd, dc);
       return 0;

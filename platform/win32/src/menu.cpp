@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "menu_internal.h"
 #include "win32/resources.h"
 #include "win32/user_draw.h"
 #include "win32/window_manager.h"
@@ -528,16 +529,44 @@ HMENU GetMenu(HWND hwnd) {
 
 BOOL SetMenu(HWND hwnd, HMENU menu) {
   if (!IsWindow(hwnd)) return FALSE;
-  std::lock_guard<std::recursive_mutex> lock(g_lock);
-  if (menu && !Find(menu)) return FALSE;
-  if (menu)
-    Bars()[hwnd] = menu;
-  else
-    Bars().erase(hwnd);
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    if (menu && !Find(menu)) return FALSE;
+    if (menu)
+      Bars()[hwnd] = menu;
+    else
+      Bars().erase(hwnd);
+  }
+  tavrin::win::menus::BarChanged(hwnd);
   return TRUE;
 }
 
-BOOL DrawMenuBar(HWND hwnd) { return IsWindow(hwnd); }
+BOOL DrawMenuBar(HWND hwnd) {
+  if (!IsWindow(hwnd)) return FALSE;
+  tavrin::win::menus::BarChanged(hwnd);
+  return TRUE;
+}
+
+namespace tavrin::win::menus {
+
+void AttachBarAtCreation(HWND hwnd, HMENU menu) {
+  std::lock_guard<std::recursive_mutex> lock(g_lock);
+  if (Find(menu)) Bars()[hwnd] = menu;
+}
+
+void ForgetWindowMenus(HWND hwnd) {
+  ForgetBar(hwnd);
+  std::lock_guard<std::recursive_mutex> lock(g_lock);
+  for (auto* map : {&Bars(), &SystemMenus()}) {
+    auto it = map->find(hwnd);
+    if (it == map->end()) continue;
+    const HMENU menu = it->second;
+    map->erase(it);
+    DestroyTree(menu);  // a window's menus go with it
+  }
+}
+
+}  // namespace tavrin::win::menus
 
 HMENU GetSystemMenu(HWND hwnd, BOOL revert) {
   if (!IsWindow(hwnd)) return nullptr;
@@ -606,6 +635,7 @@ struct Tracker {
   std::vector<Level> levels;
   bool done = false;
   UINT chosen = 0;
+  tavrin::win::menus::BarLink* bar = nullptr;  // set when the popup was opened from a menu bar
 };
 
 thread_local Tracker* t_tracker = nullptr;
@@ -631,7 +661,7 @@ LRESULT Notify(Tracker& tracker, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Sizes every item and lays them out one under the other; returns the client size.
 SIZE Layout(Tracker& tracker, Level& level) {
-  HDC dc = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(nullptr);  // text metrics only: the screen need not be composed
   HGDIOBJ oldFont = SelectObject(dc, MenuFont());
   const int check = GetSystemMetrics(SM_CXMENUCHECK);
   int width = 0, y = 0;
@@ -659,7 +689,7 @@ SIZE Layout(Tracker& tracker, Level& level) {
   }
   for (Item& item : level.items) item.rect.right = width;
   SelectObject(dc, oldFont);
-  ReleaseDC(nullptr, dc);
+  DeleteDC(dc);
   return {width, y};
 }
 
@@ -747,13 +777,15 @@ void RegisterPopupClass() {
   });
 }
 
+constexpr DWORD kPopupExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+
 bool OpenLevel(Tracker& tracker, HMENU menu, int x, int y, UINT flags, const RECT* exclude) {
   Level level;
   level.menu = menu;
   if (!Snapshot(menu, &level.items, &level.background)) return false;
   const SIZE size = Layout(tracker, level);
   RECT frame{0, 0, std::max<LONG>(size.cx, 1), std::max<LONG>(size.cy, 1)};
-  AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
+  AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, kPopupExStyle);
   const int w = frame.right - frame.left, h = frame.bottom - frame.top;
   if (flags & TPM_RIGHTALIGN) x -= w;
   else if (flags & TPM_CENTERALIGN) x -= w / 2;
@@ -766,14 +798,16 @@ bool OpenLevel(Tracker& tracker, HMENU menu, int x, int y, UINT flags, const REC
   y = std::max<int>(y, screen.top);
   RegisterPopupClass();
   tracker.levels.push_back(std::move(level));
-  HWND hwnd = CreateWindowEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kPopupMenuClass, "", WS_POPUP | WS_BORDER, x, y, w, h,
-                             tracker.owner, nullptr, nullptr, nullptr);
+  HWND hwnd = CreateWindowEx(kPopupExStyle, kPopupMenuClass, "", WS_POPUP | WS_BORDER, x, y, w, h, tracker.owner,
+                             nullptr, nullptr, nullptr);
   if (!hwnd) {
     tracker.levels.pop_back();
     return false;
   }
   tracker.levels.back().hwnd = hwnd;
   SetWindow(menu, hwnd);
+  // Placed once more before it shows, so that a window that changed its frame at creation gets it computed.
+  SetWindowPos(hwnd, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE);
   ShowWindow(hwnd, SW_SHOWNOACTIVATE);
   return true;
 }
@@ -935,6 +969,18 @@ bool HandleInput(Tracker& tracker, const MSG& msg) {
                       base == WM_LBUTTONDBLCLK || base == WM_RBUTTONDBLCLK;
     const bool up = base == WM_LBUTTONUP || (base == WM_RBUTTONUP && (tracker.flags & TPM_RIGHTBUTTON));
     if (!inside) {
+      using tavrin::win::menus::BarExit;
+      if (tracker.bar) {
+        const int item = tracker.bar->ItemAt(pt);
+        if (item >= 0 && item != tracker.bar->current && (base == WM_MOUSEMOVE || down)) {
+          tracker.bar->exit = BarExit::kSwitch;
+          tracker.bar->target = item;
+          tracker.done = true;
+        } else if (item != -2 && down) {
+          tracker.done = true;  // the open item's entry again, or the bar beside the items
+        }
+        if (item != -2) return true;
+      }
       if (down) tracker.done = true;
       return true;
     }
@@ -952,15 +998,34 @@ bool HandleInput(Tracker& tracker, const MSG& msg) {
     switch (msg.wParam) {
       case VK_DOWN: MoveSelection(tracker, 1); return true;
       case VK_UP: MoveSelection(tracker, -1); return true;
-      case VK_RIGHT: OpenSelected(tracker, tracker.levels.size() - 1, true); return true;
+      case VK_RIGHT: {
+        const size_t before = tracker.levels.size();
+        OpenSelected(tracker, before - 1, true);
+        if (tracker.bar && tracker.levels.size() == before) {
+          tracker.bar->exit = tavrin::win::menus::BarExit::kRight;
+          tracker.done = true;
+        }
+        return true;
+      }
       case VK_LEFT:
-        if (tracker.levels.size() > 1) CloseLevelsFrom(tracker, tracker.levels.size() - 1);
+        if (tracker.levels.size() > 1) {
+          CloseLevelsFrom(tracker, tracker.levels.size() - 1);
+        } else if (tracker.bar) {
+          tracker.bar->exit = tavrin::win::menus::BarExit::kLeft;
+          tracker.done = true;
+        }
         return true;
       case VK_ESCAPE:
-        if (tracker.levels.size() > 1)
+        if (tracker.levels.size() > 1) {
           CloseLevelsFrom(tracker, tracker.levels.size() - 1);
-        else
+        } else {
+          if (tracker.bar) tracker.bar->exit = tavrin::win::menus::BarExit::kEscape;
           tracker.done = true;
+        }
+        return true;
+      case VK_F10:
+        if (tracker.bar) tracker.done = true;
+        else TranslateMessage(&msg);
         return true;
       case VK_MENU: tracker.done = true; return true;
       case VK_RETURN: {
@@ -982,21 +1047,25 @@ bool HandleInput(Tracker& tracker, const MSG& msg) {
   return m == WM_KEYUP || m == WM_SYSKEYUP;
 }
 
-UINT Track(HMENU menu, UINT flags, int x, int y, HWND owner, const RECT* exclude) {
+UINT Track(HMENU menu, UINT flags, int x, int y, HWND owner, const RECT* exclude,
+           tavrin::win::menus::BarLink* bar = nullptr, bool selectFirst = false) {
   if (t_tracker || !IsMenu(menu) || !IsWindow(owner)) return 0;
   Tracker tracker;
   tracker.owner = owner;
   tracker.flags = flags;
   tracker.notify = !(flags & TPM_NONOTIFY);
+  tracker.bar = bar;
   t_tracker = &tracker;
   if (tracker.notify) {
-    Notify(tracker, WM_ENTERMENULOOP, TRUE, 0);
-    Notify(tracker, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), MAKELPARAM(0, FALSE));
+    if (!bar) Notify(tracker, WM_ENTERMENULOOP, TRUE, 0);
+    Notify(tracker, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu),
+           bar ? MAKELPARAM(bar->sysMenu ? 0 : bar->current, bar->sysMenu ? 1 : 0) : MAKELPARAM(0, FALSE));
   }
   bool quit = false;
   WPARAM quitCode = 0;
   if (OpenLevel(tracker, menu, x, y, flags, exclude)) {
     SetCapture(tracker.levels.back().hwnd);
+    if (selectFirst) MoveSelection(tracker, 1);
     while (!tracker.done && !tracker.levels.empty()) {
       MSG msg;
       if (!PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -1019,11 +1088,15 @@ UINT Track(HMENU menu, UINT flags, int x, int y, HWND owner, const RECT* exclude
   }
   ReleaseCapture();
   CloseLevelsFrom(tracker, 0);
-  if (tracker.notify) {
+  if (tracker.notify && !bar) {
     Notify(tracker, WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
     Notify(tracker, WM_EXITMENULOOP, TRUE, 0);
   }
   t_tracker = nullptr;
+  if (bar) {
+    if (tracker.chosen) bar->exit = tavrin::win::menus::BarExit::kChosen;
+    else if (bar->exit == tavrin::win::menus::BarExit::kNone) bar->exit = tavrin::win::menus::BarExit::kCancelled;
+  }
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
   if (flags & TPM_RETURNCMD) return tracker.chosen;
   if (tracker.chosen && IsWindow(owner)) PostMessage(owner, WM_COMMAND, tracker.chosen, 0);
@@ -1040,13 +1113,25 @@ BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPAR
   return static_cast<BOOL>(Track(menu, flags, x, y, owner, params ? &params->rcExclude : nullptr));
 }
 
+namespace tavrin::win::menus {
+UINT TrackBarPopup(HMENU popup, HWND owner, const RECT& item, bool selectFirst, BarLink& link) {
+  link.exit = BarExit::kNone;
+  link.target = -1;
+  return Track(popup, TPM_RETURNCMD, item.left, item.bottom, owner, &item, &link, selectFirst);
+}
+}  // namespace tavrin::win::menus
+
 BOOL EndMenu() {
-  if (!t_tracker) return FALSE;
-  t_tracker->done = true;
-  return TRUE;
+  bool ended = tavrin::win::menus::EndBarTracking();
+  if (t_tracker) {
+    t_tracker->done = true;
+    ended = true;
+  }
+  return ended;
 }
 
-BOOL GetMenuItemRect(HWND, HMENU menu, UINT item, LPRECT rect) {
+BOOL GetMenuItemRect(HWND hwnd, HMENU menu, UINT item, LPRECT rect) {
+  if (rect && hwnd && tavrin::win::menus::BarItemRect(hwnd, menu, item, rect)) return TRUE;
   if (!t_tracker || !rect) return FALSE;
   for (Level& level : t_tracker->levels) {
     if (level.menu != menu || item >= level.items.size()) continue;
@@ -1057,7 +1142,9 @@ BOOL GetMenuItemRect(HWND, HMENU menu, UINT item, LPRECT rect) {
   return FALSE;
 }
 
-int MenuItemFromPoint(HWND, HMENU menu, POINT point) {
+int MenuItemFromPoint(HWND hwnd, HMENU menu, POINT point) {
+  int index = -1;
+  if (hwnd && tavrin::win::menus::BarItemFromPoint(hwnd, menu, point, &index)) return index;
   if (!t_tracker) return -1;
   for (Level& level : t_tracker->levels) {
     if (level.menu != menu) continue;

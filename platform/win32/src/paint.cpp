@@ -211,6 +211,7 @@ void Released(HWND hwnd, const draw::Rect& touched) {
   {
     std::lock_guard guard(Table().lock);
     top = RootLocked(hwnd);
+    if (auto window = top ? Find(top) : nullptr) window->savedBitsShowing = false;
   }
   if (top) NotifyDamage(top, FromDraw(touched));
 }
@@ -223,6 +224,7 @@ draw::Surface Screen() {
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     auto window = Find(*it);
     if (!window || !window->Visible() || (window->style & WS_MINIMIZE) || !window->surface) continue;
+    if (window->savedBitsShowing) continue;  // nothing of its own drawn yet
     const draw::Surface& surface = *window->surface;
     for (int y = 0; y < surface.height(); ++y) {
       int sy = window->rect.top + y;

@@ -47,7 +47,11 @@ bool IsNumber(LPCSTR name, WORD& id) {
 
 const Entry* Lookup(LPCSTR name, LPCSTR type) {
   WORD typeId = 0, id = 0;
-  if (!type || !IsNumber(type, typeId)) return nullptr;  // only the numbered types are kept
+  if (!type) return nullptr;
+  if (!IsNumber(type, typeId)) {
+    if (strcasecmp(type, "AVI") != 0) return nullptr;  // of the named types only clips are kept
+    typeId = kRtNamedAvi;
+  }
   bool numbered = IsNumber(name, id);
   if (!numbered && !name) return nullptr;
   auto& registry = TheRegistry();

@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "win32/controls.h"
+#include "win32/dialog.h"
 #include "win32/gdi.h"
+#include "win32/imagelist.h"
 #include "win32/user_draw.h"
+#include "win32/comctl.h"  // the header's mouse
 
 namespace {
 
@@ -110,6 +113,7 @@ LRESULT CALLBACK HeaderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     s = new HeaderState;
     SetProp(hwnd, kHeaderProp, s);
   }
+  if (LRESULT mouse = 0; tavrin::controls::detail::HeaderMouse(hwnd, message, wParam, lParam, mouse)) return mouse;
   switch (message) {
     case HDM_GETITEMCOUNT:
       return static_cast<LRESULT>(s->items.size());
@@ -203,22 +207,203 @@ struct ListState {
   bool making = false;  // the header is being made (its creation notifies this window)
   std::vector<std::vector<std::string>> rows;  // each row's texts by column
   std::vector<LPARAM> params;                   // each row's application value
+  std::vector<UINT> states;                     // each row's LVIS_* bits
+  std::vector<int> images;                      // each row's image index
   HFONT font = nullptr;
+  int top = 0;        // first row shown
+  int rowHeight = 0;  // 0 until measured
+  COLORREF back = GetSysColor(COLOR_WINDOW);
+  COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
+  COLORREF textBack = GetSysColor(COLOR_WINDOW);
+  HIMAGELIST small = nullptr;
+  HIMAGELIST state = nullptr;
+  HWND edit = nullptr;  // the label editor while one is open
+  int editRow = -1;
+  WNDPROC editProc = nullptr;
 };
+
+// Owner-drawn rows take their height from the parent (WM_MEASUREITEM), asked once and again on demand.
+int RowHeight(HWND hwnd, ListState& s) {
+  if (s.rowHeight > 0) return s.rowHeight;
+  s.rowHeight = kRowHeight;
+  if (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_OWNERDRAWFIXED) {
+    MEASUREITEMSTRUCT measure{ODT_LISTVIEW, static_cast<UINT>(GetDlgCtrlID(hwnd)), 0, 0, kRowHeight, 0};
+    if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_MEASUREITEM, measure.CtlID, reinterpret_cast<LPARAM>(&measure));
+    if (measure.itemHeight > 0) s.rowHeight = static_cast<int>(measure.itemHeight);
+  }
+  return s.rowHeight;
+}
+
+int RowsTop(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_NOCOLUMNHEADER) ? 0 : kHeaderHeight; }
+
+RECT RowRect(HWND hwnd, ListState& s, int row) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  int h = RowHeight(hwnd, s);
+  int y = RowsTop(hwnd) + (row - s.top) * h;
+  int right = client.right;
+  int columns = static_cast<int>(SendMessage(s.header, HDM_GETITEMCOUNT, 0, 0));
+  if (columns > 0) {
+    RECT last;
+    SendMessage(s.header, HDM_GETITEMRECT, static_cast<WPARAM>(columns - 1), reinterpret_cast<LPARAM>(&last));
+    right = last.right;  // a row is as wide as its columns
+  }
+  return RECT{0, y, right, y + h};
+}
+
+int PerPage(HWND hwnd, ListState& s) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  return std::max(1, (static_cast<int>(client.bottom) - RowsTop(hwnd)) / RowHeight(hwnd, s));
+}
+
+LRESULT NotifyParent(HWND hwnd, UINT code, NMHDR* hdr = nullptr) {
+  NMHDR plain{};
+  if (!hdr) hdr = &plain;
+  hdr->hwndFrom = hwnd;
+  hdr->idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(hwnd));
+  hdr->code = code;
+  HWND parent = GetParent(hwnd);
+  return parent ? SendMessage(parent, WM_NOTIFY, hdr->idFrom, reinterpret_cast<LPARAM>(hdr)) : 0;
+}
+
+void SetState(HWND hwnd, ListState& s, int row, UINT state, UINT mask) {
+  if (row < 0 || static_cast<size_t>(row) >= s.states.size()) return;
+  // One focused row at most.
+  if (mask & state & LVIS_FOCUSED) {
+    for (auto& st : s.states) st &= ~LVIS_FOCUSED;
+  }
+  UINT& st = s.states[static_cast<size_t>(row)];
+  st = (st & ~mask) | (state & mask);
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void EnsureVisible(HWND hwnd, ListState& s, int row) {
+  if (row < 0 || static_cast<size_t>(row) >= s.rows.size()) return;
+  int page = PerPage(hwnd, s);
+  if (row < s.top) s.top = row;
+  else if (row >= s.top + page) s.top = row - page + 1;
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+// Selects one row alone, focused and in view.
+void SelectOnly(HWND hwnd, ListState& s, int row) {
+  if (row < 0 || static_cast<size_t>(row) >= s.rows.size()) return;
+  for (auto& st : s.states) st &= ~LVIS_SELECTED;
+  SetState(hwnd, s, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  EnsureVisible(hwnd, s, row);
+}
+
+int HitRow(HWND hwnd, ListState& s, POINT pt, UINT* flags) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  *flags = 0;
+  if (pt.y < RowsTop(hwnd)) *flags |= LVHT_ABOVE;
+  if (pt.y >= client.bottom) *flags |= LVHT_BELOW;
+  if (pt.x < 0) *flags |= LVHT_TOLEFT;
+  if (pt.x >= client.right) *flags |= LVHT_TORIGHT;
+  if (*flags) return -1;
+  int row = s.top + (pt.y - RowsTop(hwnd)) / RowHeight(hwnd, s);
+  RECT r = RowRect(hwnd, s, row);
+  if (static_cast<size_t>(row) >= s.rows.size() || pt.x >= r.right) {
+    *flags = LVHT_NOWHERE;
+    return -1;
+  }
+  *flags = LVHT_ONITEMLABEL;
+  return row;
+}
+
+void EndEdit(HWND hwnd, ListState& s, bool commit);
+
+LRESULT CALLBACK LabelEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND list = GetParent(edit);
+  auto* s = list ? static_cast<ListState*>(GetProp(list, kListProp)) : nullptr;
+  WNDPROC base = s && s->edit == edit ? s->editProc : nullptr;
+  if (s && base) {
+    if (message == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_ESCAPE)) {
+      EndEdit(list, *s, wParam == VK_RETURN);
+      return 0;
+    }
+    if (message == WM_CHAR && (wParam == '\r' || wParam == 0x1B)) return 0;
+    if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS | CallWindowProc(base, edit, message, wParam, lParam);
+    if (message == WM_KILLFOCUS) {
+      LRESULT r = CallWindowProc(base, edit, message, wParam, lParam);
+      EndEdit(list, *s, true);
+      return r;
+    }
+  }
+  return base ? CallWindowProc(base, edit, message, wParam, lParam) : DefWindowProc(edit, message, wParam, lParam);
+}
+
+// Closes the label editor: the parent hears the new text (or none when cancelled) and, answering
+// non-zero to a text, has it kept.
+void EndEdit(HWND hwnd, ListState& s, bool commit) {
+  if (!s.edit) return;
+  HWND edit = s.edit;
+  const int row = s.editRow;
+  s.edit = nullptr;
+  s.editRow = -1;
+  char buffer[1024] = {};
+  GetWindowText(edit, buffer, static_cast<int>(sizeof buffer));
+  NMLVDISPINFO info{};
+  info.item.iItem = row;
+  info.item.mask = LVIF_TEXT | LVIF_PARAM;
+  info.item.pszText = commit ? buffer : nullptr;
+  info.item.cchTextMax = static_cast<int>(sizeof buffer);
+  if (row >= 0 && static_cast<size_t>(row) < s.params.size()) info.item.lParam = s.params[static_cast<size_t>(row)];
+  SetWindowLongPtr(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s.editProc));
+  s.editProc = nullptr;
+  DestroyWindow(edit);
+  LRESULT keep = NotifyParent(hwnd, LVN_ENDLABELEDITA, &info.hdr);
+  if (commit && keep && row >= 0 && static_cast<size_t>(row) < s.rows.size()) s.rows[static_cast<size_t>(row)][0] = buffer;
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+HWND BeginEdit(HWND hwnd, ListState& s, int row) {
+  EndEdit(hwnd, s, true);
+  if (row < 0 || static_cast<size_t>(row) >= s.rows.size()) return nullptr;
+  if (GetFocus() != hwnd) SetFocus(hwnd);
+  NMLVDISPINFO info{};
+  info.item.mask = LVIF_TEXT | LVIF_PARAM;
+  info.item.iItem = row;
+  info.item.pszText = const_cast<LPSTR>(s.rows[static_cast<size_t>(row)][0].c_str());
+  info.item.lParam = s.params[static_cast<size_t>(row)];
+  if (NotifyParent(hwnd, LVN_BEGINLABELEDITA, &info.hdr)) return nullptr;
+  if (static_cast<size_t>(row) >= s.rows.size()) return nullptr;
+  RECT r = RowRect(hwnd, s, row);
+  RECT first{0, 0, 0, 0};
+  if (SendMessage(s.header, HDM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first))) r.right = first.right;
+  tavrin::controls::RegisterDialogControls();
+  HWND edit = CreateWindowEx(0, "Edit", s.rows[static_cast<size_t>(row)][0].c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL,
+                             r.left, r.top, r.right - r.left, r.bottom - r.top, hwnd, nullptr, nullptr, nullptr);
+  if (!edit) return nullptr;
+  if (s.font) SendMessage(edit, WM_SETFONT, reinterpret_cast<WPARAM>(s.font), FALSE);
+  s.edit = edit;
+  s.editRow = row;
+  s.editProc = reinterpret_cast<WNDPROC>(SetWindowLongPtr(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LabelEditProc)));
+  SendMessage(edit, EM_SETSEL, 0, -1);
+  SetFocus(edit);
+  return edit;
+}
 
 void PaintList(HWND hwnd, ListState& s) {
   PAINTSTRUCT ps;
   HDC hdc = BeginPaint(hwnd, &ps);
   RECT client;
   GetClientRect(hwnd, &client);
-  FillRect(hdc, &client, GetSysColorBrush(COLOR_WINDOW));
+  HBRUSH back = CreateSolidBrush(s.back);
+  FillRect(hdc, &client, back);
+  DeleteObject(back);
   HGDIOBJ oldFont = SelectObject(hdc, s.font ? static_cast<HGDIOBJ>(s.font) : GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
   int columns = static_cast<int>(SendMessage(s.header, HDM_GETITEMCOUNT, 0, 0));
   const bool owner = (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_OWNERDRAWFIXED) != 0;
-  for (size_t r = 0; r < s.rows.size(); ++r) {
-    int y = kHeaderHeight + static_cast<int>(r) * kRowHeight;
+  const int h = RowHeight(hwnd, s);
+  const bool focused = GetFocus() == hwnd;
+  for (size_t r = static_cast<size_t>(std::max(s.top, 0)); r < s.rows.size(); ++r) {
+    int y = RowsTop(hwnd) + (static_cast<int>(r) - s.top) * h;
+    if (y >= client.bottom) break;
     if (owner) {
       DRAWITEMSTRUCT item{};
       item.CtlType = ODT_LISTVIEW;
@@ -227,15 +412,24 @@ void PaintList(HWND hwnd, ListState& s) {
       item.itemAction = ODA_DRAWENTIRE;
       item.hwndItem = hwnd;
       item.hDC = hdc;
-      item.rcItem = RECT{0, y, client.right, y + kRowHeight};
+      item.rcItem = RowRect(hwnd, s, static_cast<int>(r));
       item.itemData = static_cast<ULONG_PTR>(s.params[r]);
+      if (s.states[r] & LVIS_SELECTED) item.itemState |= ODS_SELECTED;
+      if ((s.states[r] & LVIS_FOCUSED) && focused) item.itemState |= ODS_FOCUS;
       if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
       continue;
     }
+    // A selected row in the highlight colours while the list has the focus (or always shows it).
+    const bool lit = (s.states[r] & LVIS_SELECTED) && (focused || (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_SHOWSELALWAYS));
+    if (lit) {
+      RECT band = RowRect(hwnd, s, static_cast<int>(r));
+      FillRect(hdc, &band, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
+    }
+    SetTextColor(hdc, lit && focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : s.text);
     for (int c = 0; c < columns && c < static_cast<int>(s.rows[r].size()); ++c) {
       RECT cell;
       SendMessage(s.header, HDM_GETITEMRECT, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&cell));
-      RECT text{cell.left + 4, y, cell.right - 4, y + kRowHeight};
+      RECT text{cell.left + 4, y, cell.right - 4, y + h};
       DrawText(hdc, s.rows[r][static_cast<size_t>(c)].c_str(), -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
     }
   }
@@ -281,6 +475,9 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       if ((item->mask & LVIF_TEXT) && item->pszText && item->pszText != reinterpret_cast<LPSTR>(-1)) row[0] = item->pszText;
       s->rows.insert(s->rows.begin() + static_cast<ptrdiff_t>(at), row);
       s->params.insert(s->params.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_PARAM) ? item->lParam : 0);
+      s->states.insert(s->states.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_STATE) ? item->state & item->stateMask : 0);
+      s->images.insert(s->images.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_IMAGE) ? item->iImage : -1);
+      if (s->editRow >= static_cast<int>(at)) ++s->editRow;
       InvalidateRect(hwnd, nullptr, TRUE);
       return static_cast<LRESULT>(at);
     }
@@ -304,9 +501,212 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case LVM_GETITEMA: {
       auto* item = reinterpret_cast<LVITEM*>(lParam);
       if (!item || item->iItem < 0 || static_cast<size_t>(item->iItem) >= s->rows.size()) return FALSE;
-      if (item->mask & LVIF_PARAM) item->lParam = s->params[static_cast<size_t>(item->iItem)];
+      const auto at = static_cast<size_t>(item->iItem);
+      if (item->mask & LVIF_PARAM) item->lParam = s->params[at];
+      if (item->mask & LVIF_STATE) item->state = s->states[at] & item->stateMask;
+      if (item->mask & LVIF_IMAGE) item->iImage = s->images[at];
+      if ((item->mask & LVIF_TEXT) && item->pszText && item->cchTextMax > 0) {
+        const auto& row = s->rows[at];
+        size_t sub = static_cast<size_t>(std::max(item->iSubItem, 0));
+        CopyText(sub < row.size() ? row[sub] : "", item->pszText, item->cchTextMax);
+      }
       return TRUE;
     }
+    case LVM_SETITEMA: {
+      auto* item = reinterpret_cast<const LVITEM*>(lParam);
+      if (!item || item->iItem < 0 || static_cast<size_t>(item->iItem) >= s->rows.size()) return FALSE;
+      const auto at = static_cast<size_t>(item->iItem);
+      if (item->mask & LVIF_PARAM) s->params[at] = item->lParam;
+      if (item->mask & LVIF_IMAGE) s->images[at] = item->iImage;
+      if (item->mask & LVIF_STATE) SetState(hwnd, *s, item->iItem, item->state, item->stateMask);
+      if ((item->mask & LVIF_TEXT) && item->iSubItem >= 0 && item->iSubItem <= 255) {
+        auto& row = s->rows[at];
+        if (row.size() <= static_cast<size_t>(item->iSubItem)) row.resize(static_cast<size_t>(item->iSubItem) + 1);
+        row[static_cast<size_t>(item->iSubItem)] = item->pszText && item->pszText != reinterpret_cast<LPSTR>(-1) ? item->pszText : "";
+      }
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return TRUE;
+    }
+    case LVM_GETITEMSTATE:
+      return wParam < s->states.size() ? static_cast<LRESULT>(s->states[wParam] & static_cast<UINT>(lParam)) : 0;
+    case LVM_SETITEMSTATE: {
+      auto* item = reinterpret_cast<const LVITEM*>(lParam);
+      if (!item) return FALSE;
+      if (static_cast<int>(wParam) == -1) {
+        for (size_t r = 0; r < s->states.size(); ++r) SetState(hwnd, *s, static_cast<int>(r), item->state, item->stateMask);
+        return TRUE;
+      }
+      if (wParam >= s->states.size()) return FALSE;
+      SetState(hwnd, *s, static_cast<int>(wParam), item->state, item->stateMask);
+      return TRUE;
+    }
+    case LVM_GETNEXTITEM: {
+      UINT want = static_cast<UINT>(lParam) & (LVNI_FOCUSED | LVNI_SELECTED | LVNI_DROPHILITED);
+      for (size_t r = static_cast<int>(wParam) < 0 ? 0 : wParam + 1; r < s->states.size(); ++r) {
+        if ((s->states[r] & want) == want) return static_cast<LRESULT>(r);
+      }
+      return -1;
+    }
+    case LVM_GETSELECTEDCOUNT:
+      return std::count_if(s->states.begin(), s->states.end(), [](UINT st) { return (st & LVIS_SELECTED) != 0; });
+    case LVM_GETITEMRECT: {
+      auto* rect = reinterpret_cast<RECT*>(lParam);
+      if (!rect || wParam >= s->rows.size()) return FALSE;
+      *rect = RowRect(hwnd, *s, static_cast<int>(wParam));
+      return TRUE;
+    }
+    case LVM_HITTEST: {
+      auto* hit = reinterpret_cast<LVHITTESTINFO*>(lParam);
+      if (!hit) return -1;
+      hit->iItem = HitRow(hwnd, *s, hit->pt, &hit->flags);
+      hit->iSubItem = 0;
+      return hit->iItem;
+    }
+    case LVM_ENSUREVISIBLE:
+      EnsureVisible(hwnd, *s, static_cast<int>(wParam));
+      return TRUE;
+    case LVM_SCROLL: {
+      int rows = static_cast<int>(lParam) / RowHeight(hwnd, *s);
+      int maxTop = std::max(0, static_cast<int>(s->rows.size()) - PerPage(hwnd, *s));
+      s->top = std::clamp(s->top + rows, 0, maxTop);
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return TRUE;
+    }
+    case LVM_REDRAWITEMS:
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return TRUE;
+    case LVM_GETTOPINDEX:
+      return s->top;
+    case LVM_GETCOUNTPERPAGE:
+      return PerPage(hwnd, *s);
+    case LVM_GETBKCOLOR:
+      return static_cast<LRESULT>(s->back);
+    case LVM_SETBKCOLOR:
+      s->back = static_cast<COLORREF>(lParam);
+      return TRUE;
+    case LVM_GETTEXTCOLOR:
+      return static_cast<LRESULT>(s->text);
+    case LVM_SETTEXTCOLOR:
+      s->text = static_cast<COLORREF>(lParam);
+      return TRUE;
+    case LVM_GETTEXTBKCOLOR:
+      return static_cast<LRESULT>(s->textBack);
+    case LVM_SETTEXTBKCOLOR:
+      s->textBack = static_cast<COLORREF>(lParam);
+      return TRUE;
+    case LVM_GETIMAGELIST:
+      return reinterpret_cast<LRESULT>(wParam == LVSIL_STATE ? s->state : wParam == LVSIL_SMALL ? s->small : nullptr);
+    case LVM_SETIMAGELIST: {
+      HIMAGELIST* slot = wParam == LVSIL_STATE ? &s->state : wParam == LVSIL_SMALL ? &s->small : nullptr;
+      if (!slot) return 0;
+      HIMAGELIST old = *slot;
+      *slot = reinterpret_cast<HIMAGELIST>(lParam);
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return reinterpret_cast<LRESULT>(old);
+    }
+    case LVM_GETCOLUMNA: {
+      auto* col = reinterpret_cast<LVCOLUMN*>(lParam);
+      HDITEM item{};
+      item.mask = HDI_FORMAT | HDI_WIDTH;
+      if (!col || !SendMessage(s->header, HDM_GETITEM, wParam, reinterpret_cast<LPARAM>(&item))) return FALSE;
+      if (col->mask & LVCF_FMT) col->fmt = item.fmt & 3;
+      if (col->mask & LVCF_WIDTH) col->cx = item.cxy;
+      return TRUE;
+    }
+    case LVM_GETCOLUMNWIDTH: {
+      HDITEM item{};
+      item.mask = HDI_WIDTH;
+      return SendMessage(s->header, HDM_GETITEM, wParam, reinterpret_cast<LPARAM>(&item)) ? item.cxy : 0;
+    }
+    case LVM_SETCOLUMNWIDTH: {
+      HDITEM item{};
+      item.mask = HDI_WIDTH;
+      item.cxy = std::max(0, static_cast<int>(static_cast<short>(LOWORD(static_cast<uintptr_t>(lParam)))));
+      LRESULT ok = SendMessage(s->header, HDM_SETITEM, wParam, reinterpret_cast<LPARAM>(&item));
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return ok;
+    }
+    case LVM_DELETECOLUMN: {
+      LRESULT ok = SendMessage(s->header, HDM_DELETEITEM, wParam, 0);
+      if (ok) {
+        for (auto& row : s->rows) {
+          if (wParam < row.size()) row.erase(row.begin() + static_cast<ptrdiff_t>(wParam));
+          if (row.empty()) row.resize(1);
+        }
+        InvalidateRect(hwnd, nullptr, FALSE);
+      }
+      return ok;
+    }
+    case LVM_EDITLABELA:
+      if (static_cast<int>(wParam) < 0) {
+        EndEdit(hwnd, *s, false);
+        return 0;
+      }
+      return reinterpret_cast<LRESULT>(BeginEdit(hwnd, *s, static_cast<int>(wParam)));
+    case LVM_GETEDITCONTROL:
+      return reinterpret_cast<LRESULT>(s->edit);
+    case LVM_CANCELEDITLABEL:
+      EndEdit(hwnd, *s, false);
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      if (GetFocus() != hwnd) SetFocus(hwnd);
+      UINT flags = 0;
+      int row = HitRow(hwnd, *s, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, &flags);
+      const bool single = (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_SINGLESEL) != 0;
+      if (row >= 0) {
+        if (message != WM_LBUTTONDBLCLK && !single && (wParam & MK_CONTROL)) {
+          SetState(hwnd, *s, row, (s->states[static_cast<size_t>(row)] ^ LVIS_SELECTED) | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        } else if (message != WM_LBUTTONDBLCLK) {
+          SelectOnly(hwnd, *s, row);
+        }
+      } else if (message == WM_LBUTTONDOWN && !(wParam & MK_CONTROL)) {
+        for (size_t r = 0; r < s->states.size(); ++r) SetState(hwnd, *s, static_cast<int>(r), 0, LVIS_SELECTED);
+      }
+      NotifyParent(hwnd, message == WM_RBUTTONDOWN ? NM_RCLICK : message == WM_LBUTTONDBLCLK ? NM_DBLCLK : NM_CLICK);
+      return 0;
+    }
+    case WM_KEYDOWN: {
+      if (s->rows.empty()) return 0;
+      const int last = static_cast<int>(s->rows.size()) - 1;
+      int focus = static_cast<int>(SendMessage(hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+      int to = focus;
+      switch (wParam) {
+        case VK_UP: to = focus < 0 ? 0 : std::max(focus - 1, 0); break;
+        case VK_DOWN: to = focus < 0 ? 0 : std::min(focus + 1, last); break;
+        case VK_HOME: to = 0; break;
+        case VK_END: to = last; break;
+        case VK_PRIOR: to = std::max((focus < 0 ? 0 : focus) - (PerPage(hwnd, *s) - 1), 0); break;
+        case VK_NEXT: to = std::min((focus < 0 ? 0 : focus) + (PerPage(hwnd, *s) - 1), last); break;
+        default: return 0;
+      }
+      SelectOnly(hwnd, *s, to);
+      return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(hwnd, nullptr, FALSE);
+      NotifyParent(hwnd, message == WM_SETFOCUS ? NM_SETFOCUS : NM_KILLFOCUS);
+      return 0;
+    case WM_VSCROLL: {
+      int delta = 0;
+      switch (LOWORD(wParam)) {
+        case SB_LINEUP: delta = -1; break;
+        case SB_LINEDOWN: delta = 1; break;
+        case SB_PAGEUP: delta = -PerPage(hwnd, *s); break;
+        case SB_PAGEDOWN: delta = PerPage(hwnd, *s); break;
+        default: break;
+      }
+      SendMessage(hwnd, LVM_SCROLL, 0, delta * RowHeight(hwnd, *s));
+      return 0;
+    }
+    case WM_WINDOWPOSCHANGED:
+      s->rowHeight = 0;  // measured again
+      InvalidateRect(hwnd, nullptr, FALSE);
+      break;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case LVM_FINDITEMA: {
       auto* find = reinterpret_cast<const LVFINDINFO*>(lParam);
       if (!find || !(find->flags & LVFI_PARAM)) return -1;
@@ -318,13 +718,22 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     }
     case LVM_DELETEITEM:
       if (wParam >= s->rows.size()) return FALSE;
+      if (s->editRow == static_cast<int>(wParam)) EndEdit(hwnd, *s, false);
       s->rows.erase(s->rows.begin() + static_cast<ptrdiff_t>(wParam));
       s->params.erase(s->params.begin() + static_cast<ptrdiff_t>(wParam));
+      s->states.erase(s->states.begin() + static_cast<ptrdiff_t>(wParam));
+      s->images.erase(s->images.begin() + static_cast<ptrdiff_t>(wParam));
+      if (s->editRow > static_cast<int>(wParam)) --s->editRow;
+      s->top = std::clamp(s->top, 0, std::max(0, static_cast<int>(s->rows.size()) - 1));
       InvalidateRect(hwnd, nullptr, TRUE);
       return TRUE;
     case LVM_DELETEALLITEMS:
+      EndEdit(hwnd, *s, false);
       s->params.clear();
       s->rows.clear();
+      s->states.clear();
+      s->images.clear();
+      s->top = 0;
       InvalidateRect(hwnd, nullptr, TRUE);
       return TRUE;
     case WM_SETFONT:
@@ -341,6 +750,14 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT:
       PaintList(hwnd, *s);
       return 0;
+    case WM_DESTROY:
+      // An open editor goes with the list, unannounced.
+      if (s->edit) {
+        SetWindowLongPtr(s->edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s->editProc));
+        s->edit = nullptr;
+        s->editRow = -1;
+      }
+      break;
     case WM_NCDESTROY:
       RemoveProp(hwnd, kListProp);
       delete s;

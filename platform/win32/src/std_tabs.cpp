@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/comctl.h"
 #include "win32/controls.h"
 #include "win32/gdi.h"
 #include "win32/imagelist.h"
@@ -33,9 +34,14 @@ struct TabState {
 
 TabState* StateOf(HWND hwnd) { return static_cast<TabState*>(GetProp(hwnd, kTabProp)); }
 
-// Tab rectangles from the captions' widths in the control's font.
+bool AtBottom(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & TCS_BOTTOM) != 0; }
+
+// Tab rectangles from the captions' widths in the control's font (along the bottom with TCS_BOTTOM).
 std::vector<RECT> Layout(HWND hwnd, const TabState& s) {
   std::vector<RECT> rects;
+  RECT client;
+  GetClientRect(hwnd, &client);
+  const int top = AtBottom(hwnd) ? client.bottom - kTabTop - kTabHeight : kTabTop;
   HDC hdc = GetDC(hwnd);
   HGDIOBJ old = SelectObject(hdc, s.font ? static_cast<HGDIOBJ>(s.font) : GetStockObject(DEFAULT_GUI_FONT));
   int x = 2;
@@ -43,7 +49,7 @@ std::vector<RECT> Layout(HWND hwnd, const TabState& s) {
     SIZE size{0, 0};
     GetTextExtentPoint32(hdc, tab.text.c_str(), static_cast<int>(tab.text.size()), &size);
     int width = size.cx + kTabPad + (s.images ? 19 : 0);
-    rects.push_back(RECT{x, kTabTop, x + width, kTabTop + kTabHeight});
+    rects.push_back(RECT{x, top, x + width, top + kTabHeight});
     x += width;
   }
   SelectObject(hdc, old);
@@ -64,8 +70,10 @@ void Paint(HWND hwnd, TabState& s) {
   RECT client;
   GetClientRect(hwnd, &client);
   FillRect(hdc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  const bool bottom = AtBottom(hwnd);
   RECT frame = client;
-  frame.top = kTabTop + kTabHeight;
+  if (bottom) frame.bottom -= kTabTop + kTabHeight;
+  else frame.top = kTabTop + kTabHeight;
   DrawEdge(hdc, &frame, EDGE_RAISED, BF_RECT);
   std::vector<RECT> rects = Layout(hwnd, s);
   const bool owner = (GetWindowLongPtr(hwnd, GWL_STYLE) & TCS_OWNERDRAWFIXED) != 0;
@@ -88,7 +96,11 @@ void Paint(HWND hwnd, TabState& s) {
       if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
       continue;
     }
-    DrawEdge(hdc, &rc, EDGE_RAISED, BF_LEFT | BF_TOP | BF_RIGHT);
+    if (bottom && selected) {
+      RECT join{rc.left + 1, rc.top, rc.right - 1, rc.top + 2};  // the selected tab opens into the frame
+      FillRect(hdc, &join, GetSysColorBrush(COLOR_BTNFACE));
+    }
+    DrawEdge(hdc, &rc, EDGE_RAISED, bottom ? BF_LEFT | BF_BOTTOM | BF_RIGHT : BF_LEFT | BF_TOP | BF_RIGHT);
     RECT text = rc;
     if (s.images && s.tabs[i].image >= 0) {
       ImageList_Draw(s.images, s.tabs[i].image, hdc, text.left + 4, text.top + 2, ILD_TRANSPARENT);
@@ -176,13 +188,12 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case TCM_ADJUSTRECT: {
       auto* rect = reinterpret_cast<RECT*>(lParam);
       if (!rect) return 0;
-      if (wParam) {  // display area to window
-        rect->left -= 4, rect->right += 4, rect->bottom += 4;
-        rect->top -= kTabTop + kTabHeight + 2;
-      } else {
-        rect->left += 4, rect->right -= 4, rect->bottom -= 4;
-        rect->top += kTabTop + kTabHeight + 2;
-      }
+      const int band = kTabTop + kTabHeight + 2;
+      const bool bottom = AtBottom(hwnd);
+      const int sign = wParam ? -1 : 1;  // wParam: display area to window
+      rect->left += sign * 4, rect->right -= sign * 4;
+      rect->top += sign * (bottom ? 4 : band);
+      rect->bottom -= sign * (bottom ? band : 4);
       return 0;
     }
     case TCM_GETIMAGELIST:

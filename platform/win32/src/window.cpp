@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "dialog_internal.h"
+#include "menu_internal.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -110,6 +111,7 @@ void Destroy(HWND hwnd) {
   for (HWND c : children) Destroy(c);
   SendNow(hwnd, WM_NCDESTROY, 0, 0);
   Remove(hwnd);
+  tavrin::win::menus::ForgetWindowMenus(hwnd);
   if (parent && wasVisible) {  // what the child covered shows its parent again
     std::lock_guard guard(Table().lock);
     if (auto p = Find(parent)) OffsetRect(&area, -p->client.left, -p->client.top);
@@ -292,6 +294,8 @@ BOOL ShowLocal(HWND hwnd, int command) {
     area = window->rect;
     if (!isVisible && Table().foreground == hwnd) Table().foreground = nullptr;
     if (isVisible && Activates(command)) NoteActivePopup(*window);
+    if (isVisible && !wasVisible && window->cls && (window->cls->style & CS_SAVEBITS))
+      window->savedBitsShowing = true;
     if (isVisible && !wasVisible && topLevel) {  // a shown top-level window comes to the front
       auto& order = Table().topLevels;
       std::erase(order, hwnd);
@@ -390,7 +394,8 @@ HWND CreateInternal(DWORD exStyle, const std::string& className, std::shared_ptr
   CREATESTRUCT create{};
   create.lpCreateParams = param;
   create.hwndParent = parent;
-  create.hMenu = child ? reinterpret_cast<HMENU>(id) : nullptr;
+  create.hMenu = reinterpret_cast<HMENU>(id);
+  if (!child && id) tavrin::win::menus::AttachBarAtCreation(hwnd, create.hMenu);  // a top-level window's menu bar
   create.style = static_cast<LONG>(style);
   create.lpszName = title.c_str();
   create.lpszClass = className.c_str();
@@ -539,7 +544,7 @@ HWND CreateWindowEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD st
   WNDPROC proc = cls->proc;
   std::string name = cls->name;
   return CreateInternal(exStyle, name, std::move(cls), windowName ? windowName : "", proc, 0, style, x, y,
-                        width, height, parent, (style & WS_CHILD) ? reinterpret_cast<UINT_PTR>(menu) : 0, param);
+                        width, height, parent, reinterpret_cast<UINT_PTR>(menu), param);
 }
 
 HWND CreateWindow(LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width, int height,

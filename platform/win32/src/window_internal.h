@@ -58,6 +58,8 @@ struct Window {
   bool framePending = false;
   bool internalPaint = false;
   bool redrawOff = false;  // WM_SETREDRAW FALSE took WS_VISIBLE away for a while
+  // A shown window of a CS_SAVEBITS class leaves the screen beneath it showing until it first draws.
+  bool savedBitsShowing = false;
   std::map<std::string, HANDLE> props;  // by upper-case name
   std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
 

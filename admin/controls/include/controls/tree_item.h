@@ -102,6 +102,8 @@ class COXTreeItem {
   BOOL SetTextFormat(UINT format, int col = 0);
   UINT GetEditMode(int col = 0) const;
   BOOL SetEditMode(int col, UINT mode, const std::vector<CString>& options);
+  std::vector<CString> GetOptions(int col = 0) const;
+  void SetDisabled(BOOL disabled) { m_uFlags = disabled ? (m_uFlags | kDisabled) : (m_uFlags & ~kDisabled); }
   void RemoveColumn(int col);
   UINT GetFlags() const { return m_uFlags; }
 

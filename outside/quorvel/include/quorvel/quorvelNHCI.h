@@ -6,10 +6,12 @@
 // server on its device-data port (signature, is-device-free, claim; one connection each, the claimed
 // one kept) and publishes a device nub (class "IOUSBDevice": idVendor, idProduct, bDeviceClass,
 // locationID = the slot). A disconnect, or the server closing the claimed connection, frees the slot and
-// the nub. Transfers to the device travel on the claimed connection (DeviceSession below).
+// the nub. Control transfers to the device travel on the claimed connection (DeviceSession below) and
+// reach it through the nub's user client.
 #pragma once
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,7 +29,17 @@ inline constexpr int kLastSlot = 14;
 inline constexpr uint32_t kRequestSize = 108;
 inline constexpr const char* kNubClass = "IOUSBDevice";
 
-// One connected device: the claimed connection to its server and the nub that stands for it.
+// The device nub's user client (type 0): selector kNubDeviceRequest, structure in = the 8-byte setup
+// packet then, for a host-to-device request, its wLength bytes of data; structure out = what a
+// device-to-host request read (wLength at most the caller's room).
+inline constexpr uint32_t kNubDeviceRequest = 0;
+// A stalled control pipe, as the USB family reports it.
+inline constexpr IOReturn kIOUSBPipeStalled = static_cast<IOReturn>(0xe000404f);
+// The largest data stage of a control transfer (wLength is 16 bits).
+inline constexpr uint32_t kMaxControlLength = 0xFFFF;
+
+// One connected device: the claimed connection to its server and the nub that stands for it. Transfers
+// travel on the claimed connection as 56-byte-header messages; the watcher thread reads the answers.
 class DeviceSession {
  public:
   DeviceSession(int slot, std::string serverIp, uint16_t port, int socket);
@@ -40,22 +52,39 @@ class DeviceSession {
   uint16_t port() const { return port_; }
   uint32_t nub = 0;
 
-  // A control transfer to the device. Transfers travel over the claimed connection in the 56-byte
-  // message form of the device-data protocol, which this stand-in does not speak yet: unsupported.
+  // A control transfer on the device's default pipe. data holds the OUT data (exactly wLength bytes) or
+  // receives the IN data (at most wLength bytes). Several threads may transfer at once. A transfer not
+  // answered within the timeout is unlinked on the server; a lost or closed connection fails it at once.
   IOReturn ControlTransfer(const uint8_t setup[8], std::vector<uint8_t>& data);
+  void SetTransferTimeout(std::chrono::milliseconds timeout) { transferTimeout_ = timeout; }
 
-  // Watches the connection; `lost` runs (on the watcher thread) when the server closes it.
+  // Starts the watcher; `lost` runs (on the watcher thread) when the server closes the connection or
+  // the stream breaks.
   void Watch(std::function<void(DeviceSession*)> lost);
-  // Ends the session: the watcher returns without reporting a loss.
+  // Ends the session: pending transfers fail, the server sees the connection close, and the watcher
+  // returns without reporting a loss (joined unless called from it).
   void Close();
 
  private:
+  struct Pending;
+  void Read(const std::function<void(DeviceSession*)>& lost);
+  void FailPending(IOReturn why);
+  bool SendMessage(const std::vector<uint8_t>& bytes, std::chrono::steady_clock::time_point deadline);
+
   int slot_;
   std::string serverIp_;
   uint16_t port_;
   int socket_;
   int wake_[2] = {-1, -1};
   std::thread watcher_;
+  std::mutex joinMutex_;
+  std::mutex sendMutex_;  // one message at a time on the connection
+  std::mutex mutex_;      // what follows
+  std::condition_variable answered_;
+  std::vector<Pending*> pending_;
+  uint32_t nextSeqNo_ = 1;
+  IOReturn ended_ = kIOReturnSuccess;  // why the session can carry no more transfers
+  std::chrono::milliseconds transferTimeout_{5000};
 };
 
 class Driver : public cocoa::iokit::Service, public std::enable_shared_from_this<Driver> {
@@ -74,6 +103,8 @@ class Driver : public cocoa::iokit::Service, public std::enable_shared_from_this
 
   // How long one negotiation step may take (connect, then the reply).
   void SetStepTimeout(std::chrono::milliseconds timeout) { stepTimeout_ = timeout; }
+  // How long a control transfer waits for its answer (sessions connected from now on).
+  void SetTransferTimeout(std::chrono::milliseconds timeout) { transferTimeout_ = timeout; }
 
  private:
   IOReturn Connect(int slot, const std::string& ip, uint16_t port, const uint8_t* device);
@@ -84,11 +115,13 @@ class Driver : public cocoa::iokit::Service, public std::enable_shared_from_this
 
   cocoa::iokit::Host& host_;
   mutable std::mutex mutex_;
-  std::array<std::unique_ptr<DeviceSession>, kLastSlot + 1> slots_;
+  // Shared with the nubs' user clients, which hold a session only for the length of a transfer.
+  std::array<std::shared_ptr<DeviceSession>, kLastSlot + 1> slots_;
   std::array<bool, kLastSlot + 1> connecting_{};  // slots whose negotiation runs
   // Sessions whose connection was lost, ended by the next call (their watcher cannot join itself).
-  std::vector<std::unique_ptr<DeviceSession>> ended_;
+  std::vector<std::shared_ptr<DeviceSession>> ended_;
   std::chrono::milliseconds stepTimeout_{5000};
+  std::chrono::milliseconds transferTimeout_{5000};
 };
 
 }  // namespace quorvel

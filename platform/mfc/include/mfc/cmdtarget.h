@@ -20,6 +20,7 @@
 struct NMHDR;
 
 class CCmdTarget;
+class CCmdUI;
 
 namespace mfc {
 
@@ -28,6 +29,8 @@ constexpr UINT kCommandMessage = 0x0111;  // WM_COMMAND
 constexpr UINT kReflectBase = 0xBC00;
 constexpr UINT kReflectedCommand = kReflectBase + 0x0111;  // entries keyed by notification code
 constexpr UINT kReflectedNotify = kReflectBase + 0x004E;   // WM_NOTIFY, keyed by NMHDR::code
+// Update handlers of commands (cmdui.h), keyed by command id; beyond every window message.
+constexpr UINT kUpdateCommandMessage = 0x10000;
 
 struct MessageEntry {
   UINT message;  // the window message; kCommandMessage for a command entry
@@ -123,4 +126,9 @@ class CCmdTarget : public CObject {
   virtual const mfc::MessageMap* GetMessageMap() const;
   // Runs the command handler of this object's map; FALSE when it has none for id.
   virtual BOOL OnCmdMsg(UINT id);
+  // Runs the update handler for the item's command along the same route; FALSE when none ran (or every
+  // one that ran asked to continue routing).
+  virtual BOOL OnUpdateCommand(CCmdUI* ui);
+  // Whether the command has a handler along the route (nothing runs).
+  virtual BOOL HasCommandHandler(UINT id);
 };

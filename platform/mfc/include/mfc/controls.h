@@ -1,6 +1,6 @@
 // Wrappers of the standard controls: CButton, CStatic and CTabCtrl over their window classes;
-// CToolTipCtrl, which keeps the tools and texts of a tip window (the tip itself is not drawn); and a
-// modeless property sheet whose tab control selects among its pages.
+// CToolTipCtrl over the tip window; and a modeless property sheet whose tab control selects among its
+// pages.
 #pragma once
 #include <map>
 #include <vector>
@@ -8,6 +8,7 @@
 #include "mfc/gdi.h"
 #include "mfc/imagelist.h"
 #include "mfc/wnd.h"
+#include "win32/comctl.h"
 #include "win32/controls.h"
 
 class CButton : public CWnd {
@@ -35,34 +36,45 @@ class CStatic : public CWnd {
   BOOL Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id = 0xFFFF);
 };
 
-// Tool-tip messages the controls send to their tip.
-constexpr UINT TTM_ACTIVATE = 0x0401;
-constexpr UINT TTM_RELAYEVENT = 0x0407;
-constexpr UINT TTM_SETMAXTIPWIDTH = 0x0418;
-constexpr UINT TTM_POP = 0x041C;
-
+// A tip window ("tooltips_class32"). A tool given as a window alone is that whole window (its parent
+// hears the notifications); with an id it is a rectangle of the window. The owner relays its mouse
+// messages (RelayEvent).
 class CToolTipCtrl : public CWnd {
   DECLARE_DYNAMIC(CToolTipCtrl)
 
  public:
   BOOL Create(CWnd* parent, DWORD style = 0);
-  BOOL AddTool(CWnd* tool, LPCSTR text);
-  void UpdateTipText(LPCSTR text, CWnd* tool);
-  CString GetToolText(CWnd* tool) const;
-  void Activate(BOOL activate) { active_ = activate != FALSE; }
+  BOOL AddTool(CWnd* tool, LPCSTR text = LPSTR_TEXTCALLBACK, LPCRECT rect = nullptr, UINT_PTR id = 0);
+  BOOL AddTool(CWnd* tool, UINT textId, LPCRECT rect = nullptr, UINT_PTR id = 0);
+  void DelTool(CWnd* tool, UINT_PTR id = 0);
+  void UpdateTipText(LPCSTR text, CWnd* tool, UINT_PTR id = 0);
+  void SetToolRect(CWnd* tool, UINT_PTR id, LPCRECT rect);
+  CString GetToolText(CWnd* tool, UINT_PTR id = 0) const;
+  void GetText(CString& text, CWnd* tool, UINT_PTR id = 0) const { text = GetToolText(tool, id); }
+  int GetToolCount() const;
+  void Activate(BOOL activate);
   BOOL IsActive() const { return active_; }
-  int SetMaxTipWidth(int width) { int old = maxWidth_; maxWidth_ = width; return old; }
-  int GetMaxTipWidth() const { return maxWidth_; }
-  void Pop() { ++pops_; shown_ = false; }
+  int SetMaxTipWidth(int width);
+  int GetMaxTipWidth() const;
+  // TTDT_AUTOMATIC with one delay, or one of the three delays.
+  void SetDelayTime(UINT delay);
+  void SetDelayTime(DWORD which, int delay);
+  int GetDelayTime(DWORD which) const;
+  void SetTipBkColor(COLORREF color);
+  void SetTipTextColor(COLORREF color);
+  void Pop();
   void RelayEvent(LPMSG msg);
+  // Whether the tip is up now.
+  BOOL IsTipShown() const { return m_hWnd && ::IsWindowVisible(m_hWnd); }
   int PopCount() const { return pops_; }
   int RelayedCount() const { return relayed_; }
 
+ protected:
+  void OnTimer(UINT_PTR id) override { DefWindowProc(WM_TIMER, id, 0); }  // the tip's delays
+
  private:
-  std::map<HWND, CString> tools_;
-  bool active_ = false;
-  bool shown_ = false;
-  int maxWidth_ = -1;
+  TOOLINFO ToolInfo(CWnd* tool, UINT_PTR id) const;
+  bool active_ = true;
   int pops_ = 0;
   int relayed_ = 0;
 };

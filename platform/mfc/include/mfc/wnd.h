@@ -18,6 +18,7 @@ class CDC;  // drawing surface, supplied by the drawing layer
 class CDocument;
 class CDocTemplate;
 class CFrameWnd;
+class CMenu;
 class CView;
 
 // What a frame needs to build its view: passed through LoadFrame to OnCreateClient.
@@ -157,6 +158,8 @@ class CWnd : public CCmdTarget {
   virtual void OnClose();
   virtual void OnDestroy();
   virtual void OnTimer(UINT_PTR id);
+  // WM_INITMENUPOPUP: a popup of this window is about to show (nothing by default).
+  virtual void OnInitMenuPopup(CMenu* popup, UINT index, BOOL sysMenu);
   // WM_SIZE: the new client size.
   virtual void OnSize(UINT type, int cx, int cy);
   // Last message of a window: detaches the object; ends the program's message loop when this was the
@@ -197,6 +200,11 @@ class CFrameWnd : public CWnd {
 
   // Commands go to the active view (and its document), then the frame itself, then the application.
   BOOL OnCmdMsg(UINT id) override;
+  BOOL OnUpdateCommand(CCmdUI* ui) override;
+  BOOL HasCommandHandler(UINT id) override;
+
+  // Menu items whose command nobody handles are disabled when their popup opens.
+  BOOL m_bAutoMenuEnable = TRUE;
 
  protected:
   int OnCreate(LPCREATESTRUCT createStruct) override;
@@ -206,6 +214,8 @@ class CFrameWnd : public CWnd {
   // The main frame closes the documents (which destroys it); any other frame destroys itself.
   void OnClose() override;
   void OnSize(UINT type, int cx, int cy) override;
+  // Runs the command update pass over the popup (not over the system menu).
+  void OnInitMenuPopup(CMenu* popup, UINT index, BOOL sysMenu) override;
   void PostNcDestroy() override { delete this; }
 
   CView* m_pViewActive = nullptr;
@@ -227,6 +237,8 @@ class CView : public CWnd {
   // WM_PAINT: OnDraw on a paint DC.
   // Takes the document's commands after the view's own.
   BOOL OnCmdMsg(UINT id) override;
+  BOOL OnUpdateCommand(CCmdUI* ui) override;
+  BOOL HasCommandHandler(UINT id) override;
 
  protected:
   void OnDestroy() override;

@@ -202,6 +202,86 @@ struct LVCOLUMN {
   int iSubItem;
 };
 
+// Selection, focus, hit tests, scrolling, colours, image lists and label editing of the list.
+constexpr UINT LVM_GETBKCOLOR = LVM_FIRST + 0;
+constexpr UINT LVM_SETBKCOLOR = LVM_FIRST + 1;
+constexpr UINT LVM_GETIMAGELIST = LVM_FIRST + 2;
+constexpr UINT LVM_SETIMAGELIST = LVM_FIRST + 3;
+constexpr UINT LVM_SETITEMA = LVM_FIRST + 6;
+constexpr UINT LVM_GETNEXTITEM = LVM_FIRST + 12;
+constexpr UINT LVM_GETITEMRECT = LVM_FIRST + 14;
+constexpr UINT LVM_HITTEST = LVM_FIRST + 18;
+constexpr UINT LVM_ENSUREVISIBLE = LVM_FIRST + 19;
+constexpr UINT LVM_SCROLL = LVM_FIRST + 20;
+constexpr UINT LVM_REDRAWITEMS = LVM_FIRST + 21;
+constexpr UINT LVM_EDITLABELA = LVM_FIRST + 23;
+constexpr UINT LVM_GETEDITCONTROL = LVM_FIRST + 24;
+constexpr UINT LVM_GETCOLUMNA = LVM_FIRST + 25;
+constexpr UINT LVM_DELETECOLUMN = LVM_FIRST + 28;
+constexpr UINT LVM_GETCOLUMNWIDTH = LVM_FIRST + 29;
+constexpr UINT LVM_SETCOLUMNWIDTH = LVM_FIRST + 30;
+constexpr UINT LVM_GETTEXTCOLOR = LVM_FIRST + 35;
+constexpr UINT LVM_SETTEXTCOLOR = LVM_FIRST + 36;
+constexpr UINT LVM_GETTEXTBKCOLOR = LVM_FIRST + 37;
+constexpr UINT LVM_SETTEXTBKCOLOR = LVM_FIRST + 38;
+constexpr UINT LVM_GETTOPINDEX = LVM_FIRST + 39;
+constexpr UINT LVM_GETCOUNTPERPAGE = LVM_FIRST + 40;
+constexpr UINT LVM_SETITEMSTATE = LVM_FIRST + 43;
+constexpr UINT LVM_GETITEMSTATE = LVM_FIRST + 44;
+constexpr UINT LVM_GETSELECTEDCOUNT = LVM_FIRST + 50;
+constexpr UINT LVM_CANCELEDITLABEL = LVM_FIRST + 179;
+constexpr UINT LVIF_IMAGE = 0x0002;
+constexpr UINT LVIF_STATE = 0x0008;
+constexpr UINT LVIS_FOCUSED = 0x0001;
+constexpr UINT LVIS_SELECTED = 0x0002;
+constexpr UINT LVIS_CUT = 0x0004;
+constexpr UINT LVIS_DROPHILITED = 0x0008;
+constexpr UINT LVIS_OVERLAYMASK = 0x0F00;
+constexpr UINT LVIS_STATEIMAGEMASK = 0xF000;
+constexpr UINT LVNI_ALL = 0x0000;
+constexpr UINT LVNI_FOCUSED = 0x0001;
+constexpr UINT LVNI_SELECTED = 0x0002;
+constexpr UINT LVNI_DROPHILITED = 0x0008;
+constexpr UINT LVHT_NOWHERE = 0x0001;
+constexpr UINT LVHT_ONITEMICON = 0x0002;
+constexpr UINT LVHT_ONITEMLABEL = 0x0004;
+constexpr UINT LVHT_ONITEMSTATEICON = 0x0008;
+constexpr UINT LVHT_ONITEM = 0x000E;
+constexpr UINT LVHT_ABOVE = 0x0008;
+constexpr UINT LVHT_BELOW = 0x0010;
+constexpr UINT LVHT_TORIGHT = 0x0020;
+constexpr UINT LVHT_TOLEFT = 0x0040;
+constexpr int LVIR_BOUNDS = 0;
+constexpr int LVIR_LABEL = 2;
+constexpr int LVSIL_NORMAL = 0;
+constexpr int LVSIL_SMALL = 1;
+constexpr int LVSIL_STATE = 2;
+constexpr DWORD LVS_REPORT = 0x0001;
+constexpr DWORD LVS_SINGLESEL = 0x0004;
+constexpr DWORD LVS_SHOWSELALWAYS = 0x0008;
+constexpr DWORD LVS_SHAREIMAGELISTS = 0x0040;
+constexpr DWORD LVS_EDITLABELS = 0x0200;
+constexpr DWORD LVS_NOSCROLL = 0x2000;
+constexpr DWORD LVS_NOCOLUMNHEADER = 0x4000;
+constexpr DWORD LVS_NOSORTHEADER = 0x8000;
+constexpr UINT NM_CLICK = static_cast<UINT>(-2);
+constexpr UINT NM_DBLCLK = static_cast<UINT>(-3);
+constexpr UINT NM_RCLICK = static_cast<UINT>(-5);
+constexpr UINT NM_SETFOCUS = static_cast<UINT>(-7);
+constexpr UINT NM_KILLFOCUS = static_cast<UINT>(-8);
+constexpr UINT LVN_BEGINLABELEDITA = static_cast<UINT>(-105);
+constexpr UINT LVN_ENDLABELEDITA = static_cast<UINT>(-106);
+struct LVHITTESTINFO {
+  POINT pt;
+  UINT flags;
+  int iItem;
+  int iSubItem;
+};
+struct NMLVDISPINFO {
+  NMHDR hdr;
+  LVITEM item;
+};
+
 namespace tavrin::controls {
 // Registers "SysHeader32" and "SysListView32" (idempotent, thread-safe).
 void RegisterListControls();
@@ -250,6 +330,63 @@ int CompareString(DWORD locale, DWORD flags, LPCSTR a, int lengthA, LPCSTR b, in
 constexpr UINT TVN_ITEMEXPANDING = static_cast<UINT>(-405);
 constexpr UINT TVN_ITEMEXPANDED = static_cast<UINT>(-406);
 constexpr UINT TVN_DELETEITEM = static_cast<UINT>(-409);
+
+// Item states, navigation codes, hit-test flags and notifications of the tree vocabulary.
+constexpr UINT TVIS_FOCUSED = 0x0001;
+constexpr UINT TVIS_SELECTED = 0x0002;
+constexpr UINT TVIS_CUT = 0x0004;
+constexpr UINT TVIS_DROPHILITED = 0x0008;
+constexpr UINT TVIS_EXPANDED = 0x0020;
+constexpr UINT TVIS_EXPANDEDONCE = 0x0040;
+constexpr UINT TVIS_OVERLAYMASK = 0x0F00;
+constexpr UINT TVIS_STATEIMAGEMASK = 0xF000;
+constexpr UINT TVGN_ROOT = 0x0000;
+constexpr UINT TVGN_NEXT = 0x0001;
+constexpr UINT TVGN_PREVIOUS = 0x0002;
+constexpr UINT TVGN_PARENT = 0x0003;
+constexpr UINT TVGN_CHILD = 0x0004;
+constexpr UINT TVGN_FIRSTVISIBLE = 0x0005;
+constexpr UINT TVGN_NEXTVISIBLE = 0x0006;
+constexpr UINT TVGN_PREVIOUSVISIBLE = 0x0007;
+constexpr UINT TVGN_DROPHILITE = 0x0008;
+constexpr UINT TVGN_CARET = 0x0009;
+constexpr UINT TVGN_FIRSTSELECTED = 0x0030;
+constexpr UINT TVGN_NEXTSELECTED = 0x0031;
+constexpr UINT TVHT_NOWHERE = 0x0001;
+constexpr UINT TVHT_ONITEMICON = 0x0002;
+constexpr UINT TVHT_ONITEMLABEL = 0x0004;
+constexpr UINT TVHT_ONITEMBUTTON = 0x0010;
+constexpr UINT TVHT_ONITEMSTATEICON = 0x0040;
+constexpr UINT TVHT_ABOVE = 0x0100;
+constexpr UINT TVHT_BELOW = 0x0200;
+constexpr UINT TVHT_TORIGHT = 0x0400;
+constexpr UINT TVHT_TOLEFT = 0x0800;
+struct TVHITTESTINFO {
+  POINT pt;
+  UINT flags;
+  HTREEITEM hItem;
+};
+constexpr DWORD TVS_EDITLABELS = 0x0008;
+constexpr DWORD TVS_SHOWSELALWAYS = 0x0020;
+constexpr int TVSIL_NORMAL = 0;
+constexpr int TVSIL_STATE = 2;
+constexpr UINT TVN_GETDISPINFOA = static_cast<UINT>(-403);
+constexpr UINT TVN_SETDISPINFOA = static_cast<UINT>(-404);
+constexpr UINT TVN_BEGINLABELEDITA = static_cast<UINT>(-410);
+struct TVSORTCB {
+  HTREEITEM hParent;
+  int (*lpfnCompare)(LPARAM, LPARAM, LPARAM);
+  LPARAM lParam;
+};
+struct TVINSERTSTRUCT {
+  HTREEITEM hParent;
+  HTREEITEM hInsertAfter;
+  TVITEM item;
+};
+struct NMTVDISPINFO {
+  NMHDR hdr;
+  TVITEM item;
+};
 constexpr DWORD TVS_HASBUTTONS = 0x0001;
 constexpr DWORD TVS_HASLINES = 0x0002;
 constexpr DWORD TVS_LINESATROOT = 0x0004;

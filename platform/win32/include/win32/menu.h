@@ -131,6 +131,11 @@ constexpr UINT SC_MINIMIZE = 0xF020;
 constexpr UINT SC_MAXIMIZE = 0xF030;
 constexpr UINT SC_CLOSE = 0xF060;
 constexpr UINT SC_RESTORE = 0xF120;
+constexpr UINT SC_MOUSEMENU = 0xF090;  // the menu bar clicked (the hit code in the low bits)
+constexpr UINT SC_KEYMENU = 0xF100;    // Alt, F10 or Alt+key: lParam the character, 0 for none
+
+// An owner-drawn menu-bar item of a window that is not active.
+constexpr UINT ODS_INACTIVE = 0x0080;
 
 // The class name of popup menu windows.
 inline constexpr const char* kPopupMenuClass = "#32768";

@@ -34,6 +34,8 @@ inline const LPCSTR RT_GROUP_CURSOR = MAKEINTRESOURCE(kRtGroupCursor);
 inline const LPCSTR RT_GROUP_ICON = MAKEINTRESOURCE(kRtGroupIcon);
 inline const LPCSTR RT_VERSION = MAKEINTRESOURCE(kRtVersion);
 inline const LPCSTR RT_TOOLBAR = MAKEINTRESOURCE(kRtToolbar);
+// The named type "AVI" (animation clips) is kept in the tables under this number.
+constexpr WORD kRtNamedAvi = 0x8001;
 
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 

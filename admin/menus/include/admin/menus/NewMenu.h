@@ -25,12 +25,18 @@ COLORREF GetDimmedSelectionColor();
 int GetScreenColorCount();
 // Fills a rectangle from one colour to another (2-pixel bands when no gradient entry point is present).
 void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL horizontal, BOOL palette);
+// A pattern brush of a bar-wide gradient from the colour to the colour lightened by 110 (the warm look's
+// menu background).
+HBRUSH CreateMenuPatternBrush(COLORREF colour);
 
-// One drawing style: an identifier, whether popups get a painted border, and the look's routines.
+struct CNewMenuWindowRecord;
+
+// One drawing style: an identifier, whether popups get a painted border, the look's routines, and the
+// painter of the popup windows' frames and shadows.
 class CNewMenuStyle {
  public:
   enum Look { kClassic, kFlat, kHighlightedBar, kTinted, kWarm };
-  CNewMenuStyle(UINT id, Look look, BOOL bordered) : m_nId(id), m_look(look), m_bBordered(bordered) {}
+  CNewMenuStyle(UINT id, Look look, BOOL bordered);
   virtual ~CNewMenuStyle() = default;
   UINT GetId() const { return m_nId; }
   Look GetLook() const { return m_look; }
@@ -39,12 +45,38 @@ class CNewMenuStyle {
   virtual void MeasureItem(CNewMenu* menu, LPMEASUREITEMSTRUCT measure, BOOL barItem);
   virtual void DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
   void DrawTitle(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
-  // Menu windows: made ready when the hook catches one, released when it goes.
-  virtual void PrepareWindow(HWND) {}
-  virtual void ReleaseWindow(HWND) {}
+
+  // Popup menu windows.
+  // Takes the system border off a window the style paints itself; whether it did.
+  virtual BOOL PrepareWindow(HWND hwnd);
+  // Gives the popup its tear-down and puts the window's styles back.
+  virtual BOOL ReleaseWindow(HWND hwnd);
+  // Phase 0 before the window's own frame painting, 1 after it.
+  virtual BOOL PaintFrame(HWND hwnd, HDC dc, int phase);
+  virtual BOOL EraseBackground(HWND hwnd, HDC dc);
+  // Narrows the proposed client rectangle by the border and shadow reserve; FALSE: the window's own
+  // procedure still runs.
+  virtual BOOL CalcSize(HWND hwnd, NCCALCSIZE_PARAMS* params);
+  virtual BOOL PositionChanging(HWND hwnd, WINDOWPOS* pos);
+  // The window rectangle less the border and shadow (screen coordinates).
+  virtual BOOL GetFrameInnerRect(HWND hwnd, RECT* rect);
+
+  // Copies the screen beneath the window (plus 10 pixels right and below) once.
+  void SaveBackground(CNewMenuWindowRecord* record, HWND hwnd, HDC dc);
+
+  SIZE m_borderTopLeft{2, 2};
+  SIZE m_borderBottomRight{2, 2};
 
  protected:
   void DrawClassic(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+  void DrawHighlightedBar(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+  void DrawTinted(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
+  // Fills the strips between two rectangles; the inner one's right edge first moves one pixel left.
+  static void FillRing(HDC dc, const RECT& outer, RECT& inner, COLORREF colour);
+  // The shadow on the right and bottom edges, from the saved background.
+  void PaintSoftShadow(CNewMenuWindowRecord* record, HDC dc, int width, int height);
+  // Opens the border towards the menu-bar item the popup hangs from.
+  void JoinToBarItem(CNewMenuWindowRecord* record, HWND hwnd, HDC dc);
 
  private:
   UINT m_nId;
@@ -56,10 +88,15 @@ class CNewMenuFlatStyle : public CNewMenuStyle {
  public:
   using CNewMenuStyle::CNewMenuStyle;
   void DrawItem(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem) override;
+  BOOL PaintFrame(HWND hwnd, HDC dc, int phase) override;
+  BOOL EraseBackground(HWND hwnd, HDC dc) override;
 
  private:
   void DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barItem);
 };
+
+// Whether the system draws drop shadows under menus (0 when the query fails).
+BOOL GetMenuDropShadow();
 
 // What every menu of the library shares; one object made by static initialisation.
 class CNewMenuGlobalState {
@@ -76,6 +113,8 @@ class CNewMenuGlobalState {
   CNewMenuStyle* UnregisterStyle(UINT id);
   // The first free timer identifier from 31 to 99 (each one tried is left set only when taken), or 0.
   static UINT SetFreeTimer(HWND hwnd, UINT milliseconds);
+  // Kills a timer SetFreeTimer handed out, which makes its identifier free again.
+  static void KillFreeTimer(HWND hwnd, UINT id);
   // Shows the text of the last error in a box titled "Error".
   static void ShowLastError();
 
@@ -85,6 +124,7 @@ class CNewMenuGlobalState {
   CNewMenuStyle* m_pCurrentStyle = nullptr;
   HHOOK m_hHook = nullptr;
   CNewMenu* m_pPendingPopup = nullptr;
+  HMENU m_hPendingPopup = nullptr;
   DWORD m_dwDialogOptions = 0;
   std::vector<CNewMenuIcons*> m_iconSets;  // every icon set a menu loaded
   DWORD m_dwLastColorRefresh = 0;
@@ -118,13 +158,36 @@ class CNewMenuBrushCache {
   size_t m_last = 0;
 };
 
-// The state the library keeps for a popup menu window it subclassed.
+// The state the library keeps for a popup menu window it subclassed. The saved background and the
+// copied update region belong to the record and go with it.
 struct CNewMenuWindowRecord {
+  CNewMenuWindowRecord() = default;
+  ~CNewMenuWindowRecord();
+  CNewMenuWindowRecord(const CNewMenuWindowRecord&) = delete;
+  CNewMenuWindowRecord& operator=(const CNewMenuWindowRecord&) = delete;
+  // Keeps a copy of the region (1, the whole window, stays 1).
+  void SetUpdateRegion(HRGN region);
+  void DropBackground();
+
+  enum : DWORD { kMadeOnSize = 1, kStyleChanged = 2, kEscape = 4, kPrinting = 8 };
   HWND hwnd = nullptr;
   DWORD style = 0;
   DWORD exStyle = 0;
+  POINT lastPosition{0, 0};
+  DWORD flags = 0;
+  BOOL painted = FALSE;
   CNewMenu* popup = nullptr;
+  HMENU menu = nullptr;
+  HBITMAP background = nullptr;
+  HRGN updateRegion = reinterpret_cast<HRGN>(1);
+  BOOL draw = TRUE;
 };
+
+// The record of a subclassed menu window, or null.
+CNewMenuWindowRecord* FindMenuWindowRecord(HWND hwnd);
+// The procedure of subclassed menu windows and the detach that puts their own procedure back.
+LRESULT CALLBACK NewMenuWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void DetachMenuWindow(HWND hwnd);
 
 // The menu windows' records, by window handle.
 class CNewMenuWindowMap {
@@ -238,6 +301,11 @@ class CNewMenu : public CMenu {
   BOOL AppendMenu(UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
   BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
   CNewMenu* AppendPopup(LPCSTR text);
+  // Items with a picture of their own (an image list's icon or a bitmap), kept in the shared icon sets.
+  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index);
+  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap);
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index);
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap);
   BOOL RemoveMenu(UINT position, UINT flags);
   BOOL DeleteMenu(UINT position, UINT flags);
   // Removes by the record text: mode 0 the item, 1 the one before, 2 the one after, 3 after then before.
@@ -304,6 +372,16 @@ class CNewMenu : public CMenu {
   BOOL FinishAdd(UINT position, CNewMenuItemData* record, UINT flags, UINT_PTR id, bool appended);
 };
 
+// Menu-bar services of the host frames (NewFrameWnd.cpp).
+// Hot tracking of a host frame's bar items on WM_NCHITTEST; returns `hit`, the base result. The timer and
+// the hot item are the frame's.
+LRESULT TrackMenuBarHotItem(HWND hwnd, LRESULT hit, POINT screen, BOOL inMenuLoop, UINT* timerId, int* hotItem);
+// Ends a frame's hot tracking: a hot item is drawn again with state 0 (unless `redraw` is false) and
+// forgotten, the timer killed.
+void EndMenuBarHotTracking(HWND hwnd, BOOL redraw, UINT* timerId, int* hotItem);
+// Gives a menu bar the current style's background (MENUINFO MIM_BACKGROUND) when it is a CNewMenu.
+void SetMenuBarBackground(HMENU menu);
+
 // The library's frame template: a window class with owner-drawn menus: its menu bar and system menu
 // are CNewMenu objects, and the menu messages are routed to the library.
 template <class TBase>
@@ -324,6 +402,7 @@ class CMenuHostFrame : public TBase {
         mfc::OnMessage<&CMenuHostFrame::OnEnterMenuLoopMessage>(WM_ENTERMENULOOP),
         mfc::OnMessage<&CMenuHostFrame::OnExitMenuLoopMessage>(WM_EXITMENULOOP),
         mfc::OnMessage<&CMenuHostFrame::OnSysColorChangeMessage>(WM_SYSCOLORCHANGE),
+        mfc::OnMessage<&CMenuHostFrame::OnNcHitTestMessage>(WM_NCHITTEST),
     };
     static const mfc::MessageMap map{nullptr, entries};
     return &map;
@@ -336,15 +415,24 @@ class CMenuHostFrame : public TBase {
  protected:
   int OnCreate(LPCREATESTRUCT createStruct) override {
     if (TBase::OnCreate(createStruct) == -1) return -1;
-    if (m_SystemNewMenu.m_hMenu) m_SystemNewMenu.Detach();
+    if (m_SystemNewMenu.m_hMenu) ::DestroyMenu(m_SystemNewMenu.Detach());
     m_SystemNewMenu.Attach(::GetSystemMenu(this->m_hWnd, FALSE));
     return 0;
   }
+  void OnTimer(UINT_PTR id) override {
+    TBase::OnTimer(id);
+    if (!m_TimerID || id != m_TimerID) return;
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    this->SendMessage(WM_NCHITTEST, 0, MAKELPARAM(cursor.x, cursor.y));
+  }
+  LRESULT OnNcHitTestMessage(WPARAM wParam, LPARAM lParam) {
+    const LRESULT hit = this->DefWindowProc(WM_NCHITTEST, wParam, lParam);
+    return TrackMenuBarHotItem(this->m_hWnd, hit, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, m_bInMenuLoop,
+                               &m_TimerID, &m_menubarItemIndex);
+  }
   void OnDestroy() override {
-    if (m_TimerID) {
-      ::KillTimer(this->m_hWnd, m_TimerID);
-      m_TimerID = 0;
-    }
+    EndMenuBarHotTracking(this->m_hWnd, FALSE, &m_TimerID, &m_menubarItemIndex);
     // The system menu belongs to the window.
     m_SystemNewMenu.Detach();
     TBase::OnDestroy();
@@ -360,18 +448,15 @@ class CMenuHostFrame : public TBase {
     return this->DefWindowProc(WM_MENUCHAR, wParam, lParam);
   }
   LRESULT OnInitMenuPopupMessage(WPARAM wParam, LPARAM lParam) {
-    const LRESULT result = this->DefWindowProc(WM_INITMENUPOPUP, wParam, lParam);
+    // The base's handler first (a frame's command update pass), then the popup set-up.
+    TBase::OnInitMenuPopup(CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam), HIWORD(lParam));
     CNewMenu::OnInitMenuPopup(this->m_hWnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam),
                               HIWORD(lParam));
-    return result;
+    return 0;
   }
   LRESULT OnEnterMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
     m_bInMenuLoop = TRUE;
-    if (m_TimerID) {
-      ::KillTimer(this->m_hWnd, m_TimerID);
-      m_TimerID = 0;
-    }
-    m_menubarItemIndex = -1;
+    EndMenuBarHotTracking(this->m_hWnd, TRUE, &m_TimerID, &m_menubarItemIndex);
     return this->DefWindowProc(WM_ENTERMENULOOP, wParam, lParam);
   }
   LRESULT OnExitMenuLoopMessage(WPARAM wParam, LPARAM lParam) {
@@ -381,15 +466,9 @@ class CMenuHostFrame : public TBase {
   LRESULT OnSysColorChangeMessage(WPARAM wParam, LPARAM lParam) {
     const LRESULT result = this->DefWindowProc(WM_SYSCOLORCHANGE, wParam, lParam);
     CNewMenu::RefreshIconColors();
+    SetMenuBarBackground(m_DefaultNewMenu.m_hMenu);
     return result;
   }
-};
-
-// The main frame's base: its menu bar is loaded as a CNewMenu.
-class CNewFrameWnd : public CMenuHostFrame<CFrameWnd> {
- public:
-  BOOL LoadFrame(UINT idResource, DWORD style = WS_OVERLAPPEDWINDOW, CWnd* parent = nullptr,
-                 CCreateContext* context = nullptr) override;
 };
 
 // Owner-drawn menus for a dialog window the library did not create: made by the hook for every new

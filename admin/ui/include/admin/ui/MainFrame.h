@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "admin/DocPanes.h"
+#include "admin/menus/NewFrameWnd.h"
 #include "mfc/mfc.h"
 
 class CBottemFormView;
@@ -13,7 +14,7 @@ class CFunctionView;
 class CTavrinAdminDoc;
 
 // The frame reports for the document (IDocPanes) from the creation of its panes until it is destroyed.
-class CMainFrame : public CFrameWnd, public IDocPanes {
+class CMainFrame : public CNewFrameWnd, public IDocPanes {
   DECLARE_DYNCREATE(CMainFrame)
 
  public:
@@ -25,6 +26,11 @@ class CMainFrame : public CFrameWnd, public IDocPanes {
   CFunctionView* GetFunctionView() const { return m_pFunctionView; }
   CBottemFormView* GetBottemFormView() const { return m_pBottemFormView; }
   CDetailsFormView* GetDetailsFormView() const { return m_pDetailsFormView; }
+  // The menu bar and the two function popups that stood at its positions 2 and 3; the bar shows one of
+  // them at position 2.
+  CNewMenu* GetMainMenu() const { return m_pMainMenu; }
+  CNewMenu* GetServerManagerPopup() const { return m_pServerManagerPopup; }
+  CNewMenu* GetDeviceMappingPopup() const { return m_pDeviceMappingPopup; }
 
   // IDocPanes
   HWND GetMainWindow() const override { return m_hWnd; }
@@ -63,7 +69,13 @@ class CMainFrame : public CFrameWnd, public IDocPanes {
   CFunctionView* m_pFunctionView = nullptr;
   CBottemFormView* m_pBottemFormView = nullptr;
   CDetailsFormView* m_pDetailsFormView = nullptr;
+  CNewMenu* m_pMainMenu = nullptr;
+  CNewMenu* m_pServerManagerPopup = nullptr;
+  CNewMenu* m_pDeviceMappingPopup = nullptr;
 };
+
+// The menu icons: bitmap 130 of 20 x 20 icons on RGB(192, 192, 192), the commands in bitmap order.
+extern const WORD kMainMenuIcons[];
 
 // The main frame of the program, or null before it is made.
 CMainFrame* GetAdminMainFrame();

@@ -1,0 +1,73 @@
+// What the tests of the installed programs share: the install medium, running the programs as a user
+// does, and finding and watching the TavrinAdmin that setup started.
+#pragma once
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "win32/sysroot.h"
+
+namespace installed {
+
+namespace fs = std::filesystem;
+
+// A shell command's exit status (-1 when it did not end normally); its error output is dropped.
+inline int RunCommand(const std::string& command) {
+  int status = std::system((command + " 2>/dev/null").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The install medium under D:\Setup\ of the sysroot.
+inline int StageMedia() { return RunCommand(std::string("'") + TAVRIN_CTL_PROGRAM + "' stage-media 'D:\\Setup\\'"); }
+
+// TavrinSetup from the medium, as a user starts it.
+inline int RunSetup(const std::string& arguments = "'PATH=D:\\Setup\\'") {
+  return RunCommand("'" + tavrin::sysroot::MapPath("D:\\Setup\\TavrinSetup.exe").string() + "' " + arguments);
+}
+
+inline std::string Text(const std::string& windowsPath) {
+  std::ifstream in(tavrin::sysroot::MapPath(windowsPath));
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The TavrinAdmin running from this sysroot's Windows directory, or -1.
+inline pid_t AdminPid() {
+  std::error_code ec;
+  auto image = fs::canonical(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.exe"), ec);
+  if (ec) return -1;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code e;
+    if (fs::read_symlink(entry.path() / "exe", e) == image) return static_cast<pid_t>(std::stoi(name));
+  }
+  return -1;
+}
+
+// A descriptor that becomes readable when the process ends (any process, not only a child); -1 when
+// it has gone already.
+inline int WatchProcess(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+inline bool Exited(int watch, int milliseconds) {
+  pollfd p{watch, POLLIN, 0};
+  return poll(&p, 1, milliseconds) > 0;
+}
+
+inline void KillAdmin() {
+  pid_t pid = AdminPid();
+  if (pid <= 0) return;
+  int watch = WatchProcess(pid);
+  kill(pid, SIGKILL);
+  if (watch >= 0) {
+    Exited(watch, 5000);
+    close(watch);
+  }
+}
+
+}  // namespace installed
