@@ -9,7 +9,10 @@
 #include "mfc/dialog.h"
 #include "mfc/gdi.h"
 #include "mfc/propsheet.h"
+#include "mfc/app.h"
+#include "win32/gdi_hooks.h"
 #include "win32/resources.h"
+#include "win32/user_draw.h"
 #include "win32/window_manager.h"
 
 namespace {
@@ -392,6 +395,52 @@ TEST(MfcPropertySheet, TemplatePagesAreMadeWhenActivatedAndCheckedWhenLeft) {
   EXPECT_EQ(network.GetSafeHwnd(), nullptr);
   host.DestroyWindow();
   tavrin::SetMessageBoxSink({});
+}
+
+}  // namespace
+
+namespace {
+
+// A pixel of a window's client area.
+uint32_t PixelAt(HWND hwnd, int x, int y) {
+  tavrin::win::PaintPending();
+  tavrin::draw::Surface image(1, 1);
+  if (!tavrin::win::CaptureWindow(hwnd, image)) return 0;
+  POINT client{0, 0};
+  ::ClientToScreen(hwnd, &client);
+  RECT window;
+  ::GetWindowRect(hwnd, &window);
+  return image.at(x + client.x - window.left, y + client.y - window.top) & 0xFFFFFF;
+}
+
+TEST(MfcDialog, DialogsTakeTheApplicationsDialogColour) {
+  auto t = PasswordTemplate();
+  size_t before = tavrin::gdi::LiveObjectCount();
+  {
+    CWinApp app("Colours");
+    app.SetDialogBkColor(RGB(255, 255, 247), 0);
+    PasswordDialog dlg;
+    ASSERT_TRUE(dlg.CreateIndirect(t.Get()));
+    dlg.ShowWindow(SW_SHOW);
+    EXPECT_EQ(PixelAt(dlg.m_hWnd, 3, 3), 0xFFFFF7u) << "the dialog's face";
+    RECT label;
+    ::GetWindowRect(::GetDlgItem(dlg.m_hWnd, 1), &label);
+    ::MapWindowPoints(nullptr, dlg.m_hWnd, reinterpret_cast<POINT*>(&label), 2);
+    EXPECT_EQ(PixelAt(dlg.m_hWnd, label.right - 1, label.bottom - 1), 0xFFFFF7u) << "a label";
+    RECT edit;
+    ::GetWindowRect(dlg.m_edtPassword.m_hWnd, &edit);
+    ::MapWindowPoints(nullptr, dlg.m_hWnd, reinterpret_cast<POINT*>(&edit), 2);
+    EXPECT_EQ(PixelAt(dlg.m_hWnd, edit.right - 4, (edit.top + edit.bottom) / 2), 0xFFFFFFu) << "edits stay white";
+    dlg.DestroyWindow();
+  }
+  EXPECT_EQ(tavrin::gdi::LiveObjectCount(), before) << "the application's brush goes with it";
+  // Without a colour set, the system face.
+  PasswordDialog plain;
+  ASSERT_TRUE(plain.CreateIndirect(t.Get()));
+  plain.ShowWindow(SW_SHOW);
+  COLORREF face = GetSysColor(COLOR_3DFACE);
+  EXPECT_EQ(PixelAt(plain.m_hWnd, 3, 3), static_cast<uint32_t>((GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face)));
+  plain.DestroyWindow();
 }
 
 }  // namespace

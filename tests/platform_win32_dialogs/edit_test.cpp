@@ -235,3 +235,41 @@ TEST_F(EditFixture, FocusShowsCaretAndSelectionWithoutLeakingGdiObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+// The leftmost dark column of an edit's capture, -1 when none.
+int FirstInkColumn(HWND hwnd) {
+  tavrin::win::PaintPending();
+  tavrin::draw::Surface image(1, 1);
+  if (!tavrin::win::CaptureWindow(hwnd, image)) return -1;
+  for (int x = 3; x < image.width() - 3; ++x)
+    for (int y = 3; y < image.height() - 3; ++y) {
+      uint32_t p = image.at(x, y);
+      if (((p >> 16) & 0xFF) < 80 && ((p >> 8) & 0xFF) < 80 && (p & 0xFF) < 80) return x;
+    }
+  return -1;
+}
+
+TEST_F(EditFixture, AlignmentPlacesTextThatFitsAndClicksFollowIt) {
+  HWND left = MakeEdit(ES_AUTOHSCROLL, "42");
+  HWND right = MakeEdit(ES_AUTOHSCROLL | ES_RIGHT, "42");
+  HWND centre = MakeEdit(ES_AUTOHSCROLL | ES_CENTER, "42");
+  int l = FirstInkColumn(left), r = FirstInkColumn(right), c = FirstInkColumn(centre);
+  EXPECT_LT(l, 10);
+  EXPECT_GT(r, 150);
+  EXPECT_GT(c, l + 50);
+  EXPECT_LT(c, r - 50);
+  // A click just right of the right-aligned text puts the caret after it.
+  SendMessage(right, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(195, 8));
+  SendMessage(right, WM_LBUTTONUP, 0, MAKELPARAM(195, 8));
+  EXPECT_EQ(LOWORD(static_cast<uintptr_t>(SendMessage(right, EM_GETSEL, 0, 0))), 2);
+  SendMessage(right, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 8));
+  SendMessage(right, WM_LBUTTONUP, 0, MAKELPARAM(20, 8));
+  EXPECT_EQ(LOWORD(static_cast<uintptr_t>(SendMessage(right, EM_GETSEL, 0, 0))), 0);
+  DestroyWindow(left);
+  DestroyWindow(right);
+  DestroyWindow(centre);
+}
+
+}  // namespace

@@ -92,3 +92,56 @@ TEST(ResourceDialog, CompiledTemplateRunsWithItsTabOrderAndDefaultButton) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<int>* g_clicked = nullptr;
+
+INT_PTR CALLBACK RecordingProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) return TRUE;
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && g_clicked) g_clicked->push_back(LOWORD(wParam));
+  return message == WM_COMMAND;
+}
+
+void Press(HWND dialog, std::initializer_list<int> keys) {
+  for (int vk : keys) tavrin::win::InjectKey(vk, true);
+  for (auto it = std::rbegin(keys); it != std::rend(keys); ++it) tavrin::win::InjectKey(*it, false);
+  MSG msg;
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (!IsDialogMessage(dialog, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessage(&msg);
+    }
+  }
+}
+
+TEST(ResourceDialog, MnemonicsClickTheirButtons) {
+  RegisterDialogTestResources();
+  tavrin::controls::RegisterStandardControls();
+  std::vector<int> clicked;
+  g_clicked = &clicked;
+  HWND dialog = CreateDialogParam(nullptr, MAKEINTRESOURCE(176), nullptr, RecordingProc, 0);
+  ASSERT_NE(dialog, nullptr);
+  ShowWindow(dialog, SW_SHOW);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, kPassword));
+  Press(dialog, {VK_MENU, 'F'});  // Alt+F: "&Forget"
+  EXPECT_EQ(IsDlgButtonChecked(dialog, kForget), BST_CHECKED);
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, kForget));
+  Press(dialog, {'R'});  // a plain letter where the focus takes no characters
+  EXPECT_EQ(IsDlgButtonChecked(dialog, kRemember), BST_CHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(dialog, kForget), BST_UNCHECKED);
+  Press(dialog, {VK_MENU, 'C'});  // "&Cancel" clicks without taking the focus
+  EXPECT_EQ(clicked, (std::vector<int>{kForget, kRemember, kCancel}));
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, kRemember));
+  // In the edit, letters are text.
+  SetFocus(GetDlgItem(dialog, kPassword));
+  Press(dialog, {'U'});
+  char text[8];
+  GetDlgItemText(dialog, kPassword, text, sizeof text);
+  EXPECT_STREQ(text, "u");
+  EXPECT_EQ(clicked.size(), 3u);
+  DestroyWindow(dialog);
+  g_clicked = nullptr;
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "win32/gdi.h"
 #include "win32/window_manager.h"
 
 IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
@@ -82,6 +83,7 @@ CWinApp::CWinApp(LPCSTR appName) {
 
 CWinApp::~CWinApp() {
   while (!m_templates.IsEmpty()) delete m_templates.RemoveHead();
+  if (m_hDialogBkBrush) DeleteObject(m_hDialogBkBrush);
   if (g_app == this) g_app = nullptr;
 }
 
@@ -144,6 +146,8 @@ void CWinApp::LoadStdProfileSettings(UINT maxMru) { m_nMaxMru = maxMru; }
 void CWinApp::SetDialogBkColor(COLORREF background, COLORREF text) {
   m_clrDialogBkDefault = background;
   m_clrDialogText = text;
+  if (m_hDialogBkBrush) DeleteObject(m_hDialogBkBrush);
+  m_hDialogBkBrush = CreateSolidBrush(background);
 }
 
 int CWinApp::DoMessageBox(LPCSTR prompt, UINT type, UINT) {

@@ -358,6 +358,19 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
   }
 }
 
+LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  bool dialogColour = message == WM_CTLCOLORDLG || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN ||
+                      message == WM_CTLCOLORMSGBOX;
+  CWinApp* app = AfxGetApp();
+  if (dialogColour && app && app->GetDialogBkBrush()) {
+    auto hdc = reinterpret_cast<HDC>(wParam);
+    SetBkColor(hdc, app->GetDialogBkColor());
+    SetTextColor(hdc, app->GetDialogTextColor());
+    return reinterpret_cast<LRESULT>(app->GetDialogBkBrush());
+  }
+  return CWnd::DefWindowProc(message, wParam, lParam);
+}
+
 void CDialog::OnClose() { ::SendMessage(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 // disable the owner, and keyboard navigation (tab order, groups, default button).
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -334,6 +335,53 @@ HWND CheckedInGroup(HWND dialog, HWND control) {
     if ((DlgCode(h) & DLGC_RADIOBUTTON) && SendMessage(h, BM_GETCHECK, 0, 0)) return h;
   }
   return control;
+}
+
+// The mnemonic of a control's text: the character after a single '&'.
+char MnemonicOf(HWND hwnd) {
+  char text[256] = {};
+  GetWindowText(hwnd, text, sizeof text);
+  for (const char* p = text; *p; ++p) {
+    if (*p != '&') continue;
+    if (p[1] == '&') {
+      ++p;
+      continue;
+    }
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(p[1])));
+  }
+  return 0;
+}
+
+// Alt+letter (or a letter where the focus takes no characters): the control whose text has that
+// mnemonic. A button is clicked (radio and check boxes get the focus too); a label hands the focus
+// to the control after it.
+bool RunMnemonic(HWND dialog, char typed) {
+  char wanted = static_cast<char>(std::tolower(static_cast<unsigned char>(typed)));
+  if (!wanted) return false;
+  std::vector<HWND> controls;
+  Controls(dialog, controls);
+  for (size_t i = 0; i < controls.size(); ++i) {
+    HWND h = controls[i];
+    if (!Usable(h) || MnemonicOf(h) != wanted) continue;
+    LRESULT code = DlgCode(h);
+    if (code & DLGC_STATIC) {
+      for (size_t j = i + 1; j < controls.size(); ++j) {
+        if ((StyleOf(controls[j]) & WS_TABSTOP) && Usable(controls[j])) {
+          SetDialogFocus(dialog, controls[j]);
+          break;
+        }
+      }
+      return true;
+    }
+    if (code & DLGC_BUTTON) {
+      if (!(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) SetDialogFocus(dialog, h);
+      SendMessage(h, BM_CLICK, 0, 0);
+      return true;
+    }
+    SetDialogFocus(dialog, h);
+    return true;
+  }
+  return false;
 }
 
 HWND FirstTabStop(HWND dialog) {
@@ -735,8 +783,12 @@ BOOL IsDialogMessage(HWND dialog, LPMSG msg) {
         break;
       }
       if (msg->wParam == '\t' || msg->wParam == '\r' || msg->wParam == 0x1B) return TRUE;
+      if (msg->wParam > ' ' && RunMnemonic(dialog, static_cast<char>(msg->wParam))) return TRUE;
       break;
     }
+    case WM_SYSCHAR:
+      if (RunMnemonic(dialog, static_cast<char>(msg->wParam))) return TRUE;
+      break;
     default:
       break;
   }

@@ -78,6 +78,16 @@ int TextWidth(HWND hwnd) {
   return std::max(0, static_cast<int>(rc.right) - 2 * kMargin);
 }
 
+// Where the text starts: ES_RIGHT and ES_CENTER place a text that fits within the width.
+int TextLeft(HWND hwnd, const EditState& s, int textWidth) {
+  int room = TextWidth(hwnd) - textWidth;
+  if (room <= 0 || s.scrollX) return kMargin - s.scrollX;
+  DWORD align = StyleOf(hwnd) & (ES_CENTER | ES_RIGHT);
+  if (align == ES_RIGHT) return kMargin + room - 1;
+  if (align == ES_CENTER) return kMargin + room / 2;
+  return kMargin;
+}
+
 void ScrollToCaret(HWND hwnd, EditState& s) {
   std::string shown = Shown(s, TextOf(hwnd));
   Clamp(s, shown.size());
@@ -94,7 +104,7 @@ void ScrollToCaret(HWND hwnd, EditState& s) {
 size_t CharAt(HWND hwnd, EditState& s, int x) {
   std::string shown = Shown(s, TextOf(hwnd));
   auto offsets = Offsets(hwnd, s, shown);
-  int target = x - kMargin + s.scrollX;
+  int target = x - TextLeft(hwnd, s, offsets.back());
   size_t best = 0;
   for (size_t i = 0; i < offsets.size(); ++i) {
     if (std::abs(offsets[i] - target) < std::abs(offsets[best] - target)) best = i;
@@ -184,7 +194,7 @@ void Paint(HWND hwnd, EditState& s) {
   TEXTMETRIC tm{};
   GetTextMetrics(hdc, &tm);
   auto offsets = Offsets(hwnd, s, shown);
-  int x0 = kMargin - s.scrollX;
+  int x0 = TextLeft(hwnd, s, offsets.back());
   int y0 = kMargin;
   RECT clip{kMargin, 0, rc.right - kMargin, rc.bottom};
   SetBkMode(hdc, TRANSPARENT);

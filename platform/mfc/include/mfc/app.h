@@ -59,6 +59,9 @@ class CWinApp : public CWinThread {
   void SetDialogBkColor(COLORREF background = 0xC0C0C0, COLORREF text = 0);
   COLORREF GetDialogBkColor() const { return m_clrDialogBkDefault; }
   COLORREF GetDialogTextColor() const { return m_clrDialogText; }
+  // The brush of the colour SetDialogBkColor set (null before it was called); the dialogs paint their
+  // background, labels and boxes with it.
+  HBRUSH GetDialogBkBrush() const { return m_hDialogBkBrush; }
 
   // The box of AfxMessageBox: over the main window, with the application title.
   virtual int DoMessageBox(LPCSTR prompt, UINT type, UINT helpId);
@@ -75,6 +78,7 @@ class CWinApp : public CWinThread {
   std::vector<std::string> m_args;
   std::string m_appName, m_exeName, m_registryKey;
   COLORREF m_clrDialogBkDefault = 0xC0C0C0;
+  HBRUSH m_hDialogBkBrush = nullptr;
   COLORREF m_clrDialogText = 0;
 };
 

@@ -93,6 +93,9 @@ class CDialog : public CWnd {
   BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
   // WM_CLOSE goes the dialog's way (IDCANCEL).
   void OnClose() override;
+  // The dialog, its labels and boxes take the application's dialog colours (SetDialogBkColor) when no
+  // handler or control took WM_CTLCOLOR*; edits and lists keep theirs.
+  LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   HWND MakeWindow(HWND parent);
