@@ -149,7 +149,7 @@ TEST(HeaderListCtrl, TheListsHeaderPaintsInTheSharedColours) {
   CWnd host;
   ASSERT_TRUE(host.CreateEx(0, "host", WS_POPUP | WS_VISIBLE, 0, 0, 300, 160, nullptr, 0));
   CHeaderListCtrl list;
-  ASSERT_TRUE(list.Create(WS_CHILD | WS_VISIBLE, CRect(0, 0, 300, 160), &host, 9));
+  ASSERT_TRUE(list.Create(WS_CHILD | WS_VISIBLE | LVS_REPORT, CRect(0, 0, 300, 160), &host, 9));
   ASSERT_NE(list.m_header.GetSafeHwnd(), nullptr);
   EXPECT_EQ(list.GetHeaderCtrl()->GetSafeHwnd(), list.m_header.GetSafeHwnd());
   list.InsertColumn(0, "Name", 0, 120);

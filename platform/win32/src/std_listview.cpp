@@ -1,5 +1,6 @@
 // The header and the report-view list: their items live in state objects hung on the windows.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -209,6 +210,7 @@ struct ListState {
   std::vector<LPARAM> params;                   // each row's application value
   std::vector<UINT> states;                     // each row's LVIS_* bits
   std::vector<int> images;                      // each row's image index
+  std::vector<POINT> places;                    // icon view: each item's set position, x INT_MIN when none
   HFONT font = nullptr;
   int top = 0;        // first row shown
   int rowHeight = 0;  // 0 until measured
@@ -217,6 +219,8 @@ struct ListState {
   COLORREF textBack = GetSysColor(COLOR_WINDOW);
   HIMAGELIST small = nullptr;
   HIMAGELIST state = nullptr;
+  HIMAGELIST normal = nullptr;
+  DWORD exStyle = 0;  // LVS_EX_*
   HWND edit = nullptr;  // the label editor while one is open
   int editRow = -1;
   WNDPROC editProc = nullptr;
@@ -234,7 +238,55 @@ int RowHeight(HWND hwnd, ListState& s) {
   return s.rowHeight;
 }
 
-int RowsTop(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_NOCOLUMNHEADER) ? 0 : kHeaderHeight; }
+bool IconView(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_TYPEMASK) == LVS_ICON; }
+
+int RowsTop(HWND hwnd) {
+  return (IconView(hwnd) || (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_NOCOLUMNHEADER)) ? 0 : kHeaderHeight;
+}
+
+// Large icons: as many cells across as the client holds, filled row by row; s.top counts cell rows.
+// The large image's size and the cell around it: the cell grows with larger images.
+SIZE IconSize(const ListState& s) {
+  int cx = kLargeIconSize, cy = kLargeIconSize;
+  if (s.normal && !ImageList_GetIconSize(s.normal, &cx, &cy)) cx = cy = kLargeIconSize;
+  return SIZE{std::max(cx, 0), std::max(cy, 0)};
+}
+
+SIZE CellSize(const ListState& s) {
+  const SIZE icon = IconSize(s);
+  return SIZE{std::max<LONG>(kLargeIconCellWidth, icon.cx + 8), std::max<LONG>(kLargeIconCellHeight, icon.cy + 24)};
+}
+
+int IconsAcross(HWND hwnd, const ListState& s) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  return std::max(1, static_cast<int>(client.right / CellSize(s).cx));
+}
+
+RECT IconCell(HWND hwnd, const ListState& s, int item) {
+  const SIZE cell = CellSize(s);
+  const POINT place = static_cast<size_t>(item) < s.places.size() ? s.places[static_cast<size_t>(item)] : POINT{INT_MIN, 0};
+  if (place.x != INT_MIN) {
+    const int y = place.y - s.top * cell.cy;
+    return RECT{place.x, y, place.x + cell.cx, y + cell.cy};
+  }
+  const int across = IconsAcross(hwnd, s);
+  const int x = (item % across) * cell.cx;
+  const int y = (item / across - s.top) * cell.cy;
+  return RECT{x, y, x + cell.cx, y + cell.cy};
+}
+
+RECT IconImageRect(const ListState& s, const RECT& cell) {
+  const SIZE icon = IconSize(s);
+  const int x = cell.left + (cell.right - cell.left - icon.cx) / 2;
+  return RECT{x, cell.top + 2, x + icon.cx, cell.top + 2 + icon.cy};
+}
+
+RECT IconLabelRect(const ListState& s, const RECT& cell) {
+  return RECT{cell.left + 2, cell.top + IconSize(s).cy + 4, cell.right - 2, cell.bottom - 2};
+}
+
+bool Checkboxes(const ListState& s) { return (s.exStyle & LVS_EX_CHECKBOXES) != 0; }
 
 RECT RowRect(HWND hwnd, ListState& s, int row) {
   RECT client;
@@ -274,12 +326,38 @@ void SetState(HWND hwnd, ListState& s, int row, UINT state, UINT mask) {
     for (auto& st : s.states) st &= ~LVIS_FOCUSED;
   }
   UINT& st = s.states[static_cast<size_t>(row)];
+  const UINT old = st;
   st = (st & ~mask) | (state & mask);
   InvalidateRect(hwnd, nullptr, FALSE);
+  if (st == old) return;
+  NMLISTVIEW change{};
+  change.iItem = row;
+  change.uNewState = st;
+  change.uOldState = old;
+  change.uChanged = LVIF_STATE;
+  change.lParam = s.params[static_cast<size_t>(row)];
+  NotifyParent(hwnd, LVN_ITEMCHANGED, &change.hdr);
+}
+
+// Flips a row's check box between state images 1 and 2.
+void ToggleCheck(HWND hwnd, ListState& s, int row) {
+  if (!Checkboxes(s) || row < 0 || static_cast<size_t>(row) >= s.states.size()) return;
+  const bool checked = (s.states[static_cast<size_t>(row)] & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+  SetState(hwnd, s, row, INDEXTOSTATEIMAGEMASK(checked ? 1 : 2), LVIS_STATEIMAGEMASK);
 }
 
 void EnsureVisible(HWND hwnd, ListState& s, int row) {
   if (row < 0 || static_cast<size_t>(row) >= s.rows.size()) return;
+  if (IconView(hwnd)) {
+    RECT client;
+    GetClientRect(hwnd, &client);
+    const int line = row / IconsAcross(hwnd, s);
+    const int lines = std::max(1, static_cast<int>(client.bottom / CellSize(s).cy));
+    if (line < s.top) s.top = line;
+    else if (line >= s.top + lines) s.top = line - lines + 1;
+    InvalidateRect(hwnd, nullptr, FALSE);
+    return;
+  }
   int page = PerPage(hwnd, s);
   if (row < s.top) s.top = row;
   else if (row >= s.top + page) s.top = row - page + 1;
@@ -303,13 +381,27 @@ int HitRow(HWND hwnd, ListState& s, POINT pt, UINT* flags) {
   if (pt.x < 0) *flags |= LVHT_TOLEFT;
   if (pt.x >= client.right) *flags |= LVHT_TORIGHT;
   if (*flags) return -1;
+  if (IconView(hwnd)) {
+    *flags = LVHT_NOWHERE;
+    // Placed items may overlap: the last drawn, on top, wins.
+    for (int item = static_cast<int>(s.rows.size()) - 1; item >= 0; --item) {
+      const RECT cell = IconCell(hwnd, s, item);
+      const RECT image = IconImageRect(s, cell);
+      const RECT label = IconLabelRect(s, cell);
+      if (PtInRect(&image, pt)) *flags = LVHT_ONITEMICON;
+      else if (PtInRect(&label, pt)) *flags = LVHT_ONITEMLABEL;
+      else continue;
+      return item;
+    }
+    return -1;
+  }
   int row = s.top + (pt.y - RowsTop(hwnd)) / RowHeight(hwnd, s);
   RECT r = RowRect(hwnd, s, row);
   if (static_cast<size_t>(row) >= s.rows.size() || pt.x >= r.right) {
     *flags = LVHT_NOWHERE;
     return -1;
   }
-  *flags = LVHT_ONITEMLABEL;
+  *flags = Checkboxes(s) && pt.x < kCheckBoxWidth ? LVHT_ONITEMSTATEICON : LVHT_ONITEMLABEL;
   return row;
 }
 
@@ -386,6 +478,48 @@ HWND BeginEdit(HWND hwnd, ListState& s, int row) {
   return edit;
 }
 
+// A row's check box: state image 1 or 2 from the state image list when one is set, else drawn here.
+void DrawCheckBox(HDC hdc, const ListState& s, int row, const RECT& band) {
+  const UINT index = (s.states[static_cast<size_t>(row)] & LVIS_STATEIMAGEMASK) >> 12;
+  if (index == 0) return;
+  const int top = band.top + (band.bottom - band.top - 13) / 2;
+  if (s.state) {
+    ImageList_Draw(s.state, static_cast<int>(index) - 1, hdc, band.left + 1, top, ILD_TRANSPARENT);
+    return;
+  }
+  RECT box{band.left + 1, top, band.left + 14, top + 13};
+  FillRect(hdc, &box, GetSysColorBrush(COLOR_WINDOW));
+  FrameRect(hdc, &box, GetSysColorBrush(COLOR_WINDOWTEXT));
+  if (index != 2) return;
+  // The tick: a short stroke down then a long one up, three pixels thick.
+  HBRUSH ink = GetSysColorBrush(COLOR_WINDOWTEXT);
+  for (int i = 0; i < 7; ++i) {
+    const int x = box.left + 3 + i;
+    const int y = i < 3 ? box.top + 5 + i : box.top + 7 - (i - 2);
+    RECT dot{x, y, x + 1, y + 3};
+    FillRect(hdc, &dot, ink);
+  }
+}
+
+LRESULT NotifyDraw(HWND hwnd, NMLVCUSTOMDRAW& draw) { return NotifyParent(hwnd, NM_CUSTOMDRAW, &draw.nmcd.hdr); }
+
+void PaintIcons(HWND hwnd, ListState& s, HDC hdc, const RECT& client, bool focused) {
+  for (size_t i = 0; i < s.rows.size(); ++i) {
+    const RECT cell = IconCell(hwnd, s, static_cast<int>(i));
+    if (cell.top >= client.bottom || cell.bottom <= 0) continue;
+    if (s.normal && s.images[i] >= 0) {
+      const RECT image = IconImageRect(s, cell);
+      ImageList_Draw(s.normal, s.images[i], hdc, image.left, image.top, ILD_TRANSPARENT);
+    }
+    RECT label = IconLabelRect(s, cell);
+    const bool lit = (s.states[i] & LVIS_SELECTED) && (focused || (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_SHOWSELALWAYS));
+    if (lit) FillRect(hdc, &label, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
+    SetTextColor(hdc, lit && focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : s.text);
+    DrawText(hdc, s.rows[i][0].c_str(), -1, &label, DT_CENTER | DT_TOP | DT_SINGLELINE | DT_END_ELLIPSIS);
+    if ((s.states[i] & LVIS_FOCUSED) && focused) DrawFocusRect(hdc, &label);
+  }
+}
+
 void PaintList(HWND hwnd, ListState& s) {
   PAINTSTRUCT ps;
   HDC hdc = BeginPaint(hwnd, &ps);
@@ -397,10 +531,25 @@ void PaintList(HWND hwnd, ListState& s) {
   HGDIOBJ oldFont = SelectObject(hdc, s.font ? static_cast<HGDIOBJ>(s.font) : GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
+  const bool focused = GetFocus() == hwnd;
+  if (IconView(hwnd)) {
+    PaintIcons(hwnd, s, hdc, client, focused);
+    SelectObject(hdc, oldFont);
+    EndPaint(hwnd, &ps);
+    return;
+  }
   int columns = static_cast<int>(SendMessage(s.header, HDM_GETITEMCOUNT, 0, 0));
   const bool owner = (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_OWNERDRAWFIXED) != 0;
   const int h = RowHeight(hwnd, s);
-  const bool focused = GetFocus() == hwnd;
+  // The parent may colour rows and cells itself (custom draw), asked once a paint.
+  LRESULT asked = CDRF_DODEFAULT;
+  if (!owner) {
+    NMLVCUSTOMDRAW draw{};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    draw.nmcd.hdc = hdc;
+    draw.nmcd.rc = client;
+    asked = NotifyDraw(hwnd, draw);
+  }
   for (size_t r = static_cast<size_t>(std::max(s.top, 0)); r < s.rows.size(); ++r) {
     int y = RowsTop(hwnd) + (static_cast<int>(r) - s.top) * h;
     if (y >= client.bottom) break;
@@ -419,17 +568,53 @@ void PaintList(HWND hwnd, ListState& s) {
       if (HWND parent = GetParent(hwnd)) SendMessage(parent, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
       continue;
     }
+    const RECT band = RowRect(hwnd, s, static_cast<int>(r));
     // A selected row in the highlight colours while the list has the focus (or always shows it).
     const bool lit = (s.states[r] & LVIS_SELECTED) && (focused || (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_SHOWSELALWAYS));
-    if (lit) {
-      RECT band = RowRect(hwnd, s, static_cast<int>(r));
-      FillRect(hdc, &band, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
+    NMLVCUSTOMDRAW row{};
+    row.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    row.nmcd.hdc = hdc;
+    row.nmcd.rc = band;
+    row.nmcd.dwItemSpec = r;
+    row.nmcd.lItemlParam = s.params[r];
+    row.clrText = lit && focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : s.text;
+    row.clrTextBk = lit ? GetSysColor(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE) : s.textBack;
+    LRESULT rowAsked = CDRF_DODEFAULT;
+    if (asked & CDRF_NOTIFYITEMDRAW) {
+      if (s.states[r] & LVIS_SELECTED) row.nmcd.uItemState |= CDIS_SELECTED;
+      if ((s.states[r] & LVIS_FOCUSED) && focused) row.nmcd.uItemState |= CDIS_FOCUS;
+      rowAsked = NotifyDraw(hwnd, row);
+      if (rowAsked & CDRF_SKIPDEFAULT) continue;
     }
-    SetTextColor(hdc, lit && focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : s.text);
-    for (int c = 0; c < columns && c < static_cast<int>(s.rows[r].size()); ++c) {
+    // The row's own background only where it differs from the list's.
+    if (lit || row.clrTextBk != s.back) {
+      HBRUSH fill = CreateSolidBrush(row.clrTextBk);
+      FillRect(hdc, &band, fill);
+      DeleteObject(fill);
+    }
+    if (Checkboxes(s)) DrawCheckBox(hdc, s, static_cast<int>(r), band);
+    // Every column's cell, text or none, so the parent may colour empty cells as well.
+    for (int c = 0; c < columns; ++c) {
       RECT cell;
       SendMessage(s.header, HDM_GETITEMRECT, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&cell));
+      if (c == 0 && Checkboxes(s)) cell.left += kCheckBoxWidth;
+      COLORREF ink = row.clrText;
+      if (rowAsked & CDRF_NOTIFYSUBITEMDRAW) {
+        NMLVCUSTOMDRAW sub = row;
+        sub.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | CDDS_SUBITEM;
+        sub.nmcd.rc = RECT{cell.left, y, cell.right, y + h};
+        sub.iSubItem = c;
+        if (NotifyDraw(hwnd, sub) & CDRF_SKIPDEFAULT) continue;
+        if (sub.clrTextBk != row.clrTextBk) {
+          HBRUSH fill = CreateSolidBrush(sub.clrTextBk);
+          FillRect(hdc, &sub.nmcd.rc, fill);
+          DeleteObject(fill);
+        }
+        ink = sub.clrText;
+      }
+      SetTextColor(hdc, ink);
       RECT text{cell.left + 4, y, cell.right - 4, y + h};
+      if (static_cast<size_t>(c) >= s.rows[r].size()) continue;
       DrawText(hdc, s.rows[r][static_cast<size_t>(c)].c_str(), -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
     }
   }
@@ -448,7 +633,9 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     s->making = true;
     RECT client;
     GetClientRect(hwnd, &client);
-    s->header = CreateWindowEx(0, WC_HEADER, "", WS_CHILD | WS_VISIBLE, 0, 0, client.right, kHeaderHeight, hwnd,
+    // Only the report view shows its header.
+    const DWORD shown = IconView(hwnd) ? 0 : WS_VISIBLE;
+    s->header = CreateWindowEx(0, WC_HEADER, "", WS_CHILD | shown, 0, 0, client.right, kHeaderHeight, hwnd,
                                nullptr, nullptr, nullptr);
     s->making = false;
   }
@@ -475,8 +662,11 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       if ((item->mask & LVIF_TEXT) && item->pszText && item->pszText != reinterpret_cast<LPSTR>(-1)) row[0] = item->pszText;
       s->rows.insert(s->rows.begin() + static_cast<ptrdiff_t>(at), row);
       s->params.insert(s->params.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_PARAM) ? item->lParam : 0);
-      s->states.insert(s->states.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_STATE) ? item->state & item->stateMask : 0);
+      UINT state = (item->mask & LVIF_STATE) ? item->state & item->stateMask : 0;
+      if (Checkboxes(*s) && !(state & LVIS_STATEIMAGEMASK)) state |= INDEXTOSTATEIMAGEMASK(1);
+      s->states.insert(s->states.begin() + static_cast<ptrdiff_t>(at), state);
       s->images.insert(s->images.begin() + static_cast<ptrdiff_t>(at), (item->mask & LVIF_IMAGE) ? item->iImage : -1);
+      s->places.insert(s->places.begin() + static_cast<ptrdiff_t>(at), POINT{INT_MIN, 0});
       if (s->editRow >= static_cast<int>(at)) ++s->editRow;
       InvalidateRect(hwnd, nullptr, TRUE);
       return static_cast<LRESULT>(at);
@@ -552,6 +742,11 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case LVM_GETITEMRECT: {
       auto* rect = reinterpret_cast<RECT*>(lParam);
       if (!rect || wParam >= s->rows.size()) return FALSE;
+      if (IconView(hwnd)) {
+        const RECT cell = IconCell(hwnd, *s, static_cast<int>(wParam));
+        *rect = rect->left == LVIR_ICON ? IconImageRect(*s, cell) : rect->left == LVIR_LABEL ? IconLabelRect(*s, cell) : cell;
+        return TRUE;
+      }
       *rect = RowRect(hwnd, *s, static_cast<int>(wParam));
       return TRUE;
     }
@@ -561,6 +756,54 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       hit->iItem = HitRow(hwnd, *s, hit->pt, &hit->flags);
       hit->iSubItem = 0;
       return hit->iItem;
+    }
+    case LVM_SUBITEMHITTEST: {
+      auto* hit = reinterpret_cast<LVHITTESTINFO*>(lParam);
+      if (!hit) return -1;
+      hit->iItem = HitRow(hwnd, *s, hit->pt, &hit->flags);
+      hit->iSubItem = 0;
+      if (hit->iItem < 0 || IconView(hwnd)) return hit->iItem;
+      const int columns = static_cast<int>(SendMessage(s->header, HDM_GETITEMCOUNT, 0, 0));
+      for (int c = 0; c < columns; ++c) {
+        RECT cell{};
+        SendMessage(s->header, HDM_GETITEMRECT, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&cell));
+        if (hit->pt.x >= cell.left && hit->pt.x < cell.right) hit->iSubItem = c;
+      }
+      return hit->iItem;
+    }
+    case LVM_SETITEMPOSITION:
+    case LVM_SETITEMPOSITION32: {
+      if (wParam >= s->places.size()) return FALSE;
+      POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      if (message == LVM_SETITEMPOSITION32) {
+        if (!lParam) return FALSE;
+        at = *reinterpret_cast<const POINT*>(lParam);
+      }
+      if (at.x == INT_MIN) at.x = INT_MIN + 1;  // INT_MIN marks "not placed"
+      s->places[wParam] = at;
+      InvalidateRect(hwnd, nullptr, TRUE);
+      return TRUE;
+    }
+    case LVM_GETITEMPOSITION: {
+      auto* at = reinterpret_cast<POINT*>(lParam);
+      if (!at || wParam >= s->rows.size()) return FALSE;
+      RECT cell = IconCell(hwnd, *s, static_cast<int>(wParam));
+      *at = POINT{cell.left, cell.top};
+      return TRUE;
+    }
+    case LVM_GETEXTENDEDLISTVIEWSTYLE:
+      return static_cast<LRESULT>(s->exStyle);
+    case LVM_SETEXTENDEDLISTVIEWSTYLE: {
+      const DWORD old = s->exStyle;
+      const DWORD mask = wParam ? static_cast<DWORD>(wParam) : ~0u;
+      s->exStyle = (old & ~mask) | (static_cast<DWORD>(lParam) & mask);
+      if (Checkboxes(*s) && !(old & LVS_EX_CHECKBOXES)) {
+        for (auto& st : s->states) {
+          if (!(st & LVIS_STATEIMAGEMASK)) st |= INDEXTOSTATEIMAGEMASK(1);
+        }
+      }
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return static_cast<LRESULT>(old);
     }
     case LVM_ENSUREVISIBLE:
       EnsureVisible(hwnd, *s, static_cast<int>(wParam));
@@ -595,9 +838,11 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       s->textBack = static_cast<COLORREF>(lParam);
       return TRUE;
     case LVM_GETIMAGELIST:
-      return reinterpret_cast<LRESULT>(wParam == LVSIL_STATE ? s->state : wParam == LVSIL_SMALL ? s->small : nullptr);
+      return reinterpret_cast<LRESULT>(wParam == LVSIL_STATE ? s->state : wParam == LVSIL_SMALL ? s->small
+                                       : wParam == LVSIL_NORMAL ? s->normal : nullptr);
     case LVM_SETIMAGELIST: {
-      HIMAGELIST* slot = wParam == LVSIL_STATE ? &s->state : wParam == LVSIL_SMALL ? &s->small : nullptr;
+      HIMAGELIST* slot = wParam == LVSIL_STATE ? &s->state : wParam == LVSIL_SMALL ? &s->small
+                         : wParam == LVSIL_NORMAL ? &s->normal : nullptr;
       if (!slot) return 0;
       HIMAGELIST old = *slot;
       *slot = reinterpret_cast<HIMAGELIST>(lParam);
@@ -655,7 +900,9 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       UINT flags = 0;
       int row = HitRow(hwnd, *s, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, &flags);
       const bool single = (GetWindowLongPtr(hwnd, GWL_STYLE) & LVS_SINGLESEL) != 0;
-      if (row >= 0) {
+      if (row >= 0 && message == WM_LBUTTONDOWN && flags == LVHT_ONITEMSTATEICON) {
+        ToggleCheck(hwnd, *s, row);
+      } else if (row >= 0) {
         if (message != WM_LBUTTONDBLCLK && !single && (wParam & MK_CONTROL)) {
           SetState(hwnd, *s, row, (s->states[static_cast<size_t>(row)] ^ LVIS_SELECTED) | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         } else if (message != WM_LBUTTONDBLCLK) {
@@ -672,9 +919,19 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       const int last = static_cast<int>(s->rows.size()) - 1;
       int focus = static_cast<int>(SendMessage(hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
       int to = focus;
+      // In the icon grid up and down move a whole line of cells, left and right one cell.
+      const int step = IconView(hwnd) ? IconsAcross(hwnd, *s) : 1;
       switch (wParam) {
-        case VK_UP: to = focus < 0 ? 0 : std::max(focus - 1, 0); break;
-        case VK_DOWN: to = focus < 0 ? 0 : std::min(focus + 1, last); break;
+        case VK_SPACE:
+          ToggleCheck(hwnd, *s, focus);
+          return 0;
+        case VK_LEFT:
+        case VK_RIGHT:
+          if (!IconView(hwnd)) return 0;
+          to = focus < 0 ? 0 : std::clamp(focus + (wParam == VK_LEFT ? -1 : 1), 0, last);
+          break;
+        case VK_UP: to = focus < 0 ? 0 : (focus - step >= 0 ? focus - step : focus); break;
+        case VK_DOWN: to = focus < 0 ? 0 : (focus + step <= last ? focus + step : focus); break;
         case VK_HOME: to = 0; break;
         case VK_END: to = last; break;
         case VK_PRIOR: to = std::max((focus < 0 ? 0 : focus) - (PerPage(hwnd, *s) - 1), 0); break;
@@ -723,6 +980,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       s->params.erase(s->params.begin() + static_cast<ptrdiff_t>(wParam));
       s->states.erase(s->states.begin() + static_cast<ptrdiff_t>(wParam));
       s->images.erase(s->images.begin() + static_cast<ptrdiff_t>(wParam));
+      s->places.erase(s->places.begin() + static_cast<ptrdiff_t>(wParam));
       if (s->editRow > static_cast<int>(wParam)) --s->editRow;
       s->top = std::clamp(s->top, 0, std::max(0, static_cast<int>(s->rows.size()) - 1));
       InvalidateRect(hwnd, nullptr, TRUE);
@@ -733,6 +991,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       s->rows.clear();
       s->states.clear();
       s->images.clear();
+      s->places.clear();
       s->top = 0;
       InvalidateRect(hwnd, nullptr, TRUE);
       return TRUE;

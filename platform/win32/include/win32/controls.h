@@ -282,6 +282,47 @@ struct NMLVDISPINFO {
   LVITEM item;
 };
 
+// Views, check boxes and custom drawing of the list. LVS_ICON lays the items out in a grid of
+// kLargeIconCellWidth x kLargeIconCellHeight cells, the large image above a centred label; LVS_EX_CHECKBOXES gives each row state
+// image 1 (clear) or 2 (checked), toggled by a click on the box or the space key.
+constexpr DWORD LVS_ICON = 0x0000;
+constexpr DWORD LVS_TYPEMASK = 0x0003;
+constexpr int kLargeIconCellWidth = 76;
+constexpr int kLargeIconCellHeight = 56;
+constexpr int kLargeIconSize = 32;  // without a large image list; else the list's image size
+constexpr int kCheckBoxWidth = 16;  // the box's column at the left of each row
+constexpr int LVIR_ICON = 1;
+constexpr UINT LVM_SETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 54;
+constexpr UINT LVM_GETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 55;
+constexpr UINT LVM_SUBITEMHITTEST = LVM_FIRST + 57;
+// Icon view: an item placed at a point keeps it (its cell's top-left); others fill the grid.
+constexpr UINT LVM_SETITEMPOSITION = LVM_FIRST + 15;
+constexpr UINT LVM_GETITEMPOSITION = LVM_FIRST + 16;
+constexpr UINT LVM_SETITEMPOSITION32 = LVM_FIRST + 49;
+constexpr DWORD LVS_EX_CHECKBOXES = 0x0004;
+constexpr UINT LVN_ITEMCHANGED = static_cast<UINT>(-101);
+constexpr UINT INDEXTOSTATEIMAGEMASK(UINT index) { return index << 12; }
+struct NMLISTVIEW {
+  NMHDR hdr;
+  int iItem;
+  int iSubItem;
+  UINT uNewState;
+  UINT uOldState;
+  UINT uChanged;
+  POINT ptAction;
+  LPARAM lParam;
+};
+constexpr DWORD CDDS_SUBITEM = 0x00020000;
+constexpr LRESULT CDRF_NOTIFYSUBITEMDRAW = 0x20;
+constexpr UINT CDIS_SELECTED = 0x0001;
+constexpr UINT CDIS_FOCUS = 0x0010;
+struct NMLVCUSTOMDRAW {
+  NMCUSTOMDRAW nmcd;
+  COLORREF clrText;
+  COLORREF clrTextBk;
+  int iSubItem;
+};
+
 namespace tavrin::controls {
 // Registers "SysHeader32" and "SysListView32" (idempotent, thread-safe).
 void RegisterListControls();
