@@ -1,10 +1,7 @@
 // An installed system at work: TavrinSetup puts the product on a fresh sysroot from the staged medium,
-// with the kernel-host program running; then device mapping hears simulated servers and a device
-// connects through the bus driver that the installation brought in.
-//
-// The installed TavrinAdmin listens and connects on the production ports only, which a test must not
-// take; so once setup has shown it running, it is shut down as an installer does, and the same program
-// runs in the test's thread with the simulated servers' loopback ports, against the installed drivers.
+// with the kernel-host program running, and starts the installed TavrinAdmin; that program maps the
+// simulated servers and connects a printer through the bus driver the installation brought in, driven
+// from outside as a user drives it. TAVRIN_ADMIN_NET, inherited through setup, keeps it on loopback ports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,15 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
-#include "admin/TavrinAdminDoc.h"
-#include "admin/comm/CommSettings.h"
-#include "admin/ui/FunctionView.h"
-#include "admin/ui/MainFrame.h"
 #include "installed_programs.h"
-#include "testsupport/admin_app.h"
-#include "testsupport/admin_helpers.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/devices/device_nodes.h"
@@ -38,6 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr int kServer = 71;  // 127.0.0.71
 constexpr uint16_t kPort = 2;
+constexpr char kPrinter[] = "Test LaserPrinter";
 
 class InstalledSystemTest : public tavrin::test::SysrootTest {
  protected:
@@ -50,29 +41,51 @@ class InstalledSystemTest : public tavrin::test::SysrootTest {
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string(),
                                                               std::vector<std::string>{});
     ASSERT_TRUE(host_->WaitReady(10000));
-    listenPort_ = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);
-    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(kServer, listenPort_);
-    zarnet::sim::Device storage;
-    storage.port = kPort;
-    storage.device_class = 8;
-    storage.vid = 0x0781;
-    storage.pid = 0x5567;
-    storage.rev = 0x0100;
-    options.devices = {storage};
+    const uint16_t listenPort = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);
+    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(kServer, listenPort);
+    zarnet::sim::Device printer;
+    printer.port = kPort;
+    printer.device_class = 7;
+    printer.subclass = 1;
+    printer.protocol = 2;
+    printer.vid = 0x03F0;
+    printer.pid = 0x2B17;
+    printer.rev = 0x0100;
+    printer.product = "Test LaserPrinter 1020";
+    options.devices = {printer};
     server_ = &sim_.AddServer(options);
     std::string error;
     ASSERT_TRUE(sim_.Start(&error)) << error;
+    const std::string network = "bind=127.0.0.1;devicelist=" + std::to_string(listenPort) +
+                                ";broadcast=127.0.0." + std::to_string(kServer) +
+                                ";discovery=" + std::to_string(server_->command_port()) +
+                                ";command=" + std::to_string(server_->command_port()) +
+                                ";data=" + std::to_string(server_->data_port());
+    setenv("TAVRIN_ADMIN_NET", network.c_str(), 1);
   }
   void TearDown() override {
-    tavrin::test::StopAdminApp(app_);
-    tavrin::SetMessageBoxSink({});
     KillAdmin();
     sim_.Stop();
     host_.reset();
+    unsetenv("TAVRIN_ADMIN_NET");
     unsetenv("TAVRIN_SETUP_PAUSE_MS");
     unsetenv("TAVRIN_MSGBOX_ANSWER");
     SysrootTest::TearDown();
   }
+
+  static int Ctl(const std::string& arguments) {
+    return RunCommand(std::string("'") + TAVRIN_CTL_PROGRAM + "' " + arguments);
+  }
+  // Polls a condition another process changes, until it holds or 10 s have gone.
+  static bool Eventually(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      usleep(10000);
+    }
+    return true;
+  }
+  static std::string AdminLog() { return Text("C:\\WINDOWS\\TavrinAdmin.log"); }
 
   // The installed TavrinAdmin ends the way the installers end it: its shut-down event.
   void ShutDownInstalledAdmin() {
@@ -81,127 +94,60 @@ class InstalledSystemTest : public tavrin::test::SysrootTest {
     const int watch = WatchProcess(pid);
     ASSERT_GE(watch, 0);
     HANDLE shutDown = nullptr;
-    for (int i = 0; i < 1000 && !(shutDown = OpenEvent(EVENT_MODIFY_STATE, FALSE, kShutDownEventName)); ++i)
-      usleep(10000);  // until its start-up has made the event
-    ASSERT_NE(shutDown, nullptr);
+    ASSERT_TRUE(Eventually([&] { return (shutDown = OpenEvent(EVENT_MODIFY_STATE, FALSE, kShutDownEventName)); }));
     SetEvent(shutDown);
     CloseHandle(shutDown);
-    EXPECT_TRUE(Exited(watch, 10000));
+    EXPECT_TRUE(Exited(watch, 10000)) << AdminLog();
     close(watch);
   }
 
-  // The program in this thread, pointed at the simulated server.
-  void StartAdmin() {
-    tavrin::test::SetAdminTestParameters(150);
-    ServerCommSettings settings;
-    settings.commandPort = server_->command_port();
-    settings.commandRecvTimeoutMs = 100;
-    settings.commandRecvTimeoutLimit = 20;
-    settings.processDelayMs = 0;
-    settings.productStringAttempts = 1;
-    SetDefaultServerCommSettings(settings);
-    tavrin::SetMessageBoxSink([](const std::string&, const std::string&, UINT) { return IDOK; });
-    tavrin::test::StartAdminApp(app_);
-    if (HasFatalFailure()) return;
-    doc_ = app_->GetDocument();
-    ASSERT_NE(doc_, nullptr);
-    pane_ = GetAdminMainFrame()->GetFunctionView();
-    ASSERT_NE(pane_, nullptr);
-    doc_->m_ulDeviceListAddress = inet_addr("127.0.0.1");
-    doc_->m_wDeviceListPort = listenPort_;
-    doc_->m_wServerDataPort = server_->data_port();
-    DocPauses pauses;
-    pauses.StopPumpMs = 0;
-    pauses.BusUpDelayMs = 1;
-    doc_->SetPauses(pauses);
-  }
-
-  bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (!app_->PreTranslateMessage(&msg)) {
-          TranslateMessage(&msg);
-          DispatchMessage(&msg);
-        }
-      }
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-  }
-
-  // The device's row in the functional pane, selected; null when it is not shown.
-  const TreeDeviceItem* SelectDevice() {
-    const std::string ip = "127.0.0." + std::to_string(kServer);
-    for (size_t s = 0; s < pane_->m_DeviceTree.size(); ++s) {
-      CString text;
-      pane_->GetServerIPFromItem(&pane_->m_DeviceTree[s], text);
-      if (!(text == ip.c_str())) continue;
-      const auto& devices = pane_->m_DeviceTree[s].Devices;
-      for (size_t d = 0; d < devices.size(); ++d) {
-        if (!(devices[d].Port == std::to_string(kPort).c_str())) continue;
-        pane_->m_nSelectedServer = static_cast<int>(s);
-        pane_->m_nSelectedDevice = static_cast<int>(d);
-        return &devices[d];
-      }
-    }
-    return nullptr;
-  }
-  bool DeviceShows(const char* state) {
-    const TreeDeviceItem* row = SelectDevice();
-    return row && row->State == state;
-  }
   bool ServerHolds(bool busy) {
     auto devices = server_->devices();
     return !devices.empty() && devices[0].busy == busy;
   }
-  // Started nodes whose instance id begins so, or whose service is so.
+  // Started nodes that match.
   static size_t LiveNodes(const std::function<bool(const tavrin::device_nodes::LiveNode&)>& match) {
     auto nodes = tavrin::device_nodes::QueryLiveNodes();
     return static_cast<size_t>(std::count_if(nodes.begin(), nodes.end(), [&](const auto& n) {
       return n.started && match(n);
     }));
   }
+  static bool IsDeviceNode(const tavrin::device_nodes::LiveNode& n) { return n.instanceId.rfind("USB\\", 0) == 0; }
 
   std::unique_ptr<tavrin::test::KernelHostProcess> host_;
   zarnet::sim::Simulator sim_;
   zarnet::sim::Server* server_ = nullptr;
-  uint16_t listenPort_ = 0;
-  std::unique_ptr<CTavrinAdminApp> app_;
-  CTavrinAdminDoc* doc_ = nullptr;
-  CFunctionView* pane_ = nullptr;
 };
 
-TEST_F(InstalledSystemTest, MappingHearsTheServersAndADeviceConnectsThroughTheInstalledBusDriver) {
+TEST_F(InstalledSystemTest, InstalledAdminMapsTheServersAndConnectsAPrinterThroughTheInstalledBusDriver) {
   ASSERT_EQ(RunSetup(), 0);
   EXPECT_EQ(LiveNodes([](const auto& n) { return n.instanceId == "ROOT\\VIZORIDO\\0000"; }), 1u);
-  ShutDownInstalledAdmin();
-  StartAdmin();
-  if (HasFatalFailure()) return;
+  ASSERT_GT(AdminPid(), 0);
+  // A printer installed once on the server's port, set to connect while it has jobs.
+  ASSERT_EQ(Ctl(std::string("add-printer '") + kPrinter + "' 127.0.0." + std::to_string(kServer) + " " +
+                std::to_string(kPort) + " 0x03F0 0x2B17 0x0100"),
+            0);
+  // "Start Device Mapping" from the menu, once the main window is there.
+  ASSERT_TRUE(Eventually([] { return Ctl("command 32866") == 0; }));
+  // The server heard: the bus driver runs on its node (and on the special server's), under the service the
+  // installed INF names. A job queued before then would be refused by the driver.
+  ASSERT_TRUE(Eventually([] { return LiveNodes([](const auto& n) { return n.service == "VUSB"; }) >= 2u; }))
+      << AdminLog();
 
-  GetAdminMainFrame()->SendMessage(WM_COMMAND, ID_START_DEVICE_MAPPING, 0);
-  ASSERT_TRUE(doc_->IsDeviceMappingStarted());
-  ASSERT_TRUE(PumpUntil([&] { return doc_->IsListenerRunning(); })) << tavrin::test::ReadAdminLog();
-  ASSERT_TRUE(PumpUntil([&] { return DeviceShows("Free"); })) << tavrin::test::ReadAdminLog();
-
-  ASSERT_NE(SelectDevice(), nullptr);
-  doc_->OnConnectDisconnect();
-  ASSERT_TRUE(PumpUntil([&] { return DeviceShows("Connected"); })) << tavrin::test::ReadAdminLog();
-  EXPECT_TRUE(ServerHolds(true));
+  // A print job: the program claims the printer and the bus driver brings the printer's node up.
+  ASSERT_EQ(Ctl(std::string("print '") + kPrinter + "'"), 0);
+  ASSERT_TRUE(server_->WaitUntil([&] { return ServerHolds(true); }, 10s)) << AdminLog();
   EXPECT_EQ(server_->devices()[0].client_ip, "127.0.0.1");
   EXPECT_EQ(server_->negotiation().claims, 1);
-  // The bus driver runs on the enumerator's server node under the service the installed INF names, and
-  // the device has its own node under it.
-  EXPECT_GE(LiveNodes([](const auto& n) { return n.service == "VUSB"; }), 1u);
-  EXPECT_EQ(LiveNodes([](const auto& n) { return n.instanceId.rfind("USB\\", 0) == 0; }), 1u);
+  // The printer has its own node under the server's.
+  EXPECT_TRUE(Eventually([] { return LiveNodes(IsDeviceNode) == 1u; }));
 
-  ASSERT_NE(SelectDevice(), nullptr);
-  doc_->OnConnectDisconnect();
-  EXPECT_TRUE(server_->WaitUntil([&] { return ServerHolds(false); }, 5s));
-  ASSERT_TRUE(PumpUntil([&] { return DeviceShows("Free"); })) << tavrin::test::ReadAdminLog();
-  EXPECT_EQ(LiveNodes([](const auto& n) { return n.instanceId.rfind("USB\\", 0) == 0; }), 0u);
+  // The job done, the printer is let go and its node goes.
+  ASSERT_EQ(Ctl(std::string("print-done '") + kPrinter + "'"), 0);
+  EXPECT_TRUE(server_->WaitUntil([&] { return ServerHolds(false); }, 10s)) << AdminLog();
+  EXPECT_TRUE(Eventually([] { return LiveNodes(IsDeviceNode) == 0u; }));
+
+  ShutDownInstalledAdmin();
 }
 
 }  // namespace
