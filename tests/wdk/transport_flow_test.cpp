@@ -199,14 +199,14 @@ struct Chain {
 thread_local int t_routineDepth = 0;  // completion routines running on this thread
 
 // A send's completion routine that sends again, as the bus driver's send loop does.
-NTSTATUS SendAgain(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+NTSTATUS SendAgain(PDEVICE_OBJECT, PIRP, PVOID context) {
   auto* chain = static_cast<Chain*>(context);
   chain->irql = KeGetCurrentIrql();
   int depth = ++t_routineDepth;
   chain->deepest = std::max(chain->deepest.load(), depth);
   if (!chain->followUp.mdl) SendOf(chain->followUp, chain->connection, chain->next, SendAgain, chain);
   --t_routineDepth;
-  if (irp->PendingReturned) IoMarkIrpPending(irp);
+  // The IRP is ours: we built it and have no stack location in it, so it is not ours to mark pending.
   return STATUS_SUCCESS;
 }
 
