@@ -1,27 +1,16 @@
-// What the common controls share: their state hung on the window as a property, notifications to the
-// parent, and text copies into callers' buffers.
+// What the common controls share besides their state (control_internal.h): notifications to the parent,
+// and text copies into callers' buffers.
 #pragma once
 #include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "control_internal.h"
 #include "win32/comctl.h"
 #include "win32/gdi.h"
 #include "win32/user_draw.h"
 
 namespace tavrin::controls::detail {
-
-// The state object of a control window, made at its first message and deleted at WM_NCDESTROY (when
-// `gone` is set the caller must delete it after its last use).
-template <class State>
-State* StateOf(HWND hwnd, const char* prop, UINT message) {
-  auto* s = static_cast<State*>(GetProp(hwnd, prop));
-  if (!s && message != WM_NCDESTROY) {
-    s = new State;
-    SetProp(hwnd, prop, s);
-  }
-  return s;
-}
 
 inline LRESULT NotifyParent(HWND hwnd, NMHDR& header, UINT code) {
   HWND parent = GetParent(hwnd);
@@ -46,8 +35,6 @@ inline int CopyOut(const std::string& text, LPSTR buffer, size_t size) {
   buffer[n] = 0;
   return static_cast<int>(n);
 }
-
-inline DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
 
 inline HFONT FontOr(HFONT font) { return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 

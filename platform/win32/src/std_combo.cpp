@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "control_internal.h"
 #include "dialog_internal.h"
 #include "list_items.h"
 #include "win32/controls.h"
@@ -14,6 +15,8 @@
 namespace {
 
 using tavrin::controls::detail::kComboListDone;
+using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::StyleOf;
 
 constexpr char kComboProp[] = "TavrinComboState";
 constexpr int kButtonWidth = 16;
@@ -27,8 +30,6 @@ struct ComboState {
   int curAtDrop = -1;
 };
 
-ComboState* StateOf(HWND hwnd) { return static_cast<ComboState*>(GetProp(hwnd, kComboProp)); }
-DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
 
 void Notify(HWND hwnd, UINT code) {
   HWND parent = GetParent(hwnd);
@@ -157,7 +158,7 @@ LRESULT CopyOut(const std::string& text, LPARAM buffer) {
 }
 
 LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  ComboState* s = StateOf(hwnd);
+  ComboState* s = StateOf<ComboState>(hwnd, kComboProp);
   if (message == WM_NCCREATE) {
     if (!s) {
       s = new ComboState;

@@ -7,12 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "control_internal.h"
 #include "win32/controls.h"
 #include "win32/dialog.h"
 #include "win32/gdi.h"
 #include "win32/user_draw.h"
 
 namespace {
+
+using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::StyleOf;
 
 constexpr char kEditProp[] = "TavrinEditState";
 constexpr size_t kDefaultLimit = 30000;
@@ -30,8 +34,6 @@ struct EditState {
   bool tracking = false;
 };
 
-EditState* StateOf(HWND hwnd) { return static_cast<EditState*>(GetProp(hwnd, kEditProp)); }
-DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
 
 std::string TextOf(HWND hwnd) {
   int length = GetWindowTextLength(hwnd);
@@ -218,7 +220,7 @@ void Paint(HWND hwnd, EditState& s) {
 }
 
 LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  EditState* s = StateOf(hwnd);
+  EditState* s = StateOf<EditState>(hwnd, kEditProp);
   if (message == WM_NCCREATE) {
     if (!s) {
       s = new EditState;

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "control_internal.h"
 #include "dialog_internal.h"
 #include "list_items.h"
 #include "win32/controls.h"
@@ -13,6 +14,9 @@
 #include "win32/user_draw.h"
 
 namespace {
+
+using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::StyleOf;
 
 constexpr char kListProp[] = "TavrinListBoxState";
 
@@ -25,8 +29,6 @@ struct ListState {
   bool tracking = false;
 };
 
-ListState* StateOf(HWND hwnd) { return static_cast<ListState*>(GetProp(hwnd, kListProp)); }
-DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
 
 int ItemHeight(const ListState& s) { return tavrin::controls::detail::LineHeight(s.font); }
 
@@ -106,7 +108,7 @@ LRESULT CopyOut(const std::string& text, LPARAM buffer) {
 }
 
 LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  ListState* s = StateOf(hwnd);
+  ListState* s = StateOf<ListState>(hwnd, kListProp);
   if (message == WM_NCCREATE) {
     if (!s) {
       s = new ListState;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control_internal.h"
 #include "win32/controls.h"
 #include "win32/dialog.h"
 #include "win32/gdi.h"
@@ -14,6 +15,8 @@
 #include "win32/comctl.h"  // the header's mouse
 
 namespace {
+
+using tavrin::controls::detail::StateOf;
 
 constexpr char kHeaderProp[] = "TavrinHeaderState";
 constexpr char kListProp[] = "TavrinListState";
@@ -108,12 +111,8 @@ void PaintHeader(HWND hwnd, HeaderState& s) {
 }
 
 LRESULT CALLBACK HeaderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* s = static_cast<HeaderState*>(GetProp(hwnd, kHeaderProp));
-  if (!s) {
-    if (message == WM_NCDESTROY) return DefWindowProc(hwnd, message, wParam, lParam);
-    s = new HeaderState;
-    SetProp(hwnd, kHeaderProp, s);
-  }
+  auto* s = StateOf<HeaderState>(hwnd, kHeaderProp, message);
+  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
   if (LRESULT mouse = 0; tavrin::controls::detail::HeaderMouse(hwnd, message, wParam, lParam, mouse)) return mouse;
   switch (message) {
     case HDM_GETITEMCOUNT:
@@ -623,12 +622,8 @@ void PaintList(HWND hwnd, ListState& s) {
 }
 
 LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* s = static_cast<ListState*>(GetProp(hwnd, kListProp));
-  if (!s) {
-    if (message == WM_NCDESTROY) return DefWindowProc(hwnd, message, wParam, lParam);
-    s = new ListState;
-    SetProp(hwnd, kListProp, s);
-  }
+  auto* s = StateOf<ListState>(hwnd, kListProp, message);
+  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
   if (!s->header && !s->making && message != WM_NCDESTROY && message != WM_DESTROY && IsWindow(hwnd)) {
     s->making = true;
     RECT client;

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "control_internal.h"
 #include "dialog_internal.h"
 #include "win32/controls.h"
 #include "win32/dialog.h"
 #include "win32/user_draw.h"
 
 namespace {
+
+using tavrin::controls::detail::StateOf;
 
 struct ScrollValues {
   int min = 0;
@@ -86,7 +89,6 @@ struct BarState {
   int grabOffset = 0;  // where in the thumb it was grabbed
 };
 
-BarState* StateOf(HWND hwnd) { return static_cast<BarState*>(GetProp(hwnd, kBarProp)); }
 bool Vertical(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & SBS_VERT) != 0; }
 
 // Lengths along the bar: arrow size, track start and length, thumb start and length.
@@ -179,7 +181,7 @@ BarState::Part PartAt(HWND hwnd, const BarState& s, int at) {
 }
 
 LRESULT CALLBACK ScrollBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  BarState* s = StateOf(hwnd);
+  BarState* s = StateOf<BarState>(hwnd, kBarProp);
   if (message == WM_NCCREATE) {
     if (!s) SetProp(hwnd, kBarProp, new BarState);
     return DefWindowProc(hwnd, message, wParam, lParam);

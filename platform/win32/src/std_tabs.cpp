@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "control_internal.h"
 #include "win32/comctl.h"
 #include "win32/controls.h"
 #include "win32/gdi.h"
@@ -12,6 +13,8 @@
 #include "win32/user_draw.h"
 
 namespace {
+
+using tavrin::controls::detail::StateOf;
 
 constexpr char kTabProp[] = "TavrinTabState";
 constexpr int kTabHeight = 20;
@@ -32,7 +35,6 @@ struct TabState {
   DWORD exStyle = 0;
 };
 
-TabState* StateOf(HWND hwnd) { return static_cast<TabState*>(GetProp(hwnd, kTabProp)); }
 
 bool AtBottom(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & TCS_BOTTOM) != 0; }
 
@@ -115,12 +117,8 @@ void Paint(HWND hwnd, TabState& s) {
 }
 
 LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  TabState* s = StateOf(hwnd);
-  if (!s) {
-    if (message == WM_NCDESTROY) return DefWindowProc(hwnd, message, wParam, lParam);
-    s = new TabState;
-    SetProp(hwnd, kTabProp, s);
-  }
+  TabState* s = StateOf<TabState>(hwnd, kTabProp, message);
+  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
   switch (message) {
     case TCM_GETITEMCOUNT:
       return static_cast<LRESULT>(s->tabs.size());
