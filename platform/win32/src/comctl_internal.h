@@ -21,6 +21,11 @@ inline LRESULT NotifyParent(HWND hwnd, NMHDR& header, UINT code) {
   return SendMessage(parent, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
 }
 
+inline LRESULT NotifyParent(HWND hwnd, UINT code) {
+  NMHDR header{};
+  return NotifyParent(hwnd, header, code);
+}
+
 inline void CommandToParent(HWND hwnd, UINT code) {
   if (HWND parent = GetParent(hwnd)) {
     SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control_internal.h"
+#include "comctl_internal.h"
 #include "win32/controls.h"
 #include "win32/dialog.h"
 #include "win32/gdi.h"
@@ -16,6 +16,7 @@
 
 namespace {
 
+using tavrin::controls::detail::NotifyParent;
 using tavrin::controls::detail::StateOf;
 
 constexpr char kHeaderProp[] = "TavrinHeaderState";
@@ -50,13 +51,6 @@ void CopyText(const std::string& text, LPSTR buffer, int size) {
   buffer[n] = 0;
 }
 
-LRESULT Notify(HWND hwnd, NMCUSTOMDRAW& draw) {
-  HWND parent = GetParent(hwnd);
-  if (!parent) return CDRF_DODEFAULT;
-  draw.hdr = NMHDR{hwnd, static_cast<UINT_PTR>(GetDlgCtrlID(hwnd)), NM_CUSTOMDRAW};
-  return SendMessage(parent, WM_NOTIFY, draw.hdr.idFrom, reinterpret_cast<LPARAM>(&draw));
-}
-
 void PaintHeader(HWND hwnd, HeaderState& s) {
   PAINTSTRUCT ps;
   HDC hdc = BeginPaint(hwnd, &ps);
@@ -71,7 +65,7 @@ void PaintHeader(HWND hwnd, HeaderState& s) {
   draw.dwDrawStage = CDDS_PREPAINT;
   draw.hdc = hdc;
   draw.rc = client;
-  LRESULT asked = Notify(hwnd, draw);
+  LRESULT asked = NotifyParent(hwnd, draw.hdr, NM_CUSTOMDRAW);
   for (size_t i = 0; i < s.items.size(); ++i) {
     RECT rc = ItemRect(hwnd, s, i);
     SetTextColor(hdc, GetSysColor(COLOR_BTNTEXT));
@@ -83,7 +77,7 @@ void PaintHeader(HWND hwnd, HeaderState& s) {
       item.rc = rc;
       item.dwItemSpec = i;
       item.lItemlParam = s.items[i].param;
-      if (Notify(hwnd, item) & CDRF_SKIPDEFAULT) continue;
+      if (NotifyParent(hwnd, item.hdr, NM_CUSTOMDRAW) & CDRF_SKIPDEFAULT) continue;
     }
     if (s.items[i].format & HDF_OWNERDRAW) {
       DRAWITEMSTRUCT di{};
@@ -308,16 +302,6 @@ int PerPage(HWND hwnd, ListState& s) {
   return std::max(1, (static_cast<int>(client.bottom) - RowsTop(hwnd)) / RowHeight(hwnd, s));
 }
 
-LRESULT NotifyParent(HWND hwnd, UINT code, NMHDR* hdr = nullptr) {
-  NMHDR plain{};
-  if (!hdr) hdr = &plain;
-  hdr->hwndFrom = hwnd;
-  hdr->idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(hwnd));
-  hdr->code = code;
-  HWND parent = GetParent(hwnd);
-  return parent ? SendMessage(parent, WM_NOTIFY, hdr->idFrom, reinterpret_cast<LPARAM>(hdr)) : 0;
-}
-
 void SetState(HWND hwnd, ListState& s, int row, UINT state, UINT mask) {
   if (row < 0 || static_cast<size_t>(row) >= s.states.size()) return;
   // One focused row at most.
@@ -335,7 +319,7 @@ void SetState(HWND hwnd, ListState& s, int row, UINT state, UINT mask) {
   change.uOldState = old;
   change.uChanged = LVIF_STATE;
   change.lParam = s.params[static_cast<size_t>(row)];
-  NotifyParent(hwnd, LVN_ITEMCHANGED, &change.hdr);
+  NotifyParent(hwnd, change.hdr, LVN_ITEMCHANGED);
 }
 
 // Flips a row's check box between state images 1 and 2.
@@ -445,7 +429,7 @@ void EndEdit(HWND hwnd, ListState& s, bool commit) {
   SetWindowLongPtr(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s.editProc));
   s.editProc = nullptr;
   DestroyWindow(edit);
-  LRESULT keep = NotifyParent(hwnd, LVN_ENDLABELEDITA, &info.hdr);
+  LRESULT keep = NotifyParent(hwnd, info.hdr, LVN_ENDLABELEDITA);
   if (commit && keep && row >= 0 && static_cast<size_t>(row) < s.rows.size()) s.rows[static_cast<size_t>(row)][0] = buffer;
   InvalidateRect(hwnd, nullptr, FALSE);
 }
@@ -459,7 +443,7 @@ HWND BeginEdit(HWND hwnd, ListState& s, int row) {
   info.item.iItem = row;
   info.item.pszText = const_cast<LPSTR>(s.rows[static_cast<size_t>(row)][0].c_str());
   info.item.lParam = s.params[static_cast<size_t>(row)];
-  if (NotifyParent(hwnd, LVN_BEGINLABELEDITA, &info.hdr)) return nullptr;
+  if (NotifyParent(hwnd, info.hdr, LVN_BEGINLABELEDITA)) return nullptr;
   if (static_cast<size_t>(row) >= s.rows.size()) return nullptr;
   RECT r = RowRect(hwnd, s, row);
   RECT first{0, 0, 0, 0};
@@ -500,7 +484,7 @@ void DrawCheckBox(HDC hdc, const ListState& s, int row, const RECT& band) {
   }
 }
 
-LRESULT NotifyDraw(HWND hwnd, NMLVCUSTOMDRAW& draw) { return NotifyParent(hwnd, NM_CUSTOMDRAW, &draw.nmcd.hdr); }
+LRESULT NotifyDraw(HWND hwnd, NMLVCUSTOMDRAW& draw) { return NotifyParent(hwnd, draw.nmcd.hdr, NM_CUSTOMDRAW); }
 
 void PaintIcons(HWND hwnd, ListState& s, HDC hdc, const RECT& client, bool focused) {
   for (size_t i = 0; i < s.rows.size(); ++i) {

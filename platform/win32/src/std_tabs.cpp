@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "control_internal.h"
+#include "comctl_internal.h"
 #include "win32/comctl.h"
 #include "win32/controls.h"
 #include "win32/gdi.h"
@@ -14,6 +14,7 @@
 
 namespace {
 
+using tavrin::controls::detail::NotifyParent;
 using tavrin::controls::detail::StateOf;
 
 constexpr char kTabProp[] = "TavrinTabState";
@@ -57,13 +58,6 @@ std::vector<RECT> Layout(HWND hwnd, const TabState& s) {
   SelectObject(hdc, old);
   ReleaseDC(hwnd, hdc);
   return rects;
-}
-
-void Notify(HWND hwnd, UINT code) {
-  HWND parent = GetParent(hwnd);
-  if (!parent) return;
-  NMHDR header{hwnd, static_cast<UINT_PTR>(GetDlgCtrlID(hwnd)), code};
-  SendMessage(parent, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
 }
 
 void Paint(HWND hwnd, TabState& s) {
@@ -226,10 +220,10 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       std::vector<RECT> rects = Layout(hwnd, *s);
       for (size_t i = 0; i < rects.size(); ++i) {
         if (PtInRect(&rects[i], p) && static_cast<int>(i) != s->selected) {
-          Notify(hwnd, TCN_SELCHANGING);
+          NotifyParent(hwnd, TCN_SELCHANGING);
           s->selected = static_cast<int>(i);
           InvalidateRect(hwnd, nullptr, TRUE);
-          Notify(hwnd, TCN_SELCHANGE);
+          NotifyParent(hwnd, TCN_SELCHANGE);
           break;
         }
       }
