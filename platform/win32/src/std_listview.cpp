@@ -1,7 +1,6 @@
 // The header and the report-view list: their items live in state objects hung on the windows.
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,10 +44,7 @@ RECT ItemRect(HWND hwnd, const HeaderState& s, size_t index) {
 }
 
 void CopyText(const std::string& text, LPSTR buffer, int size) {
-  if (!buffer || size <= 0) return;
-  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
-  std::memcpy(buffer, text.data(), n);
-  buffer[n] = 0;
+  if (size > 0) tavrin::controls::detail::CopyOut(text, buffer, static_cast<size_t>(size));
 }
 
 void PaintHeader(HWND hwnd, HeaderState& s) {

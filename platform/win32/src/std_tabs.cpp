@@ -1,6 +1,5 @@
 // The tab control: its items live in a state object hung on the window as a property.
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -142,10 +141,8 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
         InvalidateRect(hwnd, nullptr, TRUE);
         return TRUE;
       }
-      if ((item->mask & TCIF_TEXT) && item->pszText && item->cchTextMax > 0) {
-        size_t n = std::min(tab.text.size(), static_cast<size_t>(item->cchTextMax - 1));
-        std::memcpy(item->pszText, tab.text.data(), n);
-        item->pszText[n] = 0;
+      if ((item->mask & TCIF_TEXT) && item->cchTextMax > 0) {
+        tavrin::controls::detail::CopyOut(tab.text, item->pszText, static_cast<size_t>(item->cchTextMax));
       }
       if (item->mask & TCIF_IMAGE) item->iImage = tab.image;
       if (item->mask & TCIF_PARAM) item->lParam = tab.param;
