@@ -1,4 +1,5 @@
-// What every control window shares: its state object hung on the window as a property, and its style.
+// What every control window shares: its state object hung on the window as a property, its style, and
+// the end of its window procedure.
 #pragma once
 #include "win32/user.h"
 
@@ -23,5 +24,27 @@ State* StateOf(HWND hwnd, const char* prop, UINT message) {
 }
 
 inline DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
+
+// The end of a control's window procedure, for what every control does alike: `paint` draws all of it
+// at WM_PAINT, so nothing is erased first, and its state `s` (the property `prop`) goes at WM_NCDESTROY,
+// its last message. The rest goes to DefWindowProc.
+template <class State, class Paint>
+LRESULT DefControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* prop, State* s,
+                       Paint paint) {
+  switch (message) {
+    case WM_ERASEBKGND:
+      return TRUE;
+    case WM_PAINT:
+      paint(hwnd, *s);
+      return 0;
+    case WM_NCDESTROY:
+      RemoveProp(hwnd, prop);
+      delete s;
+      break;
+    default:
+      break;
+  }
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
 
 }  // namespace tavrin::controls::detail

@@ -202,24 +202,17 @@ LRESULT CALLBACK AnimateProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_TIMER:
       if (wParam == kFrameTimer) Advance(hwnd, *s);
       return 0;
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
     case WM_DESTROY:
       KillTimer(hwnd, kFrameTimer);
       s->playing = false;
       break;
     case WM_NCDESTROY:
       FreeDib(*s);
-      RemoveProp(hwnd, kProp);
-      delete s;
       break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }
 
 }  // namespace

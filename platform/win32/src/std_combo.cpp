@@ -14,6 +14,7 @@
 
 namespace {
 
+using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::kComboListDone;
 using tavrin::controls::detail::StateOf;
 using tavrin::controls::detail::StyleOf;
@@ -322,11 +323,6 @@ LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(s->font);
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
     case WM_DESTROY:
       if (s->list) {
         HWND list = s->list;
@@ -334,14 +330,10 @@ LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         DestroyWindow(list);
       }
       break;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kComboProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kComboProp, s, Paint);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 namespace {
 
+using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::StateOf;
 using tavrin::controls::detail::StyleOf;
 
@@ -401,19 +402,10 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
       Redraw(hwnd);
       return 0;
-    case WM_ERASEBKGND:
-      return TRUE;  // painted with the text
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kEditProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kEditProp, s, Paint);
 }
 
 }  // namespace

@@ -308,19 +308,10 @@ LRESULT CALLBACK IpProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(s->font);
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }
 
 }  // namespace

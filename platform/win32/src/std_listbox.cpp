@@ -15,6 +15,7 @@
 
 namespace {
 
+using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::StateOf;
 using tavrin::controls::detail::StyleOf;
 
@@ -276,19 +277,10 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(s->font);
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kListProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kListProp, s, Paint);
 }
 
 }  // namespace

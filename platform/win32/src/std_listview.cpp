@@ -15,6 +15,7 @@
 
 namespace {
 
+using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::NotifyParent;
 using tavrin::controls::detail::StateOf;
 
@@ -179,17 +180,10 @@ LRESULT CALLBACK HeaderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       return reinterpret_cast<LRESULT>(s->font);
     case WM_ERASEBKGND:
       return 0;  // painted with the items
-    case WM_PAINT:
-      PaintHeader(hwnd, *s);
-      return 0;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kHeaderProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kHeaderProp, s, PaintHeader);
 }
 
 struct ListState {
@@ -979,11 +973,6 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
       if (s->header) MoveWindow(s->header, 0, 0, LOWORD(static_cast<uintptr_t>(lParam)), kHeaderHeight, TRUE);
       break;
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      PaintList(hwnd, *s);
-      return 0;
     case WM_DESTROY:
       // An open editor goes with the list, unannounced.
       if (s->edit) {
@@ -992,14 +981,10 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         s->editRow = -1;
       }
       break;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kListProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kListProp, s, PaintList);
 }
 
 }  // namespace

@@ -120,19 +120,10 @@ LRESULT CALLBACK ProgressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       InvalidateRect(hwnd, nullptr, FALSE);
       return static_cast<LRESULT>(old);
     }
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 namespace {
 
+using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::StateOf;
 
 struct ScrollValues {
@@ -281,19 +282,10 @@ LRESULT CALLBACK ScrollBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_SIZE:
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kBarProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kBarProp, s, Paint);
 }
 
 }  // namespace

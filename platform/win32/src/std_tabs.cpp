@@ -13,6 +13,7 @@
 
 namespace {
 
+using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::NotifyParent;
 using tavrin::controls::detail::StateOf;
 
@@ -207,11 +208,6 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(s->font);
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
     case WM_LBUTTONDOWN: {
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       std::vector<RECT> rects = Layout(hwnd, *s);
@@ -226,14 +222,10 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       }
       return 0;
     }
-    case WM_NCDESTROY:
-      RemoveProp(hwnd, kTabProp);
-      delete s;
-      break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kTabProp, s, Paint);
 }
 
 }  // namespace

@@ -549,21 +549,14 @@ LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(s->font);
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
     case WM_NCDESTROY:
       if (s->ownTips && s->tips && IsWindow(s->tips)) DestroyWindow(s->tips);
       if (s->ownImages) ImageList_Destroy(s->ownImages);
-      RemoveProp(hwnd, kProp);
-      delete s;
       break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }
 
 }  // namespace

@@ -436,22 +436,15 @@ LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return HTTRANSPARENT;
     case WM_MOUSEACTIVATE:
       return 3;  // MA_NOACTIVATE: a tip never takes the activation
-    case WM_ERASEBKGND:
-      return TRUE;
-    case WM_PAINT:
-      Paint(hwnd, *s);
-      return 0;
     case WM_NCDESTROY:
       for (const Tool& tool : s->tools) {
         if ((tool.flags & TTF_SUBCLASS) && IsWindow(SubclassTarget(tool))) UnsubclassTool(hwnd, SubclassTarget(tool));
       }
-      RemoveProp(hwnd, kProp);
-      delete s;
       break;
     default:
       break;
   }
-  return DefWindowProc(hwnd, message, wParam, lParam);
+  return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }
 
 }  // namespace
