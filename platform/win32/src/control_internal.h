@@ -1,5 +1,5 @@
-// What every control window shares: its state object hung on the window as a property, its style, and
-// the end of its window procedure.
+// What every control window shares: its state object hung on the window as a property, its style, the
+// end of its window procedure, and the registration of its class.
 #pragma once
 #include "win32/user.h"
 
@@ -45,6 +45,15 @@ LRESULT DefControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, co
       break;
   }
   return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+inline void RegisterControlClass(LPCSTR name, WNDPROC proc, UINT style = 0, HBRUSH background = nullptr) {
+  WNDCLASS wc{};
+  wc.style = style;
+  wc.lpfnWndProc = proc;
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  RegisterClass(&wc);
 }
 
 }  // namespace tavrin::controls::detail

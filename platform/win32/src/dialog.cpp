@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "control_internal.h"
 #include "dialog_internal.h"
 #include "win32/comctl.h"
 #include "win32/controls.h"
@@ -886,20 +887,14 @@ namespace tavrin::controls {
 void RegisterDialogControls() {
   static std::once_flag once;
   std::call_once(once, [] {
-    auto add = [](const char* name, WNDPROC proc, UINT style, int background) {
-      WNDCLASS wc{};
-      wc.style = style;
-      wc.lpfnWndProc = proc;
-      wc.lpszClassName = name;
-      if (background >= 0) wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<intptr_t>(background + 1));
-      RegisterClass(&wc);
-    };
-    add(WC_DIALOG, DefDlgProc, CS_DBLCLKS | CS_SAVEBITS, COLOR_3DFACE);
-    add("Edit", detail::EditProcedure(), CS_DBLCLKS, -1);
-    add("ListBox", detail::ListBoxProcedure(), CS_DBLCLKS, -1);
-    add("ComboLBox", detail::ListBoxProcedure(), CS_SAVEBITS, -1);
-    add("ComboBox", detail::ComboProcedure(), CS_DBLCLKS, -1);
-    add("ScrollBar", detail::ScrollBarProcedure(), CS_DBLCLKS, -1);
+    using detail::RegisterControlClass;
+    RegisterControlClass(WC_DIALOG, DefDlgProc, CS_DBLCLKS | CS_SAVEBITS,
+                         reinterpret_cast<HBRUSH>(static_cast<intptr_t>(COLOR_3DFACE + 1)));
+    RegisterControlClass("Edit", detail::EditProcedure(), CS_DBLCLKS);
+    RegisterControlClass("ListBox", detail::ListBoxProcedure(), CS_DBLCLKS);
+    RegisterControlClass("ComboLBox", detail::ListBoxProcedure(), CS_SAVEBITS);
+    RegisterControlClass("ComboBox", detail::ComboProcedure(), CS_DBLCLKS);
+    RegisterControlClass("ScrollBar", detail::ScrollBarProcedure(), CS_DBLCLKS);
   });
 }
 

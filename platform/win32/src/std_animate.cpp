@@ -218,10 +218,7 @@ LRESULT CALLBACK AnimateProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 void RegisterAnimate() {
-  WNDCLASS wc{};
-  wc.lpfnWndProc = AnimateProc;
-  wc.lpszClassName = ANIMATE_CLASS;
-  RegisterClass(&wc);
+  RegisterControlClass(ANIMATE_CLASS, AnimateProc);
 }
 
 }  // namespace tavrin::controls::detail

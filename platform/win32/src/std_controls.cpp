@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control_internal.h"
 #include "win32/controls.h"
 #include "win32/gdi.h"
 #include "win32/user_draw.h"
@@ -353,15 +354,8 @@ namespace tavrin::controls {
 void RegisterStandardControls() {
   static std::once_flag once;
   std::call_once(once, [] {
-    WNDCLASS button{};
-    button.style = CS_DBLCLKS;
-    button.lpfnWndProc = ButtonProc;
-    button.lpszClassName = "Button";
-    RegisterClass(&button);
-    WNDCLASS stat{};
-    stat.lpfnWndProc = StaticProc;
-    stat.lpszClassName = "Static";
-    RegisterClass(&stat);
+    detail::RegisterControlClass("Button", ButtonProc, CS_DBLCLKS);
+    detail::RegisterControlClass("Static", StaticProc);
     RegisterDialogControls();
   });
 }

@@ -317,11 +317,7 @@ LRESULT CALLBACK IpProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void RegisterIpAddress() {
-  WNDCLASS wc{};
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = IpProc;
-  wc.lpszClassName = WC_IPADDRESS;
-  RegisterClass(&wc);
+  RegisterControlClass(WC_IPADDRESS, IpProc, CS_DBLCLKS);
 }
 
 }  // namespace tavrin::controls::detail

@@ -994,16 +994,8 @@ namespace tavrin::controls {
 void RegisterListControls() {
   static std::once_flag once;
   std::call_once(once, [] {
-    WNDCLASS header{};
-    header.style = CS_DBLCLKS;
-    header.lpfnWndProc = HeaderProc;
-    header.lpszClassName = WC_HEADER;
-    RegisterClass(&header);
-    WNDCLASS list{};
-    list.style = CS_DBLCLKS;
-    list.lpfnWndProc = ListProc;
-    list.lpszClassName = WC_LISTVIEW;
-    RegisterClass(&list);
+    detail::RegisterControlClass(WC_HEADER, HeaderProc, CS_DBLCLKS);
+    detail::RegisterControlClass(WC_LISTVIEW, ListProc, CS_DBLCLKS);
   });
 }
 

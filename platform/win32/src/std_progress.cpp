@@ -129,10 +129,7 @@ LRESULT CALLBACK ProgressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 void RegisterProgress() {
-  WNDCLASS wc{};
-  wc.lpfnWndProc = ProgressProc;
-  wc.lpszClassName = PROGRESS_CLASS;
-  RegisterClass(&wc);
+  RegisterControlClass(PROGRESS_CLASS, ProgressProc);
 }
 
 }  // namespace tavrin::controls::detail

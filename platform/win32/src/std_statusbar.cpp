@@ -277,11 +277,7 @@ LRESULT CALLBACK StatusProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }  // namespace
 
 void RegisterStatusBar() {
-  WNDCLASS wc{};
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = StatusProc;
-  wc.lpszClassName = STATUSCLASSNAME;
-  RegisterClass(&wc);
+  RegisterControlClass(STATUSCLASSNAME, StatusProc, CS_DBLCLKS);
 }
 
 }  // namespace tavrin::controls::detail

@@ -235,10 +235,7 @@ namespace tavrin::controls {
 void RegisterTabControl() {
   static std::once_flag once;
   std::call_once(once, [] {
-    WNDCLASS tabs{};
-    tabs.lpfnWndProc = TabProc;
-    tabs.lpszClassName = WC_TABCONTROL;
-    RegisterClass(&tabs);
+    detail::RegisterControlClass(WC_TABCONTROL, TabProc);
   });
 }
 

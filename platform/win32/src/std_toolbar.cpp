@@ -562,11 +562,7 @@ LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 void RegisterToolbar() {
-  WNDCLASS wc{};
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = ToolbarProc;
-  wc.lpszClassName = TOOLBARCLASSNAME;
-  RegisterClass(&wc);
+  RegisterControlClass(TOOLBARCLASSNAME, ToolbarProc, CS_DBLCLKS);
 }
 
 }  // namespace tavrin::controls::detail

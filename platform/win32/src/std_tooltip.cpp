@@ -450,10 +450,7 @@ LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 void RegisterToolTips() {
-  WNDCLASS wc{};
-  wc.lpfnWndProc = ToolTipProc;
-  wc.lpszClassName = TOOLTIPS_CLASS;
-  RegisterClass(&wc);
+  RegisterControlClass(TOOLTIPS_CLASS, ToolTipProc);
 }
 
 }  // namespace tavrin::controls::detail
