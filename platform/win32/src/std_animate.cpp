@@ -217,8 +217,6 @@ LRESULT CALLBACK AnimateProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-void RegisterAnimate() {
-  RegisterControlClass(ANIMATE_CLASS, AnimateProc);
-}
+void RegisterAnimate() { RegisterControlClass(ANIMATE_CLASS, AnimateProc); }
 
 }  // namespace tavrin::controls::detail

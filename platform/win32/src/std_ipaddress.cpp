@@ -316,8 +316,6 @@ LRESULT CALLBACK IpProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-void RegisterIpAddress() {
-  RegisterControlClass(WC_IPADDRESS, IpProc, CS_DBLCLKS);
-}
+void RegisterIpAddress() { RegisterControlClass(WC_IPADDRESS, IpProc, CS_DBLCLKS); }
 
 }  // namespace tavrin::controls::detail

@@ -128,9 +128,7 @@ LRESULT CALLBACK ProgressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-void RegisterProgress() {
-  RegisterControlClass(PROGRESS_CLASS, ProgressProc);
-}
+void RegisterProgress() { RegisterControlClass(PROGRESS_CLASS, ProgressProc); }
 
 }  // namespace tavrin::controls::detail
 

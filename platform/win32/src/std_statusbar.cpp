@@ -276,8 +276,6 @@ LRESULT CALLBACK StatusProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
-void RegisterStatusBar() {
-  RegisterControlClass(STATUSCLASSNAME, StatusProc, CS_DBLCLKS);
-}
+void RegisterStatusBar() { RegisterControlClass(STATUSCLASSNAME, StatusProc, CS_DBLCLKS); }
 
 }  // namespace tavrin::controls::detail

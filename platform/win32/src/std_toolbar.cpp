@@ -561,8 +561,6 @@ LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-void RegisterToolbar() {
-  RegisterControlClass(TOOLBARCLASSNAME, ToolbarProc, CS_DBLCLKS);
-}
+void RegisterToolbar() { RegisterControlClass(TOOLBARCLASSNAME, ToolbarProc, CS_DBLCLKS); }
 
 }  // namespace tavrin::controls::detail

@@ -449,8 +449,6 @@ LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-void RegisterToolTips() {
-  RegisterControlClass(TOOLTIPS_CLASS, ToolTipProc);
-}
+void RegisterToolTips() { RegisterControlClass(TOOLTIPS_CLASS, ToolTipProc); }
 
 }  // namespace tavrin::controls::detail
