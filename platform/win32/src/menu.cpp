@@ -566,6 +566,18 @@ void ForgetWindowMenus(HWND hwnd) {
   }
 }
 
+int MnemonicOf(const std::string& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '&') continue;
+    if (text[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return std::tolower(static_cast<unsigned char>(text[i + 1]));
+  }
+  return -1;
+}
+
 }  // namespace tavrin::win::menus
 
 HMENU GetSystemMenu(HWND hwnd, BOOL revert) {
@@ -892,25 +904,13 @@ bool HitTest(Tracker& tracker, POINT pt, size_t* depth, int* index) {
   return false;
 }
 
-int MnemonicOf(const std::string& text) {
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != '&') continue;
-    if (text[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return std::tolower(static_cast<unsigned char>(text[i + 1]));
-  }
-  return -1;
-}
-
 void MenuChar(Tracker& tracker, int ch) {
   const size_t depth = tracker.levels.size() - 1;
   Level& level = tracker.levels[depth];
   std::vector<int> matches;
   const int key = std::tolower(ch);
   for (size_t i = 0; i < level.items.size(); ++i)
-    if (!(level.items[i].type & MF_OWNERDRAW) && MnemonicOf(level.items[i].text) == key)
+    if (!(level.items[i].type & MF_OWNERDRAW) && tavrin::win::menus::MnemonicOf(level.items[i].text) == key)
       matches.push_back(static_cast<int>(i));
   if (matches.size() == 1) {
     Execute(tracker, depth, matches[0]);

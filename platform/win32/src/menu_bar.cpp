@@ -93,18 +93,6 @@ std::string Shown(const std::string& text) {
   return shown;
 }
 
-int MnemonicOf(const std::string& text) {
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != '&') continue;
-    if (text[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return std::tolower(static_cast<unsigned char>(text[i + 1]));
-  }
-  return -1;
-}
-
 bool Active(HWND hwnd) { return GetForegroundWindow() == hwnd; }
 
 UINT ItemDrawState(const BarItem& item, bool selected, bool hot, bool active) {

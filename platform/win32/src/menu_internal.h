@@ -1,6 +1,8 @@
 // What the menu files share with each other and with the window manager: the menu bar of a top-level
 // window (menu_bar.cpp) and the popup loop's side of menu-bar tracking (menu.cpp).
 #pragma once
+#include <string>
+
 #include "win32/menu.h"
 
 namespace tavrin::win::menus {
@@ -64,5 +66,8 @@ struct BarLink {
 // Opens `popup` for a bar item and runs the popup loop until it ends (WM_ENTERMENULOOP and
 // WM_EXITMENULOOP are the bar's). Returns the chosen command (0 for none); `link.exit` says why it ended.
 UINT TrackBarPopup(HMENU popup, HWND owner, const RECT& item, bool selectFirst, BarLink& link);
+
+// The key of an item's mnemonic ("&x", lower case; "&&" is a plain '&'), -1 for none.
+int MnemonicOf(const std::string& text);
 
 }  // namespace tavrin::win::menus
