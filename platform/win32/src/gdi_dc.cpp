@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <type_traits>
 
 #include "gdi_internal.h"
 
@@ -268,64 +269,48 @@ int GetDeviceCaps(HDC hdc, int index) {
   }
 }
 
-#define DC_STATE_ACCESSORS(Type, SetName, GetName, field, invalid) \
-  Type SetName(HDC hdc, Type value) {                                \
-    auto dc = LookupDc(hdc);                                         \
-    if (!dc) return invalid;                                         \
-    Type old = dc->state.field;                                      \
-    dc->state.field = value;                                         \
-    return old;                                                      \
-  }                                                                  \
-  Type GetName(HDC hdc) {                                            \
-    auto dc = LookupDc(hdc);                                         \
-    return dc ? dc->state.field : invalid;                           \
-  }
+namespace {
 
-DC_STATE_ACCESSORS(COLORREF, SetTextColor, GetTextColor, textColor, CLR_INVALID)
-DC_STATE_ACCESSORS(COLORREF, SetBkColor, GetBkColor, bkColor, CLR_INVALID)
-DC_STATE_ACCESSORS(UINT, SetTextAlign, GetTextAlign, textAlign, static_cast<UINT>(GDI_ERROR_INT))
-#undef DC_STATE_ACCESSORS
+// One field of a DC's state, replaced when the new value is `valid`; the old value, or `failed` for a
+// bad DC or value.
+template <class T>
+T SwapState(HDC hdc, T DcState::*field, std::type_identity_t<T> value, std::type_identity_t<T> failed,
+            bool valid = true) {
+  auto dc = LookupDc(hdc);
+  if (!dc || !valid) return failed;
+  std::swap(dc->state.*field, value);
+  return value;
+}
+template <class T>
+T ReadState(HDC hdc, T DcState::*field, std::type_identity_t<T> failed) {
+  auto dc = LookupDc(hdc);
+  return dc ? dc->state.*field : failed;
+}
 
+}  // namespace
+
+COLORREF SetTextColor(HDC hdc, COLORREF color) { return SwapState(hdc, &DcState::textColor, color, CLR_INVALID); }
+COLORREF GetTextColor(HDC hdc) { return ReadState(hdc, &DcState::textColor, CLR_INVALID); }
+COLORREF SetBkColor(HDC hdc, COLORREF color) { return SwapState(hdc, &DcState::bkColor, color, CLR_INVALID); }
+COLORREF GetBkColor(HDC hdc) { return ReadState(hdc, &DcState::bkColor, CLR_INVALID); }
+UINT SetTextAlign(HDC hdc, UINT align) {
+  return SwapState(hdc, &DcState::textAlign, align, static_cast<UINT>(GDI_ERROR_INT));
+}
+UINT GetTextAlign(HDC hdc) { return ReadState(hdc, &DcState::textAlign, static_cast<UINT>(GDI_ERROR_INT)); }
 int SetBkMode(HDC hdc, int mode) {
-  auto dc = LookupDc(hdc);
-  if (!dc || (mode != OPAQUE && mode != TRANSPARENT)) return 0;
-  std::swap(dc->state.bkMode, mode);
-  return mode;
+  return SwapState(hdc, &DcState::bkMode, mode, 0, mode == OPAQUE || mode == TRANSPARENT);
 }
-int GetBkMode(HDC hdc) {
-  auto dc = LookupDc(hdc);
-  return dc ? dc->state.bkMode : 0;
-}
-int SetROP2(HDC hdc, int rop2) {
-  auto dc = LookupDc(hdc);
-  if (!dc || rop2 < R2_BLACK || rop2 > R2_WHITE) return 0;
-  std::swap(dc->state.rop2, rop2);
-  return rop2;
-}
-int GetROP2(HDC hdc) {
-  auto dc = LookupDc(hdc);
-  return dc ? dc->state.rop2 : 0;
-}
+int GetBkMode(HDC hdc) { return ReadState(hdc, &DcState::bkMode, 0); }
+int SetROP2(HDC hdc, int rop2) { return SwapState(hdc, &DcState::rop2, rop2, 0, rop2 >= R2_BLACK && rop2 <= R2_WHITE); }
+int GetROP2(HDC hdc) { return ReadState(hdc, &DcState::rop2, 0); }
 int SetStretchBltMode(HDC hdc, int mode) {
-  auto dc = LookupDc(hdc);
-  if (!dc || mode < BLACKONWHITE || mode > HALFTONE) return 0;
-  std::swap(dc->state.stretchMode, mode);
-  return mode;
+  return SwapState(hdc, &DcState::stretchMode, mode, 0, mode >= BLACKONWHITE && mode <= HALFTONE);
 }
-int GetStretchBltMode(HDC hdc) {
-  auto dc = LookupDc(hdc);
-  return dc ? dc->state.stretchMode : 0;
-}
+int GetStretchBltMode(HDC hdc) { return ReadState(hdc, &DcState::stretchMode, 0); }
 int SetPolyFillMode(HDC hdc, int mode) {
-  auto dc = LookupDc(hdc);
-  if (!dc || (mode != ALTERNATE && mode != WINDING)) return 0;
-  std::swap(dc->state.polyFillMode, mode);
-  return mode;
+  return SwapState(hdc, &DcState::polyFillMode, mode, 0, mode == ALTERNATE || mode == WINDING);
 }
-int GetPolyFillMode(HDC hdc) {
-  auto dc = LookupDc(hdc);
-  return dc ? dc->state.polyFillMode : 0;
-}
+int GetPolyFillMode(HDC hdc) { return ReadState(hdc, &DcState::polyFillMode, 0); }
 int SetMapMode(HDC hdc, int mode) { return LookupDc(hdc) && mode == MM_TEXT ? MM_TEXT : 0; }
 int GetMapMode(HDC hdc) { return LookupDc(hdc) ? MM_TEXT : 0; }
 int SetTextCharacterExtra(HDC hdc, int extra) {
