@@ -15,6 +15,15 @@ HWND MakeControl(LPCSTR className, LPCSTR text, DWORD style, const RECT& rect, C
                           reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), nullptr, nullptr);
 }
 
+// An owner-drawn control draws its own items: the WM_DRAWITEM its parent reflects goes to DrawItem.
+template <class Control>
+bool DrawReflected(Control& control, UINT message, LPARAM lParam, LRESULT* result) {
+  if (message != WM_DRAWITEM) return false;
+  control.DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+  if (result) *result = TRUE;
+  return true;
+}
+
 }  // namespace
 
 BOOL CButton::Create(LPCSTR caption, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
@@ -30,11 +39,7 @@ void CButton::SetButtonStyle(UINT style, BOOL redraw) { ::SendMessage(m_hWnd, BM
 void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CButton::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (message == WM_DRAWITEM) {
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
-    if (result) *result = TRUE;
-    return TRUE;
-  }
+  if (DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
 
@@ -185,11 +190,7 @@ BOOL CTabCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd,
 void CTabCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CTabCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (message == WM_DRAWITEM) {
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
-    if (result) *result = TRUE;
-    return TRUE;
-  }
+  if (DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
 
@@ -216,11 +217,7 @@ BOOL CHeaderCtrl::GetItemRect(int pos, LPRECT rect) const {
 }
 void CHeaderCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
 BOOL CHeaderCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (message == WM_DRAWITEM) {
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
-    if (result) *result = TRUE;
-    return TRUE;
-  }
+  if (DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
 
@@ -276,10 +273,6 @@ CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
 
 void CListCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
 BOOL CListCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (message == WM_DRAWITEM) {
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
-    if (result) *result = TRUE;
-    return TRUE;
-  }
+  if (DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
