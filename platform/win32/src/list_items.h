@@ -23,6 +23,9 @@ struct ListItems {
   const std::string& Text(int index) const { return items[static_cast<size_t>(index)].text; }
   LPARAM Data(int index) const { return items[static_cast<size_t>(index)].data; }
   void SetData(int index, LPARAM data) { items[static_cast<size_t>(index)].data = data; }
+  // A valid line with its terminator into a caller's buffer sized by its length; the length, or -1
+  // (LB_ERR, CB_ERR) for no buffer.
+  LRESULT CopyText(int index, LPARAM buffer) const;
   void Clear() { items.clear(); }
   // The new line's index (in sorted place when sorted); -2 when full.
   int Add(const std::string& text);

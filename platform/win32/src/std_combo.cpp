@@ -2,7 +2,6 @@
 // at its right; the list drops as a "ComboLBox" pop-up below the field. The height the control is made
 // with is the dropped list's; the control itself keeps the height of one line.
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "control_internal.h"
@@ -152,12 +151,6 @@ void Paint(HWND hwnd, ComboState& s) {
   EndPaint(hwnd, &ps);
 }
 
-LRESULT CopyOut(const std::string& text, LPARAM buffer) {
-  if (!buffer) return CB_ERR;
-  std::memcpy(reinterpret_cast<char*>(buffer), text.c_str(), text.size() + 1);
-  return static_cast<LRESULT>(text.size());
-}
-
 LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   ComboState* s = StateOf<ComboState>(hwnd, kComboProp);
   if (message == WM_NCCREATE) {
@@ -209,8 +202,7 @@ LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
       if (s->list) SendMessage(s->list, LB_SETCURSEL, static_cast<WPARAM>(s->cur), 0);
       return s->items.Valid(index) ? index : CB_ERR;
     case CB_GETLBTEXT:
-      if (!s->items.Valid(index)) return CB_ERR;
-      return CopyOut(s->items.Text(index), lParam);
+      return s->items.Valid(index) ? s->items.CopyText(index, lParam) : CB_ERR;
     case CB_GETLBTEXTLEN:
       if (!s->items.Valid(index)) return CB_ERR;
       return static_cast<LRESULT>(s->items.Text(index).size());

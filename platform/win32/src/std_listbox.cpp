@@ -102,12 +102,6 @@ void Paint(HWND hwnd, ListState& s) {
   EndPaint(hwnd, &ps);
 }
 
-LRESULT CopyOut(const std::string& text, LPARAM buffer) {
-  if (!buffer) return LB_ERR;
-  std::memcpy(reinterpret_cast<char*>(buffer), text.c_str(), text.size() + 1);
-  return static_cast<LRESULT>(text.size());
-}
-
 LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   ListState* s = StateOf<ListState>(hwnd, kListProp);
   if (message == WM_NCCREATE) {
@@ -158,8 +152,7 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case LB_GETCURSEL:
       return s->cur;
     case LB_GETTEXT:
-      if (!s->items.Valid(index)) return LB_ERR;
-      return CopyOut(s->items.Text(index), lParam);
+      return s->items.Valid(index) ? s->items.CopyText(index, lParam) : LB_ERR;
     case LB_GETTEXTLEN:
       if (!s->items.Valid(index)) return LB_ERR;
       return static_cast<LRESULT>(s->items.Text(index).size());
@@ -286,6 +279,14 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 namespace tavrin::controls::detail {
+
+LRESULT ListItems::CopyText(int index, LPARAM buffer) const {
+  static_assert(LB_ERR == CB_ERR);
+  if (!buffer) return LB_ERR;
+  const std::string& text = Text(index);
+  std::memcpy(reinterpret_cast<char*>(buffer), text.c_str(), text.size() + 1);
+  return static_cast<LRESULT>(text.size());
+}
 
 int ListItems::Add(const std::string& text) {
   if (items.size() >= kMaxItems) return -2;
