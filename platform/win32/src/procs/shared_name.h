@@ -1,6 +1,6 @@
-// Named objects shared by the processes of one sysroot (mutexes, file mappings): each name is a file in
-// the run directory that every holding process maps and keeps a shared flock on, so the object lives
-// exactly while some process holds it. The same guard lock as the named events keeps creating, opening
+// Named objects shared by the processes of one sysroot (events, mutexes, file mappings): each name is a
+// file in the run directory that every holding process maps and keeps a shared flock on, so the object
+// lives exactly while some process holds it. A guard lock over the run directory keeps creating, opening
 // and the last close apart.
 #pragma once
 #include <filesystem>
@@ -11,7 +11,7 @@
 
 namespace tavrin::procs {
 
-// The file of `name` for objects of one kind ("mutex", "mapping"): session prefixes dropped, unsafe
+// The file of `name` for objects of one kind ("event", "mutex", "mapping"): session prefixes dropped, unsafe
 // characters escaped.
 std::filesystem::path SharedNamePath(const char* kind, const std::string& name);
 
