@@ -46,6 +46,13 @@ const draw::Surface* SourcePixels(const Dc& src, const Dc& dst, draw::Surface& t
   return &temp;
 }
 
+// Source pixels that are the destination's own, copied to `copy` so that drawing reads them as they were.
+const draw::Surface* Apart(const draw::Surface* from, const Dc& dst, draw::Surface& copy) {
+  if (from != dst.surface.get()) return from;
+  copy = *from;
+  return &copy;
+}
+
 uint8_t RopOf(DWORD rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
 
 BOOL StrokePolyline(HDC hdc, const POINT* points, size_t count, bool closed) {
@@ -313,12 +320,8 @@ BOOL MaskBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX, in
   BrushPaint(*d, paint, tile);
   DrawScope scope(*d);
   draw::Surface temp;
-  const draw::Surface* from = SourcePixels(*s, *d, temp);
   draw::Surface snapshot;
-  if (from == d->surface.get()) {
-    snapshot = *from;
-    from = &snapshot;
-  }
+  const draw::Surface* from = Apart(SourcePixels(*s, *d, temp), *d, snapshot);
   draw::Region clip = d->Clip();
   for (int j = 0; j < height; ++j)
     for (int i = 0; i < width; ++i) {
@@ -441,11 +444,7 @@ BOOL AlphaBlend(HDC dst, int x, int y, int width, int height, HDC src, int srcX,
   DrawScope scope(*d);
   if (s->bitmap) s->bitmap->LoadFromBits();
   draw::Surface snapshot;
-  const draw::Surface* from = s->surface.get();
-  if (from == d->surface.get()) {
-    snapshot = *from;
-    from = &snapshot;
-  }
+  const draw::Surface* from = Apart(s->surface.get(), *d, snapshot);
   draw::Rect dr = DevRect(*d, x, y, x + width, y + height);
   draw::AlphaBlend(*d->surface, d->Clip(), dr, *from, sr, blend.SourceConstantAlpha,
                    (blend.AlphaFormat & AC_SRC_ALPHA) != 0);
@@ -460,12 +459,8 @@ BOOL TransparentBlt(HDC dst, int x, int y, int width, int height, HDC src, int s
   if (!d || !s || width <= 0 || height <= 0 || srcWidth <= 0 || srcHeight <= 0) return FALSE;
   DrawScope scope(*d);
   draw::Surface temp;
-  const draw::Surface* from = SourcePixels(*s, *d, temp);
   draw::Surface snapshot;
-  if (from == d->surface.get()) {
-    snapshot = *from;
-    from = &snapshot;
-  }
+  const draw::Surface* from = Apart(SourcePixels(*s, *d, temp), *d, snapshot);
   draw::Rect dr = DevRect(*d, x, y, x + width, y + height);
   draw::TransparentBlt(*d->surface, d->Clip(), dr, *from, DevRect(*s, srcX, srcY, srcX + srcWidth, srcY + srcHeight),
                        ToPixel(transparent));
