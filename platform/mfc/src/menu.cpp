@@ -25,6 +25,19 @@ HINSTANCE ResourceModule() {
   return app ? app->m_hInstance : nullptr;
 }
 
+// Runs `track` (a popup loop owned by `wnd`) with `menu` and `wnd` as the ones tracked, restored after.
+template <class Track>
+BOOL Tracking(HMENU menu, CWnd* wnd, Track track) {
+  const HMENU savedMenu = t_trackingMenu;
+  const HWND savedWindow = t_trackingWindow;
+  t_trackingMenu = menu;
+  t_trackingWindow = wnd ? wnd->m_hWnd : nullptr;
+  const BOOL result = track(t_trackingWindow);
+  t_trackingMenu = savedMenu;
+  t_trackingWindow = savedWindow;
+  return result;
+}
+
 }  // namespace
 
 CMenu::~CMenu() {
@@ -106,25 +119,11 @@ int CMenu::GetMenuString(UINT id, CString& text, UINT flags) const {
 }
 
 BOOL CMenu::TrackPopupMenu(UINT flags, int x, int y, CWnd* wnd, LPCRECT rect) {
-  const HMENU savedMenu = t_trackingMenu;
-  const HWND savedWindow = t_trackingWindow;
-  t_trackingMenu = m_hMenu;
-  t_trackingWindow = wnd ? wnd->m_hWnd : nullptr;
-  const BOOL result = ::TrackPopupMenu(m_hMenu, flags, x, y, 0, t_trackingWindow, rect);
-  t_trackingMenu = savedMenu;
-  t_trackingWindow = savedWindow;
-  return result;
+  return Tracking(m_hMenu, wnd, [&](HWND owner) { return ::TrackPopupMenu(m_hMenu, flags, x, y, 0, owner, rect); });
 }
 
 BOOL CMenu::TrackPopupMenuEx(UINT flags, int x, int y, CWnd* wnd, LPTPMPARAMS params) {
-  const HMENU savedMenu = t_trackingMenu;
-  const HWND savedWindow = t_trackingWindow;
-  t_trackingMenu = m_hMenu;
-  t_trackingWindow = wnd ? wnd->m_hWnd : nullptr;
-  const BOOL result = ::TrackPopupMenuEx(m_hMenu, flags, x, y, t_trackingWindow, params);
-  t_trackingMenu = savedMenu;
-  t_trackingWindow = savedWindow;
-  return result;
+  return Tracking(m_hMenu, wnd, [&](HWND owner) { return ::TrackPopupMenuEx(m_hMenu, flags, x, y, owner, params); });
 }
 
 void CMenu::DrawItem(LPDRAWITEMSTRUCT) {}
