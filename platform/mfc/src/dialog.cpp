@@ -508,6 +508,15 @@ HWND MakeStandard(LPCSTR className, DWORD style, const RECT& rect, CWnd* parent,
                           nullptr, nullptr);
 }
 LPARAM Text(LPCSTR text) { return reinterpret_cast<LPARAM>(text ? text : ""); }
+// A line of a list box or a combo box read by its length and text messages; "" for a bad index.
+CString LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index) {
+  const auto line = static_cast<WPARAM>(index);
+  const int length = static_cast<int>(::SendMessage(hwnd, lengthMessage, line, 0));
+  if (length < 0) return "";
+  std::string buffer(static_cast<size_t>(length) + 1, '\0');
+  ::SendMessage(hwnd, textMessage, line, reinterpret_cast<LPARAM>(buffer.data()));
+  return buffer.c_str();
+}
 }  // namespace
 
 BOOL CEdit::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
@@ -542,14 +551,7 @@ int CComboBox::GetLBText(int index, LPSTR buffer) const {
   return static_cast<int>(::SendMessage(m_hWnd, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer)));
 }
 void CComboBox::GetLBText(int index, CString& text) const {
-  int length = GetLBTextLen(index);
-  if (length < 0) {
-    text = "";
-    return;
-  }
-  std::string buffer(static_cast<size_t>(length) + 1, '\0');
-  GetLBText(index, buffer.data());
-  text = buffer.c_str();
+  text = LineText(m_hWnd, CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
 }
 int CComboBox::GetLBTextLen(int index) const {
   return static_cast<int>(::SendMessage(m_hWnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0));
@@ -590,16 +592,7 @@ int CListBox::SetCurSel(int index) {
 int CListBox::GetText(int index, LPSTR buffer) const {
   return static_cast<int>(::SendMessage(m_hWnd, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer)));
 }
-void CListBox::GetText(int index, CString& text) const {
-  int length = GetTextLen(index);
-  if (length < 0) {
-    text = "";
-    return;
-  }
-  std::string buffer(static_cast<size_t>(length) + 1, '\0');
-  GetText(index, buffer.data());
-  text = buffer.c_str();
-}
+void CListBox::GetText(int index, CString& text) const { text = LineText(m_hWnd, LB_GETTEXTLEN, LB_GETTEXT, index); }
 int CListBox::GetTextLen(int index) const {
   return static_cast<int>(::SendMessage(m_hWnd, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0));
 }
