@@ -1,6 +1,7 @@
 #include "mfc/doc.h"
 
 #include "mfc/app.h"
+#include "object_internal.h"
 
 IMPLEMENT_DYNAMIC(CDocument, CCmdTarget)
 IMPLEMENT_DYNAMIC(CDocTemplate, CCmdTarget)
@@ -86,23 +87,15 @@ BOOL CDocTemplate::GetDocString(CString& text, DocStringIndex index) const {
 }
 
 CDocument* CDocTemplate::CreateNewDocument() {
-  CObject* object = m_pDocClass ? m_pDocClass->CreateObject() : nullptr;
-  auto* doc = dynamic_cast<CDocument*>(object);
-  if (!doc) {
-    delete object;
-    return nullptr;
-  }
+  auto* doc = mfc::detail::CreateAs<CDocument>(m_pDocClass);
+  if (!doc) return nullptr;
   AddDocument(doc);
   return doc;
 }
 
 CFrameWnd* CDocTemplate::CreateNewFrame(CDocument* doc, CFrameWnd*) {
-  CObject* object = m_pFrameClass ? m_pFrameClass->CreateObject() : nullptr;
-  auto* frame = dynamic_cast<CFrameWnd*>(object);
-  if (!frame) {
-    delete object;
-    return nullptr;
-  }
+  auto* frame = mfc::detail::CreateAs<CFrameWnd>(m_pFrameClass);
+  if (!frame) return nullptr;
   CCreateContext context;
   context.m_pNewViewClass = m_pViewClass;
   context.m_pCurrentDoc = doc;

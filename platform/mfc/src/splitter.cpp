@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "object_internal.h"
+
 IMPLEMENT_DYNAMIC(CSplitterWnd, CWnd)
 
 CSplitterWnd::~CSplitterWnd() {
@@ -25,12 +27,8 @@ BOOL CSplitterWnd::CreateStatic(CWnd* parent, int rows, int cols, DWORD style, U
 BOOL CSplitterWnd::CreateView(int row, int col, const CRuntimeClass* viewClass, SIZE initSize, CCreateContext*) {
   if (!m_hWnd || !viewClass || row < 0 || col < 0 || row >= m_nMaxRows || col >= m_nMaxCols) return FALSE;
   if (GetPane(row, col)) return FALSE;
-  CObject* object = viewClass->CreateObject();
-  auto* wnd = dynamic_cast<CWnd*>(object);
-  if (!wnd) {
-    delete object;
-    return FALSE;
-  }
+  auto* wnd = mfc::detail::CreateAs<CWnd>(viewClass);
+  if (!wnd) return FALSE;
   if (!wnd->CreateEx(0, "", WS_CHILD | WS_VISIBLE, 0, 0, initSize.cx, initSize.cy, m_hWnd,
                      static_cast<UINT_PTR>(IdFromRowCol(row, col)))) {
     delete wnd;

@@ -10,6 +10,7 @@
 #include "mfc/doc.h"
 #include "mfc/gdi.h"
 #include "mfc/menu.h"
+#include "object_internal.h"
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
@@ -393,12 +394,8 @@ BOOL CFrameWnd::OnCreateClient(LPCREATESTRUCT, CCreateContext* context) {
 }
 
 CView* CFrameWnd::CreateView(CCreateContext* context, UINT id) {
-  CObject* object = context->m_pNewViewClass->CreateObject();
-  auto* view = dynamic_cast<CView*>(object);
-  if (!view) {
-    delete object;
-    return nullptr;
-  }
+  auto* view = mfc::detail::CreateAs<CView>(context->m_pNewViewClass);
+  if (!view) return nullptr;
   if (context->m_pCurrentDoc) context->m_pCurrentDoc->AddView(view);
   if (!view->CreateEx(WS_EX_CLIENTEDGE, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, id)) {
     delete view;  // not a window yet: the view deletes itself only after its window is gone
