@@ -11,8 +11,8 @@ State* StateOf(HWND hwnd, const char* prop) {
   return static_cast<State*>(GetProp(hwnd, prop));
 }
 
-// The same, made at the control's first message; null only at a WM_NCDESTROY that finds none. The
-// control deletes it at WM_NCDESTROY.
+// The same, made at the control's first message; null only at a WM_NCDESTROY that finds none.
+// DefControlProc deletes it at WM_NCDESTROY.
 template <class State>
 State* StateOf(HWND hwnd, const char* prop, UINT message) {
   State* s = StateOf<State>(hwnd, prop);
