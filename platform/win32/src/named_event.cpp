@@ -78,30 +78,15 @@ class NamedEvent : public Event {
   SharedEventState* const state_;
 };
 
-// The objects of this process by file, so that a second CreateEvent of a name shares the first's mapping.
-struct ProcessNames {
-  std::mutex lock;
-  std::map<fs::path, std::weak_ptr<NamedEvent>> events;
-};
-
-ProcessNames& Names() {
-  static auto* names = new ProcessNames;  // never destroyed: handles may be closed during exit
+procs::ProcessNames<NamedEvent>& Names() {
+  static auto* names = new procs::ProcessNames<NamedEvent>;  // never destroyed: handles may be closed during exit
   return *names;
-}
-
-std::shared_ptr<NamedEvent> FindInProcess(const fs::path& path) {
-  auto& names = Names();
-  auto it = names.events.find(path);
-  if (it == names.events.end()) return nullptr;
-  auto event = it->second.lock();
-  if (!event) names.events.erase(it);
-  return event;
 }
 
 std::shared_ptr<Event> Share(const fs::path& path, bool create, bool manualReset, bool initialState,
                              bool& existed, DWORD& error) {
   std::lock_guard names(Names().lock);
-  if (auto event = FindInProcess(path)) {
+  if (auto event = Names().Find(path)) {
     existed = true;
     return event;
   }
@@ -115,7 +100,7 @@ std::shared_ptr<Event> Share(const fs::path& path, bool create, bool manualReset
     error = ERROR_INVALID_HANDLE;  // the name's file holds no event
     return nullptr;
   }
-  Names().events[path] = event;
+  Names().byPath[path] = event;
   return event;
 }
 

@@ -51,9 +51,7 @@ struct View {
   size_t length;
 };
 
-struct ProcessMappings {
-  std::mutex lock;
-  std::map<fs::path, std::weak_ptr<MappingObject>> byPath;
+struct ProcessMappings : ProcessNames<MappingObject> {
   std::map<const void*, View> views;
 };
 
@@ -68,10 +66,7 @@ std::shared_ptr<MappingObject> ShareNamed(const std::string& name, bool create, 
   const fs::path path = SharedNamePath("mapping", name);
   auto& mappings = Mappings();
   std::lock_guard guard(mappings.lock);
-  if (auto it = mappings.byPath.find(path); it != mappings.byPath.end()) {
-    if (auto mapping = it->second.lock()) return mapping;
-    mappings.byPath.erase(it);
-  }
+  if (auto mapping = mappings.Find(path)) return mapping;
   SharedName shared;
   if (!AttachSharedName(path, create, size, 1, nullptr, shared, error)) return nullptr;
   existed = !shared.created;

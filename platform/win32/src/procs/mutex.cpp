@@ -114,14 +114,8 @@ class MutexObject : public Waitable {
   bool abandoned_ = false;
 };
 
-// The named mutexes this process holds, so that a second CreateMutex shares the first's mapping.
-struct ProcessMutexes {
-  std::mutex lock;
-  std::map<fs::path, std::weak_ptr<MutexObject>> byPath;
-};
-
-ProcessMutexes& Mutexes() {
-  static auto* mutexes = new ProcessMutexes;  // never destroyed: handles may be closed during exit
+ProcessNames<MutexObject>& Mutexes() {
+  static auto* mutexes = new ProcessNames<MutexObject>;  // never destroyed: handles may be closed during exit
   return *mutexes;
 }
 
@@ -129,12 +123,9 @@ std::shared_ptr<MutexObject> ShareNamed(const std::string& name, bool create, bo
   const fs::path path = SharedNamePath("mutex", name);
   auto& mutexes = Mutexes();
   std::lock_guard guard(mutexes.lock);
-  if (auto it = mutexes.byPath.find(path); it != mutexes.byPath.end()) {
-    if (auto mutex = it->second.lock()) {
-      existed = true;
-      return mutex;
-    }
-    mutexes.byPath.erase(it);
+  if (auto mutex = mutexes.Find(path)) {
+    existed = true;
+    return mutex;
   }
   SharedName shared;
   if (!AttachSharedName(path, create, sizeof(MutexState), sizeof(MutexState),

@@ -5,6 +5,9 @@
 #pragma once
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "win32/types.h"
@@ -33,5 +36,21 @@ bool AttachSharedName(const std::filesystem::path& path, bool create, size_t siz
 void DetachSharedName(SharedName& name);
 
 DWORD ErrorFromErrno(int error);
+
+// The named objects of one kind that this process holds, by file, so that opening a name again shares
+// the object already open. Callers hold `lock` over Find and the insertion after a miss.
+template <class Object>
+struct ProcessNames {
+  std::mutex lock;
+  std::map<std::filesystem::path, std::weak_ptr<Object>> byPath;
+
+  std::shared_ptr<Object> Find(const std::filesystem::path& path) {
+    auto it = byPath.find(path);
+    if (it == byPath.end()) return nullptr;
+    if (auto object = it->second.lock()) return object;
+    byPath.erase(it);
+    return nullptr;
+  }
+};
 
 }  // namespace tavrin::procs
