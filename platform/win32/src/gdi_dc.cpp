@@ -314,23 +314,10 @@ int GetPolyFillMode(HDC hdc) { return ReadState(hdc, &DcState::polyFillMode, 0);
 int SetMapMode(HDC hdc, int mode) { return LookupDc(hdc) && mode == MM_TEXT ? MM_TEXT : 0; }
 int GetMapMode(HDC hdc) { return LookupDc(hdc) ? MM_TEXT : 0; }
 int SetTextCharacterExtra(HDC hdc, int extra) {
-  auto dc = LookupDc(hdc);
-  if (!dc) return static_cast<int>(0x80000000);
-  std::swap(dc->state.textCharExtra, extra);
-  return extra;
+  return SwapState(hdc, &DcState::textCharExtra, extra, static_cast<int>(0x80000000));
 }
-COLORREF SetDCBrushColor(HDC hdc, COLORREF color) {
-  auto dc = LookupDc(hdc);
-  if (!dc) return CLR_INVALID;
-  std::swap(dc->state.dcBrushColor, color);
-  return color;
-}
-COLORREF SetDCPenColor(HDC hdc, COLORREF color) {
-  auto dc = LookupDc(hdc);
-  if (!dc) return CLR_INVALID;
-  std::swap(dc->state.dcPenColor, color);
-  return color;
-}
+COLORREF SetDCBrushColor(HDC hdc, COLORREF color) { return SwapState(hdc, &DcState::dcBrushColor, color, CLR_INVALID); }
+COLORREF SetDCPenColor(HDC hdc, COLORREF color) { return SwapState(hdc, &DcState::dcPenColor, color, CLR_INVALID); }
 
 namespace {
 BOOL SetPoint(HDC hdc, POINT DcState::*field, int x, int y, LPPOINT old, bool relative) {
