@@ -1,5 +1,5 @@
-// What the common controls share besides their state (control_internal.h): notifications to the parent,
-// and text copies into callers' buffers.
+// What the common controls share besides control_internal.h: WM_NOTIFY to the parent, and text copies
+// into callers' buffers.
 #pragma once
 #include <algorithm>
 #include <cstring>
@@ -24,12 +24,6 @@ inline LRESULT NotifyParent(HWND hwnd, NMHDR& header, UINT code) {
 inline LRESULT NotifyParent(HWND hwnd, UINT code) {
   NMHDR header{};
   return NotifyParent(hwnd, header, code);
-}
-
-inline void CommandToParent(HWND hwnd, UINT code) {
-  if (HWND parent = GetParent(hwnd)) {
-    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
-  }
 }
 
 // Copies text with its terminator into a buffer of `size` bytes; the length copied.

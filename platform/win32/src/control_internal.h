@@ -1,5 +1,5 @@
-// What every control window shares: its state object hung on the window as a property, its style, the
-// end of its window procedure, and the registration of its class.
+// What every control window shares: its state object hung on the window as a property, its style, its
+// WM_COMMAND to the parent, the end of its window procedure, and the registration of its class.
 #pragma once
 #include "win32/user.h"
 
@@ -24,6 +24,12 @@ State* StateOf(HWND hwnd, const char* prop, UINT message) {
 }
 
 inline DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
+
+inline void CommandToParent(HWND hwnd, UINT code) {
+  if (HWND parent = GetParent(hwnd)) {
+    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
+  }
+}
 
 // The end of a control's window procedure, for what every control does alike: `paint` draws all of it
 // at WM_PAINT, so nothing is erased first, and its state `s` (the property `prop`) goes at WM_NCDESTROY,

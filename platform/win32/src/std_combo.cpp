@@ -13,6 +13,7 @@
 
 namespace {
 
+using tavrin::controls::detail::CommandToParent;
 using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::kComboListDone;
 using tavrin::controls::detail::StateOf;
@@ -32,9 +33,7 @@ struct ComboState {
 
 
 void Notify(HWND hwnd, UINT code) {
-  HWND parent = GetParent(hwnd);
-  if (parent && (StyleOf(hwnd) & WS_CHILD))
-    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
+  if (StyleOf(hwnd) & WS_CHILD) CommandToParent(hwnd, code);
 }
 
 int FieldHeight(const ComboState& s) { return tavrin::controls::detail::LineHeight(s.font) + 6; }

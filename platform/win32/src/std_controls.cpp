@@ -129,9 +129,7 @@ void Clicked(HWND hwnd) {
     SendMessage(hwnd, BM_SETCHECK, 1, 0);
     UncheckGroup(hwnd);
   }
-  if (HWND parent = GetParent(hwnd)) {
-    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
-  }
+  tavrin::controls::detail::CommandToParent(hwnd, BN_CLICKED);
 }
 
 void PaintButton(HWND hwnd) {

@@ -15,6 +15,7 @@
 
 namespace {
 
+using tavrin::controls::detail::CommandToParent;
 using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::StateOf;
 using tavrin::controls::detail::StyleOf;
@@ -55,9 +56,7 @@ std::string Shown(const EditState& s, const std::string& text) {
 }
 
 void Notify(HWND hwnd, UINT code) {
-  HWND parent = GetParent(hwnd);
-  if (parent && (StyleOf(hwnd) & WS_CHILD))
-    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
+  if (StyleOf(hwnd) & WS_CHILD) CommandToParent(hwnd, code);
 }
 
 // Pixel offsets of every character boundary of the shown text (offsets[i] = width of the first i).

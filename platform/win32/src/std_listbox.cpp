@@ -15,6 +15,7 @@
 
 namespace {
 
+using tavrin::controls::detail::CommandToParent;
 using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::StateOf;
 using tavrin::controls::detail::StyleOf;
@@ -40,9 +41,7 @@ int VisibleRows(HWND hwnd, const ListState& s) {
 }
 
 void Notify(HWND hwnd, UINT code) {
-  if (!(StyleOf(hwnd) & LBS_NOTIFY) || !(StyleOf(hwnd) & WS_CHILD)) return;
-  if (HWND parent = GetParent(hwnd))
-    SendMessage(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
+  if ((StyleOf(hwnd) & LBS_NOTIFY) && (StyleOf(hwnd) & WS_CHILD)) CommandToParent(hwnd, code);
 }
 
 void EnsureVisible(HWND hwnd, ListState& s) {
