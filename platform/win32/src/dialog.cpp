@@ -266,7 +266,7 @@ void MapRect(const DialogInfo& info, RECT& rc) {
   rc.bottom = MulDiv(rc.bottom, info.baseY, 8);
 }
 
-DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)); }
+using tavrin::controls::detail::StyleOf;
 DWORD ExStyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_EXSTYLE)); }
 LRESULT DlgCode(HWND hwnd, const MSG* msg = nullptr) {
   return SendMessage(hwnd, WM_GETDLGCODE, msg ? msg->wParam : 0, reinterpret_cast<LPARAM>(msg));

@@ -13,6 +13,8 @@
 
 namespace {
 
+using tavrin::controls::detail::StyleOf;
+
 constexpr char kStateProp[] = "TavrinButtonState";
 constexpr char kFontProp[] = "TavrinControlFont";
 constexpr uintptr_t kCheckMask = 3;
@@ -21,7 +23,7 @@ uintptr_t ButtonState(HWND hwnd) { return reinterpret_cast<uintptr_t>(GetProp(hw
 void SetButtonState(HWND hwnd, uintptr_t state) {
   SetProp(hwnd, kStateProp, reinterpret_cast<HANDLE>(state | 0x100));  // never null: the property stays
 }
-DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE)) & BS_TYPEMASK; }
+DWORD TypeOf(HWND hwnd) { return StyleOf(hwnd) & BS_TYPEMASK; }
 bool IsCheckType(DWORD type) {
   return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON || type == BS_3STATE ||
          type == BS_AUTO3STATE || type == BS_AUTORADIOBUTTON;
@@ -138,7 +140,7 @@ void PaintButton(HWND hwnd) {
   RECT rc;
   GetClientRect(hwnd, &rc);
   uintptr_t state = ButtonState(hwnd);
-  DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+  DWORD style = StyleOf(hwnd);
   if ((style & BS_TYPEMASK) == BS_OWNERDRAW) {
     DRAWITEMSTRUCT item{};
     item.CtlType = ODT_BUTTON;
@@ -194,7 +196,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     }
     case BM_SETSTYLE: {
-      DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+      DWORD style = StyleOf(hwnd);
       SetWindowLongPtr(hwnd, GWL_STYLE, static_cast<LONG_PTR>((style & ~0xFFFFul) | (wParam & 0xFFFF)));
       if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
@@ -307,7 +309,7 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   FillRect(hdc, &rc, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
   char text[512] = {};
   GetWindowText(hwnd, text, sizeof text);
-  DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+  DWORD style = StyleOf(hwnd);
   UINT align = (style & 3) == SS_CENTER ? DT_CENTER : (style & 3) == SS_RIGHT ? DT_RIGHT : DT_LEFT;
   HFONT font = reinterpret_cast<HFONT>(SendMessage(hwnd, WM_GETFONT, 0, 0));
   HGDIOBJ old = SelectObject(hdc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));

@@ -13,6 +13,7 @@ namespace {
 
 using tavrin::controls::detail::DefControlProc;
 using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::StyleOf;
 
 struct ScrollValues {
   int min = 0;
@@ -339,7 +340,7 @@ BOOL GetScrollRange(HWND hwnd, int bar, LPINT minPos, LPINT maxPos) {
 BOOL ShowScrollBar(HWND hwnd, int bar, BOOL show) {
   if (!IsWindow(hwnd)) return FALSE;
   if (bar == SB_CTL) return ShowWindow(hwnd, show ? SW_SHOWNA : SW_HIDE), TRUE;
-  DWORD style = static_cast<DWORD>(GetWindowLongPtr(hwnd, GWL_STYLE));
+  DWORD style = StyleOf(hwnd);
   DWORD bits = bar == SB_HORZ ? WS_HSCROLL : bar == SB_VERT ? WS_VSCROLL : WS_HSCROLL | WS_VSCROLL;
   DWORD wanted = show ? style | bits : style & ~bits;
   if (wanted != style) {
