@@ -31,6 +31,7 @@
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
+#include "testsupport/interfaces.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
 #include "win32/file.h"
@@ -264,21 +265,7 @@ Result UrbControl(PDEVICE_OBJECT stack, double seconds) {
 // ---- (c) through the function driver's interface ---------------------------------------------------
 
 HANDLE OpenInterface(const GUID& guid) {
-  HDEVINFO set = SetupDiGetClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  std::string path;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  if (SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data)) {
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetail(set, &data, nullptr, 0, &required, nullptr);
-    std::vector<char> buffer(required);
-    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
-    if (SetupDiGetDeviceInterfaceDetail(set, &data, detail, required, nullptr, nullptr))
-      path = buffer.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA, DevicePath);
-  }
-  SetupDiDestroyDeviceInfoList(set);
+  const std::string path = tavrin::test::FirstInterfacePath(guid);
   return path.empty() ? INVALID_HANDLE_VALUE : CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 

@@ -25,6 +25,7 @@
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
 #include "testsupport/kernel_host_process.h"
+#include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
 #include "zarnet/sim/simulator.h"
 #include "zarnet/sim/usb_device.h"
@@ -376,39 +377,19 @@ class UnlinkWatchTest : public UsbKindsTest {
     server_->SetDataSessionHandler([this](const zarnet::sim::DataSession& session) { Serve(session); });
   }
   void Serve(const zarnet::sim::DataSession& session) {
-    zarnet::UsbStreamDecoder decoder(zarnet::UsbStreamDecoder::Direction::kRequests);
-    zarnet::UsbRequestCollector collector;
-    std::vector<uint8_t> bytes(70000);
-    for (;;) {
-      pollfd fds[2] = {{session.socket, POLLIN, 0}, {session.stop_fd, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
-      ssize_t n = recv(session.socket, bytes.data(), bytes.size(), 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-      if (n < 0) continue;
-      if (!decoder.Feed(std::span(bytes.data(), static_cast<size_t>(n)), collector)) break;
-      while (!collector.messages().empty()) {
-        zarnet::UsbRequestMessage m = std::move(collector.messages().front());
-        collector.messages().pop_front();
-        if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
-          zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
-          zarnet::sim::UsbAnswer a = device_->Control(setup, m.data);
-          std::vector<uint8_t> out;
-          zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
-          for (size_t at = 0; at < out.size();) {
-            ssize_t w = send(session.socket, out.data() + at, out.size() - at, MSG_NOSIGNAL);
-            if (w > 0) at += static_cast<size_t>(w);
-            else if (w < 0 && errno == EAGAIN) {
-              pollfd fd{session.socket, POLLOUT, 0};
-              poll(&fd, 1, 1000);
-            } else break;
-          }
-          continue;
-        }
-        std::lock_guard lock(mutex_);
-        requests_.push_back(m.header);
-        arrived_.notify_all();
+    tavrin::test::ServeRequests(session, [&](zarnet::UsbRequestMessage& m) {
+      if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
+        zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
+        zarnet::sim::UsbAnswer a = device_->Control(setup, m.data);
+        std::vector<uint8_t> out;
+        zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
+        tavrin::test::SendAll(session.socket, out);
+        return;
       }
-    }
+      std::lock_guard lock(mutex_);
+      requests_.push_back(m.header);
+      arrived_.notify_all();
+    });
   }
   // Waits for `count` recorded requests (besides control ones) and gives them.
   std::vector<zarnet::RFC_HEADER> Requests(size_t count) {
