@@ -5,6 +5,7 @@
 
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
@@ -96,9 +97,7 @@ class MenuBorderTest : public SysrootTest {
   void TearDown() override {
     menu.DestroyMenu();
     DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     UnregisterClass("MenuBorderOwner", nullptr);
     CNewMenu::SetMenuDrawMode(savedMode);
     SystemParametersInfo(SPI_SETDROPSHADOW, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(savedShadow)), 0);

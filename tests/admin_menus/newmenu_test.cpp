@@ -7,6 +7,7 @@
 #include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/resources.h"
@@ -108,9 +109,7 @@ class NewMenuTest : public SysrootTest {
   }
   void TearDown() override {
     DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     UnregisterClass("NewMenuOwner", nullptr);
     g_owner = nullptr;
     SysrootTest::TearDown();
