@@ -1,5 +1,7 @@
 #include "MenuPaint.h"
 
+#include "admin/menus/NewMenu.h"
+
 namespace newmenu_paint {
 
 void Fill(HDC dc, const RECT& rect, COLORREF colour) {
@@ -65,6 +67,16 @@ char SystemGlyph(UINT command) {
     case SC_RESTORE: return '2';
     default: return 0;
   }
+}
+
+bool DropGrayedSelection(UINT& state) {
+  if (CNewMenu::GetHighlightGrayedItems() || !(state & ODS_GRAYED) || !(state & ODS_SELECTED)) return false;
+  state &= ~ODS_SELECTED;
+  CNewMenuGlobalState& global = GetNewMenuGlobalState();
+  const DWORD pos = GetMessagePos();
+  if (pos == global.m_lastMessagePos) return true;
+  global.m_lastMessagePos = pos;
+  return false;
 }
 
 }  // namespace newmenu_paint

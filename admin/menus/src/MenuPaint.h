@@ -26,4 +26,8 @@ void DrawItemText(HDC dc, const std::string& text, RECT rect, bool bar, bool bol
 // The Marlett glyph of a window-menu command, or 0 for one without.
 char SystemGlyph(UINT command);
 
+// A grayed item shows no selection unless grayed items are highlighted: clears ODS_SELECTED from such an
+// item's state. True when that selection came by the keyboard (the mouse has not moved since the last).
+bool DropGrayedSelection(UINT& state);
+
 }  // namespace newmenu_paint

@@ -305,15 +305,7 @@ void CNewMenuFlatStyle::DrawFlat(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL bar
   HDC dc = draw->hDC;
   const RECT item = draw->rcItem;
   UINT state = draw->itemState;
-  bool keyboardFrame = false;
-  if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED) && (state & ODS_SELECTED)) {
-    state &= ~ODS_SELECTED;
-    const DWORD pos = GetMessagePos();
-    if (pos != global.m_lastMessagePos)
-      global.m_lastMessagePos = pos;
-    else
-      keyboardFrame = true;  // the selection came by keyboard
-  }
+  const bool keyboardFrame = DropGrayedSelection(state);
   if (barItem && (state & ODS_SELECTED) && menu->m_openPopups == 0) state = (state & ~ODS_SELECTED) | ODS_HOTLIGHT;
   const bool filledSelected = (state & (ODS_SELECTED | ODS_HOTLIGHT | kOdsInactive)) != 0;
   const bool hot = (state & ODS_HOTLIGHT) != 0;

@@ -153,15 +153,7 @@ void CNewMenuStyle::DrawClassic(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barI
 
   // A bar item selected with no popup open was selected by the keyboard: it shows as hot.
   if (barItem && (state & ODS_SELECTED) && menu->m_openPopups == 0) state = (state & ~ODS_SELECTED) | ODS_HOTLIGHT;
-  bool keyboardFrame = false;
-  if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED) && (state & ODS_SELECTED)) {
-    state &= ~ODS_SELECTED;
-    const DWORD pos = GetMessagePos();
-    if (pos != global.m_lastMessagePos)
-      global.m_lastMessagePos = pos;
-    else
-      keyboardFrame = true;
-  }
+  const bool keyboardFrame = DropGrayedSelection(state);
   const bool selected = (state & ODS_SELECTED) != 0;
   const bool hot = (state & ODS_HOTLIGHT) != 0;
   const bool inactive = (state & kOdsInactive) != 0;
