@@ -31,6 +31,7 @@
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
+#include "testsupport/device_ids.h"
 #include "testsupport/interfaces.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
@@ -392,13 +393,7 @@ int main(int argc, char** argv) {
   }
   host->kernel().WaitForPnpIdle();
   HANDLE control = OpenInterface(GUID_DEVINTERFACE_BUSDRIVER);
-  std::u16string ids = u"USB\\VID_5678&PID_4321";
-  ids.push_back(0);
-  ids.push_back(0);
-  const size_t hardwareBytes = ids.size() * 2;
-  ids += u"USB\\Class_FF";
-  ids.push_back(0);
-  ids.push_back(0);
+  const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   DEVICE_ARRIVALREMOVAL_INFO r{};
   r.RequestId = 1;
   r.Taken = 1;
@@ -412,9 +407,7 @@ int main(int argc, char** argv) {
   r.ServerIp = address;
   r.DataPort = htons(server.data_port());
   r.ArRmStatus = ARRM_STATUS_PENDING;
-  r.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-  r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-  r.Ids = reinterpret_cast<uintptr_t>(ids.data());
+  ids.FillRequest(r);
   Io(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r);
   PDEVICE_OBJECT stack = nullptr;
   for (int i = 0; i < 500 && !stack; ++i) {

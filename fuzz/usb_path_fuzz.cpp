@@ -25,6 +25,7 @@
 #include "pelkobus/busenum.h"
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/records.h"
+#include "testsupport/device_ids.h"
 #include "testsupport/interfaces.h"
 #include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
@@ -164,13 +165,7 @@ struct Environment {
     host->kernel().WaitForPnpIdle();
     control = OpenFirst(GUID_DEVINTERFACE_BUSDRIVER);
     if (control == INVALID_HANDLE_VALUE) abort();
-    ids = u"USB\\VID_5678&PID_4321";
-    ids.push_back(0);
-    ids.push_back(0);
-    hardwareBytes = ids.size() * 2;
-    ids += u"USB\\Class_FF";
-    ids.push_back(0);
-    ids.push_back(0);
+    ids = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   }
 
   bool Plug(bool arrival) {
@@ -187,9 +182,7 @@ struct Environment {
     r.DataPort = htons(server->server->data_port());
     r.ArRmStatus = ARRM_STATUS_PENDING;
     r.Class = 0xFF;
-    r.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-    r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-    r.Ids = reinterpret_cast<uintptr_t>(ids.data());
+    ids.FillRequest(r);
     if (!Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r)) return false;
     host->kernel().WaitForPnpIdle();
     return true;
@@ -227,8 +220,7 @@ struct Environment {
   std::unique_ptr<Server> server;
   std::unique_ptr<tavrin::kernel_host::KernelHost> host;
   HANDLE control = INVALID_HANDLE_VALUE;
-  std::u16string ids;
-  size_t hardwareBytes = 0;
+  tavrin::test::DeviceIds ids;
   uint32_t requestId = 10;
 };
 

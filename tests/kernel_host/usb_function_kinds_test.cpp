@@ -24,6 +24,7 @@
 #include "host_fixture.h"
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
+#include "testsupport/device_ids.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
@@ -135,21 +136,14 @@ class UsbKindsTest : public KernelHostTest {
     usbNotices_ = RegisterInterfaceNotices(window_, GUID_DEVINTERFACE_USBFUNC);
   }
   DEVICE_ARRIVALREMOVAL_INFO PortRequest(bool arrival, uint16_t port, uint8_t deviceClass) {
-    ids_ = u"USB\\VID_5678&PID_4321";
-    ids_.push_back(0);
-    ids_.push_back(0);
-    const size_t hardwareBytes = ids_.size() * 2;
     char compatible[16];
     std::snprintf(compatible, sizeof compatible, "USB\\Class_%02X", deviceClass);
-    for (const char* c = compatible; *c; ++c) ids_.push_back(static_cast<char16_t>(*c));
-    ids_.push_back(0);
-    ids_.push_back(0);
+    ids_ = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321",
+                                   std::u16string(compatible, compatible + std::strlen(compatible)));
     DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(++requestId_, arrival, Address(), port);
     r.DataPort = htons(server_->data_port());
     r.Class = deviceClass;
-    r.TotalSize = static_cast<uint32_t>(ids_.size() * 2);
-    r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-    r.Ids = reinterpret_cast<uintptr_t>(ids_.data());
+    ids_.FillRequest(r);
     return r;
   }
   // The port's device connected; a handle on its function driver.
@@ -190,7 +184,7 @@ class UsbKindsTest : public KernelHostTest {
   HDEVNOTIFY controlNotices_ = nullptr, usbNotices_ = nullptr;
   HANDLE busEnum_ = INVALID_HANDLE_VALUE, control_ = INVALID_HANDLE_VALUE;
   std::vector<HANDLE> opened_;
-  std::u16string ids_;
+  tavrin::test::DeviceIds ids_;
   uint32_t requestId_ = 10;
 };
 
@@ -499,19 +493,11 @@ TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
   host_->kernel().WaitForPnpIdle();
   HANDLE control = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
-  std::u16string ids = u"USB\\VID_5678&PID_4321";
-  ids.push_back(0);
-  ids.push_back(0);
-  const size_t hardwareBytes = ids.size() * 2;
-  ids += u"USB\\Class_FF";
-  ids.push_back(0);
-  ids.push_back(0);
+  const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(2, true, address, 1);
   r.DataPort = htons(dataPort);
   r.Class = 0xFF;
-  r.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-  r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-  r.Ids = reinterpret_cast<uintptr_t>(ids.data());
+  ids.FillRequest(r);
   ASSERT_TRUE(Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
   MSG message{};
   ASSERT_TRUE(WaitForDeviceChange(window, 10000, &message));

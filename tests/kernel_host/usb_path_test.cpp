@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "testsupport/device_ids.h"
 #include "testsupport/usb_requests.h"
 #include "pelkobus/pelkobus.h"
 #include "wdk/kernel.h"
@@ -63,20 +64,12 @@ class UsbPathTest : public KernelHostTest {
     host_->kernel().WaitForPnpIdle();
     control_ = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
     ASSERT_NE(control_, INVALID_HANDLE_VALUE);
-    std::u16string hardware = u"USB\\VID_5678&PID_4321";
-    hardware.push_back(0);
-    hardware.push_back(0);
-    std::u16string compatible = u"USB\\Class_FF";
-    compatible.push_back(0);
-    compatible.push_back(0);
-    ids_ = hardware + compatible;
+    ids_ = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
     DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(1, true, ServerAddress(kServerHost), 1);
     r.DataPort = htons(server_->data_port());
     r.Class = 0xFF;
     r.Rev = 0x0100;
-    r.TotalSize = static_cast<uint32_t>(ids_.size() * 2);
-    r.HardwareIdSize = static_cast<uint32_t>(hardware.size() * 2);
-    r.Ids = reinterpret_cast<uintptr_t>(ids_.data());
+    ids_.FillRequest(r);
     ASSERT_TRUE(Ioctl(control_, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
     for (int i = 0; i < 500 && !stack_; ++i) {
       host_->kernel().WaitForPnpIdle();
@@ -208,7 +201,7 @@ class UsbPathTest : public KernelHostTest {
 
   std::unique_ptr<zarnet::sim::Server> server_;
   HANDLE control_ = INVALID_HANDLE_VALUE;
-  std::u16string ids_;
+  tavrin::test::DeviceIds ids_;
   PDEVICE_OBJECT stack_ = nullptr;
   std::vector<uint8_t> config_;
   std::map<UCHAR, PVOID> pipes_;
