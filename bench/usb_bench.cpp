@@ -29,6 +29,7 @@
 
 #include "kernel_host/kernel_host.h"
 #include "kernel_host/usb_function_records.h"
+#include "latency_stats.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
 #include "testsupport/device_ids.h"
@@ -45,24 +46,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Result;
+using bench::Summary;
 using Loop = zarnet::sim::LoopbackDevice;
 
-struct Result {
-  double mb_per_s = 0, p50_us = 0, p99_us = 0;
-};
-double Percentile(std::vector<double>& v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(q * v.size()))];
-}
-Result Summary(std::vector<double>& latencies, uint64_t bytes, Clock::time_point start) {
-  Result r;
-  r.mb_per_s = bytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
-  r.p50_us = Percentile(latencies, 0.5);
-  r.p99_us = Percentile(latencies, 0.99);
-  return r;
-}
 double Us(Clock::time_point t) { return std::chrono::duration<double, std::micro>(Clock::now() - t).count(); }
 
 // ---- (a) raw client --------------------------------------------------------------------------------
