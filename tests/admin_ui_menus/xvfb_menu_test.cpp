@@ -25,6 +25,7 @@
 #include "main_frame_fixture.h"
 #include "testsupport/admin_app.h"
 #include "testsupport/message_pump.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "testsupport/xvfb.h"
 #include "win32/window_manager.h"

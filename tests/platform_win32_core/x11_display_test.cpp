@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "draw/surface.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "testsupport/xvfb.h"
 #include "win32/window_manager.h"

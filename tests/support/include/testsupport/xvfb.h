@@ -2,7 +2,6 @@
 #pragma once
 #include <sys/types.h>
 
-#include <functional>
 #include <string>
 
 namespace tavrin::test {
@@ -28,8 +27,5 @@ class XvfbServer {
   pid_t pid_ = 0;
   std::string name_;
 };
-
-// Polls a condition (of another process) every 20 ms until it holds or the time is up; its last value.
-bool Eventually(const std::function<bool()>& condition, int ms = 10000);
 
 }  // namespace tavrin::test
