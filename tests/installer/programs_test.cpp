@@ -23,14 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace installed;
 
-class ProgramsTest : public tavrin::test::SysrootTest {
+class ProgramsTest : public MediumTest {
  protected:
-  void SetUp() override {
-    SysrootTest::SetUp();
-    setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
-    setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
-    ASSERT_EQ(StageMedia(), 0);
-  }
   // The "RebootRequired" value the programs leave for the next start; 0 when it is not there.
   static DWORD RebootRequired() {
     DWORD value = 0, size = sizeof value, type = 0;
@@ -46,10 +40,8 @@ class ProgramsTest : public tavrin::test::SysrootTest {
   void TearDown() override {
     KillAdmin();
     host_.reset();
-    unsetenv("TAVRIN_SETUP_PAUSE_MS");
-    unsetenv("TAVRIN_MSGBOX_ANSWER");
     unsetenv("TAVRIN_WINDOWS_VERSION");
-    SysrootTest::TearDown();
+    MediumTest::TearDown();
   }
   void StartHost() {
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
