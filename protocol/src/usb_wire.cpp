@@ -35,6 +35,16 @@ T DecodeRecord(const uint8_t* in) {
   return record;
 }
 
+// A message's data, then its isochronous descriptors, behind the header at `message`.
+void EncodeBody(uint8_t* message, std::span<const uint8_t> data, std::span<const RFC_ISO_DESC> packets) {
+  if (!data.empty()) memcpy(message + RFC_HEADER_SIZE, data.data(), data.size());
+  uint8_t* p = message + RFC_HEADER_SIZE + data.size();
+  for (const RFC_ISO_DESC& d : packets) {
+    EncodeIsoDesc(d, p);
+    p += RFC_ISO_DESC_SIZE;
+  }
+}
+
 }  // namespace
 
 void EncodeHeader(const RFC_HEADER& header, uint8_t* out) {
@@ -142,12 +152,7 @@ void AppendRequest(std::vector<uint8_t>& out, RFC_HEADER header, std::span<const
   const size_t at = out.size();
   out.resize(at + RFC_HEADER_SIZE + data.size() + RFC_ISO_DESC_SIZE * packets.size());
   EncodeHeader(header, out.data() + at);
-  if (!data.empty()) memcpy(out.data() + at + RFC_HEADER_SIZE, data.data(), data.size());
-  uint8_t* p = out.data() + at + RFC_HEADER_SIZE + data.size();
-  for (const RFC_ISO_DESC& d : packets) {
-    EncodeIsoDesc(d, p);
-    p += RFC_ISO_DESC_SIZE;
-  }
+  EncodeBody(out.data() + at, data, packets);
 }
 
 void AppendResponse(std::vector<uint8_t>& out, RFC_RESPONSE_HEADER header, std::span<const uint8_t> data,
@@ -160,12 +165,7 @@ void AppendResponse(std::vector<uint8_t>& out, RFC_RESPONSE_HEADER header, std::
   const size_t at = out.size();
   out.resize(at + header.CommandLength);
   EncodeResponseHeader(header, out.data() + at);
-  if (!data.empty()) memcpy(out.data() + at + RFC_HEADER_SIZE, data.data(), data.size());
-  uint8_t* p = out.data() + at + RFC_HEADER_SIZE + data.size();
-  for (const RFC_ISO_DESC& d : packets) {
-    EncodeIsoDesc(d, p);
-    p += RFC_ISO_DESC_SIZE;
-  }
+  EncodeBody(out.data() + at, data, packets);
 }
 
 RFC_RESPONSE_HEADER ResponseTo(const RFC_HEADER& request, int32_t status) {
