@@ -34,6 +34,7 @@
 #include "pelkobus/records.h"
 #include "testsupport/device_ids.h"
 #include "testsupport/interfaces.h"
+#include "testsupport/urb.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
 #include "win32/file.h"
@@ -187,12 +188,7 @@ std::map<UCHAR, PVOID> SelectConfiguration(PDEVICE_OBJECT stack, std::vector<uin
   sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
   sel->ConfigurationDescriptor = config.data();
   sel->Interface.Length = InterfaceInformationSize(8);
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = sel;
-  if (IoCallDriver(stack, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  tavrin::test::SubmitUrbAndWait(stack, sel);
   std::map<UCHAR, PVOID> pipes;
   for (ULONG i = 0; i < sel->Interface.NumberOfPipes; ++i) pipes[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeHandle;
   return pipes;

@@ -27,6 +27,7 @@
 #include "pelkobus/records.h"
 #include "testsupport/device_ids.h"
 #include "testsupport/interfaces.h"
+#include "testsupport/urb.h"
 #include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
@@ -235,12 +236,7 @@ bool Configure(PDEVICE_OBJECT stack, PVOID pipes[256]) {
   sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
   sel->ConfigurationDescriptor = config.data();
   sel->Interface.Length = InterfaceInformationSize(kPipes);
-  Pending p;
-  KeInitializeEvent(&p.done, NotificationEvent, FALSE);
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack, nullptr, 0, nullptr, 0, TRUE, &p.done, &p.iosb);
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = sel;
-  if (IoCallDriver(stack, irp) == STATUS_PENDING) KeWaitForSingleObject(&p.done, Executive, KernelMode, FALSE, nullptr);
-  if (!NT_SUCCESS(p.iosb.Status)) return false;
+  if (!NT_SUCCESS(tavrin::test::SubmitUrbAndWait(stack, sel))) return false;
   for (ULONG i = 0; i < sel->Interface.NumberOfPipes; ++i)
     pipes[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeHandle;
   return true;

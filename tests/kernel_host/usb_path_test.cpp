@@ -16,6 +16,7 @@
 
 #include "host_fixture.h"
 #include "testsupport/device_ids.h"
+#include "testsupport/urb.h"
 #include "testsupport/usb_requests.h"
 #include "pelkobus/pelkobus.h"
 #include "wdk/kernel.h"
@@ -91,15 +92,7 @@ class UsbPathTest : public KernelHostTest {
   }
 
   // Submits a URB and waits for its completion; the IRP's status.
-  NTSTATUS Submit(void* urb) {
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IO_STATUS_BLOCK iosb{};
-    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-    IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
-    if (IoCallDriver(stack_, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    return iosb.Status;
-  }
+  NTSTATUS Submit(void* urb) { return tavrin::test::SubmitUrbAndWait(stack_, urb); }
   // A submission left running. A held one keeps its IRP after the driver completes it (the completion
   // routine stops the I/O manager from freeing it), so the test may still cancel it; Wait finishes it.
   struct Pending {
