@@ -29,8 +29,12 @@
 
 #include "kernel_host/kernel_host.h"
 #include "kernel_host/usb_function_records.h"
+#include "latency_stats.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
+#include "testsupport/device_ids.h"
+#include "testsupport/interfaces.h"
+#include "testsupport/urb.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
 #include "win32/file.h"
@@ -43,24 +47,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Result;
+using bench::Summary;
 using Loop = zarnet::sim::LoopbackDevice;
 
-struct Result {
-  double mb_per_s = 0, p50_us = 0, p99_us = 0;
-};
-double Percentile(std::vector<double>& v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(q * v.size()))];
-}
-Result Summary(std::vector<double>& latencies, uint64_t bytes, Clock::time_point start) {
-  Result r;
-  r.mb_per_s = bytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
-  r.p50_us = Percentile(latencies, 0.5);
-  r.p99_us = Percentile(latencies, 0.99);
-  return r;
-}
 double Us(Clock::time_point t) { return std::chrono::duration<double, std::micro>(Clock::now() - t).count(); }
 
 // ---- (a) raw client --------------------------------------------------------------------------------
@@ -197,12 +188,7 @@ std::map<UCHAR, PVOID> SelectConfiguration(PDEVICE_OBJECT stack, std::vector<uin
   sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
   sel->ConfigurationDescriptor = config.data();
   sel->Interface.Length = InterfaceInformationSize(8);
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = sel;
-  if (IoCallDriver(stack, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  tavrin::test::SubmitUrbAndWait(stack, sel);
   std::map<UCHAR, PVOID> pipes;
   for (ULONG i = 0; i < sel->Interface.NumberOfPipes; ++i) pipes[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeHandle;
   return pipes;
@@ -264,21 +250,7 @@ Result UrbControl(PDEVICE_OBJECT stack, double seconds) {
 // ---- (c) through the function driver's interface ---------------------------------------------------
 
 HANDLE OpenInterface(const GUID& guid) {
-  HDEVINFO set = SetupDiGetClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  std::string path;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  if (SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data)) {
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetail(set, &data, nullptr, 0, &required, nullptr);
-    std::vector<char> buffer(required);
-    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
-    if (SetupDiGetDeviceInterfaceDetail(set, &data, detail, required, nullptr, nullptr))
-      path = buffer.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA, DevicePath);
-  }
-  SetupDiDestroyDeviceInfoList(set);
+  const std::string path = tavrin::test::FirstInterfacePath(guid);
   return path.empty() ? INVALID_HANDLE_VALUE : CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
@@ -405,13 +377,7 @@ int main(int argc, char** argv) {
   }
   host->kernel().WaitForPnpIdle();
   HANDLE control = OpenInterface(GUID_DEVINTERFACE_BUSDRIVER);
-  std::u16string ids = u"USB\\VID_5678&PID_4321";
-  ids.push_back(0);
-  ids.push_back(0);
-  const size_t hardwareBytes = ids.size() * 2;
-  ids += u"USB\\Class_FF";
-  ids.push_back(0);
-  ids.push_back(0);
+  const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   DEVICE_ARRIVALREMOVAL_INFO r{};
   r.RequestId = 1;
   r.Taken = 1;
@@ -425,9 +391,7 @@ int main(int argc, char** argv) {
   r.ServerIp = address;
   r.DataPort = htons(server.data_port());
   r.ArRmStatus = ARRM_STATUS_PENDING;
-  r.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-  r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-  r.Ids = reinterpret_cast<uintptr_t>(ids.data());
+  ids.FillRequest(r);
   Io(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r);
   PDEVICE_OBJECT stack = nullptr;
   for (int i = 0; i < 500 && !stack; ++i) {

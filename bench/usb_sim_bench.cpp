@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "latency_stats.h"
 #include "zarnet/sim/server.h"
 #include "zarnet/sim/usb_device.h"
 #include "zarnet/sim/usb_session.h"
@@ -32,7 +33,9 @@
 namespace {
 
 using namespace zarnet;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Result;
+using bench::Summary;
 
 void NoDelay(int fd) {
   int on = 1;
@@ -136,16 +139,6 @@ class Client {
   UsbResponseCollector collector_;
 };
 
-struct Result {
-  double mb_per_s = 0, p50_us = 0, p99_us = 0;
-};
-
-double Percentile(std::vector<double>& v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(q * v.size()))];
-}
-
 // 64 KiB OUT+IN pairs, `depth` pairs in flight.
 Result Echo(int fd, int depth, double seconds) {
   Client client(fd);
@@ -171,11 +164,7 @@ Result Echo(int fd, int depth, double seconds) {
       sent.push_back(Clock::now());
     }
   }
-  Result r;
-  r.mb_per_s = bytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
-  r.p50_us = Percentile(latencies, 0.50);
-  r.p99_us = Percentile(latencies, 0.99);
-  return r;
+  return Summary(latencies, bytes, start);
 }
 
 Result ControlRoundTrip(int fd, double seconds) {
@@ -190,8 +179,8 @@ Result ControlRoundTrip(int fd, double seconds) {
     latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t).count());
   }
   Result r;
-  r.p50_us = Percentile(latencies, 0.50);
-  r.p99_us = Percentile(latencies, 0.99);
+  r.p50_us = bench::Percentile(latencies, 0.50);
+  r.p99_us = bench::Percentile(latencies, 0.99);
   return r;
 }
 

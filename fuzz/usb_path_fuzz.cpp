@@ -25,6 +25,10 @@
 #include "pelkobus/busenum.h"
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/records.h"
+#include "testsupport/device_ids.h"
+#include "testsupport/interfaces.h"
+#include "testsupport/urb.h"
+#include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
 #include "win32/file.h"
@@ -45,21 +49,7 @@ constexpr size_t kGuard = 64;
 uint32_t ServerAddress() { return htonl(0x7F000000u | kServerHost); }
 
 HANDLE OpenFirst(const GUID& interfaceClass) {
-  HDEVINFO set = SetupDiGetClassDevs(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  std::string path;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  if (SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, 0, &data)) {
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetail(set, &data, nullptr, 0, &required, nullptr);
-    std::vector<char> buffer(required);
-    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA>(buffer.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA);
-    if (SetupDiGetDeviceInterfaceDetail(set, &data, detail, required, nullptr, nullptr))
-      path = buffer.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA, DevicePath);
-  }
-  SetupDiDestroyDeviceInfoList(set);
+  const std::string path = tavrin::test::FirstInterfacePath(interfaceClass);
   return path.empty() ? INVALID_HANDLE_VALUE : CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
@@ -87,43 +77,20 @@ struct Server {
     if (!server->Start(&error)) abort();
   }
   void Serve(const zarnet::sim::DataSession& session) {
-    zarnet::UsbStreamDecoder decoder(zarnet::UsbStreamDecoder::Direction::kRequests);
-    zarnet::UsbRequestCollector collector;
-    std::vector<uint8_t> bytes(70000);
-    for (;;) {
-      pollfd fds[2] = {{session.socket, POLLIN, 0}, {session.stop_fd, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
-      ssize_t n = recv(session.socket, bytes.data(), bytes.size(), 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-      if (n < 0) continue;
-      if (!decoder.Feed(std::span(bytes.data(), static_cast<size_t>(n)), collector)) break;
-      while (!collector.messages().empty()) {
-        zarnet::UsbRequestMessage m = std::move(collector.messages().front());
-        collector.messages().pop_front();
-        zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
-        if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL && (setup.bmRequestType & 0x60) == 0) {
-          zarnet::sim::UsbAnswer a = device->Control(setup, m.data);
-          std::vector<uint8_t> out;
-          zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
-          for (size_t at = 0; at < out.size();) {
-            ssize_t w = send(session.socket, out.data() + at, out.size() - at, MSG_NOSIGNAL);
-            if (w > 0) {
-              at += static_cast<size_t>(w);
-            } else if (w < 0 && errno == EAGAIN) {
-              pollfd fd{session.socket, POLLOUT, 0};
-              poll(&fd, 1, 1000);
-            } else {
-              break;
-            }
-          }
-          continue;
-        }
-        std::lock_guard lock(mutex);
-        ++requests;
-        headers.push_back(m.header);
-        arrived.notify_all();
+    tavrin::test::ServeRequests(session, [&](zarnet::UsbRequestMessage& m) {
+      zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
+      if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL && (setup.bmRequestType & 0x60) == 0) {
+        zarnet::sim::UsbAnswer a = device->Control(setup, m.data);
+        std::vector<uint8_t> out;
+        zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
+        tavrin::test::SendAll(session.socket, out);
+        return;
       }
-    }
+      std::lock_guard lock(mutex);
+      ++requests;
+      headers.push_back(m.header);
+      arrived.notify_all();
+    });
   }
   bool WaitRequests(uint64_t count) {
     std::unique_lock lock(mutex);
@@ -199,13 +166,7 @@ struct Environment {
     host->kernel().WaitForPnpIdle();
     control = OpenFirst(GUID_DEVINTERFACE_BUSDRIVER);
     if (control == INVALID_HANDLE_VALUE) abort();
-    ids = u"USB\\VID_5678&PID_4321";
-    ids.push_back(0);
-    ids.push_back(0);
-    hardwareBytes = ids.size() * 2;
-    ids += u"USB\\Class_FF";
-    ids.push_back(0);
-    ids.push_back(0);
+    ids = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   }
 
   bool Plug(bool arrival) {
@@ -222,9 +183,7 @@ struct Environment {
     r.DataPort = htons(server->server->data_port());
     r.ArRmStatus = ARRM_STATUS_PENDING;
     r.Class = 0xFF;
-    r.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-    r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-    r.Ids = reinterpret_cast<uintptr_t>(ids.data());
+    ids.FillRequest(r);
     if (!Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r)) return false;
     host->kernel().WaitForPnpIdle();
     return true;
@@ -262,8 +221,7 @@ struct Environment {
   std::unique_ptr<Server> server;
   std::unique_ptr<tavrin::kernel_host::KernelHost> host;
   HANDLE control = INVALID_HANDLE_VALUE;
-  std::u16string ids;
-  size_t hardwareBytes = 0;
+  tavrin::test::DeviceIds ids;
   uint32_t requestId = 10;
 };
 
@@ -278,12 +236,7 @@ bool Configure(PDEVICE_OBJECT stack, PVOID pipes[256]) {
   sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
   sel->ConfigurationDescriptor = config.data();
   sel->Interface.Length = InterfaceInformationSize(kPipes);
-  Pending p;
-  KeInitializeEvent(&p.done, NotificationEvent, FALSE);
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack, nullptr, 0, nullptr, 0, TRUE, &p.done, &p.iosb);
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = sel;
-  if (IoCallDriver(stack, irp) == STATUS_PENDING) KeWaitForSingleObject(&p.done, Executive, KernelMode, FALSE, nullptr);
-  if (!NT_SUCCESS(p.iosb.Status)) return false;
+  if (!NT_SUCCESS(tavrin::test::SubmitUrbAndWait(stack, sel))) return false;
   for (ULONG i = 0; i < sel->Interface.NumberOfPipes; ++i)
     pipes[sel->Interface.Pipes[i].EndpointAddress] = sel->Interface.Pipes[i].PipeHandle;
   return true;

@@ -238,10 +238,12 @@ Bytes IconStrip(int width, int height) {
     DeleteObject(pen);
   }
   GdiFlush();
-  Bytes packed(reinterpret_cast<uint8_t*>(&info.bmiHeader),
-               reinterpret_cast<uint8_t*>(&info.bmiHeader) + sizeof(BITMAPINFOHEADER));
-  size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
-  packed.insert(packed.end(), static_cast<uint8_t*>(bits), static_cast<uint8_t*>(bits) + stride * height);
+  // The header, then the rows: sized once, both copied in.
+  const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+  const size_t rows = stride * static_cast<size_t>(height);
+  Bytes packed(sizeof(BITMAPINFOHEADER) + rows);
+  std::memcpy(packed.data(), &info.bmiHeader, sizeof(BITMAPINFOHEADER));
+  std::memcpy(packed.data() + sizeof(BITMAPINFOHEADER), bits, rows);
   SelectObject(dc, old);
   DeleteDC(dc);
   DeleteObject(bitmap);

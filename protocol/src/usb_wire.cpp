@@ -8,13 +8,41 @@
 namespace zarnet {
 namespace {
 
-constexpr size_t kWords = 12;  // u32 words before the setup packet / in a response header
+constexpr size_t kWords = 12;  // u32 words of a request header before its setup packet
 
 void EncodeWords(const uint32_t* words, size_t count, uint8_t* out) {
   for (size_t i = 0; i < count; ++i) wire::StoreLe32(out + 4 * i, words[i]);
 }
 void DecodeWords(const uint8_t* in, size_t count, uint32_t* words) {
   for (size_t i = 0; i < count; ++i) words[i] = wire::LoadLe32(in + 4 * i);
+}
+
+// A record of 32-bit fields only, each little-endian on the wire.
+template <class T>
+void EncodeRecord(const T& record, uint8_t* out) {
+  static_assert(sizeof(T) % 4 == 0);
+  uint32_t words[sizeof(T) / 4];
+  memcpy(words, &record, sizeof words);
+  EncodeWords(words, sizeof(T) / 4, out);
+}
+template <class T>
+T DecodeRecord(const uint8_t* in) {
+  static_assert(sizeof(T) % 4 == 0);
+  uint32_t words[sizeof(T) / 4];
+  DecodeWords(in, sizeof(T) / 4, words);
+  T record;
+  memcpy(&record, words, sizeof words);
+  return record;
+}
+
+// A message's data, then its isochronous descriptors, behind the header at `message`.
+void EncodeBody(uint8_t* message, std::span<const uint8_t> data, std::span<const RFC_ISO_DESC> packets) {
+  if (!data.empty()) memcpy(message + RFC_HEADER_SIZE, data.data(), data.size());
+  uint8_t* p = message + RFC_HEADER_SIZE + data.size();
+  for (const RFC_ISO_DESC& d : packets) {
+    EncodeIsoDesc(d, p);
+    p += RFC_ISO_DESC_SIZE;
+  }
 }
 
 }  // namespace
@@ -35,33 +63,13 @@ RFC_HEADER DecodeHeader(const uint8_t* in) {
   return header;
 }
 
-void EncodeResponseHeader(const RFC_RESPONSE_HEADER& header, uint8_t* out) {
-  uint32_t words[14];
-  memcpy(words, &header, sizeof words);
-  EncodeWords(words, 14, out);
-}
+void EncodeResponseHeader(const RFC_RESPONSE_HEADER& header, uint8_t* out) { EncodeRecord(header, out); }
 
-RFC_RESPONSE_HEADER DecodeResponseHeader(const uint8_t* in) {
-  RFC_RESPONSE_HEADER header;
-  uint32_t words[14];
-  DecodeWords(in, 14, words);
-  memcpy(&header, words, sizeof words);
-  return header;
-}
+RFC_RESPONSE_HEADER DecodeResponseHeader(const uint8_t* in) { return DecodeRecord<RFC_RESPONSE_HEADER>(in); }
 
-void EncodeIsoDesc(const RFC_ISO_DESC& desc, uint8_t* out) {
-  uint32_t words[4];
-  memcpy(words, &desc, sizeof words);
-  EncodeWords(words, 4, out);
-}
+void EncodeIsoDesc(const RFC_ISO_DESC& desc, uint8_t* out) { EncodeRecord(desc, out); }
 
-RFC_ISO_DESC DecodeIsoDesc(const uint8_t* in) {
-  RFC_ISO_DESC desc;
-  uint32_t words[4];
-  DecodeWords(in, 4, words);
-  memcpy(&desc, words, sizeof words);
-  return desc;
-}
+RFC_ISO_DESC DecodeIsoDesc(const uint8_t* in) { return DecodeRecord<RFC_ISO_DESC>(in); }
 
 UsbSetupPacket SetupOf(const RFC_HEADER& header) {
   const uint8_t* s = header.SetupPacket;
@@ -144,12 +152,7 @@ void AppendRequest(std::vector<uint8_t>& out, RFC_HEADER header, std::span<const
   const size_t at = out.size();
   out.resize(at + RFC_HEADER_SIZE + data.size() + RFC_ISO_DESC_SIZE * packets.size());
   EncodeHeader(header, out.data() + at);
-  if (!data.empty()) memcpy(out.data() + at + RFC_HEADER_SIZE, data.data(), data.size());
-  uint8_t* p = out.data() + at + RFC_HEADER_SIZE + data.size();
-  for (const RFC_ISO_DESC& d : packets) {
-    EncodeIsoDesc(d, p);
-    p += RFC_ISO_DESC_SIZE;
-  }
+  EncodeBody(out.data() + at, data, packets);
 }
 
 void AppendResponse(std::vector<uint8_t>& out, RFC_RESPONSE_HEADER header, std::span<const uint8_t> data,
@@ -162,12 +165,7 @@ void AppendResponse(std::vector<uint8_t>& out, RFC_RESPONSE_HEADER header, std::
   const size_t at = out.size();
   out.resize(at + header.CommandLength);
   EncodeResponseHeader(header, out.data() + at);
-  if (!data.empty()) memcpy(out.data() + at + RFC_HEADER_SIZE, data.data(), data.size());
-  uint8_t* p = out.data() + at + RFC_HEADER_SIZE + data.size();
-  for (const RFC_ISO_DESC& d : packets) {
-    EncodeIsoDesc(d, p);
-    p += RFC_ISO_DESC_SIZE;
-  }
+  EncodeBody(out.data() + at, data, packets);
 }
 
 RFC_RESPONSE_HEADER ResponseTo(const RFC_HEADER& request, int32_t status) {

@@ -55,6 +55,12 @@ class NotifyTest : public DocTest {
   std::string ServerDone(int serverLast) {
     return "Server (" + ServerText(serverLast) + ") Arrival Notification Successful.!!";
   }
+  // How often the mapping log says the server was announced.
+  int Announcements(int serverLast) {
+    int count = 0;
+    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(serverLast) ? 1 : 0;
+    return count;
+  }
 };
 
 TEST_F(NotifyTest, ServerRequestsAreSentInSlotOrderAndAnswersReleaseTheirSlots) {
@@ -217,11 +223,7 @@ TEST_F(NotifyTest, RequestsThatCannotReachTheDriversCountAsAnsweredSoTheStopDoes
 TEST_F(NotifyTest, AfterTheKernelHostDiesAndReturnsTheServersAreAnnouncedAgain) {
   const std::string ip = ServerText(5);
   auto heard = [&] { doc_->UpdateServerPresence(ip.c_str(), 0x5005); };  // its broadcasts
-  auto announced = [&] {
-    int count = 0;
-    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(5) ? 1 : 0;
-    return count;
-  };
+  auto announced = [&] { return Announcements(5); };
   ASSERT_TRUE(PumpUntil([&] {
     heard();
     return announced() == 1;
@@ -259,11 +261,7 @@ TEST_F(NotifyTest, KillingAndRestartingTheKernelHostBringsMappingBack) {
   tavrin::kernel_link::SetReconnectInterval(std::chrono::milliseconds(20));
   const std::string ip = ServerText(6);
   auto heard = [&] { doc_->UpdateServerPresence(ip.c_str(), 0x5006); };
-  auto announced = [&] {
-    int count = 0;
-    for (const std::string& row : MappingLogTexts()) count += row == ServerDone(6) ? 1 : 0;
-    return count;
-  };
+  auto announced = [&] { return Announcements(6); };
   ASSERT_TRUE(PumpUntil([&] {
     heard();
     return announced() == 1;

@@ -5,6 +5,8 @@
 
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
+#include "menu_owner.h"
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
@@ -20,22 +22,9 @@ std::function<void(HWND, int)>* g_onIdle = nullptr;
 int g_idles = 0;
 
 LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  MSG msg{hwnd, message, wParam, lParam, 0, {0, 0}};
+  LRESULT result = 0;
+  if (menu_test::ForwardToNewMenu(hwnd, message, wParam, lParam, &result)) return result;
   switch (message) {
-    case WM_MEASUREITEM:
-      if (CNewMenu::OnMeasureItem(&msg)) return TRUE;
-      break;
-    case WM_DRAWITEM: {
-      auto* draw = reinterpret_cast<LPDRAWITEMSTRUCT>(lParam);
-      if (CMenu* menu = CMenu::FromHandlePermanent(reinterpret_cast<HMENU>(draw->hwndItem))) {
-        menu->DrawItem(draw);
-        return TRUE;
-      }
-      break;
-    }
-    case WM_INITMENUPOPUP:
-      CNewMenu::OnInitMenuPopup(hwnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam), FALSE);
-      return 0;
     case WM_ENTERIDLE:
       if (g_onIdle && *g_onIdle) (*g_onIdle)(reinterpret_cast<HWND>(lParam), g_idles++);
       return 0;
@@ -96,9 +85,7 @@ class MenuBorderTest : public SysrootTest {
   void TearDown() override {
     menu.DestroyMenu();
     DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     UnregisterClass("MenuBorderOwner", nullptr);
     CNewMenu::SetMenuDrawMode(savedMode);
     SystemParametersInfo(SPI_SETDROPSHADOW, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(savedShadow)), 0);

@@ -8,6 +8,7 @@
 #include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
@@ -15,6 +16,8 @@
 
 namespace {
 
+using tavrin::test::PumpUntil;
+using tavrin::test::InjectKeys;
 using tavrin::test::SysrootTest;
 
 class BarFrame : public CNewFrameWnd {
@@ -67,33 +70,11 @@ class NewFrameTest : public SysrootTest {
   }
   void TearDown() override {
     if (IsWindow(hwnd)) DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     SysrootTest::TearDown();
   }
   CNewMenu* Popup(int position) { return frame->m_DefaultNewMenu.GetSubMenu(position); }
-  POINT ItemCentre(HMENU menu, UINT item) {
-    RECT rect{};
-    EXPECT_TRUE(GetMenuItemRect(hwnd, menu, item, &rect));
-    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-  }
-  bool PumpUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessage(&msg);
-      }
-    }
-    return true;
-  }
-  void Keys(std::initializer_list<std::pair<int, bool>> keys) {
-    for (auto [vk, down] : keys) tavrin::win::InjectKey(vk, down);
-  }
+  POINT ItemCentre(HMENU menu, UINT item) { return tavrin::test::MenuItemCentre(hwnd, menu, item); }
   BarFrame* frame = nullptr;
   HWND hwnd = nullptr;
 };
@@ -156,9 +137,9 @@ TEST_F(NewFrameTest, AClickOpensTheOwnerDrawnPopupAndTheBarItemRemembersWhereItI
 TEST_F(NewFrameTest, AltWithAMnemonicFindsTheOwnerDrawnItemThroughTheLibrary) {
   CNewMenu* device = Popup(1);
   frame->onIdle = [&](HWND) {
-    if (frame->idles == 0) Keys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
+    if (frame->idles == 0) InjectKeys({{VK_DOWN, true}, {VK_DOWN, false}, {VK_RETURN, true}, {VK_RETURN, false}});
   };
-  Keys({{VK_MENU, true}, {'D', true}, {'D', false}, {VK_MENU, false}});
+  InjectKeys({{VK_MENU, true}, {'D', true}, {'D', false}, {VK_MENU, false}});
   ASSERT_TRUE(PumpUntil([&] { return frame->command != 0; }));
   EXPECT_EQ(frame->command, 302u) << "opened with its first item selected, Down to the second";
   EXPECT_EQ(device->m_hOwner, hwnd);

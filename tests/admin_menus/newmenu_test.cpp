@@ -7,6 +7,8 @@
 #include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenu.h"
 #include "draw/surface.h"
+#include "menu_owner.h"
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/resources.h"
@@ -63,22 +65,9 @@ struct Owner {
 Owner* g_owner = nullptr;
 
 LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  MSG msg{hwnd, message, wParam, lParam, 0, {0, 0}};
+  LRESULT result = 0;
+  if (menu_test::ForwardToNewMenu(hwnd, message, wParam, lParam, &result)) return result;
   switch (message) {
-    case WM_MEASUREITEM:
-      if (CNewMenu::OnMeasureItem(&msg)) return TRUE;
-      break;
-    case WM_DRAWITEM: {
-      auto* draw = reinterpret_cast<LPDRAWITEMSTRUCT>(lParam);
-      if (CMenu* menu = CMenu::FromHandlePermanent(reinterpret_cast<HMENU>(draw->hwndItem))) {
-        menu->DrawItem(draw);
-        return TRUE;
-      }
-      break;
-    }
-    case WM_INITMENUPOPUP:
-      CNewMenu::OnInitMenuPopup(hwnd, CMenu::FromHandle(reinterpret_cast<HMENU>(wParam)), LOWORD(lParam), FALSE);
-      return 0;
     case WM_UNINITMENUPOPUP:
       if (auto* menu = dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(reinterpret_cast<HMENU>(wParam))))
         menu->OnUnInitPopupMenu();
@@ -108,9 +97,7 @@ class NewMenuTest : public SysrootTest {
   }
   void TearDown() override {
     DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     UnregisterClass("NewMenuOwner", nullptr);
     g_owner = nullptr;
     SysrootTest::TearDown();

@@ -10,74 +10,30 @@
 #include "admin/menus/NewFrameWnd.h"
 #include "admin/ui/MainFrame.h"
 #include "draw/surface.h"
+#include "main_frame_fixture.h"
 #include "reference_image.h"
 #include "testsupport/admin_app.h"
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
 
-void RegisterTavrinAdminResources();
-
 namespace {
 
-// Calls `action` with each popup window the thread's menu loops idle in (WM_ENTERIDLE to any window).
-thread_local std::function<void(HWND)> t_onIdle;
-thread_local HHOOK t_hook = nullptr;
-LRESULT CALLBACK IdleHook(int code, WPARAM wParam, LPARAM lParam) {
-  auto* call = reinterpret_cast<CWPSTRUCT*>(lParam);
-  if (code == HC_ACTION && call && call->message == WM_ENTERIDLE && t_onIdle) {
-    auto action = t_onIdle;
-    action(reinterpret_cast<HWND>(call->lParam));
-  }
-  return CallNextHookEx(t_hook, code, wParam, lParam);
-}
+using tavrin::test::PumpUntil;
 
 class MainMenuTest : public tavrin::test::SysrootTest {
  protected:
   void SetUp() override {
     SysrootTest::SetUp();
-    static const bool registered = (RegisterTavrinAdminResources(), true);
-    (void)registered;
-    tavrin::test::SetAdminTestParameters(5000);
-    if (HasFatalFailure()) return;
-    tavrin::SetMessageBoxSink([](const std::string&, const std::string&, UINT) { return IDOK; });
-    tavrin::test::StartAdminApp(app_);
-    if (HasFatalFailure()) return;
-    frame_ = GetAdminMainFrame();
-    ASSERT_NE(frame_, nullptr);
+    ASSERT_NO_FATAL_FAILURE(menu_test::StartWithMainFrame(app_, &frame_, true));
     hwnd_ = frame_->m_hWnd;
-    ShowWindow(hwnd_, SW_SHOW);
-    SetForegroundWindow(hwnd_);
-    SetFocus(hwnd_);
-    tavrin::win::PaintPending();
-    t_hook = SetWindowsHookEx(WH_CALLWNDPROC, IdleHook, nullptr, GetCurrentThreadId());
   }
   void TearDown() override {
-    if (t_hook) UnhookWindowsHookEx(t_hook);
-    t_hook = nullptr;
-    t_onIdle = nullptr;
-    tavrin::test::StopAdminApp(app_);
-    tavrin::SetMessageBoxSink(nullptr);
+    menu_test::Stop(app_);
     SysrootTest::TearDown();
   }
-  POINT ItemCentre(HMENU menu, UINT item) {
-    RECT rect{};
-    EXPECT_TRUE(GetMenuItemRect(hwnd_, menu, item, &rect));
-    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-  }
-  bool PumpUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessage(&msg);
-      }
-    }
-    return true;
-  }
+  POINT ItemCentre(HMENU menu, UINT item) { return tavrin::test::MenuItemCentre(hwnd_, menu, item); }
   std::unique_ptr<CTavrinAdminApp> app_;
   CMainFrame* frame_ = nullptr;
   HWND hwnd_ = nullptr;
@@ -128,7 +84,7 @@ TEST_F(MainMenuTest, TheDeviceMappingPopupOpensFromTheBarAndMatchesItsReferenceP
   tavrin::draw::Surface picture;
   RECT client{}, barItem{}, popupRect{};
   bool seen = false;
-  t_onIdle = [&](HWND window) {
+  menu_test::OnMenuIdle([&](HWND window) {
     if (seen) return;
     seen = true;
     GetWindowRect(window, &popupRect);
@@ -142,7 +98,7 @@ TEST_F(MainMenuTest, TheDeviceMappingPopupOpensFromTheBarAndMatchesItsReferenceP
     for (int y = 0; y < client.bottom; ++y)
       for (int x = 0; x < client.right; ++x) picture.set(x, y, whole.get(x + dx, y + dy));
     EndMenu();
-  };
+  });
   ASSERT_TRUE(GetMenuItemRect(hwnd_, frame_->GetMainMenu()->m_hMenu, 2, &barItem));
   const POINT at = ItemCentre(frame_->GetMainMenu()->m_hMenu, 2);
   tavrin::win::InjectClick(at.x, at.y);

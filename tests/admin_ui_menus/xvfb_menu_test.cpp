@@ -8,10 +8,6 @@
 #undef None
 #undef Bool
 #undef Status
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,98 +22,38 @@
 #include "admin/ui/MainFrame.h"
 #include "draw/png.h"
 #include "draw/surface.h"
+#include "main_frame_fixture.h"
 #include "testsupport/admin_app.h"
+#include "testsupport/message_pump.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
+#include "testsupport/xvfb.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
 
-extern char** environ;
-void RegisterTavrinAdminResources();
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Polls the X server until the condition holds or the time is up.
-bool Eventually(const std::function<bool()>& condition, int ms = 10000) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return condition();
-}
-
-std::string FindXvfb() {
-  for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-    std::string path = std::string(dir) + "/Xvfb";
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
-}
-
-thread_local std::function<void(HWND)> t_onIdle;
-thread_local HHOOK t_hook = nullptr;
-LRESULT CALLBACK IdleHook(int code, WPARAM wParam, LPARAM lParam) {
-  auto* call = reinterpret_cast<CWPSTRUCT*>(lParam);
-  if (code == HC_ACTION && call && call->message == WM_ENTERIDLE && t_onIdle) {
-    auto action = t_onIdle;
-    action(reinterpret_cast<HWND>(call->lParam));
-  }
-  return CallNextHookEx(t_hook, code, wParam, lParam);
-}
+using tavrin::test::Eventually;
 
 class XvfbMenuTest : public tavrin::test::SysrootTest {
  protected:
   void SetUp() override {
     SysrootTest::SetUp();
-    const std::string xvfb = FindXvfb();
+    const std::string xvfb = tavrin::test::XvfbServer::Find();
     if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: the menu on X is not tested";
-    for (int n = 500 + getpid() % 400;; ++n) {
-      if (!std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-        name_ = ":" + std::to_string(n);
-        break;
-      }
-    }
-    const char* argv[] = {xvfb.c_str(), name_.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawn(&server_, xvfb.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0);
-    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(name_.c_str())) != nullptr; })) << "Xvfb did not start";
+    ASSERT_TRUE(xvfb_.Start(xvfb, 500 + getpid() % 400));
+    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(xvfb_.name().c_str())) != nullptr; })) << "Xvfb did not start";
     tavrin::win::SetScreenSize(1024, 768);
-    ASSERT_TRUE(tavrin::win::StartX11Display(name_));
+    ASSERT_TRUE(tavrin::win::StartX11Display(xvfb_.name()));
 
-    static const bool registered = (RegisterTavrinAdminResources(), true);
-    (void)registered;
-    tavrin::test::SetAdminTestParameters(5000);
-    if (HasFatalFailure()) return;
-    tavrin::SetMessageBoxSink([](const std::string&, const std::string&, UINT) { return IDOK; });
-    tavrin::test::StartAdminApp(app_);
-    if (HasFatalFailure()) return;
-    frame_ = GetAdminMainFrame();
-    ASSERT_NE(frame_, nullptr);
-    ShowWindow(frame_->m_hWnd, SW_SHOW);
-    SetForegroundWindow(frame_->m_hWnd);
-    tavrin::win::PaintPending();
-    t_hook = SetWindowsHookEx(WH_CALLWNDPROC, IdleHook, nullptr, GetCurrentThreadId());
+    ASSERT_NO_FATAL_FAILURE(menu_test::StartWithMainFrame(app_, &frame_, false));
   }
 
   void TearDown() override {
-    if (t_hook) UnhookWindowsHookEx(t_hook);
-    t_hook = nullptr;
-    t_onIdle = nullptr;
-    tavrin::test::StopAdminApp(app_);
-    tavrin::SetMessageBoxSink(nullptr);
+    menu_test::Stop(app_);
     tavrin::win::StopDisplay();
     if (x_) XCloseDisplay(x_);
-    if (server_ > 0) {
-      kill(server_, SIGTERM);
-      waitpid(server_, nullptr, 0);
-    }
+    xvfb_.Stop();
     SysrootTest::TearDown();
   }
 
@@ -165,8 +101,7 @@ class XvfbMenuTest : public tavrin::test::SysrootTest {
     return path;
   }
 
-  std::string name_;
-  pid_t server_ = 0;
+  tavrin::test::XvfbServer xvfb_;
   Display* x_ = nullptr;
   std::unique_ptr<CTavrinAdminApp> app_;
   CMainFrame* frame_ = nullptr;
@@ -185,7 +120,7 @@ TEST_F(XvfbMenuTest, ARealClickOnTheDeviceMappingItemShowsItsPopup) {
   bool popupShown = false, opened = false;
   RECT popupRect{};
   std::string kept;
-  t_onIdle = [&](HWND popup) {
+  menu_test::OnMenuIdle([&](HWND popup) {
     if (opened) return;
     opened = true;
     GetWindowRect(popup, &popupRect);
@@ -195,20 +130,12 @@ TEST_F(XvfbMenuTest, ARealClickOnTheDeviceMappingItemShowsItsPopup) {
     });
     if (!popupShown) kept = KeepScreen();  // while the popup is open
     EndMenu();
-  };
+  });
   XTestFakeMotionEvent(x_, -1, (item.left + item.right) / 2, (item.top + item.bottom) / 2, 0);
   XTestFakeButtonEvent(x_, 1, True, 0);
   XTestFakeButtonEvent(x_, 1, False, 0);
   XFlush(x_);
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (!opened && Clock::now() < deadline) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessage(&msg);
-    }
-  }
+  tavrin::test::PumpUntil([&] { return opened; });
   ASSERT_TRUE(opened) << "the click opened no popup; screen kept in " << KeepScreen();
   EXPECT_TRUE(popupShown) << "the popup is not on X as drawn; screen kept in " << kept;
   EXPECT_EQ(popupRect.left, item.left);

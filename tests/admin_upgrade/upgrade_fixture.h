@@ -100,6 +100,17 @@ class UpgradeTest : public tavrin::test::SysrootTest {
     selected_.AddTail(entry);
   }
 
+  // Starts a run of image 1 from "C:\\fw images" to the selected servers, notifying `window` when given;
+  // call it under ASSERT_NO_FATAL_FAILURE.
+  void StartRun(CFirmwareUpgradeRun& upgrade, const CString& image, ULONGLONG imageSize, HWND window = nullptr) {
+    upgrade.SetUp(1, image, "C:\\fw images");
+    upgrade.SetImageSize(imageSize);
+    upgrade.SetSelectedServers(&selected_);
+    if (window) upgrade.SetNotifyWindow(window);
+    ASSERT_TRUE(upgrade.OpenSharedInfo());
+    ASSERT_TRUE(upgrade.StartFileTransfer());
+  }
+
   // The record of a client address in the TFTP server's table.
   static bool FindRecord(const char* ip, tftp::SharedRecord& out) {
     HANDLE mapping = OpenFileMapping(FILE_MAP_READ, FALSE, tftp::kTableName);

@@ -26,11 +26,7 @@ TEST_F(UpgradeTest, ServerFetchesTheImageAndRunsItsVersion_TenRunsInARow) {
     ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
     {
       CFirmwareUpgradeRun upgrade;
-      upgrade.SetUp(1, kImage, "C:\\fw images");
-      upgrade.SetImageSize(kImageSize);
-      upgrade.SetSelectedServers(&selected_);
-      ASSERT_TRUE(upgrade.OpenSharedInfo());
-      ASSERT_TRUE(upgrade.StartFileTransfer());
+      ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, kImageSize));
       ASSERT_TRUE(upgrade.WaitForWorkers(30000));
       DWORD result = 0;
       ASSERT_TRUE(upgrade.GetRowResult(0, &result));
@@ -68,12 +64,7 @@ TEST_F(UpgradeTest, ResultsArePostedToTheStatusWindow) {
   CTftpServerControl control;
   ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(5000);
-  upgrade.SetSelectedServers(&selected_);
-  upgrade.SetNotifyWindow(window);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, 5000, window));
   ASSERT_TRUE(upgrade.WaitForWorkers(30000));
   std::map<std::string, LPARAM> posted;
   MSG msg;
@@ -97,11 +88,7 @@ TEST_F(UpgradeTest, MissingImageIsATftpErrorAndAFailure) {
   ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
   std::filesystem::remove(images_ / kImage);  // gone between the check and the server's request
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(kImageSize);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, kImageSize));
   ASSERT_TRUE(upgrade.WaitForWorkers(30000));
   DWORD result = 0;
   ASSERT_TRUE(upgrade.GetRowResult(0, &result));
@@ -141,11 +128,7 @@ TEST_F(UpgradeTest, NoAnswerOrAnotherVersionAfterTheTransferIsAFailure) {
     Select(ip, 1, 12);
     ASSERT_EQ(CheckUpgradeRun(selected_, name), FW_CHECK_GO);
     CFirmwareUpgradeRun upgrade;
-    upgrade.SetUp(1, name, "C:\\fw images");
-    upgrade.SetImageSize(3000);
-    upgrade.SetSelectedServers(&selected_);
-    ASSERT_TRUE(upgrade.OpenSharedInfo());
-    ASSERT_TRUE(upgrade.StartFileTransfer());
+    ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, name, 3000));
     ASSERT_TRUE(upgrade.WaitForWorkers(30000));
     DWORD result = 0;
     ASSERT_TRUE(upgrade.GetRowResult(0, &result));
@@ -180,11 +163,7 @@ TEST_F(UpgradeTest, CancelEndsEveryWorker) {
   CTftpServerControl control;
   ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(kImageSize);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, kImageSize));
   EXPECT_FALSE(upgrade.WaitForWorkers(100));
   upgrade.Cancel();
   ASSERT_TRUE(upgrade.WaitForWorkers(10000));
@@ -211,11 +190,7 @@ TEST_F(UpgradeTest, LockLeftByADeadOwnerIsReleased) {
     CloseHandle(lock);
   }).join();
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(20000);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, 20000));
   ASSERT_TRUE(upgrade.WaitForWorkers(30000));
   DWORD result = 0;
   ASSERT_TRUE(upgrade.GetRowResult(0, &result));
@@ -270,11 +245,7 @@ TEST_F(UpgradeTest, StaleServerIsStoppedBeforeANewRoot) {
   auto& server = AddServer(12, 1, 12);
   Select("127.0.0.12", 1, 12);
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(4000);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, 4000));
   ASSERT_TRUE(upgrade.WaitForWorkers(30000));
   DWORD result = 0;
   ASSERT_TRUE(upgrade.GetRowResult(0, &result));
@@ -339,11 +310,7 @@ TEST_F(UpgradeTest, RecordIpIsComparedWithinItsField) {
   ASSERT_TRUE(servers_.back()->Start());
   Select("127.0.0.12", 1, 12);
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(kImageSize);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, kImageSize));
   ASSERT_TRUE(upgrade.WaitForWorkers(30000));
   EXPECT_EQ(upgrade.GetRowBlocks(0), 7u) << "record 1, not the longer address of record 0";
   DWORD result = 0;
@@ -361,11 +328,7 @@ TEST_F(UpgradeTest, CancelWhileWaitingForTheNewVersion) {
   CTftpServerControl control;
   ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, "zarnet-update-257.0.0.13.bin", "C:\\fw images");
-  upgrade.SetImageSize(3000);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, "zarnet-update-257.0.0.13.bin", 3000));
   ASSERT_TRUE(servers_[0]->WaitUntil(
       [&] { return servers_[0]->upgrade().state == zarnet::sim::UpgradeStatus::State::kSucceeded; },
       std::chrono::seconds(10)));
@@ -413,11 +376,7 @@ TEST_F(UpgradeTest, TwoServersUpgradeTogether) {
   CTftpServerControl control;
   ASSERT_TRUE(control.StartTftpServer("C:\\fw images"));
   CFirmwareUpgradeRun upgrade;
-  upgrade.SetUp(1, kImage, "C:\\fw images");
-  upgrade.SetImageSize(30000);
-  upgrade.SetSelectedServers(&selected_);
-  ASSERT_TRUE(upgrade.OpenSharedInfo());
-  ASSERT_TRUE(upgrade.StartFileTransfer());
+  ASSERT_NO_FATAL_FAILURE(StartRun(upgrade, kImage, 30000));
   ASSERT_TRUE(upgrade.WaitForWorkers(30000));
   ASSERT_EQ(upgrade.GetRowCount(), 2);
   for (int row = 0; row < 2; ++row) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 
 namespace installed {
@@ -69,5 +70,22 @@ inline void KillAdmin() {
     close(watch);
   }
 }
+
+// A sysroot with the install medium staged in "D:\\Setup\\" and the programs set to run unattended: no
+// pauses, message boxes answered as by the user's OK.
+class MediumTest : public tavrin::test::SysrootTest {
+ protected:
+  void SetUp() override {
+    SysrootTest::SetUp();
+    setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
+    setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
+    ASSERT_EQ(StageMedia(), 0);
+  }
+  void TearDown() override {
+    unsetenv("TAVRIN_SETUP_PAUSE_MS");
+    unsetenv("TAVRIN_MSGBOX_ANSWER");
+    SysrootTest::TearDown();
+  }
+};
 
 }  // namespace installed

@@ -12,6 +12,7 @@
 
 #include "admin/TavrinAdminApp.h"
 #include "installed_programs.h"
+#include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/devices/device_nodes.h"
@@ -25,18 +26,16 @@ namespace {
 
 using namespace installed;
 using namespace std::chrono_literals;
+using tavrin::test::Eventually;
 
 constexpr int kServer = 71;  // 127.0.0.71
 constexpr uint16_t kPort = 2;
 constexpr char kPrinter[] = "Test LaserPrinter";
 
-class InstalledSystemTest : public tavrin::test::SysrootTest {
+class InstalledSystemTest : public MediumTest {
  protected:
   void SetUp() override {
-    SysrootTest::SetUp();
-    setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
-    setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
-    ASSERT_EQ(StageMedia(), 0);
+    ASSERT_NO_FATAL_FAILURE(MediumTest::SetUp());
     // The kernel host with the bus driver: it loads only what an installed INF names.
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string(),
                                                               std::vector<std::string>{});
@@ -68,22 +67,11 @@ class InstalledSystemTest : public tavrin::test::SysrootTest {
     sim_.Stop();
     host_.reset();
     unsetenv("TAVRIN_ADMIN_NET");
-    unsetenv("TAVRIN_SETUP_PAUSE_MS");
-    unsetenv("TAVRIN_MSGBOX_ANSWER");
-    SysrootTest::TearDown();
+    MediumTest::TearDown();
   }
 
   static int Ctl(const std::string& arguments) {
     return RunCommand(std::string("'") + TAVRIN_CTL_PROGRAM + "' " + arguments);
-  }
-  // Polls a condition another process changes, until it holds or 10 s have gone.
-  static bool Eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      usleep(10000);
-    }
-    return true;
   }
   static std::string AdminLog() { return Text("C:\\WINDOWS\\TavrinAdmin.log"); }
 

@@ -23,21 +23,25 @@ namespace {
 namespace fs = std::filesystem;
 using namespace installed;
 
-class ProgramsTest : public tavrin::test::SysrootTest {
+class ProgramsTest : public MediumTest {
  protected:
-  void SetUp() override {
-    SysrootTest::SetUp();
-    setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
-    setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
-    ASSERT_EQ(StageMedia(), 0);
+  // The "RebootRequired" value the programs leave for the next start; 0 when it is not there.
+  static DWORD RebootRequired() {
+    DWORD value = 0, size = sizeof value, type = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                     KEY_READ, &key) != ERROR_SUCCESS)
+      return 0;
+    if (RegQueryValueEx(key, "RebootRequired", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+      value = 0;
+    RegCloseKey(key);
+    return value;
   }
   void TearDown() override {
     KillAdmin();
     host_.reset();
-    unsetenv("TAVRIN_SETUP_PAUSE_MS");
-    unsetenv("TAVRIN_MSGBOX_ANSWER");
     unsetenv("TAVRIN_WINDOWS_VERSION");
-    SysrootTest::TearDown();
+    MediumTest::TearDown();
   }
   void StartHost() {
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
@@ -112,14 +116,7 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
 
 TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted) {
   ASSERT_EQ(RunSetup(), 0);
-  DWORD value = 0, size = sizeof value, type = 0;
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
-                         KEY_READ, &key),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueEx(key, "RebootRequired", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(RebootRequired(), 1u);
   EXPECT_TRUE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
   EXPECT_EQ(AdminPid(), -1);
 }
@@ -192,14 +189,7 @@ TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   ASSERT_EQ(RunCommand("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
   EXPECT_NE(Text("C:\\TavrinUninstall.log").find("cmdRemove: Reboot Required..."), std::string::npos);
-  DWORD value = 0, size = sizeof value, type = 0;
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
-                         KEY_READ, &key),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueEx(key, "RebootRequired", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(RebootRequired(), 1u);
   CloseHandle(held);
 }
 

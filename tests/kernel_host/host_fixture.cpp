@@ -20,6 +20,23 @@ Result Ioctl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out,
   return {ok, ok ? 0 : GetLastError(), bytes};
 }
 
+void ExpectTwoDeviceList(HANDLE control, uint32_t serverIp) {
+  uint32_t count = 2;
+  std::vector<unsigned char> list(4 + 24 * count);
+  Result listed = Ioctl(control, IOCTL_BUS_GET_DEVCOUNT, list.data(), list.size(), list.data(), list.size());
+  ASSERT_TRUE(listed.ok);
+  EXPECT_EQ(listed.bytes, 52u);
+  auto second = pelkobus::Load<BUS_DEVICE_INFO>(list.data() + 4 + 24);
+  EXPECT_EQ(+second.IP, serverIp);
+  EXPECT_EQ(+second.Port, 2);
+  EXPECT_EQ(+second.Vid, 0x5678);
+  std::vector<unsigned char> tooShort(24 * count);
+  EXPECT_EQ(Ioctl(control, IOCTL_BUS_GET_DEVCOUNT, tooShort.data(), tooShort.size(), tooShort.data(), tooShort.size())
+                .error,
+            ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(Ioctl(control, IOCTL_BUS_GET_DEVCOUNT, nullptr, 0, &count, sizeof count).error, ERROR_INVALID_PARAMETER);
+}
+
 SERVER_ARRIVALREMOVAL_INFO ServerRequest(uint32_t requestId, bool arrival, uint32_t serverIp) {
   SERVER_ARRIVALREMOVAL_INFO r{};
   r.RequestId = requestId;

@@ -41,6 +41,10 @@ HWND MakeWindow();
 HDEVNOTIFY RegisterInterfaceNotices(HWND window, const GUID& interfaceClass);
 using tavrin::test::WaitForDeviceChange;
 
+// The list IOCTL_BUS_GET_DEVCOUNT gives of a control device holding two devices, the second on port 2 of
+// `serverIp` with vendor 0x5678; a buffer without room for the count and a call without input are refused.
+void ExpectTwoDeviceList(HANDLE control, uint32_t serverIp);
+
 class KernelHostTest : public tavrin::test::SysrootTest {
  protected:
   void StartHost(tavrin::kernel_host::Options options = {});

@@ -24,7 +24,9 @@
 #include "host_fixture.h"
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
+#include "testsupport/device_ids.h"
 #include "testsupport/kernel_host_process.h"
+#include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
 #include "zarnet/sim/simulator.h"
 #include "zarnet/sim/usb_device.h"
@@ -134,21 +136,14 @@ class UsbKindsTest : public KernelHostTest {
     usbNotices_ = RegisterInterfaceNotices(window_, GUID_DEVINTERFACE_USBFUNC);
   }
   DEVICE_ARRIVALREMOVAL_INFO PortRequest(bool arrival, uint16_t port, uint8_t deviceClass) {
-    ids_ = u"USB\\VID_5678&PID_4321";
-    ids_.push_back(0);
-    ids_.push_back(0);
-    const size_t hardwareBytes = ids_.size() * 2;
     char compatible[16];
     std::snprintf(compatible, sizeof compatible, "USB\\Class_%02X", deviceClass);
-    for (const char* c = compatible; *c; ++c) ids_.push_back(static_cast<char16_t>(*c));
-    ids_.push_back(0);
-    ids_.push_back(0);
+    ids_ = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321",
+                                   std::u16string(compatible, compatible + std::strlen(compatible)));
     DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(++requestId_, arrival, Address(), port);
     r.DataPort = htons(server_->data_port());
     r.Class = deviceClass;
-    r.TotalSize = static_cast<uint32_t>(ids_.size() * 2);
-    r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-    r.Ids = reinterpret_cast<uintptr_t>(ids_.data());
+    ids_.FillRequest(r);
     return r;
   }
   // The port's device connected; a handle on its function driver.
@@ -189,7 +184,7 @@ class UsbKindsTest : public KernelHostTest {
   HDEVNOTIFY controlNotices_ = nullptr, usbNotices_ = nullptr;
   HANDLE busEnum_ = INVALID_HANDLE_VALUE, control_ = INVALID_HANDLE_VALUE;
   std::vector<HANDLE> opened_;
-  std::u16string ids_;
+  tavrin::test::DeviceIds ids_;
   uint32_t requestId_ = 10;
 };
 
@@ -376,39 +371,19 @@ class UnlinkWatchTest : public UsbKindsTest {
     server_->SetDataSessionHandler([this](const zarnet::sim::DataSession& session) { Serve(session); });
   }
   void Serve(const zarnet::sim::DataSession& session) {
-    zarnet::UsbStreamDecoder decoder(zarnet::UsbStreamDecoder::Direction::kRequests);
-    zarnet::UsbRequestCollector collector;
-    std::vector<uint8_t> bytes(70000);
-    for (;;) {
-      pollfd fds[2] = {{session.socket, POLLIN, 0}, {session.stop_fd, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
-      ssize_t n = recv(session.socket, bytes.data(), bytes.size(), 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-      if (n < 0) continue;
-      if (!decoder.Feed(std::span(bytes.data(), static_cast<size_t>(n)), collector)) break;
-      while (!collector.messages().empty()) {
-        zarnet::UsbRequestMessage m = std::move(collector.messages().front());
-        collector.messages().pop_front();
-        if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
-          zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
-          zarnet::sim::UsbAnswer a = device_->Control(setup, m.data);
-          std::vector<uint8_t> out;
-          zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
-          for (size_t at = 0; at < out.size();) {
-            ssize_t w = send(session.socket, out.data() + at, out.size() - at, MSG_NOSIGNAL);
-            if (w > 0) at += static_cast<size_t>(w);
-            else if (w < 0 && errno == EAGAIN) {
-              pollfd fd{session.socket, POLLOUT, 0};
-              poll(&fd, 1, 1000);
-            } else break;
-          }
-          continue;
-        }
-        std::lock_guard lock(mutex_);
-        requests_.push_back(m.header);
-        arrived_.notify_all();
+    tavrin::test::ServeRequests(session, [&](zarnet::UsbRequestMessage& m) {
+      if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
+        zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
+        zarnet::sim::UsbAnswer a = device_->Control(setup, m.data);
+        std::vector<uint8_t> out;
+        zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
+        tavrin::test::SendAll(session.socket, out);
+        return;
       }
-    }
+      std::lock_guard lock(mutex_);
+      requests_.push_back(m.header);
+      arrived_.notify_all();
+    });
   }
   // Waits for `count` recorded requests (besides control ones) and gives them.
   std::vector<zarnet::RFC_HEADER> Requests(size_t count) {
@@ -518,19 +493,11 @@ TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
   host_->kernel().WaitForPnpIdle();
   HANDLE control = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
-  std::u16string ids = u"USB\\VID_5678&PID_4321";
-  ids.push_back(0);
-  ids.push_back(0);
-  const size_t hardwareBytes = ids.size() * 2;
-  ids += u"USB\\Class_FF";
-  ids.push_back(0);
-  ids.push_back(0);
+  const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(2, true, address, 1);
   r.DataPort = htons(dataPort);
   r.Class = 0xFF;
-  r.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-  r.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-  r.Ids = reinterpret_cast<uintptr_t>(ids.data());
+  ids.FillRequest(r);
   ASSERT_TRUE(Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
   MSG message{};
   ASSERT_TRUE(WaitForDeviceChange(window, 10000, &message));

@@ -8,6 +8,7 @@
 
 #include "host_fixture.h"
 #include "kernel_host/usb_function_records.h"
+#include "testsupport/device_ids.h"
 #include "testsupport/kernel_host_process.h"
 #include "zarnet/sim/simulator.h"
 #include "zarnet/sim/usb_device.h"
@@ -67,19 +68,11 @@ TEST_F(KernelHostTest, AUserProgramLoopsDataThroughTheFunctionDriverAndClearsASt
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
   HDEVNOTIFY usbNotices = RegisterInterfaceNotices(window, GUID_DEVINTERFACE_USBFUNC);
 
-  std::u16string ids = u"USB\\VID_5678&PID_4321";
-  ids.push_back(0);
-  ids.push_back(0);
-  const size_t hardwareBytes = ids.size() * 2;
-  ids += u"USB\\Class_FF";
-  ids.push_back(0);
-  ids.push_back(0);
+  const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
   auto request = DeviceRequest(3, true, address, 2);
   request.DataPort = htons(server.data_port());
   request.Class = 0xFF;
-  request.TotalSize = static_cast<uint32_t>(ids.size() * 2);
-  request.HardwareIdSize = static_cast<uint32_t>(hardwareBytes);
-  request.Ids = reinterpret_cast<uintptr_t>(ids.data());
+  ids.FillRequest(request);
   ASSERT_TRUE(Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &request, sizeof request, &request, sizeof request).ok);
   ASSERT_TRUE(WaitForDeviceChange(window, 10000, &message));  // the function driver's interface
   HANDLE usb = OpenFirstInterface(GUID_DEVINTERFACE_USBFUNC);

@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "testsupport/device_ids.h"
+#include "testsupport/urb.h"
+#include "testsupport/usb_requests.h"
 #include "pelkobus/pelkobus.h"
 #include "wdk/kernel.h"
 #include "wdk/usb.h"
@@ -62,20 +65,12 @@ class UsbPathTest : public KernelHostTest {
     host_->kernel().WaitForPnpIdle();
     control_ = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
     ASSERT_NE(control_, INVALID_HANDLE_VALUE);
-    std::u16string hardware = u"USB\\VID_5678&PID_4321";
-    hardware.push_back(0);
-    hardware.push_back(0);
-    std::u16string compatible = u"USB\\Class_FF";
-    compatible.push_back(0);
-    compatible.push_back(0);
-    ids_ = hardware + compatible;
+    ids_ = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
     DEVICE_ARRIVALREMOVAL_INFO r = DeviceRequest(1, true, ServerAddress(kServerHost), 1);
     r.DataPort = htons(server_->data_port());
     r.Class = 0xFF;
     r.Rev = 0x0100;
-    r.TotalSize = static_cast<uint32_t>(ids_.size() * 2);
-    r.HardwareIdSize = static_cast<uint32_t>(hardware.size() * 2);
-    r.Ids = reinterpret_cast<uintptr_t>(ids_.data());
+    ids_.FillRequest(r);
     ASSERT_TRUE(Ioctl(control_, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
     for (int i = 0; i < 500 && !stack_; ++i) {
       host_->kernel().WaitForPnpIdle();
@@ -97,15 +92,7 @@ class UsbPathTest : public KernelHostTest {
   }
 
   // Submits a URB and waits for its completion; the IRP's status.
-  NTSTATUS Submit(void* urb) {
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IO_STATUS_BLOCK iosb{};
-    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-    IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
-    if (IoCallDriver(stack_, irp) == STATUS_PENDING) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    return iosb.Status;
-  }
+  NTSTATUS Submit(void* urb) { return tavrin::test::SubmitUrbAndWait(stack_, urb); }
   // A submission left running. A held one keeps its IRP after the driver completes it (the completion
   // routine stops the I/O manager from freeing it), so the test may still cancel it; Wait finishes it.
   struct Pending {
@@ -116,6 +103,7 @@ class UsbPathTest : public KernelHostTest {
     bool held = false;
     URB urb{};
     std::vector<uint8_t> buffer;
+    NTSTATUS issued = STATUS_PENDING;  // what IoCallDriver returned
   };
   static NTSTATUS HoldIrp(PDEVICE_OBJECT, PIRP, PVOID context) {
     KeSetEvent(&static_cast<Pending*>(context)->completed, IO_NO_INCREMENT, FALSE);
@@ -136,7 +124,8 @@ class UsbPathTest : public KernelHostTest {
     p->irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &p->done, &p->iosb);
     IoGetNextIrpStackLocation(p->irp)->Parameters.Others.Argument1 = &p->urb;
     if (hold) IoSetCompletionRoutine(p->irp, HoldIrp, p.get(), TRUE, TRUE, TRUE);
-    if (IoCallDriver(stack_, p->irp) != STATUS_PENDING && !hold) KeSetEvent(&p->done, IO_NO_INCREMENT, FALSE);
+    p->issued = IoCallDriver(stack_, p->irp);
+    if (p->issued != STATUS_PENDING && !hold) KeSetEvent(&p->done, IO_NO_INCREMENT, FALSE);
     return p;
   }
   static NTSTATUS Wait(Pending& p) {
@@ -205,7 +194,7 @@ class UsbPathTest : public KernelHostTest {
 
   std::unique_ptr<zarnet::sim::Server> server_;
   HANDLE control_ = INVALID_HANDLE_VALUE;
-  std::u16string ids_;
+  tavrin::test::DeviceIds ids_;
   PDEVICE_OBJECT stack_ = nullptr;
   std::vector<uint8_t> config_;
   std::map<UCHAR, PVOID> pipes_;
@@ -284,24 +273,11 @@ TEST_F(UsbPathTest, AStallIsAnsweredAsAStallAndResetPipeClearsIt) {
 TEST_F(UsbPathTest, CancelOfASentReadCompletesItOnceAndUnlinksIt) {
   Configure();
   // A read with nothing to echo waits at the server; cancelling it completes the IRP once.
-  std::vector<uint8_t> data(64);
-  URB urb{};
-  auto& b = urb.UrbBulkOrInterruptTransfer;
-  b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
-  b.PipeHandle = pipes_[Loop::kBulkIn];
-  b.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
-  b.T.TransferBuffer = data.data();
-  b.T.TransferBufferLength = 64;
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = &urb;
-  ASSERT_EQ(IoCallDriver(stack_, irp), STATUS_PENDING);
-  IoCancelIrp(irp);
-  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-  EXPECT_EQ(iosb.Status, STATUS_CANCELLED);
-  EXPECT_EQ(b.Hdr.Status, USBD_STATUS_CANCELED);
+  auto read = Start(Loop::kBulkIn, 64);
+  ASSERT_EQ(read->issued, STATUS_PENDING);
+  IoCancelIrp(read->irp);
+  EXPECT_EQ(Wait(*read), STATUS_CANCELLED);
+  EXPECT_EQ(read->urb.UrbBulkOrInterruptTransfer.Hdr.Status, USBD_STATUS_CANCELED);
   // The server dropped the unlinked read: data written now comes back to the next read, not the old one.
   std::vector<uint8_t> out = {1, 2, 3, 4};
   ULONG length = 4;
@@ -367,19 +343,8 @@ TEST_F(UsbPathTest, ControlInterruptAndIsochronousTransfersOfTheLoopbackDevice) 
 TEST_F(UsbPathTest, SelectingAnInterfaceAgainFailsWhatWaitedOnItsOldPipes) {
   Configure();
   std::vector<uint8_t> data(64);
-  URB read{};
-  auto& b = read.UrbBulkOrInterruptTransfer;
-  b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
-  b.PipeHandle = pipes_[Loop::kBulkIn];
-  b.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
-  b.T.TransferBuffer = data.data();
-  b.T.TransferBufferLength = 64;
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = &read;
-  ASSERT_EQ(IoCallDriver(stack_, irp), STATUS_PENDING);  // nothing to echo yet: it waits
+  auto read = Start(Loop::kBulkIn, 64);
+  ASSERT_EQ(read->issued, STATUS_PENDING);  // nothing to echo yet: it waits
 
   constexpr ULONG kPipes = 8;
   std::vector<uint8_t> memory(offsetof(URB_SELECT_INTERFACE, Interface) + InterfaceInformationSize(kPipes));
@@ -387,8 +352,7 @@ TEST_F(UsbPathTest, SelectingAnInterfaceAgainFailsWhatWaitedOnItsOldPipes) {
   sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_INTERFACE, 0, nullptr, 0};
   sel->Interface.Length = InterfaceInformationSize(kPipes);
   ASSERT_EQ(Submit(sel), STATUS_SUCCESS);
-  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-  EXPECT_EQ(iosb.Status, STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(Wait(*read), STATUS_UNSUCCESSFUL);
   // The old handle names no pipe any more; the new ones carry data.
   ULONG length = 4;
   EXPECT_EQ(Transfer(Loop::kBulkOut, data.data(), &length), STATUS_UNSUCCESSFUL);
@@ -430,50 +394,28 @@ class ScriptedUsbTest : public UsbPathTest {
       std::lock_guard lock(mutex_);
       socket_ = session.socket;
     }
-    zarnet::UsbStreamDecoder decoder(zarnet::UsbStreamDecoder::Direction::kRequests);
-    zarnet::UsbRequestCollector collector;
-    uint8_t bytes[70000];
-    for (;;) {
-      pollfd fds[2] = {{session.socket, POLLIN, 0}, {session.stop_fd, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
-      ssize_t n = recv(session.socket, bytes, sizeof bytes, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-      if (n < 0) continue;
-      if (!decoder.Feed(std::span(bytes, static_cast<size_t>(n)), collector)) break;
-      while (!collector.messages().empty()) {
-        zarnet::UsbRequestMessage m = std::move(collector.messages().front());
-        collector.messages().pop_front();
-        if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
-          zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
-          std::vector<uint8_t> data;
-          if (setup.bRequest == 6 && (setup.wValue >> 8) == 2)
-            data.assign(configuration_.begin(), configuration_.begin() + std::min<size_t>(setup.wLength, configuration_.size()));
-          std::vector<uint8_t> out;
-          zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, 0), data);
-          Write(out);
-          continue;
-        }
-        std::lock_guard lock(mutex_);
-        requests_.push_back(m.header);
-        arrived_.notify_all();
+    tavrin::test::ServeRequests(session, [&](zarnet::UsbRequestMessage& m) {
+      if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
+        zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
+        std::vector<uint8_t> data;
+        if (setup.bRequest == 6 && (setup.wValue >> 8) == 2)
+          data.assign(configuration_.begin(), configuration_.begin() + std::min<size_t>(setup.wLength, configuration_.size()));
+        std::vector<uint8_t> out;
+        zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, 0), data);
+        Write(out);
+        return;
       }
-    }
+      std::lock_guard lock(mutex_);
+      requests_.push_back(m.header);
+      arrived_.notify_all();
+    });
     std::lock_guard lock(mutex_);
     socket_ = -1;
   }
   // Under the lock, so the session cannot end and have its socket closed while an answer is being sent.
   void Write(const std::vector<uint8_t>& out) {
     std::lock_guard lock(mutex_);
-    const int s = socket_;
-    size_t at = 0;
-    while (s >= 0 && at < out.size()) {
-      ssize_t n = send(s, out.data() + at, out.size() - at, MSG_NOSIGNAL);
-      if (n > 0) at += static_cast<size_t>(n);
-      else if (n < 0 && errno == EAGAIN) {
-        pollfd fd{s, POLLOUT, 0};
-        poll(&fd, 1, 1000);
-      } else break;
-    }
+    if (socket_ >= 0) tavrin::test::SendAll(socket_, out);
   }
   // The next request the test has to answer.
   zarnet::RFC_HEADER NextRequest() {

@@ -77,7 +77,7 @@ std::vector<uint8_t> ConnectBlock(int slot, const char* ip) {
   devReqStruct r{};
   r.ReqType = 1;
   r.Index = slot;
-  strncpy(r.ip, ip, sizeof r.ip);
+  memcpy(r.ip, ip, strnlen(ip, sizeof r.ip));  // the rest stays zero; a full field has no terminator
   r.device_info = {{7, 1, 2}, 0x0100, 0x0005, 0x04b8, 0, 3, 2};
   memcpy(block.data(), &r, sizeof r);
   return block;

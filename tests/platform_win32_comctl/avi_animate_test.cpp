@@ -38,6 +38,14 @@ size_t Find(const std::vector<uint8_t>& d, const char* id) {
   return std::string::npos;
 }
 
+// Renames the first chunk with id `from` to `to`; false when there is none.
+bool RenameChunk(std::vector<uint8_t>& d, const char* from, const char* to) {
+  const size_t at = Find(d, from);
+  if (at == std::string::npos) return false;
+  std::memcpy(d.data() + at, to, 4);
+  return true;
+}
+
 TEST(AviReader, RoundTripsAtEveryDepth) {
   for (int bits : {8, 24, 32}) {
     auto bytes = avi::Build(kW, kH, 40000, Frames(), bits);
@@ -98,9 +106,7 @@ TEST(AviReader, RefusesTruncatedAndLyingClips) {
   Put32(eight, Find(eight, "strf") + 8 + 32, 100000);          // a palette bigger than 256
   EXPECT_FALSE(avi::Parse(eight, clip));
   auto noFrames = good;
-  std::memcpy(noFrames.data() + Find(noFrames, "00db"), "01wb", 4);
-  std::memcpy(noFrames.data() + Find(noFrames, "00db"), "01wb", 4);
-  std::memcpy(noFrames.data() + Find(noFrames, "00db"), "01wb", 4);
+  for (int frame = 0; frame < 3; ++frame) ASSERT_TRUE(RenameChunk(noFrames, "00db", "01wb")) << frame;
   EXPECT_FALSE(avi::Parse(noFrames, clip, &why));
   EXPECT_EQ(why, "no frames");
 }

@@ -58,10 +58,11 @@ TEST_F(ResourcesTest, StringsBitmapsAcceleratorsAndVersionsComeBackInTheirLayout
   // A 2 x 2 24-bit bottom-up DIB: red, green over blue, white.
   static Bytes bitmap = [] {
     BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), 2, 2, 1, 24, 0, 0, 0, 0, 0, 0};
-    Bytes out(reinterpret_cast<uint8_t*>(&header), reinterpret_cast<uint8_t*>(&header) + sizeof header);
     const uint8_t rows[] = {0xFF, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0,  // bottom row: blue, white, padding
                             0, 0, 0xFF, 0, 0xFF, 0, 0, 0};        // top row: red, green, padding
-    out.insert(out.end(), rows, rows + sizeof rows);
+    Bytes out(sizeof header + sizeof rows);
+    std::memcpy(out.data(), &header, sizeof header);
+    std::memcpy(out.data() + sizeof header, rows, sizeof rows);
     return out;
   }();
   static Bytes accelerators = [] {

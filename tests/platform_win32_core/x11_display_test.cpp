@@ -7,10 +7,6 @@
 #undef None
 #undef Bool
 #undef Status
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,15 +17,17 @@
 #include <thread>
 
 #include "draw/surface.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
+#include "testsupport/xvfb.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
 
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using tavrin::test::Eventually;
 
 bool g_clicked = false;
 POINT g_click{};
@@ -42,58 +40,23 @@ LRESULT CALLBACK ClickProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   return DefWindowProc(hwnd, message, wParam, lParam);
 }
 
-// Polls a condition of another process until it holds or the time is up.
-bool Eventually(const std::function<bool()>& condition, int ms = 10000) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return condition();
-}
-
-std::string FindXvfb() {
-  for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-    std::string path = std::string(dir) + "/Xvfb";
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
-}
-
 class X11DisplayTest : public tavrin::test::SysrootTest {
  protected:
   void SetUp() override {
     SysrootTest::SetUp();
-    std::string xvfb = FindXvfb();
+    const std::string xvfb = tavrin::test::XvfbServer::Find();
     if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: the X11 display is not tested";
-    // A display number of our own, free of lock files.
-    for (int n = 100 + getpid() % 400;; ++n) {
-      if (!std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-        name_ = ":" + std::to_string(n);
-        break;
-      }
-    }
-    const char* argv[] = {xvfb.c_str(), name_.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    int spawned = posix_spawn(&server_, xvfb.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0);
-    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(name_.c_str())) != nullptr; })) << "Xvfb did not start";
+    ASSERT_TRUE(xvfb_.Start(xvfb, 100 + getpid() % 400));
+    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(xvfb_.name().c_str())) != nullptr; })) << "Xvfb did not start";
     tavrin::win::SetScreenSize(1024, 768);
-    ASSERT_TRUE(tavrin::win::StartX11Display(name_));
+    ASSERT_TRUE(tavrin::win::StartX11Display(xvfb_.name()));
   }
 
   void TearDown() override {
     tavrin::win::StopDisplay();
     if (hwnd_) DestroyWindow(hwnd_);
     if (x_) XCloseDisplay(x_);
-    if (server_ > 0) {
-      kill(server_, SIGTERM);
-      waitpid(server_, nullptr, 0);
-    }
+    xvfb_.Stop();
     SysrootTest::TearDown();
   }
 
@@ -114,8 +77,7 @@ class X11DisplayTest : public tavrin::test::SysrootTest {
     return found;
   }
 
-  std::string name_;
-  pid_t server_ = 0;
+  tavrin::test::XvfbServer xvfb_;
   Display* x_ = nullptr;
   HWND hwnd_ = nullptr;
 };

@@ -29,6 +29,22 @@ class TemplateBuilder {
   // classAtom: 0x80 Button, 0x81 Edit, 0x82 Static, 0x83 ListBox, 0x84 ScrollBar, 0x85 ComboBox.
   TemplateBuilder& Control(const std::string& text, uint16_t id, uint16_t classAtom, short x, short y, short cx,
                            short cy, DWORD style) {
+    ControlHead(id, x, y, cx, cy, style);
+    Word(0xFFFF);
+    Word(classAtom);
+    return ControlTail(text);
+  }
+  // A control whose class is named (e.g. a common control's), without text.
+  TemplateBuilder& NamedControl(const std::string& className, uint16_t id, short x, short y, short cx, short cy) {
+    ControlHead(id, x, y, cx, cy, 0);
+    String(className);
+    return ControlTail("");
+  }
+  LPCDLGTEMPLATE Get() const { return reinterpret_cast<LPCDLGTEMPLATE>(bytes_.data()); }
+  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+ private:
+  void ControlHead(uint16_t id, short x, short y, short cx, short cy, DWORD style) {
     while (bytes_.size() % 4) bytes_.push_back(0);
     Dword(WS_CHILD | WS_VISIBLE | style);
     Dword(0);
@@ -37,8 +53,8 @@ class TemplateBuilder {
     Word(static_cast<uint16_t>(cx));
     Word(static_cast<uint16_t>(cy));
     Word(id);
-    Word(0xFFFF);
-    Word(classAtom);
+  }
+  TemplateBuilder& ControlTail(const std::string& text) {
     String(text);
     Word(0);
     ++count_;
@@ -46,10 +62,6 @@ class TemplateBuilder {
     bytes_[countAt_ + 1] = static_cast<uint8_t>(count_ >> 8);
     return *this;
   }
-  LPCDLGTEMPLATE Get() const { return reinterpret_cast<LPCDLGTEMPLATE>(bytes_.data()); }
-  const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
- private:
   void Word(uint16_t v) {
     bytes_.push_back(static_cast<uint8_t>(v));
     bytes_.push_back(static_cast<uint8_t>(v >> 8));

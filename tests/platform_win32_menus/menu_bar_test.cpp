@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
@@ -11,6 +12,8 @@
 
 namespace {
 
+using tavrin::test::PumpUntil;
+using tavrin::test::InjectKeys;
 using tavrin::test::SysrootTest;
 
 struct Seen {
@@ -83,9 +86,7 @@ class MenuBarTest : public SysrootTest {
   }
   void TearDown() override {
     if (IsWindow(hwnd)) DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     UnregisterClass("BarOwner", nullptr);
     g_bar = nullptr;
     SysrootTest::TearDown();
@@ -113,28 +114,7 @@ class MenuBarTest : public SysrootTest {
     SetFocus(hwnd);
     tavrin::win::PaintPending();
   }
-  POINT ItemCentre(HMENU menu, UINT item) {
-    RECT rect{};
-    EXPECT_TRUE(GetMenuItemRect(hwnd, menu, item, &rect));
-    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-  }
-  // Runs the thread's messages (as a program's loop does) until the condition holds.
-  bool PumpUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessage(&msg);
-      }
-    }
-    return true;
-  }
-  void Keys(std::initializer_list<std::pair<int, bool>> keys) {
-    for (auto [vk, down] : keys) tavrin::win::InjectKey(vk, down);
-  }
+  POINT ItemCentre(HMENU menu, UINT item) { return tavrin::test::MenuItemCentre(hwnd, menu, item); }
   std::vector<Seen> Of(UINT message) const {
     std::vector<Seen> out;
     for (const Seen& s : owner.seen)
@@ -232,7 +212,7 @@ TEST_F(MenuBarTest, AltSelectsTheFirstItemAndTheArrowsWalkTheBarAndItsPopups) {
   Create(bar);
   // Alt alone, Right (Edit), Down (its popup, first item), Right (no sub-menu: View's popup), Left (back to
   // Edit's), Down (second item), Enter.
-  Keys({{VK_MENU, true}, {VK_MENU, false}, {VK_RIGHT, true}, {VK_RIGHT, false}, {VK_DOWN, true}, {VK_DOWN, false},
+  InjectKeys({{VK_MENU, true}, {VK_MENU, false}, {VK_RIGHT, true}, {VK_RIGHT, false}, {VK_DOWN, true}, {VK_DOWN, false},
         {VK_RIGHT, true}, {VK_RIGHT, false}, {VK_LEFT, true}, {VK_LEFT, false}, {VK_DOWN, true}, {VK_DOWN, false},
         {VK_RETURN, true}, {VK_RETURN, false}});
   ASSERT_TRUE(PumpUntil([&] { return owner.command != 0; }));
@@ -251,9 +231,9 @@ TEST_F(MenuBarTest, AltWithAMnemonicOpensThatPopupAndEscapeLeavesStepByStep) {
   HMENU bar = MakeBar();
   Create(bar);
   owner.onIdle = [&](HWND) {
-    if (owner.idles == 0) Keys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
+    if (owner.idles == 0) InjectKeys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
   };
-  Keys({{VK_MENU, true}, {'V', true}, {'V', false}, {VK_MENU, false}});
+  InjectKeys({{VK_MENU, true}, {'V', true}, {'V', false}, {VK_MENU, false}});
   ASSERT_TRUE(PumpUntil([&] { return owner.exited; }));
   ASSERT_EQ(Of(WM_INITMENUPOPUP).size(), 1u);
   EXPECT_EQ(Of(WM_INITMENUPOPUP)[0].wParam, reinterpret_cast<WPARAM>(subs[2]));
@@ -268,9 +248,9 @@ TEST_F(MenuBarTest, AltWithAMnemonicOpensThatPopupAndEscapeLeavesStepByStep) {
     return LOWORD(wParam) == 'e' ? MAKELPARAM(1, MNC_EXECUTE) : 0;
   };
   owner.onIdle = [&](HWND) {
-    if (owner.idles == 0) Keys({{VK_RETURN, true}, {VK_RETURN, false}});
+    if (owner.idles == 0) InjectKeys({{VK_RETURN, true}, {VK_RETURN, false}});
   };
-  Keys({{VK_MENU, true}, {'E', true}, {'E', false}, {VK_MENU, false}});
+  InjectKeys({{VK_MENU, true}, {'E', true}, {'E', false}, {VK_MENU, false}});
   ASSERT_TRUE(PumpUntil([&] { return owner.command != 0; }));
   EXPECT_EQ(owner.command, 201u) << "the first item of the popup is selected when the keyboard opened it";
   ASSERT_FALSE(Of(WM_MENUCHAR).empty());
@@ -278,9 +258,9 @@ TEST_F(MenuBarTest, AltWithAMnemonicOpensThatPopupAndEscapeLeavesStepByStep) {
 
   owner = BarOwner{};
   owner.onIdle = [&](HWND) {
-    if (owner.idles == 0) Keys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
+    if (owner.idles == 0) InjectKeys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
   };
-  Keys({{VK_F10, true}, {VK_F10, false}, {VK_DOWN, true}, {VK_DOWN, false}});
+  InjectKeys({{VK_F10, true}, {VK_F10, false}, {VK_DOWN, true}, {VK_DOWN, false}});
   ASSERT_TRUE(PumpUntil([&] { return owner.exited; }));
   ASSERT_EQ(Of(WM_INITMENUPOPUP).size(), 1u);
   EXPECT_EQ(Of(WM_INITMENUPOPUP)[0].wParam, reinterpret_cast<WPARAM>(subs[0]));
@@ -311,7 +291,7 @@ TEST_F(MenuBarTest, TheMouseMovesBetweenPopupsAndHotTracksTheBar) {
       const POINT third = ItemCentre(bar, 2);
       tavrin::win::InjectMouseMove(third.x, third.y);
     } else if (owner.idles == 1) {
-      Keys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
+      InjectKeys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
     }
   };
   const POINT first = ItemCentre(bar, 0);
@@ -329,9 +309,9 @@ TEST_F(MenuBarTest, TheMouseMovesBetweenPopupsAndHotTracksTheBar) {
 TEST_F(MenuBarTest, AltSpaceOpensTheSystemMenuWhoseChoiceComesAsASystemCommand) {
   Create(MakeBar());
   owner.onIdle = [&](HWND) {
-    if (owner.idles == 0) Keys({{'C', true}, {'C', false}});  // "&Close"
+    if (owner.idles == 0) InjectKeys({{'C', true}, {'C', false}});  // "&Close"
   };
-  Keys({{VK_MENU, true}, {VK_SPACE, true}, {VK_SPACE, false}, {VK_MENU, false}});
+  InjectKeys({{VK_MENU, true}, {VK_SPACE, true}, {VK_SPACE, false}, {VK_MENU, false}});
   ASSERT_TRUE(PumpUntil([&] { return owner.systemCommand != 0; }));
   EXPECT_EQ(owner.systemCommand, SC_CLOSE);
   ASSERT_EQ(Of(WM_INITMENUPOPUP).size(), 1u);
@@ -347,7 +327,7 @@ TEST_F(MenuBarTest, OpeningAndClosingBarPopupsLeavesNoGdiObjectOrMenuBehind) {
     owner.exited = false;
     owner.idles = 0;
     owner.onIdle = [&](HWND) {
-      if (owner.idles == 0) Keys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
+      if (owner.idles == 0) InjectKeys({{VK_ESCAPE, true}, {VK_ESCAPE, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
     };
     tavrin::win::InjectClick(at.x, at.y);
     return PumpUntil([&] { return owner.exited; });

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
 #include "win32/window_manager.h"
@@ -76,9 +77,7 @@ class MenuTest : public SysrootTest {
   }
   void TearDown() override {
     DestroyWindow(hwnd);
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    tavrin::test::DiscardMessages();
     UnregisterClass("MenuOwner", nullptr);
     g_owner = nullptr;
     SysrootTest::TearDown();

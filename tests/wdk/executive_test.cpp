@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "testsupport/sysroot.h"
+#include "transport_support.h"
 #include "wdk/kernel.h"
 #include "wdk/tdi.h"
 #include "win32/registry.h"
@@ -20,11 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-LARGE_INTEGER Relative(std::chrono::milliseconds ms) {
-  LARGE_INTEGER t;
-  t.QuadPart = -static_cast<LONGLONG>(ms.count()) * 10000;
-  return t;
-}
+using wdk_test::OpenTcp;
+using wdk_test::Relative;
 
 struct DpcRecord {
   KEVENT ran;
@@ -195,26 +193,6 @@ struct Transport {
   PFILE_OBJECT address = nullptr, connection = nullptr;
 };
 
-NTSTATUS Open(const char* eaName, size_t valueLength, HANDLE* handle, PFILE_OBJECT* file) {
-  alignas(8) UCHAR ea[128] = {};
-  auto* e = reinterpret_cast<PFILE_FULL_EA_INFORMATION>(ea);
-  e->EaNameLength = static_cast<UCHAR>(std::strlen(eaName));
-  e->EaValueLength = static_cast<USHORT>(valueLength);
-  std::memcpy(e->EaName, eaName, e->EaNameLength + 1);
-  static char16_t kTcp[] = u"\\Device\\Tcp";
-  UNICODE_STRING name;
-  RtlInitUnicodeString(&name, reinterpret_cast<PCWSTR>(kTcp));
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE, nullptr, nullptr);
-  IO_STATUS_BLOCK iosb{};
-  NTSTATUS status = ZwCreateFile(handle, 0, &attributes, &iosb, nullptr, 0, 0, FILE_OPEN_IF, 0, ea, sizeof ea);
-  if (!NT_SUCCESS(status)) return status;
-  PVOID object = nullptr;
-  status = ObReferenceObjectByHandle(*handle, 0, *IoFileObjectType, KernelMode, &object, nullptr);
-  *file = static_cast<PFILE_OBJECT>(object);
-  return status;
-}
-
 // A request waited for; with `kept`, left pending with the caller's event and status block.
 template <class Fill>
 NTSTATUS Request(PFILE_OBJECT file, UCHAR minor, Fill fill, PIRP* kept = nullptr, PKEVENT keptEvent = nullptr,
@@ -259,8 +237,8 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
   ::listen(listener, 4);
 
   Transport t;
-  ASSERT_EQ(Open(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &t.addressHandle, &t.address), STATUS_SUCCESS);
-  ASSERT_EQ(Open(TdiConnectionContext, 8, &t.connectionHandle, &t.connection), STATUS_SUCCESS);
+  ASSERT_EQ(OpenTcp(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &t.addressHandle, &t.address), STATUS_SUCCESS);
+  ASSERT_EQ(OpenTcp(TdiConnectionContext, 8, &t.connectionHandle, &t.connection), STATUS_SUCCESS);
   ASSERT_EQ(Request(t.connection, TDI_ASSOCIATE_ADDRESS,
                     [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_ASSOCIATE{t.addressHandle, nullptr}); }),
             STATUS_SUCCESS);
@@ -271,12 +249,7 @@ TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
                                                 TDI_EVENT_DISCONNECT, reinterpret_cast<PVOID>(&OnDisconnect), &disconnects});
                     }),
             STATUS_SUCCESS);
-  TA_IP_ADDRESS remote{};
-  remote.TAAddressCount = 1;
-  remote.Address[0].AddressLength = TDI_ADDRESS_LENGTH_IP;
-  remote.Address[0].AddressType = TDI_ADDRESS_TYPE_IP;
-  remote.Address[0].Address[0].sin_port = at.sin_port;
-  remote.Address[0].Address[0].in_addr = at.sin_addr.s_addr;
+  TA_IP_ADDRESS remote = wdk_test::TransportAddress(at);
   TDI_CONNECTION_INFORMATION info{};
   info.RemoteAddressLength = sizeof remote;
   info.RemoteAddress = &remote;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "transport_support.h"
 #include "wdk/kernel.h"
 #include "wdk/tdi.h"
 
@@ -20,31 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-LARGE_INTEGER Relative(std::chrono::milliseconds ms) {
-  LARGE_INTEGER t;
-  t.QuadPart = -static_cast<LONGLONG>(ms.count()) * 10000;
-  return t;
-}
-
-NTSTATUS OpenTcp(const char* eaName, size_t valueLength, HANDLE* handle, PFILE_OBJECT* file) {
-  alignas(8) UCHAR ea[128] = {};
-  auto* e = reinterpret_cast<PFILE_FULL_EA_INFORMATION>(ea);
-  e->EaNameLength = static_cast<UCHAR>(std::strlen(eaName));
-  e->EaValueLength = static_cast<USHORT>(valueLength);
-  std::memcpy(e->EaName, eaName, e->EaNameLength + 1);
-  static char16_t kTcp[] = u"\\Device\\Tcp";
-  UNICODE_STRING name;
-  RtlInitUnicodeString(&name, reinterpret_cast<PCWSTR>(kTcp));
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE, nullptr, nullptr);
-  IO_STATUS_BLOCK iosb{};
-  NTSTATUS status = ZwCreateFile(handle, 0, &attributes, &iosb, nullptr, 0, 0, FILE_OPEN_IF, 0, ea, sizeof ea);
-  if (!NT_SUCCESS(status)) return status;
-  PVOID object = nullptr;
-  status = ObReferenceObjectByHandle(*handle, 0, *IoFileObjectType, KernelMode, &object, nullptr);
-  *file = static_cast<PFILE_OBJECT>(object);
-  return status;
-}
+using wdk_test::OpenTcp;
+using wdk_test::Relative;
 
 // A transport request in flight with its own event and status block.
 struct Pending {
@@ -91,12 +69,7 @@ class Connected {
     associate.Issue(connection, TDI_ASSOCIATE_ADDRESS,
                     [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_ASSOCIATE{addressHandle_, nullptr}); });
     EXPECT_EQ(associate.issued, STATUS_SUCCESS);
-    TA_IP_ADDRESS remote{};
-    remote.TAAddressCount = 1;
-    remote.Address[0].AddressLength = TDI_ADDRESS_LENGTH_IP;
-    remote.Address[0].AddressType = TDI_ADDRESS_TYPE_IP;
-    remote.Address[0].Address[0].sin_port = at.sin_port;
-    remote.Address[0].Address[0].in_addr = at.sin_addr.s_addr;
+    TA_IP_ADDRESS remote = wdk_test::TransportAddress(at);
     TDI_CONNECTION_INFORMATION info{};
     info.RemoteAddressLength = sizeof remote;
     info.RemoteAddress = &remote;

@@ -8,6 +8,7 @@
 #include "admin/Resource.h"
 #include "admin/TavrinAdminDoc.h"
 #include "admin/Trace.h"
+#include "admin/util/FixedText.h"
 #include "win32/registry.h"
 #include "win32/winsock.h"
 
@@ -152,40 +153,26 @@ BOOL CRegistryStore::ReadParameters(DWORD& appTraceLevel, DWORD& appGuiRefreshPe
 BOOL CRegistryStore::GetPrinterInfo(LPCSTR printerName, PrinterInfo& info) {
   RegKey key(HKEY_LOCAL_MACHINE, PrinterKeyPath(printerName), KEY_ALL_ACCESS);
   if (!key) return FALSE;
-  std::strncpy(info.PrinterName, printerName, sizeof info.PrinterName - 1);
-  info.PrinterName[sizeof info.PrinterName - 1] = '\0';
+  CopyFixedText(info.PrinterName, printerName);
 
+  // A missing value is traced and leaves the record incomplete; the others are still read.
   BOOL complete = TRUE;
+  auto present = [&](bool read, const char* value) {
+    if (!read) {
+      TraceInfo("%s Value is Missing in the registry", value);
+      complete = FALSE;
+    }
+    return read;
+  };
   DWORD autoReconnect = 0;
-  if (key.ReadDword("AutoReconnect", autoReconnect)) {
+  if (present(key.ReadDword("AutoReconnect", autoReconnect), "Auto Reconnect"))
     info.AutoReconnect = autoReconnect ? 1 : 0;
-  } else {
-    TraceInfo("Auto Reconnect Value is Missing in the registry");
-    complete = FALSE;
-  }
-  if (!key.ReadWord("Vid", info.Vid)) {
-    TraceInfo("Vid Value is Missing in the registry");
-    complete = FALSE;
-  }
-  if (!key.ReadWord("Pid", info.Pid)) {
-    TraceInfo("Pid Value is Missing in the registry");
-    complete = FALSE;
-  }
-  if (!key.ReadWord("Rev", info.Rev)) {
-    TraceInfo("Rev Value is Missing in the registry");
-    complete = FALSE;
-  }
-  if (!key.ReadDword("DeviceIP", info.DeviceIP)) {
-    TraceInfo("ServerIP Value is Missing in the registry");
-    complete = FALSE;
-  }
+  present(key.ReadWord("Vid", info.Vid), "Vid");
+  present(key.ReadWord("Pid", info.Pid), "Pid");
+  present(key.ReadWord("Rev", info.Rev), "Rev");
+  present(key.ReadDword("DeviceIP", info.DeviceIP), "ServerIP");
   DWORD port = 0;
-  if (key.ReadDword("DevicePort", port)) {
-    info.DevicePort = static_cast<WORD>(port);
-  } else {
-    TraceInfo("Device Port Value is Missing in the registry");
-    complete = FALSE;
-  }
+  if (present(key.ReadDword("DevicePort", port), "Device Port")) info.DevicePort = static_cast<WORD>(port);
   return complete;
 }
 
@@ -406,7 +393,7 @@ BOOL CRegistryStore::AddAutoConnectPrinter(CTavrinAdminDoc& doc, const DeviceEnt
   record.DeviceIP = ServerAddress(device);
   if (!WritePrinterKey(record, printerName)) return FALSE;
   PrinterInfo printer{};
-  std::strncpy(printer.PrinterName, printerName, sizeof printer.PrinterName - 1);
+  CopyFixedText(printer.PrinterName, printerName);
   printer.AutoReconnect = 0;
   printer.Vid = device.Vid;
   printer.Pid = device.Pid;

@@ -2,6 +2,7 @@
 // shadows painted over a copy of the screen taken before the popup showed.
 #include <algorithm>
 
+#include "MenuPaint.h"
 #include "admin/menus/NewMenu.h"
 #include "win32/windows.h"
 
@@ -11,22 +12,17 @@ constexpr char kOldMenuProc[] = "OldMenuProc";
 
 CNewMenu* AsNewMenu(HMENU menu) { return dynamic_cast<CNewMenu*>(CMenu::FromHandlePermanent(menu)); }
 
-bool HighContrast() { return GetNewMenuGlobalState().m_bHighContrast != FALSE; }
+using newmenu_paint::Fill;
 
-void FillSolid(HDC dc, const RECT& rect, COLORREF colour) {
-  if (rect.right <= rect.left || rect.bottom <= rect.top) return;
-  HBRUSH brush = CreateSolidBrush(colour);
-  FillRect(dc, &rect, brush);
-  DeleteObject(brush);
-}
+bool HighContrast() { return GetNewMenuGlobalState().m_bHighContrast != FALSE; }
 
 // A one-pixel outline of the rectangle at (x, y) with that width and height.
 void Outline(HDC dc, int x, int y, int width, int height, COLORREF colour) {
   if (width <= 0 || height <= 0) return;
-  FillSolid(dc, RECT{x, y, x + width, y + 1}, colour);
-  FillSolid(dc, RECT{x, y + height - 1, x + width, y + height}, colour);
-  FillSolid(dc, RECT{x, y, x + 1, y + height}, colour);
-  FillSolid(dc, RECT{x + width - 1, y, x + width, y + height}, colour);
+  Fill(dc, RECT{x, y, x + width, y + 1}, colour);
+  Fill(dc, RECT{x, y + height - 1, x + width, y + height}, colour);
+  Fill(dc, RECT{x, y, x + 1, y + height}, colour);
+  Fill(dc, RECT{x + width - 1, y, x + width, y + height}, colour);
 }
 
 // The window's size and its client rectangle in window coordinates.
@@ -113,7 +109,7 @@ BOOL CNewMenuStyle::EraseBackground(HWND hwnd, HDC dc) {
   GetClientRect(hwnd, &client);
   client.left -= 2;
   if (m_bBordered) client.right -= 1;
-  FillSolid(dc, client, GetSysColor(COLOR_MENU));
+  Fill(dc, client, GetSysColor(COLOR_MENU));
   return TRUE;
 }
 
@@ -124,7 +120,7 @@ BOOL CNewMenuFlatStyle::EraseBackground(HWND hwnd, HDC dc) {
   GetClientRect(hwnd, &client);
   client.left -= 2;
   if (IsBordered()) client.right -= 1;
-  FillSolid(dc, client, CNewMenu::GetMenuBarColor(record->menu));
+  Fill(dc, client, CNewMenu::GetMenuBarColor(record->menu));
   return TRUE;
 }
 
@@ -182,10 +178,10 @@ void CNewMenuStyle::SaveBackground(CNewMenuWindowRecord* record, HWND hwnd, HDC 
 
 void CNewMenuStyle::FillRing(HDC dc, const RECT& outer, RECT& inner, COLORREF colour) {
   inner.right -= 1;
-  FillSolid(dc, RECT{outer.left, outer.top, outer.right, inner.top}, colour);
-  FillSolid(dc, RECT{outer.left, inner.bottom, outer.right, outer.bottom}, colour);
-  FillSolid(dc, RECT{outer.left, outer.top, inner.left, outer.bottom}, colour);
-  FillSolid(dc, RECT{inner.right, outer.top, outer.right, outer.bottom}, colour);
+  Fill(dc, RECT{outer.left, outer.top, outer.right, inner.top}, colour);
+  Fill(dc, RECT{outer.left, inner.bottom, outer.right, outer.bottom}, colour);
+  Fill(dc, RECT{outer.left, outer.top, inner.left, outer.bottom}, colour);
+  Fill(dc, RECT{inner.right, outer.top, outer.right, outer.bottom}, colour);
 }
 
 void CNewMenuStyle::PaintSoftShadow(CNewMenuWindowRecord* record, HDC dc, int w, int h) {
@@ -247,7 +243,7 @@ void CNewMenuStyle::JoinToBarItem(CNewMenuWindowRecord* record, HWND hwnd, HDC d
   else
     InflateRect(&shared, 0, -1);
   OffsetRect(&shared, -window.left, -window.top);
-  FillSolid(dc, shared,
+  Fill(dc, shared,
             GetScreenColorCount() > 256 ? MixColors86(CNewMenu::GetMenuBarColor(record->menu), GetSysColor(COLOR_WINDOW))
                                         : GetSysColor(COLOR_BTNFACE));
 }
@@ -298,7 +294,7 @@ BOOL CNewMenuFlatStyle::PaintFrame(HWND hwnd, HDC dc, int phase) {
   } else {
     Outline(dc, 0, 0, w - reserve, h - reserve, border);
     Outline(dc, 1, 1, w - 2 - reserve, h - 2 - reserve, inner);
-    FillSolid(dc, RECT{1, 2, 2, 2 + h - 4 - reserve}, band);
+    Fill(dc, RECT{1, 2, 2, 2 + h - 4 - reserve}, band);
     if (!shadow) PaintSoftShadow(record, dc, w, h);
   }
   JoinToBarItem(record, hwnd, dc);

@@ -3,78 +3,18 @@
 #include <cstring>
 #include <string>
 
+#include "MenuPaint.h"
 #include "admin/menus/NewMenu.h"
 #include "win32/windows.h"
 
 namespace {
 
-constexpr UINT kOdsInactive = 0x0080;
-
-bool IsSystemCommand(UINT id) { return id >= 0xF000 && id <= 0xF150; }
+using namespace newmenu_paint;
 
 CNewMenuItemData* RecordOf(const CNewMenu* menu, ULONG_PTR data) {
   for (CNewMenuItemData* record : menu->m_items)
     if (reinterpret_cast<ULONG_PTR>(record) == data) return record;
   return nullptr;
-}
-
-void Fill(HDC dc, const RECT& rect, COLORREF colour) {
-  if (rect.right <= rect.left || rect.bottom <= rect.top) return;
-  HBRUSH brush = CreateSolidBrush(colour);
-  FillRect(dc, &rect, brush);
-  DeleteObject(brush);
-}
-
-// A one-pixel 3D outline: top and left in one colour, bottom and right in the other.
-void Draw3dRect(HDC dc, const RECT& rect, COLORREF topLeft, COLORREF bottomRight) {
-  Fill(dc, RECT{rect.left, rect.top, rect.right - 1, rect.top + 1}, topLeft);
-  Fill(dc, RECT{rect.left, rect.top, rect.left + 1, rect.bottom - 1}, topLeft);
-  Fill(dc, RECT{rect.right - 1, rect.top, rect.right, rect.bottom}, bottomRight);
-  Fill(dc, RECT{rect.left, rect.bottom - 1, rect.right, rect.bottom}, bottomRight);
-}
-
-HFONT CreateMenuFont(bool bold) {
-  NONCLIENTMETRICS metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfo(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  LOGFONT font = metrics.lfMenuFont;
-  if (bold) font.lfWeight = FW_BOLD;
-  return CreateFontIndirect(&font);
-}
-
-// The item text: the part before the first tab left-aligned, the part after it right-aligned; a menu-bar
-// item centred whole.
-void DrawItemText(HDC dc, const std::string& text, RECT rect, bool bar, bool bold, COLORREF colour) {
-  if (text.empty()) return;
-  HFONT font = CreateMenuFont(bold);
-  HGDIOBJ oldFont = SelectObject(dc, font);
-  const COLORREF oldColour = SetTextColor(dc, colour);
-  const int oldMode = SetBkMode(dc, TRANSPARENT);
-  if (bar) {
-    DrawText(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
-  } else {
-    const size_t tab = text.find('\t');
-    const std::string left = text.substr(0, tab);
-    if (!left.empty()) DrawText(dc, left.c_str(), static_cast<int>(left.size()), &rect, DT_SINGLELINE | DT_VCENTER);
-    if (tab != std::string::npos) {
-      const std::string right = text.substr(tab + 1);
-      DrawText(dc, right.c_str(), static_cast<int>(right.size()), &rect, DT_SINGLELINE | DT_VCENTER | DT_RIGHT);
-    }
-  }
-  SetBkMode(dc, oldMode);
-  SetTextColor(dc, oldColour);
-  SelectObject(dc, oldFont);
-  DeleteObject(font);
-}
-
-char SystemGlyph(UINT command) {
-  switch (command & 0xFFF0) {
-    case SC_MINIMIZE: return '0';
-    case SC_MAXIMIZE: return '1';
-    case SC_CLOSE: return 'r';
-    case SC_RESTORE: return '2';
-    default: return 0;
-  }
 }
 
 // A Marlett glyph in the item's colours (grey when grayed or inactive, bold for the default item).
@@ -83,16 +23,6 @@ void DrawGlyphInItemColours(HDC dc, const RECT& rect, char ch, UINT state) {
       SetTextColor(dc, GetSysColor((state & (ODS_GRAYED | kOdsInactive)) ? COLOR_GRAYTEXT : COLOR_MENUTEXT));
   CNewMenu::DrawMarlettGlyph(dc, rect, ch, (state & ODS_DEFAULT) != 0);
   SetTextColor(dc, old);
-}
-
-// A monochrome bitmap centred in the rectangle.
-void DrawBitmapCentred(HDC dc, const RECT& rect, HBITMAP bitmap, UINT extra) {
-  BITMAP info{};
-  if (!bitmap || !GetObject(bitmap, sizeof info, &info)) return;
-  const int x = rect.left + ((rect.right - rect.left) - info.bmWidth) / 2;
-  const int y = rect.top + ((rect.bottom - rect.top) - info.bmHeight) / 2;
-  DrawState(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(bitmap), 0, x, y, info.bmWidth, info.bmHeight,
-            DST_BITMAP | DSS_MONO | extra);
 }
 
 struct ItemBitmaps {
@@ -223,15 +153,7 @@ void CNewMenuStyle::DrawClassic(CNewMenu* menu, LPDRAWITEMSTRUCT draw, BOOL barI
 
   // A bar item selected with no popup open was selected by the keyboard: it shows as hot.
   if (barItem && (state & ODS_SELECTED) && menu->m_openPopups == 0) state = (state & ~ODS_SELECTED) | ODS_HOTLIGHT;
-  bool keyboardFrame = false;
-  if (!CNewMenu::GetHighlightGrayedItems() && (state & ODS_GRAYED) && (state & ODS_SELECTED)) {
-    state &= ~ODS_SELECTED;
-    const DWORD pos = GetMessagePos();
-    if (pos != global.m_lastMessagePos)
-      global.m_lastMessagePos = pos;
-    else
-      keyboardFrame = true;
-  }
+  const bool keyboardFrame = DropGrayedSelection(state);
   const bool selected = (state & ODS_SELECTED) != 0;
   const bool hot = (state & ODS_HOTLIGHT) != 0;
   const bool inactive = (state & kOdsInactive) != 0;

@@ -218,44 +218,49 @@ BOOL CInstaller::UpdateSoftware() {
 
 BOOL CInstaller::IsAlreadyInstalled() {
   Trace("CInstaller::IsAlreadyInstalled ==>\n");
-  HKEY key = nullptr;
-  LONG status = RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSoftwareKey, 0, KEY_READ, &key);
-  BOOL installed = FALSE;
-  if (status != ERROR_SUCCESS) {
-    Trace("Error RegOpenKeyEx() : %ld\n", static_cast<long>(status));
-  } else {
-    char folder[MAX_PATH];
-    DWORD size = sizeof folder, type = 0;
-    status = RegQueryValueEx(key, kFolderValue, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
-    if (status != ERROR_SUCCESS)
-      Trace("Error RegQueryValueEx() : %ld\n", static_cast<long>(status));
-    else
-      installed = TRUE;
-    RegCloseKey(key);
-  }
+  char folder[MAX_PATH];
+  DWORD size = sizeof folder, type = 0;
+  const BOOL installed = WithKey(
+      [](HKEY* key) { return RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSoftwareKey, 0, KEY_READ, key); },
+      "Error RegOpenKeyEx() : %ld\n",
+      [&](HKEY key) { return RegQueryValueEx(key, kFolderValue, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size); },
+      "Error RegQueryValueEx() : %ld\n");
   Trace("<<== CInstaller::IsAlreadyInstalled\n");
   return installed;
 }
 
 BOOL CInstaller::WriteHistory() {
   Trace("CInstaller::WriteHistory ==>\n");
-  HKEY key = nullptr;
-  BOOL ok = FALSE;
-  LONG status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, kSoftwareKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                               nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error : RegCreateKeyEx() %ld\n", static_cast<long>(status));
-  } else {
-    status = RegSetValueEx(key, kFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_installFolder.c_str()),
-                           static_cast<DWORD>(m_installFolder.size() + 1));
-    if (status != ERROR_SUCCESS)
-      Trace("Error : RegSetValueEx() %ld\n", static_cast<long>(status));
-    else
-      ok = TRUE;
-    RegCloseKey(key);
-  }
+  const BOOL ok = WithKey(
+      [](HKEY* key) {
+        return RegCreateKeyEx(HKEY_LOCAL_MACHINE, kSoftwareKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              key, nullptr);
+      },
+      "Error : RegCreateKeyEx() %ld\n",
+      [&](HKEY key) {
+        return RegSetValueEx(key, kFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_installFolder.c_str()),
+                             static_cast<DWORD>(m_installFolder.size() + 1));
+      },
+      "Error : RegSetValueEx() %ld\n");
   Trace("<<== CInstaller::WriteHistory\n");
   return ok;
+}
+
+BOOL CInstaller::WithKey(const std::function<LONG(HKEY*)>& open, const char* openError,
+                         const std::function<LONG(HKEY)>& use, const char* useError) {
+  HKEY key = nullptr;
+  LONG status = open(&key);
+  if (status != ERROR_SUCCESS) {
+    Trace(openError, static_cast<long>(status));
+    return FALSE;
+  }
+  status = use(key);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) {
+    Trace(useError, static_cast<long>(status));
+    return FALSE;
+  }
+  return TRUE;
 }
 
 BOOL CInstaller::DeleteHistory() {
@@ -463,40 +468,25 @@ BOOL CInstaller::AddAdminExeToStartup() {
 
 BOOL CInstaller::AddtoStartUp(const char* valueName, const char* command, BOOL machine) {
   Trace("CInstaller::AddtoStartUp ==>\n");
-  HKEY key = nullptr;
-  BOOL ok = FALSE;
-  LONG status = RegOpenKey(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kRunKey, &key);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error RegOpenKeyEx() : %ld\n", static_cast<long>(status));
-  } else {
-    // With its terminator: a reader that takes the stored bytes as they are gets a whole string.
-    status = RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                           static_cast<DWORD>(std::strlen(command) + 1));
-    if (status != ERROR_SUCCESS)
-      Trace("Error : RegSetValueEx() %ld\n", static_cast<long>(status));
-    else
-      ok = TRUE;
-    RegCloseKey(key);
-  }
+  const BOOL ok = WithKey(
+      [&](HKEY* key) { return RegOpenKey(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kRunKey, key); },
+      "Error RegOpenKeyEx() : %ld\n",
+      [&](HKEY key) {
+        // With its terminator: a reader that takes the stored bytes as they are gets a whole string.
+        return RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                             static_cast<DWORD>(std::strlen(command) + 1));
+      },
+      "Error : RegSetValueEx() %ld\n");
   Trace("<<== CInstaller::AddtoStartUp\n");
   return ok;
 }
 
 BOOL CInstaller::RemoveFromStartUp(const char* valueName, BOOL machine) {
   Trace("CInstaller::RemoveFromStartUp ==>\n");
-  HKEY key = nullptr;
-  BOOL ok = FALSE;
-  LONG status = RegOpenKey(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kRunKey, &key);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error RegOpenKeyEx() : %ld\n", static_cast<long>(status));
-  } else {
-    status = RegDeleteValue(key, valueName);
-    if (status != ERROR_SUCCESS)
-      Trace("Error : RegDeleteValue() %ld\n", static_cast<long>(status));
-    else
-      ok = TRUE;
-    RegCloseKey(key);
-  }
+  const BOOL ok = WithKey(
+      [&](HKEY* key) { return RegOpenKey(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kRunKey, key); },
+      "Error RegOpenKeyEx() : %ld\n", [&](HKEY key) { return RegDeleteValue(key, valueName); },
+      "Error : RegDeleteValue() %ld\n");
   Trace("<<== CInstaller::RemoveFromStartUp\n");
   return ok;
 }
@@ -511,18 +501,10 @@ BOOL CInstaller::RemoveFromAddRemovePrograms() {
     Trace("Error DeleteFile %s: %lu\n", path.c_str(), static_cast<unsigned long>(GetLastError()));
     return FALSE;
   }
-  HKEY key = nullptr;
-  LONG status = RegOpenKeyEx(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ALL_ACCESS, &key);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error RegOpenKeyEx() : %ld\n", static_cast<long>(status));
+  if (!WithKey([](HKEY* key) { return RegOpenKeyEx(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ALL_ACCESS, key); },
+               "Error RegOpenKeyEx() : %ld\n", [](HKEY key) { return RegDeleteKey(key, "Tavrin"); },
+               "Error : RegDeleteKey() %ld\n"))
     return FALSE;
-  }
-  status = RegDeleteKey(key, "Tavrin");
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error : RegDeleteKey() %ld\n", static_cast<long>(status));
-    return FALSE;
-  }
   Trace("<<== CInstaller::RemoveFromAddRemovePrograms\n");
   return TRUE;
 }
@@ -564,21 +546,17 @@ BOOL CInstaller::DeleteOemInfFiles() {
 }
 
 BOOL CInstaller::SetRebootRequired() {
-  HKEY key = nullptr;
-  LONG status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
-                               nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error : RegCreateKeyEx() %ld\n", static_cast<long>(status));
-    return FALSE;
-  }
-  DWORD one = 1;
-  status = RegSetValueEx(key, "RebootRequired", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) {
-    Trace("Error : RegSetValueEx() %ld\n", static_cast<long>(status));
-    return FALSE;
-  }
-  return TRUE;
+  const DWORD one = 1;
+  return WithKey(
+      [](HKEY* key) {
+        return RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                              nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key, nullptr);
+      },
+      "Error : RegCreateKeyEx() %ld\n",
+      [&](HKEY key) {
+        return RegSetValueEx(key, "RebootRequired", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+      },
+      "Error : RegSetValueEx() %ld\n");
 }
 
 BOOL CInstaller::LaunchClientApplication(const char* programName) {

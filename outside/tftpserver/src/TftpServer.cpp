@@ -25,11 +25,12 @@ void StoreBe16(uint8_t* p, uint16_t v) {
 }
 
 std::vector<uint8_t> ErrorPacket(uint16_t code, const char* message) {
-  std::vector<uint8_t> packet(4);
+  // Opcode, error code, the message and its terminating zero.
+  const size_t length = strlen(message);
+  std::vector<uint8_t> packet(4 + length + 1, 0);
   StoreBe16(packet.data(), kError);
   StoreBe16(packet.data() + 2, code);
-  packet.insert(packet.end(), message, message + strlen(message));
-  packet.push_back(0);
+  memcpy(packet.data() + 4, message, length);
   return packet;
 }
 

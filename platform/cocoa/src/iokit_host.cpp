@@ -195,9 +195,9 @@ void Host::Serve(Connection* c) {
         std::vector<int64_t> in, out;
         bool ok = r.U32(selector) && r.U32(count) && count <= 16;
         for (uint32_t i = 0; ok && i < count; ++i) {
-          int64_t v;
+          int64_t v = 0;
           ok = r.I64(v);
-          in.push_back(v);
+          if (ok) in.push_back(v);
         }
         ok = ok && r.U32(outCount) && outCount <= 16;
         IOReturn result = !ok ? kIOReturnBadArgument

@@ -6,6 +6,7 @@
 
 #include "admin/Trace.h"
 #include "admin/comm/ServerComm.h"
+#include "admin/util/FixedText.h"
 #include "win32/file_mapping.h"
 #include "win32/mutex.h"
 #include "win32/sync.h"
@@ -118,10 +119,8 @@ BOOL CFirmwareUpgradeRun::StartFileTransfer() {
     const int row = m_nRows++;
     UpgradeThreadContext& context = m_Contexts[row];
     context.ImageChosen = m_dwImageChosen;
-    memset(context.ServerIp, 0, sizeof context.ServerIp);
-    strncpy(context.ServerIp, entry.ServerIp, sizeof context.ServerIp - 1);
-    memset(context.ImageFileName, 0, sizeof context.ImageFileName);
-    strncpy(context.ImageFileName, m_strImageFileName.GetString(), sizeof context.ImageFileName - 1);
+    CopyFixedText(context.ServerIp, entry.ServerIp);
+    CopyFixedText(context.ImageFileName, m_strImageFileName.GetString());
     context.Cancel = &m_dwCancel;
     context.Window = m_hWindow;
     context.BlocksSent = 0;
@@ -181,9 +180,9 @@ void CFirmwareUpgradeRun::Deliver(UpgradeThreadContext* context, DWORD result) {
   m_Delivered[row] = true;
   --m_Outstanding;
   if (!context->Window) return;
-  char* ip = static_cast<char*>(calloc(30, 1));
+  char* ip = static_cast<char*>(calloc(sizeof context->ServerIp, 1));
   if (!ip) return;
-  strncpy(ip, context->ServerIp, 29);
+  CopyFixedText(ip, sizeof context->ServerIp, context->ServerIp);
   if (!PostMessage(context->Window, WM_UPGRADE_FW_STATUS, reinterpret_cast<WPARAM>(ip), static_cast<LPARAM>(result)))
     free(ip);  // the window has gone: nobody will free it
 }
@@ -200,8 +199,8 @@ BOOL CFirmwareUpgradeRun::PauseUnlessCancelled(DWORD milliseconds) const {
 
 DWORD CFirmwareUpgradeRun::GetTftpStatus(UpgradeThreadContext* context, DWORD* result) {
   TraceInfo("GetTftpStatus() ==>>\n");
-  char ip[tftp::kIpSize] = {};
-  strncpy(ip, context->ServerIp, sizeof ip - 1);
+  char ip[tftp::kIpSize];
+  CopyFixedText(ip, context->ServerIp);
   DWORD status = TFTP_STATUS_FAILED;
   for (;;) {
     if (CancelSet(context->Cancel)) {

@@ -1,10 +1,12 @@
 // CInstaller: every step of installing, updating and removing the system. Each step writes "==>" and
 // "<<==" trace lines to the program's trace log and returns non-zero for success.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "admin/LogFile.h"
 #include "installer/DeviceInstaller.h"
+#include "win32/registry.h"
 #include "win32/types.h"
 
 namespace installer {
@@ -65,6 +67,10 @@ class CInstaller {
   std::string Source(const char* name) const;
   void RemoveDevices();
   void Box(const char* text, UINT type);
+  // Opens a registry key with `open`, applies `use` to it and closes it; a failed step's status is traced
+  // with its format (one %ld). TRUE when both steps succeeded.
+  BOOL WithKey(const std::function<LONG(HKEY*)>& open, const char* openError, const std::function<LONG(HKEY)>& use,
+               const char* useError);
 
   Variant m_variant;
   CLogFile* m_log;

@@ -1,0 +1,32 @@
+// Throughput and latency percentiles as the USB benchmarks report them.
+#pragma once
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+struct Result {
+  double mb_per_s = 0, p50_us = 0, p99_us = 0;
+};
+
+// The q-quantile of the samples (sorted in place); 0 without samples.
+inline double Percentile(std::vector<double>& v, double q) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(q * v.size()))];
+}
+
+// Throughput of `bytes` since `start` and the median and 99th percentile of the latencies.
+inline Result Summary(std::vector<double>& latencies, uint64_t bytes, Clock::time_point start) {
+  Result r;
+  r.mb_per_s = bytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
+  r.p50_us = Percentile(latencies, 0.5);
+  r.p99_us = Percentile(latencies, 0.99);
+  return r;
+}
+
+}  // namespace bench
