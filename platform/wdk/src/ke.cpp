@@ -74,6 +74,10 @@ Dispatcher& TheDispatcher() {
   return *dispatcher;
 }
 
+// States change under the dispatcher lock; a spinning waiter reads them without it.
+void SetState(DISPATCHER_HEADER* h, LONG state) { std::atomic_ref<LONG>(h->SignalState).store(state, std::memory_order_release); }
+LONG StateOf(DISPATCHER_HEADER* h) { return std::atomic_ref<LONG>(h->SignalState).load(std::memory_order_acquire); }
+
 tavrin::wdk::internal::UserEventObject* AsUserEvent(PRKEVENT event) {
   if (event->Header.Type != tavrin::wdk::internal::kUserEventType) return nullptr;
   return reinterpret_cast<tavrin::wdk::internal::UserEventObject*>(event);
@@ -150,7 +154,7 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
   Wakes wakes;  // notified once the lock is released
   std::lock_guard guard(d.lock);
   LONG previous = event->Header.SignalState;
-  event->Header.SignalState = 1;
+  SetState(&event->Header, 1);
   if (!previous) d.WakeWatchersLocked(&event->Header, wakes);
   return previous;
 }
@@ -162,7 +166,7 @@ LONG KeResetEvent(PRKEVENT event) {
   }
   std::lock_guard guard(TheDispatcher().lock);
   LONG previous = event->Header.SignalState;
-  event->Header.SignalState = 0;
+  SetState(&event->Header, 0);
   return previous;
 }
 
@@ -185,18 +189,44 @@ bool Signalled(DISPATCHER_HEADER* h) {
 
 void Acquire(DISPATCHER_HEADER* h) {
   if (h->Type == SynchronizationEvent) {
-    h->SignalState = 0;
+    SetState(h, 0);
   } else if (h->Type == kDispatcherMutex) {
     auto* mutex = reinterpret_cast<KMUTEX*>(h);
     mutex->OwnerThread = &t_waitToken;
     mutex->Recursion++;
-    h->SignalState = 0;
+    SetState(h, 0);
   } else if (h->Type == kDispatcherTimer && reinterpret_cast<KTIMER*>(h)->TimerType == SynchronizationTimer) {
-    h->SignalState = 0;
+    SetState(h, 0);
   }
 }
 
 using Clock = std::chrono::steady_clock;
+
+// A wait that ends within a few tens of microseconds (a request's round trip to a server on another core)
+// costs less spun than slept: the sleeping thread's wake-up is most of such a wait. Each thread spins as
+// long as its recent waits lasted, up to a bound, and stops spinning when its waits are long.
+constexpr auto kMostSpin = std::chrono::microseconds(100);
+thread_local Clock::duration t_spin{};
+
+// Spins until the objects look signalled or this thread's spin is up; the caller looks again under the lock.
+void SpinFor(PVOID objects[], ULONG count, WAIT_TYPE waitType, Clock::time_point deadline) {
+  if (t_spin == Clock::duration{}) return;
+  Clock::time_point until = std::min(deadline, Clock::now() + t_spin);
+  do {
+    ULONG set = 0;
+    for (ULONG i = 0; i < count; ++i) set += StateOf(static_cast<DISPATCHER_HEADER*>(objects[i])) > 0;
+    if (waitType == WaitAny ? set > 0 : set == count) return;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  } while (Clock::now() < until);
+}
+
+// Learns from a wait that slept how long this thread's next spin may be.
+void LearnSpin(Clock::duration waited) {
+  t_spin = waited <= kMostSpin ? std::min<Clock::duration>(kMostSpin, waited * 2) : t_spin / 2;
+  if (t_spin < std::chrono::microseconds(1)) t_spin = {};
+}
 
 Clock::time_point DeadlineOf(PLARGE_INTEGER timeout) {
   if (!timeout) return Clock::time_point::max();
@@ -220,7 +250,15 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   Dispatcher& d = TheDispatcher();
   std::unique_lock guard(d.lock);
   WaitBlock block{{}, objects, count, nullptr, nullptr, {}};
-  bool listed = false;
+  bool listed = false, spun = testOnly, slept = false;
+  // A wait that slept tells the thread how long to spin next time.
+  struct Learn {
+    bool& slept;
+    Clock::time_point start = Clock::now();
+    ~Learn() {
+      if (slept) LearnSpin(Clock::now() - start);
+    }
+  } learn{slept};
   // Off the list however the wait ends.
   struct Unlist {
     Dispatcher& d;
@@ -252,12 +290,20 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
       }
     }
     if (testOnly) return STATUS_TIMEOUT;
+    if (!spun) {
+      spun = true;
+      guard.unlock();
+      SpinFor(objects, count, waitType, deadline);
+      guard.lock();
+      continue;  // signalled or not, it may have changed while the lock was free
+    }
     if (!listed) {
       block.next = d.waiters;
       if (d.waiters) d.waiters->previous = &block;
       d.waiters = &block;
       listed = true;
     }
+    slept = true;
     if (deadline == Clock::time_point::max()) {
       block.wake.wait(guard);
     } else if (block.wake.wait_until(guard, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
@@ -293,7 +339,7 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
   LONG previous = mutex->Header.SignalState;
   if (--mutex->Recursion == 0) {
     mutex->OwnerThread = nullptr;
-    mutex->Header.SignalState = 1;
+    SetState(&mutex->Header, 1);
     d.WakeWatchersLocked(&mutex->Header, wakes);
   }
   return previous;
@@ -334,7 +380,7 @@ void SignalObject(DISPATCHER_HEADER* header, LONG state) {
   Dispatcher& d = TheDispatcher();
   Wakes wakes;
   std::lock_guard guard(d.lock);
-  header->SignalState = state;
+  SetState(header, state);
   if (state) d.WakeWatchersLocked(header, wakes);
 }
 
