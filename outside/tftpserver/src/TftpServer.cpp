@@ -279,9 +279,10 @@ void Server::Serve(Transfer* transfer) {
     return finish(kResultSystemBase + error);
   }
   auto refuse = [&](uint16_t code, const char* message) {
+    UpdateRecord(transfer->record, blocks, code);  // recorded before the client hears of it
     SendTo(s, ErrorPacket(code, message), client);
     closesocket(s);
-    finish(code);
+    transfer->done = true;
   };
   if (request.mode != "octet") return refuse(kErrorNotDefined, "Only octet mode is served");
   if (!IsSafeFileName(request.file)) return refuse(kErrorAccessViolation, "Access violation");
