@@ -80,10 +80,7 @@ struct Server {
     tavrin::test::ServeRequests(session, [&](zarnet::UsbRequestMessage& m) {
       zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
       if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL && (setup.bmRequestType & 0x60) == 0) {
-        zarnet::sim::UsbAnswer a = device->Control(setup, m.data);
-        std::vector<uint8_t> out;
-        zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
-        tavrin::test::SendAll(session.socket, out);
+        tavrin::test::AnswerControl(session, *device, m);
         return;
       }
       std::lock_guard lock(mutex);

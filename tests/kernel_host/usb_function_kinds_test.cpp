@@ -373,11 +373,7 @@ class UnlinkWatchTest : public UsbKindsTest {
   void Serve(const zarnet::sim::DataSession& session) {
     tavrin::test::ServeRequests(session, [&](zarnet::UsbRequestMessage& m) {
       if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
-        zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
-        zarnet::sim::UsbAnswer a = device_->Control(setup, m.data);
-        std::vector<uint8_t> out;
-        zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, a.status), a.data);
-        tavrin::test::SendAll(session.socket, out);
+        tavrin::test::AnswerControl(session, *device_, m);
         return;
       }
       std::lock_guard lock(mutex_);

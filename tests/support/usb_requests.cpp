@@ -42,4 +42,12 @@ void SendAll(int socket, const std::vector<uint8_t>& bytes) {
   }
 }
 
+void AnswerControl(const zarnet::sim::DataSession& session, zarnet::sim::VirtualUsbDevice& device,
+                   const zarnet::UsbRequestMessage& request) {
+  zarnet::sim::UsbAnswer a = device.Control(zarnet::SetupOf(request.header), request.data);
+  std::vector<uint8_t> out;
+  zarnet::AppendResponse(out, zarnet::ResponseTo(request.header, a.status), a.data);
+  SendAll(session.socket, out);
+}
+
 }  // namespace tavrin::test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zarnet/sim/server.h"
+#include "zarnet/sim/usb_device.h"
 #include "zarnet/usb_wire.h"
 
 namespace tavrin::test {
@@ -18,5 +19,9 @@ void ServeRequests(const zarnet::sim::DataSession& session,
 // Sends all of `bytes` on a non-blocking socket, waiting up to a second at a time while it is full; stops
 // early on an error.
 void SendAll(int socket, const std::vector<uint8_t>& bytes);
+
+// Answers a control request on the session from `device`, as the simulator would.
+void AnswerControl(const zarnet::sim::DataSession& session, zarnet::sim::VirtualUsbDevice& device,
+                   const zarnet::UsbRequestMessage& request);
 
 }  // namespace tavrin::test
