@@ -278,7 +278,7 @@ BOOLEAN KeReadStateTimer(PKTIMER timer) {
   // A notification timer stays signalled; testing it does not change it.
   return timer->TimerType == NotificationTimer
              ? KeWaitForSingleObject(timer, Executive, KernelMode, FALSE, &zero) == STATUS_SUCCESS
-             : std::atomic_ref<LONG>(timer->Header.SignalState).load() > 0;
+             : SignalStateOf(&timer->Header) > 0;
 }
 
 // ---- Work items ----------------------------------------------------------------------------------------

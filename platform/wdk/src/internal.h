@@ -46,6 +46,13 @@ inline bool IsDeletePending(PDEVICE_OBJECT device) {
 NTSTATUS ReferenceKernelHandle(HANDLE handle, POBJECT_TYPE type, PVOID* object);
 // Sets a dispatcher object's state under the dispatcher lock and wakes its waiters.
 void SignalObject(DISPATCHER_HEADER* header, LONG state);
+// A dispatcher object's state changes under the dispatcher lock; waiters that spin read it without the lock.
+inline void SetSignalState(DISPATCHER_HEADER* header, LONG state) {
+  std::atomic_ref<LONG>(header->SignalState).store(state, std::memory_order_release);
+}
+inline LONG SignalStateOf(DISPATCHER_HEADER* header) {
+  return std::atomic_ref<LONG>(header->SignalState).load(std::memory_order_acquire);
+}
 // The executive's worker, timer and DPC threads: started with the first use, stopped with the kernel.
 void StopExecutive();
 // The stand-in TCP transport: closes every socket and joins its threads (with the kernel).

@@ -10,6 +10,9 @@
 #include "internal.h"
 #include "wdk/ntddk.h"
 
+using tavrin::wdk::internal::SetSignalState;
+using tavrin::wdk::internal::SignalStateOf;
+
 namespace {
 
 thread_local KIRQL t_irql = PASSIVE_LEVEL;
@@ -73,10 +76,6 @@ Dispatcher& TheDispatcher() {
   static auto* dispatcher = new Dispatcher;  // never destroyed: waits may run during static teardown
   return *dispatcher;
 }
-
-// States change under the dispatcher lock; a spinning waiter reads them without it.
-void SetState(DISPATCHER_HEADER* h, LONG state) { std::atomic_ref<LONG>(h->SignalState).store(state, std::memory_order_release); }
-LONG StateOf(DISPATCHER_HEADER* h) { return std::atomic_ref<LONG>(h->SignalState).load(std::memory_order_acquire); }
 
 tavrin::wdk::internal::UserEventObject* AsUserEvent(PRKEVENT event) {
   if (event->Header.Type != tavrin::wdk::internal::kUserEventType) return nullptr;
@@ -154,7 +153,7 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
   Wakes wakes;  // notified once the lock is released
   std::lock_guard guard(d.lock);
   LONG previous = event->Header.SignalState;
-  SetState(&event->Header, 1);
+  SetSignalState(&event->Header, 1);
   if (!previous) d.WakeWatchersLocked(&event->Header, wakes);
   return previous;
 }
@@ -166,7 +165,7 @@ LONG KeResetEvent(PRKEVENT event) {
   }
   std::lock_guard guard(TheDispatcher().lock);
   LONG previous = event->Header.SignalState;
-  SetState(&event->Header, 0);
+  SetSignalState(&event->Header, 0);
   return previous;
 }
 
@@ -189,14 +188,14 @@ bool Signalled(DISPATCHER_HEADER* h) {
 
 void Acquire(DISPATCHER_HEADER* h) {
   if (h->Type == SynchronizationEvent) {
-    SetState(h, 0);
+    SetSignalState(h, 0);
   } else if (h->Type == kDispatcherMutex) {
     auto* mutex = reinterpret_cast<KMUTEX*>(h);
     mutex->OwnerThread = &t_waitToken;
     mutex->Recursion++;
-    SetState(h, 0);
+    SetSignalState(h, 0);
   } else if (h->Type == kDispatcherTimer && reinterpret_cast<KTIMER*>(h)->TimerType == SynchronizationTimer) {
-    SetState(h, 0);
+    SetSignalState(h, 0);
   }
 }
 
@@ -210,11 +209,10 @@ thread_local Clock::duration t_spin{};
 
 // Spins until the objects look signalled or this thread's spin is up; the caller looks again under the lock.
 void SpinFor(PVOID objects[], ULONG count, WAIT_TYPE waitType, Clock::time_point deadline) {
-  if (t_spin == Clock::duration{}) return;
   Clock::time_point until = std::min(deadline, Clock::now() + t_spin);
   do {
     ULONG set = 0;
-    for (ULONG i = 0; i < count; ++i) set += StateOf(static_cast<DISPATCHER_HEADER*>(objects[i])) > 0;
+    for (ULONG i = 0; i < count; ++i) set += SignalStateOf(static_cast<DISPATCHER_HEADER*>(objects[i])) > 0;
     if (waitType == WaitAny ? set > 0 : set == count) return;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
@@ -250,7 +248,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   Dispatcher& d = TheDispatcher();
   std::unique_lock guard(d.lock);
   WaitBlock block{{}, objects, count, nullptr, nullptr, {}};
-  bool listed = false, spun = testOnly, slept = false;
+  bool listed = false, spun = testOnly || t_spin == Clock::duration{}, slept = false;
   // A wait that slept tells the thread how long to spin next time.
   struct Learn {
     bool& slept;
@@ -339,7 +337,7 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
   LONG previous = mutex->Header.SignalState;
   if (--mutex->Recursion == 0) {
     mutex->OwnerThread = nullptr;
-    SetState(&mutex->Header, 1);
+    SetSignalState(&mutex->Header, 1);
     d.WakeWatchersLocked(&mutex->Header, wakes);
   }
   return previous;
@@ -380,7 +378,7 @@ void SignalObject(DISPATCHER_HEADER* header, LONG state) {
   Dispatcher& d = TheDispatcher();
   Wakes wakes;
   std::lock_guard guard(d.lock);
-  SetState(header, state);
+  SetSignalState(header, state);
   if (state) d.WakeWatchersLocked(header, wakes);
 }
 
