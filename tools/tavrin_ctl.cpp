@@ -22,6 +22,8 @@
 //   stage-media FOLDER     an install medium in FOLDER (e.g. D:\\Setup\\): the programs, the INFs and the
 //                          driver files that TavrinSetup "PATH=FOLDER" installs
 //   logon                  starts what the Run keys list, as a user's logon does
+//   logoff | shutdown      ends the session as the system would: each program with windows is asked
+//                          (WM_QUERYENDSESSION) and, when none refuses, ends; exit 1 when one refused
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -265,6 +267,15 @@ int Logon() {
   return failed ? 1 : 0;
 }
 
+int EndSession(bool logoff) {
+  DWORD refusedBy = 0;
+  if (!tavrin::win::EndSessionEverywhere(logoff ? ENDSESSION_LOGOFF : 0, &refusedBy)) {
+    printf("refused by process %u\n", static_cast<unsigned>(refusedBy));
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -285,10 +296,11 @@ int main(int argc, char** argv) {
   }
   if (verb == "stage-media" && argc == 3) return StageMedia(argv[2]);
   if (verb == "logon" && argc == 2) return Logon();
+  if ((verb == "logoff" || verb == "shutdown") && argc == 2) return EndSession(verb == "logoff");
   fprintf(stderr, "usage: %s install [--trace-level N] [--refresh MS] [--stop-period MS] | command ID | "
                   "set-event NAME | wait-event NAME MS | add-printer NAME IP PORT VID PID REV | print NAME | "
                   "print-done NAME | windows | show TITLE | screenshot [--window TITLE] FILE | "
                   "click [--window TITLE] X Y [BUTTON] [COUNT] | key [--window TITLE] TEXT | stage-media FOLDER | "
-                  "logon\n", argv[0]);
+                  "logon | logoff | shutdown\n", argv[0]);
   return 2;
 }

@@ -243,7 +243,16 @@ TEST_F(WindowManagerTest, ParentPaintSparesAClipChildrenChildAndPaintsParentsFir
   EXPECT_EQ(recorder.order, (std::vector<std::string>{"parent:erase", "parent:paint", "child:erase", "child:paint"}));
   tavrin::win::CaptureWindow(parent, image);
   EXPECT_EQ(Pixel(image, 30, 30), PixelOf(RGB(0, 255, 0)));
-  (void)child;
+
+  // A child painted ahead of its parent (UpdateWindow) paints again after the parent covered it.
+  recorder.order.clear();
+  InvalidateRect(parent, nullptr, TRUE);
+  UpdateWindow(child);
+  tavrin::win::PaintPending();
+  EXPECT_EQ(recorder.order, (std::vector<std::string>{"child:erase", "child:paint", "parent:erase", "parent:paint",
+                                                      "child:erase", "child:paint"}));
+  tavrin::win::CaptureWindow(parent, image);
+  EXPECT_EQ(Pixel(image, 30, 30), PixelOf(RGB(0, 255, 0)));
 }
 
 TEST_F(WindowManagerTest, RepaintsLeaveNoGdiObjectsBehind) {

@@ -319,6 +319,38 @@ TEST_F(MenuTest, SubMenusOpenFromTheKeyboardAndReturnTheirCommands) {
   DestroyMenu(menu);
 }
 
+// Where a popup tracked at (x, y) with an exclude rectangle opens (its window rectangle).
+RECT PopupPlace(Owner& owner, HWND hwnd, HMENU menu, UINT flags, int x, int y, const RECT& exclude) {
+  RECT placed{};
+  owner.idled = false;
+  owner.onIdle = [&](HWND popup) {
+    GetWindowRect(popup, &placed);
+    PostMessage(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+  };
+  TPMPARAMS params{sizeof(TPMPARAMS), exclude};
+  TrackPopupMenuEx(menu, flags | TPM_RETURNCMD, x, y, hwnd, &params);
+  return placed;
+}
+
+TEST_F(MenuTest, APopupThatDoesNotFitMovesPastTheExcludedRectangleSidewaysOrWithTpmVerticalUpOrDown) {
+  HMENU menu = ThreeItems();
+  const RECT screen = tavrin::win::ScreenRect();
+  // A button at the bottom right: below it there is no room.
+  const RECT button{screen.right - 40, screen.bottom - 30, screen.right - 10, screen.bottom - 10};
+  RECT up = PopupPlace(owner, hwnd, menu, TPM_VERTICAL, button.left, button.bottom, button);
+  EXPECT_EQ(up.bottom, button.top) << "above the button";
+  EXPECT_LE(up.right, screen.right);
+  RECT side = PopupPlace(owner, hwnd, menu, TPM_HORIZONTAL, button.left, button.bottom, button);
+  EXPECT_EQ(side.right, button.left) << "beside the button";
+  EXPECT_LE(side.bottom, screen.bottom);
+  // Room below: TPM_VERTICAL opens right under it, as a drop-down does.
+  const RECT high{200, 100, 240, 120};
+  RECT below = PopupPlace(owner, hwnd, menu, TPM_VERTICAL, high.left, high.bottom, high);
+  EXPECT_EQ(below.top, high.bottom);
+  EXPECT_EQ(below.left, high.left);
+  DestroyMenu(menu);
+}
+
 TEST_F(MenuTest, ManyPopupsLeaveNoGdiObjectsOrWindowsBehind) {
   HMENU menu = ThreeItems();
   const size_t baseline = tavrin::gdi::LiveObjectCount();

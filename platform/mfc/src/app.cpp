@@ -3,8 +3,11 @@
 #include <strings.h>
 
 #include <filesystem>
+#include <mutex>
 
+#include "win32/cursor.h"
 #include "win32/gdi.h"
+#include "win32/resources.h"
 #include "win32/window_manager.h"
 
 IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
@@ -26,6 +29,62 @@ CWnd* AfxGetMainWnd() {
 }
 
 void AfxEnableControlContainer() {}
+
+// --- the wait cursor
+
+namespace {
+
+struct WaitCursorState {
+  std::mutex lock;
+  int count = 0;
+  HCURSOR before = nullptr;  // what showed before the first wait
+};
+
+WaitCursorState& Waits() {
+  static auto* state = new WaitCursorState;  // never destroyed: a wait may end during exit
+  return *state;
+}
+
+void ChangeWaits(int code) {
+  auto& w = Waits();
+  HCURSOR wait = ::LoadCursor(nullptr, IDC_WAIT);
+  std::lock_guard guard(w.lock);
+  if (code > 0) {
+    HCURSOR before = ::SetCursor(wait);
+    if (w.count++ == 0) w.before = before;
+  } else if (code < 0) {
+    if (w.count == 0) return;  // an End without a Begin changes nothing
+    if (--w.count == 0) ::SetCursor(w.before ? w.before : ::LoadCursor(nullptr, IDC_ARROW));
+  } else if (w.count > 0) {
+    ::SetCursor(wait);
+  }
+}
+
+void DoWait(int code) {
+  if (CWinApp* app = AfxGetApp()) app->DoWaitCursor(code);
+  else ChangeWaits(code);
+}
+
+}  // namespace
+
+namespace mfc {
+bool WaitCursorShown() {
+  std::lock_guard guard(Waits().lock);
+  return Waits().count > 0;
+}
+}  // namespace mfc
+
+void CWinApp::DoWaitCursor(int code) { ChangeWaits(code); }
+
+HICON CWinApp::LoadIcon(UINT id) const { return ::LoadIcon(m_hInstance, MAKEINTRESOURCE(static_cast<WORD>(id))); }
+
+void CCmdTarget::BeginWaitCursor() { DoWait(1); }
+void CCmdTarget::EndWaitCursor() { DoWait(-1); }
+void CCmdTarget::RestoreWaitCursor() { DoWait(0); }
+
+CWaitCursor::CWaitCursor() { DoWait(1); }
+CWaitCursor::~CWaitCursor() { DoWait(-1); }
+void CWaitCursor::Restore() { DoWait(0); }
 
 int AfxMessageBox(LPCSTR text, UINT type, UINT helpId) {
   if (CWinApp* app = AfxGetApp()) return app->DoMessageBox(text, type, helpId);

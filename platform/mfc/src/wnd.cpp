@@ -1,9 +1,13 @@
 #include "mfc/wnd.h"
 #include "mfc/cmdui.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "mfc/app.h"
 #include "mfc/bars.h"
@@ -11,6 +15,7 @@
 #include "mfc/gdi.h"
 #include "mfc/menu.h"
 #include "object_internal.h"
+#include "win32/window_manager.h"
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
@@ -113,8 +118,9 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y,
   cs.x = x;
   cs.style = static_cast<LONG>(style);
   cs.lpszName = windowName;
-  cs.lpszClass = kWindowClassName;
+  cs.lpszClass = requestedClass_ ? requestedClass_ : kWindowClassName;
   cs.dwExStyle = exStyle;
+  requestedClass_ = nullptr;
   if (!PreCreateWindow(cs)) return FALSE;
   tavrin::win::WindowSpec spec;
   spec.className = kWindowClassName;
@@ -122,6 +128,17 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y,
   spec.proc = MfcWindowProc;
   spec.classStyle = CS_DBLCLKS;
   spec.background = reinterpret_cast<HBRUSH>(kColorWindowBrush);
+  spec.cursor = ::LoadCursor(nullptr, IDC_ARROW);
+  // A registered class lends its name and looks; the messages stay the object's.
+  if (WNDCLASS registered{}; cs.lpszClass && !IS_INTRESOURCE(cs.lpszClass) &&
+                             strcmp(cs.lpszClass, kWindowClassName) != 0 &&
+                             ::GetClassInfo(nullptr, cs.lpszClass, &registered)) {
+    spec.className = cs.lpszClass;
+    spec.classStyle = registered.style;
+    spec.background = registered.hbrBackground;
+    spec.cursor = registered.hCursor;
+    spec.icon = registered.hIcon;
+  }
   spec.style = static_cast<DWORD>(cs.style);
   spec.exStyle = cs.dwExStyle;
   spec.parent = cs.hwndParent;
@@ -141,6 +158,77 @@ BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y,
   }
   if (!m_hWnd) Attach(hWnd);
   return TRUE;
+}
+
+BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                    int height, HWND parent, HMENU idOrMenu, LPVOID param) {
+  requestedClass_ = className;
+  const BOOL made = CreateEx(exStyle, windowName, style, x, y, width, height, parent,
+                             reinterpret_cast<UINT_PTR>(idOrMenu), param);
+  requestedClass_ = nullptr;
+  return made;
+}
+
+BOOL CWnd::CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent,
+                    UINT id, LPVOID param) {
+  return CreateEx(exStyle, className, windowName, style, rect.left, rect.top, rect.right - rect.left,
+                  rect.bottom - rect.top, parent ? parent->GetSafeHwnd() : nullptr,
+                  reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), param);
+}
+
+LPCSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor, HBRUSH background, HICON icon) {
+  static std::mutex lock;
+  static auto* names = new std::map<std::string, std::string>;  // never destroyed: names are handed out
+  char name[128];
+  snprintf(name, sizeof name, "Afx:%x:%llx:%llx:%llx", classStyle,
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(cursor)),
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(background)),
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(icon)));
+  std::lock_guard guard(lock);
+  auto [it, added] = names->emplace(name, name);
+  if (added) {
+    WNDCLASS wc{};
+    wc.style = classStyle;
+    wc.lpfnWndProc = ::DefWindowProc;
+    wc.hCursor = cursor;
+    wc.hbrBackground = background;
+    wc.hIcon = icon;
+    wc.lpszClassName = it->second.c_str();
+    WNDCLASS existing{};
+    if (!::RegisterClass(&wc) && !::GetClassInfo(nullptr, wc.lpszClassName, &existing)) {
+      names->erase(it);
+      return nullptr;
+    }
+  }
+  return it->second.c_str();
+}
+
+void CWnd::CenterWindow(CWnd* alternateOwner) {
+  RECT area = tavrin::win::ScreenRect();
+  const bool child = (GetStyle() & WS_CHILD) != 0;
+  HWND over = nullptr;
+  if (child) {
+    over = ::GetParent(m_hWnd);
+  } else {
+    over = alternateOwner ? alternateOwner->GetSafeHwnd() : ::GetWindow(m_hWnd, GW_OWNER);
+    if (over && (!::IsWindowVisible(over) || ::IsIconic(over))) over = nullptr;
+  }
+  RECT outer = area;
+  if (over && child) ::GetClientRect(over, &outer);
+  else if (over) ::GetWindowRect(over, &outer);
+  RECT own{};
+  ::GetWindowRect(m_hWnd, &own);
+  const int w = own.right - own.left, h = own.bottom - own.top;
+  int x = outer.left + (outer.right - outer.left - w) / 2;
+  int y = outer.top + (outer.bottom - outer.top - h) / 2;
+  if (child) {
+    x = std::max(0, x);
+    y = std::max(0, y);
+  } else {
+    x = std::clamp<int>(x, area.left, std::max<int>(area.left, area.right - w));
+    y = std::clamp<int>(y, area.top, std::max<int>(area.top, area.bottom - h));
+  }
+  ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 BOOL CWnd::SubclassWindow(HWND hWnd) {
@@ -241,6 +329,11 @@ HWND ChildOfMessage(HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
+  // While a wait runs the hourglass stays, whatever the window would show.
+  if (message == WM_SETCURSOR && mfc::WaitCursorShown()) {
+    ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    return TRUE;
+  }
   // A control's own notifications go back to it first.
   if (message == WM_COMMAND || message == WM_NOTIFY) {
     HWND child = ChildOfMessage(m_hWnd, message, wParam, lParam);

@@ -30,7 +30,11 @@ namespace {
 constexpr uint32_t kRequestMagic = 0x54565752;  // "TVWR"
 // kList and kScreenshot answer with a payload after the reply (its length in `payloadLength`);
 // kInput's command text follows the request (its length in `argument`).
-enum class Op : uint32_t { kQuery = 1, kShow = 2, kActivate = 3, kPost = 4, kList = 5, kScreenshot = 6, kInput = 7 };
+// kEndSession asks the process's windows whether the session may end (lParam as WM_QUERYENDSESSION's); it is
+// answered on a thread of its own, since the windows may ask the user first.
+enum class Op : uint32_t {
+  kQuery = 1, kShow = 2, kActivate = 3, kPost = 4, kList = 5, kScreenshot = 6, kInput = 7, kEndSession = 8
+};
 
 struct Request {
   uint32_t magic = 0;
@@ -57,6 +61,7 @@ struct Reply {
 };
 
 constexpr int kReplyTimeoutMs = 2000;  // a peer that hangs does not hang us
+constexpr int kEndSessionTimeoutMs = 300000;  // a person may be asked first
 
 // The kernel's start time of a process (clock ticks since boot): with the id it names one process even
 // after the id is reused. 0 when the process does not exist.
@@ -172,34 +177,53 @@ bool HandleRequest(const Request& request, const std::string& command, Reply& re
   return true;
 }
 
-void Serve(int client) {
+// Answers an end-of-session request; a process whose session ends exits, as the system would end it.
+void EndSession(int client, LPARAM lParam) {
+  Reply reply{};
+  reply.found = 1;
+  reply.result = QueryEndSession(lParam) ? 1 : 0;
+  (void)!send(client, &reply, sizeof reply, MSG_NOSIGNAL);
+  close(client);
+  if (reply.result) {
+    fflush(nullptr);
+    _exit(0);
+  }
+}
+
+// Serves one request; false when the connection was handed to a thread of its own (which closes it).
+bool Serve(int client) {
   timeval timeout{kReplyTimeoutMs / 1000, 0};
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   ucred peer{};
   socklen_t peerLength = sizeof peer;
   // The socket has no file permissions: only processes of our own user may act on our windows.
-  if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != getuid()) return;
+  if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != getuid()) return true;
   Request request{};
-  if (recv(client, &request, sizeof request, MSG_WAITALL) != static_cast<ssize_t>(sizeof request)) return;
+  if (recv(client, &request, sizeof request, MSG_WAITALL) != static_cast<ssize_t>(sizeof request)) return true;
+  if (request.magic == kRequestMagic && request.op == static_cast<uint32_t>(Op::kEndSession)) {
+    std::thread([client, lParam = static_cast<LPARAM>(request.lParam)] { EndSession(client, lParam); }).detach();
+    return false;
+  }
   std::string command;
   if (request.op == static_cast<uint32_t>(Op::kInput)) {
-    if (request.argument < 0 || request.argument > kMaxCommand) return;
+    if (request.argument < 0 || request.argument > kMaxCommand) return true;
     command.resize(static_cast<size_t>(request.argument));
-    if (!command.empty() && recv(client, command.data(), command.size(), MSG_WAITALL) != request.argument) return;
+    if (!command.empty() && recv(client, command.data(), command.size(), MSG_WAITALL) != request.argument) return true;
   }
   Reply reply{};
   std::string payload;
   HandleRequest(request, command, reply, payload);
   if (payload.size() > kMaxPayload) payload.clear();
   reply.payloadLength = static_cast<uint32_t>(payload.size());
-  if (send(client, &reply, sizeof reply, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof reply)) return;
+  if (send(client, &reply, sizeof reply, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof reply)) return true;
   size_t sent = 0;
   while (sent < payload.size()) {
     ssize_t n = send(client, payload.data() + sent, payload.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return;
+    if (n <= 0) return true;
     sent += static_cast<size_t>(n);
   }
+  return true;
 }
 
 class Service {
@@ -242,8 +266,7 @@ class Service {
       if (fds[1].revents) return;
       int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
-      Serve(client);
-      close(client);
+      if (Serve(client)) close(client);
     }
   }
 
@@ -266,17 +289,18 @@ Service& TheService() {
   return *service;
 }
 
-bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command, std::string* payload);
+bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command, std::string* payload,
+         int timeoutMs = kReplyTimeoutMs);
 
 // Sends one request to the process that owns `hwnd` and reads its reply.
 bool Ask(HWND hwnd, Request request, Reply& reply) { return Ask(hwnd, request, reply, {}, nullptr); }
 
-bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command, std::string* payload) {
+bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command, std::string* payload, int timeoutMs) {
   Record record;
   if (!LiveRecord(hwnd, record)) return false;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  timeval timeout{kReplyTimeoutMs / 1000, 0};
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   socklen_t length;
@@ -412,6 +436,14 @@ bool ForeignInput(HWND hwnd, const std::string& command) {
   if (command.empty() || command.size() > static_cast<size_t>(kMaxCommand)) return false;
   Reply reply{};
   return Ask(hwnd, {.op = static_cast<uint32_t>(Op::kInput)}, reply, command, nullptr);
+}
+
+bool ForeignEndSession(HWND anyWindow, LPARAM lParam, bool& agreed) {
+  Reply reply{};
+  Request request{.op = static_cast<uint32_t>(Op::kEndSession), .lParam = lParam};
+  if (!Ask(anyWindow, request, reply, {}, nullptr, kEndSessionTimeoutMs)) return false;
+  agreed = reply.result != 0;
+  return true;
 }
 
 std::vector<HWND> ForeignTopLevels() {

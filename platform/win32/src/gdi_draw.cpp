@@ -543,10 +543,12 @@ BOOL GetIconInfo(HICON handle, PICONINFO info) {
 }
 
 BOOL DestroyIcon(HICON icon) {
-  if (!LookupAs<Icon>(icon)) {
+  auto object = LookupAs<Icon>(icon);
+  if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (object->stock) return TRUE;  // the system's cursors stay
   Remove(icon);
   return TRUE;
 }

@@ -753,6 +753,10 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return GetWindowTextLength(hwnd);
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_SETCURSOR:
+      return DefSetCursor(hwnd, wParam, lParam);
+    case WM_QUERYENDSESSION:
+      return TRUE;
     case WM_SETREDRAW: {
       // Redrawing off: the window counts as hidden (nothing paints it) until redrawing is back on; what
       // was invalidated meanwhile stays for the next paint.

@@ -791,6 +791,25 @@ void RegisterPopupClass() {
 
 constexpr DWORD kPopupExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
 
+// Keeps a w x h popup at (x, y) on the screen; with an exclude rectangle it moves past the rectangle rather
+// than over it: sideways by default, up or down with TPM_VERTICAL.
+void PlacePopup(int& x, int& y, int w, int h, UINT flags, const RECT* exclude) {
+  const RECT screen = tavrin::win::ScreenRect();
+  const bool vertical = (flags & TPM_VERTICAL) != 0;
+  if (x + w > screen.right) x = exclude && !vertical ? exclude->left - w : screen.right - w;
+  if (y + h > screen.bottom) {
+    y = screen.bottom - h;
+    // Below the rectangle does not fit: above it.
+    if (exclude && vertical && y < exclude->bottom && y + h > exclude->top) y = exclude->top - h;
+  }
+  if (exclude && vertical && y < screen.top) {
+    // Not above either: below it again, as far as the screen lets it.
+    y = std::min<int>(exclude->bottom, screen.bottom - h);
+  }
+  x = std::max<int>(x, screen.left);
+  y = std::max<int>(y, screen.top);
+}
+
 bool OpenLevel(Tracker& tracker, HMENU menu, int x, int y, UINT flags, const RECT* exclude) {
   Level level;
   level.menu = menu;
@@ -803,11 +822,7 @@ bool OpenLevel(Tracker& tracker, HMENU menu, int x, int y, UINT flags, const REC
   else if (flags & TPM_CENTERALIGN) x -= w / 2;
   if (flags & TPM_BOTTOMALIGN) y -= h;
   else if (flags & TPM_VCENTERALIGN) y -= h / 2;
-  const RECT screen = tavrin::win::ScreenRect();
-  if (x + w > screen.right) x = exclude ? exclude->left - w : screen.right - w;
-  if (y + h > screen.bottom) y = screen.bottom - h;
-  x = std::max<int>(x, screen.left);
-  y = std::max<int>(y, screen.top);
+  PlacePopup(x, y, w, h, flags, exclude);
   RegisterPopupClass();
   tracker.levels.push_back(std::move(level));
   HWND hwnd = CreateWindowEx(kPopupExStyle, kPopupMenuClass, "", WS_POPUP | WS_BORDER, x, y, w, h, tracker.owner,
@@ -1118,7 +1133,7 @@ namespace tavrin::win::menus {
 UINT TrackBarPopup(HMENU popup, HWND owner, const RECT& item, bool selectFirst, BarLink& link) {
   link.exit = BarExit::kNone;
   link.target = -1;
-  return Track(popup, TPM_RETURNCMD, item.left, item.bottom, owner, &item, &link, selectFirst);
+  return Track(popup, TPM_RETURNCMD | TPM_VERTICAL, item.left, item.bottom, owner, &item, &link, selectFirst);
 }
 }  // namespace tavrin::win::menus
 

@@ -299,8 +299,10 @@ bool IsMouseMessage(UINT message) {
 // hooks first, which may drop it (false).
 bool Taken(const MSG& msg) {
   win::detail::NoteRetrieved(msg);
-  if (!IsMouseMessage(msg.message) || !win::detail::HasMouseHooks()) return true;
-  return !win::detail::RunMouseHooks(msg);
+  if (!IsMouseMessage(msg.message)) return true;
+  if (win::detail::HasMouseHooks() && win::detail::RunMouseHooks(msg)) return false;
+  win::detail::SendSetCursor(msg);
+  return true;
 }
 }  // namespace
 }  // namespace tavrin::core

@@ -14,6 +14,7 @@ constexpr draw::Pixel kDesktopColour = 0x003A6EA5;
 }  // namespace
 
 void SetDisplaySink(DisplaySink* sink) { g_sink = sink; }
+bool DisplayRunning() { return g_sink.load() != nullptr; }
 
 }  // namespace tavrin::win
 
@@ -24,6 +25,9 @@ void NotifyDisplayChanged(HWND hwnd) {
 }
 void NotifyDisplayDestroyed(HWND hwnd) {
   if (auto* sink = g_sink.load()) sink->WindowDestroyed(hwnd);
+}
+void NotifyCursorChanged() {
+  if (auto* sink = g_sink.load()) sink->CursorChanged();
 }
 void NotifyDamage(HWND topLevel, const RECT& rect) {
   if (auto* sink = g_sink.load()) sink->SurfaceDamaged(topLevel, rect);
@@ -183,6 +187,7 @@ bool BeginPaintTarget(HWND hwnd, gdi::WindowDcTarget& target, PAINTSTRUCT& paint
   if (frame) SendNow(hwnd, WM_NCPAINT, 1, 0);
   draw::Region update;
   bool erase;
+  std::vector<HWND> touched;
   {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
@@ -193,8 +198,22 @@ bool BeginPaintTarget(HWND hwnd, gdi::WindowDcTarget& target, PAINTSTRUCT& paint
     erase = window->erasePending;
     window->erasePending = false;
     window->internalPaint = false;
+    // Without WS_CLIPCHILDREN this paint covers the children under it; those painted since the parent was
+    // invalidated (UpdateWindow on a child) must paint again after it.
+    if (!(window->style & WS_CLIPCHILDREN) && !update.empty()) {
+      const RECT area = FromDraw(update.bounds());
+      for (HWND childHandle : window->children) {
+        auto child = Find(childHandle);
+        if (!child || !child->Visible()) continue;
+        RECT overlap = Intersection(area, child->rect);
+        if (RectEmpty(overlap)) continue;
+        OffsetRect(&overlap, -child->rect.left - child->client.left, -child->rect.top - child->client.top);
+        InvalidateLocked(*child, &overlap, true, true, Children::kDefault, touched);
+      }
+    }
   }
   SyncPaintFlag(hwnd);
+  for (HWND child : touched) SyncPaintFlag(child);
   if (!WindowTarget(hwnd, false, &update, target)) return false;
   paint.rcPaint = FromDraw(update.bounds());
   if (erase) {  // the background goes first, on a DC of the same area

@@ -77,6 +77,21 @@ std::vector<std::string> ListAllWindows() {
   return lines;
 }
 
+bool EndSessionEverywhere(LPARAM lParam, DWORD* refusedBy) {
+  std::vector<DWORD> asked;
+  for (HWND hwnd : detail::ForeignTopLevels()) {
+    DWORD pid = detail::ProcessOfWindow(hwnd);
+    if (std::find(asked.begin(), asked.end(), pid) != asked.end()) continue;
+    asked.push_back(pid);
+    bool agreed = true;
+    if (detail::ForeignEndSession(hwnd, lParam, agreed) && !agreed) {
+      if (refusedBy) *refusedBy = pid;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool RemoteScreenshot(HWND hwnd, std::vector<uint8_t>& png) {
   bool screen = hwnd == nullptr;
   if (screen) {

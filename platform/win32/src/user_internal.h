@@ -73,6 +73,8 @@ bool ForeignList(HWND anyWindow, std::string& lines);
 bool ForeignScreenshot(HWND hwnd, bool screen, std::string& png);
 bool ForeignInput(HWND hwnd, const std::string& command);
 std::vector<HWND> ForeignTopLevels();
+// Asks the process that owns a window whether the session may end (false when it could not be asked).
+bool ForeignEndSession(HWND anyWindow, LPARAM lParam, bool& agreed);
 // What a process serves for those requests (tools.cpp).
 bool ServeScreenshot(HWND hwnd, std::string& png);
 bool ServeInput(HWND hwnd, const std::string& command);
@@ -84,6 +86,8 @@ bool EqualsNoCase(const std::string& a, const char* b);
 // children).
 POINT CursorPosition();
 void NoteRetrieved(const MSG& msg);
+// cursor.cpp: WM_SETCURSOR to the window of a mouse move or press its thread has taken from the queue.
+void SendSetCursor(const MSG& msg);
 bool HasMouseHooks();
 bool RunMouseHooks(const MSG& msg);  // true: the message is dropped
 HWND PickPaint(const std::vector<HWND>& candidates);

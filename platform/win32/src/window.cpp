@@ -447,6 +447,8 @@ HWND CreateWindowObject(const WindowSpec& spec) {
   cls->style = spec.classStyle;
   cls->proc = spec.proc;
   cls->background = spec.background;
+  cls->cursor = spec.cursor;
+  cls->icon = spec.icon;
   return detail::CreateInternal(spec.exStyle, spec.className, cls, spec.title, spec.proc, spec.userData,
                                 spec.style, spec.x, spec.y, spec.width, spec.height, spec.parent, spec.id,
                                 spec.createParam);

@@ -113,6 +113,10 @@ void EnsureDcProvider();
 void NotifyDisplayChanged(HWND hwnd);
 void NotifyDisplayDestroyed(HWND hwnd);
 void NotifyDamage(HWND topLevel, const RECT& rect);
+void NotifyCursorChanged();
+
+// Cursors (cursor.cpp): DefWindowProc's answer to WM_SETCURSOR.
+LRESULT DefSetCursor(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 // Input (input.cpp): a window is going; focus, capture and tracking let go of it.
 void ForgetInput(HWND hwnd);

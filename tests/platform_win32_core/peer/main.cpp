@@ -7,6 +7,8 @@
 //   window TITLE QUIT             a hidden, minimised top-level window with an owned pop-up that was
 //                                 active last; prints the messages they get (input included), ends when
 //                                 QUIT is set
+//   session-window TITLE ANSWER   a top-level window that answers WM_QUERYENDSESSION with ANSWER; prints
+//                                 both end-of-session messages ("query LPARAM", "end WPARAM"); ends after 20 s
 // Every line goes to stdout at once; "ready"-type lines tell the test when to go on.
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +90,38 @@ int Window(const char* title, const char* quitName) {
   return 0;
 }
 
+LRESULT CALLBACK SessionProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_QUERYENDSESSION) {
+    printf("query %lx\n", static_cast<unsigned long>(lParam));
+    fflush(stdout);
+    return GetWindowLongPtr(hwnd, GWLP_USERDATA);
+  }
+  if (message == WM_ENDSESSION) {
+    printf("end %d\n", static_cast<int>(wParam));
+    fflush(stdout);
+    return 0;
+  }
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+int SessionWindow(const char* title, int answer) {
+  tavrin::win::WindowSpec spec;
+  spec.className = "PeerSession";
+  spec.title = title;
+  spec.proc = SessionProc;
+  spec.userData = answer;
+  if (!tavrin::win::CreateWindowObject(spec)) return 3;
+  printf("ready\n");
+  fflush(stdout);
+  const DWORD end = GetTickCount() + 20000;
+  while (GetTickCount() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +130,7 @@ int main(int argc, char** argv) {
   if (argc == 6 && strcmp(argv[1], "event-create") == 0)
     return EventCreate(argv[2], atoi(argv[3]) != 0, atoi(argv[4]) != 0, argv[5]);
   if (argc == 4 && strcmp(argv[1], "window") == 0) return Window(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "session-window") == 0) return SessionWindow(argv[2], atoi(argv[3]));
   fprintf(stderr, "usage: %s event-wait|event-set|event-create|window ...\n", argv[0]);
   return 2;
 }

@@ -65,6 +65,12 @@ class CWinApp : public CWinThread {
 
   // The box of AfxMessageBox: over the main window, with the application title.
   virtual int DoMessageBox(LPCSTR prompt, UINT type, UINT helpId);
+  // 1: one more wait (the wait cursor shows), -1: one wait less (the cursor before the first comes
+  // back with the last), 0: the wait cursor again while a wait runs. The count is the process's.
+  virtual void DoWaitCursor(int code);
+  // The system cursors.
+  HCURSOR LoadStandardCursor(LPCSTR name) const { return ::LoadCursor(nullptr, name); }
+  HICON LoadIcon(UINT id) const;
 
   LPCSTR m_pszAppName = nullptr;
   LPCSTR m_pszExeName = nullptr;
@@ -81,6 +87,21 @@ class CWinApp : public CWinThread {
   HBRUSH m_hDialogBkBrush = nullptr;
   COLORREF m_clrDialogText = 0;
 };
+
+// The hourglass for the life of the object (BeginWaitCursor ... EndWaitCursor).
+class CWaitCursor {
+ public:
+  CWaitCursor();
+  ~CWaitCursor();
+  CWaitCursor(const CWaitCursor&) = delete;
+  CWaitCursor& operator=(const CWaitCursor&) = delete;
+  void Restore();
+};
+
+namespace mfc {
+// Whether a wait (BeginWaitCursor, CWaitCursor) runs: the framework's windows then keep the wait cursor.
+bool WaitCursorShown();
+}  // namespace mfc
 
 CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();

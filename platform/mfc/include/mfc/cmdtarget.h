@@ -131,4 +131,10 @@ class CCmdTarget : public CObject {
   virtual BOOL OnUpdateCommand(CCmdUI* ui);
   // Whether the command has a handler along the route (nothing runs).
   virtual BOOL HasCommandHandler(UINT id);
+
+  // The hourglass while a long operation runs: Begin and End nest (the application's DoWaitCursor);
+  // Restore shows it again after something else set the cursor (a message box).
+  void BeginWaitCursor();
+  void EndWaitCursor();
+  void RestoreWaitCursor();
 };

@@ -65,6 +65,12 @@ class CWnd : public CCmdTarget {
   // OnCreate returns -1.
   virtual BOOL CreateEx(DWORD exStyle, LPCSTR windowName, DWORD style, int x, int y, int width, int height,
                         HWND parent, UINT_PTR id, LPVOID param = nullptr);
+  // The same as a window of a registered class (AfxRegisterWndClass's, or any other): the class gives
+  // its style, background, cursor and icon; the object still handles the messages.
+  BOOL CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                int height, HWND parent, HMENU idOrMenu, LPVOID param = nullptr);
+  BOOL CreateEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent,
+                UINT id, LPVOID param = nullptr);
   // Called by CreateEx before the window is made: the override may change what is asked (styles,
   // place, size); FALSE refuses the creation.
   virtual BOOL DestroyWindow();
@@ -98,6 +104,9 @@ class CWnd : public CCmdTarget {
   void MapWindowPoints(CWnd* to, LPPOINT points, UINT count) const;
   void MapWindowPoints(CWnd* to, LPRECT rect) const;
   CWnd* ChildWindowFromPoint(POINT point) const;
+  // A child in the middle of its parent's client area; a top-level window over `alternateOwner`, else its
+  // owner, when that is visible and not minimised, else in the middle of the screen; kept on the screen.
+  void CenterWindow(CWnd* alternateOwner = nullptr);
 
   // Painting.
   void Invalidate(BOOL erase = TRUE);
@@ -175,9 +184,15 @@ class CWnd : public CCmdTarget {
   void Detach();
   // The procedure the window had before SubclassWindow.
   WNDPROC m_pfnSuper = nullptr;
+  LPCSTR requestedClass_ = nullptr;  // the class CreateEx was asked for, until it runs
   bool marker_ = false;
   bool temporary_ = false;
 };
+
+// Registers (once per distinct set of values) a window class for CWnd::CreateEx and returns its name,
+// which stays valid for the life of the process.
+LPCSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor = nullptr, HBRUSH background = nullptr,
+                           HICON icon = nullptr);
 
 class CView;
 

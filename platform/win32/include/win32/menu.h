@@ -106,9 +106,14 @@ constexpr UINT TPM_RIGHTALIGN = 0x0008;
 constexpr UINT TPM_TOPALIGN = 0x0000;
 constexpr UINT TPM_VCENTERALIGN = 0x0010;
 constexpr UINT TPM_BOTTOMALIGN = 0x0020;
+constexpr UINT TPM_HORIZONTAL = 0x0000;
+constexpr UINT TPM_VERTICAL = 0x0040;
 constexpr UINT TPM_NONOTIFY = 0x0080;
 constexpr UINT TPM_RETURNCMD = 0x0100;
 
+// TrackPopupMenuEx's exclude rectangle (screen coordinates): a popup that does not fit the screen at its
+// point moves off the screen edge beside the rectangle, never over it: across it (left of it) by
+// default, above or below it with TPM_VERTICAL.
 struct TPMPARAMS {
   UINT cbSize;
   RECT rcExclude;

@@ -72,8 +72,10 @@ constexpr UINT WM_GETTEXT = 0x000D;
 constexpr UINT WM_GETTEXTLENGTH = 0x000E;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUERYENDSESSION = 0x0011;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_ERASEBKGND = 0x0014;
+constexpr UINT WM_ENDSESSION = 0x0016;
 constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_SETCURSOR = 0x0020;
 constexpr UINT WM_MOUSEACTIVATE = 0x0021;
@@ -156,6 +158,12 @@ constexpr UINT WM_APP = 0x8000;
 // WM_ACTIVATE's wParam.
 constexpr WPARAM WA_INACTIVE = 0;
 constexpr WPARAM WA_ACTIVE = 1;
+
+// WM_QUERYENDSESSION's and WM_ENDSESSION's lParam: ENDSESSION_LOGOFF when the user logs off, none of these
+// when the system shuts down.
+constexpr LPARAM ENDSESSION_CLOSEAPP = 0x00000001;
+constexpr LPARAM ENDSESSION_CRITICAL = 0x40000000;
+constexpr LPARAM ENDSESSION_LOGOFF = static_cast<LPARAM>(0x80000000u);
 
 // WM_POWERBROADCAST's wParam.
 constexpr WPARAM PBT_APMQUERYSUSPEND = 0x0000;
@@ -745,6 +753,8 @@ struct WindowSpec {
   LONG_PTR userData = 0;   // GWLP_USERDATA
   UINT classStyle = 0;     // CS_DBLCLKS gives double clicks
   HBRUSH background = nullptr;  // WM_ERASEBKGND's brush (or a system colour index + 1)
+  HCURSOR cursor = nullptr;     // the class cursor (WM_SETCURSOR's default in the client area)
+  HICON icon = nullptr;
   DWORD style = 0;         // WS_CHILD makes a child of `parent`; WS_VISIBLE shows it at once
   DWORD exStyle = 0;
   HWND parent = nullptr;   // of a child window; for a top-level window, its owner

@@ -31,8 +31,11 @@ struct DisplaySink {
   virtual void WindowChanged(HWND hwnd) = 0;  // shown, hidden, moved, resized, retitled, activated
   virtual void WindowDestroyed(HWND hwnd) = 0;
   virtual void SurfaceDamaged(HWND hwnd, const RECT& rect) = 0;  // rect in window coordinates
+  virtual void CursorChanged() {}  // SetCursor or ShowCursor (CurrentCursorLook tells what to show)
 };
 void SetDisplaySink(DisplaySink* sink);
+// Whether a display shows the windows (a sink is installed).
+bool DisplayRunning();
 
 // The X11 display: every visible top-level window becomes an X window of the display `name` (DISPLAY's
 // when empty) and X input comes back through the injection calls below; until StopDisplay.
@@ -51,6 +54,14 @@ void InjectClick(int x, int y, MouseButton button = MouseButton::kLeft);
 void InjectKey(int virtualKey, bool down);
 // Key presses for each character (letters, digits, space, Enter as "\n", Tab, Escape as "\x1b").
 void InjectText(const std::string& text);
+
+// What the system does at a log-off (`lParam` ENDSESSION_LOGOFF) or shut-down, for this process's
+// windows: WM_QUERYENDSESSION to each top-level window (on its own thread) until one refuses by answering
+// 0, then WM_ENDSESSION to each asked window, wParam whether the session ends. True when none refused.
+bool QueryEndSession(LPARAM lParam);
+// The same for the processes of the sysroot that have windows: false when one of them refused (its
+// process id in `refusedBy`). A process whose session ends then exits, as the system would end it.
+bool EndSessionEverywhere(LPARAM lParam, DWORD* refusedBy = nullptr);
 
 // One line per window of this process (class, id, text, rectangle, visible, enabled), children indented.
 std::vector<std::string> ListWindows();

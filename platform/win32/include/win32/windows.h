@@ -16,3 +16,4 @@
 #include "win32/global_memory.h"
 #include "win32/version.h"
 #include "win32/menu.h"
+#include "win32/cursor.h"
