@@ -1,33 +1,15 @@
 #include "mfc/controls.h"
 
+#include "controls_internal.h"
+
 IMPLEMENT_DYNAMIC(CButton, CWnd)
 IMPLEMENT_DYNAMIC(CStatic, CWnd)
 IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CTabCtrl, CWnd)
 
-namespace {
-
-HWND MakeControl(LPCSTR className, LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  tavrin::controls::RegisterStandardControls();
-  tavrin::controls::RegisterTabControl();
-  return ::CreateWindowEx(0, className, text, style, rect.left, rect.top, rect.right - rect.left,
-                          rect.bottom - rect.top, parent ? parent->GetSafeHwnd() : nullptr,
-                          reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), nullptr, nullptr);
-}
-
-// An owner-drawn control draws its own items: the WM_DRAWITEM its parent reflects goes to DrawItem.
-template <class Control>
-bool DrawReflected(Control& control, UINT message, LPARAM lParam, LRESULT* result) {
-  if (message != WM_DRAWITEM) return false;
-  control.DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
-  if (result) *result = TRUE;
-  return true;
-}
-
-}  // namespace
 
 BOOL CButton::Create(LPCSTR caption, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  HWND hwnd = MakeControl("Button", caption, style, rect, parent, id);
+  HWND hwnd = mfc::detail::MakeControl("Button", caption, style, rect, parent, id);
   return hwnd && SubclassWindow(hwnd);
 }
 UINT CButton::GetState() const { return static_cast<UINT>(::SendMessage(m_hWnd, BM_GETSTATE, 0, 0)); }
@@ -39,12 +21,12 @@ void CButton::SetButtonStyle(UINT style, BOOL redraw) { ::SendMessage(m_hWnd, BM
 void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CButton::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (DrawReflected(*this, message, lParam, result)) return TRUE;
+  if (mfc::detail::DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
 
 BOOL CStatic::Create(LPCSTR text, DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  HWND hwnd = MakeControl("Static", text, style, rect, parent, id);
+  HWND hwnd = mfc::detail::MakeControl("Static", text, style, rect, parent, id);
   return hwnd && SubclassWindow(hwnd);
 }
 
@@ -149,7 +131,7 @@ void CToolTipCtrl::RelayEvent(LPMSG msg) {
 }
 
 BOOL CTabCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  HWND hwnd = MakeControl(WC_TABCONTROL, "", style, rect, parent, id);
+  HWND hwnd = mfc::detail::MakeControl(WC_TABCONTROL, "", style, rect, parent, id);
   return hwnd && SubclassWindow(hwnd);
 }
 
@@ -190,16 +172,15 @@ BOOL CTabCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd,
 void CTabCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CTabCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (DrawReflected(*this, message, lParam, result)) return TRUE;
+  if (mfc::detail::DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
 
 IMPLEMENT_DYNAMIC(CHeaderCtrl, CWnd)
-IMPLEMENT_DYNAMIC(CListCtrl, CWnd)
 
 BOOL CHeaderCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
   tavrin::controls::RegisterListControls();
-  HWND hwnd = MakeControl(WC_HEADER, "", style, rect, parent, id);
+  HWND hwnd = mfc::detail::MakeControl(WC_HEADER, "", style, rect, parent, id);
   return hwnd && SubclassWindow(hwnd);
 }
 int CHeaderCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, HDM_GETITEMCOUNT, 0, 0)); }
@@ -217,62 +198,7 @@ BOOL CHeaderCtrl::GetItemRect(int pos, LPRECT rect) const {
 }
 void CHeaderCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
 BOOL CHeaderCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (DrawReflected(*this, message, lParam, result)) return TRUE;
+  if (mfc::detail::DrawReflected(*this, message, lParam, result)) return TRUE;
   return CWnd::OnChildNotify(message, wParam, lParam, result);
 }
 
-BOOL CListCtrl::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-  tavrin::controls::RegisterListControls();
-  HWND hwnd = MakeControl(WC_LISTVIEW, "", style, rect, parent, id);
-  return hwnd && SubclassWindow(hwnd);
-}
-int CListCtrl::InsertColumn(int col, LPCSTR heading, int format, int width) {
-  LVCOLUMN column{};
-  column.mask = LVCF_FMT | LVCF_TEXT | (width >= 0 ? LVCF_WIDTH : 0);
-  column.fmt = format;
-  column.cx = width;
-  column.pszText = const_cast<LPSTR>(heading ? heading : "");
-  return static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTCOLUMNA, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&column)));
-}
-int CListCtrl::InsertItem(int item, LPCSTR text) {
-  LVITEM lv{};
-  lv.mask = LVIF_TEXT;
-  lv.iItem = item;
-  lv.pszText = const_cast<LPSTR>(text ? text : "");
-  return static_cast<int>(::SendMessage(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lv)));
-}
-BOOL CListCtrl::SetItemText(int item, int subItem, LPCSTR text) {
-  LVITEM lv{};
-  lv.iSubItem = subItem;
-  lv.pszText = const_cast<LPSTR>(text);
-  return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv)));
-}
-CString CListCtrl::GetItemText(int item, int subItem) const {
-  char buffer[512] = {};
-  LVITEM lv{};
-  lv.iSubItem = subItem;
-  lv.pszText = buffer;
-  lv.cchTextMax = sizeof buffer;
-  ::SendMessage(m_hWnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
-  return CString(buffer);
-}
-int CListCtrl::GetItemCount() const { return static_cast<int>(::SendMessage(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
-BOOL CListCtrl::DeleteAllItems() { return static_cast<BOOL>(::SendMessage(m_hWnd, LVM_DELETEALLITEMS, 0, 0)); }
-CListCtrl::~CListCtrl() {
-  if (defaultHeader_.GetSafeHwnd()) defaultHeader_.UnsubclassWindow();
-}
-
-CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
-  auto header = reinterpret_cast<HWND>(::SendMessage(m_hWnd, LVM_GETHEADER, 0, 0));
-  if (!header) return nullptr;
-  CWnd* attached = CWnd::FromHandlePermanent(header);
-  if (auto* object = dynamic_cast<CHeaderCtrl*>(attached)) return object;
-  if (attached) return nullptr;  // taken by an object of another kind
-  return defaultHeader_.SubclassWindow(header) ? &defaultHeader_ : nullptr;
-}
-
-void CListCtrl::DrawItem(LPDRAWITEMSTRUCT) {}
-BOOL CListCtrl::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  if (DrawReflected(*this, message, lParam, result)) return TRUE;
-  return CWnd::OnChildNotify(message, wParam, lParam, result);
-}

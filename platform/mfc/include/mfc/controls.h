@@ -3,8 +3,10 @@
 // pages.
 #pragma once
 #include <map>
+#include <memory>
 #include <vector>
 
+#include "mfc/collections.h"
 #include "mfc/gdi.h"
 #include "mfc/imagelist.h"
 #include "mfc/wnd.h"
@@ -119,19 +121,93 @@ class CHeaderCtrl : public CWnd {
   BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 };
 
+class CEdit;
+
+// The list view ("SysListView32"). Items are rows (report view) or icons; each has texts by column, an
+// application value, LVIS_ state bits and an image. POSITIONs of the selection walk are item index + 1.
 class CListCtrl : public CWnd {
   DECLARE_DYNAMIC(CListCtrl)
 
  public:
   ~CListCtrl() override;
   BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
-  int InsertColumn(int col, LPCSTR heading, int format = 0, int width = -1);
+
+  // Styles and looks.
+  DWORD GetExtendedStyle() const;
+  DWORD SetExtendedStyle(DWORD exStyle);  // the styles before
+  COLORREF GetBkColor() const;
+  BOOL SetBkColor(COLORREF color);
+  COLORREF GetTextColor() const;
+  BOOL SetTextColor(COLORREF color);
+  COLORREF GetTextBkColor() const;
+  BOOL SetTextBkColor(COLORREF color);
+  // LVSIL_NORMAL, LVSIL_SMALL or LVSIL_STATE; the list before (a temporary object for a list this object
+  // does not know).
+  CImageList* GetImageList(int type) const;
+  CImageList* SetImageList(CImageList* images, int type);
+
+  // Columns.
+  int InsertColumn(int col, const LVCOLUMN* column);
+  int InsertColumn(int col, LPCSTR heading, int format = LVCFMT_LEFT, int width = -1, int subItem = -1);
+  BOOL DeleteColumn(int col);
+  BOOL GetColumn(int col, LVCOLUMN* column) const;
+  BOOL SetColumn(int col, const LVCOLUMN* column);
+  int GetColumnWidth(int col) const;
+  BOOL SetColumnWidth(int col, int cx);  // or LVSCW_AUTOSIZE / LVSCW_AUTOSIZE_USEHEADER
+  CHeaderCtrl* GetHeaderCtrl() const;
+
+  // Items.
+  int GetItemCount() const;
+  int InsertItem(const LVITEM* item);
   int InsertItem(int item, LPCSTR text);
+  int InsertItem(int item, LPCSTR text, int image);
+  int InsertItem(UINT mask, int item, LPCSTR text, UINT state, UINT stateMask, int image, LPARAM param);
+  BOOL DeleteItem(int item);
+  BOOL DeleteAllItems();
+  BOOL GetItem(LVITEM* item) const;
+  BOOL SetItem(const LVITEM* item);
+  BOOL SetItem(int item, int subItem, UINT mask, LPCSTR text, int image, UINT state, UINT stateMask, LPARAM param);
   BOOL SetItemText(int item, int subItem, LPCSTR text);
   CString GetItemText(int item, int subItem) const;
-  int GetItemCount() const;
-  BOOL DeleteAllItems();
-  CHeaderCtrl* GetHeaderCtrl() const;
+  int GetItemText(int item, int subItem, LPSTR text, int length) const;
+  DWORD_PTR GetItemData(int item) const;
+  BOOL SetItemData(int item, DWORD_PTR data);
+  UINT GetItemState(int item, UINT mask) const;
+  BOOL SetItemState(int item, UINT state, UINT mask);  // item -1: every item
+  BOOL SetItemState(int item, LVITEM* state);
+  // Check boxes (LVS_EX_CHECKBOXES): state image 2 is checked.
+  BOOL GetCheck(int item) const;
+  BOOL SetCheck(int item, BOOL check = TRUE);
+  int FindItem(LVFINDINFO* find, int start = -1) const;
+
+  // Selection and focus.
+  UINT GetSelectedCount() const;
+  // Null when nothing is selected.
+  POSITION GetFirstSelectedItemPosition() const;
+  // The item at the position; the position moves to the next selected item (null after the last).
+  int GetNextSelectedItem(POSITION& position) const;
+  int GetNextItem(int item, int flags) const;
+  int GetSelectionMark() const;
+  int SetSelectionMark(int item);
+
+  // Geometry and scrolling.
+  BOOL GetItemRect(int item, LPRECT rect, UINT code) const;
+  BOOL GetSubItemRect(int item, int subItem, int area, RECT& rect) const;
+  BOOL GetItemPosition(int item, LPPOINT point) const;
+  BOOL SetItemPosition(int item, POINT point);
+  int HitTest(LVHITTESTINFO* info) const;
+  int HitTest(POINT point, UINT* flags = nullptr) const;
+  int SubItemHitTest(LVHITTESTINFO* info);
+  BOOL EnsureVisible(int item, BOOL partialOk);
+  int GetTopIndex() const;
+  int GetCountPerPage() const;
+  BOOL Scroll(SIZE size);
+  BOOL RedrawItems(int first, int last);
+  BOOL Update(int item);
+
+  // The label editor.
+  CEdit* EditLabel(int item);
+  CEdit* GetEditControl() const;
   // Called for each row of an owner-drawn list (WM_DRAWITEM reflected by the parent).
   virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
 
@@ -141,6 +217,8 @@ class CListCtrl : public CWnd {
  private:
   // Wraps the header when no header object has taken it.
   mutable CHeaderCtrl defaultHeader_;
+  // The label editor's window for the editor calls (never attached).
+  mutable std::unique_ptr<CEdit> editor_;
 };
 
 // The property sheet and its pages.

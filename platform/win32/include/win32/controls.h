@@ -300,6 +300,36 @@ constexpr UINT LVM_SETITEMPOSITION = LVM_FIRST + 15;
 constexpr UINT LVM_GETITEMPOSITION = LVM_FIRST + 16;
 constexpr UINT LVM_SETITEMPOSITION32 = LVM_FIRST + 49;
 constexpr DWORD LVS_EX_CHECKBOXES = 0x0004;
+// Grid lines between the report's rows and columns; full-row select highlights (and hit-tests) the whole
+// row, without it only the first column's cell shows the selection. The others are kept and answered.
+constexpr DWORD LVS_EX_GRIDLINES = 0x0001;
+constexpr DWORD LVS_EX_SUBITEMIMAGES = 0x0002;
+constexpr DWORD LVS_EX_TRACKSELECT = 0x0008;
+constexpr DWORD LVS_EX_HEADERDRAGDROP = 0x0010;
+constexpr DWORD LVS_EX_FULLROWSELECT = 0x0020;
+constexpr DWORD LVS_EX_ONECLICKACTIVATE = 0x0040;
+constexpr DWORD LVS_EX_TWOCLICKACTIVATE = 0x0080;
+constexpr DWORD LVS_EX_FLATSB = 0x0100;
+constexpr DWORD LVS_EX_INFOTIP = 0x0400;
+constexpr DWORD LVS_EX_LABELTIP = 0x4000;
+constexpr DWORD LVS_EX_DOUBLEBUFFER = 0x00010000;
+constexpr DWORD LVS_SMALLICON = 0x0002;  // shown as the report's rows
+constexpr DWORD LVS_LIST = 0x0003;       // likewise
+constexpr DWORD LVS_AUTOARRANGE = 0x0100;
+// Column formats (as the header's HDF_ alignment) and the rest of the column and item vocabulary.
+constexpr int LVCFMT_LEFT = 0x0000;
+constexpr int LVCFMT_RIGHT = 0x0001;
+constexpr int LVCFMT_CENTER = 0x0002;
+constexpr UINT LVCF_SUBITEM = 0x0008;
+constexpr int LVIR_SELECTBOUNDS = 3;
+constexpr UINT LVM_SETCOLUMNA = LVM_FIRST + 26;
+constexpr UINT LVM_UPDATE = LVM_FIRST + 42;
+constexpr UINT LVM_GETSUBITEMRECT = LVM_FIRST + 56;
+constexpr UINT LVM_GETSELECTIONMARK = LVM_FIRST + 66;
+constexpr UINT LVM_SETSELECTIONMARK = LVM_FIRST + 67;
+// LVM_SETCOLUMNWIDTH's widths that measure: the widest text of the column, or that and its heading.
+constexpr int LVSCW_AUTOSIZE = -1;
+constexpr int LVSCW_AUTOSIZE_USEHEADER = -2;
 constexpr UINT LVN_ITEMCHANGED = static_cast<UINT>(-101);
 constexpr UINT INDEXTOSTATEIMAGEMASK(UINT index) { return index << 12; }
 struct NMLISTVIEW {
