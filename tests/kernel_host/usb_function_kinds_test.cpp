@@ -25,6 +25,7 @@
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
 #include "testsupport/device_ids.h"
+#include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
@@ -170,7 +171,7 @@ class UsbKindsTest : public KernelHostTest {
     if (controlNotices_) UnregisterDeviceNotification(controlNotices_);
     if (window_) DestroyWindow(window_);
     if (process_) {
-      EXPECT_EQ(process_->Terminate(), 0);
+      EXPECT_EQ(process_->Terminate(10000), 0);
     }
     process_.reset();
     server_.reset();
@@ -440,6 +441,82 @@ TEST_F(UnlinkWatchTest, CancelAndAbortSendUnlinksAndCompleteEachRequestOnce) {
     EXPECT_EQ(seen[5 + i].CommandLength, 28u);
     EXPECT_EQ(seen[5 + i].TransferFlags, seen[2 + i].SeqNo);
   }
+}
+
+// Threads and open descriptors of a process.
+struct Footprint {
+  size_t threads = 0, files = 0;
+};
+Footprint FootprintOf(pid_t pid) {
+  Footprint f;
+  const std::filesystem::path proc = "/proc/" + std::to_string(pid);
+  std::error_code error;
+  for (auto it = std::filesystem::directory_iterator(proc / "task", error); !error && it != std::filesystem::directory_iterator(); it.increment(error)) ++f.threads;
+  for (auto it = std::filesystem::directory_iterator(proc / "fd", error); !error && it != std::filesystem::directory_iterator(); it.increment(error)) ++f.files;
+  return f;
+}
+
+// tavrin-usb started on the test's sysroot, its output thrown away.
+pid_t StartTool(const std::filesystem::path& sysroot, std::vector<std::string> arguments) {
+  std::vector<std::string> args = {TAVRIN_USB_PROGRAM, "--sysroot", sysroot.string()};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, TAVRIN_USB_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+TEST_F(UnlinkWatchTest, AClientKilledWhileItsReadWaitsIsUnlinkedAndLeavesNothingBehind) {
+  StartServer({Port(6, 0xFF, "loopback")});
+  Watch();
+  StartProgram();
+  ASSERT_NE(Connect(6, 0xFF), INVALID_HANDLE_VALUE);
+  // A finished connection waits to be reaped until the next one arrives: the measure is taken with one.
+  ASSERT_EQ(RunTool(root(), "list").first, 0);
+  const Footprint before = FootprintOf(process_->pid());
+  char endpoint[8];
+  std::snprintf(endpoint, sizeof endpoint, "0x%02X", Loop::kBulkIn);
+  for (size_t i = 0; i < 20; ++i) {
+    pid_t client = StartTool(root(), {"read", endpoint, "64"});
+    ASSERT_GT(client, 0);
+    std::vector<zarnet::RFC_HEADER> seen = Requests(2 * i + 1);  // its read waits at the server
+    kill(client, SIGKILL);
+    waitpid(client, nullptr, 0);
+    seen = Requests(2 * i + 2);
+    ASSERT_EQ(seen.size(), 2 * i + 2);
+    EXPECT_EQ(seen[2 * i].Command, zarnet::RFC_CMD_BULK);
+    EXPECT_EQ(seen[2 * i + 1].Command, zarnet::RFC_CMD_UNLINK);
+    EXPECT_EQ(seen[2 * i + 1].TransferFlags, seen[2 * i].SeqNo);
+  }
+  Footprint after;
+  EXPECT_TRUE(tavrin::test::Eventually([&] {
+    after = FootprintOf(process_->pid());
+    return after.threads <= before.threads && after.files <= before.files;
+  })) << "threads " << before.threads << " -> " << after.threads << ", descriptors " << before.files << " -> "
+      << after.files;
+}
+
+TEST_F(UnlinkWatchTest, AStopCancelsTheReadsItsServerNeverAnswers) {
+  StartServer({Port(6, 0xFF, "loopback")});
+  Watch();
+  StartProgram();
+  HANDLE usb = Connect(6, 0xFF);
+  ASSERT_NE(usb, INVALID_HANDLE_VALUE);
+  StreamOutcome read;
+  std::thread reader([&] { read = Stream(usb, Loop::kBulkIn, 64, 1, 1); });
+  Requests(1);
+  // The read is cancelled first, so the host's threads can be joined: it ends at once.
+  EXPECT_EQ(process_->Terminate(2000), 0);
+  process_.reset();
+  reader.join();
+  EXPECT_FALSE(read.ok);
 }
 
 // The simulator program killed while 64 URBs wait at its device; the kernel runs in this process so that
