@@ -288,12 +288,14 @@ Reply Isochronous(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULON
   USBFUNC_RESULT result{};
   result.IrpStatus = SubmitUrb(ext, iso, caller);
   result.UrbStatus = iso->Hdr.Status;
-  result.Actual = std::min(iso->T.TransferBufferLength, total);
-  std::memcpy(buffer, &result, sizeof result);
+  // What the packets carried as the device reports them: the buffer length of a transfer that failed, or
+  // never got its answer, still says what was asked.
   for (ULONG i = 0; i < request.Packets; ++i) {
     USBFUNC_ISO_PACKET packet{std::min(iso->IsoPacket[i].Length, request.PacketSize), iso->IsoPacket[i].Status};
     std::memcpy(buffer + sizeof result + i * sizeof packet, &packet, sizeof packet);
+    result.Actual += packet.Length;
   }
+  std::memcpy(buffer, &result, sizeof result);
   ULONG_PTR information = head;
   if (in && NT_SUCCESS(result.IrpStatus)) {
     std::memcpy(buffer + head, data.data(), total);

@@ -281,6 +281,7 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   USBFUNC_RESULT result;
   std::memcpy(&result, answer.data(), sizeof result);
   ASSERT_EQ(+result.IrpStatus, 0);
+  EXPECT_EQ(+result.Actual, 32u + 16 + 32 + 16);
   const uint8_t* buffer = answer.data() + sizeof result + 4 * sizeof(USBFUNC_ISO_PACKET);
   for (uint32_t i = 0; i < 4; ++i) {
     USBFUNC_ISO_PACKET packet;
@@ -301,9 +302,23 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   ASSERT_TRUE(r.ok);
   std::memcpy(&result, answer.data(), sizeof result);
   EXPECT_EQ(+result.IrpStatus, 0);
+  EXPECT_EQ(+result.Actual, samples.size());
   auto device = std::dynamic_pointer_cast<Loop>(server_->usb_device(5));
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->iso_out_received(), samples);
+  // A halted endpoint takes nothing: the transfer fails and says that nothing went.
+  ASSERT_EQ(+Control(usb, {0x02, 3, 0, 0, Loop::kIsoOut, 0, 0, 0}, nullptr).IrpStatus, 0);  // SET_FEATURE halt
+  r = Ioctl(usb, IOCTL_USBFUNC_ISOCH, request.data(), static_cast<DWORD>(request.size()), answer.data(),
+            static_cast<DWORD>(answer.size()));
+  ASSERT_TRUE(r.ok);
+  std::memcpy(&result, answer.data(), sizeof result);
+  EXPECT_NE(+result.IrpStatus, 0);
+  EXPECT_EQ(+result.Actual, 0u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    USBFUNC_ISO_PACKET packet;
+    std::memcpy(&packet, answer.data() + sizeof result + i * sizeof packet, sizeof packet);
+    EXPECT_EQ(+packet.Length, 0u) << i;
+  }
   // Queue depths outside 1..64 and transfers above 1 MiB are refused before anything is sent.
   EXPECT_FALSE(Stream(usb, Loop::kBulkIn, 64, 1, 0).ok);
   EXPECT_FALSE(Stream(usb, Loop::kBulkIn, 64, 65, 65).ok);
