@@ -9,18 +9,20 @@
 #include <vector>
 
 #include "kernel_host/usb_function_records.h"
+#include "usb_requests.h"
 #include "wdk/irp_helpers.h"
 #include "wdk/usb.h"
 
 namespace tavrin::kernel_host::usb_function {
 namespace {
 
+using usb_requests::Submission;
+
 constexpr ULONG kMaxPipes = 32;
 constexpr ULONG kMaxQueueDepth = 64;
 constexpr ULONG kMaxIsoPackets = 256;
 constexpr ULONG kMaxIsoBytes = 512 * 1024;
 constexpr ULONG kMaxStreamLength = 1024 * 1024;  // one URB of a stream
-constexpr LONGLONG kStartReadTimeout = -50'000'000;  // 5 s: a start never waits for ever on a silent server
 
 struct Extension {
   PDEVICE_OBJECT lower;
@@ -38,14 +40,6 @@ struct Extension {
   USBD_CONFIGURATION_HANDLE configuration;
 };
 
-// A URB on its way down. The completion routine keeps the IRP from the I/O manager, so a cancel can still
-// reach it after the bus driver has completed it; Finish hands it back and gives its status.
-struct Submission {
-  KEVENT completed;
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = nullptr;
-};
-
 // The caller's device control while the driver works on it in the caller's thread. Its cancel (the handle
 // closed, the process gone, the host stopping) ends every wait below, and the URBs still running are
 // cancelled in turn, as the bus driver then unlinks them at the server.
@@ -58,96 +52,20 @@ void CancelCaller(PDEVICE_OBJECT, PIRP irp) {
   KeSetEvent(&static_cast<Caller*>(irp->Tail.Overlay.DriverContext[0])->cancelled, IO_NO_INCREMENT, FALSE);
 }
 
-bool Cancelled(Caller* caller) { return caller && KeReadStateEvent(&caller->cancelled) != 0; }
-
-NTSTATUS HoldIrp(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent(&static_cast<Submission*>(context)->completed, IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-bool Begin(Extension* ext, Submission* s, void* urb) {
-  KeInitializeEvent(&s->completed, NotificationEvent, FALSE);
-  s->iosb = {};
-  s->irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, ext->lower, nullptr, 0, nullptr, 0, TRUE,
-                                         nullptr, &s->iosb);
-  if (!s->irp) return false;
-  IoGetNextIrpStackLocation(s->irp)->Parameters.Others.Argument1 = urb;
-  IoSetCompletionRoutine(s->irp, HoldIrp, s, TRUE, TRUE, TRUE);
-  IoCallDriver(ext->lower, s->irp);
-  return true;
-}
-
-// Waits for the completion; false when the caller was cancelled first or `timeout` (100 ns units,
-// negative: relative; none when null) passed.
-bool WaitCompleted(Submission* s, Caller* caller, LARGE_INTEGER* timeout = nullptr) {
-  PVOID objects[2] = {&s->completed, caller ? &caller->cancelled : nullptr};
-  return KeWaitForMultipleObjects(caller ? 2 : 1, objects, WaitAny, Executive, KernelMode, FALSE, timeout, nullptr) ==
-         STATUS_WAIT_0;
-}
-
-NTSTATUS Finish(Submission* s) {
-  KeWaitForSingleObject(&s->completed, Executive, KernelMode, FALSE, nullptr);
-  IoCompleteRequest(s->irp, IO_NO_INCREMENT);  // the I/O manager's part: the status out, the IRP freed
-  s->irp = nullptr;
-  return s->iosb.Status;
-}
-
-// Sends a URB down and waits for it; the IRP's status. A request still running when the caller is
-// cancelled or `timeout` (100 ns units, relative when negative; 0: none) passes is cancelled.
-NTSTATUS SubmitUrb(Extension* ext, void* urb, Caller* caller, LONGLONG timeout = 0) {
-  Submission s;
-  if (!Begin(ext, &s, urb)) return STATUS_INSUFFICIENT_RESOURCES;
-  LARGE_INTEGER limit;
-  limit.QuadPart = timeout;
-  if (!WaitCompleted(&s, caller, timeout ? &limit : nullptr)) IoCancelIrp(s.irp);
-  return Finish(&s);
-}
-
-NTSTATUS ReadDescriptor(Extension* ext, UCHAR type, std::vector<uint8_t>& out, ULONG length) {
-  out.assign(length, 0);
-  URB urb{};
-  auto& d = urb.UrbControlDescriptorRequest;
-  d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
-  d.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
-  d.T.TransferBuffer = out.data();
-  d.T.TransferBufferLength = length;
-  d.DescriptorType = type;
-  NTSTATUS status = SubmitUrb(ext, &urb, nullptr, kStartReadTimeout);
-  out.resize(std::min<ULONG>(d.T.TransferBufferLength, length));
-  return status;
-}
-
 // Reads the descriptors and selects the first configuration with setting 0 of each of its interfaces.
 NTSTATUS Configure(Extension* ext) {
-  std::vector<uint8_t> device, head, config;
-  NTSTATUS status = ReadDescriptor(ext, 1, device, 18);
-  if (!NT_SUCCESS(status) || device.size() < 18) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
-  status = ReadDescriptor(ext, 2, head, 9);
-  if (!NT_SUCCESS(status) || head.size() < 9) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
-  ULONG total = head[2] | head[3] << 8;
-  status = ReadDescriptor(ext, 2, config, total);
-  if (!NT_SUCCESS(status) || config.size() < 9) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
-  std::vector<UCHAR> interfaces;
-  for (size_t at = config[0]; at + 2 <= config.size() && config[at] >= 2; at += config[at])
-    if (config[at + 1] == 4 && at + 4 <= config.size() && config[at + 3] == 0) interfaces.push_back(config[at + 2]);
-  const USHORT entry = InterfaceInformationSize(kMaxPipes);
-  std::vector<uint8_t> memory(offsetof(URB_SELECT_CONFIGURATION, Interface) + entry * interfaces.size());
-  auto* select = reinterpret_cast<URB_SELECT_CONFIGURATION*>(memory.data());
-  select->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
-  select->ConfigurationDescriptor = config.data();
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    auto* info = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(memory.data() + offsetof(URB_SELECT_CONFIGURATION, Interface) + i * entry);
-    info->Length = entry;
-    info->InterfaceNumber = interfaces[i];
-  }
-  status = SubmitUrb(ext, select, nullptr, kStartReadTimeout);
+  std::vector<uint8_t> device, config;
+  NTSTATUS status = usb_requests::ReadDescriptors(ext->lower, &device, &config);
+  if (!NT_SUCCESS(status)) return status;
+  usb_requests::Selection selection;
+  status = selection.Select(ext->lower, config, kMaxPipes);
   if (!NT_SUCCESS(status)) return status;
   KIRQL irql;
   KeAcquireSpinLock(&ext->pipeLock, &irql);
-  ext->configuration = select->ConfigurationHandle;
+  ext->configuration = selection.handle();
   ext->pipeCount = 0;
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    auto* info = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(memory.data() + offsetof(URB_SELECT_CONFIGURATION, Interface) + i * entry);
+  for (size_t i = 0; i < selection.count(); ++i) {
+    const USBD_INTERFACE_INFORMATION* info = selection.entry(i);
     for (ULONG p = 0; p < info->NumberOfPipes && p < kMaxPipes && ext->pipeCount < kMaxPipes; ++p)
       ext->pipes[ext->pipeCount++] = {info->Pipes[p].EndpointAddress, info->InterfaceNumber, info->Pipes[p].PipeHandle};
   }
@@ -213,7 +131,7 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
       b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
       b.T.TransferBuffer = slot.data.data();
       b.T.TransferBufferLength = length;
-      if (!Begin(ext, &slot.submission, &slot.urb)) {
+      if (!usb_requests::Begin(ext->lower, &slot.submission, &slot.urb)) {
         result.IrpStatus = STATUS_INSUFFICIENT_RESOURCES;
         stop = true;
         break;
@@ -228,13 +146,13 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
         auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
         timeout.QuadPart = -std::max<LONGLONG>(left.count(), 0) * 10;
       }
-      if (!WaitCompleted(&slot.submission, caller, request.TimeoutMs ? &timeout : nullptr)) {
+      if (!usb_requests::WaitCompleted(&slot.submission, &caller->cancelled, request.TimeoutMs ? &timeout : nullptr)) {
         // Time is up, or the caller is gone: every URB still running is cancelled, and nothing more goes down.
         cancelled = stop = true;
         for (ULONG i = harvested; i < next; ++i) IoCancelIrp(slots[i % depth].submission.irp);
       }
     }
-    NTSTATUS status = Finish(&slot.submission);
+    NTSTATUS status = usb_requests::Finish(&slot.submission);
     const auto& b = slot.urb.UrbBulkOrInterruptTransfer;
     if (NT_SUCCESS(status)) {
       ++result.Completed;
@@ -286,7 +204,7 @@ Reply Isochronous(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULON
   iso->NumberOfPackets = request.Packets;
   for (ULONG i = 0; i < request.Packets; ++i) iso->IsoPacket[i].Offset = i * request.PacketSize;
   USBFUNC_RESULT result{};
-  result.IrpStatus = SubmitUrb(ext, iso, caller);
+  result.IrpStatus = usb_requests::SubmitUrb(ext->lower, iso, &caller->cancelled);
   result.UrbStatus = iso->Hdr.Status;
   // What the packets carried as the device reports them: the buffer length of a transfer that failed, or
   // never got its answer, still says what was asked.
@@ -323,7 +241,7 @@ Reply SelectInterface(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, 
   select->Interface.InterfaceNumber = request.Interface;
   select->Interface.AlternateSetting = request.AlternateSetting;
   USBFUNC_RESULT result{};
-  result.IrpStatus = SubmitUrb(ext, select, caller);
+  result.IrpStatus = usb_requests::SubmitUrb(ext->lower, select, &caller->cancelled);
   result.UrbStatus = select->Hdr.Status;
   if (NT_SUCCESS(result.IrpStatus)) {
     KeAcquireSpinLock(&ext->pipeLock, &irql);
@@ -377,7 +295,7 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
                                                                : URB_FUNCTION_ABORT_PIPE,
                               0, nullptr, 0};
     urb.UrbPipeRequest.PipeHandle = PipeOf(ext, request.Endpoint);
-    status = SubmitUrb(ext, &urb, caller);
+    status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
   } else if (request.Endpoint == 0) {
     auto& c = urb.UrbControlTransfer;
     c.Hdr = {sizeof c, URB_FUNCTION_CONTROL_TRANSFER, 0, nullptr, 0};
@@ -385,7 +303,7 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
     c.T.TransferBuffer = data.data();
     c.T.TransferBufferLength = request.Length;
     std::memcpy(c.SetupPacket, request.Setup, 8);
-    status = SubmitUrb(ext, &urb, caller);
+    status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
     result.Actual = c.T.TransferBufferLength;
   } else {
     auto& b = urb.UrbBulkOrInterruptTransfer;
@@ -394,7 +312,7 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
     b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
     b.T.TransferBuffer = data.data();
     b.T.TransferBufferLength = request.Length;
-    status = SubmitUrb(ext, &urb, caller);
+    status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
     result.Actual = b.T.TransferBufferLength;
   }
   result.IrpStatus = status;
@@ -433,7 +351,7 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     Reply reply = Control(ext, &caller, irp, stack);
     // A cancel routine already taken still uses `caller`: it is done once the event is set.
     if (!IoSetCancelRoutine(irp, nullptr)) KeWaitForSingleObject(&caller.cancelled, Executive, KernelMode, FALSE, nullptr);
-    if (Cancelled(&caller)) reply = {STATUS_CANCELLED, 0};
+    if (KeReadStateEvent(&caller.cancelled)) reply = {STATUS_CANCELLED, 0};
     return wdk::CompleteIrp(irp, reply.status, reply.information);
   }
   if (stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_REMOVE_DEVICE) {
