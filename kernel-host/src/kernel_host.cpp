@@ -24,6 +24,7 @@
 
 #include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
+#include "kernel_host/usb_composite.h"
 #include "kernel_host/usb_function.h"
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/busenum.h"
@@ -444,8 +445,10 @@ bool KernelHost::Start(std::string* error) {
     drivers.push_back({VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry});
   }
   drivers.insert(drivers.end(), h.options.drivers.begin(), h.options.drivers.end());
-  // The stand-in function driver matches the bus driver's children by class, installed or not.
+  // The stand-in function driver matches the bus driver's children by class, installed or not; the
+  // composite parent takes a device of several interfaces and offers each to it.
   usb_function::Register(*h.kernel);
+  usb_composite::Register(*h.kernel);
   h.store = std::make_unique<DeviceStore>(std::move(drivers), [&h] { return h.openFiles.load(); });
   h.hangups = std::make_unique<HangupWatch>();
   h.store->Start(*h.kernel);

@@ -377,6 +377,50 @@ TEST_F(UsbKindsTest, TheToolListsDevicesPrintsFilesAndLoopsData) {
   EXPECT_EQ(RunTool(root(), "print " + file.string()).first, 1) << "a loopback device is no printer";
 }
 
+TEST_F(UsbKindsTest, EveryInterfaceOfACompositeDeviceIsADeviceOfItsOwn) {
+  zarnet::sim::Device composite = Port(4, 0xEF, "composite");
+  composite.interfaces = 2;
+  StartServer({composite});
+  StartProgram();
+  // Connected as the administration program connects a device of several interfaces.
+  DEVICE_ARRIVALREMOVAL_INFO r = PortRequest(true, 4, 0xEF);
+  using namespace std::string_literals;
+  ids_ = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321&REV_0100\0USB\\VID_5678&PID_4321"s,
+                                 u"usb\\devclass_00&subclass_00&prot_00\0usb\\devclass_00&subClass_00\0"
+                                 u"usb\\devclass_00\0usb\\composite"s);
+  ids_.FillRequest(r);
+  ASSERT_TRUE(Ioctl(control_, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
+  MSG message{};
+  for (int arrived = 0; arrived < 2; ++arrived) ASSERT_TRUE(WaitForDeviceChange(window_, 10000, &message)) << arrived;
+
+  // Each interface is a device of its own, its configuration holding that interface alone.
+  auto [status, listed] = RunTool(root(), "list");
+  EXPECT_EQ(status, 0) << listed;
+  const size_t second = listed.find("device 1: VID_5678 PID_4321");
+  ASSERT_NE(second, std::string::npos) << listed;
+  const std::string first = listed.substr(0, second), other = listed.substr(second);
+  EXPECT_NE(first.find("configuration 1: 1 interfaces"), std::string::npos) << listed;
+  EXPECT_NE(first.find("interface 0 setting 0"), std::string::npos) << listed;
+  EXPECT_EQ(first.find("interface 1"), std::string::npos) << listed;
+  EXPECT_NE(other.find("interface 1 setting 2: class FF/01/02, 2 endpoints"), std::string::npos) << listed;
+  EXPECT_EQ(other.find("interface 0"), std::string::npos) << listed;
+
+  // Both are usable: the echo of the first, an alternate setting of the second and its endpoints.
+  auto [looped, loopSaid] = RunTool(root(), "loop --device 0 0x01 0x81 512 4");
+  EXPECT_EQ(looped, 0) << loopSaid;
+  EXPECT_NE(loopSaid.find("2048 bytes looped, identical"), std::string::npos) << loopSaid;
+  auto [selected, selectSaid] = RunTool(root(), "select --device 1 1 2");
+  EXPECT_EQ(selected, 0) << selectSaid;
+  auto [read, readSaid] = RunTool(root(), "read --device 1 0x82 64");
+  EXPECT_EQ(read, 0) << readSaid;
+  EXPECT_NE(readSaid.find("02 02 02 02"), std::string::npos) << readSaid;
+  EXPECT_EQ(RunTool(root(), "read --device 1 0x83 100").first, 0);
+  // An unplug takes the device with both interfaces.
+  ASSERT_TRUE(Disconnect(4, 0xEF));
+  ASSERT_TRUE(WaitForDeviceChange(window_, 10000, &message));
+  EXPECT_EQ(FirstInterfacePath(GUID_DEVINTERFACE_USBFUNC), "");
+}
+
 // A server whose data connection the test watches: control requests are answered by a loopback device,
 // every other request is only recorded (reads wait for ever).
 class UnlinkWatchTest : public UsbKindsTest {
