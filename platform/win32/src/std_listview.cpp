@@ -206,16 +206,20 @@ int HitRow(HWND hwnd, ListState& s, POINT pt, UINT* flags) {
 }
 
 
+// Only the item's own place is painted again when the item changes (nothing when it is off screen).
 void InvalidateRow(HWND hwnd, ListState& s, int row) {
+  RECT area;
   if (IconView(hwnd)) {
-    InvalidateRect(hwnd, nullptr, TRUE);
-    return;
+    area = IconCell(hwnd, s, row);
+  } else {
+    RECT client;
+    GetClientRect(hwnd, &client);
+    const int h = RowHeight(hwnd, s);
+    const int y = RowsTop(hwnd) + (row - s.top) * h;
+    if (y >= client.bottom || y + h <= RowsTop(hwnd)) return;
+    area = RECT{0, y, client.right, y + h};
   }
-  RECT band = RowRect(hwnd, s, row);
-  RECT client;
-  GetClientRect(hwnd, &client);
-  band.right = client.right;
-  InvalidateRect(hwnd, &band, TRUE);
+  InvalidateRect(hwnd, &area, FALSE);
 }
 
 void InvalidateFrom(HWND hwnd, ListState& s, int row) {

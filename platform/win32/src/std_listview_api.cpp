@@ -127,7 +127,7 @@ bool ItemMessage(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lP
         if (row.size() <= static_cast<size_t>(item->iSubItem)) row.resize(static_cast<size_t>(item->iSubItem) + 1);
         row[static_cast<size_t>(item->iSubItem)] = item->pszText && item->pszText != reinterpret_cast<LPSTR>(-1) ? item->pszText : "";
       }
-      InvalidateRect(hwnd, nullptr, FALSE);
+      InvalidateRow(hwnd, s, item->iItem);
       return Answer(result, TRUE);
     }
     case LVM_GETITEMSTATE:
@@ -377,7 +377,8 @@ bool ViewMessage(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lP
       return Answer(result, TRUE);
     }
     case LVM_REDRAWITEMS:
-      InvalidateRect(hwnd, nullptr, FALSE);
+      for (int row = std::max(static_cast<int>(wParam), 0); row <= static_cast<int>(lParam) && s.Valid(row); ++row)
+        InvalidateRow(hwnd, s, row);
       return Answer(result, TRUE);
     case LVM_GETTOPINDEX:
       return Answer(result, s.top);
