@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,15 @@ class RawClient {
     std::string packet{static_cast<char>(0), static_cast<char>(opcode)};
     packet += file + '\0' + mode + '\0';
     Send(packet, port);
+  }
+  // The next packet within `milliseconds` ("" on time-out).
+  std::string ReceiveWithin(int milliseconds) {
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string packet = Receive();
+    timeval normal{2, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &normal, sizeof normal);
+    return packet;
   }
   // The next packet ("" on time-out) and the port it came from.
   std::string Receive(uint16_t* from = nullptr) {
@@ -266,6 +276,36 @@ TEST_F(TftpProgramTest, ResendsALimitedNumberOfTimes) {
   EXPECT_EQ(ErrorCodeOf(stranger.Receive()), 5);
   client.Send(std::string("\0\x04\0\x01", 4), transferPort);
   EXPECT_EQ(client.Receive().substr(0, 4), std::string("\0\x03\0\x02", 4));
+  EXPECT_EQ(StopServer(), 0u);
+}
+
+TEST_F(TftpProgramTest, PacketsThatKeepArrivingDoNotHoldATransfer) {
+  WriteImage("image.bin", RandomBytes(2000, 5));
+  ASSERT_TRUE(StartServer());
+  RawClient client;
+  client.Request(1, "image.bin", "octet", port_);
+  uint16_t transferPort = 0;
+  ASSERT_EQ(client.Receive(&transferPort).substr(0, 4), std::string("\0\x03\0\x01", 4));
+  const std::string ackOfBlock1("\0\x04\0\x01", 4);
+  client.Send(ackOfBlock1, transferPort);
+  const std::string block2 = client.Receive();
+  ASSERT_EQ(block2.substr(0, 4), std::string("\0\x03\0\x02", 4));
+  // The client keeps repeating the old acknowledgement, faster than the resend time-out: block 2 is still
+  // sent again on time, and the transfer is given up after its retries.
+  int sent = 1;
+  tftp::SharedRecord record{};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    client.Send(ackOfBlock1, transferPort);
+    const std::string packet = client.ReceiveWithin(50);
+    if (packet == block2) ++sent;
+    ASSERT_TRUE(FindRecord("127.0.0.1", record));
+    if (record.state == tftp::kStateEnded) break;
+  }
+  EXPECT_EQ(+record.state, tftp::kStateEnded);
+  EXPECT_EQ(+record.result, tftp::kResultSystemBase + 10060);  // timed out
+  EXPECT_EQ(+record.blocks, 1u);
+  EXPECT_EQ(sent, 3);  // sent, then sent again twice (the retry limit)
   EXPECT_EQ(StopServer(), 0u);
 }
 

@@ -1,5 +1,6 @@
 #include "tftpserver/TftpServer.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,14 @@ constexpr size_t kBlockSize = 512;
 constexpr DWORD kReceiveSliceMs = 100;  // how soon a transfer sees the stop
 constexpr uint32_t kAborted = 995;      // the system's "operation aborted"
 constexpr DWORD kLockWaitMs = 5000;     // a reader that holds the table longer loses this update
+
+using Clock = std::chrono::steady_clock;
+
+// Whole milliseconds left until `deadline`, rounded up (a wait of 0 would not end); 0 once it has passed.
+DWORD MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<DWORD>(left) : 0;
+}
 
 uint16_t LoadBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 void StoreBe16(uint8_t* p, uint16_t v) {
@@ -271,9 +280,7 @@ void Server::Serve(Transfer* transfer) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = inet_addr(options_.address.c_str());
-  DWORD slice = kReceiveSliceMs;
-  if (s == INVALID_SOCKET || bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&slice), sizeof slice) != 0) {
+  if (s == INVALID_SOCKET || bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     uint32_t error = static_cast<uint32_t>(WSAGetLastError());
     if (s != INVALID_SOCKET) closesocket(s);
     return finish(kResultSystemBase + error);
@@ -319,20 +326,23 @@ void Server::Serve(Transfer* transfer) {
       sendto(s, reinterpret_cast<const char*>(data), static_cast<int>(4 + size), 0,
              reinterpret_cast<const sockaddr*>(&client), sizeof client);
       ++sends;
-      // Waits for this block's acknowledgement in slices, so a stop is seen soon.
-      for (uint32_t waited = 0; waited < options_.timeoutMs && !acknowledged && !result;) {
+      // Waits for this block's acknowledgement until its time is up by the clock, whatever arrives
+      // meanwhile (old acknowledgements, strangers' packets), in slices so that a stop is seen soon.
+      const auto deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
+      while (!acknowledged && !result) {
         if (stopping_) {
           result = kResultSystemBase + kAborted;
           break;
         }
+        const DWORD left = MillisecondsUntil(deadline);
+        if (left == 0) break;  // sent again
+        DWORD slice = left < kReceiveSliceMs ? left : kReceiveSliceMs;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&slice), sizeof slice);
         sockaddr_in from{};
         int fromLength = sizeof from;
         int got = recvfrom(s, reinterpret_cast<char*>(reply), sizeof reply, 0, reinterpret_cast<sockaddr*>(&from),
                            &fromLength);
-        if (got < 0) {
-          if (WSAGetLastError() == WSAETIMEDOUT) waited += kReceiveSliceMs;
-          continue;
-        }
+        if (got < 0) continue;
         if (!SameEndpoint(from, client)) {
           SendTo(s, ErrorPacket(kErrorUnknownTransferId, "Unknown transfer ID"), from);
           continue;
