@@ -56,6 +56,7 @@ void CInstaller::Trace(const char* format, ...) {
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
   m_log->Write(line);
+  if (m_traceHook) m_traceHook(line);
 }
 
 void CInstaller::Box(const char* text, UINT type) { MessageBox(nullptr, text, "", type); }

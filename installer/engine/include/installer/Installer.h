@@ -31,6 +31,8 @@ class CInstaller {
   // use is retried before its deletion counts as failed.
   void SetCleanUpWait(DWORD ms) { m_cleanUpWaitMs = ms; }
   void SetInUseRetry(DWORD ms) { m_inUseRetryMs = ms; }
+  // Runs with each trace line once it has been written.
+  void SetTraceHook(std::function<void(const char* line)> hook) { m_traceHook = std::move(hook); }
 
   BOOL InstallSoftware();
   BOOL UnInstallSoftware();
@@ -79,6 +81,7 @@ class CInstaller {
   int m_versionKind = kNt5;
   DWORD m_cleanUpWaitMs = 20000;
   DWORD m_inUseRetryMs = 10000;
+  std::function<void(const char*)> m_traceHook;
 };
 
 }  // namespace installer
