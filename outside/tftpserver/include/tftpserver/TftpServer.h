@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tftpserver/SharedInfo.h"
+#include "tftp/SharedInfo.h"
 #include "win32/types.h"
 #include "win32/winsock.h"
 
