@@ -116,6 +116,27 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
   for (const auto& n : tavrin::device_nodes::QueryLiveNodes()) EXPECT_NE(n.instanceId, "ROOT\\VIZORIDO\\0000");
 }
 
+TEST_F(ProgramsTest, UninstallEndsATavrinAdminThatRunsWithoutDeviceMapping) {
+  StartHost();
+  ASSERT_EQ(RunSetup(), 0);
+  const pid_t admin = AdminPid();
+  ASSERT_GT(admin, 0);
+  // Up and listening for its shut-down event; no device mapping, so no clean-up event.
+  ASSERT_TRUE(WaitForNamedEvent("TavrinAdminShutDownEvent")) << Text("C:\\WINDOWS\\TavrinAdmin.log");
+  const int exited = WatchProcess(admin);
+  ASSERT_GE(exited, 0);
+  ASSERT_EQ(RunCommand("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
+  EXPECT_TRUE(Exited(exited, 0));  // gone before the uninstall ended
+  close(exited);
+  EXPECT_NE(Text("C:\\WINDOWS\\TavrinAdmin.log").find("End of Pelko Admin"), std::string::npos);
+  for (const char* f : {"C:\\WINDOWS\\TavrinAdmin.exe", "C:\\WINDOWS\\TftpServer.exe", "C:\\WINDOWS\\PelkoSettings.dll"})
+    EXPECT_FALSE(Exists(f)) << f;
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
+  const std::string log = Text("C:\\TavrinUninstall.log");
+  EXPECT_NE(log.find(" Error:StopClientApplication  AdminShutDown event doesn't exists.\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Error DeleteFile C:\\WINDOWS\\TavrinAdmin.exe"), std::string::npos) << log;
+}
+
 // What an installation leaves on the machine: every registry value, every file of drive C: (logs aside)
 // and the device nodes.
 using MachineState = std::map<std::string, std::string>;
