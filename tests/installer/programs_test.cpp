@@ -44,6 +44,7 @@ class ProgramsTest : public MediumTest {
     MediumTest::TearDown();
   }
   void StartHost() {
+    host_.reset();  // the old host leaves the sysroot's socket before the new one binds it
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
     ASSERT_TRUE(host_->WaitReady(10000));
   }

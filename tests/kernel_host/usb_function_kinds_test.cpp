@@ -120,6 +120,7 @@ class UsbKindsTest : public KernelHostTest {
   }
   // The kernel-host program, the server announced to its bus driver.
   void StartProgram() {
+    process_.reset();  // the old host leaves the sysroot's socket before the new one binds it
     process_ = std::make_unique<tavrin::test::KernelHostProcess>(
         KERNEL_HOST_PROGRAM, root().string(), std::vector<std::string>{"--negotiation-timeout", "5000"});
     ASSERT_TRUE(process_->WaitReady(10000));
