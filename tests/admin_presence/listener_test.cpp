@@ -138,7 +138,7 @@ TEST_F(ListenerTest, APortThatIsTakenEndsTheListenerWithTheBindError) {
 TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   // A server that answers product-string requests slowly.
   const uint16_t commandPort = FreeLoopbackPort(SOCK_STREAM);
-  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(2, FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(2, deviceLists_.port());
   options.command_port = commandPort;
   options.broadcast_period = std::chrono::hours(1);
   for (uint16_t port = 1; port <= 72; ++port)

@@ -58,7 +58,6 @@ class ProductStringFetchTest : public DocUnitTest {
     DocUnitTest::SetUp();
     if (HasFatalFailure()) return;
     commandPort_ = FreeLoopbackPort(SOCK_STREAM);
-    deviceListPort_ = FreeLoopbackPort(SOCK_DGRAM);  // nobody listens: the broadcasts go nowhere
     ServerCommSettings settings = GetDefaultServerCommSettings();
     settings.commandPort = commandPort_;
     settings.commandRecvTimeoutMs = 1000;  // longer than the pause between two bytes of a slow server
@@ -77,7 +76,7 @@ class ProductStringFetchTest : public DocUnitTest {
   }
   // A server on 127.0.0.<last> with one device on port 1; `slow`: its answers trickle in a byte at a time.
   void AddServer(int last, bool slow) {
-    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(last, deviceListPort_);
+    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(last, deviceLists_.port());
     options.command_port = commandPort_;
     options.broadcast_period = std::chrono::hours(1);
     options.devices = {SimDevice(1, 7, 0x03F0, 0x0517, 0x0100, "Printer " + std::to_string(last))};
@@ -99,7 +98,6 @@ class ProductStringFetchTest : public DocUnitTest {
   }
 
   uint16_t commandPort_ = 0;
-  uint16_t deviceListPort_ = 0;
   std::vector<std::unique_ptr<zarnet::sim::Server>> servers_;
 };
 

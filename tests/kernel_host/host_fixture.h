@@ -11,6 +11,7 @@
 #include "pelkobus/records.h"
 #include "testsupport/admin_helpers.h"
 #include "testsupport/interfaces.h"
+#include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "win32/file.h"
 #include "win32/ioctl.h"
@@ -51,6 +52,8 @@ class KernelHostTest : public tavrin::test::SysrootTest {
   void TearDown() override;
 
   std::unique_ptr<tavrin::kernel_host::KernelHost> host_;
+  // Where simulated servers' device lists go unheard.
+  tavrin::test::HeldPort deviceLists_{tavrin::test::HeldPort::kDatagram};
 };
 
 }  // namespace kernel_host_test

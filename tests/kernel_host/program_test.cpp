@@ -129,7 +129,7 @@ namespace {
 
 // The program's own default: the bus driver, which connects a device of a simulated server.
 TEST_F(KernelHostTest, ProgramRunsTheBusDriverWhichClaimsTheDevice) {
-  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(11, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(11, deviceLists_.port());
   zarnet::sim::Device device;
   device.port = 4;
   o.devices = {device};

@@ -111,7 +111,7 @@ class UsbKindsTest : public KernelHostTest {
     folder_ = root() / "sim";
     std::filesystem::create_directories(folder_);
     zarnet::sim::ServerOptions o =
-        zarnet::sim::LoopbackServerOptions(kServerHost, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+        zarnet::sim::LoopbackServerOptions(kServerHost, deviceLists_.port());
     o.devices = std::move(devices);
     o.folder = folder_.string();
     server_ = std::make_unique<zarnet::sim::Server>(o);
@@ -450,7 +450,7 @@ class ServerKilledTest : public KernelHostTest {};
 TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
   const std::filesystem::path conf = root() / "sim.conf";
   const uint16_t dataPort = zarnet::sim::FreeLoopbackPort(SOCK_STREAM, "127.0.0.15");
-  std::ofstream(conf) << "[sim]\nbroadcast = 127.0.0.1:" << zarnet::sim::FreeLoopbackPort(SOCK_DGRAM)
+  std::ofstream(conf) << "[sim]\nbroadcast = 127.0.0.1:" << deviceLists_.port()
                       << "\nbroadcast_period_ms = 1000\n[server k]\naddress = 127.0.0.15\ncommand_port = 0\n"
                          "data_port = " << dataPort << "\nserver_id = 15\nfolder = " << root().string()
                       << "\n[device]\nport = 1\nclass = 255\nvid = 0x5678\npid = 0x4321\nusb_device = loopback\n";

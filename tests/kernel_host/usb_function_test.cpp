@@ -42,7 +42,7 @@ Outcome UsbRecord(HANDLE device, DWORD code, UCHAR endpoint, const std::vector<u
 }
 
 TEST_F(KernelHostTest, AUserProgramLoopsDataThroughTheFunctionDriverAndClearsAStall) {
-  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(12, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(12, deviceLists_.port());
   zarnet::sim::Device d;
   d.port = 2;
   d.device_class = 0xFF;

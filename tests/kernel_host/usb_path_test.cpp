@@ -40,7 +40,7 @@ class UsbPathTest : public KernelHostTest {
   void SetUp() override {
     KernelHostTest::SetUp();
     pelkobus::SetAbortPipeDelay(0);
-    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, deviceLists_.port());
     zarnet::sim::Device d;
     d.port = 1;
     d.device_class = 0xFF;

@@ -355,7 +355,8 @@ TEST_F(ServerTest, FaultsOfDatagrams) {
 }
 
 TEST(ServerStart, RefusesAPortInUse) {
-  ServerOptions o = LoopbackServerOptions(5, 9);
+  Udp lists;
+  ServerOptions o = LoopbackServerOptions(5, lists.port());
   Server first(o);
   ASSERT_TRUE(first.Start());
   o.command_port = first.command_port();

@@ -65,7 +65,8 @@ TEST(Simulator, ThreeServersOnTheirOwnAddresses) {
 }
 
 TEST(Simulator, ConcurrentCommandsOnOneServer) {
-  Server server(LoopbackServerOptions(7, 9));
+  Udp lists;
+  Server server(LoopbackServerOptions(7, lists.port()));
   ASSERT_TRUE(server.Start());
   Fault silence{FaultKind::kSilence};
   silence.command = kCmdResetServer;
@@ -147,7 +148,7 @@ TEST(SimProgram, RunsUntilTerminatedAndStopsCleanly) {
   std::string dir = temp.string();
   std::string conf = dir + "/sim.conf";
   std::ofstream(conf) << "[sim]\nbroadcast = 127.0.0.1:" << listener.port()
-                      << "\nbroadcast_period_ms = 30\n[server p]\naddress = 127.0.0.8\ncommand_port = 0\n"
+                      << "\nbroadcast_period_ms = 30\n[server p]\naddress = 127.0.0.8\ncommand_port = 0\ndata_port = 0\n"
                          "server_id = 77\n[device]\nport = 1\n";
   std::string out = dir + "/out.txt";
   posix_spawn_file_actions_t actions;
