@@ -1,7 +1,9 @@
 // Named events: one object per name for every process of the sysroot, with Win32's create/open rules.
+#include <atomic>
 #include <thread>
 
 #include "peer_process.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/sync.h"
 
@@ -60,9 +62,10 @@ TEST_F(NamedEventTest, UnusualNamesAreKeptApart) {
 
 TEST_F(NamedEventTest, WaitOnANamedEventWakesWhenAnotherThreadSetsIt) {
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, "WakeMe");
-  std::thread setter([] {
+  const std::atomic<pid_t> waiter{tavrin::test::KernelThreadId()};
+  std::thread setter([&] {
     HANDLE other = OpenEvent(EVENT_MODIFY_STATE, FALSE, "WakeMe");
-    Sleep(20);
+    EXPECT_TRUE(tavrin::test::EventuallyBlocked(waiter));  // set while the wait is under way
     SetEvent(other);
     CloseHandle(other);
   });
