@@ -84,18 +84,18 @@ TEST_F(NamedEventTest, AnotherProcessSetsOurEvent) {
 
 TEST_F(NamedEventTest, AutoResetReleasesOneWaitingProcessPerSet) {
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, "OneAtATime");
-  PeerProcess first({"event-wait", "OneAtATime", "5000"});
-  PeerProcess second({"event-wait", "OneAtATime", "5000"});
+  PeerProcess first({"event-wait", "OneAtATime", "60000"});
+  PeerProcess second({"event-wait", "OneAtATime", "60000"});
   ASSERT_EQ(first.ReadLine(), "opened");
   ASSERT_EQ(second.ReadLine(), "opened");
   SetEvent(event);
   // Exactly one of them ends; the other keeps waiting until the next set.
   PeerProcess* ended = nullptr;
-  for (int i = 0; i < 500 && !ended; ++i) {
-    if (first.Wait(5) == 0) ended = &first;
-    else if (second.Wait(5) == 0) ended = &second;
-  }
-  ASSERT_NE(ended, nullptr);
+  ASSERT_TRUE(tavrin::test::Eventually([&] {
+    if (first.Wait(0) == 0) ended = &first;
+    else if (second.Wait(0) == 0) ended = &second;
+    return ended != nullptr;
+  }));
   PeerProcess& other = ended == &first ? second : first;
   EXPECT_EQ(other.Wait(100), -1);
   SetEvent(event);

@@ -1,9 +1,12 @@
 #include "testsupport/eventually.h"
 
+#include <poll.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -45,6 +48,26 @@ bool EventuallyBlocked(const std::atomic<pid_t>& tid, std::chrono::milliseconds 
         return state == 'S' || state == 'D';
       },
       limit);
+}
+
+std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
+  int status = 0;
+  auto reaped = [&] { return waitpid(pid, &status, WNOHANG) == pid; };
+  bool ended = false;
+  // A process descriptor becomes readable when the process ends; without one (an old kernel), poll.
+  const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (descriptor >= 0) {
+    pollfd p{descriptor, POLLIN, 0};
+    int ready;
+    do ready = poll(&p, 1, static_cast<int>(limit.count()));
+    while (ready < 0 && errno == EINTR);
+    ended = ready > 0 && reaped();
+    close(descriptor);
+  } else {
+    ended = Eventually(reaped, limit);
+  }
+  if (!ended) return std::nullopt;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace tavrin::test

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace tavrin::test {
 
@@ -21,5 +22,9 @@ pid_t KernelThreadId();
 // inside a blocking wait, receive or poll: the test then acts only once that thread is in the call it
 // tests, instead of guessing how long it takes to get there. False after `limit`.
 bool EventuallyBlocked(const std::atomic<pid_t>& tid, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Waits for the child process `pid` to end, at most `limit`, and reaps it: its exit code (128 + the signal
+// when a signal ended it), or nullopt while it still runs.
+std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds limit);
 
 }  // namespace tavrin::test
