@@ -14,6 +14,7 @@
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
 #include "kernel_host/kernel_host.h"
+#include "testsupport/eventually.h"
 #include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "zarnet/device_list.h"
@@ -21,6 +22,7 @@
 
 namespace presence_test {
 
+using tavrin::test::Eventually;
 using zarnet::sim::FreeLoopbackPort;
 std::string Ip(int last);  // "127.0.0.<last>"
 ULONG NetIp(int last);     // the same, network order

@@ -134,6 +134,7 @@ class UsbKindsTest : public KernelHostTest {
     ASSERT_TRUE(WaitForDeviceChange(window_, 10000, &message));
     control_ = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
     ASSERT_NE(control_, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(WaitServerKnown(control_, Address()));
     usbNotices_ = RegisterInterfaceNotices(window_, GUID_DEVINTERFACE_USBFUNC);
   }
   DEVICE_ARRIVALREMOVAL_INFO PortRequest(bool arrival, uint16_t port, uint8_t deviceClass) {
@@ -224,7 +225,7 @@ TEST_F(UsbKindsTest, APrintJobLandsByteIdenticalInThePrintersFile) {
   ASSERT_TRUE(Disconnect(3, 7));
   auto device = std::dynamic_pointer_cast<zarnet::sim::PrinterDevice>(server_->usb_device(3));
   ASSERT_NE(device, nullptr);
-  for (int i = 0; i < 500 && device->jobs() == 0; ++i) std::this_thread::sleep_for(10ms);  // polling the server
+  ASSERT_TRUE(tavrin::test::Eventually([&] { return device->jobs() != 0; }));  // polling the server
   ASSERT_EQ(device->jobs(), 1);
   std::ifstream file(device->file(), std::ios::binary);
   std::vector<uint8_t> printed((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -350,7 +351,7 @@ TEST_F(UsbKindsTest, TheToolListsDevicesPrintsFilesAndLoopsData) {
   ASSERT_TRUE(Disconnect(3, 7));
   auto device = std::dynamic_pointer_cast<zarnet::sim::PrinterDevice>(server_->usb_device(3));
   ASSERT_NE(device, nullptr);
-  for (int i = 0; i < 500 && device->jobs() == 0; ++i) std::this_thread::sleep_for(10ms);  // polling the server
+  ASSERT_TRUE(tavrin::test::Eventually([&] { return device->jobs() != 0; }));  // polling the server
   ASSERT_EQ(device->jobs(), 1);
   std::ifstream landed(device->file(), std::ios::binary);
   EXPECT_TRUE(std::vector<uint8_t>((std::istreambuf_iterator<char>(landed)), std::istreambuf_iterator<char>()) == job);
@@ -510,9 +511,8 @@ TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
     reads = Stream(usb, Loop::kBulkIn, 512, 64, 64);
     returned = std::chrono::steady_clock::now();
   });
-  for (int i = 0; i < 1000 && tavrin::wdk::PoolBlocksOutstanding(irpTag) < irpsBefore + 64; ++i)
-    std::this_thread::sleep_for(5ms);  // polling the reader's progress
-  ASSERT_GE(tavrin::wdk::PoolBlocksOutstanding(irpTag), irpsBefore + 64);
+  // The reader's progress, polled.
+  ASSERT_TRUE(tavrin::test::Eventually([&] { return tavrin::wdk::PoolBlocksOutstanding(irpTag) >= irpsBefore + 64; }));
   const auto killed = std::chrono::steady_clock::now();
   kill(sim, SIGKILL);
   waitpid(sim, nullptr, 0);
