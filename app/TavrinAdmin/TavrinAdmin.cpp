@@ -26,9 +26,5 @@ class CAdminProgramApp : public CTavrinAdminApp {
 // The one application object.
 CAdminProgramApp theApp(GetAdminUiShell());
 
-void RegisterTavrinAdminResources();  // TavrinAdminResources.cpp, made from TavrinAdmin.res
-
-int main(int argc, char** argv) {
-  RegisterTavrinAdminResources();
-  return AfxWinMain(argc, argv);
-}
+// The resources (admin/resources) registered themselves before main.
+int main(int argc, char** argv) { return AfxWinMain(argc, argv); }

@@ -4,6 +4,8 @@
 // connection is closed at once, and one that does not say what it is for in time is closed too.
 #include "kernel_host/kernel_host.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -13,13 +15,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <list>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
+#include "kernel_host/usb_composite.h"
 #include "kernel_host/usb_function.h"
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/busenum.h"
@@ -62,15 +67,89 @@ class EventSink : public wdk::UserEventSink {
   uint64_t ref_;
 };
 
+// Tells when the client of a socket has gone (closed its end, or ended), while that socket's connection
+// thread may sit inside a driver: one thread watches every open file's socket.
+class HangupWatch {
+ public:
+  HangupWatch() : epoll_(epoll_create1(EPOLL_CLOEXEC)), wake_(eventfd(0, EFD_CLOEXEC)) {
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u64 = 0;
+    if (epoll_ >= 0 && wake_ >= 0 && epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &e) == 0)
+      thread_ = std::thread([this] { Run(); });
+  }
+  ~HangupWatch() {
+    if (thread_.joinable()) {
+      const uint64_t one = 1;
+      while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+      }
+      thread_.join();
+    }
+    if (wake_ >= 0) close(wake_);
+    if (epoll_ >= 0) close(epoll_);
+  }
+  HangupWatch(const HangupWatch&) = delete;
+  HangupWatch& operator=(const HangupWatch&) = delete;
+
+  // `gone` runs on the watch's thread once the peer of `fd` has closed or ended (also when it already
+  // has), never after Remove(id) returned. 0 when the socket cannot be watched.
+  uint64_t Add(int fd, std::function<void()> gone) {
+    std::lock_guard guard(lock_);
+    const uint64_t id = ++nextId_;
+    epoll_event e{};
+    e.events = EPOLLRDHUP | EPOLLET;
+    e.data.u64 = id;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) return 0;
+    watched_[id] = {fd, std::move(gone)};
+    return id;
+  }
+  void Remove(uint64_t id) {
+    std::lock_guard guard(lock_);
+    auto it = watched_.find(id);
+    if (it == watched_.end()) return;
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second.fd, nullptr);
+    watched_.erase(it);
+  }
+
+ private:
+  void Run() {
+    epoll_event events[16];
+    for (;;) {
+      int n = epoll_wait(epoll_, events, 16, -1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return;
+      for (int i = 0; i < n; ++i) {
+        if (events[i].data.u64 == 0) return;
+        // Under the lock, so that Remove waits for a call under way and no call follows it.
+        std::lock_guard guard(lock_);
+        auto it = watched_.find(events[i].data.u64);
+        if (it != watched_.end()) it->second.gone();
+      }
+    }
+  }
+
+  struct Watched {
+    int fd;
+    std::function<void()> gone;
+  };
+  const int epoll_;
+  const int wake_;
+  std::mutex lock_;
+  std::map<uint64_t, Watched> watched_;
+  uint64_t nextId_ = 0;
+  std::thread thread_;
+};
+
 class Connection : public wdk::Requestor, public wdk::InterfaceListener {
  public:
   Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout, DeviceStore& store,
-             std::atomic<int>& openFiles)
+             std::atomic<int>& openFiles, HangupWatch& hangups)
       : kernel_(kernel),
         channel_(std::make_shared<Channel>(fd)),
         firstRequestTimeout_(firstRequestTimeout),
         store_(store),
-        openFiles_(openFiles) {}
+        openFiles_(openFiles),
+        hangups_(hangups) {}
 
   // Throws std::system_error when no thread can be had.
   void Start() {
@@ -79,6 +158,13 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       channel_->Shutdown();  // the client learns at once, not when the connection is reaped
       done_ = true;
     });
+  }
+  // The client is gone, or the host stops: what its file has running is cancelled, as for a process
+  // that ended, and nothing new starts.
+  void Abandon() {
+    std::lock_guard guard(fileLock_);
+    abandoned_ = true;
+    if (file_) kernel_.CancelFileIo(file_);
   }
   void Shutdown() { channel_->Shutdown(); }
   void Join() { thread_.join(); }
@@ -173,6 +259,14 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       return;
     }
     ++openFiles_;
+    {
+      std::lock_guard guard(fileLock_);
+      file_ = file;
+      if (abandoned_) kernel_.CancelFileIo(file);
+    }
+    // A client that closes its handle or ends while a request of it waits in a driver sends nothing
+    // more: its requests are cancelled when its end of the socket goes.
+    const uint64_t watch = hangups_.Add(channel_->fd(), [this] { Abandon(); });
     Message type;
     std::vector<uint8_t> payload;
     while (link::Receive(channel_->fd(), &type, &payload)) {
@@ -193,6 +287,11 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       link::Writer answer;
       answer.U32(static_cast<uint32_t>(status)).U64(information).Bytes(out.data(), returned);
       if (!channel_->Send(Message::IoctlDone, answer)) break;
+    }
+    hangups_.Remove(watch);
+    {
+      std::lock_guard guard(fileLock_);
+      file_ = nullptr;
     }
     CloseFile(file);
     --openFiles_;
@@ -228,6 +327,10 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
   const std::chrono::milliseconds firstRequestTimeout_;
   DeviceStore& store_;
   std::atomic<int>& openFiles_;
+  HangupWatch& hangups_;
+  std::mutex fileLock_;  // guards the two below
+  PFILE_OBJECT file_ = nullptr;
+  bool abandoned_ = false;
   std::thread thread_;
   std::atomic<bool> done_{false};
   uint64_t nextRef_ = 0;
@@ -249,6 +352,7 @@ struct KernelHost::Impl {
   bool refusing = false;  // said once while at the limit
   std::atomic<int> openFiles{0};
   std::unique_ptr<DeviceStore> store;
+  std::unique_ptr<HangupWatch> hangups;
 
   void ReapFinished() {
     std::list<std::unique_ptr<Connection>> finished;
@@ -295,7 +399,8 @@ struct KernelHost::Impl {
         continue;
       }
       refusing = false;
-      connections.push_back(std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout, *store, openFiles));
+      connections.push_back(
+          std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout, *store, openFiles, *hangups));
       try {
         connections.back()->Start();
       } catch (const std::system_error& e) {
@@ -340,9 +445,12 @@ bool KernelHost::Start(std::string* error) {
     drivers.push_back({VIRTUAL_USB_HARDWARE_ID, fake_control_device::kService, fake_control_device::DriverEntry});
   }
   drivers.insert(drivers.end(), h.options.drivers.begin(), h.options.drivers.end());
-  // The stand-in function driver matches the bus driver's children by class, installed or not.
+  // The stand-in function driver matches the bus driver's children by class, installed or not; the
+  // composite parent takes a device of several interfaces and offers each to it.
   usb_function::Register(*h.kernel);
+  usb_composite::Register(*h.kernel);
   h.store = std::make_unique<DeviceStore>(std::move(drivers), [&h] { return h.openFiles.load(); });
+  h.hangups = std::make_unique<HangupWatch>();
   h.store->Start(*h.kernel);
 
   sockaddr_un address{};
@@ -380,9 +488,14 @@ void KernelHost::Stop() {
     std::lock_guard guard(h.connectionsLock);
     connections.swap(h.connections);
   }
-  for (auto& c : connections) c->Shutdown();
+  // Requests still waiting in drivers are cancelled first: a connection thread inside one cannot be joined.
+  for (auto& c : connections) {
+    c->Abandon();
+    c->Shutdown();
+  }
   for (auto& c : connections) c->Join();
   connections.clear();
+  h.hangups.reset();
   h.kernel.reset();
 }
 

@@ -9,18 +9,20 @@
 #include <vector>
 
 #include "kernel_host/usb_function_records.h"
+#include "usb_requests.h"
 #include "wdk/irp_helpers.h"
 #include "wdk/usb.h"
 
 namespace tavrin::kernel_host::usb_function {
 namespace {
 
+using usb_requests::Submission;
+
 constexpr ULONG kMaxPipes = 32;
 constexpr ULONG kMaxQueueDepth = 64;
 constexpr ULONG kMaxIsoPackets = 256;
 constexpr ULONG kMaxIsoBytes = 512 * 1024;
 constexpr ULONG kMaxStreamLength = 1024 * 1024;  // one URB of a stream
-constexpr LONGLONG kStartReadTimeout = -50'000'000;  // 5 s: a start never waits for ever on a silent server
 
 struct Extension {
   PDEVICE_OBJECT lower;
@@ -38,98 +40,32 @@ struct Extension {
   USBD_CONFIGURATION_HANDLE configuration;
 };
 
-// A URB on its way down. The completion routine keeps the IRP from the I/O manager, so a cancel can still
-// reach it after the bus driver has completed it; Finish hands it back and gives its status.
-struct Submission {
-  KEVENT completed;
-  IO_STATUS_BLOCK iosb{};
-  PIRP irp = nullptr;
+// The caller's device control while the driver works on it in the caller's thread. Its cancel (the handle
+// closed, the process gone, the host stopping) ends every wait below, and the URBs still running are
+// cancelled in turn, as the bus driver then unlinks them at the server.
+struct Caller {
+  KEVENT cancelled;
 };
 
-NTSTATUS HoldIrp(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent(&static_cast<Submission*>(context)->completed, IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-bool Begin(Extension* ext, Submission* s, void* urb) {
-  KeInitializeEvent(&s->completed, NotificationEvent, FALSE);
-  s->iosb = {};
-  s->irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, ext->lower, nullptr, 0, nullptr, 0, TRUE,
-                                         nullptr, &s->iosb);
-  if (!s->irp) return false;
-  IoGetNextIrpStackLocation(s->irp)->Parameters.Others.Argument1 = urb;
-  IoSetCompletionRoutine(s->irp, HoldIrp, s, TRUE, TRUE, TRUE);
-  IoCallDriver(ext->lower, s->irp);
-  return true;
-}
-
-// Waits for the completion, up to `timeout` (100 ns units, negative: relative) when one is given.
-bool WaitCompleted(Submission* s, LARGE_INTEGER* timeout = nullptr) {
-  return KeWaitForSingleObject(&s->completed, Executive, KernelMode, FALSE, timeout) != STATUS_TIMEOUT;
-}
-
-NTSTATUS Finish(Submission* s) {
-  WaitCompleted(s);
-  IoCompleteRequest(s->irp, IO_NO_INCREMENT);  // the I/O manager's part: the status out, the IRP freed
-  s->irp = nullptr;
-  return s->iosb.Status;
-}
-
-// Sends a URB down and waits for it; the IRP's status. With a time-out a request still running is cancelled.
-NTSTATUS SubmitUrb(Extension* ext, void* urb, bool timed = false) {
-  Submission s;
-  if (!Begin(ext, &s, urb)) return STATUS_INSUFFICIENT_RESOURCES;
-  LARGE_INTEGER timeout;
-  timeout.QuadPart = kStartReadTimeout;
-  if (timed && !WaitCompleted(&s, &timeout)) IoCancelIrp(s.irp);
-  return Finish(&s);
-}
-
-NTSTATUS ReadDescriptor(Extension* ext, UCHAR type, std::vector<uint8_t>& out, ULONG length) {
-  out.assign(length, 0);
-  URB urb{};
-  auto& d = urb.UrbControlDescriptorRequest;
-  d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
-  d.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
-  d.T.TransferBuffer = out.data();
-  d.T.TransferBufferLength = length;
-  d.DescriptorType = type;
-  NTSTATUS status = SubmitUrb(ext, &urb, true);
-  out.resize(std::min<ULONG>(d.T.TransferBufferLength, length));
-  return status;
+void CancelCaller(PDEVICE_OBJECT, PIRP irp) {
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  KeSetEvent(&static_cast<Caller*>(irp->Tail.Overlay.DriverContext[0])->cancelled, IO_NO_INCREMENT, FALSE);
 }
 
 // Reads the descriptors and selects the first configuration with setting 0 of each of its interfaces.
 NTSTATUS Configure(Extension* ext) {
-  std::vector<uint8_t> device, head, config;
-  NTSTATUS status = ReadDescriptor(ext, 1, device, 18);
-  if (!NT_SUCCESS(status) || device.size() < 18) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
-  status = ReadDescriptor(ext, 2, head, 9);
-  if (!NT_SUCCESS(status) || head.size() < 9) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
-  ULONG total = head[2] | head[3] << 8;
-  status = ReadDescriptor(ext, 2, config, total);
-  if (!NT_SUCCESS(status) || config.size() < 9) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
-  std::vector<UCHAR> interfaces;
-  for (size_t at = config[0]; at + 2 <= config.size() && config[at] >= 2; at += config[at])
-    if (config[at + 1] == 4 && at + 4 <= config.size() && config[at + 3] == 0) interfaces.push_back(config[at + 2]);
-  const USHORT entry = InterfaceInformationSize(kMaxPipes);
-  std::vector<uint8_t> memory(offsetof(URB_SELECT_CONFIGURATION, Interface) + entry * interfaces.size());
-  auto* select = reinterpret_cast<URB_SELECT_CONFIGURATION*>(memory.data());
-  select->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
-  select->ConfigurationDescriptor = config.data();
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    auto* info = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(memory.data() + offsetof(URB_SELECT_CONFIGURATION, Interface) + i * entry);
-    info->Length = entry;
-    info->InterfaceNumber = interfaces[i];
-  }
-  status = SubmitUrb(ext, select, true);
+  std::vector<uint8_t> device, config;
+  NTSTATUS status = usb_requests::ReadDescriptors(ext->lower, &device, &config);
+  if (!NT_SUCCESS(status)) return status;
+  usb_requests::Selection selection;
+  status = selection.Select(ext->lower, config, kMaxPipes);
   if (!NT_SUCCESS(status)) return status;
   KIRQL irql;
   KeAcquireSpinLock(&ext->pipeLock, &irql);
-  ext->configuration = select->ConfigurationHandle;
+  ext->configuration = selection.handle();
   ext->pipeCount = 0;
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    auto* info = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(memory.data() + offsetof(URB_SELECT_CONFIGURATION, Interface) + i * entry);
+  for (size_t i = 0; i < selection.count(); ++i) {
+    const USBD_INTERFACE_INFORMATION* info = selection.entry(i);
     for (ULONG p = 0; p < info->NumberOfPipes && p < kMaxPipes && ext->pipeCount < kMaxPipes; ++p)
       ext->pipes[ext->pipeCount++] = {info->Pipes[p].EndpointAddress, info->InterfaceNumber, info->Pipes[p].PipeHandle};
   }
@@ -149,19 +85,25 @@ USBD_PIPE_HANDLE PipeOf(Extension* ext, UCHAR address) {
   return handle;
 }
 
+// What a device control ends with.
+struct Reply {
+  NTSTATUS status;
+  ULONG_PTR information;
+};
+
 // Bulk or interrupt URBs on one pipe with up to QueueDepth in flight; they are harvested in order.
-NTSTATUS Stream(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
+Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG outLength) {
   auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
   USBFUNC_STREAM request;
   USBFUNC_STREAM_RESULT result{};
-  if (inLength < sizeof request || outLength < sizeof result) return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (inLength < sizeof request || outLength < sizeof result) return {STATUS_BUFFER_TOO_SMALL, 0};
   std::memcpy(&request, buffer, sizeof request);
   const bool in = request.Endpoint & 0x80;
   const ULONG outData = inLength - sizeof request;
   ULONG count = in ? request.Count : (outData + request.Length - 1) / std::max<ULONG>(request.Length, 1);
   if (!request.Length || request.Length > kMaxStreamLength || !count || !request.QueueDepth || request.QueueDepth > kMaxQueueDepth ||
       (!in && outData == 0))
-    return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+    return {STATUS_INVALID_PARAMETER, 0};
   const ULONG depth = std::min(request.QueueDepth, count);
   // OUT data stays where the request brought it until the stream is done.
   std::vector<uint8_t> outBytes(buffer + sizeof request, buffer + inLength);
@@ -189,7 +131,7 @@ NTSTATUS Stream(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
       b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
       b.T.TransferBuffer = slot.data.data();
       b.T.TransferBufferLength = length;
-      if (!Begin(ext, &slot.submission, &slot.urb)) {
+      if (!usb_requests::Begin(ext->lower, &slot.submission, &slot.urb)) {
         result.IrpStatus = STATUS_INSUFFICIENT_RESOURCES;
         stop = true;
         break;
@@ -198,17 +140,19 @@ NTSTATUS Stream(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
     }
     if (harvested == next) break;
     Slot& slot = slots[harvested % depth];
-    if (request.TimeoutMs && !cancelled) {
-      auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (!cancelled) {
       LARGE_INTEGER timeout;
-      timeout.QuadPart = -std::max<LONGLONG>(left.count(), 0) * 10;
-      if (!WaitCompleted(&slot.submission, &timeout)) {
-        // Time is up: every URB still running is cancelled, and nothing more goes down.
+      if (request.TimeoutMs) {
+        auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+        timeout.QuadPart = -std::max<LONGLONG>(left.count(), 0) * 10;
+      }
+      if (!usb_requests::WaitCompleted(&slot.submission, &caller->cancelled, request.TimeoutMs ? &timeout : nullptr)) {
+        // Time is up, or the caller is gone: every URB still running is cancelled, and nothing more goes down.
         cancelled = stop = true;
         for (ULONG i = harvested; i < next; ++i) IoCancelIrp(slots[i % depth].submission.irp);
       }
     }
-    NTSTATUS status = Finish(&slot.submission);
+    NTSTATUS status = usb_requests::Finish(&slot.submission);
     const auto& b = slot.urb.UrbBulkOrInterruptTransfer;
     if (NT_SUCCESS(status)) {
       ++result.Completed;
@@ -231,23 +175,23 @@ NTSTATUS Stream(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
   }
   result.Returned = static_cast<uint32_t>(returned - sizeof result);
   std::memcpy(buffer, &result, sizeof result);
-  return wdk::CompleteIrp(irp, STATUS_SUCCESS, returned);
+  return {STATUS_SUCCESS, returned};
 }
 
 // One isochronous URB; packet i at i * PacketSize of the buffer.
-NTSTATUS Isochronous(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
+Reply Isochronous(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG outLength) {
   auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
   USBFUNC_ISOCH request;
-  if (inLength < sizeof request) return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (inLength < sizeof request) return {STATUS_BUFFER_TOO_SMALL, 0};
   std::memcpy(&request, buffer, sizeof request);
   const bool in = request.Endpoint & 0x80;
   if (request.Packets < 1 || request.Packets > kMaxIsoPackets || request.PacketSize == 0 ||
       request.PacketSize > kMaxIsoBytes / request.Packets)
-    return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+    return {STATUS_INVALID_PARAMETER, 0};
   const ULONG total = request.Packets * request.PacketSize;
   const ULONG head = sizeof(USBFUNC_RESULT) + request.Packets * sizeof(USBFUNC_ISO_PACKET);
   if (outLength < head + (in ? total : 0) || (!in && inLength - sizeof request < total))
-    return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    return {STATUS_BUFFER_TOO_SMALL, 0};
   std::vector<uint8_t> data(total);
   if (!in) std::memcpy(data.data(), buffer + sizeof request, total);
   std::vector<uint8_t> memory(offsetof(URB_ISOCH_TRANSFER, IsoPacket) + request.Packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR));
@@ -260,28 +204,30 @@ NTSTATUS Isochronous(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) 
   iso->NumberOfPackets = request.Packets;
   for (ULONG i = 0; i < request.Packets; ++i) iso->IsoPacket[i].Offset = i * request.PacketSize;
   USBFUNC_RESULT result{};
-  result.IrpStatus = SubmitUrb(ext, iso);
+  result.IrpStatus = usb_requests::SubmitUrb(ext->lower, iso, &caller->cancelled);
   result.UrbStatus = iso->Hdr.Status;
-  result.Actual = std::min(iso->T.TransferBufferLength, total);
-  std::memcpy(buffer, &result, sizeof result);
+  // What the packets carried as the device reports them: the buffer length of a transfer that failed, or
+  // never got its answer, still says what was asked.
   for (ULONG i = 0; i < request.Packets; ++i) {
     USBFUNC_ISO_PACKET packet{std::min(iso->IsoPacket[i].Length, request.PacketSize), iso->IsoPacket[i].Status};
     std::memcpy(buffer + sizeof result + i * sizeof packet, &packet, sizeof packet);
+    result.Actual += packet.Length;
   }
+  std::memcpy(buffer, &result, sizeof result);
   ULONG_PTR information = head;
   if (in && NT_SUCCESS(result.IrpStatus)) {
     std::memcpy(buffer + head, data.data(), total);
     information += total;
   }
-  return wdk::CompleteIrp(irp, STATUS_SUCCESS, information);
+  return {STATUS_SUCCESS, information};
 }
 
 // An alternate setting of an interface; the interface's pipes in the table become the new setting's.
-NTSTATUS SelectInterface(Extension* ext, PIRP irp, ULONG inLength, ULONG outLength) {
+Reply SelectInterface(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG outLength) {
   auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
   USBFUNC_SELECT request;
   if (inLength < sizeof request || outLength < sizeof(USBFUNC_RESULT))
-    return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    return {STATUS_BUFFER_TOO_SMALL, 0};
   std::memcpy(&request, buffer, sizeof request);
   const USHORT entry = InterfaceInformationSize(kMaxPipes);
   std::vector<uint8_t> memory(offsetof(URB_SELECT_INTERFACE, Interface) + entry);
@@ -295,7 +241,7 @@ NTSTATUS SelectInterface(Extension* ext, PIRP irp, ULONG inLength, ULONG outLeng
   select->Interface.InterfaceNumber = request.Interface;
   select->Interface.AlternateSetting = request.AlternateSetting;
   USBFUNC_RESULT result{};
-  result.IrpStatus = SubmitUrb(ext, select);
+  result.IrpStatus = usb_requests::SubmitUrb(ext->lower, select, &caller->cancelled);
   result.UrbStatus = select->Hdr.Status;
   if (NT_SUCCESS(result.IrpStatus)) {
     KeAcquireSpinLock(&ext->pipeLock, &irql);
@@ -309,28 +255,28 @@ NTSTATUS SelectInterface(Extension* ext, PIRP irp, ULONG inLength, ULONG outLeng
     KeReleaseSpinLock(&ext->pipeLock, irql);
   }
   std::memcpy(buffer, &result, sizeof result);
-  return wdk::CompleteIrp(irp, STATUS_SUCCESS, sizeof result);
+  return {STATUS_SUCCESS, sizeof result};
 }
 
 // One record of the device interface.
-NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
+Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack) {
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
   if (code == IOCTL_USBFUNC_GET_DESCRIPTORS) {
     const auto& d = *ext->descriptors;
-    if (outLength < d.size()) return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    if (outLength < d.size()) return {STATUS_BUFFER_TOO_SMALL, 0};
     std::memcpy(buffer, d.data(), d.size());
-    return wdk::CompleteIrp(irp, STATUS_SUCCESS, d.size());
+    return {STATUS_SUCCESS, d.size()};
   }
-  if (code == IOCTL_USBFUNC_STREAM) return Stream(ext, irp, inLength, outLength);
-  if (code == IOCTL_USBFUNC_ISOCH) return Isochronous(ext, irp, inLength, outLength);
-  if (code == IOCTL_USBFUNC_SELECT_INTERFACE) return SelectInterface(ext, irp, inLength, outLength);
+  if (code == IOCTL_USBFUNC_STREAM) return Stream(ext, caller, irp, inLength, outLength);
+  if (code == IOCTL_USBFUNC_ISOCH) return Isochronous(ext, caller, irp, inLength, outLength);
+  if (code == IOCTL_USBFUNC_SELECT_INTERFACE) return SelectInterface(ext, caller, irp, inLength, outLength);
   if (code != IOCTL_USBFUNC_TRANSFER && code != IOCTL_USBFUNC_RESET_PIPE && code != IOCTL_USBFUNC_ABORT_PIPE)
-    return wdk::CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    return {STATUS_INVALID_DEVICE_REQUEST, 0};
   if (inLength < sizeof(USBFUNC_TRANSFER) || outLength < sizeof(USBFUNC_RESULT))
-    return wdk::CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    return {STATUS_BUFFER_TOO_SMALL, 0};
   USBFUNC_TRANSFER request;
   std::memcpy(&request, buffer, sizeof request);
   USBFUNC_RESULT result{};
@@ -338,7 +284,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
   // Data of an OUT request is in the input; an IN request reads into the output behind the result.
   if (code == IOCTL_USBFUNC_TRANSFER &&
       (in ? request.Length > outLength - sizeof result : request.Length > inLength - sizeof request))
-    return wdk::CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+    return {STATUS_INVALID_PARAMETER, 0};
   std::vector<uint8_t> data(request.Length);
   if (!in && request.Length) std::memcpy(data.data(), buffer + sizeof request, request.Length);
   URB urb{};
@@ -349,7 +295,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
                                                                : URB_FUNCTION_ABORT_PIPE,
                               0, nullptr, 0};
     urb.UrbPipeRequest.PipeHandle = PipeOf(ext, request.Endpoint);
-    status = SubmitUrb(ext, &urb);
+    status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
   } else if (request.Endpoint == 0) {
     auto& c = urb.UrbControlTransfer;
     c.Hdr = {sizeof c, URB_FUNCTION_CONTROL_TRANSFER, 0, nullptr, 0};
@@ -357,7 +303,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
     c.T.TransferBuffer = data.data();
     c.T.TransferBufferLength = request.Length;
     std::memcpy(c.SetupPacket, request.Setup, 8);
-    status = SubmitUrb(ext, &urb);
+    status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
     result.Actual = c.T.TransferBufferLength;
   } else {
     auto& b = urb.UrbBulkOrInterruptTransfer;
@@ -366,7 +312,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
     b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
     b.T.TransferBuffer = data.data();
     b.T.TransferBufferLength = request.Length;
-    status = SubmitUrb(ext, &urb);
+    status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
     result.Actual = b.T.TransferBufferLength;
   }
   result.IrpStatus = status;
@@ -379,7 +325,7 @@ NTSTATUS Control(Extension* ext, PIRP irp, PIO_STACK_LOCATION stack) {
     information += result.Actual;
   }
   // The transfer's own outcome is in the result record; the request itself succeeded.
-  return wdk::CompleteIrp(irp, STATUS_SUCCESS, information);
+  return {STATUS_SUCCESS, information};
 }
 
 void InterfaceOff(Extension* ext) {
@@ -394,7 +340,20 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   if (stack->MajorFunction == IRP_MJ_CREATE || stack->MajorFunction == IRP_MJ_CLOSE ||
       stack->MajorFunction == IRP_MJ_CLEANUP)
     return wdk::CompleteIrp(irp, STATUS_SUCCESS, 0);
-  if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) return Control(ext, irp, stack);
+  if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) {
+    Caller caller;
+    KeInitializeEvent(&caller.cancelled, NotificationEvent, FALSE);
+    irp->Tail.Overlay.DriverContext[0] = &caller;
+    IoSetCancelRoutine(irp, CancelCaller);
+    // Cancelled before the routine was in place: nobody else will say so.
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr))
+      KeSetEvent(&caller.cancelled, IO_NO_INCREMENT, FALSE);
+    Reply reply = Control(ext, &caller, irp, stack);
+    // A cancel routine already taken still uses `caller`: it is done once the event is set.
+    if (!IoSetCancelRoutine(irp, nullptr)) KeWaitForSingleObject(&caller.cancelled, Executive, KernelMode, FALSE, nullptr);
+    if (KeReadStateEvent(&caller.cancelled)) reply = {STATUS_CANCELLED, 0};
+    return wdk::CompleteIrp(irp, reply.status, reply.information);
+  }
   if (stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_REMOVE_DEVICE) {
     InterfaceOff(ext);
     PDEVICE_OBJECT lower = ext->lower;

@@ -7,7 +7,6 @@
 #include "testsupport/admin_app.h"
 #include "win32/window_manager.h"
 
-void RegisterTavrinAdminResources();
 
 namespace menu_test {
 namespace {
@@ -27,8 +26,6 @@ LRESULT CALLBACK IdleHook(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void StartWithMainFrame(std::unique_ptr<CTavrinAdminApp>& app, CMainFrame** frame, bool focus) {
-  static const bool registered = (RegisterTavrinAdminResources(), true);
-  (void)registered;
   tavrin::test::SetAdminTestParameters(5000);
   if (::testing::Test::HasFatalFailure()) return;
   tavrin::SetMessageBoxSink([](const std::string&, const std::string&, UINT) { return IDOK; });

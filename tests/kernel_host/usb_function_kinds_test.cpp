@@ -25,6 +25,7 @@
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
 #include "testsupport/device_ids.h"
+#include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/usb_requests.h"
 #include "wdk/kernel.h"
@@ -172,7 +173,7 @@ class UsbKindsTest : public KernelHostTest {
     if (controlNotices_) UnregisterDeviceNotification(controlNotices_);
     if (window_) DestroyWindow(window_);
     if (process_) {
-      EXPECT_EQ(process_->Terminate(), 0);
+      EXPECT_EQ(process_->Terminate(10000), 0);
     }
     process_.reset();
     server_.reset();
@@ -282,6 +283,7 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   USBFUNC_RESULT result;
   std::memcpy(&result, answer.data(), sizeof result);
   ASSERT_EQ(+result.IrpStatus, 0);
+  EXPECT_EQ(+result.Actual, 32u + 16 + 32 + 16);
   const uint8_t* buffer = answer.data() + sizeof result + 4 * sizeof(USBFUNC_ISO_PACKET);
   for (uint32_t i = 0; i < 4; ++i) {
     USBFUNC_ISO_PACKET packet;
@@ -302,9 +304,23 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   ASSERT_TRUE(r.ok);
   std::memcpy(&result, answer.data(), sizeof result);
   EXPECT_EQ(+result.IrpStatus, 0);
+  EXPECT_EQ(+result.Actual, samples.size());
   auto device = std::dynamic_pointer_cast<Loop>(server_->usb_device(5));
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->iso_out_received(), samples);
+  // A halted endpoint takes nothing: the transfer fails and says that nothing went.
+  ASSERT_EQ(+Control(usb, {0x02, 3, 0, 0, Loop::kIsoOut, 0, 0, 0}, nullptr).IrpStatus, 0);  // SET_FEATURE halt
+  r = Ioctl(usb, IOCTL_USBFUNC_ISOCH, request.data(), static_cast<DWORD>(request.size()), answer.data(),
+            static_cast<DWORD>(answer.size()));
+  ASSERT_TRUE(r.ok);
+  std::memcpy(&result, answer.data(), sizeof result);
+  EXPECT_NE(+result.IrpStatus, 0);
+  EXPECT_EQ(+result.Actual, 0u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    USBFUNC_ISO_PACKET packet;
+    std::memcpy(&packet, answer.data() + sizeof result + i * sizeof packet, sizeof packet);
+    EXPECT_EQ(+packet.Length, 0u) << i;
+  }
   // Queue depths outside 1..64 and transfers above 1 MiB are refused before anything is sent.
   EXPECT_FALSE(Stream(usb, Loop::kBulkIn, 64, 1, 0).ok);
   EXPECT_FALSE(Stream(usb, Loop::kBulkIn, 64, 65, 65).ok);
@@ -361,6 +377,50 @@ TEST_F(UsbKindsTest, TheToolListsDevicesPrintsFilesAndLoopsData) {
   EXPECT_EQ(looped, 0) << loopSaid;
   EXPECT_NE(loopSaid.find("1048576 bytes looped, identical"), std::string::npos) << loopSaid;
   EXPECT_EQ(RunTool(root(), "print " + file.string()).first, 1) << "a loopback device is no printer";
+}
+
+TEST_F(UsbKindsTest, EveryInterfaceOfACompositeDeviceIsADeviceOfItsOwn) {
+  zarnet::sim::Device composite = Port(4, 0xEF, "composite");
+  composite.interfaces = 2;
+  StartServer({composite});
+  StartProgram();
+  // Connected as the administration program connects a device of several interfaces.
+  DEVICE_ARRIVALREMOVAL_INFO r = PortRequest(true, 4, 0xEF);
+  using namespace std::string_literals;
+  ids_ = tavrin::test::DeviceIds(u"USB\\VID_5678&PID_4321&REV_0100\0USB\\VID_5678&PID_4321"s,
+                                 u"usb\\devclass_00&subclass_00&prot_00\0usb\\devclass_00&subClass_00\0"
+                                 u"usb\\devclass_00\0usb\\composite"s);
+  ids_.FillRequest(r);
+  ASSERT_TRUE(Ioctl(control_, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
+  MSG message{};
+  for (int arrived = 0; arrived < 2; ++arrived) ASSERT_TRUE(WaitForDeviceChange(window_, 10000, &message)) << arrived;
+
+  // Each interface is a device of its own, its configuration holding that interface alone.
+  auto [status, listed] = RunTool(root(), "list");
+  EXPECT_EQ(status, 0) << listed;
+  const size_t second = listed.find("device 1: VID_5678 PID_4321");
+  ASSERT_NE(second, std::string::npos) << listed;
+  const std::string first = listed.substr(0, second), other = listed.substr(second);
+  EXPECT_NE(first.find("configuration 1: 1 interfaces"), std::string::npos) << listed;
+  EXPECT_NE(first.find("interface 0 setting 0"), std::string::npos) << listed;
+  EXPECT_EQ(first.find("interface 1"), std::string::npos) << listed;
+  EXPECT_NE(other.find("interface 1 setting 2: class FF/01/02, 2 endpoints"), std::string::npos) << listed;
+  EXPECT_EQ(other.find("interface 0"), std::string::npos) << listed;
+
+  // Both are usable: the echo of the first, an alternate setting of the second and its endpoints.
+  auto [looped, loopSaid] = RunTool(root(), "loop --device 0 0x01 0x81 512 4");
+  EXPECT_EQ(looped, 0) << loopSaid;
+  EXPECT_NE(loopSaid.find("2048 bytes looped, identical"), std::string::npos) << loopSaid;
+  auto [selected, selectSaid] = RunTool(root(), "select --device 1 1 2");
+  EXPECT_EQ(selected, 0) << selectSaid;
+  auto [read, readSaid] = RunTool(root(), "read --device 1 0x82 64");
+  EXPECT_EQ(read, 0) << readSaid;
+  EXPECT_NE(readSaid.find("02 02 02 02"), std::string::npos) << readSaid;
+  EXPECT_EQ(RunTool(root(), "read --device 1 0x83 100").first, 0);
+  // An unplug takes the device with both interfaces.
+  ASSERT_TRUE(Disconnect(4, 0xEF));
+  ASSERT_TRUE(WaitForDeviceChange(window_, 10000, &message));
+  EXPECT_EQ(FirstInterfacePath(GUID_DEVINTERFACE_USBFUNC), "");
 }
 
 // A server whose data connection the test watches: control requests are answered by a loopback device,
@@ -442,6 +502,82 @@ TEST_F(UnlinkWatchTest, CancelAndAbortSendUnlinksAndCompleteEachRequestOnce) {
     EXPECT_EQ(seen[5 + i].CommandLength, 28u);
     EXPECT_EQ(seen[5 + i].TransferFlags, seen[2 + i].SeqNo);
   }
+}
+
+// Threads and open descriptors of a process.
+struct Footprint {
+  size_t threads = 0, files = 0;
+};
+Footprint FootprintOf(pid_t pid) {
+  Footprint f;
+  const std::filesystem::path proc = "/proc/" + std::to_string(pid);
+  std::error_code error;
+  for (auto it = std::filesystem::directory_iterator(proc / "task", error); !error && it != std::filesystem::directory_iterator(); it.increment(error)) ++f.threads;
+  for (auto it = std::filesystem::directory_iterator(proc / "fd", error); !error && it != std::filesystem::directory_iterator(); it.increment(error)) ++f.files;
+  return f;
+}
+
+// tavrin-usb started on the test's sysroot, its output thrown away.
+pid_t StartTool(const std::filesystem::path& sysroot, std::vector<std::string> arguments) {
+  std::vector<std::string> args = {TAVRIN_USB_PROGRAM, "--sysroot", sysroot.string()};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, TAVRIN_USB_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+TEST_F(UnlinkWatchTest, AClientKilledWhileItsReadWaitsIsUnlinkedAndLeavesNothingBehind) {
+  StartServer({Port(6, 0xFF, "loopback")});
+  Watch();
+  StartProgram();
+  ASSERT_NE(Connect(6, 0xFF), INVALID_HANDLE_VALUE);
+  // A finished connection waits to be reaped until the next one arrives: the measure is taken with one.
+  ASSERT_EQ(RunTool(root(), "list").first, 0);
+  const Footprint before = FootprintOf(process_->pid());
+  char endpoint[8];
+  std::snprintf(endpoint, sizeof endpoint, "0x%02X", Loop::kBulkIn);
+  for (size_t i = 0; i < 20; ++i) {
+    pid_t client = StartTool(root(), {"read", endpoint, "64"});
+    ASSERT_GT(client, 0);
+    std::vector<zarnet::RFC_HEADER> seen = Requests(2 * i + 1);  // its read waits at the server
+    kill(client, SIGKILL);
+    waitpid(client, nullptr, 0);
+    seen = Requests(2 * i + 2);
+    ASSERT_EQ(seen.size(), 2 * i + 2);
+    EXPECT_EQ(seen[2 * i].Command, zarnet::RFC_CMD_BULK);
+    EXPECT_EQ(seen[2 * i + 1].Command, zarnet::RFC_CMD_UNLINK);
+    EXPECT_EQ(seen[2 * i + 1].TransferFlags, seen[2 * i].SeqNo);
+  }
+  Footprint after;
+  EXPECT_TRUE(tavrin::test::Eventually([&] {
+    after = FootprintOf(process_->pid());
+    return after.threads <= before.threads && after.files <= before.files;
+  })) << "threads " << before.threads << " -> " << after.threads << ", descriptors " << before.files << " -> "
+      << after.files;
+}
+
+TEST_F(UnlinkWatchTest, AStopCancelsTheReadsItsServerNeverAnswers) {
+  StartServer({Port(6, 0xFF, "loopback")});
+  Watch();
+  StartProgram();
+  HANDLE usb = Connect(6, 0xFF);
+  ASSERT_NE(usb, INVALID_HANDLE_VALUE);
+  StreamOutcome read;
+  std::thread reader([&] { read = Stream(usb, Loop::kBulkIn, 64, 1, 1); });
+  Requests(1);
+  // The read is cancelled first, so the host's threads can be joined: it ends at once.
+  EXPECT_EQ(process_->Terminate(2000), 0);
+  process_.reset();
+  reader.join();
+  EXPECT_FALSE(read.ok);
 }
 
 // The simulator program killed while 64 URBs wait at its device; the kernel runs in this process so that

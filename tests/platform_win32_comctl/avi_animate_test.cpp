@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "admin/resources/AdminResources.h"
 #include "comctl_test_util.h"
 #include "testsupport/sysroot.h"
 #include "win32/avi.h"
@@ -196,12 +197,11 @@ TEST_F(AnimateFixture, CentredTransparentAndFromAFile) {
 
 }  // namespace
 
-void RegisterTavrinAdminResources();
 
 namespace {
 
 TEST(ProgramClip, TheWaitWindowClipIsAnUncompressedSpinner) {
-  RegisterTavrinAdminResources();
+  RegisterAdminResources();
   HRSRC res = FindResource(nullptr, MAKEINTRESOURCE(306), "AVI");
   ASSERT_NE(res, nullptr);
   const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(nullptr, res)));

@@ -305,7 +305,7 @@ TEST(ToolBar, LoadsItsResourceAndTakesItsPlace) {
   EXPECT_GE(first.left, 8) << "room for the gripper";
   // Tips: the part of the command's string after "\n"; none without a string.
   NMTTDISPINFO info{};
-  info.hdr = NMHDR{bar.GetToolBarCtrl().GetToolTips(), 32779, TTN_GETDISPINFOA};
+  info.hdr = NMHDR{bar.GetToolBarCtrl().GetToolTips(), 40001, TTN_GETDISPINFOA};  // no table holds 40001
   bar.SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
   EXPECT_STREQ(info.szText, "");
   RegisterCommandStrings();

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "admin/resources/AdminResources.h"
 #include "testsupport/sysroot.h"
 #include "win32/resources.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
 
-void RegisterTavrinAdminResources();
 void RegisterSampleResources();
 
 namespace {
@@ -192,7 +192,7 @@ TEST_F(ResourcesTest, AcceleratorsTurnKeysIntoCommands) {
 }
 
 TEST_F(ResourcesTest, GeneratedTableOfTheAdminProgramReadsBack) {
-  RegisterTavrinAdminResources();
+  RegisterAdminResources();
   HICON icon = LoadIcon(nullptr, MAKEINTRESOURCE(128));
   ASSERT_NE(icon, nullptr);
   ICONINFO info{};

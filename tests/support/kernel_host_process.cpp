@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,12 +54,21 @@ void KernelHostProcess::Kill() {
   pid_ = -1;
 }
 
-int KernelHostProcess::Terminate() {
+int KernelHostProcess::Terminate(int limitMs) {
   if (pid_ <= 0) return -1;
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
   kill(pid_, SIGTERM);
+  bool ended = true;
+  if (limitMs >= 0 && pidfd >= 0) {
+    pollfd p{pidfd, POLLIN, 0};
+    ended = poll(&p, 1, limitMs) > 0;
+    if (!ended) kill(pid_, SIGKILL);
+  }
+  if (pidfd >= 0) close(pidfd);
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = -1;
+  if (!ended) return -2;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -1,12 +1,14 @@
 // Plug and play and user I/O with a small root-enumerated driver: start, device interface notices,
-// exclusive opens, METHOD_BUFFERED requests, and teardown.
+// exclusive opens, METHOD_BUFFERED requests, their cancel when the file's process goes, and teardown.
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "wdk/kernel.h"
 #include "wdk/irp_helpers.h"
+#include "wdk/ntddk.h"
 #include "wdk/wdm.h"
 
 namespace {
@@ -50,9 +52,29 @@ NTSTATUS ToyCreateClose(PDEVICE_OBJECT device, PIRP irp) {
   return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
+constexpr ULONG kToyEcho = CTL_CODE(FILE_DEVICE_UNKNOWN, 5, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG kToyWait = CTL_CODE(FILE_DEVICE_UNKNOWN, 6, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+// kToyWait: held until cancelled. Arrivals are counted.
+KEVENT g_waitArrived;
+int g_waitCount = 0;
+
+void ToyCancel(PDEVICE_OBJECT, PIRP irp) {
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  CompleteIrp(irp, STATUS_CANCELLED, 0);
+}
+
 // Echoes the input reversed, and claims more bytes than the output holds.
 NTSTATUS ToyIoctl(PDEVICE_OBJECT, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  if (stack->Parameters.DeviceIoControl.IoControlCode == kToyWait) {
+    ++g_waitCount;
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, ToyCancel);
+    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) CompleteIrp(irp, STATUS_CANCELLED, 0);
+    KeSetEvent(&g_waitArrived, IO_NO_INCREMENT, FALSE);
+    return STATUS_PENDING;
+  }
   ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
   auto* bytes = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
   for (ULONG i = 0; i < in / 2; ++i) std::swap(bytes[i], bytes[in - 1 - i]);
@@ -118,7 +140,7 @@ TEST(PnpTest, RootDeviceStartsItsDriverAndServesUserRequestsUntilTeardown) {
 
     UCHAR in[3] = {1, 2, 3}, out[2] = {};
     ULONG_PTR information = 0;
-    EXPECT_EQ(kernel.DeviceControl(file, CTL_CODE(FILE_DEVICE_UNKNOWN, 5, METHOD_BUFFERED, FILE_ANY_ACCESS), in, 3,
+    EXPECT_EQ(kernel.DeviceControl(file, kToyEcho, in, 3,
                                    out, 2, &information),
               STATUS_SUCCESS);
     EXPECT_EQ(information, 1000u);  // what the driver claimed; only two bytes were copied
@@ -129,6 +151,20 @@ TEST(PnpTest, RootDeviceStartsItsDriverAndServesUserRequestsUntilTeardown) {
               STATUS_NOT_SUPPORTED);
     kernel.CloseFile(file);
     EXPECT_EQ(kernel.OpenFile(path, 0, &file), STATUS_SUCCESS);  // free again after the close
+
+    // A request held in the driver ends when the file's process goes; nothing later reaches the driver.
+    KeInitializeEvent(&g_waitArrived, NotificationEvent, FALSE);
+    NTSTATUS held = STATUS_PENDING;
+    std::thread caller([&] {
+      ULONG_PTR ignored = 0;
+      held = kernel.DeviceControl(file, kToyWait, nullptr, 0, nullptr, 0, &ignored);
+    });
+    KeWaitForSingleObject(&g_waitArrived, Executive, KernelMode, FALSE, nullptr);
+    kernel.CancelFileIo(file);
+    caller.join();
+    EXPECT_EQ(held, STATUS_CANCELLED);
+    EXPECT_EQ(kernel.DeviceControl(file, kToyWait, nullptr, 0, nullptr, 0, &information), STATUS_CANCELLED);
+    EXPECT_EQ(g_waitCount, 1);
     kernel.CloseFile(file);
     kernel.RemoveInterfaceListener(&notices);
     kernel.AddInterfaceListener(&notices);

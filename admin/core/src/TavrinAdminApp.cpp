@@ -7,7 +7,6 @@
 #include "admin/TavrinAdminDoc.h"
 #include "admin/TavrinAdminView.h"
 #include "admin/Trace.h"
-#include "admin/menus/NewMenu.h"
 #include "win32/registry.h"
 #include "win32/shell.h"
 
@@ -19,10 +18,7 @@ CTavrinAdminApp* g_adminApp = nullptr;
 
 CTavrinAdminApp* GetAdminApp() { return g_adminApp; }
 
-CTavrinAdminApp::CTavrinAdminApp(IAdminShell* shell) : m_pShell(shell) {
-  RegisterAdminStrings();
-  g_adminApp = this;
-}
+CTavrinAdminApp::CTavrinAdminApp(IAdminShell* shell) : m_pShell(shell) { g_adminApp = this; }
 
 CTavrinAdminApp::~CTavrinAdminApp() {
   StopExitMonitor();
@@ -76,7 +72,7 @@ BOOL CTavrinAdminApp::InitInstance() {
   m_pMainWnd->SetWindowText(title);
 
   SetDialogBkColor(m_clrDialogBk, 0);
-  CNewMenu::SetMenuDrawMode(2);
+  m_pShell->SetMenuDrawMode(2);
 
   CTavrinAdminDoc* document = GetDocument();
   HANDLE shutDownEvent = CreateEvent(nullptr, TRUE, FALSE, kShutDownEventName);

@@ -213,6 +213,7 @@ class CAdminUiShell : public IAdminShell {
   const CRuntimeClass* GetMainFrameClass() const override { return RUNTIME_CLASS(CMainFrame); }
   void EnableSplashScreen(BOOL enabled) override { CSplashScreenWnd::SetEnabled(enabled); }
   BOOL PreTranslateMessage(const MSG* msg) override { return CSplashScreenWnd::HideOnInput(msg); }
+  void SetMenuDrawMode(UINT mode) override { CNewMenu::SetMenuDrawMode(mode); }
 };
 
 }  // namespace

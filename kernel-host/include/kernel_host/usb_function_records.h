@@ -64,7 +64,7 @@ struct USBFUNC_ISOCH {
   uint32_t PacketSize;
 };
 struct USBFUNC_ISO_PACKET {
-  uint32_t Length;
+  uint32_t Length;  // bytes the packet carried (an isochronous result's Actual is their sum)
   int32_t Status;
 };
 struct USBFUNC_SELECT {

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string>
 
+#include "win32/resources.h"
+
 namespace mfc {
 namespace {
 
@@ -29,8 +31,14 @@ const char* FindString(UINT id) {
   StringTable& table = Table();
   std::lock_guard lock(table.mutex);
   auto it = table.texts.find(id);
+  if (it == table.texts.end()) {
+    // Not registered here: the program's string-table resource, kept once read.
+    char text[4096];
+    if (::LoadString(nullptr, id, text, sizeof text) <= 0) return nullptr;
+    it = table.texts.emplace(id, text).first;
+  }
   // std::map nodes are stable, so the text outlives the lock (entries are replaced only at start-up).
-  return it == table.texts.end() ? nullptr : it->second.c_str();
+  return it->second.c_str();
 }
 
 }  // namespace mfc

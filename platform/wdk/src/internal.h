@@ -34,6 +34,9 @@ struct UserEventObject {
 // ---- I/O manager
 // A request for `device` (its stack size) that the host sends itself; PnP ones start as STATUS_NOT_SUPPORTED.
 PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor);
+// A request built by the I/O manager stays allocated after its completion; its issuer frees it
+// (IoFreeIrp), so that a cancel from another thread never reaches a freed request.
+void KeepAfterCompletion(PIRP irp);
 // Sends a request built by the host to `device` and waits for its completion.
 IO_STATUS_BLOCK SendAndWait(PDEVICE_OBJECT device, PIRP irp);
 void FreeDeviceObjectMemory(void* body);

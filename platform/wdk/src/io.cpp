@@ -12,6 +12,7 @@ struct IrpHostData {
   bool buffered;
   PVOID output;
   ULONG outputLength;
+  bool kept;  // the issuer frees the IRP after its completion
 };
 
 namespace {
@@ -43,9 +44,10 @@ void FinishIrp(PIRP irp) {
   }
   if (irp->UserIosb) *irp->UserIosb = irp->IoStatus;
   PKEVENT event = irp->UserEvent;
+  const bool kept = host->kept;
   ExFreePoolWithTag(host, kIoBufferTag);
   irp->HostData = nullptr;
-  IoFreeIrp(irp);
+  if (!kept) IoFreeIrp(irp);
   if (event) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
 }
 
@@ -167,7 +169,7 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObj
     IoFreeIrp(irp);
     return nullptr;
   }
-  *host = IrpHostData{METHOD_FROM_CTL_CODE(ioControlCode) == METHOD_BUFFERED, outputBuffer, outputBufferLength};
+  *host = IrpHostData{METHOD_FROM_CTL_CODE(ioControlCode) == METHOD_BUFFERED, outputBuffer, outputBufferLength, false};
   irp->HostData = host;
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
   next->MajorFunction = internalDeviceIoControl ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
@@ -254,6 +256,8 @@ PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR major, UCHAR minor) {
   irp->IoStatus.Status = major == IRP_MJ_PNP ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
   return irp;
 }
+
+void KeepAfterCompletion(PIRP irp) { irp->HostData->kept = true; }
 
 IO_STATUS_BLOCK SendAndWait(PDEVICE_OBJECT device, PIRP irp) {
   KEVENT done;

@@ -8,10 +8,12 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 
 #include "internal.h"
+#include "wdk/ntddk.h"
 
 using namespace tavrin::wdk::internal;
 
@@ -61,6 +63,9 @@ struct HostFile {
   FILE_OBJECT file;          // first: a PFILE_OBJECT is the HostFile
   PDEVICE_OBJECT target;     // the top of the stack at open time, referenced
   PDEVICE_OBJECT physical;   // the interface's physical device, referenced
+  std::mutex ioLock;         // guards the two below
+  std::vector<PIRP> inFlight;  // device controls sent and not yet freed
+  bool abandoned = false;      // its process is gone: nothing new is sent
 };
 
 }  // namespace
@@ -612,13 +617,14 @@ NTSTATUS Kernel::OpenFile(const std::string& path, ACCESS_MASK access, PFILE_OBJ
     auto* host = static_cast<HostFile*>(p);
     ObDereferenceObject(host->target);
     ObDereferenceObject(host->physical);
+    host->~HostFile();
   });
   if (!body) {
     unreserve();
     release();
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  auto* host = static_cast<HostFile*>(body);
+  auto* host = new (body) HostFile{};
   host->file.Type = 5;
   host->file.Size = sizeof(FILE_OBJECT);
   host->file.DeviceObject = physical;
@@ -662,10 +668,33 @@ NTSTATUS Kernel::DeviceControl(PFILE_OBJECT file, ULONG code, const void* in, UL
   irp->RequestorMode = UserMode;
   irp->Tail.Overlay.OriginalFileObject = file;
   IoGetNextIrpStackLocation(irp)->FileObject = file;
+  KeepAfterCompletion(irp);
+  {
+    std::lock_guard guard(host->ioLock);
+    if (host->abandoned) {
+      IoCompleteRequest(irp, IO_NO_INCREMENT);  // releases what the request holds; never reached a driver
+      IoFreeIrp(irp);
+      return STATUS_CANCELLED;
+    }
+    host->inFlight.push_back(irp);
+  }
   IoCallDriver(host->target, irp);
   KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  {
+    std::lock_guard guard(host->ioLock);
+    std::erase(host->inFlight, irp);
+  }
+  IoFreeIrp(irp);
   *information = status.Information;
   return status.Status;
+}
+
+void Kernel::CancelFileIo(PFILE_OBJECT file) {
+  auto* host = reinterpret_cast<HostFile*>(file);
+  std::lock_guard guard(host->ioLock);
+  host->abandoned = true;
+  // Held while the cancel routines run: a request is freed only once it is off the list.
+  for (PIRP irp : host->inFlight) IoCancelIrp(irp);
 }
 
 void Kernel::CloseFile(PFILE_OBJECT file) {

@@ -59,4 +59,6 @@ class IAdminShell {
   virtual void EnableSplashScreen(BOOL enabled) = 0;
   // TRUE when the message was used up (a key or click that hides the splash screen).
   virtual BOOL PreTranslateMessage(const MSG* msg) = 0;
+  // The drawing style of the program's owner-drawn menus.
+  virtual void SetMenuDrawMode(UINT mode) = 0;
 };

@@ -77,6 +77,3 @@ class CTavrinAdminApp : public CWinApp {
 
 // The application object, or null when the program has none (tests of single parts).
 CTavrinAdminApp* GetAdminApp();
-
-// The program's string table (titles, messages); registered by the application object.
-void RegisterAdminStrings();

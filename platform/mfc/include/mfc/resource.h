@@ -1,5 +1,6 @@
 // The program's string table: the texts that CString::LoadString and the framework load by number.
-// A program registers its table once at start-up (before the application runs).
+// A program registers its table once at start-up (before the application runs); an id it does not hold
+// is read from the program's string-table resources (win32/resources.h).
 #pragma once
 #include <initializer_list>
 
@@ -21,3 +22,6 @@ const char* FindString(UINT id);
 
 // The framework's own string ids.
 constexpr UINT AFX_IDS_APP_TITLE = 0xE000;  // 57344: the application title
+
+// The framework's own command ids.
+constexpr UINT ID_APP_ABOUT = 0xE140;  // 57664: "&About"

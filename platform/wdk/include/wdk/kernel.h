@@ -108,6 +108,10 @@ class Kernel {
   // METHOD_BUFFERED: out receives min(Information, outLength) bytes unless the status is an error.
   NTSTATUS DeviceControl(PFILE_OBJECT file, ULONG code, const void* in, ULONG inLength, void* out, ULONG outLength,
                          ULONG_PTR* information);
+  // The process behind the file is gone (or closed its handle with requests still running): every device
+  // control in flight on it is cancelled (IoCancelIrp) and later ones fail with STATUS_CANCELLED at once.
+  // May run on any thread while DeviceControl runs on another; CloseFile follows once those have returned.
+  void CancelFileIo(PFILE_OBJECT file);
   // Cleanup and close.
   void CloseFile(PFILE_OBJECT file);
 

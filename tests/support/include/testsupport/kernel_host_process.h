@@ -21,8 +21,9 @@ class KernelHostProcess {
   bool WaitReady(int milliseconds);
   // SIGKILL and reaping; nothing when it has already gone.
   void Kill();
-  // SIGTERM and the exit status (-1 when it did not end normally).
-  int Terminate();
+  // SIGTERM and the exit status (-1 when it did not end normally). With a limit, one that has not ended
+  // by then is killed, and the answer is -2.
+  int Terminate(int limitMs = -1);
   pid_t pid() const { return pid_; }
 
  private:
