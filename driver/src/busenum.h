@@ -375,7 +375,7 @@ NTSTATUS FreeRecvIrp(TDI_IRP_RECORD* record);
 // within the negotiation time-out.
 NTSTATUS TdiNetwork_Exchange(SOCK_CONTEXT* sock, NEGCOMMAND* command);
 
-// USB data path (urb.cpp): created once the default pipe exists, gone before the pools.
+// USB data path (usb_*.cpp): created once the default pipe exists, gone before the pools.
 NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo);
 void UsbPath_Destroy(PDO_DEVICE_DATA* pdo);
 void UsbPath_ConnectionEnded(PDO_DEVICE_DATA* pdo);  // fails every queued request

@@ -17,7 +17,7 @@
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
-#include "tftpserver/SharedInfo.h"
+#include "tftp/SharedInfo.h"
 #include "win32/windows.h"
 #include "zarnet/sim/simulator.h"
 

@@ -1,7 +1,7 @@
 #include "admin/upgrade/TftpServerControl.h"
 
 #include "admin/Trace.h"
-#include "tftpserver/SharedInfo.h"
+#include "tftp/SharedInfo.h"
 #include "win32/file.h"
 #include "win32/process.h"
 #include "win32/sync.h"

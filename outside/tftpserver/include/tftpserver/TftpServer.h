@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tftpserver/SharedInfo.h"
+#include "tftp/SharedInfo.h"
 #include "win32/types.h"
 #include "win32/winsock.h"
 

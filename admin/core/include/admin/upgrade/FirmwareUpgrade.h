@@ -10,7 +10,7 @@
 #include "admin/upgrade/SelectedServerEntry.h"
 #include "admin/upgrade/UpgradeSettings.h"
 #include "mfc/string.h"
-#include "tftpserver/SharedInfo.h"
+#include "tftp/SharedInfo.h"
 #include "win32/types.h"
 #include "win32/user.h"
 
