@@ -45,8 +45,8 @@ class UpgradeTest : public tavrin::test::SysrootTest {
 
     savedUpgrade_ = GetUpgradeSettings();
     UpgradeSettings fast;
-    fast.startWaitMs = 5000;
-    fast.stopWaitMs = 3000;
+    fast.startWaitMs = 30000;  // waits that end at the event: long, for a busy computer
+    fast.stopWaitMs = 10000;
     fast.lockWaitMs = 1000;
     fast.statusPollMs = 20;
     fast.transferTimeoutMs = 20000;

@@ -62,7 +62,7 @@ class ProgramsTest : public MediumTest {
     ASSERT_TRUE(tavrin::test::Eventually([&] { return (frame = FindWindow(nullptr, "Pelko Admin")) != nullptr; }));
     ASSERT_TRUE(PostMessage(frame, WM_COMMAND, 32866, 0));  // "Start Device Mapping"
   }
-  // Whether a named event comes to exist within 10 s.
+  // Whether a named event comes to exist within 30 s.
   static bool WaitForNamedEvent(const char* name) {
     return tavrin::test::Eventually([&] {
       HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name);

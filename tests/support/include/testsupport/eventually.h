@@ -13,7 +13,7 @@ namespace tavrin::test {
 // its last value. A wait that ends at the event is long, since a busy computer is slow; a check that
 // nothing happens within a time passes a short limit and expects false.
 bool Eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(10));
+                std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // The calling thread's id in the kernel, which a thread under test publishes for EventuallyBlocked.
 pid_t KernelThreadId();
@@ -21,7 +21,7 @@ pid_t KernelThreadId();
 // Waits until the thread whose id `tid` holds (0 until it is published) sleeps in the kernel, as it does
 // inside a blocking wait, receive or poll: the test then acts only once that thread is in the call it
 // tests, instead of guessing how long it takes to get there. False after `limit`.
-bool EventuallyBlocked(const std::atomic<pid_t>& tid, std::chrono::milliseconds limit = std::chrono::seconds(10));
+bool EventuallyBlocked(const std::atomic<pid_t>& tid, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // Waits for the child process `pid` to end, at most `limit`, and reaps it: its exit code (128 + the signal
 // when a signal ended it), or nullopt while it still runs.
