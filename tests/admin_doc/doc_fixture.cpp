@@ -53,8 +53,10 @@ void DocTest::TearDown() {
   SysrootTest::TearDown();
 }
 
-void DocTest::StartHost() {
-  host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
+void DocTest::StartHost() { StartHost({"--fake-control-device"}); }
+
+void DocTest::StartHost(const std::vector<std::string>& options) {
+  host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string(), options);
   ASSERT_TRUE(host_->WaitReady(10000));
 }
 
