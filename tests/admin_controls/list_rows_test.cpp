@@ -68,3 +68,55 @@ TEST(ListRows, ClicksKeysAndHitTests) {
   EXPECT_TRUE(list.SendMessage(LVM_DELETEITEM, 0));
   EXPECT_EQ(Next(list, -1, LVNI_SELECTED), -1) << "the selected row went";
 }
+
+// A change to one row leaves only that row to be painted again, and a paint draws only the rows it is for:
+// a long list costs no more to change than a short one.
+TEST(ListRows, AChangeToOneRowRepaintsOnlyThatRow) {
+  ListHost host;
+  ASSERT_TRUE(host.CreateEx(0, "host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 200, 120, nullptr, 0));
+  CListCtrl list;
+  ASSERT_TRUE(list.Create(WS_CHILD | WS_VISIBLE | LVS_REPORT, CRect(0, 0, 200, 120), &host, 3));
+  list.InsertColumn(0, "Name", 0, 150);
+  for (int i = 0; i < 50; ++i) list.InsertItem(i, "row");
+  list.UpdateWindow();
+  RECT dirty{};
+  EXPECT_FALSE(GetUpdateRect(list.m_hWnd, &dirty, FALSE));
+
+  auto rowRect = [&](int row) {
+    RECT r{};
+    list.SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    RECT client;
+    list.GetClientRect(&client);
+    r.left = 0;
+    r.right = client.right;
+    return r;
+  };
+  auto onlyRowsDirty = [&](int first, int last) {
+    RECT expected = rowRect(first), lastRow = rowRect(last);
+    expected.bottom = lastRow.bottom;
+    RECT got{};
+    GetUpdateRect(list.m_hWnd, &got, FALSE);
+    list.UpdateWindow();
+    return EqualRect(&got, &expected);
+  };
+
+  LVITEM state{};
+  state.state = state.stateMask = LVIS_SELECTED;
+  list.SendMessage(LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));
+  EXPECT_TRUE(onlyRowsDirty(2, 2));
+  list.SendMessage(LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));  // no change, nothing to paint
+  EXPECT_FALSE(GetUpdateRect(list.m_hWnd, &dirty, FALSE));
+  list.SetItemText(3, 0, "renamed");
+  EXPECT_TRUE(onlyRowsDirty(3, 3));
+  // The focus moves: the row that loses it is painted again too.
+  state.state = state.stateMask = LVIS_FOCUSED;
+  list.SendMessage(LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&state));
+  list.UpdateWindow();
+  list.SendMessage(LVM_SETITEMSTATE, 4, reinterpret_cast<LPARAM>(&state));
+  EXPECT_TRUE(onlyRowsDirty(1, 4));
+  list.SendMessage(LVM_REDRAWITEMS, 1, 2);
+  EXPECT_TRUE(onlyRowsDirty(1, 2));
+  // A row below the page is not on screen: nothing to paint.
+  list.SetItemText(40, 0, "far below");
+  EXPECT_FALSE(GetUpdateRect(list.m_hWnd, &dirty, FALSE));
+}

@@ -17,7 +17,10 @@ namespace {
 
 struct Host {
   CWnd wnd;
-  Host(int width, int height) { EXPECT_TRUE(wnd.CreateEx(0, "host", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr, 0)); }
+  // Its own paint leaves the controls' pixels alone: they paint only what changed.
+  Host(int width, int height) {
+    EXPECT_TRUE(wnd.CreateEx(0, "host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height, nullptr, 0));
+  }
   tavrin::draw::Surface Render() const { return tavrin::test::RenderWindow(wnd.m_hWnd); }
 };
 

@@ -374,7 +374,7 @@ BOOL COXTreeCtrl::SetItem(TVITEM* tvi) {
   if (expand && !!item->IsExpanded() != (expand == TVE_EXPAND)) Expand(item->Handle(), static_cast<UINT>(expand));
   if (m_hWnd) {
     RedrawTreeItems(item->Handle(), item->Handle());
-    UpdateWindow();
+    if (m_nRedraw == 0) UpdateWindow();  // while drawing is off the row waits for the paint that ends it
   }
   return TRUE;
 }
@@ -530,6 +530,7 @@ BOOL COXTreeCtrl::EnsureVisible(HTREEITEM handle) {
 }
 
 BOOL COXTreeCtrl::RedrawTreeItems(HTREEITEM first, HTREEITEM last) {
+  if (m_nRedraw > 0) return TRUE;  // drawing comes back with every row invalid
   const int a = RowOf(Resolve(first)), b = RowOf(Resolve(last));
   if (a < 0 || b < 0) return FALSE;
   CRect ra, rb;

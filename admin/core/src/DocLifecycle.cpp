@@ -147,7 +147,7 @@ void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   SetStatusText(text);
   TraceAlways("%s\n\n", text.GetString());
 
-  if (m_pPanes) m_pPanes->OpenWaitWindow("Please Wait...");
+  if (m_pPanes) m_pPanes->OpenWaitWindow("Please Wait...", kWaitAnimation);
 
   // m_lStop, and the broadcast listener woken; it closes its socket itself once it no longer uses it.
   StopBroadcastListener();

@@ -6,21 +6,32 @@
 #include "admin/TavrinAdminApp.h"
 #include "win32/security.h"
 #include "admin/comm/DocServices.h"
+#include "admin/comm/ServerComm.h"
 #include "admin/util/Utilities.h"
 #include "win32/user.h"
 
 IMPLEMENT_DYNCREATE(CTavrinAdminDoc, CDocument)
 
 const mfc::MessageMap* CTavrinAdminDoc::GetMessageMap() const {
+  // Only the update rules: the frame and the panes forward the commands themselves.
   static const mfc::MessageEntry entries[] = {
-      mfc::OnCommand<&CTavrinAdminDoc::StartDeviceMapping>(ID_START_DEVICE_MAPPING),
-      mfc::OnCommand<&CTavrinAdminDoc::OnStopDeviceMapping>(ID_STOP_DEVICE_MAPPING),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_START_DEVICE_MAPPING),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_STOP_DEVICE_MAPPING),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_PRINTER_AUTO_CONNECT),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_CONNECT),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_DISCONNECT),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_SEARCH_SERVERS),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_UNLOCK),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_UPGRADE_FIRMWARE),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_SERVER_CONFIGURATION),
+      mfc::OnUpdateCommand<&CTavrinAdminDoc::OnUpdateCommandUI>(ID_RESTORE_FACTORY_DEFAULTS),
   };
   static const mfc::MessageMap map{CDocument::GetMessageMap(), entries};
   return &map;
 }
 
 CTavrinAdminDoc::CTavrinAdminDoc() {
+  InitializeCriticalSection(&m_csDiscoveredServers);
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetDocument(this);
   m_bWinsockStarted = WinsockStart() == 0;  // Windows Sockets 2.2 for the document's whole run
 }
@@ -28,7 +39,9 @@ CTavrinAdminDoc::CTavrinAdminDoc() {
 CTavrinAdminDoc::~CTavrinAdminDoc() {
   // A document closed while mapping runs (the program's end without a stop) still ends its threads first.
   if (IsDeviceMappingStarted()) StopDeviceMapping(FALSE);
+  m_pRestoreComm.reset();  // waits for a restore's command thread still running
   if (m_bWinsockStarted) WinsockStop();
+  DeleteCriticalSection(&m_csDiscoveredServers);
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetDocument(nullptr);
 }
 
@@ -45,7 +58,6 @@ void CTavrinAdminDoc::OnCloseDocument() {
   CDocument::OnCloseDocument();
 }
 
-void CTavrinAdminDoc::OnStopDeviceMapping() { StopDeviceMapping(TRUE); }
 
 void CTavrinAdminDoc::AddDeviceMappingLog(CString text) {
   if (m_pPanes) m_pPanes->AddDeviceMappingLog(text);
@@ -152,6 +164,7 @@ BOOL CTavrinAdminDoc::FindServerPresence(CString strIP, ServerPresenceEntry* out
 }
 
 BOOL CTavrinAdminDoc::FindDiscoveredServer(CString strIP, ServerDiscoveryRecord* out) {
+  tavrin::CriticalSectionGuard hold(m_csDiscoveredServers);
   return ::FindDiscoveredServer(m_DiscoveredServers, strIP, out);
 }
 

@@ -34,6 +34,7 @@ const mfc::MessageMap* CFunctionView::GetMessageMap() const {
       mfc::OnMessage<&CFunctionView::OnDeviceChange>(WM_SPECIAL_SERVER_ARRIVED),
       mfc::OnMessage<&CFunctionView::OnDeviceChange>(WM_DEVICECHANGE),
       mfc::OnMessage<&CFunctionView::OnRunStopDeviceMapping>(WM_RUN_STOP_DEVICE_MAPPING),
+      mfc::OnMessage<&CFunctionView::OnRestoreDefaultsDone>(WM_RESTORE_DEFAULTS_DONE),
   };
   static const mfc::MessageMap map{CView::GetMessageMap(), entries};
   return &map;
@@ -100,6 +101,11 @@ LRESULT CFunctionView::OnRunStopDeviceMapping(WPARAM askUser, LPARAM) {
   return 0;
 }
 
+LRESULT CFunctionView::OnRestoreDefaultsDone(WPARAM result, LPARAM) {
+  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnRestoreFactoryDefaultsDone(static_cast<int>(result));
+  return 1;
+}
+
 BOOL CFunctionView::GetSelectedDevice(CString* serverIp, WORD* port, CString* state) {
   if (m_nSelectedServer < 0 || m_nSelectedDevice < 0 || m_nSelectedServer >= static_cast<int>(m_DeviceTree.size()))
     return FALSE;
@@ -124,4 +130,38 @@ void CFunctionView::MarkSelectedDevice(BOOL requestQueued, BOOL connecting) {
     row.StateColor = connecting ? kColourLoading : kColourUnloading;
   }
   row.StateFont = kStateFont;
+}
+
+std::vector<ServerListRow> CFunctionView::GetSelectedServerRows() const {
+  std::vector<ServerListRow> rows;
+  for (size_t i = 0; i < m_ServerList.size(); ++i) {
+    if (!m_ServerList[i].Selected) continue;
+    rows.push_back({static_cast<int>(i), m_ServerList[i].Cells[kServerListIpColumn],
+                    m_ServerList[i].Cells[kServerListStatusColumn]});
+  }
+  return rows;
+}
+
+void CFunctionView::SetServerRowText(int row, int column, LPCSTR text) {
+  if (row < 0 || row >= static_cast<int>(m_ServerList.size()) || column < 0 || column >= 5) return;
+  m_ServerList[static_cast<size_t>(row)].Cells[column] = text;
+}
+
+void CFunctionView::ShowSearchResults(const ServerDiscoveryList& servers) {
+  m_ServerList.clear();
+  CString lastIp;
+  for (POSITION position = servers.GetHeadPosition(); position != nullptr;) {
+    const ServerDiscoveryRecord& server = servers.GetNext(position);
+    const CString ip(server.ServerIp, static_cast<int>(strnlen(server.ServerIp, sizeof server.ServerIp)));
+    if (!m_ServerList.empty() && ip == lastIp) continue;  // the same server answering twice in a row
+    lastIp = ip;
+    ServerRow row;
+    row.Cells[0].Format("%d", static_cast<int>(m_ServerList.size()) + 1);
+    GetServerModelName(server.ModelCode, row.Cells[1]);
+    const BYTE* mac = server.MacAddress;
+    row.Cells[2].Format("%x-%x-%x-%x-%x-%x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    row.Cells[kServerListIpColumn] = ip;
+    row.Cells[kServerListStatusColumn] = server.LockFlag == 1 ? "Locked" : "";
+    m_ServerList.push_back(row);
+  }
 }

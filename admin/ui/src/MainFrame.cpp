@@ -6,6 +6,7 @@
 #include "admin/ui/BottemFormView.h"
 #include "admin/ui/DetailsFormView.h"
 #include "admin/ui/FunctionView.h"
+#include "admin/ui/ServerDialogs.h"
 #include "admin/ui/SplashScreenWnd.h"
 #include "admin/ui/UIThread.h"
 #include "admin/util/Utilities.h"
@@ -20,6 +21,16 @@ const mfc::MessageMap* CMainFrame::GetMessageMap() const {
   static const mfc::MessageEntry entries[] = {
       mfc::OnMessage<&CMainFrame::OnCloseProgram>(WM_CLOSE_PROGRAM),
       mfc::OnMessage<&CMainFrame::OnTrayNotify>(WM_TRAY_NOTIFY),
+      mfc::OnCommand<&CMainFrame::OnStartDeviceMapping>(ID_START_DEVICE_MAPPING),
+      mfc::OnCommand<&CMainFrame::OnStopDeviceMapping>(ID_STOP_DEVICE_MAPPING),
+      mfc::OnCommand<&CMainFrame::OnConnectDisconnect>(ID_CONNECT),
+      mfc::OnCommand<&CMainFrame::OnConnectDisconnect>(ID_DISCONNECT),
+      mfc::OnCommand<&CMainFrame::OnPrinterAutoConnect>(ID_PRINTER_AUTO_CONNECT),
+      mfc::OnCommand<&CMainFrame::OnSearchServers>(ID_SEARCH_SERVERS),
+      mfc::OnCommand<&CMainFrame::OnUnlock>(ID_UNLOCK),
+      mfc::OnCommand<&CMainFrame::OnUpgradeFirmware>(ID_UPGRADE_FIRMWARE),
+      mfc::OnCommand<&CMainFrame::OnServerConfiguration>(ID_SERVER_CONFIGURATION),
+      mfc::OnCommand<&CMainFrame::OnRestoreFactoryDefaults>(ID_RESTORE_FACTORY_DEFAULTS),
   };
   static const mfc::MessageMap map{CNewFrameWnd::GetMessageMap(), entries};
   return &map;
@@ -78,7 +89,10 @@ BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* con
   m_pBottemFormView = static_cast<CBottemFormView*>(panes[1]);
   m_pDetailsFormView = static_cast<CDetailsFormView*>(panes[2]);
   m_pDocument = dynamic_cast<CTavrinAdminDoc*>(context->m_pCurrentDoc);
-  if (m_pDocument) m_pDocument->SetPanes(this);
+  if (m_pDocument) {
+    m_pDocument->SetPanes(this);
+    m_pDocument->SetServerDialogs(GetAdminServerDialogs());
+  }
   return TRUE;
 }
 
@@ -116,6 +130,35 @@ LRESULT CMainFrame::OnCloseProgram(WPARAM, LPARAM) {
 }
 
 LRESULT CMainFrame::OnTrayNotify(WPARAM, LPARAM) { return 0; }
+
+// The document's commands, forwarded as they come.
+void CMainFrame::OnStartDeviceMapping() {
+  if (m_pDocument) m_pDocument->StartDeviceMapping();
+}
+void CMainFrame::OnStopDeviceMapping() {
+  if (m_pDocument) m_pDocument->StopDeviceMapping(TRUE);
+}
+void CMainFrame::OnConnectDisconnect() {
+  if (m_pDocument) m_pDocument->OnConnectDisconnect();
+}
+void CMainFrame::OnPrinterAutoConnect() {
+  if (m_pDocument) m_pDocument->OnPrinterAutoConnect();
+}
+void CMainFrame::OnSearchServers() {
+  if (m_pDocument) m_pDocument->OnSearchServers();
+}
+void CMainFrame::OnUnlock() {
+  if (m_pDocument) m_pDocument->OnUnlock();
+}
+void CMainFrame::OnUpgradeFirmware() {
+  if (m_pDocument) m_pDocument->OnUpgradeFirmware();
+}
+void CMainFrame::OnServerConfiguration() {
+  if (m_pDocument) m_pDocument->OnServerConfiguration();
+}
+void CMainFrame::OnRestoreFactoryDefaults() {
+  if (m_pDocument) m_pDocument->OnRestoreFactoryDefaults();
+}
 
 void CMainFrame::SetStatusText(LPCSTR text) {
   std::lock_guard lock(m_statusMutex);
@@ -185,20 +228,56 @@ void CMainFrame::KillMappingTimers() {
   m_pFunctionView->KillTimer(kBusUpTimer);
 }
 
-void CMainFrame::OpenWaitWindow(LPCSTR text) {
+void CMainFrame::OpenWaitWindow(LPCSTR text, int kind) {
   CTavrinAdminApp* app = GetAdminApp();
   if (!app || app->m_pWaitThread) return;
-  app->m_pWaitThread = new CUIThread(CUIThread::kModeAnimation, text);
+  app->m_pWaitThread = new CUIThread(kind == kWaitAnimation ? CUIThread::kModeAnimation : CUIThread::kModeProgress, text);
 }
 
 void CMainFrame::CloseWaitWindow() {
   CTavrinAdminApp* app = GetAdminApp();
   auto* waitThread = app ? static_cast<CUIThread*>(app->m_pWaitThread) : nullptr;
   if (!waitThread) return;
-  if (HWND dialog = waitThread->GetDialogHandle()) ::PostMessage(dialog, WM_CLOSE_WAIT_ANIMATION, 0, 0);
+  if (HWND dialog = waitThread->GetDialogHandle())
+    ::PostMessage(dialog, waitThread->GetMode() == CUIThread::kModeAnimation ? WM_CLOSE_WAIT_ANIMATION : WM_CLOSE_WAIT_PROGRESS,
+                  0, 0);
   if (waitThread->m_hThread) WaitWithMessageLoop(&waitThread->m_hThread, 1);
   app->m_pWaitThread = nullptr;
   delete waitThread;
+}
+
+std::vector<ServerListRow> CMainFrame::GetSelectedServerRows() {
+  return m_pFunctionView ? m_pFunctionView->GetSelectedServerRows() : std::vector<ServerListRow>();
+}
+
+void CMainFrame::SetServerRowText(int row, int column, LPCSTR text) {
+  if (m_pFunctionView) m_pFunctionView->SetServerRowText(row, column, text);
+}
+
+void CMainFrame::ShowSearchResults(const ServerDiscoveryList& servers) {
+  if (m_pFunctionView) m_pFunctionView->ShowSearchResults(servers);
+}
+
+BOOL CMainFrame::TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at) {
+  CNewMenu loaded;
+  if (!loaded.LoadMenu(menu.MenuId)) return FALSE;
+  if (menu.IconBitmap) {
+    std::vector<WORD> table = {static_cast<WORD>(menu.IconBitmap), 20, 20};
+    for (UINT id : menu.IconCommands) table.push_back(static_cast<WORD>(id));
+    table.push_back(0);
+    loaded.LoadToolBar(table.data(), RGB(192, 192, 192));
+  }
+  CNewMenu* popup = loaded.GetSubMenu(0);
+  if (!popup) return FALSE;
+  for (UINT id : menu.Removed) popup->RemoveMenu(id, MF_BYCOMMAND);
+  if (menu.RemoveSeparators) {
+    for (int position = static_cast<int>(popup->GetMenuItemCount()) - 1; position >= 0; --position)
+      if (popup->GetMenuItemID(position) == 0) popup->RemoveMenu(static_cast<UINT>(position), MF_BYPOSITION);
+  }
+  for (UINT id : menu.Disabled) popup->EnableMenuItem(id, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED);
+  popup->TrackPopupMenu(menu.TrackFlags, at.x, at.y, CWnd::FromHandle(owner));
+  loaded.DestroyMenu();
+  return TRUE;
 }
 
 CMainFrame* GetAdminMainFrame() {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 
 #include "gdi_internal.h"
@@ -10,8 +11,10 @@ namespace tavrin::gdi::detail {
 namespace {
 
 std::mutex g_tableLock;
-std::map<uintptr_t, std::shared_ptr<Object>>& Table() {
-  static auto* table = new std::map<uintptr_t, std::shared_ptr<Object>>();
+// Found by handle at every drawing call, however many objects the program keeps (a font per cell of a
+// large list): hashed.
+std::unordered_map<uintptr_t, std::shared_ptr<Object>>& Table() {
+  static auto* table = new std::unordered_map<uintptr_t, std::shared_ptr<Object>>();
   return *table;
 }
 uintptr_t g_nextHandle = 0x10000;

@@ -292,17 +292,37 @@ int PerPage(HWND hwnd, ListState& s) {
   return std::max(1, (static_cast<int>(client.bottom) - RowsTop(hwnd)) / RowHeight(hwnd, s));
 }
 
+// Only the item's own place is painted again when the item changes.
+void InvalidateItem(HWND hwnd, ListState& s, int row) {
+  RECT area;
+  if (IconView(hwnd)) {
+    area = IconCell(hwnd, s, row);
+  } else {
+    RECT client;
+    GetClientRect(hwnd, &client);
+    const int h = RowHeight(hwnd, s);
+    const int y = RowsTop(hwnd) + (row - s.top) * h;
+    if (y >= client.bottom || y + h <= RowsTop(hwnd)) return;  // not on screen
+    area = RECT{0, y, client.right, y + h};
+  }
+  InvalidateRect(hwnd, &area, FALSE);
+}
+
 void SetState(HWND hwnd, ListState& s, int row, UINT state, UINT mask) {
   if (row < 0 || static_cast<size_t>(row) >= s.states.size()) return;
   // One focused row at most.
   if (mask & state & LVIS_FOCUSED) {
-    for (auto& st : s.states) st &= ~LVIS_FOCUSED;
+    for (size_t other = 0; other < s.states.size(); ++other) {
+      if (!(s.states[other] & LVIS_FOCUSED) || static_cast<int>(other) == row) continue;
+      s.states[other] &= ~LVIS_FOCUSED;
+      InvalidateItem(hwnd, s, static_cast<int>(other));
+    }
   }
   UINT& st = s.states[static_cast<size_t>(row)];
   const UINT old = st;
   st = (st & ~mask) | (state & mask);
-  InvalidateRect(hwnd, nullptr, FALSE);
   if (st == old) return;
+  InvalidateItem(hwnd, s, row);
   NMLISTVIEW change{};
   change.iItem = row;
   change.uNewState = st;
@@ -332,9 +352,10 @@ void EnsureVisible(HWND hwnd, ListState& s, int row) {
     return;
   }
   int page = PerPage(hwnd, s);
+  const int top = s.top;
   if (row < s.top) s.top = row;
   else if (row >= s.top + page) s.top = row - page + 1;
-  InvalidateRect(hwnd, nullptr, FALSE);
+  if (s.top != top) InvalidateRect(hwnd, nullptr, FALSE);  // scrolled: every row moved
 }
 
 // Selects one row alone, focused and in view.
@@ -525,7 +546,8 @@ void PaintList(HWND hwnd, ListState& s) {
   }
   for (size_t r = static_cast<size_t>(std::max(s.top, 0)); r < s.rows.size(); ++r) {
     int y = RowsTop(hwnd) + (static_cast<int>(r) - s.top) * h;
-    if (y >= client.bottom) break;
+    if (y >= client.bottom || y >= ps.rcPaint.bottom) break;
+    if (y + h <= ps.rcPaint.top) continue;  // only the rows the paint is for
     if (owner) {
       DRAWITEMSTRUCT item{};
       item.CtlType = ODT_LISTVIEW;
@@ -646,7 +668,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       auto& row = s->rows[wParam];
       if (row.size() <= static_cast<size_t>(item->iSubItem)) row.resize(static_cast<size_t>(item->iSubItem) + 1);
       row[static_cast<size_t>(item->iSubItem)] = item->pszText ? item->pszText : "";
-      InvalidateRect(hwnd, nullptr, TRUE);
+      InvalidateItem(hwnd, *s, static_cast<int>(wParam));
       return TRUE;
     }
     case LVM_GETITEMTEXTA: {
@@ -683,7 +705,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         if (row.size() <= static_cast<size_t>(item->iSubItem)) row.resize(static_cast<size_t>(item->iSubItem) + 1);
         row[static_cast<size_t>(item->iSubItem)] = item->pszText && item->pszText != reinterpret_cast<LPSTR>(-1) ? item->pszText : "";
       }
-      InvalidateRect(hwnd, nullptr, FALSE);
+      InvalidateItem(hwnd, *s, item->iItem);
       return TRUE;
     }
     case LVM_GETITEMSTATE:
@@ -785,7 +807,8 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       return TRUE;
     }
     case LVM_REDRAWITEMS:
-      InvalidateRect(hwnd, nullptr, FALSE);
+      for (int row = static_cast<int>(wParam); row <= static_cast<int>(lParam) && static_cast<size_t>(row) < s->rows.size(); ++row)
+        InvalidateItem(hwnd, *s, row);
       return TRUE;
     case LVM_GETTOPINDEX:
       return s->top;

@@ -11,6 +11,7 @@
 #include "admin/bus/BusEnum.h"
 #include "admin/comm/Discovery.h"
 #include "admin/comm/DocServices.h"
+#include "admin/upgrade/SelectedServerEntry.h"
 #include "zarnet/command.h"
 #include "zarnet/device_list.h"
 #include "mfc/mfc.h"
@@ -27,7 +28,23 @@
 
 #include "zarnet/ports.h"
 
+class CServerComm;
 class ProductStringPool;
+
+// What the selected rows of the server list allow (the update rules of the Server Manager commands).
+struct ServerSelection {
+  int Count = 0;
+  BOOL AnyLocked = FALSE;
+  BOOL OneLocked = FALSE;    // exactly one row, "Locked"
+  BOOL OneUnlocked = FALSE;  // exactly one row, not "Locked"
+};
+
+// The three pairs of view-mode flags (m_ViewModeFlags): which list each right-hand pane shows.
+enum ViewModeFlag {
+  kFunctionServerManager, kFunctionDeviceMapping,
+  kDetailsServerManager, kDetailsDeviceMapping,
+  kLogDeviceMapping, kLogServerManager,
+};
 
 constexpr int kPrinterMonitorSlots = 255;
 
@@ -178,8 +195,47 @@ class CTavrinAdminDoc : public CDocument {
   // 1 when the wait for the drivers' answers timed out, else 0.
   BOOL DisconnectAll(BOOL wait, BOOL devices, BOOL servers);
 
+  // The user interface's commands (DocCommands.cpp). Whether a command of the menus, the toolbar and
+  // the context menus is enabled now, by the selections of the functional pane and the mapping state.
+  BOOL IsCommandEnabled(UINT id) const;
+  ServerSelection GetServerSelection() const;
+  // The dialogs of the Server Manager and printer commands; null until the user interface has them (their
+  // commands stay disabled meanwhile).
+  void SetServerDialogs(IServerDialogs* dialogs) { m_pServerDialogs = dialogs; }
+  // The context menus, tracked at a screen point with the window as their commands' target. The device
+  // tree's form (deviceRowForm) offers only Connect and Disconnect and nothing on a server row.
+  void ShowServerManagerMenu(CWnd* owner, POINT at);
+  void ShowDeviceMappingMenu(CWnd* owner, POINT at, BOOL deviceRowSelected, BOOL deviceRowForm);
+  void ShowLogMenu(CWnd* owner, POINT at);
+  void ShowDetailsMenu(CWnd* owner, POINT at);
+  void ShowAutoConnectMenu(CWnd* owner, POINT at);
+  void ShowTrayMenu(CWnd* owner, POINT at);
+  // Commands 32818, 32775, 32776, 32777, 32778 and 32781.
+  void OnSearchServers();
+  void OnUnlock();
+  void OnUpgradeFirmware();
+  void OnServerConfiguration();
+  void OnRestoreFactoryDefaults();
+  void OnPrinterAutoConnect();
+  // The answer of Restore Factory Defaults (WM_USER+11 to the functional pane).
+  void OnRestoreFactoryDefaultsDone(int result);
+  void ClearDeviceDetails();
+  // The servers the last Unlock, Upgrade Firmware or Server Configuration was given, in list order.
+  const SelectedServerList& GetSelectedServers() const { return m_SelectedServers; }
+  // Sets the three pairs of view-mode flags for Server Manager (TRUE) or Device Mapping.
+  void SetViewMode(BOOL serverManager);
+  // The unload notice window the functional pane shows (at most one; the pane replaces and frees it).
+  void SetUnloadNotice(CWnd* notice);
+  CWnd* GetUnloadNotice() const { return m_pUnloadNotice; }
+  // The auto-connect list as the printer dialog changes it: a printer's flag, a printer removed. FALSE
+  // when no entry has that name.
+  BOOL SetPrinterAutoReconnect(LPCSTR printerName, DWORD autoReconnect);
+  BOOL RemovePrinter(LPCSTR printerName);
+
   DWORD m_ViewModeFlags[6] = {};
+  // The search's results; the search dialog fills it under m_csDiscoveredServers.
   ServerDiscoveryList m_DiscoveredServers;
+  CRITICAL_SECTION m_csDiscoveredServers{};
 
   // Where the broadcast listener listens (production: INADDR_ANY, port 6000) and the servers' device-data
   // port given to the drivers; tests point them elsewhere before mapping starts.
@@ -253,8 +309,6 @@ class CTavrinAdminDoc : public CDocument {
 
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
-  // Command 32867: the stop that asks the user first.
-  void OnStopDeviceMapping();
 
  private:
   void MergeDeviceList(LPCSTR address, const zarnet::DeviceListView& list);
@@ -274,8 +328,16 @@ class CTavrinAdminDoc : public CDocument {
   void RunPrinterMonitor(int slot);
   void RunStop(BOOL bAskUser);
   void JoinThread(HANDLE* thread);
+  void OnUpdateCommandUI(CCmdUI* ui);
+  // FALSE (traced) when the menu resource has no pop-up.
+  BOOL TrackMenu(const ContextMenu& menu, CWnd* owner, POINT at, BOOL serverManager);
+  void AddSelectedServer(const ServerListRow& row);
 
   IDocPanes* m_pPanes = nullptr;
+  IServerDialogs* m_pServerDialogs = nullptr;
+  SelectedServerList m_SelectedServers{10};
+  std::unique_ptr<CServerComm> m_pRestoreComm;  // between Restore Factory Defaults and its answer
+  CWnd* m_pUnloadNotice = nullptr;
   DocPauses m_Pauses;
   ListLimits m_Limits;
   bool m_bServerLimitReported = false;  // the full lists are reported once, not at every datagram

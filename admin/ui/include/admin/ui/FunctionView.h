@@ -57,6 +57,17 @@ class CFunctionView : public CView {
   BOOL GetSelectedDevice(CString* serverIp, WORD* port, CString* state);
   void MarkSelectedDevice(BOOL requestQueued, BOOL connecting);
 
+  // The server list (the Server Manager view): the found servers' rows, columns "S.No.", "Model",
+  // "MAC Address", "IP Address", "Status".
+  std::vector<ServerListRow> GetSelectedServerRows() const;
+  void SetServerRowText(int row, int column, LPCSTR text);
+  void ShowSearchResults(const ServerDiscoveryList& servers);
+  struct ServerRow {
+    CString Cells[5];
+    bool Selected = false;
+  };
+  std::vector<ServerRow> m_ServerList;
+
   std::vector<TreeServerItem> m_DeviceTree;
   // The selected row: a server row (device -1) or one of its device rows; server -1 when none.
   int m_nSelectedServer = -1;
@@ -72,5 +83,6 @@ class CFunctionView : public CView {
   LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
   LRESULT OnStatusTextId(WPARAM stringId, LPARAM);
   LRESULT OnRunStopDeviceMapping(WPARAM askUser, LPARAM);
+  LRESULT OnRestoreDefaultsDone(WPARAM result, LPARAM);
   // confirmation: the special server's WM_USER+15, which carries no interface record.
 };

@@ -47,8 +47,12 @@ class CMainFrame : public CNewFrameWnd, public IDocPanes {
   BOOL GetSelectedDevice(CString* serverIp, WORD* port, CString* state) override;
   void MarkSelectedDevice(BOOL requestQueued, BOOL connecting) override;
   void KillMappingTimers() override;
-  void OpenWaitWindow(LPCSTR text) override;
+  void OpenWaitWindow(LPCSTR text, int kind) override;
   void CloseWaitWindow() override;
+  std::vector<ServerListRow> GetSelectedServerRows() override;
+  void SetServerRowText(int row, int column, LPCSTR text) override;
+  void ShowSearchResults(const ServerDiscoveryList& servers) override;
+  BOOL TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at) override;
 
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
@@ -62,6 +66,15 @@ class CMainFrame : public CNewFrameWnd, public IDocPanes {
  private:
   LRESULT OnCloseProgram(WPARAM, LPARAM);
   LRESULT OnTrayNotify(WPARAM, LPARAM);
+  void OnStartDeviceMapping();
+  void OnStopDeviceMapping();
+  void OnConnectDisconnect();
+  void OnPrinterAutoConnect();
+  void OnSearchServers();
+  void OnUnlock();
+  void OnUpgradeFirmware();
+  void OnServerConfiguration();
+  void OnRestoreFactoryDefaults();
 
   mutable std::mutex m_statusMutex;
   CString m_strStatusText;
