@@ -38,9 +38,9 @@ class SelectionPanes : public IDocPanes {
   }
   void MarkSelectedDevice(BOOL queued, BOOL connecting) override { frame_->MarkSelectedDevice(queued, connecting); }
   void KillMappingTimers() override { frame_->KillMappingTimers(); }
-  void OpenWaitWindow(LPCSTR text, int kind) override {
+  BOOL OpenWaitWindow(LPCSTR text, int kind) override {
     waitKinds.push_back(kind);
-    frame_->OpenWaitWindow(text, kind);
+    return !waitWindowBusy && frame_->OpenWaitWindow(text, kind);
   }
   void CloseWaitWindow() override {
     ++waitCloses;
@@ -62,6 +62,7 @@ class SelectionPanes : public IDocPanes {
   std::vector<ContextMenu> menus;
   std::vector<int> waitKinds;
   int waitCloses = 0;
+  bool waitWindowBusy = false;  // another operation's wait window is open
 
  private:
   IDocPanes* frame_;
@@ -299,6 +300,14 @@ TEST_F(CommandsTest, RestoreAsksFirstAndAFailedCommandStillClosesItsWaitWindow) 
   EXPECT_EQ(boxes_.back().text, "Restored Factory Defaults Failed !!");
   EXPECT_EQ(boxes_.back().type & MB_ICONERROR, static_cast<UINT>(MB_ICONERROR));
   EXPECT_NE(ReadLog().find("Restored Factory Defaults Failed !!Error Code: "), std::string::npos);
+
+  // Behind another operation's wait window the restore is refused: nothing sent, nothing to close.
+  panes_->waitWindowBusy = true;
+  const size_t boxesBefore = boxes_.size() + 1;  // the question only
+  Command(ID_RESTORE_FACTORY_DEFAULTS);
+  EXPECT_EQ(boxes_.size(), boxesBefore);
+  EXPECT_EQ(panes_->waitCloses, 1);
+  EXPECT_NE(ReadLog().find("another operation is under way; refused"), std::string::npos);
 }
 
 }  // namespace

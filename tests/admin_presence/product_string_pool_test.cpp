@@ -45,7 +45,7 @@ class TreePanes : public IDocPanes {
   BOOL GetSelectedDevice(CString*, WORD*, CString*) override { return FALSE; }
   void MarkSelectedDevice(BOOL, BOOL) override {}
   void KillMappingTimers() override {}
-  void OpenWaitWindow(LPCSTR, int) override {}
+  BOOL OpenWaitWindow(LPCSTR, int) override { return TRUE; }
   void CloseWaitWindow() override {}
 
  private:

@@ -212,7 +212,11 @@ void CTavrinAdminDoc::OnRestoreFactoryDefaults() {
   if (!m_pPanes || m_pRestoreComm) return;  // one restore at a time: its answer is still to come
   const std::vector<ServerListRow> rows = m_pPanes->GetSelectedServerRows();
   if (rows.empty()) return;
-  m_pPanes->OpenWaitWindow("Please Wait...", kWaitProgressMoving);
+  // Behind another operation's wait window nothing is sent: that operation's answer is still to come.
+  if (!m_pPanes->OpenWaitWindow("Please Wait...", kWaitProgressMoving)) {
+    TraceError("OnRestoreFactoryDefaults() :: another operation is under way; refused\n");
+    return;
+  }
   m_pRestoreComm = std::make_unique<CServerComm>();
   const HWND functionWindow = m_pPanes->GetFunctionWindow();
   const DWORD result =

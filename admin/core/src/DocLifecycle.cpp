@@ -147,7 +147,9 @@ void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   SetStatusText(text);
   TraceAlways("%s\n\n", text.GetString());
 
-  if (m_pPanes) m_pPanes->OpenWaitWindow("Please Wait...", kWaitAnimation);
+  // Another operation's wait window may be open (the exit monitor stops without asking): the stop then
+  // goes on without its own and leaves the other one to its opener.
+  const BOOL waitWindowOpened = m_pPanes && m_pPanes->OpenWaitWindow("Please Wait...", kWaitAnimation);
 
   // m_lStop, and the broadcast listener woken; it closes its socket itself once it no longer uses it.
   StopBroadcastListener();
@@ -166,7 +168,7 @@ void CTavrinAdminDoc::RunStop(BOOL bAskUser) {
   }
 
   SleepPumping(m_Pauses.StopPumpMs);
-  if (m_pPanes) m_pPanes->CloseWaitWindow();
+  if (waitWindowOpened) m_pPanes->CloseWaitWindow();
 
   // Both notification threads were ended and joined in ReleaseDevicesAndDrivers, each before its link
   // closed, and none can have started since (the pane ignores the control device while a stop runs).

@@ -228,10 +228,11 @@ void CMainFrame::KillMappingTimers() {
   m_pFunctionView->KillTimer(kBusUpTimer);
 }
 
-void CMainFrame::OpenWaitWindow(LPCSTR text, int kind) {
+BOOL CMainFrame::OpenWaitWindow(LPCSTR text, int kind) {
   CTavrinAdminApp* app = GetAdminApp();
-  if (!app || app->m_pWaitThread) return;
+  if (!app || app->m_pWaitThread) return FALSE;
   app->m_pWaitThread = new CUIThread(kind == kWaitAnimation ? CUIThread::kModeAnimation : CUIThread::kModeProgress, text);
+  return TRUE;
 }
 
 void CMainFrame::CloseWaitWindow() {

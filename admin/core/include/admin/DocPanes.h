@@ -78,8 +78,10 @@ class IDocPanes {
   // Ends the timers of a mapping run (refresh, bus up).
   virtual void KillMappingTimers() = 0;
 
-  // The "Please Wait..." window (kWait...), on a thread of its own; closing waits until it is gone.
-  virtual void OpenWaitWindow(LPCSTR text, int kind) = 0;
+  // The one "Please Wait..." window (kWait...), on a thread of its own; it disables the main window while
+  // it shows. FALSE while another one is open: the caller's operation is refused. Closing waits until it
+  // is gone; it does nothing when no wait window is open.
+  virtual BOOL OpenWaitWindow(LPCSTR text, int kind) = 0;
   virtual void CloseWaitWindow() = 0;
 
   // The server list: its selected rows in list order, a cell changed by a command, the search's results

@@ -47,7 +47,7 @@ class CMainFrame : public CNewFrameWnd, public IDocPanes {
   BOOL GetSelectedDevice(CString* serverIp, WORD* port, CString* state) override;
   void MarkSelectedDevice(BOOL requestQueued, BOOL connecting) override;
   void KillMappingTimers() override;
-  void OpenWaitWindow(LPCSTR text, int kind) override;
+  BOOL OpenWaitWindow(LPCSTR text, int kind) override;
   void CloseWaitWindow() override;
   std::vector<ServerListRow> GetSelectedServerRows() override;
   void SetServerRowText(int row, int column, LPCSTR text) override;
