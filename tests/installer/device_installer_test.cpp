@@ -55,6 +55,7 @@ class DeviceInstallerTest : public tavrin::test::SysrootTest {
     SysrootTest::TearDown();
   }
   void StartHost() {
+    host_.reset();  // the old host stops serving the sysroot before the new one starts
     host_ = std::make_unique<tavrin::kernel_host::KernelHost>();
     ASSERT_TRUE(host_->Start());
   }

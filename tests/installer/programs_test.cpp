@@ -8,6 +8,7 @@
 
 #include "installed_programs.h"
 #include "pelkobus/busenum.h"
+#include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/devices/device_nodes.h"
@@ -44,6 +45,7 @@ class ProgramsTest : public MediumTest {
     MediumTest::TearDown();
   }
   void StartHost() {
+    host_.reset();  // the old host leaves the sysroot's socket before the new one binds it
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
     ASSERT_TRUE(host_->WaitReady(10000));
   }
@@ -57,20 +59,16 @@ class ProgramsTest : public MediumTest {
   // Asks the running TavrinAdmin to start device mapping, as its menu command does.
   static void StartMappingIn() {
     HWND frame = nullptr;
-    for (int i = 0; i < 1000 && !(frame = FindWindow(nullptr, "Pelko Admin")); ++i) usleep(10000);
-    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(tavrin::test::Eventually([&] { return (frame = FindWindow(nullptr, "Pelko Admin")) != nullptr; }));
     ASSERT_TRUE(PostMessage(frame, WM_COMMAND, 32866, 0));  // "Start Device Mapping"
   }
-  // Whether a named event comes to exist within 10 s.
+  // Whether a named event comes to exist within 30 s.
   static bool WaitForNamedEvent(const char* name) {
-    for (int i = 0; i < 1000; ++i) {
-      if (HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name)) {
-        CloseHandle(event);
-        return true;
-      }
-      usleep(10000);
-    }
-    return false;
+    return tavrin::test::Eventually([&] {
+      HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name);
+      if (event) CloseHandle(event);
+      return event != nullptr;
+    });
   }
   // How long a TavrinAdmin started by an update must stay: 10 s as a user would see it, shorter in the
   // suite (it ends within milliseconds when it finds its shut-down event signalled).

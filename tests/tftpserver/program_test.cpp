@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 #include "tftp/SharedInfo.h"
@@ -248,11 +249,7 @@ TEST_F(TftpProgramTest, ResendsALimitedNumberOfTimes) {
   EXPECT_EQ(client.Receive(), first);
   EXPECT_EQ(client.Receive(), first);
   tftp::SharedRecord record{};
-  for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(FindRecord("127.0.0.1", record));
-    if (record.state == tftp::kStateEnded) break;
-    usleep(10000);
-  }
+  EXPECT_TRUE(tavrin::test::Eventually([&] { return FindRecord("127.0.0.1", record) && record.state == tftp::kStateEnded; }));
   EXPECT_EQ(+record.state, tftp::kStateEnded);
   EXPECT_EQ(+record.result, tftp::kResultSystemBase + 10060);  // timed out
   EXPECT_EQ(+record.blocks, 0u);
