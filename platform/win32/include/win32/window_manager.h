@@ -63,7 +63,10 @@ bool QueryEndSession(LPARAM lParam);
 // process id in `refusedBy`). A process whose session ends then exits, as the system would end it.
 bool EndSessionEverywhere(LPARAM lParam, DWORD* refusedBy = nullptr);
 
-// One line per window of this process (class, id, text, rectangle, visible, enabled), children indented.
+// One line per window of this process (class, id, text, rectangle, visible, enabled, and a check box's
+// state as checked=N), children indented; a list view's rows and a status bar's panes follow their window
+// as lines row="cell|cell|..." (a list's rows with their screen rectangle, rect=l,t,r,b), asked of the
+// control on its own thread.
 std::vector<std::string> ListWindows();
 
 // The same of the other processes of the sysroot, over their window service: each process's list
