@@ -273,6 +273,17 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
         nullptr, ms);
   }
 
+  // Shows the hidden frame and waits until it shows.
+  void ShowFrame() {
+    ASSERT_EQ(Ctl("show \"Pelko Admin\""), 0);
+    ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr));
+  }
+  // The status bar's panes, joined by "|".
+  static std::string StatusPanes() {
+    for (const Window& w : Windows())
+      if (w.cls == "msctls_statusbar32" && !w.rows.empty()) return w.rows[0].cells;
+    return "";
+  }
   // Whether a window of that size is mapped on the screen.
   bool OnScreen(int width, int height) {
     ::Window root = 0, parent = 0, *children = nullptr;
@@ -359,6 +370,50 @@ TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
   EXPECT_LT(std::chrono::steady_clock::now() - shown, 2s) << "the splash goes within 2 s of showing";
   Shot("after-splash");
   EXPECT_FALSE(Frame().visible) << "the frame starts hidden";
+}
+
+TEST_F(AdminGuiTest, TheShownFrameHasItsBarsAndStartsDeviceMappingFromItsMenu) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  Shot("shown");
+
+  // Toolbar and status bar: "Ready", the status line, and a clock that goes on.
+  EXPECT_TRUE(FindWindow([](const Window& w) { return w.cls == "ToolbarWindow32" && w.visible; }, nullptr));
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible && !w.rows.empty(); },
+                         &status));
+  const std::regex clock(R"(Ready\|.*\|\d{1,2}/\d{1,2}/\d{4} \d\d:\d\d:\d\d)");
+  const std::string first = status.rows[0].cells;
+  ASSERT_TRUE(std::regex_match(first, clock)) << first;
+  EXPECT_TRUE(Eventually([&] { return StatusPanes() != first; }, 5s)) << "the clock stands";
+
+  // Device Mapping > Start Device Mapping, from the keyboard: the servers come.
+  Click(status.left + 10, status.CentreY());
+  Key(XK_d, XK_Alt_L);
+  Key(XK_s);
+  EXPECT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
+  Shot("mapping");
+}
+
+TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  const Window frame = Frame();
+  // The close box at the right end of the title bar.
+  Click(frame.right - 12, frame.top + 12);
+  EXPECT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && !w.visible; }, nullptr));
+  EXPECT_EQ(WaitAdmin(200), -1) << "the program goes on in the tray";
+  Shot("closed");
+
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_f, XK_Alt_L);
+  Key(XK_x);
+  EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit ends the program";
 }
 
 }  // namespace
