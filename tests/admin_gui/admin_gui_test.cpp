@@ -45,6 +45,13 @@ using tavrin::test::Eventually;
 constexpr int kOffice = 91;  // 127.0.0.91: a printer (free) and a device another computer holds
 constexpr int kLab = 92;     // 127.0.0.92: a keyboard
 constexpr char kPrinterName[] = "Office LaserPrinter 1020";
+// The splash goes within 2 s of showing; a sanitizer build makes the rest of the frame's making so slow
+// that only its going is checked there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSplashTimed = false;
+#else
+constexpr bool kSplashTimed = true;
+#endif
 
 // One row of a list (or the panes of a status bar), its cells joined by "|", where it shows.
 struct Row {
@@ -179,6 +186,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
 
   void TearDown() override {
     if (HasFailure()) KeepShots();
+    DropShots();
     StopAdmin();
     sim_.Stop();
     host_.reset();
@@ -325,24 +333,28 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
 
   // ---- the steps' pictures ----
 
+  // The screen as it is now; turned into a picture only when the test failed (a copy is quick).
   void Shot(const std::string& step) {
-    XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap);
-    if (!image) return;
-    tavrin::draw::Surface screen(1024, 768);
-    for (int y = 0; y < 768; ++y)
-      for (int x = 0; x < 1024; ++x)
-        screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
-    XDestroyImage(image);
-    shots_.emplace_back(step, std::move(screen));
+    if (XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap))
+      shots_.emplace_back(step, image);
   }
   void KeepShots() {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     for (size_t i = 0; i < shots_.size(); ++i) {
+      XImage* image = shots_[i].second;
+      tavrin::draw::Surface screen(1024, 768);
+      for (int y = 0; y < 768; ++y)
+        for (int x = 0; x < 1024; ++x)
+          screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
       char name[256];
       snprintf(name, sizeof name, "%s_%02zu_%s.png", test.c_str(), i + 1, shots_[i].first.c_str());
-      tavrin::draw::WritePngFile(shots_[i].second, fs::absolute(name).string());
+      tavrin::draw::WritePngFile(screen, fs::absolute(name).string());
     }
     if (!shots_.empty()) printf("the steps' screenshots are kept beside the test program (%s_*.png)\n", test.c_str());
+  }
+  void DropShots() {
+    for (auto& shot : shots_) XDestroyImage(shot.second);
+    shots_.clear();
   }
   std::string Log() const {
     std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"));
@@ -356,18 +368,20 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   zarnet::sim::Server* office_ = nullptr;
   std::string network_, program_;
   pid_t admin_ = -1;
-  std::vector<std::pair<std::string, tavrin::draw::Surface>> shots_;
+  std::vector<std::pair<std::string, XImage*>> shots_;
 };
 
 TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
   StartAdmin();
   // The splash picture (400 x 240) shows while the frame is made, then goes. It is looked for on the
   // screen itself: the program's thread is busy making the frame while it shows.
-  ASSERT_TRUE(Eventually([&] { return OnScreen(400, 240); }, 10s)) << "no splash";
+  ASSERT_TRUE(Eventually([&] { return OnScreen(400, 240); })) << "no splash";
   const auto shown = std::chrono::steady_clock::now();
   Shot("splash");
-  ASSERT_TRUE(Eventually([&] { return !OnScreen(400, 240); }, 10s)) << "the splash stays";
-  EXPECT_LT(std::chrono::steady_clock::now() - shown, 2s) << "the splash goes within 2 s of showing";
+  ASSERT_TRUE(Eventually([&] { return !OnScreen(400, 240); })) << "the splash stays";
+  if (kSplashTimed) {
+    EXPECT_LT(std::chrono::steady_clock::now() - shown, 2s) << "the splash stays too long";
+  }
   Shot("after-splash");
   EXPECT_FALSE(Frame().visible) << "the frame starts hidden";
 }
