@@ -377,6 +377,31 @@ TEST_F(UsbKindsTest, TheToolListsDevicesPrintsFilesAndLoopsData) {
   EXPECT_EQ(looped, 0) << loopSaid;
   EXPECT_NE(loopSaid.find("1048576 bytes looped, identical"), std::string::npos) << loopSaid;
   EXPECT_EQ(RunTool(root(), "print " + file.string()).first, 1) << "a loopback device is no printer";
+
+  // Isochronous transfers: what the packets of an IN transfer carried, samples to an OUT endpoint.
+  auto [isoIn, isoInSaid] = RunTool(root(), "iso 0x83 4 32");
+  EXPECT_EQ(isoIn, 0) << isoInSaid;
+  std::string hex;
+  size_t bytes = 0;
+  char pair[4];
+  for (uint32_t i = 0; i < 4; ++i)
+    for (uint32_t j = 0; j < (i % 2 ? 16u : 32u); ++j, ++bytes) {
+      std::snprintf(pair, sizeof pair, "%02X%s", Loop::IsoInByte(i, j), (bytes + 1) % 16 ? " " : "\n");
+      hex += pair;
+    }
+  EXPECT_NE(isoInSaid.find(hex), std::string::npos) << isoInSaid;
+  EXPECT_NE(isoInSaid.find("96 bytes read, 0 packets failed"), std::string::npos) << isoInSaid;
+  const std::vector<uint8_t> samples = Pattern(3 * 48, 4);
+  const std::filesystem::path samplesFile = root() / "samples.raw";
+  std::ofstream(samplesFile, std::ios::binary).write(reinterpret_cast<const char*>(samples.data()), samples.size());
+  auto [isoOut, isoOutSaid] = RunTool(root(), "iso 0x03 3 48 " + samplesFile.string());
+  EXPECT_EQ(isoOut, 0) << isoOutSaid;
+  EXPECT_NE(isoOutSaid.find("144 bytes written in 3 packets, 0 failed"), std::string::npos) << isoOutSaid;
+  auto loopback = std::dynamic_pointer_cast<Loop>(server_->usb_device(5));
+  ASSERT_NE(loopback, nullptr);
+  EXPECT_EQ(loopback->iso_out_received(), samples);
+  EXPECT_EQ(RunTool(root(), "iso 0x03 3 50 " + samplesFile.string()).first, 2) << "no whole number of packets";
+  EXPECT_EQ(RunTool(root(), "iso 0x81 2 64").first, 1) << "a bulk endpoint";
 }
 
 TEST_F(UsbKindsTest, EveryInterfaceOfACompositeDeviceIsADeviceOfItsOwn) {
