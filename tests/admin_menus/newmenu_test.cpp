@@ -212,6 +212,29 @@ TEST_F(NewMenuTest, AVerticalTitleNeverMeasuresBelowZero) {
   EXPECT_EQ(menu.GetMenuState(0, MF_BYPOSITION) & MF_MENUBREAK, 0u);
 }
 
+TEST_F(NewMenuTest, ATitleOverAPopupKeepsThePopupAndItsMenu) {
+  CNewMenu menu;
+  menu.CreatePopupMenu();
+  CNewMenu* popup = menu.AppendPopup("&More");
+  ASSERT_NE(popup, nullptr);
+  popup->AppendMenu(MF_STRING, 201, "&Inner");
+  menu.AppendMenu(MF_STRING, 102, "Two");
+  const HMENU handle = popup->m_hMenu;
+  for (UINT flags : {2u, 0u}) {  // with the column break on the popup, and without
+    ASSERT_TRUE(menu.SetMenuTitle("Title", flags));
+    EXPECT_TRUE(IsMenu(handle)) << flags;
+    EXPECT_EQ(::GetSubMenu(menu.m_hMenu, 1), handle) << flags;
+    EXPECT_EQ(menu.GetSubMenu(1), popup) << flags;
+    EXPECT_EQ(menu.GetMenuState(1, MF_BYPOSITION) & MF_MENUBREAK, flags & 2 ? MF_MENUBREAK : 0u) << flags;
+  }
+  ASSERT_TRUE(menu.SetMenuTitle("Title", 2));
+  EXPECT_TRUE(menu.RemoveMenuTitle());
+  EXPECT_TRUE(IsMenu(handle));
+  EXPECT_EQ(menu.GetSubMenu(0), popup);
+  EXPECT_EQ(menu.GetMenuState(0, MF_BYPOSITION) & MF_MENUBREAK, 0u);
+  EXPECT_EQ(popup->GetMenuItemCount(), 1u);
+}
+
 TEST_F(NewMenuTest, MnemonicsOfOwnerDrawnItemsExecuteThroughMenuChar) {
   CNewMenu menu;
   menu.CreatePopupMenu();
