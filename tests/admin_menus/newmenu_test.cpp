@@ -11,6 +11,7 @@
 #include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
+#include "win32/osversion.h"
 #include "win32/resources.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
@@ -44,6 +45,26 @@ TEST(NewMenuStyles, StyleTwoIsCurrentAtStartAndUnknownModesChangeNothing) {
   EXPECT_EQ(state.FindStyle(4), first);
   state.m_styles.pop_back();
   delete twin;
+}
+
+TEST(NewMenuVersion, TheCodeFollowsTheSystemsVersion) {
+  struct Case {
+    DWORD major, minor, platform;
+    UINT code;
+  };
+  const Case cases[] = {
+      {3, 10, VER_PLATFORM_WIN32s, 0},      {3, 51, VER_PLATFORM_WIN32_NT, 1},
+      {4, 0, VER_PLATFORM_WIN32_WINDOWS, 2}, {4, 10, VER_PLATFORM_WIN32_WINDOWS, 3},
+      {4, 90, VER_PLATFORM_WIN32_WINDOWS, 4}, {4, 0, VER_PLATFORM_WIN32_NT, 5},
+      {5, 0, VER_PLATFORM_WIN32_NT, 6},       {5, 1, VER_PLATFORM_WIN32_NT, 7},
+      {6, 1, VER_PLATFORM_WIN32_NT, 7},
+  };
+  for (const Case& c : cases) {
+    tavrin::os::SetVersionForTest(c.major, c.minor, c.platform);
+    EXPECT_EQ(CNewMenu::GetWindowsVersion(), c.code) << c.major << "." << c.minor << " on " << c.platform;
+  }
+  tavrin::os::SetVersionForTest(0, 0, 0);
+  EXPECT_EQ(CNewMenu::GetWindowsVersion(), 7u);
 }
 
 TEST(NewMenuColours, ArithmeticKeepsChannelsInRange) {
