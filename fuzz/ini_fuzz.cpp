@@ -1,12 +1,13 @@
-// INI text as the profile functions read it (the configuration file carries a server's text): parsing
-// any bytes must hold, and every section, key and value must read back the same once written out.
+// INI text, as the profile functions and the simulator read it (the configuration file carries a server's
+// text): parsing any bytes must hold, and every section, key and value must read back the same once
+// written out.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
-#include "win32/profile.h"
+#include "ini/ini.h"
 
 namespace {
 

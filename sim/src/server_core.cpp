@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "ini/ini.h"
 #include "services.h"
 #include "tftp_client.h"
 #include "zarnet/device_list.h"
@@ -248,18 +249,19 @@ std::vector<ConnectionTableEntry> ServerCore::ConnectionsLocked() const {
 }
 
 void ServerCore::ApplyConfigurationLocked(const std::string& text) {
-  IniText ini(text);
+  const tavrin::ini::Document ini = tavrin::ini::Parse(text);
+  auto get = [&](const char* section, const char* key) { return tavrin::ini::Value(ini, section, key); };
   auto take = [&](const char* section, const char* key, std::string& field) {
-    if (auto value = ini.Get(section, key)) field = *value;
+    if (auto value = get(section, key)) field = *value;
   };
   take("BasicSettings", "server_name", config_.server_name);
   take("NetworkSettings", "ip_address", config_.ip_address);
   take("NetworkSettings", "net_mask", config_.net_mask);
   take("NetworkSettings", "gate_way", config_.gate_way);
   take("NetworkSettings", "mac_addr", config_.mac_addr);
-  if (auto value = ini.Get("NetworkSettings", "ip_config"))
+  if (auto value = get("NetworkSettings", "ip_config"))
     config_.ip_config = static_cast<uint32_t>(ParseDecimal(*value));
-  if (auto value = ini.Get("Password", "enable")) config_.password_enable = ParseDecimal(*value) != 0;
+  if (auto value = get("Password", "enable")) config_.password_enable = ParseDecimal(*value) != 0;
   take("Password", "password", config_.password);
 }
 

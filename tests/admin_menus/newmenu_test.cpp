@@ -11,6 +11,7 @@
 #include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
+#include "win32/osversion.h"
 #include "win32/resources.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
@@ -44,6 +45,26 @@ TEST(NewMenuStyles, StyleTwoIsCurrentAtStartAndUnknownModesChangeNothing) {
   EXPECT_EQ(state.FindStyle(4), first);
   state.m_styles.pop_back();
   delete twin;
+}
+
+TEST(NewMenuVersion, TheCodeFollowsTheSystemsVersion) {
+  struct Case {
+    DWORD major, minor, platform;
+    UINT code;
+  };
+  const Case cases[] = {
+      {3, 10, VER_PLATFORM_WIN32s, 0},      {3, 51, VER_PLATFORM_WIN32_NT, 1},
+      {4, 0, VER_PLATFORM_WIN32_WINDOWS, 2}, {4, 10, VER_PLATFORM_WIN32_WINDOWS, 3},
+      {4, 90, VER_PLATFORM_WIN32_WINDOWS, 4}, {4, 0, VER_PLATFORM_WIN32_NT, 5},
+      {5, 0, VER_PLATFORM_WIN32_NT, 6},       {5, 1, VER_PLATFORM_WIN32_NT, 7},
+      {6, 1, VER_PLATFORM_WIN32_NT, 7},
+  };
+  for (const Case& c : cases) {
+    tavrin::os::SetVersionForTest(c.major, c.minor, c.platform);
+    EXPECT_EQ(CNewMenu::GetWindowsVersion(), c.code) << c.major << "." << c.minor << " on " << c.platform;
+  }
+  tavrin::os::SetVersionForTest(0, 0, 0);
+  EXPECT_EQ(CNewMenu::GetWindowsVersion(), 7u);
 }
 
 TEST(NewMenuColours, ArithmeticKeepsChannelsInRange) {
@@ -210,6 +231,29 @@ TEST_F(NewMenuTest, AVerticalTitleNeverMeasuresBelowZero) {
   EXPECT_TRUE(menu.RemoveMenuTitle());
   EXPECT_EQ(menu.GetMenuItemCount(), 2u);
   EXPECT_EQ(menu.GetMenuState(0, MF_BYPOSITION) & MF_MENUBREAK, 0u);
+}
+
+TEST_F(NewMenuTest, ATitleOverAPopupKeepsThePopupAndItsMenu) {
+  CNewMenu menu;
+  menu.CreatePopupMenu();
+  CNewMenu* popup = menu.AppendPopup("&More");
+  ASSERT_NE(popup, nullptr);
+  popup->AppendMenu(MF_STRING, 201, "&Inner");
+  menu.AppendMenu(MF_STRING, 102, "Two");
+  const HMENU handle = popup->m_hMenu;
+  for (UINT flags : {2u, 0u}) {  // with the column break on the popup, and without
+    ASSERT_TRUE(menu.SetMenuTitle("Title", flags));
+    EXPECT_TRUE(IsMenu(handle)) << flags;
+    EXPECT_EQ(::GetSubMenu(menu.m_hMenu, 1), handle) << flags;
+    EXPECT_EQ(menu.GetSubMenu(1), popup) << flags;
+    EXPECT_EQ(menu.GetMenuState(1, MF_BYPOSITION) & MF_MENUBREAK, flags & 2 ? MF_MENUBREAK : 0u) << flags;
+  }
+  ASSERT_TRUE(menu.SetMenuTitle("Title", 2));
+  EXPECT_TRUE(menu.RemoveMenuTitle());
+  EXPECT_TRUE(IsMenu(handle));
+  EXPECT_EQ(menu.GetSubMenu(0), popup);
+  EXPECT_EQ(menu.GetMenuState(0, MF_BYPOSITION) & MF_MENUBREAK, 0u);
+  EXPECT_EQ(popup->GetMenuItemCount(), 1u);
 }
 
 TEST_F(NewMenuTest, MnemonicsOfOwnerDrawnItemsExecuteThroughMenuChar) {

@@ -217,16 +217,6 @@ TEST(ConfigText, KeysInTheirFixedOrder) {
   EXPECT_EQ(FormatConnectionTable({}), "[ConnectionTable]\n");
 }
 
-TEST(ConfigText, IniReadingLikeTheProfileFunctions) {
-  IniText ini("stray=1\n[Basicsettings]\r\n Server_Name = a b \nserver_name=second\n[Password]\nenable=0\nnoequals\n");
-  EXPECT_EQ(ini.Get("BasicSettings", "server_name"), "a b");
-  EXPECT_EQ(ini.Get("password", "ENABLE"), "0");
-  EXPECT_FALSE(ini.Get("Password", "password"));
-  EXPECT_FALSE(ini.Get("", "stray"));
-  EXPECT_TRUE(ini.HasSection("PASSWORD"));
-  EXPECT_FALSE(ini.HasSection("NetworkSettings"));
-}
-
 }  // namespace
 
 // ---- negotiation records ----

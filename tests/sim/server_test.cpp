@@ -1,6 +1,7 @@
 // One simulated server driven over loopback with plain sockets.
 #include <gtest/gtest.h>
 
+#include "ini/ini.h"
 #include "sim_test_util.h"
 #include "zarnet/command.h"
 #include "zarnet/config_text.h"
@@ -117,15 +118,16 @@ TEST_F(ServerTest, ConfigurationTextAndConnectionTable) {
   ASSERT_TRUE(get.closed);
   size_t data = get.response.find("<DATA>\n") + 7;
   std::string text = get.response.substr(data, get.response.find("\n</DATA>", data) - data);
-  IniText ini(text);
-  EXPECT_EQ(ini.Get("GeneralSettings", "fw_version"), "1.0.0.12");
-  EXPECT_EQ(ini.Get("GeneralSettings", "serial_no"), "000002");
-  EXPECT_EQ(ini.Get("BasicSettings", "server_name"), "zarnet-2");
-  EXPECT_EQ(ini.Get("NetworkSettings", "ip_address"), "127.0.0.2");
-  EXPECT_EQ(ini.Get("ConnectionTable", "port_no1"), "2");
-  EXPECT_EQ(ini.Get("ConnectionTable", "client_ip1"), "127.0.0.1");
-  EXPECT_FALSE(ini.Get("ConnectionTable", "port_no2"));
-  EXPECT_EQ(ini.Get("Password", "enable"), "1");
+  const tavrin::ini::Document doc = tavrin::ini::Parse(text);
+  auto Read = [&](const char* section, const char* key) { return tavrin::ini::Value(doc, section, key); };
+  EXPECT_EQ(Read("GeneralSettings", "fw_version"), "1.0.0.12");
+  EXPECT_EQ(Read("GeneralSettings", "serial_no"), "000002");
+  EXPECT_EQ(Read("BasicSettings", "server_name"), "zarnet-2");
+  EXPECT_EQ(Read("NetworkSettings", "ip_address"), "127.0.0.2");
+  EXPECT_EQ(Read("ConnectionTable", "port_no1"), "2");
+  EXPECT_EQ(Read("ConnectionTable", "client_ip1"), "127.0.0.1");
+  EXPECT_FALSE(Read("ConnectionTable", "port_no2"));
+  EXPECT_EQ(Read("Password", "enable"), "1");
   EXPECT_LT(text.find("[ConnectionTable]"), text.find("[Password]"));
   EXPECT_LE(get.response.size(), 500u);
 

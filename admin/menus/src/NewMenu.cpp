@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "win32/osversion.h"
 #include "win32/windows.h"
 
 namespace {
@@ -346,16 +347,21 @@ UINT CNewMenu::SetMenuDrawMode(UINT mode) {
 UINT CNewMenu::GetMenuDrawMode() { return g_globalState.m_pCurrentStyle->GetId(); }
 
 UINT CNewMenu::GetWindowsVersion() {
-  // The platform presents itself as the NT family, version 6 or later.
-  constexpr DWORD kVersion = 0x0000'0106;  // low byte major, next byte minor; high bit clear: NT
-  if (!(kVersion & 0x80000000)) {
-    const DWORD major = kVersion & 0xFF, minor = (kVersion >> 8) & 0xFF;
-    if (major == 4) return 5;
-    if (major == 5 && minor == 0) return 6;
-    if (major < 4) return 1;
+  const DWORD version = ::GetVersion();
+  OSVERSIONINFO info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!(version & 0x80000000)) {  // the NT family
+    ::GetVersionEx(&info);
+    if (info.dwMajorVersion == 4) return 5;
+    if (info.dwMajorVersion == 5 && info.dwMinorVersion == 0) return 6;
+    if (info.dwMajorVersion < 4) return 1;
     return 7;
   }
-  return (kVersion & 0xFF) < 4 ? 0 : 2;
+  if ((version & 0xFF) < 4) return 0;
+  ::GetVersionEx(&info);
+  if (info.dwMajorVersion == 4 && info.dwMinorVersion == 10) return 3;
+  if (info.dwMajorVersion == 4 && info.dwMinorVersion == 90) return 4;
+  return 2;
 }
 
 UINT CNewMenu::GetProgramWindowsVersion() { return g_windowsVersion; }

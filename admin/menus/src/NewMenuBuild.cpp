@@ -468,8 +468,7 @@ BOOL CNewMenu::SetMenuTitle(LPCSTR text, UINT titleFlags) {
       second->m_nFlags |= MF_MENUBREAK;
     else
       second->m_nFlags &= ~MF_MENUBREAK;
-    ::ModifyMenu(m_hMenu, 1, (second->m_nFlags & ~MF_POPUP) | MF_BYPOSITION | MF_OWNERDRAW, second->m_nID,
-                 reinterpret_cast<LPCSTR>(second));
+    RewriteItemUnderTitle();
   }
   return TRUE;
 }
@@ -479,10 +478,17 @@ BOOL CNewMenu::RemoveMenuTitle() {
   if (m_items.size() > 1 && (m_items[1]->m_nFlags & MF_MENUBREAK)) {
     CNewMenuItemData* second = m_items[1];
     second->m_nFlags &= ~MF_MENUBREAK;
-    ::ModifyMenu(m_hMenu, 1, (second->m_nFlags & ~MF_POPUP) | MF_BYPOSITION | MF_OWNERDRAW, second->m_nID,
-                 reinterpret_cast<LPCSTR>(second));
+    RewriteItemUnderTitle();
   }
   return RemoveMenu(0, MF_BYPOSITION);
+}
+
+void CNewMenu::RewriteItemUnderTitle() {
+  CNewMenuItemData* second = m_items[1];
+  // A popup stays one: without MF_POPUP and its handle the item would lose, and destroy, its sub-menu.
+  const UINT_PTR id = (second->m_nFlags & MF_POPUP) ? reinterpret_cast<UINT_PTR>(::GetSubMenu(m_hMenu, 1))
+                                                    : second->m_nID;
+  ::ModifyMenu(m_hMenu, 1, second->m_nFlags | MF_BYPOSITION | MF_OWNERDRAW, id, reinterpret_cast<LPCSTR>(second));
 }
 
 COLORREF CNewMenu::SetBitmapBackgroundColor(COLORREF colour) { return std::exchange(m_bitmapBackground, colour); }

@@ -48,6 +48,13 @@ BOOL GetVersionEx(LPOSVERSIONINFO info) {
   return TRUE;
 }
 
+DWORD GetVersion() {
+  DWORD major, minor, platform;
+  Answered(&major, &minor, &platform);
+  const DWORD version = (major & 0xFF) | (minor & 0xFF) << 8;
+  return platform == VER_PLATFORM_WIN32_NT ? version | 2600u << 16 : version | 0x80000000u;
+}
+
 namespace tavrin::os {
 void SetVersionForTest(DWORD major, DWORD minor, DWORD platformId) {
   g_major = 0;

@@ -1,5 +1,6 @@
 // The configuration text of commands 4, 5 and 6: INI form, sections GeneralSettings, BasicSettings,
-// NetworkSettings, ConnectionTable and Password, keys in a fixed order.
+// NetworkSettings, ConnectionTable and Password, keys in a fixed order (read back with the INI parser,
+// ini/ini.h).
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -37,22 +38,5 @@ std::string FormatConfigurationText(const ServerConfiguration& config,
                                     std::span<const ConnectionTableEntry> connections);
 // The reply text of command 6: "[ConnectionTable]" and the port_no%d / client_ip%d pairs.
 std::string FormatConnectionTable(std::span<const ConnectionTableEntry> connections);
-
-// INI text as the profile functions read it: "[section]" lines open sections, "key=value" lines follow;
-// names compare without case, blanks around names and values are dropped, lines without "=" and lines
-// before the first section are ignored, and the first of two equal keys counts.
-class IniText {
- public:
-  explicit IniText(std::string_view text);
-  bool HasSection(std::string_view section) const;
-  std::optional<std::string> Get(std::string_view section, std::string_view key) const;
-
- private:
-  struct Entry {
-    std::string section, key, value;
-  };
-  std::vector<Entry> entries_;
-  std::vector<std::string> sections_;
-};
 
 }  // namespace zarnet

@@ -35,6 +35,9 @@ static_assert(sizeof(OSVERSIONINFOEX) == 156);
 
 // Fills the record of the size its first field names (148 or 156); ERROR_INSUFFICIENT_BUFFER otherwise.
 BOOL GetVersionEx(LPOSVERSIONINFO lpVersionInformation);
+// The version in one word: major in the low byte, minor in the next; the high word is the build number on
+// the NT family, and has its high bit set elsewhere.
+DWORD GetVersion();
 
 namespace tavrin::os {
 // Overrides the answered version in this process; major 0 goes back to the default.

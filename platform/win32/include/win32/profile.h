@@ -19,29 +19,3 @@ UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCS
 // lpKeyName NULL deletes the section, lpString NULL deletes the key; otherwise sets the key, creating the
 // section and the file as needed.
 BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName);
-
-// The INI reader and writer, a pure function over the file's bytes (no size limit, no line limit).
-namespace tavrin::ini {
-
-struct Line {
-  std::string text;   // as in the file, without its line end
-  std::string key;    // trimmed; empty for a line that holds no key (blank, comment, no '=')
-  std::string value;  // trimmed, quotes kept
-};
-
-struct Section {
-  std::string name;  // trimmed text between '[' and ']'
-  std::string header;
-  std::vector<Line> lines;
-};
-
-struct Document {
-  bool byteOrderMark = false;  // the text began with a UTF-8 byte-order mark; written back as it was
-  std::vector<Line> preamble;  // lines before the first section
-  std::vector<Section> sections;
-};
-
-Document Parse(std::string_view bytes);
-std::string Serialize(const Document& document);  // CR LF line ends
-
-}  // namespace tavrin::ini

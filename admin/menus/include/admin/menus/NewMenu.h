@@ -370,6 +370,8 @@ class CNewMenu : public CMenu {
 
  private:
   BOOL FinishAdd(UINT position, CNewMenuItemData* record, UINT flags, UINT_PTR id, bool appended);
+  // Writes the item under the title (position 1) back from its record, after its break flag changed.
+  void RewriteItemUnderTitle();
 };
 
 // Menu-bar services of the host frames (NewFrameWnd.cpp).
