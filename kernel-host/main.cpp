@@ -11,10 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/sysroot.h"
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/kernel_host.h"
 #include "pelkobus/pelkobus.h"
-#include "win32/sysroot.h"
 
 int main(int argc, char** argv) {
   tavrin::kernel_host::Options options;
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--sysroot" && i + 1 < argc) {
-      tavrin::sysroot::SetRoot(argv[++i]);
+      tavrin::base::sysroot::SetRoot(argv[++i]);
     } else if (arg == "--fake-control-device") {
       options.busDriver = tavrin::kernel_host::BusDriver::kFake;
     } else if (arg == "--no-fake-control-device") {

@@ -29,7 +29,7 @@
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/busenum.h"
 #include "vizorido/vizorido.h"
-#include "win32/devices/kernel_link.h"
+#include "wincommon/kernel_link.h"
 
 namespace tavrin::kernel_host {
 namespace {
