@@ -4,17 +4,16 @@
 // or SIGINT: the bus driver pelkobus on the enumerator's server nodes, or with --fake-control-device the
 // stand-in control device that answers without connecting anything (--no-fake-control-device: neither).
 // Prints "kernel-host ready <socket path>" once it accepts connections.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "base/signals.h"
+#include "base/sysroot.h"
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/kernel_host.h"
 #include "pelkobus/pelkobus.h"
-#include "win32/sysroot.h"
 
 int main(int argc, char** argv) {
   tavrin::kernel_host::Options options;
@@ -22,7 +21,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--sysroot" && i + 1 < argc) {
-      tavrin::sysroot::SetRoot(argv[++i]);
+      tavrin::base::sysroot::SetRoot(argv[++i]);
     } else if (arg == "--fake-control-device") {
       options.busDriver = tavrin::kernel_host::BusDriver::kFake;
     } else if (arg == "--no-fake-control-device") {
@@ -46,12 +45,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Every thread inherits this mask, so the signals wait for sigwait below.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Before any thread starts: every thread inherits the mask, so the signals wait for the main thread.
+  tavrin::base::signals::BlockStopSignals();
 
   tavrin::kernel_host::KernelHost host(options);
   std::string error;
@@ -62,8 +57,7 @@ int main(int argc, char** argv) {
   std::printf("kernel-host ready %s\n", host.socketPath().c_str());
   std::fflush(stdout);
 
-  int signal = 0;
-  sigwait(&signals, &signal);
+  tavrin::base::signals::WaitForStopSignal();
   host.Stop();
   return 0;
 }

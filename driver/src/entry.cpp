@@ -4,7 +4,6 @@
 
 #include "busenum.h"
 #include "pelkobus/pelkobus.h"
-#include "win32/registry.h"
 
 namespace pelkobus {
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "busenum.h"
-#include "win32/file.h"
 
 namespace pelkobus {
 namespace {

@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "kernel_host/root_devices.h"
-#include "win32/devices/device_nodes.h"
+#include "wincommon/device_nodes.h"
 
 namespace tavrin::kernel_host {
 namespace {

@@ -1,27 +1,17 @@
-// The kernel host's socket service: one thread per connection; a connection is an enumeration, an open
-// device handle (whose I/O controls run on that thread, in that process's context) or a subscription to
-// interface notices. The connections are bounded: beyond the limit, or when no thread can be had, a new
-// connection is closed at once, and one that does not say what it is for in time is closed too.
+// The kernel host's socket service (the base layer's local-socket server): one thread per connection; a
+// connection is an enumeration, an open device handle (whose I/O controls run on that thread, in that
+// process's context) or a subscription to interface notices. The connections are bounded: beyond the
+// limit, or when no thread can be had, a new connection is closed at once, and one that does not say what
+// it is for in time is closed too.
 #include "kernel_host/kernel_host.h"
-
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <functional>
-#include <list>
-#include <map>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <set>
 
+#include "base/local_socket.h"
 #include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/usb_composite.h"
@@ -29,7 +19,7 @@
 #include "pelkobus/pelkobus.h"
 #include "pelkobus/busenum.h"
 #include "vizorido/vizorido.h"
-#include "win32/devices/kernel_link.h"
+#include "wincommon/kernel_link.h"
 
 namespace tavrin::kernel_host {
 namespace {
@@ -41,17 +31,16 @@ using link::Message;
 // closed only when the last user is gone, so it is never reused under a sink's feet.
 class Channel {
  public:
-  explicit Channel(int fd) : fd_(fd) {}
-  ~Channel() { close(fd_); }
-  int fd() const { return fd_; }
+  explicit Channel(std::shared_ptr<base::local::Connection> socket) : socket_(std::move(socket)) {}
+  int fd() const { return socket_->fd(); }
   bool Send(Message type, const link::Writer& payload) {
     std::lock_guard guard(writeLock_);
-    return link::Send(fd_, type, payload);
+    return link::Send(socket_->fd(), type, payload);
   }
-  void Shutdown() { shutdown(fd_, SHUT_RDWR); }
+  bool SetReceiveTimeout(std::chrono::milliseconds timeout) { return socket_->SetReceiveTimeout(timeout); }
 
  private:
-  int fd_;
+  std::shared_ptr<base::local::Connection> socket_;
   std::mutex writeLock_;
 };
 
@@ -67,99 +56,18 @@ class EventSink : public wdk::UserEventSink {
   uint64_t ref_;
 };
 
-// Tells when the client of a socket has gone (closed its end, or ended), while that socket's connection
-// thread may sit inside a driver: one thread watches every open file's socket.
-class HangupWatch {
- public:
-  HangupWatch() : epoll_(epoll_create1(EPOLL_CLOEXEC)), wake_(eventfd(0, EFD_CLOEXEC)) {
-    epoll_event e{};
-    e.events = EPOLLIN;
-    e.data.u64 = 0;
-    if (epoll_ >= 0 && wake_ >= 0 && epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &e) == 0)
-      thread_ = std::thread([this] { Run(); });
-  }
-  ~HangupWatch() {
-    if (thread_.joinable()) {
-      const uint64_t one = 1;
-      while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
-      }
-      thread_.join();
-    }
-    if (wake_ >= 0) close(wake_);
-    if (epoll_ >= 0) close(epoll_);
-  }
-  HangupWatch(const HangupWatch&) = delete;
-  HangupWatch& operator=(const HangupWatch&) = delete;
-
-  // `gone` runs on the watch's thread once the peer of `fd` has closed or ended (also when it already
-  // has), never after Remove(id) returned. 0 when the socket cannot be watched.
-  uint64_t Add(int fd, std::function<void()> gone) {
-    std::lock_guard guard(lock_);
-    const uint64_t id = ++nextId_;
-    epoll_event e{};
-    e.events = EPOLLRDHUP | EPOLLET;
-    e.data.u64 = id;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) return 0;
-    watched_[id] = {fd, std::move(gone)};
-    return id;
-  }
-  void Remove(uint64_t id) {
-    std::lock_guard guard(lock_);
-    auto it = watched_.find(id);
-    if (it == watched_.end()) return;
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second.fd, nullptr);
-    watched_.erase(it);
-  }
-
- private:
-  void Run() {
-    epoll_event events[16];
-    for (;;) {
-      int n = epoll_wait(epoll_, events, 16, -1);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return;
-      for (int i = 0; i < n; ++i) {
-        const uint64_t id = events[i].data.u64;  // a copy: the record is packed
-        if (id == 0) return;
-        // Under the lock, so that Remove waits for a call under way and no call follows it.
-        std::lock_guard guard(lock_);
-        auto it = watched_.find(id);
-        if (it != watched_.end()) it->second.gone();
-      }
-    }
-  }
-
-  struct Watched {
-    int fd;
-    std::function<void()> gone;
-  };
-  const int epoll_;
-  const int wake_;
-  std::mutex lock_;
-  std::map<uint64_t, Watched> watched_;
-  uint64_t nextId_ = 0;
-  std::thread thread_;
-};
-
 class Connection : public wdk::Requestor, public wdk::InterfaceListener {
  public:
-  Connection(wdk::Kernel& kernel, int fd, std::chrono::milliseconds firstRequestTimeout, DeviceStore& store,
-             std::atomic<int>& openFiles, HangupWatch& hangups)
+  Connection(wdk::Kernel& kernel, std::shared_ptr<base::local::Connection> socket,
+             std::chrono::milliseconds firstRequestTimeout, DeviceStore& store, std::atomic<int>& openFiles,
+             base::local::HangupWatch& hangups)
       : kernel_(kernel),
-        channel_(std::make_shared<Channel>(fd)),
+        channel_(std::make_shared<Channel>(std::move(socket))),
         firstRequestTimeout_(firstRequestTimeout),
         store_(store),
         openFiles_(openFiles),
         hangups_(hangups) {}
 
-  // Throws std::system_error when no thread can be had.
-  void Start() {
-    thread_ = std::thread([this] {
-      Serve();
-      channel_->Shutdown();  // the client learns at once, not when the connection is reaped
-      done_ = true;
-    });
-  }
   // The client is gone, or the host stops: what its file has running is cancelled, as for a process
   // that ended, and nothing new starts.
   void Abandon() {
@@ -167,9 +75,6 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     abandoned_ = true;
     if (file_) kernel_.CancelFileIo(file_);
   }
-  void Shutdown() { channel_->Shutdown(); }
-  void Join() { thread_.join(); }
-  bool done() const { return done_; }
 
   // Runs on this connection's thread, inside a request of its process: asks the process about the handle.
   NTSTATUS ReferenceEvent(HANDLE handle, std::shared_ptr<wdk::UserEventSink>* sink) override {
@@ -208,12 +113,12 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     channel_->Send(Message::InterfaceChange, link::Writer().U8(arrival ? 1 : 0).Guid(interfaceClass).String(path));
   }
 
- private:
+  // Runs on the connection's thread until the client is done; the socket is shut down after it.
   void Serve() {
     Message type;
     std::vector<uint8_t> payload;
-    if (!SetReceiveTimeout(firstRequestTimeout_) || !link::Receive(channel_->fd(), &type, &payload) ||
-        !SetReceiveTimeout(std::chrono::milliseconds(0)))
+    if (!channel_->SetReceiveTimeout(firstRequestTimeout_) || !link::Receive(channel_->fd(), &type, &payload) ||
+        !channel_->SetReceiveTimeout(std::chrono::milliseconds(0)))
       return;
     link::Reader reader(payload);
     switch (type) {
@@ -234,6 +139,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     }
   }
 
+ private:
   void Enumerate(link::Reader& reader) {
     GUID interfaceClass = reader.Guid();
     bool presentOnly = reader.U8() != 0;
@@ -299,11 +205,6 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     channel_->Send(Message::Closed, link::Writer());
   }
 
-  bool SetReceiveTimeout(std::chrono::milliseconds timeout) {
-    timeval tv{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
-    return setsockopt(channel_->fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-  }
-
   void CloseFile(PFILE_OBJECT file) {
     wdk::ScopedRequestor context(this);
     kernel_.CloseFile(file);
@@ -328,12 +229,10 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
   const std::chrono::milliseconds firstRequestTimeout_;
   DeviceStore& store_;
   std::atomic<int>& openFiles_;
-  HangupWatch& hangups_;
+  base::local::HangupWatch& hangups_;
   std::mutex fileLock_;  // guards the two below
   PFILE_OBJECT file_ = nullptr;
   bool abandoned_ = false;
-  std::thread thread_;
-  std::atomic<bool> done_{false};
   uint64_t nextRef_ = 0;
   bool allClasses_ = false;
   GUID filter_{};
@@ -345,70 +244,24 @@ struct KernelHost::Impl {
   Options options;
   std::unique_ptr<wdk::Kernel> kernel;
   std::filesystem::path socketPath;
-  int listenFd = -1;
-  std::thread acceptThread;
-  std::mutex connectionsLock;
-  std::list<std::unique_ptr<Connection>> connections;
-  bool stopping = false;
-  bool refusing = false;  // said once while at the limit
+  base::local::Server server;
   std::atomic<int> openFiles{0};
   std::unique_ptr<DeviceStore> store;
-  std::unique_ptr<HangupWatch> hangups;
+  std::unique_ptr<base::local::HangupWatch> hangups;
+  std::mutex servedLock;  // guards the two below
+  std::set<Connection*> served;
+  bool stopping = false;
 
-  void ReapFinished() {
-    std::list<std::unique_ptr<Connection>> finished;
+  void Serve(const std::shared_ptr<base::local::Connection>& socket) {
+    Connection connection(*kernel, socket, options.firstRequestTimeout, *store, openFiles, *hangups);
     {
-      std::lock_guard guard(connectionsLock);
-      for (auto it = connections.begin(); it != connections.end();) {
-        auto next = std::next(it);
-        if ((*it)->done()) finished.splice(finished.end(), connections, it);
-        it = next;
-      }
+      std::lock_guard guard(servedLock);
+      if (stopping) connection.Abandon();
+      served.insert(&connection);
     }
-    for (auto& c : finished) c->Join();
-  }
-
-  void AcceptLoop() {
-    for (;;) {
-      int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) {
-        const int error = errno;
-        if (error == EINTR || error == ECONNABORTED) continue;
-        {
-          std::lock_guard guard(connectionsLock);
-          if (stopping) return;
-        }
-        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-          // Out of descriptors: finished connections give theirs back; meanwhile do not spin.
-          ReapFinished();
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-          continue;
-        }
-        return;  // the listening socket was shut down
-      }
-      ReapFinished();
-      std::lock_guard guard(connectionsLock);
-      if (stopping) {
-        close(fd);
-        return;
-      }
-      if (connections.size() >= options.maxConnections) {
-        if (!refusing)
-          std::fprintf(stderr, "kernel-host: %zu connections served, further ones are refused\n", connections.size());
-        refusing = true;
-        close(fd);
-        continue;
-      }
-      refusing = false;
-      connections.push_back(
-          std::make_unique<Connection>(*kernel, fd, options.firstRequestTimeout, *store, openFiles, *hangups));
-      try {
-        connections.back()->Start();
-      } catch (const std::system_error& e) {
-        std::fprintf(stderr, "kernel-host: no thread for a connection (%s), it is refused\n", e.what());
-        connections.pop_back();  // closes the socket; its thread never ran
-      }
-    }
+    connection.Serve();
+    std::lock_guard guard(servedLock);
+    served.erase(&connection);
   }
 };
 
@@ -427,9 +280,8 @@ bool KernelHost::Start(std::string* error) {
     return false;
   };
   h.socketPath = link::SocketPath();
-  int probe = link::Connect();
-  if (probe >= 0) {
-    close(probe);
+  const auto address = base::local::Address::File(h.socketPath);
+  if (base::local::Listening(address)) {
     errno = EADDRINUSE;
     return fail("a kernel host already serves " + h.socketPath.string());
   }
@@ -451,51 +303,34 @@ bool KernelHost::Start(std::string* error) {
   usb_function::Register(*h.kernel);
   usb_composite::Register(*h.kernel);
   h.store = std::make_unique<DeviceStore>(std::move(drivers), [&h] { return h.openFiles.load(); });
-  h.hangups = std::make_unique<HangupWatch>();
+  h.hangups = std::make_unique<base::local::HangupWatch>();
+  {
+    std::lock_guard guard(h.servedLock);
+    h.stopping = false;
+  }
   h.store->Start(*h.kernel);
 
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string path = h.socketPath.string();
-  if (path.size() >= sizeof address.sun_path) {
-    errno = ENAMETOOLONG;
-    return fail("socket path too long");
+  base::local::Server::Options serve;
+  serve.maxConnections = h.options.maxConnections;
+  serve.name = "kernel-host";
+  std::string why;
+  if (!h.server.Start(address, [&h](const auto& socket) { h.Serve(socket); }, serve, &why)) {
+    if (error) *error = why;
+    Stop();
+    return false;
   }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  unlink(path.c_str());  // a stale socket of a host that ended without cleaning up
-  h.listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (h.listenFd < 0) return fail("socket");
-  if (bind(h.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail("bind " + path);
-  if (listen(h.listenFd, 64) != 0) return fail("listen");
-  h.acceptThread = std::thread([&h] { h.AcceptLoop(); });
   return true;
 }
 
 void KernelHost::Stop() {
   Impl& h = *impl_;
-  if (h.listenFd >= 0) {
-    {
-      std::lock_guard guard(h.connectionsLock);
-      h.stopping = true;
-    }
-    shutdown(h.listenFd, SHUT_RDWR);
-    if (h.acceptThread.joinable()) h.acceptThread.join();
-    close(h.listenFd);
-    h.listenFd = -1;
-    unlink(h.socketPath.c_str());
-  }
-  std::list<std::unique_ptr<Connection>> connections;
   {
-    std::lock_guard guard(h.connectionsLock);
-    connections.swap(h.connections);
+    // Requests still waiting in drivers are cancelled first: a connection thread inside one cannot be joined.
+    std::lock_guard guard(h.servedLock);
+    h.stopping = true;
+    for (Connection* c : h.served) c->Abandon();
   }
-  // Requests still waiting in drivers are cancelled first: a connection thread inside one cannot be joined.
-  for (auto& c : connections) {
-    c->Abandon();
-    c->Shutdown();
-  }
-  for (auto& c : connections) c->Join();
-  connections.clear();
+  h.server.Stop();  // shuts every connection down and joins its thread
   h.hangups.reset();
   h.kernel.reset();
 }

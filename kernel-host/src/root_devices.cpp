@@ -3,11 +3,11 @@
 #include <fstream>
 
 #include "vizorido/vizorido.h"
-#include "win32/sysroot.h"
+#include "base/sysroot.h"
 
 namespace tavrin::kernel_host {
 
-std::filesystem::path RootDevicesFile() { return sysroot::Root() / "devices" / "root"; }
+std::filesystem::path RootDevicesFile() { return base::sysroot::Root() / "devices" / "root"; }
 
 std::vector<std::string> LoadRootDevices() {
   std::ifstream in(RootDevicesFile());

@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "win32/sysroot.h"
+#include "base/sysroot.h"
 
 namespace tavrin::test {
 
@@ -14,7 +14,7 @@ std::filesystem::path MakeTempDir(const char* prefix) {
 
 void SysrootTest::SetUp() {
   root_ = MakeTempDir("tavrin-sysroot-");
-  sysroot::SetRoot(root_);
+  base::sysroot::SetRoot(root_);
 }
 
 void SysrootTest::TearDown() {

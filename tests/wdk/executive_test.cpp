@@ -11,11 +11,11 @@
 #include <cstring>
 #include <thread>
 
+#include "testsupport/machine_settings.h"
 #include "testsupport/sysroot.h"
 #include "transport_support.h"
 #include "wdk/kernel.h"
 #include "wdk/tdi.h"
-#include "win32/registry.h"
 
 namespace {
 
@@ -155,9 +155,7 @@ TEST(MutexTest, KernelMutexIsRecursiveForItsOwnerAndFastMutexRaisesToApcLevel) {
 class ZwRegistryTest : public tavrin::test::SysrootTest {};
 
 TEST_F(ZwRegistryTest, ValuesOfAServiceKeyAreReadWithTheirTypeAndASmallBufferSaysTheSize) {
-  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters",
-                                       "MaxPipeCount", 7),
-            ERROR_SUCCESS);
+  ASSERT_TRUE(tavrin::test::SetMachineDword("SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters", "MaxPipeCount", 7));
   UNICODE_STRING name;
   static char16_t kKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\VUSB\\Parameters";
   RtlInitUnicodeString(&name, reinterpret_cast<PCWSTR>(kKey));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kernel_host/kernel_host.h"
-#include "win32/devices/kernel_link.h"
+#include "wincommon/kernel_link.h"
 
 namespace tavrin::kernel_host {
 

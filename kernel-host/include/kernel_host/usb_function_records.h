@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "win32/ioctl.h"
+#include "wincommon/ioctl.h"
 
 // {6C1E3A52-9D4B-4F07-8E21-5A0B7C3D9F14}
 DEFINE_GUID(GUID_DEVINTERFACE_USBFUNC, 0x6C1E3A52, 0x9D4B, 0x4F07, 0x8E, 0x21, 0x5A, 0x0B, 0x7C, 0x3D, 0x9F, 0x14);

@@ -1,20 +1,15 @@
 // quorvelNHCI: the Mac kernel driver stand-in as a process of its own. It serves the driver's IOKit
 // service on run/iokit.sock of the sysroot until SIGINT or SIGTERM. Network settings come from
 // TAVRIN_MAC_NET (see cocoa/bsd.h).
-#include <signal.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "base/signals.h"
 #include "quorvel/quorvelNHCI.h"
 
 int main() {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread starts
+  tavrin::base::signals::BlockStopSignals();  // before any thread starts
 
   cocoa::iokit::Host host;
   auto driver = std::make_shared<quorvel::Driver>(host);
@@ -26,8 +21,7 @@ int main() {
   }
   printf("quorvelNHCI: running\n");
   fflush(stdout);
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  tavrin::base::signals::WaitForStopSignal();
   // Devices first: that fails the transfers the host's connection threads may be waiting on.
   driver->DisconnectAll();
   host.Stop();

@@ -1,9 +1,5 @@
 #include "quorvel/quorvelNHCI.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -115,15 +111,11 @@ struct DeviceSession::Pending {
 };
 
 DeviceSession::DeviceSession(int slot, std::string serverIp, uint16_t port, int socket)
-    : slot_(slot), serverIp_(std::move(serverIp)), port_(port), socket_(socket) {
-  if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
-}
+    : slot_(slot), serverIp_(std::move(serverIp)), port_(port), socket_(socket) {}
 
 DeviceSession::~DeviceSession() {
   Close();
   if (socket_ >= 0) bsd::close(socket_);
-  for (int fd : wake_)
-    if (fd >= 0) ::close(fd);
 }
 
 void DeviceSession::FailPending(IOReturn why) {
@@ -141,7 +133,7 @@ bool DeviceSession::SendMessage(const std::vector<uint8_t>& bytes, Clock::time_p
   size_t sent = 0;
   while (sent < bytes.size()) {
     pollfd p{socket_, POLLOUT, 0};
-    int ready = ::poll(&p, 1, MillisecondsLeft(deadline));
+    int ready = bsd::poll(&p, 1, MillisecondsLeft(deadline));
     if (ready < 0 && errno == EINTR) continue;
     ssize_t n = ready > 0 ? bsd::send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_DONTWAIT) : -1;
     if (n < 0 && ready > 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -230,10 +222,15 @@ void DeviceSession::Read(const std::function<void(DeviceSession*)>& lost) {
   zarnet::UsbResponseCollector collector;
   std::vector<uint8_t> buffer(16 * 1024);
   for (;;) {
-    pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    int n = ::poll(fds, 2, -1);
+    // Close() shuts the connection down, which ends this wait too.
+    pollfd p{socket_, POLLIN, 0};
+    int n = bsd::poll(&p, 1, -1);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || fds[1].revents) return;  // closed by us
+    {
+      std::lock_guard lock(mutex_);
+      if (ended_ != kIOReturnSuccess) return;  // closed by us
+    }
+    if (n < 0) break;
     ssize_t got = bsd::recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (got <= 0) break;  // the server closed the connection, or it broke
@@ -266,11 +263,7 @@ void DeviceSession::Close() {
     if (ended_ == kIOReturnSuccess) ended_ = kIOReturnNoDevice;
     FailPending(kIOReturnNoDevice);
   }
-  if (wake_[1] >= 0) {
-    char c = 1;
-    (void)!::write(wake_[1], &c, 1);
-  }
-  // The server sees the connection end and gives the device free.
+  // The server sees the connection end and gives the device free; the watcher's wait ends.
   if (socket_ >= 0) bsd::shutdown(socket_, SHUT_RDWR);
   std::lock_guard lock(joinMutex_);
   if (watcher_.joinable() && watcher_.get_id() != std::this_thread::get_id()) watcher_.join();
@@ -369,7 +362,7 @@ IOReturn Driver::Step(const std::string& ip, uint8_t id, uint16_t port, int* kee
   if (bsd::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
     if (errno != EINPROGRESS) return fail(kIOReturnNotResponding);
     pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return fail(kIOReturnTimeout);
+    if (bsd::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return fail(kIOReturnTimeout);
     int error = 0;
     socklen_t length = sizeof error;
     if (bsd::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error) return fail(kIOReturnNotResponding);
@@ -378,7 +371,7 @@ IOReturn Driver::Step(const std::string& ip, uint8_t id, uint16_t port, int* kee
   size_t sent = 0;
   while (sent < request.size()) {
     pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return fail(kIOReturnTimeout);
+    if (bsd::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return fail(kIOReturnTimeout);
     ssize_t n = bsd::send(fd, request.data() + sent, request.size() - sent, 0);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) return fail(kIOReturnNotResponding);
@@ -388,7 +381,7 @@ IOReturn Driver::Step(const std::string& ip, uint8_t id, uint16_t port, int* kee
   zarnet::NegRecordReader reader;
   while (reader.state() == zarnet::NegRecordReader::State::kNeedMore) {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return fail(kIOReturnTimeout);
+    if (bsd::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return fail(kIOReturnTimeout);
     uint8_t buffer[zarnet::kNegRecordMax];
     ssize_t n = bsd::recv(fd, buffer, reader.wanted(), 0);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "base/hive.h"
+
 namespace fs = std::filesystem;
 
 namespace tavrin::base::sysroot {
@@ -28,6 +30,7 @@ fs::path Root() {
 
 void SetRoot(const fs::path& root) {
   setenv("TAVRIN_SYSROOT", root.c_str(), 1);
+  hive::DropCache();  // held for the sysroot left behind
 }
 
 fs::path Dir(const fs::path& relative) { return MakeDir(Root() / relative); }

@@ -144,6 +144,8 @@ int select(int count, fd_set* readSet, fd_set* writeSet, fd_set* errorSet, timev
   return ::select(count, readSet, writeSet, errorSet, timeout);
 }
 
+int poll(pollfd* fds, nfds_t count, int timeoutMs) { return ::poll(fds, count, timeoutMs); }
+
 int getsockopt(int fd, int level, int name, void* value, socklen_t* length) {
   return ::getsockopt(fd, level, name, value, length);
 }

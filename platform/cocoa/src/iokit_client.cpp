@@ -1,9 +1,6 @@
 // IOKit user-client calls: objects are handles of this process; services are found and connections
 // made through the host's socket.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
 #include <map>
@@ -11,6 +8,7 @@
 #include <mutex>
 #include <variant>
 
+#include "base/local_socket.h"
 #include "cocoa/IOKitLib.h"
 #include "cocoa/iokit_host.h"
 #include "iokit_wire.h"
@@ -30,11 +28,8 @@ struct Iterator {
 };
 // One open connection: its socket, used by one call at a time.
 struct Connection {
-  int fd = -1;
+  tavrin::base::local::Connection socket;
   std::mutex mutex;
-  ~Connection() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 using Object = std::variant<ServiceInfo, Iterator, std::shared_ptr<Connection>>;
 
@@ -50,26 +45,12 @@ io_object_t Insert(Object object) {
   return handle;
 }
 
-// A socket connected to the host; -1 when none runs.
-int ConnectHost() {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string path = cocoa::iokit::Host::DefaultSocketPath().string();
-  if (path.size() >= sizeof address.sun_path) {
-    ::close(fd);
-    return -1;
-  }
-  memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
+// A socket connected to the host; an invalid one when none runs.
+tavrin::base::local::Connection ConnectHost() {
+  auto socket = tavrin::base::local::Connect(tavrin::base::local::Address::File(cocoa::iokit::Host::DefaultSocketPath()));
   // A host that stops answering must not hang the caller for ever.
-  timeval timeout{60, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  return fd;
+  if (socket.valid()) socket.SetReceiveTimeout(std::chrono::seconds(60));
+  return socket;
 }
 
 // One request and its reply on a connection; false when the host is gone.
@@ -121,13 +102,13 @@ kern_return_t IOServiceGetMatchingServices(mach_port_t masterPort, CFDictionaryR
   CFRelease(matching);
 
   Iterator iterator;
-  if (int fd = ConnectHost(); fd >= 0) {
+  if (auto socket = ConnectHost(); socket.valid()) {
     wire::Writer request;
     request.U32(wire::kMatch);
     request.Text(className);
     std::vector<uint8_t> reply;
     IOReturn result = kIOReturnError;
-    if (Call(fd, request, reply, result) && result == kIOReturnSuccess) {
+    if (Call(socket.fd(), request, reply, result) && result == kIOReturnSuccess) {
       wire::Reader r(reply);
       uint32_t code, count = 0;
       r.U32(code);
@@ -145,7 +126,6 @@ kern_return_t IOServiceGetMatchingServices(mach_port_t masterPort, CFDictionaryR
         iterator.services.push_back(std::move(info));
       }
     }
-    ::close(fd);
   }
   *existing = Insert(std::move(iterator));
   return KERN_SUCCESS;
@@ -212,15 +192,15 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t, uint32_t type, io
     id = std::get<ServiceInfo>(it->second).id;
   }
   auto connection = std::make_shared<Connection>();
-  connection->fd = ConnectHost();
-  if (connection->fd < 0) return kIOReturnNotFound;
+  connection->socket = ConnectHost();
+  if (!connection->socket.valid()) return kIOReturnNotFound;
   wire::Writer request;
   request.U32(wire::kOpen);
   request.U32(id);
   request.U32(type);
   std::vector<uint8_t> reply;
   IOReturn result = kIOReturnError;
-  if (!Call(connection->fd, request, reply, result)) return kIOReturnNotResponding;
+  if (!Call(connection->socket.fd(), request, reply, result)) return kIOReturnNotResponding;
   if (result != kIOReturnSuccess) return result;
   *connect = Insert(connection);
   return kIOReturnSuccess;
@@ -235,7 +215,7 @@ kern_return_t IOServiceClose(io_connect_t connect) {
     request.U32(wire::kClose);
     std::vector<uint8_t> reply;
     IOReturn result;
-    Call(connection->fd, request, reply, result);
+    Call(connection->socket.fd(), request, reply, result);
   }
   IOObjectRelease(connect);
   return kIOReturnSuccess;
@@ -261,7 +241,7 @@ kern_return_t IOConnectMethodScalarIScalarO(io_connect_t connect, unsigned int i
   std::lock_guard lock(connection->mutex);
   std::vector<uint8_t> reply;
   IOReturn result = kIOReturnError;
-  if (!Call(connection->fd, request, reply, result)) return kIOReturnNotResponding;
+  if (!Call(connection->socket.fd(), request, reply, result)) return kIOReturnNotResponding;
   if (result != kIOReturnSuccess) return result;
   wire::Reader r(reply);
   uint32_t code, count = 0;
@@ -290,7 +270,7 @@ kern_return_t IOConnectMethodStructureIStructureO(io_connect_t connect, unsigned
   std::lock_guard lock(connection->mutex);
   std::vector<uint8_t> reply;
   IOReturn result = kIOReturnError;
-  if (!Call(connection->fd, request, reply, result)) return kIOReturnNotResponding;
+  if (!Call(connection->socket.fd(), request, reply, result)) return kIOReturnNotResponding;
   wire::Reader r(reply);
   uint32_t code;
   std::vector<uint8_t> out;

@@ -1,24 +1,17 @@
 // The IOKit host: services by class name and their user-client connections, over a Unix socket.
 #include "cocoa/iokit_host.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <cstring>
 
+#include "base/local_socket.h"
 #include "cocoa/mac_root.h"
 #include "iokit_wire.h"
 
 namespace cocoa::iokit {
 
-struct Host::Connection {
-  int fd = -1;
-  std::thread thread;
-  std::atomic<bool> done{false};
-};
+namespace local = tavrin::base::local;
 
 std::filesystem::path Host::DefaultSocketPath() { return cocoa::RunDir() / "iokit.sock"; }
 
@@ -27,65 +20,27 @@ Host::Host(std::filesystem::path socketPath) : path_(socketPath.empty() ? Defaul
 Host::~Host() { Stop(); }
 
 bool Host::Start(std::string* error) {
-  auto fail = [&](const std::string& why) {
-    if (error) *error = why + ": " + strerror(errno);
-    if (listener_ >= 0) ::close(listener_);
-    listener_ = -1;
-    return false;
-  };
-  if (listener_ >= 0) return true;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string path = path_.string();
-  if (path.size() >= sizeof address.sun_path) {
-    errno = ENAMETOOLONG;
-    return fail(path);
-  }
-  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  if (server_) return true;
+  const auto address = local::Address::File(path_);
   // A socket file left by a host that ended is taken over; a live host keeps it.
-  int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (probe >= 0) {
-    bool live = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(probe);
-    if (live) {
-      errno = EADDRINUSE;
-      return fail("another IOKit host serves " + path);
-    }
+  if (local::Listening(address)) {
+    errno = EADDRINUSE;
+    if (error) *error = "another IOKit host serves " + path_.string() + ": " + strerror(errno);
+    return false;
   }
-  ::unlink(path.c_str());
-  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) return fail("socket");
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail("bind " + path);
-  if (::listen(listener_, 16) != 0) return fail("listen");
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = false;
-  }
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
+  auto server = std::make_unique<local::Server>();
+  local::Server::Options options;
+  options.name = "IOKit host";
+  if (!server->Start(address, [this](const std::shared_ptr<local::Connection>& c) { Serve(*c); }, options, error))
+    return false;
+  server_ = std::move(server);
   return true;
 }
 
 void Host::Stop() {
-  if (listener_ < 0) return;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    for (auto& c : connections_) ::shutdown(c->fd, SHUT_RDWR);
-  }
-  ::shutdown(listener_, SHUT_RDWR);  // wakes the accept
-  if (acceptThread_.joinable()) acceptThread_.join();
-  std::vector<std::unique_ptr<Connection>> connections;
-  {
-    std::lock_guard lock(mutex_);
-    connections.swap(connections_);
-  }
-  for (auto& c : connections) {
-    if (c->thread.joinable()) c->thread.join();
-    ::close(c->fd);
-  }
-  ::close(listener_);
-  listener_ = -1;
-  ::unlink(path_.c_str());
+  if (!server_) return;
+  server_->Stop();  // ends every connection (their user clients get Closed) and joins its thread
+  server_.reset();
 }
 
 uint32_t Host::Register(std::shared_ptr<Service> service) {
@@ -115,40 +70,10 @@ std::shared_ptr<Service> Host::Lookup(uint32_t id) const {
   return nullptr;
 }
 
-void Host::AcceptLoop() {
-  for (;;) {
-    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    std::lock_guard lock(mutex_);
-    if (stopping_) {
-      if (fd >= 0) ::close(fd);
-      return;
-    }
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE) continue;
-      return;
-    }
-    // Connections that ended are joined here, so that threads do not pile up.
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      if ((*it)->done) {
-        (*it)->thread.join();
-        ::close((*it)->fd);
-        it = connections_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    auto connection = std::make_unique<Connection>();
-    connection->fd = fd;
-    Connection* c = connection.get();
-    connections_.push_back(std::move(connection));
-    c->thread = std::thread([this, c] { Serve(c); });
-  }
-}
-
-void Host::Serve(Connection* c) {
+void Host::Serve(local::Connection& c) {
   std::unique_ptr<UserClient> client;
   std::vector<uint8_t> body;
-  while (wire::RecvFrame(c->fd, body)) {
+  while (wire::RecvFrame(c.fd(), body)) {
     wire::Reader r(body);
     wire::Writer reply;
     uint32_t op = 0;
@@ -226,11 +151,9 @@ void Host::Serve(Connection* c) {
       default:
         reply.U32(static_cast<uint32_t>(kIOReturnBadArgument));
     }
-    if (!wire::SendFrame(c->fd, reply.bytes) || closeAfter) break;
+    if (!wire::SendFrame(c.fd(), reply.bytes) || closeAfter) break;
   }
   if (client) client->Closed();
-  client.reset();
-  c->done = true;
 }
 
 }  // namespace cocoa::iokit

@@ -1,14 +1,11 @@
 // Frames between IOKit clients and the host: u32 length of the rest, then the body (little-endian
 // numbers). A request body begins with its u32 operation, a reply body with its i32 result.
 #pragma once
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
+
+#include "base/local_socket.h"
 
 namespace cocoa::iokit::wire {
 
@@ -75,43 +72,22 @@ class Reader {
   size_t pos_ = 0;
 };
 
-inline bool SendAll(int fd, const uint8_t* p, size_t n) {
-  while (n) {
-    ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) return false;
-    p += k;
-    n -= static_cast<size_t>(k);
-  }
-  return true;
-}
-
-inline bool RecvAll(int fd, uint8_t* p, size_t n) {
-  while (n) {
-    ssize_t k = ::recv(fd, p, n, 0);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) return false;
-    p += k;
-    n -= static_cast<size_t>(k);
-  }
-  return true;
-}
-
 inline bool SendFrame(int fd, const std::vector<uint8_t>& body) {
   Writer head;
   head.U32(static_cast<uint32_t>(body.size()));
-  return SendAll(fd, head.bytes.data(), 4) && SendAll(fd, body.data(), body.size());
+  return tavrin::base::local::SendAll(fd, head.bytes.data(), 4) &&
+         tavrin::base::local::SendAll(fd, body.data(), body.size());
 }
 
 // False on a closed connection or a frame above kMaxFrame.
 inline bool RecvFrame(int fd, std::vector<uint8_t>& body) {
   uint8_t head[4];
-  if (!RecvAll(fd, head, 4)) return false;
+  if (!tavrin::base::local::ReceiveAll(fd, head, 4)) return false;
   uint32_t n = static_cast<uint32_t>(head[0]) | (static_cast<uint32_t>(head[1]) << 8) |
                (static_cast<uint32_t>(head[2]) << 16) | (static_cast<uint32_t>(head[3]) << 24);
   if (n > kMaxFrame) return false;
   body.resize(n);
-  return RecvAll(fd, body.data(), n);
+  return tavrin::base::local::ReceiveAll(fd, body.data(), n);
 }
 
 }  // namespace cocoa::iokit::wire

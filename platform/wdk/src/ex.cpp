@@ -1,15 +1,19 @@
 // The executive: timers and DPCs, work items, system threads, cancel, MDLs, the version, Zw registry
 // reads and the power manager's few calls.
+#include <cctype>
 #include <condition_variable>
 #include <deque>
 #include <list>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
 
+#include "base/hive.h"
 #include "internal.h"
 #include "wdk/ntddk.h"
-#include "win32/registry.h"
 
 using namespace tavrin::wdk::internal;
 
@@ -436,9 +440,14 @@ NTSTATUS RtlGetVersion(PRTL_OSVERSIONINFOW info) {
 // ---- Zw registry ---------------------------------------------------------------------------------------
 
 namespace {
+
+namespace hive = tavrin::base::hive;
+
+// An open key: where it is in the machine's hive.
 struct KeyObject {
-  HKEY key;
+  hive::KeyPath path;
 };
+
 }  // namespace
 
 NTSTATUS ZwOpenKey(PHANDLE keyHandle, ACCESS_MASK, POBJECT_ATTRIBUTES attributes) {
@@ -449,15 +458,19 @@ NTSTATUS ZwOpenKey(PHANDLE keyHandle, ACCESS_MASK, POBJECT_ATTRIBUTES attributes
   std::string upper = name;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (upper.rfind(kMachine, 0) != 0) return STATUS_OBJECT_NAME_NOT_FOUND;
-  HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, name.substr(kMachine.size()).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-    return STATUS_OBJECT_NAME_NOT_FOUND;
-  void* body = NewObject(ObjectKind::Key, sizeof(KeyObject), [](void* p) { RegCloseKey(static_cast<KeyObject*>(p)->key); });
-  if (!body) {
-    RegCloseKey(key);
-    return STATUS_INSUFFICIENT_RESOURCES;
+  hive::KeyPath path{hive::kMachineRoot};
+  std::string_view rest = std::string_view(name).substr(kMachine.size());
+  while (!rest.empty()) {
+    size_t sep = rest.find('\\');
+    if (sep != 0) path.emplace_back(rest.substr(0, sep));
+    rest.remove_prefix(sep == std::string_view::npos ? rest.size() : sep + 1);
   }
-  static_cast<KeyObject*>(body)->key = key;
+  bool found = false;
+  hive::Read([&](hive::Key& root) { found = hive::Find(root, path) != nullptr; });
+  if (!found) return STATUS_OBJECT_NAME_NOT_FOUND;
+  void* body = NewObject(ObjectKind::Key, sizeof(KeyObject), [](void* p) { static_cast<KeyObject*>(p)->~KeyObject(); });
+  if (!body) return STATUS_INSUFFICIENT_RESOURCES;
+  new (body) KeyObject{std::move(path)};
   *keyHandle = body;
   return STATUS_SUCCESS;
 }
@@ -466,21 +479,23 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, KEY_VALUE_
                          PVOID information, ULONG length, PULONG resultLength) {
   if (!keyHandle || HeaderOf(keyHandle)->kind != ObjectKind::Key) return STATUS_INVALID_HANDLE;
   if (infoClass != KeyValuePartialInformation) return STATUS_INVALID_PARAMETER;
-  HKEY key = static_cast<KeyObject*>(keyHandle)->key;
+  const hive::KeyPath& path = static_cast<KeyObject*>(keyHandle)->path;
   std::string name = valueName && valueName->Buffer ? tavrin::wdk::Narrow(valueName->Buffer, valueName->Length / sizeof(WCHAR)) : "";
-  DWORD type = 0, size = 0;
-  if (RegQueryValueEx(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    return STATUS_OBJECT_NAME_NOT_FOUND;
-  ULONG needed = static_cast<ULONG>(offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data) + size);
+  std::optional<hive::Value> value;
+  hive::Read([&](hive::Key& root) {
+    hive::Key* key = hive::Find(root, path);
+    if (const hive::Value* found = key ? key->FindValue(name) : nullptr) value = *found;
+  });
+  if (!value) return STATUS_OBJECT_NAME_NOT_FOUND;
+  const std::string data = hive::AnsweredData(*value);
+  ULONG needed = static_cast<ULONG>(offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data) + data.size());
   if (resultLength) *resultLength = needed;
   if (length < needed) return STATUS_BUFFER_TOO_SMALL;
   auto* partial = static_cast<PKEY_VALUE_PARTIAL_INFORMATION>(information);
-  DWORD got = size;
-  if (RegQueryValueEx(key, name.c_str(), nullptr, &type, partial->Data, &got) != ERROR_SUCCESS)
-    return STATUS_OBJECT_NAME_NOT_FOUND;
+  RtlCopyMemory(partial->Data, data.data(), data.size());
   partial->TitleIndex = 0;
-  partial->Type = type;
-  partial->DataLength = got;
+  partial->Type = value->type;
+  partial->DataLength = static_cast<ULONG>(data.size());
   return STATUS_SUCCESS;
 }
 

@@ -1,40 +1,27 @@
 #include "win32/registry.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <random>
 #include <string_view>
 #include <vector>
 
+#include "base/hive.h"
 #include "storage_internal.h"
 #include "win32/handle.h"
-#include "win32/registry_hive.h"
-#include "win32/sysroot.h"
-
-namespace fs = std::filesystem;
 
 namespace tavrin {
 namespace {
 
-namespace hive = registry::hive;
+namespace hive = base::hive;
 using hive::Key;
 using hive::Value;
 
-using KeyPath = std::vector<std::string>;
+using hive::KeyPath;
 
-constexpr const char* kMachine = "HKEY_LOCAL_MACHINE";
-constexpr const char* kCurrentUser = "HKEY_CURRENT_USER";
-constexpr const char* kUsers = "HKEY_USERS";
+constexpr const char* kMachine = hive::kMachineRoot;
+constexpr const char* kCurrentUser = hive::kCurrentUserRoot;
+constexpr const char* kUsers = hive::kUsersRoot;
 constexpr REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000, kGenericAll = 0x10000000;
 
 class RegKeyObject : public KernelObject {
@@ -44,116 +31,17 @@ class RegKeyObject : public KernelObject {
   const REGSAM access;
 };
 
-// ---- The hive held in memory -----------------------------------------------------------------------
+// ---- The hive --------------------------------------------------------------------------------------
 
-struct FileIdentity {
-  dev_t dev;
-  ino_t ino;
-  off_t size;
-  timespec mtime;
-  uint64_t stamp;  // a replaced file of the same size, in the same clock tick, still differs by its stamp
-  bool operator==(const FileIdentity& o) const {
-    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec && stamp == o.stamp;
-  }
-};
-
-std::optional<FileIdentity> Identify(const fs::path& file) {
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st;
-  char head[64] = {};
-  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? pread(fd, head, sizeof head - 1, 0) : -1;
-  close(fd);
-  if (n < 0) return std::nullopt;
-  std::string_view first(head, static_cast<size_t>(n));
-  first = first.substr(0, first.find('\n'));
-  return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, hive::StampOf(first)};
-}
-
-struct HiveCache {
-  std::mutex lock;  // guards the members and orders this process's changes
-  bool loaded = false;
-  fs::path file;
-  std::optional<FileIdentity> identity;
-  Key root;
-  std::string problem;      // what is wrong with the file last read, "" when nothing
-  bool copyPending = false;  // the damaged file is to be copied before it is written over
-};
-
-HiveCache& Cache() {
-  static auto* cache = new HiveCache;  // never destroyed: keys may be closed during static teardown
-  return *cache;
-}
-
-uint64_t NewStamp() {
-  static std::mt19937_64 random{std::random_device{}()};
-  uint64_t stamp;
-  do stamp = random();
-  while (stamp == 0);
-  return stamp;
-}
-
-// Where a damaged hive is kept: registry.hive.damaged, or .damaged.N beside an earlier, different one.
-fs::path DamagedCopyName(const fs::path& file, const std::string& bytes) {
-  fs::path chosen;
-  for (int n = 0; n < 100; ++n) {
-    fs::path candidate = file.string() + ".damaged" + (n ? "." + std::to_string(n) : "");
-    std::string existing;
-    std::error_code ec;
-    if (!fs::exists(candidate, ec)) return chosen.empty() ? candidate : chosen;
-    if (storage::ReadWhole(candidate, existing) && existing == bytes) return candidate;  // kept already
-    if (chosen.empty() && n == 99) chosen = candidate;
-  }
-  return chosen;
-}
-
-void SayProblem(HiveCache& c, const std::string& what) {
-  c.problem = "The registry hive " + c.file.string() + " " + what;
-  std::fprintf(stderr, "%s\n", c.problem.c_str());
-}
-
-// Reloads the hive when the file is not the one held (another process replaced it, or the sysroot moved).
-void LoadLocked(HiveCache& c) {
-  fs::path file = sysroot::Root() / "registry.hive";
-  std::optional<FileIdentity> identity = Identify(file);
-  if (c.loaded && c.file == file && c.identity == identity) return;
-  c.file = file;
-  c.identity = identity;
-  c.loaded = true;
-  c.problem.clear();
-  c.copyPending = false;
-  std::string text;
-  std::error_code ec;
-  if (!identity) {
-    c.root = Key{};
-    if (fs::exists(file, ec)) SayProblem(c, "cannot be read.");
-  } else if (!storage::ReadWhole(file, text)) {
-    c.root = Key{};
-    SayProblem(c, "cannot be read.");
-  } else {
-    hive::Parsed parsed = hive::Parse(text);
-    c.root = std::move(parsed.root);
-    if (parsed.state != hive::Parsed::State::kGood) {
-      c.copyPending = true;
-      fs::path copy = DamagedCopyName(file, text);
-      std::string why = parsed.state == hive::Parsed::State::kUnknownVersion
-                            ? "has version " + std::to_string(parsed.version) + ", which this system cannot read"
-                        : parsed.version == 0 ? "is damaged: its header is missing"
-                                              : "is damaged: " + std::to_string(parsed.badLines) +
-                                                    " lines could not be read";
-      SayProblem(c, why + "; it is kept as " + copy.filename().string() + " before it is written again.");
-    }
-  }
-  c.root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Classes");
-  c.root.EnsureChild(kCurrentUser);
-  c.root.EnsureChild(kUsers);
-  // What every installed Windows has: the program folder, the Run key and the user's desktop folder.
-  Key& currentVersion = c.root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Microsoft")
+// What every installed Windows has: the classes key, the program folder, the Run key and the user's
+// desktop folder.
+void FillWindowsKeys(Key& root) {
+  root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Classes");
+  Key& currentVersion = root.EnsureChild(kMachine).EnsureChild("SOFTWARE").EnsureChild("Microsoft")
                             .EnsureChild("Windows").EnsureChild("CurrentVersion");
   if (!currentVersion.FindValue("ProgramFilesDir")) currentVersion.SetValue("ProgramFilesDir", REG_SZ, "C:\\Program Files");
   currentVersion.EnsureChild("Run");
-  Key& shellFolders = c.root.EnsureChild(kCurrentUser).EnsureChild("Software").EnsureChild("Microsoft")
+  Key& shellFolders = root.EnsureChild(kCurrentUser).EnsureChild("Software").EnsureChild("Microsoft")
                           .EnsureChild("Windows").EnsureChild("CurrentVersion").EnsureChild("Explorer")
                           .EnsureChild("Shell Folders");
   if (!shellFolders.FindValue("Desktop"))
@@ -162,64 +50,32 @@ void LoadLocked(HiveCache& c) {
 
 template <class Fn>
 LONG ReadHive(Fn&& read) {
-  HiveCache& c = Cache();
-  std::lock_guard guard(c.lock);
-  LoadLocked(c);
-  return read(c.root);
-}
-
-// Temporary files of writers killed before their rename: under the lock no writer is at work, so every one
-// left is stale.
-void RemoveStaleTemporaries(const fs::path& file) {
-  const std::string prefix = file.filename().string() + ".";
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(file.parent_path(), ec)) {
-    std::string name = entry.path().filename().string();
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
-        !std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(),
-                     [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)); }))
-      continue;
-    std::error_code ignored;
-    fs::remove(entry.path(), ignored);
-  }
+  LONG result = ERROR_SUCCESS;
+  hive::Read([&](Key& root) { result = read(root); }, FillWindowsKeys);
+  return result;
 }
 
 // change(root, changed) -> LONG. The hive is re-read under the lock when another process changed it, so no
 // other process's change is lost.
 template <class Fn>
 LONG ChangeHive(Fn&& change) {
-  HiveCache& c = Cache();
-  std::lock_guard guard(c.lock);
-  base::files::FileLock fileLock(sysroot::Root() / "registry.lock");
-  if (!fileLock.held()) return static_cast<LONG>(storage::ErrorFromErrno(fileLock.error()));
-  LoadLocked(c);
-  bool changed = false;
-  LONG result = change(c.root, changed);
-  if (result != ERROR_SUCCESS || !changed) return result;
-  RemoveStaleTemporaries(c.file);
-  if (c.copyPending) {
-    std::string bytes;
-    fs::path copy = storage::ReadWhole(c.file, bytes) ? DamagedCopyName(c.file, bytes) : fs::path();
-    if (copy.empty() || storage::ReplaceContents(copy, bytes) != 0) {
-      c.loaded = false;
-      return ERROR_CANTWRITE;  // the damaged hive is not written over before it is kept
-    }
-    c.copyPending = false;
+  LONG result = ERROR_SUCCESS;
+  auto outcome = hive::Change(
+      [&](Key& root) {
+        bool changed = false;
+        result = change(root, changed);
+        return result == ERROR_SUCCESS && changed;
+      },
+      FillWindowsKeys);
+  switch (outcome.commit) {
+    case hive::ChangeResult::Commit::kLockFailed:
+      return static_cast<LONG>(storage::ErrorFromErrno(outcome.error));
+    case hive::ChangeResult::Commit::kWriteFailed:
+      return ERROR_CANTWRITE;
+    case hive::ChangeResult::Commit::kDone:
+      break;
   }
-  const uint64_t stamp = NewStamp();
-  if (storage::ReplaceContents(c.file, hive::Serialize(c.root, stamp)) != 0) {
-    c.loaded = false;  // memory must not claim what the file lacks
-    return ERROR_CANTWRITE;
-  }
-  c.identity = Identify(c.file);
-  return ERROR_SUCCESS;
-}
-
-Key* FindKey(Key& root, const KeyPath& path) {
-  Key* key = &root;
-  for (const std::string& name : path)
-    if (!(key = key->Child(name))) return nullptr;
-  return key;
+  return result;
 }
 
 // ---- Handles -----------------------------------------------------------------------------------------
@@ -275,16 +131,7 @@ HKEY NewHandle(KeyPath path, REGSAM access) {
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// A value's bytes as callers get them: strings stored without their terminator get it.
-std::string AnsweredData(const Value& v) {
-  std::string data = v.data;
-  if (v.type == REG_SZ || v.type == REG_EXPAND_SZ) {
-    if (data.empty() || data.back() != '\0') data.push_back('\0');
-  } else if (v.type == REG_MULTI_SZ && data != std::string(1, '\0')) {
-    while (data.size() < 2 || data[data.size() - 1] != '\0' || data[data.size() - 2] != '\0') data.push_back('\0');
-  }
-  return data;
-}
+using hive::AnsweredData;
 
 LONG CopyData(const Value& v, LPDWORD type, LPBYTE data, LPDWORD cbData) {
   if (type) *type = v.type;
@@ -316,7 +163,7 @@ LONG ReadOpenKey(HKEY hKey, REGSAM needed, Fn&& read) {
   if (LONG error = Resolve(hKey, target)) return error;
   if (!(target.access & needed)) return ERROR_ACCESS_DENIED;
   return ReadHive([&](Key& root) -> LONG {
-    Key* key = FindKey(root, target.path);
+    Key* key = hive::Find(root, target.path);
     if (!key) return ERROR_KEY_DELETED;
     return read(*key);
   });
@@ -329,7 +176,7 @@ LONG ChangeOpenKey(HKEY hKey, REGSAM needed, Fn&& change) {
   if (LONG error = Resolve(hKey, target)) return error;
   if (!(target.access & needed)) return ERROR_ACCESS_DENIED;
   return ChangeHive([&](Key& root, bool& changed) -> LONG {
-    Key* key = FindKey(root, target.path);
+    Key* key = hive::Find(root, target.path);
     if (!key) return ERROR_KEY_DELETED;
     changed = true;
     return change(*key);
@@ -338,15 +185,6 @@ LONG ChangeOpenKey(HKEY hKey, REGSAM needed, Fn&& change) {
 
 }  // namespace
 
-namespace storage {
-void DropRegistryCache() {
-  HiveCache& c = Cache();
-  std::lock_guard guard(c.lock);
-  c.loaded = false;
-  c.root = Key{};
-  c.problem.clear();
-}
-}  // namespace storage
 
 }  // namespace tavrin
 
@@ -357,7 +195,7 @@ LONG RegOpenKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDes
   *phkResult = nullptr;
   Target target;
   if (LONG error = Resolve(hKey, lpSubKey, target)) return error;
-  LONG result = ReadHive([&](Key& root) -> LONG { return FindKey(root, target.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND; });
+  LONG result = ReadHive([&](Key& root) -> LONG { return hive::Find(root, target.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND; });
   if (result == ERROR_SUCCESS) *phkResult = NewHandle(std::move(target.path), samDesired);
   return result;
 }
@@ -377,9 +215,9 @@ LONG RegCreateKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpCl
   if (target.path.size() > hive::kMaxDepth) return ERROR_INVALID_PARAMETER;
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   LONG result = ChangeHive([&](Key& root, bool& changed) -> LONG {
-    Key* key = FindKey(root, base.path);
+    Key* key = hive::Find(root, base.path);
     if (!key) return ERROR_KEY_DELETED;
-    if (FindKey(root, target.path)) return ERROR_SUCCESS;
+    if (hive::Find(root, target.path)) return ERROR_SUCCESS;
     if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     for (size_t i = base.path.size(); i < target.path.size(); ++i) key = &key->EnsureChild(target.path[i]);
     disposition = REG_CREATED_NEW_KEY;
@@ -408,7 +246,7 @@ LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwTy
   if (!lpData && cbData) return ERROR_NOACCESS;
   std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
   return ChangeHive([&](Key& root, bool& changed) -> LONG {
-    Key* key = FindKey(root, target.path);
+    Key* key = hive::Find(root, target.path);
     if (!key) return ERROR_KEY_DELETED;
     key->SetValue(lpValueName ? lpValueName : "", dwType, std::move(data));
     changed = true;
@@ -449,7 +287,7 @@ LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey) {
     return ERROR_ACCESS_DENIED;
   return ChangeHive([&](Key& root, bool& changed) -> LONG {
     KeyPath parentPath(target.path.begin(), target.path.end() - 1);
-    Key* parent = FindKey(root, parentPath);
+    Key* parent = hive::Find(root, parentPath);
     Key* key = parent ? parent->Child(target.path.back()) : nullptr;
     if (!key) return ERROR_FILE_NOT_FOUND;
     if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
@@ -524,7 +362,7 @@ std::optional<std::string> ReadValue(HKEY root, const std::string& keyPath, cons
   if (Resolve(root, keyPath.c_str(), target) != ERROR_SUCCESS) return std::nullopt;
   std::optional<std::string> bytes;
   ReadHive([&](Key& hive) -> LONG {
-    Key* key = FindKey(hive, target.path);
+    Key* key = hive::Find(hive, target.path);
     const Value* value = key ? key->FindValue(name) : nullptr;
     if (value) {
       bytes = value->data;
@@ -535,11 +373,6 @@ std::optional<std::string> ReadValue(HKEY root, const std::string& keyPath, cons
   return bytes;
 }
 
-std::string HiveProblem() {
-  HiveCache& c = Cache();
-  std::lock_guard guard(c.lock);
-  LoadLocked(c);
-  return c.problem;
-}
+std::string HiveProblem() { return base::hive::Problem(); }
 
 }  // namespace tavrin::registry

@@ -23,7 +23,4 @@ using base::files::LessNoCase;
 using base::files::ReadWhole;
 using base::files::ReplaceContents;
 
-// Forgets the registry hive held in memory (the sysroot changed).
-void DropRegistryCache();
-
 }  // namespace tavrin::storage

@@ -75,13 +75,6 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
 
 using tavrin::core::Event;
 
-namespace {
-thread_local DWORD t_lastError = ERROR_SUCCESS;
-}
-
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD error) { t_lastError = error; }
-
 DWORD GetCurrentProcessId() { return tavrin::base::time::CurrentProcessId(); }
 DWORD GetCurrentThreadId() { return tavrin::base::time::CurrentThreadId(); }
 

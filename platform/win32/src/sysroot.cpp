@@ -4,7 +4,6 @@
 
 #include "base/files.h"
 #include "base/sysroot.h"
-#include "storage_internal.h"
 
 namespace fs = std::filesystem;
 
@@ -17,10 +16,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 fs::path Root() { return base::sysroot::Root(); }
 
-void SetRoot(const fs::path& root) {
-  base::sysroot::SetRoot(root);
-  storage::DropRegistryCache();
-}
+void SetRoot(const fs::path& root) { base::sysroot::SetRoot(root); }
 
 fs::path WindowsDir() { return base::sysroot::Dir("C/WINDOWS"); }
 

@@ -75,7 +75,6 @@ class DeviceSession {
   std::string serverIp_;
   uint16_t port_;
   int socket_;
-  int wake_[2] = {-1, -1};
   std::thread watcher_;
   std::mutex joinMutex_;
   std::mutex sendMutex_;  // one message at a time on the connection

@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -36,6 +37,7 @@ int shutdown(int fd, int how);
 int close(int fd);
 int fcntl(int fd, int command, int argument = 0);  // F_GETFL and F_SETFL
 int select(int count, fd_set* readSet, fd_set* writeSet, fd_set* errorSet, timeval* timeout);
+int poll(pollfd* fds, nfds_t count, int timeoutMs);
 int getsockopt(int fd, int level, int name, void* value, socklen_t* length);
 int setsockopt(int fd, int level, int name, const void* value, socklen_t length);
 int getsockname(int fd, sockaddr* address, socklen_t* length);

@@ -9,10 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cocoa/IOKitLib.h"
+
+namespace tavrin::base::local {
+class Connection;
+class Server;
+}  // namespace tavrin::base::local
 
 namespace cocoa::iokit {
 
@@ -66,19 +70,15 @@ class Host {
   static std::filesystem::path DefaultSocketPath();
 
  private:
-  struct Connection;
-  void AcceptLoop();
-  void Serve(Connection* connection);
+  // One connection's requests, on its own thread, until the client closes it or the host stops.
+  void Serve(tavrin::base::local::Connection& connection);
   std::shared_ptr<Service> Lookup(uint32_t id) const;
 
   std::filesystem::path path_;
-  int listener_ = -1;
-  std::thread acceptThread_;
+  std::unique_ptr<tavrin::base::local::Server> server_;  // while started
   mutable std::mutex mutex_;
-  bool stopping_ = false;
   uint32_t nextId_ = 0x1000;
   std::vector<std::pair<uint32_t, std::shared_ptr<Service>>> services_;
-  std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 }  // namespace cocoa::iokit

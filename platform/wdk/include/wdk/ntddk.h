@@ -8,7 +8,7 @@
 
 // ---- Interlocked ---------------------------------------------------------------------------------------
 
-// InterlockedIncrement and the other LONG operations come with the win32 types.
+// InterlockedIncrement and the other LONG operations are the ones user mode has (wincommon/interlocked.h).
 inline PVOID InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
   return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }

@@ -5,7 +5,7 @@
 // pended and completed from that thread, and the disconnect handler is called from there.
 #pragma once
 #include "wdk/ntddk.h"
-#include "win32/file.h"  // access and share flags, as the platform shares them
+#include "wincommon/access.h"  // access rights and share modes, as user mode has them
 
 constexpr NTSTATUS STATUS_IO_TIMEOUT = MakeNtStatus(0xC00000B5);
 constexpr NTSTATUS STATUS_INVALID_CONNECTION = MakeNtStatus(0xC0000140);

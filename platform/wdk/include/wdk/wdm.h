@@ -7,9 +7,10 @@
 #include <cstdint>
 
 #include "wdk/ntstatus.h"
-#include "win32/ioctl.h"
-#include "win32/sync.h"
-#include "win32/types.h"
+#include "wincommon/access.h"
+#include "wincommon/interlocked.h"
+#include "wincommon/ioctl.h"
+#include "wincommon/types.h"
 
 using BOOLEAN = UCHAR;
 using PBOOLEAN = BOOLEAN*;

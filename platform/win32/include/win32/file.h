@@ -4,23 +4,12 @@
 #include <functional>
 #include <string>
 
+#include "wincommon/access.h"
 #include "win32/handle.h"
 #include "win32/sync.h"
 #include "win32/types.h"
 
-// Access rights.
-constexpr DWORD GENERIC_READ = 0x80000000;
-constexpr DWORD GENERIC_WRITE = 0x40000000;
-constexpr DWORD GENERIC_EXECUTE = 0x20000000;
-constexpr DWORD GENERIC_ALL = 0x10000000;
-constexpr DWORD FILE_READ_DATA = 0x0001;
-constexpr DWORD FILE_WRITE_DATA = 0x0002;
-constexpr DWORD FILE_APPEND_DATA = 0x0004;
-
-// Share modes (accepted; files are not locked against other openers).
-constexpr DWORD FILE_SHARE_READ = 0x1;
-constexpr DWORD FILE_SHARE_WRITE = 0x2;
-constexpr DWORD FILE_SHARE_DELETE = 0x4;
+// Access rights and share modes: wincommon/access.h.
 
 // Creation dispositions.
 constexpr DWORD CREATE_NEW = 1;
@@ -29,16 +18,7 @@ constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD TRUNCATE_EXISTING = 5;
 
-// Attributes. READONLY and DIRECTORY are kept; a plain file reports ARCHIVE as a fresh file does on Windows.
-constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x001;
-constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x002;
-constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x004;
-constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x010;
-constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x020;
-constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x080;
-constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
-constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x800;
-constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+// Attributes: wincommon/access.h.
 
 constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <mutex>
 
+#include "wincommon/access.h"  // the rights of OpenEvent (accepted; every handle may wait, set and reset)
+#include "wincommon/interlocked.h"
 #include "win32/handle.h"  // CloseHandle
 #include "win32/types.h"
 
@@ -12,11 +14,6 @@ using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
 
 constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD CREATE_SUSPENDED = 0x00000004;
-
-// Access rights of OpenEvent (accepted; every handle may wait, set and reset).
-constexpr DWORD SYNCHRONIZE = 0x00100000;
-constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
-constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003;
 
 // The last-error value is per thread.
 DWORD GetLastError();
@@ -61,22 +58,6 @@ void EnterCriticalSection(LPCRITICAL_SECTION section);
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
 void DeleteCriticalSection(LPCRITICAL_SECTION section);
-
-// Interlocked operations (sequentially consistent).
-inline LONG InterlockedIncrement(volatile LONG* target) { return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(volatile LONG* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
-// Returns the previous value.
-inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedExchangeAdd(volatile LONG* target, LONG value) {
-  return __atomic_fetch_add(target, value, __ATOMIC_SEQ_CST);
-}
-// Stores `exchange` when the target equals `comparand`; returns the previous value either way.
-inline LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand) {
-  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-  return comparand;
-}
 
 namespace tavrin {
 

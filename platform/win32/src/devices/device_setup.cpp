@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "devices_internal.h"
-#include "inf.h"
+#include "wincommon/inf.h"
 #include "win32/devices/device_nodes.h"
 #include "win32/file.h"
 #include "win32/registry.h"

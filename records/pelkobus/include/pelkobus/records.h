@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "win32/ioctl.h"
+#include "wincommon/ioctl.h"
 
 static_assert(std::endian::native == std::endian::little, "records are laid out little-endian");
 

@@ -1,13 +1,13 @@
-#include "win32/registry_hive.h"
+#include "base/hive_format.h"
 
 #include <cinttypes>
 #include <cstdio>
 
-#include "storage_internal.h"
+#include "base/files.h"
 
-namespace tavrin::registry::hive {
+namespace tavrin::base::hive {
 
-bool NoCaseLess::operator()(std::string_view a, std::string_view b) const { return storage::LessNoCase(a, b); }
+bool NoCaseLess::operator()(std::string_view a, std::string_view b) const { return files::LessNoCase(a, b); }
 
 Key::~Key() {
   std::vector<std::unique_ptr<Key>> pending;
@@ -37,7 +37,7 @@ const Value* Key::FindValue(std::string_view name) const {
   return it == index_.end() ? nullptr : &values_[it->second];
 }
 
-void Key::SetValue(const std::string& name, DWORD type, std::string data) {
+void Key::SetValue(const std::string& name, uint32_t type, std::string data) {
   auto [it, added] = index_.try_emplace(name, values_.size());
   if (added) {
     values_.push_back(Value{name, type, std::move(data)});
@@ -130,7 +130,7 @@ bool ParseValue(std::string_view line, Key* key) {
   uint64_t type;
   if (equals == std::string_view::npos || !Decimal(rest.substr(0, space), 10, &type) || type > 0xFFFFFFFF)
     return false;
-  key->SetValue(Unescape(rest.substr(space + 1, equals - space - 1)), static_cast<DWORD>(type),
+  key->SetValue(Unescape(rest.substr(space + 1, equals - space - 1)), static_cast<uint32_t>(type),
                 Unescape(rest.substr(equals + 1)));
   return true;
 }
@@ -255,4 +255,4 @@ std::string Serialize(const Key& root, uint64_t stamp) {
   return out;
 }
 
-}  // namespace tavrin::registry::hive
+}  // namespace tavrin::base::hive

@@ -1,18 +1,14 @@
-#include "win32/devices/kernel_link.h"
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include "wincommon/kernel_link.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
-#include "win32/sysroot.h"
+#include "base/local_socket.h"
+#include "base/sysroot.h"
 
 namespace tavrin::kernel_link {
 
-std::filesystem::path SocketPath() { return sysroot::RunDir() / "kernel-host.sock"; }
+std::filesystem::path SocketPath() { return base::sysroot::RunDir() / "kernel-host.sock"; }
 
 Writer& Writer::U8(uint8_t v) { return Bytes(&v, 1); }
 Writer& Writer::U32(uint32_t v) {
@@ -87,63 +83,19 @@ std::vector<uint8_t> Reader::Rest() {
   return rest;
 }
 
-int Connect() {
-  std::string path = SocketPath().string();
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
-namespace {
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size) {
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool ReadAll(int fd, uint8_t* data, size_t size) {
-  while (size) {
-    ssize_t n = recv(fd, data, size, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
+int Connect() { return base::local::Connect(base::local::Address::File(SocketPath())).Release(); }
 
 bool Send(int fd, Message type, const Writer& payload) {
   const auto& data = payload.Data();
   if (data.size() > kMaxPayload) return false;
   Writer frame;
   frame.U32(static_cast<uint32_t>(data.size())).U8(static_cast<uint8_t>(type)).Bytes(data.data(), data.size());
-  return WriteAll(fd, frame.Data().data(), frame.Data().size());
+  return base::local::SendAll(fd, frame.Data().data(), frame.Data().size());
 }
 
 bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
   uint8_t head[5];
-  if (!ReadAll(fd, head, sizeof head)) return false;
+  if (!base::local::ReceiveAll(fd, head, sizeof head)) return false;
   uint32_t size = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24;
   if (size > kMaxPayload) return false;
   *type = static_cast<Message>(head[4]);
@@ -154,7 +106,7 @@ bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
     size_t at = payload->size();
     size_t chunk = std::min<size_t>(size - at, kChunk);
     payload->resize(at + chunk);
-    if (!ReadAll(fd, payload->data() + at, chunk)) return false;
+    if (!base::local::ReceiveAll(fd, payload->data() + at, chunk)) return false;
   }
   return true;
 }

@@ -1,4 +1,4 @@
-#include "inf.h"
+#include "wincommon/inf.h"
 
 #include <cctype>
 #include <fstream>

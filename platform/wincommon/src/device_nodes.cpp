@@ -1,16 +1,13 @@
-#include "win32/devices/device_nodes.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include "wincommon/device_nodes.h"
 
 #include <fstream>
 #include <sstream>
 
 #include "base/files.h"
-#include "inf.h"
-#include "win32/devices/kernel_link.h"
-#include "win32/sysroot.h"
+#include "base/local_socket.h"
+#include "base/sysroot.h"
+#include "wincommon/inf.h"
+#include "wincommon/kernel_link.h"
 
 namespace tavrin::device_nodes {
 namespace {
@@ -40,7 +37,7 @@ std::vector<Node> Parse(std::istream& in) {
 
 }  // namespace
 
-std::filesystem::path StoreFile() { return sysroot::Root() / "devices" / "nodes"; }
+std::filesystem::path StoreFile() { return base::sysroot::Root() / "devices" / "nodes"; }
 
 bool StoreExists() { return std::filesystem::exists(StoreFile()); }
 
@@ -54,23 +51,19 @@ void UpdateWith(void (*edit)(std::vector<Node>&, void*), void* context) {
   base::files::FileLock lock(StoreFile().string() + ".lock");
   std::vector<Node> nodes = Load();
   edit(nodes, context);
-  auto temporary = StoreFile();
-  temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    for (const auto& n : nodes) {
-      std::string ids;
-      for (const auto& id : n.hardwareIds) ids += (ids.empty() ? "" : ";") + id;
-      out << n.instanceId << '\t' << n.classGuid << '\t' << n.className << '\t' << ids << '\t' << n.service << '\n';
-    }
+  std::string text;
+  for (const auto& n : nodes) {
+    std::string ids;
+    for (const auto& id : n.hardwareIds) ids += (ids.empty() ? "" : ";") + id;
+    text += n.instanceId + '\t' + n.classGuid + '\t' + n.className + '\t' + ids + '\t' + n.service + '\n';
   }
-  std::filesystem::rename(temporary, StoreFile());
+  base::files::ReplaceContents(StoreFile(), text);
 }
 
 std::vector<std::pair<std::string, std::string>> InstalledDriverIds() {
   std::vector<std::pair<std::string, std::string>> ids;
   std::error_code ec;
-  const auto folder = sysroot::WindowsDir() / "inf";
+  const auto folder = base::sysroot::Dir("C/WINDOWS") / "inf";
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     if (inf::Upper(entry.path().extension().string()) != ".INF") continue;
     auto file = inf::Read(entry.path().string());
@@ -83,8 +76,9 @@ std::vector<std::pair<std::string, std::string>> InstalledDriverIds() {
 
 int RequestReload() {
   namespace link = tavrin::kernel_link;
-  int fd = link::Connect();
-  if (fd < 0) return -1;
+  base::local::Connection host(link::Connect());
+  if (!host.valid()) return -1;
+  const int fd = host.fd();
   int result = -1;
   link::Message type;
   std::vector<uint8_t> payload;
@@ -94,15 +88,15 @@ int RequestReload() {
     uint32_t answer = reader.U32();
     if (!reader.failed()) result = static_cast<int>(answer);
   }
-  close(fd);
   return result;
 }
 
 std::vector<LiveNode> QueryLiveNodes() {
   namespace link = tavrin::kernel_link;
   std::vector<LiveNode> nodes;
-  int fd = link::Connect();
-  if (fd < 0) return nodes;
+  base::local::Connection host(link::Connect());
+  if (!host.valid()) return nodes;
+  const int fd = host.fd();
   link::Message type;
   std::vector<uint8_t> payload;
   if (link::Send(fd, link::Message::ListNodes, link::Writer()) && link::Receive(fd, &type, &payload) &&
@@ -119,7 +113,6 @@ std::vector<LiveNode> QueryLiveNodes() {
       if (!reader.failed()) nodes.push_back(std::move(n));
     }
   }
-  close(fd);
   return nodes;
 }
 

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "win32/ioctl.h"
+#include "wincommon/guid.h"
 
 namespace tavrin {
 

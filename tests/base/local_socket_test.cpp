@@ -1,0 +1,193 @@
+// The local-socket server the kernel host and the IOKit host stand on: taking over a socket file left by a
+// server that ended, refusing a second server, the connection limit, and a stop that ends handlers blocked
+// in a receive; and the hang-up watch.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+#include "base/local_socket.h"
+#include "testsupport/eventually.h"
+#include "testsupport/sysroot.h"
+
+namespace {
+
+namespace local = tavrin::base::local;
+
+// Something one thread waits for until another says it happened.
+class Signal {
+ public:
+  void Raise() {
+    std::lock_guard guard(lock_);
+    raised_ = true;
+    changed_.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(30), [&] { return raised_; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool raised_ = false;
+};
+
+class LocalSocketTest : public tavrin::test::SysrootTest {
+ protected:
+  local::Address address() const { return local::Address::File(root() / "test.sock"); }
+
+  // A handler that answers every byte with the byte plus one until the peer ends.
+  static void Echo(const std::shared_ptr<local::Connection>& connection) {
+    uint8_t byte;
+    while (connection->ReceiveAll(&byte, 1)) {
+      ++byte;
+      if (!connection->SendAll(&byte, 1)) return;
+    }
+  }
+  static bool RoundTrip(local::Connection& connection, uint8_t sent) {
+    uint8_t answer = 0;
+    return connection.SendAll(&sent, 1) && connection.ReceiveAll(&answer, 1) && answer == sent + 1;
+  }
+};
+
+TEST_F(LocalSocketTest, AServerAnswersTakesOverAStaleSocketFileAndRemovesItsOwnAtTheStop) {
+  std::ofstream(root() / "test.sock") << "left by a server that ended";
+  local::Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start(address(), Echo, {}, &error)) << error;
+  EXPECT_TRUE(local::Listening(address()));
+  local::Connection first = local::Connect(address());
+  local::Connection second = local::Connect(address());
+  ASSERT_TRUE(first.valid() && second.valid());
+  EXPECT_TRUE(RoundTrip(first, 1));
+  EXPECT_TRUE(RoundTrip(second, 41));
+  EXPECT_TRUE(RoundTrip(first, 254));
+  server.Stop();
+  EXPECT_FALSE(std::filesystem::exists(root() / "test.sock"));
+  EXPECT_FALSE(local::Connect(address()).valid());
+}
+
+TEST_F(LocalSocketTest, ASecondServerAtALiveAddressIsRefusedAndTheFirstKeepsServing) {
+  local::Server first, second;
+  ASSERT_TRUE(first.Start(address(), Echo, {}));
+  std::string error;
+  EXPECT_FALSE(second.Start(address(), Echo, {}, &error));
+  EXPECT_EQ(errno, EADDRINUSE);
+  EXPECT_FALSE(error.empty());
+  local::Connection client = local::Connect(address());
+  EXPECT_TRUE(RoundTrip(client, 7));
+}
+
+TEST_F(LocalSocketTest, ANameTooLongForASocketIsRefused) {
+  local::Server server;
+  EXPECT_FALSE(server.Start(local::Address::File(root() / std::string(200, 'x')), Echo, {}));
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_FALSE(local::Connect(local::Address::File(root() / std::string(200, 'x'))).valid());
+}
+
+TEST_F(LocalSocketTest, BeyondTheLimitANewConnectionIsClosedAtOnceAndOneIsTakenAgainWhenASlotFrees) {
+  local::Server server;
+  local::Server::Options options;
+  options.maxConnections = 2;
+  options.name = "limit test";
+  ASSERT_TRUE(server.Start(address(), Echo, options));
+  local::Connection a = local::Connect(address());
+  local::Connection b = local::Connect(address());
+  ASSERT_TRUE(RoundTrip(a, 1));
+  ASSERT_TRUE(RoundTrip(b, 2));
+  local::Connection refused = local::Connect(address());
+  ASSERT_TRUE(refused.valid());  // the kernel queues it; the server closes it without reading
+  uint8_t byte = 3;
+  refused.SendAll(&byte, 1);
+  EXPECT_FALSE(refused.ReceiveAll(&byte, 1));
+
+  a = local::Connection();  // its handler returns, and its slot is free once the server has seen that
+  EXPECT_TRUE(tavrin::test::Eventually([&] {
+    local::Connection c = local::Connect(address());
+    return RoundTrip(c, 4);
+  }));
+  EXPECT_TRUE(RoundTrip(b, 5));
+}
+
+TEST_F(LocalSocketTest, AStopEndsHandlersBlockedInAReceiveAndTheirPeersSeeTheEnd) {
+  std::atomic<int> running{0}, ended{0};
+  Signal bothIn;
+  local::Server server;
+  ASSERT_TRUE(server.Start(
+      address(),
+      [&](const std::shared_ptr<local::Connection>& connection) {
+        if (++running == 2) bothIn.Raise();
+        uint8_t byte;
+        connection->ReceiveAll(&byte, 1);  // the peers never send
+        ++ended;
+      },
+      {}));
+  local::Connection a = local::Connect(address());
+  local::Connection b = local::Connect(address());
+  ASSERT_TRUE(bothIn.Wait());
+  server.Stop();
+  EXPECT_EQ(ended, 2);
+  uint8_t byte;
+  EXPECT_FALSE(a.ReceiveAll(&byte, 1));
+  EXPECT_FALSE(b.ReceiveAll(&byte, 1));
+}
+
+TEST_F(LocalSocketTest, TheHangupWatchTellsWhenAPeerGoesAlsoWhenItHadGoneAndNothingAfterARemove) {
+  // The server's ends of the connections, in the order they came; held here so that they stay open.
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::vector<std::shared_ptr<local::Connection>> serverSides;
+  local::Server server;
+  ASSERT_TRUE(server.Start(
+      address(),
+      [&](const std::shared_ptr<local::Connection>& connection) {
+        {
+          std::lock_guard guard(lock);
+          serverSides.push_back(connection);
+          arrived.notify_all();
+        }
+        uint8_t byte;
+        while (connection->ReceiveAll(&byte, 1)) {
+        }
+      },
+      {}));
+  auto serverSide = [&](size_t index) {
+    std::unique_lock guard(lock);
+    arrived.wait_for(guard, std::chrono::seconds(30), [&] { return serverSides.size() > index; });
+    return serverSides.size() > index ? serverSides[index] : nullptr;
+  };
+
+  local::HangupWatch watch;
+  local::Connection first = local::Connect(address());
+  auto firstServerSide = serverSide(0);
+  ASSERT_TRUE(firstServerSide);
+  Signal firstGone;
+  std::atomic<int> firstCalls{0};
+  const uint64_t firstId = watch.Add(firstServerSide->fd(), [&] {
+    ++firstCalls;
+    firstGone.Raise();
+  });
+  ASSERT_NE(firstId, 0u);
+  first = local::Connection();  // closed
+  ASSERT_TRUE(firstGone.Wait());
+  watch.Remove(firstId);
+  const int told = firstCalls;
+
+  local::Connection second = local::Connect(address());
+  auto secondServerSide = serverSide(1);
+  ASSERT_TRUE(secondServerSide);
+  second = local::Connection();  // gone before it is watched
+  Signal secondGone;
+  const uint64_t secondId = watch.Add(secondServerSide->fd(), [&] { secondGone.Raise(); });
+  ASSERT_NE(secondId, 0u);
+  EXPECT_TRUE(secondGone.Wait());
+  watch.Remove(secondId);
+  EXPECT_EQ(firstCalls, told);
+}
+
+}  // namespace
