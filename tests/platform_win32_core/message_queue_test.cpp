@@ -7,6 +7,7 @@
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/user.h"
+#include "win32/window_manager.h"
 
 namespace {
 
@@ -74,6 +75,31 @@ TEST_F(MessageQueueTest, PostedMessagesComeInOrderThenQuit) {
   EXPECT_EQ(msg.message, WM_QUIT);
   EXPECT_EQ(msg.wParam, 3u);
   EXPECT_EQ(seen, (std::vector<UINT>{WM_USER + 1, WM_USER + 3}));
+}
+
+TEST_F(MessageQueueTest, QuitComesBeforeInputThatIsStillQueued) {
+  HWND hwnd = MakeWindow();
+  ShowWindow(hwnd, SW_SHOW);
+  SetFocus(hwnd);
+  ASSERT_EQ(GetFocus(), hwnd);
+  // Input keeps coming while the program is asked to end: the end must not wait for the input to stop.
+  for (int i = 0; i < 50; ++i) {
+    tavrin::win::InjectKey('A', true);
+    tavrin::win::InjectKey('A', false);
+  }
+  PostMessage(hwnd, WM_USER + 1, 0, 0);
+  PostQuitMessage(4);
+
+  MSG msg;
+  ASSERT_TRUE(GetMessage(&msg, nullptr, 0, 0));
+  EXPECT_EQ(msg.message, WM_USER + 1);  // posted messages first
+  EXPECT_EQ(GetMessage(&msg, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(msg.wParam, 4u);
+  ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));  // the input is still there, in order
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
+  EXPECT_EQ(msg.hwnd, hwnd);
+  ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYUP));
 }
 
 TEST_F(MessageQueueTest, PeekFiltersByWindowAndRangeAndCanLeaveTheMessage) {

@@ -43,13 +43,16 @@ INT_PTR CALLBACK UnlockProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       PostMessage(hwnd, WM_APP, 0, 0);
       return TRUE;
     }
+    case WM_TIMER:  // the next step once the keys before it are read: timers come after input
+      KillTimer(hwnd, wParam);
+      [[fallthrough]];
     case WM_APP: {
       // Walk the tab order once round with the keyboard, then type and press Enter.
       run->focusOrder.push_back(GetDlgCtrlID(GetFocus()));
       if (run->focusOrder.size() < 6) {
         tavrin::win::InjectKey(VK_TAB, true);
         tavrin::win::InjectKey(VK_TAB, false);
-        PostMessage(hwnd, WM_APP, 0, 0);
+        SetTimer(hwnd, 1, 0, nullptr);
       } else {
         tavrin::win::InjectText("abc\n");
       }

@@ -63,8 +63,6 @@ std::vector<Hook> HooksFor(int id) {
   return chain;
 }
 
-void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) { PostMessage(hwnd, message, wParam, lParam); }
-
 }  // namespace
 
 POINT CursorPosition() {

@@ -32,6 +32,9 @@ class MessageQueue {
   const DWORD threadId;
   bool alive = true;
   std::deque<MSG> posted;
+  // Mouse and keyboard input: read after the posted messages and WM_QUIT, so that a program asked to end
+  // ends while input keeps coming.
+  std::deque<MSG> input;
   std::deque<std::shared_ptr<SentMessage>> sent;
   bool quitPosted = false;
   int quitCode = 0;
@@ -94,20 +97,26 @@ DWORD InputKind(UINT message) {
   return QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
 }
 
-// The next message that the filter takes, in the order posted messages, WM_QUIT, WM_PAINT, timers.
-// Called with WaitLock() held.
-bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) {
-  for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
+bool TakeFirst(std::deque<MSG>& messages, const Filter& filter, bool remove, MSG& out) {
+  for (auto it = messages.begin(); it != messages.end(); ++it) {
     if (!filter.Takes(it->hwnd, it->message)) continue;
     out = *it;
-    if (remove) queue.posted.erase(it);
+    if (remove) messages.erase(it);
     return true;
   }
+  return false;
+}
+
+// The next message that the filter takes, in the order posted messages, WM_QUIT, input, WM_PAINT, timers.
+// Called with WaitLock() held.
+bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) {
+  if (TakeFirst(queue.posted, filter, remove, out)) return true;
   if (queue.quitPosted && filter.TakesWindow(nullptr)) {
     out = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0);
     if (remove) queue.quitPosted = false;
     return true;
   }
+  if (TakeFirst(queue.input, filter, remove, out)) return true;
   std::vector<HWND> painting;
   for (HWND hwnd : queue.needsPaint)
     if (filter.Takes(hwnd, WM_PAINT)) painting.push_back(hwnd);
@@ -184,6 +193,8 @@ bool QueueHasInput(MessageQueue& queue, DWORD wakeMask) {
   if ((wakeMask & QS_SENDMESSAGE) && !queue.sent.empty()) return true;
   for (auto& msg : queue.posted)
     if (wakeMask & InputKind(msg.message)) return true;
+  for (auto& msg : queue.input)
+    if (wakeMask & InputKind(msg.message)) return true;
   if ((wakeMask & QS_POSTMESSAGE) && queue.quitPosted) return true;
   if ((wakeMask & QS_PAINT) && !queue.needsPaint.empty()) return true;
   if (wakeMask & QS_TIMER) {
@@ -196,10 +207,10 @@ bool QueueHasInput(MessageQueue& queue, DWORD wakeMask) {
 
 Clock::time_point NextTimerDue(MessageQueue& queue) { return NextDue(queue, Filter{nullptr, 0, 0}); }
 
-bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg) {
+bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg, bool input) {
   std::lock_guard guard(WaitLock());
   if (!queue->alive) return false;
-  queue->posted.push_back(msg);
+  (input ? queue->input : queue->posted).push_back(msg);
   NotifyWaiters();
   return true;
 }
@@ -262,6 +273,15 @@ BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   }
   return TRUE;
 }
+
+namespace tavrin::win::detail {
+
+void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (auto queue = tavrin::core::QueueOfWindow(hwnd))
+    tavrin::core::PostToQueue(queue, tavrin::core::MakeMessage(hwnd, message, wParam, lParam), true);
+}
+
+}  // namespace tavrin::win::detail
 
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   tavrin::win::detail::Target target;

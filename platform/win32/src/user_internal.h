@@ -11,7 +11,8 @@
 namespace tavrin::core {
 
 // message_queue.cpp. Posts to a queue; false when its thread has ended.
-bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg);
+// `input`: mouse or keyboard input, which comes after the posted messages and WM_QUIT.
+bool PostToQueue(const std::shared_ptr<MessageQueue>& queue, const MSG& msg, bool input = false);
 // Puts a message ahead of everything posted to the calling thread (what TranslateMessage makes comes
 // before the next key).
 void PostFirstToOwnQueue(const MSG& msg);
@@ -36,6 +37,8 @@ bool IsSelfOrDescendant(HWND ancestor, HWND hwnd);
 LRESULT CallProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // The end of a thread: its windows go, without messages.
 void DropThreadWindows(DWORD threadId);
+// Mouse or keyboard input for a window of this process, queued as input on its thread.
+void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Delivers a notice to a window: called at once on its own thread, posted from any other.
 void Notify(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
