@@ -132,6 +132,17 @@ class CListCtrl : public CWnd {
   int GetItemCount() const;
   BOOL DeleteAllItems();
   CHeaderCtrl* GetHeaderCtrl() const;
+  // The calls the panes make, each one message to the control.
+  DWORD SetExtendedStyle(DWORD s) { return (DWORD)::SendMessage(m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, s); }
+  BOOL SetBkColor(COLORREF c) { return (BOOL)::SendMessage(m_hWnd, LVM_SETBKCOLOR, 0, c); }
+  BOOL SetTextBkColor(COLORREF c) { return (BOOL)::SendMessage(m_hWnd, LVM_SETTEXTBKCOLOR, 0, c); }
+  BOOL SetTextColor(COLORREF c) { return (BOOL)::SendMessage(m_hWnd, LVM_SETTEXTCOLOR, 0, c); }
+  BOOL EnsureVisible(int i, BOOL p) { return (BOOL)::SendMessage(m_hWnd, LVM_ENSUREVISIBLE, i, p); }
+  BOOL DeleteColumn(int c) { return (BOOL)::SendMessage(m_hWnd, LVM_DELETECOLUMN, c, 0); }
+  BOOL DeleteItem(int i) { return (BOOL)::SendMessage(m_hWnd, LVM_DELETEITEM, i, 0); }
+  int GetNextItem(int i, int f) const { return (int)::SendMessage(m_hWnd, LVM_GETNEXTITEM, (WPARAM)i, f); }
+  UINT GetSelectedCount() const { return (UINT)::SendMessage(m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0); }
+  BOOL SetItemState(int i, UINT st, UINT m) { LVITEM it{}; it.stateMask = m; it.state = st; return (BOOL)::SendMessage(m_hWnd, LVM_SETITEMSTATE, i, (LPARAM)&it); }
   // Called for each row of an owner-drawn list (WM_DRAWITEM reflected by the parent).
   virtual void DrawItem(LPDRAWITEMSTRUCT drawItem);
 

@@ -73,6 +73,8 @@ class CWnd : public CCmdTarget {
   BOOL IsWindowVisible() const;
   BOOL IsIconic() const;
   void SetWindowText(LPCSTR text);
+  void SetFont(class CFont* f, BOOL redraw = TRUE);
+  void CenterWindow(CWnd* alternateOwner = nullptr);
   void GetWindowText(CString& text) const;
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
