@@ -26,7 +26,8 @@ endfunction()
 # and exports its symbols, so a DLL, built without the layer (tavrin_dll), binds to this one copy.
 function(tavrin_module_host target)
   target_link_libraries(${target} PRIVATE win32 ${CMAKE_DL_LIBS})
-  target_link_options(${target} PRIVATE "LINKER:--whole-archive" "$<TARGET_FILE:win32>" "LINKER:--no-whole-archive")
+  target_link_options(${target} PRIVATE "LINKER:--whole-archive" "$<TARGET_FILE:win32>" "$<TARGET_FILE:base>"
+                      "LINKER:--no-whole-archive")
   set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
 endfunction()
 
@@ -35,7 +36,8 @@ endfunction()
 function(tavrin_dll name)
   cmake_parse_arguments(ARG "" "OUTPUT" "SOURCES" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:win32,INTERFACE_INCLUDE_DIRECTORIES>)
+  target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:win32,INTERFACE_INCLUDE_DIRECTORIES>
+                                             $<TARGET_PROPERTY:base,INTERFACE_INCLUDE_DIRECTORIES>)
   set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${ARG_OUTPUT} SUFFIX "")
 endfunction()
 

@@ -1,36 +1,20 @@
 // The Mac root in the sysroot and NSFileManager.
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "base/sysroot.h"
 #include "cocoa/Foundation.h"
 #include "cocoa/mac_root.h"
 
 namespace fs = std::filesystem;
 
 namespace cocoa {
-namespace {
 
-fs::path Sysroot() {
-  if (const char* env = getenv("TAVRIN_SYSROOT"); env && *env) return env;
-  if (const char* xdg = getenv("XDG_DATA_HOME"); xdg && *xdg) return fs::path(xdg) / "tavrin";
-  const char* home = getenv("HOME");
-  return fs::path(home && *home ? home : "/tmp") / ".local/share/tavrin";
-}
+fs::path MacRoot() { return tavrin::base::sysroot::Dir("Mac"); }
 
-fs::path MakeDir(fs::path dir) {
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  return dir;
-}
-
-}  // namespace
-
-fs::path MacRoot() { return MakeDir(Sysroot() / "Mac"); }
-
-fs::path RunDir() { return MakeDir(Sysroot() / "run"); }
+fs::path RunDir() { return tavrin::base::sysroot::RunDir(); }
 
 fs::path MacPath(const std::string& macPath) {
   fs::path out = MacRoot();

@@ -1,8 +1,4 @@
 // CFPreferences over property-list files under the Mac root.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "base/files.h"
 #include "cocoa/CoreFoundation.h"
 #include "cocoa/mac_root.h"
 
@@ -58,38 +55,8 @@ bool WriteDomain(const std::string& file, NSDictionary* dict) {
   if (text.empty()) return false;
   std::error_code ec;
   fs::create_directories(fs::path(file).parent_path(), ec);
-  std::string temp = file + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << text;
-    out.flush();
-    if (!out) return false;
-  }
-  return rename(temp.c_str(), file.c_str()) == 0;
+  return tavrin::base::files::ReplaceContents(file, text) == 0;
 }
-
-// An exclusive lock of the domain across processes, on a file of its own beside it (the domain file
-// itself is replaced by each write).
-class DomainLock {
- public:
-  explicit DomainLock(const std::string& file) {
-    std::error_code ec;
-    fs::create_directories(fs::path(file).parent_path(), ec);
-    fd_ = open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~DomainLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
 
 }  // namespace
 
@@ -159,8 +126,9 @@ Boolean CFPreferencesSynchronize(CFStringRef applicationID, CFStringRef userName
   std::lock_guard lock(g_mutex);
   auto domain = Pending().find(file);
   if (domain == Pending().end()) return true;
-  DomainLock fileLock(file);
-  if (!fileLock.ok()) return false;
+  // The domain file itself is replaced by each write: the lock is a file of its own beside it.
+  tavrin::base::files::FileLock fileLock(file + ".lock");
+  if (!fileLock.held()) return false;
   NSMutableDictionary* values = ReadDomain(file);
   for (auto& [key, value] : domain->second) {
     NSString* k = alloc<NSString>()->initWithUTF8String(key.c_str());

@@ -5,34 +5,15 @@
 #include <memory>
 #include <string>
 
+#include "base/event.h"
+#include "base/wait.h"
 #include "win32/sync.h"
 #include "win32/waitable.h"
 
 namespace tavrin::core {
 
-// Signalled by NotifyWaiters; every wait of the process sleeps on it with WaitLock().
-std::condition_variable& WaitChanged();
-
-// A wait's end: none for INFINITE.
-class Deadline {
- public:
-  explicit Deadline(DWORD milliseconds);
-  bool Infinite() const { return infinite_; }
-  bool Passed() const { return !infinite_ && std::chrono::steady_clock::now() >= at_; }
-  std::chrono::steady_clock::time_point At() const { return at_; }
-  // What is left, at most `cap`.
-  std::chrono::milliseconds Remaining(std::chrono::milliseconds cap) const;
-
- private:
-  bool infinite_;
-  std::chrono::steady_clock::time_point at_;
-};
-
-class Event : public Waitable {
- public:
-  virtual void Set() = 0;
-  virtual void Reset() = 0;
-};
+using base::Event;
+using base::WaitChanged;
 
 // Named events (named_event.cpp). `existed` tells whether the name was in use already. Null with
 // `error` set when the object cannot be made or opened.

@@ -123,7 +123,7 @@ constexpr size_t kCachedProfiles = 16;
 
 std::shared_ptr<const Document> Load(const fs::path& path) {
   std::string bytes;
-  storage::ReadWholeFile(path, bytes);  // a missing file reads as empty
+  storage::ReadWhole(path, bytes);  // a missing file reads as empty
   std::lock_guard guard(g_cacheLock);
   CachedProfile& cached = Cache()[path.string()];
   if (!cached.document || cached.bytes != bytes) {
@@ -259,7 +259,7 @@ BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStri
   std::lock_guard guard(g_writeLock);
   if (storage::IsReadOnlyFile(path)) return Fail(ERROR_ACCESS_DENIED);
   std::string bytes;
-  if (!storage::ReadWholeFile(path, bytes) && errno != ENOENT) return Fail(storage::ErrorFromErrno(errno));
+  if (!storage::ReadWhole(path, bytes) && errno != ENOENT) return Fail(storage::ErrorFromErrno(errno));
   Document doc = ini::Parse(bytes);
   Section* section = FindSection(doc, lpAppName);
 
@@ -284,7 +284,7 @@ BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStri
     AddKey(*section, lpKeyName, lpString);
   }
 
-  if (int error = storage::ReplaceFileContents(path, ini::Serialize(doc)))
+  if (int error = storage::ReplaceContents(path, ini::Serialize(doc)))
     return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : storage::ErrorFromErrno(error));
   return TRUE;
 }

@@ -102,7 +102,7 @@ fs::path DamagedCopyName(const fs::path& file, const std::string& bytes) {
     std::string existing;
     std::error_code ec;
     if (!fs::exists(candidate, ec)) return chosen.empty() ? candidate : chosen;
-    if (storage::ReadWholeFile(candidate, existing) && existing == bytes) return candidate;  // kept already
+    if (storage::ReadWhole(candidate, existing) && existing == bytes) return candidate;  // kept already
     if (chosen.empty() && n == 99) chosen = candidate;
   }
   return chosen;
@@ -128,7 +128,7 @@ void LoadLocked(HiveCache& c) {
   if (!identity) {
     c.root = Key{};
     if (fs::exists(file, ec)) SayProblem(c, "cannot be read.");
-  } else if (!storage::ReadWholeFile(file, text)) {
+  } else if (!storage::ReadWhole(file, text)) {
     c.root = Key{};
     SayProblem(c, "cannot be read.");
   } else {
@@ -168,30 +168,6 @@ LONG ReadHive(Fn&& read) {
   return read(c.root);
 }
 
-// The registry's file lock, held while a change reads and replaces the hive.
-class HiveLock {
- public:
-  explicit HiveLock(const fs::path& lockFile) : fd_(open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    error_ = fd_ < 0 ? errno : 0;
-    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~HiveLock() {
-    if (fd_ >= 0) close(fd_);  // releases the lock
-  }
-  HiveLock(const HiveLock&) = delete;
-  HiveLock& operator=(const HiveLock&) = delete;
-  int error() const { return error_; }
-
- private:
-  int fd_;
-  int error_;
-};
-
 // Temporary files of writers killed before their rename: under the lock no writer is at work, so every one
 // left is stale.
 void RemoveStaleTemporaries(const fs::path& file) {
@@ -214,8 +190,8 @@ template <class Fn>
 LONG ChangeHive(Fn&& change) {
   HiveCache& c = Cache();
   std::lock_guard guard(c.lock);
-  HiveLock fileLock(sysroot::Root() / "registry.lock");
-  if (fileLock.error()) return static_cast<LONG>(storage::ErrorFromErrno(fileLock.error()));
+  base::files::FileLock fileLock(sysroot::Root() / "registry.lock");
+  if (!fileLock.held()) return static_cast<LONG>(storage::ErrorFromErrno(fileLock.error()));
   LoadLocked(c);
   bool changed = false;
   LONG result = change(c.root, changed);
@@ -223,15 +199,15 @@ LONG ChangeHive(Fn&& change) {
   RemoveStaleTemporaries(c.file);
   if (c.copyPending) {
     std::string bytes;
-    fs::path copy = storage::ReadWholeFile(c.file, bytes) ? DamagedCopyName(c.file, bytes) : fs::path();
-    if (copy.empty() || storage::ReplaceFileContents(copy, bytes) != 0) {
+    fs::path copy = storage::ReadWhole(c.file, bytes) ? DamagedCopyName(c.file, bytes) : fs::path();
+    if (copy.empty() || storage::ReplaceContents(copy, bytes) != 0) {
       c.loaded = false;
       return ERROR_CANTWRITE;  // the damaged hive is not written over before it is kept
     }
     c.copyPending = false;
   }
   const uint64_t stamp = NewStamp();
-  if (storage::ReplaceFileContents(c.file, hive::Serialize(c.root, stamp)) != 0) {
+  if (storage::ReplaceContents(c.file, hive::Serialize(c.root, stamp)) != 0) {
     c.loaded = false;  // memory must not claim what the file lacks
     return ERROR_CANTWRITE;
   }

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/files.h"
 #include "win32/types.h"
 
 namespace tavrin::storage {
@@ -17,14 +18,10 @@ DWORD NotFoundError(const std::filesystem::path& path);
 // permission bits do not stop root, and CI runs as root.
 bool IsReadOnlyFile(const std::filesystem::path& path);
 
-// Reads a whole file; false (errno set) when it cannot be read.
-bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
-// Replaces a file's contents at once: a temporary file in the same folder, then rename. Returns 0 or errno.
-int ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes);
-
-// ASCII case folding for Windows names.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool LessNoCase(std::string_view a, std::string_view b);
+using base::files::EqualsNoCase;
+using base::files::LessNoCase;
+using base::files::ReadWhole;
+using base::files::ReplaceContents;
 
 // Forgets the registry hive held in memory (the sysroot changed).
 void DropRegistryCache();

@@ -1,26 +1,24 @@
-// The process's handle table. Every HANDLE of the platform layer (events, threads, files, device handles,
-// shared memory...) names a KernelObject held here; CloseHandle drops the table's reference, so an object
-// stays alive while a waiter or a call still holds it.
+// The process's handle table under the Win32 names. Every HANDLE of the platform layer (events, threads,
+// files, device handles, shared memory...) names an object of the base layer's table; CloseHandle drops
+// the table's reference, so an object stays alive while a waiter or a call still holds it.
 #pragma once
 #include <memory>
 
+#include "base/handles.h"
 #include "win32/types.h"
 
 namespace tavrin {
 
-class KernelObject {
- public:
-  virtual ~KernelObject() = default;
-};
+using KernelObject = base::Object;
 
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
-std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+inline HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return base::Handles().Insert(std::move(object)); }
+inline std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) { return base::Handles().Lookup(handle); }
 // Removes the entry; false when the handle is not in the table.
-bool RemoveHandle(HANDLE handle);
+inline bool RemoveHandle(HANDLE handle) { return base::Handles().Remove(handle); }
 
 template <class T>
 std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
-  return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+  return base::Handles().LookupAs<T>(handle);
 }
 
 }  // namespace tavrin

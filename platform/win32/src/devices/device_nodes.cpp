@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/files.h"
 #include "inf.h"
 #include "win32/devices/kernel_link.h"
 #include "win32/sysroot.h"
@@ -37,22 +38,6 @@ std::vector<Node> Parse(std::istream& in) {
   return nodes;
 }
 
-// The store's lock: a file beside it, held for a read-modify-write.
-class StoreLock {
- public:
-  StoreLock() {
-    std::filesystem::create_directories(StoreFile().parent_path());
-    fd_ = open((StoreFile().string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ >= 0) flock(fd_, LOCK_EX);
-  }
-  ~StoreLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-
- private:
-  int fd_ = -1;
-};
-
 }  // namespace
 
 std::filesystem::path StoreFile() { return sysroot::Root() / "devices" / "nodes"; }
@@ -66,7 +51,7 @@ std::vector<Node> Load() {
 }
 
 void UpdateWith(void (*edit)(std::vector<Node>&, void*), void* context) {
-  StoreLock lock;
+  base::files::FileLock lock(StoreFile().string() + ".lock");
   std::vector<Node> nodes = Load();
   edit(nodes, context);
   auto temporary = StoreFile();
