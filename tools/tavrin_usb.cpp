@@ -13,6 +13,10 @@
 //                          selects an alternate setting
 //   print [--device N] FILE
 //                          FILE as one job to a printer: its interface of class 7, its bulk OUT endpoint
+//   iso [--device N] [--count C] EP PACKETS SIZE [FILE]
+//                          isochronous transfers of PACKETS packets of SIZE bytes: from an IN endpoint (EP
+//                          with bit 7 set) C of them, what the packets carried to FILE, else as hex; to an
+//                          OUT endpoint FILE (a whole number of packets), PACKETS packets a transfer
 // Exit status 0 on success, 1 when a transfer failed or data differed, 2 on a usage error.
 #include <cstdint>
 #include <cstdio>
@@ -177,6 +181,77 @@ bool ReadFile(const char* name, std::vector<uint8_t>* data) {
   return true;
 }
 
+// One isochronous transfer; false when it failed. IN: what each packet carried is appended to `in`.
+bool Isochronous(HANDLE device, uint8_t endpoint, uint32_t packets, uint32_t size, const uint8_t* out,
+                 std::vector<uint8_t>* in, uint32_t* failedPackets) {
+  const bool input = endpoint & 0x80;
+  USBFUNC_ISOCH request{endpoint, {}, packets, size};
+  std::vector<uint8_t> record(sizeof request + (input ? 0 : size_t{packets} * size));
+  std::memcpy(record.data(), &request, sizeof request);
+  if (!input) std::memcpy(record.data() + sizeof request, out, size_t{packets} * size);
+  const size_t head = sizeof(USBFUNC_RESULT) + packets * sizeof(USBFUNC_ISO_PACKET);
+  std::vector<uint8_t> answer(head + (input ? size_t{packets} * size : 0));
+  DWORD bytes = 0;
+  USBFUNC_RESULT result{};
+  bool ok = DeviceIoControl(device, IOCTL_USBFUNC_ISOCH, record.data(), static_cast<DWORD>(record.size()),
+                            answer.data(), static_cast<DWORD>(answer.size()), &bytes, nullptr) &&
+            bytes >= head;
+  if (ok) {
+    std::memcpy(&result, answer.data(), sizeof result);
+    for (uint32_t i = 0; i < packets; ++i) {
+      USBFUNC_ISO_PACKET packet;
+      std::memcpy(&packet, answer.data() + sizeof result + i * sizeof packet, sizeof packet);
+      if (packet.Status != 0) ++*failedPackets;
+      const uint8_t* data = answer.data() + head + size_t{i} * size;
+      if (input && bytes >= head + size_t{packets} * size) in->insert(in->end(), data, data + std::min(packet.Length, size));
+    }
+    ok = result.IrpStatus == 0;
+  }
+  if (!ok)
+    std::fprintf(stderr, "tavrin-usb: endpoint 0x%02X: status 0x%08X, URB status 0x%08X\n", endpoint,
+                 static_cast<unsigned>(result.IrpStatus), static_cast<unsigned>(result.UrbStatus));
+  return ok;
+}
+
+// The verb `iso`: IN transfers to a file or as hex, or a file to an OUT endpoint.
+int IsochronousVerb(size_t deviceIndex, uint32_t count, uint8_t endpoint, uint32_t packets, uint32_t size,
+                    const char* file) {
+  const bool input = endpoint & 0x80;
+  std::vector<uint8_t> data;
+  if (!input) {
+    if (!file || !ReadFile(file, &data)) return file ? 1 : 2;
+    if (data.empty() || data.size() % size) {
+      std::fprintf(stderr, "tavrin-usb: %s is no whole number of %u-byte packets\n", file, size);
+      return 2;
+    }
+  }
+  HANDLE device = OpenDevice(deviceIndex);
+  if (device == INVALID_HANDLE_VALUE) return 1;
+  uint32_t failed = 0, sent = 0;
+  std::vector<uint8_t> arrived;
+  bool ok = true;
+  if (input) {
+    for (uint32_t i = 0; i < count && ok; ++i) ok = Isochronous(device, endpoint, packets, size, nullptr, &arrived, &failed);
+  } else {
+    for (size_t at = 0; at < data.size() && ok; at += size_t{packets} * size) {
+      const uint32_t n = static_cast<uint32_t>(std::min<size_t>(packets, (data.size() - at) / size));
+      ok = Isochronous(device, endpoint, n, size, data.data() + at, nullptr, &failed);
+      if (ok) sent += n;
+    }
+  }
+  CloseHandle(device);
+  if (input) {
+    if (file) std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(arrived.data()), arrived.size());
+    else
+      for (size_t i = 0; i < arrived.size(); ++i)
+        std::printf("%02X%s", arrived[i], (i + 1) % 16 && i + 1 < arrived.size() ? " " : "\n");
+    std::fprintf(stderr, "%zu bytes read, %u packets failed\n", arrived.size(), failed);
+  } else if (ok) {
+    std::printf("%zu bytes written in %u packets, %u failed\n", size_t{sent} * size, sent, failed);
+  }
+  return ok ? 0 : 1;
+}
+
 uint32_t Number(const char* text) { return static_cast<uint32_t>(std::strtoul(text, nullptr, 0)); }
 
 // The common options; the remaining arguments are left in `rest`.
@@ -264,6 +339,11 @@ int Run(const std::string& verb, Options& o) {
     std::printf("interface %s setting %s %s\n", a[0], a[1], ok ? "selected" : "refused");
     return ok ? 0 : 1;
   }
+  if (verb == "iso" && (a.size() == 3 || a.size() == 4)) {
+    const uint32_t endpoint = Number(a[0]), packets = Number(a[1]), size = Number(a[2]);
+    if (endpoint > 0xFF || packets < 1 || packets > 256 || size < 1 || size > 512 * 1024 / packets) return 2;
+    return IsochronousVerb(o.device, o.count, static_cast<uint8_t>(endpoint), packets, size, a.size() == 4 ? a[3] : nullptr);
+  }
   if (verb == "print" && a.size() == 1) {
     std::vector<uint8_t> job;
     if (!ReadFile(a[0], &job)) return 1;
@@ -309,6 +389,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: tavrin-usb [--sysroot DIR] list | read [--device N] [--depth D] [--count C] EP LENGTH [FILE]\n"
                "       | write [--device N] [--depth D] [--length L] EP FILE | loop [--device N] [--depth D] OUT_EP "
-               "IN_EP LENGTH COUNT\n       | select [--device N] INTERFACE SETTING | print [--device N] FILE\n");
+               "IN_EP LENGTH COUNT\n       | select [--device N] INTERFACE SETTING | print [--device N] FILE\n"
+               "       | iso [--device N] [--count C] EP PACKETS SIZE [FILE]\n");
   return 2;
 }

@@ -1,11 +1,13 @@
 // TavrinSetup: installs the system from the folder named by "PATH=" on the command line, or updates an
 // installed one. Its dialog is never shown; the user sees message boxes only.
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "admin/LogFile.h"
 #include "installer/Installer.h"
 #include "installer/Program.h"
+#include "win32/security.h"
 #include "win32/windows.h"
 
 namespace {
@@ -22,6 +24,14 @@ constexpr char kRemoveFailed[] = "Remove failed";                               
 DWORD PauseMs() {
   const char* text = std::getenv("TAVRIN_SETUP_PAUSE_MS");
   return text && *text ? static_cast<DWORD>(std::strtoul(text, nullptr, 10)) : 1000;
+}
+
+// TAVRIN_SETUP_KILL_AT_STEP=N: the program is killed as its installer starts its Nth step (the Nth "==>"
+// trace line), as a power cut or a user's kill could end it there; tests check that a rerun mends any such
+// end.
+DWORD KillAtStep() {
+  const char* text = std::getenv("TAVRIN_SETUP_KILL_AT_STEP");
+  return text && *text ? static_cast<DWORD>(std::strtoul(text, nullptr, 10)) : 0;
 }
 
 std::string InstallFolder() {
@@ -46,6 +56,10 @@ class CTavrinSetupDlg : public installer::HiddenDialog {
     m_installer.SetVersionKind(versionKind);
     m_installer.SetInstallFolder(InstallFolder());
     m_installer.Devices().SetRemoveTexts(kRemoved, kRemovedOnReboot, kRemoveFailed);
+    if (const DWORD killAt = KillAtStep())
+      m_installer.SetTraceHook([killAt, steps = DWORD{0}](const char* line) mutable {
+        if (std::strstr(line, "==>") && ++steps == killAt) TerminateProcess(GetCurrentProcess(), 9);
+      });
   }
 
  protected:

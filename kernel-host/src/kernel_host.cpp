@@ -119,10 +119,11 @@ class HangupWatch {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return;
       for (int i = 0; i < n; ++i) {
-        if (events[i].data.u64 == 0) return;
+        const uint64_t id = events[i].data.u64;  // a copy: the record is packed
+        if (id == 0) return;
         // Under the lock, so that Remove waits for a call under way and no call follows it.
         std::lock_guard guard(lock_);
-        auto it = watched_.find(events[i].data.u64);
+        auto it = watched_.find(id);
         if (it != watched_.end()) it->second.gone();
       }
     }

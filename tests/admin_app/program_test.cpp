@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
 #include "win32/sysroot.h"
@@ -40,17 +41,7 @@ class Program {
   bool started() const { return started_; }
   // The exit code, or nullopt while it still runs after `limit`.
   std::optional<int> Wait(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!exitCode_) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      } else if (std::chrono::steady_clock::now() > deadline) {
-        break;
-      } else {
-        std::this_thread::sleep_for(5ms);
-      }
-    }
+    if (!exitCode_) exitCode_ = tavrin::test::WaitForExit(pid_, limit);
     return exitCode_;
   }
 
@@ -91,13 +82,10 @@ class ProgramTest : public tavrin::test::SysrootTest {
   }
   // Waits until the program's exit monitor waits for the shut-down event.
   bool WaitUntilRunning(Program& program) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (ReadLog().find("ExitMonitorTh ==>\r\n") != std::string::npos) return true;
-      if (program.Wait(0ms)) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-    return false;
+    return tavrin::test::Eventually(
+               [&] { return ReadLog().find("ExitMonitorTh ==>\r\n") != std::string::npos || program.Wait(0ms); },
+               kLimit) &&
+           !program.Wait(0ms);
   }
   void ShutDown(Program& program) {
     HANDLE event = OpenEvent(EVENT_MODIFY_STATE, FALSE, "TavrinAdminShutDownEvent");

@@ -9,6 +9,7 @@
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
 #include "admin/ui/MainFrame.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
 #include "win32/shell.h"
@@ -37,16 +38,15 @@ TEST_F(RunTest, StartsHiddenWithItsTrayIconAndEndsOnTheShutDownEvent) {
 
   // Plays the installer: waits for the running program, then asks it to shut down.
   std::thread installer([&] {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
     HANDLE event = nullptr;
-    while (std::chrono::steady_clock::now() < deadline) {
-      iconsWhileRunning = tavrin::tray::Icons();
-      if (!iconsWhileRunning.empty() && (event = OpenEvent(EVENT_MODIFY_STATE, FALSE, "TavrinAdminShutDownEvent"))) {
-        break;
-      }
-      std::this_thread::sleep_for(2ms);
-    }
-    if (!event) return;
+    const bool running = tavrin::test::Eventually(
+        [&] {
+          iconsWhileRunning = tavrin::tray::Icons();
+          return !iconsWhileRunning.empty() &&
+                 (event = OpenEvent(EVENT_MODIFY_STATE, FALSE, "TavrinAdminShutDownEvent")) != nullptr;
+        },
+        20s);
+    if (!running) return;
     sawDocumentEvent = true;
     SetEvent(event);
     CloseHandle(event);

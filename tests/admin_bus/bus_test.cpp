@@ -61,6 +61,7 @@ class BusLinkTest : public tavrin::test::SysrootTest {
     SysrootTest::TearDown();
   }
   void StartHost(tavrin::kernel_host::Options options = {}) {
+    host_.reset();  // the old host stops serving the sysroot before the new one starts
     host_ = std::make_unique<tavrin::kernel_host::KernelHost>(std::move(options));
     std::string error;
     ASSERT_TRUE(host_->Start(&error)) << error;

@@ -10,17 +10,11 @@
 
 #include "admin/comm/CommSettings.h"
 #include "admin/util/Utilities.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/winsock.h"
 
-inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using tavrin::test::Eventually;
 
 inline WORD LocalPort(SOCKET socket) {
   sockaddr_in local{};

@@ -111,7 +111,7 @@ class DiscoveryRunTest : public CommTest {
     return count;
   }
   bool WaitForCount(int count) {
-    return WaitFor([&] { return Count() >= count; }, 2000ms);
+    return Eventually([&] { return Count() >= count; });
   }
 
   CServerComm comm_;
@@ -211,7 +211,7 @@ TEST_F(DiscoveryRunTest, SimulatedServersAreEachListedOnce) {
     }
   }
   ASSERT_TRUE(WaitForCount(4));
-  EXPECT_FALSE(WaitFor([&] { return Count() > 4; }, 200ms));
+  EXPECT_FALSE(Eventually([&] { return Count() > 4; }, 200ms));
   EXPECT_EQ(Finish(), DISCOVERY_STATE_CANCELLED);
   std::set<std::string> names;
   for (POSITION position = list_.GetHeadPosition(); position != nullptr;) {

@@ -54,11 +54,13 @@ TEST_F(UtilitiesTest, CloseSocketIgnoresTheInvalidSocketAndClosesAWokenOne) {
   local.sin_addr.s_addr = inet_addr("127.0.0.1");
   ASSERT_EQ(bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)), 0);
   std::atomic<int> received{1};
+  std::atomic<pid_t> receiverId{0};
   std::thread receiver([&] {
+    receiverId = tavrin::test::KernelThreadId();
     char buffer[8];
     received = recv(socket, buffer, sizeof(buffer), 0);
   });
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(tavrin::test::EventuallyBlocked(receiverId));
   // As the broadcast listener's stop does: wake the receiver and let it go before the socket is closed
   // (closing a descriptor another thread still uses is a race).
   shutdown(socket, SD_BOTH);
@@ -86,10 +88,10 @@ TEST_F(UtilitiesTest, WaitDispatchesMessagesUntilEveryHandleIsSignalled) {
   HWND window = window_;
   std::thread worker([&] {
     PostMessage(window, kPing, 0, 0);
-    WaitFor([] { return g_pings.load() >= 1; }, 5000ms);  // handled while the owner waits
+    Eventually([] { return g_pings.load() >= 1; }, 5000ms);  // handled while the owner waits
     SetEvent(second);
     PostMessage(window, kPing, 0, 0);
-    WaitFor([] { return g_pings.load() >= 2; }, 5000ms);
+    Eventually([] { return g_pings.load() >= 2; }, 5000ms);
     SetEvent(first);
   });
   HANDLE handles[] = {first, second};

@@ -54,6 +54,7 @@ void DocTest::TearDown() {
 }
 
 void DocTest::StartHost() {
+  host_.reset();  // the old host leaves the sysroot's socket before the new one binds it
   host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
   ASSERT_TRUE(host_->WaitReady(10000));
 }

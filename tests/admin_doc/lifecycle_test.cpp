@@ -216,8 +216,7 @@ TEST_F(DocTest, ShutDownEventDuringMappingStopsWithoutAQuestionAndEndsTheProgram
   doc_ = nullptr;
   EXPECT_TRUE(boxes_.empty());  // no question, no reboot offer
   EXPECT_EQ(app_->m_pMainWnd, nullptr);
-  PumpFor(50);
-  EXPECT_TRUE(quit_);  // the program's message loop ends
+  EXPECT_TRUE(PumpUntil([&] { return quit_; }));  // the program's message loop ends
   EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
   CloseHandle(cleanUpDone);
   EXPECT_EQ(Count(ReadLog(), "Stopped the Device Mapping functionality.\r\n"), 1);

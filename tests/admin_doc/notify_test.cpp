@@ -1,6 +1,7 @@
 // The request tables: slots filled as the fillers do, sent by the notification threads, answered by the
 // drivers (the bus enumerator and the control device of the kernel host), and released by the
 // functional pane's answer handlers.
+#include <chrono>
 #include <cstdlib>
 
 #include "admin/Resource.h"
@@ -38,13 +39,14 @@ class NotifyTest : public DocTest {
     constexpr int kProbeSlot = 250;
     constexpr WORD kProbePort = 99;
     AddDevice(serverLast, kProbePort, DEVICE_STATE_CONNECT_REQUESTED);
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a busy computer is slow
+    do {
       QueueDeviceRequest(kProbeSlot, true, serverLast, kProbePort);
       SetEvent(doc_->DeviceRequests().Event());
       ASSERT_TRUE(WaitDeviceSlotFree(kProbeSlot)) << ReadLog();
       if (FindDevice(serverLast, kProbePort).RequestStatus == ARRM_STATUS_SUCCESS) return;
-      PumpFor(20);
-    }
+      PumpFor(20);  // between probes
+    } while (std::chrono::steady_clock::now() < deadline);
     FAIL() << "the control device never learnt of " << ServerText(serverLast);
   }
   ServerPresenceEntry Presence(int serverLast) {

@@ -32,7 +32,7 @@ class ListenerTest : public DocUnitTest {
   void StartListener() {
     listener_ = std::thread([this] { doc_->ListenForDeviceLists(); });
     if (doc_->IsSuspended()) return;
-    ASSERT_TRUE(WaitFor([] { return ReadTraceLog().find("Detecting Servers") != std::string::npos; }));
+    ASSERT_TRUE(Eventually([] { return ReadTraceLog().find("Detecting Servers") != std::string::npos; }));
   }
   void StopListener() {
     if (!listener_.joinable()) return;
@@ -55,15 +55,6 @@ class ListenerTest : public DocUnitTest {
               static_cast<int>(datagram.size()));
     closesocket(s);
   }
-  bool WaitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-  }
-
   uint16_t port_ = 0;
   std::thread listener_;
 };
@@ -72,7 +63,7 @@ TEST_F(ListenerTest, DatagramsFromServersFillTheListsAndTheStopEndsTheListener) 
   StartListener();
   Send(2, List(0x42, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)}));
   Send(3, zarnet::EncodeServerDeviceList(0x43, {}));
-  ASSERT_TRUE(WaitFor([&] { return ServerCount() == 2 && DeviceCount() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return ServerCount() == 2 && DeviceCount() == 1; }));
   EXPECT_EQ(Server(2).ServerId, 0x42u);
   EXPECT_EQ(Server(3).PresenceCount, SERVER_PRESENCE_NEW);
   EXPECT_EQ(Device(2, 1).Vid, 0x0781);
@@ -80,7 +71,7 @@ TEST_F(ListenerTest, DatagramsFromServersFillTheListsAndTheStopEndsTheListener) 
   // Datagrams shorter than their header are dropped without a sign of their sender.
   Send(4, {1, 2, 3});
   Send(5, zarnet::EncodeServerDeviceList(0x45, {}));
-  ASSERT_TRUE(WaitFor([&] { return ServerCount() == 3; }));
+  ASSERT_TRUE(Eventually([&] { return ServerCount() == 3; }));
   ServerPresenceEntry none{};
   EXPECT_FALSE(doc_->FindServerPresence(Ip(4).c_str(), &none));
 
@@ -93,13 +84,13 @@ TEST_F(ListenerTest, ADatagramThatArrivesWhileTheComputerResumesIsDropped) {
   StartListener();
   Send(2, List(1, {DevInfo(1, 3, 1, 2, 3)}));
   // Received and dropped once the listener waits for the next datagram.
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(Eventually([&] {
     const std::string log = ReadTraceLog();
     return log.find("Detecting Servers") != log.rfind("Detecting Servers");
   }));
   doc_->SetResume(FALSE);
   Send(3, zarnet::EncodeServerDeviceList(1, {}));  // behind the first in the socket's queue
-  ASSERT_TRUE(WaitFor([&] { return ServerCount() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return ServerCount() == 1; }));
   EXPECT_EQ(Server(3).Active, 1u);
   EXPECT_EQ(DeviceCount(), 0);
 }
@@ -112,10 +103,10 @@ TEST_F(ListenerTest, AfterResumeEverythingIsReportedGoneAndBothFlagsAreCleared) 
   StartListener();
   doc_->SetResume(TRUE);
   // The drivers answer: the notification threads count the answers off.
-  ASSERT_TRUE(WaitFor([&] { return QueuedDeviceRequests().size() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return QueuedDeviceRequests().size() == 1; }));
   doc_->CountAnswerOff(TRUE);
   doc_->CountAnswerOff(FALSE);
-  ASSERT_TRUE(WaitFor([&] { return !doc_->IsSuspended() && !doc_->IsResuming(); }));
+  ASSERT_TRUE(Eventually([&] { return !doc_->IsSuspended() && !doc_->IsResuming(); }));
   EXPECT_EQ(Device(2, 1).State, DEVICE_STATE_DISCONNECT_REQUESTED);
   EXPECT_EQ(Server(2).Active, 0u);
   EXPECT_FALSE(doc_->IsDisconnectingAll());
@@ -138,7 +129,7 @@ TEST_F(ListenerTest, APortThatIsTakenEndsTheListenerWithTheBindError) {
 TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
   // A server that answers product-string requests slowly.
   const uint16_t commandPort = FreeLoopbackPort(SOCK_STREAM);
-  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(2, FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(2, deviceLists_.port());
   options.command_port = commandPort;
   options.broadcast_period = std::chrono::hours(1);
   for (uint16_t port = 1; port <= 72; ++port)
@@ -167,11 +158,7 @@ TEST_F(DocUnitTest, ProductStringsOfManyNewDevicesAreFetchedByAFewWorkers) {
     busiest = std::max(busiest, working);
     return done == 72;
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!fetched()) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(Eventually(fetched, std::chrono::seconds(20)));
   EXPECT_GE(busiest, 1);
   EXPECT_LE(busiest, 4);
   DeviceEntry last = Device(2, 72);
@@ -188,7 +175,7 @@ TEST_F(ListenerTest, ADatagramThatCannotBeReadDoesNotMarkItsSenderPresent) {
   broken[1] = broken[2] = broken[3] = 0;
   Send(6, broken);
   Send(7, zarnet::EncodeServerDeviceList(0x47, {}));  // behind it in the socket's queue
-  ASSERT_TRUE(WaitFor([&] { return ServerCount() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return ServerCount() == 1; }));
   ServerPresenceEntry none{};
   EXPECT_FALSE(doc_->FindServerPresence(Ip(6).c_str(), &none));
   EXPECT_EQ(DeviceCount(), 0);
@@ -206,7 +193,7 @@ TEST_F(ListenerTest, ADatagramLongerThanTheBufferIsReadAsFarAsItFits) {
   const uint32_t infolen = static_cast<uint32_t>(datagram.size());  // 1,128 bytes
   std::memcpy(datagram.data(), &infolen, sizeof infolen);
   Send(8, datagram);
-  ASSERT_TRUE(WaitFor([&] { return DeviceCount() == static_cast<int>(zarnet::kMaxDevicesPerList); }))
+  ASSERT_TRUE(Eventually([&] { return DeviceCount() == static_cast<int>(zarnet::kMaxDevicesPerList); }))
       << DeviceCount();
   EXPECT_EQ(Server(8).ServerId, 0x48u);
   EXPECT_EQ(Device(8, 72).Vid, 0x0781);

@@ -109,7 +109,7 @@ void InstallWindowsPrinter(const std::string& name, const DeviceEntry& device, i
 void DocUnitTest::SetUp() {
   SysrootTest::SetUp();
   tavrin::test::SetAdminTestParameters(150);
-  SetCommSettings(FreeLoopbackPort(SOCK_STREAM));  // nobody answers there: fetches fail at once
+  SetCommSettings(nobody_.port());
   app_ = std::make_unique<CTavrinAdminApp>();  // log and parameters only
   ASSERT_TRUE(app_->InitLogAndParameters());
   app_->AppTraceLevel = 0;

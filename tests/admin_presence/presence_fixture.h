@@ -15,12 +15,15 @@
 #include "admin/ui/MainFrame.h"
 #include "kernel_host/kernel_host.h"
 #include "testsupport/admin_app.h"
+#include "testsupport/eventually.h"
+#include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "zarnet/device_list.h"
 #include "zarnet/sim/simulator.h"
 
 namespace presence_test {
 
+using tavrin::test::Eventually;
 using zarnet::sim::FreeLoopbackPort;
 std::string Ip(int last);  // "127.0.0.<last>"
 ULONG NetIp(int last);     // the same, network order
@@ -58,6 +61,10 @@ class DocUnitTest : public tavrin::test::SysrootTest {
 
   std::unique_ptr<CTavrinAdminApp> app_;
   std::unique_ptr<CTavrinAdminDoc> doc_;
+  // The command port: nobody answers there, so fetches fail at once.
+  tavrin::test::HeldPort nobody_;
+  // Where simulated servers' device lists go unheard.
+  tavrin::test::HeldPort deviceLists_{tavrin::test::HeldPort::kDatagram};
 };
 
 class MappingTest : public tavrin::test::SysrootTest {

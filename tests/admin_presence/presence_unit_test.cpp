@@ -305,11 +305,7 @@ TEST_F(DocUnitTest, TheNotDeletedLineIsWrittenOnlyForADeviceWithoutItsServer) {
   auto refresh = [&] { doc_->Refresh([&] { pane.RefreshServerList(); }, [&] { pane.RefreshDeviceTree(); }); };
   const std::string line = "Error : Element not deleted even though it is not alive";
   Receive(2, 0x102, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)});
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (Device(2, 1).ProductStringState != 2) {  // nobody answers: the fetch fails at once
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  ASSERT_TRUE(Eventually([&] { return Device(2, 1).ProductStringState == 2; }));  // nobody answers: fails at once
   for (int i = 0; i < 3; ++i) refresh();  // the arrival is queued and never answered here
   EXPECT_EQ(ReadTraceLog().find(line), std::string::npos);
 
@@ -317,10 +313,7 @@ TEST_F(DocUnitTest, TheNotDeletedLineIsWrittenOnlyForADeviceWithoutItsServer) {
   const std::vector<uint8_t> datagram = zarnet::EncodeServerDeviceList(0x109, std::vector<zarnet::__dev_info__>{
                                                                                   DevInfo(4, 3, 0x046D, 0xC077, 0x0100)});
   doc_->UpdateDeviceInfo(Ip(9).c_str(), datagram.data(), static_cast<int>(datagram.size()));
-  while (Device(9, 4).ProductStringState != 2) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  ASSERT_TRUE(Eventually([&] { return Device(9, 4).ProductStringState == 2; }));
   refresh();
   EXPECT_NE(ReadTraceLog().find(line), std::string::npos);
 }

@@ -81,16 +81,10 @@ class PrinterMonitorTest : public DocUnitTest {
 
   // Waits for the next request queued for the printer, then answers and frees it.
   bool NextRequest(bool arrival) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued = QueuedDeviceRequests();
-      if (!queued.empty()) {
-        ReleaseDeviceSlots();
-        return queued.size() == 1 && queued[0].Arrival == (arrival ? 1 : 0) && queued[0].PortNum == 3;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued;
+    if (!Eventually([&] { return !(queued = QueuedDeviceRequests()).empty(); })) return false;
+    ReleaseDeviceSlots();
+    return queued.size() == 1 && queued[0].Arrival == (arrival ? 1 : 0) && queued[0].PortNum == 3;
   }
 
   bool MonitorRunning() {
@@ -126,12 +120,10 @@ TEST_F(PrinterMonitorTest, AConnectThatCouldNotBeQueuedIsTriedAgainAtTheNextPoll
   doc_->StartPrinterMonitors();
   FillAllDeviceSlots();
   tavrin::spool::AddJob(kName);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (ReadTraceLog().find("No free Index in m_ArrDeviceArRmInfo aray for Device Arrival intimation") ==
-         std::string::npos) {  // a poll found no free slot
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(Eventually([] {  // a poll found no free slot
+    return ReadTraceLog().find("No free Index in m_ArrDeviceArRmInfo aray for Device Arrival intimation") !=
+           std::string::npos;
+  }));
   for (int i = 0; i < kRequestTableSlots; ++i) doc_->DeviceRequests().Edit(i, [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot = {}; });
   EXPECT_TRUE(NextRequest(true));
 }
@@ -161,17 +153,9 @@ TEST_F(PrinterMonitorTest, OneMonitorPerNameAndNoneForAPrinterThatIsGone) {
   EXPECT_EQ(doc_->GetPrinterMonitor(2).PrinterName[0], '\0');
   // Deleting a Windows printer ends its monitor at its next poll, which frees its slot.
   tavrin::spool::DeletePrinter("office laser");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (;;) {
-    if (doc_->GetPrinterMonitor(1).PrinterName[0] == '\0') break;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(Eventually([&] { return doc_->GetPrinterMonitor(1).PrinterName[0] == '\0'; }));
   tavrin::spool::DeletePrinter(kName);
-  while (MonitorRunning()) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(Eventually([&] { return !MonitorRunning(); }));
   EXPECT_TRUE(QueuedDeviceRequests().empty());  // and queues nothing
 }
 

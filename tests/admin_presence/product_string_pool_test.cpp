@@ -16,15 +16,6 @@
 namespace presence_test {
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 // The document's panes as far as the tree goes: the functional pane alone.
 class TreePanes : public IDocPanes {
  public:
@@ -58,7 +49,6 @@ class ProductStringFetchTest : public DocUnitTest {
     DocUnitTest::SetUp();
     if (HasFatalFailure()) return;
     commandPort_ = FreeLoopbackPort(SOCK_STREAM);
-    deviceListPort_ = FreeLoopbackPort(SOCK_DGRAM);  // nobody listens: the broadcasts go nowhere
     ServerCommSettings settings = GetDefaultServerCommSettings();
     settings.commandPort = commandPort_;
     settings.commandRecvTimeoutMs = 1000;  // longer than the pause between two bytes of a slow server
@@ -77,7 +67,7 @@ class ProductStringFetchTest : public DocUnitTest {
   }
   // A server on 127.0.0.<last> with one device on port 1; `slow`: its answers trickle in a byte at a time.
   void AddServer(int last, bool slow) {
-    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(last, deviceListPort_);
+    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(last, deviceLists_.port());
     options.command_port = commandPort_;
     options.broadcast_period = std::chrono::hours(1);
     options.devices = {SimDevice(1, 7, 0x03F0, 0x0517, 0x0100, "Printer " + std::to_string(last))};
@@ -99,7 +89,6 @@ class ProductStringFetchTest : public DocUnitTest {
   }
 
   uint16_t commandPort_ = 0;
-  uint16_t deviceListPort_ = 0;
   std::vector<std::unique_ptr<zarnet::sim::Server>> servers_;
 };
 
@@ -107,7 +96,7 @@ TEST_F(ProductStringFetchTest, AServerThatAnswersAByteAtATimeIsGivenUpAtTheRespo
   SetResponseDeadline(400);
   AddServer(3, true);
   List(3);
-  ASSERT_TRUE(WaitFor([&] { return Device(3, 1).ProductStringState == 2; }, std::chrono::seconds(20)));
+  ASSERT_TRUE(Eventually([&] { return Device(3, 1).ProductStringState == 2; }, std::chrono::seconds(20)));
   EXPECT_EQ(Device(3, 1).ProductString, nullptr);  // shown by its identifiers
   EXPECT_NE(ReadTraceLog().find("No whole response within 400 ms"), std::string::npos);
 }
@@ -115,7 +104,7 @@ TEST_F(ProductStringFetchTest, AServerThatAnswersAByteAtATimeIsGivenUpAtTheRespo
 TEST_F(ProductStringFetchTest, TheStopEndsAFetchThatWaitsForASlowServer) {
   AddServer(3, true);
   List(3);
-  ASSERT_TRUE(WaitFor([] { return ReadTraceLog().find("Bytes Received : 1") != std::string::npos; },
+  ASSERT_TRUE(Eventually([] { return ReadTraceLog().find("Bytes Received : 1") != std::string::npos; },
                       std::chrono::seconds(10)));
   doc_->StopBroadcastListener();  // the stop flag
   doc_->StopProductStringFetches();
@@ -130,7 +119,7 @@ TEST_F(ProductStringFetchTest, FourSlowServersDoNotHoldUpTheOthersStrings) {
   for (int last = 10; last <= 15; ++last) AddServer(last, false);
   for (int last = 2; last <= 5; ++last) List(last);
   for (int last = 10; last <= 15; ++last) List(last);
-  ASSERT_TRUE(WaitFor(
+  ASSERT_TRUE(Eventually(
       [&] {
         for (int last = 10; last <= 15; ++last)
           if (Device(last, 1).ProductStringState != 2) return false;
@@ -177,7 +166,7 @@ TEST_F(ProductStringFetchTest, ADeviceWhoseReleaseChangesGetsItsOwnProductString
   };
 
   Receive(3, 0x103, {DevInfo(1, 7, 0x03F0, 0x0517, 0x0100)});
-  ASSERT_TRUE(WaitFor([&] { return listed(0x0100).ProductStringState == 2; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(Eventually([&] { return listed(0x0100).ProductStringState == 2; }, std::chrono::seconds(10)));
   refresh();
   answerServers();
   Receive(3, 0x103, {DevInfo(1, 7, 0x03F0, 0x0517, 0x0100)});
@@ -187,7 +176,7 @@ TEST_F(ProductStringFetchTest, ADeviceWhoseReleaseChangesGetsItsOwnProductString
   // The server now reports a new release on port 1, with another product string.
   servers_[0]->Plug(SimDevice(1, 7, 0x03F0, 0x0517, 0x0200, "Printer 3 mark II"));
   Receive(3, 0x103, {DevInfo(1, 7, 0x03F0, 0x0517, 0x0200)});
-  ASSERT_TRUE(WaitFor([&] { return listed(0x0200).ProductStringState == 2; }, std::chrono::seconds(10)))
+  ASSERT_TRUE(Eventually([&] { return listed(0x0200).ProductStringState == 2; }, std::chrono::seconds(10)))
       << "the new entry never got its product string";
   ASSERT_NE(listed(0x0200).ProductString, nullptr);
   EXPECT_STREQ(listed(0x0200).ProductString, "Printer 3 mark II");

@@ -14,6 +14,7 @@
 #include "admin/upgrade/FirmwareUpgrade.h"
 #include "admin/upgrade/TftpServerControl.h"
 #include "admin/util/Utilities.h"
+#include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 #include "win32/windows.h"
@@ -44,8 +45,8 @@ class UpgradeTest : public tavrin::test::SysrootTest {
 
     savedUpgrade_ = GetUpgradeSettings();
     UpgradeSettings fast;
-    fast.startWaitMs = 5000;
-    fast.stopWaitMs = 3000;
+    fast.startWaitMs = 30000;  // waits that end at the event: long, for a busy computer
+    fast.stopWaitMs = 10000;
     fast.lockWaitMs = 1000;
     fast.statusPollMs = 20;
     fast.transferTimeoutMs = 20000;
@@ -77,7 +78,7 @@ class UpgradeTest : public tavrin::test::SysrootTest {
 
   // A simulated server on 127.0.0.n at firmware major.0.0.minor, fetching upgrades from our TFTP port.
   zarnet::sim::Server& AddServer(int n, uint8_t major, uint8_t minor) {
-    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, deviceLists_.port());
     options.command_port = commandPort_;
     options.fw_major = major;
     options.fw_minor = minor;
@@ -138,6 +139,10 @@ class UpgradeTest : public tavrin::test::SysrootTest {
   uint16_t tftpPort_ = 0;
   uint16_t commandPort_ = 0;
   SelectedServerList selected_;
+  // Where the servers' device lists go unheard.
+  tavrin::test::HeldPort deviceLists_{tavrin::test::HeldPort::kDatagram};
+  // A TFTP port where nothing answers.
+  tavrin::test::HeldPort nowhere_{tavrin::test::HeldPort::kDatagram};
   std::vector<std::unique_ptr<zarnet::sim::Server>> servers_;
   ServerCommSettings savedComm_;
   UpgradeSettings savedUpgrade_;

@@ -145,11 +145,11 @@ TEST_F(UpgradeTest, NoAnswerOrAnotherVersionAfterTheTransferIsAFailure) {
 TEST_F(UpgradeTest, CancelEndsEveryWorker) {
   WriteImage(kImage, kImageSize);
   // The server asks a port where nothing answers: the transfer never begins.
-  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(12, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(12, deviceLists_.port());
   options.command_port = commandPort_;
   options.fw_major = 1;
   options.fw_minor = 12;
-  options.tftp_port = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);
+  options.tftp_port = nowhere_.port();
   servers_.push_back(std::make_unique<zarnet::sim::Server>(options));
   ASSERT_TRUE(servers_.back()->Start());
   AddServer(15, 1, 12);
@@ -301,11 +301,11 @@ TEST_F(UpgradeTest, RecordIpIsComparedWithinItsField) {
   records[1].state = tftp::kStateEnded;
   records[1].result = tftp::kResultSuccess;
 
-  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(12, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(12, deviceLists_.port());
   options.command_port = commandPort_;
   options.fw_major = 1;
   options.fw_minor = 12;
-  options.tftp_port = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);  // its own fetch goes nowhere
+  options.tftp_port = nowhere_.port();  // its own fetch goes nowhere
   servers_.push_back(std::make_unique<zarnet::sim::Server>(options));
   ASSERT_TRUE(servers_.back()->Start());
   Select("127.0.0.12", 1, 12);

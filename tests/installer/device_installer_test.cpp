@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -55,6 +56,7 @@ class DeviceInstallerTest : public tavrin::test::SysrootTest {
     SysrootTest::TearDown();
   }
   void StartHost() {
+    host_.reset();  // the old host stops serving the sysroot before the new one starts
     host_ = std::make_unique<tavrin::kernel_host::KernelHost>();
     ASSERT_TRUE(host_->Start());
   }
@@ -123,6 +125,46 @@ TEST_F(DeviceInstallerTest, InstallFailuresReturnTheFailureAndLeaveNoNode) {
   tavrin::modules::SetBuiltinModuleEnabled("newdev.dll", false);
   EXPECT_EQ(installer_.cmdInstall("D:\\Setup\\vizorido.inf", "root\\vizorido", &reboot), installer::kInstallFailed);
   EXPECT_TRUE(tavrin::device_nodes::Load().empty());
+}
+
+// A node of the id registered without its driver, as a run killed inside cmdInstall leaves it.
+void RegisterBareNode(const char* hardwareId) {
+  GUID classGuid{};
+  char className[32];
+  ASSERT_TRUE(SetupDiGetINFClass("D:\\Setup\\vizorido.inf", &classGuid, className, sizeof className, nullptr));
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  char ids[64] = {};
+  std::strncpy(ids, hardwareId, sizeof ids - 2);
+  ASSERT_TRUE(SetupDiCreateDeviceInfo(set, className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID, &device));
+  ASSERT_TRUE(SetupDiSetDeviceRegistryProperty(set, &device, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids),
+                                               static_cast<DWORD>(std::strlen(ids) + 2)));
+  ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device));
+  SetupDiDestroyDeviceInfoList(set);
+}
+
+TEST_F(DeviceInstallerTest, NodesThatAnEarlierRunLeftMakeWayForTheOneNode) {
+  StartHost();
+  // Left without a driver, and two of them (as reruns made before they made way).
+  RegisterBareNode("root\\vizorido");
+  RegisterBareNode("root\\VIZORIDO");
+  ASSERT_EQ(tavrin::device_nodes::Load().size(), 2u);
+  DWORD reboot = 0;
+  ASSERT_EQ(installer_.cmdInstall("D:\\Setup\\vizorido.inf", "root\\vizorido", &reboot), installer::kInstallOk);
+  auto nodes = tavrin::device_nodes::Load();
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].instanceId, "ROOT\\VIZORIDO\\0000");
+  EXPECT_EQ(nodes[0].service, "vizorido");
+  // Once more, as a rerun after a kill between the node and the history does.
+  ASSERT_EQ(installer_.cmdInstall("D:\\Setup\\vizorido.inf", "root\\vizorido", &reboot), installer::kInstallOk);
+  nodes = tavrin::device_nodes::Load();
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].instanceId, "ROOT\\VIZORIDO\\0000");
+  bool started = false;
+  EXPECT_TRUE(LiveNode("ROOT\\VIZORIDO\\0000", &started));
+  EXPECT_TRUE(started);
+  EXPECT_FALSE(LiveNode("ROOT\\VIZORIDO\\0001"));
 }
 
 TEST_F(DeviceInstallerTest, RemoveResults) {

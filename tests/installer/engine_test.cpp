@@ -184,6 +184,39 @@ TEST_F(InstallerStepsTest, StopClientApplicationLeavesNoSignalledShutDownEvent) 
   CloseHandle(next);
 }
 
+TEST_F(InstallerStepsTest, TheUninstallerEndsATavrinAdminWithoutDeviceMappingOrSaysItCouldNot) {
+  // Only the shut-down event: the program runs without device mapping. It ends when the event is set.
+  CInstaller uninstall(CInstaller::Variant::Uninstaller, &log_);
+  uninstall.SetCleanUpWait(5000);
+  HANDLE shutDown = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
+  std::thread admin([&] {
+    WaitForSingleObject(shutDown, INFINITE);
+    CloseHandle(shutDown);
+  });
+  EXPECT_FALSE(uninstall.StopClientApplication("TavrinAdminShutDownEvent"));
+  admin.join();
+  EXPECT_EQ(OpenEvent(SYNCHRONIZE, FALSE, "TavrinAdminShutDownEvent"), nullptr);
+  std::string log = Log();
+  EXPECT_NE(log.find(" Error:StopClientApplication  AdminShutDown event doesn't exists.\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("StopClientApplication : TavrinAdmin ended \n"), std::string::npos) << log;
+  EXPECT_TRUE(boxes_.empty());
+
+  // One that does not end: the wait has its bound and the user hears of it.
+  uninstall.SetCleanUpWait(100);
+  HANDLE hung = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
+  EXPECT_FALSE(uninstall.StopClientApplication("TavrinAdminShutDownEvent"));
+  EXPECT_EQ(WaitForSingleObject(hung, 0), static_cast<DWORD>(WAIT_OBJECT_0));  // it was asked
+  EXPECT_EQ(boxes_, std::vector<std::string>{"Timed out for waiting to shutdown AdminTool"});
+  CloseHandle(hung);
+
+  // Setup's road leaves such a program alone: the update that cannot replace it fails.
+  CInstaller setup(CInstaller::Variant::Setup, &log_);
+  HANDLE running = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
+  EXPECT_FALSE(setup.StopClientApplication("TavrinAdminShutDownEvent"));
+  EXPECT_EQ(WaitForSingleObject(running, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(running);
+}
+
 TEST_F(InstallerStepsTest, UninstallOfNothingTracesEveryFailureAndSucceeds) {
   CInstaller uninstall(CInstaller::Variant::Uninstaller, &log_);
   uninstall.Devices().SetRemoveTexts("Removed", "Removed on reboot", "Remove failed");

@@ -4,10 +4,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "installed_programs.h"
 #include "pelkobus/busenum.h"
+#include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/devices/device_nodes.h"
@@ -44,6 +47,7 @@ class ProgramsTest : public MediumTest {
     MediumTest::TearDown();
   }
   void StartHost() {
+    host_.reset();  // the old host leaves the sysroot's socket before the new one binds it
     host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
     ASSERT_TRUE(host_->WaitReady(10000));
   }
@@ -57,20 +61,16 @@ class ProgramsTest : public MediumTest {
   // Asks the running TavrinAdmin to start device mapping, as its menu command does.
   static void StartMappingIn() {
     HWND frame = nullptr;
-    for (int i = 0; i < 1000 && !(frame = FindWindow(nullptr, "Pelko Admin")); ++i) usleep(10000);
-    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(tavrin::test::Eventually([&] { return (frame = FindWindow(nullptr, "Pelko Admin")) != nullptr; }));
     ASSERT_TRUE(PostMessage(frame, WM_COMMAND, 32866, 0));  // "Start Device Mapping"
   }
-  // Whether a named event comes to exist within 10 s.
+  // Whether a named event comes to exist within 30 s.
   static bool WaitForNamedEvent(const char* name) {
-    for (int i = 0; i < 1000; ++i) {
-      if (HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name)) {
-        CloseHandle(event);
-        return true;
-      }
-      usleep(10000);
-    }
-    return false;
+    return tavrin::test::Eventually([&] {
+      HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, name);
+      if (event) CloseHandle(event);
+      return event != nullptr;
+    });
   }
   // How long a TavrinAdmin started by an update must stay: 10 s as a user would see it, shorter in the
   // suite (it ends within milliseconds when it finds its shut-down event signalled).
@@ -112,6 +112,121 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
   EXPECT_NE(Text("C:\\TavrinUninstall.log").find("Error DeleteFile C:\\WINDOWS\\TavrinUninstall.exe"), std::string::npos);
   EXPECT_TRUE(tavrin::device_nodes::Load().empty());
   for (const auto& n : tavrin::device_nodes::QueryLiveNodes()) EXPECT_NE(n.instanceId, "ROOT\\VIZORIDO\\0000");
+}
+
+TEST_F(ProgramsTest, UninstallEndsATavrinAdminThatRunsWithoutDeviceMapping) {
+  StartHost();
+  ASSERT_EQ(RunSetup(), 0);
+  const pid_t admin = AdminPid();
+  ASSERT_GT(admin, 0);
+  // Up and listening for its shut-down event; no device mapping, so no clean-up event.
+  ASSERT_TRUE(WaitForNamedEvent("TavrinAdminShutDownEvent")) << Text("C:\\WINDOWS\\TavrinAdmin.log");
+  const int exited = WatchProcess(admin);
+  ASSERT_GE(exited, 0);
+  ASSERT_EQ(RunCommand("'" + tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string() + "'"), 0);
+  EXPECT_TRUE(Exited(exited, 0));  // gone before the uninstall ended
+  close(exited);
+  EXPECT_NE(Text("C:\\WINDOWS\\TavrinAdmin.log").find("End of Pelko Admin"), std::string::npos);
+  for (const char* f : {"C:\\WINDOWS\\TavrinAdmin.exe", "C:\\WINDOWS\\TftpServer.exe", "C:\\WINDOWS\\PelkoSettings.dll"})
+    EXPECT_FALSE(Exists(f)) << f;
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
+  const std::string log = Text("C:\\TavrinUninstall.log");
+  EXPECT_NE(log.find(" Error:StopClientApplication  AdminShutDown event doesn't exists.\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Error DeleteFile C:\\WINDOWS\\TavrinAdmin.exe"), std::string::npos) << log;
+}
+
+// What an installation leaves on the machine: every registry value, every file of drive C: (logs aside)
+// and the device nodes.
+using MachineState = std::map<std::string, std::string>;
+
+void AddRegistry(HKEY key, const std::string& path, MachineState& state) {
+  for (DWORD i = 0;; ++i) {
+    char name[260], data[2048];
+    DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+    if (RegEnumValue(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) != ERROR_SUCCESS)
+      break;
+    state["registry " + path + " : " + name] = std::to_string(type) + " " + std::string(data, dataSize);
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[260];
+    DWORD nameSize = sizeof name;
+    if (RegEnumKeyEx(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    state["registry " + path + "\\" + name];
+    HKEY child = nullptr;
+    if (RegOpenKeyEx(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    AddRegistry(child, path + "\\" + name, state);
+    RegCloseKey(child);
+  }
+}
+
+MachineState Snapshot() {
+  MachineState state;
+  AddRegistry(HKEY_LOCAL_MACHINE, "HKLM", state);
+  AddRegistry(HKEY_CURRENT_USER, "HKCU", state);
+  const fs::path drive = tavrin::sysroot::MapPath("C:\\");
+  for (const auto& entry : fs::recursive_directory_iterator(drive)) {
+    if (!entry.is_regular_file() || entry.path().extension() == ".log") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    state["file " + fs::relative(entry.path(), drive).string()] =
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  for (const auto& node : tavrin::device_nodes::Load()) {
+    std::string ids;
+    for (const auto& id : node.hardwareIds) ids += id + ";";
+    state["node " + node.instanceId] = ids + " " + node.service;
+  }
+  return state;
+}
+
+// Which entries differ, for the failure message.
+std::string Difference(const MachineState& expected, const MachineState& actual) {
+  std::string text;
+  for (const auto& [key, value] : expected) {
+    if (!actual.count(key))
+      text += "missing: " + key + "\n";
+    else if (actual.at(key) != value)
+      text += "differs: " + key + "\n";
+  }
+  for (const auto& [key, value] : actual)
+    if (!expected.count(key)) text += "extra: " + key + "\n";
+  return text;
+}
+
+TEST_F(ProgramsTest, ARerunAfterAKillAtAnyStepEndsAsOneUninterruptedInstall) {
+  // Small program files: the runs copy them many times. No kernel host: TavrinAdmin is not started.
+  for (const char* f : {"TavrinAdmin.exe", "TftpServer.exe", "PelkoSettings.dll", "TavrinUninstall.exe"})
+    std::ofstream(tavrin::sysroot::MapPath(std::string("D:\\Setup\\") + f), std::ios::trunc) << f << " image\n";
+  ASSERT_EQ(RunSetup(), 0);
+  const MachineState installed = Snapshot();
+  ASSERT_EQ(installed.count("node ROOT\\VIZORIDO\\0000"), 1u);
+  const fs::path saved = tavrin::test::MakeTempDir("tavrin-installed-");
+  for (const auto& entry : fs::directory_iterator(root()))
+    if (entry.path().filename() != "D") fs::copy(entry.path(), saved / entry.path().filename(), fs::copy_options::recursive);
+
+  // Killed as each step of a fresh install starts, then run again; and the same for an update's removal of
+  // the old installation.
+  for (bool update : {false, true}) {
+    for (int step = 1;; ++step) {
+      for (const auto& entry : fs::directory_iterator(root()))
+        if (entry.path().filename() != "D") fs::remove_all(entry.path());
+      if (update)
+        for (const auto& entry : fs::directory_iterator(saved))
+          fs::copy(entry.path(), root() / entry.path().filename(), fs::copy_options::recursive);
+      setenv("TAVRIN_SETUP_KILL_AT_STEP", std::to_string(step).c_str(), 1);
+      const int killed = RunSetup();
+      unsetenv("TAVRIN_SETUP_KILL_AT_STEP");
+      // An update that has removed the old installation goes on as a fresh install, whose steps the first
+      // pass has killed already.
+      const bool updateInstalls = update && Text("C:\\TavrinSetup.log").find("CInstaller::InstallSoftware ==>>") !=
+                                                std::string::npos;
+      ASSERT_EQ(RunSetup(), 0) << (update ? "update" : "install") << " killed at step " << step;
+      const MachineState rerun = Snapshot();
+      EXPECT_TRUE(rerun == installed) << (update ? "update" : "install") << " killed at step " << step << ":\n"
+                                      << Difference(installed, rerun);
+      if (killed == 0 || updateInstalls) break;  // it ran to the end: every step has been a kill point
+    }
+  }
+  fs::remove_all(saved);
 }
 
 TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted) {

@@ -55,7 +55,7 @@ class BusDriverTest : public KernelHostTest, public ::testing::WithParamInterfac
     KernelHostTest::SetUp();
     pelkobus::SetNegotiationTimeout(10000);
     pelkobus::SetPrinterRetryDelay(5000);
-    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, deviceLists_.port());
     o.broadcast_period = 20ms;
     for (uint16_t port : {1, 2, 3}) {
       zarnet::sim::Device d;

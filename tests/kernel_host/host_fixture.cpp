@@ -76,6 +76,18 @@ SERVER_ARRIVALREMOVAL_INFO ServerRoundTrip(HANDLE busEnum, const SERVER_ARRIVALR
   }
 }
 
+bool WaitServerKnown(HANDLE control, uint32_t serverIp) {
+  return tavrin::test::Eventually([&] {
+    DEVICE_ARRIVALREMOVAL_INFO probe = DeviceRequest(0xFFFE, false, serverIp, 0xFFFE);
+    if (!Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &probe, sizeof probe, &probe, sizeof probe).ok) return false;
+    DEVICE_ARRIVALREMOVAL_INFO answer{};
+    do {
+      if (!Ioctl(control, IOCTL_BUS_GETSTATUS, &answer, sizeof answer, &answer, sizeof answer).ok) return false;
+    } while (answer.ArRmStatus & ARRM_STATUS_MORE);
+    return answer.ArRmStatus != ARRM_STATUS_SERVER_NOT_FOUND;
+  });
+}
+
 HWND MakeWindow() {
   tavrin::win::WindowSpec spec;
   spec.className = "KernelHostTestWindow";
@@ -92,6 +104,7 @@ HDEVNOTIFY RegisterInterfaceNotices(HWND window, const GUID& interfaceClass) {
 }
 
 void KernelHostTest::StartHost(tavrin::kernel_host::Options options) {
+  host_.reset();  // the old host stops serving the sysroot before the new one starts
   host_ = std::make_unique<tavrin::kernel_host::KernelHost>(std::move(options));
   std::string error;
   ASSERT_TRUE(host_->Start(&error)) << error;

@@ -10,7 +10,9 @@
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
 #include "testsupport/admin_helpers.h"
+#include "testsupport/eventually.h"
 #include "testsupport/interfaces.h"
+#include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "win32/file.h"
 #include "win32/ioctl.h"
@@ -34,6 +36,10 @@ SERVER_ARRIVALREMOVAL_INFO ServerRequest(uint32_t requestId, bool arrival, uint3
 DEVICE_ARRIVALREMOVAL_INFO DeviceRequest(uint32_t requestId, bool arrival, uint32_t serverIp, uint16_t port);
 // Sends a server request and fetches its answer (with any other queued ones in front of it discarded).
 SERVER_ARRIVALREMOVAL_INFO ServerRoundTrip(HANDLE busEnum, const SERVER_ARRIVALREMOVAL_INFO& request);
+// The control device learns of a server once plug and play has started the server's node, a moment after
+// the enumerator's answer: waits for that. Until then a removal from a port nothing uses is answered
+// "server not found", afterwards "not present", and it changes nothing.
+bool WaitServerKnown(HANDLE control, uint32_t serverIp);
 
 // A window of the calling thread (WaitForDeviceChange takes the notices posted to it).
 HWND MakeWindow();
@@ -51,6 +57,8 @@ class KernelHostTest : public tavrin::test::SysrootTest {
   void TearDown() override;
 
   std::unique_ptr<tavrin::kernel_host::KernelHost> host_;
+  // Where simulated servers' device lists go unheard.
+  tavrin::test::HeldPort deviceLists_{tavrin::test::HeldPort::kDatagram};
 };
 
 }  // namespace kernel_host_test

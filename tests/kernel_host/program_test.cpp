@@ -129,7 +129,7 @@ namespace {
 
 // The program's own default: the bus driver, which connects a device of a simulated server.
 TEST_F(KernelHostTest, ProgramRunsTheBusDriverWhichClaimsTheDevice) {
-  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(11, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(11, deviceLists_.port());
   zarnet::sim::Device device;
   device.port = 4;
   o.devices = {device};
@@ -149,6 +149,7 @@ TEST_F(KernelHostTest, ProgramRunsTheBusDriverWhichClaimsTheDevice) {
   ASSERT_TRUE(WaitForDeviceChange(window, 10000, &message));  // the control device's interface
   HANDLE control = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WaitServerKnown(control, address));
   auto request = DeviceRequest(7, true, address, 4);
   request.DataPort = htons(server.data_port());
   EXPECT_TRUE(Ioctl(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &request, sizeof request, &request, sizeof request).ok);

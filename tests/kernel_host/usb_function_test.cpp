@@ -42,7 +42,7 @@ Outcome UsbRecord(HANDLE device, DWORD code, UCHAR endpoint, const std::vector<u
 }
 
 TEST_F(KernelHostTest, AUserProgramLoopsDataThroughTheFunctionDriverAndClearsAStall) {
-  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(12, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(12, deviceLists_.port());
   zarnet::sim::Device d;
   d.port = 2;
   d.device_class = 0xFF;
@@ -66,6 +66,7 @@ TEST_F(KernelHostTest, AUserProgramLoopsDataThroughTheFunctionDriverAndClearsASt
   ASSERT_TRUE(WaitForDeviceChange(window, 10000, &message));
   HANDLE control = OpenFirstInterface(GUID_DEVINTERFACE_BUSDRIVER);
   ASSERT_NE(control, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WaitServerKnown(control, address));
   HDEVNOTIFY usbNotices = RegisterInterfaceNotices(window, GUID_DEVINTERFACE_USBFUNC);
 
   const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");

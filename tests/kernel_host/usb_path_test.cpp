@@ -40,7 +40,7 @@ class UsbPathTest : public KernelHostTest {
   void SetUp() override {
     KernelHostTest::SetUp();
     pelkobus::SetAbortPipeDelay(0);
-    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+    zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(kServerHost, deviceLists_.port());
     zarnet::sim::Device d;
     d.port = 1;
     d.device_class = 0xFF;
@@ -72,14 +72,14 @@ class UsbPathTest : public KernelHostTest {
     r.Rev = 0x0100;
     ids_.FillRequest(r);
     ASSERT_TRUE(Ioctl(control_, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r).ok);
-    for (int i = 0; i < 500 && !stack_; ++i) {
+    // Plug and play's progress, polled.
+    ASSERT_TRUE(tavrin::test::Eventually([&] {
       host_->kernel().WaitForPnpIdle();
       for (const auto& node : host_->kernel().DeviceNodes())
         if (node.instanceId.rfind("USB\\VID_5678&PID_4321\\", 0) == 0 && node.started)
           stack_ = host_->kernel().ReferenceDeviceStack(node.instanceId);
-      if (!stack_) std::this_thread::sleep_for(10ms);  // polling plug and play's progress, not ordering threads
-    }
-    ASSERT_NE(stack_, nullptr);
+      return stack_ != nullptr;
+    }));
   }
   virtual void InstallHandler() {}
   void TearDown() override {

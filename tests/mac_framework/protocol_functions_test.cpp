@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net_fixture.h"
+#include "testsupport/ports.h"
 
 namespace {
 
@@ -93,6 +94,8 @@ TEST_F(ProtocolTest, GetDeviceStringAsksTheServerForTheProductString) {
   EXPECT_EQ(GetDeviceString("127.0.0.2", 3, buffer), 0);
   EXPECT_STREQ(buffer, "Stylus Photo R200");
   EXPECT_EQ(GetDeviceString("127.0.0.2", 9, buffer), 4);  // no device on that port
+  tavrin::test::HeldPort nobody(tavrin::test::HeldPort::kStream, "127.0.0.9");
+  bsd::MapPort(1341, nobody.port(), "127.0.0.9");
   testing::internal::CaptureStderr();
   EXPECT_EQ(GetDeviceString("127.0.0.9", 3, buffer), -1);  // nobody there
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Error"), std::string::npos);

@@ -1,13 +1,17 @@
 // Per-thread message queues: posting, sending across threads, WM_QUIT, timers and the message waits.
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/user.h"
 
 namespace {
 
+using tavrin::test::EventuallyBlocked;
+using tavrin::test::KernelThreadId;
 using tavrin::test::SysrootTest;
 
 class MessageQueueTest : public SysrootTest {
@@ -123,8 +127,12 @@ TEST_F(MessageQueueTest, SendToAThreadThatEndsReturnsZero) {
   });
   WaitForSingleObject(ready, 5000);
   LRESULT result = -1;
-  std::thread sender([&] { result = SendMessage(target, WM_USER, 1, 0); });
-  Sleep(20);
+  std::atomic<pid_t> senderId{0};
+  std::thread sender([&] {
+    senderId = KernelThreadId();
+    result = SendMessage(target, WM_USER, 1, 0);
+  });
+  ASSERT_TRUE(EventuallyBlocked(senderId));  // waiting for an answer that never comes
   SetEvent(go);
   owner.join();
   sender.join();
@@ -160,8 +168,9 @@ TEST_F(MessageQueueTest, PostReachesTheWindowsOwnThread) {
 
 TEST_F(MessageQueueTest, TimersComeAfterPostedMessagesAndRepeatUntilKilled) {
   HWND hwnd = MakeWindow();
-  ASSERT_EQ(SetTimer(hwnd, 5, 10, nullptr), 5u);
-  Sleep(15);
+  constexpr auto kPeriod = std::chrono::milliseconds(10);
+  ASSERT_EQ(SetTimer(hwnd, 5, kPeriod.count(), nullptr), 5u);
+  ASSERT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_TIMER), WAIT_OBJECT_0);  // due
   PostMessage(hwnd, WM_USER + 1, 0, 0);
   MSG msg;
   ASSERT_TRUE(GetMessage(&msg, nullptr, 0, 0));
@@ -170,12 +179,28 @@ TEST_F(MessageQueueTest, TimersComeAfterPostedMessagesAndRepeatUntilKilled) {
   EXPECT_EQ(msg.message, WM_TIMER);
   EXPECT_EQ(msg.hwnd, hwnd);
   EXPECT_EQ(msg.wParam, 5u);
-  EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) << "one WM_TIMER per period, not a backlog";
+
+  // Periods gone unread make one WM_TIMER, not a backlog: right after it none is due, which can be
+  // judged only when the reading took less than a period (a busy computer may need several tries).
+  bool judged = false;
+  for (int attempt = 0; attempt < 100 && !judged; ++attempt) {
+    Sleep(4 * kPeriod.count());  // periods that must pass unread
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(GetMessage(&msg, nullptr, 0, 0));
+    EXPECT_EQ(msg.message, WM_TIMER);
+    const bool another = PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE);
+    if (std::chrono::steady_clock::now() - before < kPeriod) {
+      EXPECT_FALSE(another) << "one WM_TIMER per period, not a backlog";
+      judged = true;
+    }
+  }
+  EXPECT_TRUE(judged);
   ASSERT_TRUE(GetMessage(&msg, nullptr, 0, 0));  // blocks until the next period
   EXPECT_EQ(msg.message, WM_TIMER);
   EXPECT_TRUE(KillTimer(hwnd, 5));
   EXPECT_FALSE(KillTimer(hwnd, 5));
-  Sleep(15);
+  // No WM_TIMER in three periods.
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 3 * kPeriod.count(), QS_TIMER), WAIT_TIMEOUT);
   EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
@@ -212,20 +237,22 @@ TEST_F(MessageQueueTest, TimerOfAWindowTicksInItsOwnersQueue) {
   EXPECT_EQ(msg.message, WM_TIMER);
   DestroyWindow(hwnd);  // its timers go with it
   windows_.clear();
-  Sleep(15);
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_TIMER), WAIT_TIMEOUT);  // three periods
   EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 TEST_F(MessageQueueTest, MsgWaitWakesOnAPostedMessage) {
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   DWORD me = GetCurrentThreadId();
+  MSG msg;
+  PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE);  // this thread's queue exists before anyone posts to it
+  const std::atomic<pid_t> waiter{KernelThreadId()};
   std::thread poster([&] {
-    Sleep(10);
-    PostThreadMessage(me, WM_USER + 4, 0, 0);
+    EXPECT_TRUE(EventuallyBlocked(waiter));  // posted while the wait is under way
+    EXPECT_TRUE(PostThreadMessage(me, WM_USER + 4, 0, 0));
   });
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 5000, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
   poster.join();
-  MSG msg;
   ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, WM_USER + 4);
 
@@ -244,9 +271,10 @@ TEST_F(MessageQueueTest, MsgWaitWakesOnTimersAndOnNamedEvents) {
   UINT_PTR id = SetTimer(nullptr, 0, 10, nullptr);
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &named, FALSE, 5000, QS_TIMER), WAIT_OBJECT_0 + 1);
   KillTimer(nullptr, id);
-  std::thread setter([] {
+  const std::atomic<pid_t> waiter{KernelThreadId()};
+  std::thread setter([&] {
     HANDLE other = OpenEvent(EVENT_MODIFY_STATE, FALSE, "MsgWaitNamed");
-    Sleep(10);
+    EXPECT_TRUE(EventuallyBlocked(waiter));  // set while the wait is under way
     SetEvent(other);
     CloseHandle(other);
   });

@@ -1,7 +1,9 @@
 // Named events: one object per name for every process of the sysroot, with Win32's create/open rules.
+#include <atomic>
 #include <thread>
 
 #include "peer_process.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/sync.h"
 
@@ -60,9 +62,10 @@ TEST_F(NamedEventTest, UnusualNamesAreKeptApart) {
 
 TEST_F(NamedEventTest, WaitOnANamedEventWakesWhenAnotherThreadSetsIt) {
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, "WakeMe");
-  std::thread setter([] {
+  const std::atomic<pid_t> waiter{tavrin::test::KernelThreadId()};
+  std::thread setter([&] {
     HANDLE other = OpenEvent(EVENT_MODIFY_STATE, FALSE, "WakeMe");
-    Sleep(20);
+    EXPECT_TRUE(tavrin::test::EventuallyBlocked(waiter));  // set while the wait is under way
     SetEvent(other);
     CloseHandle(other);
   });
@@ -81,18 +84,18 @@ TEST_F(NamedEventTest, AnotherProcessSetsOurEvent) {
 
 TEST_F(NamedEventTest, AutoResetReleasesOneWaitingProcessPerSet) {
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, "OneAtATime");
-  PeerProcess first({"event-wait", "OneAtATime", "5000"});
-  PeerProcess second({"event-wait", "OneAtATime", "5000"});
+  PeerProcess first({"event-wait", "OneAtATime", "60000"});
+  PeerProcess second({"event-wait", "OneAtATime", "60000"});
   ASSERT_EQ(first.ReadLine(), "opened");
   ASSERT_EQ(second.ReadLine(), "opened");
   SetEvent(event);
   // Exactly one of them ends; the other keeps waiting until the next set.
   PeerProcess* ended = nullptr;
-  for (int i = 0; i < 500 && !ended; ++i) {
-    if (first.Wait(5) == 0) ended = &first;
-    else if (second.Wait(5) == 0) ended = &second;
-  }
-  ASSERT_NE(ended, nullptr);
+  ASSERT_TRUE(tavrin::test::Eventually([&] {
+    if (first.Wait(0) == 0) ended = &first;
+    else if (second.Wait(0) == 0) ended = &second;
+    return ended != nullptr;
+  }));
   PeerProcess& other = ended == &first ? second : first;
   EXPECT_EQ(other.Wait(100), -1);
   SetEvent(event);

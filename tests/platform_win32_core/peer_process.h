@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "testsupport/eventually.h"
 
 extern char** environ;
 
@@ -77,17 +79,11 @@ class PeerProcess {
   }
 
   // The exit code, or -1 when the process is still running after `timeoutMs`.
-  int Wait(int timeoutMs = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+  int Wait(int timeoutMs = 10000) {
+    const std::optional<int> code = WaitForExit(pid_, std::chrono::milliseconds(timeoutMs));
+    if (!code) return -1;
+    pid_ = -1;
+    return *code;
   }
 
   void Kill() {

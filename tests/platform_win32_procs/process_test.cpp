@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "procs_fixture.h"
+#include "testsupport/eventually.h"
 
 namespace {
 
@@ -65,9 +66,8 @@ TEST_F(ProcsTest, NewProcessGroupLeadsItsOwnGroup) {
   HANDLE go = CreateEvent(nullptr, TRUE, FALSE, "procs-group-go");
   auto grouped = Start("peer.exe group C:\\group.txt procs-group-go", CREATE_NEW_PROCESS_GROUP);
   auto plain = Start("peer.exe group C:\\plain.txt procs-group-go");
-  for (const char* file : {"C:\\group.txt", "C:\\plain.txt"}) {
-    for (int i = 0; i < 5000 && ReadFileText(file).empty(); ++i) usleep(1000);
-  }
+  for (const char* file : {"C:\\group.txt", "C:\\plain.txt"})
+    EXPECT_TRUE(tavrin::test::Eventually([&] { return !ReadFileText(file).empty(); }));
   SetEvent(go);
   EXPECT_EQ(Finish(grouped), 0u);
   EXPECT_EQ(Finish(plain), 0u);

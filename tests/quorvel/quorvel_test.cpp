@@ -15,6 +15,7 @@
 #include "PelkoFramework/Sockets_Obj.h"
 #include "PelkoFramework/deviceInterface.h"
 #include "cocoa/bsd.h"
+#include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "zarnet/sim/simulator.h"
 #include "zarnet/sim/usb_device.h"
@@ -244,7 +245,9 @@ TEST_F(QuorvelTest, RequestsOutsideTheRulesAreRefused) {
   // A device another computer holds, and a server that is not there.
   server_->SetBusy(3, true, "127.0.0.9");
   EXPECT_EQ(driver->Request(Request(1, 1, 3), nullptr), kIOReturnBusy);
-  EXPECT_EQ(driver->Request(Request(1, 1, 3, "127.0.0.3"), nullptr), kIOReturnNotResponding);
+  tavrin::test::HeldPort nobody(tavrin::test::HeldPort::kStream, "127.0.0.9");
+  bsd::MapPort(3240, nobody.port(), "127.0.0.9");
+  EXPECT_EQ(driver->Request(Request(1, 1, 3, "127.0.0.9"), nullptr), kIOReturnNotResponding);
   EXPECT_TRUE(driver->slotsInUse().empty());
   EXPECT_TRUE(Nubs().empty());
   host.Stop();

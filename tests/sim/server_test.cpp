@@ -58,10 +58,11 @@ class ServerTest : public ::testing::Test {
   }
   virtual void Configure(ServerOptions&) {}
 
-  Exchange Run(uint32_t command, const std::string& data = {}, std::chrono::milliseconds timeout = 3000ms) {
+  Exchange Run(uint32_t command, const std::string& data = {}, std::chrono::milliseconds timeout = 10000ms) {
     return Command("127.0.0.2", server_->command_port(), EncodeCommandRequest(command, data), timeout);
   }
-  std::optional<DiscoveryInfo> Discover(std::chrono::milliseconds timeout = 1000ms, size_t* size = nullptr) {
+  // Waits that end at the answer are long (a busy computer is slow); only waits that must end empty are short.
+  std::optional<DiscoveryInfo> Discover(std::chrono::milliseconds timeout = 5000ms, size_t* size = nullptr) {
     Udp client;
     client.SendTo(EncodeDiscoveryRequest(), "127.0.0.2", server_->command_port());
     sockaddr_in from{};
@@ -72,7 +73,7 @@ class ServerTest : public ::testing::Test {
     if (size) *size = reply->size();
     return DecodeDiscoveryReply(*reply);
   }
-  std::optional<DeviceListView> NextList(std::chrono::milliseconds timeout = 1000ms) {
+  std::optional<DeviceListView> NextList(std::chrono::milliseconds timeout = 5000ms) {
     auto datagram = listener_.ReceiveFrom("127.0.0.2", timeout);
     if (!datagram) return std::nullopt;
     return DecodeServerDeviceList(*datagram);
@@ -84,7 +85,7 @@ class ServerTest : public ::testing::Test {
 
 TEST_F(ServerTest, DiscoveryReplyDescribesTheServer) {
   size_t size = 0;
-  auto info = Discover(1000ms, &size);
+  auto info = Discover(5000ms, &size);
   ASSERT_TRUE(info);
   EXPECT_EQ(size, 11 + std::string("zarnet-2").size());
   EXPECT_LE(size, kDiscoveryReplyMaxSize);
@@ -155,7 +156,7 @@ TEST_F(ServerTest, ResetRestartsTheServicesAndLocksAgain) {
   ASSERT_FALSE(server_->locked());
   Exchange reset = Run(kCmdResetServer);
   EXPECT_EQ(reset.response, "<RSP=2>\n<STATUS=0>\n</STATUS>\n<DATA>\n\n</DATA>\n</RSP>");
-  ASSERT_TRUE(server_->WaitUntil([&] { return server_->restarts() == 1 && server_->running(); }, 3000ms));
+  ASSERT_TRUE(server_->WaitUntil([&] { return server_->restarts() == 1 && server_->running(); }, 10000ms));
   EXPECT_TRUE(server_->locked());
   EXPECT_TRUE(Run(kCmdGetConfigInfo).closed);
   EXPECT_TRUE(Discover());
@@ -210,24 +211,22 @@ TEST_F(ServerTest, DeviceListBroadcastsAndRunTimeChanges) {
 
 TEST_F(ServerTest, BroadcastPeriodAndDestination) {
   server_->SetBroadcastPeriod(40ms);
+  // Every list not drained was sent after `start`, and each a whole period after the one before.
+  const auto start = std::chrono::steady_clock::now();
   listener_.Drain();
-  ASSERT_TRUE(NextList());
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(NextList());
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(elapsed, 5 * 40ms - 10ms);
-  EXPECT_LT(elapsed, 5 * 40ms + 400ms);
+  for (int i = 0; i < 6; ++i) ASSERT_TRUE(NextList());  // unasked
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 5 * 40ms);
 
   Udp other;
   server_->SetBroadcastDestination("127.0.0.1", other.port());
   server_->BroadcastNow();
-  EXPECT_TRUE(other.ReceiveFrom("127.0.0.2", 1000ms));
+  EXPECT_TRUE(other.ReceiveFrom("127.0.0.2", 5000ms));
 
   // A loopback server never sends beyond loopback.
   server_->SetBroadcastDestination("192.0.2.1", 6000);
   server_->SetBroadcastDestination("127.0.0.1", other.port());
   other.Drain();
-  EXPECT_TRUE(other.ReceiveFrom("127.0.0.2", 1000ms));
+  EXPECT_TRUE(other.ReceiveFrom("127.0.0.2", 5000ms));
 }
 
 TEST_F(ServerTest, FaultsOfTheCommandResponse) {
@@ -315,7 +314,14 @@ TEST_F(ServerTest, SilenceAndEarlyClose) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
 }
 
-TEST_F(ServerTest, FaultsOfDatagrams) {
+// A server that broadcasts once as it starts and then only when asked: no list sent on the period takes
+// a fault meant for the one asked for.
+class AskedListsTest : public ServerTest {
+  void Configure(ServerOptions& o) override { o.broadcast_period = std::chrono::hours(1); }
+};
+
+TEST_F(AskedListsTest, FaultsOfDatagrams) {
+  ASSERT_TRUE(NextList());  // the one sent at the start
   Fault silent{FaultKind::kSilence, FaultTarget::kDiscovery};
   silent.times = 1;
   server_->AddFault(silent);
@@ -327,21 +333,20 @@ TEST_F(ServerTest, FaultsOfDatagrams) {
   big.times = 1;
   server_->AddFault(big);
   size_t size = 0;
-  EXPECT_FALSE(Discover(1000ms, &size));  // no longer a reply
+  EXPECT_FALSE(Discover(5000ms, &size));  // no longer a reply
   EXPECT_EQ(size, 40u);
 
   Fault cut{FaultKind::kTruncate, FaultTarget::kDiscovery};
   cut.size = 5;
   cut.times = 1;
   server_->AddFault(cut);
-  Discover(1000ms, &size);
+  Discover(5000ms, &size);
   EXPECT_EQ(size, 5u);
 
   Fault infolen{FaultKind::kInfoLen, FaultTarget::kBroadcast};
   infolen.number = 1000;
   infolen.times = 1;
   server_->AddFault(infolen);
-  listener_.Drain();
   server_->BroadcastNow();
   auto lying = NextList();
   ASSERT_TRUE(lying);
@@ -350,12 +355,13 @@ TEST_F(ServerTest, FaultsOfDatagrams) {
 
   Fault quiet{FaultKind::kSilence, FaultTarget::kBroadcast};
   server_->AddFault(quiet);
-  listener_.Drain();
+  server_->BroadcastNow();
   EXPECT_FALSE(NextList(200ms));
 }
 
 TEST(ServerStart, RefusesAPortInUse) {
-  ServerOptions o = LoopbackServerOptions(5, 9);
+  Udp lists;
+  ServerOptions o = LoopbackServerOptions(5, lists.port());
   Server first(o);
   ASSERT_TRUE(first.Start());
   o.command_port = first.command_port();

@@ -137,6 +137,9 @@ class TftpServer {
   uint16_t port() const { return socket_.port(); }
   std::atomic<int> ignore_requests{0};  // requests to drop before answering
   std::atomic<int> requests{0};
+  // Which request was answered first (1: the first). A client whose DATA is lost sends its request again
+  // while the answer is on its way, so the number of requests depends on timing; this does not.
+  std::atomic<int> first_answered{0};
   std::atomic<int> resent_acks{0};      // duplicate ACKs seen (our DATA or their ACK lost)
   std::atomic<bool> drop_first_data{false};
 
@@ -155,6 +158,7 @@ class TftpServer {
         --ignore_requests;
         continue;
       }
+      if (first_answered == 0) first_answered = requests.load();
       std::string name(reinterpret_cast<const char*>(rrq->data() + 2));
       Udp transfer;  // the transfer's own port
       if (name != file_) {

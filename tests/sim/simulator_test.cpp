@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "sim_test_util.h"
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "zarnet/command.h"
 #include "zarnet/device_list.h"
@@ -65,7 +67,8 @@ TEST(Simulator, ThreeServersOnTheirOwnAddresses) {
 }
 
 TEST(Simulator, ConcurrentCommandsOnOneServer) {
-  Server server(LoopbackServerOptions(7, 9));
+  Udp lists;
+  Server server(LoopbackServerOptions(7, lists.port()));
   ASSERT_TRUE(server.Start());
   Fault silence{FaultKind::kSilence};
   silence.command = kCmdResetServer;
@@ -147,7 +150,7 @@ TEST(SimProgram, RunsUntilTerminatedAndStopsCleanly) {
   std::string dir = temp.string();
   std::string conf = dir + "/sim.conf";
   std::ofstream(conf) << "[sim]\nbroadcast = 127.0.0.1:" << listener.port()
-                      << "\nbroadcast_period_ms = 30\n[server p]\naddress = 127.0.0.8\ncommand_port = 0\n"
+                      << "\nbroadcast_period_ms = 30\n[server p]\naddress = 127.0.0.8\ncommand_port = 0\ndata_port = 0\n"
                          "server_id = 77\n[device]\nport = 1\n";
   std::string out = dir + "/out.txt";
   posix_spawn_file_actions_t actions;
@@ -161,23 +164,16 @@ TEST(SimProgram, RunsUntilTerminatedAndStopsCleanly) {
   ASSERT_EQ(posix_spawn(&pid, ZARNET_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
 
-  auto list = listener.ReceiveFrom("127.0.0.8", 5000ms);
+  auto list = listener.ReceiveFrom("127.0.0.8", 10000ms);
+  kill(pid, SIGTERM);
+  const std::optional<int> code = tavrin::test::WaitForExit(pid, 10s);
+  if (!code) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
   ASSERT_TRUE(list);
   EXPECT_EQ(DecodeServerDeviceList(*list)->server_id, 77u);
-
-  kill(pid, SIGTERM);
-  int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + 5s;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(10ms);
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  ASSERT_EQ(done, pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(code, 0);  // it ended of itself when asked
   std::ifstream printed(out);
   std::string text((std::istreambuf_iterator<char>(printed)), {});
   EXPECT_EQ(text, "zarnet-sim: 1 servers running\nzarnet-sim: stopped\n");

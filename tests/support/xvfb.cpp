@@ -1,12 +1,11 @@
 #include "testsupport/xvfb.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <filesystem>
 
 extern char** environ;
 
@@ -20,23 +19,44 @@ std::string XvfbServer::Find() {
   return {};
 }
 
-bool XvfbServer::Start(const std::string& program, int firstDisplay) {
-  // A display number of our own, free of lock files.
-  for (int n = firstDisplay;; ++n) {
-    if (!std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-      name_ = ":" + std::to_string(n);
-      break;
-    }
-  }
-  const char* argv[] = {program.c_str(), name_.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr};
+bool XvfbServer::Start(const std::string& program) {
+  // The server takes the first free display (no race between two tests choosing the same number) and
+  // writes its number to this pipe once it accepts connections.
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return false;
+  const int childFd = ready[1] == 3 ? 4 : 3;
+  const std::string childFdText = std::to_string(childFd);
+  const char* argv[] = {program.c_str(), "-displayfd", childFdText.c_str(), "-screen", "0", "1024x768x24",
+                        "-nolisten", "tcp", nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, ready[1], childFd);
   const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) pid_ = 0;
-  return spawned == 0;
+  close(ready[1]);
+  if (spawned != 0) {
+    pid_ = 0;
+    close(ready[0]);
+    return false;
+  }
+  std::string number;
+  while (number.find('\n') == std::string::npos) {
+    pollfd p{ready[0], POLLIN, 0};
+    char buffer[16];
+    if (poll(&p, 1, 20000) <= 0) break;
+    const ssize_t n = read(ready[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    number.append(buffer, static_cast<size_t>(n));
+  }
+  close(ready[0]);
+  if (number.find('\n') == std::string::npos) {
+    Stop();
+    return false;
+  }
+  name_ = ":" + number.substr(0, number.find('\n'));
+  return true;
 }
 
 void XvfbServer::Stop() {

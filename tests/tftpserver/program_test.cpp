@@ -2,9 +2,12 @@
 // loopback (a raw one here, and Debian's tftp-hpa client).
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 #include "tftp/SharedInfo.h"
@@ -55,6 +59,15 @@ class RawClient {
     packet += file + '\0' + mode + '\0';
     Send(packet, port);
   }
+  // The next packet within `milliseconds` ("" on time-out).
+  std::string ReceiveWithin(int milliseconds) {
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string packet = Receive();
+    timeval normal{2, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &normal, sizeof normal);
+    return packet;
+  }
   // The next packet ("" on time-out) and the port it came from.
   std::string Receive(uint16_t* from = nullptr) {
     char buffer[600];
@@ -79,6 +92,10 @@ int ErrorCodeOf(const std::string& packet) {
   if (packet.size() < 4 || packet[1] != 5) return -1;
   return (static_cast<unsigned char>(packet[2]) << 8) | static_cast<unsigned char>(packet[3]);
 }
+
+std::string ErrorTextOf(const std::string& packet) { return packet.size() > 4 ? std::string(packet.c_str() + 4) : ""; }
+
+bool IsFirstBlock(const std::string& packet) { return packet.substr(0, 4) == std::string("\0\x03\0\x01", 4); }
 
 class TftpProgramTest : public tavrin::test::SysrootTest {
  protected:
@@ -248,11 +265,7 @@ TEST_F(TftpProgramTest, ResendsALimitedNumberOfTimes) {
   EXPECT_EQ(client.Receive(), first);
   EXPECT_EQ(client.Receive(), first);
   tftp::SharedRecord record{};
-  for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(FindRecord("127.0.0.1", record));
-    if (record.state == tftp::kStateEnded) break;
-    usleep(10000);
-  }
+  EXPECT_TRUE(tavrin::test::Eventually([&] { return FindRecord("127.0.0.1", record) && record.state == tftp::kStateEnded; }));
   EXPECT_EQ(+record.state, tftp::kStateEnded);
   EXPECT_EQ(+record.result, tftp::kResultSystemBase + 10060);  // timed out
   EXPECT_EQ(+record.blocks, 0u);
@@ -267,6 +280,145 @@ TEST_F(TftpProgramTest, ResendsALimitedNumberOfTimes) {
   client.Send(std::string("\0\x04\0\x01", 4), transferPort);
   EXPECT_EQ(client.Receive().substr(0, 4), std::string("\0\x03\0\x02", 4));
   EXPECT_EQ(StopServer(), 0u);
+}
+
+TEST_F(TftpProgramTest, PacketsThatKeepArrivingDoNotHoldATransfer) {
+  WriteImage("image.bin", RandomBytes(2000, 5));
+  ASSERT_TRUE(StartServer());
+  RawClient client;
+  client.Request(1, "image.bin", "octet", port_);
+  uint16_t transferPort = 0;
+  ASSERT_EQ(client.Receive(&transferPort).substr(0, 4), std::string("\0\x03\0\x01", 4));
+  const std::string ackOfBlock1("\0\x04\0\x01", 4);
+  client.Send(ackOfBlock1, transferPort);
+  const std::string block2 = client.Receive();
+  ASSERT_EQ(block2.substr(0, 4), std::string("\0\x03\0\x02", 4));
+  // The client keeps repeating the old acknowledgement, faster than the resend time-out: block 2 is still
+  // sent again on time, and the transfer is given up after its retries.
+  int sent = 1;
+  tftp::SharedRecord record{};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    client.Send(ackOfBlock1, transferPort);
+    const std::string packet = client.ReceiveWithin(50);
+    if (packet == block2) ++sent;
+    ASSERT_TRUE(FindRecord("127.0.0.1", record));
+    if (record.state == tftp::kStateEnded) break;
+  }
+  EXPECT_EQ(+record.state, tftp::kStateEnded);
+  EXPECT_EQ(+record.result, tftp::kResultSystemBase + 10060);  // timed out
+  EXPECT_EQ(+record.blocks, 1u);
+  EXPECT_EQ(sent, 3);  // sent, then sent again twice (the retry limit)
+  EXPECT_EQ(StopServer(), 0u);
+}
+
+TEST_F(TftpProgramTest, TransfersBeyondTheBoundAreRefusedAndTheServerGoesOn) {
+  setenv("TAVRIN_TFTP_TIMEOUT_MS", "20000", 1);  // the transfers stay until they are ended
+  WriteImage("image.bin", RandomBytes(2000, 11));
+  ASSERT_TRUE(StartServer());
+  RawClient client;
+  std::vector<uint16_t> transferPorts;
+  int busy = 0;
+  for (size_t i = 0; i < tftp::kRecordCount + 40; ++i) {
+    client.Request(1, "image.bin", "octet", port_);
+    uint16_t from = 0;
+    const std::string answer = client.Receive(&from);
+    if (IsFirstBlock(answer)) {
+      transferPorts.push_back(from);
+    } else {
+      ASSERT_EQ(ErrorCodeOf(answer), 0) << i;
+      EXPECT_NE(ErrorTextOf(answer).find("too many transfers"), std::string::npos) << ErrorTextOf(answer);
+      EXPECT_EQ(from, port_);
+      ++busy;
+    }
+  }
+  EXPECT_EQ(transferPorts.size(), tftp::kRecordCount);
+  EXPECT_EQ(busy, 40);
+  tftp::SharedRecord record{};
+  ASSERT_TRUE(FindRecord("127.0.0.1", record));
+  EXPECT_EQ(+record.result, tftp::kResultSystemBase + 170);  // busy
+  // One transfer ended by its client makes room for the next request.
+  client.Send(std::string("\0\x05\0\0done\0", 9), transferPorts.front());
+  std::string answer;
+  for (int tries = 0; tries < 100 && !IsFirstBlock(answer); ++tries) {  // until the server has seen the end
+    client.Request(1, "image.bin", "octet", port_);
+    answer = client.Receive();
+  }
+  EXPECT_TRUE(IsFirstBlock(answer));
+  EXPECT_EQ(StopServer(), 0u);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TAVRIN_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TAVRIN_SANITIZED 1
+#endif
+#endif
+
+TEST_F(TftpProgramTest, FailuresForWantOfResourcesAreReportedAsSuch) {
+#ifdef TAVRIN_SANITIZED
+  GTEST_SKIP() << "the sanitizers' runtime needs descriptors and address space of its own";
+#else
+  WriteImage("image.bin", RandomBytes(700, 13));
+  ASSERT_TRUE(StartServer());
+  const pid_t pid = static_cast<pid_t>(GetProcessId(process_.hProcess));
+  RawClient client;
+  // No room for a transfer's thread (before any has run: a finished thread's stack would be used again):
+  // refused, and the server lives on.
+  auto addressSpace = [pid] {
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+  };
+  rlimit oldSpace{};
+  ASSERT_EQ(prlimit(pid, RLIMIT_AS, nullptr, &oldSpace), 0);
+  const rlimit tightSpace{addressSpace() + 2 * 1024 * 1024, oldSpace.rlim_max};
+  ASSERT_EQ(prlimit(pid, RLIMIT_AS, &tightSpace, nullptr), 0);
+  client.Request(1, "image.bin", "octet", port_);
+  const std::string refusal = client.Receive();
+  ASSERT_EQ(prlimit(pid, RLIMIT_AS, &oldSpace, nullptr), 0);
+  EXPECT_EQ(ErrorCodeOf(refusal), 3);
+  EXPECT_NE(ErrorTextOf(refusal).find("no thread"), std::string::npos) << ErrorTextOf(refusal);
+  auto lowestFreeDescriptor = [pid] {
+    std::vector<int> open;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+      open.push_back(std::stoi(entry.path().filename().string()));
+    std::sort(open.begin(), open.end());
+    int lowest = 0;
+    for (int fd : open) {
+      if (fd != lowest) break;
+      ++lowest;
+    }
+    return lowest;
+  };
+  rlimit old{};
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, nullptr, &old), 0);
+  tftp::SharedRecord record{};
+  // No room for the transfer's socket, then room for it but not for the file: an existing file is not an
+  // access violation, and the client hears why. (In this order: a refused transfer may close its socket
+  // only after the client has heard of it.)
+  for (int room : {0, 1}) {
+    const rlimit tight{static_cast<rlim_t>(lowestFreeDescriptor() + room), old.rlim_max};
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &tight, nullptr), 0);
+    client.Request(1, "image.bin", "octet", port_);
+    const std::string answer = client.Receive();
+    EXPECT_EQ(ErrorCodeOf(answer), 3) << room;
+    EXPECT_NE(ErrorTextOf(answer).find("out of resources"), std::string::npos) << ErrorTextOf(answer);
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &old, nullptr), 0);
+    ASSERT_TRUE(FindRecord("127.0.0.1", record));
+    EXPECT_EQ(+record.state, tftp::kStateEnded);
+    EXPECT_EQ(+record.result, tftp::kResultSystemBase + (room ? 4 : 10024)) << room;  // too many open files
+  }
+  // Resources back: served as ever.
+  client.Request(1, "image.bin", "octet", port_);
+  uint16_t transferPort = 0;
+  EXPECT_TRUE(IsFirstBlock(client.Receive(&transferPort)));
+  client.Send(std::string("\0\x04\0\x01", 4), transferPort);
+  EXPECT_EQ(client.Receive().size(), 4u + 700 - 512);
+  EXPECT_EQ(StopServer(), 0u);
+#endif
 }
 
 TEST_F(TftpProgramTest, StopEndsATransferInProgress) {

@@ -1,6 +1,7 @@
 // Faults of the data connection, as a client meets them, and a server's answer to a stream out of frame.
 #include <gtest/gtest.h>
 
+#include "testsupport/eventually.h"
 #include "usb_link.h"
 #include "zarnet/sim/config.h"
 #include "zarnet/sim/server.h"
@@ -80,6 +81,11 @@ TEST(UsbFaults, SilenceInTheMiddleOfAResponse) {
   sim::LoopbackDevice device(Loopback());
   DataLink link(device, WithFaults({"silence target=usb command=143"}));
   link.Control(GetDescriptor(1, 0, 18));
+  // The header and half the data come, then nothing more.
+  ASSERT_TRUE(tavrin::test::Eventually([&] {
+    EXPECT_FALSE(link.Receive(10ms));
+    return link.received() >= 56u + 9u;
+  }));
   EXPECT_FALSE(link.Receive(100ms));
   EXPECT_EQ(link.received(), 56u + 9u) << "the header and half the data";
   EXPECT_FALSE(link.decoder().between_messages());

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "testsupport/ports.h"
 #include "usb_link.h"
 #include "zarnet/negotiation.h"
 #include "zarnet/sim/simulator.h"
@@ -19,7 +20,7 @@ class UsbServerTest : public ::testing::Test {
   void SetUp() override {
     folder_ = std::filesystem::temp_directory_path() / ("usb-server-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder_);
-    sim::ServerOptions o = sim::LoopbackServerOptions(5, sim::FreeLoopbackPort(SOCK_DGRAM));
+    sim::ServerOptions o = sim::LoopbackServerOptions(5, deviceLists_.port());
     o.folder = folder_.string();
     sim::Device loopback;
     loopback.port = 1;
@@ -79,6 +80,8 @@ class UsbServerTest : public ::testing::Test {
   }
 
   std::filesystem::path folder_;
+  // Where the server's device lists go unheard.
+  tavrin::test::HeldPort deviceLists_{tavrin::test::HeldPort::kDatagram};
   std::unique_ptr<sim::Server> server_;
 };
 

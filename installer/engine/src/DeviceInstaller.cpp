@@ -75,6 +75,17 @@ struct RemoveContext {
   const std::string* texts[3];
 };
 
+// Removes the node everywhere; false when that failed.
+bool RemoveNode(HDEVINFO set, PSP_DEVINFO_DATA device) {
+  SP_REMOVEDEVICE_PARAMS params{};
+  params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+  params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
+  params.Scope = DI_REMOVEDEVICE_GLOBAL;
+  params.HwProfile = 0;
+  return SetupDiSetClassInstallParams(set, device, &params.ClassInstallHeader, sizeof params) &&
+         SetupDiCallClassInstaller(DIF_REMOVE, set, device);
+}
+
 int RemoveCallback(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD, void* context) {
   auto& c = *static_cast<RemoveContext*>(context);
   SP_DEVINFO_LIST_DETAIL_DATA detail{};
@@ -82,14 +93,8 @@ int RemoveCallback(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD, void* context) 
   if (!SetupDiGetDeviceInfoListDetail(set, &detail)) return 0;
   std::string instance = InstanceIdOf(device);
   if (instance.empty()) return 0;
-  SP_REMOVEDEVICE_PARAMS params{};
-  params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
-  params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
-  params.Scope = DI_REMOVEDEVICE_GLOBAL;
-  params.HwProfile = 0;
   const std::string* text = c.texts[2];
-  if (SetupDiSetClassInstallParams(set, device, &params.ClassInstallHeader, sizeof params) &&
-      SetupDiCallClassInstaller(DIF_REMOVE, set, device)) {
+  if (RemoveNode(set, device)) {
     SP_DEVINSTALL_PARAMS install{};
     install.cbSize = sizeof install;
     text = c.texts[0];
@@ -100,6 +105,11 @@ int RemoveCallback(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD, void* context) 
     ++c.count;
   }
   *c.results += instance + ": " + *text + "\n";
+  return 0;
+}
+
+int RemoveEarlierNode(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD, void*) {
+  RemoveNode(set, device);
   return 0;
 }
 
@@ -204,6 +214,11 @@ int DeviceInstaller::cmdInstall(const char* infPath, const char* hardwareId, DWO
   GUID classGuid{};
   char className[32];
   if (!SetupDiGetINFClass(infPath, &classGuid, className, sizeof className, nullptr)) return kInstallFailed;
+  // A node of the id that an earlier run registered (a run that ended before it recorded the installation)
+  // goes first: the new node takes its place instead of standing beside it.
+  const std::string literal = std::string("'") + hardwareId;
+  const char* pattern = literal.c_str();
+  EnumerateDevices(nullptr, DIGCF_ALLCLASSES, 1, &pattern, RemoveEarlierNode, nullptr);
   HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
   if (set == INVALID_HANDLE_VALUE) return kInstallFailed;
   SP_DEVINFO_DATA device{};
@@ -230,12 +245,7 @@ int DeviceInstaller::cmdInstall(const char* infPath, const char* hardwareId, DWO
       result = kInstallOk;
     } else {
       // A node without its driver would stay behind as a phantom: it goes again.
-      SP_REMOVEDEVICE_PARAMS params{};
-      params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
-      params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
-      params.Scope = DI_REMOVEDEVICE_GLOBAL;
-      if (SetupDiSetClassInstallParams(set, &device, &params.ClassInstallHeader, sizeof params))
-        SetupDiCallClassInstaller(DIF_REMOVE, set, &device);
+      RemoveNode(set, &device);
     }
   }
   SetupDiDestroyDeviceInfoList(set);

@@ -28,6 +28,7 @@ constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 constexpr char kBusText[] = "Virtual Pelko Bus";
 constexpr char kShutDownEvent[] = "TavrinAdminShutDownEvent";
 constexpr char kCleanUpEvent[] = "TavrinAdminCleanUpDone";
+constexpr DWORD kPollMs = 20;  // how often a wait for another program looks again
 
 void SetRebootFlag(void* self) { static_cast<CInstaller*>(self)->SetRebootRequired(); }
 
@@ -56,6 +57,7 @@ void CInstaller::Trace(const char* format, ...) {
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
   m_log->Write(line);
+  if (m_traceHook) m_traceHook(line);
 }
 
 void CInstaller::Box(const char* text, UINT type) { MessageBox(nullptr, text, "", type); }
@@ -334,8 +336,8 @@ BOOL CInstaller::DelExeFiles(const char* fileName) {
       ok = DeleteFile(path.c_str());
       DWORD error = GetLastError();
       if (ok || error != ERROR_ACCESS_DENIED || waited >= m_inUseRetryMs) break;
-      Sleep(20);
-      waited += 20;
+      Sleep(kPollMs);
+      waited += kPollMs;
     }
     if (!ok) Trace("Error DeleteFile %s: %lu\n", path.c_str(), static_cast<unsigned long>(GetLastError()));
   }
@@ -612,7 +614,13 @@ BOOL CInstaller::StopClientApplication(const char* eventName) {
   if (GetLastError() != ERROR_ALREADY_EXISTS) {
     Trace("%s", missing);
     CloseHandle(cleanUp);
-    CloseHandle(shutDown);
+    // TavrinAdmin runs without device mapping, so no clean-up will be told; the uninstall still needs it
+    // gone, or its program file could not be removed with the rest.
+    if (m_variant == Variant::Uninstaller) {
+      EndClientWithoutCleanUp(shutDown, eventName);
+    } else {
+      CloseHandle(shutDown);
+    }
     return FALSE;
   }
   ResetEvent(shutDown);
@@ -629,6 +637,24 @@ BOOL CInstaller::StopClientApplication(const char* eventName) {
   CloseHandle(shutDown);
   Trace("Tavrin StopClientApplication ==>>\n");
   return TRUE;
+}
+
+void CInstaller::EndClientWithoutCleanUp(HANDLE shutDown, const char* eventName) {
+  SetEvent(shutDown);
+  // The event goes with its last handle, TavrinAdmin's, as the program ends.
+  CloseHandle(shutDown);
+  for (DWORD waited = 0;; waited += kPollMs) {
+    HANDLE running = OpenEvent(SYNCHRONIZE, FALSE, eventName);
+    if (!running) {
+      Trace("StopClientApplication : TavrinAdmin ended \n");
+      return;
+    }
+    CloseHandle(running);
+    if (waited >= m_cleanUpWaitMs) break;
+    Sleep(kPollMs);
+  }
+  Trace("StopClientApplication : WAIT_TIMEOUT \n");
+  Box("Timed out for waiting to shutdown AdminTool", MB_OK | MB_ICONERROR);
 }
 
 }  // namespace installer

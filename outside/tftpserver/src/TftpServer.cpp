@@ -1,7 +1,9 @@
 #include "tftpserver/TftpServer.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "win32/file.h"
 #include "win32/file_mapping.h"
@@ -17,6 +19,15 @@ constexpr size_t kBlockSize = 512;
 constexpr DWORD kReceiveSliceMs = 100;  // how soon a transfer sees the stop
 constexpr uint32_t kAborted = 995;      // the system's "operation aborted"
 constexpr DWORD kLockWaitMs = 5000;     // a reader that holds the table longer loses this update
+constexpr uint32_t kBusy = 170;         // the system's "the requested resource is in use"
+
+using Clock = std::chrono::steady_clock;
+
+// Whole milliseconds left until `deadline`, rounded up (a wait of 0 would not end); 0 once it has passed.
+DWORD MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<DWORD>(left) : 0;
+}
 
 uint16_t LoadBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 void StoreBe16(uint8_t* p, uint16_t v) {
@@ -199,24 +210,42 @@ void Server::Listen() {
       SendTo(socket_, ErrorPacket(kErrorAccessViolation, "Only reading is allowed"), from);
       continue;
     }
-    auto transfer = std::make_unique<Transfer>();
-    transfer->client = from;
-    transfer->request = std::move(*request);
-    transfer->record = ClaimRecord(from);
-    std::lock_guard guard(transfersLock_);
-    // Finished transfers are let go here, so the list stays as long as the transfers running.
-    for (auto it = transfers_.begin(); it != transfers_.end();) {
-      if ((*it)->done) {
-        (*it)->thread.join();
-        it = transfers_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    Transfer* raw = transfer.get();
-    transfer->thread = std::thread(&Server::Serve, this, raw);
-    transfers_.push_back(std::move(transfer));
+    StartTransfer(from, std::move(*request));
   }
+}
+
+void Server::StartTransfer(const sockaddr_in& client, Request request) {
+  std::lock_guard guard(transfersLock_);
+  // Finished transfers are let go here, so the list stays as long as the transfers running.
+  for (auto it = transfers_.begin(); it != transfers_.end();) {
+    if ((*it)->done) {
+      (*it)->thread.join();
+      it = transfers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (transfers_.size() >= kMaxTransfers)
+    return Refuse(socket_, client, ClaimRecord(client), kErrorNotDefined,
+                  "Server busy: too many transfers, try again later", kResultSystemBase + kBusy);
+  auto transfer = std::make_unique<Transfer>();
+  transfer->client = client;
+  transfer->request = std::move(request);
+  transfer->record = ClaimRecord(client);
+  try {
+    transfer->thread = std::thread(&Server::Serve, this, transfer.get());
+  } catch (const std::system_error&) {
+    return Refuse(socket_, client, transfer->record, kErrorDiskFull,
+                  "Allocation exceeded: the server is out of resources (no thread for the transfer)",
+                  kResultSystemBase + ERROR_NOT_ENOUGH_MEMORY);
+  }
+  transfers_.push_back(std::move(transfer));
+}
+
+void Server::Refuse(SOCKET s, const sockaddr_in& client, int record, uint16_t code, const char* message,
+                    uint32_t result) {
+  UpdateRecord(record, 0, result);  // recorded before the client hears of it
+  SendTo(s, ErrorPacket(code, message), client);
 }
 
 int Server::ClaimRecord(const sockaddr_in& client) {
@@ -271,28 +300,52 @@ void Server::Serve(Transfer* transfer) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = inet_addr(options_.address.c_str());
-  DWORD slice = kReceiveSliceMs;
-  if (s == INVALID_SOCKET || bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&slice), sizeof slice) != 0) {
-    uint32_t error = static_cast<uint32_t>(WSAGetLastError());
+  if (s == INVALID_SOCKET || bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    // Without a port of its own the transfer is refused from the well-known one.
+    const auto error = static_cast<uint32_t>(WSAGetLastError());
     if (s != INVALID_SOCKET) closesocket(s);
-    return finish(kResultSystemBase + error);
+    const bool exhausted = error == WSAEMFILE || error == WSAENOBUFS;
+    Refuse(socket_, client, transfer->record, exhausted ? kErrorDiskFull : kErrorNotDefined,
+           exhausted ? "Allocation exceeded: the server is out of resources (no socket for the transfer)"
+                     : "The server cannot open a port for the transfer",
+           kResultSystemBase + error);
+    transfer->done = true;
+    return;
   }
-  auto refuse = [&](uint16_t code, const char* message) {
-    UpdateRecord(transfer->record, blocks, code);  // recorded before the client hears of it
-    SendTo(s, ErrorPacket(code, message), client);
+  auto refuse = [&](uint16_t code, const char* message, uint32_t result) {
+    Refuse(s, client, transfer->record, code, message, result);
     closesocket(s);
     transfer->done = true;
   };
-  if (request.mode != "octet") return refuse(kErrorNotDefined, "Only octet mode is served");
-  if (!IsSafeFileName(request.file)) return refuse(kErrorAccessViolation, "Access violation");
+  if (request.mode != "octet") return refuse(kErrorNotDefined, "Only octet mode is served", kErrorNotDefined);
+  if (!IsSafeFileName(request.file)) return refuse(kErrorAccessViolation, "Access violation", kErrorAccessViolation);
   const std::string path = options_.root + "\\" + request.file;
   HANDLE file = CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return refuse(kErrorFileNotFound, "File not found");
-    return refuse(kErrorAccessViolation, "Access violation");
+    // Each failure by its cause: only a refusal of the file itself is an access violation.
+    const DWORD error = GetLastError();
+    switch (error) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_INVALID_NAME:
+        return refuse(kErrorFileNotFound, "File not found", kErrorFileNotFound);
+      case ERROR_ACCESS_DENIED:
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+        return refuse(kErrorAccessViolation, "Access violation", kErrorAccessViolation);
+      case ERROR_TOO_MANY_OPEN_FILES:
+        return refuse(kErrorDiskFull, "Allocation exceeded: the server is out of resources (too many open files)",
+                      kResultSystemBase + error);
+      case ERROR_NOT_ENOUGH_MEMORY:
+        return refuse(kErrorDiskFull, "Allocation exceeded: the server is out of resources (out of memory)",
+                      kResultSystemBase + error);
+      default: {
+        char message[64];
+        snprintf(message, sizeof message, "The server cannot open the file (error %u)", static_cast<unsigned>(error));
+        return refuse(kErrorNotDefined, message, kResultSystemBase + error);
+      }
+    }
   }
 
   uint8_t data[4 + kBlockSize];
@@ -319,20 +372,23 @@ void Server::Serve(Transfer* transfer) {
       sendto(s, reinterpret_cast<const char*>(data), static_cast<int>(4 + size), 0,
              reinterpret_cast<const sockaddr*>(&client), sizeof client);
       ++sends;
-      // Waits for this block's acknowledgement in slices, so a stop is seen soon.
-      for (uint32_t waited = 0; waited < options_.timeoutMs && !acknowledged && !result;) {
+      // Waits for this block's acknowledgement until its time is up by the clock, whatever arrives
+      // meanwhile (old acknowledgements, strangers' packets), in slices so that a stop is seen soon.
+      const auto deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
+      while (!acknowledged && !result) {
         if (stopping_) {
           result = kResultSystemBase + kAborted;
           break;
         }
+        const DWORD left = MillisecondsUntil(deadline);
+        if (left == 0) break;  // sent again
+        DWORD slice = left < kReceiveSliceMs ? left : kReceiveSliceMs;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&slice), sizeof slice);
         sockaddr_in from{};
         int fromLength = sizeof from;
         int got = recvfrom(s, reinterpret_cast<char*>(reply), sizeof reply, 0, reinterpret_cast<sockaddr*>(&from),
                            &fromLength);
-        if (got < 0) {
-          if (WSAGetLastError() == WSAETIMEDOUT) waited += kReceiveSliceMs;
-          continue;
-        }
+        if (got < 0) continue;
         if (!SameEndpoint(from, client)) {
           SendTo(s, ErrorPacket(kErrorUnknownTransferId, "Unknown transfer ID"), from);
           continue;

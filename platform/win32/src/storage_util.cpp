@@ -25,6 +25,8 @@ DWORD ErrorFromErrno(int error) {
     case EBADF: return ERROR_INVALID_HANDLE;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     default: return ERROR_GEN_FAILURE;
   }
 }

@@ -32,7 +32,9 @@ class DeviceInstaller {
   // The texts the removal gives each device ("Removed", "Removed on reboot", "Remove failed"); without them
   // cmdRemove fails.
   void SetRemoveTexts(const char* removed, const char* removedOnReboot, const char* removeFailed);
-  // The reboot setter runs when the driver installation asks for a restart.
+  // Makes the one node of the id (nodes of the id already there go first, so that a rerun after an
+  // interrupted install does not add a second) and installs its driver. The reboot setter runs when the
+  // driver installation asks for a restart.
   int cmdInstall(const char* infPath, const char* hardwareId, DWORD* rebootRequired, void (*setReboot)(void*) = nullptr,
                  void* rebootContext = nullptr);
   int cmdRemove(const char* hardwareId);

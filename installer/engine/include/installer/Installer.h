@@ -31,6 +31,8 @@ class CInstaller {
   // use is retried before its deletion counts as failed.
   void SetCleanUpWait(DWORD ms) { m_cleanUpWaitMs = ms; }
   void SetInUseRetry(DWORD ms) { m_inUseRetryMs = ms; }
+  // Runs with each trace line once it has been written.
+  void SetTraceHook(std::function<void(const char* line)> hook) { m_traceHook = std::move(hook); }
 
   BOOL InstallSoftware();
   BOOL UnInstallSoftware();
@@ -67,6 +69,9 @@ class CInstaller {
   std::string Source(const char* name) const;
   void RemoveDevices();
   void Box(const char* text, UINT type);
+  // Sets the shut-down event of a TavrinAdmin that has no clean-up to tell and waits (the clean-up wait at
+  // most) until it has ended; a program that does not end is reported in a box.
+  void EndClientWithoutCleanUp(HANDLE shutDown, const char* eventName);
   // Opens a registry key with `open`, applies `use` to it and closes it; a failed step's status is traced
   // with its format (one %ld). TRUE when both steps succeeded.
   BOOL WithKey(const std::function<LONG(HKEY*)>& open, const char* openError, const std::function<LONG(HKEY)>& use,
@@ -79,6 +84,7 @@ class CInstaller {
   int m_versionKind = kNt5;
   DWORD m_cleanUpWaitMs = 20000;
   DWORD m_inUseRetryMs = 10000;
+  std::function<void(const char*)> m_traceHook;
 };
 
 }  // namespace installer

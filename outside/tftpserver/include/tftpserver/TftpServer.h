@@ -1,6 +1,8 @@
 // The TFTP server of TftpServer.exe: RFC 1350 read requests in octet mode, 512-byte blocks, resent after
 // a time-out a limited number of times, one thread per transfer; each transfer's progress and result go
 // to the shared table under its lock. Write requests and names that could leave the root are refused.
+// At most kMaxTransfers run at once: a request beyond them, or one the system has no resources for, is
+// answered with a TFTP error that says so, and the server goes on.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -16,6 +18,9 @@
 #include "win32/winsock.h"
 
 namespace tftp {
+
+// As many transfers as the shared table has records.
+inline constexpr size_t kMaxTransfers = kRecordCount;
 
 struct ServerOptions {
   std::string root;                 // Windows-form folder whose files are served
@@ -56,7 +61,11 @@ class Server {
  private:
   struct Transfer;
   void Listen();
+  // Starts a thread for the request, or refuses it when kMaxTransfers run or no thread can be had.
+  void StartTransfer(const sockaddr_in& client, Request request);
   void Serve(Transfer* transfer);
+  // Records `result` for the client's transfer and tells the client the TFTP error, from `s`.
+  void Refuse(SOCKET s, const sockaddr_in& client, int record, uint16_t code, const char* message, uint32_t result);
   // Record operations, under the lock.
   int ClaimRecord(const sockaddr_in& client);
   void UpdateRecord(int index, uint32_t blocks, std::optional<uint32_t> result);

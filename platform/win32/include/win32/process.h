@@ -67,7 +67,8 @@ BOOL CreateProcess(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBU
 // signal number.
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 DWORD GetProcessId(HANDLE process);
-// Ends the process (SIGKILL); its exit code becomes `exitCode`.
+// Ends the process (SIGKILL); its exit code becomes `exitCode`. GetCurrentProcess() ends the caller at once
+// (its exit code is that of SIGKILL).
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 
 // The line this process was started with by CreateProcess; for a process started otherwise, its

@@ -15,9 +15,9 @@ class XvfbServer {
 
   // The Xvfb program, or "" when it is not installed.
   static std::string Find();
-  // Starts `program` on the first display from `firstDisplay` up that has no lock file; false when it
-  // could not be spawned. The server may take a moment before it accepts connections.
-  bool Start(const std::string& program, int firstDisplay);
+  // Starts `program` on a display number the server itself picks free, and waits until it accepts
+  // connections; false when it could not be spawned or did not come up within 20 s.
+  bool Start(const std::string& program);
   // SIGTERM and reaping; nothing when it is not running.
   void Stop();
   // The display's name, ":N".
