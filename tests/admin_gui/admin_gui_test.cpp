@@ -45,6 +45,13 @@ using tavrin::test::Eventually;
 constexpr int kOffice = 91;  // 127.0.0.91: a printer (free) and a device another computer holds
 constexpr int kLab = 92;     // 127.0.0.92: a keyboard
 constexpr char kPrinterName[] = "Office LaserPrinter 1020";
+// The splash goes within 2 s of showing; a sanitizer build makes the rest of the frame's making so slow
+// that only its going is checked there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSplashTimed = false;
+#else
+constexpr bool kSplashTimed = true;
+#endif
 
 // One row of a list (or the panes of a status bar), its cells joined by "|", where it shows.
 struct Row {
@@ -179,6 +186,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
 
   void TearDown() override {
     if (HasFailure()) KeepShots();
+    DropShots();
     StopAdmin();
     sim_.Stop();
     host_.reset();
@@ -273,6 +281,17 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
         nullptr, ms);
   }
 
+  // Shows the hidden frame and waits until it shows.
+  void ShowFrame() {
+    ASSERT_EQ(Ctl("show \"Pelko Admin\""), 0);
+    ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr));
+  }
+  // The status bar's panes, joined by "|".
+  static std::string StatusPanes() {
+    for (const Window& w : Windows())
+      if (w.cls == "msctls_statusbar32" && !w.rows.empty()) return w.rows[0].cells;
+    return "";
+  }
   // Whether a window of that size is mapped on the screen.
   bool OnScreen(int width, int height) {
     ::Window root = 0, parent = 0, *children = nullptr;
@@ -314,24 +333,28 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
 
   // ---- the steps' pictures ----
 
+  // The screen as it is now; turned into a picture only when the test failed (a copy is quick).
   void Shot(const std::string& step) {
-    XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap);
-    if (!image) return;
-    tavrin::draw::Surface screen(1024, 768);
-    for (int y = 0; y < 768; ++y)
-      for (int x = 0; x < 1024; ++x)
-        screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
-    XDestroyImage(image);
-    shots_.emplace_back(step, std::move(screen));
+    if (XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap))
+      shots_.emplace_back(step, image);
   }
   void KeepShots() {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     for (size_t i = 0; i < shots_.size(); ++i) {
+      XImage* image = shots_[i].second;
+      tavrin::draw::Surface screen(1024, 768);
+      for (int y = 0; y < 768; ++y)
+        for (int x = 0; x < 1024; ++x)
+          screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
       char name[256];
       snprintf(name, sizeof name, "%s_%02zu_%s.png", test.c_str(), i + 1, shots_[i].first.c_str());
-      tavrin::draw::WritePngFile(shots_[i].second, fs::absolute(name).string());
+      tavrin::draw::WritePngFile(screen, fs::absolute(name).string());
     }
     if (!shots_.empty()) printf("the steps' screenshots are kept beside the test program (%s_*.png)\n", test.c_str());
+  }
+  void DropShots() {
+    for (auto& shot : shots_) XDestroyImage(shot.second);
+    shots_.clear();
   }
   std::string Log() const {
     std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"));
@@ -345,20 +368,66 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   zarnet::sim::Server* office_ = nullptr;
   std::string network_, program_;
   pid_t admin_ = -1;
-  std::vector<std::pair<std::string, tavrin::draw::Surface>> shots_;
+  std::vector<std::pair<std::string, XImage*>> shots_;
 };
 
 TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
   StartAdmin();
   // The splash picture (400 x 240) shows while the frame is made, then goes. It is looked for on the
   // screen itself: the program's thread is busy making the frame while it shows.
-  ASSERT_TRUE(Eventually([&] { return OnScreen(400, 240); }, 10s)) << "no splash";
+  ASSERT_TRUE(Eventually([&] { return OnScreen(400, 240); })) << "no splash";
   const auto shown = std::chrono::steady_clock::now();
   Shot("splash");
-  ASSERT_TRUE(Eventually([&] { return !OnScreen(400, 240); }, 10s)) << "the splash stays";
-  EXPECT_LT(std::chrono::steady_clock::now() - shown, 2s) << "the splash goes within 2 s of showing";
+  ASSERT_TRUE(Eventually([&] { return !OnScreen(400, 240); })) << "the splash stays";
+  if (kSplashTimed) {
+    EXPECT_LT(std::chrono::steady_clock::now() - shown, 2s) << "the splash stays too long";
+  }
   Shot("after-splash");
   EXPECT_FALSE(Frame().visible) << "the frame starts hidden";
+}
+
+TEST_F(AdminGuiTest, TheShownFrameHasItsBarsAndStartsDeviceMappingFromItsMenu) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  Shot("shown");
+
+  // Toolbar and status bar: "Ready", the status line, and a clock that goes on.
+  EXPECT_TRUE(FindWindow([](const Window& w) { return w.cls == "ToolbarWindow32" && w.visible; }, nullptr));
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible && !w.rows.empty(); },
+                         &status));
+  const std::regex clock(R"(Ready\|.*\|\d{1,2}/\d{1,2}/\d{4} \d\d:\d\d:\d\d)");
+  const std::string first = status.rows[0].cells;
+  ASSERT_TRUE(std::regex_match(first, clock)) << first;
+  EXPECT_TRUE(Eventually([&] { return StatusPanes() != first; }, 5s)) << "the clock stands";
+
+  // Device Mapping > Start Device Mapping, from the keyboard: the servers come.
+  Click(status.left + 10, status.CentreY());
+  Key(XK_d, XK_Alt_L);
+  Key(XK_s);
+  EXPECT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
+  Shot("mapping");
+}
+
+TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  const Window frame = Frame();
+  // The close box at the right end of the title bar.
+  Click(frame.right - 12, frame.top + 12);
+  EXPECT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && !w.visible; }, nullptr));
+  EXPECT_EQ(WaitAdmin(200), -1) << "the program goes on in the tray";
+  Shot("closed");
+
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_f, XK_Alt_L);
+  Key(XK_x);
+  EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit ends the program";
 }
 
 }  // namespace

@@ -128,6 +128,26 @@ TEST_F(PrinterMonitorTest, AConnectThatCouldNotBeQueuedIsTriedAgainAtTheNextPoll
   EXPECT_TRUE(NextRequest(true));
 }
 
+TEST_F(PrinterMonitorTest, AConnectTheBusDriverRefusedIsTriedAgainWhileJobsWait) {
+  doc_->OfferAutoConnectPrinter(Printer(1));
+  doc_->StartPrinterMonitors();
+  tavrin::spool::AddJob(kName);
+
+  // The bus driver refuses the first connect (the server's arrival has not reached it yet).
+  std::vector<DEVICE_ARRIVALREMOVAL_INFO> queued;
+  ASSERT_TRUE(Eventually([&] { return !(queued = QueuedDeviceRequests()).empty(); }));
+  ASSERT_EQ(queued.size(), 1u);
+  ASSERT_EQ(queued[0].Arrival, 1u);
+  doc_->DeviceRequests().Edit(static_cast<int>(queued[0].RequestId) - 1,
+                              [](DEVICE_ARRIVALREMOVAL_INFO& slot) { slot.ArRmStatus = ARRM_STATUS_SERVER_NOT_FOUND; });
+  doc_->OnDeviceAnswer(queued[0].RequestId);
+
+  EXPECT_TRUE(NextRequest(true));  // asked again, not left waiting for ever
+  // Not refused this time: nothing more is asked until the queue empties.
+  tavrin::spool::RemoveJob(kName);
+  EXPECT_TRUE(NextRequest(false));
+}
+
 TEST_F(PrinterMonitorTest, SwitchingAutoConnectOffWhileAJobPrintsDisconnectsAtOnce) {
   doc_->OfferAutoConnectPrinter(Printer(1));
   doc_->StartPrinterMonitors();

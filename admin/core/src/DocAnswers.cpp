@@ -99,6 +99,7 @@ void CTavrinAdminDoc::OnDeviceAnswer(DWORD requestId) {
       device.ConnectionLost = 0;
     }
   }
+  if (slot.Arrival && (status & ARRM_STATUS_FAILED)) NotePrinterConnectRefused(slot);
   const char* format = nullptr;
   if (status & ARRM_STATUS_FAILED) {
     format = slot.Arrival ? "Device %s : %d Connect Intimation Failed!" : "Device %s : %d DisconnectIntimation Failed!";

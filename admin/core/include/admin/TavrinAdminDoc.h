@@ -327,6 +327,8 @@ class CTavrinAdminDoc : public CDocument {
   BOOL UpdatePrinterMonitorEntryLocked(const PrinterInfo& printer);
   BOOL QueuePrinterRequest(const PrinterInfo& printer, BOOL arrival, LPCSTR foundLine, BOOL* found);
   void RunPrinterMonitor(int slot);
+  // A refused plug-in answer for a monitored printer: its monitor asks again at its next poll.
+  void NotePrinterConnectRefused(const DEVICE_ARRIVALREMOVAL_INFO& answer);
   void RunStop(BOOL bAskUser);
   void JoinThread(HANDLE* thread);
   void OnUpdateCommandUI(CCmdUI* ui);
@@ -384,4 +386,5 @@ class CTavrinAdminDoc : public CDocument {
   HANDLE m_hPrinterMonitorThreads[kPrinterMonitorSlots] = {};
   CList<PrinterInfo> m_PrinterList{10};
   PrinterInfo m_PrinterMonitors[kPrinterMonitorSlots] = {};
+  bool m_PrinterConnectRefused[kPrinterMonitorSlots] = {};  // per slot, until the monitor's next poll
 };

@@ -2,6 +2,7 @@
 // queue, connects the printer's USB device when a job waits and disconnects it when the queue is empty.
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "../presence/Presence.h"
@@ -70,6 +71,7 @@ void CTavrinAdminDoc::StartPrinterMonitors() {
       PrinterInfo& monitor = m_PrinterMonitors[slot];
       monitor = printer;
       monitor.AutoReconnect = 1;
+      m_PrinterConnectRefused[slot] = false;
       if (m_hPrinterMonitorThreads[slot]) ended.push_back(m_hPrinterMonitorThreads[slot]);
       auto* start = new MonitorStart{this, slot};
       DWORD id = 0;
@@ -191,9 +193,17 @@ void CTavrinAdminDoc::RunPrinterMonitor(int slot) {
     ClosePrinter(printer);
 
     PrinterInfo monitor;
+    bool refused = false;
     {
       std::lock_guard guard(m_PrinterLock);
       monitor = m_PrinterMonitors[slot];
+      refused = std::exchange(m_PrinterConnectRefused[slot], false);
+    }
+    if (refused && !idle) {
+      // The bus driver did not take the connect: nothing is connected, and waiting jobs ask again below.
+      TraceInfo("%s Connect was refused by the bus driver\n", name);
+      idle = true;
+      connected = false;
     }
     BOOL found = FALSE;
     if (jobs > 0 && idle) {
@@ -228,6 +238,16 @@ void CTavrinAdminDoc::RunPrinterMonitor(int slot) {
     m_PrinterMonitors[slot].PrinterName[0] = '\0';  // frees the slot
   }
   TraceInfo("PrinterMonitor Thread >> for %s Exitting...\n", name);
+}
+
+void CTavrinAdminDoc::NotePrinterConnectRefused(const DEVICE_ARRIVALREMOVAL_INFO& answer) {
+  std::lock_guard guard(m_PrinterLock);
+  for (int slot = 0; slot < kPrinterMonitorSlots; ++slot) {
+    const PrinterInfo& monitor = m_PrinterMonitors[slot];
+    if (monitor.PrinterName[0] != '\0' && monitor.DeviceIP == answer.ServerIp && monitor.DevicePort == answer.PortNum &&
+        monitor.Vid == answer.Vid && monitor.Pid == answer.Pid && monitor.Rev == answer.Rev)
+      m_PrinterConnectRefused[slot] = true;
+  }
 }
 
 PrinterInfo CTavrinAdminDoc::GetPrinterMonitor(int slot) {
