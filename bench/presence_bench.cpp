@@ -21,6 +21,7 @@
 #include "admin/TavrinAdminDoc.h"
 #include "admin/comm/CommSettings.h"
 #include "admin/ui/FunctionView.h"
+#include "testsupport/admin_app.h"
 #include "admin/util/Utilities.h"
 #include "win32/sysroot.h"
 #include "zarnet/sim/simulator.h"
@@ -97,7 +98,7 @@ void Refresh(CTavrinAdminDoc& doc, CFunctionView& pane) {
 
 size_t ShownDevices(const CFunctionView& pane) {
   size_t shown = 0;
-  for (const TreeServerItem& server : pane.m_DeviceTree) shown += server.Devices.size();
+  for (const TreeServerItem& server : pane.GetDeviceTree()) shown += server.Devices.size();
   return shown;
 }
 
@@ -149,9 +150,8 @@ int main(int argc, char** argv) {
     doc.CreateEventsAndLocks();
     doc.m_ulDeviceListAddress = inet_addr("127.0.0.1");
     doc.m_wDeviceListPort = listenPort;
-    CFunctionView paneView;  // without a window: the tree model only
-    CFunctionView* pane = &paneView;
-    doc.AddView(pane);
+    tavrin::test::PaneHost host(&doc, RUNTIME_CLASS(CFunctionView));
+    CFunctionView* pane = &host.as<CFunctionView>();
 
     const long rssBeforeKb = StatusKb("VmRSS:");
     std::thread listener([&] { doc.ListenForDeviceLists(); });

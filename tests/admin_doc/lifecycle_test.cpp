@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "admin/Resource.h"
+#include "admin/ui/UIThread.h"
 #include "win32/security.h"
 #include "doc_fixture.h"
 #include "win32/setupapi.h"
@@ -37,7 +38,7 @@ TEST_F(DocTest, WithoutTheDriversTheStartShowsTheBoxAndEndsIdleWithOneCleanUpSig
   EXPECT_EQ(doc_->GetCleanUpDoneEvent(), INVALID_HANDLE_VALUE);
   EXPECT_FALSE(doc_->ServerRequests().IsOpen());
   EXPECT_FALSE(doc_->IsServerThreadRunning());
-  EXPECT_EQ(app_->m_pWaitThread, nullptr);
+  EXPECT_EQ(g_pWaitThread, nullptr);
   ASSERT_NE(cleanUpDone, nullptr);
   EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(cleanUpDone, 0), WAIT_TIMEOUT);  // auto-reset: set exactly once
@@ -131,6 +132,16 @@ TEST_F(DocTest, TheControlDeviceLeavingEndsTheDeviceThreadAndClosesTheLink) {
   EXPECT_EQ(doc_->GetBusInterfaceArrivals(), 0u);
   PumpFor(300);  // the removal's answer is not a confirmation: nothing is reopened
   EXPECT_EQ(doc_->Bus().GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(boxes_.empty());
+  // A second removal notice (the interface's, after the enumerator's) finds nothing open: the count of
+  // arrivals stays at 0 and the next arrival still opens the link.
+  DEV_BROADCAST_DEVICEINTERFACE notice{};
+  notice.dbcc_size = sizeof notice;
+  notice.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  notice.dbcc_classguid = GUID_DEVINTERFACE_BUSDRIVER;
+  for (int i = 0; i < 2; ++i)
+    frame_->GetFunctionView()->SendMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&notice));
+  EXPECT_EQ(doc_->GetBusInterfaceArrivals(), 0u);
   EXPECT_TRUE(boxes_.empty());
 
   // A confirmation that comes before the bus driver has started on the node is no failure: the

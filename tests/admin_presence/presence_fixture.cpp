@@ -266,10 +266,10 @@ bool MappingTest::PumpUntil(const std::function<bool()>& done, int milliseconds)
 }
 
 const TreeServerItem* MappingTest::ServerRow(int last) {
-  for (const TreeServerItem& row : pane_->m_DeviceTree) {
-    CString ip;
-    pane_->GetServerIPFromItem(&row, ip);
-    if (ip == Ip(last).c_str()) return &row;
+  tree_ = pane_->GetDeviceTree();
+  for (const TreeServerItem& row : tree_) {
+    const std::string text = row.Text.str();
+    if (text.substr(0, text.find(' ')) == Ip(last)) return &row;
   }
   return nullptr;
 }
@@ -283,19 +283,9 @@ const TreeDeviceItem* MappingTest::DeviceRow(int last, WORD port) {
 }
 
 bool MappingTest::Select(int last, WORD port) {
-  for (size_t s = 0; s < pane_->m_DeviceTree.size(); ++s) {
-    const TreeServerItem& server = pane_->m_DeviceTree[s];
-    CString ip;
-    pane_->GetServerIPFromItem(&server, ip);
-    if (!(ip == Ip(last).c_str())) continue;
-    for (size_t d = 0; d < server.Devices.size(); ++d) {
-      if (!(server.Devices[d].Port == std::to_string(port).c_str())) continue;
-      pane_->m_nSelectedServer = static_cast<int>(s);
-      pane_->m_nSelectedDevice = static_cast<int>(d);
-      return true;
-    }
-  }
-  return false;
+  HTREEITEM row = pane_->FindTreeRow(Ip(last).c_str(), port);
+  pane_->m_treeDevices.SelectItem(nullptr);  // one row selected, as a click leaves it
+  return row && pane_->m_treeDevices.SelectItem(row);
 }
 
 std::vector<BUS_DEVICE_INFO> MappingTest::PluggedDevices() {

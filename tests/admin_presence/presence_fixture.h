@@ -14,6 +14,7 @@
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
 #include "kernel_host/kernel_host.h"
+#include "testsupport/admin_app.h"
 #include "testsupport/eventually.h"
 #include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
@@ -83,6 +84,7 @@ class MappingTest : public tavrin::test::SysrootTest {
   const TreeServerItem* ServerRow(int last);
   const TreeDeviceItem* DeviceRow(int last, WORD port);
   bool Select(int last, WORD port);
+  std::vector<TreeServerItem> tree_;  // the copy of the tree the rows above point into
   // The devices the control device has plugged in.
   std::vector<BUS_DEVICE_INFO> PluggedDevices();
   bool IsPlugged(int last, WORD port);

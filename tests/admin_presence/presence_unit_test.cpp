@@ -300,8 +300,8 @@ TEST_F(DocUnitTest, TheListsStopGrowingAtTheirLimits) {
 // "Element not deleted even though it is not alive" is written for a device that outlives its server, not
 // for the devices of a server whose arrival is still under way.
 TEST_F(DocUnitTest, TheNotDeletedLineIsWrittenOnlyForADeviceWithoutItsServer) {
-  CFunctionView pane;  // without a window: the tree model only
-  doc_->AddView(&pane);
+  tavrin::test::PaneHost host(doc_.get(), RUNTIME_CLASS(CFunctionView));
+  CFunctionView& pane = host.as<CFunctionView>();
   auto refresh = [&] { doc_->Refresh([&] { pane.RefreshServerList(); }, [&] { pane.RefreshDeviceTree(); }); };
   const std::string line = "Error : Element not deleted even though it is not alive";
   Receive(2, 0x102, {DevInfo(1, 8, 0x0781, 0x5567, 0x0100)});
@@ -316,7 +316,6 @@ TEST_F(DocUnitTest, TheNotDeletedLineIsWrittenOnlyForADeviceWithoutItsServer) {
   ASSERT_TRUE(Eventually([&] { return Device(9, 4).ProductStringState == 2; }));
   refresh();
   EXPECT_NE(ReadTraceLog().find(line), std::string::npos);
-  doc_->RemoveView(&pane);
 }
 
 }  // namespace

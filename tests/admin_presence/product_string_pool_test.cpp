@@ -16,7 +16,7 @@
 namespace presence_test {
 namespace {
 
-// The document's panes as far as the tree goes: the functional pane's model without a window.
+// The document's panes as far as the tree goes: the functional pane alone.
 class TreePanes : public IDocPanes {
  public:
   explicit TreePanes(CFunctionView& pane) : pane_(pane) {}
@@ -138,14 +138,14 @@ TEST_F(ProductStringFetchTest, FourSlowServersDoNotHoldUpTheOthersStrings) {
 // and the old entry leaves at the next check.
 TEST_F(ProductStringFetchTest, ADeviceWhoseReleaseChangesGetsItsOwnProductString) {
   AddServer(3, false);
-  CFunctionView pane;  // without a window: the tree model only
-  doc_->AddView(&pane);
+  tavrin::test::PaneHost host(doc_.get(), RUNTIME_CLASS(CFunctionView));
+  CFunctionView& pane = host.as<CFunctionView>();
   TreePanes panes(pane);
   doc_->SetPanes(&panes);
   auto refresh = [&] { doc_->Refresh([&] { pane.RefreshServerList(); }, [&] { pane.RefreshDeviceTree(); }); };
   auto shownNames = [&] {
     std::vector<std::string> names;
-    for (const TreeServerItem& server : pane.m_DeviceTree)
+    for (const TreeServerItem& server : pane.GetDeviceTree())
       for (const TreeDeviceItem& device : server.Devices) names.push_back(device.Name.str());
     return names;
   };

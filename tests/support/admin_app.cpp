@@ -42,4 +42,22 @@ void StopAdminApp(std::unique_ptr<CTavrinAdminApp>& app) {
   app.reset();
 }
 
+PaneHost::PaneHost(CDocument* document, const CRuntimeClass* viewClass, int width, int height) {
+  host_.CreateEx(0, "", WS_POPUP, 0, 0, width, height, nullptr, 0);
+  view_ = static_cast<CView*>(viewClass->CreateObject());
+  if (!view_) return;
+  if (document) document->AddView(view_);
+  if (!view_->CreateEx(0, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, width, height, host_.GetSafeHwnd(), 0xE900)) {
+    delete view_;  // leaves the document as it goes
+    view_ = nullptr;
+    return;
+  }
+  view_->OnInitialUpdate();
+}
+
+PaneHost::~PaneHost() {
+  if (view_ && view_->GetSafeHwnd()) view_->DestroyWindow();  // the view deletes itself
+  host_.DestroyWindow();
+}
+
 }  // namespace tavrin::test

@@ -42,6 +42,7 @@ CTavrinAdminDoc::~CTavrinAdminDoc() {
   m_pRestoreComm.reset();  // waits for a restore's command thread still running
   if (m_bWinsockStarted) WinsockStop();
   DeleteCriticalSection(&m_csDiscoveredServers);
+  delete m_pUnloadNotice;  // the notice shown last, if any
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetDocument(nullptr);
 }
 

@@ -113,6 +113,8 @@ int CMainFrame::OnCreate(LPCREATESTRUCT createStruct) {
     g_clrControlText = app->m_clrButtonText;
   }
   if (CNewFrameWnd::OnCreate(createStruct) == -1) return -1;
+  // The frame's own paint spares its panes: they paint only what changes in them.
+  ModifyStyle(0, WS_CLIPCHILDREN);
 
   if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT,
                              WS_CHILD | WS_VISIBLE | CBRS_TOP | CBRS_GRIPPER | CBRS_TOOLTIPS | CBRS_FLYBY |
@@ -520,24 +522,9 @@ void CMainFrame::KillMappingTimers() {
   m_pFunctionView->KillTimer(kBusUpTimer);
 }
 
-BOOL CMainFrame::OpenWaitWindow(LPCSTR text, int kind) {
-  CTavrinAdminApp* app = GetAdminApp();
-  if (!app || app->m_pWaitThread) return FALSE;
-  app->m_pWaitThread = new CUIThread(kind == kWaitAnimation ? CUIThread::kModeAnimation : CUIThread::kModeProgress, text);
-  return TRUE;
-}
+BOOL CMainFrame::OpenWaitWindow(LPCSTR text, int kind) { return ::OpenWaitWindow(kind, text); }
 
-void CMainFrame::CloseWaitWindow() {
-  CTavrinAdminApp* app = GetAdminApp();
-  auto* waitThread = app ? static_cast<CUIThread*>(app->m_pWaitThread) : nullptr;
-  if (!waitThread) return;
-  if (HWND dialog = waitThread->GetDialogHandle())
-    ::PostMessage(dialog, waitThread->GetMode() == CUIThread::kModeAnimation ? WM_CLOSE_WAIT_ANIMATION : WM_CLOSE_WAIT_PROGRESS,
-                  0, 0);
-  if (waitThread->m_hThread) WaitWithMessageLoop(&waitThread->m_hThread, 1);
-  app->m_pWaitThread = nullptr;
-  delete waitThread;
-}
+void CMainFrame::CloseWaitWindow() { ::CloseWaitWindow(); }
 
 std::vector<ServerListRow> CMainFrame::GetSelectedServerRows() {
   return m_pFunctionView ? m_pFunctionView->GetSelectedServerRows() : std::vector<ServerListRow>();

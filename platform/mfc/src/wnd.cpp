@@ -257,6 +257,7 @@ BOOL CWnd::ShowWindow(int cmdShow) { return ::ShowWindow(m_hWnd, cmdShow); }
 BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 void CWnd::SetWindowText(LPCSTR text) { ::SetWindowText(m_hWnd, text); }
+void CWnd::SetFont(CFont* f, BOOL redraw) { ::SendMessage(m_hWnd, WM_SETFONT, f ? (WPARAM)(HFONT)*f : 0, redraw); }
 
 void CWnd::GetWindowText(CString& text) const {
   int length = ::GetWindowTextLength(m_hWnd);

@@ -61,7 +61,6 @@ class CTavrinAdminApp : public CWinApp {
   COLORREF m_clrDialogBk = 0xF7FFFF;
   COLORREF m_clrTabBk = 0xB3AEB3;
   COLORREF m_clrButtonText = 0x800000;
-  CWinThread* m_pWaitThread = nullptr;  // the stop's wait window while it shows
   DWORD AppTraceLevel = 3;
   DWORD AppGuiRefreshPeriod = 5000;
   DWORD AppStopDeviceMappingPeriod = 180000;

@@ -224,7 +224,8 @@ class CTavrinAdminDoc : public CDocument {
   const SelectedServerList& GetSelectedServers() const { return m_SelectedServers; }
   // Sets the three pairs of view-mode flags for Server Manager (TRUE) or Device Mapping.
   void SetViewMode(BOOL serverManager);
-  // The unload notice window the functional pane shows (at most one; the pane replaces and frees it).
+  // The unload notice window the functional pane shows (at most one; the pane replaces and frees it, the
+  // document frees the last one).
   void SetUnloadNotice(CWnd* notice);
   CWnd* GetUnloadNotice() const { return m_pUnloadNotice; }
   // The auto-connect list as the printer dialog changes it: a printer's flag, a printer removed. FALSE

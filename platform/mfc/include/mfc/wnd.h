@@ -79,6 +79,7 @@ class CWnd : public CCmdTarget {
   BOOL IsWindowVisible() const;
   BOOL IsIconic() const;
   void SetWindowText(LPCSTR text);
+  void SetFont(class CFont* f, BOOL redraw = TRUE);
   void GetWindowText(CString& text) const;
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);

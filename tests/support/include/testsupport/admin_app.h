@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "admin/TavrinAdminApp.h"
+#include "mfc/doc.h"
 
 namespace tavrin::test {
 
@@ -15,5 +16,24 @@ void StartAdminApp(std::unique_ptr<CTavrinAdminApp>& app);
 
 // Stops device mapping, closes the documents and ends what StartAdminApp made; nothing when app is null.
 void StopAdminApp(std::unique_ptr<CTavrinAdminApp>& app);
+
+// One pane of the main window on its own, for tests without the main frame: the view is made as a child of
+// a hidden top-level window, joins the document and has its initial update; it goes with this object.
+class PaneHost {
+ public:
+  PaneHost(CDocument* document, const CRuntimeClass* viewClass, int width = 800, int height = 600);
+  ~PaneHost();
+  PaneHost(const PaneHost&) = delete;
+  PaneHost& operator=(const PaneHost&) = delete;
+  CView* view() const { return view_; }
+  template <class View>
+  View& as() const {
+    return *static_cast<View*>(view_);
+  }
+
+ private:
+  CWnd host_;
+  CView* view_ = nullptr;
+};
 
 }  // namespace tavrin::test
