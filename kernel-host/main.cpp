@@ -33,11 +33,13 @@ int main(int argc, char** argv) {
     } else if (arg == "--fake-answer" && i + 1 < argc) {
       tavrin::kernel_host::fake_control_device::SetAnswerStatus(
           static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 0)));
+    } else if (arg == "--fake-connections-lost") {
+      tavrin::kernel_host::fake_control_device::SetConnectionsLost(true);
     } else if (arg == "--max-connections" && i + 1 < argc) {
       options.maxConnections = std::strtoul(argv[++i], nullptr, 0);
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--sysroot DIR] [--fake-control-device [--fake-answer STATUS]] "
+                   "usage: %s [--sysroot DIR] [--fake-control-device [--fake-answer STATUS] [--fake-connections-lost]] "
                    "[--no-fake-control-device] [--negotiation-timeout MS] [--max-connections N]\n",
                    argv[0]);
       return 2;

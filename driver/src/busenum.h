@@ -34,6 +34,8 @@ struct Globals {
   PDEVICE_OBJECT ControlDevice = nullptr;
   std::atomic<uint32_t> NegotiationTimeoutMs{10000};
   std::atomic<uint32_t> PrinterRetryMs{5000};
+  std::atomic<uint32_t> ConnectTimeoutMs{180000};
+  std::atomic<uint32_t> IsochHoldBackMs{5};
   std::atomic<long> LiveChildren{0};
 };
 extern Globals g;
@@ -340,6 +342,9 @@ NTSTATUS Bus_UnPlugDevice(DEVICE_ARRIVALREMOVAL_INFO* request, FDO_DEVICE_DATA* 
 NTSTATUS Bus_PDO_PnP(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack, PDO_DEVICE_DATA* pdo);
 NTSTATUS Bus_PDO_Power(PDO_DEVICE_DATA* pdo, PIRP irp);
 void Bus_DestroyPdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo);
+// Takes a child that still waits for access (a printer between retries) out of its parent's list; true
+// when it did, and the caller then owns the child's destruction.
+bool Bus_UnlinkWaitingChild(PDO_DEVICE_DATA* pdo);
 void AnswerKeptRecord(PDO_DEVICE_DATA* pdo, uint32_t status);
 void SetKeptRecord(PDO_DEVICE_DATA* pdo, const DEVICE_ARRIVALREMOVAL_INFO& request);
 DEVICE_ARRIVALREMOVAL_INFO ReadKeptRecord(PDO_DEVICE_DATA* pdo);
@@ -362,7 +367,12 @@ void TdiNetwork_FreeTdiContext(SOCK_CONTEXT* sock);
 void TdiNetwork_ThreadWorkItem(PDEVICE_OBJECT device, PVOID context);
 NTSTATUS TdiNetwork_Reconnect(SOCK_CONTEXT* sock);
 NTSTATUS TdiNetwork_Disconnect(SOCK_CONTEXT* sock);
+// Disconnects and closes the handles of a connected socket; one that is not connected is left alone.
 NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock);
+// Opens the handles again when a close took them (a sleep while a printer waits for access).
+NTSTATUS TdiNetwork_ReopenSocket(SOCK_CONTEXT* sock);
+// Closes the handles whatever the state: for a child that goes.
+NTSTATUS TdiNetwork_ReleaseSocket(SOCK_CONTEXT* sock);
 NTSTATUS TdiNetwork_CloseThreads(PDO_DEVICE_DATA* pdo);
 NTSTATUS TdiNetwork_CleanupLists(PDO_DEVICE_DATA* pdo);
 NTSTATUS TdiNetwork_DisconnectAllDevices(FDO_DEVICE_DATA* control);

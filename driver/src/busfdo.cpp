@@ -204,7 +204,8 @@ NTSTATUS Bus_AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 
 NTSTATUS Bus_FDO_PnP(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack, FDO_DEVICE_DATA* fdo) {
   Bus_IncrementIoCount(fdo);
-  TRACE_DEVICE(&fdo->Common, 0x2, "Bus_FDO_PnP ==> %s\n", PnPMinorFunctionString(stack->MinorFunction));
+  const UCHAR minor = stack->MinorFunction;  // the request may be gone by the exit message
+  TRACE_DEVICE(&fdo->Common, 0x2, "Bus_FDO_PnP ==> %s\n", PnPMinorFunctionString(minor));
   if (device == g.ControlDevice) TRACE_DEVICE(&fdo->Common, 0x20, "%s SPECIAL FDO\n", PnPMinorFunctionString(stack->MinorFunction));
   NTSTATUS status = STATUS_SUCCESS;
   switch (stack->MinorFunction) {
@@ -335,7 +336,7 @@ NTSTATUS Bus_FDO_PnP(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack, 
       status = PassDown(fdo, irp);
       break;
   }
-  TRACE_DEVICE(&fdo->Common, 0x2, "Bus_FDO_PnP <== status %x %s\n", status, PnPMinorFunctionString(stack->MinorFunction));
+  TRACE_DEVICE(&fdo->Common, 0x2, "Bus_FDO_PnP <== status %x %s\n", status, PnPMinorFunctionString(minor));
   Bus_DecrementIoCount(fdo);
   return status;
 }

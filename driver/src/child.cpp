@@ -441,7 +441,7 @@ void Bus_DestroyPdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo) {
   pdo->KeptRecord = nullptr;
   if (SOCK_CONTEXT* sock = pdo->SockContext) {
     TdiNetwork_CloseThreads(pdo);
-    TdiNetwork_CloseSocket(sock);  // also a socket that never connected: its handles go here
+    TdiNetwork_ReleaseSocket(sock);  // also a socket that never connected: its handles go here
     TdiNetwork_CleanupLists(pdo);
     TdiNetwork_FreeTdiContext(sock);
     pdo->SockContext = nullptr;
@@ -454,6 +454,28 @@ void Bus_DestroyPdo(PDEVICE_OBJECT device, PDO_DEVICE_DATA* pdo) {
   IoDeleteDevice(device);
   g.LiveChildren.fetch_sub(1);
   TRACE_MASK(0x8000, "Bus_DestroyPdo<==\n");
+}
+
+bool Bus_UnlinkWaitingChild(PDO_DEVICE_DATA* pdo) {
+  // The server list's lock keeps the parent from going while its own lock is taken.
+  ExAcquireFastMutex(&g.ServerListLock);
+  FDO_DEVICE_DATA* parent = pdo->ParentFdo;
+  if (parent) ExAcquireFastMutex(&parent->Mutex);
+  // An unplug or the parent's removal that came first owns the child.
+  bool owned = pdo->Common.DevicePnPState == AccessPending && (!parent || pdo->Link.Flink != &pdo->Link);
+  if (owned) {
+    if (parent) {
+      RemoveEntryList(&pdo->Link);
+      InitializeListHead(&pdo->Link);
+      parent->NumPDOs--;
+    }
+    pdo->ParentFdo = nullptr;
+    pdo->Present = 0;
+    SetNewPnpState(&pdo->Common, Deleted);
+  }
+  if (parent) ExReleaseFastMutex(&parent->Mutex);
+  ExReleaseFastMutex(&g.ServerListLock);
+  return owned;
 }
 
 NTSTATUS Bus_PlugInDevice(DEVICE_ARRIVALREMOVAL_INFO* request, FDO_DEVICE_DATA* fdo) {

@@ -408,6 +408,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
 
 void SetNegotiationTimeout(uint32_t milliseconds) { g.NegotiationTimeoutMs = milliseconds; }
 void SetPrinterRetryDelay(uint32_t milliseconds) { g.PrinterRetryMs = milliseconds; }
+void SetConnectTimeout(uint32_t milliseconds) { g.ConnectTimeoutMs = milliseconds; }
+void SetIsochHoldBack(uint32_t milliseconds) { g.IsochHoldBackMs = milliseconds; }
 long LiveChildren() { return g.LiveChildren.load(); }
 
 }  // namespace pelkobus

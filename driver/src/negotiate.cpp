@@ -34,19 +34,22 @@ void ArmRetry(PDO_DEVICE_DATA* pdo, const char* alreadyMessage) {
   if (KeSetTimer(&pdo->PrinterTimer, pdo->PrinterDue, &pdo->PrinterDpc)) TRACE_MASK(0x10000, "%s", alreadyMessage);
 }
 
-// One retry; on success the child is shown and the plug-in answered; any failed step but the free test
+// One retry; on success the child is shown and the plug-in answered. Any failed step but the free test
 // ends the retries and answers the plug-in with a failure (the administration program would wait forever
-// otherwise).
-void TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
+// otherwise); the child then goes, so that the next connect of the port starts afresh instead of finding
+// a child that holds nothing. Returns whether the caller must destroy the child.
+bool TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
   SOCK_CONTEXT* sock = pdo->SockContext;
   const char* failure = nullptr;
-  if (!NT_SUCCESS(TdiNetwork_Reconnect(sock))) {
+  // A sleep that came during a retry closed the connection it was using, handles and all.
+  if (!NT_SUCCESS(TdiNetwork_ReopenSocket(sock)) || !NT_SUCCESS(TdiNetwork_Reconnect(sock))) {
     failure = "TdiNegPrinter_ThreadWorkItem : TdiNetwork_Reconnect failed - 2!!\n";
   } else if (!NT_SUCCESS(IsDeviceFree(sock))) {
     TRACE_MASK(0x10000, "TdiNegPrinter_ThreadWorkItem : IsDeviceFree failed. DeviceBusy!!\n");
+    TdiNetwork_Disconnect(sock);  // as after the first free test: nothing is held between retries
     if (ReadKeptRecord(pdo).AutoConnect && pdo->Common.DevicePnPState == AccessPending)
       ArmRetry(pdo, "TdiNegPrinter_ThreadWorkItem: KeSetTimerEx Already in Timer Queue\n");
-    return;
+    return false;
   } else if (!NT_SUCCESS(TdiNetwork_Reconnect(sock))) {
     failure = "TdiNegPrinter_ThreadWorkItem : TdiNetwork_Reconnect failed - 3!!\n";
   } else if (!NT_SUCCESS(MakeDeviceBusyOrFree(1, sock))) {
@@ -60,8 +63,10 @@ void TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
     TRACE_MASK(0x10000, "%s", failure);
     TdiNetwork_CloseThreads(pdo);
     TdiNetwork_CloseSocket(sock);
+    // Out of the list before the answer: whoever hears of the failure finds the port free.
+    bool owned = Bus_UnlinkWaitingChild(pdo);
     AnswerKeptRecord(pdo, ARRM_STATUS_FAILED);
-    return;
+    return owned;
   }
   pdo->Fbk->DefaultPipe = pipe;
   pdo->PortStatus |= 2;
@@ -70,6 +75,7 @@ void TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
   if (FDO_DEVICE_DATA* parent = pdo->ParentFdo) IoInvalidateDeviceRelations(parent->UnderlyingPDO, BusRelations);
   // Answered last: whoever hears of the success finds the child shown.
   AnswerKeptRecord(pdo, ARRM_STATUS_SUCCESS);
+  return false;
 }
 
 struct RetryItem {
@@ -83,8 +89,10 @@ void TdiNegPrinter_ThreadWorkItem(PDEVICE_OBJECT, PVOID context) {
   IoFreeWorkItem(retry->Item);
   ExFreePoolWithTag(retry, BUS_POOL_TAG);
   // An unplug that came meanwhile leaves the child to its removal.
-  if (pdo->Common.DevicePnPState == AccessPending) TdiNegPrinter_Retry(pdo);
+  bool destroy = pdo->Common.DevicePnPState == AccessPending && TdiNegPrinter_Retry(pdo);
   if (InterlockedDecrement(&pdo->RetryActive) == 0) KeSetEvent(&pdo->RetryIdle, IO_NO_INCREMENT, FALSE);
+  // Destruction waits for this retry to be over, so it comes after the count.
+  if (destroy) Bus_DestroyPdo(pdo->Common.Self, pdo);
 }
 
 }  // namespace

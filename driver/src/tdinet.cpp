@@ -10,8 +10,6 @@
 namespace pelkobus {
 namespace {
 
-constexpr LONGLONG kConnectTimeout = -1800000000LL;  // 180 s, relative
-
 // The size sits in front of the block; the header is 16 bytes so that the block keeps the pool's alignment.
 constexpr SIZE_T kMemHeader = 16;
 
@@ -31,6 +29,9 @@ void KMem_FreeNonPagedMemory(PVOID address, ULONG tag) {
   std::memset(block, 0xDA, size + kMemHeader);
   ExFreePoolWithTag(block, tag);
 }
+
+// The transport's time-out for a connect or a disconnect, relative.
+LONGLONG ConnectTimeout() { return -static_cast<LONGLONG>(g.ConnectTimeoutMs.load()) * 10000; }
 
 void LockSock(SOCK_CONTEXT* sock) { KeWaitForSingleObject(&sock->ConnectMutex, Executive, KernelMode, FALSE, nullptr); }
 void UnlockSock(SOCK_CONTEXT* sock) { KeReleaseMutex(&sock->ConnectMutex, FALSE); }
@@ -443,7 +444,7 @@ NTSTATUS TdiNetwork_Disconnect(SOCK_CONTEXT* sock) {
   ObReferenceObject(connection);
   UnlockSock(sock);
   LARGE_INTEGER timeout;
-  timeout.QuadPart = kConnectTimeout;
+  timeout.QuadPart = ConnectTimeout();
   NTSTATUS status = TdiRequest(connection, TDI_DISCONNECT, [&](PIRP irp) {
     TdiSetParameters(irp, TDI_REQUEST_KERNEL_DISCONNECT{TDI_DISCONNECT_ABORT, nullptr, nullptr, &timeout});
   });
@@ -481,7 +482,7 @@ NTSTATUS TdiNetwork_Reconnect(SOCK_CONTEXT* sock) {
     info.RemoteAddressLength = sizeof remote;
     info.RemoteAddress = &remote;
     LARGE_INTEGER timeout;
-    timeout.QuadPart = kConnectTimeout;
+    timeout.QuadPart = ConnectTimeout();
     status = TdiRequest(connection, TDI_CONNECT, [&](PIRP irp) {
       TdiSetParameters(irp, TDI_REQUEST_KERNEL_CONNECT{0, &info, nullptr, &timeout});
     });
@@ -500,11 +501,17 @@ NTSTATUS TdiNetwork_Reconnect(SOCK_CONTEXT* sock) {
   return STATUS_UNSUCCESSFUL;
 }
 
-NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock) {
-  TRACE_MASK(0x4000, "TdiNetwork_CloseSocket==>\n");
-  // Once, under the connect mutex: whoever comes second finds the fields cleared.
+namespace {
+
+// Disconnects when connected and closes both handles; with `onlyConnected` a socket that is not connected
+// is left as it is. Once, under the connect mutex: whoever comes second finds the fields cleared.
+NTSTATUS CloseSocketHandles(SOCK_CONTEXT* sock, bool onlyConnected) {
   LockSock(sock);
   bool connected = sock->ConnState == ConnConnected;
+  if (onlyConnected && !connected) {
+    UnlockSock(sock);
+    return STATUS_SUCCESS;
+  }
   HANDLE addressHandle = sock->AddressHandle, connectionHandle = sock->ConnectionHandle;
   PFILE_OBJECT addressObject = sock->AddressObject, connectionObject = sock->ConnectionObject;
   // The receive completion looks at ConnectionObject under the child's spin lock.
@@ -518,7 +525,7 @@ NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock) {
   if (connectionObject) {
     if (connected) {
       LARGE_INTEGER timeout;
-      timeout.QuadPart = kConnectTimeout;
+      timeout.QuadPart = ConnectTimeout();
       TdiRequest(connectionObject, TDI_DISCONNECT, [&](PIRP irp) {
         TdiSetParameters(irp, TDI_REQUEST_KERNEL_DISCONNECT{TDI_DISCONNECT_ABORT, nullptr, nullptr, &timeout});
       });
@@ -532,6 +539,27 @@ NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock) {
   sock->ConnState = ConnDisconnected;
   UnlockSock(sock);
   return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+// A socket that is not connected keeps its handles: a printer waiting between its retries (which connect
+// again on the same handles) survives a sleep that closes every connection.
+NTSTATUS TdiNetwork_CloseSocket(SOCK_CONTEXT* sock) {
+  TRACE_MASK(0x4000, "TdiNetwork_CloseSocket==>\n");
+  return CloseSocketHandles(sock, true);
+}
+
+NTSTATUS TdiNetwork_ReopenSocket(SOCK_CONTEXT* sock) {
+  LockSock(sock);
+  bool open = sock->ConnectionObject != nullptr;
+  UnlockSock(sock);
+  return open ? STATUS_SUCCESS : CreateSocket(sock);
+}
+
+NTSTATUS TdiNetwork_ReleaseSocket(SOCK_CONTEXT* sock) {
+  TRACE_MASK(0x4000, "TdiNetwork_ReleaseSocket==>\n");
+  return CloseSocketHandles(sock, false);
 }
 
 NTSTATUS TdiNetwork_CloseThreads(PDO_DEVICE_DATA* pdo) {

@@ -61,8 +61,10 @@ INTF* SelectedInterface(Path* path, UCHAR number) {
   return nullptr;
 }
 
-// Builds an interface and its pipes from the selected configuration into the client's entry.
-bool BuildInterface(PDO_DEVICE_DATA* pdo, USBD_INTERFACE_INFORMATION* entry, ULONG entryRoom) {
+// Builds an interface and its pipes from the selected configuration into the client's entry. A pipe the
+// pool has no record for fails a select-interface at once; a select-configuration (`lastPipe` given) goes
+// on with that pipe's handle 0 and keeps in *lastPipe whether the last pipe taken got its record.
+bool BuildInterface(PDO_DEVICE_DATA* pdo, USBD_INTERFACE_INFORMATION* entry, ULONG entryRoom, bool* lastPipe) {
   Path* path = PathOf(pdo);
   const UCHAR* d = FindInterface(path->selected, entry->InterfaceNumber, entry->AlternateSetting);
   if (!d) return false;
@@ -86,7 +88,15 @@ bool BuildInterface(PDO_DEVICE_DATA* pdo, USBD_INTERFACE_INFORMATION* entry, ULO
     info.PipeHandle = nullptr;
     if (!ep) return false;
     PIPE* p = Take<PIPE>(&pdo->PipeFree, &pdo->PipeUsed);  // the lock is already held here
-    if (!p) return false;
+    if (lastPipe) *lastPipe = p != nullptr;
+    if (!p) {
+      if (!lastPipe) return false;
+      if (info.PipeFlags == 0) info.MaximumPacketSize = static_cast<USHORT>(ep[4] | ep[5] << 8);
+      info.EndpointAddress = ep[2];
+      info.Interval = ep[6];
+      info.PipeType = ep[3] & 3;
+      continue;
+    }
     ReInitPIPE(p, i, pdo);
     p->InterfaceNumber = d[2];
     p->AlternateSetting = d[3];
@@ -155,13 +165,16 @@ bool HandleSelectConfigResponse(PDO_DEVICE_DATA* pdo, PURB urb, LIST_ENTRY* done
   sel.ConfigurationHandle = cfg;
   auto* base = reinterpret_cast<PUCHAR>(urb);
   ULONG at = offsetof(URB_SELECT_CONFIGURATION, Interface);
+  // A pipe the pool cannot give leaves its handle 0 and the walk goes on; the selection then fails when
+  // the last pipe taken got no record.
+  bool lastPipe = true;
   while (at + offsetof(USBD_INTERFACE_INFORMATION, InterfaceHandle) <= urb->UrbHeader.Length) {
     auto* entry = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(base + at);
     if (entry->Length == 0 || entry->Length > urb->UrbHeader.Length - at) break;
-    if (!BuildInterface(pdo, entry, urb->UrbHeader.Length - at)) return false;
+    if (!BuildInterface(pdo, entry, urb->UrbHeader.Length - at, &lastPipe)) return false;
     at += entry->Length;
   }
-  return true;
+  return lastPipe;
 }
 
 bool HandleSelectInterfaceResponse(PDO_DEVICE_DATA* pdo, PURB urb, LIST_ENTRY* done) {
@@ -170,7 +183,7 @@ bool HandleSelectInterfaceResponse(PDO_DEVICE_DATA* pdo, PURB urb, LIST_ENTRY* d
   if (!path->selected) return false;
   if (INTF* old = SelectedInterface(path, sel.Interface.InterfaceNumber)) FreeINTERFACE(pdo, old, done);
   ULONG room = urb->UrbHeader.Length > offsetof(URB_SELECT_INTERFACE, Interface) ? urb->UrbHeader.Length - offsetof(URB_SELECT_INTERFACE, Interface) : 0;
-  return BuildInterface(pdo, &sel.Interface, room);
+  return BuildInterface(pdo, &sel.Interface, room, nullptr);
 }
 
 }  // namespace pelkobus::urb

@@ -21,12 +21,17 @@ void Path::OnHeader(const uint8_t* raw, const zarnet::UsbFrame&) {
   resp = zarnet::DecodeResponseHeader(raw);
   recvCtx = nullptr;
   overrun = false;
+  // Only told: the framing itself was checked by the decoder.
+  if (resp.Command < 139 || resp.Command > 151) TRACE_MASK(0x20000, "Invalid Response, Command = %d\n", resp.Command);
+  if (resp.PortNum == 0) TRACE_MASK(0x20000, "Invalid Response, Port = %d\n", resp.PortNum);
   if (resp.Command == zarnet::RFC_CMD_UNLINK + zarnet::kResponseCommandOffset) return;  // dropped
   PIPE* pipe = PipeForEndpoint(pdo, resp.EndPoint);
   if (!pipe) {
     TRACE_MASK(0x20000, "AdjustRECVFBK ERROR. No Pipe., Recv Pipe: %d, command_length:%d, command:%d\n", resp.EndPoint,
                resp.CommandLength, resp.Command);
-    return;  // skipped with its payload; the connection goes on
+    // Skipped with its payload, the connection kept: a late answer for a pipe that a new alternate
+    // setting has just released must not cost the device.
+    return;
   }
   if (IsListEmpty(&pipe->RequestQueue)) return;
   IRP_CONTEXT* c = ContextOfLink(pipe->RequestQueue.Flink);

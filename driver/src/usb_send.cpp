@@ -210,7 +210,7 @@ void ReInitPIPE(PIPE* p, ULONG number, PDO_DEVICE_DATA* pdo) {
   p->NextToSend = nullptr;
   p->TimerSet = 0;
   p->Accumulate = 1;
-  p->DueTime = -50000;
+  p->DueTime = -static_cast<LONGLONG>(g.IsochHoldBackMs.load()) * 10000;
   KeInitializeTimer(&p->IsoTimer);
   KeInitializeDpc(&p->IsoDpc, IsochTimeRoutine, p);
 }

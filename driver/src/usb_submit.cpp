@@ -244,10 +244,11 @@ NTSTATUS HandleSubmitUrb(PDO_DEVICE_DATA* pdo, PIRP irp) {
     KeReleaseSpinLock(&pdo->Lock, irql);
     return Fail(irp, STATUS_INVALID_PARAMETER);
   }
-  if (f == 9 && PipeType(pipe) == 2 && out && outBytes > MAX_DATA_SIZE) {
-    // Kept as it always was: such a bulk OUT resets the connection.
+  if (((f == 9 && PipeType(pipe) == 2) || f == 10) && out && outBytes > MAX_DATA_SIZE) {
+    // A bulk or isochronous OUT above what one request may carry resets the connection.
     KeReleaseSpinLock(&pdo->Lock, irql);
-    TRACE_MASK(0x20000, "HandleBulkOrInterruptRequest: DataLen>MAX_DATA_SIZE\n");
+    TRACE_MASK(0x20000, f == 10 ? "HandleIsochRequest: DataLen>MAX_DATA_SIZE\n"
+                                : "HandleBulkOrInterruptRequest: DataLen>MAX_DATA_SIZE\n");
     ResetConnection(pdo, urb);
     return Fail(irp, STATUS_INVALID_PARAMETER);
   }
@@ -337,12 +338,13 @@ void CancelClientRequest(PDEVICE_OBJECT device, PIRP irp) {
   PIPE* pipe = c->Pipe;
   TRACE_MASK(0x1, "CancelClientRequest ==> pIrpContext=%p, nPipe=%x, nSeq=%d, Port=%d\n", static_cast<void*>(c),
              pipe->PipeNumber, HeaderOf(c).SeqNo, pdo->PortNum);
-  bool sent = IsSent(pipe, c);
   QRemove(pipe, c);
   if (path && path->recvCtx == c) path->recvCtx = nullptr;  // the rest of its payload is skipped
-  if (sent) QueueUnlink(pdo, pipe, HeaderOf(c));
+  const RFC_HEADER cancelled = HeaderOf(c);
   irp->Tail.Overlay.DriverContext[0] = nullptr;
+  // Back to the pool before the unlink takes one: a full pool still unlinks.
   ReleaseContext(pdo, c);
+  QueueUnlink(pdo, pipe, cancelled);
   if (PURB urb = UrbOf(irp)) urb->UrbHeader.Status = USBD_STATUS_CANCELED;
   irp->IoStatus.Status = STATUS_CANCELLED;
   irp->IoStatus.Information = 0;

@@ -19,6 +19,7 @@ using tavrin::wdk::ForwardIrpAndWait;
 using tavrin::wdk::PassIrpDown;
 
 std::atomic<uint32_t> g_answerStatus{ARRM_STATUS_SUCCESS};
+std::atomic<bool> g_connectionsLost{false};
 
 struct Extension {
   bool isControl;
@@ -82,7 +83,7 @@ void RecordPlugState(const DEVICE_ARRIVALREMOVAL_INFO& request) {
   });
   if (request.Arrival)
     devices.push_back({request.ServerIp, request.PortNum, request.Rev, request.Pid, request.Vid, ARRM_STATUS_SUCCESS,
-                       2 /* started */, 2 /* connected */});
+                       2 /* started */, g_connectionsLost ? BUS_CONN_DISCONNECTED : BUS_CONN_CONNECTED});
 }
 
 NTSTATUS ArrivalRemoval(PIRP irp, void* buffer, ULONG inLength) {
@@ -94,6 +95,12 @@ NTSTATUS ArrivalRemoval(PIRP irp, void* buffer, ULONG inLength) {
     const ULONG serverIp = record.ServerIp;  // a copy: the record is packed
     bool known = std::find(servers.begin(), servers.end(), serverIp) != servers.end();
     record.ArRmStatus = known ? g_answerStatus.load() : ARRM_STATUS_SERVER_NOT_FOUND;
+    // A second plug-in of a port that holds a device is "already present", as the bus driver answers it.
+    const WORD port = record.PortNum;
+    if (known && record.Arrival && std::any_of(g_state->devices.begin(), g_state->devices.end(), [&](const BUS_DEVICE_INFO& d) {
+          return d.IP == serverIp && d.Port == port;
+        }))
+      record.ArRmStatus = ARRM_STATUS_ALREADY_PRESENT;
     if (known && (record.ArRmStatus & ARRM_STATUS_SUCCESS)) RecordPlugState(record);
   }
   QueueAnswer(record);
@@ -308,5 +315,6 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
 }
 
 void SetAnswerStatus(uint32_t status) { g_answerStatus = status; }
+void SetConnectionsLost(bool lost) { g_connectionsLost = lost; }
 
 }  // namespace tavrin::kernel_host::fake_control_device

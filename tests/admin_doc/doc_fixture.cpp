@@ -53,9 +53,11 @@ void DocTest::TearDown() {
   SysrootTest::TearDown();
 }
 
-void DocTest::StartHost() {
+void DocTest::StartHost() { StartHost({"--fake-control-device"}); }
+
+void DocTest::StartHost(const std::vector<std::string>& options) {
   host_.reset();  // the old host leaves the sysroot's socket before the new one binds it
-  host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string());
+  host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string(), options);
   ASSERT_TRUE(host_->WaitReady(10000));
 }
 

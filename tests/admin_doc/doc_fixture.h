@@ -33,6 +33,8 @@ class DocTest : public tavrin::test::SysrootTest {
   void TearDown() override;
 
   void StartHost();
+  // With the kernel host's own options (the stand-in control device by default).
+  void StartHost(const std::vector<std::string>& options);
   // Starts device mapping with the host up and waits until the bus side is up (control device open,
   // device thread running, refresh timer set).
   void StartMappingWithBus();

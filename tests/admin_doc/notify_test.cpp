@@ -122,6 +122,42 @@ TEST_F(NotifyTest, DeviceRequestsGoToTheControlDeviceAndTheirAnswersUpdateTheDev
   EXPECT_TRUE(MappingLogHas("Device 127.0.0.5 : 2 Disconnect Intimation Successful"));
 }
 
+TEST_F(NotifyTest, AlreadyPresentCountsAsConnectedForADeviceThatHoldsItsConnection) {
+  ReportServer(0, 5);
+  AddDevice(5, 2, DEVICE_STATE_CONNECT_REQUESTED);
+  for (int slot : {10, 11}) {  // the second plug-in finds the first's device
+    QueueDeviceRequest(slot, true, 5, 2);
+    SetEvent(doc_->DeviceRequests().Event());
+    ASSERT_TRUE(WaitDeviceSlotFree(slot)) << ReadLog();
+    EXPECT_EQ(FindDevice(5, 2).RequestStatus, ARRM_STATUS_SUCCESS) << slot;
+  }
+  EXPECT_FALSE(MappingLogHas("Device 127.0.0.5 : 2 Connect Intimation Failed!"));
+}
+
+// Devices whose server connections the bus driver reports lost.
+class LostConnectionTest : public NotifyTest {
+ protected:
+  void SetUp() override {
+    DocTest::SetUp();
+    StartHost({"--fake-control-device", "--fake-connections-lost"});
+    StartMappingWithBus();
+  }
+};
+
+TEST_F(LostConnectionTest, AlreadyPresentForADeviceWithoutItsConnectionIsAFailedConnect) {
+  ReportServer(0, 5);
+  AddDevice(5, 2, DEVICE_STATE_CONNECT_REQUESTED);
+  QueueDeviceRequest(10, true, 5, 2);
+  SetEvent(doc_->DeviceRequests().Event());
+  ASSERT_TRUE(WaitDeviceSlotFree(10)) << ReadLog();
+  ASSERT_EQ(FindDevice(5, 2).RequestStatus, ARRM_STATUS_SUCCESS);
+  QueueDeviceRequest(11, true, 5, 2);
+  SetEvent(doc_->DeviceRequests().Event());
+  ASSERT_TRUE(WaitDeviceSlotFree(11)) << ReadLog();
+  EXPECT_EQ(FindDevice(5, 2).RequestStatus, ARRM_STATUS_FAILED);
+  EXPECT_TRUE(MappingLogHas("Device 127.0.0.5 : 2 Connect Intimation Failed!"));
+}
+
 TEST_F(NotifyTest, ASlotThatCannotBeSentIsAnsweredAsFailedAndReleased) {
   ReportServer(0, 5);
   AddDevice(5, 3, DEVICE_STATE_CONNECT_REQUESTED);

@@ -2,11 +2,14 @@
 // stand-in), then what only the bus driver does: connecting through a simulated server, negotiation
 // faults, the busy printer's retry, sleep and many plug/unplug cycles.
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "pelkobus/pelkobus.h"
 #include "wdk/kernel.h"
 #include "wdk/ntddk.h"
+#include "wdk/usbbusif.h"
 #include "wdk/wmilib.h"
 #include "win32/registry.h"
 #include "zarnet/sim/faults.h"
@@ -382,6 +386,23 @@ TEST_P(PrinterRetryTest, UnplugOfAWaitingPrinterCancelsItsRetries) {
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
 
+TEST_P(PrinterRetryTest, ASleepWhileAPrinterWaitsLeavesItsRetriesWorking) {
+  server_->AddFault(*zarnet::sim::ParseFault("busy step=free"));
+  auto request = Plug(1, 2);
+  request.AutoConnect = 1;
+  ASSERT_TRUE(Send(request).ok);
+  ASSERT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 2; }, 2000ms));
+  // The sleep closes every connection; a waiting printer holds none between its retries and keeps the
+  // handles they connect with.
+  host_->kernel().SetSystemPowerState(PowerSystemSleeping1);
+  host_->kernel().SetSystemPowerState(PowerSystemWorking);
+  server_->ClearFaults();
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_SUCCESS);
+  EXPECT_EQ(ChildNodes(), 1u);
+}
+
 TEST_P(PelkobusTest, SleepClosesEveryDeviceConnection) {
   for (uint16_t port : {1, 2}) {
     ASSERT_TRUE(Send(Plug(port, port)).ok);
@@ -432,8 +453,15 @@ TEST_P(PrinterRetryTest, ARetryWhoseClaimIsRefusedAnswersFailed) {
   EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
   EXPECT_EQ(ChildNodes(), 0u);
   EXPECT_FALSE(server_->devices()[1].busy);
-  ASSERT_TRUE(Send(Plug(2, 2, false)).ok);  // still there, waiting for its unplug
+  // The child went with the failure: the next connect of the port gets a child of its own, not "already
+  // present" from one that holds nothing.
+  EXPECT_EQ(DeviceCount(), 0u);
+  server_->ClearFaults();
+  ASSERT_TRUE(Send(Plug(2, 2)).ok);
   EXPECT_EQ(+Answer(2)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  EXPECT_EQ(ChildNodes(), 1u);
+  ASSERT_TRUE(Send(Plug(3, 2, false)).ok);
+  EXPECT_EQ(+Answer(3)->ArRmStatus, ARRM_STATUS_SUCCESS);
   EXPECT_EQ(DeviceCount(), 0u);
 }
 
@@ -470,16 +498,41 @@ TEST_P(PelkobusTest, IdentifierBlocksAreBoundedAndTheirListsEnded) {
   EXPECT_TRUE(found);
 }
 
-class NoPipesTest : public BusDriverTest {
-  // A count stored with the wrong type reads as 0: the child gets no pipes.
+std::vector<uint8_t> TextValue(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end() + 1); }
+std::vector<uint8_t> DwordValue(DWORD value) {
+  std::vector<uint8_t> data(4);
+  std::memcpy(data.data(), &value, 4);
+  return data;
+}
+
+// MaxPipeCount as the service's parameters hold it. A value stored another way than as a number reads as
+// 0 (a long one after a second read, its first buffer being too small for it): the child gets no pipes.
+struct StoredPipeCount {
+  DWORD type;
+  std::vector<uint8_t> data;
+};
+const StoredPipeCount kPipeCounts[] = {
+    {REG_SZ, TextValue("16")},
+    {REG_SZ, TextValue("sixteen pipes for every device it connects")},
+    {REG_BINARY, DwordValue(16)},
+    {REG_DWORD, DwordValue(1)},
+};
+
+template <int Case>
+class PipeCountTest : public BusDriverTest {
   void Configure() override {
-    ASSERT_EQ(tavrin::registry::SetString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters",
-                                          "MaxPipeCount", "16"),
+    const StoredPipeCount& count = kPipeCounts[Case];
+    ASSERT_EQ(tavrin::registry::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters",
+                                         "MaxPipeCount", count.type, count.data.data(), static_cast<DWORD>(count.data.size())),
               ERROR_SUCCESS);
   }
 };
+using ShortTextPipeCountTest = PipeCountTest<0>;
+using LongTextPipeCountTest = PipeCountTest<1>;
+using BinaryPipeCountTest = PipeCountTest<2>;
+using OnePipeTest = PipeCountTest<3>;
 
-TEST_P(NoPipesTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) {
+TEST_P(ShortTextPipeCountTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) {
   ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
   auto answer = Answer(1);
   ASSERT_TRUE(answer);
@@ -488,6 +541,118 @@ TEST_P(NoPipesTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) {
   EXPECT_EQ(DeviceCount(), 0u);
   EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[0].busy; }, 2000ms));
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
+}
+
+TEST_P(LongTextPipeCountTest, ReadsAsNoPipes) {
+  ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
+  EXPECT_EQ(+Answer(1)->ArRmStatus, ARRM_STATUS_FAILED);
+}
+
+TEST_P(BinaryPipeCountTest, ReadsAsNoPipes) {
+  ASSERT_TRUE(Send(Plug(1, 1)).ok || true);
+  EXPECT_EQ(+Answer(1)->ArRmStatus, ARRM_STATUS_FAILED);
+}
+
+TEST_P(OnePipeTest, IsTheDefaultPipe) {
+  ASSERT_TRUE(Send(Plug(1, 1)).ok);
+  EXPECT_EQ(+Answer(1)->ArRmStatus, ARRM_STATUS_SUCCESS);
+}
+
+// A port whose listener takes no more connections: a connect to it is never answered.
+class SilentPort {
+ public:
+  explicit SilentPort(uint32_t networkAddress) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = networkAddress;
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    socklen_t length = sizeof at;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(listener_, 0) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &length) != 0)
+      return;
+    port_ = ntohs(at.sin_port);
+    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);  // the one connection its queue has room for
+    if (::connect(filler_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) port_ = 0;
+  }
+  ~SilentPort() {
+    if (filler_ >= 0) ::close(filler_);
+    if (listener_ >= 0) ::close(listener_);
+  }
+  SilentPort(const SilentPort&) = delete;
+  SilentPort& operator=(const SilentPort&) = delete;
+  uint16_t port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  uint16_t port_ = 0;
+};
+
+// The driver's trace words from the service's parameters, its messages collected.
+class TracedTest : public BusDriverTest {
+ protected:
+  void Configure() override {
+    const char* key = "SYSTEM\\CurrentControlSet\\Services\\VUSB\\Parameters";
+    ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, key, "BusTraceMask", 0x10000), ERROR_SUCCESS);
+    ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, key, "BusTraceLevel", 0x2), ERROR_SUCCESS);
+    tavrin::wdk::SetDebugOutput([this](const std::string& text) {
+      std::lock_guard lock(linesLock_);
+      lines_.push_back(text);
+    });
+  }
+  void TearDown() override {
+    BusDriverTest::TearDown();
+    tavrin::wdk::SetDebugOutput(nullptr);
+    pelkobus::SetConnectTimeout(180000);
+  }
+  int Count(const std::string& prefix) {
+    std::lock_guard lock(linesLock_);
+    int n = 0;
+    for (const auto& line : lines_) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+  }
+  // A plug-in whose data port is `port` of the server's address.
+  DEVICE_ARRIVALREMOVAL_INFO PlugAt(uint32_t id, uint16_t port) {
+    auto request = Plug(id, 1);
+    request.DataPort = htons(port);
+    return request;
+  }
+
+  std::string Lines() {
+    std::lock_guard lock(linesLock_);
+    std::string all;
+    for (const auto& line : lines_) all += line;
+    return all;
+  }
+
+  std::mutex linesLock_;
+  std::vector<std::string> lines_;
+};
+
+TEST_P(TracedTest, TheTraceWordsAreTheServicesAndAConnectIsTriedThreeTimes) {
+  EXPECT_GT(Count("DispatchPnP ==>"), 0);  // the trace level's bit 0x2, read at the driver's entry
+  const uint16_t closed = zarnet::sim::FreeLoopbackPort(SOCK_STREAM, "127.0.0.9");
+  ASSERT_TRUE(Send(PlugAt(1, closed)).ok || true);
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_EQ(Count("TdiNetwork_Connect >>  Failed to connect."), 3);
+  EXPECT_EQ(Count("TdiNetwork_Reconnect : Failed to connect"), 1);
+  EXPECT_EQ(Count("TdiNetwork_Connect: Connection Timeout"), 0);
+  EXPECT_EQ(DeviceCount(), 0u);
+}
+
+TEST_P(TracedTest, AConnectThatTimesOutIsNotTriedAgain) {
+  SilentPort silent(ServerAddress(kServerHost));
+  ASSERT_NE(silent.port(), 0);
+  pelkobus::SetConnectTimeout(200);
+  ASSERT_TRUE(Send(PlugAt(1, silent.port())).ok || true);
+  auto answer = Answer(1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
+  EXPECT_EQ(Count("TdiNetwork_Connect: Connection Timeout"), 1);
+  EXPECT_EQ(Count("TdiNetwork_Connect >>  Failed to connect."), 0) << Lines();
+  EXPECT_EQ(DeviceCount(), 0u);
 }
 
 TEST_P(PelkobusTest, NoSendBufferFailsTheStart) {
@@ -549,6 +714,163 @@ TEST_P(PelkobusTest, LeavingD0OnTheControlDeviceClosesTheConnectionsOnAServerDev
   EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0);
 }
 
+// A PnP request with the answer a driver above may already have put in it.
+IO_STATUS_BLOCK SendWith(PDEVICE_OBJECT device, UCHAR minor, ULONG_PTR information,
+                         const std::function<void(PIO_STACK_LOCATION)>& fill) {
+  KEVENT done;
+  IO_STATUS_BLOCK iosb{};
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, device, nullptr, 0, nullptr, &done, &iosb);
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->IoStatus.Information = information;
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  next->MinorFunction = minor;
+  fill(next);
+  IoCallDriver(device, irp);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  return iosb;
+}
+
+TEST_P(PelkobusTest, AChildAnswersAsAUsbDeviceOnItsPortOfItsServer) {
+  ASSERT_TRUE(Send(Plug(1, 3)).ok);
+  ASSERT_EQ(+Answer(1)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  ASSERT_EQ(ChildNodes(), 1u);
+  PDEVICE_OBJECT child = host_->kernel().ReferenceDeviceStack("USB\\VID_5678&PID_1234\\03");
+  ASSERT_NE(child, nullptr);
+
+  // Capabilities: the parent's mapping with the working and sleeping states set, a removable device whose
+  // surprise removal is not fine, its port as address and its server as number; other flags as given.
+  DEVICE_CAPABILITIES caps{};
+  caps.Size = sizeof caps;
+  caps.Version = 1;
+  caps.UniqueID = caps.SurpriseRemovalOK = caps.WakeFromD0 = caps.DeviceD1 = 1;
+  caps.LockSupported = 1;
+  auto withCaps = [&](PIO_STACK_LOCATION s) { s->Parameters.DeviceCapabilities.Capabilities = &caps; };
+  ASSERT_EQ(SendWith(child, IRP_MN_QUERY_CAPABILITIES, 0, withCaps).Status, STATUS_SUCCESS);
+  EXPECT_EQ(caps.Address, 3u);
+  EXPECT_EQ(caps.UINumber, ServerAddress(kServerHost));
+  EXPECT_EQ(caps.DeviceState[PowerSystemWorking], PowerDeviceD0);
+  for (int state = PowerSystemSleeping1; state <= PowerSystemSleeping3; ++state)
+    EXPECT_EQ(caps.DeviceState[state], PowerDeviceD3) << state;
+  EXPECT_EQ(caps.DeviceState[PowerSystemHibernate], PowerDeviceUnspecified);  // the parent's
+  EXPECT_TRUE(caps.Removable && caps.EjectSupported && caps.LockSupported);
+  EXPECT_FALSE(caps.UniqueID || caps.SurpriseRemovalOK || caps.WakeFromD0 || caps.DeviceD1);
+  caps.Version = 2;
+  EXPECT_EQ(SendWith(child, IRP_MN_QUERY_CAPABILITIES, 0, withCaps).Status, STATUS_UNSUCCESSFUL);
+
+  // Bus information and the instance identifier: the port in two digits.
+  IO_STATUS_BLOCK bus = SendWith(child, IRP_MN_QUERY_BUS_INFORMATION, 0, [](PIO_STACK_LOCATION) {});
+  ASSERT_EQ(bus.Status, STATUS_SUCCESS);
+  auto* info = reinterpret_cast<PPNP_BUS_INFORMATION>(bus.Information);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->BusTypeGuid, GUID_BUS_TYPE_USB);
+  EXPECT_EQ(info->LegacyBusType, PNPBus);
+  EXPECT_EQ(info->BusNumber, 0u);
+  ExFreePool(info);
+  IO_STATUS_BLOCK id = SendWith(child, IRP_MN_QUERY_ID, 0, [](PIO_STACK_LOCATION s) { s->Parameters.QueryId.IdType = BusQueryInstanceID; });
+  ASSERT_EQ(id.Status, STATUS_SUCCESS);
+  auto* instance = reinterpret_cast<PWCHAR>(id.Information);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(instance)), u"03");
+  ExFreePool(instance);
+
+  // The USB bus interface: as large as its version needs, then its routines.
+  USB_BUS_INTERFACE_USBDI_V2 usbdi{};
+  auto query = [&](USHORT version, USHORT size) {
+    return SendWith(child, IRP_MN_QUERY_INTERFACE, 0, [&](PIO_STACK_LOCATION s) {
+      s->Parameters.QueryInterface.InterfaceType = &USB_BUS_INTERFACE_USBDI_GUID;
+      s->Parameters.QueryInterface.Version = version;
+      s->Parameters.QueryInterface.Size = size;
+      s->Parameters.QueryInterface.Interface = reinterpret_cast<INTERFACE*>(&usbdi);
+    }).Status;
+  };
+  EXPECT_EQ(query(0, 63), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(query(2, 79), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(query(3, 80), STATUS_NOT_SUPPORTED);  // a version it does not know: the request's own status
+  EXPECT_EQ(usbdi.BusContext, nullptr);
+  ASSERT_EQ(query(2, 80), STATUS_SUCCESS);
+  ASSERT_NE(usbdi.GetUSBDIVersion, nullptr);
+  USBD_VERSION_INFORMATION version{};
+  ULONG capabilities = 0x10;
+  usbdi.GetUSBDIVersion(usbdi.BusContext, &version, &capabilities);
+  EXPECT_EQ(version.USBDI_Version, 1u);
+  EXPECT_EQ(version.Supported_USB_Version, 1u);
+  EXPECT_EQ(capabilities, 0x11u);
+  USB_BUS_INFORMATION_LEVEL_0 level0{};
+  ULONG length = 0, actual = 0;
+  EXPECT_EQ(usbdi.QueryBusInformation(usbdi.BusContext, 0, &level0, &length, &actual), STATUS_SUCCESS);
+  EXPECT_EQ(level0.TotalBandwidth, 0x6400000u);
+  EXPECT_EQ(level0.ConsumedBandwidth, 0u);
+  EXPECT_EQ(length, 8u);
+  EXPECT_EQ(actual, 8u);
+  EXPECT_EQ(usbdi.QueryBusInformation(usbdi.BusContext, 1, nullptr, &length, &actual), STATUS_SUCCESS);
+  EXPECT_EQ(length, 16u);
+  ULONG frame = 7;
+  EXPECT_EQ(usbdi.QueryBusTime(usbdi.BusContext, &frame), STATUS_SUCCESS);
+  EXPECT_EQ(frame, 0u);
+  EXPECT_TRUE(usbdi.IsDeviceHighSpeed(usbdi.BusContext));
+  EXPECT_EQ(usbdi.EnumLogEntry(usbdi.BusContext, 0, 0, 0, 0), STATUS_SUCCESS);
+  usbdi.InterfaceDereference(usbdi.BusContext);
+  ObDereferenceObject(child);
+}
+
+TEST_P(PelkobusTest, BusRelationsAddThePresentChildrenToWhatOthersListed) {
+  ASSERT_TRUE(Send(Plug(1, 1)).ok);
+  ASSERT_EQ(+Answer(1)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  server_->AddFault(*zarnet::sim::ParseFault("busy step=free"));
+  auto printer = Plug(2, 2);
+  printer.AutoConnect = 1;
+  ASSERT_TRUE(Send(printer).ok);  // a child that waits, not present
+  ASSERT_EQ(DeviceCount(), 2u);
+  std::string controlNode = NodeOfInterface(FirstInterfacePath(GUID_DEVINTERFACE_BUSDRIVER));
+  std::string serverNode;
+  for (const auto& node : host_->kernel().DeviceNodes())
+    if (node.service == pelkobus::kService && node.instanceId != controlNode) serverNode = node.instanceId;
+  PDEVICE_OBJECT server = host_->kernel().ReferenceDeviceStack(serverNode);
+  PDEVICE_OBJECT control = host_->kernel().ReferenceDeviceStack(controlNode);
+  ASSERT_TRUE(server && control);
+  // Two devices another driver of the stack has listed already.
+  auto* old = static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS) + sizeof(PDEVICE_OBJECT), kBusTag));
+  old->Count = 2;
+  old->Objects[0] = control;
+  old->Objects[1] = server;
+  ObReferenceObject(control);
+  ObReferenceObject(server);
+  IO_STATUS_BLOCK answer = SendWith(server, IRP_MN_QUERY_DEVICE_RELATIONS, reinterpret_cast<ULONG_PTR>(old),
+                                    [](PIO_STACK_LOCATION s) { s->Parameters.QueryDeviceRelations.Type = BusRelations; });
+  ASSERT_EQ(answer.Status, STATUS_SUCCESS);
+  auto* relations = reinterpret_cast<PDEVICE_RELATIONS>(answer.Information);
+  ASSERT_NE(relations, nullptr);
+  ASSERT_EQ(relations->Count, 3u);
+  EXPECT_EQ(relations->Objects[0], control);
+  EXPECT_EQ(relations->Objects[1], server);
+  PDEVICE_OBJECT child = host_->kernel().ReferenceDeviceStack("USB\\VID_5678&PID_1234\\01");
+  ASSERT_NE(child, nullptr);
+  PDEVICE_OBJECT bottom = child;  // the present child itself, below its function driver
+  while (bottom->DeviceObjectExtension && bottom->DeviceObjectExtension->AttachedTo)
+    bottom = bottom->DeviceObjectExtension->AttachedTo;
+  EXPECT_EQ(relations->Objects[2], bottom);
+  ObDereferenceObject(child);
+  for (ULONG i = 0; i < relations->Count; ++i) ObDereferenceObject(relations->Objects[i]);
+  ExFreePool(relations);
+  ObDereferenceObject(control);
+  ObDereferenceObject(server);
+}
+
+TEST_P(PelkobusTest, AServerThatGoesTakesItsChildrenWithIt) {
+  for (uint16_t port : {1, 2, 3}) {
+    ASSERT_TRUE(Send(Plug(port, port)).ok);
+    ASSERT_EQ(+Answer(port)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  }
+  ASSERT_EQ(ChildNodes(), 3u);
+  ASSERT_EQ(pelkobus::LiveChildren(), 3);
+  // The enumerator reports the server gone: plug and play surprise-removes its node and the children.
+  ASSERT_EQ(ServerRoundTrip(busEnum_, ServerRequest(2, false, ServerAddress(kServerHost))).Status, ARRM_STATUS_SUCCESS);
+  host_->kernel().WaitForPnpIdle();
+  EXPECT_EQ(ChildNodes(), 0u);
+  EXPECT_EQ(pelkobus::LiveChildren(), 0);
+  EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0);
+}
+
 TEST_P(PelkobusTest, WmiChangesOnlyTheTraceLevelItem) {
   static const GUID kWmiBlock = {0xBBA21300, 0x6DD3, 0x11D2, {0xB8, 0x44, 0x00, 0xC0, 0x4F, 0xAD, 0x51, 0x71}};
   PDEVICE_OBJECT control =
@@ -579,7 +901,11 @@ TEST_P(PelkobusTest, WmiChangesOnlyTheTraceLevelItem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BusDriver, PelkobusTest, ::testing::Values(BusDriver::kPelkobus));
-INSTANTIATE_TEST_SUITE_P(BusDriver, NoPipesTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, ShortTextPipeCountTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, LongTextPipeCountTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, BinaryPipeCountTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, OnePipeTest, ::testing::Values(BusDriver::kPelkobus));
+INSTANTIATE_TEST_SUITE_P(BusDriver, TracedTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, NegotiationFaultTest, ::testing::Values(BusDriver::kPelkobus));
 INSTANTIATE_TEST_SUITE_P(BusDriver, PrinterRetryTest, ::testing::Values(BusDriver::kPelkobus));
 

@@ -257,6 +257,26 @@ TEST_F(UsbPathTest, RequestsTheBufferCannotCarryOrThatNameNoPipeAreRefused) {
   EXPECT_EQ(Transfer(Loop::kBulkOut, data.data(), &length), STATUS_SUCCESS);
 }
 
+TEST_F(UsbPathTest, AnIsochronousOutAboveOneRequestsDataResetsTheConnection) {
+  Configure();
+  constexpr ULONG kPackets = 65;
+  std::vector<uint8_t> memory(offsetof(URB_ISOCH_TRANSFER, IsoPacket) + kPackets * sizeof(USBD_ISO_PACKET_DESCRIPTOR));
+  auto* iso = reinterpret_cast<URB_ISOCH_TRANSFER*>(memory.data());
+  std::vector<uint8_t> data(65537);
+  iso->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_ISOCH_TRANSFER, 0, nullptr, 0};
+  iso->PipeHandle = pipes_[Loop::kIsoOut];
+  iso->T.TransferBuffer = data.data();
+  iso->T.TransferBufferLength = 65537;
+  iso->NumberOfPackets = kPackets;
+  for (ULONG i = 0; i < kPackets; ++i) iso->IsoPacket[i].Offset = i * 1024;
+  EXPECT_EQ(Submit(iso), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(iso->Hdr.Status, USBD_STATUS_INSUFFICIENT_RESOURCES);
+  // As a bulk OUT of that size: the connection is gone and later requests fail at once.
+  std::vector<uint8_t> small(4);
+  ULONG length = 4;
+  EXPECT_EQ(Transfer(Loop::kBulkOut, small.data(), &length), STATUS_UNSUCCESSFUL);
+}
+
 TEST_F(UsbPathTest, AStallIsAnsweredAsAStallAndResetPipeClearsIt) {
   Configure();
   std::vector<uint8_t> data(512);
@@ -398,8 +418,10 @@ class ScriptedUsbTest : public UsbPathTest {
       if (m.header.EndPoint == 0 && m.header.Command == zarnet::RFC_CMD_CONTROL) {
         zarnet::UsbSetupPacket setup = zarnet::SetupOf(m.header);
         std::vector<uint8_t> data;
-        if (setup.bRequest == 6 && (setup.wValue >> 8) == 2)
+        if (setup.bRequest == 6 && (setup.wValue >> 8) == 2) {
+          std::lock_guard lock(mutex_);
           data.assign(configuration_.begin(), configuration_.begin() + std::min<size_t>(setup.wLength, configuration_.size()));
+        }
         std::vector<uint8_t> out;
         zarnet::AppendResponse(out, zarnet::ResponseTo(m.header, 0), data);
         Write(out);
@@ -477,6 +499,19 @@ TEST_F(ScriptedUsbTest, ReturnedDataIsBoundedByTheRequestAndUnmatchedResponsesAr
   EXPECT_EQ(std::vector<uint8_t>(read->buffer.begin(), read->buffer.begin() + 5), std::vector<uint8_t>(5, 0x44));
 }
 
+TEST_F(ScriptedUsbTest, AResponseWhoseLengthsDisagreeEndsTheConnection) {
+  Configure();
+  auto read = Start(Loop::kBulkIn, 64);
+  zarnet::RFC_HEADER request = NextRequest();
+  std::vector<uint8_t> out;
+  zarnet::AppendResponse(out, zarnet::ResponseTo(request, 0), std::vector<uint8_t>(8, 1));
+  out[0] = 56 + 20;  // CommandLength says more than its data: where the next message starts is unknown
+  Write(out);
+  EXPECT_EQ(Wait(*read), STATUS_UNSUCCESSFUL);
+  auto later = Start(Loop::kBulkIn, 64);
+  EXPECT_EQ(Wait(*later), STATUS_UNSUCCESSFUL);
+}
+
 TEST_F(ScriptedUsbTest, AnAnswerHandedOverByteByByteCompletesItsRead) {
   Configure();
   // The selection completes before the server's answer to it arrives; answers come in order, so once a later
@@ -519,6 +554,101 @@ TEST_F(ScriptedUsbTest, AbortFailsQueuedRequestsAndUnlinksThoseAlreadySent) {
   Answer(c, std::vector<uint8_t>(2, 9));
   EXPECT_EQ(Wait(*third), STATUS_SUCCESS);
   EXPECT_EQ(third->urb.UrbBulkOrInterruptTransfer.T.TransferBufferLength, 2u);
+}
+
+// Isochronous requests of a new pipe held back long enough for a cancel to come first.
+class HeldIsochronousTest : public ScriptedUsbTest {
+ protected:
+  void SetUp() override {
+    pelkobus::SetIsochHoldBack(300);
+    ScriptedUsbTest::SetUp();
+  }
+  void TearDown() override {
+    ScriptedUsbTest::TearDown();
+    pelkobus::SetIsochHoldBack(5);
+  }
+};
+
+TEST_F(HeldIsochronousTest, ACancelledRequestThatWasNeverSentIsUnlinkedAllTheSame) {
+  Configure();
+  constexpr ULONG kPackets = 2;
+  std::vector<uint8_t> memory(offsetof(URB_ISOCH_TRANSFER, IsoPacket) + kPackets * sizeof(USBD_ISO_PACKET_DESCRIPTOR));
+  auto* iso = reinterpret_cast<URB_ISOCH_TRANSFER*>(memory.data());
+  std::vector<uint8_t> buffer(2 * 32);
+  iso->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_ISOCH_TRANSFER, 0, nullptr, 0};
+  iso->PipeHandle = pipes_[Loop::kIsoIn];
+  iso->T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+  iso->T.TransferBuffer = buffer.data();
+  iso->T.TransferBufferLength = static_cast<ULONG>(buffer.size());
+  iso->NumberOfPackets = kPackets;
+  iso->IsoPacket[1].Offset = 32;
+  KEVENT done;
+  IO_STATUS_BLOCK iosb{};
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, stack_, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
+  IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = iso;
+  ASSERT_EQ(IoCallDriver(stack_, irp), STATUS_PENDING);  // held on its new pipe
+  IoCancelIrp(irp);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  EXPECT_EQ(iosb.Status, STATUS_CANCELLED);
+  // The server never saw the request, and hears of its cancel once the pipe's hold-back is over.
+  zarnet::RFC_HEADER unlink = NextRequest();
+  EXPECT_EQ(unlink.Command, zarnet::RFC_CMD_UNLINK);
+  EXPECT_EQ(unlink.EndPoint, Loop::kIsoIn);
+  EXPECT_EQ(unlink.TransferFlags, 0u);  // the pipe's first request
+  std::lock_guard lock(mutex_);
+  EXPECT_TRUE(requests_.empty());
+}
+
+// A configuration of two interfaces that needs more pipes than the pool holds once the default pipe and
+// the first interface's fifteen have theirs.
+std::vector<uint8_t> ConfigurationOfSeventeenEndpoints() {
+  std::vector<uint8_t> c = {9, 2, 0, 0, 2, 1, 0, 0x80, 50};
+  auto interface = [&](uint8_t number, uint8_t endpoints) {
+    c.insert(c.end(), {9, 4, number, 0, endpoints, 0xFF, 0, 0, 0});
+  };
+  auto endpoint = [&](uint8_t address) { c.insert(c.end(), {7, 5, address, 2, 0x00, 0x02, 0}); };
+  interface(0, 15);
+  for (uint8_t i = 1; i <= 15; ++i) endpoint(i);
+  interface(1, 2);
+  endpoint(0x81);
+  endpoint(0x82);
+  c[2] = static_cast<uint8_t>(c.size());
+  c[3] = static_cast<uint8_t>(c.size() >> 8);
+  return c;
+}
+
+TEST_F(ScriptedUsbTest, ASelectionThePipePoolCannotHoldFailsButFillsEveryEntry) {
+  {
+    std::lock_guard lock(mutex_);
+    configuration_ = ConfigurationOfSeventeenEndpoints();
+  }
+  std::vector<uint8_t> config;
+  ASSERT_EQ(GetDescriptor(2, config, 9), STATUS_SUCCESS);
+  ASSERT_EQ(GetDescriptor(2, config, static_cast<ULONG>(ConfigurationOfSeventeenEndpoints().size())), STATUS_SUCCESS);
+  const ULONG sizes[] = {InterfaceInformationSize(15), InterfaceInformationSize(2)};
+  std::vector<uint8_t> memory(offsetof(URB_SELECT_CONFIGURATION, Interface) + sizes[0] + sizes[1]);
+  auto* sel = reinterpret_cast<URB_SELECT_CONFIGURATION*>(memory.data());
+  sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};
+  sel->ConfigurationDescriptor = config.data();
+  auto* first = &sel->Interface;
+  first->Length = static_cast<USHORT>(sizes[0]);
+  auto* second = reinterpret_cast<USBD_INTERFACE_INFORMATION*>(reinterpret_cast<uint8_t*>(first) + sizes[0]);
+  second->Length = static_cast<USHORT>(sizes[1]);
+  second->InterfaceNumber = 1;
+  EXPECT_EQ(Submit(sel), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(sel->Hdr.Status, USBD_STATUS_ERROR);
+  ASSERT_EQ(first->NumberOfPipes, 15u);
+  for (ULONG i = 0; i < 15; ++i) EXPECT_NE(first->Pipes[i].PipeHandle, nullptr) << i;
+  // The pool ran dry: the second interface is there, its pipes described but without handles.
+  EXPECT_NE(second->InterfaceHandle, nullptr);
+  ASSERT_EQ(second->NumberOfPipes, 2u);
+  for (ULONG i = 0; i < 2; ++i) {
+    EXPECT_EQ(second->Pipes[i].PipeHandle, nullptr) << i;
+    EXPECT_EQ(second->Pipes[i].EndpointAddress, 0x81 + i) << i;
+    EXPECT_EQ(second->Pipes[i].PipeType, 2u) << i;
+    EXPECT_EQ(second->Pipes[i].MaximumPacketSize, 512u) << i;
+  }
 }
 
 TEST_F(ScriptedUsbTest, CancelRacingTheAnswerCompletesEachRequestOnce) {

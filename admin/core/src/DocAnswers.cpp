@@ -1,6 +1,7 @@
 // What the functional pane hands to the document: the drivers' final answers (the entries updated, the
 // result reported, the slot freed) and the control device's arrival and removal.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +21,24 @@ CString DottedIp(uint32_t networkOrder) {
 
 // Replaces the bits `from` of a status by `to`.
 DWORD Fold(DWORD status, DWORD from, DWORD to) { return (status & from) ? ((status & ~from) | to) : status; }
+
+// Whether the bus driver's child on that server and port holds its server connection: only such a child
+// makes an "already present" answer a connection (a printer still waiting for access, or a child whose
+// connection was lost, carries nothing).
+bool ChildIsConnected(CBus& bus, uint32_t serverIp, uint16_t port) {
+  void* buffer = nullptr;
+  bool connected = false;
+  if (bus.GetDeviceInfo(&buffer) && buffer) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    const uint32_t count = pelkobus::Load<uint32_t>(bytes);
+    for (uint32_t i = 0; i < count && !connected; ++i) {
+      auto entry = pelkobus::Load<BUS_DEVICE_INFO>(bytes + sizeof(uint32_t) + i * sizeof(BUS_DEVICE_INFO));
+      connected = entry.IP == serverIp && entry.Port == port && entry.ConnState == BUS_CONN_CONNECTED;
+    }
+  }
+  std::free(buffer);
+  return connected;
+}
 
 }  // namespace
 
@@ -62,9 +81,12 @@ void CTavrinAdminDoc::OnDeviceAnswer(DWORD requestId) {
   const WORD port = slot.PortNum;
   DWORD status = slot.ArRmStatus & ~ARRM_STATUS_MORE;
   if (slot.Arrival) {
-    status = (status & ARRM_STATUS_ALREADY_PRESENT)
-                 ? Fold(status, ARRM_STATUS_ALREADY_PRESENT, ARRM_STATUS_SUCCESS)
-                 : Fold(status, ARRM_STATUS_SERVER_NOT_FOUND, ARRM_STATUS_FAILED);
+    if (status & ARRM_STATUS_ALREADY_PRESENT) {
+      const bool connected = ChildIsConnected(m_objBus, slot.ServerIp, port);
+      status = Fold(status, ARRM_STATUS_ALREADY_PRESENT, connected ? ARRM_STATUS_SUCCESS : ARRM_STATUS_FAILED);
+    } else {
+      status = Fold(status, ARRM_STATUS_SERVER_NOT_FOUND, ARRM_STATUS_FAILED);
+    }
   } else {
     status = Fold(status, ARRM_STATUS_NOT_PRESENT | ARRM_STATUS_SERVER_NOT_FOUND, ARRM_STATUS_SUCCESS);
   }

@@ -16,6 +16,11 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
 void SetNegotiationTimeout(uint32_t milliseconds);
 // The printer retry delay (default 5 s).
 void SetPrinterRetryDelay(uint32_t milliseconds);
+// How long one connect to a server's data port, or one disconnect, may take (default 180 s).
+void SetConnectTimeout(uint32_t milliseconds);
+
+// How long the first isochronous requests of a new pipe are held back to gather (default 5 ms).
+void SetIsochHoldBack(uint32_t milliseconds);
 
 // How long an abort pipe waits after failing the pipe's requests (default 200 ms).
 void SetAbortPipeDelay(uint32_t milliseconds);

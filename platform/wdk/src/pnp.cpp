@@ -315,10 +315,21 @@ struct Kernel::Impl {
     for (Node* child : added) StartNode(child);
   }
 
+  // A surprise removal tells the whole subtree first, children before their parent, and only then removes
+  // it, again children first: a bus driver hears of its own surprise removal before its children's
+  // removals come.
   void RemoveNode(Node* node, bool surprise) {
+    if (surprise) SurpriseRemoveTree(node);
+    RemoveTree(node);
+  }
+  void SurpriseRemoveTree(Node* node) {
     std::vector<Node*> children = node->children;
-    for (auto it = children.rbegin(); it != children.rend(); ++it) RemoveNode(*it, surprise);
-    if (surprise && node->started) SendPnp(node->pdo, IRP_MN_SURPRISE_REMOVAL);
+    for (auto it = children.rbegin(); it != children.rend(); ++it) SurpriseRemoveTree(*it);
+    if (node->started) SendPnp(node->pdo, IRP_MN_SURPRISE_REMOVAL);
+  }
+  void RemoveTree(Node* node) {
+    std::vector<Node*> children = node->children;
+    for (auto it = children.rbegin(); it != children.rend(); ++it) RemoveTree(*it);
     SendPnp(node->pdo, IRP_MN_REMOVE_DEVICE);
     DropInterfaces(node);
     PDEVICE_OBJECT pdo = node->pdo;

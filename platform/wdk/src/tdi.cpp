@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -177,16 +179,35 @@ NTSTATUS DoConnect(Connection* c, PIRP irp) {
     if (errno != EINPROGRESS) {
       status = errno == ECONNREFUSED ? STATUS_CONNECTION_REFUSED : STATUS_UNSUCCESSFUL;
     } else {
-      pollfd p[2] = {{fd, POLLOUT, 0}, {c->wake, POLLIN, 0}};
-      int n = ::poll(p, 2, timeoutMs);
-      int error = 0;
-      socklen_t length = sizeof error;
-      if (n == 0) {
-        status = STATUS_IO_TIMEOUT;
-      } else if (n < 0 || !(p[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
-        status = STATUS_CANCELLED;  // the connection object is closing
-      } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-        status = error == ECONNREFUSED ? STATUS_CONNECTION_REFUSED : STATUS_UNSUCCESSFUL;
+      // The wake-up also counts the requests queued (this one among them): only a close ends the wait early.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+      for (;;) {
+        int left = -1;
+        if (timeoutMs >= 0)
+          left = static_cast<int>(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           deadline - std::chrono::steady_clock::now())
+                                                           .count()));
+        pollfd p[2] = {{fd, POLLOUT, 0}, {c->wake, POLLIN, 0}};
+        int n = ::poll(p, 2, left);
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) {
+          status = STATUS_IO_TIMEOUT;
+        } else if (n > 0 && !(p[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+          uint64_t count;
+          if (::read(c->wake, &count, sizeof count) < 0) {
+          }
+          // The network thread that runs this looks at its queues once the connect is done.
+          std::lock_guard guard(c->lock);
+          if (!c->closing) continue;
+          status = STATUS_CANCELLED;  // the connection object is closing
+        } else if (n < 0) {
+          status = STATUS_CANCELLED;
+        } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+          status = error == ECONNREFUSED ? STATUS_CONNECTION_REFUSED : STATUS_UNSUCCESSFUL;
+        }
+        break;
       }
     }
   }

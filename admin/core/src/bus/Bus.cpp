@@ -122,10 +122,11 @@ BOOL CBus::GetDeviceInfo(void** out) {
     if (IsTraceErrorOn()) TraceError("DeviceIoControl GetDeviceInfo Failed:%d\n", GetLastError());
     return FALSE;
   }
-  // Trace only the entries the driver really wrote, whatever count it put in front of them.
+  // The count in front says how many entries the driver really wrote, whatever it put there itself.
   uint32_t listed = returned >= sizeof(uint32_t) ? pelkobus::Load<uint32_t>(list) : 0;
   uint32_t written = returned >= sizeof(uint32_t) ? (returned - sizeof(uint32_t)) / sizeof(BUS_DEVICE_INFO) : 0;
   if (listed > written) listed = written;
+  pelkobus::Store(list, listed);
   for (uint32_t i = 0; i < listed && IsTraceInfoOn(); ++i) {
     auto entry = pelkobus::Load<BUS_DEVICE_INFO>(list + sizeof(uint32_t) + i * sizeof(BUS_DEVICE_INFO));
     TraceInfo("\nDevice IP=%d, Port=%d, Status=%x, PnPStatus=%x, ConnState=%x\n", entry.IP, entry.Port, entry.Status,

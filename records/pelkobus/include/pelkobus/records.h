@@ -49,9 +49,12 @@ struct BUS_DEVICE_INFO {
   uint16_t Vid;
   uint32_t Status;
   uint32_t PnPStatus;
-  uint32_t ConnState;
+  uint32_t ConnState;  // BUS_CONN_*
 };
 using PBUS_DEVICE_INFO = BUS_DEVICE_INFO*;
+
+// The state of a child's server connection, as BUS_DEVICE_INFO reports it.
+enum : uint32_t { BUS_CONN_DISCONNECTED = 0, BUS_CONN_CONNECTING = 1, BUS_CONN_CONNECTED = 2, BUS_CONN_DISCONNECTING = 3 };
 
 struct BUS_PNP_NOTIFICATION {
   uint8_t IsBusDevice;

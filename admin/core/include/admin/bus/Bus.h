@@ -28,7 +28,8 @@ class CBus {
   // driver wrote nothing).
   BOOL GetStatus(DEVICE_ARRIVALREMOVAL_INFO** out);
   BOOL SetSharedEvents(HANDLE hEvent);
-  // A u32 count then one BUS_DEVICE_INFO per plugged-in device; *out receives the buffer (or null).
+  // A u32 count then one BUS_DEVICE_INFO per plugged-in device (the count never more than the entries
+  // the driver wrote); *out receives the buffer (or null).
   BOOL GetDeviceInfo(void** out);
 
  private:
