@@ -11,7 +11,8 @@
 //                          once leaves it, set to connect automatically while it has print jobs
 //   print NAME | print-done NAME
 //                          one more / one less job in the printer's queue
-//   windows                the windows of the running programs (class, id, text, rectangle, visible, enabled)
+//   windows                the windows of the running programs (class, id, text, rectangle, visible, enabled;
+//                          a check box's state, a list's rows)
 //   show TITLE             shows a program's top-level window and brings it to the front
 //   screenshot [--window TITLE] FILE
 //                          a PNG of a window, or of the screen of the running program

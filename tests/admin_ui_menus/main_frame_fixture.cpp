@@ -5,25 +5,10 @@
 #include <string>
 
 #include "testsupport/admin_app.h"
+#include "testsupport/menu_idle.h"
 #include "win32/window_manager.h"
 
-
 namespace menu_test {
-namespace {
-
-thread_local std::function<void(HWND)> t_onIdle;
-thread_local HHOOK t_hook = nullptr;
-
-LRESULT CALLBACK IdleHook(int code, WPARAM wParam, LPARAM lParam) {
-  auto* call = reinterpret_cast<CWPSTRUCT*>(lParam);
-  if (code == HC_ACTION && call && call->message == WM_ENTERIDLE && t_onIdle) {
-    auto action = t_onIdle;
-    action(reinterpret_cast<HWND>(call->lParam));
-  }
-  return CallNextHookEx(t_hook, code, wParam, lParam);
-}
-
-}  // namespace
 
 void StartWithMainFrame(std::unique_ptr<CTavrinAdminApp>& app, CMainFrame** frame, bool focus) {
   tavrin::test::SetAdminTestParameters(5000);
@@ -38,17 +23,15 @@ void StartWithMainFrame(std::unique_ptr<CTavrinAdminApp>& app, CMainFrame** fram
   SetForegroundWindow(hwnd);
   if (focus) SetFocus(hwnd);
   tavrin::win::PaintPending();
-  t_hook = SetWindowsHookEx(WH_CALLWNDPROC, IdleHook, nullptr, GetCurrentThreadId());
+  tavrin::test::OnMenuIdle(nullptr);
 }
 
 void Stop(std::unique_ptr<CTavrinAdminApp>& app) {
-  if (t_hook) UnhookWindowsHookEx(t_hook);
-  t_hook = nullptr;
-  t_onIdle = nullptr;
+  tavrin::test::StopMenuIdle();
   tavrin::test::StopAdminApp(app);
   tavrin::SetMessageBoxSink(nullptr);
 }
 
-void OnMenuIdle(std::function<void(HWND popup)> action) { t_onIdle = std::move(action); }
+void OnMenuIdle(std::function<void(HWND popup)> action) { tavrin::test::OnMenuIdle(std::move(action)); }
 
 }  // namespace menu_test

@@ -7,10 +7,20 @@
 #include "admin/TavrinAdminDoc.h"
 #include "admin/TavrinAdminView.h"
 #include "admin/Trace.h"
+#include "win32/global_memory.h"
+#include "win32/process.h"
 #include "win32/registry.h"
 #include "win32/shell.h"
 
 IMPLEMENT_DYNAMIC(CTavrinAdminApp, CWinApp)
+
+const mfc::MessageMap* CTavrinAdminApp::GetMessageMap() const {
+  static const mfc::MessageEntry entries[] = {
+      mfc::OnCommand<&CTavrinAdminApp::OnAppAbout>(ID_APP_ABOUT),
+  };
+  static const mfc::MessageMap map{CWinApp::GetMessageMap(), entries};
+  return &map;
+}
 
 namespace {
 CTavrinAdminApp* g_adminApp = nullptr;
@@ -211,4 +221,31 @@ void CTavrinAdminApp::StopExitMonitor() {
     CloseHandle(m_hExitMonitorStop);
     m_hExitMonitorStop = nullptr;
   }
+}
+
+void CTavrinAdminApp::OnAppAbout() {
+  if (m_pShell) m_pShell->RunAboutBox(GetAboutVersionText());
+}
+
+CString CTavrinAdminApp::GetAboutVersionText() {
+  char windows[MAX_PATH + 1] = {};
+  const DWORD length = GetEnvironmentVariable("windir", windows, MAX_PATH);
+  CString path = CString(windows, length <= MAX_PATH ? static_cast<int>(length) : 0) + "\\TavrinAdmin.exe";
+  if (length == 0 || length > MAX_PATH || !IsFileExists(path)) return "  Version 1.0.0.0\n";
+  CString text;
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSize(path, &handle);
+  if (size == 0) return text;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+  if (!block) return text;
+  void* data = GlobalLock(block);
+  void* value = nullptr;
+  UINT valueLength = 0;
+  if (data && GetFileVersionInfo(path, handle, size, data) &&
+      VerQueryValue(data, "\\StringFileInfo\\040904B0\\FileVersion", &value, &valueLength) && value && valueLength > 0 &&
+      *static_cast<const char*>(value))
+    text.Format("  Version %s\n", static_cast<const char*>(value));
+  GlobalUnlock(block);
+  GlobalFree(block);
+  return text;
 }

@@ -1,26 +1,80 @@
 #include "admin/ui/MainFrame.h"
 
+#include <ctime>
+
 #include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
+#include "admin/ui/AboutDlg.h"
+#include "admin/Trace.h"
 #include "admin/ui/BottemFormView.h"
 #include "admin/ui/DetailsFormView.h"
 #include "admin/ui/FunctionView.h"
+#include "admin/ui/LeftTreeView.h"
 #include "admin/ui/ServerDialogs.h"
 #include "admin/ui/SplashScreenWnd.h"
 #include "admin/ui/UIThread.h"
+#include "admin/upgrade/SettingsLibrary.h"
 #include "admin/util/Utilities.h"
+#include "controls/shared_colors.h"
 #include "win32/shell.h"
 
 IMPLEMENT_DYNCREATE(CMainFrame, CNewFrameWnd)
 
-const WORD kMainMenuIcons[] = {130,   20,    20,    32772, 32771, 32773, 32774, 32818, 32775, 32776, 32777, 32778,
-                               32866, 32867, 32779, 32780, 32781, 32782, 32784, 32783, 32785, 32787, 57664, 0};
+const WORD kMainMenuIcons[] = {IDB_MENU_ICONS,
+                               20,
+                               20,
+                               ID_SETTINGS,
+                               ID_EXIT,
+                               ID_FUNCTION_SERVER_MANAGER,
+                               ID_FUNCTION_DEVICE_MAPPING,
+                               ID_SEARCH_SERVERS,
+                               ID_UNLOCK,
+                               ID_UPGRADE_FIRMWARE,
+                               ID_SERVER_CONFIGURATION,
+                               ID_RESTORE_FACTORY_DEFAULTS,
+                               ID_START_DEVICE_MAPPING,
+                               ID_STOP_DEVICE_MAPPING,
+                               ID_CONNECT,
+                               ID_DISCONNECT,
+                               ID_PRINTER_AUTO_CONNECT,
+                               ID_VIEW_TOOL_BAR,
+                               ID_VIEW_FUNCTIONAL_PANEL,
+                               ID_VIEW_LOG_PANEL,
+                               ID_VIEW_DETAILS_PANEL,
+                               ID_ONLINE_HELP,
+                               ID_APP_ABOUT,
+                               0};
+
+namespace {
+
+constexpr UINT WM_SHOW_STATUS_TEXT = WM_APP + 20;  // another thread's status line, shown by the frame's
+constexpr int kStatusPane = 1;
+constexpr int kClockPane = 2;
+// The menu bar position of the function pop-up.
+constexpr UINT kFunctionPopupPosition = 2;
+
+FramePauses g_pauses;
+
+}  // namespace
+
+void CMainFrame::SetPauses(const FramePauses& pauses) { g_pauses = pauses; }
 
 const mfc::MessageMap* CMainFrame::GetMessageMap() const {
   static const mfc::MessageEntry entries[] = {
       mfc::OnMessage<&CMainFrame::OnCloseProgram>(WM_CLOSE_PROGRAM),
-      mfc::OnMessage<&CMainFrame::OnTrayNotify>(WM_TRAY_NOTIFY),
+      mfc::OnMessage<&CMainFrame::OnShowStatusText>(WM_SHOW_STATUS_TEXT),
+      mfc::OnCommand<&CMainFrame::OnExit>(ID_EXIT),
+      mfc::OnCommand<&CMainFrame::OnExit>(ID_TRAY_EXIT),
+      mfc::OnCommand<&CMainFrame::OnSettings>(ID_SETTINGS),
+      mfc::OnCommand<&CMainFrame::OnFunctionServerManager>(ID_FUNCTION_SERVER_MANAGER),
+      mfc::OnCommand<&CMainFrame::OnFunctionDeviceMapping>(ID_FUNCTION_DEVICE_MAPPING),
+      mfc::OnCommand<&CMainFrame::OnViewToolBar>(ID_VIEW_TOOL_BAR),
+      mfc::OnCommand<&CMainFrame::OnViewLogPanel>(ID_VIEW_LOG_PANEL),
+      mfc::OnCommand<&CMainFrame::OnViewFunctionalPanel>(ID_VIEW_FUNCTIONAL_PANEL),
+      mfc::OnCommand<&CMainFrame::OnViewDetailsPanel>(ID_VIEW_DETAILS_PANEL),
+      mfc::OnCommand<&CMainFrame::OnOnlineHelp>(ID_ONLINE_HELP),
+      mfc::OnCommand<&CMainFrame::OnTrayShow>(ID_TRAY_SHOW),
       mfc::OnCommand<&CMainFrame::OnStartDeviceMapping>(ID_START_DEVICE_MAPPING),
       mfc::OnCommand<&CMainFrame::OnStopDeviceMapping>(ID_STOP_DEVICE_MAPPING),
       mfc::OnCommand<&CMainFrame::OnConnectDisconnect>(ID_CONNECT),
@@ -36,59 +90,105 @@ const mfc::MessageMap* CMainFrame::GetMessageMap() const {
   return &map;
 }
 
+CTavrinAdminDoc* CMainFrame::Document() const {
+  if (m_pDocument) return m_pDocument;
+  CTavrinAdminApp* app = GetAdminApp();
+  return app ? app->GetDocument() : nullptr;
+}
+
+BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) {
+  if (!CNewFrameWnd::PreCreateWindow(cs)) return FALSE;
+  cs.style &= ~FWS_ADDTOTITLE;  // the title is the program's, never the document's
+  return TRUE;
+}
+
+// ---- creation ----
+
 int CMainFrame::OnCreate(LPCREATESTRUCT createStruct) {
+  m_dwThreadId = GetCurrentThreadId();
+  // The program's colours for every coloured control of the panes made below.
+  if (CTavrinAdminApp* app = GetAdminApp()) {
+    g_clrWindowBack = app->m_clrDialogBk;
+    g_clrControlBack = app->m_clrTabBk;
+    g_clrControlText = app->m_clrButtonText;
+  }
   if (CNewFrameWnd::OnCreate(createStruct) == -1) return -1;
-  // The menu bar with its icons; the Server Manager popup leaves the bar (the navigation pane puts one of
-  // the two function popups there) but stays the frame's.
+
+  if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT,
+                             WS_CHILD | WS_VISIBLE | CBRS_TOP | CBRS_GRIPPER | CBRS_TOOLTIPS | CBRS_FLYBY |
+                                 CBRS_SIZE_DYNAMIC,
+                             CRect(0, 0, 0, 0), AFX_IDW_TOOLBAR) ||
+      !m_wndToolBar.LoadToolBar(IDR_DEVICE_MAPPING))
+    return -1;
+  m_wndToolBar.ModifyStyleEx(0, WS_EX_TRANSPARENT);
+  m_wndToolBar.LoadBitmap(IDB_DEVICE_MAPPING_BUTTONS);
+
+  static const UINT indicators[] = {ID_SEPARATOR, ID_SEPARATOR, ID_SEPARATOR};
+  if (!m_wndStatusBar.Create(this, WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, AFX_IDW_STATUS_BAR) ||
+      !m_wndStatusBar.SetIndicators(indicators, 3))
+    return -1;
+
+  SetTimer(kClockTimer, kClockPeriodMs);
+
+  // A little larger than the framework made it: each coordinate of the corner by a twelfth of itself.
+  CRect window;
+  GetWindowRect(&window);
+  window.right += window.right / 12;
+  window.bottom += window.bottom / 12;
+  MoveWindow(&window, TRUE);
+
+  const int third = window.Width() / 3;
+  m_wndStatusBar.SetPaneInfo(0, ID_SEPARATOR, 0, third + 30);
+  m_wndStatusBar.SetPaneInfo(kStatusPane, ID_SEPARATOR, 0, third + 70);
+  m_wndStatusBar.SetPaneInfo(kClockPane, ID_SEPARATOR, 0, third - 10);
+  m_wndStatusBar.SetPaneText(0, "Ready");
+
   m_DefaultNewMenu.LoadToolBar(kMainMenuIcons, RGB(192, 192, 192));
+
+  // The bar keeps one function pop-up at position 2: Device Mapping at the start.
   m_pMainMenu = &m_DefaultNewMenu;
   m_pServerManagerPopup = m_DefaultNewMenu.GetSubMenu(2);
   m_pDeviceMappingPopup = m_DefaultNewMenu.GetSubMenu(3);
-  m_DefaultNewMenu.RemoveMenu(2, MF_BYPOSITION);
+  m_DefaultNewMenu.RemoveMenu(kFunctionPopupPosition, MF_BYPOSITION);
   ::DrawMenuBar(m_hWnd);
+
   CSplashScreenWnd::ShowSplashScreen(this);
+  if (CSplashScreenWnd::IsShowing() && g_pauses.SplashHoldMs) Sleep(g_pauses.SplashHoldMs);
+  CentreOnScreen();
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_ADD);
   return 0;
 }
 
-void CMainFrame::OnDestroy() {
-  // The panes go after this: the document stops reporting to them first.
-  if (m_pDocument && m_pDocument->GetPanes() == this) m_pDocument->SetPanes(nullptr);
-  m_pDocument = nullptr;
-  CSplashScreenWnd::HideSplashScreen();
-  if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_DELETE);
-  CNewFrameWnd::OnDestroy();
-}
+BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT, CCreateContext* context) {
+  CRect client;
+  GetClientRect(&client);
+  const int cx = client.Width(), cy = client.Height();
+  auto trace = [](LPCSTR line) {
+    TraceInfo("%s\n", line);
+    return FALSE;
+  };
+  if (!m_wndSplitterOuter.CreateStatic(this, 2, 1, WS_CHILD | WS_VISIBLE, AFX_IDW_PANE_FIRST))
+    return trace("failed to create the splitter");
+  if (!m_wndSplitterOuter.CreateView(1, 0, RUNTIME_CLASS(CBottemFormView), CSize(cx, cy / 4), context))
+    return trace("Failed to create view in first pane");
+  if (!m_wndSplitterInner.CreateStatic(&m_wndSplitterOuter, 1, 3, WS_CHILD | WS_VISIBLE,
+                                       static_cast<UINT>(m_wndSplitterOuter.IdFromRowCol(0, 0))))
+    return trace("failed to create the splitter");
+  if (!m_wndSplitterInner.CreateView(0, 0, RUNTIME_CLASS(CLeftTreeView), CSize(cx / 7, cy * 3 / 4), context))
+    return trace("Failed to create view in first pane");
+  if (!m_wndSplitterInner.CreateView(0, 1, RUNTIME_CLASS(CFunctionView), CSize(cx * 2 / 3, cy * 3 / 4), context))
+    return trace("Failed to create view in first pane");
+  if (!m_wndSplitterInner.CreateView(0, 2, RUNTIME_CLASS(CDetailsFormView), CSize(cx * 4 / 21, cy * 3 / 4), context))
+    return FALSE;
+  m_wndSplitterOuter.SetRowInfo(0, cy * 2 / 3, 0);
 
-void CMainFrame::OnClose() {
-  CTavrinAdminApp* app = GetAdminApp();
-  CTavrinAdminDoc* doc = app ? app->GetDocument() : nullptr;
-  if (doc && doc->IsDeviceMappingStarted()) {
-    CString text;
-    text.LoadString(IDS_STOP_MAPPING_BEFORE_EXIT);
-    ShowMessageBox(text, MB_ICONINFORMATION, 0);
-    return;
-  }
-  CNewFrameWnd::OnClose();
-}
-
-BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context) {
-  if (!CNewFrameWnd::OnCreateClient(createStruct, context)) return FALSE;
-  if (!context) return TRUE;
-  UINT paneId = 0xE901;  // after the document's own view
-  CWnd* panes[3] = {};
-  int made = 0;
-  for (const CRuntimeClass* pane :
-       {RUNTIME_CLASS(CFunctionView), RUNTIME_CLASS(CBottemFormView), RUNTIME_CLASS(CDetailsFormView)}) {
-    CCreateContext paneContext = *context;
-    paneContext.m_pNewViewClass = pane;
-    panes[made] = CreateView(&paneContext, paneId++);
-    if (!panes[made++]) return FALSE;
-  }
-  m_pFunctionView = static_cast<CFunctionView*>(panes[0]);
-  m_pBottemFormView = static_cast<CBottemFormView*>(panes[1]);
-  m_pDetailsFormView = static_cast<CDetailsFormView*>(panes[2]);
-  m_pDocument = dynamic_cast<CTavrinAdminDoc*>(context->m_pCurrentDoc);
+  m_pBottemFormView = static_cast<CBottemFormView*>(m_wndSplitterOuter.CreatedPane(1, 0));
+  m_pLeftTreeView = static_cast<CLeftTreeView*>(m_wndSplitterInner.CreatedPane(0, 0));
+  m_pFunctionView = static_cast<CFunctionView*>(m_wndSplitterInner.CreatedPane(0, 1));
+  m_pDetailsFormView = static_cast<CDetailsFormView*>(m_wndSplitterInner.CreatedPane(0, 2));
+  // Commands go to the navigation pane first (it forwards the function commands), then to the frame.
+  SetActiveView(m_pLeftTreeView);
+  m_pDocument = context ? dynamic_cast<CTavrinAdminDoc*>(context->m_pCurrentDoc) : nullptr;
   if (m_pDocument) {
     m_pDocument->SetPanes(this);
     m_pDocument->SetServerDialogs(GetAdminServerDialogs());
@@ -96,73 +196,168 @@ BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* con
   return TRUE;
 }
 
+void CMainFrame::CentreOnScreen() {
+  CRect window;
+  GetWindowRect(&window);
+  SetWindowPos(nullptr, (GetSystemMetrics(SM_CXSCREEN) - window.Width()) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - window.Height()) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
 void CMainFrame::RecalcLayout() {
-  RECT client;
+  CRect client;
   GetClientRect(&client);
-  const int width = client.right, height = client.bottom;
-  const int top = height * 2 / 3, navigation = width / 5, details = width * 3 / 4;
-  struct Pane {
-    UINT id;
-    RECT rect;
-  };
-  const Pane panes[] = {
-      {0xE900, {0, 0, navigation, top}},        // the document's view: navigation
-      {0xE901, {navigation, 0, details, top}},  // functional panel
-      {0xE903, {details, 0, width, top}},       // details panel
-      {0xE902, {0, top, width, height}},        // log panel
-  };
-  for (const Pane& pane : panes) {
-    if (CWnd* view = GetDlgItem(static_cast<int>(pane.id))) view->MoveWindow(&pane.rect);
+  mfc::RepositionBars(this, client);
+  if (m_wndSplitterOuter.m_hWnd) m_wndSplitterOuter.MoveWindow(&client);
+}
+
+void CMainFrame::OnDestroy() {
+  KillTimer(kClockTimer);
+  // The panes go after this: the document stops reporting to them first.
+  if (m_pDocument && m_pDocument->GetPanes() == this) {
+    m_pDocument->SetPanes(nullptr);
+    m_pDocument->SetServerDialogs(nullptr);
+  }
+  m_pDocument = nullptr;
+  CSplashScreenWnd::HideSplashScreen();
+  if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_DELETE);
+  CNewFrameWnd::OnDestroy();
+}
+
+// ---- the window's life in the tray ----
+
+void CMainFrame::OnClose() { ShowWindow(SW_HIDE); }
+
+void CMainFrame::OnSize(UINT type, int cx, int cy) {
+  if (type == SIZE_MINIMIZED) {
+    ShowWindow(SW_MINIMIZE);
+    return;
+  }
+  CNewFrameWnd::OnSize(type, cx, cy);
+}
+
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TRAY_NOTIFY:
+      return OnTrayNotification(wParam, lParam);
+    case WM_POWERBROADCAST:
+      OnPowerBroadcast(wParam);
+      return CNewFrameWnd::WindowProc(message, wParam, lParam);
+    default:
+      return CNewFrameWnd::WindowProc(message, wParam, lParam);
   }
 }
 
+void CMainFrame::ShowFromTray() {
+  ShowWindow(SW_SHOWNORMAL);
+  ::SetForegroundWindow(m_hWnd);
+  ::SetFocus(m_hWnd);
+}
+
+LRESULT CMainFrame::OnTrayNotification(WPARAM iconId, LPARAM mouseMessage) {
+  const bool ours = iconId == IDR_MAINFRAME;
+  switch (static_cast<UINT>(mouseMessage)) {
+    case WM_LBUTTONDBLCLK:
+      if (ours) ShowFromTray();
+      break;
+    case WM_RBUTTONDOWN:
+    case WM_CONTEXTMENU:
+      if (IsIconic()) {
+        if (ours) ShowFromTray();
+      } else if (!IsWindowVisible()) {
+        POINT cursor{};
+        ::GetCursorPos(&cursor);
+        ::SetForegroundWindow(m_hWnd);
+        if (CTavrinAdminDoc* doc = Document()) doc->ShowTrayMenu(this, cursor);
+        PostMessage(WM_NULL);  // lets the menu close properly
+      }
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+void CMainFrame::OnPowerBroadcast(WPARAM event) {
+  CTavrinAdminDoc* doc = Document();
+  if (!doc || !doc->IsDeviceMappingStarted()) return;
+  LPCSTR text = nullptr;
+  if (event == PBT_APMSUSPEND) {
+    if (!doc->IsDisconnectingAll()) doc->SetSuspend(TRUE);
+    text = "System entering in to Sleep State(Standby/Hibernate)...";
+  } else if (event == PBT_APMRESUMESUSPEND) {
+    if (!doc->IsDisconnectingAll()) doc->SetResume(TRUE);
+    text = "System resuming from Standby/Hibernate...Please Wait!!";
+  }
+  if (!text) return;
+  SetStatusText(text);
+  doc->AddDeviceMappingLog(text);
+  TraceError("%s\n", text);
+}
+
+void CMainFrame::OnExit() {
+  CTavrinAdminDoc* doc = Document();
+  if (doc && doc->IsDeviceMappingStarted()) {
+    CString text;
+    text.LoadString(IDS_STOP_MAPPING_BEFORE_EXIT);
+    ShowMessageBox(text, MB_ICONINFORMATION);
+    return;
+  }
+  CloseProgram();
+}
+
+void CMainFrame::CloseProgram() {
+  if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_DELETE);
+  CNewFrameWnd::OnClose();
+}
+
 LRESULT CMainFrame::OnCloseProgram(WPARAM, LPARAM) {
-  CTavrinAdminApp* app = GetAdminApp();
-  CTavrinAdminDoc* doc = app ? app->GetDocument() : nullptr;
+  CTavrinAdminDoc* doc = Document();
   if (doc && doc->IsStopRunning()) {
     doc->CloseProgramAfterStop();  // this message came from inside the stop's message pumping
     return 0;
   }
   // The exit monitor has stopped device mapping already; a stop the user cancelled meanwhile is done now.
   if (doc && doc->IsDeviceMappingStarted()) doc->StopDeviceMapping(FALSE);
-  CNewFrameWnd::OnClose();
+  CloseProgram();
   return 0;
 }
 
-LRESULT CMainFrame::OnTrayNotify(WPARAM, LPARAM) { return 0; }
+void CMainFrame::OnTrayShow() { ShowWindow(SW_SHOW); }
 
-// The document's commands, forwarded as they come.
-void CMainFrame::OnStartDeviceMapping() {
-  if (m_pDocument) m_pDocument->StartDeviceMapping();
-}
-void CMainFrame::OnStopDeviceMapping() {
-  if (m_pDocument) m_pDocument->StopDeviceMapping(TRUE);
-}
-void CMainFrame::OnConnectDisconnect() {
-  if (m_pDocument) m_pDocument->OnConnectDisconnect();
-}
-void CMainFrame::OnPrinterAutoConnect() {
-  if (m_pDocument) m_pDocument->OnPrinterAutoConnect();
-}
-void CMainFrame::OnSearchServers() {
-  if (m_pDocument) m_pDocument->OnSearchServers();
-}
-void CMainFrame::OnUnlock() {
-  if (m_pDocument) m_pDocument->OnUnlock();
-}
-void CMainFrame::OnUpgradeFirmware() {
-  if (m_pDocument) m_pDocument->OnUpgradeFirmware();
-}
-void CMainFrame::OnServerConfiguration() {
-  if (m_pDocument) m_pDocument->OnServerConfiguration();
-}
-void CMainFrame::OnRestoreFactoryDefaults() {
-  if (m_pDocument) m_pDocument->OnRestoreFactoryDefaults();
+// ---- status bar, clock and boxes ----
+
+void CMainFrame::OnTimer(UINT_PTR id) {
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  CString clock;
+  clock.Format("%d/%d/%d %.2d:%.2d:%.2d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour,
+               local.tm_min, local.tm_sec);
+  if (m_wndStatusBar.m_hWnd) m_wndStatusBar.SetPaneText(kClockPane, clock);
+  // The toolbar follows the command rules as the menus do when they open.
+  if (id == kClockTimer) m_wndToolBar.UpdateButtons(this);
+  CNewFrameWnd::OnTimer(id);
 }
 
 void CMainFrame::SetStatusText(LPCSTR text) {
-  std::lock_guard lock(m_statusMutex);
-  m_strStatusText = text;
+  {
+    std::lock_guard lock(m_statusMutex);
+    m_strStatusText = text;
+  }
+  if (!m_hWnd) return;
+  if (GetCurrentThreadId() == m_dwThreadId) OnShowStatusText(0, 0);
+  else PostMessage(WM_SHOW_STATUS_TEXT);
+}
+
+LRESULT CMainFrame::OnShowStatusText(WPARAM, LPARAM) {
+  if (m_wndStatusBar.m_hWnd) m_wndStatusBar.SetPaneText(kStatusPane, GetStatusText());
+  return 0;
+}
+
+void CMainFrame::SetStatusTextById(UINT stringId) {
+  CString text;
+  text.LoadString(stringId);
+  SetStatusText(text);
 }
 
 CString CMainFrame::GetStatusText() const {
@@ -175,6 +370,103 @@ int CMainFrame::ShowMessageBox(LPCSTR text, UINT style, UINT) {
   CWinApp* app = AfxGetApp();
   return ::MessageBox(m_hWnd, text, app && app->m_pszAppName ? app->m_pszAppName : kAdminAppTitle, style);
 }
+
+// ---- File, Functions, View and Help ----
+
+void CMainFrame::OnSettings() {
+  RunSettingsLibrary([this](const CString& text, UINT type) { ShowMessageBox(text, type); });
+}
+
+void CMainFrame::OnFunctionServerManager() {
+  if (!m_pLeftTreeView) return;
+  m_pLeftTreeView->SelectItem(CLeftTreeView::kServerManagerItem);
+  m_pLeftTreeView->SwitchView();
+}
+
+void CMainFrame::OnFunctionDeviceMapping() {
+  if (!m_pLeftTreeView) return;
+  m_pLeftTreeView->SelectItem(CLeftTreeView::kDeviceMappingItem);
+  m_pLeftTreeView->SwitchView();
+}
+
+void CMainFrame::ShowFunctionPopup(BOOL serverManager) {
+  CNewMenu* popup = serverManager ? m_pServerManagerPopup : m_pDeviceMappingPopup;
+  if (!m_pMainMenu || !popup) return;
+  m_pMainMenu->RemoveMenu(kFunctionPopupPosition, MF_BYPOSITION);
+  m_pMainMenu->InsertMenu(kFunctionPopupPosition, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(popup->m_hMenu),
+                          serverManager ? "&Server Manager" : "&Device Mapping");
+  ::DrawMenuBar(m_hWnd);
+  m_wndToolBar.LoadToolBar(serverManager ? IDR_SERVER_MANAGER : IDR_DEVICE_MAPPING);
+  m_wndToolBar.LoadBitmap(serverManager ? IDB_SERVER_MANAGER_BUTTONS : IDB_DEVICE_MAPPING_BUTTONS);
+  m_wndToolBar.UpdateButtons(this);
+  RecalcLayout();
+}
+
+void CMainFrame::OnViewToolBar() {
+  m_bToolBarShown = !m_bToolBarShown;
+  m_wndToolBar.ShowWindow(m_bToolBarShown ? SW_SHOW : SW_HIDE);
+  SendMessage(WM_SIZE, 0, 0);
+}
+
+void CMainFrame::OnViewLogPanel() {
+  m_bLogPanelShown = !m_bLogPanelShown;
+  if (m_bLogPanelShown) m_wndSplitterOuter.ShowRow();
+  else m_wndSplitterOuter.HideRow(1);
+}
+
+void CMainFrame::RedrawPane(CWnd* pane) {
+  if (pane && pane->m_hWnd) pane->RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CMainFrame::OnViewFunctionalPanel() {
+  m_bNavigationPaneShown = !m_bNavigationPaneShown;
+  if (m_bNavigationPaneShown) m_wndSplitterInner.ShowColumn(0);
+  else m_wndSplitterInner.HideColumn(0);
+  RedrawPane(m_pFunctionView);
+  RedrawPane(m_pDetailsFormView);
+}
+
+void CMainFrame::OnViewDetailsPanel() {
+  m_bDetailsPanelShown = !m_bDetailsPanelShown;
+  if (m_bDetailsPanelShown) m_wndSplitterInner.ShowColumn(2);
+  else m_wndSplitterInner.HideColumn(2);
+  RedrawPane(m_pFunctionView);
+  RedrawPane(m_pLeftTreeView);
+}
+
+void CMainFrame::OnOnlineHelp() { ShowMessageBox("Pelko Admin Help", MB_ICONINFORMATION); }
+
+// ---- the document's commands, forwarded as they come ----
+
+void CMainFrame::OnStartDeviceMapping() {
+  if (CTavrinAdminDoc* doc = Document()) doc->StartDeviceMapping();
+}
+void CMainFrame::OnStopDeviceMapping() {
+  if (CTavrinAdminDoc* doc = Document()) doc->StopDeviceMapping(TRUE);
+}
+void CMainFrame::OnConnectDisconnect() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnConnectDisconnect();
+}
+void CMainFrame::OnPrinterAutoConnect() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnPrinterAutoConnect();
+}
+void CMainFrame::OnSearchServers() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnSearchServers();
+}
+void CMainFrame::OnUnlock() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnUnlock();
+}
+void CMainFrame::OnUpgradeFirmware() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnUpgradeFirmware();
+}
+void CMainFrame::OnServerConfiguration() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnServerConfiguration();
+}
+void CMainFrame::OnRestoreFactoryDefaults() {
+  if (CTavrinAdminDoc* doc = Document()) doc->OnRestoreFactoryDefaults();
+}
+
+// ---- IDocPanes: the panes ----
 
 void CMainFrame::AddDeviceMappingLog(LPCSTR text) {
   if (m_pBottemFormView) m_pBottemFormView->AddDeviceMappingLog(text);
@@ -256,7 +548,9 @@ void CMainFrame::SetServerRowText(int row, int column, LPCSTR text) {
 }
 
 void CMainFrame::ShowSearchResults(const ServerDiscoveryList& servers) {
-  if (m_pFunctionView) m_pFunctionView->ShowSearchResults(servers);
+  if (!m_pFunctionView) return;
+  m_pFunctionView->ShowSearchResults(servers);
+  RedrawPane(m_pFunctionView);
 }
 
 BOOL CMainFrame::TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at) {
@@ -273,7 +567,8 @@ BOOL CMainFrame::TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at)
   for (UINT id : menu.Removed) popup->RemoveMenu(id, MF_BYCOMMAND);
   if (menu.RemoveSeparators) {
     for (int position = static_cast<int>(popup->GetMenuItemCount()) - 1; position >= 0; --position)
-      if (popup->GetMenuItemID(position) == 0) popup->RemoveMenu(static_cast<UINT>(position), MF_BYPOSITION);
+      if (popup->GetMenuState(static_cast<UINT>(position), MF_BYPOSITION) & MF_SEPARATOR)
+        popup->RemoveMenu(static_cast<UINT>(position), MF_BYPOSITION);
   }
   for (UINT id : menu.Disabled) popup->EnableMenuItem(id, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED);
   popup->TrackPopupMenu(menu.TrackFlags, at.x, at.y, CWnd::FromHandle(owner));
@@ -283,7 +578,7 @@ BOOL CMainFrame::TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at)
 
 CMainFrame* GetAdminMainFrame() {
   CTavrinAdminApp* app = GetAdminApp();
-  return app ? static_cast<CMainFrame*>(app->m_pMainWnd) : nullptr;
+  return app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr;
 }
 
 namespace {
@@ -294,6 +589,10 @@ class CAdminUiShell : public IAdminShell {
   void EnableSplashScreen(BOOL enabled) override { CSplashScreenWnd::SetEnabled(enabled); }
   BOOL PreTranslateMessage(const MSG* msg) override { return CSplashScreenWnd::HideOnInput(msg); }
   void SetMenuDrawMode(UINT mode) override { CNewMenu::SetMenuDrawMode(mode); }
+  void RunAboutBox(LPCSTR versionText) override {
+    CAboutDlg about(versionText);
+    about.DoModal();
+  }
 };
 
 }  // namespace

@@ -35,7 +35,8 @@ void RepositionBars(CWnd* parent, RECT& client) {
   if (!parent || !parent->GetSafeHwnd()) return;
   for (HWND child = ::GetWindow(parent->GetSafeHwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
     auto* bar = dynamic_cast<CControlBar*>(CWnd::FromHandlePermanent(child));
-    if (!bar || !::IsWindowVisible(child)) continue;
+    // A bar of a hidden frame takes its place too (by its own style): the frame shows laid out.
+    if (!bar || !(::GetWindowLongPtr(child, GWL_STYLE) & WS_VISIBLE)) continue;
     const DWORD align = bar->m_dwStyle & CBRS_ALIGN_ANY;
     const bool horizontal = (align & (CBRS_ALIGN_TOP | CBRS_ALIGN_BOTTOM)) != 0 || align == 0;
     CSize size = bar->CalcFixedLayout(TRUE, horizontal);

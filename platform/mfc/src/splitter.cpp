@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mfc/doc.h"
 #include "object_internal.h"
 
 IMPLEMENT_DYNAMIC(CSplitterWnd, CWnd)
@@ -24,14 +25,18 @@ BOOL CSplitterWnd::CreateStatic(CWnd* parent, int rows, int cols, DWORD style, U
   return CreateEx(0, "", style, 0, 0, client.right, client.bottom, parent->GetSafeHwnd(), id);
 }
 
-BOOL CSplitterWnd::CreateView(int row, int col, const CRuntimeClass* viewClass, SIZE initSize, CCreateContext*) {
+BOOL CSplitterWnd::CreateView(int row, int col, const CRuntimeClass* viewClass, SIZE initSize,
+                              CCreateContext* context) {
   if (!m_hWnd || !viewClass || row < 0 || col < 0 || row >= m_nMaxRows || col >= m_nMaxCols) return FALSE;
   if (GetPane(row, col)) return FALSE;
   auto* wnd = mfc::detail::CreateAs<CWnd>(viewClass);
   if (!wnd) return FALSE;
+  // A view of the context's document belongs to it from the start (its initial update, its commands).
+  auto* view = dynamic_cast<CView*>(wnd);
+  if (view && context && context->m_pCurrentDoc) context->m_pCurrentDoc->AddView(view);
   if (!wnd->CreateEx(0, "", WS_CHILD | WS_VISIBLE, 0, 0, initSize.cx, initSize.cy, m_hWnd,
                      static_cast<UINT_PTR>(IdFromRowCol(row, col)))) {
-    delete wnd;
+    delete wnd;  // not a window yet: a view leaves its document in its destructor
     return FALSE;
   }
   m_pColInfo[col].nIdealSize = std::max(m_pColInfo[col].nIdealSize, static_cast<int>(initSize.cx));

@@ -4,7 +4,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include <strings.h>
+
+#include "win32/comctl.h"
+#include "win32/controls.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -673,25 +678,101 @@ void InjectText(const std::string& text) {
   }
 }
 
+namespace {
+
+constexpr int kListedRows = 200;  // a list's rows listed at most
+
+// The rows of a list view, each line "row=\"cell|cell|...\"", asked of the list itself (its own
+// thread keeps its items).
+void AppendListRows(HWND list, int depth, std::vector<std::string>& lines) {
+  const int rows = static_cast<int>(SendMessage(list, LVM_GETITEMCOUNT, 0, 0));
+  HWND header = reinterpret_cast<HWND>(SendMessage(list, LVM_GETHEADER, 0, 0));
+  const int columns = std::max(1, header ? static_cast<int>(SendMessage(header, HDM_GETITEMCOUNT, 0, 0)) : 1);
+  for (int row = 0; row < rows && row < kListedRows; ++row) {
+    std::string cells;
+    for (int column = 0; column < columns; ++column) {
+      char text[260] = {};
+      LVITEM item{};
+      item.iSubItem = column;
+      item.pszText = text;
+      item.cchTextMax = sizeof text;
+      SendMessage(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+      if (column) cells += '|';
+      cells += text;
+    }
+    // Where the row shows on the screen (as the window lines give it), for a click on it.
+    RECT bounds{LVIR_BOUNDS, 0, 0, 0};
+    SendMessage(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&bounds));
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
+    char at[64];
+    snprintf(at, sizeof at, " rect=%d,%d,%d,%d", static_cast<int>(bounds.left), static_cast<int>(bounds.top),
+             static_cast<int>(bounds.right), static_cast<int>(bounds.bottom));
+    lines.push_back(std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "row=\"" + cells + "\"" + at);
+  }
+  if (rows > kListedRows)
+    lines.push_back(std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "rows=" + std::to_string(rows));
+}
+
+// The panes of a status bar as one row.
+void AppendStatusPanes(HWND bar, int depth, std::vector<std::string>& lines) {
+  const int parts = static_cast<int>(SendMessage(bar, SB_GETPARTS, 0, 0));
+  std::string cells;
+  for (int part = 0; part < parts && part < 64; ++part) {
+    const int length = LOWORD(SendMessage(bar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(part), 0));
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendMessage(bar, SB_GETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(strnlen(text.c_str(), text.size()));
+    if (part) cells += '|';
+    cells += text;
+  }
+  lines.push_back(std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "row=\"" + cells + "\"");
+}
+
+}  // namespace
+
 std::vector<std::string> ListWindows() {
-  std::vector<std::string> lines;
-  std::lock_guard guard(Table().lock);
-  auto describe = [&](auto& self, HWND hwnd, int depth) -> void {
-    auto window = Find(hwnd);
-    if (!window) return;
-    POINT origin = ScreenOrigin(*window);
-    char line[512];
-    snprintf(line, sizeof line, "%*s0x%llx class=\"%s\" id=%llu text=\"%s\" rect=%d,%d,%d,%d visible=%d enabled=%d",
-             depth * 2, "", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)),
-             window->className.c_str(), static_cast<unsigned long long>(window->id), window->title.c_str(),
-             static_cast<int>(origin.x), static_cast<int>(origin.y), static_cast<int>(origin.x + window->Width()),
-             static_cast<int>(origin.y + window->Height()), ReallyVisible(*window) ? 1 : 0,
-             (window->style & WS_DISABLED) ? 0 : 1);
-    lines.push_back(line);
-    for (HWND child : window->children) self(self, child, depth + 1);
+  struct Listed {
+    HWND hwnd;
+    std::string className;
+    int depth;
+    DWORD style;
   };
-  for (HWND top : Table().topLevels) describe(describe, top, 0);
-  return lines;
+  std::vector<std::string> lines;
+  std::vector<Listed> listed;
+  {
+    std::lock_guard guard(Table().lock);
+    auto describe = [&](auto& self, HWND hwnd, int depth) -> void {
+      auto window = Find(hwnd);
+      if (!window) return;
+      POINT origin = ScreenOrigin(*window);
+      char line[512];
+      snprintf(line, sizeof line, "%*s0x%llx class=\"%s\" id=%llu text=\"%s\" rect=%d,%d,%d,%d visible=%d enabled=%d",
+               depth * 2, "", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)),
+               window->className.c_str(), static_cast<unsigned long long>(window->id), window->title.c_str(),
+               static_cast<int>(origin.x), static_cast<int>(origin.y), static_cast<int>(origin.x + window->Width()),
+               static_cast<int>(origin.y + window->Height()), ReallyVisible(*window) ? 1 : 0,
+               (window->style & WS_DISABLED) ? 0 : 1);
+      lines.push_back(line);
+      listed.push_back({hwnd, window->className, depth, window->style});
+      for (HWND child : window->children) self(self, child, depth + 1);
+    };
+    for (HWND top : Table().topLevels) describe(describe, top, 0);
+  }
+  // What controls hold is asked of them outside the table's lock: a check box's state, a list's rows.
+  std::vector<std::string> described;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const Listed& window = listed[i];
+    std::string line = lines[i];
+    const DWORD type = window.style & BS_TYPEMASK;
+    if (strcasecmp(window.className.c_str(), "Button") == 0 && type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON &&
+        type != BS_GROUPBOX && type != BS_OWNERDRAW)
+      line += " checked=" + std::to_string(SendMessage(window.hwnd, BM_GETCHECK, 0, 0));
+    described.push_back(line);
+    if (strcasecmp(window.className.c_str(), "SysListView32") == 0) AppendListRows(window.hwnd, window.depth, described);
+    if (strcasecmp(window.className.c_str(), "msctls_statusbar32") == 0)
+      AppendStatusPanes(window.hwnd, window.depth, described);
+  }
+  return described;
 }
 
 }  // namespace tavrin::win

@@ -121,4 +121,6 @@ class IAdminShell {
   virtual BOOL PreTranslateMessage(const MSG* msg) = 0;
   // The drawing style of the program's owner-drawn menus.
   virtual void SetMenuDrawMode(UINT mode) = 0;
+  // The About box, modal, with its version line.
+  virtual void RunAboutBox(LPCSTR versionText) = 0;
 };

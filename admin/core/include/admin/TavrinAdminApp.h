@@ -31,6 +31,7 @@ class CTavrinAdminApp : public CWinApp {
   BOOL InitInstance() override;
   int ExitInstance() override;
   BOOL PreTranslateMessage(MSG* msg) override;
+  const mfc::MessageMap* GetMessageMap() const override;
 
   CTavrinAdminDoc* GetDocument() const { return m_pDocument; }
   // The document registers itself at construction and unregisters at destruction; unregistering first
@@ -43,6 +44,11 @@ class CTavrinAdminApp : public CWinApp {
   // The end banner and the log closed, the log lock deleted (each only when it was set up).
   void CloseLog();
   BOOL IsFileExists(CString path);
+  // Command 57664: the About box with the version line of the program file in the Windows directory:
+  // "  Version " and its FileVersion value, empty when the file has none, "  Version 1.0.0.0\n" without
+  // the file.
+  void OnAppAbout();
+  CString GetAboutVersionText();
   // Adds or removes the notification-area icon of the window (dwMessage NIM_ADD / NIM_DELETE).
   BOOL SetTrayIcon(HWND hWnd, DWORD dwMessage);
   // Starts ExitMonitorTh on the document. TRUE in every case (a failure is traced).

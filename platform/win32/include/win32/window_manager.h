@@ -52,7 +52,10 @@ void InjectKey(int virtualKey, bool down);
 // Key presses for each character (letters, digits, space, Enter as "\n", Tab, Escape as "\x1b").
 void InjectText(const std::string& text);
 
-// One line per window of this process (class, id, text, rectangle, visible, enabled), children indented.
+// One line per window of this process (class, id, text, rectangle, visible, enabled, and a check box's
+// state as checked=N), children indented; a list view's rows and a status bar's panes follow their window
+// as lines row="cell|cell|..." (a list's rows with their screen rectangle, rect=l,t,r,b), asked of the
+// control on its own thread.
 std::vector<std::string> ListWindows();
 
 // The same of the other processes of the sysroot, over their window service: each process's list

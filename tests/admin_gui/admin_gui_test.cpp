@@ -1,0 +1,433 @@
+// TavrinAdmin as a person uses it: the installed program starts on a private Xvfb display behind its
+// tray icon, with two simulated servers on loopback and the kernel host with the bus driver. Everything
+// is done with real X input (XTest) and read back through "tavrin-ctl windows", as another program sees
+// it. A screenshot of each step is kept beside the test program when the test fails.
+#include <gtest/gtest.h>
+// Xlib's macros meet gtest's names: the X headers come after it, their clashing macros undone.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#undef None
+#undef Bool
+#undef Status
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "draw/png.h"
+#include "draw/surface.h"
+#include "testsupport/eventually.h"
+#include "testsupport/kernel_host_process.h"
+#include "testsupport/sysroot.h"
+#include "testsupport/xvfb.h"
+#include "win32/sysroot.h"
+#include "zarnet/sim/simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using tavrin::test::Eventually;
+
+constexpr int kOffice = 91;  // 127.0.0.91: a printer (free) and a device another computer holds
+constexpr int kLab = 92;     // 127.0.0.92: a keyboard
+constexpr char kPrinterName[] = "Office LaserPrinter 1020";
+// The splash goes within 2 s of showing; a sanitizer build makes the rest of the frame's making so slow
+// that only its going is checked there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSplashTimed = false;
+#else
+constexpr bool kSplashTimed = true;
+#endif
+
+// One row of a list (or the panes of a status bar), its cells joined by "|", where it shows.
+struct Row {
+  std::string cells;
+  int left = 0, top = 0, right = 0, bottom = 0;
+  int CentreX() const { return (left + right) / 2; }
+  int CentreY() const { return (top + bottom) / 2; }
+};
+
+// One window of "tavrin-ctl windows": its line's fields and the rows a list shows.
+struct Window {
+  int depth = 0;
+  std::string handle, cls, text;
+  long id = 0;
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool visible = false, enabled = false;
+  int checked = -1;
+  std::vector<Row> rows;
+  int CentreX() const { return (left + right) / 2; }
+  int CentreY() const { return (top + bottom) / 2; }
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+};
+
+std::string Field(const std::string& line, const std::string& key) {
+  const std::string quoted = " " + key + "=\"";
+  size_t at = line.find(quoted);
+  if (at != std::string::npos) {
+    at += quoted.size();
+    return line.substr(at, line.find('"', at) - at);
+  }
+  at = line.find(" " + key + "=");
+  if (at == std::string::npos) return "";
+  at += key.size() + 2;
+  return line.substr(at, line.find(' ', at) - at);
+}
+
+std::vector<Window> ParseWindows(const std::string& listing) {
+  std::vector<Window> windows;
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);) {
+    const size_t start = line.find_first_not_of(' ');
+    if (start == std::string::npos) continue;
+    if (line.compare(start, 5, "row=\"") == 0) {
+      const std::string fields = " " + line.substr(start);
+      Row row;
+      row.cells = Field(fields, "row");
+      sscanf(Field(fields.substr(fields.rfind("\" rect=") + 1), "rect").c_str(), "%d,%d,%d,%d", &row.left, &row.top,
+             &row.right, &row.bottom);
+      if (!windows.empty()) windows.back().rows.push_back(row);
+      continue;
+    }
+    if (line.compare(start, 2, "0x") != 0) continue;
+    Window w;
+    w.depth = static_cast<int>(start) / 2;
+    w.handle = line.substr(start, line.find(' ', start) - start);
+    w.cls = Field(line, "class");
+    w.text = Field(line, "text");
+    w.id = atol(Field(line, "id").c_str());
+    sscanf(Field(line, "rect").c_str(), "%d,%d,%d,%d", &w.left, &w.top, &w.right, &w.bottom);
+    w.visible = Field(line, "visible") == "1";
+    w.enabled = Field(line, "enabled") == "1";
+    const std::string checked = Field(line, "checked");
+    if (!checked.empty()) w.checked = atoi(checked.c_str());
+    windows.push_back(w);
+  }
+  return windows;
+}
+
+class AdminGuiTest : public tavrin::test::SysrootTest {
+ protected:
+  void SetUp() override {
+    SysrootTest::SetUp();
+    const std::string xvfb = tavrin::test::XvfbServer::Find();
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: TavrinAdmin on X is not tested";
+    ASSERT_TRUE(xvfb_.Start(xvfb));
+    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(xvfb_.name().c_str())) != nullptr; })) << "no Xvfb";
+
+    // The product installed: parameters, and the program in the Windows directory (its About box reads
+    // the version of that file).
+    ASSERT_EQ(Ctl("install --trace-level 1 --refresh 1000 --stop-period 5000"), 0);
+    const fs::path installed = tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.exe");
+    fs::copy_file(TAVRIN_ADMIN_PROGRAM, installed, fs::copy_options::overwrite_existing);
+    program_ = installed.string();
+
+    host_ = std::make_unique<tavrin::test::KernelHostProcess>(KERNEL_HOST_PROGRAM, root().string(),
+                                                              std::vector<std::string>{});
+    ASSERT_TRUE(host_->WaitReady(10000));
+
+    const uint16_t listenPort = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM);
+    zarnet::sim::ServerOptions office = zarnet::sim::LoopbackServerOptions(kOffice, listenPort);
+    zarnet::sim::Device printer;
+    printer.port = 1;
+    printer.device_class = 7;
+    printer.subclass = 1;
+    printer.protocol = 2;
+    printer.vid = 0x03F0;
+    printer.pid = 0x2B17;
+    printer.rev = 0x0100;
+    printer.product = kPrinterName;
+    zarnet::sim::Device held;
+    held.port = 2;
+    held.device_class = 8;
+    held.subclass = 6;
+    held.protocol = 0x50;
+    held.vid = 0x0781;
+    held.pid = 0x5567;
+    held.busy = true;
+    held.client_ip = "127.0.0.200";
+    held.product = "Cruzer Blade";
+    office.devices = {printer, held};
+    office_ = &sim_.AddServer(office);
+    zarnet::sim::ServerOptions lab = zarnet::sim::LoopbackServerOptions(kLab, listenPort);
+    zarnet::sim::Device keyboard;
+    keyboard.port = 1;
+    keyboard.device_class = 3;
+    keyboard.subclass = 1;
+    keyboard.protocol = 1;
+    keyboard.vid = 0x046D;
+    keyboard.pid = 0xC31C;
+    keyboard.product = "USB Keyboard";
+    lab.devices = {keyboard};
+    lab.command_port = office_->command_port();  // one port for the commands of both
+    lab.data_port = office_->data_port();
+    sim_.AddServer(lab);
+    std::string error;
+    ASSERT_TRUE(sim_.Start(&error)) << error;
+    network_ = "bind=127.0.0.1;devicelist=" + std::to_string(listenPort) + ";broadcast=127.0.0." +
+               std::to_string(kOffice) + ";discovery=" + std::to_string(office_->command_port()) +
+               ";command=" + std::to_string(office_->command_port()) + ";data=" + std::to_string(office_->data_port());
+  }
+
+  void TearDown() override {
+    if (HasFailure()) KeepShots();
+    DropShots();
+    StopAdmin();
+    sim_.Stop();
+    host_.reset();
+    if (x_) XCloseDisplay(x_);
+    xvfb_.Stop();
+    SysrootTest::TearDown();
+  }
+
+  // ---- the program ----
+
+  void StartAdmin() {
+    admin_ = fork();
+    ASSERT_GE(admin_, 0);
+    if (admin_ == 0) {
+      setenv("DISPLAY", xvfb_.name().c_str(), 1);
+      setenv("TAVRIN_DISPLAY", "x11", 1);
+      setenv("TAVRIN_ADMIN_NET", network_.c_str(), 1);
+      unsetenv("TAVRIN_MSGBOX_ANSWER");
+      execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  // The program's exit status once it ended within the time, else -1.
+  int WaitAdmin(int ms) {
+    for (int waited = 0; admin_ > 0 && waited < ms; waited += 20) {
+      int status = 0;
+      if (waitpid(admin_, &status, WNOHANG) == admin_) {
+        admin_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      usleep(20000);
+    }
+    return -1;
+  }
+  void StopAdmin() {
+    if (admin_ <= 0) return;
+    kill(admin_, SIGKILL);
+    waitpid(admin_, nullptr, 0);
+    admin_ = -1;
+  }
+
+  static int Ctl(const std::string& arguments) {
+    return std::system((std::string("'") + TAVRIN_CTL_PROGRAM + "' " + arguments + " >/dev/null 2>&1").c_str());
+  }
+  static std::vector<Window> Windows() {
+    std::string listing;
+    if (FILE* pipe = popen((std::string("'") + TAVRIN_CTL_PROGRAM + "' windows 2>/dev/null").c_str(), "r")) {
+      char buffer[4096];
+      for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
+      pclose(pipe);
+    }
+    return ParseWindows(listing);
+  }
+  // The first window that matches, looked for until the time is up.
+  static bool FindWindow(const std::function<bool(const Window&)>& match, Window* found, int ms = 10000) {
+    return Eventually(
+        [&] {
+          for (const Window& w : Windows())
+            if (match(w)) {
+              if (found) *found = w;
+              return true;
+            }
+          return false;
+        },
+        std::chrono::milliseconds(ms));
+  }
+  static bool TopLevel(const Window& w, const char* text) { return w.depth == 0 && w.text == text; }
+  Window Frame() {
+    Window frame;
+    FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, &frame);
+    return frame;
+  }
+  // A list of the frame's whose rows include the text.
+  static bool ListShows(const std::string& text, int ms = 15000) {
+    return FindWindow(
+        [&](const Window& w) {
+          if (w.cls != "SysListView32") return false;
+          for (const Row& row : w.rows)
+            if (row.cells.find(text) != std::string::npos) return true;
+          return false;
+        },
+        nullptr, ms);
+  }
+  static bool RowHas(const std::string& rowText, const std::string& cell, int ms = 15000) {
+    return FindWindow(
+        [&](const Window& w) {
+          if (w.cls != "SysListView32") return false;
+          for (const Row& row : w.rows)
+            if (row.cells.find(rowText) != std::string::npos && row.cells.find(cell) != std::string::npos) return true;
+          return false;
+        },
+        nullptr, ms);
+  }
+
+  // Shows the hidden frame and waits until it shows.
+  void ShowFrame() {
+    ASSERT_EQ(Ctl("show \"Pelko Admin\""), 0);
+    ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr));
+  }
+  // The status bar's panes, joined by "|".
+  static std::string StatusPanes() {
+    for (const Window& w : Windows())
+      if (w.cls == "msctls_statusbar32" && !w.rows.empty()) return w.rows[0].cells;
+    return "";
+  }
+  // Whether a window of that size is mapped on the screen.
+  bool OnScreen(int width, int height) {
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count)) return false;
+    bool found = false;
+    for (unsigned i = 0; i < count && !found; ++i) {
+      XWindowAttributes attributes{};
+      found = XGetWindowAttributes(x_, children[i], &attributes) && attributes.map_state == IsViewable &&
+              attributes.width == width && attributes.height == height;
+    }
+    if (children) XFree(children);
+    return found;
+  }
+
+  // ---- real input ----
+
+  void Move(int x, int y) {
+    XTestFakeMotionEvent(x_, -1, x, y, 0);
+    XFlush(x_);
+  }
+  void Click(int x, int y, unsigned button = 1, int count = 1) {
+    Move(x, y);
+    for (int i = 0; i < count; ++i) {
+      XTestFakeButtonEvent(x_, button, True, 0);
+      XTestFakeButtonEvent(x_, button, False, 0);
+    }
+    XFlush(x_);
+  }
+  void Key(KeySym symbol, KeySym modifier = 0) {
+    const KeyCode code = XKeysymToKeycode(x_, symbol);
+    const KeyCode held = modifier ? XKeysymToKeycode(x_, modifier) : 0;
+    if (held) XTestFakeKeyEvent(x_, held, True, 0);
+    XTestFakeKeyEvent(x_, code, True, 0);
+    XTestFakeKeyEvent(x_, code, False, 0);
+    if (held) XTestFakeKeyEvent(x_, held, False, 0);
+    XFlush(x_);
+  }
+
+  // ---- the steps' pictures ----
+
+  // The screen as it is now; turned into a picture only when the test failed (a copy is quick).
+  void Shot(const std::string& step) {
+    if (XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap))
+      shots_.emplace_back(step, image);
+  }
+  void KeepShots() {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (size_t i = 0; i < shots_.size(); ++i) {
+      XImage* image = shots_[i].second;
+      tavrin::draw::Surface screen(1024, 768);
+      for (int y = 0; y < 768; ++y)
+        for (int x = 0; x < 1024; ++x)
+          screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
+      char name[256];
+      snprintf(name, sizeof name, "%s_%02zu_%s.png", test.c_str(), i + 1, shots_[i].first.c_str());
+      tavrin::draw::WritePngFile(screen, fs::absolute(name).string());
+    }
+    if (!shots_.empty()) printf("the steps' screenshots are kept beside the test program (%s_*.png)\n", test.c_str());
+  }
+  void DropShots() {
+    for (auto& shot : shots_) XDestroyImage(shot.second);
+    shots_.clear();
+  }
+  std::string Log() const {
+    std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"));
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  tavrin::test::XvfbServer xvfb_;
+  Display* x_ = nullptr;
+  std::unique_ptr<tavrin::test::KernelHostProcess> host_;
+  zarnet::sim::Simulator sim_;
+  zarnet::sim::Server* office_ = nullptr;
+  std::string network_, program_;
+  pid_t admin_ = -1;
+  std::vector<std::pair<std::string, XImage*>> shots_;
+};
+
+TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
+  StartAdmin();
+  // The splash picture (400 x 240) shows while the frame is made, then goes. It is looked for on the
+  // screen itself: the program's thread is busy making the frame while it shows.
+  ASSERT_TRUE(Eventually([&] { return OnScreen(400, 240); })) << "no splash";
+  const auto shown = std::chrono::steady_clock::now();
+  Shot("splash");
+  ASSERT_TRUE(Eventually([&] { return !OnScreen(400, 240); })) << "the splash stays";
+  if (kSplashTimed) {
+    EXPECT_LT(std::chrono::steady_clock::now() - shown, 2s) << "the splash stays too long";
+  }
+  Shot("after-splash");
+  EXPECT_FALSE(Frame().visible) << "the frame starts hidden";
+}
+
+TEST_F(AdminGuiTest, TheShownFrameHasItsBarsAndStartsDeviceMappingFromItsMenu) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  Shot("shown");
+
+  // Toolbar and status bar: "Ready", the status line, and a clock that goes on.
+  EXPECT_TRUE(FindWindow([](const Window& w) { return w.cls == "ToolbarWindow32" && w.visible; }, nullptr));
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible && !w.rows.empty(); },
+                         &status));
+  const std::regex clock(R"(Ready\|.*\|\d{1,2}/\d{1,2}/\d{4} \d\d:\d\d:\d\d)");
+  const std::string first = status.rows[0].cells;
+  ASSERT_TRUE(std::regex_match(first, clock)) << first;
+  EXPECT_TRUE(Eventually([&] { return StatusPanes() != first; }, 5s)) << "the clock stands";
+
+  // Device Mapping > Start Device Mapping, from the keyboard: the servers come.
+  Click(status.left + 10, status.CentreY());
+  Key(XK_d, XK_Alt_L);
+  Key(XK_s);
+  EXPECT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
+  Shot("mapping");
+}
+
+TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  const Window frame = Frame();
+  // The close box at the right end of the title bar.
+  Click(frame.right - 12, frame.top + 12);
+  EXPECT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && !w.visible; }, nullptr));
+  EXPECT_EQ(WaitAdmin(200), -1) << "the program goes on in the tray";
+  Shot("closed");
+
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_f, XK_Alt_L);
+  Key(XK_x);
+  EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit ends the program";
+}
+
+}  // namespace
