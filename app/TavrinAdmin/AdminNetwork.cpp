@@ -23,6 +23,17 @@ std::optional<std::string> Address(const std::string& text) {
   return text;
 }
 
+// One address or a comma-separated list of them, each valid.
+std::optional<std::string> AddressList(const std::string& text) {
+  size_t begin = 0;
+  while (true) {
+    const size_t end = text.find(',', begin);
+    if (!Address(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin))) return std::nullopt;
+    if (end == std::string::npos) return text;
+    begin = end + 1;
+  }
+}
+
 }  // namespace
 
 AdminNetwork ParseAdminNetwork(const std::string& text) {
@@ -44,7 +55,7 @@ AdminNetwork ParseAdminNetwork(const std::string& text) {
     };
     if (key == "bind") set(network.bindAddress, Address(value));
     else if (key == "devicelist") set(network.deviceListPort, Port(value));
-    else if (key == "broadcast") set(network.broadcastAddress, Address(value));
+    else if (key == "broadcast") set(network.broadcastAddress, AddressList(value));
     else if (key == "discovery") set(network.discoveryPort, Port(value));
     else if (key == "command") set(network.commandPort, Port(value));
     else if (key == "data") set(network.dataPort, Port(value));

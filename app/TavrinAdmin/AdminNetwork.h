@@ -3,7 +3,7 @@
 //   "bind=127.0.0.1;devicelist=40123;broadcast=127.0.0.1;discovery=40124;command=40124;data=40125"
 //   bind        address the device-list listener binds (production: any)
 //   devicelist  UDP port of the servers' device lists (6000)
-//   broadcast   where discovery requests go (255.255.255.255)
+//   broadcast   where discovery requests go (255.255.255.255); a comma-separated list sends to each
 //   discovery   UDP port of the discovery responders (1341)
 //   command     TCP port of the servers' command service (1341)
 //   data        TCP port of the servers' device data, given to the bus driver (3240)
@@ -19,7 +19,7 @@ class CTavrinAdminDoc;
 struct AdminNetwork {
   std::optional<std::string> bindAddress;
   std::optional<WORD> deviceListPort;
-  std::optional<std::string> broadcastAddress;
+  std::optional<std::string> broadcastAddress;  // one address or a comma-separated list
   std::optional<WORD> discoveryPort;
   std::optional<WORD> commandPort;
   std::optional<WORD> dataPort;

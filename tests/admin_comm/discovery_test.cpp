@@ -222,4 +222,38 @@ TEST_F(DiscoveryRunTest, SimulatedServersAreEachListedOnce) {
                                           "127.0.0.13 zarnet-13"}));
 }
 
+// One request to a comma-separated list reaches every address of it, and an address that is no address
+// fails the send without keeping the request from the others.
+TEST_F(DiscoveryRunTest, AnAddressListAsksEachServer) {
+  WORD port;
+  {
+    UdpSocket probe("127.0.0.14");
+    port = probe.port();
+  }
+  UdpSocket deviceLists("127.0.0.1");
+  zarnet::sim::Simulator simulator;
+  for (int n = 14; n < 17; ++n) {
+    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, deviceLists.port());
+    options.command_port = port;
+    simulator.AddServer(options);
+  }
+  std::string error;
+  ASSERT_TRUE(simulator.Start(&error)) << error;
+  Open(port);
+  ServerCommSettings settings = comm_.Settings();
+  settings.discoveryAddress = "127.0.0.14,not-an-address,127.0.0.16";
+  settings.discoveryPort = port;
+  comm_.SetSettings(settings);
+  EXPECT_FALSE(comm_.SendBroadcastPacket());
+  settings.discoveryAddress = "127.0.0.15";
+  comm_.SetSettings(settings);
+  EXPECT_TRUE(comm_.SendBroadcastPacket());
+  ASSERT_TRUE(WaitForCount(3));
+  EXPECT_EQ(Finish(), DISCOVERY_STATE_CANCELLED);
+  std::set<std::string> addresses;
+  for (POSITION position = list_.GetHeadPosition(); position != nullptr;)
+    addresses.insert(list_.GetNext(position).ServerIp);
+  EXPECT_EQ(addresses, (std::set<std::string>{"127.0.0.14", "127.0.0.15", "127.0.0.16"}));
+}
+
 }  // namespace

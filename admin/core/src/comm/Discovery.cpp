@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "admin/Trace.h"
 #include "admin/comm/ServerComm.h"
@@ -159,17 +161,32 @@ BOOL CServerComm::SendBroadcastPacket() {
     TraceError("SendBroadcastPacket(), no discovery run is open\n");
     return FALSE;
   }
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(m_Settings.discoveryPort);
-  target.sin_addr.s_addr = inet_addr(m_Settings.discoveryAddress.c_str());
+  // The address may be a comma-separated list: loopback has no broadcast, so a test names each server.
   std::vector<uint8_t> request = zarnet::EncodeDiscoveryRequest();
-  if (sendto(context->Socket, reinterpret_cast<const char*>(request.data()), static_cast<int>(request.size()), 0,
-             reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == SOCKET_ERROR) {
-    TraceError("SendBroadcastPacket(), sendto : %d\n", WSAGetLastError());
-    return FALSE;
+  const std::string& addresses = m_Settings.discoveryAddress;
+  BOOL sent = TRUE;
+  for (size_t begin = 0; begin <= addresses.size();) {
+    size_t end = addresses.find(',', begin);
+    if (end == std::string::npos) end = addresses.size();
+    const std::string address = addresses.substr(begin, end - begin);
+    begin = end + 1;
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(m_Settings.discoveryPort);
+    target.sin_addr.s_addr = inet_addr(address.c_str());
+    // inet_addr answers the broadcast address for text that is no address: never send there by mistake.
+    if (target.sin_addr.s_addr == INADDR_NONE && address != zarnet::kBroadcastAddress) {
+      TraceError("SendBroadcastPacket(), not an address : \"%s\"\n", address.c_str());
+      sent = FALSE;
+      continue;
+    }
+    if (sendto(context->Socket, reinterpret_cast<const char*>(request.data()), static_cast<int>(request.size()), 0,
+               reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == SOCKET_ERROR) {
+      TraceError("SendBroadcastPacket(), sendto %s : %d\n", address.c_str(), WSAGetLastError());
+      sent = FALSE;
+    }
   }
-  return TRUE;
+  return sent;
 }
 
 DWORD CServerComm::StartEnumerationForServers() {

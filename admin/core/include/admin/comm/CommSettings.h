@@ -9,7 +9,7 @@
 struct ServerCommSettings {
   WORD commandPort = zarnet::kCommandPort;                    // TCP port of a server's command service
   WORD discoveryPort = zarnet::kDiscoveryPort;                // UDP port of the discovery responders
-  std::string discoveryAddress = zarnet::kBroadcastAddress;  // where the discovery request goes
+  std::string discoveryAddress = zarnet::kBroadcastAddress;  // where the discovery request goes (a comma-separated list: to each)
   DWORD discoveryRecvTimeoutMs = 10;                          // one receive of the discovery thread
   DWORD commandRecvTimeoutMs = 1000;                          // one receive of a command
   DWORD commandRecvTimeoutLimit = 10;    // receive time-outs that end a command with "no response"

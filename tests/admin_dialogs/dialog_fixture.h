@@ -1,0 +1,39 @@
+// Shared pieces of the dialog tests: a fresh sysroot with Windows Sockets started, fast command settings,
+// simulated servers on 127.0.0.N at one port of the test's own, and the message boxes' answers.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "admin/comm/CommSettings.h"
+#include "testsupport/sysroot.h"
+#include "win32/user.h"
+#include "zarnet/sim/simulator.h"
+
+struct ShownMessageBox {
+  std::string text;
+  UINT type;
+};
+
+class DialogTest : public tavrin::test::SysrootTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Servers 127.0.0.first .. first+count-1 on one port (commands and discovery) free on all of them;
+  // server n's options pass `adjust` first.
+  void StartServers(int first, int count, void (*adjust)(int n, zarnet::sim::ServerOptions&) = nullptr);
+  // The discovery list of those servers, for the settings' address.
+  std::string ServerAddresses() const;
+  WORD port() const { return port_; }
+
+  zarnet::sim::Simulator simulator_;
+  std::vector<ShownMessageBox> boxes_;
+  int boxAnswer_ = IDOK;
+
+ private:
+  ServerCommSettings saved_;
+  WORD port_ = 0;
+  int first_ = 0, count_ = 0;
+};
