@@ -36,7 +36,7 @@ BOOL CServerSearchDlg::OnInitDialog() {
   CNewDialog::OnInitDialog();
   SetUpDataList(m_lstServers, this, IDC_SEARCH_SERVERS, m_fonts,
                 {{"No", 60}, {"Model", 120}, {"MAC Address", 130}, {"IP Address", 130}});
-  StyleDialogButton(m_btnStop, this, IDC_SEARCH_STOP, 0, IDI_CANCEL_BUTTON, IDI_CANCEL_BUTTON_HOT, BS_LEFT);
+  StyleDialogButton(m_btnStop, this, IDC_SEARCH_STOP, 0, IDI_CANCEL, IDI_CANCEL_PRESSED, BS_LEFT);
   SetTimer(kStartTimer, m_nStartDelayMs);
   return TRUE;
 }

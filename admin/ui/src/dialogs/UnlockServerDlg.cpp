@@ -40,7 +40,7 @@ void CUnlockServerDlg::DoDataExchange(CDataExchange* dx) {
 BOOL CUnlockServerDlg::OnInitDialog() {
   CNewDialog::OnInitDialog();
   StyleDialogButton(m_btnOK, this, IDC_UNLOCK_OK, -12, IDI_OK_BUTTON, IDI_OK_BUTTON_HOT, BS_RIGHT);
-  StyleDialogButton(m_btnCancel, this, IDC_UNLOCK_CANCEL, -12, IDI_CANCEL_BUTTON, IDI_CANCEL_BUTTON_HOT, BS_RIGHT);
+  StyleDialogButton(m_btnCancel, this, IDC_UNLOCK_CANCEL, -12, IDI_CANCEL, IDI_CANCEL_PRESSED, BS_RIGHT);
   m_btnOK.EnableWindow(FALSE);
   return TRUE;
 }
