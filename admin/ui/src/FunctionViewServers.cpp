@@ -9,24 +9,7 @@
 void CFunctionView::ShowSearchResults(const ServerDiscoveryList& servers) {
   CTavrinAdminDoc* doc = GetDocument();
   if (!m_lstServers.GetSafeHwnd()) return;
-  m_lstServers.DeleteAllItems();
-  CString lastIp;
-  for (POSITION position = servers.GetHeadPosition(); position;) {
-    const ServerDiscoveryRecord& server = servers.GetNext(position);
-    const CString ip(server.ServerIp, static_cast<int>(strnlen(server.ServerIp, sizeof server.ServerIp)));
-    if (m_lstServers.GetItemCount() > 0 && ip == lastIp) continue;  // a server that answered twice in a row
-    lastIp = ip;
-    const int row = m_lstServers.GetItemCount();
-    CString model, mac;
-    GetServerModelName(server.ModelCode, model);
-    const BYTE* m = server.MacAddress;
-    mac.Format("%x-%x-%x-%x-%x-%x", m[0], m[1], m[2], m[3], m[4], m[5]);
-    m_lstServers.InsertItem(row, DecimalText(row + 1));
-    m_lstServers.SetItemText(row, SERVER_COL_MODEL, model);
-    m_lstServers.SetItemText(row, SERVER_COL_MAC, mac);
-    m_lstServers.SetItemText(row, SERVER_COL_IP, ip);
-    m_lstServers.SetItemText(row, SERVER_COL_STATUS, server.LockFlag == 1 ? "Locked" : "");
-  }
+  ListDiscoveredServers(m_lstServers, servers, true);
   if (!doc) return;
   if (servers.IsEmpty()) {
     const CString text = LoadStringText(IDS_NO_SERVERS_FOUND);

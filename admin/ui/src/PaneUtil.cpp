@@ -104,3 +104,24 @@ CString DecimalText(int value) {
   text.Format("%d", value);
   return text;
 }
+
+void ListDiscoveredServers(CListCtrl& list, const ServerDiscoveryList& servers, bool withStatus) {
+  list.DeleteAllItems();
+  CString lastIp;
+  for (POSITION position = servers.GetHeadPosition(); position;) {
+    const ServerDiscoveryRecord& server = servers.GetNext(position);
+    const CString ip(server.ServerIp, static_cast<int>(strnlen(server.ServerIp, sizeof server.ServerIp)));
+    const int row = list.GetItemCount();
+    if (row > 0 && ip == lastIp) continue;
+    lastIp = ip;
+    CString model, mac;
+    GetServerModelName(server.ModelCode, model);
+    const BYTE* m = server.MacAddress;
+    mac.Format("%x-%x-%x-%x-%x-%x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    list.InsertItem(row, DecimalText(row + 1));
+    list.SetItemText(row, kServerListIpColumn - 2, model);
+    list.SetItemText(row, kServerListIpColumn - 1, mac);
+    list.SetItemText(row, kServerListIpColumn, ip);
+    if (withStatus) list.SetItemText(row, kServerListStatusColumn, server.LockFlag == 1 ? "Locked" : "");
+  }
+}

@@ -2,6 +2,7 @@
 // window after a view switch, the pane background, the context-menu position and a few small services.
 #pragma once
 #include "admin/ServerPresenceEntry.h"
+#include "admin/comm/Discovery.h"
 #include "controls/shaded_button.h"
 #include "controls/small_widgets.h"
 #include "mfc/gdi.h"
@@ -36,3 +37,6 @@ CString LoadStringText(UINT id);
 CString ServerStateText(const ServerPresenceEntry& server, BOOL canGo = TRUE);
 // Text of a number as "%d".
 CString DecimalText(int value);
+// The servers of a search as rows of number, model, MAC and address, and with `withStatus` "Locked" for a
+// locked one; a server that answered twice in a row is listed once.
+void ListDiscoveredServers(CListCtrl& list, const ServerDiscoveryList& servers, bool withStatus);

@@ -233,10 +233,10 @@ void InvalidateFrom(HWND hwnd, ListState& s, int row) {
   if (below.top < below.bottom) InvalidateRect(hwnd, &below, TRUE);
 }
 
-// The range is the rows (or lines of icons) and the page what the client shows.
-void UpdateScrollBar(HWND hwnd, ListState& s) {
-  if (!(GetWindowLongPtr(hwnd, GWL_STYLE) & WS_VSCROLL)) return;
-  int lines = s.Count(), page = PerPage(hwnd, s);
+// The scroll range in lines (rows, or lines of icons) and how many the client shows.
+static void LinesAndPage(HWND hwnd, ListState& s, int& lines, int& page) {
+  lines = s.Count();
+  page = PerPage(hwnd, s);
   if (IconView(hwnd)) {
     const int across = IconsAcross(hwnd, s);
     lines = (s.Count() + across - 1) / across;
@@ -244,20 +244,21 @@ void UpdateScrollBar(HWND hwnd, ListState& s) {
     GetClientRect(hwnd, &client);
     page = std::max(1, static_cast<int>(client.bottom / CellSize(s).cy));
   }
+}
+
+// The range is the rows (or lines of icons) and the page what the client shows.
+void UpdateScrollBar(HWND hwnd, ListState& s) {
+  if (!(GetWindowLongPtr(hwnd, GWL_STYLE) & WS_VSCROLL)) return;
+  int lines, page;
+  LinesAndPage(hwnd, s, lines, page);
   SCROLLINFO info{sizeof(SCROLLINFO), SIF_RANGE | SIF_PAGE | SIF_POS, 0, std::max(lines - 1, 0),
                   static_cast<UINT>(page), s.top, 0};
   SetScrollInfo(hwnd, SB_VERT, &info, TRUE);
 }
 
 void ScrollToTop(HWND hwnd, ListState& s, int top) {
-  int lines = s.Count(), page = PerPage(hwnd, s);
-  if (IconView(hwnd)) {
-    const int across = IconsAcross(hwnd, s);
-    lines = (s.Count() + across - 1) / across;
-    RECT client;
-    GetClientRect(hwnd, &client);
-    page = std::max(1, static_cast<int>(client.bottom / CellSize(s).cy));
-  }
+  int lines, page;
+  LinesAndPage(hwnd, s, lines, page);
   top = std::clamp(top, 0, std::max(0, lines - page));
   if (top == s.top) return;
   s.top = top;

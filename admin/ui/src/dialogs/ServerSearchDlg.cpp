@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "../PaneUtil.h"
 #include "admin/Resource.h"
 #include "admin/ui/dialogs/DialogLook.h"
 #include "admin/util/Utilities.h"
@@ -63,24 +64,7 @@ void CServerSearchDlg::OnTimer(UINT_PTR id) {
 void CServerSearchDlg::RefreshList() {
   if (m_pServerList == nullptr) return;
   EnterCriticalSection(&m_csServers);
-  m_lstServers.DeleteAllItems();
-  CString lastIp;
-  for (POSITION position = m_pServerList->GetHeadPosition(); position != nullptr;) {
-    const ServerDiscoveryRecord& server = m_pServerList->GetNext(position);
-    const CString ip(server.ServerIp, static_cast<int>(strnlen(server.ServerIp, sizeof server.ServerIp)));
-    const int row = m_lstServers.GetItemCount();
-    if (row > 0 && ip == lastIp) continue;  // the same server answering twice in a row
-    lastIp = ip;
-    CString text;
-    text.Format("%d", row + 1);
-    m_lstServers.InsertItem(row, text);
-    GetServerModelName(server.ModelCode, text);
-    m_lstServers.SetItemText(row, 1, text);
-    const BYTE* mac = server.MacAddress;
-    text.Format("%x-%x-%x-%x-%x-%x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    m_lstServers.SetItemText(row, 2, text);
-    m_lstServers.SetItemText(row, 3, ip);
-  }
+  ListDiscoveredServers(m_lstServers, *m_pServerList, false);
   LeaveCriticalSection(&m_csServers);
 }
 
