@@ -99,6 +99,12 @@ TEST_F(FrameTest, ExitIsRefusedWhileMappingRunsAndThePowerEventsReachTheDocument
   EXPECT_EQ(boxes_.size(), 2u);
   EXPECT_TRUE(IsWindow(Frame()));
   EXPECT_TRUE(doc_->IsDeviceMappingStarted());
+  // A log-off is refused the same way; a shut-down is let through.
+  EXPECT_EQ(frame_->SendMessage(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[2].text, "Please stop Device Mapping before exitting the application.");
+  EXPECT_EQ(frame_->SendMessage(WM_QUERYENDSESSION, 0, 0), 1);
+  EXPECT_EQ(boxes_.size(), 3u);
 
   // Sleep and wake: the document's flags for the broadcast thread, the status line and the log.
   frame_->SendMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);

@@ -244,6 +244,8 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_POWERBROADCAST:
       OnPowerBroadcast(wParam);
       return CNewFrameWnd::WindowProc(message, wParam, lParam);
+    case WM_QUERYENDSESSION:
+      return OnQueryEndSession(lParam);
     default:
       return CNewFrameWnd::WindowProc(message, wParam, lParam);
   }
@@ -305,6 +307,16 @@ void CMainFrame::OnExit() {
     return;
   }
   CloseProgram();
+}
+
+// A log-off while device mapping runs is refused, as Exit is; a shut-down is not asked.
+LRESULT CMainFrame::OnQueryEndSession(LPARAM lParam) {
+  CTavrinAdminDoc* doc = Document();
+  if (!(lParam & ENDSESSION_LOGOFF) || !doc || !doc->IsDeviceMappingStarted()) return 1;
+  CString text;
+  text.LoadString(IDS_STOP_MAPPING_BEFORE_EXIT);
+  ShowMessageBox(text, MB_OK);
+  return 0;
 }
 
 void CMainFrame::CloseProgram() {

@@ -115,6 +115,7 @@ class CMainFrame : public CNewFrameWnd, public IDocPanes {
   void OnViewDetailsPanel();
   void OnOnlineHelp();
   void OnTrayShow();
+  LRESULT OnQueryEndSession(LPARAM lParam);
   void OnStartDeviceMapping();
   void OnStopDeviceMapping();
   void OnConnectDisconnect();
