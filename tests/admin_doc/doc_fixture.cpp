@@ -163,6 +163,9 @@ void DocTest::AddDevice(int serverLast, WORD port, DWORD state) {
   device.State = state;
   device.RequestStatus = ARRM_STATUS_PENDING;
   device.ConnectionLost = 1;
+  // As if its server's device list had named it: the periodic departure check, which may run at any
+  // moment of a test, leaves a connected device alone instead of disconnecting it.
+  device.SeenCount = 1;
   EnterCriticalSection(&doc_->m_csDeviceList);
   doc_->m_DeviceList.AddTail(device);
   LeaveCriticalSection(&doc_->m_csDeviceList);
