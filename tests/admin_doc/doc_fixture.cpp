@@ -156,16 +156,16 @@ void DocTest::AddPresence(int serverLast) {
   LeaveCriticalSection(&doc_->m_csServerPresence);
 }
 
-void DocTest::AddDevice(int serverLast, WORD port, DWORD state) {
+void DocTest::AddDevice(int serverLast, WORD port, DWORD state, bool listed) {
   DeviceEntry device{};
   std::strncpy(device.ServerIp, ServerText(serverLast).c_str(), sizeof device.ServerIp - 1);
   device.PortNum = port;
   device.State = state;
   device.RequestStatus = ARRM_STATUS_PENDING;
   device.ConnectionLost = 1;
-  // As if its server's device list had named it: the periodic departure check, which may run at any
-  // moment of a test, leaves a connected device alone instead of disconnecting it.
-  device.SeenCount = 1;
+  // Listed: as if its server's device list had named it, so the periodic departure check, which may run
+  // at any moment of a test, leaves it alone once connected instead of disconnecting it.
+  device.SeenCount = listed ? 1 : 0;
   EnterCriticalSection(&doc_->m_csDeviceList);
   doc_->m_DeviceList.AddTail(device);
   LeaveCriticalSection(&doc_->m_csDeviceList);

@@ -51,7 +51,7 @@ class DocTest : public tavrin::test::SysrootTest {
   void QueueServerRequest(int slot, bool arrival, int serverLast);
   void QueueDeviceRequest(int slot, bool arrival, int serverLast, WORD port, DWORD length = 64);
   void AddPresence(int serverLast);
-  void AddDevice(int serverLast, WORD port, DWORD state);
+  void AddDevice(int serverLast, WORD port, DWORD state, bool listed = false);
   DeviceEntry FindDevice(int serverLast, WORD port);
   SERVER_ARRIVALREMOVAL_INFO ServerSlot(int slot);
   DEVICE_ARRIVALREMOVAL_INFO DeviceSlot(int slot);

@@ -100,8 +100,8 @@ TEST_F(NotifyTest, ServerRequestsAreSentInSlotOrderAndAnswersReleaseTheirSlots) 
 
 TEST_F(NotifyTest, DeviceRequestsGoToTheControlDeviceAndTheirAnswersUpdateTheDevice) {
   ReportServer(0, 5);
-  AddDevice(5, 2, DEVICE_STATE_CONNECT_REQUESTED);
-  AddDevice(8, 4, DEVICE_STATE_CONNECT_REQUESTED);
+  AddDevice(5, 2, DEVICE_STATE_CONNECT_REQUESTED, true);
+  AddDevice(8, 4, DEVICE_STATE_CONNECT_REQUESTED, true);
   QueueDeviceRequest(10, true, 5, 2);
   QueueDeviceRequest(11, true, 8, 4);  // a server the control device does not know: 0x20
   SetEvent(doc_->DeviceRequests().Event());
