@@ -32,6 +32,7 @@
 #include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
+#include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
 #include "win32/sysroot.h"
 #include "zarnet/sim/simulator.h"
@@ -128,7 +129,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     const std::string xvfb = tavrin::test::XvfbServer::Find();
     if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: TavrinAdmin on X is not tested";
     ASSERT_TRUE(xvfb_.Start(xvfb));
-    ASSERT_TRUE(Eventually([&] { return (x_ = XOpenDisplay(xvfb_.name().c_str())) != nullptr; })) << "no Xvfb";
+    ASSERT_TRUE(Eventually([&] { return (x_ = tavrin::test::OpenXDisplay(xvfb_.name())) != nullptr; })) << "no Xvfb";
 
     // The product installed: parameters, and the program in the Windows directory (its About box reads
     // the version of that file).
@@ -335,20 +336,14 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
 
   // The screen as it is now; turned into a picture only when the test failed (a copy is quick).
   void Shot(const std::string& step) {
-    if (XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap))
-      shots_.emplace_back(step, image);
+    if (XImage* image = tavrin::test::CopyXScreen(x_)) shots_.emplace_back(step, image);
   }
   void KeepShots() {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     for (size_t i = 0; i < shots_.size(); ++i) {
-      XImage* image = shots_[i].second;
-      tavrin::draw::Surface screen(1024, 768);
-      for (int y = 0; y < 768; ++y)
-        for (int x = 0; x < 1024; ++x)
-          screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
       char name[256];
       snprintf(name, sizeof name, "%s_%02zu_%s.png", test.c_str(), i + 1, shots_[i].first.c_str());
-      tavrin::draw::WritePngFile(screen, fs::absolute(name).string());
+      tavrin::draw::WritePngFile(tavrin::test::SurfaceOfXImage(shots_[i].second), fs::absolute(name).string());
     }
     if (!shots_.empty()) printf("the steps' screenshots are kept beside the test program (%s_*.png)\n", test.c_str());
   }

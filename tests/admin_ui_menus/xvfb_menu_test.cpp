@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,13 +19,13 @@
 
 #include "admin/TavrinAdminApp.h"
 #include "admin/ui/MainFrame.h"
-#include "draw/png.h"
 #include "draw/surface.h"
 #include "main_frame_fixture.h"
 #include "testsupport/admin_app.h"
 #include "testsupport/message_pump.h"
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
+#include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
@@ -42,7 +41,7 @@ class XvfbMenuTest : public tavrin::test::SysrootTest {
     const std::string xvfb = tavrin::test::XvfbServer::Find();
     if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: the menu on X is not tested";
     ASSERT_TRUE(xvfb_.Start(xvfb)) << "Xvfb did not start";
-    x_ = XOpenDisplay(xvfb_.name().c_str());
+    x_ = tavrin::test::OpenXDisplay(xvfb_.name());
     ASSERT_NE(x_, nullptr);
     tavrin::win::SetScreenSize(1024, 768);
     ASSERT_TRUE(tavrin::win::StartX11Display(xvfb_.name()));
@@ -89,18 +88,7 @@ class XvfbMenuTest : public tavrin::test::SysrootTest {
   }
 
   // The X screen as a PNG next to the test program; its path.
-  std::string KeepScreen() {
-    const std::string path = std::filesystem::absolute("xvfb_menu_failure.png").string();
-    XImage* image = XGetImage(x_, DefaultRootWindow(x_), 0, 0, 1024, 768, AllPlanes, ZPixmap);
-    if (!image) return "(no screen)";
-    tavrin::draw::Surface screen(1024, 768);
-    for (int y = 0; y < 768; ++y)
-      for (int x = 0; x < 1024; ++x)
-        screen.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
-    XDestroyImage(image);
-    tavrin::draw::WritePngFile(screen, path);
-    return path;
-  }
+  std::string KeepScreen() { return tavrin::test::KeepXScreen(x_, "xvfb_menu_failure.png"); }
 
   tavrin::test::XvfbServer xvfb_;
   Display* x_ = nullptr;

@@ -20,12 +20,12 @@
 #include <thread>
 
 #include "admin/Resource.h"
-#include "draw/png.h"
 #include "mfc/filedialog.h"
 #include "draw/surface.h"
 #include "panes_fixture.h"
 #include "testsupport/eventually.h"
 #include "testsupport/message_pump.h"
+#include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
 #include "win32/window_manager.h"
 
@@ -37,7 +37,7 @@ using tavrin::test::Eventually;
 // A person at the X display: a connection of its own, used from one thread.
 class XUser {
  public:
-  explicit XUser(const std::string& display) : x_(XOpenDisplay(display.c_str())) {}
+  explicit XUser(const std::string& display) : x_(tavrin::test::OpenXDisplay(display)) {}
   ~XUser() {
     if (x_) XCloseDisplay(x_);
   }
@@ -87,7 +87,7 @@ class PanesXvfbTest : public PanesTest {
     const std::string xvfb = tavrin::test::XvfbServer::Find();
     if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: the panes on X are not tested";
     ASSERT_TRUE(xvfb_.Start(xvfb)) << "Xvfb did not start";
-    ASSERT_NE(screen_ = XOpenDisplay(xvfb_.name().c_str()), nullptr);
+    ASSERT_NE(screen_ = tavrin::test::OpenXDisplay(xvfb_.name()), nullptr);
     tavrin::win::SetScreenSize(1024, 768);
     ASSERT_TRUE(tavrin::win::StartX11Display(xvfb_.name()));
     PanesTest::SetUp();
@@ -128,16 +128,7 @@ class PanesXvfbTest : public PanesTest {
 
   // The X screen as a PNG next to the test program; its path.
   std::string KeepScreen(const char* name) {
-    const std::string path = std::filesystem::absolute(std::string(name) + "_failure.png").string();
-    XImage* image = XGetImage(screen_, DefaultRootWindow(screen_), 0, 0, 1024, 768, AllPlanes, ZPixmap);
-    if (!image) return "(no screen)";
-    tavrin::draw::Surface shot(1024, 768);
-    for (int y = 0; y < 768; ++y)
-      for (int x = 0; x < 1024; ++x)
-        shot.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
-    XDestroyImage(image);
-    tavrin::draw::WritePngFile(shot, path);
-    return path;
+    return tavrin::test::KeepXScreen(screen_, std::string(name) + "_failure.png");
   }
 
   tavrin::test::XvfbServer xvfb_;

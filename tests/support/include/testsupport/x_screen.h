@@ -1,0 +1,24 @@
+// What the tests that watch a private X server from outside do with it: a connection that survives
+// windows going away under it, and the screen kept as a picture.
+#pragma once
+#include <string>
+
+#include "draw/surface.h"
+
+struct _XDisplay;
+struct _XImage;
+
+namespace tavrin::test {
+
+// A connection to `display`, or null. X errors are ignored on every connection of this process: a
+// window listed a moment ago may be gone when it is asked about, and Xlib's default handler would end
+// the test program there (leaving it hung in its exit while its threads run).
+_XDisplay* OpenXDisplay(const std::string& display);
+
+// A copy of the screen (1024 x 768, as the servers are started): cheap, made a picture only when needed.
+_XImage* CopyXScreen(_XDisplay* display);
+tavrin::draw::Surface SurfaceOfXImage(_XImage* image);
+// The screen as a PNG at `path` (made absolute); that path, or "(no screen)".
+std::string KeepXScreen(_XDisplay* display, const std::string& path);
+
+}  // namespace tavrin::test

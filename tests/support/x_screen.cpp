@@ -1,0 +1,45 @@
+#include "testsupport/x_screen.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <filesystem>
+
+#include "draw/png.h"
+
+namespace tavrin::test {
+namespace {
+
+constexpr int kWidth = 1024, kHeight = 768;
+
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
+_XDisplay* OpenXDisplay(const std::string& display) {
+  XSetErrorHandler(IgnoreXError);
+  return XOpenDisplay(display.c_str());
+}
+
+_XImage* CopyXScreen(_XDisplay* display) {
+  return XGetImage(display, DefaultRootWindow(display), 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
+}
+
+tavrin::draw::Surface SurfaceOfXImage(_XImage* image) {
+  tavrin::draw::Surface surface(image->width, image->height);
+  for (int y = 0; y < image->height; ++y)
+    for (int x = 0; x < image->width; ++x)
+      surface.set(x, y, 0xFF000000u | static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
+  return surface;
+}
+
+std::string KeepXScreen(_XDisplay* display, const std::string& path) {
+  XImage* image = CopyXScreen(display);
+  if (!image) return "(no screen)";
+  const std::string absolute = std::filesystem::absolute(path).string();
+  tavrin::draw::WritePngFile(SurfaceOfXImage(image), absolute);
+  XDestroyImage(image);
+  return absolute;
+}
+
+}  // namespace tavrin::test
