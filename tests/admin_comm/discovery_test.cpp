@@ -97,6 +97,21 @@ class DiscoveryRunTest : public CommTest {
     ASSERT_EQ(comm_.StartEnumerationForServers(), 0u);
     runPort_ = LocalPort(comm_.m_pDiscoveryContext->Socket);
   }
+  // Simulated servers on 127.0.0.first to .last-1, all on one command port as real servers are (a port
+  // free on the first address), sending their device lists to `deviceLists`.
+  void StartServers(zarnet::sim::Simulator& simulator, int first, int last, const UdpSocket& deviceLists, WORD* port) {
+    {
+      UdpSocket probe(("127.0.0." + std::to_string(first)).c_str());
+      *port = probe.port();
+    }
+    for (int n = first; n < last; ++n) {
+      zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, deviceLists.port());
+      options.command_port = *port;
+      simulator.AddServer(options);
+    }
+    std::string error;
+    ASSERT_TRUE(simulator.Start(&error)) << error;
+  }
   DWORD Finish() {
     __atomic_store_n(&cancel_, 1, __ATOMIC_SEQ_CST);
     WaitForSingleObject(comm_.GetEnumThreadHandle(), INFINITE);
@@ -186,20 +201,11 @@ TEST_F(DiscoveryRunTest, CallsOutOfOrderFailCleanly) {
 // Simulated servers on 127.0.0.10 to .13, all on one port as real servers are: each is listed once however
 // often it answers.
 TEST_F(DiscoveryRunTest, SimulatedServersAreEachListedOnce) {
-  WORD port;
-  {
-    UdpSocket probe("127.0.0.10");  // a port free on these addresses
-    port = probe.port();
-  }
-  UdpSocket deviceLists("127.0.0.1");
   zarnet::sim::Simulator simulator;
-  for (int n = 10; n < 14; ++n) {
-    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, deviceLists.port());
-    options.command_port = port;
-    simulator.AddServer(options);
-  }
-  std::string error;
-  ASSERT_TRUE(simulator.Start(&error)) << error;
+  UdpSocket deviceLists("127.0.0.1");
+  WORD port = 0;
+  StartServers(simulator, 10, 14, deviceLists, &port);
+  if (HasFatalFailure()) return;
   Open(port);
   for (int round = 0; round < 2; ++round) {
     for (int n = 10; n < 14; ++n) {
@@ -225,20 +231,11 @@ TEST_F(DiscoveryRunTest, SimulatedServersAreEachListedOnce) {
 // One request to a comma-separated list reaches every address of it, and an address that is no address
 // fails the send without keeping the request from the others.
 TEST_F(DiscoveryRunTest, AnAddressListAsksEachServer) {
-  WORD port;
-  {
-    UdpSocket probe("127.0.0.14");
-    port = probe.port();
-  }
-  UdpSocket deviceLists("127.0.0.1");
   zarnet::sim::Simulator simulator;
-  for (int n = 14; n < 17; ++n) {
-    zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(n, deviceLists.port());
-    options.command_port = port;
-    simulator.AddServer(options);
-  }
-  std::string error;
-  ASSERT_TRUE(simulator.Start(&error)) << error;
+  UdpSocket deviceLists("127.0.0.1");
+  WORD port = 0;
+  StartServers(simulator, 14, 17, deviceLists, &port);
+  if (HasFatalFailure()) return;
   Open(port);
   ServerCommSettings settings = comm_.Settings();
   settings.discoveryAddress = "127.0.0.14,not-an-address,127.0.0.16";

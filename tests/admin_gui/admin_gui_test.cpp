@@ -20,8 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -58,8 +58,6 @@ constexpr bool kSplashTimed = true;
 struct Row {
   std::string cells;
   int left = 0, top = 0, right = 0, bottom = 0;
-  int CentreX() const { return (left + right) / 2; }
-  int CentreY() const { return (top + bottom) / 2; }
 };
 
 // One window of "tavrin-ctl windows": its line's fields and the rows a list shows.
@@ -71,10 +69,7 @@ struct Window {
   bool visible = false, enabled = false;
   int checked = -1;
   std::vector<Row> rows;
-  int CentreX() const { return (left + right) / 2; }
   int CentreY() const { return (top + bottom) / 2; }
-  int Width() const { return right - left; }
-  int Height() const { return bottom - top; }
 };
 
 std::string Field(const std::string& line, const std::string& key) {
@@ -210,17 +205,13 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
       _exit(127);
     }
   }
-  // The program's exit status once it ended within the time, else -1.
+  // The program's exit code once it ended within the time, else -1.
   int WaitAdmin(int ms) {
-    for (int waited = 0; admin_ > 0 && waited < ms; waited += 20) {
-      int status = 0;
-      if (waitpid(admin_, &status, WNOHANG) == admin_) {
-        admin_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(20000);
-    }
-    return -1;
+    if (admin_ <= 0) return -1;
+    const std::optional<int> code = tavrin::test::WaitForExit(admin_, std::chrono::milliseconds(ms));
+    if (!code) return -1;
+    admin_ = -1;
+    return *code;
   }
   void StopAdmin() {
     if (admin_ <= 0) return;
@@ -260,28 +251,6 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, &frame);
     return frame;
   }
-  // A list of the frame's whose rows include the text.
-  static bool ListShows(const std::string& text, int ms = 15000) {
-    return FindWindow(
-        [&](const Window& w) {
-          if (w.cls != "SysListView32") return false;
-          for (const Row& row : w.rows)
-            if (row.cells.find(text) != std::string::npos) return true;
-          return false;
-        },
-        nullptr, ms);
-  }
-  static bool RowHas(const std::string& rowText, const std::string& cell, int ms = 15000) {
-    return FindWindow(
-        [&](const Window& w) {
-          if (w.cls != "SysListView32") return false;
-          for (const Row& row : w.rows)
-            if (row.cells.find(rowText) != std::string::npos && row.cells.find(cell) != std::string::npos) return true;
-          return false;
-        },
-        nullptr, ms);
-  }
-
   // Shows the hidden frame and waits until it shows.
   void ShowFrame() {
     ASSERT_EQ(Ctl("show \"Pelko Admin\""), 0);
@@ -350,10 +319,6 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   void DropShots() {
     for (auto& shot : shots_) XDestroyImage(shot.second);
     shots_.clear();
-  }
-  std::string Log() const {
-    std::ifstream in(tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinAdmin.log"));
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
   tavrin::test::XvfbServer xvfb_;
