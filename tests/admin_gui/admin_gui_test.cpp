@@ -31,6 +31,7 @@
 #include "draw/surface.h"
 #include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
+#include "testsupport/sanitizers.h"
 #include "testsupport/sysroot.h"
 #include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
@@ -48,11 +49,7 @@ constexpr int kLab = 92;     // 127.0.0.92: a keyboard
 constexpr char kPrinterName[] = "Office LaserPrinter 1020";
 // The splash goes within 2 s of showing; a sanitizer build makes the rest of the frame's making so slow
 // that only its going is checked there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSplashTimed = false;
-#else
-constexpr bool kSplashTimed = true;
-#endif
+constexpr bool kSplashTimed = !tavrin::test::kSanitized;
 
 // One row of a list (or the panes of a status bar), its cells joined by "|", where it shows.
 struct Row {

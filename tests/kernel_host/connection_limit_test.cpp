@@ -10,6 +10,7 @@
 
 #include "host_fixture.h"
 #include "testsupport/kernel_host_process.h"
+#include "testsupport/sanitizers.h"
 #include "win32/devices/kernel_link.h"
 
 namespace kernel_host_test {
@@ -87,14 +88,6 @@ TEST_F(KernelHostTest, AConnectionThatSaysNothingIsClosed) {
   CloseHandle(busEnum);
   DestroyWindow(window);
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TAVRIN_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TAVRIN_SANITIZED 1
-#endif
-#endif
 
 TEST_F(KernelHostTest, AConnectionWithoutAThreadIsRefusedAndTheHostLivesOn) {
 #ifdef TAVRIN_SANITIZED

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "testsupport/eventually.h"
+#include "testsupport/sanitizers.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 #include "tftp/SharedInfo.h"
@@ -347,14 +348,6 @@ TEST_F(TftpProgramTest, TransfersBeyondTheBoundAreRefusedAndTheServerGoesOn) {
   EXPECT_TRUE(IsFirstBlock(answer));
   EXPECT_EQ(StopServer(), 0u);
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TAVRIN_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TAVRIN_SANITIZED 1
-#endif
-#endif
 
 TEST_F(TftpProgramTest, FailuresForWantOfResourcesAreReportedAsSuch) {
 #ifdef TAVRIN_SANITIZED
