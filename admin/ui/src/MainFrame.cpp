@@ -156,7 +156,7 @@ int CMainFrame::OnCreate(LPCREATESTRUCT createStruct) {
 
   CSplashScreenWnd::ShowSplashScreen(this);
   if (CSplashScreenWnd::IsShowing() && g_pauses.SplashHoldMs) Sleep(g_pauses.SplashHoldMs);
-  CentreOnScreen();
+  CenterWindow();
   if (CTavrinAdminApp* app = GetAdminApp()) app->SetTrayIcon(m_hWnd, NIM_ADD);
   return 0;
 }
@@ -196,13 +196,6 @@ BOOL CMainFrame::OnCreateClient(LPCREATESTRUCT, CCreateContext* context) {
     m_pDocument->SetServerDialogs(GetAdminServerDialogs());
   }
   return TRUE;
-}
-
-void CMainFrame::CentreOnScreen() {
-  CRect window;
-  GetWindowRect(&window);
-  SetWindowPos(nullptr, (GetSystemMetrics(SM_CXSCREEN) - window.Width()) / 2,
-               (GetSystemMetrics(SM_CYSCREEN) - window.Height()) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 void CMainFrame::RecalcLayout() {

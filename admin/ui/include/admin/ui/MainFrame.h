@@ -126,7 +126,6 @@ class CMainFrame : public CNewFrameWnd, public IDocPanes {
   void OnServerConfiguration();
   void OnRestoreFactoryDefaults();
   void RedrawPane(CWnd* pane);
-  void CentreOnScreen();
   CTavrinAdminDoc* Document() const;
 
   CHidingSplitterWnd m_wndSplitterInner;
