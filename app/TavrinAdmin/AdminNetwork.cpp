@@ -25,13 +25,9 @@ std::optional<std::string> Address(const std::string& text) {
 
 // One address or a comma-separated list of them, each valid.
 std::optional<std::string> AddressList(const std::string& text) {
-  size_t begin = 0;
-  while (true) {
-    const size_t end = text.find(',', begin);
-    if (!Address(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin))) return std::nullopt;
-    if (end == std::string::npos) return text;
-    begin = end + 1;
-  }
+  for (const std::string& address : DiscoveryAddresses(text))
+    if (!Address(address)) return std::nullopt;
+  return text;
 }
 
 }  // namespace

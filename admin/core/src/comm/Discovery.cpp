@@ -163,13 +163,8 @@ BOOL CServerComm::SendBroadcastPacket() {
   }
   // The address may be a comma-separated list: loopback has no broadcast, so a test names each server.
   std::vector<uint8_t> request = zarnet::EncodeDiscoveryRequest();
-  const std::string& addresses = m_Settings.discoveryAddress;
   BOOL sent = TRUE;
-  for (size_t begin = 0; begin <= addresses.size();) {
-    size_t end = addresses.find(',', begin);
-    if (end == std::string::npos) end = addresses.size();
-    const std::string address = addresses.substr(begin, end - begin);
-    begin = end + 1;
+  for (const std::string& address : DiscoveryAddresses(m_Settings.discoveryAddress)) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(m_Settings.discoveryPort);

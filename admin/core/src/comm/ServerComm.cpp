@@ -23,6 +23,16 @@ constexpr DWORD kConfProbeSize = 100;
 
 }  // namespace
 
+std::vector<std::string> DiscoveryAddresses(const std::string& list) {
+  std::vector<std::string> addresses;
+  for (size_t begin = 0;;) {
+    const size_t end = list.find(',', begin);
+    addresses.push_back(list.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    if (end == std::string::npos) return addresses;
+    begin = end + 1;
+  }
+}
+
 ServerCommSettings GetDefaultServerCommSettings() {
   std::lock_guard<std::mutex> lock(g_defaultsLock);
   return g_defaults;

@@ -2,6 +2,7 @@
 // production values; tests point the client at simulated servers on 127.0.0.N with short time-outs.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "win32/types.h"
 #include "zarnet/ports.h"
@@ -18,6 +19,9 @@ struct ServerCommSettings {
   DWORD productStringAttempts = 3;       // connections tried for one product string
   DWORD maxResponseSize = 1024 * 1024;   // a longer response is refused as invalid
 };
+
+// The addresses of a discovery target: one, or each of a comma-separated list (empty items kept).
+std::vector<std::string> DiscoveryAddresses(const std::string& list);
 
 // The settings every new CServerComm starts with. Thread-safe.
 ServerCommSettings GetDefaultServerCommSettings();
