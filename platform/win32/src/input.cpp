@@ -680,6 +680,11 @@ namespace {
 
 constexpr int kListedRows = 200;  // a list's rows listed at most
 
+// A line under a window's own, indented one level deeper.
+std::string Indented(int depth, const std::string& text) {
+  return std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + text;
+}
+
 // The rows of a list view, each line "row=\"cell|cell|...\"", asked of the list itself (its own
 // thread keeps its items).
 void AppendListRows(HWND list, int depth, std::vector<std::string>& lines) {
@@ -705,10 +710,10 @@ void AppendListRows(HWND list, int depth, std::vector<std::string>& lines) {
     char at[64];
     snprintf(at, sizeof at, " rect=%d,%d,%d,%d", static_cast<int>(bounds.left), static_cast<int>(bounds.top),
              static_cast<int>(bounds.right), static_cast<int>(bounds.bottom));
-    lines.push_back(std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "row=\"" + cells + "\"" + at);
+    lines.push_back(Indented(depth, "row=\"" + cells + "\"" + at));
   }
   if (rows > kListedRows)
-    lines.push_back(std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "rows=" + std::to_string(rows));
+    lines.push_back(Indented(depth, "rows=" + std::to_string(rows)));
 }
 
 // The panes of a status bar as one row.
@@ -723,7 +728,7 @@ void AppendStatusPanes(HWND bar, int depth, std::vector<std::string>& lines) {
     if (part) cells += '|';
     cells += text;
   }
-  lines.push_back(std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "row=\"" + cells + "\"");
+  lines.push_back(Indented(depth, "row=\"" + cells + "\""));
 }
 
 }  // namespace
@@ -734,8 +739,8 @@ std::vector<std::string> ListWindows() {
     std::string className;
     int depth;
     DWORD style;
+    std::string line;
   };
-  std::vector<std::string> lines;
   std::vector<Listed> listed;
   {
     std::lock_guard guard(Table().lock);
@@ -750,17 +755,15 @@ std::vector<std::string> ListWindows() {
                static_cast<int>(origin.x), static_cast<int>(origin.y), static_cast<int>(origin.x + window->Width()),
                static_cast<int>(origin.y + window->Height()), ReallyVisible(*window) ? 1 : 0,
                (window->style & WS_DISABLED) ? 0 : 1);
-      lines.push_back(line);
-      listed.push_back({hwnd, window->className, depth, window->style});
+      listed.push_back({hwnd, window->className, depth, window->style, line});
       for (HWND child : window->children) self(self, child, depth + 1);
     };
     for (HWND top : Table().topLevels) describe(describe, top, 0);
   }
   // What controls hold is asked of them outside the table's lock: a check box's state, a list's rows.
   std::vector<std::string> described;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    const Listed& window = listed[i];
-    std::string line = lines[i];
+  for (const Listed& window : listed) {
+    std::string line = window.line;
     const DWORD type = window.style & BS_TYPEMASK;
     if (strcasecmp(window.className.c_str(), "Button") == 0 && type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON &&
         type != BS_GROUPBOX && type != BS_OWNERDRAW)
