@@ -42,6 +42,9 @@ inline std::string Text(const std::string& windowsPath) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// What setup wrote of its run, shown when it failed.
+inline std::string SetupLog() { return Text("C:\\TavrinSetup.log"); }
+
 // The TavrinAdmin running from this sysroot's Windows directory, or -1.
 inline pid_t AdminPid() {
   std::error_code ec;
