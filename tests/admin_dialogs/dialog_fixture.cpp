@@ -53,3 +53,9 @@ std::string DialogTest::ServerAddresses() const {
   for (int n = first_; n < first_ + count_; ++n) list += (list.empty() ? "" : ",") + ("127.0.0." + std::to_string(n));
   return list;
 }
+
+void DialogTest::PatientCommands() {
+  ServerCommSettings settings = GetDefaultServerCommSettings();
+  settings.commandRecvTimeoutMs = ServerCommSettings().commandRecvTimeoutMs;
+  SetDefaultServerCommSettings(settings);
+}

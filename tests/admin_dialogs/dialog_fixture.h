@@ -26,6 +26,8 @@ class DialogTest : public tavrin::test::SysrootTest {
   // Servers 127.0.0.first .. first+count-1 on one port (commands and discovery) free on all of them;
   // server n's options pass `adjust` first.
   void StartServers(int first, int count, const Adjust& adjust = nullptr);
+  // Commands that wait for a live server's answer get the product's receive time, for a busy computer.
+  static void PatientCommands();
   // The discovery list of those servers, for the settings' address.
   std::string ServerAddresses() const;
   WORD port() const { return port_; }

@@ -68,6 +68,7 @@ class UpgradeDialogTest : public DialogTest {
       options.tftp_port = port;
       options.restart_delay = std::chrono::milliseconds(20);
     });
+    PatientCommands();
   }
   void Select(const std::string& ip, BYTE major = 1, BYTE minor = 12) {
     SelectedServerEntry entry{};
