@@ -118,8 +118,17 @@ class CNewMenuGlobalState {
   static void KillFreeTimer(HWND hwnd, UINT id);
   // Shows the text of the last error in a box titled "Error".
   static void ShowLastError();
+  // The visual-style and gradient libraries, each optional: a missing one leaves its entry points null
+  // (no theme query; gradients in bands). The state loads them when made and frees them when it goes.
+  void LoadLibraries();
+  void FreeLibraries();
 
   BOOL m_bRemoteSession = FALSE;
+  HMODULE m_hThemeLibrary = nullptr;
+  BOOL (*m_pfnIsThemeActive)() = nullptr;
+  LONG (*m_pfnSetWindowTheme)(HWND, const WCHAR*, const WCHAR*) = nullptr;
+  HMODULE m_hGradientLibrary = nullptr;
+  BOOL (*m_pfnGradientFill)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG) = nullptr;
   BOOL m_bHighContrast = FALSE;
   std::vector<CNewMenuStyle*> m_styles;
   CNewMenuStyle* m_pCurrentStyle = nullptr;
