@@ -109,6 +109,29 @@ CNewMenuBitmaps* SetFor(CNewMenu* menu, HICON icon, HBITMAP bitmap, UINT id, int
   return set;
 }
 
+// The set that holds a bitmap resource (or, with the menu's icon-handle flag, an icon handle): one that
+// holds it already, else a new one entered in the process-wide list. Null when it cannot be loaded.
+CNewMenuBitmaps* BitmapResourceSet(CNewMenu* menu, UINT_PTR value, int* index) {
+  auto& sets = GetNewMenuGlobalState().m_iconSets;
+  if (!menu->m_bIconHandles)
+    for (CNewMenuIcons* candidate : sets)
+      if (auto* held = dynamic_cast<CNewMenuBitmaps*>(candidate); held && held->HoldsKey(static_cast<UINT>(value))) {
+        *index = static_cast<int>(held->FindIndex(static_cast<UINT>(value)));
+        return held;
+      }
+  auto* set = new CNewMenuBitmaps;
+  set->m_crTransparent = menu->GetBitmapBackgroundColor();
+  const UINT at = menu->m_bIconHandles ? set->AddIcon(reinterpret_cast<HICON>(value), 0)
+                                       : set->AddBitmapResource(static_cast<UINT>(value), set->m_crTransparent);
+  if (at == 0xFFFFFFFF) {
+    delete set;
+    return nullptr;
+  }
+  sets.push_back(set);
+  *index = static_cast<int>(at);
+  return set;
+}
+
 // A set nobody took (the item could not be added) leaves the list again.
 void DropIfUnused(CNewMenuBitmaps* set) {
   if (!set || set->GetRefCount() > 0) return;
@@ -135,26 +158,77 @@ HBITMAP BitmapOf(CBitmap* bitmap) { return bitmap ? static_cast<HBITMAP>(bitmap-
 
 }  // namespace
 
-BOOL CNewMenu::AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index) {
+BOOL CNewMenu::AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CImageList* list, int index) {
   return WithPicture(this, IconOf(list, index), nullptr, id, [&](CNewMenuIcons* set, int at) {
     return AppendOwnerDrawItem(text, flags, id, set, at);
   });
 }
 
-BOOL CNewMenu::AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap) {
+BOOL CNewMenu::AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CBitmap* bitmap) {
   return WithPicture(this, nullptr, BitmapOf(bitmap), id, [&](CNewMenuIcons* set, int at) {
     return AppendOwnerDrawItem(text, flags, id, set, at);
   });
 }
 
-BOOL CNewMenu::InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index) {
+BOOL CNewMenu::InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CImageList* list, int index) {
   return WithPicture(this, IconOf(list, index), nullptr, id, [&](CNewMenuIcons* set, int at) {
     return InsertOwnerDrawItem(position, text, flags, id, set, at);
   });
 }
 
-BOOL CNewMenu::InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap) {
+BOOL CNewMenu::InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CBitmap* bitmap) {
   return WithPicture(this, nullptr, BitmapOf(bitmap), id, [&](CNewMenuIcons* set, int at) {
     return InsertOwnerDrawItem(position, text, flags, id, set, at);
   });
+}
+
+BOOL CNewMenu::InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, int resourceId) {
+  return WithResourceIcon(static_cast<UINT>(id), resourceId, [&](CNewMenuIcons* set, int at) {
+    return InsertOwnerDrawItem(position, text, flags, id, set, at);
+  });
+}
+
+BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, CImageList* list, int index) {
+  return WithPicture(this, IconOf(list, index), nullptr, id,
+                     [&](CNewMenuIcons* set, int at) { return ModifyOwnerDrawItem(text, id, set, at); });
+}
+
+BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, CBitmap* bitmap) {
+  CImageList list;
+  if (!bitmap || !list.Create(m_iconX, m_iconY, ILC_COLORDDB | ILC_MASK, 1, 1) ||
+      ImageList_AddMasked(list.m_hImageList, BitmapOf(bitmap), GetBitmapBackgroundColor()) < 0)
+    return ModifyOwnerDrawItem(text, id, static_cast<CNewMenuIcons*>(nullptr), -1);
+  return ModifyOwnerDrawItem(text, id, &list, 0);
+}
+
+BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, COLORREF fill, COLORREF frame, DWORD hatch) {
+  HDC screen = ::GetDC(nullptr);
+  CBitmap swatch;
+  const BOOL made = CreateFramedBitmap(screen, swatch, CSize(m_iconX, m_iconY), fill, frame, hatch);
+  ::ReleaseDC(nullptr, screen);
+  if (!made) return ModifyOwnerDrawItem(text, id, static_cast<CNewMenuIcons*>(nullptr), -1);
+  return ModifyOwnerDrawItem(text, id, &swatch);
+}
+
+BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, int resourceId) {
+  return WithResourceIcon(id, resourceId,
+                          [&](CNewMenuIcons* set, int at) { return ModifyOwnerDrawItem(text, id, set, at); });
+}
+
+BOOL CNewMenu::WithResourceIcon(UINT command, int resourceId, const std::function<BOOL(CNewMenuIcons*, int)>& add) {
+  if (resourceId < 0) return add(nullptr, -1);
+  if (HasToolBarButton(command, static_cast<UINT>(resourceId))) {
+    if (CNewMenuIcons* set = ToolBarIconSet(static_cast<UINT>(resourceId), nullptr)) {
+      set->AddRef();  // held while the item takes it
+      const BOOL result = add(set, static_cast<int>(set->FindIndex(command)));
+      set->Release();
+      return result;
+    }
+    return add(nullptr, -1);
+  }
+  int index = -1;
+  CNewMenuBitmaps* set = BitmapResourceSet(this, static_cast<UINT>(resourceId), &index);
+  const BOOL result = add(set, set ? index : -1);
+  DropIfUnused(set);
+  return result;
 }

@@ -222,6 +222,10 @@ BOOL CNewMenu::AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CNewMen
   return FinishAdd(0, record, flags, id, true);
 }
 
+BOOL CNewMenu::AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, int) {
+  return AppendOwnerDrawItem(text, flags, id, static_cast<CNewMenuIcons*>(nullptr), -1);
+}
+
 BOOL CNewMenu::InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CNewMenuIcons* icons,
                                    int index) {
   if (!(flags & MF_BYPOSITION)) {
@@ -246,16 +250,6 @@ BOOL CNewMenu::InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_
   return FinishAdd(position, record, flags, id, false);
 }
 
-BOOL CNewMenu::AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, int iconIndex) {
-  (void)iconIndex;
-  return AppendOwnerDrawItem(text, flags, id, nullptr, -1);
-}
-
-BOOL CNewMenu::InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, int iconIndex) {
-  (void)iconIndex;
-  return InsertOwnerDrawItem(position, text, flags, id, nullptr, -1);
-}
-
 CNewMenu* CNewMenu::AppendPopup(LPCSTR text) {
   auto* popup = new CNewMenu(m_hMenu);
   popup->m_selectedCheckId = m_selectedCheckId;
@@ -263,35 +257,12 @@ CNewMenu* CNewMenu::AppendPopup(LPCSTR text) {
   popup->m_pCheckMarkImages = m_pCheckMarkImages;
   popup->m_bSharedCheckMarks = TRUE;
   if (!popup->CreatePopupMenu() ||
-      !AppendOwnerDrawItem(text, MF_POPUP | MF_OWNERDRAW, reinterpret_cast<UINT_PTR>(popup->m_hMenu), nullptr, -1)) {
+      !AppendOwnerDrawItem(text, MF_POPUP | MF_OWNERDRAW, reinterpret_cast<UINT_PTR>(popup->m_hMenu))) {
     delete popup;
     return nullptr;
   }
   m_subMenus.push_back(popup->m_hMenu);
   return popup;
-}
-
-CNewMenu* CNewMenu::FindCommand(UINT id, int* position) {
-  const int count = ::GetMenuItemCount(m_hMenu);
-  for (int i = 0; i < count; ++i) {
-    if (HMENU sub = ::GetSubMenu(m_hMenu, i)) {
-      if (CNewMenu* object = AsNewMenu(sub))
-        if (CNewMenu* found = object->FindCommand(id, position)) return found;
-      continue;
-    }
-    if (::GetMenuItemID(m_hMenu, i) == id) {
-      if (position) *position = i;
-      return this;
-    }
-  }
-  if (position) *position = -1;
-  return nullptr;
-}
-
-CNewMenuItemData* CNewMenu::FindItemRecordById(UINT_PTR id) const {
-  for (CNewMenuItemData* record : m_items)
-    if (record->m_nID == static_cast<UINT>(id)) return record;
-  return nullptr;
 }
 
 // Drops the records a popup has in this menu: its place among the owned submenus (true when it was owned)
@@ -458,7 +429,7 @@ BOOL CNewMenu::SetMenuTitle(LPCSTR text, UINT titleFlags) {
   if (!IsMenu(m_hMenu)) return FALSE;
   if (static_cast<size_t>(::GetMenuItemCount(m_hMenu)) != m_items.size()) RebuildItemRecords();
   if (m_items.empty() || !(m_items[0]->m_nFlags & MF_SEPARATOR))
-    InsertOwnerDrawItem(0, nullptr, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr, -1);
+    InsertOwnerDrawItem(0, nullptr, MF_BYPOSITION | MF_SEPARATOR, 0, -1);
   if (m_items.empty() || !(m_items[0]->m_nFlags & MF_SEPARATOR)) return FALSE;
   m_items[0]->m_szMenuText = text ? text : "";
   m_items[0]->m_nTitleFlags = titleFlags | 1;
@@ -622,43 +593,6 @@ CNewMenu* CNewMenu::FindMenuByCommand(HMENU root, UINT id) {
   if (!object) return nullptr;
   int position = -1;
   return object->FindCommand(id, &position);
-}
-
-BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, int index) {
-  BOOL ok = TRUE;
-  bool any = false;
-  std::vector<CNewMenu*> menus{this};
-  for (size_t m = 0; m < menus.size(); ++m) {
-    CNewMenu* menu = menus[m];
-    const int count = ::GetMenuItemCount(menu->m_hMenu);
-    for (int i = 0; i < count; ++i) {
-      if (HMENU sub = ::GetSubMenu(menu->m_hMenu, i)) {
-        if (CNewMenu* object = AsNewMenu(sub)) menus.push_back(object);
-        continue;
-      }
-      if (::GetMenuItemID(menu->m_hMenu, i) != id || static_cast<size_t>(i) >= menu->m_items.size()) continue;
-      any = true;
-      CNewMenuItemData* record = menu->m_items[static_cast<size_t>(i)];
-      bool changed = false;
-      if (text && record->m_szMenuText != text) {
-        record->m_szMenuText = text;
-        changed = true;
-      }
-      record->SetIcons(icons);
-      record->m_nMenuIconOffset = icons ? index : -1;
-      if (icons) {
-        const CSize size = icons->GetIconSize();
-        menu->m_iconX = std::max<int>(menu->m_iconX, size.cx);
-        menu->m_iconY = std::max<int>(menu->m_iconY, size.cy);
-      }
-      record->m_nFlags = (record->m_nFlags & ~MF_BYPOSITION) | MF_OWNERDRAW;
-      record->m_nID = id;
-      if (changed)
-        ok = ::ModifyMenu(menu->m_hMenu, static_cast<UINT>(i), MF_BYPOSITION | MF_OWNERDRAW, id,
-                          reinterpret_cast<LPCSTR>(record)) && ok;
-    }
-  }
-  return any && ok;
 }
 
 CNewMenuMemDC::CNewMenuMemDC(HDC target, const RECT& rect) : m_rect(rect), m_target(target) {

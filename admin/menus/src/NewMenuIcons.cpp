@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "admin/menus/NewMenu.h"
+#include "admin/menus/NewMenuBitmaps.h"
+#include "mfc/bars.h"
 #include "ResourceAccess.h"
 #include "win32/windows.h"
 
@@ -148,6 +150,13 @@ void CNewMenuIcons::RefreshColors() {
   }
 }
 
+void CNewMenu::AttachIcons(CNewMenuIcons* set) {
+  set->AddRef();  // held while its icons are attached
+  for (size_t i = set->m_keys.size(); i-- > 0;)
+    ModifyOwnerDrawItem(nullptr, set->m_keys[i], set, static_cast<int>(3 * i));
+  set->Release();
+}
+
 BOOL CNewMenu::LoadToolBar(const WORD* table, COLORREF transparent) {
   if (transparent == 0xFFFFFFFF) transparent = m_bitmapBackground;
   CNewMenuGlobalState& state = GetNewMenuGlobalState();
@@ -165,35 +174,55 @@ BOOL CNewMenu::LoadToolBar(const WORD* table, COLORREF transparent) {
     }
     state.m_iconSets.push_back(set);
   }
-  set->AddRef();  // held while its icons are attached
-  for (size_t i = set->m_keys.size(); i-- > 0;)
-    ModifyOwnerDrawItem(nullptr, set->m_keys[i], set, static_cast<int>(3 * i));
-  set->Release();
+  AttachIcons(set);
   return TRUE;
 }
 
-BOOL CNewMenu::LoadToolBar(UINT resourceId, HINSTANCE instance) {
+CNewMenuIcons* CNewMenu::ToolBarIconSet(UINT resourceId, HINSTANCE instance) {
   CNewMenuGlobalState& state = GetNewMenuGlobalState();
-  CNewMenuIcons* set = nullptr;
   for (CNewMenuIcons* candidate : state.m_iconSets)
-    if (candidate->m_nResourceId == resourceId && candidate->m_hInstance == instance && candidate->m_keys.size()) {
-      set = candidate;
-      break;
-    }
-  if (!set) {
-    set = new CNewMenuIcons;
-    set->m_crTransparent = m_bitmapBackground;
-    if (!set->LoadToolBar(instance, resourceId)) {
-      delete set;
-      return FALSE;
-    }
-    state.m_iconSets.push_back(set);
+    if (!dynamic_cast<CNewMenuBitmaps*>(candidate) && candidate->m_nResourceId == resourceId &&
+        candidate->m_hInstance == instance && candidate->m_keys.size())
+      return candidate;
+  auto* set = new CNewMenuIcons;
+  set->m_crTransparent = m_bitmapBackground;
+  if (!set->LoadToolBar(instance, resourceId)) {
+    delete set;
+    return nullptr;
   }
-  set->AddRef();
-  for (size_t i = set->m_keys.size(); i-- > 0;)
-    ModifyOwnerDrawItem(nullptr, set->m_keys[i], set, static_cast<int>(3 * i));
-  set->Release();
+  state.m_iconSets.push_back(set);
+  return set;
+}
+
+BOOL CNewMenu::LoadToolBar(UINT resourceId, HINSTANCE instance) {
+  CNewMenuIcons* set = ToolBarIconSet(resourceId, instance);
+  if (!set) return FALSE;
+  AttachIcons(set);
   return TRUE;
+}
+
+BOOL CNewMenu::LoadToolBars(const UINT* resourceIds, int count, HINSTANCE instance) {
+  BOOL all = TRUE;
+  for (int i = 0; resourceIds && i < count; ++i) all = LoadToolBar(resourceIds[i], instance) && all;
+  return all;
+}
+
+BOOL CNewMenu::HasToolBarButton(UINT commandId, UINT toolbarId) {
+  // The toolbar is made on the main window; without one, on a hidden window of its own.
+  CWnd* parent = AfxGetMainWnd();
+  CWnd holder;
+  if (!parent || !::IsWindow(parent->GetSafeHwnd())) {
+    if (!holder.CreateEx(0, "", WS_POPUP, 0, 0, 0, 0, nullptr, 0)) return FALSE;
+    parent = &holder;
+  }
+  CToolBar toolbar;
+  BOOL found = FALSE;
+  if (toolbar.Create(parent, 0x50002800, 0xE800)) {
+    found = toolbar.LoadToolBar(toolbarId) && toolbar.CommandToIndex(commandId) >= 0;
+    toolbar.DestroyWindow();
+  }
+  if (holder.m_hWnd) holder.DestroyWindow();
+  return found;
 }
 
 BOOL CNewMenu::AddBitmapResource(CImageList* list, UINT_PTR id) {

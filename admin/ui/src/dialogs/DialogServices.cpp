@@ -1,5 +1,11 @@
 #include "admin/ui/dialogs/DialogServices.h"
 
+CString LoadedText(UINT id) {
+  CString text;
+  text.LoadString(id);
+  return text;
+}
+
 int DialogServices::ShowMessageBox(LPCSTR text, UINT style) const {
   if (m_pPanes) return m_pPanes->ShowMessageBox(text, style);
   return ::MessageBox(nullptr, text, "Pelko Admin", style);

@@ -9,12 +9,6 @@ namespace {
 
 constexpr UINT WM_UNLOCK_REPLY = WM_USER + 8;
 
-CString Loaded(UINT id) {
-  CString text;
-  text.LoadString(id);
-  return text;
-}
-
 }  // namespace
 
 CUnlockServerDlg::CUnlockServerDlg(CWnd* parent, DialogServices services)
@@ -73,11 +67,11 @@ void CUnlockServerDlg::OnUnlock() {
 LRESULT CUnlockServerDlg::OnUnlockReply(WPARAM result, LPARAM) {
   m_services.CloseWaitWindow();
   if (result != 0) {
-    m_services.ShowMessageBox(Loaded(IDS_UNLOCK_FAILED), MB_ICONERROR);
+    m_services.ShowMessageBox(LoadedText(IDS_UNLOCK_FAILED), MB_ICONERROR);
     TraceError("UnLockServer() :: User Defined Error Code : %d\n", static_cast<int>(result));
     EndDialog(IDCANCEL);
   } else {
-    m_services.ShowMessageBox(Loaded(IDS_UNLOCK_DONE), MB_ICONINFORMATION);
+    m_services.ShowMessageBox(LoadedText(IDS_UNLOCK_DONE), MB_ICONINFORMATION);
     EndDialog(IDOK);
   }
   return 1;

@@ -2,6 +2,7 @@
 // icons taken from toolbar bitmaps and own their item records; the global state that holds the styles,
 // the options and the hook that catches popup menu windows; and the frame template that hosts the menus.
 #pragma once
+#include <functional>
 #include <vector>
 
 #include "mfc/mfc.h"
@@ -296,16 +297,53 @@ class CNewMenu : public CMenu {
   void RebuildItemRecords();
   CNewMenuItemData* CreateItemRecord(UINT position, UINT flags, UINT_PTR id, LPCSTR text);
   BOOL AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CNewMenuIcons* icons, int index);
-  BOOL InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CNewMenuIcons* icons, int index);
-  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, int index);
-  BOOL AppendMenu(UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
-  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1);
-  CNewMenu* AppendPopup(LPCSTR text);
+  // Without an image list the index names no icon: the item has none.
+  BOOL AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, int iconIndex = -1);
   // Items with a picture of their own (an image list's icon or a bitmap), kept in the shared icon sets.
-  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index);
-  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap);
-  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index);
-  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap);
+  BOOL AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CImageList* list, int index);
+  BOOL AppendOwnerDrawItem(LPCSTR text, UINT flags, UINT_PTR id, CBitmap* bitmap);
+  BOOL InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CNewMenuIcons* icons, int index);
+  // The icon of a toolbar resource that has a button for the command, else of the bitmap resource of that
+  // id; none for an id below 0.
+  BOOL InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, int resourceId);
+  BOOL InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CImageList* list, int index);
+  BOOL InsertOwnerDrawItem(UINT position, LPCSTR text, UINT flags, UINT_PTR id, CBitmap* bitmap);
+  // Every item of the menu tree with the command takes the text (when given) and the icon.
+  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, CNewMenuIcons* icons, int index);
+  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, CImageList* list, int index);
+  // The bitmap is copied at the menu's icon size, masked by the bitmap background colour.
+  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, CBitmap* bitmap);
+  // A swatch of the fill colour in a frame (hatched in the frame colour unless hatch is 0xFFFFFFFF).
+  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, COLORREF fill, COLORREF frame, DWORD hatch);
+  BOOL ModifyOwnerDrawItem(LPCSTR text, UINT id, int resourceId);
+  // The item whose record text is currentText: the new text (when given) and the icon of the bitmap
+  // resource (none for an id below 0). 0 when no item has the text, 1 when the text stayed, else whether
+  // the menu took the new text.
+  BOOL ModifyOwnerDrawItemByText(LPCSTR newText, LPCSTR currentText, int bitmapId);
+  // The Windows change, with the item owner-drawn again from its record (by command: in the menu that
+  // holds it).
+  BOOL ModifyMenu(UINT item, UINT flags, UINT_PTR newId = 0, LPCSTR text = nullptr);
+  BOOL ModifyMenu(UINT item, UINT flags, UINT_PTR newId, CBitmap* bitmap);
+  BOOL AppendMenu(UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int iconIndex = -1) {
+    return AppendOwnerDrawItem(text, flags, id, iconIndex);
+  }
+  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index) {
+    return AppendOwnerDrawItem(text, flags, id, list, index);
+  }
+  BOOL AppendMenu(UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap) {
+    return AppendOwnerDrawItem(text, flags, id, bitmap);
+  }
+  // The last argument is a toolbar or bitmap resource id (below 0: no icon).
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id = 0, LPCSTR text = nullptr, int resourceId = -1) {
+    return InsertOwnerDrawItem(position, text, flags, id, resourceId);
+  }
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CImageList* list, int index) {
+    return InsertOwnerDrawItem(position, text, flags, id, list, index);
+  }
+  BOOL InsertMenu(UINT position, UINT flags, UINT_PTR id, LPCSTR text, CBitmap* bitmap) {
+    return InsertOwnerDrawItem(position, text, flags, id, bitmap);
+  }
+  CNewMenu* AppendPopup(LPCSTR text);
   BOOL RemoveMenu(UINT position, UINT flags);
   BOOL DeleteMenu(UINT position, UINT flags);
   // Removes by the record text: mode 0 the item, 1 the one before, 2 the one after, 3 after then before.
@@ -318,11 +356,23 @@ class CNewMenu : public CMenu {
   BOOL GetItemText(UINT item, CString& text, UINT flags) const;
   BOOL SetMenuTitle(LPCSTR text, UINT titleFlags);
   BOOL RemoveMenuTitle();
+  // The menu of the tree (depth first, popups before the items after them) that holds the command, with
+  // its position; null and -1 when none does.
   CNewMenu* FindCommand(UINT id, int* position);
+  // The same, passing over the (menu, position) pairs already found.
+  CNewMenu* FindNextCommand(UINT id, int* position, const std::vector<CNewMenu*>& menusFound,
+                            const std::vector<int>& positionsFound);
+  // The first item of this menu whose record text is the text, else of its popups'.
+  CNewMenu* FindItemByText(LPCSTR text, int* position);
+  // The record with the command (or popup handle) in this menu, else in the menu that holds the command.
   CNewMenuItemData* FindItemRecordById(UINT_PTR id) const;
 
   BOOL LoadToolBar(const WORD* table, COLORREF transparent = 0xFFFFFFFF);
   BOOL LoadToolBar(UINT resourceId, HINSTANCE instance = nullptr);
+  // Every toolbar of the list; true only when each one loaded.
+  BOOL LoadToolBars(const UINT* resourceIds, int count, HINSTANCE instance = nullptr);
+  // Whether the toolbar resource has a button for the command (asked of a toolbar window made for it).
+  static BOOL HasToolBarButton(UINT commandId, UINT toolbarId);
   void SetIconSize(int width, int height) {
     m_iconX = width;
     m_iconY = height;
@@ -370,6 +420,13 @@ class CNewMenu : public CMenu {
 
  private:
   BOOL FinishAdd(UINT position, CNewMenuItemData* record, UINT flags, UINT_PTR id, bool appended);
+  // The icon of a toolbar or bitmap resource for the command, handed to `add` (null and -1 for none).
+  BOOL WithResourceIcon(UINT command, int resourceId, const std::function<BOOL(CNewMenuIcons*, int)>& add);
+  // The icon set of a toolbar resource: one loaded already, else a new one entered in the list; null when
+  // the resource cannot be loaded.
+  CNewMenuIcons* ToolBarIconSet(UINT resourceId, HINSTANCE instance);
+  // Gives every command of the set its icon.
+  void AttachIcons(CNewMenuIcons* set);
   // Writes the item under the title (position 1) back from its record, after its break flag changed.
   void RewriteItemUnderTitle();
 };

@@ -4,6 +4,9 @@
 #pragma once
 #include "admin/DocPanes.h"
 
+// The program's string of that id.
+CString LoadedText(UINT id);
+
 class DialogServices {
  public:
   explicit DialogServices(IDocPanes* panes = nullptr) : m_pPanes(panes) {}

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstddef>
 
-#include "win32/types.h"
+#include "wincommon/types.h"
 
 struct USB_VENDOR_ENTRY {
   WORD VendorId;
