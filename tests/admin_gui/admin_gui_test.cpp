@@ -256,7 +256,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   // Shows the hidden frame with a double click on the tray icon and waits until it shows.
   void ShowFrame() {
     Window tray;
-    ASSERT_TRUE(TrayIcon(&tray)) << "no tray icon";
+    ASSERT_TRUE(TrayIcon(&tray, 30000)) << "no tray icon";  // made with the frame, after the splash
     Click((tray.left + tray.right) / 2, tray.CentreY(), 1, 2);
     ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr));
   }
@@ -416,6 +416,8 @@ TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
 
 TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProgram) {
   StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  Shot("started");
   ShowFrame();
   Window status;
   ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
