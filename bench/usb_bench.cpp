@@ -1,18 +1,23 @@
 // USB requests through the bus driver against a raw client, on loopback, side by side, both served by the
-// simulator's data session with its loopback device (bulk echo 0x01 -> 0x81):
+// simulator's data session with its loopback devices (bulk echo 0x01 -> 0x81), the simulator running in a
+// child process so that the CPU time measured here is the client side's alone:
 //   (a) a raw TCP client framed like the protocol (56-byte headers with data, same sizes, same depth);
 //   (b) URBs submitted inside the kernel stand-in to pelkobus's child, through the transport to the server;
-//   (c) the same through the function driver's interface by DeviceIoControl (depth 1 only: one call at a time).
-// Reported: MB/s and p50/p99 latency of 64 KiB bulk OUT+IN pairs at queue depth 1 and 8, and the round trip
-// of an 8-byte control transfer; then the ratios to (a) and whether the goals are met: (b) at depth 8 at
-// least 70% of (a) and 213 MB/s, (b)'s control round trip at most 1.5 times (a)'s.
-// Each round measures a baseline and the path under test back to back; medians over the rounds are printed.
+//   (c) the same through the function driver's interface by DeviceIoControl, what programs use: at depth 1
+//       one transfer per call, at depth 8 streams of 8 OUT then 8 IN URBs, 8 in flight.
+// Reported: MB/s, p50/p99 latency and CPU seconds per GB of 64 KiB bulk OUT+IN pairs at queue depth 1, 8
+// and 32, 4 devices at once (depth 8 each) against 4 raw streams, and the round trip of an 8-byte control
+// transfer; then the ratios to (a) and which goals are met.
+// Each round measures the baseline and the path under test back to back (a b a b ...); the ratios are the
+// median (min-max) of the rounds' own ratios, so a load change on the machine touches both sides alike.
 //
-//   bench_usb [--seconds 0.5] [--rounds 5] [--only bulk|bulk8|control]
+//   bench_usb [--seconds 0.5] [--rounds 5] [--only bulk|bulk8|pelkobus8|control|four|ioctl]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kernel_host/kernel_host.h"
@@ -49,6 +55,7 @@ namespace {
 
 using bench::Clock;
 using bench::Result;
+using bench::Start;
 using bench::Summary;
 using Loop = zarnet::sim::LoopbackDevice;
 
@@ -71,30 +78,40 @@ struct RawClient {
     h.EndPoint = endpoint;
     h.TransferLength = length;
     zarnet::SetSetup(h, setup);
-    std::vector<uint8_t> bytes;
+    bytes.clear();
     zarnet::AppendRequest(bytes, h, data);
     for (size_t at = 0; at < bytes.size();) {
-      ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      at += static_cast<size_t>(n);
+      ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        at += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+      // The socket is full: take in what the server answered meanwhile, so that neither side waits for ever.
+      pollfd p{fd, POLLIN | POLLOUT, 0};
+      ::poll(&p, 1, -1);
+      if ((p.revents & POLLIN) && !ReadSome()) return;
     }
   }
+  bool ReadSome() {
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    return n > 0 && decoder.Feed(std::span<const uint8_t>(buffer, static_cast<size_t>(n)), collector);
+  }
   bool Receive() {
-    while (collector.messages().empty()) {
-      ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0 || !decoder.Feed(std::span<const uint8_t>(buffer, static_cast<size_t>(n)), collector)) return false;
-    }
+    while (collector.messages().empty())
+      if (!ReadSome()) return false;
     collector.messages().pop_front();
     return true;
   }
+  std::vector<uint8_t> bytes;
 };
 
-int ConnectClaimed(const zarnet::sim::Server& server, uint16_t port) {
+int ConnectClaimed(uint16_t dataPort, uint16_t port) {
   // The negotiation's claim record: the data connection that follows is served by the port's device.
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(server.data_port());
+  a.sin_port = htons(dataPort);
   a.sin_addr.s_addr = htonl(0x7F00000D);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
   int on = 1;
@@ -116,7 +133,8 @@ Result RawPairs(RawClient& c, int depth, double seconds) {
   std::vector<double> latencies;
   std::deque<Clock::time_point> sent;
   uint64_t bytes = 0;
-  const auto start = Clock::now(), until = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   auto pair = [&] {
     c.Send(zarnet::RFC_CMD_BULK, Loop::kBulkOut, 65536, data);
     c.Send(zarnet::RFC_CMD_BULK, Loop::kBulkIn, 65536, {});
@@ -135,7 +153,8 @@ Result RawPairs(RawClient& c, int depth, double seconds) {
 
 Result RawControl(RawClient& c, double seconds) {
   std::vector<double> latencies;
-  const auto start = Clock::now(), until = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (Clock::now() < until) {
     auto t = Clock::now();
     c.Send(zarnet::RFC_CMD_CONTROL, 0, 8, {}, zarnet::UsbSetupPacket{0x80, 6, 0x0100, 0, 8});
@@ -200,7 +219,8 @@ Result UrbPairs(PDEVICE_OBJECT stack, std::map<UCHAR, PVOID>& pipes, int depth, 
   std::vector<Submission> writes(depth), reads(depth);
   std::vector<double> latencies;
   uint64_t bytes = 0;
-  const auto start = Clock::now(), until = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   auto pair = [&](int i) {
     writes[i].start = Clock::now();
     Bulk(writes[i], pipes[Loop::kBulkOut], false, out.data(), 65536);
@@ -231,7 +251,8 @@ Result UrbPairs(PDEVICE_OBJECT stack, std::map<UCHAR, PVOID>& pipes, int depth, 
 Result UrbControl(PDEVICE_OBJECT stack, double seconds) {
   std::vector<double> latencies;
   std::vector<uint8_t> buffer(8);
-  const auto start = Clock::now(), until = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (Clock::now() < until) {
     Submission s;
     auto& d = s.urb.UrbControlDescriptorRequest;
@@ -265,7 +286,8 @@ Result IoctlPairs(HANDLE usb, double seconds) {
   std::memcpy(out.data(), &w, sizeof w);
   std::vector<double> latencies;
   uint64_t bytes = 0;
-  const auto start = Clock::now(), until = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (Clock::now() < until) {
     auto t = Clock::now();
     if (!Io(usb, IOCTL_USBFUNC_TRANSFER, out.data(), static_cast<DWORD>(out.size()), in.data(), sizeof(USBFUNC_RESULT))) break;
@@ -274,6 +296,50 @@ Result IoctlPairs(HANDLE usb, double seconds) {
     bytes += 2 * 65536;
   }
   return Summary(latencies, bytes, start);
+}
+
+// (c) at depth 8: a stream of 8 OUT URBs, then one of 8 IN URBs that take the echo back, 8 in flight each.
+Result IoctlStreams(HANDLE usb, double seconds) {
+  constexpr uint32_t kUrbs = 8, kLength = 65536;
+  std::vector<uint8_t> out(sizeof(USBFUNC_STREAM) + kUrbs * kLength, 0x5A), in(sizeof(USBFUNC_STREAM_RESULT) + kUrbs * kLength);
+  const USBFUNC_STREAM w{Loop::kBulkOut, {}, kLength, 0, kUrbs, 0}, r{Loop::kBulkIn, {}, kLength, kUrbs, kUrbs, 0};
+  std::memcpy(out.data(), &w, sizeof w);
+  std::vector<double> latencies;
+  uint64_t bytes = 0;
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  USBFUNC_STREAM_RESULT result{};
+  while (Clock::now() < until) {
+    auto t = Clock::now();
+    if (!Io(usb, IOCTL_USBFUNC_STREAM, out.data(), static_cast<DWORD>(out.size()), &result, sizeof result)) break;
+    bytes += result.Actual;
+    if (!Io(usb, IOCTL_USBFUNC_STREAM, &r, sizeof r, in.data(), static_cast<DWORD>(in.size()))) break;
+    std::memcpy(&result, in.data(), sizeof result);
+    bytes += result.Actual;
+    latencies.push_back(Us(t) / kUrbs);  // per pair
+  }
+  return Summary(latencies, bytes, start);
+}
+
+// Several measurements at once on threads of their own; the sum of their rates, the worst of their
+// latencies, CPU per GB over all of them.
+template <class Each>
+Result AtOnce(int count, Each each) {
+  std::vector<Result> results(count);
+  const Start start;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < count; ++i) threads.emplace_back([&, i] { results[i] = each(i); });
+  for (auto& t : threads) t.join();
+  Result sum;
+  double gb = 0;
+  for (const Result& r : results) {
+    sum.mb_per_s += r.mb_per_s;
+    sum.p50_us = std::max(sum.p50_us, r.p50_us);
+    sum.p99_us = std::max(sum.p99_us, r.p99_us);
+    gb += r.mb_per_s * std::chrono::duration<double>(Clock::now() - start.wall).count() / 1000;
+  }
+  sum.cpu_s_per_gb = gb > 0 ? (bench::ProcessCpuSeconds() - start.cpu) / gb : 0;
+  return sum;
 }
 
 // One measurement's results over the rounds, with each round's ratio to its baseline.
@@ -295,62 +361,102 @@ struct Series {
     return MedianOf(v);
   }
   double MedianRatio() const { return MedianOf(ratios); }
+  std::string RatioText() const {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", MedianRatio(), *std::min_element(ratios.begin(), ratios.end()),
+                  *std::max_element(ratios.begin(), ratios.end()));
+    return text;
+  }
 };
 
-void Print(const char* name, int depth, const Series& s) {
-  char label[16] = "control";
-  if (depth) std::snprintf(label, sizeof label, "depth %d", depth);
-  if (depth) {
-    std::printf("%-8s %-33s %10.0f %10.0f %10.0f\n", label, name, s.Median(&Result::mb_per_s), s.Median(&Result::p50_us),
-                s.Median(&Result::p99_us));
-  } else {
-    std::printf("%-8s %-33s %10s %10.0f %10.0f\n", label, name, "", s.Median(&Result::p50_us), s.Median(&Result::p99_us));
-  }
+void Print(const std::string& label, const char* name, const Series& s) {
+  std::printf("%-9s %-38s %9.0f %9.0f %9.0f %9.2f\n", label.c_str(), name, s.Median(&Result::mb_per_s), s.Median(&Result::p50_us),
+              s.Median(&Result::p99_us), s.Median(&Result::cpu_s_per_gb));
 }
+
+// The simulated server with `devices` loopback devices on ports 1.., in a child process; its data port.
+// The child serves until its pipe closes.
+struct ServerProcess {
+  pid_t pid = -1;
+  int pipe = -1;
+  uint16_t dataPort = 0;
+  bool Start(int devices) {
+    int toParent[2], toChild[2];
+    if (::pipe(toParent) != 0 || ::pipe(toChild) != 0) return false;
+    pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+      ::close(toParent[0]);
+      ::close(toChild[1]);
+      zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(13, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
+      for (int port = 1; port <= devices; ++port) {
+        zarnet::sim::Device d;
+        d.port = static_cast<uint16_t>(port);
+        d.device_class = 0xFF;
+        d.vid = 0x5678;
+        d.pid = 0x4321;
+        d.usb_device = "loopback";
+        o.devices.push_back(d);
+      }
+      zarnet::sim::Server server(o);
+      std::string error;
+      uint16_t port = server.Start(&error) ? server.data_port() : 0;
+      if (!port) std::fprintf(stderr, "simulator: %s\n", error.c_str());
+      if (::write(toParent[1], &port, sizeof port) != sizeof port) _exit(1);
+      char byte;
+      while (::read(toChild[0], &byte, 1) > 0) {
+      }
+      server.Stop();
+      _exit(0);
+    }
+    ::close(toParent[1]);
+    ::close(toChild[0]);
+    pipe = toChild[1];
+    bool ok = ::read(toParent[0], &dataPort, sizeof dataPort) == sizeof dataPort && dataPort != 0;
+    ::close(toParent[0]);
+    return ok;
+  }
+  ~ServerProcess() {
+    if (pipe >= 0) ::close(pipe);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+  }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   double seconds = 0.5;
   int rounds = 5;
-  std::string only;  // "bulk", "bulk8" or "control": one part alone, for profiling
+  std::string only;  // one part alone, for profiling
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::string(argv[i]) == "--seconds") seconds = std::stod(argv[++i]);
     else if (std::string(argv[i]) == "--rounds") rounds = std::max(1, std::stoi(argv[++i]));
     else if (std::string(argv[i]) == "--only") only = argv[++i];
   }
+  constexpr int kDevices = 4;  // ports 1-4 through the bus driver, 5-8 raw
+  ServerProcess server;
+  if (!server.Start(2 * kDevices)) return 1;
   std::string dir = (std::filesystem::temp_directory_path() / "bench-usb-XXXXXX").string();
   if (!mkdtemp(dir.data())) return 1;
   tavrin::sysroot::SetRoot(dir);
-
-  zarnet::sim::ServerOptions o = zarnet::sim::LoopbackServerOptions(13, zarnet::sim::FreeLoopbackPort(SOCK_DGRAM));
-  for (uint16_t port : {1, 2}) {
-    zarnet::sim::Device d;
-    d.port = port;
-    d.device_class = 0xFF;
-    d.vid = 0x5678;
-    d.pid = 0x4321;
-    d.usb_device = "loopback";
-    o.devices.push_back(d);
-  }
-  zarnet::sim::Server server(o);
   std::string error;
-  if (!server.Start(&error)) {
-    std::fprintf(stderr, "simulator: %s\n", error.c_str());
-    return 1;
-  }
 
-  // (a): port 2, claimed by hand.
-  RawClient raw;
-  raw.fd = ConnectClaimed(server, 2);
-  if (raw.fd < 0) {
-    std::fprintf(stderr, "no raw data connection\n");
-    return 1;
+  // (a): ports 5-8, claimed by hand.
+  std::vector<std::unique_ptr<RawClient>> raws;
+  for (int i = 0; i < kDevices; ++i) {
+    auto raw = std::make_unique<RawClient>();
+    raw->fd = ConnectClaimed(server.dataPort, static_cast<uint16_t>(kDevices + 1 + i));
+    if (raw->fd < 0) {
+      std::fprintf(stderr, "no raw data connection\n");
+      return 1;
+    }
+    raw->Send(zarnet::RFC_CMD_CONTROL, 0, 0, {}, zarnet::UsbSetupPacket{0x00, 9, 1, 0, 0});
+    raw->Receive();
+    raws.push_back(std::move(raw));
   }
-  raw.Send(zarnet::RFC_CMD_CONTROL, 0, 0, {}, zarnet::UsbSetupPacket{0x00, 9, 1, 0, 0});
-  raw.Receive();
+  RawClient& raw = *raws[0];
 
-  // (b), (c): port 1 through the bus driver.
+  // (b), (c): ports 1-4 through the bus driver.
   tavrin::kernel_host::Options options;
   options.busDriver = tavrin::kernel_host::BusDriver::kPelkobus;
   auto host = std::make_unique<tavrin::kernel_host::KernelHost>(options);
@@ -378,96 +484,126 @@ int main(int argc, char** argv) {
   host->kernel().WaitForPnpIdle();
   HANDLE control = OpenInterface(GUID_DEVINTERFACE_BUSDRIVER);
   const tavrin::test::DeviceIds ids(u"USB\\VID_5678&PID_4321", u"USB\\Class_FF");
-  DEVICE_ARRIVALREMOVAL_INFO r{};
-  r.RequestId = 1;
-  r.Taken = 1;
-  r.Length = DEVICE_ARRIVALREMOVAL_INFO_LENGTH;
-  r.Arrival = 1;
-  r.DeviceInfoLength = DEVICE_INFO_LENGTH;
-  r.PortNum = 1;
-  r.Vid = 0x5678;
-  r.Pid = 0x4321;
-  r.Class = 0xFF;
-  r.ServerIp = address;
-  r.DataPort = htons(server.data_port());
-  r.ArRmStatus = ARRM_STATUS_PENDING;
-  ids.FillRequest(r);
-  Io(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r);
-  PDEVICE_OBJECT stack = nullptr;
-  for (int i = 0; i < 500 && !stack; ++i) {
+  for (int i = 0; i < kDevices; ++i) {
+    DEVICE_ARRIVALREMOVAL_INFO r{};
+    r.RequestId = static_cast<ULONG>(1 + i);
+    r.Taken = 1;
+    r.Length = DEVICE_ARRIVALREMOVAL_INFO_LENGTH;
+    r.Arrival = 1;
+    r.DeviceInfoLength = DEVICE_INFO_LENGTH;
+    r.PortNum = static_cast<USHORT>(1 + i);
+    r.Vid = 0x5678;
+    r.Pid = 0x4321;
+    r.Class = 0xFF;
+    r.ServerIp = address;
+    r.DataPort = htons(server.dataPort);
+    r.ArRmStatus = ARRM_STATUS_PENDING;
+    ids.FillRequest(r);
+    Io(control, IOCTL_BUS_DEVICE_ARRIVALREMOVAL, &r, sizeof r, &r, sizeof r);
+  }
+  std::vector<PDEVICE_OBJECT> stacks;
+  for (int i = 0; i < 500 && stacks.size() < kDevices; ++i) {
     host->kernel().WaitForPnpIdle();
+    for (PDEVICE_OBJECT s : stacks) ObDereferenceObject(s);
+    stacks.clear();
     for (const auto& node : host->kernel().DeviceNodes())
       if (node.instanceId.rfind("USB\\VID_5678&PID_4321\\", 0) == 0 && node.started)
-        stack = host->kernel().ReferenceDeviceStack(node.instanceId);
-    if (!stack) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (PDEVICE_OBJECT s = host->kernel().ReferenceDeviceStack(node.instanceId)) stacks.push_back(s);
+    if (stacks.size() < kDevices) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (!stack) {
-    std::fprintf(stderr, "the device did not start\n");
+  if (stacks.size() < kDevices) {
+    std::fprintf(stderr, "the devices did not start\n");
     return 1;
   }
+  PDEVICE_OBJECT stack = stacks[0];
   HANDLE usb = OpenInterface(GUID_DEVINTERFACE_USBFUNC);
 
-  // Rounds, each measuring the baseline and the driver's path one after the other, so that a load
-  // change on the machine touches both; medians over the rounds are reported.
-  const bool bulk = only.empty() || only.rfind("bulk", 0) == 0, controlToo = only.empty() || only == "control";
+  auto wanted = [&](const char* part) { return only.empty() || only == part; };
   std::map<std::string, Series> series;
+  auto measure = [&](const std::string& key, const Result& a, const Result& b, bool latency = false) {
+    series["a" + key].Add(a);
+    series["b" + key].Add(b, latency ? (a.p50_us > 0 ? b.p50_us / a.p50_us : 0) : (a.mb_per_s > 0 ? b.mb_per_s / a.mb_per_s : 0));
+  };
   // (c) first: the function driver's own pipe handles are replaced by (b)'s selection.
-  if (bulk && only != "bulk8" && usb != INVALID_HANDLE_VALUE) {
+  if ((wanted("bulk") || wanted("ioctl")) && usb != INVALID_HANDLE_VALUE) {
     for (int round = 0; round < rounds; ++round) {
-      Result a = RawPairs(raw, 1, seconds), c = IoctlPairs(usb, seconds);
-      series["a1"].Add(a);
-      series["c1"].Add(c, a.mb_per_s > 0 ? c.mb_per_s / a.mb_per_s : 0);
+      Result a1 = RawPairs(raw, 1, seconds), c1 = IoctlPairs(usb, seconds);
+      measure("c1", a1, c1);
+      Result a8 = RawPairs(raw, 8, seconds), c8 = IoctlStreams(usb, seconds);
+      measure("c8", a8, c8);
     }
   }
-  std::vector<uint8_t> config;
-  std::map<UCHAR, PVOID> pipes = SelectConfiguration(stack, config);
+  std::vector<std::map<UCHAR, PVOID>> pipes;
+  for (PDEVICE_OBJECT s : stacks) {
+    std::vector<uint8_t> config;
+    pipes.push_back(SelectConfiguration(s, config));
+  }
   for (int round = 0; round < rounds; ++round) {
-    for (int depth : {1, 8}) {
-      if (!bulk || (only == "bulk8" && depth != 8)) continue;
-      Result a = RawPairs(raw, depth, seconds), b = UrbPairs(stack, pipes, depth, seconds);
-      series["a" + std::to_string(depth)].Add(a);
-      series["b" + std::to_string(depth)].Add(b, a.mb_per_s > 0 ? b.mb_per_s / a.mb_per_s : 0);
+    for (int depth : {1, 8, 32}) {
+      const bool want = wanted("bulk") || ((only == "bulk8" || only == "pelkobus8") && depth == 8);
+      if (!want) continue;
+      Result a = only == "pelkobus8" ? Result{} : RawPairs(raw, depth, seconds);
+      Result b = UrbPairs(stack, pipes[0], depth, seconds);
+      measure(std::to_string(depth), a, b);
     }
-    if (controlToo) {
-      Result a = RawControl(raw, seconds), b = UrbControl(stack, seconds);
-      series["aC"].Add(a);
-      series["bC"].Add(b, a.p50_us > 0 ? b.p50_us / a.p50_us : 0);
+    if (wanted("control")) measure("C", RawControl(raw, seconds), UrbControl(stack, seconds), true);
+    if (wanted("four")) {
+      Result a = AtOnce(kDevices, [&](int i) { return RawPairs(*raws[i], 8, seconds); });
+      Result b = AtOnce(kDevices, [&](int i) { return UrbPairs(stacks[i], pipes[i], 8, seconds); });
+      measure("4", a, b);
     }
   }
 
-  std::printf("medians of %d rounds of %.2f s each\n", rounds, seconds);
-  std::printf("%-42s %10s %10s %10s\n", "64 KiB bulk OUT+IN pairs", "MB/s", "p50 us", "p99 us");
-  for (int depth : {1, 8}) {
-    const std::string d = std::to_string(depth);
-    if (series.count("a" + d)) Print("(a) raw framed TCP", depth, series["a" + d]);
-    if (series.count("b" + d)) Print("(b) URBs through pelkobus", depth, series["b" + d]);
-    if (series.count("c" + d)) Print("(c) DeviceIoControl, function driver", depth, series["c" + d]);
+  std::printf("medians of %d rounds of %.2f s each (CPU: every thread of this process; the server runs apart)\n", rounds, seconds);
+  std::printf("%-48s %9s %9s %9s %9s\n", "64 KiB bulk OUT+IN pairs", "MB/s", "p50 us", "p99 us", "CPU s/GB");
+  struct Row {
+    const char* key;
+    const char* label;
+  };
+  for (Row row : {Row{"1", "depth 1"}, Row{"8", "depth 8"}, Row{"32", "depth 32"}, Row{"4", "4 devices"}}) {
+    const std::string k = row.key;
+    if (series.count("a" + k)) Print(row.label, k == "4" ? "(a) 4 raw framed TCP streams, depth 8" : "(a) raw framed TCP", series["a" + k]);
+    if (series.count("b" + k)) Print(row.label, k == "4" ? "(b) 4 devices through pelkobus, depth 8" : "(b) URBs through pelkobus", series["b" + k]);
+  }
+  for (Row row : {Row{"c1", "depth 1"}, Row{"c8", "depth 8"}}) {
+    const std::string k = row.key;
+    if (!series.count("a" + k)) continue;
+    Print(row.label, "(a) raw framed TCP", series["a" + k]);
+    Print(row.label, "(c) DeviceIoControl, function driver", series["b" + k]);
   }
   if (series.count("aC")) {
-    std::printf("%-42s %10s %10s %10s\n", "8-byte control round trip", "", "p50 us", "p99 us");
-    Print("(a) raw framed TCP", 0, series["aC"]);
-    Print("(b) URBs through pelkobus", 0, series["bC"]);
+    std::printf("%-48s %9s %9s %9s\n", "8-byte control round trip", "", "p50 us", "p99 us");
+    Print("control", "(a) raw framed TCP", series["aC"]);
+    Print("control", "(b) URBs through pelkobus", series["bC"]);
   }
-  std::printf("ratios (median of the rounds' ratios):\n");
-  if (series.count("b1")) std::printf("  depth 1  (b)/(a) throughput %.2f\n", series["b1"].MedianRatio());
-  if (series.count("c1")) std::printf("  depth 1  (c)/(a) throughput %.2f\n", series["c1"].MedianRatio());
-  if (series.count("b8")) {
-    double ratio = series["b8"].MedianRatio(), rate = series["b8"].Median(&Result::mb_per_s);
-    std::printf("  depth 8  (b)/(a) throughput %.2f   goal >= 0.70: %s\n", ratio, ratio >= 0.70 ? "met" : "NOT met");
-    std::printf("  depth 8  (b) throughput %.0f MB/s   goal >= 213 MB/s: %s\n", rate, rate >= 213 ? "met" : "NOT met");
+  std::printf("ratios, median (min-max) of the rounds' own ratios:\n");
+  auto goal = [](bool met) { return met ? "met" : "NOT met"; };
+  for (const char* d : {"1", "32"})
+    if (series.count(std::string("b") + d) && only != "pelkobus8")
+      std::printf("  depth %-3s (b)/(a) throughput %s\n", d, series[std::string("b") + d].RatioText().c_str());
+  if (series.count("b8") && only != "pelkobus8") {
+    const Series& b = series["b8"];
+    double cpu = b.Median(&Result::cpu_s_per_gb) / std::max(1e-9, series["a8"].Median(&Result::cpu_s_per_gb));
+    std::printf("  depth 8   (b)/(a) throughput %s   goal >= 0.70: %s\n", b.RatioText().c_str(), goal(b.MedianRatio() >= 0.70));
+    std::printf("  depth 8   (b)/(a) CPU per GB %.2f   goal <= 2.00: %s\n", cpu, goal(cpu <= 2.0));
   }
-  if (series.count("bC")) {
-    double ratio = series["bC"].MedianRatio();
-    std::printf("  control  (b)/(a) round trip p50 %.2f   goal <= 1.50: %s\n", ratio, ratio <= 1.5 ? "met" : "NOT met");
-  }
+  if (series.count("bc1")) std::printf("  depth 1   (c)/(a) throughput %s\n", series["bc1"].RatioText().c_str());
+  if (series.count("bc8"))
+    std::printf("  depth 8   (c)/(a) throughput %s   goal >= 0.50: %s\n", series["bc8"].RatioText().c_str(),
+                goal(series["bc8"].MedianRatio() >= 0.50));
+  if (series.count("b4"))
+    std::printf("  4 devices (b)/(a) throughput %s   goal >= 0.70: %s\n", series["b4"].RatioText().c_str(),
+                goal(series["b4"].MedianRatio() >= 0.70));
+  if (series.count("bC"))
+    std::printf("  control   (b)/(a) round trip p50 %s   goal <= 1.50: %s\n", series["bC"].RatioText().c_str(),
+                goal(series["bC"].MedianRatio() <= 1.5));
 
-  ObDereferenceObject(stack);
+  for (PDEVICE_OBJECT s : stacks) ObDereferenceObject(s);
   if (usb != INVALID_HANDLE_VALUE) CloseHandle(usb);
   CloseHandle(control);
   CloseHandle(busEnum);
   host.reset();
-  ::close(raw.fd);
-  server.Stop();
+  for (auto& r : raws) ::close(r->fd);
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return 0;

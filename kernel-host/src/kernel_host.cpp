@@ -33,9 +33,9 @@ class Channel {
  public:
   explicit Channel(std::shared_ptr<base::local::Connection> socket) : socket_(std::move(socket)) {}
   int fd() const { return socket_->fd(); }
-  bool Send(Message type, const link::Writer& payload) {
+  bool Send(Message type, const link::Writer& payload, std::span<const uint8_t> tail = {}) {
     std::lock_guard guard(writeLock_);
-    return link::Send(socket_->fd(), type, payload);
+    return link::Send(socket_->fd(), type, payload, tail);
   }
   bool SetReceiveTimeout(std::chrono::milliseconds timeout) { return socket_->SetReceiveTimeout(timeout); }
 
@@ -181,7 +181,7 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       link::Reader request(payload);
       ULONG code = request.U32();
       ULONG outLength = request.U32();
-      std::vector<uint8_t> in = request.Rest();
+      std::span<const uint8_t> in = request.RestInPlace();
       if (request.failed() || outLength > link::kMaxPayload) break;
       std::vector<uint8_t> out(outLength);
       ULONG_PTR information = 0;
@@ -192,8 +192,8 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
       }
       size_t returned = NT_ERROR(status) ? 0 : std::min<ULONG_PTR>(information, outLength);
       link::Writer answer;
-      answer.U32(static_cast<uint32_t>(status)).U64(information).Bytes(out.data(), returned);
-      if (!channel_->Send(Message::IoctlDone, answer)) break;
+      answer.U32(static_cast<uint32_t>(status)).U64(information);
+      if (!channel_->Send(Message::IoctlDone, answer, std::span<const uint8_t>(out.data(), returned))) break;
     }
     hangups_.Remove(watch);
     {

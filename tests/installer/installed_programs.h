@@ -19,14 +19,18 @@ namespace installed {
 
 namespace fs = std::filesystem;
 
-// A shell command's exit status (-1 when it did not end normally); its error output is dropped.
-inline int RunCommand(const std::string& command) {
-  int status = std::system((command + " 2>/dev/null").c_str());
+// A shell command's exit status (-1 when it did not end normally); its error output is dropped unless
+// asked for.
+inline int RunCommand(const std::string& command, bool showErrors = false) {
+  int status = std::system((showErrors ? command : command + " 2>/dev/null").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The install medium under D:\Setup\ of the sysroot.
-inline int StageMedia() { return RunCommand(std::string("'") + TAVRIN_CTL_PROGRAM + "' stage-media 'D:\\Setup\\'"); }
+// Why a file could not be staged (a full disk, say) is shown with the test's failure.
+inline int StageMedia() {
+  return RunCommand(std::string("'") + TAVRIN_CTL_PROGRAM + "' stage-media 'D:\\Setup\\'", true);
+}
 
 // TavrinSetup from the medium, as a user starts it.
 inline int RunSetup(const std::string& arguments = "'PATH=D:\\Setup\\'") {
@@ -37,6 +41,9 @@ inline std::string Text(const std::string& windowsPath) {
   std::ifstream in(tavrin::sysroot::MapPath(windowsPath));
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+// What setup wrote of its run, shown when it failed.
+inline std::string SetupLog() { return Text("C:\\TavrinSetup.log"); }
 
 // The TavrinAdmin running from this sysroot's Windows directory, or -1.
 inline pid_t AdminPid() {

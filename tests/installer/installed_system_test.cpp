@@ -108,7 +108,7 @@ class InstalledSystemTest : public MediumTest {
 };
 
 TEST_F(InstalledSystemTest, InstalledAdminMapsTheServersAndConnectsAPrinterThroughTheInstalledBusDriver) {
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   EXPECT_EQ(LiveNodes([](const auto& n) { return n.instanceId == "ROOT\\VIZORIDO\\0000"; }), 1u);
   ASSERT_GT(AdminPid(), 0);
   // A printer installed once on the server's port, set to connect while it has jobs.

@@ -83,7 +83,7 @@ class ProgramsTest : public MediumTest {
 
 TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
   StartHost();
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   EXPECT_TRUE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- Start of Pelko Setup Application"), std::string::npos);
   EXPECT_NE(Text("C:\\TavrinSetup.log").find("--------- End of Pelko Setup Application"), std::string::npos);
@@ -116,7 +116,7 @@ TEST_F(ProgramsTest, SetupInstallsEverythingAndUninstallRemovesIt) {
 
 TEST_F(ProgramsTest, UninstallEndsATavrinAdminThatRunsWithoutDeviceMapping) {
   StartHost();
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   const pid_t admin = AdminPid();
   ASSERT_GT(admin, 0);
   // Up and listening for its shut-down event; no device mapping, so no clean-up event.
@@ -196,7 +196,7 @@ TEST_F(ProgramsTest, ARerunAfterAKillAtAnyStepEndsAsOneUninterruptedInstall) {
   // Small program files: the runs copy them many times. No kernel host: TavrinAdmin is not started.
   for (const char* f : {"TavrinAdmin.exe", "TftpServer.exe", "PelkoSettings.dll", "TavrinUninstall.exe"})
     std::ofstream(tavrin::sysroot::MapPath(std::string("D:\\Setup\\") + f), std::ios::trunc) << f << " image\n";
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   const MachineState installed = Snapshot();
   ASSERT_EQ(installed.count("node ROOT\\VIZORIDO\\0000"), 1u);
   const fs::path saved = tavrin::test::MakeTempDir("tavrin-installed-");
@@ -230,7 +230,7 @@ TEST_F(ProgramsTest, ARerunAfterAKillAtAnyStepEndsAsOneUninterruptedInstall) {
 }
 
 TEST_F(ProgramsTest, WithoutKernelHostARebootIsAskedForAndTavrinAdminNotStarted) {
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   EXPECT_EQ(RebootRequired(), 1u);
   EXPECT_TRUE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
   EXPECT_EQ(AdminPid(), -1);
@@ -251,24 +251,24 @@ TEST_F(ProgramsTest, RefusalsChangeNothing) {
 
 TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart) {
   StartHost();
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   KillAdmin();
   // Declined: nothing changes.
   setenv("TAVRIN_MSGBOX_ANSWER", "2", 1);
-  EXPECT_EQ(RunSetup(), 0);
+  EXPECT_EQ(RunSetup(), 0) << SetupLog();
   EXPECT_EQ(Text("C:\\TavrinSetup.log").find("UnInstallSoftware"), std::string::npos);
   EXPECT_EQ(AdminPid(), -1);
   setenv("TAVRIN_MSGBOX_ANSWER", "1", 1);
 
   // The installed TavrinAdmin, with device mapping started, holds both events and answers the shut-down.
-  ASSERT_EQ(RunSetup(), 0);
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
   const pid_t old = AdminPid();
   ASSERT_GT(old, 0);
   StartMappingIn();
   ASSERT_TRUE(WaitForNamedEvent("TavrinAdminCleanUpDone")) << Text("C:\\WINDOWS\\TavrinAdmin.log");
   const int oldExit = WatchProcess(old);
   ASSERT_GE(oldExit, 0);
-  EXPECT_EQ(RunSetup(), 0);
+  EXPECT_EQ(RunSetup(), 0) << SetupLog();
   EXPECT_TRUE(Exited(oldExit, 0));  // gone before setup ended: its image was replaced
   close(oldExit);
   const std::string log = Text("C:\\TavrinSetup.log");

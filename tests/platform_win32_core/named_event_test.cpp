@@ -1,5 +1,7 @@
 // Named events: one object per name for every process of the sysroot, with Win32's create/open rules.
 #include <atomic>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "peer_process.h"
@@ -80,6 +82,51 @@ TEST_F(NamedEventTest, AnotherProcessSetsOurEvent) {
   EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(setter.Wait(), 0);
   CloseHandle(event);
+}
+
+// How often a thread of this process has gone to sleep so far.
+long SleepsOf(pid_t tid) {
+  std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  return -1;
+}
+
+TEST_F(NamedEventTest, AWaitMixingItWithALocalEventSleepsUntilOneOfThemIsSet) {
+  HANDLE named = CreateEvent(nullptr, TRUE, FALSE, "TavrinAdminShutDownEvent");
+  HANDLE local = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE both[2] = {named, local};
+  // Set by another process: the wait wakes for it, and did not wake meanwhile to look (the peer takes
+  // many milliseconds to start).
+  std::atomic<pid_t> waiter{0};
+  std::atomic<long> sleepsAfter{0};
+  std::thread waiting([&] {
+    waiter = tavrin::test::KernelThreadId();
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 30000), WAIT_OBJECT_0);
+    sleepsAfter = SleepsOf(waiter);
+  });
+  ASSERT_TRUE(tavrin::test::EventuallyBlocked(waiter));
+  const long sleepsBefore = SleepsOf(waiter);
+  PeerProcess setter({"event-set", "TavrinAdminShutDownEvent"});
+  EXPECT_EQ(setter.Wait(), 0);
+  waiting.join();
+  EXPECT_GE(sleepsBefore, 0);
+  EXPECT_LE(sleepsAfter - sleepsBefore, 5) << "the wait looked again without a change";
+
+  // Ended by the local event: nothing of the wait keeps the named one open after it.
+  ResetEvent(named);
+  waiter = 0;
+  std::thread waitingAgain([&] {
+    waiter = tavrin::test::KernelThreadId();
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 30000), WAIT_OBJECT_0 + 1);
+  });
+  ASSERT_TRUE(tavrin::test::EventuallyBlocked(waiter));
+  SetEvent(local);
+  waitingAgain.join();
+  CloseHandle(named);
+  EXPECT_EQ(OpenEvent(SYNCHRONIZE, FALSE, "TavrinAdminShutDownEvent"), nullptr);
+  CloseHandle(local);
 }
 
 TEST_F(NamedEventTest, AutoResetReleasesOneWaitingProcessPerSet) {

@@ -7,10 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "transport_support.h"
@@ -206,6 +208,202 @@ TEST(TransportFlowTest, SendsCompleteAtDispatchLevelAndASendFromACompletionDoesN
   }
   EXPECT_EQ(std::memcmp(got, "onetwo", 6), 0);
 }
+
+// The byte at `at` of a test stream: no short period, so a lost, doubled or moved piece shows.
+uint8_t StreamByte(size_t at) { return static_cast<uint8_t>((at * 2654435761u) >> 13 ^ at >> 17); }
+
+// Receives posted one at a time, each issued again from its own completion with a reused request (as the
+// bus driver does), of sizes taken in turn from `sizes`; collects the stream until `total` bytes or its end.
+struct ReceiveChain {
+  ReceiveChain(PFILE_OBJECT c, std::vector<ULONG> s, size_t t) : connection(c), sizes(std::move(s)), total(t) {
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    buffer.resize(*std::max_element(sizes.begin(), sizes.end()));
+    device = IoGetRelatedDeviceObject(connection);
+    irp = IoAllocateIrp(device->StackSize, FALSE);
+  }
+  ~ReceiveChain() {
+    if (mdl) IoFreeMdl(mdl);
+    IoFreeIrp(irp);
+  }
+  void Post() {
+    const ULONG size = sizes[posted++ % sizes.size()];
+    if (mdl) IoFreeMdl(mdl);
+    mdl = IoAllocateMdl(buffer.data(), size, FALSE, FALSE, nullptr);
+    IoReuseIrp(irp, STATUS_SUCCESS);
+    TdiBuildRequest(irp, device, connection, TDI_RECEIVE, &Completed, this);
+    TdiSetParameters(irp, TDI_REQUEST_KERNEL_RECEIVE{size, TDI_RECEIVE_NORMAL});
+    irp->MdlAddress = mdl;
+    IoCallDriver(device, irp);
+  }
+  static NTSTATUS Completed(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+    auto* chain = static_cast<ReceiveChain*>(context);
+    const auto n = irp->IoStatus.Information;
+    if (n > MmGetMdlByteCount(irp->MdlAddress)) chain->overran = true;
+    chain->got.insert(chain->got.end(), chain->buffer.begin(), chain->buffer.begin() + std::min<size_t>(n, chain->buffer.size()));
+    if (!NT_SUCCESS(irp->IoStatus.Status) || n == 0) {
+      chain->endStatus = irp->IoStatus.Status;
+      chain->ended = true;
+      KeSetEvent(&chain->done, IO_NO_INCREMENT, FALSE);
+    } else if (chain->got.size() >= chain->total && !chain->untilEnd) {
+      KeSetEvent(&chain->done, IO_NO_INCREMENT, FALSE);
+    } else {
+      chain->Post();
+    }
+    return STATUS_MORE_PROCESSING_REQUIRED;
+  }
+  // The first position where the collected stream differs from StreamByte, or its length.
+  size_t FirstWrongByte() const {
+    for (size_t i = 0; i < got.size(); ++i)
+      if (got[i] != StreamByte(i)) return i;
+    return got.size();
+  }
+
+  PFILE_OBJECT connection;
+  PDEVICE_OBJECT device;
+  PIRP irp;
+  PMDL mdl = nullptr;
+  std::vector<ULONG> sizes;
+  size_t total, posted = 0;
+  bool untilEnd = false, ended = false, overran = false;
+  NTSTATUS endStatus = STATUS_SUCCESS;
+  std::vector<uint8_t> buffer, got;
+  KEVENT done;
+};
+
+// Writes bytes [from, to) of the test stream to a socket in pieces of the sizes given in turn.
+void WriteStream(int fd, size_t from, size_t to, const std::vector<size_t>& pieces) {
+  std::vector<uint8_t> piece;
+  for (size_t at = from, i = 0; at < to; ++i) {
+    size_t n = std::min(pieces[i % pieces.size()], to - at);
+    piece.resize(n);
+    for (size_t k = 0; k < n; ++k) piece[k] = StreamByte(at + k);
+    for (size_t done = 0; done < n;) {
+      ssize_t sent = ::send(fd, piece.data() + done, n - done, MSG_NOSIGNAL);
+      if (sent <= 0) return;
+      done += static_cast<size_t>(sent);
+    }
+    at += n;
+  }
+}
+
+// Sends issued one at a time, each from the previous one's completion (one in flight, as the bus driver
+// sends), each carrying the next `size` bytes of the test stream.
+struct SendChain {
+  SendChain(PFILE_OBJECT c, size_t s, int n) : connection(c), size(s), left(n) {
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    device = IoGetRelatedDeviceObject(connection);
+    irp = IoAllocateIrp(device->StackSize, FALSE);
+    data.resize(size);
+  }
+  ~SendChain() {
+    if (mdl) IoFreeMdl(mdl);
+    IoFreeIrp(irp);
+  }
+  void Post() {
+    for (size_t k = 0; k < size; ++k) data[k] = StreamByte(offset + k);
+    offset += size;
+    if (!mdl) mdl = IoAllocateMdl(data.data(), static_cast<ULONG>(size), FALSE, FALSE, nullptr);
+    IoReuseIrp(irp, STATUS_SUCCESS);
+    TdiBuildRequest(irp, device, connection, TDI_SEND, &Completed, this);
+    TdiSetParameters(irp, TDI_REQUEST_KERNEL_SEND{static_cast<ULONG>(size), 0});
+    irp->MdlAddress = mdl;
+    IoCallDriver(device, irp);
+  }
+  static NTSTATUS Completed(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+    auto* chain = static_cast<SendChain*>(context);
+    if (!NT_SUCCESS(irp->IoStatus.Status) || irp->IoStatus.Information != chain->size) chain->failed = true;
+    if (chain->failed || --chain->left == 0) {
+      KeSetEvent(&chain->done, IO_NO_INCREMENT, FALSE);
+    } else {
+      chain->Post();
+    }
+    return STATUS_MORE_PROCESSING_REQUIRED;
+  }
+
+  PFILE_OBJECT connection;
+  PDEVICE_OBJECT device;
+  PIRP irp;
+  PMDL mdl = nullptr;
+  size_t size, offset = 0;
+  int left;
+  bool failed = false;
+  std::vector<uint8_t> data;
+  KEVENT done;
+};
+
+bool WaitFor(KEVENT& event, std::chrono::milliseconds limit) {
+  LARGE_INTEGER t = Relative(limit);
+  return KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &t) == STATUS_SUCCESS;
+}
+
+// The read ahead of the connections a test opens: the usual size and sizes small enough that receives
+// often straddle two reads, or take more than one read holds.
+class ReadAheadTest : public testing::TestWithParam<size_t> {
+ protected:
+  void SetUp() override { tavrin::wdk::SetTransportReadAhead(GetParam()); }
+  void TearDown() override { tavrin::wdk::SetTransportReadAhead(256 * 1024); }
+};
+
+TEST_P(ReadAheadTest, ReceivesIssuedFromTheirCompletionsGetTheStreamWholeAndInOrderWhileSendsGoOut) {
+  Connected c;
+  ASSERT_GE(c.peer, 0);
+  // The peer writes in pieces of every kind of size (some larger than what is read ahead at a time)
+  // while the receives take odd sizes, so that receives straddle the pieces and the reads ahead.
+  const size_t incoming = (3 << 20) + 12345;
+  ReceiveChain receives(c.connection, {10240, 10240, 3, 10240, 65536, 1, 10240, 4097}, incoming);
+  receives.Post();
+  std::thread writer(WriteStream, c.peer, 0, incoming, std::vector<size_t>{1, 10240, 300000, 7, 65536, 262144, 262145, 99});
+  // At the same time, 64 KiB sends go the other way, one in flight.
+  constexpr int kSends = 64;
+  SendChain sends(c.connection, 65536, kSends);
+  std::vector<uint8_t> sent;
+  std::thread reader([&] {
+    std::vector<uint8_t> buffer(100000);
+    while (sent.size() < size_t{kSends} * 65536) {
+      ssize_t n = ::recv(c.peer, buffer.data(), buffer.size(), 0);
+      if (n <= 0) break;
+      sent.insert(sent.end(), buffer.begin(), buffer.begin() + n);
+    }
+  });
+  sends.Post();
+  EXPECT_TRUE(WaitFor(sends.done, std::chrono::milliseconds(60000)));
+  EXPECT_TRUE(WaitFor(receives.done, std::chrono::milliseconds(60000)));
+  writer.join();
+  reader.join();
+  EXPECT_FALSE(sends.failed);
+  EXPECT_FALSE(receives.overran);
+  EXPECT_EQ(receives.got.size(), incoming);
+  EXPECT_EQ(receives.FirstWrongByte(), receives.got.size());
+  ASSERT_EQ(sent.size(), size_t{kSends} * 65536);
+  size_t wrong = 0;
+  while (wrong < sent.size() && sent[wrong] == StreamByte(wrong)) ++wrong;
+  EXPECT_EQ(wrong, sent.size());
+}
+
+TEST_P(ReadAheadTest, AStreamThatEndsPastWhatOneReadTakesArrivesWholeBeforeItsEnd) {
+  // More than one read takes, then the peer's close: receives that straddle two reads get their bytes in
+  // order, and the end comes after the last byte.
+  for (size_t past : {size_t{1}, size_t{5000}, size_t{10240}, size_t{70000}}) {
+    Connected c;
+    ASSERT_GE(c.peer, 0);
+    const size_t length = GetParam() + past;
+    std::thread writer([&] {
+      WriteStream(c.peer, 0, length, {length});
+      ::shutdown(c.peer, SHUT_WR);
+    });
+    ReceiveChain receives(c.connection, {3, 10240, 10240, 10240}, length);
+    receives.untilEnd = true;
+    receives.Post();
+    EXPECT_TRUE(WaitFor(receives.done, std::chrono::milliseconds(60000))) << past;
+    writer.join();
+    EXPECT_TRUE(receives.ended) << past;
+    EXPECT_EQ(receives.endStatus, STATUS_SUCCESS) << past;
+    EXPECT_EQ(receives.got.size(), length) << past;
+    EXPECT_EQ(receives.FirstWrongByte(), receives.got.size()) << past;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ReadAheadTest, testing::Values(size_t{256 * 1024}, size_t{16384}, size_t{4000}));
 
 TEST(WaitWakeTest, EachSignalReachesItsOwnWaitersAndNoneIsLost) {
   // Pairs of threads play ping-pong on their own synchronisation events, all at once.

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -52,6 +53,33 @@ bool SendAll(int fd, const void* data, size_t size) {
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SendAllParts(int fd, iovec* parts, int count) {
+  while (count > 0) {
+    if (parts->iov_len == 0) {
+      ++parts;
+      --count;
+      continue;
+    }
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (auto left = static_cast<size_t>(n); left > 0;) {
+      size_t step = std::min(left, parts->iov_len);
+      parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + step;
+      parts->iov_len -= step;
+      left -= step;
+      if (parts->iov_len == 0) {
+        ++parts;
+        --count;
+      }
+    }
   }
   return true;
 }

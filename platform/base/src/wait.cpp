@@ -38,6 +38,38 @@ bool AcquireAll(std::span<const std::shared_ptr<Waitable>> objects) {
   return true;
 }
 
+// A thread that blocks on one object other processes change, for a wait that mixes it with others, and
+// wakes the process's waiters whenever it changes; so that wait sleeps instead of looking every millisecond.
+class ChangeWatcher {
+ public:
+  ChangeWatcher(std::shared_ptr<Waitable> object, uint32_t seen) : object_(std::move(object)) {
+    thread_ = std::thread([this, seen] { Run(seen); });
+  }
+  // Called with WaitLock() held, which it releases while the thread ends.
+  void Stop(std::unique_lock<std::mutex>& lock) {
+    stop_ = true;
+    object_->Poke();
+    lock.unlock();
+    thread_.join();
+    lock.lock();
+  }
+
+ private:
+  void Run(uint32_t seen) {
+    for (;;) {
+      object_->WaitForChange(seen, std::chrono::hours(1));
+      std::lock_guard lock(WaitLock());
+      if (stop_) return;
+      seen = object_->ChangeStamp();
+      NotifyWaiters();
+    }
+  }
+
+  std::shared_ptr<Waitable> object_;
+  bool stop_ = false;  // under WaitLock()
+  std::thread thread_;
+};
+
 }  // namespace
 
 std::mutex& WaitLock() { return Hub().lock; }
@@ -60,13 +92,32 @@ std::chrono::milliseconds Deadline::Remaining(std::chrono::milliseconds cap) con
 WaitResult WaitForObjects(std::span<const std::shared_ptr<Waitable>> objects, bool all, const Deadline& deadline,
                           WaitCondition* condition) {
   using Kind = WaitResult::Kind;
-  const bool polled = std::any_of(objects.begin(), objects.end(), [](auto& o) { return o->ChangesElsewhere(); });
+  const bool elsewhere = std::any_of(objects.begin(), objects.end(), [](auto& o) { return o->ChangesElsewhere(); });
   // A wait on one cross-process object alone blocks on that object rather than polling.
-  const bool lone = polled && objects.size() == 1 && !condition;
+  const bool lone = elsewhere && objects.size() == 1 && !condition;
+  // Mixed with others, those that can block until a change get a watcher once the wait sleeps; the rest
+  // are looked at every millisecond.
+  const bool polled = std::any_of(objects.begin(), objects.end(),
+                                  [](auto& o) { return o->ChangesElsewhere() && !o->BlocksUntilChange(); });
+  const bool watched = elsewhere && !lone &&
+                       std::any_of(objects.begin(), objects.end(), [](auto& o) { return o->BlocksUntilChange(); });
+  std::vector<uint32_t> stamps(watched ? objects.size() : 0);
+  std::vector<std::unique_ptr<ChangeWatcher>> watchers;
 
   std::unique_lock lock(WaitLock());
+  struct StopWatchers {  // before the lock is released, however the wait ends
+    std::vector<std::unique_ptr<ChangeWatcher>>& watchers;
+    std::unique_lock<std::mutex>& lock;
+    ~StopWatchers() {
+      for (auto& w : watchers) w->Stop(lock);
+    }
+  } stopWatchers{watchers, lock};
   for (;;) {
     const uint32_t stamp = lone ? objects[0]->ChangeStamp() : 0;
+    // Read before the objects are looked at, so that a watcher started below misses no change after it.
+    if (watched && watchers.empty())
+      for (size_t i = 0; i < objects.size(); ++i)
+        if (objects[i]->BlocksUntilChange()) stamps[i] = objects[i]->ChangeStamp();
     if (!all) {
       for (size_t i = 0; i < objects.size(); ++i)
         if (objects[i]->TryAcquire()) return {objects[i]->TakeAbandoned() ? Kind::kAbandoned : Kind::kSignalled, i};
@@ -85,6 +136,9 @@ WaitResult WaitForObjects(std::span<const std::shared_ptr<Waitable>> objects, bo
       lock.lock();
       continue;
     }
+    if (watched && watchers.empty())
+      for (size_t i = 0; i < objects.size(); ++i)
+        if (objects[i]->BlocksUntilChange()) watchers.push_back(std::make_unique<ChangeWatcher>(objects[i], stamps[i]));
     auto until = deadline.Infinite() ? Clock::time_point::max() : deadline.At();
     if (condition) until = std::min(until, condition->NextCheck());
     if (polled) until = std::min(until, Clock::now() + std::chrono::milliseconds(1));

@@ -13,10 +13,12 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "internal.h"
 #include "wdk/tdi.h"
@@ -30,6 +32,10 @@ std::atomic<long> g_openSockets{0};
 
 struct Address;
 
+// Bytes read from the socket ahead of the receives that take them: one recv() of up to this much serves
+// many small receives (the bus driver posts 10,240 bytes at a time).
+std::atomic<size_t> g_readAhead{256 * 1024};
+
 struct Connection {
   std::mutex lock;
   std::deque<PIRP> requests;  // connect, send, disconnect: in order
@@ -37,11 +43,23 @@ struct Connection {
   bool busy = false;  // a request of `requests` is being carried out (by the network thread or in line)
   int fd = -1;
   int wake = -1;  // eventfd: new requests, cancel, close
+  bool asleep = false;  // the network thread waits in poll: only then does a new request need the eventfd
   bool closing = false;
   Address* address = nullptr;  // associated
   PFILE_OBJECT addressFile = nullptr;  // referenced while associated
   PVOID context = nullptr;  // the ConnectionContext attribute
   std::thread thread;
+  // Threads using `fd` outside the lock (a send, a poll, a read ahead); a socket closed meanwhile is only
+  // shut down, and closed by the last of them, so its number is not reused under them.
+  int fdUsers = 0;
+  std::vector<int> retired;
+  uint64_t generation = 0;  // counts the sockets closed: a read ahead from an older one is dropped
+  // Read ahead, served to the receives in order; only the network thread fills and drains it.
+  std::unique_ptr<uint8_t[]> ahead;
+  size_t aheadSize = 0, aheadStart = 0, aheadEnd = 0;
+  enum class End { kNone, kClosed, kBroken } end = End::kNone;  // how the stream ended, after the bytes ahead
+
+  size_t Buffered() const { return aheadEnd - aheadStart; }
 };
 
 struct Address {
@@ -70,12 +88,24 @@ std::set<Connection*> g_connections;
 // The connection whose network thread this is, and whether this thread is completing an in-line send.
 thread_local Connection* t_networkOf = nullptr;
 thread_local bool t_inlineCompletion = false;
+// Connect, send and disconnect requests issued on this thread while it completes an in-line send: carried
+// out in order once that completion is over, so completions never nest and a send chain stays on the thread.
+thread_local std::deque<std::pair<Connection*, PIRP>> t_deferred;
 
-void Wake(Connection* c) {
-  if (t_networkOf == c) return;  // it looks at its queues before it sleeps again
+// Called with the lock held: the network thread looks at its queues before it sleeps again, so only a
+// sleeping one needs the eventfd.
+// A close always wakes it (a connect in progress waits on the eventfd too).
+void WakeLocked(Connection* c, bool always = false) {
+  if (t_networkOf == c || !(c->asleep || always)) return;
+  c->asleep = false;
   uint64_t one = 1;
   if (::write(c->wake, &one, sizeof one) < 0) {
   }
+}
+
+void CloseNow(int fd) {
+  ::close(fd);
+  g_openSockets.fetch_sub(1);
 }
 
 void CloseSocketLocked(Connection* c, bool abort) {
@@ -84,9 +114,27 @@ void CloseSocketLocked(Connection* c, bool abort) {
     linger l{1, 0};
     ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   }
-  ::close(c->fd);
+  if (c->fdUsers > 0) {
+    ::shutdown(c->fd, SHUT_RDWR);  // ends their send, poll or read; the last of them closes it
+    c->retired.push_back(c->fd);
+  } else {
+    CloseNow(c->fd);
+  }
   c->fd = -1;
-  g_openSockets.fetch_sub(1);
+  c->generation++;
+  c->aheadStart = c->aheadEnd = 0;
+  c->end = Connection::End::kNone;
+}
+
+// The socket as a thread uses it outside the lock; taken and given back under the lock.
+int TakeFdLocked(Connection* c) {
+  c->fdUsers++;
+  return c->fd;
+}
+void GiveFdBackLocked(Connection* c) {
+  if (--c->fdUsers > 0) return;
+  for (int fd : c->retired) CloseNow(fd);
+  c->retired.clear();
 }
 
 // Completes a request from the network thread, at DISPATCH_LEVEL as the transport's completions are.
@@ -255,14 +303,58 @@ void FailReceivesLocked(Connection* c, NTSTATUS status) {
   }
 }
 
+// The room a receive offers and where it is.
+ULONG ReceiveRoom(PIRP irp, uint8_t** buffer) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG room = TdiGetParameters<TDI_REQUEST_KERNEL_RECEIVE>(stack).ReceiveLength;
+  if (irp->MdlAddress) room = std::min(room, MmGetMdlByteCount(irp->MdlAddress));
+  auto* at = static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  if (buffer) *buffer = at;
+  return at ? room : 0;
+}
+
+// Completes the first waiting receive from the bytes read ahead, or with the stream's end once they are
+// all taken. Called with the lock held; drops it to complete.
+void ServeReceive(Connection* c, std::unique_lock<std::mutex>& guard) {
+  PIRP irp = TakeReceiveLocked(c);
+  if (!irp) return;
+  uint8_t* buffer = nullptr;
+  ULONG room = ReceiveRoom(irp, &buffer);
+  if (room == 0) {
+    guard.unlock();
+    Finish(irp, STATUS_INVALID_PARAMETER, 0);  // a receive without room takes nothing
+    guard.lock();
+    return;
+  }
+  if (c->Buffered() > 0) {
+    size_t n = std::min<size_t>(room, c->Buffered());
+    std::memcpy(buffer, c->ahead.get() + c->aheadStart, n);
+    c->aheadStart += n;
+    if (c->aheadStart == c->aheadEnd) c->aheadStart = c->aheadEnd = 0;
+    guard.unlock();
+    Finish(irp, STATUS_SUCCESS, n);
+  } else {
+    // The peer closed or the connection broke: the owner hears of it, then the receive ends.
+    bool closed = std::exchange(c->end, Connection::End::kNone) == Connection::End::kClosed;
+    guard.unlock();
+    TellDisconnect(c, closed ? TDI_DISCONNECT_RELEASE : TDI_DISCONNECT_ABORT);
+    Finish(irp, closed ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
+  }
+  guard.lock();
+}
+
 // The connection's own thread: carries out connect, send and disconnect requests in order and serves
 // receives meanwhile, also while a send waits for room (a peer that answers while it reads must not find
-// both sides waiting to send).
+// both sides waiting to send). The socket is used outside the lock, so that a receive or send issued
+// meanwhile never waits for a send in progress. Receives are served from one buffer read ahead.
 void NetworkLoop(Connection* c) {
   t_networkOf = c;
   std::unique_lock guard(c->lock);
-  bool readable = false;  // the last receive filled its buffer: more may be waiting
-  PIRP sending = nullptr;  // a send waiting for room on the socket
+  c->aheadSize = std::max<size_t>(1, g_readAhead.load());
+  c->ahead = std::make_unique<uint8_t[]>(c->aheadSize);
+  bool readable = false;  // the last read filled the room it had: more may be waiting
+  bool writable = true;  // the last send did not find the socket full
+  PIRP sending = nullptr;  // a send under way, taken from `requests`
   for (;;) {
     if (c->closing) break;
     if (!sending && !c->requests.empty() && !c->busy) {
@@ -278,6 +370,7 @@ void NetworkLoop(Connection* c) {
           c->busy = false;
         } else {
           sending = irp;  // tried below
+          writable = true;
         }
         continue;
       }
@@ -298,66 +391,89 @@ void NetworkLoop(Connection* c) {
       c->busy = false;
       continue;
     }
-    int fd = c->fd;
-    if (sending) {
+    const int fd = c->fd;
+    if (sending && fd < 0) {
       // Only a disconnect closes the socket, and it waits behind this send: a change means the transport stopped.
-      NTSTATUS status = fd < 0 ? STATUS_CONNECTION_ABORTED : SendSome(fd, sending);
-      if (status != STATUS_PENDING) {
-        PIRP irp = std::exchange(sending, nullptr);
-        guard.unlock();
-        if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
-        Finish(irp, status, SentSoFar(irp));
-        guard.lock();
-        c->busy = false;
+      PIRP irp = std::exchange(sending, nullptr);
+      guard.unlock();
+      Finish(irp, STATUS_CONNECTION_ABORTED, SentSoFar(irp));
+      guard.lock();
+      c->busy = false;
+      continue;
+    }
+    if (!c->receives.empty()) {
+      if (fd < 0 && c->Buffered() == 0 && c->end == Connection::End::kNone) {
+        FailReceivesLocked(c, STATUS_INVALID_CONNECTION);
+        continue;
+      }
+      // A receive takes the bytes ahead once they fill it, the buffer is full or the socket has no more.
+      size_t buffered = c->Buffered();
+      if (c->end != Connection::End::kNone || buffered >= ReceiveRoom(c->receives.front(), nullptr) ||
+          buffered == c->aheadSize || (buffered > 0 && !readable)) {
+        ServeReceive(c, guard);
         continue;
       }
     }
-    // Wait for data (when a receive waits), room for a send, a new request or a wake-up.
-    bool wantData = fd >= 0 && !c->receives.empty();
-    if (!c->receives.empty() && fd < 0) {
-      FailReceivesLocked(c, STATUS_INVALID_CONNECTION);
-      continue;
+    // Read ahead when a receive waits, send what the socket takes, else sleep until one of them can go on
+    // or a request comes.
+    const bool wantData = fd >= 0 && !c->receives.empty();
+    if (wantData && c->aheadStart > 0) {  // the few bytes left go to the front, the read fills the rest
+      std::memmove(c->ahead.get(), c->ahead.get() + c->aheadStart, c->Buffered());
+      c->aheadEnd -= c->aheadStart;
+      c->aheadStart = 0;
     }
+    const uint64_t generation = c->generation;
+    uint8_t* into = c->ahead.get() + c->aheadEnd;
+    const size_t free = c->aheadSize - c->aheadEnd;
+    const bool sleep = !(wantData && readable) && !(sending && writable);
+    if (fd >= 0) TakeFdLocked(c);
+    if (sleep) c->asleep = true;
     guard.unlock();
-    pollfd p[2] = {{c->wake, POLLIN, 0}, {wantData || sending ? fd : -1, 0, 0}};
-    if (wantData) p[1].events |= POLLIN;
-    if (sending) p[1].events |= POLLOUT;
-    if (wantData && readable) {
-      p[1].revents = POLLIN;  // try it before sleeping
-    } else {
+    NTSTATUS sendStatus = STATUS_PENDING;
+    ssize_t got = -2;  // nothing read
+    int readError = 0;
+    if (sleep) {
+      pollfd p[2] = {{c->wake, POLLIN, 0}, {wantData || sending ? fd : -1, 0, 0}};
+      if (wantData) p[1].events |= POLLIN;
+      if (sending) p[1].events |= POLLOUT;
       ::poll(p, 2, -1);
+      if (p[0].revents & POLLIN) {
+        uint64_t count;
+        if (::read(c->wake, &count, sizeof count) < 0) {
+        }
+      }
+      readable = wantData && (p[1].revents & (POLLIN | POLLHUP | POLLERR));
+      writable = sending && (p[1].revents & (POLLOUT | POLLHUP | POLLERR));
     }
-    readable = false;
-    if (p[0].revents & POLLIN) {
-      uint64_t count;
-      if (::read(c->wake, &count, sizeof count) < 0) {
+    if (sending && writable) {
+      sendStatus = SendSome(fd, sending);
+      writable = sendStatus != STATUS_PENDING;
+    }
+    if (wantData && readable) {
+      got = ::recv(fd, into, free, MSG_DONTWAIT);
+      readError = got < 0 ? errno : 0;
+      readable = got > 0 && static_cast<size_t>(got) == free;
+    }
+    guard.lock();
+    c->asleep = false;
+    if (fd >= 0) GiveFdBackLocked(c);
+    if (got != -2 && c->generation == generation) {
+      if (got > 0) {
+        c->aheadEnd += static_cast<size_t>(got);
+      } else if (got == 0) {
+        c->end = Connection::End::kClosed;
+      } else if (readError != EAGAIN && readError != EINTR) {
+        c->end = Connection::End::kBroken;
       }
     }
-    guard.lock();
-    if (!wantData || !(p[1].revents & (POLLIN | POLLHUP | POLLERR)) || c->fd != fd) continue;
-    PIRP irp = TakeReceiveLocked(c);
-    if (!irp) continue;
-    guard.unlock();
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    ULONG room = TdiGetParameters<TDI_REQUEST_KERNEL_RECEIVE>(stack).ReceiveLength;
-    if (irp->MdlAddress) room = std::min(room, MmGetMdlByteCount(irp->MdlAddress));
-    auto* buffer = static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
-    ssize_t n = buffer && room ? ::recv(fd, buffer, room, MSG_DONTWAIT) : -1;
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+    if (sending && sendStatus != STATUS_PENDING) {
+      PIRP irp = std::exchange(sending, nullptr);
+      guard.unlock();
+      if (!NT_SUCCESS(sendStatus)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
+      Finish(irp, sendStatus, SentSoFar(irp));
       guard.lock();
-      c->receives.push_front(irp);  // not ready after all
-      IoSetCancelRoutine(irp, CancelReceive);
-      continue;
+      c->busy = false;
     }
-    if (n > 0) {
-      readable = static_cast<ULONG>(n) == room;
-      Finish(irp, STATUS_SUCCESS, static_cast<ULONG_PTR>(n));
-    } else {
-      // The peer closed (0) or the connection broke: the owner hears of it, then the receive ends.
-      TellDisconnect(c, n == 0 ? TDI_DISCONNECT_RELEASE : TDI_DISCONNECT_ABORT);
-      Finish(irp, n == 0 ? STATUS_SUCCESS : STATUS_CONNECTION_RESET, 0);
-    }
-    guard.lock();
   }
   if (sending) {
     guard.unlock();
@@ -382,18 +498,61 @@ void DestroyTransportFile(void* body) {
     {
       std::lock_guard guard(c->lock);
       c->closing = true;
+      WakeLocked(c, true);
     }
-    Wake(c);
     if (c->thread.joinable()) c->thread.join();
     {
       std::lock_guard guard(g_connectionsLock);
       g_connections.erase(c);
     }
+    // Requests its owner issued from a send's completion before closing it: they end as cancelled.
+    std::vector<PIRP> orphans;
+    std::erase_if(t_deferred, [&](const std::pair<Connection*, PIRP>& d) {
+      if (d.first == c) orphans.push_back(d.second);
+      return d.first == c;
+    });
     if (c->addressFile) ObDereferenceObject(c->addressFile);
     ::close(c->wake);
     delete c;
+    for (PIRP irp : orphans) Finish(irp, STATUS_CANCELLED, 0);
   }
   delete f->address;
+}
+
+// Sends in line when nothing is queued before it: the caller's thread puts on the socket what it takes
+// at once, without the connection's lock (receives go on meanwhile), and hands only a rest to the network
+// thread, which saves a thread switch per send. Called with the lock held.
+void SendInLine(Connection* c, std::unique_lock<std::mutex>& guard, PIRP irp) {
+  c->busy = true;  // requests issued meanwhile queue behind it
+  const int fd = TakeFdLocked(c);
+  guard.unlock();
+  NTSTATUS status = SendSome(fd, irp);
+  guard.lock();
+  GiveFdBackLocked(c);
+  c->busy = false;
+  // The network thread sends a rest before anything queued meanwhile, and carries out what was queued.
+  if (status == STATUS_PENDING) c->requests.push_front(irp);
+  if (!c->requests.empty()) WakeLocked(c);
+  guard.unlock();
+  if (status == STATUS_PENDING) return;
+  if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
+  // Completed as the network thread would, at DISPATCH_LEVEL; what its completion routine issues waits
+  // until it returns.
+  t_inlineCompletion = true;
+  Finish(irp, status, SentSoFar(irp));
+  t_inlineCompletion = false;
+}
+
+// A connect, send or disconnect request: in line or queued for the network thread, in the order issued.
+void Carry(Connection* c, PIRP irp) {
+  std::unique_lock guard(c->lock);
+  if (IoGetCurrentIrpStackLocation(irp)->MinorFunction == TDI_SEND && c->requests.empty() && !c->busy && !c->closing &&
+      c->fd >= 0) {
+    SendInLine(c, guard, irp);
+    return;
+  }
+  c->requests.push_back(irp);
+  WakeLocked(c);
 }
 
 NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
@@ -454,8 +613,8 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
       IoMarkIrpPending(irp);
       // Once a request is completed here, the connection may already be gone (its owner closes it from a
       // completion): nothing touches it after Finish.
-      std::unique_lock guard(c->lock);
       if (stack->MinorFunction == TDI_RECEIVE) {
+        std::unique_lock guard(c->lock);
         irp->Tail.Overlay.DriverContext[0] = c;
         IoSetCancelRoutine(irp, CancelReceive);
         c->receives.push_back(irp);
@@ -465,31 +624,17 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
           Finish(irp, STATUS_CANCELLED, 0);
           return STATUS_PENDING;
         }
-      } else if (stack->MinorFunction == TDI_SEND && !t_inlineCompletion && c->requests.empty() && !c->busy &&
-                 !c->closing && c->fd >= 0) {
-        // Nothing ahead of it: the caller's thread puts on the socket what it takes at once (under the
-        // connection's lock, so the socket cannot close under it) and hands only a rest to the network
-        // thread, which saves a thread switch per send.
-        irp->Tail.Overlay.DriverContext[1] = nullptr;
-        NTSTATUS status = SendSome(c->fd, irp);
-        if (status == STATUS_PENDING) {  // the network thread sends the rest
-          c->requests.push_back(irp);
-          Wake(c);
-          return STATUS_PENDING;
-        }
-        guard.unlock();
-        if (!NT_SUCCESS(status)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
-        // Completed as the network thread would, at DISPATCH_LEVEL; a send its completion routine issues
-        // goes to the network thread, so completions never nest.
-        t_inlineCompletion = true;
-        Finish(irp, status, SentSoFar(irp));
-        t_inlineCompletion = false;
+        WakeLocked(c);
         return STATUS_PENDING;
-      } else {
-        if (stack->MinorFunction == TDI_SEND) irp->Tail.Overlay.DriverContext[1] = nullptr;
-        c->requests.push_back(irp);
       }
-      Wake(c);
+      if (stack->MinorFunction == TDI_SEND) irp->Tail.Overlay.DriverContext[1] = nullptr;
+      t_deferred.emplace_back(c, irp);
+      if (t_inlineCompletion) return STATUS_PENDING;  // carried out once that completion is over
+      while (!t_deferred.empty()) {
+        auto [connection, request] = t_deferred.front();
+        t_deferred.pop_front();
+        Carry(connection, request);
+      }
       return STATUS_PENDING;
     }
     default:
@@ -534,7 +679,7 @@ void StopTransport() {
   for (Connection* c : g_connections) {
     std::lock_guard connectionGuard(c->lock);
     CloseSocketLocked(c, true);
-    Wake(c);
+    WakeLocked(c, true);
   }
 }
 
@@ -542,6 +687,7 @@ void StopTransport() {
 
 namespace tavrin::wdk {
 long TransportSocketsOpen() { return g_openSockets.load(); }
+void SetTransportReadAhead(size_t bytes) { g_readAhead.store(bytes); }
 }  // namespace tavrin::wdk
 
 NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATTRIBUTES attributes,

@@ -61,6 +61,8 @@ class NamedEvent : public Event {
     // Not FUTEX_PRIVATE_FLAG: the word lives in memory shared with other processes.
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(&state_->changes), FUTEX_WAIT, stamp, &timeout, nullptr, 0);
   }
+  bool BlocksUntilChange() const override { return true; }
+  void Poke() override { Moved(); }
   void Set() override {
     Signal();
     NotifyWaiters();  // waits of this process that mix it with local objects re-check at once
@@ -70,6 +72,9 @@ class NamedEvent : public Event {
  private:
   void Signal() {
     state_->signalled.store(1);
+    Moved();
+  }
+  void Moved() {
     state_->changes.fetch_add(1);
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(&state_->changes), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "base/local_socket.h"
 #include "base/sysroot.h"
@@ -77,6 +78,11 @@ std::string Reader::String() {
   at_ += size;
   return s;
 }
+std::span<const uint8_t> Reader::RestInPlace() {
+  std::span<const uint8_t> rest(data_.data() + at_, data_.size() - at_);
+  at_ = data_.size();
+  return rest;
+}
 std::vector<uint8_t> Reader::Rest() {
   std::vector<uint8_t> rest(data_.begin() + static_cast<ptrdiff_t>(at_), data_.end());
   at_ = data_.size();
@@ -85,12 +91,15 @@ std::vector<uint8_t> Reader::Rest() {
 
 int Connect() { return base::local::Connect(base::local::Address::File(SocketPath())).Release(); }
 
-bool Send(int fd, Message type, const Writer& payload) {
+bool Send(int fd, Message type, const Writer& payload, std::span<const uint8_t> tail) {
   const auto& data = payload.Data();
-  if (data.size() > kMaxPayload) return false;
-  Writer frame;
-  frame.U32(static_cast<uint32_t>(data.size())).U8(static_cast<uint8_t>(type)).Bytes(data.data(), data.size());
-  return base::local::SendAll(fd, frame.Data().data(), frame.Data().size());
+  const size_t size = data.size() + tail.size();
+  if (size > kMaxPayload) return false;
+  uint8_t head[5] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24), static_cast<uint8_t>(type)};
+  iovec parts[3] = {{head, sizeof head},
+                    {const_cast<uint8_t*>(data.data()), data.size()},
+                    {const_cast<uint8_t*>(tail.data()), tail.size()}};
+  return base::local::SendAllParts(fd, parts, 3);
 }
 
 bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
@@ -100,7 +109,7 @@ bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
   if (size > kMaxPayload) return false;
   *type = static_cast<Message>(head[4]);
   // Grown as the bytes come, so a length the peer never sends costs nothing.
-  constexpr size_t kChunk = 64 * 1024;
+  constexpr size_t kChunk = 256 * 1024;
   payload->clear();
   while (payload->size() < size) {
     size_t at = payload->size();

@@ -2,6 +2,8 @@
 // and a server that accepts on a thread of its own and hands each connection to a handler on a thread of
 // its own (bounded).
 #pragma once
+#include <sys/uio.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -58,6 +60,8 @@ class Connection {
 // or an error (never raises SIGPIPE).
 bool SendAll(int fd, const void* data, size_t size);
 bool ReceiveAll(int fd, void* data, size_t size);
+// The same for pieces sent one after the other in one call (the array is changed as they go).
+bool SendAllParts(int fd, iovec* parts, int count);
 
 // Connects; an invalid connection (errno set) when nobody listens there.
 Connection Connect(const Address& address);

@@ -1,7 +1,8 @@
 // Waitable objects and the waits on them. Local objects change state under the process's wait lock and
 // wake the waiters through NotifyWaiters, so a wait on them sleeps until something happens. Objects whose
 // state other processes change (named events, proxies of another process's objects) say so; a wait that
-// includes one of them also re-checks it every millisecond.
+// mixes one of them with other objects has a thread of its own block on it (when it can block until a
+// change) or re-checks it every millisecond.
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -34,6 +35,10 @@ class Waitable : public Object {
   // The defaults sleep for a millisecond; objects with a way to block (a futex) override both.
   virtual uint32_t ChangeStamp() { return 0; }
   virtual void WaitForChange(uint32_t stamp, std::chrono::milliseconds limit);
+  // True when WaitForChange blocks until the stamp moves (a futex); Poke then moves it and wakes whoever
+  // waits on it (they look again and find nothing new).
+  virtual bool BlocksUntilChange() const { return false; }
+  virtual void Poke() {}
 };
 
 // The lock under which local waitables (and what else waits may watch) change state. Lives for the whole

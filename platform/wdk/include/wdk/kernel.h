@@ -144,4 +144,7 @@ std::u16string Widen(const std::string& text);
 namespace tavrin::wdk {
 // Sockets of the stand-in TCP transport open now (leak checks in tests).
 long TransportSocketsOpen();
+// How many bytes a connection reads ahead at most in one go (256 KiB); taken by connections opened later.
+// Tests make it small, so that receives often straddle two reads.
+void SetTransportReadAhead(size_t bytes);
 }  // namespace tavrin::wdk

@@ -77,19 +77,20 @@ class DeviceFile : public KernelObject {
       answer_.reset();
     }
     link::Writer request;
-    request.U32(code).U32(outSize).Bytes(in, in ? inSize : 0);
-    if (!Send(Message::Ioctl, request)) return Fail(ERROR_DEVICE_NOT_CONNECTED, returned);
+    request.U32(code).U32(outSize);
+    std::span<const uint8_t> data(static_cast<const uint8_t*>(in), in ? inSize : 0);
+    if (!Send(Message::Ioctl, request, data)) return Fail(ERROR_DEVICE_NOT_CONNECTED, returned);
     std::unique_lock guard(lock_);
     answered_.wait(guard, [&] { return answer_ || broken_; });
     if (!answer_) return Fail(ERROR_DEVICE_NOT_CONNECTED, returned);
     link::Reader reader(*answer_);
     uint32_t status = reader.U32();
     uint64_t information = reader.U64();
-    std::vector<uint8_t> data = reader.Rest();
-    if (reader.failed() || data.size() > outSize) return Fail(ERROR_GEN_FAILURE, returned);
-    if (!data.empty()) std::memcpy(out, data.data(), data.size());
+    std::span<const uint8_t> answer = reader.RestInPlace();
+    if (reader.failed() || answer.size() > outSize) return Fail(ERROR_GEN_FAILURE, returned);
+    if (!answer.empty()) std::memcpy(out, answer.data(), answer.size());
     bool success = static_cast<int32_t>(status) >= 0 && status != kStatusBufferOverflow;
-    if (returned) *returned = static_cast<DWORD>(success ? data.size() : std::min<uint64_t>(information, 0xFFFFFFFF));
+    if (returned) *returned = static_cast<DWORD>(success ? answer.size() : std::min<uint64_t>(information, 0xFFFFFFFF));
     if (success) return TRUE;
     SetLastError(ErrorFromNtStatus(static_cast<int32_t>(status)));
     return FALSE;
@@ -102,9 +103,9 @@ class DeviceFile : public KernelObject {
     return FALSE;
   }
 
-  bool Send(Message type, const link::Writer& payload) {
+  bool Send(Message type, const link::Writer& payload, std::span<const uint8_t> tail = {}) {
     std::lock_guard guard(writeLock_);
-    return link::Send(fd_, type, payload);
+    return link::Send(fd_, type, payload, tail);
   }
 
   void Read() {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <span>
 #include <vector>
 
 #include "wincommon/guid.h"
@@ -75,6 +76,7 @@ class Reader {
   GUID Guid();
   std::string String();
   std::vector<uint8_t> Rest();
+  std::span<const uint8_t> RestInPlace();  // the same without a copy, valid as long as the payload
   bool failed() const { return failed_; }
 
  private:
@@ -91,8 +93,9 @@ std::chrono::milliseconds ReconnectInterval();
 
 // Connects to the kernel host of the current sysroot; -1 (errno set) when none listens.
 int Connect();
-// Whole frames; false on a closed socket, an error or an oversized frame.
-bool Send(int fd, Message type, const Writer& payload);
+// Whole frames; false on a closed socket, an error or an oversized frame. A payload may end with `tail`,
+// bytes sent from where they are (a transfer's data is not copied into the frame).
+bool Send(int fd, Message type, const Writer& payload, std::span<const uint8_t> tail = {});
 bool Receive(int fd, Message* type, std::vector<uint8_t>* payload);
 
 }  // namespace tavrin::kernel_link
