@@ -167,8 +167,24 @@ COLORREF GetSelectionColor() {
 }
 COLORREF GetDimmedSelectionColor() { return DimColor(GetSelectionColor()); }
 
-void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL horizontal, BOOL) {
-  // No gradient entry point here: the rectangle is filled with the end colour, then painted in 2-pixel bands.
+void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL horizontal, BOOL palette) {
+  // The palette counts only on a screen that reports a colour count.
+  if (palette) {
+    HDC screen = GetDC(nullptr);
+    palette = GetDeviceCaps(screen, NUMCOLORS) != -1;
+    ReleaseDC(nullptr, screen);
+  }
+  if (auto fill = g_globalState.m_pfnGradientFill; fill && !palette) {
+    TRIVERTEX corners[2] = {
+        {rect.left, rect.top, static_cast<USHORT>(GetRValue(start) << 8), static_cast<USHORT>(GetGValue(start) << 8),
+         static_cast<USHORT>(GetBValue(start) << 8), 0},
+        {rect.right, rect.bottom, static_cast<USHORT>(GetRValue(end) << 8), static_cast<USHORT>(GetGValue(end) << 8),
+         static_cast<USHORT>(GetBValue(end) << 8), 0}};
+    GRADIENT_RECT mesh{0, 1};
+    fill(dc, corners, 2, &mesh, 1, horizontal ? GRADIENT_FILL_RECT_H : GRADIENT_FILL_RECT_V);
+    return;
+  }
+  // Without the gradient entry point: the end colour, then bands of 2 pixels.
   HBRUSH endBrush = CreateSolidBrush(end);
   FillRect(dc, &rect, endBrush);
   DeleteObject(endBrush);
@@ -176,9 +192,10 @@ void DrawGradient(HDC dc, const RECT& rect, COLORREF start, COLORREF end, BOOL h
   for (int pos = 0; pos < length; pos += 2) {
     const int span = std::max(length - 2, 1);
     auto lerp = [&](int a, int b) { return a + MulDiv(b - a, pos, span); };
-    const COLORREF colour = RGB(Channel(lerp(GetRValue(start), GetRValue(end))),
-                                Channel(lerp(GetGValue(start), GetGValue(end))),
-                                Channel(lerp(GetBValue(start), GetBValue(end))));
+    COLORREF colour = RGB(Channel(lerp(GetRValue(start), GetRValue(end))),
+                          Channel(lerp(GetGValue(start), GetGValue(end))),
+                          Channel(lerp(GetBValue(start), GetBValue(end))));
+    if (palette) colour = GetNearestColor(dc, colour);
     RECT band = rect;
     if (horizontal) {
       band.left = rect.left + pos;
@@ -215,6 +232,7 @@ CNewMenuGlobalState::CNewMenuGlobalState() {
   RegisterStyle(new CNewMenuFlatStyle(9, L::kWarm, FALSE));
   RegisterStyle(new CNewMenuStyle(4, L::kHighlightedBar, TRUE));
   RegisterStyle(new CNewMenuStyle(5, L::kHighlightedBar, FALSE));
+  LoadLibraries();
   m_pCurrentStyle = FindStyle(2);
   m_hHook = SetWindowsHookEx(WH_CALLWNDPROC, NewMenuHook, nullptr, GetCurrentThreadId());
   if (!m_hHook) {
@@ -229,11 +247,33 @@ CNewMenuGlobalState::~CNewMenuGlobalState() {
   for (CNewMenuStyle* style : m_styles) delete style;
   m_styles.clear();
   m_pCurrentStyle = nullptr;
+  FreeLibraries();
   // The icon sets still listed are freed with the list.
   g_stateGone = true;
   std::vector<CNewMenuIcons*> sets;
   sets.swap(m_iconSets);
   for (CNewMenuIcons* set : sets) delete set;
+}
+
+void CNewMenuGlobalState::LoadLibraries() {
+  FreeLibraries();
+  if ((m_hThemeLibrary = LoadLibrary("uxtheme.dll"))) {
+    m_pfnIsThemeActive = reinterpret_cast<BOOL (*)()>(GetProcAddress(m_hThemeLibrary, "IsThemeActive"));
+    m_pfnSetWindowTheme = reinterpret_cast<LONG (*)(HWND, const WCHAR*, const WCHAR*)>(
+        GetProcAddress(m_hThemeLibrary, "SetWindowTheme"));
+  }
+  if ((m_hGradientLibrary = LoadLibrary("Msimg32.dll")) && CNewMenu::GetWindowsVersion() != 3)  // not on Windows 98
+    m_pfnGradientFill = reinterpret_cast<BOOL (*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG)>(
+        GetProcAddress(m_hGradientLibrary, "GradientFill"));
+}
+
+void CNewMenuGlobalState::FreeLibraries() {
+  m_pfnIsThemeActive = nullptr;
+  m_pfnSetWindowTheme = nullptr;
+  m_pfnGradientFill = nullptr;
+  if (m_hThemeLibrary) FreeLibrary(m_hThemeLibrary);
+  if (m_hGradientLibrary) FreeLibrary(m_hGradientLibrary);
+  m_hThemeLibrary = m_hGradientLibrary = nullptr;
 }
 
 void CNewMenuGlobalState::RegisterStyle(CNewMenuStyle* style) {
@@ -388,7 +428,10 @@ BOOL CNewMenu::RefreshIconColors() {
   return TRUE;
 }
 
-COLORREF CNewMenu::GetMenuColor(HMENU menu) {
+namespace {
+
+// The menu's MENUINFO brush colour, else on Windows XP or later COLOR_MENUBAR when `bar` holds, else COLOR_MENU.
+COLORREF MenuColor(HMENU menu, bool bar) {
   if (menu) {
     MENUINFO info{};
     info.cbSize = sizeof info;
@@ -398,14 +441,19 @@ COLORREF CNewMenu::GetMenuColor(HMENU menu) {
       return logBrush.lbColor;
   }
   BOOL flat = FALSE;
-  if (GetWindowsVersion() >= 7 && SystemParametersInfo(SPI_GETFLATMENU, 0, &flat, 0) && flat)
+  if (CNewMenu::GetWindowsVersion() >= 7 && ((SystemParametersInfo(SPI_GETFLATMENU, 0, &flat, 0) && flat) || bar))
     return GetSysColor(COLOR_MENUBAR);
   return GetSysColor(COLOR_MENU);
 }
 
+}  // namespace
+
+COLORREF CNewMenu::GetMenuColor(HMENU menu) { return MenuColor(menu, false); }
+
 COLORREF CNewMenu::GetMenuBarColor(HMENU menu) {
-  // No visual-style library here: the bar colour is the menu colour.
-  return GetMenuColor(menu);
+  // A bar follows an active visual style.
+  auto themed = g_globalState.m_pfnIsThemeActive;
+  return MenuColor(menu, themed && themed());
 }
 
 COLORREF CNewMenu::GetFaceColor() {

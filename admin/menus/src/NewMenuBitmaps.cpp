@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ResourceAccess.h"
+#include "win32/resources.h"
 #include "win32/windows.h"
 
 IMPLEMENT_DYNAMIC(CNewMenuBitmaps, CObject)
@@ -40,7 +41,7 @@ UINT CNewMenuBitmaps::AddBitmapResource(UINT bitmapId, COLORREF transparent) {
     CWinApp* app = AfxGetApp();
     module = app ? app->m_hInstance : nullptr;
   }
-  HBITMAP bitmap = newmenu_res::LoadBitmapById(module, bitmapId);
+  HBITMAP bitmap = newmenu_res::LoadBitmap(module, MAKEINTRESOURCE(static_cast<WORD>(bitmapId)));
   const UINT index = AppendMasked(bitmap, transparent, bitmapId);
   if (bitmap) DeleteObject(bitmap);
   return index;
@@ -218,7 +219,7 @@ BOOL CNewMenu::ModifyOwnerDrawItem(LPCSTR text, UINT id, int resourceId) {
 BOOL CNewMenu::WithResourceIcon(UINT command, int resourceId, const std::function<BOOL(CNewMenuIcons*, int)>& add) {
   if (resourceId < 0) return add(nullptr, -1);
   if (HasToolBarButton(command, static_cast<UINT>(resourceId))) {
-    if (CNewMenuIcons* set = ToolBarIconSet(static_cast<UINT>(resourceId), nullptr)) {
+    if (CNewMenuIcons* set = ToolBarIconSet(MAKEINTRESOURCE(static_cast<WORD>(resourceId)), nullptr)) {
       set->AddRef();  // held while the item takes it
       const BOOL result = add(set, static_cast<int>(set->FindIndex(command)));
       set->Release();

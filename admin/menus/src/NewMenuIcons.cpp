@@ -7,17 +7,25 @@
 #include "admin/menus/NewMenuBitmaps.h"
 #include "mfc/bars.h"
 #include "ResourceAccess.h"
+#include "win32/resources.h"
 #include "win32/windows.h"
 
 namespace {
 
-HINSTANCE ResourceModule(HINSTANCE instance) {
-  if (instance) return instance;
-  CWinApp* app = AfxGetApp();
-  return app ? app->m_hInstance : nullptr;
-}
+bool IsNumber(LPCSTR name) { return IS_INTRESOURCE(name); }
+UINT NumberOf(LPCSTR name) { return static_cast<UINT>(reinterpret_cast<UINT_PTR>(name)); }
 
 }  // namespace
+
+LPCSTR CNewMenuIcons::GetResourceName() const {
+  if (m_nResourceId) return MAKEINTRESOURCE(static_cast<WORD>(m_nResourceId));
+  return m_resourceName.IsEmpty() ? nullptr : m_resourceName.GetString();
+}
+
+void CNewMenuIcons::SetResourceName(LPCSTR name) {
+  m_nResourceId = name && IsNumber(name) ? NumberOf(name) : 0;
+  m_resourceName = name && !IsNumber(name) ? name : "";
+}
 
 CSize CNewMenuIcons::GetIconSize() const {
   int cx = 0, cy = 0;
@@ -31,9 +39,10 @@ UINT CNewMenuIcons::FindIndex(UINT id) const {
   return 0xFFFFFFFF;
 }
 
-BOOL CNewMenuIcons::LoadImageList(HINSTANCE instance, UINT bitmapId, int width, int height) {
-  HBITMAP bitmap = newmenu_res::LoadBitmapById(ResourceModule(instance), bitmapId);
+BOOL CNewMenuIcons::LoadImageList(int width, int height, LPCSTR name, HINSTANCE instance) {
+  HBITMAP bitmap = newmenu_res::LoadBitmap(instance ? instance : newmenu_res::ResourceModule(), name);
   if (!bitmap) return FALSE;
+  m_nColorDepth = newmenu_res::ColorDepth(instance ? instance : newmenu_res::ResourceModule(), name);
   m_imageList.DeleteImageList();
   m_imageList.Create(width, height, ILC_COLORDDB | ILC_MASK, 0, 10);
   ImageList_AddMasked(m_imageList.m_hImageList, bitmap, m_crTransparent);
@@ -44,8 +53,8 @@ BOOL CNewMenuIcons::LoadImageList(HINSTANCE instance, UINT bitmapId, int width, 
 BOOL CNewMenuIcons::LoadFromTable(const WORD* table, COLORREF transparent) {
   if (!table || !table[0]) return FALSE;
   m_crTransparent = transparent;
-  if (!LoadImageList(nullptr, table[0], table[1], table[2])) return FALSE;
-  m_nResourceId = table[0];
+  if (!LoadImageList(table[1], table[2], MAKEINTRESOURCE(table[0]), nullptr)) return FALSE;
+  SetResourceName(MAKEINTRESOURCE(table[0]));
   bool appended = false;
   for (const WORD* id = table + 3; *id; ++id) {
     m_keys.push_back(*id);
@@ -64,13 +73,20 @@ BOOL CNewMenuIcons::MatchesTable(const WORD* table, COLORREF transparent) const 
   return table[3 + i] == 0;
 }
 
-BOOL CNewMenuIcons::LoadToolBar(HINSTANCE instance, UINT resourceId) {
-  HINSTANCE module = ResourceModule(instance);
+BOOL CNewMenuIcons::MatchesResource(LPCSTR name, HINSTANCE instance) const {
+  if (instance != m_hInstance || !name || !GetResourceName()) return FALSE;
+  if (IsNumber(name)) return m_nResourceId != 0 && NumberOf(name) == m_nResourceId;
+  return m_nResourceId == 0 && std::strcmp(name, m_resourceName.GetString()) == 0;
+}
+
+BOOL CNewMenuIcons::LoadFromToolBarResource(LPCSTR name, HINSTANCE instance) {
+  SetResourceName(name);
   m_hInstance = instance;
-  m_nResourceId = resourceId;
   const uint8_t* bytes = nullptr;
   DWORD size = 0;
-  if (!newmenu_res::Read(module, newmenu_res::kToolbarType, resourceId, &bytes, &size) || size < 8) return FALSE;
+  if (!name || !newmenu_res::Read(instance ? instance : newmenu_res::ResourceModule(), RT_TOOLBAR, name, &bytes, &size) ||
+      size < 8)
+    return FALSE;
   auto word = [&](size_t i) {
     WORD w;
     std::memcpy(&w, bytes + 2 * i, 2);
@@ -78,7 +94,7 @@ BOOL CNewMenuIcons::LoadToolBar(HINSTANCE instance, UINT resourceId) {
   };
   // The item count is trusted only as far as the resource reaches.
   const size_t count = std::min<size_t>(word(3), (size - 8) / 2);
-  if (!LoadImageList(module, resourceId, word(1), word(2))) return FALSE;
+  if (!LoadImageList(word(1), word(2), name, instance)) return FALSE;
   m_keys.clear();
   for (size_t i = 0; i < count; ++i)
     if (word(4 + i)) m_keys.push_back(word(4 + i));
@@ -137,17 +153,11 @@ BOOL CNewMenuIcons::BuildVariants() {
 }
 
 void CNewMenuIcons::RefreshColors() {
-  if (!m_nResourceId) return;
+  if (!GetResourceName()) return;
   const CSize size = GetIconSize();
   if (size.cx == 0) return;
-  // Only the normal images are kept; the variants are made again from them.
-  const int count = m_imageList.GetImageCount();
-  for (int i = 0; i + 2 < count; i += 3) {
-    HICON icon = ImageList_GetIcon(m_imageList.m_hImageList, i, ILD_NORMAL);
-    AddDarkenedVariant(icon, i + 1);
-    AddFadedVariant(icon, i + 2);
-    DestroyIcon(icon);
-  }
+  // The pictures come again from the resource (they may follow the system colours), then their variants.
+  if (LoadImageList(size.cx, size.cy, GetResourceName(), m_hInstance)) BuildVariants();
 }
 
 void CNewMenu::AttachIcons(CNewMenuIcons* set) {
@@ -178,15 +188,15 @@ BOOL CNewMenu::LoadToolBar(const WORD* table, COLORREF transparent) {
   return TRUE;
 }
 
-CNewMenuIcons* CNewMenu::ToolBarIconSet(UINT resourceId, HINSTANCE instance) {
+CNewMenuIcons* CNewMenu::ToolBarIconSet(LPCSTR resourceName, HINSTANCE instance) {
   CNewMenuGlobalState& state = GetNewMenuGlobalState();
   for (CNewMenuIcons* candidate : state.m_iconSets)
-    if (!dynamic_cast<CNewMenuBitmaps*>(candidate) && candidate->m_nResourceId == resourceId &&
-        candidate->m_hInstance == instance && candidate->m_keys.size())
+    if (!dynamic_cast<CNewMenuBitmaps*>(candidate) && candidate->MatchesResource(resourceName, instance) &&
+        candidate->m_keys.size())
       return candidate;
   auto* set = new CNewMenuIcons;
   set->m_crTransparent = m_bitmapBackground;
-  if (!set->LoadToolBar(instance, resourceId)) {
+  if (!set->LoadFromToolBarResource(resourceName, instance)) {
     delete set;
     return nullptr;
   }
@@ -194,11 +204,15 @@ CNewMenuIcons* CNewMenu::ToolBarIconSet(UINT resourceId, HINSTANCE instance) {
   return set;
 }
 
-BOOL CNewMenu::LoadToolBar(UINT resourceId, HINSTANCE instance) {
-  CNewMenuIcons* set = ToolBarIconSet(resourceId, instance);
+BOOL CNewMenu::LoadToolBar(LPCSTR resourceName, HINSTANCE instance) {
+  CNewMenuIcons* set = ToolBarIconSet(resourceName, instance);
   if (!set) return FALSE;
   AttachIcons(set);
   return TRUE;
+}
+
+BOOL CNewMenu::LoadToolBar(UINT resourceId, HINSTANCE instance) {
+  return LoadToolBar(MAKEINTRESOURCE(static_cast<WORD>(resourceId)), instance);
 }
 
 BOOL CNewMenu::LoadToolBars(const UINT* resourceIds, int count, HINSTANCE instance) {
@@ -228,12 +242,22 @@ BOOL CNewMenu::HasToolBarButton(UINT commandId, UINT toolbarId) {
 BOOL CNewMenu::AddBitmapResource(CImageList* list, UINT_PTR id) {
   if (!list || !list->m_hImageList) return FALSE;
   if (m_bIconHandles) return ImageList_ReplaceIcon(list->m_hImageList, -1, reinterpret_cast<HICON>(id)) >= 0;
-  HBITMAP bitmap = newmenu_res::LoadBitmapById(AfxGetApp() ? AfxGetApp()->m_hInstance : nullptr,
-                                               static_cast<unsigned>(id));
+  const LPCSTR name = MAKEINTRESOURCE(static_cast<WORD>(id));
+  // A 16-colour bitmap follows the system colours.
+  HBITMAP bitmap = newmenu_res::ColorDepth(newmenu_res::ResourceModule(), name) == 16
+                       ? LoadSysColorBitmap(name)
+                       : newmenu_res::LoadBitmap(newmenu_res::ResourceModule(), name);
   if (!bitmap) return FALSE;
   const int index = ImageList_AddMasked(list->m_hImageList, bitmap, GetBitmapBackgroundColor());
   DeleteObject(bitmap);
   return index >= 0;
+}
+
+HBITMAP CNewMenu::LoadSysColorBitmap(LPCSTR resourceName) {
+  HINSTANCE module = newmenu_res::ResourceModule();
+  if (newmenu_res::ColorDepth(module, resourceName) != 16) return nullptr;
+  HRSRC resource = ::FindResource(module, resourceName, RT_BITMAP);
+  return resource ? AfxLoadSysColorBitmap(module, resource) : nullptr;
 }
 
 void CNewMenu::SetCheckMarkImages(UINT normalId, UINT selectedId) {

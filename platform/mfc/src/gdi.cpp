@@ -4,8 +4,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "mfc/wnd.h"
+#include "win32/resources.h"
 
 // Temporary wrappers, per thread: one object per handle, dropped once the handle is gone.
 struct TempMaps {
@@ -271,4 +273,51 @@ CPaintDC::CPaintDC(CWnd* wnd) : m_hWnd(wnd ? wnd->GetSafeHwnd() : nullptr) { Att
 CPaintDC::~CPaintDC() {
   Detach();
   ::EndPaint(m_hWnd, &m_ps);
+}
+
+HBITMAP AfxLoadSysColorBitmap(HINSTANCE instance, HRSRC resource) {
+  const auto* bytes = static_cast<const uint8_t*>(::LockResource(::LoadResource(instance, resource)));
+  const DWORD size = ::SizeofResource(instance, resource);
+  if (!bytes || size < sizeof(BITMAPINFOHEADER)) return nullptr;
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, bytes, sizeof header);
+  const uint64_t bits = header.biBitCount;
+  if (header.biSize < sizeof header || header.biSize > size || header.biCompression != 0 ||
+      (bits != 1 && bits != 4 && bits != 8) || header.biWidth <= 0 || header.biWidth > 16384 ||
+      header.biHeight == 0 || header.biHeight > 16384 || header.biHeight < -16384)
+    return nullptr;
+  const uint64_t colours = header.biClrUsed ? header.biClrUsed : (uint64_t{1} << bits);
+  const uint64_t width = static_cast<uint64_t>(header.biWidth);
+  const uint64_t height = static_cast<uint64_t>(header.biHeight < 0 ? -int64_t{header.biHeight} : header.biHeight);
+  const uint64_t stride = ((width * bits + 31) / 32) * 4;
+  const uint64_t offset = header.biSize + colours * 4;
+  if (colours > 256 || offset + stride * height > size) return nullptr;
+  // The header and the colour table are copied, aligned, and the table is mapped in the copy.
+  std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
+  std::memcpy(info.data(), &header, sizeof header);
+  reinterpret_cast<BITMAPINFOHEADER*>(info.data())->biSize = sizeof(BITMAPINFOHEADER);
+  auto* table = reinterpret_cast<RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
+  std::memcpy(table, bytes + header.biSize, static_cast<size_t>(colours * 4));
+  static const struct {
+    COLORREF standard;
+    int system;
+  } kMap[] = {{RGB(0, 0, 0), COLOR_BTNTEXT},
+              {RGB(128, 128, 128), COLOR_BTNSHADOW},
+              {RGB(192, 192, 192), COLOR_BTNFACE},
+              {RGB(255, 255, 255), COLOR_BTNHIGHLIGHT}};
+  for (uint64_t i = 0; i < colours; ++i) {
+    RGBQUAD& entry = table[i];
+    const COLORREF colour = RGB(entry.rgbRed, entry.rgbGreen, entry.rgbBlue);
+    for (const auto& map : kMap)
+      if (colour == map.standard) {
+        const COLORREF now = ::GetSysColor(map.system);
+        entry = RGBQUAD{GetBValue(now), GetGValue(now), GetRValue(now), 0};
+        break;
+      }
+  }
+  void* pixels = nullptr;
+  HBITMAP bitmap =
+      ::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS, &pixels, nullptr, 0);
+  if (bitmap && pixels) std::memcpy(pixels, bytes + offset, static_cast<size_t>(stride * height));
+  return bitmap;
 }

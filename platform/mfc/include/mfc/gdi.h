@@ -199,6 +199,13 @@ class CBitmap : public CGdiObject {
   static CBitmap* FromHandle(HBITMAP bitmap);
 };
 
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+// A palette bitmap resource (1, 4 or 8 bits a pixel) whose standard button colours follow the system:
+// black becomes the button text colour, dark grey (128) the shadow, light grey (192) the face and white
+// the highlight. Null for a resource that is not such a bitmap.
+HBITMAP AfxLoadSysColorBitmap(HINSTANCE instance, HRSRC resource);
+
 class CRgn : public CGdiObject {
  public:
   BOOL CreateRectRgn(int l, int t, int r, int b) { return Attach(::CreateRectRgn(l, t, r, b)); }

@@ -118,8 +118,17 @@ class CNewMenuGlobalState {
   static void KillFreeTimer(HWND hwnd, UINT id);
   // Shows the text of the last error in a box titled "Error".
   static void ShowLastError();
+  // The visual-style and gradient libraries, each optional: a missing one leaves its entry points null
+  // (no theme query; gradients in bands). The state loads them when made and frees them when it goes.
+  void LoadLibraries();
+  void FreeLibraries();
 
   BOOL m_bRemoteSession = FALSE;
+  HMODULE m_hThemeLibrary = nullptr;
+  BOOL (*m_pfnIsThemeActive)() = nullptr;
+  LONG (*m_pfnSetWindowTheme)(HWND, const WCHAR*, const WCHAR*) = nullptr;
+  HMODULE m_hGradientLibrary = nullptr;
+  BOOL (*m_pfnGradientFill)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG) = nullptr;
   BOOL m_bHighContrast = FALSE;
   std::vector<CNewMenuStyle*> m_styles;
   CNewMenuStyle* m_pCurrentStyle = nullptr;
@@ -211,20 +220,30 @@ class CNewMenuIcons : public CObject {
   CSize GetIconSize() const;
 
   virtual UINT FindIndex(UINT id) const;
+  // A set loaded from a resource loads its pictures again and makes their variants anew.
   virtual void RefreshColors();
   // Table: bitmap id, icon width, icon height, command ids..., 0.
   virtual BOOL LoadFromTable(const WORD* table, COLORREF transparent);
+  // A toolbar resource (RT_TOOLBAR) with its bitmap of the same name, looked for in the instance and then in
+  // the resource module. The name is a number (MAKEINTRESOURCE) or text.
+  virtual BOOL LoadFromToolBarResource(LPCSTR name, HINSTANCE instance);
   // Whether the set was loaded from exactly this table with this colour.
   virtual BOOL MatchesTable(const WORD* table, COLORREF transparent) const;
-  // A toolbar resource (RT_TOOLBAR) with its bitmap of the same id.
-  virtual BOOL LoadToolBar(HINSTANCE instance, UINT resourceId);
-  virtual BOOL LoadImageList(HINSTANCE instance, UINT bitmapId, int width, int height);
+  // Whether the set was loaded from this resource name of this instance.
+  virtual BOOL MatchesResource(LPCSTR name, HINSTANCE instance) const;
+  virtual BOOL LoadImageList(int width, int height, LPCSTR name, HINSTANCE instance);
   virtual UINT AddDarkenedVariant(HICON icon, int index);
   virtual UINT AddFadedVariant(HICON icon, int index);
   virtual BOOL BuildVariants();
 
-  UINT m_nResourceId = 0;
+  // The resource the set comes from: a number below 0x10000 or a name of its own; null when none.
+  LPCSTR GetResourceName() const;
+  void SetResourceName(LPCSTR name);
+
+  UINT m_nResourceId = 0;     // the number, when the name is one
+  CString m_resourceName;     // the text, when the name is one
   HINSTANCE m_hInstance = nullptr;
+  UINT m_nColorDepth = 0;     // colours of the loaded bitmap
   COLORREF m_crTransparent = 0xFFFFFFFF;
   CImageList m_imageList;
   std::vector<UINT> m_keys;
@@ -369,6 +388,7 @@ class CNewMenu : public CMenu {
 
   BOOL LoadToolBar(const WORD* table, COLORREF transparent = 0xFFFFFFFF);
   BOOL LoadToolBar(UINT resourceId, HINSTANCE instance = nullptr);
+  BOOL LoadToolBar(LPCSTR resourceName, HINSTANCE instance = nullptr);
   // Every toolbar of the list; true only when each one loaded.
   BOOL LoadToolBars(const UINT* resourceIds, int count, HINSTANCE instance = nullptr);
   // Whether the toolbar resource has a button for the command (asked of a toolbar window made for it).
@@ -397,6 +417,9 @@ class CNewMenu : public CMenu {
   static void DrawFlatSystemGlyph(CNewMenu* menu, HDC dc, RECT rect, UINT command, UINT state);
   static BOOL CreateFramedBitmap(HDC dc, CBitmap& bitmap, CSize size, COLORREF fill, COLORREF frame,
                                  DWORD hatch = 0xFFFFFFFF);
+  // A 16-colour bitmap resource with its standard colours turned into the system's (AfxLoadSysColorBitmap);
+  // null for a bitmap of another colour count.
+  static HBITMAP LoadSysColorBitmap(LPCSTR resourceName);
 
   bool ForgetPopupRecords(HMENU sub);
 
@@ -424,7 +447,7 @@ class CNewMenu : public CMenu {
   BOOL WithResourceIcon(UINT command, int resourceId, const std::function<BOOL(CNewMenuIcons*, int)>& add);
   // The icon set of a toolbar resource: one loaded already, else a new one entered in the list; null when
   // the resource cannot be loaded.
-  CNewMenuIcons* ToolBarIconSet(UINT resourceId, HINSTANCE instance);
+  CNewMenuIcons* ToolBarIconSet(LPCSTR resourceName, HINSTANCE instance);
   // Gives every command of the set its icon.
   void AttachIcons(CNewMenuIcons* set);
   // Writes the item under the title (position 1) back from its record, after its break flag changed.
