@@ -548,6 +548,11 @@ TEST_F(AdminGuiTest, LockedServerIsUnlockedWithItsPasswordOnly) {
     for (const char* c = password; *c; ++c) Key(XStringToKeysym(std::string(1, *c).c_str()));
     Shot(std::string("typed-") + password);
     Key(XK_Return);
+    // The answer comes in the program's message box, which Enter closes.
+    const std::string answer = std::string(password) == "lab" ? "Unlock successful !!" : "Unlock Failed!!";
+    ASSERT_TRUE(FindWindow([&](const Window& w) { return w.text == answer && w.visible; }, nullptr)) << answer;
+    Shot(std::string("answer-") + password);
+    Key(XK_Return);
     ASSERT_TRUE(Eventually([&] { return !FindWindow(unlockDialog, nullptr, 10); })) << "the dialog stays";
     EXPECT_EQ(locked.locked(), std::string(password) != "lab");
   }
