@@ -387,4 +387,36 @@ TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
   EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit ends the program";
 }
 
+TEST_F(AdminGuiTest, ServerSearchCountsDownAndListsTheServers) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_n, XK_Alt_L);  // Functions > Server Manger
+  Key(XK_s);
+  Key(XK_s, XK_Alt_L);  // Server Manager > Search Servers
+  Key(XK_s);
+  Window search;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Searching for Servers...") && w.visible; }, &search));
+  Shot("searching");
+  // The countdown goes on while the servers come in.
+  const std::regex counting(R"(Found \d+ Server\(s\), remaining time = [0-4] second\(s\))");
+  EXPECT_TRUE(FindWindow([&](const Window& w) { return std::regex_match(w.text, counting); }, nullptr));
+  // It ends by itself; the Server Manager's list then holds the server the search asked.
+  EXPECT_TRUE(Eventually([&] {
+    return !FindWindow([](const Window& w) { return TopLevel(w, "Searching for Servers...") && w.visible; }, nullptr, 10);
+  })) << "the search goes on";
+  Window list;
+  EXPECT_TRUE(FindWindow(
+      [](const Window& w) {
+        if (w.id != 1016 || !w.visible || w.rows.size() != 1) return false;
+        return w.rows[0].cells.find("127.0.0.91") != std::string::npos;
+      },
+      &list, 15000));
+  Shot("found");
+}
+
 }  // namespace
+
