@@ -12,6 +12,7 @@
 #include "admin/upgrade/UpgradeSettings.h"
 #include "dialog_fixture.h"
 #include "testsupport/ports.h"
+#include "testsupport/selected_server.h"
 #include "tftp/SharedInfo.h"
 #include "win32/sync.h"
 #include "win32/sysroot.h"
@@ -71,13 +72,7 @@ class UpgradeDialogTest : public DialogTest {
     PatientCommands();
   }
   void Select(const std::string& ip, BYTE major = 1, BYTE minor = 12) {
-    SelectedServerEntry entry{};
-    entry.CommandPort = 1341;
-    strncpy(entry.ServerIp, ip.c_str(), sizeof entry.ServerIp - 1);
-    strncpy(entry.Server.ServerIp, ip.c_str(), sizeof entry.Server.ServerIp - 1);
-    entry.Server.FwVersionMajor = major;
-    entry.Server.FwVersionMinor = minor;
-    servers_.AddTail(entry);
+    servers_.AddTail(tavrin::test::SelectedServer(ip, major, minor));
   }
 
   uint16_t tftpPort_ = 0;

@@ -15,6 +15,7 @@
 #include "admin/upgrade/TftpServerControl.h"
 #include "admin/util/Utilities.h"
 #include "testsupport/ports.h"
+#include "testsupport/selected_server.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 #include "win32/windows.h"
@@ -92,13 +93,7 @@ class UpgradeTest : public tavrin::test::SysrootTest {
   }
 
   void Select(const std::string& ip, uint8_t major, uint8_t minor) {
-    SelectedServerEntry entry{};
-    entry.CommandPort = 1341;
-    strncpy(entry.ServerIp, ip.c_str(), sizeof entry.ServerIp - 1);
-    strncpy(entry.Server.ServerIp, ip.c_str(), sizeof entry.Server.ServerIp - 1);
-    entry.Server.FwVersionMajor = major;
-    entry.Server.FwVersionMinor = minor;
-    selected_.AddTail(entry);
+    selected_.AddTail(tavrin::test::SelectedServer(ip, major, minor));
   }
 
   // Starts a run of image 1 from "C:\\fw images" to the selected servers, notifying `window` when given;
