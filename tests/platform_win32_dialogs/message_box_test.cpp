@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testsupport/eventually.h"
+#include "testsupport/sysroot.h"
 #include "win32/controls.h"
 #include "win32/window_manager.h"
 
@@ -48,15 +49,19 @@ POINT CentreOf(HWND hwnd) {
   return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-class MessageBoxWindow : public ::testing::Test {
+// A sysroot of its own: windows are found by their caption across processes, and the other tests of this
+// suite show boxes of the same caption at the same time.
+class MessageBoxWindow : public tavrin::test::SysrootTest {
  protected:
   void SetUp() override {
+    SysrootTest::SetUp();
     unsetenv("TAVRIN_MSGBOX_ANSWER");
     tavrin::win::SetDisplaySink(&display_);
   }
   void TearDown() override {
     tavrin::win::SetDisplaySink(nullptr);
     if (owner_) DestroyWindow(owner_);
+    SysrootTest::TearDown();
   }
 
   // Asks the box on this thread while the person, on another, looks at it and acts; the answer.
