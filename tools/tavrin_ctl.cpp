@@ -20,6 +20,7 @@
 //                          a mouse click at X Y of the window (of the program's first window without --window)
 //   key [--window TITLE] TEXT
 //                          types TEXT into the window's focus
+//   tray dblclick|rclick   a double click or a right click on the first program's notification-area icon
 //   stage-media FOLDER     an install medium in FOLDER (e.g. D:\\Setup\\): the programs, the INFs and the
 //                          driver files that TavrinSetup "PATH=FOLDER" installs
 //   logon                  starts what the Run keys list, as a user's logon does
@@ -32,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/shell.h"
 #include "win32/sysroot.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
@@ -214,6 +216,22 @@ int Input(const char* verb, int argc, char** argv) {
   return 0;
 }
 
+int Tray(const std::string& action) {
+  if (action != "dblclick" && action != "rclick") return 2;
+  HWND icon = FindWindow(tavrin::tray::kTrayWindowClass, nullptr);
+  if (!icon) {
+    fprintf(stderr, "tavrin-ctl: no program shows a tray icon\n");
+    return 1;
+  }
+  const int middle = tavrin::tray::kTrayWindowSize / 2;
+  const std::string at = std::to_string(middle) + " " + std::to_string(middle);
+  if (!tavrin::win::RemoteInput(icon, "click " + at + (action == "dblclick" ? " left 2" : " right"))) {
+    fprintf(stderr, "tavrin-ctl: the input was not taken\n");
+    return 1;
+  }
+  return 0;
+}
+
 int StageMedia(const char* folder) {
   const std::filesystem::path target = tavrin::sysroot::MapPath(folder);
   std::error_code ec;
@@ -295,13 +313,18 @@ int main(int argc, char** argv) {
     int result = Input(verb == "click" ? "click" : "text", argc - 2, argv + 2);
     if (result != 2) return result;
   }
+  if (verb == "tray" && argc == 3) {
+    int result = Tray(argv[2]);
+    if (result != 2) return result;
+  }
   if (verb == "stage-media" && argc == 3) return StageMedia(argv[2]);
   if (verb == "logon" && argc == 2) return Logon();
   if ((verb == "logoff" || verb == "shutdown") && argc == 2) return EndSession(verb == "logoff");
   fprintf(stderr, "usage: %s install [--trace-level N] [--refresh MS] [--stop-period MS] | command ID | "
                   "set-event NAME | wait-event NAME MS | add-printer NAME IP PORT VID PID REV | print NAME | "
                   "print-done NAME | windows | show TITLE | screenshot [--window TITLE] FILE | "
-                  "click [--window TITLE] X Y [BUTTON] [COUNT] | key [--window TITLE] TEXT | stage-media FOLDER | "
+                  "click [--window TITLE] X Y [BUTTON] [COUNT] | key [--window TITLE] TEXT | tray dblclick|rclick | "
+                  "stage-media FOLDER | "
                   "logon | logoff | shutdown\n", argv[0]);
   return 2;
 }

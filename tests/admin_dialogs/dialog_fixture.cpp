@@ -27,7 +27,7 @@ void DialogTest::TearDown() {
   SysrootTest::TearDown();
 }
 
-void DialogTest::StartServers(int first, int count, void (*adjust)(int, zarnet::sim::ServerOptions&)) {
+void DialogTest::StartServers(int first, int count, const Adjust& adjust) {
   first_ = first;
   count_ = count;
   port_ = zarnet::sim::FreeLoopbackPort(SOCK_STREAM, ("127.0.0." + std::to_string(first)).c_str());
@@ -52,4 +52,10 @@ std::string DialogTest::ServerAddresses() const {
   std::string list;
   for (int n = first_; n < first_ + count_; ++n) list += (list.empty() ? "" : ",") + ("127.0.0." + std::to_string(n));
   return list;
+}
+
+void DialogTest::PatientCommands() {
+  ServerCommSettings settings = GetDefaultServerCommSettings();
+  settings.commandRecvTimeoutMs = ServerCommSettings().commandRecvTimeoutMs;
+  SetDefaultServerCommSettings(settings);
 }

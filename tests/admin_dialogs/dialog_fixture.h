@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,12 @@ class DialogTest : public tavrin::test::SysrootTest {
   void SetUp() override;
   void TearDown() override;
 
+  using Adjust = std::function<void(int n, zarnet::sim::ServerOptions&)>;
   // Servers 127.0.0.first .. first+count-1 on one port (commands and discovery) free on all of them;
   // server n's options pass `adjust` first.
-  void StartServers(int first, int count, void (*adjust)(int n, zarnet::sim::ServerOptions&) = nullptr);
+  void StartServers(int first, int count, const Adjust& adjust = nullptr);
+  // Commands that wait for a live server's answer get the product's receive time, for a busy computer.
+  static void PatientCommands();
   // The discovery list of those servers, for the settings' address.
   std::string ServerAddresses() const;
   WORD port() const { return port_; }

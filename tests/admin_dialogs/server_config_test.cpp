@@ -63,6 +63,7 @@ class ServerConfigTest : public DialogTest {
  protected:
   // Runs the dialog on 127.0.0.n with the script; returns its result.
   INT_PTR Run(ScriptedConfig& dialog, const char* ip, std::function<void(ScriptedConfig&)> script) {
+    PatientCommands();
     Select(servers_, ip);
     dialog.m_pServerList = &servers_;
     dialog.onShown = std::move(script);
@@ -112,7 +113,9 @@ TEST_F(ServerConfigTest, PagesShowTheServersConfigurationOnceItArrived) {
   EXPECT_EQ(firmware, server().configuration().fw_version);
   EXPECT_EQ(mac, server().configuration().mac_addr);
   EXPECT_FALSE(enableTicked);
-  EXPECT_EQ(server().commands_answered(), answeredBefore + 1);  // the read only
+  // The read only (the server counts an answer once it is out).
+  EXPECT_TRUE(server().WaitUntil([&] { return server().commands_answered() == answeredBefore + 1; },
+                                 std::chrono::seconds(10)));
   EXPECT_TRUE(boxes_.empty());
 }
 
@@ -139,10 +142,9 @@ TEST_F(ServerConfigTest, ChecksStopTheSaveOnTheirPage) {
   ScriptedConfig dialog;
   std::vector<int> activeAfter;
   std::string newAfterMismatch = "x", confirmAfterMismatch = "x";
-  int answered = 0;
+  const int answered = server().commands_answered();
   EXPECT_EQ(Run(dialog, "127.0.0.43",
                 [&](ScriptedConfig& d) {
-                  answered = server().commands_answered();
                   d.Click(d.m_pageBasic, IDC_BASIC_MODIFY);
                   d.Type(d.m_pageBasic, IDC_BASIC_NAME, "");
                   d.Save();
@@ -172,7 +174,6 @@ TEST_F(ServerConfigTest, ChecksStopTheSaveOnTheirPage) {
                   d.Save();
                   newAfterMismatch = d.Text(d.m_pagePassword.m_hWnd, IDC_PASSWORD_NEW);
                   confirmAfterMismatch = d.Text(d.m_pagePassword.m_hWnd, IDC_PASSWORD_CONFIRM);
-                  answered = server().commands_answered() - answered;
                   d.Cancel();
                 }),
             IDCANCEL);
@@ -187,8 +188,9 @@ TEST_F(ServerConfigTest, ChecksStopTheSaveOnTheirPage) {
   EXPECT_EQ(activeAfter, (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(newAfterMismatch, "");
   EXPECT_EQ(confirmAfterMismatch, "");
-  // Only the connected-clients questions of the IP checks went out; nothing was saved.
-  EXPECT_EQ(answered, 4);
+  // The read and the connected-clients questions of the IP checks went out; nothing was saved.
+  EXPECT_TRUE(server().WaitUntil([&] { return server().commands_answered() - answered == 5; }, std::chrono::seconds(10)))
+      << server().commands_answered() - answered;
   EXPECT_EQ(server().configuration().server_name, "Lab Zarnet");
   EXPECT_EQ(server().configuration().ip_address, "127.0.0.43");
 }

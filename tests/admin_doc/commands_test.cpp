@@ -149,7 +149,10 @@ const std::initializer_list<UINT> kServerCommands = {ID_SEARCH_SERVERS, ID_UNLOC
                                                      ID_SERVER_CONFIGURATION, ID_RESTORE_FACTORY_DEFAULTS};
 
 TEST_F(CommandsTest, ServerManagerCommandsFollowTheSelectedRowsAndWaitForTheirDialogs) {
+  // The frame gave the document the program's dialogs: Search is there at once.
+  EXPECT_TRUE(Enabled(ID_SEARCH_SERVERS));
   // Without the dialogs only Restore (which needs none) can be enabled.
+  doc_->SetServerDialogs(nullptr);
   panes_->rows = {Row(0, "127.0.0.7", "")};
   EXPECT_EQ(EnabledOf(kServerCommands), std::vector<UINT>{ID_RESTORE_FACTORY_DEFAULTS});
   Command(ID_UNLOCK);

@@ -248,10 +248,26 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, &frame);
     return frame;
   }
-  // Shows the hidden frame and waits until it shows.
+  // The tray icon's window, where it shows.
+  static bool TrayIcon(Window* found, int ms = 10000) {
+    return FindWindow([](const Window& w) { return w.depth == 0 && w.cls == "TavrinTrayIcon" && w.visible; }, found,
+                      ms);
+  }
+  // Shows the hidden frame with a double click on the tray icon and waits until it shows.
   void ShowFrame() {
-    ASSERT_EQ(Ctl("show \"Pelko Admin\""), 0);
+    Window tray;
+    ASSERT_TRUE(TrayIcon(&tray, 30000)) << "no tray icon";  // made with the frame, after the splash
+    Click((tray.left + tray.right) / 2, tray.CentreY(), 1, 2);
     ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr));
+  }
+  // Whether a shown top-level window has a child showing `text` (a message box's text).
+  static bool BoxShows(const std::string& text) {
+    bool inShownBox = false;
+    for (const Window& w : Windows()) {
+      if (w.depth == 0) inShownBox = w.cls == "#32770" && w.visible;
+      else if (inShownBox && w.text == text) return true;
+    }
+    return false;
   }
   // The status bar's panes, joined by "|".
   static std::string StatusPanes() {
@@ -341,6 +357,17 @@ TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
   }
   Shot("after-splash");
   EXPECT_FALSE(Frame().visible) << "the frame starts hidden";
+
+  // The tray icon, its tip shown while the pointer rests on it.
+  Window tray;
+  ASSERT_TRUE(TrayIcon(&tray));
+  EXPECT_EQ(tray.text, "Pelko Admin Utility");
+  Move((tray.left + tray.right) / 2, tray.CentreY());
+  EXPECT_TRUE(FindWindow(
+      [](const Window& w) { return w.cls == "tooltips_class32" && w.visible && w.text == "Pelko Admin Utility"; },
+      nullptr))
+      << "no tip over the tray icon";
+  Shot("tray-tip");
 }
 
 TEST_F(AdminGuiTest, TheShownFrameHasItsBarsAndStartsDeviceMappingFromItsMenu) {
@@ -387,4 +414,78 @@ TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
   EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit ends the program";
 }
 
+TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProgram) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  Shot("started");
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_d, XK_Alt_L);
+  Key(XK_s);
+  ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
+
+  // File > Exit: the box says why not; Enter closes it and everything stays.
+  const std::string refusal = "Please stop Device Mapping before exitting the application.";
+  Key(XK_f, XK_Alt_L);
+  Key(XK_x);
+  ASSERT_TRUE(Eventually([&] { return BoxShows(refusal); })) << "no box";
+  Shot("exit-refused");
+  Key(XK_Return);
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(refusal); })) << "the box stays";
+  const Window frame = Frame();
+  EXPECT_TRUE(frame.visible);
+  EXPECT_TRUE(Eventually([&] { return Frame().enabled; })) << "the frame stays disabled";
+  EXPECT_TRUE(TrayIcon(nullptr));
+  EXPECT_EQ(WaitAdmin(0), -1) << "the program ended";
+
+  // Device Mapping > Stop, confirmed with Enter; then File > Exit ends the program and its tray icon.
+  Key(XK_d, XK_Alt_L);
+  Key(XK_o);
+  const std::string question = "Stopping the Device Mapping functionality. Do you want to continue?";
+  ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "the stop asks nothing";
+  Shot("stop-question");
+  Key(XK_Return);
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(question) && StatusPanes().find("127.0.0.9") == std::string::npos; }))
+      << StatusPanes();
+  Key(XK_f, XK_Alt_L);
+  Key(XK_x);
+  // The tray icon goes with the frame, before the program ends.
+  EXPECT_TRUE(Eventually([&] { return !TrayIcon(nullptr, 0); })) << "the tray icon stays";
+  EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit after the stop ends the program";
+}
+
+TEST_F(AdminGuiTest, ServerSearchCountsDownAndListsTheServers) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_n, XK_Alt_L);  // Functions > Server Manger
+  Key(XK_s);
+  Key(XK_s, XK_Alt_L);  // Server Manager > Search Servers
+  Key(XK_s);
+  Window search;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Searching for Servers...") && w.visible; }, &search));
+  Shot("searching");
+  // The countdown goes on while the servers come in.
+  const std::regex counting(R"(Found \d+ Server\(s\), remaining time = [0-4] second\(s\))");
+  EXPECT_TRUE(FindWindow([&](const Window& w) { return std::regex_match(w.text, counting); }, nullptr));
+  // It ends by itself; the Server Manager's list then holds the server the search asked.
+  EXPECT_TRUE(Eventually([&] {
+    return !FindWindow([](const Window& w) { return TopLevel(w, "Searching for Servers...") && w.visible; }, nullptr, 10);
+  })) << "the search goes on";
+  Window list;
+  EXPECT_TRUE(FindWindow(
+      [](const Window& w) {
+        if (w.id != 1016 || !w.visible || w.rows.size() != 1) return false;
+        return w.rows[0].cells.find("127.0.0.91") != std::string::npos;
+      },
+      &list, 15000));
+  Shot("found");
+}
+
 }  // namespace
+

@@ -7,6 +7,8 @@
 #include "admin/upgrade/SettingsLibrary.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
+#include "win32/controls.h"
+#include "win32/dialog.h"
 #include "win32/windows.h"
 
 namespace {
@@ -34,12 +36,35 @@ class SettingsLibraryTest : public tavrin::test::SysrootTest {
   std::vector<std::string> messages_;
 };
 
-TEST_F(SettingsLibraryTest, LibraryBoxReachesTheProgramsSink) {
+// The library's dialog as it shows: found by its caption, its text read, closed with OK.
+struct ShownSettings {
+  bool found = false;
+  std::string text;
+};
+ShownSettings g_shown;
+
+void CALLBACK CloseSettings(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindow(nullptr, "Pelko Settings");
+  if (!dialog || !IsWindowVisible(dialog)) return;
+  KillTimer(nullptr, timer);
+  g_shown.found = true;
+  char text[256] = {};
+  GetDlgItemText(dialog, 1000, text, sizeof text);
+  g_shown.text = text;
+  PostMessage(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(SettingsLibraryTest, LibraryShowsItsOwnDialogWindow) {
   std::filesystem::copy_file(PELKOSETTINGS_DLL, tavrin::sysroot::WindowsDir() / "PelkoSettings.dll");
+  g_shown = {};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, CloseSettings);
   EXPECT_TRUE(Run());
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].rfind("Pelko Settings: ", 0), 0u) << boxes_[0];
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(g_shown.found);
+  EXPECT_EQ(g_shown.text.rfind("Pelko USB server client settings.", 0), 0u) << g_shown.text;
+  EXPECT_TRUE(boxes_.empty()) << "a window of its own, not a message box";
   EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(FindWindow(nullptr, "Pelko Settings"), nullptr) << "closed";
   EXPECT_EQ(GetModuleHandle("C:\\WINDOWS\\PelkoSettings.dll"), nullptr) << "freed after use";
 }
 

@@ -311,15 +311,45 @@ TEST_F(MessageQueueTest, MsgWaitWakesOnTimersAndOnNamedEvents) {
 
 TEST_F(MessageQueueTest, InvalidatedWindowGetsPaintAfterPostedMessagesUntilValidated) {
   HWND hwnd = MakeWindow();
+  ShowWindow(hwnd, SW_SHOW);
+  MSG msg;
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);  // what showing it brought
   InvalidateRect(hwnd, nullptr, TRUE);
   PostMessage(hwnd, WM_USER + 1, 0, 0);
-  MSG msg;
   ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, WM_USER + 1);
   ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, WM_PAINT);
   DispatchMessage(&msg);  // DefWindowProc validates
   EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(MessageQueueTest, AHiddenWindowPaintsWhatWasInvalidatedOnlyOnceItIsShown) {
+  // Nothing of a hidden window (nor of a child of a hidden parent) can be seen: it does not paint, however
+  // often it is invalidated, and paints when it is shown.
+  HWND hwnd = MakeWindow();
+  tavrin::win::WindowSpec spec;
+  spec.className = "QueueTest";
+  spec.style = WS_CHILD | WS_VISIBLE;
+  spec.parent = hwnd;
+  spec.x = spec.y = 0;
+  spec.width = spec.height = 20;
+  HWND child = tavrin::win::CreateWindowObject(spec);
+  MSG msg;
+  for (int i = 0; i < 3; ++i) {
+    InvalidateRect(hwnd, nullptr, TRUE);
+    InvalidateRect(child, nullptr, TRUE);
+    UpdateWindow(child);
+    EXPECT_FALSE(PeekMessage(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
+  }
+  ShowWindow(hwnd, SW_SHOW);
+  std::vector<HWND> painted;
+  while (PeekMessage(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE) && painted.size() < 10) {
+    painted.push_back(msg.hwnd);
+    DispatchMessage(&msg);  // DefWindowProc validates
+  }
+  EXPECT_EQ(painted, (std::vector<HWND>{hwnd, child}));
+  DestroyWindow(child);
 }
 
 }  // namespace

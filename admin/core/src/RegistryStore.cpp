@@ -226,6 +226,27 @@ DWORD CRegistryStore::GetAutoReconnect(LPCSTR printerName) {
   return key && key.ReadDword("AutoReconnect", value) && value ? 1 : 0;
 }
 
+BOOL CRegistryStore::SetAutoReconnect(LPCSTR printerName, DWORD autoReconnect) {
+  CString found;
+  {
+    RegKey printers(HKEY_LOCAL_MACHINE, kPrintersKey, KEY_ALL_ACCESS);
+    if (!printers || !printers.FindSubKey(printerName, found) || found != printerName) return FALSE;
+  }
+  RegKey key(HKEY_LOCAL_MACHINE, PrinterKeyPath(printerName), KEY_ALL_ACCESS);
+  DWORD value = 0;
+  if (!key || !key.ReadDword("AutoReconnect", value) || value == autoReconnect) return FALSE;
+  return RegSetValueEx(key.get(), "AutoReconnect", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&autoReconnect),
+                       sizeof autoReconnect) == ERROR_SUCCESS;
+}
+
+std::vector<CString> CRegistryStore::GetPrinterKeyNames() {
+  std::vector<CString> names;
+  RegKey printers(HKEY_LOCAL_MACHINE, kPrintersKey, KEY_ALL_ACCESS);
+  CString name;
+  for (DWORD index = 0; printers && printers.EnumSubKey(index, name); ++index) names.push_back(name);
+  return names;
+}
+
 BOOL CRegistryStore::DeletePrinter(LPCSTR printerName) {
   RegKey printers(HKEY_LOCAL_MACHINE, kPrintersKey, KEY_ALL_ACCESS);
   return printers && RegDeleteKey(printers.get(), printerName) == ERROR_SUCCESS;

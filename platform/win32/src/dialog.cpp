@@ -696,7 +696,10 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
   info->result = result;
   info->ended = true;
   if (info->ownerDisabled.exchange(false) && IsWindow(info->owner)) EnableWindow(info->owner, TRUE);
+  const bool wasActive = GetActiveWindow() == dialog;
   ShowWindow(dialog, SW_HIDE);
+  // The owner takes the activation back, so that the keys go to it again.
+  if (wasActive && info->owner && IsWindow(info->owner)) SetForegroundWindow(info->owner);
   PostMessage(dialog, WM_NULL, 0, 0);  // wakes the modal loop
   return TRUE;
 }

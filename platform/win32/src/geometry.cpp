@@ -240,6 +240,7 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
     }
   }
   if (hide) ForgetInput(hwnd);
+  if (show || hide) SyncPaintFlags(hwnd);
   if (!(flags & SWP_NOREDRAW) || resized) {
     bool visibleNow = IsWindowVisible(hwnd);
     if (visibleNow && (resized || frameChanged || show || (moved && !topLevel) || !(flags & SWP_NOZORDER)))

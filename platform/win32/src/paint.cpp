@@ -40,6 +40,28 @@ void SurfaceResized(Window& window) {
   window.surface = std::make_shared<draw::Surface>(w, h, draw::Rgb(255, 255, 255));
 }
 
+namespace {
+
+// With the lock held: the window and every window above it are visible.
+bool ShownLocked(const Window& window) {
+  const Window* current = &window;
+  std::shared_ptr<Window> parent;
+  for (int depth = 0; depth < 64; ++depth) {
+    if (!current->Visible()) return false;
+    if (current->TopLevel()) return true;
+    parent = Find(current->parent);
+    if (!parent) return true;
+    current = parent.get();
+  }
+  return true;
+}
+
+bool NeedsPaintLocked(const Window& window) {
+  return (!window.update.empty() || window.framePending || window.internalPaint) && ShownLocked(window);
+}
+
+}  // namespace
+
 void SyncPaintFlag(HWND hwnd) {
   bool needs;
   std::shared_ptr<core::MessageQueue> queue;
@@ -47,10 +69,20 @@ void SyncPaintFlag(HWND hwnd) {
     std::lock_guard guard(Table().lock);
     auto window = Find(hwnd);
     if (!window) return;
-    needs = !window->update.empty() || window->framePending || window->internalPaint;
+    needs = NeedsPaintLocked(*window);
     queue = window->queue.lock();
   }
   if (queue) core::SetNeedsPaint(queue, hwnd, needs);
+}
+
+void SyncPaintFlags(HWND hwnd) {
+  std::vector<HWND> tree{hwnd};
+  {
+    std::lock_guard guard(Table().lock);
+    for (size_t i = 0; i < tree.size() && tree.size() < 100000; ++i)
+      if (auto window = Find(tree[i])) tree.insert(tree.end(), window->children.begin(), window->children.end());
+  }
+  for (HWND h : tree) SyncPaintFlag(h);
 }
 
 namespace {
@@ -99,7 +131,7 @@ void InvalidateWith(HWND hwnd, const RECT* rect, bool erase, bool frame, Childre
 bool NeedsPaint(HWND hwnd) {
   std::lock_guard guard(Table().lock);
   auto window = Find(hwnd);
-  return window && (!window->update.empty() || window->framePending || window->internalPaint);
+  return window && NeedsPaintLocked(*window);
 }
 
 // With the lock held: the visible part of a window (its client area, or all of it) in surface

@@ -176,6 +176,7 @@ void Show(HWND hwnd, State& s) {
   at.x = std::max(0, std::min(at.x, sw - size.cx));
   if (at.y + size.cy > sh) at.y = std::max(0, s.pointer.y - size.cy - 2);
   s.shown = true;
+  SetWindowText(hwnd, s.shownText.c_str());  // what another program reading the screen's windows sees
   SetWindowPos(hwnd, HWND_TOPMOST, at.x, at.y, size.cx, size.cy, SWP_NOACTIVATE | SWP_SHOWWINDOW);
   InvalidateRect(hwnd, nullptr, TRUE);
   Notify(hwnd, tool, TTN_SHOW);

@@ -305,6 +305,7 @@ BOOL ShowLocal(HWND hwnd, int command) {
   if (wasVisible != isVisible) {
     if (isVisible) Invalidate(hwnd, nullptr, true, true, true);
     else if (parent) Invalidate(parent, &area, true, false, false);
+    SyncPaintFlags(hwnd);
     if (!isVisible) ForgetInput(hwnd);
     SendMessage(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
     if (topLevel) NotifyDisplayChanged(hwnd);
@@ -689,6 +690,7 @@ LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value) {
     SendNow(hwnd, WM_STYLECHANGED, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&change));
     if (visibilityChanged) {
       Invalidate(hwnd, nullptr, true, true, true);
+      SyncPaintFlags(hwnd);
       NotifyDisplayChanged(hwnd);
     }
     return static_cast<LONG_PTR>(change.styleOld);

@@ -105,8 +105,11 @@ void RunCallWndProcHooks(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, 
 
 // Painting (paint.cpp): marks part of a window invalid (client coordinates; null for all of it).
 void Invalidate(HWND hwnd, const RECT* rect, bool erase, bool frame, bool children);
-// Keeps the queue's paint list in step with the window's update state.
+// Keeps the queue's paint list in step with the window's update state. Only a window shown with all its
+// ancestors is listed: a hidden one keeps its update region and paints once it is shown.
 void SyncPaintFlag(HWND hwnd);
+// The same for a window and all its descendants, after its visibility changed.
+void SyncPaintFlags(HWND hwnd);
 void SurfaceResized(Window& window);
 // Installs the window manager as GDI's source of window DCs (once).
 void EnsureDcProvider();

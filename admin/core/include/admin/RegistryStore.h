@@ -4,6 +4,8 @@
 #pragma once
 #include "admin/DeviceEntry.h"
 #include "admin/PrinterInfo.h"
+#include <vector>
+
 #include "mfc/string.h"
 
 class CTavrinAdminDoc;
@@ -39,6 +41,10 @@ class CRegistryStore {
   BOOL WritePrinterKey(const PrinterKeyRecord& record, LPCSTR printerName);
   // 1 when the printer's key has a nonzero AutoReconnect, else 0.
   DWORD GetAutoReconnect(LPCSTR printerName);
+  // Sets a printer key's AutoReconnect (1 or 0) when it reads and differs; TRUE when it was changed.
+  BOOL SetAutoReconnect(LPCSTR printerName, DWORD autoReconnect);
+  // The names of the keys under SOFTWARE\Tavrin\Printers in their order; empty without that key.
+  std::vector<CString> GetPrinterKeyNames();
   BOOL DeletePrinter(LPCSTR printerName);
   // TRUE when no Windows printer of that name exists (any letter case).
   BOOL IsObsoletePrinter(LPCSTR printerName);

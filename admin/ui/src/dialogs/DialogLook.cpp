@@ -28,5 +28,5 @@ void SetUpDataList(CHeaderListCtrl& list, CWnd* dialog, UINT id, const CUiFontSe
     if (CFont* font = fonts.GetFont(1)) header->SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font->m_hObject), TRUE);
   }
   int column = 0;
-  for (const ListColumn& each : columns) list.InsertColumn(column++, each.heading, LVCFMT_CENTER, each.width);
+  for (const ListColumn& each : columns) list.InsertColumn(column++, each.heading, each.format, each.width);
 }

@@ -1,5 +1,7 @@
-// The notification area: Shell_NotifyIcon with the icon kept per (window, id). Headless, so the icons
-// are records that the program and tests can look at.
+// The notification area: Shell_NotifyIcon with the icon kept per (window, id). Each icon shows as a small
+// always-on-top window of class kTrayWindowClass (its text the tip) at the bottom right of the screen, made
+// on the thread that adds the icon; the mouse on it reaches the owner as the callback message (wParam the
+// icon's id, lParam the mouse message). A display with a tray docks these windows there.
 #pragma once
 #include <string>
 #include <vector>
@@ -36,12 +38,16 @@ HICON LoadIconResource(UINT id);
 
 namespace tavrin::tray {
 
+inline constexpr char kTrayWindowClass[] = "TavrinTrayIcon";
+constexpr int kTrayWindowSize = 24;
+
 struct TrayIcon {
   HWND window;
   UINT id;
   UINT callbackMessage;
   HICON icon;
   std::string tip;
+  HWND shown;  // the icon's own window
 };
 // The icons this process shows now.
 std::vector<TrayIcon> Icons();

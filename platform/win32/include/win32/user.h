@@ -79,6 +79,8 @@ constexpr UINT WM_ENDSESSION = 0x0016;
 constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_SETCURSOR = 0x0020;
 constexpr UINT WM_MOUSEACTIVATE = 0x0021;
+constexpr LRESULT MA_ACTIVATE = 1;  // WM_MOUSEACTIVATE's answers
+constexpr LRESULT MA_NOACTIVATE = 3;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
 constexpr UINT WM_DRAWITEM = 0x002B;
 constexpr UINT WM_MEASUREITEM = 0x002C;
@@ -733,8 +735,9 @@ inline LPARAM MAKELPARAM(int low, int high) {
 }
 inline WPARAM MAKEWPARAM(int low, int high) { return static_cast<WPARAM>(static_cast<DWORD>(MAKELPARAM(low, high))); }
 
-// Message boxes: answered by the sink that tests install; else printed to stderr as one line and answered
-// with TAVRIN_MSGBOX_ANSWER when that variable holds a number, or with the default button.
+// Message boxes: answered by the sink that tests install; else with TAVRIN_MSGBOX_ANSWER when that variable
+// holds a number; else, with a display, by the person at a modal dialog window (Enter, Escape, Tab and the
+// mouse on its buttons); else with the default button. An answered box is one line on stderr.
 int MessageBox(HWND hwnd, LPCSTR text, LPCSTR caption, UINT type);
 
 namespace tavrin {

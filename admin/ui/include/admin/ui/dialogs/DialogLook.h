@@ -9,6 +9,7 @@
 struct ListColumn {
   LPCSTR heading;
   int width;
+  int format = LVCFMT_CENTER;
 };
 
 // Binds the button to the dialog's control and gives it the shade, the text colour, the font of the given
@@ -16,6 +17,6 @@ struct ListColumn {
 void StyleDialogButton(CShadedButton& button, CWnd* dialog, UINT id, LONG fontHeight, UINT iconId, UINT hotIconId,
                        UINT align);
 // Binds the list to the dialog's control: background RGB(255, 255, 247), grid lines, full-row select, a
-// header that cannot be clicked in the set's bold font, and centred columns.
+// header that cannot be clicked in the set's bold font, and the columns (centred unless they say otherwise).
 void SetUpDataList(CHeaderListCtrl& list, CWnd* dialog, UINT id, const CUiFontSet& fonts,
                    std::initializer_list<ListColumn> columns);
