@@ -59,3 +59,7 @@ void CDockBar::LayoutBars() {
 }
 
 void CDockBar::OnSize(UINT, int, int) { LayoutBars(); }
+
+void CDockBar::PostNcDestroy() {
+  if (m_bAutoDelete) delete this;
+}

@@ -45,6 +45,7 @@ void CFrameWnd::EnableDocking(DWORD dockStyle) {
       delete dockBar;
       continue;
     }
+    dockBar->m_bAutoDelete = TRUE;
   }
   m_pFloatingFrameClass = RUNTIME_CLASS(CMiniDockFrameWnd);
 }

@@ -21,6 +21,8 @@ class CDockBar : public CControlBar {
   std::vector<CControlBar*> GetDockedBars() const;
   // Places the docked bars one after another.
   void LayoutBars();
+  // Set for the dock bars a frame makes: the object goes with its window.
+  BOOL m_bAutoDelete = FALSE;
 
  protected:
   // WM_ERASEBKGND: the clip box in the face colour; TRUE when erased.
@@ -28,6 +30,7 @@ class CDockBar : public CControlBar {
   // The etched borders of a control bar around rect (window coordinates); rect shrinks to their inside.
   void DrawBorders(HDC dc, RECT& rect);
   void OnSize(UINT type, int cx, int cy) override;
+  void PostNcDestroy() override;
 
  private:
   LRESULT OnEraseBkgndMessage(WPARAM wParam, LPARAM lParam);
