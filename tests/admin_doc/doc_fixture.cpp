@@ -8,6 +8,7 @@
 
 #include "testsupport/admin_app.h"
 #include "testsupport/admin_helpers.h"
+#include "testsupport/sanitizers.h"
 #include "win32/windows.h"
 
 namespace admin_doc_test {
@@ -18,7 +19,7 @@ std::string ServerText(int last) { return "127.0.0." + std::to_string(last); }
 
 void DocTest::SetUp() {
   SysrootTest::SetUp();
-  tavrin::test::SetAdminTestParameters(200);
+  tavrin::test::SetAdminTestParameters(600000);
   if (HasFatalFailure()) return;
   tavrin::SetMessageBoxSink([this](const std::string& text, const std::string&, UINT type) {
     boxes_.push_back({text, type});
@@ -71,7 +72,7 @@ void DocTest::StartMappingWithBus() {
 }
 
 bool DocTest::PumpUntil(const std::function<bool()>& done, int milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const auto deadline = std::chrono::steady_clock::now() + tavrin::test::Patient(std::chrono::milliseconds(milliseconds));
   while (!done()) {
     if (quit_ || std::chrono::steady_clock::now() > deadline) return false;
     MSG msg;
@@ -89,6 +90,8 @@ bool DocTest::PumpUntil(const std::function<bool()>& done, int milliseconds) {
   }
   return true;
 }
+
+void DocTest::Refresh() { frame_->GetFunctionView()->SendMessage(WM_TIMER, kRefreshTimer, 0); }
 
 void DocTest::PumpFor(int milliseconds) {
   PumpUntil([] { return false; }, milliseconds);

@@ -14,6 +14,7 @@
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
 #include "testsupport/kernel_host_process.h"
+#include "testsupport/sanitizers.h"
 #include "testsupport/sysroot.h"
 
 namespace admin_doc_test {
@@ -41,6 +42,9 @@ class DocTest : public tavrin::test::SysrootTest {
   // Dispatches this thread's messages until done() or the time is up; false on time-out.
   bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000);
   void PumpFor(int milliseconds);
+  // The functional pane's periodic refresh, now. The fixture sets its period far beyond any test, so a
+  // refresh never runs between a test's steps (it would take devices no broadcast lists for departed).
+  void Refresh();
   void Command(UINT id);
 
   std::string ReadLog() const;

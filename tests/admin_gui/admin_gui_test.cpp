@@ -314,6 +314,29 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     XFlush(x_);
   }
 
+  // The Server Manager's view, then Server Manager > Search Servers, from the keyboard.
+  void SearchFromTheMenu() {
+    Window status;
+    ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+    Click(status.left + 10, status.CentreY());
+    Key(XK_n, XK_Alt_L);  // Functions > Server Manger
+    Key(XK_s);
+    Key(XK_s, XK_Alt_L);  // Server Manager > Search Servers
+    Key(XK_s);
+  }
+  // The search's dialog has come and gone.
+  void WaitForTheSearch() {
+    const auto searching = [](const Window& w) { return TopLevel(w, "Searching for Servers...") && w.visible; };
+    ASSERT_TRUE(FindWindow(searching, nullptr));
+    ASSERT_TRUE(Eventually([&] { return !FindWindow(searching, nullptr, 10); })) << "the search goes on";
+  }
+  // The Server Manager's list once it has `rows` rows.
+  Window ServerList(size_t rows) {
+    Window list;
+    FindWindow([&](const Window& w) { return w.id == 1016 && w.visible && w.rows.size() == rows; }, &list, 15000);
+    return list;
+  }
+
   // ---- the steps' pictures ----
 
   // The screen as it is now; turned into a picture only when the test failed (a copy is quick).
@@ -460,13 +483,7 @@ TEST_F(AdminGuiTest, ServerSearchCountsDownAndListsTheServers) {
   StartAdmin();
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
   ShowFrame();
-  Window status;
-  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
-  Click(status.left + 10, status.CentreY());
-  Key(XK_n, XK_Alt_L);  // Functions > Server Manger
-  Key(XK_s);
-  Key(XK_s, XK_Alt_L);  // Server Manager > Search Servers
-  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(SearchFromTheMenu());
   Window search;
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Searching for Servers...") && w.visible; }, &search));
   Shot("searching");
@@ -485,6 +502,70 @@ TEST_F(AdminGuiTest, ServerSearchCountsDownAndListsTheServers) {
       },
       &list, 15000));
   Shot("found");
+}
+
+TEST_F(AdminGuiTest, LockedServerIsUnlockedWithItsPasswordOnly) {
+  // A third server, locked with "lab", answering on the others' command port.
+  zarnet::sim::ServerOptions options = zarnet::sim::LoopbackServerOptions(93, office_->options().broadcast_port);
+  options.command_port = office_->command_port();
+  options.data_port = 0;
+  options.password_enable = true;
+  options.password = "lab";
+  zarnet::sim::Server locked(options);
+  std::string error;
+  ASSERT_TRUE(locked.Start(&error)) << error;
+  const std::string only = "broadcast=127.0.0." + std::to_string(kOffice) + ";";
+  network_.replace(network_.find(only), only.size(), "broadcast=127.0.0." + std::to_string(kOffice) + ",127.0.0.93;");
+
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
+  ShowFrame();
+  ASSERT_NO_FATAL_FAILURE(SearchFromTheMenu());
+  ASSERT_NO_FATAL_FAILURE(WaitForTheSearch());
+  const auto lockedRow = [](const Window& list) -> const Row* {
+    for (const Row& row : list.rows)
+      if (row.cells.find("127.0.0.93") != std::string::npos) return &row;
+    return nullptr;
+  };
+  Window list = ServerList(2);
+  ASSERT_NE(lockedRow(list), nullptr);
+  EXPECT_NE(lockedRow(list)->cells.find("|Locked"), std::string::npos) << lockedRow(list)->cells;
+  Shot("found");
+
+  for (const char* password : {"wrong", "lab"}) {
+    SCOPED_TRACE(password);
+    const Row* row = lockedRow(ServerList(2));
+    ASSERT_NE(row, nullptr);
+    Click((row->left + row->right) / 2, (row->top + row->bottom) / 2);
+    // The click asks the server for its details behind the wait window; Unlock comes after.
+    ASSERT_TRUE(Eventually([&] {
+      return !FindWindow([](const Window& w) { return w.text == "Please Wait..." && w.visible; }, nullptr, 10);
+    })) << "the details' wait window stays";
+    Key(XK_s, XK_Alt_L);  // Server Manager > Unlock
+    Key(XK_u);
+    const auto unlockDialog = [](const Window& w) { return TopLevel(w, "PassWord") && w.visible; };
+    ASSERT_TRUE(FindWindow(unlockDialog, nullptr));
+    for (const char* c = password; *c; ++c) Key(XStringToKeysym(std::string(1, *c).c_str()));
+    Shot(std::string("typed-") + password);
+    Key(XK_Return);
+    // The answer comes in the program's message box, which Enter closes.
+    const std::string answer = std::string(password) == "lab" ? "Unlock successful !!" : "Unlock Failed!!";
+    ASSERT_TRUE(FindWindow([&](const Window& w) { return w.text == answer && w.visible; }, nullptr)) << answer;
+    Shot(std::string("answer-") + password);
+    Key(XK_Return);
+    ASSERT_TRUE(Eventually([&] { return !FindWindow(unlockDialog, nullptr, 10); })) << "the dialog stays";
+    EXPECT_EQ(locked.locked(), std::string(password) != "lab");
+  }
+  EXPECT_TRUE(FindWindow(
+      [](const Window& w) {
+        for (const Row& row : w.rows)
+          if (w.id == 1016 && row.cells.find("127.0.0.93") != std::string::npos) return row.cells.find("|Unlocked") != std::string::npos;
+        return false;
+      },
+      nullptr));
+  Shot("unlocked");
+  StopAdmin();
+  locked.Stop();
 }
 
 }  // namespace

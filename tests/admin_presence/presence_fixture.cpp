@@ -12,6 +12,7 @@
 #include "admin/util/Utilities.h"
 #include "testsupport/admin_app.h"
 #include "testsupport/admin_helpers.h"
+#include "testsupport/sanitizers.h"
 #include "win32/registry.h"
 #include "win32/ioctl.h"
 #include "win32/windows.h"
@@ -250,7 +251,7 @@ void MappingTest::StartServers() {
 }
 
 bool MappingTest::PumpUntil(const std::function<bool()>& done, int milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const auto deadline = std::chrono::steady_clock::now() + tavrin::test::Patient(std::chrono::milliseconds(milliseconds));
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     MSG msg;

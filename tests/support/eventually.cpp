@@ -1,4 +1,5 @@
 #include "testsupport/eventually.h"
+#include "testsupport/sanitizers.h"
 
 #include <poll.h>
 #include <sys/syscall.h>
@@ -15,7 +16,7 @@
 namespace tavrin::test {
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + Patient(limit);
   std::chrono::milliseconds pause(1);
   while (std::chrono::steady_clock::now() < deadline) {
     if (condition()) return true;

@@ -1,4 +1,5 @@
 #include "testsupport/message_pump.h"
+#include "testsupport/sanitizers.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 namespace tavrin::test {
 
 bool PumpUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + Patient(std::chrono::seconds(10));
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);

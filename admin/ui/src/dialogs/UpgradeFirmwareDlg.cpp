@@ -16,7 +16,6 @@ constexpr UINT_PTR kShowOKTimer = 9;
 constexpr UINT_PTR kCloseTimer = 10;
 constexpr COLORREF kNoteBackground = RGB(255, 255, 247);
 constexpr COLORREF kNoteText = RGB(127, 0, 0);
-constexpr DWORD kOpenFileMustExist = 0x1000;  // the Open dialog's OFN_FILEMUSTEXIST
 
 }  // namespace
 
@@ -212,7 +211,7 @@ BOOL CUpgradeFirmwareDlg::TakeImagePath(const CString& path) {
 }
 
 void CUpgradeFirmwareDlg::OnBrowse() {
-  CFileDialog open(TRUE, "*.*", "*.*", kOpenFileMustExist, "*.*", this);
+  CFileDialog open(TRUE, "*.*", "*.*", OFN_FILEMUSTEXIST, "*.*", this);
   if (open.DoModal() == IDOK) TakeImagePath(open.GetPathName());
   UpdateData(FALSE);
 }

@@ -1,20 +1,25 @@
-// CFileDialog: the common Save As / Open dialog. Until it has a window of its own it answers Cancel, so a
-// program that asks for a file goes on as if the person had cancelled.
+// CFileDialog: the common Save As / Open dialog (GetSaveFileName / GetOpenFileName), its filter given in
+// the "Description|*.ext||" form.
 #pragma once
-#include "mfc/dialog.h"
+#include <vector>
 
-constexpr DWORD OFN_HIDEREADONLY = 4;
+#include "mfc/dialog.h"
+#include "win32/commdlg.h"
 
 class CFileDialog : public CDialog {
  public:
-  CFileDialog(BOOL /*openFileDialog*/, LPCSTR /*defaultExt*/, LPCSTR fileName, DWORD /*flags*/, LPCSTR /*filter*/,
-              CWnd* parent = nullptr)
-      : CDialog(0u, parent), m_path(fileName ? fileName : "") {}
-  INT_PTR DoModal() override { return IDCANCEL; }
+  CFileDialog(BOOL openFileDialog, LPCSTR defaultExt, LPCSTR fileName, DWORD flags, LPCSTR filter,
+              CWnd* parent = nullptr);
+  INT_PTR DoModal() override;
   CString GetPathName() const { return m_path; }
-  // Whether DoModal shows a window a person can answer.
-  static bool HasWindow() { return false; }
+  CString GetFileName() const;
+
+  OPENFILENAME m_ofn{};
 
  private:
+  BOOL m_open;
+  CString m_defaultExt;
+  std::vector<char> m_filter;  // '\0'-separated pairs
+  std::vector<char> m_file;
   CString m_path;
 };

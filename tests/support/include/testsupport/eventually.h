@@ -9,9 +9,9 @@
 
 namespace tavrin::test {
 
-// Polls the condition (every millisecond at first, then less often) until it holds or `limit` has gone;
-// its last value. A wait that ends at the event is long, since a busy computer is slow; a check that
-// nothing happens within a time passes a short limit and expects false.
+// Polls the condition (every millisecond at first, then less often) until it holds or `limit` (stretched
+// in sanitizer builds) has gone; its last value. A wait that ends at the event is long, since a busy
+// computer is slow; a check that nothing happens within a time passes a short limit and expects false.
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(30));
 

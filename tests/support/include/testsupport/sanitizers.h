@@ -1,6 +1,7 @@
 // Whether this build runs under a sanitizer (ASan or TSan), with either compiler: some limits a test
 // sets on a process leave the sanitizers' runtime no room, and timings stretch many times over.
 #pragma once
+#include <chrono>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TAVRIN_SANITIZED 1
@@ -16,4 +17,11 @@ inline constexpr bool kSanitized = true;
 #else
 inline constexpr bool kSanitized = false;
 #endif
+
+// How long a test waits for what it expects: under a sanitizer, on a busy computer, programs start and
+// answer several times slower, so every bound on a wait stretches with the build.
+template <class Rep, class Period>
+constexpr std::chrono::milliseconds Patient(std::chrono::duration<Rep, Period> limit) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(limit) * (kSanitized ? 4 : 1);
+}
 }  // namespace tavrin::test
