@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenuHosts.h"
 #include "draw/surface.h"
 #include "testsupport/sysroot.h"
@@ -122,6 +123,72 @@ TEST_F(HostsTest, DockBarsTakeTheirParentsMenuBackground) {
   ::SetMenu(parent.m_hWnd, nullptr);
   parent.DestroyWindow();
   DeleteObject(red);
+}
+
+TEST_F(HostsTest, EveryHostFrameIsCreatableAndTakesItsSystemMenuAsACNewMenu) {
+  const CRuntimeClass* classes[] = {RUNTIME_CLASS(CNewMiniFrameWnd), RUNTIME_CLASS(CNewMiniDockFrameWnd)};
+  for (const CRuntimeClass* runtime : classes) {
+    auto* frame = dynamic_cast<CMiniFrameWnd*>(runtime->CreateObject());
+    ASSERT_NE(frame, nullptr) << runtime->m_lpszClassName;
+    ASSERT_TRUE(frame->Create(nullptr, "Tools", WS_POPUP | WS_CAPTION | WS_SYSMENU, RECT{10, 10, 200, 100}));
+    auto* host = dynamic_cast<CMenuHostFrame<CMiniFrameWnd>*>(frame);
+    CNewMenu* system = host ? &host->m_SystemNewMenu
+                            : &dynamic_cast<CMenuHostFrame<CMiniDockFrameWnd>*>(frame)->m_SystemNewMenu;
+    EXPECT_EQ(system->m_hMenu, ::GetSystemMenu(frame->m_hWnd, FALSE)) << runtime->m_lpszClassName;
+    EXPECT_EQ(CMenu::FromHandlePermanent(system->m_hMenu), system);
+    frame->DestroyWindow();  // deletes the frame
+  }
+  // The static links hold the entries of the five instantiations.
+  const mfc::MessageMap* const* links = GetMenuHostFrameLinks();
+  EXPECT_EQ(links[2], CMenuHostFrame<CMiniDockFrameWnd>::GetMessageEntries());
+  EXPECT_EQ(links[3], CMenuHostFrame<CMiniFrameWnd>::GetMessageEntries());
+  EXPECT_EQ(links[4], CMenuHostFrame<CMDIChildWnd>::GetMessageEntries());
+  EXPECT_STREQ(RUNTIME_CLASS(CNewMDIChildWnd)->m_lpszClassName, "CNewMDIChildWnd");
+  EXPECT_EQ(RUNTIME_CLASS(CNewMDIFrameWnd)->m_pBaseClass, RUNTIME_CLASS(CMDIFrameWnd));
+}
+
+TEST_F(HostsTest, FloatingBarsOfAHostFrameGetTheLibrarysFloatingFrame) {
+  auto* frame = new CNewFrameWnd;
+  ASSERT_TRUE(frame->CreateEx(0, "dock", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 400, 300, nullptr, 0));
+  frame->EnableDocking(CBRS_ALIGN_ANY);
+  EXPECT_EQ(frame->m_pFloatingFrameClass, RUNTIME_CLASS(CNewMiniDockFrameWnd));
+  CToolBar bar;
+  ASSERT_TRUE(bar.Create(frame));
+  bar.EnableDocking(CBRS_ALIGN_ANY);
+  frame->DockControlBar(&bar);
+  frame->FloatControlBar(&bar, POINT{200, 200});
+  auto* floating = dynamic_cast<CNewMiniDockFrameWnd*>(CWnd::FromHandlePermanent(::GetParent(bar.m_hWnd)));
+  ASSERT_NE(floating, nullptr);
+  EXPECT_EQ(floating->m_SystemNewMenu.m_hMenu, ::GetSystemMenu(floating->m_hWnd, FALSE));
+  frame->DockControlBar(&bar);
+  frame->DestroyWindow();
+}
+
+TEST_F(HostsTest, TheMultiDocFrameLoadsItsBarAndHidesAndShowsIt) {
+  auto* frame = new CNewMDIFrameWnd;
+  ASSERT_TRUE(frame->Create(nullptr, "MDI", WS_OVERLAPPEDWINDOW | WS_VISIBLE, RECT{20, 20, 420, 320}, nullptr,
+                            MAKEINTRESOURCE(kResource)));
+  const HMENU bar = frame->m_DefaultNewMenu.m_hMenu;
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(::GetMenu(frame->m_hWnd), bar);
+  EXPECT_EQ(frame->m_hMenuDefault, bar) << "the bar the children fall back on";
+  EXPECT_EQ(::GetMenuState(bar, 0, MF_BYPOSITION) & MF_OWNERDRAW, MF_OWNERDRAW);
+  EXPECT_TRUE(frame->ShowMenu(FALSE)) << "shown before";
+  EXPECT_EQ(::GetMenu(frame->m_hWnd), nullptr);
+  EXPECT_TRUE(::IsMenu(bar)) << "hidden, not destroyed";
+  EXPECT_FALSE(frame->ShowMenu(FALSE));
+  EXPECT_FALSE(frame->ShowMenu(TRUE));
+  EXPECT_EQ(::GetMenu(frame->m_hWnd), bar);
+
+  auto* child = new CNewMDIChildWnd;
+  ASSERT_TRUE(child->Create(nullptr, "Doc", WS_CHILD | WS_VISIBLE | WS_OVERLAPPEDWINDOW, RECT{0, 0, 200, 120}, frame));
+  EXPECT_EQ(frame->MDIGetActive(), child);
+  EXPECT_EQ(child->m_SystemNewMenu.m_hMenu, ::GetSystemMenu(child->m_hWnd, FALSE));
+  frame->DestroyWindow();
+
+  // A menu resource that cannot be loaded fails the creation.
+  auto* broken = new CNewMDIFrameWnd;  // deletes itself on the failure
+  EXPECT_FALSE(broken->Create(nullptr, "MDI", WS_OVERLAPPEDWINDOW, RECT{0, 0, 100, 100}, nullptr, "NOMENU"));
 }
 
 }  // namespace

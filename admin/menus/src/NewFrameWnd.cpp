@@ -141,37 +141,17 @@ void EndMenuBarHotTracking(HWND hwnd, BOOL redraw, UINT* timerId, int* hotItem) 
   *hotItem = -1;
 }
 
-BOOL CNewFrameWnd::PreCreateWindow(CREATESTRUCT& cs) {
-  if (!CMenuHostFrame<CFrameWnd>::PreCreateWindow(cs)) return FALSE;
-  // The menu bar is the window's from its creation on, so its first client area is already below it.
-  if (!(cs.style & WS_CHILD) && !cs.hMenu && m_DefaultNewMenu.m_hMenu) cs.hMenu = m_DefaultNewMenu.m_hMenu;
-  return TRUE;
-}
+IMPLEMENT_DYNCREATE(CNewMDIFrameWnd, CMDIFrameWnd)
 
-BOOL CNewFrameWnd::LoadFrame(UINT idResource, DWORD style, CWnd* parent, CCreateContext* context) {
-  if (!m_DefaultNewMenu.m_hMenu) m_DefaultNewMenu.LoadMenu(idResource);
-  if (!CMenuHostFrame<CFrameWnd>::LoadFrame(idResource, style, parent, context)) return FALSE;
-  // A derived class that skipped this class's PreCreateWindow still gets its bar.
-  if (m_DefaultNewMenu.m_hMenu && ::GetMenu(m_hWnd) != m_DefaultNewMenu.m_hMenu)
-    ::SetMenu(m_hWnd, m_DefaultNewMenu.m_hMenu);
-  SetMenuBarBackground(m_DefaultNewMenu.m_hMenu);
-  ::DrawMenuBar(m_hWnd);
-  return TRUE;
-}
-
-BOOL CNewFrameWnd::Create(LPCSTR, LPCSTR title, DWORD style, const RECT& rect, CWnd* parent, LPCSTR menuName,
-                          DWORD exStyle) {
-  if (menuName) {
-    m_DefaultNewMenu.LoadMenu(menuName);
-    if (!m_DefaultNewMenu.m_hMenu) {
-      PostNcDestroy();  // the frame deletes itself, as after a window that went
-      return FALSE;
-    }
+BOOL CNewMDIFrameWnd::ShowMenu(BOOL show) {
+  const BOOL shown = ::GetMenu(m_hWnd) != nullptr;
+  if (show && !shown && m_hShowMenu) {
+    ::SetMenu(m_hWnd, m_hShowMenu);
+    m_hShowMenu = nullptr;
+  } else if (!show && shown) {
+    m_hShowMenu = ::GetMenu(m_hWnd);
+    ::SetMenu(m_hWnd, nullptr);
   }
-  if (!CreateEx(exStyle, title, style, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                parent ? parent->GetSafeHwnd() : nullptr, reinterpret_cast<UINT_PTR>(m_DefaultNewMenu.m_hMenu)))
-    return FALSE;
-  SetMenuBarBackground(m_DefaultNewMenu.m_hMenu);
   ::DrawMenuBar(m_hWnd);
-  return TRUE;
+  return shown;
 }

@@ -15,11 +15,6 @@
 
 namespace {
 
-const mfc::MessageMap* EmptyMap() {
-  static const mfc::MessageMap map{nullptr, {}};
-  return &map;
-}
-
 // Set once the global state has gone at exit: icon sets are deleted then, and later releases are no-ops.
 bool g_stateGone = false;
 
@@ -88,14 +83,10 @@ int Channel(long value) { return static_cast<int>(std::clamp<long>(value, 0, 255
 
 // The library's static objects, in the order a program built with it constructs them (and destroys
 // them the other way round).
-const mfc::MessageMap* CMenuHostFrame2::GetMessageEntries() { return EmptyMap(); }
-const mfc::MessageMap* CMenuHostFrame3::GetMessageEntries() { return EmptyMap(); }
-const mfc::MessageMap* CMenuHostFrame4::GetMessageEntries() { return EmptyMap(); }
-
 static const mfc::MessageMap* const g_hostFrameLinks[kMenuHostFrameLinkCount] = {
     CMenuHostFrame<CFrameWnd>::GetMessageEntries(), CMenuHostFrame<CDialog>::GetMessageEntries(),
-    CMenuHostFrame2::GetMessageEntries(), CMenuHostFrame3::GetMessageEntries(),
-    CMenuHostFrame4::GetMessageEntries()};
+    CMenuHostFrame<CMiniDockFrameWnd>::GetMessageEntries(), CMenuHostFrame<CMiniFrameWnd>::GetMessageEntries(),
+    CMenuHostFrame<CMDIChildWnd>::GetMessageEntries()};
 static const UINT g_windowsVersion = CNewMenu::GetWindowsVersion();
 static CNewMenuGlobalState g_globalState;
 static CNewMenuWindowMap g_windowMap;

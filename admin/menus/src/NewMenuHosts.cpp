@@ -2,7 +2,12 @@
 
 #include "win32/windows.h"
 
+IMPLEMENT_DYNCREATE(CNewMiniFrameWnd, CMiniFrameWnd)
+IMPLEMENT_DYNCREATE(CNewMiniDockFrameWnd, CMiniDockFrameWnd)
+IMPLEMENT_DYNCREATE(CNewMDIChildWnd, CMDIChildWnd)
 IMPLEMENT_DYNAMIC(CNewMultiDocTemplate, CMultiDocTemplate)
+
+const CRuntimeClass* NewMiniDockFrameClass() { return RUNTIME_CLASS(CNewMiniDockFrameWnd); }
 IMPLEMENT_DYNCREATE(CNewDockBar, CDockBar)
 
 CNewMultiDocTemplate::CNewMultiDocTemplate(UINT idResource, const CRuntimeClass* docClass,

@@ -470,9 +470,16 @@ BOOL CFrameWnd::LoadFrame(UINT idResource, DWORD style, CWnd* parent, CCreateCon
     int end = title.Find('\n');
     if (end >= 0) title = title.Left(end);
   }
+  return CreateFrame(0, title, style, RECT{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT},
+                     parent ? parent->GetSafeHwnd() : nullptr, 0, context);
+}
+
+BOOL CFrameWnd::CreateFrame(DWORD exStyle, LPCSTR title, DWORD style, const RECT& rect, HWND parent,
+                            UINT_PTR menuOrId, CCreateContext* context) {
+  const bool defaults = rect.left == CW_USEDEFAULT;
   pendingContext_ = context;
-  BOOL created = CreateEx(0, title, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                          parent ? parent->GetSafeHwnd() : nullptr, 0);
+  BOOL created = CreateEx(exStyle, title, style, rect.left, rect.top, defaults ? CW_USEDEFAULT : rect.right - rect.left,
+                          defaults ? CW_USEDEFAULT : rect.bottom - rect.top, parent, menuOrId);
   pendingContext_ = nullptr;
   return created;
 }

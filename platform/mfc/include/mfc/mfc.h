@@ -6,6 +6,7 @@
 #include "mfc/collections.h"
 #include "mfc/dialog.h"
 #include "mfc/doc.h"
+#include "mfc/frames.h"
 #include "mfc/dockbar.h"
 #include "mfc/gdi.h"
 #include "mfc/imagelist.h"

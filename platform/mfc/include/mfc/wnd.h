@@ -196,6 +196,7 @@ LPCSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor = nullptr, HBRUSH bac
                            HICON icon = nullptr);
 
 class CView;
+class CControlBar;
 
 class CFrameWnd : public CWnd {
   DECLARE_DYNCREATE(CFrameWnd)
@@ -214,6 +215,16 @@ class CFrameWnd : public CWnd {
   // Places the frame's children in its client area: by default the active view fills it.
   virtual void RecalcLayout();
 
+  // Docking: a dock bar (mfc/dockbar.h) along each side the style names (CBRS_ALIGN_*), and floating bars in
+  // frames of m_pFloatingFrameClass (CMiniDockFrameWnd, mfc/frames.h).
+  void EnableDocking(DWORD dockStyle);
+  // The bar goes into the dock bar of the id, or of the first side both it and the frame allow (top,
+  // bottom, left, right); a floating frame it leaves goes.
+  void DockControlBar(CControlBar* bar, UINT dockBarId = 0);
+  // The bar goes into a new floating frame at the screen point.
+  void FloatControlBar(CControlBar* bar, POINT point);
+  const CRuntimeClass* m_pFloatingFrameClass = nullptr;
+
   // Commands go to the active view (and its document), then the frame itself, then the application.
   BOOL OnCmdMsg(UINT id) override;
   BOOL OnUpdateCommand(CCmdUI* ui) override;
@@ -227,6 +238,10 @@ class CFrameWnd : public CWnd {
   // Builds the client area: by default the view of the context.
   virtual BOOL OnCreateClient(LPCREATESTRUCT createStruct, CCreateContext* context);
   CView* CreateView(CCreateContext* context, UINT id = 0xE900);
+  // Creates the window with the context for OnCreateClient (`menuOrId`: a top-level window's menu, a child's
+  // id).
+  BOOL CreateFrame(DWORD exStyle, LPCSTR title, DWORD style, const RECT& rect, HWND parent, UINT_PTR menuOrId,
+                   CCreateContext* context);
   // The main frame closes the documents (which destroys it); any other frame destroys itself.
   void OnClose() override;
   void OnSize(UINT type, int cx, int cy) override;

@@ -464,6 +464,9 @@ void EndMenuBarHotTracking(HWND hwnd, BOOL redraw, UINT* timerId, int* hotItem);
 // Gives a menu bar the current style's background (MENUINFO MIM_BACKGROUND) when it is a CNewMenu.
 void SetMenuBarBackground(HMENU menu);
 
+// The run-time class of the library's floating frames (CNewMiniDockFrameWnd).
+const CRuntimeClass* NewMiniDockFrameClass();
+
 // The library's frame template: a window class with owner-drawn menus: its menu bar and system menu
 // are CNewMenu objects, and the menu messages are routed to the library.
 template <class TBase>
@@ -474,6 +477,12 @@ class CMenuHostFrame : public TBase {
   BOOL m_bInMenuLoop = FALSE;
   UINT m_TimerID = 0;
   int m_menubarItemIndex = -1;
+
+  // Docking as the base frame's, with floating bars in frames whose menus are the library's.
+  void EnableDocking(DWORD dockStyle) {
+    TBase::EnableDocking(dockStyle);
+    this->m_pFloatingFrameClass = NewMiniDockFrameClass();
+  }
 
   // The template's own message entries (its map links them after the base's).
   static const mfc::MessageMap* GetMessageEntries() {
@@ -582,19 +591,6 @@ class CNewMenuMemDC : public CDC {
   HBITMAP m_bitmap = nullptr;
   BOOL m_bCancel = FALSE;
   HDC m_target;
-};
-
-class CMenuHostFrame2 : public CMenuHostFrame<CFrameWnd> {
- public:
-  static const mfc::MessageMap* GetMessageEntries();
-};
-class CMenuHostFrame3 : public CMenuHostFrame<CFrameWnd> {
- public:
-  static const mfc::MessageMap* GetMessageEntries();
-};
-class CMenuHostFrame4 : public CMenuHostFrame<CFrameWnd> {
- public:
-  static const mfc::MessageMap* GetMessageEntries();
 };
 
 // The base links of the frame template's instantiations, stored by static initialisers.

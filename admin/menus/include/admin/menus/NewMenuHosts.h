@@ -1,9 +1,23 @@
-// The library's document template and dock bar: a multi-document template whose shared menu is an
-// owner-drawn CNewMenu with the toolbar's icons, and a dock bar painted like the menu bar above it.
+// The library's other hosts: the mini frame, the floating frame of a control bar and the child frame of a
+// multiple-document frame, each with owner-drawn menus; a multi-document template whose shared menu is an
+// owner-drawn CNewMenu with the toolbar's icons; and a dock bar painted like the menu bar above it.
 #pragma once
 #include "admin/menus/NewMenu.h"
 #include "mfc/dockbar.h"
+#include "mfc/frames.h"
 #include "mfc/multidoc.h"
+
+class CNewMiniFrameWnd : public CMenuHostFrame<CMiniFrameWnd> {
+  DECLARE_DYNCREATE(CNewMiniFrameWnd)
+};
+
+class CNewMiniDockFrameWnd : public CMenuHostFrame<CMiniDockFrameWnd> {
+  DECLARE_DYNCREATE(CNewMiniDockFrameWnd)
+};
+
+class CNewMDIChildWnd : public CMenuHostFrame<CMDIChildWnd> {
+  DECLARE_DYNCREATE(CNewMDIChildWnd)
+};
 
 class CNewMultiDocTemplate : public CMultiDocTemplate {
   DECLARE_DYNAMIC(CNewMultiDocTemplate)
