@@ -7,6 +7,7 @@
 #include "admin/menus/NewFrameWnd.h"
 #include "admin/menus/NewMenuHosts.h"
 #include "draw/surface.h"
+#include "solid_bitmap.h"
 #include "testsupport/sysroot.h"
 #include "win32/resources.h"
 #include "win32/window_manager.h"
@@ -36,16 +37,7 @@ std::vector<uint8_t> MenuTemplate() {
   return bytes;
 }
 
-std::vector<uint8_t> Bitmap() {
-  const int width = 16, height = 15, stride = width * 3;
-  std::vector<uint8_t> bytes(40 + stride * height, 90);
-  std::fill(bytes.begin(), bytes.begin() + 40, 0);
-  const uint32_t header[3] = {40, static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
-  std::memcpy(bytes.data(), header, sizeof header);
-  const uint16_t planesAndBits[2] = {1, 24};
-  std::memcpy(bytes.data() + 12, planesAndBits, sizeof planesAndBits);
-  return bytes;
-}
+std::vector<uint8_t> Bitmap() { return menu_test::SolidBitmap(16, 15, 90); }
 
 class HostsTest : public SysrootTest {
  protected:

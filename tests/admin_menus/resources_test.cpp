@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "admin/menus/NewMenu.h"
+#include "solid_bitmap.h"
 #include "testsupport/sysroot.h"
 #include "win32/resources.h"
 #include "win32/windows.h"
@@ -12,16 +13,7 @@ namespace {
 using tavrin::test::SysrootTest;
 
 // A 24-bit bitmap of `icons` 16x15 pictures in one colour.
-std::vector<uint8_t> Strip(int icons) {
-  const int width = 16 * icons, height = 15, stride = width * 3;
-  std::vector<uint8_t> bytes(40 + stride * height, 70);
-  std::fill(bytes.begin(), bytes.begin() + 40, 0);
-  const uint32_t header[3] = {40, static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
-  std::memcpy(bytes.data(), header, sizeof header);
-  const uint16_t planesAndBits[2] = {1, 24};
-  std::memcpy(bytes.data() + 12, planesAndBits, sizeof planesAndBits);
-  return bytes;
-}
+std::vector<uint8_t> Strip(int icons) { return menu_test::SolidBitmap(16 * icons, 15, 70); }
 
 // A 16-colour 8x2 bitmap: colour i of the table in column i (the top row and the bottom row alike).
 // The table: black, dark grey, light grey, white, then red.
