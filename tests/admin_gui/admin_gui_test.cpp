@@ -534,7 +534,8 @@ TEST_F(AdminGuiTest, LockedServerIsUnlockedWithItsPasswordOnly) {
 
   for (const char* password : {"wrong", "lab"}) {
     SCOPED_TRACE(password);
-    const Row* row = lockedRow(ServerList(2));
+    const Window servers = ServerList(2);  // the row points into it
+    const Row* row = lockedRow(servers);
     ASSERT_NE(row, nullptr);
     Click((row->left + row->right) / 2, (row->top + row->bottom) / 2);
     // The click asks the server for its details behind the wait window; Unlock comes after.
