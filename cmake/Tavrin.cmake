@@ -13,6 +13,12 @@ function(tavrin_library name)
   endif()
 endfunction()
 
+# tavrin_nothing_graphical(program...): programs that must link no drawing or window library (libX11,
+# libfreetype, libpng); the build lists them in nothing_graphical.txt, which scripts/check-layers reads.
+function(tavrin_nothing_graphical)
+  set_property(GLOBAL APPEND PROPERTY TAVRIN_NOTHING_GRAPHICAL ${ARGN})
+endfunction()
+
 # tavrin_test(name [NOTHING_GRAPHICAL] [SOURCES ...] DEPS ...): one gtest program from the *.cpp files of the
 # calling folder, or from SOURCES when given.
 # NOTHING_GRAPHICAL: the program gets only the base layer's test support, so it links nothing graphical (the
@@ -28,6 +34,7 @@ function(tavrin_test name)
   add_executable(${name} ${srcs})
   if(ARG_NOTHING_GRAPHICAL)
     set(support tavrin_testsupport_base)
+    tavrin_nothing_graphical(${name})
   else()
     set(support tavrin_testsupport)
   endif()
