@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core_internal.h"
 #include "user_internal.h"
 #include "win32/window_manager.h"
 #include "win32/sysroot.h"
@@ -231,7 +232,31 @@ class Service {
   // Counts a published window; the first one starts the service.
   void Acquire() {
     std::lock_guard guard(lock_);
-    if (users_++ > 0) return;
+    if (users_++ > 0 || stopping_) return;  // a stop under way starts the service again when it is done
+    Start();
+  }
+
+  // The last published window gone stops the service. The service may be waiting meanwhile for this very
+  // thread to answer a message (a listing asks each list for its rows): the wait answers them.
+  void Release() {
+    std::unique_lock guard(lock_);
+    if (users_ == 0 || --users_ > 0 || stopping_ || !thread_.joinable()) return;
+    stopping_ = true;
+    char stop = 1;
+    (void)!write(wake_[1], &stop, 1);
+    guard.unlock();
+    core::WaitAnsweringSent([this] { return ended_; });
+    guard.lock();
+    thread_.join();
+    CloseAll();
+    ended_ = false;
+    stopping_ = false;
+    if (users_ > 0) Start();  // a window published while the service stopped
+  }
+
+ private:
+  // Called with lock_ held.
+  void Start() {
     socklen_t length;
     sockaddr_un address = ServiceAddress(static_cast<DWORD>(getpid()), length);
     listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -240,22 +265,16 @@ class Service {
       CloseAll();  // other processes then cannot reach our windows; local use goes on
       return;
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+      Run();
+      {
+        std::lock_guard ended(base::WaitLock());
+        ended_ = true;
+      }
+      base::NotifyWaiters();
+    });
   }
 
-  // The last published window gone stops the service.
-  void Release() {
-    std::lock_guard guard(lock_);
-    if (users_ == 0 || --users_ > 0) return;
-    if (thread_.joinable()) {
-      char stop = 1;
-      (void)!write(wake_[1], &stop, 1);
-      thread_.join();
-    }
-    CloseAll();
-  }
-
- private:
   void Run() {
     for (;;) {
       pollfd fds[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -279,6 +298,8 @@ class Service {
 
   std::mutex lock_;
   int users_ = 0;
+  bool stopping_ = false;
+  bool ended_ = false;  // guarded by WaitLock(): the service thread has left its loop
   int listener_ = -1;
   int wake_[2] = {-1, -1};
   std::thread thread_;
