@@ -121,6 +121,9 @@ void CreateSurfaceLocked(Window& window);
 gui::SurfaceId MirrorSurface(HWND topLevel, bool announce);
 // The same for every top-level window, without announcing.
 void MirrorAllSurfaces();
+// Makes the injection calls the core's default input handlers, so that input the core routes (from a
+// presenter, or an automation command) takes the Win32 road: capture, WM_NCHITTEST, the focus.
+void EnsureInputRouting();
 // Whether the X11 display (the core's presenter) runs.
 bool PresenterRunning();
 // Installs the window manager as GDI's source of window DCs (once).
