@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "draw/png.h"
+#include "gui/screenshot.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -131,31 +131,21 @@ bool CaptureOnOwnThread(HWND hwnd, draw::Surface& image) {
 }  // namespace
 
 bool ServeScreenshot(HWND hwnd, std::string& png) {
-  draw::Surface image;
+  std::vector<uint8_t> bytes;
   if (hwnd) {
     // What is due is painted first, by the window's own thread.
     RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    if (!CaptureOnOwnThread(hwnd, image)) return false;
+    draw::Surface image;
+    if (!CaptureOnOwnThread(hwnd, image) || !gui::EncodeScreenshot(image, bytes)) return false;
   } else {
     RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT screen = ScreenRect();
-    image.Reset(screen.right, screen.bottom, 0x003A6EA5);
-    std::vector<HWND> tops;
-    {
-      std::lock_guard guard(Table().lock);
-      tops = Table().topLevels;
-    }
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {  // bottom first
-      RECT rect;
-      draw::Surface window;
-      if (!IsWindowVisible(*it) || IsIconic(*it) || !GetWindowRect(*it, &rect) || !CaptureOnOwnThread(*it, window))
-        continue;
-      for (int y = 0; y < window.height(); ++y)
-        for (int x = 0; x < window.width(); ++x) image.put(rect.left + x, rect.top + y, window.at(x, y));
-    }
+    MirrorAllSurfaces();
+    // Each window's pixels are copied by its own thread.
+    auto source = [](const gui::SurfaceState& state, gui::SurfaceId, draw::Surface& image) {
+      return CaptureOnOwnThread(reinterpret_cast<HWND>(state.handle), image);
+    };
+    if (!gui::ScreenScreenshot(gui::TheDesktop(), bytes, source)) return false;
   }
-  std::vector<uint8_t> bytes;
-  if (!draw::EncodePng(image, bytes)) return false;
   png.assign(bytes.begin(), bytes.end());
   return true;
 }
