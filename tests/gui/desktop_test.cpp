@@ -2,6 +2,8 @@
 // capture and focus, screenshots.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -127,6 +129,47 @@ TEST_F(DesktopTest, PresentersHearChangesAndDamageOnTheDrawingThread) {
   EXPECT_EQ(recorder.heard, (std::vector<std::string>{"changed " + n, "damaged " + n, "destroyed " + n}));
   EXPECT_EQ(recorder.lastDamage, (Rect{1, 2, 3, 4}));
   EXPECT_EQ(recorder.damagedOn, drawerId);
+}
+
+// A presenter that is going may still be told of damage on a drawing thread: removing it waits for that
+// call, so the presenter can be destroyed right after.
+TEST_F(DesktopTest, RemovingAPresenterWaitsForTheCallsIntoIt) {
+  struct Blocking : Presenter {
+    void SurfaceChanged(SurfaceId) override {}
+    void SurfaceDestroyed(SurfaceId) override {}
+    void SurfaceDamaged(SurfaceId, const Rect&) override {
+      std::unique_lock guard(lock);
+      entered = true;
+      changed.notify_all();
+      changed.wait(guard, [&] { return released; });
+      removedWhileRunning = removed.load();
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    std::atomic<bool> removed{false};
+    bool removedWhileRunning = false;
+  } presenter;
+  desktop_.AddPresenter(&presenter);
+  SurfaceId id = desktop_.Create(Shown({0, 0, 10, 10}, "drawn"));
+  std::thread drawer([&] { desktop_.Damage(id, Rect{0, 0, 1, 1}); });
+  {
+    std::unique_lock guard(presenter.lock);
+    presenter.changed.wait(guard, [&] { return presenter.entered; });
+  }
+  std::thread remover([&] {
+    desktop_.RemovePresenter(&presenter);
+    presenter.removed = true;
+  });
+  {
+    std::lock_guard guard(presenter.lock);
+    presenter.released = true;
+  }
+  presenter.changed.notify_all();
+  drawer.join();
+  remover.join();
+  EXPECT_FALSE(presenter.removedWhileRunning);
+  EXPECT_TRUE(presenter.removed);
 }
 
 TEST_F(DesktopTest, ASurfaceHeldUntilDrawnLeavesTheScreenBeneathShowing) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "gui/automation.h"
 #include "gui/screenshot.h"
 #include "window_internal.h"
 
@@ -19,46 +20,23 @@ namespace tavrin::win {
 bool RunInputCommand(HWND hwnd, const std::string& command) {
   RECT rect{};
   if (!GetWindowRect(hwnd, &rect)) return false;
-  std::istringstream in(command);
-  std::string verb;
-  in >> verb;
-  if (verb == "click" || verb == "move") {
-    int x, y;
-    if (!(in >> x >> y)) return false;
-    x += rect.left;
-    y += rect.top;
-    if (verb == "move") {
-      InjectMouseMove(x, y);
-      return true;
-    }
-    std::string buttonName = "left";
-    int count = 1;
-    in >> buttonName >> count;
-    MouseButton button = buttonName == "right" ? MouseButton::kRight
-                         : buttonName == "middle" ? MouseButton::kMiddle
-                                                  : MouseButton::kLeft;
-    for (int i = 0; i < std::clamp(count, 1, 3); ++i) InjectClick(x, y, button);
+  gui::automation::InputCommand input;
+  if (!gui::automation::ParseInputCommand(command, input)) return false;
+  using Verb = gui::automation::InputCommand::Verb;
+  if (input.verb == Verb::kClick || input.verb == Verb::kMove) {
+    detail::EnsureInputRouting();
+    gui::automation::RunPointerCommand(gui::TheDesktop(), detail::ToDraw(rect), input);
     return true;
   }
-  if (verb == "text" || verb == "key") {
-    HWND top = GetAncestor(hwnd, GA_ROOT);
-    if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
-    if (verb == "text") {
-      std::string text;
-      std::getline(in, text);
-      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
-      InjectText(text);
-      return true;
-    }
-    int vk = 0;
-    std::string state = "press";
-    if (!(in >> vk)) return false;
-    in >> state;
-    if (state != "up") InjectKey(vk, true);
-    if (state != "down") InjectKey(vk, false);
-    return true;
+  HWND top = GetAncestor(hwnd, GA_ROOT);
+  if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
+  if (input.verb == Verb::kText) {
+    InjectText(input.text);
+  } else {
+    if (input.press) InjectKey(input.key, true);
+    if (input.release) InjectKey(input.key, false);
   }
-  return false;
+  return true;
 }
 
 std::vector<std::string> ListAllWindows() {
