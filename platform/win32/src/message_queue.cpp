@@ -423,8 +423,26 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   return FALSE;
 }
 
+namespace {
+
+// The calling thread's message queue as something a wait watches.
+class QueueInput : public tavrin::base::WaitCondition {
+ public:
+  QueueInput(tavrin::core::MessageQueue& queue, DWORD wakeMask) : queue_(queue), wakeMask_(wakeMask) {}
+  bool Met() override { return tavrin::core::QueueHasInput(queue_, wakeMask_); }
+  std::chrono::steady_clock::time_point NextCheck() override { return tavrin::core::NextTimerDue(queue_); }
+
+ private:
+  tavrin::core::MessageQueue& queue_;
+  DWORD wakeMask_;
+};
+
+}  // namespace
+
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                 DWORD wakeMask) {
-  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, true, wakeMask);
+  auto queue = tavrin::core::CurrentQueue();
+  QueueInput input(*queue, wakeMask);
+  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, &input);
 }
 
