@@ -2,6 +2,7 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,5 +35,9 @@ bool QueueHasInput(MessageQueue& queue, DWORD wakeMask);
 std::chrono::steady_clock::time_point NextTimerDue(MessageQueue& queue);
 // Ends the calling thread's queue and destroys its windows, as the end of a thread does.
 void ReleaseCurrentQueue();
+// Waits until `done` (asked with WaitLock() held) holds, answering meanwhile the messages that other
+// threads send to the calling thread, as a thread blocked in SendMessage does: the thread waited for may
+// itself be waiting for an answer of ours.
+void WaitAnsweringSent(const std::function<bool()>& done);
 
 }  // namespace tavrin::core

@@ -175,6 +175,20 @@ std::shared_ptr<MessageQueue> CurrentQueue() {
   return t_queue.queue;
 }
 
+void WaitAnsweringSent(const std::function<bool()>& done) {
+  const std::shared_ptr<MessageQueue> own = t_queue.queue;  // a thread without a queue has nothing to answer
+  std::unique_lock lock(WaitLock());
+  while (!done()) {
+    if (own && !own->sent.empty()) {
+      lock.unlock();
+      DispatchSent(*own);
+      lock.lock();
+      continue;
+    }
+    WaitChanged().wait(lock);
+  }
+}
+
 void ReleaseCurrentQueue() {
   auto queue = std::move(t_queue.queue);
   if (!queue) return;
