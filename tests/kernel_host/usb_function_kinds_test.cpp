@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "notice_window.h"
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
 #include "testsupport/child_process.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core_internal.h"
+#include "queue_internal.h"
 #include "gui/automation.h"
 #include "user_internal.h"
 #include "win32/window_manager.h"

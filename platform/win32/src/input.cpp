@@ -121,6 +121,7 @@ void ForgetInput(HWND hwnd) {
     std::lock_guard guard(table.lock);
     if (table.focus && IsSelfOrDescendantLocked(hwnd, table.focus)) table.focus = nullptr;
     if (table.capture && IsSelfOrDescendantLocked(hwnd, table.capture)) table.capture = nullptr;
+    MirrorInputLocked();
   }
   auto& s = State();
   std::lock_guard guard(s.lock);
@@ -157,6 +158,7 @@ HWND SetFocus(HWND hwnd) {
     }
     if (previous == hwnd) return previous;
     table.focus = hwnd;
+    MirrorInputLocked();
   }
   if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
   if (previous && IsWindow(previous)) SendNow(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
@@ -177,6 +179,7 @@ HWND SetCapture(HWND hwnd) {
     if (!Find(hwnd)) return nullptr;
     previous = table.capture;
     table.capture = hwnd;
+    MirrorInputLocked();
   }
   if (previous && previous != hwnd && IsWindow(previous))
     SendNow(previous, WM_CAPTURECHANGED, 0, reinterpret_cast<LPARAM>(hwnd));
@@ -190,6 +193,7 @@ BOOL ReleaseCapture() {
     std::lock_guard guard(table.lock);
     previous = table.capture;
     table.capture = nullptr;
+    MirrorInputLocked();
   }
   if (previous && IsWindow(previous)) SendNow(previous, WM_CAPTURECHANGED, 0, 0);
   return TRUE;

@@ -108,6 +108,16 @@ gui::SurfaceId MirrorSurface(HWND topLevel, bool announce) {
   return id;
 }
 
+void MirrorInputLocked() {
+  auto surfaceOf = [](HWND hwnd) -> gui::SurfaceId {
+    auto top = hwnd ? Find(RootLocked(hwnd)) : nullptr;
+    return top ? top->surfaceId : 0;
+  };
+  auto& desktop = gui::TheDesktop();
+  desktop.SetCapture(surfaceOf(Table().capture));
+  desktop.SetFocus(surfaceOf(Table().focus));
+}
+
 void MirrorAllSurfaces() {
   std::lock_guard guard(Table().lock);
   for (HWND top : Table().topLevels)

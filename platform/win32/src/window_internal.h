@@ -121,6 +121,9 @@ void CreateSurfaceLocked(Window& window);
 gui::SurfaceId MirrorSurface(HWND topLevel, bool announce);
 // The same for every top-level window, without announcing.
 void MirrorAllSurfaces();
+// With the lock held: the core's capture and focus follow the Win32 ones (the surfaces of their
+// top-level windows).
+void MirrorInputLocked();
 // Makes the injection calls the core's default input handlers, so that input the core routes (from a
 // presenter, or an automation command) takes the Win32 road: capture, WM_NCHITTEST, the focus.
 void EnsureInputRouting();
