@@ -11,6 +11,7 @@
 #undef None
 #undef Bool
 #undef Status
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -29,6 +30,7 @@
 
 #include "draw/png.h"
 #include "draw/surface.h"
+#include "testsupport/child_process.h"
 #include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sanitizers.h"
@@ -191,16 +193,12 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   // ---- the program ----
 
   void StartAdmin() {
-    admin_ = fork();
-    ASSERT_GE(admin_, 0);
-    if (admin_ == 0) {
-      setenv("DISPLAY", xvfb_.name().c_str(), 1);
-      setenv("TAVRIN_DISPLAY", "x11", 1);
-      setenv("TAVRIN_ADMIN_NET", network_.c_str(), 1);
-      unsetenv("TAVRIN_MSGBOX_ANSWER");
-      execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    admin_ = tavrin::test::StartChild({program_}, tavrin::test::ChildSetup()
+                                                      .Set("DISPLAY", xvfb_.name())
+                                                      .Set("TAVRIN_DISPLAY", "x11")
+                                                      .Set("TAVRIN_ADMIN_NET", network_)
+                                                      .Unset("TAVRIN_MSGBOX_ANSWER"));
+    ASSERT_GT(admin_, 0);
   }
   // The program's exit code once it ended within the time, else -1.
   int WaitAdmin(int ms) {
@@ -218,7 +216,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   }
 
   static int Ctl(const std::string& arguments) {
-    return std::system((std::string("'") + TAVRIN_CTL_PROGRAM + "' " + arguments + " >/dev/null 2>&1").c_str());
+    return tavrin::test::RunShell(std::string("exec '") + TAVRIN_CTL_PROGRAM + "' " + arguments + " >/dev/null 2>&1");
   }
   // The windows that the running program lists. A program too busy to answer within the listing's time
   // (a sanitizer build on a loaded machine) is left out of a listing, and its windows would look gone:
@@ -234,11 +232,8 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   }
   static std::string Listing() {
     std::string listing;
-    if (FILE* pipe = popen((std::string("'") + TAVRIN_CTL_PROGRAM + "' windows 2>/dev/null").c_str(), "r")) {
-      char buffer[4096];
-      for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
-      pclose(pipe);
-    }
+    tavrin::test::RunChild({TAVRIN_CTL_PROGRAM, "windows"},
+                           tavrin::test::ChildSetup().Open(STDERR_FILENO, "/dev/null", O_WRONLY), &listing);
     return listing;
   }
   // Whether a process has published a top-level window (a record without an extension).
