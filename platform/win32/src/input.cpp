@@ -587,7 +587,7 @@ void InjectMouseMove(int x, int y) {
   PostMouse(target, hit, WM_MOUSEMOVE, point, keys);
 }
 
-void InjectMouseButton(MouseButton button, bool down, int x, int y) {
+void InjectMouseButton(MouseButton button, bool down, int x, int y, std::optional<DWORD> time) {
   POINT point{x, y};
   POINT cursor = CursorPosition();
   if (cursor.x != x || cursor.y != y) InjectMouseMove(x, y);
@@ -610,7 +610,7 @@ void InjectMouseButton(MouseButton button, bool down, int x, int y) {
   if (down) {
     HWND top = GetAncestor(target, GA_ROOT);
     if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
-    DWORD now = GetTickCount();
+    const DWORD now = time ? *time : GetTickCount();
     auto& s = State();
     std::lock_guard guard(s.lock);
     bool twice = s.lastDownWindow == target && s.lastDownMessage == downMessage &&
