@@ -626,7 +626,7 @@ TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
   Key(XK_d, XK_Alt_L);
   Key(XK_s);
   // A shown row holding every one of the texts.
-  const auto shownRow = [](std::initializer_list<const char*> parts, Row* found) {
+  const auto shownRow = [this](std::initializer_list<const char*> parts, Row* found) {
     return FindWindow(
         [&](const Window& w) {
           if (!w.visible) return false;
