@@ -614,5 +614,58 @@ TEST_F(AdminGuiTest, LockedServerIsUnlockedWithItsPasswordOnly) {
   locked.Stop();
 }
 
-}  // namespace
+// The panes as the simulator fills them: the servers and their devices in the tree, the selected device's
+// details beside it; Help > About shows the box with the installed program's version, and Enter closes it.
+TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_d, XK_Alt_L);
+  Key(XK_s);
+  // A shown row holding every one of the texts.
+  const auto shownRow = [this](std::initializer_list<const char*> parts, Row* found) {
+    return FindWindow(
+        [&](const Window& w) {
+          if (!w.visible) return false;
+          for (const Row& row : w.rows) {
+            bool all = true;
+            for (const char* part : parts) all = all && row.cells.find(part) != std::string::npos;
+            if (all) {
+              if (found) *found = row;
+              return true;
+            }
+          }
+          return false;
+        },
+        nullptr, 30000);
+  };
+  EXPECT_TRUE(shownRow({"127.0.0.91", "Loaded Successfully"}, nullptr)) << "no row of the office server";
+  EXPECT_TRUE(shownRow({"127.0.0.92", "Loaded Successfully"}, nullptr)) << "no row of the lab server";
+  EXPECT_TRUE(shownRow({"Cruzer Blade", "Busy"}, nullptr)) << "the held device is not busy";
+  Row printer;
+  ASSERT_TRUE(shownRow({kPrinterName, "Free"}, &printer)) << "no free printer";
+  Shot("devices");
 
+  Click(printer.left + 30, (printer.top + printer.bottom) / 2);
+  EXPECT_TRUE(shownRow({"Vid: 03f0"}, nullptr)) << "the printer's details do not show";
+  EXPECT_TRUE(shownRow({"Product Name: Office LaserPrinter 1020"}, nullptr));
+  Shot("details");
+
+  Key(XK_h, XK_Alt_L);  // Help > About
+  Key(XK_a);
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "About Pelko") && w.visible; }, nullptr))
+      << "no About box";
+  Window version;
+  EXPECT_TRUE(FindWindow([](const Window& w) { return w.depth == 1 && w.id == 1059; }, &version));
+  EXPECT_TRUE(std::regex_search(version.text, std::regex(R"(Version \d+, \d+, \d+, \d+)"))) << version.text;
+  Shot("about");
+  Key(XK_Return);
+  EXPECT_TRUE(Eventually([&] {
+    return !FindWindow([](const Window& w) { return TopLevel(w, "About Pelko") && w.visible; }, nullptr, 10);
+  })) << "the About box stays";
+}
+
+}  // namespace
