@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -270,7 +271,11 @@ class X11Presenter::Connection : public Presenter {
     const auto distance = now.time_since_epoch() - server;
     if (!clockKnown_ || distance < clockDistance_) clockDistance_ = distance;
     clockKnown_ = true;
-    return std::chrono::steady_clock::time_point(std::chrono::duration_cast<std::chrono::steady_clock::duration>(server + clockDistance_));
+    // The distance shrinking moves later events earlier: they never go before an event already given.
+    const auto when = std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(server + clockDistance_));
+    lastWhen_ = std::max(lastWhen_, when);
+    return lastWhen_;
   }
 
   void Handle(XEvent& event) {
@@ -326,6 +331,7 @@ class X11Presenter::Connection : public Presenter {
   std::map<::Window, SurfaceId> byXid_;  // presenter's thread only
   bool clockKnown_ = false;                // WhenPressed's, presenter's thread only
   std::chrono::steady_clock::duration clockDistance_{};
+  std::chrono::steady_clock::time_point lastWhen_{};
 };
 
 X11Presenter::X11Presenter() = default;

@@ -613,8 +613,10 @@ void InjectMouseButton(MouseButton button, bool down, int x, int y, std::optiona
     const DWORD now = time ? *time : GetTickCount();
     auto& s = State();
     std::lock_guard guard(s.lock);
+    // Presses timed by different clocks (the display's, ours) may come out of order: apart by the distance.
+    const LONG apart = std::abs(static_cast<LONG>(now - s.lastDownTime));
     bool twice = s.lastDownWindow == target && s.lastDownMessage == downMessage &&
-                 now - s.lastDownTime <= g_doubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
+                 static_cast<DWORD>(apart) <= g_doubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
                  std::abs(s.lastDownPoint.y - y) <= 2;
     if (twice) {
       s.lastDownWindow = nullptr;
