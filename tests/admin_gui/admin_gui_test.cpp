@@ -334,6 +334,21 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     XFlush(x_);
   }
 
+  // Device Mapping > Start Device Mapping, from the keyboard, on the shown frame.
+  void StartMappingFromTheMenu() {
+    Window status;
+    ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+    Click(status.left + 10, status.CentreY());
+    Key(XK_d, XK_Alt_L);
+    Key(XK_s);
+  }
+  // Device Mapping > Stop Device Mapping, from the keyboard, until its question shows.
+  static constexpr char kStopQuestion[] = "Stopping the Device Mapping functionality. Do you want to continue?";
+  void StopMappingFromTheMenu() {
+    Key(XK_d, XK_Alt_L);
+    Key(XK_o);
+    ASSERT_TRUE(Eventually([&] { return BoxShows(kStopQuestion); })) << "the stop asks nothing";
+  }
   // The Server Manager's view, then Server Manager > Search Servers, from the keyboard.
   void SearchFromTheMenu() {
     Window status;
@@ -462,11 +477,7 @@ TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProg
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   Shot("started");
   ShowFrame();
-  Window status;
-  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
-  Click(status.left + 10, status.CentreY());
-  Key(XK_d, XK_Alt_L);
-  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
 
   // File > Exit: the box says why not; Enter closes it and everything stays.
@@ -484,13 +495,10 @@ TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProg
   EXPECT_EQ(WaitAdmin(0), -1) << "the program ended";
 
   // Device Mapping > Stop, confirmed with Enter; then File > Exit ends the program and its tray icon.
-  Key(XK_d, XK_Alt_L);
-  Key(XK_o);
-  const std::string question = "Stopping the Device Mapping functionality. Do you want to continue?";
-  ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "the stop asks nothing";
+  ASSERT_NO_FATAL_FAILURE(StopMappingFromTheMenu());
   Shot("stop-question");
   Key(XK_Return);
-  ASSERT_TRUE(Eventually([&] { return !BoxShows(question) && StatusPanes().find("127.0.0.9") == std::string::npos; }))
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(kStopQuestion) && StatusPanes().find("127.0.0.9") == std::string::npos; }))
       << StatusPanes();
   Key(XK_f, XK_Alt_L);
   Key(XK_x);
@@ -505,20 +513,13 @@ TEST_F(AdminGuiTest, ExitChosenDuringTheStopEndsTheProgramAfterIt) {
   StartAdmin();
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   ShowFrame();
-  Window status;
-  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
-  Click(status.left + 10, status.CentreY());
-  Key(XK_d, XK_Alt_L);
-  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
 
-  Key(XK_d, XK_Alt_L);
-  Key(XK_o);
-  const std::string question = "Stopping the Device Mapping functionality. Do you want to continue?";
-  ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "the stop asks nothing";
+  ASSERT_NO_FATAL_FAILURE(StopMappingFromTheMenu());
   // Enter, and File > Exit as soon as the box has gone: the stop is still releasing the devices.
   Key(XK_Return);
-  ASSERT_TRUE(Eventually([&] { return !BoxShows(question); })) << "the box stays";
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(kStopQuestion); })) << "the box stays";
   Key(XK_f, XK_Alt_L);
   Key(XK_x);
   EXPECT_EQ(WaitAdmin(static_cast<int>(tavrin::test::Patient(30s).count())), 0) << "File > Exit during the stop ends the program";
@@ -620,11 +621,7 @@ TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
   StartAdmin();
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   ShowFrame();
-  Window status;
-  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
-  Click(status.left + 10, status.CentreY());
-  Key(XK_d, XK_Alt_L);
-  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   // A shown row holding every one of the texts.
   const auto shownRow = [this](std::initializer_list<const char*> parts, Row* found) {
     return FindWindow(
