@@ -18,8 +18,14 @@ class AppKitTest : public ::testing::Test {
   }
   void TearDown() override {
     // Windows closed in the test go once the loop has run what they queued.
-    appkit::RunMainLoopUntil([] { return false; }, 0);
+    RunWhatIsDue();
     pool_->drain();
+  }
+
+  static void RunWhatIsDue() {
+    NSDate* now = NSDate::date();
+    while (NSRunLoop::mainRunLoop()->runMode_beforeDate(nullptr, now)) {
+    }
   }
 
   // Runs the main loop until `done` holds (false after 10 s).

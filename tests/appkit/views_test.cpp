@@ -101,6 +101,9 @@ TEST_F(AppKitTest, SubviewsFollowTheirSuperviewsSizeByTheirMasks) {
 TEST_F(AppKitTest, ViewTreesAndWindowsGiveBackEveryObjectTheyMade) {
   NSNotificationCenter::defaultCenter();  // what the process makes once
   MakeWindow(NSMakeRect(0, 0, 10, 10))->release();
+  NSRunLoop::mainRunLoop();
+  pool_->drain();
+  pool_ = alloc<NSAutoreleasePool>()->init();
   const long before = cocoa::LiveObjectCount();
   {
     NSWindow* window = MakeWindow(NSMakeRect(100, 100, 300, 200));
