@@ -39,8 +39,8 @@ using NSTimeInterval = double;
 inline constexpr NSUInteger NSNotFound = static_cast<NSUInteger>(-1);
 
 struct NSRange {
-  NSUInteger location;
-  NSUInteger length;
+  NSUInteger location = 0;
+  NSUInteger length = 0;
 };
 inline NSRange NSMakeRange(NSUInteger location, NSUInteger length) { return {location, length}; }
 
