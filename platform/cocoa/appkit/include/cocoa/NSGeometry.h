@@ -17,14 +17,11 @@ struct NSRect {
   NSPoint origin;
   NSSize size;
 };
-struct NSRange {
-  NSUInteger location = 0, length = 0;
-};
+// NSRange and NSMakeRange come with Foundation.
 
 inline NSPoint NSMakePoint(CGFloat x, CGFloat y) { return {x, y}; }
 inline NSSize NSMakeSize(CGFloat w, CGFloat h) { return {w, h}; }
 inline NSRect NSMakeRect(CGFloat x, CGFloat y, CGFloat w, CGFloat h) { return {{x, y}, {w, h}}; }
-inline NSRange NSMakeRange(NSUInteger location, NSUInteger length) { return {location, length}; }
 inline constexpr NSRect NSZeroRect{};
 inline constexpr NSPoint NSZeroPoint{};
 inline constexpr NSSize NSZeroSize{};
