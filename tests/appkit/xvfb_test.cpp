@@ -82,14 +82,15 @@ class AppKitOnXvfb : public appkit_test::AppKitTest {
     XFlush(x_);
   }
 
+  bool XViewable(const std::string& title) {
+    ::Window xid = FindXWindow(title);
+    XWindowAttributes attributes{};
+    return xid && XGetWindowAttributes(x_, xid, &attributes) && attributes.map_state == IsViewable;
+  }
+
   // Waits until the window shows on the X screen.
   void Shown(NSWindow* window) {
-    const std::string title = window->title()->str();
-    ASSERT_TRUE(Until([&] {
-      ::Window xid = FindXWindow(title);
-      XWindowAttributes attributes{};
-      return xid && XGetWindowAttributes(x_, xid, &attributes) && attributes.map_state == IsViewable;
-    }));
+    ASSERT_TRUE(Until([&] { return XViewable(window->title()->str()); }));
   }
 
   tavrin::test::XvfbServer xvfb_;
@@ -249,7 +250,7 @@ TEST_F(AppKitOnXvfb, RowsMenusSecureFieldsToolbarsAndAlertsTakeRealInput) {
   // A right click on the third row opens the menu there; a click on its first item chooses it.
   const NSPoint third = outline->convertPoint_toView(NSMakePoint(100, NSMidY(outline->rectOfRow(2))), nullptr);
   NSInteger clickedRow = -2;
-  WhenReady([] { return NSMenu::ShownMenuWindow() != nullptr && NSMenu::ShownMenuWindow()->isVisible(); }, [&] {
+  WhenReady([&] { return NSMenu::ShownMenuWindow() != nullptr && XViewable(NSMenu::ShownMenuWindow()->title()->str()); }, [&] {
     clickedRow = outline->clickedRow();
     NSWindow* shown = NSMenu::ShownMenuWindow();
     XClickAt(shown, NSMakePoint(40, shown->frame().size.height - 14));
@@ -290,7 +291,8 @@ TEST_F(AppKitOnXvfb, RowsMenusSecureFieldsToolbarsAndAlertsTakeRealInput) {
   });
   auto answer = answered.get_future();
   bool clicked = false;
-  WhenReady([] { return NSApp->modalWindow() != nullptr && NSApp->modalWindow()->isVisible(); }, [&] {
+  // Clicked once the panel shows on the X screen.
+  WhenReady([&] { return NSApp->modalWindow() != nullptr && XViewable("Note:"); }, [&] {
     NSWindow* panel = NSApp->modalWindow();
     XClickAt(panel, NSMakePoint(panel->frame().size.width - 50, 26));
     clicked = true;

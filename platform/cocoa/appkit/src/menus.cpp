@@ -150,6 +150,7 @@ NSMenuItem* TrackMenu(NSMenu* menu, NSPoint topLeft) {
       NSMakeRect(x, top - size.height, size.width, size.height), NSBorderlessWindowMask, NSBackingStoreBuffered, NO));
   window->setReleasedWhenClosed(NO);
   window->menu = static_cast<NSMenu*>(menu->retain());
+  window->setTitle(menu->title()->length() ? menu->title() : NSString::stringWithUTF8String("Menu"));
   window->setLevel(NSPopUpMenuWindowLevel);
   window->setAcceptsMouseMovedEvents(YES);
   auto* content = static_cast<MenuContent*>(alloc<MenuContent>()->initWithFrame(NSMakeRect(0, 0, size.width, size.height)));
