@@ -88,31 +88,35 @@ bool ReallyVisible(const Window& window) {
 }
 
 namespace {
+bool Passed(HWND hwnd, const std::vector<HWND>& passed) {
+  return std::find(passed.begin(), passed.end(), hwnd) != passed.end();
+}
+
 // The deepest visible child of `window` holding the screen point, or the window itself.
-HWND DeepestAt(const Window& window, POINT screen, bool skipDisabled) {
+HWND DeepestAt(const Window& window, POINT screen, bool skipDisabled, const std::vector<HWND>& passed) {
   POINT client = ClientScreenOrigin(window);
   POINT local{screen.x - client.x, screen.y - client.y};
   RECT clientArea{0, 0, window.client.right - window.client.left, window.client.bottom - window.client.top};
   if (PtInRect(&clientArea, local)) {
     for (HWND childHandle : window.children) {
       auto child = Find(childHandle);
-      if (!child || !child->Visible() || (child->exStyle & WS_EX_TRANSPARENT)) continue;
+      if (!child || !child->Visible() || (child->exStyle & WS_EX_TRANSPARENT) || Passed(childHandle, passed)) continue;
       if (!PtInRect(&child->rect, local)) continue;
       if (skipDisabled && (child->style & WS_DISABLED)) return window.hwnd;
-      return DeepestAt(*child, screen, skipDisabled);
+      return DeepestAt(*child, screen, skipDisabled, passed);
     }
   }
   return window.hwnd;
 }
 }  // namespace
 
-HWND WindowAt(POINT screen) {
+HWND WindowAt(POINT screen, const std::vector<HWND>& passed) {
   for (HWND top : Table().topLevels) {
     auto window = Find(top);
-    if (!window || !window->Visible() || window->destroying) continue;
+    if (!window || !window->Visible() || window->destroying || Passed(top, passed)) continue;
     RECT rect = window->rect;
     if (!PtInRect(&rect, screen)) continue;
-    return DeepestAt(*window, screen, true);
+    return DeepestAt(*window, screen, true, passed);
   }
   return nullptr;
 }

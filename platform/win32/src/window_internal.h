@@ -95,8 +95,9 @@ bool ReallyVisible(const Window& window);
 // With the lock held: ancestry and the top-level window of a window.
 bool IsSelfOrDescendantLocked(HWND ancestor, HWND hwnd);
 HWND RootLocked(HWND hwnd);
-// With the lock held: the deepest enabled visible window under a screen point.
-HWND WindowAt(POINT screen);
+// With the lock held: the deepest enabled visible window under a screen point, passing over the windows
+// of `passed` (those that let the mouse through) to what lies beneath them.
+HWND WindowAt(POINT screen, const std::vector<HWND>& passed = {});
 
 // Calls the window's procedure after the WH_CALLWNDPROC hooks: the way of every sent message.
 LRESULT SendNow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
