@@ -317,6 +317,9 @@ TEST_F(ListControls, LabelsGroupBoxesAndTheTabsDisplayAreaLetClicksThrough) {
   for (HWND box : {underLabel, inGroup, onPage, underNotify}) {
     RECT rc;
     GetWindowRect(box, &rc);
+    // A control that looks where the cursor is (to draw itself pushed) finds the same window.
+    const POINT centre{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+    EXPECT_EQ(WindowFromPoint(centre), box == underNotify ? notify : box);
     tavrin::win::InjectClick((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
     Pump();
   }

@@ -121,6 +121,30 @@ HWND WindowAt(POINT screen, const std::vector<HWND>& passed) {
   return nullptr;
 }
 
+constexpr size_t kMostPassed = 64;  // windows the mouse passes through at most
+
+HWND WindowUnder(POINT screen, bool anyThread, LRESULT* hit) {
+  std::vector<HWND> passed;
+  for (;;) {
+    HWND target;
+    bool ask;
+    {
+      std::lock_guard guard(Table().lock);
+      target = WindowAt(screen, passed);
+      auto window = target ? Find(target) : nullptr;
+      ask = window && (anyThread || window->threadId == GetCurrentThreadId());
+    }
+    if (!target || !ask) {
+      if (hit) *hit = target ? HTCLIENT : HTNOWHERE;
+      return target;
+    }
+    const LRESULT answer = SendMessage(target, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
+    if (hit) *hit = answer;
+    if (answer != HTTRANSPARENT || passed.size() >= kMostPassed) return target;
+    passed.push_back(target);
+  }
+}
+
 }  // namespace tavrin::win::detail
 
 namespace tavrin::win {
@@ -348,10 +372,7 @@ BOOL AdjustWindowRectEx(LPRECT rect, DWORD style, BOOL menu, DWORD exStyle) {
 
 BOOL AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu) { return AdjustWindowRectEx(rect, style, menu, 0); }
 
-HWND WindowFromPoint(POINT point) {
-  std::lock_guard guard(Table().lock);
-  return WindowAt(point);
-}
+HWND WindowFromPoint(POINT point) { return WindowUnder(point, false, nullptr); }
 
 HWND ChildWindowFromPoint(HWND parent, POINT point) {
   std::lock_guard guard(Table().lock);

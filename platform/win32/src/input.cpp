@@ -507,27 +507,13 @@ namespace tavrin::win {
 namespace {
 
 // The window that takes mouse input at a screen point and its hit-test code.
-constexpr size_t kMostPassed = 64;  // windows the mouse passes through at most
-
 HWND MouseTarget(POINT point, LRESULT& hit) {
   HWND capture = GetCapture();
   if (capture) {
     hit = HTCLIENT;
     return capture;
   }
-  // A window that answers HTTRANSPARENT (a label, a group box, a tip) passes the mouse to what lies beneath.
-  std::vector<HWND> passed;
-  for (;;) {
-    HWND target;
-    {
-      std::lock_guard guard(Table().lock);
-      target = WindowAt(point, passed);
-    }
-    if (!target) return nullptr;
-    hit = SendMessage(target, WM_NCHITTEST, 0, MAKELPARAM(point.x, point.y));
-    if (hit != HTTRANSPARENT || passed.size() >= kMostPassed) return target;
-    passed.push_back(target);
-  }
+  return WindowUnder(point, true, &hit);
 }
 
 // Leaving the tracked window's client area ends the tracking with WM_MOUSELEAVE.
@@ -539,7 +525,7 @@ void CheckLeave(POINT point) {
     tracked = s.tracked;
   }
   if (!tracked) return;
-  bool inside = WindowFromPoint(point) == tracked;
+  bool inside = WindowUnder(point, true, nullptr) == tracked;
   if (inside) {
     POINT p = point;
     ScreenToClient(tracked, &p);
