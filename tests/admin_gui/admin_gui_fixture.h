@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 // Xlib's macros meet gtest's names: the X headers come after it, their clashing macros undone.
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -172,6 +173,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
       setenv("TAVRIN_DISPLAY", "x11", 1);
       setenv("TAVRIN_ADMIN_NET", network_.c_str(), 1);
       unsetenv("TAVRIN_MSGBOX_ANSWER");
+      for (const auto& [name, value] : environment_) setenv(name.c_str(), value.c_str(), 1);
       execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -288,9 +290,18 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     XFlush(x_);
   }
 
-  // Text typed key by key (letters, digits and '.').
+  // Text typed key by key, with Shift where the key's first symbol is another (letters, digits and what
+  // the US layout has on its keys).
   void Type(const std::string& text) {
-    for (char c : text) Key(c == '.' ? XK_period : XStringToKeysym(std::string(1, c).c_str()));
+    for (char c : text) {
+      const KeySym symbol = c == ' ' ? XK_space : static_cast<KeySym>(static_cast<unsigned char>(c));  // Latin-1
+      const KeyCode code = XKeysymToKeycode(x_, symbol);
+      if (code == 0) {
+        ADD_FAILURE() << "no key for '" << c << "'";
+        continue;
+      }
+      Key(symbol, XkbKeycodeToKeysym(x_, code, 0, 0) == symbol ? 0 : XK_Shift_L);
+    }
   }
   void ClickCentre(const Window& w, int count = 1) { Click((w.left + w.right) / 2, w.CentreY(), 1, count); }
   void ClickCentre(const Row& row, int count = 1) { Click((row.left + row.right) / 2, (row.top + row.bottom) / 2, 1, count); }
@@ -371,6 +382,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   zarnet::sim::Simulator sim_;
   zarnet::sim::Server* office_ = nullptr;
   std::vector<std::unique_ptr<zarnet::sim::Server>> servers_;  // StartServer's
+  std::vector<std::pair<std::string, std::string>> environment_;  // more for the program's environment
   std::string network_, program_;
   pid_t admin_ = -1;
   std::vector<std::pair<std::string, XImage*>> shots_;

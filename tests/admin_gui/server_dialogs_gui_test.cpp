@@ -1,12 +1,25 @@
 // The Server Manager's dialogs as a person uses them on the X display: a server chosen in the list, the
 // command taken from the menu bar with the keyboard, the dialog's controls clicked and typed into; what
 // changed read back from the simulated server and from "tavrin-ctl windows".
+#include <fstream>
+
 #include "admin_gui_fixture.h"
+#include "tftp/SharedInfo.h"
+#include "win32/sync.h"
 
 namespace admin_gui {
 namespace {
 
 constexpr int kConfigured = 94;  // 127.0.0.94: the server whose configuration is changed
+constexpr int kUpgraded = 95;    // 127.0.0.95: the server whose firmware is upgraded
+constexpr char kImage[] = "zarnet-update-1.0.0.13.bin";
+
+// Whether the TFTP server program serves (its event exists exactly while it does).
+bool TftpServerRuns() {
+  HANDLE event = OpenEvent(SYNCHRONIZE, FALSE, tftp::kShutDownEventName);
+  if (event) CloseHandle(event);
+  return event != nullptr;
+}
 
 class ServerDialogsGuiTest : public AdminGuiTest {
  protected:
@@ -49,6 +62,41 @@ class ServerDialogsGuiTest : public AdminGuiTest {
     ASSERT_NE(tab, nullptr) << "no tab " << caption;
     ClickCentre(*tab);
     ASSERT_TRUE(FindWindow([&](const Window& w) { return w.cls == "#32770" && w.text == caption && w.visible; }, nullptr));
+  }
+  // The shown list box entry of that text.
+  static bool Entry(const std::string& text, Row* found) {
+    Window list;
+    if (!FindWindow(
+            [&](const Window& w) {
+              if (w.cls != "ListBox" || !w.visible) return false;
+              for (const Row& row : w.rows)
+                if (row.cells == text && row.bottom > row.top) return true;
+              return false;
+            },
+            &list))
+      return false;
+    for (const Row& row : list.rows)
+      if (row.cells == text) *found = row;
+    return true;
+  }
+  // Upgrade Firmware from the menu bar, Browse, and the image chosen in the Open dialog by double clicks:
+  // up from the Windows folder, into "images", on the file.
+  void ChooseImage(const std::string& file) {
+    Key(XK_s, XK_Alt_L);
+    Key(XK_f);
+    ASSERT_TRUE(DialogOnScreen("Select File")) << "no Select File dialog";
+    ASSERT_TRUE(ClickControl(1083, "Button"));  // Browse
+    ASSERT_TRUE(DialogOnScreen("Open")) << "no Open dialog";
+    for (const std::string& entry : {std::string("[..]"), std::string("[images]"), file}) {
+      Row row;
+      ASSERT_TRUE(Entry(entry, &row)) << "no entry " << entry;
+      ClickCentre(row, 2);
+    }
+    ASSERT_TRUE(DialogGoes("Open"));
+    Window path;
+    ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "Edit" && w.id == 1044 && w.visible; }, &path));
+    EXPECT_EQ(path.text, "C:\\images\\" + file);
+    Shot("chosen");
   }
   // A message box's text: it shows, and Enter closes it.
   ::testing::AssertionResult Answered(const std::string& text) {
@@ -103,6 +151,66 @@ TEST_F(ServerDialogsGuiTest, ConfigurationShowsTheServersValuesRefusesAnUnfinish
   EXPECT_TRUE(DialogGoes("Server Configuration"));
   EXPECT_TRUE(server.WaitUntil([&] { return server.configuration().server_name == "lab2"; }, std::chrono::seconds(30)))
       << server.configuration().server_name;
+}
+
+TEST_F(ServerDialogsGuiTest, FirmwareUpgradeRunsThroughTheStatusDialogAndRefusesImagesThatDoNotFit) {
+  const uint16_t tftpPort = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM, "127.0.0.1");
+  zarnet::sim::Server& server = StartServer(kUpgraded, [&](zarnet::sim::ServerOptions& options) {
+    options.fw_major = 1;
+    options.fw_minor = 12;
+    options.tftp_port = tftpPort;
+    options.restart_delay = std::chrono::milliseconds(20);
+  });
+  environment_ = {{"TAVRIN_TFTP_ADDRESS", "127.0.0.1"}, {"TAVRIN_TFTP_PORT", std::to_string(tftpPort)},
+                  {"TAVRIN_TFTP_TIMEOUT_MS", "200"}};
+  fs::copy_file(TFTPSERVER_PROGRAM, tavrin::sysroot::MapPath("C:\\WINDOWS\\TftpServer.exe"),
+                fs::copy_options::overwrite_existing);
+  fs::create_directories(tavrin::sysroot::MapPath("C:\\images"));
+  std::ofstream(tavrin::sysroot::MapPath(std::string("C:\\images\\") + kImage), std::ios::binary)
+      << std::string(100 * 1024, 'z');
+  std::ofstream(tavrin::sysroot::MapPath("C:\\images\\notes.txt")) << "not an image\n";
+  StartAdmin();
+  ShowFrame();
+  ASSERT_NO_FATAL_FAILURE(SelectServer("127.0.0.95", 2));
+
+  // Transfer: the status dialog names the file and follows the server to its result; OK ends it all.
+  ASSERT_NO_FATAL_FAILURE(ChooseImage(kImage));
+  ASSERT_TRUE(ClickControl(1046, "Button"));  // Transfer
+  ASSERT_TRUE(DialogOnScreen("Firmware Upgrade Status")) << "no status dialog";
+  EXPECT_TRUE(FindWindow([](const Window& w) { return w.id == 1087 && w.text == std::string("Uploading file : ") + kImage; },
+                         nullptr));
+  EXPECT_TRUE(TftpServerRuns()) << "no TFTP server while the status shows";
+  Shot("status");
+  Window ok;
+  ASSERT_TRUE(Control(1096, "Button", &ok, 60000)) << "OK does not show";
+  Window rows;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.id == 1085 && w.visible && w.rows.size() == 1; }, &rows));
+  EXPECT_EQ(rows.rows[0].cells, "1|127.0.0.95|Uploaded - 100%|Upgrade Successful");
+  EXPECT_EQ(server.configuration().fw_version, "1.0.0.13");
+  Shot("done");
+  ClickCentre(ok);
+  EXPECT_TRUE(DialogGoes("Firmware Upgrade Status"));
+  EXPECT_TRUE(DialogGoes("Select File"));
+  EXPECT_TRUE(Eventually([] { return !TftpServerRuns(); })) << "the TFTP server stays";
+
+  // Found again at its new version, the same image is refused, and so is a file that is no image; the
+  // TFTP server never starts.
+  ASSERT_NO_FATAL_FAILURE(SelectServer("127.0.0.95", 2));
+  struct Case {
+    const char* file;
+    const char* refusal;
+  } cases[] = {{kImage, "Same FW available on board, update not required !!"},
+               {"notes.txt", "This is not a valid FW image. Please select a correct file !!"}};
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.file);
+    ASSERT_NO_FATAL_FAILURE(ChooseImage(each.file));
+    ASSERT_TRUE(ClickControl(1046, "Button"));
+    EXPECT_TRUE(Answered(each.refusal));
+    EXPECT_TRUE(DialogGoes("Select File"));
+    EXPECT_FALSE(TftpServerRuns());
+    EXPECT_FALSE(Dialog("Firmware Upgrade Status", nullptr, 10));
+  }
+  EXPECT_EQ(server.restarts(), 1);
 }
 
 }  // namespace
