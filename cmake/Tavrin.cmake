@@ -13,16 +13,28 @@ function(tavrin_library name)
   endif()
 endfunction()
 
-# tavrin_test(name [KERNEL_SIDE] DEPS ...): one gtest program from the *_test.cpp files of the calling folder.
-# KERNEL_SIDE: the program gets only the base layer's test support, so it links nothing graphical. A test
-# that drew for 1 s takes 40 in an unoptimised sanitizer build, more beside other suites: those builds
-# give each test longer.
+# tavrin_nothing_graphical(program...): programs that must link no drawing or window library (libX11,
+# libfreetype, libpng); the build lists them in nothing_graphical.txt, which scripts/check-layers reads.
+function(tavrin_nothing_graphical)
+  set_property(GLOBAL APPEND PROPERTY TAVRIN_NOTHING_GRAPHICAL ${ARGN})
+endfunction()
+
+# tavrin_test(name [NOTHING_GRAPHICAL] [SOURCES ...] DEPS ...): one gtest program from the *.cpp files of the
+# calling folder, or from SOURCES when given.
+# NOTHING_GRAPHICAL: the program gets only the base layer's test support, so it links nothing graphical (the
+# kernel side, the system layer, the simulator, the Mac side). A test that drew for 1 s takes 40 in an
+# unoptimised sanitizer build, more beside other suites: those builds give each test longer.
 function(tavrin_test name)
-  cmake_parse_arguments(ARG "KERNEL_SIDE" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "NOTHING_GRAPHICAL" "" "DEPS;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(srcs ${ARG_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   add_executable(${name} ${srcs})
-  if(ARG_KERNEL_SIDE)
+  if(ARG_NOTHING_GRAPHICAL)
     set(support tavrin_testsupport_base)
+    tavrin_nothing_graphical(${name})
   else()
     set(support tavrin_testsupport)
   endif()
@@ -38,8 +50,8 @@ endfunction()
 # and exports its symbols, so a DLL, built without the layer (tavrin_dll), binds to this one copy.
 function(tavrin_module_host target)
   target_link_libraries(${target} PRIVATE win32 ${CMAKE_DL_LIBS})
-  target_link_options(${target} PRIVATE "LINKER:--whole-archive" "$<TARGET_FILE:win32>" "$<TARGET_FILE:wincommon>"
-                      "$<TARGET_FILE:base>"
+  target_link_options(${target} PRIVATE "LINKER:--whole-archive" "$<TARGET_FILE:win32>" "$<TARGET_FILE:winsys>"
+                      "$<TARGET_FILE:wincommon>" "$<TARGET_FILE:base>"
                       "LINKER:--no-whole-archive")
   set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
 endfunction()
@@ -50,6 +62,7 @@ function(tavrin_dll name)
   cmake_parse_arguments(ARG "" "OUTPUT" "SOURCES" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:win32,INTERFACE_INCLUDE_DIRECTORIES>
+                                             $<TARGET_PROPERTY:winsys,INTERFACE_INCLUDE_DIRECTORIES>
                                              $<TARGET_PROPERTY:base,INTERFACE_INCLUDE_DIRECTORIES>
                                              $<TARGET_PROPERTY:wincommon,INTERFACE_INCLUDE_DIRECTORIES>)
   set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${ARG_OUTPUT} SUFFIX "")

@@ -128,6 +128,31 @@ TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProg
   EXPECT_EQ(WaitAdmin(30000), 0) << "File > Exit after the stop ends the program";
 }
 
+// Exit chosen while the stop still runs (its wait window up, messages pumped) ends the program once the
+// stop is over, never from inside it.
+TEST_F(AdminGuiTest, ExitChosenDuringTheStopEndsTheProgramAfterIt) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ShowFrame();
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_d, XK_Alt_L);
+  Key(XK_s);
+  ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
+
+  Key(XK_d, XK_Alt_L);
+  Key(XK_o);
+  const std::string question = "Stopping the Device Mapping functionality. Do you want to continue?";
+  ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "the stop asks nothing";
+  // Enter, and File > Exit as soon as the box has gone: the stop is still releasing the devices.
+  Key(XK_Return);
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(question); })) << "the box stays";
+  Key(XK_f, XK_Alt_L);
+  Key(XK_x);
+  EXPECT_EQ(WaitAdmin(static_cast<int>(tavrin::test::Patient(30s).count())), 0) << "File > Exit during the stop ends the program";
+}
+
 TEST_F(AdminGuiTest, ServerSearchCountsDownAndListsTheServers) {
   StartAdmin();
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "draw/classic_rand.h"
 #include "draw/png.h"
 #include "draw/raster.h"
 
@@ -105,19 +104,6 @@ TEST(RasterTest, PngRoundTripAndDamagedInput) {
   std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + bytes.size() / 2);
   EXPECT_FALSE(DecodePng(cut.data(), cut.size()));
   EXPECT_FALSE(DecodePng(bytes.data(), bytes.size(), 50));  // more pixels than allowed
-}
-
-TEST(ClassicRandTest, FifteenBitRepeatableSequence) {
-  ClassicSrand(1);
-  // The classic generator's first values from seed 1.
-  EXPECT_EQ(ClassicRand(), 41);
-  EXPECT_EQ(ClassicRand(), 18467);
-  EXPECT_EQ(ClassicRand(), 6334);
-  for (int i = 0; i < 1000; ++i) {
-    int v = ClassicRand();
-    ASSERT_GE(v, 0);
-    ASSERT_LE(v, kClassicRandMax);
-  }
 }
 
 }  // namespace

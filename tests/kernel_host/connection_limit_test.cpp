@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "notice_window.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sanitizers.h"
 #include "win32/devices/kernel_link.h"

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "host_fixture.h"
+#include "notice_window.h"
 #include "kernel_host/root_devices.h"
 #include "wdk/kernel.h"
 

@@ -88,21 +88,6 @@ bool WaitServerKnown(HANDLE control, uint32_t serverIp) {
   });
 }
 
-HWND MakeWindow() {
-  tavrin::win::WindowSpec spec;
-  spec.className = "KernelHostTestWindow";
-  spec.title = "notices";
-  return tavrin::win::CreateWindowObject(spec);
-}
-
-HDEVNOTIFY RegisterInterfaceNotices(HWND window, const GUID& interfaceClass) {
-  DEV_BROADCAST_DEVICEINTERFACE filter{};
-  filter.dbcc_size = sizeof filter;
-  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_classguid = interfaceClass;
-  return RegisterDeviceNotification(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-}
-
 void KernelHostTest::StartHost(tavrin::kernel_host::Options options) {
   host_.reset();  // the old host stops serving the sysroot before the new one starts
   host_ = std::make_unique<tavrin::kernel_host::KernelHost>(std::move(options));

@@ -9,7 +9,6 @@
 #include "kernel_host/kernel_host.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
-#include "testsupport/admin_helpers.h"
 #include "testsupport/eventually.h"
 #include "testsupport/interfaces.h"
 #include "testsupport/ports.h"
@@ -18,7 +17,6 @@
 #include "win32/ioctl.h"
 #include "win32/setupapi.h"
 #include "win32/sync.h"
-#include "win32/user.h"
 
 namespace kernel_host_test {
 
@@ -40,12 +38,6 @@ SERVER_ARRIVALREMOVAL_INFO ServerRoundTrip(HANDLE busEnum, const SERVER_ARRIVALR
 // the enumerator's answer: waits for that. Until then a removal from a port nothing uses is answered
 // "server not found", afterwards "not present", and it changes nothing.
 bool WaitServerKnown(HANDLE control, uint32_t serverIp);
-
-// A window of the calling thread (WaitForDeviceChange takes the notices posted to it).
-HWND MakeWindow();
-// Asks for the arrival and removal notices of an interface class at the window.
-HDEVNOTIFY RegisterInterfaceNotices(HWND window, const GUID& interfaceClass);
-using tavrin::test::WaitForDeviceChange;
 
 // The list IOCTL_BUS_GET_DEVCOUNT gives of a control device holding two devices, the second on port 2 of
 // `serverIp` with vendor 0x5678; a buffer without room for the count and a call without input are refused.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "host_fixture.h"
+#include "notice_window.h"
 #include "testsupport/kernel_host_process.h"
 #include "win32/devices/kernel_link.h"
 #include "zarnet/sim/simulator.h"

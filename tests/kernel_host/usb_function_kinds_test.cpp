@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "notice_window.h"
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
 #include "testsupport/device_ids.h"

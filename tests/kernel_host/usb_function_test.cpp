@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "notice_window.h"
 #include "kernel_host/usb_function_records.h"
 #include "testsupport/device_ids.h"
 #include "testsupport/kernel_host_process.h"

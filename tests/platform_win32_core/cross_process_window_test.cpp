@@ -1,6 +1,7 @@
 // Top-level windows of another process: found by title, queried, restored, shown and brought forward,
 // as a second copy of the admin program does with the first copy's window.
 #include <algorithm>
+#include <thread>
 
 #include "draw/png.h"
 #include "peer_process.h"
@@ -104,6 +105,18 @@ TEST_F(CrossProcessWindowTest, ToolsListAnotherProcesssWindowsAndInjectItsInput)
   SetEvent(quit);
   EXPECT_EQ(peer.Wait(), 0);
   CloseHandle(quit);
+}
+
+// A listing asks the other process's controls for their state on the thread that owns them. That thread
+// may destroy its last window before it answers: the window goes all the same, and the listing ends.
+TEST_F(CrossProcessWindowTest, TheLastWindowGoesWhileAListingWaitsForItsThread) {
+  PeerProcess peer({"busy-window", "Busy"});
+  ASSERT_TRUE(peer.WaitForLine("ready"));
+  std::thread listing([] { tavrin::win::ListAllWindows(); });
+  EXPECT_TRUE(peer.WaitForLine("asked"));
+  EXPECT_TRUE(peer.WaitForLine("gone")) << "the window's end waited for the listing, which waited for it";
+  EXPECT_EQ(peer.Wait(), 0);
+  listing.join();
 }
 
 TEST_F(CrossProcessWindowTest, WindowsOfAKilledProcessAreNotFound) {

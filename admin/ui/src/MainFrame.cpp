@@ -293,6 +293,12 @@ void CMainFrame::OnPowerBroadcast(WPARAM event) {
 
 void CMainFrame::OnExit() {
   CTavrinAdminDoc* doc = Document();
+  // Chosen while a stop pumps messages: closing now would delete the document under the stop. The
+  // program ends as soon as the stop is over.
+  if (doc && doc->IsStopRunning()) {
+    doc->CloseProgramAfterStop();
+    return;
+  }
   if (doc && doc->IsDeviceMappingStarted()) {
     CString text;
     text.LoadString(IDS_STOP_MAPPING_BEFORE_EXIT);

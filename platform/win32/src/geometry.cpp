@@ -150,27 +150,23 @@ HWND WindowUnder(POINT screen, bool anyThread, LRESULT* hit) {
 namespace tavrin::win {
 
 namespace {
-RECT g_screen{0, 0, 0, 0};
+RECT g_screenTold{};  // what GDI's metrics were last given
 std::mutex g_screenLock;
 }  // namespace
 
 RECT ScreenRect() {
+  const RECT screen = detail::FromDraw(gui::TheDesktop().ScreenBounds());
   std::lock_guard guard(g_screenLock);
-  if (g_screen.right == 0) {
-    g_screen = RECT{0, 0, 1024, 768};
-    if (const char* text = getenv("TAVRIN_SCREEN")) {
-      int w = 0, h = 0;
-      if (sscanf(text, "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 16384 && h <= 16384) g_screen = RECT{0, 0, w, h};
-    }
-    gdi::SetScreenSize(g_screen.right, g_screen.bottom);
+  if (!EqualRect(&screen, &g_screenTold)) {
+    gdi::SetScreenSize(screen.right, screen.bottom);
+    g_screenTold = screen;
   }
-  return g_screen;
+  return screen;
 }
 
 void SetScreenSize(int width, int height) {
-  std::lock_guard guard(g_screenLock);
-  g_screen = RECT{0, 0, std::clamp(width, 1, 16384), std::clamp(height, 1, 16384)};
-  gdi::SetScreenSize(g_screen.right, g_screen.bottom);
+  gui::TheDesktop().SetScreenSize(width, height);
+  ScreenRect();
 }
 
 }  // namespace tavrin::win

@@ -8,6 +8,7 @@
 
 #include <strings.h>
 
+#include "gui/automation.h"
 #include "win32/comctl.h"
 #include "win32/controls.h"
 #include "window_internal.h"
@@ -120,6 +121,7 @@ void ForgetInput(HWND hwnd) {
     std::lock_guard guard(table.lock);
     if (table.focus && IsSelfOrDescendantLocked(hwnd, table.focus)) table.focus = nullptr;
     if (table.capture && IsSelfOrDescendantLocked(hwnd, table.capture)) table.capture = nullptr;
+    MirrorInputLocked();
   }
   auto& s = State();
   std::lock_guard guard(s.lock);
@@ -156,6 +158,7 @@ HWND SetFocus(HWND hwnd) {
     }
     if (previous == hwnd) return previous;
     table.focus = hwnd;
+    MirrorInputLocked();
   }
   if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
   if (previous && IsWindow(previous)) SendNow(previous, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
@@ -176,6 +179,7 @@ HWND SetCapture(HWND hwnd) {
     if (!Find(hwnd)) return nullptr;
     previous = table.capture;
     table.capture = hwnd;
+    MirrorInputLocked();
   }
   if (previous && previous != hwnd && IsWindow(previous))
     SendNow(previous, WM_CAPTURECHANGED, 0, reinterpret_cast<LPARAM>(hwnd));
@@ -189,6 +193,7 @@ BOOL ReleaseCapture() {
     std::lock_guard guard(table.lock);
     previous = table.capture;
     table.capture = nullptr;
+    MirrorInputLocked();
   }
   if (previous && IsWindow(previous)) SendNow(previous, WM_CAPTURECHANGED, 0, 0);
   return TRUE;
@@ -781,13 +786,17 @@ std::vector<std::string> ListWindows() {
       auto window = Find(hwnd);
       if (!window) return;
       POINT origin = ScreenOrigin(*window);
-      char line[512];
-      snprintf(line, sizeof line, "%*s0x%llx class=\"%s\" id=%llu text=\"%s\" rect=%d,%d,%d,%d visible=%d enabled=%d",
-               depth * 2, "", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)),
-               window->className.c_str(), static_cast<unsigned long long>(window->id), window->title.c_str(),
-               static_cast<int>(origin.x), static_cast<int>(origin.y), static_cast<int>(origin.x + window->Width()),
-               static_cast<int>(origin.y + window->Height()), ReallyVisible(*window) ? 1 : 0,
-               (window->style & WS_DISABLED) ? 0 : 1);
+      gui::automation::ListedWindow shown;
+      shown.depth = depth;
+      shown.handle = reinterpret_cast<uintptr_t>(hwnd);
+      shown.className = window->className;
+      shown.id = window->id;
+      shown.text = window->title;
+      shown.rect = draw::Rect{static_cast<int>(origin.x), static_cast<int>(origin.y),
+                              static_cast<int>(origin.x + window->Width()), static_cast<int>(origin.y + window->Height())};
+      shown.visible = ReallyVisible(*window);
+      shown.enabled = !(window->style & WS_DISABLED);
+      const std::string line = gui::automation::ListLine(shown);
       listed.push_back({hwnd, window->className, depth, window->style, line});
       for (HWND child : window->children) self(self, child, depth + 1);
     };

@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "gui/timers.h"
 #include "window_internal.h"
 
 namespace tavrin::core {
@@ -17,13 +18,14 @@ struct SentMessage {
   bool done = false;
 };
 
-struct Timer {
-  HWND hwnd;
-  UINT_PTR id;
-  std::chrono::milliseconds interval;
-  Clock::time_point due;
-  TIMERPROC proc;
-};
+using Timer = gui::TimerSet::Timer;
+
+namespace {
+// A timer's window, and its procedure (the action), in the Win32 terms.
+HWND TimerWindow(const Timer& timer) { return reinterpret_cast<HWND>(timer.owner); }
+uintptr_t Owner(HWND hwnd) { return reinterpret_cast<uintptr_t>(hwnd); }
+uintptr_t Action(TIMERPROC proc) { return reinterpret_cast<uintptr_t>(proc); }
+}  // namespace
 
 class MessageQueue {
  public:
@@ -38,9 +40,8 @@ class MessageQueue {
   std::deque<std::shared_ptr<SentMessage>> sent;
   bool quitPosted = false;
   int quitCode = 0;
-  std::vector<Timer> timers;
+  gui::TimerSet timers;
   std::vector<HWND> needsPaint;
-  UINT_PTR nextThreadTimerId = 1;
 };
 
 namespace {
@@ -124,13 +125,10 @@ bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) 
     out = MakeMessage(win::detail::PickPaint(painting), WM_PAINT, 0, 0);  // stays until the window is validated
     return true;
   }
-  const auto now = Clock::now();
-  Timer* next = nullptr;
-  for (auto& timer : queue.timers)
-    if (timer.due <= now && filter.Takes(timer.hwnd, WM_TIMER) && (!next || timer.due < next->due)) next = &timer;
-  if (!next) return false;
-  out = MakeMessage(next->hwnd, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->proc));
-  if (remove) next->due = now + next->interval;  // no catching up: one WM_TIMER however late
+  Timer timer;
+  auto takes = [&](const Timer& t) { return filter.Takes(TimerWindow(t), WM_TIMER); };
+  if (!queue.timers.Due(Clock::now(), takes, remove, timer)) return false;  // one WM_TIMER however late
+  out = MakeMessage(TimerWindow(timer), WM_TIMER, timer.id, static_cast<LPARAM>(timer.action));
   return true;
 }
 
@@ -151,10 +149,7 @@ void DispatchSent(MessageQueue& queue) {
 }
 
 Clock::time_point NextDue(const MessageQueue& queue, const Filter& filter) {
-  auto next = Clock::time_point::max();
-  for (auto& timer : queue.timers)
-    if (filter.Takes(timer.hwnd, WM_TIMER)) next = std::min(next, timer.due);
-  return next;
+  return queue.timers.NextDue([&](const Timer& timer) { return filter.Takes(TimerWindow(timer), WM_TIMER); });
 }
 
 std::shared_ptr<MessageQueue> QueueOfWindow(HWND hwnd) {
@@ -173,6 +168,20 @@ std::shared_ptr<MessageQueue> CurrentQueue() {
     t_queue.queue = std::move(queue);
   }
   return t_queue.queue;
+}
+
+void WaitAnsweringSent(const std::function<bool()>& done) {
+  const std::shared_ptr<MessageQueue> own = t_queue.queue;  // a thread without a queue has nothing to answer
+  std::unique_lock lock(WaitLock());
+  while (!done()) {
+    if (own && !own->sent.empty()) {
+      lock.unlock();
+      DispatchSent(*own);
+      lock.lock();
+      continue;
+    }
+    WaitChanged().wait(lock);
+  }
 }
 
 void ReleaseCurrentQueue() {
@@ -197,12 +206,7 @@ bool QueueHasInput(MessageQueue& queue, DWORD wakeMask) {
     if (wakeMask & InputKind(msg.message)) return true;
   if ((wakeMask & QS_POSTMESSAGE) && queue.quitPosted) return true;
   if ((wakeMask & QS_PAINT) && !queue.needsPaint.empty()) return true;
-  if (wakeMask & QS_TIMER) {
-    const auto now = Clock::now();
-    for (auto& timer : queue.timers)
-      if (timer.due <= now) return true;
-  }
-  return false;
+  return (wakeMask & QS_TIMER) && queue.timers.AnyDue(Clock::now());
 }
 
 Clock::time_point NextTimerDue(MessageQueue& queue) { return NextDue(queue, Filter{nullptr, 0, 0}); }
@@ -224,7 +228,7 @@ void PostFirstToOwnQueue(const MSG& msg) {
 
 void ForgetWindow(const std::shared_ptr<MessageQueue>& queue, HWND hwnd) {
   std::lock_guard guard(WaitLock());
-  std::erase_if(queue->timers, [&](const Timer& timer) { return timer.hwnd == hwnd; });
+  queue->timers.KillOwner(Owner(hwnd));
   std::erase(queue->needsPaint, hwnd);
 }
 
@@ -375,9 +379,7 @@ LRESULT DispatchMessage(const MSG* msg) {
     bool registered;
     {
       std::lock_guard guard(tavrin::WaitLock());
-      registered = std::any_of(queue->timers.begin(), queue->timers.end(), [&](const tavrin::core::Timer& timer) {
-        return timer.hwnd == msg->hwnd && timer.id == msg->wParam && timer.proc == proc;
-      });
+      registered = queue->timers.HasAction(tavrin::core::Owner(msg->hwnd), msg->wParam, tavrin::core::Action(proc));
     }
     if (registered) proc(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
     return 0;
@@ -404,22 +406,9 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {
   const auto interval = std::chrono::milliseconds(std::max(elapse, kMinimumElapse));
   std::lock_guard guard(tavrin::WaitLock());
   auto& timers = queue->timers;
-  auto same = [&](UINT_PTR candidate) {
-    return std::find_if(timers.begin(), timers.end(), [&](const tavrin::core::Timer& timer) {
-      return timer.hwnd == hwnd && timer.id == candidate;
-    });
-  };
-  if (!hwnd) {  // a thread timer: an existing id is reset, otherwise the id is ours to choose
-    if (id == 0 || same(id) == timers.end()) {
-      do id = queue->nextThreadTimerId++;
-      while (id == 0 || same(id) != timers.end());
-    }
-  }
-  tavrin::core::Timer timer{hwnd, id, interval, Clock::now() + interval, timerProc};
-  if (auto it = same(id); it != timers.end())
-    *it = timer;
-  else
-    timers.push_back(timer);
+  // A thread timer: an existing id is reset, otherwise the id is ours to choose.
+  if (!hwnd && (id == 0 || !timers.Has(0, id))) id = timers.NewId(0);
+  timers.Set(tavrin::core::Owner(hwnd), id, interval, tavrin::core::Action(timerProc), Clock::now());
   tavrin::NotifyWaiters();
   return hwnd && id == 0 ? 1 : id;
 }
@@ -428,17 +417,32 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   std::shared_ptr<MessageQueue> queue = hwnd ? tavrin::core::QueueOfWindow(hwnd) : tavrin::core::CurrentQueue();
   if (queue) {
     std::lock_guard guard(tavrin::WaitLock());
-    auto erased = std::erase_if(queue->timers, [&](const tavrin::core::Timer& timer) {
-      return timer.hwnd == hwnd && timer.id == id;
-    });
-    if (erased) return TRUE;
+    if (queue->timers.Kill(tavrin::core::Owner(hwnd), id)) return TRUE;
   }
   SetLastError(hwnd && !queue ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
   return FALSE;
 }
 
+namespace {
+
+// The calling thread's message queue as something a wait watches.
+class QueueInput : public tavrin::base::WaitCondition {
+ public:
+  QueueInput(tavrin::core::MessageQueue& queue, DWORD wakeMask) : queue_(queue), wakeMask_(wakeMask) {}
+  bool Met() override { return tavrin::core::QueueHasInput(queue_, wakeMask_); }
+  std::chrono::steady_clock::time_point NextCheck() override { return tavrin::core::NextTimerDue(queue_); }
+
+ private:
+  tavrin::core::MessageQueue& queue_;
+  DWORD wakeMask_;
+};
+
+}  // namespace
+
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                 DWORD wakeMask) {
-  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, true, wakeMask);
+  auto queue = tavrin::core::CurrentQueue();
+  QueueInput input(*queue, wakeMask);
+  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, &input);
 }
 

@@ -9,18 +9,18 @@ namespace tavrin::win {
 namespace {
 
 std::atomic<DisplaySink*> g_sink{nullptr};
-constexpr draw::Pixel kDesktopColour = 0x003A6EA5;
 
 }  // namespace
 
 void SetDisplaySink(DisplaySink* sink) { g_sink = sink; }
-bool DisplayRunning() { return g_sink.load() != nullptr; }
+bool DisplayRunning() { return g_sink.load() != nullptr || detail::PresenterRunning(); }
 
 }  // namespace tavrin::win
 
 namespace tavrin::win::detail {
 
 void NotifyDisplayChanged(HWND hwnd) {
+  MirrorSurface(hwnd, true);
   if (auto* sink = g_sink.load()) sink->WindowChanged(hwnd);
 }
 void NotifyDisplayDestroyed(HWND hwnd) {
@@ -30,14 +30,14 @@ void NotifyCursorChanged() {
   if (auto* sink = g_sink.load()) sink->CursorChanged();
 }
 void NotifyDamage(HWND topLevel, const RECT& rect) {
+  // The core's state first: a presenter that puts the pixels shows them where the window now is.
+  if (gui::SurfaceId id = MirrorSurface(topLevel, false)) gui::TheDesktop().Damage(id, ToDraw(rect));
   if (auto* sink = g_sink.load()) sink->SurfaceDamaged(topLevel, rect);
 }
 
 void SurfaceResized(Window& window) {
-  int w = std::max(window.Width(), 0), h = std::max(window.Height(), 0);
-  if (window.surface && window.surface->width() == w && window.surface->height() == h) return;
   // A new surface each time: DCs still open on the old one keep it alive and draw nowhere visible.
-  window.surface = std::make_shared<draw::Surface>(w, h, draw::Rgb(255, 255, 255));
+  window.surface = gui::TheDesktop().Resize(window.surfaceId, window.Width(), window.Height());
 }
 
 namespace {
@@ -262,31 +262,13 @@ void Released(HWND hwnd, const draw::Rect& touched) {
   {
     std::lock_guard guard(Table().lock);
     top = RootLocked(hwnd);
-    if (auto window = top ? Find(top) : nullptr) window->savedBitsShowing = false;
   }
-  if (top) NotifyDamage(top, FromDraw(touched));
+  if (top) NotifyDamage(top, FromDraw(touched));  // a window held until drawn now shows
 }
 
 draw::Surface Screen() {
-  RECT size = ScreenRect();
-  draw::Surface screen(size.right, size.bottom, kDesktopColour);
-  std::lock_guard guard(Table().lock);
-  auto& order = Table().topLevels;
-  for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    auto window = Find(*it);
-    if (!window || !window->Visible() || (window->style & WS_MINIMIZE) || !window->surface) continue;
-    if (window->savedBitsShowing) continue;  // nothing of its own drawn yet
-    const draw::Surface& surface = *window->surface;
-    for (int y = 0; y < surface.height(); ++y) {
-      int sy = window->rect.top + y;
-      if (sy < 0 || sy >= screen.height()) continue;
-      for (int x = 0; x < surface.width(); ++x) {
-        int sx = window->rect.left + x;
-        if (sx >= 0 && sx < screen.width()) screen.set(sx, sy, surface.at(x, y));
-      }
-    }
-  }
-  return screen;
+  MirrorAllSurfaces();
+  return gui::TheDesktop().Compose();
 }
 
 }  // namespace

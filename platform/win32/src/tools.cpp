@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "draw/png.h"
+#include "gui/automation.h"
+#include "gui/screenshot.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -19,46 +20,23 @@ namespace tavrin::win {
 bool RunInputCommand(HWND hwnd, const std::string& command) {
   RECT rect{};
   if (!GetWindowRect(hwnd, &rect)) return false;
-  std::istringstream in(command);
-  std::string verb;
-  in >> verb;
-  if (verb == "click" || verb == "move") {
-    int x, y;
-    if (!(in >> x >> y)) return false;
-    x += rect.left;
-    y += rect.top;
-    if (verb == "move") {
-      InjectMouseMove(x, y);
-      return true;
-    }
-    std::string buttonName = "left";
-    int count = 1;
-    in >> buttonName >> count;
-    MouseButton button = buttonName == "right" ? MouseButton::kRight
-                         : buttonName == "middle" ? MouseButton::kMiddle
-                                                  : MouseButton::kLeft;
-    for (int i = 0; i < std::clamp(count, 1, 3); ++i) InjectClick(x, y, button);
+  gui::automation::InputCommand input;
+  if (!gui::automation::ParseInputCommand(command, input)) return false;
+  using Verb = gui::automation::InputCommand::Verb;
+  if (input.verb == Verb::kClick || input.verb == Verb::kMove) {
+    detail::EnsureInputRouting();
+    gui::automation::RunPointerCommand(gui::TheDesktop(), detail::ToDraw(rect), input);
     return true;
   }
-  if (verb == "text" || verb == "key") {
-    HWND top = GetAncestor(hwnd, GA_ROOT);
-    if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
-    if (verb == "text") {
-      std::string text;
-      std::getline(in, text);
-      if (!text.empty() && text[0] == ' ') text.erase(0, 1);
-      InjectText(text);
-      return true;
-    }
-    int vk = 0;
-    std::string state = "press";
-    if (!(in >> vk)) return false;
-    in >> state;
-    if (state != "up") InjectKey(vk, true);
-    if (state != "down") InjectKey(vk, false);
-    return true;
+  HWND top = GetAncestor(hwnd, GA_ROOT);
+  if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
+  if (input.verb == Verb::kText) {
+    InjectText(input.text);
+  } else {
+    if (input.press) InjectKey(input.key, true);
+    if (input.release) InjectKey(input.key, false);
   }
-  return false;
+  return true;
 }
 
 std::vector<std::string> ListAllWindows() {
@@ -131,31 +109,21 @@ bool CaptureOnOwnThread(HWND hwnd, draw::Surface& image) {
 }  // namespace
 
 bool ServeScreenshot(HWND hwnd, std::string& png) {
-  draw::Surface image;
+  std::vector<uint8_t> bytes;
   if (hwnd) {
     // What is due is painted first, by the window's own thread.
     RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    if (!CaptureOnOwnThread(hwnd, image)) return false;
+    draw::Surface image;
+    if (!CaptureOnOwnThread(hwnd, image) || !gui::EncodeScreenshot(image, bytes)) return false;
   } else {
     RedrawWindow(nullptr, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT screen = ScreenRect();
-    image.Reset(screen.right, screen.bottom, 0x003A6EA5);
-    std::vector<HWND> tops;
-    {
-      std::lock_guard guard(Table().lock);
-      tops = Table().topLevels;
-    }
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {  // bottom first
-      RECT rect;
-      draw::Surface window;
-      if (!IsWindowVisible(*it) || IsIconic(*it) || !GetWindowRect(*it, &rect) || !CaptureOnOwnThread(*it, window))
-        continue;
-      for (int y = 0; y < window.height(); ++y)
-        for (int x = 0; x < window.width(); ++x) image.put(rect.left + x, rect.top + y, window.at(x, y));
-    }
+    MirrorAllSurfaces();
+    // Each window's pixels are copied by its own thread.
+    auto source = [](const gui::SurfaceState& state, gui::SurfaceId, draw::Surface& image) {
+      return CaptureOnOwnThread(reinterpret_cast<HWND>(state.handle), image);
+    };
+    if (!gui::ScreenScreenshot(gui::TheDesktop(), bytes, source)) return false;
   }
-  std::vector<uint8_t> bytes;
-  if (!draw::EncodePng(image, bytes)) return false;
   png.assign(bytes.begin(), bytes.end());
   return true;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core_internal.h"
+#include "queue_internal.h"
 #include "win32/user.h"
 
 namespace tavrin::core {

@@ -60,6 +60,7 @@ void Remove(HWND hwnd) {
   }
   ForgetInput(hwnd);
   if (auto queue = window->queue.lock()) core::ForgetWindow(queue, hwnd);
+  if (window->surfaceId) gui::TheDesktop().Destroy(window->surfaceId);
   if (!window->record.empty()) {
     Unpublish(window->record);
     NotifyDisplayDestroyed(hwnd);
@@ -294,8 +295,9 @@ BOOL ShowLocal(HWND hwnd, int command) {
     area = window->rect;
     if (!isVisible && Table().foreground == hwnd) Table().foreground = nullptr;
     if (isVisible && Activates(command)) NoteActivePopup(*window);
-    if (isVisible && !wasVisible && window->cls && (window->cls->style & CS_SAVEBITS))
-      window->savedBitsShowing = true;
+    // A shown window of a CS_SAVEBITS class leaves the screen beneath it showing until it first draws.
+    if (isVisible && !wasVisible && window->cls && (window->cls->style & CS_SAVEBITS) && window->surfaceId)
+      gui::TheDesktop().HoldUntilDrawn(window->surfaceId);
     if (isVisible && !wasVisible && topLevel) {  // a shown top-level window comes to the front
       auto& order = Table().topLevels;
       std::erase(order, hwnd);
@@ -384,7 +386,7 @@ HWND CreateInternal(DWORD exStyle, const std::string& className, std::shared_ptr
       Find(parent)->children.push_back(hwnd);  // a new child goes to the bottom
     } else {
       table.topLevels.push_back(hwnd);
-      SurfaceResized(*window);
+      CreateSurfaceLocked(*window);
     }
   }
   if (!child) {

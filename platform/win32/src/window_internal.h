@@ -10,6 +10,7 @@
 
 #include "draw/region.h"
 #include "draw/surface.h"
+#include "gui/desktop.h"
 #include "user_internal.h"
 #include "win32/gdi_hooks.h"
 #include "win32/user_draw.h"
@@ -58,10 +59,9 @@ struct Window {
   bool framePending = false;
   bool internalPaint = false;
   bool redrawOff = false;  // WM_SETREDRAW FALSE took WS_VISIBLE away for a while
-  // A shown window of a CS_SAVEBITS class leaves the screen beneath it showing until it first draws.
-  bool savedBitsShowing = false;
   std::map<std::string, HANDLE> props;  // by upper-case name
   std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
+  gui::SurfaceId surfaceId = 0;            // top-level windows: the window core's surface holding them
 
   bool TopLevel() const { return !(style & WS_CHILD); }
   bool Visible() const { return style & WS_VISIBLE; }
@@ -116,6 +116,24 @@ void SyncPaintFlag(HWND hwnd);
 // The same for a window and all its descendants, after its visibility changed.
 void SyncPaintFlags(HWND hwnd);
 void SurfaceResized(Window& window);
+
+// Top-level windows as the window core's surfaces (surfaces.cpp): the Win32 rules decide visibility and
+// z-order, the core holds the outcome, composes the screen and feeds the presenters.
+// With the lock held: a new top-level window's surface.
+void CreateSurfaceLocked(Window& window);
+// The core's copy of a top-level window's state and of the z-order brought up to date; presenters hear of
+// it when `announce`. The window's surface; 0 for none.
+gui::SurfaceId MirrorSurface(HWND topLevel, bool announce);
+// The same for every top-level window, without announcing.
+void MirrorAllSurfaces();
+// With the lock held: the core's capture and focus follow the Win32 ones (the surfaces of their
+// top-level windows).
+void MirrorInputLocked();
+// Makes the injection calls the core's default input handlers, so that input the core routes (from a
+// presenter, or an automation command) takes the Win32 road: capture, WM_NCHITTEST, the focus.
+void EnsureInputRouting();
+// Whether the X11 display (the core's presenter) runs.
+bool PresenterRunning();
 // Installs the window manager as GDI's source of window DCs (once).
 void EnsureDcProvider();
 void NotifyDisplayChanged(HWND hwnd);

@@ -9,11 +9,14 @@
 //                                 QUIT is set
 //   session-window TITLE ANSWER   a top-level window that answers WM_QUERYENDSESSION with ANSWER; prints
 //                                 both end-of-session messages ("query LPARAM", "end WPARAM"); ends after 20 s
+//   busy-window TITLE             a top-level window with a check box; takes no messages until another thread
+//                                 sends it one ("asked"), then destroys its window ("gone") and ends
 // Every line goes to stdout at once; "ready"-type lines tell the test when to go on.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "win32/controls.h"
 #include "win32/sync.h"
 #include "win32/user.h"
 
@@ -50,6 +53,32 @@ int EventCreate(const char* name, bool manual, bool initial, const char* release
   fflush(stdout);
   if (!event || !releaseEvent) return 3;
   return WaitForSingleObject(releaseEvent, 20000) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+int BusyWindow(const char* title) {
+  tavrin::win::WindowSpec frameSpec;
+  frameSpec.className = "BusyFrame";
+  frameSpec.title = title;
+  frameSpec.style = WS_VISIBLE;
+  HWND frame = tavrin::win::CreateWindowObject(frameSpec);
+  tavrin::win::WindowSpec boxSpec;
+  boxSpec.className = "Button";
+  boxSpec.title = "Option";
+  boxSpec.style = WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX;
+  boxSpec.parent = frame;
+  boxSpec.width = 80;
+  boxSpec.height = 20;
+  if (!frame || !tavrin::win::CreateWindowObject(boxSpec)) return 3;
+  printf("ready\n");
+  fflush(stdout);
+  // Busy: the first message another thread sends stays unanswered while the window goes.
+  if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 20000, QS_SENDMESSAGE) != WAIT_OBJECT_0) return 4;
+  printf("asked\n");
+  fflush(stdout);
+  DestroyWindow(frame);
+  printf("gone\n");
+  fflush(stdout);
+  return 0;
 }
 
 int Window(const char* title, const char* quitName) {
@@ -130,6 +159,7 @@ int main(int argc, char** argv) {
   if (argc == 6 && strcmp(argv[1], "event-create") == 0)
     return EventCreate(argv[2], atoi(argv[3]) != 0, atoi(argv[4]) != 0, argv[5]);
   if (argc == 4 && strcmp(argv[1], "window") == 0) return Window(argv[2], argv[3]);
+  if (argc == 3 && strcmp(argv[1], "busy-window") == 0) return BusyWindow(argv[2]);
   if (argc == 4 && strcmp(argv[1], "session-window") == 0) return SessionWindow(argv[2], atoi(argv[3]));
   fprintf(stderr, "usage: %s event-wait|event-set|event-create|window ...\n", argv[0]);
   return 2;

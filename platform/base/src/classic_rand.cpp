@@ -1,6 +1,6 @@
-#include "draw/classic_rand.h"
+#include "base/classic_rand.h"
 
-namespace tavrin::draw {
+namespace tavrin::base {
 namespace {
 thread_local uint32_t g_state = 1;
 }
@@ -12,4 +12,4 @@ int ClassicRand() {
 
 void ClassicSrand(uint32_t seed) { g_state = seed; }
 
-}  // namespace tavrin::draw
+}  // namespace tavrin::base

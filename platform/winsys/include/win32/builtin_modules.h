@@ -1,8 +1,8 @@
-// Libraries that exist inside the process, by file name: "msimg32.dll" (GradientFill, AlphaBlend,
-// TransparentBlt) and "uxtheme.dll" (IsThemeActive, SetWindowTheme) are registered from the start. The
-// loader (LoadLibrary / GetProcAddress) asks here before it looks for a file. Tests switch a module off to
-// take the roads where it is missing, and so does the variable TAVRIN_NO_BUILTIN (names separated by
-// commas).
+// Libraries that exist inside the process, by file name: "uxtheme.dll" (IsThemeActive, SetWindowTheme),
+// and in a program with the windowing layer "msimg32.dll" (GradientFill, AlphaBlend, TransparentBlt), are
+// registered from the start. The loader (LoadLibrary / GetProcAddress) asks here before it looks for a file.
+// Tests switch a module off to take the roads where it is missing, and so does the variable
+// TAVRIN_NO_BUILTIN (names separated by commas).
 #pragma once
 #include <string>
 #include <utility>

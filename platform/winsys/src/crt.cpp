@@ -1,6 +1,6 @@
 #include "win32/crt.h"
 
-#include "draw/classic_rand.h"
+#include "base/classic_rand.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -148,6 +148,6 @@ FILE* OpenCrtFile(const char* windowsPath, const char* mode) {
 }  // namespace tavrin
 
 namespace tavrin {
-int CrtRand() { return draw::ClassicRand(); }
-void CrtSrand(unsigned seed) { draw::ClassicSrand(seed); }
+int CrtRand() { return base::ClassicRand(); }
+void CrtSrand(unsigned seed) { base::ClassicSrand(seed); }
 }  // namespace tavrin

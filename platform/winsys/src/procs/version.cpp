@@ -1,6 +1,5 @@
 // Version blocks: the ".tavrin_version" section of an ELF file, read with bounds on every offset, turned
 // into a block of a fixed part followed by the "name=value" strings.
-#include "win32/resources.h"
 #include "win32/version.h"
 
 #include <fcntl.h>
@@ -12,6 +11,7 @@
 
 #include "win32/sync.h"
 #include "win32/sysroot.h"
+#include "win32/system_hooks.h"
 
 namespace tavrin::procs {
 namespace {
@@ -149,20 +149,27 @@ bool ReadBlock(LPCSTR fileName, std::string& block) {
   return true;
 }
 
+// The running program's own version resource (a table of the windowing layer's resources).
+DWORD OwnVersionInfoSize(LPCSTR fileName, LPDWORD handle) {
+  auto size = system_hooks::Installed().ownVersionInfoSize;
+  return size ? size(fileName, handle) : 0;
+}
+
 }  // namespace
 }  // namespace tavrin::procs
 
 DWORD GetFileVersionInfoSize(LPCSTR fileName, LPDWORD handle) {
   if (handle) *handle = 0;
   // The running program's registered version block answers for its own file.
-  if (DWORD own = tavrin::res::OwnVersionInfoSize(fileName, handle)) return own;
+  if (DWORD own = tavrin::procs::OwnVersionInfoSize(fileName, handle)) return own;
   std::string block;
   if (!tavrin::procs::ReadBlock(fileName, block)) return 0;
   return static_cast<DWORD>(block.size());
 }
 
 BOOL GetFileVersionInfo(LPCSTR fileName, DWORD handle, DWORD length, LPVOID data) {
-  if (tavrin::res::OwnVersionInfoSize(fileName, nullptr)) return tavrin::res::OwnVersionInfo(fileName, handle, length, data);
+  if (tavrin::procs::OwnVersionInfoSize(fileName, nullptr))
+    return tavrin::system_hooks::Installed().ownVersionInfo(fileName, handle, length, data);
   std::string block;
   if (!data) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -179,7 +186,13 @@ BOOL GetFileVersionInfo(LPCSTR fileName, DWORD handle, DWORD length, LPVOID data
 
 BOOL VerQueryValue(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, UINT* length) {
   using namespace tavrin::procs;
-  if (block && memcmp(block, kBlockMagic, 4) != 0) return tavrin::res::QueryOwnVersionValue(block, subBlock, buffer, length);
+  if (block && memcmp(block, kBlockMagic, 4) != 0) {
+    // Not a file's block: one of the program's own resource table, if it has one.
+    auto query = tavrin::system_hooks::Installed().queryOwnVersionValue;
+    if (query) return query(block, subBlock, buffer, length);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   if (!block || !subBlock || !buffer || !length) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

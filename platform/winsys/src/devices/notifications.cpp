@@ -21,7 +21,7 @@
 #include "win32/handle.h"
 #include "win32/ioctl.h"
 #include "win32/sync.h"
-#include "win32/user.h"
+#include "win32/system_hooks.h"
 
 namespace tavrin::kernel_link {
 namespace {
@@ -35,6 +35,8 @@ namespace tavrin::devices {
 namespace {
 
 namespace link = tavrin::kernel_link;
+
+constexpr UINT kDeviceChange = 0x0219;  // WM_DEVICECHANGE of the windowing layer
 
 struct BroadcastRecord {
   alignas(DEV_BROADCAST_DEVICEINTERFACE) unsigned char bytes[sizeof(DEV_BROADCAST_DEVICEINTERFACE) + MAX_PATH];
@@ -204,7 +206,7 @@ class Notification : public KernelObject {
     std::memcpy(record->bytes, &head, offsetof(DEV_BROADCAST_DEVICEINTERFACE, dbcc_name));
     std::memcpy(record->bytes + offsetof(DEV_BROADCAST_DEVICEINTERFACE, dbcc_name), path.c_str(), path.size() + 1);
     LPARAM lParam = Recent().Keep(std::move(record));
-    PostMessage(window_, WM_DEVICECHANGE, notice.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, lParam);
+    tavrin::system_hooks::Installed().postMessage(window_, kDeviceChange, notice.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, lParam);
   }
 
   const HWND window_;
@@ -227,7 +229,7 @@ HDEVNOTIFY RegisterDeviceNotification(HANDLE hRecipient, LPVOID NotificationFilt
   auto* filter = static_cast<DEV_BROADCAST_DEVICEINTERFACE*>(NotificationFilter);
   if (!filter || (Flags & ~DEVICE_NOTIFY_ALL_INTERFACE_CLASSES) != DEVICE_NOTIFY_WINDOW_HANDLE ||
       filter->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE || filter->dbcc_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE) ||
-      !IsWindow(static_cast<HWND>(hRecipient))) {
+      !tavrin::system_hooks::Installed().isWindow || !tavrin::system_hooks::Installed().isWindow(static_cast<HWND>(hRecipient))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

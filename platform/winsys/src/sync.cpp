@@ -4,38 +4,23 @@
 
 #include <algorithm>
 #include <new>
-#include <optional>
 #include <thread>
 #include <vector>
 
 #include "base/thread.h"
 #include "base/time.h"
 #include "core_internal.h"
+#include "win32/system_hooks.h"
 
 namespace tavrin {
 
 void SetTickCountOffsetForTest(ULONGLONG offset) { base::time::SetOffsetForTest(offset); }
 
 namespace core {
-namespace {
 
-// The calling thread's message queue as something a wait watches.
-class QueueInput : public base::WaitCondition {
- public:
-  QueueInput(MessageQueue& queue, DWORD wakeMask) : queue_(queue), wakeMask_(wakeMask) {}
-  bool Met() override { return QueueHasInput(queue_, wakeMask_); }
-  std::chrono::steady_clock::time_point NextCheck() override { return NextTimerDue(queue_); }
-
- private:
-  MessageQueue& queue_;
-  DWORD wakeMask_;
-};
-
-}  // namespace
-
-DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds, bool withQueue,
-                     DWORD wakeMask) {
-  if (count > MAXIMUM_WAIT_OBJECTS || (count == 0 && !withQueue) || (count > 0 && !handles)) {
+DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds,
+                     base::WaitCondition* alsoEnds) {
+  if (count > MAXIMUM_WAIT_OBJECTS || (count == 0 && !alsoEnds) || (count > 0 && !handles)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
@@ -52,12 +37,9 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
     }
     objects.push_back(std::move(object));
   }
-  std::shared_ptr<MessageQueue> queue = withQueue ? CurrentQueue() : nullptr;
-  std::optional<QueueInput> input;
-  if (queue) input.emplace(*queue, wakeMask);
   const auto deadline = milliseconds == INFINITE ? base::Deadline::Never()
                                                  : base::Deadline::After(std::chrono::milliseconds(milliseconds));
-  base::WaitResult result = base::WaitForObjects(objects, waitAll, deadline, input ? &*input : nullptr);
+  base::WaitResult result = base::WaitForObjects(objects, waitAll, deadline, alsoEnds);
   switch (result.kind) {
     case base::WaitResult::Kind::kSignalled:
     case base::WaitResult::Kind::kCondition:
@@ -146,8 +128,12 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
   body.run = [start, parameter] { return start(parameter); };
   // A queue from the start, so that PostThreadMessage right after CreateThread arrives; the thread's
   // windows end with it, before anyone sees it finished.
-  body.enter = [] { tavrin::core::CurrentQueue(); };
-  body.leave = [] { tavrin::core::ReleaseCurrentQueue(); };
+  body.enter = [] {
+    if (auto starts = tavrin::system_hooks::Installed().threadStarts) starts();
+  };
+  body.leave = [] {
+    if (auto ends = tavrin::system_hooks::Installed().threadEnds) ends();
+  };
   // Like a Windows thread it runs on after its handle is closed.
   auto thread = tavrin::base::Thread::Start(std::move(body), (creationFlags & CREATE_SUSPENDED) != 0);
   if (!thread) {
@@ -178,11 +164,11 @@ BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  return tavrin::core::WaitForObjects(1, &handle, false, milliseconds, false, 0);
+  return tavrin::core::WaitForObjects(1, &handle, false, milliseconds, nullptr);
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
-  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, false, 0);
+  return tavrin::core::WaitForObjects(count, handles, waitAll, milliseconds, nullptr);
 }
 
 namespace {

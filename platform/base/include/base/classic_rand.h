@@ -3,10 +3,10 @@
 #pragma once
 #include <cstdint>
 
-namespace tavrin::draw {
+namespace tavrin::base {
 
 constexpr int kClassicRandMax = 0x7FFF;
 int ClassicRand();
 void ClassicSrand(uint32_t seed);
 
-}  // namespace tavrin::draw
+}  // namespace tavrin::base

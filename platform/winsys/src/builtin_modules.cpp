@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
+#include <string_view>
 
-#include "win32/gdi.h"
 #include "win32/setupapi.h"
+#include "win32/system_hooks.h"
 
 namespace tavrin::modules {
 namespace {
@@ -23,27 +25,41 @@ void* Proc(F* f) {
   return reinterpret_cast<void*>(f);
 }
 
+// The modules TAVRIN_NO_BUILTIN switches off, also when they are registered later.
+const std::set<std::string>& SwitchedOffByEnvironment() {
+  static const auto* names = [] {
+    auto* off = new std::set<std::string>();
+    if (const char* list = std::getenv("TAVRIN_NO_BUILTIN")) {
+      std::string_view rest(list);
+      while (!rest.empty()) {
+        size_t comma = rest.find(',');
+        std::string name(rest.substr(0, comma));
+        if (!name.empty()) off->insert(BuiltinKey(name));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+      }
+    }
+    return off;
+  }();
+  return *names;
+}
+
+void Add(std::map<std::string, Module>& modules, const std::string& name, Exports exports) {
+  const std::string key = BuiltinKey(name);
+  auto [it, added] = modules.try_emplace(key);
+  if (added) it->second.enabled = !SwitchedOffByEnvironment().contains(key);
+  it->second.exports.clear();
+  for (auto& [n, p] : exports) it->second.exports[n] = p;
+}
+
+// The modules of this layer and of the windowing layer ("msimg32.dll", its drawing calls).
 std::map<std::string, Module>& Modules() {
   static auto* modules = [] {
     auto* m = new std::map<std::string, Module>();
-    (*m)["msimg32.dll"] = Module{{{"GradientFill", Proc(&::GradientFill)},
-                                  {"AlphaBlend", Proc(&::AlphaBlend)},
-                                  {"TransparentBlt", Proc(&::TransparentBlt)}}};
-    (*m)["uxtheme.dll"] = Module{{{"IsThemeActive", Proc(&::IsThemeActive)}, {"SetWindowTheme", Proc(&::SetWindowTheme)}}};
-    (*m)["setupapi.dll"] = Module{{{"SetupCopyOEMInfA", Proc(&::SetupCopyOEMInf)}}};
-    (*m)["newdev.dll"] = Module{{{"UpdateDriverForPlugAndPlayDevicesA", Proc(&::UpdateDriverForPlugAndPlayDevices)}}};
-    if (const char* off = std::getenv("TAVRIN_NO_BUILTIN")) {
-      std::string list(off);
-      size_t start = 0;
-      while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        auto it = m->find(BuiltinKey(name));
-        if (!name.empty() && it != m->end()) it->second.enabled = false;
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-      }
-    }
+    Add(*m, "uxtheme.dll", {{"IsThemeActive", Proc(&::IsThemeActive)}, {"SetWindowTheme", Proc(&::SetWindowTheme)}});
+    Add(*m, "setupapi.dll", {{"SetupCopyOEMInfA", Proc(&::SetupCopyOEMInf)}});
+    Add(*m, "newdev.dll", {{"UpdateDriverForPlugAndPlayDevicesA", Proc(&::UpdateDriverForPlugAndPlayDevices)}});
+    for (const auto& [name, exports] : system_hooks::Installed().builtinModules) Add(*m, name, exports);
     return m;
   }();
   return *modules;
@@ -62,9 +78,7 @@ std::string BuiltinKey(const std::string& nameOrPath) {
 
 void RegisterBuiltinModule(const std::string& name, Exports exports) {
   std::lock_guard<std::mutex> lock(g_lock);
-  Module& m = Modules()[BuiltinKey(name)];
-  m.exports.clear();
-  for (auto& [n, p] : exports) m.exports[n] = p;
+  Add(Modules(), name, std::move(exports));
 }
 
 void SetBuiltinModuleEnabled(const std::string& name, bool enabled) {

@@ -1,0 +1,334 @@
+// One thread owns the X connection; the desktop only leaves notes for it, so no desktop or toolkit lock
+// is ever held while Xlib runs.
+#include "gui/x11_presenter.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace tavrin::gui {
+namespace {
+
+int IgnoreErrors(Display*, XErrorEvent*) { return 0; }  // a window that went meanwhile is no fault
+
+KeyEvent KeyOf(KeySym sym, bool down) {
+  KeyEvent event;
+  event.down = down;
+  if (sym >= XK_a && sym <= XK_z) return {Key::kCharacter, static_cast<int>('A' + (sym - XK_a)), down};
+  if (sym >= XK_A && sym <= XK_Z) return {Key::kCharacter, static_cast<int>('A' + (sym - XK_A)), down};
+  if (sym >= XK_0 && sym <= XK_9) return {Key::kCharacter, static_cast<int>('0' + (sym - XK_0)), down};
+  if (sym >= XK_F1 && sym <= XK_F12) return {Key::kFunction, static_cast<int>(1 + (sym - XK_F1)), down};
+  switch (sym) {
+    case XK_Return: case XK_KP_Enter: event.key = Key::kReturn; break;
+    case XK_Escape: event.key = Key::kEscape; break;
+    case XK_BackSpace: event.key = Key::kBackspace; break;
+    case XK_Tab: event.key = Key::kTab; break;
+    case XK_space: event.key = Key::kSpace; break;
+    case XK_Left: event.key = Key::kLeft; break;
+    case XK_Right: event.key = Key::kRight; break;
+    case XK_Up: event.key = Key::kUp; break;
+    case XK_Down: event.key = Key::kDown; break;
+    case XK_Home: event.key = Key::kHome; break;
+    case XK_End: event.key = Key::kEnd; break;
+    case XK_Prior: event.key = Key::kPageUp; break;
+    case XK_Next: event.key = Key::kPageDown; break;
+    case XK_Insert: event.key = Key::kInsert; break;
+    case XK_Delete: event.key = Key::kDelete; break;
+    case XK_Shift_L: case XK_Shift_R: event.key = Key::kShift; break;
+    case XK_Control_L: case XK_Control_R: event.key = Key::kControl; break;
+    case XK_Alt_L: case XK_Alt_R: event.key = Key::kAlt; break;
+    default: break;
+  }
+  return event;
+}
+
+}  // namespace
+
+class X11Presenter::Connection : public Presenter {
+ public:
+  explicit Connection(Desktop& desktop) : desktop_(desktop) {}
+
+  bool Start(const std::string& name) {
+    XInitThreads();
+    display_ = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+    if (!display_) return false;
+    XSetErrorHandler(IgnoreErrors);
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+      XCloseDisplay(display_);
+      display_ = nullptr;
+      return false;
+    }
+    desktop_.AddPresenter(this);
+    thread_ = std::thread([this] { Run(); });
+    for (SurfaceId id : desktop_.Stack()) Note(id, false);  // surfaces that exist already appear too
+    return true;
+  }
+
+  void Stop(const std::function<void()>& whileWaiting) {
+    desktop_.RemovePresenter(this);
+    {
+      std::lock_guard guard(lock_);
+      stopping_ = true;
+    }
+    Wake();
+    while (thread_.joinable() && !finished_ && whileWaiting) whileWaiting();
+    if (thread_.joinable()) thread_.join();
+    if (display_) XCloseDisplay(display_);
+    display_ = nullptr;
+    for (int& fd : wake_) {
+      if (fd >= 0) close(fd);
+      fd = -1;
+    }
+  }
+
+  void SurfaceChanged(SurfaceId id) override { Note(id, false); }
+  void SurfaceDestroyed(SurfaceId id) override {
+    {
+      std::lock_guard guard(lock_);
+      snapshots_.erase(id);
+    }
+    Note(id, false);
+  }
+  // Runs on the thread that drew, right after it drew: the pixels are copied here, where nothing draws
+  // on them meanwhile, and the presenter's thread puts the copy.
+  void SurfaceDamaged(SurfaceId id, const draw::Rect&) override {
+    auto image = std::make_shared<draw::Surface>();
+    if (!desktop_.Snapshot(id, *image)) return;
+    {
+      std::lock_guard guard(lock_);
+      snapshots_[id] = std::move(image);
+    }
+    Note(id, true);
+  }
+
+ private:
+  struct Shown {
+    ::Window xid = 0;
+    draw::Rect rect;
+    bool mapped = false;
+    std::string title;
+  };
+
+  void Note(SurfaceId id, bool damage) {
+    {
+      std::lock_guard guard(lock_);
+      changed_.insert(id);
+      if (damage) damaged_.insert(id);
+    }
+    Wake();
+  }
+
+  void Wake() {
+    char byte = 1;
+    if (wake_[1] >= 0) (void)!write(wake_[1], &byte, 1);
+  }
+
+  void Run() {
+    for (;;) {
+      std::set<SurfaceId> changed, damaged;
+      {
+        std::lock_guard guard(lock_);
+        if (stopping_) break;
+        changed.swap(changed_);
+        damaged.swap(damaged_);
+      }
+      for (SurfaceId id : changed) Update(id, damaged.count(id) > 0);
+      while (XPending(display_)) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        Handle(event);
+      }
+      XFlush(display_);
+      pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+      if (fds[1].revents) {
+        char drain[64];
+        while (read(wake_[0], drain, sizeof drain) > 0) {
+        }
+      }
+    }
+    for (auto& [id, shown] : shown_) XDestroyWindow(display_, shown.xid);
+    shown_.clear();
+    XFlush(display_);
+    finished_ = true;
+  }
+
+  // Brings the X window of a surface in step with it.
+  void Update(SurfaceId id, bool damaged) {
+    SurfaceState state;
+    const bool exists = desktop_.State(id, state);
+    auto it = shown_.find(id);
+    if (!exists || state.rect.empty()) {
+      if (it != shown_.end()) {
+        XDestroyWindow(display_, it->second.xid);
+        byXid_.erase(it->second.xid);
+        shown_.erase(it);
+      }
+      return;
+    }
+    const draw::Rect& rect = state.rect;
+    if (it == shown_.end()) {
+      if (!state.visible) return;
+      Shown shown;
+      XSetWindowAttributes attributes{};
+      attributes.override_redirect = state.popup ? True : False;
+      attributes.background_pixel = WhitePixel(display_, DefaultScreen(display_));
+      attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
+                              KeyReleaseMask | LeaveWindowMask;
+      shown.xid = XCreateWindow(display_, DefaultRootWindow(display_), rect.left, rect.top,
+                                static_cast<unsigned>(rect.width()), static_cast<unsigned>(rect.height()), 0,
+                                CopyFromParent, InputOutput, CopyFromParent,
+                                CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
+      XSizeHints hints{};
+      hints.flags = USPosition | USSize;
+      hints.x = rect.left;
+      hints.y = rect.top;
+      hints.width = rect.width();
+      hints.height = rect.height();
+      XSetWMNormalHints(display_, shown.xid, &hints);
+      shown.rect = rect;
+      it = shown_.emplace(id, shown).first;
+      byXid_[shown.xid] = id;
+      damaged = true;
+    }
+    Shown& shown = it->second;
+    if (state.title != shown.title || shown.title.empty()) {
+      XStoreName(display_, shown.xid, state.title.c_str());
+      Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
+      XChangeProperty(display_, shown.xid, XInternAtom(display_, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(state.title.data()),
+                      static_cast<int>(state.title.size()));
+      shown.title = state.title;
+    }
+    if (rect != shown.rect) {
+      XMoveResizeWindow(display_, shown.xid, rect.left, rect.top, static_cast<unsigned>(rect.width()),
+                        static_cast<unsigned>(rect.height()));
+      shown.rect = rect;
+      damaged = true;
+    }
+    if (state.visible && !shown.mapped) {
+      XMapRaised(display_, shown.xid);
+      shown.mapped = true;
+      damaged = true;
+    } else if (!state.visible && shown.mapped) {
+      XUnmapWindow(display_, shown.xid);
+      shown.mapped = false;
+    }
+    if (damaged && shown.mapped) Put(id, shown);
+  }
+
+  // The surface's last drawn pixels onto its X window.
+  void Put(SurfaceId id, const Shown& shown) {
+    std::shared_ptr<draw::Surface> snapshot;
+    {
+      std::lock_guard guard(lock_);
+      auto it = snapshots_.find(id);
+      if (it != snapshots_.end()) snapshot = it->second;
+    }
+    if (!snapshot || snapshot->empty()) return;
+    const draw::Surface& image = *snapshot;
+    int screen = DefaultScreen(display_);
+    Visual* visual = DefaultVisual(display_, screen);
+    int depth = DefaultDepth(display_, screen);
+    if (depth != 24 && depth != 32) return;  // 32-bit pixels only
+    const size_t rowBytes = static_cast<size_t>(image.width()) * 4;
+    char* data = static_cast<char*>(malloc(rowBytes * static_cast<size_t>(image.height())));  // XDestroyImage frees it
+    if (!data) return;
+    for (int y = 0; y < image.height(); ++y) memcpy(data + static_cast<size_t>(y) * rowBytes, image.row(y), rowBytes);
+    XImage* ximage = XCreateImage(display_, visual, static_cast<unsigned>(depth), ZPixmap, 0, data,
+                                  static_cast<unsigned>(image.width()), static_cast<unsigned>(image.height()), 32,
+                                  image.width() * 4);
+    if (!ximage) {
+      free(data);
+      return;
+    }
+    GC gc = XCreateGC(display_, shown.xid, 0, nullptr);
+    XPutImage(display_, shown.xid, gc, ximage, 0, 0, 0, 0, static_cast<unsigned>(image.width()),
+              static_cast<unsigned>(image.height()));
+    XFreeGC(display_, gc);
+    XDestroyImage(ximage);
+  }
+
+  void Handle(XEvent& event) {
+    auto it = byXid_.find(event.xany.window);
+    if (it == byXid_.end()) return;
+    const SurfaceId id = it->second;
+    PointerEvent pointer;
+    switch (event.type) {
+      case Expose:
+        if (event.xexpose.count == 0) Put(id, shown_[id]);
+        break;
+      case MotionNotify:
+        pointer.screen = draw::Point{event.xmotion.x_root, event.xmotion.y_root};
+        desktop_.Pointer(pointer, id);
+        break;
+      case ButtonPress:
+      case ButtonRelease: {
+        unsigned button = event.xbutton.button;
+        if (button < 1 || button > 3) break;  // wheel clicks are not buttons
+        pointer.kind = event.type == ButtonPress ? PointerEvent::Kind::kPress : PointerEvent::Kind::kRelease;
+        pointer.button = button == 1 ? PointerButton::kLeft : button == 3 ? PointerButton::kRight : PointerButton::kMiddle;
+        pointer.screen = draw::Point{event.xbutton.x_root, event.xbutton.y_root};
+        desktop_.Pointer(pointer, id);
+        break;
+      }
+      case KeyPress:
+      case KeyRelease: {
+        KeyEvent key = KeyOf(XLookupKeysym(&event.xkey, 0), event.type == KeyPress);
+        if (key.key != Key::kNone) desktop_.Key(key, id);
+        break;
+      }
+      case LeaveNotify:
+        pointer.kind = PointerEvent::Kind::kLeave;
+        pointer.screen = draw::Point{-1, -1};
+        desktop_.Pointer(pointer, id);
+        break;
+      default:
+        break;
+    }
+  }
+
+  Desktop& desktop_;
+  Display* display_ = nullptr;
+  int wake_[2] = {-1, -1};
+  std::thread thread_;
+  std::atomic<bool> finished_{false};
+  std::mutex lock_;
+  bool stopping_ = false;
+  std::set<SurfaceId> changed_, damaged_;
+  std::map<SurfaceId, std::shared_ptr<draw::Surface>> snapshots_;  // guarded by lock_
+  std::map<SurfaceId, Shown> shown_;     // presenter's thread only
+  std::map<::Window, SurfaceId> byXid_;  // presenter's thread only
+};
+
+X11Presenter::X11Presenter() = default;
+X11Presenter::~X11Presenter() { Stop(); }
+
+bool X11Presenter::Start(Desktop& desktop, const std::string& name) {
+  if (connection_) return true;
+  auto connection = std::make_unique<Connection>(desktop);
+  if (!connection->Start(name)) return false;
+  connection_ = std::move(connection);
+  return true;
+}
+
+void X11Presenter::Stop(const std::function<void()>& whileWaiting) {
+  if (!connection_) return;
+  connection_->Stop(whileWaiting);
+  connection_.reset();
+}
+
+}  // namespace tavrin::gui
