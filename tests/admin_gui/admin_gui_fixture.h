@@ -306,7 +306,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   void ClickCentre(const Window& w, int count = 1) { Click((w.left + w.right) / 2, w.CentreY(), 1, count); }
   void ClickCentre(const Row& row, int count = 1) { Click((row.left + row.right) / 2, (row.top + row.bottom) / 2, 1, count); }
   // The shown, enabled control of `cls` with that id.
-  static bool Control(long id, const std::string& cls, Window* found, int ms = 10000) {
+  static bool Control(long id, const std::string& cls, Window* found, int ms = 30000) {
     return FindWindow([&](const Window& w) { return w.id == id && w.cls == cls && w.visible && w.enabled; }, found, ms);
   }
   // Clicks the shown, enabled control of `cls` with that id; false when there is none.

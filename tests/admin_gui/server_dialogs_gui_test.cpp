@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kConfigured = 94;  // 127.0.0.94: the server whose configuration is changed
 constexpr int kUpgraded = 95;    // 127.0.0.95: the server whose firmware is upgraded
+constexpr int kRestored = 96;    // 127.0.0.96: the server set back to its factory values
 constexpr char kImage[] = "zarnet-update-1.0.0.13.bin";
 
 // Whether the TFTP server program serves (its event exists exactly while it does).
@@ -24,7 +25,7 @@ bool TftpServerRuns() {
 class ServerDialogsGuiTest : public AdminGuiTest {
  protected:
   // The shown top-level window of that caption.
-  static bool Dialog(const char* caption, Window* found = nullptr, int ms = 10000) {
+  static bool Dialog(const char* caption, Window* found = nullptr, int ms = 30000) {
     return FindWindow([caption](const Window& w) { return TopLevel(w, caption) && w.visible; }, found, ms);
   }
   // The same once it is on the X screen, where a click reaches it.
@@ -211,6 +212,35 @@ TEST_F(ServerDialogsGuiTest, FirmwareUpgradeRunsThroughTheStatusDialogAndRefuses
     EXPECT_FALSE(Dialog("Firmware Upgrade Status", nullptr, 10));
   }
   EXPECT_EQ(server.restarts(), 1);
+}
+
+TEST_F(ServerDialogsGuiTest, FactoryDefaultsAreRestoredAfterTheQuestionBehindTheWaitWindow) {
+  zarnet::sim::Server& server = StartServer(kRestored, [](zarnet::sim::ServerOptions& options) {
+    options.restart_delay = std::chrono::milliseconds(20);
+  });
+  StartAdmin();
+  ShowFrame();
+  ASSERT_NO_FATAL_FAILURE(SelectServer("127.0.0.96", 2));
+
+  // Cancel on the question sends nothing; OK restores.
+  for (const bool restore : {false, true}) {
+    SCOPED_TRACE(restore ? "OK" : "Cancel");
+    Key(XK_s, XK_Alt_L);  // Server Manager > Restore Factory Defaults
+    Key(XK_r);
+    const std::string question = "Restoring factory default values. Do you want to continue?";
+    ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "no question";
+    Shot("question");
+    Key(restore ? XK_Return : XK_Escape);
+    ASSERT_TRUE(Eventually([&] { return !BoxShows(question); }));
+    if (restore) {
+      EXPECT_TRUE(Answered("Restore factory default values successful !!"));
+    } else {
+      EXPECT_EQ(server.restarts(), 0);
+    }
+  }
+  EXPECT_TRUE(server.WaitUntil([&] { return server.restarts() == 1; }, std::chrono::seconds(30))) << server.restarts();
+  EXPECT_FALSE(FindWindow([](const Window& w) { return w.text == "Please Wait..." && w.visible; }, nullptr, 10))
+      << "the wait window stays";
 }
 
 }  // namespace
