@@ -1,7 +1,6 @@
 // TavrinAdmin as a real process: single instance, shut-down through the named event, missing product.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -11,13 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "testsupport/child_process.h"
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
 #include "win32/sysroot.h"
 #include "win32/windows.h"
-
-extern char** environ;
 
 namespace {
 
@@ -28,9 +26,8 @@ constexpr auto kLimit = 20s;
 class Program {
  public:
   Program() {
-    char path[] = TAVRIN_ADMIN_PATH;
-    char* argv[] = {path, nullptr};
-    started_ = posix_spawn(&pid_, path, nullptr, nullptr, argv, environ) == 0;
+    pid_ = tavrin::test::StartChild({TAVRIN_ADMIN_PATH});
+    started_ = pid_ > 0;
   }
   ~Program() {
     if (started_ && !exitCode_) {

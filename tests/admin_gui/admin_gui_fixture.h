@@ -13,6 +13,7 @@
 #undef None
 #undef Bool
 #undef Status
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -31,6 +32,7 @@
 
 #include "draw/png.h"
 #include "draw/surface.h"
+#include "testsupport/child_process.h"
 #include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
 #include "testsupport/sysroot.h"
@@ -166,17 +168,14 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   // ---- the program ----
 
   void StartAdmin() {
-    admin_ = fork();
-    ASSERT_GE(admin_, 0);
-    if (admin_ == 0) {
-      setenv("DISPLAY", xvfb_.name().c_str(), 1);
-      setenv("TAVRIN_DISPLAY", "x11", 1);
-      setenv("TAVRIN_ADMIN_NET", network_.c_str(), 1);
-      unsetenv("TAVRIN_MSGBOX_ANSWER");
-      for (const auto& [name, value] : environment_) setenv(name.c_str(), value.c_str(), 1);
-      execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    tavrin::test::ChildSetup setup;
+    setup.Set("DISPLAY", xvfb_.name())
+        .Set("TAVRIN_DISPLAY", "x11")
+        .Set("TAVRIN_ADMIN_NET", network_)
+        .Unset("TAVRIN_MSGBOX_ANSWER");
+    for (const auto& [name, value] : environment_) setup.Set(name, value);
+    admin_ = tavrin::test::StartChild({program_}, setup);
+    ASSERT_GT(admin_, 0);
   }
   // The program's exit code once it ended within the time, else -1.
   int WaitAdmin(int ms) {
@@ -194,15 +193,12 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
   }
 
   static int Ctl(const std::string& arguments) {
-    return std::system((std::string("'") + TAVRIN_CTL_PROGRAM + "' " + arguments + " >/dev/null 2>&1").c_str());
+    return tavrin::test::RunShell(std::string("exec '") + TAVRIN_CTL_PROGRAM + "' " + arguments + " >/dev/null 2>&1");
   }
   static std::vector<Window> Windows() {
     std::string listing;
-    if (FILE* pipe = popen((std::string("'") + TAVRIN_CTL_PROGRAM + "' windows 2>/dev/null").c_str(), "r")) {
-      char buffer[4096];
-      for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
-      pclose(pipe);
-    }
+    tavrin::test::RunChild({TAVRIN_CTL_PROGRAM, "windows"},
+                           tavrin::test::ChildSetup().Open(STDERR_FILENO, "/dev/null", O_WRONLY), &listing);
     return ParseWindows(listing);
   }
   // The first window that matches, looked for until the time is up.

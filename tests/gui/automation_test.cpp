@@ -174,6 +174,9 @@ TEST(ListLineTest, NamesTheWindowItsClassTextRectangleAndState) {
   window.visible = true;
   window.enabled = false;
   EXPECT_EQ(ListLine(window), "    0x1234 class=\"Button\" id=7 text=\"OK\" rect=1,2,30,40 visible=1 enabled=0");
+  window.depth = 0;
+  window.role = "dialog";
+  EXPECT_EQ(ListLine(window), "0x1234 class=\"Button\" id=7 text=\"OK\" rect=1,2,30,40 visible=1 enabled=0 role=\"dialog\"");
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "testsupport/child_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 
@@ -19,11 +19,10 @@ namespace installed {
 
 namespace fs = std::filesystem;
 
-// A shell command's exit status (-1 when it did not end normally); its error output is dropped unless
-// asked for.
+// A program's exit status (128 + the signal when a signal ended it) from its command line (a program and
+// its arguments, which the shell takes apart); its error output is dropped unless asked for.
 inline int RunCommand(const std::string& command, bool showErrors = false) {
-  int status = std::system((showErrors ? command : command + " 2>/dev/null").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return tavrin::test::RunShell("exec " + (showErrors ? command : command + " 2>/dev/null"));
 }
 
 // The install medium under D:\Setup\ of the sysroot.

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +24,7 @@
 #include "notice_window.h"
 #include "kernel_host/usb_function_records.h"
 #include "pelkobus/pelkobus.h"
+#include "testsupport/child_process.h"
 #include "testsupport/device_ids.h"
 #include "testsupport/eventually.h"
 #include "testsupport/kernel_host_process.h"
@@ -33,8 +33,6 @@
 #include "zarnet/sim/simulator.h"
 #include "zarnet/sim/usb_device.h"
 #include "zarnet/usb_wire.h"
-
-extern char** environ;
 
 namespace kernel_host_test {
 namespace {
@@ -333,14 +331,10 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
 
 // tavrin-usb run on the test's sysroot: its exit status and what it printed.
 std::pair<int, std::string> RunTool(const std::filesystem::path& sysroot, const std::string& arguments) {
-  std::string command = std::string(TAVRIN_USB_PROGRAM) + " --sysroot '" + sysroot.string() + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return {-1, ""};
   std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  const int status = tavrin::test::RunShell(
+      std::string("exec ") + TAVRIN_USB_PROGRAM + " --sysroot '" + sysroot.string() + "' " + arguments + " 2>&1", &out);
+  return {status, out};
 }
 
 TEST_F(UsbKindsTest, TheToolListsDevicesPrintsFilesAndLoopsData) {
@@ -547,17 +541,8 @@ Footprint FootprintOf(pid_t pid) {
 pid_t StartTool(const std::filesystem::path& sysroot, std::vector<std::string> arguments) {
   std::vector<std::string> args = {TAVRIN_USB_PROGRAM, "--sysroot", sysroot.string()};
   args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, TAVRIN_USB_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  return tavrin::test::StartChild(
+      args, tavrin::test::ChildSetup().Open(STDOUT_FILENO, "/dev/null", O_WRONLY).Open(STDERR_FILENO, "/dev/null", O_WRONLY));
 }
 
 TEST_F(UnlinkWatchTest, AClientKilledWhileItsReadWaitsIsUnlinkedAndLeavesNothingBehind) {
@@ -622,18 +607,10 @@ TEST_F(ServerKilledTest, EveryUrbInFlightFailsWithinASecondAndTheChildLeaves) {
                       << "\n[device]\nport = 1\nclass = 255\nvid = 0x5678\npid = 0x4321\nusb_device = loopback\n";
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  std::vector<std::string> args = {ZARNET_SIM_PROGRAM, "--config", conf.string(), "--quiet"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t sim = -1;
-  ASSERT_EQ(posix_spawn(&sim, ZARNET_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t sim = tavrin::test::StartChild({ZARNET_SIM_PROGRAM, "--config", conf.string(), "--quiet"},
+                                             tavrin::test::ChildSetup().Dup(pipeFds[1], STDOUT_FILENO).Close(pipeFds[0]));
   close(pipeFds[1]);
+  ASSERT_GT(sim, 0);
   // Running once it says so.
   std::string line;
   char c;

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,9 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/child_process.h"
 #include "testsupport/eventually.h"
-
-extern char** environ;
 
 namespace tavrin::test {
 
@@ -22,16 +20,9 @@ class PeerProcess {
  public:
   explicit PeerProcess(std::vector<std::string> args) {
     args.insert(args.begin(), WIN32_CORE_PEER);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = StartChild(args, ChildSetup().Dup(fds[1], STDOUT_FILENO));
     close(fds[1]);
     out_ = fds[0];
   }

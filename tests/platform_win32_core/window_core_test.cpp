@@ -104,6 +104,19 @@ TEST_F(WindowCoreTest, TheCoresCaptureAndFocusAreThoseOfTheWin32Windows) {
   EXPECT_EQ(TheDesktop().Focus(), 0u);
 }
 
+TEST_F(WindowCoreTest, TheWindowListGivesTopLevelWindowsTheirRole) {
+  HWND top = Make("Listed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 150);
+  Make("Inside", WS_CHILD | WS_VISIBLE, 5, 5, 50, 20, top);
+  std::string topLine, childLine;
+  for (const std::string& line : tavrin::win::ListWindows()) {
+    if (line.find("text=\"Listed\"") != std::string::npos) topLine = line;
+    if (line.find("text=\"Inside\"") != std::string::npos) childLine = line;
+  }
+  EXPECT_NE(topLine.find(" role=\"window\""), std::string::npos) << topLine;
+  ASSERT_FALSE(childLine.empty());
+  EXPECT_EQ(childLine.find("role="), std::string::npos) << childLine;
+}
+
 TEST_F(WindowCoreTest, PointerInputTheCoreRoutesReachesTheWindowAsAClick) {
   HWND top = Make("Clicked", WS_POPUP | WS_VISIBLE, 100, 100, 80, 60);
   UpdateWindow(top);

@@ -423,6 +423,28 @@ TEST_F(Dialogs, ModalDialogDisablesAnOwnerOfAnotherThread) {
 
 uint32_t Rgb(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
 
+// A group box drawn above the controls it holds (made first, so first in the z-order) neither paints over
+// them nor takes their clicks.
+TEST_F(Dialogs, AGroupBoxLeavesWhatItHoldsVisibleAndClickable) {
+  Script script;
+  TemplateBuilder t(WS_POPUP | WS_VISIBLE, 10, 10, 200, 60, "Group");
+  t.Control("Log File", 0xFFFF, kButton, 7, 5, 186, 36, BS_GROUPBOX)
+      .Control("", kName, kEdit, 14, 18, 110, 14, WS_BORDER)
+      .Control("Browse", kApply, kButton, 130, 16, 54, 18, WS_TABSTOP);
+  HWND dialog = CreateDialogIndirectParam(nullptr, t.Get(), nullptr, ScriptProc, reinterpret_cast<LPARAM>(&script));
+  ASSERT_NE(dialog, nullptr);
+  tavrin::win::PaintPending();
+  tavrin::draw::Surface image(1, 1);
+  ASSERT_TRUE(tavrin::win::CaptureWindow(dialog, image));
+  RECT edit = ChildRect(dialog, kName);
+  EXPECT_EQ(image.at(edit.right - 4, (edit.top + edit.bottom) / 2) & 0xFFFFFF, Rgb(GetSysColor(COLOR_WINDOW)));
+  RECT browse = ChildRect(dialog, kApply);
+  POINT centre{(browse.left + browse.right) / 2, (browse.top + browse.bottom) / 2};
+  ClientToScreen(dialog, &centre);
+  EXPECT_EQ(WindowFromPoint(centre), GetDlgItem(dialog, kApply));
+  DestroyWindow(dialog);
+}
+
 TEST_F(Dialogs, TemplateDialogPaintsClassicControlsWithoutLeaking) {
   Script script;
   auto t = StandardTemplate(WS_POPUP | WS_VISIBLE);

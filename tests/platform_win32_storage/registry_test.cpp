@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "testsupport/child_process.h"
 #include "testsupport/sysroot.h"
 #include "win32/registry.h"
 #include "win32/registry_hive.h"
@@ -31,7 +32,7 @@ class RegistryTest : public tavrin::test::SysrootTest {
   }
   // Runs `body` in a child process; true when it exited with 0.
   static pid_t Spawn(const std::function<bool()>& body) {
-    pid_t pid = fork();
+    pid_t pid = tavrin::test::ForkChild();
     if (pid == 0) _exit(body() ? 0 : 1);
     return pid;
   }

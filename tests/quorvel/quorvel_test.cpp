@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -15,6 +15,7 @@
 #include "PelkoFramework/Sockets_Obj.h"
 #include "PelkoFramework/deviceInterface.h"
 #include "cocoa/bsd.h"
+#include "testsupport/child_process.h"
 #include "testsupport/ports.h"
 #include "testsupport/sysroot.h"
 #include "zarnet/sim/simulator.h"
@@ -261,21 +262,12 @@ TEST_F(QuorvelTest, TheProgramServesTheDriverToTheFramework) {
     if (strncmp(*e, "TAVRIN_", 7) != 0) env.push_back(*e);
   env.push_back(net);
   env.push_back(sysroot);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  char program[] = QUORVEL_PROGRAM;
-  char* argv[] = {program, nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program, &actions, nullptr, argv, envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = tavrin::test::StartChild(
+      {QUORVEL_PROGRAM}, tavrin::test::ChildSetup().Dup(out[1], STDOUT_FILENO).Close(out[0]).Environment(env));
   close(out[1]);
+  ASSERT_GT(pid, 0);
   char line[64] = {};
   ssize_t n = read(out[0], line, sizeof line - 1);  // "quorvelNHCI: running" once it serves
   ASSERT_GT(n, 0);

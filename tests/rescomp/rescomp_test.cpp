@@ -2,11 +2,12 @@
 // and what two manifests both claim is refused.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "testsupport/child_process.h"
 
 namespace {
 
@@ -34,12 +35,12 @@ class RescompTest : public ::testing::Test {
   }
   // The compiler's exit code over the manifests (its messages kept in errors_).
   int Run(const std::string& manifests, bool check = false) {
-    const std::string command = std::string(TAVRIN_RESCOMP_PROGRAM) + (check ? " --check" : "") + " --header " +
+    const std::string command = std::string("exec ") + TAVRIN_RESCOMP_PROGRAM + (check ? " --check" : "") + " --header " +
                                 (dir_ / "ids.h").string() + " --output " + (dir_ / "table.cpp").string() + " " +
                                 manifests + " 2>" + (dir_ / "errors").string();
-    const int status = std::system(command.c_str());
+    const int status = tavrin::test::RunShell(command);
     errors_ = Read(dir_ / "errors");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
   }
 
   fs::path dir_;

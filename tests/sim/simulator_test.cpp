@@ -1,8 +1,8 @@
 // Several servers at once, the configuration file and the program.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fcntl.h>
 
@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "sim_test_util.h"
+#include "testsupport/child_process.h"
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 #include "zarnet/command.h"
@@ -19,8 +20,6 @@
 #include "zarnet/discovery.h"
 #include "zarnet/sim/config.h"
 #include "zarnet/sim/simulator.h"
-
-extern char** environ;
 
 namespace {
 
@@ -153,16 +152,9 @@ TEST(SimProgram, RunsUntilTerminatedAndStopsCleanly) {
                       << "\nbroadcast_period_ms = 30\n[server p]\naddress = 127.0.0.8\ncommand_port = 0\ndata_port = 0\n"
                          "server_id = 77\n[device]\nport = 1\n";
   std::string out = dir + "/out.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> args = {ZARNET_SIM_PROGRAM, "--config", conf, "--quiet"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  ASSERT_EQ(posix_spawn(&pid, ZARNET_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = tavrin::test::StartChild({ZARNET_SIM_PROGRAM, "--config", conf, "--quiet"},
+                                             tavrin::test::ChildSetup().Open(STDOUT_FILENO, out, O_WRONLY | O_CREAT | O_TRUNC));
+  ASSERT_GT(pid, 0);
 
   auto list = listener.ReceiveFrom("127.0.0.8", 10000ms);
   kill(pid, SIGTERM);

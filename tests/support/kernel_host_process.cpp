@@ -1,30 +1,23 @@
 #include "testsupport/kernel_host_process.h"
 
+#include "testsupport/child_process.h"
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tavrin::test {
 
 KernelHostProcess::KernelHostProcess(const std::string& program, const std::string& sysroot,
                                      const std::vector<std::string>& options) {
   int out[2];
-  if (pipe(out) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  std::string path = program;
-  std::vector<char*> argv = {path.data(), const_cast<char*>("--sysroot"), const_cast<char*>(sysroot.c_str())};
-  for (const std::string& option : options) argv.push_back(const_cast<char*>(option.c_str()));
-  argv.push_back(nullptr);
-  if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  if (pipe2(out, O_CLOEXEC) != 0) return;
+  std::vector<std::string> argv = {program, "--sysroot", sysroot};
+  argv.insert(argv.end(), options.begin(), options.end());
+  pid_ = StartChild(argv, ChildSetup().Dup(out[1], STDOUT_FILENO));
   close(out[1]);
   output_ = out[0];
 }

@@ -1,13 +1,12 @@
 #include "testsupport/xvfb.h"
 
+#include "testsupport/child_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tavrin::test {
 
@@ -26,17 +25,13 @@ bool XvfbServer::Start(const std::string& program) {
   if (pipe2(ready, O_CLOEXEC) != 0) return false;
   const int childFd = ready[1] == 3 ? 4 : 3;
   const std::string childFdText = std::to_string(childFd);
-  const char* argv[] = {program.c_str(), "-displayfd", childFdText.c_str(), "-screen", "0", "1024x768x24",
-                        "-nolisten", "tcp", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, ready[1], childFd);
-  const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_ = StartChild({program, "-displayfd", childFdText, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                    ChildSetup()
+                        .Open(STDOUT_FILENO, "/dev/null", O_WRONLY)
+                        .Open(STDERR_FILENO, "/dev/null", O_WRONLY)
+                        .Dup(ready[1], childFd));
   close(ready[1]);
-  if (spawned != 0) {
+  if (pid_ < 0) {
     pid_ = 0;
     close(ready[0]);
     return false;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/child_process.h"
 #include "testsupport/eventually.h"
 #include "testsupport/sanitizers.h"
 #include "testsupport/sysroot.h"
@@ -182,14 +183,10 @@ class TftpProgramTest : public tavrin::test::SysrootTest {
 
   // Runs Debian's tftp client; its output (both streams).
   std::string RunClient(const std::string& command) {
-    std::string line = "cd '" + tavrin::test::SysrootTest::root().string() + "' && tftp -m binary 127.0.0.1 " +
+    std::string line = "cd '" + tavrin::test::SysrootTest::root().string() + "' && exec tftp -m binary 127.0.0.1 " +
                        std::to_string(port_) + " -c " + command + " 2>&1";
     std::string output;
-    if (FILE* pipe = popen(line.c_str(), "r")) {
-      char chunk[256];
-      while (size_t got = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, got);
-      pclose(pipe);
-    }
+    tavrin::test::RunShell(line, &output);
     return output;
   }
 
@@ -204,7 +201,7 @@ class TftpProgramTest : public tavrin::test::SysrootTest {
 };
 
 TEST_F(TftpProgramTest, ServesARealClientAndRecordsTheTransfer) {
-  if (system("command -v tftp >/dev/null 2>&1") != 0) GTEST_SKIP() << "tftp-hpa is not installed";
+  if (tavrin::test::RunShell("command -v tftp >/dev/null 2>&1") != 0) GTEST_SKIP() << "tftp-hpa is not installed";
   const std::string image = RandomBytes(1024 * 1024, 7);
   WriteImage("big image.bin", image.substr(0, 10));
   WriteImage("zarnet-update-1.0.0.13.bin", image);

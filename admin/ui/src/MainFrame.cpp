@@ -551,6 +551,45 @@ void CMainFrame::ShowSearchResults(const ServerDiscoveryList& servers) {
   RedrawPane(m_pFunctionView);
 }
 
+namespace {
+
+// The panes own their context menus but are no menu hosts. The items are owner-drawn, so the menu loop
+// asks the owner which item a typed letter names: while the menu is open, the library answers that for
+// the owner.
+class MnemonicAnswers {
+ public:
+  explicit MnemonicAnswers(HWND owner) : owner_(owner) {
+    if (!owner_ || !::SetProp(owner_, kProperty, this)) return;
+    previous_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtr(owner_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MnemonicAnswers::WindowProc)));
+  }
+  ~MnemonicAnswers() {
+    if (!previous_) return;
+    if (::IsWindow(owner_)) ::SetWindowLongPtr(owner_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+    ::RemoveProp(owner_, kProperty);
+  }
+  MnemonicAnswers(const MnemonicAnswers&) = delete;
+  MnemonicAnswers& operator=(const MnemonicAnswers&) = delete;
+
+ private:
+  static constexpr char kProperty[] = "TavrinMnemonicAnswers";
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = static_cast<MnemonicAnswers*>(::GetProp(hwnd, kProperty));
+    if (!self) return ::DefWindowProc(hwnd, message, wParam, lParam);
+    if (message == WM_MENUCHAR) {
+      CMenu* menu = CMenu::FromHandle(reinterpret_cast<HMENU>(lParam));
+      if (dynamic_cast<CNewMenu*>(menu)) return CNewMenu::OnMenuChar(LOWORD(wParam), HIWORD(wParam), menu);
+    }
+    return ::CallWindowProc(self->previous_, hwnd, message, wParam, lParam);
+  }
+
+  HWND owner_;
+  WNDPROC previous_ = nullptr;
+};
+
+}  // namespace
+
 BOOL CMainFrame::TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at) {
   CNewMenu loaded;
   if (!loaded.LoadMenu(menu.MenuId)) return FALSE;
@@ -569,7 +608,10 @@ BOOL CMainFrame::TrackContextMenu(const ContextMenu& menu, HWND owner, POINT at)
         popup->RemoveMenu(static_cast<UINT>(position), MF_BYPOSITION);
   }
   for (UINT id : menu.Disabled) popup->EnableMenuItem(id, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED);
-  popup->TrackPopupMenu(menu.TrackFlags, at.x, at.y, CWnd::FromHandle(owner));
+  {
+    MnemonicAnswers mnemonics(owner);
+    popup->TrackPopupMenu(menu.TrackFlags, at.x, at.y, CWnd::FromHandle(owner));
+  }
   loaded.DestroyMenu();
   return TRUE;
 }

@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include <string>
+
+#include "base/files.h"
 #include "base/hive.h"
 
 namespace fs = std::filesystem;
@@ -36,5 +39,30 @@ void SetRoot(const fs::path& root) {
 fs::path Dir(const fs::path& relative) { return MakeDir(Root() / relative); }
 
 fs::path RunDir() { return Dir("run"); }
+
+fs::path MapBelow(const fs::path& top, std::string_view path, std::string_view separators, bool anyCase) {
+  fs::path at = top;
+  std::error_code ec;
+  bool existing = anyCase && fs::is_directory(at, ec);
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find_first_of(separators, pos);
+    if (end == std::string_view::npos) end = path.size();
+    std::string name(path.substr(pos, end - pos));
+    pos = end + 1;
+    if (name.empty() || name == ".") continue;
+    if (name == "..") {
+      if (at != top) at = at.parent_path();
+      existing = anyCase && fs::is_directory(at, ec);
+      continue;
+    }
+    if (existing) {
+      name = files::ResolveNoCase(at, name);
+      existing = fs::is_directory(at / name, ec);
+    }
+    at /= name;
+  }
+  return at;
+}
 
 }  // namespace tavrin::base::sysroot

@@ -16,19 +16,7 @@ fs::path MacRoot() { return tavrin::base::sysroot::Dir("Mac"); }
 
 fs::path RunDir() { return tavrin::base::sysroot::RunDir(); }
 
-fs::path MacPath(const std::string& macPath) {
-  fs::path out = MacRoot();
-  const fs::path top = out;
-  for (const auto& part : fs::path(macPath).relative_path()) {
-    if (part == "." || part.empty()) continue;
-    if (part == "..") {
-      if (out != top) out = out.parent_path();
-      continue;
-    }
-    out /= part;
-  }
-  return out;
-}
+fs::path MacPath(const std::string& macPath) { return tavrin::base::sysroot::MapBelow(MacRoot(), macPath, "/", false); }
 
 }  // namespace cocoa
 

@@ -258,7 +258,9 @@ std::string ListLine(const ListedWindow& window) {
            window.depth * 2, "", static_cast<unsigned long long>(window.handle), window.className.c_str(),
            static_cast<unsigned long long>(window.id), window.text.c_str(), window.rect.left, window.rect.top,
            window.rect.right, window.rect.bottom, window.visible ? 1 : 0, window.enabled ? 1 : 0);
-  return line;
+  std::string text = line;
+  if (!window.role.empty()) text += " role=\"" + window.role + "\"";
+  return text;
 }
 
 }  // namespace tavrin::gui::automation

@@ -796,6 +796,7 @@ std::vector<std::string> ListWindows() {
                               static_cast<int>(origin.x + window->Width()), static_cast<int>(origin.y + window->Height())};
       shown.visible = ReallyVisible(*window);
       shown.enabled = !(window->style & WS_DISABLED);
+      shown.role = RoleOf(*window);
       const std::string line = gui::automation::ListLine(shown);
       listed.push_back({hwnd, window->className, depth, window->style, line});
       for (HWND child : window->children) self(self, child, depth + 1);

@@ -42,13 +42,14 @@ void PaintCheckOrGroup(HWND hwnd, HDC hdc, RECT rc, DWORD style, uintptr_t state
     face = reinterpret_cast<HBRUSH>(
         SendMessage(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(hdc), reinterpret_cast<LPARAM>(hwnd)));
   }
-  FillRect(hdc, &rc, face ? face : GetSysColorBrush(COLOR_BTNFACE));
+  DWORD type = style & BS_TYPEMASK;
+  // A group box holds other controls: it paints its frame and caption only, never over what it holds.
+  if (type != BS_GROUPBOX) FillRect(hdc, &rc, face ? face : GetSysColorBrush(COLOR_BTNFACE));
   char text[256] = {};
   GetWindowText(hwnd, text, sizeof text);
   HGDIOBJ oldFont = SelectObject(hdc, FontOf(hwnd));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(IsWindowEnabled(hwnd) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-  DWORD type = style & BS_TYPEMASK;
   if (type == BS_GROUPBOX) {
     TEXTMETRIC tm{};
     GetTextMetrics(hdc, &tm);

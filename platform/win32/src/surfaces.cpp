@@ -5,6 +5,11 @@
 
 namespace tavrin::win::detail {
 
+std::string RoleOf(const Window& window) {
+  if (!window.TopLevel()) return {};
+  return window.className == "#32770" ? "dialog" : window.className == "#32768" ? "menu" : "window";
+}
+
 namespace {
 
 // With the lock held.
@@ -14,7 +19,7 @@ gui::SurfaceState StateOf(const Window& window) {
   state.visible = window.TopLevel() && window.Visible() && !(window.style & WS_MINIMIZE) && !window.destroying;
   state.popup = (window.style & WS_POPUP) || (window.exStyle & WS_EX_TOOLWINDOW);
   state.title = window.title;
-  state.role = window.className == "#32770" ? "dialog" : window.className == "#32768" ? "menu" : "window";
+  state.role = RoleOf(window);
   state.handle = reinterpret_cast<uintptr_t>(window.hwnd);
   return state;
 }

@@ -119,6 +119,8 @@ void SurfaceResized(Window& window);
 
 // Top-level windows as the window core's surfaces (surfaces.cpp): the Win32 rules decide visibility and
 // z-order, the core holds the outcome, composes the screen and feeds the presenters.
+// What kind of window a top-level window is ("window", "dialog", "menu"); empty for a child.
+std::string RoleOf(const Window& window);
 // With the lock held: a new top-level window's surface.
 void CreateSurfaceLocked(Window& window);
 // The core's copy of a top-level window's state and of the z-order brought up to date; presenters hear of

@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "base/files.h"
 #include "base/sysroot.h"
 
 namespace fs = std::filesystem;
@@ -37,31 +36,7 @@ fs::path MapPath(const std::string& windowsPath) {
     std::error_code ec;
     at = fs::current_path(ec);
   }
-  const fs::path top = at;
-
-  // Components are resolved one by one while they exist; once one is missing, the rest keep their spelling.
-  bool existing = true;
-  size_t pos = 0;
-  while (pos <= rest.size()) {
-    size_t end = rest.find_first_of("\\/", pos);
-    if (end == std::string_view::npos) end = rest.size();
-    std::string name(rest.substr(pos, end - pos));
-    pos = end + 1;
-    if (name.empty() || name == ".") continue;
-    if (name == "..") {
-      if (at != top) at = at.parent_path();
-      std::error_code ec;
-      existing = fs::is_directory(at, ec);
-      continue;
-    }
-    if (existing) {
-      name = base::files::ResolveNoCase(at, name);
-      std::error_code ec;
-      existing = fs::is_directory(at / name, ec);
-    }
-    at /= name;
-  }
-  return at;
+  return base::sysroot::MapBelow(at, rest, "\\/", true);
 }
 
 }  // namespace tavrin::sysroot

@@ -3,6 +3,7 @@
 // shared objects. TAVRIN_SYSROOT names it; tests make a fresh one each.
 #pragma once
 #include <filesystem>
+#include <string_view>
 
 namespace tavrin::base::sysroot {
 
@@ -14,5 +15,12 @@ void SetRoot(const std::filesystem::path& root);
 std::filesystem::path Dir(const std::filesystem::path& relative);
 // <root>/run: sockets and shared objects, created on use.
 std::filesystem::path RunDir();
+
+// A path of the machine the programs believe they run on, mapped below `top` (a folder of the sysroot): its
+// parts split at any of `separators`, "." and empty parts skipped, ".." never climbing above `top`. With
+// `anyCase`, parts are matched to existing entries whatever their case while the folders exist (the Windows
+// file system); once one is missing, the rest keep their spelling.
+std::filesystem::path MapBelow(const std::filesystem::path& top, std::string_view path, std::string_view separators,
+                               bool anyCase);
 
 }  // namespace tavrin::base::sysroot

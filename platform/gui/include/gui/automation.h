@@ -96,7 +96,8 @@ bool ParseInputCommand(const std::string& command, InputCommand& input);
 void RunPointerCommand(Desktop& desktop, const draw::Rect& window, const InputCommand& input);
 
 // One line of a window list: "0xHANDLE class=\"C\" id=N text=\"T\" rect=l,t,r,b visible=V enabled=E",
-// indented two spaces a level; a toolkit may add fields of its own.
+// then role=\"R\" for a window that has one (a top-level window's), indented two spaces a level; a toolkit
+// may add fields of its own.
 struct ListedWindow {
   int depth = 0;
   uintptr_t handle = 0;
@@ -105,6 +106,7 @@ struct ListedWindow {
   std::string text;
   draw::Rect rect;  // screen coordinates
   bool visible = false, enabled = true;
+  std::string role;  // a top-level window's (see SurfaceState)
 };
 std::string ListLine(const ListedWindow& window);
 

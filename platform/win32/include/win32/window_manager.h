@@ -63,8 +63,8 @@ bool QueryEndSession(LPARAM lParam);
 // process id in `refusedBy`). A process whose session ends then exits, as the system would end it.
 bool EndSessionEverywhere(LPARAM lParam, DWORD* refusedBy = nullptr);
 
-// One line per window of this process (class, id, text, rectangle, visible, enabled, and a check box's
-// state as checked=N), children indented; a list view's rows and a status bar's panes follow their window
+// One line per window of this process (class, id, text, rectangle, visible, enabled, a top-level window's
+// role as role="window", "dialog" or "menu", and a check box's state as checked=N), children indented; a list view's rows and a status bar's panes follow their window
 // as lines row="cell|cell|..." (a list's rows with their screen rectangle, rect=l,t,r,b), asked of the
 // control on its own thread.
 std::vector<std::string> ListWindows();
