@@ -129,6 +129,18 @@ void ForgetInput(HWND hwnd) {
   if (s.lastDownWindow == hwnd) s.lastDownWindow = nullptr;
 }
 
+HWND KeyboardTarget(DWORD threadId, HWND queuedFor) {
+  auto& table = Table();
+  std::lock_guard guard(table.lock);
+  auto ownWindow = [&](HWND hwnd) {
+    auto window = hwnd ? Find(hwnd) : nullptr;
+    return window && window->threadId == threadId;
+  };
+  if (ownWindow(table.focus)) return table.focus;
+  if (ownWindow(table.foreground)) return table.foreground;
+  return queuedFor;
+}
+
 bool IsSelfOrDescendantLocked(HWND ancestor, HWND hwnd) {
   for (int depth = 0; hwnd && depth < 64; ++depth) {
     if (hwnd == ancestor) return true;
@@ -641,6 +653,8 @@ void InjectKey(int virtualKey, bool down) {
     s.keys[virtualKey] = down;
     alt = s.keys[VK_MENU];
   }
+  // The key is queued on the thread that has the focus now; which of its windows takes it is decided when
+  // the thread reads it (KeyboardTarget).
   HWND target = GetFocus();
   if (!target) target = GetActiveWindow();
   if (!target) return;
@@ -668,7 +682,7 @@ void InjectText(const std::string& text) {
     if (!vk) {  // no key of ours makes it: the character alone
       HWND target = GetFocus();
       if (!target) target = GetActiveWindow();
-      if (target) PostMessage(target, WM_CHAR, static_cast<WPARAM>(static_cast<BYTE>(c)), 1);
+      if (target) PostInput(target, WM_CHAR, static_cast<WPARAM>(static_cast<BYTE>(c)), 1);
       continue;
     }
     if (shift) InjectKey(VK_SHIFT, true);
