@@ -12,6 +12,7 @@
 #include "admin/upgrade/UpgradeSettings.h"
 #include "dialog_fixture.h"
 #include "testsupport/ports.h"
+#include "testsupport/sanitizers.h"
 #include "testsupport/selected_server.h"
 #include "tftp/SharedInfo.h"
 #include "win32/sync.h"
@@ -40,7 +41,9 @@ class UpgradeDialogTest : public DialogTest {
     tftpPort_ = zarnet::sim::FreeLoopbackPort(SOCK_DGRAM, "127.0.0.1");
     setenv("TAVRIN_TFTP_ADDRESS", "127.0.0.1", 1);
     setenv("TAVRIN_TFTP_PORT", std::to_string(tftpPort_).c_str(), 1);
-    setenv("TAVRIN_TFTP_TIMEOUT_MS", "200", 1);
+    // Before a block is sent again: the transfers here succeed or fail for other reasons than silence, and
+    // a busy computer may keep a peer from answering for a while.
+    setenv("TAVRIN_TFTP_TIMEOUT_MS", std::to_string(tavrin::test::Patient(std::chrono::seconds(1)).count()).c_str(), 1);
     saved_ = GetUpgradeSettings();
     UpgradeSettings fast;
     fast.startWaitMs = 30000;  // waits that end at their event: long, for a busy computer
@@ -69,6 +72,7 @@ class UpgradeDialogTest : public DialogTest {
       options.fw_major = 1;
       options.fw_minor = 12;
       options.tftp_port = port;
+      options.tftp_timeout = tavrin::test::Patient(std::chrono::seconds(1));
       options.restart_delay = std::chrono::milliseconds(20);
     });
     PatientCommands();

@@ -91,11 +91,7 @@ TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProg
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   Shot("started");
   ShowFrame();
-  Window status;
-  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
-  Click(status.left + 10, status.CentreY());
-  Key(XK_d, XK_Alt_L);
-  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
 
   // File > Exit: the box says why not; Enter closes it and everything stays.
@@ -113,13 +109,10 @@ TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProg
   EXPECT_EQ(WaitAdmin(0), -1) << "the program ended";
 
   // Device Mapping > Stop, confirmed with Enter; then File > Exit ends the program and its tray icon.
-  Key(XK_d, XK_Alt_L);
-  Key(XK_o);
-  const std::string question = "Stopping the Device Mapping functionality. Do you want to continue?";
-  ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "the stop asks nothing";
+  ASSERT_NO_FATAL_FAILURE(StopMappingFromTheMenu());
   Shot("stop-question");
   Key(XK_Return);
-  ASSERT_TRUE(Eventually([&] { return !BoxShows(question) && StatusPanes().find("127.0.0.9") == std::string::npos; }))
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(kStopQuestion) && StatusPanes().find("127.0.0.9") == std::string::npos; }))
       << StatusPanes();
   Key(XK_f, XK_Alt_L);
   Key(XK_x);
@@ -134,20 +127,13 @@ TEST_F(AdminGuiTest, ExitChosenDuringTheStopEndsTheProgramAfterIt) {
   StartAdmin();
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   ShowFrame();
-  Window status;
-  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
-  Click(status.left + 10, status.CentreY());
-  Key(XK_d, XK_Alt_L);
-  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
 
-  Key(XK_d, XK_Alt_L);
-  Key(XK_o);
-  const std::string question = "Stopping the Device Mapping functionality. Do you want to continue?";
-  ASSERT_TRUE(Eventually([&] { return BoxShows(question); })) << "the stop asks nothing";
+  ASSERT_NO_FATAL_FAILURE(StopMappingFromTheMenu());
   // Enter, and File > Exit as soon as the box has gone: the stop is still releasing the devices.
   Key(XK_Return);
-  ASSERT_TRUE(Eventually([&] { return !BoxShows(question); })) << "the box stays";
+  ASSERT_TRUE(Eventually([&] { return !BoxShows(kStopQuestion); })) << "the box stays";
   Key(XK_f, XK_Alt_L);
   Key(XK_x);
   EXPECT_EQ(WaitAdmin(static_cast<int>(tavrin::test::Patient(30s).count())), 0) << "File > Exit during the stop ends the program";
@@ -233,6 +219,56 @@ TEST_F(AdminGuiTest, LockedServerIsUnlockedWithItsPasswordOnly) {
       },
       nullptr));
   Shot("unlocked");
+}
+
+// The panes as the simulator fills them: the servers and their devices in the tree, the selected device's
+// details beside it; Help > About shows the box with the installed program's version, and Enter closes it.
+TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ShowFrame();
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
+  // A shown row holding every one of the texts.
+  const auto shownRow = [this](std::initializer_list<const char*> parts, Row* found) {
+    return FindWindow(
+        [&](const Window& w) {
+          if (!w.visible) return false;
+          for (const Row& row : w.rows) {
+            bool all = true;
+            for (const char* part : parts) all = all && row.cells.find(part) != std::string::npos;
+            if (all) {
+              if (found) *found = row;
+              return true;
+            }
+          }
+          return false;
+        },
+        nullptr, 30000);
+  };
+  EXPECT_TRUE(shownRow({"127.0.0.91", "Loaded Successfully"}, nullptr)) << "no row of the office server";
+  EXPECT_TRUE(shownRow({"127.0.0.92", "Loaded Successfully"}, nullptr)) << "no row of the lab server";
+  EXPECT_TRUE(shownRow({"Cruzer Blade", "Busy"}, nullptr)) << "the held device is not busy";
+  Row printer;
+  ASSERT_TRUE(shownRow({kPrinterName, "Free"}, &printer)) << "no free printer";
+  Shot("devices");
+
+  Click(printer.left + 30, (printer.top + printer.bottom) / 2);
+  EXPECT_TRUE(shownRow({"Vid: 03f0"}, nullptr)) << "the printer's details do not show";
+  EXPECT_TRUE(shownRow({"Product Name: Office LaserPrinter 1020"}, nullptr));
+  Shot("details");
+
+  Key(XK_h, XK_Alt_L);  // Help > About
+  Key(XK_a);
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "About Pelko") && w.visible; }, nullptr))
+      << "no About box";
+  Window version;
+  EXPECT_TRUE(FindWindow([](const Window& w) { return w.depth == 1 && w.id == 1059; }, &version));
+  EXPECT_TRUE(std::regex_search(version.text, std::regex(R"(Version \d+, \d+, \d+, \d+)"))) << version.text;
+  Shot("about");
+  Key(XK_Return);
+  EXPECT_TRUE(Eventually([&] {
+    return !FindWindow([](const Window& w) { return TopLevel(w, "About Pelko") && w.visible; }, nullptr, 10);
+  })) << "the About box stays";
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ bool TftpServerRuns() {
 class ServerDialogsGuiTest : public AdminGuiTest {
  protected:
   // The shown top-level window of that caption.
-  static bool Dialog(const char* caption, Window* found = nullptr, int ms = 30000) {
+  bool Dialog(const char* caption, Window* found = nullptr, int ms = 30000) {
     return FindWindow([caption](const Window& w) { return TopLevel(w, caption) && w.visible; }, found, ms);
   }
   // The same once it is on the X screen, where a click reaches it.
@@ -35,8 +35,8 @@ class ServerDialogsGuiTest : public AdminGuiTest {
     if (found) *found = dialog;
     return Eventually([&] { return OnScreen(dialog.right - dialog.left, dialog.bottom - dialog.top); });
   }
-  static bool DialogGoes(const char* caption) {
-    return Eventually([caption] { return !Dialog(caption, nullptr, 10); });
+  bool DialogGoes(const char* caption) {
+    return Eventually([this, caption] { return !Dialog(caption, nullptr, 10); });
   }
   // Server Manager > Server Configuration, from the keyboard; the dialog once it shows.
   void OpenConfiguration() {
@@ -71,7 +71,7 @@ class ServerDialogsGuiTest : public AdminGuiTest {
     ASSERT_TRUE(FindWindow([&](const Window& w) { return w.cls == "#32770" && w.text == caption && w.visible; }, nullptr));
   }
   // The shown list box entry of that text.
-  static bool Entry(const std::string& text, Row* found) {
+  bool Entry(const std::string& text, Row* found) {
     Window list;
     if (!FindWindow(
             [&](const Window& w) {

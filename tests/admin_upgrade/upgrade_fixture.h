@@ -16,6 +16,7 @@
 #include "admin/util/Utilities.h"
 #include "testsupport/ports.h"
 #include "testsupport/selected_server.h"
+#include "testsupport/sanitizers.h"
 #include "testsupport/sysroot.h"
 #include "win32/sysroot.h"
 #include "win32/windows.h"
@@ -34,7 +35,9 @@ class UpgradeTest : public tavrin::test::SysrootTest {
     commandPort_ = zarnet::sim::FreeLoopbackPort(SOCK_STREAM);
     setenv("TAVRIN_TFTP_ADDRESS", "127.0.0.1", 1);
     setenv("TAVRIN_TFTP_PORT", std::to_string(tftpPort_).c_str(), 1);
-    setenv("TAVRIN_TFTP_TIMEOUT_MS", "200", 1);
+    // Before a block is sent again: the transfers here succeed or fail for other reasons than silence, and
+    // a busy computer may keep a peer from answering for a while.
+    setenv("TAVRIN_TFTP_TIMEOUT_MS", std::to_string(tavrin::test::Patient(std::chrono::seconds(1)).count()).c_str(), 1);
 
     savedComm_ = GetDefaultServerCommSettings();
     ServerCommSettings comm;
@@ -84,6 +87,7 @@ class UpgradeTest : public tavrin::test::SysrootTest {
     options.fw_major = major;
     options.fw_minor = minor;
     options.tftp_port = tftpPort_;
+    options.tftp_timeout = tavrin::test::Patient(std::chrono::seconds(1));
     options.restart_delay = std::chrono::milliseconds(20);
     options.broadcast_period = std::chrono::seconds(60);
     servers_.push_back(std::make_unique<zarnet::sim::Server>(options));

@@ -344,6 +344,32 @@ TEST_F(WindowManagerTest, ScreenIsComposedFromTheVisibleWindowsInZOrder) {
   tavrin::win::SetScreenSize(1024, 768);
 }
 
+// Presses carry when the person made them: a busy computer that handles them late still sees a double
+// click, and presses made far apart stay two clicks however close together they are handled.
+TEST_F(WindowManagerTest, ADoubleClickIsMeasuredByWhenThePressesHappened) {
+  HWND frame = Make("frame", WS_POPUP | WS_VISIBLE, {100, 100, 300, 300});
+  HWND child = Make("child", WS_CHILD | WS_VISIBLE, {10, 10, 60, 60}, frame);
+  Pump();
+  recorder.seen.clear();
+  using tavrin::win::InjectMouseButton;
+  using tavrin::win::MouseButton;
+  const DWORD then = GetTickCount() - 10000;  // handled ten seconds late
+  const auto click = [](DWORD at) {
+    InjectMouseButton(MouseButton::kLeft, true, 125, 130, at);
+    InjectMouseButton(MouseButton::kLeft, false, 125, 130, at + 20);
+  };
+  click(then);
+  click(then + 150);
+  Pump();
+  EXPECT_EQ(recorder.Messages(child, {WM_LBUTTONDBLCLK}).size(), 1u);
+
+  recorder.seen.clear();
+  click(then + 2000);
+  click(then + 2000 + GetDoubleClickTime() + 1);
+  Pump();
+  EXPECT_TRUE(recorder.Messages(child, {WM_LBUTTONDBLCLK}).empty());
+}
+
 TEST_F(WindowManagerTest, InjectedClicksArriveInClientCoordinatesAndDoubleClicksNeedTheClassStyle) {
   HWND frame = Make("frame", WS_POPUP | WS_VISIBLE, {100, 100, 300, 300});
   HWND child = Make("child", WS_CHILD | WS_VISIBLE, {10, 10, 60, 60}, frame);

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -262,6 +263,21 @@ class X11Presenter::Connection : public Presenter {
     XDestroyImage(ximage);
   }
 
+  // The X server's time of an event (milliseconds of its own clock) on our clock. The smallest distance
+  // between the two clocks seen so far is the one with the least delay in handling.
+  std::chrono::steady_clock::time_point WhenPressed(Time serverTime) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto server = std::chrono::milliseconds(serverTime);
+    const auto distance = now.time_since_epoch() - server;
+    if (!clockKnown_ || distance < clockDistance_) clockDistance_ = distance;
+    clockKnown_ = true;
+    // The distance shrinking moves later events earlier: they never go before an event already given.
+    const auto when = std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(server + clockDistance_));
+    lastWhen_ = std::max(lastWhen_, when);
+    return lastWhen_;
+  }
+
   void Handle(XEvent& event) {
     auto it = byXid_.find(event.xany.window);
     if (it == byXid_.end()) return;
@@ -282,6 +298,7 @@ class X11Presenter::Connection : public Presenter {
         pointer.kind = event.type == ButtonPress ? PointerEvent::Kind::kPress : PointerEvent::Kind::kRelease;
         pointer.button = button == 1 ? PointerButton::kLeft : button == 3 ? PointerButton::kRight : PointerButton::kMiddle;
         pointer.screen = draw::Point{event.xbutton.x_root, event.xbutton.y_root};
+        pointer.when = WhenPressed(event.xbutton.time);
         desktop_.Pointer(pointer, id);
         break;
       }
@@ -312,6 +329,9 @@ class X11Presenter::Connection : public Presenter {
   std::map<SurfaceId, std::shared_ptr<draw::Surface>> snapshots_;  // guarded by lock_
   std::map<SurfaceId, Shown> shown_;     // presenter's thread only
   std::map<::Window, SurfaceId> byXid_;  // presenter's thread only
+  bool clockKnown_ = false;                // WhenPressed's, presenter's thread only
+  std::chrono::steady_clock::duration clockDistance_{};
+  std::chrono::steady_clock::time_point lastWhen_{};
 };
 
 X11Presenter::X11Presenter() = default;

@@ -1,6 +1,5 @@
 // Window rectangles, the frame (non-client area), z-order, coordinate mapping, hit tests and the
 // default window procedure.
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "menu_internal.h"
-#include "win32/controls.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -94,13 +92,6 @@ bool Passed(HWND hwnd, const std::vector<HWND>& passed) {
   return std::find(passed.begin(), passed.end(), hwnd) != passed.end();
 }
 
-// A group box lets the mouse through to the controls it holds.
-bool TransparentToMouse(const Window& window) {
-  if (window.exStyle & WS_EX_TRANSPARENT) return true;
-  return (window.style & BS_TYPEMASK) == BS_GROUPBOX && window.className.size() == 6 &&
-         strncasecmp(window.className.c_str(), "Button", 6) == 0;
-}
-
 // The deepest visible child of `window` holding the screen point, or the window itself.
 HWND DeepestAt(const Window& window, POINT screen, bool skipDisabled, const std::vector<HWND>& passed) {
   POINT client = ClientScreenOrigin(window);
@@ -109,7 +100,7 @@ HWND DeepestAt(const Window& window, POINT screen, bool skipDisabled, const std:
   if (PtInRect(&clientArea, local)) {
     for (HWND childHandle : window.children) {
       auto child = Find(childHandle);
-      if (!child || !child->Visible() || TransparentToMouse(*child) || Passed(childHandle, passed)) continue;
+      if (!child || !child->Visible() || (child->exStyle & WS_EX_TRANSPARENT) || Passed(childHandle, passed)) continue;
       if (!PtInRect(&child->rect, local)) continue;
       if (skipDisabled && (child->style & WS_DISABLED)) return window.hwnd;
       return DeepestAt(*child, screen, skipDisabled, passed);

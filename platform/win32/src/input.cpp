@@ -596,7 +596,7 @@ void InjectMouseMove(int x, int y) {
   PostMouse(target, hit, WM_MOUSEMOVE, point, keys);
 }
 
-void InjectMouseButton(MouseButton button, bool down, int x, int y) {
+void InjectMouseButton(MouseButton button, bool down, int x, int y, std::optional<DWORD> time) {
   POINT point{x, y};
   POINT cursor = CursorPosition();
   if (cursor.x != x || cursor.y != y) InjectMouseMove(x, y);
@@ -619,11 +619,13 @@ void InjectMouseButton(MouseButton button, bool down, int x, int y) {
   if (down) {
     HWND top = GetAncestor(target, GA_ROOT);
     if (top && GetForegroundWindow() != top) SetForegroundWindow(top);
-    DWORD now = GetTickCount();
+    const DWORD now = time ? *time : GetTickCount();
     auto& s = State();
     std::lock_guard guard(s.lock);
+    // Presses timed by different clocks (the display's, ours) may come out of order: apart by the distance.
+    const LONG apart = std::abs(static_cast<LONG>(now - s.lastDownTime));
     bool twice = s.lastDownWindow == target && s.lastDownMessage == downMessage &&
-                 now - s.lastDownTime <= g_doubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
+                 static_cast<DWORD>(apart) <= g_doubleClickMs && std::abs(s.lastDownPoint.x - x) <= 2 &&
                  std::abs(s.lastDownPoint.y - y) <= 2;
     if (twice) {
       s.lastDownWindow = nullptr;

@@ -313,20 +313,14 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
   auto sent = std::make_shared<tavrin::core::SentMessage>();
   sent->msg = tavrin::core::MakeMessage(hwnd, message, wParam, lParam);
-  auto own = tavrin::core::CurrentQueue();
-  std::unique_lock lock(tavrin::WaitLock());
-  if (!target.queue->alive) return 0;
-  target.queue->sent.push_back(sent);
-  tavrin::NotifyWaiters();
-  while (!sent->done) {
-    if (!own->sent.empty()) {  // the other thread may be sending to us meanwhile
-      lock.unlock();
-      tavrin::core::DispatchSent(*own);
-      lock.lock();
-      continue;
-    }
-    tavrin::core::WaitChanged().wait(lock);
+  tavrin::core::CurrentQueue();  // the other thread may be sending to us meanwhile: we answer while we wait
+  {
+    std::lock_guard lock(tavrin::WaitLock());
+    if (!target.queue->alive) return 0;
+    target.queue->sent.push_back(sent);
   }
+  tavrin::NotifyWaiters();
+  tavrin::core::WaitAnsweringSent([&] { return sent->done; });
   return sent->result;
 }
 

@@ -1,5 +1,9 @@
 // Top-level windows as the window core's surfaces.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "window_internal.h"
 
@@ -62,7 +66,12 @@ void Pointer(gui::SurfaceId, const gui::PointerEvent& event) {
       MouseButton button = event.button == gui::PointerButton::kLeft    ? MouseButton::kLeft
                            : event.button == gui::PointerButton::kRight ? MouseButton::kRight
                                                                         : MouseButton::kMiddle;
-      InjectMouseButton(button, event.kind == Kind::kPress, event.screen.x, event.screen.y);
+      std::optional<DWORD> time;
+      if (event.when != std::chrono::steady_clock::time_point{}) {
+        const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - event.when);
+        time = GetTickCount() - static_cast<DWORD>(std::max<int64_t>(age.count(), 0));
+      }
+      InjectMouseButton(button, event.kind == Kind::kPress, event.screen.x, event.screen.y, time);
       break;
     }
     case Kind::kLeave:

@@ -5,6 +5,7 @@
 // One lock guards the desktop; it is never held while a presenter or an input handler runs, so either
 // may call back in.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -40,6 +41,9 @@ struct PointerEvent {
   PointerButton button = PointerButton::kLeft;
   draw::Point screen;  // screen coordinates
   draw::Point local;   // in the receiving surface: filled in by the routing
+  // When the person pressed or released, where the presenter knows it (a double click is two presses
+  // close in this time, however late a busy computer handles them); the epoch when it does not.
+  std::chrono::steady_clock::time_point when{};
 };
 
 // Keys by our own codes: a letter or digit is kCharacter with its upper-case character, F1..F12 are

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,8 @@ bool StartDisplayFromEnvironment();
 // thread as real input would be.
 enum class MouseButton { kLeft, kRight, kMiddle };
 void InjectMouseMove(int x, int y);
-void InjectMouseButton(MouseButton button, bool down, int x, int y);
+// `time`: when it happened (GetTickCount's clock), where known; a double click is measured by it.
+void InjectMouseButton(MouseButton button, bool down, int x, int y, std::optional<DWORD> time = std::nullopt);
 void InjectClick(int x, int y, MouseButton button = MouseButton::kLeft);
 void InjectKey(int virtualKey, bool down);
 // Key presses for each character (letters, digits, space, Enter as "\n", Tab, Escape as "\x1b").

@@ -206,7 +206,8 @@ class Notification : public KernelObject {
     std::memcpy(record->bytes, &head, offsetof(DEV_BROADCAST_DEVICEINTERFACE, dbcc_name));
     std::memcpy(record->bytes + offsetof(DEV_BROADCAST_DEVICEINTERFACE, dbcc_name), path.c_str(), path.size() + 1);
     LPARAM lParam = Recent().Keep(std::move(record));
-    tavrin::system_hooks::Installed().postMessage(window_, kDeviceChange, notice.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, lParam);
+    const WPARAM event = notice.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+    tavrin::system_hooks::Installed().postMessage(window_, kDeviceChange, event, lParam);
   }
 
   const HWND window_;
@@ -227,9 +228,10 @@ class Notification : public KernelObject {
 
 HDEVNOTIFY RegisterDeviceNotification(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags) {
   auto* filter = static_cast<DEV_BROADCAST_DEVICEINTERFACE*>(NotificationFilter);
+  auto isWindow = tavrin::system_hooks::Installed().isWindow;  // none without the windowing layer
   if (!filter || (Flags & ~DEVICE_NOTIFY_ALL_INTERFACE_CLASSES) != DEVICE_NOTIFY_WINDOW_HANDLE ||
       filter->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE || filter->dbcc_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE) ||
-      !tavrin::system_hooks::Installed().isWindow || !tavrin::system_hooks::Installed().isWindow(static_cast<HWND>(hRecipient))) {
+      !isWindow || !isWindow(static_cast<HWND>(hRecipient))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

@@ -15,7 +15,8 @@ namespace zarnet::sim {
 ServerOptions LoopbackServerOptions(int n, uint16_t broadcast_port);
 
 // A port that is free at the moment on `address` for sockets of `type` (SOCK_STREAM or SOCK_DGRAM), for a
-// test or benchmark to hand to servers and listeners; 0 when none could be had.
+// test or benchmark to hand to servers and listeners; 0 when none could be had. Picked at random below the
+// kernel's ephemeral range, so that no connecting or sending socket is given it before it is bound.
 uint16_t FreeLoopbackPort(int type, const char* address = "127.0.0.1");
 
 class Simulator {
