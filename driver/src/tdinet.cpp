@@ -35,6 +35,17 @@ LONGLONG ConnectTimeout() { return -static_cast<LONGLONG>(g.ConnectTimeoutMs.loa
 void LockSock(SOCK_CONTEXT* sock) { KeWaitForSingleObject(&sock->ConnectMutex, Executive, KernelMode, FALSE, nullptr); }
 void UnlockSock(SOCK_CONTEXT* sock) { KeReleaseMutex(&sock->ConnectMutex, FALSE); }
 
+// One of the socket's transport objects with a reference of the caller's, or null. The fields change under
+// the child's spin lock, and a close drops its own reference at once: a bare read could use a freed object.
+PFILE_OBJECT ReferenceTransport(SOCK_CONTEXT* sock, PFILE_OBJECT SOCK_CONTEXT::*field) {
+  KIRQL irql;
+  KeAcquireSpinLock(&sock->Pdo->Lock, &irql);
+  PFILE_OBJECT object = sock->*field;
+  if (object) ObReferenceObject(object);
+  KeReleaseSpinLock(&sock->Pdo->Lock, irql);
+  return object;
+}
+
 // A transport request other than send and receive, waited for.
 template <class Fill>
 NTSTATUS TdiRequest(PFILE_OBJECT file, UCHAR minor, Fill fill) {
@@ -125,10 +136,13 @@ NTSTATUS CreateSocket(SOCK_CONTEXT* sock) {
     return status;
   }
   LockSock(sock);
+  KIRQL irql;
+  KeAcquireSpinLock(&sock->Pdo->Lock, &irql);
   sock->AddressHandle = addressHandle;
   sock->AddressObject = addressObject;
   sock->ConnectionHandle = connectionHandle;
   sock->ConnectionObject = connectionObject;
+  KeReleaseSpinLock(&sock->Pdo->Lock, irql);
   UnlockSock(sock);
   return STATUS_SUCCESS;
 }
@@ -221,12 +235,7 @@ NTSTATUS IssueRECVIRP(SOCK_CONTEXT* sock, TDI_IRP_RECORD* record) {
   record->Status = STATUS_SUCCESS;
   record->Mdl = nullptr;
   record->ulBufflen = RECV_BUFFER_SIZE;
-  // A close clears the connection object under the child's spin lock.
-  KIRQL irql;
-  KeAcquireSpinLock(&sock->Pdo->Lock, &irql);
-  PFILE_OBJECT connection = sock->ConnectionObject;
-  if (connection) ObReferenceObject(connection);  // a close on the receive thread may drop its own at once
-  KeReleaseSpinLock(&sock->Pdo->Lock, irql);
+  PFILE_OBJECT connection = ReferenceTransport(sock, &SOCK_CONTEXT::ConnectionObject);
   NTSTATUS status = TdiFuncs_Transfer(connection, record, TDI_RECEIVE, nullptr);
   if (connection) ObDereferenceObject(connection);
   return status;
@@ -288,8 +297,10 @@ NTSTATUS TdiFuncs_SendCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
 NTSTATUS CreateIrpRecord(SOCK_CONTEXT* sock, TDI_IRP_RECORD** out, bool receive) {
   ULONG tag = receive ? IRPR_TAG : IRPW_TAG;
   *out = nullptr;
-  if (!sock->ConnectionObject) return STATUS_UNSUCCESSFUL;
-  PDEVICE_OBJECT device = IoGetRelatedDeviceObject(sock->ConnectionObject);
+  PFILE_OBJECT connection = ReferenceTransport(sock, &SOCK_CONTEXT::ConnectionObject);
+  if (!connection) return STATUS_UNSUCCESSFUL;
+  PDEVICE_OBJECT device = IoGetRelatedDeviceObject(connection);
+  ObDereferenceObject(connection);
   auto* record = static_cast<TDI_IRP_RECORD*>(KMem_AllocateNonPagedMemory(sizeof(TDI_IRP_RECORD), tag));
   if (!record) return STATUS_INSUFFICIENT_RESOURCES;
   RtlZeroMemory(record, sizeof *record);
@@ -456,7 +467,10 @@ NTSTATUS TdiNetwork_Disconnect(SOCK_CONTEXT* sock) {
 
 NTSTATUS TdiNetwork_Reconnect(SOCK_CONTEXT* sock) {
   TRACE_MASK(0x4000, "TdiNetwork_Reconnect==>\n");
-  if (!sock->ConnectionObject) return STATUS_UNSUCCESSFUL;
+  LockSock(sock);
+  bool open = sock->ConnectionObject != nullptr;
+  UnlockSock(sock);
+  if (!open) return STATUS_UNSUCCESSFUL;
   NTSTATUS status = TdiNetwork_Disconnect(sock);
   TRACE_MASK(0x400, "TdiNetwork_Reconnect : Disconnect NtStatus 0x%x\n", status);
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -622,7 +636,9 @@ NTSTATUS TdiNetwork_Exchange(SOCK_CONTEXT* sock, NEGCOMMAND* command) {
   send->Synchronous = 1;
   send->Buffer = command->Message;
   send->ulBufflen = command->MessageLength;
-  NTSTATUS status = TdiFuncs_Transfer(sock->ConnectionObject, send, TDI_SEND, nullptr);
+  // A sleep may close the socket meanwhile: the exchange keeps the connection alive and then fails on it.
+  PFILE_OBJECT connection = ReferenceTransport(sock, &SOCK_CONTEXT::ConnectionObject);
+  NTSTATUS status = connection ? TdiFuncs_Transfer(connection, send, TDI_SEND, nullptr) : STATUS_UNSUCCESSFUL;
   if (NT_SUCCESS(status) && send->Transferred != command->MessageLength) status = STATUS_UNSUCCESSFUL;
   // The reply: one whole record, however it is split, within the time-out.
   zarnet::NegRecordReader reader;
@@ -637,7 +653,7 @@ NTSTATUS TdiNetwork_Exchange(SOCK_CONTEXT* sock, NEGCOMMAND* command) {
     timeout.QuadPart = -static_cast<LONGLONG>(left.count()) * 10;
     receive->Synchronous = 1;
     receive->ulBufflen = static_cast<ULONG>(std::min<size_t>(reader.wanted(), RECV_BUFFER_SIZE));
-    status = TdiFuncs_Transfer(sock->ConnectionObject, receive, TDI_RECEIVE, &timeout);
+    status = TdiFuncs_Transfer(connection, receive, TDI_RECEIVE, &timeout);
     TRACE_MASK(0x400, "TdiFuncs_Receive : ulRecivedLen 0x%x\n", receive->Transferred);
     if (!NT_SUCCESS(status)) break;
     if (receive->Transferred == 0) {
@@ -653,6 +669,7 @@ NTSTATUS TdiNetwork_Exchange(SOCK_CONTEXT* sock, NEGCOMMAND* command) {
     RtlCopyMemory(command->Reply, record.data(), record.size());
     command->ReplyLength = static_cast<ULONG>(record.size());
   }
+  if (connection) ObDereferenceObject(connection);
   FreeRecvIrp(receive);
   FreeSendIrp(send);
   return status;
@@ -676,12 +693,12 @@ NTSTATUS TdiNetwork_StartReceiving(SOCK_CONTEXT* sock) {
   ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object, nullptr);
   sock->RecvThread = static_cast<PETHREAD>(object);
   ZwClose(thread);
-  PFILE_OBJECT address = sock->AddressObject;
-  if (address) {
+  if (PFILE_OBJECT address = ReferenceTransport(sock, &SOCK_CONTEXT::AddressObject)) {
     status = TdiRequest(address, TDI_SET_EVENT_HANDLER, [&](PIRP irp) {
       TdiSetParameters(irp, TDI_REQUEST_KERNEL_SET_EVENT{TDI_EVENT_DISCONNECT,
                                                          reinterpret_cast<PVOID>(&TdiNetwork_ClientEventDisconnect), sock});
     });
+    ObDereferenceObject(address);
     if (!NT_SUCCESS(status))
       TRACE_MASK(0x10000, "TdiNegPrinter_ThreadWorkItem: TdiFuncs_SetEventHandler Failed!! Status=%x\n", status);
   }

@@ -56,7 +56,7 @@ TEST_F(MappingTest, PluggedDevicesAppearUnpluggedOnesGoAndBusyOnesShowIt) {
 
   server.Unplug(4);
   ASSERT_TRUE(PumpUntil([&] { return DeviceRow(2, 4) == nullptr; }));
-  EXPECT_NE(DeviceRow(2, 1), nullptr);
+  EXPECT_NE(DeviceRow(2, 1), nullptr) << ReadTraceLog();
 }
 
 TEST_F(MappingTest, ConnectAndDisconnectReachTheControlDevice) {

@@ -19,6 +19,7 @@ using tavrin::draw::Pixel;
 using tavrin::draw::Point;
 using tavrin::draw::Rect;
 using tavrin::draw::Rgb;
+using tavrin::draw::Surface;
 using namespace tavrin::gui;
 
 constexpr Pixel kRed = Rgb(200, 0, 0);
@@ -180,6 +181,34 @@ TEST_F(DesktopTest, ASurfaceHeldUntilDrawnLeavesTheScreenBeneathShowing) {
   EXPECT_EQ(desktop_.Compose().at(20, 20), kRed);
   Fill(desktop_, menu, kBlue);
   EXPECT_EQ(desktop_.Compose().at(20, 20), kBlue);
+}
+
+TEST_F(DesktopTest, TheScreenShowsEachSurfaceAsLastDrawnWhileItsThreadDrawsOn) {
+  SurfaceId id = desktop_.Create(Shown({0, 0, 64, 48}, "busy"));
+  Fill(desktop_, id, kRed);
+  // Half drawn, not yet damaged: neither the screen nor a snapshot shows the half.
+  auto pixels = desktop_.Pixels(id);
+  for (int x = 0; x < 32; ++x) pixels->set(x, 0, kBlue);
+  EXPECT_EQ(desktop_.Compose().at(0, 0), kRed);
+  Surface image;
+  ASSERT_TRUE(desktop_.Snapshot(id, image));
+  EXPECT_EQ(image.at(0, 0), kRed);
+
+  // A thread filling the whole surface in one colour after another: every composition shows one whole fill.
+  std::atomic<bool> stop{false};
+  std::thread drawer([&] {
+    for (int round = 0; !stop; ++round) Fill(desktop_, id, round % 2 ? kBlue : kRed);
+  });
+  int torn = 0;
+  for (int i = 0; i < 200; ++i) {
+    Surface screen = desktop_.Compose();
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x)
+        if (screen.at(x, y) != screen.at(0, 0)) ++torn;
+  }
+  stop = true;
+  drawer.join();
+  EXPECT_EQ(torn, 0);
 }
 
 TEST_F(DesktopTest, ResizingGivesNewPixelsAndKeepsTheOldOnesForTheirHolders) {

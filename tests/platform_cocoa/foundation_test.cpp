@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 
 #include "cocoa/mac_root.h"
 #include "testsupport/sysroot.h"
@@ -229,6 +230,63 @@ TEST_F(FoundationFiles, MacPathsLiveUnderTheMacRoot) {
   EXPECT_EQ(cocoa::MacPath("/../../etc/passwd"), root() / "Mac/etc/passwd");
   EXPECT_TRUE(fm->removeFileAtPath_handler(file, nullptr));
   EXPECT_FALSE(fm->fileExistsAtPath(file));
+  pool->drain();
+}
+
+TEST(FoundationString, SearchingSplittingAndMutableStrings) {
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  NSString* text = NSString::stringWithUTF8String("a=1\n[ConnectionTable]\nb=2");
+  NSRange r = text->rangeOfString(NSString::stringWithUTF8String("[ConnectionTable]"));
+  EXPECT_EQ(r.location, 4u);
+  EXPECT_EQ(r.length, 17u);
+  EXPECT_EQ(text->rangeOfString(NSString::stringWithUTF8String("[Password]")).location, NSNotFound);
+  EXPECT_EQ(text->rangeOfString(NSString::string()).location, NSNotFound);
+  EXPECT_EQ(text->substringToIndex(r.location)->str(), "a=1\n");
+  EXPECT_EQ(text->substringFromIndex(text->length())->str(), "");
+  EXPECT_THROW(text->substringToIndex(text->length() + 1), NSException);
+  EXPECT_THROW(text->substringWithRange(NSMakeRange(2, text->length())), NSException);
+
+  NSArray* parts = NSString::stringWithUTF8String("127..0.1.")->componentsSeparatedByString(
+      NSString::stringWithUTF8String("."));
+  ASSERT_EQ(parts->count(), 5u);  // empty pieces kept
+  EXPECT_EQ(static_cast<NSString*>(parts->objectAtIndex(1))->str(), "");
+  EXPECT_EQ(static_cast<NSString*>(parts->objectAtIndex(4))->str(), "");
+  EXPECT_EQ(NSString::stringWithUTF8String("/Users/Shared/image.bin")->lastPathComponent()->str(), "image.bin");
+  EXPECT_EQ(NSString::stringWithUTF8String("/private/tftpboot/")->lastPathComponent()->str(), "tftpboot");
+
+  NSMutableString* m = NSMutableString::string();
+  m->appendString(NSString::stringWithUTF8String("S.no"));
+  m->appendFormat("\t%d)", 1);
+  m->appendString(nullptr);
+  m->insertString_atIndex(NSString::stringWithUTF8String(">"), 0);
+  m->deleteCharactersInRange(NSMakeRange(1, 2));
+  EXPECT_EQ(m->str(), ">no\t1)");
+  EXPECT_THROW(m->deleteCharactersInRange(NSMakeRange(3, 10)), NSException);
+  NSMutableString* copy = text->mutableCopy();
+  copy->setString(nullptr);
+  EXPECT_EQ(copy->length(), 0u);
+  copy->release();
+  pool->drain();
+}
+
+TEST_F(FoundationFiles, StringsAreWrittenToMacPathsAndModesChanged) {
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  NSFileManager* files = NSFileManager::defaultManager();
+  files->createDirectoryAtPath_attributes(NSString::stringWithUTF8String("/private/tftpboot"), nullptr);
+  NSString* path = NSString::stringWithUTF8String("/private/tftpboot/a.txt");
+  EXPECT_EQ(NSString::stringWithUTF8String("first")->writeToFile_atomically(path, YES), YES);
+  EXPECT_EQ(NSString::stringWithUTF8String("two")->writeToFile_atomically(path, NO), YES);
+  NSData* data = files->contentsAtPath(path);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(std::string(static_cast<const char*>(data->bytes()), data->length()), "two");
+  EXPECT_EQ(NSString::stringWithUTF8String("x")->writeToFile_atomically(
+                NSString::stringWithUTF8String("/no/such/folder/x"), YES), NO);
+  NSMutableDictionary* attributes = NSMutableDictionary::dictionary();
+  attributes->setObject_forKey(NSNumber::numberWithInt(0604), NSFilePosixPermissions);
+  EXPECT_EQ(files->changeFileAttributes_atPath(attributes, path), YES);
+  EXPECT_EQ(std::filesystem::status(cocoa::MacPath("/private/tftpboot/a.txt")).permissions(),
+            static_cast<std::filesystem::perms>(0604));
+  EXPECT_EQ(files->changeFileAttributes_atPath(attributes, NSString::stringWithUTF8String("/none")), NO);
   pool->drain();
 }
 

@@ -200,4 +200,40 @@ TEST(SocketSeam, ProductionAddressesGoWhereTheSettingsSay) {
   EXPECT_EQ(bsd::NetworkSettingsText(), "");
 }
 
+TEST(SocketSeam, ABroadcastToAListReachesEachAddressOnItsOwnPort) {
+  // Two receivers on loopback addresses of their own, each on a port the system chose.
+  auto receiver = [](const char* address, uint16_t* port) {
+    int fd = bsd::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = bsd::inet_addr(address);
+    socklen_t length = sizeof a;
+    EXPECT_EQ(bsd::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    bsd::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    *port = ntohs(a.sin_port);
+    return fd;
+  };
+  uint16_t first = 0, second = 0;
+  int one = receiver("127.0.0.5", &first), two = receiver("127.0.0.6", &second);
+  bsd::ResetNetwork();
+  bsd::SetBroadcastAddress("127.0.0.5,127.0.0.6");
+  bsd::MapPort(1341, first, "127.0.0.5");
+  bsd::MapPort(1341, second, "127.0.0.6");
+  int sender = bsd::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in everyone{};
+  everyone.sin_family = AF_INET;
+  everyone.sin_port = htons(1341);
+  everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  ASSERT_EQ(bsd::sendto(sender, "Tavrin", 6, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone), 6);
+  char text[8] = {};
+  EXPECT_EQ(bsd::recv(one, text, sizeof text, 0), 6);
+  EXPECT_EQ(bsd::recv(two, text, sizeof text, 0), 6);
+  EXPECT_STREQ(text, "Tavrin");
+  EXPECT_NE(bsd::NetworkSettingsText().find("broadcast=127.0.0.5,127.0.0.6;"), std::string::npos);
+  bsd::close(sender);
+  bsd::close(one);
+  bsd::close(two);
+  bsd::ResetNetwork();
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include "draw/surface.h"
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
+#include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
 #include "win32/window_manager.h"
 #include "win32/windows.h"
@@ -61,22 +62,7 @@ class X11DisplayTest : public tavrin::test::SysrootTest {
     SysrootTest::TearDown();
   }
 
-  // The X window whose name is `title`.
-  ::Window FindXWindow(const char* title) {
-    ::Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    ::Window found = 0;
-    if (!XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count)) return 0;
-    for (unsigned i = 0; i < count && !found; ++i) {
-      char* name = nullptr;
-      if (XFetchName(x_, children[i], &name) && name) {
-        if (std::string(name) == title) found = children[i];
-        XFree(name);
-      }
-    }
-    if (children) XFree(children);
-    return found;
-  }
+  ::Window FindXWindow(const std::string& title) { return tavrin::test::FindXWindowNamed(x_, title); }
 
   tavrin::test::XvfbServer xvfb_;
   Display* x_ = nullptr;

@@ -437,6 +437,50 @@ TEST_F(RegistryTest, ADamagedHiveIsReportedAndKeptBeforeItIsWrittenOver) {
   EXPECT_NE(tavrin::registry::HiveProblem().find("its header is missing"), std::string::npos);
 }
 
+TEST_F(RegistryTest, WritesReachOtherProcessesAtOnceSurviveAKillAndAreCommittedAtClose) {
+  // A child writes a run of values on an open key and is killed before it closes it.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = tavrin::test::ForkChild();
+  if (child == 0) {
+    HKEY key = nullptr;
+    RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Run", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    for (DWORD i = 0; i < 40; ++i)
+      RegSetValueEx(key, ("v" + std::to_string(i)).c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4);
+    char done = 1;
+    (void)!write(ready[1], &done, 1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char done = 0;
+  ASSERT_EQ(read(ready[0], &done, 1), 1);
+  close(ready[0]);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (DWORD i = 0; i < 40; ++i)
+    EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Run", "v" + std::to_string(i)),
+              std::string(reinterpret_cast<const char*>(&i), 4));
+
+  // Closing a key commits: the committed hive is the hive as it stands.
+  const auto hive = root() / "registry.hive", committed = root() / "registry.committed";
+  HKEY key = Create("SOFTWARE\\Tavrin");
+  DWORD seven = 7;
+  ASSERT_EQ(RegSetValueEx(key, "n", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seven), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  ASSERT_TRUE(std::filesystem::exists(committed));
+  EXPECT_TRUE(std::filesystem::equivalent(hive, committed));
+
+  // The machine going down before a later write reached the disk leaves an empty hive: the committed one
+  // stands in for it.
+  ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "m", 1), ERROR_SUCCESS);
+  std::filesystem::remove(hive);
+  WriteFile(hive, "");
+  tavrin::sysroot::SetRoot(root());
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n"), std::string("\7\0\0\0", 4));
+  EXPECT_EQ(tavrin::registry::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Run", "v0"), std::string(4, '\0'));
+}
+
 TEST_F(RegistryTest, StaleTemporariesOfKilledWritersAreRemoved) {
   ASSERT_EQ(tavrin::registry::SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", "n", 1), ERROR_SUCCESS);
   WriteFile(root() / "registry.hive.a1B2c3", "TAVRIN-REGISTRY 2 0000000000000001\nK 1 HKEY_LOC");

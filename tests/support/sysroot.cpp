@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "base/hive.h"
 #include "base/sysroot.h"
 
 namespace tavrin::test {
@@ -18,6 +19,7 @@ void SysrootTest::SetUp() {
 }
 
 void SysrootTest::TearDown() {
+  base::hive::Commit();  // nothing of this process's is left to write into the folder as it goes
   std::error_code ec;
   std::filesystem::remove_all(root_, ec);
 }

@@ -21,6 +21,22 @@ _XDisplay* OpenXDisplay(const std::string& display) {
   return XOpenDisplay(display.c_str());
 }
 
+unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title) {
+  ::Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  ::Window found = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && !found; ++i) {
+    char* name = nullptr;
+    if (XFetchName(display, children[i], &name) && name) {
+      if (title == name) found = children[i];
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
 _XImage* CopyXScreen(_XDisplay* display) {
   return XGetImage(display, DefaultRootWindow(display), 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
 }

@@ -50,12 +50,26 @@ bool ReadWhole(const fs::path& path, std::string& bytes) {
   return true;
 }
 
-int ReplaceContents(const fs::path& path, std::string_view bytes) {
+namespace {
+
+int SyncFolderOf(const fs::path& path) {
+  fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return errno;
+  int error = fsync(dir) == 0 ? 0 : errno;
+  close(dir);
+  return error;
+}
+
+}  // namespace
+
+int ReplaceContents(const fs::path& path, std::string_view bytes, Durability durability) {
+  const bool synced = durability == Durability::kSynced;
   std::string tmpl = path.string() + ".XXXXXX";
   int fd = mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   fchmod(fd, 0644);
-  if (!WriteAll(fd, bytes) || fsync(fd) != 0) {
+  if (!WriteAll(fd, bytes) || (synced && fsync(fd) != 0)) {
     int saved = errno;
     close(fd);
     unlink(tmpl.c_str());
@@ -68,13 +82,16 @@ int ReplaceContents(const fs::path& path, std::string_view bytes) {
     return saved;
   }
   // The rename lives in the folder: it survives a crash only once the folder is on disk too.
-  fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  if (synced) SyncFolderOf(path);
   return 0;
+}
+
+int SyncToDisk(const fs::path& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = fsync(fd) == 0 ? 0 : errno;
+  close(fd);
+  return error ? error : SyncFolderOf(path);
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -1,15 +1,21 @@
 #include "base/hive.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <random>
+#include <thread>
 
 #include "base/files.h"
 #include "base/sysroot.h"
@@ -53,7 +59,17 @@ struct HiveCache {
   std::string problem;       // what is wrong with the file last read, "" when nothing
   bool copyPending = false;  // the damaged file is to be copied before it is written over
   Fill filled = nullptr;     // the fill applied since the file was read
+  // Written but not yet on the disk; the committer puts it there once changes have been quiet a moment.
+  bool uncommitted = false;
+  std::chrono::steady_clock::time_point lastChange;
+  std::condition_variable changed;
+  pid_t committerOf = 0;  // the process whose committer runs (a forked child starts its own)
 };
+
+// How long changes must be quiet before they are committed: a run of writes costs one commit.
+constexpr std::chrono::milliseconds kQuiet{50};
+
+fs::path CommittedName(const fs::path& hive) { return hive.parent_path() / "registry.committed"; }
 
 HiveCache& Cache() {
   static auto* cache = new HiveCache;  // never destroyed: keys may be closed during static teardown
@@ -107,6 +123,11 @@ void LoadLocked(HiveCache& c, Fill fill) {
       c.root = Key{};
       SayProblem(c, "cannot be read.");
     } else {
+      // The machine went down between a write and its commit: the last committed hive stands.
+      std::string committed;
+      if (text.empty() && files::ReadWhole(CommittedName(file), committed) &&
+          Parse(committed).state == Parsed::State::kGood)
+        text = std::move(committed);
       Parsed parsed = Parse(text);
       c.root = std::move(parsed.root);
       if (parsed.state != Parsed::State::kGood) {
@@ -146,6 +167,68 @@ void RemoveStaleTemporaries(const fs::path& file) {
   }
 }
 
+// Under the cache's lock.
+void CommitLocked(HiveCache& c) {
+  if (!c.uncommitted) return;
+  c.uncommitted = false;
+  std::error_code ec;
+  if (!fs::exists(c.file, ec)) return;  // the sysroot is gone: the lock must not make it again
+  files::FileLock fileLock(c.file.parent_path() / "registry.lock");
+  if (!fileLock.held()) return;
+  RemoveStaleTemporaries(c.file);  // a commit is seldom enough to sweep what killed writers left
+  // Whatever hive stands now holds this process's changes: later writers started from them.
+  if (files::SyncToDisk(c.file) != 0) return;
+  // The committed hive is a second name of this file, kept when later writes replace the hive.
+  const fs::path committed = CommittedName(c.file), fresh = committed.string() + ".new";
+  if (fs::equivalent(c.file, committed, ec)) return;  // another process committed it already
+  fs::remove(fresh, ec);
+  fs::create_hard_link(c.file, fresh, ec);
+  if (!ec) fs::rename(fresh, committed, ec);
+  files::SyncToDisk(committed);
+}
+
+void CommitAtExit() {
+  HiveCache& c = Cache();
+  std::lock_guard guard(c.lock);
+  CommitLocked(c);
+}
+
+void CommitWhenQuiet() {
+  HiveCache& c = Cache();
+  std::unique_lock guard(c.lock);
+  for (;;) {
+    c.changed.wait(guard, [&] { return c.uncommitted; });
+    if (std::chrono::steady_clock::now() < c.lastChange + kQuiet) {
+      c.changed.wait_until(guard, c.lastChange + kQuiet);
+      continue;
+    }
+    CommitLocked(c);
+  }
+}
+
+// Under the cache's lock, after a change was written.
+void NoteUncommittedLocked(HiveCache& c) {
+  const bool first = !c.uncommitted;  // the committer sleeps until the first; later ones it finds on waking
+  c.uncommitted = true;
+  c.lastChange = std::chrono::steady_clock::now();
+  if (c.committerOf != getpid()) {
+    if (c.committerOf == 0) {
+      std::atexit(CommitAtExit);
+      // No fork while the committer holds the lock (and the hive's file lock): the child would inherit both.
+      // The child has no committer: a condition that the parent's committer waits on would hang the
+      // child's first notice, so the child starts from a new one (the old one's storage is reused as is).
+      pthread_atfork([] { Cache().lock.lock(); }, [] { Cache().lock.unlock(); },
+                     [] {
+                       new (&Cache().changed) std::condition_variable;
+                       Cache().lock.unlock();
+                     });
+    }
+    c.committerOf = getpid();
+    std::thread(CommitWhenQuiet).detach();
+  }
+  if (first) c.changed.notify_all();
+}
+
 }  // namespace
 
 Key* Find(Key& root, const KeyPath& path) {
@@ -180,7 +263,6 @@ ChangeResult Change(const std::function<bool(Key& root)>& change, Fill fill) {
   if (!fileLock.held()) return {Commit::kLockFailed, fileLock.error()};
   LoadLocked(c, fill);
   if (!change(c.root)) return {Commit::kDone};
-  RemoveStaleTemporaries(c.file);
   if (c.copyPending) {
     std::string bytes;
     fs::path copy = files::ReadWhole(c.file, bytes) ? DamagedCopyName(c.file, bytes) : fs::path();
@@ -191,12 +273,19 @@ ChangeResult Change(const std::function<bool(Key& root)>& change, Fill fill) {
     c.copyPending = false;
   }
   const uint64_t stamp = NewStamp();
-  if (files::ReplaceContents(c.file, Serialize(c.root, stamp)) != 0) {
+  if (files::ReplaceContents(c.file, Serialize(c.root, stamp), files::Durability::kUnsynced) != 0) {
     c.loaded = false;  // memory must not claim what the file lacks
     return {Commit::kWriteFailed};
   }
   c.identity = Identify(c.file);
+  NoteUncommittedLocked(c);
   return {Commit::kDone};
+}
+
+void Commit() {
+  HiveCache& c = Cache();
+  std::lock_guard guard(c.lock);
+  CommitLocked(c);
 }
 
 std::string Problem() {
@@ -209,6 +298,7 @@ std::string Problem() {
 void DropCache() {
   HiveCache& c = Cache();
   std::lock_guard guard(c.lock);
+  CommitLocked(c);  // the hive left behind keeps what was written to it
   c.loaded = false;
   c.root = Key{};
   c.problem.clear();

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace bsd {
 namespace {
@@ -66,6 +67,14 @@ std::string Text(in_addr a) {
   return text;
 }
 
+void MapPortLocked(const Settings& s, const std::string& host, uint16_t port, sockaddr_in& out) {
+  if (auto it = s.ports.find({host, port}); it != s.ports.end()) {
+    out.sin_port = htons(it->second);
+  } else if (auto any = s.ports.find({"", port}); any != s.ports.end()) {
+    out.sin_port = htons(any->second);
+  }
+}
+
 // The address the seam sends this one to.
 sockaddr_in Mapped(const sockaddr* address, socklen_t length, bool binding) {
   sockaddr_in out{};
@@ -78,14 +87,34 @@ sockaddr_in Mapped(const sockaddr* address, socklen_t length, bool binding) {
   if (binding && out.sin_addr.s_addr == htonl(INADDR_ANY) && !s.bindAddress.empty()) {
     ::inet_pton(AF_INET, s.bindAddress.c_str(), &out.sin_addr);
   } else if (!binding && out.sin_addr.s_addr == htonl(INADDR_BROADCAST) && !s.broadcastAddress.empty()) {
-    ::inet_pton(AF_INET, s.broadcastAddress.c_str(), &out.sin_addr);
+    std::string first = s.broadcastAddress.substr(0, s.broadcastAddress.find(','));
+    ::inet_pton(AF_INET, first.c_str(), &out.sin_addr);
   }
-  if (auto it = s.ports.find({host, port}); it != s.ports.end()) {
-    out.sin_port = htons(it->second);
-  } else if (auto any = s.ports.find({"", port}); any != s.ports.end()) {
-    out.sin_port = htons(any->second);
-  }
+  MapPortLocked(s, host, port, out);
   return out;
+}
+
+// A broadcast sent to a list of addresses: each with the port mapped for it. Empty for anything else.
+std::vector<sockaddr_in> BroadcastList(const sockaddr* address, socklen_t length) {
+  sockaddr_in to{};
+  memcpy(&to, address, length < sizeof to ? length : sizeof to);
+  if (to.sin_family != AF_INET || to.sin_addr.s_addr != htonl(INADDR_BROADCAST)) return {};
+  std::lock_guard lock(g_mutex);
+  Settings& s = Locked();
+  if (s.broadcastAddress.find(',') == std::string::npos) return {};
+  std::vector<sockaddr_in> list;
+  size_t pos = 0;
+  while (pos <= s.broadcastAddress.size()) {
+    size_t end = s.broadcastAddress.find(',', pos);
+    if (end == std::string::npos) end = s.broadcastAddress.size();
+    std::string host = s.broadcastAddress.substr(pos, end - pos);
+    pos = end + 1;
+    sockaddr_in one = to;
+    if (host.empty() || ::inet_pton(AF_INET, host.c_str(), &one.sin_addr) != 1) continue;
+    MapPortLocked(s, host, ntohs(to.sin_port), one);
+    list.push_back(one);
+  }
+  return list;
 }
 
 }  // namespace
@@ -116,6 +145,18 @@ ssize_t recv(int fd, void* buffer, size_t length, int flags) { return ::recv(fd,
 
 ssize_t sendto(int fd, const void* buffer, size_t length, int flags, const sockaddr* to, socklen_t toLength) {
   if (!to || toLength < sizeof(sockaddr_in)) return ::sendto(fd, buffer, length, flags | MSG_NOSIGNAL, to, toLength);
+  std::vector<sockaddr_in> list = BroadcastList(to, toLength);
+  if (!list.empty()) {
+    ssize_t sent = -1;
+    int error = 0;
+    for (const sockaddr_in& a : list) {
+      ssize_t n = ::sendto(fd, buffer, length, flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+      if (n >= 0) sent = n;
+      else error = errno;
+    }
+    if (sent < 0) errno = error;
+    return sent;
+  }
   sockaddr_in a = Mapped(to, toLength, false);
   return ::sendto(fd, buffer, length, flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }

@@ -95,3 +95,18 @@ NSArray* NSFileManager::directoryContentsAtPath(NSString* path) {
   for (const auto& name : names) out->addObject(NSString::stringWithStd(name));
   return out;
 }
+
+NSString* const NSFilePosixPermissions =
+    static_cast<NSString*>(alloc<NSString>()->initWithUTF8String("NSFilePosixPermissions"));
+
+BOOL NSFileManager::changeFileAttributes_atPath(NSDictionary* attributes, NSString* path) {
+  if (!attributes || !path) return NO;
+  std::error_code ec;
+  fs::path p = PathOf(path);
+  if (!fs::exists(p, ec)) return NO;
+  if (auto* mode = static_cast<NSNumber*>(attributes->objectForKey(NSFilePosixPermissions))) {
+    fs::permissions(p, static_cast<fs::perms>(mode->intValue() & 07777), fs::perm_options::replace, ec);
+    if (ec) return NO;
+  }
+  return YES;
+}

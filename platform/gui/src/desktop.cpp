@@ -50,6 +50,8 @@ SurfaceId Desktop::Create(const SurfaceState& state) {
     entry.state = state;
     entry.pixels = std::make_shared<draw::Surface>(std::max(state.rect.width(), 0),
                                                    std::max(state.rect.height(), 0), draw::Rgb(255, 255, 255));
+    entry.shown = std::make_shared<Shown>();
+    entry.shown->image = *entry.pixels;
     stack_.insert(stack_.begin(), id);
   }
   return id;
@@ -103,9 +105,15 @@ std::shared_ptr<draw::Surface> Desktop::Resize(SurfaceId id, int width, int heig
 }
 
 bool Desktop::Snapshot(SurfaceId id, draw::Surface& image) const {
-  std::shared_ptr<draw::Surface> pixels = Pixels(id);
-  if (!pixels) return false;
-  image = *pixels;
+  std::shared_ptr<Shown> shown;
+  {
+    std::lock_guard guard(lock_);
+    auto it = surfaces_.find(id);
+    if (it == surfaces_.end()) return false;
+    shown = it->second.shown;
+  }
+  std::lock_guard guard(shown->lock);
+  image = shown->image;
   return true;
 }
 
@@ -160,11 +168,26 @@ SurfaceId Desktop::At(draw::Point screen) const {
 }
 
 void Desktop::Damage(SurfaceId id, const draw::Rect& rect) {
+  std::shared_ptr<draw::Surface> pixels;
+  std::shared_ptr<Shown> shown;
   {
     std::lock_guard guard(lock_);
     auto it = surfaces_.find(id);
     if (it == surfaces_.end()) return;
     it->second.held = false;
+    pixels = it->second.pixels;
+    shown = it->second.shown;
+  }
+  {
+    // The drawing thread is here, between its drawings: the one moment the pixels hold still.
+    std::lock_guard guard(shown->lock);
+    if (shown->image.width() != pixels->width() || shown->image.height() != pixels->height()) {
+      shown->image = *pixels;
+    } else {
+      const draw::Rect part = rect.intersect(pixels->bounds());
+      for (int y = part.top; y < part.bottom; ++y)
+        std::copy(pixels->row(y) + part.left, pixels->row(y) + part.right, shown->image.row(y) + part.left);
+    }
   }
   Tell([id, rect](Presenter& presenter) { presenter.SurfaceDamaged(id, rect); });
 }
@@ -179,7 +202,7 @@ draw::Surface Desktop::Compose(const PixelSource& source) const {
   struct Layer {
     SurfaceId id;
     SurfaceState state;
-    std::shared_ptr<draw::Surface> pixels;
+    std::shared_ptr<Shown> shown;
   };
   std::vector<Layer> layers;  // bottom first
   draw::Rect screenBounds;
@@ -188,25 +211,27 @@ draw::Surface Desktop::Compose(const PixelSource& source) const {
     screenBounds = screen_;
     for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
       const Entry& entry = surfaces_.at(*it);
-      if (!entry.state.visible || (!source && (entry.held || !entry.pixels))) continue;
-      layers.push_back({*it, entry.state, source ? nullptr : entry.pixels});
+      if (!entry.state.visible || (!source && entry.held)) continue;
+      layers.push_back({*it, entry.state, entry.shown});
     }
   }
   draw::Surface screen(screenBounds.width(), screenBounds.height(), kDesktopColour);
   draw::Surface asked;
-  for (const Layer& layer : layers) {
-    const draw::Surface* image = layer.pixels.get();
-    if (source) {
-      if (!source(layer.state, layer.id, asked)) continue;
-      image = &asked;
-    }
-    const draw::Rect& area = layer.state.rect;
-    const draw::Rect shown = draw::Rect{area.left, area.top, area.left + image->width(), area.top + image->height()}
+  auto put = [&screen](const draw::Surface& image, const draw::Rect& area) {
+    const draw::Rect shown = draw::Rect{area.left, area.top, area.left + image.width(), area.top + image.height()}
                                  .intersect(screen.bounds());
     for (int y = shown.top; y < shown.bottom; ++y) {
-      const draw::Pixel* from = image->row(y - area.top) + (shown.left - area.left);
+      const draw::Pixel* from = image.row(y - area.top) + (shown.left - area.left);
       std::copy(from, from + shown.width(), screen.row(y) + shown.left);
     }
+  };
+  for (const Layer& layer : layers) {
+    if (source) {
+      if (source(layer.state, layer.id, asked)) put(asked, layer.state.rect);
+      continue;
+    }
+    std::lock_guard guard(layer.shown->lock);
+    put(layer.shown->image, layer.state.rect);
   }
   return screen;
 }

@@ -308,6 +308,7 @@ LONG RegCloseKey(HKEY hKey) {
   if (IsPredefined(hKey)) return ERROR_SUCCESS;
   HANDLE handle = reinterpret_cast<HANDLE>(hKey);
   if (!LookupHandleAs<RegKeyObject>(handle) || !RemoveHandle(handle)) return ERROR_INVALID_HANDLE;
+  hive::Commit();  // a run of writes through the key goes to the disk once, now
   return ERROR_SUCCESS;
 }
 

@@ -10,8 +10,13 @@ namespace tavrin::base::files {
 // Reads a whole file; false (errno set) when it cannot be read.
 bool ReadWhole(const std::filesystem::path& path, std::string& bytes);
 // Replaces a file's contents at once: a temporary file in the same folder, synced, then renamed over it
-// (and the folder synced). Returns 0 or errno.
-int ReplaceContents(const std::filesystem::path& path, std::string_view bytes);
+// (and the folder synced). Returns 0 or errno. Unsynced, the replacement is still whole for every reader and
+// survives the writer being killed; only the machine going down before SyncToDisk may lose it.
+enum class Durability { kSynced, kUnsynced };
+int ReplaceContents(const std::filesystem::path& path, std::string_view bytes,
+                    Durability durability = Durability::kSynced);
+// Puts a file and its folder's entry for it on the disk. Returns 0 or errno.
+int SyncToDisk(const std::filesystem::path& path);
 
 // ASCII case folding.
 bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -1,7 +1,11 @@
 // The machine's settings hive: one file in the sysroot (registry.hive) shared by every process of the
 // machine, the user-mode registry and the kernel's alike. A tree of keys with typed values; names are
 // compared without case and keep their spelling. Every change is a read-modify-write of the file under an
-// exclusive file lock, replaced atomically; reads see other processes' changes.
+// exclusive file lock, replaced atomically; reads see other processes' changes at once, and a killed
+// process loses nothing it changed. Putting the changes on the disk (so that they outlive the machine going
+// down) costs two syncs: a run of changes is committed once, when it has been quiet for a moment, when a
+// key is closed (Commit), and at exit. The last committed hive is kept as registry.committed (a second name
+// of the same file) and read instead of a hive that the machine going down left empty.
 #pragma once
 #include <functional>
 #include <string>
@@ -41,6 +45,9 @@ struct ChangeResult {
 // change is lost); when it returns true the hive is written back. A damaged file is kept beside the hive
 // before it is first written over, and nothing is written while that copy cannot be made.
 ChangeResult Change(const std::function<bool(Key& root)>& change, Fill fill = nullptr);
+
+// Puts the changes made so far on the disk; nothing to do when there are none.
+void Commit();
 
 // What is wrong with the hive file as last read ("" when nothing): damaged, of a version this system does
 // not read, or unreadable.

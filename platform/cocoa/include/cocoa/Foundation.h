@@ -27,6 +27,7 @@ class NSArray;
 class NSMutableArray;
 class NSDate;
 class NSCharacterSet;
+class NSMutableString;
 
 using id = NSObject*;
 using BOOL = signed char;
@@ -36,6 +37,12 @@ using NSInteger = long;
 using NSUInteger = unsigned long;
 using NSTimeInterval = double;
 inline constexpr NSUInteger NSNotFound = static_cast<NSUInteger>(-1);
+
+struct NSRange {
+  NSUInteger location = 0;
+  NSUInteger length = 0;
+};
+inline NSRange NSMakeRange(NSUInteger location, NSUInteger length) { return {location, length}; }
 
 // What Cocoa raises for a broken contract (an index out of range, a null object put in a collection).
 class NSException : public std::runtime_error {
@@ -164,13 +171,41 @@ class NSString : public NSObject {
   BOOL hasPrefix(NSString* prefix) const;
   // Without the set's characters at either end (autoreleased).
   NSString* stringByTrimmingCharactersInSet(NSCharacterSet* set) const;
+  // The first occurrence, by bytes; {NSNotFound, 0} when there is none (or the other is empty).
+  NSRange rangeOfString(NSString* other) const;
+  // NSException past the end (autoreleased).
+  NSString* substringToIndex(NSUInteger index) const;
+  NSString* substringFromIndex(NSUInteger index) const;
+  NSString* substringWithRange(NSRange range) const;
+  // The pieces between the separators, empty ones kept (autoreleased strings in an autoreleased array).
+  NSArray* componentsSeparatedByString(NSString* separator) const;
+  NSString* lastPathComponent() const;  // after the last "/" (a trailing one ignored)
+  NSString* stringByAppendingFormat(const char* format, ...) const;
+  // Writes the UTF-8 bytes to the Mac path (through a temporary file when atomically); NO on failure.
+  BOOL writeToFile_atomically(NSString* path, BOOL atomically) const;
+  NSMutableString* mutableCopy() const;  // retained
 
   NSString* description() override { return this; }
   bool isEqual(NSObject* other) override;
   const char* className() const override { return "NSString"; }
 
- private:
+ protected:
   std::string text_;
+};
+
+class NSMutableString : public NSString {
+ public:
+  static NSMutableString* string();  // autoreleased
+  static NSMutableString* stringWithCapacity(NSUInteger capacity);
+  static NSMutableString* stringWithString(NSString* other);
+  NSMutableString* init() { return this; }
+  NSMutableString* initWithCapacity(NSUInteger capacity);
+  void appendString(NSString* other);  // nothing for null
+  void appendFormat(const char* format, ...);
+  void setString(NSString* other);
+  void deleteCharactersInRange(NSRange range);  // NSException past the end
+  void insertString_atIndex(NSString* other, NSUInteger index);
+  const char* className() const override { return "NSMutableString"; }
 };
 
 class NSCharacterSet : public NSObject {
@@ -469,6 +504,7 @@ class NSNotificationCenter : public NSObject {
 };
 
 extern NSString* const NSWindowWillCloseNotification;
+extern NSString* const NSFilePosixPermissions;
 
 // Files of the Mac, by their Mac paths ("/private/tftpboot/x"), kept under the Mac root of the sysroot.
 class NSFileManager : public NSObject {
@@ -482,6 +518,8 @@ class NSFileManager : public NSObject {
   BOOL removeFileAtPath_handler(NSString* path, id handler);
   BOOL copyPath_toPath_handler(NSString* source, NSString* destination, id handler);
   NSArray* directoryContentsAtPath(NSString* path);  // autoreleased names, sorted; null when none
+  // Applies NSFilePosixPermissions (an NSNumber) of the attributes; NO when the file is not there.
+  BOOL changeFileAttributes_atPath(NSDictionary* attributes, NSString* path);
   const char* className() const override { return "NSFileManager"; }
 };
 

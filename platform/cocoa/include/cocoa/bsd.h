@@ -2,7 +2,8 @@
 // ports (a bind to INADDR_ANY port 6000, a connect to a server's port 1341, ...); the seam sends them
 // where the network settings say, so that tests and demos run on loopback ports of their own:
 //   - a bind to INADDR_ANY goes to the bind address (default: INADDR_ANY itself);
-//   - a datagram to 255.255.255.255 goes to the broadcast address (default: itself);
+//   - a datagram to 255.255.255.255 goes to the broadcast address (default: itself), or to each address of a
+//     comma-separated list (several servers on loopback addresses of their own, each port mapped for it);
 //   - a port of a bind, connect or sendto is replaced by the port mapped for that address and port, else
 //     for the port on any address, else kept.
 // The settings come from TAVRIN_MAC_NET when a process starts (the text form of NetworkSettingsText:
@@ -49,7 +50,7 @@ in_addr_t inet_addr(const char* text);
 
 // Binds to INADDR_ANY go to this address instead ("" : INADDR_ANY).
 void SetBindAddress(const std::string& address);
-// Datagrams to 255.255.255.255 go to this address instead ("" : unchanged).
+// Datagrams to 255.255.255.255 go to this address, or these addresses ("a,b,c"), instead ("" : unchanged).
 void SetBroadcastAddress(const std::string& address);
 // The port used instead of `port`: for that address only, or (address "") for any address.
 void MapPort(uint16_t port, uint16_t actual, const std::string& address = "");

@@ -88,10 +88,10 @@ class Desktop {
   void Update(SurfaceId id, const SurfaceState& state, bool announce = true);
   bool State(SurfaceId id, SurfaceState& state) const;
   // The surface's pixels, sized to its rectangle when Resize last ran. A new size gives new pixels: whoever
-  // still draws on the old ones draws nowhere visible.
+  // still draws on the old ones draws nowhere visible. Only the thread drawing may read them.
   std::shared_ptr<draw::Surface> Pixels(SurfaceId id) const;
   std::shared_ptr<draw::Surface> Resize(SurfaceId id, int width, int height);
-  // A copy of the pixels; false for no such surface.
+  // A copy of the surface as last drawn (as it stood at its last Damage); false for no such surface.
   bool Snapshot(SurfaceId id, draw::Surface& image) const;
 
   // Stacking, top first. A toolkit with stacking rules of its own sets the whole order.
@@ -102,12 +102,13 @@ class Desktop {
   // The topmost shown surface under a screen point; 0 for none.
   SurfaceId At(draw::Point screen) const;
 
-  // Damage: the thread that drew tells, and presenters copy what they show.
+  // Damage: the thread that drew tells. The damaged part is copied to what the desktop shows (any other
+  // thread may be drawing on the pixels at any other moment), then presenters hear of it.
   void Damage(SurfaceId id, const draw::Rect& rect);
   // A shown surface that stands for nothing until it first draws: the screen beneath keeps showing.
   void HoldUntilDrawn(SurfaceId id);
 
-  // The screen composed bottom to top over the desktop colour. Without a source the surfaces' own pixels
+  // The screen composed bottom to top over the desktop colour. Without a source the surfaces as last drawn
   // are taken (those held until drawn left out); a source is asked for each shown surface's pixels
   // (false leaves it out), outside the desktop's lock.
   using PixelSource = std::function<bool(const SurfaceState& state, SurfaceId id, draw::Surface& image)>;
@@ -130,9 +131,15 @@ class Desktop {
   void RemovePresenter(Presenter* presenter);
 
  private:
+  // What a surface showed at its last damage; its own lock, so that copying it holds up nothing else.
+  struct Shown {
+    std::mutex lock;
+    draw::Surface image;
+  };
   struct Entry {
     SurfaceState state;
     std::shared_ptr<draw::Surface> pixels;
+    std::shared_ptr<Shown> shown;
     bool held = false;
     PointerHandler pointer;
     KeyHandler key;

@@ -15,6 +15,9 @@ namespace tavrin::test {
 // the test program there (leaving it hung in its exit while its threads run).
 _XDisplay* OpenXDisplay(const std::string& display);
 
+// The top-level X window whose name is `title`, or 0.
+unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title);
+
 // A copy of the screen (1024 x 768, as the servers are started): cheap, made a picture only when needed.
 _XImage* CopyXScreen(_XDisplay* display);
 tavrin::draw::Surface SurfaceOfXImage(_XImage* image);
