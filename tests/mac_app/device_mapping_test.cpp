@@ -140,11 +140,14 @@ TEST_F(DeviceMappingTest, TheTreeListsTheServersTheirDevicesAndWhoHoldsThem) {
   EXPECT_EQ(Cell("127.0.0.2", 2, "2"), "Mass-Storage");
   EXPECT_TRUE(WaitForCell("127.0.0.3", 1, "1", "Compact USB Keyboard"));
   // Servers are the top level, their devices below them.
-  Node* first = app_->outlineView_child_ofItem(0, nullptr);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(app_->cellText("0", first), "server.icns");
-  EXPECT_EQ(app_->cellText("3", first), " ");
-  EXPECT_EQ(app_->outlineView_isItemExpandable(first), YES);
+  Node* office = nullptr;
+  for (int i = 0; i < app_->outlineView_numberOfChildrenOfItem(nullptr); ++i)
+    if (Node* s = app_->outlineView_child_ofItem(i, nullptr); app_->cellText("1", s) == "127.0.0.2") office = s;
+  ASSERT_NE(office, nullptr);
+  EXPECT_EQ(app_->cellText("0", office), "server.icns");
+  EXPECT_EQ(app_->cellText("3", office), " ");
+  EXPECT_EQ(app_->outlineView_isItemExpandable(office), YES);
+  EXPECT_EQ(app_->outlineView_numberOfChildrenOfItem(office), 2);
 
   // The details of a selected device, and the action flags they set.
   ASSERT_TRUE(WaitForCell("127.0.0.2", 2, "1", "Pocket Flash Drive"));
@@ -176,6 +179,17 @@ TEST_F(DeviceMappingTest, ConnectMakesThePrinterTheMacsAndDisconnectGivesItBack)
   EXPECT_EQ(descriptor[1], 1);  // a device descriptor
   EXPECT_EQ(descriptor[8] | (descriptor[9] << 8), 0x03F0);
   EXPECT_EQ(descriptor[10] | (descriptor[11] << 8), 0x2B17);
+
+  // The server manager's client refresh names this computer on the printer's port.
+  ServerNode* office = alloc<ServerNode>()->init();
+  char address[16] = "127.0.0.2";
+  office->setRecvIpAddres(address);
+  serverManager::refreshClientsThread(office);
+  {
+    std::lock_guard guard(serverManager::lock());
+    EXPECT_NE(serverManager::view().clientsText.find("127.0.0.1  ::  1\n"), std::string::npos);
+  }
+  office->release();
 
   // Quitting is refused while the Mac holds it.
   EXPECT_FALSE(app_->exitApplication(nullptr));
@@ -241,6 +255,19 @@ TEST_F(DeviceMappingTest, ARefusedDisconnectKeepsTheDeviceAndSlotsAreTakenLowest
   EXPECT_TRUE(ui_.WaitUntil([&] { return app_->validateToolbarItem("STOP") == YES; }, 5000));
 }
 
+TEST_F(DeviceMappingTest, StopKeepsADeviceTheDriverWouldNotGiveBack) {
+  StartMapping();
+  Select("127.0.0.2", 1);
+  app_->connectDevice(nullptr);
+  ASSERT_EQ(app_->connectedCount(), 1);
+  app_->driverObj()->CloseDriverInstance();  // every request refused from now on
+  app_->stopRun(nullptr);
+  ASSERT_TRUE(WaitForLog("stopRun", "Stopped Recieving Packets."));
+  EXPECT_EQ(app_->connectedCount(), 1);  // still this Mac's: quitting stays refused
+  EXPECT_TRUE(Busy("127.0.0.2", 1));
+  EXPECT_FALSE(app_->exitApplication(nullptr));
+}
+
 TEST_F(DeviceMappingTest, TheNetworkGoingDownEmptiesTheTreeAndTheServersReturn) {
   StartMapping();
   ASSERT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 3; }, 10000));
@@ -249,8 +276,7 @@ TEST_F(DeviceMappingTest, TheNetworkGoingDownEmptiesTheTreeAndTheServersReturn) 
   // (A list already on its way when the broadcasts stopped may refill it once, until the next report.)
   EXPECT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 0 && app_->networkImageDown(); }, 10000));
   for (size_t i = 0; i < sim_.size(); ++i) sim_.server(i).SetBroadcastPeriod(std::chrono::milliseconds(50));
-  EXPECT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 3; }, 10000));
-  EXPECT_FALSE(app_->networkImageDown());
+  EXPECT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 3 && !app_->networkImageDown(); }, 10000));
 }
 
 TEST_F(DeviceMappingTest, ASilentServerIsRemovedAndAReusedPortGetsItsOwnProductString) {
