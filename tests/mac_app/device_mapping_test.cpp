@@ -255,6 +255,44 @@ TEST_F(DeviceMappingTest, ARefusedDisconnectKeepsTheDeviceAndSlotsAreTakenLowest
   EXPECT_TRUE(ui_.WaitUntil([&] { return app_->validateToolbarItem("STOP") == YES; }, 5000));
 }
 
+TEST_F(DeviceMappingTest, NothingOutlivesTheControllerOnceItHasQuit) {
+  StartServers();
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  // The IOKit client keeps an object for the process from its first use on: made before the count.
+  deviceInterface* warmUp = alloc<deviceInterface>()->init();
+  warmUp->OpenDriverInstance();
+  warmUp->CloseDriverInstance();
+  warmUp->release();
+  const long before = cocoa::LiveObjectCount();
+  TavrinApp* app = alloc<TavrinApp>()->init();
+  Timings t;
+  t.presenceFirst = 0;
+  t.presencePeriod = 100;
+  app->setTimings(t);
+  app->awakeFromNib();
+  ASSERT_TRUE(ui_.WaitUntil([&] {
+    Node* node = app->deviceNode("127.0.0.2", 1);
+    const bool named = node && app->cellText("1", node) == "Office LaserPrinter 1020";
+    if (node) node->release();
+    return named;
+  }, 10000));
+  Node* printer = app->deviceNode("127.0.0.2", 1);
+  app->setSelectedNode(printer);
+  printer->release();
+  app->connectDevice(nullptr);
+  ASSERT_TRUE(ui_.WaitUntil([&] {  // the next list reports it in use
+    Node* node = app->deviceNode("127.0.0.2", 1);
+    const bool connected = node && app->cellText("3", node) == "Connected";
+    if (node) node->release();
+    return connected;
+  }, 10000));
+  app->disConnectDevice(nullptr);
+  ASSERT_TRUE(app->exitApplication(nullptr));
+  app->release();
+  pool->drain();
+  EXPECT_EQ(cocoa::LiveObjectCount(), before - 1);  // the pool itself was counted
+}
+
 TEST_F(DeviceMappingTest, StopKeepsADeviceTheDriverWouldNotGiveBack) {
   StartMapping();
   Select("127.0.0.2", 1);
