@@ -83,6 +83,8 @@ void SetMenuCapture(uint64_t surface);
 uint64_t MenuCapture();
 // The application's menu along the top of the screen (null takes it away).
 void ShowMenuBar(NSMenu* menu);
+// Our pictures for the names the Mac windows use, registered on the first lookup.
+void RegisterBuiltInPictures();
 // Whether a display shows the windows.
 bool DisplayRunning();
 // Colours of the look.

@@ -409,12 +409,16 @@ void NSTextView::setString(NSString* text) {
 }
 
 void NSTextView::Fit() {
-  // As tall as its lines, at least as tall as what shows it.
+  // In a scroll view: as tall as its lines, at least as tall as what shows it. Elsewhere its frame stays.
+  NSView* clip = superview();
+  if (!clip || !dynamic_cast<NSScrollView*>(clip->superview())) {
+    setNeedsDisplay(YES);
+    return;
+  }
   auto font = FontFor(font_ ? font_ : NSFont::systemFontOfSize(12));
   int lines = 1;
   for (char c : text_ ? text_->str() : "") lines += c == '\n';
-  CGFloat height = static_cast<CGFloat>(lines * font->metrics().height + 4);
-  if (superview()) height = std::max(height, superview()->frame().size.height);
+  const CGFloat height = std::max(static_cast<CGFloat>(lines * font->metrics().height + 4), clip->frame().size.height);
   if (height != frame().size.height) setFrameSize(NSMakeSize(frame().size.width, height));
   setNeedsDisplay(YES);
 }
