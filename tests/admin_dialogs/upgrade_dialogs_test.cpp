@@ -17,6 +17,8 @@
 #include "tftp/SharedInfo.h"
 #include "win32/sync.h"
 #include "win32/sysroot.h"
+#include "win32/commdlg.h"
+#include "win32/window_manager.h"
 
 namespace {
 
@@ -274,6 +276,54 @@ TEST_F(UpgradeDialogTest, CancelEndsTransfersThatNeverBeganAtOnce) {
   EXPECT_EQ(status.noteAfterCancel, "Stoping...Please wait.!!");
   EXPECT_EQ(status.finalRows, (std::vector<std::string>{"Upgrade Fail", "Upgrade Fail"}));
   EXPECT_TRUE(tftp.StopTftpServer());
+}
+
+// Browse, clicked where it sits inside its group box: the Open dialog's path goes into the edit, split
+// into folder and file name, its size read.
+class ClickedBrowse : public CUpgradeFirmwareDlg {
+ protected:
+  BOOL OnInitDialog() override {
+    const BOOL result = CUpgradeFirmwareDlg::OnInitDialog();
+    SetTimer(kWatchTimer, 20);
+    return result;
+  }
+  void OnTimer(UINT_PTR id) override {
+    if (id == kWatchTimer && !clicked_ && IsWindowVisible()) {  // once it shows
+      clicked_ = true;
+      RECT browse;
+      ::GetWindowRect(::GetDlgItem(m_hWnd, IDC_UPGRADE_BROWSE), &browse);
+      tavrin::win::InjectClick((browse.left + browse.right) / 2, (browse.top + browse.bottom) / 2);
+    } else if (id == kWatchTimer && !m_strPath.IsEmpty()) {
+      KillTimer(kWatchTimer);
+      CString shown;
+      m_edtPath.GetWindowText(shown);
+      EXPECT_EQ(shown, m_strPath);
+      EndDialog(IDCANCEL);
+    }
+    CUpgradeFirmwareDlg::OnTimer(id);
+  }
+
+ private:
+  bool clicked_ = false;
+};
+
+TEST_F(UpgradeDialogTest, BrowseTakesThePathTheOpenDialogGives) {
+  WriteImage(kImage, 4096);
+  int asked = 0;
+  tavrin::SetFileDialogSink([&](bool save, const std::string&, const std::string&) {
+    ++asked;
+    EXPECT_FALSE(save);
+    return std::string(kImagePath);
+  });
+  ClickedBrowse dialog;
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  tavrin::SetFileDialogSink(nullptr);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(dialog.m_strPath, kImagePath);
+  EXPECT_EQ(dialog.m_strImageFolder, "C:\\fw images");
+  EXPECT_EQ(dialog.m_strImageFileName, kImage);
+  EXPECT_EQ(dialog.m_nImageSize, 4096u);
+  EXPECT_EQ(dialog.m_bImageChosen, 1u);
 }
 
 }  // namespace

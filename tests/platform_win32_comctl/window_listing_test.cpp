@@ -1,5 +1,6 @@
 // The window list another program reads (tavrin-ctl windows): besides each window's line, what its
-// controls hold: a list's rows, a status bar's panes, a check box's state.
+// controls hold: a list's rows, a status bar's panes, a check box's state, a tab control's tabs and a list
+// box's entries (each where it shows, for a click on it).
 #include <algorithm>
 
 #include "comctl_test_util.h"
@@ -18,6 +19,7 @@ TEST(WindowListing, ListsRowsPanesAndCheckStates) {
   ASSERT_TRUE(MakeHost(host, 300, 200));
   tavrin::controls::RegisterListControls();
   tavrin::controls::RegisterStandardControls();
+  tavrin::controls::RegisterTabControl();
   HWND list = CreateWindowEx(0, "SysListView32", "", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 200, 100, host.m_hWnd,
                              reinterpret_cast<HMENU>(5), nullptr, nullptr);
   ASSERT_NE(list, nullptr);
@@ -47,6 +49,18 @@ TEST(WindowListing, ListsRowsPanesAndCheckStates) {
   HWND push = CreateWindowEx(0, "Button", "OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 90, 120, 80, 20, host.m_hWnd,
                              reinterpret_cast<HMENU>(7), nullptr, nullptr);
 
+  HWND tabs = CreateWindowEx(0, "SysTabControl32", "", WS_CHILD | WS_VISIBLE, 0, 150, 200, 40, host.m_hWnd,
+                             reinterpret_cast<HMENU>(8), nullptr, nullptr);
+  for (const char* name : {"Basic Settings", "IP Settings"}) {
+    TCITEM tab{};
+    tab.mask = TCIF_TEXT;
+    tab.pszText = const_cast<LPSTR>(name);
+    SendMessage(tabs, TCM_INSERTITEM, 9, reinterpret_cast<LPARAM>(&tab));
+  }
+  HWND entries = CreateWindowEx(0, "ListBox", "", WS_CHILD | WS_VISIBLE, 210, 0, 80, 60, host.m_hWnd,
+                                reinterpret_cast<HMENU>(10), nullptr, nullptr);
+  for (const char* entry : {"[..]", "image.bin"}) SendMessage(entries, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+
   const std::vector<std::string> lines = tavrin::win::ListWindows();
   EXPECT_TRUE(Has(lines, "row=\"Office LaserPrinter|Free\" rect="));
   RECT first{LVIR_BOUNDS, 0, 0, 0};
@@ -61,6 +75,16 @@ TEST(WindowListing, ListsRowsPanesAndCheckStates) {
   EXPECT_NE(lineOf("text=\"Auto\"")->find("checked=1"), std::string::npos);
   ASSERT_NE(lineOf("text=\"OK\""), lines.end());
   EXPECT_EQ(lineOf("text=\"OK\"")->find("checked="), std::string::npos) << "a push button has no check state";
+  RECT second{};
+  SendMessage(tabs, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  MapWindowPoints(tabs, nullptr, reinterpret_cast<POINT*>(&second), 2);
+  EXPECT_TRUE(Has(lines, "row=\"IP Settings\" rect=" + std::to_string(second.left) + "," + std::to_string(second.top)));
+  EXPECT_TRUE(Has(lines, "row=\"Basic Settings\" rect="));
+  SendMessage(entries, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  MapWindowPoints(entries, nullptr, reinterpret_cast<POINT*>(&second), 2);
+  EXPECT_TRUE(Has(lines, "row=\"image.bin\" rect=" + std::to_string(second.left) + "," + std::to_string(second.top)));
+  DestroyWindow(entries);
+  DestroyWindow(tabs);
   DestroyWindow(push);
   DestroyWindow(box);
 }

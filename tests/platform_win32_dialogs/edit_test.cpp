@@ -205,6 +205,38 @@ TEST_F(EditFixture, PasswordShowsStarsButKeepsTheText) {
   DestroyWindow(plain);
 }
 
+// Keys typed right after a click that moves the focus, the click still queued: they go where the click
+// put the focus, in the order they came, as a person typing fast sees.
+TEST_F(EditFixture, KeysTypedBehindAQueuedClickGoToTheClickedEdit) {
+  HWND first = MakeEdit(ES_AUTOHSCROLL);
+  HWND second = MakeEdit(ES_AUTOHSCROLL);
+  SetFocus(first);
+  RECT box;
+  GetWindowRect(second, &box);
+  tavrin::win::InjectClick((box.left + box.right) / 2, (box.top + box.bottom) / 2);
+  tavrin::win::InjectText("ab.C");  // '.' has no key of ours: it comes as the character alone
+  EXPECT_EQ(GetFocus(), first);     // nothing handled yet
+  MSG msg;
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  }
+  EXPECT_EQ(GetFocus(), second);
+  EXPECT_EQ(Text(second), "ab.C");
+  EXPECT_EQ(Text(first), "");
+
+  // A key whose window went before it was read goes to the focus of the thread that took it.
+  tavrin::win::InjectText("d");
+  DestroyWindow(second);
+  SetFocus(first);
+  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  }
+  EXPECT_EQ(Text(first), "d");
+  DestroyWindow(first);
+}
+
 TEST_F(EditFixture, FocusShowsCaretAndSelectionWithoutLeakingGdiObjects) {
   HWND edit = MakeEdit(ES_AUTOHSCROLL, "some text");
   int unfocused = DarkPixels(edit);

@@ -293,4 +293,48 @@ TEST_F(ListControls, RepaintingEachControlLeavesNoGdiObjects) {
   DestroyWindow(bar);
 }
 
+// Labels, group boxes and a tab control's display area let the mouse through to the controls beneath
+// them (a frame laid over a property sheet, a label beside its box); a label that asks for the mouse
+// (SS_NOTIFY) keeps it, and a tab itself takes the click.
+TEST_F(ListControls, LabelsGroupBoxesAndTheTabsDisplayAreaLetClicksThrough) {
+  tavrin::controls::RegisterTabControl();
+  // Made first, so on top of what follows.
+  HWND label = CreateWindowEx(0, "Static", "over", WS_CHILD | WS_VISIBLE, 10, 10, 100, 20, parent, nullptr, nullptr, nullptr);
+  HWND group = Make("Button", BS_GROUPBOX, 10, 40, 100, 40, 11);
+  HWND tabs = Make(WC_TABCONTROL, 0, 120, 10, 150, 120, 12);
+  HWND notify = CreateWindowEx(0, "Static", "mine", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 10, 90, 100, 20, parent, nullptr,
+                               nullptr, nullptr);
+  for (const char* caption : {"One", "Two"}) {
+    TCITEM tab{};
+    tab.mask = TCIF_TEXT;
+    tab.pszText = const_cast<LPSTR>(caption);
+    SendMessage(tabs, TCM_INSERTITEM, 9, reinterpret_cast<LPARAM>(&tab));
+  }
+  HWND underLabel = Make("Button", BS_AUTOCHECKBOX, 10, 10, 100, 20, 13);
+  HWND inGroup = Make("Button", BS_AUTOCHECKBOX, 20, 55, 80, 20, 14);
+  HWND onPage = Make("Button", BS_AUTOCHECKBOX, 140, 60, 100, 20, 15);
+  HWND underNotify = Make("Button", BS_AUTOCHECKBOX, 10, 90, 100, 20, 16);
+  for (HWND box : {underLabel, inGroup, onPage, underNotify}) {
+    RECT rc;
+    GetWindowRect(box, &rc);
+    // A control that looks where the cursor is (to draw itself pushed) finds the same window.
+    const POINT centre{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+    EXPECT_EQ(WindowFromPoint(centre), box == underNotify ? notify : box);
+    tavrin::win::InjectClick((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    Pump();
+  }
+  EXPECT_EQ(SendMessage(underLabel, BM_GETCHECK, 0, 0), BST_CHECKED) << "under a label";
+  EXPECT_EQ(SendMessage(inGroup, BM_GETCHECK, 0, 0), BST_CHECKED) << "inside a group box";
+  EXPECT_EQ(SendMessage(onPage, BM_GETCHECK, 0, 0), BST_CHECKED) << "over the tabs' display area";
+  EXPECT_EQ(SendMessage(underNotify, BM_GETCHECK, 0, 0), BST_UNCHECKED) << "under a label that takes the mouse";
+
+  RECT second{};
+  SendMessage(tabs, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  MapWindowPoints(tabs, nullptr, reinterpret_cast<POINT*>(&second), 2);
+  tavrin::win::InjectClick((second.left + second.right) / 2, (second.top + second.bottom) / 2);
+  Pump();
+  EXPECT_EQ(SendMessage(tabs, TCM_GETCURSEL, 0, 0), 1) << "the tab takes its click";
+  for (HWND window : {label, group, tabs, notify}) DestroyWindow(window);
+}
+
 }  // namespace

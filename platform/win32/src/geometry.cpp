@@ -1,6 +1,5 @@
 // Window rectangles, the frame (non-client area), z-order, coordinate mapping, hit tests and the
 // default window procedure.
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "menu_internal.h"
-#include "win32/controls.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -90,40 +88,61 @@ bool ReallyVisible(const Window& window) {
 }
 
 namespace {
-// A group box lets the mouse through to the controls it holds.
-bool TransparentToMouse(const Window& window) {
-  if (window.exStyle & WS_EX_TRANSPARENT) return true;
-  return (window.style & BS_TYPEMASK) == BS_GROUPBOX && window.className.size() == 6 &&
-         strncasecmp(window.className.c_str(), "Button", 6) == 0;
+bool Passed(HWND hwnd, const std::vector<HWND>& passed) {
+  return std::find(passed.begin(), passed.end(), hwnd) != passed.end();
 }
 
 // The deepest visible child of `window` holding the screen point, or the window itself.
-HWND DeepestAt(const Window& window, POINT screen, bool skipDisabled) {
+HWND DeepestAt(const Window& window, POINT screen, bool skipDisabled, const std::vector<HWND>& passed) {
   POINT client = ClientScreenOrigin(window);
   POINT local{screen.x - client.x, screen.y - client.y};
   RECT clientArea{0, 0, window.client.right - window.client.left, window.client.bottom - window.client.top};
   if (PtInRect(&clientArea, local)) {
     for (HWND childHandle : window.children) {
       auto child = Find(childHandle);
-      if (!child || !child->Visible() || TransparentToMouse(*child)) continue;
+      if (!child || !child->Visible() || (child->exStyle & WS_EX_TRANSPARENT) || Passed(childHandle, passed)) continue;
       if (!PtInRect(&child->rect, local)) continue;
       if (skipDisabled && (child->style & WS_DISABLED)) return window.hwnd;
-      return DeepestAt(*child, screen, skipDisabled);
+      return DeepestAt(*child, screen, skipDisabled, passed);
     }
   }
   return window.hwnd;
 }
 }  // namespace
 
-HWND WindowAt(POINT screen) {
+HWND WindowAt(POINT screen, const std::vector<HWND>& passed) {
   for (HWND top : Table().topLevels) {
     auto window = Find(top);
-    if (!window || !window->Visible() || window->destroying) continue;
+    if (!window || !window->Visible() || window->destroying || Passed(top, passed)) continue;
     RECT rect = window->rect;
     if (!PtInRect(&rect, screen)) continue;
-    return DeepestAt(*window, screen, true);
+    return DeepestAt(*window, screen, true, passed);
   }
   return nullptr;
+}
+
+constexpr size_t kMostPassed = 64;  // windows the mouse passes through at most
+
+HWND WindowUnder(POINT screen, bool anyThread, LRESULT* hit) {
+  std::vector<HWND> passed;
+  for (;;) {
+    HWND target;
+    bool ask;
+    {
+      std::lock_guard guard(Table().lock);
+      target = WindowAt(screen, passed);
+      auto window = target ? Find(target) : nullptr;
+      ask = window && (anyThread || window->threadId == GetCurrentThreadId());
+    }
+    if (!target || !ask) {
+      if (hit) *hit = target ? HTCLIENT : HTNOWHERE;
+      return target;
+    }
+    const LRESULT answer = SendMessage(target, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
+    if (hit) *hit = answer;
+    if (answer != HTTRANSPARENT || passed.size() >= kMostPassed) return target;
+    passed.push_back(target);
+  }
 }
 
 }  // namespace tavrin::win::detail
@@ -349,10 +368,7 @@ BOOL AdjustWindowRectEx(LPRECT rect, DWORD style, BOOL menu, DWORD exStyle) {
 
 BOOL AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu) { return AdjustWindowRectEx(rect, style, menu, 0); }
 
-HWND WindowFromPoint(POINT point) {
-  std::lock_guard guard(Table().lock);
-  return WindowAt(point);
-}
+HWND WindowFromPoint(POINT point) { return WindowUnder(point, false, nullptr); }
 
 HWND ChildWindowFromPoint(HWND parent, POINT point) {
   std::lock_guard guard(Table().lock);

@@ -129,6 +129,18 @@ void ForgetInput(HWND hwnd) {
   if (s.lastDownWindow == hwnd) s.lastDownWindow = nullptr;
 }
 
+HWND KeyboardTarget(DWORD threadId, HWND queuedFor) {
+  auto& table = Table();
+  std::lock_guard guard(table.lock);
+  auto ownWindow = [&](HWND hwnd) {
+    auto window = hwnd ? Find(hwnd) : nullptr;
+    return window && window->threadId == threadId;
+  };
+  if (ownWindow(table.focus)) return table.focus;
+  if (ownWindow(table.foreground)) return table.foreground;
+  return queuedFor;
+}
+
 bool IsSelfOrDescendantLocked(HWND ancestor, HWND hwnd) {
   for (int depth = 0; hwnd && depth < 64; ++depth) {
     if (hwnd == ancestor) return true;
@@ -518,10 +530,7 @@ HWND MouseTarget(POINT point, LRESULT& hit) {
     hit = HTCLIENT;
     return capture;
   }
-  HWND target = WindowFromPoint(point);
-  if (!target) return nullptr;
-  hit = SendMessage(target, WM_NCHITTEST, 0, MAKELPARAM(point.x, point.y));
-  return target;
+  return WindowUnder(point, true, &hit);
 }
 
 // Leaving the tracked window's client area ends the tracking with WM_MOUSELEAVE.
@@ -533,7 +542,7 @@ void CheckLeave(POINT point) {
     tracked = s.tracked;
   }
   if (!tracked) return;
-  bool inside = WindowFromPoint(point) == tracked;
+  bool inside = WindowUnder(point, true, nullptr) == tracked;
   if (inside) {
     POINT p = point;
     ScreenToClient(tracked, &p);
@@ -646,6 +655,8 @@ void InjectKey(int virtualKey, bool down) {
     s.keys[virtualKey] = down;
     alt = s.keys[VK_MENU];
   }
+  // The key is queued on the thread that has the focus now; which of its windows takes it is decided when
+  // the thread reads it (KeyboardTarget).
   HWND target = GetFocus();
   if (!target) target = GetActiveWindow();
   if (!target) return;
@@ -673,7 +684,7 @@ void InjectText(const std::string& text) {
     if (!vk) {  // no key of ours makes it: the character alone
       HWND target = GetFocus();
       if (!target) target = GetActiveWindow();
-      if (target) PostMessage(target, WM_CHAR, static_cast<WPARAM>(static_cast<BYTE>(c)), 1);
+      if (target) PostInput(target, WM_CHAR, static_cast<WPARAM>(static_cast<BYTE>(c)), 1);
       continue;
     }
     if (shift) InjectKey(VK_SHIFT, true);
@@ -690,6 +701,15 @@ constexpr int kListedRows = 200;  // a list's rows listed at most
 // A line under a window's own, indented one level deeper.
 std::string Indented(int depth, const std::string& text) {
   return std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + text;
+}
+
+// " rect=l,t,r,b" of a control's item rectangle, in screen coordinates.
+std::string ScreenRect(HWND control, RECT bounds) {
+  MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
+  char at[64];
+  snprintf(at, sizeof at, " rect=%d,%d,%d,%d", static_cast<int>(bounds.left), static_cast<int>(bounds.top),
+           static_cast<int>(bounds.right), static_cast<int>(bounds.bottom));
+  return at;
 }
 
 // The rows of a list view, each line "row=\"cell|cell|...\"", asked of the list itself (its own
@@ -713,14 +733,41 @@ void AppendListRows(HWND list, int depth, std::vector<std::string>& lines) {
     // Where the row shows on the screen (as the window lines give it), for a click on it.
     RECT bounds{LVIR_BOUNDS, 0, 0, 0};
     SendMessage(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&bounds));
-    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
-    char at[64];
-    snprintf(at, sizeof at, " rect=%d,%d,%d,%d", static_cast<int>(bounds.left), static_cast<int>(bounds.top),
-             static_cast<int>(bounds.right), static_cast<int>(bounds.bottom));
-    lines.push_back(Indented(depth, "row=\"" + cells + "\"" + at));
+    lines.push_back(Indented(depth, "row=\"" + cells + "\"" + ScreenRect(list, bounds)));
   }
   if (rows > kListedRows)
     lines.push_back(Indented(depth, "rows=" + std::to_string(rows)));
+}
+
+// A tab control's tabs, one row each with its text and where it shows.
+void AppendTabs(HWND tabs, int depth, std::vector<std::string>& lines) {
+  const int count = static_cast<int>(SendMessage(tabs, TCM_GETITEMCOUNT, 0, 0));
+  for (int tab = 0; tab < count && tab < kListedRows; ++tab) {
+    char text[260] = {};
+    TCITEM item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessage(tabs, TCM_GETITEM, static_cast<WPARAM>(tab), reinterpret_cast<LPARAM>(&item));
+    RECT bounds{};
+    SendMessage(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(tab), reinterpret_cast<LPARAM>(&bounds));
+    lines.push_back(Indented(depth, "row=\"" + std::string(text) + "\"" + ScreenRect(tabs, bounds)));
+  }
+}
+
+// A list box's entries, one row each, where they show (an entry scrolled away has an empty rectangle).
+void AppendListBoxRows(HWND list, int depth, std::vector<std::string>& lines) {
+  const int count = static_cast<int>(SendMessage(list, LB_GETCOUNT, 0, 0));
+  for (int row = 0; row < count && row < kListedRows; ++row) {
+    const LRESULT length = SendMessage(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+    if (length < 0) continue;
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendMessage(list, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(strnlen(text.c_str(), text.size()));
+    RECT bounds{};
+    SendMessage(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&bounds));
+    lines.push_back(Indented(depth, "row=\"" + text + "\"" + ScreenRect(list, bounds)));
+  }
 }
 
 // The panes of a status bar as one row.
@@ -784,6 +831,8 @@ std::vector<std::string> ListWindows() {
     if (strcasecmp(window.className.c_str(), "SysListView32") == 0) AppendListRows(window.hwnd, window.depth, described);
     if (strcasecmp(window.className.c_str(), "msctls_statusbar32") == 0)
       AppendStatusPanes(window.hwnd, window.depth, described);
+    if (strcasecmp(window.className.c_str(), "SysTabControl32") == 0) AppendTabs(window.hwnd, window.depth, described);
+    if (strcasecmp(window.className.c_str(), "ListBox") == 0) AppendListBoxRows(window.hwnd, window.depth, described);
   }
   return described;
 }

@@ -108,6 +108,22 @@ bool TakeFirst(std::deque<MSG>& messages, const Filter& filter, bool remove, MSG
   return false;
 }
 
+bool IsKeyboardMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM_KEYLAST; }
+
+// Input in the order it came. A key goes to the window that has the focus when the thread takes it, as
+// real keys do: a click still queued ahead of it may move the focus first.
+bool TakeFirstInput(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) {
+  for (auto it = queue.input.begin(); it != queue.input.end(); ++it) {
+    MSG msg = *it;
+    if (IsKeyboardMessage(msg.message)) msg.hwnd = win::detail::KeyboardTarget(queue.threadId, msg.hwnd);
+    if (!filter.Takes(msg.hwnd, msg.message)) continue;
+    out = msg;
+    if (remove) queue.input.erase(it);
+    return true;
+  }
+  return false;
+}
+
 // The next message that the filter takes, in the order posted messages, WM_QUIT, input, WM_PAINT, timers.
 // Called with WaitLock() held.
 bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) {
@@ -117,7 +133,7 @@ bool Retrieve(MessageQueue& queue, const Filter& filter, bool remove, MSG& out) 
     if (remove) queue.quitPosted = false;
     return true;
   }
-  if (TakeFirst(queue.input, filter, remove, out)) return true;
+  if (TakeFirstInput(queue, filter, remove, out)) return true;
   std::vector<HWND> painting;
   for (HWND hwnd : queue.needsPaint)
     if (filter.Takes(hwnd, WM_PAINT)) painting.push_back(hwnd);

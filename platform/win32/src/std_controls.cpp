@@ -236,6 +236,9 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case BM_CLICK:
       if (IsWindowEnabled(hwnd)) Clicked(hwnd);
       return 0;
+    case WM_NCHITTEST:
+      if (TypeOf(hwnd) == BS_GROUPBOX) return HTTRANSPARENT;  // the controls it frames take the mouse
+      break;
     case WM_GETDLGCODE:
       switch (TypeOf(hwnd)) {
         case BS_DEFPUSHBUTTON: return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
@@ -283,6 +286,8 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_ERASEBKGND) return TRUE;
   if (message == WM_GETDLGCODE) return DLGC_STATIC;
+  // A label (or a frame another window is put over) lets the mouse through to the window beneath.
+  if (message == WM_NCHITTEST && !(StyleOf(hwnd) & SS_NOTIFY)) return HTTRANSPARENT;
   if (message == WM_SETFONT) {
     SetProp(hwnd, kFontProp, reinterpret_cast<HANDLE>(wParam));
     if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);

@@ -36,7 +36,6 @@ struct TabState {
   DWORD exStyle = 0;
 };
 
-
 bool AtBottom(HWND hwnd) { return (GetWindowLongPtr(hwnd, GWL_STYLE) & TCS_BOTTOM) != 0; }
 
 // Tab rectangles from the captions' widths in the control's font (along the bottom with TCS_BOTTOM).
@@ -208,6 +207,14 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(s->font);
+    case WM_NCHITTEST: {
+      // Only the tabs take the mouse: the display area belongs to the pages put over it.
+      POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      ScreenToClient(hwnd, &p);
+      const std::vector<RECT> rects = Layout(hwnd, *s);
+      const bool onTab = std::any_of(rects.begin(), rects.end(), [&](const RECT& tab) { return PtInRect(&tab, p); });
+      return onTab ? HTCLIENT : HTTRANSPARENT;
+    }
     case WM_LBUTTONDOWN: {
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       std::vector<RECT> rects = Layout(hwnd, *s);

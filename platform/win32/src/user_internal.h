@@ -39,6 +39,9 @@ LRESULT CallProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void DropThreadWindows(DWORD threadId);
 // Mouse or keyboard input for a window of this process, queued as input on its thread.
 void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// input.cpp: the window a key queued on a thread goes to as the thread takes it: the focus, else the
+// active window, when that is the thread's; else the window it was queued for.
+HWND KeyboardTarget(DWORD threadId, HWND queuedFor);
 // Delivers a notice to a window: called at once on its own thread, posted from any other.
 void Notify(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

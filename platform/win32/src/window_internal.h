@@ -95,8 +95,13 @@ bool ReallyVisible(const Window& window);
 // With the lock held: ancestry and the top-level window of a window.
 bool IsSelfOrDescendantLocked(HWND ancestor, HWND hwnd);
 HWND RootLocked(HWND hwnd);
-// With the lock held: the deepest enabled visible window under a screen point.
-HWND WindowAt(POINT screen);
+// With the lock held: the deepest enabled visible window under a screen point, passing over the windows
+// of `passed` (those that let the mouse through) to what lies beneath them.
+HWND WindowAt(POINT screen, const std::vector<HWND>& passed = {});
+// Without the lock: the window under a screen point as the mouse finds it. A window that answers
+// WM_NCHITTEST with HTTRANSPARENT (a label, a group box, a tip) lets it through to what lies beneath;
+// only windows of the calling thread are asked unless `anyThread`. `hit` gets the last answer.
+HWND WindowUnder(POINT screen, bool anyThread, LRESULT* hit);
 
 // Calls the window's procedure after the WH_CALLWNDPROC hooks: the way of every sent message.
 LRESULT SendNow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -39,6 +39,7 @@ constexpr UINT BN_CLICKED = 0;
 constexpr DWORD SS_LEFT = 0x0000;
 constexpr DWORD SS_CENTER = 0x0001;
 constexpr DWORD SS_RIGHT = 0x0002;
+constexpr DWORD SS_NOTIFY = 0x0100;  // takes the mouse; without it a static (and a group box) lets clicks through
 
 // The next (or previous) control of the dialog group of `control` within `dialog`: groups start at a
 // WS_GROUP control; hidden and disabled controls are skipped. The control itself when it is alone.
