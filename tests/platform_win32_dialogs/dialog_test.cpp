@@ -445,6 +445,45 @@ TEST_F(Dialogs, AGroupBoxLeavesWhatItHoldsVisibleAndClickable) {
   DestroyWindow(dialog);
 }
 
+// A group box's caption shows its mnemonic as a label does: underlined, the "&" not drawn.
+TEST_F(Dialogs, AGroupBoxCaptionUnderlinesItsMnemonic) {
+  Script script;
+  TemplateBuilder t(WS_POPUP | WS_VISIBLE, 10, 10, 200, 60, "Groups");
+  t.Control("Log File", 21, kButton, 5, 5, 90, 36, BS_GROUPBOX)
+      .Control("&Log File", 22, kButton, 105, 5, 90, 36, BS_GROUPBOX);
+  HWND dialog = CreateDialogIndirectParam(nullptr, t.Get(), nullptr, ScriptProc, reinterpret_cast<LPARAM>(&script));
+  ASSERT_NE(dialog, nullptr);
+  tavrin::win::PaintPending();
+  tavrin::draw::Surface image(1, 1);
+  ASSERT_TRUE(tavrin::win::CaptureWindow(dialog, image));
+  const RECT plain = ChildRect(dialog, 21), prefixed = ChildRect(dialog, 22);
+  const auto ink = [&](const RECT& box, int x, int y) {
+    uint32_t p = image.at(box.left + x, box.top + y);
+    return ((p >> 16) & 0xFF) < 80 && ((p >> 8) & 0xFF) < 80 && (p & 0xFF) < 80;
+  };
+  // The caption's band, left of the frame's right edge: the same letters in the same places, and below
+  // them one line more.
+  int plainInk = 0, missing = 0, extraInk = 0, extraRows = 0;
+  for (int y = 0; y < 18; ++y) {
+    bool extraInRow = false;
+    for (int x = 8; x < 70; ++x) {
+      if (ink(plain, x, y)) {
+        ++plainInk;
+        missing += !ink(prefixed, x, y);
+      } else if (ink(prefixed, x, y)) {
+        ++extraInk;
+        extraInRow = true;
+      }
+    }
+    extraRows += extraInRow;
+  }
+  EXPECT_GT(plainInk, 20);
+  EXPECT_EQ(missing, 0) << "the letters moved";
+  EXPECT_GT(extraInk, 2) << "no underline";
+  EXPECT_LE(extraRows, 2) << "more than an underline";
+  DestroyWindow(dialog);
+}
+
 TEST_F(Dialogs, TemplateDialogPaintsClassicControlsWithoutLeaking) {
   Script script;
   auto t = StandardTemplate(WS_POPUP | WS_VISIBLE);

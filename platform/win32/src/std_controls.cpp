@@ -1,6 +1,7 @@
 // "Button" and "Static": the two standard controls the custom controls build on. A button keeps its
 // check and push state in a window property; an owner-drawn one hands each paint to its parent as
 // WM_DRAWITEM, the others draw in the classic look.
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -56,11 +57,14 @@ void PaintCheckOrGroup(HWND hwnd, HDC hdc, RECT rc, DWORD style, uintptr_t state
     RECT frame{rc.left, rc.top + tm.tmHeight / 2, rc.right, rc.bottom};
     DrawEdge(hdc, &frame, EDGE_ETCHED, BF_RECT);
     if (text[0]) {
-      SIZE size{};
-      GetTextExtentPoint32(hdc, text, static_cast<int>(std::strlen(text)), &size);
-      RECT label{rc.left + 8, rc.top, rc.left + 12 + size.cx, rc.top + tm.tmHeight};
+      // The caption's mnemonic shows underlined, as a label's does.
+      constexpr UINT kCaption = DT_LEFT | DT_TOP | DT_SINGLELINE;
+      RECT caption{rc.left + 10, rc.top, rc.right - 10, rc.top + tm.tmHeight};
+      RECT measured = caption;
+      DrawText(hdc, text, -1, &measured, kCaption | DT_CALCRECT);
+      RECT label{rc.left + 8, rc.top, std::min(measured.right, caption.right) + 2, rc.top + tm.tmHeight};
       FillRect(hdc, &label, face ? face : GetSysColorBrush(COLOR_BTNFACE));
-      TextOut(hdc, rc.left + 10, rc.top, text, static_cast<int>(std::strlen(text)));
+      DrawText(hdc, text, -1, &caption, kCaption);
     }
     SelectObject(hdc, oldFont);
     return;

@@ -398,6 +398,7 @@ void TavrinApp::EmptyTree() {
     listArray_->removeAllObjects();
     rootCount_ = deviceCount_ = 0;
   }
+  setSelectedNode(nullptr);  // its row is gone
   Ui().Changed(View::kDeviceTree);
 }
 

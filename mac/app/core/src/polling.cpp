@@ -51,6 +51,24 @@ void TavrinApp::RebuildListArray() {
   }
 }
 
+void TavrinApp::Reselect(Node* old, Node* rebuilt) {
+  std::lock_guard lock(selectionLock_);
+  if (!selected_) return;
+  if (selected_ == old) return Assign<Node>(selected_, rebuilt);
+  const __dev_info__* mine = selected_->deviceInformation();
+  for (int k = 0; mine && k < old->childrenCount(); ++k) {
+    if (old->childAtIndexNode(k) != selected_) continue;
+    // The same row again: the device on the same port of the rebuilt server, if it is still there.
+    Node* again = nullptr;
+    for (int j = 0; j < rebuilt->childrenCount() && !again; ++j) {
+      Node* child = rebuilt->childAtIndexNode(j);
+      if (child->deviceInformation() && child->deviceInformation()->portnum == mine->portnum) again = child;
+    }
+    Assign(selected_, again);
+    return;
+  }
+}
+
 void TavrinApp::polling() {
   NSAutoreleasePool* outer = alloc<NSAutoreleasePool>()->init();
   Sockets_Obj* receiver = alloc<Sockets_Obj>()->init();
@@ -154,6 +172,7 @@ void TavrinApp::polling() {
         // The old node's devices leave the device list with it, which so stays as long as the tree.
         auto* old = static_cast<Node*>(serverArray_->objectAtIndex(result));
         for (int k = 0; k < old->childrenCount(); ++k) deviceArray_->removeObject(old->childAtIndexNode(k));
+        Reselect(old, server);
         serverArray_->replaceObjectAtIndex_withObject(result, server);
       } else {
         serverArray_->addObject(server);  // the tree was emptied meanwhile

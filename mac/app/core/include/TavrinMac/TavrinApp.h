@@ -178,6 +178,8 @@ class TavrinApp : public NSObject {
   char Send(const devReqStruct& request);
   void EmptyTree();
   void RebuildListArray();  // under serverArrayLock_
+  // A rebuilt server node takes the place of the old one in the selection too (under serverArrayLock_).
+  void Reselect(Node* old, Node* rebuilt);
   // The state of the device node of that address and port in the tree, wherever it is now.
   void SetDeviceState(NSString* address, int port, int state);
   // Waits for the stop of the controller or the time; false when stopping.
