@@ -58,8 +58,8 @@ class DeviceMappingTest : public MacTest {
     host_->Register(driver_);
     app_ = alloc<TavrinApp>()->init();
     Timings t;
-    t.networkTimeout = 1500;
-    t.presencePeriod = 700;
+    t.networkTimeout = 3000;
+    t.presencePeriod = 1500;
     t.presenceFirst = 0;
     t.startStopStep = 200;
     t.startStopSettle = 50;
@@ -264,11 +264,7 @@ TEST_F(DeviceMappingTest, NothingOutlivesTheControllerOnceItHasQuit) {
   warmUp->CloseDriverInstance();
   warmUp->release();
   const long before = cocoa::LiveObjectCount();
-  TavrinApp* app = alloc<TavrinApp>()->init();
-  Timings t;
-  t.presenceFirst = 0;
-  t.presencePeriod = 100;
-  app->setTimings(t);
+  TavrinApp* app = alloc<TavrinApp>()->init();  // the program's own delays: quitting does not wait for them
   app->awakeFromNib();
   ASSERT_TRUE(ui_.WaitUntil([&] {
     Node* node = app->deviceNode("127.0.0.2", 1);

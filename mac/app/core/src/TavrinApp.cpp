@@ -84,24 +84,9 @@ void TavrinApp::dealloc() {
   NSObject::dealloc();
 }
 
-void TavrinApp::StartWorker(std::function<void()> body) {
-  std::lock_guard lock(workersLock_);
-  // Threads that have ended are joined as new ones start, so the list stays short.
-  workers_.emplace_back(std::move(body));
-}
+void TavrinApp::StartWorker(std::function<void()> body) { workers_.Start(std::move(body)); }
 
-void TavrinApp::joinWorkers() {
-  for (;;) {
-    std::thread next;
-    {
-      std::lock_guard lock(workersLock_);
-      if (workers_.empty()) return;
-      next = std::move(workers_.front());
-      workers_.pop_front();
-    }
-    if (next.joinable()) next.join();
-  }
-}
+void TavrinApp::joinWorkers() { workers_.Join(); }
 
 // ---- outline data
 
