@@ -38,6 +38,11 @@ TavrinApp* TavrinApp::init() {
 
 TavrinApp* TavrinApp::current() { return g_current.load(); }
 
+void TavrinApp::setServerManager(serverManager* manager) {
+  if (manager) manager->retain();
+  if (serverManager* old = serverManagerFlag_.exchange(manager)) old->release();
+}
+
 void TavrinApp::awakeFromNib() {
   g_current = this;
   refreshYes = 1;
@@ -81,6 +86,7 @@ void TavrinApp::dealloc() {
     Assign<NSMutableArray>(*list, nullptr);
   Assign<deviceInterface>(driverObj_, nullptr);
   Assign<Node>(selected_, nullptr);
+  setServerManager(nullptr);
   NSObject::dealloc();
 }
 

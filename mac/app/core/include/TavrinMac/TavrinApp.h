@@ -21,6 +21,7 @@
 #include "PelkoFramework/Node.h"
 #include "PelkoFramework/Sockets_Obj.h"
 #include "PelkoFramework/deviceInterface.h"
+#include "TavrinMac/serverManager.h"
 #include "TavrinMac/ui.h"
 #include "TavrinMac/values.h"
 #include "cocoa/Foundation.h"
@@ -80,6 +81,8 @@ class TavrinApp : public NSObject {
   // The controller the class methods and threads work on (the last one set up).
   static TavrinApp* current();
   void setTimings(const tavrinmac::Timings& timings) { timings_ = timings; }
+  // The server manager (serverManagerFlag), told whether the network is up; retained.
+  void setServerManager(serverManager* manager);
 
   // ---- outline data (items are Node; null is the root)
   int outlineView_numberOfChildrenOfItem(Node* item);
@@ -198,6 +201,7 @@ class TavrinApp : public NSObject {
   tavrinmac::Timings timings_;
   tavrinmac::Alarm alarm_;
   deviceInterface* driverObj_ = nullptr;
+  std::atomic<serverManager*> serverManagerFlag_{nullptr};
 
   NSMutableArray* serverArray_ = nullptr;
   NSMutableArray* deviceArray_ = nullptr;
