@@ -85,6 +85,8 @@ uint64_t MenuCapture();
 void ShowMenuBar(NSMenu* menu);
 // Our pictures for the names the Mac windows use, registered on the first lookup.
 void RegisterBuiltInPictures();
+// The automation service runs while any window holds it (one hold a window).
+void ServeAutomation(bool serve);
 // Whether a display shows the windows.
 bool DisplayRunning();
 // Colours of the look.

@@ -42,6 +42,7 @@ NSWindow* NSWindow::initWithContentRect_styleMask_backing_defer(NSRect content, 
   surface_ = gui::TheDesktop().Create(state);
   RegisterSurface(surface_, this);
   RouteInput(surface_);
+  ServeAutomation(true);
   NSApplication::sharedApplication()->AddWindow(this);
   NSView* view = alloc<NSView>()->initWithFrame(contentRectForFrameRect(frame_));
   setContentView(view);
@@ -54,6 +55,7 @@ void NSWindow::dealloc() {
   NSApplication::sharedApplication()->RemoveWindow(this);
   UnregisterSurface(surface_);
   gui::TheDesktop().Destroy(surface_);
+  ServeAutomation(false);
   if (contentView_) {
     contentView_->SetWindow(nullptr);
     contentView_->release();

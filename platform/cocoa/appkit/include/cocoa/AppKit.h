@@ -181,6 +181,9 @@ bool StartDisplayFromEnvironment();
 bool StartX11Display(const std::string& name);
 void StopDisplay();
 bool DisplayRunning();
+// The automation protocol's listing of this process's windows and their views (main thread): the lines
+// the Win32 side lists its windows in, a top-level window's with its role.
+std::vector<std::string> ListWindows();
 // Runs the main run loop until `done` holds or `seconds` pass; whether it held.
 bool RunMainLoopUntil(const std::function<bool()>& done, double seconds = 10);
 }  // namespace appkit
