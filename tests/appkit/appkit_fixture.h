@@ -28,6 +28,17 @@ class AppKitTest : public ::testing::Test {
     }
   }
 
+  // Runs `act` from the main loop once `ready` holds, checked at each turn: also from inside a loop that a
+  // menu or a modal run turns while the test's own wait is below it.
+  static void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+    NSRunLoop::mainRunLoop()->Enqueue(
+        [ready, act] {
+          if (ready()) act();
+          else WhenReady(ready, act);
+        },
+        0.005);
+  }
+
   // Runs the main loop until `done` holds (false after 10 s).
   static bool Until(const std::function<bool()>& done) { return appkit::RunMainLoopUntil(done, 10); }
 

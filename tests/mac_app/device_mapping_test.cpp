@@ -58,8 +58,8 @@ class DeviceMappingTest : public MacTest {
     host_->Register(driver_);
     app_ = alloc<TavrinApp>()->init();
     Timings t;
-    t.networkTimeout = 1500;
-    t.presencePeriod = 700;
+    t.networkTimeout = 3000;
+    t.presencePeriod = 1500;
     t.presenceFirst = 0;
     t.startStopStep = 200;
     t.startStopSettle = 50;
@@ -264,11 +264,7 @@ TEST_F(DeviceMappingTest, NothingOutlivesTheControllerOnceItHasQuit) {
   warmUp->CloseDriverInstance();
   warmUp->release();
   const long before = cocoa::LiveObjectCount();
-  TavrinApp* app = alloc<TavrinApp>()->init();
-  Timings t;
-  t.presenceFirst = 0;
-  t.presencePeriod = 100;
-  app->setTimings(t);
+  TavrinApp* app = alloc<TavrinApp>()->init();  // the program's own delays: quitting does not wait for them
   app->awakeFromNib();
   ASSERT_TRUE(ui_.WaitUntil([&] {
     Node* node = app->deviceNode("127.0.0.2", 1);
@@ -307,14 +303,20 @@ TEST_F(DeviceMappingTest, StopKeepsADeviceTheDriverWouldNotGiveBack) {
 }
 
 TEST_F(DeviceMappingTest, TheNetworkGoingDownEmptiesTheTreeAndTheServersReturn) {
+  serverManager* manager = alloc<serverManager>()->init();
+  app_->setServerManager(manager);
   StartMapping();
+  EXPECT_EQ(manager->networkFlag(), 1);  // the server manager hears that the network is up
   ASSERT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 3; }, 10000));
   for (size_t i = 0; i < sim_.size(); ++i) sim_.server(i).SetBroadcastPeriod(std::chrono::hours(1));
   ASSERT_TRUE(WaitForLog("Network", "Timeout\n"));
   // (A list already on its way when the broadcasts stopped may refill it once, until the next report.)
   EXPECT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 0 && app_->networkImageDown(); }, 10000));
+  EXPECT_TRUE(ui_.WaitUntil([&] { return manager->networkFlag() == 0; }, 10000));
   for (size_t i = 0; i < sim_.size(); ++i) sim_.server(i).SetBroadcastPeriod(std::chrono::milliseconds(50));
   EXPECT_TRUE(ui_.WaitUntil([&] { return app_->serverCount() == 3 && !app_->networkImageDown(); }, 10000));
+  EXPECT_EQ(manager->networkFlag(), 1);
+  manager->release();
 }
 
 TEST_F(DeviceMappingTest, ASilentServerIsRemovedAndAReusedPortGetsItsOwnProductString) {

@@ -239,6 +239,9 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return CNewFrameWnd::WindowProc(message, wParam, lParam);
     case WM_QUERYENDSESSION:
       return OnQueryEndSession(lParam);
+    case WM_SHOWWINDOW:
+      if (wParam && m_wndToolBar.m_hWnd) m_wndToolBar.UpdateButtons(this);
+      return CNewFrameWnd::WindowProc(message, wParam, lParam);
     default:
       return CNewFrameWnd::WindowProc(message, wParam, lParam);
   }
@@ -340,15 +343,20 @@ void CMainFrame::OnTrayShow() { ShowWindow(SW_SHOW); }
 // ---- status bar, clock and boxes ----
 
 void CMainFrame::OnTimer(UINT_PTR id) {
+  // Five ticks a second show the same second four times: only a new second is written out.
   const time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  CString clock;
-  clock.Format("%d/%d/%d %.2d:%.2d:%.2d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour,
-               local.tm_min, local.tm_sec);
-  if (m_wndStatusBar.m_hWnd) m_wndStatusBar.SetPaneText(kClockPane, clock);
-  // The toolbar follows the command rules as the menus do when they open.
-  if (id == kClockTimer) m_wndToolBar.UpdateButtons(this);
+  if (now != m_tClockShown && m_wndStatusBar.m_hWnd) {
+    tm local{};
+    localtime_r(&now, &local);
+    CString clock;
+    clock.Format("%d/%d/%d %.2d:%.2d:%.2d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour,
+                 local.tm_min, local.tm_sec);
+    m_wndStatusBar.SetPaneText(kClockPane, clock);
+    m_tClockShown = now;
+  }
+  // The toolbar follows the command rules as the menus do when they open; a frame in the tray shows no
+  // toolbar, and catches up as it is shown.
+  if (id == kClockTimer && IsWindowVisible()) m_wndToolBar.UpdateButtons(this);
   CNewFrameWnd::OnTimer(id);
 }
 

@@ -366,6 +366,7 @@ void CStatusBar::SetPaneStyle(int index, UINT style) {
 BOOL CStatusBar::SetPaneText(int index, LPCSTR text, BOOL update) {
   if (index < 0 || index >= GetCount()) return FALSE;
   Pane& p = panes_[static_cast<size_t>(index)];
+  if (m_hWnd && p.text == (text ? text : "")) return TRUE;  // as it stands: nothing to draw again
   p.text = text ? text : "";
   const int type = static_cast<int>(p.style & (SBPS_NOBORDERS | SBPS_POPOUT));
   GetStatusBarCtrl().SetText((p.style & SBPS_DISABLED) ? "" : p.text.c_str(), index, type);

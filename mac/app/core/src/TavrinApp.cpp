@@ -38,6 +38,11 @@ TavrinApp* TavrinApp::init() {
 
 TavrinApp* TavrinApp::current() { return g_current.load(); }
 
+void TavrinApp::setServerManager(serverManager* manager) {
+  if (manager) manager->retain();
+  if (serverManager* old = serverManagerFlag_.exchange(manager)) old->release();
+}
+
 void TavrinApp::awakeFromNib() {
   g_current = this;
   refreshYes = 1;
@@ -81,27 +86,13 @@ void TavrinApp::dealloc() {
     Assign<NSMutableArray>(*list, nullptr);
   Assign<deviceInterface>(driverObj_, nullptr);
   Assign<Node>(selected_, nullptr);
+  setServerManager(nullptr);
   NSObject::dealloc();
 }
 
-void TavrinApp::StartWorker(std::function<void()> body) {
-  std::lock_guard lock(workersLock_);
-  // Threads that have ended are joined as new ones start, so the list stays short.
-  workers_.emplace_back(std::move(body));
-}
+void TavrinApp::StartWorker(std::function<void()> body) { workers_.Start(std::move(body)); }
 
-void TavrinApp::joinWorkers() {
-  for (;;) {
-    std::thread next;
-    {
-      std::lock_guard lock(workersLock_);
-      if (workers_.empty()) return;
-      next = std::move(workers_.front());
-      workers_.pop_front();
-    }
-    if (next.joinable()) next.join();
-  }
-}
+void TavrinApp::joinWorkers() { workers_.Join(); }
 
 // ---- outline data
 

@@ -132,12 +132,23 @@ void TavrinApp::disconnectThread(id) {
   });
 }
 
-void TavrinApp::connectDevice(id) {
-  if (!OpenDriverIfNeeded()) return;
+void TavrinApp::ShowRequestDone(bool connected) {
+  showDisConnect = connected ? 1 : 0;
+  showConnect = connected ? 0 : 1;
+  showRefresh = 0;
+  showStop = 1;
+  showStart = 0;
+  menuConnect_ = !connected;
+  menuDisConnect_ = connected;
+  Ui().Changed(View::kToolbar);
+}
+
+int TavrinApp::SelectionForRequest(const char* method, __dev_info__& info, int& state, NSString*& address) {
   Node* node = selectedNode();
-  if (!node) return Log("connectDevice", "Device Not Selected");
-  __dev_info__ info{};
-  int state = 0;
+  if (!node) {
+    Log(method, "Device Not Selected");
+    return -1;
+  }
   bool device;
   {
     std::lock_guard lock(serverArrayLock_);
@@ -145,9 +156,19 @@ void TavrinApp::connectDevice(id) {
     if (device) info = *node->deviceInformation();
     state = node->isConnected();
   }
-  NSString* address = node->serverIPAddress() ? NSString::stringWithString(node->serverIPAddress()) : nullptr;
+  address = node->serverIPAddress() ? NSString::stringWithString(node->serverIPAddress()) : nullptr;
   node->release();
-  if (!device || !address || state == 1 || state == 22 || state == 33) {
+  return device && address ? 1 : 0;
+}
+
+void TavrinApp::connectDevice(id) {
+  if (!OpenDriverIfNeeded()) return;
+  __dev_info__ info{};
+  int state = 0;
+  NSString* address = nullptr;
+  const int selected = SelectionForRequest("connectDevice", info, state, address);
+  if (selected < 0) return;
+  if (!selected || state == 1 || state == 22 || state == 33) {
     menuConnect_ = false;
     return;
   }
@@ -178,14 +199,7 @@ void TavrinApp::connectDevice(id) {
     entry->release();
     Log(address->UTF8String(), cocoa::Format("%@ Made Busy Success", product));
     SetDeviceState(address, port, 22);
-    showDisConnect = 1;
-    showConnect = 0;
-    showRefresh = 0;
-    showStop = 1;
-    showStart = 0;
-    menuConnect_ = false;
-    menuDisConnect_ = true;
-    Ui().Changed(View::kToolbar);
+    ShowRequestDone(true);
   } else {
     Log(address->UTF8String(), cocoa::Format("%@ Made Busy Failed", product));
     Ui().Alert({"Error:", "Unable to connect", {"Ok"}});
@@ -195,20 +209,12 @@ void TavrinApp::connectDevice(id) {
 void TavrinApp::disConnectDevice(id) {
   if (!OpenDriverIfNeeded()) return;
   if (!TavrinThread) return;
-  Node* node = selectedNode();
-  if (!node) return Log("DisConnectDevice", "Device Not Selected");
   __dev_info__ info{};
   int state = 0;
-  bool device;
-  {
-    std::lock_guard lock(serverArrayLock_);
-    device = node->isDevice() && node->deviceInformation();
-    if (device) info = *node->deviceInformation();
-    state = node->isConnected();
-  }
-  NSString* address = node->serverIPAddress() ? NSString::stringWithString(node->serverIPAddress()) : nullptr;
-  node->release();
-  if (!device || !address || state == 22 || state == 33) {
+  NSString* address = nullptr;
+  const int selected = SelectionForRequest("DisConnectDevice", info, state, address);
+  if (selected < 0) return;
+  if (!selected || state == 22 || state == 33) {
     menuDisConnect_ = true;
     return;
   }
@@ -229,14 +235,7 @@ void TavrinApp::disConnectDevice(id) {
   disconnectDeviceWithIndex(slot);
   SetDeviceState(address, port, 33);
   Log(address->UTF8String(), cocoa::Format("%@ Made Free", product));
-  showDisConnect = 0;
-  showConnect = 1;
-  showRefresh = 0;
-  showStop = 1;
-  showStart = 0;
-  menuConnect_ = true;
-  menuDisConnect_ = false;
-  Ui().Changed(View::kToolbar);
+  ShowRequestDone(false);
 }
 
 int TavrinApp::disconnectAllDevices() {

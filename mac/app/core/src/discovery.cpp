@@ -39,34 +39,30 @@ NSArray* Snapshot() {
 
 }  // namespace
 
-void serverManager::searchServers_class(id) {
+// Both forms: the discovery socket, the search window's state, the worker, the modal run. The class form
+// (the main window's toolbar) empties the list first; the worker empties it in either case.
+void RunSearch(bool emptyFirst) {
   if (loop == 1) return;
   int socket = createUDPSocket();
-  {
-    std::lock_guard guard(lock());
-    serversArray()->removeAllObjects();
+  if (emptyFirst) {
+    {
+      std::lock_guard guard(serverManager::lock());
+      serverManager::serversArray()->removeAllObjects();
+    }
+    Ui().Changed(View::kServersTable);
   }
-  Ui().Changed(View::kServersTable);
   SetSearchState([](ServerManagerView& v) {
     v.searchProgress = true;
     v.searchStatusText.clear();
   });
-  StartWorker([socket] { recvServers(socket); });
+  serverManager::StartWorker([socket] { serverManager::recvServers(socket); });
   Ui().RunModal(View::kSearchWindow);
   Ui().OrderOut(View::kSearchWindow);
 }
 
-void serverManager::searchServers(id) {
-  if (loop == 1) return;
-  int socket = createUDPSocket();
-  SetSearchState([](ServerManagerView& v) {
-    v.searchProgress = true;
-    v.searchStatusText.clear();
-  });
-  StartWorker([socket] { recvServers(socket); });
-  Ui().RunModal(View::kSearchWindow);
-  Ui().OrderOut(View::kSearchWindow);
-}
+void serverManager::searchServers_class(id) { RunSearch(true); }
+
+void serverManager::searchServers(id) { RunSearch(false); }
 
 id serverManager::stopServerSearch(id) {
   Ui().OrderOut(View::kSearchWindow);

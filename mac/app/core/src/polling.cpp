@@ -88,7 +88,10 @@ void TavrinApp::polling() {
     showRefresh = 1;
     showStop = 1;
     showStart = 0;
-    if (networkFlag) networkUp_class();
+    if (networkFlag) {
+      networkUp_class();
+      if (serverManager* manager = serverManagerFlag_.load()) manager->setNetworkFlag(1);
+    }
     pelko_dev_info* list = turn->recvMsg();
     if (!list) {
       // No socket (it could not be opened, or STOP closed it): no turn may spin.
@@ -334,6 +337,7 @@ void TavrinApp::networkDown() {
   Ui().Changed(View::kNetworkState);
   EmptyTree();
   networkFlag = 1;
+  if (serverManager* manager = serverManagerFlag_.load()) manager->setNetworkFlag(0);
 }
 
 void TavrinApp::networkUp_class() {

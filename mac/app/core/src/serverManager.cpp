@@ -3,7 +3,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <list>
 
 std::atomic<int> loop{0};
 std::atomic<char> searchGlobal{1}, configGlobal{0}, upgradeGlobal{0};
@@ -18,8 +17,7 @@ NSMutableArray* g_servers = nullptr;
 NSMutableArray* g_logs = nullptr;
 int g_selectedRow = -1;
 
-std::mutex g_workersMutex;
-std::list<std::thread> g_workers;
+tavrinmac::Workers g_workers;
 
 void MakeLists() {
   std::lock_guard guard(serverManager::lock());
@@ -225,21 +223,6 @@ void serverManager::saveMenuAction(id) {
   text->writeToFile_atomically(NSString::stringWithStd(path), NO);  // an unwritable file gets nothing
 }
 
-void serverManager::StartWorker(std::function<void()> body) {
-  std::lock_guard guard(g_workersMutex);
-  g_workers.emplace_back(std::move(body));
-}
+void serverManager::StartWorker(std::function<void()> body) { g_workers.Start(std::move(body)); }
 
-void serverManager::joinWorkers() {
-  for (;;) {
-    std::thread next;
-    {
-      std::lock_guard guard(g_workersMutex);
-      if (g_workers.empty()) return;
-      next = std::move(g_workers.front());
-      g_workers.pop_front();
-    }
-    if (next.joinable() && next.get_id() != std::this_thread::get_id()) next.join();
-    else if (next.joinable()) next.detach();
-  }
-}
+void serverManager::joinWorkers() { g_workers.Join(); }

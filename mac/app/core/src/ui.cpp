@@ -17,6 +17,25 @@ std::atomic<MacUi*> g_ui{nullptr};
 
 }  // namespace
 
+void Workers::Start(std::function<void()> body) {
+  std::lock_guard lock(mutex_);
+  threads_.emplace_back(std::move(body));
+}
+
+void Workers::Join() {
+  for (;;) {
+    std::thread next;
+    {
+      std::lock_guard lock(mutex_);
+      if (threads_.empty()) return;
+      next = std::move(threads_.front());
+      threads_.pop_front();
+    }
+    if (next.get_id() == std::this_thread::get_id()) next.detach();  // a worker joining: not itself
+    else if (next.joinable()) next.join();
+  }
+}
+
 MacUi& Ui() {
   MacUi* ui = g_ui.load();
   return ui ? *ui : Fallback();

@@ -24,6 +24,19 @@ struct DrawState {
   uint32_t fill = 0xFF000000, stroke = 0xFF000000;  // 0xAARRGGBB, alpha is opacity
 };
 
+// An object-valued setter: retains the new value, releases the old one.
+template <class T>
+void Assign(T*& slot, T* value) {
+  if (value) value->retain();
+  if (slot) slot->release();
+  slot = value;
+}
+
+// A copy of a text (an empty one for null), retained.
+inline NSString* Copy(NSString* text) {
+  return static_cast<NSString*>(alloc<NSString>()->initWithString(text ? text : NSString::string()));
+}
+
 // The state of the drawing under way (null outside drawing).
 DrawState* Current();
 void Begin(const DrawState& state);
@@ -63,6 +76,20 @@ void UnregisterSurface(uint64_t surface);
 void RouteInput(uint64_t surface);
 // Restacks our windows on the core: by level, then by their order.
 void Restack();
+// One turn of the main run loop, waiting at most `seconds` for something to run.
+void TurnMainLoop(double seconds);
+// The surface that keeps the pointer while a menu tracks it (0: none).
+void SetMenuCapture(uint64_t surface);
+uint64_t MenuCapture();
+// The application's menu along the top of the screen (null takes it away).
+void ShowMenuBar(NSMenu* menu);
+// Our pictures for the names the Mac windows use, registered on the first lookup.
+void RegisterBuiltInPictures();
+// Whether a display shows the windows.
+bool DisplayRunning();
+// Colours of the look.
+constexpr uint32_t kSelectionColour = 0xFF3875D7;
+constexpr uint32_t kControlBorder = 0xFFA0A0A0;
 // The last pointer position in screen coordinates (Mac's).
 NSPoint PointerOnScreen();
 

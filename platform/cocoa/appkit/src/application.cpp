@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -89,7 +90,7 @@ void DeliverPointer(uint64_t surface, const gui::PointerEvent& event) {
       (left ? in.leftDown : in.rightDown) = false;
       type = left ? NSLeftMouseUp : NSRightMouseUp;
       count = in.clicks;
-      if (!in.leftDown && !in.rightDown) gui::TheDesktop().SetCapture(0);
+      if (!in.leftDown && !in.rightDown) gui::TheDesktop().SetCapture(MenuCapture());
       break;
     default:
       type = in.leftDown ? NSLeftMouseDragged : in.rightDown ? NSRightMouseDragged : NSMouseMoved;
@@ -139,13 +140,16 @@ void DeliverKey(uint64_t surface, const gui::KeyEvent& event) {
     default: break;
   }
   NSApplication* app = NSApplication::sharedApplication();
-  NSWindow* window = app->keyWindow() ? app->keyWindow() : WindowOfSurface(surface);
+  NSWindow* window = WindowOfSurface(MenuCapture());  // a menu tracking takes the keys
+  if (!window) window = app->keyWindow() ? app->keyWindow() : WindowOfSurface(surface);
   const std::string characters = CharactersOf(event, in.shift);
   if (!window || characters.empty()) return;
   NSString* text = NSString::stringWithUTF8String(characters.c_str());
   app->sendEvent(NSEvent::Make(event.down ? NSKeyDown : NSKeyUp, window->mouseLocationOutsideOfEventStream(), window, 0,
                                Modifiers(), text, static_cast<unsigned>(event.key)));
 }
+
+std::atomic<uint64_t> g_menuCapture{0};
 
 // One turn of the main run loop: runs what is due, waiting for it at most `seconds`.
 void Turn(double seconds) {
@@ -202,6 +206,15 @@ void Restack() {
 }
 
 NSPoint PointerOnScreen() { return Input().pointer; }
+
+void TurnMainLoop(double seconds) { Turn(seconds); }
+
+void SetMenuCapture(uint64_t surface) {
+  g_menuCapture = surface;
+  gui::TheDesktop().SetCapture(surface);
+}
+
+uint64_t MenuCapture() { return g_menuCapture; }
 
 }  // namespace appkit::detail
 
@@ -321,6 +334,10 @@ void NSApplication::sendEvent(NSEvent* event) {
   const bool person = type != NSMouseMoved && type != NSApplicationDefined;
   if (person && !TakesInput(window)) return;  // a modal run keeps the other windows still
   window->sendEvent(event);
+  // After what a person did, toolbars show what their items allow now.
+  if (person)
+    for (NSWindow* shown : windows_)
+      if (shown->isVisible() && shown->toolbar()) shown->update();
 }
 
 BOOL NSApplication::sendAction_to_from(std::function<void(id)> action, id, id sender) {
@@ -355,10 +372,10 @@ void NSApplication::SetKeyWindow(NSWindow* window) {
 }
 
 void NSApplication::setMainMenu(NSMenu* menu) {
-  auto* object = reinterpret_cast<NSObject*>(menu);
-  if (object) object->retain();
-  if (mainMenu_) reinterpret_cast<NSObject*>(mainMenu_)->release();
+  if (menu) menu->retain();
+  if (mainMenu_) mainMenu_->release();
   mainMenu_ = menu;
+  ShowMenuBar(menu);
 }
 
 void NSApplication::hide(id) {
@@ -392,6 +409,11 @@ bool StartX11Display(const std::string& name) {
   return true;
 }
 
+bool DisplayRunning() {
+  std::lock_guard guard(g_displayLock);
+  return g_presenter != nullptr;
+}
+
 void StopDisplay() {
   std::lock_guard guard(g_displayLock);
   if (!g_presenter) return;
@@ -400,6 +422,12 @@ void StopDisplay() {
   delete g_presenter;
   g_presenter = nullptr;
 }
+
+}  // namespace appkit
+
+bool appkit::detail::DisplayRunning() { return appkit::DisplayRunning(); }
+
+namespace appkit {
 
 bool StartDisplayFromEnvironment() {
   const char* choice = getenv("TAVRIN_DISPLAY");

@@ -36,6 +36,7 @@ void NSImage::Register(const std::string& name, NSSize size, std::function<void(
 
 NSImage* NSImage::imageNamed(NSString* name) {
   if (!name) return nullptr;
+  RegisterBuiltInPictures();
   Picture picture;
   {
     std::lock_guard guard(RegistryLock());

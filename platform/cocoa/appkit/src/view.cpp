@@ -48,7 +48,7 @@ void NSView::dealloc() {
     view->release();
   }
   subviews_.clear();
-  if (menu_) reinterpret_cast<NSObject*>(menu_)->release();
+  if (menu_) menu_->release();
   NSObject::dealloc();
 }
 
@@ -163,7 +163,7 @@ NSView* NSView::viewWithTag(NSInteger tag) {
 void NSView::setMenu(NSMenu* menu) {
   auto* object = reinterpret_cast<NSObject*>(menu);
   if (object) object->retain();
-  if (menu_) reinterpret_cast<NSObject*>(menu_)->release();
+  if (menu_) menu_->release();
   menu_ = menu;
 }
 
@@ -263,7 +263,14 @@ void NSView::displayIfNeeded() {
 
 void NSView::drawRect(NSRect) {}
 
-void NSView::rightMouseDown(NSEvent* event) { NSResponder::rightMouseDown(event); }
+void NSView::rightMouseDown(NSEvent* event) {
+  // The view's menu for the event as a context menu; without one the event goes on.
+  if (NSMenu* menu = menuForEvent(event)) {
+    NSMenu::popUpContextMenu_withEvent_forView(menu, event, this);
+    return;
+  }
+  NSResponder::rightMouseDown(event);
+}
 
 void NSView::DrawTree(const NSRect& dirtyInWindow) {
   if (hidden_) return;

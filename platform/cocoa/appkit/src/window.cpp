@@ -61,12 +61,16 @@ void NSWindow::dealloc() {
   if (mouseTarget_) mouseTarget_->release();
   if (title_) title_->release();
   if (background_) background_->release();
-  if (toolbar_) reinterpret_cast<NSObject*>(toolbar_)->release();
+  if (toolbar_) toolbar_->release();
+  for (NSButton* button : titleButtons_)
+    if (button) button->release();
   Restack();
   NSObject::dealloc();
 }
 
-CGFloat NSWindow::TopHeight() const { return (style_ & NSTitledWindowMask) ? kNSTitleBarHeight : 0; }
+CGFloat NSWindow::TopHeight() const {
+  return ((style_ & NSTitledWindowMask) ? kNSTitleBarHeight : 0) + (toolbar_ && toolbar_->isVisible() ? NSToolbar::kHeight : 0);
+}
 
 NSRect NSWindow::contentRectForFrameRect(NSRect frame) const {
   return NSMakeRect(frame.origin.x, frame.origin.y, frame.size.width, std::max<CGFloat>(0, frame.size.height - TopHeight()));
@@ -161,10 +165,15 @@ void NSWindow::setViewsNeedDisplay(BOOL flag) {
 }
 
 void NSWindow::setToolbar(NSToolbar* toolbar) {
-  auto* object = reinterpret_cast<NSObject*>(toolbar);
-  if (object) object->retain();
-  if (toolbar_) reinterpret_cast<NSObject*>(toolbar_)->release();
+  // The content keeps its size: the frame grows downward by the toolbar's height, or shrinks back.
+  const NSRect content = contentRectForFrameRect(frame_);
+  if (toolbar) toolbar->retain();
+  if (toolbar_) toolbar_->release();
   toolbar_ = toolbar;
+  if (toolbar_) toolbar_->validateVisibleItems();
+  NSRect frame = frameRectForContentRect(content);
+  frame.origin.y = NSMaxY(frame_) - frame.size.height;
+  setFrame_display(frame, NO);
   setViewsNeedDisplay(YES);
 }
 
@@ -302,7 +311,23 @@ void NSWindow::displayIfNeeded() {
   Render();
 }
 
-void NSWindow::update() { setViewsNeedDisplay(YES); }
+void NSWindow::update() {
+  if (toolbar_) toolbar_->validateVisibleItems();
+  setViewsNeedDisplay(YES);
+}
+
+NSButton* NSWindow::standardWindowButton(NSWindowButton which) {
+  const int index = static_cast<int>(which);
+  if (index < 0 || index > 2) return nullptr;
+  if (!titleButtons_[index]) {
+    const CGFloat x = kFirstButtonX + index * kButtonSpacing;
+    titleButtons_[index] = alloc<NSButton>()->initWithFrame(
+        NSMakeRect(x - kButtonRadius, frame_.size.height - kNSTitleBarHeight / 2 - kButtonRadius, 2 * kButtonRadius, 2 * kButtonRadius));
+  }
+  return titleButtons_[index];
+}
+
+void NSWindow::keyDown(NSEvent*) {}
 
 void NSWindow::Render() {
   auto& desktop = gui::TheDesktop();
@@ -327,6 +352,10 @@ void NSWindow::Render() {
   const uint32_t background = background_ ? background_->Pixel() : 0;
   PaintRect(NSMakeRect(0, 0, frame_.size.width, frame_.size.height), opaque_ ? background | 0xFF000000 : background, true);
   if (TopHeight() > 0) DrawFrame();
+  if (toolbar_ && toolbar_->isVisible()) {
+    const CGFloat barTop = frame_.size.height - ((style_ & NSTitledWindowMask) ? kNSTitleBarHeight : 0);
+    toolbar_->Draw(NSMakeRect(0, barTop - NSToolbar::kHeight, frame_.size.width, NSToolbar::kHeight));
+  }
   if (contentView_) contentView_->DrawTree(dirty);
   End();
   if (alpha_ < 1) {
@@ -413,12 +442,22 @@ void NSWindow::HandleTitleBar(NSEvent* event, NSPoint at) {
   }
 }
 
-void NSWindow::ClickCloseButton() { performClose(this); }
+void NSWindow::ClickCloseButton() {
+  // A close button given an action of its own sends it instead of closing.
+  NSButton* button = titleButtons_[NSWindowCloseButton];
+  if (button && button->action() && button->target()) {
+    button->sendAction_to(button->action(), button->target());
+    return;
+  }
+  performClose(this);
+}
 
 void NSWindow::sendEvent(NSEvent* event) {
   retain();  // a handler may close the window
   const NSPoint at = event->locationInWindow();
-  const bool inTitle = TopHeight() > 0 && at.y >= frame_.size.height - kNSTitleBarHeight;
+  const CGFloat titleHeight = (style_ & NSTitledWindowMask) ? kNSTitleBarHeight : 0;
+  const bool inTitle = titleHeight > 0 && at.y >= frame_.size.height - titleHeight;
+  const bool inToolbar = !inTitle && toolbar_ && toolbar_->isVisible() && at.y >= frame_.size.height - TopHeight();
   auto target = [&]() -> NSResponder* {
     NSView* hit = contentView_ ? contentView_->hitTest(at) : nullptr;
     return hit ? static_cast<NSResponder*>(hit) : this;
@@ -429,6 +468,11 @@ void NSWindow::sendEvent(NSEvent* event) {
       if (!isKeyWindow() && Role() != "menu") makeKeyAndOrderFront(this);
       if (inTitle) {
         HandleTitleBar(event, at);
+        break;
+      }
+      if (inToolbar) {
+        const CGFloat barBottom = frame_.size.height - TopHeight();
+        if (toolbar_->Click(NSMakePoint(at.x, at.y - barBottom), frame_.size.width)) update();
         break;
       }
       NSResponder* responder = target();

@@ -5,6 +5,7 @@
 // the status lines and asks the user through message boxes over itself, and it reports for the document
 // (IDocPanes).
 #pragma once
+#include <ctime>
 #include <mutex>
 
 #include "admin/DocPanes.h"
@@ -141,6 +142,7 @@ class CMainFrame : public CNewFrameWnd, public IDocPanes {
   CNewMenu* m_pDeviceMappingPopup = nullptr;
 
   mutable std::mutex m_statusMutex;
+  time_t m_tClockShown = 0;  // the second the clock pane shows
   CString m_strStatusText;
   DWORD m_dwThreadId = 0;                  // the window's thread
   CTavrinAdminDoc* m_pDocument = nullptr;  // the document this frame reports for

@@ -21,6 +21,7 @@
 #include "PelkoFramework/Node.h"
 #include "PelkoFramework/Sockets_Obj.h"
 #include "PelkoFramework/deviceInterface.h"
+#include "TavrinMac/serverManager.h"
 #include "TavrinMac/ui.h"
 #include "TavrinMac/values.h"
 #include "cocoa/Foundation.h"
@@ -80,6 +81,8 @@ class TavrinApp : public NSObject {
   // The controller the class methods and threads work on (the last one set up).
   static TavrinApp* current();
   void setTimings(const tavrinmac::Timings& timings) { timings_ = timings; }
+  // The server manager (serverManagerFlag), told whether the network is up; retained.
+  void setServerManager(serverManager* manager);
 
   // ---- outline data (items are Node; null is the root)
   int outlineView_numberOfChildrenOfItem(Node* item);
@@ -173,6 +176,11 @@ class TavrinApp : public NSObject {
   // The device node of the selection, retained, when it is one with a device record.
   Node* SelectedDevice();
   bool OpenDriverIfNeeded();
+  // The selected row for a request: 1 a device (its record, state and server address copied), 0 a row
+  // that is none, -1 no row (said in the log under the method's name).
+  int SelectionForRequest(const char* method, __dev_info__& info, int& state, NSString*& address);
+  // The action flags after an accepted connect (the device may now be disconnected) or disconnect.
+  void ShowRequestDone(bool connected);
   void FillRequest(devReqStruct& request, const __dev_info__& info, NSString* address, int type, int slot);
   // Sends one request block to the driver: 1 accepted.
   char Send(const devReqStruct& request);
@@ -193,6 +201,7 @@ class TavrinApp : public NSObject {
   tavrinmac::Timings timings_;
   tavrinmac::Alarm alarm_;
   deviceInterface* driverObj_ = nullptr;
+  std::atomic<serverManager*> serverManagerFlag_{nullptr};
 
   NSMutableArray* serverArray_ = nullptr;
   NSMutableArray* deviceArray_ = nullptr;
@@ -223,8 +232,7 @@ class TavrinApp : public NSObject {
   std::mutex stopLock_;
   std::condition_variable stopChanged_;
   bool stopping_ = false;
-  std::mutex workersLock_;
-  std::list<std::thread> workers_;
+  tavrinmac::Workers workers_;
 
   std::atomic<bool> menuConnect_{false}, menuDisConnect_{false};
   std::atomic<bool> pendingStep_{false}, treeShown_{true}, networkDownShown_{false};

@@ -149,7 +149,8 @@ class serverManager : public NSObject {
   void setNetworkFlag(char value) { networkFlag_ = value; }
   char networkFlag() const { return networkFlag_; }
 
-  // Waits for every worker the server manager started (tests, and the end of the program).
+  // A worker thread of a road; joinWorkers waits for every one started (tests, the end of the program).
+  static void StartWorker(std::function<void()> body);
   static void joinWorkers();
 
   const char* className() const override { return "serverManager"; }
@@ -158,7 +159,6 @@ class serverManager : public NSObject {
   void dealloc() override;
 
  private:
-  static void StartWorker(std::function<void()> body);
   std::atomic<char> networkFlag_{0};
 };
 

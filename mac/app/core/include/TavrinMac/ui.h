@@ -4,10 +4,12 @@
 #pragma once
 #include <condition_variable>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tavrinmac {
@@ -51,6 +53,17 @@ class MacUi {
   // Open and save panels: the chosen Mac path, or "" when cancelled.
   virtual std::string ChooseFile(const std::string& title) = 0;
   virtual std::string ChooseSaveFile(const std::string& title, const std::string& fileType) = 0;
+};
+
+// Threads started for one piece of work each; Join waits for all started so far (also those they start).
+class Workers {
+ public:
+  void Start(std::function<void()> body);
+  void Join();
+
+ private:
+  std::mutex mutex_;
+  std::list<std::thread> threads_;
 };
 
 // The interface the core talks to; a HeadlessUi until SetUi is called (nullptr: back to it).

@@ -180,6 +180,7 @@ void SetMainInterface(std::function<void()> builder);
 bool StartDisplayFromEnvironment();
 bool StartX11Display(const std::string& name);
 void StopDisplay();
+bool DisplayRunning();
 // Runs the main run loop until `done` holds or `seconds` pass; whether it held.
 bool RunMainLoopUntil(const std::function<bool()>& done, double seconds = 10);
 }  // namespace appkit
@@ -605,12 +606,14 @@ class NSWindow : public NSResponder {
   NSPoint convertBaseToScreen(NSPoint point) const;
   NSPoint convertScreenToBase(NSPoint point) const;
   NSPoint mouseLocationOutsideOfEventStream() const;
+  void keyDown(NSEvent* event) override;
   // Draws what needs it now (the application draws at each turn of its run loop).
   void display();
   void displayIfNeeded();
   void update();
   void setViewsNeedDisplay(BOOL flag);
-  // The title bar's buttons (close, minimise, zoom): NSButtons the window owns.
+  // The title bar's buttons (close, minimise, zoom): NSButtons the window owns, whose target and action
+  // stand for the window's own when set.
   NSButton* standardWindowButton(NSWindowButton which);
   NSToolbar* toolbar() const { return toolbar_; }
   void setToolbar(NSToolbar* toolbar);
@@ -647,6 +650,7 @@ class NSWindow : public NSResponder {
   NSRect frame_{};
   NSUInteger style_ = NSTitledWindowMask;
   NSView* contentView_ = nullptr;  // retained
+  NSButton* titleButtons_[3] = {};  // made on request
   NSString* title_ = nullptr;
   NSColor* background_ = nullptr;
   NSToolbar* toolbar_ = nullptr;  // retained
@@ -688,3 +692,5 @@ class NSImageView : public NSView {
   NSImage* image_ = nullptr;
   NSImageScaling scaling_ = NSScaleProportionally;
 };
+
+#include "cocoa/AppKitControls.h"  // IWYU pragma: export
