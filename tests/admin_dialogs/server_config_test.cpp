@@ -7,7 +7,9 @@
 #include "admin/Resource.h"
 #include "admin/ui/ServerConfigDlg.h"
 #include "dialog_fixture.h"
+#include "reference_image.h"
 #include "win32/comctl.h"
+#include "win32/crt.h"
 
 namespace {
 
@@ -67,6 +69,7 @@ class ServerConfigTest : public DialogTest {
     Select(servers_, ip);
     dialog.m_pServerList = &servers_;
     dialog.onShown = std::move(script);
+    tavrin::CrtSrand(1);  // the buttons' shading noise as on a fresh start, for the picture
     return dialog.DoModal();
   }
   zarnet::sim::Server& server() { return simulator_.server(0); }
@@ -96,6 +99,9 @@ TEST_F(ServerConfigTest, PagesShowTheServersConfigurationOnceItArrived) {
                   enableTicked = d.m_pagePassword.m_chkEnablePassword.GetCheck();
                   passwordLimit = static_cast<UINT>(
                       ::SendDlgItemMessage(d.m_pagePassword.m_hWnd, IDC_PASSWORD_NEW, EM_GETLIMITTEXT, 0, 0));
+                  // The sheet as it first shows, its Basic Settings page on top.
+                  EXPECT_TRUE(tavrin::test::MatchesReference(tavrin::test::RenderWindow(d.m_hWnd),
+                                                             TAVRIN_REFERENCE_DIR "/configuration_sheet.png"));
                   d.Save();  // nothing ticked: closes without sending
                 }),
             IDCANCEL);

@@ -11,6 +11,7 @@
 #include "admin/ui/UpgradeFirmwareDlg.h"
 #include "admin/upgrade/UpgradeSettings.h"
 #include "dialog_fixture.h"
+#include "reference_image.h"
 #include "testsupport/ports.h"
 #include "testsupport/sanitizers.h"
 #include "testsupport/selected_server.h"
@@ -18,6 +19,7 @@
 #include "win32/sync.h"
 #include "win32/sysroot.h"
 #include "win32/commdlg.h"
+#include "win32/crt.h"
 #include "win32/window_manager.h"
 
 namespace {
@@ -87,12 +89,13 @@ class UpgradeDialogTest : public DialogTest {
 };
 
 // "Select File" with the path given as the Open dialog would, Transfer pressed at once; the status
-// dialog's rows are read when its OK shows, and OK pressed.
+// dialog's rows (and its picture) are taken when its OK shows, and OK pressed.
 class ScriptedSelectFile : public CUpgradeFirmwareDlg {
  public:
   std::string path;
   BOOL tftpRanDuringStatus = FALSE;
   std::vector<std::string> finalRows;
+  tavrin::draw::Surface finalPicture{1, 1};
 
  protected:
   BOOL OnInitDialog() override {
@@ -105,6 +108,7 @@ class ScriptedSelectFile : public CUpgradeFirmwareDlg {
   INT_PTR RunStatusDialog(CUpgradeFWStatusDlg& status) override {
     status_ = &status;
     tftpRanDuringStatus = IsTftpServerRunning();
+    tavrin::CrtSrand(1);  // the buttons' shading noise as on a fresh start, for the picture
     SetTimer(kWatchTimer, 20);
     const INT_PTR result = status.DoModal();
     KillTimer(kWatchTimer);
@@ -115,6 +119,7 @@ class ScriptedSelectFile : public CUpgradeFirmwareDlg {
       KillTimer(kWatchTimer);
       for (int row = 0; row < status_->m_lstStatus.GetItemCount(); ++row)
         finalRows.push_back(status_->m_lstStatus.GetItemText(row, CUpgradeFWStatusDlg::kStatusColumn).GetString());
+      finalPicture = tavrin::test::RenderWindow(status_->m_hWnd);
       status_->PostMessage(WM_COMMAND, IDC_UPGRADE_OK, 0);
     }
     CUpgradeFirmwareDlg::OnTimer(id);
@@ -137,6 +142,7 @@ TEST_F(UpgradeDialogTest, TransferUpgradesTheServerAndStopsTheTftpServer) {
   EXPECT_TRUE(dialog.tftpRanDuringStatus);
   EXPECT_EQ(dialog.m_nStatusResult, IDOK);
   EXPECT_EQ(dialog.finalRows, std::vector<std::string>{"Upgrade Successful"});
+  EXPECT_TRUE(tavrin::test::MatchesReference(dialog.finalPicture, TAVRIN_REFERENCE_DIR "/upgrade_status_done.png"));
   EXPECT_EQ(simulator_.server(0).configuration().fw_version, "1.0.0.13");
   EXPECT_FALSE(TftpServerRuns());
   EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;

@@ -241,6 +241,21 @@ TEST(TextTest, WordBreakingEditControlAndPathEllipsis) {
 
 namespace {
 
+// A list's column dragged to nothing leaves its cell's text rectangle inside out: clipped to it, the text
+// shows nothing, not even its ellipsis spilling into the next column.
+TEST(TextTest, ClippedTextInARectangleWithNoRoomShowsNothing) {
+  HFONT font = MakeFont("Tahoma", -12, 400);
+  TextCanvas c(200, 40, font, true);
+  RECT inverted{104, 0, 96, 20};
+  DrawText(c.dc, "0%", -1, &inverted, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+  RECT none{100, 0, 100, 20};
+  DrawText(c.dc, "0%", -1, &none, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+  RECT ink = c.Ink();
+  EXPECT_EQ(ink.right, 0) << "ink at " << ink.left << ".." << ink.right;
+  DrawText(c.dc, "0%", -1, &none, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);  // unclipped, it shows
+  EXPECT_GT(c.Ink().right, 100);
+}
+
 TEST(TextTest, EditControlEllipsisMarksTextCutOffBelow) {
   HFONT font = MakeFont("Tahoma", -12, 400);
   TextCanvas c(200, 100, font, true);

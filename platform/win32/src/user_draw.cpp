@@ -571,6 +571,8 @@ int DrawText(HDC hdc, LPCSTR text, int length, LPRECT rect, UINT format) {
   else if (single && (format & DT_BOTTOM)) y = rect->bottom - lineHeight;
   int result = (single && (format & (DT_VCENTER | DT_BOTTOM))) ? y - rect->top + lineHeight : total;
   if (format & DT_PREFIXONLY) return result;
+  // Clipped to a rectangle with no room (a column dragged to nothing): nothing shows.
+  if (!(format & DT_NOCLIP) && rect->right <= rect->left) return result;
 
   UINT savedAlign = dc->state.textAlign;
   dc->state.textAlign = TA_LEFT | TA_TOP;
