@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "admin/RegistryStore.h"
+#include "admin/Resource.h"
 #include "presence_fixture.h"
 #include "win32/winspool.h"
 
@@ -78,8 +79,9 @@ TEST_F(MappingTest, ConnectAndDisconnectReachTheControlDevice) {
   EXPECT_EQ(+plugged[0].Pid, 0x5567);
   EXPECT_EQ(+plugged[0].Rev, 0x0100);
 
+  // Disconnect as the device tree's context menu gives it: a command to its view, passed on to the document.
   ASSERT_TRUE(Select(2, 3));
-  doc_->OnConnectDisconnect();
+  pane_->SendMessage(WM_COMMAND, ID_DISCONNECT, 0);
   EXPECT_EQ(DeviceRow(2, 3)->State, "Unloading...");
   ASSERT_TRUE(PumpUntil([&] { return ShowsState(DeviceRow(2, 3), "Free"); })) << ReadTraceLog();
   EXPECT_FALSE(IsPlugged(2, 3));

@@ -47,6 +47,13 @@ const mfc::MessageMap* CFunctionView::GetMessageMap() const {
   return &map;
 }
 
+BOOL CFunctionView::OnCmdMsg(UINT id) {
+  if (ForwardToDocument(GetDocument(), id)) return TRUE;
+  return CFormView::OnCmdMsg(id);
+}
+
+BOOL CFunctionView::HasCommandHandler(UINT id) { return IsForwardedCommand(id) || CFormView::HasCommandHandler(id); }
+
 CTavrinAdminDoc* CFunctionView::GetDocument() const { return dynamic_cast<CTavrinAdminDoc*>(m_pDocument); }
 
 void CFunctionView::DoDataExchange(CDataExchange* dx) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "admin/Resource.h"
 #include "admin/TavrinAdminApp.h"
 #include "admin/TavrinAdminDoc.h"
 #include "admin/ui/MainFrame.h"
@@ -124,4 +125,32 @@ void ListDiscoveredServers(CListCtrl& list, const ServerDiscoveryList& servers, 
     list.SetItemText(row, kServerListIpColumn, ip);
     if (withStatus) list.SetItemText(row, kServerListStatusColumn, server.LockFlag == 1 ? "Locked" : "");
   }
+}
+
+bool IsForwardedCommand(UINT id) {
+  switch (id) {
+    case ID_START_DEVICE_MAPPING: case ID_STOP_DEVICE_MAPPING: case ID_CONNECT: case ID_DISCONNECT:
+    case ID_PRINTER_AUTO_CONNECT: case ID_SEARCH_SERVERS: case ID_UNLOCK: case ID_UPGRADE_FIRMWARE:
+    case ID_SERVER_CONFIGURATION: case ID_RESTORE_FACTORY_DEFAULTS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ForwardToDocument(CTavrinAdminDoc* doc, UINT id) {
+  if (!IsForwardedCommand(id)) return false;
+  if (!doc) return true;
+  switch (id) {
+    case ID_START_DEVICE_MAPPING: doc->StartDeviceMapping(); break;
+    case ID_STOP_DEVICE_MAPPING: doc->StopDeviceMapping(TRUE); break;
+    case ID_CONNECT: case ID_DISCONNECT: doc->OnConnectDisconnect(); break;
+    case ID_PRINTER_AUTO_CONNECT: doc->OnPrinterAutoConnect(); break;
+    case ID_SEARCH_SERVERS: doc->OnSearchServers(); break;
+    case ID_UNLOCK: doc->OnUnlock(); break;
+    case ID_UPGRADE_FIRMWARE: doc->OnUpgradeFirmware(); break;
+    case ID_SERVER_CONFIGURATION: doc->OnServerConfiguration(); break;
+    case ID_RESTORE_FACTORY_DEFAULTS: doc->OnRestoreFactoryDefaults(); break;
+  }
+  return true;
 }

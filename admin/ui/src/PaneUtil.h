@@ -2,6 +2,7 @@
 // window after a view switch, the pane background, the context-menu position and a few small services.
 #pragma once
 #include "admin/ServerPresenceEntry.h"
+#include "admin/TavrinAdminDoc.h"
 #include "admin/comm/Discovery.h"
 #include "controls/shaded_button.h"
 #include "controls/small_widgets.h"
@@ -40,3 +41,8 @@ CString DecimalText(int value);
 // The servers of a search as rows of number, model, MAC and address, and with `withStatus` "Locked" for a
 // locked one; a server that answered twice in a row is listed once.
 void ListDiscoveredServers(CListCtrl& list, const ServerDiscoveryList& servers, bool withStatus);
+
+// The menu commands the views pass on to the document unchanged (device mapping, connect and disconnect,
+// printer auto-connect and the Server Manager's): whether `id` is one, and the document told of it.
+bool IsForwardedCommand(UINT id);
+bool ForwardToDocument(CTavrinAdminDoc* doc, UINT id);

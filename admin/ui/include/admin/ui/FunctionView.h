@@ -57,6 +57,9 @@ class CFunctionView : public CFormView {
   CFunctionView();
   ~CFunctionView() override;
   CTavrinAdminDoc* GetDocument() const;
+  // The context menus' commands (owner: this view) go on to the document as the navigation pane's do.
+  BOOL OnCmdMsg(UINT id) override;
+  BOOL HasCommandHandler(UINT id) override;
   void OnInitialUpdate() override;
   void OnUpdate(CView* sender, LPARAM hint, CObject* hintObject) override;
 
