@@ -20,20 +20,6 @@ std::mutex g_cmdMutex;  // cmd_str is shared by every caller of SendRemoteClient
 constexpr int kConnectTimeoutSeconds = 5;
 constexpr size_t kReplySize = 500;
 
-bool SetBlocking(int fd, bool blocking) {
-  int flags = bsd::fcntl(fd, F_GETFL);
-  if (flags < 0) {
-    fprintf(stderr, "Error fcntl(..., F_GETFL) (%s)\n", strerror(errno));
-    return false;
-  }
-  flags = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
-  if (bsd::fcntl(fd, F_SETFL, flags) < 0) {
-    fprintf(stderr, "Error fcntl(..., F_SETFL) (%s)\n", strerror(errno));
-    return false;
-  }
-  return true;
-}
-
 // A blocking TCP connection to the address and port, made within 5 seconds; -1 on failure (reported on
 // standard error).
 int Connect(const char* address, uint16_t port) {
@@ -50,7 +36,7 @@ int Connect(const char* address, uint16_t port) {
     bsd::close(fd);
     return -1;
   };
-  if (!SetBlocking(fd, false)) return fail();
+  if (!bsd::SetBlocking(fd, false)) return fail();
   if (bsd::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
     if (errno != EINPROGRESS) {
       fprintf(stderr, "Error connecting %d - %s\n", errno, strerror(errno));
@@ -81,7 +67,7 @@ int Connect(const char* address, uint16_t port) {
       return fail();
     }
   }
-  if (!SetBlocking(fd, true)) return fail();
+  if (!bsd::SetBlocking(fd, true)) return fail();
   return fd;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -179,6 +180,20 @@ int fcntl(int fd, int command, int argument) {
     return -1;
   }
   return ::fcntl(fd, command, argument);
+}
+
+bool SetBlocking(int fd, bool blocking) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) {
+    std::fprintf(stderr, "Error fcntl(..., F_GETFL) (%s)\n", std::strerror(errno));
+    return false;
+  }
+  flags = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
+  if (fcntl(fd, F_SETFL, flags) < 0) {
+    std::fprintf(stderr, "Error fcntl(..., F_SETFL) (%s)\n", std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 int select(int count, fd_set* readSet, fd_set* writeSet, fd_set* errorSet, timeval* timeout) {

@@ -20,20 +20,6 @@ int AvoidZero(int fd, int type) {
   return other;
 }
 
-bool SetBlocking(int fd, bool blocking) {
-  int flags = bsd::fcntl(fd, F_GETFL, 0);
-  if (flags < 0) {
-    fprintf(stderr, "Error fcntl(..., F_GETFL) (%s)\n", strerror(errno));
-    return false;
-  }
-  flags = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
-  if (bsd::fcntl(fd, F_SETFL, flags) < 0) {
-    fprintf(stderr, "Error fcntl(..., F_SETFL) (%s)\n", strerror(errno));
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 namespace tavrinmac {
@@ -76,7 +62,7 @@ int createTCPSocket(const char* address) {
     bsd::close(fd);
     return 0;
   };
-  if (!SetBlocking(fd, false)) return fail();
+  if (!bsd::SetBlocking(fd, false)) return fail();
   if (bsd::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0) {
     if (errno != EINPROGRESS) {
       fprintf(stderr, "Error connecting %d - %s\n", errno, strerror(errno));
@@ -104,6 +90,6 @@ int createTCPSocket(const char* address) {
       return fail();
     }
   }
-  if (!SetBlocking(fd, true)) return fail();
+  if (!bsd::SetBlocking(fd, true)) return fail();
   return fd;
 }

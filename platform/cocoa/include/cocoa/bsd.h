@@ -37,6 +37,8 @@ ssize_t read(int fd, void* buffer, size_t length);
 int shutdown(int fd, int how);
 int close(int fd);
 int fcntl(int fd, int command, int argument = 0);  // F_GETFL and F_SETFL
+// O_NONBLOCK cleared or set through fcntl; false, the failing step said on standard error, when it fails.
+bool SetBlocking(int fd, bool blocking);
 int select(int count, fd_set* readSet, fd_set* writeSet, fd_set* errorSet, timeval* timeout);
 int poll(pollfd* fds, nfds_t count, int timeoutMs);
 int getsockopt(int fd, int level, int name, void* value, socklen_t* length);
