@@ -3,9 +3,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "draw/png.h"
+#include "testsupport/eventually.h"
 
 namespace tavrin::test {
 namespace {
@@ -35,6 +37,17 @@ unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title) {
   }
   if (children) XFree(children);
   return found;
+}
+
+bool WaitXWindowAt(_XDisplay* display, int x, int y, int timeoutMs) {
+  return Eventually(
+      [&] {
+        const ::Window root = DefaultRootWindow(display);
+        ::Window child = 0;
+        int atX = 0, atY = 0;
+        return XTranslateCoordinates(display, root, root, x, y, &atX, &atY, &child) && child != 0;
+      },
+      std::chrono::milliseconds(timeoutMs));
 }
 
 _XImage* CopyXScreen(_XDisplay* display) {
