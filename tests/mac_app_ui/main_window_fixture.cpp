@@ -26,8 +26,17 @@ void MainWindowTest::TearDown() {
 }
 
 void MainWindowTest::Launch(double ovalSeconds, bool waitForTree) {
-  // What lives for the whole process is made before counting: the server manager's lists, the menu bar.
+  // What lives for the whole process is made before counting: the server manager's lists, the menu bar,
+  // the shared objects of Foundation and of the drawing.
   serverManager::serversArray();
+  NSNotificationCenter::defaultCenter();
+  NSCharacterSet::whitespaceCharacterSet();
+  NSCharacterSet::whitespaceAndNewlineCharacterSet();
+  NSFileManager::defaultManager();
+  NSImage* canvas = alloc<NSImage>()->initWithSize(NSMakeSize(2, 2));
+  canvas->lockFocus();
+  canvas->unlockFocus();
+  canvas->release();
   NSMenu* bar = alloc<NSMenu>()->init();
   NSApp->setMainMenu(bar);
   NSApp->setMainMenu(nullptr);

@@ -6,7 +6,6 @@
 
 #include "PelkoFramework/Node.h"
 #include "TavrinMac/serverManager.h"
-#include "TavrinMac/ui/hooks.h"
 #include "cocoa/mac_root.h"
 #include "main_window_fixture.h"
 
@@ -54,7 +53,6 @@ TEST_F(MainWindowTest, TheTreeShowsTheServersTheirDevicesAndTheirStates) {
 }
 
 TEST_F(MainWindowTest, ConnectAndDisConnectFromTheToolbarAndTheQuitRule) {
-  checkLiveObjects_ = true;  // after the quit, nothing of the windows is left
   Launch();
   Click(window_->mainWindow, TreeRowPoint(TreeRow("Office LaserPrinter 1020")));
   ASSERT_TRUE(Until([&] { return Enabled(window_->mainWindow, "Connect"); })) << "Connect never enabled";
@@ -97,6 +95,13 @@ TEST_F(MainWindowTest, ConnectAndDisConnectFromTheToolbarAndTheQuitRule) {
   Until([&] { return ended; }, 2);
   EXPECT_TRUE(ended);
   EXPECT_FALSE(window_->mainWindow->isVisible());
+
+  // What lives for the process was made by now: a second run leaves no object of its own behind.
+  Quit();
+  checkLiveObjects_ = true;
+  Launch();
+  Click(window_->mainWindow, TreeRowPoint(TreeRow("Office LaserPrinter 1020")));
+  ASSERT_TRUE(Until([&] { return Enabled(window_->mainWindow, "Connect"); }));
 }
 
 TEST_F(MainWindowTest, StopEmptiesTheTreeAndStartFillsItAgain) {
@@ -144,7 +149,9 @@ TEST_F(MainWindowTest, TheRightClickMenuOffersWhatTheDeviceAllows) {
 
 TEST_F(MainWindowTest, AnEmptyLogSavesItsHeaderAndClosingLine) {
   Launch();
-  Until([&] { return !LogLines().empty(); });
+  // Mapping stopped, so that no new line comes meanwhile.
+  Click(window_->mainWindow, ToolbarItemPoint("STOP"));
+  ASSERT_TRUE(Until([&] { return Enabled(window_->mainWindow, "START"); }));
   window_->RemItem(nullptr);
   ASSERT_TRUE(Until([&] { return window_->logDevicesTable->numberOfRows() == 0; }));
   appkit::SetPanelSink([&](bool opening, const std::string& title, std::string& chosen) {

@@ -6,7 +6,6 @@
 #include "PelkoFramework/Node.h"
 #include "TavrinMac/serverManager.h"
 #include "TavrinMac/ui/MainWindow.h"
-#include "TavrinMac/ui/hooks.h"
 
 namespace tavrinmac::ui {
 namespace {
@@ -49,9 +48,8 @@ MainWindowController* MainWindowController::initWithController(TavrinApp* app, c
   app_->setTimings(options.timings);
   serverManagerFlag = alloc<serverManager>()->init();
   ui_.SetReload([this](View view) { Reload(view); });
-  ui_.SetModalWindows([](View window) -> NSWindow* {
-    const auto& hooks = GetServerManagerWindows();
-    return hooks.modalWindow ? hooks.modalWindow(window) : nullptr;
+  ui_.SetModalWindows([this](View window) -> NSWindow* {
+    return serverWindows_ ? serverWindows_->WindowFor(window) : nullptr;
   });
   return this;
 }
@@ -123,13 +121,8 @@ void MainWindowController::awakeFromNib() {
   app_->setServerManager(serverManagerFlag);
   devButton->highlight(NO);
 
-  const auto& hooks = GetServerManagerWindows();
-  if (hooks.build) {
-    hooks.build(serverTab_, serverLogTab_, serverManagerFlag);
-    serverViewsBuilt_ = true;
-  } else {
-    serverManagerFlag->awakeFromNib();
-  }
+  // The server manager's windows, wired to the same server manager object.
+  serverWindows_ = tavrinmac::ServerManagerWindows::Load(serverManagerFlag);
 }
 
 void MainWindowController::FinishStartup() {
@@ -165,8 +158,8 @@ void MainWindowController::teardown() {
   serverManager::joinWorkers();
   NSNotificationCenter::defaultCenter()->removeObserver(this);
   if (g_current == this) g_current = nullptr;
-  const auto& hooks = GetServerManagerWindows();
-  if (serverViewsBuilt_ && hooks.teardown) hooks.teardown();
+  if (serverWindows_) serverWindows_->release();
+  serverWindows_ = nullptr;
   for (Node* node : expanded_) node->release();
   expanded_.clear();
   // Their timers hold them while they animate.
@@ -232,6 +225,7 @@ void MainWindowController::showServer(NSObject* sender) {
   devButton->setState(NSOffState);
   servButton->setState(NSOnState);
   InstallToolbar();
+  if (serverWindows_) serverWindows_->Show();
   searchTavrinServers(sender);  // a discovery each time the tab shows
 }
 
@@ -507,7 +501,7 @@ void MainWindowController::Reload(View view) {
       statusText->setStringValue(Text(app_->statusText()));
       break;
     default:
-      if (serverViewsBuilt_ && GetServerManagerWindows().changed) GetServerManagerWindows().changed(view);
+      if (serverWindows_) serverWindows_->Reload(view);
       if (view == View::kServerItems) UpdateActions();
       break;
   }

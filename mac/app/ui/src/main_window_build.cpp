@@ -3,7 +3,6 @@
 #include "PelkoFramework/Node.h"
 #include "TavrinMac/serverManager.h"
 #include "TavrinMac/ui/MainWindow.h"
-#include "TavrinMac/ui/hooks.h"
 
 namespace tavrinmac::ui {
 namespace {

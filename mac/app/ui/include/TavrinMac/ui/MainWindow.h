@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TavrinMac/TavrinApp.h"
+#include "TavrinMac/server_manager_windows.h"
 #include "TavrinMac/ui/AppKitUi.h"
 #include "TavrinMac/ui/widgets.h"
 #include "cocoa/AppKit.h"
@@ -157,7 +158,8 @@ class MainWindowController : public NSObject,
   NSView* serverTab_ = nullptr;
   NSView* serverLogTab_ = nullptr;
   std::vector<Node*> expanded_;  // the server nodes shown expanded (retained)
-  bool started_ = false, quitting_ = false, tornDown_ = false, serverViewsBuilt_ = false;
+  tavrinmac::ServerManagerWindows* serverWindows_ = nullptr;
+  bool started_ = false, quitting_ = false, tornDown_ = false;
 };
 
 // Registers the main interface for NSApplicationMain: the controller made then is returned through
@@ -166,5 +168,7 @@ void UseMainInterface(const MainInterfaceOptions& options, MainWindowController*
 
 // The main window's controller while it is up (null otherwise).
 MainWindowController* CurrentMainWindow();
+// Shows the server manager (its tab and its window), as the Server Manager tab button does.
+void ShowServerManager();
 
 }  // namespace tavrinmac::ui
