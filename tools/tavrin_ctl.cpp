@@ -11,11 +11,12 @@
 //                          once leaves it, set to connect automatically while it has print jobs
 //   print NAME | print-done NAME
 //                          one more / one less job in the printer's queue
-//   windows                the windows of the running programs (class, id, text, rectangle, visible, enabled;
-//                          a check box's state, a list's rows)
+//   windows                the windows of the running programs, Win32 and Mac alike (class, id, text,
+//                          rectangle, visible, enabled, a top-level window's role; Win32 adds a check box's
+//                          state and a list's rows)
 //   show TITLE             shows a program's top-level window and brings it to the front
 //   screenshot [--window TITLE] FILE
-//                          a PNG of a window, or of the screen of the running program
+//                          a PNG of a window, or of the screen of the first program with windows
 //   click [--window TITLE] X Y [left|right|middle] [COUNT]
 //                          a mouse click at X Y of the window (of the program's first window without --window)
 //   key [--window TITLE] TEXT
@@ -30,9 +31,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "gui/sysroot_windows.h"
 #include "win32/shell.h"
 #include "win32/sysroot.h"
 #include "win32/window_manager.h"
@@ -151,24 +154,24 @@ int PrintJob(const char* name, bool add) {
   return ok ? 0 : 1;
 }
 
+namespace automation = tavrin::gui::automation;
+
 // --window TITLE (optional) at args[i]: the window; else the first top-level window of another program.
-HWND TargetWindow(int argc, char** argv, int& i) {
+std::optional<automation::PublishedWindow> TargetWindow(int argc, char** argv, int& i) {
   if (i + 1 < argc && !strcmp(argv[i], "--window")) {
-    HWND hwnd = FindWindow(nullptr, argv[i + 1]);
+    auto window = automation::FindByTitle(argv[i + 1]);
     i += 2;
-    if (!hwnd) fprintf(stderr, "tavrin-ctl: no window \"%s\"\n", argv[i - 1]);
-    return hwnd;
+    if (!window) fprintf(stderr, "tavrin-ctl: no window \"%s\"\n", argv[i - 1]);
+    return window;
   }
-  auto lines = tavrin::win::ListAllWindows();
-  for (auto& line : lines) {
-    if (line.rfind("0x", 0) == 0) return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(line.c_str(), nullptr, 16)));
-  }
+  auto windows = automation::OtherProcessesWindows();
+  if (!windows.empty()) return windows.front();
   fprintf(stderr, "tavrin-ctl: no program has windows\n");
-  return nullptr;
+  return std::nullopt;
 }
 
 int Windows() {
-  for (auto& line : tavrin::win::ListAllWindows()) printf("%s\n", line.c_str());
+  for (auto& line : automation::ListAllWindows()) printf("%s\n", line.c_str());
   return 0;
 }
 
@@ -184,14 +187,14 @@ int Show(const char* title) {
 
 int Screenshot(int argc, char** argv) {
   int i = 0;
-  HWND hwnd = nullptr;
+  std::optional<automation::PublishedWindow> window;
   if (argc > 2 && !strcmp(argv[0], "--window")) {
-    hwnd = TargetWindow(argc, argv, i);
-    if (!hwnd) return 1;
+    window = TargetWindow(argc, argv, i);
+    if (!window) return 1;
   }
   if (i + 1 != argc) return 2;
   std::vector<uint8_t> png;
-  if (!tavrin::win::RemoteScreenshot(hwnd, png)) {
+  if (!automation::Screenshot(window ? &*window : nullptr, png)) {
     fprintf(stderr, "tavrin-ctl: no screenshot\n");
     return 1;
   }
@@ -204,12 +207,12 @@ int Screenshot(int argc, char** argv) {
 
 int Input(const char* verb, int argc, char** argv) {
   int i = 0;
-  HWND hwnd = TargetWindow(argc, argv, i);
-  if (!hwnd) return 1;
+  auto window = TargetWindow(argc, argv, i);
+  if (!window) return 1;
   if (i >= argc) return 2;
   std::string command = verb;
   for (; i < argc; ++i) command += std::string(" ") + argv[i];
-  if (!tavrin::win::RemoteInput(hwnd, command)) {
+  if (!automation::Input(*window, command)) {
     fprintf(stderr, "tavrin-ctl: the input was not taken\n");
     return 1;
   }

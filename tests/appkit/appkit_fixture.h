@@ -1,4 +1,4 @@
-// What the AppKit tests share: a pool per test, input through the window core as a display gives it,
+// What the AppKit tests share: a sysroot of their own (the windows' records go there), a pool per test, input through the window core as a display gives it,
 // and the main run loop turned until what is awaited happened.
 #pragma once
 #include <gtest/gtest.h>
@@ -7,12 +7,14 @@
 
 #include "cocoa/AppKit.h"
 #include "gui/desktop.h"
+#include "testsupport/sysroot.h"
 
 namespace appkit_test {
 
-class AppKitTest : public ::testing::Test {
+class AppKitTest : public tavrin::test::SysrootTest {
  protected:
   void SetUp() override {
+    SysrootTest::SetUp();
     NSApplication::sharedApplication();
     pool_ = alloc<NSAutoreleasePool>()->init();
   }
@@ -20,6 +22,7 @@ class AppKitTest : public ::testing::Test {
     // Windows closed in the test go once the loop has run what they queued.
     RunWhatIsDue();
     pool_->drain();
+    SysrootTest::TearDown();
   }
 
   static void RunWhatIsDue() {

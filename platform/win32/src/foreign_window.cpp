@@ -1,25 +1,19 @@
-// Top-level windows across the processes of one sysroot. Each top-level window has a small record in
-// <run>/windows (creating process, its start time, class and title), so FindWindow of any process finds
-// it. Each process that has top-level windows serves the window core's automation socket
-// (gui/automation.h), through which other processes list its windows, take screenshots, inject input, and,
-// with ops of our own, query its windows' state, show them and bring them to the front; it runs while the
-// process has top-level windows.
+// Top-level windows across the processes of one sysroot. Each top-level window has a record among the
+// sysroot's windows (gui/sysroot_windows.h: its process, class and title), so FindWindow of any process
+// finds it; an HWND names its process, which tells our records from other toolkits'. Each process that has
+// top-level windows serves the window core's automation socket (gui/automation.h), through which other
+// processes list its windows, take screenshots, inject input, and, with ops of our own, query its windows'
+// state, show them and bring them to the front; it runs while the process has top-level windows.
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <optional>
 #include <vector>
 
-#include "queue_internal.h"
 #include "gui/automation.h"
+#include "gui/sysroot_windows.h"
+#include "queue_internal.h"
 #include "user_internal.h"
 #include "win32/window_manager.h"
-#include "win32/sysroot.h"
 
 namespace fs = std::filesystem;
 
@@ -39,66 +33,18 @@ constexpr uint32_t OpCode(AutomationOp op) { return static_cast<uint32_t>(op); }
 
 constexpr int kEndSessionTimeoutMs = 300000;  // a person may be asked first
 
-// The kernel's start time of a process (clock ticks since boot): with the id it names one process even
-// after the id is reused. 0 when the process does not exist.
-unsigned long long ProcessStartTime(long pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return 0;
-  auto close = line.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  for (int i = 3; i <= 22 && fields >> field; ++i)  // the start time is field 22
-    if (i == 22) return strtoull(field.c_str(), nullptr, 10);
-  return 0;
+// A record of another process's HWND: the window's handle names its process.
+bool IsWindowRecord(const gui::automation::PublishedWindow& window) {
+  return ProcessOfWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(window.handle))) == window.pid;
 }
 
-unsigned long long OwnStartTime() {
-  static const unsigned long long start = ProcessStartTime(getpid());
-  return start;
+HWND HandleOf(const gui::automation::PublishedWindow& window) {
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(window.handle));
 }
 
-// ---- the records ----
-
-struct Record {
-  long pid = 0;
-  unsigned long long startTime = 0;
-  std::string className;
-  std::string title;
-};
-
-fs::path WindowsDir() { return sysroot::RunDir() / "windows"; }
-
-std::string HandleName(HWND hwnd) {
-  char name[24];
-  snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)));
-  return name;
-}
-
-// "pid start classLength titleLength\n" then the class and the title, so that any text survives.
-bool ReadRecord(const fs::path& path, Record& record) {
-  std::ifstream in(path, std::ios::binary);
-  size_t classLength = 0, titleLength = 0;
-  if (!(in >> record.pid >> record.startTime >> classLength >> titleLength) || in.get() != '\n') return false;
-  if (classLength > 4096 || titleLength > 65536) return false;
-  record.className.resize(classLength);
-  record.title.resize(titleLength);
-  in.read(record.className.data(), static_cast<std::streamsize>(classLength));
-  in.read(record.title.data(), static_cast<std::streamsize>(titleLength));
-  return static_cast<bool>(in);
-}
-
-bool Alive(const Record& record) { return record.startTime != 0 && ProcessStartTime(record.pid) == record.startTime; }
-
-// The live record of a foreign window; a record whose process is gone is removed.
-bool LiveRecord(HWND hwnd, Record& record) {
-  fs::path path = WindowsDir() / HandleName(hwnd);
-  if (!ReadRecord(path, record)) return false;
-  if (Alive(record) && static_cast<DWORD>(record.pid) == ProcessOfWindow(hwnd)) return true;
-  std::error_code ec;
-  fs::remove(path, ec);
-  return false;
+// The live record of a foreign window.
+std::optional<gui::automation::PublishedWindow> LiveRecord(HWND hwnd) {
+  return gui::automation::FindPublished(ProcessOfWindow(hwnd), reinterpret_cast<uintptr_t>(hwnd));
 }
 
 // ---- the service ----
@@ -171,8 +117,7 @@ gui::automation::Service& TheService() {
 // Sends one request to the process that owns `hwnd` and reads its reply.
 bool Ask(HWND hwnd, Request request, Reply& reply, const std::string& command = {}, std::string* payload = nullptr,
          int timeoutMs = gui::automation::kReplyTimeoutMs) {
-  Record record;
-  if (!LiveRecord(hwnd, record)) return false;
+  if (!LiveRecord(hwnd)) return false;
   request.window = reinterpret_cast<uintptr_t>(hwnd);
   return gui::automation::Ask(ProcessOfWindow(hwnd), request, reply, command, payload, timeoutMs);
 }
@@ -188,64 +133,33 @@ void StateFromReply(const Reply& reply, WindowState& state) {
 }  // namespace
 
 fs::path Publish(HWND hwnd, const std::string& className, const std::string& title, const fs::path& existing) {
-  fs::path path = existing;
-  if (path.empty()) {
-    std::error_code ec;
-    fs::create_directories(WindowsDir(), ec);
-    path = WindowsDir() / HandleName(hwnd);
-  }
-  // Written whole and renamed into place, so that a reader never sees half a record.
-  fs::path temporary = path;
-  temporary += ".tmp" + std::to_string(GetCurrentThreadId());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << getpid() << ' ' << OwnStartTime() << ' ' << className.size() << ' ' << title.size() << '\n'
-        << className << title;
-    if (!out) return existing;
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) return existing;
-  if (existing.empty()) TheService().Acquire();
+  fs::path path = gui::automation::Publish(reinterpret_cast<uintptr_t>(hwnd), className, title, existing);
+  if (existing.empty() && !path.empty()) TheService().Acquire();
   return path;
 }
 
 void Unpublish(const fs::path& record) {
-  std::error_code ec;
-  fs::remove(record, ec);
+  gui::automation::Unpublish(record);
   TheService().Release();
 }
 
 HWND FindForeign(LPCSTR className, LPCSTR windowName) {
-  std::vector<fs::path> paths;
-  std::error_code ec;
-  for (auto& entry : fs::directory_iterator(WindowsDir(), ec))
-    if (entry.path().extension().empty()) paths.push_back(entry.path());
-  std::sort(paths.begin(), paths.end());  // by handle: each process's windows in creation order
-  for (auto& path : paths) {
-    Record record;
-    if (!ReadRecord(path, record) || record.pid == getpid()) continue;
-    if (!Alive(record)) {
-      fs::remove(path, ec);
-      continue;
-    }
-    if (className && !EqualsNoCase(record.className, className)) continue;
-    if (windowName && !EqualsNoCase(record.title, windowName)) continue;
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(path.filename().c_str(), nullptr, 16)));
+  for (auto& window : gui::automation::OtherProcessesWindows()) {  // each process's windows in creation order
+    if (!IsWindowRecord(window)) continue;
+    if (className && !EqualsNoCase(window.className, className)) continue;
+    if (windowName && !EqualsNoCase(window.title, windowName)) continue;
+    return HandleOf(window);
   }
   return nullptr;
 }
 
-bool ForeignAlive(HWND hwnd) {
-  Record record;
-  return LiveRecord(hwnd, record);
-}
+bool ForeignAlive(HWND hwnd) { return LiveRecord(hwnd).has_value(); }
 
 bool ForeignText(HWND hwnd, std::string& className, std::string& title) {
-  Record record;
-  if (!LiveRecord(hwnd, record)) return false;
-  className = std::move(record.className);
-  title = std::move(record.title);
+  auto record = LiveRecord(hwnd);
+  if (!record) return false;
+  className = std::move(record->className);
+  title = std::move(record->title);
   return true;
 }
 
@@ -268,22 +182,6 @@ bool ForeignActivate(HWND hwnd) {
   return Ask(hwnd, {.op = OpCode(Op::kActivate)}, reply) && reply.result;
 }
 
-bool ForeignList(HWND anyWindow, std::string& lines) {
-  Reply reply{};
-  return Ask(anyWindow, {.op = OpCode(AutomationOp::kList)}, reply, {}, &lines);
-}
-
-bool ForeignScreenshot(HWND hwnd, bool screen, std::string& png) {
-  Reply reply{};
-  return Ask(hwnd, {.op = OpCode(AutomationOp::kScreenshot), .argument = screen ? 1 : 0}, reply, {}, &png);
-}
-
-bool ForeignInput(HWND hwnd, const std::string& command) {
-  if (command.empty() || command.size() > static_cast<size_t>(gui::automation::kMaxCommand)) return false;
-  Reply reply{};
-  return Ask(hwnd, {.op = OpCode(AutomationOp::kInput)}, reply, command, nullptr);
-}
-
 bool ForeignEndSession(HWND anyWindow, LPARAM lParam, bool& agreed) {
   Reply reply{};
   Request request{.op = OpCode(Op::kEndSession), .second = lParam};
@@ -294,16 +192,8 @@ bool ForeignEndSession(HWND anyWindow, LPARAM lParam, bool& agreed) {
 
 std::vector<HWND> ForeignTopLevels() {
   std::vector<HWND> found;
-  std::vector<fs::path> paths;
-  std::error_code ec;
-  for (auto& entry : fs::directory_iterator(WindowsDir(), ec))
-    if (entry.path().extension().empty()) paths.push_back(entry.path());
-  std::sort(paths.begin(), paths.end());
-  for (auto& path : paths) {
-    Record record;
-    if (!ReadRecord(path, record) || record.pid == getpid() || !Alive(record)) continue;
-    found.push_back(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(path.filename().c_str(), nullptr, 16))));
-  }
+  for (auto& window : gui::automation::OtherProcessesWindows())
+    if (IsWindowRecord(window)) found.push_back(HandleOf(window));
   return found;
 }
 

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
 #include "gui/automation.h"
 #include "gui/screenshot.h"
+#include "gui/sysroot_windows.h"
 #include "window_internal.h"
 
 namespace tavrin::win::detail {
@@ -39,21 +39,7 @@ bool RunInputCommand(HWND hwnd, const std::string& command) {
   return true;
 }
 
-std::vector<std::string> ListAllWindows() {
-  std::vector<std::string> lines;
-  std::vector<DWORD> seen;
-  for (HWND hwnd : detail::ForeignTopLevels()) {
-    DWORD pid = detail::ProcessOfWindow(hwnd);
-    if (std::find(seen.begin(), seen.end(), pid) != seen.end()) continue;
-    seen.push_back(pid);
-    std::string text;
-    if (!detail::ForeignList(hwnd, text)) continue;
-    lines.push_back("process " + std::to_string(pid));
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-  }
-  return lines;
-}
+std::vector<std::string> ListAllWindows() { return gui::automation::ListAllWindows(); }
 
 bool EndSessionEverywhere(LPARAM lParam, DWORD* refusedBy) {
   std::vector<DWORD> asked;
@@ -71,23 +57,21 @@ bool EndSessionEverywhere(LPARAM lParam, DWORD* refusedBy) {
 }
 
 bool RemoteScreenshot(HWND hwnd, std::vector<uint8_t>& png) {
-  bool screen = hwnd == nullptr;
-  if (screen) {
-    auto tops = detail::ForeignTopLevels();
-    if (tops.empty()) return false;
-    hwnd = tops.front();
+  if (hwnd && !detail::IsForeign(hwnd)) {
+    std::string bytes;
+    if (!detail::ServeScreenshot(hwnd, bytes)) return false;
+    png.assign(bytes.begin(), bytes.end());
+    return true;
   }
-  std::string bytes;
-  bool ok = detail::IsForeign(hwnd) ? detail::ForeignScreenshot(hwnd, screen, bytes)
-                                    : detail::ServeScreenshot(screen ? nullptr : hwnd, bytes);
-  if (!ok) return false;
-  png.assign(bytes.begin(), bytes.end());
-  return true;
+  if (!hwnd) return gui::automation::Screenshot(nullptr, png);
+  auto window = gui::automation::FindPublished(detail::ProcessOfWindow(hwnd), reinterpret_cast<uintptr_t>(hwnd));
+  return window && gui::automation::Screenshot(&*window, png);
 }
 
 bool RemoteInput(HWND hwnd, const std::string& command) {
   if (!detail::IsForeign(hwnd)) return RunInputCommand(hwnd, command);
-  return detail::ForeignInput(hwnd, command);
+  auto window = gui::automation::FindPublished(detail::ProcessOfWindow(hwnd), reinterpret_cast<uintptr_t>(hwnd));
+  return window && gui::automation::Input(*window, command);
 }
 
 }  // namespace tavrin::win

@@ -73,11 +73,7 @@ bool ForeignQuery(HWND hwnd, WindowState& state);
 bool ForeignShow(HWND hwnd, int command, BOOL& wasVisible);
 bool ForeignActivate(HWND hwnd);
 bool ForeignPost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-// The window list, a screenshot (PNG of the window, or of the screen when `screen`) and injected input
-// of the process that owns a window; the top-level windows of the other processes.
-bool ForeignList(HWND anyWindow, std::string& lines);
-bool ForeignScreenshot(HWND hwnd, bool screen, std::string& png);
-bool ForeignInput(HWND hwnd, const std::string& command);
+// The top-level windows of the other processes.
 std::vector<HWND> ForeignTopLevels();
 // Asks the process that owns a window whether the session may end (false when it could not be asked).
 bool ForeignEndSession(HWND anyWindow, LPARAM lParam, bool& agreed);

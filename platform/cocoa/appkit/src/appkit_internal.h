@@ -85,8 +85,10 @@ uint64_t MenuCapture();
 void ShowMenuBar(NSMenu* menu);
 // Our pictures for the names the Mac windows use, registered on the first lookup.
 void RegisterBuiltInPictures();
-// The automation service runs while any window holds it (one hold a window).
-void ServeAutomation(bool serve);
+// A window's record among the sysroot's windows (written again for a new title); the automation service
+// runs while any window has one.
+void PublishWindow(NSWindow* window);
+void UnpublishWindow(NSWindow* window);
 // Whether a display shows the windows.
 bool DisplayRunning();
 // Colours of the look.

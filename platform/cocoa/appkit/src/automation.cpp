@@ -1,13 +1,18 @@
-// The automation protocol for the Mac windows: a process with windows serves the window core's socket;
-// a listing names each window (role, title, rectangle, state) and its views (class, tag, text), in the
+// The automation protocol for the Mac windows: each window has its record among the sysroot's windows
+// (gui/sysroot_windows.h), so that outside tools find it, and a process with windows serves the window
+// core's socket; a listing names each window (role, title, rectangle, state) and its views (class, tag, text), in the
 // lines the Win32 side lists its windows in; screenshots and input as the core defines them. What walks
 // the windows runs on the main thread, which the service's thread asks and waits for.
 #include <chrono>
+#include <filesystem>
 #include <future>
+#include <map>
+#include <mutex>
 
 #include "appkit_internal.h"
 #include "gui/automation.h"
 #include "gui/screenshot.h"
+#include "gui/sysroot_windows.h"
 
 namespace draw = tavrin::draw;
 namespace gui = tavrin::gui;
@@ -157,9 +162,33 @@ std::vector<std::string> ListWindows() {
 
 namespace appkit::detail {
 
-void ServeAutomation(bool serve) {
-  if (serve) TheService().Acquire();
-  else TheService().Release();
+namespace {
+
+std::mutex recordsLock;
+std::map<NSWindow*, std::filesystem::path>& Records() {
+  static auto* records = new std::map<NSWindow*, std::filesystem::path>;  // windows may outlive statics
+  return *records;
+}
+
+}  // namespace
+
+void PublishWindow(NSWindow* window) {
+  const std::string title = window->title() ? window->title()->str() : "";
+  std::lock_guard guard(recordsLock);
+  auto [record, added] = Records().try_emplace(window);
+  record->second = automation::Publish(reinterpret_cast<uintptr_t>(window), window->className(), title, record->second);
+  if (added) TheService().Acquire();
+}
+
+void UnpublishWindow(NSWindow* window) {
+  {
+    std::lock_guard guard(recordsLock);
+    auto record = Records().find(window);
+    if (record == Records().end()) return;
+    automation::Unpublish(record->second);
+    Records().erase(record);
+  }
+  TheService().Release();
 }
 
 }  // namespace appkit::detail

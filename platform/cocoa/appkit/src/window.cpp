@@ -42,7 +42,7 @@ NSWindow* NSWindow::initWithContentRect_styleMask_backing_defer(NSRect content, 
   surface_ = gui::TheDesktop().Create(state);
   RegisterSurface(surface_, this);
   RouteInput(surface_);
-  ServeAutomation(true);
+  PublishWindow(this);
   NSApplication::sharedApplication()->AddWindow(this);
   NSView* view = alloc<NSView>()->initWithFrame(contentRectForFrameRect(frame_));
   setContentView(view);
@@ -55,7 +55,7 @@ void NSWindow::dealloc() {
   NSApplication::sharedApplication()->RemoveWindow(this);
   UnregisterSurface(surface_);
   gui::TheDesktop().Destroy(surface_);
-  ServeAutomation(false);
+  UnpublishWindow(this);
   if (contentView_) {
     contentView_->SetWindow(nullptr);
     contentView_->release();
@@ -135,6 +135,7 @@ void NSWindow::setTitle(NSString* title) {
   title_->release();
   title_ = copy;
   Mirror();
+  if (!gone_) PublishWindow(this);
   NoteNeedsDisplay(NSMakeRect(0, frame_.size.height - TopHeight(), frame_.size.width, TopHeight()));
 }
 
@@ -452,6 +453,13 @@ void NSWindow::ClickCloseButton() {
     return;
   }
   performClose(this);
+}
+
+void NSWindow::ForgetMouseTarget(NSView* leaving) {
+  // Only the view pressed: a press that takes other views away (a tab's page) keeps its release.
+  if (!leaving || mouseTarget_ != leaving) return;
+  mouseTarget_ = nullptr;
+  leaving->release();
 }
 
 void NSWindow::sendEvent(NSEvent* event) {

@@ -1,0 +1,17 @@
+// TavrinMac: the oval start-up window, then the main window with device mapping running. The network
+// goes through the Mac side's socket seam (TAVRIN_MAC_NET), the driver through the sysroot's IOKit socket;
+// windows show on the X display when DISPLAY is set.
+#include "TavrinMac/ui/MainWindow.h"
+
+int main(int argc, const char** argv) {
+  tavrinmac::ui::MainWindowController* controller = nullptr;
+  tavrinmac::ui::UseMainInterface({}, &controller);
+  const int status = NSApplicationMain(argc, argv);
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  if (controller) {
+    controller->teardown();
+    controller->release();
+  }
+  pool->drain();
+  return status;
+}
