@@ -288,5 +288,37 @@ TEST_F(AdminGuiTest, ConnectAndDisconnectFromTheRowsMenuClaimAndFreeTheKeyboard)
   Shot("disconnected");
 }
 
+// The navigation pane's two large icons switch the functional panel between the device tree and the
+// server list.
+TEST_F(AdminGuiTest, TheNavigationIconsSwitchBetweenTheDeviceTreeAndTheServerList) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ShowFrame();
+  const auto shown = [](long id) { return [id](const Window& w) { return w.id == id && w.visible; }; };
+  ASSERT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not show first";
+  // The icon whose label is exactly the text (the log's tab is named "Server Manager Log").
+  const auto iconOf = [&](const char* label, Row* found) {
+    return FindWindow(
+        [&](const Window& w) {
+          for (const Row& row : w.rows)
+            if (w.visible && HasCell(row, label)) return *found = row, true;
+          return false;
+        },
+        nullptr);
+  };
+
+  Row icon;
+  ASSERT_TRUE(iconOf("Server Manager", &icon)) << "no Server Manager icon";
+  ClickCentre(icon);
+  EXPECT_TRUE(FindWindow(shown(1016), nullptr)) << "the server list does not show";
+  EXPECT_TRUE(Eventually([&] { return !FindWindow(shown(1021), nullptr, 10); })) << "the device tree stays";
+  Shot("server-manager");
+
+  ASSERT_TRUE(iconOf("Device Mapping", &icon)) << "no Device Mapping icon";
+  ClickCentre(icon);
+  EXPECT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not come back";
+  EXPECT_TRUE(Eventually([&] { return !FindWindow(shown(1016), nullptr, 10); })) << "the server list stays";
+}
+
 }  // namespace
 }  // namespace admin_gui
