@@ -11,7 +11,8 @@
 // Each round measures the baseline and the path under test back to back (a b a b ...); the ratios are the
 // median (min-max) of the rounds' own ratios, so a load change on the machine touches both sides alike.
 //
-//   bench_usb [--seconds 0.5] [--rounds 5] [--only bulk|bulk8|pelkobus8|control|four|ioctl]
+//   bench_usb [--seconds 0.5] [--rounds 5] [--only bulk|bulk8|pelkobus8|control|four|ioctl|streams]
+// (streams: (b) in the shape of (c) at depth 8, to tell what the I/O control path adds to the bus driver's)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -244,6 +245,36 @@ Result UrbPairs(PDEVICE_OBJECT stack, std::map<UCHAR, PVOID>& pipes, int depth, 
       }
       break;
     }
+  }
+  return Summary(latencies, bytes, start);
+}
+
+// (b) in the shape of (c) at depth 8: 8 OUT URBs, all waited for, then 8 IN URBs.
+Result UrbStreams(PDEVICE_OBJECT stack, std::map<UCHAR, PVOID>& pipes, double seconds) {
+  constexpr int kUrbs = 8;
+  std::vector<uint8_t> out(65536, 0x5A);
+  std::vector<std::vector<uint8_t>> in(kUrbs, std::vector<uint8_t>(65536));
+  std::vector<Submission> s(kUrbs);
+  std::vector<double> latencies;
+  uint64_t bytes = 0;
+  const Start start;
+  const auto until = start.wall + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  while (Clock::now() < until) {
+    auto t = Clock::now();
+    for (int i = 0; i < kUrbs; ++i) {
+      Bulk(s[i], pipes[Loop::kBulkOut], false, out.data(), 65536);
+      Submit(stack, s[i]);
+    }
+    for (int i = 0; i < kUrbs; ++i) Wait(s[i]);
+    for (int i = 0; i < kUrbs; ++i) {
+      Bulk(s[i], pipes[Loop::kBulkIn], true, in[i].data(), 65536);
+      Submit(stack, s[i]);
+    }
+    for (int i = 0; i < kUrbs; ++i) {
+      Wait(s[i]);
+      bytes += 65536 + s[i].urb.UrbBulkOrInterruptTransfer.T.TransferBufferLength;
+    }
+    latencies.push_back(Us(t) / kUrbs);
   }
   return Summary(latencies, bytes, start);
 }
@@ -546,6 +577,7 @@ int main(int argc, char** argv) {
       Result b = UrbPairs(stack, pipes[0], depth, seconds);
       measure(std::to_string(depth), a, b);
     }
+    if (only == "streams") measure("S", RawPairs(raw, 8, seconds), UrbStreams(stack, pipes[0], seconds));
     if (wanted("control")) measure("C", RawControl(raw, seconds), UrbControl(stack, seconds), true);
     if (wanted("four")) {
       Result a = AtOnce(kDevices, [&](int i) { return RawPairs(*raws[i], 8, seconds); });
@@ -591,6 +623,7 @@ int main(int argc, char** argv) {
   if (series.count("bc8"))
     std::printf("  depth 8   (c)/(a) throughput %s   goal >= 0.50: %s\n", series["bc8"].RatioText().c_str(),
                 goal(series["bc8"].MedianRatio() >= 0.50));
+  if (series.count("bS")) std::printf("  streams   (b)/(a) throughput %s\n", series["bS"].RatioText().c_str());
   if (series.count("b4"))
     std::printf("  4 devices (b)/(a) throughput %s   goal >= 0.70: %s\n", series["b4"].RatioText().c_str(),
                 goal(series["b4"].MedianRatio() >= 0.70));

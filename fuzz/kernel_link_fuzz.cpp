@@ -37,6 +37,8 @@ void ReadPayload(Message type, const std::vector<uint8_t>& payload) {
     case Message::InterfaceChange: r.U8(); r.Guid(); r.String(); break;
     case Message::ReadMemory: r.U64(); r.U32(); break;
     case Message::MemoryAnswer: r.U32(); r.Rest(); break;
+    case Message::SharedBuffer: r.U64(); break;
+    case Message::IoctlShared: r.U32(); r.U32(); r.U32(); break;
     default: r.U32(); break;
   }
 }

@@ -5,6 +5,8 @@
 // it is for in time is closed too.
 #include "kernel_host/kernel_host.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <set>
 
 #include "base/local_socket.h"
+#include "base/shared_memory.h"
 #include "kernel_host/device_store.h"
 #include "kernel_host/fake_control_device.h"
 #include "kernel_host/usb_composite.h"
@@ -176,24 +179,55 @@ class Connection : public wdk::Requestor, public wdk::InterfaceListener {
     const uint64_t watch = hangups_.Add(channel_->fd(), [this] { Abandon(); });
     Message type;
     std::vector<uint8_t> payload;
-    while (link::Receive(channel_->fd(), &type, &payload)) {
-      if (type != Message::Ioctl) break;
+    std::vector<uint8_t> out;  // kept from request to request: only its size changes
+    std::unique_ptr<base::SharedMemory> shared;
+    for (;;) {
+      int descriptor = -1;
+      if (!link::ReceiveWithDescriptor(channel_->fd(), &type, &payload, &descriptor)) break;
       link::Reader request(payload);
+      if (type == Message::SharedBuffer) {
+        // Memory of the client's for the data of its requests, replacing any it gave before.
+        uint64_t size = request.U64();
+        shared.reset();
+        if (!request.failed() && descriptor >= 0 && size <= link::kMaxPayload)
+          shared = base::SharedMemory::Map(descriptor, size);
+        if (descriptor >= 0) close(descriptor);
+        NTSTATUS taken = shared ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+        if (!channel_->Send(Message::SharedBufferTaken, link::Writer().U32(static_cast<uint32_t>(taken)))) break;
+        continue;
+      }
+      if (descriptor >= 0) close(descriptor);
+      if (type != Message::Ioctl && type != Message::IoctlShared) break;
       ULONG code = request.U32();
       ULONG outLength = request.U32();
-      std::span<const uint8_t> in = request.RestInPlace();
-      if (request.failed() || outLength > link::kMaxPayload) break;
-      std::vector<uint8_t> out(outLength);
+      std::span<const uint8_t> in;
+      uint8_t* output;
+      if (type == Message::IoctlShared) {
+        ULONG inLength = request.U32();
+        if (request.failed() || !shared || inLength > shared->size() || outLength > shared->size()) break;
+        // The input is copied into the request's own buffer as it is built, and the output written back
+        // once the driver is done, so the client's memory is never what a driver works on.
+        in = std::span<const uint8_t>(shared->data(), inLength);
+        output = shared->data();
+      } else {
+        in = request.RestInPlace();
+        if (request.failed() || outLength > link::kMaxPayload) break;
+        if (out.size() < outLength) out.resize(outLength);
+        output = out.data();
+      }
       ULONG_PTR information = 0;
       {
         wdk::ScopedRequestor context(this);
-        status = kernel_.DeviceControl(file, code, in.data(), static_cast<ULONG>(in.size()), out.data(), outLength,
+        status = kernel_.DeviceControl(file, code, in.data(), static_cast<ULONG>(in.size()), output, outLength,
                                        &information);
       }
-      size_t returned = NT_ERROR(status) ? 0 : std::min<ULONG_PTR>(information, outLength);
+      const auto returned = static_cast<uint32_t>(NT_ERROR(status) ? 0 : std::min<ULONG_PTR>(information, outLength));
       link::Writer answer;
       answer.U32(static_cast<uint32_t>(status)).U64(information);
-      if (!channel_->Send(Message::IoctlDone, answer, std::span<const uint8_t>(out.data(), returned))) break;
+      bool sent = type == Message::IoctlShared
+                      ? channel_->Send(Message::IoctlDone, answer.U32(returned))
+                      : channel_->Send(Message::IoctlDone, answer, std::span<const uint8_t>(output, returned));
+      if (!sent) break;
     }
     hangups_.Remove(watch);
     {

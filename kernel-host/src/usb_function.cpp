@@ -105,12 +105,16 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
       (!in && outData == 0))
     return {STATUS_INVALID_PARAMETER, 0};
   const ULONG depth = std::min(request.QueueDepth, count);
-  // OUT data stays where the request brought it until the stream is done.
-  std::vector<uint8_t> outBytes(buffer + sizeof request, buffer + inLength);
+  // OUT data goes down from where the request brought it. IN data is read straight into its place in the
+  // answer when the answer has room for every URB at full length (a short one moves down as it is
+  // harvested, never over a URB still running); otherwise each URB reads into a buffer of its own.
+  const bool direct = !in || uint64_t(sizeof result) + uint64_t(count) * request.Length <= outLength;
   struct Slot {
     Submission submission;
     URB urb{};
-    std::vector<uint8_t> data;
+    uint8_t* data = nullptr;
+    ULONG length = 0;
+    std::vector<uint8_t> own;
   };
   std::vector<Slot> slots(depth);
   const USBD_PIPE_HANDLE pipe = PipeOf(ext, request.Endpoint);
@@ -122,14 +126,21 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
     while (!stop && next < count && next - harvested < depth) {
       Slot& slot = slots[next % depth];
       ULONG length = in ? request.Length : std::min<ULONG>(request.Length, outData - next * request.Length);
-      if (in) slot.data.assign(length, 0);
-      else slot.data.assign(outBytes.begin() + next * request.Length, outBytes.begin() + next * request.Length + length);
+      if (!in) {
+        slot.data = buffer + sizeof request + size_t(next) * request.Length;
+      } else if (direct) {
+        slot.data = buffer + sizeof result + size_t(next) * request.Length;
+      } else {
+        slot.own.resize(length);
+        slot.data = slot.own.data();
+      }
+      slot.length = length;
       slot.urb = URB{};
       auto& b = slot.urb.UrbBulkOrInterruptTransfer;
       b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
       b.PipeHandle = pipe;
       b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
-      b.T.TransferBuffer = slot.data.data();
+      b.T.TransferBuffer = slot.data;
       b.T.TransferBufferLength = length;
       if (!usb_requests::Begin(ext->lower, &slot.submission, &slot.urb)) {
         result.IrpStatus = STATUS_INSUFFICIENT_RESOURCES;
@@ -156,11 +167,11 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
     const auto& b = slot.urb.UrbBulkOrInterruptTransfer;
     if (NT_SUCCESS(status)) {
       ++result.Completed;
-      ULONG actual = std::min<ULONG>(b.T.TransferBufferLength, static_cast<ULONG>(slot.data.size()));
+      ULONG actual = std::min<ULONG>(b.T.TransferBufferLength, slot.length);
       result.Actual += actual;
       if (in) {
         ULONG room = static_cast<ULONG>(std::min<ULONG_PTR>(actual, outLength - returned));
-        std::memcpy(buffer + returned, slot.data.data(), room);
+        if (buffer + returned != slot.data) std::memmove(buffer + returned, slot.data, room);
         returned += room;
       }
     } else {
@@ -285,8 +296,9 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
   if (code == IOCTL_USBFUNC_TRANSFER &&
       (in ? request.Length > outLength - sizeof result : request.Length > inLength - sizeof request))
     return {STATUS_INVALID_PARAMETER, 0};
-  std::vector<uint8_t> data(request.Length);
-  if (!in && request.Length) std::memcpy(data.data(), buffer + sizeof request, request.Length);
+  // The data stays in the request's buffer: OUT data behind the request, IN data read into its place
+  // behind the result.
+  uint8_t* data = buffer + (in ? sizeof result : sizeof request);
   URB urb{};
   NTSTATUS status;
   if (code != IOCTL_USBFUNC_TRANSFER) {
@@ -300,7 +312,7 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
     auto& c = urb.UrbControlTransfer;
     c.Hdr = {sizeof c, URB_FUNCTION_CONTROL_TRANSFER, 0, nullptr, 0};
     c.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
-    c.T.TransferBuffer = data.data();
+    c.T.TransferBuffer = data;
     c.T.TransferBufferLength = request.Length;
     std::memcpy(c.SetupPacket, request.Setup, 8);
     status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
@@ -310,7 +322,7 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
     b.Hdr = {sizeof b, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, 0, nullptr, 0};
     b.PipeHandle = PipeOf(ext, request.Endpoint);
     b.T.TransferFlags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : 0;
-    b.T.TransferBuffer = data.data();
+    b.T.TransferBuffer = data;
     b.T.TransferBufferLength = request.Length;
     status = usb_requests::SubmitUrb(ext->lower, &urb, &caller->cancelled);
     result.Actual = b.T.TransferBufferLength;
@@ -320,10 +332,7 @@ Reply Control(Extension* ext, Caller* caller, PIRP irp, PIO_STACK_LOCATION stack
   if (result.Actual > request.Length) result.Actual = request.Length;
   std::memcpy(buffer, &result, sizeof result);
   ULONG_PTR information = sizeof result;
-  if (in && NT_SUCCESS(status)) {
-    if (result.Actual) std::memcpy(buffer + sizeof result, data.data(), result.Actual);
-    information += result.Actual;
-  }
+  if (in && NT_SUCCESS(status)) information += result.Actual;
   // The transfer's own outcome is in the result record; the request itself succeeded.
   return {STATUS_SUCCESS, information};
 }

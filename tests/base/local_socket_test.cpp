@@ -1,6 +1,6 @@
 // The local-socket server the kernel host and the IOKit host stand on: taking over a socket file left by a
 // server that ended, refusing a second server, the connection limit, and a stop that ends handlers blocked
-// in a receive; and the hang-up watch.
+// in a receive; the hang-up watch; and memory shared with a peer, handed over by its descriptor.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +10,13 @@
 #include <mutex>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "base/local_socket.h"
+#include "base/shared_memory.h"
 #include "testsupport/eventually.h"
 #include "testsupport/sysroot.h"
 
@@ -188,6 +194,49 @@ TEST_F(LocalSocketTest, TheHangupWatchTellsWhenAPeerGoesAlsoWhenItHadGoneAndNoth
   EXPECT_TRUE(secondGone.Wait());
   watch.Remove(secondId);
   EXPECT_EQ(firstCalls, told);
+}
+
+TEST(SharedMemoryTest, APeerMapsWhatWasHandedOverAndSeesTheSameBytesButNeverMoreThanThereIs) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  auto made = tavrin::base::SharedMemory::Create(64 * 1024);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->data()[100], 0);
+  // The descriptor travels with the first byte; the bytes around it arrive as sent.
+  uint8_t head[3] = {1, 2, 3};
+  iovec parts[1] = {{head, sizeof head}};
+  ASSERT_TRUE(local::SendAllParts(pair[0], parts, 1, made->descriptor()));
+  uint8_t got[3] = {};
+  int descriptor = -1;
+  ASSERT_TRUE(local::ReceiveAllWithDescriptor(pair[1], got, sizeof got, &descriptor));
+  EXPECT_EQ(got[2], 3);
+  ASSERT_GE(descriptor, 0);
+  auto mapped = tavrin::base::SharedMemory::Map(descriptor, 64 * 1024);
+  ASSERT_NE(mapped, nullptr);
+  made->data()[100] = 42;
+  EXPECT_EQ(mapped->data()[100], 42);
+  mapped->data()[65535] = 7;
+  EXPECT_EQ(made->data()[65535], 7);
+  // A size beyond the memory is refused rather than mapped past its end.
+  EXPECT_EQ(tavrin::base::SharedMemory::Map(descriptor, 64 * 1024 + 1), nullptr);
+  // The maker cannot shrink it under a peer's mapping.
+  EXPECT_NE(ftruncate(descriptor, 4096), 0);
+  close(descriptor);
+  // Plain bytes bring no descriptor; a closed peer is a failure.
+  ASSERT_TRUE(local::SendAll(pair[0], head, 1));
+  ASSERT_TRUE(local::ReceiveAllWithDescriptor(pair[1], got, 1, &descriptor));
+  EXPECT_EQ(descriptor, -1);
+  close(pair[0]);
+  EXPECT_FALSE(local::ReceiveAllWithDescriptor(pair[1], got, 1, &descriptor));
+  close(pair[1]);
+}
+
+TEST(SharedMemoryTest, MemoryThatCouldShrinkUnderTheMappingIsRefused) {
+  int fd = memfd_create("unsealed", MFD_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 4096), 0);
+  EXPECT_EQ(tavrin::base::SharedMemory::Map(fd, 4096), nullptr);
+  close(fd);
 }
 
 }  // namespace

@@ -53,8 +53,9 @@ struct StreamOutcome {
   std::vector<uint8_t> data;
 };
 
+// `room`: the IN data the answer has room for (all URBs at full length unless given).
 StreamOutcome Stream(HANDLE device, UCHAR endpoint, uint32_t length, uint32_t count, uint32_t depth,
-                     const std::vector<uint8_t>& out = {}, uint32_t timeoutMs = 0) {
+                     const std::vector<uint8_t>& out = {}, uint32_t timeoutMs = 0, size_t room = SIZE_MAX) {
   USBFUNC_STREAM request{};
   request.Endpoint = endpoint;
   request.Length = length;
@@ -64,7 +65,8 @@ StreamOutcome Stream(HANDLE device, UCHAR endpoint, uint32_t length, uint32_t co
   std::vector<uint8_t> in(sizeof request + out.size());
   std::memcpy(in.data(), &request, sizeof request);
   if (!out.empty()) std::memcpy(in.data() + sizeof request, out.data(), out.size());
-  std::vector<uint8_t> answer(sizeof(USBFUNC_STREAM_RESULT) + (endpoint & 0x80 ? size_t{length} * count : 0));
+  if (room == SIZE_MAX) room = endpoint & 0x80 ? size_t{length} * count : 0;
+  std::vector<uint8_t> answer(sizeof(USBFUNC_STREAM_RESULT) + room);
   Result r = Ioctl(device, IOCTL_USBFUNC_STREAM, in.data(), static_cast<DWORD>(in.size()), answer.data(),
                    static_cast<DWORD>(answer.size()));
   StreamOutcome o;
@@ -272,6 +274,19 @@ TEST_F(UsbKindsTest, InterruptAndIsochronousTransfersAtDepth) {
   StreamOutcome back = Stream(usb, Loop::kInterruptIn, 8, 8, 8);
   ASSERT_EQ(+back.result.IrpStatus, 0);
   EXPECT_EQ(back.data, reports);
+  // Messages shorter than the URBs come back one after the other, no gap between them, whether the
+  // answer has room for every URB at full length or only for what came.
+  const std::vector<std::vector<uint8_t>> messages = {{1, 2, 3}, Pattern(8, 4), {9, 8, 7, 6, 5}};
+  std::vector<uint8_t> joined;
+  for (const auto& m : messages) joined.insert(joined.end(), m.begin(), m.end());
+  for (size_t room : {size_t{3 * 8}, joined.size()}) {
+    for (const auto& m : messages) ASSERT_EQ(+Stream(usb, Loop::kInterruptOut, 8, 0, 1, m).result.IrpStatus, 0);
+    StreamOutcome three = Stream(usb, Loop::kInterruptIn, 8, 3, 3, {}, 0, room);
+    ASSERT_TRUE(three.ok);
+    EXPECT_EQ(+three.result.Completed, 3u) << room;
+    EXPECT_EQ(+three.result.Actual, joined.size()) << room;
+    EXPECT_EQ(three.data, joined) << room;
+  }
 
   // Isochronous IN: odd packets come back half full, each at its own offset.
   USBFUNC_ISOCH iso{Loop::kIsoIn, {}, 4, 32};

@@ -57,7 +57,8 @@ bool SendAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool SendAllParts(int fd, iovec* parts, int count) {
+bool SendAllParts(int fd, iovec* parts, int count, int descriptor) {
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
   while (count > 0) {
     if (parts->iov_len == 0) {
       ++parts;
@@ -67,9 +68,19 @@ bool SendAllParts(int fd, iovec* parts, int count) {
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = static_cast<size_t>(count);
+    if (descriptor >= 0) {
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      cmsghdr* c = CMSG_FIRSTHDR(&message);
+      c->cmsg_level = SOL_SOCKET;
+      c->cmsg_type = SCM_RIGHTS;
+      c->cmsg_len = CMSG_LEN(sizeof(int));
+      std::memcpy(CMSG_DATA(c), &descriptor, sizeof descriptor);
+    }
     ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
+    descriptor = -1;  // gone with the first bytes
     for (auto left = static_cast<size_t>(n); left > 0;) {
       size_t step = std::min(left, parts->iov_len);
       parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + step;
@@ -90,6 +101,40 @@ bool ReceiveAll(int fd, void* data, size_t size) {
     ssize_t n = recv(fd, p, size, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReceiveAllWithDescriptor(int fd, void* data, size_t size, int* descriptor) {
+  *descriptor = -1;
+  auto* p = static_cast<uint8_t*>(data);
+  alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+  while (size) {
+    iovec part{p, size};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR) continue;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); n >= 0 && c; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (size_t i = 0; i < count; ++i) {
+        int received;
+        std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
+        if (*descriptor < 0) *descriptor = received;
+        else close(received);
+      }
+    }
+    if (n <= 0) {
+      if (*descriptor >= 0) close(*descriptor);
+      *descriptor = -1;
+      return false;
+    }
     p += n;
     size -= static_cast<size_t>(n);
   }

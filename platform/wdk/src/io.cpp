@@ -185,8 +185,11 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObj
         IoFreeIrp(irp);
         return nullptr;
       }
-      RtlZeroMemory(irp->AssociatedIrp.SystemBuffer, length);
-      if (inputBuffer) RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, inputBuffer, inputBufferLength);
+      // What the input does not fill starts zeroed (a large transfer's buffer is written once, not twice).
+      auto* system = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+      const ULONG copied = inputBuffer ? inputBufferLength : 0;
+      if (copied) RtlCopyMemory(system, inputBuffer, copied);
+      RtlZeroMemory(system + copied, length - copied);
     }
   } else {
     next->Parameters.DeviceIoControl.Type3InputBuffer = inputBuffer;

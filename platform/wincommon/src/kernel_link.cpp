@@ -1,5 +1,7 @@
 #include "wincommon/kernel_link.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <span>
@@ -91,7 +93,9 @@ std::vector<uint8_t> Reader::Rest() {
 
 int Connect() { return base::local::Connect(base::local::Address::File(SocketPath())).Release(); }
 
-bool Send(int fd, Message type, const Writer& payload, std::span<const uint8_t> tail) {
+namespace {
+
+bool SendFrame(int fd, Message type, const Writer& payload, std::span<const uint8_t> tail, int descriptor) {
   const auto& data = payload.Data();
   const size_t size = data.size() + tail.size();
   if (size > kMaxPayload) return false;
@@ -99,12 +103,15 @@ bool Send(int fd, Message type, const Writer& payload, std::span<const uint8_t> 
   iovec parts[3] = {{head, sizeof head},
                     {const_cast<uint8_t*>(data.data()), data.size()},
                     {const_cast<uint8_t*>(tail.data()), tail.size()}};
-  return base::local::SendAllParts(fd, parts, 3);
+  return base::local::SendAllParts(fd, parts, 3, descriptor);
 }
 
-bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
+// The descriptor, if any, comes with the head: the peer sends it along with the frame's first byte.
+bool ReceiveFrame(int fd, Message* type, std::vector<uint8_t>* payload, int* descriptor) {
   uint8_t head[5];
-  if (!base::local::ReceiveAll(fd, head, sizeof head)) return false;
+  if (descriptor ? !base::local::ReceiveAllWithDescriptor(fd, head, sizeof head, descriptor)
+                 : !base::local::ReceiveAll(fd, head, sizeof head))
+    return false;
   uint32_t size = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24;
   if (size > kMaxPayload) return false;
   *type = static_cast<Message>(head[4]);
@@ -118,6 +125,22 @@ bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) {
     if (!base::local::ReceiveAll(fd, payload->data() + at, chunk)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool Send(int fd, Message type, const Writer& payload, std::span<const uint8_t> tail) {
+  return SendFrame(fd, type, payload, tail, -1);
+}
+bool Receive(int fd, Message* type, std::vector<uint8_t>* payload) { return ReceiveFrame(fd, type, payload, nullptr); }
+bool SendWithDescriptor(int fd, Message type, const Writer& payload, int descriptor) {
+  return SendFrame(fd, type, payload, {}, descriptor);
+}
+bool ReceiveWithDescriptor(int fd, Message* type, std::vector<uint8_t>* payload, int* descriptor) {
+  if (ReceiveFrame(fd, type, payload, descriptor)) return true;
+  if (*descriptor >= 0) ::close(*descriptor);
+  *descriptor = -1;
+  return false;
 }
 
 }  // namespace tavrin::kernel_link

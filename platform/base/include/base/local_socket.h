@@ -60,8 +60,12 @@ class Connection {
 // or an error (never raises SIGPIPE).
 bool SendAll(int fd, const void* data, size_t size);
 bool ReceiveAll(int fd, void* data, size_t size);
-// The same for pieces sent one after the other in one call (the array is changed as they go).
-bool SendAllParts(int fd, iovec* parts, int count);
+// The same for pieces sent one after the other in one call (the array is changed as they go). A
+// `descriptor` other than -1 goes along with the first byte, for the peer to receive as its own.
+bool SendAllParts(int fd, iovec* parts, int count, int descriptor = -1);
+// ReceiveAll that also takes a descriptor sent along with the bytes: into *descriptor (-1 when none came;
+// the caller closes it). Descriptors beyond the first are closed.
+bool ReceiveAllWithDescriptor(int fd, void* data, size_t size, int* descriptor);
 
 // Connects; an invalid connection (errno set) when nobody listens there.
 Connection Connect(const Address& address);

@@ -7,6 +7,10 @@
 //   ioctl:      client Ioctl{u32 code, u32 outLength, bytes in} -> host IoctlDone{i32, u64 info, bytes out}
 //   events:     while handling a request the host may ask ReferenceEvent{u64 ref, u64 handle} -> client
 //               EventAnswer{i32 ntstatus}; later SetEvent{u64 ref, u8 set} and ReleaseEvent{u64 ref}
+//   shared:     client SharedBuffer{u64 size} with the descriptor of sealed shared memory -> host
+//               SharedBufferTaken{i32 ntstatus}; then IoctlShared{u32 code, u32 outLength, u32 inLength},
+//               the input at the start of that memory -> host IoctlDone{i32, u64 info, u32 returned}, the
+//               output written there (a transfer's data crosses no socket)
 //   memory:     while handling a request the host may ask ReadMemory{u64 address, u32 length} -> client
 //               MemoryAnswer{i32 ntstatus, bytes} (a driver reading a buffer the caller points it at)
 //   notices:    client Subscribe{u8 allClasses, guid} -> host Subscribed{i32}; then InterfaceChange{u8
@@ -45,6 +49,9 @@ enum class Message : uint8_t {
   Nodes,
   ReloadNodes,   // client: {} -> host Reloaded{u32 0 done, 1 a removal waits for the next start}
   Reloaded,
+  SharedBuffer,
+  SharedBufferTaken,
+  IoctlShared,
 };
 
 constexpr uint32_t kMaxPayload = 1u << 20;
@@ -97,5 +104,8 @@ int Connect();
 // bytes sent from where they are (a transfer's data is not copied into the frame).
 bool Send(int fd, Message type, const Writer& payload, std::span<const uint8_t> tail = {});
 bool Receive(int fd, Message* type, std::vector<uint8_t>* payload);
+// The same with a descriptor that travels with the frame (-1: none); a received one is the caller's to close.
+bool SendWithDescriptor(int fd, Message type, const Writer& payload, int descriptor);
+bool ReceiveWithDescriptor(int fd, Message* type, std::vector<uint8_t>* payload, int* descriptor);
 
 }  // namespace tavrin::kernel_link
