@@ -138,6 +138,31 @@ TEST_F(AppKitTest, ATabViewShowsOnlyTheSelectedItemsView) {
   tabs->release();
 }
 
+TEST_F(AppKitTest, AClickOnATabSelectsItsItemAndTheWindowLetsGoOfTheTabView) {
+  NSWindow* window = MakeWindow(NSMakeRect(100, 300, 300, 200));
+  NSTabView* tabs = alloc<NSTabView>()->initWithFrame(NSMakeRect(0, 0, 300, 200));
+  window->contentView()->addSubview(tabs);
+  for (const char* name : {"one", "two"}) {
+    NSTabViewItem* item = alloc<NSTabViewItem>()->initWithIdentifier(NSString::stringWithUTF8String(name));
+    item->setLabel(NSString::stringWithUTF8String(name));
+    NSView* page = alloc<NSView>()->init();
+    item->setView(page);
+    page->release();
+    tabs->addTabViewItem(item);
+    item->release();
+  }
+  window->makeKeyAndOrderFront(nullptr);
+  const unsigned long held = tabs->retainCount();
+  // The second tab lies right of the middle; the press takes the first page away.
+  Click(window, NSMakePoint(170, 200 - 13));
+  ASSERT_TRUE(Until([&] { return tabs->selectedTabViewItem() == tabs->tabViewItemAtIndex(1); }));
+  RunWhatIsDue();
+  EXPECT_EQ(tabs->retainCount(), held);
+  tabs->release();
+  window->close();
+  window->release();
+}
+
 TEST_F(AppKitTest, AComboBoxListsItsValuesUnderItsArrowAndTakesTheOneChosen) {
   NSWindow* window = MakeWindow(NSMakeRect(100, 300, 300, 100));
   auto* target = alloc<Target>();

@@ -30,6 +30,21 @@ class ServerManagerWindowsTest : public WindowsTest {
     Click(w_->ServerManagerWindow, table->convertPoint_toView(NSMakePoint(60, NSMidY(table->rectOfRow(row))), nullptr));
   }
   std::string Details() { return w_->statusText->string() ? w_->statusText->string()->str() : ""; }
+  // Runs `act` from the main loop once `ready` holds: also inside a modal run begun meanwhile.
+  static void WhenReady(std::function<bool()> ready, std::function<void()> act) {
+    NSRunLoop::mainRunLoop()->Enqueue(
+        [ready, act] {
+          if (ready()) act();
+          else WhenReady(ready, act);
+        },
+        0.005);
+  }
+  // The alert with that title, once shown, answered with its default button.
+  static void AnswerAlert(const std::string& title) {
+    WhenReady([title] { return NSApp->modalWindow() && NSApp->modalWindow()->title()->str() == title; },
+              [] { NSApp->stopModalWithCode(NSAlertDefaultReturn); });
+  }
+  static bool Choose(NSMenuItem* item) { return item->isEnabled() && item->action().Send(item->target(), item); }
 };
 
 TEST_F(ServerManagerWindowsTest, ASearchFillsBothTablesAndTheLogAndARowChoosesTheCommands) {
@@ -81,6 +96,57 @@ TEST_F(ServerManagerWindowsTest, ASearchFillsBothTablesAndTheLogAndARowChoosesTh
   EXPECT_TRUE(w_->setConfigProgress->isHidden());
 }
 
+TEST_F(ServerManagerWindowsTest, TheWindowsOwnControlsEndTheirRunsAndOpenTheirFields) {
+  StartServers();
+  // Stop pressed once the first server has answered: the window goes at once, the search ends with it.
+  WhenReady([&] { return NSApp->modalWindow() == w_->searchWindow && w_->servStatusTable->numberOfRows() > 0; },
+            [&] { w_->stopSearchButton->performClick(nullptr); });
+  w_->searchButton->performClick(nullptr);
+  ASSERT_TRUE(Until([&] {
+    for (int n = 1; n <= 3; ++n)
+      if (LogShows(cocoa::Format("Found  - %d - servers", n))) return !w_->searchWindow->isVisible();
+    return false;
+  }));
+  EXPECT_EQ(loop.load(), 0);
+  // A whole search for the rest.
+  w_->searchButton->performClick(nullptr);
+  ASSERT_TRUE(Until([&] { return LogShows("Found  - 3 - servers") && w_->serversTable->numberOfRows() == 3; }));
+  const int office = RowOf("127.0.0.2"), lab = RowOf("127.0.0.3");
+
+  // The unlock window from the server menu; Cancel ends its run.
+  ClickRow(lab);
+  ASSERT_TRUE(Until([&] { return w_->unlockHeaderMenuItem->isEnabled(); }));
+  WhenReady([&] { return NSApp->modalWindow() == w_->unlockWindow; }, [&] { w_->unlockCancelButton->performClick(nullptr); });
+  ASSERT_TRUE(Choose(w_->unlockHeaderMenuItem));
+  ASSERT_TRUE(Until([&] { return !w_->unlockWindow->isVisible(); }));
+  EXPECT_EQ(w_->unlockDisplay->stringValue()->str(), "Unlocking 127.0.0.3");
+
+  // The configuration window from the menu bar's set: each modify box opens its fields.
+  ClickRow(office);
+  ASSERT_TRUE(Until([&] { return w_->serverConfigMenuItem->isEnabled(); }));
+  ASSERT_TRUE(Choose(w_->serverConfigMenuItem));
+  ASSERT_TRUE(Until([&] { return w_->serverConfigWindow->isVisible(); }));
+  EXPECT_FALSE(w_->newPwdText->isEnabled() || w_->ipAddressText->isEnabled() || w_->enablePwd->isEnabled());
+  w_->modifyPwdSet->performClick(nullptr);
+  ASSERT_TRUE(Until([&] { return w_->newPwdText->isEnabled() && w_->confirmPwdText->isEnabled(); }));
+  w_->modifyIPSettings->performClick(nullptr);
+  ASSERT_TRUE(Until([&] { return w_->ipAddressText->isEnabled() && w_->ipConfigText->isEnabled(); }));
+  w_->modifyPwdEnable->performClick(nullptr);
+  ASSERT_TRUE(Until([&] { return w_->enablePwd->isEnabled(); }));
+  EXPECT_FALSE(w_->basicSettingsText->isEnabled());
+
+  // Passwords that differ: said so, both fields emptied, nothing sent.
+  w_->newPwdText->setStringValue(NSString::stringWithUTF8String("one"));
+  w_->confirmPwdText->setStringValue(NSString::stringWithUTF8String("two"));
+  AnswerAlert("Error:");
+  w_->serverConfigOk->performClick(nullptr);
+  ASSERT_TRUE(Until([&] { return w_->newPwdText->stringValue()->length() == 0; }));
+  EXPECT_EQ(w_->confirmPwdText->stringValue()->length(), 0u);
+  EXPECT_EQ(windowsUi_->alertLines(), std::vector<std::string>{"Error: Invalid Password!!!"});
+  w_->serverConfigCancel->performClick(nullptr);
+  EXPECT_FALSE(w_->serverConfigWindow->isVisible());
+}
+
 TEST_F(ServerManagerWindowsTest, TheLogIsClearedAndAnEmptyOneSavesItsHeaderAndFooter) {
   w_->searchButton->performClick(nullptr);  // nobody answers
   ASSERT_TRUE(Until([&] { return LogShows("Unable to find Servers"); }));
@@ -99,6 +165,32 @@ TEST_F(ServerManagerWindowsTest, TheLogIsClearedAndAnEmptyOneSavesItsHeaderAndFo
   const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(all, "S.no\tDate & Time\t\t\tDescription\n====\t===========\t\t\t===========\n"
                  "----\t-----------\t\t\t----------------------------------\n");
+}
+
+TEST_F(ServerManagerWindowsTest, TheWindowMatchesItsReferencePicture) {
+  // Three servers as discovery makes them, in a fixed order; the first chosen before its configuration came.
+  for (int i = 2; i <= 4; ++i) {
+    ServerNode* server = alloc<ServerNode>()->init();
+    server->setRecvIpAddres(cocoa::Format("127.0.0.%d", i).c_str());
+    server->setDevType(i == 3 ? 1 : 0);
+    const char mac[6] = {0x00, 0x1b, 0x5a, 0x00, 0x00, static_cast<char>(i)};
+    server->setMacAddr(mac);
+    server->setPwd(i == 3 ? 1 : 0);
+    {
+      std::lock_guard guard(serverManager::lock());
+      serverManager::serversArray()->addObject(server);
+    }
+    server->release();
+  }
+  w_->Reload(View::kServersTable);
+  ClickRow(0);
+  ASSERT_TRUE(Until([&] { return Details() == "\nPlease Wait..." && w_->restoreHeaderMenuItem->isEnabled(); }));
+  // Without a stored configuration the MAC address is the reply's bytes, without leading zeros.
+  EXPECT_EQ(Cell(w_->serversTable, "2", 0), "0:1b:5a:0:0:2");
+  appkit::RunMainLoopUntil([] { return false; }, 0);
+  tavrin::draw::Surface image;
+  ASSERT_TRUE(w_->ServerManagerWindow->Snapshot(image));
+  EXPECT_TRUE(MatchesPicture(image, TAVRIN_MAC_WINDOWS_REFERENCE_DIR "/server_manager.png", 8));
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 
 namespace tavrinmac::test {
 
+// The picture matches the reference PNG, every channel within the tolerance (see reference_image.h).
+::testing::AssertionResult MatchesPicture(const tavrin::draw::Surface& image, const std::string& path, int tolerance);
+
 class WindowsTest : public MacTest {
  protected:
   void SetUp() override;

@@ -3,9 +3,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "draw/png.h"
+#include "testsupport/eventually.h"
 
 namespace tavrin::test {
 namespace {
@@ -35,6 +37,35 @@ unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title) {
   }
   if (children) XFree(children);
   return found;
+}
+
+std::vector<std::string> MappedXWindowNames(_XDisplay* display) {
+  std::vector<std::string> names;
+  ::Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return names;
+  for (unsigned i = 0; i < count; ++i) {  // bottom to top
+    XWindowAttributes attributes;
+    char* name = nullptr;
+    if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable) continue;
+    if (XFetchName(display, children[i], &name) && name) {
+      names.push_back(name);
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return names;
+}
+
+bool WaitXWindowAt(_XDisplay* display, int x, int y, int timeoutMs) {
+  return Eventually(
+      [&] {
+        const ::Window root = DefaultRootWindow(display);
+        ::Window child = 0;
+        int atX = 0, atY = 0;
+        return XTranslateCoordinates(display, root, root, x, y, &atX, &atY, &child) && child != 0;
+      },
+      std::chrono::milliseconds(timeoutMs));
 }
 
 _XImage* CopyXScreen(_XDisplay* display) {

@@ -141,7 +141,7 @@ void NSView::removeFromSuperview() {
 void NSView::SetWindow(NSWindow* window) {
   if (window_ == window) return;
   if (window_ && window_->firstResponder() == this) window_->makeFirstResponder(window_);
-  if (window_) window_->SetMouseTarget(nullptr);
+  if (window_) window_->ForgetMouseTarget(this);
   window_ = window;
   for (NSView* view : subviews_) view->SetWindow(window);
   if (window) viewDidMoveToWindow();

@@ -455,6 +455,13 @@ void NSWindow::ClickCloseButton() {
   performClose(this);
 }
 
+void NSWindow::ForgetMouseTarget(NSView* leaving) {
+  // Only the view pressed: a press that takes other views away (a tab's page) keeps its release.
+  if (!leaving || mouseTarget_ != leaving) return;
+  mouseTarget_ = nullptr;
+  leaving->release();
+}
+
 void NSWindow::sendEvent(NSEvent* event) {
   retain();  // a handler may close the window
   const NSPoint at = event->locationInWindow();

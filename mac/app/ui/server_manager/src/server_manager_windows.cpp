@@ -1,6 +1,9 @@
 // The Server Manager's four windows made in code, their outlets and actions wired to the serverManager.
 #include "TavrinMac/server_manager_windows.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tavrinmac {
 namespace {
 
@@ -102,14 +105,26 @@ NSView* TabPage(NSTabView* tabs, const char* identifier, const char* label) {
 
 ServerManagerWindows* ServerManagerWindows::Load(serverManager* manager) {
   auto* windows = alloc<ServerManagerWindows>();
-  windows->manager_ = static_cast<serverManager*>(manager->retain());
-  windows->Build();
-  manager->awakeFromNib();
+  windows->ServerManagerWindow = MakeWindow(NSMakeRect(80, 90, 760, 560), "Server Manager",
+                                            NSTitledWindowMask | NSClosableWindowMask | NSMiniaturizableWindowMask);
+  NSView* content = windows->ServerManagerWindow->contentView();
+  NSView* servers = Add(content, alloc<NSView>()->initWithFrame(NSMakeRect(0, 150, 760, 410)));
+  Label(content, NSMakeRect(10, 122, 300, 20), "Server Manager log");
+  NSView* log = Add(content, alloc<NSView>()->initWithFrame(NSMakeRect(10, 10, 740, 110)));
+  windows->Build(servers, log, manager);
   return windows;
 }
 
-void ServerManagerWindows::Build() {
-  BuildManagerWindow();
+ServerManagerWindows* ServerManagerWindows::LoadInto(NSView* serverPane, NSView* logPane, serverManager* manager) {
+  auto* windows = alloc<ServerManagerWindows>();
+  windows->Build(serverPane, logPane, manager);
+  return windows;
+}
+
+void ServerManagerWindows::Build(NSView* serverPane, NSView* logPane, serverManager* manager) {
+  manager_ = static_cast<serverManager*>(manager->retain());
+  BuildServerPane(serverPane);
+  BuildLogPane(logPane);
   BuildSearchWindow();
   BuildUnlockWindow();
   BuildConfigWindow();
@@ -118,48 +133,53 @@ void ServerManagerWindows::Build() {
   serversTable->setTarget(this);
   serversTable->setAction(selector(&ServerManagerWindows::serversTableClick));
   serversTable->setDoubleAction(selector(&ServerManagerWindows::serverConfiguration));
-  ServerManagerWindow->setIgnoresMouseEvents(NO);
+  if (ServerManagerWindow) ServerManagerWindow->setIgnoresMouseEvents(NO);
+  manager_->awakeFromNib();
 }
 
-void ServerManagerWindows::BuildManagerWindow() {
-  ServerManagerWindow = MakeWindow(NSMakeRect(80, 90, 760, 560), "Server Manager",
-                                   NSTitledWindowMask | NSClosableWindowMask | NSMiniaturizableWindowMask);
-  NSView* content = ServerManagerWindow->contentView();
-  searchButton = Button(content, NSMakeRect(10, 522, 130, 28), "Search Servers", this,
+void ServerManagerWindows::BuildServerPane(NSView* pane) {
+  const CGFloat width = pane->bounds().size.width, height = pane->bounds().size.height;
+  const CGFloat details = std::max<CGFloat>(130, std::round(height * 0.42));  // the part under the table
+  const CGFloat clientsLeft = std::round(width * 0.6);
+  searchButton = Button(pane, NSMakeRect(10, height - 36, 140, 28), "Search Servers", this,
                         selector(&ServerManagerWindows::searchServers));
-  searchButton->setImage(NSImage::imageNamed(Text("searchBS.icns")));
-  Label(content, NSMakeRect(160, 526, 300, 20), "Servers on the network");
-  serversTable = Table(content, NSMakeRect(10, 340, 740, 175));
+  searchButton->setAutoresizingMask(NSViewMinYMargin);
+  serversTable = Table(pane, NSMakeRect(10, details + 28, width - 20, height - details - 72));
+  serversTable->superview()->setAutoresizingMask(NSViewWidthSizable | NSViewHeightSizable);
   AddServerColumns(serversTable);
   serversTable->setUsesAlternatingRowBackgroundColors(YES);
 
-  Label(content, NSMakeRect(10, 312, 300, 20), "Configuration");
-  NSScrollView* statusScroll = Add(content, alloc<NSScrollView>()->initWithFrame(NSMakeRect(10, 160, 450, 150)));
-  statusText = alloc<NSTextView>()->initWithFrame(NSMakeRect(0, 0, 435, 150));
+  Label(pane, NSMakeRect(10, details + 4, 200, 20), "Configuration");
+  NSScrollView* statusScroll = Add(pane, alloc<NSScrollView>()->initWithFrame(NSMakeRect(10, 10, clientsLeft - 20, details - 8)));
+  statusText = alloc<NSTextView>()->initWithFrame(NSMakeRect(0, 0, clientsLeft - 35, details - 8));
   statusText->setEditable(NO);
   statusText->setFont(NSFont::userFontOfSize(11));
   statusScroll->setDocumentView(statusText);
   statusText->release();
 
-  Label(content, NSMakeRect(475, 312, 150, 20), "Connected clients");
-  checkingStatus = Activity(content, NSMakeRect(730, 314, 16, 16));
-  checkingStatus->setStyle(NSProgressIndicatorSpinningStyle);
-  checkingText = Label(content, NSMakeRect(630, 312, 95, 20), "");
+  Label(pane, NSMakeRect(clientsLeft, details + 4, 140, 20), "Connected clients");
+  checkingText = Label(pane, NSMakeRect(clientsLeft + 145, details + 4, 100, 20), "");
   checkingText->setHidden(YES);
-  clientsTextField = Field(content, NSMakeRect(475, 196, 275, 114));
+  checkingStatus = Activity(pane, NSMakeRect(width - 28, details + 6, 16, 16));
+  checkingStatus->setStyle(NSProgressIndicatorSpinningStyle);
+  clientsTextField = Field(pane, NSMakeRect(clientsLeft, 46, width - clientsLeft - 10, details - 44));
   clientsTextField->setEditable(NO);
-  refreshButton = Button(content, NSMakeRect(475, 160, 130, 28), "Refresh Clients", this,
+  refreshButton = Button(pane, NSMakeRect(clientsLeft, 10, 140, 28), "Refresh Clients", this,
                          selector(&ServerManagerWindows::refreshClientsMenuAction));
+}
 
-  Label(content, NSMakeRect(10, 132, 300, 20), "Server Manager log");
-  logTable = Table(content, NSMakeRect(10, 10, 620, 120));
+void ServerManagerWindows::BuildLogPane(NSView* pane) {
+  const CGFloat width = pane->bounds().size.width, height = pane->bounds().size.height;
+  logTable = Table(pane, NSMakeRect(0, 0, width - 125, height));
+  logTable->superview()->setAutoresizingMask(NSViewWidthSizable | NSViewHeightSizable);
   AddColumn(logTable, "0", "S.no", 45);
   AddColumn(logTable, "1", "Date & Time", 190);
-  AddColumn(logTable, "2", "Description", 360);
-  clearButton = Button(content, NSMakeRect(640, 92, 110, 28), "Clear", this, selector(&ServerManagerWindows::clearMenuAction));
-  clearButton->setImage(NSImage::imageNamed(Text("clear1.icns")));
-  saveButton = Button(content, NSMakeRect(640, 56, 110, 28), "Save", this, selector(&ServerManagerWindows::saveMenuAction));
-  saveButton->setImage(NSImage::imageNamed(Text("save.icns")));
+  AddColumn(logTable, "2", "Description", std::max<CGFloat>(200, width - 125 - 250));
+  clearButton = Button(pane, NSMakeRect(width - 115, height - 30, 110, 28), "Clear", this,
+                       selector(&ServerManagerWindows::clearMenuAction));
+  saveButton = Button(pane, NSMakeRect(width - 115, height - 64, 110, 28), "Save", this,
+                      selector(&ServerManagerWindows::saveMenuAction));
+  for (NSButton* button : {clearButton, saveButton}) button->setAutoresizingMask(NSViewMinXMargin | NSViewMinYMargin);
 }
 
 void ServerManagerWindows::BuildSearchWindow() {
@@ -287,7 +307,10 @@ void ServerManagerWindows::dealloc() {
   NSObject::dealloc();
 }
 
-void ServerManagerWindows::Show() { ServerManagerWindow->makeKeyAndOrderFront(nullptr); }
+void ServerManagerWindows::Show() {
+  if (NSWindow* window = ServerManagerWindow ? ServerManagerWindow : serversTable->window())
+    window->makeKeyAndOrderFront(nullptr);
+}
 
 NSWindow* ServerManagerWindows::WindowFor(View view) const {
   switch (view) {
@@ -297,7 +320,7 @@ NSWindow* ServerManagerWindows::WindowFor(View view) const {
     case View::kServersTable:
     case View::kServerLog:
     case View::kServerItems:
-    case View::kServerDetails: return ServerManagerWindow;
+    case View::kServerDetails: return ServerManagerWindow ? ServerManagerWindow : serversTable->window();
     default: return nullptr;
   }
 }

@@ -628,8 +628,8 @@ class NSWindow : public NSResponder {
   uint64_t SurfaceId() const { return surface_; }
   // What the window's pixels show now, whole (title bar included), top row first.
   bool Snapshot(tavrin::draw::Surface& image);
-  // The view taking the mouse between its press and release.
-  void SetMouseTarget(NSView* view) { mouseTarget_ = view; }
+  // A view leaving the window stops taking the mouse (the window lets go of it).
+  void ForgetMouseTarget(NSView* leaving);
   // The role the automation protocol lists ("window", "panel", "menu").
   virtual std::string Role() const { return "window"; }
   // A pop-up above everything: no title bar, shown without a window manager's frame.
