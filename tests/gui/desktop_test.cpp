@@ -44,6 +44,10 @@ void Fill(Desktop& desktop, SurfaceId id, Pixel colour) {
 struct Recorder : Presenter {
   void SurfaceChanged(SurfaceId id) override { Add("changed", id); }
   void SurfaceDestroyed(SurfaceId id) override { Add("destroyed", id); }
+  void StackChanged() override {
+    std::lock_guard guard(lock);
+    heard.push_back("stacked");
+  }
   void SurfaceDamaged(SurfaceId id, const Rect& rect) override {
     Add("damaged", id);
     std::lock_guard guard(lock);
@@ -102,8 +106,13 @@ TEST_F(DesktopTest, AToolkitsOrderHoldsAndSurfacesItLeftOutStayBelow) {
   SurfaceId a = desktop_.Create(Shown({0, 0, 10, 10}, "a"));
   SurfaceId b = desktop_.Create(Shown({0, 0, 10, 10}, "b"));
   SurfaceId c = desktop_.Create(Shown({0, 0, 10, 10}, "c"));
+  Recorder recorder;
+  desktop_.AddPresenter(&recorder);
   desktop_.SetStack({a, 999, a, b});  // unknown and repeated entries are ignored
   EXPECT_EQ(desktop_.Stack(), (std::vector<SurfaceId>{a, b, c}));
+  desktop_.SetStack({a, b});  // the same order again: nothing to tell
+  EXPECT_EQ(recorder.heard, (std::vector<std::string>{"stacked"})) << "presenters hear of a new order once";
+  desktop_.RemovePresenter(&recorder);
   desktop_.Destroy(b);
   EXPECT_EQ(desktop_.Stack(), (std::vector<SurfaceId>{a, c}));
   EXPECT_EQ(desktop_.Pixels(b), nullptr);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "draw/surface.h"
 #include "testsupport/eventually.h"
@@ -120,6 +121,42 @@ TEST_F(X11DisplayTest, WindowAppearsWithItsTitleSizeAndPixelsAndTakesXTestClicks
   ASSERT_TRUE(g_clicked) << "the XTest click came back as WM_LBUTTONDOWN";
   EXPECT_EQ(g_click.x, 50 - 4);
   EXPECT_EQ(g_click.y, 60 - 4 - 19);
+}
+
+// The X windows stack as the Win32 windows do: an owned pop-up stays over its owner when the owner comes
+// to the front over another window.
+TEST_F(X11DisplayTest, XWindowsStackAsTheWindowsDoWithOwnedPopUpsOverTheirOwners) {
+  WNDCLASS wc{};
+  wc.lpfnWndProc = DefWindowProc;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1));
+  wc.lpszClassName = "XvfbStack";
+  RegisterClass(&wc);
+  HWND owner = CreateWindowEx(0, "XvfbStack", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 80, 300, 200, nullptr,
+                              nullptr, nullptr, nullptr);
+  HWND owned = CreateWindowEx(0, "XvfbStack", "Owned", WS_POPUP | WS_BORDER | WS_VISIBLE, 150, 120, 120, 80, owner,
+                              nullptr, nullptr, nullptr);
+  HWND other = CreateWindowEx(0, "XvfbStack", "Other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 100, 300, 200, nullptr,
+                              nullptr, nullptr, nullptr);
+  ASSERT_TRUE(owner && owned && other);
+  tavrin::win::PaintPending();
+  using Names = std::vector<std::string>;
+  Names seen;
+  auto stacksAs = [&](const Names& expected) {  // bottom first
+    return Eventually([&] { return (seen = tavrin::test::MappedXWindowNames(x_)) == expected; });
+  };
+  auto text = [&] {
+    std::string all;
+    for (auto& name : seen) all += name + " ";
+    return all;
+  };
+  EXPECT_TRUE(stacksAs({"Owner", "Owned", "Other"})) << text();
+  SetWindowPos(owner, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  EXPECT_TRUE(stacksAs({"Other", "Owner", "Owned"})) << text();
+  SetWindowPos(owner, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  EXPECT_TRUE(stacksAs({"Owner", "Owned", "Other"})) << text();
+  DestroyWindow(other);
+  DestroyWindow(owned);
+  DestroyWindow(owner);
 }
 
 }  // namespace

@@ -37,6 +37,24 @@ unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title) {
   return found;
 }
 
+std::vector<std::string> MappedXWindowNames(_XDisplay* display) {
+  std::vector<std::string> names;
+  ::Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return names;
+  for (unsigned i = 0; i < count; ++i) {  // bottom to top
+    XWindowAttributes attributes;
+    char* name = nullptr;
+    if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable) continue;
+    if (XFetchName(display, children[i], &name) && name) {
+      names.push_back(name);
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return names;
+}
+
 _XImage* CopyXScreen(_XDisplay* display) {
   return XGetImage(display, DefaultRootWindow(display), 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
 }

@@ -123,15 +123,19 @@ std::vector<SurfaceId> Desktop::Stack() const {
 }
 
 void Desktop::SetStack(const std::vector<SurfaceId>& topFirst) {
-  std::lock_guard guard(lock_);
-  std::vector<SurfaceId> order;
-  order.reserve(stack_.size());
-  for (SurfaceId id : topFirst)
-    if (surfaces_.count(id) && std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
-  // Surfaces the toolkit left out keep their order below the ones it placed.
-  for (SurfaceId id : stack_)
-    if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
-  stack_ = std::move(order);
+  {
+    std::lock_guard guard(lock_);
+    std::vector<SurfaceId> order;
+    order.reserve(stack_.size());
+    for (SurfaceId id : topFirst)
+      if (surfaces_.count(id) && std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+    // Surfaces the toolkit left out keep their order below the ones it placed.
+    for (SurfaceId id : stack_)
+      if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+    if (order == stack_) return;
+    stack_ = std::move(order);
+  }
+  Tell([](Presenter& presenter) { presenter.StackChanged(); });
 }
 
 void Desktop::Raise(SurfaceId id) {

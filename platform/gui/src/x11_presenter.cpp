@@ -96,6 +96,13 @@ class X11Presenter::Connection : public Presenter {
   }
 
   void SurfaceChanged(SurfaceId id) override { Note(id, false); }
+  void StackChanged() override {
+    {
+      std::lock_guard guard(lock_);
+      restack_ = true;
+    }
+    Wake();
+  }
   void SurfaceDestroyed(SurfaceId id) override {
     {
       std::lock_guard guard(lock_);
@@ -140,13 +147,16 @@ class X11Presenter::Connection : public Presenter {
   void Run() {
     for (;;) {
       std::set<SurfaceId> changed, damaged;
+      bool restack = false;
       {
         std::lock_guard guard(lock_);
         if (stopping_) break;
         changed.swap(changed_);
         damaged.swap(damaged_);
+        std::swap(restack, restack_);
       }
       for (SurfaceId id : changed) Update(id, damaged.count(id) > 0);
+      if (restack || !changed.empty()) Restack();
       while (XPending(display_)) {
         XEvent event;
         XNextEvent(display_, &event);
@@ -229,6 +239,21 @@ class X11Presenter::Connection : public Presenter {
       shown.mapped = false;
     }
     if (damaged && shown.mapped) Put(id, shown);
+  }
+
+  // Our X windows in the desktop's order (a window mapped since is raised by its mapping, one the desktop
+  // raised or lowered keeps its old place in X until now). The desktop's top goes to the top of the X
+  // display, the others under it in turn; other programs' windows are left where they are.
+  void Restack() {
+    std::vector<::Window> order;
+    for (SurfaceId id : desktop_.Stack()) {
+      auto it = shown_.find(id);
+      if (it != shown_.end() && it->second.mapped) order.push_back(it->second.xid);
+    }
+    if (order == stacked_) return;
+    if (!order.empty() && (stacked_.empty() || order.front() != stacked_.front())) XRaiseWindow(display_, order.front());
+    if (order.size() > 1) XRestackWindows(display_, order.data(), static_cast<int>(order.size()));
+    stacked_ = std::move(order);
   }
 
   // The surface's last drawn pixels onto its X window.
@@ -325,10 +350,12 @@ class X11Presenter::Connection : public Presenter {
   std::atomic<bool> finished_{false};
   std::mutex lock_;
   bool stopping_ = false;
+  bool restack_ = false;  // the desktop's order was set anew
   std::set<SurfaceId> changed_, damaged_;
   std::map<SurfaceId, std::shared_ptr<draw::Surface>> snapshots_;  // guarded by lock_
   std::map<SurfaceId, Shown> shown_;     // presenter's thread only
   std::map<::Window, SurfaceId> byXid_;  // presenter's thread only
+  std::vector<::Window> stacked_;        // the order last given to X, top first; presenter's thread only
   bool clockKnown_ = false;                // WhenPressed's, presenter's thread only
   std::chrono::steady_clock::duration clockDistance_{};
   std::chrono::steady_clock::time_point lastWhen_{};

@@ -145,6 +145,44 @@ HWND WindowUnder(POINT screen, bool anyThread, LRESULT* hit) {
   }
 }
 
+namespace {
+
+// Whether `owner` owns `hwnd`, or owns a window that owns it.
+bool OwnedBy(HWND hwnd, HWND owner) {
+  for (auto window = Find(hwnd); window && window->owner; window = Find(window->owner))
+    if (window->owner == owner) return true;
+  return false;
+}
+
+}  // namespace
+
+void KeepOwnedAboveOwners(HWND moved) {
+  auto& order = Table().topLevels;
+  auto at = std::find(order.begin(), order.end(), moved);
+  if (at == order.end()) return;
+  std::vector<HWND> owned;
+  for (HWND hwnd : order)
+    if (OwnedBy(hwnd, moved)) owned.push_back(hwnd);
+  if (!owned.empty()) {
+    std::erase_if(order, [&](HWND hwnd) { return std::find(owned.begin(), owned.end(), hwnd) != owned.end(); });
+    order.insert(std::find(order.begin(), order.end(), moved), owned.begin(), owned.end());
+  }
+  // A window moved below its owner goes directly above it (ownership has no cycles: this ends).
+  for (bool again = true; again;) {
+    again = false;
+    for (size_t i = 0; i < order.size() && !again; ++i) {
+      auto window = Find(order[i]);
+      if (!window || !window->owner) continue;
+      auto owner = std::find(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(i), window->owner);
+      if (owner == order.begin() + static_cast<std::ptrdiff_t>(i)) continue;  // below it, or no top-level owner
+      const HWND hwnd = order[i];
+      order.erase(order.begin() + static_cast<std::ptrdiff_t>(i));
+      order.insert(std::find(order.begin(), order.end(), window->owner), hwnd);
+      again = true;
+    }
+  }
+}
+
 }  // namespace tavrin::win::detail
 
 namespace tavrin::win {
@@ -208,6 +246,7 @@ void PlaceInZOrder(Window& window, HWND after) {
       auto w = Find(h);
       return w && (w->exStyle & WS_EX_TOPMOST);
     });
+    KeepOwnedAboveOwners(window.hwnd);
   }
 }
 

@@ -302,6 +302,7 @@ BOOL ShowLocal(HWND hwnd, int command) {
       auto& order = Table().topLevels;
       std::erase(order, hwnd);
       order.insert(order.begin(), hwnd);
+      KeepOwnedAboveOwners(hwnd);
     }
   }
   if (wasVisible != isVisible) {
@@ -332,6 +333,7 @@ BOOL ActivateLocal(HWND hwnd) {
       auto& order = table.topLevels;
       std::erase(order, hwnd);
       order.insert(order.begin(), hwnd);
+      KeepOwnedAboveOwners(hwnd);
     }
   }
   if (previous != hwnd) {

@@ -84,6 +84,9 @@ WindowTable& Table();
 std::shared_ptr<Window> Find(HWND hwnd);        // with the table lock held
 std::shared_ptr<Window> FindLocked(HWND hwnd);  // takes the lock
 std::string UpperName(const std::string& name);
+// With the lock held, after `moved` changed its place among the top-level windows: the windows it owns
+// (and theirs) come along directly above it, and every owned window stays above its owner.
+void KeepOwnedAboveOwners(HWND moved);
 
 // With the table lock held: the screen position of a window's top-left corner, of its client area's,
 // and the top-level window that holds its pixels with the window's offset on that surface.

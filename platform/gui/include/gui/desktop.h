@@ -66,6 +66,8 @@ struct Presenter {
   virtual void SurfaceChanged(SurfaceId id) = 0;  // shown, hidden, moved, resized, retitled, restacked
   virtual void SurfaceDestroyed(SurfaceId id) = 0;
   virtual void SurfaceDamaged(SurfaceId id, const draw::Rect& rect) = 0;  // rect in surface coordinates
+  // The whole order was set anew (SetStack); Raise and Lower tell SurfaceChanged of the one they moved.
+  virtual void StackChanged() {}
 };
 
 using PointerHandler = std::function<void(SurfaceId target, const PointerEvent& event)>;

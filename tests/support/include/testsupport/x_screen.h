@@ -2,6 +2,7 @@
 // windows going away under it, and the screen kept as a picture.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "draw/surface.h"
 
@@ -17,6 +18,8 @@ _XDisplay* OpenXDisplay(const std::string& display);
 
 // The top-level X window whose name is `title`, or 0.
 unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title);
+// The names of the mapped top-level X windows in their stacking order, bottom first.
+std::vector<std::string> MappedXWindowNames(_XDisplay* display);
 
 // A copy of the screen (1024 x 768, as the servers are started): cheap, made a picture only when needed.
 _XImage* CopyXScreen(_XDisplay* display);
