@@ -115,12 +115,6 @@ ServerManagerWindows* ServerManagerWindows::Load(serverManager* manager) {
   return windows;
 }
 
-ServerManagerWindows* ServerManagerWindows::LoadInto(NSView* serverPane, NSView* logPane, serverManager* manager) {
-  auto* windows = alloc<ServerManagerWindows>();
-  windows->Build(serverPane, logPane, manager);
-  return windows;
-}
-
 void ServerManagerWindows::Build(NSView* serverPane, NSView* logPane, serverManager* manager) {
   manager_ = static_cast<serverManager*>(manager->retain());
   BuildServerPane(serverPane);
@@ -133,7 +127,7 @@ void ServerManagerWindows::Build(NSView* serverPane, NSView* logPane, serverMana
   serversTable->setTarget(this);
   serversTable->setAction(selector(&ServerManagerWindows::serversTableClick));
   serversTable->setDoubleAction(selector(&ServerManagerWindows::serverConfiguration));
-  if (ServerManagerWindow) ServerManagerWindow->setIgnoresMouseEvents(NO);
+  ServerManagerWindow->setIgnoresMouseEvents(NO);
   manager_->awakeFromNib();
 }
 
@@ -199,8 +193,7 @@ void ServerManagerWindows::BuildUnlockWindow() {
   unlockDisplay = Label(content, NSMakeRect(20, 145, 340, 22), "");
   unlockDisplay->setFont(NSFont::boldSystemFontOfSize(13));
   Label(content, NSMakeRect(20, 108, 80, 20), "Password:");
-  unlockText = Add(content, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(100, 106, 260, 24)));
-  unlockText->setDelegate(this);
+  unlockText = Add(content, alloc<MySecureTextField>()->initWithFrame(NSMakeRect(100, 106, 260, 24)));
   unlockingText = Label(content, NSMakeRect(20, 76, 340, 20), "");
   unlockingText->setHidden(YES);
   retrieveProgress = Activity(content, NSMakeRect(20, 58, 340, 12));
@@ -307,10 +300,7 @@ void ServerManagerWindows::dealloc() {
   NSObject::dealloc();
 }
 
-void ServerManagerWindows::Show() {
-  if (NSWindow* window = ServerManagerWindow ? ServerManagerWindow : serversTable->window())
-    window->makeKeyAndOrderFront(nullptr);
-}
+void ServerManagerWindows::Show() { ServerManagerWindow->makeKeyAndOrderFront(nullptr); }
 
 NSWindow* ServerManagerWindows::WindowFor(View view) const {
   switch (view) {
@@ -320,7 +310,7 @@ NSWindow* ServerManagerWindows::WindowFor(View view) const {
     case View::kServersTable:
     case View::kServerLog:
     case View::kServerItems:
-    case View::kServerDetails: return ServerManagerWindow ? ServerManagerWindow : serversTable->window();
+    case View::kServerDetails: return ServerManagerWindow;
     default: return nullptr;
   }
 }
