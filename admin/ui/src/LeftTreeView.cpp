@@ -1,5 +1,6 @@
 #include "admin/ui/LeftTreeView.h"
 
+#include "PaneUtil.h"
 #include "admin/Resource.h"
 #include "admin/TavrinAdminDoc.h"
 #include "admin/ui/DropDownToolBar.h"
@@ -21,16 +22,6 @@ const mfc::MessageMap* CLeftTreeView::GetMessageMap() const {
   static const mfc::MessageEntry entries[] = {
       mfc::OnNotifyReflect<&CLeftTreeView::OnClick>(NM_CLICK),
       mfc::OnNotifyReflect<&CLeftTreeView::OnRightClick>(NM_RCLICK),
-      mfc::OnCommand<&CLeftTreeView::OnStartDeviceMapping>(ID_START_DEVICE_MAPPING),
-      mfc::OnCommand<&CLeftTreeView::OnStopDeviceMapping>(ID_STOP_DEVICE_MAPPING),
-      mfc::OnCommand<&CLeftTreeView::OnConnectDisconnect>(ID_CONNECT),
-      mfc::OnCommand<&CLeftTreeView::OnConnectDisconnect>(ID_DISCONNECT),
-      mfc::OnCommand<&CLeftTreeView::OnPrinterAutoConnect>(ID_PRINTER_AUTO_CONNECT),
-      mfc::OnCommand<&CLeftTreeView::OnSearchServers>(ID_SEARCH_SERVERS),
-      mfc::OnCommand<&CLeftTreeView::OnUnlock>(ID_UNLOCK),
-      mfc::OnCommand<&CLeftTreeView::OnUpgradeFirmware>(ID_UPGRADE_FIRMWARE),
-      mfc::OnCommand<&CLeftTreeView::OnServerConfiguration>(ID_SERVER_CONFIGURATION),
-      mfc::OnCommand<&CLeftTreeView::OnRestoreFactoryDefaults>(ID_RESTORE_FACTORY_DEFAULTS),
   };
   static const mfc::MessageMap map{CListView::GetMessageMap(), entries};
   return &map;
@@ -125,31 +116,9 @@ void CLeftTreeView::OnRightClick(NMHDR*, LRESULT* result) {
   else doc->ShowServerManagerMenu(this, at);
 }
 
-// The function commands, forwarded as they come.
-void CLeftTreeView::OnStartDeviceMapping() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->StartDeviceMapping();
+BOOL CLeftTreeView::OnCmdMsg(UINT id) {
+  if (ForwardToDocument(GetDocument(), id)) return TRUE;
+  return CListView::OnCmdMsg(id);
 }
-void CLeftTreeView::OnStopDeviceMapping() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->StopDeviceMapping(TRUE);
-}
-void CLeftTreeView::OnConnectDisconnect() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnConnectDisconnect();
-}
-void CLeftTreeView::OnPrinterAutoConnect() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnPrinterAutoConnect();
-}
-void CLeftTreeView::OnSearchServers() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnSearchServers();
-}
-void CLeftTreeView::OnUnlock() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnUnlock();
-}
-void CLeftTreeView::OnUpgradeFirmware() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnUpgradeFirmware();
-}
-void CLeftTreeView::OnServerConfiguration() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnServerConfiguration();
-}
-void CLeftTreeView::OnRestoreFactoryDefaults() {
-  if (CTavrinAdminDoc* doc = GetDocument()) doc->OnRestoreFactoryDefaults();
-}
+
+BOOL CLeftTreeView::HasCommandHandler(UINT id) { return IsForwardedCommand(id) || CListView::HasCommandHandler(id); }

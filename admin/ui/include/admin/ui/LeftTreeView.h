@@ -28,21 +28,15 @@ class CLeftTreeView : public CListView {
  protected:
   const mfc::MessageMap* GetMessageMap() const override;
   void OnSize(UINT type, int cx, int cy) override;
+  // The function commands of its menus go on to the document, as they come.
+  BOOL OnCmdMsg(UINT id) override;
+  BOOL HasCommandHandler(UINT id) override;
 
  private:
   void OnClick(NMHDR* header, LRESULT* result);
   void OnRightClick(NMHDR* header, LRESULT* result);
   // Puts the two items one above the other, two thirds of the free width in from the left.
   void PlaceItems();
-  void OnStartDeviceMapping();
-  void OnStopDeviceMapping();
-  void OnConnectDisconnect();
-  void OnPrinterAutoConnect();
-  void OnSearchServers();
-  void OnUnlock();
-  void OnUpgradeFirmware();
-  void OnServerConfiguration();
-  void OnRestoreFactoryDefaults();
 
   CImageList m_ImageList;
 };
