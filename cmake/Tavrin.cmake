@@ -95,3 +95,24 @@ function(tavrin_tsan_test program)
     set_tests_properties(${program}_tsan PROPERTIES LABELS tsan TIMEOUT 300)
   endif()
 endfunction()
+
+# tavrin_program_resources(target NAME manifest...): the program's resource table, made by tavrin-rescomp
+# from its manifests, with the header of their ids (<NAME>Resource.h) and a registration that runs before
+# main. NAME is also the manifests' "function Register<NAME>Resources".
+function(tavrin_program_resources target name)
+  set(generated ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources)
+  set(manifests ${ARGN})
+  list(TRANSFORM manifests PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  add_custom_command(
+    OUTPUT ${generated}/${name}Resources.cpp ${generated}/${name}Resource.h
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+    COMMAND tavrin-rescomp --header ${generated}/${name}Resource.h --output ${generated}/${name}Resources.cpp
+            ${manifests}
+    DEPENDS tavrin-rescomp ${manifests}
+    COMMENT "${target}'s resources from their manifests"
+    VERBATIM)
+  file(GENERATE OUTPUT ${generated}/${name}Register.cpp CONTENT
+    "void Register${name}Resources();\nnamespace {\n[[maybe_unused]] const bool kRegistered = (Register${name}Resources(), true);\n}\n")
+  target_sources(${target} PRIVATE ${generated}/${name}Resources.cpp ${generated}/${name}Register.cpp)
+  target_include_directories(${target} PRIVATE ${generated})
+endfunction()

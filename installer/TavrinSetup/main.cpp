@@ -4,21 +4,16 @@
 #include <cstring>
 #include <string>
 
+#include "SetupResource.h"
 #include "admin/LogFile.h"
 #include "installer/Installer.h"
 #include "installer/Program.h"
+#include "mfc/app.h"
+#include "win32/resources.h"
 #include "win32/security.h"
 #include "win32/windows.h"
 
 namespace {
-
-// String table.
-constexpr char kOsVersionError[] = "Error In Getting OS Version Information !!";  // 102
-constexpr char kUpdateCaption[] = "Update Software";                             // 113
-constexpr char kUpdateQuestion[] = "Tavrin Software is Already Present. Press OK to update.";  // 114
-constexpr char kRemoved[] = "Removed";                                           // 120
-constexpr char kRemovedOnReboot[] = "Removed on reboot";                         // 121
-constexpr char kRemoveFailed[] = "Remove failed";                                // 122
 
 // The pause after the update question; TAVRIN_SETUP_PAUSE_MS shortens it for tests.
 DWORD PauseMs() {
@@ -49,13 +44,20 @@ std::string InstallFolder() {
   return folder + "\\" + "Tavrin";
 }
 
-class CTavrinSetupDlg : public installer::HiddenDialog {
+std::string LoadText(UINT id) {
+  char text[256] = "";
+  LoadString(nullptr, id, text, sizeof text);
+  return text;
+}
+
+class CTavrinSetupDlg : public installer::InstallerDialog {
  public:
   CTavrinSetupDlg(CLogFile* log, int versionKind)
-      : m_installer(installer::CInstaller::Variant::Setup, log), m_log(log), m_versionKind(versionKind) {
+      : InstallerDialog(1), m_installer(installer::CInstaller::Variant::Setup, log), m_log(log),
+        m_versionKind(versionKind), m_removed(LoadText(IDS_REMOVED)), m_removedOnReboot(LoadText(IDS_REMOVED_ON_REBOOT)),
+        m_removeFailed(LoadText(IDS_REMOVE_FAILED)) {
     m_installer.SetVersionKind(versionKind);
-    m_installer.SetInstallFolder(InstallFolder());
-    m_installer.Devices().SetRemoveTexts(kRemoved, kRemovedOnReboot, kRemoveFailed);
+    m_installer.Devices().SetRemoveTexts(m_removed.c_str(), m_removedOnReboot.c_str(), m_removeFailed.c_str());
     if (const DWORD killAt = KillAtStep())
       m_installer.SetTraceHook([killAt, steps = DWORD{0}](const char* line) mutable {
         if (std::strstr(line, "==>") && ++steps == killAt) TerminateProcess(GetCurrentProcess(), 9);
@@ -63,9 +65,24 @@ class CTavrinSetupDlg : public installer::HiddenDialog {
   }
 
  protected:
+  BOOL OnInitDialog() override {
+    InstallerDialog::OnInitDialog();
+    m_installer.SetInstallFolder(InstallFolder());
+    return TRUE;
+  }
+
+  // Exit (or Esc) asks first; OK to the question ends the installation.
+  void OnCancel() override {
+    if (MessageBox(LoadText(IDS_ABORT_QUESTION).c_str(), "", MB_OKCANCEL) == IDOK) EndDialog(IDCANCEL);
+  }
+
   int Run() override {
+    m_step = 0;
+    Lines(IDS_CHECKING, IDS_PLEASE_WAIT);
     if (m_versionKind != installer::CInstaller::kNt5) {
       MessageBox("This Setup Application Intended for Windows2K/XP", nullptr, MB_OK | MB_ICONINFORMATION);
+      Lines(IDS_ABORTED, 0);
+      Finish();
       return IDCANCEL;
     }
     // Without its source folder the road would copy nothing it needs: nothing is changed.
@@ -77,34 +94,82 @@ class CTavrinSetupDlg : public installer::HiddenDialog {
       return IDCANCEL;
     }
     m_installer.SetSourceFolder(source);
-    int answer = 0;
     if (m_installer.IsAlreadyInstalled())
-      answer = MessageBox(kUpdateQuestion, kUpdateCaption, MB_OKCANCEL) == IDOK ? 1 : -1;
+      m_answer = MessageBox(LoadText(IDS_UPDATE_QUESTION).c_str(), LoadText(IDS_UPDATE_CAPTION).c_str(), MB_OKCANCEL) == IDOK ? 1 : -1;
     Sleep(PauseMs());
-    if (answer == -1) return IDOK;
+    EnableButtons(TRUE);
+    SetLine(IDC_TITLE_LINE, IDS_SETUP_TITLE);
+    if (m_answer == -1) {
+      Finish();
+      return IDOK;
+    }
+    SetLine(IDC_STATUS_LINE, IDS_CLICK_NEXT);
+    m_step = 1;
+
     m_installer.m_rebootRequired = 0;
-    BOOL ok = answer == 1 ? m_installer.UpdateSoftware() : m_installer.InstallSoftware();
-    return ok ? IDOK : IDCANCEL;
+    Lines(IDS_INSTALLING_TITLE, IDS_INSTALLING_STATUS);
+    EnableButtons(FALSE);
+    const BOOL ok = m_answer == 1 ? m_installer.UpdateSoftware() : m_installer.InstallSoftware();
+    if (!ok) {
+      Lines(IDS_ABORTED, 0);
+      Finish();
+      return IDCANCEL;
+    }
+    Finish();
+    return IDOK;
   }
 
  private:
+  // The title line (in the title font) and the status line; 0 leaves a line as it is.
+  void Lines(UINT title, UINT status) {
+    if (title) SetLine(IDC_TITLE_LINE, title);
+    if (status) SetLine(IDC_STATUS_LINE, status);
+  }
+  void EnableButtons(BOOL enable) {
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_NEXT), enable);
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_EXIT), enable);
+  }
+  // The work is over: "Finish" where "Next >>" was, Exit gone.
+  void Finish() {
+    Lines(IDS_FINISHED, IDS_CLICK_FINISH);
+    ::SetDlgItemText(m_hWnd, IDC_NEXT, " Finish ");
+    ::ShowWindow(::GetDlgItem(m_hWnd, IDC_EXIT), SW_HIDE);
+    EnableButtons(TRUE);
+    m_step = 255;
+  }
+
   installer::CInstaller m_installer;
   CLogFile* m_log;
   int m_versionKind;
+  std::string m_removed, m_removedOnReboot, m_removeFailed;  // the texts the device installer logs
+  int m_step = 0;    // 0 start, 1 run, 255 done
+  int m_answer = 0;  // 0 fresh install, 1 update accepted, -1 update declined
 };
+
+class CTavrinSetupApp : public CWinApp {
+ public:
+  CTavrinSetupApp() : CWinApp("TavrinSetup") {}
+
+  BOOL InitInstance() override {
+    const std::string logPath = installer::LogPathFor("TavrinSetup.log");
+    const int versionKind = installer::VersionKind(installer::CInstaller::kNt5, LoadText(IDS_OS_VERSION_ERROR).c_str());
+    m_log.Open("Pelko Setup Application", logPath.c_str(), TRUE, TRUE);
+    CTavrinSetupDlg dialog(&m_log, versionKind);
+    m_nExitCode = dialog.DoModal() == IDOK ? 0 : 1;
+    return FALSE;  // the dialog has ended: so does the program
+  }
+
+  int ExitInstance() override {
+    m_log.Close();
+    return CWinApp::ExitInstance();
+  }
+
+ private:
+  CLogFile m_log;
+};
+
+CTavrinSetupApp theApp;
 
 }  // namespace
 
-int main() {
-  const std::string logPath = installer::LogPathFor("TavrinSetup.log");
-  const int versionKind = installer::VersionKind(installer::CInstaller::kNt5, kOsVersionError);
-  CLogFile log;
-  log.Open("Pelko Setup Application", logPath.c_str(), TRUE, TRUE);
-  int result;
-  {
-    CTavrinSetupDlg dialog(&log, versionKind);
-    result = dialog.DoModal("TavrinSetup", 1);
-  }
-  log.Close();
-  return result == IDOK ? 0 : 1;
-}
+int main(int argc, char** argv) { return AfxWinMain(argc, argv); }

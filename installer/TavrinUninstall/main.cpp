@@ -3,17 +3,22 @@
 #include <cstdlib>
 #include <string>
 
+#include "UninstallResource.h"
 #include "admin/LogFile.h"
 #include "installer/Installer.h"
 #include "installer/Program.h"
+#include "mfc/app.h"
+#include "mfc/gdi.h"
+#include "win32/resources.h"
 #include "win32/windows.h"
 
 namespace {
 
-constexpr char kOsVersionError[] = "Error In Getting OS Version Information !!";  // 500
-constexpr char kRemoved[] = "Removed";                                           // 502
-constexpr char kRemovedOnReboot[] = "Removed on reboot";                         // 503
-constexpr char kRemoveFailed[] = "Remove failed";                                // 504
+std::string LoadText(UINT id) {
+  char text[256] = "";
+  LoadString(nullptr, id, text, sizeof text);
+  return text;
+}
 
 // The delay before the road starts; TAVRIN_SETUP_PAUSE_MS shortens it for tests.
 UINT StartDelayMs() {
@@ -21,54 +26,96 @@ UINT StartDelayMs() {
   return text && *text ? static_cast<UINT>(std::strtoul(text, nullptr, 10)) : 1000;
 }
 
-class CTavrinUninstallDlg : public installer::HiddenDialog {
+class CTavrinUninstallDlg : public installer::InstallerDialog {
  public:
   CTavrinUninstallDlg(CLogFile* log, int versionKind)
-      : m_installer(installer::CInstaller::Variant::Uninstaller, log), m_versionKind(versionKind) {
+      : InstallerDialog(StartDelayMs()), m_installer(installer::CInstaller::Variant::Uninstaller, log), m_log(log),
+        m_versionKind(versionKind), m_removed(LoadText(IDS_REMOVED)), m_removedOnReboot(LoadText(IDS_REMOVED_ON_REBOOT)),
+        m_removeFailed(LoadText(IDS_REMOVE_FAILED)) {
     m_installer.SetVersionKind(versionKind);
-    m_installer.Devices().SetRemoveTexts(kRemoved, kRemovedOnReboot, kRemoveFailed);
+    m_installer.Devices().SetRemoveTexts(m_removed.c_str(), m_removedOnReboot.c_str(), m_removeFailed.c_str());
+  }
+
+ protected:
+  BOOL OnInitDialog() override {
+    InstallerDialog::OnInitDialog();
     HKEY key = nullptr;
     LONG status = RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin", 0, KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, &key);
     if (status == ERROR_SUCCESS) {
       m_installed = true;
       RegCloseKey(key);
-    } else {
+    } else {  // the uninstall runs all the same
       char line[160];
       std::snprintf(line, sizeof line, "OnInitDialog()=> Error : RegOpenKeyEx %ld, \t\t\tTavrin  Software Not Installed",
                     static_cast<long>(status));
-      log->Write(line);
+      m_log->Write(line);
     }
+    return TRUE;
   }
 
- protected:
+  void OnAbout() override {
+    CDialog about(IDD_ABOUTBOX, this);
+    about.DoModal();
+  }
+
   int Run() override {
-    if (m_versionKind == installer::CInstaller::kNt5)
+    m_font.CreateFont(16, 0, 0, 0, 700, TRUE, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
+    CWnd* progress = GetDlgItem(IDC_PROGRESS_LINE);
+    if (progress) {
+      progress->SetFont(&m_font);
+      progress->SetWindowText("Wait! Uninstall is in Progress....");
+    }
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_UNINSTALL), FALSE);
+    if (m_versionKind == installer::CInstaller::kNt5) {
       m_installer.UnInstallSoftware();
-    else
+      if (progress) progress->ShowWindow(SW_HIDE);
+    } else {
       MessageBox("This Uninstall Application Intended for Windows2K/XP", nullptr, MB_OK | MB_ICONINFORMATION);
+    }
     m_runState = 1;
+    if (CWnd* heading = GetDlgItem(IDC_HEADING)) {
+      heading->SetFont(&m_font);
+      heading->SetWindowText("UnInstallation Completed");
+    }
+    ::ShowWindow(::GetDlgItem(m_hWnd, IDC_UNINSTALL), SW_HIDE);
+    ::SetDlgItemText(m_hWnd, IDC_EXIT, "Finish");
     return IDOK;
   }
 
  private:
   installer::CInstaller m_installer;
+  CLogFile* m_log;
   int m_versionKind;
+  std::string m_removed, m_removedOnReboot, m_removeFailed;  // the texts the device installer logs
   bool m_installed = false;
   int m_runState = 0;
+  CFont m_font;  // the lines' "Tahoma" 16, bold italic
 };
+
+class CTavrinUninstallApp : public CWinApp {
+ public:
+  CTavrinUninstallApp() : CWinApp("TavrinUninstall") {}
+
+  BOOL InitInstance() override {
+    const std::string logPath = installer::LogPathFor("TavrinUninstall.log");
+    const int versionKind = installer::VersionKind(installer::CInstaller::kNt4, LoadText(IDS_OS_VERSION_ERROR).c_str());
+    m_log.Open("Pelko Uninstall Application", logPath.c_str(), TRUE, TRUE);
+    CTavrinUninstallDlg dialog(&m_log, versionKind);
+    m_nExitCode = dialog.DoModal() == IDOK ? 0 : 1;
+    return FALSE;  // the dialog has ended: so does the program
+  }
+
+  int ExitInstance() override {
+    m_log.Close();
+    return CWinApp::ExitInstance();
+  }
+
+ private:
+  CLogFile m_log;
+};
+
+CTavrinUninstallApp theApp;
 
 }  // namespace
 
-int main() {
-  const std::string logPath = installer::LogPathFor("TavrinUninstall.log");
-  const int versionKind = installer::VersionKind(installer::CInstaller::kNt4, kOsVersionError);
-  CLogFile log;
-  log.Open("Pelko Uninstall Application", logPath.c_str(), TRUE, TRUE);
-  int result;
-  {
-    CTavrinUninstallDlg dialog(&log, versionKind);
-    result = dialog.DoModal("TavrinUninstall", StartDelayMs());
-  }
-  log.Close();
-  return result == IDOK ? 0 : 1;
-}
+int main(int argc, char** argv) { return AfxWinMain(argc, argv); }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "installed_programs.h"
 #include "pelkobus/busenum.h"
@@ -247,6 +248,37 @@ TEST_F(ProgramsTest, RefusalsChangeNothing) {
   EXPECT_FALSE(KeyExists("SOFTWARE\\Tavrin"));
   EXPECT_FALSE(tavrin::device_nodes::StoreExists());
   EXPECT_FALSE(Exists("C:\\WINDOWS\\inf\\vizorido.inf"));
+}
+
+// The uninstaller's window is its dialog, never shown; its system menu's item opens the About box, and
+// the dialog's Exit ends the program before its road has begun, removing nothing.
+TEST_F(ProgramsTest, TheUninstallersHiddenDialogOpensItsAboutBoxAndExitEndsItUntouched) {
+  ASSERT_EQ(RunSetup(), 0) << SetupLog();
+  const std::string uninstall = tavrin::sysroot::MapPath("C:\\WINDOWS\\TavrinUninstall.exe").string();
+  ASSERT_TRUE(fs::exists(uninstall));
+  setenv("TAVRIN_SETUP_PAUSE_MS", "600000", 1);  // its road waits until the test is done with the window
+  int status = -1;
+  std::thread program([&] { status = RunCommand("'" + uninstall + "'"); });
+  HWND dialog = nullptr;
+  EXPECT_TRUE(tavrin::test::Eventually([&] { return (dialog = FindWindow(nullptr, "TavrinUninstall")) != nullptr; }));
+  if (dialog) {
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    PostMessage(dialog, WM_SYSCOMMAND, 16, 0);
+    HWND about = nullptr;
+    EXPECT_TRUE(tavrin::test::Eventually([&] {
+      return (about = FindWindow(nullptr, "About TavrinUninstall")) != nullptr && IsWindowVisible(about);
+    }));
+    if (about) PostMessage(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(tavrin::test::Eventually([&] { return FindWindow(nullptr, "About TavrinUninstall") == nullptr; }));
+    PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+  } else {
+    RunCommand("pkill -f '" + uninstall + "'");  // this sysroot's only
+  }
+  program.join();
+  setenv("TAVRIN_SETUP_PAUSE_MS", "0", 1);
+  EXPECT_EQ(status, 1) << "Exit ends the uninstaller as cancelled";
+  EXPECT_TRUE(KeyExists("SOFTWARE\\Tavrin")) << "the installed system stays";
+  EXPECT_TRUE(Exists("C:\\WINDOWS\\TavrinAdmin.exe"));
 }
 
 TEST_F(ProgramsTest, UpdateStopsTavrinAdminAndRemovalOfAHeldNodeWaitsForARestart) {

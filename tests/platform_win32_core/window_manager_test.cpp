@@ -283,6 +283,31 @@ TEST_F(WindowManagerTest, FramesAreDrawnAroundTheClientArea) {
   EXPECT_GT(textPixels, 10);
 }
 
+TEST_F(WindowManagerTest, TheCaptionShowsTheWindowsSmallIconBeforeItsTitle) {
+  HWND hwnd = Make("Iconed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, {0, 0, 200, 120});
+  SetForegroundWindow(hwnd);
+  std::vector<uint32_t> green(16 * 16, 0xFF00C000u), opaque(16 * 16, 0);  // a mask of 0: every pixel drawn
+  ICONINFO info{TRUE, 0, 0, CreateBitmap(16, 16, 1, 32, opaque.data()), CreateBitmap(16, 16, 1, 32, green.data())};
+  HICON icon = CreateIconIndirect(&info);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(SendMessage(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon)), 0);
+  EXPECT_EQ(reinterpret_cast<HICON>(SendMessage(hwnd, WM_GETICON, ICON_SMALL, 0)), icon);
+  EXPECT_EQ(SendMessage(hwnd, WM_GETICON, ICON_BIG, 0), 0) << "the big one is not set";
+  tavrin::win::PaintPending();
+  Surface image;
+  ASSERT_TRUE(tavrin::win::CaptureWindow(hwnd, image));
+  int iconPixels = 0;
+  for (int x = 0; x < 30; ++x)
+    for (int y = 0; y < 24; ++y) iconPixels += Pixel(image, x, y) == PixelOf(RGB(0, 0xC0, 0));
+  EXPECT_GE(iconPixels, 12 * 12) << "the icon is drawn at the caption's left";
+  // Setting another answers the one before.
+  EXPECT_EQ(reinterpret_cast<HICON>(SendMessage(hwnd, WM_SETICON, ICON_SMALL, 0)), icon);
+  DestroyWindow(hwnd);
+  DestroyIcon(icon);
+  DeleteObject(info.hbmMask);
+  DeleteObject(info.hbmColor);
+}
+
 TEST_F(WindowManagerTest, ScreenshotPngDecodesToTheWindowsSurface) {
   HWND hwnd = Make("Shot", WS_OVERLAPPEDWINDOW | WS_VISIBLE, {5, 5, 125, 95}, nullptr, 0, RGB(200, 100, 50));
   std::vector<uint8_t> png;

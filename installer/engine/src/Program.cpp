@@ -1,6 +1,8 @@
 #include "installer/Program.h"
 
+#include "mfc/gdi.h"
 #include "win32/osversion.h"
+#include "win32/resources.h"
 #include "win32/windows.h"
 
 namespace installer {
@@ -28,26 +30,69 @@ int VersionKind(int startValue, const char* errorText) {
   return startValue;
 }
 
-int HiddenDialog::DoModal(const char* caption, UINT delayMs) {
-  if (!CreateEx(0, caption, WS_POPUP, 0, 0, 0, 0, nullptr, 0)) return -1;  // created without WS_VISIBLE
-  SetTimer(1, delayMs);
-  MSG msg;
-  int code = 0;
-  while (GetMessage(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessage(&msg);
-  }
-  code = static_cast<int>(msg.wParam);
-  DestroyWindow();
-  return code;
+InstallerDialog::InstallerDialog(UINT delayMs, UINT iconId) : CDialog(kTemplateId), m_delayMs(delayMs) {
+  m_hIcon = LoadIcon(nullptr, MAKEINTRESOURCE(static_cast<WORD>(iconId)));
 }
 
-void HiddenDialog::OnTimer(UINT_PTR id) {
-  if (id != 1) return CWnd::OnTimer(id);
+const mfc::MessageMap* InstallerDialog::GetMessageMap() const {
+  static const mfc::MessageEntry entries[] = {
+      mfc::OnMessage<&InstallerDialog::OnWindowPosChanging>(WM_WINDOWPOSCHANGING),
+      mfc::OnMessage<&InstallerDialog::OnSysCommand>(WM_SYSCOMMAND),
+  };
+  static const mfc::MessageMap map{CDialog::GetMessageMap(), entries};
+  return &map;
+}
+
+BOOL InstallerDialog::OnInitDialog() {
+  CDialog::OnInitDialog();
+  if (HMENU system = ::GetSystemMenu(m_hWnd, FALSE)) {
+    char text[128] = "";
+    if (LoadString(nullptr, kAboutItemText, text, sizeof text) > 0) {
+      ::AppendMenu(system, MF_SEPARATOR, 0, nullptr);
+      ::AppendMenu(system, MF_STRING, kAboutCommand, text);
+    }
+  }
+  SetIcon(m_hIcon, TRUE);
+  SetIcon(m_hIcon, FALSE);
+  SetTimer(1, m_delayMs);
+  return TRUE;
+}
+
+LRESULT InstallerDialog::OnWindowPosChanging(WPARAM, LPARAM lParam) {
+  if (auto* pos = reinterpret_cast<WINDOWPOS*>(lParam)) pos->flags &= ~SWP_SHOWWINDOW;
+  return 0;
+}
+
+LRESULT InstallerDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
+  if ((command & 0xFFF0) == kAboutCommand) {
+    OnAbout();
+    return 0;
+  }
+  return DefWindowProc(WM_SYSCOMMAND, command, lParam);
+}
+
+void InstallerDialog::OnTimer(UINT_PTR id) {
+  if (id != 1) return CDialog::OnTimer(id);
   KillTimer(1);
-  if (ran_) return;
-  ran_ = true;
-  PostQuitMessage(Run());
+  if (m_ran) return;
+  m_ran = true;
+  EndDialog(Run());
+}
+
+// A minimised dialog shows its icon centred, as dialog programs do.
+void InstallerDialog::OnPaint() {
+  if (!IsIconic()) return CDialog::OnPaint();
+  CPaintDC dc(this);
+  RECT client{};
+  GetClientRect(&client);
+  const int side = GetSystemMetrics(SM_CXICON);
+  dc.DrawIcon((client.right - side + 1) / 2, (client.bottom - side + 1) / 2, m_hIcon);
+}
+
+void InstallerDialog::SetLine(int id, UINT stringId) {
+  char text[256] = "";
+  LoadString(nullptr, stringId, text, sizeof text);
+  ::SetDlgItemText(m_hWnd, id, text);
 }
 
 }  // namespace installer

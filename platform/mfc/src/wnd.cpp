@@ -258,6 +258,12 @@ BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 void CWnd::SetWindowText(LPCSTR text) { ::SetWindowText(m_hWnd, text); }
 void CWnd::SetFont(CFont* f, BOOL redraw) { ::SendMessage(m_hWnd, WM_SETFONT, f ? (WPARAM)(HFONT)*f : 0, redraw); }
+HICON CWnd::SetIcon(HICON icon, BOOL big) {
+  return reinterpret_cast<HICON>(::SendMessage(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+}
+HICON CWnd::GetIcon(BOOL big) const {
+  return reinterpret_cast<HICON>(::SendMessage(m_hWnd, WM_GETICON, big ? ICON_BIG : ICON_SMALL, 0));
+}
 
 void CWnd::GetWindowText(CString& text) const {
   int length = ::GetWindowTextLength(m_hWnd);

@@ -88,6 +88,11 @@ bool ReallyVisible(const Window& window) {
 }
 
 namespace {
+
+// The properties WM_SETICON keeps a window's icons in.
+constexpr char kBigIconProp[] = "tavrin.icon.big";
+constexpr char kSmallIconProp[] = "tavrin.icon.small";
+
 bool Passed(HWND hwnd, const std::vector<HWND>& passed) {
   return std::find(passed.begin(), passed.end(), hwnd) != passed.end();
 }
@@ -651,7 +656,17 @@ void PaintFrame(HWND hwnd, HDC dc) {
   SetTextColor(dc, GetSysColor(active ? COLOR_CAPTIONTEXT : COLOR_INACTIVECAPTIONTEXT));
   RECT text = bar;
   text.left += 4;
-  if (style & WS_SYSMENU) text.right -= caption;
+  if (style & WS_SYSMENU) {
+    text.right -= caption;
+    // The small icon (else the big one, made small) before the title, as the system menu's button.
+    HICON icon = reinterpret_cast<HICON>(GetProp(hwnd, kSmallIconProp));
+    if (!icon) icon = reinterpret_cast<HICON>(GetProp(hwnd, kBigIconProp));
+    if (icon) {
+      const int side = std::min(16, caption - 2);
+      DrawIconEx(dc, text.left, bar.top + (bar.bottom - bar.top - side) / 2, icon, side, side, 0, nullptr, DI_NORMAL);
+      text.left += side + 4;
+    }
+  }
   DrawText(dc, title.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_END_ELLIPSIS | DT_NOPREFIX);
   SelectObject(dc, oldFont);
   DeleteObject(font);
@@ -768,6 +783,15 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_NCACTIVATE:
       return TRUE;
+    case WM_SETICON: {  // kept as properties of the window; the caption shows the small one
+      const char* name = wParam == ICON_BIG ? kBigIconProp : kSmallIconProp;
+      HANDLE previous = GetProp(hwnd, name);
+      SetProp(hwnd, name, reinterpret_cast<HANDLE>(lParam));
+      if ((GetWindowLongPtr(hwnd, GWL_STYLE) & WS_CAPTION) == WS_CAPTION) RedrawWindow(hwnd, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+      return reinterpret_cast<LRESULT>(previous);
+    }
+    case WM_GETICON:
+      return reinterpret_cast<LRESULT>(GetProp(hwnd, wParam == ICON_BIG ? kBigIconProp : kSmallIconProp));
     case WM_ERASEBKGND:
       return EraseBackground(hwnd, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: {

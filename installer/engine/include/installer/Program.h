@@ -1,9 +1,9 @@
-// What both installer programs share: the log path, the Windows-version kind and the hidden window whose
-// one-shot timer runs the road on the user-interface thread.
+// What both installer programs share: the log path, the Windows-version kind and the dialog that is never
+// shown, whose one-shot timer runs the road on the user-interface thread.
 #pragma once
 #include <string>
 
-#include "mfc/wnd.h"
+#include "mfc/dialog.h"
 
 namespace installer {
 
@@ -13,19 +13,36 @@ std::string LogPathFor(const char* fileName);
 // version cannot be read (then `errorText` is shown).
 int VersionKind(int startValue, const char* errorText);
 
-// A window that is never shown: its timer 1 calls Run once, and the program's message loop ends with the
-// code Run returns.
-class HiddenDialog : public CWnd {
+// The dialog of an installer program (template 102), never shown: every change of its position loses
+// SWP_SHOWWINDOW. Its system menu gets the About item, its icons are set, and timer 1 (after `delayMs`)
+// runs Run once; the dialog then ends with the code Run returns, which ends the program.
+class InstallerDialog : public CDialog {
  public:
-  // Creates the window, sets timer 1 to `delayMs` and runs the messages until Run has ended the dialog.
-  int DoModal(const char* caption, UINT delayMs);
+  InstallerDialog(UINT delayMs, UINT iconId = kIconId);
+
+  static constexpr UINT kTemplateId = 102, kIconId = 128, kAboutItemText = 101;
+  // The system menu's About item: a command from 16 to 31.
+  static constexpr UINT kAboutCommand = 16;
 
  protected:
-  virtual int Run() = 0;
+  const mfc::MessageMap* GetMessageMap() const override;
+  BOOL OnInitDialog() override;
   void OnTimer(UINT_PTR id) override;
+  void OnPaint() override;
+  virtual int Run() = 0;
+  // The system menu's About item was chosen; nothing unless the program has an About box.
+  virtual void OnAbout() {}
+  // Sets the text of a control (the title and status lines).
+  void SetLine(int id, UINT stringId);
+
+  HICON m_hIcon = nullptr;
 
  private:
-  bool ran_ = false;
+  LRESULT OnWindowPosChanging(WPARAM, LPARAM lParam);
+  LRESULT OnSysCommand(WPARAM command, LPARAM lParam);
+
+  UINT m_delayMs;
+  bool m_ran = false;
 };
 
 }  // namespace installer

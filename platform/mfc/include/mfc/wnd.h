@@ -80,6 +80,9 @@ class CWnd : public CCmdTarget {
   BOOL IsIconic() const;
   void SetWindowText(LPCSTR text);
   void SetFont(class CFont* f, BOOL redraw = TRUE);
+  // The window's big or small icon (WM_SETICON); the previous one.
+  HICON SetIcon(HICON icon, BOOL big);
+  HICON GetIcon(BOOL big) const;
   void GetWindowText(CString& text) const;
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
