@@ -294,6 +294,7 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     XFlush(x_);
   }
   void Click(int x, int y, unsigned button = 1, int count = 1) {
+    tavrin::test::WaitXWindowAt(x_, x, y);
     Move(x, y);
     for (int i = 0; i < count; ++i) {
       XTestFakeButtonEvent(x_, button, True, 0);

@@ -4,13 +4,29 @@
 
 namespace tavrinmac::test {
 
+int RecordingUi::Alert(const AlertText& alert) {
+  {
+    std::lock_guard lock(mutex_);
+    alerts_.push_back(alert.title + " " + alert.message);
+  }
+  return AppKitUi::Alert(alert);
+}
+
+std::vector<std::string> RecordingUi::alertLines() const {
+  std::lock_guard lock(mutex_);
+  return alerts_;
+}
+
 void WindowsTest::SetUp() {
   MacTest::SetUp();
   NSApplication::sharedApplication();
   tavrin::gui::TheDesktop().SetScreenSize(1024, 768);
   manager_ = alloc<serverManager>()->init();
   w_ = ServerManagerWindows::Load(manager_);
-  windowsUi_ = std::make_unique<WindowsUi>(w_);
+  windowsUi_ = std::make_unique<RecordingUi>();
+  ServerManagerWindows* windows = w_;
+  windowsUi_->SetReload([windows](View view) { windows->Reload(view); });
+  windowsUi_->SetModalWindows([windows](View view) { return windows->WindowFor(view); });
   SetUi(windowsUi_.get());
   for (View view : {View::kServersTable, View::kServerLog, View::kServerItems, View::kServerDetails})
     w_->Reload(view);

@@ -5,10 +5,25 @@
 #include <memory>
 #include <string>
 
+#include <mutex>
+#include <vector>
+
 #include "../mac_app/mac_fixture.h"
-#include "windows_ui.h"
+#include "TavrinMac/server_manager_windows.h"
+#include "TavrinMac/ui/AppKitUi.h"
 
 namespace tavrinmac::test {
+
+// The program's MacUi on AppKit, keeping "title message" of each alert it shows.
+class RecordingUi : public ui::AppKitUi {
+ public:
+  int Alert(const AlertText& alert) override;
+  std::vector<std::string> alertLines() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> alerts_;
+};
 
 // The picture matches the reference PNG, every channel within the tolerance (see reference_image.h).
 ::testing::AssertionResult MatchesPicture(const tavrin::draw::Surface& image, const std::string& path, int tolerance);
@@ -29,7 +44,7 @@ class WindowsTest : public MacTest {
 
   serverManager* manager_ = nullptr;
   ServerManagerWindows* w_ = nullptr;
-  std::unique_ptr<WindowsUi> windowsUi_;
+  std::unique_ptr<RecordingUi> windowsUi_;
 };
 
 }  // namespace tavrinmac::test

@@ -3,9 +3,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "draw/png.h"
+#include "testsupport/eventually.h"
 
 namespace tavrin::test {
 namespace {
@@ -53,6 +55,17 @@ std::vector<std::string> MappedXWindowNames(_XDisplay* display) {
   }
   if (children) XFree(children);
   return names;
+}
+
+bool WaitXWindowAt(_XDisplay* display, int x, int y, int timeoutMs) {
+  return Eventually(
+      [&] {
+        const ::Window root = DefaultRootWindow(display);
+        ::Window child = 0;
+        int atX = 0, atY = 0;
+        return XTranslateCoordinates(display, root, root, x, y, &atX, &atY, &child) && child != 0;
+      },
+      std::chrono::milliseconds(timeoutMs));
 }
 
 _XImage* CopyXScreen(_XDisplay* display) {

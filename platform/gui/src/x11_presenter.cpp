@@ -304,13 +304,14 @@ class X11Presenter::Connection : public Presenter {
   }
 
   void Handle(XEvent& event) {
+    // Input still comes for an X window just taken down (the server handled the click before our request
+    // to destroy it): it is not dropped. The core routes it by the point, to what it shows there now.
     auto it = byXid_.find(event.xany.window);
-    if (it == byXid_.end()) return;
-    const SurfaceId id = it->second;
+    const SurfaceId id = it == byXid_.end() ? 0 : it->second;
     PointerEvent pointer;
     switch (event.type) {
       case Expose:
-        if (event.xexpose.count == 0) Put(id, shown_[id]);
+        if (id && event.xexpose.count == 0) Put(id, shown_[id]);
         break;
       case MotionNotify:
         pointer.screen = draw::Point{event.xmotion.x_root, event.xmotion.y_root};
@@ -334,6 +335,7 @@ class X11Presenter::Connection : public Presenter {
         break;
       }
       case LeaveNotify:
+        if (!id) break;
         pointer.kind = PointerEvent::Kind::kLeave;
         pointer.screen = draw::Point{-1, -1};
         desktop_.Pointer(pointer, id);

@@ -21,6 +21,11 @@ unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title);
 // The names of the mapped top-level X windows in their stacking order, bottom first.
 std::vector<std::string> MappedXWindowNames(_XDisplay* display);
 
+// Waits until a window is mapped at that point of the screen on the server: a person clicks only on what
+// is shown, and a click sent before falls on the bare screen, where no program hears it. False after
+// `timeoutMs`.
+bool WaitXWindowAt(_XDisplay* display, int x, int y, int timeoutMs = 30000);
+
 // A copy of the screen (1024 x 768, as the servers are started): cheap, made a picture only when needed.
 _XImage* CopyXScreen(_XDisplay* display);
 tavrin::draw::Surface SurfaceOfXImage(_XImage* image);

@@ -115,12 +115,6 @@ ServerManagerWindows* ServerManagerWindows::Load(serverManager* manager) {
   return windows;
 }
 
-ServerManagerWindows* ServerManagerWindows::LoadInto(NSView* serverPane, NSView* logPane, serverManager* manager) {
-  auto* windows = alloc<ServerManagerWindows>();
-  windows->Build(serverPane, logPane, manager);
-  return windows;
-}
-
 void ServerManagerWindows::Build(NSView* serverPane, NSView* logPane, serverManager* manager) {
   manager_ = static_cast<serverManager*>(manager->retain());
   BuildServerPane(serverPane);
@@ -133,7 +127,7 @@ void ServerManagerWindows::Build(NSView* serverPane, NSView* logPane, serverMana
   serversTable->setTarget(this);
   serversTable->setAction(selector(&ServerManagerWindows::serversTableClick));
   serversTable->setDoubleAction(selector(&ServerManagerWindows::serverConfiguration));
-  if (ServerManagerWindow) ServerManagerWindow->setIgnoresMouseEvents(NO);
+  ServerManagerWindow->setIgnoresMouseEvents(NO);
   manager_->awakeFromNib();
 }
 
@@ -307,10 +301,7 @@ void ServerManagerWindows::dealloc() {
   NSObject::dealloc();
 }
 
-void ServerManagerWindows::Show() {
-  if (NSWindow* window = ServerManagerWindow ? ServerManagerWindow : serversTable->window())
-    window->makeKeyAndOrderFront(nullptr);
-}
+void ServerManagerWindows::Show() { ServerManagerWindow->makeKeyAndOrderFront(nullptr); }
 
 NSWindow* ServerManagerWindows::WindowFor(View view) const {
   switch (view) {
@@ -320,7 +311,7 @@ NSWindow* ServerManagerWindows::WindowFor(View view) const {
     case View::kServersTable:
     case View::kServerLog:
     case View::kServerItems:
-    case View::kServerDetails: return ServerManagerWindow ? ServerManagerWindow : serversTable->window();
+    case View::kServerDetails: return ServerManagerWindow;
     default: return nullptr;
   }
 }

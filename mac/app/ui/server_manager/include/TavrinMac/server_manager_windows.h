@@ -17,16 +17,12 @@ class ServerManagerWindows : public NSObject, public NSTableViewDataSource, publ
  public:
   // Makes the four windows for the manager (retained) and calls its awakeFromNib. Main thread.
   static ServerManagerWindows* Load(serverManager* manager);
-  // The same with the Server Manager window's part in views of another window (the main window's tabs):
-  // the servers table, command controls, configuration text and clients in `serverPane`, the log in
-  // `logPane`, laid out in their bounds; ServerManagerWindow stays null.
-  static ServerManagerWindows* LoadInto(NSView* serverPane, NSView* logPane, serverManager* manager);
 
   // Shows again what the core holds for the view; false for a view that is not the server manager's.
   bool Reload(View view);
   // The window of a modal run or an order-out (null for views that are not windows of ours).
   NSWindow* WindowFor(View view) const;
-  // Brings the window that holds the servers table to the front.
+  // Brings the Server Manager window to the front.
   void Show();
   // The menu of the second set of command items, for the program's menu bar.
   NSMenu* commandMenu() const { return commandMenu_; }
