@@ -16,6 +16,7 @@
 #include "cocoa/iokit_host.h"
 #include "cocoa/mac_root.h"
 #include "mac_fixture.h"
+#include "nub_descriptor.h"
 #include "quorvel/quorvelNHCI.h"
 
 namespace tavrinmac::test {

@@ -37,8 +37,4 @@ class MacTest : public tavrin::test::SysrootTest {
   long liveBefore_ = 0;
 };
 
-// The device descriptor of the first device nub of the driver stand-in, read by a control transfer
-// through it (empty when there is none). In nub_descriptor.cpp, for the programs that link the driver.
-std::vector<uint8_t> ReadDescriptorThroughTheNub();
-
 }  // namespace tavrinmac::test

@@ -3,11 +3,15 @@
 // START, the log's file, the start-up window.
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "PelkoFramework/Node.h"
 #include "TavrinMac/serverManager.h"
+#include "TavrinMac/ui/ControlService.h"
 #include "cocoa/mac_root.h"
 #include "main_window_fixture.h"
+#include "nub_descriptor.h"
 
 namespace tavrinmac::test {
 namespace {
@@ -190,6 +194,64 @@ TEST_F(MainWindowTest, TheStartUpWindowShowsTheOvalThenTheMainWindowComes) {
   EXPECT_EQ(window_->ovalScreen, nullptr);
   EXPECT_TRUE(window_->mainWindow->isVisible());
   EXPECT_TRUE(Until([&] { return TreeRow("Office LaserPrinter 1020") >= 0; }));
+}
+
+}  // namespace
+}  // namespace tavrinmac::test
+
+namespace tavrinmac::test {
+namespace {
+
+// A request to the control socket from another process's side, answered as the main loop turns.
+std::string Ask(const std::string& request) {
+  auto asked = std::async(std::launch::async, [request] {
+    std::string reply;
+    return ui::SendControlRequest(request, reply) ? reply : std::string("(no answer)");
+  });
+  appkit::RunMainLoopUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20);
+  return asked.get();
+}
+
+TEST_F(MainWindowTest, TheControlSocketListsTheTreeAndPressesWhatAPersonWould) {
+  Launch();
+  ui::ControlService control;
+  ASSERT_TRUE(control.Start());
+  EXPECT_NE(Ask("tree").find("\n  Office LaserPrinter 1020\tPrinter\tFree\t1\n"), std::string::npos) << Ask("tree");
+  EXPECT_EQ(Ask("press Connect"), "error: Connect is disabled\n");  // nothing chosen yet
+  EXPECT_EQ(Ask("select Office LaserPrinter 1020"), "ok\n");
+  ASSERT_TRUE(Until([&] { return Ask("toolbar").find("Connect\tenabled") != std::string::npos; }));
+  EXPECT_NE(Ask("details").find("Office LaserPrinter 1020 : (FREE)"), std::string::npos);
+  EXPECT_EQ(Ask("press Connect"), "ok\n");
+  ASSERT_TRUE(Until([&] { return Ask("tree").find("Office LaserPrinter 1020\tPrinter\tConnected\t1\t*") != std::string::npos; }));
+  EXPECT_NE(Ask("log").find("\t127.0.0.2\tOffice LaserPrinter 1020 Made Busy Success\n"), std::string::npos);
+
+  // Quitting is refused while the printer is held: the alert says so and is answered. The alert runs the
+  // main loop itself, so the one who reads and answers it asks from a thread of its own.
+  auto answered = std::async(std::launch::async, [] {
+    std::string alert;
+    for (int i = 0; i < 200 && alert.find("Note:") == std::string::npos; ++i) {
+      if (!ui::SendControlRequest("alert", alert)) alert.clear();
+      if (alert.find("Note:") == std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::string reply;
+    ui::SendControlRequest("answer", reply);
+    return alert + reply;
+  });
+  EXPECT_EQ(Ask("quit"), "ok\n");
+  ASSERT_TRUE(appkit::RunMainLoopUntil(
+      [&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20));
+  EXPECT_EQ(answered.get(), "ok\nNote:\tBefore EXIT, Disconnect all the connected devices\nok\n");
+  ASSERT_TRUE(Until([&] { return NSApp->modalWindow() == nullptr; }));
+  EXPECT_FALSE(window_->quitting());
+
+  EXPECT_EQ(Ask("menu Device Mapping/DisConnect"), "ok\n");
+  ASSERT_TRUE(Until([&] { return Ask("tree").find("Office LaserPrinter 1020\tPrinter\tFree") != std::string::npos; }));
+  EXPECT_EQ(Ask("menu Device Mapping/Nothing"), "error: no menu item Device Mapping/Nothing\n");
+  EXPECT_EQ(Ask("tab server"), "ok\n");
+  EXPECT_EQ(window_->tabText->stringValue()->str(), "Server Manager");
+  EXPECT_NE(Ask("toolbar").find("Search Pelko Servers\t"), std::string::npos);
+  EXPECT_EQ(Ask("fly"), "error: unknown request fly\n");
+  control.Stop();
 }
 
 }  // namespace

@@ -460,8 +460,13 @@ BOOL MainWindowController::validateMenuItem(NSMenuItem* item) {
 
 void MainWindowController::UpdateActions() {
   if (NSToolbar* toolbar = mainWindow->toolbar()) toolbar->validateVisibleItems();
-  menuConnect->setEnabled(app_->menuConnectEnabled() ? YES : NO);
-  menuDisConnect->setEnabled(app_->menuDisConnectEnabled() ? YES : NO);
+  // The context menu's items follow the controller when it changes them (a request done, STOP, a server
+  // chosen); a right click sets them between its changes.
+  const int connect = app_->menuConnectEnabled(), disconnect = app_->menuDisConnectEnabled();
+  if (connect != coreMenuConnect_) menuConnect->setEnabled(connect ? YES : NO);
+  if (disconnect != coreMenuDisConnect_) menuDisConnect->setEnabled(disconnect ? YES : NO);
+  coreMenuConnect_ = connect;
+  coreMenuDisConnect_ = disconnect;
 }
 
 // ---- reloads

@@ -211,10 +211,6 @@ void ServerManagerWindows::unlockOkAction(id sender) {
 
 void ServerManagerWindows::unlockCancelAction(id sender) { manager_->unlockCancelAction(sender); }
 
-void ServerManagerWindows::controlTextDidChange(NSNotification*) {
-  serverManager::unlockTextDidChange(TextOf(unlockText->stringValue()));
-}
-
 void ServerManagerWindows::modifyBSAction(id sender) {
   TakeConfigForm();
   manager_->modifyBSAction(sender);

@@ -193,8 +193,7 @@ void ServerManagerWindows::BuildUnlockWindow() {
   unlockDisplay = Label(content, NSMakeRect(20, 145, 340, 22), "");
   unlockDisplay->setFont(NSFont::boldSystemFontOfSize(13));
   Label(content, NSMakeRect(20, 108, 80, 20), "Password:");
-  unlockText = Add(content, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(100, 106, 260, 24)));
-  unlockText->setDelegate(this);
+  unlockText = Add(content, alloc<MySecureTextField>()->initWithFrame(NSMakeRect(100, 106, 260, 24)));
   unlockingText = Label(content, NSMakeRect(20, 76, 340, 20), "");
   unlockingText->setHidden(YES);
   retrieveProgress = Activity(content, NSMakeRect(20, 58, 340, 12));

@@ -157,7 +157,8 @@ class MainWindowController : public NSObject,
   NSScrollView* treeScroll_ = nullptr;
   NSView* serverTab_ = nullptr;
   NSView* serverLogTab_ = nullptr;
-  std::vector<Node*> expanded_;  // the server nodes shown expanded (retained)
+  std::vector<Node*> expanded_;
+  int coreMenuConnect_ = 0, coreMenuDisConnect_ = 0;  // the controller's word on the menu items, last seen  // the server nodes shown expanded (retained)
   tavrinmac::ServerManagerWindows* serverWindows_ = nullptr;
   bool started_ = false, quitting_ = false, tornDown_ = false;
 };

@@ -9,11 +9,12 @@
 #pragma once
 #include "TavrinMac/serverManager.h"
 #include "TavrinMac/ui.h"
+#include "TavrinMac/ui/widgets.h"
 #include "cocoa/AppKit.h"
 
 namespace tavrinmac {
 
-class ServerManagerWindows : public NSObject, public NSTableViewDataSource, public NSTextFieldDelegate {
+class ServerManagerWindows : public NSObject, public NSTableViewDataSource {
  public:
   // Makes the four windows for the manager (retained) and calls its awakeFromNib. Main thread.
   static ServerManagerWindows* Load(serverManager* manager);
@@ -34,7 +35,7 @@ class ServerManagerWindows : public NSObject, public NSTableViewDataSource, publ
            *ServerManagerWindow = nullptr;
   NSProgressIndicator *servStatusIndicator = nullptr, *retrieveProgress = nullptr, *checkingStatus = nullptr,
                       *setConfigProgress = nullptr;
-  NSSecureTextField* unlockText = nullptr;
+  MySecureTextField* unlockText = nullptr;
   NSTextField *informationText = nullptr, *checkingText = nullptr, *searchStatusText = nullptr,
               *selectedIndex = nullptr, *unlockDisplay = nullptr, *clientsTextField = nullptr,
               *unlockingText = nullptr;
@@ -80,8 +81,6 @@ class ServerManagerWindows : public NSObject, public NSTableViewDataSource, publ
   // ---- data source of the three tables
   NSInteger numberOfRowsInTableView(NSTableView* table) override;
   id tableView_objectValueForTableColumn_row(NSTableView* table, NSTableColumn* column, NSInteger row) override;
-  // The unlock window's password field.
-  void controlTextDidChange(NSNotification* notification) override;
 
   const char* className() const override { return "ServerManagerWindows"; }
 

@@ -1,11 +1,10 @@
-// What a program of this Mac reads through a connected device's nub.
+#include "nub_descriptor.h"
+
 #include "cocoa/IOKitLib.h"
-#include "mac_fixture.h"
 #include "quorvel/quorvelNHCI.h"
 
-namespace tavrinmac::test {
+namespace tavrinmac {
 
-// The device descriptor of the first device nub, read by a control transfer through it.
 std::vector<uint8_t> ReadDescriptorThroughTheNub() {
   mach_port_t master = 0;
   IOMasterPort(MACH_PORT_NULL, &master);
@@ -30,4 +29,4 @@ std::vector<uint8_t> ReadDescriptorThroughTheNub() {
   return out;
 }
 
-}  // namespace tavrinmac::test
+}  // namespace tavrinmac
