@@ -36,7 +36,7 @@ TEST_F(SysrootPathTest, ResolvesExistingComponentsIgnoringCase) {
 
 // A path mapped before is taken again only while it is there: a file made anew in another case is found.
 TEST_F(SysrootPathTest, MapsAFileMadeAnewInAnotherCase) {
-  const fs::path first = root() / "C" / "WINDOWS" / "Tavrin.INI";
+  const fs::path first = tavrin::sysroot::WindowsDir() / "Tavrin.INI";
   std::ofstream(first) << "x";
   EXPECT_EQ(MapPath("C:\\WINDOWS\\tavrin.ini"), first);
   EXPECT_TRUE(tavrin::sysroot::Locate("C:\\WINDOWS\\tavrin.ini").exists);
