@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +119,8 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     held.product = "Cruzer Blade";
     office.devices = {printer, held};
     office_ = &sim_.AddServer(office);
+    std::string error;
+    ASSERT_TRUE(sim_.Start(&error)) << error;  // its ports are known once it runs
     zarnet::sim::ServerOptions lab = zarnet::sim::LoopbackServerOptions(kLab, listenPort);
     zarnet::sim::Device keyboard;
     keyboard.port = 1;
@@ -128,11 +131,9 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
     keyboard.pid = 0xC31C;
     keyboard.product = "USB Keyboard";
     lab.devices = {keyboard};
-    lab.command_port = office_->command_port();  // one port for the commands of both
+    lab.command_port = office_->command_port();  // one port for the commands of both, one for their data
     lab.data_port = office_->data_port();
-    sim_.AddServer(lab);
-    std::string error;
-    ASSERT_TRUE(sim_.Start(&error)) << error;
+    ASSERT_TRUE(sim_.AddServer(lab).Start(&error)) << error;
     network_ = "bind=127.0.0.1;devicelist=" + std::to_string(listenPort) + ";broadcast=127.0.0." +
                std::to_string(kOffice) + ";discovery=" + std::to_string(office_->command_port()) +
                ";command=" + std::to_string(office_->command_port()) + ";data=" + std::to_string(office_->data_port());
@@ -238,6 +239,23 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
           return false;
         },
         std::chrono::milliseconds(ms));
+  }
+  // A row of a shown list holding every one of the texts, looked for until the time is up.
+  bool ShownRow(std::initializer_list<const char*> parts, Row* found, int ms = 30000) {
+    return FindWindow(
+        [&](const Window& w) {
+          if (!w.visible) return false;
+          for (const Row& row : w.rows) {
+            bool all = true;
+            for (const char* part : parts) all = all && row.cells.find(part) != std::string::npos;
+            if (all) {
+              if (found) *found = row;
+              return true;
+            }
+          }
+          return false;
+        },
+        nullptr, ms);
   }
   static bool TopLevel(const Window& w, const char* text) { return w.depth == 0 && w.text == text; }
   Window Frame() {

@@ -228,33 +228,16 @@ TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   ShowFrame();
   ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
-  // A shown row holding every one of the texts.
-  const auto shownRow = [this](std::initializer_list<const char*> parts, Row* found) {
-    return FindWindow(
-        [&](const Window& w) {
-          if (!w.visible) return false;
-          for (const Row& row : w.rows) {
-            bool all = true;
-            for (const char* part : parts) all = all && row.cells.find(part) != std::string::npos;
-            if (all) {
-              if (found) *found = row;
-              return true;
-            }
-          }
-          return false;
-        },
-        nullptr, 30000);
-  };
-  EXPECT_TRUE(shownRow({"127.0.0.91", "Loaded Successfully"}, nullptr)) << "no row of the office server";
-  EXPECT_TRUE(shownRow({"127.0.0.92", "Loaded Successfully"}, nullptr)) << "no row of the lab server";
-  EXPECT_TRUE(shownRow({"Cruzer Blade", "Busy"}, nullptr)) << "the held device is not busy";
+  EXPECT_TRUE(ShownRow({"127.0.0.91", "Loaded Successfully"}, nullptr)) << "no row of the office server";
+  EXPECT_TRUE(ShownRow({"127.0.0.92", "Loaded Successfully"}, nullptr)) << "no row of the lab server";
+  EXPECT_TRUE(ShownRow({"Cruzer Blade", "Busy"}, nullptr)) << "the held device is not busy";
   Row printer;
-  ASSERT_TRUE(shownRow({kPrinterName, "Free"}, &printer)) << "no free printer";
+  ASSERT_TRUE(ShownRow({kPrinterName, "Free"}, &printer)) << "no free printer";
   Shot("devices");
 
   Click(printer.left + 30, (printer.top + printer.bottom) / 2);
-  EXPECT_TRUE(shownRow({"Vid: 03f0"}, nullptr)) << "the printer's details do not show";
-  EXPECT_TRUE(shownRow({"Product Name: Office LaserPrinter 1020"}, nullptr));
+  EXPECT_TRUE(ShownRow({"Vid: 03f0"}, nullptr)) << "the printer's details do not show";
+  EXPECT_TRUE(ShownRow({"Product Name: Office LaserPrinter 1020"}, nullptr));
   Shot("details");
 
   Key(XK_h, XK_Alt_L);  // Help > About
@@ -269,6 +252,72 @@ TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
   EXPECT_TRUE(Eventually([&] {
     return !FindWindow([](const Window& w) { return TopLevel(w, "About Pelko") && w.visible; }, nullptr, 10);
   })) << "the About box stays";
+}
+
+TEST_F(AdminGuiTest, ConnectAndDisconnectFromTheRowsMenuClaimAndFreeTheKeyboard) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ShowFrame();
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
+  // The lab's keyboard (the office printer is one the printer monitor connects, never a person).
+  zarnet::sim::Server& lab = sim_.server(1);
+  Row keyboard;
+  ASSERT_TRUE(ShownRow({"USB Keyboard", "Free"}, &keyboard)) << "no free keyboard";
+  const int x = keyboard.left + 30, y = (keyboard.top + keyboard.bottom) / 2;
+
+  // Selected, then Connect from the row's menu (Connect and Disconnect): the server grants the claim and
+  // the row says so.
+  Click(x, y);
+  ASSERT_TRUE(ShownRow({"Vid: 046d"}, nullptr)) << "the keyboard is not selected";
+  Window menu;
+  Click(x, y, 3);
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "#32768" && w.visible; }, &menu)) << "no menu";
+  Shot("menu");
+  Click((menu.left + menu.right) / 2, menu.top + (menu.bottom - menu.top) / 4);  // its first item
+  EXPECT_TRUE(ShownRow({"USB Keyboard", "Connected"}, nullptr)) << "the keyboard does not connect";
+  EXPECT_TRUE(Eventually([&] { return lab.negotiation().granted == 1; })) << "the server saw no claim";
+  EXPECT_TRUE(ShownRow({"Device 127.0.0.92 : 1 Connect Intimation Successful"}, nullptr)) << "no log line";
+  Shot("connected");
+
+  // Disconnect from the same menu frees it at the server and in the row.
+  Click(x, y, 3);
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "#32768" && w.visible; }, &menu)) << "no menu";
+  Click((menu.left + menu.right) / 2, menu.bottom - (menu.bottom - menu.top) / 4);  // its second item
+  EXPECT_TRUE(ShownRow({"USB Keyboard", "Free"}, nullptr)) << "the keyboard stays connected";
+  EXPECT_TRUE(Eventually([&] { return lab.negotiation().sessions_ended == 1; })) << "the claim stays";
+  Shot("disconnected");
+}
+
+// The navigation pane's two large icons switch the functional panel between the device tree and the
+// server list.
+TEST_F(AdminGuiTest, TheNavigationIconsSwitchBetweenTheDeviceTreeAndTheServerList) {
+  StartAdmin();
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ShowFrame();
+  const auto shown = [](long id) { return [id](const Window& w) { return w.id == id && w.visible; }; };
+  ASSERT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not show first";
+  // The icon whose label is exactly the text (the log's tab is named "Server Manager Log").
+  const auto iconOf = [&](const char* label, Row* found) {
+    return FindWindow(
+        [&](const Window& w) {
+          for (const Row& row : w.rows)
+            if (w.visible && HasCell(row, label)) return *found = row, true;
+          return false;
+        },
+        nullptr);
+  };
+
+  Row icon;
+  ASSERT_TRUE(iconOf("Server Manager", &icon)) << "no Server Manager icon";
+  ClickCentre(icon);
+  EXPECT_TRUE(FindWindow(shown(1016), nullptr)) << "the server list does not show";
+  EXPECT_TRUE(Eventually([&] { return !FindWindow(shown(1021), nullptr, 10); })) << "the device tree stays";
+  Shot("server-manager");
+
+  ASSERT_TRUE(iconOf("Device Mapping", &icon)) << "no Device Mapping icon";
+  ClickCentre(icon);
+  EXPECT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not come back";
+  EXPECT_TRUE(Eventually([&] { return !FindWindow(shown(1016), nullptr, 10); })) << "the server list stays";
 }
 
 }  // namespace

@@ -1,5 +1,13 @@
-// A driver reading a buffer of the calling process by the address a request carries.
+// A driver reading a buffer of the calling process by the address a request carries, and the data of
+// large requests through memory the handle shares with the host.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <vector>
+
+#include "base/shared_memory.h"
+#include "win32/devices/kernel_link.h"
 
 #include "host_fixture.h"
 #include "kernel_host/root_devices.h"
@@ -97,6 +105,60 @@ TEST_F(KernelHostTest, DriverReadsTheCallersBufferByItsAddressAndBadAddressesFai
   EXPECT_FALSE(bad.ok);
   EXPECT_EQ(bad.error, ERROR_NOACCESS);
   CloseHandle(probe);
+}
+
+TEST_F(KernelHostTest, LargeRequestsGoThroughSharedMemoryWhichTheHostTakesOnlySealedAndWhole) {
+  tavrin::kernel_host::SaveRootDevices({"root\\probe"});
+  tavrin::kernel_host::Options options;
+  options.drivers.push_back({"root\\probe", "probe", ProbeEntry});
+  StartHost(options);
+  HANDLE probe = OpenFirstInterface(GUID_PROBE);
+  ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+  // Answers of 40,000 and then 300,000 bytes (the memory grows), the driver reading this process meanwhile.
+  for (size_t size : {size_t{40000}, size_t{300000}}) {
+    std::vector<uint8_t> pattern(size);
+    for (size_t i = 0; i < size; ++i) pattern[i] = static_cast<uint8_t>(i * 7 + size);
+    ProbeRequest request{reinterpret_cast<uintptr_t>(pattern.data()), static_cast<uint32_t>(size)};
+    std::vector<uint8_t> out(size);
+    Result read = Ioctl(probe, IOCTL_PROBE_READ, &request, sizeof request, out.data(), static_cast<DWORD>(out.size()));
+    ASSERT_TRUE(read.ok) << size;
+    EXPECT_EQ(read.bytes, size);
+    EXPECT_TRUE(out == pattern) << size;
+  }
+  CloseHandle(probe);
+
+  // What a client that talks to the host by itself can hand over.
+  namespace link = tavrin::kernel_link;
+  int fd = link::Connect();
+  ASSERT_GE(fd, 0);
+  link::Message type;
+  std::vector<uint8_t> payload;
+  ASSERT_TRUE(link::Send(fd, link::Message::Open, link::Writer().U32(GENERIC_READ).String(FirstInterfacePath(GUID_PROBE))));
+  ASSERT_TRUE(link::Receive(fd, &type, &payload));
+  ASSERT_EQ(type, link::Message::Opened);
+  auto offer = [&](int descriptor, uint64_t size) {
+    EXPECT_TRUE(link::SendWithDescriptor(fd, link::Message::SharedBuffer, link::Writer().U64(size), descriptor));
+    EXPECT_TRUE(link::Receive(fd, &type, &payload));
+    EXPECT_EQ(type, link::Message::SharedBufferTaken);
+    link::Reader reader(payload);
+    return static_cast<int32_t>(reader.U32());
+  };
+  // Memory it could cut short under the host's mapping is refused, so is a size beyond what it holds.
+  int unsealed = memfd_create("unsealed", MFD_CLOEXEC);
+  ASSERT_GE(unsealed, 0);
+  ASSERT_EQ(ftruncate(unsealed, 65536), 0);
+  EXPECT_LT(offer(unsealed, 65536), 0);
+  close(unsealed);
+  auto sealed = tavrin::base::SharedMemory::Create(65536);
+  ASSERT_NE(sealed, nullptr);
+  EXPECT_LT(offer(sealed->descriptor(), 65537), 0);
+  EXPECT_EQ(offer(sealed->descriptor(), 65536), 0);
+  // A request that claims more than the memory holds ends the connection: the file is closed.
+  ASSERT_TRUE(link::Send(fd, link::Message::IoctlShared, link::Writer().U32(IOCTL_PROBE_READ).U32(65537).U32(12)));
+  ASSERT_TRUE(link::Receive(fd, &type, &payload));
+  EXPECT_EQ(type, link::Message::Closed);
+  EXPECT_FALSE(link::Receive(fd, &type, &payload));
+  close(fd);
 }
 
 }  // namespace
