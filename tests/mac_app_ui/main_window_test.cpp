@@ -280,3 +280,23 @@ TEST_F(MainWindowPictureTest, TheMainWindowAsItFirstShows) {
 
 }  // namespace
 }  // namespace tavrinmac::test
+
+namespace tavrinmac::test {
+namespace {
+
+TEST(CustomViewTest, TheInnerOvalTakesTheColourChosenInTheColourPanel) {
+  NSApplication::sharedApplication();
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  CustomView* view = alloc<CustomView>()->initWithFrame(NSMakeRect(0, 0, 440, 150));
+  NSColorPanel* panel = NSColorPanel::sharedColorPanel();
+  panel->setTarget(view);
+  panel->setAction(selector(&CustomView::changeColor));
+  panel->ChooseSwatch(3);
+  EXPECT_EQ(view->innerColor()->Pixel() & 0xFFFFFF, NSColorPanel::SwatchPixel(3) & 0xFFFFFF);
+  panel->setTarget(nullptr);
+  view->release();
+  pool->drain();
+}
+
+}  // namespace
+}  // namespace tavrinmac::test
