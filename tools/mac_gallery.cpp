@@ -87,6 +87,7 @@ class Toolbar : public NSObject, public NSToolbarDelegate, public NSToolbarItemV
     for (const char* name : {"START", "STOP"}) list->addObject(Text(name));
     list->addObject(NSToolbarSeparatorItemIdentifier);
     list->addObject(Text("Auto-Connect Settings"));
+    list->addObject(NSToolbarShowColorsItemIdentifier);
     return list;
   }
   NSArray* toolbarAllowedItemIdentifiers(NSToolbar* toolbar) override { return toolbarDefaultItemIdentifiers(toolbar); }
@@ -260,13 +261,19 @@ int main(int argc, char** argv) {
   NSWindow* window = BuildGallery(devices, toolbar);
   window->setReleasedWhenClosed(NO);
   NSWindow* oval = BuildOval();
+  // The colour panel beside the window, a colour chosen.
+  NSColorPanel* colours = NSColorPanel::sharedColorPanel();
+  colours->setFrameOrigin(NSMakePoint(796, 200));
+  colours->setColor(NSColor::orangeColor());
   window->makeKeyAndOrderFront(nullptr);
   oval->orderFront(nullptr);
+  colours->orderFront(nullptr);
   int status = 0;
   if (!png.empty()) {
     appkit::RunMainLoopUntil([] { return false; }, 0.2);  // what was asked to draw is drawn
     window->displayIfNeeded();
     oval->displayIfNeeded();
+    colours->displayIfNeeded();
     if (!tavrin::draw::WritePngFile(tavrin::gui::TheDesktop().Compose(), png)) {
       fprintf(stderr, "tavrin-mac-gallery: cannot write %s\n", png.c_str());
       status = 1;
@@ -282,6 +289,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "tavrin-mac-gallery: no display (set DISPLAY, or use --png FILE)\n");
     status = 1;
   }
+  colours->close();
   oval->close();
   window->close();
   window->release();

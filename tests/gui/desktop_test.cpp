@@ -18,6 +18,7 @@ namespace {
 using tavrin::draw::Pixel;
 using tavrin::draw::Point;
 using tavrin::draw::Rect;
+using tavrin::draw::Region;
 using tavrin::draw::Rgb;
 using tavrin::draw::Surface;
 using namespace tavrin::gui;
@@ -100,6 +101,32 @@ TEST_F(DesktopTest, ComposesSurfacesBottomToTopOverTheDesktopColour) {
   state.visible = false;
   desktop_.Update(top, state);
   EXPECT_EQ(desktop_.Compose().at(85, 85), kDesktopColour);
+}
+
+// A surface with a shadow darkens what is beneath along its lower edge, softly, in its shape when it has
+// one; a surface without one leaves the screen alone.
+TEST_F(DesktopTest, AShadowDarkensWhatIsBeneathTheSurfacesLowerEdgeInItsShape) {
+  desktop_.SetScreenSize(200, 200);
+  SurfaceState state = Shown({40, 40, 120, 100}, "shadowed");
+  state.shadow = true;
+  SurfaceId id = desktop_.Create(state);
+  Fill(desktop_, id, kRed);
+  auto blueAt = [&](int x, int y) { return desktop_.Compose().at(x, y) & 0xFF; };
+  const int desktopBlue = kDesktopColour & 0xFF;
+  EXPECT_LT(blueAt(80, 101), desktopBlue - 20) << "right under the edge";
+  EXPECT_LT(blueAt(80, 101), blueAt(80, 108)) << "lighter further away";
+  EXPECT_EQ(blueAt(80, 100 + kShadowDrop + kShadowBlur + 2), desktopBlue) << "and gone beyond the blur";
+  EXPECT_EQ(blueAt(80, 30), desktopBlue) << "the shadow drops: none above";
+
+  // Shaped: only the left half is there; its shadow is under that half only.
+  state.shape = Region(Rect{0, 0, 40, 60});
+  desktop_.Update(id, state);
+  EXPECT_LT(blueAt(60, 101), desktopBlue - 20);
+  EXPECT_EQ(blueAt(110, 101), desktopBlue);
+
+  state.shadow = false;
+  desktop_.Update(id, state);
+  EXPECT_EQ(blueAt(60, 101), desktopBlue);
 }
 
 TEST_F(DesktopTest, AToolkitsOrderHoldsAndSurfacesItLeftOutStayBelow) {

@@ -15,7 +15,7 @@ void MainWindowTest::SetUp() {
   ASSERT_TRUE(host_->Start());
   driver_ = std::make_shared<quorvel::Driver>(*host_);
   host_->Register(driver_);
-  StartServers();
+  if (startServers_) StartServers();
 }
 
 void MainWindowTest::TearDown() {

@@ -43,6 +43,7 @@ class MainWindowTest : public MacTest {
   void AnswerNextAlert(std::string* seen);
   bool Busy(const std::string& address, uint16_t port);
 
+  bool startServers_ = true;  // set before SetUp runs: a test of its own without the servers
   std::unique_ptr<cocoa::iokit::Host> host_;
   std::shared_ptr<quorvel::Driver> driver_;
   ui::MainWindowController* window_ = nullptr;
@@ -50,5 +51,8 @@ class MainWindowTest : public MacTest {
   bool checkLiveObjects_ = false;
 };
 
+
+// Compares a picture with a reference file, every channel within 2 (reference_check.cpp).
+::testing::AssertionResult MatchesMainWindowPicture(const tavrin::draw::Surface& image, const std::string& path);
 
 }  // namespace tavrinmac::test

@@ -256,3 +256,47 @@ TEST_F(MainWindowTest, TheControlSocketListsTheTreeAndPressesWhatAPersonWould) {
 
 }  // namespace
 }  // namespace tavrinmac::test
+
+namespace tavrinmac::test {
+namespace {
+
+// Before any server is heard: the tabs, the empty tree and log, the toolbar as mapping starts.
+class MainWindowPictureTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    startServers_ = false;
+    MainWindowTest::SetUp();
+  }
+};
+
+TEST_F(MainWindowPictureTest, TheMainWindowAsItFirstShows) {
+  Launch(0, /*waitForTree=*/false);
+  ASSERT_TRUE(Until([&] { return window_->started(); }));
+  window_->progressForNetwork->stopAnimation(nullptr);  // its turning is no part of the picture
+  tavrin::draw::Surface pixels;
+  ASSERT_TRUE(window_->mainWindow->Snapshot(pixels));
+  EXPECT_TRUE(MatchesMainWindowPicture(pixels, TAVRIN_MAC_UI_REFERENCE_DIR "/main_window.png"));
+}
+
+}  // namespace
+}  // namespace tavrinmac::test
+
+namespace tavrinmac::test {
+namespace {
+
+TEST(CustomViewTest, TheInnerOvalTakesTheColourChosenInTheColourPanel) {
+  NSApplication::sharedApplication();
+  NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+  CustomView* view = alloc<CustomView>()->initWithFrame(NSMakeRect(0, 0, 440, 150));
+  NSColorPanel* panel = NSColorPanel::sharedColorPanel();
+  panel->setTarget(view);
+  panel->setAction(selector(&CustomView::changeColor));
+  panel->ChooseSwatch(3);
+  EXPECT_EQ(view->innerColor()->Pixel() & 0xFFFFFF, NSColorPanel::SwatchPixel(3) & 0xFFFFFF);
+  panel->setTarget(nullptr);
+  view->release();
+  pool->drain();
+}
+
+}  // namespace
+}  // namespace tavrinmac::test

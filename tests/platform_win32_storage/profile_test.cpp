@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -21,6 +25,11 @@ class ProfileTest : public tavrin::test::SysrootTest {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+  }
+  // Sets the file's modification time; the change time moves to now.
+  void SetModified(time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (tavrin::sysroot::WindowsDir() / "TavrinConf.ini").c_str(), times, 0), 0);
   }
   std::string Get(const char* section, const char* key, const char* fallback = "", DWORD size = 30) {
     std::vector<char> buffer(size, 'Z');
@@ -92,6 +101,49 @@ TEST_F(ProfileTest, WritesKeepOrderAndUseCrLf) {
   ASSERT_TRUE(SetFileAttributes("C:\\WINDOWS\\TavrinConf.ini", FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(WritePrivateProfileString("S", "k", "v", "TavrinConf.ini"));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+// Reads are served from a parsed copy: every way the file can change under it must show.
+TEST_F(ProfileTest, ReadsTheFileAnewWhenItChanges) {
+  WriteRaw("[BasicSettings]\r\nserver_name=one\r\n");
+  SetModified(1'000'000'000, 1);
+  EXPECT_EQ(Get("BasicSettings", "server_name"), "one");
+
+  // Rewritten in place with the same size and a time in the same second.
+  WriteRaw("[BasicSettings]\r\nserver_name=two\r\n");
+  SetModified(1'000'000'000, 2);
+  EXPECT_EQ(Get("BasicSettings", "server_name"), "two");
+
+  // Rewritten by another process.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    WriteRaw("[BasicSettings]\r\nserver_name=three\r\n");
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Get("BasicSettings", "server_name"), "three");
+
+  // Rewritten in place by this process through the file functions, the times set back as they were.
+  struct stat before {};
+  ASSERT_EQ(stat((tavrin::sysroot::WindowsDir() / "TavrinConf.ini").c_str(), &before), 0);
+  HANDLE file = CreateFile("C:\\WINDOWS\\TavrinConf.ini", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const std::string four = "[BasicSettings]\r\nserver_name=four!\r\n";
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, four.data(), static_cast<DWORD>(four.size()), &written, nullptr));
+  CloseHandle(file);
+  SetModified(before.st_mtim.tv_sec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(Get("BasicSettings", "server_name"), "four!");
+
+  // Written through the profile functions, then removed.
+  ASSERT_TRUE(WritePrivateProfileString("BasicSettings", "server_name", "five!", "TavrinConf.ini"));
+  EXPECT_EQ(Get("BasicSettings", "server_name"), "five!");
+  ASSERT_TRUE(DeleteFile("C:\\WINDOWS\\TavrinConf.ini"));
+  EXPECT_EQ(Get("BasicSettings", "server_name", "none"), "none");
 }
 
 }  // namespace

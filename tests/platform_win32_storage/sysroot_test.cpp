@@ -34,6 +34,23 @@ TEST_F(SysrootPathTest, ResolvesExistingComponentsIgnoringCase) {
   EXPECT_EQ(MapPath("C:\\windows\\inf\\oembus.inf\\below"), root() / "C" / "WINDOWS" / "inf" / "OemBus.INF" / "below");
 }
 
+// A path mapped before is taken again only while it is there: a file made anew in another case is found.
+TEST_F(SysrootPathTest, MapsAFileMadeAnewInAnotherCase) {
+  const fs::path first = tavrin::sysroot::WindowsDir() / "Tavrin.INI";
+  std::ofstream(first) << "x";
+  EXPECT_EQ(MapPath("C:\\WINDOWS\\tavrin.ini"), first);
+  EXPECT_TRUE(tavrin::sysroot::Locate("C:\\WINDOWS\\tavrin.ini").exists);
+  fs::remove(first);
+  const tavrin::sysroot::Located gone = tavrin::sysroot::Locate("C:\\WINDOWS\\tavrin.ini");
+  EXPECT_FALSE(gone.exists);
+  EXPECT_EQ(gone.path, root() / "C" / "WINDOWS" / "tavrin.ini");
+  const fs::path second = root() / "C" / "WINDOWS" / "TAVRIN.ini";
+  std::ofstream(second) << "yy";
+  const tavrin::sysroot::Located again = tavrin::sysroot::Locate("C:\\WINDOWS\\tavrin.ini");
+  EXPECT_EQ(again.path, second);
+  EXPECT_EQ(again.status.st_size, 2);
+}
+
 TEST_F(SysrootPathTest, SetRootReachesChildProcessesThroughTheEnvironment) {
   fs::path other = root() / "nested-root";
   tavrin::sysroot::SetRoot(other);

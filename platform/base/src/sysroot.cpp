@@ -26,10 +26,12 @@ fs::path MakeDir(fs::path dir) {
 
 }  // namespace
 
-fs::path Root() {
+fs::path RootName() {
   const char* env = getenv("TAVRIN_SYSROOT");
-  return MakeDir(env && *env ? fs::path(env) : DefaultRoot());
+  return env && *env ? fs::path(env) : DefaultRoot();
 }
+
+fs::path Root() { return MakeDir(RootName()); }
 
 void SetRoot(const fs::path& root) {
   setenv("TAVRIN_SYSROOT", root.c_str(), 1);

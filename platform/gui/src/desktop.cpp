@@ -230,6 +230,7 @@ draw::Surface Desktop::Compose(const PixelSource& source) const {
     }
   };
   for (const Layer& layer : layers) {
+    if (layer.state.shadow) CastShadow(screen, layer.state.rect, layer.state.shape);
     if (source) {
       if (source(layer.state, layer.id, asked)) put(asked, layer.state.rect);
       continue;

@@ -2,6 +2,7 @@
 // checked, pressed or hidden; a click sends WM_COMMAND to the owner, a drop-down button TBN_DROPDOWN.
 // With TBSTYLE_TOOLTIPS it keeps a tip window whose tools are its buttons (texts asked of the owner by
 // TTN_GETDISPINFO, which reaches the toolbar first). TBSTYLE_FLAT draws borders only on the hot button.
+#include <optional>
 #include <vector>
 
 #include "comctl_internal.h"
@@ -299,126 +300,117 @@ void DropDown(HWND hwnd, State& s, size_t index, const RECT& rc) {
   InvalidateRect(hwnd, nullptr, TRUE);
 }
 
-LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  State* s = StateOf<State>(hwnd, kProp, message);
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+// The control's own messages; nothing for what is not of the family.
+std::optional<LRESULT> ToolbarApi(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
-      if (StyleOf(hwnd) & TBSTYLE_TOOLTIPS) {
-        s->tips = CreateWindowEx(WS_EX_TOPMOST, TOOLTIPS_CLASS, "", WS_POPUP, 0, 0, 0, 0, GetAncestor(hwnd, GA_ROOT),
-                                 nullptr, nullptr, nullptr);
-        s->ownTips = s->tips != nullptr;
-      }
-      AutoSize(hwnd, *s);
-      return 0;
     case TB_BUTTONSTRUCTSIZE:
-      if (wParam >= offsetof(TBBUTTON, dwData)) s->structSize = wParam;
+      if (wParam >= offsetof(TBBUTTON, dwData)) s.structSize = wParam;
       return 0;
     case TB_SETBITMAPSIZE:
     case TB_SETBUTTONSIZE: {
       const int cx = LOWORD(static_cast<uintptr_t>(lParam)), cy = HIWORD(static_cast<uintptr_t>(lParam));
       if (cx <= 0 || cy <= 0 || cx > 1024 || cy > 1024) return FALSE;
-      (message == TB_SETBITMAPSIZE ? s->bitmap : s->button) = SIZE{cx, cy};
+      (message == TB_SETBITMAPSIZE ? s.bitmap : s.button) = SIZE{cx, cy};
       if (message == TB_SETBITMAPSIZE) {
-        s->button.cx = std::max<int>(s->button.cx, cx + 7);
-        s->button.cy = std::max<int>(s->button.cy, cy + 7);
+        s.button.cx = std::max<int>(s.button.cx, cx + 7);
+        s.button.cy = std::max<int>(s.button.cy, cy + 7);
       }
-      Changed(hwnd, *s);
+      Changed(hwnd, s);
       return TRUE;
     }
     case TB_GETBUTTONSIZE:
-      return MAKELPARAM(static_cast<WORD>(s->button.cx), static_cast<WORD>(s->button.cy));
+      return MAKELPARAM(static_cast<WORD>(s.button.cx), static_cast<WORD>(s.button.cy));
     case TB_ADDBITMAP:
-      return AddBitmap(*s, wParam, reinterpret_cast<const TBADDBITMAP*>(lParam));
+      return AddBitmap(s, wParam, reinterpret_cast<const TBADDBITMAP*>(lParam));
     case TB_ADDBUTTONSA:
     case TB_INSERTBUTTONA: {
       const size_t count = message == TB_ADDBUTTONSA ? static_cast<size_t>(wParam) : 1;
       auto* records = reinterpret_cast<const uint8_t*>(lParam);
-      if (!records || count == 0 || s->buttons.size() + count > kMaxButtons) return FALSE;
-      size_t at = message == TB_ADDBUTTONSA ? s->buttons.size() : std::min(static_cast<size_t>(wParam), s->buttons.size());
+      if (!records || count == 0 || s.buttons.size() + count > kMaxButtons) return FALSE;
+      size_t at = message == TB_ADDBUTTONSA ? s.buttons.size() : std::min(static_cast<size_t>(wParam), s.buttons.size());
       for (size_t i = 0; i < count; ++i) {
         TBBUTTON b;
-        ReadButton(*s, records + i * s->structSize, b);
-        s->buttons.insert(s->buttons.begin() + static_cast<ptrdiff_t>(at + i), b);
+        ReadButton(s, records + i * s.structSize, b);
+        s.buttons.insert(s.buttons.begin() + static_cast<ptrdiff_t>(at + i), b);
       }
-      Changed(hwnd, *s);
+      Changed(hwnd, s);
       return TRUE;
     }
     case TB_DELETEBUTTON:
-      if (wParam >= s->buttons.size()) return FALSE;
-      s->buttons.erase(s->buttons.begin() + static_cast<ptrdiff_t>(wParam));
-      s->hot = s->pressed = -1;
-      Changed(hwnd, *s);
+      if (wParam >= s.buttons.size()) return FALSE;
+      s.buttons.erase(s.buttons.begin() + static_cast<ptrdiff_t>(wParam));
+      s.hot = s.pressed = -1;
+      Changed(hwnd, s);
       return TRUE;
     case TB_GETBUTTON: {
       auto* out = reinterpret_cast<TBBUTTON*>(lParam);
-      if (!out || wParam >= s->buttons.size()) return FALSE;
-      *out = s->buttons[wParam];
+      if (!out || wParam >= s.buttons.size()) return FALSE;
+      *out = s.buttons[wParam];
       return TRUE;
     }
     case TB_BUTTONCOUNT:
-      return static_cast<LRESULT>(s->buttons.size());
+      return static_cast<LRESULT>(s.buttons.size());
     case TB_COMMANDTOINDEX:
-      return IndexOfCommand(*s, wParam);
+      return IndexOfCommand(s, wParam);
     case TB_ENABLEBUTTON:
-      return SetState(hwnd, *s, wParam, TBSTATE_ENABLED, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
+      return SetState(hwnd, s, wParam, TBSTATE_ENABLED, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
     case TB_CHECKBUTTON:
-      return SetState(hwnd, *s, wParam, TBSTATE_CHECKED, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
+      return SetState(hwnd, s, wParam, TBSTATE_CHECKED, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
     case TB_PRESSBUTTON:
-      return SetState(hwnd, *s, wParam, TBSTATE_PRESSED, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
+      return SetState(hwnd, s, wParam, TBSTATE_PRESSED, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
     case TB_HIDEBUTTON:
-      return SetState(hwnd, *s, wParam, TBSTATE_HIDDEN, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
+      return SetState(hwnd, s, wParam, TBSTATE_HIDDEN, LOWORD(static_cast<uintptr_t>(lParam)) != 0);
     case TB_ISBUTTONENABLED:
     case TB_ISBUTTONCHECKED:
     case TB_ISBUTTONPRESSED:
     case TB_ISBUTTONHIDDEN: {
-      int i = IndexOfCommand(*s, wParam);
+      int i = IndexOfCommand(s, wParam);
       if (i < 0) return 0;
       const BYTE bit = message == TB_ISBUTTONENABLED ? TBSTATE_ENABLED
                        : message == TB_ISBUTTONCHECKED ? TBSTATE_CHECKED
                        : message == TB_ISBUTTONPRESSED ? TBSTATE_PRESSED
                                                        : TBSTATE_HIDDEN;
-      return (s->buttons[i].fsState & bit) != 0;
+      return (s.buttons[i].fsState & bit) != 0;
     }
     case TB_SETSTATE: {
-      int i = IndexOfCommand(*s, wParam);
+      int i = IndexOfCommand(s, wParam);
       if (i < 0) return FALSE;
-      const bool hiddenChanged = ((s->buttons[i].fsState ^ static_cast<BYTE>(lParam)) & TBSTATE_HIDDEN) != 0;
-      s->buttons[i].fsState = static_cast<BYTE>(lParam);
-      if (hiddenChanged) Changed(hwnd, *s);
+      const bool hiddenChanged = ((s.buttons[i].fsState ^ static_cast<BYTE>(lParam)) & TBSTATE_HIDDEN) != 0;
+      s.buttons[i].fsState = static_cast<BYTE>(lParam);
+      if (hiddenChanged) Changed(hwnd, s);
       else InvalidateRect(hwnd, nullptr, TRUE);
       return TRUE;
     }
     case TB_GETSTATE: {
-      int i = IndexOfCommand(*s, wParam);
-      return i < 0 ? -1 : s->buttons[i].fsState;
+      int i = IndexOfCommand(s, wParam);
+      return i < 0 ? -1 : s.buttons[i].fsState;
     }
     case TB_GETITEMRECT:
     case TB_GETRECT: {
       auto* rect = reinterpret_cast<RECT*>(lParam);
-      int i = message == TB_GETRECT ? IndexOfCommand(*s, wParam) : (wParam < s->buttons.size() ? static_cast<int>(wParam) : -1);
-      if (!rect || i < 0 || IsHidden(s->buttons[i])) return FALSE;
-      *rect = Layout(*s)[i];
+      int i = message == TB_GETRECT ? IndexOfCommand(s, wParam) : (wParam < s.buttons.size() ? static_cast<int>(wParam) : -1);
+      if (!rect || i < 0 || IsHidden(s.buttons[i])) return FALSE;
+      *rect = Layout(s)[i];
       return TRUE;
     }
     case TB_HITTEST: {
       auto* p = reinterpret_cast<const POINT*>(lParam);
       if (!p) return -1;
-      int i = ButtonAt(*s, *p);
-      if (i < 0) return -static_cast<LRESULT>(s->buttons.size()) - 1;
-      return IsSeparator(s->buttons[i]) ? -i - 1 : i;
+      int i = ButtonAt(s, *p);
+      if (i < 0) return -static_cast<LRESULT>(s.buttons.size()) - 1;
+      return IsSeparator(s.buttons[i]) ? -i - 1 : i;
     }
     case TB_GETHOTITEM:
-      return s->hot;
+      return s.hot;
     case TB_SETIMAGELIST:
     case TB_SETHOTIMAGELIST:
     case TB_SETDISABLEDIMAGELIST: {
-      HIMAGELIST& slot = message == TB_SETIMAGELIST ? s->images : message == TB_SETHOTIMAGELIST ? s->hotImages : s->disabledImages;
+      HIMAGELIST& slot = message == TB_SETIMAGELIST ? s.images : message == TB_SETHOTIMAGELIST ? s.hotImages : s.disabledImages;
       HIMAGELIST old = slot;
       slot = reinterpret_cast<HIMAGELIST>(lParam);
-      if (message == TB_SETIMAGELIST && old == s->ownImages && old != slot) {
-        ImageList_Destroy(s->ownImages);  // ours goes; the caller's lists stay the caller's
-        s->ownImages = nullptr;
+      if (message == TB_SETIMAGELIST && old == s.ownImages && old != slot) {
+        ImageList_Destroy(s.ownImages);  // ours goes; the caller's lists stay the caller's
+        s.ownImages = nullptr;
         old = nullptr;
       }
       if (message == TB_SETIMAGELIST && slot) {
@@ -429,132 +421,172 @@ LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return reinterpret_cast<LRESULT>(old);
     }
     case TB_GETIMAGELIST:
-      return reinterpret_cast<LRESULT>(s->images);
+      return reinterpret_cast<LRESULT>(s.images);
     case TB_GETHOTIMAGELIST:
-      return reinterpret_cast<LRESULT>(s->hotImages);
+      return reinterpret_cast<LRESULT>(s.hotImages);
     case TB_GETDISABLEDIMAGELIST:
-      return reinterpret_cast<LRESULT>(s->disabledImages);
+      return reinterpret_cast<LRESULT>(s.disabledImages);
     case TB_SETEXTENDEDSTYLE: {
-      DWORD old = s->exStyle;
-      s->exStyle = static_cast<DWORD>(lParam);
-      Changed(hwnd, *s);
+      DWORD old = s.exStyle;
+      s.exStyle = static_cast<DWORD>(lParam);
+      Changed(hwnd, s);
       return old;
     }
     case TB_GETEXTENDEDSTYLE:
-      return s->exStyle;
+      return s.exStyle;
     case TB_GETTOOLTIPS:
-      return reinterpret_cast<LRESULT>(s->tips);
+      return reinterpret_cast<LRESULT>(s.tips);
     case TB_SETTOOLTIPS:
-      if (s->ownTips && s->tips && s->tips != reinterpret_cast<HWND>(wParam)) DestroyWindow(s->tips);
-      s->tips = reinterpret_cast<HWND>(wParam);
-      s->ownTips = false;
-      SyncTools(hwnd, *s);
+      if (s.ownTips && s.tips && s.tips != reinterpret_cast<HWND>(wParam)) DestroyWindow(s.tips);
+      s.tips = reinterpret_cast<HWND>(wParam);
+      s.ownTips = false;
+      SyncTools(hwnd, s);
       return 0;
     case TB_SETPARENT: {
-      HWND old = Owner(hwnd, *s);
-      s->owner = reinterpret_cast<HWND>(wParam);
+      HWND old = Owner(hwnd, s);
+      s.owner = reinterpret_cast<HWND>(wParam);
       return reinterpret_cast<LRESULT>(old);
     }
     case TB_AUTOSIZE:
-      AutoSize(hwnd, *s);
+      AutoSize(hwnd, s);
       return 0;
     case TB_SETINDENT:
-      s->indent = std::clamp(static_cast<int>(wParam), 0, 1024);
-      Changed(hwnd, *s);
+      s.indent = std::clamp(static_cast<int>(wParam), 0, 1024);
+      Changed(hwnd, s);
       return TRUE;
-    case WM_NOTIFY: {
-      // The tip asks its tool, the toolbar, for texts: the owner answers.
-      auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header && header->hwndFrom == s->tips) {
-        HWND owner = Owner(hwnd, *s);
-        return owner ? SendMessage(owner, WM_NOTIFY, wParam, lParam) : 0;
-      }
-      return 0;
-    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// Input: mouse, keys, focus and capture; nothing for what is not of the family.
+std::optional<LRESULT> ToolbarInput(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
     case WM_MOUSEMOVE: {
-      RelayToTips(hwnd, *s, message, wParam, lParam);
+      RelayToTips(hwnd, s, message, wParam, lParam);
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      int i = ButtonAt(*s, p);
-      if (GetCapture() == hwnd && s->pressed >= 0) {
-        BYTE& state = s->buttons[s->pressed].fsState;
+      int i = ButtonAt(s, p);
+      if (GetCapture() == hwnd && s.pressed >= 0) {
+        BYTE& state = s.buttons[s.pressed].fsState;
         const BYTE old = state;
-        state = i == s->pressed ? static_cast<BYTE>(state | TBSTATE_PRESSED) : static_cast<BYTE>(state & ~TBSTATE_PRESSED);
+        state = i == s.pressed ? static_cast<BYTE>(state | TBSTATE_PRESSED) : static_cast<BYTE>(state & ~TBSTATE_PRESSED);
         if (old != state) InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
       }
       if (StyleOf(hwnd) & TBSTYLE_FLAT) {
-        SetHot(hwnd, *s, i >= 0 && !IsSeparator(s->buttons[i]) ? i : -1);
-        if (!s->tracking) {
+        SetHot(hwnd, s, i >= 0 && !IsSeparator(s.buttons[i]) ? i : -1);
+        if (!s.tracking) {
           TRACKMOUSEEVENT track{sizeof(TRACKMOUSEEVENT), TME_LEAVE, hwnd, 0};
-          s->tracking = TrackMouseEvent(&track) != FALSE;
+          s.tracking = TrackMouseEvent(&track) != FALSE;
         }
       }
       return 0;
     }
     case WM_MOUSELEAVE:
-      RelayToTips(hwnd, *s, message, wParam, lParam);
-      s->tracking = false;
-      SetHot(hwnd, *s, -1);
+      RelayToTips(hwnd, s, message, wParam, lParam);
+      s.tracking = false;
+      SetHot(hwnd, s, -1);
       return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
-      RelayToTips(hwnd, *s, message, wParam, lParam);
+      RelayToTips(hwnd, s, message, wParam, lParam);
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      int i = ButtonAt(*s, p);
-      if (i < 0 || IsSeparator(s->buttons[i]) || !(s->buttons[i].fsState & TBSTATE_ENABLED)) return 0;
-      const TBBUTTON& b = s->buttons[i];
-      RECT rc = Layout(*s)[i];
-      if ((b.fsStyle & TBSTYLE_DROPDOWN) && (!HasArrow(*s, b) || p.x >= rc.right - kArrowWidth)) {
-        DropDown(hwnd, *s, static_cast<size_t>(i), rc);
+      int i = ButtonAt(s, p);
+      if (i < 0 || IsSeparator(s.buttons[i]) || !(s.buttons[i].fsState & TBSTATE_ENABLED)) return 0;
+      const TBBUTTON& b = s.buttons[i];
+      RECT rc = Layout(s)[i];
+      if ((b.fsStyle & TBSTYLE_DROPDOWN) && (!HasArrow(s, b) || p.x >= rc.right - kArrowWidth)) {
+        DropDown(hwnd, s, static_cast<size_t>(i), rc);
         return 0;
       }
-      s->pressed = i;
-      s->buttons[i].fsState |= TBSTATE_PRESSED;
+      s.pressed = i;
+      s.buttons[i].fsState |= TBSTATE_PRESSED;
       SetCapture(hwnd);
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     }
     case WM_LBUTTONUP: {
-      RelayToTips(hwnd, *s, message, wParam, lParam);
-      if (GetCapture() != hwnd || s->pressed < 0) return 0;
-      const int i = s->pressed;
-      s->pressed = -1;
+      RelayToTips(hwnd, s, message, wParam, lParam);
+      if (GetCapture() != hwnd || s.pressed < 0) return 0;
+      const int i = s.pressed;
+      s.pressed = -1;
       ReleaseCapture();
-      if (i >= static_cast<int>(s->buttons.size())) return 0;
-      TBBUTTON& b = s->buttons[i];
+      if (i >= static_cast<int>(s.buttons.size())) return 0;
+      TBBUTTON& b = s.buttons[i];
       b.fsState &= static_cast<BYTE>(~TBSTATE_PRESSED);
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       InvalidateRect(hwnd, nullptr, TRUE);
-      if (ButtonAt(*s, p) != i) return 0;
-      if ((b.fsStyle & TBSTYLE_CHECKGROUP) == TBSTYLE_CHECKGROUP) CheckInGroup(*s, static_cast<size_t>(i));
+      if (ButtonAt(s, p) != i) return 0;
+      if ((b.fsStyle & TBSTYLE_CHECKGROUP) == TBSTYLE_CHECKGROUP) CheckInGroup(s, static_cast<size_t>(i));
       else if (b.fsStyle & TBSTYLE_CHECK) b.fsState ^= TBSTATE_CHECKED;
       const int id = b.idCommand;
-      if (HWND owner = Owner(hwnd, *s)) {
+      if (HWND owner = Owner(hwnd, s)) {
         SendMessage(owner, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
       }
       return 0;
     }
     case WM_CAPTURECHANGED:
-      if (s->pressed >= 0 && s->pressed < static_cast<int>(s->buttons.size()) && reinterpret_cast<HWND>(lParam) != hwnd) {
-        s->buttons[s->pressed].fsState &= static_cast<BYTE>(~TBSTATE_PRESSED);
-        s->pressed = -1;
+      if (s.pressed >= 0 && s.pressed < static_cast<int>(s.buttons.size()) && reinterpret_cast<HWND>(lParam) != hwnd) {
+        s.buttons[s.pressed].fsState &= static_cast<BYTE>(~TBSTATE_PRESSED);
+        s.pressed = -1;
         InvalidateRect(hwnd, nullptr, TRUE);
       }
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Notifications from its children and tips; nothing for what is not of the family.
+std::optional<LRESULT> ToolbarNotification(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_NOTIFY: {
+      // The tip asks its tool, the toolbar, for texts: the owner answers.
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header && header->hwndFrom == s.tips) {
+        HWND owner = Owner(hwnd, s);
+        return owner ? SendMessage(owner, WM_NOTIFY, wParam, lParam) : 0;
+      }
+      return 0;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// What every window hears: creation, size, font, the end; nothing for what is not of the family.
+std::optional<LRESULT> ToolbarWindow(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_CREATE:
+      if (StyleOf(hwnd) & TBSTYLE_TOOLTIPS) {
+        s.tips = CreateWindowEx(WS_EX_TOPMOST, TOOLTIPS_CLASS, "", WS_POPUP, 0, 0, 0, 0, GetAncestor(hwnd, GA_ROOT),
+                                 nullptr, nullptr, nullptr);
+        s.ownTips = s.tips != nullptr;
+      }
+      AutoSize(hwnd, s);
       return 0;
     case WM_SIZE:
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wParam);
+      s.font = reinterpret_cast<HFONT>(wParam);
       return 0;
     case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(s->font);
+      return reinterpret_cast<LRESULT>(s.font);
     case WM_NCDESTROY:
-      if (s->ownTips && s->tips && IsWindow(s->tips)) DestroyWindow(s->tips);
-      if (s->ownImages) ImageList_Destroy(s->ownImages);
-      break;
+      if (s.ownTips && s.tips && IsWindow(s.tips)) DestroyWindow(s.tips);
+      if (s.ownImages) ImageList_Destroy(s.ownImages);
+      return std::nullopt;
     default:
-      break;
+      return std::nullopt;
+  }
+}
+
+LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  State* s = StateOf<State>(hwnd, kProp, message);
+  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+  for (auto handle : {ToolbarApi, ToolbarInput, ToolbarNotification, ToolbarWindow}) {
+    if (std::optional<LRESULT> result = handle(hwnd, *s, message, wParam, lParam)) return *result;
   }
   return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }

@@ -2,6 +2,7 @@
 // relays (or that a TTF_SUBCLASS tool's window passes on) start the initial delay over a tool, after which
 // the tip shows below the pointer; it hides after the auto-pop delay, on a click, or when the pointer
 // leaves the tool.
+#include <optional>
 #include <vector>
 
 #include "comctl_internal.h"
@@ -293,23 +294,22 @@ void Paint(HWND hwnd, const State& s) {
   EndPaint(hwnd, &ps);
 }
 
-LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  State* s = StateOf<State>(hwnd, kProp, message);
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+// The control's own messages; nothing for what is not of the family.
+std::optional<LRESULT> ToolTipApi(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case TTM_ACTIVATE:
-      s->active = wParam != 0;
-      if (!s->active) Hide(hwnd, *s);
+      s.active = wParam != 0;
+      if (!s.active) Hide(hwnd, s);
       return 0;
     case TTM_ADDTOOLA: {
       auto* info = reinterpret_cast<const TOOLINFO*>(lParam);
       if (!info || info->cbSize < offsetof(TOOLINFO, lParam)) return FALSE;
-      int at = FindTool(*s, info);
+      int at = FindTool(s, info);
       if (at < 0) {
-        s->tools.emplace_back();
-        at = static_cast<int>(s->tools.size()) - 1;
+        s.tools.emplace_back();
+        at = static_cast<int>(s.tools.size()) - 1;
       }
-      Tool& tool = s->tools[at];
+      Tool& tool = s.tools[at];
       tool.flags = info->uFlags;
       tool.hwnd = info->hwnd;
       tool.id = info->uId;
@@ -320,39 +320,39 @@ LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return TRUE;
     }
     case TTM_DELTOOLA: {
-      int at = FindTool(*s, reinterpret_cast<const TOOLINFO*>(lParam));
+      int at = FindTool(s, reinterpret_cast<const TOOLINFO*>(lParam));
       if (at < 0) return 0;
-      if (at == s->current) {
-        Hide(hwnd, *s);
-        s->current = -1;
-      } else if (at < s->current) {
-        --s->current;
+      if (at == s.current) {
+        Hide(hwnd, s);
+        s.current = -1;
+      } else if (at < s.current) {
+        --s.current;
       }
-      if (s->tools[at].flags & TTF_SUBCLASS) UnsubclassTool(hwnd, SubclassTarget(s->tools[at]));
-      s->tools.erase(s->tools.begin() + at);
+      if (s.tools[at].flags & TTF_SUBCLASS) UnsubclassTool(hwnd, SubclassTarget(s.tools[at]));
+      s.tools.erase(s.tools.begin() + at);
       return 0;
     }
     case TTM_NEWTOOLRECTA: {
       auto* info = reinterpret_cast<const TOOLINFO*>(lParam);
-      int at = FindTool(*s, info);
-      if (at >= 0) s->tools[at].rect = info->rect;
+      int at = FindTool(s, info);
+      if (at >= 0) s.tools[at].rect = info->rect;
       return 0;
     }
     case TTM_UPDATETIPTEXTA:
     case TTM_SETTOOLINFOA: {
       auto* info = reinterpret_cast<const TOOLINFO*>(lParam);
-      int at = FindTool(*s, info);
+      int at = FindTool(s, info);
       if (at < 0) return 0;
-      Tool& tool = s->tools[at];
+      Tool& tool = s.tools[at];
       if (message == TTM_SETTOOLINFOA) {
         tool.flags = info->uFlags;
         tool.rect = info->rect;
         if (info->cbSize >= sizeof(TOOLINFO)) tool.param = info->lParam;
       }
       SetText(tool, *info);
-      if (s->shown && at == s->current) {
-        s->shownText = TextOf(hwnd, tool);
-        SIZE size = TipSize(hwnd, *s, s->shownText);
+      if (s.shown && at == s.current) {
+        s.shownText = TextOf(hwnd, tool);
+        SIZE size = TipSize(hwnd, s, s.shownText);
         SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         InvalidateRect(hwnd, nullptr, TRUE);
       }
@@ -360,90 +360,114 @@ LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     }
     case TTM_GETTOOLINFOA: {
       auto* info = reinterpret_cast<TOOLINFO*>(lParam);
-      int at = FindTool(*s, info);
+      int at = FindTool(s, info);
       if (at < 0) return FALSE;
-      FillInfo(s->tools[at], info, true);
+      FillInfo(s.tools[at], info, true);
       return TRUE;
     }
     case TTM_GETTEXTA: {
       auto* info = reinterpret_cast<TOOLINFO*>(lParam);
-      int at = FindTool(*s, info);
+      int at = FindTool(s, info);
       if (!info || !info->lpszText) return 0;
       size_t size = wParam ? static_cast<size_t>(wParam) : kTextMax;
-      return CopyOut(at < 0 ? std::string() : TextOf(hwnd, s->tools[at]), info->lpszText, size);
+      return CopyOut(at < 0 ? std::string() : TextOf(hwnd, s.tools[at]), info->lpszText, size);
     }
     case TTM_HITTESTA: {
       auto* hit = reinterpret_cast<TTHITTESTINFO*>(lParam);
       if (!hit) return FALSE;
-      int at = ToolAt(*s, hit->hwnd, hit->pt);
+      int at = ToolAt(s, hit->hwnd, hit->pt);
       if (at < 0) return FALSE;
-      FillInfo(s->tools[at], &hit->ti, false);
+      FillInfo(s.tools[at], &hit->ti, false);
       return TRUE;
     }
     case TTM_GETTOOLCOUNT:
-      return static_cast<LRESULT>(s->tools.size());
+      return static_cast<LRESULT>(s.tools.size());
     case TTM_GETCURRENTTOOLA: {
-      if (!s->shown || s->current < 0) return FALSE;
-      if (auto* info = reinterpret_cast<TOOLINFO*>(lParam)) FillInfo(s->tools[s->current], info, true);
+      if (!s.shown || s.current < 0) return FALSE;
+      if (auto* info = reinterpret_cast<TOOLINFO*>(lParam)) FillInfo(s.tools[s.current], info, true);
       return TRUE;
     }
     case TTM_RELAYEVENT:
-      if (auto* msg = reinterpret_cast<const MSG*>(lParam)) Relay(hwnd, *s, *msg);
+      if (auto* msg = reinterpret_cast<const MSG*>(lParam)) Relay(hwnd, s, *msg);
       return 0;
     case TTM_SETDELAYTIME: {
       const int ms = static_cast<short>(LOWORD(static_cast<uintptr_t>(lParam)));
       const int value = ms < 0 ? kDefaultInitial : ms;
       if (wParam == TTDT_AUTOMATIC) {
-        s->initial = value;
-        s->autopop = value * 10;
-        s->reshow = value / 5;
+        s.initial = value;
+        s.autopop = value * 10;
+        s.reshow = value / 5;
       } else if (wParam == TTDT_INITIAL) {
-        s->initial = value;
+        s.initial = value;
       } else if (wParam == TTDT_AUTOPOP) {
-        s->autopop = ms < 0 ? s->initial * 10 : ms;
+        s.autopop = ms < 0 ? s.initial * 10 : ms;
       } else if (wParam == TTDT_RESHOW) {
-        s->reshow = ms < 0 ? s->initial / 5 : ms;
+        s.reshow = ms < 0 ? s.initial / 5 : ms;
       }
       return 0;
     }
     case TTM_GETDELAYTIME:
-      return wParam == TTDT_AUTOPOP ? s->autopop : wParam == TTDT_RESHOW ? s->reshow : s->initial;
+      return wParam == TTDT_AUTOPOP ? s.autopop : wParam == TTDT_RESHOW ? s.reshow : s.initial;
     case TTM_SETMAXTIPWIDTH: {
-      int old = s->maxWidth;
-      s->maxWidth = static_cast<int>(lParam);
+      int old = s.maxWidth;
+      s.maxWidth = static_cast<int>(lParam);
       return old;
     }
     case TTM_GETMAXTIPWIDTH:
-      return s->maxWidth;
+      return s.maxWidth;
     case TTM_SETTIPBKCOLOR:
-      s->back = static_cast<COLORREF>(wParam);
+      s.back = static_cast<COLORREF>(wParam);
       return 0;
     case TTM_SETTIPTEXTCOLOR:
-      s->fore = static_cast<COLORREF>(wParam);
+      s.fore = static_cast<COLORREF>(wParam);
       return 0;
     case TTM_POP:
-      Hide(hwnd, *s);
+      Hide(hwnd, s);
       return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Input and the timers that show and hide the tip; nothing for what is not of the family.
+std::optional<LRESULT> ToolTipInput(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
     case WM_TIMER:
-      if (wParam == kShowTimer) Show(hwnd, *s);
-      else if (wParam == kPopTimer) Hide(hwnd, *s), s->suppressed = true;
+      if (wParam == kShowTimer) Show(hwnd, s);
+      else if (wParam == kPopTimer) Hide(hwnd, s), s.suppressed = true;
       return 0;
-    case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wParam);
-      return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(s->font);
-    case WM_NCHITTEST:
-      return HTTRANSPARENT;
     case WM_MOUSEACTIVATE:
       return 3;  // MA_NOACTIVATE: a tip never takes the activation
+    default:
+      return std::nullopt;
+  }
+}
+
+// What every window hears: creation, size, font, the end; nothing for what is not of the family.
+std::optional<LRESULT> ToolTipWindow(HWND hwnd, State& s, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_SETFONT:
+      s.font = reinterpret_cast<HFONT>(wParam);
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(s.font);
+    case WM_NCHITTEST:
+      return HTTRANSPARENT;
     case WM_NCDESTROY:
-      for (const Tool& tool : s->tools) {
+      for (const Tool& tool : s.tools) {
         if ((tool.flags & TTF_SUBCLASS) && IsWindow(SubclassTarget(tool))) UnsubclassTool(hwnd, SubclassTarget(tool));
       }
-      break;
+      return std::nullopt;
     default:
-      break;
+      return std::nullopt;
+  }
+}
+
+LRESULT CALLBACK ToolTipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  State* s = StateOf<State>(hwnd, kProp, message);
+  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+  for (auto handle : {ToolTipApi, ToolTipInput, ToolTipWindow}) {
+    if (std::optional<LRESULT> result = handle(hwnd, *s, message, wParam, lParam)) return *result;
   }
   return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
 }

@@ -82,6 +82,7 @@ ssize_t TextWrite(void* cookie, const char* buffer, size_t size) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return 0;  // the stream's error flag makes fprintf fail
     written += static_cast<size_t>(n);
+    storage::NoteFileChange();
   }
   return static_cast<ssize_t>(size);
 }
@@ -125,6 +126,7 @@ FILE* OpenCrtFile(const char* windowsPath, const char* mode) {
   }
   int fd = open(path.c_str(), flags, 0644);
   if (fd < 0) return nullptr;
+  if (flags & (O_TRUNC | O_APPEND)) storage::NoteFileChange();
 
   // The stdio mode without the Windows-only letters.
   std::string stdioMode(1, mode[0]);

@@ -49,6 +49,7 @@ class FileObject : public IoObject {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return Finish(n, done, overlapped);
       written += static_cast<size_t>(n);
+      storage::NoteFileChange();
     }
     return Finish(static_cast<ssize_t>(written), done, overlapped);
   }
@@ -228,6 +229,7 @@ HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*
     flags |= O_APPEND;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
   int fd = open(target.c_str(), flags, mode);
+  if (truncate || !exists) storage::NoteFileChange();
   if (fd < 0) return Fail(errno == ENOENT ? NotFoundError(target) : ErrorFromErrno(errno), INVALID_HANDLE_VALUE);
 
   const bool reopened = exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
@@ -332,6 +334,7 @@ BOOL DeleteFile(LPCSTR lpFileName) {
   // The image of a running program is in use, as on Windows.
   if (S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) && IsRunningImage(st)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (unlink(target.c_str()) != 0) return Fail(ErrorFromErrno(errno), FALSE);
+  storage::NoteFileChange();
   return TRUE;
 }
 
@@ -348,6 +351,7 @@ BOOL CopyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
   }
   std::error_code ec;
   fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+  storage::NoteFileChange();
   if (ec) return Fail(ec.value() == ENOENT ? NotFoundError(target) : ErrorFromErrno(ec.value()), FALSE);
   chmod(target.c_str(), from.st_mode & 07777);  // the copy carries the source's attributes
   return TRUE;
@@ -375,10 +379,14 @@ BOOL MoveFileEx(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) 
       if (S_ISDIR(to.st_mode) || !(to.st_mode & S_IWUSR)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     }
   }
-  if (rename(source.c_str(), target.c_str()) == 0) return TRUE;
+  if (rename(source.c_str(), target.c_str()) == 0) {
+    storage::NoteFileChange();
+    return TRUE;
+  }
   if (errno == EXDEV && (dwFlags & MOVEFILE_COPY_ALLOWED) && S_ISREG(from.st_mode)) {
     std::error_code ec;
     fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+    storage::NoteFileChange();
     if (!ec && unlink(source.c_str()) == 0) return TRUE;
     return Fail(ErrorFromErrno(ec ? ec.value() : errno), FALSE);
   }

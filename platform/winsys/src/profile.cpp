@@ -27,34 +27,33 @@ using ini::Section;
 
 std::mutex g_writeLock;  // orders this process's read-modify-write cycles
 
-fs::path ProfilePath(LPCSTR fileName) {
+sysroot::Located FindProfile(LPCSTR fileName) {
   std::string name = fileName ? fileName : "win.ini";
   if (name.find_first_of("\\/:") == std::string::npos) name = "C:\\WINDOWS\\" + name;
-  // Mapping a name walks the folders case-insensitively: the file found last time (in the same sysroot) is
-  // taken again while it is there.
-  static std::mutex lock;
-  static std::unordered_map<std::string, fs::path>* mapped = new std::unordered_map<std::string, fs::path>;
-  const std::string key = sysroot::Root().string() + '|' + name;
-  {
-    std::lock_guard guard(lock);
-    auto found = mapped->find(key);
-    struct stat st{};
-    if (found != mapped->end() && stat(found->second.c_str(), &st) == 0) return found->second;
-  }
-  fs::path path = sysroot::MapPath(name);
-  struct stat st{};
-  if (stat(path.c_str(), &st) == 0) {  // only a file that exists: one made later may take another case
-    std::lock_guard guard(lock);
-    if (mapped->size() >= 64) mapped->clear();
-    (*mapped)[key] = path;
-  }
-  return path;
+  return sysroot::Locate(name);
 }
 
-// The last files read, parsed, kept with their bytes: reading many keys of one file parses it once (a
-// file whose bytes are the same is the same document, whatever its times say).
+// What tells one state of a file from another without reading it. The times are kept to the nanosecond;
+// the change time moves with every write and cannot be set back by another program.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{}, changed{};
+
+  static FileIdentity Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+  }
+};
+
+// The last files read, parsed: a run of reads of one file costs one read and one parse while the file
+// stays as it was and this process changes no file.
 struct CachedProfile {
-  std::string bytes;
+  FileIdentity identity;
+  uint64_t fileChanges = 0;
   std::shared_ptr<const Document> document;
 };
 
@@ -65,20 +64,27 @@ std::unordered_map<std::string, CachedProfile>& Cache() {
 }
 constexpr size_t kCachedProfiles = 16;
 
-std::shared_ptr<const Document> Load(const fs::path& path) {
-  std::string bytes;
-  storage::ReadWhole(path, bytes);  // a missing file reads as empty
-  std::lock_guard guard(g_cacheLock);
-  CachedProfile& cached = Cache()[path.string()];
-  if (!cached.document || cached.bytes != bytes) {
-    if (Cache().size() > kCachedProfiles) {
-      Cache().clear();
-      return std::make_shared<const Document>(ini::Parse(bytes));
-    }
-    cached.document = std::make_shared<const Document>(ini::Parse(bytes));
-    cached.bytes = std::move(bytes);
+std::shared_ptr<const Document> Load(const sysroot::Located& file) {
+  if (!file.exists) {  // a missing file reads as empty
+    static const auto* empty = new std::shared_ptr<const Document>(std::make_shared<const Document>());
+    return *empty;
   }
-  return cached.document;
+  const FileIdentity identity = FileIdentity::Of(file.status);
+  const uint64_t changes = storage::FileChanges();  // taken before the read: a change during it reloads
+  {
+    std::lock_guard guard(g_cacheLock);
+    auto found = Cache().find(file.path.string());
+    if (found != Cache().end() && found->second.fileChanges == changes && found->second.identity == identity)
+      return found->second.document;
+  }
+  // The status was taken before the bytes are read: a file changed since then differs next time.
+  std::string bytes;
+  storage::ReadWhole(file.path, bytes);
+  auto document = std::make_shared<const Document>(ini::Parse(bytes));
+  std::lock_guard guard(g_cacheLock);
+  if (Cache().size() >= kCachedProfiles) Cache().clear();
+  Cache()[file.path.string()] = CachedProfile{identity, changes, document};
+  return document;
 }
 
 std::string Unquote(const std::string& value) {
@@ -135,7 +141,7 @@ using namespace tavrin;
 DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                               DWORD nSize, LPCSTR lpFileName) {
   if (!lpReturnedString || nSize == 0) return 0;
-  const std::shared_ptr<const Document> loaded = Load(ProfilePath(lpFileName));
+  const std::shared_ptr<const Document> loaded = Load(FindProfile(lpFileName));
   const Document& doc = *loaded;
   std::vector<std::string> names;
   if (!lpAppName) {
@@ -158,7 +164,7 @@ DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefau
 
 UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
   if (!lpAppName || !lpKeyName) return static_cast<UINT>(nDefault);
-  const std::shared_ptr<const Document> loaded = Load(ProfilePath(lpFileName));
+  const std::shared_ptr<const Document> loaded = Load(FindProfile(lpFileName));
   const Section* section = FindSection(*loaded, lpAppName);
   const Line* line = section ? FindKey(*section, lpKeyName) : nullptr;
   if (!line) return static_cast<UINT>(nDefault);
@@ -175,7 +181,7 @@ UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCS
 
 BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
   if (!lpAppName) return lpKeyName || lpString ? Fail(ERROR_INVALID_PARAMETER) : TRUE;  // all NULL: a flush
-  const fs::path path = ProfilePath(lpFileName);
+  const fs::path path = FindProfile(lpFileName).path;
   std::lock_guard guard(g_writeLock);
   if (storage::IsReadOnlyFile(path)) return Fail(ERROR_ACCESS_DENIED);
   std::string bytes;
@@ -204,7 +210,8 @@ BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStri
     AddKey(*section, lpKeyName, lpString);
   }
 
-  if (int error = storage::ReplaceContents(path, ini::Serialize(doc)))
-    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : storage::ErrorFromErrno(error));
+  const int error = storage::ReplaceContents(path, ini::Serialize(doc));
+  storage::NoteFileChange();
+  if (error) return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : storage::ErrorFromErrno(error));
   return TRUE;
 }

@@ -18,6 +18,12 @@ DWORD NotFoundError(const std::filesystem::path& path);
 // permission bits do not stop root, and CI runs as root.
 bool IsReadOnlyFile(const std::filesystem::path& path);
 
+// Counts this process's changes to files made through the platform layer (opens for writing, writes,
+// deletes, renames, copies). A copy of a file kept in memory is trusted only while the count is unchanged:
+// a change of our own may land within the file system's clock tick and leave the file's times as they were.
+void NoteFileChange();
+uint64_t FileChanges();
+
 using base::files::EqualsNoCase;
 using base::files::LessNoCase;
 using base::files::ReadWhole;

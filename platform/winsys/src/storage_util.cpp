@@ -3,11 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "storage_internal.h"
 
 namespace fs = std::filesystem;
 
 namespace tavrin::storage {
+
+namespace {
+std::atomic<uint64_t> g_fileChanges{0};
+}  // namespace
+
+void NoteFileChange() { g_fileChanges.fetch_add(1, std::memory_order_release); }
+uint64_t FileChanges() { return g_fileChanges.load(std::memory_order_acquire); }
 
 DWORD ErrorFromErrno(int error) {
   switch (error) {

@@ -1,6 +1,8 @@
 #include "win32/sysroot.h"
 
 #include <cctype>
+#include <mutex>
+#include <unordered_map>
 
 #include "base/sysroot.h"
 
@@ -11,17 +13,8 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-}  // namespace
-
-fs::path Root() { return base::sysroot::Root(); }
-
-void SetRoot(const fs::path& root) { base::sysroot::SetRoot(root); }
-
-fs::path WindowsDir() { return base::sysroot::Dir("C/WINDOWS"); }
-
-fs::path RunDir() { return base::sysroot::RunDir(); }
-
-fs::path MapPath(const std::string& windowsPath) {
+// Walks the folders, resolving each existing part case-insensitively.
+fs::path Walk(const std::string& windowsPath) {
   std::string_view rest = windowsPath;
   fs::path at;
   if (rest.size() >= 2 && rest[1] == ':' && isalpha(static_cast<unsigned char>(rest[0]))) {
@@ -37,6 +30,52 @@ fs::path MapPath(const std::string& windowsPath) {
     at = fs::current_path(ec);
   }
   return base::sysroot::MapBelow(at, rest, "\\/", true);
+}
+
+// The paths walked last, per sysroot: one found last time is taken again while it is there, so that a run
+// of calls on one file costs a status each, not a walk through every folder.
+std::mutex g_walkedLock;
+std::unordered_map<std::string, fs::path>& Walked() {
+  static auto* walked = new std::unordered_map<std::string, fs::path>;
+  return *walked;
+}
+constexpr size_t kWalkedPaths = 64;
+
+}  // namespace
+
+fs::path Root() { return base::sysroot::Root(); }
+
+void SetRoot(const fs::path& root) { base::sysroot::SetRoot(root); }
+
+fs::path WindowsDir() { return base::sysroot::Dir("C/WINDOWS"); }
+
+fs::path RunDir() { return base::sysroot::RunDir(); }
+
+fs::path MapPath(const std::string& windowsPath) { return Locate(windowsPath).path; }
+
+Located Locate(const std::string& windowsPath) {
+  Located found;
+  // A relative path depends on the working directory: walked each time.
+  const bool absolute = (windowsPath.size() >= 2 && windowsPath[1] == ':') ||
+                        (!windowsPath.empty() && IsSeparator(windowsPath[0]));
+  const std::string key = absolute ? base::sysroot::RootName().string() + '|' + windowsPath : std::string();
+  if (absolute) {
+    std::lock_guard guard(g_walkedLock);
+    auto walked = Walked().find(key);
+    if (walked != Walked().end()) found.path = walked->second;
+  }
+  if (!found.path.empty() && stat(found.path.c_str(), &found.status) == 0) {
+    found.exists = true;
+    return found;
+  }
+  found.path = Walk(windowsPath);
+  found.exists = stat(found.path.c_str(), &found.status) == 0;
+  if (absolute && found.exists) {  // only what exists: a file made later may take another case
+    std::lock_guard guard(g_walkedLock);
+    if (Walked().size() >= kWalkedPaths) Walked().clear();
+    Walked()[key] = found.path;
+  }
+  return found;
 }
 
 }  // namespace tavrin::sysroot

@@ -42,6 +42,7 @@ void CustomWindow::close() { NSWindow::close(); }
 
 CustomView* CustomView::initWithFrame(NSRect frame) {
   NSView::initWithFrame(frame);
+  NSColorPanel::sharedColorPanel()->setShowsAlpha(YES);
   innerColor_ = static_cast<NSColor*>(NSColor::clearColor()->retain());
   outside_ = static_cast<NSBezierPath*>(NSBezierPath::bezierPathWithOvalInRect(bounds())->retain());
   inside_ = static_cast<NSBezierPath*>(NSBezierPath::bezierPathWithOvalInRect(NSInsetRect(bounds(), 60.0, 15.0))->retain());
@@ -83,7 +84,8 @@ void CustomView::setInnerColor(NSColor* colour) {
 }
 
 void CustomView::changeColor(NSObject* sender) {
-  if (auto* colour = dynamic_cast<NSColor*>(sender)) setInnerColor(colour);
+  if (auto* panel = dynamic_cast<NSColorPanel*>(sender)) setInnerColor(panel->color());
+  else if (auto* colour = dynamic_cast<NSColor*>(sender)) setInnerColor(colour);
 }
 
 // ---- the device tree

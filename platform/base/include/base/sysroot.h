@@ -9,6 +9,8 @@ namespace tavrin::base::sysroot {
 
 // TAVRIN_SYSROOT, else $XDG_DATA_HOME/tavrin, else ~/.local/share/tavrin. Created on use.
 std::filesystem::path Root();
+// The same path without creating it: a name to key what is kept per sysroot.
+std::filesystem::path RootName();
 // Points this process (and the processes it starts, through the environment) at another sysroot.
 void SetRoot(const std::filesystem::path& root);
 // <root>/relative, created on use.

@@ -31,6 +31,7 @@ constexpr Pictogram kPictograms[] = {
     {"stop_blue.png", Shape::kSquare, Argb(0x2F, 0x6F, 0xD0), "#"},
     {"config.png", Shape::kSquare, Argb(0x70, 0x70, 0x78), "R"},
     {"network.png", Shape::kCircle, Argb(0x38, 0x8E, 0xB8), "N"},
+    {"NSColorPanel", Shape::kCircle, Argb(0xC8, 0x50, 0xA0), "C"},  // the Show Colors toolbar item's
     {"run.ico", Shape::kCircle, Argb(0x2E, 0xA0, 0x43), "N"},
     {"stop.ico", Shape::kCircle, Argb(0xD0, 0x3A, 0x2F), "X"},
     {"searchB.icns", Shape::kCircle, Argb(0x5A, 0x5A, 0xC8), "?"},

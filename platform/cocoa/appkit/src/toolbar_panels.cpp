@@ -84,6 +84,13 @@ void NSToolbar::MakeItems() {
     NSToolbarItem* item = nullptr;
     if (IsSeparator(identifier)) {
       item = alloc<NSToolbarItem>()->initWithItemIdentifier(identifier);
+    } else if (identifier->isEqualToString(NSToolbarShowColorsItemIdentifier)) {
+      // A standard item: the toolbar makes it itself.
+      item = alloc<NSToolbarItem>()->initWithItemIdentifier(identifier);
+      item->setLabel(NSString::stringWithUTF8String("Colors"));
+      item->setImage(NSImage::imageNamed(NSString::stringWithUTF8String("NSColorPanel")));
+      item->setTarget(NSApp);
+      item->setAction(selector(&NSApplication::orderFrontColorPanel));
     } else {
       item = delegate_->toolbar_itemForItemIdentifier_willBeInsertedIntoToolbar(this, identifier, YES);
       if (!item) continue;

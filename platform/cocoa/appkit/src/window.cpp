@@ -161,7 +161,10 @@ void NSWindow::setOpaque(BOOL opaque) {
   setViewsNeedDisplay(YES);
 }
 
-void NSWindow::setHasShadow(BOOL shadow) { shadow_ = shadow; }
+void NSWindow::setHasShadow(BOOL shadow) {
+  shadow_ = shadow;
+  Mirror();
+}
 
 void NSWindow::setViewsNeedDisplay(BOOL flag) {
   if (flag) NoteNeedsDisplay(NSMakeRect(0, 0, frame_.size.width, frame_.size.height));
@@ -193,8 +196,32 @@ void NSWindow::Mirror() {
   state.title = title_ ? title_->str() : "";
   state.role = Role();
   state.handle = reinterpret_cast<uintptr_t>(this);
+  state.shadow = shadow_;
+  state.shape = opaque_ ? draw::Region() : shape_;
   gui::TheDesktop().Update(surface_, state);
 }
+
+namespace {
+
+// What a see-through window drew: the pixels its clear background left showing the desktop's colour are
+// not part of it.
+draw::Region DrawnPart(const draw::Surface& pixels) {
+  std::vector<draw::Region::Band> bands;
+  for (int y = 0; y < pixels.height(); ++y) {
+    draw::Region::Band band{y, y + 1, {}};
+    const draw::Pixel* row = pixels.row(y);
+    for (int x = 0; x < pixels.width();) {
+      while (x < pixels.width() && (row[x] & 0xFFFFFF) == (gui::kDesktopColour & 0xFFFFFF)) ++x;
+      const int start = x;
+      while (x < pixels.width() && (row[x] & 0xFFFFFF) != (gui::kDesktopColour & 0xFFFFFF)) ++x;
+      if (x > start) band.xs.insert(band.xs.end(), {start, x});
+    }
+    bands.push_back(std::move(band));
+  }
+  return draw::Region::FromBands(std::move(bands));
+}
+
+}  // namespace
 
 void NSWindow::Show(bool front) {
   const bool wasVisible = visible_;
@@ -372,6 +399,14 @@ void NSWindow::Render() {
         row[x] = draw::Rgb(mix(draw::RedOf(row[x]), draw::RedOf(under)), mix(draw::GreenOf(row[x]), draw::GreenOf(under)),
                            mix(draw::BlueOf(row[x]), draw::BlueOf(under)));
       }
+    }
+  }
+  if (!opaque_ && shadow_) {
+    // The shadow follows what was drawn (taken before the pixels are shown, where they cannot change).
+    draw::Region shape = DrawnPart(*pixels);
+    if (!(shape.bands() == shape_.bands())) {
+      shape_ = std::move(shape);
+      Mirror();
     }
   }
   desktop.Damage(surface_, box.intersect(pixels->bounds()));

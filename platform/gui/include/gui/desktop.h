@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "draw/region.h"
 #include "draw/surface.h"
 
 namespace tavrin::gui {
@@ -31,7 +32,16 @@ struct SurfaceState {
   std::string title;
   std::string role;      // what kind of window it is, in the toolkit's words ("window", "dialog", "menu"...)
   uintptr_t handle = 0;  // the toolkit's own handle of the window
+  // A shadow cast on what is beneath (composed screens only: an X display draws none), in the shape of
+  // `shape` (surface coordinates) where the toolkit gives one, else of the whole rectangle.
+  bool shadow = false;
+  draw::Region shape;
 };
+
+// The shadow a surface casts: its shape moved down by kShadowDrop pixels, softened over kShadowBlur pixels
+// each side, darkening what is beneath by up to kShadowDarkness of 255.
+constexpr int kShadowDrop = 5, kShadowBlur = 8, kShadowDarkness = 110;
+void CastShadow(draw::Surface& screen, const draw::Rect& rect, const draw::Region& shape);
 
 enum class PointerButton { kLeft, kRight, kMiddle };
 

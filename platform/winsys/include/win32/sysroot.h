@@ -1,6 +1,8 @@
 // The sysroot: one directory that stands in for the Windows machine (drive C:, the Windows directory,
 // the registry hive, run/ for sockets and shared objects). TAVRIN_SYSROOT names it; tests make a fresh one.
 #pragma once
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -17,5 +19,13 @@ std::filesystem::path RunDir();
 // Maps a Windows-form path ("C:\\WINDOWS\\x.log", "\\x", relative names) into the sysroot, resolving each
 // existing component case-insensitively; components that do not exist yet keep their spelling.
 std::filesystem::path MapPath(const std::string& windowsPath);
+
+// MapPath with the status of what the path names, when it exists.
+struct Located {
+  std::filesystem::path path;
+  bool exists = false;
+  struct stat status {};
+};
+Located Locate(const std::string& windowsPath);
 
 }  // namespace tavrin::sysroot

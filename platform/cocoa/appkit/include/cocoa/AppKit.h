@@ -14,6 +14,7 @@
 
 #include "cocoa/Foundation.h"
 #include "cocoa/NSGeometry.h"
+#include "draw/region.h"
 #include "draw/surface.h"
 
 class NSWindow;
@@ -146,6 +147,8 @@ class NSApplication : public NSResponder {
   void setMainMenu(NSMenu* menu);
   void activateIgnoringOtherApps(BOOL) {}
   void hide(id sender);
+  // Shows the shared colour panel (NSColorPanel).
+  void orderFrontColorPanel(id sender);
   void unhideAllApplications(id sender);
   const char* className() const override { return "NSApplication"; }
 
@@ -665,6 +668,7 @@ class NSWindow : public NSResponder {
   NSResponder* firstResponder_ = nullptr;
   NSView* mouseTarget_ = nullptr;
   uint64_t surface_ = 0;  // the core's surface while the window exists
+  tavrin::draw::Region shape_;  // a see-through window's drawn part, which its shadow follows
   bool dirty_ = true, displayQueued_ = false;
   NSRect dirtyRect_{};
   NSPoint dragFrom_{};

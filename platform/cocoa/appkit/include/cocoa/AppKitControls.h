@@ -847,6 +847,36 @@ class NSOpenPanel : public NSSavePanel {
   const char* className() const override { return "NSOpenPanel"; }
 };
 
+// The colour panel: one shared floating panel, a grid of colour swatches over the chosen colour's well.
+// A click on a swatch makes it the colour and sends the panel's action to its target at once (as a
+// continuous control does); the toolbar's Show Colors item and orderFrontColorPanel: show it.
+class NSColorPanel : public NSWindow {
+ public:
+  static NSColorPanel* sharedColorPanel();
+  static BOOL sharedColorPanelExists();
+  NSColor* color() const { return colour_; }
+  void setColor(NSColor* colour);
+  void setTarget(id target) { target_ = target; }
+  void setAction(SEL action) { action_ = std::move(action); }
+  void setContinuous(BOOL) {}
+  void setShowsAlpha(BOOL) {}
+  std::string Role() const override { return "panel"; }
+  const char* className() const override { return "NSColorPanel"; }
+
+  // Our helpers: the swatches' colours (left to right, top to bottom), and a swatch chosen as a click does.
+  static constexpr int kColumns = 8, kRows = 5;
+  static uint32_t SwatchPixel(int index);
+  void ChooseSwatch(int index);
+
+ protected:
+  void dealloc() override;
+
+ private:
+  NSColor* colour_ = nullptr;  // retained
+  id target_ = nullptr;
+  SEL action_;
+};
+
 namespace appkit {
 // A test's answer to the save and open panels: true with the chosen Mac path, false to cancel.
 using PanelSink = std::function<bool(bool opening, const std::string& title, std::string& path)>;

@@ -30,7 +30,7 @@ class CustomView : public NSView {
   void drawRect(NSRect dirty) override;
   NSColor* innerColor() const { return innerColor_; }
   void setInnerColor(NSColor* colour);
-  // The colour panel's action: the sender is the colour chosen.
+  // The colour panel's action: the inner oval takes the panel's colour.
   void changeColor(NSObject* sender);
   NSBezierPath* outside() const { return outside_; }
   NSBezierPath* inside() const { return inside_; }
