@@ -6,12 +6,16 @@
 #include <string>
 
 #include "cocoa/AppKit.h"
+#include "cocoa/AppKitBuilding.h"
 #include "draw/png.h"
 #include "gui/desktop.h"
 
 namespace {
 
-NSString* Text(const char* text) { return NSString::stringWithUTF8String(text); }
+using appkit::AddSubview;
+using appkit::Column;
+using appkit::Label;
+using appkit::Text;
 
 // 4 servers with 3 devices each.
 class Devices : public NSObject, public NSOutlineViewDataSource, public NSTableViewDataSource {
@@ -125,20 +129,6 @@ struct Closer : NSObject, NSWindowDelegate {
   void windowWillClose(NSNotification*) override { NSApp->terminate(nullptr); }
 };
 
-template <class T>
-T* Add(NSView* parent, T* view) {
-  parent->addSubview(view);
-  view->release();
-  return view;
-}
-
-NSTableColumn* Column(const char* identifier, const char* title, CGFloat width) {
-  NSTableColumn* column = alloc<NSTableColumn>()->initWithIdentifier(Text(identifier));
-  column->setWidth(width);
-  column->headerCell()->setStringValue(Text(title));
-  return static_cast<NSTableColumn*>(column->autorelease());
-}
-
 NSWindow* BuildGallery(Devices* devices, Toolbar* toolbarDelegate) {
   NSWindow* window = alloc<NSWindow>()->initWithContentRect_styleMask_backing_defer(
       NSMakeRect(40, 60, 760, 520), NSTitledWindowMask | NSClosableWindowMask | NSMiniaturizableWindowMask,
@@ -151,7 +141,7 @@ NSWindow* BuildGallery(Devices* devices, Toolbar* toolbarDelegate) {
   NSView* content = window->contentView();
 
   // The device tree in a tab, the log under it.
-  NSTabView* tabs = Add(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 170, 480, 340)));
+  NSTabView* tabs = AddSubview(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 170, 480, 340)));
   NSTabViewItem* device = alloc<NSTabViewItem>()->initWithIdentifier(Text("device"));
   device->setLabel(Text("Device Mapping"));
   NSScrollView* treeScroll = alloc<NSScrollView>()->initWithFrame(NSZeroRect);
@@ -176,7 +166,7 @@ NSWindow* BuildGallery(Devices* devices, Toolbar* toolbarDelegate) {
   outline->expandItem(outline->itemAtRow(4));
   outline->selectRow_byExtendingSelection(2, NO);
 
-  NSScrollView* logScroll = Add(content, alloc<NSScrollView>()->initWithFrame(NSMakeRect(10, 10, 480, 150)));
+  NSScrollView* logScroll = AddSubview(content, alloc<NSScrollView>()->initWithFrame(NSMakeRect(10, 10, 480, 150)));
   NSTableView* log = alloc<NSTableView>()->initWithFrame(NSMakeRect(0, 0, 465, 150));
   log->addTableColumn(Column("sno", "S.no", 40));
   log->addTableColumn(Column("method", "Method", 130));
@@ -187,41 +177,41 @@ NSWindow* BuildGallery(Devices* devices, Toolbar* toolbarDelegate) {
   log->setDataSource(devices);
 
   // The controls of the side panel.
-  NSButton* connect = Add(content, alloc<NSButton>()->initWithFrame(NSMakeRect(510, 470, 110, 30)));
+  NSButton* connect = AddSubview(content, alloc<NSButton>()->initWithFrame(NSMakeRect(510, 470, 110, 30)));
   connect->setTitle(Text("Connect"));
   connect->setKeyEquivalent(Text("\r"));
-  NSButton* cancel = Add(content, alloc<NSButton>()->initWithFrame(NSMakeRect(630, 470, 110, 30)));
+  NSButton* cancel = AddSubview(content, alloc<NSButton>()->initWithFrame(NSMakeRect(630, 470, 110, 30)));
   cancel->setTitle(Text("Cancel"));
-  NSButton* off = Add(content, alloc<NSButton>()->initWithFrame(NSMakeRect(510, 430, 110, 30)));
+  NSButton* off = AddSubview(content, alloc<NSButton>()->initWithFrame(NSMakeRect(510, 430, 110, 30)));
   off->setTitle(Text("Disabled"));
   off->setEnabled(NO);
-  NSButton* tab = Add(content, alloc<NSButton>()->initWithFrame(NSMakeRect(630, 430, 110, 30)));
+  NSButton* tab = AddSubview(content, alloc<NSButton>()->initWithFrame(NSMakeRect(630, 430, 110, 30)));
   tab->setButtonType(NSPushOnPushOffButton);
   tab->setTitle(Text("Device Mapping"));
   tab->setState(NSOnState);
-  NSButton* check = Add(content, alloc<NSButton>()->initWithFrame(NSMakeRect(510, 395, 230, 22)));
+  NSButton* check = AddSubview(content, alloc<NSButton>()->initWithFrame(NSMakeRect(510, 395, 230, 22)));
   check->setButtonType(NSSwitchButton);
   check->setTitle(Text("Enable password"));
   check->setState(NSOnState);
-  NSTextField* label = Add(content, alloc<NSTextField>()->initWithFrame(NSMakeRect(510, 360, 230, 20)));
+  NSTextField* label = AddSubview(content, alloc<NSTextField>()->initWithFrame(NSMakeRect(510, 360, 230, 20)));
   label->setEditable(NO);
   label->setBezeled(NO);
   label->setStringValue(Text("IP Address:"));
-  NSTextField* address = Add(content, alloc<NSTextField>()->initWithFrame(NSMakeRect(510, 335, 230, 22)));
+  NSTextField* address = AddSubview(content, alloc<NSTextField>()->initWithFrame(NSMakeRect(510, 335, 230, 22)));
   address->setStringValue(Text("192.168.1.20"));
-  NSSecureTextField* password = Add(content, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(510, 300, 230, 22)));
+  NSSecureTextField* password = AddSubview(content, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(510, 300, 230, 22)));
   password->setStringValue(Text("secret"));
-  NSComboBox* combo = Add(content, alloc<NSComboBox>()->initWithFrame(NSMakeRect(510, 265, 230, 22)));
+  NSComboBox* combo = AddSubview(content, alloc<NSComboBox>()->initWithFrame(NSMakeRect(510, 265, 230, 22)));
   for (const char* value : {"DHCP", "Static IP"}) combo->addItemWithObjectValue(Text(value));
   combo->selectItemAtIndex(0);
-  NSProgressIndicator* progress = Add(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(510, 230, 230, 20)));
+  NSProgressIndicator* progress = AddSubview(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(510, 230, 230, 20)));
   progress->setIndeterminate(NO);
   progress->setDoubleValue(60);
-  NSProgressIndicator* spinner = Add(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(510, 190, 32, 32)));
+  NSProgressIndicator* spinner = AddSubview(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(510, 190, 32, 32)));
   spinner->setStyle(NSProgressIndicatorSpinningStyle);
-  NSImageView* network = Add(content, alloc<NSImageView>()->initWithFrame(NSMakeRect(560, 190, 32, 32)));
+  NSImageView* network = AddSubview(content, alloc<NSImageView>()->initWithFrame(NSMakeRect(560, 190, 32, 32)));
   network->setImage(NSImage::imageNamed(Text("network.png")));
-  NSTextView* details = Add(content, alloc<NSTextView>()->initWithFrame(NSMakeRect(510, 10, 230, 170)));
+  NSTextView* details = AddSubview(content, alloc<NSTextView>()->initWithFrame(NSMakeRect(510, 10, 230, 170)));
   details->setEditable(NO);
   details->setString(Text("Device:\nProduct ID    : 4096\nVendor ID     : 1921\nPortnumber   : 2\n"
                           "ServerIP      : 192.168.1.20\nMass-Storage 1 : (FREE)"));

@@ -8,12 +8,13 @@
 #include "admin/LogFile.h"
 #include "installer/Installer.h"
 #include "installer/Program.h"
-#include "mfc/app.h"
 #include "win32/resources.h"
 #include "win32/security.h"
 #include "win32/windows.h"
 
 namespace {
+
+using installer::LoadText;
 
 // The pause after the update question; TAVRIN_SETUP_PAUSE_MS shortens it for tests.
 DWORD PauseMs() {
@@ -42,12 +43,6 @@ std::string InstallFolder() {
     RegCloseKey(key);
   }
   return folder + "\\" + "Tavrin";
-}
-
-std::string LoadText(UINT id) {
-  char text[256] = "";
-  LoadString(nullptr, id, text, sizeof text);
-  return text;
 }
 
 class CTavrinSetupDlg : public installer::InstallerDialog {
@@ -146,26 +141,16 @@ class CTavrinSetupDlg : public installer::InstallerDialog {
   int m_answer = 0;  // 0 fresh install, 1 update accepted, -1 update declined
 };
 
-class CTavrinSetupApp : public CWinApp {
+class CTavrinSetupApp : public installer::InstallerApp {
  public:
-  CTavrinSetupApp() : CWinApp("TavrinSetup") {}
+  CTavrinSetupApp() : InstallerApp("TavrinSetup", installer::CInstaller::kNt5, IDS_OS_VERSION_ERROR, "TavrinSetup.log",
+                   "Pelko Setup Application") {}
 
-  BOOL InitInstance() override {
-    const std::string logPath = installer::LogPathFor("TavrinSetup.log");
-    const int versionKind = installer::VersionKind(installer::CInstaller::kNt5, LoadText(IDS_OS_VERSION_ERROR).c_str());
-    m_log.Open("Pelko Setup Application", logPath.c_str(), TRUE, TRUE);
-    CTavrinSetupDlg dialog(&m_log, versionKind);
-    m_nExitCode = dialog.DoModal() == IDOK ? 0 : 1;
-    return FALSE;  // the dialog has ended: so does the program
+ protected:
+  INT_PTR RunDialog(CLogFile* log, int versionKind) override {
+    CTavrinSetupDlg dialog(log, versionKind);
+    return dialog.DoModal();
   }
-
-  int ExitInstance() override {
-    m_log.Close();
-    return CWinApp::ExitInstance();
-  }
-
- private:
-  CLogFile m_log;
 };
 
 CTavrinSetupApp theApp;

@@ -7,18 +7,13 @@
 #include "admin/LogFile.h"
 #include "installer/Installer.h"
 #include "installer/Program.h"
-#include "mfc/app.h"
 #include "mfc/gdi.h"
 #include "win32/resources.h"
 #include "win32/windows.h"
 
 namespace {
 
-std::string LoadText(UINT id) {
-  char text[256] = "";
-  LoadString(nullptr, id, text, sizeof text);
-  return text;
-}
+using installer::LoadText;
 
 // The delay before the road starts; TAVRIN_SETUP_PAUSE_MS shortens it for tests.
 UINT StartDelayMs() {
@@ -92,26 +87,16 @@ class CTavrinUninstallDlg : public installer::InstallerDialog {
   CFont m_font;  // the lines' "Tahoma" 16, bold italic
 };
 
-class CTavrinUninstallApp : public CWinApp {
+class CTavrinUninstallApp : public installer::InstallerApp {
  public:
-  CTavrinUninstallApp() : CWinApp("TavrinUninstall") {}
+  CTavrinUninstallApp() : InstallerApp("TavrinUninstall", installer::CInstaller::kNt4, IDS_OS_VERSION_ERROR, "TavrinUninstall.log",
+                   "Pelko Uninstall Application") {}
 
-  BOOL InitInstance() override {
-    const std::string logPath = installer::LogPathFor("TavrinUninstall.log");
-    const int versionKind = installer::VersionKind(installer::CInstaller::kNt4, LoadText(IDS_OS_VERSION_ERROR).c_str());
-    m_log.Open("Pelko Uninstall Application", logPath.c_str(), TRUE, TRUE);
-    CTavrinUninstallDlg dialog(&m_log, versionKind);
-    m_nExitCode = dialog.DoModal() == IDOK ? 0 : 1;
-    return FALSE;  // the dialog has ended: so does the program
+ protected:
+  INT_PTR RunDialog(CLogFile* log, int versionKind) override {
+    CTavrinUninstallDlg dialog(log, versionKind);
+    return dialog.DoModal();
   }
-
-  int ExitInstance() override {
-    m_log.Close();
-    return CWinApp::ExitInstance();
-  }
-
- private:
-  CLogFile m_log;
 };
 
 CTavrinUninstallApp theApp;

@@ -16,6 +16,7 @@
 #include <future>
 #include <thread>
 
+#include "../mac_app/on_main.h"
 #include "gui/desktop.h"
 #include "main_window_fixture.h"
 #include "testsupport/x_screen.h"
@@ -25,15 +26,6 @@ namespace tavrinmac::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the call on the main thread and waits for its answer.
-template <class F>
-auto OnMain(F call) -> decltype(call()) {
-  std::promise<decltype(call())> answer;
-  auto answered = answer.get_future();
-  NSRunLoop::mainRunLoop()->Enqueue([&] { answer.set_value(call()); }, 0);
-  return answered.get();
-}
 
 class MainWindowOnXvfb : public MainWindowTest {
  protected:

@@ -24,6 +24,7 @@
 #include "gui/desktop.h"
 #include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
+#include "../mac_app/on_main.h"
 #include "../mac_app/tftp_service.h"
 #include "windows_fixture.h"
 
@@ -31,15 +32,6 @@ namespace tavrinmac::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the call on the main thread and waits for its answer.
-template <class F>
-auto OnMain(F call) -> decltype(call()) {
-  std::promise<decltype(call())> answer;
-  auto answered = answer.get_future();
-  NSRunLoop::mainRunLoop()->Enqueue([&] { answer.set_value(call()); }, 0);
-  return answered.get();
-}
 
 class ServerManagerOnXvfb : public WindowsTest {
  protected:

@@ -89,10 +89,28 @@ void InstallerDialog::OnPaint() {
   dc.DrawIcon((client.right - side + 1) / 2, (client.bottom - side + 1) / 2, m_hIcon);
 }
 
-void InstallerDialog::SetLine(int id, UINT stringId) {
+void InstallerDialog::SetLine(int id, UINT stringId) { ::SetDlgItemText(m_hWnd, id, LoadText(stringId).c_str()); }
+
+std::string LoadText(UINT id) {
   char text[256] = "";
-  LoadString(nullptr, stringId, text, sizeof text);
-  ::SetDlgItemText(m_hWnd, id, text);
+  LoadString(nullptr, id, text, sizeof text);
+  return text;
+}
+
+InstallerApp::InstallerApp(const char* name, int versionStart, UINT versionErrorId, const char* logFile,
+                           const char* module)
+    : CWinApp(name), m_versionStart(versionStart), m_versionErrorId(versionErrorId), m_logFile(logFile), m_module(module) {}
+
+BOOL InstallerApp::InitInstance() {
+  const int versionKind = VersionKind(m_versionStart, LoadText(m_versionErrorId).c_str());
+  m_log.Open(m_module, LogPathFor(m_logFile).c_str(), TRUE, TRUE);
+  m_nExitCode = RunDialog(&m_log, versionKind) == IDOK ? 0 : 1;
+  return FALSE;  // the dialog has ended: so does the program
+}
+
+int InstallerApp::ExitInstance() {
+  m_log.Close();
+  return CWinApp::ExitInstance();
 }
 
 }  // namespace installer

@@ -3,6 +3,8 @@
 #pragma once
 #include <string>
 
+#include "admin/LogFile.h"
+#include "mfc/app.h"
 #include "mfc/dialog.h"
 
 namespace installer {
@@ -12,6 +14,8 @@ std::string LogPathFor(const char* fileName);
 // 1 for NT 5.0 or later, 0 for NT 4 or earlier, 2 for 98/Me; `startValue` for anything else or when the
 // version cannot be read (then `errorText` is shown).
 int VersionKind(int startValue, const char* errorText);
+// The program's string of that id ("" when there is none).
+std::string LoadText(UINT id);
 
 // The dialog of an installer program (template 102), never shown: every change of its position loses
 // SWP_SHOWWINDOW. Its system menu gets the About item, its icons are set, and timer 1 (after `delayMs`)
@@ -43,6 +47,29 @@ class InstallerDialog : public CDialog {
 
   UINT m_delayMs;
   bool m_ran = false;
+};
+
+// The application object of an installer program: the Windows-version kind read, the trace log opened,
+// the dialog run; the log closed when the program ends. The exit status is 0 when the dialog ended with
+// IDOK.
+class InstallerApp : public CWinApp {
+ public:
+  // The version's start value and the text shown when it cannot be read; the log's file name (in the
+  // drive's root) and module name.
+  InstallerApp(const char* name, int versionStart, UINT versionErrorId, const char* logFile, const char* module);
+  BOOL InitInstance() override;
+  int ExitInstance() override;
+
+ protected:
+  // Runs the program's dialog; its result.
+  virtual INT_PTR RunDialog(CLogFile* log, int versionKind) = 0;
+
+ private:
+  int m_versionStart;
+  UINT m_versionErrorId;
+  const char* m_logFile;
+  const char* m_module;
+  CLogFile m_log;
 };
 
 }  // namespace installer

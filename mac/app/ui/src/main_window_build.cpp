@@ -1,5 +1,6 @@
 // The main interface's window definitions: what an interface file would hold, made by code. Layouts,
 // column titles and pictures are ours; outlets, tags, identifiers and actions are the program's own.
+#include "cocoa/AppKitBuilding.h"
 #include "PelkoFramework/Node.h"
 #include "TavrinMac/serverManager.h"
 #include "TavrinMac/ui/MainWindow.h"
@@ -7,34 +8,13 @@
 namespace tavrinmac::ui {
 namespace {
 
-NSString* Text(const char* text) { return NSString::stringWithUTF8String(text); }
-
-// Adds the view to the parent, which keeps it.
-template <class T>
-T* Add(NSView* parent, T* view) {
-  parent->addSubview(view);
-  view->release();
-  return view;
-}
-
-NSTableColumn* Column(const char* identifier, const char* title, CGFloat width) {
-  NSTableColumn* column = alloc<NSTableColumn>()->initWithIdentifier(Text(identifier));
-  column->setWidth(width);
-  column->headerCell()->setStringValue(Text(title));
-  return static_cast<NSTableColumn*>(column->autorelease());
-}
-
-NSTextField* Label(NSView* parent, NSRect frame, const char* text) {
-  NSTextField* label = Add(parent, alloc<NSTextField>()->initWithFrame(frame));
-  label->setEditable(NO);
-  label->setBezeled(NO);
-  label->setDrawsBackground(NO);
-  label->setStringValue(Text(text));
-  return label;
-}
+using appkit::AddSubview;
+using appkit::Column;
+using appkit::Label;
+using appkit::Text;
 
 NSButton* TabButton(NSView* parent, NSRect frame) {
-  NSButton* button = Add(parent, alloc<NSButton>()->initWithFrame(frame));
+  NSButton* button = AddSubview(parent, alloc<NSButton>()->initWithFrame(frame));
   button->setButtonType(NSPushOnPushOffButton);
   return button;
 }
@@ -84,13 +64,13 @@ void MainWindowController::BuildMainWindow() {
   locSetButton = TabButton(content, NSMakeRect(320, kHeight - 40, 150, 30));
   for (NSButton* button : {devButton, servButton, locSetButton}) button->setTarget(this);
   tabText = Label(content, NSMakeRect(490, kHeight - 40, 300, 30), "");
-  progressForNetwork = Add(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(820, kHeight - 36, 24, 24)));
+  progressForNetwork = AddSubview(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(820, kHeight - 36, 24, 24)));
   progressForNetwork->setStyle(NSProgressIndicatorSpinningStyle);
-  networkView = Add(content, alloc<NSImageView>()->initWithFrame(NSMakeRect(856, kHeight - 38, 28, 28)));
+  networkView = AddSubview(content, alloc<NSImageView>()->initWithFrame(NSMakeRect(856, kHeight - 38, 28, 28)));
   networkView->setImage(NSImage::imageNamed(Text("network.png")));
 
   // The tab view: "device" holds the tree, "server" the server manager's views.
-  tabView = Add(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 210, 600, kHeight - 260)));
+  tabView = AddSubview(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 210, 600, kHeight - 260)));
   treeScroll_ = alloc<NSScrollView>()->initWithFrame(NSMakeRect(0, 0, 600, kHeight - 260));
   outlineView = alloc<TavrinOutlineView>()->initWithFrame(NSMakeRect(0, 0, 580, kHeight - 260));
   outlineView->addTableColumn(Column("0", " ", 26));
@@ -108,7 +88,7 @@ void MainWindowController::BuildMainWindow() {
   serverTab_ = alloc<NSView>()->initWithFrame(NSMakeRect(0, 0, 600, kHeight - 260));
   Tab(tabView, "server", "Server Manager", serverTab_);
   // A devices table of its own is not shown; the tree is the device list.
-  devTable = Add(serverTab_, alloc<NSTableView>()->initWithFrame(NSMakeRect(0, 0, 0, 0)));
+  devTable = AddSubview(serverTab_, alloc<NSTableView>()->initWithFrame(NSMakeRect(0, 0, 0, 0)));
   devTable->setHidden(YES);
 
   // The tree's context menu: Connect (tag 0) and Disconnect (tag 1), enabled by the device's state.
@@ -122,17 +102,17 @@ void MainWindowController::BuildMainWindow() {
   pleaseWaitText = Label(content, NSMakeRect(180, 420, 280, 24), "Please wait...");
   pleaseWaitText->setAlignment(NSCenterTextAlignment);
   pleaseWaitText->setHidden(YES);
-  progressForMapping = Add(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(180, 396, 280, 16)));
+  progressForMapping = AddSubview(content, alloc<NSProgressIndicator>()->initWithFrame(NSMakeRect(180, 396, 280, 16)));
   progressForMapping->setHidden(YES);
 
   // The details of the selected row, beside the tree.
   Label(content, NSMakeRect(620, kHeight - 70, 270, 20), "Details");
-  statusText = Add(content, alloc<DetailsTextField>()->initWithFrame(NSMakeRect(620, 210, 270, kHeight - 285)));
+  statusText = AddSubview(content, alloc<DetailsTextField>()->initWithFrame(NSMakeRect(620, 210, 270, kHeight - 285)));
   statusText->setEditable(NO);
   statusText->setFont(NSFont::systemFontOfSize(11));
 
   // The logs: "1" the Device Mapping log, "2" the server manager's.
-  logTabView = Add(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 10, kWidth - 20, 190)));
+  logTabView = AddSubview(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 10, kWidth - 20, 190)));
   NSScrollView* logScroll = alloc<NSScrollView>()->initWithFrame(NSMakeRect(0, 0, kWidth - 20, 165));
   logDevicesTable = alloc<NSTableView>()->initWithFrame(NSMakeRect(0, 0, kWidth - 40, 165));
   logDevicesTable->addTableColumn(Column("sno", "S.no", 50));
@@ -157,7 +137,7 @@ void MainWindowController::BuildOvalScreen() {
   ovalScreen->setTitle(Text("Pelko"));
   auto* face = alloc<CustomView>()->initWithFrame(NSMakeRect(0, 0, width, height));
   face->setInnerColor(NSColor::colorWithCalibratedRed_green_blue_alpha(1, 1, 0.9f, 1));
-  Add(ovalScreen->contentView(), face);
+  AddSubview(ovalScreen->contentView(), face);
 }
 
 void MainWindowController::BuildAboutWindow() {
@@ -173,7 +153,7 @@ void MainWindowController::BuildAboutWindow() {
   Label(content, NSMakeRect(20, 84, 280, 20), "Version 1.0")->setAlignment(NSCenterTextAlignment);
   Label(content, NSMakeRect(20, 62, 280, 20), "Pelko device mapping and server manager")
       ->setAlignment(NSCenterTextAlignment);
-  NSButton* ok = Add(content, alloc<NSButton>()->initWithFrame(NSMakeRect(120, 14, 80, 28)));
+  NSButton* ok = AddSubview(content, alloc<NSButton>()->initWithFrame(NSMakeRect(120, 14, 80, 28)));
   ok->setTitle(Text("OK"));
   ok->setKeyEquivalent(Text("\r"));
   ok->setTarget(this);

@@ -1,4 +1,5 @@
 // The Server Manager's four windows made in code, their outlets and actions wired to the serverManager.
+#include "cocoa/AppKitBuilding.h"
 #include "TavrinMac/server_manager_windows.h"
 
 #include <algorithm>
@@ -7,14 +8,10 @@
 namespace tavrinmac {
 namespace {
 
-NSString* Text(const char* text) { return NSString::stringWithUTF8String(text); }
-
-template <class T>
-T* Add(NSView* parent, T* view) {
-  parent->addSubview(view);
-  view->release();
-  return view;
-}
+using appkit::AddSubview;
+using appkit::Column;
+using appkit::Label;
+using appkit::Text;
 
 NSWindow* MakeWindow(NSRect content, const char* title, NSUInteger style) {
   NSWindow* window = alloc<NSWindow>()->initWithContentRect_styleMask_backing_defer(content, style, NSBackingStoreBuffered, NO);
@@ -23,19 +20,10 @@ NSWindow* MakeWindow(NSRect content, const char* title, NSUInteger style) {
   return window;
 }
 
-NSTextField* Label(NSView* parent, NSRect frame, const char* text) {
-  NSTextField* label = Add(parent, alloc<NSTextField>()->initWithFrame(frame));
-  label->setEditable(NO);
-  label->setBezeled(NO);
-  label->setDrawsBackground(NO);
-  label->setStringValue(Text(text));
-  return label;
-}
-
-NSTextField* Field(NSView* parent, NSRect frame) { return Add(parent, alloc<NSTextField>()->initWithFrame(frame)); }
+NSTextField* Field(NSView* parent, NSRect frame) { return AddSubview(parent, alloc<NSTextField>()->initWithFrame(frame)); }
 
 NSButton* Button(NSView* parent, NSRect frame, const char* title, id target, SEL action) {
-  NSButton* button = Add(parent, alloc<NSButton>()->initWithFrame(frame));
+  NSButton* button = AddSubview(parent, alloc<NSButton>()->initWithFrame(frame));
   button->setTitle(Text(title));
   button->setTarget(target);
   button->setAction(std::move(action));
@@ -49,7 +37,7 @@ NSButton* CheckBox(NSView* parent, NSRect frame, const char* title, id target, S
 }
 
 NSProgressIndicator* Activity(NSView* parent, NSRect frame) {
-  NSProgressIndicator* progress = Add(parent, alloc<NSProgressIndicator>()->initWithFrame(frame));
+  NSProgressIndicator* progress = AddSubview(parent, alloc<NSProgressIndicator>()->initWithFrame(frame));
   progress->setIndeterminate(YES);
   progress->setDisplayedWhenStopped(NO);
   progress->setHidden(YES);
@@ -57,16 +45,12 @@ NSProgressIndicator* Activity(NSView* parent, NSRect frame) {
 }
 
 void AddColumn(NSTableView* table, const char* identifier, const char* title, CGFloat width) {
-  NSTableColumn* column = alloc<NSTableColumn>()->initWithIdentifier(Text(identifier));
-  column->setWidth(width);
-  column->headerCell()->setStringValue(Text(title));
-  table->addTableColumn(column);
-  column->release();
+  table->addTableColumn(Column(identifier, title, width));
 }
 
 // A table in its scroll view; the table is owned by the scroll view.
 NSTableView* Table(NSView* parent, NSRect frame) {
-  NSScrollView* scroll = Add(parent, alloc<NSScrollView>()->initWithFrame(frame));
+  NSScrollView* scroll = AddSubview(parent, alloc<NSScrollView>()->initWithFrame(frame));
   scroll->setHasVerticalScroller(YES);
   NSTableView* table = alloc<NSTableView>()->initWithFrame(NSMakeRect(0, 0, frame.size.width - 15, frame.size.height));
   scroll->setDocumentView(table);
@@ -108,9 +92,9 @@ ServerManagerWindows* ServerManagerWindows::Load(serverManager* manager) {
   windows->ServerManagerWindow = MakeWindow(NSMakeRect(80, 90, 760, 560), "Server Manager",
                                             NSTitledWindowMask | NSClosableWindowMask | NSMiniaturizableWindowMask);
   NSView* content = windows->ServerManagerWindow->contentView();
-  NSView* servers = Add(content, alloc<NSView>()->initWithFrame(NSMakeRect(0, 150, 760, 410)));
+  NSView* servers = AddSubview(content, alloc<NSView>()->initWithFrame(NSMakeRect(0, 150, 760, 410)));
   Label(content, NSMakeRect(10, 122, 300, 20), "Server Manager log");
-  NSView* log = Add(content, alloc<NSView>()->initWithFrame(NSMakeRect(10, 10, 740, 110)));
+  NSView* log = AddSubview(content, alloc<NSView>()->initWithFrame(NSMakeRect(10, 10, 740, 110)));
   windows->Build(servers, log, manager);
   return windows;
 }
@@ -144,7 +128,7 @@ void ServerManagerWindows::BuildServerPane(NSView* pane) {
   serversTable->setUsesAlternatingRowBackgroundColors(YES);
 
   Label(pane, NSMakeRect(10, details + 4, 200, 20), "Configuration");
-  NSScrollView* statusScroll = Add(pane, alloc<NSScrollView>()->initWithFrame(NSMakeRect(10, 10, clientsLeft - 20, details - 8)));
+  NSScrollView* statusScroll = AddSubview(pane, alloc<NSScrollView>()->initWithFrame(NSMakeRect(10, 10, clientsLeft - 20, details - 8)));
   statusText = alloc<NSTextView>()->initWithFrame(NSMakeRect(0, 0, clientsLeft - 35, details - 8));
   statusText->setEditable(NO);
   statusText->setFont(NSFont::userFontOfSize(11));
@@ -193,7 +177,7 @@ void ServerManagerWindows::BuildUnlockWindow() {
   unlockDisplay = Label(content, NSMakeRect(20, 145, 340, 22), "");
   unlockDisplay->setFont(NSFont::boldSystemFontOfSize(13));
   Label(content, NSMakeRect(20, 108, 80, 20), "Password:");
-  unlockText = Add(content, alloc<MySecureTextField>()->initWithFrame(NSMakeRect(100, 106, 260, 24)));
+  unlockText = AddSubview(content, alloc<MySecureTextField>()->initWithFrame(NSMakeRect(100, 106, 260, 24)));
   unlockingText = Label(content, NSMakeRect(20, 76, 340, 20), "");
   unlockingText->setHidden(YES);
   retrieveProgress = Activity(content, NSMakeRect(20, 58, 340, 12));
@@ -208,7 +192,7 @@ void ServerManagerWindows::BuildConfigWindow() {
   serverConfigWindow = MakeWindow(NSMakeRect(220, 200, 520, 430), "Server Configuration",
                                   NSTitledWindowMask | NSClosableWindowMask);
   NSView* content = serverConfigWindow->contentView();
-  configTabs = Add(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 56, 500, 364)));
+  configTabs = AddSubview(content, alloc<NSTabView>()->initWithFrame(NSMakeRect(10, 56, 500, 364)));
   const CGFloat top = configTabs->contentRect().size.height;
 
   NSView* info = TabPage(configTabs, "information", "Information");
@@ -224,7 +208,7 @@ void ServerManagerWindows::BuildConfigWindow() {
   modifyIPSettings = CheckBox(network, NSMakeRect(12, top - 40, 300, 22), "Modify network settings", this,
                               selector(&ServerManagerWindows::modifyIPAddressAction));
   Label(network, NSMakeRect(12, top - 80, 110, 20), "IP Config:");
-  ipConfigText = Add(network, alloc<NSComboBox>()->initWithFrame(NSMakeRect(130, top - 82, 180, 24)));
+  ipConfigText = AddSubview(network, alloc<NSComboBox>()->initWithFrame(NSMakeRect(130, top - 82, 180, 24)));
   for (const char* value : {"DHCP", "Static"}) ipConfigText->addItemWithObjectValue(Text(value));
   Label(network, NSMakeRect(12, top - 116, 110, 20), "IP Address:");
   ipAddressText = Field(network, NSMakeRect(130, top - 118, 180, 24));
@@ -240,9 +224,9 @@ void ServerManagerWindows::BuildConfigWindow() {
   modifyPwdSet = CheckBox(password, NSMakeRect(12, top - 104, 300, 22), "Set a new password", this,
                           selector(&ServerManagerWindows::modifyNewPwdAction));
   Label(password, NSMakeRect(36, top - 140, 130, 20), "New Password:");
-  newPwdText = Add(password, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(170, top - 142, 200, 24)));
+  newPwdText = AddSubview(password, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(170, top - 142, 200, 24)));
   Label(password, NSMakeRect(36, top - 176, 130, 20), "Confirm Password:");
-  confirmPwdText = Add(password, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(170, top - 178, 200, 24)));
+  confirmPwdText = AddSubview(password, alloc<NSSecureTextField>()->initWithFrame(NSMakeRect(170, top - 178, 200, 24)));
   configTabs->selectTabViewItemAtIndex(0);
 
   Label(content, NSMakeRect(10, 20, 40, 20), "Row:");
