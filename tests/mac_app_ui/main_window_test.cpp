@@ -250,6 +250,8 @@ TEST_F(MainWindowTest, TheControlSocketListsTheTreeAndPressesWhatAPersonWould) {
   EXPECT_EQ(Ask("tab server"), "ok\n");
   EXPECT_EQ(window_->tabText->stringValue()->str(), "Server Manager");
   EXPECT_NE(Ask("toolbar").find("Search Pelko Servers\t"), std::string::npos);
+  // The server manager's own command items are in the menu bar, enabled as it says: no server is chosen.
+  EXPECT_EQ(Ask("menu Server/Unlock"), "error: Server/Unlock is disabled\n");
   EXPECT_EQ(Ask("fly"), "error: unknown request fly\n");
   control.Stop();
 }

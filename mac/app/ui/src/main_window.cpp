@@ -123,6 +123,11 @@ void MainWindowController::awakeFromNib() {
 
   // The server manager's windows, wired to the same server manager object.
   serverWindows_ = tavrinmac::ServerManagerWindows::Load(serverManagerFlag);
+  // Its second set of command items, which the server manager enables with the first, in the menu bar.
+  if (NSMenu* commands = serverWindows_ ? serverWindows_->commandMenu() : nullptr; commands && mainMenu_) {
+    NSMenuItem* holder = mainMenu_->addItemWithTitle_action_keyEquivalent(commands->title(), SEL(), Text(""));
+    holder->setSubmenu(commands);
+  }
 }
 
 void MainWindowController::FinishStartup() {
