@@ -133,8 +133,10 @@ void StateFromReply(const Reply& reply, WindowState& state) {
 }  // namespace
 
 fs::path Publish(HWND hwnd, const std::string& className, const std::string& title, const fs::path& existing) {
+  // The service listens before the record is seen: a process that finds the window can reach it at once.
+  if (existing.empty()) TheService().Acquire();
   fs::path path = gui::automation::Publish(reinterpret_cast<uintptr_t>(hwnd), className, title, existing);
-  if (existing.empty() && !path.empty()) TheService().Acquire();
+  if (existing.empty() && path.empty()) TheService().Release();
   return path;
 }
 

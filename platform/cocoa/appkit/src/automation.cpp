@@ -176,8 +176,8 @@ void PublishWindow(NSWindow* window) {
   const std::string title = window->title() ? window->title()->str() : "";
   std::lock_guard guard(recordsLock);
   auto [record, added] = Records().try_emplace(window);
+  if (added) TheService().Acquire();  // listening before the record is seen, so a finder reaches it at once
   record->second = automation::Publish(reinterpret_cast<uintptr_t>(window), window->className(), title, record->second);
-  if (added) TheService().Acquire();
 }
 
 void UnpublishWindow(NSWindow* window) {
