@@ -9,8 +9,29 @@
 
 #include "admin/comm/CommSettings.h"
 #include "testsupport/sysroot.h"
+#include "win32/dialog.h"
 #include "win32/user.h"
 #include "zarnet/sim/simulator.h"
+
+// Posts `close` to itself once it is up (for the configuration: once its pages are filled), noting where
+// it stood on the screen then.
+template <class Dialog>
+class Closing : public Dialog {
+ public:
+  using Dialog::Dialog;
+  UINT closeAfter = WM_INITDIALOG;  // the message after whose handling the command goes
+  WPARAM close = IDCANCEL;
+  RECT placed{};
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    const LRESULT result = Dialog::WindowProc(message, wParam, lParam);
+    if (message == closeAfter) {
+      this->GetWindowRect(&placed);
+      this->PostMessage(WM_COMMAND, close, 0);
+    }
+    return result;
+  }
+};
 
 struct ShownMessageBox {
   std::string text;

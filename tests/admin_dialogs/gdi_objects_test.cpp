@@ -15,21 +15,6 @@
 
 namespace {
 
-// Posts `close` to itself once it is up (for the configuration: once its pages are filled).
-template <class Dialog>
-class Closing : public Dialog {
- public:
-  using Dialog::Dialog;
-  UINT closeAfter = WM_INITDIALOG;  // the message after whose handling the command goes
-  WPARAM close = IDCANCEL;
-
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-    const LRESULT result = Dialog::WindowProc(message, wParam, lParam);
-    if (message == closeAfter) this->PostMessage(WM_COMMAND, close, 0);
-    return result;
-  }
-};
-
 void Select(SelectedServerList& list, const char* ip) {
   SelectedServerEntry entry{};
   entry.CommandPort = 1341;

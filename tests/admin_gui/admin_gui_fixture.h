@@ -240,22 +240,33 @@ class AdminGuiTest : public tavrin::test::SysrootTest {
         },
         std::chrono::milliseconds(ms));
   }
-  // A row of a shown list holding every one of the texts, looked for until the time is up.
-  bool ShownRow(std::initializer_list<const char*> parts, Row* found, int ms = 30000) {
+  // A row of a shown list that `matches`, looked for until the time is up.
+  bool ShownRowWhere(const std::function<bool(const Row&)>& matches, Row* found, int ms = 30000) {
     return FindWindow(
         [&](const Window& w) {
           if (!w.visible) return false;
-          for (const Row& row : w.rows) {
-            bool all = true;
-            for (const char* part : parts) all = all && row.cells.find(part) != std::string::npos;
-            if (all) {
+          for (const Row& row : w.rows)
+            if (matches(row)) {
               if (found) *found = row;
               return true;
             }
-          }
           return false;
         },
         nullptr, ms);
+  }
+  // A row of a shown list holding every one of the texts.
+  bool ShownRow(std::initializer_list<const char*> parts, Row* found, int ms = 30000) {
+    return ShownRowWhere(
+        [&](const Row& row) {
+          for (const char* part : parts)
+            if (row.cells.find(part) == std::string::npos) return false;
+          return true;
+        },
+        found, ms);
+  }
+  // A row of a shown list with a cell that is exactly `text` (an icon's label, not a longer name holding it).
+  bool ShownRowWithCell(const char* text, Row* found, int ms = 30000) {
+    return ShownRowWhere([&](const Row& row) { return HasCell(row, text); }, found, ms);
   }
   static bool TopLevel(const Window& w, const char* text) { return w.depth == 0 && w.text == text; }
   Window Frame() {

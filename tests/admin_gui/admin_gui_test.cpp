@@ -289,35 +289,34 @@ TEST_F(AdminGuiTest, ConnectAndDisconnectFromTheRowsMenuClaimAndFreeTheKeyboard)
 }
 
 // The navigation pane's two large icons switch the functional panel between the device tree and the
-// server list.
+// server list, and the menu bar's function popup with it.
 TEST_F(AdminGuiTest, TheNavigationIconsSwitchBetweenTheDeviceTreeAndTheServerList) {
   StartAdmin();
   ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
   ShowFrame();
   const auto shown = [](long id) { return [id](const Window& w) { return w.id == id && w.visible; }; };
   ASSERT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not show first";
-  // The icon whose label is exactly the text (the log's tab is named "Server Manager Log").
-  const auto iconOf = [&](const char* label, Row* found) {
-    return FindWindow(
-        [&](const Window& w) {
-          for (const Row& row : w.rows)
-            if (w.visible && HasCell(row, label)) return *found = row, true;
-          return false;
-        },
-        nullptr);
-  };
-
-  Row icon;
-  ASSERT_TRUE(iconOf("Server Manager", &icon)) << "no Server Manager icon";
+  Row icon;  // by its exact label: the log's tab is named "Server Manager Log"
+  ASSERT_TRUE(ShownRowWithCell("Server Manager", &icon)) << "no Server Manager icon";
   ClickCentre(icon);
   EXPECT_TRUE(FindWindow(shown(1016), nullptr)) << "the server list does not show";
   EXPECT_TRUE(Eventually([&] { return !FindWindow(shown(1021), nullptr, 10); })) << "the device tree stays";
   Shot("server-manager");
+  // The menu bar's function popup followed: Server Manager > Search Servers is there.
+  Window status;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.cls == "msctls_statusbar32" && w.visible; }, &status));
+  Click(status.left + 10, status.CentreY());
+  Key(XK_s, XK_Alt_L);
+  Key(XK_s);
+  ASSERT_NO_FATAL_FAILURE(WaitForTheSearch());
 
-  ASSERT_TRUE(iconOf("Device Mapping", &icon)) << "no Device Mapping icon";
+  ASSERT_TRUE(ShownRowWithCell("Device Mapping", &icon)) << "no Device Mapping icon";
   ClickCentre(icon);
   EXPECT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not come back";
   EXPECT_TRUE(Eventually([&] { return !FindWindow(shown(1016), nullptr, 10); })) << "the server list stays";
+  // And back: Device Mapping > Start Device Mapping is there again.
+  ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
+  EXPECT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
 }
 
 }  // namespace

@@ -188,6 +188,86 @@ int DarkPixels(HWND hwnd) {
   return dark;
 }
 
+LRESULT Selection(HWND edit) { return SendMessage(edit, EM_GETSEL, 0, 0); }
+LRESULT Span(WORD from, WORD to) { return static_cast<LRESULT>(MAKELPARAM(from, to)); }
+
+TEST_F(EditFixture, MouseDragsSelectAndADoubleClickTakesTheWholeText) {
+  HWND edit = MakeEdit(ES_AUTOHSCROLL, "hello world");
+  SendMessage(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 8));
+  EXPECT_EQ(GetFocus(), edit);
+  EXPECT_EQ(GetCapture(), edit);
+  SendMessage(edit, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(195, 8));
+  EXPECT_EQ(Selection(edit), Span(0, 11));
+  SendMessage(edit, WM_LBUTTONUP, 0, MAKELPARAM(195, 8));
+  EXPECT_EQ(GetCapture(), nullptr);
+  SendMessage(edit, WM_MOUSEMOVE, 0, MAKELPARAM(2, 8));  // the drag is over
+  EXPECT_EQ(Selection(edit), Span(0, 11));
+
+  // The arrows without Shift drop a selection at its near end.
+  SendMessage(edit, WM_KEYDOWN, VK_LEFT, 0);
+  EXPECT_EQ(Selection(edit), Span(0, 0));
+  SendMessage(edit, EM_SETSEL, 2, 5);
+  SendMessage(edit, WM_KEYDOWN, VK_RIGHT, 0);
+  EXPECT_EQ(Selection(edit), Span(5, 5));
+
+  // A drag whose capture was taken away stops following the mouse.
+  SendMessage(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 8));
+  ReleaseCapture();
+  SetCapture(edit);
+  SendMessage(edit, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(195, 8));
+  EXPECT_EQ(Selection(edit), Span(0, 0));
+  ReleaseCapture();
+
+  SendMessage(edit, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(40, 8));
+  SendMessage(edit, WM_LBUTTONUP, 0, MAKELPARAM(40, 8));
+  EXPECT_EQ(Selection(edit), Span(0, 11));
+  DestroyWindow(edit);
+}
+
+TEST_F(EditFixture, ClearAndReplaceReportUpdateBeforeChangeAndSetTheModifiedFlag) {
+  HWND edit = MakeEdit(ES_AUTOHSCROLL, "hello world");
+  EXPECT_EQ(SendMessage(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("hello world")), TRUE);
+  commands.clear();
+  SendMessage(edit, EM_SETSEL, 0, 6);
+  SendMessage(edit, WM_CLEAR, 0, 0);
+  EXPECT_EQ(Text(edit), "world");
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0].second, static_cast<UINT>(EN_UPDATE));
+  EXPECT_EQ(commands[1].second, static_cast<UINT>(EN_CHANGE));
+  EXPECT_TRUE(SendMessage(edit, EM_GETMODIFY, 0, 0));
+  SendMessage(edit, EM_SETMODIFY, FALSE, 0);
+  EXPECT_FALSE(SendMessage(edit, EM_GETMODIFY, 0, 0));
+
+  SendMessage(edit, WM_CLEAR, 0, 0);  // nothing selected: nothing cleared, nothing reported
+  EXPECT_EQ(commands.size(), 2u);
+  SendMessage(edit, EM_SETSEL, 0, 1);
+  SendMessage(edit, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>("W"));
+  EXPECT_EQ(Text(edit), "World");
+  ASSERT_EQ(commands.size(), 4u);
+  EXPECT_EQ(commands[2].second, static_cast<UINT>(EN_UPDATE));
+  EXPECT_EQ(commands[3].second, static_cast<UINT>(EN_CHANGE));
+  EXPECT_EQ(Selection(edit), Span(1, 1)) << "the caret after what was put in";
+
+  SendMessage(edit, EM_SETREADONLY, TRUE, 0);
+  SendMessage(edit, EM_SETSEL, 0, -1);
+  SendMessage(edit, WM_CLEAR, 0, 0);
+  EXPECT_EQ(Text(edit), "World") << "read-only";
+  DestroyWindow(edit);
+}
+
+TEST_F(EditFixture, KeepsTheFontItIsGiven) {
+  HWND edit = MakeEdit(ES_AUTOHSCROLL, "text");
+  EXPECT_EQ(SendMessage(edit, WM_GETFONT, 0, 0), 0);
+  HFONT font = CreateFont(-20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "DejaVu Sans");
+  int small = DarkPixels(edit);
+  SendMessage(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  EXPECT_EQ(SendMessage(edit, WM_GETFONT, 0, 0), reinterpret_cast<LRESULT>(font));
+  EXPECT_GT(DarkPixels(edit), small) << "the larger font is drawn";
+  DestroyWindow(edit);
+  DeleteObject(font);
+}
+
 TEST_F(EditFixture, PasswordShowsStarsButKeepsTheText) {
   HWND secret = MakeEdit(ES_AUTOHSCROLL | ES_PASSWORD);
   HWND plain = MakeEdit(ES_AUTOHSCROLL);

@@ -209,6 +209,134 @@ TEST_F(ListControls, ListBoxLinesSelectionAndNotifications) {
   DestroyWindow(quiet);
 }
 
+// The codes of a control's WM_COMMANDs in the order they came.
+std::vector<UINT> Codes(const std::vector<Event>& events, int id) {
+  std::vector<UINT> codes;
+  for (auto& e : events)
+    if (e.message == WM_COMMAND && e.id == id) codes.push_back(e.code);
+  return codes;
+}
+
+HFONT LargeFont() {
+  return CreateFont(-24, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "DejaVu Sans");
+}
+
+TEST_F(ListControls, DropListFollowsItsTextKeysAndReportsACloseInOrder) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWNLIST, 10, 10, 120, 150, 9);
+  for (const char* s : {"Static", "DHCP", "Other"}) SendMessage(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  // The window text selects the line that equals it, and only such a line.
+  EXPECT_EQ(SendMessage(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("dhcp")), TRUE);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(WindowText(combo), "DHCP");
+  EXPECT_EQ(SendMessage(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("none")), CB_ERR);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(SendMessage(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>("First")), 0);
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 2) << "the selection moves with its line";
+  EXPECT_EQ(SendMessage(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("oth")), 3);
+  EXPECT_EQ(WindowText(combo), "Other");
+
+  // F4 drops the list, which takes lines added meanwhile; Alt+Down closes it taking its line.
+  SetFocus(parent);
+  events.clear();
+  SendMessage(combo, WM_KEYDOWN, VK_F1 + 3, 0);
+  ASSERT_TRUE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  HWND list = GetCapture();
+  ASSERT_NE(list, nullptr);
+  ASSERT_NE(list, combo);
+  EXPECT_EQ(SendMessage(list, LB_GETCOUNT, 0, 0), 4);
+  EXPECT_EQ(SendMessage(combo, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("Last")), 4);
+  EXPECT_EQ(SendMessage(list, LB_GETCOUNT, 0, 0), 5);
+  SendMessage(combo, WM_KEYDOWN, VK_UP, 0);
+  SendMessage(combo, WM_SYSKEYDOWN, VK_DOWN, 0);
+  EXPECT_FALSE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(Codes(events, 9), (std::vector<UINT>{CBN_DROPDOWN, CBN_SELCHANGE, CBN_SELENDOK, CBN_CLOSEUP}));
+
+  // Disabled, it closes unchosen.
+  SendMessage(combo, WM_SYSKEYDOWN, VK_UP, 0);
+  ASSERT_TRUE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  SendMessage(combo, WM_KEYDOWN, VK_UP, 0);
+  events.clear();
+  EnableWindow(combo, FALSE);
+  EXPECT_FALSE(SendMessage(combo, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_EQ(SendMessage(combo, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(Codes(events, 9), (std::vector<UINT>{CBN_SELENDCANCEL, CBN_CLOSEUP}));
+  EnableWindow(combo, TRUE);
+
+  // A larger font makes a taller field.
+  RECT before;
+  GetWindowRect(combo, &before);
+  HFONT font = LargeFont();
+  SendMessage(combo, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  EXPECT_EQ(SendMessage(combo, WM_GETFONT, 0, 0), reinterpret_cast<LRESULT>(font));
+  RECT after;
+  GetWindowRect(combo, &after);
+  EXPECT_GT(after.bottom - after.top, before.bottom - before.top);
+
+  // Going while dropped takes its list along.
+  SendMessage(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  list = GetCapture();
+  ASSERT_TRUE(IsWindow(list));
+  DestroyWindow(combo);
+  EXPECT_FALSE(IsWindow(list));
+  DeleteObject(font);
+}
+
+TEST_F(ListControls, ListBoxScrollsPagesTypesAheadAndReportsDoubleClicks) {
+  HWND list = Make("ListBox", LBS_NOTIFY, 10, 10, 100, 100, 22);
+  for (char c = 'a'; c < 'a' + 20; ++c) {
+    std::string line = std::string(1, c) + " line";
+    SendMessage(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+  }
+  const int h = static_cast<int>(SendMessage(list, LB_GETITEMHEIGHT, 0, 0));
+  ASSERT_GT(h, 5);
+  const int rows = 100 / h;
+  ASSERT_LT(rows, 19);
+  EXPECT_EQ(SendMessage(list, LB_SETTOPINDEX, 5, 0), LB_OKAY);
+  EXPECT_EQ(SendMessage(list, LB_GETTOPINDEX, 0, 0), 5);
+  EXPECT_EQ(SendMessage(list, LB_SETTOPINDEX, 20, 0), LB_ERR);
+  EXPECT_EQ(SendMessage(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(5, h + h / 2)), MAKELPARAM(6, 0));
+  EXPECT_EQ(SendMessage(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(5, 150)), MAKELPARAM(19, 1)) << "outside";
+  SendMessage(list, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+  EXPECT_EQ(SendMessage(list, LB_GETTOPINDEX, 0, 0), 8);
+
+  // Selecting scrolls the line into view; the page keys move by what is shown.
+  EXPECT_EQ(SendMessage(list, LB_SETCURSEL, 0, 0), 0);
+  EXPECT_EQ(SendMessage(list, LB_GETTOPINDEX, 0, 0), 0);
+  SendMessage(list, WM_KEYDOWN, VK_NEXT, 0);
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), rows - 1);
+  SendMessage(list, WM_KEYDOWN, VK_PRIOR, 0);
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), 0);
+  SendMessage(list, WM_CHAR, 'c', 0);
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(SendMessage(list, LB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("E")), 4);
+  EXPECT_EQ(Codes(events, 22), (std::vector<UINT>{LBN_SELCHANGE, LBN_SELCHANGE, LBN_SELCHANGE}))
+      << "the program's own selection is not reported";
+
+  RECT item;
+  SendMessage(list, LB_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&item));
+  SendMessage(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, (item.top + item.bottom) / 2));
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), 5);
+  EXPECT_EQ(Codes(events, 22).back(), static_cast<UINT>(LBN_DBLCLK));
+  EXPECT_EQ(Count(LBN_SELCHANGE, 22), 4) << "the change before the double click";
+
+  EXPECT_EQ(SendMessage(list, LB_SETITEMDATA, 3, 99), LB_OKAY);
+  EXPECT_EQ(SendMessage(list, LB_GETITEMDATA, 3, 0), 99);
+  EXPECT_EQ(SendMessage(list, LB_GETITEMDATA, 20, 0), LB_ERR);
+  EXPECT_EQ(SendMessage(list, LB_GETTEXTLEN, 3, 0), 6);
+  HFONT font = LargeFont();
+  SendMessage(list, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  EXPECT_EQ(SendMessage(list, WM_GETFONT, 0, 0), reinterpret_cast<LRESULT>(font));
+  EXPECT_GT(SendMessage(list, LB_GETITEMHEIGHT, 0, 0), h);
+  SendMessage(list, LB_RESETCONTENT, 0, 0);
+  EXPECT_EQ(SendMessage(list, LB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), LB_ERR);
+  EXPECT_EQ(SendMessage(list, LB_GETTOPINDEX, 0, 0), 0);
+  DestroyWindow(list);
+  DeleteObject(font);
+}
+
 TEST_F(ListControls, ScrollBarClampsItsPositionAndTellsItsOwner) {
   HWND bar = Make("ScrollBar", SBS_VERT, 10, 10, 16, 200, 30);
   SCROLLINFO info{sizeof info, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 99, 10, 500, 0};

@@ -375,10 +375,19 @@ void CDialog::OnClose() { ::SendMessage(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL,
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
+    RECT before{};
+    ::GetWindowRect(m_hWnd, &before);
+    const bool wasVisible = (GetStyle() & WS_VISIBLE) != 0;
     // The message map may take it; else the virtual.
-    if (const mfc::MessageEntry* entry = mfc::FindEntry(GetMessageMap(), message, 0))
-      return entry->invoke(this, wParam, lParam);
-    return OnInitDialog();
+    const mfc::MessageEntry* entry = mfc::FindEntry(GetMessageMap(), message, 0);
+    const LRESULT result = entry ? entry->invoke(this, wParam, lParam) : OnInitDialog();
+    // A dialog that placed itself nowhere opens centred over its owner, as every dialog of the framework does.
+    RECT after{};
+    ::GetWindowRect(m_hWnd, &after);
+    const bool placedItself = after.left != before.left || after.top != before.top;
+    if (::IsWindow(m_hWnd) && !wasVisible && !(GetStyle() & (WS_VISIBLE | WS_CHILD)) && !placedItself)
+      CenterWindow();
+    return result;
   }
   return CWnd::WindowProc(message, wParam, lParam);
 }

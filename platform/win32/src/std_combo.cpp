@@ -2,6 +2,7 @@
 // at its right; the list drops as a "ComboLBox" pop-up below the field. The height the control is made
 // with is the dropped list's; the control itself keeps the height of one line.
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "control_internal.h"
@@ -14,9 +15,9 @@
 namespace {
 
 using tavrin::controls::detail::CommandToParent;
-using tavrin::controls::detail::DefControlProc;
+using tavrin::controls::detail::DispatchByFamily;
 using tavrin::controls::detail::kComboListDone;
-using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::StateMadeAtNcCreate;
 using tavrin::controls::detail::StyleOf;
 
 constexpr char kComboProp[] = "TavrinComboState";
@@ -150,148 +151,143 @@ void Paint(HWND hwnd, ComboState& s) {
   EndPaint(hwnd, &ps);
 }
 
-LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  ComboState* s = StateOf<ComboState>(hwnd, kComboProp);
-  if (message == WM_NCCREATE) {
-    if (!s) {
-      s = new ComboState;
-      auto* create = reinterpret_cast<CREATESTRUCT*>(lParam);
-      if (create) {
-        s->droppedHeight = std::max(create->cy, 0);
-        s->items.sorted = (static_cast<DWORD>(create->style) & CBS_SORT) != 0;
-      }
-      SetProp(hwnd, kComboProp, s);
-    }
-    return DefWindowProc(hwnd, message, wParam, lParam);
-  }
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+// The combo box's own messages and the text that selects a line; nothing for what is not of the family.
+std::optional<LRESULT> ComboApi(HWND hwnd, ComboState& s, UINT message, WPARAM wParam, LPARAM lParam) {
   auto index = static_cast<int>(static_cast<intptr_t>(wParam));
   switch (message) {
-    case WM_CREATE:
-      DefWindowProc(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-      FitHeight(hwnd, *s);
-      return 0;
     case CB_ADDSTRING:
     case CB_INSERTSTRING: {
       const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-      int at = message == CB_ADDSTRING ? s->items.Add(text) : s->items.Insert(index, text);
+      int at = message == CB_ADDSTRING ? s.items.Add(text) : s.items.Insert(index, text);
       if (at == -2) return CB_ERRSPACE;
       if (at < 0) return CB_ERR;
-      if (s->cur >= at) ++s->cur;
-      if (s->list) SendMessage(s->list, LB_INSERTSTRING, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(text));
+      if (s.cur >= at) ++s.cur;
+      if (s.list) SendMessage(s.list, LB_INSERTSTRING, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(text));
       return at;
     }
     case CB_DELETESTRING:
-      if (!s->items.Delete(index)) return CB_ERR;
-      if (s->list) SendMessage(s->list, LB_DELETESTRING, wParam, 0);
-      if (s->cur == index) SetSelection(hwnd, *s, -1);
-      else if (s->cur > index) --s->cur;
-      return s->items.Count();
+      if (!s.items.Delete(index)) return CB_ERR;
+      if (s.list) SendMessage(s.list, LB_DELETESTRING, wParam, 0);
+      if (s.cur == index) SetSelection(hwnd, s, -1);
+      else if (s.cur > index) --s.cur;
+      return s.items.Count();
     case CB_RESETCONTENT:
-      CloseUp(hwnd, *s, false);
-      s->items.Clear();
-      SetSelection(hwnd, *s, -1);
+      CloseUp(hwnd, s, false);
+      s.items.Clear();
+      SetSelection(hwnd, s, -1);
       return CB_OKAY;
     case CB_GETCOUNT:
-      return s->items.Count();
+      return s.items.Count();
     case CB_GETCURSEL:
-      return s->cur;
+      return s.cur;
     case CB_SETCURSEL:
-      SetSelection(hwnd, *s, index);
-      if (s->list) SendMessage(s->list, LB_SETCURSEL, static_cast<WPARAM>(s->cur), 0);
-      return s->items.Valid(index) ? index : CB_ERR;
+      SetSelection(hwnd, s, index);
+      if (s.list) SendMessage(s.list, LB_SETCURSEL, static_cast<WPARAM>(s.cur), 0);
+      return s.items.Valid(index) ? index : CB_ERR;
     case CB_GETLBTEXT:
-      return s->items.Valid(index) ? s->items.CopyText(index, lParam) : CB_ERR;
+      return s.items.Valid(index) ? s.items.CopyText(index, lParam) : CB_ERR;
     case CB_GETLBTEXTLEN:
-      if (!s->items.Valid(index)) return CB_ERR;
-      return static_cast<LRESULT>(s->items.Text(index).size());
+      if (!s.items.Valid(index)) return CB_ERR;
+      return static_cast<LRESULT>(s.items.Text(index).size());
     case CB_FINDSTRING:
     case CB_FINDSTRINGEXACT:
     case CB_SELECTSTRING: {
-      int found = s->items.Find(index, lParam ? reinterpret_cast<const char*>(lParam) : "", message == CB_FINDSTRINGEXACT);
-      if (message == CB_SELECTSTRING && found >= 0) SetSelection(hwnd, *s, found);
+      int found = s.items.Find(index, lParam ? reinterpret_cast<const char*>(lParam) : "", message == CB_FINDSTRINGEXACT);
+      if (message == CB_SELECTSTRING && found >= 0) SetSelection(hwnd, s, found);
       return found;
     }
     case CB_GETITEMDATA:
-      if (!s->items.Valid(index)) return CB_ERR;
-      return s->items.Data(index);
+      if (!s.items.Valid(index)) return CB_ERR;
+      return s.items.Data(index);
     case CB_SETITEMDATA:
-      if (!s->items.Valid(index)) return CB_ERR;
-      s->items.SetData(index, lParam);
+      if (!s.items.Valid(index)) return CB_ERR;
+      s.items.SetData(index, lParam);
       return CB_OKAY;
     case CB_SHOWDROPDOWN:
-      if (wParam) DropDown(hwnd, *s);
-      else CloseUp(hwnd, *s, false);
+      if (wParam) DropDown(hwnd, s);
+      else CloseUp(hwnd, s, false);
       return TRUE;
     case CB_GETDROPPEDSTATE:
-      return s->list ? TRUE : FALSE;
+      return s.list ? TRUE : FALSE;
     case CB_GETDROPPEDCONTROLRECT:
-      if (lParam) *reinterpret_cast<RECT*>(lParam) = DroppedRect(hwnd, *s);
+      if (lParam) *reinterpret_cast<RECT*>(lParam) = DroppedRect(hwnd, s);
       return CB_OKAY;
-    case kComboListDone:
-      CloseUp(hwnd, *s, wParam != 0);
-      return 0;
     case WM_SETTEXT: {  // a drop list shows only its lines: the text selects the line that equals it
-      int found = s->items.Find(-1, lParam ? reinterpret_cast<const char*>(lParam) : "", true);
+      int found = s.items.Find(-1, lParam ? reinterpret_cast<const char*>(lParam) : "", true);
       if (found < 0) return CB_ERR;
-      SetSelection(hwnd, *s, found);
+      SetSelection(hwnd, s, found);
       return TRUE;
     }
+    default:
+      return std::nullopt;
+  }
+}
+
+// F4 and Alt+Up/Down: drop the list, or close it taking its line.
+void ToggleDropped(HWND hwnd, ComboState& s) {
+  if (s.list) CloseUp(hwnd, s, true);
+  else DropDown(hwnd, s);
+}
+
+// A key: dropped, the list takes it (Enter and Escape close it); else the arrows, Home and End choose a
+// line. Nothing for any other key.
+std::optional<LRESULT> PressKey(HWND hwnd, ComboState& s, WPARAM wParam, LPARAM lParam) {
+  int key = static_cast<int>(wParam);
+  bool alt = GetKeyState(VK_MENU) < 0;
+  if (key == VK_F1 + 3 || (alt && (key == VK_DOWN || key == VK_UP))) {
+    ToggleDropped(hwnd, s);
+    return 0;
+  }
+  if (s.list) {
+    if (key == VK_RETURN) CloseUp(hwnd, s, true);
+    else if (key == VK_ESCAPE) CloseUp(hwnd, s, false);
+    else SendMessage(s.list, WM_KEYDOWN, wParam, lParam);
+    return 0;
+  }
+  int to = s.cur;
+  switch (key) {
+    case VK_UP:
+    case VK_LEFT: to = std::max(0, s.cur - 1); break;
+    case VK_DOWN:
+    case VK_RIGHT: to = s.cur + 1; break;
+    case VK_HOME: to = 0; break;
+    case VK_END: to = s.items.Count() - 1; break;
+    default: return std::nullopt;
+  }
+  ChooseByUser(hwnd, s, std::clamp(to, 0, std::max(0, s.items.Count() - 1)));
+  return 0;
+}
+
+// Input: the mouse, keys, the focus; nothing for what is not of the family.
+std::optional<LRESULT> ComboInput(HWND hwnd, ComboState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
     case WM_GETDLGCODE: {
       LRESULT code = DLGC_WANTARROWS | DLGC_WANTCHARS;
       auto* msg = reinterpret_cast<MSG*>(lParam);
-      if (s->list && msg && msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE))
+      if (s.list && msg && msg->message == WM_KEYDOWN && (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE))
         code |= DLGC_WANTALLKEYS;
       return code;
     }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       if (GetFocus() != hwnd) SetFocus(hwnd);
-      if (s->list) CloseUp(hwnd, *s, false);
-      else DropDown(hwnd, *s);
+      if (s.list) CloseUp(hwnd, s, false);
+      else DropDown(hwnd, s);
       return 0;
-    case WM_KEYDOWN: {
-      int key = static_cast<int>(wParam);
-      bool alt = GetKeyState(VK_MENU) < 0;
-      if (key == VK_F1 + 3 || (alt && (key == VK_DOWN || key == VK_UP))) {
-        if (s->list) CloseUp(hwnd, *s, true);
-        else DropDown(hwnd, *s);
-        return 0;
-      }
-      if (s->list) {
-        if (key == VK_RETURN) CloseUp(hwnd, *s, true);
-        else if (key == VK_ESCAPE) CloseUp(hwnd, *s, false);
-        else SendMessage(s->list, WM_KEYDOWN, wParam, lParam);
-        return 0;
-      }
-      int to = s->cur;
-      switch (key) {
-        case VK_UP:
-        case VK_LEFT: to = std::max(0, s->cur - 1); break;
-        case VK_DOWN:
-        case VK_RIGHT: to = s->cur + 1; break;
-        case VK_HOME: to = 0; break;
-        case VK_END: to = s->items.Count() - 1; break;
-        default: return DefWindowProc(hwnd, message, wParam, lParam);
-      }
-      ChooseByUser(hwnd, *s, std::clamp(to, 0, std::max(0, s->items.Count() - 1)));
-      return 0;
-    }
+    case WM_KEYDOWN:
+      return PressKey(hwnd, s, wParam, lParam);
     case WM_SYSKEYDOWN:
-      if (wParam == VK_DOWN || wParam == VK_UP) {
-        if (s->list) CloseUp(hwnd, *s, true);
-        else DropDown(hwnd, *s);
-        return 0;
-      }
-      break;
+      if (wParam != VK_DOWN && wParam != VK_UP) return std::nullopt;
+      ToggleDropped(hwnd, s);
+      return 0;
     case WM_CHAR: {
       char c[2] = {static_cast<char>(wParam), 0};
       if (static_cast<unsigned char>(c[0]) < 0x20) return 0;
-      if (s->list) {
-        SendMessage(s->list, WM_CHAR, wParam, lParam);
+      if (s.list) {
+        SendMessage(s.list, WM_CHAR, wParam, lParam);
         return 0;
       }
-      ChooseByUser(hwnd, *s, s->items.Find(s->cur, c, false));
+      ChooseByUser(hwnd, s, s.items.Find(s.cur, c, false));
       return 0;
     }
     case WM_SETFOCUS:
@@ -299,32 +295,67 @@ LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
       Notify(hwnd, CBN_SETFOCUS);
       return 0;
     case WM_KILLFOCUS:
-      CloseUp(hwnd, *s, false);
+      CloseUp(hwnd, s, false);
       InvalidateRect(hwnd, nullptr, TRUE);
       Notify(hwnd, CBN_KILLFOCUS);
       return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// What its dropped list tells it; nothing for what is not of the family.
+std::optional<LRESULT> ComboNotification(HWND hwnd, ComboState& s, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case kComboListDone:
+      CloseUp(hwnd, s, wParam != 0);
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// What every window hears: creation, enabling, font, the end; nothing for what is not of the family.
+std::optional<LRESULT> ComboWindow(HWND hwnd, ComboState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      DefWindowProc(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+      FitHeight(hwnd, s);
+      return 0;
     case WM_ENABLE:
-      if (!wParam) CloseUp(hwnd, *s, false);
+      if (!wParam) CloseUp(hwnd, s, false);
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wParam);
-      FitHeight(hwnd, *s);
+      s.font = reinterpret_cast<HFONT>(wParam);
+      FitHeight(hwnd, s);
       if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(s->font);
+      return reinterpret_cast<LRESULT>(s.font);
     case WM_DESTROY:
-      if (s->list) {
-        HWND list = s->list;
-        s->list = nullptr;
+      if (s.list) {
+        HWND list = s.list;
+        s.list = nullptr;
         DestroyWindow(list);
       }
-      break;
+      return std::nullopt;
     default:
-      break;
+      return std::nullopt;
   }
-  return DefControlProc(hwnd, message, wParam, lParam, kComboProp, s, Paint);
+}
+
+// The state as the combo box is made: the height it is made with is its dropped list's.
+void SetUp(HWND, ComboState& s, const CREATESTRUCT* create) {
+  if (!create) return;
+  s.droppedHeight = std::max(create->cy, 0);
+  s.items.sorted = (static_cast<DWORD>(create->style) & CBS_SORT) != 0;
+}
+
+LRESULT CALLBACK ComboProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  ComboState* s = StateMadeAtNcCreate<ComboState>(hwnd, kComboProp, message, lParam, SetUp);
+  return DispatchByFamily(hwnd, message, wParam, lParam, kComboProp, s, Paint,
+                          {ComboApi, ComboInput, ComboNotification, ComboWindow});
 }
 
 }  // namespace

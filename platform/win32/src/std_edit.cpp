@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,8 @@
 namespace {
 
 using tavrin::controls::detail::CommandToParent;
-using tavrin::controls::detail::DefControlProc;
-using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::DispatchByFamily;
+using tavrin::controls::detail::StateMadeAtNcCreate;
 using tavrin::controls::detail::StyleOf;
 
 constexpr char kEditProp[] = "TavrinEditState";
@@ -219,41 +220,23 @@ void Paint(HWND hwnd, EditState& s) {
   EndPaint(hwnd, &ps);
 }
 
-LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  EditState* s = StateOf<EditState>(hwnd, kEditProp);
-  if (message == WM_NCCREATE) {
-    if (!s) {
-      s = new EditState;
-      if (StyleOf(hwnd) & ES_PASSWORD) s->passwordChar = '*';
-      SetProp(hwnd, kEditProp, s);
-    }
-    return DefWindowProc(hwnd, message, wParam, lParam);
-  }
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+// The edit's own messages and the text it holds; nothing for what is not of the family.
+std::optional<LRESULT> EditApi(HWND hwnd, EditState& s, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE: {
-      size_t length = static_cast<size_t>(GetWindowTextLength(hwnd));
-      s->anchor = s->caret = 0;
-      Clamp(*s, length);
-      return 0;
-    }
-    case WM_GETDLGCODE:
-      return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
-    case WM_SETTEXT: {
+    case WM_SETTEXT:
       DefWindowProc(hwnd, message, wParam, lParam);
-      s->anchor = s->caret = 0;
-      s->scrollX = 0;
-      s->modified = false;
+      s.anchor = s.caret = 0;
+      s.scrollX = 0;
+      s.modified = false;
       Redraw(hwnd);
       Notify(hwnd, EN_UPDATE);
       Notify(hwnd, EN_CHANGE);
       return TRUE;
-    }
     case EM_GETSEL: {
       size_t length = static_cast<size_t>(GetWindowTextLength(hwnd));
-      Clamp(*s, length);
-      DWORD from = static_cast<DWORD>(std::min(s->anchor, s->caret));
-      DWORD to = static_cast<DWORD>(std::max(s->anchor, s->caret));
+      Clamp(s, length);
+      DWORD from = static_cast<DWORD>(std::min(s.anchor, s.caret));
+      DWORD to = static_cast<DWORD>(std::max(s.anchor, s.caret));
       if (wParam) *reinterpret_cast<DWORD*>(wParam) = from;
       if (lParam) *reinterpret_cast<DWORD*>(lParam) = to;
       return static_cast<LRESULT>(MAKELPARAM(std::min<DWORD>(from, 0xFFFF), std::min<DWORD>(to, 0xFFFF)));
@@ -263,43 +246,43 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       auto start = static_cast<intptr_t>(static_cast<int>(wParam));
       auto end = static_cast<intptr_t>(static_cast<int>(lParam));
       if (start < 0) {  // no selection: the caret stays where it is
-        Clamp(*s, length);
-        s->anchor = s->caret;
+        Clamp(s, length);
+        s.anchor = s.caret;
       } else {
         size_t a = std::min(static_cast<size_t>(start), length);
         size_t b = end < 0 ? length : std::min(static_cast<size_t>(end), length);
-        s->anchor = std::min(a, b);
-        s->caret = std::max(a, b);
+        s.anchor = std::min(a, b);
+        s.caret = std::max(a, b);
       }
-      ScrollToCaret(hwnd, *s);
+      ScrollToCaret(hwnd, s);
       Redraw(hwnd);
       return 0;
     }
     case EM_REPLACESEL:
-      ReplaceSelection(hwnd, *s, lParam ? reinterpret_cast<LPCSTR>(lParam) : "", true);
+      ReplaceSelection(hwnd, s, lParam ? reinterpret_cast<LPCSTR>(lParam) : "", true);
       return 0;
     case WM_CLEAR:
-      if (!(StyleOf(hwnd) & ES_READONLY) && s->anchor != s->caret) ReplaceSelection(hwnd, *s, {}, true);
+      if (!(StyleOf(hwnd) & ES_READONLY) && s.anchor != s.caret) ReplaceSelection(hwnd, s, {}, true);
       return 0;
     case EM_LIMITTEXT:
-      s->limit = wParam == 0 ? kMaxLimit : std::min(static_cast<size_t>(wParam), kMaxLimit);
+      s.limit = wParam == 0 ? kMaxLimit : std::min(static_cast<size_t>(wParam), kMaxLimit);
       return 0;
     case EM_GETLIMITTEXT:
-      return static_cast<LRESULT>(s->limit);
+      return static_cast<LRESULT>(s.limit);
     case EM_SETPASSWORDCHAR: {
-      s->passwordChar = static_cast<char>(wParam);
+      s.passwordChar = static_cast<char>(wParam);
       DWORD style = StyleOf(hwnd);
       SetWindowLongPtr(hwnd, GWL_STYLE, static_cast<LONG_PTR>(wParam ? style | ES_PASSWORD : style & ~ES_PASSWORD));
-      ScrollToCaret(hwnd, *s);
+      ScrollToCaret(hwnd, s);
       Redraw(hwnd);
       return 0;
     }
     case EM_GETPASSWORDCHAR:
-      return static_cast<LRESULT>(static_cast<unsigned char>(s->passwordChar));
+      return static_cast<LRESULT>(static_cast<unsigned char>(s.passwordChar));
     case EM_GETMODIFY:
-      return s->modified ? TRUE : FALSE;
+      return s.modified ? TRUE : FALSE;
     case EM_SETMODIFY:
-      s->modified = wParam != 0;
+      s.modified = wParam != 0;
       return 0;
     case EM_SETREADONLY: {
       DWORD style = StyleOf(hwnd);
@@ -307,81 +290,97 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       Redraw(hwnd);
       return TRUE;
     }
-    case WM_CHAR: {
-      auto c = static_cast<unsigned char>(wParam);
-      if (StyleOf(hwnd) & ES_READONLY) return 0;
-      if (c == 0x08) {  // backspace: the selection, else the character before the caret
-        Clamp(*s, static_cast<size_t>(GetWindowTextLength(hwnd)));
-        if (s->anchor == s->caret) {
-          if (s->caret == 0) return 0;
-          s->anchor = s->caret - 1;
-        }
-        ReplaceSelection(hwnd, *s, {}, true);
-        return 0;
-      }
-      if (c < 0x20 || c == 0x7F) return 0;
-      if ((StyleOf(hwnd) & ES_NUMBER) && !std::isdigit(c)) return 0;
-      ReplaceSelection(hwnd, *s, std::string(1, static_cast<char>(c)), true);
+    default:
+      return std::nullopt;
+  }
+}
+
+// A typed character: a backspace deletes, a printable one goes in.
+void TypeChar(HWND hwnd, EditState& s, unsigned char c) {
+  if (StyleOf(hwnd) & ES_READONLY) return;
+  if (c == 0x08) {  // backspace: the selection, else the character before the caret
+    Clamp(s, static_cast<size_t>(GetWindowTextLength(hwnd)));
+    if (s.anchor == s.caret) {
+      if (s.caret == 0) return;
+      s.anchor = s.caret - 1;
+    }
+    ReplaceSelection(hwnd, s, {}, true);
+    return;
+  }
+  if (c < 0x20 || c == 0x7F) return;
+  if ((StyleOf(hwnd) & ES_NUMBER) && !std::isdigit(c)) return;
+  ReplaceSelection(hwnd, s, std::string(1, static_cast<char>(c)), true);
+}
+
+// The caret keys and Delete; nothing for any other key.
+std::optional<LRESULT> PressKey(HWND hwnd, EditState& s, int key) {
+  size_t length = static_cast<size_t>(GetWindowTextLength(hwnd));
+  Clamp(s, length);
+  bool shift = GetKeyState(VK_SHIFT) < 0;
+  switch (key) {
+    case VK_LEFT:
+      if (!shift && s.anchor != s.caret) MoveCaret(hwnd, s, std::min(s.anchor, s.caret), false);
+      else MoveCaret(hwnd, s, s.caret ? s.caret - 1 : 0, shift);
       return 0;
-    }
-    case WM_KEYDOWN: {
-      size_t length = static_cast<size_t>(GetWindowTextLength(hwnd));
-      Clamp(*s, length);
-      bool shift = GetKeyState(VK_SHIFT) < 0;
-      switch (static_cast<int>(wParam)) {
-        case VK_LEFT:
-          if (!shift && s->anchor != s->caret) MoveCaret(hwnd, *s, std::min(s->anchor, s->caret), false);
-          else MoveCaret(hwnd, *s, s->caret ? s->caret - 1 : 0, shift);
-          return 0;
-        case VK_RIGHT:
-          if (!shift && s->anchor != s->caret) MoveCaret(hwnd, *s, std::max(s->anchor, s->caret), false);
-          else MoveCaret(hwnd, *s, std::min(length, s->caret + 1), shift);
-          return 0;
-        case VK_HOME:
-          MoveCaret(hwnd, *s, 0, shift);
-          return 0;
-        case VK_END:
-          MoveCaret(hwnd, *s, length, shift);
-          return 0;
-        case VK_DELETE:
-          if (StyleOf(hwnd) & ES_READONLY) return 0;
-          if (s->anchor == s->caret) {
-            if (s->caret >= length) return 0;
-            s->anchor = s->caret + 1;
-          }
-          ReplaceSelection(hwnd, *s, {}, true);
-          return 0;
-        default:
-          break;
+    case VK_RIGHT:
+      if (!shift && s.anchor != s.caret) MoveCaret(hwnd, s, std::max(s.anchor, s.caret), false);
+      else MoveCaret(hwnd, s, std::min(length, s.caret + 1), shift);
+      return 0;
+    case VK_HOME:
+      MoveCaret(hwnd, s, 0, shift);
+      return 0;
+    case VK_END:
+      MoveCaret(hwnd, s, length, shift);
+      return 0;
+    case VK_DELETE:
+      if (StyleOf(hwnd) & ES_READONLY) return 0;
+      if (s.anchor == s.caret) {
+        if (s.caret >= length) return 0;
+        s.anchor = s.caret + 1;
       }
-      return DefWindowProc(hwnd, message, wParam, lParam);
-    }
+      ReplaceSelection(hwnd, s, {}, true);
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Input: keys, the mouse and its capture, the focus; nothing for what is not of the family.
+std::optional<LRESULT> EditInput(HWND hwnd, EditState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_GETDLGCODE:
+      return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
+    case WM_CHAR:
+      TypeChar(hwnd, s, static_cast<unsigned char>(wParam));
+      return 0;
+    case WM_KEYDOWN:
+      return PressKey(hwnd, s, static_cast<int>(wParam));
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
       if (GetFocus() != hwnd) SetFocus(hwnd);
-      size_t at = CharAt(hwnd, *s, GET_X_LPARAM(lParam));
+      size_t at = CharAt(hwnd, s, GET_X_LPARAM(lParam));
       bool extend = (wParam & MK_SHIFT) != 0;
       if (message == WM_LBUTTONDBLCLK) {
-        s->anchor = 0;
+        s.anchor = 0;
         at = static_cast<size_t>(GetWindowTextLength(hwnd));
         extend = true;
       }
-      MoveCaret(hwnd, *s, at, extend);
-      s->tracking = true;
+      MoveCaret(hwnd, s, at, extend);
+      s.tracking = true;
       SetCapture(hwnd);
       return 0;
     }
     case WM_MOUSEMOVE:
-      if (s->tracking && GetCapture() == hwnd) MoveCaret(hwnd, *s, CharAt(hwnd, *s, GET_X_LPARAM(lParam)), true);
+      if (s.tracking && GetCapture() == hwnd) MoveCaret(hwnd, s, CharAt(hwnd, s, GET_X_LPARAM(lParam)), true);
       return 0;
     case WM_LBUTTONUP:
-      if (s->tracking) {
-        s->tracking = false;
+      if (s.tracking) {
+        s.tracking = false;
         if (GetCapture() == hwnd) ReleaseCapture();
       }
       return 0;
     case WM_CAPTURECHANGED:
-      s->tracking = false;
+      s.tracking = false;
       return 0;
     case WM_SETFOCUS:
       Redraw(hwnd);
@@ -391,20 +390,41 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       Redraw(hwnd);
       Notify(hwnd, EN_KILLFOCUS);
       return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// What every window hears: creation, size, font, enabling; nothing for what is not of the family.
+std::optional<LRESULT> EditWindow(HWND hwnd, EditState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      s.anchor = s.caret = 0;
+      Clamp(s, static_cast<size_t>(GetWindowTextLength(hwnd)));
+      return 0;
     case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wParam);
+      s.font = reinterpret_cast<HFONT>(wParam);
       if (LOWORD(static_cast<uintptr_t>(lParam))) Redraw(hwnd);
       return 0;
     case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(s->font);
+      return reinterpret_cast<LRESULT>(s.font);
     case WM_ENABLE:
     case WM_SIZE:
       Redraw(hwnd);
       return 0;
     default:
-      break;
+      return std::nullopt;
   }
-  return DefControlProc(hwnd, message, wParam, lParam, kEditProp, s, Paint);
+}
+
+// The state as the edit is made: an ES_PASSWORD edit shows stars from the start.
+void SetUp(HWND hwnd, EditState& s, const CREATESTRUCT*) {
+  if (StyleOf(hwnd) & ES_PASSWORD) s.passwordChar = '*';
+}
+
+LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  EditState* s = StateMadeAtNcCreate<EditState>(hwnd, kEditProp, message, lParam, SetUp);
+  return DispatchByFamily(hwnd, message, wParam, lParam, kEditProp, s, Paint, {EditApi, EditInput, EditWindow});
 }
 
 }  // namespace

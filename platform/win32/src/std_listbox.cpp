@@ -2,6 +2,7 @@
 // dropped pop-up, which hot-tracks the mouse and reports the pick to its combo box.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <strings.h>
 #include <vector>
@@ -16,8 +17,8 @@
 namespace {
 
 using tavrin::controls::detail::CommandToParent;
-using tavrin::controls::detail::DefControlProc;
-using tavrin::controls::detail::StateOf;
+using tavrin::controls::detail::DispatchByFamily;
+using tavrin::controls::detail::StateMadeAtNcCreate;
 using tavrin::controls::detail::StyleOf;
 
 constexpr char kListProp[] = "TavrinListBoxState";
@@ -101,178 +102,195 @@ void Paint(HWND hwnd, ListState& s) {
   EndPaint(hwnd, &ps);
 }
 
-LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  ListState* s = StateOf<ListState>(hwnd, kListProp);
-  if (message == WM_NCCREATE) {
-    if (!s) {
-      s = new ListState;
-      auto* create = reinterpret_cast<CREATESTRUCT*>(lParam);
-      // A combo's list is made with the combo as its creation parameter.
-      char cls[16] = {};
-      GetClassName(hwnd, cls, sizeof cls);
-      if (create && strcasecmp(cls, "ComboLBox") == 0) s->combo = static_cast<HWND>(create->lpCreateParams);
-      s->items.sorted = (create ? static_cast<DWORD>(create->style) : StyleOf(hwnd)) & LBS_SORT;
-      SetProp(hwnd, kListProp, s);
-    }
-    return DefWindowProc(hwnd, message, wParam, lParam);
-  }
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
+// The list box's own messages; nothing for what is not of the family.
+std::optional<LRESULT> ListBoxApi(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam) {
   auto index = static_cast<int>(static_cast<intptr_t>(wParam));
   switch (message) {
     case LB_ADDSTRING:
     case LB_INSERTSTRING: {
       const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-      int at = message == LB_ADDSTRING ? s->items.Add(text) : s->items.Insert(index, text);
+      int at = message == LB_ADDSTRING ? s.items.Add(text) : s.items.Insert(index, text);
       if (at == -2) return LB_ERRSPACE;
       if (at < 0) return LB_ERR;
-      if (s->cur >= at && s->cur >= 0) ++s->cur;
+      if (s.cur >= at && s.cur >= 0) ++s.cur;
       InvalidateRect(hwnd, nullptr, TRUE);
       return at;
     }
     case LB_DELETESTRING:
-      if (!s->items.Delete(index)) return LB_ERR;
-      if (s->cur == index) s->cur = -1;
-      else if (s->cur > index) --s->cur;
-      s->top = std::clamp(s->top, 0, std::max(0, s->items.Count() - 1));
+      if (!s.items.Delete(index)) return LB_ERR;
+      if (s.cur == index) s.cur = -1;
+      else if (s.cur > index) --s.cur;
+      s.top = std::clamp(s.top, 0, std::max(0, s.items.Count() - 1));
       InvalidateRect(hwnd, nullptr, TRUE);
-      return s->items.Count();
+      return s.items.Count();
     case LB_RESETCONTENT:
-      s->items.Clear();
-      s->cur = -1;
-      s->top = 0;
+      s.items.Clear();
+      s.cur = -1;
+      s.top = 0;
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case LB_GETCOUNT:
-      return s->items.Count();
+      return s.items.Count();
     case LB_SETCURSEL:
-      if (index < -1 || index >= s->items.Count()) return LB_ERR;
-      Select(hwnd, *s, index, false);
+      if (index < -1 || index >= s.items.Count()) return LB_ERR;
+      Select(hwnd, s, index, false);
       return index < 0 ? LB_ERR : index;
     case LB_GETCURSEL:
-      return s->cur;
+      return s.cur;
     case LB_GETTEXT:
-      return s->items.Valid(index) ? s->items.CopyText(index, lParam) : LB_ERR;
+      return s.items.Valid(index) ? s.items.CopyText(index, lParam) : LB_ERR;
     case LB_GETTEXTLEN:
-      if (!s->items.Valid(index)) return LB_ERR;
-      return static_cast<LRESULT>(s->items.Text(index).size());
+      if (!s.items.Valid(index)) return LB_ERR;
+      return static_cast<LRESULT>(s.items.Text(index).size());
     case LB_FINDSTRING:
     case LB_FINDSTRINGEXACT:
     case LB_SELECTSTRING: {
-      int found = s->items.Find(index, lParam ? reinterpret_cast<const char*>(lParam) : "", message == LB_FINDSTRINGEXACT);
-      if (message == LB_SELECTSTRING && found >= 0) Select(hwnd, *s, found, false);
+      int found = s.items.Find(index, lParam ? reinterpret_cast<const char*>(lParam) : "", message == LB_FINDSTRINGEXACT);
+      if (message == LB_SELECTSTRING && found >= 0) Select(hwnd, s, found, false);
       return found;
     }
     case LB_GETTOPINDEX:
-      return s->top;
+      return s.top;
     case LB_SETTOPINDEX:
-      if (index < 0 || (index >= s->items.Count() && index != 0)) return LB_ERR;
-      s->top = index;
+      if (index < 0 || (index >= s.items.Count() && index != 0)) return LB_ERR;
+      s.top = index;
       InvalidateRect(hwnd, nullptr, TRUE);
       return LB_OKAY;
     case LB_GETITEMRECT: {
-      if (!s->items.Valid(index) || !lParam) return LB_ERR;
+      if (!s.items.Valid(index) || !lParam) return LB_ERR;
       RECT rc;
       GetClientRect(hwnd, &rc);
-      int y = (index - s->top) * ItemHeight(*s);
-      *reinterpret_cast<RECT*>(lParam) = RECT{0, y, rc.right, y + ItemHeight(*s)};
+      int y = (index - s.top) * ItemHeight(s);
+      *reinterpret_cast<RECT*>(lParam) = RECT{0, y, rc.right, y + ItemHeight(s)};
       return LB_OKAY;
     }
     case LB_GETITEMDATA:
-      if (!s->items.Valid(index)) return LB_ERR;
-      return s->items.Data(index);
+      if (!s.items.Valid(index)) return LB_ERR;
+      return s.items.Data(index);
     case LB_SETITEMDATA:
-      if (!s->items.Valid(index)) return LB_ERR;
-      s->items.SetData(index, lParam);
+      if (!s.items.Valid(index)) return LB_ERR;
+      s.items.SetData(index, lParam);
       return LB_OKAY;
     case LB_GETITEMHEIGHT:
-      return ItemHeight(*s);
+      return ItemHeight(s);
     case LB_ITEMFROMPOINT: {
-      int at = ItemAt(hwnd, *s, GET_Y_LPARAM(lParam));
-      return at < 0 ? MAKELPARAM(std::max(0, s->items.Count() - 1), 1) : MAKELPARAM(at, 0);
+      int at = ItemAt(hwnd, s, GET_Y_LPARAM(lParam));
+      return at < 0 ? MAKELPARAM(std::max(0, s.items.Count() - 1), 1) : MAKELPARAM(at, 0);
     }
+    default:
+      return std::nullopt;
+  }
+}
+
+// The mouse over a combo box's dropped list: the line under it follows, a press outside closes the list
+// unchosen, a release on a line picks it.
+LRESULT DroppedListMouse(HWND hwnd, ListState& s, UINT message, LPARAM lParam) {
+  RECT rc;
+  GetClientRect(hwnd, &rc);
+  POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  if (message == WM_MOUSEMOVE) {
+    int at = ItemAt(hwnd, s, p.y);
+    if (at >= 0 && p.x >= 0 && p.x < rc.right) Select(hwnd, s, at, false);
+  } else if (message == WM_LBUTTONUP) {
+    if (PtInRect(&rc, p) && ItemAt(hwnd, s, p.y) >= 0) {
+      Select(hwnd, s, ItemAt(hwnd, s, p.y), false);
+      SendMessage(s.combo, tavrin::controls::detail::kComboListDone, TRUE, 0);
+    }
+  } else if (!PtInRect(&rc, p)) {
+    SendMessage(s.combo, tavrin::controls::detail::kComboListDone, FALSE, 0);
+  } else {
+    s.tracking = true;
+    Select(hwnd, s, ItemAt(hwnd, s, p.y), false);
+  }
+  return 0;
+}
+
+// A key: the arrows, the page keys, Home and End move the selection. Nothing for any other key.
+std::optional<LRESULT> PressKey(HWND hwnd, ListState& s, int key) {
+  int rows = VisibleRows(hwnd, s);
+  int to = s.cur;
+  switch (key) {
+    case VK_UP: to = std::max(0, s.cur - 1); break;
+    case VK_DOWN: to = s.cur + 1; break;
+    case VK_PRIOR: to = std::max(0, s.cur - rows + 1); break;
+    case VK_NEXT: to = s.cur + rows - 1; break;
+    case VK_HOME: to = 0; break;
+    case VK_END: to = s.items.Count() - 1; break;
+    default: return std::nullopt;
+  }
+  if (s.items.Count()) Select(hwnd, s, std::clamp(to, 0, s.items.Count() - 1), !s.combo);
+  return 0;
+}
+
+// Input: the mouse, keys, the wheel, the focus; nothing for what is not of the family.
+std::optional<LRESULT> ListBoxInput(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
-      if (s->combo) {
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (!PtInRect(&rc, p)) {  // a click elsewhere closes the list unchosen
-          SendMessage(s->combo, tavrin::controls::detail::kComboListDone, FALSE, 0);
-          return 0;
-        }
-        s->tracking = true;
-        Select(hwnd, *s, ItemAt(hwnd, *s, p.y), false);
-        return 0;
-      }
+      if (s.combo) return DroppedListMouse(hwnd, s, message, lParam);
       SetFocus(hwnd);
-      int at = ItemAt(hwnd, *s, GET_Y_LPARAM(lParam));
-      if (at >= 0) Select(hwnd, *s, at, true);
+      int at = ItemAt(hwnd, s, GET_Y_LPARAM(lParam));
+      if (at >= 0) Select(hwnd, s, at, true);
       if (message == WM_LBUTTONDBLCLK && at >= 0) Notify(hwnd, LBN_DBLCLK);
       return 0;
     }
     case WM_MOUSEMOVE:
-      if (s->combo) {
-        int at = ItemAt(hwnd, *s, GET_Y_LPARAM(lParam));
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        if (at >= 0 && GET_X_LPARAM(lParam) >= 0 && GET_X_LPARAM(lParam) < rc.right) Select(hwnd, *s, at, false);
-      }
-      return 0;
     case WM_LBUTTONUP:
-      if (s->combo) {
-        RECT rc;
-        GetClientRect(hwnd, &rc);
-        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (PtInRect(&rc, p) && ItemAt(hwnd, *s, p.y) >= 0) {
-          Select(hwnd, *s, ItemAt(hwnd, *s, p.y), false);
-          SendMessage(s->combo, tavrin::controls::detail::kComboListDone, TRUE, 0);
-        }
-      }
-      return 0;
-    case WM_KEYDOWN: {
-      int rows = VisibleRows(hwnd, *s);
-      int to = s->cur;
-      switch (static_cast<int>(wParam)) {
-        case VK_UP: to = std::max(0, s->cur - 1); break;
-        case VK_DOWN: to = s->cur + 1; break;
-        case VK_PRIOR: to = std::max(0, s->cur - rows + 1); break;
-        case VK_NEXT: to = s->cur + rows - 1; break;
-        case VK_HOME: to = 0; break;
-        case VK_END: to = s->items.Count() - 1; break;
-        default: return DefWindowProc(hwnd, message, wParam, lParam);
-      }
-      if (s->items.Count()) Select(hwnd, *s, std::clamp(to, 0, s->items.Count() - 1), !s->combo);
-      return 0;
-    }
+      return s.combo ? DroppedListMouse(hwnd, s, message, lParam) : 0;
+    case WM_KEYDOWN:
+      return PressKey(hwnd, s, static_cast<int>(wParam));
     case WM_CHAR: {  // the next line that starts with the typed character
       char c[2] = {static_cast<char>(wParam), 0};
-      int found = s->items.Find(s->cur, c, false);
-      if (found >= 0) Select(hwnd, *s, found, !s->combo);
+      int found = s.items.Find(s.cur, c, false);
+      if (found >= 0) Select(hwnd, s, found, !s.combo);
       return 0;
     }
     case WM_MOUSEWHEEL: {
       int lines = -static_cast<short>(HIWORD(wParam)) / 40;
-      s->top = std::clamp(s->top + lines, 0, std::max(0, s->items.Count() - VisibleRows(hwnd, *s)));
+      s.top = std::clamp(s.top + lines, 0, std::max(0, s.items.Count() - VisibleRows(hwnd, s)));
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     }
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
+      InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+// What every window hears: enabling, font; nothing for what is not of the family.
+std::optional<LRESULT> ListBoxWindow(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
     case WM_ENABLE:
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wParam);
+      s.font = reinterpret_cast<HFONT>(wParam);
       if (LOWORD(static_cast<uintptr_t>(lParam))) InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(s->font);
+      return reinterpret_cast<LRESULT>(s.font);
     default:
-      break;
+      return std::nullopt;
   }
-  return DefControlProc(hwnd, message, wParam, lParam, kListProp, s, Paint);
+}
+
+// The state as the list is made: a combo's list is made with the combo as its creation parameter.
+void SetUp(HWND hwnd, ListState& s, const CREATESTRUCT* create) {
+  char cls[16] = {};
+  GetClassName(hwnd, cls, sizeof cls);
+  if (create && strcasecmp(cls, "ComboLBox") == 0) s.combo = static_cast<HWND>(create->lpCreateParams);
+  s.items.sorted = (create ? static_cast<DWORD>(create->style) : StyleOf(hwnd)) & LBS_SORT;
+}
+
+LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  ListState* s = StateMadeAtNcCreate<ListState>(hwnd, kListProp, message, lParam, SetUp);
+  return DispatchByFamily(hwnd, message, wParam, lParam, kListProp, s, Paint,
+                          {ListBoxApi, ListBoxInput, ListBoxWindow});
 }
 
 }  // namespace

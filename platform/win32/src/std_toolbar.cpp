@@ -583,12 +583,8 @@ std::optional<LRESULT> ToolbarWindow(HWND hwnd, State& s, UINT message, WPARAM w
 }
 
 LRESULT CALLBACK ToolbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  State* s = StateOf<State>(hwnd, kProp, message);
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
-  for (auto handle : {ToolbarApi, ToolbarInput, ToolbarNotification, ToolbarWindow}) {
-    if (std::optional<LRESULT> result = handle(hwnd, *s, message, wParam, lParam)) return *result;
-  }
-  return DefControlProc(hwnd, message, wParam, lParam, kProp, s, Paint);
+  return DispatchByFamily(hwnd, message, wParam, lParam, kProp, StateOf<State>(hwnd, kProp, message), Paint,
+                          {ToolbarApi, ToolbarInput, ToolbarNotification, ToolbarWindow});
 }
 
 }  // namespace
