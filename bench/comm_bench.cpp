@@ -16,6 +16,7 @@
 
 #include "admin/comm/ServerComm.h"
 #include "admin/util/Utilities.h"
+#include "bench_util.h"
 #include "win32/sysroot.h"
 #include "zarnet/sim/simulator.h"
 
@@ -79,11 +80,6 @@ bool RawExchange(WORD port) {
   return response.find("</RSP>") != std::string::npos;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 // Each iteration is a round of kPairs raw exchanges and kPairs commands taken in turn (a b a b ...), so
 // that a machine that slows down touches both alike; the figure is the median of the rounds' own ratios.
 void BM_GetConfigInfo(benchmark::State& state) {
@@ -122,12 +118,12 @@ void BM_GetConfigInfo(benchmark::State& state) {
     commandUs.push_back(c);
     ratios.push_back(r > 0 ? c / r : 0);
   }
-  const double ratio = Median(ratios);
+  const double ratio = bench::Median(ratios);
   state.SetItemsProcessed(state.iterations() * kPairs);
-  state.counters["raw_tcp_us"] = Median(rawUs);
+  state.counters["raw_tcp_us"] = bench::Median(rawUs);
   state.counters["ratio_to_raw_tcp"] = ratio;
   printf("GetConfigInfo %.0f us, raw TCP exchange of the same bytes %.0f us: %.2fx (%.2f-%.2f over %zu rounds; goal <= 2x: %s)\n",
-         Median(commandUs), Median(rawUs), ratio, *std::min_element(ratios.begin(), ratios.end()),
+         bench::Median(commandUs), bench::Median(rawUs), ratio, *std::min_element(ratios.begin(), ratios.end()),
          *std::max_element(ratios.begin(), ratios.end()), ratios.size(), ratio <= 2 ? "met" : "NOT met");
 }
 BENCHMARK(BM_GetConfigInfo)->UseRealTime()->Unit(benchmark::kMicrosecond);

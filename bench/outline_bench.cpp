@@ -10,18 +10,16 @@
 // ratio printed with its minimum, median and maximum, and the machine's load.
 //
 //   outline_bench [--servers 256] [--devices 14] [--rounds 15] [--runs 5]
-#include <stdlib.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "base/sysroot.h"
+#include "bench_util.h"
 #include "outline_bench.h"
 #include "testsupport/sysroot.h"
 
@@ -38,19 +36,9 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  const std::map<std::string, int*> numbers = {{"--servers", &options.servers}, {"--devices", &options.devices},
-                                               {"--rounds", &options.rounds}, {"--runs", &options.runs}};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    auto known = numbers.find(argv[i]);
-    if (known == numbers.end()) fprintf(stderr, "unknown option %s\n", argv[i]);
-    else *known->second = atoi(argv[i + 1]);
-  }
+  bench::ParseNumbers(argc, argv, {{"--servers", &options.servers}, {"--devices", &options.devices},
+                                   {"--rounds", &options.rounds}, {"--runs", &options.runs}});
   return options;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 template <class Work>
@@ -58,11 +46,6 @@ double Micros(Work work) {
   const auto start = Clock::now();
   work();
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-double LoadAverage() {
-  double load[1] = {0};
-  return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
 }  // namespace
@@ -97,15 +80,15 @@ int main(int argc, char** argv) {
         win32Times.push_back(win32Us);
         roundRatios.push_back(macUs / win32Us);
       }
-      ratios.push_back(Median(roundRatios));
+      ratios.push_back(bench::Median(roundRatios));
       printf("run %d: AppKit %.0f us, Win32 %.0f us (medians), ratio %.2f (median of %d rounds), load %.2f\n", run,
-             Median(macTimes), Median(win32Times), ratios.back(), options.rounds, LoadAverage());
+             bench::Median(macTimes), bench::Median(win32Times), ratios.back(), options.rounds, bench::LoadAverage());
     }
   }
   outline_bench::EndMacSide();
   std::filesystem::remove_all(root);
   auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
   printf("outline reload and repaint, AppKit / Win32 tree: min %.2f, median %.2f, max %.2f (goal <= 1.5)\n", *low,
-         Median(ratios), *high);
+         bench::Median(ratios), *high);
   return 0;
 }

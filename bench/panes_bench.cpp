@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "admin/TavrinAdminDoc.h"
 #include "admin/ui/FunctionView.h"
 #include "admin/ui/MainFrame.h"
+#include "bench_util.h"
 #include "testsupport/admin_app.h"
 #include "testsupport/sysroot.h"
 #include "win32/gdi_hooks.h"
@@ -43,23 +43,12 @@ struct Options {
   int refreshMs = 5000;
 };
 
-// "--name value" pairs; an unknown name is reported and skipped.
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  const std::map<std::string, int*> numbers = {{"--servers", &options.servers}, {"--devices", &options.devices},
-                                               {"--repeats", &options.repeats}, {"--runs", &options.runs},
-                                               {"--refresh-ms", &options.refreshMs}};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    auto known = numbers.find(argv[i]);
-    if (known == numbers.end()) fprintf(stderr, "unknown option %s\n", argv[i]);
-    else *known->second = atoi(argv[i + 1]);
-  }
+  bench::ParseNumbers(argc, argv, {{"--servers", &options.servers}, {"--devices", &options.devices},
+                                   {"--repeats", &options.repeats}, {"--runs", &options.runs},
+                                   {"--refresh-ms", &options.refreshMs}});
   return options;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // Microseconds of one call, the median of `repeats`.
@@ -71,7 +60,7 @@ double MedianMicros(int repeats, Work work) {
     work(i);
     times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
-  return Median(times);
+  return bench::Median(times);
 }
 
 std::string ServerAddress(int n) { return "127.0." + std::to_string(1 + n / 250) + "." + std::to_string(2 + n % 250); }
@@ -190,7 +179,7 @@ int main(int argc, char** argv) {
         large.Refresh();
         refreshes.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
       }
-      refresh = Median(refreshes);
+      refresh = bench::Median(refreshes);
     }
     repaintRatios.push_back(largeRepaint / smallRepaint);
     selectionRatios.push_back(selection / largeRepaint);

@@ -21,6 +21,7 @@
 #include "admin/TavrinAdminDoc.h"
 #include "admin/comm/CommSettings.h"
 #include "admin/ui/FunctionView.h"
+#include "bench_util.h"
 #include "testsupport/admin_app.h"
 #include "admin/util/Utilities.h"
 #include "win32/sysroot.h"
@@ -40,16 +41,9 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const int value = atoi(argv[i + 1]);
-    if (name == "--servers") options.servers = value;
-    else if (name == "--devices") options.devices = value;
-    else if (name == "--period-ms") options.periodMs = value;
-    else if (name == "--refresh-ms") options.refreshMs = value;
-    else if (name == "--seconds") options.seconds = value;
-    else fprintf(stderr, "unknown option %s\n", name.c_str());
-  }
+  bench::ParseNumbers(argc, argv, {{"--servers", &options.servers}, {"--devices", &options.devices},
+                                   {"--period-ms", &options.periodMs}, {"--refresh-ms", &options.refreshMs},
+                                   {"--seconds", &options.seconds}});
   return options;
 }
 

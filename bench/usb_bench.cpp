@@ -36,6 +36,7 @@
 
 #include "kernel_host/kernel_host.h"
 #include "kernel_host/usb_function_records.h"
+#include "bench_util.h"
 #include "latency_stats.h"
 #include "pelkobus/busenum.h"
 #include "pelkobus/records.h"
@@ -381,17 +382,12 @@ struct Series {
     results.push_back(r);
     ratios.push_back(ratio);
   }
-  static double MedianOf(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  }
   double Median(double Result::*field) const {
     std::vector<double> v;
     for (const Result& r : results) v.push_back(r.*field);
-    return MedianOf(v);
+    return bench::Median(v);
   }
-  double MedianRatio() const { return MedianOf(ratios); }
+  double MedianRatio() const { return bench::Median(ratios); }
   std::string RatioText() const {
     char text[64];
     std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", MedianRatio(), *std::min_element(ratios.begin(), ratios.end()),

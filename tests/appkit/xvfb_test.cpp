@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "appkit_fixture.h"
+#include "testsupport/x_input.h"
 #include "testsupport/x_screen.h"
 #include "testsupport/xvfb.h"
 
@@ -54,19 +55,7 @@ class AppKitOnXvfb : public appkit_test::AppKitTest {
 
   ::Window FindXWindow(const std::string& title) { return tavrin::test::FindXWindowNamed(x_, title); }
 
-  void XClick(int x, int y) {
-    XTestFakeMotionEvent(x_, -1, x, y, 0);
-    XTestFakeButtonEvent(x_, 1, True, 0);
-    XTestFakeButtonEvent(x_, 1, False, 0);
-    XFlush(x_);
-  }
-
-  void XKey(KeySym symbol) {
-    const KeyCode code = XKeysymToKeycode(x_, symbol);
-    XTestFakeKeyEvent(x_, code, True, 0);
-    XTestFakeKeyEvent(x_, code, False, 0);
-    XFlush(x_);
-  }
+  void XKey(KeySym symbol) { tavrin::test::XPressKey(x_, symbol); }
 
   // Where a point of a window is on the X screen.
   static std::pair<int, int> OnX(NSWindow* window, NSPoint at) {
@@ -76,17 +65,10 @@ class AppKitOnXvfb : public appkit_test::AppKitTest {
 
   void XClickAt(NSWindow* window, NSPoint at, unsigned button = 1) {
     const auto [x, y] = OnX(window, at);
-    XTestFakeMotionEvent(x_, -1, x, y, 0);
-    XTestFakeButtonEvent(x_, button, True, 0);
-    XTestFakeButtonEvent(x_, button, False, 0);
-    XFlush(x_);
+    tavrin::test::XClickOnScreen(x_, x, y, button);
   }
 
-  bool XViewable(const std::string& title) {
-    ::Window xid = FindXWindow(title);
-    XWindowAttributes attributes{};
-    return xid && XGetWindowAttributes(x_, xid, &attributes) && attributes.map_state == IsViewable;
-  }
+  bool XViewable(const std::string& title) { return tavrin::test::XWindowViewable(x_, title); }
 
   // Waits until the window shows on the X screen.
   void Shown(NSWindow* window) {
@@ -181,7 +163,7 @@ TEST_F(AppKitOnXvfb, AWindowShowsItsPixelsAndTakesRealClicksAndTitleDrags) {
   }));
 
   // A click in the middle of the oval: 120 across the window, 80 up from its bottom.
-  XClick(attributes.x + 120, attributes.y + attributes.height - 80);
+  tavrin::test::XClickOnScreen(x_, attributes.x + 120, attributes.y + attributes.height - 80);
   ASSERT_TRUE(Until([&] { return view->downs == 1; }));
   EXPECT_EQ(view->at.x, 100);
   EXPECT_EQ(view->at.y, 60);

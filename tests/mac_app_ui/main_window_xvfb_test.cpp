@@ -3,105 +3,26 @@
 // and on the alert of the quit rule. The person acts from a thread of its own while the main thread turns
 // the run loop (also inside the alert's modal run). The screen is kept as a PNG when a check fails.
 #include <gtest/gtest.h>
-// Xlib's macros meet gtest's names: the X headers come after it, their clashing macros undone.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-#undef None
-#undef Bool
-#undef Status
-
-#include <atomic>
-#include <chrono>
-#include <future>
-#include <thread>
 
 #include "../mac_app/on_main.h"
-#include "gui/desktop.h"
+#include "../mac_app/xvfb/xvfb_person.h"
 #include "main_window_fixture.h"
-#include "testsupport/x_screen.h"
-#include "testsupport/xvfb.h"
 
 namespace tavrinmac::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-class MainWindowOnXvfb : public MainWindowTest {
+class MainWindowOnXvfb : public MainWindowTest, protected XvfbPerson {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
-    const std::string xvfb = tavrin::test::XvfbServer::Find();
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: TavrinMac on the X display is not tested";
-    ASSERT_TRUE(xvfb_.Start(xvfb)) << "Xvfb did not start";
-    x_ = tavrin::test::OpenXDisplay(xvfb_.name());
-    ASSERT_NE(x_, nullptr);
-    ASSERT_TRUE(appkit::StartX11Display(xvfb_.name()));
+    StartXvfb("TavrinMac");
   }
 
   void TearDown() override {
-    if (x_ && HasFailure()) {
-      const std::string name = std::string("tavrinmac_") +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
-      ADD_FAILURE() << "the screen at the failure: " << tavrin::test::KeepXScreen(x_, name);
-    }
+    KeepScreenIfFailed("tavrinmac_");
     if (window_) Quit();
-    appkit::StopDisplay();
-    if (x_) XCloseDisplay(x_);
-    xvfb_.Stop();
+    StopXvfb();
     MainWindowTest::TearDown();
-  }
-
-  // The person's part, on a thread of its own; the main thread turns the run loop until it is done and
-  // ends whatever modal run it left open.
-  void Person(const std::function<void()>& body) {
-    std::atomic<bool> done{false};
-    std::thread person([&] {
-      body();
-      for (int i = 0; i < 50 && OnMain([] { return NSApp->modalWindow() != nullptr; }); ++i)
-        OnMain([] { return (NSApp->abortModal(), 0); });
-      done = true;
-      NSRunLoop::mainRunLoop()->Enqueue([] {}, 0);
-    });
-    appkit::RunMainLoopUntil([&] { return done.load(); }, 120);
-    person.join();
-  }
-
-  // From the person's thread: waits until the condition, checked on the main thread, holds.
-  static bool Await(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!OnMain(condition)) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(10ms);  // the next look; the main thread runs meanwhile
-    }
-    return true;
-  }
-
-  bool XViewable(const std::string& title) {
-    ::Window xid = tavrin::test::FindXWindowNamed(x_, title);
-    XWindowAttributes attributes{};
-    return xid && XGetWindowAttributes(x_, xid, &attributes) && attributes.map_state == IsViewable;
-  }
-
-  std::pair<int, int> OnX(NSWindow* window, NSPoint at) {
-    return OnMain([&] {
-      const int height = tavrin::gui::TheDesktop().ScreenBounds().height();
-      const NSPoint screen = window->convertBaseToScreen(at);
-      return std::pair<int, int>(static_cast<int>(screen.x), height - static_cast<int>(screen.y));
-    });
-  }
-
-  void XMoveTo(NSWindow* window, NSPoint at) {
-    const auto [x, y] = OnX(window, at);
-    XTestFakeMotionEvent(x_, -1, x, y, 0);
-    XFlush(x_);
-  }
-
-  void XClickAt(NSWindow* window, NSPoint at) {
-    XMoveTo(window, at);
-    XTestFakeButtonEvent(x_, 1, True, 0);
-    XTestFakeButtonEvent(x_, 1, False, 0);
-    XFlush(x_);
   }
 
   // Main thread.
@@ -113,9 +34,6 @@ class MainWindowOnXvfb : public MainWindowTest {
     }
     return false;
   }
-
-  tavrin::test::XvfbServer xvfb_;
-  _XDisplay* x_ = nullptr;
 };
 
 TEST_F(MainWindowOnXvfb, TheOvalGoesAtAMovementAndTheToolbarConnectsAndTheQuitRuleHolds) {

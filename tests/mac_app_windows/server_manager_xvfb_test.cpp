@@ -2,30 +2,19 @@
 // keys against the bundled servers on loopback. The person acts from a thread of its own while the main
 // thread turns the run loop, also inside the modal runs of the search and unlock windows and the alerts.
 #include <gtest/gtest.h>
-// Xlib's macros meet gtest's names: the X headers come after it, their clashing macros undone.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
+// Xlib's macros meet gtest's names: the key symbols come after it.
 #include <X11/keysym.h>
-#undef None
-#undef Bool
-#undef Status
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <future>
-#include <thread>
 
 #include "TavrinMac/system_commands.h"
 #include "cocoa/mac_root.h"
-#include "gui/desktop.h"
-#include "testsupport/x_screen.h"
-#include "testsupport/xvfb.h"
 #include "../mac_app/on_main.h"
 #include "../mac_app/tftp_service.h"
+#include "../mac_app/xvfb/xvfb_person.h"
 #include "windows_fixture.h"
 
 namespace tavrinmac::test {
@@ -33,59 +22,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ServerManagerOnXvfb : public WindowsTest {
+class ServerManagerOnXvfb : public WindowsTest, protected XvfbPerson {
  protected:
   void SetUp() override {
     WindowsTest::SetUp();
-    const std::string xvfb = tavrin::test::XvfbServer::Find();
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed: the Server Manager on the X display is not tested";
-    ASSERT_TRUE(xvfb_.Start(xvfb)) << "Xvfb did not start";
-    x_ = tavrin::test::OpenXDisplay(xvfb_.name());
-    ASSERT_NE(x_, nullptr);
-    ASSERT_TRUE(appkit::StartX11Display(xvfb_.name()));
+    StartXvfb("the Server Manager");
   }
 
   void TearDown() override {
-    if (x_ && HasFailure()) {
-      const std::string name = std::string("mac_server_manager_") +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
-      ADD_FAILURE() << "the screen at the failure: " << tavrin::test::KeepXScreen(x_, name);
-    }
-    appkit::StopDisplay();
-    if (x_) XCloseDisplay(x_);
-    xvfb_.Stop();
+    KeepScreenIfFailed("mac_server_manager_");
+    StopXvfb();
     WindowsTest::TearDown();
-  }
-
-  // The person's part, on a thread of its own; the main thread turns the run loop until it is done and
-  // ends whatever modal run it left open.
-  void Person(const std::function<void()>& body) {
-    std::atomic<bool> done{false};
-    std::thread person([&] {
-      body();
-      for (int i = 0; i < 50 && OnMain([] { return NSApp->modalWindow() != nullptr; }); ++i)
-        OnMain([] { return (NSApp->abortModal(), 0); });
-      done = true;
-      NSRunLoop::mainRunLoop()->Enqueue([] {}, 0);
-    });
-    appkit::RunMainLoopUntil([&] { return done.load(); }, 120);
-    person.join();
-  }
-
-  // From the person's thread: waits until the condition, checked on the main thread, holds.
-  static bool Await(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!OnMain(condition)) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(10ms);  // the next look; the main thread runs meanwhile
-    }
-    return true;
-  }
-
-  bool XViewable(const std::string& title) {
-    ::Window xid = tavrin::test::FindXWindowNamed(x_, title);
-    XWindowAttributes attributes{};
-    return xid && XGetWindowAttributes(x_, xid, &attributes) && attributes.map_state == IsViewable;
   }
 
   // A window shows on the X screen and takes input.
@@ -95,34 +42,14 @@ class ServerManagerOnXvfb : public WindowsTest {
            Await([&] { return XViewable(title); });
   }
 
-  // A real click at a point of a window (its own coordinates); button 3 is the right one.
-  void XClickAt(NSWindow* window, NSPoint at, unsigned button = 1) {
-    const auto p = OnMain([&] {
-      const int height = tavrin::gui::TheDesktop().ScreenBounds().height();
-      const NSPoint screen = window->convertBaseToScreen(at);
-      return std::pair<int, int>(static_cast<int>(screen.x), height - static_cast<int>(screen.y));
-    });
-    XTestFakeMotionEvent(x_, -1, p.first, p.second, 0);
-    XTestFakeButtonEvent(x_, button, True, 0);
-    XTestFakeButtonEvent(x_, button, False, 0);
-    XFlush(x_);
-  }
-
   void XClickView(NSView* view, unsigned button = 1) {
     const NSRect frame = OnMain([&] { return view->FrameInWindow(); });
     XClickAt(OnMain([&] { return view->window(); }), NSMakePoint(NSMidX(frame), NSMidY(frame)), button);
   }
 
-  void XKey(KeySym symbol) {
-    const KeyCode code = XKeysymToKeycode(x_, symbol);
-    XTestFakeKeyEvent(x_, code, True, 0);
-    XTestFakeKeyEvent(x_, code, False, 0);
-    XFlush(x_);
-  }
-
-  // Lower-case letters, digits and dots..
+  // Lower-case letters, digits and dots.
   void XType(const std::string& text) {
-    for (char c : text) XKey(c == '.' ? XK_period : static_cast<KeySym>(c));
+    for (char c : text) XKey(c == '.' ? XK_period : static_cast<unsigned long>(c));
   }
 
   NSPoint RowPoint(int row) {
@@ -174,8 +101,6 @@ class ServerManagerOnXvfb : public WindowsTest {
     });
   }
 
-  tavrin::test::XvfbServer xvfb_;
-  Display* x_ = nullptr;
 };
 
 TEST_F(ServerManagerOnXvfb, ALockedServerIsUnlockedWithThePasswordTypedAfterAWrongOne) {

@@ -39,6 +39,12 @@ unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title) {
   return found;
 }
 
+bool XWindowViewable(_XDisplay* display, const std::string& title) {
+  const ::Window xid = FindXWindowNamed(display, title);
+  XWindowAttributes attributes{};
+  return xid && XGetWindowAttributes(display, xid, &attributes) && attributes.map_state == IsViewable;
+}
+
 std::vector<std::string> MappedXWindowNames(_XDisplay* display) {
   std::vector<std::string> names;
   ::Window root, parent, *children = nullptr;

@@ -18,6 +18,8 @@ _XDisplay* OpenXDisplay(const std::string& display);
 
 // The top-level X window whose name is `title`, or 0.
 unsigned long FindXWindowNamed(_XDisplay* display, const std::string& title);
+// Whether the top-level X window named `title` is mapped and viewable.
+bool XWindowViewable(_XDisplay* display, const std::string& title);
 // The names of the mapped top-level X windows in their stacking order, bottom first.
 std::vector<std::string> MappedXWindowNames(_XDisplay* display);
 
