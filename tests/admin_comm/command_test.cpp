@@ -282,6 +282,20 @@ TEST_F(CommandTest, OneCommandAtATimeAndTheObjectWaitsForItsThread) {
   EXPECT_EQ(again.GetConnectedClientDetails(kServerIp, nullptr, nullptr, 0), CMD_RESULT_SUCCESS);
 }
 
+TEST_F(CommandTest, CommandsBackToBackOnOneObjectEachGetTheirOwnResult) {
+  // The next command is started as soon as the last one's result is posted, while its thread may still be
+  // on its way back to wait; each waiting caller gets its own command's result.
+  CServerComm comm;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(comm.GetConfigInfo(kServerIp, nullptr, window_, kDoneMessage), CMD_RESULT_SUCCESS);
+    ASSERT_EQ(PostedResult(), CMD_RESULT_SUCCESS);
+    ASSERT_EQ(comm.GetConnectedClientDetails(kServerIp, nullptr, nullptr, 0), CMD_RESULT_SUCCESS);
+    ASSERT_EQ(Unlock(comm, "wrong"), CMD_RESULT_INCORRECT_PASSWORD);
+    ASSERT_EQ(comm.GetConfigInfo("300.1.2.3", nullptr, nullptr, 0), CMD_RESULT_CONNECT_FAILED);
+  }
+  EXPECT_STREQ(comm.m_TavrinConfInfo.password, "open sesame");
+}
+
 TEST_F(CommandTest, UnknownCommandNumbersAreNotDone) {
   CServerComm comm;
   comm.m_CommandContext = {};

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,85 @@ ServerCommSettings g_defaults;  // guarded by g_defaultsLock
 constexpr DWORD kConfProbeSize = 100;
 
 }  // namespace
+
+// Runs the owner's commands one after the other on a thread that waits for the next one, so a command
+// costs a wake rather than a thread start; a caller that waits is woken by its command's end.
+class CServerComm::CommandThread {
+ public:
+  explicit CommandThread(CServerComm* owner) : owner_(owner) {}
+  // A command handed over is run before the thread ends.
+  ~CommandThread() {
+    if (thread_ == nullptr) return;
+    {
+      std::lock_guard guard(lock_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+  bool Start() {
+    thread_ = CreateThread(nullptr, 0, &CommandThread::Main, this, 0, nullptr);
+    if (thread_ == nullptr)
+      TraceError("ExecuteCmd() => CreateThread - Error : %d \n", static_cast<int>(GetLastError()));
+    return thread_ != nullptr;
+  }
+  // Runs the command of the owner's context; returns at once.
+  void Post() { HandOver(nullptr); }
+  // Runs the command of the owner's context and gives its result.
+  DWORD Run() {
+    Waiter waiter;
+    HandOver(&waiter);
+    std::unique_lock lock(lock_);
+    finished_.wait(lock, [&] { return waiter.done; });
+    return waiter.result;
+  }
+
+ private:
+  struct Waiter {
+    bool done = false;
+    DWORD result = CMD_RESULT_NOT_DONE;
+  };
+
+  void HandOver(Waiter* waiter) {
+    {
+      std::lock_guard guard(lock_);
+      pending_ = true;
+      waiter_ = waiter;
+    }
+    wake_.notify_one();
+  }
+
+  static DWORD WINAPI Main(LPVOID parameter) {
+    auto* self = static_cast<CommandThread*>(parameter);
+    std::unique_lock lock(self->lock_);
+    for (;;) {
+      self->wake_.wait(lock, [self] { return self->pending_ || self->stopping_; });
+      if (!self->pending_) return 0;
+      self->pending_ = false;
+      Waiter* waiter = self->waiter_;
+      lock.unlock();
+      const DWORD result = ExecuteCmdTh(&self->owner_->m_CommandContext);
+      lock.lock();
+      if (waiter == nullptr) continue;
+      waiter->result = result;
+      waiter->done = true;
+      // Woken with the lock released: it has nothing to wait for once awake.
+      lock.unlock();
+      self->finished_.notify_all();
+      lock.lock();
+    }
+  }
+
+  CServerComm* const owner_;
+  HANDLE thread_ = nullptr;
+  std::mutex lock_;  // guards the three below
+  std::condition_variable wake_;
+  std::condition_variable finished_;
+  bool pending_ = false;
+  bool stopping_ = false;
+  Waiter* waiter_ = nullptr;
+};
 
 std::vector<std::string> DiscoveryAddresses(const std::string& list) {
   std::vector<std::string> addresses;
@@ -55,10 +135,7 @@ CServerComm::CServerComm() : m_Settings(GetDefaultServerCommSettings()) {
 }
 
 CServerComm::~CServerComm() {
-  if (m_hCommandThread != nullptr) {
-    WaitForSingleObject(m_hCommandThread, INFINITE);
-    CloseHandle(m_hCommandThread);
-  }
+  m_CommandThread.reset();  // after the command it may still run
   BroadcastClose();
   FreeConnectedClients();
 }
@@ -113,12 +190,6 @@ BOOL CServerComm::BeginCommand(LPCSTR operation) {
     TraceError("%s() :: another command is still running on this object\n", operation);
     return FALSE;
   }
-  // The previous command has finished its work; its thread is at most returning.
-  if (m_hCommandThread != nullptr) {
-    WaitForSingleObject(m_hCommandThread, INFINITE);
-    CloseHandle(m_hCommandThread);
-    m_hCommandThread = nullptr;
-  }
   return TRUE;
 }
 
@@ -155,21 +226,22 @@ DWORD CServerComm::RunCommand(LPCSTR operation, LPCSTR serverIp, DWORD command, 
   context.Message = message;
   context.Owner = this;
 
-  HANDLE thread = nullptr;
-  DWORD started = ExecuteCmd(&context, &thread);
-  if (started != CMD_RESULT_SUCCESS) {
+  if (m_CommandThread == nullptr) {
+    auto thread = std::make_unique<CommandThread>(this);
+    if (thread->Start()) m_CommandThread = std::move(thread);
+  }
+  if (m_CommandThread == nullptr) {
     free(context.Request);
     context.Request = nullptr;
     EndCommand();
-    TraceError("%s() :: Error in ExecuteCmd() %d\n", operation, static_cast<int>(started));
-    return started;
+    TraceError("%s() :: Error in ExecuteCmd() %d\n", operation, static_cast<int>(CMD_RESULT_THREAD_NOT_STARTED));
+    return CMD_RESULT_THREAD_NOT_STARTED;
   }
-  m_hCommandThread = thread;
-  if (!wait) return CMD_RESULT_SUCCESS;
-  WaitForSingleObject(thread, INFINITE);
-  DWORD result = CMD_RESULT_THREAD_NOT_STARTED;
-  GetExitCodeThread(thread, &result);
-  return result;
+  if (!wait) {
+    m_CommandThread->Post();
+    return CMD_RESULT_SUCCESS;
+  }
+  return m_CommandThread->Run();
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // configuration file.
 #pragma once
 #include <atomic>
+#include <memory>
 
 #include "admin/comm/CommResult.h"
 #include "admin/comm/CommSettings.h"
@@ -121,16 +122,18 @@ class CServerComm {
 
  private:
   friend DWORD ProcessRsp(CServerComm* owner);
-  // Claims the object for a command: FALSE (with a trace line) while another command runs. Waits for the
-  // thread of the previous, finished command.
+  // Claims the object for a command: FALSE (with a trace line) while another command runs.
   BOOL BeginCommand(LPCSTR operation);
-  // Builds the request, fills the context and starts the thread; `wait` blocks for the result.
+  // Builds the request, fills the context and hands it to the command thread; `wait` blocks for the result.
   DWORD RunCommand(LPCSTR operation, LPCSTR serverIp, DWORD command, const BYTE* data, DWORD dataLength,
                    DWORD* cancel, HWND window, DWORD message, bool wait);
   void EndCommand() { m_CommandBusy.store(false, std::memory_order_release); }
 
+  // The object's command thread: started by its first command, then kept waiting for the next one until
+  // the object goes, so that a command costs no thread start.
+  class CommandThread;
   ServerCommSettings m_Settings;
-  HANDLE m_hCommandThread = nullptr;
+  std::unique_ptr<CommandThread> m_CommandThread;
   std::atomic<bool> m_CommandBusy{false};
 };
 
