@@ -6,6 +6,7 @@
 
 #include "admin_gui_fixture.h"
 #include "testsupport/sanitizers.h"
+#include "testsupport/x_tray_manager.h"
 
 namespace admin_gui {
 namespace {
@@ -40,6 +41,29 @@ TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
       nullptr))
       << "no tip over the tray icon";
   Shot("tray-tip");
+}
+
+// With a system tray on the display, the icon docks there and a double click on it shows the frame.
+TEST_F(AdminGuiTest, DocksItsIconIntoTheDisplaysTrayWhereADoubleClickShowsTheFrame) {
+  tavrin::test::XTrayManager tray;
+  ASSERT_TRUE(tray.Start(xvfb_.name()));
+  StartAdmin();
+  ASSERT_TRUE(TrayIcon(nullptr, 30000)) << "no tray icon";
+  ::Window docked = 0;
+  ASSERT_TRUE(Eventually([&] {
+    const auto icons = tray.Icons(x_);
+    docked = icons.empty() ? 0 : icons[0];
+    XWindowAttributes attributes{};
+    return docked && XGetWindowAttributes(x_, docked, &attributes) && attributes.map_state == IsViewable;
+  })) << "the icon did not dock";
+  Shot("docked");
+  int x = 0, y = 0;
+  ::Window child = 0;
+  XTranslateCoordinates(x_, docked, DefaultRootWindow(x_), 8, 8, &x, &y, &child);
+  Click(x, y, 1, 2);
+  EXPECT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr))
+      << "the double click in the tray did not show the frame";
+  Shot("shown");
 }
 
 TEST_F(AdminGuiTest, TheShownFrameHasItsBarsAndStartsDeviceMappingFromItsMenu) {

@@ -25,6 +25,11 @@ namespace {
 
 int IgnoreErrors(Display*, XErrorEvent*) { return 0; }  // a window that went meanwhile is no fault
 
+// The system tray and embedding protocols' numbers.
+constexpr long kSystemTrayRequestDock = 0;
+constexpr long kXEmbedMapped = 1 << 0;
+constexpr long kXEmbedVersion = 0;
+
 KeyEvent KeyOf(KeySym sym, bool down) {
   KeyEvent event;
   event.down = down;
@@ -67,6 +72,14 @@ class X11Presenter::Connection : public Presenter {
     display_ = XOpenDisplay(name.empty() ? nullptr : name.c_str());
     if (!display_) return false;
     XSetErrorHandler(IgnoreErrors);
+    const std::string trayName = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display_));
+    traySelection_ = XInternAtom(display_, trayName.c_str(), False);
+    trayOpcode_ = XInternAtom(display_, "_NET_SYSTEM_TRAY_OPCODE", False);
+    manager_ = XInternAtom(display_, "MANAGER", False);
+    xembedInfo_ = XInternAtom(display_, "_XEMBED_INFO", False);
+    // A tray manager announces itself on the root window.
+    XSelectInput(display_, DefaultRootWindow(display_), StructureNotifyMask);
+    FindTrayManager();
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
       XCloseDisplay(display_);
       display_ = nullptr;
@@ -125,9 +138,12 @@ class X11Presenter::Connection : public Presenter {
  private:
   struct Shown {
     ::Window xid = 0;
-    draw::Rect rect;
+    draw::Rect rect;  // the surface's, as last given to X
     bool mapped = false;
     std::string title;
+    bool trayIcon = false;
+    bool docked = false;    // embedded in the tray manager's window: placed and sized by the manager
+    int width = 0, height = 0;  // the X window's size
   };
 
   void Note(SurfaceId id, bool damage) {
@@ -183,22 +199,25 @@ class X11Presenter::Connection : public Presenter {
     const bool exists = desktop_.State(id, state);
     auto it = shown_.find(id);
     if (!exists || state.rect.empty()) {
-      if (it != shown_.end()) {
-        XDestroyWindow(display_, it->second.xid);
-        byXid_.erase(it->second.xid);
-        shown_.erase(it);
-      }
+      if (it != shown_.end()) Forget(it);
       return;
     }
     const draw::Rect& rect = state.rect;
+    if (it != shown_.end() && it->second.trayIcon != state.trayIcon) {
+      Forget(it);  // made again as what it is now
+      it = shown_.end();
+    }
     if (it == shown_.end()) {
       if (!state.visible) return;
       Shown shown;
+      shown.trayIcon = state.trayIcon;
+      shown.docked = state.trayIcon && trayManager_;
       XSetWindowAttributes attributes{};
-      attributes.override_redirect = state.popup ? True : False;
+      attributes.override_redirect = state.popup && !shown.docked ? True : False;
       attributes.background_pixel = WhitePixel(display_, DefaultScreen(display_));
       attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
                               KeyReleaseMask | LeaveWindowMask;
+      if (shown.docked) attributes.event_mask |= StructureNotifyMask;  // the size the manager gives
       shown.xid = XCreateWindow(display_, DefaultRootWindow(display_), rect.left, rect.top,
                                 static_cast<unsigned>(rect.width()), static_cast<unsigned>(rect.height()), 0,
                                 CopyFromParent, InputOutput, CopyFromParent,
@@ -211,9 +230,15 @@ class X11Presenter::Connection : public Presenter {
       hints.height = rect.height();
       XSetWMNormalHints(display_, shown.xid, &hints);
       shown.rect = rect;
+      shown.width = rect.width();
+      shown.height = rect.height();
       it = shown_.emplace(id, shown).first;
       byXid_[shown.xid] = id;
       damaged = true;
+      if (shown.docked) {
+        Dock(it->second, state.visible);
+        it->second.mapped = state.visible;
+      }
     }
     Shown& shown = it->second;
     if (state.title != shown.title || shown.title.empty()) {
@@ -225,12 +250,21 @@ class X11Presenter::Connection : public Presenter {
       shown.title = state.title;
     }
     if (rect != shown.rect) {
-      XMoveResizeWindow(display_, shown.xid, rect.left, rect.top, static_cast<unsigned>(rect.width()),
-                        static_cast<unsigned>(rect.height()));
+      if (!shown.docked) {
+        XMoveResizeWindow(display_, shown.xid, rect.left, rect.top, static_cast<unsigned>(rect.width()),
+                          static_cast<unsigned>(rect.height()));
+        shown.width = rect.width();
+        shown.height = rect.height();
+      }
       shown.rect = rect;
       damaged = true;
     }
-    if (state.visible && !shown.mapped) {
+    if (shown.docked) {  // the manager maps and unmaps it as its embedding info says
+      if (state.visible != shown.mapped) {
+        SetEmbedInfo(shown.xid, state.visible);
+        shown.mapped = state.visible;
+      }
+    } else if (state.visible && !shown.mapped) {
       XMapRaised(display_, shown.xid);
       shown.mapped = true;
       damaged = true;
@@ -248,7 +282,7 @@ class X11Presenter::Connection : public Presenter {
     std::vector<::Window> order;
     for (SurfaceId id : desktop_.Stack()) {
       auto it = shown_.find(id);
-      if (it != shown_.end() && it->second.mapped) order.push_back(it->second.xid);
+      if (it != shown_.end() && it->second.mapped && !it->second.docked) order.push_back(it->second.xid);
     }
     if (order == stacked_) return;
     if (!order.empty() && (stacked_.empty() || order.front() != stacked_.front())) XRaiseWindow(display_, order.front());
@@ -281,9 +315,14 @@ class X11Presenter::Connection : public Presenter {
       free(data);
       return;
     }
+    // Centred in an X window of another size (a docked icon's is the tray's choice).
+    const draw::Point at = ImageOrigin(shown, image.width(), image.height());
+    const int fromX = std::max(0, -at.x), fromY = std::max(0, -at.y);
+    const int width = std::min(image.width() - fromX, shown.width), height = std::min(image.height() - fromY, shown.height);
     GC gc = XCreateGC(display_, shown.xid, 0, nullptr);
-    XPutImage(display_, shown.xid, gc, ximage, 0, 0, 0, 0, static_cast<unsigned>(image.width()),
-              static_cast<unsigned>(image.height()));
+    if (width > 0 && height > 0)
+      XPutImage(display_, shown.xid, gc, ximage, fromX, fromY, std::max(0, at.x), std::max(0, at.y),
+                static_cast<unsigned>(width), static_cast<unsigned>(height));
     XFreeGC(display_, gc);
     XDestroyImage(ximage);
   }
@@ -314,7 +353,7 @@ class X11Presenter::Connection : public Presenter {
         if (id && event.xexpose.count == 0) Put(id, shown_[id]);
         break;
       case MotionNotify:
-        pointer.screen = draw::Point{event.xmotion.x_root, event.xmotion.y_root};
+        pointer.screen = ScreenPoint(id, event.xmotion.x_root, event.xmotion.y_root, event.xmotion.x, event.xmotion.y);
         desktop_.Pointer(pointer, id);
         break;
       case ButtonPress:
@@ -323,7 +362,7 @@ class X11Presenter::Connection : public Presenter {
         if (button < 1 || button > 3) break;  // wheel clicks are not buttons
         pointer.kind = event.type == ButtonPress ? PointerEvent::Kind::kPress : PointerEvent::Kind::kRelease;
         pointer.button = button == 1 ? PointerButton::kLeft : button == 3 ? PointerButton::kRight : PointerButton::kMiddle;
-        pointer.screen = draw::Point{event.xbutton.x_root, event.xbutton.y_root};
+        pointer.screen = ScreenPoint(id, event.xbutton.x_root, event.xbutton.y_root, event.xbutton.x, event.xbutton.y);
         pointer.when = WhenPressed(event.xbutton.time);
         desktop_.Pointer(pointer, id);
         break;
@@ -340,9 +379,95 @@ class X11Presenter::Connection : public Presenter {
         pointer.screen = draw::Point{-1, -1};
         desktop_.Pointer(pointer, id);
         break;
+      case ConfigureNotify:
+        if (auto docked = shown_.find(id); id && docked != shown_.end() && docked->second.docked) {
+          docked->second.width = event.xconfigure.width;
+          docked->second.height = event.xconfigure.height;
+          Put(id, docked->second);
+        }
+        break;
+      case ClientMessage:
+        if (event.xclient.message_type == manager_ && static_cast<Atom>(event.xclient.data.l[1]) == traySelection_ &&
+            static_cast<::Window>(event.xclient.data.l[2]) != trayManager_) {
+          FindTrayManager();
+          RemakeTrayIcons();
+        }
+        break;
+      case DestroyNotify:
+        if (trayManager_ && event.xdestroywindow.window == trayManager_) {
+          trayManager_ = 0;
+          FindTrayManager();  // one that took over meanwhile, or none
+          RemakeTrayIcons();
+        }
+        break;
       default:
         break;
     }
+  }
+
+  // The system tray: the owner of the screen's tray selection, watched so that its end is heard. The
+  // server is held meanwhile, so that the owner cannot go between the asking and the watching.
+  void FindTrayManager() {
+    XGrabServer(display_);
+    trayManager_ = XGetSelectionOwner(display_, traySelection_);
+    if (trayManager_) XSelectInput(display_, trayManager_, StructureNotifyMask);
+    XUngrabServer(display_);
+    XFlush(display_);
+  }
+
+  // The tray icons' X windows made anew after the tray came or went: docked into the new one, or on
+  // their own where there is none now.
+  void RemakeTrayIcons() {
+    std::vector<SurfaceId> icons;
+    for (auto& [id, shown] : shown_)
+      if (shown.trayIcon) icons.push_back(id);
+    for (SurfaceId id : icons) {
+      Forget(shown_.find(id));
+      Update(id, true);
+    }
+  }
+
+  void Forget(std::map<SurfaceId, Shown>::iterator it) {
+    XDestroyWindow(display_, it->second.xid);
+    byXid_.erase(it->second.xid);
+    shown_.erase(it);
+  }
+
+  // What an embedder reads of an embedded window: the protocol's version and whether to map it.
+  void SetEmbedInfo(::Window xid, bool mapped) {
+    const long info[2] = {kXEmbedVersion, mapped ? kXEmbedMapped : 0};
+    XChangeProperty(display_, xid, xembedInfo_, xembedInfo_, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(info), 2);
+  }
+
+  // Asks the tray manager to embed the window; it reparents, sizes and maps it.
+  void Dock(const Shown& shown, bool visible) {
+    SetEmbedInfo(shown.xid, visible);
+    XEvent request{};
+    request.xclient.type = ClientMessage;
+    request.xclient.window = trayManager_;
+    request.xclient.message_type = trayOpcode_;
+    request.xclient.format = 32;
+    request.xclient.data.l[0] = CurrentTime;
+    request.xclient.data.l[1] = kSystemTrayRequestDock;
+    request.xclient.data.l[2] = static_cast<long>(shown.xid);
+    XSendEvent(display_, trayManager_, False, NoEventMask, &request);
+  }
+
+  // Where the surface's image sits in its X window: a docked icon's centred in the size the tray gave.
+  static draw::Point ImageOrigin(const Shown& shown, int imageWidth, int imageHeight) {
+    if (!shown.docked) return {0, 0};
+    return {(shown.width - imageWidth) / 2, (shown.height - imageHeight) / 2};
+  }
+
+  // The screen point of the core for a pointer event on an X window. A docked icon sits wherever the tray
+  // put it: the point within the window is taken to the surface's own place.
+  draw::Point ScreenPoint(SurfaceId id, int rootX, int rootY, int x, int y) {
+    auto it = id ? shown_.find(id) : shown_.end();
+    if (it == shown_.end() || !it->second.docked) return {rootX, rootY};
+    const Shown& shown = it->second;
+    const draw::Point at = ImageOrigin(shown, shown.rect.width(), shown.rect.height());
+    return {shown.rect.left + x - at.x, shown.rect.top + y - at.y};
   }
 
   Desktop& desktop_;
@@ -358,6 +483,8 @@ class X11Presenter::Connection : public Presenter {
   std::map<SurfaceId, Shown> shown_;     // presenter's thread only
   std::map<::Window, SurfaceId> byXid_;  // presenter's thread only
   std::vector<::Window> stacked_;        // the order last given to X, top first; presenter's thread only
+  Atom traySelection_ = 0, trayOpcode_ = 0, manager_ = 0, xembedInfo_ = 0;
+  ::Window trayManager_ = 0;  // the system tray's selection owner; 0 for none. Presenter's thread only
   bool clockKnown_ = false;                // WhenPressed's, presenter's thread only
   std::chrono::steady_clock::duration clockDistance_{};
   std::chrono::steady_clock::time_point lastWhen_{};

@@ -13,6 +13,7 @@
 #include "win32/user.h"
 #include "win32/user_draw.h"
 #include "win32/window_manager.h"
+#include "window_internal.h"
 
 namespace {
 
@@ -116,8 +117,11 @@ HWND MakeTrayWindow(const std::string& tip, size_t index) {
   const POINT at = TraySlot(index);
   const int size = tavrin::tray::kTrayWindowSize;
   HWND shown = CreateWindowEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, tavrin::tray::kTrayWindowClass, tip.c_str(),
-                              WS_POPUP | WS_VISIBLE, at.x, at.y, size, size, nullptr, nullptr, nullptr, nullptr);
+                              WS_POPUP, at.x, at.y, size, size, nullptr, nullptr, nullptr, nullptr);
   if (!shown) return nullptr;
+  // Marked before it shows, so that a display with a tray docks it from the start.
+  tavrin::win::detail::MarkTrayIcon(shown);
+  ShowWindow(shown, SW_SHOWNA);
   tavrin::controls::RegisterCommonControls();
   HWND tipWindow = CreateWindowEx(WS_EX_TOPMOST, TOOLTIPS_CLASS, "", WS_POPUP, 0, 0, 0, 0, shown, nullptr, nullptr,
                                   nullptr);

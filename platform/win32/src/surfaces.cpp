@@ -25,6 +25,7 @@ gui::SurfaceState StateOf(const Window& window) {
   state.title = window.title;
   state.role = RoleOf(window);
   state.handle = reinterpret_cast<uintptr_t>(window.hwnd);
+  state.trayIcon = window.trayIcon;
   return state;
 }
 
@@ -120,6 +121,16 @@ gui::SurfaceId MirrorSurface(HWND topLevel, bool announce) {
   }
   gui::TheDesktop().Update(id, state, announce);  // presenters run outside the window table's lock
   return id;
+}
+
+void MarkTrayIcon(HWND topLevel) {
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(topLevel);
+    if (!window || !window->TopLevel()) return;
+    window->trayIcon = true;
+  }
+  MirrorSurface(topLevel, true);
 }
 
 void MirrorInputLocked() {

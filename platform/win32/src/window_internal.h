@@ -62,6 +62,7 @@ struct Window {
   std::map<std::string, HANDLE> props;  // by upper-case name
   std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
   gui::SurfaceId surfaceId = 0;            // top-level windows: the window core's surface holding them
+  bool trayIcon = false;                   // a notification area icon's window (the shell's)
 
   bool TopLevel() const { return !(style & WS_CHILD); }
   bool Visible() const { return style & WS_VISIBLE; }
@@ -131,6 +132,8 @@ void CreateSurfaceLocked(Window& window);
 gui::SurfaceId MirrorSurface(HWND topLevel, bool announce);
 // The same for every top-level window, without announcing.
 void MirrorAllSurfaces();
+// Marks a top-level window as a notification area icon's: a display with a system tray docks it there.
+void MarkTrayIcon(HWND topLevel);
 // With the lock held: the core's capture and focus follow the Win32 ones (the surfaces of their
 // top-level windows).
 void MirrorInputLocked();

@@ -32,6 +32,9 @@ struct SurfaceState {
   std::string title;
   std::string role;      // what kind of window it is, in the toolkit's words ("window", "dialog", "menu"...)
   uintptr_t handle = 0;  // the toolkit's own handle of the window
+  // An icon of the notification area: a presenter docks it into the display's system tray where there is
+  // one, and shows it as its own window where there is none.
+  bool trayIcon = false;
   // A shadow cast on what is beneath (composed screens only: an X display draws none), in the shape of
   // `shape` (surface coordinates) where the toolkit gives one, else of the whole rectangle.
   bool shadow = false;

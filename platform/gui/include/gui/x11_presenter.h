@@ -1,6 +1,6 @@
 // The X11 presenter: every shown surface of a desktop becomes an X window (pop-ups override-redirect, so
-// they need no window manager), its pixels are put there when they change, and X pointer and key events
-// come back as the desktop's input.
+// they need no window manager; tray icons docked into the screen's system tray where it has one), its
+// pixels are put there when they change, and X pointer and key events come back as the desktop's input.
 #pragma once
 #include <functional>
 #include <memory>
