@@ -7,6 +7,7 @@
 //   std_listview_paint.cpp  painting (report rows with custom draw, icons, check boxes, grid lines).
 #pragma once
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,9 +88,9 @@ void SelectOnly(HWND hwnd, ListState& s, int row);
 void UpdateScrollBar(HWND hwnd, ListState& s);
 void ScrollToTop(HWND hwnd, ListState& s, int top);
 
-// ---- the message families; each answers true (with the result) for a message it took ----
-bool HandleListApi(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-bool HandleListInput(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+// ---- the message families (see DispatchByFamily); each answers the messages it takes, nothing for others ----
+std::optional<LRESULT> ListApi(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam);
+std::optional<LRESULT> ListInput(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam);
 void PaintList(HWND hwnd, ListState& s);
 
 // ---- the label editor (std_listview_input.cpp) ----

@@ -281,48 +281,37 @@ void EnsureHeader(HWND hwnd, ListState& s, UINT message) {
 }
 
 // What every window hears: font, size, the dialog's keys, the end.
-bool HandleListWindow(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+std::optional<LRESULT> ListWindow(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETFONT:
       s.font = reinterpret_cast<HFONT>(wParam);
       SendMessage(s.header, WM_SETFONT, wParam, lParam);
-      result = 0;
-      return true;
+      return 0;
     case WM_GETFONT:
-      result = reinterpret_cast<LRESULT>(s.font);
-      return true;
+      return reinterpret_cast<LRESULT>(s.font);
     case WM_GETDLGCODE:
-      result = DLGC_WANTARROWS | DLGC_WANTCHARS;
-      return true;
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case WM_WINDOWPOSCHANGED:
       s.rowHeight = 0;  // measured again
       InvalidateRect(hwnd, nullptr, FALSE);
-      return false;  // the default sends WM_SIZE
+      return std::nullopt;  // the default sends WM_SIZE
     case WM_SIZE:
       if (s.header) MoveWindow(s.header, 0, 0, LOWORD(static_cast<uintptr_t>(lParam)), kHeaderHeight, TRUE);
       ScrollToTop(hwnd, s, s.top);  // a taller list may show rows from further up
       UpdateScrollBar(hwnd, s);
-      return false;
+      return std::nullopt;
     case WM_DESTROY:
       DropEditor(s);
-      return false;
+      return std::nullopt;
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
 LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* s = StateOf<ListState>(hwnd, kListProp, message);
-  if (!s) return DefWindowProc(hwnd, message, wParam, lParam);
-  EnsureHeader(hwnd, *s, message);
-  LRESULT result = 0;
-  if (message >= LVM_FIRST && message < LVM_FIRST + 0x100) {
-    if (HandleListApi(hwnd, *s, message, wParam, lParam, result)) return result;
-  } else if (HandleListInput(hwnd, *s, message, wParam, lParam, result) ||
-             HandleListWindow(hwnd, *s, message, wParam, lParam, result)) {
-    return result;
-  }
-  return DefControlProc(hwnd, message, wParam, lParam, kListProp, s, PaintList);
+  if (s) EnsureHeader(hwnd, *s, message);
+  return DispatchByFamily(hwnd, message, wParam, lParam, kListProp, s, PaintList, {ListApi, ListInput, ListWindow});
 }
 
 }  // namespace

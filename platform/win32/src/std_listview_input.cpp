@@ -9,11 +9,6 @@
 namespace tavrin::controls::detail::listview {
 namespace {
 
-bool Answer(LRESULT& result, LRESULT value) {
-  result = value;
-  return true;
-}
-
 void Click(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam) {
   if (GetFocus() != hwnd) SetFocus(hwnd);
   UINT flags = 0;
@@ -153,32 +148,32 @@ HWND BeginEdit(HWND hwnd, ListState& s, int row) {
 }
 
 
-bool HandleListInput(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+std::optional<LRESULT> ListInput(HWND hwnd, ListState& s, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       Click(hwnd, s, message, wParam, lParam);
-      return Answer(result, 0);
+      return 0;
     case WM_KEYDOWN:
       Key(hwnd, s, wParam);
-      return Answer(result, 0);
+      return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
       InvalidateRect(hwnd, nullptr, FALSE);
       NotifyParent(hwnd, message == WM_SETFOCUS ? NM_SETFOCUS : NM_KILLFOCUS);
-      return Answer(result, 0);
+      return 0;
     case WM_VSCROLL:
       Scroll(hwnd, s, wParam);
-      return Answer(result, 0);
+      return 0;
     case WM_MOUSEWHEEL: {
       // Three lines a notch (120 units), up for a positive turn.
       const int notches = static_cast<short>(HIWORD(wParam)) / 120;
       ScrollToTop(hwnd, s, s.top - 3 * notches);
-      return Answer(result, 0);
+      return 0;
     }
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
