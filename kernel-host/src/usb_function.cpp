@@ -120,7 +120,7 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
   const USBD_PIPE_HANDLE pipe = PipeOf(ext, request.Endpoint);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(request.TimeoutMs);
   ULONG next = 0, harvested = 0;
-  bool stop = false, cancelled = false;
+  bool stop = false, cancelled = false, waitedForLast = false;
   ULONG_PTR returned = sizeof result;
   while (harvested < count) {
     while (!stop && next < count && next - harvested < depth) {
@@ -157,7 +157,17 @@ Reply Stream(Extension* ext, Caller* caller, PIRP irp, ULONG inLength, ULONG out
         auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
         timeout.QuadPart = -std::max<LONGLONG>(left.count(), 0) * 10;
       }
-      if (!usb_requests::WaitCompleted(&slot.submission, &caller->cancelled, request.TimeoutMs ? &timeout : nullptr)) {
+      auto completed = [&](Slot& s) {
+        return usb_requests::WaitCompleted(&s.submission, &caller->cancelled, request.TimeoutMs ? &timeout : nullptr);
+      };
+      // Once every URB is down, one wait for the last: the pipe answers in order, so the ones before it are
+      // then harvested without a sleep each (and any that is not is waited for as before).
+      bool done = true;
+      if ((stop || next == count) && next - harvested > 1 && !waitedForLast) {
+        waitedForLast = true;
+        done = completed(slots[(next - 1) % depth]);
+      }
+      if (!done || !completed(slot)) {
         // Time is up, or the caller is gone: every URB still running is cancelled, and nothing more goes down.
         cancelled = stop = true;
         for (ULONG i = harvested; i < next; ++i) IoCancelIrp(slots[i % depth].submission.irp);
