@@ -130,7 +130,8 @@ TEST_F(ProductStringFetchTest, FourSlowServersDoNotHoldUpTheOthersStrings) {
     ASSERT_NE(Device(last, 1).ProductString, nullptr);
     EXPECT_EQ(std::string(Device(last, 1).ProductString), "Printer " + std::to_string(last));
   }
-  for (int last = 2; last <= 5; ++last) EXPECT_EQ(Device(last, 1).ProductStringState, 1u);  // still trickling
+  // Still trickling (or, on a busy machine, not yet begun): none has its string.
+  for (int last = 2; last <= 5; ++last) EXPECT_NE(Device(last, 1).ProductStringState, 2u);
 }
 
 // A device whose release number changes on the same port is a second entry; its product string is
