@@ -80,6 +80,9 @@ struct Path final : zarnet::UsbStreamDecoder::Sink {
   IRP_CONTEXT* recvCtx = nullptr;
   bool overrun = false;
   bool broken = false;
+  // The connection has ended and its requests were failed: a request that passed the submission's checks
+  // meanwhile must not be queued behind them, where nothing would ever complete it.
+  bool ended = false;
   // Descriptor cache: CONFIGDESC records in pdo->ConfigDescUsed; the selected one and its interfaces.
   CONFIGDESC* selected = nullptr;
   LIST_ENTRY interfaces;  // INTF records through Lists[1]

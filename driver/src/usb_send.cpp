@@ -257,7 +257,10 @@ void UsbPath_ConnectionEnded(PDO_DEVICE_DATA* pdo) {
   InitializeListHead(&done);
   KIRQL irql;
   KeAcquireSpinLock(&pdo->Lock, &irql);
-  if (PathOf(pdo)) ForEachPipe(pdo, [&](PIPE* p) { FailQueued(pdo, p, false, &done); });
+  if (Path* path = PathOf(pdo)) {
+    path->ended = true;
+    ForEachPipe(pdo, [&](PIPE* p) { FailQueued(pdo, p, false, &done); });
+  }
   KeReleaseSpinLock(&pdo->Lock, irql);
   CompleteAll(&done);
 }

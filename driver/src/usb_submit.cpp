@@ -187,12 +187,14 @@ NTSTATUS HandleSubmitUrb(PDO_DEVICE_DATA* pdo, PIRP irp) {
   Path* path = PathOf(pdo);
   SOCK_CONTEXT* sock = pdo->SockContext;
   if (!urb) return Fail(irp, STATUS_INVALID_PARAMETER);
-  if (!path || !pdo->Present || pdo->Common.DevicePnPState != Started || !sock || sock->ConnState != ConnConnected ||
-      !(pdo->PortStatus & 2)) {
+  auto notConnected = [&] {
     TRACE_MASK(0x20000, "HandleSubmitUrb==> Device Not Present/Started!!\n");
     urb->UrbHeader.Status = MakeNtStatus(0xC0000004);
     return Fail(irp, STATUS_UNSUCCESSFUL);
-  }
+  };
+  if (!path || !pdo->Present || pdo->Common.DevicePnPState != Started || !sock || sock->ConnState != ConnConnected ||
+      !(pdo->PortStatus & 2))
+    return notConnected();
   USHORT f = urb->UrbHeader.Function;
   if (ULONG need = MinimumLength(f); urb->UrbHeader.Length < need) {
     TRACE_MASK(0x20000, "!!! Hdr.Length is wrong! (is: %d, should be at least: %d)\n", urb->UrbHeader.Length, need);
@@ -210,6 +212,11 @@ NTSTATUS HandleSubmitUrb(PDO_DEVICE_DATA* pdo, PIRP irp) {
 
   KIRQL irql;
   KeAcquireSpinLock(&pdo->Lock, &irql);
+  // The checks above ran without the lock: the connection may have ended since, its requests failed.
+  if (path->ended) {
+    KeReleaseSpinLock(&pdo->Lock, irql);
+    return notConnected();
+  }
   PIPE* pipe = pdo->Fbk->DefaultPipe;
   if (UsesEndpointPipe(f)) {
     // A handle the child never gave out, or one whose interface was released, names no pipe.

@@ -2,6 +2,7 @@
 // 127.0.0.N whose upgrades fetch from it, and the product's pauses shortened.
 #pragma once
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -125,6 +126,22 @@ class UpgradeTest : public tavrin::test::SysrootTest {
     }
     if (records) UnmapViewOfFile(records);
     CloseHandle(mapping);
+    return found;
+  }
+
+  // The processes, besides this one, that run with this test's sysroot in their environment (the programs
+  // it started, under whatever name they run now).
+  std::vector<int> ProcessesOfThisSysroot() const {
+    const std::string mark = "TAVRIN_SYSROOT=" + root().string();
+    std::vector<int> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == getpid()) continue;
+      std::ifstream environment(entry.path() / "environ", std::ios::binary);
+      for (std::string variable; std::getline(environment, variable, '\0');)
+        if (variable == mark) found.push_back(std::stoi(name));
+    }
     return found;
   }
 

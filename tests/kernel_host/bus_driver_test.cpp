@@ -33,6 +33,8 @@ using zarnet::sim::FaultKind;
 using zarnet::sim::FaultTarget;
 
 constexpr int kServerHost = 9;  // 127.0.0.9
+// A wait that ends at the event it waits for: long, since a busy computer is slow; only a hang reaches it.
+constexpr std::chrono::milliseconds kHang = 30s;
 const ULONG kBusTag = PoolTag("ZUzi");
 
 uint32_t ServerAddress(int host) { return htonl(0x7F000000u | static_cast<uint32_t>(host)); }
@@ -127,7 +129,7 @@ class BusDriverTest : public KernelHostTest, public ::testing::WithParamInterfac
     }
   }
   // The answer to a request, waiting for the driver's event; answers to others are kept for later.
-  std::optional<DEVICE_ARRIVALREMOVAL_INFO> Answer(uint32_t id, std::chrono::milliseconds timeout = 5000ms) {
+  std::optional<DEVICE_ARRIVALREMOVAL_INFO> Answer(uint32_t id, std::chrono::milliseconds timeout = kHang) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       for (auto& a : Drain()) pending_.push_back(a);
@@ -305,7 +307,7 @@ TEST_P(PelkobusTest, ConnectNegotiatesClaimsAndShowsTheChildThenUnplugFreesIt) {
   ASSERT_TRUE(removed);
   EXPECT_EQ(+removed->ArRmStatus, ARRM_STATUS_SUCCESS);
   EXPECT_EQ(ChildNodes(), 0u);
-  EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[2].busy; }, 2000ms));
+  EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[2].busy; }, kHang));
   EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0);
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
@@ -334,10 +336,11 @@ TEST_P(NegotiationFaultTest, EveryFaultFailsThePlugInAndLeavesNothingBehind) {
     server_->AddFault(*fault);
     auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(Send(Plug(id, 1)).ok || true);
-    auto answer = Answer(id, 5000ms);
+    auto answer = Answer(id);
     ASSERT_TRUE(answer) << c.name;
     EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED) << c.name;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2000ms) << c.name;  // a silent server within the bound
+    // A silent server within the shortened bound: well before the 10 s of the fixture's.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5000ms) << c.name;
     EXPECT_EQ(DeviceCount(), 0u) << c.name;
     EXPECT_FALSE(server_->devices()[0].busy) << c.name;
     EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0) << c.name;
@@ -363,7 +366,7 @@ TEST_P(PrinterRetryTest, ABusyPrinterWaitsHiddenUntilFreeThenIsShown) {
   EXPECT_TRUE(Drain().empty());  // no answer while it waits
   EXPECT_EQ(DeviceCount(), 1u);
   EXPECT_EQ(ChildNodes(), 0u);
-  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 3; }, 2000ms));  // retrying
+  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 3; }, kHang));  // retrying
   server_->ClearFaults();
   auto answer = Answer(1);
   ASSERT_TRUE(answer);
@@ -377,7 +380,7 @@ TEST_P(PrinterRetryTest, UnplugOfAWaitingPrinterCancelsItsRetries) {
   auto request = Plug(1, 2);
   request.AutoConnect = 1;
   ASSERT_TRUE(Send(request).ok);
-  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 2; }, 2000ms));
+  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 2; }, kHang));
   ASSERT_TRUE(Send(Plug(2, 2, false)).ok);
   auto answer = Answer(2);
   ASSERT_TRUE(answer);
@@ -391,7 +394,7 @@ TEST_P(PrinterRetryTest, ASleepWhileAPrinterWaitsLeavesItsRetriesWorking) {
   auto request = Plug(1, 2);
   request.AutoConnect = 1;
   ASSERT_TRUE(Send(request).ok);
-  ASSERT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 2; }, 2000ms));
+  ASSERT_TRUE(server_->WaitUntil([&] { return server_->negotiation().free_tests >= 2; }, kHang));
   // The sleep closes every connection; a waiting printer holds none between its retries and keeps the
   // handles they connect with.
   host_->kernel().SetSystemPowerState(PowerSystemSleeping1);
@@ -410,7 +413,7 @@ TEST_P(PelkobusTest, SleepClosesEveryDeviceConnection) {
   }
   EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 2);
   host_->kernel().SetSystemPowerState(PowerSystemSleeping1);
-  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == 2; }, 2000ms));
+  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == 2; }, kHang));
   EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0);
   EXPECT_EQ(DeviceCount(), 2u);  // the children stay until the administration program removes them
   host_->kernel().SetSystemPowerState(PowerSystemWorking);
@@ -433,11 +436,11 @@ TEST_P(PelkobusTest, ManyPlugAndUnplugCyclesLeaveNothingBehind) {
     ASSERT_EQ(+unplugged->ArRmStatus, ARRM_STATUS_SUCCESS) << i;
     // The server frees the device when it sees the connection close, on its own thread: a plug-in before
     // that would be answered "busy".
-    ASSERT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == i + 1; }, 5000ms)) << i;
+    ASSERT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == i + 1; }, kHang)) << i;
   }
   EXPECT_EQ(ChildNodes(), 0u);
   EXPECT_EQ(DeviceCount(), 0u);
-  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == kCycles; }, 5000ms));
+  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == kCycles; }, kHang));
   EXPECT_EQ(pelkobus::LiveChildren(), 0);
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
@@ -539,7 +542,7 @@ TEST_P(ShortTextPipeCountTest, AChildWithoutItsDefaultPipeIsAnsweredFailedOnly) 
   EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_FAILED);
   EXPECT_TRUE(Drain().empty());  // no success went out before
   EXPECT_EQ(DeviceCount(), 0u);
-  EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[0].busy; }, 2000ms));
+  EXPECT_TRUE(server_->WaitUntil([&] { return !server_->devices()[0].busy; }, kHang));
   EXPECT_EQ(tavrin::wdk::PoolBlocksOutstanding(kBusTag), poolBaseline_);
 }
 
@@ -710,7 +713,7 @@ TEST_P(PelkobusTest, LeavingD0OnTheControlDeviceClosesTheConnectionsOnAServerDev
   ASSERT_NE(control, nullptr);
   EXPECT_EQ(SendTo(control, IRP_MJ_POWER, IRP_MN_SET_POWER, toD3).Status, STATUS_SUCCESS);
   ObDereferenceObject(control);
-  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == 2; }, 2000ms));
+  EXPECT_TRUE(server_->WaitUntil([&] { return server_->negotiation().sessions_ended == 2; }, kHang));
   EXPECT_EQ(tavrin::wdk::TransportSocketsOpen(), 0);
 }
 
@@ -816,6 +819,8 @@ TEST_P(PelkobusTest, AChildAnswersAsAUsbDeviceOnItsPortOfItsServer) {
 TEST_P(PelkobusTest, BusRelationsAddThePresentChildrenToWhatOthersListed) {
   ASSERT_TRUE(Send(Plug(1, 1)).ok);
   ASSERT_EQ(+Answer(1)->ArRmStatus, ARRM_STATUS_SUCCESS);
+  // The answer comes before plug and play has made the child's node, on its own thread.
+  ASSERT_EQ(ChildNodes(), 1u);
   server_->AddFault(*zarnet::sim::ParseFault("busy step=free"));
   auto printer = Plug(2, 2);
   printer.AutoConnect = 1;

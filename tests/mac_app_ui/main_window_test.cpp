@@ -12,6 +12,7 @@
 #include "cocoa/mac_root.h"
 #include "main_window_fixture.h"
 #include "nub_descriptor.h"
+#include "testsupport/eventually.h"
 
 namespace tavrinmac::test {
 namespace {
@@ -229,10 +230,10 @@ TEST_F(MainWindowTest, TheControlSocketListsTheTreeAndPressesWhatAPersonWould) {
   // main loop itself, so the one who reads and answers it asks from a thread of its own.
   auto answered = std::async(std::launch::async, [] {
     std::string alert;
-    for (int i = 0; i < 200 && alert.find("Note:") == std::string::npos; ++i) {
+    tavrin::test::Eventually([&] {
       if (!ui::SendControlRequest("alert", alert)) alert.clear();
-      if (alert.find("Note:") == std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+      return alert.find("Note:") != std::string::npos;
+    });
     std::string reply;
     ui::SendControlRequest("answer", reply);
     return alert + reply;
