@@ -2,6 +2,7 @@
 // tray icon, with two simulated servers on loopback and the kernel host with the bus driver. Everything
 // is done with real X input (XTest) and read back through "tavrin-ctl windows", as another program sees
 // it. A screenshot of each step is kept beside the test program when the test fails.
+#include <cstdlib>
 #include <regex>
 
 #include "admin_gui_fixture.h"
@@ -43,8 +44,9 @@ TEST_F(AdminGuiTest, StartsBehindItsTrayIconAfterTheSplash) {
   Shot("tray-tip");
 }
 
-// With a system tray on the display, the icon docks there and a double click on it shows the frame.
-TEST_F(AdminGuiTest, DocksItsIconIntoTheDisplaysTrayWhereADoubleClickShowsTheFrame) {
+// With a system tray on the display, the icon docks there: a right click opens its menu at the pointer and
+// a double click shows the frame.
+TEST_F(AdminGuiTest, DocksItsIconIntoTheDisplaysTrayWhereItsMenuOpensAndADoubleClickShowsTheFrame) {
   tavrin::test::XTrayManager tray;
   ASSERT_TRUE(tray.Start(xvfb_.name()));
   StartAdmin();
@@ -60,6 +62,17 @@ TEST_F(AdminGuiTest, DocksItsIconIntoTheDisplaysTrayWhereADoubleClickShowsTheFra
   int x = 0, y = 0;
   ::Window child = 0;
   XTranslateCoordinates(x_, docked, DefaultRootWindow(x_), 8, 8, &x, &y, &child);
+  // A right click opens the tray's menu at the pointer, there in the tray.
+  Click(x, y, 3);
+  Window menu;
+  ASSERT_TRUE(FindWindow([](const Window& w) { return w.depth == 0 && w.cls == "#32768" && w.visible; }, &menu))
+      << "no menu from a right click in the tray";
+  Shot("menu");
+  EXPECT_LT(std::abs(menu.left - x) + std::abs(menu.top - y), 100) << "the menu opens away from the pointer";
+  Key(XK_Escape);
+  ASSERT_TRUE(Eventually([&] {
+    return !FindWindow([](const Window& w) { return w.depth == 0 && w.cls == "#32768" && w.visible; }, nullptr, 10);
+  })) << "the menu stays";
   Click(x, y, 1, 2);
   EXPECT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin") && w.visible; }, nullptr))
       << "the double click in the tray did not show the frame";

@@ -9,6 +9,7 @@
 #undef Bool
 #undef Status
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -174,12 +175,27 @@ TEST_F(TrayDockTest, TheIconDocksIntoTheTrayTakesClicksThereAndLeavesWithTheIcon
     return same;
   })) << "the docked window does not show the icon";
 
-  // The pointer resting on it shows the tip.
+  // The icon's window follows it into the tray, so that the pointer resting on it there shows the tip
+  // beside it.
+  int pictureX = 0, pictureY = 0;
+  ::Window child = 0;
+  XTranslateCoordinates(x_, docked, DefaultRootWindow(x_), at, at, &pictureX, &pictureY, &child);
+  RECT place{};
+  EXPECT_TRUE(PumpUntil([&] {
+    GetWindowRect(IconWindow(), &place);
+    return place.left == pictureX && place.top == pictureY;
+  })) << "the icon's window is at " << place.left << "," << place.top << ", its picture at " << pictureX << ","
+      << pictureY;
   Click(docked, 1, 0);
-  EXPECT_TRUE(PumpUntil([] {
-    HWND tip = FindWindow(TOOLTIPS_CLASS, kTip);
+  HWND tip = nullptr;
+  EXPECT_TRUE(PumpUntil([&] {
+    tip = FindWindow(TOOLTIPS_CLASS, kTip);
     return tip && IsWindowVisible(tip);
   })) << "no tip over the docked icon";
+  RECT tipRect{};
+  GetWindowRect(tip, &tipRect);
+  EXPECT_LT(std::abs(tipRect.left - pictureX), 100);
+  EXPECT_LT(std::abs(tipRect.top - pictureY), 60) << "the tip is not beside the docked icon";
 
   // A double click and a right click in the tray reach the owner as the icon's notifications.
   Click(docked, 1, 2);
@@ -208,7 +224,7 @@ TEST_F(TrayDockTest, TheIconStandsAloneWithoutATrayDocksWhenOneComesAndStandsAlo
   EXPECT_TRUE(Eventually([&] { return OnItsOwn() == 0; })) << "its own window stays";
 
   tray_.Stop();  // as if killed
-  ASSERT_TRUE(Eventually(aloneAtTheBottomRight)) << "the icon did not come back on its own";
+  ASSERT_TRUE(PumpUntil(aloneAtTheBottomRight)) << "the icon did not come back on its own";
   Click(OnItsOwn(), 3, 1);
   EXPECT_TRUE(Heard(WM_RBUTTONUP)) << "the icon on its own again takes no clicks";
 }

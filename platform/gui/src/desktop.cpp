@@ -255,6 +255,21 @@ void Desktop::SetDefaultInput(PointerHandler pointer, KeyHandler key) {
   defaultKey_ = std::move(key);
 }
 
+void Desktop::SetPlaceHandler(PlaceHandler handler) {
+  std::lock_guard guard(lock_);
+  placeHandler_ = std::move(handler);
+}
+
+void Desktop::Placed(SurfaceId id, std::optional<draw::Point> topLeft) {
+  PlaceHandler handler;
+  {
+    std::lock_guard guard(lock_);
+    if (!surfaces_.count(id)) return;
+    handler = placeHandler_;
+  }
+  if (handler) handler(id, topLeft);
+}
+
 void Desktop::Pointer(PointerEvent event, SurfaceId origin) {
   PointerHandler handler;
   SurfaceId target = 0;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -144,6 +145,7 @@ class X11Presenter::Connection : public Presenter {
     bool trayIcon = false;
     bool docked = false;    // embedded in the tray manager's window: placed and sized by the manager
     int width = 0, height = 0;  // the X window's size
+    std::optional<draw::Point> placed;  // where a docked icon's image was last told to show
   };
 
   void Note(SurfaceId id, bool damage) {
@@ -355,6 +357,7 @@ class X11Presenter::Connection : public Presenter {
       case MotionNotify:
         pointer.screen = ScreenPoint(id, event.xmotion.x_root, event.xmotion.y_root, event.xmotion.x, event.xmotion.y);
         desktop_.Pointer(pointer, id);
+        TellPlace(id, {event.xmotion.x_root - event.xmotion.x, event.xmotion.y_root - event.xmotion.y});
         break;
       case ButtonPress:
       case ButtonRelease: {
@@ -365,6 +368,7 @@ class X11Presenter::Connection : public Presenter {
         pointer.screen = ScreenPoint(id, event.xbutton.x_root, event.xbutton.y_root, event.xbutton.x, event.xbutton.y);
         pointer.when = WhenPressed(event.xbutton.time);
         desktop_.Pointer(pointer, id);
+        TellPlace(id, {event.xbutton.x_root - event.xbutton.x, event.xbutton.y_root - event.xbutton.y});
         break;
       }
       case KeyPress:
@@ -384,7 +388,11 @@ class X11Presenter::Connection : public Presenter {
           docked->second.width = event.xconfigure.width;
           docked->second.height = event.xconfigure.height;
           Put(id, docked->second);
+          TellPlace(id, RootOrigin(docked->second.xid));
         }
+        break;
+      case MapNotify:
+        TellPlace(id, RootOrigin(event.xmap.window));
         break;
       case ClientMessage:
         if (event.xclient.message_type == manager_ && static_cast<Atom>(event.xclient.data.l[1]) == traySelection_ &&
@@ -422,7 +430,10 @@ class X11Presenter::Connection : public Presenter {
     for (auto& [id, shown] : shown_)
       if (shown.trayIcon) icons.push_back(id);
     for (SurfaceId id : icons) {
-      Forget(shown_.find(id));
+      auto it = shown_.find(id);
+      const bool placed = it->second.placed.has_value();
+      Forget(it);
+      if (placed) desktop_.Placed(id, std::nullopt);  // its own place again, until a tray places it anew
       Update(id, true);
     }
   }
@@ -461,13 +472,35 @@ class X11Presenter::Connection : public Presenter {
   }
 
   // The screen point of the core for a pointer event on an X window. A docked icon sits wherever the tray
-  // put it: the point within the window is taken to the surface's own place.
+  // put it: the point within the window is taken to the surface's rectangle (the tray's margin around
+  // the picture to its edge), wherever the core has it.
   draw::Point ScreenPoint(SurfaceId id, int rootX, int rootY, int x, int y) {
     auto it = id ? shown_.find(id) : shown_.end();
     if (it == shown_.end() || !it->second.docked) return {rootX, rootY};
     const Shown& shown = it->second;
     const draw::Point at = ImageOrigin(shown, shown.rect.width(), shown.rect.height());
-    return {shown.rect.left + x - at.x, shown.rect.top + y - at.y};
+    return {shown.rect.left + std::clamp(x - at.x, 0, std::max(shown.rect.width() - 1, 0)),
+            shown.rect.top + std::clamp(y - at.y, 0, std::max(shown.rect.height() - 1, 0))};
+  }
+
+  draw::Point RootOrigin(::Window xid) {
+    int x = 0, y = 0;
+    ::Window child = 0;
+    XTranslateCoordinates(display_, xid, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+    return {x, y};
+  }
+
+  // Tells the desktop where a docked icon's picture shows (`window` the X window's place on the root)
+  // when that is not where its surface's rectangle says, so that the toolkit may move it there.
+  void TellPlace(SurfaceId id, draw::Point window) {
+    auto it = id ? shown_.find(id) : shown_.end();
+    if (it == shown_.end() || !it->second.docked) return;
+    Shown& shown = it->second;
+    const draw::Point at = ImageOrigin(shown, shown.rect.width(), shown.rect.height());
+    const draw::Point place{window.x + at.x, window.y + at.y};
+    if (place == draw::Point{shown.rect.left, shown.rect.top} || shown.placed == place) return;
+    shown.placed = place;
+    desktop_.Placed(id, place);
   }
 
   Desktop& desktop_;

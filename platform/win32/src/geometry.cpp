@@ -745,6 +745,10 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     request->done = tavrin::win::CaptureWindow(hwnd, *request->image);
     return 0;
   }
+  if (message == PlaceMessage()) {
+    MoveToPlace(hwnd, wParam != 0, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+    return 0;
+  }
   if (LRESULT result; tavrin::win::menus::BarDefWindowProc(hwnd, message, wParam, lParam, &result)) return result;
   switch (message) {
     case WM_NCCREATE:

@@ -85,6 +85,18 @@ void Key(gui::SurfaceId, const gui::KeyEvent& event) {
   if (int vk = VirtualKeyOf(event)) InjectKey(vk, event.down);
 }
 
+// The display shows a window elsewhere (a tray icon the tray placed): the window's own thread moves it.
+void Placed(gui::SurfaceId id, std::optional<draw::Point> topLeft) {
+  HWND hwnd = nullptr;
+  {
+    std::lock_guard guard(Table().lock);
+    for (HWND top : Table().topLevels)
+      if (auto window = Find(top); window && window->surfaceId == id) hwnd = top;
+  }
+  const LPARAM at = topLeft ? MAKELPARAM(static_cast<WORD>(topLeft->x), static_cast<WORD>(topLeft->y)) : 0;
+  if (hwnd) PostMessage(hwnd, PlaceMessage(), topLeft ? 1 : 0, at);
+}
+
 void MirrorStackLocked() {
   std::vector<gui::SurfaceId> order;
   for (HWND top : Table().topLevels)
@@ -97,7 +109,10 @@ void MirrorStackLocked() {
 void EnsureInputRouting() {
   static std::once_flag once;
   // Input goes through the Win32 routing (capture, hit tests) whichever surface it was seen on.
-  std::call_once(once, [] { gui::TheDesktop().SetDefaultInput(Pointer, Key); });
+  std::call_once(once, [] {
+    gui::TheDesktop().SetDefaultInput(Pointer, Key);
+    gui::TheDesktop().SetPlaceHandler(Placed);
+  });
 }
 
 void CreateSurfaceLocked(Window& window) {
@@ -131,6 +146,29 @@ void MarkTrayIcon(HWND topLevel) {
     window->trayIcon = true;
   }
   MirrorSurface(topLevel, true);
+}
+
+UINT PlaceMessage() {
+  static const UINT message = RegisterWindowMessage("TavrinPlaceWindow");
+  return message;
+}
+
+void MoveToPlace(HWND topLevel, bool placed, POINT topLeft) {
+  POINT to{};
+  {
+    std::lock_guard guard(Table().lock);
+    auto window = Find(topLevel);
+    if (!window || !window->TopLevel()) return;
+    if (placed) {
+      if (!window->ownPlace) window->ownPlace = POINT{window->rect.left, window->rect.top};
+      to = topLeft;
+    } else {
+      if (!window->ownPlace) return;
+      to = *window->ownPlace;
+      window->ownPlace.reset();
+    }
+  }
+  SetWindowPos(topLevel, nullptr, to.x, to.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void MirrorInputLocked() {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,7 @@ struct Window {
   std::shared_ptr<draw::Surface> surface;  // top-level windows: the whole window's pixels
   gui::SurfaceId surfaceId = 0;            // top-level windows: the window core's surface holding them
   bool trayIcon = false;                   // a notification area icon's window (the shell's)
+  std::optional<POINT> ownPlace;           // where it was before a display placed it elsewhere
 
   bool TopLevel() const { return !(style & WS_CHILD); }
   bool Visible() const { return style & WS_VISIBLE; }
@@ -134,6 +136,10 @@ gui::SurfaceId MirrorSurface(HWND topLevel, bool announce);
 void MirrorAllSurfaces();
 // Marks a top-level window as a notification area icon's: a display with a system tray docks it there.
 void MarkTrayIcon(HWND topLevel);
+// A private message that DefWindowProc answers by moving the window where the display shows it
+// (wParam 1, lParam the top-left corner's packed coordinates), or back to its own place (wParam 0).
+UINT PlaceMessage();
+void MoveToPlace(HWND topLevel, bool placed, POINT topLeft);
 // With the lock held: the core's capture and focus follow the Win32 ones (the surfaces of their
 // top-level windows).
 void MirrorInputLocked();

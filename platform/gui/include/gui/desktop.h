@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -85,6 +86,8 @@ struct Presenter {
 
 using PointerHandler = std::function<void(SurfaceId target, const PointerEvent& event)>;
 using KeyHandler = std::function<void(SurfaceId target, const KeyEvent& event)>;
+// Where a surface's top-left corner shows; nothing once it shows at its own rectangle again.
+using PlaceHandler = std::function<void(SurfaceId id, std::optional<draw::Point> topLeft)>;
 
 class Desktop {
  public:
@@ -134,6 +137,11 @@ class Desktop {
   // `origin`. A surface without handlers of its own has the default handlers.
   void SetInput(SurfaceId id, PointerHandler pointer, KeyHandler key);
   void SetDefaultInput(PointerHandler pointer, KeyHandler key);
+  // A presenter that shows a surface elsewhere than its rectangle (an icon a system tray placed) tells
+  // where; the toolkit's handler may move its window there, so that what opens beside it (a tip, a menu
+  // at the pointer) opens beside it on the display too.
+  void SetPlaceHandler(PlaceHandler handler);
+  void Placed(SurfaceId id, std::optional<draw::Point> topLeft);
   void Pointer(PointerEvent event, SurfaceId origin = 0);
   void Key(const KeyEvent& event, SurfaceId origin = 0);
   void SetCapture(SurfaceId id);  // 0 releases it
@@ -171,6 +179,7 @@ class Desktop {
   SurfaceId capture_ = 0, focus_ = 0, hover_ = 0;
   PointerHandler defaultPointer_;
   KeyHandler defaultKey_;
+  PlaceHandler placeHandler_;
 
   mutable std::shared_mutex presentersLock_;  // held shared while a presenter runs
   std::vector<Presenter*> presenters_;
