@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -194,6 +197,31 @@ TEST_F(LocalSocketTest, TheHangupWatchTellsWhenAPeerGoesAlsoWhenItHadGoneAndNoth
   EXPECT_TRUE(secondGone.Wait());
   watch.Remove(secondId);
   EXPECT_EQ(firstCalls, told);
+}
+
+TEST(LocalReceiveTest, AReceiveEndsAtItsTimeOutAndTakesBytesThatCameBeforeOrAfter) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  local::Connection waiting(pair[1]);
+  ASSERT_TRUE(waiting.SetReceiveTimeout(std::chrono::milliseconds(20)));
+  uint8_t got[2] = {};
+  int descriptor = -1;
+  // Nothing sent: both receives give up at the time-out rather than waiting for ever.
+  EXPECT_FALSE(waiting.ReceiveAll(got, 1));
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_FALSE(local::ReceiveAllWithDescriptor(pair[1], got, 1, &descriptor));
+  EXPECT_EQ(descriptor, -1);
+  // A byte already there, then one that comes while the receive waits.
+  const uint8_t bytes[2] = {5, 6};
+  ASSERT_TRUE(local::SendAll(pair[0], bytes, 1));
+  ASSERT_TRUE(waiting.SetReceiveTimeout(std::chrono::milliseconds(0)));
+  std::thread late([&] { local::SendAll(pair[0], bytes + 1, 1); });
+  EXPECT_TRUE(waiting.ReceiveAll(got, 2));
+  late.join();
+  EXPECT_EQ(got[0], 5);
+  EXPECT_EQ(got[1], 6);
+  close(pair[0]);
+  EXPECT_FALSE(waiting.ReceiveAll(got, 1));  // the peer's end
 }
 
 TEST(SharedMemoryTest, APeerMapsWhatWasHandedOverAndSeesTheSameBytesButNeverMoreThanThereIs) {

@@ -5,28 +5,18 @@
 #include <vector>
 
 #include "testsupport/message_pump.h"
+#include "testsupport/tray_owner.h"
 #include "win32/shell.h"
 #include "win32/window_manager.h"
 
 namespace {
 
-constexpr UINT kCallback = WM_USER + 1;
+constexpr UINT kCallback = tavrin::test::kTrayCallback;
 constexpr UINT kIconId = 128;
 
 struct TrayIconTest : ::testing::Test {
   void SetUp() override {
-    tavrin::win::WindowSpec spec;
-    spec.className = "TrayTestOwner";
-    spec.proc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-      if (message == kCallback) {
-        auto* heard = reinterpret_cast<std::vector<std::pair<WPARAM, LPARAM>>*>(GetWindowLongPtr(hwnd, GWLP_USERDATA));
-        heard->emplace_back(wParam, lParam);
-        return 0;
-      }
-      return DefWindowProc(hwnd, message, wParam, lParam);
-    };
-    spec.userData = reinterpret_cast<LONG_PTR>(&heard);
-    owner = tavrin::win::CreateWindowObject(spec);
+    owner = tavrin::test::MakeTrayOwner(&heard);
     ASSERT_NE(owner, nullptr);
   }
   void TearDown() override {
@@ -61,7 +51,7 @@ struct TrayIconTest : ::testing::Test {
   }
 
   HWND owner = nullptr;
-  std::vector<std::pair<WPARAM, LPARAM>> heard;
+  tavrin::test::TrayNotices heard;
 };
 
 TEST_F(TrayIconTest, TheIconsWindowCarriesItsTipAndReportsTheMouseToTheOwner) {

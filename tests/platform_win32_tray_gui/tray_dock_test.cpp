@@ -18,6 +18,7 @@
 #include "testsupport/eventually.h"
 #include "testsupport/message_pump.h"
 #include "testsupport/sysroot.h"
+#include "testsupport/tray_owner.h"
 #include "testsupport/x_screen.h"
 #include "testsupport/x_tray_manager.h"
 #include "testsupport/xvfb.h"
@@ -31,7 +32,7 @@ namespace {
 using tavrin::test::Eventually;
 using tavrin::test::PumpUntil;
 
-constexpr UINT kCallback = WM_USER + 1;
+constexpr UINT kCallback = tavrin::test::kTrayCallback;
 constexpr UINT kIconId = 128;
 constexpr char kTip[] = "Pelko Admin Utility";
 constexpr int kTraySize = 32;  // what the tray gives each icon
@@ -48,18 +49,7 @@ class TrayDockTest : public tavrin::test::SysrootTest {
     tavrin::win::SetScreenSize(1024, 768);
     ASSERT_TRUE(tavrin::win::StartX11Display(xvfb_.name()));
 
-    tavrin::win::WindowSpec spec;
-    spec.className = "TrayDockOwner";
-    spec.proc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-      if (message == kCallback) {
-        auto* heard = reinterpret_cast<std::vector<std::pair<WPARAM, LPARAM>>*>(GetWindowLongPtr(hwnd, GWLP_USERDATA));
-        heard->emplace_back(wParam, lParam);
-        return 0;
-      }
-      return DefWindowProc(hwnd, message, wParam, lParam);
-    };
-    spec.userData = reinterpret_cast<LONG_PTR>(&heard_);
-    owner_ = tavrin::win::CreateWindowObject(spec);
+    owner_ = tavrin::test::MakeTrayOwner(&heard_);
     ASSERT_NE(owner_, nullptr);
   }
 
@@ -147,7 +137,7 @@ class TrayDockTest : public tavrin::test::SysrootTest {
   tavrin::test::XTrayManager tray_;
   Display* x_ = nullptr;
   HWND owner_ = nullptr;
-  std::vector<std::pair<WPARAM, LPARAM>> heard_;
+  tavrin::test::TrayNotices heard_;
 };
 
 TEST_F(TrayDockTest, TheIconDocksIntoTheTrayTakesClicksThereAndLeavesWithTheIcon) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 
 namespace tavrin::test {
 namespace {
@@ -17,6 +18,21 @@ constexpr long kXEmbedMapped = 1 << 0;
 constexpr int kTrayWidth = 240, kTrayHeight = 40;
 
 Atom Intern(Display* display, const char* name) { return XInternAtom(display, name, False); }
+
+// A 32-bit client message of `type` about `window`, sent to `window` for the clients that select `mask`
+// on it (none: its owner).
+void SendClientMessage(Display* display, ::Window window, const char* type, std::initializer_list<long> data,
+                       long mask) {
+  XEvent message{};
+  message.xclient.type = ClientMessage;
+  message.xclient.window = window;
+  message.xclient.message_type = Intern(display, type);
+  message.xclient.format = 32;
+  int i = 0;
+  for (long value : data) message.xclient.data.l[i++] = value;
+  XSendEvent(display, window, False, mask, &message);
+  XFlush(display);
+}
 
 }  // namespace
 
@@ -45,16 +61,8 @@ bool XTrayManager::Start(const std::string& display, int iconSize) {
     return false;
   }
   // The announcement tray icons wait for.
-  XEvent announce{};
-  announce.xclient.type = ClientMessage;
-  announce.xclient.window = root;
-  announce.xclient.message_type = Intern(display_, "MANAGER");
-  announce.xclient.format = 32;
-  announce.xclient.data.l[0] = CurrentTime;
-  announce.xclient.data.l[1] = static_cast<long>(selection);
-  announce.xclient.data.l[2] = static_cast<long>(window_);
-  XSendEvent(display_, root, False, StructureNotifyMask, &announce);
-  XFlush(display_);
+  SendClientMessage(display_, root, "MANAGER",
+                    {CurrentTime, static_cast<long>(selection), static_cast<long>(window_)}, StructureNotifyMask);
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -120,18 +128,9 @@ void XTrayManager::Embed(unsigned long icon) {
   XReparentWindow(display_, icon, window_, x, (kTrayHeight - iconSize_) / 2);
   XResizeWindow(display_, icon, static_cast<unsigned>(iconSize_), static_cast<unsigned>(iconSize_));
   if (AsksToBeMapped(icon)) XMapRaised(display_, icon);
-  XEvent notify{};
-  notify.xclient.type = ClientMessage;
-  notify.xclient.window = icon;
-  notify.xclient.message_type = Intern(display_, "_XEMBED");
-  notify.xclient.format = 32;
-  notify.xclient.data.l[0] = CurrentTime;
-  notify.xclient.data.l[1] = kEmbeddedNotify;
-  notify.xclient.data.l[2] = 0;
-  notify.xclient.data.l[3] = static_cast<long>(window_);
-  notify.xclient.data.l[4] = 0;  // the protocol's version both sides speak
-  XSendEvent(display_, icon, False, NoEventMask, &notify);
-  XFlush(display_);
+  // Detail 0, the embedder, and the protocol's version both sides speak.
+  SendClientMessage(display_, icon, "_XEMBED", {CurrentTime, kEmbeddedNotify, 0, static_cast<long>(window_), 0},
+                    NoEventMask);
 }
 
 }  // namespace tavrin::test

@@ -1,5 +1,6 @@
 #include "base/local_socket.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -95,11 +96,38 @@ bool SendAllParts(int fd, iovec* parts, int count, int descriptor) {
   return true;
 }
 
+namespace {
+
+// Waits until the socket has bytes (or its end) within its receive time-out; false with EAGAIN when the
+// time-out passed. A thread blocked in recv() on a local socket is also woken each time its peer takes
+// what it sent (the socket's room comes back), which costs a thread switch a message on each side; a
+// wait for input alone is woken by input only.
+bool WaitReadable(int fd) {
+  timeval limit{};
+  socklen_t length = sizeof limit;
+  int timeoutMs = -1;
+  if (getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, &length) == 0 && (limit.tv_sec || limit.tv_usec))
+    timeoutMs = static_cast<int>(limit.tv_sec * 1000 + (limit.tv_usec + 999) / 1000);
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    int n = poll(&p, 1, timeoutMs);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EAGAIN;
+    return n > 0;
+  }
+}
+
+}  // namespace
+
 bool ReceiveAll(int fd, void* data, size_t size) {
   auto* p = static_cast<uint8_t*>(data);
   while (size) {
-    ssize_t n = recv(fd, p, size, 0);
+    ssize_t n = recv(fd, p, size, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitReadable(fd)) return false;
+      continue;
+    }
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
@@ -118,8 +146,14 @@ bool ReceiveAllWithDescriptor(int fd, void* data, size_t size, int* descriptor) 
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
+    ssize_t n = recvmsg(fd, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (WaitReadable(fd)) continue;
+      if (*descriptor >= 0) close(*descriptor);
+      *descriptor = -1;
+      return false;
+    }
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); n >= 0 && c; c = CMSG_NXTHDR(&message, c)) {
       if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
       size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
