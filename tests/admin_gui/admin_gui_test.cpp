@@ -58,7 +58,7 @@ TEST_F(AdminGuiTest, DocksItsIconIntoTheDisplaysTrayWhereItsMenuOpensAndADoubleC
   tavrin::test::XTrayManager tray;
   ASSERT_TRUE(tray.Start(xvfb_.name()));
   StartAdmin();
-  ASSERT_TRUE(TrayIcon(nullptr, 30000)) << "no tray icon";
+  ASSERT_TRUE(TrayIcon(nullptr)) << "no tray icon";
   ::Window docked = 0;
   ASSERT_TRUE(Eventually([&] {
     const auto icons = tray.Icons(x_);
@@ -133,7 +133,7 @@ TEST_F(AdminGuiTest, TheTitleBarsCloseOnlyHidesAndExitEndsTheProgram) {
 
 TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProgram) {
   StartAdmin();
-  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
   Shot("started");
   ShowFrame();
   ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
@@ -170,7 +170,7 @@ TEST_F(AdminGuiTest, ExitWhileMappingIsRefusedByABoxAndAfterTheStopItEndsTheProg
 // stop is over, never from inside it.
 TEST_F(AdminGuiTest, ExitChosenDuringTheStopEndsTheProgramAfterIt) {
   StartAdmin();
-  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
   ShowFrame();
   ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   ASSERT_TRUE(Eventually([&] { return StatusPanes().find("127.0.0.9") != std::string::npos; })) << StatusPanes();
@@ -205,7 +205,7 @@ TEST_F(AdminGuiTest, ServerSearchCountsDownAndListsTheServers) {
         if (w.id != 1016 || !w.visible || w.rows.size() != 1) return false;
         return w.rows[0].cells.find("127.0.0.91") != std::string::npos;
       },
-      &list, 15000));
+      &list));
   Shot("found");
 }
 
@@ -270,7 +270,7 @@ TEST_F(AdminGuiTest, LockedServerIsUnlockedWithItsPasswordOnly) {
 // details beside it; Help > About shows the box with the installed program's version, and Enter closes it.
 TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
   StartAdmin();
-  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
   ShowFrame();
   ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   EXPECT_TRUE(ShownRow({"127.0.0.91", "Loaded Successfully"}, nullptr)) << "no row of the office server";
@@ -301,7 +301,7 @@ TEST_F(AdminGuiTest, ThePanesShowTheServedDevicesAndTheSelectedOnesDetails) {
 
 TEST_F(AdminGuiTest, ConnectAndDisconnectFromTheRowsMenuClaimAndFreeTheKeyboard) {
   StartAdmin();
-  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
   ShowFrame();
   ASSERT_NO_FATAL_FAILURE(StartMappingFromTheMenu());
   // The lab's keyboard (the office printer is one the printer monitor connects, never a person).
@@ -337,7 +337,7 @@ TEST_F(AdminGuiTest, ConnectAndDisconnectFromTheRowsMenuClaimAndFreeTheKeyboard)
 // server list, and the menu bar's function popup with it.
 TEST_F(AdminGuiTest, TheNavigationIconsSwitchBetweenTheDeviceTreeAndTheServerList) {
   StartAdmin();
-  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr, 30000));
+  ASSERT_TRUE(FindWindow([](const Window& w) { return TopLevel(w, "Pelko Admin"); }, nullptr));
   ShowFrame();
   const auto shown = [](long id) { return [id](const Window& w) { return w.id == id && w.visible; }; };
   ASSERT_TRUE(FindWindow(shown(1021), nullptr)) << "the device tree does not show first";

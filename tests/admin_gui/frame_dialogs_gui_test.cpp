@@ -14,7 +14,7 @@ class FrameDialogsGuiTest : public AdminGuiTest {
   // The shown top-level window of that caption, once it is on the X screen where a click reaches it.
   bool DialogOnScreen(const char* caption, Window* found = nullptr) {
     Window dialog;
-    if (!FindWindow([caption](const Window& w) { return TopLevel(w, caption) && w.visible; }, &dialog, 30000))
+    if (!FindWindow([caption](const Window& w) { return TopLevel(w, caption) && w.visible; }, &dialog))
       return false;
     if (found) *found = dialog;
     return Eventually([&] { return OnScreen(dialog.right - dialog.left, dialog.bottom - dialog.top); });
@@ -82,7 +82,7 @@ TEST_F(FrameDialogsGuiTest, PrinterAutoConnectTicksAreSavedForThePrinter) {
           if (w.visible && row.cells.find(kPrinterName) != std::string::npos) return true;
         return false;
       },
-      nullptr, 30000))
+      nullptr))
       << "the printer is not served";
 
   ASSERT_NO_FATAL_FAILURE(ClickThePrintersBoxAndSave());

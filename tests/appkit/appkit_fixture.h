@@ -42,8 +42,8 @@ class AppKitTest : public tavrin::test::SysrootTest {
         0.005);
   }
 
-  // Runs the main loop until `done` holds (false after 10 s).
-  static bool Until(const std::function<bool()>& done) { return appkit::RunMainLoopUntil(done, 10); }
+  // Runs the main loop until `done` holds (false after 30 s: only what never comes takes that long).
+  static bool Until(const std::function<bool()>& done) { return appkit::RunMainLoopUntil(done, 30); }
 
   // A point of the window (its own coordinates, origin bottom-left) on the core's screen.
   static tavrin::draw::Point OnScreen(NSWindow* window, NSPoint at) {
