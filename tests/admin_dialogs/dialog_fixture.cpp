@@ -1,6 +1,14 @@
 #include "dialog_fixture.h"
 
+#include <cstring>
+
+#include "admin/Resource.h"
 #include "admin/comm/CommSettings.h"
+#include "admin/ui/AutoConnectDlg.h"
+#include "admin/ui/ServerConfigDlg.h"
+#include "admin/ui/ServerSearchDlg.h"
+#include "admin/ui/UnlockServerDlg.h"
+#include "admin/ui/UpgradeFirmwareDlg.h"
 #include "admin/util/Utilities.h"
 #include "win32/winsock.h"
 
@@ -58,4 +66,62 @@ void DialogTest::PatientCommands() {
   ServerCommSettings settings = GetDefaultServerCommSettings();
   settings.commandRecvTimeoutMs = ServerCommSettings().commandRecvTimeoutMs;
   SetDefaultServerCommSettings(settings);
+}
+
+DialogLists::DialogLists(int n) {
+  SelectedServerEntry entry{};
+  entry.CommandPort = 1341;
+  strcpy(entry.ServerIp, ("127.0.0." + std::to_string(n)).c_str());
+  servers.AddTail(entry);
+}
+
+namespace {
+
+// A Closing<Dialog> made from `args`, set up by `prepare`, run until it sends itself `close`.
+template <class Dialog, class Prepare, class... Args>
+DialogOpening::Outcome Open(WPARAM close, Prepare prepare, Args... args) {
+  Closing<Dialog> dialog(args...);
+  dialog.close = close;
+  prepare(dialog);
+  return {dialog.DoModal(), dialog.placed};
+}
+
+}  // namespace
+
+const std::vector<DialogOpening>& ServerManagerDialogs() {
+  static const std::vector<DialogOpening> dialogs{
+      {"search", IDOK,
+       [](DialogLists& lists, CWnd* parent) {
+         return Open<CServerSearchDlg>(IDC_SEARCH_STOP, [&](auto& d) { d.m_pServerList = &lists.found; }, parent);
+       }},
+      {"unlock", IDCANCEL,
+       [](DialogLists& lists, CWnd* parent) {
+         return Open<CUnlockServerDlg>(IDC_UNLOCK_CANCEL, [&](auto& d) { d.m_pServerList = &lists.servers; }, parent);
+       }},
+      {"configuration", IDCANCEL,
+       [](DialogLists& lists, CWnd* parent) {
+         return Open<CServerConfigDlg>(
+             IDC_CONFIG_CANCEL,
+             [&](auto& d) {
+               d.m_pServerList = &lists.servers;
+               d.closeAfter = WM_USER + 9;  // its pages filled
+             },
+             parent);
+       }},
+      {"firmware image", IDCANCEL,
+       [](DialogLists& lists, CWnd* parent) {
+         return Open<CUpgradeFirmwareDlg>(IDC_UPGRADE_CANCEL, [&](auto& d) { d.m_pSelectedServers = &lists.servers; },
+                                          parent);
+       }},
+      {"upgrade status", IDOK,  // no TFTP server: every row failed, OK shown at once
+       [](DialogLists& lists, CWnd* parent) {
+         return Open<CUpgradeFWStatusDlg>(IDC_UPGRADE_OK, [&](auto& d) { d.SetSelectedServers(&lists.servers); },
+                                          parent);
+       }},
+      {"printer auto connect", IDCANCEL,
+       [](DialogLists& lists, CWnd* parent) {
+         return Open<CAutoConnectDlg>(IDC_AUTO_CONNECT_EXIT, [](auto&) {}, &lists.doc, parent);
+       }},
+  };
+  return dialogs;
 }

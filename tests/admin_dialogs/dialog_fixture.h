@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/TavrinAdminDoc.h"
 #include "admin/comm/CommSettings.h"
 #include "testsupport/sysroot.h"
 #include "win32/dialog.h"
@@ -62,3 +63,26 @@ class DialogTest : public tavrin::test::SysrootTest {
   WORD port_ = 0;
   int first_ = 0, count_ = 0;
 };
+
+// What the Server Manager's dialogs are opened on: server 127.0.0.n selected, nothing discovered yet, and a
+// document (whose events and locks the test makes).
+struct DialogLists {
+  explicit DialogLists(int n);
+  SelectedServerList servers;
+  ServerDiscoveryList found;
+  CTavrinAdminDoc doc;
+};
+
+// How the tests open a dialog of the Server Manager: modal over `parent`, on `lists`, closed by its own
+// command once it is up (see Closing).
+struct DialogOpening {
+  struct Outcome {
+    INT_PTR result;  // DoModal's
+    RECT placed;
+  };
+  const char* name;
+  INT_PTR closedWith;  // what DoModal answers to that command
+  std::function<Outcome(DialogLists& lists, CWnd* parent)> open;
+};
+// Every dialog of the Server Manager, each once.
+const std::vector<DialogOpening>& ServerManagerDialogs();

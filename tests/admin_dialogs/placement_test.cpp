@@ -1,14 +1,7 @@
 // Every dialog of the Server Manager and the log's Select File opens centred over the window that opened it.
 #include <functional>
 
-#include "admin/Resource.h"
-#include "admin/TavrinAdminDoc.h"
-#include "admin/ui/AutoConnectDlg.h"
 #include "admin/ui/SelectLogFileDlg.h"
-#include "admin/ui/ServerConfigDlg.h"
-#include "admin/ui/ServerSearchDlg.h"
-#include "admin/ui/UnlockServerDlg.h"
-#include "admin/ui/UpgradeFirmwareDlg.h"
 #include "dialog_fixture.h"
 
 namespace {
@@ -50,63 +43,16 @@ class PlacementTest : public DialogTest {
 TEST_F(PlacementTest, DialogsOpenCentredOverTheWindowThatOpenedThem) {
   StartServers(62, 1);
   PatientCommands();
-  SelectedServerList servers;
-  SelectedServerEntry entry{};
-  entry.CommandPort = 1341;
-  strcpy(entry.ServerIp, "127.0.0.62");
-  servers.AddTail(entry);
-  ServerDiscoveryList found;
-
-  {
-    Closing<CServerSearchDlg> dialog(owner());
-    dialog.m_pServerList = &found;
-    dialog.close = IDC_SEARCH_STOP;
-    dialog.DoModal();
-    ExpectCentred("search", dialog.placed);
-  }
-  {
-    Closing<CUnlockServerDlg> dialog(owner());
-    dialog.m_pServerList = &servers;
-    dialog.close = IDC_UNLOCK_CANCEL;
-    dialog.DoModal();
-    ExpectCentred("unlock", dialog.placed);
-  }
-  {
-    Closing<CServerConfigDlg> dialog(owner());
-    dialog.m_pServerList = &servers;
-    dialog.closeAfter = WM_USER + 9;
-    dialog.close = IDC_CONFIG_CANCEL;
-    dialog.DoModal();
-    ExpectCentred("configuration", dialog.placed);
-  }
-  {
-    Closing<CUpgradeFirmwareDlg> dialog(owner());
-    dialog.m_pSelectedServers = &servers;
-    dialog.close = IDC_UPGRADE_CANCEL;
-    dialog.DoModal();
-    ExpectCentred("firmware image", dialog.placed);
-  }
-  {
-    Closing<CUpgradeFWStatusDlg> dialog(owner());
-    dialog.SetSelectedServers(&servers);
-    dialog.close = IDC_UPGRADE_OK;
-    dialog.DoModal();
-    ExpectCentred("upgrade status", dialog.placed);
-  }
+  DialogLists lists(62);
+  ASSERT_TRUE(lists.doc.CreateEventsAndLocks());
+  for (const DialogOpening& dialog : ServerManagerDialogs())
+    ExpectCentred(dialog.name, dialog.open(lists, owner()).placed);
   {
     Closing<CSelectLogFileDlg> dialog(owner());
     dialog.DoModal();
     ExpectCentred("log file", dialog.placed);
   }
-  CTavrinAdminDoc doc;
-  ASSERT_TRUE(doc.CreateEventsAndLocks());
-  {
-    Closing<CAutoConnectDlg> dialog(&doc, owner());
-    dialog.close = IDC_AUTO_CONNECT_EXIT;
-    dialog.DoModal();
-    ExpectCentred("printer auto connect", dialog.placed);
-  }
-  doc.CleanUp();
+  lists.doc.CleanUp();
 }
 
 }  // namespace
