@@ -204,7 +204,6 @@ LPCSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor, HBRUSH background, H
 }
 
 void CWnd::CenterWindow(CWnd* alternateOwner) {
-  RECT area = tavrin::win::ScreenRect();
   const bool child = (GetStyle() & WS_CHILD) != 0;
   HWND over = nullptr;
   if (child) {
@@ -213,22 +212,7 @@ void CWnd::CenterWindow(CWnd* alternateOwner) {
     over = alternateOwner ? alternateOwner->GetSafeHwnd() : ::GetWindow(m_hWnd, GW_OWNER);
     if (over && (!::IsWindowVisible(over) || ::IsIconic(over))) over = nullptr;
   }
-  RECT outer = area;
-  if (over && child) ::GetClientRect(over, &outer);
-  else if (over) ::GetWindowRect(over, &outer);
-  RECT own{};
-  ::GetWindowRect(m_hWnd, &own);
-  const int w = own.right - own.left, h = own.bottom - own.top;
-  int x = outer.left + (outer.right - outer.left - w) / 2;
-  int y = outer.top + (outer.bottom - outer.top - h) / 2;
-  if (child) {
-    x = std::max(0, x);
-    y = std::max(0, y);
-  } else {
-    x = std::clamp<int>(x, area.left, std::max<int>(area.left, area.right - w));
-    y = std::clamp<int>(y, area.top, std::max<int>(area.top, area.bottom - h));
-  }
-  ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  tavrin::win::CenterWindowOver(m_hWnd, over, child);
 }
 
 BOOL CWnd::SubclassWindow(HWND hWnd) {

@@ -390,21 +390,6 @@ HWND FirstTabStop(HWND dialog) {
   return first ? CheckedInGroup(dialog, first) : nullptr;
 }
 
-void CenterOver(HWND hwnd, HWND over) {
-  RECT outer;
-  if (over) GetWindowRect(over, &outer);
-  else outer = tavrin::win::ScreenRect();
-  RECT rc;
-  GetWindowRect(hwnd, &rc);
-  int w = rc.right - rc.left, h = rc.bottom - rc.top;
-  RECT screen = tavrin::win::ScreenRect();
-  int x = std::clamp(static_cast<int>(outer.left + (outer.right - outer.left - w) / 2), static_cast<int>(screen.left),
-                     std::max(static_cast<int>(screen.left), static_cast<int>(screen.right) - w));
-  int y = std::clamp(static_cast<int>(outer.top + (outer.bottom - outer.top - h) / 2), static_cast<int>(screen.top),
-                     std::max(static_cast<int>(screen.top), static_cast<int>(screen.bottom) - h));
-  SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 HWND CreateFromTemplate(const Template& t, HWND parent, DLGPROC proc, LPARAM initParam, bool modal) {
   tavrin::controls::RegisterStandardControls();
   tavrin::controls::RegisterCommonControls();  // templates name them by class
@@ -450,7 +435,7 @@ HWND CreateFromTemplate(const Template& t, HWND parent, DLGPROC proc, LPARAM ini
     std::lock_guard guard(g_lock);
     Dialogs().emplace(hwnd, info);  // a class that never called DefDlgProc
   }
-  if (style & DS_CENTER) CenterOver(hwnd, owner);
+  if (style & DS_CENTER) tavrin::win::CenterWindowOver(hwnd, owner);
   if (info->font) SendMessage(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(info->font), FALSE);
 
   for (const ItemTemplate& item : t.items) {

@@ -212,6 +212,26 @@ void SetScreenSize(int width, int height) {
   ScreenRect();
 }
 
+void CenterWindowOver(HWND hwnd, HWND over, bool child) {
+  const RECT screen = ScreenRect();
+  RECT outer = screen;
+  if (over && child) GetClientRect(over, &outer);
+  else if (over) GetWindowRect(over, &outer);
+  RECT own{};
+  GetWindowRect(hwnd, &own);
+  const int w = own.right - own.left, h = own.bottom - own.top;
+  int x = outer.left + (outer.right - outer.left - w) / 2;
+  int y = outer.top + (outer.bottom - outer.top - h) / 2;
+  if (child) {  // in the parent's client coordinates
+    x = std::max(0, x);
+    y = std::max(0, y);
+  } else {
+    x = std::clamp<int>(x, screen.left, std::max<int>(screen.left, screen.right - w));
+    y = std::clamp<int>(y, screen.top, std::max<int>(screen.top, screen.bottom - h));
+  }
+  SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace tavrin::win
 
 using namespace tavrin::win::detail;

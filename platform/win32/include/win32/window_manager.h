@@ -16,6 +16,10 @@ namespace tavrin::win {
 // GDI's metrics follow).
 RECT ScreenRect();
 void SetScreenSize(int width, int height);
+// Moves `hwnd`, keeping its size, so it is centred over `over`: a top-level window over `over`'s window
+// rectangle (the screen when null), kept on the screen; a `child` over its parent `over`'s client area,
+// kept from its left and top edges. DS_CENTER and the framework's CenterWindow both place through it.
+void CenterWindowOver(HWND hwnd, HWND over, bool child = false);
 
 // The pixels of a window (its whole rectangle, non-client area included) as they stand on its
 // top-level window's surface; false for no window of this process.
