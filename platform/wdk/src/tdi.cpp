@@ -544,10 +544,12 @@ void SendInLine(Connection* c, std::unique_lock<std::mutex>& guard, PIRP irp) {
 }
 
 // A connect, send or disconnect request: in line or queued for the network thread, in the order issued.
+// A send goes in line only while the network thread sleeps: an awake one takes it at its next turn without
+// a wake-up, and a send beside its receive would make one of them wait for the socket's own lock.
 void Carry(Connection* c, PIRP irp) {
   std::unique_lock guard(c->lock);
   if (IoGetCurrentIrpStackLocation(irp)->MinorFunction == TDI_SEND && c->requests.empty() && !c->busy && !c->closing &&
-      c->fd >= 0) {
+      c->fd >= 0 && (c->asleep || t_networkOf == c)) {
     SendInLine(c, guard, irp);
     return;
   }
