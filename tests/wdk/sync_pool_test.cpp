@@ -1,12 +1,14 @@
 // Spin locks with the per-thread IRQL, events, pool tags and object references.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "wdk/kernel.h"
+#include "wdk/ntddk.h"
 #include "wdk/wdm.h"
 
 namespace {
@@ -67,6 +69,48 @@ TEST(EventTest, SynchronizationEventsReleaseOneWaiterNotificationEventsStaySet) 
   std::thread setter([&] { KeSetEvent(&notification, IO_NO_INCREMENT, FALSE); });
   EXPECT_EQ(KeWaitForSingleObject(&notification, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
   setter.join();
+}
+
+// Events are read, reset and waited for without the dispatcher's lock where nobody needs waking: a signal
+// must still reach a thread that is just going to sleep, and a fast mutex still lets one thread in at a time.
+TEST(EventTest, HandOversBetweenThreadsNeverLoseAWakeUpAndAFastMutexExcludes) {
+  KEVENT ping, pong;
+  KeInitializeEvent(&ping, SynchronizationEvent, FALSE);
+  KeInitializeEvent(&pong, NotificationEvent, FALSE);
+  constexpr int kRounds = 20000;
+  std::thread other([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      KeWaitForSingleObject(&ping, Executive, KernelMode, FALSE, nullptr);
+      KeSetEvent(&pong, IO_NO_INCREMENT, FALSE);
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    KeSetEvent(&ping, IO_NO_INCREMENT, FALSE);
+    KeWaitForSingleObject(&pong, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_EQ(KeReadStateEvent(&pong), 1);
+    KeClearEvent(&pong);
+  }
+  other.join();
+  EXPECT_EQ(KeReadStateEvent(&ping), 0);
+
+  FAST_MUTEX mutex;
+  ExInitializeFastMutex(&mutex);
+  int inside = 0, most = 0;
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5000; ++i) {
+        ExAcquireFastMutex(&mutex);
+        most = std::max(most, ++inside);
+        ++counter;
+        --inside;
+        ExReleaseFastMutex(&mutex);
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 20000);
+  EXPECT_EQ(most, 1);
 }
 
 TEST(PoolTest, TracksBlocksByTagAndFailsOnRequest) {

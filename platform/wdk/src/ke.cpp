@@ -20,7 +20,8 @@ thread_local KIRQL t_irql = PASSIVE_LEVEL;
 // Events keep their state in the driver's own memory (KEVENT is plain data that drivers zero, copy the
 // address of and never destroy). One lock guards every dispatcher object, so that a wait can watch several
 // objects at once; each sleeping thread has its own wait block, and a signal wakes only the threads
-// watching that object (not every thread waiting anywhere in the kernel).
+// watching that object (not every thread waiting anywhere in the kernel). What reads or changes one
+// event's state alone, and wakes nobody, goes without the lock: most waits find their event set already.
 struct WaitBlock {
   std::condition_variable wake;
   PVOID* objects;
@@ -138,10 +139,10 @@ void KeReleaseSpinLock(PKSPIN_LOCK spinLock, KIRQL newIrql) {
 }
 
 void KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
-  std::lock_guard guard(TheDispatcher().lock);
+  // Nobody waits on an event being initialised.
   event->Header = DISPATCHER_HEADER{};
   event->Header.Type = static_cast<UCHAR>(type);
-  event->Header.SignalState = state ? 1 : 0;
+  SetSignalState(&event->Header, state ? 1 : 0);
 }
 
 LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
@@ -152,8 +153,7 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
   Dispatcher& d = TheDispatcher();
   Wakes wakes;  // notified once the lock is released
   std::lock_guard guard(d.lock);
-  LONG previous = event->Header.SignalState;
-  SetSignalState(&event->Header, 1);
+  LONG previous = std::atomic_ref<LONG>(event->Header.SignalState).exchange(1);
   if (!previous) d.WakeWatchersLocked(&event->Header, wakes);
   return previous;
 }
@@ -163,18 +163,12 @@ LONG KeResetEvent(PRKEVENT event) {
     user->sink->Reset();
     return 0;
   }
-  std::lock_guard guard(TheDispatcher().lock);
-  LONG previous = event->Header.SignalState;
-  SetSignalState(&event->Header, 0);
-  return previous;
+  return std::atomic_ref<LONG>(event->Header.SignalState).exchange(0);
 }
 
 void KeClearEvent(PRKEVENT event) { KeResetEvent(event); }
 
-LONG KeReadStateEvent(PRKEVENT event) {
-  std::lock_guard guard(TheDispatcher().lock);
-  return event->Header.SignalState;
-}
+LONG KeReadStateEvent(PRKEVENT event) { return SignalStateOf(&event->Header); }
 
 namespace {
 
@@ -182,8 +176,8 @@ thread_local char t_waitToken;  // who owns a kernel mutex
 
 bool Signalled(DISPATCHER_HEADER* h) {
   if (h->Type == kDispatcherMutex)
-    return h->SignalState > 0 || reinterpret_cast<KMUTEX*>(h)->OwnerThread == &t_waitToken;
-  return h->SignalState > 0;
+    return SignalStateOf(h) > 0 || reinterpret_cast<KMUTEX*>(h)->OwnerThread == &t_waitToken;
+  return SignalStateOf(h) > 0;
 }
 
 void Acquire(DISPATCHER_HEADER* h) {
@@ -249,6 +243,10 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) return STATUS_INVALID_PARAMETER;
   for (ULONG i = 0; i < count; ++i)
     if (AsUserEvent(static_cast<PRKEVENT>(objects[i]))) return STATUS_INVALID_PARAMETER;  // drivers only set those
+  // A notification event already set: nothing to take from it.
+  if (count == 1 && static_cast<DISPATCHER_HEADER*>(objects[0])->Type == NotificationEvent &&
+      SignalStateOf(static_cast<DISPATCHER_HEADER*>(objects[0])) > 0)
+    return STATUS_WAIT_0;
   Clock::time_point deadline = DeadlineOf(timeout);
   Dispatcher& d = TheDispatcher();
   std::unique_lock guard(d.lock);
