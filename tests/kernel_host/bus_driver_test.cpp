@@ -15,6 +15,7 @@
 
 #include "host_fixture.h"
 #include "pelkobus/pelkobus.h"
+#include "testsupport/urb.h"
 #include "wdk/kernel.h"
 #include "wdk/ntddk.h"
 #include "wdk/usbbusif.h"
@@ -373,6 +374,21 @@ TEST_P(PrinterRetryTest, ABusyPrinterWaitsHiddenUntilFreeThenIsShown) {
   EXPECT_EQ(+answer->ArRmStatus, ARRM_STATUS_SUCCESS);
   EXPECT_EQ(ChildNodes(), 1u);
   EXPECT_TRUE(server_->devices()[1].busy);
+  // Shown after its wait, it carries requests as one found free at once does.
+  PDEVICE_OBJECT child = host_->kernel().ReferenceDeviceStack("USB\\VID_5678&PID_1234\\02");
+  ASSERT_NE(child, nullptr);
+  uint8_t descriptor[18] = {};
+  URB urb{};
+  auto& d = urb.UrbControlDescriptorRequest;
+  d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
+  d.T.TransferBuffer = descriptor;
+  d.T.TransferBufferLength = sizeof descriptor;
+  d.DescriptorType = 1;  // the device descriptor
+  EXPECT_EQ(tavrin::test::SubmitUrbAndWait(child, &urb), STATUS_SUCCESS);
+  EXPECT_EQ(d.T.TransferBufferLength, sizeof descriptor);
+  EXPECT_EQ(descriptor[8] | descriptor[9] << 8, 0x5678);  // idVendor
+  EXPECT_EQ(descriptor[10] | descriptor[11] << 8, 0x1234);  // idProduct
+  ObDereferenceObject(child);
 }
 
 TEST_P(PrinterRetryTest, UnplugOfAWaitingPrinterCancelsItsRetries) {
