@@ -5,7 +5,7 @@
 //   (b) URBs submitted inside the kernel stand-in to pelkobus's child, through the transport to the server;
 //   (c) the same through the function driver's interface by DeviceIoControl, what programs use: at depth 1
 //       one transfer per call, at depth 8 a thread streaming the OUT data beside one streaming the IN URBs on
-//       a second handle, 8 URBs in flight each.
+//       a second handle, 15 URBs a request and 8 in flight each.
 // Reported: MB/s, p50/p99 latency and CPU seconds per GB of 64 KiB bulk OUT+IN pairs at queue depth 1, 8
 // and 32, 4 devices at once (depth 8 each) against 4 raw streams, and the round trip of an 8-byte control
 // transfer; then the ratios to (a) and which goals are met.
@@ -334,11 +334,12 @@ Result IoctlPairs(HANDLE usb, double seconds) {
 }
 
 // (c) at depth 8 as a program writes and reads a device at once: one thread streams the OUT data and
-// another, on a handle of its own, the IN URBs that take the echo back, each 8 URBs a request with 8 in
-// flight. A stream of IN URBs goes down only for OUT data that is (being) sent, so none waits for ever:
-// the device holds an IN until its echo is there.
+// another, on a handle of its own, the IN URBs that take the echo back, 8 in flight each. A request
+// carries as many URBs as its answer can (15 of 64 KiB), as tavrin-usb's do. A stream of IN URBs goes down
+// only for OUT data that is (being) sent, so none waits for ever: the device holds an IN until its echo
+// is there.
 Result IoctlStreams(HANDLE writer, HANDLE reader, double seconds) {
-  constexpr uint32_t kUrbs = 8, kLength = 65536, kDepth = 8;
+  constexpr uint32_t kUrbs = 15, kLength = 65536, kDepth = 8;
   std::vector<uint8_t> out(sizeof(USBFUNC_STREAM) + kUrbs * kLength, 0x5A), in(sizeof(USBFUNC_STREAM_RESULT) + kUrbs * kLength);
   const USBFUNC_STREAM w{Loop::kBulkOut, {}, kLength, 0, kDepth, 0}, r{Loop::kBulkIn, {}, kLength, kUrbs, kDepth, 10000};
   std::memcpy(out.data(), &w, sizeof w);
