@@ -385,8 +385,9 @@ NTSTATUS FreeRecvIrp(TDI_IRP_RECORD* record);
 // within the negotiation time-out.
 NTSTATUS TdiNetwork_Exchange(SOCK_CONTEXT* sock, NEGCOMMAND* command);
 
-// USB data path (usb_*.cpp): created once the default pipe exists, gone before the pools.
-NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo);
+// USB data path (usb_*.cpp): created with the child's default pipe (which it makes the FBK's), gone
+// before the pools.
+NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo, PIPE* defaultPipe);
 void UsbPath_Destroy(PDO_DEVICE_DATA* pdo);
 void UsbPath_ConnectionEnded(PDO_DEVICE_DATA* pdo);  // fails every queued request
 void UsbPath_SendDone(PDO_DEVICE_DATA* pdo, ULONG transferred, NTSTATUS status);

@@ -353,8 +353,7 @@ NTSTATUS Bus_PDO_StartDevice(PDO_DEVICE_DATA* pdo) {
     AnswerKeptRecord(pdo, ARRM_STATUS_FAILED);
     return status;
   }
-  pdo->Fbk->DefaultPipe = pipe;
-  status = UsbPath_Create(pdo);
+  status = UsbPath_Create(pdo, pipe);
   if (!NT_SUCCESS(status)) {
     AnswerKeptRecord(pdo, ARRM_STATUS_FAILED);
     return status;

@@ -59,11 +59,9 @@ bool TdiNegPrinter_Retry(PDO_DEVICE_DATA* pdo) {
   }
   PIPE* pipe = nullptr;
   if (!failure && !NT_SUCCESS(GetPIPE(pdo, &pipe))) failure = "TdiNegPrinter_ThreadWorkItem: GetPIPE Failed\n";
-  if (!failure) {
-    // As at a start that found the printer free: the child carries requests before it is shown.
-    pdo->Fbk->DefaultPipe = pipe;
-    if (!NT_SUCCESS(UsbPath_Create(pdo))) failure = "TdiNegPrinter_ThreadWorkItem: UsbPath_Create Failed\n";
-  }
+  // As at a start that found the printer free: the child carries requests before it is shown.
+  if (!failure && !NT_SUCCESS(UsbPath_Create(pdo, pipe)))
+    failure = "TdiNegPrinter_ThreadWorkItem: UsbPath_Create Failed\n";
   if (failure) {
     TRACE_MASK(0x10000, "%s", failure);
     TdiNetwork_CloseThreads(pdo);

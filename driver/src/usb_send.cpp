@@ -221,7 +221,8 @@ namespace pelkobus {
 
 using namespace urb;
 
-NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo) {
+NTSTATUS UsbPath_Create(PDO_DEVICE_DATA* pdo, PIPE* defaultPipe) {
+  pdo->Fbk->DefaultPipe = defaultPipe;
   void* memory = ExAllocatePoolWithTag(NonPagedPool, sizeof(Path), BUS_POOL_TAG);
   if (!memory) return STATUS_INSUFFICIENT_RESOURCES;
   auto* path = new (memory) Path(pdo);
