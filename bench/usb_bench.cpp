@@ -197,16 +197,7 @@ void Bulk(Submission& s, PVOID pipe, bool in, void* buffer, ULONG length) {
 }
 
 std::map<UCHAR, PVOID> SelectConfiguration(PDEVICE_OBJECT stack, std::vector<uint8_t>& config) {
-  Submission s;
-  config.assign(2048, 0);
-  auto& d = s.urb.UrbControlDescriptorRequest;
-  d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
-  d.T.TransferBuffer = config.data();
-  d.T.TransferBufferLength = 2048;
-  d.DescriptorType = 2;
-  Submit(stack, s);
-  Wait(s);
-  config.resize(d.T.TransferBufferLength);
+  tavrin::test::GetDescriptorAndWait(stack, 2, config, 2048);
   std::vector<uint8_t> memory(offsetof(URB_SELECT_CONFIGURATION, Interface) + InterfaceInformationSize(8));
   auto* sel = reinterpret_cast<URB_SELECT_CONFIGURATION*>(memory.data());
   sel->Hdr = {static_cast<USHORT>(memory.size()), URB_FUNCTION_SELECT_CONFIGURATION, 0, nullptr, 0};

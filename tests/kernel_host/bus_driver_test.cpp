@@ -377,15 +377,9 @@ TEST_P(PrinterRetryTest, ABusyPrinterWaitsHiddenUntilFreeThenIsShown) {
   // Shown after its wait, it carries requests as one found free at once does.
   PDEVICE_OBJECT child = host_->kernel().ReferenceDeviceStack("USB\\VID_5678&PID_1234\\02");
   ASSERT_NE(child, nullptr);
-  uint8_t descriptor[18] = {};
-  URB urb{};
-  auto& d = urb.UrbControlDescriptorRequest;
-  d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
-  d.T.TransferBuffer = descriptor;
-  d.T.TransferBufferLength = sizeof descriptor;
-  d.DescriptorType = 1;  // the device descriptor
-  EXPECT_EQ(tavrin::test::SubmitUrbAndWait(child, &urb), STATUS_SUCCESS);
-  EXPECT_EQ(d.T.TransferBufferLength, sizeof descriptor);
+  std::vector<uint8_t> descriptor;
+  EXPECT_EQ(tavrin::test::GetDescriptorAndWait(child, 1, descriptor, 18), STATUS_SUCCESS);
+  ASSERT_EQ(descriptor.size(), 18u);
   EXPECT_EQ(descriptor[8] | descriptor[9] << 8, 0x5678);  // idVendor
   EXPECT_EQ(descriptor[10] | descriptor[11] << 8, 0x1234);  // idProduct
   ObDereferenceObject(child);

@@ -142,16 +142,8 @@ TEST_F(UsbCompositeTest, AChildSeesItsInterfaceAloneAndKeepsTheSettingItChose) {
   PDEVICE_OBJECT stack = host_->kernel().ReferenceDeviceStack(kSecond);
   ASSERT_NE(stack, nullptr);
   // Its configuration: the configuration descriptor, then interface 1 in its three settings.
-  std::vector<uint8_t> config(256, 0xEE);
-  URB urb{};
-  auto& d = urb.UrbControlDescriptorRequest;
-  d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
-  d.T.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
-  d.T.TransferBuffer = config.data();
-  d.T.TransferBufferLength = static_cast<ULONG>(config.size());
-  d.DescriptorType = 2;
-  ASSERT_EQ(tavrin::test::SubmitUrbAndWait(stack, &urb), STATUS_SUCCESS);
-  config.resize(d.T.TransferBufferLength);
+  std::vector<uint8_t> config;
+  ASSERT_EQ(tavrin::test::GetDescriptorAndWait(stack, 2, config, 256), STATUS_SUCCESS);
   ASSERT_GE(config.size(), 9u);
   EXPECT_EQ(config[2] | config[3] << 8, static_cast<int>(config.size()));
   EXPECT_EQ(config[4], 1);

@@ -145,16 +145,7 @@ class UsbPathTest : public KernelHostTest {
     return Submit(&urb);
   }
   NTSTATUS GetDescriptor(UCHAR type, std::vector<uint8_t>& out, ULONG length) {
-    out.assign(length, 0);
-    URB urb{};
-    auto& d = urb.UrbControlDescriptorRequest;
-    d.Hdr = {sizeof d, URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE, 0, nullptr, 0};
-    d.T.TransferBuffer = out.data();
-    d.T.TransferBufferLength = length;
-    d.DescriptorType = type;
-    NTSTATUS s = Submit(&urb);
-    out.resize(d.T.TransferBufferLength);
-    return s;
+    return tavrin::test::GetDescriptorAndWait(stack_, type, out, length);
   }
   // Reads the configuration and selects it; the pipe handles by endpoint address.
   void Configure() {
