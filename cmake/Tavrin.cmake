@@ -87,12 +87,24 @@ function(tavrin_version_info target)
   target_sources(${target} PRIVATE ${file})
 endfunction()
 
+# tavrin_tsan_programs(program...): test programs whose tests the ThreadSanitizer build of CI runs; in that
+# build the target "tsan-tests" builds them and what they start (their dependencies), and nothing else.
+function(tavrin_tsan_programs)
+  if(TAVRIN_TSAN)
+    if(NOT TARGET tsan-tests)
+      add_custom_target(tsan-tests)
+    endif()
+    add_dependencies(tsan-tests ${ARGN})
+  endif()
+endfunction()
+
 # tavrin_tsan_test(program ARGS...): the test program once more under the "tsan" label, which the
 # ThreadSanitizer build of CI runs; registered only in that build.
 function(tavrin_tsan_test program)
   if(TAVRIN_TSAN)
     add_test(NAME ${program}_tsan COMMAND ${program} ${ARGN})
     set_tests_properties(${program}_tsan PROPERTIES LABELS tsan TIMEOUT 300)
+    tavrin_tsan_programs(${program})
   endif()
 endfunction()
 
