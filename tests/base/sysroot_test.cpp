@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "base/sysroot.h"
 #include "testsupport/sysroot.h"
@@ -27,6 +28,10 @@ TEST_F(MapBelowTest, AnyCaseFindsExistingEntriesAndKeepsTheRestAsWritten) {
             top / "WINDOWS" / "Inf" / "New" / "File.txt");
   // Back up to an existing folder: matching resumes there.
   EXPECT_EQ(sysroot::MapBelow(top, "windows/missing/../inf", "\\/", true), top / "WINDOWS" / "Inf");
+  // A folder spelt as it exists with a file of another case, and the file spelt exactly.
+  { std::ofstream(top / "WINDOWS" / "Inf" / "A.txt") << "x"; }
+  EXPECT_EQ(sysroot::MapBelow(top, "WINDOWS/Inf/a.TXT", "\\/", true), top / "WINDOWS" / "Inf" / "A.txt");
+  EXPECT_EQ(sysroot::MapBelow(top, "WINDOWS\\Inf\\A.txt", "\\/", true), top / "WINDOWS" / "Inf" / "A.txt");
   // Without anyCase (the Mac side) the spelling is the caller's.
   EXPECT_EQ(sysroot::MapBelow(top, "/windows/inf", "/", false), top / "windows" / "inf");
 }
