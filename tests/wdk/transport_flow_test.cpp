@@ -23,99 +23,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using wdk_test::OpenTcp;
+using wdk_test::Connected;
+using wdk_test::Pending;
 using wdk_test::Relative;
-
-// A transport request in flight with its own event and status block.
-struct Pending {
-  KEVENT done;
-  IO_STATUS_BLOCK iosb{};
-  PMDL mdl = nullptr;
-  NTSTATUS issued = STATUS_SUCCESS;
-
-  template <class Fill>
-  void Issue(PFILE_OBJECT file, UCHAR minor, Fill fill, PIO_COMPLETION_ROUTINE routine = nullptr, PVOID context = nullptr) {
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    PDEVICE_OBJECT device = IoGetRelatedDeviceObject(file);
-    PIRP irp = IoBuildDeviceIoControlRequest(0, device, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
-    TdiBuildRequest(irp, device, file, minor, routine, context);
-    fill(irp);
-    issued = IoCallDriver(device, irp);
-  }
-  bool Wait(std::chrono::milliseconds limit) {
-    LARGE_INTEGER t = Relative(limit);
-    return KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, &t) == STATUS_SUCCESS;
-  }
-  ~Pending() {
-    if (mdl) IoFreeMdl(mdl);
-  }
-};
-
-// A connection object connected to a peer socket of the test's own.
-class Connected {
- public:
-  Connected() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int small = 64 * 1024;  // the peer takes little at a time, so a large send fills the socket
-    ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    socklen_t length = sizeof at;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &length);
-    ::listen(listener_, 1);
-    EXPECT_EQ(OpenTcp(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &addressHandle_, &address_), STATUS_SUCCESS);
-    EXPECT_EQ(OpenTcp(TdiConnectionContext, 8, &connectionHandle_, &connection), STATUS_SUCCESS);
-    Pending associate;
-    associate.Issue(connection, TDI_ASSOCIATE_ADDRESS,
-                    [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_ASSOCIATE{addressHandle_, nullptr}); });
-    EXPECT_EQ(associate.issued, STATUS_SUCCESS);
-    TA_IP_ADDRESS remote = wdk_test::TransportAddress(at);
-    TDI_CONNECTION_INFORMATION info{};
-    info.RemoteAddressLength = sizeof remote;
-    info.RemoteAddress = &remote;
-    Pending connect;
-    connect.Issue(connection, TDI_CONNECT,
-                  [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_CONNECT{0, &info, nullptr, nullptr}); });
-    EXPECT_TRUE(connect.Wait(10s));
-    EXPECT_EQ(connect.iosb.Status, STATUS_SUCCESS);
-    peer = ::accept(listener_, nullptr, nullptr);
-  }
-  ~Connected() {
-    Pending disconnect;
-    disconnect.Issue(connection, TDI_DISCONNECT, [](PIRP) {});
-    disconnect.Wait(10s);
-    Pending disassociate;
-    disassociate.Issue(connection, TDI_DISASSOCIATE_ADDRESS, [](PIRP) {});
-    ObDereferenceObject(connection);
-    ZwClose(connectionHandle_);
-    ObDereferenceObject(address_);
-    ZwClose(addressHandle_);
-    if (peer >= 0) ::close(peer);
-    ::close(listener_);
-  }
-
-  PFILE_OBJECT connection = nullptr;
-  int peer = -1;
-
- private:
-  int listener_ = -1;
-  HANDLE addressHandle_ = nullptr, connectionHandle_ = nullptr;
-  PFILE_OBJECT address_ = nullptr;
-};
-
-void SendOf(Pending& p, PFILE_OBJECT connection, std::vector<uint8_t>& data, PIO_COMPLETION_ROUTINE routine = nullptr,
-            PVOID context = nullptr) {
-  p.mdl = IoAllocateMdl(data.data(), static_cast<ULONG>(data.size()), FALSE, FALSE, nullptr);
-  p.Issue(
-      connection, TDI_SEND,
-      [&](PIRP irp) {
-        TdiSetParameters(irp, TDI_REQUEST_KERNEL_SEND{static_cast<ULONG>(data.size()), 0});
-        irp->MdlAddress = p.mdl;
-      },
-      routine, context);
-}
+using wdk_test::SendOf;
 
 TEST(TransportFlowTest, ASendTheSocketCannotTakeGoesWholeAndInOrderWhileReceivesAreServed) {
   Connected c;

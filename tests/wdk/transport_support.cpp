@@ -1,5 +1,10 @@
 #include "transport_support.h"
 
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace wdk_test {
@@ -38,6 +43,61 @@ TA_IP_ADDRESS TransportAddress(const sockaddr_in& at) {
   remote.Address[0].Address[0].sin_port = at.sin_port;
   remote.Address[0].Address[0].in_addr = at.sin_addr.s_addr;
   return remote;
+}
+
+Connected::Connected() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  int small = 64 * 1024;  // the peer takes little at a time, so a large send fills the socket
+  ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  socklen_t length = sizeof at;
+  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &length);
+  ::listen(listener_, 1);
+  EXPECT_EQ(OpenTcp(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &addressHandle_, &address_), STATUS_SUCCESS);
+  EXPECT_EQ(OpenTcp(TdiConnectionContext, 8, &connectionHandle_, &connection), STATUS_SUCCESS);
+  Pending associate;
+  associate.Issue(connection, TDI_ASSOCIATE_ADDRESS,
+                  [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_ASSOCIATE{addressHandle_, nullptr}); });
+  EXPECT_EQ(associate.issued, STATUS_SUCCESS);
+  TA_IP_ADDRESS remote = wdk_test::TransportAddress(at);
+  TDI_CONNECTION_INFORMATION info{};
+  info.RemoteAddressLength = sizeof remote;
+  info.RemoteAddress = &remote;
+  Pending connect;
+  connect.Issue(connection, TDI_CONNECT,
+                [&](PIRP irp) { TdiSetParameters(irp, TDI_REQUEST_KERNEL_CONNECT{0, &info, nullptr, nullptr}); });
+  EXPECT_TRUE(connect.Wait(std::chrono::seconds(10)));
+  EXPECT_EQ(connect.iosb.Status, STATUS_SUCCESS);
+  peer = ::accept(listener_, nullptr, nullptr);
+}
+
+Connected::~Connected() {
+  Pending disconnect;
+  disconnect.Issue(connection, TDI_DISCONNECT, [](PIRP) {});
+  disconnect.Wait(std::chrono::seconds(10));
+  Pending disassociate;
+  disassociate.Issue(connection, TDI_DISASSOCIATE_ADDRESS, [](PIRP) {});
+  ObDereferenceObject(connection);
+  ZwClose(connectionHandle_);
+  ObDereferenceObject(address_);
+  ZwClose(addressHandle_);
+  if (peer >= 0) ::close(peer);
+  ::close(listener_);
+}
+
+void SendOf(Pending& p, PFILE_OBJECT connection, std::vector<uint8_t>& data, PIO_COMPLETION_ROUTINE routine,
+            PVOID context) {
+  p.mdl = IoAllocateMdl(data.data(), static_cast<ULONG>(data.size()), FALSE, FALSE, nullptr);
+  p.Issue(
+      connection, TDI_SEND,
+      [&](PIRP irp) {
+        TdiSetParameters(irp, TDI_REQUEST_KERNEL_SEND{static_cast<ULONG>(data.size()), 0});
+        irp->MdlAddress = p.mdl;
+      },
+      routine, context);
 }
 
 }  // namespace wdk_test

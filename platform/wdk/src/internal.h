@@ -1,6 +1,7 @@
 // Pieces shared by the kernel stand-in's own sources.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include "wdk/kernel.h"
@@ -56,6 +57,13 @@ inline void SetSignalState(DISPATCHER_HEADER* header, LONG state) {
 inline LONG SignalStateOf(DISPATCHER_HEADER* header) {
   return std::atomic_ref<LONG>(header->SignalState).load(std::memory_order_acquire);
 }
+// A wait that would sleep first offers its thread to the transport (tdi.cpp), which may carry a connection's
+// work with it until `over(context)` holds or `deadline` passes, woken through the eventfd `wake` when one of
+// the wait's objects is signalled. The carrier returns false when it has nothing for this thread: the wait
+// then sleeps as usual.
+using WaitCarrier = bool (*)(int wake, std::chrono::steady_clock::time_point deadline, bool (*over)(void*),
+                             void* context);
+void SetWaitCarrier(WaitCarrier carrier);
 // The executive's worker, timer and DPC threads: started with the first use, stopped with the kernel.
 void StopExecutive();
 // The stand-in TCP transport: closes every socket and joins its threads (with the kernel).

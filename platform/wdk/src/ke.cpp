@@ -1,4 +1,7 @@
 // IRQL, spin locks, events, the bug check and debug output.
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -22,6 +25,8 @@ thread_local KIRQL t_irql = PASSIVE_LEVEL;
 // objects at once; each sleeping thread has its own wait block, and a signal wakes only the threads
 // watching that object (not every thread waiting anywhere in the kernel). What reads or changes one
 // event's state alone, and wakes nobody, goes without the lock: most waits find their event set already.
+thread_local char t_waitToken;  // who owns a kernel mutex, and whose wait a block is
+
 struct WaitBlock {
   std::condition_variable wake;
   PVOID* objects;
@@ -29,7 +34,21 @@ struct WaitBlock {
   WaitBlock* next;
   WaitBlock* previous;
   std::atomic<int> notifying{0};  // wakers that chose this block and have not notified it yet
+  const char* owner = &t_waitToken;
+  int wakeFd = -1;  // an eventfd the waiter watches instead of `wake` while it carries other work
 };
+
+// This thread's eventfd for the waits that carry the transport's work.
+int ThreadWakeFd() {
+  struct Fd {
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~Fd() { ::close(fd); }
+  };
+  thread_local Fd fd;
+  return fd.fd;
+}
+
+std::atomic<tavrin::wdk::internal::WaitCarrier> g_carrier{nullptr};
 
 // The threads a signal wakes, chosen under the lock and notified once it is released, so that a woken
 // thread does not run into the lock its waker still holds. A block stays until its wakers are done.
@@ -39,24 +58,36 @@ class Wakes {
   Wakes(const Wakes&) = delete;
   ~Wakes() { Notify(); }
   void Add(WaitBlock* w) {
+    if (w->owner == &t_waitToken) return;  // a waiter carrying work signals itself: it looks anyway
     if (count_ == kMax) {
-      w->wake.notify_one();  // still under the lock
+      Wake(w, w->wakeFd);  // still under the lock
       return;
     }
     w->notifying.fetch_add(1, std::memory_order_relaxed);
-    blocks_[count_++] = w;
+    blocks_[count_] = w;
+    fds_[count_++] = w->wakeFd;  // as chosen: the waiter may go back to its condition variable meanwhile
   }
   void Notify() {
     for (int i = 0; i < count_; ++i) {
-      blocks_[i]->wake.notify_one();
+      Wake(blocks_[i], fds_[i]);
       blocks_[i]->notifying.fetch_sub(1, std::memory_order_release);
     }
     count_ = 0;
   }
 
  private:
+  static void Wake(WaitBlock* w, int fd) {
+    if (fd < 0) {
+      w->wake.notify_one();
+      return;
+    }
+    uint64_t one = 1;
+    if (::write(fd, &one, sizeof one) < 0) {
+    }
+  }
   static constexpr int kMax = 8;
   WaitBlock* blocks_[kMax];
+  int fds_[kMax];
   int count_ = 0;
 };
 
@@ -172,8 +203,6 @@ LONG KeReadStateEvent(PRKEVENT event) { return SignalStateOf(&event->Header); }
 
 namespace {
 
-thread_local char t_waitToken;  // who owns a kernel mutex
-
 bool Signalled(DISPATCHER_HEADER* h) {
   if (h->Type == kDispatcherMutex)
     return SignalStateOf(h) > 0 || reinterpret_cast<KMUTEX*>(h)->OwnerThread == &t_waitToken;
@@ -204,13 +233,25 @@ thread_local Clock::duration t_spin{};
 // Spins until the objects look signalled or this thread's spin is up; the caller looks again under the lock.
 // The clock is read once every kSpinsPerClockRead looks (a read costs far more than a look).
 constexpr int kSpinsPerClockRead = 32;
+// Whether the objects look signalled, read without the lock.
+struct Watched {
+  PVOID* objects;
+  ULONG count;
+  WAIT_TYPE waitType;
+  static bool LookOver(void* self) {
+    auto* w = static_cast<Watched*>(self);
+    ULONG set = 0;
+    for (ULONG i = 0; i < w->count; ++i) set += SignalStateOf(static_cast<DISPATCHER_HEADER*>(w->objects[i])) > 0;
+    return w->waitType == WaitAny ? set > 0 : set == w->count;
+  }
+};
+
 void SpinFor(PVOID objects[], ULONG count, WAIT_TYPE waitType, Clock::time_point deadline) {
   Clock::time_point until = std::min(deadline, Clock::now() + t_spin);
+  Watched watched{objects, count, waitType};
   for (;;) {
     for (int spin = 0; spin < kSpinsPerClockRead; ++spin) {
-      ULONG set = 0;
-      for (ULONG i = 0; i < count; ++i) set += SignalStateOf(static_cast<DISPATCHER_HEADER*>(objects[i])) > 0;
-      if (waitType == WaitAny ? set > 0 : set == count) return;
+      if (Watched::LookOver(&watched)) return;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
@@ -223,6 +264,14 @@ void SpinFor(PVOID objects[], ULONG count, WAIT_TYPE waitType, Clock::time_point
 void LearnSpin(Clock::duration waited) {
   t_spin = waited <= kMostSpin ? std::min<Clock::duration>(kMostSpin, waited * 2) : t_spin / 2;
   if (t_spin < std::chrono::microseconds(1)) t_spin = {};
+}
+
+void List(Dispatcher& d, WaitBlock& block, bool& listed) {
+  if (listed) return;
+  block.next = d.waiters;
+  if (d.waiters) d.waiters->previous = &block;
+  d.waiters = &block;
+  listed = true;
 }
 
 Clock::time_point DeadlineOf(PLARGE_INTEGER timeout) {
@@ -252,6 +301,8 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   std::unique_lock guard(d.lock);
   WaitBlock block{{}, objects, count, nullptr, nullptr, {}};
   bool listed = false, spun = testOnly || t_spin == Clock::duration{}, slept = false;
+  // A wait at PASSIVE_LEVEL offers its thread to the transport once before it spins or sleeps.
+  bool offered = testOnly || t_irql != PASSIVE_LEVEL;
   // A wait that slept tells the thread how long to spin next time.
   struct Learn {
     bool& slept;
@@ -291,6 +342,23 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
       }
     }
     if (testOnly) return STATUS_TIMEOUT;
+    if (!offered) {
+      offered = true;
+      if (auto carrier = g_carrier.load(std::memory_order_acquire)) {
+        List(d, block, listed);
+        block.wakeFd = ThreadWakeFd();
+        guard.unlock();
+        Watched watched{objects, count, waitType};
+        const bool carried = carrier(block.wakeFd, deadline, &Watched::LookOver, &watched);
+        guard.lock();
+        block.wakeFd = -1;
+        if (carried) {
+          spun = true;  // it has waited already
+          if (Clock::now() >= deadline) testOnly = true;  // one last look
+        }
+        continue;  // a signal meanwhile went to the eventfd: look again before sleeping
+      }
+    }
     if (!spun) {
       spun = true;
       guard.unlock();
@@ -298,12 +366,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
       guard.lock();
       continue;  // signalled or not, it may have changed while the lock was free
     }
-    if (!listed) {
-      block.next = d.waiters;
-      if (d.waiters) d.waiters->previous = &block;
-      d.waiters = &block;
-      listed = true;
-    }
+    List(d, block, listed);
     slept = true;
     if (deadline == Clock::time_point::max()) {
       block.wake.wait(guard);
@@ -384,6 +447,8 @@ void SignalObject(DISPATCHER_HEADER* header, LONG state) {
   SetSignalState(header, state);
   if (state) d.WakeWatchersLocked(header, wakes);
 }
+
+void SetWaitCarrier(WaitCarrier carrier) { g_carrier.store(carrier, std::memory_order_release); }
 
 }  // namespace tavrin::wdk::internal
 

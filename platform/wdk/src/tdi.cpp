@@ -6,11 +6,13 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -36,15 +38,30 @@ struct Address;
 // many small receives (the bus driver posts 10,240 bytes at a time).
 std::atomic<size_t> g_readAhead{256 * 1024};
 
+// Who carries a connection's work (its requests, receives and socket). Its network thread does, unless a
+// thread that waits in the kernel for one of its requests does it meanwhile (a helper, see CarryWhileWaiting):
+// then the network thread sleeps away from the socket. A helper whose wait is over hands the work to another
+// waiting thread, or leaves it for a moment (kAway) to come back with its next wait; the network thread takes
+// it back when something needs it, or when no helper came back within the grace.
+enum class Driver { kNetwork, kHelper, kAway };
+
 struct Connection {
   std::mutex lock;
   std::deque<PIRP> requests;  // connect, send, disconnect: in order
   std::deque<PIRP> receives;
-  bool busy = false;  // a request of `requests` is being carried out (by the network thread or in line)
+  bool busy = false;  // a request of `requests` is being carried out (by its driver or in line)
   int fd = -1;
-  int wake = -1;  // eventfd: new requests, cancel, close
-  bool asleep = false;  // the network thread waits in poll: only then does a new request need the eventfd
+  int wake = -1;  // eventfd of the network thread: new requests, cancel, close, work handed back
+  int grace = -1;  // timerfd: the network thread looks whether a helper that left has come back
+  bool graceArmed = false;
+  std::chrono::steady_clock::time_point leftAt;  // when the last helper left
+  bool asleep = false;  // the driver waits in poll: only then does a new request need its eventfd
   bool closing = false;
+  Driver driver = Driver::kNetwork;
+  int helperWake = -1;  // the helper's eventfd while one drives
+  std::deque<int> standby;  // eventfds of threads waiting for this connection's work to be theirs
+  int helpers = 0;  // threads that may still touch the connection from a wait: it lives until they are done
+  std::condition_variable helpersDone;
   Address* address = nullptr;  // associated
   PFILE_OBJECT addressFile = nullptr;  // referenced while associated
   PVOID context = nullptr;  // the ConnectionContext attribute
@@ -54,7 +71,12 @@ struct Connection {
   int fdUsers = 0;
   std::vector<int> retired;
   uint64_t generation = 0;  // counts the sockets closed: a read ahead from an older one is dropped
-  // Read ahead, served to the receives in order; only the network thread fills and drains it.
+  // The work in progress, whoever drives: a send under way (taken from `requests`), and what the socket
+  // last said.
+  PIRP sending = nullptr;
+  bool readable = false;  // the last read filled the room it had: more may be waiting
+  bool writable = true;  // the last send did not find the socket full
+  // Read ahead, served to the receives in order; only the driver fills and drains it.
   std::unique_ptr<uint8_t[]> ahead;
   size_t aheadSize = 0, aheadStart = 0, aheadEnd = 0;
   enum class End { kNone, kClosed, kBroken } end = End::kNone;  // how the stream ended, after the bytes ahead
@@ -71,6 +93,8 @@ struct Address {
 struct TransportFile {
   FILE_OBJECT file;  // first: a PFILE_OBJECT is the TransportFile
   Connection* connection;
+  // The connection's memory, kept beyond its close while a thread that last sent on it may still look.
+  std::shared_ptr<Connection> owner;
   Address* address;
 };
 
@@ -85,22 +109,59 @@ std::mutex g_deviceLock;
 std::mutex g_connectionsLock;
 std::set<Connection*> g_connections;
 
-// The connection whose network thread this is, and whether this thread is completing an in-line send.
+// The connection this thread drives (its network thread, or a helper), and whether this thread is
+// completing an in-line send.
 thread_local Connection* t_networkOf = nullptr;
 thread_local bool t_inlineCompletion = false;
 // Connect, send and disconnect requests issued on this thread while it completes an in-line send: carried
 // out in order once that completion is over, so completions never nest and a send chain stays on the thread.
 thread_local std::deque<std::pair<Connection*, PIRP>> t_deferred;
+// The connection this thread last sent on, the one whose work it may carry while it waits.
+thread_local std::weak_ptr<Connection> t_sentOn;
+thread_local const Connection* t_sentOnAddress = nullptr;  // spares re-setting t_sentOn for every send
+// How long a helper's work waits for it to come back before the network thread takes it.
+std::atomic<int64_t> g_graceNs{1'000'000};
 
-// Called with the lock held: the network thread looks at its queues before it sleeps again, so only a
-// sleeping one needs the eventfd.
-// A close always wakes it (a connect in progress waits on the eventfd too).
-void WakeLocked(Connection* c, bool always = false) {
-  if (t_networkOf == c || !(c->asleep || always)) return;
-  c->asleep = false;
+void Signal(int eventfd) {
   uint64_t one = 1;
-  if (::write(c->wake, &one, sizeof one) < 0) {
+  if (::write(eventfd, &one, sizeof one) < 0) {
   }
+}
+
+// The work of a connection that no driver carries goes to a thread waiting for it, else to the network thread.
+void HandOffLocked(Connection* c) {
+  if (!c->standby.empty() && !c->closing) {
+    c->driver = Driver::kHelper;
+    c->helperWake = c->standby.front();
+    c->standby.pop_front();
+  } else {
+    c->driver = Driver::kNetwork;
+    c->helperWake = -1;
+  }
+  c->asleep = false;
+  Signal(c->driver == Driver::kHelper ? c->helperWake : c->wake);
+}
+
+// Called with the lock held: the driver looks at its queues before it sleeps again, so only a sleeping
+// one needs its eventfd, and work nobody carries goes to someone who will.
+// A close always wakes the network thread, any helper and the threads waiting to help (a connect in
+// progress waits on the eventfd too).
+void WakeLocked(Connection* c, bool always = false) {
+  if (always) {
+    Signal(c->wake);
+    if (c->helperWake >= 0) Signal(c->helperWake);
+    for (int standby : c->standby) Signal(standby);
+    c->asleep = false;
+    return;
+  }
+  if (t_networkOf == c) return;
+  if (c->driver == Driver::kAway) {
+    HandOffLocked(c);
+    return;
+  }
+  if (!c->asleep) return;
+  c->asleep = false;
+  Signal(c->driver == Driver::kHelper ? c->helperWake : c->wake);
 }
 
 void CloseNow(int fd) {
@@ -343,141 +404,210 @@ void ServeReceive(Connection* c, std::unique_lock<std::mutex>& guard) {
   guard.lock();
 }
 
-// The connection's own thread: carries out connect, send and disconnect requests in order and serves
-// receives meanwhile, also while a send waits for room (a peer that answers while it reads must not find
-// both sides waiting to send). The socket is used outside the lock, so that a receive or send issued
-// meanwhile never waits for a send in progress. Receives are served from one buffer read ahead.
+enum class Turn { kWorked, kWait, kNetworkOnly, kClosing };
+
+// One step of a connection's work, taken by its driver with the lock held (dropped around socket calls and
+// completions): a request started, a receive served, or what the socket takes and gives at once. Sends and
+// receives go on together, also while a send waits for room (a peer that answers while it reads must not
+// find both sides waiting to send). kWait: nothing more can be done before the socket is ready for
+// `*events` or a request comes. kNetworkOnly: the next request is a connect or a disconnect, which only the
+// network thread carries out (`network` tells whether this is it).
+Turn TakeTurn(Connection* c, std::unique_lock<std::mutex>& guard, bool network, short* events) {
+  if (c->closing) return Turn::kClosing;
+  if (!c->sending && !c->requests.empty() && !c->busy) {
+    PIRP irp = c->requests.front();
+    UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+    if (minor != TDI_SEND && !network) return Turn::kNetworkOnly;
+    c->requests.pop_front();
+    c->busy = true;
+    if (minor == TDI_SEND) {
+      if (c->fd < 0) {
+        guard.unlock();
+        Finish(irp, STATUS_INVALID_CONNECTION, 0);
+        guard.lock();
+        c->busy = false;
+      } else {
+        c->sending = irp;  // tried below
+        c->writable = true;
+      }
+      return Turn::kWorked;
+    }
+    guard.unlock();
+    NTSTATUS status = STATUS_SUCCESS;
+    if (minor == TDI_CONNECT) {
+      status = DoConnect(c, irp);
+    } else if (minor == TDI_DISCONNECT) {
+      guard.lock();
+      bool connected = c->fd >= 0;
+      CloseSocketLocked(c, true);
+      FailReceivesLocked(c, STATUS_CONNECTION_ABORTED);
+      guard.unlock();
+      if (!connected) status = STATUS_INVALID_CONNECTION;
+    }
+    Finish(irp, status, 0);
+    guard.lock();
+    c->busy = false;
+    return Turn::kWorked;
+  }
+  const int fd = c->fd;
+  if (c->sending && fd < 0) {
+    // Only a disconnect closes the socket, and it waits behind this send: a change means the transport stopped.
+    PIRP irp = std::exchange(c->sending, nullptr);
+    guard.unlock();
+    Finish(irp, STATUS_CONNECTION_ABORTED, SentSoFar(irp));
+    guard.lock();
+    c->busy = false;
+    return Turn::kWorked;
+  }
+  if (!c->receives.empty()) {
+    if (fd < 0 && c->Buffered() == 0 && c->end == Connection::End::kNone) {
+      FailReceivesLocked(c, STATUS_INVALID_CONNECTION);
+      return Turn::kWorked;
+    }
+    // A receive takes the bytes ahead once they fill it, the buffer is full or the socket has no more.
+    size_t buffered = c->Buffered();
+    if (c->end != Connection::End::kNone || buffered >= ReceiveRoom(c->receives.front(), nullptr) ||
+        buffered == c->aheadSize || (buffered > 0 && !c->readable)) {
+      ServeReceive(c, guard);
+      return Turn::kWorked;
+    }
+  }
+  // Read ahead when a receive waits and send what the socket takes; else wait until one of them can go on.
+  const bool wantData = fd >= 0 && !c->receives.empty();
+  PIRP sending = c->sending;
+  if (!(wantData && c->readable) && !(sending && c->writable)) {
+    *events = static_cast<short>((wantData ? POLLIN : 0) | (sending ? POLLOUT : 0));
+    return Turn::kWait;
+  }
+  if (wantData && c->aheadStart > 0) {  // the few bytes left go to the front, the read fills the rest
+    std::memmove(c->ahead.get(), c->ahead.get() + c->aheadStart, c->Buffered());
+    c->aheadEnd -= c->aheadStart;
+    c->aheadStart = 0;
+  }
+  const uint64_t generation = c->generation;
+  uint8_t* into = c->ahead.get() + c->aheadEnd;
+  const size_t free = c->aheadSize - c->aheadEnd;
+  const bool send = sending && c->writable, read = wantData && c->readable;
+  bool writable = c->writable, readable = c->readable;
+  TakeFdLocked(c);
+  guard.unlock();
+  NTSTATUS sendStatus = STATUS_PENDING;
+  ssize_t got = -2;  // nothing read
+  int readError = 0;
+  if (send) {
+    sendStatus = SendSome(fd, sending);
+    writable = sendStatus != STATUS_PENDING;
+  }
+  if (read) {
+    got = ::recv(fd, into, free, MSG_DONTWAIT);
+    readError = got < 0 ? errno : 0;
+    readable = got > 0 && static_cast<size_t>(got) == free;
+  }
+  guard.lock();
+  GiveFdBackLocked(c);
+  if (send) c->writable = writable;
+  if (read) c->readable = readable;
+  if (got != -2 && c->generation == generation) {
+    if (got > 0) {
+      c->aheadEnd += static_cast<size_t>(got);
+    } else if (got == 0) {
+      c->end = Connection::End::kClosed;
+    } else if (readError != EAGAIN && readError != EINTR) {
+      c->end = Connection::End::kBroken;
+    }
+  }
+  if (send && sendStatus != STATUS_PENDING) {
+    c->sending = nullptr;
+    guard.unlock();
+    if (!NT_SUCCESS(sendStatus)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
+    Finish(sending, sendStatus, SentSoFar(sending));
+    guard.lock();
+    c->busy = false;
+  }
+  return Turn::kWorked;
+}
+
+// Sleeps until the socket is ready for `events` (none: not watched), `wake` is written, `other` (when
+// given) is readable, or `timeout` (none when null) passes; `driver`: the connection's driver sleeps, so that
+// a new request wakes it. Entered and left with the lock held. Returns whether `other` fired.
+bool SleepOnSocket(Connection* c, std::unique_lock<std::mutex>& guard, short events, int wake, int other,
+                   const timespec* timeout, bool driver = true) {
+  const int fd = events ? c->fd : -1;
+  if (fd >= 0) TakeFdLocked(c);
+  if (driver) c->asleep = true;
+  guard.unlock();
+  pollfd p[3] = {{wake, POLLIN, 0}, {fd, events, 0}, {other, POLLIN, 0}};
+  ::ppoll(p, 3, timeout, nullptr);
+  uint64_t count;
+  if ((p[0].revents & POLLIN) && ::read(wake, &count, sizeof count) < 0) {
+  }
+  guard.lock();
+  // Cleared only by the driver it was set for: the work may have changed hands during the sleep.
+  const bool stillDriver = wake == c->wake ? c->driver == Driver::kNetwork
+                                           : c->driver == Driver::kHelper && c->helperWake == wake;
+  if (driver && stillDriver) c->asleep = false;
+  if (fd >= 0) {
+    GiveFdBackLocked(c);
+    if (driver && stillDriver && c->fd == fd) {
+      if (events & POLLIN) c->readable = p[1].revents & (POLLIN | POLLHUP | POLLERR);
+      if (events & POLLOUT) c->writable = p[1].revents & (POLLOUT | POLLHUP | POLLERR);
+    }
+  }
+  return other >= 0 && (p[2].revents & POLLIN);
+}
+
+void ArmGrace(Connection* c, int64_t ns) {
+  itimerspec t{};
+  t.it_value.tv_sec = ns / 1'000'000'000;
+  t.it_value.tv_nsec = ns % 1'000'000'000;
+  ::timerfd_settime(c->grace, 0, &t, nullptr);
+}
+
+// The connection's own thread: carries out connect and disconnect requests, and everything else while no
+// helper does. The socket is used outside the lock, so that a receive or send issued meanwhile never waits
+// for a send in progress. Receives are served from one buffer read ahead.
 void NetworkLoop(Connection* c) {
   t_networkOf = c;
   std::unique_lock guard(c->lock);
   c->aheadSize = std::max<size_t>(1, g_readAhead.load());
   c->ahead = std::make_unique<uint8_t[]>(c->aheadSize);
-  bool readable = false;  // the last read filled the room it had: more may be waiting
-  bool writable = true;  // the last send did not find the socket full
-  PIRP sending = nullptr;  // a send under way, taken from `requests`
   for (;;) {
-    if (c->closing) break;
-    if (!sending && !c->requests.empty() && !c->busy) {
-      PIRP irp = c->requests.front();
-      c->requests.pop_front();
-      c->busy = true;
-      UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
-      if (minor == TDI_SEND) {
-        if (c->fd < 0) {
-          guard.unlock();
-          Finish(irp, STATUS_INVALID_CONNECTION, 0);
-          guard.lock();
-          c->busy = false;
-        } else {
-          sending = irp;  // tried below
-          writable = true;
+    if (c->driver == Driver::kAway && c->closing) c->driver = Driver::kNetwork;
+    if (c->driver != Driver::kNetwork) {
+      // A helper has the work, or will come back for it: the socket is not watched here meanwhile.
+      if (SleepOnSocket(c, guard, 0, c->wake, c->grace, nullptr, false)) {
+        uint64_t expirations;
+        if (::read(c->grace, &expirations, sizeof expirations) < 0) {
         }
-        continue;
-      }
-      guard.unlock();
-      NTSTATUS status = STATUS_SUCCESS;
-      if (minor == TDI_CONNECT) {
-        status = DoConnect(c, irp);
-      } else if (minor == TDI_DISCONNECT) {
-        guard.lock();
-        bool connected = c->fd >= 0;
-        CloseSocketLocked(c, true);
-        FailReceivesLocked(c, STATUS_CONNECTION_ABORTED);
-        guard.unlock();
-        if (!connected) status = STATUS_INVALID_CONNECTION;
-      }
-      Finish(irp, status, 0);
-      guard.lock();
-      c->busy = false;
-      continue;
-    }
-    const int fd = c->fd;
-    if (sending && fd < 0) {
-      // Only a disconnect closes the socket, and it waits behind this send: a change means the transport stopped.
-      PIRP irp = std::exchange(sending, nullptr);
-      guard.unlock();
-      Finish(irp, STATUS_CONNECTION_ABORTED, SentSoFar(irp));
-      guard.lock();
-      c->busy = false;
-      continue;
-    }
-    if (!c->receives.empty()) {
-      if (fd < 0 && c->Buffered() == 0 && c->end == Connection::End::kNone) {
-        FailReceivesLocked(c, STATUS_INVALID_CONNECTION);
-        continue;
-      }
-      // A receive takes the bytes ahead once they fill it, the buffer is full or the socket has no more.
-      size_t buffered = c->Buffered();
-      if (c->end != Connection::End::kNone || buffered >= ReceiveRoom(c->receives.front(), nullptr) ||
-          buffered == c->aheadSize || (buffered > 0 && !readable)) {
-        ServeReceive(c, guard);
-        continue;
-      }
-    }
-    // Read ahead when a receive waits, send what the socket takes, else sleep until one of them can go on
-    // or a request comes.
-    const bool wantData = fd >= 0 && !c->receives.empty();
-    if (wantData && c->aheadStart > 0) {  // the few bytes left go to the front, the read fills the rest
-      std::memmove(c->ahead.get(), c->ahead.get() + c->aheadStart, c->Buffered());
-      c->aheadEnd -= c->aheadStart;
-      c->aheadStart = 0;
-    }
-    const uint64_t generation = c->generation;
-    uint8_t* into = c->ahead.get() + c->aheadEnd;
-    const size_t free = c->aheadSize - c->aheadEnd;
-    const bool sleep = !(wantData && readable) && !(sending && writable);
-    if (fd >= 0) TakeFdLocked(c);
-    if (sleep) c->asleep = true;
-    guard.unlock();
-    NTSTATUS sendStatus = STATUS_PENDING;
-    ssize_t got = -2;  // nothing read
-    int readError = 0;
-    if (sleep) {
-      pollfd p[2] = {{c->wake, POLLIN, 0}, {wantData || sending ? fd : -1, 0, 0}};
-      if (wantData) p[1].events |= POLLIN;
-      if (sending) p[1].events |= POLLOUT;
-      ::poll(p, 2, -1);
-      if (p[0].revents & POLLIN) {
-        uint64_t count;
-        if (::read(c->wake, &count, sizeof count) < 0) {
+        c->graceArmed = false;
+        // The timer is left running while helpers come and go (setting it is a system call): when it
+        // fires, the work is taken back only if the last helper left a whole grace ago.
+        if (c->driver == Driver::kAway) {
+          const auto since = std::chrono::steady_clock::now() - c->leftAt;
+          const int64_t grace = g_graceNs.load();
+          if (since >= std::chrono::nanoseconds(grace)) {
+            c->driver = Driver::kNetwork;
+          } else {
+            ArmGrace(c, grace - std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
+            c->graceArmed = true;
+          }
         }
       }
-      readable = wantData && (p[1].revents & (POLLIN | POLLHUP | POLLERR));
-      writable = sending && (p[1].revents & (POLLOUT | POLLHUP | POLLERR));
+      continue;
     }
-    if (sending && writable) {
-      sendStatus = SendSome(fd, sending);
-      writable = sendStatus != STATUS_PENDING;
+    short events = 0;
+    Turn turn = TakeTurn(c, guard, true, &events);
+    if (turn == Turn::kClosing) break;
+    if (turn != Turn::kWait) continue;
+    if (!c->standby.empty()) {
+      HandOffLocked(c);  // rather than sleep, give the work to a thread that waits for it
+      continue;
     }
-    if (wantData && readable) {
-      got = ::recv(fd, into, free, MSG_DONTWAIT);
-      readError = got < 0 ? errno : 0;
-      readable = got > 0 && static_cast<size_t>(got) == free;
-    }
-    guard.lock();
-    c->asleep = false;
-    if (fd >= 0) GiveFdBackLocked(c);
-    if (got != -2 && c->generation == generation) {
-      if (got > 0) {
-        c->aheadEnd += static_cast<size_t>(got);
-      } else if (got == 0) {
-        c->end = Connection::End::kClosed;
-      } else if (readError != EAGAIN && readError != EINTR) {
-        c->end = Connection::End::kBroken;
-      }
-    }
-    if (sending && sendStatus != STATUS_PENDING) {
-      PIRP irp = std::exchange(sending, nullptr);
-      guard.unlock();
-      if (!NT_SUCCESS(sendStatus)) TellDisconnect(c, TDI_DISCONNECT_ABORT);
-      Finish(irp, sendStatus, SentSoFar(irp));
-      guard.lock();
-      c->busy = false;
-    }
+    SleepOnSocket(c, guard, events, c->wake, -1, nullptr);
   }
-  if (sending) {
+  if (PIRP irp = std::exchange(c->sending, nullptr)) {
     guard.unlock();
-    Finish(sending, STATUS_CANCELLED, SentSoFar(sending));
+    Finish(irp, STATUS_CANCELLED, SentSoFar(irp));
     guard.lock();
   }
   // Closing: fail what is left.
@@ -490,6 +620,93 @@ void NetworkLoop(Connection* c) {
   }
   FailReceivesLocked(c, STATUS_CANCELLED);
   CloseSocketLocked(c, true);
+}
+
+// The connection this thread last sent on, if it is still open, counted among its helpers.
+std::shared_ptr<Connection> ReferenceSentOn() {
+  std::shared_ptr<Connection> c = t_sentOn.lock();
+  if (!c) return nullptr;
+  std::lock_guard guard(c->lock);
+  if (c->closing) return nullptr;
+  c->helpers++;
+  return c;
+}
+
+// While a thread waits in the kernel for a request of the connection it last sent on, it carries that
+// connection's work instead of sleeping (as completions run in whatever thread the processor is in), so that
+// a program that submits and waits is served by its own thread without two thread switches per request.
+// Waits at most until `deadline`; false when this thread has no such connection (the wait then sleeps).
+bool CarryWhileWaiting(int wake, std::chrono::steady_clock::time_point deadline, bool (*over)(void*), void* context) {
+  if (t_networkOf) return false;  // a driver already: completions never wait
+  const std::shared_ptr<Connection> held = ReferenceSentOn();
+  Connection* c = held.get();
+  if (!c) return false;
+  std::unique_lock guard(c->lock);
+  bool standing = false;  // listed in `standby`
+  for (;;) {
+    if (c->closing || over(context)) break;
+    const bool mine = c->driver == Driver::kHelper && c->helperWake == wake;
+    if (!mine && c->fd >= 0 && (c->driver == Driver::kAway || (c->driver == Driver::kNetwork && c->asleep))) {
+      // The network thread sleeps (it stops watching the socket at its next wake-up), or the work waits
+      // for its helper: it is this thread's now.
+      c->driver = Driver::kHelper;
+      c->helperWake = wake;
+      c->asleep = false;
+      continue;
+    }
+    timespec left{};
+    const timespec* timeout = nullptr;  // none
+    if (deadline != std::chrono::steady_clock::time_point::max()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) break;
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
+      left = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+      timeout = &left;
+    }
+    if (!mine) {
+      // Another thread drives: wait to be handed the work, or for the wait to be over.
+      if (!standing) c->standby.push_back(wake);
+      standing = true;
+      SleepOnSocket(c, guard, 0, wake, -1, timeout, false);
+      continue;
+    }
+    if (standing) std::erase(c->standby, wake);
+    standing = false;
+    t_networkOf = c;
+    short events = 0;
+    Turn turn = TakeTurn(c, guard, false, &events);
+    t_networkOf = nullptr;
+    if (turn == Turn::kWorked) continue;
+    if (turn != Turn::kWait) break;  // the network thread takes it from here
+    SleepOnSocket(c, guard, events, wake, -1, timeout);
+  }
+  if (standing) std::erase(c->standby, wake);
+  if (c->driver == Driver::kHelper && c->helperWake == wake) {
+    // Handed back at once when another thread waits for it, a request needs the network thread or the
+    // connection closes; else kept a moment for this thread's next wait.
+    const bool needsNetwork = c->closing || c->fd < 0 ||
+                              (!c->requests.empty() && !c->busy &&
+                               IoGetCurrentIrpStackLocation(c->requests.front())->MinorFunction != TDI_SEND);
+    if (needsNetwork) {
+      c->driver = Driver::kNetwork;
+      c->helperWake = -1;
+      c->asleep = false;
+      Signal(c->wake);
+    } else if (!c->standby.empty()) {
+      HandOffLocked(c);
+    } else {
+      c->driver = Driver::kAway;
+      c->helperWake = -1;
+      c->asleep = false;
+      c->leftAt = std::chrono::steady_clock::now();
+      if (!c->graceArmed) {
+        ArmGrace(c, g_graceNs.load());
+        c->graceArmed = true;
+      }
+    }
+  }
+  if (--c->helpers == 0) c->helpersDone.notify_all();
+  return true;
 }
 
 void DestroyTransportFile(void* body) {
@@ -505,6 +722,11 @@ void DestroyTransportFile(void* body) {
       std::lock_guard guard(g_connectionsLock);
       g_connections.erase(c);
     }
+    {
+      // Threads in a wait that still look at it (none can start now) are done first.
+      std::unique_lock guard(c->lock);
+      c->helpersDone.wait(guard, [c] { return c->helpers == 0; });
+    }
     // Requests its owner issued from a send's completion before closing it: they end as cancelled.
     std::vector<PIRP> orphans;
     std::erase_if(t_deferred, [&](const std::pair<Connection*, PIRP>& d) {
@@ -513,7 +735,8 @@ void DestroyTransportFile(void* body) {
     });
     if (c->addressFile) ObDereferenceObject(c->addressFile);
     ::close(c->wake);
-    delete c;
+    ::close(c->grace);
+    f->owner.reset();
     for (PIRP irp : orphans) Finish(irp, STATUS_CANCELLED, 0);
   }
   delete f->address;
@@ -543,13 +766,14 @@ void SendInLine(Connection* c, std::unique_lock<std::mutex>& guard, PIRP irp) {
   t_inlineCompletion = false;
 }
 
-// A connect, send or disconnect request: in line or queued for the network thread, in the order issued.
-// A send goes in line only while the network thread sleeps: an awake one takes it at its next turn without
-// a wake-up, and a send beside its receive would make one of them wait for the socket's own lock.
+// A connect, send or disconnect request: in line or queued for the driver, in the order issued.
+// A send goes in line only while the driver sleeps or a helper is away: an awake driver takes it at its
+// next turn without a wake-up, and a send beside its receive would make one of them wait for the socket's
+// own lock.
 void Carry(Connection* c, PIRP irp) {
   std::unique_lock guard(c->lock);
   if (IoGetCurrentIrpStackLocation(irp)->MinorFunction == TDI_SEND && c->requests.empty() && !c->busy && !c->closing &&
-      c->fd >= 0 && (c->asleep || t_networkOf == c)) {
+      c->fd >= 0 && (c->asleep || c->driver == Driver::kAway || t_networkOf == c)) {
     SendInLine(c, guard, irp);
     return;
   }
@@ -629,7 +853,13 @@ NTSTATUS Dispatch(PDEVICE_OBJECT, PIRP irp) {
         WakeLocked(c);
         return STATUS_PENDING;
       }
-      if (stack->MinorFunction == TDI_SEND) irp->Tail.Overlay.DriverContext[1] = nullptr;
+      if (stack->MinorFunction == TDI_SEND) {
+        irp->Tail.Overlay.DriverContext[1] = nullptr;
+        if (!t_networkOf && (t_sentOnAddress != c || t_sentOn.expired())) {
+          t_sentOn = f->owner;
+          t_sentOnAddress = c;
+        }
+      }
       t_deferred.emplace_back(c, irp);
       if (t_inlineCompletion) return STATUS_PENDING;  // carried out once that completion is over
       while (!t_deferred.empty()) {
@@ -720,14 +950,17 @@ NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATT
   if (isAddress) {
     f->address = new Address;
   } else {
-    auto* c = new Connection;
+    f->owner = std::make_shared<Connection>();
+    Connection* c = f->owner.get();
     c->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    c->grace = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (valueLength >= sizeof(PVOID)) std::memcpy(&c->context, value, sizeof(PVOID));
     f->connection = c;
     {
       std::lock_guard guard(g_connectionsLock);
       g_connections.insert(c);
     }
+    SetWaitCarrier(CarryWhileWaiting);
     c->thread = std::thread(NetworkLoop, c);
   }
   if (ioStatusBlock) {

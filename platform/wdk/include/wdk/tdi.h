@@ -2,7 +2,8 @@
 // and extended attributes, and the internal device-control requests that associate, connect, send,
 // receive, disconnect and register event handlers. The stand-in transport runs every connection on a
 // network thread of its own over a POSIX TCP socket; connect, send, receive and disconnect requests are
-// pended and completed from that thread, and the disconnect handler is called from there.
+// pended and completed from that thread (or, for sends and receives, from a thread that waits in the kernel
+// for the connection's requests meanwhile), and the disconnect handler is called from there.
 #pragma once
 #include "wdk/ntddk.h"
 #include "wincommon/access.h"  // access rights and share modes, as user mode has them
