@@ -49,6 +49,13 @@ TEST_F(SysrootPathTest, MapsAFileMadeAnewInAnotherCase) {
   const tavrin::sysroot::Located again = tavrin::sysroot::Locate("C:\\WINDOWS\\tavrin.ini");
   EXPECT_EQ(again.path, second);
   EXPECT_EQ(again.status.st_size, 2);
+
+  // The folder of a path mapped before is gone too: the path keeps its spelling from there on.
+  fs::create_directories(root() / "C" / "Data");
+  std::ofstream(root() / "C" / "Data" / "Report.txt") << "x";
+  EXPECT_EQ(MapPath("C:\\data\\report.txt"), root() / "C" / "Data" / "Report.txt");
+  fs::remove_all(root() / "C" / "Data");
+  EXPECT_EQ(MapPath("C:\\data\\report.txt"), root() / "C" / "data" / "report.txt");
 }
 
 TEST_F(SysrootPathTest, SetRootReachesChildProcessesThroughTheEnvironment) {

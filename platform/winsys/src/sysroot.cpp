@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "base/files.h"
 #include "base/sysroot.h"
 
 namespace fs = std::filesystem;
@@ -68,7 +69,19 @@ Located Locate(const std::string& windowsPath) {
     found.exists = true;
     return found;
   }
-  found.path = Walk(windowsPath);
+  // A file found last time and gone now (deleted to be written anew): its folder, walked then, still
+  // stands for the folders of the path, and only the last part is looked for.
+  const fs::path folder = found.path.parent_path();
+  const size_t lastPart = windowsPath.find_last_of("\\/");
+  struct stat folderStatus;
+  const std::string name = lastPart == std::string::npos ? std::string() : windowsPath.substr(lastPart + 1);
+  if (!found.path.empty() && !name.empty() && name != "." && windowsPath.find("..") == std::string::npos &&
+      stat(folder.c_str(), &folderStatus) == 0 &&
+      S_ISDIR(folderStatus.st_mode)) {
+    found.path = folder / base::files::ResolveNoCase(folder, name);
+  } else {
+    found.path = Walk(windowsPath);
+  }
   found.exists = stat(found.path.c_str(), &found.status) == 0;
   if (absolute && found.exists) {  // only what exists: a file made later may take another case
     std::lock_guard guard(g_walkedLock);
