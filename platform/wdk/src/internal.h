@@ -59,10 +59,11 @@ inline LONG SignalStateOf(DISPATCHER_HEADER* header) {
 }
 // A wait that would sleep first offers its thread to the transport (tdi.cpp), which may carry a connection's
 // work with it until `over(context)` holds or `deadline` passes, woken through the eventfd `wake` when one of
-// the wait's objects is signalled. The carrier returns false when it has nothing for this thread: the wait
-// then sleeps as usual.
-using WaitCarrier = bool (*)(int wake, std::chrono::steady_clock::time_point deadline, bool (*over)(void*),
-                             void* context);
+// the wait's objects is signalled; with `standBy`, also when another thread carries it now (this one waits
+// its turn). The carrier returns false when it has nothing for this thread: the wait then spins or sleeps as
+// usual.
+using WaitCarrier = bool (*)(int wake, std::chrono::steady_clock::time_point deadline, bool standBy,
+                             bool (*over)(void*), void* context);
 void SetWaitCarrier(WaitCarrier carrier);
 // The executive's worker, timer and DPC threads: started with the first use, stopped with the kernel.
 void StopExecutive();

@@ -301,8 +301,9 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
   std::unique_lock guard(d.lock);
   WaitBlock block{{}, objects, count, nullptr, nullptr, {}};
   bool listed = false, spun = testOnly || t_spin == Clock::duration{}, slept = false;
-  // A wait at PASSIVE_LEVEL offers its thread to the transport once before it spins or sleeps.
-  bool offered = testOnly || t_irql != PASSIVE_LEVEL;
+  // A wait at PASSIVE_LEVEL offers its thread to the transport: to carry a connection's work before it
+  // spins, and once it has spun, also to wait for its turn at that work.
+  int offers = testOnly || t_irql != PASSIVE_LEVEL ? 2 : 0;
   // A wait that slept tells the thread how long to spin next time.
   struct Learn {
     bool& slept;
@@ -342,22 +343,25 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
       }
     }
     if (testOnly) return STATUS_TIMEOUT;
-    if (!offered) {
-      offered = true;
+    if (offers == 0 || (offers == 1 && spun)) {
+      const bool standBy = offers++ == 1;
       if (auto carrier = g_carrier.load(std::memory_order_acquire)) {
         List(d, block, listed);
         block.wakeFd = ThreadWakeFd();
         guard.unlock();
         Watched watched{objects, count, waitType};
-        const bool carried = carrier(block.wakeFd, deadline, &Watched::LookOver, &watched);
+        const bool carried = carrier(block.wakeFd, deadline, standBy, &Watched::LookOver, &watched);
         guard.lock();
         block.wakeFd = -1;
         if (carried) {
+          offers = 2;
           spun = true;  // it has waited already
+          slept = standBy;  // as long as a sleep would have
           if (Clock::now() >= deadline) testOnly = true;  // one last look
         }
         continue;  // a signal meanwhile went to the eventfd: look again before sleeping
       }
+      offers = 2;
     }
     if (!spun) {
       spun = true;

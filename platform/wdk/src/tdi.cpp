@@ -635,8 +635,10 @@ std::shared_ptr<Connection> ReferenceSentOn() {
 // While a thread waits in the kernel for a request of the connection it last sent on, it carries that
 // connection's work instead of sleeping (as completions run in whatever thread the processor is in), so that
 // a program that submits and waits is served by its own thread without two thread switches per request.
-// Waits at most until `deadline`; false when this thread has no such connection (the wait then sleeps).
-bool CarryWhileWaiting(int wake, std::chrono::steady_clock::time_point deadline, bool (*over)(void*), void* context) {
+// Waits at most until `deadline`; false when this thread has no such connection, or another thread carries
+// it and this one is not to stand by (the wait then spins or sleeps).
+bool CarryWhileWaiting(int wake, std::chrono::steady_clock::time_point deadline, bool standBy, bool (*over)(void*),
+                       void* context) {
   if (t_networkOf) return false;  // a driver already: completions never wait
   const std::shared_ptr<Connection> held = ReferenceSentOn();
   Connection* c = held.get();
@@ -664,6 +666,10 @@ bool CarryWhileWaiting(int wake, std::chrono::steady_clock::time_point deadline,
       timeout = &left;
     }
     if (!mine) {
+      if (!standBy) {
+        if (--c->helpers == 0) c->helpersDone.notify_all();
+        return false;
+      }
       // Another thread drives: wait to be handed the work, or for the wait to be over.
       if (!standing) c->standby.push_back(wake);
       standing = true;
