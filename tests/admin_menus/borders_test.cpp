@@ -299,7 +299,8 @@ TEST_F(MenuBorderTest, PrintingPaintsTheFrameAndTheClientIntoTheTarget) {
   });
 }
 
-TEST_F(MenuBorderTest, FiftyPopupsOfEveryStyleLeaveNoGdiObjectBehind) {
+// A popup that left one object behind would show as one more per round: a few rounds of every style tell.
+TEST_F(MenuBorderTest, RepeatedPopupsOfEveryStyleLeaveNoGdiObjectBehind) {
   for (BOOL shadow : {FALSE, TRUE}) {
     SetShadow(shadow);
     for (UINT style = 0; style < 10; ++style) {
@@ -314,7 +315,7 @@ TEST_F(MenuBorderTest, FiftyPopupsOfEveryStyleLeaveNoGdiObjectBehind) {
       };
       once();
       const size_t baseline = tavrin::gdi::LiveObjectCount();
-      for (int i = 0; i < 50; ++i) once();
+      for (int i = 0; i < 5; ++i) once();
       EXPECT_EQ(tavrin::gdi::LiveObjectCount(), baseline);
     }
   }
