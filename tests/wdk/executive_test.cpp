@@ -225,14 +225,9 @@ NTSTATUS OnDisconnect(PVOID context, PVOID, LONG, PVOID, LONG, PVOID, ULONG flag
 }
 
 TEST(TransportTest, ConnectSendReceiveCancelAndThePeersCloseReachTheOwner) {
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  socklen_t length = sizeof at;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &length);
-  ::listen(listener, 4);
+  sockaddr_in at;
+  int listener = wdk_test::ListenOnLoopback(&at);
+  ASSERT_GE(listener, 0);
 
   Transport t;
   ASSERT_EQ(OpenTcp(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &t.addressHandle, &t.address), STATUS_SUCCESS);

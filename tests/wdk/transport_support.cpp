@@ -45,17 +45,25 @@ TA_IP_ADDRESS TransportAddress(const sockaddr_in& at) {
   return remote;
 }
 
+int ListenOnLoopback(sockaddr_in* at, int receiveBuffer) {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (receiveBuffer > 0) ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  *at = {};
+  at->sin_family = AF_INET;
+  at->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof *at;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(at), sizeof *at) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(at), &length) != 0 || ::listen(listener, 4) != 0) {
+    ::close(listener);
+    return -1;
+  }
+  return listener;
+}
+
 Connected::Connected() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 64 * 1024;  // the peer takes little at a time, so a large send fills the socket
-  ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  socklen_t length = sizeof at;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &length);
-  ::listen(listener_, 1);
+  sockaddr_in at;
+  listener_ = ListenOnLoopback(&at, 64 * 1024);  // the peer takes little at a time, so a large send fills the socket
+  EXPECT_GE(listener_, 0);
   EXPECT_EQ(OpenTcp(TdiTransportAddress, sizeof(TA_IP_ADDRESS), &addressHandle_, &address_), STATUS_SUCCESS);
   EXPECT_EQ(OpenTcp(TdiConnectionContext, 8, &connectionHandle_, &connection), STATUS_SUCCESS);
   Pending associate;

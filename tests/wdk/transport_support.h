@@ -23,6 +23,10 @@ NTSTATUS OpenTcp(const char* eaName, size_t valueLength, HANDLE* handle, PFILE_O
 // The transport's address of an IPv4 socket address.
 TA_IP_ADDRESS TransportAddress(const sockaddr_in& at);
 
+// A socket listening on 127.0.0.1 at a port of its own (`at`), with the receive buffer given (0: the usual);
+// -1 when none could be had.
+int ListenOnLoopback(sockaddr_in* at, int receiveBuffer = 0);
+
 // A transport request in flight with its own event and status block.
 struct Pending {
   KEVENT done;
