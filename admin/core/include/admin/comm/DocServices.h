@@ -12,6 +12,7 @@
 #include "mfc/collections.h"
 #include "mfc/string.h"
 #include "win32/sync.h"
+#include "win32/winsock.h"
 #include "zarnet/command.h"
 
 // A device is one (server, port, vendor, product, release); the user interface and the answers find it by
@@ -20,8 +21,6 @@ struct DeviceKeys {
   static std::string Key(const DeviceEntry& device) {
     return Key(device.ServerIp, device.PortNum, device.Vid, device.Pid, device.Rev);
   }
-  // The address text, a NUL, then the numbers' bytes: made without formatting, as it is made for every
-  // entry of every datagram.
   static std::string Key(const char* serverIp, WORD port, WORD vid, WORD pid, WORD rev) {
     std::string key = Group(serverIp, port);
     const WORD numbers[3] = {vid, pid, rev};
@@ -29,9 +28,22 @@ struct DeviceKeys {
     return key;
   }
   static std::string Group(const DeviceEntry& device) { return Group(device.ServerIp, device.PortNum); }
+  // Made without formatting or allocation, as keys are made for every entry of every datagram: a server's
+  // address as its four bytes (13 bytes in a whole key, held inside the string), a text that is no address
+  // as itself; the first byte tells the two apart.
   static std::string Group(const char* serverIp, WORD port) {
-    std::string key(serverIp, strnlen(serverIp, 28));
-    key.push_back('\0');
+    char text[29] = {};
+    std::memcpy(text, serverIp, strnlen(serverIp, 28));
+    std::string key;
+    const ULONG address = inet_addr(text);
+    if (address != INADDR_NONE) {
+      key.push_back('a');
+      key.append(reinterpret_cast<const char*>(&address), sizeof address);
+    } else {
+      key.push_back('t');
+      key.append(text);
+      key.push_back('\0');
+    }
     key.append(reinterpret_cast<const char*>(&port), sizeof port);
     return key;
   }
