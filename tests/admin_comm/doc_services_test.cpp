@@ -125,3 +125,53 @@ TEST(DiscoveredServers, FindCopiesTheFirstRecordOfTheAddress) {
 }
 
 }  // namespace
+
+namespace {
+
+// The device list's indexes against a plain model through thousands of additions and removals: keys that
+// share their slot's neighbourhood, entries with equal keys (the first in arrival order is found), removals
+// of first, later and only entries, and the table's growth.
+TEST(DeviceListIndexTest, FindsWhatAPlainWalkFindsThroughAdditionsAndRemovals) {
+  DeviceList list;
+  std::vector<POSITION> live;
+  unsigned seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 8) & 0xFFFF; };
+  char ip[16];
+  auto walk = [&](const std::string& key, bool group) -> POSITION {
+    for (POSITION p = list.GetHeadPosition(); p != nullptr;) {
+      POSITION at = p;
+      const DeviceEntry& d = list.GetNext(p);
+      if ((group ? DeviceKeys::Group(d) : DeviceKeys::Key(d)) == key) return at;
+    }
+    return nullptr;
+  };
+  for (int step = 0; step < 4000; ++step) {
+    if (live.empty() || next() % 3 != 0) {
+      // Few servers and ports, so that equal keys and groups come often.
+      snprintf(ip, sizeof ip, "10.0.%u.%u", next() % 4, next() % 40);
+      DeviceEntry d = MakeDevice(ip, static_cast<WORD>(1 + next() % 6));
+      d.Vid = static_cast<WORD>(next() % 3);
+      live.push_back(list.AddTail(d));
+    } else {
+      const size_t victim = next() % live.size();
+      list.RemoveAt(live[victim]);
+      live.erase(live.begin() + static_cast<long>(victim));
+    }
+    if (step % 250 != 0) continue;
+    for (POSITION p : live) {
+      const DeviceEntry& d = list.GetAt(p);
+      ASSERT_EQ(list.Find(DeviceKeys::Key(d)), walk(DeviceKeys::Key(d), false)) << "step " << step;
+      ASSERT_EQ(list.FindInGroup(DeviceKeys::Group(d)), walk(DeviceKeys::Group(d), true)) << "step " << step;
+    }
+    ASSERT_EQ(list.Find(DeviceKeys::Key("10.9.9.9", 1, 0, 0x1234, 0x0100)), nullptr);
+  }
+  // A text that is no address is a key of its own, apart from every address.
+  DeviceEntry named = MakeDevice("server", 1);
+  POSITION at = list.AddTail(named);
+  EXPECT_EQ(list.FindInGroup(DeviceKeys::Group("server", 1)), at);
+  EXPECT_EQ(list.FindInGroup(DeviceKeys::Group("server", 2)), nullptr);
+  list.RemoveAll();
+  EXPECT_EQ(list.FindInGroup(DeviceKeys::Group("server", 1)), nullptr);
+}
+
+}  // namespace

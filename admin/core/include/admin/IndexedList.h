@@ -1,11 +1,11 @@
-// A list in arrival order (the document's CList) with hash indexes beside it, so that an entry is found by
-// its key without a walk of the list. Positions stay valid until their entry is removed. Entries may be
+// A list in arrival order (the document's CList) with hash indexes beside it (FlatIndex), so that an entry
+// is found by its key without a walk of the list. Positions stay valid until their entry is removed. Entries may be
 // changed through the references the list hands out, but not in the fields their keys are made of.
 #pragma once
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "admin/FlatIndex.h"
 #include "mfc/collections.h"
 
 // Keys::Key(entry) names one entry (or a few equal ones, first in arrival order first); Keys::Group(entry)
@@ -30,14 +30,14 @@ class IndexedList {
 
   POSITION AddTail(const T& entry) {
     POSITION position = list_.AddTail(entry);
-    byKey_[Keys::Key(entry)].push_back(position);
-    byGroup_[Keys::Group(entry)].push_back(position);
+    byKey_.Add(Keys::Key(entry), position);
+    byGroup_.Add(Keys::Group(entry), position);
     return position;
   }
   void RemoveAt(POSITION position) {
     const T& entry = list_.GetAt(position);
-    Unindex(byKey_, Keys::Key(entry), position);
-    Unindex(byGroup_, Keys::Group(entry), position);
+    byKey_.Remove(Keys::Key(entry), position);
+    byGroup_.Remove(Keys::Group(entry), position);
     list_.RemoveAt(position);
   }
   T RemoveHead() {
@@ -47,38 +47,18 @@ class IndexedList {
   }
   void RemoveAll() {
     list_.RemoveAll();
-    byKey_.clear();
-    byGroup_.clear();
+    byKey_.Clear();
+    byGroup_.Clear();
   }
 
   // The first entry (in arrival order) with the key, or null.
-  POSITION Find(const std::string& key) const { return First(byKey_, key); }
-  POSITION FindInGroup(const std::string& group) const { return First(byGroup_, group); }
+  POSITION Find(const std::string& key) const { return byKey_.First(key); }
+  POSITION FindInGroup(const std::string& group) const { return byGroup_.First(group); }
   // Every entry of the group, in arrival order.
-  std::vector<POSITION> Group(const std::string& group) const {
-    auto found = byGroup_.find(group);
-    return found == byGroup_.end() ? std::vector<POSITION>{} : found->second;
-  }
+  std::vector<POSITION> Group(const std::string& group) const { return byGroup_.All(group); }
 
  private:
-  using Index = std::unordered_map<std::string, std::vector<POSITION>>;
-  static POSITION First(const Index& index, const std::string& key) {
-    auto found = index.find(key);
-    return found == index.end() || found->second.empty() ? nullptr : found->second.front();
-  }
-  static void Unindex(Index& index, const std::string& key, POSITION position) {
-    auto found = index.find(key);
-    if (found == index.end()) return;
-    std::vector<POSITION>& positions = found->second;
-    for (auto it = positions.begin(); it != positions.end(); ++it) {
-      if (*it != position) continue;
-      positions.erase(it);
-      break;
-    }
-    if (positions.empty()) index.erase(found);
-  }
-
   CList<T> list_;
-  Index byKey_;
-  Index byGroup_;
+  FlatIndex byKey_;
+  FlatIndex byGroup_;
 };
