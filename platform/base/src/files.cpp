@@ -110,7 +110,7 @@ bool LessNoCase(std::string_view a, std::string_view b) {
   return a.size() < b.size();
 }
 
-std::string ResolveNoCase(const fs::path& dir, const std::string& name) {
+std::optional<std::string> FindNoCase(const fs::path& dir, const std::string& name) {
   std::error_code ec;
   if (fs::exists(fs::symlink_status(dir / name, ec))) return name;
   std::string best;
@@ -121,8 +121,11 @@ std::string ResolveNoCase(const fs::path& dir, const std::string& name) {
     }
     closedir(d);
   }
-  return best.empty() ? name : best;
+  if (best.empty()) return std::nullopt;
+  return best;
 }
+
+std::string ResolveNoCase(const fs::path& dir, const std::string& name) { return FindNoCase(dir, name).value_or(name); }
 
 FileLock::FileLock(const fs::path& lockFile, Kind kind) {
   std::error_code ec;

@@ -119,8 +119,9 @@ FILE* OpenCrtFile(const char* windowsPath, const char* mode) {
   if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
   if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
 
-  const std::filesystem::path path = sysroot::MapPath(windowsPath);
-  if ((flags & (O_WRONLY | O_RDWR)) && storage::IsReadOnlyFile(path)) {
+  const sysroot::Located found = sysroot::Locate(windowsPath);
+  const std::filesystem::path& path = found.path;
+  if ((flags & (O_WRONLY | O_RDWR)) && found.exists && storage::IsReadOnly(found.status)) {
     errno = EACCES;
     return nullptr;
   }

@@ -114,6 +114,8 @@ std::string StripLongPathPrefix(std::string path) {
 }
 
 fs::path Map(LPCSTR windowsPath) { return sysroot::MapPath(StripLongPathPrefix(windowsPath)); }
+// The path and, from the same look, its status.
+sysroot::Located Find(LPCSTR windowsPath) { return sysroot::Locate(StripLongPathPrefix(windowsPath)); }
 
 FILETIME ToFileTime(const timespec& t) {
   // FILETIME counts 100 ns ticks since 1601-01-01.
@@ -207,9 +209,10 @@ HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*
     return opener(lpFileName, dwDesiredAccess);
   }
 
-  const fs::path target = Map(lpFileName);
-  struct stat st;
-  const bool exists = stat(target.c_str(), &st) == 0;
+  const sysroot::Located found = Find(lpFileName);
+  const fs::path& target = found.path;
+  const struct stat& st = found.status;
+  const bool exists = found.exists;
   const bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA);
   const bool wantWrite = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA);
   const bool truncate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;

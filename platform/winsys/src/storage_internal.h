@@ -1,5 +1,7 @@
 // Pieces shared by the storage side of the platform layer (files, CRT streams, registry, profiles).
 #pragma once
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -17,6 +19,7 @@ DWORD NotFoundError(const std::filesystem::path& path);
 // FILE_ATTRIBUTE_READONLY is kept as the absence of the owner's write bit. We check it ourselves: the
 // permission bits do not stop root, and CI runs as root.
 bool IsReadOnlyFile(const std::filesystem::path& path);
+bool IsReadOnly(const struct stat& status);
 
 // Counts this process's changes to files made through the platform layer (opens for writing, writes,
 // deletes, renames, copies). A copy of a file kept in memory is trusted only while the count is unchanged:

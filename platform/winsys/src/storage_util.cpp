@@ -45,9 +45,11 @@ DWORD NotFoundError(const fs::path& path) {
   return fs::is_directory(path.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+bool IsReadOnly(const struct stat& status) { return S_ISREG(status.st_mode) && !(status.st_mode & S_IWUSR); }
+
 bool IsReadOnlyFile(const fs::path& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+  return stat(path.c_str(), &st) == 0 && IsReadOnly(st);
 }
 
 }  // namespace tavrin::storage

@@ -78,7 +78,9 @@ Located Locate(const std::string& windowsPath) {
   if (!found.path.empty() && !name.empty() && name != "." && windowsPath.find("..") == std::string::npos &&
       stat(folder.c_str(), &folderStatus) == 0 &&
       S_ISDIR(folderStatus.st_mode)) {
-    found.path = folder / base::files::ResolveNoCase(folder, name);
+    const std::optional<std::string> entry = base::files::FindNoCase(folder, name);
+    found.path = folder / entry.value_or(name);
+    if (!entry) return found;  // nothing of that name, in any case, to look at
   } else {
     found.path = Walk(windowsPath);
   }

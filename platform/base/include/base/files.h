@@ -2,6 +2,7 @@
 // names compared without regard to ASCII case.
 #pragma once
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,8 @@ bool LessNoCase(std::string_view a, std::string_view b);
 // The entry of `dir` whose name equals `name` ignoring case: the exact spelling when it exists, else the
 // first match in name order (so the answer does not depend on the directory's order), else `name`.
 std::string ResolveNoCase(const std::filesystem::path& dir, const std::string& name);
+// The same, with nothing when no entry matches.
+std::optional<std::string> FindNoCase(const std::filesystem::path& dir, const std::string& name);
 
 // A lock between processes on a file of its own (created, with its folder, when missing), held from
 // construction until destruction. Interrupted waits are resumed.
