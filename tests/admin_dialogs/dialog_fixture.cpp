@@ -58,7 +58,11 @@ void DialogTest::StartServers(int first, int count, const Adjust& adjust) {
 
 std::string DialogTest::ServerAddresses() const {
   std::string list;
-  for (int n = first_; n < first_ + count_; ++n) list += (list.empty() ? "" : ",") + ("127.0.0." + std::to_string(n));
+  for (int n = first_; n < first_ + count_; ++n) {
+    if (!list.empty()) list += ',';
+    list += "127.0.0.";
+    list += std::to_string(n);
+  }
   return list;
 }
 
