@@ -13,6 +13,10 @@
 
 class FlatIndex {
  public:
+  using Hasher = size_t (*)(const std::string& key);
+  static size_t DefaultHash(const std::string& key) { return std::hash<std::string>{}(key); }
+  explicit FlatIndex(Hasher hash = &DefaultHash) : hash_(hash) {}
+
   // The first position added under `key` and still there, or null.
   POSITION First(const std::string& key) const {
     const Slot* slot = Find(key);
@@ -73,7 +77,7 @@ class FlatIndex {
     std::vector<POSITION> more;  // later positions under the same key
   };
 
-  static size_t Hash(const std::string& key) { return std::hash<std::string>{}(key); }
+  size_t Hash(const std::string& key) const { return hash_(key); }
   size_t Mask() const { return slots_.size() - 1; }
 
   const Slot* Find(const std::string& key) const {
@@ -112,6 +116,7 @@ class FlatIndex {
     }
   }
 
+  Hasher hash_;
   std::vector<Slot> slots_;  // a power of two, at most half used
   size_t used_ = 0;
 };

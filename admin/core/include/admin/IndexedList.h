@@ -9,7 +9,7 @@
 #include "mfc/collections.h"
 
 // Keys::Key(entry) names one entry (or a few equal ones, first in arrival order first); Keys::Group(entry)
-// names a set of entries found together.
+// names a set of entries found together. Keys::Hash(key), where given, places keys in the indexes.
 template <class T, class Keys>
 class IndexedList {
  public:
@@ -58,7 +58,14 @@ class IndexedList {
   std::vector<POSITION> Group(const std::string& group) const { return byGroup_.All(group); }
 
  private:
+  static FlatIndex::Hasher HashOfKeys() {
+    if constexpr (requires(const std::string& key) { Keys::Hash(key); })
+      return &Keys::Hash;
+    else
+      return &FlatIndex::DefaultHash;
+  }
+
   CList<T> list_;
-  FlatIndex byKey_;
-  FlatIndex byGroup_;
+  FlatIndex byKey_{HashOfKeys()};
+  FlatIndex byGroup_{HashOfKeys()};
 };

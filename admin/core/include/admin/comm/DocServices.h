@@ -2,9 +2,12 @@
 // list and the lock that guards it, holds the lock for the whole search and update, and so never uses a
 // position after the lock is left.
 #pragma once
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "admin/DeviceEntry.h"
 #include "admin/IndexedList.h"
@@ -46,6 +49,15 @@ struct DeviceKeys {
     }
     key.append(reinterpret_cast<const char*>(&port), sizeof port);
     return key;
+  }
+  // A datagram's look-ups are every device of one server: its keys lie within sixteen slots of each other,
+  // so that those look-ups share their cache lines and pages.
+  static size_t Hash(const std::string& key) {
+    const std::string_view whole(key);
+    const size_t server = std::min(whole.size(), key.empty() || key[0] == 'a' ? size_t{5} : key.find('\0') + 1);
+    const size_t near = std::hash<std::string_view>{}(whole.substr(0, server));
+    const size_t spread = std::hash<std::string_view>{}(whole.substr(server));
+    return (near & ~size_t{15}) | (spread & 15);
   }
 };
 using DeviceList = IndexedList<DeviceEntry, DeviceKeys>;
