@@ -333,7 +333,7 @@ BOOL DeleteFile(LPCSTR lpFileName) {
   const fs::path target = Map(lpFileName);
   struct stat st;
   if (lstat(target.c_str(), &st) != 0) return Fail(NotFoundError(target), FALSE);
-  if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (S_ISDIR(st.st_mode) || storage::IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   // The image of a running program is in use, as on Windows.
   if (S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) && IsRunningImage(st)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (unlink(target.c_str()) != 0) return Fail(ErrorFromErrno(errno), FALSE);

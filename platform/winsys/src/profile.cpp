@@ -181,9 +181,10 @@ UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCS
 
 BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
   if (!lpAppName) return lpKeyName || lpString ? Fail(ERROR_INVALID_PARAMETER) : TRUE;  // all NULL: a flush
-  const fs::path path = FindProfile(lpFileName).path;
+  const sysroot::Located profile = FindProfile(lpFileName);
+  const fs::path& path = profile.path;
   std::lock_guard guard(g_writeLock);
-  if (storage::IsReadOnlyFile(path)) return Fail(ERROR_ACCESS_DENIED);
+  if (profile.exists && storage::IsReadOnly(profile.status)) return Fail(ERROR_ACCESS_DENIED);
   std::string bytes;
   if (!storage::ReadWhole(path, bytes) && errno != ENOENT) return Fail(storage::ErrorFromErrno(errno));
   Document doc = ini::Parse(bytes);

@@ -17,8 +17,7 @@ DWORD ErrorFromErrno(int error);
 DWORD NotFoundError(const std::filesystem::path& path);
 
 // FILE_ATTRIBUTE_READONLY is kept as the absence of the owner's write bit. We check it ourselves: the
-// permission bits do not stop root, and CI runs as root.
-bool IsReadOnlyFile(const std::filesystem::path& path);
+// permission bits do not stop root, and CI runs as root. `status` is a file's, taken with stat or lstat.
 bool IsReadOnly(const struct stat& status);
 
 // Counts this process's changes to files made through the platform layer (opens for writing, writes,

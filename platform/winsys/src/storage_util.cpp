@@ -47,9 +47,4 @@ DWORD NotFoundError(const fs::path& path) {
 
 bool IsReadOnly(const struct stat& status) { return S_ISREG(status.st_mode) && !(status.st_mode & S_IWUSR); }
 
-bool IsReadOnlyFile(const fs::path& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && IsReadOnly(st);
-}
-
 }  // namespace tavrin::storage
