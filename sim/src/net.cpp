@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace zarnet::sim::net {
 
@@ -149,6 +151,39 @@ bool SendAll(int fd, const void* data, size_t size, const StopSignal& stop) {
     return false;
   }
   return true;
+}
+
+namespace {
+
+bool CanBind(int type, const sockaddr_in& address) {
+  Fd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  return fd.valid() && ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// The lowest port that the kernel hands out to sockets bound to port 0 or connecting unbound.
+int EphemeralLow() {
+  int low = 32768, high = 60999;
+  if (FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+    if (std::fscanf(range, "%d %d", &low, &high) != 2) low = 32768;
+    std::fclose(range);
+  }
+  return low;
+}
+
+}  // namespace
+
+uint16_t FreeLowPort(const sockaddr_in& address, bool udp) {
+  static constexpr int kFirst = 10000;
+  const int low = EphemeralLow();
+  if (low <= kFirst + 1000) return 0;
+  thread_local std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+  std::uniform_int_distribution<int> pick(kFirst, low - 1);
+  sockaddr_in candidate = address;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    candidate.sin_port = htons(static_cast<uint16_t>(pick(random)));
+    if (CanBind(SOCK_STREAM, candidate) && (!udp || CanBind(SOCK_DGRAM, candidate))) return ntohs(candidate.sin_port);
+  }
+  return 0;
 }
 
 }  // namespace zarnet::sim::net

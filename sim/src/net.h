@@ -60,6 +60,12 @@ Fd BindUdp(const sockaddr_in& address, std::string* error);
 Fd ListenTcp(const sockaddr_in& address, std::string* error);
 uint16_t LocalPort(int fd);
 
+// A port that TCP (and, with `udp`, UDP) sockets can bind at `address` now, taken at random below the
+// kernel's ephemeral range; 0 when none was found. A port the kernel hands out for port 0 lies in that
+// range, where any socket that connects or sends unbound may take it on another address meanwhile, and
+// tests give one server's ports to servers on further addresses.
+uint16_t FreeLowPort(const sockaddr_in& address, bool udp);
+
 // Writes everything unless stopped or the peer goes away.
 bool SendAll(int fd, const void* data, size_t size, const StopSignal& stop);
 

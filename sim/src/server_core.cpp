@@ -86,7 +86,9 @@ bool ServerCore::Start(std::string* error) {
   }
   bind_address_ = *address;
   uint16_t port = factory_.command_port;
-  // A free port for both the TCP command service and the UDP discovery responder.
+  // A free port for both the TCP command service and the UDP discovery responder; the kernel's pick
+  // only when none is free below its ephemeral range.
+  if (port == 0) port = net::FreeLowPort(bind_address_, true);
   for (int attempt = 0; port == 0 && attempt < 50; ++attempt) {
     sockaddr_in any = bind_address_;
     net::Fd tcp = net::ListenTcp(any, error);
@@ -420,7 +422,7 @@ std::vector<Fault> ServerCore::TakeDataFaults(uint8_t id) {
 
 sockaddr_in ServerCore::data_address() const {
   sockaddr_in address = bind_address_;
-  address.sin_port = htons(factory_.data_port);
+  address.sin_port = htons(factory_.data_port != 0 ? factory_.data_port : net::FreeLowPort(bind_address_, false));
   return address;
 }
 

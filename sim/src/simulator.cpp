@@ -1,12 +1,9 @@
 #include "zarnet/sim/simulator.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <random>
+#include "net.h"
 
 namespace zarnet::sim {
 
@@ -28,52 +25,14 @@ ServerOptions LoopbackServerOptions(int n, uint16_t broadcast_port) {
   return o;
 }
 
-namespace {
-
-// Whether a socket of `type` can be bound to address:port now (port 0: any; the port bound is returned).
-uint16_t TryBind(int type, const char* address, uint16_t port) {
-  int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = ::inet_addr(address);
-  local.sin_port = htons(port);
-  socklen_t length = sizeof local;
-  uint16_t bound = 0;
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
-    bound = ntohs(local.sin_port);
-  ::close(fd);
-  return bound;
-}
-
-// The lowest port that the kernel hands out to sockets bound to port 0 or connecting unbound.
-int EphemeralLow() {
-  int low = 32768, high = 60999;
-  if (FILE* range = fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
-    if (fscanf(range, "%d %d", &low, &high) != 2) low = 32768;
-    fclose(range);
-  }
-  return low;
-}
-
-}  // namespace
-
 uint16_t FreeLoopbackPort(int type, const char* address) {
-  // A port merely found free is bound later by whoever it is handed to. Taken from the kernel's
-  // ephemeral range, it can be handed meanwhile to any socket that connects or sends; below that range
-  // only another caller picking the same number at random can take it.
-  static constexpr int kFirst = 10000;
-  const int low = EphemeralLow();
-  if (low > kFirst + 1000) {
-    std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(getpid()));
-    std::uniform_int_distribution<int> pick(kFirst, low - 1);
-    for (int attempt = 0; attempt < 64; ++attempt) {
-      const auto port = static_cast<uint16_t>(pick(random));
-      if (TryBind(type, address, port) == port) return port;
-    }
-  }
-  return TryBind(type, address, 0);
+  auto where = net::MakeAddress(address, 0);
+  if (!where) return 0;
+  if (uint16_t port = net::FreeLowPort(*where, type == SOCK_DGRAM)) return port;
+  // No room below the ephemeral range: a port the kernel picks, free at least now.
+  net::Fd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&*where), sizeof *where) != 0) return 0;
+  return net::LocalPort(fd.get());
 }
 
 Simulator::Simulator(LogFunction log) : log_(std::move(log)) {}
