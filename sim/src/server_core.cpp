@@ -422,7 +422,7 @@ std::vector<Fault> ServerCore::TakeDataFaults(uint8_t id) {
 
 sockaddr_in ServerCore::data_address() const {
   sockaddr_in address = bind_address_;
-  address.sin_port = htons(factory_.data_port != 0 ? factory_.data_port : net::FreeLowPort(bind_address_, false));
+  address.sin_port = htons(factory_.data_port);
   return address;
 }
 

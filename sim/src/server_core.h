@@ -54,7 +54,7 @@ class ServerCore {
   // For the services.
   void Log(const std::string& line) const;
   sockaddr_in command_address() const;  // bound address, actual port
-  sockaddr_in data_address() const;     // bound address, data port as configured (0: a free one)
+  sockaddr_in data_address() const;     // bound address, data port as configured (0: any)
   void SetBoundDataPort(uint16_t port);
   // Device data: the free test, the claim (marks the device busy for client_ip; false when it is
   // missing or busy), the release at the end of the claimed connection, the counters.

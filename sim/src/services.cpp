@@ -303,7 +303,10 @@ void Broadcaster::SendOne() {
 namespace zarnet::sim {
 
 bool DeviceDataService::Start(std::string* error) {
-  if (!Listen(core_.data_address(), error)) return false;
+  sockaddr_in address = core_.data_address();
+  // Left to us, a port below the kernel's ephemeral range (the kernel's own pick when none is free there).
+  if (address.sin_port == 0) address.sin_port = htons(net::FreeLowPort(address, false));
+  if (!Listen(address, error)) return false;
   core_.SetBoundDataPort(net::LocalPort(listener_.get()));
   return true;
 }
